@@ -1,0 +1,1 @@
+"$TOOL" -i x.conf -z

@@ -1,0 +1,1 @@
+"$TOOL" -i "$(printf 'a%.0s' $(seq 10000))"

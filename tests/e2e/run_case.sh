@@ -1,0 +1,54 @@
+#!/bin/bash
+# Runs one end-to-end case and compares it with its expectations.
+#
+#   run_case.sh CASE_DIR TOOL SUITE_BIN
+#
+# CASE_DIR/run.sh is run with bash in a fresh working directory ($WORK) with
+# TOOL (the vtu_replay_gen binary), CASE (the case directory) and SUITE_BIN
+# (the suite stand-ins) in its environment; it prepares inputs and runs the
+# tool. Its stdout, stderr and exit status, and every file it leaves under
+# $WORK/out, are compared with CASE_DIR/expected/{stdout,stderr,status,files/}
+# after normalisation (work directory, dates, durations, process ids).
+# With UPDATE_EXPECTED=1 the expectations are rewritten instead.
+set -u
+CASE=$(cd "$1" && pwd)
+TOOL=$2
+SUITE_BIN=${3:-}
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/vt_e2e.XXXXXX")
+trap 'rm -rf "$WORK"' EXIT
+export CASE TOOL SUITE_BIN WORK
+
+normalise() {
+  LC_ALL=C sed -E \
+    -e "s#${WORK}#<WORK>#g" \
+    -e "s#${TOOL}#<TOOL>#g" \
+    -e 's#[0-9]{2}/[0-9]{2}/[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}#<DATE>#g' \
+    -e 's#[0-9,]+ minutes and [0-9,]+ seconds#<N> minutes and <N> seconds#g' \
+    -e 's#/tmp/filename_[0-9]+#/tmp/filename_<PID>#g'
+}
+
+mkdir -p "$WORK/actual/files"
+(cd "$WORK" && bash "$CASE/run.sh") >"$WORK/raw_stdout" 2>"$WORK/raw_stderr"
+echo $? >"$WORK/actual/status"
+normalise <"$WORK/raw_stdout" >"$WORK/actual/stdout"
+normalise <"$WORK/raw_stderr" >"$WORK/actual/stderr"
+if [ -d "$WORK/out" ]; then
+  (cd "$WORK/out" && find . -type f | sort) | while read -r f; do
+    mkdir -p "$WORK/actual/files/$(dirname "$f")"
+    normalise <"$WORK/out/$f" >"$WORK/actual/files/$f"
+  done
+fi
+
+if [ "${UPDATE_EXPECTED:-0}" = 1 ]; then
+  rm -rf "$CASE/expected"
+  cp -r "$WORK/actual" "$CASE/expected"
+  echo "updated $CASE/expected"
+  exit 0
+fi
+cp -r "$CASE/expected" "$WORK/expected"
+mkdir -p "$WORK/expected/files"  # git keeps no empty directory
+if diff -r "$WORK/expected" "$WORK/actual"; then
+  exit 0
+fi
+echo "e2e case $(basename "$CASE") differs from its expectations (UPDATE_EXPECTED=1 rewrites them)"
+exit 1

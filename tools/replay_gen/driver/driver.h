@@ -1,0 +1,36 @@
+// The run driver: options, the run order and its step lines.
+#ifndef VT_REPLAY_GEN_DRIVER_DRIVER_H_
+#define VT_REPLAY_GEN_DRIVER_DRIVER_H_
+
+#include <stdint.h>
+
+// Room for the -i argument: at most kConfigNameMax characters.
+constexpr int kConfigNameSize = 10000;
+constexpr int kConfigNameMax = kConfigNameSize - 1;
+
+// The whole run; returns the exit status of a completed run (fatal paths end
+// the process themselves).
+int vtu_replay_gen_main(int argc, char **argv);
+
+// Reads the options into the run-wide flags; file_name receives the last -i
+// argument. Returns how many -i options were seen.
+int parse_options(int argc, char **argv, char *file_name);
+
+[[noreturn]] void print_usage(const char *exename);
+
+void show_start_step_info(int64_t timestamp, const char *msg);
+void show_end_step_info(int64_t start_timestamp, int64_t end_timestamp, const char *msg);
+
+// Writes "mm/dd/yy HH:MM:SS" of the local time into time_string, or into a
+// static buffer (main thread only) when it is null; returns the buffer.
+char *get_cur_date_time(char *time_string);
+// The same text for a given moment.
+char *format_date_time(int64_t seconds, char *time_string);
+
+void set_default_num_vvm();
+int64_t get_total_users();
+
+// Worker count for a CPU count: twice the count, clamped into 1..256.
+int clamp_default_num_vvm(int num_cpu);
+
+#endif  // VT_REPLAY_GEN_DRIVER_DRIVER_H_

@@ -1,0 +1,90 @@
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "tools/replay_gen/driver/driver.h"
+#include "tools/replay_gen/fatal.h"
+#include "tools/replay_gen/log.h"
+#include "tools/replay_gen/records.h"
+
+void print_usage(const char *exename) {
+  fprintf(stderr,
+          "Usage: %s -i <ConfigFile> [-f] [-d debug level] [-c <count for commentry>] [-p 0/1]\n",
+          exename);
+  fprintf(stderr, "Where:");
+  fprintf(stderr,
+          "\t-i is used to specify config file \n"
+          "\t-f is to run forcefully i.e. to delete old files and scripts/scenario if present\n"
+          "\t-d is to enable debug with different levels\n"
+          "\t-c is count of request after which progress is shown. Default is auto. Use 0 to "
+          "disable commentry\n"
+          "\t-u       use service name for page id\n"
+          "\t-p       use to do parameterization for creation timestamp\n");
+  vt_exit(-1);
+}
+
+namespace {
+
+void take_config_name(const char *arg, char *file_name) {
+  if (strlen(arg) > static_cast<size_t>(kConfigNameMax)) {
+    error_log(1, "main", "Config file name is %zu characters long; at most %d are allowed.",
+              strlen(arg), kConfigNameMax);
+    vt_exit(-1);
+  }
+  strcpy(file_name, arg);
+}
+
+void take_thread_count(const char *arg) {
+  g_num_thread = static_cast<int16_t>(atoi(arg));
+  if (g_num_thread < 0) {
+    error_log(1, "main", "value given with -n(number of threads) should be greater than 0\n");
+    vt_exit(-1);
+  }
+}
+
+}  // namespace
+
+int parse_options(int argc, char **argv, char *file_name) {
+  int i_flag = 0;
+  int c;
+  while ((c = getopt(argc, argv, "i:c:d:fuNn:p:")) != -1) {
+    switch (c) {
+      case 'i':
+        take_config_name(optarg, file_name);
+        i_flag++;
+        break;
+      case 'c':
+        commentry_req_count = atoi(optarg);
+        break;
+      case 'd':
+        debug_level = info_level = error_level = atoi(optarg);
+        break;
+      case 'f':
+        run_forcefully = 1;
+        if (debug_level)
+          debug_log(2, "main",
+                    "You have given -f option to delete the existing replay, scenario and script "
+                    "directory.\n");
+        break;
+      case 'u':
+        svc_id_uses_url = 1;
+        svc_id_uses_svc_name = 0;
+        break;
+      case 'N':
+        one_sort_algo = 1;
+        if (debug_level)
+          debug_log(2, "main", "one sort algo selected - this is used only for -n\n");
+        break;
+      case 'n':
+        take_thread_count(optarg);
+        break;
+      case 'p':
+        do_parameterization = atoi(optarg);
+        break;
+      default:
+        print_usage(argv[0]);
+    }
+  }
+  return i_flag;
+}

@@ -1,0 +1,26 @@
+#include "base/core/cpu_count.h"
+#include "tools/replay_gen/driver/driver.h"
+#include "tools/replay_gen/log.h"
+#include "tools/replay_gen/records.h"
+
+int clamp_default_num_vvm(int num_cpu) {
+  int64_t wanted = 2 * static_cast<int64_t>(num_cpu);
+  if (wanted >= 1 && wanted <= kMaxVvm) return static_cast<int>(wanted);
+  int used = wanted < 1 ? 1 : kMaxVvm;
+  info_log(1, "",
+           "CPU count %d gives %ld workers, outside 1..%d; using %d workers (set NUM_VVM to "
+           "choose).",
+           num_cpu, static_cast<long>(wanted), kMaxVvm, used);
+  return used;
+}
+
+void set_default_num_vvm() {
+  if (debug_level) debug_log(4, "set_default_num_vvm", "Method Called");
+  num_vvm = static_cast<int16_t>(clamp_default_num_vvm(vtlb_get_num_cpu()));
+}
+
+int64_t get_total_users() {
+  int64_t total = 0;
+  for (int w = 0; w < num_vvm && w < kMaxVvm; w++) total += vvm_list[w].num_users;
+  return total;
+}

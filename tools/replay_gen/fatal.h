@@ -1,0 +1,21 @@
+// The one way the tool ends a run early.
+#ifndef VT_REPLAY_GEN_FATAL_H_
+#define VT_REPLAY_GEN_FATAL_H_
+
+// Flushes every stdio stream and ends the process with `status` (-1 shows as
+// 255). Safe from any thread: static destructors are not run, so nothing is
+// torn down under a loader thread that is still working.
+[[noreturn]] void vt_exit(int status);
+
+// Unit tests and fuzz targets install a hook that throws instead of ending the
+// process. The hook must not return; if it does, the process ends anyway.
+using vt_exit_hook_fn = void (*)(int status);
+void set_vt_exit_hook(vt_exit_hook_fn hook);
+
+// The exception thrown by throw_on_vt_exit, the hook the tests use.
+struct VtExit {
+  int status;
+};
+[[noreturn]] void throw_on_vt_exit(int status);
+
+#endif  // VT_REPLAY_GEN_FATAL_H_

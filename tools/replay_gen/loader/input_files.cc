@@ -1,0 +1,3 @@
+#include "tools/replay_gen/loader/input_files.h"
+
+void gen_input_file_list() {}

@@ -1,0 +1,25 @@
+// Console logging: three gated log calls, each writing one line with one
+// formatted write, so that lines of different threads never mix.
+#ifndef VT_REPLAY_GEN_LOG_H_
+#define VT_REPLAY_GEN_LOG_H_
+
+#include <stdio.h>
+
+// Room of a log line: at most kLogLineMax characters before the line end.
+constexpr int kLogBufSize = 102401;
+constexpr int kLogLineMax = 102399;
+
+// "%s\n" of indent and message on stdout when level <= info_level.
+void info_log(int level, const char *indent, const char *format, ...)
+    __attribute__((format(printf, 3, 4)));
+// "%s:%s\n" of fname and message on stdout when level <= debug_level.
+void debug_log(int level, const char *fname, const char *format, ...)
+    __attribute__((format(printf, 3, 4)));
+// "%s:%s\n" of fname and message on stderr when level <= error_level.
+void error_log(int level, const char *fname, const char *format, ...)
+    __attribute__((format(printf, 3, 4)));
+
+// Opens a stream; on failure reports "Unable to open file %s" and returns null.
+FILE *open_file(const char *file_name, const char *mode);
+
+#endif  // VT_REPLAY_GEN_LOG_H_

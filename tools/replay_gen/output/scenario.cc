@@ -1,0 +1,3 @@
+#include "tools/replay_gen/output/scenario.h"
+
+void create_scenario() {}

@@ -1,0 +1,3 @@
+#include "tools/replay_gen/output/script_gen.h"
+
+void create_script() {}

@@ -1,0 +1,192 @@
+// Records shared by the stages of vtu_replay_gen and the run-wide tables,
+// counters and configuration values. Everything here is defined once, in
+// records.cc; the stages only declare what they use through this header.
+#ifndef VT_REPLAY_GEN_RECORDS_H_
+#define VT_REPLAY_GEN_RECORDS_H_
+
+#include <pthread.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <sys/types.h>
+
+// Sizes of the fixed text buffers of the run.
+constexpr int kTextBufSize = 10000;     // configuration paths and names
+constexpr int kHttpVersionSize = 10;    // "1.0", "1.1"
+constexpr int kScriptTypeSize = 64;     // "C" or "Legacy"
+constexpr int kMethodTypeSize = 10;     // HTTP method, at most 9 characters
+constexpr int kTagSize = 256;           // indexing tag and name prefix
+constexpr int kLineBufSize = 10485761;  // loader line buffer: 10 MiB + NUL
+constexpr int kMaxVvm = 256;            // entries of vvm_list
+
+struct UserNode;
+
+// One accepted request.
+struct SeqData {
+  uint64_t time_stamp;          // ms since the epoch; relative from Step 4 on
+  int64_t uid;                  // customer id, 0 when none
+  uint64_t seq;                 // position in the thread array, later in seq_data_arr
+  uint64_t parent_seq;          // seq of the session's first request
+  int16_t service_id;           // index into service_map_ptr (or the thread's list)
+  uint32_t seq_index;           // position of the input file in seq_file_path
+  off_t req_offset;             // first body byte in the input file
+  uint64_t req_size;            // body bytes from req_offset
+  char type;                    // '1' when a creation timestamp was found
+  uint32_t creation_ts_offset;  // from the first body byte; 0 = none
+  int16_t creation_ts_size;
+  UserNode *user_node;   // session slot during Step 4
+  FILE *req_file_fp;     // input stream the body is copied from
+  char runtime_service;  // 1 when service_id indexes the thread's list
+};
+
+// One service of the service table.
+struct ServiceMap {
+  char *service_name;
+  char *all_headers;
+  int32_t all_headers_len;
+  char method_type[kMethodTypeSize];
+  char *url;
+  int32_t url_len;
+  char *service_header;
+  int32_t service_header_len;
+  char *soap_action;
+  int32_t soap_action_len;
+  uint64_t num_requests;
+  char indexing_tag[kTagSize];
+  char sname_prefix[kTagSize];
+};
+
+// A service a loader thread met in the logs that the service table lacks.
+struct RunTimeServiceInfo {
+  char *url;
+  char *service_name;
+  char *soap_action;
+  uint64_t num_requests;
+};
+
+// One loader thread's state.
+struct ThreadArgs {
+  SeqData *t_seq_data_arr;
+  uint64_t t_max_sda_size;
+  int16_t thread_id;
+  int16_t cur_file_seq;
+  uint64_t t_msgcount;
+  uint64_t t_valid_msgcount;
+  uint64_t t_invalid_request;
+  uint64_t t_ignore_request;
+  uint64_t t_no_xacustid_messages;
+  uint64_t t_empty_xacustid_messages;
+  RunTimeServiceInfo *run_time_services;
+  int32_t max_runtime_service;
+  int32_t total_runtime_service;
+  char buf_for_fgets[kLineBufSize];
+  uint64_t *service_counter;
+  FILE *error_file_fp;
+};
+
+// One input log file.
+struct InputFileInfo {
+  char *input_file;
+  int32_t msgcount;
+};
+
+struct ReqNode;
+
+// One simulated user (a session). Request counts are 32-bit so that a user
+// with more than 65535 requests stays whole.
+struct UserNode {
+  unsigned char vvm_id;
+  uint64_t user_id;
+  uint32_t num_req;
+  uint32_t max_requests;
+  UserNode *next;
+  ReqNode *req_node;
+};
+
+// One request of a user as written to a request file.
+struct ReqNode {
+  int32_t page_id;
+  uint64_t time_stamp;
+  off_t offset;
+  uint64_t size;
+  char type;
+  uint32_t creation_ts_offset;
+  int16_t creation_ts_size;
+};
+
+// One engine worker's output.
+struct Vvm {
+  int vt_req_file_fd;
+  int32_t num_users;
+  off_t offset;
+};
+
+// Command line (driver).
+extern int32_t commentry_req_count;
+extern const int32_t messages_per_seconds;
+extern uint64_t estimated_time;
+extern int32_t run_forcefully;
+extern int32_t one_sort_algo;
+extern int32_t do_parameterization;
+extern int16_t g_num_thread;
+extern int32_t svc_id_uses_svc_name;
+extern int32_t svc_id_uses_url;
+
+// Console log gates.
+extern int32_t debug_level;
+extern int32_t info_level;
+extern int32_t error_level;
+
+// Records and tables.
+extern SeqData *seq_data_arr;
+extern SeqData *seq_data_arr_copy;
+extern ServiceMap *service_map_ptr;
+extern uint16_t total_services;
+extern uint16_t max_services;
+extern int32_t num_service_file;
+extern InputFileInfo *seq_file_path;  // grows as files are found
+extern int32_t max_seq_files;         // entries allocated in seq_file_path
+extern int32_t num_seq_files;
+extern int32_t free_file_seq;
+extern pthread_mutex_t get_file_mutex;
+extern Vvm vvm_list[kMaxVvm];
+extern int16_t num_vvm;
+extern int32_t last_vvm;
+extern UserNode *head;
+extern UserNode *tail;
+
+// Run-wide counters.
+extern uint64_t g_msgcount;
+extern uint64_t g_msgcount_per_file;
+extern uint64_t g_valid_msgcount;
+extern uint64_t g_invalid_request;
+extern uint64_t g_ignore_request;
+extern uint64_t g_no_xacustid_messages;
+extern uint64_t g_empty_xacustid_messages;
+extern int64_t total_requests;
+extern int64_t max_req_per_user;
+extern uint64_t new_user_time;
+
+// Configuration values.
+extern char replay_dir[kTextBufSize];
+extern char scenario_name[kTextBufSize];
+extern char script_name[kTextBufSize];
+extern char host_name[kTextBufSize];
+extern char host_hdr[kTextBufSize];
+extern char input_dir[kTextBufSize];
+extern char http_version[kHttpVersionSize];
+extern char script_type[kScriptTypeSize];
+extern char *http_header;
+extern int32_t http_header_len;
+extern char *req_top_line;
+extern int32_t req_top_line_len;
+extern char *scenario_keyword;
+extern int32_t scenario_keyword_len;
+extern uint64_t start_time_stamp;
+extern uint64_t end_time_stamp;
+extern int32_t ignore_header;
+
+// Script generator input file.
+extern char vtu_gen_script_file_name[256];
+extern FILE *vtu_gen_script_fp;
+
+#endif  // VT_REPLAY_GEN_RECORDS_H_

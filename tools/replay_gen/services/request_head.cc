@@ -1,0 +1,3 @@
+#include "tools/replay_gen/services/request_head.h"
+
+void append_all_headers() {}
