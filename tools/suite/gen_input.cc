@@ -1,0 +1,77 @@
+#include "tools/suite/gen_input.h"
+
+#include <fstream>
+#include <set>
+
+namespace {
+
+// Cuts the next blank-separated field off rest.
+std::string next_field(std::string *rest) {
+  size_t blank = rest->find(' ');
+  std::string field = rest->substr(0, blank);
+  rest->erase(0, blank == std::string::npos ? rest->size() : blank + 1);
+  return field;
+}
+
+std::string page_name_from(std::string wanted, size_t position) {
+  for (char &c : wanted)
+    if (c == ',' || c == '\t' || c == '\r') c = '_';
+  return wanted.empty() ? "page_" + std::to_string(position) : wanted;
+}
+
+}  // namespace
+
+bool parse_gen_line(const std::string &line, bool with_name, SuitePage *page, std::string *err) {
+  if (line.find('\t') != std::string::npos) {
+    *err = "tab in line";
+    return false;
+  }
+  std::string rest = line;
+  std::string one = next_field(&rest);
+  page->method = next_field(&rest);
+  page->url = next_field(&rest);
+  if (one != "1" || page->method.empty() || page->url.empty()) {
+    *err = with_name ? "expected \"1 METHOD URL NAME\"" : "expected \"1 METHOD URL\"";
+    return false;
+  }
+  if (with_name && rest.empty()) {
+    *err = "page name missing";
+    return false;
+  }
+  if (!with_name && !rest.empty()) {
+    *err = "unexpected text after the URL";
+    return false;
+  }
+  page->name = rest;
+  return true;
+}
+
+bool read_gen_input(const std::string &path, bool with_name, std::vector<SuitePage> *pages,
+                    std::string *err) {
+  std::ifstream in(path);
+  if (!in) {
+    *err = "cannot read input file '" + path + "'";
+    return false;
+  }
+  std::string line;
+  for (int line_no = 1; std::getline(in, line); line_no++) {
+    SuitePage page;
+    if (!parse_gen_line(line, with_name, &page, err)) {
+      *err = path + ":" + std::to_string(line_no) + ": " + *err;
+      return false;
+    }
+    pages->push_back(page);
+  }
+  return true;
+}
+
+void name_pages(std::vector<SuitePage> *pages) {
+  std::set<std::string> given;
+  for (size_t i = 0; i < pages->size(); i++) {
+    std::string base = page_name_from((*pages)[i].name, i + 1);
+    std::string name = base;
+    for (int n = 2; given.count(name); n++) name = base + "_" + std::to_string(n);
+    given.insert(name);
+    (*pages)[i].name = name;
+  }
+}
