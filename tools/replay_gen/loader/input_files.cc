@@ -47,10 +47,10 @@ struct FileSpec {
 // nothing after its "|" counts as absent.
 InputSpec split_input_dir() {
   InputSpec spec = {input_dir + strnlen(input_dir, kValueOffset), nullptr, nullptr};
-  if (debug_level) debug_log(2, kFn, "Method called. base_dir = %s", spec.base_dir);
   char *bar = strchr(spec.base_dir, '|');
+  if (bar) *bar = '\0';
+  if (debug_level) debug_log(2, kFn, "Method called. base_dir = %s", spec.base_dir);
   if (!bar) return spec;
-  *bar = '\0';
   if (debug_level) debug_log(2, kFn, "ptr = %s", bar + 1);
   if (bar[1] != '\0') spec.date_part = bar + 1;
   bar = strchr(bar + 1, '|');
