@@ -2,6 +2,10 @@
 #ifndef VT_REPLAY_GEN_LOADER_INPUT_FILES_H_
 #define VT_REPLAY_GEN_LOADER_INPUT_FILES_H_
 
+// Turns the INPUT_DIR line in input_dir into seq_file_path and num_seq_files:
+// base directory, then optionally "|" and the date directories (all, a list
+// or a range), then optionally "|" and the files of each (all in numeric
+// order, a list or a range). Cuts input_dir in place.
 void gen_input_file_list();
 
 #endif  // VT_REPLAY_GEN_LOADER_INPUT_FILES_H_

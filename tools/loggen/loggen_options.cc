@@ -1,0 +1,176 @@
+#include "tools/loggen/loggen_options.h"
+
+#include <errno.h>
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+enum class Kind { kInt, kShare, kText, kSeed, kDate, kFlag };
+
+using FieldFn = void *(*)(LoggenOptions *);
+
+struct OptionSpec {
+  const char *name;
+  Kind kind;
+  FieldFn field;
+  int64_t min, max;  // for kInt
+};
+
+#define FIELD(member) [](LoggenOptions *o) -> void * { return &o->member; }
+
+const OptionSpec kSpecs[] = {
+    {"out", Kind::kText, FIELD(out), 0, 0},
+    {"days", Kind::kInt, FIELD(days), 1, 3650},
+    {"files-per-day", Kind::kInt, FIELD(files_per_day), 1, 10000},
+    {"requests", Kind::kInt, FIELD(requests), 1, 2000000000},
+    {"customers", Kind::kInt, FIELD(customers), 1, 1000000000},
+    {"services", Kind::kInt, FIELD(services), 1, 1000},
+    {"min-body", Kind::kInt, FIELD(min_body), 1, 100000000},
+    {"max-body", Kind::kInt, FIELD(max_body), 1, 100000000},
+    {"large-share", Kind::kShare, FIELD(large_share), 0, 0},
+    {"bad-share", Kind::kShare, FIELD(bad_share), 0, 0},
+    {"creation-ts-share", Kind::kShare, FIELD(creation_ts_share), 0, 0},
+    {"ns-share", Kind::kShare, FIELD(ns_share), 0, 0},
+    {"long-share", Kind::kShare, FIELD(long_share), 0, 0},
+    {"start-date", Kind::kDate, FIELD(start_date), 0, 0},
+    {"seed", Kind::kSeed, FIELD(seed), 0, 0},
+    {"quiet", Kind::kFlag, nullptr, 0, 0},
+    {"help", Kind::kFlag, nullptr, 0, 0},
+};
+
+#undef FIELD
+
+bool valid_date(int64_t ymd) {
+  int64_t y = ymd / 10000, m = ymd / 100 % 100, d = ymd % 100;
+  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (y < 1971 || y > 2099 || m < 1 || m > 12 || d < 1) return false;
+  bool leap = y % 4 == 0 && (y % 100 != 0 || y % 400 == 0);
+  return d <= (m == 2 && leap ? 29 : kDays[m - 1]);
+}
+
+// Reads a whole decimal integer; false on any other text.
+bool read_int(const char *text, int64_t *value) {
+  if (!*text) return false;
+  char *end;
+  errno = 0;
+  long long v = strtoll(text, &end, 10);
+  if (*end || errno) return false;
+  *value = v;
+  return true;
+}
+
+bool set_value(const OptionSpec &spec, const char *text, LoggenOptions *o, std::string *error) {
+  std::string what = std::string("--") + spec.name + " " + text;
+  void *field = spec.field(o);
+  int64_t i;
+  switch (spec.kind) {
+    case Kind::kText:
+      if (!*text) return *error = "--" + std::string(spec.name) + " needs a value", false;
+      *static_cast<std::string *>(field) = text;
+      return true;
+    case Kind::kInt:
+      if (!read_int(text, &i) || i < spec.min || i > spec.max) {
+        *error = what + ": expected a whole number from " + std::to_string(spec.min) + " to " +
+                 std::to_string(spec.max);
+        return false;
+      }
+      *static_cast<int64_t *>(field) = i;
+      return true;
+    case Kind::kShare: {
+      char *end;
+      double d = strtod(text, &end);
+      if (!*text || *end || !(d >= 0 && d <= 1))
+        return *error = what + ": expected a share from 0 to 1", false;
+      *static_cast<double *>(field) = d;
+      return true;
+    }
+    case Kind::kDate:
+      if (strlen(text) != 8 || !read_int(text, &i) || !valid_date(i))
+        return *error = what + ": expected a date YYYYMMDD from 1971 to 2099", false;
+      *static_cast<int64_t *>(field) = i;
+      return true;
+    case Kind::kSeed: {
+      char *end;
+      errno = 0;
+      unsigned long long s = strtoull(text, &end, 10);
+      if (!*text || *end || errno || text[0] == '-')
+        return *error = what + ": expected an unsigned whole number", false;
+      *static_cast<uint64_t *>(field) = s;
+      return true;
+    }
+    case Kind::kFlag:
+      break;
+  }
+  return false;
+}
+
+const OptionSpec *find_spec(const char *name, size_t len) {
+  for (const OptionSpec &s : kSpecs)
+    if (strlen(s.name) == len && strncmp(s.name, name, len) == 0) return &s;
+  return nullptr;
+}
+
+}  // namespace
+
+bool parse_loggen_options(int argc, char **argv, LoggenOptions *o, std::string *error, bool *help) {
+  *help = false;
+  for (int k = 1; k < argc; k++) {
+    const char *arg = argv[k];
+    if (strncmp(arg, "--", 2) != 0)
+      return *error = std::string("unexpected argument ") + arg, false;
+    const char *name = arg + 2;
+    const char *eq = strchr(name, '=');
+    const OptionSpec *spec = find_spec(name, eq ? eq - name : strlen(name));
+    if (!spec) return *error = std::string("unknown option ") + arg, false;
+    if (spec->kind == Kind::kFlag) {
+      if (eq) return *error = std::string("--") + spec->name + " takes no value", false;
+      if (strcmp(spec->name, "help") == 0) *help = true;
+      if (strcmp(spec->name, "quiet") == 0) o->progress = false;
+      continue;
+    }
+    const char *value = eq ? eq + 1 : nullptr;
+    if (!value) {
+      if (k + 1 >= argc) return *error = std::string("--") + spec->name + " needs a value", false;
+      value = argv[++k];
+    }
+    if (!set_value(*spec, value, o, error)) return false;
+  }
+  if (*help) return true;
+  if (o->out.empty()) return *error = "--out is required", false;
+  if (o->min_body > o->max_body) {
+    *error = "--min-body " + std::to_string(o->min_body) + " is larger than --max-body " +
+             std::to_string(o->max_body);
+    return false;
+  }
+  return true;
+}
+
+void print_loggen_usage(FILE *out, const char *prog) {
+  fprintf(out,
+          "Usage: %s --out DIR [options]\n"
+          "Writes a synthetic capture log tree DIR/YYYYMMDD/extracts/SOAP.log.N and prints a\n"
+          "summary with the counts the replay generator should report for it.\n"
+          "  --out DIR                 base directory of the tree (required)\n"
+          "  --days N                  capture days (1)\n"
+          "  --files-per-day N         log files per day (1)\n"
+          "  --requests N              records in all, bad ones included (10000)\n"
+          "  --customers N             distinct customer ids (1000)\n"
+          "  --services N              distinct services (10)\n"
+          "  --min-body N              smallest body in bytes (300)\n"
+          "  --max-body N              largest usual body in bytes (40000)\n"
+          "  --large-share F           share of bodies 2 to 25 times --max-body (0.001)\n"
+          "  --bad-share F             share of rejected records, spread over codes 101..107 "
+          "(0.01)\n"
+          "  --creation-ts-share F     share of bodies with a creationTimestamp (0.2)\n"
+          "  --ns-share F              share of customer id elements with a namespace prefix "
+          "(0.1)\n"
+          "  --long-share F            share of customers whose visits outlast 30 minutes "
+          "(0.1)\n"
+          "  --start-date YYYYMMDD     first capture day, UTC (20261201)\n"
+          "  --seed N                  random seed; the same options and seed give the same "
+          "bytes (1)\n"
+          "  --quiet                   no progress lines on stderr\n"
+          "  --help                    this text\n",
+          prog);
+}

@@ -1,0 +1,40 @@
+// Step 1: the directory listing filters and orders, and the date and number
+// readers they rely on.
+#ifndef VT_REPLAY_GEN_LOADER_INPUT_FILTERS_H_
+#define VT_REPLAY_GEN_LOADER_INPUT_FILTERS_H_
+
+#include <dirent.h>
+#include <stdint.h>
+
+// Date range bounds, local midnight in seconds since the epoch (check_dir_range).
+extern uint32_t start_timestamp;
+extern uint32_t end_timestamp;
+// The bound characters of a file range (filter_file_name_and_range).
+extern const char *start_file_ptr;
+extern const char *end_file_ptr;
+
+// Earliest and latest dates a date range may name: their local midnights fit
+// the 32-bit timestamps in every time zone.
+constexpr int kFirstRangeDate = 19710101;
+constexpr int kLastRangeDate = 21051231;
+
+// 1 when every character of text is a decimal digit (also when text is empty).
+int32_t vt_is_numeric(const char *text);
+
+// Local midnight of the day YYYYMMDD given by the first eight characters.
+uint32_t get_timestamp(const char *date);
+
+// True when text begins with eight digits forming a real calendar date from
+// kFirstRangeDate to kLastRangeDate.
+bool begins_with_range_date(const char *text);
+
+// scandir filters: nonzero selects the entry.
+int check_dir_format(const struct dirent *a);            // name of exactly 8 characters
+int check_dir_range(const struct dirent *a);             // date within the range
+int filter_file_name(const struct dirent *a);            // "SOAP.log" and a number
+int filter_file_name_and_range(const struct dirent *a);  // 9th character in range
+
+// scandir order: ascending number from the 10th character of the name on.
+int my_alpha_sort(const struct dirent **a, const struct dirent **b);
+
+#endif  // VT_REPLAY_GEN_LOADER_INPUT_FILTERS_H_

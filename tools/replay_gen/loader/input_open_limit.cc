@@ -1,0 +1,34 @@
+#include "tools/replay_gen/loader/input_open_limit.h"
+
+#include <sys/resource.h>
+
+#include "tools/replay_gen/fatal.h"
+#include "tools/replay_gen/log.h"
+#include "tools/replay_gen/records.h"
+
+int64_t raise_open_file_limit() {
+  struct rlimit lim;
+  if (getrlimit(RLIMIT_NOFILE, &lim) != 0) return INT64_MAX;
+  if (lim.rlim_cur != lim.rlim_max) {
+    struct rlimit raised = {lim.rlim_max, lim.rlim_max};
+    if (setrlimit(RLIMIT_NOFILE, &raised) == 0) lim.rlim_cur = lim.rlim_max;
+  }
+  if (debug_level)
+    debug_log(2, "gen_input_file_list", "open file limit = %llu",
+              static_cast<unsigned long long>(lim.rlim_cur));
+  if (lim.rlim_cur == RLIM_INFINITY || lim.rlim_cur > static_cast<rlim_t>(INT64_MAX))
+    return INT64_MAX;
+  return static_cast<int64_t>(lim.rlim_cur);
+}
+
+void check_input_file_count(int32_t files, int64_t open_limit) {
+  int64_t room = open_limit - kReservedDescriptors;
+  if (files <= room) return;
+  error_log(1, "gen_input_file_list",
+            "Too many input files: %d found, but at most %lld can stay open (open file limit "
+            "%lld less %lld kept for the tool's own files). Select fewer files in INPUT_DIR or "
+            "raise the hard limit (ulimit -Hn)",
+            files, static_cast<long long>(room < 0 ? 0 : room), static_cast<long long>(open_limit),
+            static_cast<long long>(kReservedDescriptors));
+  vt_exit(-1);
+}

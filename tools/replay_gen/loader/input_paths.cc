@@ -1,0 +1,64 @@
+#include "tools/replay_gen/loader/input_paths.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "tools/replay_gen/fatal.h"
+#include "tools/replay_gen/log.h"
+#include "tools/replay_gen/records.h"
+
+namespace {
+
+constexpr int32_t kFirstListSize = 64;
+
+void grow_input_file_list() {
+  int64_t entries = max_seq_files ? static_cast<int64_t>(max_seq_files) * 2 : kFirstListSize;
+  int64_t bytes = entries * static_cast<int64_t>(sizeof(InputFileInfo));
+  if (bytes > INT32_MAX) {
+    error_log(1, "gen_input_file_list", "Trying to realloc a negative or 0 size (%d) for index  %d",
+              static_cast<int32_t>(bytes), -1);
+    vt_exit(-1);
+  }
+  void *grown = realloc(seq_file_path, bytes);
+  if (!grown) {
+    error_log(1, "gen_input_file_list", "Out of Memory: %s (size = %d) for index %d",
+              "seq_file_path", static_cast<int32_t>(bytes), -1);
+    vt_exit(-1);
+  }
+  seq_file_path = static_cast<InputFileInfo *>(grown);
+  max_seq_files = static_cast<int32_t>(entries);
+}
+
+}  // namespace
+
+int format_input_path(char *buf, const char *format, ...) {
+  va_list ap;
+  va_start(ap, format);
+  int len = vsnprintf(buf, kTextBufSize, format, ap);
+  va_end(ap);
+  if (len < 0 || len >= kTextBufSize) {
+    error_log(1, "gen_input_file_list",
+              "Path is too long (more than %d characters), refusing it: %.200s...",
+              kTextBufSize - 1, buf);
+    vt_exit(-1);
+  }
+  return len;
+}
+
+void append_input_file(const char *path, int len, const char *oom_name) {
+  if (debug_level)
+    debug_log(2, "gen_input_file_list", "Allocating memory for %s. size = %d", path, len + 1);
+  char *copy = static_cast<char *>(malloc(len + 1));
+  if (!copy) {
+    error_log(1, "gen_input_file_list", "Out of Memory: %s (size = %d) for index %d", oom_name,
+              len + 1, -1);
+    vt_exit(-1);
+  }
+  memcpy(copy, path, len + 1);
+  if (num_seq_files == max_seq_files) grow_input_file_list();
+  seq_file_path[num_seq_files].input_file = copy;
+  seq_file_path[num_seq_files].msgcount = 0;
+  num_seq_files++;
+}
