@@ -62,7 +62,12 @@ InputSpec split_input_dir() {
 
 int split_names(char *part, char *names[]) {
   int n = get_tokens_local(part, names, ",", kMaxNames);
-  if (n > kMaxNames) n = kMaxNames;
+  if (n > kMaxNames) {
+    // Dropping the names past the limit would lose their requests silently.
+    error_log(1, kFn, "INPUT_DIR list holds more than %d names; list at most %d or use a range",
+              kMaxNames, kMaxNames);
+    vt_exit(-1);
+  }
   if (debug_level) debug_log(2, kFn, "num_tokens = %d", n);
   return n;
 }
