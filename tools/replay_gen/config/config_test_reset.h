@@ -13,12 +13,6 @@
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/records.h"
 
-inline void free_text(char **text, int32_t *len) {
-  free(*text);
-  *text = nullptr;
-  *len = 0;
-}
-
 inline void reset_config_state() {
   strcpy(replay_dir, "");
   strcpy(scenario_name, "");
@@ -28,17 +22,12 @@ inline void reset_config_state() {
   strcpy(input_dir, "");
   strcpy(http_version, "1.0");
   strcpy(script_type, "C");
-  free_text(&http_header, &http_header_len);
-  free_text(&req_top_line, &req_top_line_len);
-  free_text(&scenario_keyword, &scenario_keyword_len);
+  for (char **text : {&http_header, &req_top_line, &scenario_keyword}) free(*text), *text = nullptr;
+  http_header_len = req_top_line_len = scenario_keyword_len = 0;
   start_time_stamp = end_time_stamp = 0;
-  ignore_header = 0;
+  ignore_header = num_vvm = run_forcefully = 0;
   new_user_time = 1800000;
   g_msgcount_per_file = 20000;
-  num_vvm = 0;
-  run_forcefully = 0;
-  debug_level = 0;
-  info_level = error_level = 1;
   for (int i = 0; i < total_services; i++) {
     free(service_map_ptr[i].service_name);
     free(service_map_ptr[i].url);
@@ -67,10 +56,14 @@ Outcome run_to_end(Fn fn) {
   } catch (const VtExit &e) {
     status = e.status;
   }
-  fflush(stderr);
   std::string err = testing::internal::GetCapturedStderr();
   set_vt_exit_hook(nullptr);
   return {status, err};
+}
+
+// Applies one configuration line.
+inline Outcome apply_line(std::string line) {
+  return run_to_end([&] { apply_config_line(line.data()); });
 }
 
 #endif  // VT_REPLAY_GEN_CONFIG_CONFIG_TEST_RESET_H_
