@@ -1,5 +1,107 @@
 #include "tools/replay_gen/config/config_reader.h"
 
-void read_config_file_new(const char * /*config_file_name*/) {}
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
 
-void validate_config_file_data() {}
+#include <memory>
+
+#include "tools/replay_gen/config/config_value.h"
+#include "tools/replay_gen/fatal.h"
+#include "tools/replay_gen/helpers.h"
+#include "tools/replay_gen/log.h"
+#include "tools/replay_gen/records.h"
+
+namespace {
+
+constexpr char kFname[] = "read_config_file_new";
+
+struct FileCloser {
+  void operator()(FILE *fp) const { fclose(fp); }
+};
+
+// The whole line, keyword included; input discovery reads its own parts.
+void set_input_dir(const char *line) {
+  if (strlen(line) <= strlen("INPUT_DIR|")) refuse_missing_config_value("INPUT_DIR", kFname);
+  copy_config_value(input_dir, kTextBufSize, line, "INPUT_DIR", kFname);
+}
+
+// Everything after "HOST_HEADER" and its separator, further "|" included.
+void set_host_header(const char *line) {
+  const size_t offset = strlen("HOST_HEADER|");
+  if (strlen(line) <= offset) refuse_missing_config_value("HOST_HEADER", kFname);
+  const char *value = line + offset;
+  // host_hdr adds "Host: " in front of the same text.
+  check_config_value_length(value, kTextBufSize - 1 - static_cast<int>(strlen("Host: ")),
+                            "HOST_HEADER", kFname);
+  strcpy(host_name, value);
+  snprintf(host_hdr, sizeof(host_hdr), "Host: %s", value);
+}
+
+void set_msg_count_per_file(const char *line) {
+  const size_t offset = strlen("MSG_COUNT_PER_FILE|");
+  if (strlen(line) <= offset) refuse_missing_config_value("MSG_COUNT_PER_FILE", kFname);
+  long count = atol(line + offset);
+  g_msgcount_per_file = static_cast<uint64_t>(count);
+  if (debug_level)
+    debug_log(4, kFname, "g_msgcount_per_file - %lu",
+              static_cast<unsigned long>(g_msgcount_per_file));
+  if (count == 0) {
+    error_log(1, kFname, "Invalid value for MSG_COUNT_PER_FILE, It should be greater than 0");
+    vt_exit(-1);
+  }
+  if (count < 0) {
+    error_log(1, kFname,
+              "MSG_COUNT_PER_FILE at line %d of the configuration is %ld; it must be greater "
+              "than 0.",
+              config_line_number(), count);
+    vt_exit(-1);
+  }
+}
+
+bool starts_with(const char *line, const char *prefix) {
+  return strncmp(line, prefix, strlen(prefix)) == 0;
+}
+
+}  // namespace
+
+void apply_config_line(char *line) {
+  if (line[0] == '\0' || line[0] == '#') return;
+  // Three keywords are known by how the line begins and take their value
+  // from a fixed position of the unsplit line.
+  if (starts_with(line, "INPUT_DIR")) return set_input_dir(line);
+  if (starts_with(line, "HOST_HEADER")) return set_host_header(line);
+  if (starts_with(line, "MSG_COUNT_PER_FILE")) return set_msg_count_per_file(line);
+  char *field[kMaxConfigFields];
+  int num = get_tokens_local(line, field, "|", kMaxConfigFields);
+  if (num == 0) return;
+  // A longer line keeps its first fields, as the tokenizer stored them.
+  if (num > kMaxConfigFields) num = kMaxConfigFields;
+  apply_config_fields(num, field);
+}
+
+void read_config_file_new(const char *config_file_name) {
+  if (debug_level) debug_log(4, kFname, "Method Called. config_file_name = %s", config_file_name);
+  std::unique_ptr<FILE, FileCloser> fp(open_file(config_file_name, "r"));
+  if (!fp) vt_exit(-1);
+  std::unique_ptr<char[]> line(new char[kConfigLineBufSize]);
+  int line_num = 1;
+  while (fgets(line.get(), kConfigLineBufSize, fp.get())) {
+    size_t len = strlen(line.get());
+    bool line_end = len > 0 && line[len - 1] == '\n';
+    if (line_end) line[len - 1] = '\0';
+    set_config_line_number(line_num);
+    apply_config_line(line.get());
+    // The pieces of an over-long line share its number.
+    if (line_end) line_num++;
+  }
+  set_config_line_number(0);
+}
+
+void validate_config_file_data() {
+  if (debug_level) debug_log(4, "validate_config_file_data", "Method Called");
+  if (replay_dir[0] && script_name[0] && scenario_name[0]) return;
+  error_log(1, "validate_config_file_data",
+            "Replay,Script and Scenario path must be defined in config file, Exiting...");
+  vt_exit(-1);
+}

@@ -1,9 +1,122 @@
 #include "tools/replay_gen/services/service_map.h"
 
+#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
+
+#include "tools/replay_gen/config/config_value.h"
+#include "tools/replay_gen/fatal.h"
+#include "tools/replay_gen/helpers.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/records.h"
+
+namespace {
+
+// Room a name keeps for the renaming suffix: "_" and up to 10 characters.
+constexpr int kNameSuffixRoom = 11;
+
+char *copy_text(const char *text, int size, const char *what, int idx) {
+  if (debug_level) debug_log(2, "set_service", "Allocating memory for %s. size = %d", what, size);
+  char *copy = static_cast<char *>(malloc(size));
+  if (!copy) {
+    error_log(1, "set_service", "Out of Memory: %s (size = %d) for index %d", what, size, idx);
+    vt_exit(-1);
+  }
+  strcpy(copy, text);
+  return copy;
+}
+
+bool given(int num, char **field, int idx) {
+  return num > idx && strcmp(field[idx], "NA") != 0;
+}
+
+// Refuses, before anything is added, a line whose values do not fit.
+void check_service_line(int num, char **field) {
+  if (num < 4) {
+    error_log(1, "set_service", "Keyword %s has %d fields less then expected %d fields\n", field[0],
+              num, 4);
+    vt_exit(-1);
+  }
+  check_config_value_length(field[2], kMethodTypeSize - 1, "SERVICE_NAME method", "set_service");
+  if (given(num, field, 4))
+    check_config_value_length(field[4], kTagSize - 1, "SERVICE_NAME indexing tag", "set_service");
+  if (given(num, field, 5))
+    check_config_value_length(field[5], kTagSize - 1, "SERVICE_NAME name prefix", "set_service");
+  if (total_services >= kMaxServices) {
+    error_log(1, "set_service",
+              "SERVICE_NAME at line %d of the configuration is one service too many; at most %d "
+              "services are allowed.",
+              config_line_number(), kMaxServices);
+    vt_exit(-1);
+  }
+}
+
+}  // namespace
+
+void set_service(int num, char **field) {
+  if (debug_level) debug_log(4, "set_service", "Method Called. num = %d", num);
+  check_service_line(num, field);
+  uint16_t row;
+  create_table_entry(&row, &total_services, &max_services,
+                     reinterpret_cast<char **>(&service_map_ptr), sizeof(ServiceMap),
+                     "Service name");
+  ServiceMap &entry = service_map_ptr[row];
+  entry.service_name = copy_text(field[1], static_cast<int>(strlen(field[1])) + kNameSuffixRoom,
+                                 "Service Name", row);
+  if (debug_level)
+    debug_log(3, "set_service", "service_map_ptr[%d].service_name = %s\n", row, entry.service_name);
+  entry.all_headers = nullptr;
+  entry.all_headers_len = 0;
+  entry.soap_action = nullptr;
+  entry.soap_action_len = 0;
+  entry.num_requests = 0;
+  entry.indexing_tag[0] = '\0';
+  strcpy(entry.method_type, field[2]);
+  if (debug_level)
+    debug_log(3, "set_service", "service_map_ptr[%d].method_type = %s\n", row, entry.method_type);
+  entry.url_len = static_cast<int32_t>(strlen(field[3]));
+  entry.url = copy_text(field[3], entry.url_len + 1, "URL", row);
+  if (debug_level) debug_log(3, "set_service", "service_map_ptr[%d].url = %s\n", row, entry.url);
+  entry.service_header = nullptr;
+  entry.service_header_len = 0;
+  if (given(num, field, 4)) {
+    strcpy(entry.indexing_tag, field[4]);
+    if (debug_level) debug_log(4, "set_service", "Indexing tag - %s", entry.indexing_tag);
+  } else {
+    strcpy(entry.indexing_tag, "XACustId");
+  }
+  if (given(num, field, 5)) {
+    strcpy(entry.sname_prefix, field[5]);
+    if (debug_level) debug_log(4, "set_service", "service name perfix = %s", entry.sname_prefix);
+  } else {
+    entry.sname_prefix[0] = '\0';
+  }
+  for (int i = 6; i < num; i++)
+    if (given(num, field, i)) set_service_header(row, field[i]);
+  num_service_file++;
+}
+
+void set_service_header(int service_row_num, const char *header_line) {
+  ServiceMap &entry = service_map_ptr[service_row_num];
+  int32_t header_len = static_cast<int32_t>(strlen(header_line));
+  int32_t size = entry.service_header_len + header_len + 3;
+  char *grown = static_cast<char *>(realloc(entry.service_header, size));
+  if (!grown) {
+    error_log(1, "set_service_header", "Out of Memory: %s (size = %d) for index %d",
+              "Service Header", size, -1);
+    vt_exit(-1);
+  }
+  entry.service_header = grown;
+  memcpy(grown + entry.service_header_len, header_line, header_len);
+  memcpy(grown + entry.service_header_len + header_len, "\r\n", 3);
+  entry.service_header_len += header_len + 2;
+  if (debug_level)
+    debug_log(3, "set_service_header",
+              "Service id = %d, service_header_len = %d, service_header(s) = %s", service_row_num,
+              entry.service_header_len, entry.service_header);
+}
 
 int get_service_idx(const char *service, const char *url) {
   if (debug_level)
@@ -16,6 +129,52 @@ int get_service_idx(const char *service, const char *url) {
   return -1;
 }
 
-void rename_service_names() {}
+int service_name_compare(const void *a, const void *b) {
+  int ia = *static_cast<const int *>(a);
+  int ib = *static_cast<const int *>(b);
+  return strcmp(service_map_ptr[ia].service_name, service_map_ptr[ib].service_name);
+}
 
-void print_service_info() {}
+void rename_service_names() {
+  constexpr char kFname[] = "rename_service_names";
+  if (debug_level) {
+    debug_log(4, kFname, "Method called, Total services - %d", total_services);
+    debug_log(2, kFname, "Allocating memory for %s. size = %d", "Service_map_array_seq",
+              static_cast<int>(total_services * sizeof(int)));
+  }
+  int *seq = static_cast<int *>(malloc(total_services * sizeof(int) + 1));
+  if (!seq) {
+    error_log(1, kFname, "Out of Memory: %s (size = %d) for index %d", "Service_map_array_seq",
+              static_cast<int>(total_services * sizeof(int)), -1);
+    vt_exit(-1);
+  }
+  for (int i = 0; i < total_services; i++) seq[i] = i;
+  // Equal names keep their index order, so the first of a name keeps it.
+  std::stable_sort(seq, seq + total_services,
+                   [](int a, int b) { return service_name_compare(&a, &b) < 0; });
+  const char *group = nullptr;
+  int counter = 0;
+  for (int i = 0; i < total_services; i++) {
+    char *name = service_map_ptr[seq[i]].service_name;
+    if (!group || strcmp(name, group) != 0) {
+      group = name;
+      counter = 0;
+      continue;
+    }
+    counter++;
+    // Every name was stored with kNameSuffixRoom bytes to spare.
+    snprintf(name, strlen(group) + kNameSuffixRoom, "%s_%d", group, counter);
+  }
+  free(seq);
+  if (debug_level) debug_log(4, kFname, "Successfully renamed the services");
+}
+
+void print_service_info() {
+  if (debug_level) debug_log(4, "print_service_info", "Method Called");
+  fprintf(stdout, "# Service Name\t\t\t\t\tTotal Requests\tURL\n");
+  for (int i = 0; i < total_services; i++) {
+    const ServiceMap &entry = service_map_ptr[i];
+    fprintf(stdout, "%d %-30s\t\t%lu\t\t%-20s\n", i, entry.service_name,
+            static_cast<unsigned long>(entry.num_requests), entry.url);
+  }
+}

@@ -1,0 +1,14 @@
+# With -f an existing replay directory is removed and created anew.
+mkdir -p logs/20240101/extracts replay/old
+touch replay/old/vt_req_0
+cat >x.conf <<CONF
+INPUT_DIR|$WORK/logs
+REPLAY_DIR|$WORK/replay
+SCRIPT_NAME|proj/sub/script
+SCENARIO_NAME|proj/sub/scen.conf
+NUM_VVM|2
+CONF
+"$TOOL" -f -i x.conf
+status=$?
+[ -d replay ] && [ ! -e replay/old ] && echo "replay directory created anew, old content gone"
+exit $status

@@ -1,0 +1,123 @@
+// The keywords of the configuration file that are split into fields.
+#include <stdlib.h>
+#include <string.h>
+
+#include "tools/replay_gen/config/config_reader.h"
+#include "tools/replay_gen/config/config_value.h"
+#include "tools/replay_gen/fatal.h"
+#include "tools/replay_gen/helpers.h"
+#include "tools/replay_gen/log.h"
+#include "tools/replay_gen/records.h"
+#include "tools/replay_gen/services/service_map.h"
+
+namespace {
+
+constexpr char kFname[] = "read_config_file_new";
+constexpr int kTextMax = kTextBufSize - 1;
+
+void set_script_name(int, char **field) {
+  check_config_value_length(field[1], kTextMax, "SCRIPT_NAME", kFname);
+  proj_subproj_script_scenario_validation(field[1], "Script");
+  strcpy(script_name, field[1]);
+}
+
+void set_scenario_name(int, char **field) {
+  check_config_value_length(field[1], kTextMax, "SCENARIO_NAME", kFname);
+  if (!strstr(field[1], ".conf")) {
+    error_log(1, kFname, "Scenario file name (%s) is not correct. It should have extension .conf",
+              field[1]);
+    vt_exit(-1);
+  }
+  proj_subproj_script_scenario_validation(field[1], "Scenario");
+  strcpy(scenario_name, field[1]);
+}
+
+void set_new_user_time(int, char **field) {
+  int32_t ms = get_time_from_format_local(field[1]);
+  if (debug_level) debug_log(2, kFname, "New User Time is %s (%d milliseconds)", field[1], ms);
+  if (ms < 0) {
+    error_log(1, kFname,
+              "NEW_USER_TIME at line %d of the configuration gives %d milliseconds; it must be "
+              "between 0 and %d milliseconds (about 596 hours).",
+              config_line_number(), ms, INT32_MAX);
+    vt_exit(-1);
+  }
+  new_user_time = static_cast<uint64_t>(ms);
+}
+
+void set_replay_dir_field(int, char **field) {
+  set_replay_dir(field[1]);
+}
+
+void set_ignore_header(int, char **field) {
+  ignore_header = atoi(field[1]);
+  if (debug_level)
+    debug_log(2, kFname, "Ignore header is set. So first line of all files will be ignored");
+}
+
+void set_http_version(int, char **field) {
+  copy_config_value(http_version, kHttpVersionSize, field[1], "HTTP_VERSION", kFname);
+  if (debug_level) debug_log(2, kFname, "http_version = %s", http_version);
+}
+
+void add_req_top_line(int, char **field) {
+  set_req_top_line(field[1]);
+}
+
+void add_http_header(int, char **field) {
+  set_http_header(field[1]);
+}
+
+void add_scenario_keyword(int, char **field) {
+  set_scenario_keyword(field[1]);
+}
+
+// NUM_PROCESSES and NUM_VVM: the worker table holds kMaxVvm workers.
+void set_num_vvm(int, char **field) {
+  long workers = strtol(field[1], nullptr, 10);
+  if (workers < 1 || workers > kMaxVvm) {
+    error_log(1, kFname, "%s at line %d of the configuration is %ld; it must be between 1 and %d.",
+              field[0], config_line_number(), workers, kMaxVvm);
+    vt_exit(-1);
+  }
+  num_vvm = static_cast<int16_t>(workers);
+}
+
+void add_service(int num, char **field) {
+  set_service(num, field);
+}
+
+void set_script_type(int, char **field) {
+  if (strcmp(field[1], "C") != 0 && strcmp(field[1], "Legacy") != 0) {
+    error_log(1, kFname, "Error: Invalid script type %s. It should be Legacy or C", field[1]);
+    vt_exit(-1);
+  }
+  strcpy(script_type, field[1]);
+}
+
+struct Keyword {
+  const char *name;
+  void (*apply)(int num, char **field);
+  bool needs_value;  // lines of fewer fields have their own message
+};
+
+constexpr Keyword kKeywords[] = {
+    {"REPLAY_PERIOD", set_replay_period, false}, {"SCRIPT_NAME", set_script_name, true},
+    {"SCENARIO_NAME", set_scenario_name, true},  {"NEW_USER_TIME", set_new_user_time, true},
+    {"REPLAY_DIR", set_replay_dir_field, true},  {"IGNORE_HEADER", set_ignore_header, true},
+    {"HTTP_VERSION", set_http_version, true},    {"REQ_TOP_LINE", add_req_top_line, true},
+    {"HTTP_HEADER", add_http_header, true},      {"SCENARIO_KEYWORD", add_scenario_keyword, true},
+    {"NUM_PROCESSES", set_num_vvm, true},        {"NUM_VVM", set_num_vvm, true},
+    {"SERVICE_NAME", add_service, false},        {"SCRIPT_TYPE", set_script_type, true},
+};
+
+}  // namespace
+
+void apply_config_fields(int num, char **field) {
+  for (const Keyword &keyword : kKeywords) {
+    if (strcmp(field[0], keyword.name) != 0) continue;
+    if (keyword.needs_value && num < 2) refuse_missing_config_value(keyword.name, kFname);
+    keyword.apply(num, field);
+    return;
+  }
+}

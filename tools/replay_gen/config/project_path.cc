@@ -1,0 +1,34 @@
+// SCRIPT_NAME and SCENARIO_NAME name a project, a subproject and a name.
+#include <string>
+
+#include "tools/replay_gen/config/config_reader.h"
+#include "tools/replay_gen/fatal.h"
+#include "tools/replay_gen/helpers.h"
+#include "tools/replay_gen/log.h"
+#include "tools/replay_gen/records.h"
+
+void proj_subproj_script_scenario_validation(const char *scen_script_name_with_proj,
+                                             const char *type) {
+  constexpr char kFname[] = "proj_subproj_script_scenario_validation";
+  if (scen_script_name_with_proj[0] == '/') {
+    error_log(1, kFname, "%s path:'%s' can not be started with '/'", type,
+              scen_script_name_with_proj);
+    vt_exit(-1);
+  }
+  std::string copy = scen_script_name_with_proj;
+  char *field[4];
+  // Runs of "/" separate like one; a trailing "/" adds nothing.
+  if (get_tokens_local(copy.data(), field, "/", 4) != 3) {
+    error_log(1, kFname,
+              "%s in config file [%s] is not in correct format. It should be in "
+              "project/subproject/name format.",
+              type, scen_script_name_with_proj);
+    vt_exit(-1);
+  }
+  if (debug_level) {
+    debug_log(2, kFname, "The value of field[0], field[1], field[2] = %s %s %s", field[0], field[1],
+              field[2]);
+    debug_log(1, kFname, "After validation project_name = %s, subproject_name = %s\n", field[0],
+              field[1]);
+  }
+}

@@ -1,0 +1,80 @@
+// REPLAY_PERIOD: the start and end of the requests to keep, as local times.
+#include <stdio.h>
+#include <string.h>
+#include <time.h>
+
+#include <limits>
+
+#include "tools/replay_gen/config/config_reader.h"
+#include "tools/replay_gen/config/config_value.h"
+#include "tools/replay_gen/fatal.h"
+#include "tools/replay_gen/log.h"
+#include "tools/replay_gen/records.h"
+
+namespace {
+
+constexpr char kFname[] = "read_config_file_new";
+
+struct Bound {
+  const char *which;  // "start" or "end"
+  const char *debug_text_format;
+  const char *debug_stamp_format;
+  const char *invalid_format;
+  uint64_t *stamp;
+};
+
+bool fits_int(int64_t value) {
+  return value >= std::numeric_limits<int>::min() && value <= std::numeric_limits<int>::max();
+}
+
+[[noreturn]] void refuse_unconvertible(const Bound &bound, const char *text) {
+  error_log(1, kFname,
+            "REPLAY_PERIOD %s date/time %s at line %d of the configuration cannot be converted: "
+            "it must be a local time from 01/01/1970 00:00:00 UTC on.",
+            bound.which, text, config_line_number());
+  vt_exit(-1);
+}
+
+// "mm/dd/yyyy HH:MM:SS" as local time, out-of-range values carried forward.
+void set_bound(const Bound &bound, const char *text) {
+  if (strcmp(text, "NA") == 0) return;
+  if (debug_level) debug_log(4, kFname, bound.debug_text_format, text);
+  int month, day, year, hour, minute, second;
+  if (sscanf(text, "%d/%d/%d %d:%d:%d", &month, &day, &year, &hour, &minute, &second) < 6) {
+    error_log(1, kFname, bound.invalid_format, text);
+    vt_exit(-1);
+  }
+  int64_t tm_mon = static_cast<int64_t>(month) - 1;
+  int64_t tm_year = static_cast<int64_t>(year) - 1900;
+  if (!fits_int(tm_mon) || !fits_int(tm_year)) refuse_unconvertible(bound, text);
+  struct tm date = {};
+  date.tm_mon = static_cast<int>(tm_mon);
+  date.tm_mday = day;
+  date.tm_year = static_cast<int>(tm_year);
+  date.tm_hour = hour;
+  date.tm_min = minute;
+  date.tm_sec = second;
+  date.tm_isdst = -1;  // the system decides daylight saving time for the date
+  tzset();
+  time_t seconds = mktime(&date);
+  // Failure shows as -1; times before the epoch do not fit the unsigned bound.
+  if (seconds < 0) refuse_unconvertible(bound, text);
+  *bound.stamp = static_cast<uint64_t>(seconds);
+  if (debug_level)
+    debug_log(4, kFname, bound.debug_stamp_format, static_cast<unsigned long>(*bound.stamp));
+}
+
+}  // namespace
+
+void set_replay_period(int num, char **field) {
+  if (num < 3) {
+    error_log(1, kFname, "Invalid format of REPLAY_PERIOD");
+    vt_exit(-1);
+  }
+  set_bound({"start", "Replay period start date/time - %s", "Start time stamp - %lu",
+             "Invalid format of Replay period, start date/time - %s", &start_time_stamp},
+            field[1]);
+  set_bound({"end", "Replay period end date/time - %s", "End time stamp - %lu",
+             "Invalid format of Replay period, end date/time - %s", &end_time_stamp},
+            field[2]);
+}
