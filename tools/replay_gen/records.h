@@ -68,7 +68,7 @@ struct ThreadArgs {
   SeqData *t_seq_data_arr;
   uint64_t t_max_sda_size;
   int16_t thread_id;
-  int16_t cur_file_seq;
+  int32_t cur_file_seq;  // index in seq_file_path, -1 when no file is left
   uint64_t t_msgcount;
   uint64_t t_valid_msgcount;
   uint64_t t_invalid_request;

@@ -153,8 +153,10 @@ TEST_F(InputFiles, FormsOfInputDir) {
 }
 
 TEST_F(InputFiles, ErrorMessages) {
+  std::string many_names;
+  for (int i = 1; i <= 101; i++) many_names += "SOAP.log." + std::to_string(i) + ",";
   struct Case {
-    const char *value;
+    std::string value;
     std::string message;
   } cases[] = {
       {"B/missing", "Unable to open based dir {B}/missing for reading "},
@@ -172,9 +174,11 @@ TEST_F(InputFiles, ErrorMessages) {
       {"B|20201206|log1-SOAP.log3",
        "Invalid file range log1-SOAP.log3 in INPUT_DIR: both names need at least 9 characters, "
        "as in SOAP.log1-SOAP.log3"},
+      {"B|20201201|" + many_names,
+       "INPUT_DIR list holds more than 100 names; list at most 100 or use a range"},
   };
   for (Case &c : cases) {
-    auto [status, err] = failure_for(c.value);
+    auto [status, err] = failure_for(c.value.c_str());
     std::string want = "gen_input_file_list:" + c.message + "\n";
     if (size_t at = want.find("{B}"); at != std::string::npos) want.replace(at, 3, base_);
     EXPECT_EQ(status, -1) << c.value;
