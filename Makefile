@@ -1,5 +1,5 @@
 # The two commands of the README. Both install what the machine lacks first.
-.PHONY: demo check setup build fuzz clean
+.PHONY: demo check setup build bench fuzz clean
 
 setup:
 	@scripts/setup.sh
@@ -13,6 +13,9 @@ demo: setup
 
 check: setup
 	@scripts/check.sh
+
+bench: setup
+	@bench/run_bench.sh
 
 clean:
 	rm -rf build
