@@ -23,6 +23,33 @@ void reject_at_end(FileParse &p, ErrorIndex error) {
   record_error(p.thread, error, p.seq_file, p.line_no);
 }
 
+// Index of the record's pair in the service table, or -1.
+int configured_service_idx(FileParse &p) {
+  const RecordState &r = p.rec;
+  uint64_t hash = service_cache_hash(r.service_name, r.url);
+  int16_t idx = -1;
+  char type = 0;
+  if (service_cache_find(&p.services, p.thread, hash, r.service_name, r.url, &idx, &type))
+    return type == SERVICE_MAP_ENTRY ? idx : -1;
+  int found = get_service_idx(r.service_name, r.url);
+  if (found >= 0)
+    service_cache_add(&p.services, hash, static_cast<int16_t>(found), SERVICE_MAP_ENTRY);
+  return found;
+}
+
+// The service of an accepted record: from the pairs seen before, or from
+// the catalogue, which adds the pair to the thread's list when it is new.
+void classify_service(FileParse &p) {
+  RecordState &r = p.rec;
+  uint64_t hash = service_cache_hash(r.service_name, r.url);
+  if (service_cache_find(&p.services, p.thread, hash, r.service_name, r.url, &r.service_index,
+                         &r.service_type))
+    return;
+  get_and_save_runtime_service_data(p.thread, r.service_name, r.url, r.soap_action,
+                                    &r.service_index, &r.service_type);
+  service_cache_add(&p.services, hash, r.service_index, r.service_type);
+}
+
 // The customer id element's name for the record: the configured service's
 // tag when the record's service is configured.
 void choose_indexing_tag(FileParse &p) {
@@ -31,7 +58,7 @@ void choose_indexing_tag(FileParse &p) {
     if (debug_level)
       debug_log(4, kFn, "Processing Thread[%d]:setting indexing_tag ,url - %s, service_name - %s",
                 thread_id(p), r.url, r.service_name);
-    int idx = get_service_idx(r.service_name, r.url);
+    int idx = configured_service_idx(p);
     if (debug_level) debug_log(4, kFn, "Processing Thread[%d]:service_idx = %d", thread_id(p), idx);
     if (idx >= 0) r.indexing_tag = service_map_ptr[idx].indexing_tag;
   }
@@ -140,8 +167,7 @@ void ignore_record(FileParse &p) {
 void accept_record(FileParse &p) {
   RecordState &r = p.rec;
   ThreadArgs *t = p.thread;
-  get_and_save_runtime_service_data(t, r.service_name, r.url, r.soap_action, &r.service_index,
-                                    &r.service_type);
+  classify_service(p);
   SeqData &slot = current_slot(p);
   slot.service_id = r.service_index;
   slot.req_file_fp = p.fp;

@@ -118,6 +118,7 @@ void load_sequence_file_new(ThreadArgs *threadData, const char *seq_file, FILE *
   p->index = index;
   p->line_no = 0;
   p->line_end_offset = 0;
+  p->services = ServiceCache{};
   line_reader_init(reader, seq_file_fp);
   if (ignore_header) skip_header_line(*p, reader);
   reset_record(*p);
@@ -143,6 +144,7 @@ void load_sequence_file_new(ThreadArgs *threadData, const char *seq_file, FILE *
   }
   drop_unterminated_record(*p);
   print_file_summary(*p, start_req_no, start_time);
+  service_cache_free(&p->services);
   free(p);
   free(reader);
 }

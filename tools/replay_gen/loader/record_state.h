@@ -8,6 +8,7 @@
 #include <stdio.h>
 
 #include "tools/replay_gen/loader/record_errors.h"
+#include "tools/replay_gen/loader/service_cache.h"
 #include "tools/replay_gen/records.h"
 
 constexpr size_t kServiceNameSize = 10017;
@@ -49,6 +50,7 @@ struct FileParse {
   int32_t index;
   uint64_t line_no;
   int64_t line_end_offset;  // file offset just past the line being handled
+  ServiceCache services;    // pairs already classified by this thread
   RecordState rec;
 };
 
