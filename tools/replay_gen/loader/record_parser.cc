@@ -6,6 +6,8 @@
 #include <string.h>
 #include <time.h>
 
+#include <memory>
+
 #include "tools/replay_gen/driver/driver.h"
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/loader/line_reader.h"
@@ -19,6 +21,16 @@ constexpr const char *kFn = "load_sequence_file_new";
 bool starts_with(const char *line, size_t len, const char *prefix, size_t prefix_len) {
   return len >= prefix_len && memcmp(line, prefix, prefix_len) == 0;
 }
+
+struct ReaderDeleter {
+  void operator()(LineReader *reader) const { free(reader); }
+};
+struct ParseDeleter {
+  void operator()(FileParse *p) const {
+    service_cache_free(&p->services);
+    free(p);
+  }
+};
 
 #define STARTS_WITH(line, len, literal) starts_with(line, len, literal, sizeof(literal) - 1)
 
@@ -104,8 +116,12 @@ void load_sequence_file_new(ThreadArgs *threadData, const char *seq_file, FILE *
 
   // The reader's chunk and the record's texts (about 90 KB) live on the heap
   // for the length of the file, not on the loader thread's stack.
-  auto *reader = static_cast<LineReader *>(malloc(sizeof(LineReader)));
-  auto *p = static_cast<FileParse *>(malloc(sizeof(FileParse)));
+  std::unique_ptr<LineReader, ReaderDeleter> reader_mem(
+      static_cast<LineReader *>(malloc(sizeof(LineReader))));
+  std::unique_ptr<FileParse, ParseDeleter> parse_mem(
+      static_cast<FileParse *>(calloc(1, sizeof(FileParse))));
+  LineReader *reader = reader_mem.get();
+  FileParse *p = parse_mem.get();
   if (!reader || !p) {
     error_log(1, kFn, "Out of Memory: %s (size = %d) for index %d", "line reader",
               static_cast<int>(sizeof(LineReader) + sizeof(FileParse)), -1);
@@ -116,9 +132,6 @@ void load_sequence_file_new(ThreadArgs *threadData, const char *seq_file, FILE *
   p->fp = seq_file_fp;
   p->seq_no = seq_no;
   p->index = index;
-  p->line_no = 0;
-  p->line_end_offset = 0;
-  p->services = ServiceCache{};
   line_reader_init(reader, seq_file_fp);
   if (ignore_header) skip_header_line(*p, reader);
   reset_record(*p);
@@ -144,7 +157,4 @@ void load_sequence_file_new(ThreadArgs *threadData, const char *seq_file, FILE *
   }
   drop_unterminated_record(*p);
   print_file_summary(*p, start_req_no, start_time);
-  service_cache_free(&p->services);
-  free(p);
-  free(reader);
 }
