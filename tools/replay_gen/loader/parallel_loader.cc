@@ -1,5 +1,255 @@
 #include "tools/replay_gen/loader/parallel_loader.h"
 
-void load_input_data_files() {}
+#include <errno.h>
+#include <stdlib.h>
+#include <string.h>
 
-void print_log_file_info() {}
+#include "base/core/cpu_count.h"
+#include "tools/replay_gen/fatal.h"
+#include "tools/replay_gen/loader/record_errors.h"
+#include "tools/replay_gen/loader/record_parser.h"
+#include "tools/replay_gen/log.h"
+#include "tools/replay_gen/records.h"
+#include "tools/replay_gen/services/runtime_services.h"
+
+namespace {
+
+constexpr const char *kFn = "load_input_data_files";
+constexpr const char *kThreadFn = "load_input_data_files_t";
+constexpr size_t kErrorLogPathSize = 512;
+
+[[noreturn]] void out_of_memory(const char *what, size_t size) {
+  error_log(1, kFn, "Out of Memory: %s (size = %d) for index %d", what, static_cast<int>(size), -1);
+  vt_exit(-1);
+}
+
+void *checked_calloc(size_t count, size_t size, const char *what) {
+  void *mem = calloc(count, size);
+  if (!mem && count && size) out_of_memory(what, count * size);
+  return mem;
+}
+
+int16_t choose_num_threads() {
+  if (g_num_thread != 0) return g_num_thread;
+  int num_cpu = vtlb_get_num_cpu();
+  if (num_cpu == -1) {
+    error_log(1, kFn, "Failed to calculate number of cpu");
+    vt_exit(-1);
+  }
+  int16_t num_threads = 1;
+  set_num_threads(&num_threads, num_cpu, num_seq_files);
+  return num_threads;
+}
+
+// "<replay_dir>/error.log.<id>" must fit its buffer for the highest id.
+void check_error_log_path(int num_threads) {
+  char id[16];
+  size_t needed = strlen(replay_dir) + strlen("/error.log.") +
+                  static_cast<size_t>(snprintf(id, sizeof id, "%d", num_threads - 1));
+  if (needed < kErrorLogPathSize) return;
+  error_log(1, kFn,
+            "Replay directory path too long for the error log files: %s/error.log.%s has %lu "
+            "characters, at most %lu are allowed",
+            replay_dir, id, needed, kErrorLogPathSize - 1);
+  vt_exit(-1);
+}
+
+
+int32_t claim_next_file(ThreadArgs *t) {
+  pthread_mutex_lock(&get_file_mutex);
+  int32_t claimed = free_file_seq < num_seq_files ? free_file_seq++ : -1;
+  pthread_mutex_unlock(&get_file_mutex);
+  t->cur_file_seq = static_cast<int16_t>(claimed);
+  return claimed;
+}
+
+void open_error_log(ThreadArgs *t) {
+  char path[kErrorLogPathSize];
+  int n = snprintf(path, sizeof path, "%s/error.log.%d", replay_dir, t->thread_id);
+  // check_error_log_path has made sure that the path fits.
+  t->error_file_fp = n > 0 && static_cast<size_t>(n) < sizeof path ? fopen(path, "w") : nullptr;
+  if (!t->error_file_fp) {
+    error_log(2, kThreadFn, "Unable to create error log file");
+    return;
+  }
+  fputs(kErrorLogHeader, t->error_file_fp);
+}
+
+FILE *open_input_file(const char *path) {
+  FILE *fp = fopen(path, "r");
+  if (fp) return fp;
+  int err = errno;
+  error_log(1, kThreadFn, "Unable to open file %s", path);
+  if (err == EMFILE || err == ENFILE)
+    error_log(1, kThreadFn, "Too many open files: every input file stays open until the run ends");
+  vt_exit(-1);
+}
+
+void start_threads(ThreadArgs *args, pthread_t *tids, int num_threads) {
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_JOINABLE);
+  int num_predefined_services = num_service_file;
+  for (int i = 0; i < num_threads; i++) {
+    ThreadArgs &t = args[i];
+    t.t_seq_data_arr = static_cast<SeqData *>(
+        checked_calloc(g_msgcount_per_file, sizeof(SeqData), "threadArgs[i].t_seq_data_arr"));
+    t.t_max_sda_size = t.t_seq_data_arr ? g_msgcount_per_file : 0;
+    t.service_counter = static_cast<uint64_t *>(
+        checked_calloc(num_predefined_services, sizeof(uint64_t), "threadArgs[i].service_counter"));
+    t.thread_id = static_cast<int16_t>(i);
+    if (pthread_create(&tids[i], &attr, load_input_data_files_t, &t) != 0) {
+      error_log(1, kFn, "Failed to create Processing Thread[%d]", i);
+      vt_exit(-1);
+    }
+    info_log(1, "  ", "Processing Thread[%d] Started\n", i);
+  }
+  pthread_attr_destroy(&attr);
+}
+
+void join_threads(pthread_t *tids, int num_threads) {
+  for (int i = 0; i < num_threads; i++) {
+    if (pthread_join(tids[i], nullptr) != 0) {
+      error_log(1, kFn, "Processing Thread[%d] Failed", i);
+      vt_exit(-1);
+    }
+  }
+}
+
+void merge_counters_and_services(ThreadArgs *args, int num_threads,
+                                 int16_t num_predefined_services) {
+  for (int i = 0; i < num_threads; i++) {
+    ThreadArgs &t = args[i];
+    g_msgcount += t.t_msgcount;
+    g_valid_msgcount += t.t_valid_msgcount;
+    g_invalid_request += t.t_invalid_request;
+    g_ignore_request += t.t_ignore_request;
+    g_no_xacustid_messages += t.t_no_xacustid_messages;
+    g_empty_xacustid_messages += t.t_empty_xacustid_messages;
+    update_service_map_ptr(&t, num_predefined_services);
+    info_log(1, "  ", "Processing Thread[%d] Completed\n", i);
+    if (debug_level)
+      debug_log(2, kFn,
+                "Processing Thread[%d] Completed\n, valid_msg = %lu, invalid_request = "
+                "%luignore_request = %lu, no_xacustid_messages = %lu, empty_xacustid_messages = "
+                "%lu",
+                i, t.t_valid_msgcount, t.t_invalid_request, t.t_ignore_request,
+                t.t_no_xacustid_messages, t.t_empty_xacustid_messages);
+  }
+  if (debug_level)
+    debug_log(2, kFn, "Number of services after updating from each thread= %hd",
+              static_cast<int16_t>(num_service_file));
+}
+
+void merge_records(ThreadArgs *args, int num_threads) {
+  seq_data_arr = g_valid_msgcount
+                     ? static_cast<SeqData *>(malloc(g_valid_msgcount * sizeof(SeqData)))
+                     : nullptr;
+  if (g_valid_msgcount && !seq_data_arr)
+    out_of_memory("seq_data_arr", g_valid_msgcount * sizeof(SeqData));
+  uint64_t p = 0;
+  for (int i = 0; i < num_threads; i++) {
+    ThreadArgs &t = args[i];
+    uint64_t count = t.t_valid_msgcount;
+    SeqData *dst = seq_data_arr + p;
+    if (count) memcpy(dst, t.t_seq_data_arr, count * sizeof(SeqData));
+    free(t.t_seq_data_arr);
+    t.t_seq_data_arr = nullptr;
+    for (uint64_t q = 0; q < count; q++) dst[q].seq = p + q;
+    remap_runtime_service_ids(&t, dst, count);
+    p += count;
+    free_runtime_services(&t);
+    free(t.service_counter);
+    t.service_counter = nullptr;
+  }
+}
+
+void print_summary() {
+  const char *fmt =
+      "Summary: Total request processed = %'lu, Valid request = %'lu, Ignored = %'lu, Missing "
+      "custid = %'lu (No custid = %'lu, Empty custid = %'lu)";
+  char line[512];
+  snprintf(line, sizeof line, fmt, g_msgcount, g_valid_msgcount, g_ignore_request,
+           g_no_xacustid_messages, g_no_xacustid_messages - g_empty_xacustid_messages,
+           g_empty_xacustid_messages);
+  info_log(1, "  ", "%s\n", line);
+  if (debug_level) {
+    debug_log(1, kFn, "%s", line);
+    for (uint64_t i = 0; i < g_valid_msgcount; i++)
+      debug_log(4, kFn, "------------seq_data_arr[seq_no].service_id = %d\n",
+                seq_data_arr[i].service_id);
+  }
+}
+
+}  // namespace
+
+void set_num_threads(int16_t *num_thread, int num_cpu, int num_files) {
+  if (num_cpu > 7 && num_files >= num_cpu - 4)
+    *num_thread = static_cast<int16_t>(num_cpu - 4);
+  else if (num_cpu > 3 && num_files >= num_cpu - 2)
+    *num_thread = static_cast<int16_t>(num_cpu - 2);
+  else
+    *num_thread = 1;
+}
+
+void *load_input_data_files_t(void *argv) {
+  auto *t = static_cast<ThreadArgs *>(argv);
+  int id = t->thread_id;
+  open_error_log(t);
+  uint64_t seq_no = 0;
+  int16_t files_done = 0;
+  for (int32_t cur = claim_next_file(t); cur != -1; cur = claim_next_file(t)) {
+    const char *path = seq_file_path[cur].input_file;
+    if (debug_level) {
+      debug_log(2, kThreadFn, "Processing Thread[%d]:file to process = %s", id, path);
+      debug_log(2, kThreadFn, "Processing Thread[%d]: processing seq file = %s\n", id, path);
+    }
+    FILE *fp = open_input_file(path);
+    uint64_t before = t->t_msgcount;
+    load_sequence_file_new(t, path, fp, &seq_no, cur);
+    seq_file_path[cur].msgcount = static_cast<int32_t>(t->t_msgcount - before);
+    if (debug_level)
+      debug_log(2, kThreadFn, "Processing Thread[%d]: seq file %s processed, total msgcount = %lu",
+                id, path, t->t_msgcount);
+    files_done++;
+  }
+  t->t_valid_msgcount = seq_no;
+  if (debug_level)
+    debug_log(2, kThreadFn, "Processing Thread[%d]: thread completed, total file processed = %hd",
+              id, files_done);
+  if (t->error_file_fp) fclose(t->error_file_fp);
+  t->error_file_fp = nullptr;
+  return nullptr;
+}
+
+void load_input_data_files() {
+  if (debug_level) debug_log(2, kFn, "num_seq_files = %d", num_seq_files);
+  int num_threads = choose_num_threads();
+  check_error_log_path(num_threads);
+  if (debug_level)
+    debug_log(2, kFn, "Seq Dara Array per thread = %lu (g_msgcount_per_file = %lu)",
+              g_msgcount_per_file, g_msgcount_per_file);
+  info_log(1, "  ", "Number of threads to process request files= %d\n", num_threads);
+
+  auto *tids =
+      static_cast<pthread_t *>(checked_calloc(num_threads, sizeof(pthread_t), "Thread Ids"));
+  auto *args = static_cast<ThreadArgs *>(
+      checked_calloc(num_threads, sizeof(ThreadArgs), "Thread Arguments"));
+  int16_t num_predefined_services = static_cast<int16_t>(num_service_file);
+  start_threads(args, tids, num_threads);
+  join_threads(tids, num_threads);
+
+  merge_counters_and_services(args, num_threads, num_predefined_services);
+  merge_records(args, num_threads);
+  free(args);
+  free(tids);
+  print_summary();
+}
+
+void print_log_file_info() {
+  info_log(1, "  ", "Log files information:");
+  info_log(1, "    ", "Filename\t\t\t\t\tTotal Requests\t");
+  for (int32_t i = 0; i < num_seq_files; i++)
+    info_log(1, "    ", "%-30s\t\t%'d", seq_file_path[i].input_file, seq_file_path[i].msgcount);
+  info_log(1, "    ", "\t\t\t\tTotal: \t\t%'lu", g_msgcount);
+}

@@ -1,0 +1,31 @@
+// Line reading that keeps byte counts and file offsets exact whatever the
+// bytes are: a NUL inside a line neither shortens it nor shifts the offsets
+// of the lines that follow.
+#ifndef VT_REPLAY_GEN_LOADER_LINE_READER_H_
+#define VT_REPLAY_GEN_LOADER_LINE_READER_H_
+
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
+
+constexpr size_t kLineReaderChunk = 64 * 1024;
+
+struct LineReader {
+  FILE *fp;
+  int64_t offset;  // file offset of the next byte read_line returns
+  size_t pos;      // next unread byte of chunk
+  size_t end;      // bytes held in chunk
+  bool failed;     // the stream reported a read error
+  char chunk[kLineReaderChunk];
+};
+
+// Starts reading fp at its current position.
+void line_reader_init(LineReader *reader, FILE *fp);
+
+// Copies the next line, line break included, into buf and NUL-terminates it;
+// a line longer than limit - 1 bytes comes in pieces of limit - 1 bytes.
+// Returns the bytes stored (not counting the NUL); 0 at the end of the file
+// or on a read error (reader->failed tells them apart). limit must be >= 2.
+size_t read_line(LineReader *reader, char *buf, size_t limit);
+
+#endif  // VT_REPLAY_GEN_LOADER_LINE_READER_H_

@@ -1,0 +1,197 @@
+#include "tools/replay_gen/loader/parallel_loader.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "tools/replay_gen/loader/loader_test_support.h"
+
+namespace {
+
+using namespace loader_test;
+
+TEST(ThreadCount, FromCpusAndFiles) {
+  struct Case {
+    int cpus, files, threads;
+  } cases[] = {{16, 1, 1}, {16, 12, 12}, {16, 40, 12}, {8, 5, 4}, {8, 3, 1},
+               {4, 2, 2},  {4, 1, 1},    {2, 9, 1},    {1, 1, 1}};
+  for (const Case &c : cases) {
+    int16_t n = 0;
+    set_num_threads(&n, c.cpus, c.files);
+    EXPECT_EQ(n, c.threads) << c.cpus << " cpus, " << c.files << " files";
+  }
+}
+
+// A log file of `count` records: most accepted, over four services, every
+// fifth one rejected with a code depending on its position.
+std::string make_log(int file, int count) {
+  static const char *actions[] = {"\"urn:S/IA/Get\"", "\"urn:S/IA/Put\"", "\"urn:S/IB/Get\"",
+                                  "\"urn:x/Op\""};
+  std::string text;
+  for (int i = 0; i < count; i++) {
+    int n = file * 1000 + i;
+    std::string time = "RequestTimeEx=" + std::to_string(1600000000 + n) + ".250000\n";
+    std::string action = std::string("HTTP_SOAPACTION=") + actions[n % 4] + "\n";
+    std::string url = "URL=/svc/" + std::to_string(n % 3) + ".svc\n";
+    std::string uid = n % 7 ? "<XACustId>" + std::to_string(n % 11) + "</XACustId>\n" : "";
+    if (i % 5 == 4) {
+      if (n % 3 == 0) time = "RequestTimeEx=bad\n";
+      if (n % 3 == 1) url = "";
+      if (n % 3 == 2) action += action;
+    }
+    text += time + action + url + "xml1=000000001<Body n=\"" + std::to_string(n) + "\">\n" + uid +
+            "</Body>&xmlEnd=00\n*******\n\n";
+  }
+  return text;
+}
+
+class LoaderTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = reset_run_state();
+    add_configured_service("IA_Get", "http://127.0.0.1/svc/0.svc", "XACustId");
+    const int sizes[] = {40, 3, 0, 25, 61, 7};
+    for (int f = 0; f < 6; f++)
+      add_input_file(write_file(dir_ + "/SOAP.log." + std::to_string(f), make_log(f, sizes[f])));
+    g_msgcount_per_file = 8;  // the thread arrays grow while loading
+  }
+  void TearDown() override {
+    set_vt_exit_hook(nullptr);
+    reset_run_state();
+    remove_dir(replay_dir);
+    remove_dir(dir_);
+  }
+
+  // Records as (file, offset, size, time, uid, service name, url), services
+  // as (name, url, requests), and the counters, after a run with n threads.
+  struct Result {
+    std::multiset<std::tuple<uint32_t, off_t, uint64_t, uint64_t, int64_t, std::string>> records;
+    std::set<std::tuple<std::string, std::string, uint64_t>> services;
+    std::vector<uint64_t> counters;
+    std::vector<int32_t> per_file;
+    std::string console;
+  };
+
+  Result run(int16_t threads) {
+    g_num_thread = threads;
+    testing::internal::CaptureStdout();
+    load_input_data_files();
+    print_log_file_info();
+    Result r;
+    r.console = testing::internal::GetCapturedStdout();
+    for (uint64_t i = 0; i < g_valid_msgcount; i++) {
+      const SeqData &s = seq_data_arr[i];
+      EXPECT_EQ(s.seq, i);
+      EXPECT_TRUE(s.service_id >= 0 && s.service_id < total_services);
+      r.records.insert({s.seq_index, s.req_offset, s.req_size, s.time_stamp, s.uid,
+                        service_map_ptr[s.service_id].service_name});
+    }
+    for (int i = 0; i < total_services; i++)
+      r.services.insert({service_map_ptr[i].service_name, service_map_ptr[i].url,
+                         service_map_ptr[i].num_requests});
+    r.counters = {g_msgcount,       g_valid_msgcount,       g_invalid_request,
+                  g_ignore_request, g_no_xacustid_messages, g_empty_xacustid_messages};
+    for (int i = 0; i < num_seq_files; i++) r.per_file.push_back(seq_file_path[i].msgcount);
+    return r;
+  }
+
+  // Restarts Step 2 on the same files and configured service.
+  void reset_for_rerun() {
+    for (int i = 1; i < total_services; i++) {
+      free(service_map_ptr[i].service_name);
+      free(service_map_ptr[i].url);
+      free(service_map_ptr[i].soap_action);
+    }
+    total_services = 1;
+    num_service_file = 1;
+    service_map_ptr[0].num_requests = 0;
+    free(seq_data_arr);
+    seq_data_arr = nullptr;
+    g_msgcount = g_valid_msgcount = g_invalid_request = g_ignore_request = 0;
+    g_no_xacustid_messages = g_empty_xacustid_messages = 0;
+    free_file_seq = 0;
+  }
+
+  std::string dir_;
+};
+
+TEST_F(LoaderTest, OneAndFourThreadsAgree) {
+  Result one = run(1);
+  // One thread reads the files in list order, each from its start.
+  for (uint64_t i = 1; i < g_valid_msgcount; i++) {
+    const SeqData &a = seq_data_arr[i - 1], &b = seq_data_arr[i];
+    EXPECT_TRUE(a.seq_index < b.seq_index ||
+                (a.seq_index == b.seq_index && a.req_offset < b.req_offset));
+  }
+  reset_for_rerun();
+  Result four = run(4);
+  EXPECT_EQ(one.records, four.records);
+  EXPECT_EQ(one.services, four.services);
+  EXPECT_EQ(one.counters, four.counters);
+  EXPECT_EQ(one.per_file, four.per_file);
+  EXPECT_EQ(one.per_file, (std::vector<int32_t>{40, 3, 0, 25, 61, 7}));
+  EXPECT_EQ(one.counters[1], 110u);  // 136 records, every fifth rejected
+  EXPECT_EQ(one.counters[3], 26u);
+}
+
+TEST_F(LoaderTest, AccountingAndErrorLogs) {
+  Result r = run(6 + 2);  // more threads than files: two get none
+  uint64_t met = r.counters[0], valid = r.counters[1], invalid = r.counters[2];
+  uint64_t ignored = r.counters[3];
+  EXPECT_EQ(met, valid + ignored);
+  EXPECT_EQ(invalid, ignored);
+
+  uint64_t error_lines = 0;
+  int header_only = 0;
+  for (int t = 0; t < 8; t++) {
+    std::vector<std::string> lines = file_lines(dir_ + "/error.log." + std::to_string(t));
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0], "#|Error-Code|Error-Message|Request-File|Line-Number");
+    error_lines += lines.size() - 1;
+    header_only += lines.size() == 1;
+  }
+  EXPECT_EQ(error_lines, ignored);
+  EXPECT_GE(header_only, 3);  // two idle threads and the one that read the empty file
+
+  // The table: one row per file, and a total equal to their sum and to the
+  // summary's.
+  uint64_t row_sum = 0;
+  for (int i = 0; i < num_seq_files; i++) {
+    std::string row = std::string("    ") + seq_file_path[i].input_file;
+    size_t at = r.console.find(row);
+    ASSERT_NE(at, std::string::npos) << row;
+    row_sum += strtoul(r.console.c_str() + r.console.find("\t\t", at) + 2, nullptr, 10);
+  }
+  EXPECT_EQ(row_sum, met);
+  EXPECT_NE(r.console.find("    \t\t\t\tTotal: \t\t" + std::to_string(met) + "\n"),
+            std::string::npos);
+  EXPECT_NE(r.console.find("  Summary: Total request processed = " + std::to_string(met) +
+                           ", Valid request = " + std::to_string(valid) +
+                           ", Ignored = " + std::to_string(ignored)),
+            std::string::npos);
+  EXPECT_NE(r.console.find("  Number of threads to process request files= 8\n"), std::string::npos);
+}
+
+TEST_F(LoaderTest, RefusesAReplayDirTooLongForTheErrorLogs) {
+  std::string dir(499, 'd');  // 512 characters with "/error.log.0"
+  snprintf(replay_dir, sizeof replay_dir, "/%s", dir.c_str());
+  g_num_thread = 1;
+  set_vt_exit_hook(throw_on_vt_exit);
+  testing::internal::CaptureStderr();
+  int status = 0;
+  try {
+    load_input_data_files();
+  } catch (const VtExit &e) {
+    status = e.status;
+  }
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(status, -1);
+  EXPECT_NE(err.find("/error.log.0 has 512 characters, at most 511 are allowed"), std::string::npos)
+      << err;
+}
+
+}  // namespace

@@ -1,0 +1,242 @@
+// The body section of a record: body ranges, creation timestamps, customer
+// ids, and what happens at the end line.
+#include <stdlib.h>
+#include <string.h>
+
+#include "tools/replay_gen/fatal.h"
+#include "tools/replay_gen/loader/field_extract.h"
+#include "tools/replay_gen/loader/record_state.h"
+#include "tools/replay_gen/log.h"
+#include "tools/replay_gen/services/runtime_services.h"
+#include "tools/replay_gen/services/service_map.h"
+
+namespace {
+
+constexpr const char *kFn = "load_sequence_file_new";
+
+int thread_id(const FileParse &p) {
+  return p.thread->thread_id;
+}
+
+void reject_at_end(FileParse &p, ErrorIndex error) {
+  p.rec.ignore_request = 1;
+  record_error(p.thread, error, p.seq_file, p.line_no);
+}
+
+// Index of the record's pair in the service table, or -1.
+int configured_service_idx(FileParse &p) {
+  const RecordState &r = p.rec;
+  uint64_t hash = service_cache_hash(r.service_name, r.url);
+  int16_t idx = -1;
+  char type = 0;
+  if (service_cache_find(&p.services, p.thread, hash, r.service_name, r.url, &idx, &type))
+    return type == SERVICE_MAP_ENTRY ? idx : -1;
+  int found = get_service_idx(r.service_name, r.url);
+  if (found >= 0)
+    service_cache_add(&p.services, hash, static_cast<int16_t>(found), SERVICE_MAP_ENTRY);
+  return found;
+}
+
+// The service of an accepted record: from the pairs seen before, or from
+// the catalogue, which adds the pair to the thread's list when it is new.
+void classify_service(FileParse &p) {
+  RecordState &r = p.rec;
+  uint64_t hash = service_cache_hash(r.service_name, r.url);
+  if (service_cache_find(&p.services, p.thread, hash, r.service_name, r.url, &r.service_index,
+                         &r.service_type))
+    return;
+  get_and_save_runtime_service_data(p.thread, r.service_name, r.url, r.soap_action,
+                                    &r.service_index, &r.service_type);
+  service_cache_add(&p.services, hash, r.service_index, r.service_type);
+}
+
+// The customer id element's name for the record: the configured service's
+// tag when the record's service is configured.
+void choose_indexing_tag(FileParse &p) {
+  RecordState &r = p.rec;
+  if (!r.ignore_request && r.url_line_done && r.service_line_done) {
+    if (debug_level)
+      debug_log(4, kFn, "Processing Thread[%d]:setting indexing_tag ,url - %s, service_name - %s",
+                thread_id(p), r.url, r.service_name);
+    int idx = configured_service_idx(p);
+    if (debug_level) debug_log(4, kFn, "Processing Thread[%d]:service_idx = %d", thread_id(p), idx);
+    if (idx >= 0) r.indexing_tag = service_map_ptr[idx].indexing_tag;
+  }
+  r.first_time = 0;
+}
+
+void measure_body_line(FileParse &p, size_t body_len) {
+  SeqData &slot = current_slot(p);
+  if (p.rec.request_body_first_line) {
+    p.rec.request_body_first_line = 0;
+    slot.req_offset = p.line_end_offset - static_cast<int64_t>(body_len);
+    slot.req_size = body_len;
+    slot.user_node = nullptr;
+  } else {
+    slot.req_size += body_len;
+  }
+  if (debug_level)
+    debug_log(4, kFn, "Processing Thread[%d]:request # %lu line %lu start offset %ld size %lu \n",
+              thread_id(p), *p.seq_no, p.line_no, static_cast<long>(slot.req_offset),
+              slot.req_size);
+}
+
+void search_customer_id(FileParse &p, char *body) {
+  RecordState &r = p.rec;
+  // A line whose text is empty (it starts with a NUL byte) cannot hold the
+  // element: the search goes on with the next line.
+  int64_t uid = *body ? extract_uid(body, r.indexing_tag) : kUidNotOnLine;
+  if (uid == kUidNotOnLine || uid == kUidNoText) {
+    current_slot(p).uid = -1;
+    if (debug_level)
+      debug_log(2, kFn,
+                "Processing Thread[%d]:uid not found at line %lu. will continue search on next "
+                "line if req body continues..\n",
+                thread_id(p), p.line_no);
+  } else if (uid == kUidEmptyElement) {
+    p.thread->t_empty_xacustid_messages++;
+    p.thread->t_no_xacustid_messages++;
+    info_log(2, "    ", "Processing Thread[%d]:Found empty XACustid at line %'lu", thread_id(p),
+             p.line_no);
+    r.uid = 0;
+  } else {
+    r.uid = uid;
+    current_slot(p).uid = uid;
+    if (debug_level)
+      debug_log(4, kFn, "Processing Thread[%d]:uid %ld req %lu line %lu", thread_id(p),
+                static_cast<long>(uid), *p.seq_no, p.line_no);
+  }
+}
+
+// Checks of the end line, in order; the first failing one rejects the record.
+void check_record_at_end(FileParse &p) {
+  RecordState &r = p.rec;
+  int id = thread_id(p);
+  if (!r.time_stamp_line_done) {
+    info_log(2, "    ",
+             "Processing Thread[%d]:Timestamp was not found in service data (RequestTimeEx=...). "
+             "This request will be ignored, line %lu",
+             id, p.line_no);
+    return reject_at_end(p, kErrTimeMissing);
+  }
+  if (svc_id_uses_svc_name && !r.soap_action[0]) {
+    info_log(2, "    ",
+             "Processing Thread[%d]:Service name not found in service data (HTTP_SOAPACTION=...) "
+             "or (HTTP_WFSOAPACTION=...). This request will be ignored, line %lu",
+             id, p.line_no);
+    return reject_at_end(p, kErrSoapEmpty);
+  }
+  if (!r.url_line_done) {
+    info_log(2, "    ",
+             "Processing Thread[%d]:Url name not found in service data (URL=...). This request "
+             "will be ignored, line %lu",
+             id, p.line_no);
+    return reject_at_end(p, kErrUrlMissing);
+  }
+  uint64_t size = current_slot(p).req_size;
+  if (size > 0 && size < kBodyTrailerSize) {
+    info_log(2, "    ",
+             "Processing Thread[%d]:Request body of %lu bytes is shorter than its %lu-byte "
+             "trailer. This request will be ignored, line %lu",
+             id, size, kBodyTrailerSize, p.line_no);
+    return reject_at_end(p, kErrBodyTooShort);
+  }
+  if (r.uid >= 0) return;
+  size_t name_len = strlen(r.service_name);
+  if (name_len + strlen(kMissingIndexSuffix) >= kServiceNameSize) {
+    info_log(2, "    ",
+             "Processing Thread[%d]:Service name of %lu bytes leaves no room for %s. This request "
+             "will be ignored, line %lu",
+             id, name_len, kMissingIndexSuffix, p.line_no);
+    return reject_at_end(p, kErrNameTooLong);
+  }
+  info_log(2, "    ", "Processing Thread[%d]:No uid found in request body at line %lu req %ld", id,
+           p.line_no, static_cast<long>(*p.seq_no));
+  p.thread->t_no_xacustid_messages++;
+  memcpy(r.service_name + name_len, kMissingIndexSuffix, strlen(kMissingIndexSuffix) + 1);
+  r.uid = 0;
+}
+
+void ignore_record(FileParse &p) {
+  p.thread->t_ignore_request++;
+  p.thread->t_msgcount++;
+  memset(&current_slot(p), 0, sizeof(SeqData));
+  reset_record(p);
+}
+
+void accept_record(FileParse &p) {
+  RecordState &r = p.rec;
+  ThreadArgs *t = p.thread;
+  classify_service(p);
+  SeqData &slot = current_slot(p);
+  slot.service_id = r.service_index;
+  slot.req_file_fp = p.fp;
+  if (slot.req_size) slot.req_size -= kBodyTrailerSize;
+  slot.seq = *p.seq_no;
+  slot.uid = r.uid;
+  slot.seq_index = static_cast<uint32_t>(p.index);
+  if (r.service_type == SERVICE_MAP_ENTRY) {
+    t->service_counter[r.service_index]++;
+    slot.runtime_service = 0;
+  } else {
+    t->run_time_services[r.service_index].num_requests++;
+    slot.runtime_service = 1;
+  }
+  if (debug_level) {
+    debug_log(2, kFn, "Processing Thread[%d]:seq_no %lu url %s service_id %d\n", thread_id(p),
+              *p.seq_no, r.url, slot.service_id);
+    debug_log(2, kFn, "Processing Thread[%d]:req_size = %lu", thread_id(p), slot.req_size);
+  }
+  t->t_msgcount++;
+  reset_record(p);
+  ++*p.seq_no;
+  ensure_record_slot(t, *p.seq_no);
+  if (commentry_req_count > 0 && *p.seq_no % static_cast<uint64_t>(commentry_req_count) == 0)
+    info_log(1, "    ", "Processing Thread[%d]:Processed %'lu out of %'lu requests", thread_id(p),
+             *p.seq_no, t->t_msgcount);
+}
+
+void end_record(FileParse &p) {
+  if (debug_level) debug_log(2, kFn, "Processing Thread[%d]:Request Body End", thread_id(p));
+  if (!p.rec.ignore_request) check_record_at_end(p);
+  if (p.rec.ignore_request)
+    ignore_record(p);
+  else
+    accept_record(p);
+}
+
+}  // namespace
+
+void ensure_record_slot(ThreadArgs *thread, uint64_t seq_no) {
+  while (seq_no >= thread->t_max_sda_size) {
+    uint64_t old_size = thread->t_max_sda_size;
+    uint64_t new_size = old_size + kSeqArrayGrowStep;
+    uint64_t bytes = new_size * sizeof(SeqData);
+    SeqData *grown = static_cast<SeqData *>(realloc(thread->t_seq_data_arr, bytes));
+    if (!grown) {
+      error_log(1, kFn, "Out of Memory: %s (size = %d) for index %d", "Reallocing l_seq_data_arr",
+                static_cast<int>(bytes), -1);
+      vt_exit(-1);
+    }
+    memset(grown + old_size, 0, kSeqArrayGrowStep * sizeof(SeqData));
+    thread->t_seq_data_arr = grown;
+    thread->t_max_sda_size = new_size;
+  }
+}
+
+void handle_body_line(FileParse &p, char *body, size_t body_len) {
+  RecordState &r = p.rec;
+  if (!r.service_line_done && r.url_line_done && !r.ignore_request) {
+    get_service_name_from_url(r.url, r.service_name, kServiceNameSize);
+    r.service_line_done = 1;
+  }
+  if (r.first_time) choose_indexing_tag(p);
+  if (body_len >= strlen(kEndLine) && memcmp(body, kEndLine, strlen(kEndLine)) == 0)
+    return end_record(p);
+  if (r.ignore_request) return;
+  measure_body_line(p, body_len);
+  if (do_parameterization && !(r.req_mod_flag & 1))
+    extract_creation_timestamp(body, p.seq_no, p.thread->t_seq_data_arr,
+                               static_cast<int32_t>(body_len), &r.req_mod_flag);
+  if (r.uid < 0) search_customer_id(p, body);
+}

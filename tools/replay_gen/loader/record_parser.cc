@@ -1,0 +1,160 @@
+// One pass over one input file: the line loop, the dispatch of header lines,
+// and the file's start and summary lines.
+#include "tools/replay_gen/loader/record_parser.h"
+
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+
+#include <memory>
+
+#include "tools/replay_gen/driver/driver.h"
+#include "tools/replay_gen/fatal.h"
+#include "tools/replay_gen/loader/line_reader.h"
+#include "tools/replay_gen/loader/record_state.h"
+#include "tools/replay_gen/log.h"
+
+namespace {
+
+constexpr const char *kFn = "load_sequence_file_new";
+
+bool starts_with(const char *line, size_t len, const char *prefix, size_t prefix_len) {
+  return len >= prefix_len && memcmp(line, prefix, prefix_len) == 0;
+}
+
+struct ReaderDeleter {
+  void operator()(LineReader *reader) const { free(reader); }
+};
+struct ParseDeleter {
+  void operator()(FileParse *p) const {
+    service_cache_free(&p->services);
+    free(p);
+  }
+};
+
+#define STARTS_WITH(line, len, literal) starts_with(line, len, literal, sizeof(literal) - 1)
+
+void handle_header_line(FileParse &p, char *line, size_t len) {
+  if (len == 1 && line[0] == '\n') return;
+  if (STARTS_WITH(line, len, "RequestTimeEx="))
+    return handle_time_line(p, line + strlen("RequestTimeEx="));
+  if (STARTS_WITH(line, len, "HTTP_SOAPACTION=")) {
+    size_t skip = strlen("HTTP_SOAPACTION=");
+    return handle_soap_action_line(p, line + skip, len - skip, false);
+  }
+  if (STARTS_WITH(line, len, "HTTP_WFSOAPACTION=")) {
+    size_t skip = strlen("HTTP_WFSOAPACTION=");
+    return handle_soap_action_line(p, line + skip, len - skip, true);
+  }
+  if (STARTS_WITH(line, len, "URL=")) return handle_url_line(p, line, len);
+  if (STARTS_WITH(line, len, "xml1=")) {
+    if (debug_level)
+      debug_log(4, kFn, "Processing Thread[%d]:Request body first line found", p.thread->thread_id);
+    p.rec.request_body_first_line = 1;
+    p.rec.read_state = kBodySection;
+    if (len > kBodyLeadIn + 1) handle_body_line(p, line + kBodyLeadIn, len - kBodyLeadIn);
+  }
+}
+
+void skip_header_line(FileParse &p, LineReader *reader) {
+  if (read_line(reader, p.thread->buf_for_fgets, kHeaderLineLimit) == 0) {
+    error_log(1, kFn, "Error: Header line not present in sequence file %s. Exiting ...",
+              p.seq_file);
+    vt_exit(-1);
+  }
+}
+
+// A record cut off by the end of the file is dropped. One already rejected
+// has its error line written, so it is counted as ignored.
+void drop_unterminated_record(FileParse &p) {
+  if (p.rec.ignore_request) {
+    p.thread->t_ignore_request++;
+    p.thread->t_msgcount++;
+  }
+  memset(&current_slot(p), 0, sizeof(SeqData));
+  reset_record(p);
+}
+
+void print_file_summary(const FileParse &p, uint64_t start_req_no, time_t start_time) {
+  const ThreadArgs *t = p.thread;
+  int id = t->thread_id;
+  if (debug_level) {
+    debug_log(2, kFn,
+              "Processing Thread[%d]:Total lines from service file (without header line) = %lu\n",
+              id, p.line_no);
+    debug_log(2, kFn,
+              "Processing Thread[%d]:Total no of requests found %lu g_msgcount (counted) %lu \n",
+              id, *p.seq_no - start_req_no, t->t_msgcount);
+  }
+  info_log(1, "    ",
+           "Processing Thread[%d]:Request Processed form this file = %'lu\n    Total request "
+           "processed = %'lu. Ignored = %'lu, Missing custid = %'lu (No custid = %'lu, Empty "
+           "custid = %'lu)",
+           id, *p.seq_no - start_req_no, *p.seq_no, t->t_ignore_request, t->t_no_xacustid_messages,
+           t->t_no_xacustid_messages - t->t_empty_xacustid_messages, t->t_empty_xacustid_messages);
+  char date[100];
+  info_log(1, "  ", "Processing Thread[%d]:Completed processing of log file (%s) at %s", id,
+           p.seq_file, get_cur_date_time(date));
+  uint64_t elapsed = static_cast<uint64_t>(time(nullptr) - start_time);
+  info_log(1, "  ",
+           "Processing Thread[%d]:Time taken to process this file %'lu minutes and %lu seconds\n",
+           id, elapsed / 60, elapsed % 60);
+}
+
+}  // namespace
+
+void load_sequence_file_new(ThreadArgs *threadData, const char *seq_file, FILE *seq_file_fp,
+                            uint64_t *seq_no, int32_t index) {
+  if (!threadData) {
+    error_log(1, kFn, "Some error occured");
+    vt_exit(-1);
+  }
+  time_t start_time = time(nullptr);
+  char date[100];
+  info_log(1, "  ", "Processing Thread[%d]:Starting processing of log file (%s) file at %s",
+           threadData->thread_id, seq_file, get_cur_date_time(date));
+
+  // The reader's chunk and the record's texts (about 90 KB) live on the heap
+  // for the length of the file, not on the loader thread's stack.
+  std::unique_ptr<LineReader, ReaderDeleter> reader_mem(
+      static_cast<LineReader *>(malloc(sizeof(LineReader))));
+  std::unique_ptr<FileParse, ParseDeleter> parse_mem(
+      static_cast<FileParse *>(calloc(1, sizeof(FileParse))));
+  LineReader *reader = reader_mem.get();
+  FileParse *p = parse_mem.get();
+  if (!reader || !p) {
+    error_log(1, kFn, "Out of Memory: %s (size = %d) for index %d", "line reader",
+              static_cast<int>(sizeof(LineReader) + sizeof(FileParse)), -1);
+    vt_exit(-1);
+  }
+  p->thread = threadData;
+  p->seq_file = seq_file;
+  p->fp = seq_file_fp;
+  p->seq_no = seq_no;
+  p->index = index;
+  line_reader_init(reader, seq_file_fp);
+  if (ignore_header) skip_header_line(*p, reader);
+  reset_record(*p);
+  ensure_record_slot(threadData, *seq_no);
+  memset(&current_slot(*p), 0, sizeof(SeqData));
+  uint64_t start_req_no = *seq_no;
+
+  char *buf = threadData->buf_for_fgets;
+  size_t len;
+  while ((len = read_line(reader, buf, sizeof threadData->buf_for_fgets - 1)) > 0) {
+    p->line_no++;
+    p->line_end_offset = reader->offset;
+    if (debug_level)
+      debug_log(4, kFn, "Processing Thread[%d]:buffer from fgets %s\n", threadData->thread_id, buf);
+    if (p->rec.read_state == kHeaderSection)
+      handle_header_line(*p, buf, len);
+    else
+      handle_body_line(*p, buf, len);
+  }
+  if (reader->failed) {
+    error_log(1, kFn, "Error reading file %s after %lu lines. Exiting ...", seq_file, p->line_no);
+    vt_exit(-1);
+  }
+  drop_unterminated_record(*p);
+  print_file_summary(*p, start_req_no, start_time);
+}

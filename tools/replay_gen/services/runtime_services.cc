@@ -1,0 +1,188 @@
+#include "tools/replay_gen/services/runtime_services.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "tools/replay_gen/fatal.h"
+#include "tools/replay_gen/helpers.h"
+#include "tools/replay_gen/log.h"
+#include "tools/replay_gen/services/service_map.h"
+
+namespace {
+
+constexpr int32_t kListGrowStep = 8;
+constexpr int kRenameRoom = 11;  // "_" and up to 10 digits added by renaming
+constexpr const char *kDefaultIndexingTag = "XACustId";
+
+[[noreturn]] void out_of_memory(const char *fn, const char *what, size_t size) {
+  error_log(1, fn, "Out of Memory: %s (size = %d) for index %d", what, static_cast<int>(size), -1);
+  vt_exit(-1);
+}
+
+char *copy_text(const char *fn, const char *what, const char *text, size_t room) {
+  size_t len = strlen(text);
+  if (debug_level) debug_log(2, fn, "Allocating memory for %s. size = %d", what, int(len + room));
+  char *copy = static_cast<char *>(malloc(len + room));
+  if (!copy) out_of_memory(fn, what, len + room);
+  memcpy(copy, text, len + 1);
+  return copy;
+}
+
+int find_in_thread_list(const ThreadArgs *t, const char *service_name, const char *url) {
+  for (int32_t i = 0; i < t->total_runtime_service; i++) {
+    const RunTimeServiceInfo &e = t->run_time_services[i];
+    if (strcmp(e.service_name, service_name) == 0 && strcmp(e.url, url) == 0) return i;
+  }
+  return -1;
+}
+
+int add_to_thread_list(ThreadArgs *t, const char *service_name, const char *url,
+                       const char *soap_action) {
+  constexpr const char *fn = "get_and_save_runtime_service_data";
+  if (t->total_runtime_service >= kMaxAddressableServices) {
+    error_log(1, fn,
+              "Processing Thread[%d]:Too many services: a loader thread can address at most %d "
+              "services that the configuration lacks (service name = %s, url = %s)",
+              t->thread_id, kMaxAddressableServices, service_name, url);
+    vt_exit(-1);
+  }
+  if (t->total_runtime_service == t->max_runtime_service) {
+    size_t bytes = (t->max_runtime_service + kListGrowStep) * sizeof(RunTimeServiceInfo);
+    auto *grown = static_cast<RunTimeServiceInfo *>(realloc(t->run_time_services, bytes));
+    if (!grown) out_of_memory(fn, "threadData->run_time_services", bytes);
+    t->run_time_services = grown;
+    t->max_runtime_service += kListGrowStep;
+  }
+  int idx = t->total_runtime_service++;
+  RunTimeServiceInfo &e = t->run_time_services[idx];
+  e.url = copy_text(fn, "url", url, 1);
+  e.service_name = copy_text(fn, "service_name", service_name, 1);
+  e.soap_action = copy_text(fn, "soap_action", soap_action, 1);
+  e.num_requests = 0;
+  return idx;
+}
+
+}  // namespace
+
+void get_and_save_runtime_service_data(ThreadArgs *threadData, const char *service_name,
+                                       const char *url, const char *soap_action,
+                                       int16_t *service_index, char *entry_type) {
+  constexpr const char *fn = "get_and_save_runtime_service_data";
+  int id = threadData->thread_id;
+  if (debug_level)
+    debug_log(4, fn, "Processing Thread[%d]: Method called, service name = %s, url = %s", id,
+              service_name, url);
+  int idx = get_service_idx(service_name, url);
+  *entry_type = SERVICE_MAP_ENTRY;
+  if (idx < 0) {
+    *entry_type = RUNTIME_SERVICE_ENTRY;
+    idx = find_in_thread_list(threadData, service_name, url);
+    if (idx < 0) {
+      if (debug_level)
+        debug_log(3, fn,
+                  "Processing Thread[%d]: Service index not found for service name = %s, saving "
+                  "data",
+                  id, service_name);
+      idx = add_to_thread_list(threadData, service_name, url, soap_action);
+      if (debug_level)
+        debug_log(4, fn,
+                  "Processing Thread[%d]: service added, service_index = %hd, service name = %s, "
+                  "url = %s",
+                  id, static_cast<int16_t>(idx), service_name, url);
+    }
+  }
+  *service_index = static_cast<int16_t>(idx);
+  if (debug_level)
+    debug_log(4, fn,
+              "Processing Thread[%d]: service name = %s, url = %s, service_index = %d, "
+              "service_type = %s",
+              id, service_name, url, idx,
+              *entry_type == SERVICE_MAP_ENTRY ? "SERVICE_MAP_ENTRY" : "RUNTIME_SERVICE_ENTRY");
+}
+
+void create_service_entry_and_fill_data(const char *service_name, const char *url,
+                                        const char *soap_action, uint16_t *service_index) {
+  constexpr const char *fn = "create_service_entry_and_fill_data";
+  int idx = get_service_idx(service_name, url);
+  if (idx >= 0) {
+    ServiceMap &found = service_map_ptr[idx];
+    if (!found.soap_action && soap_action && *soap_action) {
+      found.soap_action = copy_text(fn, "service_map_ptr[idx].soap_action", soap_action, 1);
+      found.soap_action_len = static_cast<int32_t>(strlen(soap_action));
+    }
+  } else {
+    if (debug_level)
+      debug_log(2, fn, "service Index not found for service name = %s, total_services = %lu",
+                service_name, static_cast<unsigned long>(total_services));
+    if (total_services >= kMaxAddressableServices) {
+      error_log(1, fn,
+                "Too many services: a run can address at most %d services (service name = %s, "
+                "url = %s)",
+                kMaxAddressableServices, service_name, url);
+      vt_exit(-1);
+    }
+    uint16_t row = 0;
+    create_table_entry(&row, &total_services, &max_services,
+                       reinterpret_cast<char **>(&service_map_ptr), sizeof(ServiceMap),
+                       "Service Map");
+    if (debug_level) debug_log(2, fn, "service index = %d", row);
+    ServiceMap &e = service_map_ptr[row];
+    memset(&e, 0, sizeof e);
+    e.service_name = copy_text(fn, "Service name", service_name, kRenameRoom);
+    e.url = copy_text(fn, "Service url", url, 1);
+    e.url_len = static_cast<int32_t>(strlen(url));
+    if (soap_action && *soap_action) {
+      e.soap_action = copy_text(fn, "soap_action", soap_action, 1);
+      e.soap_action_len = static_cast<int32_t>(strlen(soap_action));
+    }
+    snprintf(e.indexing_tag, sizeof e.indexing_tag, "%s", kDefaultIndexingTag);
+    num_service_file++;
+    idx = row;
+  }
+  *service_index = static_cast<uint16_t>(idx);
+  if (debug_level)
+    debug_log(2, fn, "service name %s service_id = %d, num_service_file = %d\n", service_name, idx,
+              num_service_file);
+}
+
+void update_service_map_ptr(ThreadArgs *threadData, int16_t num_predefined_services) {
+  if (debug_level)
+    debug_log(3, "update_service_map_ptr",
+              "Method called, Processing Thread[%d]: total runtime services = %hd",
+              threadData->thread_id, static_cast<int16_t>(threadData->total_runtime_service));
+  for (int32_t i = 0; i < threadData->total_runtime_service; i++) {
+    const RunTimeServiceInfo &e = threadData->run_time_services[i];
+    uint16_t idx = 0;
+    create_service_entry_and_fill_data(e.service_name, e.url, e.soap_action, &idx);
+    service_map_ptr[idx].num_requests += e.num_requests;
+  }
+  for (int i = 0; i < num_predefined_services; i++)
+    service_map_ptr[i].num_requests += threadData->service_counter[i];
+}
+
+void remap_runtime_service_ids(const ThreadArgs *threadData, SeqData *records, uint64_t count) {
+  int32_t n = threadData->total_runtime_service;
+  if (n == 0) return;
+  auto *map_idx = static_cast<int16_t *>(malloc(n * sizeof(int16_t)));
+  if (!map_idx)
+    out_of_memory("remap_runtime_service_ids", "service index map", n * sizeof(int16_t));
+  for (int32_t i = 0; i < n; i++) {
+    const RunTimeServiceInfo &e = threadData->run_time_services[i];
+    map_idx[i] = static_cast<int16_t>(get_service_idx(e.service_name, e.url));
+  }
+  for (uint64_t q = 0; q < count; q++)
+    if (records[q].runtime_service == 1) records[q].service_id = map_idx[records[q].service_id];
+  free(map_idx);
+}
+
+void free_runtime_services(ThreadArgs *threadData) {
+  for (int32_t i = 0; i < threadData->total_runtime_service; i++) {
+    RunTimeServiceInfo &e = threadData->run_time_services[i];
+    free(e.url);
+    free(e.service_name);
+    free(e.soap_action);
+  }
+  free(threadData->run_time_services);
+  threadData->run_time_services = nullptr;
+  threadData->total_runtime_service = threadData->max_runtime_service = 0;
+}

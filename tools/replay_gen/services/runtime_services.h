@@ -1,0 +1,41 @@
+// Services met in the logs: per-thread discovery while loading, and the merge
+// into the service table once every loader thread has ended.
+#ifndef VT_REPLAY_GEN_SERVICES_RUNTIME_SERVICES_H_
+#define VT_REPLAY_GEN_SERVICES_RUNTIME_SERVICES_H_
+
+#include <stdint.h>
+
+#include "tools/replay_gen/records.h"
+
+// Entry types: where a record's service index points.
+constexpr char SERVICE_MAP_ENTRY = 1;      // into service_map_ptr
+constexpr char RUNTIME_SERVICE_ENTRY = 2;  // into the thread's run_time_services
+
+// Services a 16-bit service id can address, in a thread's list and in the
+// service table.
+constexpr int32_t kMaxAddressableServices = 32767;
+
+// Classifies one accepted record's (service_name, url) pair: the service
+// table's index when the table holds the pair, else the index in the thread's
+// own list, adding the pair (with a copy of soap_action) when new. Loader
+// threads only; reads the service table, writes only threadData.
+void get_and_save_runtime_service_data(ThreadArgs *threadData, const char *service_name,
+                                       const char *url, const char *soap_action,
+                                       int16_t *service_index, char *entry_type);
+
+// Finds or adds the service table entry of a pair. Main thread only.
+void create_service_entry_and_fill_data(const char *service_name, const char *url,
+                                        const char *soap_action, uint16_t *service_index);
+
+// Adds a finished thread's services and request counts to the service table.
+// num_predefined_services: table entries when the threads started.
+void update_service_map_ptr(ThreadArgs *threadData, int16_t num_predefined_services);
+
+// Points the records of a merged thread that name its own list at the
+// service table instead. Call after every thread's update_service_map_ptr.
+void remap_runtime_service_ids(const ThreadArgs *threadData, SeqData *records, uint64_t count);
+
+// Releases a thread's list.
+void free_runtime_services(ThreadArgs *threadData);
+
+#endif  // VT_REPLAY_GEN_SERVICES_RUNTIME_SERVICES_H_

@@ -1,0 +1,125 @@
+#include "tools/replay_gen/services/runtime_services.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tools/replay_gen/loader/loader_test_support.h"
+
+namespace {
+
+using namespace loader_test;
+
+class RuntimeServicesTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = reset_run_state();
+    add_configured_service("GetQuote", "http://127.0.0.1/quote", "XACustId");
+    threads_ = static_cast<ThreadArgs *>(calloc(2, sizeof(ThreadArgs)));
+    for (int i = 0; i < 2; i++)
+      threads_[i].service_counter = static_cast<uint64_t *>(calloc(1, sizeof(uint64_t)));
+    threads_[1].thread_id = 1;
+  }
+  void TearDown() override {
+    for (int i = 0; i < 2; i++) {
+      free_runtime_services(&threads_[i]);
+      free(threads_[i].service_counter);
+    }
+    free(threads_);
+    set_vt_exit_hook(nullptr);
+    reset_run_state();
+    remove_dir(replay_dir);
+    remove_dir(dir_);
+  }
+
+  // Classifies and counts one record the way the parser does.
+  SeqData classify(ThreadArgs &t, const char *name, const char *url, const char *action) {
+    SeqData r{};
+    char type = 0;
+    get_and_save_runtime_service_data(&t, name, url, action, &r.service_id, &type);
+    if (type == SERVICE_MAP_ENTRY) {
+      t.service_counter[r.service_id]++;
+    } else {
+      EXPECT_EQ(type, RUNTIME_SERVICE_ENTRY);
+      t.run_time_services[r.service_id].num_requests++;
+      r.runtime_service = 1;
+    }
+    return r;
+  }
+
+  std::string dir_;
+  ThreadArgs *threads_ = nullptr;  // two, on the heap: each holds a 10 MiB line buffer
+};
+
+TEST_F(RuntimeServicesTest, ClassifiesAndMergesInThreadOrder) {
+  ThreadArgs &t0 = threads_[0], &t1 = threads_[1];
+  SeqData configured = classify(t0, "GetQuote", "http://127.0.0.1/quote", "");
+  EXPECT_EQ(configured.runtime_service, 0);
+  EXPECT_EQ(configured.service_id, 0);
+  EXPECT_EQ(t0.total_runtime_service, 0);
+
+  SeqData records[] = {
+      classify(t0, "GetQuote", "http://127.0.0.1/other", "SOAPAction: a0\r\n"),
+      classify(t0, "Put", "http://127.0.0.1/put", "SOAPAction: p0\r\n"),
+      classify(t0, "Put", "http://127.0.0.1/put", "SOAPAction: p0-second\r\n"),
+      classify(t1, "New", "http://127.0.0.1/new", "SOAPAction: n1\r\n"),
+      classify(t1, "Put", "http://127.0.0.1/put", "SOAPAction: p1\r\n"),
+      classify(t1, "GetQuote", "http://127.0.0.1/quote", ""),
+  };
+  EXPECT_EQ(t0.total_runtime_service, 2);
+  EXPECT_EQ(records[2].service_id, 1);
+  EXPECT_EQ(t0.run_time_services[1].num_requests, 2u);
+  EXPECT_STREQ(t0.run_time_services[1].soap_action, "SOAPAction: p0\r\n");
+
+  int16_t predefined = static_cast<int16_t>(num_service_file);
+  update_service_map_ptr(&t0, predefined);
+  update_service_map_ptr(&t1, predefined);
+  remap_runtime_service_ids(&t0, records, 3);
+  remap_runtime_service_ids(&t1, records + 3, 3);
+
+  ASSERT_EQ(total_services, 4);
+  EXPECT_EQ(num_service_file, 4);
+  const char *names[] = {"GetQuote", "GetQuote", "Put", "New"};
+  const uint64_t counts[] = {2, 1, 3, 1};
+  for (int i = 0; i < 4; i++) {
+    EXPECT_STREQ(service_map_ptr[i].service_name, names[i]);
+    EXPECT_EQ(service_map_ptr[i].num_requests, counts[i]) << i;
+  }
+  const ServiceMap &put = service_map_ptr[2];
+  EXPECT_STREQ(put.soap_action, "SOAPAction: p0\r\n");
+  EXPECT_EQ(put.soap_action_len, 16);
+  EXPECT_STREQ(put.indexing_tag, "XACustId");
+  EXPECT_STREQ(put.method_type, "");
+  EXPECT_EQ(put.url_len, 20);
+  EXPECT_EQ(put.service_header, nullptr);
+  const int16_t ids[] = {1, 2, 2, 3, 2, 0};
+  for (int i = 0; i < 6; i++) EXPECT_EQ(records[i].service_id, ids[i]) << i;
+}
+
+TEST_F(RuntimeServicesTest, AThreadAddressesAtMost32767Services) {
+  ThreadArgs &t = threads_[0];
+  t.run_time_services = static_cast<RunTimeServiceInfo *>(
+      calloc(kMaxAddressableServices, sizeof(RunTimeServiceInfo)));
+  char name[] = "s", url[] = "u";
+  for (int i = 0; i < kMaxAddressableServices; i++) t.run_time_services[i] = {url, name, name, 0};
+  t.total_runtime_service = t.max_runtime_service = kMaxAddressableServices;
+  SeqData known = classify(t, "s", "u", "");
+  EXPECT_EQ(known.service_id, 0);
+
+  set_vt_exit_hook(throw_on_vt_exit);
+  testing::internal::CaptureStderr();
+  int status = 0;
+  try {
+    classify(t, "one more", "u", "");
+  } catch (const VtExit &e) {
+    status = e.status;
+  }
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(status, -1);
+  EXPECT_NE(err.find("at most 32767 services"), std::string::npos) << err;
+  free(t.run_time_services);
+  t.run_time_services = nullptr;
+  t.total_runtime_service = t.max_runtime_service = 0;
+}
+
+}  // namespace
