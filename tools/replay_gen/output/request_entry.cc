@@ -1,6 +1,7 @@
 // One request entry of a worker's request file: head, body, newline.
 #include <errno.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/sendfile.h>
 #include <unistd.h>
@@ -10,7 +11,6 @@
 #include <string>
 
 #include "tools/replay_gen/fatal.h"
-#include "tools/replay_gen/helpers.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/output/request_files.h"
 
@@ -99,6 +99,32 @@ void set_creation_ts(ReqNode *row, const SeqData &rec, uint64_t head_len) {
   row->creation_ts_size = rec.creation_ts_size;
 }
 
+// Hands out the next ReqNode row of user. The list grows by four rows while
+// it is short and by half its size after that, so that a user with very many
+// requests is not copied over and over.
+ReqNode *take_request_row(UserNode *user) {
+  if (user->num_req == user->max_requests) {
+    constexpr uint32_t kMaxRows = std::numeric_limits<uint32_t>::max();
+    if (user->max_requests == kMaxRows) {
+      error_log(1, "create_table_entry", "Table %s is full: it cannot hold more than %u entries",
+                "Request Node", kMaxRows);
+      vt_exit(-1);
+    }
+    uint64_t rows = user->max_requests + std::max<uint64_t>(4, user->max_requests / 2);
+    rows = std::min<uint64_t>(rows, kMaxRows);
+    size_t bytes = rows * sizeof(ReqNode);
+    auto *grown = static_cast<ReqNode *>(realloc(user->req_node, bytes));
+    if (!grown) {
+      error_log(1, "create_table_entry", "Out of Memory: %s (size = %zu) for index %d",
+                "Request Node", bytes, -1);
+      vt_exit(-1);
+    }
+    user->req_node = grown;
+    user->max_requests = static_cast<uint32_t>(rows);
+  }
+  return &user->req_node[user->num_req++];
+}
+
 }  // namespace
 
 void add_request_new(UserNode *user, const SeqData &rec) {
@@ -106,11 +132,8 @@ void add_request_new(UserNode *user, const SeqData &rec) {
     debug_log(4, kFname,
               "Method Called, user_id = %lu, page_id = %d, time_stamp = %lu. seq_file_fp = %p",
               user->user_id, rec.service_id, rec.time_stamp, static_cast<void *>(rec.req_file_fp));
-  uint32_t row_num;
-  create_table_entry(&row_num, &user->num_req, &user->max_requests,
-                     reinterpret_cast<char **>(&user->req_node), sizeof(ReqNode), "Request Node");
+  ReqNode *row = take_request_row(user);
   if (user->num_req > max_req_per_user) max_req_per_user = user->num_req;
-  ReqNode *row = &user->req_node[row_num];
   row->page_id = rec.service_id;
   row->time_stamp = rec.time_stamp;
 

@@ -74,8 +74,8 @@ UserNode *add_user_new(const SeqData &rec) {
   }
   user->vvm_id = static_cast<unsigned char>(get_vvm_id());
   user->user_id = static_cast<uint64_t>(rec.uid);
-  add_request_new(user, rec);
   append_to_user_list(user);
+  add_request_new(user, rec);
   vvm_list[user->vvm_id].num_users++;
   return user;
 }
