@@ -30,7 +30,8 @@ const std::string &compose_head(int page_id, uint64_t body_size, int vvm_id) {
     vt_exit(-1);
   }
   uint64_t top_len = req_top_line ? strlen(req_top_line) : 0;
-  head.assign(service_map_ptr[page_id].all_headers);
+  const ServiceMap &svc = service_map_ptr[page_id];
+  head.assign(svc.all_headers, static_cast<size_t>(svc.all_headers_len));
   head.append("Content-Length: ");
   head.append(std::to_string(body_size + top_len));
   head.append("\r\n\r\n");
