@@ -6,7 +6,6 @@
 namespace {
 
 constexpr uint64_t kT = 1796400309000;
-constexpr uint64_t kMin = 60000;
 const std::string kHeader =
     "#user_id, request_file, timestamp, page_id, offset, size,timestamp, page_id, offset, size, "
     "...\n";
@@ -37,41 +36,6 @@ TEST(IndexLine, Format) {
     EXPECT_EQ(line, c.line);
   }
   do_parameterization = 0;
-}
-
-// The same sessions as the request file test, through Step 3, the time sort,
-// Step 4 and the index writer, in both orderings; an independent reader then
-// finds every entry where the index says.
-TEST_F(IndexFiles, WholePackage) {
-  const std::vector<TestRecord> recs = {
-      {7, kT + 40 * kMin, 0, "CCC"}, {8, kT + 5000, 1, "hello"}, {7, kT, 0, "AAAAA"},
-      {8, kT + 31 * kMin, 0, "x"},   {0, kT + 1000, 0, "Z"},     {7, kT + 20 * kMin, 1, "BB"},
-      {0, kT + 1000, 0, "Z"},
-  };
-  for (int one_sort : {0, 1}) {
-    SCOPED_TRACE(one_sort ? "-N ordering" : "default ordering");
-    set_services(2);
-    load(recs);
-    one_sort_algo = one_sort;
-    run_steps();
-    write_vortan_index_file();
-    EXPECT_EQ(head, nullptr);
-    EXPECT_EQ(file("vt_index_0"), kHeader +
-                                      "000000007,vt_req_0,0,0,0,65,1200000,1,126,62\n"
-                                      "000000000,vt_req_0,1000,0,65,61\n"
-                                      "000000008,vt_req_0,1860000,0,188,61\n");
-    EXPECT_EQ(file("vt_index_1"), kHeader +
-                                      "000000000,vt_req_1,1000,0,0,61\n"
-                                      "000000008,vt_req_1,5000,1,61,65\n"
-                                      "000000007,vt_req_1,2400000,0,126,63\n");
-    PackageSummary summary;
-    EXPECT_EQ(check_replay_package(dir, &summary), std::vector<std::string>{});
-    EXPECT_EQ(summary.workers, 2);
-    EXPECT_EQ(summary.users, 6u);
-    EXPECT_EQ(summary.requests, 7u);
-    TearDown();
-    SetUp();
-  }
 }
 
 TEST_F(IndexFiles, ParameterizedGroupsAndIdleWorker) {

@@ -13,13 +13,22 @@ constexpr uint64_t kMin = 60000;
 
 using RequestFiles = PackageTest;
 
-// Sessions cut at the window, uid 0 singletons and two workers, with the
-// same files under both orderings. Entry sizes: head 38, length line 21.
-TEST_F(RequestFiles, EntriesUsersAndWorkers) {
+// Sessions cut at the window, uid 0 singletons and two workers, through
+// Step 3, the time sort, Step 4 and the index writer, with the same files
+// under both orderings; an independent reader then finds every entry where
+// the index says. Entry sizes: head 38, length line 21, body, newline.
+TEST_F(RequestFiles, WholePackage) {
   const std::vector<TestRecord> recs = {
       {7, kT + 40 * kMin, 0, "CCC"}, {8, kT + 5000, 1, "hello"}, {7, kT, 0, "AAAAA"},
       {8, kT + 31 * kMin, 0, "x"},   {0, kT + 1000, 0, "Z"},     {7, kT + 20 * kMin, 1, "BB"},
       {0, kT + 1000, 0, "Z"},
+  };
+  const std::string header =
+      "#user_id, request_file, timestamp, page_id, offset, size,timestamp, page_id, offset, "
+      "size, ...\n";
+  auto entry = [](int svc, const std::string &body) {
+    return svc_head(svc) + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body +
+           "\n";
   };
   for (int one_sort : {0, 1}) {
     SCOPED_TRACE(one_sort ? "-N ordering" : "default ordering");
@@ -27,10 +36,6 @@ TEST_F(RequestFiles, EntriesUsersAndWorkers) {
     load(recs);
     one_sort_algo = one_sort;
     run_steps();
-    auto entry = [](int svc, const std::string &body) {
-      return svc_head(svc) + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body +
-             "\n";
-    };
     EXPECT_EQ(file("vt_req_0"), entry(0, "AAAAA") + entry(0, "Z") + entry(1, "BB") + entry(0, "x"));
     EXPECT_EQ(file("vt_req_1"), entry(0, "Z") + entry(1, "hello") + entry(0, "CCC"));
     EXPECT_EQ(vvm_list[0].offset, 65 + 61 + 62 + 61);
@@ -39,15 +44,21 @@ TEST_F(RequestFiles, EntriesUsersAndWorkers) {
     EXPECT_EQ(vvm_list[1].num_users, 3);
     EXPECT_EQ(total_requests, 7);
     EXPECT_EQ(max_req_per_user, 2);
-    // The first user: uid 7 at 0 and 20 minutes, on worker 0.
-    ASSERT_NE(head, nullptr);
-    EXPECT_EQ(head->user_id, 7u);
-    EXPECT_EQ(head->vvm_id, 0);
-    ASSERT_EQ(head->num_req, 2u);
-    EXPECT_EQ(head->req_node[1].page_id, 1);
-    EXPECT_EQ(head->req_node[1].time_stamp, 20 * kMin);
-    EXPECT_EQ(head->req_node[1].offset, 126);
-    EXPECT_EQ(head->req_node[1].size, 62u);
+    write_vortan_index_file();
+    EXPECT_EQ(head, nullptr);
+    EXPECT_EQ(file("vt_index_0"), header +
+                                      "000000007,vt_req_0,0,0,0,65,1200000,1,126,62\n"
+                                      "000000000,vt_req_0,1000,0,65,61\n"
+                                      "000000008,vt_req_0,1860000,0,188,61\n");
+    EXPECT_EQ(file("vt_index_1"), header +
+                                      "000000000,vt_req_1,1000,0,0,61\n"
+                                      "000000008,vt_req_1,5000,1,61,65\n"
+                                      "000000007,vt_req_1,2400000,0,126,63\n");
+    PackageSummary summary;
+    EXPECT_EQ(check_replay_package(dir, &summary), std::vector<std::string>{});
+    EXPECT_EQ(summary.workers, 2);
+    EXPECT_EQ(summary.users, 6u);
+    EXPECT_EQ(summary.requests, 7u);
     TearDown();
     SetUp();
   }

@@ -91,21 +91,6 @@ TEST_F(Ordering, SessionsInBothOrderings) {
   }
 }
 
-TEST_F(Ordering, Comparators) {
-  SeqData a{}, b{};
-  a.uid = -1, b.uid = 1, a.time_stamp = 9, b.time_stamp = 1;
-  EXPECT_EQ(comp_seq_data_using_uid(&a, &b), -1);
-  EXPECT_EQ(sort_log_data_using_time(&a, &b), 1);
-  b.uid = -1;
-  EXPECT_EQ(comp_seq_data_using_uid(&a, &b), 1);
-  b.time_stamp = 9;
-  EXPECT_EQ(comp_seq_data_using_uid(&a, &b), 0);
-  EXPECT_EQ(sort_log_data_using_time(&a, &b), 0);
-  a.seq = ~0ull, b.seq = 1;
-  EXPECT_EQ(comp_seq_data_using_seq_no(&a, &b), 1);
-  EXPECT_EQ(comp_seq_data_using_seq_no(&b, &a), -1);
-}
-
 std::string messages_of(int one_sort, int info) {
   load({{7, 1}, {8, 2}});
   one_sort_algo = one_sort;
