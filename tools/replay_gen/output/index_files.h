@@ -1,7 +1,25 @@
-// The index file of every worker.
+// The index file "vt_index_<w>" of every worker: a header line, then one
+// line per user of the worker in creation order,
+//   <user_id, 9 digits at least>,vt_req_<w>{,<time>,<page_id>,<offset>,<size>}
+// with "|<type>:<ts offset>:<ts size>" after a group when -p is given and the
+// request has a creation timestamp. Offset and size locate the request's
+// entry in vt_req_<w> byte for byte.
 #ifndef VT_REPLAY_GEN_OUTPUT_INDEX_FILES_H_
 #define VT_REPLAY_GEN_OUTPUT_INDEX_FILES_H_
 
+#include <string>
+
+#include "tools/replay_gen/records.h"
+
+// The header line of every index file (95 bytes).
+extern const char kIndexHeader[];
+
+// Writes every worker's index file from the user list and consumes the list:
+// each user is released once its line is written, and head is empty after.
+// An index file that cannot be opened ends the run.
 void write_vortan_index_file();
+
+// Replaces *line with the index line of user, its final newline included.
+void format_user_line(const UserNode &user, std::string *line);
 
 #endif  // VT_REPLAY_GEN_OUTPUT_INDEX_FILES_H_

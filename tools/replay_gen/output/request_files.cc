@@ -1,5 +1,112 @@
 #include "tools/replay_gen/output/request_files.h"
 
-void init_vvm_data() {}
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
 
-void process_sequence_data_new() {}
+#include <string>
+
+#include "tools/replay_gen/fatal.h"
+#include "tools/replay_gen/log.h"
+#include "tools/replay_gen/sequencing/sequence_order.h"
+
+namespace {
+
+void show_progress(uint64_t done, uint64_t all) {
+  // A negative interval, taken unsigned, is larger than any count.
+  uint64_t every = static_cast<uint64_t>(static_cast<int64_t>(commentry_req_count));
+  if (done > 0 && every != 0 && done % every == 0)
+    info_log(1, "  ", "Created %'lu out of %'lu requests", done, all);
+}
+
+void append_to_user_list(UserNode *user) {
+  if (!head)
+    head = user;
+  else
+    tail->next = user;
+  tail = user;
+}
+
+}  // namespace
+
+int checked_num_vvm(const char *fname) {
+  if (num_vvm < 1 || num_vvm > kMaxVvm) {
+    error_log(1, fname, "Invalid number of workers %d: it must be between 1 and %d", num_vvm,
+              kMaxVvm);
+    vt_exit(-1);
+  }
+  return num_vvm;
+}
+
+void init_vvm_data() {
+  if (debug_level) debug_log(4, "init_vvm_data", "Method Called");
+  int workers = checked_num_vvm("init_vvm_data");
+  for (int w = 0; w < workers; w++) {
+    vvm_list[w].num_users = 0;
+    vvm_list[w].offset = 0;
+    std::string path = std::string(replay_dir) + "/vt_req_" + std::to_string(w);
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0744);
+    if (fd < 0) {
+      perror("open");
+      vt_exit(-1);
+    }
+    vvm_list[w].vt_req_file_fd = fd;
+  }
+}
+
+int get_vvm_id() {
+  if (debug_level) debug_log(4, "get_vvm_id", "Method Called");
+  last_vvm = (last_vvm + 1) % checked_num_vvm("get_vvm_id");
+  return last_vvm;
+}
+
+UserNode *add_user_new(const SeqData &rec) {
+  if (debug_level) {
+    debug_log(4, "add_user_new", "Method Called uid = %lu", static_cast<uint64_t>(rec.uid));
+    debug_log(2, "add_user_new", "Allocating memory for %s. size = %zu", "node memory allocation",
+              sizeof(UserNode));
+  }
+  UserNode *user = static_cast<UserNode *>(calloc(1, sizeof(UserNode)));
+  if (!user) {
+    error_log(1, "add_user_new", "Out of Memory: %s (size = %d) for index %d",
+              "node memory allocation", static_cast<int>(sizeof(UserNode)), -1);
+    vt_exit(-1);
+  }
+  user->vvm_id = static_cast<unsigned char>(get_vvm_id());
+  user->user_id = static_cast<uint64_t>(rec.uid);
+  append_to_user_list(user);
+  add_request_new(user, rec);
+  vvm_list[user->vvm_id].num_users++;
+  return user;
+}
+
+void process_sequence_data_new() {
+  const char *fname = "process_sequence_data_new";
+  if (debug_level) {
+    debug_log(2, fname, "Method called");
+    debug_log(2, fname, "g_msgcount = %lu", g_msgcount);
+  }
+  update_timestamp_to_relative();
+  uint64_t n = g_valid_msgcount;
+  uint64_t i = 0;
+  for (; i < n; i++) {
+    const SeqData &rec = seq_data_arr[i];
+    uint64_t p = rec.parent_seq;
+    if (debug_level) debug_log(2, fname, "parent_seq = %lu", p);
+    if (p >= n) {
+      error_log(1, fname, "Session key %lu of request %lu is not below %lu", p, i, n);
+      vt_exit(-1);
+    }
+    UserNode *&slot = seq_data_arr[p].user_node;
+    if (slot)
+      add_request_new(slot, rec);
+    else
+      slot = add_user_new(rec);
+    show_progress(i, n);
+  }
+  show_progress(i, n);
+  info_log(1, "",
+           "Request count in Control file = %'lu, Processed requests = %'lu, Ignored requests = "
+           "%'lu\n",
+           g_msgcount, g_valid_msgcount, g_ignore_request);
+}

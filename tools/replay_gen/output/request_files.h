@@ -1,8 +1,34 @@
-// Step 4: users, workers and the request files.
+// Step 4: users, workers and the request files "vt_req_<w>".
+//
+// Every record, taken in time order, belongs to the user of its session
+// (parent_seq); the user is made on the session's first request and dealt to
+// the next worker in turn. Each request is appended to its worker's request
+// file as one entry: the service's head, "Content-Length: <n>\r\n\r\n", the
+// configured top lines, the body copied from the input file, and "\n".
 #ifndef VT_REPLAY_GEN_OUTPUT_REQUEST_FILES_H_
 #define VT_REPLAY_GEN_OUTPUT_REQUEST_FILES_H_
 
+#include "tools/replay_gen/records.h"
+
+// Creates (or truncates) the request file of every worker in replay_dir.
 void init_vvm_data();
+
+// Step 4 over seq_data_arr, which is sorted by time: makes the times
+// relative, builds the user list and writes every request entry.
 void process_sequence_data_new();
+
+// Makes the user of a session from its first record, deals it to a worker,
+// writes that record's entry and appends the user to the list.
+UserNode *add_user_new(const SeqData &rec);
+
+// Appends the entry of rec to the request file of the user's worker and
+// records where it went in a new ReqNode of the user.
+void add_request_new(UserNode *user, const SeqData &rec);
+
+// The worker for the next new user: 0, 1, ..., num_vvm - 1, 0, ...
+int get_vvm_id();
+
+// num_vvm after checking that it fits the worker table; ends the run if not.
+int checked_num_vvm(const char *fname);
 
 #endif  // VT_REPLAY_GEN_OUTPUT_REQUEST_FILES_H_

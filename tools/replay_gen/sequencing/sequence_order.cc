@@ -1,5 +1,100 @@
 #include "tools/replay_gen/sequencing/sequence_order.h"
 
-void sort_seq_array(uint64_t /*n*/) {}
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
 
-void sort_seq_data_by_time(uint64_t /*n*/) {}
+#include <algorithm>
+
+#include "tools/replay_gen/driver/driver.h"
+#include "tools/replay_gen/fatal.h"
+#include "tools/replay_gen/log.h"
+
+namespace {
+
+template <typename T>
+int three_way(T a, T b) {
+  return a < b ? -1 : (a > b ? 1 : 0);
+}
+
+// Sorts the first n records of arr with a three-way comparison.
+void sort_records(SeqData *arr, uint64_t n, int (*comp)(const SeqData *, const SeqData *)) {
+  std::sort(arr, arr + n, [comp](const SeqData &a, const SeqData &b) { return comp(&a, &b) < 0; });
+}
+
+void step_note(const char *format) {
+  info_log(1, "  ", format, get_cur_date_time(nullptr));
+}
+
+void sort_in_place(uint64_t n) {
+  step_note("Start Sorting of sequence file data using uid/timestamp at %s\n");
+  sort_records(seq_data_arr, n, comp_seq_data_using_uid);
+  step_note("End Sorting of request file data using uid/timestamp at %s\n");
+  step_note("Start Filling parent sequence numbers at %s\n");
+  fill_parent_seq();
+  step_note("End Filling parent sequence numbers at %s\n");
+  step_note("Start Sorting of sequence file data using seq number at %s\n");
+  sort_records(seq_data_arr, n, comp_seq_data_using_seq_no);
+  step_note("End Sorting of sequence file data using seq number at %s\n");
+}
+
+void sort_copy(uint64_t n) {
+  const char *what = "Sequence struct copy allocation";
+  uint64_t bytes = n * sizeof(SeqData);
+  if (debug_level)
+    debug_log(2, "sort_seq_array", "Allocating memory for %s. size = %lu", what, bytes);
+  if (n > SIZE_MAX / sizeof(SeqData) ||
+      !(seq_data_arr_copy = static_cast<SeqData *>(malloc(bytes)))) {
+    error_log(1, "sort_seq_array", "Out of Memory: %s (size = %lu) for index %d", what, bytes, -1);
+    vt_exit(-1);
+  }
+  memcpy(seq_data_arr_copy, seq_data_arr, bytes);
+  printf("  Start: Sorting of sequence file data using uid/timestamp at %s\n\n",
+         get_cur_date_time(nullptr));
+  sort_records(seq_data_arr_copy, n, comp_seq_data_using_uid);
+  printf("  End: Sorting of request file data using uid/timestamp at %s\n\n",
+         get_cur_date_time(nullptr));
+  printf("  Start: Filling parent sequence numbers at %s\n\n", get_cur_date_time(nullptr));
+  fill_parent_seq_new();
+  printf("  End: Filling parent sequence numbers at %s\n\n", get_cur_date_time(nullptr));
+  free(seq_data_arr_copy);
+  seq_data_arr_copy = nullptr;
+}
+
+}  // namespace
+
+int comp_seq_data_using_uid(const SeqData *a, const SeqData *b) {
+  if (int by_uid = three_way(a->uid, b->uid)) return by_uid;
+  return three_way(a->time_stamp, b->time_stamp);
+}
+
+int comp_seq_data_using_seq_no(const SeqData *a, const SeqData *b) {
+  return three_way(a->seq, b->seq);
+}
+
+int sort_log_data_using_time(const SeqData *a, const SeqData *b) {
+  return three_way(a->time_stamp, b->time_stamp);
+}
+
+void sort_seq_array(uint64_t n) {
+  if (debug_level) debug_log(2, "sort_seq_array", "Method called. total entries = %lu", n);
+  if (n == 0) return;
+  if (one_sort_algo)
+    sort_copy(n);
+  else
+    sort_in_place(n);
+}
+
+void sort_seq_data_by_time(uint64_t n) {
+  if (debug_level) debug_log(2, "sort_seq_data_by_time", "Method called. total entries = %lu", n);
+  sort_records(seq_data_arr, n, sort_log_data_using_time);
+}
+
+void update_timestamp_to_relative() {
+  if (debug_level) debug_log(2, "update_timestamp_to_relative", "Method called");
+  uint64_t n = g_valid_msgcount;
+  if (n == 0) return;
+  uint64_t earliest = seq_data_arr[0].time_stamp;
+  for (uint64_t i = 1; i < n; i++) earliest = std::min(earliest, seq_data_arr[i].time_stamp);
+  for (uint64_t i = 0; i < n; i++) seq_data_arr[i].time_stamp -= earliest;
+}

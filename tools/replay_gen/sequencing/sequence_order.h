@@ -1,11 +1,36 @@
-// Step 3: ordering of the records and their user sessions.
+// Step 3: ordering of the records and their user sessions, and the time
+// order that Step 4 works in.
 #ifndef VT_REPLAY_GEN_SEQUENCING_SEQUENCE_ORDER_H_
 #define VT_REPLAY_GEN_SEQUENCING_SEQUENCE_ORDER_H_
 
 #include <stdint.h>
 
+#include "tools/replay_gen/records.h"
+
+// Three-way comparisons of two records: -1, 0 or 1.
+// By uid (signed), then time_stamp.
+int comp_seq_data_using_uid(const SeqData *a, const SeqData *b);
+// By seq.
+int comp_seq_data_using_seq_no(const SeqData *a, const SeqData *b);
+// By time_stamp.
+int sort_log_data_using_time(const SeqData *a, const SeqData *b);
+
+// Step 3 over the first n records of seq_data_arr (n is g_valid_msgcount):
+// sets every parent_seq. The default ordering sorts in place and leaves the
+// array back in seq order; with one_sort_algo a sorted copy is used and
+// seq_data_arr never moves.
 void sort_seq_array(uint64_t n);
-// Sorts seq_data_arr by time before Step 4.
+
+// Session rule over seq_data_arr, which is sorted by uid and time.
+void fill_parent_seq();
+// Session rule over seq_data_arr_copy, sorted by uid and time; the results go
+// to seq_data_arr through each record's seq.
+void fill_parent_seq_new();
+
+// Sorts the first n records of seq_data_arr by time before Step 4.
 void sort_seq_data_by_time(uint64_t n);
+
+// Subtracts the earliest time_stamp from every record's time_stamp.
+void update_timestamp_to_relative();
 
 #endif  // VT_REPLAY_GEN_SEQUENCING_SEQUENCE_ORDER_H_

@@ -1,3 +1,117 @@
 #include "tools/replay_gen/services/request_head.h"
 
-void append_all_headers() {}
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "tools/replay_gen/fatal.h"
+#include "tools/replay_gen/log.h"
+#include "tools/replay_gen/records.h"
+
+namespace {
+
+[[noreturn]] void invalid_url(const char *url) {
+  error_log(1, "make_method_and_host_header", "Invalid URL %s\n", url);
+  vt_exit(-1);
+}
+
+void write_generator_line(const char *method, const char *url, const char *service_name) {
+  if (!vtu_gen_script_fp) return;
+  if (strcmp(script_type, "C") == 0)
+    fprintf(vtu_gen_script_fp, "1 %s %s %s\n", method, url, service_name);
+  else
+    fprintf(vtu_gen_script_fp, "1 %s %s\n", method, url);
+}
+
+// The path of url (after the first "/" behind the host, query included).
+std::string path_of(const std::string &url) {
+  size_t colon = url.find(':');
+  if (colon == std::string::npos) invalid_url(url.c_str());
+  std::string scheme = url.substr(0, colon);
+  if (scheme != "http" && scheme != "https") {
+    error_log(1, "make_method_and_host_header",
+              "Error: Invalid HTTP schema used in URL %s. It should be http or https",
+              scheme.c_str());
+    vt_exit(-1);
+  }
+  // The two characters after the colon ("//") are skipped unchecked.
+  size_t slash = colon + 3 <= url.size() ? url.find('/', colon + 3) : std::string::npos;
+  if (slash == std::string::npos) invalid_url(url.c_str());
+  return url.substr(slash + 1);
+}
+
+std::string page_name_of(const ServiceMap &svc) {
+  std::string name = svc.service_name ? svc.service_name : "";
+  if (svc.sname_prefix[0]) return std::string(svc.sname_prefix) + "_" + name;
+  return name;
+}
+
+void append_text(std::string *head, const char *text) {
+  if (text) head->append(text);
+}
+
+// Copies the composed head into the service's own all_headers.
+void keep_head(ServiceMap *svc, const std::string &head, int index) {
+  size_t size = head.size() + 1;
+  if (debug_level)
+    debug_log(2, "append_all_headers", "Allocating memory for %s. size = %zu", "All headers", size);
+  char *copy = static_cast<char *>(malloc(size));
+  if (!copy || head.size() > INT32_MAX) {
+    error_log(1, "append_all_headers", "Out of Memory: %s (size = %zu) for index %d", "All headers",
+              size, index);
+    vt_exit(-1);
+  }
+  memcpy(copy, head.c_str(), size);
+  free(svc->all_headers);
+  svc->all_headers = copy;
+  svc->all_headers_len = static_cast<int32_t>(head.size());
+}
+
+}  // namespace
+
+void make_method_and_host_header(const char *method, const char *url, std::string *header,
+                                 const char *service_name) {
+  if (debug_level) {
+    debug_log(4, "make_method_and_host_header",
+              "Method Called. method %s URL = %s header = %s service_name = %s", method, url,
+              header->c_str(), service_name);
+    debug_log(2, "make_method_and_host_header", "Allocating memory for %s. size = %zu",
+              "url memory allocation", strlen(url) + 1);
+  }
+  std::string url_copy = url;
+  write_generator_line(method, url, service_name);
+  std::string path = path_of(url_copy);
+  *header =
+      std::string(method) + " /" + path + " HTTP/" + http_version + "\r\n" + host_hdr + "\r\n";
+  if (debug_level)
+    debug_log(4, "make_method_and_host_header", "HTTP Request line and Host header = %s",
+              header->c_str());
+}
+
+void append_all_headers() {
+  if (debug_level)
+    debug_log(2, "append_all_headers", "Method called, num_service_file= %d", num_service_file);
+  std::string head;
+  for (int i = 0; i < num_service_file; i++) {
+    ServiceMap &svc = service_map_ptr[i];
+    const char *url = svc.url ? svc.url : "";
+    if (debug_level)
+      debug_log(2, "append_all_headers", "service_map_ptr[i].url = %s, len = %d, i = %d", url,
+                svc.url_len, i);
+    if (svc.method_type[0] == '\0') snprintf(svc.method_type, kMethodTypeSize, "POST");
+    make_method_and_host_header(svc.method_type, url, &head, page_name_of(svc).c_str());
+    append_text(&head, http_header);
+    append_text(&head, svc.service_header);
+    append_text(&head, svc.soap_action);
+    keep_head(&svc, head, i);
+    free(svc.service_header);
+    svc.service_header = nullptr;
+    svc.service_header_len = 0;
+    if (debug_level)
+      debug_log(2, "append_all_headers", "For service %d, all_headers_len = %d, all_headers = %s",
+                i, svc.all_headers_len, svc.all_headers);
+  }
+  free(http_header);
+  http_header = nullptr;
+  http_header_len = 0;
+}

@@ -1,0 +1,186 @@
+#include "tests/package_check.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+constexpr const char *kHeader =
+    "#user_id, request_file, timestamp, page_id, offset, size,timestamp, page_id, offset, size, "
+    "...";
+
+struct Group {
+  uint64_t time, offset, size;
+  int64_t page;
+  bool has_ts = false;
+  uint64_t ts_offset = 0, ts_size = 0;
+};
+
+bool all_digits(const std::string &s) {
+  return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+bool to_u64(const std::string &s, uint64_t *v) {
+  if (!all_digits(s) || s.size() > 20) return false;
+  *v = std::stoull(s);
+  return true;
+}
+
+std::vector<std::string> split(const std::string &s, char sep) {
+  std::vector<std::string> out;
+  std::string cur;
+  std::istringstream in(s);
+  while (std::getline(in, cur, sep)) out.push_back(cur);
+  if (!s.empty() && s.back() == sep) out.push_back("");
+  return out;
+}
+
+// "<page>" is a decimal that may carry a minus sign.
+bool parse_group(const std::vector<std::string> &f, size_t at, Group *g) {
+  std::string size_text = f[at + 3];
+  size_t bar = size_text.find('|');
+  if (bar != std::string::npos) {
+    // "|<type char>:<offset>:<size>"
+    std::string suffix = size_text.substr(bar + 1);
+    size_text = size_text.substr(0, bar);
+    std::vector<std::string> p = split(suffix, ':');
+    if (p.size() != 3 || p[0].size() != 1 || !to_u64(p[1], &g->ts_offset) ||
+        !to_u64(p[2], &g->ts_size))
+      return false;
+    g->has_ts = true;
+  }
+  std::string page = f[at + 1];
+  bool negative = !page.empty() && page[0] == '-';
+  if (!all_digits(negative ? page.substr(1) : page)) return false;
+  g->page = std::stoll(page);
+  return to_u64(f[at], &g->time) && to_u64(f[at + 2], &g->offset) && to_u64(size_text, &g->size);
+}
+
+// Reads size bytes at offset, or fewer at the end of the file.
+std::string read_at(int fd, uint64_t offset, uint64_t size) {
+  std::string buf(size, '\0');
+  ssize_t got = pread(fd, buf.data(), size, static_cast<off_t>(offset));
+  buf.resize(got > 0 ? static_cast<size_t>(got) : 0);
+  return buf;
+}
+
+// Checks that [offset, offset + size) of the request file is one entry.
+std::string check_entry(int fd, const Group &g) {
+  std::string headpart;
+  size_t end = std::string::npos;
+  for (uint64_t read = 0; end == std::string::npos && read < g.size;) {
+    uint64_t chunk = std::min<uint64_t>(65536, g.size - read);
+    std::string more = read_at(fd, g.offset + read, chunk);
+    if (more.size() != chunk) return "entry runs past the end of the request file";
+    headpart += more;
+    read += chunk;
+    end = headpart.find("\r\n\r\n");
+  }
+  if (end == std::string::npos || end + 5 > g.size) return "entry has no empty line after its head";
+  if (read_at(fd, g.offset + g.size - 1, 1) != "\n") return "entry does not end with a newline";
+  std::string head = headpart.substr(0, end + 2);
+  size_t first_eol = head.find("\r\n");
+  std::string request_line = head.substr(0, first_eol);
+  size_t sp1 = request_line.find(' '), sp2 = request_line.rfind(' ');
+  if (sp1 == std::string::npos || sp1 == sp2 || request_line.compare(sp1, 2, " /") != 0 ||
+      request_line.compare(sp2, 6, " HTTP/") != 0)
+    return "bad request line: " + request_line;
+  const std::string key = "\r\nContent-Length: ";
+  size_t cl = head.find(key);
+  if (cl == std::string::npos) return "no Content-Length line";
+  size_t cl_end = head.find("\r\n", cl + key.size());
+  uint64_t length;
+  if (!to_u64(head.substr(cl + key.size(), cl_end - cl - key.size()), &length))
+    return "bad Content-Length";
+  uint64_t body = g.size - (end + 4) - 1;
+  if (body != length)
+    return "Content-Length " + std::to_string(length) + " but body of " + std::to_string(body);
+  if (g.has_ts && (g.ts_offset < end + 4 || g.ts_offset + g.ts_size > g.size - 1))
+    return "creation timestamp outside the body";
+  return "";
+}
+
+struct Span {
+  uint64_t offset, size;
+};
+
+void check_worker(const std::string &dir, int w, PackageSummary *summary,
+                  std::vector<std::string> *problems) {
+  std::string index_name = "vt_index_" + std::to_string(w);
+  std::string req_name = "vt_req_" + std::to_string(w);
+  auto problem = [&](const std::string &where, const std::string &what) {
+    problems->push_back(index_name + " " + where + ": " + what);
+  };
+  std::ifstream index(dir + "/" + index_name, std::ios::binary);
+  std::string all((std::istreambuf_iterator<char>(index)), std::istreambuf_iterator<char>());
+  int fd = open((dir + "/" + req_name).c_str(), O_RDONLY);
+  if (fd < 0) return problem("", "no " + req_name);
+  struct stat st;
+  fstat(fd, &st);
+  if (all.empty() || all.back() != '\n') problem("", "empty or not ended by a newline");
+  std::vector<std::string> lines = split(all, '\n');
+  if (!lines.empty()) lines.pop_back();  // after the final newline
+  if (lines.empty() || lines[0] != kHeader) problem("line 1", "bad header");
+  std::vector<Span> spans;
+  for (size_t n = 1; n < lines.size(); n++) {
+    std::string where = "line " + std::to_string(n + 1);
+    std::vector<std::string> f = split(lines[n], ',');
+    if (f.size() < 6 || (f.size() - 2) % 4 != 0) {
+      problem(where, "wrong field count");
+      continue;
+    }
+    if (!all_digits(f[0]) || f[0].size() < 9) problem(where, "bad user id " + f[0]);
+    if (f[1] != req_name) problem(where, "names " + f[1]);
+    summary->users++;
+    uint64_t last_time = 0;
+    for (size_t at = 2; at < f.size(); at += 4) {
+      Group g;
+      std::string gw = where + " group " + std::to_string((at - 2) / 4 + 1);
+      if (!parse_group(f, at, &g)) {
+        problem(gw, "unreadable");
+        continue;
+      }
+      if (g.time < last_time) problem(gw, "time goes back");
+      last_time = g.time;
+      if (g.size == 0 || g.offset + g.size > static_cast<uint64_t>(st.st_size)) {
+        problem(gw, "outside " + req_name);
+        continue;
+      }
+      std::string bad = check_entry(fd, g);
+      if (!bad.empty()) problem(gw, bad);
+      spans.push_back({g.offset, g.size});
+      summary->requests++;
+    }
+  }
+  std::sort(spans.begin(), spans.end(), [](Span a, Span b) { return a.offset < b.offset; });
+  uint64_t covered = 0;
+  for (const Span &s : spans) {
+    if (s.offset != covered) break;
+    covered += s.size;
+  }
+  if (covered != static_cast<uint64_t>(st.st_size))
+    problems->push_back(req_name + ": entries do not tile the file from offset " +
+                        std::to_string(covered));
+  close(fd);
+}
+
+}  // namespace
+
+std::vector<std::string> check_replay_package(const std::string &dir, PackageSummary *summary) {
+  *summary = PackageSummary{};
+  std::vector<std::string> problems;
+  struct stat st;
+  for (int w = 0; stat((dir + "/vt_index_" + std::to_string(w)).c_str(), &st) == 0; w++) {
+    check_worker(dir, w, summary, &problems);
+    summary->workers++;
+  }
+  if (summary->workers == 0) problems.push_back(dir + ": no vt_index_0");
+  if (stat((dir + "/vt_req_" + std::to_string(summary->workers)).c_str(), &st) == 0)
+    problems.push_back(dir + ": vt_req_" + std::to_string(summary->workers) + " has no index file");
+  return problems;
+}

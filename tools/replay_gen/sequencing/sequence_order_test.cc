@@ -1,0 +1,138 @@
+#include "tools/replay_gen/sequencing/sequence_order.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr uint64_t kMin = 60000;
+
+struct Rec {
+  int64_t uid;
+  uint64_t time;
+};
+
+// Loads recs into seq_data_arr in merge order (seq = position).
+void load(const std::vector<Rec> &recs) {
+  free(seq_data_arr);
+  seq_data_arr = static_cast<SeqData *>(calloc(recs.size() + 1, sizeof(SeqData)));
+  for (size_t i = 0; i < recs.size(); i++) {
+    seq_data_arr[i].uid = recs[i].uid;
+    seq_data_arr[i].time_stamp = recs[i].time;
+    seq_data_arr[i].seq = i;
+    seq_data_arr[i].req_offset = static_cast<off_t>(1000 + i);
+  }
+  g_valid_msgcount = recs.size();
+}
+
+std::vector<uint64_t> run_ordering(const std::vector<Rec> &recs, uint64_t window, int one_sort) {
+  load(recs);
+  new_user_time = window;
+  one_sort_algo = one_sort;
+  testing::internal::CaptureStdout();
+  sort_seq_array(g_valid_msgcount);
+  testing::internal::GetCapturedStdout();
+  std::vector<uint64_t> parents;
+  for (size_t i = 0; i < recs.size(); i++) {
+    // Both orderings leave the array in merge order, the other fields untouched.
+    EXPECT_EQ(seq_data_arr[i].seq, i);
+    EXPECT_EQ(seq_data_arr[i].uid, recs[i].uid);
+    EXPECT_EQ(seq_data_arr[i].time_stamp, recs[i].time);
+    EXPECT_EQ(seq_data_arr[i].req_offset, static_cast<off_t>(1000 + i));
+    parents.push_back(seq_data_arr[i].parent_seq);
+  }
+  EXPECT_EQ(seq_data_arr_copy, nullptr);
+  return parents;
+}
+
+class Ordering : public testing::Test {
+ protected:
+  void TearDown() override {
+    free(seq_data_arr);
+    seq_data_arr = nullptr;
+    g_valid_msgcount = 0;
+    new_user_time = 1800000;
+    one_sort_algo = 0;
+    info_level = 1;
+  }
+};
+
+TEST_F(Ordering, SessionsInBothOrderings) {
+  const uint64_t t = 1796400309000, w = 30 * kMin;
+  struct Case {
+    const char *name;
+    std::vector<Rec> recs;
+    uint64_t window;
+    std::vector<uint64_t> parents;
+  } cases[] = {
+      {"single record", {{7, t}}, w, {0}},
+      {"inside the window", {{7, t}, {7, t + w - 1}}, w, {0, 0}},
+      {"at the window end", {{7, t}, {7, t + w}}, w, {0, 1}},
+      {"0, 20 and 40 minutes", {{7, t + 40 * kMin}, {7, t}, {7, t + 20 * kMin}}, w, {0, 1, 1}},
+      {"uid 0 is alone", {{0, t}, {0, t}, {0, t + 1}}, w, {0, 1, 2}},
+      {"window 0", {{7, t}, {7, t + 5}, {8, t}}, 0, {0, 1, 2}},
+      {"interleaved users",
+       {{7, t + 40 * kMin}, {8, t + 5 * kMin}, {7, t}, {8, t + kMin}, {7, t + 20 * kMin}},
+       w,
+       {0, 3, 2, 3, 2}},
+      {"negative uid", {{-5, t + 1}, {-5, t}, {5, t}}, w, {1, 1, 2}},
+      {"fixed window, no idle timeout",
+       {{9, t}, {9, t + 29 * kMin}, {9, t + 31 * kMin}, {9, t + 59 * kMin}, {9, t + 61 * kMin}},
+       w,
+       {0, 0, 2, 2, 4}},
+  };
+  for (const Case &c : cases) {
+    EXPECT_EQ(run_ordering(c.recs, c.window, 0), c.parents) << c.name << " (default)";
+    EXPECT_EQ(run_ordering(c.recs, c.window, 1), c.parents) << c.name << " (-N)";
+  }
+}
+
+std::string messages_of(int one_sort, int info) {
+  load({{7, 1}, {8, 2}});
+  one_sort_algo = one_sort;
+  info_level = info;
+  testing::internal::CaptureStdout();
+  sort_seq_array(g_valid_msgcount);
+  std::string out = testing::internal::GetCapturedStdout();
+  return std::regex_replace(out, std::regex("\\d\\d/\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d"), "D");
+}
+
+TEST_F(Ordering, StepMessages) {
+  EXPECT_EQ(messages_of(0, 1),
+            "  Start Sorting of sequence file data using uid/timestamp at D\n\n"
+            "  End Sorting of request file data using uid/timestamp at D\n\n"
+            "  Start Filling parent sequence numbers at D\n\n"
+            "  End Filling parent sequence numbers at D\n\n"
+            "  Start Sorting of sequence file data using seq number at D\n\n"
+            "  End Sorting of sequence file data using seq number at D\n\n");
+  EXPECT_EQ(messages_of(0, 0), "");
+  const char *single_sort =
+      "  Start: Sorting of sequence file data using uid/timestamp at D\n\n"
+      "  End: Sorting of request file data using uid/timestamp at D\n\n"
+      "  Start: Filling parent sequence numbers at D\n\n"
+      "  End: Filling parent sequence numbers at D\n\n";
+  EXPECT_EQ(messages_of(1, 1), single_sort);
+  EXPECT_EQ(messages_of(1, 0), single_sort);
+}
+
+TEST_F(Ordering, TimeOrderAndRelativeTimes) {
+  load({{1, 5000}, {2, 3000}, {3, 9000}, {4, 3000}});
+  sort_seq_data_by_time(g_valid_msgcount);
+  update_timestamp_to_relative();
+  std::vector<uint64_t> times;
+  for (uint64_t i = 0; i < g_valid_msgcount; i++) times.push_back(seq_data_arr[i].time_stamp);
+  EXPECT_EQ(times, (std::vector<uint64_t>{0, 0, 2000, 6000}));
+  EXPECT_EQ(seq_data_arr[3].uid, 3);
+  // The minimum is found by a scan, whatever the order.
+  load({{1, 5000}, {2, 3000}, {3, 9000}});
+  update_timestamp_to_relative();
+  EXPECT_EQ(seq_data_arr[0].time_stamp, 2000u);
+  EXPECT_EQ(seq_data_arr[1].time_stamp, 0u);
+  EXPECT_EQ(seq_data_arr[2].time_stamp, 6000u);
+}
+
+}  // namespace

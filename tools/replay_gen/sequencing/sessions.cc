@@ -1,0 +1,62 @@
+// The session rule: records taken in (uid, time) order are cut into sessions
+// that share one non-zero uid and start less than new_user_time after the
+// session's first record. The key of a session is the seq of its first record.
+#include "tools/replay_gen/log.h"
+#include "tools/replay_gen/records.h"
+#include "tools/replay_gen/sequencing/sequence_order.h"
+
+namespace {
+
+struct OpenSession {
+  uint64_t key;
+  int64_t uid;
+  uint64_t start;
+};
+
+OpenSession session_of(const SeqData &rec) {
+  return OpenSession{rec.seq, rec.uid, rec.time_stamp};
+}
+
+bool joins(const OpenSession &s, const SeqData &rec) {
+  return rec.uid == s.uid && rec.time_stamp < s.start + new_user_time && rec.uid != 0;
+}
+
+}  // namespace
+
+void fill_parent_seq() {
+  uint64_t n = g_valid_msgcount;
+  if (debug_level) debug_log(2, "fill_parent_seq", "*****g_valid_msgcount = %lu*******", n);
+  if (n == 0) return;
+  OpenSession s = session_of(seq_data_arr[0]);
+  uint64_t no_parent_seq = 0;
+  for (uint64_t i = 0; i < n; i++) {
+    SeqData &rec = seq_data_arr[i];
+    if (joins(s, rec)) {
+      if (debug_level) debug_log(2, "fill_parent_seq", "same user");
+    } else {
+      s = session_of(rec);
+      no_parent_seq++;
+    }
+    rec.parent_seq = s.key;
+    if (debug_level)
+      debug_log(2, "fill_parent_seq", "seq_data_arr[i].parent_seq %lu", rec.parent_seq);
+  }
+  if (debug_level) debug_log(2, "fill_parent_seq", "no_parent_seq %lu", no_parent_seq);
+}
+
+void fill_parent_seq_new() {
+  if (debug_level) debug_log(2, "fill_parent_seq_new", "Method called");
+  uint64_t n = g_valid_msgcount;
+  if (n == 0) return;
+  OpenSession s = session_of(seq_data_arr_copy[0]);
+  for (uint64_t i = 0; i < n; i++) {
+    const SeqData &c = seq_data_arr_copy[i];
+    SeqData &own = seq_data_arr[c.seq];
+    if (!joins(s, c)) {
+      s = session_of(c);
+      s.key = own.seq;
+    }
+    own.parent_seq = s.key;
+    if (debug_level) debug_log(2, "fill_parent_seq_new", "cur_seq %lu", s.key);
+  }
+}

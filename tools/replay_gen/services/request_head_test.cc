@@ -1,0 +1,158 @@
+#include "tools/replay_gen/services/request_head.h"
+
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "tools/replay_gen/fatal.h"
+#include "tools/replay_gen/records.h"
+
+namespace {
+
+struct Svc {
+  const char *method, *url, *prefix, *name, *own_headers, *soap_action;
+};
+
+char *dup_or_null(const char *text) {
+  return text ? strdup(text) : nullptr;
+}
+
+class RequestHead : public testing::Test {
+ protected:
+  void SetUp() override {
+    vtu_gen_script_fp = tmpfile();
+    set_vt_exit_hook(throw_on_vt_exit);
+  }
+  void TearDown() override {
+    set_vt_exit_hook(nullptr);
+    fclose(vtu_gen_script_fp);
+    vtu_gen_script_fp = nullptr;
+    for (int i = 0; i < num_service_file; i++) {
+      free(service_map_ptr[i].service_name);
+      free(service_map_ptr[i].url);
+      free(service_map_ptr[i].all_headers);
+      free(service_map_ptr[i].service_header);
+      free(service_map_ptr[i].soap_action);
+    }
+    free(service_map_ptr);
+    service_map_ptr = nullptr;
+    total_services = max_services = num_service_file = 0;
+    free(http_header);
+    http_header = nullptr;
+    http_header_len = 0;
+    snprintf(script_type, kScriptTypeSize, "C");
+  }
+
+  void set_services(const std::vector<Svc> &svcs) {
+    service_map_ptr = static_cast<ServiceMap *>(calloc(svcs.size(), sizeof(ServiceMap)));
+    for (size_t i = 0; i < svcs.size(); i++) {
+      ServiceMap &m = service_map_ptr[i];
+      snprintf(m.method_type, kMethodTypeSize, "%s", svcs[i].method);
+      m.url = strdup(svcs[i].url);
+      m.url_len = static_cast<int32_t>(strlen(m.url));
+      snprintf(m.sname_prefix, kTagSize, "%s", svcs[i].prefix);
+      m.service_name = strdup(svcs[i].name);
+      m.service_header = dup_or_null(svcs[i].own_headers);
+      m.soap_action = dup_or_null(svcs[i].soap_action);
+    }
+    total_services = max_services = static_cast<uint16_t>(svcs.size());
+    num_service_file = static_cast<int32_t>(svcs.size());
+  }
+
+  std::string generator_lines() {
+    fflush(vtu_gen_script_fp);
+    rewind(vtu_gen_script_fp);
+    std::string out;
+    char buf[4096];
+    size_t got;
+    while ((got = fread(buf, 1, sizeof(buf), vtu_gen_script_fp)) > 0) out.append(buf, got);
+    return out;
+  }
+};
+
+TEST_F(RequestHead, ComposedHeads) {
+  std::string long_header = "X-Long: " + std::string(3000, 'v') + "\r\n";
+  set_services({
+      {"POST", "http://127.0.0.1/quote/svc", "", "GetQuote", nullptr, nullptr},
+      {"", "http://10.1.1.1:8080/ws/Order?wsdl=1", "", "Order", nullptr,
+       "SOAPAction: urn:order\r\n"},
+      {"GET", "https://127.0.0.1/", "Pfx", "Root", "X-Own: 1\r\n", nullptr},
+      {"PUT", "http://h/p", "", "Long", long_header.c_str(), nullptr},
+  });
+  http_header = strdup("A: 1\r\nB: 2\r\n");
+  http_header_len = static_cast<int32_t>(strlen(http_header));
+  append_all_headers();
+
+  const std::string common = "A: 1\r\nB: 2\r\n";
+  const std::string expected[] = {
+      "POST /quote/svc HTTP/1.0\r\nHost: 127.0.0.1\r\n" + common,
+      "POST /ws/Order?wsdl=1 HTTP/1.0\r\nHost: 127.0.0.1\r\n" + common +
+          "SOAPAction: urn:order\r\n",
+      "GET / HTTP/1.0\r\nHost: 127.0.0.1\r\n" + common + "X-Own: 1\r\n",
+      "PUT /p HTTP/1.0\r\nHost: 127.0.0.1\r\n" + common + long_header,
+  };
+  for (int i = 0; i < 4; i++) {
+    EXPECT_EQ(service_map_ptr[i].all_headers, expected[i]) << i;
+    EXPECT_EQ(service_map_ptr[i].all_headers_len, static_cast<int32_t>(expected[i].size()));
+    EXPECT_EQ(service_map_ptr[i].service_header, nullptr);
+  }
+  EXPECT_STREQ(service_map_ptr[1].method_type, "POST");
+  EXPECT_EQ(http_header, nullptr);
+  EXPECT_EQ(generator_lines(),
+            "1 POST http://127.0.0.1/quote/svc GetQuote\n"
+            "1 POST http://10.1.1.1:8080/ws/Order?wsdl=1 Order\n"
+            "1 GET https://127.0.0.1/ Pfx_Root\n"
+            "1 PUT http://h/p Long\n");
+}
+
+TEST_F(RequestHead, LegacyGeneratorLines) {
+  snprintf(script_type, kScriptTypeSize, "Legacy");
+  set_services({{"POST", "http://127.0.0.1/quote/svc", "Pfx", "A", nullptr, nullptr},
+                {"", "http://127.0.0.1/b", "", "B", nullptr, nullptr}});
+  append_all_headers();
+  EXPECT_EQ(generator_lines(), "1 POST http://127.0.0.1/quote/svc\n1 POST http://127.0.0.1/b\n");
+  // With nothing configured around it, the bare head is 43 bytes.
+  EXPECT_STREQ(service_map_ptr[0].all_headers, "POST /quote/svc HTTP/1.0\r\nHost: 127.0.0.1\r\n");
+  EXPECT_EQ(service_map_ptr[0].all_headers_len, 43);
+}
+
+TEST_F(RequestHead, BadUrlsEndTheRun) {
+  struct Case {
+    const char *url, *message;
+  } cases[] = {
+      {"http://127.0.0.1", "Invalid URL http://127.0.0.1\n\n"},
+      {"127.0.0.1/quote", "Invalid URL 127.0.0.1/quote\n\n"},
+      {"http:/", "Invalid URL http:/\n\n"},
+      {"ftp://127.0.0.1/x",
+       "Error: Invalid HTTP schema used in URL ftp. It should be http or https\n"},
+      {"HTTP://127.0.0.1/x",
+       "Error: Invalid HTTP schema used in URL HTTP. It should be http or https\n"},
+  };
+  for (const Case &c : cases) {
+    TearDown();
+    SetUp();
+    set_services({{"POST", "http://127.0.0.1/ok", "", "Ok", nullptr, nullptr},
+                  {"POST", c.url, "", "Bad", nullptr, nullptr},
+                  {"POST", "http://127.0.0.1/never", "", "Never", nullptr, nullptr}});
+    testing::internal::CaptureStderr();
+    int status = 0;
+    try {
+      append_all_headers();
+    } catch (const VtExit &e) {
+      status = e.status;
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              std::string("make_method_and_host_header:") + c.message);
+    EXPECT_EQ(status, -1) << c.url;
+    // The bad service's generator line is written before its URL is checked.
+    EXPECT_EQ(generator_lines(),
+              "1 POST http://127.0.0.1/ok Ok\n1 POST " + std::string(c.url) + " Bad\n");
+    EXPECT_EQ(service_map_ptr[2].all_headers, nullptr);
+  }
+}
+
+}  // namespace
