@@ -1,9 +1,9 @@
 #include "tools/replay_gen/sequencing/sequence_order.h"
 
 #include <gtest/gtest.h>
+#include <ctype.h>
 #include <stdlib.h>
 
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -91,6 +91,25 @@ TEST_F(Ordering, SessionsInBothOrderings) {
   }
 }
 
+// Replaces every "mm/dd/yy HH:MM:SS" date text by "D".
+std::string mask_dates(const std::string &text) {
+  const std::string shape = "00/00/00 00:00:00";
+  std::string out;
+  for (size_t i = 0; i < text.size();) {
+    bool date = i + shape.size() <= text.size();
+    for (size_t k = 0; date && k < shape.size(); k++)
+      date = shape[k] == '0' ? isdigit(static_cast<unsigned char>(text[i + k]))
+                             : text[i + k] == shape[k];
+    if (date) {
+      out += 'D';
+      i += shape.size();
+    } else {
+      out += text[i++];
+    }
+  }
+  return out;
+}
+
 std::string messages_of(int one_sort, int info) {
   load({{7, 1}, {8, 2}});
   one_sort_algo = one_sort;
@@ -98,7 +117,7 @@ std::string messages_of(int one_sort, int info) {
   testing::internal::CaptureStdout();
   sort_seq_array(g_valid_msgcount);
   std::string out = testing::internal::GetCapturedStdout();
-  return std::regex_replace(out, std::regex("\\d\\d/\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d"), "D");
+  return mask_dates(out);
 }
 
 TEST_F(Ordering, StepMessages) {
