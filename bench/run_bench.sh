@@ -25,12 +25,14 @@ CHECK=$ROOT/build/release/tests/vt_package_check
 scripts/setup.sh
 command -v /usr/bin/time >/dev/null || { apt-get update -qq && apt-get install -y -qq time >/dev/null; }
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build/release -j 2 >/dev/null
+cmake --build build/release -j 2 --target vtu_replay_gen vt_loggen vt_package_check \
+  vtu_gen_cscript vtu_gen_script vti_get_page vtu_change_page_name >/dev/null
 
 LOGS=$BENCH_DIR/logs
 SUMMARY=$BENCH_DIR/loggen.summary
 if [ ! -f "$SUMMARY" ] || ! grep -qx "requests=$REQUESTS" "$SUMMARY"; then
   rm -rf "$LOGS"
+  mkdir -p "$BENCH_DIR"
   echo "bench: generating $REQUESTS requests into $LOGS"
   "$LOGGEN" --out "$LOGS" --days 2 --files-per-day 8 --requests "$REQUESTS" \
     --customers $((REQUESTS / 20 + 1)) --services 20 --min-body 300 --max-body 6000 \
