@@ -12,6 +12,15 @@ void format_into(char *buf, int room, const char *format, va_list ap) {
   vsnprintf(buf, room, format, ap);
 }
 
+// "fname:message" on stream when the gate is open and level within it.
+void named_line(int gate, int level, FILE *stream, const char *fname, const char *format,
+                va_list ap) {
+  if (gate == 0) return;
+  char buf[kLogBufSize];
+  format_into(buf, kLogLineMax + 1, format, ap);
+  if (level <= gate) fprintf(stream, "%s:%s\n", fname, buf);
+}
+
 }  // namespace
 
 void info_log(int level, const char *indent, const char *format, ...) {
@@ -27,23 +36,17 @@ void info_log(int level, const char *indent, const char *format, ...) {
 }
 
 void debug_log(int level, const char *fname, const char *format, ...) {
-  if (debug_level == 0) return;
-  char buf[kLogBufSize];
   va_list ap;
   va_start(ap, format);
-  format_into(buf, kLogLineMax + 1, format, ap);
+  named_line(debug_level, level, stdout, fname, format, ap);
   va_end(ap);
-  if (level <= debug_level) fprintf(stdout, "%s:%s\n", fname, buf);
 }
 
 void error_log(int level, const char *fname, const char *format, ...) {
-  if (error_level == 0) return;
-  char buf[kLogBufSize];
   va_list ap;
   va_start(ap, format);
-  format_into(buf, kLogLineMax + 1, format, ap);
+  named_line(error_level, level, stderr, fname, format, ap);
   va_end(ap);
-  if (level <= error_level) fprintf(stderr, "%s:%s\n", fname, buf);
 }
 
 FILE *open_file(const char *file_name, const char *mode) {
