@@ -54,7 +54,6 @@ void check_error_log_path(int num_threads) {
   vt_exit(-1);
 }
 
-
 int32_t claim_next_file(ThreadArgs *t) {
   pthread_mutex_lock(&get_file_mutex);
   int32_t claimed = free_file_seq < num_seq_files ? free_file_seq++ : -1;

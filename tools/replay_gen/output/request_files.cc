@@ -127,7 +127,7 @@ void process_sequence_data_new() {
   show_progress(i, n);
   if (n) {
     int cpus = static_cast<int>(std::thread::hardware_concurrency());
-    write_request_files(entry_worker.get(), n, request_writer_threads(cpus, num_vvm));
+    write_request_files(entry_worker.get(), n, request_writer_threads(cpus, num_vvm), true);
   }
   info_log(1, "",
            "Request count in Control file = %'lu, Processed requests = %'lu, Ignored requests = "

@@ -13,7 +13,9 @@ int request_writer_threads(int num_cpu, int workers);
 // Writes the entry of each of the first n records of seq_data_arr (in time
 // order) to the request file of worker entry_worker[i]. Worker w is written
 // by thread w % threads, its entries in time order; each worker's file grows
-// by exactly vvm_list[w].offset bytes. A failure ends the run.
-void write_request_files(const uint8_t *entry_worker, uint64_t n, int threads);
+// by exactly vvm_list[w].offset bytes. With use_pipe each thread stages the
+// entries in a pipe (request_sink.h); without, it writes them directly. The
+// bytes are the same. A failure ends the run.
+void write_request_files(const uint8_t *entry_worker, uint64_t n, int threads, bool use_pipe);
 
 #endif  // VT_REPLAY_GEN_OUTPUT_REQUEST_WRITER_H_
