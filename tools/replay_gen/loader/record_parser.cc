@@ -140,16 +140,18 @@ void load_sequence_file_new(ThreadArgs *threadData, const char *seq_file, FILE *
   uint64_t start_req_no = *seq_no;
 
   char *buf = threadData->buf_for_fgets;
+  char *line;
   size_t len;
-  while ((len = read_line(reader, buf, sizeof threadData->buf_for_fgets - 1)) > 0) {
+  while ((len = read_line_in_place(reader, buf, sizeof threadData->buf_for_fgets - 1, &line)) > 0) {
     p->line_no++;
     p->line_end_offset = reader->offset;
     if (debug_level)
-      debug_log(4, kFn, "Processing Thread[%d]:buffer from fgets %s\n", threadData->thread_id, buf);
+      debug_log(4, kFn, "Processing Thread[%d]:buffer from fgets %s\n", threadData->thread_id,
+                line);
     if (p->rec.read_state == kHeaderSection)
-      handle_header_line(*p, buf, len);
+      handle_header_line(*p, line, len);
     else
-      handle_body_line(*p, buf, len);
+      handle_body_line(*p, line, len);
   }
   if (reader->failed) {
     error_log(1, kFn, "Error reading file %s after %lu lines. Exiting ...", seq_file, p->line_no);
