@@ -70,3 +70,23 @@ size_t read_line_in_place(LineReader *reader, char *buf, size_t limit, char **li
   *line = from;
   return take;
 }
+
+size_t skip_lines_without_prefix(LineReader *reader, const char *prefix, size_t prefix_len,
+                                 size_t limit, uint64_t *lines) {
+  restore_held(reader);
+  const char *start = reader->chunk + reader->pos;
+  const char *end = reader->chunk + reader->end;
+  const char *at = start;
+  while (at < end) {
+    const char *nl = static_cast<const char *>(memchr(at, '\n', static_cast<size_t>(end - at)));
+    if (!nl) break;
+    size_t len = static_cast<size_t>(nl - at) + 1;
+    if (len >= limit - 1 || (len >= prefix_len && memcmp(at, prefix, prefix_len) == 0)) break;
+    ++*lines;
+    at = nl + 1;
+  }
+  size_t skipped = static_cast<size_t>(at - start);
+  reader->pos += skipped;
+  reader->offset += static_cast<int64_t>(skipped);
+  return skipped;
+}

@@ -37,4 +37,11 @@ size_t read_line(LineReader *reader, char *buf, size_t limit);
 // the next call.
 size_t read_line_in_place(LineReader *reader, char *buf, size_t limit, char **line);
 
+// Passes over the whole lines already read that do not begin with prefix
+// (and are shorter than limit - 1 bytes), stopping before the first line that
+// does or that is not wholly read yet. Adds the lines passed over to *lines
+// and returns their bytes. The lines are those read_line would have returned.
+size_t skip_lines_without_prefix(LineReader *reader, const char *prefix, size_t prefix_len,
+                                 size_t limit, uint64_t *lines);
+
 #endif  // VT_REPLAY_GEN_LOADER_LINE_READER_H_

@@ -140,9 +140,14 @@ void load_sequence_file_new(ThreadArgs *threadData, const char *seq_file, FILE *
   uint64_t start_req_no = *seq_no;
 
   char *buf = threadData->buf_for_fgets;
+  size_t limit = sizeof threadData->buf_for_fgets - 1;
   char *line;
   size_t len;
-  while ((len = read_line_in_place(reader, buf, sizeof threadData->buf_for_fgets - 1, &line)) > 0) {
+  for (;;) {
+    if (body_lines_only_counted(*p))
+      count_body_bytes(
+          *p, skip_lines_without_prefix(reader, kEndLine, strlen(kEndLine), limit, &p->line_no));
+    if ((len = read_line_in_place(reader, buf, limit, &line)) == 0) break;
     p->line_no++;
     p->line_end_offset = reader->offset;
     if (debug_level)

@@ -10,7 +10,8 @@
 // bodies (sendfile into the pipe) gather in the pipe and reach the file in
 // blocks of up to the pipe's size: one large write costs the file system far
 // less than a small write per piece. Without one, each piece is written to
-// the file at once.
+// the file at once. Either way the disk is asked to start writing every few
+// megabytes of the file as soon as they are in it.
 #ifndef VT_REPLAY_GEN_OUTPUT_REQUEST_SINK_H_
 #define VT_REPLAY_GEN_OUTPUT_REQUEST_SINK_H_
 
@@ -42,9 +43,10 @@ struct EntrySink {
   int fd;
   int vvm_id;
   RequestStage *stage;
-  bool newline_pending;  // the last entry's "\n" is still to be written
-  uint64_t written;      // bytes handed on for the file so far
-  std::string head;      // the head being written, reused from entry to entry
+  bool newline_pending;     // the last entry's "\n" is still to be written
+  uint64_t written;         // bytes handed on for the file so far
+  uint64_t writeback_from;  // the disk has been asked for the bytes before
+  std::string head;         // the head being written, reused from entry to entry
 };
 
 // Appends rec's entry to the file, its final newline left pending. A failure

@@ -32,7 +32,7 @@ struct WriterThread {
 };
 
 void write_worker(const WriterThread &t, RequestStage *stage, int w) {
-  EntrySink out{vvm_list[w].vt_req_file_fd, w, stage, false, 0, {}};
+  EntrySink out{vvm_list[w].vt_req_file_fd, w, stage, false, 0, 0, {}};
   const uint8_t *at = t.entry_worker;
   const uint8_t *end = t.entry_worker + t.n;
   while ((at = static_cast<const uint8_t *>(memchr(at, w, static_cast<size_t>(end - at))))) {
