@@ -112,6 +112,26 @@ char *arena_room(EntrySink *out, size_t len) {
   return stage->arena;
 }
 
+// One write of the whole head; a short write counts as a failure. A pending
+// newline leads the head, so any byte written settles it.
+void write_head(EntrySink *out) {
+  ssize_t done = write_once(out->fd, out->head.data(), out->head.size());
+  if (done > 0) out->newline_pending = false;
+  if (done < 0 || static_cast<size_t>(done) != out->head.size()) fail_head(out);
+}
+
+// A system that cannot stage (no vmsplice, or no sendfile into a pipe) gets
+// the rest of the thread's entries written straight to the files. got and
+// errno are those of the call that failed.
+bool give_up_staging(EntrySink *out, ssize_t got) {
+  if (got >= 0 || !staging(out) || (errno != EINVAL && errno != ENOSYS && errno != EPERM))
+    return false;
+  drain_or_fail(out);
+  stage_close(out->stage);
+  if (debug_level) debug_log(2, kFname, "no staging pipe: writing vt_req_%d directly", out->vvm_id);
+  return true;
+}
+
 // The head goes into the pipe by reference to its copy in the arena, which
 // stays untouched until the pipe is drained.
 void stage_head(EntrySink *out) {
@@ -128,6 +148,7 @@ void stage_head(EntrySink *out) {
       drain_or_fail(out);
       continue;
     }
+    if (from == out->head.data() && give_up_staging(out, got)) return write_head(out);
     if (got <= 0) fail_head(out);
     out->newline_pending = false;  // a pending newline leads the head
     stage->arena_used += static_cast<size_t>(got);
@@ -135,25 +156,6 @@ void stage_head(EntrySink *out) {
     from += got;
     left -= static_cast<size_t>(got);
   }
-}
-
-// One write of the whole head; a short write counts as a failure. A pending
-// newline leads the head, so any byte written settles it.
-void write_head(EntrySink *out) {
-  ssize_t done = write_once(out->fd, out->head.data(), out->head.size());
-  if (done > 0) out->newline_pending = false;
-  if (done < 0 || static_cast<size_t>(done) != out->head.size()) fail_head(out);
-}
-
-// A kernel that cannot sendfile into a pipe gets the rest of the run's
-// bodies written straight to the files.
-bool give_up_staging(EntrySink *out, ssize_t got) {
-  if (got >= 0 || errno != EINVAL || !staging(out)) return false;
-  drain_or_fail(out);
-  stage_close(out->stage);
-  if (debug_level)
-    debug_log(2, kFname, "no sendfile into a pipe: writing vt_req_%d directly", out->vvm_id);
-  return true;
 }
 
 // Copies size bytes at body_offset of in_fd by the kernel, looping over
@@ -187,6 +189,16 @@ void copy_body(EntrySink *out, int in_fd, off_t body_offset, uint64_t size) {
   }
 }
 
+// Starts writing the bytes that reached the file since the last call to the
+// disk once there are enough of them; nothing waits for the disk.
+void start_writeback(EntrySink *out) {
+  uint64_t in_file = out->written - out->stage->staged;
+  if (in_file - out->writeback_from < kWritebackStep) return;
+  sync_file_range(out->fd, static_cast<off_t>(out->writeback_from),
+                  static_cast<off_t>(in_file - out->writeback_from), SYNC_FILE_RANGE_WRITE);
+  out->writeback_from = in_file;
+}
+
 }  // namespace
 
 void stage_open(RequestStage *stage, bool use_pipe) {
@@ -213,16 +225,6 @@ void stage_close(RequestStage *stage) {
   }
   free(stage->arena);
   *stage = RequestStage{-1, -1, nullptr, 0, 0, 0};
-}
-
-// Starts writing the bytes that reached the file since the last call to the
-// disk once there are enough of them; nothing waits for the disk.
-void start_writeback(EntrySink *out) {
-  uint64_t in_file = out->written - out->stage->staged;
-  if (in_file - out->writeback_from < kWritebackStep) return;
-  sync_file_range(out->fd, static_cast<off_t>(out->writeback_from),
-                  static_cast<off_t>(in_file - out->writeback_from), SYNC_FILE_RANGE_WRITE);
-  out->writeback_from = in_file;
 }
 
 void write_entry(EntrySink *out, const SeqData &rec) {
