@@ -81,7 +81,8 @@ size_t skip_lines_without_prefix(LineReader *reader, const char *prefix, size_t 
     const char *nl = static_cast<const char *>(memchr(at, '\n', static_cast<size_t>(end - at)));
     if (!nl) break;
     size_t len = static_cast<size_t>(nl - at) + 1;
-    if (len >= limit - 1 || (len >= prefix_len && memcmp(at, prefix, prefix_len) == 0)) break;
+    if (len >= limit - 1) break;
+    if (len >= prefix_len && at[0] == prefix[0] && memcmp(at, prefix, prefix_len) == 0) break;
     ++*lines;
     at = nl + 1;
   }
