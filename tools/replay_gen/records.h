@@ -20,21 +20,22 @@ constexpr int kMaxVvm = 256;            // entries of vvm_list
 
 struct UserNode;
 
-// One accepted request.
+// One accepted request. The 8-byte fields come first so that the record
+// carries no padding but its tail (80 bytes).
 struct SeqData {
   uint64_t time_stamp;          // ms since the epoch; relative from Step 4 on
   int64_t uid;                  // customer id, 0 when none
   uint64_t seq;                 // position in the thread array, later in seq_data_arr
   uint64_t parent_seq;          // seq of the session's first request
-  int16_t service_id;           // index into service_map_ptr (or the thread's list)
-  uint32_t seq_index;           // position of the input file in seq_file_path
   off_t req_offset;             // first body byte in the input file
   uint64_t req_size;            // body bytes from req_offset
-  char type;                    // '1' when a creation timestamp was found
+  UserNode *user_node;          // session slot during Step 4
+  FILE *req_file_fp;            // input stream the body is copied from
+  uint32_t seq_index;           // position of the input file in seq_file_path
   uint32_t creation_ts_offset;  // from the first body byte; 0 = none
+  int16_t service_id;           // index into service_map_ptr (or the thread's list)
   int16_t creation_ts_size;
-  UserNode *user_node;   // session slot during Step 4
-  FILE *req_file_fp;     // input stream the body is copied from
+  char type;             // '1' when a creation timestamp was found
   char runtime_service;  // 1 when service_id indexes the thread's list
 };
 
@@ -102,15 +103,16 @@ struct UserNode {
   ReqNode *req_node;
 };
 
-// One request of a user as written to a request file.
+// One request of a user as written to a request file (40 bytes, widest
+// fields first).
 struct ReqNode {
-  int32_t page_id;
   uint64_t time_stamp;
   off_t offset;
   uint64_t size;
-  char type;
+  int32_t page_id;
   uint32_t creation_ts_offset;
   int16_t creation_ts_size;
+  char type;
 };
 
 // One engine worker's output.

@@ -54,7 +54,6 @@ void check_error_log_path(int num_threads) {
   vt_exit(-1);
 }
 
-
 int32_t claim_next_file(ThreadArgs *t) {
   pthread_mutex_lock(&get_file_mutex);
   int32_t claimed = free_file_seq < num_seq_files ? free_file_seq++ : -1;
@@ -141,26 +140,42 @@ void merge_counters_and_services(ThreadArgs *args, int num_threads,
               static_cast<int16_t>(num_service_file));
 }
 
+// Gives every record of thread t, now at dst, its place in seq_data_arr and
+// a service map index, and releases the thread's lists.
+void renumber_thread_records(ThreadArgs &t, SeqData *dst, uint64_t first_seq) {
+  uint64_t count = t.t_valid_msgcount;
+  for (uint64_t q = 0; q < count; q++) dst[q].seq = first_seq + q;
+  remap_runtime_service_ids(&t, dst, count);
+  free_runtime_services(&t);
+  free(t.service_counter);
+  t.service_counter = nullptr;
+}
+
+// Thread 0's array becomes seq_data_arr, grown to the total, and the other
+// threads' records are appended to it, each array freed once copied: the
+// records are never held twice over.
 void merge_records(ThreadArgs *args, int num_threads) {
-  seq_data_arr = g_valid_msgcount
-                     ? static_cast<SeqData *>(malloc(g_valid_msgcount * sizeof(SeqData)))
-                     : nullptr;
-  if (g_valid_msgcount && !seq_data_arr)
-    out_of_memory("seq_data_arr", g_valid_msgcount * sizeof(SeqData));
+  size_t bytes = g_valid_msgcount * sizeof(SeqData);
+  if (g_valid_msgcount == 0) {
+    free(args[0].t_seq_data_arr);
+    seq_data_arr = nullptr;
+  } else {
+    seq_data_arr = static_cast<SeqData *>(realloc(args[0].t_seq_data_arr, bytes));
+    if (!seq_data_arr) out_of_memory("seq_data_arr", bytes);
+  }
+  args[0].t_seq_data_arr = nullptr;
   uint64_t p = 0;
   for (int i = 0; i < num_threads; i++) {
     ThreadArgs &t = args[i];
     uint64_t count = t.t_valid_msgcount;
     SeqData *dst = seq_data_arr + p;
-    if (count) memcpy(dst, t.t_seq_data_arr, count * sizeof(SeqData));
-    free(t.t_seq_data_arr);
-    t.t_seq_data_arr = nullptr;
-    for (uint64_t q = 0; q < count; q++) dst[q].seq = p + q;
-    remap_runtime_service_ids(&t, dst, count);
+    if (i > 0) {
+      if (count) memcpy(dst, t.t_seq_data_arr, count * sizeof(SeqData));
+      free(t.t_seq_data_arr);
+      t.t_seq_data_arr = nullptr;
+    }
+    renumber_thread_records(t, dst, p);
     p += count;
-    free_runtime_services(&t);
-    free(t.service_counter);
-    t.service_counter = nullptr;
   }
 }
 

@@ -224,6 +224,19 @@ void ensure_record_slot(ThreadArgs *thread, uint64_t seq_no) {
   }
 }
 
+bool body_lines_only_counted(const FileParse &p) {
+  const RecordState &r = p.rec;
+  if (debug_level || r.read_state != kBodySection || r.first_time) return false;
+  if (r.ignore_request) return true;
+  if ((!r.service_line_done && r.url_line_done) || r.request_body_first_line) return false;
+  if (do_parameterization && !(r.req_mod_flag & 1)) return false;
+  return r.uid >= 0;
+}
+
+void count_body_bytes(FileParse &p, size_t bytes) {
+  if (!p.rec.ignore_request) current_slot(p).req_size += bytes;
+}
+
 void handle_body_line(FileParse &p, char *body, size_t body_len) {
   RecordState &r = p.rec;
   if (!r.service_line_done && r.url_line_done && !r.ignore_request) {

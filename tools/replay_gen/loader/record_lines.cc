@@ -157,7 +157,10 @@ void handle_soap_action_line(FileParse &p, char *value, size_t value_len, bool w
              thread_id(p), value_len, room, p.line_no);
     return reject_on_header_line(p, kErrSoapTooLong);
   }
-  snprintf(r.soap_action, kSoapActionSize, "%s%s\r\n", header, value);
+  // The header name, the value (no NUL inside, checked above) and "\r\n".
+  char *out = static_cast<char *>(mempcpy(r.soap_action, header, strlen(header)));
+  out = static_cast<char *>(mempcpy(out, value, value_len));
+  memcpy(out, "\r\n", 3);
   service_name_from_action(p, value, value_len);
 }
 

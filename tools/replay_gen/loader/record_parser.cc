@@ -140,16 +140,23 @@ void load_sequence_file_new(ThreadArgs *threadData, const char *seq_file, FILE *
   uint64_t start_req_no = *seq_no;
 
   char *buf = threadData->buf_for_fgets;
+  size_t limit = sizeof threadData->buf_for_fgets - 1;
+  char *line;
   size_t len;
-  while ((len = read_line(reader, buf, sizeof threadData->buf_for_fgets - 1)) > 0) {
+  for (;;) {
+    if (body_lines_only_counted(*p))
+      count_body_bytes(
+          *p, skip_lines_without_prefix(reader, kEndLine, strlen(kEndLine), limit, &p->line_no));
+    if ((len = read_line_in_place(reader, buf, limit, &line)) == 0) break;
     p->line_no++;
     p->line_end_offset = reader->offset;
     if (debug_level)
-      debug_log(4, kFn, "Processing Thread[%d]:buffer from fgets %s\n", threadData->thread_id, buf);
+      debug_log(4, kFn, "Processing Thread[%d]:buffer from fgets %s\n", threadData->thread_id,
+                line);
     if (p->rec.read_state == kHeaderSection)
-      handle_header_line(*p, buf, len);
+      handle_header_line(*p, line, len);
     else
-      handle_body_line(*p, buf, len);
+      handle_body_line(*p, line, len);
   }
   if (reader->failed) {
     error_log(1, kFn, "Error reading file %s after %lu lines. Exiting ...", seq_file, p->line_no);

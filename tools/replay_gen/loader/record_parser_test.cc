@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -436,3 +437,32 @@ TEST_F(ParserTest, OverLongUrlAndName) {
 }
 
 }  // namespace
+
+// Bodies of thousands of lines across the reader's 64 KiB chunks, with the
+// customer id and the creation timestamp early or late: the body lines after
+// them are passed over, and sizes, ids and line numbers stay exact.
+TEST_F(ParserTest, LongBodies) {
+  do_parameterization = 1;
+  auto lines = [](int n) {
+    std::string text;
+    for (int i = 0; i < n; i++) text += "<Data>" + std::string(i % 150, 'd') + "</Data>\n";
+    return text;
+  };
+  const std::string ts = "<creationTimestamp>2026-12-01T00:01:21Z</creationTimestamp>\n";
+  const std::string early =
+      "<Envelope>\n<XACustId>7</XACustId>\n" + ts + lines(2000) + "</Envelope>";
+  const std::string late = "<Envelope>\n" + lines(1500) + ts + lines(300) +
+                           "<XACustId>8</XACustId>\n" + lines(700) + "</Envelope>";
+  std::string text = record(early) + record(kAction + kUrl, lines(3000)) + record(late);
+  parse(text);
+  std::vector<Parsed> expected = {{1600000000123, 7, "IService_GetData", early},
+                                  {1600000000123, 8, "IService_GetData", late}};
+  EXPECT_EQ(records(), expected);
+  EXPECT_EQ(thread_->t_seq_data_arr[0].creation_ts_offset, early.find("2026"));
+  EXPECT_EQ(thread_->t_seq_data_arr[1].creation_ts_offset, late.find("2026"));
+  // The record without a time line is rejected at its end line.
+  size_t second_end = text.find(kEnd, text.find(kEnd) + 1);
+  uint64_t end_line =
+      static_cast<uint64_t>(std::count(text.begin(), text.begin() + second_end, '\n')) + 1;
+  EXPECT_EQ(error_lines(), (std::vector<ErrorLine>{{105, end_line}}));
+}

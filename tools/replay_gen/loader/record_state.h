@@ -68,6 +68,14 @@ void reject_on_header_line(FileParse &p, ErrorIndex error);
 
 // record_body.cc: the body section and the end of a record.
 void handle_body_line(FileParse &p, char *body, size_t body_len);
+// True when a body line that does not end the record only counts: its bytes
+// go to the body size (or nowhere when the record is rejected) and nothing
+// else happens, as the one-time work of the body's first lines is done, the
+// customer id (and with -p the creation timestamp) is found, and nothing is
+// traced.
+bool body_lines_only_counted(const FileParse &p);
+// Adds the bytes of such lines, passed over without being handled.
+void count_body_bytes(FileParse &p, size_t bytes);
 // Makes room for the slot at *seq_no.
 void ensure_record_slot(ThreadArgs *thread, uint64_t seq_no);
 

@@ -3,6 +3,9 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <functional>
+#include <string_view>
+
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/services/runtime_services.h"
@@ -10,11 +13,6 @@
 namespace {
 
 constexpr size_t kInitialCapacity = 64;
-
-uint64_t fnv1a(uint64_t h, const char *text) {
-  for (; *text; text++) h = (h ^ static_cast<unsigned char>(*text)) * 1099511628211ull;
-  return h;
-}
 
 bool same_pair(const ThreadArgs *thread, const ServiceCacheSlot &slot, const char *service_name,
                const char *url) {
@@ -53,8 +51,9 @@ void grow(ServiceCache *cache) {
 }  // namespace
 
 uint64_t service_cache_hash(const char *service_name, const char *url) {
-  uint64_t h = fnv1a(14695981039346656037ull, service_name);
-  h = fnv1a(h ^ 0xff, url);
+  std::hash<std::string_view> hash;
+  uint64_t a = hash(service_name);
+  uint64_t h = a ^ (hash(url) + 0x9e3779b97f4a7c15ull + (a << 6) + (a >> 2));
   return h ? h : 1;
 }
 

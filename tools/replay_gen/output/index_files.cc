@@ -5,6 +5,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <charconv>
+#include <string>
 #include <vector>
 
 #include "tools/replay_gen/fatal.h"
@@ -19,14 +21,33 @@ namespace {
 
 const char *const kFname = "write_vortan_index_file";
 
+// A decimal number, as printf's %d, %u or %lu would write it.
+template <typename T>
+void append_number(T value, std::string *line) {
+  char digits[24];
+  char *end = std::to_chars(digits, digits + sizeof(digits), value).ptr;
+  line->append(digits, static_cast<size_t>(end - digits));
+}
+
+// ",<time>,<page_id>,<offset>,<size>", then "|<type>:<ts offset>:<ts size>"
+// when the creation timestamp is wanted and the request has one.
 void append_group(const ReqNode &req, std::string *line) {
-  char group[160];
-  int len = snprintf(group, sizeof(group), ",%lu,%d,%lu,%lu", req.time_stamp, req.page_id,
-                     static_cast<uint64_t>(req.offset), req.size);
-  if (do_parameterization && req.creation_ts_offset != 0)
-    len += snprintf(group + len, sizeof(group) - len, "|%c:%u:%d", req.type, req.creation_ts_offset,
-                    req.creation_ts_size);
-  line->append(group, static_cast<size_t>(len));
+  line->push_back(',');
+  append_number(req.time_stamp, line);
+  line->push_back(',');
+  append_number(req.page_id, line);
+  line->push_back(',');
+  append_number(static_cast<uint64_t>(req.offset), line);
+  line->push_back(',');
+  append_number(req.size, line);
+  if (do_parameterization && req.creation_ts_offset != 0) {
+    line->push_back('|');
+    line->push_back(req.type);
+    line->push_back(':');
+    append_number(req.creation_ts_offset, line);
+    line->push_back(':');
+    append_number(static_cast<int>(req.creation_ts_size), line);
+  }
 }
 
 // Opens every worker's index file for appending and writes its header line.
@@ -59,10 +80,14 @@ void release_user(UserNode *user) {
 }  // namespace
 
 void format_user_line(const UserNode &user, std::string *line) {
-  char user_part[64];
-  int len = snprintf(user_part, sizeof(user_part), "%9.9lu,vt_req_%d", user.user_id,
-                     static_cast<int>(user.vvm_id));
-  line->assign(user_part, static_cast<size_t>(len));
+  // The user id has 9 digits at least, zero-padded on the left.
+  char id[24];
+  char *end = std::to_chars(id, id + sizeof(id), user.user_id).ptr;
+  size_t id_len = static_cast<size_t>(end - id);
+  line->assign(id_len < 9 ? 9 - id_len : 0, '0');
+  line->append(id, id_len);
+  line->append(",vt_req_");
+  append_number(static_cast<int>(user.vvm_id), line);
   for (uint32_t r = 0; r < user.num_req; r++) append_group(user.req_node[r], line);
   line->push_back('\n');
 }

@@ -13,7 +13,20 @@ const std::string kHeader =
 using IndexFiles = PackageTest;
 
 TEST(IndexLine, Format) {
-  ReqNode reqs[] = {{2, 0, 0, 310, 0, 0, 0}, {0, 1500, 310, 298, '1', 120, 13}};
+  // Fields in the order page id, time, offset, size, creation timestamp.
+  auto req = [](int32_t page_id, uint64_t time, off_t offset, uint64_t size, char type,
+                uint32_t ts_offset, int16_t ts_size) {
+    ReqNode r{};
+    r.page_id = page_id;
+    r.time_stamp = time;
+    r.offset = offset;
+    r.size = size;
+    r.type = type;
+    r.creation_ts_offset = ts_offset;
+    r.creation_ts_size = ts_size;
+    return r;
+  };
+  ReqNode reqs[] = {req(2, 0, 0, 310, 0, 0, 0), req(0, 1500, 310, 298, '1', 120, 13)};
   struct Case {
     uint64_t user_id;
     int vvm_id, param;

@@ -4,10 +4,13 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <memory>
 #include <string>
+#include <thread>
 
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/log.h"
+#include "tools/replay_gen/output/request_writer.h"
 #include "tools/replay_gen/sequencing/sequence_order.h"
 
 namespace {
@@ -17,6 +20,21 @@ void show_progress(uint64_t done, uint64_t all) {
   uint64_t every = static_cast<uint64_t>(static_cast<int64_t>(commentry_req_count));
   if (done > 0 && every != 0 && done % every == 0)
     info_log(1, "  ", "Created %'lu out of %'lu requests", done, all);
+}
+
+struct FreeDeleter {
+  void operator()(uint8_t *p) const { free(p); }
+};
+
+// The worker of every record, by position in seq_data_arr.
+std::unique_ptr<uint8_t[], FreeDeleter> new_entry_worker_table(uint64_t n) {
+  auto *table = static_cast<uint8_t *>(malloc(n ? n : 1));
+  if (!table) {
+    error_log(1, "process_sequence_data_new", "Out of Memory: %s (size = %lu) for index %d",
+              "entry worker table", n, -1);
+    vt_exit(-1);
+  }
+  return std::unique_ptr<uint8_t[], FreeDeleter>(table);
 }
 
 void append_to_user_list(UserNode *user) {
@@ -88,6 +106,7 @@ void process_sequence_data_new() {
   }
   update_timestamp_to_relative();
   uint64_t n = g_valid_msgcount;
+  auto entry_worker = new_entry_worker_table(n);
   uint64_t i = 0;
   for (; i < n; i++) {
     const SeqData &rec = seq_data_arr[i];
@@ -102,9 +121,14 @@ void process_sequence_data_new() {
       add_request_new(slot, rec);
     else
       slot = add_user_new(rec);
+    entry_worker[i] = slot->vvm_id;
     show_progress(i, n);
   }
   show_progress(i, n);
+  if (n) {
+    int cpus = static_cast<int>(std::thread::hardware_concurrency());
+    write_request_files(entry_worker.get(), n, request_writer_threads(cpus, num_vvm), true);
+  }
   info_log(1, "",
            "Request count in Control file = %'lu, Processed requests = %'lu, Ignored requests = "
            "%'lu\n",

@@ -5,6 +5,8 @@
 // the next worker in turn. Each request is appended to its worker's request
 // file as one entry: the service's head, "Content-Length: <n>\r\n\r\n", the
 // configured top lines, the body copied from the input file, and "\n".
+// A first pass in time order makes the users and gives every entry its place;
+// the writer threads of request_writer.h then write the files.
 #ifndef VT_REPLAY_GEN_OUTPUT_REQUEST_FILES_H_
 #define VT_REPLAY_GEN_OUTPUT_REQUEST_FILES_H_
 
@@ -14,15 +16,17 @@
 void init_vvm_data();
 
 // Step 4 over seq_data_arr, which is sorted by time: makes the times
-// relative, builds the user list and writes every request entry.
+// relative, builds the user list with every entry's place, then writes the
+// entries.
 void process_sequence_data_new();
 
 // Makes the user of a session from its first record, deals it to a worker,
-// writes that record's entry and appends the user to the list.
+// places that record's entry and appends the user to the list.
 UserNode *add_user_new(const SeqData &rec);
 
-// Appends the entry of rec to the request file of the user's worker and
-// records where it went in a new ReqNode of the user.
+// Places the entry of rec at the end of the user's worker's request file:
+// a new ReqNode of the user records its offset, size and creation timestamp,
+// and the worker's offset moves past it. Nothing is written here.
 void add_request_new(UserNode *user, const SeqData &rec);
 
 // The worker for the next new user: 0, 1, ..., num_vvm - 1, 0, ...

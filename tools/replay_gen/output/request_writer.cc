@@ -1,0 +1,92 @@
+// Writer threads of Step 4. Each thread takes the workers w with
+// w % threads == its index, one after the other, and appends each worker's
+// entries in time order through its own staging pipe (request_sink.h).
+#include "tools/replay_gen/output/request_writer.h"
+
+#include <pthread.h>
+#include <string.h>
+
+#include <algorithm>
+#include <exception>
+#include <vector>
+
+#include "tools/replay_gen/fatal.h"
+#include "tools/replay_gen/log.h"
+#include "tools/replay_gen/output/request_sink.h"
+#include "tools/replay_gen/records.h"
+
+namespace {
+
+const char *const kFname = "process_sequence_data_new";
+
+struct WriterThread {
+  pthread_t tid;
+  int index;
+  int threads;
+  bool use_pipe;
+  const uint8_t *entry_worker;
+  uint64_t n;
+  // What a vt_exit hook threw in this thread (unit tests only: the run's
+  // vt_exit never returns); the main thread raises it again after the join.
+  std::exception_ptr failure;
+};
+
+void write_worker(const WriterThread &t, RequestStage *stage, int w) {
+  EntrySink out{vvm_list[w].vt_req_file_fd, w, stage, false, 0, 0, {}};
+  const uint8_t *at = t.entry_worker;
+  const uint8_t *end = t.entry_worker + t.n;
+  while ((at = static_cast<const uint8_t *>(memchr(at, w, static_cast<size_t>(end - at))))) {
+    write_entry(&out, seq_data_arr[at - t.entry_worker]);
+    at++;
+  }
+  finish_entries(&out);
+}
+
+void *writer_main(void *arg) {
+  auto *t = static_cast<WriterThread *>(arg);
+  RequestStage stage;
+  stage_open(&stage, t->use_pipe);
+  try {
+    for (int w = t->index; w < num_vvm; w += t->threads) write_worker(*t, &stage, w);
+  } catch (...) {
+    t->failure = std::current_exception();
+  }
+  stage_close(&stage);
+  return nullptr;
+}
+
+void join_writers(std::vector<WriterThread> &writers, int started) {
+  for (int i = 0; i < started; i++) {
+    if (pthread_join(writers[i].tid, nullptr) != 0) {
+      error_log(1, kFname, "Request Writer Thread[%d] Failed", i);
+      vt_exit(-1);
+    }
+  }
+}
+
+}  // namespace
+
+int request_writer_threads(int num_cpu, int workers) {
+  return std::max(1, std::min(num_cpu, workers));
+}
+
+void write_request_files(const uint8_t *entry_worker, uint64_t n, int threads, bool use_pipe) {
+  if (debug_level) debug_log(2, kFname, "request writer threads = %d", threads);
+  std::vector<WriterThread> writers(threads);
+  for (int i = 0; i < threads; i++) {
+    WriterThread &t = writers[i];
+    t.index = i;
+    t.threads = threads;
+    t.use_pipe = use_pipe;
+    t.entry_worker = entry_worker;
+    t.n = n;
+    if (pthread_create(&t.tid, nullptr, writer_main, &t) != 0) {
+      join_writers(writers, i);
+      error_log(1, kFname, "Failed to create Request Writer Thread[%d]", i);
+      vt_exit(-1);
+    }
+  }
+  join_writers(writers, threads);
+  for (const WriterThread &t : writers)
+    if (t.failure) std::rethrow_exception(t.failure);
+}
