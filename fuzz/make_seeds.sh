@@ -65,8 +65,6 @@ rec $T "$A" "/$(printf 'p%.0s' $(seq 40))" "$B" | parser long_url_host 01 10
   printf 'RequestTimeEx=%s\nHTTP_SOAPACTION=%s\nURL=%s\n' $T "$A" $U
   printf 'xml1=000000001<XACustId>1\n'
 } | parser odd_records 23 00
-# URL mode, host "h": a name from the URL that leaves no room for _MissingIndex.
-rec $T - "/$(printf 'n%.0s' $(seq 10005))" '<a/>1234567890' | parser long_url_name 00 08
 rec $T "$A" "$U" "$B" | parser levels_on c3 01
 printf 'header line only' | parser header_only 05 00
 printf '' | parser empty 01 00

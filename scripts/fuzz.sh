@@ -9,9 +9,10 @@
 #   scripts/fuzz.sh --smoke   FUZZ_SECONDS (default 20) per target over a
 #                             temporary copy of the seeds (the check run).
 #
-# FUZZ_TARGETS limits the run to some targets. A crash, hang, leak or broken
-# property stops that target, keeps its input under build/fuzz/artifacts/
-# and makes the script fail once every target has run.
+# FUZZ_TARGETS limits the run to some targets; FUZZ_RUNS ends each target
+# after that many executions if its time has not run out before. A crash,
+# hang, leak or broken property stops that target, keeps its input under
+# build/fuzz/artifacts/ and makes the script fail once every target has run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 JOBS=${JOBS:-2}
@@ -20,12 +21,13 @@ if [ "${1:-}" = --smoke ]; then mode=smoke; fi
 if [ $mode = smoke ]; then seconds=${FUZZ_SECONDS:-20}; else seconds=${FUZZ_SECONDS:-180}; fi
 targets=${FUZZ_TARGETS:-"record_parser_fuzz field_scanners_fuzz config_reader_fuzz"}
 
-# Longest input each target is given: a few records, a line, a configuration
-# with room for values up to the 10000-byte limits.
+# Longest input each target is given: some dozens of records, a line, a
+# configuration with room for values beyond the 10000-byte limits.
 max_len() {
   case $1 in
+    record_parser_fuzz) echo 8192 ;;
     field_scanners_fuzz) echo 1024 ;;
-    *) echo 16384 ;;
+    *) echo 12288 ;;
   esac
 }
 
@@ -42,7 +44,7 @@ cmake --build $build --target vt_fuzz -j "$JOBS"
 
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-mkdir -p $build/artifacts
+mkdir -p $build/artifacts $build/logs
 failed=0
 for target in $targets; do
   if [ $mode = smoke ]; then
@@ -56,11 +58,11 @@ for target in $targets; do
     done
   fi
   echo "== $target: $seconds s, inputs up to $(max_len $target) bytes"
-  log=$tmp/$target.log
+  log=$build/logs/$target.log
   status=0
-  $build/fuzz/$target -max_total_time="$seconds" -max_len="$(max_len $target)" -timeout=10 \
-    -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix=$build/artifacts/$target- \
-    "$corpus" >"$log" 2>&1 || status=$?
+  $build/fuzz/$target -max_total_time="$seconds" -runs="${FUZZ_RUNS:--1}" \
+    -max_len="$(max_len $target)" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+    -artifact_prefix=$build/artifacts/$target- "$corpus" >"$log" 2>&1 || status=$?
   # The last status line and the run count, then any report.
   grep -E '^#[0-9]+' "$log" | tail -1 || true
   grep -E '^stat::number_of_executed_units' "$log" || true

@@ -23,7 +23,10 @@ std::string operator""_b(const char *text, size_t len) {
 }
 
 const Input kFindings[] = {
-    {"placeholder", "SCRIPT_TYPE|C"_b},
+    // Longer than the fuzz target's inputs: a line of more than 102399
+    // characters is read in pieces, the second one a line of its own.
+    {"line read in two pieces",
+     "HTTP_HEADER|"_b + std::string(102400 - 12, 'x') + "SCRIPT_TYPE|Legacy\nREPLAY_DIR|/r\n"},
 };
 
 TEST(ConfigFuzzInputs, PropertiesHold) {

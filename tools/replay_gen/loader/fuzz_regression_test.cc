@@ -48,7 +48,19 @@ std::string quietly(Case run_case, const std::string &bytes) {
 
 // Parser inputs: the two mode bytes, then the file.
 const Input kParserFindings[] = {
-    {"placeholder", "\x01\x00"_b},
+    // Longer than the fuzz target's inputs: under IGNORE_HEADER a first line
+    // of more than 9999 bytes, whose rest is read as the record's time line.
+    {"header line read in two parts", "\x05\x00"_b + std::string(9999, 'h') +
+                                          "RequestTimeEx=1795000003.25\n"
+                                          "HTTP_SOAPACTION=\"urn:Store/IService/GetData\"\n"
+                                          "URL=/svc/Service.svc\n"
+                                          "xml1=000000001<XACustId>4</XACustId>&xmlEnd=00\n"
+                                          "*******\n"},
+    // Longer than the fuzz target's inputs: URL mode with the host "h", and a
+    // name from the URL that leaves no room for _MissingIndex.
+    {"service name too long", "\x00\x08RequestTimeEx=1795000003.25\nURL=/"_b +
+                                  std::string(10005, 'n') +
+                                  "\nxml1=000000001<a/>1234567890&xmlEnd=00\n*******\n"},
 };
 
 // Field scanner inputs: name buffer size, bytes before, element name, "\n",

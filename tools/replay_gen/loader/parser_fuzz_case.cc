@@ -322,10 +322,32 @@ std::string check_records(const FileView &v, const ThreadArgs *t, FILE *in, uint
   return "";
 }
 
+// The line an error names: the header line that failed its check, or the
+// end line of the record (which may follow the lead-in of an "xml1=" line).
+bool names_its_line(const FileView &v, int code, uint64_t line_no) {
+  size_t at = v.starts[line_no - 1];
+  bool action = v.at(at, "HTTP_SOAPACTION=") || v.at(at, "HTTP_WFSOAPACTION=");
+  switch (code) {
+    case 101:
+    case 102:
+      return v.at(at, "RequestTimeEx=");
+    case 103:
+    case 108:
+      return action;
+    case 104:
+    case 109:
+      return v.at(at, "URL=");
+    case 112:
+      return action || v.at(at, "URL=");
+    default:
+      return v.is_end_line(at) || (v.at(at, "xml1=") && v.at(at + kBodyLeadIn, "*******"));
+  }
+}
+
 // One line per ignored record, numbered 1, 2, 3 ..., each naming a known
-// code, the file and a line the parser read.
-std::string check_error_log(const char *text, size_t len, const ThreadArgs *t, size_t lines) {
-  uint64_t n = 0;
+// code, the file and the line that raised it, in file order.
+std::string check_error_log(const char *text, size_t len, const ThreadArgs *t, const FileView &v) {
+  uint64_t n = 0, last_line = 0;
   for (const char *line = text; line < text + len;) {
     const char *nl = static_cast<const char *>(memchr(line, '\n', text + len - line));
     if (!nl) return "error log ends without a line break";
@@ -338,8 +360,10 @@ std::string check_error_log(const char *text, size_t len, const ThreadArgs *t, s
       return fail("error log line %lu is malformed: %.*s", n + 1, int(nl - line), line);
     n++;
     if (num != n || code < 101 || code >= 101 + kNumErrors || strcmp(file, kFileName) != 0 ||
-        strcmp(message, errors[code - 101].errorString) != 0 || line_no < 1 || line_no > lines)
+        strcmp(message, errors[code - 101].errorString) != 0 || line_no <= last_line ||
+        line_no > v.starts.size() || !names_its_line(v, code, line_no))
       return fail("error log line %lu is wrong: %.*s", n, int(nl - line), line);
+    last_line = line_no;
     line = nl + 1;
   }
   if (n != t->t_ignore_request)
@@ -385,7 +409,7 @@ std::string check_outcome(const Outcome &out, const FileView &v, ThreadArgs *t, 
                           : fail("the parser ended the run with status %d", out.status);
   if (out.fatal) return out.status == -1 ? "" : fail("fatal status %d", out.status);
   std::string why = check_counts(t, seq_no);
-  if (why.empty()) why = check_error_log(err_text, err_len, t, v.starts.size());
+  if (why.empty()) why = check_error_log(err_text, err_len, t, v);
   if (why.empty()) why = check_records(v, t, in, seq_no);
   if (why.empty()) why = check_services(t);
   return why;
