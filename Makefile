@@ -17,5 +17,9 @@ check: setup
 bench: setup
 	@bench/run_bench.sh
 
+# FUZZ_SECONDS per target (default 180); see scripts/fuzz.sh.
+fuzz: setup
+	@scripts/fuzz.sh
+
 clean:
 	rm -rf build

@@ -1,0 +1,89 @@
+// Inputs of the record parser and field scanner fuzz targets, replayed with
+// the targets' own checks: the seed corpora, and the inputs that once broke
+// a property (kept with the fix they led to).
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tools/replay_gen/loader/parser_fuzz_case.h"
+
+namespace {
+
+struct Input {
+  std::string name;
+  std::string bytes;
+};
+
+std::vector<Input> corpus(const std::string &target) {
+  std::vector<Input> inputs;
+  for (const auto &entry : std::filesystem::directory_iterator(VT_FUZZ_CORPUS_DIR "/" + target)) {
+    std::ifstream in(entry.path(), std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    inputs.push_back({entry.path().filename(), bytes.str()});
+  }
+  return inputs;
+}
+
+const uint8_t *bytes_of(const std::string &s) {
+  return reinterpret_cast<const uint8_t *>(s.data());
+}
+
+std::string operator""_b(const char *text, size_t len) {
+  return std::string(text, len);
+}
+
+// Runs one case with its console output (levels, URL paths) held back.
+template <typename Case>
+std::string quietly(Case run_case, const std::string &bytes) {
+  testing::internal::CaptureStdout();
+  std::string why = run_case(bytes_of(bytes), bytes.size());
+  testing::internal::GetCapturedStdout();
+  return why;
+}
+
+// Parser inputs: the two mode bytes, then the file.
+const Input kParserFindings[] = {
+    // Longer than the fuzz target's inputs: under IGNORE_HEADER a first line
+    // of more than 9999 bytes, whose rest is read as the record's time line.
+    {"header line read in two parts", "\x05\x00"_b + std::string(9999, 'h') +
+                                          "RequestTimeEx=1795000003.25\n"
+                                          "HTTP_SOAPACTION=\"urn:Store/IService/GetData\"\n"
+                                          "URL=/svc/Service.svc\n"
+                                          "xml1=000000001<XACustId>4</XACustId>&xmlEnd=00\n"
+                                          "*******\n"},
+    // Longer than the fuzz target's inputs: URL mode with the host "h", and a
+    // name from the URL that leaves no room for _MissingIndex.
+    {"service name too long", "\x00\x08RequestTimeEx=1795000003.25\nURL=/"_b +
+                                  std::string(10005, 'n') +
+                                  "\nxml1=000000001<a/>1234567890&xmlEnd=00\n*******\n"},
+};
+
+// Field scanner inputs: name buffer size, bytes before, element name, "\n",
+// text.
+const Input kFieldFindings[] = {
+    // Once a false alarm of the check itself: the name runs past the cut.
+    {"element name ending inside the closing tag", "\xff<XAC)stId><\0\n<XAC)stId></d></a>"_b},
+};
+
+TEST(ParserFuzzInputs, PropertiesHold) {
+  std::vector<Input> inputs = corpus("record_parser_fuzz");
+  inputs.insert(inputs.end(), std::begin(kParserFindings), std::end(kParserFindings));
+  ASSERT_GT(inputs.size(), 10u);
+  for (const Input &input : inputs)
+    EXPECT_EQ(quietly(run_parser_fuzz_case, input.bytes), "") << input.name;
+}
+
+TEST(FieldScannerFuzzInputs, PropertiesHold) {
+  std::vector<Input> inputs = corpus("field_scanners_fuzz");
+  inputs.insert(inputs.end(), std::begin(kFieldFindings), std::end(kFieldFindings));
+  ASSERT_GT(inputs.size(), 10u);
+  for (const Input &input : inputs)
+    EXPECT_EQ(quietly(run_field_fuzz_case, input.bytes), "") << input.name;
+}
+
+}  // namespace

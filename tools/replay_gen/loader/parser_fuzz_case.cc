@@ -1,0 +1,449 @@
+#include "tools/replay_gen/loader/parser_fuzz_case.h"
+
+#include <ctype.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "tools/replay_gen/fatal.h"
+#include "tools/replay_gen/loader/record_errors.h"
+#include "tools/replay_gen/loader/record_parser.h"
+#include "tools/replay_gen/loader/record_state.h"
+#include "tools/replay_gen/records.h"
+#include "tools/replay_gen/services/runtime_services.h"
+
+namespace {
+
+constexpr const char *kFileName = "fuzz.log";
+constexpr int32_t kFileIndex = 7;
+
+// Run-wide values a case changes, put back when it ends.
+struct SavedRunState {
+  int32_t svc_id_uses_svc_name, do_parameterization, ignore_header, commentry_req_count;
+  int32_t info_level, debug_level, error_level;
+  uint64_t start_time_stamp, end_time_stamp;
+  ServiceMap *service_map_ptr;
+  uint16_t total_services, max_services;
+  int32_t num_service_file;
+  std::string host_name;
+};
+
+SavedRunState save_run_state() {
+  return {svc_id_uses_svc_name, do_parameterization,
+          ignore_header,        commentry_req_count,
+          info_level,           debug_level,
+          error_level,          start_time_stamp,
+          end_time_stamp,       service_map_ptr,
+          total_services,       max_services,
+          num_service_file,     host_name};
+}
+
+void restore_run_state(const SavedRunState &s) {
+  svc_id_uses_svc_name = s.svc_id_uses_svc_name;
+  do_parameterization = s.do_parameterization;
+  ignore_header = s.ignore_header;
+  commentry_req_count = s.commentry_req_count;
+  info_level = s.info_level;
+  debug_level = s.debug_level;
+  error_level = s.error_level;
+  start_time_stamp = s.start_time_stamp;
+  end_time_stamp = s.end_time_stamp;
+  service_map_ptr = s.service_map_ptr;
+  total_services = s.total_services;
+  max_services = s.max_services;
+  num_service_file = s.num_service_file;
+  snprintf(host_name, sizeof host_name, "%s", s.host_name.c_str());
+}
+
+// Configured services that the sample records name, in both service modes,
+// each with another customer id element.
+ServiceMap *configured_services(uint16_t *count) {
+  struct Entry {
+    const char *name, *url, *tag;
+  };
+  static const Entry kEntries[] = {
+      {"IService_GetData", "http://127.0.0.1/svc/Service.svc", "CustNo"},
+      {"svc_Service.svc", "http://127.0.0.1/svc/Service.svc", "XACustId"},
+      {"IOrders_PutOrder", "http://127.0.0.1/svc/Orders.svc", "Id"},
+  };
+  constexpr uint16_t kCount = sizeof kEntries / sizeof kEntries[0];
+  static ServiceMap *table = [] {
+    auto *t = static_cast<ServiceMap *>(calloc(kCount, sizeof(ServiceMap)));
+    for (uint16_t i = 0; i < kCount; i++) {
+      t[i].service_name = strdup(kEntries[i].name);
+      t[i].url = strdup(kEntries[i].url);
+      t[i].url_len = static_cast<int32_t>(strlen(kEntries[i].url));
+      snprintf(t[i].indexing_tag, sizeof t[i].indexing_tag, "%s", kEntries[i].tag);
+    }
+    return t;
+  }();
+  *count = kCount;
+  return table;
+}
+
+void set_host_name(int choice) {
+  switch (choice) {
+    case 0:
+      snprintf(host_name, sizeof host_name, "127.0.0.1");
+      break;
+    case 1:
+      snprintf(host_name, sizeof host_name, "h");
+      break;
+    case 2:  // every URL is too long for this host
+      memset(host_name, 'h', sizeof host_name - 1);
+      host_name[sizeof host_name - 1] = '\0';
+      break;
+    default:
+      host_name[0] = '\0';
+  }
+}
+
+void apply_modes(uint8_t mode, uint8_t extra) {
+  svc_id_uses_svc_name = (mode & kModeServiceName) != 0;
+  do_parameterization = (mode & kModeParameterize) != 0;
+  ignore_header = (mode & kModeIgnoreHeader) != 0;
+  uint64_t shift = extra >> kBoundShift;
+  start_time_stamp = (mode & kModeStartBound) ? kStartBound + shift : 0;
+  end_time_stamp = (mode & kModeEndBound) ? kEndBound + shift : 0;
+  if (mode & kModeServices) {
+    service_map_ptr = configured_services(&total_services);
+    max_services = total_services;
+  } else {
+    service_map_ptr = nullptr;
+    total_services = max_services = 0;
+  }
+  num_service_file = total_services;
+  info_level = (mode & kModeInfoLevel) ? 2 : 0;
+  commentry_req_count = (mode & kModeInfoLevel) ? 1 : 0;
+  debug_level = (mode & kModeDebugLevel) ? 4 : 0;
+  error_level = 0;
+  set_host_name((extra >> kHostShift) & 3);
+}
+
+// Records the parser's array holds before it has to grow. A capacity of 1
+// makes it grow on the first accepted record, and grow again every 10000;
+// other cases reuse one array that holds every record of an input up to
+// 16 KiB, so that they do not pay for a megabyte of fresh pages each.
+constexpr uint64_t kReusedCapacity = 1024;
+SeqData *reused_records = nullptr;
+
+SeqData *record_array(bool grow, uint64_t *capacity) {
+  if (grow) {
+    *capacity = 1;
+    return static_cast<SeqData *>(calloc(1, sizeof(SeqData)));
+  }
+  if (!reused_records)
+    reused_records = static_cast<SeqData *>(calloc(kReusedCapacity, sizeof(SeqData)));
+  *capacity = kReusedCapacity;
+  return reused_records;
+}
+
+// The loader thread state: its 10 MiB line buffer is allocated once.
+ThreadArgs *fresh_thread(bool grow, char **err_text, size_t *err_len) {
+  static ThreadArgs *thread = static_cast<ThreadArgs *>(calloc(1, sizeof(ThreadArgs)));
+  ThreadArgs *t = thread;
+  t->t_seq_data_arr = record_array(grow, &t->t_max_sda_size);
+  t->thread_id = 0;
+  t->cur_file_seq = 0;
+  t->t_msgcount = t->t_valid_msgcount = t->t_invalid_request = t->t_ignore_request = 0;
+  t->t_no_xacustid_messages = t->t_empty_xacustid_messages = 0;
+  t->run_time_services = nullptr;
+  t->max_runtime_service = t->total_runtime_service = 0;
+  t->service_counter = static_cast<uint64_t *>(calloc(total_services + 1, sizeof(uint64_t)));
+  t->error_file_fp = open_memstream(err_text, err_len);
+  return t;
+}
+
+void release_thread(ThreadArgs *t, bool grow) {
+  if (t->t_seq_data_arr == reused_records) {
+    memset(reused_records, 0, kReusedCapacity * sizeof(SeqData));
+  } else {
+    // The parser's growth of the reused array moved it.
+    if (!grow) reused_records = nullptr;
+    free(t->t_seq_data_arr);
+  }
+  t->t_seq_data_arr = nullptr;
+  free(t->service_counter);
+  t->service_counter = nullptr;
+  free_runtime_services(t);
+  if (t->error_file_fp) fclose(t->error_file_fp);
+  t->error_file_fp = nullptr;
+}
+
+// End of the piece of at most room bytes that read_line returns from pos.
+size_t piece_end(const uint8_t *file, size_t n, size_t pos, size_t room) {
+  size_t limit = std::min(n, pos + room);
+  const void *nl = memchr(file + pos, '\n', limit - pos);
+  return nl ? static_cast<const uint8_t *>(nl) - file + 1 : limit;
+}
+
+// The file as the parser sees it: where each line it reads begins.
+struct FileView {
+  const uint8_t *bytes;
+  size_t size;
+  std::vector<size_t> starts;  // ascending
+
+  bool is_start(size_t pos) const { return std::binary_search(starts.begin(), starts.end(), pos); }
+  bool at(size_t pos, const char *text) const {
+    size_t len = strlen(text);
+    return pos + len <= size && memcmp(bytes + pos, text, len) == 0;
+  }
+  bool is_end_line(size_t pos) const { return is_start(pos) && at(pos, "*******"); }
+};
+
+FileView view_file(const uint8_t *file, size_t n, bool header) {
+  FileView v{file, n, {}};
+  size_t pos = header && n ? piece_end(file, n, 0, kHeaderLineLimit - 1) : 0;
+  while (pos < n) {
+    v.starts.push_back(pos);
+    pos = piece_end(file, n, pos, kLineBufSize - 2);
+  }
+  return v;
+}
+
+std::string fail(const char *format, ...) __attribute__((format(printf, 1, 2)));
+std::string fail(const char *format, ...) {
+  char buf[512];
+  va_list ap;
+  va_start(ap, format);
+  vsnprintf(buf, sizeof buf, format, ap);
+  va_end(ap);
+  return buf;
+}
+
+// Body range of an accepted record: it begins a line (or 14 bytes into an
+// "xml1=" line), its 11-byte trailer ends right before an end line, and no
+// end line lies inside it. prev_end: where the previous record's end line
+// begins.
+std::string check_body(const FileView &v, const SeqData &s, uint64_t i, size_t *prev_end) {
+  if (s.req_offset < 0) return fail("record %lu: req_offset %ld", i, long(s.req_offset));
+  if (s.req_offset == 0) {
+    if (s.req_size) return fail("record %lu: size %lu without a body start", i, s.req_size);
+    return "";
+  }
+  size_t off = static_cast<size_t>(s.req_offset);
+  if (s.req_size > v.size || off > v.size - s.req_size - kBodyTrailerSize)
+    return fail("record %lu: body %zu+%lu runs past the file's %zu bytes", i, off, s.req_size,
+                v.size);
+  size_t end = off + s.req_size + kBodyTrailerSize;
+  bool after_lead_in =
+      off >= kBodyLeadIn && v.is_start(off - kBodyLeadIn) && v.at(off - kBodyLeadIn, "xml1=");
+  if (!v.is_start(off) && !after_lead_in)
+    return fail("record %lu: body offset %zu starts no line", i, off);
+  if (!v.is_end_line(end))
+    return fail("record %lu: body %zu+%lu is not followed by an end line", i, off, s.req_size);
+  auto first = std::upper_bound(v.starts.begin(), v.starts.end(), off);
+  for (auto it = first; it != v.starts.end() && *it < end; ++it)
+    if (v.at(*it, "*******")) return fail("record %lu: end line at %zu inside its body", i, *it);
+  if (*prev_end != SIZE_MAX && off <= *prev_end)
+    return fail("record %lu: body at %zu overlaps the record before", i, off);
+  *prev_end = end;
+  return "";
+}
+
+std::string check_creation_timestamp(const FileView &v, const SeqData &s, uint64_t i) {
+  if (s.type != '1') {
+    if (s.type || s.creation_ts_offset || s.creation_ts_size)
+      return fail("record %lu: creation timestamp fields without type", i);
+    return "";
+  }
+  if (!do_parameterization) return fail("record %lu: creation timestamp without -p", i);
+  if (s.creation_ts_size < 0 ||
+      s.creation_ts_offset + uint64_t(s.creation_ts_size) > s.req_size + kBodyTrailerSize)
+    return fail("record %lu: creation timestamp %u+%d outside body of %lu", i, s.creation_ts_offset,
+                s.creation_ts_size, s.req_size);
+  const uint8_t *value = v.bytes + s.req_offset + s.creation_ts_offset;
+  for (int k = 0; k < s.creation_ts_size; k++)
+    if (!value[k] || strchr(" \t/<", value[k]))
+      return fail("record %lu: creation timestamp value holds byte %d", i, value[k]);
+  return "";
+}
+
+bool begins(const char *text, const char *prefix) {
+  return strncmp(text, prefix, strlen(prefix)) == 0;
+}
+
+// The services the thread met: the URL is made of the host name and a path;
+// with service names, each name is made of letters, digits and "_" and comes
+// with its SOAP action header line; in URL mode no header line is composed.
+std::string check_services(const ThreadArgs *t) {
+  std::string url_start = std::string("http://") + host_name;
+  for (int32_t i = 0; i < t->total_runtime_service; i++) {
+    const RunTimeServiceInfo &e = t->run_time_services[i];
+    if (!begins(e.url, url_start.c_str())) return fail("service %d: URL %.80s", i, e.url);
+    if (!svc_id_uses_svc_name) {
+      if (e.soap_action[0]) return fail("service %d: SOAP action in URL mode", i);
+      continue;
+    }
+    for (const char *c = e.service_name; *c; c++)
+      if (!isalnum(static_cast<unsigned char>(*c)) && *c != '_')
+        return fail("service %d: name %.80s", i, e.service_name);
+    size_t len = strlen(e.soap_action);
+    if (!(begins(e.soap_action, "SOAPAction: ") || begins(e.soap_action, "WFSoapAction: ")) ||
+        len < 2 || strcmp(e.soap_action + len - 2, "\r\n") != 0)
+      return fail("service %d: SOAP action line %.80s", i, e.soap_action);
+  }
+  return "";
+}
+
+std::string check_records(const FileView &v, const ThreadArgs *t, FILE *in, uint64_t accepted) {
+  if (accepted >= t->t_max_sda_size) return fail("record %lu has no slot", accepted);
+  size_t prev_end = SIZE_MAX;
+  uint64_t per_service = 0;
+  for (uint64_t i = 0; i < total_services; i++) per_service += t->service_counter[i];
+  for (int32_t i = 0; i < t->total_runtime_service; i++)
+    per_service += t->run_time_services[i].num_requests;
+  if (per_service != accepted)
+    return fail("%lu requests counted per service, %lu accepted", per_service, accepted);
+  for (uint64_t i = 0; i < accepted; i++) {
+    const SeqData &s = t->t_seq_data_arr[i];
+    if (s.seq != i) return fail("record %lu has seq %lu", i, s.seq);
+    if (s.uid < 0) return fail("record %lu has uid %ld", i, long(s.uid));
+    if (s.req_file_fp != in || s.seq_index != kFileIndex)
+      return fail("record %lu: wrong input stream or file index", i);
+    bool runtime = s.runtime_service == 1;
+    if ((s.runtime_service != 0 && !runtime) || s.service_id < 0 ||
+        s.service_id >= (runtime ? t->total_runtime_service : total_services))
+      return fail("record %lu: service %d (runtime %d)", i, s.service_id, s.runtime_service);
+    if (s.time_stamp / 1000 < start_time_stamp)
+      return fail("record %lu: time %lu before the period", i, s.time_stamp);
+    std::string why = check_body(v, s, i, &prev_end);
+    if (why.empty()) why = check_creation_timestamp(v, s, i);
+    if (!why.empty()) return why;
+  }
+  static const SeqData kClear{};
+  if (memcmp(&t->t_seq_data_arr[accepted], &kClear, sizeof kClear) != 0)
+    return fail("the slot after the last record (%lu) is not clear", accepted);
+  return "";
+}
+
+// The line an error names: the header line that failed its check, or the
+// end line of the record (which may follow the lead-in of an "xml1=" line).
+bool names_its_line(const FileView &v, int code, uint64_t line_no) {
+  size_t at = v.starts[line_no - 1];
+  bool action = v.at(at, "HTTP_SOAPACTION=") || v.at(at, "HTTP_WFSOAPACTION=");
+  switch (code) {
+    case 101:
+    case 102:
+      return v.at(at, "RequestTimeEx=");
+    case 103:
+    case 108:
+      return action;
+    case 104:
+    case 109:
+      return v.at(at, "URL=");
+    case 112:
+      return action || v.at(at, "URL=");
+    default:
+      return v.is_end_line(at) || (v.at(at, "xml1=") && v.at(at + kBodyLeadIn, "*******"));
+  }
+}
+
+// One line per ignored record, numbered 1, 2, 3 ..., each naming a known
+// code, the file and the line that raised it, in file order.
+std::string check_error_log(const char *text, size_t len, const ThreadArgs *t, const FileView &v) {
+  uint64_t n = 0, last_line = 0;
+  for (const char *line = text; line < text + len;) {
+    const char *nl = static_cast<const char *>(memchr(line, '\n', text + len - line));
+    if (!nl) return "error log ends without a line break";
+    unsigned long num = 0, line_no = 0;
+    int code = 0, used = 0;
+    char message[101] = "", file[64] = "";
+    if (sscanf(line, "%lu|%d|%100[^|]|%63[^|]|%lu%n", &num, &code, message, file, &line_no,
+               &used) != 5 ||
+        line + used != nl)
+      return fail("error log line %lu is malformed: %.*s", n + 1, int(nl - line), line);
+    n++;
+    if (num != n || code < 101 || code >= 101 + kNumErrors || strcmp(file, kFileName) != 0 ||
+        strcmp(message, errors[code - 101].errorString) != 0 || line_no <= last_line ||
+        line_no > v.starts.size() || !names_its_line(v, code, line_no))
+      return fail("error log line %lu is wrong: %.*s", n, int(nl - line), line);
+    last_line = line_no;
+    line = nl + 1;
+  }
+  if (n != t->t_ignore_request)
+    return fail("%lu error lines for %lu ignored records", n, t->t_ignore_request);
+  return "";
+}
+
+std::string check_counts(const ThreadArgs *t, uint64_t accepted) {
+  if (t->t_msgcount != accepted + t->t_ignore_request)
+    return fail("%lu records met, %lu accepted, %lu ignored", t->t_msgcount, accepted,
+                t->t_ignore_request);
+  if (t->t_invalid_request != t->t_ignore_request)
+    return fail("%lu errors for %lu ignored records", t->t_invalid_request, t->t_ignore_request);
+  if (t->t_empty_xacustid_messages > t->t_no_xacustid_messages)
+    return fail("%lu empty customer ids of %lu missing", t->t_empty_xacustid_messages,
+                t->t_no_xacustid_messages);
+  return "";
+}
+
+struct Outcome {
+  bool fatal = false;
+  int status = 0;
+};
+
+Outcome parse(ThreadArgs *t, FILE *in, uint64_t *seq_no) {
+  Outcome out;
+  set_vt_exit_hook(throw_on_vt_exit);
+  try {
+    load_sequence_file_new(t, kFileName, in, seq_no, kFileIndex);
+  } catch (const VtExit &e) {
+    out.fatal = true;
+    out.status = e.status;
+  }
+  set_vt_exit_hook(nullptr);
+  return out;
+}
+
+std::string check_outcome(const Outcome &out, const FileView &v, ThreadArgs *t, FILE *in,
+                          uint64_t seq_no, const char *err_text, size_t err_len) {
+  bool header_missing = ignore_header && v.size == 0;
+  if (header_missing != out.fatal)
+    return header_missing ? "no fatal exit for an empty file under IGNORE_HEADER"
+                          : fail("the parser ended the run with status %d", out.status);
+  if (out.fatal) return out.status == -1 ? "" : fail("fatal status %d", out.status);
+  std::string why = check_counts(t, seq_no);
+  if (why.empty()) why = check_error_log(err_text, err_len, t, v);
+  if (why.empty()) why = check_records(v, t, in, seq_no);
+  if (why.empty()) why = check_services(t);
+  return why;
+}
+
+}  // namespace
+
+std::string run_parser_fuzz_case(const uint8_t *data, size_t size) {
+  uint8_t mode = size > 0 ? data[0] : kModeServiceName;
+  uint8_t extra = size > 1 ? data[1] : 0;
+  const uint8_t *file = data + std::min<size_t>(size, 2);
+  size_t file_size = size - std::min<size_t>(size, 2);
+
+  SavedRunState saved = save_run_state();
+  apply_modes(mode, extra);
+  char *err_text = nullptr;
+  size_t err_len = 0;
+  bool grow = (extra & kGrowMask) == kGrowMask;
+  ThreadArgs *t = fresh_thread(grow, &err_text, &err_len);
+  // fmemopen only reads the bytes in "r" mode.
+  FILE *in = fmemopen(const_cast<uint8_t *>(file), file_size, "r");
+  std::string why;
+  if (!t->t_seq_data_arr || !t->service_counter || !t->error_file_fp || !in) {
+    why = "harness: out of memory";
+  } else {
+    uint64_t seq_no = 0;
+    Outcome out = parse(t, in, &seq_no);
+    fflush(t->error_file_fp);
+    FileView view = view_file(file, file_size, ignore_header);
+    why = check_outcome(out, view, t, in, seq_no, err_text, err_len);
+  }
+  release_thread(t, grow);
+  free(err_text);
+  if (in) fclose(in);
+  restore_run_state(saved);
+  return why;
+}
