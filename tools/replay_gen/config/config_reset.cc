@@ -5,23 +5,9 @@
 
 #include "tools/replay_gen/config/config_value.h"
 #include "tools/replay_gen/records.h"
+#include "tools/replay_gen/services/service_map.h"
 
 namespace {
-
-void release_service_table() {
-  for (int i = 0; i < total_services; i++) {
-    ServiceMap &e = service_map_ptr[i];
-    free(e.service_name);
-    free(e.all_headers);
-    free(e.url);
-    free(e.service_header);
-    free(e.soap_action);
-  }
-  free(service_map_ptr);
-  service_map_ptr = nullptr;
-  total_services = max_services = 0;
-  num_service_file = 0;
-}
 
 void release_text(char **text, int32_t *len) {
   free(*text);
@@ -45,6 +31,6 @@ void reset_config_file_data() {
   start_time_stamp = end_time_stamp = 0;
   ignore_header = 0;
   num_vvm = 0;
-  release_service_table();
+  free_service_table();
   set_config_line_number(0);
 }

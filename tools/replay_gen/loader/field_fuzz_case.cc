@@ -13,16 +13,6 @@
 
 namespace {
 
-std::string fail(const char *format, ...) __attribute__((format(printf, 1, 2)));
-std::string fail(const char *format, ...) {
-  char buf[512];
-  va_list ap;
-  va_start(ap, format);
-  vsnprintf(buf, sizeof buf, format, ap);
-  va_end(ap);
-  return buf;
-}
-
 struct FreeDeleter {
   void operator()(void *p) const { free(p); }
 };
@@ -45,17 +35,17 @@ std::string check_uid(const std::string &line, const std::string &tag) {
   int64_t uid = extract_uid(buf.get(), tag_arg);
   size_t text_len = strlen(line.c_str());
   if ((uid == kUidNoText) != (text_len == 0))
-    return fail("extract_uid gave %ld for a text of %zu bytes", long(uid), text_len);
+    return fuzz_failure("extract_uid gave %ld for a text of %zu bytes", long(uid), text_len);
   if (uid == kUidNotOnLine || uid == kUidNoText) {
     if (memcmp(buf.get(), line.data(), line.size()) != 0) return "extract_uid changed the line";
     return "";
   }
-  if (uid < kUidEmptyElement) return fail("extract_uid gave %ld", long(uid));
+  if (uid < kUidEmptyElement) return fuzz_failure("extract_uid gave %ld", long(uid));
   size_t cut = strlen(buf.get());
   if (cut >= text_len || line[cut] != '<' || line[cut + 1] != '/' ||
       memcmp(buf.get(), line.data(), cut) != 0 ||
       memcmp(buf.get() + cut + 1, line.data() + cut + 1, line.size() - cut - 1) != 0)
-    return fail("extract_uid cut the line at %zu", cut);
+    return fuzz_failure("extract_uid cut the line at %zu", cut);
   size_t name_at = line.find(tag_arg ? tag_arg : "XACustId");
   if (name_at == std::string::npos || name_at >= cut)
     return "extract_uid found a value without its element name before it";
@@ -72,7 +62,7 @@ std::string check_element_value(const std::string &line, const char *name, int32
   size_t text_len = strlen(buf.get());
   if (!*name || !strstr(buf.get(), name)) return "get_xml_element_value found a missing name";
   if (*offset < 0 || *length < 0 || size_t(*offset) + size_t(*length) > text_len)
-    return fail("value %d+%d outside a text of %zu bytes", *offset, *length, text_len);
+    return fuzz_failure("value %d+%d outside a text of %zu bytes", *offset, *length, text_len);
   for (int32_t i = 0; i < *length; i++)
     if (strchr(" \t/<", buf.get()[*offset + i])) return "value holds a delimiter";
   return "";

@@ -16,23 +16,9 @@
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/helpers.h"
 #include "tools/replay_gen/records.h"
+#include "tools/replay_gen/services/service_map.h"
 
 namespace loader_test {
-
-inline void free_service_map() {
-  for (int i = 0; i < total_services; i++) {
-    ServiceMap &e = service_map_ptr[i];
-    free(e.service_name);
-    free(e.url);
-    free(e.soap_action);
-    free(e.service_header);
-    free(e.all_headers);
-  }
-  free(service_map_ptr);
-  service_map_ptr = nullptr;
-  total_services = max_services = 0;
-  num_service_file = 0;
-}
 
 inline void free_input_files() {
   for (int i = 0; i < num_seq_files; i++) free(seq_file_path[i].input_file);
@@ -45,7 +31,7 @@ inline void free_input_files() {
 // Puts every run-wide value the loader reads back to its initial value and
 // makes replay_dir a fresh temp directory (returned).
 inline std::string reset_run_state() {
-  free_service_map();
+  free_service_table();
   free_input_files();
   free(seq_data_arr);
   seq_data_arr = nullptr;

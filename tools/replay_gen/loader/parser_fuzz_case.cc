@@ -206,42 +206,34 @@ FileView view_file(const uint8_t *file, size_t n, bool header) {
   return v;
 }
 
-std::string fail(const char *format, ...) __attribute__((format(printf, 1, 2)));
-std::string fail(const char *format, ...) {
-  char buf[512];
-  va_list ap;
-  va_start(ap, format);
-  vsnprintf(buf, sizeof buf, format, ap);
-  va_end(ap);
-  return buf;
-}
-
 // Body range of an accepted record: it begins a line (or 14 bytes into an
 // "xml1=" line), its 11-byte trailer ends right before an end line, and no
 // end line lies inside it. prev_end: where the previous record's end line
 // begins.
 std::string check_body(const FileView &v, const SeqData &s, uint64_t i, size_t *prev_end) {
-  if (s.req_offset < 0) return fail("record %lu: req_offset %ld", i, long(s.req_offset));
+  if (s.req_offset < 0) return fuzz_failure("record %lu: req_offset %ld", i, long(s.req_offset));
   if (s.req_offset == 0) {
-    if (s.req_size) return fail("record %lu: size %lu without a body start", i, s.req_size);
+    if (s.req_size) return fuzz_failure("record %lu: size %lu without a body start", i, s.req_size);
     return "";
   }
   size_t off = static_cast<size_t>(s.req_offset);
   if (s.req_size > v.size || off > v.size - s.req_size - kBodyTrailerSize)
-    return fail("record %lu: body %zu+%lu runs past the file's %zu bytes", i, off, s.req_size,
-                v.size);
+    return fuzz_failure("record %lu: body %zu+%lu runs past the file's %zu bytes", i, off,
+                        s.req_size, v.size);
   size_t end = off + s.req_size + kBodyTrailerSize;
   bool after_lead_in =
       off >= kBodyLeadIn && v.is_start(off - kBodyLeadIn) && v.at(off - kBodyLeadIn, "xml1=");
   if (!v.is_start(off) && !after_lead_in)
-    return fail("record %lu: body offset %zu starts no line", i, off);
+    return fuzz_failure("record %lu: body offset %zu starts no line", i, off);
   if (!v.is_end_line(end))
-    return fail("record %lu: body %zu+%lu is not followed by an end line", i, off, s.req_size);
+    return fuzz_failure("record %lu: body %zu+%lu is not followed by an end line", i, off,
+                        s.req_size);
   auto first = std::upper_bound(v.starts.begin(), v.starts.end(), off);
   for (auto it = first; it != v.starts.end() && *it < end; ++it)
-    if (v.at(*it, "*******")) return fail("record %lu: end line at %zu inside its body", i, *it);
+    if (v.at(*it, "*******"))
+      return fuzz_failure("record %lu: end line at %zu inside its body", i, *it);
   if (*prev_end != SIZE_MAX && off <= *prev_end)
-    return fail("record %lu: body at %zu overlaps the record before", i, off);
+    return fuzz_failure("record %lu: body at %zu overlaps the record before", i, off);
   *prev_end = end;
   return "";
 }
@@ -249,18 +241,18 @@ std::string check_body(const FileView &v, const SeqData &s, uint64_t i, size_t *
 std::string check_creation_timestamp(const FileView &v, const SeqData &s, uint64_t i) {
   if (s.type != '1') {
     if (s.type || s.creation_ts_offset || s.creation_ts_size)
-      return fail("record %lu: creation timestamp fields without type", i);
+      return fuzz_failure("record %lu: creation timestamp fields without type", i);
     return "";
   }
-  if (!do_parameterization) return fail("record %lu: creation timestamp without -p", i);
+  if (!do_parameterization) return fuzz_failure("record %lu: creation timestamp without -p", i);
   if (s.creation_ts_size < 0 ||
       s.creation_ts_offset + uint64_t(s.creation_ts_size) > s.req_size + kBodyTrailerSize)
-    return fail("record %lu: creation timestamp %u+%d outside body of %lu", i, s.creation_ts_offset,
-                s.creation_ts_size, s.req_size);
+    return fuzz_failure("record %lu: creation timestamp %u+%d outside body of %lu", i,
+                        s.creation_ts_offset, s.creation_ts_size, s.req_size);
   const uint8_t *value = v.bytes + s.req_offset + s.creation_ts_offset;
   for (int k = 0; k < s.creation_ts_size; k++)
     if (!value[k] || strchr(" \t/<", value[k]))
-      return fail("record %lu: creation timestamp value holds byte %d", i, value[k]);
+      return fuzz_failure("record %lu: creation timestamp value holds byte %d", i, value[k]);
   return "";
 }
 
@@ -275,50 +267,51 @@ std::string check_services(const ThreadArgs *t) {
   std::string url_start = std::string("http://") + host_name;
   for (int32_t i = 0; i < t->total_runtime_service; i++) {
     const RunTimeServiceInfo &e = t->run_time_services[i];
-    if (!begins(e.url, url_start.c_str())) return fail("service %d: URL %.80s", i, e.url);
+    if (!begins(e.url, url_start.c_str())) return fuzz_failure("service %d: URL %.80s", i, e.url);
     if (!svc_id_uses_svc_name) {
-      if (e.soap_action[0]) return fail("service %d: SOAP action in URL mode", i);
+      if (e.soap_action[0]) return fuzz_failure("service %d: SOAP action in URL mode", i);
       continue;
     }
     for (const char *c = e.service_name; *c; c++)
       if (!isalnum(static_cast<unsigned char>(*c)) && *c != '_')
-        return fail("service %d: name %.80s", i, e.service_name);
+        return fuzz_failure("service %d: name %.80s", i, e.service_name);
     size_t len = strlen(e.soap_action);
     if (!(begins(e.soap_action, "SOAPAction: ") || begins(e.soap_action, "WFSoapAction: ")) ||
         len < 2 || strcmp(e.soap_action + len - 2, "\r\n") != 0)
-      return fail("service %d: SOAP action line %.80s", i, e.soap_action);
+      return fuzz_failure("service %d: SOAP action line %.80s", i, e.soap_action);
   }
   return "";
 }
 
 std::string check_records(const FileView &v, const ThreadArgs *t, FILE *in, uint64_t accepted) {
-  if (accepted >= t->t_max_sda_size) return fail("record %lu has no slot", accepted);
+  if (accepted >= t->t_max_sda_size) return fuzz_failure("record %lu has no slot", accepted);
   size_t prev_end = SIZE_MAX;
   uint64_t per_service = 0;
   for (uint64_t i = 0; i < total_services; i++) per_service += t->service_counter[i];
   for (int32_t i = 0; i < t->total_runtime_service; i++)
     per_service += t->run_time_services[i].num_requests;
   if (per_service != accepted)
-    return fail("%lu requests counted per service, %lu accepted", per_service, accepted);
+    return fuzz_failure("%lu requests counted per service, %lu accepted", per_service, accepted);
   for (uint64_t i = 0; i < accepted; i++) {
     const SeqData &s = t->t_seq_data_arr[i];
-    if (s.seq != i) return fail("record %lu has seq %lu", i, s.seq);
-    if (s.uid < 0) return fail("record %lu has uid %ld", i, long(s.uid));
+    if (s.seq != i) return fuzz_failure("record %lu has seq %lu", i, s.seq);
+    if (s.uid < 0) return fuzz_failure("record %lu has uid %ld", i, long(s.uid));
     if (s.req_file_fp != in || s.seq_index != kFileIndex)
-      return fail("record %lu: wrong input stream or file index", i);
+      return fuzz_failure("record %lu: wrong input stream or file index", i);
     bool runtime = s.runtime_service == 1;
     if ((s.runtime_service != 0 && !runtime) || s.service_id < 0 ||
         s.service_id >= (runtime ? t->total_runtime_service : total_services))
-      return fail("record %lu: service %d (runtime %d)", i, s.service_id, s.runtime_service);
+      return fuzz_failure("record %lu: service %d (runtime %d)", i, s.service_id,
+                          s.runtime_service);
     if (s.time_stamp / 1000 < start_time_stamp)
-      return fail("record %lu: time %lu before the period", i, s.time_stamp);
+      return fuzz_failure("record %lu: time %lu before the period", i, s.time_stamp);
     std::string why = check_body(v, s, i, &prev_end);
     if (why.empty()) why = check_creation_timestamp(v, s, i);
     if (!why.empty()) return why;
   }
   static const SeqData kClear{};
   if (memcmp(&t->t_seq_data_arr[accepted], &kClear, sizeof kClear) != 0)
-    return fail("the slot after the last record (%lu) is not clear", accepted);
+    return fuzz_failure("the slot after the last record (%lu) is not clear", accepted);
   return "";
 }
 
@@ -357,29 +350,30 @@ std::string check_error_log(const char *text, size_t len, const ThreadArgs *t, c
     if (sscanf(line, "%lu|%d|%100[^|]|%63[^|]|%lu%n", &num, &code, message, file, &line_no,
                &used) != 5 ||
         line + used != nl)
-      return fail("error log line %lu is malformed: %.*s", n + 1, int(nl - line), line);
+      return fuzz_failure("error log line %lu is malformed: %.*s", n + 1, int(nl - line), line);
     n++;
     if (num != n || code < 101 || code >= 101 + kNumErrors || strcmp(file, kFileName) != 0 ||
         strcmp(message, errors[code - 101].errorString) != 0 || line_no <= last_line ||
         line_no > v.starts.size() || !names_its_line(v, code, line_no))
-      return fail("error log line %lu is wrong: %.*s", n, int(nl - line), line);
+      return fuzz_failure("error log line %lu is wrong: %.*s", n, int(nl - line), line);
     last_line = line_no;
     line = nl + 1;
   }
   if (n != t->t_ignore_request)
-    return fail("%lu error lines for %lu ignored records", n, t->t_ignore_request);
+    return fuzz_failure("%lu error lines for %lu ignored records", n, t->t_ignore_request);
   return "";
 }
 
 std::string check_counts(const ThreadArgs *t, uint64_t accepted) {
   if (t->t_msgcount != accepted + t->t_ignore_request)
-    return fail("%lu records met, %lu accepted, %lu ignored", t->t_msgcount, accepted,
-                t->t_ignore_request);
+    return fuzz_failure("%lu records met, %lu accepted, %lu ignored", t->t_msgcount, accepted,
+                        t->t_ignore_request);
   if (t->t_invalid_request != t->t_ignore_request)
-    return fail("%lu errors for %lu ignored records", t->t_invalid_request, t->t_ignore_request);
+    return fuzz_failure("%lu errors for %lu ignored records", t->t_invalid_request,
+                        t->t_ignore_request);
   if (t->t_empty_xacustid_messages > t->t_no_xacustid_messages)
-    return fail("%lu empty customer ids of %lu missing", t->t_empty_xacustid_messages,
-                t->t_no_xacustid_messages);
+    return fuzz_failure("%lu empty customer ids of %lu missing", t->t_empty_xacustid_messages,
+                        t->t_no_xacustid_messages);
   return "";
 }
 
@@ -406,8 +400,8 @@ std::string check_outcome(const Outcome &out, const FileView &v, ThreadArgs *t, 
   bool header_missing = ignore_header && v.size == 0;
   if (header_missing != out.fatal)
     return header_missing ? "no fatal exit for an empty file under IGNORE_HEADER"
-                          : fail("the parser ended the run with status %d", out.status);
-  if (out.fatal) return out.status == -1 ? "" : fail("fatal status %d", out.status);
+                          : fuzz_failure("the parser ended the run with status %d", out.status);
+  if (out.fatal) return out.status == -1 ? "" : fuzz_failure("fatal status %d", out.status);
   std::string why = check_counts(t, seq_no);
   if (why.empty()) why = check_error_log(err_text, err_len, t, v);
   if (why.empty()) why = check_records(v, t, in, seq_no);

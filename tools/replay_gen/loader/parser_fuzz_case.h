@@ -4,8 +4,10 @@
 #ifndef VT_REPLAY_GEN_LOADER_PARSER_FUZZ_CASE_H_
 #define VT_REPLAY_GEN_LOADER_PARSER_FUZZ_CASE_H_
 
+#include <stdarg.h>
 #include <stddef.h>
 #include <stdint.h>
+#include <stdio.h>
 
 #include <string>
 
@@ -40,6 +42,17 @@ constexpr uint64_t kEndBound = 1795000005;
 // records numbered 0..n-1 with bodies that lie in the file and end where an
 // end line begins. Run-wide values are restored afterwards. Returns "" when
 // everything holds, else what did not.
+// A broken property's description, formatted like printf.
+inline std::string fuzz_failure(const char *format, ...) __attribute__((format(printf, 1, 2)));
+inline std::string fuzz_failure(const char *format, ...) {
+  char buf[512];
+  va_list ap;
+  va_start(ap, format);
+  vsnprintf(buf, sizeof buf, format, ap);
+  va_end(ap);
+  return buf;
+}
+
 std::string run_parser_fuzz_case(const uint8_t *data, size_t size);
 
 // Runs the four field scanners over one text. data[0] chooses the size of

@@ -178,3 +178,18 @@ void print_service_info() {
             static_cast<unsigned long>(entry.num_requests), entry.url);
   }
 }
+
+void free_service_table() {
+  for (int i = 0; i < total_services; i++) {
+    ServiceMap &e = service_map_ptr[i];
+    free(e.service_name);
+    free(e.all_headers);
+    free(e.url);
+    free(e.service_header);
+    free(e.soap_action);
+  }
+  free(service_map_ptr);
+  service_map_ptr = nullptr;
+  total_services = max_services = 0;
+  num_service_file = 0;
+}

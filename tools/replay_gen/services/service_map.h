@@ -20,6 +20,9 @@ int get_service_idx(const char *service, const char *url);
 int service_name_compare(const void *a, const void *b);
 // Gives every service after the first of a name the suffix "_1", "_2", ...
 // in index order.
+// Releases every entry and the table itself; the table is empty afterwards.
+void free_service_table();
+
 void rename_service_names();
 // The service report on standard output.
 void print_service_info();
