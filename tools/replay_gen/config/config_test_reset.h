@@ -12,6 +12,8 @@
 #include "tools/replay_gen/config/config_value.h"
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/records.h"
+#include "tools/replay_gen/services/service_map.h"
+#include "tools/replay_gen/test_support.h"
 
 inline void reset_config_state() {
   strcpy(replay_dir, "");
@@ -28,37 +30,8 @@ inline void reset_config_state() {
   ignore_header = num_vvm = run_forcefully = 0;
   new_user_time = 1800000;
   g_msgcount_per_file = 20000;
-  for (int i = 0; i < total_services; i++) {
-    free(service_map_ptr[i].service_name);
-    free(service_map_ptr[i].url);
-    free(service_map_ptr[i].service_header);
-  }
-  free(service_map_ptr);
-  service_map_ptr = nullptr;
-  total_services = max_services = 0;
-  num_service_file = 0;
+  free_service_table();
   set_config_line_number(0);
-}
-
-// How a call ended: its vt_exit status (0 when it returned) and its stderr.
-struct Outcome {
-  int status;
-  std::string err;
-};
-
-template <typename Fn>
-Outcome run_to_end(Fn fn) {
-  set_vt_exit_hook(throw_on_vt_exit);
-  testing::internal::CaptureStderr();
-  int status = 0;
-  try {
-    fn();
-  } catch (const VtExit &e) {
-    status = e.status;
-  }
-  std::string err = testing::internal::GetCapturedStderr();
-  set_vt_exit_hook(nullptr);
-  return {status, err};
 }
 
 // Applies one configuration line.

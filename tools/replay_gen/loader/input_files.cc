@@ -172,7 +172,7 @@ void read_file_spec(char *file_part, FileSpec *files) {
   if (!file_part) {
     if (debug_level)
       debug_log(2, kFn,
-                "File names or any range specification is not given. Listing all the files");
+                "File names or a file range are not given. Listing all the files");
     return;
   }
   files->num_names = split_names(file_part, files->names);
