@@ -68,7 +68,7 @@ void append_entry_head(std::string *head, int page_id, uint64_t body_size, int v
     error_log(1, kFname, "Unable to write header in vt_req_%d", vvm_id);
     vt_exit(-1);
   }
-  uint64_t top_len = req_top_line ? strlen(req_top_line) : 0;
+  uint64_t top_len = req_top_line ? static_cast<uint64_t>(req_top_line_len) : 0;
   const ServiceMap &svc = service_map_ptr[page_id];
   head->append(svc.all_headers, static_cast<size_t>(svc.all_headers_len));
   head->append("Content-Length: ");
