@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "base/core/shell_cmd.h"
 #include "base/core/shell_quote.h"
 #include "tools/replay_gen/config/config_reader.h"
 #include "tools/replay_gen/config/config_value.h"
@@ -22,23 +23,18 @@ std::string shell_path(const char *path) {
   return vtlb_shell_quote(path);
 }
 
-int run_shell(const std::string &cmd) {
-  fflush(nullptr);  // the command's own output follows ours
-  return system(cmd.c_str());
-}
-
 }  // namespace
 
 void create_dir(const char *name, const char *dir_name) {
   if (debug_level)
     debug_log(2, "create_dir", "Creating %s directory named as :%s.\n", name, dir_name);
-  int status = run_shell("mkdir -p -m 0777 " + shell_path(dir_name));
+  int status = vtlb_run_shell_cmd("mkdir -p -m 0777 " + shell_path(dir_name));
   if (status == -1) {
     error_log(1, "create_dir", "Error in creating %s dir '%s': %s\n", name, dir_name,
               strerror(errno));
     vt_exit(-1);
   }
-  if (status != 0) {
+  if (vtlb_shell_cmd_failed(status)) {
     error_log(1, "create_dir", "system(create_cmd) failed : Error in creating %s dir '%s'\n", name,
               dir_name);
     vt_exit(-1);
@@ -46,13 +42,13 @@ void create_dir(const char *name, const char *dir_name) {
 }
 
 void delete_dir(const char *name, const char *dir_name) {
-  int status = run_shell("rm -rf  " + shell_path(dir_name));
+  int status = vtlb_run_shell_cmd("rm -rf  " + shell_path(dir_name));
   if (debug_level) debug_log(4, "delete_dir", "return status of system() is = %d", status);
   if (status == -1) {
     error_log(1, "delete_dir", "Error in deleting dir '%s': %s", dir_name, strerror(errno));
     vt_exit(-1);
   }
-  if (status != 0) {
+  if (vtlb_shell_cmd_failed(status)) {
     error_log(1, "delete_dir", "system(delete_cmd) failed : Error in deleting dir '%s'", dir_name);
     vt_exit(-1);
   }

@@ -7,10 +7,10 @@
 
 #include <string>
 
+#include "base/core/shell_cmd.h"
 #include "base/core/shell_quote.h"
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/log.h"
-#include "tools/replay_gen/output/shell_cmd.h"
 #include "tools/replay_gen/records.h"
 
 namespace {
@@ -38,14 +38,14 @@ void remove_existing_scenario(const std::string &path) {
     error_log(1, kFname, "Error: Scenario '%s' already exist! Exiting ...", path.c_str());
     vt_exit(-1);
   }
-  int rc = run_shell_cmd("rm -rf  " + vtlb_shell_quote(path));
+  int rc = vtlb_run_shell_cmd("rm -rf  " + vtlb_shell_quote(path));
   if (debug_level) debug_log(2, kFname, "Return value of system() is = %d", rc);
   if (rc == -1) {
     error_log(1, kFname, "Fork/exec failed:Error in deleting existing scenario file '%s':%s",
               path.c_str(), strerror(errno));
     vt_exit(-1);
   }
-  if (shell_cmd_failed(rc)) {
+  if (vtlb_shell_cmd_failed(rc)) {
     error_log(1, kFname, "system(cmd) failed:Error in deleting existing scenario file '%s'",
               path.c_str());
     vt_exit(-1);

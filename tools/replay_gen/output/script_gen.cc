@@ -8,10 +8,10 @@
 
 #include <string>
 
+#include "base/core/shell_cmd.h"
 #include "base/core/shell_quote.h"
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/log.h"
-#include "tools/replay_gen/output/shell_cmd.h"
 #include "tools/replay_gen/records.h"
 
 namespace {
@@ -42,14 +42,14 @@ void remove_existing_script(const std::string &path) {
     vt_exit(-1);
   }
   std::string cmd = "rm -rf " + vtlb_shell_quote(path);
-  int rc = run_shell_cmd(cmd);
+  int rc = vtlb_run_shell_cmd(cmd);
   if (debug_level) debug_log(1, kFname, "Return value of system() is = %d", rc);
   if (rc == -1) {
     error_log(1, kFname, "Fork/exec failed: Error in  deleting existing script '%s':%s",
               path.c_str(), strerror(errno));
     vt_exit(-1);
   }
-  if (shell_cmd_failed(rc)) {
+  if (vtlb_shell_cmd_failed(rc)) {
     error_log(1, kFname, "system(%s) failed: Error in  deleting existing script '%s'\n",
               cmd.c_str(), path.c_str());
     vt_exit(-1);
@@ -72,26 +72,26 @@ std::string generator_cmd() {
 
 void run_generator() {
   std::string cmd = generator_cmd();
-  int rc = run_shell_cmd(cmd);
+  int rc = vtlb_run_shell_cmd(cmd);
   if (rc == -1) {
     error_log(1, kFname, "Fork/exec failed (%s): cmd that failed - %s", strerror(errno),
               cmd.c_str());
     vt_exit(-1);
   }
-  if (shell_cmd_failed(rc)) {
+  if (vtlb_shell_cmd_failed(rc)) {
     error_log(1, kFname, "system(cmd) failed :cmd that failed - %s", cmd.c_str());
     vt_exit(-1);
   }
 }
 
 void remove_generator_input() {
-  int rc = run_shell_cmd("rm -rf " + vtlb_shell_quote(vtu_gen_script_file_name));
+  int rc = vtlb_run_shell_cmd("rm -rf " + vtlb_shell_quote(vtu_gen_script_file_name));
   if (rc == -1) {
     error_log(1, kFname, "Fork/exec failed:vtu_gen_script file '%s' deletion error: %s",
               vtu_gen_script_file_name, strerror(errno));
     vt_exit(-1);
   }
-  if (shell_cmd_failed(rc)) {
+  if (vtlb_shell_cmd_failed(rc)) {
     error_log(1, kFname, "system(cmd_buf) failed:vtu_gen_script file '%s' deletion error:%s",
               vtu_gen_script_file_name, strerror(errno));
     vt_exit(-1);
@@ -128,7 +128,7 @@ std::string current_page_names(int *count) {
 void change_page_names(const std::string &from, const std::string &to) {
   std::string cmd = "vtu_change_page_name -s " + vtlb_shell_quote(script_name) + " -p " +
                     vtlb_shell_quote(from) + " -n " + vtlb_shell_quote(to);
-  if (run_shell_cmd(cmd) == -1) {
+  if (vtlb_run_shell_cmd(cmd) == -1) {
     if (debug_level) debug_log(1, "rename_gen_file", "system() call failed");
     vt_exit(-1);
   }

@@ -1,14 +1,14 @@
-#include "tools/replay_gen/output/shell_cmd.h"
+#include "base/core/shell_cmd.h"
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 
-int run_shell_cmd(const std::string &cmd) {
+int vtlb_run_shell_cmd(const std::string &cmd) {
   fflush(nullptr);
   return system(cmd.c_str());
 }
 
-bool shell_cmd_failed(int result) {
+bool vtlb_shell_cmd_failed(int result) {
   return !WIFEXITED(result) || WEXITSTATUS(result) != 0;
 }
