@@ -12,14 +12,12 @@
 // A fresh directory under /tmp; the caller removes it.
 inline std::string make_temp_dir() {
   char templ[] = "/tmp/vt_output_test.XXXXXX";
-  char *dir = mkdtemp(templ);
-  return dir ? dir : "";
+  return mkdtemp(templ);
 }
 
 inline std::string read_text(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
   std::ostringstream text;
-  text << in.rdbuf();
+  text << std::ifstream(path, std::ios::binary).rdbuf();
   return text.str();
 }
 

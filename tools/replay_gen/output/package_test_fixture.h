@@ -1,34 +1,35 @@
-// Test fixture for the output stage: a temporary replay directory, a service
-// table with composed heads, and records whose bodies lie in an input file
-// written by the test.
+// Output-stage fixture: a temporary replay directory, services with composed
+// heads, and records whose bodies lie in an input file written by the test.
 #ifndef VT_REPLAY_GEN_OUTPUT_PACKAGE_TEST_FIXTURE_H_
 #define VT_REPLAY_GEN_OUTPUT_PACKAGE_TEST_FIXTURE_H_
 
-#include <gtest/gtest.h>
-#include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/output/index_files.h"
+#include "tools/replay_gen/output/output_test_util.h"
 #include "tools/replay_gen/output/request_files.h"
 #include "tools/replay_gen/records.h"
 #include "tools/replay_gen/sequencing/sequence_order.h"
 #include "tools/replay_gen/services/request_head.h"
+#include "tools/replay_gen/test_support.h"
 
 struct TestRecord {
   int64_t uid;
   uint64_t time;
   int16_t service;
   std::string body;
-  uint32_t ts_offset = 0;
+  uint32_t ts_offset = 0;  // of a creation timestamp in the body, and its size
   int16_t ts_size = 0;
 };
+
+constexpr uint64_t kT = 1796400309000;  // an absolute time in ms
+constexpr uint64_t kMin = 60000;
+const std::string kHeader = kIndexHeader;
 
 class PackageTest : public testing::Test {
  protected:
@@ -36,49 +37,38 @@ class PackageTest : public testing::Test {
   FILE *input = nullptr;
 
   void SetUp() override {
-    char templ[] = "/tmp/vt_output_XXXXXX";
-    dir = mkdtemp(templ);
+    dir = make_temp_dir();
     snprintf(replay_dir, kTextBufSize, "%s", dir.c_str());
-    set_vt_exit_hook(throw_on_vt_exit);
     num_vvm = 2;
   }
 
   void TearDown() override {
-    set_vt_exit_hook(nullptr);
     for (int w = 0; w < kMaxVvm; w++) {
       if (vvm_list[w].vt_req_file_fd > 2) close(vvm_list[w].vt_req_file_fd);
       vvm_list[w] = Vvm{};
     }
-    while (head) {
-      UserNode *next = head->next;
+    for (UserNode *next; head; head = next) {
+      next = head->next;
       free(head->req_node);
       free(head);
-      head = next;
     }
     tail = nullptr;
     if (input) fclose(input);
     input = nullptr;
-    free(seq_data_arr);
-    seq_data_arr = nullptr;
+    free(seq_data_arr), free(req_top_line);
+    seq_data_arr = nullptr, req_top_line = nullptr;
     for (int i = 0; i < num_service_file; i++) {
-      free(service_map_ptr[i].service_name);
-      free(service_map_ptr[i].url);
-      free(service_map_ptr[i].all_headers);
+      ServiceMap &m = service_map_ptr[i];
+      free(m.service_name), free(m.url), free(m.all_headers);
     }
-    free(service_map_ptr);
-    service_map_ptr = nullptr;
+    free(service_map_ptr), service_map_ptr = nullptr;
     total_services = max_services = num_service_file = 0;
-    free(req_top_line);
-    req_top_line = nullptr;
-    req_top_line_len = 0;
-    g_valid_msgcount = g_msgcount = g_ignore_request = 0;
-    last_vvm = -1;
-    num_vvm = 0;
-    total_requests = max_req_per_user = 0;
-    one_sort_algo = do_parameterization = 0;
-    commentry_req_count = 0;
-    if (system(("rm -rf '" + dir + "'").c_str()) != 0) ADD_FAILURE() << "cannot remove " << dir;
+    req_top_line_len = g_valid_msgcount = g_msgcount = g_ignore_request = 0;
+    last_vvm = -1, num_vvm = total_requests = max_req_per_user = 0;
+    one_sort_algo = do_parameterization = commentry_req_count = 0;
+    std::filesystem::remove_all(dir);
   }
+  void reset() { TearDown(), SetUp(); }
 
   // Services 0..n-1: POST http://127.0.0.1/svc<i>, heads composed.
   void set_services(int n) {
@@ -86,48 +76,41 @@ class PackageTest : public testing::Test {
     for (int i = 0; i < n; i++) {
       ServiceMap &m = service_map_ptr[i];
       std::string url = "http://127.0.0.1/svc" + std::to_string(i);
-      m.url = strdup(url.c_str());
-      m.url_len = static_cast<int32_t>(url.size());
+      m.url = strdup(url.c_str()), m.url_len = static_cast<int32_t>(url.size());
       m.service_name = strdup(("Svc" + std::to_string(i)).c_str());
       snprintf(m.method_type, kMethodTypeSize, "POST");
     }
-    total_services = max_services = static_cast<uint16_t>(n);
-    num_service_file = n;
+    total_services = max_services = static_cast<uint16_t>(num_service_file = n);
     vtu_gen_script_fp = tmpfile();
     append_all_headers();
     fclose(vtu_gen_script_fp);
     vtu_gen_script_fp = nullptr;
   }
 
-  void set_top_line(const char *text) {
-    req_top_line = strdup(text);
-    req_top_line_len = static_cast<int32_t>(strlen(text));
+  void set_top_line(const std::string &text) {
+    req_top_line = strdup(text.c_str()), req_top_line_len = static_cast<int32_t>(text.size());
   }
 
   // Writes the bodies into an input file, each behind some other bytes, and
   // makes seq_data_arr of the records in the given (merge) order.
   void load(const std::vector<TestRecord> &recs) {
-    std::string path = dir + "/input.log";
     std::string text;
     free(seq_data_arr);
     seq_data_arr = static_cast<SeqData *>(calloc(recs.size() + 1, sizeof(SeqData)));
     for (size_t i = 0; i < recs.size(); i++) {
       text += "<Request time and action>\n";
+      const TestRecord &t = recs[i];
       SeqData &r = seq_data_arr[i];
-      r.uid = recs[i].uid;
-      r.time_stamp = recs[i].time;
-      r.seq = i;
-      r.service_id = recs[i].service;
+      r.uid = t.uid, r.time_stamp = t.time, r.seq = i, r.service_id = t.service;
       r.req_offset = static_cast<off_t>(text.size());
-      r.req_size = recs[i].body.size();
-      r.creation_ts_offset = recs[i].ts_offset;
-      r.creation_ts_size = recs[i].ts_size;
-      r.type = recs[i].ts_offset ? '1' : 0;
-      text += recs[i].body + "\n";
+      r.req_size = t.body.size();
+      r.creation_ts_offset = t.ts_offset, r.creation_ts_size = t.ts_size;
+      r.type = t.ts_offset ? '1' : 0;
+      text += t.body + "\n";
     }
-    std::ofstream(path, std::ios::binary) << text;
+    std::ofstream(dir + "/input.log", std::ios::binary) << text;
     if (input) fclose(input);
-    input = fopen(path.c_str(), "r");
+    input = fopen((dir + "/input.log").c_str(), "r");
     for (size_t i = 0; i < recs.size(); i++) seq_data_arr[i].req_file_fp = input;
     g_valid_msgcount = g_msgcount = recs.size();
   }
@@ -142,15 +125,17 @@ class PackageTest : public testing::Test {
     return testing::internal::GetCapturedStdout();
   }
 
-  std::string file(const std::string &name) {
-    std::ifstream in(dir + "/" + name, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  }
+  std::string file(const std::string &name) { return read_text(dir + "/" + name); }
 };
 
-// The head of service i as set_services composes it (38 bytes).
+// The head of service i as set_services composes it (38 bytes), and a whole
+// entry with a body.
 inline std::string svc_head(int i) {
   return "POST /svc" + std::to_string(i) + " HTTP/1.0\r\nHost: 127.0.0.1\r\n";
+}
+inline std::string entry(int svc, const std::string &body) {
+  return svc_head(svc) + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body +
+         "\n";
 }
 
 #endif  // VT_REPLAY_GEN_OUTPUT_PACKAGE_TEST_FIXTURE_H_

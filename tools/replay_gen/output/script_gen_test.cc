@@ -1,17 +1,12 @@
 #include "tools/replay_gen/output/script_gen.h"
 
-#include <gtest/gtest.h>
-#include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 
-#include <filesystem>
-#include <string>
 #include <vector>
 
-#include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/output/output_test_util.h"
 #include "tools/replay_gen/records.h"
+#include "tools/replay_gen/test_support.h"
 
 namespace {
 
@@ -26,14 +21,13 @@ class ScriptGenTest : public testing::Test {
  protected:
   void SetUp() override {
     root_ = make_temp_dir();
-    ASSERT_FALSE(root_.empty());
     fs::create_directories(root_ + "/wdir/scripts");
     setenv("VT_WDIR", (root_ + "/wdir").c_str(), 1);
     setenv("FAKE_LOG", (root_ + "/calls").c_str(), 1);
     setenv("FAKE_PAGES", (root_ + "/pages").c_str(), 1);
     old_path_ = getenv("PATH");
-    write_fake("vtu_gen_cscript", "exit ${FAKE_GEN_STATUS:-0}\n");
-    write_fake("vtu_gen_script", "exit ${FAKE_GEN_STATUS:-0}\n");
+    for (const char *gen : {"vtu_gen_cscript", "vtu_gen_script"})
+      write_fake(gen, "exit ${FAKE_GEN_STATUS:-0}\n");
     write_fake("vti_get_page", "cat \"$FAKE_PAGES\" 2>/dev/null\n");
     write_fake("vtu_change_page_name", "");
     use_path(root_ + "/fakes");
@@ -42,79 +36,73 @@ class ScriptGenTest : public testing::Test {
     snprintf(vtu_gen_script_file_name, sizeof vtu_gen_script_file_name, "%s/gen input",
              root_.c_str());
     vtu_gen_script_fp = fopen(vtu_gen_script_file_name, "w");
-    run_forcefully = 0;
-    set_vt_exit_hook(throw_on_vt_exit);
   }
   void TearDown() override {
-    set_vt_exit_hook(nullptr);
     set_services({});
     if (vtu_gen_script_fp) fclose(vtu_gen_script_fp);
     vtu_gen_script_fp = nullptr;
     setenv("PATH", old_path_.c_str(), 1);
-    unsetenv("VT_WDIR");
     unsetenv("FAKE_GEN_STATUS");
     run_forcefully = 0;
     fs::remove_all(root_);
   }
 
   void write_fake(const std::string &name, const std::string &body) {
-    std::string path = root_ + "/fakes/" + name;
-    write_text(path, kLogCall + body);
-    fs::permissions(path, fs::perms::owner_all);
+    write_text(root_ + "/fakes/" + name, kLogCall + body);
+    fs::permissions(root_ + "/fakes/" + name, fs::perms::owner_all);
   }
   void use_path(const std::string &dir) { setenv("PATH", (dir + ":" + old_path_).c_str(), 1); }
 
   static void set_services(const std::vector<std::string> &names) {
     for (int i = 0; i < total_services; i++) free(service_map_ptr[i].service_name);
     free(service_map_ptr);
-    service_map_ptr = nullptr;
     total_services = static_cast<uint16_t>(names.size());
-    if (names.empty()) return;
-    service_map_ptr = static_cast<ServiceMap *>(calloc(names.size(), sizeof(ServiceMap)));
+    service_map_ptr = names.empty()
+                          ? nullptr
+                          : static_cast<ServiceMap *>(calloc(names.size(), sizeof(ServiceMap)));
     for (size_t i = 0; i < names.size(); i++)
       service_map_ptr[i].service_name = strdup(names[i].c_str());
   }
 
   std::string script_path() const { return root_ + "/wdir/scripts/" + script_name; }
   std::string calls() const { return read_text(root_ + "/calls"); }
-  std::string gen_call(const char *generator) const {
+  // The generator's call and the page listing's.
+  std::string gen_calls(const char *generator) const {
     return std::string(generator) + " [-s] [" + script_name + "] [-f] [" +
-           vtu_gen_script_file_name + "] [-r]\n";
+           vtu_gen_script_file_name + "] [-r]\nvti_get_page [" + script_name + "]\n";
   }
   std::string rename_call(const std::string &from, const std::string &to) const {
     return "vtu_change_page_name [-s] [" + std::string(script_name) + "] [-p] [" + from +
            "] [-n] [" + to + "]\n";
   }
-
-  // Runs create_script; returns its exit status (0 when it returned).
-  int run() {
-    int status = 0;
+  // Runs create_script; its standard output goes to out_.
+  Outcome run() {
+    fs::remove(root_ + "/calls");
     testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    try {
-      create_script();
-    } catch (const VtExit &e) {
-      status = e.status;
-    }
+    Outcome o = run_to_end(create_script);
     out_ = testing::internal::GetCapturedStdout();
-    err_ = testing::internal::GetCapturedStderr();
-    return status;
+    return o;
   }
 
-  std::string root_, old_path_, out_, err_;
+  std::string root_, old_path_, out_;
 };
 
-TEST_F(ScriptGenTest, ScriptTypeSelectsGenerator) {
-  struct Case {
-    const char *type, *generator;
-  } cases[] = {{"C", "vtu_gen_cscript"}, {"Legacy", "vtu_gen_script"}};
+// An existing script stops the run unless forced; the type picks the
+// generator, and the generator's input file is removed.
+TEST_F(ScriptGenTest, ScriptTypeSelectsGeneratorAndForceReplaces) {
+  write_text(script_path() + "/old_page", "x");
+  Outcome o = run();
+  EXPECT_EQ(o.status, -1);
+  EXPECT_EQ(o.err, "create_script:Script '" + script_path() + "' already exist, Exiting ... !\n\n");
+  EXPECT_TRUE(fs::exists(script_path() + "/old_page"));
+  EXPECT_FALSE(fs::exists(root_ + "/calls"));
   run_forcefully = 1;
-  for (const Case &c : cases) {
-    fs::remove(root_ + "/calls");
+  for (const char *type : {"C", "Legacy"}) {
     write_text(vtu_gen_script_file_name, "1 POST http://h/a A\n");
-    snprintf(script_type, sizeof script_type, "%s", c.type);
-    ASSERT_EQ(run(), 0) << err_;
-    EXPECT_EQ(calls(), gen_call(c.generator) + "vti_get_page [" + script_name + "]\n") << c.type;
+    snprintf(script_type, sizeof script_type, "%s", type);
+    ASSERT_EQ(run().err, "");
+    EXPECT_FALSE(fs::exists(script_path()));
+    EXPECT_EQ(calls(), gen_calls(*type == 'C' ? "vtu_gen_cscript" : "vtu_gen_script")) << type;
     EXPECT_FALSE(fs::exists(vtu_gen_script_file_name));
     EXPECT_EQ(vtu_gen_script_fp, nullptr);
     EXPECT_EQ(out_, "Generating scripts files in '" + script_path() +
@@ -123,56 +111,42 @@ TEST_F(ScriptGenTest, ScriptTypeSelectsGenerator) {
   }
 }
 
+// Pages are renamed through temporary names, and only when there are as
+// many pages as services.
 TEST_F(ScriptGenTest, RenameGoesThroughTemporaryNames) {
-  set_services({"A", "B", "C"});
-  write_text(root_ + "/pages", "p1\np2\np3\n");
-  ASSERT_EQ(run(), 0) << err_;
-  EXPECT_EQ(calls(), gen_call("vtu_gen_cscript") + "vti_get_page [" + script_name + "]\n" +
-                         rename_call("p1,p2,p3", "AXXX,BXXX,CXXX") +
-                         rename_call("AXXX,BXXX,CXXX", "A,B,C"));
-}
-
-TEST_F(ScriptGenTest, PageCountOtherThanServiceCountLeavesNames) {
   struct Case {
     const char *pages;
     std::vector<std::string> services;
-  } cases[] = {{"p1\np2\n", {"A", "B", "C"}}, {"", {}}, {"p1\n", {}}, {"p1\np2\n", {"A"}}};
+    std::string temp_names;
+  } cases[] = {
+      {"p1\np2\np3\n", {"A", "B", "C"}, "AXXX,BXXX,CXXX"},
+      {"p1\np2\n", {"A", "B", "C"}, ""},
+      {"p1\n", {}, ""},
+  };
+  run_forcefully = 1;
   for (const Case &c : cases) {
-    fs::remove(root_ + "/calls");
     write_text(root_ + "/pages", c.pages);
     set_services(c.services);
-    ASSERT_EQ(run(), 0) << err_;
-    EXPECT_EQ(calls(), gen_call("vtu_gen_cscript") + "vti_get_page [" + script_name + "]\n")
-        << c.pages;
+    ASSERT_EQ(run().err, "");
+    std::string expected = gen_calls("vtu_gen_cscript");
+    if (!c.temp_names.empty())
+      expected += rename_call("p1,p2,p3", c.temp_names) + rename_call(c.temp_names, "A,B,C");
+    EXPECT_EQ(calls(), expected) << c.pages;
   }
-}
-
-TEST_F(ScriptGenTest, ExistingScriptReplacedOnlyWithForce) {
-  write_text(script_path() + "/old_page", "x");
-  EXPECT_EQ(run(), -1);
-  EXPECT_EQ(err_, "create_script:Script '" + script_path() + "' already exist, Exiting ... !\n\n");
-  EXPECT_TRUE(fs::exists(script_path() + "/old_page"));
-  EXPECT_FALSE(fs::exists(root_ + "/calls"));
-
-  run_forcefully = 1;
-  ASSERT_EQ(run(), 0) << err_;
-  EXPECT_FALSE(fs::exists(script_path()));
-  EXPECT_EQ(calls().rfind(gen_call("vtu_gen_cscript"), 0), 0u);
 }
 
 TEST_F(ScriptGenTest, FailedGeneratorOrMissingWorkDirEndsRun) {
   setenv("FAKE_GEN_STATUS", "1", 1);
-  EXPECT_EQ(run(), -1);
-  EXPECT_EQ(err_,
+  Outcome o = run();
+  EXPECT_EQ(o.status, -1);
+  EXPECT_EQ(o.err,
             "create_script:system(cmd) failed :cmd that failed - vtu_gen_cscript -s "
             "'proj/sub/my script' -f '" +
                 std::string(vtu_gen_script_file_name) + "' -r\n");
   EXPECT_TRUE(fs::exists(vtu_gen_script_file_name));
-  EXPECT_EQ(calls(), gen_call("vtu_gen_cscript"));
-
+  EXPECT_EQ(calls().find("vti_get_page"), std::string::npos);
   unsetenv("VT_WDIR");
-  EXPECT_EQ(run(), -1);
-  EXPECT_EQ(err_, "create_script:Error in getting script name proj/sub/my script\n");
+  EXPECT_EQ(run().err, "create_script:Error in getting script name proj/sub/my script\n");
 }
 
 // The suite's own commands: pages named B and A by the input file (or
@@ -188,7 +162,7 @@ TEST_F(ScriptGenTest, SuiteCommandsNamePagesAfterServices) {
   for (const Case &c : cases) {
     snprintf(script_type, sizeof script_type, "%s", c.type);
     write_text(vtu_gen_script_file_name, c.input);
-    ASSERT_EQ(run(), 0) << err_;
+    ASSERT_EQ(run().err, "");
     EXPECT_EQ(read_text(script_path() + "/script.type"), std::string(c.type) + "\n");
     EXPECT_EQ(read_text(script_path() + "/script.pages"),
               "A\tPOST\thttp://h/a\nB\tGET\thttp://h/b\n")

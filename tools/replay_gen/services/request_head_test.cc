@@ -1,15 +1,12 @@
 #include "tools/replay_gen/services/request_head.h"
 
-#include <gtest/gtest.h>
-#include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 
 #include <string>
 #include <vector>
 
-#include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/records.h"
+#include "tools/replay_gen/test_support.h"
 
 namespace {
 
@@ -17,33 +14,19 @@ struct Svc {
   const char *method, *url, *prefix, *name, *own_headers, *soap_action;
 };
 
-char *dup_or_null(const char *text) {
-  return text ? strdup(text) : nullptr;
-}
-
 class RequestHead : public testing::Test {
  protected:
-  void SetUp() override {
-    vtu_gen_script_fp = tmpfile();
-    set_vt_exit_hook(throw_on_vt_exit);
-  }
+  void SetUp() override { vtu_gen_script_fp = tmpfile(); }
   void TearDown() override {
-    set_vt_exit_hook(nullptr);
     fclose(vtu_gen_script_fp);
-    vtu_gen_script_fp = nullptr;
     for (int i = 0; i < num_service_file; i++) {
-      free(service_map_ptr[i].service_name);
-      free(service_map_ptr[i].url);
-      free(service_map_ptr[i].all_headers);
-      free(service_map_ptr[i].service_header);
-      free(service_map_ptr[i].soap_action);
+      ServiceMap &m = service_map_ptr[i];
+      free(m.service_name), free(m.url), free(m.all_headers), free(m.service_header);
+      free(m.soap_action);
     }
-    free(service_map_ptr);
-    service_map_ptr = nullptr;
-    total_services = max_services = num_service_file = 0;
-    free(http_header);
-    http_header = nullptr;
-    http_header_len = 0;
+    free(service_map_ptr), free(http_header);
+    service_map_ptr = nullptr, http_header = nullptr;
+    total_services = max_services = num_service_file = http_header_len = 0;
     snprintf(script_type, kScriptTypeSize, "C");
   }
 
@@ -52,24 +35,20 @@ class RequestHead : public testing::Test {
     for (size_t i = 0; i < svcs.size(); i++) {
       ServiceMap &m = service_map_ptr[i];
       snprintf(m.method_type, kMethodTypeSize, "%s", svcs[i].method);
-      m.url = strdup(svcs[i].url);
-      m.url_len = static_cast<int32_t>(strlen(m.url));
+      m.url = strdup(svcs[i].url), m.url_len = static_cast<int32_t>(strlen(m.url));
       snprintf(m.sname_prefix, kTagSize, "%s", svcs[i].prefix);
       m.service_name = strdup(svcs[i].name);
-      m.service_header = dup_or_null(svcs[i].own_headers);
-      m.soap_action = dup_or_null(svcs[i].soap_action);
+      m.service_header = svcs[i].own_headers ? strdup(svcs[i].own_headers) : nullptr;
+      m.soap_action = svcs[i].soap_action ? strdup(svcs[i].soap_action) : nullptr;
     }
-    total_services = max_services = static_cast<uint16_t>(svcs.size());
-    num_service_file = static_cast<int32_t>(svcs.size());
+    total_services = max_services = static_cast<uint16_t>(num_service_file = svcs.size());
   }
 
   std::string generator_lines() {
     fflush(vtu_gen_script_fp);
     rewind(vtu_gen_script_fp);
-    std::string out;
-    char buf[4096];
-    size_t got;
-    while ((got = fread(buf, 1, sizeof(buf), vtu_gen_script_fp)) > 0) out.append(buf, got);
+    std::string out(4096, 0);
+    out.resize(fread(out.data(), 1, out.size(), vtu_gen_script_fp));
     return out;
   }
 };
@@ -126,11 +105,8 @@ TEST_F(RequestHead, BadUrlsEndTheRun) {
   } cases[] = {
       {"http://127.0.0.1", "Invalid URL http://127.0.0.1\n\n"},
       {"127.0.0.1/quote", "Invalid URL 127.0.0.1/quote\n\n"},
-      {"http:/", "Invalid URL http:/\n\n"},
       {"ftp://127.0.0.1/x",
        "Error: Invalid HTTP schema used in URL ftp. It should be http or https\n"},
-      {"HTTP://127.0.0.1/x",
-       "Error: Invalid HTTP schema used in URL HTTP. It should be http or https\n"},
   };
   for (const Case &c : cases) {
     TearDown();
@@ -138,16 +114,9 @@ TEST_F(RequestHead, BadUrlsEndTheRun) {
     set_services({{"POST", "http://127.0.0.1/ok", "", "Ok", nullptr, nullptr},
                   {"POST", c.url, "", "Bad", nullptr, nullptr},
                   {"POST", "http://127.0.0.1/never", "", "Never", nullptr, nullptr}});
-    testing::internal::CaptureStderr();
-    int status = 0;
-    try {
-      append_all_headers();
-    } catch (const VtExit &e) {
-      status = e.status;
-    }
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              std::string("make_method_and_host_header:") + c.message);
-    EXPECT_EQ(status, -1) << c.url;
+    Outcome o = run_to_end(append_all_headers);
+    EXPECT_EQ(o.err, std::string("make_method_and_host_header:") + c.message);
+    EXPECT_EQ(o.status, -1) << c.url;
     // The bad service's generator line is written before its URL is checked.
     EXPECT_EQ(generator_lines(),
               "1 POST http://127.0.0.1/ok Ok\n1 POST " + std::string(c.url) + " Bad\n");
