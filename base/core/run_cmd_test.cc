@@ -16,6 +16,8 @@ TEST(RunCmd, KeepsLastLineCutAtLineEnd) {
       {"printf '123\\n'", 256, "123"},
       // Pieces shorter than the line: the last piece is the bare line end.
       {"printf '123\\n'", 4, ""},
+      // A silent command leaves the output alone.
+      {"true", 256, "untouched"},
   };
   for (const Case &c : cases) {
     char out[256] = "untouched";
@@ -24,15 +26,8 @@ TEST(RunCmd, KeepsLastLineCutAtLineEnd) {
   }
 }
 
-TEST(RunCmd, SilentCommandLeavesOutput) {
-  char out[32] = "before";
-  ASSERT_EQ(vtlb_run_cmd_and_get_last_line("true", sizeof(out), out), 0);
-  EXPECT_STREQ(out, "before");
-}
-
-TEST(CpuCount, MatchesTheMachine) {
-  int cpus = vtlb_get_num_cpu();
-  EXPECT_GE(cpus, 1);
+TEST(CpuCount, AtLeastOne) {
+  EXPECT_GE(vtlb_get_num_cpu(), 1);
 }
 
 TEST(ShellQuote, PassesEveryCharacterLiterally) {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/replay_gen/fatal.h"
+#include "tools/replay_gen/test_support.h"
 
 namespace {
 
@@ -24,10 +24,8 @@ TEST(Duration, Forms) {
 
 TEST(Tokens, CountsAndOverflow) {
   struct Case {
-    const char *text;
-    const char *sep;
-    int max;
-    int result;
+    const char *text, *sep;
+    int max, result;
     std::vector<std::string> fields;
   } cases[] = {
       {"a||b", "|", 10, 2, {"a", "b"}},
@@ -40,57 +38,34 @@ TEST(Tokens, CountsAndOverflow) {
   for (const Case &c : cases) {
     std::string buf = c.text;
     char *fields[16];
-    int n = get_tokens_local(buf.data(), fields, c.sep, c.max);
-    EXPECT_EQ(n, c.result) << c.text;
+    EXPECT_EQ(get_tokens_local(buf.data(), fields, c.sep, c.max), c.result) << c.text;
     for (size_t k = 0; k < c.fields.size(); k++) EXPECT_STREQ(fields[k], c.fields[k].c_str());
   }
 }
 
-TEST(TableEntry, GrowsByFour) {
+TEST(TableEntry, GrowsByFourUpToTheCountsWidth) {
   uint16_t total = 0, max = 0, row = 99;
   char *table = nullptr;
-  std::vector<uint16_t> rows;
   for (int i = 0; i < 9; i++) {
     ASSERT_EQ(create_table_entry(&row, &total, &max, &table, 8, "T"), 0);
-    rows.push_back(row);
-    if (i == 0) {
-      EXPECT_EQ(max, 4);
-    }
-    if (i == 4) {
-      EXPECT_EQ(max, 8);
-    }
+    EXPECT_EQ(row, i);
+    EXPECT_EQ(max, (i / 4 + 1) * 4) << i;
   }
-  EXPECT_EQ(rows, (std::vector<uint16_t>{0, 1, 2, 3, 4, 5, 6, 7, 8}));
-  EXPECT_EQ(total, 9);
-  EXPECT_EQ(max, 12);
   free(table);
-}
-
-TEST(TableEntry, FullSixteenBitTableEndsTheRun) {
-  set_vt_exit_hook(throw_on_vt_exit);
-  uint16_t total = 65532, max = 65532, row = 0;
-  char *table = nullptr;
-  testing::internal::CaptureStderr();
-  int status = 0;
-  try {
-    create_table_entry(&row, &total, &max, &table, 1, "Service name");
-  } catch (const VtExit &e) {
-    status = e.status;
-  }
-  std::string err = testing::internal::GetCapturedStderr();
-  set_vt_exit_hook(nullptr);
-  EXPECT_EQ(status, -1);
-  EXPECT_NE(err.find("Service name"), std::string::npos) << err;
-  EXPECT_NE(err.find("65532"), std::string::npos) << err;
+  table = nullptr;
+  // A full 16-bit table ends the run; 32-bit counts pass that size.
+  total = max = 65532;
+  Outcome out =
+      run_to_end([&] { create_table_entry(&row, &total, &max, &table, 1, "Service name"); });
+  EXPECT_EQ(out.status, -1);
+  EXPECT_NE(out.err.find("Service name"), std::string::npos) << out.err;
+  EXPECT_NE(out.err.find("65532"), std::string::npos) << out.err;
   EXPECT_EQ(total, 65532);
-}
-
-TEST(TableEntry, WideCountsPassSixteenBits) {
-  uint32_t total = 65532, max = 65532, row = 0;
-  char *table = static_cast<char *>(malloc(65532));
-  ASSERT_EQ(create_table_entry(&row, &total, &max, &table, 1, "Request Node"), 0);
-  EXPECT_EQ(row, 65532u);
-  EXPECT_EQ(max, 65536u);
+  uint32_t wide_total = 65532, wide_max = 65532, wide_row = 0;
+  table = static_cast<char *>(malloc(65532));
+  ASSERT_EQ(create_table_entry(&wide_row, &wide_total, &wide_max, &table, 1, "Request Node"), 0);
+  EXPECT_EQ(wide_row, 65532u);
+  EXPECT_EQ(wide_max, 65536u);
   free(table);
 }
 

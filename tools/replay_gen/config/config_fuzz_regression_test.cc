@@ -18,15 +18,11 @@ struct Input {
   std::string bytes;
 };
 
-std::string operator""_b(const char *text, size_t len) {
-  return std::string(text, len);
-}
-
 const Input kFindings[] = {
     // Longer than the fuzz target's inputs: a line of more than 102399
     // characters is read in pieces, the second one a line of its own.
-    {"line read in two pieces",
-     "HTTP_HEADER|"_b + std::string(102400 - 12, 'x') + "SCRIPT_TYPE|Legacy\nREPLAY_DIR|/r\n"},
+    {"line read in two pieces", std::string("HTTP_HEADER|") + std::string(102400 - 12, 'x') +
+                                    "SCRIPT_TYPE|Legacy\nREPLAY_DIR|/r\n"},
 };
 
 TEST(ConfigFuzzInputs, PropertiesHold) {

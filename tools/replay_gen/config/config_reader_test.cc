@@ -5,7 +5,6 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <functional>
 #include <string>
 
 #include "tools/replay_gen/config/config_test_reset.h"
@@ -15,54 +14,50 @@ namespace {
 class Config : public testing::Test {
  protected:
   void SetUp() override { reset_config_state(); }
-  void TearDown() override {
+  void TearDown() override { reset_config_state(); }
+  // Writes text as the configuration file, reads it and removes the file.
+  static Outcome read(const std::string &text) {
     reset_config_state();
-    unlink(path_);
-  }
-  // Writes text as the configuration file and reads it.
-  Outcome read(const std::string &text) {
-    reset_config_state();
-    strcpy(path_, "/tmp/vt_config_test_XXXXXX");
-    int fd = mkstemp(path_);
+    char path[] = "/tmp/vt_config_test_XXXXXX";
+    int fd = mkstemp(path);
     EXPECT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
     close(fd);
-    return run_to_end([&] { read_config_file_new(path_); });
+    Outcome out = run_to_end([&] { read_config_file_new(path); });
+    unlink(path);
+    return out;
   }
-  char path_[32] = "";
 };
 
-std::string str(uint64_t n) {
+template <typename T>
+std::string s(T n) {
   return std::to_string(n);
 }
 
 TEST_F(Config, KeywordLines) {
   struct Case {
     const char *line;
-    std::function<std::string()> value;
+    std::string (*value)();
     const char *expected;
   } cases[] = {
       {"SCRIPT_TYPE||Legacy|x", [] { return std::string(script_type); }, "Legacy"},
       {"  SCRIPT_TYPE|Legacy", [] { return std::string(script_type); }, "C"},
       {"HTTP_VERSION|123456789", [] { return std::string(http_version); }, "123456789"},
-      {"NEW_USER_TIME|10:00", [] { return str(new_user_time); }, "600000"},
-      {"NEW_USER_TIME|x", [] { return str(new_user_time); }, "60000"},
-      {"NUM_PROCESSES|256", [] { return str(num_vvm); }, "256"},
-      {"MSG_COUNT_PER_FILE 7", [] { return str(g_msgcount_per_file); }, "7"},
+      {"NEW_USER_TIME|10:00", [] { return s(new_user_time); }, "600000"},
+      {"NUM_PROCESSES|256", [] { return s(num_vvm); }, "256"},
+      {"MSG_COUNT_PER_FILE 7", [] { return s(g_msgcount_per_file); }, "7"},
       {"INPUT_DIR|/logs|*", [] { return std::string(input_dir); }, "INPUT_DIR|/logs|*"},
       {"HOST_HEADER|example:8080|x", [] { return std::string(host_name) + "," + host_hdr; },
        "example:8080|x,Host: example:8080|x"},
       {"SCRIPT_NAME|proj//sub/script/", [] { return std::string(script_name); },
        "proj//sub/script/"},
       {"SCENARIO_NAME|p/s/x.conf.old", [] { return std::string(scenario_name); }, "p/s/x.conf.old"},
-      {"REPLAY_PERIOD|NA|NA", [] { return str(start_time_stamp) + str(end_time_stamp); }, "00"},
+      {"REPLAY_PERIOD|NA|NA", [] { return s(start_time_stamp) + s(end_time_stamp); }, "00"},
       {"FOO|1", [] { return std::string(script_name) + script_type; }, "C"},
   };
   for (const Case &c : cases) {
     reset_config_state();
     Outcome out = apply_line(c.line);
-    EXPECT_EQ(out.status, 0) << c.line;
-    EXPECT_EQ(out.err, "") << c.line;
-    EXPECT_EQ(c.value(), c.expected) << c.line;
+    EXPECT_EQ(s(out.status) + out.err + "," + c.value(), std::string("0,") + c.expected) << c.line;
   }
 }
 
@@ -73,67 +68,64 @@ TEST_F(Config, FileLinesAndAccumulatedTexts) {
                      "SCRIPT_TYPE|Legacy\nHTTP_HEADER|A: 1\nREQ_TOP_LINE|t\nHTTP_HEADER|B: 2\n"
                      "SCENARIO_KEYWORD|K 1\r\n\nREQ_TOP_LINE|u|ignored");
   ASSERT_EQ(out.status, 0) << out.err;
-  EXPECT_STREQ(script_type, "Legacy");
-  EXPECT_EQ(http_header_len, 12);
-  EXPECT_STREQ(http_header, "A: 1\r\nB: 2\r\n");
-  EXPECT_EQ(req_top_line_len, 4);
-  EXPECT_STREQ(req_top_line, "t\nu\n");
-  EXPECT_STREQ(scenario_keyword, "K 1\r\n");
+  EXPECT_EQ(std::string(script_type) + "|" + http_header + s(http_header_len) + "|" + req_top_line +
+                s(req_top_line_len) + "|" + scenario_keyword,
+            "Legacy|A: 1\r\nB: 2\r\n12|t\nu\n4|K 1\r\n");
 }
 
 TEST_F(Config, RefusedLines) {
-  const std::string at = " at line 2 of the configuration ";
-  const std::string proj =
-      " is not in correct format. It should be in project/subproject/name format.";
+  const std::string rc = "read_config_file_new:", at = " at line 2 of the configuration ";
   const std::string period =
       "cannot be converted: it must be a local time from 01/01/1970 00:00:00 UTC on.";
+  const std::string pv = "proj_subproj_script_scenario_validation:Script";
   struct Case {
     std::string line, err;
   } cases[] = {
-      {"SCRIPT_NAME|", "read_config_file_new:SCRIPT_NAME" + at + "has no value."},
-      {"HOST_HEADER|", "read_config_file_new:HOST_HEADER" + at + "has no value."},
+      {"SCRIPT_NAME|", rc + "SCRIPT_NAME" + at + "has no value."},
       {"MSG_COUNT_PER_FILE|abc",
-       "read_config_file_new:Invalid value for MSG_COUNT_PER_FILE, It should be greater than 0"},
+       rc + "Invalid value for MSG_COUNT_PER_FILE, It should be greater than 0"},
       {"MSG_COUNT_PER_FILE|-5",
-       "read_config_file_new:MSG_COUNT_PER_FILE" + at + "is -5; it must be greater than 0."},
-      {"NUM_VVM|0", "read_config_file_new:NUM_VVM" + at + "is 0; it must be between 1 and 256."},
+       rc + "MSG_COUNT_PER_FILE" + at + "is -5; it must be greater than 0."},
+      {"NUM_VVM|0", rc + "NUM_VVM" + at + "is 0; it must be between 1 and 256."},
       {"NEW_USER_TIME|600:00:00",
-       "read_config_file_new:NEW_USER_TIME" + at +
+       rc + "NEW_USER_TIME" + at +
            "gives -2134967296 milliseconds; it must be between 0 and 2147483647 milliseconds "
            "(about 596 hours)."},
       {"HTTP_VERSION|1234567890",
-       "read_config_file_new:HTTP_VERSION" + at + "is 10 characters long; at most 9 are allowed."},
+       rc + "HTTP_VERSION" + at + "is 10 characters long; at most 9 are allowed."},
       {"SCRIPT_NAME|a/b/" + std::string(9996, 'c'),
-       "read_config_file_new:SCRIPT_NAME" + at +
-           "is 10000 characters long; at most 9999 are allowed."},
+       rc + "SCRIPT_NAME" + at + "is 10000 characters long; at most 9999 are allowed."},
       {"HOST_HEADER|" + std::string(9994, 'h'),
-       "read_config_file_new:HOST_HEADER" + at +
-           "is 9994 characters long; at most 9993 are allowed."},
+       rc + "HOST_HEADER" + at + "is 9994 characters long; at most 9993 are allowed."},
       {"SCENARIO_NAME|p/s/x",
-       "read_config_file_new:Scenario file name (p/s/x) is not correct. It should have extension "
-       ".conf"},
-      {"SCRIPT_TYPE|c",
-       "read_config_file_new:Error: Invalid script type c. It should be Legacy or C"},
+       rc + "Scenario file name (p/s/x) is not correct. It should have extension .conf"},
+      {"SCRIPT_TYPE|c", rc + "Error: Invalid script type c. It should be Legacy or C"},
       {"SCRIPT_NAME|proj/script",
-       "proj_subproj_script_scenario_validation:Script in config file [proj/script]" + proj},
-      {"SCRIPT_NAME|/p/s/x",
-       "proj_subproj_script_scenario_validation:Script path:'/p/s/x' can not be started with '/'"},
-      {"REPLAY_PERIOD|01/31/2020 10:00:00", "read_config_file_new:Invalid format of REPLAY_PERIOD"},
+       pv + " in config file [proj/script] is not in correct format. It should be in "
+            "project/subproject/name format."},
+      {"SCRIPT_NAME|/p/s/x", pv + " path:'/p/s/x' can not be started with '/'"},
+      {"REPLAY_PERIOD|01/31/2020 10:00:00", rc + "Invalid format of REPLAY_PERIOD"},
       {"REPLAY_PERIOD|NA|tomorrow",
-       "read_config_file_new:Invalid format of Replay period, end date/time - tomorrow"},
+       rc + "Invalid format of Replay period, end date/time - tomorrow"},
       {"REPLAY_PERIOD|12/31/1969 00:00:00|NA",
-       "read_config_file_new:REPLAY_PERIOD start date/time 12/31/1969 00:00:00" + at + period},
+       rc + "REPLAY_PERIOD start date/time 12/31/1969 00:00:00" + at + period},
       {"REPLAY_PERIOD|NA|-2147483648/1/2020 0:0:0",
-       "read_config_file_new:REPLAY_PERIOD end date/time -2147483648/1/2020 0:0:0" + at + period},
+       rc + "REPLAY_PERIOD end date/time -2147483648/1/2020 0:0:0" + at + period},
   };
   for (const Case &c : cases) {
     Outcome out = read("# first line\n" + c.line + "\nSCRIPT_NAME\n");
-    EXPECT_EQ(out.status, -1) << c.line;
-    EXPECT_EQ(out.err, c.err + "\n") << c.line;
-    EXPECT_STREQ(script_name, "") << c.line;
+    EXPECT_EQ(s(out.status) + out.err + script_name, "-1" + c.err + "\n") << c.line;
   }
   Outcome out = run_to_end([] { read_config_file_new("/nonexistent/x.conf"); });
   EXPECT_EQ(out.err, "open_file:Unable to open file /nonexistent/x.conf\n");
+  // The final check wants the script, scenario and replay paths.
+  strcpy(replay_dir, "/tmp/r");
+  strcpy(scenario_name, "p/s/x.conf");
+  EXPECT_EQ(run_to_end(validate_config_file_data).err,
+            "validate_config_file_data:Replay,Script and Scenario path must be defined in config "
+            "file, Exiting...\n");
+  strcpy(script_name, "p/s/x");
+  EXPECT_EQ(run_to_end(validate_config_file_data).status, 0);
 }
 
 TEST_F(Config, ReplayPeriodAsLocalTime) {
@@ -156,26 +148,11 @@ TEST_F(Config, ReplayPeriodAsLocalTime) {
   for (const Case &c : cases) {
     Outcome out = read(std::string(c.lines) + "\n");
     EXPECT_EQ(out.status, 0) << c.lines << out.err;
-    EXPECT_EQ(start_time_stamp, c.start) << c.lines;
-    EXPECT_EQ(end_time_stamp, c.end) << c.lines;
+    EXPECT_EQ(s(start_time_stamp) + " " + s(end_time_stamp), s(c.start) + " " + s(c.end))
+        << c.lines;
   }
-  if (old_tz)
-    setenv("TZ", saved.c_str(), 1);
-  else
-    unsetenv("TZ");
+  old_tz ? setenv("TZ", saved.c_str(), 1) : unsetenv("TZ");
   tzset();
-}
-
-TEST_F(Config, FinalCheck) {
-  strcpy(replay_dir, "/tmp/r");
-  strcpy(scenario_name, "p/s/x.conf");
-  Outcome out = run_to_end(validate_config_file_data);
-  EXPECT_EQ(out.status, -1);
-  EXPECT_EQ(out.err,
-            "validate_config_file_data:Replay,Script and Scenario path must be defined in config "
-            "file, Exiting...\n");
-  strcpy(script_name, "p/s/x");
-  EXPECT_EQ(run_to_end(validate_config_file_data).status, 0);
 }
 
 }  // namespace
