@@ -4,11 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "tools/replay_gen/loader/loader_test_support.h"
 #include "tools/replay_gen/loader/parser_fuzz_case.h"
 
 namespace {
@@ -20,42 +19,23 @@ struct Input {
 
 std::vector<Input> corpus(const std::string &target) {
   std::vector<Input> inputs;
-  for (const auto &entry : std::filesystem::directory_iterator(VT_FUZZ_CORPUS_DIR "/" + target)) {
-    std::ifstream in(entry.path(), std::ios::binary);
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    inputs.push_back({entry.path().filename(), bytes.str()});
-  }
+  for (const auto &entry : std::filesystem::directory_iterator(VT_FUZZ_CORPUS_DIR "/" + target))
+    inputs.push_back({entry.path().filename(), loader_test::read_file(entry.path())});
   return inputs;
-}
-
-const uint8_t *bytes_of(const std::string &s) {
-  return reinterpret_cast<const uint8_t *>(s.data());
 }
 
 std::string operator""_b(const char *text, size_t len) {
   return std::string(text, len);
 }
 
-// Runs one case with its console output (levels, URL paths) held back.
-template <typename Case>
-std::string quietly(Case run_case, const std::string &bytes) {
-  testing::internal::CaptureStdout();
-  std::string why = run_case(bytes_of(bytes), bytes.size());
-  testing::internal::GetCapturedStdout();
-  return why;
-}
-
 // Parser inputs: the two mode bytes, then the file.
 const Input kParserFindings[] = {
     // Longer than the fuzz target's inputs: under IGNORE_HEADER a first line
     // of more than 9999 bytes, whose rest is read as the record's time line.
-    {"header line read in two parts", "\x05\x00"_b + std::string(9999, 'h') +
-                                          "RequestTimeEx=1795000003.25\n"
-                                          "HTTP_SOAPACTION=\"urn:Store/IService/GetData\"\n"
-                                          "URL=/svc/Service.svc\n"
-                                          "xml1=000000001<XACustId>4</XACustId>&xmlEnd=00\n"
-                                          "*******\n"},
+    {"header line read in two parts",
+     "\x05\x00"_b + std::string(9999, 'h') +
+         "RequestTimeEx=1795000003.25\nHTTP_SOAPACTION=\"urn:Store/IService/GetData\"\n"
+         "URL=/svc/Service.svc\nxml1=000000001<XACustId>4</XACustId>&xmlEnd=00\n*******\n"},
     // Longer than the fuzz target's inputs: URL mode with the host "h", and a
     // name from the URL that leaves no room for _MissingIndex.
     {"service name too long", "\x00\x08RequestTimeEx=1795000003.25\nURL=/"_b +
@@ -70,20 +50,33 @@ const Input kFieldFindings[] = {
     {"element name ending inside the closing tag", "\xff<XAC)stId><\0\n<XAC)stId></d></a>"_b},
 };
 
-TEST(ParserFuzzInputs, PropertiesHold) {
-  std::vector<Input> inputs = corpus("record_parser_fuzz");
-  inputs.insert(inputs.end(), std::begin(kParserFindings), std::end(kParserFindings));
-  ASSERT_GT(inputs.size(), 10u);
-  for (const Input &input : inputs)
-    EXPECT_EQ(quietly(run_parser_fuzz_case, input.bytes), "") << input.name;
-}
-
-TEST(FieldScannerFuzzInputs, PropertiesHold) {
-  std::vector<Input> inputs = corpus("field_scanners_fuzz");
-  inputs.insert(inputs.end(), std::begin(kFieldFindings), std::end(kFieldFindings));
-  ASSERT_GT(inputs.size(), 10u);
-  for (const Input &input : inputs)
-    EXPECT_EQ(quietly(run_field_fuzz_case, input.bytes), "") << input.name;
+// Each input is run with its console output (levels, URL paths) held back.
+TEST(FuzzInputs, PropertiesHold) {
+  using Run = std::string (*)(const uint8_t *, size_t);
+  const struct {
+    const char *target;
+    Run run;
+    std::vector<Input> findings;
+  } targets[] = {
+      {"record_parser_fuzz",
+       run_parser_fuzz_case,
+       {std::begin(kParserFindings), std::end(kParserFindings)}},
+      {"field_scanners_fuzz",
+       run_field_fuzz_case,
+       {std::begin(kFieldFindings), std::end(kFieldFindings)}},
+  };
+  for (const auto &t : targets) {
+    std::vector<Input> inputs = corpus(t.target);
+    ASSERT_GT(inputs.size(), 10u) << t.target;
+    inputs.insert(inputs.end(), t.findings.begin(), t.findings.end());
+    for (const Input &input : inputs) {
+      testing::internal::CaptureStdout();
+      std::string why =
+          t.run(reinterpret_cast<const uint8_t *>(input.bytes.data()), input.bytes.size());
+      testing::internal::GetCapturedStdout();
+      EXPECT_EQ(why, "") << t.target << ": " << input.name;
+    }
+  }
 }
 
 }  // namespace

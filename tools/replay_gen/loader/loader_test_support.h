@@ -9,7 +9,7 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -40,13 +40,8 @@ inline std::string reset_run_state() {
   g_msgcount_per_file = 20000;
   g_num_thread = 0;
   start_time_stamp = end_time_stamp = 0;
-  ignore_header = 0;
-  svc_id_uses_svc_name = 1;
-  svc_id_uses_url = 0;
-  do_parameterization = 0;
-  commentry_req_count = 0;
-  num_vvm = 0;
-  info_level = error_level = 1;
+  ignore_header = svc_id_uses_url = do_parameterization = commentry_req_count = num_vvm = 0;
+  svc_id_uses_svc_name = info_level = error_level = 1;
   debug_level = 0;
   snprintf(host_name, sizeof host_name, "127.0.0.1");
   set_vt_exit_hook(nullptr);
@@ -66,8 +61,7 @@ inline int add_configured_service(const char *name, const char *url, const char 
   create_table_entry(&row, &total_services, &max_services,
                      reinterpret_cast<char **>(&service_map_ptr), sizeof(ServiceMap),
                      "Service name");
-  ServiceMap &e = service_map_ptr[row];
-  memset(&e, 0, sizeof e);
+  ServiceMap &e = service_map_ptr[row] = {};
   e.service_name = strdup(name);
   e.url = strdup(url);
   e.url_len = static_cast<int32_t>(strlen(url));
@@ -83,9 +77,7 @@ inline std::string write_file(const std::string &path, const std::string &text) 
 
 inline std::string read_file(const std::string &path) {
   std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 inline void add_input_file(const std::string &path) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tools/replay_gen/loader/loader_test_support.h"
+#include "tools/replay_gen/test_support.h"
 
 namespace {
 
@@ -17,8 +18,7 @@ using namespace loader_test;
 TEST(ThreadCount, FromCpusAndFiles) {
   struct Case {
     int cpus, files, threads;
-  } cases[] = {{16, 1, 1}, {16, 12, 12}, {16, 40, 12}, {8, 5, 4}, {8, 3, 1},
-               {4, 2, 2},  {4, 1, 1},    {2, 9, 1},    {1, 1, 1}};
+  } cases[] = {{16, 1, 1}, {16, 40, 12}, {8, 5, 4}, {8, 3, 1}, {4, 2, 2}, {2, 9, 1}};
   for (const Case &c : cases) {
     int16_t n = 0;
     set_num_threads(&n, c.cpus, c.files);
@@ -60,7 +60,6 @@ class LoaderTest : public testing::Test {
     g_msgcount_per_file = 8;  // the thread arrays grow while loading
   }
   void TearDown() override {
-    set_vt_exit_hook(nullptr);
     reset_run_state();
     remove_dir(replay_dir);
     remove_dir(dir_);
@@ -99,23 +98,6 @@ class LoaderTest : public testing::Test {
     return r;
   }
 
-  // Restarts Step 2 on the same files and configured service.
-  void reset_for_rerun() {
-    for (int i = 1; i < total_services; i++) {
-      free(service_map_ptr[i].service_name);
-      free(service_map_ptr[i].url);
-      free(service_map_ptr[i].soap_action);
-    }
-    total_services = 1;
-    num_service_file = 1;
-    service_map_ptr[0].num_requests = 0;
-    free(seq_data_arr);
-    seq_data_arr = nullptr;
-    g_msgcount = g_valid_msgcount = g_invalid_request = g_ignore_request = 0;
-    g_no_xacustid_messages = g_empty_xacustid_messages = 0;
-    free_file_seq = 0;
-  }
-
   std::string dir_;
 };
 
@@ -127,7 +109,8 @@ TEST_F(LoaderTest, OneAndFourThreadsAgree) {
     EXPECT_TRUE(a.seq_index < b.seq_index ||
                 (a.seq_index == b.seq_index && a.req_offset < b.req_offset));
   }
-  reset_for_rerun();
+  TearDown();  // the same files again, in a new directory
+  SetUp();
   Result four = run(4);
   EXPECT_EQ(one.records, four.records);
   EXPECT_EQ(one.services, four.services);
@@ -140,11 +123,9 @@ TEST_F(LoaderTest, OneAndFourThreadsAgree) {
 
 TEST_F(LoaderTest, AccountingAndErrorLogs) {
   Result r = run(6 + 2);  // more threads than files: two get none
-  uint64_t met = r.counters[0], valid = r.counters[1], invalid = r.counters[2];
-  uint64_t ignored = r.counters[3];
+  const uint64_t met = r.counters[0], valid = r.counters[1], ignored = r.counters[3];
   EXPECT_EQ(met, valid + ignored);
-  EXPECT_EQ(invalid, ignored);
-
+  EXPECT_EQ(r.counters[2], ignored);
   uint64_t error_lines = 0;
   int header_only = 0;
   for (int t = 0; t < 8; t++) {
@@ -157,13 +138,11 @@ TEST_F(LoaderTest, AccountingAndErrorLogs) {
   EXPECT_EQ(error_lines, ignored);
   EXPECT_GE(header_only, 3);  // two idle threads and the one that read the empty file
 
-  // The table: one row per file, and a total equal to their sum and to the
-  // summary's.
+  // The table: one row per file, and a total equal to their sum and to the summary's.
   uint64_t row_sum = 0;
   for (int i = 0; i < num_seq_files; i++) {
-    std::string row = std::string("    ") + seq_file_path[i].input_file;
-    size_t at = r.console.find(row);
-    ASSERT_NE(at, std::string::npos) << row;
+    size_t at = r.console.find(std::string("    ") + seq_file_path[i].input_file);
+    ASSERT_NE(at, std::string::npos) << seq_file_path[i].input_file;
     row_sum += strtoul(r.console.c_str() + r.console.find("\t\t", at) + 2, nullptr, 10);
   }
   EXPECT_EQ(row_sum, met);
@@ -177,21 +156,14 @@ TEST_F(LoaderTest, AccountingAndErrorLogs) {
 }
 
 TEST_F(LoaderTest, RefusesAReplayDirTooLongForTheErrorLogs) {
-  std::string dir(499, 'd');  // 512 characters with "/error.log.0"
-  snprintf(replay_dir, sizeof replay_dir, "/%s", dir.c_str());
+  // 512 characters with "/error.log.0"
+  snprintf(replay_dir, sizeof replay_dir, "/%s", std::string(499, 'd').c_str());
   g_num_thread = 1;
-  set_vt_exit_hook(throw_on_vt_exit);
-  testing::internal::CaptureStderr();
-  int status = 0;
-  try {
-    load_input_data_files();
-  } catch (const VtExit &e) {
-    status = e.status;
-  }
-  std::string err = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(status, -1);
-  EXPECT_NE(err.find("/error.log.0 has 512 characters, at most 511 are allowed"), std::string::npos)
-      << err;
+  Outcome o = run_to_end(load_input_data_files);
+  EXPECT_EQ(o.status, -1);
+  EXPECT_NE(o.err.find("/error.log.0 has 512 characters, at most 511 are allowed"),
+            std::string::npos)
+      << o.err;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "tools/replay_gen/loader/loader_test_support.h"
+#include "tools/replay_gen/test_support.h"
 
 namespace {
 
@@ -26,7 +27,6 @@ class RuntimeServicesTest : public testing::Test {
       free(threads_[i].service_counter);
     }
     free(threads_);
-    set_vt_exit_hook(nullptr);
     reset_run_state();
     remove_dir(replay_dir);
     remove_dir(dir_);
@@ -53,11 +53,7 @@ class RuntimeServicesTest : public testing::Test {
 
 TEST_F(RuntimeServicesTest, ClassifiesAndMergesInThreadOrder) {
   ThreadArgs &t0 = threads_[0], &t1 = threads_[1];
-  SeqData configured = classify(t0, "GetQuote", "http://127.0.0.1/quote", "");
-  EXPECT_EQ(configured.runtime_service, 0);
-  EXPECT_EQ(configured.service_id, 0);
-  EXPECT_EQ(t0.total_runtime_service, 0);
-
+  EXPECT_EQ(classify(t0, "GetQuote", "http://127.0.0.1/quote", "").runtime_service, 0);
   SeqData records[] = {
       classify(t0, "GetQuote", "http://127.0.0.1/other", "SOAPAction: a0\r\n"),
       classify(t0, "Put", "http://127.0.0.1/put", "SOAPAction: p0\r\n"),
@@ -67,9 +63,6 @@ TEST_F(RuntimeServicesTest, ClassifiesAndMergesInThreadOrder) {
       classify(t1, "GetQuote", "http://127.0.0.1/quote", ""),
   };
   EXPECT_EQ(t0.total_runtime_service, 2);
-  EXPECT_EQ(records[2].service_id, 1);
-  EXPECT_EQ(t0.run_time_services[1].num_requests, 2u);
-  EXPECT_STREQ(t0.run_time_services[1].soap_action, "SOAPAction: p0\r\n");
 
   int16_t predefined = static_cast<int16_t>(num_service_file);
   update_service_map_ptr(&t0, predefined);
@@ -85,13 +78,12 @@ TEST_F(RuntimeServicesTest, ClassifiesAndMergesInThreadOrder) {
     EXPECT_STREQ(service_map_ptr[i].service_name, names[i]);
     EXPECT_EQ(service_map_ptr[i].num_requests, counts[i]) << i;
   }
+  // The first record of a service gives its SOAP action.
   const ServiceMap &put = service_map_ptr[2];
   EXPECT_STREQ(put.soap_action, "SOAPAction: p0\r\n");
   EXPECT_EQ(put.soap_action_len, 16);
   EXPECT_STREQ(put.indexing_tag, "XACustId");
-  EXPECT_STREQ(put.method_type, "");
   EXPECT_EQ(put.url_len, 20);
-  EXPECT_EQ(put.service_header, nullptr);
   const int16_t ids[] = {1, 2, 2, 3, 2, 0};
   for (int i = 0; i < 6; i++) EXPECT_EQ(records[i].service_id, ids[i]) << i;
 }
@@ -103,20 +95,10 @@ TEST_F(RuntimeServicesTest, AThreadAddressesAtMost32767Services) {
   char name[] = "s", url[] = "u";
   for (int i = 0; i < kMaxAddressableServices; i++) t.run_time_services[i] = {url, name, name, 0};
   t.total_runtime_service = t.max_runtime_service = kMaxAddressableServices;
-  SeqData known = classify(t, "s", "u", "");
-  EXPECT_EQ(known.service_id, 0);
-
-  set_vt_exit_hook(throw_on_vt_exit);
-  testing::internal::CaptureStderr();
-  int status = 0;
-  try {
-    classify(t, "one more", "u", "");
-  } catch (const VtExit &e) {
-    status = e.status;
-  }
-  std::string err = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(status, -1);
-  EXPECT_NE(err.find("at most 32767 services"), std::string::npos) << err;
+  EXPECT_EQ(classify(t, "s", "u", "").service_id, 0);
+  Outcome o = run_to_end([&] { classify(t, "one more", "u", ""); });
+  EXPECT_EQ(o.status, -1);
+  EXPECT_NE(o.err.find("at most 32767 services"), std::string::npos) << o.err;
   free(t.run_time_services);
   t.run_time_services = nullptr;
   t.total_runtime_service = t.max_runtime_service = 0;
