@@ -41,6 +41,7 @@ size_t read_line_in_place(LineReader *reader, char *buf, size_t limit, char **li
 // (and are shorter than limit - 1 bytes), stopping before the first line that
 // does or that is not wholly read yet. Adds the lines passed over to *lines
 // and returns their bytes. The lines are those read_line would have returned.
+// prefix must not be empty and must not hold a newline.
 size_t skip_lines_without_prefix(LineReader *reader, const char *prefix, size_t prefix_len,
                                  size_t limit, uint64_t *lines);
 
