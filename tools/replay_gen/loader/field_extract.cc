@@ -2,6 +2,7 @@
 
 #include <ctype.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "tools/replay_gen/log.h"
@@ -136,4 +137,18 @@ void get_service_name_from_url(char *URL, char *service_name, size_t name_size) 
   for (; name[i] && i + 1 < name_size; i++) service_name[i] = name[i] == '/' ? '_' : name[i];
   service_name[i] = '\0';
   if (query) *query = '?';
+}
+
+double read_decimal(const char *text) {
+  // Fifteen digits stay below 2^53, so the double holds the integer exactly,
+  // which is what strtod returns for it.
+  constexpr int kExactDigits = 15;
+  uint64_t value = 0;
+  int digits = 0;
+  while (digits <= kExactDigits && text[digits] >= '0' && text[digits] <= '9')
+    value = value * 10 + static_cast<uint64_t>(text[digits++] - '0');
+  char next = text[digits];
+  bool plain = digits > 0 && digits <= kExactDigits &&
+               (next == '\0' || next == '\n' || next == '\r' || next == ' ' || next == '\t');
+  return plain ? static_cast<double>(value) : strtod(text, nullptr);
 }

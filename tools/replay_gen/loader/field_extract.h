@@ -39,4 +39,9 @@ int32_t extract_creation_timestamp(char *buff, const uint64_t *seq_no, SeqData *
 // service_name must hold name_size bytes; a name never exceeds strlen(URL).
 void get_service_name_from_url(char *URL, char *service_name, size_t name_size);
 
+// The number at the start of text, read as strtod reads it. A plain run of
+// at most 15 digits that ends the text or is followed by white space (every
+// time part of a well-formed log) is read without strtod, to the same value.
+double read_decimal(const char *text);
+
 #endif  // VT_REPLAY_GEN_LOADER_FIELD_EXTRACT_H_

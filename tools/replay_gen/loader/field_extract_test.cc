@@ -1,6 +1,7 @@
 #include "tools/replay_gen/loader/field_extract.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <string>
 
@@ -33,6 +34,26 @@ TEST(ExtractUid, ValuesAndCut) {
     EXPECT_STREQ(line.c_str(), c.after) << c.line;
   }
   EXPECT_EQ(extract_uid(nullptr, nullptr), kUidNoText);
+}
+
+// Whichever way a number is read, it is the value strtod gives.
+TEST(ReadDecimal, SameAsStrtod) {
+  const char *texts[] = {"1796083246\n",
+                         "299418",
+                         "0",
+                         "007 ",
+                         "123456789012345\r\n",
+                         "1234567890123456",
+                         "99999999999999999999",
+                         "12.5",
+                         "12e3",
+                         "0x1F",
+                         "12abc",
+                         "1,5",
+                         "",
+                         "x",
+                         "18446744073709551616\t"};
+  for (const char *text : texts) EXPECT_EQ(read_decimal(text), strtod(text, nullptr)) << text;
 }
 
 TEST(ElementValue, OffsetsAndLengths) {

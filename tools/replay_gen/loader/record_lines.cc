@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "tools/replay_gen/helpers.h"
+#include "tools/replay_gen/loader/field_extract.h"
 #include "tools/replay_gen/loader/record_state.h"
 #include "tools/replay_gen/log.h"
 
@@ -18,7 +19,7 @@ constexpr const char *kFn = "load_sequence_file_new";
 bool read_time_part(const char *text, double *value) {
   while (isspace(static_cast<unsigned char>(*text))) text++;
   if (!isdigit(static_cast<unsigned char>(*text))) return false;
-  *value = strtod(text, nullptr);
+  *value = read_decimal(text);
   return isfinite(*value);
 }
 
