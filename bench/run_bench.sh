@@ -4,8 +4,8 @@
 #   bench/run_bench.sh [REQUESTS] [RUNS]      (defaults: 1000000 requests, 3 runs)
 #
 # Generates a synthetic log tree (about 2 KB per request, so about 2 GB for a
-# million requests) under BENCH_DIR (default build/bench), then, RUNS times
-# each:
+# million requests) under BENCH_DIR (default build/bench), then runs RUNS
+# rounds, each in this order:
 #   floor  - copies every input byte once into one file on the same disk;
 #   tool   - vtu_replay_gen with the automatic thread count, -n 1 and -n 2.
 # It prints medians: wall time, requests per second, input MB/s, the ratio of
@@ -103,8 +103,18 @@ verify_last_run() {
   if [ -x "$CHECK" ]; then "$CHECK" "$BENCH_DIR/run/replay" >/dev/null; fi
 }
 
+# Rounds interleave the floor and the three thread settings, so that a slow
+# spell of the shared machine, or the writeback left by the run before, falls
+# on all of them alike rather than on whichever came first.
 floors=()
-for _ in $(seq "$RUNS"); do floors+=("$(run_floor)"); done
+declare -A rows
+for round in $(seq "$RUNS"); do
+  floors+=("$(run_floor)")
+  for threads in auto 1 2; do
+    rows[$threads]+="$(run_tool "$threads")"$'\n'
+    [ "$round" = "$RUNS" ] && verify_last_run
+  done
+done
 FLOOR=$(printf '%s\n' "${floors[@]}" | median)
 printf 'floor (copy of all input bytes once): %.2f s, %.0f MB/s\n' "$FLOOR" \
   "$(calc "$INPUT_BYTES / 1000000 / $FLOOR")"
@@ -112,10 +122,7 @@ printf 'floor (copy of all input bytes once): %.2f s, %.0f MB/s\n' "$FLOOR" \
 printf '\n%-8s %8s %10s %8s %7s %7s %7s %7s %7s %7s %9s %8s\n' threads wall req/s MB/s x_floor \
   step1 step2 step3 step4 rest peak_MB B/req
 for threads in auto 1 2; do
-  rows=()
-  for _ in $(seq "$RUNS"); do rows+=("$(run_tool "$threads")"); done
-  verify_last_run
-  col() { printf '%s\n' "${rows[@]}" | awk -v c="$1" '{ print $c }' | median; }
+  col() { printf '%s' "${rows[$threads]}" | awk -v c="$1" '{ print $c }' | median; }
   wall=$(col 1)
   peak_kb=$(col 7)
   printf '%-8s %8.2f %10.0f %8.0f %7.2f %7.2f %7.2f %7.2f %7.2f %7.2f %9.1f %8.0f\n' "$threads" \
