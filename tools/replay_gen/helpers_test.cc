@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <string>
 #include <vector>
@@ -34,12 +35,21 @@ TEST(Tokens, CountsAndOverflow) {
       {"a=b=c", "=", 2, 3, {"a", "b"}},
       {"a=b", "=", 2, 2, {"a", "b"}},
       {"x.y..z", ".", 5, 3, {"x", "y", "z"}},
+      {"a=b=c=d", "=", 2, 3, {"a", "b"}},
+      {" \t1 2\t", " \t", 3, 2, {"1", "2"}},
+      {"\xff|\xfe", "\xfe|", 3, 1, {"\xff"}},
   };
   for (const Case &c : cases) {
     std::string buf = c.text;
     char *fields[16];
     EXPECT_EQ(get_tokens_local(buf.data(), fields, c.sep, c.max), c.result) << c.text;
     for (size_t k = 0; k < c.fields.size(); k++) EXPECT_STREQ(fields[k], c.fields[k].c_str());
+    // The buffer is cut where strtok_r would have cut it.
+    std::string cut = c.text;
+    char *save = nullptr;
+    for (int k = 0; k <= c.max && strtok_r(k ? nullptr : cut.data(), c.sep, &save); k++) {
+    }
+    EXPECT_EQ(buf, cut) << c.text;
   }
 }
 
