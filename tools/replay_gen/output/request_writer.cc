@@ -33,11 +33,18 @@ struct WriterThread {
 
 void write_worker(const WriterThread &t, RequestStage *stage, int w) {
   EntrySink out{vvm_list[w].vt_req_file_fd, w, stage, false, 0, 0, {}};
-  const uint8_t *at = t.entry_worker;
   const uint8_t *end = t.entry_worker + t.n;
-  while ((at = static_cast<const uint8_t *>(memchr(at, w, static_cast<size_t>(end - at))))) {
+  auto next_entry = [&](const uint8_t *from) {
+    return static_cast<const uint8_t *>(memchr(from, w, static_cast<size_t>(end - from)));
+  };
+  const uint8_t *at = next_entry(t.entry_worker);
+  while (at) {
+    // The system calls of an entry push the records out of the processor's
+    // caches: the next one is fetched while this entry is being written.
+    const uint8_t *next = at + 1 < end ? next_entry(at + 1) : nullptr;
+    if (next) __builtin_prefetch(&seq_data_arr[next - t.entry_worker]);
     write_entry(&out, seq_data_arr[at - t.entry_worker]);
-    at++;
+    at = next;
   }
   finish_entries(&out);
 }
