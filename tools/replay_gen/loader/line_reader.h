@@ -8,7 +8,7 @@
 #include <stdint.h>
 #include <stdio.h>
 
-constexpr size_t kLineReaderChunk = 64 * 1024;
+constexpr size_t kLineReaderChunk = 256 * 1024;
 
 struct LineReader {
   FILE *fp;
