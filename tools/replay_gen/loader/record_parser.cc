@@ -114,7 +114,7 @@ void load_sequence_file_new(ThreadArgs *threadData, const char *seq_file, FILE *
   info_log(1, "  ", "Processing Thread[%d]:Starting processing of log file (%s) file at %s",
            threadData->thread_id, seq_file, get_cur_date_time(date));
 
-  // The reader's chunk and the record's texts (about 90 KB) live on the heap
+  // The reader's chunk and the record's texts (about 280 KB) live on the heap
   // for the length of the file, not on the loader thread's stack.
   std::unique_ptr<LineReader, ReaderDeleter> reader_mem(
       static_cast<LineReader *>(malloc(sizeof(LineReader))));

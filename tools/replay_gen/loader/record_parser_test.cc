@@ -308,7 +308,7 @@ TEST_F(ParserTest, OverLongUrl) {
 
 }  // namespace
 
-// Bodies of thousands of lines across the reader's 64 KiB chunks, with the
+// Bodies of thousands of lines across the reader's 256 KiB chunks, with the
 // customer id and the creation timestamp early or late.
 TEST_F(ParserTest, LongBodies) {
   do_parameterization = 1;
