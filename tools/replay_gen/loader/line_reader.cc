@@ -26,8 +26,9 @@ const char *whole_lines_end(const char *from, const char *to) {
   return nl ? nl + 1 : from;
 }
 
-// The start of the first line in [from, to) that begins with prefix, or to. Only the prefix's first
-// byte is searched for, so a body is scanned once rather than line by line.
+// The start of the first line in [from, to) that begins with prefix, or to.
+// Only the prefix's first byte is searched for, so a body is scanned once
+// rather than line by line.
 const char *first_line_with_prefix(const char *from, const char *to, const char *prefix,
                                    size_t prefix_len) {
   for (const char *at = from; at < to; at++) {
