@@ -34,9 +34,23 @@ normalise() {
     LC_ALL=C sed -E '/^  Processing Thread\[[0-9]+\] Started$/{N;d}'
 }
 
+# A run that stops early leaves its empty script generator input file,
+# /tmp/filename_<pid>, behind. Those of the runs that ended during this case
+# are removed; a file whose process still runs belongs to another case.
+remove_generator_inputs() {
+  find /tmp -maxdepth 1 -type f -empty -name 'filename_*' -newer "$WORK/started" 2>/dev/null |
+    while read -r f; do
+      pid=${f#/tmp/filename_}
+      case $pid in '' | *[!0-9]*) continue ;; esac
+      kill -0 "$pid" 2>/dev/null || rm -f "$f"
+    done
+}
+
 mkdir -p "$WORK/actual/files"
+touch "$WORK/started"
 (cd "$WORK" && bash "$CASE/run.sh") >"$WORK/raw_stdout" 2>"$WORK/raw_stderr"
 echo $? >"$WORK/actual/status"
+remove_generator_inputs
 normalise <"$WORK/raw_stdout" >"$WORK/actual/stdout"
 normalise <"$WORK/raw_stderr" >"$WORK/actual/stderr"
 if [ -d "$WORK/out" ]; then
