@@ -1,6 +1,7 @@
-// Plain text scanners applied to one line of a request body or to a record's
-// URL: customer id, creation timestamp, element values and URL-derived
-// service names. They hold no state and may run in several threads at once.
+// Plain text scanners applied to one line of a request body, to a record's
+// URL or to its time line: customer id, creation timestamp, element values,
+// URL-derived service names and the numbers of a time. They hold no state and
+// may run in several threads at once.
 #ifndef VT_REPLAY_GEN_LOADER_FIELD_EXTRACT_H_
 #define VT_REPLAY_GEN_LOADER_FIELD_EXTRACT_H_
 
