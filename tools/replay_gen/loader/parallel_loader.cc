@@ -82,7 +82,8 @@ FILE *open_input_file(const char *path) {
     // read: its access time need not be kept up to date at every read. The
     // system refuses this for files of other owners, which then keep it.
     int fd = fileno(fp);
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NOATIME);
+    int flags = fcntl(fd, F_GETFL);
+    if (flags >= 0) fcntl(fd, F_SETFL, flags | O_NOATIME);
     return fp;
   }
   int err = errno;
