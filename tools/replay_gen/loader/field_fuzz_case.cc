@@ -114,6 +114,14 @@ std::string check_service_name(const std::string &line, size_t name_size) {
   return "";
 }
 
+// read_decimal gives what strtod gives, also where its fast path applies.
+std::string check_decimal(const std::string &line) {
+  Buffer buf = copy_of(line);
+  double fast = read_decimal(buf.get()), slow = strtod(buf.get(), nullptr);
+  if (fast == slow || (fast != fast && slow != slow)) return "";
+  return fuzz_failure("read_decimal gave %.17g where strtod gives %.17g", fast, slow);
+}
+
 }  // namespace
 
 std::string run_field_fuzz_case(const uint8_t *data, size_t size) {
@@ -134,5 +142,6 @@ std::string run_field_fuzz_case(const uint8_t *data, size_t size) {
   if (why.empty()) why = check_element_value(line, tag.c_str(), &offset, &length, &found);
   if (why.empty()) why = check_creation_timestamp(line, before);
   if (why.empty()) why = check_service_name(line, name_size);
+  if (why.empty()) why = check_decimal(line);
   return why;
 }
