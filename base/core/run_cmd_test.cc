@@ -26,10 +26,6 @@ TEST(RunCmd, KeepsLastLineCutAtLineEnd) {
   }
 }
 
-TEST(CpuCount, AtLeastOne) {
-  EXPECT_GE(vtlb_get_num_cpu(), 1);
-}
-
 TEST(ShellQuote, PassesEveryCharacterLiterally) {
   const char *texts[] = {"plain",           "with blank", "it's", "a;b",
                          "$(touch /tmp/x)", "`id`",       "",     "\"q\""};

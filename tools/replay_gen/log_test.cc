@@ -58,10 +58,4 @@ TEST(Log, LongLinesAreCutAt102399Characters) {
   EXPECT_EQ(err, "fn:" + cut);
 }
 
-TEST(OpenFile, ReportsFailure) {
-  auto [out, err] =
-      capture(0, 1, 1, [] { EXPECT_EQ(open_file("/nonexistent/d/f", "r"), nullptr); });
-  EXPECT_EQ(err, "open_file:Unable to open file /nonexistent/d/f\n");
-}
-
 }  // namespace

@@ -1,20 +1,8 @@
 #include "tools/replay_gen/driver/driver.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <time.h>
 
 namespace {
-
-TEST(DateTime, FormatsLocalTime) {
-  setenv("TZ", "UTC", 1);
-  tzset();
-  char buf[100];
-  // 4 December 2026, 16:05:09 UTC.
-  EXPECT_STREQ(format_date_time(1796400309, buf), "12/04/26 16:05:09");
-  unsetenv("TZ");
-  tzset();
-}
 
 TEST(DefaultWorkers, ClampedIntoWorkerTable) {
   struct Case {

@@ -38,22 +38,10 @@ TEST(ExtractUid, ValuesAndCut) {
 
 // Whichever way a number is read, it is the value strtod gives.
 TEST(ReadDecimal, SameAsStrtod) {
-  const char *texts[] = {"1796083246\n",
-                         "299418",
-                         "0",
-                         "007 ",
-                         "123456789012345\r\n",
-                         "1234567890123456",
-                         "99999999999999999999",
-                         "12.5",
-                         "12e3",
-                         "0x1F",
-                         "12abc",
-                         "1,5",
-                         "",
-                         "x",
-                         "18446744073709551616\t"};
-  for (const char *text : texts) EXPECT_EQ(read_decimal(text), strtod(text, nullptr)) << text;
+  for (const char *text :
+       {"1796083246\n", "299418", "007 ", "123456789012345\r\n", "1234567890123456",
+        "99999999999999999999", "12.5", "12e3", "0x1F", "1,5", "", "x", "18446744073709551616\t"})
+    EXPECT_EQ(read_decimal(text), strtod(text, nullptr)) << text;
 }
 
 TEST(ElementValue, OffsetsAndLengths) {
@@ -73,26 +61,6 @@ TEST(ElementValue, OffsetsAndLengths) {
     EXPECT_EQ(offset, c.offset) << c.xml;
     EXPECT_EQ(length, c.length) << c.xml;
   }
-}
-
-TEST(CreationTimestamp, OffsetFromBodyStart) {
-  SeqData slots[2] = {};
-  uint64_t seq_no = 1;
-  // Second body line of the record: the first was 100 bytes long.
-  std::string line = "<a>xxxxxxxxxxx<creationTimestamp>2020</creationTimestamp>\n";
-  int32_t len = static_cast<int32_t>(line.size());
-  slots[1].req_size = 100 + len;
-  int16_t flag = 0;
-  ASSERT_EQ(extract_creation_timestamp(line.data(), &seq_no, slots, len, &flag), 0);
-  EXPECT_EQ(slots[1].type, '1');
-  EXPECT_EQ(slots[1].creation_ts_offset, 100u + line.find("2020"));
-  EXPECT_EQ(slots[1].creation_ts_size, 4);
-  EXPECT_EQ(flag, 1);
-  EXPECT_EQ(slots[0].type, 0);
-  std::string none = "<a>no value here</a>\n";
-  flag = 0;
-  EXPECT_EQ(extract_creation_timestamp(none.data(), &seq_no, slots, 21, &flag), -1);
-  EXPECT_EQ(flag, 0);
 }
 
 TEST(ServiceNameFromUrl, LastTwoSegments) {

@@ -120,6 +120,7 @@ struct Case {
   std::vector<Parsed> records;
   std::vector<ErrorLine> errors;
   uint64_t no_custid = 0, empty_custid = 0;
+  uint64_t period_start = 0, period_end = 0;  // REPLAY_PERIOD, in seconds
 };
 
 TEST_F(ParserTest, RecordsAndRejections) {
@@ -141,6 +142,30 @@ TEST_F(ParserTest, RecordsAndRejections) {
       {"empty customer id ends the search", record(empty), {rec(0, empty)}, {}, 1, 1},
       {"negative customer id is 0", record(neg), {rec(0, neg)}, {}},
       {"time without fraction", hd("RequestTimeEx=16\n" + kAction + kUrl), {}, {{101, 1}}},
+      {"before the period",
+       hd("RequestTimeEx=1599999999.9\n" + kAction + kUrl),
+       {},
+       {{102, 1}},
+       0,
+       0,
+       1600000000,
+       1600000010},
+      {"after the period",
+       hd("RequestTimeEx=1600000011.0\n" + kAction + kUrl),
+       {},
+       {{102, 1}},
+       0,
+       0,
+       1600000000,
+       1600000010},
+      {"period bounds included",
+       hd("RequestTimeEx=1600000010.0\n" + kAction + kUrl),
+       {{1600000010000, 42, svc, kBody}},
+       {},
+       0,
+       0,
+       1600000000,
+       1600000010},
       {"microseconds", hd("RequestTimeEx=16.5\n" + kAction + kUrl), {{16000, 42, svc, kBody}}, {}},
       {"second time line wins", record("RequestTimeEx=1.0\n" + head, kBody), {ok}, {}},
       {"two SOAP actions", hd(kTime + kAction + kAction + kUrl), {}, {{103, 3}}},
@@ -174,6 +199,7 @@ TEST_F(ParserTest, RecordsAndRejections) {
     SCOPED_TRACE(c.name);
     TearDown();
     SetUp();
+    start_time_stamp = c.period_start, end_time_stamp = c.period_end;
     parse(c.text);
     EXPECT_EQ(records(), c.records);
     EXPECT_EQ(error_lines(), c.errors);
@@ -183,71 +209,6 @@ TEST_F(ParserTest, RecordsAndRejections) {
     EXPECT_EQ(thread_->t_no_xacustid_messages, c.no_custid);
     EXPECT_EQ(thread_->t_empty_xacustid_messages, c.empty_custid);
   }
-}
-
-TEST_F(ParserTest, AcceptedRecordFields) {
-  snprintf(host_name, sizeof host_name, "10.0.0.9:8080");
-  parse(record(kBody));
-  ASSERT_EQ(seq_no_, 1u);
-  EXPECT_EQ(thread_->t_seq_data_arr[0].runtime_service, 1);
-  ASSERT_EQ(thread_->total_runtime_service, 1);
-  const RunTimeServiceInfo &s = thread_->run_time_services[0];
-  EXPECT_STREQ(s.url, "http://10.0.0.9:8080/svc/Service.svc");
-  EXPECT_STREQ(s.soap_action, "SOAPAction: \"urn:Store/IService/GetData\"\r\n");
-  EXPECT_EQ(s.num_requests, 1u);
-}
-
-TEST_F(ParserTest, ConsoleLinesOfRejections) {
-  info_level = 2;
-  start_time_stamp = 1600000000;
-  end_time_stamp = 1600000010;
-  auto timed = [](const char *secs) {
-    return record(std::string("RequestTimeEx=") + secs + ".0\n" + kAction + kUrl, kBody);
-  };
-  // Seven lines per record with three header lines, six with two.
-  parse(timed("1599999999") + timed("1600000011") + timed("1600000000") +            // 1-21
-        timed("1600000010") + record("RequestTimeEx=7\n" + kAction + kUrl, kBody) +  // 22-35
-        record(kTime + kAction + kAction + kUrl, kBody) +                            // 36-43
-        record(kTime + kAction + "URL=/a=b\n", kBody) +                              // 44-50
-        record(kAction + kUrl, kBody) + record(kTime + kUrl, kBody) +                // 51-62
-        record(kTime + kAction, kBody) +                                             // 63-68
-        record(kTime + kAction + kUrl, "<a></a>"));                                  // 69-73
-  EXPECT_EQ(seq_no_, 3u);
-  const char *expected[] = {
-      "RequestTime 1599999999.000000 is less than start time stamp "
-      "1600000000 stamp given in REPLAY_PERIOD at line 1. This request will be ignored\n",
-      "RequestTime 1600000011.000000 is greater than end time stamp "
-      "1600000010 stamp given in REPLAY_PERIOD at line 8. This request will be ignored\n",
-      "RequestTimeEx format is not correct in at line number 29. This "
-      "request will be ignored.\n",
-      "SOAPACTION header given multiple time at line 38. This request "
-      "will be ignored\n",
-      "URL format is not correct at line number 46. This request will "
-      "be ignored\n",
-      "Timestamp was not found in service data (RequestTimeEx=...). This "
-      "request will be ignored, line 56\n",
-      "Service name not found in service data (HTTP_SOAPACTION=...) or "
-      "(HTTP_WFSOAPACTION=...). This request will be ignored, line 62\n",
-      "Url name not found in service data (URL=...). This request will be "
-      "ignored, line 68\n",
-      "No uid found in request body at line 73 req 2\n",
-      "Request Processed form this file = 3\n    Total request processed "
-      "= 3. Ignored = 8, Missing custid = 1 (No custid = 1, Empty custid = 0)\n",
-  };
-  size_t at = 0;
-  for (const char *line : expected) {
-    size_t found = console_.find("    Processing Thread[0]:" + std::string(line), at);
-    EXPECT_NE(found, std::string::npos) << line << "--- console:\n" << console_;
-    if (found != std::string::npos) at = found;
-  }
-  fflush(thread_->error_file_fp);
-  std::vector<std::string> lines = file_lines(error_path_);
-  ASSERT_EQ(lines.size(), 9u);
-  EXPECT_EQ(lines[0], "#|Error-Code|Error-Message|Request-File|Line-Number");
-  EXPECT_EQ(lines[1], "1|102|RequestTimeEx is out of range|" + dir_ + "/SOAP.log.0|1");
-  EXPECT_EQ(lines[6], "6|105|RequestTimeEx is missing|" + dir_ + "/SOAP.log.0|56");
-  EXPECT_EQ(lines[7], "7|107|ALL SOAPACTION header are empty ,can't generate service_name|" + dir_ +
-                          "/SOAP.log.0|62");
 }
 
 // Error serials and record numbers run on across the files of a thread.

@@ -1,7 +1,6 @@
 #include <tuple>
 
 #include "tests/package_check.h"
-#include "tools/replay_gen/output/gen_input_file.h"
 #include "tools/replay_gen/output/package_test_fixture.h"
 
 namespace {
@@ -50,55 +49,6 @@ TEST_F(RequestFiles, WholePackage) {
   }
 }
 
-// The top line goes before each body and into its length; a creation
-// timestamp's offset is taken from the start of the entry.
-TEST_F(RequestFiles, TopLineAndCreationTimestamp) {
-  set_services(1);
-  set_top_line("TOPLINE-10\n");
-  std::string body = std::string(40, 'b') + "2026-12-04T16" + "tail";
-  load({{5, kT, 0, "12345"}, {5, kT + 1, 0, body, 40, 13}});
-  run_steps();
-  const std::string first = svc_head(0) + "Content-Length: 16\r\n\r\nTOPLINE-10\n12345\n";
-  const std::string head2 = svc_head(0) + "Content-Length: 68\r\n\r\nTOPLINE-10\n";
-  EXPECT_EQ(file("vt_req_0"), first + head2 + body + "\n");
-  const ReqNode &a = head->req_node[0], &b = head->req_node[1];
-  EXPECT_EQ(a.size, first.size());
-  EXPECT_EQ(a.type, 0);
-  EXPECT_EQ(b.offset, static_cast<off_t>(first.size()));
-  EXPECT_EQ(b.type, '1');
-  EXPECT_EQ(b.creation_ts_offset, head2.size() + 40);
-  EXPECT_EQ(b.creation_ts_size, 13);
-}
-
-// Users go to workers in turn by creation, whatever their request counts;
-// progress lines come every interval, then the closing counts.
-TEST_F(RequestFiles, UsersDealtInTurnWithProgress) {
-  set_services(1);
-  num_vvm = 3;
-  load({{1, kT, 0, "a"},
-        {1, kT + 1, 0, "a"},
-        {1, kT + 2, 0, "a"},
-        {2, kT + 3, 0, "b"},
-        {3, kT + 4, 0, "c"},
-        {4, kT + 5, 0, "d"},
-        {5, kT + 6, 0, "e"}});
-  g_msgcount = 9;
-  g_ignore_request = 2;
-  commentry_req_count = 3;
-  std::string out = run_steps();
-  std::vector<std::pair<uint64_t, int>> users;
-  for (UserNode *u = head; u; u = u->next) users.push_back({u->user_id, u->vvm_id});
-  EXPECT_EQ(users, (std::vector<std::pair<uint64_t, int>>{{1, 0}, {2, 1}, {3, 2}, {4, 0}, {5, 1}}));
-  EXPECT_EQ(vvm_list[0].num_users, 2);
-  EXPECT_EQ(vvm_list[2].num_users, 1);
-  EXPECT_NE(out.find("  Created 3 out of 7 requests\n"), std::string::npos) << out;
-  EXPECT_NE(out.find("  Created 6 out of 7 requests\n"), std::string::npos) << out;
-  EXPECT_EQ(out.find("  Created 7 out"), std::string::npos) << out;
-  const std::string closing =
-      "Request count in Control file = 9, Processed requests = 7, Ignored requests = 2\n\n";
-  EXPECT_EQ(out.substr(out.size() - closing.size()), closing);
-}
-
 // 70000 requests of one user stay with that user, in one index line.
 TEST_F(RequestFiles, UserWithMoreThan65535Requests) {
   set_services(1);
@@ -137,27 +87,6 @@ TEST_F(RequestFiles, BodyCopyFailureEndsWithStatusOne) {
     EXPECT_EQ(file("vt_req_0"),
               svc_head(0) + "Content-Length: " + std::to_string(size) + "\r\n\r\nbody\n");
     reset();
-  }
-}
-
-// Request files are truncated on start; the generator's input file is made
-// empty under /tmp with the pid; a worker count out of 1..256 ends the run.
-TEST_F(RequestFiles, InitFilesAndWorkerCount) {
-  write_text(dir + "/vt_req_1", "old content");
-  init_vvm_data();
-  EXPECT_EQ(file("vt_req_1"), "");
-  create_file_for_vtu_gen_script();
-  ASSERT_NE(vtu_gen_script_fp, nullptr);
-  fclose(vtu_gen_script_fp), vtu_gen_script_fp = nullptr;
-  std::string gen_input = "/tmp/filename_" + std::to_string(getpid());
-  EXPECT_EQ(vtu_gen_script_file_name, gen_input);
-  EXPECT_EQ(read_text(gen_input), "");
-  EXPECT_EQ(unlink(gen_input.c_str()), 0);
-  for (int16_t bad : {0, 257}) {
-    num_vvm = bad;
-    EXPECT_EQ(run_to_end([] { get_vvm_id(); }).err, "get_vvm_id:Invalid number of workers " +
-                                                        std::to_string(bad) +
-                                                        ": it must be between 1 and 256\n");
   }
 }
 

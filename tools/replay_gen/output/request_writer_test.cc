@@ -27,13 +27,6 @@ class RequestWriter : public PackageTest {
   }
 };
 
-TEST(RequestWriterThreads, OnePerProcessorAtMostOnePerWorker) {
-  EXPECT_EQ(request_writer_threads(2, 4), 2);
-  EXPECT_EQ(request_writer_threads(8, 4), 4);
-  EXPECT_EQ(request_writer_threads(0, 4), 1);
-  EXPECT_EQ(request_writer_threads(-1, 4), 1);
-}
-
 // Heads larger than a thread's arena and bodies larger than its pipe make
 // the pipe fill and drain mid-entry; the files come out the same with any
 // number of threads, staged or written directly.

@@ -149,25 +149,4 @@ TEST_F(ScriptGenTest, FailedGeneratorOrMissingWorkDirEndsRun) {
   EXPECT_EQ(run().err, "create_script:Error in getting script name proj/sub/my script\n");
 }
 
-// The suite's own commands: pages named B and A by the input file (or
-// page_1, page_2 by the Legacy generator) end up as A and B.
-TEST_F(ScriptGenTest, SuiteCommandsNamePagesAfterServices) {
-  struct Case {
-    const char *type, *input;
-  } cases[] = {{"C", "1 POST http://h/a B\n1 GET http://h/b A\n"},
-               {"Legacy", "1 POST http://h/a\n1 GET http://h/b\n"}};
-  use_path(VT_SUITE_BIN);
-  set_services({"A", "B"});
-  run_forcefully = 1;
-  for (const Case &c : cases) {
-    snprintf(script_type, sizeof script_type, "%s", c.type);
-    write_text(vtu_gen_script_file_name, c.input);
-    ASSERT_EQ(run().err, "");
-    EXPECT_EQ(read_text(script_path() + "/script.type"), std::string(c.type) + "\n");
-    EXPECT_EQ(read_text(script_path() + "/script.pages"),
-              "A\tPOST\thttp://h/a\nB\tGET\thttp://h/b\n")
-        << c.type;
-  }
-}
-
 }  // namespace

@@ -1,6 +1,5 @@
 #include "tools/replay_gen/sequencing/sequence_order.h"
 
-#include <ctype.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -53,7 +52,7 @@ class Ordering : public testing::Test {
     free(seq_data_arr);
     seq_data_arr = nullptr;
     g_valid_msgcount = one_sort_algo = 0;
-    new_user_time = 1800000, info_level = 1;
+    new_user_time = 1800000;
   }
 };
 
@@ -83,37 +82,6 @@ TEST_F(Ordering, SessionsInBothOrderings) {
     EXPECT_EQ(run_ordering(c.recs, c.window, 0), c.parents) << c.name << " (default)";
     EXPECT_EQ(run_ordering(c.recs, c.window, 1), c.parents) << c.name << " (-N)";
   }
-}
-
-// What the ordering prints, each "mm/dd/yy HH:MM:SS" date replaced by "D".
-std::string messages_of(int one_sort, int info) {
-  load({{7, 1}, {8, 2}});
-  one_sort_algo = one_sort, info_level = info;
-  testing::internal::CaptureStdout();
-  sort_seq_array(g_valid_msgcount);
-  std::string out = testing::internal::GetCapturedStdout();
-  for (char &c : out) c = isdigit(static_cast<unsigned char>(c)) ? 'd' : c;
-  const std::string date = "dd/dd/dd dd:dd:dd";  // the messages hold no other digit
-  for (size_t at; (at = out.find(date)) != std::string::npos;) out.replace(at, date.size(), "D");
-  return out;
-}
-
-TEST_F(Ordering, StepMessages) {
-  EXPECT_EQ(messages_of(0, 1),
-            "  Start Sorting of sequence file data using uid/timestamp at D\n\n"
-            "  End Sorting of request file data using uid/timestamp at D\n\n"
-            "  Start Filling parent sequence numbers at D\n\n"
-            "  End Filling parent sequence numbers at D\n\n"
-            "  Start Sorting of sequence file data using seq number at D\n\n"
-            "  End Sorting of sequence file data using seq number at D\n\n");
-  EXPECT_EQ(messages_of(0, 0), "");
-  const char *single_sort =
-      "  Start: Sorting of sequence file data using uid/timestamp at D\n\n"
-      "  End: Sorting of request file data using uid/timestamp at D\n\n"
-      "  Start: Filling parent sequence numbers at D\n\n"
-      "  End: Filling parent sequence numbers at D\n\n";
-  EXPECT_EQ(messages_of(1, 1), single_sort);
-  EXPECT_EQ(messages_of(1, 0), single_sort);
 }
 
 TEST_F(Ordering, TimeOrderAndRelativeTimes) {

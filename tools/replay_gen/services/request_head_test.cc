@@ -88,17 +88,6 @@ TEST_F(RequestHead, ComposedHeads) {
             "1 PUT http://h/p Long\n");
 }
 
-TEST_F(RequestHead, LegacyGeneratorLines) {
-  snprintf(script_type, kScriptTypeSize, "Legacy");
-  set_services({{"POST", "http://127.0.0.1/quote/svc", "Pfx", "A", nullptr, nullptr},
-                {"", "http://127.0.0.1/b", "", "B", nullptr, nullptr}});
-  append_all_headers();
-  EXPECT_EQ(generator_lines(), "1 POST http://127.0.0.1/quote/svc\n1 POST http://127.0.0.1/b\n");
-  // With nothing configured around it, the bare head is 43 bytes.
-  EXPECT_STREQ(service_map_ptr[0].all_headers, "POST /quote/svc HTTP/1.0\r\nHost: 127.0.0.1\r\n");
-  EXPECT_EQ(service_map_ptr[0].all_headers_len, 43);
-}
-
 TEST_F(RequestHead, BadUrlsEndTheRun) {
   struct Case {
     const char *url, *message;
