@@ -89,7 +89,7 @@ EOF
   s2=$(step_time "Starting Step2" "Completed Step2")
   s3=$(step_time "Starting Step3" "Completed Step3")
   s4=$(step_time "Starting Step4" "Completed Step4")
-  rest=$(awk '/Completed Step4/ { s = $1 } /Processing done/ { e = $1 } END { printf "%.3f", e - s }' "$dir/stdout")
+  rest=$(step_time "Completed Step4" "Processing done")
   echo "$(calc "$end - $start") $s1 $s2 $s3 $s4 $rest $(cat "$dir/rss")"
 }
 

@@ -14,11 +14,7 @@ int32_t get_time_from_format_local(const char *str) {
     case 2:
       ms = (static_cast<uint32_t>(f1) * 60u + static_cast<uint32_t>(f2)) * 1000u;
       break;
-    case 3:
-      ms = (static_cast<uint32_t>(f1) * 3600u + static_cast<uint32_t>(f2) * 60u +
-            static_cast<uint32_t>(f3)) *
-           1000u;
-      break;
+    case 3:  // f4 stays 0
     case 4:
       ms = (static_cast<uint32_t>(f1) * 3600u + static_cast<uint32_t>(f2) * 60u +
             static_cast<uint32_t>(f3)) *

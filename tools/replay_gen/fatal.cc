@@ -5,6 +5,8 @@
 
 #include <atomic>
 
+#include "tools/replay_gen/log.h"
+
 namespace {
 std::atomic<vt_exit_hook_fn> exit_hook{nullptr};
 }  // namespace
@@ -21,4 +23,9 @@ void vt_exit(int status) {
   fflush(nullptr);
   if (vt_exit_hook_fn hook = exit_hook.load()) hook(status);
   _exit(status);
+}
+
+void out_of_memory(const char *fname, const char *what, long long size, int index) {
+  error_log(1, fname, "Out of Memory: %s (size = %lld) for index %d", what, size, index);
+  vt_exit(-1);
 }

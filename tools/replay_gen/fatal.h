@@ -7,6 +7,12 @@
 // torn down under a loader thread that is still working.
 [[noreturn]] void vt_exit(int status);
 
+// Reports that `size` bytes for `what` could not be had ("Out of Memory: ..."
+// from fname, naming index) and ends the run with status -1. Callers that
+// report a size as a 32-bit number pass it cast to int.
+[[noreturn]] void out_of_memory(const char *fname, const char *what, long long size,
+                                int index = -1);
+
 // Unit tests and fuzz targets install a hook that throws instead of ending the
 // process. The hook must not return; if it does, the process ends anyway.
 using vt_exit_hook_fn = void (*)(int status);

@@ -1,17 +1,24 @@
-// Small helpers shared by the stages: table growth, field splitting and
-// duration parsing.
+// Small helpers shared by the stages: table and text growth, field
+// splitting and duration parsing.
 #ifndef VT_REPLAY_GEN_HELPERS_H_
 #define VT_REPLAY_GEN_HELPERS_H_
 
+#include <stddef.h>
 #include <stdint.h>
 
 // Hands out the next row of a table that grows by four entries at a time.
 // Ends the run when the table cannot grow (memory, or the count bound).
 int create_table_entry(uint16_t *row_num, uint16_t *total, uint16_t *max, char **ptr, int size,
                        const char *name);
-// The same for tables with 32-bit counts (a user's requests).
-int create_table_entry(uint32_t *row_num, uint32_t *total, uint32_t *max, char **ptr, int size,
-                       const char *name);
+
+// A heap copy of text with room - 1 spare bytes after its NUL (room >= 1).
+// fname and what name the allocation in the debug and out-of-memory lines.
+char *copy_text(const char *fname, const char *what, const char *text, size_t room, int index = -1);
+
+// Appends value and line_end to the heap text *text of *len bytes, keeping it
+// NUL-terminated; a total beyond the 32-bit length ends the run.
+void append_text(char **text, int32_t *len, const char *value, const char *line_end,
+                 const char *what, const char *fname);
 
 // Splits read_buf in place at any character of token. Empty fields vanish.
 // Returns the fields stored, or max_flds + 1 when more fields were present.

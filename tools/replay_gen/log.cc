@@ -6,12 +6,6 @@
 
 namespace {
 
-// Formats into buf, cut at kLogLineMax characters.
-void format_into(char *buf, int room, const char *format, va_list ap) {
-  if (room <= 0) return;
-  vsnprintf(buf, room, format, ap);
-}
-
 // Writes one line to stream: "indent message", after "fname:" when fname is
 // given. The message is cut at kLogLineMax characters, indent included. Kept
 // out of line so that a call whose gate is shut pays for no buffer.
@@ -20,7 +14,7 @@ __attribute__((noinline)) void write_line(FILE *stream, const char *fname, const
   char buf[kLogBufSize];
   int used = snprintf(buf, kLogLineMax + 1, "%s", indent);
   if (used > kLogLineMax) used = kLogLineMax;
-  format_into(buf + used, kLogLineMax + 1 - used, format, ap);
+  vsnprintf(buf + used, kLogLineMax + 1 - used, format, ap);
   if (fname)
     fprintf(stream, "%s:%s\n", fname, buf);
   else

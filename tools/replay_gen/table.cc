@@ -1,18 +1,17 @@
 #include <stdlib.h>
+#include <string.h>
 
 #include <limits>
 
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/helpers.h"
 #include "tools/replay_gen/log.h"
+#include "tools/replay_gen/records.h"
 
-namespace {
-
-template <typename Count>
-int grow_and_take(Count *row_num, Count *total, Count *max, char **ptr, int size,
-                  const char *name) {
+int create_table_entry(uint16_t *row_num, uint16_t *total, uint16_t *max, char **ptr, int size,
+                       const char *name) {
   if (*total == *max) {
-    constexpr uint64_t kLimit = std::numeric_limits<Count>::max() / 4 * 4;
+    constexpr uint64_t kLimit = std::numeric_limits<uint16_t>::max() / 4 * 4;
     if (*max >= kLimit) {
       error_log(1, "create_table_entry", "Table %s is full: it cannot hold more than %lu entries",
                 name, static_cast<unsigned long>(kLimit));
@@ -27,9 +26,7 @@ int grow_and_take(Count *row_num, Count *total, Count *max, char **ptr, int size
     }
     char *grown = static_cast<char *>(realloc(*ptr, bytes));
     if (!grown) {
-      error_log(1, "create_table_entry", "Out of Memory: %s (size = %d) for index %d", name,
-                static_cast<int32_t>(bytes), -1);
-      vt_exit(-1);
+      out_of_memory("create_table_entry", name, static_cast<int32_t>(bytes));
     }
     *ptr = grown;
     *max += 4;
@@ -38,14 +35,31 @@ int grow_and_take(Count *row_num, Count *total, Count *max, char **ptr, int size
   return 0;
 }
 
-}  // namespace
-
-int create_table_entry(uint16_t *row_num, uint16_t *total, uint16_t *max, char **ptr, int size,
-                       const char *name) {
-  return grow_and_take(row_num, total, max, ptr, size, name);
+char *copy_text(const char *fname, const char *what, const char *text, size_t room, int index) {
+  size_t len = strlen(text);
+  int size = static_cast<int>(len + room);
+  if (debug_level) debug_log(2, fname, "Allocating memory for %s. size = %d", what, size);
+  char *copy = static_cast<char *>(malloc(len + room));
+  if (!copy) out_of_memory(fname, what, size, index);
+  memcpy(copy, text, len + 1);
+  return copy;
 }
 
-int create_table_entry(uint32_t *row_num, uint32_t *total, uint32_t *max, char **ptr, int size,
-                       const char *name) {
-  return grow_and_take(row_num, total, max, ptr, size, name);
+void append_text(char **text, int32_t *len, const char *value, const char *line_end,
+                 const char *what, const char *fname) {
+  int64_t value_len = static_cast<int64_t>(strlen(value));
+  int64_t end_len = static_cast<int64_t>(strlen(line_end));
+  // The size is a 32-bit count: a text that outgrows it shows as not positive.
+  int32_t size = static_cast<int32_t>(static_cast<uint32_t>(*len + value_len + end_len + 1));
+  if (size <= 0) {
+    error_log(1, fname, "Trying to realloc a negative or 0 size (%d) for index  %d", size, -1);
+    vt_exit(-1);
+  }
+  char *grown = static_cast<char *>(realloc(*text, size));
+  if (!grown) out_of_memory(fname, what, size);
+  *text = grown;
+  memcpy(grown + *len, value, value_len);
+  memcpy(grown + *len + value_len, line_end, end_len);
+  *len = size - 1;
+  grown[*len] = '\0';
 }

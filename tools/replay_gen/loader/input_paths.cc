@@ -23,9 +23,7 @@ void grow_input_file_list() {
   }
   void *grown = realloc(seq_file_path, bytes);
   if (!grown) {
-    error_log(1, "gen_input_file_list", "Out of Memory: %s (size = %d) for index %d",
-              "seq_file_path", static_cast<int32_t>(bytes), -1);
-    vt_exit(-1);
+    out_of_memory("gen_input_file_list", "seq_file_path", static_cast<int32_t>(bytes));
   }
   seq_file_path = static_cast<InputFileInfo *>(grown);
   max_seq_files = static_cast<int32_t>(entries);
@@ -52,9 +50,7 @@ void append_input_file(const char *path, int len, const char *oom_name) {
     debug_log(2, "gen_input_file_list", "Allocating memory for %s. size = %d", path, len + 1);
   char *copy = static_cast<char *>(malloc(len + 1));
   if (!copy) {
-    error_log(1, "gen_input_file_list", "Out of Memory: %s (size = %d) for index %d", oom_name,
-              len + 1, -1);
-    vt_exit(-1);
+    out_of_memory("gen_input_file_list", oom_name, len + 1);
   }
   memcpy(copy, path, len + 1);
   if (num_seq_files == max_seq_files) grow_input_file_list();

@@ -19,14 +19,9 @@ constexpr const char *kFn = "load_input_data_files";
 constexpr const char *kThreadFn = "load_input_data_files_t";
 constexpr size_t kErrorLogPathSize = 512;
 
-[[noreturn]] void out_of_memory(const char *what, size_t size) {
-  error_log(1, kFn, "Out of Memory: %s (size = %d) for index %d", what, static_cast<int>(size), -1);
-  vt_exit(-1);
-}
-
 void *checked_calloc(size_t count, size_t size, const char *what) {
   void *mem = calloc(count, size);
-  if (!mem && count && size) out_of_memory(what, count * size);
+  if (!mem && count && size) out_of_memory(kFn, what, static_cast<int>(count * size));
   return mem;
 }
 
@@ -170,7 +165,7 @@ void merge_records(ThreadArgs *args, int num_threads) {
     seq_data_arr = nullptr;
   } else {
     seq_data_arr = static_cast<SeqData *>(realloc(args[0].t_seq_data_arr, bytes));
-    if (!seq_data_arr) out_of_memory("seq_data_arr", bytes);
+    if (!seq_data_arr) out_of_memory(kFn, "seq_data_arr", static_cast<int>(bytes));
   }
   args[0].t_seq_data_arr = nullptr;
   uint64_t p = 0;

@@ -83,9 +83,9 @@ void measure_body_line(FileParse &p, size_t body_len) {
 
 void search_customer_id(FileParse &p, char *body) {
   RecordState &r = p.rec;
-  // A line whose text is empty (it starts with a NUL byte) cannot hold the
-  // element: the search goes on with the next line.
-  int64_t uid = *body ? extract_uid(body, r.indexing_tag) : kUidNotOnLine;
+  int64_t uid = extract_uid(body, r.indexing_tag);
+  // Not on this line, or a line whose text is empty (it starts with a NUL
+  // byte): the search goes on with the next line.
   if (uid == kUidNotOnLine || uid == kUidNoText) {
     current_slot(p).uid = -1;
     if (debug_level)
@@ -157,13 +157,6 @@ void check_record_at_end(FileParse &p) {
   r.uid = 0;
 }
 
-void ignore_record(FileParse &p) {
-  p.thread->t_ignore_request++;
-  p.thread->t_msgcount++;
-  memset(&current_slot(p), 0, sizeof(SeqData));
-  reset_record(p);
-}
-
 void accept_record(FileParse &p) {
   RecordState &r = p.rec;
   ThreadArgs *t = p.thread;
@@ -207,6 +200,13 @@ void end_record(FileParse &p) {
 
 }  // namespace
 
+void ignore_record(FileParse &p) {
+  p.thread->t_ignore_request++;
+  p.thread->t_msgcount++;
+  memset(&current_slot(p), 0, sizeof(SeqData));
+  reset_record(p);
+}
+
 void ensure_record_slot(ThreadArgs *thread, uint64_t seq_no) {
   while (seq_no >= thread->t_max_sda_size) {
     uint64_t old_size = thread->t_max_sda_size;
@@ -214,9 +214,7 @@ void ensure_record_slot(ThreadArgs *thread, uint64_t seq_no) {
     uint64_t bytes = new_size * sizeof(SeqData);
     SeqData *grown = static_cast<SeqData *>(realloc(thread->t_seq_data_arr, bytes));
     if (!grown) {
-      error_log(1, kFn, "Out of Memory: %s (size = %d) for index %d", "Reallocing l_seq_data_arr",
-                static_cast<int>(bytes), -1);
-      vt_exit(-1);
+      out_of_memory(kFn, "Reallocing l_seq_data_arr", static_cast<int>(bytes));
     }
     memset(grown + old_size, 0, kSeqArrayGrowStep * sizeof(SeqData));
     thread->t_seq_data_arr = grown;
@@ -228,7 +226,6 @@ bool body_lines_only_counted(const FileParse &p) {
   const RecordState &r = p.rec;
   if (debug_level || r.read_state != kBodySection || r.first_time) return false;
   if (r.ignore_request) return true;
-  if ((!r.service_line_done && r.url_line_done) || r.request_body_first_line) return false;
   if (do_parameterization && !(r.req_mod_flag & 1)) return false;
   return r.uid >= 0;
 }

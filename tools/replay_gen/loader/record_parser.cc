@@ -67,12 +67,10 @@ void skip_header_line(FileParse &p, LineReader *reader) {
 // A record cut off by the end of the file is dropped. One already rejected
 // has its error line written, so it is counted as ignored.
 void drop_unterminated_record(FileParse &p) {
-  if (p.rec.ignore_request) {
-    p.thread->t_ignore_request++;
-    p.thread->t_msgcount++;
-  }
-  memset(&current_slot(p), 0, sizeof(SeqData));
-  reset_record(p);
+  if (p.rec.ignore_request)
+    ignore_record(p);
+  else
+    memset(&current_slot(p), 0, sizeof(SeqData));
 }
 
 void print_file_summary(const FileParse &p, uint64_t start_req_no, time_t start_time) {
@@ -123,9 +121,7 @@ void load_sequence_file_new(ThreadArgs *threadData, const char *seq_file, FILE *
   LineReader *reader = reader_mem.get();
   FileParse *p = parse_mem.get();
   if (!reader || !p) {
-    error_log(1, kFn, "Out of Memory: %s (size = %d) for index %d", "line reader",
-              static_cast<int>(sizeof(LineReader) + sizeof(FileParse)), -1);
-    vt_exit(-1);
+    out_of_memory(kFn, "line reader", static_cast<int>(sizeof(LineReader) + sizeof(FileParse)));
   }
   p->thread = threadData;
   p->seq_file = seq_file;

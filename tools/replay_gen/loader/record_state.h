@@ -78,5 +78,8 @@ bool body_lines_only_counted(const FileParse &p);
 void count_body_bytes(FileParse &p, size_t bytes);
 // Makes room for the slot at *seq_no.
 void ensure_record_slot(ThreadArgs *thread, uint64_t seq_no);
+// Counts the current record as ignored (its error line is written already)
+// and clears its slot for the next record.
+void ignore_record(FileParse &p);
 
 #endif  // VT_REPLAY_GEN_LOADER_RECORD_STATE_H_

@@ -37,9 +37,8 @@ void grow(ServiceCache *cache) {
   size_t capacity = cache->capacity ? cache->capacity * 2 : kInitialCapacity;
   auto *slots = static_cast<ServiceCacheSlot *>(calloc(capacity, sizeof(ServiceCacheSlot)));
   if (!slots) {
-    error_log(1, "service_cache_add", "Out of Memory: %s (size = %d) for index %d", "service cache",
-              static_cast<int>(capacity * sizeof(ServiceCacheSlot)), -1);
-    vt_exit(-1);
+    out_of_memory("service_cache_add", "service cache",
+                  static_cast<int>(capacity * sizeof(ServiceCacheSlot)));
   }
   for (size_t i = 0; i < cache->capacity; i++)
     if (cache->slots[i].hash) insert_slot(slots, capacity, cache->slots[i]);

@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <charconv>
 #include <limits>
 #include <string>
 
@@ -16,6 +17,8 @@
 namespace {
 
 const char *const kFname = "add_request_new";
+constexpr const char *kLengthField = "Content-Length: ";
+constexpr const char *kHeadEnd = "\r\n\r\n";
 
 // The creation-timestamp fields of an entry: offsets count from the start of
 // the entry, so the head length is added to the body offset.
@@ -51,9 +54,7 @@ ReqNode *take_request_row(UserNode *user) {
     size_t bytes = rows * sizeof(ReqNode);
     auto *grown = static_cast<ReqNode *>(realloc(user->req_node, bytes));
     if (!grown) {
-      error_log(1, "create_table_entry", "Out of Memory: %s (size = %zu) for index %d",
-                "Request Node", bytes, -1);
-      vt_exit(-1);
+      out_of_memory("create_table_entry", "Request Node", static_cast<long long>(bytes));
     }
     user->req_node = grown;
     user->max_requests = static_cast<uint32_t>(rows);
@@ -61,20 +62,39 @@ ReqNode *take_request_row(UserNode *user) {
   return &user->req_node[user->num_req++];
 }
 
-}  // namespace
-
-void append_entry_head(std::string *head, int page_id, uint64_t body_size, int vvm_id) {
+// The service of page_id, which must have a composed head.
+const ServiceMap &head_service(int page_id, int vvm_id) {
   if (page_id < 0 || page_id >= num_service_file || !service_map_ptr[page_id].all_headers) {
     error_log(1, kFname, "Unable to write header in vt_req_%d", vvm_id);
     vt_exit(-1);
   }
-  uint64_t top_len = req_top_line ? static_cast<uint64_t>(req_top_line_len) : 0;
-  const ServiceMap &svc = service_map_ptr[page_id];
+  return service_map_ptr[page_id];
+}
+
+uint64_t top_line_size() {
+  return req_top_line ? static_cast<uint64_t>(req_top_line_len) : 0;
+}
+
+}  // namespace
+
+void append_entry_head(std::string *head, int page_id, uint64_t body_size, int vvm_id) {
+  const ServiceMap &svc = head_service(page_id, vvm_id);
+  uint64_t top_len = top_line_size();
   head->append(svc.all_headers, static_cast<size_t>(svc.all_headers_len));
-  head->append("Content-Length: ");
+  head->append(kLengthField);
   head->append(std::to_string(body_size + top_len));
-  head->append("\r\n\r\n");
+  head->append(kHeadEnd);
   if (top_len) head->append(req_top_line);
+}
+
+uint64_t entry_head_size(int page_id, uint64_t body_size, int vvm_id) {
+  const ServiceMap &svc = head_service(page_id, vvm_id);
+  uint64_t top_len = top_line_size();
+  char digits[24];
+  size_t digits_len = static_cast<size_t>(
+      std::to_chars(digits, digits + sizeof digits, body_size + top_len).ptr - digits);
+  return static_cast<uint64_t>(svc.all_headers_len) + strlen(kLengthField) + digits_len +
+         strlen(kHeadEnd) + top_len;
 }
 
 void add_request_new(UserNode *user, const SeqData &rec) {
@@ -87,13 +107,11 @@ void add_request_new(UserNode *user, const SeqData &rec) {
   row->page_id = rec.service_id;
   row->time_stamp = rec.time_stamp;
 
-  static std::string head;
-  head.clear();
-  append_entry_head(&head, rec.service_id, rec.req_size, user->vvm_id);
-  set_creation_ts(row, rec, head.size());
+  uint64_t head_size = entry_head_size(rec.service_id, rec.req_size, user->vvm_id);
+  set_creation_ts(row, rec, head_size);
   Vvm &vvm = vvm_list[user->vvm_id];
   row->offset = vvm.offset;
-  row->size = head.size() + rec.req_size + 1;
+  row->size = head_size + rec.req_size + 1;
   vvm.offset += static_cast<off_t>(row->size);
   total_requests++;
 }

@@ -12,4 +12,8 @@
 // Ends the run when page_id names no service with a composed head.
 void append_entry_head(std::string *head, int page_id, uint64_t body_size, int vvm_id);
 
+// The bytes append_entry_head appends for the same arguments, without
+// composing them: the planning of the entries needs only their sizes.
+uint64_t entry_head_size(int page_id, uint64_t body_size, int vvm_id);
+
 #endif  // VT_REPLAY_GEN_OUTPUT_REQUEST_ENTRY_H_

@@ -30,9 +30,7 @@ struct FreeDeleter {
 std::unique_ptr<uint8_t[], FreeDeleter> new_entry_worker_table(uint64_t n) {
   auto *table = static_cast<uint8_t *>(malloc(n ? n : 1));
   if (!table) {
-    error_log(1, "process_sequence_data_new", "Out of Memory: %s (size = %lu) for index %d",
-              "entry worker table", n, -1);
-    vt_exit(-1);
+    out_of_memory("process_sequence_data_new", "entry worker table", static_cast<long long>(n));
   }
   return std::unique_ptr<uint8_t[], FreeDeleter>(table);
 }
@@ -86,9 +84,7 @@ UserNode *add_user_new(const SeqData &rec) {
   }
   UserNode *user = static_cast<UserNode *>(calloc(1, sizeof(UserNode)));
   if (!user) {
-    error_log(1, "add_user_new", "Out of Memory: %s (size = %d) for index %d",
-              "node memory allocation", static_cast<int>(sizeof(UserNode)), -1);
-    vt_exit(-1);
+    out_of_memory("add_user_new", "node memory allocation", static_cast<int>(sizeof(UserNode)));
   }
   user->vvm_id = static_cast<unsigned char>(get_vvm_id());
   user->user_id = static_cast<uint64_t>(rec.uid);

@@ -48,8 +48,7 @@ void sort_copy(uint64_t n) {
     debug_log(2, "sort_seq_array", "Allocating memory for %s. size = %lu", what, bytes);
   if (n > SIZE_MAX / sizeof(SeqData) ||
       !(seq_data_arr_copy = static_cast<SeqData *>(malloc(bytes)))) {
-    error_log(1, "sort_seq_array", "Out of Memory: %s (size = %lu) for index %d", what, bytes, -1);
-    vt_exit(-1);
+    out_of_memory("sort_seq_array", what, static_cast<long long>(bytes));
   }
   memcpy(seq_data_arr_copy, seq_data_arr, bytes);
   printf("  Start: Sorting of sequence file data using uid/timestamp at %s\n\n",

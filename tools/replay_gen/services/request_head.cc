@@ -57,9 +57,7 @@ void keep_head(ServiceMap *svc, const std::string &head, int index) {
     debug_log(2, "append_all_headers", "Allocating memory for %s. size = %zu", "All headers", size);
   char *copy = static_cast<char *>(malloc(size));
   if (!copy || head.size() > INT32_MAX) {
-    error_log(1, "append_all_headers", "Out of Memory: %s (size = %zu) for index %d", "All headers",
-              size, index);
-    vt_exit(-1);
+    out_of_memory("append_all_headers", "All headers", static_cast<long long>(size), index);
   }
   memcpy(copy, head.c_str(), size);
   free(svc->all_headers);

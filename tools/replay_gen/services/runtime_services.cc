@@ -11,22 +11,7 @@
 namespace {
 
 constexpr int32_t kListGrowStep = 8;
-constexpr int kRenameRoom = 11;  // "_" and up to 10 digits added by renaming
 constexpr const char *kDefaultIndexingTag = "XACustId";
-
-[[noreturn]] void out_of_memory(const char *fn, const char *what, size_t size) {
-  error_log(1, fn, "Out of Memory: %s (size = %d) for index %d", what, static_cast<int>(size), -1);
-  vt_exit(-1);
-}
-
-char *copy_text(const char *fn, const char *what, const char *text, size_t room) {
-  size_t len = strlen(text);
-  if (debug_level) debug_log(2, fn, "Allocating memory for %s. size = %d", what, int(len + room));
-  char *copy = static_cast<char *>(malloc(len + room));
-  if (!copy) out_of_memory(fn, what, len + room);
-  memcpy(copy, text, len + 1);
-  return copy;
-}
 
 int find_in_thread_list(const ThreadArgs *t, const char *service_name, const char *url) {
   for (int32_t i = 0; i < t->total_runtime_service; i++) {
@@ -49,7 +34,7 @@ int add_to_thread_list(ThreadArgs *t, const char *service_name, const char *url,
   if (t->total_runtime_service == t->max_runtime_service) {
     size_t bytes = (t->max_runtime_service + kListGrowStep) * sizeof(RunTimeServiceInfo);
     auto *grown = static_cast<RunTimeServiceInfo *>(realloc(t->run_time_services, bytes));
-    if (!grown) out_of_memory(fn, "threadData->run_time_services", bytes);
+    if (!grown) out_of_memory(fn, "threadData->run_time_services", static_cast<int>(bytes));
     t->run_time_services = grown;
     t->max_runtime_service += kListGrowStep;
   }
@@ -128,7 +113,7 @@ void create_service_entry_and_fill_data(const char *service_name, const char *ur
     if (debug_level) debug_log(2, fn, "service index = %d", row);
     ServiceMap &e = service_map_ptr[row];
     memset(&e, 0, sizeof e);
-    e.service_name = copy_text(fn, "Service name", service_name, kRenameRoom);
+    e.service_name = copy_text(fn, "Service name", service_name, kNameSuffixRoom);
     e.url = copy_text(fn, "Service url", url, 1);
     e.url_len = static_cast<int32_t>(strlen(url));
     if (soap_action && *soap_action) {
@@ -165,7 +150,8 @@ void remap_runtime_service_ids(const ThreadArgs *threadData, SeqData *records, u
   if (n == 0) return;
   auto *map_idx = static_cast<int16_t *>(malloc(n * sizeof(int16_t)));
   if (!map_idx)
-    out_of_memory("remap_runtime_service_ids", "service index map", n * sizeof(int16_t));
+    out_of_memory("remap_runtime_service_ids", "service index map",
+                  static_cast<int>(n * sizeof(int16_t)));
   for (int32_t i = 0; i < n; i++) {
     const RunTimeServiceInfo &e = threadData->run_time_services[i];
     map_idx[i] = static_cast<int16_t>(get_service_idx(e.service_name, e.url));

@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include "tools/replay_gen/records.h"
+#include "tools/replay_gen/services/service_map.h"
 
 // Entry types: where a record's service index points.
 constexpr char SERVICE_MAP_ENTRY = 1;      // into service_map_ptr
@@ -13,7 +14,7 @@ constexpr char RUNTIME_SERVICE_ENTRY = 2;  // into the thread's run_time_service
 
 // Services a 16-bit service id can address, in a thread's list and in the
 // service table.
-constexpr int32_t kMaxAddressableServices = 32767;
+constexpr int32_t kMaxAddressableServices = kMaxServices;
 
 // Classifies one accepted record's (service_name, url) pair: the service
 // table's index when the table holds the pair, else the index in the thread's

@@ -14,20 +14,6 @@
 
 namespace {
 
-// Room a name keeps for the renaming suffix: "_" and up to 10 characters.
-constexpr int kNameSuffixRoom = 11;
-
-char *copy_text(const char *text, int size, const char *what, int idx) {
-  if (debug_level) debug_log(2, "set_service", "Allocating memory for %s. size = %d", what, size);
-  char *copy = static_cast<char *>(malloc(size));
-  if (!copy) {
-    error_log(1, "set_service", "Out of Memory: %s (size = %d) for index %d", what, size, idx);
-    vt_exit(-1);
-  }
-  strcpy(copy, text);
-  return copy;
-}
-
 bool given(int num, char **field, int idx) {
   return num > idx && strcmp(field[idx], "NA") != 0;
 }
@@ -63,8 +49,7 @@ void set_service(int num, char **field) {
                      reinterpret_cast<char **>(&service_map_ptr), sizeof(ServiceMap),
                      "Service name");
   ServiceMap &entry = service_map_ptr[row];
-  entry.service_name = copy_text(field[1], static_cast<int>(strlen(field[1])) + kNameSuffixRoom,
-                                 "Service Name", row);
+  entry.service_name = copy_text("set_service", "Service Name", field[1], kNameSuffixRoom, row);
   if (debug_level)
     debug_log(3, "set_service", "service_map_ptr[%d].service_name = %s\n", row, entry.service_name);
   entry.all_headers = nullptr;
@@ -77,7 +62,7 @@ void set_service(int num, char **field) {
   if (debug_level)
     debug_log(3, "set_service", "service_map_ptr[%d].method_type = %s\n", row, entry.method_type);
   entry.url_len = static_cast<int32_t>(strlen(field[3]));
-  entry.url = copy_text(field[3], entry.url_len + 1, "URL", row);
+  entry.url = copy_text("set_service", "URL", field[3], 1, row);
   if (debug_level) debug_log(3, "set_service", "service_map_ptr[%d].url = %s\n", row, entry.url);
   entry.service_header = nullptr;
   entry.service_header_len = 0;
@@ -100,18 +85,8 @@ void set_service(int num, char **field) {
 
 void set_service_header(int service_row_num, const char *header_line) {
   ServiceMap &entry = service_map_ptr[service_row_num];
-  int32_t header_len = static_cast<int32_t>(strlen(header_line));
-  int32_t size = entry.service_header_len + header_len + 3;
-  char *grown = static_cast<char *>(realloc(entry.service_header, size));
-  if (!grown) {
-    error_log(1, "set_service_header", "Out of Memory: %s (size = %d) for index %d",
-              "Service Header", size, -1);
-    vt_exit(-1);
-  }
-  entry.service_header = grown;
-  memcpy(grown + entry.service_header_len, header_line, header_len);
-  memcpy(grown + entry.service_header_len + header_len, "\r\n", 3);
-  entry.service_header_len += header_len + 2;
+  append_text(&entry.service_header, &entry.service_header_len, header_line, "\r\n",
+              "Service Header", "set_service_header");
   if (debug_level)
     debug_log(3, "set_service_header",
               "Service id = %d, service_header_len = %d, service_header(s) = %s", service_row_num,
@@ -144,9 +119,7 @@ void rename_service_names() {
   }
   int *seq = static_cast<int *>(malloc(total_services * sizeof(int) + 1));
   if (!seq) {
-    error_log(1, kFname, "Out of Memory: %s (size = %d) for index %d", "Service_map_array_seq",
-              static_cast<int>(total_services * sizeof(int)), -1);
-    vt_exit(-1);
+    out_of_memory(kFname, "Service_map_array_seq", static_cast<int>(total_services * sizeof(int)));
   }
   for (int i = 0; i < total_services; i++) seq[i] = i;
   // Equal names keep their index order, so the first of a name keeps it.

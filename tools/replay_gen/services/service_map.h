@@ -4,6 +4,9 @@
 
 // Services addressable through SeqData.service_id (ids 0 .. kMaxServices - 1).
 constexpr int kMaxServices = 32767;
+// Room every copy of a service name keeps for the suffix that renaming may
+// add: "_" and up to 10 characters.
+constexpr int kNameSuffixRoom = 11;
 
 // Adds one configured service from the fields of a SERVICE_NAME line (num
 // fields, field 0 being the keyword): name, method, URL, then optionally the
@@ -18,11 +21,11 @@ int get_service_idx(const char *service, const char *url);
 
 // Orders two service indexes (ints) by their services' names.
 int service_name_compare(const void *a, const void *b);
-// Gives every service after the first of a name the suffix "_1", "_2", ...
-// in index order.
 // Releases every entry and the table itself; the table is empty afterwards.
 void free_service_table();
 
+// Gives every service after the first of a name the suffix "_1", "_2", ...
+// in index order.
 void rename_service_names();
 // The service report on standard output.
 void print_service_info();
