@@ -4,8 +4,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "fuzz/config_fuzz_case.h"
 #include "fuzz/fuzz_main.h"
-#include "tools/replay_gen/config/config_fuzz_case.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   trap_on_failure("config_reader_fuzz", run_config_fuzz_case(data, size));

@@ -4,7 +4,7 @@
 #include <stdint.h>
 
 #include "fuzz/fuzz_main.h"
-#include "tools/replay_gen/loader/parser_fuzz_case.h"
+#include "fuzz/parser_fuzz_case.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   trap_on_failure("field_scanners_fuzz", run_field_fuzz_case(data, size));

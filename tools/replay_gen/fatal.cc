@@ -15,10 +15,6 @@ void set_vt_exit_hook(vt_exit_hook_fn hook) {
   exit_hook.store(hook);
 }
 
-void throw_on_vt_exit(int status) {
-  throw VtExit{status};
-}
-
 void vt_exit(int status) {
   fflush(nullptr);
   if (vt_exit_hook_fn hook = exit_hook.load()) hook(status);

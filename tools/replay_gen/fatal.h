@@ -14,14 +14,9 @@
                                 int index = -1);
 
 // Unit tests and fuzz targets install a hook that throws instead of ending the
-// process. The hook must not return; if it does, the process ends anyway.
+// process (test_exit.h). The hook must not return; if it does, the process
+// ends anyway.
 using vt_exit_hook_fn = void (*)(int status);
 void set_vt_exit_hook(vt_exit_hook_fn hook);
-
-// The exception thrown by throw_on_vt_exit, the hook the tests use.
-struct VtExit {
-  int status;
-};
-[[noreturn]] void throw_on_vt_exit(int status);
 
 #endif  // VT_REPLAY_GEN_FATAL_H_

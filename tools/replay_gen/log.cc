@@ -2,7 +2,7 @@
 
 #include <stdarg.h>
 
-#include "tools/replay_gen/records.h"
+#include "tools/replay_gen/run_state.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ bool shut(int gate, int level) {
 }  // namespace
 
 void info_log(int level, const char *indent, const char *format, ...) {
-  if (shut(info_level, level)) return;
+  if (shut(run.log.info_level, level)) return;
   va_list ap;
   va_start(ap, format);
   write_line(stdout, nullptr, indent, format, ap);
@@ -36,7 +36,7 @@ void info_log(int level, const char *indent, const char *format, ...) {
 }
 
 void debug_log(int level, const char *fname, const char *format, ...) {
-  if (shut(debug_level, level)) return;
+  if (shut(run.log.debug_level, level)) return;
   va_list ap;
   va_start(ap, format);
   write_line(stdout, fname, "", format, ap);
@@ -44,7 +44,7 @@ void debug_log(int level, const char *fname, const char *format, ...) {
 }
 
 void error_log(int level, const char *fname, const char *format, ...) {
-  if (shut(error_level, level)) return;
+  if (shut(run.log.error_level, level)) return;
   va_list ap;
   va_start(ap, format);
   write_line(stderr, fname, "", format, ap);
@@ -52,7 +52,7 @@ void error_log(int level, const char *fname, const char *format, ...) {
 }
 
 FILE *open_file(const char *file_name, const char *mode) {
-  if (debug_level)
+  if (run.log.debug_level)
     debug_log(4, "open_file", "Method Called. file_name = %s, mode = %s", file_name, mode);
   FILE *fp = fopen(file_name, mode);
   if (!fp) error_log(1, "open_file", "Unable to open file %s", file_name);

@@ -4,21 +4,21 @@
 
 #include <string>
 
-#include "tools/replay_gen/records.h"
+#include "tools/replay_gen/run_state.h"
 
 namespace {
 
 // Runs fn with the debug, info and error gates and returns its stdout and stderr.
 template <typename Fn>
 std::pair<std::string, std::string> capture(int debug, int info, int error, Fn fn) {
-  debug_level = debug, info_level = info, error_level = error;
+  run.log.debug_level = debug, run.log.info_level = info, run.log.error_level = error;
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
   fn();
   fflush(stdout), fflush(stderr);
   std::string out = testing::internal::GetCapturedStdout();
   std::string err = testing::internal::GetCapturedStderr();
-  debug_level = 0, info_level = 1, error_level = 1;
+  run.log.debug_level = 0, run.log.info_level = 1, run.log.error_level = 1;
   return {out, err};
 }
 

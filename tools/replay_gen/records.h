@@ -1,6 +1,6 @@
-// Records shared by the stages of vtu_replay_gen and the run-wide tables,
-// counters and configuration values. Everything here is defined once, in
-// records.cc; the stages only declare what they use through this header.
+// Records shared by the stages of vtu_replay_gen: one request, one service,
+// one loader thread, one input file, one user and its requests, one worker.
+// The run-wide state that holds them is in run_state.h.
 #ifndef VT_REPLAY_GEN_RECORDS_H_
 #define VT_REPLAY_GEN_RECORDS_H_
 
@@ -50,7 +50,6 @@ struct ServiceMap {
   char *service_header;
   int32_t service_header_len;
   char *soap_action;
-  int32_t soap_action_len;
   uint64_t num_requests;
   char indexing_tag[kTagSize];
   char sname_prefix[kTagSize];
@@ -69,7 +68,6 @@ struct ThreadArgs {
   SeqData *t_seq_data_arr;
   uint64_t t_max_sda_size;
   int16_t thread_id;
-  int32_t cur_file_seq;  // index in seq_file_path, -1 when no file is left
   uint64_t t_msgcount;
   uint64_t t_valid_msgcount;
   uint64_t t_invalid_request;
@@ -121,74 +119,5 @@ struct Vvm {
   int32_t num_users;
   off_t offset;
 };
-
-// Command line (driver).
-extern int32_t commentry_req_count;
-extern const int32_t messages_per_seconds;
-extern uint64_t estimated_time;
-extern int32_t run_forcefully;
-extern int32_t one_sort_algo;
-extern int32_t do_parameterization;
-extern int16_t g_num_thread;
-extern int32_t svc_id_uses_svc_name;
-extern int32_t svc_id_uses_url;
-
-// Console log gates.
-extern int32_t debug_level;
-extern int32_t info_level;
-extern int32_t error_level;
-
-// Records and tables.
-extern SeqData *seq_data_arr;
-extern SeqData *seq_data_arr_copy;
-extern ServiceMap *service_map_ptr;
-extern uint16_t total_services;
-extern uint16_t max_services;
-extern int32_t num_service_file;
-extern InputFileInfo *seq_file_path;  // grows as files are found
-extern int32_t max_seq_files;         // entries allocated in seq_file_path
-extern int32_t num_seq_files;
-extern int32_t free_file_seq;
-extern pthread_mutex_t get_file_mutex;
-extern Vvm vvm_list[kMaxVvm];
-extern int16_t num_vvm;
-extern int32_t last_vvm;
-extern UserNode *head;
-extern UserNode *tail;
-
-// Run-wide counters.
-extern uint64_t g_msgcount;
-extern uint64_t g_msgcount_per_file;
-extern uint64_t g_valid_msgcount;
-extern uint64_t g_invalid_request;
-extern uint64_t g_ignore_request;
-extern uint64_t g_no_xacustid_messages;
-extern uint64_t g_empty_xacustid_messages;
-extern int64_t total_requests;
-extern int64_t max_req_per_user;
-extern uint64_t new_user_time;
-
-// Configuration values.
-extern char replay_dir[kTextBufSize];
-extern char scenario_name[kTextBufSize];
-extern char script_name[kTextBufSize];
-extern char host_name[kTextBufSize];
-extern char host_hdr[kTextBufSize];
-extern char input_dir[kTextBufSize];
-extern char http_version[kHttpVersionSize];
-extern char script_type[kScriptTypeSize];
-extern char *http_header;
-extern int32_t http_header_len;
-extern char *req_top_line;
-extern int32_t req_top_line_len;
-extern char *scenario_keyword;
-extern int32_t scenario_keyword_len;
-extern uint64_t start_time_stamp;
-extern uint64_t end_time_stamp;
-extern int32_t ignore_header;
-
-// Script generator input file.
-extern char vtu_gen_script_file_name[256];
-extern FILE *vtu_gen_script_fp;
 
 #endif  // VT_REPLAY_GEN_RECORDS_H_

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "tools/replay_gen/fatal.h"
+#include "tools/replay_gen/test_exit.h"
 
 // How a call ended: its vt_exit status (0 when it returned) and its stderr.
 struct Outcome {

@@ -6,14 +6,12 @@
 #include <string>
 
 #include "tools/replay_gen/config/config_reader.h"
-#include "tools/replay_gen/config/config_reset.h"
-#include "tools/replay_gen/records.h"
+#include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/test_support.h"
 
-// The configuration's values, and the command-line flag the tests set.
+// A fresh run state: no configuration read, no flag set.
 inline void reset_config_state() {
-  reset_config_file_data();
-  run_forcefully = 0;
+  run = RunState{};
 }
 
 // Applies one configuration line.

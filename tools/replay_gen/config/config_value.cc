@@ -4,17 +4,14 @@
 
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/log.h"
-
-namespace {
-int current_line_num = 0;
-}  // namespace
+#include "tools/replay_gen/run_state.h"
 
 int config_line_number() {
-  return current_line_num;
+  return run.config.current_line_num;
 }
 
 void set_config_line_number(int line_num) {
-  current_line_num = line_num;
+  run.config.current_line_num = line_num;
 }
 
 void check_config_value_length(const char *value, int max, const char *what, const char *fname) {
@@ -22,7 +19,7 @@ void check_config_value_length(const char *value, int max, const char *what, con
   if (len <= static_cast<size_t>(max)) return;
   error_log(1, fname,
             "%s at line %d of the configuration is %zu characters long; at most %d are allowed.",
-            what, current_line_num, len, max);
+            what, run.config.current_line_num, len, max);
   vt_exit(-1);
 }
 
@@ -34,6 +31,6 @@ void copy_config_value(char *dst, int size, const char *value, const char *what,
 
 void refuse_missing_config_value(const char *keyword, const char *fname) {
   error_log(1, fname, "%s at line %d of the configuration has no value.", keyword,
-            current_line_num);
+            run.config.current_line_num);
   vt_exit(-1);
 }

@@ -13,7 +13,7 @@
 #include "tools/replay_gen/config/config_value.h"
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/log.h"
-#include "tools/replay_gen/records.h"
+#include "tools/replay_gen/run_state.h"
 
 namespace {
 
@@ -26,7 +26,7 @@ std::string shell_path(const char *path) {
 }  // namespace
 
 void create_dir(const char *name, const char *dir_name) {
-  if (debug_level)
+  if (run.log.debug_level)
     debug_log(2, "create_dir", "Creating %s directory named as :%s.\n", name, dir_name);
   int status = vtlb_run_shell_cmd("mkdir -p -m 0777 " + shell_path(dir_name));
   if (status == -1) {
@@ -43,7 +43,7 @@ void create_dir(const char *name, const char *dir_name) {
 
 void delete_dir(const char *name, const char *dir_name) {
   int status = vtlb_run_shell_cmd("rm -rf  " + shell_path(dir_name));
-  if (debug_level) debug_log(4, "delete_dir", "return status of system() is = %d", status);
+  if (run.log.debug_level) debug_log(4, "delete_dir", "return status of system() is = %d", status);
   if (status == -1) {
     error_log(1, "delete_dir", "Error in deleting dir '%s': %s", dir_name, strerror(errno));
     vt_exit(-1);
@@ -52,17 +52,19 @@ void delete_dir(const char *name, const char *dir_name) {
     error_log(1, "delete_dir", "system(delete_cmd) failed : Error in deleting dir '%s'", dir_name);
     vt_exit(-1);
   }
-  if (debug_level)
+  if (run.log.debug_level)
     debug_log(2, "delete_dir", "Existing %s directory '%s' deleted as -f option was used.", name,
               dir_name);
 }
 
 void set_replay_dir(const char *in_replay_dir) {
-  if (debug_level) debug_log(4, "set_replay_dir", "Method Called. replay_dir = %s", in_replay_dir);
-  copy_config_value(replay_dir, kTextBufSize, in_replay_dir, "REPLAY_DIR", "set_replay_dir");
+  if (run.log.debug_level)
+    debug_log(4, "set_replay_dir", "Method Called. replay_dir = %s", in_replay_dir);
+  copy_config_value(run.config.replay_dir, kTextBufSize, in_replay_dir, "REPLAY_DIR",
+                    "set_replay_dir");
   if (DIR *dir = opendir(in_replay_dir)) {
     closedir(dir);
-    if (!run_forcefully) {
+    if (!run.options.run_forcefully) {
       error_log(1, "set_replay_dir", "Replay directory %s already exists.\n", in_replay_dir);
       vt_exit(-1);
     }

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "tools/replay_gen/config/config_test_reset.h"
+#include "tools/replay_gen/run_state.h"
 
 namespace {
 
@@ -44,14 +45,14 @@ class ReplayDir : public testing::Test {
 
 TEST_F(ReplayDir, CreatedOrRefusedOrRecreated) {
   ASSERT_EQ(run_to_end([] { set_replay_dir("a/replay"); }).status, 0);
-  EXPECT_STREQ(replay_dir, "a/replay");
+  EXPECT_STREQ(run.config.replay_dir, "a/replay");
   EXPECT_EQ(std::filesystem::status("a/replay").permissions(), std::filesystem::perms::all);
   touch("a/replay/old");
   Outcome out = run_to_end([] { set_replay_dir("a/replay"); });
   EXPECT_EQ(std::to_string(out.status) + out.err,
             "-1set_replay_dir:Replay directory a/replay already exists.\n\n");
   EXPECT_EQ(entries("a/replay"), Names{"old"});
-  run_forcefully = 1;
+  run.options.run_forcefully = 1;
   EXPECT_EQ(run_to_end([] { set_replay_dir("a/replay"); }).status, 0);
   EXPECT_EQ(entries("a"), Names{"replay"});
   EXPECT_EQ(entries("a/replay"), Names{});
@@ -65,7 +66,7 @@ TEST_F(ReplayDir, CreatedOrRefusedOrRecreated) {
 }
 
 TEST_F(ReplayDir, ShellCharactersReachNoShell) {
-  run_forcefully = 1;
+  run.options.run_forcefully = 1;
   for (std::string name :
        {"r a;touch x1;$(touch x2)`touch x3`'q\"|touch x4&&touch x5", "-rf", "*"}) {
     // Neighbours that a split or expanded path would remove.

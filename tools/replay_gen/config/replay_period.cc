@@ -9,7 +9,7 @@
 #include "tools/replay_gen/config/config_value.h"
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/log.h"
-#include "tools/replay_gen/records.h"
+#include "tools/replay_gen/run_state.h"
 
 namespace {
 
@@ -38,7 +38,7 @@ bool fits_int(int64_t value) {
 // "mm/dd/yyyy HH:MM:SS" as local time, out-of-range values carried forward.
 void set_bound(const Bound &bound, const char *text) {
   if (strcmp(text, "NA") == 0) return;
-  if (debug_level) debug_log(4, kFname, bound.debug_text_format, text);
+  if (run.log.debug_level) debug_log(4, kFname, bound.debug_text_format, text);
   int month, day, year, hour, minute, second;
   if (sscanf(text, "%d/%d/%d %d:%d:%d", &month, &day, &year, &hour, &minute, &second) < 6) {
     error_log(1, kFname, bound.invalid_format, text);
@@ -60,7 +60,7 @@ void set_bound(const Bound &bound, const char *text) {
   // Failure shows as -1; times before the epoch do not fit the unsigned bound.
   if (seconds < 0) refuse_unconvertible(bound, text);
   *bound.stamp = static_cast<uint64_t>(seconds);
-  if (debug_level)
+  if (run.log.debug_level)
     debug_log(4, kFname, bound.debug_stamp_format, static_cast<unsigned long>(*bound.stamp));
 }
 
@@ -72,9 +72,9 @@ void set_replay_period(int num, char **field) {
     vt_exit(-1);
   }
   set_bound({"start", "Replay period start date/time - %s", "Start time stamp - %lu",
-             "Invalid format of Replay period, start date/time - %s", &start_time_stamp},
+             "Invalid format of Replay period, start date/time - %s", &run.config.start_time_stamp},
             field[1]);
   set_bound({"end", "Replay period end date/time - %s", "End time stamp - %lu",
-             "Invalid format of Replay period, end date/time - %s", &end_time_stamp},
+             "Invalid format of Replay period, end date/time - %s", &run.config.end_time_stamp},
             field[2]);
 }

@@ -3,7 +3,7 @@
 
 #include "tools/replay_gen/driver/driver.h"
 #include "tools/replay_gen/log.h"
-#include "tools/replay_gen/records.h"
+#include "tools/replay_gen/run_state.h"
 
 char *format_date_time(int64_t seconds, char *time_string) {
   time_t t = static_cast<time_t>(seconds);
@@ -24,7 +24,8 @@ char *get_cur_date_time(char *time_string) {
 
 void show_start_step_info(int64_t /*timestamp*/, const char *msg) {
   info_log(1, "", "%s. Total requests = %'lu. Estimated Time = %'lu minutes and %ld seconds\n", msg,
-           g_msgcount, estimated_time / 60, static_cast<long>(estimated_time % 60));
+           run.counters.g_msgcount, run.options.estimated_time / 60,
+           static_cast<long>(run.options.estimated_time % 60));
 }
 
 // A step that outlasts the estimate leaves no time remaining: the estimate
@@ -32,8 +33,10 @@ void show_start_step_info(int64_t /*timestamp*/, const char *msg) {
 void show_end_step_info(int64_t start_timestamp, int64_t end_timestamp, const char *msg) {
   int64_t elapsed = end_timestamp - start_timestamp;
   if (elapsed > 0)
-    estimated_time = static_cast<uint64_t>(elapsed) > estimated_time ? 0 : estimated_time - elapsed;
+    run.options.estimated_time = static_cast<uint64_t>(elapsed) > run.options.estimated_time
+                                     ? 0
+                                     : run.options.estimated_time - elapsed;
   info_log(1, "", "%s. Total good requests = %'lu.Time taken = %'lu minutes and %'lu seconds\n",
-           msg, g_valid_msgcount, static_cast<unsigned long>(elapsed / 60),
+           msg, run.counters.g_valid_msgcount, static_cast<unsigned long>(elapsed / 60),
            static_cast<unsigned long>(elapsed % 60));
 }

@@ -1,7 +1,7 @@
 #include "base/core/cpu_count.h"
 #include "tools/replay_gen/driver/driver.h"
 #include "tools/replay_gen/log.h"
-#include "tools/replay_gen/records.h"
+#include "tools/replay_gen/run_state.h"
 
 int clamp_default_num_vvm(int num_cpu) {
   int64_t wanted = 2 * static_cast<int64_t>(num_cpu);
@@ -15,12 +15,13 @@ int clamp_default_num_vvm(int num_cpu) {
 }
 
 void set_default_num_vvm() {
-  if (debug_level) debug_log(4, "set_default_num_vvm", "Method Called");
-  num_vvm = static_cast<int16_t>(clamp_default_num_vvm(vtlb_get_num_cpu()));
+  if (run.log.debug_level) debug_log(4, "set_default_num_vvm", "Method Called");
+  run.workers.num_vvm = static_cast<int16_t>(clamp_default_num_vvm(vtlb_get_num_cpu()));
 }
 
 int64_t get_total_users() {
   int64_t total = 0;
-  for (int w = 0; w < num_vvm && w < kMaxVvm; w++) total += vvm_list[w].num_users;
+  for (int w = 0; w < run.workers.num_vvm && w < kMaxVvm; w++)
+    total += run.workers.vvm_list[w].num_users;
   return total;
 }

@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "tools/replay_gen/log.h"
+#include "tools/replay_gen/run_state.h"
 
 namespace {
 
@@ -41,27 +42,27 @@ const char *skip_blanks_and_gt(const char *p) {
 int64_t extract_uid(char *buf_ptr, const char *indexing_tag) {
   if (!buf_ptr || !*buf_ptr) return kUidNoText;
   const char *tag = indexing_tag && *indexing_tag ? indexing_tag : kDefaultUidTag;
-  if (debug_level) debug_log(2, "extract_uid", "Method called, cust_id tag = %s", tag);
+  if (run.log.debug_level) debug_log(2, "extract_uid", "Method called, cust_id tag = %s", tag);
   char *found = strstr(buf_ptr, tag);
   if (!found) {
-    if (debug_level) debug_log(4, "extract_uid", "%s not found in request", tag);
+    if (run.log.debug_level) debug_log(4, "extract_uid", "%s not found in request", tag);
     return kUidNotOnLine;
   }
   char *lb = strstr(found, kUidLb);
   if (!lb) {
-    if (debug_level)
+    if (run.log.debug_level)
       debug_log(4, "extract_uid", "UID_LB %s not found in buffer %s\n", kUidLb, buf_ptr);
     return kUidNotOnLine;
   }
   lb++;
   char *rb = strstr(lb, kUidRb);
   if (!rb) {
-    if (debug_level)
+    if (run.log.debug_level)
       debug_log(4, "extract_uid", "UID_RB %s not found in buffer %s\n", kUidRb, buf_ptr);
     return kUidNotOnLine;
   }
   *rb = '\0';
-  if (debug_level) debug_log(4, "extract_uid", "lb_ptr = %s\n", lb);
+  if (run.log.debug_level) debug_log(4, "extract_uid", "lb_ptr = %s\n", lb);
   if (rb == lb) return kUidEmptyElement;
   return read_customer_id(lb);
 }
@@ -80,14 +81,14 @@ int32_t get_xml_element_value(const char *xml, const char *name, int32_t *offset
   size_t value_len = strcspn(p, " \t/<");
   *offset = static_cast<int32_t>(p - xml);
   *length = static_cast<int32_t>(value_len);
-  if (debug_level)
+  if (run.log.debug_level)
     debug_log(4, "get_xml_element_value", "offset = %d, length = %d\n", *offset, *length);
   return 0;
 }
 
 int32_t extract_creation_timestamp(char *buff, const uint64_t *seq_no, SeqData *l_seq_data_arr,
                                    int32_t line_len, int16_t *req_mod_flag) {
-  if (debug_level)
+  if (run.log.debug_level)
     debug_log(4, "extract_creation_timestamp",
               "Method Called. buff = %s seq_no = %lu req_size = %d\n", buff, *seq_no, line_len);
   int32_t offset = 0, length = 0;

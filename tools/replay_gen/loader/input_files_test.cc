@@ -17,7 +17,7 @@
 #include "tools/replay_gen/loader/input_open_limit.h"
 #include "tools/replay_gen/loader/input_paths.h"
 #include "tools/replay_gen/loader/loader_test_support.h"
-#include "tools/replay_gen/records.h"
+#include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/test_support.h"
 
 namespace {
@@ -52,13 +52,13 @@ class InputFiles : public testing::Test {
   }
   static void TearDownTestSuite() { fs::remove_all(base_); }
 
-  void TearDown() override { loader_test::free_input_files(); }
+  void TearDown() override { run = RunState{}; }
 
   // Sets INPUT_DIR to value, with "B" at its start replaced by the base directory.
   static void set_input_dir(const std::string &value) {
-    loader_test::free_input_files();
+    run = RunState{};
     std::string v = value[0] == 'B' ? base_ + value.substr(1) : value;
-    snprintf(input_dir, sizeof(input_dir), "INPUT_DIR|%s", v.c_str());
+    snprintf(run.config.input_dir, sizeof(run.config.input_dir), "INPUT_DIR|%s", v.c_str());
   }
 
   // The list found for value, each file as "MMDD:<name after SOAP.log>" (all
@@ -67,8 +67,8 @@ class InputFiles : public testing::Test {
     set_input_dir(value);
     gen_input_file_list();
     Names names;
-    for (int i = 0; i < num_seq_files; i++) {
-      std::string p = seq_file_path[i].input_file;
+    for (int i = 0; i < run.files.num_seq_files; i++) {
+      std::string p = run.files.seq_file_path[i].input_file;
       EXPECT_EQ(p.rfind(base_ + "/2020", 0), 0u) << p;
       EXPECT_EQ(p.compare(base_.size() + 9, 18, "/extracts/SOAP.log"), 0) << p;
       names.push_back(p.substr(base_.size() + 5, 4) + ":" + p.substr(base_.size() + 27));
@@ -142,8 +142,8 @@ TEST_F(InputFiles, ErrorMessages) {
 }
 
 TEST(InputFilters, FileNameTests) {
-  start_file_ptr = "1";
-  end_file_ptr = "3";
+  run.files.start_file_ptr = "1";
+  run.files.end_file_ptr = "3";
   const struct {
     const char *name;
     int all_files;  // filter_file_name

@@ -4,12 +4,7 @@
 #include <time.h>
 
 #include "tools/replay_gen/log.h"
-#include "tools/replay_gen/records.h"
-
-uint32_t start_timestamp = 0;
-uint32_t end_timestamp = 0;
-const char *start_file_ptr = nullptr;
-const char *end_file_ptr = nullptr;
+#include "tools/replay_gen/run_state.h"
 
 namespace {
 
@@ -77,13 +72,13 @@ int check_dir_format(const struct dirent *a) {
 int check_dir_range(const struct dirent *a) {
   if (!begins_with_range_date(a->d_name)) return 0;
   uint32_t t = get_timestamp(a->d_name);
-  return start_timestamp <= t && t <= end_timestamp;
+  return run.files.start_timestamp <= t && t <= run.files.end_timestamp;
 }
 
 int filter_file_name(const struct dirent *a) {
   const char *name = a->d_name;
   if (strncmp(name, kLogPrefix, kLogPrefixLen) != 0) return 0;
-  if (debug_level) debug_log(2, "filter_file_name", "a->d_name = %s", name);
+  if (run.log.debug_level) debug_log(2, "filter_file_name", "a->d_name = %s", name);
   if (strlen(name) < kLogPrefixLen + 1) return 0;
   const char *number = name + kLogPrefixLen + 1;
   return *number != '0' && vt_is_numeric(number);
@@ -93,8 +88,8 @@ int filter_file_name_and_range(const struct dirent *a) {
   const char *name = a->d_name;
   if (strncmp(name, kLogPrefix, kLogPrefixLen) != 0) return 0;
   signed char c = static_cast<signed char>(name[kLogPrefixLen]);
-  return static_cast<signed char>(*start_file_ptr) <= c &&
-         c <= static_cast<signed char>(*end_file_ptr);
+  return static_cast<signed char>(*run.files.start_file_ptr) <= c &&
+         c <= static_cast<signed char>(*run.files.end_file_ptr);
 }
 
 int my_alpha_sort(const struct dirent **a, const struct dirent **b) {

@@ -6,13 +6,6 @@
 #include <dirent.h>
 #include <stdint.h>
 
-// Date range bounds, local midnight in seconds since the epoch (check_dir_range).
-extern uint32_t start_timestamp;
-extern uint32_t end_timestamp;
-// The bound characters of a file range (filter_file_name_and_range).
-extern const char *start_file_ptr;
-extern const char *end_file_ptr;
-
 // Earliest and latest dates a date range may name: their local midnights fit
 // the 32-bit timestamps in every time zone.
 constexpr int kFirstRangeDate = 19710101;

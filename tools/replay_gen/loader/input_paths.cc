@@ -7,26 +7,27 @@
 
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/log.h"
-#include "tools/replay_gen/records.h"
+#include "tools/replay_gen/run_state.h"
 
 namespace {
 
 constexpr int32_t kFirstListSize = 64;
 
 void grow_input_file_list() {
-  int64_t entries = max_seq_files ? static_cast<int64_t>(max_seq_files) * 2 : kFirstListSize;
+  int64_t entries =
+      run.files.max_seq_files ? static_cast<int64_t>(run.files.max_seq_files) * 2 : kFirstListSize;
   int64_t bytes = entries * static_cast<int64_t>(sizeof(InputFileInfo));
   if (bytes > INT32_MAX) {
     error_log(1, "gen_input_file_list", "Trying to realloc a negative or 0 size (%d) for index  %d",
               static_cast<int32_t>(bytes), -1);
     vt_exit(-1);
   }
-  void *grown = realloc(seq_file_path, bytes);
+  void *grown = realloc(run.files.seq_file_path, bytes);
   if (!grown) {
     out_of_memory("gen_input_file_list", "seq_file_path", static_cast<int32_t>(bytes));
   }
-  seq_file_path = static_cast<InputFileInfo *>(grown);
-  max_seq_files = static_cast<int32_t>(entries);
+  run.files.seq_file_path = static_cast<InputFileInfo *>(grown);
+  run.files.max_seq_files = static_cast<int32_t>(entries);
 }
 
 }  // namespace
@@ -46,15 +47,15 @@ int format_input_path(char *buf, const char *format, ...) {
 }
 
 void append_input_file(const char *path, int len, const char *oom_name) {
-  if (debug_level)
+  if (run.log.debug_level)
     debug_log(2, "gen_input_file_list", "Allocating memory for %s. size = %d", path, len + 1);
   char *copy = static_cast<char *>(malloc(len + 1));
   if (!copy) {
     out_of_memory("gen_input_file_list", oom_name, len + 1);
   }
   memcpy(copy, path, len + 1);
-  if (num_seq_files == max_seq_files) grow_input_file_list();
-  seq_file_path[num_seq_files].input_file = copy;
-  seq_file_path[num_seq_files].msgcount = 0;
-  num_seq_files++;
+  if (run.files.num_seq_files == run.files.max_seq_files) grow_input_file_list();
+  run.files.seq_file_path[run.files.num_seq_files].input_file = copy;
+  run.files.seq_file_path[run.files.num_seq_files].msgcount = 0;
+  run.files.num_seq_files++;
 }

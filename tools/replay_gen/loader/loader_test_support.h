@@ -15,39 +15,18 @@
 
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/helpers.h"
-#include "tools/replay_gen/records.h"
-#include "tools/replay_gen/services/service_map.h"
+#include "tools/replay_gen/run_state.h"
 
 namespace loader_test {
 
-inline void free_input_files() {
-  for (int i = 0; i < num_seq_files; i++) free(seq_file_path[i].input_file);
-  free(seq_file_path);
-  seq_file_path = nullptr;
-  num_seq_files = max_seq_files = 0;
-  free_file_seq = 0;
-}
-
-// Puts every run-wide value the loader reads back to its initial value and
-// makes replay_dir a fresh temp directory (returned).
+// Starts from a fresh run state whose replay_dir is a fresh temp directory
+// (returned).
 inline std::string reset_run_state() {
-  free_service_table();
-  free_input_files();
-  free(seq_data_arr);
-  seq_data_arr = nullptr;
-  g_msgcount = g_valid_msgcount = g_invalid_request = g_ignore_request = 0;
-  g_no_xacustid_messages = g_empty_xacustid_messages = 0;
-  g_msgcount_per_file = 20000;
-  g_num_thread = 0;
-  start_time_stamp = end_time_stamp = 0;
-  ignore_header = svc_id_uses_url = do_parameterization = commentry_req_count = num_vvm = 0;
-  svc_id_uses_svc_name = info_level = error_level = 1;
-  debug_level = 0;
-  snprintf(host_name, sizeof host_name, "127.0.0.1");
+  run = RunState{};
   set_vt_exit_hook(nullptr);
   char dir[] = "/tmp/vt_loader_test_XXXXXX";
   if (!mkdtemp(dir)) abort();
-  snprintf(replay_dir, sizeof replay_dir, "%s", dir);
+  snprintf(run.config.replay_dir, sizeof run.config.replay_dir, "%s", dir);
   return dir;
 }
 
@@ -58,15 +37,15 @@ inline void remove_dir(const std::string &dir) {
 
 inline int add_configured_service(const char *name, const char *url, const char *tag) {
   uint16_t row = 0;
-  create_table_entry(&row, &total_services, &max_services,
-                     reinterpret_cast<char **>(&service_map_ptr), sizeof(ServiceMap),
+  create_table_entry(&row, &run.services.total_services, &run.services.max_services,
+                     reinterpret_cast<char **>(&run.services.service_map_ptr), sizeof(ServiceMap),
                      "Service name");
-  ServiceMap &e = service_map_ptr[row] = {};
+  ServiceMap &e = run.services.service_map_ptr[row] = {};
   e.service_name = strdup(name);
   e.url = strdup(url);
   e.url_len = static_cast<int32_t>(strlen(url));
   snprintf(e.indexing_tag, sizeof e.indexing_tag, "%s", tag);
-  num_service_file++;
+  run.services.num_service_file++;
   return row;
 }
 
@@ -81,11 +60,11 @@ inline std::string read_file(const std::string &path) {
 }
 
 inline void add_input_file(const std::string &path) {
-  seq_file_path = static_cast<InputFileInfo *>(
-      realloc(seq_file_path, (num_seq_files + 1) * sizeof(InputFileInfo)));
-  seq_file_path[num_seq_files].input_file = strdup(path.c_str());
-  seq_file_path[num_seq_files].msgcount = 0;
-  max_seq_files = ++num_seq_files;
+  run.files.seq_file_path = static_cast<InputFileInfo *>(
+      realloc(run.files.seq_file_path, (run.files.num_seq_files + 1) * sizeof(InputFileInfo)));
+  run.files.seq_file_path[run.files.num_seq_files].input_file = strdup(path.c_str());
+  run.files.seq_file_path[run.files.num_seq_files].msgcount = 0;
+  run.files.max_seq_files = ++run.files.num_seq_files;
 }
 
 // Lines of a file, without their line ends.

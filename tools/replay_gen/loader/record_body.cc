@@ -7,6 +7,7 @@
 #include "tools/replay_gen/loader/field_extract.h"
 #include "tools/replay_gen/loader/record_state.h"
 #include "tools/replay_gen/log.h"
+#include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/services/runtime_services.h"
 #include "tools/replay_gen/services/service_map.h"
 
@@ -55,12 +56,13 @@ void classify_service(FileParse &p) {
 void choose_indexing_tag(FileParse &p) {
   RecordState &r = p.rec;
   if (!r.ignore_request && r.url_line_done && r.service_line_done) {
-    if (debug_level)
+    if (run.log.debug_level)
       debug_log(4, kFn, "Processing Thread[%d]:setting indexing_tag ,url - %s, service_name - %s",
                 thread_id(p), r.url, r.service_name);
     int idx = configured_service_idx(p);
-    if (debug_level) debug_log(4, kFn, "Processing Thread[%d]:service_idx = %d", thread_id(p), idx);
-    if (idx >= 0) r.indexing_tag = service_map_ptr[idx].indexing_tag;
+    if (run.log.debug_level)
+      debug_log(4, kFn, "Processing Thread[%d]:service_idx = %d", thread_id(p), idx);
+    if (idx >= 0) r.indexing_tag = run.services.service_map_ptr[idx].indexing_tag;
   }
   r.first_time = 0;
 }
@@ -75,7 +77,7 @@ void measure_body_line(FileParse &p, size_t body_len) {
   } else {
     slot.req_size += body_len;
   }
-  if (debug_level)
+  if (run.log.debug_level)
     debug_log(4, kFn, "Processing Thread[%d]:request # %lu line %lu start offset %ld size %lu \n",
               thread_id(p), *p.seq_no, p.line_no, static_cast<long>(slot.req_offset),
               slot.req_size);
@@ -88,7 +90,7 @@ void search_customer_id(FileParse &p, char *body) {
   // byte): the search goes on with the next line.
   if (uid == kUidNotOnLine || uid == kUidNoText) {
     current_slot(p).uid = -1;
-    if (debug_level)
+    if (run.log.debug_level)
       debug_log(2, kFn,
                 "Processing Thread[%d]:uid not found at line %lu. will continue search on next "
                 "line if req body continues..\n",
@@ -102,7 +104,7 @@ void search_customer_id(FileParse &p, char *body) {
   } else {
     r.uid = uid;
     current_slot(p).uid = uid;
-    if (debug_level)
+    if (run.log.debug_level)
       debug_log(4, kFn, "Processing Thread[%d]:uid %ld req %lu line %lu", thread_id(p),
                 static_cast<long>(uid), *p.seq_no, p.line_no);
   }
@@ -119,7 +121,7 @@ void check_record_at_end(FileParse &p) {
              id, p.line_no);
     return reject_at_end(p, kErrTimeMissing);
   }
-  if (svc_id_uses_svc_name && !r.soap_action[0]) {
+  if (run.options.svc_id_uses_svc_name && !r.soap_action[0]) {
     info_log(2, "    ",
              "Processing Thread[%d]:Service name not found in service data (HTTP_SOAPACTION=...) "
              "or (HTTP_WFSOAPACTION=...). This request will be ignored, line %lu",
@@ -175,7 +177,7 @@ void accept_record(FileParse &p) {
     t->run_time_services[r.service_index].num_requests++;
     slot.runtime_service = 1;
   }
-  if (debug_level) {
+  if (run.log.debug_level) {
     debug_log(2, kFn, "Processing Thread[%d]:seq_no %lu url %s service_id %d\n", thread_id(p),
               *p.seq_no, r.url, slot.service_id);
     debug_log(2, kFn, "Processing Thread[%d]:req_size = %lu", thread_id(p), slot.req_size);
@@ -184,13 +186,15 @@ void accept_record(FileParse &p) {
   reset_record(p);
   ++*p.seq_no;
   ensure_record_slot(t, *p.seq_no);
-  if (commentry_req_count > 0 && *p.seq_no % static_cast<uint64_t>(commentry_req_count) == 0)
+  if (run.options.commentry_req_count > 0 &&
+      *p.seq_no % static_cast<uint64_t>(run.options.commentry_req_count) == 0)
     info_log(1, "    ", "Processing Thread[%d]:Processed %'lu out of %'lu requests", thread_id(p),
              *p.seq_no, t->t_msgcount);
 }
 
 void end_record(FileParse &p) {
-  if (debug_level) debug_log(2, kFn, "Processing Thread[%d]:Request Body End", thread_id(p));
+  if (run.log.debug_level)
+    debug_log(2, kFn, "Processing Thread[%d]:Request Body End", thread_id(p));
   if (!p.rec.ignore_request) check_record_at_end(p);
   if (p.rec.ignore_request)
     ignore_record(p);
@@ -224,9 +228,9 @@ void ensure_record_slot(ThreadArgs *thread, uint64_t seq_no) {
 
 bool body_lines_only_counted(const FileParse &p) {
   const RecordState &r = p.rec;
-  if (debug_level || r.read_state != kBodySection || r.first_time) return false;
+  if (run.log.debug_level || r.read_state != kBodySection || r.first_time) return false;
   if (r.ignore_request) return true;
-  if (do_parameterization && !(r.req_mod_flag & 1)) return false;
+  if (run.options.do_parameterization && !(r.req_mod_flag & 1)) return false;
   return r.uid >= 0;
 }
 
@@ -245,7 +249,7 @@ void handle_body_line(FileParse &p, char *body, size_t body_len) {
     return end_record(p);
   if (r.ignore_request) return;
   measure_body_line(p, body_len);
-  if (do_parameterization && !(r.req_mod_flag & 1))
+  if (run.options.do_parameterization && !(r.req_mod_flag & 1))
     extract_creation_timestamp(body, p.seq_no, p.thread->t_seq_data_arr,
                                static_cast<int32_t>(body_len), &r.req_mod_flag);
   if (r.uid < 0) search_customer_id(p, body);

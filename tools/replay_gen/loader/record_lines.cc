@@ -9,6 +9,7 @@
 #include "tools/replay_gen/loader/field_extract.h"
 #include "tools/replay_gen/loader/record_state.h"
 #include "tools/replay_gen/log.h"
+#include "tools/replay_gen/run_state.h"
 
 namespace {
 
@@ -43,13 +44,13 @@ void service_name_from_action(FileParse &p, const char *value, size_t len) {
   const char *last = static_cast<const char *>(memrchr(value, '/', len));
   size_t start = 0;
   if (!last) {
-    if (debug_level)
+    if (run.log.debug_level)
       debug_log(4, kFn, "Processing Thread[%d]:\"/\" not found in HTTP_SOAPACTION (%s).",
                 thread_id(p), value);
   } else {
     const char *before = static_cast<const char *>(memrchr(value, '/', last - value));
     start = before ? before - value + 1 : 1;
-    if (debug_level && before)
+    if (run.log.debug_level && before)
       debug_log(4, kFn, "Processing Thread[%d]:second_last_slash_ptr = %s", thread_id(p), before);
   }
   char *name = p.rec.service_name;
@@ -60,7 +61,7 @@ void service_name_from_action(FileParse &p, const char *value, size_t len) {
     name[n++] = keep ? c : '_';
   }
   name[n] = '\0';
-  if (debug_level)
+  if (run.log.debug_level)
     debug_log(4, kFn, "Processing Thread[%d]:  service name = %s, url = %s, service_index = %d",
               thread_id(p), name, p.rec.url, p.rec.service_index);
 }
@@ -97,7 +98,7 @@ void handle_time_line(FileParse &p, char *value) {
   p.rec.time_stamp_line_done = 1;
   char *parts[2];
   if (get_tokens_local(value, parts, ".", 2) != 2) return reject_time_format(p);
-  if (debug_level)
+  if (run.log.debug_level)
     debug_log(4, kFn,
               "Processing Thread[%d]:RequestTime (Line = %s), TimeSecsPart = %s, "
               "TimeMicroSecPart = %s",
@@ -105,18 +106,18 @@ void handle_time_line(FileParse &p, char *value) {
   double secs = 0, usecs = 0;
   if (!read_time_part(parts[0], &secs) || !read_time_part(parts[1], &usecs))
     return reject_time_format(p);
-  if (start_time_stamp && secs < static_cast<double>(start_time_stamp)) {
+  if (run.config.start_time_stamp && secs < static_cast<double>(run.config.start_time_stamp)) {
     info_log(2, "    ",
              "Processing Thread[%d]:RequestTime %lf is less than start time stamp %lu stamp given "
              "in REPLAY_PERIOD at line %'lu. This request will be ignored",
-             thread_id(p), secs, start_time_stamp, p.line_no);
+             thread_id(p), secs, run.config.start_time_stamp, p.line_no);
     return reject_on_header_line(p, kErrTimeRange);
   }
-  if (end_time_stamp && secs > static_cast<double>(end_time_stamp)) {
+  if (run.config.end_time_stamp && secs > static_cast<double>(run.config.end_time_stamp)) {
     info_log(2, "    ",
              "Processing Thread[%d]:RequestTime %lf is greater than end time stamp %lu stamp "
              "given in REPLAY_PERIOD at line %'lu. This request will be ignored",
-             thread_id(p), secs, end_time_stamp, p.line_no);
+             thread_id(p), secs, run.config.end_time_stamp, p.line_no);
     return reject_on_header_line(p, kErrTimeRange);
   }
   double ms = secs * 1000 + usecs / 1000;
@@ -129,7 +130,7 @@ void handle_soap_action_line(FileParse &p, char *value, size_t value_len, bool w
   RecordState &r = p.rec;
   // In URL mode the service comes from the URL and no SOAP action header is
   // composed: the line has no effect.
-  if (!svc_id_uses_svc_name) return;
+  if (!run.options.svc_id_uses_svc_name) return;
   bool empty = is_empty_action(value, value_len);
   if (r.soap_action[0]) {
     if (empty) return;
@@ -184,7 +185,7 @@ void handle_url_line(FileParse &p, char *line, size_t len) {
              thread_id(p), p.line_no);
     return reject_on_header_line(p, kErrUrlFormat);
   }
-  size_t host_len = strlen(host_name), path_len = strlen(parts[1]);
+  size_t host_len = strlen(run.config.host_name), path_len = strlen(parts[1]);
   size_t needed = strlen("http://") + host_len + path_len;
   if (needed >= kUrlSize) {
     info_log(2, "    ",
@@ -195,8 +196,8 @@ void handle_url_line(FileParse &p, char *line, size_t len) {
   }
   char *out = r.url;
   out = static_cast<char *>(mempcpy(out, "http://", strlen("http://")));
-  out = static_cast<char *>(mempcpy(out, host_name, host_len));
+  out = static_cast<char *>(mempcpy(out, run.config.host_name, host_len));
   memcpy(out, parts[1], path_len + 1);
-  if (debug_level)
+  if (run.log.debug_level)
     debug_log(4, kFn, "Processing Thread[%d]:Url found. url = %s", thread_id(p), r.url);
 }

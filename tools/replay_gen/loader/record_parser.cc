@@ -13,6 +13,7 @@
 #include "tools/replay_gen/loader/line_reader.h"
 #include "tools/replay_gen/loader/record_state.h"
 #include "tools/replay_gen/log.h"
+#include "tools/replay_gen/run_state.h"
 
 namespace {
 
@@ -48,7 +49,7 @@ void handle_header_line(FileParse &p, char *line, size_t len) {
   }
   if (STARTS_WITH(line, len, "URL=")) return handle_url_line(p, line, len);
   if (STARTS_WITH(line, len, "xml1=")) {
-    if (debug_level)
+    if (run.log.debug_level)
       debug_log(4, kFn, "Processing Thread[%d]:Request body first line found", p.thread->thread_id);
     p.rec.request_body_first_line = 1;
     p.rec.read_state = kBodySection;
@@ -76,7 +77,7 @@ void drop_unterminated_record(FileParse &p) {
 void print_file_summary(const FileParse &p, uint64_t start_req_no, time_t start_time) {
   const ThreadArgs *t = p.thread;
   int id = t->thread_id;
-  if (debug_level) {
+  if (run.log.debug_level) {
     debug_log(2, kFn,
               "Processing Thread[%d]:Total lines from service file (without header line) = %lu\n",
               id, p.line_no);
@@ -129,7 +130,7 @@ void load_sequence_file_new(ThreadArgs *threadData, const char *seq_file, FILE *
   p->seq_no = seq_no;
   p->index = index;
   line_reader_init(reader, seq_file_fp);
-  if (ignore_header) skip_header_line(*p, reader);
+  if (run.config.ignore_header) skip_header_line(*p, reader);
   reset_record(*p);
   ensure_record_slot(threadData, *seq_no);
   memset(&current_slot(*p), 0, sizeof(SeqData));
@@ -146,7 +147,7 @@ void load_sequence_file_new(ThreadArgs *threadData, const char *seq_file, FILE *
     if ((len = read_line_in_place(reader, buf, limit, &line)) == 0) break;
     p->line_no++;
     p->line_end_offset = reader->offset;
-    if (debug_level)
+    if (run.log.debug_level)
       debug_log(4, kFn, "Processing Thread[%d]:buffer from fgets %s\n", threadData->thread_id,
                 line);
     if (p->rec.read_state == kHeaderSection)

@@ -10,6 +10,7 @@
 
 #include "tools/replay_gen/loader/loader_test_support.h"
 #include "tools/replay_gen/loader/record_errors.h"
+#include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/services/runtime_services.h"
 #include "tools/replay_gen/test_support.h"
 
@@ -61,7 +62,7 @@ class ParserTest : public testing::Test {
     inputs_.clear();
     seq_no_ = 0;
     reset_run_state();
-    remove_dir(replay_dir);
+    remove_dir(run.config.replay_dir);
     remove_dir(dir_);
   }
 
@@ -86,7 +87,7 @@ class ParserTest : public testing::Test {
       EXPECT_EQ(r.req_file_fp, inputs_[r.seq_index]);
       out.push_back({r.time_stamp, r.uid,
                      r.runtime_service ? thread_->run_time_services[r.service_id].service_name
-                                       : service_map_ptr[r.service_id].service_name,
+                                       : run.services.service_map_ptr[r.service_id].service_name,
                      r.req_size ? file.substr(r.req_offset, r.req_size) : ""});
     }
     return out;
@@ -199,7 +200,7 @@ TEST_F(ParserTest, RecordsAndRejections) {
     SCOPED_TRACE(c.name);
     TearDown();
     SetUp();
-    start_time_stamp = c.period_start, end_time_stamp = c.period_end;
+    run.config.start_time_stamp = c.period_start, run.config.end_time_stamp = c.period_end;
     parse(c.text);
     EXPECT_EQ(records(), c.records);
     EXPECT_EQ(error_lines(), c.errors);
@@ -217,7 +218,7 @@ TEST_F(ParserTest, SeveralFilesAndHeaderLines) {
   parse(record(kBody) + record(kAction + kUrl, kBody));
   EXPECT_EQ(seq_no_, 2u);
   EXPECT_EQ(thread_->t_seq_data_arr[1].seq_index, 1u);
-  ignore_header = 1;
+  run.config.ignore_header = 1;
   parse("HEADER LINE\n" + record("RequestTimeEx=1\n" + kAction + kUrl, kBody));
   EXPECT_EQ(error_lines(), (std::vector<ErrorLine>{{101, 1}, {105, 13}, {101, 1}}));
 
@@ -244,8 +245,7 @@ TEST_F(ParserTest, ConfiguredServiceUsesItsTagAndCounter) {
 }
 
 TEST_F(ParserTest, UrlModeNamesFromTheUrl) {
-  svc_id_uses_svc_name = 0;
-  svc_id_uses_url = 1;
+  run.options.svc_id_uses_svc_name = 0;
   parse(record(kTime + kUrl, kBody) + record(kTime + kAction + kAction + kUrl, kBody));
   const Parsed p{1600000000123, 42, "svc_Service.svc", kBody};
   EXPECT_EQ(records(), (std::vector<Parsed>{p, p}));
@@ -253,7 +253,7 @@ TEST_F(ParserTest, UrlModeNamesFromTheUrl) {
   EXPECT_STREQ(thread_->run_time_services[0].soap_action, "");
   EXPECT_NE(console_.find("url - svc/Service.svc\n"), std::string::npos);
   // A long path makes a long name: no room for "_MissingIndex".
-  snprintf(host_name, sizeof host_name, "h");
+  snprintf(run.config.host_name, sizeof run.config.host_name, "h");
   parse(record(kTime + "URL=/" + std::string(10007, 'n') + "\n", "<a>"));
   EXPECT_EQ(error_lines(), (std::vector<ErrorLine>{{110, 4}}));
 }
@@ -272,7 +272,7 @@ TEST_F(ParserTest, OverLongUrl) {
 // Bodies of thousands of lines across the reader's 256 KiB chunks, with the
 // customer id and the creation timestamp early or late.
 TEST_F(ParserTest, LongBodies) {
-  do_parameterization = 1;
+  run.options.do_parameterization = 1;
   auto lines = [](int n) {
     std::string text;
     for (int i = 0; i < n; i++) text += "<Data>" + std::string(i % 150, 'd') + "</Data>\n";

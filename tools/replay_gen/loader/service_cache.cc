@@ -8,6 +8,7 @@
 
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/log.h"
+#include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/services/runtime_services.h"
 
 namespace {
@@ -18,8 +19,8 @@ bool same_pair(const ThreadArgs *thread, const ServiceCacheSlot &slot, const cha
                const char *url) {
   const char *name, *slot_url;
   if (slot.entry_type == SERVICE_MAP_ENTRY) {
-    name = service_map_ptr[slot.service_index].service_name;
-    slot_url = service_map_ptr[slot.service_index].url;
+    name = run.services.service_map_ptr[slot.service_index].service_name;
+    slot_url = run.services.service_map_ptr[slot.service_index].url;
   } else {
     name = thread->run_time_services[slot.service_index].service_name;
     slot_url = thread->run_time_services[slot.service_index].url;

@@ -12,6 +12,7 @@
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/output/request_files.h"
+#include "tools/replay_gen/run_state.h"
 
 const char kIndexHeader[] =
     "#user_id, request_file, timestamp, page_id, offset, size,timestamp, page_id, offset, size, "
@@ -40,7 +41,7 @@ void append_group(const ReqNode &req, std::string *line) {
   append_number(static_cast<uint64_t>(req.offset), line);
   line->push_back(',');
   append_number(req.size, line);
-  if (do_parameterization && req.creation_ts_offset != 0) {
+  if (run.options.do_parameterization && req.creation_ts_offset != 0) {
     line->push_back('|');
     line->push_back(req.type);
     line->push_back(':');
@@ -54,7 +55,7 @@ void append_group(const ReqNode &req, std::string *line) {
 std::vector<FILE *> open_index_files(int workers) {
   std::vector<FILE *> files;
   for (int w = 0; w < workers; w++) {
-    std::string path = std::string(replay_dir) + "/vt_index_" + std::to_string(w);
+    std::string path = std::string(run.config.replay_dir) + "/vt_index_" + std::to_string(w);
     FILE *fp = open_file(path.c_str(), "a");
     if (!fp) vt_exit(-1);
     if (fwrite(kIndexHeader, sizeof(kIndexHeader) - 1, 1, fp) != 1)
@@ -67,8 +68,8 @@ std::vector<FILE *> open_index_files(int workers) {
 void close_index_files(const std::vector<FILE *> &files) {
   for (size_t w = 0; w < files.size(); w++) {
     if (fclose(files[w]) != 0)
-      error_log(2, kFname, "Error in writing in file %s/vt_index_%zu. Error %s", replay_dir, w,
-                strerror(errno));
+      error_log(2, kFname, "Error in writing in file %s/vt_index_%zu. Error %s",
+                run.config.replay_dir, w, strerror(errno));
   }
 }
 
@@ -93,24 +94,24 @@ void format_user_line(const UserNode &user, std::string *line) {
 }
 
 void write_vortan_index_file() {
-  if (debug_level) debug_log(4, kFname, "Method Called");
+  if (run.log.debug_level) debug_log(4, kFname, "Method Called");
   std::vector<FILE *> files = open_index_files(checked_num_vvm(kFname));
-  if (!head) {
+  if (!run.users.head) {
     error_log(1, kFname, "No user found in the list\n");
     vt_exit(-1);
   }
   std::string line;
   line.reserve(102400);
-  while (head) {
-    UserNode *user = head;
+  while (run.users.head) {
+    UserNode *user = run.users.head;
     format_user_line(*user, &line);
     if (user->vvm_id >= files.size() ||
         fwrite(line.data(), line.size(), 1, files[user->vvm_id]) != 1)
       error_log(2, kFname, "Error in writing user in vortan index file. Error %s\n",
                 strerror(errno));
-    head = user->next;
+    run.users.head = user->next;
     release_user(user);
   }
-  tail = nullptr;
+  run.users.tail = nullptr;
   close_index_files(files);
 }

@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "tools/replay_gen/records.h"
+#include "tools/replay_gen/run_state.h"
 
 // The header line of every index file (95 bytes).
 extern const char kIndexHeader[];

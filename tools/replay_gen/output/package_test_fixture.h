@@ -13,7 +13,7 @@
 #include "tools/replay_gen/output/index_files.h"
 #include "tools/replay_gen/output/output_test_util.h"
 #include "tools/replay_gen/output/request_files.h"
-#include "tools/replay_gen/records.h"
+#include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/sequencing/sequence_order.h"
 #include "tools/replay_gen/services/request_head.h"
 #include "tools/replay_gen/test_support.h"
@@ -37,70 +37,56 @@ class PackageTest : public testing::Test {
   FILE *input = nullptr;
 
   void SetUp() override {
+    run = RunState{};
     dir = make_temp_dir();
-    snprintf(replay_dir, kTextBufSize, "%s", dir.c_str());
-    num_vvm = 2;
+    snprintf(run.config.replay_dir, kTextBufSize, "%s", dir.c_str());
+    run.workers.num_vvm = 2;
   }
 
   void TearDown() override {
     for (int w = 0; w < kMaxVvm; w++) {
-      if (vvm_list[w].vt_req_file_fd > 2) close(vvm_list[w].vt_req_file_fd);
-      vvm_list[w] = Vvm{};
+      if (run.workers.vvm_list[w].vt_req_file_fd > 2) close(run.workers.vvm_list[w].vt_req_file_fd);
     }
-    for (UserNode *next; head; head = next) {
-      next = head->next;
-      free(head->req_node);
-      free(head);
-    }
-    tail = nullptr;
     if (input) fclose(input);
     input = nullptr;
-    free(seq_data_arr), free(req_top_line);
-    seq_data_arr = nullptr, req_top_line = nullptr;
-    for (int i = 0; i < num_service_file; i++) {
-      ServiceMap &m = service_map_ptr[i];
-      free(m.service_name), free(m.url), free(m.all_headers);
-    }
-    free(service_map_ptr), service_map_ptr = nullptr;
-    total_services = max_services = num_service_file = 0;
-    req_top_line_len = g_valid_msgcount = g_msgcount = g_ignore_request = 0;
-    last_vvm = -1, num_vvm = total_requests = max_req_per_user = 0;
-    one_sort_algo = do_parameterization = commentry_req_count = 0;
+    run = RunState{};
     std::filesystem::remove_all(dir);
   }
   void reset() { TearDown(), SetUp(); }
 
   // Services 0..n-1: POST http://127.0.0.1/svc<i>, heads composed.
   void set_services(int n) {
-    service_map_ptr = static_cast<ServiceMap *>(calloc(n, sizeof(ServiceMap)));
+    run.services.service_map_ptr = static_cast<ServiceMap *>(calloc(n, sizeof(ServiceMap)));
     for (int i = 0; i < n; i++) {
-      ServiceMap &m = service_map_ptr[i];
+      ServiceMap &m = run.services.service_map_ptr[i];
       std::string url = "http://127.0.0.1/svc" + std::to_string(i);
       m.url = strdup(url.c_str()), m.url_len = static_cast<int32_t>(url.size());
       m.service_name = strdup(("Svc" + std::to_string(i)).c_str());
       snprintf(m.method_type, kMethodTypeSize, "POST");
     }
-    total_services = max_services = static_cast<uint16_t>(num_service_file = n);
-    vtu_gen_script_fp = tmpfile();
+    run.services.total_services = run.services.max_services =
+        static_cast<uint16_t>(run.services.num_service_file = n);
+    run.script_input.vtu_gen_script_fp = tmpfile();
     append_all_headers();
-    fclose(vtu_gen_script_fp);
-    vtu_gen_script_fp = nullptr;
+    fclose(run.script_input.vtu_gen_script_fp);
+    run.script_input.vtu_gen_script_fp = nullptr;
   }
 
   void set_top_line(const std::string &text) {
-    req_top_line = strdup(text.c_str()), req_top_line_len = static_cast<int32_t>(text.size());
+    run.config.req_top_line = strdup(text.c_str()),
+    run.config.req_top_line_len = static_cast<int32_t>(text.size());
   }
 
   // Writes the bodies into an input file, each behind some other bytes, and
   // makes seq_data_arr of the records in the given (merge) order.
   void load(const std::vector<TestRecord> &recs) {
     std::string text;
-    free(seq_data_arr);
-    seq_data_arr = static_cast<SeqData *>(calloc(recs.size() + 1, sizeof(SeqData)));
+    free(run.records.seq_data_arr);
+    run.records.seq_data_arr = static_cast<SeqData *>(calloc(recs.size() + 1, sizeof(SeqData)));
     for (size_t i = 0; i < recs.size(); i++) {
       text += "<Request time and action>\n";
       const TestRecord &t = recs[i];
-      SeqData &r = seq_data_arr[i];
+      SeqData &r = run.records.seq_data_arr[i];
       r.uid = t.uid, r.time_stamp = t.time, r.seq = i, r.service_id = t.service;
       r.req_offset = static_cast<off_t>(text.size());
       r.req_size = t.body.size();
@@ -111,16 +97,16 @@ class PackageTest : public testing::Test {
     std::ofstream(dir + "/input.log", std::ios::binary) << text;
     if (input) fclose(input);
     input = fopen((dir + "/input.log").c_str(), "r");
-    for (size_t i = 0; i < recs.size(); i++) seq_data_arr[i].req_file_fp = input;
-    g_valid_msgcount = g_msgcount = recs.size();
+    for (size_t i = 0; i < recs.size(); i++) run.records.seq_data_arr[i].req_file_fp = input;
+    run.counters.g_valid_msgcount = run.counters.g_msgcount = recs.size();
   }
 
   // Step 3, the time sort and Step 4; returns what they printed.
   std::string run_steps() {
     testing::internal::CaptureStdout();
     init_vvm_data();
-    sort_seq_array(g_valid_msgcount);
-    sort_seq_data_by_time(g_valid_msgcount);
+    sort_seq_array(run.counters.g_valid_msgcount);
+    sort_seq_data_by_time(run.counters.g_valid_msgcount);
     process_sequence_data_new();
     return testing::internal::GetCapturedStdout();
   }

@@ -13,6 +13,7 @@
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/output/request_files.h"
+#include "tools/replay_gen/run_state.h"
 
 namespace {
 
@@ -64,15 +65,16 @@ ReqNode *take_request_row(UserNode *user) {
 
 // The service of page_id, which must have a composed head.
 const ServiceMap &head_service(int page_id, int vvm_id) {
-  if (page_id < 0 || page_id >= num_service_file || !service_map_ptr[page_id].all_headers) {
+  if (page_id < 0 || page_id >= run.services.num_service_file ||
+      !run.services.service_map_ptr[page_id].all_headers) {
     error_log(1, kFname, "Unable to write header in vt_req_%d", vvm_id);
     vt_exit(-1);
   }
-  return service_map_ptr[page_id];
+  return run.services.service_map_ptr[page_id];
 }
 
 uint64_t top_line_size() {
-  return req_top_line ? static_cast<uint64_t>(req_top_line_len) : 0;
+  return run.config.req_top_line ? static_cast<uint64_t>(run.config.req_top_line_len) : 0;
 }
 
 }  // namespace
@@ -84,7 +86,7 @@ void append_entry_head(std::string *head, int page_id, uint64_t body_size, int v
   head->append(kLengthField);
   head->append(std::to_string(body_size + top_len));
   head->append(kHeadEnd);
-  if (top_len) head->append(req_top_line);
+  if (top_len) head->append(run.config.req_top_line);
 }
 
 uint64_t entry_head_size(int page_id, uint64_t body_size, int vvm_id) {
@@ -98,20 +100,20 @@ uint64_t entry_head_size(int page_id, uint64_t body_size, int vvm_id) {
 }
 
 void add_request_new(UserNode *user, const SeqData &rec) {
-  if (debug_level)
+  if (run.log.debug_level)
     debug_log(4, kFname,
               "Method Called, user_id = %lu, page_id = %d, time_stamp = %lu. seq_file_fp = %p",
               user->user_id, rec.service_id, rec.time_stamp, static_cast<void *>(rec.req_file_fp));
   ReqNode *row = take_request_row(user);
-  if (user->num_req > max_req_per_user) max_req_per_user = user->num_req;
+  if (user->num_req > run.counters.max_req_per_user) run.counters.max_req_per_user = user->num_req;
   row->page_id = rec.service_id;
   row->time_stamp = rec.time_stamp;
 
   uint64_t head_size = entry_head_size(rec.service_id, rec.req_size, user->vvm_id);
   set_creation_ts(row, rec, head_size);
-  Vvm &vvm = vvm_list[user->vvm_id];
+  Vvm &vvm = run.workers.vvm_list[user->vvm_id];
   row->offset = vvm.offset;
   row->size = head_size + rec.req_size + 1;
   vvm.offset += static_cast<off_t>(row->size);
-  total_requests++;
+  run.counters.total_requests++;
 }

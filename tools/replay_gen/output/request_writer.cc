@@ -13,7 +13,7 @@
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/output/request_sink.h"
-#include "tools/replay_gen/records.h"
+#include "tools/replay_gen/run_state.h"
 
 namespace {
 
@@ -32,7 +32,7 @@ struct WriterThread {
 };
 
 void write_worker(const WriterThread &t, RequestStage *stage, int w) {
-  EntrySink out{vvm_list[w].vt_req_file_fd, w, stage, false, 0, 0, {}};
+  EntrySink out{run.workers.vvm_list[w].vt_req_file_fd, w, stage, false, 0, 0, {}};
   const uint8_t *end = t.entry_worker + t.n;
   auto next_entry = [&](const uint8_t *from) {
     return static_cast<const uint8_t *>(memchr(from, w, static_cast<size_t>(end - from)));
@@ -42,8 +42,8 @@ void write_worker(const WriterThread &t, RequestStage *stage, int w) {
     // The system calls of an entry push the records out of the processor's
     // caches: the next one is fetched while this entry is being written.
     const uint8_t *next = at + 1 < end ? next_entry(at + 1) : nullptr;
-    if (next) __builtin_prefetch(&seq_data_arr[next - t.entry_worker]);
-    write_entry(&out, seq_data_arr[at - t.entry_worker]);
+    if (next) __builtin_prefetch(&run.records.seq_data_arr[next - t.entry_worker]);
+    write_entry(&out, run.records.seq_data_arr[at - t.entry_worker]);
     at = next;
   }
   finish_entries(&out);
@@ -54,7 +54,7 @@ void *writer_main(void *arg) {
   RequestStage stage;
   stage_open(&stage, t->use_pipe);
   try {
-    for (int w = t->index; w < num_vvm; w += t->threads) write_worker(*t, &stage, w);
+    for (int w = t->index; w < run.workers.num_vvm; w += t->threads) write_worker(*t, &stage, w);
   } catch (...) {
     t->failure = std::current_exception();
   }
@@ -78,7 +78,7 @@ int request_writer_threads(int num_cpu, int workers) {
 }
 
 void write_request_files(const uint8_t *entry_worker, uint64_t n, int threads, bool use_pipe) {
-  if (debug_level) debug_log(2, kFname, "request writer threads = %d", threads);
+  if (run.log.debug_level) debug_log(2, kFname, "request writer threads = %d", threads);
   std::vector<WriterThread> writers(threads);
   for (int i = 0; i < threads; i++) {
     WriterThread &t = writers[i];

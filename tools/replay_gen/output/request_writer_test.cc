@@ -2,6 +2,7 @@
 
 #include "tests/package_check.h"
 #include "tools/replay_gen/output/package_test_fixture.h"
+#include "tools/replay_gen/run_state.h"
 
 namespace {
 
@@ -11,18 +12,20 @@ class RequestWriter : public PackageTest {
   // last run_steps (each entry's worker through its session's user slot).
   std::vector<std::string> rewrite(int threads, bool use_pipe) {
     std::vector<uint8_t> workers;
-    for (uint64_t i = 0; i < g_valid_msgcount; i++)
-      workers.push_back(seq_data_arr[seq_data_arr[i].parent_seq].user_node->vvm_id);
-    for (int w = 0; w < num_vvm; w++) {
-      EXPECT_EQ(ftruncate(vvm_list[w].vt_req_file_fd, 0), 0);
-      lseek(vvm_list[w].vt_req_file_fd, 0, SEEK_SET);
+    for (uint64_t i = 0; i < run.counters.g_valid_msgcount; i++)
+      workers.push_back(
+          run.records.seq_data_arr[run.records.seq_data_arr[i].parent_seq].user_node->vvm_id);
+    for (int w = 0; w < run.workers.num_vvm; w++) {
+      EXPECT_EQ(ftruncate(run.workers.vvm_list[w].vt_req_file_fd, 0), 0);
+      lseek(run.workers.vvm_list[w].vt_req_file_fd, 0, SEEK_SET);
     }
     write_request_files(workers.data(), workers.size(), threads, use_pipe);
     return files();
   }
   std::vector<std::string> files() {
     std::vector<std::string> out;
-    for (int w = 0; w < num_vvm; w++) out.push_back(file("vt_req_" + std::to_string(w)));
+    for (int w = 0; w < run.workers.num_vvm; w++)
+      out.push_back(file("vt_req_" + std::to_string(w)));
     return out;
   }
 };
@@ -33,7 +36,7 @@ class RequestWriter : public PackageTest {
 TEST_F(RequestWriter, SameBytesWithAnyThreadsStagedOrDirect) {
   set_services(2);
   set_top_line(std::string(300 * 1024, 't') + "\n");
-  num_vvm = 3;
+  run.workers.num_vvm = 3;
   std::vector<TestRecord> recs;
   for (int i = 0; i < 40; i++) {
     size_t size = i % 7 == 0 ? 700 * 1024 + i : 50 + i * 13;
@@ -57,7 +60,7 @@ TEST_F(RequestWriter, FailureKeepsWholeEntriesBeforeIt) {
     load({{4, kT, 0, "first"}, {4, kT + 1, 0, "second"}, {5, kT + 2, 0, "other"}});
     run_steps();
     std::vector<std::string> whole = files();
-    seq_data_arr[1].req_file_fp = nullptr;  // time order: the user's second entry
+    run.records.seq_data_arr[1].req_file_fp = nullptr;  // time order: the user's second entry
     Outcome o = run_to_end([&] { rewrite(2, use_pipe); });
     EXPECT_EQ(o.status, -1);
     EXPECT_EQ(o.err, "add_request_new:error in fileno(). seq_file_fp (nil) Bad file descriptor\n");

@@ -1,7 +1,9 @@
 #include "tools/replay_gen/output/scenario.h"
 
+#include <string.h>
+
 #include "tools/replay_gen/output/output_test_util.h"
-#include "tools/replay_gen/records.h"
+#include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/test_support.h"
 
 namespace {
@@ -9,24 +11,24 @@ namespace {
 class ScenarioTest : public testing::Test {
  protected:
   void SetUp() override {
+    run = RunState{};
     wdir_ = make_temp_dir();
     std::filesystem::create_directories(wdir_ + "/scenarios/proj/sub");
     setenv("VT_WDIR", wdir_.c_str(), 1);
-    snprintf(scenario_name, sizeof scenario_name, "proj/sub/it's here.conf");
-    snprintf(script_name, sizeof script_name, "P/S/Orders");
-    snprintf(host_name, sizeof host_name, "10.0.0.5:8080");
-    snprintf(replay_dir, sizeof replay_dir, "/data/replay");
-    num_vvm = 4;
+    snprintf(run.config.scenario_name, sizeof run.config.scenario_name, "proj/sub/it's here.conf");
+    snprintf(run.config.script_name, sizeof run.config.script_name, "P/S/Orders");
+    snprintf(run.config.host_name, sizeof run.config.host_name, "10.0.0.5:8080");
+    snprintf(run.config.replay_dir, sizeof run.config.replay_dir, "/data/replay");
+    run.workers.num_vvm = 4;
   }
   void TearDown() override {
     unsetenv("VT_WDIR");
-    scenario_keyword = nullptr;
-    scenario_keyword_len = run_forcefully = 0;
+    run = RunState{};
     std::filesystem::remove_all(wdir_);
   }
-  std::string path() const { return wdir_ + "/scenarios/" + scenario_name; }
+  std::string path() const { return wdir_ + "/scenarios/" + run.config.scenario_name; }
   // Runs create_scenario; its standard output goes to out_.
-  Outcome run() {
+  Outcome create() {
     testing::internal::CaptureStdout();
     Outcome o = run_to_end(create_scenario);
     out_ = testing::internal::GetCapturedStdout();
@@ -47,19 +49,20 @@ std::string expected_content(const std::string &keywords) {
 
 TEST_F(ScenarioTest, ContentWithKeywordsAndReplacedOnlyWithForce) {
   std::string keywords = "G_KA_PCT ALL 100\nG_SSL ALL 0\n";
-  scenario_keyword = keywords.data();
-  scenario_keyword_len = static_cast<int32_t>(keywords.size());
-  ASSERT_EQ(run().status, 0);
+  run.config.scenario_keyword = strdup(keywords.c_str());
+  run.config.scenario_keyword_len = static_cast<int32_t>(keywords.size());
+  ASSERT_EQ(create().status, 0);
   EXPECT_EQ(out_, "Scenario file creation success.\n");
   EXPECT_EQ(read_text(path()), expected_content(keywords));
 
-  scenario_keyword = nullptr;
-  scenario_keyword_len = 0;
-  EXPECT_EQ(run().err,
+  free(run.config.scenario_keyword);
+  run.config.scenario_keyword = nullptr;
+  run.config.scenario_keyword_len = 0;
+  EXPECT_EQ(create().err,
             "create_scenario:Error: Scenario '" + path() + "' already exist! Exiting ...\n");
   EXPECT_EQ(read_text(path()), expected_content(keywords));
-  run_forcefully = 1;
-  ASSERT_EQ(run().status, 0);
+  run.options.run_forcefully = 1;
+  ASSERT_EQ(create().status, 0);
   EXPECT_EQ(out_, "Existing Scenario file '" + path() +
                       "' deleted as -f option was used.\nScenario file creation success.\n");
   EXPECT_EQ(read_text(path()), expected_content(""));
@@ -67,12 +70,12 @@ TEST_F(ScenarioTest, ContentWithKeywordsAndReplacedOnlyWithForce) {
 
 TEST_F(ScenarioTest, MissingWorkDirOrScenarioDirectoryEndsRun) {
   unsetenv("VT_WDIR");
-  Outcome o = run();
+  Outcome o = create();
   EXPECT_EQ(o.status, -1);
   EXPECT_EQ(o.err, "create_scenario:Error in getting the VT_WDIR\n");
   setenv("VT_WDIR", wdir_.c_str(), 1);
-  snprintf(scenario_name, sizeof scenario_name, "proj/missing/a.conf");
-  EXPECT_EQ(run().err, "create_scenario:Fopen():can not open scenario '" + path() +
+  snprintf(run.config.scenario_name, sizeof run.config.scenario_name, "proj/missing/a.conf");
+  EXPECT_EQ(create().err, "create_scenario:Fopen():can not open scenario '" + path() +
                            "' file:No such file or directory !\n");
 }
 

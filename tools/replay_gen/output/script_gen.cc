@@ -12,7 +12,7 @@
 #include "base/core/shell_quote.h"
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/log.h"
-#include "tools/replay_gen/records.h"
+#include "tools/replay_gen/run_state.h"
 
 namespace {
 
@@ -21,11 +21,11 @@ const char kFname[] = "create_script";
 std::string script_path() {
   const char *wdir = getenv("VT_WDIR");
   if (!wdir) {
-    error_log(1, kFname, "Error in getting script name %s", script_name);
+    error_log(1, kFname, "Error in getting script name %s", run.config.script_name);
     vt_exit(-1);
   }
-  std::string path = std::string(wdir) + "/scripts/" + script_name;
-  if (debug_level) debug_log(4, kFname, "Method called script_path is = %s", path.c_str());
+  std::string path = std::string(wdir) + "/scripts/" + run.config.script_name;
+  if (run.log.debug_level) debug_log(4, kFname, "Method called script_path is = %s", path.c_str());
   return path;
 }
 
@@ -37,13 +37,13 @@ bool script_exists(const std::string &path) {
 }
 
 void remove_existing_script(const std::string &path) {
-  if (!run_forcefully) {
+  if (!run.options.run_forcefully) {
     error_log(1, kFname, "Script '%s' already exist, Exiting ... !\n", path.c_str());
     vt_exit(-1);
   }
   std::string cmd = "rm -rf " + vtlb_shell_quote(path);
   int rc = vtlb_run_shell_cmd(cmd);
-  if (debug_level) debug_log(1, kFname, "Return value of system() is = %d", rc);
+  if (run.log.debug_level) debug_log(1, kFname, "Return value of system() is = %d", rc);
   if (rc == -1) {
     error_log(1, kFname, "Fork/exec failed: Error in  deleting existing script '%s':%s",
               path.c_str(), strerror(errno));
@@ -54,20 +54,21 @@ void remove_existing_script(const std::string &path) {
               cmd.c_str(), path.c_str());
     vt_exit(-1);
   }
-  if (debug_level)
+  if (run.log.debug_level)
     debug_log(2, kFname, "Existing Script '%s' deleted as -f option was used. \n", path.c_str());
 }
 
 // The generator command for script_type: "C" selects the C script generator.
 std::string generator_cmd() {
-  const char *generator = strcmp(script_type, "C") == 0 ? "vtu_gen_cscript" : "vtu_gen_script";
-  if (debug_level) {
+  const char *generator =
+      strcmp(run.config.script_type, "C") == 0 ? "vtu_gen_cscript" : "vtu_gen_script";
+  if (run.log.debug_level) {
     debug_log(1, kFname, "%s is generating the script file...", generator);
-    debug_log(1, kFname, "script_name = %s, %s_file_name =  %s", script_name, generator,
-              vtu_gen_script_file_name);
+    debug_log(1, kFname, "script_name = %s, %s_file_name =  %s", run.config.script_name, generator,
+              run.script_input.vtu_gen_script_file_name);
   }
-  return std::string(generator) + " -s " + vtlb_shell_quote(script_name) + " -f " +
-         vtlb_shell_quote(vtu_gen_script_file_name) + " -r";
+  return std::string(generator) + " -s " + vtlb_shell_quote(run.config.script_name) + " -f " +
+         vtlb_shell_quote(run.script_input.vtu_gen_script_file_name) + " -r";
 }
 
 void run_generator() {
@@ -85,15 +86,16 @@ void run_generator() {
 }
 
 void remove_generator_input() {
-  int rc = vtlb_run_shell_cmd("rm -rf " + vtlb_shell_quote(vtu_gen_script_file_name));
+  int rc =
+      vtlb_run_shell_cmd("rm -rf " + vtlb_shell_quote(run.script_input.vtu_gen_script_file_name));
   if (rc == -1) {
     error_log(1, kFname, "Fork/exec failed:vtu_gen_script file '%s' deletion error: %s",
-              vtu_gen_script_file_name, strerror(errno));
+              run.script_input.vtu_gen_script_file_name, strerror(errno));
     vt_exit(-1);
   }
   if (vtlb_shell_cmd_failed(rc)) {
     error_log(1, kFname, "system(cmd_buf) failed:vtu_gen_script file '%s' deletion error:%s",
-              vtu_gen_script_file_name, strerror(errno));
+              run.script_input.vtu_gen_script_file_name, strerror(errno));
     vt_exit(-1);
   }
 }
@@ -101,7 +103,7 @@ void remove_generator_input() {
 // The generated script's page names as one comma-separated list, with the
 // number of pages listed.
 std::string current_page_names(int *count) {
-  std::string cmd = "vti_get_page " + vtlb_shell_quote(script_name);
+  std::string cmd = "vti_get_page " + vtlb_shell_quote(run.config.script_name);
   fflush(nullptr);
   FILE *pipe = popen(cmd.c_str(), "r");
   if (!pipe) {
@@ -126,10 +128,10 @@ std::string current_page_names(int *count) {
 }
 
 void change_page_names(const std::string &from, const std::string &to) {
-  std::string cmd = "vtu_change_page_name -s " + vtlb_shell_quote(script_name) + " -p " +
+  std::string cmd = "vtu_change_page_name -s " + vtlb_shell_quote(run.config.script_name) + " -p " +
                     vtlb_shell_quote(from) + " -n " + vtlb_shell_quote(to);
   if (vtlb_run_shell_cmd(cmd) == -1) {
-    if (debug_level) debug_log(1, "rename_gen_file", "system() call failed");
+    if (run.log.debug_level) debug_log(1, "rename_gen_file", "system() call failed");
     vt_exit(-1);
   }
 }
@@ -137,18 +139,18 @@ void change_page_names(const std::string &from, const std::string &to) {
 }  // namespace
 
 void rename_gen_file() {
-  if (debug_level) debug_log(4, "rename_gen_file", "Method called");
+  if (run.log.debug_level) debug_log(4, "rename_gen_file", "Method called");
   int count = 0;
   std::string current = current_page_names(&count);
-  if (total_services == 0 || count != total_services) return;
+  if (run.services.total_services == 0 || count != run.services.total_services) return;
   std::string temporary, final_names;
-  for (int i = 0; i < total_services; i++) {
+  for (int i = 0; i < run.services.total_services; i++) {
     if (i) {
       final_names += ',';
       temporary += ',';
     }
-    final_names += service_map_ptr[i].service_name;
-    temporary += service_map_ptr[i].service_name;
+    final_names += run.services.service_map_ptr[i].service_name;
+    temporary += run.services.service_map_ptr[i].service_name;
     temporary += "XXX";
   }
   change_page_names(current, temporary);
@@ -156,9 +158,9 @@ void rename_gen_file() {
 }
 
 void create_script() {
-  if (vtu_gen_script_fp) {
-    fclose(vtu_gen_script_fp);
-    vtu_gen_script_fp = nullptr;
+  if (run.script_input.vtu_gen_script_fp) {
+    fclose(run.script_input.vtu_gen_script_fp);
+    run.script_input.vtu_gen_script_fp = nullptr;
   }
   std::string path = script_path();
   if (script_exists(path)) remove_existing_script(path);
@@ -166,6 +168,6 @@ void create_script() {
   run_generator();
   remove_generator_input();
   rename_gen_file();
-  if (debug_level) debug_log(2, kFname, "script pages renamed");
+  if (run.log.debug_level) debug_log(2, kFname, "script pages renamed");
   printf("Scripts files in '%s' directory generated successfully \n", path.c_str());
 }

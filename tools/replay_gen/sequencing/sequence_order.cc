@@ -9,6 +9,7 @@
 #include "tools/replay_gen/driver/driver.h"
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/log.h"
+#include "tools/replay_gen/run_state.h"
 
 namespace {
 
@@ -31,36 +32,36 @@ void step_note(const char *format) {
 
 void sort_in_place(uint64_t n) {
   step_note("Start Sorting of sequence file data using uid/timestamp at %s\n");
-  sort_records<comp_seq_data_using_uid>(seq_data_arr, n);
+  sort_records<comp_seq_data_using_uid>(run.records.seq_data_arr, n);
   step_note("End Sorting of request file data using uid/timestamp at %s\n");
   step_note("Start Filling parent sequence numbers at %s\n");
   fill_parent_seq();
   step_note("End Filling parent sequence numbers at %s\n");
   step_note("Start Sorting of sequence file data using seq number at %s\n");
-  sort_records<comp_seq_data_using_seq_no>(seq_data_arr, n);
+  sort_records<comp_seq_data_using_seq_no>(run.records.seq_data_arr, n);
   step_note("End Sorting of sequence file data using seq number at %s\n");
 }
 
 void sort_copy(uint64_t n) {
   const char *what = "Sequence struct copy allocation";
   uint64_t bytes = n * sizeof(SeqData);
-  if (debug_level)
+  if (run.log.debug_level)
     debug_log(2, "sort_seq_array", "Allocating memory for %s. size = %lu", what, bytes);
   if (n > SIZE_MAX / sizeof(SeqData) ||
-      !(seq_data_arr_copy = static_cast<SeqData *>(malloc(bytes)))) {
+      !(run.records.seq_data_arr_copy = static_cast<SeqData *>(malloc(bytes)))) {
     out_of_memory("sort_seq_array", what, static_cast<long long>(bytes));
   }
-  memcpy(seq_data_arr_copy, seq_data_arr, bytes);
+  memcpy(run.records.seq_data_arr_copy, run.records.seq_data_arr, bytes);
   printf("  Start: Sorting of sequence file data using uid/timestamp at %s\n\n",
          get_cur_date_time(nullptr));
-  sort_records<comp_seq_data_using_uid>(seq_data_arr_copy, n);
+  sort_records<comp_seq_data_using_uid>(run.records.seq_data_arr_copy, n);
   printf("  End: Sorting of request file data using uid/timestamp at %s\n\n",
          get_cur_date_time(nullptr));
   printf("  Start: Filling parent sequence numbers at %s\n\n", get_cur_date_time(nullptr));
   fill_parent_seq_new();
   printf("  End: Filling parent sequence numbers at %s\n\n", get_cur_date_time(nullptr));
-  free(seq_data_arr_copy);
-  seq_data_arr_copy = nullptr;
+  free(run.records.seq_data_arr_copy);
+  run.records.seq_data_arr_copy = nullptr;
 }
 
 }  // namespace
@@ -79,24 +80,26 @@ int sort_log_data_using_time(const SeqData *a, const SeqData *b) {
 }
 
 void sort_seq_array(uint64_t n) {
-  if (debug_level) debug_log(2, "sort_seq_array", "Method called. total entries = %lu", n);
+  if (run.log.debug_level) debug_log(2, "sort_seq_array", "Method called. total entries = %lu", n);
   if (n == 0) return;
-  if (one_sort_algo)
+  if (run.options.one_sort_algo)
     sort_copy(n);
   else
     sort_in_place(n);
 }
 
 void sort_seq_data_by_time(uint64_t n) {
-  if (debug_level) debug_log(2, "sort_seq_data_by_time", "Method called. total entries = %lu", n);
-  sort_records<sort_log_data_using_time>(seq_data_arr, n);
+  if (run.log.debug_level)
+    debug_log(2, "sort_seq_data_by_time", "Method called. total entries = %lu", n);
+  sort_records<sort_log_data_using_time>(run.records.seq_data_arr, n);
 }
 
 void update_timestamp_to_relative() {
-  if (debug_level) debug_log(2, "update_timestamp_to_relative", "Method called");
-  uint64_t n = g_valid_msgcount;
+  if (run.log.debug_level) debug_log(2, "update_timestamp_to_relative", "Method called");
+  uint64_t n = run.counters.g_valid_msgcount;
   if (n == 0) return;
-  uint64_t earliest = seq_data_arr[0].time_stamp;
-  for (uint64_t i = 1; i < n; i++) earliest = std::min(earliest, seq_data_arr[i].time_stamp);
-  for (uint64_t i = 0; i < n; i++) seq_data_arr[i].time_stamp -= earliest;
+  uint64_t earliest = run.records.seq_data_arr[0].time_stamp;
+  for (uint64_t i = 1; i < n; i++)
+    earliest = std::min(earliest, run.records.seq_data_arr[i].time_stamp);
+  for (uint64_t i = 0; i < n; i++) run.records.seq_data_arr[i].time_stamp -= earliest;
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/replay_gen/run_state.h"
+
 namespace {
 
 constexpr uint64_t kMin = 60000;
@@ -17,43 +19,39 @@ struct Rec {
 
 // Loads recs into seq_data_arr in merge order (seq = position).
 void load(const std::vector<Rec> &recs) {
-  free(seq_data_arr);
-  seq_data_arr = static_cast<SeqData *>(calloc(recs.size() + 1, sizeof(SeqData)));
+  free(run.records.seq_data_arr);
+  run.records.seq_data_arr = static_cast<SeqData *>(calloc(recs.size() + 1, sizeof(SeqData)));
   for (size_t i = 0; i < recs.size(); i++) {
-    SeqData &r = seq_data_arr[i];
+    SeqData &r = run.records.seq_data_arr[i];
     r.uid = recs[i].uid, r.time_stamp = recs[i].time, r.seq = i;
     r.req_offset = static_cast<off_t>(1000 + i);
   }
-  g_valid_msgcount = recs.size();
+  run.counters.g_valid_msgcount = recs.size();
 }
 
 std::vector<uint64_t> run_ordering(const std::vector<Rec> &recs, uint64_t window, int one_sort) {
   load(recs);
-  new_user_time = window, one_sort_algo = one_sort;
+  run.config.new_user_time = window, run.options.one_sort_algo = one_sort;
   testing::internal::CaptureStdout();
-  sort_seq_array(g_valid_msgcount);
+  sort_seq_array(run.counters.g_valid_msgcount);
   testing::internal::GetCapturedStdout();
   std::vector<uint64_t> parents;
   for (size_t i = 0; i < recs.size(); i++) {
     // Both orderings leave the array in merge order, the other fields untouched.
-    EXPECT_EQ(seq_data_arr[i].seq, i);
-    EXPECT_EQ(seq_data_arr[i].uid, recs[i].uid);
-    EXPECT_EQ(seq_data_arr[i].time_stamp, recs[i].time);
-    EXPECT_EQ(seq_data_arr[i].req_offset, static_cast<off_t>(1000 + i));
-    parents.push_back(seq_data_arr[i].parent_seq);
+    EXPECT_EQ(run.records.seq_data_arr[i].seq, i);
+    EXPECT_EQ(run.records.seq_data_arr[i].uid, recs[i].uid);
+    EXPECT_EQ(run.records.seq_data_arr[i].time_stamp, recs[i].time);
+    EXPECT_EQ(run.records.seq_data_arr[i].req_offset, static_cast<off_t>(1000 + i));
+    parents.push_back(run.records.seq_data_arr[i].parent_seq);
   }
-  EXPECT_EQ(seq_data_arr_copy, nullptr);
+  EXPECT_EQ(run.records.seq_data_arr_copy, nullptr);
   return parents;
 }
 
 class Ordering : public testing::Test {
  protected:
-  void TearDown() override {
-    free(seq_data_arr);
-    seq_data_arr = nullptr;
-    g_valid_msgcount = one_sort_algo = 0;
-    new_user_time = 1800000;
-  }
+  void SetUp() override { run = RunState{}; }
+  void TearDown() override { run = RunState{}; }
 };
 
 TEST_F(Ordering, SessionsInBothOrderings) {
@@ -86,16 +84,17 @@ TEST_F(Ordering, SessionsInBothOrderings) {
 
 TEST_F(Ordering, TimeOrderAndRelativeTimes) {
   load({{1, 5000}, {2, 3000}, {3, 9000}, {4, 3000}});
-  sort_seq_data_by_time(g_valid_msgcount);
+  sort_seq_data_by_time(run.counters.g_valid_msgcount);
   update_timestamp_to_relative();
   std::vector<uint64_t> times;
-  for (uint64_t i = 0; i < g_valid_msgcount; i++) times.push_back(seq_data_arr[i].time_stamp);
+  for (uint64_t i = 0; i < run.counters.g_valid_msgcount; i++)
+    times.push_back(run.records.seq_data_arr[i].time_stamp);
   EXPECT_EQ(times, (std::vector<uint64_t>{0, 0, 2000, 6000}));
-  EXPECT_EQ(seq_data_arr[3].uid, 3);
+  EXPECT_EQ(run.records.seq_data_arr[3].uid, 3);
   // The minimum is found by a scan, whatever the order.
   load({{1, 5000}, {2, 3000}, {3, 9000}});
   update_timestamp_to_relative();
-  EXPECT_EQ(seq_data_arr[0].time_stamp, 2000u);
+  EXPECT_EQ(run.records.seq_data_arr[0].time_stamp, 2000u);
 }
 
 }  // namespace

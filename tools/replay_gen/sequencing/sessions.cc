@@ -2,7 +2,7 @@
 // that share one non-zero uid and start less than new_user_time after the
 // session's first record. The key of a session is the seq of its first record.
 #include "tools/replay_gen/log.h"
-#include "tools/replay_gen/records.h"
+#include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/sequencing/sequence_order.h"
 
 namespace {
@@ -18,45 +18,45 @@ OpenSession session_of(const SeqData &rec) {
 }
 
 bool joins(const OpenSession &s, const SeqData &rec) {
-  return rec.uid == s.uid && rec.time_stamp < s.start + new_user_time && rec.uid != 0;
+  return rec.uid == s.uid && rec.time_stamp < s.start + run.config.new_user_time && rec.uid != 0;
 }
 
 }  // namespace
 
 void fill_parent_seq() {
-  uint64_t n = g_valid_msgcount;
-  if (debug_level) debug_log(2, "fill_parent_seq", "*****g_valid_msgcount = %lu*******", n);
+  uint64_t n = run.counters.g_valid_msgcount;
+  if (run.log.debug_level) debug_log(2, "fill_parent_seq", "*****g_valid_msgcount = %lu*******", n);
   if (n == 0) return;
-  OpenSession s = session_of(seq_data_arr[0]);
+  OpenSession s = session_of(run.records.seq_data_arr[0]);
   uint64_t no_parent_seq = 0;
   for (uint64_t i = 0; i < n; i++) {
-    SeqData &rec = seq_data_arr[i];
+    SeqData &rec = run.records.seq_data_arr[i];
     if (joins(s, rec)) {
-      if (debug_level) debug_log(2, "fill_parent_seq", "same user");
+      if (run.log.debug_level) debug_log(2, "fill_parent_seq", "same user");
     } else {
       s = session_of(rec);
       no_parent_seq++;
     }
     rec.parent_seq = s.key;
-    if (debug_level)
+    if (run.log.debug_level)
       debug_log(2, "fill_parent_seq", "seq_data_arr[i].parent_seq %lu", rec.parent_seq);
   }
-  if (debug_level) debug_log(2, "fill_parent_seq", "no_parent_seq %lu", no_parent_seq);
+  if (run.log.debug_level) debug_log(2, "fill_parent_seq", "no_parent_seq %lu", no_parent_seq);
 }
 
 void fill_parent_seq_new() {
-  if (debug_level) debug_log(2, "fill_parent_seq_new", "Method called");
-  uint64_t n = g_valid_msgcount;
+  if (run.log.debug_level) debug_log(2, "fill_parent_seq_new", "Method called");
+  uint64_t n = run.counters.g_valid_msgcount;
   if (n == 0) return;
-  OpenSession s = session_of(seq_data_arr_copy[0]);
+  OpenSession s = session_of(run.records.seq_data_arr_copy[0]);
   for (uint64_t i = 0; i < n; i++) {
-    const SeqData &c = seq_data_arr_copy[i];
-    SeqData &own = seq_data_arr[c.seq];
+    const SeqData &c = run.records.seq_data_arr_copy[i];
+    SeqData &own = run.records.seq_data_arr[c.seq];
     if (!joins(s, c)) {
       s = session_of(c);
       s.key = own.seq;
     }
     own.parent_seq = s.key;
-    if (debug_level) debug_log(2, "fill_parent_seq_new", "cur_seq %lu", s.key);
+    if (run.log.debug_level) debug_log(2, "fill_parent_seq_new", "cur_seq %lu", s.key);
   }
 }

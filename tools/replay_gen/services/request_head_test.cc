@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/replay_gen/records.h"
+#include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/test_support.h"
 
 namespace {
@@ -16,24 +16,20 @@ struct Svc {
 
 class RequestHead : public testing::Test {
  protected:
-  void SetUp() override { vtu_gen_script_fp = tmpfile(); }
+  void SetUp() override {
+    run = RunState{};
+    run.script_input.vtu_gen_script_fp = tmpfile();
+  }
   void TearDown() override {
-    fclose(vtu_gen_script_fp);
-    for (int i = 0; i < num_service_file; i++) {
-      ServiceMap &m = service_map_ptr[i];
-      free(m.service_name), free(m.url), free(m.all_headers), free(m.service_header);
-      free(m.soap_action);
-    }
-    free(service_map_ptr), free(http_header);
-    service_map_ptr = nullptr, http_header = nullptr;
-    total_services = max_services = num_service_file = http_header_len = 0;
-    snprintf(script_type, kScriptTypeSize, "C");
+    fclose(run.script_input.vtu_gen_script_fp);
+    run = RunState{};
   }
 
   void set_services(const std::vector<Svc> &svcs) {
-    service_map_ptr = static_cast<ServiceMap *>(calloc(svcs.size(), sizeof(ServiceMap)));
+    run.services.service_map_ptr =
+        static_cast<ServiceMap *>(calloc(svcs.size(), sizeof(ServiceMap)));
     for (size_t i = 0; i < svcs.size(); i++) {
-      ServiceMap &m = service_map_ptr[i];
+      ServiceMap &m = run.services.service_map_ptr[i];
       snprintf(m.method_type, kMethodTypeSize, "%s", svcs[i].method);
       m.url = strdup(svcs[i].url), m.url_len = static_cast<int32_t>(strlen(m.url));
       snprintf(m.sname_prefix, kTagSize, "%s", svcs[i].prefix);
@@ -41,14 +37,15 @@ class RequestHead : public testing::Test {
       m.service_header = svcs[i].own_headers ? strdup(svcs[i].own_headers) : nullptr;
       m.soap_action = svcs[i].soap_action ? strdup(svcs[i].soap_action) : nullptr;
     }
-    total_services = max_services = static_cast<uint16_t>(num_service_file = svcs.size());
+    run.services.total_services = run.services.max_services =
+        static_cast<uint16_t>(run.services.num_service_file = svcs.size());
   }
 
   std::string generator_lines() {
-    fflush(vtu_gen_script_fp);
-    rewind(vtu_gen_script_fp);
+    fflush(run.script_input.vtu_gen_script_fp);
+    rewind(run.script_input.vtu_gen_script_fp);
     std::string out(4096, 0);
-    out.resize(fread(out.data(), 1, out.size(), vtu_gen_script_fp));
+    out.resize(fread(out.data(), 1, out.size(), run.script_input.vtu_gen_script_fp));
     return out;
   }
 };
@@ -62,8 +59,8 @@ TEST_F(RequestHead, ComposedHeads) {
       {"GET", "https://127.0.0.1/", "Pfx", "Root", "X-Own: 1\r\n", nullptr},
       {"PUT", "http://h/p", "", "Long", long_header.c_str(), nullptr},
   });
-  http_header = strdup("A: 1\r\nB: 2\r\n");
-  http_header_len = static_cast<int32_t>(strlen(http_header));
+  run.config.http_header = strdup("A: 1\r\nB: 2\r\n");
+  run.config.http_header_len = static_cast<int32_t>(strlen(run.config.http_header));
   append_all_headers();
 
   const std::string common = "A: 1\r\nB: 2\r\n";
@@ -75,12 +72,13 @@ TEST_F(RequestHead, ComposedHeads) {
       "PUT /p HTTP/1.0\r\nHost: 127.0.0.1\r\n" + common + long_header,
   };
   for (int i = 0; i < 4; i++) {
-    EXPECT_EQ(service_map_ptr[i].all_headers, expected[i]) << i;
-    EXPECT_EQ(service_map_ptr[i].all_headers_len, static_cast<int32_t>(expected[i].size()));
-    EXPECT_EQ(service_map_ptr[i].service_header, nullptr);
+    EXPECT_EQ(run.services.service_map_ptr[i].all_headers, expected[i]) << i;
+    EXPECT_EQ(run.services.service_map_ptr[i].all_headers_len,
+              static_cast<int32_t>(expected[i].size()));
+    EXPECT_EQ(run.services.service_map_ptr[i].service_header, nullptr);
   }
-  EXPECT_STREQ(service_map_ptr[1].method_type, "POST");
-  EXPECT_EQ(http_header, nullptr);
+  EXPECT_STREQ(run.services.service_map_ptr[1].method_type, "POST");
+  EXPECT_EQ(run.config.http_header, nullptr);
   EXPECT_EQ(generator_lines(),
             "1 POST http://127.0.0.1/quote/svc GetQuote\n"
             "1 POST http://10.1.1.1:8080/ws/Order?wsdl=1 Order\n"
@@ -109,7 +107,7 @@ TEST_F(RequestHead, BadUrlsEndTheRun) {
     // The bad service's generator line is written before its URL is checked.
     EXPECT_EQ(generator_lines(),
               "1 POST http://127.0.0.1/ok Ok\n1 POST " + std::string(c.url) + " Bad\n");
-    EXPECT_EQ(service_map_ptr[2].all_headers, nullptr);
+    EXPECT_EQ(run.services.service_map_ptr[2].all_headers, nullptr);
   }
 }
 

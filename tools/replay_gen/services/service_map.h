@@ -21,8 +21,6 @@ int get_service_idx(const char *service, const char *url);
 
 // Orders two service indexes (ints) by their services' names.
 int service_name_compare(const void *a, const void *b);
-// Releases every entry and the table itself; the table is empty afterwards.
-void free_service_table();
 
 // Gives every service after the first of a name the suffix "_1", "_2", ...
 // in index order.

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "tools/replay_gen/config/config_test_reset.h"
+#include "tools/replay_gen/run_state.h"
 
 namespace {
 
@@ -47,16 +48,16 @@ TEST_F(ServiceMapTest, ConfiguredOrRefusedEntries) {
   for (const Case &c : cases) {
     reset_config_state();
     Outcome out = apply_line(c.line);
-    EXPECT_EQ(out.status ? out.err : fields(service_map_ptr[0]), c.want) << c.line;
-    EXPECT_EQ(total_services, out.status ? 0 : 1) << c.line;
-    EXPECT_EQ(num_service_file, out.status ? 0 : 1) << c.line;
+    EXPECT_EQ(out.status ? out.err : fields(run.services.service_map_ptr[0]), c.want) << c.line;
+    EXPECT_EQ(run.services.total_services, out.status ? 0 : 1) << c.line;
+    EXPECT_EQ(run.services.num_service_file, out.status ? 0 : 1) << c.line;
   }
   // Of a longer line the first 100 fields are used: headers h6 to h99.
   reset_config_state();
   std::string line = "SERVICE_NAME|S|POST|http://h/s|NA|NA";
   for (int i = 6; i < 106; i++) line += "|h" + std::to_string(i);
   ASSERT_EQ(apply_line(line).status, 0);
-  std::string headers = service_map_ptr[0].service_header;
+  std::string headers = run.services.service_map_ptr[0].service_header;
   EXPECT_EQ(headers.substr(0, 4) + headers.substr(headers.size() - 5), "h6\r\nh99\r\n");
   EXPECT_EQ(headers.find("h100"), std::string::npos);
 }
@@ -69,7 +70,7 @@ TEST_F(ServiceMapTest, LookupRenamingAndReport) {
   // A repeated name and URL is found at its first index.
   for (auto [url, idx] : {std::pair{"http://h/1", 0}, {"http://h/3", 2}, {"http://h/9", -1}})
     EXPECT_EQ(get_service_idx("A", url), idx) << url;
-  service_map_ptr[1].num_requests = 1234567;
+  run.services.service_map_ptr[1].num_requests = 1234567;
   rename_service_names();
   testing::internal::CaptureStdout();
   print_service_info();

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/parser_fuzz_case.h"
 #include "tools/replay_gen/loader/loader_test_support.h"
-#include "tools/replay_gen/loader/parser_fuzz_case.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tools/replay_gen/loader/parser_fuzz_case.h"
+#include "fuzz/parser_fuzz_case.h"
 
 #include <ctype.h>
 #include <stdarg.h>
@@ -10,58 +10,21 @@
 #include <string>
 #include <vector>
 
-#include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/loader/record_errors.h"
 #include "tools/replay_gen/loader/record_parser.h"
 #include "tools/replay_gen/loader/record_state.h"
-#include "tools/replay_gen/records.h"
+#include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/services/runtime_services.h"
+#include "tools/replay_gen/test_exit.h"
 
 namespace {
 
 constexpr const char *kFileName = "fuzz.log";
 constexpr int32_t kFileIndex = 7;
 
-// Run-wide values a case changes, put back when it ends.
-struct SavedRunState {
-  int32_t svc_id_uses_svc_name, do_parameterization, ignore_header, commentry_req_count;
-  int32_t info_level, debug_level, error_level;
-  uint64_t start_time_stamp, end_time_stamp;
-  ServiceMap *service_map_ptr;
-  uint16_t total_services, max_services;
-  int32_t num_service_file;
-  std::string host_name;
-};
-
-SavedRunState save_run_state() {
-  return {svc_id_uses_svc_name, do_parameterization,
-          ignore_header,        commentry_req_count,
-          info_level,           debug_level,
-          error_level,          start_time_stamp,
-          end_time_stamp,       service_map_ptr,
-          total_services,       max_services,
-          num_service_file,     host_name};
-}
-
-void restore_run_state(const SavedRunState &s) {
-  svc_id_uses_svc_name = s.svc_id_uses_svc_name;
-  do_parameterization = s.do_parameterization;
-  ignore_header = s.ignore_header;
-  commentry_req_count = s.commentry_req_count;
-  info_level = s.info_level;
-  debug_level = s.debug_level;
-  error_level = s.error_level;
-  start_time_stamp = s.start_time_stamp;
-  end_time_stamp = s.end_time_stamp;
-  service_map_ptr = s.service_map_ptr;
-  total_services = s.total_services;
-  max_services = s.max_services;
-  num_service_file = s.num_service_file;
-  snprintf(host_name, sizeof host_name, "%s", s.host_name.c_str());
-}
-
 // Configured services that the sample records name, in both service modes,
 // each with another customer id element.
+// A fresh table each case, owned by the run state.
 ServiceMap *configured_services(uint16_t *count) {
   struct Entry {
     const char *name, *url, *tag;
@@ -72,16 +35,13 @@ ServiceMap *configured_services(uint16_t *count) {
       {"IOrders_PutOrder", "http://127.0.0.1/svc/Orders.svc", "Id"},
   };
   constexpr uint16_t kCount = sizeof kEntries / sizeof kEntries[0];
-  static ServiceMap *table = [] {
-    auto *t = static_cast<ServiceMap *>(calloc(kCount, sizeof(ServiceMap)));
-    for (uint16_t i = 0; i < kCount; i++) {
-      t[i].service_name = strdup(kEntries[i].name);
-      t[i].url = strdup(kEntries[i].url);
-      t[i].url_len = static_cast<int32_t>(strlen(kEntries[i].url));
-      snprintf(t[i].indexing_tag, sizeof t[i].indexing_tag, "%s", kEntries[i].tag);
-    }
-    return t;
-  }();
+  auto *table = static_cast<ServiceMap *>(calloc(kCount, sizeof(ServiceMap)));
+  for (uint16_t i = 0; i < kCount; i++) {
+    table[i].service_name = strdup(kEntries[i].name);
+    table[i].url = strdup(kEntries[i].url);
+    table[i].url_len = static_cast<int32_t>(strlen(kEntries[i].url));
+    snprintf(table[i].indexing_tag, sizeof table[i].indexing_tag, "%s", kEntries[i].tag);
+  }
   *count = kCount;
   return table;
 }
@@ -89,39 +49,39 @@ ServiceMap *configured_services(uint16_t *count) {
 void set_host_name(int choice) {
   switch (choice) {
     case 0:
-      snprintf(host_name, sizeof host_name, "127.0.0.1");
+      snprintf(run.config.host_name, sizeof run.config.host_name, "127.0.0.1");
       break;
     case 1:
-      snprintf(host_name, sizeof host_name, "h");
+      snprintf(run.config.host_name, sizeof run.config.host_name, "h");
       break;
     case 2:  // every URL is too long for this host
-      memset(host_name, 'h', sizeof host_name - 1);
-      host_name[sizeof host_name - 1] = '\0';
+      memset(run.config.host_name, 'h', sizeof run.config.host_name - 1);
+      run.config.host_name[sizeof run.config.host_name - 1] = '\0';
       break;
     default:
-      host_name[0] = '\0';
+      run.config.host_name[0] = '\0';
   }
 }
 
 void apply_modes(uint8_t mode, uint8_t extra) {
-  svc_id_uses_svc_name = (mode & kModeServiceName) != 0;
-  do_parameterization = (mode & kModeParameterize) != 0;
-  ignore_header = (mode & kModeIgnoreHeader) != 0;
+  run.options.svc_id_uses_svc_name = (mode & kModeServiceName) != 0;
+  run.options.do_parameterization = (mode & kModeParameterize) != 0;
+  run.config.ignore_header = (mode & kModeIgnoreHeader) != 0;
   uint64_t shift = extra >> kBoundShift;
-  start_time_stamp = (mode & kModeStartBound) ? kStartBound + shift : 0;
-  end_time_stamp = (mode & kModeEndBound) ? kEndBound + shift : 0;
+  run.config.start_time_stamp = (mode & kModeStartBound) ? kStartBound + shift : 0;
+  run.config.end_time_stamp = (mode & kModeEndBound) ? kEndBound + shift : 0;
   if (mode & kModeServices) {
-    service_map_ptr = configured_services(&total_services);
-    max_services = total_services;
+    run.services.service_map_ptr = configured_services(&run.services.total_services);
+    run.services.max_services = run.services.total_services;
   } else {
-    service_map_ptr = nullptr;
-    total_services = max_services = 0;
+    run.services.service_map_ptr = nullptr;
+    run.services.total_services = run.services.max_services = 0;
   }
-  num_service_file = total_services;
-  info_level = (mode & kModeInfoLevel) ? 2 : 0;
-  commentry_req_count = (mode & kModeInfoLevel) ? 1 : 0;
-  debug_level = (mode & kModeDebugLevel) ? 4 : 0;
-  error_level = 0;
+  run.services.num_service_file = run.services.total_services;
+  run.log.info_level = (mode & kModeInfoLevel) ? 2 : 0;
+  run.options.commentry_req_count = (mode & kModeInfoLevel) ? 1 : 0;
+  run.log.debug_level = (mode & kModeDebugLevel) ? 4 : 0;
+  run.log.error_level = 0;
   set_host_name((extra >> kHostShift) & 3);
 }
 
@@ -149,12 +109,12 @@ ThreadArgs *fresh_thread(bool grow, char **err_text, size_t *err_len) {
   ThreadArgs *t = thread;
   t->t_seq_data_arr = record_array(grow, &t->t_max_sda_size);
   t->thread_id = 0;
-  t->cur_file_seq = 0;
   t->t_msgcount = t->t_valid_msgcount = t->t_invalid_request = t->t_ignore_request = 0;
   t->t_no_xacustid_messages = t->t_empty_xacustid_messages = 0;
   t->run_time_services = nullptr;
   t->max_runtime_service = t->total_runtime_service = 0;
-  t->service_counter = static_cast<uint64_t *>(calloc(total_services + 1, sizeof(uint64_t)));
+  t->service_counter =
+      static_cast<uint64_t *>(calloc(run.services.total_services + 1, sizeof(uint64_t)));
   t->error_file_fp = open_memstream(err_text, err_len);
   return t;
 }
@@ -244,7 +204,8 @@ std::string check_creation_timestamp(const FileView &v, const SeqData &s, uint64
       return fuzz_failure("record %lu: creation timestamp fields without type", i);
     return "";
   }
-  if (!do_parameterization) return fuzz_failure("record %lu: creation timestamp without -p", i);
+  if (!run.options.do_parameterization)
+    return fuzz_failure("record %lu: creation timestamp without -p", i);
   if (s.creation_ts_size < 0 ||
       s.creation_ts_offset + uint64_t(s.creation_ts_size) > s.req_size + kBodyTrailerSize)
     return fuzz_failure("record %lu: creation timestamp %u+%d outside body of %lu", i,
@@ -264,11 +225,11 @@ bool begins(const char *text, const char *prefix) {
 // with service names, each name is made of letters, digits and "_" and comes
 // with its SOAP action header line; in URL mode no header line is composed.
 std::string check_services(const ThreadArgs *t) {
-  std::string url_start = std::string("http://") + host_name;
+  std::string url_start = std::string("http://") + run.config.host_name;
   for (int32_t i = 0; i < t->total_runtime_service; i++) {
     const RunTimeServiceInfo &e = t->run_time_services[i];
     if (!begins(e.url, url_start.c_str())) return fuzz_failure("service %d: URL %.80s", i, e.url);
-    if (!svc_id_uses_svc_name) {
+    if (!run.options.svc_id_uses_svc_name) {
       if (e.soap_action[0]) return fuzz_failure("service %d: SOAP action in URL mode", i);
       continue;
     }
@@ -287,7 +248,7 @@ std::string check_records(const FileView &v, const ThreadArgs *t, FILE *in, uint
   if (accepted >= t->t_max_sda_size) return fuzz_failure("record %lu has no slot", accepted);
   size_t prev_end = SIZE_MAX;
   uint64_t per_service = 0;
-  for (uint64_t i = 0; i < total_services; i++) per_service += t->service_counter[i];
+  for (uint64_t i = 0; i < run.services.total_services; i++) per_service += t->service_counter[i];
   for (int32_t i = 0; i < t->total_runtime_service; i++)
     per_service += t->run_time_services[i].num_requests;
   if (per_service != accepted)
@@ -300,10 +261,10 @@ std::string check_records(const FileView &v, const ThreadArgs *t, FILE *in, uint
       return fuzz_failure("record %lu: wrong input stream or file index", i);
     bool runtime = s.runtime_service == 1;
     if ((s.runtime_service != 0 && !runtime) || s.service_id < 0 ||
-        s.service_id >= (runtime ? t->total_runtime_service : total_services))
+        s.service_id >= (runtime ? t->total_runtime_service : run.services.total_services))
       return fuzz_failure("record %lu: service %d (runtime %d)", i, s.service_id,
                           s.runtime_service);
-    if (s.time_stamp / 1000 < start_time_stamp)
+    if (s.time_stamp / 1000 < run.config.start_time_stamp)
       return fuzz_failure("record %lu: time %lu before the period", i, s.time_stamp);
     std::string why = check_body(v, s, i, &prev_end);
     if (why.empty()) why = check_creation_timestamp(v, s, i);
@@ -397,7 +358,7 @@ Outcome parse(ThreadArgs *t, FILE *in, uint64_t *seq_no) {
 
 std::string check_outcome(const Outcome &out, const FileView &v, ThreadArgs *t, FILE *in,
                           uint64_t seq_no, const char *err_text, size_t err_len) {
-  bool header_missing = ignore_header && v.size == 0;
+  bool header_missing = run.config.ignore_header && v.size == 0;
   if (header_missing != out.fatal)
     return header_missing ? "no fatal exit for an empty file under IGNORE_HEADER"
                           : fuzz_failure("the parser ended the run with status %d", out.status);
@@ -417,7 +378,7 @@ std::string run_parser_fuzz_case(const uint8_t *data, size_t size) {
   const uint8_t *file = data + std::min<size_t>(size, 2);
   size_t file_size = size - std::min<size_t>(size, 2);
 
-  SavedRunState saved = save_run_state();
+  run = RunState{};
   apply_modes(mode, extra);
   char *err_text = nullptr;
   size_t err_len = 0;
@@ -432,12 +393,12 @@ std::string run_parser_fuzz_case(const uint8_t *data, size_t size) {
     uint64_t seq_no = 0;
     Outcome out = parse(t, in, &seq_no);
     fflush(t->error_file_fp);
-    FileView view = view_file(file, file_size, ignore_header);
+    FileView view = view_file(file, file_size, run.config.ignore_header);
     why = check_outcome(out, view, t, in, seq_no, err_text, err_len);
   }
   release_thread(t, grow);
   free(err_text);
   if (in) fclose(in);
-  restore_run_state(saved);
+  run = RunState{};
   return why;
 }

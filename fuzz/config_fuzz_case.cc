@@ -1,4 +1,4 @@
-#include "tools/replay_gen/config/config_fuzz_case.h"
+#include "fuzz/config_fuzz_case.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -9,10 +9,9 @@
 #include <string>
 
 #include "tools/replay_gen/config/config_reader.h"
-#include "tools/replay_gen/config/config_reset.h"
-#include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/helpers.h"
-#include "tools/replay_gen/records.h"
+#include "tools/replay_gen/run_state.h"
+#include "tools/replay_gen/test_exit.h"
 
 namespace {
 
@@ -82,10 +81,11 @@ std::string check_accumulated(const char *name, const char *text, int32_t len, c
 }
 
 std::string check_services() {
-  if (total_services != num_service_file || total_services > max_services)
+  if (run.services.total_services != run.services.num_service_file ||
+      run.services.total_services > run.services.max_services)
     return "service counts disagree";
-  for (int i = 0; i < total_services; i++) {
-    const ServiceMap &e = service_map_ptr[i];
+  for (int i = 0; i < run.services.total_services; i++) {
+    const ServiceMap &e = run.services.service_map_ptr[i];
     if (!e.service_name || !e.service_name[0] || !e.url || !e.url[0] ||
         e.url_len != static_cast<int32_t>(strlen(e.url)))
       return "service " + std::to_string(i) + " lacks its name or URL";
@@ -101,25 +101,35 @@ std::string check_services() {
 
 // What an accepted configuration leaves.
 std::string check_values() {
-  for (const char *text : {replay_dir, scenario_name, script_name, host_name, host_hdr, input_dir})
+  for (const char *text : {run.config.replay_dir, run.config.scenario_name, run.config.script_name,
+                           run.config.host_name, run.config.host_hdr, run.config.input_dir})
     if (!terminated(text, kTextBufSize)) return "a text value is not terminated";
-  if (!terminated(http_version, kHttpVersionSize) || !terminated(script_type, kScriptTypeSize))
+  if (!terminated(run.config.http_version, kHttpVersionSize) ||
+      !terminated(run.config.script_type, kScriptTypeSize))
     return "a short value is not terminated";
-  if (std::string("Host: ") + host_name != host_hdr) return "host_hdr does not match host_name";
-  if (input_dir[0] && strncmp(input_dir, "INPUT_DIR", 9) != 0) return "input_dir lost its keyword";
-  std::string why = check_accumulated("req_top_line", req_top_line, req_top_line_len, "\n");
-  if (why.empty()) why = check_accumulated("http_header", http_header, http_header_len, "\r\n");
+  if (std::string("Host: ") + run.config.host_name != run.config.host_hdr)
+    return "host_hdr does not match host_name";
+  if (run.config.input_dir[0] && strncmp(run.config.input_dir, "INPUT_DIR", 9) != 0)
+    return "input_dir lost its keyword";
+  std::string why =
+      check_accumulated("req_top_line", run.config.req_top_line, run.config.req_top_line_len, "\n");
   if (why.empty())
-    why = check_accumulated("scenario_keyword", scenario_keyword, scenario_keyword_len, "\n");
+    why = check_accumulated("http_header", run.config.http_header, run.config.http_header_len,
+                            "\r\n");
+  if (why.empty())
+    why = check_accumulated("scenario_keyword", run.config.scenario_keyword,
+                            run.config.scenario_keyword_len, "\n");
   if (!why.empty()) return why;
-  if (num_vvm < 0 || num_vvm > kMaxVvm) return "worker count out of range";
-  if (g_msgcount_per_file == 0 || g_msgcount_per_file > INT64_MAX)
+  if (run.workers.num_vvm < 0 || run.workers.num_vvm > kMaxVvm) return "worker count out of range";
+  if (run.config.g_msgcount_per_file == 0 || run.config.g_msgcount_per_file > INT64_MAX)
     return "MSG_COUNT_PER_FILE out of range";
-  if (new_user_time > INT32_MAX) return "NEW_USER_TIME out of range";
-  if (strcmp(script_type, "C") != 0 && strcmp(script_type, "Legacy") != 0)
+  if (run.config.new_user_time > INT32_MAX) return "NEW_USER_TIME out of range";
+  if (strcmp(run.config.script_type, "C") != 0 && strcmp(run.config.script_type, "Legacy") != 0)
     return "unknown script type";
-  if (script_name[0] && !project_path(script_name)) return "script name not project/sub/name";
-  if (scenario_name[0] && (!project_path(scenario_name) || !strstr(scenario_name, ".conf")))
+  if (run.config.script_name[0] && !project_path(run.config.script_name))
+    return "script name not project/sub/name";
+  if (run.config.scenario_name[0] &&
+      (!project_path(run.config.scenario_name) || !strstr(run.config.scenario_name, ".conf")))
     return "scenario name not project/sub/name.conf";
   return check_services();
 }
@@ -143,7 +153,8 @@ std::string read_and_validate(const std::string &path) {
     return status == -1 ? "" : "refused with status " + std::to_string(status);
   std::string why = check_values();
   if (!why.empty()) return why;
-  bool complete = replay_dir[0] && script_name[0] && scenario_name[0];
+  bool complete =
+      run.config.replay_dir[0] && run.config.script_name[0] && run.config.scenario_name[0];
   int status = status_of([] { validate_config_file_data(); });
   if (complete ? status != 0 : status != -1)
     return "validation ended with status " + std::to_string(status);
@@ -159,15 +170,12 @@ std::string run_config_fuzz_case(const uint8_t *data, size_t size) {
   std::string path = write_config(kept);
   if (path.empty()) return "harness: cannot write the configuration";
 
-  int32_t saved_levels[] = {info_level, debug_level, error_level};
-  reset_config_file_data();
-  info_level = error_level = 0;
-  debug_level = kept.compare(0, 7, "#debug\n") == 0 ? 4 : 0;
-  if (had_replay_dir) snprintf(replay_dir, sizeof replay_dir, "%s", kFuzzReplayDir);
+  run = RunState{};
+  run.log.info_level = run.log.error_level = 0;
+  run.log.debug_level = kept.compare(0, 7, "#debug\n") == 0 ? 4 : 0;
+  if (had_replay_dir)
+    snprintf(run.config.replay_dir, sizeof run.config.replay_dir, "%s", kFuzzReplayDir);
   std::string why = read_and_validate(path);
-  reset_config_file_data();
-  info_level = saved_levels[0];
-  debug_level = saved_levels[1];
-  error_level = saved_levels[2];
+  run = RunState{};
   return why;
 }

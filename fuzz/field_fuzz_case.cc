@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "fuzz/parser_fuzz_case.h"
 #include "tools/replay_gen/loader/field_extract.h"
-#include "tools/replay_gen/loader/parser_fuzz_case.h"
 #include "tools/replay_gen/records.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/replay_gen/config/config_fuzz_case.h"
+#include "fuzz/config_fuzz_case.h"
 
 namespace {
 

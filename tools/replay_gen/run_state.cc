@@ -1,0 +1,57 @@
+#include "tools/replay_gen/run_state.h"
+
+#include <stdlib.h>
+
+#include <utility>
+
+RunState run;
+
+namespace {
+
+// Frees what the state's tables own. Files and descriptors are left to the
+// stages that opened them.
+void release_tables(RunState *s) {
+  free(s->config.http_header);
+  free(s->config.req_top_line);
+  free(s->config.scenario_keyword);
+  for (int i = 0; i < s->services.total_services; i++) {
+    ServiceMap &e = s->services.service_map_ptr[i];
+    free(e.service_name);
+    free(e.all_headers);
+    free(e.url);
+    free(e.service_header);
+    free(e.soap_action);
+  }
+  free(s->services.service_map_ptr);
+  for (int i = 0; i < s->files.num_seq_files; i++) free(s->files.seq_file_path[i].input_file);
+  free(s->files.seq_file_path);
+  free(s->records.seq_data_arr);
+  free(s->records.seq_data_arr_copy);
+  for (UserNode *next; s->users.head; s->users.head = next) {
+    next = s->users.head->next;
+    free(s->users.head->req_node);
+    free(s->users.head);
+  }
+}
+
+}  // namespace
+
+RunState &RunState::operator=(RunState &&other) noexcept {
+  if (this == &other) return *this;
+  release_tables(this);
+  options = std::exchange(other.options, {});
+  log = std::exchange(other.log, {});
+  config = std::exchange(other.config, {});
+  services = std::exchange(other.services, {});
+  files = std::exchange(other.files, {});
+  records = std::exchange(other.records, {});
+  users = std::exchange(other.users, {});
+  workers = std::exchange(other.workers, {});
+  counters = std::exchange(other.counters, {});
+  script_input = std::exchange(other.script_input, {});
+  return *this;
+}
+
+RunState::~RunState() {
+  release_tables(this);
+}

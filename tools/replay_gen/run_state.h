@@ -1,0 +1,143 @@
+// The run-wide state of vtu_replay_gen, in one place: what the command line
+// and the configuration set, the tables the run builds, and its counters.
+//
+// There is one instance, `run`. A fresh run, test case or fuzz input starts
+// from a fresh value (`run = RunState{}`); the memory the old value owned is
+// released by that assignment, so there is no reset routine to keep in step
+// with the fields. State a loader thread owns stays in its ThreadArgs until
+// the merge.
+#ifndef VT_REPLAY_GEN_RUN_STATE_H_
+#define VT_REPLAY_GEN_RUN_STATE_H_
+
+#include <stdint.h>
+#include <stdio.h>
+
+#include "tools/replay_gen/records.h"
+
+// Records the loader assumes per second when it estimates the run time.
+constexpr int32_t messages_per_seconds = 10000;
+
+// Command-line flags (driver).
+struct RunOptions {
+  int32_t commentry_req_count = 0;   // -p: progress mark interval, 0 = default
+  uint64_t estimated_time = 0;       // seconds Step 2 is expected to take
+  int32_t run_forcefully = 0;        // -f
+  int32_t one_sort_algo = 0;         // -N
+  int32_t do_parameterization = 0;   // -c
+  int16_t g_num_thread = 0;          // -n, 0 = automatic
+  int32_t svc_id_uses_svc_name = 1;  // 0 under -u: services are told apart by URL
+};
+
+// Console log gates (-d and the configuration).
+struct LogGates {
+  int32_t debug_level = 0;
+  int32_t info_level = 1;
+  int32_t error_level = 1;
+};
+
+// The configuration file's values.
+struct RunConfig {
+  int32_t current_line_num = 0;  // line being applied, 0 outside reading
+  char replay_dir[kTextBufSize] = "";
+  char scenario_name[kTextBufSize] = "";
+  char script_name[kTextBufSize] = "";
+  char host_name[kTextBufSize] = "127.0.0.1";
+  char host_hdr[kTextBufSize] = "Host: 127.0.0.1";
+  char input_dir[kTextBufSize] = "";
+  char http_version[kHttpVersionSize] = "1.0";
+  char script_type[kScriptTypeSize] = "C";
+  char *http_header = nullptr;  // accumulated HTTP_* lines, owned
+  int32_t http_header_len = 0;
+  char *req_top_line = nullptr;  // accumulated top lines, owned
+  int32_t req_top_line_len = 0;
+  char *scenario_keyword = nullptr;  // accumulated scenario lines, owned
+  int32_t scenario_keyword_len = 0;
+  uint64_t start_time_stamp = 0;  // REPLAY_PERIOD bounds, seconds; 0 = open
+  uint64_t end_time_stamp = 0;
+  int32_t ignore_header = 0;
+  uint64_t new_user_time = 1800000;      // session length, ms
+  uint64_t g_msgcount_per_file = 20000;  // initial records per loader thread
+};
+
+// The service table: configured services first, then those met in the logs.
+struct ServiceTable {
+  ServiceMap *service_map_ptr = nullptr;  // owned, with every entry's texts
+  uint16_t total_services = 0;
+  uint16_t max_services = 0;
+  int32_t num_service_file = 0;  // services from SERVICE_NAME lines
+};
+
+// The input files of Step 1, claimed one by one in Step 2.
+struct InputFiles {
+  InputFileInfo *seq_file_path = nullptr;  // owned, with every path
+  int32_t max_seq_files = 0;               // entries allocated
+  int32_t num_seq_files = 0;
+  int32_t free_file_seq = 0;  // next file to claim (under the loader's lock)
+  // The file range of INPUT_DIR's "start-end" part: its bounds as times and
+  // as the names given, when a range was given.
+  uint32_t start_timestamp = 0;
+  uint32_t end_timestamp = 0;
+  const char *start_file_ptr = nullptr;
+  const char *end_file_ptr = nullptr;
+};
+
+// Every accepted request after the merge.
+struct RecordTable {
+  SeqData *seq_data_arr = nullptr;       // owned
+  SeqData *seq_data_arr_copy = nullptr;  // owned, the merge sort's scratch
+};
+
+// The users of Step 4, in the order they were made; the index files release
+// them one by one.
+struct UserTable {
+  UserNode *head = nullptr;  // owned, with every user's requests
+  UserNode *tail = nullptr;
+};
+
+// The engine's workers.
+struct WorkerTable {
+  Vvm vvm_list[kMaxVvm] = {};
+  int16_t num_vvm = 0;  // NUM_VVM, or the default from the CPU count
+  int32_t last_vvm = -1;
+};
+
+// Run-wide counters, summed from the loader threads' own.
+struct RunCounters {
+  uint64_t g_msgcount = 0;
+  uint64_t g_valid_msgcount = 0;
+  uint64_t g_ignore_request = 0;
+  uint64_t g_no_xacustid_messages = 0;
+  uint64_t g_empty_xacustid_messages = 0;
+  int64_t total_requests = 0;
+  int64_t max_req_per_user = 0;
+};
+
+// The script generator's input file.
+struct ScriptInput {
+  char vtu_gen_script_file_name[256] = "";
+  FILE *vtu_gen_script_fp = nullptr;  // not closed by a fresh value
+};
+
+struct RunState {
+  RunOptions options;
+  LogGates log;
+  RunConfig config;
+  ServiceTable services;
+  InputFiles files;
+  RecordTable records;
+  UserTable users;
+  WorkerTable workers;
+  RunCounters counters;
+  ScriptInput script_input;
+
+  RunState() = default;
+  RunState(const RunState &) = delete;
+  RunState &operator=(const RunState &) = delete;
+  // Takes over `other`'s tables and releases the ones held before.
+  RunState &operator=(RunState &&other) noexcept;
+  ~RunState();
+};
+
+extern RunState run;
+
+#endif  // VT_REPLAY_GEN_RUN_STATE_H_
