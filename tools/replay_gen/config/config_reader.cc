@@ -6,7 +6,7 @@
 
 #include <memory>
 
-#include "tools/replay_gen/config/config_value.h"
+#include "tools/replay_gen/config_value.h"
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/helpers.h"
 #include "tools/replay_gen/log.h"

@@ -3,7 +3,7 @@
 #include <string.h>
 
 #include "tools/replay_gen/config/config_reader.h"
-#include "tools/replay_gen/config/config_value.h"
+#include "tools/replay_gen/config_value.h"
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/helpers.h"
 #include "tools/replay_gen/log.h"

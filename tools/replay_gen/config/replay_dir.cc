@@ -10,7 +10,7 @@
 #include "base/core/shell_cmd.h"
 #include "base/core/shell_quote.h"
 #include "tools/replay_gen/config/config_reader.h"
-#include "tools/replay_gen/config/config_value.h"
+#include "tools/replay_gen/config_value.h"
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/run_state.h"

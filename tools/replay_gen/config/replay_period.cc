@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "tools/replay_gen/config/config_reader.h"
-#include "tools/replay_gen/config/config_value.h"
+#include "tools/replay_gen/config_value.h"
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/run_state.h"

@@ -21,12 +21,6 @@ int parse_options(int argc, char **argv, char *file_name);
 void show_start_step_info(int64_t timestamp, const char *msg);
 void show_end_step_info(int64_t start_timestamp, int64_t end_timestamp, const char *msg);
 
-// Writes "mm/dd/yy HH:MM:SS" of the local time into time_string, or into a
-// static buffer (main thread only) when it is null; returns the buffer.
-char *get_cur_date_time(char *time_string);
-// The same text for a given moment.
-char *format_date_time(int64_t seconds, char *time_string);
-
 void set_default_num_vvm();
 int64_t get_total_users();
 

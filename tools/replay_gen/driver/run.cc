@@ -6,6 +6,7 @@
 
 #include "tools/replay_gen/config/config_reader.h"
 #include "tools/replay_gen/driver/driver.h"
+#include "tools/replay_gen/date_time.h"
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/loader/input_files.h"
 #include "tools/replay_gen/loader/parallel_loader.h"

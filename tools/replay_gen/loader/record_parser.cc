@@ -8,7 +8,7 @@
 
 #include <memory>
 
-#include "tools/replay_gen/driver/driver.h"
+#include "tools/replay_gen/date_time.h"
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/loader/line_reader.h"
 #include "tools/replay_gen/loader/record_state.h"

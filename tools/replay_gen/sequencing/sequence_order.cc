@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "tools/replay_gen/driver/driver.h"
+#include "tools/replay_gen/date_time.h"
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/run_state.h"

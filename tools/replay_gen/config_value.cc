@@ -1,4 +1,4 @@
-#include "tools/replay_gen/config/config_value.h"
+#include "tools/replay_gen/config_value.h"
 
 #include <string.h>
 
