@@ -5,8 +5,8 @@
 #include <time.h>
 
 #include "tools/replay_gen/config/config_reader.h"
-#include "tools/replay_gen/driver/driver.h"
 #include "tools/replay_gen/date_time.h"
+#include "tools/replay_gen/driver/driver.h"
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/loader/input_files.h"
 #include "tools/replay_gen/loader/parallel_loader.h"
@@ -81,6 +81,7 @@ void print_summary() {
   info_log(1, "  ", "Total users = %'ld, total requests = %'ld, max req per user = %'ld",
            static_cast<long>(get_total_users()), static_cast<long>(run.counters.total_requests),
            static_cast<long>(run.counters.max_req_per_user));
+  // The closing line is printed whatever the log gates say.
   fprintf(stdout, "\nProcessing done at %s\n\n", get_cur_date_time(nullptr));
 }
 

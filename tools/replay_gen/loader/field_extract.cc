@@ -117,7 +117,7 @@ void get_service_name_from_url(char *URL, char *service_name, size_t name_size) 
     const char *host_end = strlen(URL) > 8 ? strchr(URL + 8, '/') : nullptr;
     if (host_end) path = host_end + 1;
   }
-  fprintf(stdout, "url - %s\n", path);
+  fprintf(stdout, "url - %s\n", path);  // every record, whatever the log gates say
 
   size_t path_len = strlen(path);
   if (path_len == 0) {

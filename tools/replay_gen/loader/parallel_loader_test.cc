@@ -94,10 +94,8 @@ class LoaderTest : public testing::Test {
       r.services.insert({run.services.service_map_ptr[i].service_name,
                          run.services.service_map_ptr[i].url,
                          run.services.service_map_ptr[i].num_requests});
-    r.counters = {run.counters.g_msgcount,
-                  run.counters.g_valid_msgcount,
-                  run.counters.g_ignore_request,
-                  run.counters.g_no_xacustid_messages,
+    r.counters = {run.counters.g_msgcount, run.counters.g_valid_msgcount,
+                  run.counters.g_ignore_request, run.counters.g_no_xacustid_messages,
                   run.counters.g_empty_xacustid_messages};
     for (int i = 0; i < run.files.num_seq_files; i++)
       r.per_file.push_back(run.files.seq_file_path[i].msgcount);

@@ -64,7 +64,7 @@ void init_vvm_data() {
     std::string path = std::string(run.config.replay_dir) + "/vt_req_" + std::to_string(w);
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0744);
     if (fd < 0) {
-      perror("open");
+      perror("open");  // the system's own text, outside the gates
       vt_exit(-1);
     }
     run.workers.vvm_list[w].vt_req_file_fd = fd;

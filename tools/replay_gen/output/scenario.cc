@@ -50,6 +50,7 @@ void remove_existing_scenario(const std::string &path) {
               path.c_str());
     vt_exit(-1);
   }
+  // Printed whatever the log gates say, as is the success line.
   printf("Existing Scenario file '%s' deleted as -f option was used.\n", path.c_str());
 }
 

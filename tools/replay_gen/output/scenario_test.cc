@@ -76,7 +76,7 @@ TEST_F(ScenarioTest, MissingWorkDirOrScenarioDirectoryEndsRun) {
   setenv("VT_WDIR", wdir_.c_str(), 1);
   snprintf(run.config.scenario_name, sizeof run.config.scenario_name, "proj/missing/a.conf");
   EXPECT_EQ(create().err, "create_scenario:Fopen():can not open scenario '" + path() +
-                           "' file:No such file or directory !\n");
+                              "' file:No such file or directory !\n");
 }
 
 }  // namespace

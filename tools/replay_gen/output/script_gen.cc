@@ -107,7 +107,7 @@ std::string current_page_names(int *count) {
   fflush(nullptr);
   FILE *pipe = popen(cmd.c_str(), "r");
   if (!pipe) {
-    printf("ERROR: popen failed\n");
+    printf("ERROR: popen failed\n");  // on standard output, outside the gates
     vt_exit(-1);
   }
   std::string names;
@@ -164,6 +164,7 @@ void create_script() {
   }
   std::string path = script_path();
   if (script_exists(path)) remove_existing_script(path);
+  // The script lines are printed whatever the log gates say.
   printf("Generating scripts files in '%s' directory \n", path.c_str());
   run_generator();
   remove_generator_input();

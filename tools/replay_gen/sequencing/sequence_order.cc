@@ -52,6 +52,7 @@ void sort_copy(uint64_t n) {
     out_of_memory("sort_seq_array", what, static_cast<long long>(bytes));
   }
   memcpy(run.records.seq_data_arr_copy, run.records.seq_data_arr, bytes);
+  // Step 3's inner lines are printed whatever the log gates say.
   printf("  Start: Sorting of sequence file data using uid/timestamp at %s\n\n",
          get_cur_date_time(nullptr));
   sort_records<comp_seq_data_using_uid>(run.records.seq_data_arr_copy, n);

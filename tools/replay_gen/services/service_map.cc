@@ -147,6 +147,7 @@ void rename_service_names() {
 
 void print_service_info() {
   if (run.log.debug_level) debug_log(4, "print_service_info", "Method Called");
+  // The report is printed whatever the log gates say.
   fprintf(stdout, "# Service Name\t\t\t\t\tTotal Requests\tURL\n");
   for (int i = 0; i < run.services.total_services; i++) {
     const ServiceMap &entry = run.services.service_map_ptr[i];
