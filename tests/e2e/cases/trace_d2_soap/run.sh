@@ -1,5 +1,5 @@
 # The whole -d 2 trace of a small tree: two services in SOAP mode, one loader
-# thread, one worker, a progress mark per request. Pointers are masked.
+# thread, one worker, a progress mark per request. Pointers and descriptor numbers are masked.
 mkdir -p logs/20261201/extracts out/wdir/scenarios/p/q
 cat >logs/20261201/extracts/SOAP.log.1 <<'LOG'
 RequestTimeEx=1795000000.123456
@@ -39,5 +39,5 @@ SCENARIO_NAME|p/q/s.conf
 NUM_VVM|1
 CONF
 VT_WDIR=$WORK/out/wdir PATH=$SUITE_BIN:$PATH "$TOOL" -i replay.conf -n 1 -c 1 -d 2 |
-  sed -E 's/0x[0-9a-f]+/<PTR>/g'
+  sed -E -e 's/0x[0-9a-f]+/<PTR>/g' -e 's/(fdin|fdout) (= )?[0-9]+/\1 \2<FD>/g'
 exit ${PIPESTATUS[0]}
