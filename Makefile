@@ -1,5 +1,5 @@
 # The two commands of the README. Both install what the machine lacks first.
-.PHONY: demo check setup build install uninstall bench fuzz clean
+.PHONY: demo check setup build install uninstall bench fuzz mutate clean
 
 # `make install` puts the programs and manual pages under $(DESTDIR)$(PREFIX);
 # WITH_SUITE=1 adds the suite stand-ins. `make uninstall` with the same PREFIX
@@ -34,6 +34,11 @@ bench: setup
 # FUZZ_SECONDS per target (default 180); see scripts/fuzz.sh.
 fuzz: setup
 	@scripts/fuzz.sh
+
+# Plants each fault of mutants/ in a copy of the tree and names the test that
+# catches it; see scripts/mutate.sh. Not part of check.
+mutate: setup
+	@scripts/mutate.sh
 
 clean:
 	rm -rf build
