@@ -172,7 +172,7 @@ TEST(InputFilters, NumericOrderOfLongNumbers) {
 }
 
 TEST(InputFilters, DatesAndNumbers) {
-  for (const char *yes : {"20200229", "21051231", "20201201x"})
+  for (const char *yes : {"20200229", "20000229", "21051231", "20201201x"})
     EXPECT_TRUE(begins_with_range_date(yes)) << yes;
   for (const char *no : {"20190229", "21000229", "20201301", "20201131", "19701231", "21060101",
                          "2020120", "2020120x", ""})
