@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "tools/replay_gen/config/config_value.h"
+#include "tools/replay_gen/config/replay_dir.h"
 #include "tools/replay_gen/records.h"
 #include "tools/replay_gen/services/service_map.h"
 
@@ -33,4 +34,5 @@ void reset_config_file_data() {
   num_vvm = 0;
   free_service_table();
   set_config_line_number(0);
+  release_replay_dir();
 }

@@ -171,8 +171,7 @@ void set_file_range(const char *range) {
 void read_file_spec(char *file_part, FileSpec *files) {
   if (!file_part) {
     if (debug_level)
-      debug_log(2, kFn,
-                "File names or a file range are not given. Listing all the files");
+      debug_log(2, kFn, "File names or a file range are not given. Listing all the files");
     return;
   }
   files->num_names = split_names(file_part, files->names);
@@ -190,6 +189,14 @@ void append_file(const char *base_dir, const char *date_dir, const char *file,
                  const char *oom_name) {
   char path[kTextBufSize];
   int len = format_input_path(path, "%s/%s/extracts/%s", base_dir, date_dir, file);
+  // A listed file that does not exist fails when it is opened; one that is
+  // not a regular file (a pipe would block the run, a directory reads as
+  // nothing) is refused here, before any loading.
+  struct stat st;
+  if (stat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
+    error_log(1, kFn, "Input file %s is not a regular file", path);
+    vt_exit(-1);
+  }
   if (debug_level) debug_log(2, kFn, "seq_index = %d", num_seq_files);
   append_input_file(path, len, oom_name);
 }

@@ -4,8 +4,11 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "base/core/cpu_count.h"
+#include "base/core/safe_file.h"
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/loader/record_errors.h"
 #include "tools/replay_gen/loader/record_parser.h"
@@ -17,11 +20,10 @@ namespace {
 
 constexpr const char *kFn = "load_input_data_files";
 constexpr const char *kThreadFn = "load_input_data_files_t";
-constexpr size_t kErrorLogPathSize = 512;
 
 void *checked_calloc(size_t count, size_t size, const char *what) {
   void *mem = calloc(count, size);
-  if (!mem && count && size) out_of_memory(kFn, what, static_cast<int>(count * size));
+  if (!mem && count && size) out_of_memory(kFn, what, static_cast<long long>(count * size));
   return mem;
 }
 
@@ -37,19 +39,6 @@ int16_t choose_num_threads() {
   return num_threads;
 }
 
-// "<replay_dir>/error.log.<id>" must fit its buffer for the highest id.
-void check_error_log_path(int num_threads) {
-  char id[16];
-  size_t needed = strlen(replay_dir) + strlen("/error.log.") +
-                  static_cast<size_t>(snprintf(id, sizeof id, "%d", num_threads - 1));
-  if (needed < kErrorLogPathSize) return;
-  error_log(1, kFn,
-            "Replay directory path too long for the error log files: %s/error.log.%s has %lu "
-            "characters, at most %lu are allowed",
-            replay_dir, id, needed, kErrorLogPathSize - 1);
-  vt_exit(-1);
-}
-
 int32_t claim_next_file(ThreadArgs *t) {
   pthread_mutex_lock(&get_file_mutex);
   int32_t claimed = free_file_seq < num_seq_files ? free_file_seq++ : -1;
@@ -62,8 +51,13 @@ void open_error_log(ThreadArgs *t) {
   char path[kErrorLogPathSize];
   int n = snprintf(path, sizeof path, "%s/error.log.%d", replay_dir, t->thread_id);
   // check_error_log_path has made sure that the path fits.
-  t->error_file_fp = n > 0 && static_cast<size_t>(n) < sizeof path ? fopen(path, "w") : nullptr;
+  // A new file: whatever someone else put under this name is not written to.
+  int fd = n > 0 && static_cast<size_t>(n) < sizeof path
+               ? vtlb_create_new_file(path, O_WRONLY, 0666)
+               : -1;
+  t->error_file_fp = fd >= 0 ? fdopen(fd, "w") : nullptr;
   if (!t->error_file_fp) {
+    if (fd >= 0) close(fd);
     error_log(2, kThreadFn, "Unable to create error log file");
     return;
   }
@@ -71,17 +65,26 @@ void open_error_log(ThreadArgs *t) {
 }
 
 FILE *open_input_file(const char *path) {
-  FILE *fp = fopen(path, "r");
+  // Without blocking: a named pipe put in place of a file since Step 1 must
+  // not hold the run up; it is refused below.
+  int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  struct stat st;
+  if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+    close(fd);
+    error_log(1, kThreadFn, "Input file %s is not a regular file", path);
+    vt_exit(-1);
+  }
+  FILE *fp = fd >= 0 ? fdopen(fd, "r") : nullptr;
   if (fp) {
     // The file is read twice (parsed here, bodies copied in Step 4) and only
     // read: its access time need not be kept up to date at every read. The
     // system refuses this for files of other owners, which then keep it.
-    int fd = fileno(fp);
     int flags = fcntl(fd, F_GETFL);
-    if (flags >= 0) fcntl(fd, F_SETFL, flags | O_NOATIME);
+    if (flags >= 0) fcntl(fd, F_SETFL, (flags & ~O_NONBLOCK) | O_NOATIME);
     return fp;
   }
   int err = errno;
+  if (fd >= 0) close(fd);
   error_log(1, kThreadFn, "Unable to open file %s", path);
   if (err == EMFILE || err == ENFILE)
     error_log(1, kThreadFn, "Too many open files: every input file stays open until the run ends");
@@ -202,6 +205,18 @@ void print_summary() {
 
 }  // namespace
 
+void check_error_log_path(int num_threads, const char *fname) {
+  char id[16];
+  size_t needed = strlen(replay_dir) + strlen("/error.log.") +
+                  static_cast<size_t>(snprintf(id, sizeof id, "%d", num_threads - 1));
+  if (needed < kErrorLogPathSize) return;
+  error_log(1, fname,
+            "Replay directory path too long for the error log files: %s/error.log.%s has %lu "
+            "characters, at most %lu are allowed",
+            replay_dir, id, needed, kErrorLogPathSize - 1);
+  vt_exit(-1);
+}
+
 void set_num_threads(int16_t *num_thread, int num_cpu, int num_files) {
   if (num_cpu > 7 && num_files >= num_cpu - 4)
     *num_thread = static_cast<int16_t>(num_cpu - 4);
@@ -236,7 +251,11 @@ void *load_input_data_files_t(void *argv) {
   if (debug_level)
     debug_log(2, kThreadFn, "Processing Thread[%d]: thread completed, total file processed = %hd",
               id, files_done);
-  if (t->error_file_fp) fclose(t->error_file_fp);
+  if (t->error_file_fp && fclose(t->error_file_fp) != 0) {
+    error_log(1, kThreadFn, "Error in writing error log file %s/error.log.%d: %s", replay_dir, id,
+              strerror(errno));
+    vt_exit(-1);
+  }
   t->error_file_fp = nullptr;
   return nullptr;
 }
@@ -244,7 +263,7 @@ void *load_input_data_files_t(void *argv) {
 void load_input_data_files() {
   if (debug_level) debug_log(2, kFn, "num_seq_files = %d", num_seq_files);
   int num_threads = choose_num_threads();
-  check_error_log_path(num_threads);
+  check_error_log_path(num_threads, kFn);
   if (debug_level)
     debug_log(2, kFn, "Seq Dara Array per thread = %lu (g_msgcount_per_file = %lu)",
               g_msgcount_per_file, g_msgcount_per_file);

@@ -1,13 +1,17 @@
 #include "tools/replay_gen/output/request_files.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
 
 #include <memory>
 #include <string>
 #include <thread>
 
+#include "base/core/safe_file.h"
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/output/request_writer.h"
@@ -61,12 +65,27 @@ void init_vvm_data() {
     vvm_list[w].num_users = 0;
     vvm_list[w].offset = 0;
     std::string path = std::string(replay_dir) + "/vt_req_" + std::to_string(w);
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0744);
+    // The replay directory is new and this run's: a file already there was
+    // put there by someone else and is not written through.
+    int fd = vtlb_create_new_file(path.c_str(), O_WRONLY, 0744);
     if (fd < 0) {
-      perror("open");
+      error_log(1, "init_vvm_data", "Unable to create request file %s: %s", path.c_str(),
+                strerror(errno));
       vt_exit(-1);
     }
     vvm_list[w].vt_req_file_fd = fd;
+  }
+}
+
+void close_vvm_files() {
+  for (int w = 0; w < num_vvm && w < kMaxVvm; w++) {
+    int fd = vvm_list[w].vt_req_file_fd;
+    vvm_list[w].vt_req_file_fd = -1;
+    if (fd >= 0 && close(fd) != 0) {
+      error_log(1, "close_vvm_files", "Error in writing request file %s/vt_req_%d: %s", replay_dir,
+                w, strerror(errno));
+      vt_exit(-1);
+    }
   }
 }
 
