@@ -11,8 +11,8 @@ int vtlb_create_new_file(const char *path, int flags, mode_t mode) {
   // O_EXCL made the file here; a file that is not regular cannot result, but
   // what was opened is checked all the same.
   struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    int err = errno ? errno : EINVAL;
+  int err = fstat(fd, &st) != 0 ? errno : S_ISREG(st.st_mode) ? 0 : EINVAL;
+  if (err) {
     close(fd);
     errno = err;
     return -1;
