@@ -24,10 +24,11 @@ write_conf() {
 }
 
 # run_tool ARG...: runs the tool with the suite stand-ins, its standard
-# output kept in run.out; prints the exit status and the standard error.
+# output kept in run.out and its process id in tool.pid; prints the exit
+# status and the standard error.
 run_tool() {
   VT_WDIR=${VT_WDIR:-$WORK/wdir} PATH=${FAKE_BIN:+$FAKE_BIN:}$SUITE_BIN:$PATH \
-    "$TOOL" "$@" >run.out 2>run.err
+    bash -c 'echo $$ >tool.pid; exec "$TOOL" "$@"' tool "$@" >run.out 2>run.err
   local status=$?
   echo "status $status"
   cat run.err
@@ -42,4 +43,10 @@ check_package() {
     echo "package check failed:"
     cat check.out
   fi
+}
+
+# A run that stops after the services were listed leaves its script
+# generator input file behind, as documented; the case removes it.
+remove_left_input() {
+  rm -f "/tmp/filename_$(cat tool.pid)"
 }
