@@ -251,10 +251,15 @@ void *load_input_data_files_t(void *argv) {
   if (debug_level)
     debug_log(2, kThreadFn, "Processing Thread[%d]: thread completed, total file processed = %hd",
               id, files_done);
-  if (t->error_file_fp && fclose(t->error_file_fp) != 0) {
-    error_log(1, kThreadFn, "Error in writing error log file %s/error.log.%d: %s", replay_dir, id,
-              strerror(errno));
-    vt_exit(-1);
+  // A line that could not be written leaves the stream's error flag set.
+  if (t->error_file_fp) {
+    bool failed = ferror(t->error_file_fp) != 0;
+    if (fclose(t->error_file_fp) != 0) failed = true;
+    if (failed) {
+      error_log(1, kThreadFn, "Error in writing error log file %s/error.log.%d: %s", replay_dir, id,
+                strerror(errno));
+      vt_exit(-1);
+    }
   }
   t->error_file_fp = nullptr;
   return nullptr;
