@@ -12,7 +12,7 @@
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/helpers.h"
 #include "tools/replay_gen/log.h"
-#include "tools/replay_gen/records.h"
+#include "tools/replay_gen/run_state.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ struct FileCloser {
 // The whole line, keyword included; input discovery reads its own parts.
 void set_input_dir(const char *line) {
   if (strlen(line) <= strlen("INPUT_DIR|")) refuse_missing_config_value("INPUT_DIR", kFname);
-  copy_config_value(input_dir, kTextBufSize, line, "INPUT_DIR", kFname);
+  copy_config_value(run.config.input_dir, kTextBufSize, line, "INPUT_DIR", kFname);
 }
 
 // Everything after "HOST_HEADER" and its separator, further "|" included.
@@ -39,8 +39,8 @@ void set_host_header(const char *line) {
   // host_hdr adds "Host: " in front of the same text.
   check_config_value_length(value, kTextBufSize - 1 - static_cast<int>(strlen("Host: ")),
                             "HOST_HEADER", kFname);
-  strcpy(host_name, value);
-  snprintf(host_hdr, sizeof(host_hdr), "Host: %s", value);
+  strcpy(run.config.host_name, value);
+  snprintf(run.config.host_hdr, sizeof(run.config.host_hdr), "Host: %s", value);
 }
 
 void set_msg_count_per_file(const char *line) {
@@ -51,10 +51,10 @@ void set_msg_count_per_file(const char *line) {
   errno = 0;
   long count = strtol(value, &end, 10);
   bool too_large = errno == ERANGE && count > 0;
-  g_msgcount_per_file = static_cast<uint64_t>(count);
-  if (debug_level)
+  run.config.g_msgcount_per_file = static_cast<uint64_t>(count);
+  if (run.log.debug_level)
     debug_log(4, kFname, "g_msgcount_per_file - %lu",
-              static_cast<unsigned long>(g_msgcount_per_file));
+              static_cast<unsigned long>(run.config.g_msgcount_per_file));
   if (count == 0) {
     error_log(1, kFname, "Invalid value for MSG_COUNT_PER_FILE, It should be greater than 0");
     vt_exit(-1);
@@ -105,7 +105,8 @@ void apply_config_line(char *line) {
 }
 
 void read_config_file_new(const char *config_file_name) {
-  if (debug_level) debug_log(4, kFname, "Method Called. config_file_name = %s", config_file_name);
+  if (run.log.debug_level)
+    debug_log(4, kFname, "Method Called. config_file_name = %s", config_file_name);
   std::unique_ptr<FILE, FileCloser> fp(open_file(config_file_name, "r"));
   if (!fp) vt_exit(-1);
   std::unique_ptr<char[]> line(new char[kConfigLineBufSize]);
@@ -124,8 +125,8 @@ void read_config_file_new(const char *config_file_name) {
 }
 
 void validate_config_file_data() {
-  if (debug_level) debug_log(4, "validate_config_file_data", "Method Called");
-  if (replay_dir[0] && script_name[0] && scenario_name[0]) return;
+  if (run.log.debug_level) debug_log(4, "validate_config_file_data", "Method Called");
+  if (run.config.replay_dir[0] && run.config.script_name[0] && run.config.scenario_name[0]) return;
   error_log(1, "validate_config_file_data",
             "Replay,Script and Scenario path must be defined in config file, Exiting...");
   vt_exit(-1);

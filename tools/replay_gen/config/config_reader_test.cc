@@ -8,6 +8,7 @@
 #include <string>
 
 #include "tools/replay_gen/config/config_test_reset.h"
+#include "tools/replay_gen/run_state.h"
 
 namespace {
 
@@ -39,20 +40,23 @@ TEST_F(Config, KeywordLines) {
     std::string (*value)();
     const char *expected;
   } cases[] = {
-      {"SCRIPT_TYPE||Legacy|x", [] { return std::string(script_type); }, "Legacy"},
-      {"  SCRIPT_TYPE|Legacy", [] { return std::string(script_type); }, "C"},
-      {"HTTP_VERSION|123456789", [] { return std::string(http_version); }, "123456789"},
-      {"NEW_USER_TIME|10:00", [] { return s(new_user_time); }, "600000"},
-      {"NUM_PROCESSES|256", [] { return s(num_vvm); }, "256"},
-      {"MSG_COUNT_PER_FILE 7", [] { return s(g_msgcount_per_file); }, "7"},
-      {"INPUT_DIR|/logs|*", [] { return std::string(input_dir); }, "INPUT_DIR|/logs|*"},
-      {"HOST_HEADER|example:8080|x", [] { return std::string(host_name) + "," + host_hdr; },
+      {"SCRIPT_TYPE||Legacy|x", [] { return std::string(run.config.script_type); }, "Legacy"},
+      {"  SCRIPT_TYPE|Legacy", [] { return std::string(run.config.script_type); }, "C"},
+      {"HTTP_VERSION|123456789", [] { return std::string(run.config.http_version); }, "123456789"},
+      {"NEW_USER_TIME|10:00", [] { return s(run.config.new_user_time); }, "600000"},
+      {"NUM_PROCESSES|256", [] { return s(run.workers.num_vvm); }, "256"},
+      {"MSG_COUNT_PER_FILE 7", [] { return s(run.config.g_msgcount_per_file); }, "7"},
+      {"INPUT_DIR|/logs|*", [] { return std::string(run.config.input_dir); }, "INPUT_DIR|/logs|*"},
+      {"HOST_HEADER|example:8080|x",
+       [] { return std::string(run.config.host_name) + "," + run.config.host_hdr; },
        "example:8080|x,Host: example:8080|x"},
-      {"SCRIPT_NAME|proj//sub/script/", [] { return std::string(script_name); },
+      {"SCRIPT_NAME|proj//sub/script/", [] { return std::string(run.config.script_name); },
        "proj//sub/script/"},
-      {"SCENARIO_NAME|p/s/x.conf.old", [] { return std::string(scenario_name); }, "p/s/x.conf.old"},
-      {"REPLAY_PERIOD|NA|NA", [] { return s(start_time_stamp) + s(end_time_stamp); }, "00"},
-      {"FOO|1", [] { return std::string(script_name) + script_type; }, "C"},
+      {"SCENARIO_NAME|p/s/x.conf.old", [] { return std::string(run.config.scenario_name); },
+       "p/s/x.conf.old"},
+      {"REPLAY_PERIOD|NA|NA",
+       [] { return s(run.config.start_time_stamp) + s(run.config.end_time_stamp); }, "00"},
+      {"FOO|1", [] { return std::string(run.config.script_name) + run.config.script_type; }, "C"},
   };
   for (const Case &c : cases) {
     reset_config_state();
@@ -68,8 +72,9 @@ TEST_F(Config, FileLinesAndAccumulatedTexts) {
                      "SCRIPT_TYPE|Legacy\nHTTP_HEADER|A: 1\nREQ_TOP_LINE|t\nHTTP_HEADER|B: 2\n"
                      "SCENARIO_KEYWORD|K 1\r\n\nREQ_TOP_LINE|u|ignored");
   ASSERT_EQ(out.status, 0) << out.err;
-  EXPECT_EQ(std::string(script_type) + "|" + http_header + s(http_header_len) + "|" + req_top_line +
-                s(req_top_line_len) + "|" + scenario_keyword,
+  EXPECT_EQ(std::string(run.config.script_type) + "|" + run.config.http_header +
+                s(run.config.http_header_len) + "|" + run.config.req_top_line +
+                s(run.config.req_top_line_len) + "|" + run.config.scenario_keyword,
             "Legacy|A: 1\r\nB: 2\r\n12|t\nu\n4|K 1\r\n");
 }
 
@@ -145,17 +150,17 @@ TEST_F(Config, RefusedLines) {
   };
   for (const Case &c : cases) {
     Outcome out = read("# first line\n" + c.line + "\nSCRIPT_NAME\n");
-    EXPECT_EQ(s(out.status) + out.err + script_name, "-1" + c.err + "\n") << c.line;
+    EXPECT_EQ(s(out.status) + out.err + run.config.script_name, "-1" + c.err + "\n") << c.line;
   }
   Outcome out = run_to_end([] { read_config_file_new("/nonexistent/x.conf"); });
   EXPECT_EQ(out.err, "open_file:Unable to open file /nonexistent/x.conf\n");
   // The final check wants the script, scenario and replay paths.
-  strcpy(replay_dir, "/tmp/r");
-  strcpy(scenario_name, "p/s/x.conf");
+  strcpy(run.config.replay_dir, "/tmp/r");
+  strcpy(run.config.scenario_name, "p/s/x.conf");
   EXPECT_EQ(run_to_end(validate_config_file_data).err,
             "validate_config_file_data:Replay,Script and Scenario path must be defined in config "
             "file, Exiting...\n");
-  strcpy(script_name, "p/s/x");
+  strcpy(run.config.script_name, "p/s/x");
   EXPECT_EQ(run_to_end(validate_config_file_data).status, 0);
 }
 
@@ -179,7 +184,8 @@ TEST_F(Config, ReplayPeriodAsLocalTime) {
   for (const Case &c : cases) {
     Outcome out = read(std::string(c.lines) + "\n");
     EXPECT_EQ(out.status, 0) << c.lines << out.err;
-    EXPECT_EQ(s(start_time_stamp) + " " + s(end_time_stamp), s(c.start) + " " + s(c.end))
+    EXPECT_EQ(s(run.config.start_time_stamp) + " " + s(run.config.end_time_stamp),
+              s(c.start) + " " + s(c.end))
         << c.lines;
   }
   old_tz ? setenv("TZ", saved.c_str(), 1) : unsetenv("TZ");

@@ -7,7 +7,7 @@
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/helpers.h"
 #include "tools/replay_gen/log.h"
-#include "tools/replay_gen/records.h"
+#include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/services/service_map.h"
 
 namespace {
@@ -18,7 +18,7 @@ constexpr int kTextMax = kTextBufSize - 1;
 void set_script_name(int, char **field) {
   check_config_value_length(field[1], kTextMax, "SCRIPT_NAME", kFname);
   proj_subproj_script_scenario_validation(field[1], "Script");
-  strcpy(script_name, field[1]);
+  strcpy(run.config.script_name, field[1]);
 }
 
 void set_scenario_name(int, char **field) {
@@ -29,7 +29,7 @@ void set_scenario_name(int, char **field) {
     vt_exit(-1);
   }
   proj_subproj_script_scenario_validation(field[1], "Scenario");
-  strcpy(scenario_name, field[1]);
+  strcpy(run.config.scenario_name, field[1]);
 }
 
 void set_new_user_time(int, char **field) {
@@ -43,7 +43,8 @@ void set_new_user_time(int, char **field) {
     vt_exit(-1);
   }
   int32_t ms = static_cast<int32_t>(whole);
-  if (debug_level) debug_log(2, kFname, "New User Time is %s (%d milliseconds)", field[1], ms);
+  if (run.log.debug_level)
+    debug_log(2, kFname, "New User Time is %s (%d milliseconds)", field[1], ms);
   if (whole < 0) {
     error_log(1, kFname,
               "NEW_USER_TIME at line %d of the configuration gives %lld milliseconds; it must be "
@@ -51,7 +52,7 @@ void set_new_user_time(int, char **field) {
               config_line_number(), static_cast<long long>(whole), INT32_MAX);
     vt_exit(-1);
   }
-  new_user_time = static_cast<uint64_t>(ms);
+  run.config.new_user_time = static_cast<uint64_t>(ms);
 }
 
 void set_replay_dir_field(int, char **field) {
@@ -59,14 +60,14 @@ void set_replay_dir_field(int, char **field) {
 }
 
 void set_ignore_header(int, char **field) {
-  ignore_header = atoi(field[1]);
-  if (debug_level)
+  run.config.ignore_header = atoi(field[1]);
+  if (run.log.debug_level)
     debug_log(2, kFname, "Ignore header is set. So first line of all files will be ignored");
 }
 
 void set_http_version(int, char **field) {
-  copy_config_value(http_version, kHttpVersionSize, field[1], "HTTP_VERSION", kFname);
-  if (debug_level) debug_log(2, kFname, "http_version = %s", http_version);
+  copy_config_value(run.config.http_version, kHttpVersionSize, field[1], "HTTP_VERSION", kFname);
+  if (run.log.debug_level) debug_log(2, kFname, "http_version = %s", run.config.http_version);
 }
 
 void add_req_top_line(int, char **field) {
@@ -97,7 +98,7 @@ void set_num_vvm(int, char **field) {
               field[0], config_line_number(), workers, kMaxVvm);
     vt_exit(-1);
   }
-  num_vvm = static_cast<int16_t>(workers);
+  run.workers.num_vvm = static_cast<int16_t>(workers);
 }
 
 void add_service(int num, char **field) {
@@ -109,7 +110,7 @@ void set_script_type(int, char **field) {
     error_log(1, kFname, "Error: Invalid script type %s. It should be Legacy or C", field[1]);
     vt_exit(-1);
   }
-  strcpy(script_type, field[1]);
+  strcpy(run.config.script_type, field[1]);
 }
 
 struct Keyword {

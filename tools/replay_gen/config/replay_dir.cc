@@ -21,7 +21,7 @@
 #include "tools/replay_gen/interrupt.h"
 #include "tools/replay_gen/loader/parallel_loader.h"
 #include "tools/replay_gen/log.h"
-#include "tools/replay_gen/records.h"
+#include "tools/replay_gen/run_state.h"
 
 namespace {
 
@@ -42,20 +42,21 @@ std::string shell_path(const char *path) {
 [[noreturn]] void refuse_busy(const char *fname, int holder) {
   if (holder > 0)
     error_log(1, fname, "Replay directory %s is in use by another run (process %d); left alone.",
-              replay_dir, holder);
+              run.config.replay_dir, holder);
   else
-    error_log(1, fname, "Replay directory %s is in use by another run; left alone.", replay_dir);
+    error_log(1, fname, "Replay directory %s is in use by another run; left alone.",
+              run.config.replay_dir);
   vt_exit(-1);
 }
 
 [[noreturn]] void refuse_existing() {
-  error_log(1, kFname, "Replay directory %s already exists.\n", replay_dir);
+  error_log(1, kFname, "Replay directory %s already exists.\n", run.config.replay_dir);
   vt_exit(-1);
 }
 
 [[noreturn]] void refuse_creation(const char *name) {
   error_log(1, "create_dir", "system(create_cmd) failed : Error in creating %s dir '%s'\n", name,
-            replay_dir);
+            run.config.replay_dir);
   vt_exit(-1);
 }
 
@@ -73,23 +74,23 @@ void check_removal(const std::string &path) {
   if (!realpath(path.c_str(), real)) return;
   if (strcmp(real, "/") == 0) {
     error_log(1, kFname, "Replay directory %s is the root directory; refusing to delete it (-f).",
-              replay_dir);
+              run.config.replay_dir);
     vt_exit(-1);
   }
-  if (input_dir[0]) {
-    std::string base = input_dir + strnlen(input_dir, strlen("INPUT_DIR|"));
+  if (run.config.input_dir[0]) {
+    std::string base = run.config.input_dir + strnlen(run.config.input_dir, strlen("INPUT_DIR|"));
     base = base.substr(0, base.find('|'));
     if (realpath(base.c_str(), other) && path_covers(real, other)) {
       error_log(1, kFname,
                 "Replay directory %s holds the input directory %s; refusing to delete it (-f).",
-                replay_dir, base.c_str());
+                run.config.replay_dir, base.c_str());
       vt_exit(-1);
     }
   }
   const char *wdir = getenv("VT_WDIR");
   if (wdir && realpath(wdir, other) && path_covers(real, other)) {
     error_log(1, kFname, "Replay directory %s holds VT_WDIR %s; refusing to delete it (-f).",
-              replay_dir, wdir);
+              run.config.replay_dir, wdir);
     vt_exit(-1);
   }
 }
@@ -101,7 +102,7 @@ bool take_existing(const std::string &path) {
   int fd = lock_dir(path.c_str(), &busy, &holder);
   if (busy) refuse_busy(kFname, holder);
   if (fd < 0) return false;  // replaced meanwhile: look again
-  if (!run_forcefully) {
+  if (!run.options.run_forcefully) {
     close(fd);
     refuse_existing();
   }
@@ -121,25 +122,26 @@ bool prepare(const char *name, const std::string &path) {
   // through; without, a link to a directory is an existing directory.
   struct stat target;
   bool to_dir = stat(path.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
-  if (!run_forcefully) {
+  if (!run.options.run_forcefully) {
     if (to_dir) refuse_existing();
     refuse_creation(name);
   }
   if (to_dir) check_removal(path);
   if (unlink(path.c_str()) != 0 && errno != ENOENT) {
-    error_log(1, "delete_dir", "Error in deleting dir '%s': %s", replay_dir, strerror(errno));
+    error_log(1, "delete_dir", "Error in deleting dir '%s': %s", run.config.replay_dir,
+              strerror(errno));
     vt_exit(-1);
   }
-  if (debug_level)
+  if (run.log.debug_level)
     debug_log(2, "delete_dir", "Existing %s directory '%s' deleted as -f option was used.", name,
-              replay_dir);
+              run.config.replay_dir);
   return false;
 }
 
 }  // namespace
 
 bool create_dir(const char *name, const char *dir_name) {
-  if (debug_level)
+  if (run.log.debug_level)
     debug_log(2, "create_dir", "Creating %s directory named as :%s.\n", name, dir_name);
   std::string path = dir_name;
   make_parents(path);
@@ -168,7 +170,7 @@ bool create_dir(const char *name, const char *dir_name) {
 
 void delete_dir(const char *name, const char *dir_name) {
   int status = vtlb_run_shell_cmd("rm -rf  " + shell_path(dir_name));
-  if (debug_level) debug_log(4, "delete_dir", "return status of system() is = %d", status);
+  if (run.log.debug_level) debug_log(4, "delete_dir", "return status of system() is = %d", status);
   if (status == -1) {
     error_log(1, "delete_dir", "Error in deleting dir '%s': %s", dir_name, strerror(errno));
     vt_exit(-1);
@@ -177,24 +179,25 @@ void delete_dir(const char *name, const char *dir_name) {
     error_log(1, "delete_dir", "system(delete_cmd) failed : Error in deleting dir '%s'", dir_name);
     vt_exit(-1);
   }
-  if (debug_level)
+  if (run.log.debug_level)
     debug_log(2, "delete_dir", "Existing %s directory '%s' deleted as -f option was used.", name,
               dir_name);
 }
 
 void set_replay_dir(const char *in_replay_dir) {
-  if (debug_level) debug_log(4, kFname, "Method Called. replay_dir = %s", in_replay_dir);
-  copy_config_value(replay_dir, kTextBufSize, in_replay_dir, "REPLAY_DIR", kFname);
+  if (run.log.debug_level) debug_log(4, kFname, "Method Called. replay_dir = %s", in_replay_dir);
+  copy_config_value(run.config.replay_dir, kTextBufSize, in_replay_dir, "REPLAY_DIR", kFname);
   // The error log paths must fit before anything is made.
-  check_error_log_path(g_num_thread > 0 ? g_num_thread : kMaxLoaderThreads, kFname);
+  check_error_log_path(run.options.g_num_thread > 0 ? run.options.g_num_thread : kMaxLoaderThreads,
+                       kFname);
   // A directory of an earlier REPLAY_DIR line is no longer this run's.
   release_replay_dir();
-  set_interrupt_replay_dir(replay_dir);
+  set_interrupt_replay_dir(run.config.replay_dir);
   fs_path = without_trailing_slashes(in_replay_dir);
   for (int i = 0; i < kAttempts; i++)
     if (prepare("Replay", fs_path)) return;
   error_log(1, kFname, "Replay directory %s changed under this run while it was being made.",
-            replay_dir);
+            run.config.replay_dir);
   vt_exit(-1);
 }
 

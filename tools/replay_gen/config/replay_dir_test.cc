@@ -14,6 +14,7 @@
 
 #include "tools/replay_gen/config/config_test_reset.h"
 #include "tools/replay_gen/config/replay_lock.h"
+#include "tools/replay_gen/run_state.h"
 
 namespace {
 
@@ -49,14 +50,14 @@ class ReplayDir : public testing::Test {
 
 TEST_F(ReplayDir, CreatedOrRefusedOrRecreated) {
   ASSERT_EQ(run_to_end([] { set_replay_dir("a/replay"); }).status, 0);
-  EXPECT_STREQ(replay_dir, "a/replay");
+  EXPECT_STREQ(run.config.replay_dir, "a/replay");
   EXPECT_EQ(std::filesystem::status("a/replay").permissions(), std::filesystem::perms::all);
   touch("a/replay/old");
   Outcome out = run_to_end([] { set_replay_dir("a/replay"); });
   EXPECT_EQ(std::to_string(out.status) + out.err,
             "-1set_replay_dir:Replay directory a/replay already exists.\n\n");
   EXPECT_EQ(entries("a/replay"), Names{"old"});
-  run_forcefully = 1;
+  run.options.run_forcefully = 1;
   EXPECT_EQ(run_to_end([] { set_replay_dir("a/replay"); }).status, 0);
   // Under -f the old directory goes once the whole configuration is known.
   EXPECT_EQ(entries("a/replay"), Names{"old"});
@@ -73,7 +74,7 @@ TEST_F(ReplayDir, CreatedOrRefusedOrRecreated) {
 }
 
 TEST_F(ReplayDir, ShellCharactersReachNoShell) {
-  run_forcefully = 1;
+  run.options.run_forcefully = 1;
   for (std::string name :
        {"r a;touch x1;$(touch x2)`touch x3`'q\"|touch x4&&touch x5", "-rf", "*"}) {
     // Neighbours that a split or expanded path would remove.
@@ -103,7 +104,7 @@ TEST_F(ReplayDir, LockedDirectoryIsLeftAlone) {
       "(process " +
       std::to_string(getpid()) + "); left alone.\n";
   for (int force : {0, 1}) {
-    run_forcefully = force;
+    run.options.run_forcefully = force;
     Outcome out = run_to_end([] { set_replay_dir("replay/"); });
     EXPECT_EQ(std::to_string(out.status) + out.err, want) << force;
     EXPECT_EQ(entries("replay"), Names{"vt_req_0"});
@@ -120,15 +121,15 @@ TEST_F(ReplayDir, ForceDeletesOnlyWhatIsTheRunsOwn) {
   std::string top = std::filesystem::current_path().string() + "/top";
   std::filesystem::create_directories(top + "/logs/20240101");
   std::filesystem::create_directories(top + "/wdir/scripts");
-  run_forcefully = 1;
-  snprintf(input_dir, kTextBufSize, "INPUT_DIR|%s/logs/|20240101", top.c_str());
+  run.options.run_forcefully = 1;
+  snprintf(run.config.input_dir, kTextBufSize, "INPUT_DIR|%s/logs/|20240101", top.c_str());
   Outcome out = run_to_end([] {
     set_replay_dir("top/");
     complete_replay_dir();
   });
   EXPECT_EQ(out.err, "set_replay_dir:Replay directory top/ holds the input directory " + top +
                          "/logs/; refusing to delete it (-f).\n");
-  input_dir[0] = '\0';
+  run.config.input_dir[0] = '\0';
   setenv("VT_WDIR", (top + "/wdir").c_str(), 1);
   out = run_to_end([] {
     set_replay_dir("top/wdir");
@@ -142,10 +143,10 @@ TEST_F(ReplayDir, ForceDeletesOnlyWhatIsTheRunsOwn) {
 
   touch("top/logs/keep");
   ASSERT_EQ(symlink("top/logs", "link"), 0);
-  run_forcefully = 0;
+  run.options.run_forcefully = 0;
   out = run_to_end([] { set_replay_dir("link/"); });
   EXPECT_EQ(out.err, "set_replay_dir:Replay directory link/ already exists.\n\n");
-  run_forcefully = 1;
+  run.options.run_forcefully = 1;
   out = run_to_end([] {
     set_replay_dir("link/");
     complete_replay_dir();
@@ -169,16 +170,16 @@ TEST_F(ReplayDir, CoveringPaths) {
 TEST_F(ReplayDir, TooLongForErrorLogsRefusedFirst) {
   std::string part(123, 'd');
   std::string name = part + "/" + part + "/" + part + "/" + part + "/d";  // 497 characters
-  g_num_thread = 0;  // automatic: room for the highest thread number allowed
+  run.options.g_num_thread = 0;  // automatic: room for the highest thread number allowed
   Outcome out = run_to_end([&] { set_replay_dir(name.c_str()); });
   EXPECT_EQ(out.status, -1);
   EXPECT_NE(out.err.find("Replay directory path too long for the error log files"),
             std::string::npos)
       << out.err;
   EXPECT_EQ(entries("."), Names{});
-  g_num_thread = 1;
+  run.options.g_num_thread = 1;
   EXPECT_EQ(run_to_end([&] { set_replay_dir(name.c_str()); }).status, 0);
-  g_num_thread = 0;
+  run.options.g_num_thread = 0;
 }
 
 }  // namespace

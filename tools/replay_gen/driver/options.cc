@@ -7,7 +7,7 @@
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/loader/parallel_loader.h"
 #include "tools/replay_gen/log.h"
-#include "tools/replay_gen/records.h"
+#include "tools/replay_gen/run_state.h"
 
 void print_usage(const char *exename) {
   fprintf(stderr,
@@ -49,7 +49,7 @@ void take_thread_count(const char *arg) {
               arg, kMaxLoaderThreads);
     vt_exit(-1);
   }
-  g_num_thread = static_cast<int16_t>(count);
+  run.options.g_num_thread = static_cast<int16_t>(count);
 }
 
 }  // namespace
@@ -64,32 +64,32 @@ int parse_options(int argc, char **argv, char *file_name) {
         i_flag++;
         break;
       case 'c':
-        commentry_req_count = atoi(optarg);
+        run.options.commentry_req_count = atoi(optarg);
         break;
       case 'd':
-        debug_level = info_level = error_level = atoi(optarg);
+        run.log.debug_level = run.log.info_level = run.log.error_level = atoi(optarg);
         break;
       case 'f':
-        run_forcefully = 1;
-        if (debug_level)
+        run.options.run_forcefully = 1;
+        if (run.log.debug_level)
           debug_log(2, "main",
                     "You have given -f option to delete the existing replay, scenario and script "
                     "directory.\n");
         break;
       case 'u':
-        svc_id_uses_url = 1;
-        svc_id_uses_svc_name = 0;
+        run.options.svc_id_uses_url = 1;
+        run.options.svc_id_uses_svc_name = 0;
         break;
       case 'N':
-        one_sort_algo = 1;
-        if (debug_level)
+        run.options.one_sort_algo = 1;
+        if (run.log.debug_level)
           debug_log(2, "main", "one sort algo selected - this is used only for -n\n");
         break;
       case 'n':
         take_thread_count(optarg);
         break;
       case 'p':
-        do_parameterization = atoi(optarg);
+        run.options.do_parameterization = atoi(optarg);
         break;
       default:
         print_usage(argv[0]);

@@ -16,7 +16,7 @@
 #include "tools/replay_gen/output/request_files.h"
 #include "tools/replay_gen/output/scenario.h"
 #include "tools/replay_gen/output/script_gen.h"
-#include "tools/replay_gen/records.h"
+#include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/sequencing/sequence_order.h"
 #include "tools/replay_gen/services/request_head.h"
 #include "tools/replay_gen/services/service_map.h"
@@ -32,7 +32,7 @@ void run_step1() {
   info_log(1, "", "Starting Step1 - Generate input file list based on INPUT_DIR keyword at %s\n",
            get_cur_date_time(nullptr));
   gen_input_file_list();
-  if (num_seq_files == 0) {
+  if (run.files.num_seq_files == 0) {
     error_log(1, "main", "No request file found to process, Exiting.");
     vt_exit(-1);
   }
@@ -50,7 +50,7 @@ void run_step2() {
       s2, "Starting Step2 - Reading input data files and generate sequence data array");
   load_input_data_files();
   print_log_file_info();
-  if (g_valid_msgcount == 0) {
+  if (run.counters.g_valid_msgcount == 0) {
     error_log(1, "main", "No Valid request found to process, Exiting.");
     vt_exit(-1);
   }
@@ -61,7 +61,7 @@ void run_step2() {
 void run_step3() {
   int64_t s3 = now();
   show_start_step_info(s3, "Starting Step3 - Sorting of sequence data file");
-  sort_seq_array(g_valid_msgcount);
+  sort_seq_array(run.counters.g_valid_msgcount);
   show_end_step_info(s3, now(), "Completed Step3 - Sorting of sequence data file");
 }
 
@@ -69,7 +69,7 @@ void run_step4() {
   int64_t s4 = now();
   show_start_step_info(
       s4, "Starting Step4 - Generate requests to user mapping and create VVM request files");
-  sort_seq_data_by_time(g_valid_msgcount);
+  sort_seq_data_by_time(run.counters.g_valid_msgcount);
   process_sequence_data_new();
   close_vvm_files();
   show_end_step_info(
@@ -80,8 +80,8 @@ void run_step4() {
 void print_summary() {
   info_log(1, "", "User information:");
   info_log(1, "  ", "Total users = %'ld, total requests = %'ld, max req per user = %'ld",
-           static_cast<long>(get_total_users()), static_cast<long>(total_requests),
-           static_cast<long>(max_req_per_user));
+           static_cast<long>(get_total_users()), static_cast<long>(run.counters.total_requests),
+           static_cast<long>(run.counters.max_req_per_user));
   fprintf(stdout, "\nProcessing done at %s\n\n", get_cur_date_time(nullptr));
 }
 
@@ -92,8 +92,9 @@ int vtu_replay_gen_main(int argc, char **argv) {
   info_log(1, "", "Starting replay file generation at %s. It may take time. Please wait ...",
            get_cur_date_time(nullptr));
   int i_flag = parse_options(argc, argv, file_name);
-  if (commentry_req_count == 0) commentry_req_count = messages_per_seconds * 5 * 2;
-  if (num_vvm == 0) set_default_num_vvm();
+  if (run.options.commentry_req_count == 0)
+    run.options.commentry_req_count = messages_per_seconds * 5 * 2;
+  if (run.workers.num_vvm == 0) set_default_num_vvm();
   if (i_flag == 0) {
     error_log(1, "main", "Config file must be given.");
     print_usage(argv[0]);
@@ -106,7 +107,7 @@ int vtu_replay_gen_main(int argc, char **argv) {
   init_vvm_data();
 
   run_step1();
-  estimated_time = g_msgcount / messages_per_seconds;
+  run.options.estimated_time = run.counters.g_msgcount / messages_per_seconds;
   run_step2();
   run_step3();
   rename_service_names();
@@ -117,8 +118,8 @@ int vtu_replay_gen_main(int argc, char **argv) {
   write_vortan_index_file();
   create_scenario();
   create_script();
-  free(seq_data_arr);
-  seq_data_arr = nullptr;
+  free(run.records.seq_data_arr);
+  run.records.seq_data_arr = nullptr;
   print_summary();
   return 0;
 }

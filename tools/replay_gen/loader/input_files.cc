@@ -13,7 +13,7 @@
 #include "tools/replay_gen/loader/input_open_limit.h"
 #include "tools/replay_gen/loader/input_paths.h"
 #include "tools/replay_gen/log.h"
-#include "tools/replay_gen/records.h"
+#include "tools/replay_gen/run_state.h"
 
 namespace {
 
@@ -46,12 +46,13 @@ struct FileSpec {
 // Cuts the value at the first "|" and the next "|" after it. A part with
 // nothing after its "|" counts as absent.
 InputSpec split_input_dir() {
-  InputSpec spec = {input_dir + strnlen(input_dir, kValueOffset), nullptr, nullptr};
+  InputSpec spec = {run.config.input_dir + strnlen(run.config.input_dir, kValueOffset), nullptr,
+                    nullptr};
   char *bar = strchr(spec.base_dir, '|');
   if (bar) *bar = '\0';
-  if (debug_level) debug_log(2, kFn, "Method called. base_dir = %s", spec.base_dir);
+  if (run.log.debug_level) debug_log(2, kFn, "Method called. base_dir = %s", spec.base_dir);
   if (!bar) return spec;
-  if (debug_level) debug_log(2, kFn, "ptr = %s", bar + 1);
+  if (run.log.debug_level) debug_log(2, kFn, "ptr = %s", bar + 1);
   if (bar[1] != '\0') spec.date_part = bar + 1;
   bar = strchr(bar + 1, '|');
   if (!bar) return spec;
@@ -68,7 +69,7 @@ int split_names(char *part, char *names[]) {
               kMaxNames, kMaxNames);
     vt_exit(-1);
   }
-  if (debug_level) debug_log(2, kFn, "num_tokens = %d", n);
+  if (run.log.debug_level) debug_log(2, kFn, "num_tokens = %d", n);
   return n;
 }
 
@@ -83,7 +84,7 @@ void check_base_dir(const char *base_dir) {
 
 void list_date_dirs(const char *base_dir, int (*filter)(const struct dirent *), DateDirs *dirs) {
   int n = scandir(base_dir, &dirs->listing, filter, nullptr);
-  if (debug_level) debug_log(2, kFn, "n = %d", n);
+  if (run.log.debug_level) debug_log(2, kFn, "n = %d", n);
   if (n <= 0) {
     free(dirs->listing);
     dirs->listing = nullptr;
@@ -105,26 +106,27 @@ void check_range_bound(const char *bound, const char *start, const char *end) {
 
 // Reads "start-end" into start_timestamp and end_timestamp.
 void set_date_range(char *range) {
-  if (debug_level) debug_log(2, kFn, "Range is given for date fromat dir");
+  if (run.log.debug_level) debug_log(2, kFn, "Range is given for date fromat dir");
   char *dash = strchr(range, '-');
   *dash = '\0';
   const char *start = range, *end = dash + 1;
   check_range_bound(start, start, end);
   check_range_bound(end, start, end);
-  start_timestamp = get_timestamp(start);
-  end_timestamp = get_timestamp(end);
-  if (start_timestamp > end_timestamp) {
+  run.files.start_timestamp = get_timestamp(start);
+  run.files.end_timestamp = get_timestamp(end);
+  if (run.files.start_timestamp > run.files.end_timestamp) {
     error_log(1, kFn, "The date range %s-%s of INPUT_DIR ends before it starts", start, end);
     vt_exit(-1);
   }
 }
 
 void take_listed_date_dirs(const char *base_dir, char *names[], int n, DateDirs *dirs) {
-  if (debug_level) debug_log(2, kFn, "date format dir is specified using ,. num_tokens = %d", n);
+  if (run.log.debug_level)
+    debug_log(2, kFn, "date format dir is specified using ,. num_tokens = %d", n);
   char path[kTextBufSize];
   struct stat st;
   for (int i = 0; i < n; i++) {
-    if (debug_level) debug_log(2, kFn, "date_dir_array[i] = %s", names[i]);
+    if (run.log.debug_level) debug_log(2, kFn, "date_dir_array[i] = %s", names[i]);
     format_input_path(path, "%s/%s", base_dir, names[i]);
     if (stat(path, &st) != 0) {
       error_log(1, kFn, "Unable to open dir %s", path);
@@ -136,7 +138,8 @@ void take_listed_date_dirs(const char *base_dir, char *names[], int n, DateDirs 
 
 void find_date_dirs(const InputSpec &spec, DateDirs *dirs) {
   if (!spec.date_part) {
-    if (debug_level) debug_log(2, kFn, "date format dir is not given. Taking all the directories");
+    if (run.log.debug_level)
+      debug_log(2, kFn, "date format dir is not given. Taking all the directories");
     list_date_dirs(spec.base_dir, check_dir_format, dirs);
     return;
   }
@@ -153,7 +156,8 @@ void find_date_dirs(const InputSpec &spec, DateDirs *dirs) {
 // Points start_file_ptr and end_file_ptr at the 9th character of each name of
 // "first-last"; both names must reach that far.
 void set_file_range(const char *range) {
-  if (debug_level) debug_log(2, kFn, "File range is given. listing all the files within the range");
+  if (run.log.debug_level)
+    debug_log(2, kFn, "File range is given. listing all the files within the range");
   const char *dash = strchr(range, '-');
   if (dash - range < 9 || strlen(dash + 1) < 9) {
     error_log(1, kFn,
@@ -162,15 +166,15 @@ void set_file_range(const char *range) {
               range);
     vt_exit(-1);
   }
-  start_file_ptr = range + 8;
-  end_file_ptr = dash + 9;
-  if (debug_level) debug_log(2, kFn, "start_file_ptr = %s", start_file_ptr);
-  if (debug_level) debug_log(2, kFn, "end_file_ptr = %s", end_file_ptr);
+  run.files.start_file_ptr = range + 8;
+  run.files.end_file_ptr = dash + 9;
+  if (run.log.debug_level) debug_log(2, kFn, "start_file_ptr = %s", run.files.start_file_ptr);
+  if (run.log.debug_level) debug_log(2, kFn, "end_file_ptr = %s", run.files.end_file_ptr);
 }
 
 void read_file_spec(char *file_part, FileSpec *files) {
   if (!file_part) {
-    if (debug_level)
+    if (run.log.debug_level)
       debug_log(2, kFn, "File names or a file range are not given. Listing all the files");
     return;
   }
@@ -181,7 +185,7 @@ void read_file_spec(char *file_part, FileSpec *files) {
     return;
   }
   files->form = FileForm::kList;
-  if (debug_level)
+  if (run.log.debug_level)
     debug_log(2, kFn, "File names is given using ,. num_tokens = %d", files->num_names);
 }
 
@@ -197,7 +201,7 @@ void append_file(const char *base_dir, const char *date_dir, const char *file,
     error_log(1, kFn, "Input file %s is not a regular file", path);
     vt_exit(-1);
   }
-  if (debug_level) debug_log(2, kFn, "seq_index = %d", num_seq_files);
+  if (run.log.debug_level) debug_log(2, kFn, "seq_index = %d", run.files.num_seq_files);
   append_input_file(path, len, oom_name);
 }
 
@@ -220,7 +224,7 @@ void append_listed_files(const char *base_dir, const char *date_dir, const char 
 void append_files_of(const char *base_dir, const char *date_dir, const FileSpec &files) {
   switch (files.form) {
     case FileForm::kAll:
-      if (debug_level)
+      if (run.log.debug_level)
         debug_log(2, kFn, "Reading files under dir %s/%s/extracts", base_dir, date_dir);
       append_listed_files(base_dir, date_dir, "%s/%s/extracts", filter_file_name, my_alpha_sort,
                           "seq_file_path[i]");
@@ -244,10 +248,10 @@ void free_date_dirs(DateDirs *dirs) {
 }
 
 void show_input_files() {
-  if (!debug_level) return;
-  debug_log(3, kFn, "Total input files = %d", num_seq_files);
-  for (int i = 0; i < num_seq_files; i++)
-    debug_log(3, kFn, "File %d , name = %s", i + 1, seq_file_path[i].input_file);
+  if (!run.log.debug_level) return;
+  debug_log(3, kFn, "Total input files = %d", run.files.num_seq_files);
+  for (int i = 0; i < run.files.num_seq_files; i++)
+    debug_log(3, kFn, "File %d , name = %s", i + 1, run.files.seq_file_path[i].input_file);
 }
 
 }  // namespace
@@ -260,9 +264,10 @@ void gen_input_file_list() {
   read_file_spec(spec.file_part, &files);
   DateDirs dirs;
   find_date_dirs(spec, &dirs);
-  if (debug_level) debug_log(2, kFn, "date dir listing complte. Going to read files under dir");
+  if (run.log.debug_level)
+    debug_log(2, kFn, "date dir listing complte. Going to read files under dir");
   for (const char *date_dir : dirs.names) append_files_of(spec.base_dir, date_dir, files);
   free_date_dirs(&dirs);
   show_input_files();
-  check_input_file_count(num_seq_files, open_limit);
+  check_input_file_count(run.files.num_seq_files, open_limit);
 }

@@ -18,7 +18,7 @@
 #include "tools/replay_gen/loader/input_open_limit.h"
 #include "tools/replay_gen/loader/input_paths.h"
 #include "tools/replay_gen/loader/loader_test_support.h"
-#include "tools/replay_gen/records.h"
+#include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/test_support.h"
 
 namespace {
@@ -59,7 +59,7 @@ class InputFiles : public testing::Test {
   static void set_input_dir(const std::string &value) {
     loader_test::free_input_files();
     std::string v = value[0] == 'B' ? base_ + value.substr(1) : value;
-    snprintf(input_dir, sizeof(input_dir), "INPUT_DIR|%s", v.c_str());
+    snprintf(run.config.input_dir, sizeof(run.config.input_dir), "INPUT_DIR|%s", v.c_str());
   }
 
   // The list found for value, each file as "MMDD:<name after SOAP.log>" (all
@@ -68,8 +68,8 @@ class InputFiles : public testing::Test {
     set_input_dir(value);
     gen_input_file_list();
     Names names;
-    for (int i = 0; i < num_seq_files; i++) {
-      std::string p = seq_file_path[i].input_file;
+    for (int i = 0; i < run.files.num_seq_files; i++) {
+      std::string p = run.files.seq_file_path[i].input_file;
       EXPECT_EQ(p.rfind(base_ + "/2020", 0), 0u) << p;
       EXPECT_EQ(p.compare(base_.size() + 9, 18, "/extracts/SOAP.log"), 0) << p;
       names.push_back(p.substr(base_.size() + 5, 4) + ":" + p.substr(base_.size() + 27));
@@ -143,8 +143,8 @@ TEST_F(InputFiles, ErrorMessages) {
 }
 
 TEST(InputFilters, FileNameTests) {
-  start_file_ptr = "1";
-  end_file_ptr = "3";
+  run.files.start_file_ptr = "1";
+  run.files.end_file_ptr = "3";
   const struct {
     const char *name;
     int all_files;  // filter_file_name
@@ -205,13 +205,13 @@ TEST(InputLimits, OpenFileLimitAndPathLength) {
   EXPECT_EQ(reserved_descriptors(2, 1, 2), 3 + 4 + 1 + 4 + kSpareDescriptors);
   EXPECT_EQ(reserved_descriptors(256, 0, 8), 3 + 512 + 8 + 16 + kSpareDescriptors);
   EXPECT_EQ(reserved_descriptors(4, 0, 0), 3 + 8 + 1 + 2 + kSpareDescriptors);
-  num_vvm = 2, g_num_thread = 1;
+  run.workers.num_vvm = 2, run.options.g_num_thread = 1;
   int64_t reserved =
       reserved_descriptors(2, 1, static_cast<int>(std::thread::hardware_concurrency()));
   EXPECT_LT(reserved, 64);  // a hard limit of 1024 leaves room for most runs
   EXPECT_EQ(run_to_end([&] { check_input_file_count(100, 100 + reserved); }).status, 0);
   Outcome o = run_to_end([&] { check_input_file_count(101, 100 + reserved); });
-  num_vvm = 0, g_num_thread = 0;
+  run.workers.num_vvm = 0, run.options.g_num_thread = 0;
   EXPECT_EQ(o.status, -1);
   EXPECT_EQ(o.err,
             "gen_input_file_list:Too many input files: 101 found, but at most 100 can stay "

@@ -7,7 +7,7 @@
 
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/log.h"
-#include "tools/replay_gen/records.h"
+#include "tools/replay_gen/run_state.h"
 
 int64_t raise_open_file_limit() {
   struct rlimit lim;
@@ -16,7 +16,7 @@ int64_t raise_open_file_limit() {
     struct rlimit raised = {lim.rlim_max, lim.rlim_max};
     if (setrlimit(RLIMIT_NOFILE, &raised) == 0) lim.rlim_cur = lim.rlim_max;
   }
-  if (debug_level)
+  if (run.log.debug_level)
     debug_log(2, "gen_input_file_list", "open file limit = %llu",
               static_cast<unsigned long long>(lim.rlim_cur));
   if (lim.rlim_cur == RLIM_INFINITY || lim.rlim_cur > static_cast<rlim_t>(INT64_MAX))
@@ -32,7 +32,7 @@ int64_t reserved_descriptors(int workers, int loader_threads, int num_cpu) {
 }
 
 void check_input_file_count(int32_t files, int64_t open_limit) {
-  int64_t reserved = reserved_descriptors(num_vvm, g_num_thread,
+  int64_t reserved = reserved_descriptors(run.workers.num_vvm, run.options.g_num_thread,
                                           static_cast<int>(std::thread::hardware_concurrency()));
   int64_t room = open_limit - reserved;
   if (files <= room) return;

@@ -11,7 +11,7 @@
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/interrupt.h"
 #include "tools/replay_gen/log.h"
-#include "tools/replay_gen/records.h"
+#include "tools/replay_gen/run_state.h"
 
 namespace {
 
@@ -35,25 +35,27 @@ int create_generator_input(const char *path) {
 }  // namespace
 
 void create_file_for_vtu_gen_script() {
-  if (debug_level) debug_log(1, kFname, "Method called");
-  snprintf(vtu_gen_script_file_name, sizeof(vtu_gen_script_file_name), "/tmp/filename_%d",
+  if (run.log.debug_level) debug_log(1, kFname, "Method called");
+  snprintf(run.script_input.vtu_gen_script_file_name,
+           sizeof(run.script_input.vtu_gen_script_file_name), "/tmp/filename_%d",
            static_cast<int>(getpid()));
-  if (debug_level)
+  if (run.log.debug_level)
     debug_log(2, kFname, "Method called vtu_gen_script_file_name is = %s",
-              vtu_gen_script_file_name);
-  int fd = create_generator_input(vtu_gen_script_file_name);
-  vtu_gen_script_fp = fd >= 0 ? fdopen(fd, "w") : nullptr;
-  if (!vtu_gen_script_fp) {
+              run.script_input.vtu_gen_script_file_name);
+  int fd = create_generator_input(run.script_input.vtu_gen_script_file_name);
+  run.script_input.vtu_gen_script_fp = fd >= 0 ? fdopen(fd, "w") : nullptr;
+  if (!run.script_input.vtu_gen_script_fp) {
     int err = errno;
     if (fd >= 0) close(fd);
     if (err == EEXIST)
       error_log(1, kFname,
                 "Error in creating file '%s' for the generation of script: %s is in its place",
-                vtu_gen_script_file_name, vtlb_file_kind(vtu_gen_script_file_name));
+                run.script_input.vtu_gen_script_file_name,
+                vtlb_file_kind(run.script_input.vtu_gen_script_file_name));
     else
       error_log(1, kFname, "Error in creating file '%s' for the generation of script: %s",
-                vtu_gen_script_file_name, strerror(err));
+                run.script_input.vtu_gen_script_file_name, strerror(err));
     vt_exit(-1);
   }
-  set_interrupt_gen_input(vtu_gen_script_file_name);
+  set_interrupt_gen_input(run.script_input.vtu_gen_script_file_name);
 }

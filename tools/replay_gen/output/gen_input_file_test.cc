@@ -8,7 +8,7 @@
 #include <string>
 
 #include "tools/replay_gen/output/output_test_util.h"
-#include "tools/replay_gen/records.h"
+#include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/test_support.h"
 
 namespace {
@@ -22,9 +22,9 @@ TEST(GenInputFile, MadeNewNeverThroughWhatIsThere) {
   write_text(dir + "/target", "keep");
   write_text(path, "left by an earlier run\n");
   ASSERT_EQ(run_to_end(create_file_for_vtu_gen_script).status, 0);
-  ASSERT_NE(vtu_gen_script_fp, nullptr);
-  fclose(vtu_gen_script_fp);
-  vtu_gen_script_fp = nullptr;
+  ASSERT_NE(run.script_input.vtu_gen_script_fp, nullptr);
+  fclose(run.script_input.vtu_gen_script_fp);
+  run.script_input.vtu_gen_script_fp = nullptr;
   EXPECT_EQ(read_text(path), "");
   for (const char *kind : {"a symbolic link", "a named pipe"}) {
     unlink(path.c_str());

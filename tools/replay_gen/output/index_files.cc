@@ -14,6 +14,7 @@
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/output/request_files.h"
+#include "tools/replay_gen/run_state.h"
 
 const char kIndexHeader[] =
     "#user_id, request_file, timestamp, page_id, offset, size,timestamp, page_id, offset, size, "
@@ -42,7 +43,7 @@ void append_group(const ReqNode &req, std::string *line) {
   append_number(static_cast<uint64_t>(req.offset), line);
   line->push_back(',');
   append_number(req.size, line);
-  if (do_parameterization && req.creation_ts_offset != 0) {
+  if (run.options.do_parameterization && req.creation_ts_offset != 0) {
     line->push_back('|');
     line->push_back(req.type);
     line->push_back(':');
@@ -53,7 +54,7 @@ void append_group(const ReqNode &req, std::string *line) {
 }
 
 std::string index_path(size_t w) {
-  return std::string(replay_dir) + "/vt_index_" + std::to_string(w);
+  return std::string(run.config.replay_dir) + "/vt_index_" + std::to_string(w);
 }
 
 // A write that failed, or a close: the index is incomplete, so the run ends.
@@ -70,7 +71,7 @@ std::vector<FILE *> open_index_files(int workers) {
   std::vector<FILE *> files;
   for (int w = 0; w < workers; w++) {
     std::string path = index_path(w);
-    if (debug_level)
+    if (run.log.debug_level)
       debug_log(4, "open_file", "Method Called. file_name = %s, mode = %s", path.c_str(), "a");
     int fd = vtlb_create_new_file(path.c_str(), O_WRONLY | O_APPEND, 0666);
     FILE *fp = fd >= 0 ? fdopen(fd, "a") : nullptr;
@@ -110,7 +111,7 @@ void format_user_line(const UserNode &user, std::string *line) {
 }
 
 void write_vortan_index_file() {
-  if (debug_level) debug_log(4, kFname, "Method Called");
+  if (run.log.debug_level) debug_log(4, kFname, "Method Called");
   std::vector<FILE *> files = open_index_files(checked_num_vvm(kFname));
   if (!head) {
     error_log(1, kFname, "No user found in the list\n");

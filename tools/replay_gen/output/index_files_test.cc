@@ -3,6 +3,7 @@
 
 #include "tests/package_check.h"
 #include "tools/replay_gen/output/package_test_fixture.h"
+#include "tools/replay_gen/run_state.h"
 
 namespace {
 
@@ -11,8 +12,8 @@ using IndexFiles = PackageTest;
 // Creation timestamps with -p; a worker with no user keeps the header line.
 TEST_F(IndexFiles, ParameterizedAndIdleWorker) {
   set_services(1);
-  num_vvm = 3;
-  do_parameterization = 1;
+  run.workers.num_vvm = 3;
+  run.options.do_parameterization = 1;
   std::string body = std::string(40, 'b') + "2026-12-04T16" + "tail";
   load({{5, kT, 0, "12345"}, {5, kT + 1, 0, body, 40, 13}, {6, kT + 2, 0, "x"}});
   run_steps();
@@ -41,7 +42,7 @@ TEST_F(IndexFiles, FatalCases) {
       std::filesystem::create_directories(dir + "/sub/vt_index_1");
     else
       std::filesystem::create_symlink(dir + "/target", dir + "/sub/vt_index_1");
-    snprintf(replay_dir, kTextBufSize, "%s/sub", dir.c_str());
+    snprintf(run.config.replay_dir, kTextBufSize, "%s/sub", dir.c_str());
     Outcome o = run_to_end(write_vortan_index_file);
     EXPECT_EQ(o.status, -1);
     EXPECT_EQ(o.err, "open_file:Unable to open file " + dir + "/sub/vt_index_1: File exists\n");

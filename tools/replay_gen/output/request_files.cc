@@ -15,13 +15,14 @@
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/output/request_writer.h"
+#include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/sequencing/sequence_order.h"
 
 namespace {
 
 void show_progress(uint64_t done, uint64_t all) {
   // A negative interval, taken unsigned, is larger than any count.
-  uint64_t every = static_cast<uint64_t>(static_cast<int64_t>(commentry_req_count));
+  uint64_t every = static_cast<uint64_t>(static_cast<int64_t>(run.options.commentry_req_count));
   if (done > 0 && every != 0 && done % every == 0)
     info_log(1, "  ", "Created %'lu out of %'lu requests", done, all);
 }
@@ -50,21 +51,21 @@ void append_to_user_list(UserNode *user) {
 }  // namespace
 
 int checked_num_vvm(const char *fname) {
-  if (num_vvm < 1 || num_vvm > kMaxVvm) {
-    error_log(1, fname, "Invalid number of workers %d: it must be between 1 and %d", num_vvm,
-              kMaxVvm);
+  if (run.workers.num_vvm < 1 || run.workers.num_vvm > kMaxVvm) {
+    error_log(1, fname, "Invalid number of workers %d: it must be between 1 and %d",
+              run.workers.num_vvm, kMaxVvm);
     vt_exit(-1);
   }
-  return num_vvm;
+  return run.workers.num_vvm;
 }
 
 void init_vvm_data() {
-  if (debug_level) debug_log(4, "init_vvm_data", "Method Called");
+  if (run.log.debug_level) debug_log(4, "init_vvm_data", "Method Called");
   int workers = checked_num_vvm("init_vvm_data");
   for (int w = 0; w < workers; w++) {
-    vvm_list[w].num_users = 0;
-    vvm_list[w].offset = 0;
-    std::string path = std::string(replay_dir) + "/vt_req_" + std::to_string(w);
+    run.workers.vvm_list[w].num_users = 0;
+    run.workers.vvm_list[w].offset = 0;
+    std::string path = std::string(run.config.replay_dir) + "/vt_req_" + std::to_string(w);
     // The replay directory is new and this run's: a file already there was
     // put there by someone else and is not written through.
     int fd = vtlb_create_new_file(path.c_str(), O_WRONLY, 0744);
@@ -73,30 +74,30 @@ void init_vvm_data() {
                 strerror(errno));
       vt_exit(-1);
     }
-    vvm_list[w].vt_req_file_fd = fd;
+    run.workers.vvm_list[w].vt_req_file_fd = fd;
   }
 }
 
 void close_vvm_files() {
-  for (int w = 0; w < num_vvm && w < kMaxVvm; w++) {
-    int fd = vvm_list[w].vt_req_file_fd;
-    vvm_list[w].vt_req_file_fd = -1;
+  for (int w = 0; w < run.workers.num_vvm && w < kMaxVvm; w++) {
+    int fd = run.workers.vvm_list[w].vt_req_file_fd;
+    run.workers.vvm_list[w].vt_req_file_fd = -1;
     if (fd >= 0 && close(fd) != 0) {
-      error_log(1, "close_vvm_files", "Error in writing request file %s/vt_req_%d: %s", replay_dir,
-                w, strerror(errno));
+      error_log(1, "close_vvm_files", "Error in writing request file %s/vt_req_%d: %s",
+                run.config.replay_dir, w, strerror(errno));
       vt_exit(-1);
     }
   }
 }
 
 int get_vvm_id() {
-  if (debug_level) debug_log(4, "get_vvm_id", "Method Called");
-  last_vvm = (last_vvm + 1) % checked_num_vvm("get_vvm_id");
-  return last_vvm;
+  if (run.log.debug_level) debug_log(4, "get_vvm_id", "Method Called");
+  run.workers.last_vvm = (run.workers.last_vvm + 1) % checked_num_vvm("get_vvm_id");
+  return run.workers.last_vvm;
 }
 
 UserNode *add_user_new(const SeqData &rec) {
-  if (debug_level) {
+  if (run.log.debug_level) {
     debug_log(4, "add_user_new", "Method Called uid = %lu", static_cast<uint64_t>(rec.uid));
     debug_log(2, "add_user_new", "Allocating memory for %s. size = %zu", "node memory allocation",
               sizeof(UserNode));
@@ -109,29 +110,29 @@ UserNode *add_user_new(const SeqData &rec) {
   user->user_id = static_cast<uint64_t>(rec.uid);
   append_to_user_list(user);
   add_request_new(user, rec);
-  vvm_list[user->vvm_id].num_users++;
+  run.workers.vvm_list[user->vvm_id].num_users++;
   return user;
 }
 
 void process_sequence_data_new() {
   const char *fname = "process_sequence_data_new";
-  if (debug_level) {
+  if (run.log.debug_level) {
     debug_log(2, fname, "Method called");
-    debug_log(2, fname, "g_msgcount = %lu", g_msgcount);
+    debug_log(2, fname, "g_msgcount = %lu", run.counters.g_msgcount);
   }
   update_timestamp_to_relative();
-  uint64_t n = g_valid_msgcount;
+  uint64_t n = run.counters.g_valid_msgcount;
   auto entry_worker = new_entry_worker_table(n);
   uint64_t i = 0;
   for (; i < n; i++) {
-    const SeqData &rec = seq_data_arr[i];
+    const SeqData &rec = run.records.seq_data_arr[i];
     uint64_t p = rec.parent_seq;
-    if (debug_level) debug_log(2, fname, "parent_seq = %lu", p);
+    if (run.log.debug_level) debug_log(2, fname, "parent_seq = %lu", p);
     if (p >= n) {
       error_log(1, fname, "Session key %lu of request %lu is not below %lu", p, i, n);
       vt_exit(-1);
     }
-    UserNode *&slot = seq_data_arr[p].user_node;
+    UserNode *&slot = run.records.seq_data_arr[p].user_node;
     if (slot)
       add_request_new(slot, rec);
     else
@@ -142,10 +143,11 @@ void process_sequence_data_new() {
   show_progress(i, n);
   if (n) {
     int cpus = static_cast<int>(std::thread::hardware_concurrency());
-    write_request_files(entry_worker.get(), n, request_writer_threads(cpus, num_vvm), true);
+    write_request_files(entry_worker.get(), n, request_writer_threads(cpus, run.workers.num_vvm),
+                        true);
   }
   info_log(1, "",
            "Request count in Control file = %'lu, Processed requests = %'lu, Ignored requests = "
            "%'lu\n",
-           g_msgcount, g_valid_msgcount, g_ignore_request);
+           run.counters.g_msgcount, run.counters.g_valid_msgcount, run.counters.g_ignore_request);
 }

@@ -6,6 +6,7 @@
 #include "tests/package_check.h"
 #include "tools/replay_gen/output/package_test_fixture.h"
 #include "tools/replay_gen/output/request_writer.h"
+#include "tools/replay_gen/run_state.h"
 
 namespace {
 
@@ -26,15 +27,15 @@ TEST_F(RequestFiles, WholePackage) {
           {0, kT + 1000, 0, "Z"},
           {7, kT + 20 * kMin, 1, "BB"},
           {0, kT + 1000, 0, "Z"}});
-    one_sort_algo = one_sort;
+    run.options.one_sort_algo = one_sort;
     run_steps();
     EXPECT_EQ(file("vt_req_0"), entry(0, "AAAAA") + entry(0, "Z") + entry(1, "BB") + entry(0, "x"));
     EXPECT_EQ(file("vt_req_1"), entry(0, "Z") + entry(1, "hello") + entry(0, "CCC"));
-    EXPECT_EQ(vvm_list[0].offset, 65 + 61 + 62 + 61);
-    EXPECT_EQ(vvm_list[1].offset, 61 + 65 + 63);
-    EXPECT_EQ(vvm_list[0].num_users + vvm_list[1].num_users, 6);
-    EXPECT_EQ(total_requests, 7);
-    EXPECT_EQ(max_req_per_user, 2);
+    EXPECT_EQ(run.workers.vvm_list[0].offset, 65 + 61 + 62 + 61);
+    EXPECT_EQ(run.workers.vvm_list[1].offset, 61 + 65 + 63);
+    EXPECT_EQ(run.workers.vvm_list[0].num_users + run.workers.vvm_list[1].num_users, 6);
+    EXPECT_EQ(run.counters.total_requests, 7);
+    EXPECT_EQ(run.counters.max_req_per_user, 2);
     write_vortan_index_file();
     EXPECT_EQ(head, nullptr);
     EXPECT_EQ(file("vt_index_0"), kHeader +
@@ -61,7 +62,7 @@ TEST_F(RequestFiles, UserWithMoreThan65535Requests) {
   ASSERT_NE(head, nullptr);
   EXPECT_EQ(head->next, nullptr);
   EXPECT_EQ(head->num_req, 70000u);
-  EXPECT_EQ(max_req_per_user, 70000);
+  EXPECT_EQ(run.counters.max_req_per_user, 70000);
   EXPECT_EQ(head->req_node[69999].offset, 69999 * 61);
   write_vortan_index_file();
   PackageSummary summary;
@@ -77,8 +78,8 @@ TEST_F(RequestFiles, BodyCopyFailureEndsWithStatusOne) {
     set_services(1);
     load({{3, kT, 0, "body"}});
     init_vvm_data();
-    seq_data_arr[0].req_size = size;  // 5 bytes ("body\n") are left in the file
-    off_t at = seq_data_arr[0].req_offset;
+    run.records.seq_data_arr[0].req_size = size;  // 5 bytes ("body\n") are left in the file
+    off_t at = run.records.seq_data_arr[0].req_offset;
     testing::internal::CaptureStdout();
     Outcome o = run_to_end([] { process_sequence_data_new(); });
     testing::internal::GetCapturedStdout();
@@ -102,8 +103,8 @@ TEST_F(RequestFiles, WriteFailureEndsWithStatus255) {
     set_services(1);
     load({{3, kT, 0, std::string(5000, 'b')}});
     run_steps();
-    ASSERT_EQ(ftruncate(vvm_list[0].vt_req_file_fd, 0), 0);
-    lseek(vvm_list[0].vt_req_file_fd, 0, SEEK_SET);
+    ASSERT_EQ(ftruncate(run.workers.vvm_list[0].vt_req_file_fd, 0), 0);
+    lseek(run.workers.vvm_list[0].vt_req_file_fd, 0, SEEK_SET);
     struct rlimit old_limit, small = {1000, 1000};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
     small.rlim_max = old_limit.rlim_max;

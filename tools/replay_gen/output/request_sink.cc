@@ -15,6 +15,7 @@
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/output/request_entry.h"
+#include "tools/replay_gen/run_state.h"
 
 namespace {
 
@@ -139,7 +140,8 @@ bool give_up_staging(EntrySink *out, ssize_t got) {
     return false;
   drain_or_fail(out);
   stage_close(out->stage);
-  if (debug_level) debug_log(2, kFname, "no staging pipe: writing vt_req_%d directly", out->vvm_id);
+  if (run.log.debug_level)
+    debug_log(2, kFname, "no staging pipe: writing vt_req_%d directly", out->vvm_id);
   return true;
 }
 
@@ -172,7 +174,7 @@ void stage_head(EntrySink *out) {
 // Copies size bytes at body_offset of in_fd by the kernel, looping over
 // interrupted and partial copies.
 void copy_body(EntrySink *out, int in_fd, off_t body_offset, uint64_t size) {
-  if (debug_level)
+  if (run.log.debug_level)
     debug_log(4, kFname, "sendfile args: fdout %d fdin %d off %ld size %lu\n", out->fd, in_fd,
               static_cast<long>(body_offset), size);
   RequestStage *stage = out->stage;
@@ -250,7 +252,7 @@ void write_entry(EntrySink *out, const SeqData &rec) {
   if (out->newline_pending) out->head.push_back('\n');
   append_entry_head(&out->head, rec.service_id, rec.req_size, out->vvm_id);
   int fdin = input_descriptor(out, rec.req_file_fp);
-  if (debug_level) debug_log(2, kFname, "fdin = %d", fdin);
+  if (run.log.debug_level) debug_log(2, kFname, "fdin = %d", fdin);
   if (staging(out))
     stage_head(out);
   else
@@ -273,7 +275,7 @@ void finish_entries(EntrySink *out) {
   }
   // The rest of the file: nbytes 0 reaches its end.
   sync_file_range(out->fd, static_cast<off_t>(out->writeback_from), 0, SYNC_FILE_RANGE_WRITE);
-  uint64_t planned = static_cast<uint64_t>(vvm_list[out->vvm_id].offset);
+  uint64_t planned = static_cast<uint64_t>(run.workers.vvm_list[out->vvm_id].offset);
   if (out->written != planned) {
     error_log(1, "process_sequence_data_new",
               "vt_req_%d holds %lu bytes of entries where its index expects %lu", out->vvm_id,

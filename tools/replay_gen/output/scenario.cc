@@ -15,7 +15,7 @@
 #include "base/core/shell_quote.h"
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/log.h"
-#include "tools/replay_gen/records.h"
+#include "tools/replay_gen/run_state.h"
 
 namespace {
 
@@ -27,7 +27,7 @@ std::string scenario_path() {
     error_log(1, kFname, "Error in getting the VT_WDIR");
     vt_exit(-1);
   }
-  return std::string(wdir) + "/scenarios/" + scenario_name;
+  return std::string(wdir) + "/scenarios/" + run.config.scenario_name;
 }
 
 // Anything under the name counts, a symbolic link that leads nowhere too.
@@ -37,12 +37,12 @@ bool scenario_exists(const std::string &path) {
 }
 
 void remove_existing_scenario(const std::string &path) {
-  if (!run_forcefully) {
+  if (!run.options.run_forcefully) {
     error_log(1, kFname, "Error: Scenario '%s' already exist! Exiting ...", path.c_str());
     vt_exit(-1);
   }
   int rc = vtlb_run_shell_cmd("rm -rf  " + vtlb_shell_quote(path));
-  if (debug_level) debug_log(2, kFname, "Return value of system() is = %d", rc);
+  if (run.log.debug_level) debug_log(2, kFname, "Return value of system() is = %d", rc);
   if (rc == -1) {
     error_log(1, kFname, "Fork/exec failed:Error in deleting existing scenario file '%s':%s",
               path.c_str(), strerror(errno));
@@ -58,8 +58,8 @@ void remove_existing_scenario(const std::string &path) {
 
 // The last path component of the script name: the script the group runs.
 const char *extracted_script_name() {
-  const char *slash = strrchr(script_name, '/');
-  return slash ? slash + 1 : script_name;
+  const char *slash = strrchr(run.config.script_name, '/');
+  return slash ? slash + 1 : run.config.script_name;
 }
 
 // The scenario's text, in the pieces it is written in.
@@ -73,15 +73,15 @@ std::string scenario_text() {
   snprintf(line, sizeof line,
            "#G_SERVER_HOST ALL %s %s -\nREPLAY_FILE 1 %s\nREPLAY_FACTOR 100 100 100\n"
            "G_GET_NO_INLINED_OBJ ALL 1\n",
-           host_name, kScenarioServerIp, replay_dir);
+           run.config.host_name, kScenarioServerIp, run.config.replay_dir);
   text += line;
   text += "\n#PAGE_AS_TRANSACTION 1\n";
-  if (scenario_keyword && scenario_keyword_len > 0)
-    text.append(scenario_keyword, static_cast<size_t>(scenario_keyword_len));
+  if (run.config.scenario_keyword && run.config.scenario_keyword_len > 0)
+    text.append(run.config.scenario_keyword, static_cast<size_t>(run.config.scenario_keyword_len));
   snprintf(line, sizeof line,
            "\nNUM_VVM %d MACHINE\nTNAME Replay Access Logs\n#G_DEBUG ALL 4\n#DEBUG_TRACE 1\n"
            "#G_MODULEMASK ALL HTTP\n",
-           num_vvm);
+           run.workers.num_vvm);
   text += line;
   return text;
 }
@@ -94,10 +94,10 @@ std::string scenario_text() {
 }  // namespace
 
 void create_scenario() {
-  if (debug_level) debug_log(4, kFname, "Method called");
+  if (run.log.debug_level) debug_log(4, kFname, "Method called");
   std::string path = scenario_path();
   if (scenario_exists(path)) remove_existing_scenario(path);
-  if (debug_level) debug_log(2, kFname, "Creating Scenario file '%s'.\n", path.c_str());
+  if (run.log.debug_level) debug_log(2, kFname, "Creating Scenario file '%s'.\n", path.c_str());
   // A new file, never through a symbolic link put there meanwhile.
   int fd = vtlb_create_new_file(path.c_str(), O_WRONLY, 0666);
   if (fd < 0) {

@@ -16,7 +16,7 @@
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/interrupt.h"
 #include "tools/replay_gen/log.h"
-#include "tools/replay_gen/records.h"
+#include "tools/replay_gen/run_state.h"
 
 namespace {
 
@@ -25,11 +25,11 @@ const char kFname[] = "create_script";
 std::string script_path() {
   const char *wdir = getenv("VT_WDIR");
   if (!wdir) {
-    error_log(1, kFname, "Error in getting script name %s", script_name);
+    error_log(1, kFname, "Error in getting script name %s", run.config.script_name);
     vt_exit(-1);
   }
-  std::string path = std::string(wdir) + "/scripts/" + script_name;
-  if (debug_level) debug_log(4, kFname, "Method called script_path is = %s", path.c_str());
+  std::string path = std::string(wdir) + "/scripts/" + run.config.script_name;
+  if (run.log.debug_level) debug_log(4, kFname, "Method called script_path is = %s", path.c_str());
   return path;
 }
 
@@ -41,13 +41,13 @@ bool script_exists(const std::string &path) {
 }
 
 void remove_existing_script(const std::string &path) {
-  if (!run_forcefully) {
+  if (!run.options.run_forcefully) {
     error_log(1, kFname, "Script '%s' already exist, Exiting ... !\n", path.c_str());
     vt_exit(-1);
   }
   std::string cmd = "rm -rf " + vtlb_shell_quote(path);
   int rc = vtlb_run_shell_cmd(cmd);
-  if (debug_level) debug_log(1, kFname, "Return value of system() is = %d", rc);
+  if (run.log.debug_level) debug_log(1, kFname, "Return value of system() is = %d", rc);
   if (rc == -1) {
     error_log(1, kFname, "Fork/exec failed: Error in  deleting existing script '%s':%s",
               path.c_str(), strerror(errno));
@@ -58,20 +58,21 @@ void remove_existing_script(const std::string &path) {
               cmd.c_str(), path.c_str());
     vt_exit(-1);
   }
-  if (debug_level)
+  if (run.log.debug_level)
     debug_log(2, kFname, "Existing Script '%s' deleted as -f option was used. \n", path.c_str());
 }
 
 // The generator command for script_type: "C" selects the C script generator.
 std::string generator_cmd() {
-  const char *generator = strcmp(script_type, "C") == 0 ? "vtu_gen_cscript" : "vtu_gen_script";
-  if (debug_level) {
+  const char *generator =
+      strcmp(run.config.script_type, "C") == 0 ? "vtu_gen_cscript" : "vtu_gen_script";
+  if (run.log.debug_level) {
     debug_log(1, kFname, "%s is generating the script file...", generator);
-    debug_log(1, kFname, "script_name = %s, %s_file_name =  %s", script_name, generator,
-              vtu_gen_script_file_name);
+    debug_log(1, kFname, "script_name = %s, %s_file_name =  %s", run.config.script_name, generator,
+              run.script_input.vtu_gen_script_file_name);
   }
-  return std::string(generator) + " -s " + vtlb_shell_quote(script_name) + " -f " +
-         vtlb_shell_quote(vtu_gen_script_file_name) + " -r";
+  return std::string(generator) + " -s " + vtlb_shell_quote(run.config.script_name) + " -f " +
+         vtlb_shell_quote(run.script_input.vtu_gen_script_file_name) + " -r";
 }
 
 void run_generator() {
@@ -97,22 +98,23 @@ std::string describe_status(int rc) {
 }
 
 void remove_generator_input() {
-  int rc = vtlb_run_shell_cmd("rm -rf " + vtlb_shell_quote(vtu_gen_script_file_name));
+  int rc =
+      vtlb_run_shell_cmd("rm -rf " + vtlb_shell_quote(run.script_input.vtu_gen_script_file_name));
   if (rc == -1) {
     error_log(1, kFname, "Fork/exec failed:vtu_gen_script file '%s' deletion error: %s",
-              vtu_gen_script_file_name, strerror(errno));
+              run.script_input.vtu_gen_script_file_name, strerror(errno));
     vt_exit(-1);
   }
   if (vtlb_shell_cmd_failed(rc)) {
     error_log(1, kFname, "system(cmd_buf) failed:vtu_gen_script file '%s' deletion error:%s",
-              vtu_gen_script_file_name, strerror(errno));
+              run.script_input.vtu_gen_script_file_name, strerror(errno));
     vt_exit(-1);
   }
 }
 
 // The generated script's page names, in page order.
 std::vector<std::string> current_page_names() {
-  std::string cmd = "vti_get_page " + vtlb_shell_quote(script_name);
+  std::string cmd = "vti_get_page " + vtlb_shell_quote(run.config.script_name);
   fflush(nullptr);
   FILE *pipe = popen(cmd.c_str(), "r");
   if (!pipe) {
@@ -130,21 +132,21 @@ std::vector<std::string> current_page_names() {
   free(line);
   int rc = pclose(pipe);
   if (rc == -1 || vtlb_shell_cmd_failed(rc)) {
-    error_log(1, "rename_gen_file", "Listing the pages of script %s failed: %s", script_name,
-              describe_status(rc).c_str());
+    error_log(1, "rename_gen_file", "Listing the pages of script %s failed: %s",
+              run.config.script_name, describe_status(rc).c_str());
     vt_exit(-1);
   }
   return names;
 }
 
 void change_page_names(const std::string &from, const std::string &to) {
-  std::string cmd = "vtu_change_page_name -s " + vtlb_shell_quote(script_name) + " -p " +
+  std::string cmd = "vtu_change_page_name -s " + vtlb_shell_quote(run.config.script_name) + " -p " +
                     vtlb_shell_quote(from) + " -n " + vtlb_shell_quote(to);
   int rc = vtlb_run_shell_cmd(cmd);
-  if (rc == -1 && debug_level) debug_log(1, "rename_gen_file", "system() call failed");
+  if (rc == -1 && run.log.debug_level) debug_log(1, "rename_gen_file", "system() call failed");
   if (rc == -1 || vtlb_shell_cmd_failed(rc)) {
-    error_log(1, "rename_gen_file", "Renaming the pages of script %s failed: %s", script_name,
-              describe_status(rc).c_str());
+    error_log(1, "rename_gen_file", "Renaming the pages of script %s failed: %s",
+              run.config.script_name, describe_status(rc).c_str());
     vt_exit(-1);
   }
 }
@@ -180,8 +182,8 @@ std::string pick_temporary_suffix(const std::vector<std::string> &current,
 std::vector<RenameCall> split_rename_lists(const std::vector<std::string> &from,
                                            const std::vector<std::string> &to, size_t max_command) {
   // The fixed part of the command: the script name, options and quotes.
-  const size_t fixed =
-      strlen("vtu_change_page_name -s  -p  -n ") + vtlb_shell_quote(script_name).size() + 4;
+  const size_t fixed = strlen("vtu_change_page_name -s  -p  -n ") +
+                       vtlb_shell_quote(run.config.script_name).size() + 4;
   std::vector<RenameCall> calls;
   RenameCall call;
   size_t used = fixed;
@@ -206,11 +208,12 @@ std::vector<RenameCall> split_rename_lists(const std::vector<std::string> &from,
 }
 
 void rename_gen_file() {
-  if (debug_level) debug_log(4, "rename_gen_file", "Method called");
+  if (run.log.debug_level) debug_log(4, "rename_gen_file", "Method called");
   std::vector<std::string> current = current_page_names();
-  if (total_services == 0 || current.size() != total_services) return;
+  if (run.services.total_services == 0 || current.size() != run.services.total_services) return;
   std::vector<std::string> targets, temporary;
-  for (int i = 0; i < total_services; i++) targets.push_back(service_map_ptr[i].service_name);
+  for (int i = 0; i < run.services.total_services; i++)
+    targets.push_back(run.services.service_map_ptr[i].service_name);
   // Temporary names that no page carries or is to carry: every rename of the
   // first round and of the second targets a free name, in any order of calls.
   std::string suffix = pick_temporary_suffix(current, targets);
@@ -220,12 +223,12 @@ void rename_gen_file() {
 }
 
 void create_script() {
-  if (vtu_gen_script_fp) {
-    int rc = fclose(vtu_gen_script_fp);
-    vtu_gen_script_fp = nullptr;
+  if (run.script_input.vtu_gen_script_fp) {
+    int rc = fclose(run.script_input.vtu_gen_script_fp);
+    run.script_input.vtu_gen_script_fp = nullptr;
     if (rc != 0) {
-      error_log(1, kFname, "Error in writing file '%s': %s", vtu_gen_script_file_name,
-                strerror(errno));
+      error_log(1, kFname, "Error in writing file '%s': %s",
+                run.script_input.vtu_gen_script_file_name, strerror(errno));
       vt_exit(-1);
     }
   }
@@ -236,6 +239,6 @@ void create_script() {
   remove_generator_input();
   set_interrupt_gen_input(nullptr);
   rename_gen_file();
-  if (debug_level) debug_log(2, kFname, "script pages renamed");
+  if (run.log.debug_level) debug_log(2, kFname, "script pages renamed");
   printf("Scripts files in '%s' directory generated successfully \n", path.c_str());
 }

@@ -6,7 +6,7 @@
 
 #include "base/core/shell_quote.h"
 #include "tools/replay_gen/output/output_test_util.h"
-#include "tools/replay_gen/records.h"
+#include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/test_support.h"
 
 namespace {
@@ -32,21 +32,21 @@ class ScriptGenTest : public testing::Test {
     write_fake("vti_get_page", "cat \"$FAKE_PAGES\" 2>/dev/null\nexit ${FAKE_LIST_STATUS:-0}\n");
     write_fake("vtu_change_page_name", "exit ${FAKE_RENAME_STATUS:-0}\n");
     use_path(root_ + "/fakes");
-    snprintf(script_name, sizeof script_name, "proj/sub/my script");
-    snprintf(script_type, sizeof script_type, "C");
-    snprintf(vtu_gen_script_file_name, sizeof vtu_gen_script_file_name, "%s/gen input",
-             root_.c_str());
-    vtu_gen_script_fp = fopen(vtu_gen_script_file_name, "w");
+    snprintf(run.config.script_name, sizeof run.config.script_name, "proj/sub/my script");
+    snprintf(run.config.script_type, sizeof run.config.script_type, "C");
+    snprintf(run.script_input.vtu_gen_script_file_name,
+             sizeof run.script_input.vtu_gen_script_file_name, "%s/gen input", root_.c_str());
+    run.script_input.vtu_gen_script_fp = fopen(run.script_input.vtu_gen_script_file_name, "w");
   }
   void TearDown() override {
     set_services({});
-    if (vtu_gen_script_fp) fclose(vtu_gen_script_fp);
-    vtu_gen_script_fp = nullptr;
+    if (run.script_input.vtu_gen_script_fp) fclose(run.script_input.vtu_gen_script_fp);
+    run.script_input.vtu_gen_script_fp = nullptr;
     setenv("PATH", old_path_.c_str(), 1);
     unsetenv("FAKE_GEN_STATUS");
     unsetenv("FAKE_LIST_STATUS");
     unsetenv("FAKE_RENAME_STATUS");
-    run_forcefully = 0;
+    run.options.run_forcefully = 0;
     fs::remove_all(root_);
   }
 
@@ -57,25 +57,27 @@ class ScriptGenTest : public testing::Test {
   void use_path(const std::string &dir) { setenv("PATH", (dir + ":" + old_path_).c_str(), 1); }
 
   static void set_services(const std::vector<std::string> &names) {
-    for (int i = 0; i < total_services; i++) free(service_map_ptr[i].service_name);
-    free(service_map_ptr);
-    total_services = static_cast<uint16_t>(names.size());
-    service_map_ptr = names.empty()
-                          ? nullptr
-                          : static_cast<ServiceMap *>(calloc(names.size(), sizeof(ServiceMap)));
+    for (int i = 0; i < run.services.total_services; i++)
+      free(run.services.service_map_ptr[i].service_name);
+    free(run.services.service_map_ptr);
+    run.services.total_services = static_cast<uint16_t>(names.size());
+    run.services.service_map_ptr =
+        names.empty() ? nullptr
+                      : static_cast<ServiceMap *>(calloc(names.size(), sizeof(ServiceMap)));
     for (size_t i = 0; i < names.size(); i++)
-      service_map_ptr[i].service_name = strdup(names[i].c_str());
+      run.services.service_map_ptr[i].service_name = strdup(names[i].c_str());
   }
 
-  std::string script_path() const { return root_ + "/wdir/scripts/" + script_name; }
+  std::string script_path() const { return root_ + "/wdir/scripts/" + run.config.script_name; }
   std::string calls() const { return read_text(root_ + "/calls"); }
   // The generator's call and the page listing's.
   std::string gen_calls(const char *generator) const {
-    return std::string(generator) + " [-s] [" + script_name + "] [-f] [" +
-           vtu_gen_script_file_name + "] [-r]\nvti_get_page [" + script_name + "]\n";
+    return std::string(generator) + " [-s] [" + run.config.script_name + "] [-f] [" +
+           run.script_input.vtu_gen_script_file_name + "] [-r]\nvti_get_page [" +
+           run.config.script_name + "]\n";
   }
   std::string rename_call(const std::string &from, const std::string &to) const {
-    return "vtu_change_page_name [-s] [" + std::string(script_name) + "] [-p] [" + from +
+    return "vtu_change_page_name [-s] [" + std::string(run.config.script_name) + "] [-p] [" + from +
            "] [-n] [" + to + "]\n";
   }
   // Runs create_script; its standard output goes to out_.
@@ -99,15 +101,15 @@ TEST_F(ScriptGenTest, ScriptTypeSelectsGeneratorAndForceReplaces) {
   EXPECT_EQ(o.err, "create_script:Script '" + script_path() + "' already exist, Exiting ... !\n\n");
   EXPECT_TRUE(fs::exists(script_path() + "/old_page"));
   EXPECT_FALSE(fs::exists(root_ + "/calls"));
-  run_forcefully = 1;
+  run.options.run_forcefully = 1;
   for (const char *type : {"C", "Legacy"}) {
-    write_text(vtu_gen_script_file_name, "1 POST http://h/a A\n");
-    snprintf(script_type, sizeof script_type, "%s", type);
+    write_text(run.script_input.vtu_gen_script_file_name, "1 POST http://h/a A\n");
+    snprintf(run.config.script_type, sizeof run.config.script_type, "%s", type);
     ASSERT_EQ(run().err, "");
     EXPECT_FALSE(fs::exists(script_path()));
     EXPECT_EQ(calls(), gen_calls(*type == 'C' ? "vtu_gen_cscript" : "vtu_gen_script")) << type;
-    EXPECT_FALSE(fs::exists(vtu_gen_script_file_name));
-    EXPECT_EQ(vtu_gen_script_fp, nullptr);
+    EXPECT_FALSE(fs::exists(run.script_input.vtu_gen_script_file_name));
+    EXPECT_EQ(run.script_input.vtu_gen_script_fp, nullptr);
     EXPECT_EQ(out_, "Generating scripts files in '" + script_path() +
                         "' directory \nScripts files in '" + script_path() +
                         "' directory generated successfully \n");
@@ -126,7 +128,7 @@ TEST_F(ScriptGenTest, RenameGoesThroughTemporaryNames) {
       {"p1\np2\n", {"A", "B", "C"}, ""},
       {"p1\n", {}, ""},
   };
-  run_forcefully = 1;
+  run.options.run_forcefully = 1;
   for (const Case &c : cases) {
     write_text(root_ + "/pages", c.pages);
     set_services(c.services);
@@ -146,7 +148,7 @@ TEST_F(ScriptGenTest, TemporaryNamesClashWithNothing) {
   EXPECT_EQ(pick_temporary_suffix({"OpXXX", "Op"}, {"OpXXX", "Op"}), "XXX1");
   EXPECT_EQ(pick_temporary_suffix({"p1", "OpXXX1"}, {"Op", "OpXXX"}), "XXX2");
   EXPECT_EQ(pick_temporary_suffix(V{"page_1", "page_2"}, V{"AXXX", "A"}), "XXX1");
-  run_forcefully = 1;
+  run.options.run_forcefully = 1;
   write_text(root_ + "/pages", "OpXXX\nOp\n");
   set_services({"OpXXX", "Op"});
   ASSERT_EQ(run().err, "");
@@ -166,8 +168,8 @@ TEST_F(ScriptGenTest, LongListsSplitIntoCalls) {
   EXPECT_GT(calls.size(), 2u);
   std::string all_from, all_to;
   for (const RenameCall &c : calls) {
-    std::string cmd = "vtu_change_page_name -s " + vtlb_shell_quote(script_name) + " -p " +
-                      vtlb_shell_quote(c.from) + " -n " + vtlb_shell_quote(c.to);
+    std::string cmd = "vtu_change_page_name -s " + vtlb_shell_quote(run.config.script_name) +
+                      " -p " + vtlb_shell_quote(c.from) + " -n " + vtlb_shell_quote(c.to);
     EXPECT_LE(cmd.size(), kMaxRenameCommand);
     if (&c != &calls.back()) {
       EXPECT_GT(cmd.size(), kMaxRenameCommand - 100);
@@ -187,7 +189,7 @@ TEST_F(ScriptGenTest, LongListsSplitIntoCalls) {
 
 // A page listing or a renaming call that fails ends the run.
 TEST_F(ScriptGenTest, FailedListingOrRenamingEndsRun) {
-  run_forcefully = 1;
+  run.options.run_forcefully = 1;
   write_text(root_ + "/pages", "p1\n");
   set_services({"A"});
   setenv("FAKE_RENAME_STATUS", "3", 1);
@@ -212,8 +214,8 @@ TEST_F(ScriptGenTest, FailedGeneratorOrMissingWorkDirEndsRun) {
   EXPECT_EQ(o.err,
             "create_script:system(cmd) failed :cmd that failed - vtu_gen_cscript -s "
             "'proj/sub/my script' -f '" +
-                std::string(vtu_gen_script_file_name) + "' -r\n");
-  EXPECT_TRUE(fs::exists(vtu_gen_script_file_name));
+                std::string(run.script_input.vtu_gen_script_file_name) + "' -r\n");
+  EXPECT_TRUE(fs::exists(run.script_input.vtu_gen_script_file_name));
   EXPECT_EQ(calls().find("vti_get_page"), std::string::npos);
   unsetenv("VT_WDIR");
   EXPECT_EQ(run().err, "create_script:Error in getting script name proj/sub/my script\n");

@@ -7,7 +7,7 @@
 
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/log.h"
-#include "tools/replay_gen/records.h"
+#include "tools/replay_gen/run_state.h"
 
 namespace {
 
@@ -17,15 +17,16 @@ namespace {
 }
 
 void write_generator_line(const char *method, const char *url, const char *service_name) {
-  if (!vtu_gen_script_fp) return;
+  if (!run.script_input.vtu_gen_script_fp) return;
   int written;
-  if (strcmp(script_type, "C") == 0)
-    written = fprintf(vtu_gen_script_fp, "1 %s %s %s\n", method, url, service_name);
+  if (strcmp(run.config.script_type, "C") == 0)
+    written =
+        fprintf(run.script_input.vtu_gen_script_fp, "1 %s %s %s\n", method, url, service_name);
   else
-    written = fprintf(vtu_gen_script_fp, "1 %s %s\n", method, url);
+    written = fprintf(run.script_input.vtu_gen_script_fp, "1 %s %s\n", method, url);
   if (written < 0) {
     error_log(1, "make_method_and_host_header", "Error in writing file '%s': %s",
-              vtu_gen_script_file_name, strerror(errno));
+              run.script_input.vtu_gen_script_file_name, strerror(errno));
     vt_exit(-1);
   }
 }
@@ -60,7 +61,7 @@ void append_text(std::string *head, const char *text) {
 // Copies the composed head into the service's own all_headers.
 void keep_head(ServiceMap *svc, const std::string &head, int index) {
   size_t size = head.size() + 1;
-  if (debug_level)
+  if (run.log.debug_level)
     debug_log(2, "append_all_headers", "Allocating memory for %s. size = %zu", "All headers", size);
   char *copy = static_cast<char *>(malloc(size));
   if (!copy || head.size() > INT32_MAX) {
@@ -76,7 +77,7 @@ void keep_head(ServiceMap *svc, const std::string &head, int index) {
 
 void make_method_and_host_header(const char *method, const char *url, std::string *header,
                                  const char *service_name) {
-  if (debug_level) {
+  if (run.log.debug_level) {
     debug_log(4, "make_method_and_host_header",
               "Method Called. method %s URL = %s header = %s service_name = %s", method, url,
               header->c_str(), service_name);
@@ -86,37 +87,38 @@ void make_method_and_host_header(const char *method, const char *url, std::strin
   std::string url_copy = url;
   write_generator_line(method, url, service_name);
   std::string path = path_of(url_copy);
-  *header =
-      std::string(method) + " /" + path + " HTTP/" + http_version + "\r\n" + host_hdr + "\r\n";
-  if (debug_level)
+  *header = std::string(method) + " /" + path + " HTTP/" + run.config.http_version + "\r\n" +
+            run.config.host_hdr + "\r\n";
+  if (run.log.debug_level)
     debug_log(4, "make_method_and_host_header", "HTTP Request line and Host header = %s",
               header->c_str());
 }
 
 void append_all_headers() {
-  if (debug_level)
-    debug_log(2, "append_all_headers", "Method called, num_service_file= %d", num_service_file);
+  if (run.log.debug_level)
+    debug_log(2, "append_all_headers", "Method called, num_service_file= %d",
+              run.services.num_service_file);
   std::string head;
-  for (int i = 0; i < num_service_file; i++) {
-    ServiceMap &svc = service_map_ptr[i];
+  for (int i = 0; i < run.services.num_service_file; i++) {
+    ServiceMap &svc = run.services.service_map_ptr[i];
     const char *url = svc.url ? svc.url : "";
-    if (debug_level)
+    if (run.log.debug_level)
       debug_log(2, "append_all_headers", "service_map_ptr[i].url = %s, len = %d, i = %d", url,
                 svc.url_len, i);
     if (svc.method_type[0] == '\0') snprintf(svc.method_type, kMethodTypeSize, "POST");
     make_method_and_host_header(svc.method_type, url, &head, page_name_of(svc).c_str());
-    append_text(&head, http_header);
+    append_text(&head, run.config.http_header);
     append_text(&head, svc.service_header);
     append_text(&head, svc.soap_action);
     keep_head(&svc, head, i);
     free(svc.service_header);
     svc.service_header = nullptr;
     svc.service_header_len = 0;
-    if (debug_level)
+    if (run.log.debug_level)
       debug_log(2, "append_all_headers", "For service %d, all_headers_len = %d, all_headers = %s",
                 i, svc.all_headers_len, svc.all_headers);
   }
-  free(http_header);
-  http_header = nullptr;
-  http_header_len = 0;
+  free(run.config.http_header);
+  run.config.http_header = nullptr;
+  run.config.http_header_len = 0;
 }
