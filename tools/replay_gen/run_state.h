@@ -26,8 +26,6 @@ struct RunOptions {
   int32_t do_parameterization = 0;   // -c
   int16_t g_num_thread = 0;          // -n, 0 = automatic
   int32_t svc_id_uses_svc_name = 1;  // 0 under -u: services are told apart by URL
-  int32_t num_cpu = -1;              // the machine's, once asked (run_num_cpu)
-  int32_t num_cpu_known = 0;
 };
 
 // Console log gates (-d and the configuration).
