@@ -664,6 +664,7 @@ bool run_replay(const ReplayOptions &o, ReplayPackage *p, const ReplayTarget &t,
     stats->workers[w].counts.planned = e.dispatched[w];
     stats->counts.planned += e.dispatched[w];
   }
+  stats->start_ns = e.start_ns;
   stats->elapsed_s = static_cast<double>(end - e.start_ns) / 1e9;
   if (e.last_planned_ns > e.start_ns)
     stats->planned_span_s = static_cast<double>(e.last_planned_ns - e.start_ns) / 1e9;

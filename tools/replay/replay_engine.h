@@ -40,6 +40,7 @@ struct ReplayStats {
   std::vector<ReplayWorkerStats> workers;
   LogHistogram latency_ns;    // from the first byte sent to the last byte of the response
   LogHistogram lag_ns;        // from the planned send time to the first byte sent
+  int64_t start_ns = 0;       // CLOCK_MONOTONIC at the start: time 0 of the package is due then
   double elapsed_s = 0;       // from the start to the end of the report
   double planned_span_s = 0;  // between the first and last planned send of the planned requests
   double send_span_s = 0;     // between the first and last actual send
