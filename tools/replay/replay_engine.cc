@@ -372,7 +372,7 @@ void on_readable(Engine *e, uint32_t ci, int64_t now) {
       (void)used;
       if (c.complete) {
         finish_request(e, ci, now);
-        return;
+        continue;  // a kept connection reads on: a close that came with the answer is seen now
       }
       if (HTTP_PARSER_ERRNO(&c.parser) != HPE_OK) {
         fail_request(e, ci, kErrorParse);
