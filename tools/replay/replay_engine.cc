@@ -98,6 +98,7 @@ struct Engine {
   std::vector<uint64_t> dispatched;  // per worker position
   // progress
   int64_t next_progress_ns = 0;
+  int64_t timer_at = -1;  // when the timer is set to fire
   uint64_t window_sent = 0;
   int64_t window_lag_max = 0;
   bool progress_shown = false;
@@ -354,7 +355,8 @@ void finish_request(Engine *e, uint32_t ci, int64_t now) {
   request_ended(e, ui);
 }
 
-void on_readable(Engine *e, uint32_t ci, int64_t now) {
+// `closing`: the event said the peer closed its side.
+void on_readable(Engine *e, uint32_t ci, int64_t now, bool closing) {
   char *buf = e->read_buffer.data();
   Conn &c = e->conns[ci];
   while (c.state != kFree) {
@@ -372,7 +374,8 @@ void on_readable(Engine *e, uint32_t ci, int64_t now) {
       (void)used;
       if (c.complete) {
         finish_request(e, ci, now);
-        continue;  // a kept connection reads on: a close that came with the answer is seen now
+        if (closing) continue;  // the close that came with the answer ends the kept connection
+        return;
       }
       if (HTTP_PARSER_ERRNO(&c.parser) != HPE_OK) {
         fail_request(e, ci, kErrorParse);
@@ -414,7 +417,7 @@ void on_event(Engine *e, const epoll_event &ev, int64_t now) {
   if (c.state == kSending && (ev.events & EPOLLOUT)) try_send(e, ci);
   if (c.state != kFree && c.generation == generation &&
       (ev.events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)))
-    on_readable(e, ci, now);
+    on_readable(e, ci, now, (ev.events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) != 0);
 }
 
 void expire(Engine *e, int64_t now) {
@@ -471,6 +474,8 @@ void begin_stop(Engine *e, const char *why) {
 }
 
 bool arm_timer(Engine *e, int64_t at) {
+  if (at == e->timer_at) return true;
+  e->timer_at = at;
   itimerspec its{};
   if (at <= 0) at = 1;
   its.it_value.tv_sec = at / 1000000000;
@@ -538,8 +543,7 @@ bool run_loop(Engine *e) {
     for (int i = 0; i < n; i++) {
       if (events[i].data.u64 == UINT64_MAX - 1) {  // the timer
         uint64_t ticks;
-        if (read(e->timer_fd, &ticks, sizeof ticks) < 0) { /* nothing to clear */
-        }
+        if (read(e->timer_fd, &ticks, sizeof ticks) > 0) e->timer_at = -1;
       } else if (events[i].data.u64 == UINT64_MAX) {  // asked to stop
         if (!e->stopping) {
           begin_stop(e, "interrupt");

@@ -243,8 +243,12 @@ TEST(ReplayEngine, CountsEachShapeOfAnswerAndGoesOnWithTheUser) {
     return TestUser{id, 0, {{0, 0, first}, {50, 1, "<after/>"}}};
   };
   write_test_package(d.path, 1,
-                     {user(1, "chunked"), user(2, "close"), user(3, "reset"), user(4, "garbage"),
-                      user(5, "silent"), user(6, "plain"),
+                     {user(1, "chunked"),
+                      user(2, "close"),
+                      user(3, "reset"),
+                      user(4, "garbage"),
+                      user(5, "silent"),
+                      user(6, "plain"),
                       // the next request goes out on the kept connection as it closes
                       {7, 0, {{0, 0, "close"}, {0, 1, "<right after/>"}}}});
   ScriptedServer server;

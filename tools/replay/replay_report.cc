@@ -78,6 +78,9 @@ void print_replay_report(FILE *out, const ReplayReportInfo &info, const ReplaySt
           ms(histogram_percentile(g, 99)), ms(histogram_percentile(g, 100)));
   fprintf(out, "  percentiles within %.1f%% (log-bucketed histogram); max exact\n",
           kHistogramRelativeError * 100);
+  fprintf(out, "  in flight    at most %lu (%zu bytes each), %lu sent again on a new connection\n",
+          static_cast<unsigned long>(s.max_in_flight), replay_bytes_per_connection(),
+          static_cast<unsigned long>(s.retries));
   fprintf(out, "  %-6s %10s %10s %10s\n", "page", "sent", "completed", "errors");
   for (const auto &[page, pc] : s.pages)
     fprintf(out, "  %-6ld %10lu %10lu %10lu\n", static_cast<long>(page),
@@ -133,8 +136,9 @@ std::string replay_report_json(const ReplayReportInfo &info, const ReplayStats &
           ms(histogram_percentile(g, 50)), ms(histogram_percentile(g, 99)),
           ms(histogram_percentile(g, 100)));
   appendf(&out, "  \"percentile_relative_error\": %.6f,\n", kHistogramRelativeError);
-  appendf(&out, "  \"max_in_flight\": %lu,\n  \"retries\": %lu,\n",
-          static_cast<unsigned long>(s.max_in_flight), static_cast<unsigned long>(s.retries));
+  appendf(&out, "  \"max_in_flight\": %lu,\n  \"bytes_per_in_flight\": %zu,\n  \"retries\": %lu,\n",
+          static_cast<unsigned long>(s.max_in_flight), replay_bytes_per_connection(),
+          static_cast<unsigned long>(s.retries));
   out += "  \"workers\": [";
   first = true;
   for (const ReplayWorkerStats &w : s.workers) {
