@@ -345,7 +345,9 @@ void finish_request(Engine *e, uint32_t ci, int64_t now) {
   e->stats->counts.completed++;
   e->stats->workers[u.ref.worker].counts.completed++;
   e->stats->pages[c.group.page_id].completed++;
-  bool keep = !c.close_after && http_should_keep_alive(&c.parser);
+  // An answer that came before the whole request went out leaves the
+  // connection in the middle of a request: it is not kept.
+  bool keep = !c.close_after && c.send_left == 0 && http_should_keep_alive(&c.parser);
   if (keep) {
     c.state = kIdle;
     c.watch++;  // the request's deadline no longer applies
