@@ -2,15 +2,16 @@
 # Benchmark of vt_replay against nginx on the loopback interface, with wrk,
 # a plain load generator, beside it in the same run.
 #
-#   bench/replay_bench.sh            (environment: USERS=500 BODY=600 SPAN=20)
+#   bench/replay_bench.sh     (environment: USERS=500 BODY=600 SPAN=10 RUNS=3)
 #
 # A synthetic package of USERS users, each sending a BODY-byte POST every
 # USERS/5000 seconds (5,000 requests per second in all) for SPAN seconds, is
-# replayed by vt_replay at --speed 1 (5,000/s), 4 (20,000/s) and then at
-# rising speeds until the achieved rate falls more than 3% short of the
-# planned one or a request fails: the highest rate held is the maximum
-# sustained. wrk then posts bodies of the same size over as many keep-alive
-# connections for WRK_SECONDS (default 5) with one thread and with two.
+# replayed by vt_replay at --speed 1 (5,000/s) and 4 (20,000/s), in RUNS
+# rounds interleaved with wrk posting bodies of the same size over as many
+# keep-alive connections for WRK_SECONDS (default 5), with one thread and
+# with two. Then vt_replay runs at rising speeds until the achieved rate
+# falls more than 3% short of the planned one or a request fails: the
+# highest rate held is the maximum sustained.
 # Printed: planned and achieved rates, schedule lag p50/p99/max, CPU share of
 # one core, peak RSS, and the ratio of vt_replay's maximum to wrk's rate.
 # Figures are only comparable within one run: the machine is shared.
@@ -19,7 +20,8 @@ cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 USERS=${USERS:-500}
 BODY=${BODY:-600}
-SPAN=${SPAN:-20}
+SPAN=${SPAN:-10}
+RUNS=${RUNS:-3}
 WRK_SECONDS=${WRK_SECONDS:-5}
 BENCH_DIR=${BENCH_DIR:-$ROOT/build/bench_replay}
 REPLAY=$ROOT/build/release/tools/replay/vt_replay
@@ -134,22 +136,8 @@ row() {  # row LABEL FIELDS...
     "$7" "$8" "$(calc "$9 / 1024")"
 }
 
-echo "replay_bench: $USERS users, $BODY-byte bodies, $(cat "$BENCH_DIR"/vt_index_* 2>/dev/null | wc -l) lines;" \
-  "nginx on 127.0.0.1:$PORT"
-printf '%-22s %9s %9s %8s %8s %8s %6s %6s %7s\n' run planned/s achieved/s lag_p50 lag_p99 lag_max errors cpu rss_MB
-row "vt_replay 5,000/s" $(run_replay 1)
-row "vt_replay 20,000/s" $(run_replay 4)
-best=0
-best_row=
-for speed in 6 8 10 12 14 16 20 24; do
-  read -r planned achieved p50 p99 max errors cpu rss < <(run_replay "$speed")
-  row "vt_replay speed $speed" "$planned" "$achieved" "$p50" "$p99" "$max" "$errors" "$cpu" "$rss"
-  if [ "$errors" != 0 ] || awk -v a="$achieved" -v p="$planned" 'BEGIN { exit !(a < 0.97 * p) }'; then
-    break
-  fi
-  best=$achieved
-  best_row=$speed
-done
+median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+col() { printf '%s' "$1" | awk -v c="$2" '{ print $c }' | median; }
 
 cat >"$BENCH_DIR/post.lua" <<LUA
 wrk.method = "POST"
@@ -162,10 +150,41 @@ run_wrk() {  # run_wrk THREADS; prints "rate cpu"
   read -r wall user sys <"$BENCH_DIR/time"
   echo "$(sed -n 's/^Requests\/sec: *\([0-9.]*\).*/\1/p' "$BENCH_DIR/wrk_$1.txt") $(calc "($user + $sys) / $wall * 100")"
 }
-read -r wrk1 wrk1_cpu < <(run_wrk 1)
-read -r wrk2 wrk2_cpu < <(run_wrk 2)
-printf '%-22s %9s %9.0f %8s %8s %8s %6s %5.0f%%\n' "wrk -t1 -c$USERS" - "$wrk1" - - - - "$wrk1_cpu"
-printf '%-22s %9s %9.0f %8s %8s %8s %6s %5.0f%%\n' "wrk -t2 -c$USERS" - "$wrk2" - - - - "$wrk2_cpu"
+
+echo "replay_bench: $USERS users, $BODY-byte bodies, $((SPAN * 5000)) requests over $SPAN s;" \
+  "nginx on 127.0.0.1:$PORT; $RUNS rounds, medians"
+# Rounds interleave the runs, so that a busy spell of the shared machine
+# falls on all of them alike.
+declare -A rows
+for round in $(seq "$RUNS"); do
+  rows[r1]+="$(run_replay 1)"$'\n'
+  rows[w1]+="$(run_wrk 1)"$'\n'
+  rows[r4]+="$(run_replay 4)"$'\n'
+  rows[w2]+="$(run_wrk 2)"$'\n'
+done
+printf '%-22s %9s %9s %8s %8s %8s %6s %6s %7s\n' run planned/s achieved/s lag_p50 lag_p99 lag_max errors cpu rss_MB
+for k in r1 r4; do
+  label="vt_replay 5,000/s"
+  [ $k = r4 ] && label="vt_replay 20,000/s"
+  row "$label" $(for c in 1 2 3 4 5 6 7 8; do col "${rows[$k]}" $c; done)
+done
+wrk1=$(col "${rows[w1]}" 1)
+wrk2=$(col "${rows[w2]}" 1)
+printf '%-22s %9s %9.0f %8s %8s %8s %6s %5.0f%%\n' "wrk -t1 -c$USERS" - "$wrk1" - - - - "$(col "${rows[w1]}" 2)"
+printf '%-22s %9s %9.0f %8s %8s %8s %6s %5.0f%%\n' "wrk -t2 -c$USERS" - "$wrk2" - - - - "$(col "${rows[w2]}" 2)"
+
+# The highest rate held: rising speeds until one falls short.
+best=0
+best_speed=none
+for speed in 1 1.5 2 2.5 3 4 5 6 8 10 12 16; do
+  read -r planned achieved p50 p99 max errors cpu rss < <(run_replay "$speed")
+  row "vt_replay speed $speed" "$planned" "$achieved" "$p50" "$p99" "$max" "$errors" "$cpu" "$rss"
+  if [ "$errors" != 0 ] || awk -v a="$achieved" -v p="$planned" 'BEGIN { exit !(a < 0.97 * p) }'; then
+    break
+  fi
+  best=$achieved
+  best_speed=$speed
+done
 echo
-echo "highest rate sustained by vt_replay: $(calc "$best") req/s (speed ${best_row:-none})"
+echo "highest rate sustained by vt_replay: $(calc "$best") req/s (speed $best_speed)"
 echo "vt_replay / wrk -t1: $(calc "$best / $wrk1")   vt_replay / wrk -t2: $(calc "$best / $wrk2")"
