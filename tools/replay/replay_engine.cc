@@ -498,8 +498,19 @@ bool count_unsent_due(Engine *e, int64_t stop_ns) {
   return true;
 }
 
+// Sends every request that is due; returns the time after.
+int64_t dispatch_due(Engine *e, int64_t now) {
+  while (!e->stopping && !e->due.empty() && e->due.top().at <= now && !e->failed) {
+    uint32_t ui = e->due.top().user;
+    e->due.pop();
+    dispatch(e, ui, now);
+    now = mono_ns();
+  }
+  return now;
+}
+
 bool run_loop(Engine *e) {
-  epoll_event events[256];
+  epoll_event events[64];
   e->start_ns = mono_ns();
   if (e->o->duration_s > 0)
     e->duration_end_ns = e->start_ns + static_cast<int64_t>(e->o->duration_s * 1e9);
@@ -517,12 +528,7 @@ bool run_loop(Engine *e) {
         stop_ns = e->duration_end_ns;
       }
     }
-    while (!e->stopping && !e->due.empty() && e->due.top().at <= now && !e->failed) {
-      uint32_t ui = e->due.top().user;
-      e->due.pop();
-      dispatch(e, ui, now);
-      now = mono_ns();
-    }
+    now = dispatch_due(e, now);
     if (e->failed) return false;
     expire(e, now);
     show_progress(e, now);
@@ -536,7 +542,7 @@ bool run_loop(Engine *e) {
       *e->error = std::string("timer: ") + strerror(errno);
       return false;
     }
-    int n = epoll_wait(e->epoll_fd, events, 256, 1000);
+    int n = epoll_wait(e->epoll_fd, events, 64, 1000);
     if (n < 0 && errno != EINTR) {
       *e->error = std::string("epoll_wait: ") + strerror(errno);
       return false;
@@ -555,6 +561,8 @@ bool run_loop(Engine *e) {
       } else {
         on_event(e, events[i], now);
       }
+      // A long batch of answers does not hold back the requests due meanwhile.
+      if (i % 16 == 15) dispatch_due(e, mono_ns());
       if (e->failed) return false;
     }
   }
