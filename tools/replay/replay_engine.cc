@@ -17,8 +17,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <deque>
 #include <queue>
+#include <thread>
 
 const char *const kReplayErrorNames[kErrorKinds] = {"connect", "reset", "timeout", "parse"};
 
@@ -77,7 +79,15 @@ struct Deadline {
   uint32_t conn, watch;
 };
 
+// Totals of all threads, for the progress line.
+struct SharedCounts {
+  std::atomic<uint64_t> sent{0}, completed{0}, errors{0};
+  std::atomic<int64_t> in_flight{0}, lag_max{0};
+};
+
+// One thread's share of the users, with its own loop.
 struct Engine {
+  SharedCounts *shared = nullptr;
   const ReplayOptions *o;
   ReplayPackage *p;
   const ReplayTarget *t;
@@ -99,8 +109,7 @@ struct Engine {
   // progress
   int64_t next_progress_ns = 0;
   int64_t timer_at = -1;  // when the timer is set to fire
-  uint64_t window_sent = 0;
-  int64_t window_lag_max = 0;
+  uint64_t window_start_sent = 0;
   bool progress_shown = false;
   http_parser_settings settings;
   std::vector<char> read_buffer = std::vector<char>(65536);
@@ -125,6 +134,7 @@ void count_error(Engine *e, const Conn &c, ReplayErrorKind kind) {
   const UserState &u = e->users[c.user];
   e->stats->errors[kind]++;
   e->stats->counts.errors++;
+  e->shared->errors.fetch_add(1, std::memory_order_relaxed);
   e->stats->workers[u.ref.worker].counts.errors++;
   e->stats->pages[c.group.page_id].errors++;
 }
@@ -170,6 +180,7 @@ void request_ended(Engine *e, uint32_t ui) {
   UserState &u = e->users[ui];
   u.in_flight--;
   e->in_flight--;
+  e->shared->in_flight.fetch_sub(1, std::memory_order_relaxed);
   if (u.has_next) {
     queue_user(e, ui);
     return;
@@ -218,8 +229,10 @@ void begin_send(Engine *e, uint32_t ci, int64_t now) {
     c.send_ns = now;
     int64_t lag = std::max<int64_t>(0, now - c.planned_ns);
     histogram_add(&e->stats->lag_ns, static_cast<uint64_t>(lag));
-    e->window_lag_max = std::max(e->window_lag_max, lag);
-    e->window_sent++;
+    int64_t seen = e->shared->lag_max.load(std::memory_order_relaxed);
+    while (lag > seen && !e->shared->lag_max.compare_exchange_weak(seen, lag)) {
+    }
+    e->shared->sent.fetch_add(1, std::memory_order_relaxed);
     e->stats->counts.sent++;
     e->stats->workers[u.ref.worker].counts.sent++;
     e->stats->pages[c.group.page_id].sent++;
@@ -278,6 +291,7 @@ void dispatch(Engine *e, uint32_t ui, int64_t now) {
   e->last_planned_ns = std::max(e->last_planned_ns, c.planned_ns);
   u.in_flight++;
   e->in_flight++;
+  e->shared->in_flight.fetch_add(1, std::memory_order_relaxed);
   e->stats->max_in_flight = std::max(e->stats->max_in_flight, e->in_flight);
   if (!load_next(e, &u)) {
     e->failed = true;
@@ -343,6 +357,7 @@ void finish_request(Engine *e, uint32_t ci, int64_t now) {
   histogram_add(&e->stats->latency_ns, latency);
   e->stats->status[c.parser.status_code]++;
   e->stats->counts.completed++;
+  e->shared->completed.fetch_add(1, std::memory_order_relaxed);
   e->stats->workers[u.ref.worker].counts.completed++;
   e->stats->pages[c.group.page_id].completed++;
   // An answer that came before the whole request went out leaves the
@@ -435,21 +450,22 @@ void expire(Engine *e, int64_t now) {
 void show_progress(Engine *e, int64_t now) {
   if (!e->progress_out || now < e->next_progress_ns) return;
   double window = 1.0 + static_cast<double>(now - e->next_progress_ns) / 1e9;
+  uint64_t sent = e->shared->sent.load();
+  int64_t lag_max = e->shared->lag_max.exchange(0);
   if (e->next_progress_ns > 0) {
     fprintf(e->progress_out,
-            "\rvt_replay: progress: sent %lu, done %lu, in flight %lu, errors %lu, %.0f req/s, "
+            "\rvt_replay: progress: sent %lu, done %lu, in flight %ld, errors %lu, %.0f req/s, "
             "lag max %.2f ms   ",
-            static_cast<unsigned long>(e->stats->counts.sent),
-            static_cast<unsigned long>(e->stats->counts.completed),
-            static_cast<unsigned long>(e->in_flight),
-            static_cast<unsigned long>(e->stats->counts.errors),
-            static_cast<double>(e->window_sent) / window,
-            static_cast<double>(e->window_lag_max) / 1e6);
+            static_cast<unsigned long>(sent),
+            static_cast<unsigned long>(e->shared->completed.load()),
+            static_cast<long>(e->shared->in_flight.load()),
+            static_cast<unsigned long>(e->shared->errors.load()),
+            static_cast<double>(sent - e->window_start_sent) / window,
+            static_cast<double>(lag_max) / 1e6);
     fflush(e->progress_out);
     e->progress_shown = true;
   }
-  e->window_sent = 0;
-  e->window_lag_max = 0;
+  e->window_start_sent = sent;
   e->next_progress_ns = now + 1000000000;
 }
 
@@ -511,7 +527,6 @@ int64_t dispatch_due(Engine *e, int64_t now) {
 
 bool run_loop(Engine *e) {
   epoll_event events[64];
-  e->start_ns = mono_ns();
   if (e->o->duration_s > 0)
     e->duration_end_ns = e->start_ns + static_cast<int64_t>(e->o->duration_s * 1e9);
   for (uint32_t ui = 0; ui < e->users.size(); ui++) {
@@ -620,30 +635,69 @@ bool probe_replay_target(const ReplayTarget &t, int timeout_ms, std::string *err
   return true;
 }
 
+namespace {
+
+// Runs one engine's loop; its results stay in its stats.
+bool run_engine(Engine *e) {
+  e->epoll_fd = epoll_create1(EPOLL_CLOEXEC);
+  e->timer_fd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+  bool ok = e->epoll_fd >= 0 && e->timer_fd >= 0;
+  epoll_event ev{};
+  ev.events = EPOLLIN;
+  ev.data.u64 = UINT64_MAX - 1;
+  ok = ok && epoll_ctl(e->epoll_fd, EPOLL_CTL_ADD, e->timer_fd, &ev) == 0;
+  if (ok && e->stop_fd >= 0) {
+    ev.data.u64 = UINT64_MAX;
+    ok = epoll_ctl(e->epoll_fd, EPOLL_CTL_ADD, e->stop_fd, &ev) == 0;
+  }
+  if (!ok) {
+    *e->error = std::string("epoll: ") + strerror(errno);
+  } else {
+    ok = run_loop(e);
+  }
+  for (uint32_t ci = 0; ci < e->conns.size(); ci++)
+    if (e->conns[ci].fd >= 0) close(e->conns[ci].fd);
+  if (e->timer_fd >= 0) close(e->timer_fd);
+  if (e->epoll_fd >= 0) close(e->epoll_fd);
+  for (size_t w = 0; w < e->dispatched.size(); w++) {
+    e->stats->workers[w].counts.planned = e->dispatched[w];
+    e->stats->counts.planned += e->dispatched[w];
+  }
+  return ok;
+}
+
+void add_counts(ReplayCounts *into, const ReplayCounts &from) {
+  into->planned += from.planned;
+  into->sent += from.sent;
+  into->completed += from.completed;
+  into->errors += from.errors;
+}
+
+void merge_stats(ReplayStats *into, const ReplayStats &from) {
+  add_counts(&into->counts, from.counts);
+  for (int k = 0; k < kErrorKinds; k++) into->errors[k] += from.errors[k];
+  for (const auto &[code, n] : from.status) into->status[code] += n;
+  for (const auto &[page, c] : from.pages) add_counts(&into->pages[page], c);
+  for (size_t w = 0; w < from.workers.size(); w++)
+    add_counts(&into->workers[w].counts, from.workers[w].counts);
+  histogram_merge(&into->latency_ns, from.latency_ns);
+  histogram_merge(&into->lag_ns, from.lag_ns);
+  into->max_in_flight += from.max_in_flight;
+  into->retries += from.retries;
+  if (strcmp(from.stopped_by, "end of package") != 0) into->stopped_by = from.stopped_by;
+}
+
+}  // namespace
+
 bool run_replay(const ReplayOptions &o, ReplayPackage *p, const ReplayTarget &t, int stop_fd,
                 FILE *progress_out, ReplayStats *stats, std::string *error) {
   *stats = ReplayStats{};
-  Engine e;
-  e.o = &o;
-  e.p = p;
-  e.t = &t;
-  e.stats = stats;
-  e.error = error;
-  e.stop_fd = stop_fd;
-  e.progress_out = progress_out;
-  e.timeout_ns = static_cast<int64_t>(o.timeout_ms) * 1000000;
-  http_parser_settings_init(&e.settings);
-  e.settings.on_headers_complete = on_headers_complete;
-  e.settings.on_message_complete = on_message_complete;
-  e.dispatched.assign(p->workers.size(), 0);
   for (const ReplayWorker &w : p->workers) {
     ReplayWorkerStats ws;
     ws.number = w.number;
     ws.users = w.users;
     stats->workers.push_back(ws);
   }
-  e.users.resize(p->users.size());
-  for (size_t i = 0; i < p->users.size(); i++) e.users[i].ref = p->users[i];
   // Every user may hold its connections open; the timer wakes the loop to
   // the microsecond rather than the default 50.
   rlimit rl;
@@ -652,37 +706,62 @@ bool run_replay(const ReplayOptions &o, ReplayPackage *p, const ReplayTarget &t,
     setrlimit(RLIMIT_NOFILE, &rl);
   }
   prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
-  e.epoll_fd = epoll_create1(EPOLL_CLOEXEC);
-  e.timer_fd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-  bool ok = e.epoll_fd >= 0 && e.timer_fd >= 0;
-  epoll_event ev{};
-  ev.events = EPOLLIN;
-  ev.data.u64 = UINT64_MAX - 1;
-  ok = ok && epoll_ctl(e.epoll_fd, EPOLL_CTL_ADD, e.timer_fd, &ev) == 0;
-  if (ok && stop_fd >= 0) {
-    ev.data.u64 = UINT64_MAX;
-    ok = epoll_ctl(e.epoll_fd, EPOLL_CTL_ADD, stop_fd, &ev) == 0;
+
+  // The users are dealt to the threads in turn; all share one start.
+  size_t parts = std::max<size_t>(1, std::min<size_t>(o.threads, p->users.size()));
+  SharedCounts shared;
+  std::vector<Engine> engines(parts);
+  std::vector<ReplayStats> part_stats(parts);
+  std::vector<std::string> errors(parts);
+  int64_t start = mono_ns();
+  for (size_t k = 0; k < parts; k++) {
+    Engine &e = engines[k];
+    e.shared = &shared;
+    e.o = &o;
+    e.p = p;
+    e.t = &t;
+    e.stats = &part_stats[k];
+    e.stats->workers = stats->workers;
+    e.error = &errors[k];
+    e.stop_fd = stop_fd;
+    e.progress_out = k == 0 ? progress_out : nullptr;
+    e.start_ns = start;
+    e.timeout_ns = static_cast<int64_t>(o.timeout_ms) * 1000000;
+    http_parser_settings_init(&e.settings);
+    e.settings.on_headers_complete = on_headers_complete;
+    e.settings.on_message_complete = on_message_complete;
+    e.dispatched.assign(p->workers.size(), 0);
+    for (size_t i = k; i < p->users.size(); i += parts) {
+      e.users.emplace_back();
+      e.users.back().ref = p->users[i];
+    }
   }
-  if (!ok) {
-    *error = std::string("epoll: ") + strerror(errno);
-  } else {
-    ok = run_loop(&e);
-  }
+  std::vector<char> ok(parts, 0);
+  std::vector<std::thread> threads;
+  for (size_t k = 1; k < parts; k++)
+    threads.emplace_back([&engines, &ok, k] { ok[k] = run_engine(&engines[k]); });
+  ok[0] = run_engine(&engines[0]);
+  for (std::thread &th : threads) th.join();
   int64_t end = mono_ns();
-  for (uint32_t ci = 0; ci < e.conns.size(); ci++)
-    if (e.conns[ci].fd >= 0) close(e.conns[ci].fd);
-  if (e.timer_fd >= 0) close(e.timer_fd);
-  if (e.epoll_fd >= 0) close(e.epoll_fd);
-  if (e.progress_shown) fputc('\n', progress_out);
-  for (size_t w = 0; w < p->workers.size(); w++) {
-    stats->workers[w].counts.planned = e.dispatched[w];
-    stats->counts.planned += e.dispatched[w];
+  if (engines[0].progress_shown) fputc('\n', progress_out);
+
+  bool all_ok = true;
+  int64_t first_send = -1, last_send = -1, last_planned = 0;
+  for (size_t k = 0; k < parts; k++) {
+    merge_stats(stats, part_stats[k]);
+    if (!ok[k] && all_ok) {
+      *error = errors[k];
+      all_ok = false;
+    }
+    const Engine &e = engines[k];
+    if (e.first_send_ns >= 0 && (first_send < 0 || e.first_send_ns < first_send))
+      first_send = e.first_send_ns;
+    last_send = std::max(last_send, e.last_send_ns);
+    last_planned = std::max(last_planned, e.last_planned_ns);
   }
-  stats->start_ns = e.start_ns;
-  stats->elapsed_s = static_cast<double>(end - e.start_ns) / 1e9;
-  if (e.last_planned_ns > e.start_ns)
-    stats->planned_span_s = static_cast<double>(e.last_planned_ns - e.start_ns) / 1e9;
-  if (e.first_send_ns >= 0)
-    stats->send_span_s = static_cast<double>(e.last_send_ns - e.first_send_ns) / 1e9;
-  return ok;
+  stats->start_ns = start;
+  stats->elapsed_s = static_cast<double>(end - start) / 1e9;
+  if (last_planned > start) stats->planned_span_s = static_cast<double>(last_planned - start) / 1e9;
+  if (first_send >= 0) stats->send_span_s = static_cast<double>(last_send - first_send) / 1e9;
+  return all_ok;
 }

@@ -249,23 +249,32 @@ TEST(ReplayEngine, CountsEachShapeOfAnswerAndGoesOnWithTheUser) {
                       user(6, "plain"),
                       // the next request goes out on the kept connection as it closes
                       {7, 0, {{0, 0, "close"}, {0, 1, "<right after/>"}}}});
-  ScriptedServer server;
-  ReplayOptions o;
-  o.timeout_ms = 300;
-  ReplayRun r = replay(d.path, server.port, o);
-  ASSERT_TRUE(r.ok) << r.error;
-  const ReplayStats &s = r.stats;
-  EXPECT_EQ(s.counts.sent, 14u);
-  EXPECT_EQ(s.counts.completed, 11u);  // chunked, close and plain, and every second request
-  EXPECT_EQ(s.errors[kErrorReset], 1u);
-  EXPECT_EQ(s.errors[kErrorParse], 1u);
-  EXPECT_EQ(s.errors[kErrorTimeout], 1u);
-  EXPECT_EQ(s.errors[kErrorConnect], 0u);
-  EXPECT_EQ(s.status.at(201), 1u);
-  EXPECT_EQ(s.status.at(200), 10u);
-  EXPECT_EQ(s.pages.at(0).errors, 3u);
-  EXPECT_EQ(s.pages.at(1).completed, 7u);
-  EXPECT_GE(server.received().size(), 14u);
+  // One thread, and three that share the users and add up their counts.
+  for (int threads : {1, 3}) {
+    ScriptedServer server;
+    ReplayOptions o;
+    o.timeout_ms = 300;
+    o.threads = threads;
+    ReplayRun r = replay(d.path, server.port, o);
+    ASSERT_TRUE(r.ok) << r.error;
+    const ReplayStats &s = r.stats;
+    EXPECT_EQ(s.counts.planned, 14u) << threads;
+    EXPECT_EQ(s.counts.sent, 14u);
+    EXPECT_EQ(s.counts.completed, 11u);  // chunked, close and plain, and every second request
+    EXPECT_EQ(s.counts.errors, 3u);
+    EXPECT_EQ(s.errors[kErrorReset], 1u);
+    EXPECT_EQ(s.errors[kErrorParse], 1u);
+    EXPECT_EQ(s.errors[kErrorTimeout], 1u);
+    EXPECT_EQ(s.errors[kErrorConnect], 0u);
+    EXPECT_EQ(s.status.at(201), 1u);
+    EXPECT_EQ(s.status.at(200), 10u);
+    EXPECT_EQ(s.pages.at(0).errors, 3u);
+    EXPECT_EQ(s.pages.at(1).completed, 7u);
+    EXPECT_EQ(s.workers[0].counts.completed, 11u);
+    EXPECT_EQ(s.latency_ns.total, 11u);
+    EXPECT_EQ(s.lag_ns.total, 14u);
+    EXPECT_GE(server.received().size(), 14u);
+  }
 }
 
 TEST(ReplayEngine, ConnectionsPerUserLetRequestsOverlap) {

@@ -98,8 +98,8 @@ ReplayCommand parse_replay_options(int argc, char **argv, ReplayOptions *o, std:
       value = arg.substr(eq + 1);
     } else {
       static const char *const kTakesValue[] = {
-          "--target",  "--workers", "--speed", "--duration", "--connections-per-user",
-          "--timeout", "--json"};
+          "--target",  "--workers", "--speed",  "--duration", "--connections-per-user",
+          "--timeout", "--json",    "--threads"};
       bool known = false;
       for (const char *k : kTakesValue) known = known || name == k;
       if (!known) return *error = "unknown option " + arg, ReplayCommand::kUsageError;
@@ -140,6 +140,11 @@ ReplayCommand parse_replay_options(int argc, char **argv, ReplayOptions *o, std:
         return *error = "--timeout " + value + ": expected milliseconds from 1 to 3600000",
                ReplayCommand::kUsageError;
       o->timeout_ms = static_cast<int>(n);
+    } else if (name == "--threads") {
+      if (!read_long(v, 1, 64, &n))
+        return *error = "--threads " + value + ": expected a whole number from 1 to 64",
+               ReplayCommand::kUsageError;
+      o->threads = static_cast<int>(n);
     } else if (name == "--json") {
       if (value.empty()) return *error = "--json needs a file name", ReplayCommand::kUsageError;
       o->json_path = value;
@@ -156,7 +161,7 @@ void print_replay_usage(FILE *out) {
   fprintf(out,
           "usage: vt_replay DIR --target HOST:PORT [--workers LIST] [--speed FACTOR]\n"
           "                 [--duration SECONDS] [--connections-per-user N] [--timeout MS]\n"
-          "                 [--json FILE] [--quiet]\n"
+          "                 [--threads N] [--json FILE] [--quiet]\n"
           "\n"
           "Sends the requests of the replay package in DIR (vt_index_<w>, vt_req_<w>) to\n"
           "HOST:PORT, each user on its own keep-alive connection at its recorded times,\n"
@@ -169,6 +174,7 @@ void print_replay_usage(FILE *out) {
           "  --connections-per-user N   requests a user may have in flight (default 1)\n"
           "  --timeout MS               per request, and the wait for answers at a stop\n"
           "                             (default 10000)\n"
+          "  --threads N                sending threads, the users dealt among them (default 1)\n"
           "  --json FILE                also write the report as JSON into FILE (new file)\n"
           "  --quiet                    no progress line\n"
           "  --help, --version\n"

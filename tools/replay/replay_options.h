@@ -15,6 +15,7 @@ struct ReplayOptions {
   double duration_s = 0;         // --duration: 0 for no limit
   int connections_per_user = 1;  // --connections-per-user: requests in flight per user
   int timeout_ms = 10000;        // --timeout: per request, and the wait at a stop
+  int threads = 1;               // --threads: sending threads, the users dealt among them
   std::string json_path;         // --json: the report as JSON into a new file
   bool quiet = false;            // --quiet: no progress line
 };

@@ -55,6 +55,7 @@ TEST(ReplayOptions, RefusesBadValuesNamingTheOption) {
       {"pkg", "--target", "h:1", "--connections-per-user", "0"},
       {"pkg", "--target", "h:1", "--timeout", "-5"},
       {"pkg", "--target", "h:1", "--duration", "0"},
+      {"pkg", "--target", "h:1", "--threads", "0"},
       {"pkg", "--target", "h:1", "--timeout"},
       {"pkg", "--target", "h:1", "--bogus"},
       {"pkg", "other", "--target", "h:1"},
