@@ -12,8 +12,9 @@
 # with two. Then vt_replay runs at rising speeds until the achieved rate
 # falls more than 3% short of the planned one or a request fails: the
 # highest rate held is the maximum sustained.
-# Printed: planned and achieved rates, schedule lag p50/p99/max, CPU share of
-# one core, peak RSS, and the ratio of vt_replay's maximum to wrk's rate.
+# Printed: planned and achieved rates, schedule lag p50/p99/max, the CPU
+# share of one core taken by the client and by the nginx worker, the
+# client's peak RSS, and the ratio of vt_replay's maximum to wrk's rate.
 # Figures are only comparable within one run: the machine is shared.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -113,27 +114,34 @@ done
 [ -n "$PORT" ] || { echo "replay_bench: nginx did not start"; exit 1; }
 ulimit -n 65536 2>/dev/null || true
 
+# CPU seconds the nginx worker has used so far (user + system).
+NGINX_WORKER=$(pgrep -P "$NGINX_PID" | head -1)
+nginx_cpu() { awk -v hz="$(getconf CLK_TCK)" '{ printf "%.3f", ($14 + $15) / hz }' "/proc/$NGINX_WORKER/stat"; }
+
 json() { sed -n "s/.*\"$2\": {\([^}]*\)}.*/\1/p" "$1" | sed -n "s/.*\"$3\": \([0-9.]*\).*/\1/p"; }
 calc() { awk "BEGIN { printf \"%.2f\", $1 }"; }
 
-# One replay at SPEED; prints "planned achieved lag_p50 lag_p99 lag_max errors cpu rss_kb".
-run_replay() {
-  local speed=$1 out=$BENCH_DIR/replay_$1.json
+# One replay at SPEED; prints "planned achieved lag_p50 lag_p99 lag_max errors cpu rss_kb
+# nginx_cpu" (the CPU shares in % of one core).
+run_replay() {  # run_replay SPEED [THREADS]
+  local speed=$1 threads=${2:-1} out n0
+  out=$BENCH_DIR/replay_${speed}_$threads.json
   rm -f "$out"
+  n0=$(nginx_cpu)
   /usr/bin/time -f '%e %U %S %M' -o "$BENCH_DIR/time" "$REPLAY" "$BENCH_DIR/pkg" \
-    --target "127.0.0.1:$PORT" --speed "$speed" --timeout 5000 --quiet --json "$out" \
-    >"$BENCH_DIR/replay_$speed.txt"
+    --target "127.0.0.1:$PORT" --speed "$speed" --threads "$threads" --timeout 5000 --quiet \
+    --json "$out" >"$BENCH_DIR/replay_${speed}_$threads.txt"
   read -r wall user sys rss <"$BENCH_DIR/time"
   local errors
   errors=$(sed -n 's/.*"requests": {.*"errors": \([0-9]*\)}.*/\1/p' "$out")
   echo "$(json "$out" rate planned_per_s) $(json "$out" rate achieved_per_s)" \
     "$(json "$out" lag_ms p50) $(json "$out" lag_ms p99) $(json "$out" lag_ms max) $errors" \
-    "$(calc "($user + $sys) / $wall * 100") $rss"
+    "$(calc "($user + $sys) / $wall * 100") $rss $(calc "($(nginx_cpu) - $n0) / $wall * 100")"
 }
 
 row() {  # row LABEL FIELDS...
-  printf '%-22s %9.0f %9.0f %8.3f %8.3f %8.3f %6s %5.0f%% %7.1f\n' "$1" "$2" "$3" "$4" "$5" "$6" \
-    "$7" "$8" "$(calc "$9 / 1024")"
+  printf '%-22s %9.0f %9.0f %8.3f %8.3f %8.3f %6s %5.0f%% %7.1f %5.0f%%\n' "$1" "$2" "$3" "$4" "$5" \
+    "$6" "$7" "$8" "$(calc "$9 / 1024")" "${10}"
 }
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
@@ -144,11 +152,14 @@ wrk.method = "POST"
 wrk.body = string.rep("x", $BODY)
 wrk.headers["Content-Type"] = "text/xml"
 LUA
-run_wrk() {  # run_wrk THREADS; prints "rate cpu"
+run_wrk() {  # run_wrk THREADS; prints "rate cpu nginx_cpu"
+  local n0
+  n0=$(nginx_cpu)
   /usr/bin/time -f '%e %U %S' -o "$BENCH_DIR/time" wrk -t"$1" -c"$USERS" -d"${WRK_SECONDS}s" \
     -s "$BENCH_DIR/post.lua" "http://127.0.0.1:$PORT/svc/bench" >"$BENCH_DIR/wrk_$1.txt"
   read -r wall user sys <"$BENCH_DIR/time"
-  echo "$(sed -n 's/^Requests\/sec: *\([0-9.]*\).*/\1/p' "$BENCH_DIR/wrk_$1.txt") $(calc "($user + $sys) / $wall * 100")"
+  echo "$(sed -n 's/^Requests\/sec: *\([0-9.]*\).*/\1/p' "$BENCH_DIR/wrk_$1.txt")" \
+    "$(calc "($user + $sys) / $wall * 100") $(calc "($(nginx_cpu) - $n0) / $wall * 100")"
 }
 
 echo "replay_bench: $USERS users, $BODY-byte bodies, $((SPAN * 5000)) requests over $SPAN s;" \
@@ -161,30 +172,43 @@ for round in $(seq "$RUNS"); do
   rows[w1]+="$(run_wrk 1)"$'\n'
   rows[r4]+="$(run_replay 4)"$'\n'
   rows[w2]+="$(run_wrk 2)"$'\n'
+  rows[r4t2]+="$(run_replay 4 2)"$'\n'
 done
-printf '%-22s %9s %9s %8s %8s %8s %6s %6s %7s\n' run planned/s achieved/s lag_p50 lag_p99 lag_max errors cpu rss_MB
-for k in r1 r4; do
-  label="vt_replay 5,000/s"
-  [ $k = r4 ] && label="vt_replay 20,000/s"
-  row "$label" $(for c in 1 2 3 4 5 6 7 8; do col "${rows[$k]}" $c; done)
+printf '%-22s %9s %9s %8s %8s %8s %6s %6s %7s %6s\n' run planned/s achieved/s lag_p50 lag_p99 lag_max \
+  errors cpu rss_MB nginx
+for k in r1 r4 r4t2; do
+  case $k in
+    r1) label="vt_replay 5,000/s" ;;
+    r4) label="vt_replay 20,000/s" ;;
+    *) label="vt_replay 20,000/s -t2" ;;
+  esac
+  row "$label" $(for c in 1 2 3 4 5 6 7 8 9; do col "${rows[$k]}" $c; done)
 done
 wrk1=$(col "${rows[w1]}" 1)
 wrk2=$(col "${rows[w2]}" 1)
-printf '%-22s %9s %9.0f %8s %8s %8s %6s %5.0f%%\n' "wrk -t1 -c$USERS" - "$wrk1" - - - - "$(col "${rows[w1]}" 2)"
-printf '%-22s %9s %9.0f %8s %8s %8s %6s %5.0f%%\n' "wrk -t2 -c$USERS" - "$wrk2" - - - - "$(col "${rows[w2]}" 2)"
+for k in w1 w2; do
+  printf '%-22s %9s %9.0f %8s %8s %8s %6s %5.0f%% %7s %5.0f%%\n' "wrk -t${k#w} -c$USERS" - \
+    "$(col "${rows[$k]}" 1)" - - - - "$(col "${rows[$k]}" 2)" - "$(col "${rows[$k]}" 3)"
+done
 
-# The highest rate held: rising speeds until one falls short.
-best=0
-best_speed=none
-for speed in 1 1.5 2 2.5 3 4 5 6 8 10 12 16; do
-  read -r planned achieved p50 p99 max errors cpu rss < <(run_replay "$speed")
-  row "vt_replay speed $speed" "$planned" "$achieved" "$p50" "$p99" "$max" "$errors" "$cpu" "$rss"
-  if [ "$errors" != 0 ] || awk -v a="$achieved" -v p="$planned" 'BEGIN { exit !(a < 0.97 * p) }'; then
-    break
-  fi
-  best=$achieved
-  best_speed=$speed
+# The highest rate held: rising speeds until one falls short, with one
+# sending thread and with two.
+declare -A best
+for threads in 1 2; do
+  best[$threads]=0
+  for speed in 1 1.5 2 2.5 3 4 5 6 8 10 12 16; do
+    read -r planned achieved p50 p99 max errors cpu rss ncpu < <(run_replay "$speed" "$threads")
+    row "vt_replay -t$threads speed $speed" "$planned" "$achieved" "$p50" "$p99" "$max" "$errors" \
+      "$cpu" "$rss" "$ncpu"
+    if [ "$errors" != 0 ] || awk -v a="$achieved" -v p="$planned" 'BEGIN { exit !(a < 0.97 * p) }'; then
+      break
+    fi
+    best[$threads]=$achieved
+  done
 done
 echo
-echo "highest rate sustained by vt_replay: $(calc "$best") req/s (speed $best_speed)"
-echo "vt_replay / wrk -t1: $(calc "$best / $wrk1")   vt_replay / wrk -t2: $(calc "$best / $wrk2")"
+for threads in 1 2; do
+  b=${best[$threads]}
+  echo "vt_replay --threads $threads: highest rate sustained $(calc "$b") req/s;" \
+    "/ wrk -t1: $(calc "$b / $wrk1"), / wrk -t2: $(calc "$b / $wrk2")"
+done
