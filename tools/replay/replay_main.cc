@@ -1,7 +1,9 @@
 // vt_replay: sends a replay package to a server at its recorded times and
 // reports what came back.
+#include <errno.h>
 #include <signal.h>
 #include <stdio.h>
+#include <string.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -65,7 +67,8 @@ int main(int argc, char **argv) {
   close_replay_package(&package);
   ReplayReportInfo info{o.dir, target.text, o.speed};
   print_replay_report(stdout, info, stats);
-  fflush(stdout);
+  if (fflush(stdout) != 0 || ferror(stdout))
+    return fail("report", std::string("cannot write standard output: ") + strerror(errno), 1);
   if (!ok) return fail("replay", error, 1);
   if (!o.json_path.empty() && !write_new_file(o.json_path, replay_report_json(info, stats), &error))
     return fail("--json", error, 1);
