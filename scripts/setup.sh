@@ -1,8 +1,9 @@
 #!/bin/bash
 # Installs what a fresh Debian machine lacks to build and test the tool:
 # compilers, CMake, Ninja, GoogleTest, clang (fuzzing), groff (the manual
-# page test) and the en_US locale that the tool's grouped numbers
-# ("%'lu" -> 1,234,567) need.
+# page test), the en_US locale that the tool's grouped numbers
+# ("%'lu" -> 1,234,567) need, the HTTP response parser of vt_replay and
+# nginx for its end-to-end tests.
 set -euo pipefail
 
 SUDO=""
@@ -17,6 +18,8 @@ command -v groff >/dev/null || need+=(groff-base)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -d /usr/share/i18n/locales ] && command -v localedef >/dev/null || need+=(locales)
 dpkg -s libclang-rt-14-dev >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
+[ -f /usr/include/http_parser.h ] || need+=(libhttp-parser-dev)
+[ -x /usr/sbin/nginx ] || need+=(nginx)
 
 if [ ${#need[@]} -gt 0 ]; then
   echo "setup: installing ${need[*]}"
