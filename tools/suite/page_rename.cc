@@ -1,30 +1,35 @@
 #include "tools/suite/page_rename.h"
 
+#include <set>
+#include <unordered_map>
+
 namespace {
 
-SuitePage *find_page(std::vector<SuitePage> *pages, const std::string &name) {
-  for (SuitePage &p : *pages)
-    if (p.name == name) return &p;
-  return nullptr;
-}
+// The positions of the pages of each name, so that the first page of a name
+// is found without a scan.
+using PagesByName = std::unordered_map<std::string, std::set<size_t>>;
 
-bool rename_one(std::vector<SuitePage> *pages, const std::string &from, const std::string &to,
-                std::string *err) {
-  SuitePage *page = find_page(pages, from);
-  if (!page) {
+bool rename_one(std::vector<SuitePage> *pages, PagesByName *by_name, const std::string &from,
+                const std::string &to, std::string *err) {
+  auto holders = by_name->find(from);
+  if (holders == by_name->end() || holders->second.empty()) {
     *err = "unknown page '" + from + "'";
     return false;
   }
+  size_t page = *holders->second.begin();
   if (to.empty() || to.find_first_of("\t\r\n") != std::string::npos) {
     *err = "invalid page name '" + to + "'";
     return false;
   }
-  SuitePage *holder = find_page(pages, to);
-  if (holder && holder != page) {
+  if (to == from) return true;
+  std::set<size_t> &targets = (*by_name)[to];
+  if (!targets.empty()) {
     *err = "cannot rename page '" + from + "' to '" + to + "': another page has that name";
     return false;
   }
-  page->name = to;
+  (*by_name)[from].erase(page);
+  targets.insert(page);
+  (*pages)[page].name = to;
   return true;
 }
 
@@ -50,8 +55,10 @@ bool rename_pages(std::vector<SuitePage> *pages, const std::vector<std::string> 
     return false;
   }
   std::vector<SuitePage> renamed = *pages;
+  PagesByName by_name;
+  for (size_t i = 0; i < renamed.size(); i++) by_name[renamed[i].name].insert(i);
   for (size_t k = 0; k < from.size(); k++)
-    if (!rename_one(&renamed, from[k], to[k], err)) return false;
+    if (!rename_one(&renamed, &by_name, from[k], to[k], err)) return false;
   *pages = renamed;
   return true;
 }
