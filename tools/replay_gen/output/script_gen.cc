@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include <string>
+#include <vector>
 
 #include "base/core/shell_cmd.h"
 #include "base/core/shell_quote.h"
@@ -98,9 +99,8 @@ void remove_generator_input() {
   }
 }
 
-// The generated script's page names as one comma-separated list, with the
-// number of pages listed.
-std::string current_page_names(int *count) {
+// The generated script's page names, in page order.
+std::vector<std::string> current_page_names() {
   std::string cmd = "vti_get_page " + vtlb_shell_quote(script_name);
   fflush(nullptr);
   FILE *pipe = popen(cmd.c_str(), "r");
@@ -108,21 +108,39 @@ std::string current_page_names(int *count) {
     printf("ERROR: popen failed\n");
     vt_exit(-1);
   }
-  std::string names;
-  *count = 0;
+  std::vector<std::string> names;
   char *line = nullptr;
   size_t room = 0;
   ssize_t len;
   while ((len = getline(&line, &room, pipe)) > 0) {
     if (line[len - 1] == '\n') len--;
-    names.append(line, static_cast<size_t>(len));
-    names += ',';
-    (*count)++;
+    names.emplace_back(line, static_cast<size_t>(len));
   }
   free(line);
   pclose(pipe);
-  if (!names.empty()) names.pop_back();
   return names;
+}
+
+// The shell gets a command as one argument, and the system refuses an
+// argument of more than 128 KiB: a longer rename command would not run.
+constexpr size_t kMaxCommandSize = 128 * 1024 - 1;
+
+// What a name adds to a quoted, comma-separated list: itself with its
+// quotes escaped, and a comma.
+size_t quoted_size(const std::string &name) {
+  size_t size = name.size() + 1;
+  for (char c : name)
+    if (c == '\'') size += 3;
+  return size;
+}
+
+std::string joined(const std::vector<std::string> &names, size_t begin, size_t end) {
+  std::string list;
+  for (size_t i = begin; i < end; i++) {
+    if (i > begin) list += ',';
+    list += names[i];
+  }
+  return list;
 }
 
 void change_page_names(const std::string &from, const std::string &to) {
@@ -134,23 +152,34 @@ void change_page_names(const std::string &from, const std::string &to) {
   }
 }
 
+// Renames page from[k] to to[k] for every k: in one command, or, when the
+// lists make it too long, in as few commands as fit, in list order.
+void change_page_names(const std::vector<std::string> &from, const std::vector<std::string> &to) {
+  size_t fixed =
+      strlen("vtu_change_page_name -s  -p '' -n ''") + vtlb_shell_quote(script_name).size();
+  for (size_t begin = 0, end; begin < from.size(); begin = end) {
+    size_t size = fixed + quoted_size(from[begin]) + quoted_size(to[begin]);
+    for (end = begin + 1; end < from.size(); end++) {
+      size_t more = quoted_size(from[end]) + quoted_size(to[end]);
+      if (size + more > kMaxCommandSize) break;
+      size += more;
+    }
+    change_page_names(joined(from, begin, end), joined(to, begin, end));
+  }
+}
+
 }  // namespace
 
 void rename_gen_file() {
   if (debug_level) debug_log(4, "rename_gen_file", "Method called");
-  int count = 0;
-  std::string current = current_page_names(&count);
-  if (total_services == 0 || count != total_services) return;
-  std::string temporary, final_names;
+  std::vector<std::string> current = current_page_names();
+  if (total_services == 0 || current.size() != total_services) return;
+  std::vector<std::string> temporary, final_names;
   for (int i = 0; i < total_services; i++) {
-    if (i) {
-      final_names += ',';
-      temporary += ',';
-    }
-    final_names += service_map_ptr[i].service_name;
-    temporary += service_map_ptr[i].service_name;
-    temporary += "XXX";
+    final_names.push_back(service_map_ptr[i].service_name);
+    temporary.push_back(final_names.back() + "XXX");
   }
+  // Every page has its temporary name before any page takes its new one.
   change_page_names(current, temporary);
   change_page_names(temporary, final_names);
 }
