@@ -1,35 +1,38 @@
 #include "tools/suite/page_rename.h"
 
 #include <set>
+#include <string_view>
 #include <unordered_map>
+#include <utility>
 
 namespace {
 
-// The positions of the pages of each name, so that the first page of a name
-// is found without a scan.
-using PagesByName = std::unordered_map<std::string, std::set<size_t>>;
+// The positions of the pages that carry each name the lists mention, so that
+// the first page of a name is found without a scan. Only those names are
+// looked at: a page list much longer than the lists costs one lookup a page.
+using PagesByName = std::unordered_map<std::string_view, std::set<size_t>>;
 
-bool rename_one(std::vector<SuitePage> *pages, PagesByName *by_name, const std::string &from,
-                const std::string &to, std::string *err) {
-  auto holders = by_name->find(from);
-  if (holders == by_name->end() || holders->second.empty()) {
+bool rename_one(PagesByName *by_name, const std::string &from, const std::string &to,
+                std::vector<std::pair<size_t, const std::string *>> *renamed, std::string *err) {
+  std::set<size_t> &holders = by_name->at(from);
+  if (holders.empty()) {
     *err = "unknown page '" + from + "'";
     return false;
   }
-  size_t page = *holders->second.begin();
+  size_t page = *holders.begin();
   if (to.empty() || to.find_first_of("\t\r\n") != std::string::npos) {
     *err = "invalid page name '" + to + "'";
     return false;
   }
   if (to == from) return true;
-  std::set<size_t> &targets = (*by_name)[to];
+  std::set<size_t> &targets = by_name->at(to);
   if (!targets.empty()) {
     *err = "cannot rename page '" + from + "' to '" + to + "': another page has that name";
     return false;
   }
-  (*by_name)[from].erase(page);
+  holders.erase(page);
   targets.insert(page);
-  (*pages)[page].name = to;
+  renamed->push_back({page, &to});
   return true;
 }
 
@@ -54,11 +57,18 @@ bool rename_pages(std::vector<SuitePage> *pages, const std::vector<std::string> 
            " new names";
     return false;
   }
-  std::vector<SuitePage> renamed = *pages;
   PagesByName by_name;
-  for (size_t i = 0; i < renamed.size(); i++) by_name[renamed[i].name].insert(i);
+  by_name.reserve(from.size() + to.size());
+  for (const std::string &name : from) by_name[name];
+  for (const std::string &name : to) by_name[name];
+  for (size_t i = 0; i < pages->size(); i++) {
+    auto holders = by_name.find((*pages)[i].name);
+    if (holders != by_name.end()) holders->second.insert(i);
+  }
+  // The pages change only once every pair has been accepted.
+  std::vector<std::pair<size_t, const std::string *>> renamed;
   for (size_t k = 0; k < from.size(); k++)
-    if (!rename_one(&renamed, &by_name, from[k], to[k], err)) return false;
-  *pages = renamed;
+    if (!rename_one(&by_name, from[k], to[k], &renamed, err)) return false;
+  for (const auto &[page, name] : renamed) (*pages)[page].name = *name;
   return true;
 }
