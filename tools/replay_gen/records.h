@@ -126,72 +126,72 @@ struct Vvm {
 };
 
 // Command line (driver).
-extern int32_t commentry_req_count;
+extern int32_t run.options.commentry_req_count;
 extern const int32_t messages_per_seconds;
-extern uint64_t estimated_time;
-extern int32_t run_forcefully;
-extern int32_t one_sort_algo;
-extern int32_t do_parameterization;
-extern int16_t g_num_thread;
-extern int32_t svc_id_uses_svc_name;
-extern int32_t svc_id_uses_url;
+extern uint64_t run.options.estimated_time;
+extern int32_t run.options.run_forcefully;
+extern int32_t run.options.one_sort_algo;
+extern int32_t run.options.do_parameterization;
+extern int16_t run.options.g_num_thread;
+extern int32_t run.options.svc_id_uses_svc_name;
+extern int32_t run.options.svc_id_uses_url;
 
 // Console log gates.
-extern int32_t debug_level;
-extern int32_t info_level;
-extern int32_t error_level;
+extern int32_t run.log.debug_level;
+extern int32_t run.log.info_level;
+extern int32_t run.log.error_level;
 
 // Records and tables.
-extern SeqData *seq_data_arr;
-extern SeqData *seq_data_arr_copy;
-extern ServiceMap *service_map_ptr;
-extern uint16_t total_services;
-extern uint16_t max_services;
-extern int32_t num_service_file;
-extern InputFileInfo *seq_file_path;  // grows as files are found
-extern int32_t max_seq_files;         // entries allocated in seq_file_path
-extern int32_t num_seq_files;
-extern int32_t free_file_seq;
+extern SeqData *run.records.seq_data_arr;
+extern SeqData *run.records.seq_data_arr_copy;
+extern ServiceMap *run.services.service_map_ptr;
+extern uint16_t run.services.total_services;
+extern uint16_t run.services.max_services;
+extern int32_t run.services.num_service_file;
+extern InputFileInfo *run.files.seq_file_path;  // grows as files are found
+extern int32_t run.files.max_seq_files;         // entries allocated in seq_file_path
+extern int32_t run.files.num_seq_files;
+extern int32_t run.files.free_file_seq;
 extern pthread_mutex_t get_file_mutex;
-extern Vvm vvm_list[kMaxVvm];
-extern int16_t num_vvm;
-extern int32_t last_vvm;
+extern Vvm run.workers.vvm_list[kMaxVvm];
+extern int16_t run.workers.num_vvm;
+extern int32_t run.workers.last_vvm;
 extern UserNode *head;
 extern UserNode *tail;
 
 // Run-wide counters.
-extern uint64_t g_msgcount;
-extern uint64_t g_msgcount_per_file;
-extern uint64_t g_valid_msgcount;
-extern uint64_t g_invalid_request;
-extern uint64_t g_ignore_request;
-extern uint64_t g_no_xacustid_messages;
-extern uint64_t g_empty_xacustid_messages;
-extern int64_t total_requests;
-extern int64_t max_req_per_user;
-extern uint64_t new_user_time;
+extern uint64_t run.counters.g_msgcount;
+extern uint64_t run.config.g_msgcount_per_file;
+extern uint64_t run.counters.g_valid_msgcount;
+extern uint64_t run.counters.g_invalid_request;
+extern uint64_t run.counters.g_ignore_request;
+extern uint64_t run.counters.g_no_xacustid_messages;
+extern uint64_t run.counters.g_empty_xacustid_messages;
+extern int64_t run.counters.total_requests;
+extern int64_t run.counters.max_req_per_user;
+extern uint64_t run.config.new_user_time;
 
 // Configuration values.
-extern char replay_dir[kTextBufSize];
-extern char scenario_name[kTextBufSize];
-extern char script_name[kTextBufSize];
-extern char host_name[kTextBufSize];
-extern char host_hdr[kTextBufSize];
-extern char input_dir[kTextBufSize];
-extern char http_version[kHttpVersionSize];
-extern char script_type[kScriptTypeSize];
-extern char *http_header;
-extern int32_t http_header_len;
-extern char *req_top_line;
-extern int32_t req_top_line_len;
-extern char *scenario_keyword;
-extern int32_t scenario_keyword_len;
-extern uint64_t start_time_stamp;
-extern uint64_t end_time_stamp;
-extern int32_t ignore_header;
+extern char run.config.replay_dir[kTextBufSize];
+extern char run.config.scenario_name[kTextBufSize];
+extern char run.config.script_name[kTextBufSize];
+extern char run.config.host_name[kTextBufSize];
+extern char run.config.host_hdr[kTextBufSize];
+extern char run.config.input_dir[kTextBufSize];
+extern char run.config.http_version[kHttpVersionSize];
+extern char run.config.script_type[kScriptTypeSize];
+extern char *run.config.http_header;
+extern int32_t run.config.http_header_len;
+extern char *run.config.req_top_line;
+extern int32_t run.config.req_top_line_len;
+extern char *run.config.scenario_keyword;
+extern int32_t run.config.scenario_keyword_len;
+extern uint64_t run.config.start_time_stamp;
+extern uint64_t run.config.end_time_stamp;
+extern int32_t run.config.ignore_header;
 
 // Script generator input file.
-extern char vtu_gen_script_file_name[256];
-extern FILE *vtu_gen_script_fp;
+extern char run.script_input.vtu_gen_script_file_name[256];
+extern FILE *run.script_input.vtu_gen_script_fp;
 
 #endif  // VT_REPLAY_GEN_RECORDS_H_

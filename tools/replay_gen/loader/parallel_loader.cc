@@ -10,7 +10,7 @@
 #include "tools/replay_gen/loader/record_errors.h"
 #include "tools/replay_gen/loader/record_parser.h"
 #include "tools/replay_gen/log.h"
-#include "tools/replay_gen/records.h"
+#include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/services/runtime_services.h"
 #include "tools/replay_gen/services/service_map.h"
 
@@ -27,33 +27,34 @@ void *checked_calloc(size_t count, size_t size, const char *what) {
 }
 
 int16_t choose_num_threads() {
-  if (g_num_thread != 0) return g_num_thread;
+  if (run.options.g_num_thread != 0) return run.options.g_num_thread;
   int num_cpu = vtlb_get_num_cpu();
   if (num_cpu == -1) {
     error_log(1, kFn, "Failed to calculate number of cpu");
     vt_exit(-1);
   }
   int16_t num_threads = 1;
-  set_num_threads(&num_threads, num_cpu, num_seq_files);
+  set_num_threads(&num_threads, num_cpu, run.files.num_seq_files);
   return num_threads;
 }
 
 // "<replay_dir>/error.log.<id>" must fit its buffer for the highest id.
 void check_error_log_path(int num_threads) {
   char id[16];
-  size_t needed = strlen(replay_dir) + strlen("/error.log.") +
+  size_t needed = strlen(run.config.replay_dir) + strlen("/error.log.") +
                   static_cast<size_t>(snprintf(id, sizeof id, "%d", num_threads - 1));
   if (needed < kErrorLogPathSize) return;
   error_log(1, kFn,
             "Replay directory path too long for the error log files: %s/error.log.%s has %lu "
             "characters, at most %lu are allowed",
-            replay_dir, id, needed, kErrorLogPathSize - 1);
+            run.config.replay_dir, id, needed, kErrorLogPathSize - 1);
   vt_exit(-1);
 }
 
 int32_t claim_next_file(ThreadArgs *t) {
   pthread_mutex_lock(&get_file_mutex);
-  int32_t claimed = free_file_seq < num_seq_files ? free_file_seq++ : -1;
+  int32_t claimed =
+      run.files.free_file_seq < run.files.num_seq_files ? run.files.free_file_seq++ : -1;
   pthread_mutex_unlock(&get_file_mutex);
   t->cur_file_seq = static_cast<int16_t>(claimed);
   return claimed;
@@ -61,7 +62,7 @@ int32_t claim_next_file(ThreadArgs *t) {
 
 void open_error_log(ThreadArgs *t) {
   char path[kErrorLogPathSize];
-  int n = snprintf(path, sizeof path, "%s/error.log.%d", replay_dir, t->thread_id);
+  int n = snprintf(path, sizeof path, "%s/error.log.%d", run.config.replay_dir, t->thread_id);
   // check_error_log_path has made sure that the path fits.
   t->error_file_fp = n > 0 && static_cast<size_t>(n) < sizeof path ? fopen(path, "w") : nullptr;
   if (!t->error_file_fp) {
@@ -96,12 +97,12 @@ void start_threads(ThreadArgs *args, pthread_t *tids, int num_threads) {
   // The threads look services up through the table's index and must find it
   // complete: they only read it.
   sync_service_index();
-  int num_predefined_services = num_service_file;
+  int num_predefined_services = run.services.num_service_file;
   for (int i = 0; i < num_threads; i++) {
     ThreadArgs &t = args[i];
-    t.t_seq_data_arr = static_cast<SeqData *>(
-        checked_calloc(g_msgcount_per_file, sizeof(SeqData), "threadArgs[i].t_seq_data_arr"));
-    t.t_max_sda_size = t.t_seq_data_arr ? g_msgcount_per_file : 0;
+    t.t_seq_data_arr = static_cast<SeqData *>(checked_calloc(
+        run.config.g_msgcount_per_file, sizeof(SeqData), "threadArgs[i].t_seq_data_arr"));
+    t.t_max_sda_size = t.t_seq_data_arr ? run.config.g_msgcount_per_file : 0;
     t.service_counter = static_cast<uint64_t *>(
         checked_calloc(num_predefined_services, sizeof(uint64_t), "threadArgs[i].service_counter"));
     t.thread_id = static_cast<int16_t>(i);
@@ -127,15 +128,15 @@ void merge_counters_and_services(ThreadArgs *args, int num_threads,
                                  int16_t num_predefined_services) {
   for (int i = 0; i < num_threads; i++) {
     ThreadArgs &t = args[i];
-    g_msgcount += t.t_msgcount;
-    g_valid_msgcount += t.t_valid_msgcount;
-    g_invalid_request += t.t_invalid_request;
-    g_ignore_request += t.t_ignore_request;
-    g_no_xacustid_messages += t.t_no_xacustid_messages;
-    g_empty_xacustid_messages += t.t_empty_xacustid_messages;
+    run.counters.g_msgcount += t.t_msgcount;
+    run.counters.g_valid_msgcount += t.t_valid_msgcount;
+    run.counters.g_invalid_request += t.t_invalid_request;
+    run.counters.g_ignore_request += t.t_ignore_request;
+    run.counters.g_no_xacustid_messages += t.t_no_xacustid_messages;
+    run.counters.g_empty_xacustid_messages += t.t_empty_xacustid_messages;
     update_service_map_ptr(&t, num_predefined_services);
     info_log(1, "  ", "Processing Thread[%d] Completed\n", i);
-    if (debug_level)
+    if (run.log.debug_level)
       debug_log(2, kFn,
                 "Processing Thread[%d] Completed\n, valid_msg = %lu, invalid_request = "
                 "%luignore_request = %lu, no_xacustid_messages = %lu, empty_xacustid_messages = "
@@ -143,9 +144,9 @@ void merge_counters_and_services(ThreadArgs *args, int num_threads,
                 i, t.t_valid_msgcount, t.t_invalid_request, t.t_ignore_request,
                 t.t_no_xacustid_messages, t.t_empty_xacustid_messages);
   }
-  if (debug_level)
+  if (run.log.debug_level)
     debug_log(2, kFn, "Number of services after updating from each thread= %hd",
-              static_cast<int16_t>(num_service_file));
+              static_cast<int16_t>(run.services.num_service_file));
 }
 
 // Gives every record of thread t, now at dst, its place in seq_data_arr and
@@ -163,20 +164,20 @@ void renumber_thread_records(ThreadArgs &t, SeqData *dst, uint64_t first_seq) {
 // threads' records are appended to it, each array freed once copied: the
 // records are never held twice over.
 void merge_records(ThreadArgs *args, int num_threads) {
-  size_t bytes = g_valid_msgcount * sizeof(SeqData);
-  if (g_valid_msgcount == 0) {
+  size_t bytes = run.counters.g_valid_msgcount * sizeof(SeqData);
+  if (run.counters.g_valid_msgcount == 0) {
     free(args[0].t_seq_data_arr);
-    seq_data_arr = nullptr;
+    run.records.seq_data_arr = nullptr;
   } else {
-    seq_data_arr = static_cast<SeqData *>(realloc(args[0].t_seq_data_arr, bytes));
-    if (!seq_data_arr) out_of_memory(kFn, "seq_data_arr", static_cast<int>(bytes));
+    run.records.seq_data_arr = static_cast<SeqData *>(realloc(args[0].t_seq_data_arr, bytes));
+    if (!run.records.seq_data_arr) out_of_memory(kFn, "seq_data_arr", static_cast<int>(bytes));
   }
   args[0].t_seq_data_arr = nullptr;
   uint64_t p = 0;
   for (int i = 0; i < num_threads; i++) {
     ThreadArgs &t = args[i];
     uint64_t count = t.t_valid_msgcount;
-    SeqData *dst = seq_data_arr + p;
+    SeqData *dst = run.records.seq_data_arr + p;
     if (i > 0) {
       if (count) memcpy(dst, t.t_seq_data_arr, count * sizeof(SeqData));
       free(t.t_seq_data_arr);
@@ -192,15 +193,16 @@ void print_summary() {
       "Summary: Total request processed = %'lu, Valid request = %'lu, Ignored = %'lu, Missing "
       "custid = %'lu (No custid = %'lu, Empty custid = %'lu)";
   char line[512];
-  snprintf(line, sizeof line, fmt, g_msgcount, g_valid_msgcount, g_ignore_request,
-           g_no_xacustid_messages, g_no_xacustid_messages - g_empty_xacustid_messages,
-           g_empty_xacustid_messages);
+  snprintf(line, sizeof line, fmt, run.counters.g_msgcount, run.counters.g_valid_msgcount,
+           run.counters.g_ignore_request, run.counters.g_no_xacustid_messages,
+           run.counters.g_no_xacustid_messages - run.counters.g_empty_xacustid_messages,
+           run.counters.g_empty_xacustid_messages);
   info_log(1, "  ", "%s\n", line);
-  if (debug_level) {
+  if (run.log.debug_level) {
     debug_log(1, kFn, "%s", line);
-    for (uint64_t i = 0; i < g_valid_msgcount; i++)
+    for (uint64_t i = 0; i < run.counters.g_valid_msgcount; i++)
       debug_log(4, kFn, "------------seq_data_arr[seq_no].service_id = %d\n",
-                seq_data_arr[i].service_id);
+                run.records.seq_data_arr[i].service_id);
   }
 }
 
@@ -222,22 +224,22 @@ void *load_input_data_files_t(void *argv) {
   uint64_t seq_no = 0;
   int16_t files_done = 0;
   for (int32_t cur = claim_next_file(t); cur != -1; cur = claim_next_file(t)) {
-    const char *path = seq_file_path[cur].input_file;
-    if (debug_level) {
+    const char *path = run.files.seq_file_path[cur].input_file;
+    if (run.log.debug_level) {
       debug_log(2, kThreadFn, "Processing Thread[%d]:file to process = %s", id, path);
       debug_log(2, kThreadFn, "Processing Thread[%d]: processing seq file = %s\n", id, path);
     }
     FILE *fp = open_input_file(path);
     uint64_t before = t->t_msgcount;
     load_sequence_file_new(t, path, fp, &seq_no, cur);
-    seq_file_path[cur].msgcount = static_cast<int32_t>(t->t_msgcount - before);
-    if (debug_level)
+    run.files.seq_file_path[cur].msgcount = static_cast<int32_t>(t->t_msgcount - before);
+    if (run.log.debug_level)
       debug_log(2, kThreadFn, "Processing Thread[%d]: seq file %s processed, total msgcount = %lu",
                 id, path, t->t_msgcount);
     files_done++;
   }
   t->t_valid_msgcount = seq_no;
-  if (debug_level)
+  if (run.log.debug_level)
     debug_log(2, kThreadFn, "Processing Thread[%d]: thread completed, total file processed = %hd",
               id, files_done);
   if (t->error_file_fp) fclose(t->error_file_fp);
@@ -246,19 +248,19 @@ void *load_input_data_files_t(void *argv) {
 }
 
 void load_input_data_files() {
-  if (debug_level) debug_log(2, kFn, "num_seq_files = %d", num_seq_files);
+  if (run.log.debug_level) debug_log(2, kFn, "num_seq_files = %d", run.files.num_seq_files);
   int num_threads = choose_num_threads();
   check_error_log_path(num_threads);
-  if (debug_level)
+  if (run.log.debug_level)
     debug_log(2, kFn, "Seq Dara Array per thread = %lu (g_msgcount_per_file = %lu)",
-              g_msgcount_per_file, g_msgcount_per_file);
+              run.config.g_msgcount_per_file, run.config.g_msgcount_per_file);
   info_log(1, "  ", "Number of threads to process request files= %d\n", num_threads);
 
   auto *tids =
       static_cast<pthread_t *>(checked_calloc(num_threads, sizeof(pthread_t), "Thread Ids"));
   auto *args = static_cast<ThreadArgs *>(
       checked_calloc(num_threads, sizeof(ThreadArgs), "Thread Arguments"));
-  int16_t num_predefined_services = static_cast<int16_t>(num_service_file);
+  int16_t num_predefined_services = static_cast<int16_t>(run.services.num_service_file);
   start_threads(args, tids, num_threads);
   join_threads(tids, num_threads);
 
@@ -272,7 +274,8 @@ void load_input_data_files() {
 void print_log_file_info() {
   info_log(1, "  ", "Log files information:");
   info_log(1, "    ", "Filename\t\t\t\t\tTotal Requests\t");
-  for (int32_t i = 0; i < num_seq_files; i++)
-    info_log(1, "    ", "%-30s\t\t%'d", seq_file_path[i].input_file, seq_file_path[i].msgcount);
-  info_log(1, "    ", "\t\t\t\tTotal: \t\t%'lu", g_msgcount);
+  for (int32_t i = 0; i < run.files.num_seq_files; i++)
+    info_log(1, "    ", "%-30s\t\t%'d", run.files.seq_file_path[i].input_file,
+             run.files.seq_file_path[i].msgcount);
+  info_log(1, "    ", "\t\t\t\tTotal: \t\t%'lu", run.counters.g_msgcount);
 }

@@ -13,7 +13,7 @@
 #include "base/core/shell_quote.h"
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/log.h"
-#include "tools/replay_gen/records.h"
+#include "tools/replay_gen/run_state.h"
 
 namespace {
 
@@ -22,11 +22,11 @@ const char kFname[] = "create_script";
 std::string script_path() {
   const char *wdir = getenv("VT_WDIR");
   if (!wdir) {
-    error_log(1, kFname, "Error in getting script name %s", script_name);
+    error_log(1, kFname, "Error in getting script name %s", run.config.script_name);
     vt_exit(-1);
   }
-  std::string path = std::string(wdir) + "/scripts/" + script_name;
-  if (debug_level) debug_log(4, kFname, "Method called script_path is = %s", path.c_str());
+  std::string path = std::string(wdir) + "/scripts/" + run.config.script_name;
+  if (run.log.debug_level) debug_log(4, kFname, "Method called script_path is = %s", path.c_str());
   return path;
 }
 
@@ -38,13 +38,13 @@ bool script_exists(const std::string &path) {
 }
 
 void remove_existing_script(const std::string &path) {
-  if (!run_forcefully) {
+  if (!run.options.run_forcefully) {
     error_log(1, kFname, "Script '%s' already exist, Exiting ... !\n", path.c_str());
     vt_exit(-1);
   }
   std::string cmd = "rm -rf " + vtlb_shell_quote(path);
   int rc = vtlb_run_shell_cmd(cmd);
-  if (debug_level) debug_log(1, kFname, "Return value of system() is = %d", rc);
+  if (run.log.debug_level) debug_log(1, kFname, "Return value of system() is = %d", rc);
   if (rc == -1) {
     error_log(1, kFname, "Fork/exec failed: Error in  deleting existing script '%s':%s",
               path.c_str(), strerror(errno));
@@ -55,20 +55,21 @@ void remove_existing_script(const std::string &path) {
               cmd.c_str(), path.c_str());
     vt_exit(-1);
   }
-  if (debug_level)
+  if (run.log.debug_level)
     debug_log(2, kFname, "Existing Script '%s' deleted as -f option was used. \n", path.c_str());
 }
 
 // The generator command for script_type: "C" selects the C script generator.
 std::string generator_cmd() {
-  const char *generator = strcmp(script_type, "C") == 0 ? "vtu_gen_cscript" : "vtu_gen_script";
-  if (debug_level) {
+  const char *generator =
+      strcmp(run.config.script_type, "C") == 0 ? "vtu_gen_cscript" : "vtu_gen_script";
+  if (run.log.debug_level) {
     debug_log(1, kFname, "%s is generating the script file...", generator);
-    debug_log(1, kFname, "script_name = %s, %s_file_name =  %s", script_name, generator,
-              vtu_gen_script_file_name);
+    debug_log(1, kFname, "script_name = %s, %s_file_name =  %s", run.config.script_name, generator,
+              run.script_input.vtu_gen_script_file_name);
   }
-  return std::string(generator) + " -s " + vtlb_shell_quote(script_name) + " -f " +
-         vtlb_shell_quote(vtu_gen_script_file_name) + " -r";
+  return std::string(generator) + " -s " + vtlb_shell_quote(run.config.script_name) + " -f " +
+         vtlb_shell_quote(run.script_input.vtu_gen_script_file_name) + " -r";
 }
 
 void run_generator() {
@@ -86,22 +87,23 @@ void run_generator() {
 }
 
 void remove_generator_input() {
-  int rc = vtlb_run_shell_cmd("rm -rf " + vtlb_shell_quote(vtu_gen_script_file_name));
+  int rc =
+      vtlb_run_shell_cmd("rm -rf " + vtlb_shell_quote(run.script_input.vtu_gen_script_file_name));
   if (rc == -1) {
     error_log(1, kFname, "Fork/exec failed:vtu_gen_script file '%s' deletion error: %s",
-              vtu_gen_script_file_name, strerror(errno));
+              run.script_input.vtu_gen_script_file_name, strerror(errno));
     vt_exit(-1);
   }
   if (vtlb_shell_cmd_failed(rc)) {
     error_log(1, kFname, "system(cmd_buf) failed:vtu_gen_script file '%s' deletion error:%s",
-              vtu_gen_script_file_name, strerror(errno));
+              run.script_input.vtu_gen_script_file_name, strerror(errno));
     vt_exit(-1);
   }
 }
 
 // The generated script's page names, in page order.
 std::vector<std::string> current_page_names() {
-  std::string cmd = "vti_get_page " + vtlb_shell_quote(script_name);
+  std::string cmd = "vti_get_page " + vtlb_shell_quote(run.config.script_name);
   fflush(nullptr);
   FILE *pipe = popen(cmd.c_str(), "r");
   if (!pipe) {
@@ -144,10 +146,10 @@ std::string joined(const std::vector<std::string> &names, size_t begin, size_t e
 }
 
 void change_page_names(const std::string &from, const std::string &to) {
-  std::string cmd = "vtu_change_page_name -s " + vtlb_shell_quote(script_name) + " -p " +
+  std::string cmd = "vtu_change_page_name -s " + vtlb_shell_quote(run.config.script_name) + " -p " +
                     vtlb_shell_quote(from) + " -n " + vtlb_shell_quote(to);
   if (vtlb_run_shell_cmd(cmd) == -1) {
-    if (debug_level) debug_log(1, "rename_gen_file", "system() call failed");
+    if (run.log.debug_level) debug_log(1, "rename_gen_file", "system() call failed");
     vt_exit(-1);
   }
 }
@@ -155,8 +157,8 @@ void change_page_names(const std::string &from, const std::string &to) {
 // Renames page from[k] to to[k] for every k: in one command, or, when the
 // lists make it too long, in as few commands as fit, in list order.
 void change_page_names(const std::vector<std::string> &from, const std::vector<std::string> &to) {
-  size_t fixed =
-      strlen("vtu_change_page_name -s  -p '' -n ''") + vtlb_shell_quote(script_name).size();
+  size_t fixed = strlen("vtu_change_page_name -s  -p '' -n ''") +
+                 vtlb_shell_quote(run.config.script_name).size();
   for (size_t begin = 0, end; begin < from.size(); begin = end) {
     size_t size = fixed + quoted_size(from[begin]) + quoted_size(to[begin]);
     for (end = begin + 1; end < from.size(); end++) {
@@ -171,12 +173,12 @@ void change_page_names(const std::vector<std::string> &from, const std::vector<s
 }  // namespace
 
 void rename_gen_file() {
-  if (debug_level) debug_log(4, "rename_gen_file", "Method called");
+  if (run.log.debug_level) debug_log(4, "rename_gen_file", "Method called");
   std::vector<std::string> current = current_page_names();
-  if (total_services == 0 || current.size() != total_services) return;
+  if (run.services.total_services == 0 || current.size() != run.services.total_services) return;
   std::vector<std::string> temporary, final_names;
-  for (int i = 0; i < total_services; i++) {
-    final_names.push_back(service_map_ptr[i].service_name);
+  for (int i = 0; i < run.services.total_services; i++) {
+    final_names.push_back(run.services.service_map_ptr[i].service_name);
     temporary.push_back(final_names.back() + "XXX");
   }
   // Every page has its temporary name before any page takes its new one.
@@ -185,9 +187,9 @@ void rename_gen_file() {
 }
 
 void create_script() {
-  if (vtu_gen_script_fp) {
-    fclose(vtu_gen_script_fp);
-    vtu_gen_script_fp = nullptr;
+  if (run.script_input.vtu_gen_script_fp) {
+    fclose(run.script_input.vtu_gen_script_fp);
+    run.script_input.vtu_gen_script_fp = nullptr;
   }
   std::string path = script_path();
   if (script_exists(path)) remove_existing_script(path);
@@ -195,6 +197,6 @@ void create_script() {
   run_generator();
   remove_generator_input();
   rename_gen_file();
-  if (debug_level) debug_log(2, kFname, "script pages renamed");
+  if (run.log.debug_level) debug_log(2, kFname, "script pages renamed");
   printf("Scripts files in '%s' directory generated successfully \n", path.c_str());
 }

@@ -7,7 +7,7 @@
 
 #include "base/core/shell_quote.h"
 #include "tools/replay_gen/output/output_test_util.h"
-#include "tools/replay_gen/records.h"
+#include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/test_support.h"
 
 namespace {
@@ -33,19 +33,19 @@ class ScriptGenTest : public testing::Test {
     write_fake("vti_get_page", "cat \"$FAKE_PAGES\" 2>/dev/null\n");
     write_fake("vtu_change_page_name", "");
     use_path(root_ + "/fakes");
-    snprintf(script_name, sizeof script_name, "proj/sub/my script");
-    snprintf(script_type, sizeof script_type, "C");
-    snprintf(vtu_gen_script_file_name, sizeof vtu_gen_script_file_name, "%s/gen input",
-             root_.c_str());
-    vtu_gen_script_fp = fopen(vtu_gen_script_file_name, "w");
+    snprintf(run.config.script_name, sizeof run.config.script_name, "proj/sub/my script");
+    snprintf(run.config.script_type, sizeof run.config.script_type, "C");
+    snprintf(run.script_input.vtu_gen_script_file_name,
+             sizeof run.script_input.vtu_gen_script_file_name, "%s/gen input", root_.c_str());
+    run.script_input.vtu_gen_script_fp = fopen(run.script_input.vtu_gen_script_file_name, "w");
   }
   void TearDown() override {
     set_services({});
-    if (vtu_gen_script_fp) fclose(vtu_gen_script_fp);
-    vtu_gen_script_fp = nullptr;
+    if (run.script_input.vtu_gen_script_fp) fclose(run.script_input.vtu_gen_script_fp);
+    run.script_input.vtu_gen_script_fp = nullptr;
     setenv("PATH", old_path_.c_str(), 1);
     unsetenv("FAKE_GEN_STATUS");
-    run_forcefully = 0;
+    run.options.run_forcefully = 0;
     fs::remove_all(root_);
   }
 
@@ -56,25 +56,27 @@ class ScriptGenTest : public testing::Test {
   void use_path(const std::string &dir) { setenv("PATH", (dir + ":" + old_path_).c_str(), 1); }
 
   static void set_services(const std::vector<std::string> &names) {
-    for (int i = 0; i < total_services; i++) free(service_map_ptr[i].service_name);
-    free(service_map_ptr);
-    total_services = static_cast<uint16_t>(names.size());
-    service_map_ptr = names.empty()
-                          ? nullptr
-                          : static_cast<ServiceMap *>(calloc(names.size(), sizeof(ServiceMap)));
+    for (int i = 0; i < run.services.total_services; i++)
+      free(run.services.service_map_ptr[i].service_name);
+    free(run.services.service_map_ptr);
+    run.services.total_services = static_cast<uint16_t>(names.size());
+    run.services.service_map_ptr =
+        names.empty() ? nullptr
+                      : static_cast<ServiceMap *>(calloc(names.size(), sizeof(ServiceMap)));
     for (size_t i = 0; i < names.size(); i++)
-      service_map_ptr[i].service_name = strdup(names[i].c_str());
+      run.services.service_map_ptr[i].service_name = strdup(names[i].c_str());
   }
 
-  std::string script_path() const { return root_ + "/wdir/scripts/" + script_name; }
+  std::string script_path() const { return root_ + "/wdir/scripts/" + run.config.script_name; }
   std::string calls() const { return read_text(root_ + "/calls"); }
   // The generator's call and the page listing's.
   std::string gen_calls(const char *generator) const {
-    return std::string(generator) + " [-s] [" + script_name + "] [-f] [" +
-           vtu_gen_script_file_name + "] [-r]\nvti_get_page [" + script_name + "]\n";
+    return std::string(generator) + " [-s] [" + run.config.script_name + "] [-f] [" +
+           run.script_input.vtu_gen_script_file_name + "] [-r]\nvti_get_page [" +
+           run.config.script_name + "]\n";
   }
   std::string rename_call(const std::string &from, const std::string &to) const {
-    return "vtu_change_page_name [-s] [" + std::string(script_name) + "] [-p] [" + from +
+    return "vtu_change_page_name [-s] [" + std::string(run.config.script_name) + "] [-p] [" + from +
            "] [-n] [" + to + "]\n";
   }
   // Runs create_script; its standard output goes to out_.
@@ -98,15 +100,15 @@ TEST_F(ScriptGenTest, ScriptTypeSelectsGeneratorAndForceReplaces) {
   EXPECT_EQ(o.err, "create_script:Script '" + script_path() + "' already exist, Exiting ... !\n\n");
   EXPECT_TRUE(fs::exists(script_path() + "/old_page"));
   EXPECT_FALSE(fs::exists(root_ + "/calls"));
-  run_forcefully = 1;
+  run.options.run_forcefully = 1;
   for (const char *type : {"C", "Legacy"}) {
-    write_text(vtu_gen_script_file_name, "1 POST http://h/a A\n");
-    snprintf(script_type, sizeof script_type, "%s", type);
+    write_text(run.script_input.vtu_gen_script_file_name, "1 POST http://h/a A\n");
+    snprintf(run.config.script_type, sizeof run.config.script_type, "%s", type);
     ASSERT_EQ(run().err, "");
     EXPECT_FALSE(fs::exists(script_path()));
     EXPECT_EQ(calls(), gen_calls(*type == 'C' ? "vtu_gen_cscript" : "vtu_gen_script")) << type;
-    EXPECT_FALSE(fs::exists(vtu_gen_script_file_name));
-    EXPECT_EQ(vtu_gen_script_fp, nullptr);
+    EXPECT_FALSE(fs::exists(run.script_input.vtu_gen_script_file_name));
+    EXPECT_EQ(run.script_input.vtu_gen_script_fp, nullptr);
     EXPECT_EQ(out_, "Generating scripts files in '" + script_path() +
                         "' directory \nScripts files in '" + script_path() +
                         "' directory generated successfully \n");
@@ -125,7 +127,7 @@ TEST_F(ScriptGenTest, RenameGoesThroughTemporaryNames) {
       {"p1\np2\n", {"A", "B", "C"}, ""},
       {"p1\n", {}, ""},
   };
-  run_forcefully = 1;
+  run.options.run_forcefully = 1;
   for (const Case &c : cases) {
     write_text(root_ + "/pages", c.pages);
     set_services(c.services);
@@ -149,7 +151,7 @@ TEST_F(ScriptGenTest, LongNameListsRenamedInCommandsThatFit) {
   }
   write_text(root_ + "/pages", listing);
   set_services(services);
-  run_forcefully = 1;
+  run.options.run_forcefully = 1;
   ASSERT_EQ(run().err, "");
   std::string log = calls(), head = gen_calls("vtu_gen_cscript");
   ASSERT_EQ(log.substr(0, head.size()), head);
@@ -162,7 +164,7 @@ TEST_F(ScriptGenTest, LongNameListsRenamedInCommandsThatFit) {
     size_t p = line.find("[-p] [") + 6, n = line.find("] [-n] [");
     std::string f = line.substr(p, n - p), t = line.substr(n + 8, line.size() - n - 9);
     size_t command = strlen("vtu_change_page_name -s  -p  -n ") +
-                     vtlb_shell_quote(script_name).size() + vtlb_shell_quote(f).size() +
+                     vtlb_shell_quote(run.config.script_name).size() + vtlb_shell_quote(f).size() +
                      vtlb_shell_quote(t).size();
     EXPECT_LT(command, 128u * 1024) << commands;
     if (pass == 0 && !from[0].empty() && f.substr(0, 9) == "Service_0") pass = 1;
@@ -190,8 +192,8 @@ TEST_F(ScriptGenTest, FailedGeneratorOrMissingWorkDirEndsRun) {
   EXPECT_EQ(o.err,
             "create_script:system(cmd) failed :cmd that failed - vtu_gen_cscript -s "
             "'proj/sub/my script' -f '" +
-                std::string(vtu_gen_script_file_name) + "' -r\n");
-  EXPECT_TRUE(fs::exists(vtu_gen_script_file_name));
+                std::string(run.script_input.vtu_gen_script_file_name) + "' -r\n");
+  EXPECT_TRUE(fs::exists(run.script_input.vtu_gen_script_file_name));
   EXPECT_EQ(calls().find("vti_get_page"), std::string::npos);
   unsetenv("VT_WDIR");
   EXPECT_EQ(run().err, "create_script:Error in getting script name proj/sub/my script\n");

@@ -7,6 +7,7 @@
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/helpers.h"
 #include "tools/replay_gen/log.h"
+#include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/services/service_index.h"
 #include "tools/replay_gen/services/service_map.h"
 
@@ -72,7 +73,7 @@ void get_and_save_runtime_service_data(ThreadArgs *threadData, const char *servi
                                        int16_t *service_index, char *entry_type) {
   constexpr const char *fn = "get_and_save_runtime_service_data";
   int id = threadData->thread_id;
-  if (debug_level)
+  if (run.log.debug_level)
     debug_log(4, fn, "Processing Thread[%d]: Method called, service name = %s, url = %s", id,
               service_name, url);
   int idx = get_service_idx(service_name, url);
@@ -81,13 +82,13 @@ void get_and_save_runtime_service_data(ThreadArgs *threadData, const char *servi
     *entry_type = RUNTIME_SERVICE_ENTRY;
     idx = find_in_thread_list(threadData, service_name, url);
     if (idx < 0) {
-      if (debug_level)
+      if (run.log.debug_level)
         debug_log(3, fn,
                   "Processing Thread[%d]: Service index not found for service name = %s, saving "
                   "data",
                   id, service_name);
       idx = add_to_thread_list(threadData, service_name, url, soap_action);
-      if (debug_level)
+      if (run.log.debug_level)
         debug_log(4, fn,
                   "Processing Thread[%d]: service added, service_index = %hd, service name = %s, "
                   "url = %s",
@@ -95,7 +96,7 @@ void get_and_save_runtime_service_data(ThreadArgs *threadData, const char *servi
     }
   }
   *service_index = static_cast<int16_t>(idx);
-  if (debug_level)
+  if (run.log.debug_level)
     debug_log(4, fn,
               "Processing Thread[%d]: service name = %s, url = %s, service_index = %d, "
               "service_type = %s",
@@ -109,16 +110,16 @@ void create_service_entry_and_fill_data(const char *service_name, const char *ur
   sync_service_index();
   int idx = get_service_idx(service_name, url);
   if (idx >= 0) {
-    ServiceMap &found = service_map_ptr[idx];
+    ServiceMap &found = run.services.service_map_ptr[idx];
     if (!found.soap_action && soap_action && *soap_action) {
       found.soap_action = copy_text(fn, "service_map_ptr[idx].soap_action", soap_action, 1);
       found.soap_action_len = static_cast<int32_t>(strlen(soap_action));
     }
   } else {
-    if (debug_level)
+    if (run.log.debug_level)
       debug_log(2, fn, "service Index not found for service name = %s, total_services = %lu",
-                service_name, static_cast<unsigned long>(total_services));
-    if (total_services >= kMaxAddressableServices) {
+                service_name, static_cast<unsigned long>(run.services.total_services));
+    if (run.services.total_services >= kMaxAddressableServices) {
       error_log(1, fn,
                 "Too many services: a run can address at most %d services (service name = %s, "
                 "url = %s)",
@@ -126,11 +127,11 @@ void create_service_entry_and_fill_data(const char *service_name, const char *ur
       vt_exit(-1);
     }
     uint16_t row = 0;
-    create_table_entry(&row, &total_services, &max_services,
-                       reinterpret_cast<char **>(&service_map_ptr), sizeof(ServiceMap),
+    create_table_entry(&row, &run.services.total_services, &run.services.max_services,
+                       reinterpret_cast<char **>(&run.services.service_map_ptr), sizeof(ServiceMap),
                        "Service Map");
-    if (debug_level) debug_log(2, fn, "service index = %d", row);
-    ServiceMap &e = service_map_ptr[row];
+    if (run.log.debug_level) debug_log(2, fn, "service index = %d", row);
+    ServiceMap &e = run.services.service_map_ptr[row];
     memset(&e, 0, sizeof e);
     e.service_name = copy_text(fn, "Service name", service_name, kNameSuffixRoom);
     e.url = copy_text(fn, "Service url", url, 1);
@@ -140,18 +141,18 @@ void create_service_entry_and_fill_data(const char *service_name, const char *ur
       e.soap_action_len = static_cast<int32_t>(strlen(soap_action));
     }
     snprintf(e.indexing_tag, sizeof e.indexing_tag, "%s", kDefaultIndexingTag);
-    num_service_file++;
+    run.services.num_service_file++;
     sync_service_index();
     idx = row;
   }
   *service_index = static_cast<uint16_t>(idx);
-  if (debug_level)
+  if (run.log.debug_level)
     debug_log(2, fn, "service name %s service_id = %d, num_service_file = %d\n", service_name, idx,
-              num_service_file);
+              run.services.num_service_file);
 }
 
 void update_service_map_ptr(ThreadArgs *threadData, int16_t num_predefined_services) {
-  if (debug_level)
+  if (run.log.debug_level)
     debug_log(3, "update_service_map_ptr",
               "Method called, Processing Thread[%d]: total runtime services = %hd",
               threadData->thread_id, static_cast<int16_t>(threadData->total_runtime_service));
@@ -159,10 +160,10 @@ void update_service_map_ptr(ThreadArgs *threadData, int16_t num_predefined_servi
     const RunTimeServiceInfo &e = threadData->run_time_services[i];
     uint16_t idx = 0;
     create_service_entry_and_fill_data(e.service_name, e.url, e.soap_action, &idx);
-    service_map_ptr[idx].num_requests += e.num_requests;
+    run.services.service_map_ptr[idx].num_requests += e.num_requests;
   }
   for (int i = 0; i < num_predefined_services; i++)
-    service_map_ptr[i].num_requests += threadData->service_counter[i];
+    run.services.service_map_ptr[i].num_requests += threadData->service_counter[i];
 }
 
 void remap_runtime_service_ids(const ThreadArgs *threadData, SeqData *records, uint64_t count) {

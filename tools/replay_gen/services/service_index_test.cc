@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tools/replay_gen/loader/loader_test_support.h"
+#include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/services/runtime_services.h"
 #include "tools/replay_gen/services/service_map.h"
 
@@ -35,8 +36,9 @@ uint64_t next(uint64_t *state) {
 
 // The lowest row holding the pair, found the slow way.
 int scan(const Pair &key) {
-  for (int i = 0; i < total_services; i++)
-    if (key.first == service_map_ptr[i].service_name && key.second == service_map_ptr[i].url)
+  for (int i = 0; i < run.services.total_services; i++)
+    if (key.first == run.services.service_map_ptr[i].service_name &&
+        key.second == run.services.service_map_ptr[i].url)
       return i;
   return -1;
 }
@@ -46,7 +48,7 @@ class ServiceIndexTest : public testing::Test {
   void SetUp() override { dir_ = reset_run_state(); }
   void TearDown() override {
     reset_run_state();
-    remove_dir(replay_dir);
+    remove_dir(run.config.replay_dir);
     remove_dir(dir_);
   }
   std::string dir_;
@@ -77,7 +79,7 @@ TEST_F(ServiceIndexTest, LargeTableAgreesWithScan) {
   std::vector<Pair> keys[2];
   for (int t = 0; t < 2; t++) {
     threads[t].thread_id = static_cast<int16_t>(t);
-    threads[t].service_counter = static_cast<uint64_t *>(calloc(total_services, 8));
+    threads[t].service_counter = static_cast<uint64_t *>(calloc(run.services.total_services, 8));
     for (int i = 0; i < 5000; i++) {
       Pair key = near_key(next(&rng) % 16000);
       SeqData r{};
@@ -85,8 +87,9 @@ TEST_F(ServiceIndexTest, LargeTableAgreesWithScan) {
       get_and_save_runtime_service_data(&threads[t], key.first.c_str(), key.second.c_str(), "",
                                         &r.service_id, &type);
       r.runtime_service = type == RUNTIME_SERVICE_ENTRY;
-      const char *name = r.runtime_service ? threads[t].run_time_services[r.service_id].service_name
-                                           : service_map_ptr[r.service_id].service_name;
+      const char *name = r.runtime_service
+                             ? threads[t].run_time_services[r.service_id].service_name
+                             : run.services.service_map_ptr[r.service_id].service_name;
       ASSERT_EQ(name, key.first);
       if (!r.runtime_service) {
         ASSERT_EQ(r.service_id, scan(key));
@@ -102,14 +105,15 @@ TEST_F(ServiceIndexTest, LargeTableAgreesWithScan) {
       keys[t].push_back(key);
     }
   }
-  int16_t predefined = static_cast<int16_t>(num_service_file);
+  int16_t predefined = static_cast<int16_t>(run.services.num_service_file);
   for (int t = 0; t < 2; t++) update_service_map_ptr(&threads[t], predefined);
   // Each pair once; the merged services in first-meeting order after the
   // configured ones.
   std::vector<Pair> table;
-  for (int i = 0; i < total_services; i++)
-    table.push_back({service_map_ptr[i].service_name, service_map_ptr[i].url});
-  for (int i = predefined; i < total_services; i++) ASSERT_EQ(scan(table[i]), i);
+  for (int i = 0; i < run.services.total_services; i++)
+    table.push_back(
+        {run.services.service_map_ptr[i].service_name, run.services.service_map_ptr[i].url});
+  for (int i = predefined; i < run.services.total_services; i++) ASSERT_EQ(scan(table[i]), i);
   for (int t = 0; t < 2; t++) {
     remap_runtime_service_ids(&threads[t], records[t].data(), records[t].size());
     for (size_t q = 0; q < records[t].size(); q++)
@@ -122,10 +126,10 @@ TEST_F(ServiceIndexTest, LargeTableAgreesWithScan) {
   // Renaming: the k-th later holder of a name gets "_k".
   rename_service_names();
   std::map<std::string, int> holders;
-  for (int i = 0; i < total_services; i++) {
+  for (int i = 0; i < run.services.total_services; i++) {
     int earlier = holders[table[i].first]++;
     std::string want = table[i].first + (earlier ? "_" + std::to_string(earlier) : "");
-    ASSERT_EQ(service_map_ptr[i].service_name, want) << i;
+    ASSERT_EQ(run.services.service_map_ptr[i].service_name, want) << i;
   }
 }
 

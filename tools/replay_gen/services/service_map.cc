@@ -11,7 +11,7 @@
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/helpers.h"
 #include "tools/replay_gen/log.h"
-#include "tools/replay_gen/records.h"
+#include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/services/service_index.h"
 
 namespace {
@@ -22,8 +22,8 @@ namespace {
 ServiceIndex map_index;
 
 ServiceTableView service_table_view() {
-  return {service_map_ptr, sizeof(ServiceMap), offsetof(ServiceMap, service_name),
-          offsetof(ServiceMap, url), total_services};
+  return {run.services.service_map_ptr, sizeof(ServiceMap), offsetof(ServiceMap, service_name),
+          offsetof(ServiceMap, url), run.services.total_services};
 }
 
 bool given(int num, char **field, int idx) {
@@ -42,7 +42,7 @@ void check_service_line(int num, char **field) {
     check_config_value_length(field[4], kTagSize - 1, "SERVICE_NAME indexing tag", "set_service");
   if (given(num, field, 5))
     check_config_value_length(field[5], kTagSize - 1, "SERVICE_NAME name prefix", "set_service");
-  if (total_services >= kMaxServices) {
+  if (run.services.total_services >= kMaxServices) {
     error_log(1, "set_service",
               "SERVICE_NAME at line %d of the configuration is one service too many; at most %d "
               "services are allowed.",
@@ -54,15 +54,15 @@ void check_service_line(int num, char **field) {
 }  // namespace
 
 void set_service(int num, char **field) {
-  if (debug_level) debug_log(4, "set_service", "Method Called. num = %d", num);
+  if (run.log.debug_level) debug_log(4, "set_service", "Method Called. num = %d", num);
   check_service_line(num, field);
   uint16_t row;
-  create_table_entry(&row, &total_services, &max_services,
-                     reinterpret_cast<char **>(&service_map_ptr), sizeof(ServiceMap),
+  create_table_entry(&row, &run.services.total_services, &run.services.max_services,
+                     reinterpret_cast<char **>(&run.services.service_map_ptr), sizeof(ServiceMap),
                      "Service name");
-  ServiceMap &entry = service_map_ptr[row];
+  ServiceMap &entry = run.services.service_map_ptr[row];
   entry.service_name = copy_text("set_service", "Service Name", field[1], kNameSuffixRoom, row);
-  if (debug_level)
+  if (run.log.debug_level)
     debug_log(3, "set_service", "service_map_ptr[%d].service_name = %s\n", row, entry.service_name);
   entry.all_headers = nullptr;
   entry.all_headers_len = 0;
@@ -71,51 +71,53 @@ void set_service(int num, char **field) {
   entry.num_requests = 0;
   entry.indexing_tag[0] = '\0';
   strcpy(entry.method_type, field[2]);
-  if (debug_level)
+  if (run.log.debug_level)
     debug_log(3, "set_service", "service_map_ptr[%d].method_type = %s\n", row, entry.method_type);
   entry.url_len = static_cast<int32_t>(strlen(field[3]));
   entry.url = copy_text("set_service", "URL", field[3], 1, row);
-  if (debug_level) debug_log(3, "set_service", "service_map_ptr[%d].url = %s\n", row, entry.url);
+  if (run.log.debug_level)
+    debug_log(3, "set_service", "service_map_ptr[%d].url = %s\n", row, entry.url);
   entry.service_header = nullptr;
   entry.service_header_len = 0;
   if (given(num, field, 4)) {
     strcpy(entry.indexing_tag, field[4]);
-    if (debug_level) debug_log(4, "set_service", "Indexing tag - %s", entry.indexing_tag);
+    if (run.log.debug_level) debug_log(4, "set_service", "Indexing tag - %s", entry.indexing_tag);
   } else {
     strcpy(entry.indexing_tag, "XACustId");
   }
   if (given(num, field, 5)) {
     strcpy(entry.sname_prefix, field[5]);
-    if (debug_level) debug_log(4, "set_service", "service name perfix = %s", entry.sname_prefix);
+    if (run.log.debug_level)
+      debug_log(4, "set_service", "service name perfix = %s", entry.sname_prefix);
   } else {
     entry.sname_prefix[0] = '\0';
   }
   for (int i = 6; i < num; i++)
     if (given(num, field, i)) set_service_header(row, field[i]);
-  num_service_file++;
+  run.services.num_service_file++;
   sync_service_index();
 }
 
 void set_service_header(int service_row_num, const char *header_line) {
-  ServiceMap &entry = service_map_ptr[service_row_num];
+  ServiceMap &entry = run.services.service_map_ptr[service_row_num];
   append_text(&entry.service_header, &entry.service_header_len, header_line, "\r\n",
               "Service Header", "set_service_header");
-  if (debug_level)
+  if (run.log.debug_level)
     debug_log(3, "set_service_header",
               "Service id = %d, service_header_len = %d, service_header(s) = %s", service_row_num,
               entry.service_header_len, entry.service_header);
 }
 
 int get_service_idx(const char *service, const char *url) {
-  if (debug_level)
+  if (run.log.debug_level)
     debug_log(4, "get_service_idx", "Method Called: service %s, total_services = %d", service,
-              total_services);
+              run.services.total_services);
   // The index answers whenever it covers the table; otherwise (the table was
   // filled behind this file's back) the scan gives the same answer.
   if (service_index_current(&map_index, service_table_view()))
     return service_index_find(&map_index, service, url);
-  for (int i = 0; i < total_services; i++) {
-    const ServiceMap &entry = service_map_ptr[i];
+  for (int i = 0; i < run.services.total_services; i++) {
+    const ServiceMap &entry = run.services.service_map_ptr[i];
     if (strcmp(entry.service_name, service) == 0 && strcmp(entry.url, url) == 0) return i;
   }
   return -1;
@@ -128,30 +130,32 @@ void sync_service_index() {
 int service_name_compare(const void *a, const void *b) {
   int ia = *static_cast<const int *>(a);
   int ib = *static_cast<const int *>(b);
-  return strcmp(service_map_ptr[ia].service_name, service_map_ptr[ib].service_name);
+  return strcmp(run.services.service_map_ptr[ia].service_name,
+                run.services.service_map_ptr[ib].service_name);
 }
 
 void rename_service_names() {
   constexpr char kFname[] = "rename_service_names";
-  if (debug_level) {
-    debug_log(4, kFname, "Method called, Total services - %d", total_services);
+  if (run.log.debug_level) {
+    debug_log(4, kFname, "Method called, Total services - %d", run.services.total_services);
     debug_log(2, kFname, "Allocating memory for %s. size = %d", "Service_map_array_seq",
-              static_cast<int>(total_services * sizeof(int)));
+              static_cast<int>(run.services.total_services * sizeof(int)));
   }
   // Names change in place below.
   service_index_free(&map_index);
-  int *seq = static_cast<int *>(malloc(total_services * sizeof(int) + 1));
+  int *seq = static_cast<int *>(malloc(run.services.total_services * sizeof(int) + 1));
   if (!seq) {
-    out_of_memory(kFname, "Service_map_array_seq", static_cast<int>(total_services * sizeof(int)));
+    out_of_memory(kFname, "Service_map_array_seq",
+                  static_cast<int>(run.services.total_services * sizeof(int)));
   }
-  for (int i = 0; i < total_services; i++) seq[i] = i;
+  for (int i = 0; i < run.services.total_services; i++) seq[i] = i;
   // Equal names keep their index order, so the first of a name keeps it.
-  std::stable_sort(seq, seq + total_services,
+  std::stable_sort(seq, seq + run.services.total_services,
                    [](int a, int b) { return service_name_compare(&a, &b) < 0; });
   const char *group = nullptr;
   int counter = 0;
-  for (int i = 0; i < total_services; i++) {
-    char *name = service_map_ptr[seq[i]].service_name;
+  for (int i = 0; i < run.services.total_services; i++) {
+    char *name = run.services.service_map_ptr[seq[i]].service_name;
     if (!group || strcmp(name, group) != 0) {
       group = name;
       counter = 0;
@@ -162,31 +166,31 @@ void rename_service_names() {
     snprintf(name, strlen(group) + kNameSuffixRoom, "%s_%d", group, counter);
   }
   free(seq);
-  if (debug_level) debug_log(4, kFname, "Successfully renamed the services");
+  if (run.log.debug_level) debug_log(4, kFname, "Successfully renamed the services");
 }
 
 void print_service_info() {
-  if (debug_level) debug_log(4, "print_service_info", "Method Called");
+  if (run.log.debug_level) debug_log(4, "print_service_info", "Method Called");
   fprintf(stdout, "# Service Name\t\t\t\t\tTotal Requests\tURL\n");
-  for (int i = 0; i < total_services; i++) {
-    const ServiceMap &entry = service_map_ptr[i];
+  for (int i = 0; i < run.services.total_services; i++) {
+    const ServiceMap &entry = run.services.service_map_ptr[i];
     fprintf(stdout, "%d %-30s\t\t%lu\t\t%-20s\n", i, entry.service_name,
             static_cast<unsigned long>(entry.num_requests), entry.url);
   }
 }
 
 void free_service_table() {
-  for (int i = 0; i < total_services; i++) {
-    ServiceMap &e = service_map_ptr[i];
+  for (int i = 0; i < run.services.total_services; i++) {
+    ServiceMap &e = run.services.service_map_ptr[i];
     free(e.service_name);
     free(e.all_headers);
     free(e.url);
     free(e.service_header);
     free(e.soap_action);
   }
-  free(service_map_ptr);
-  service_map_ptr = nullptr;
+  free(run.services.service_map_ptr);
+  run.services.service_map_ptr = nullptr;
   service_index_free(&map_index);
-  total_services = max_services = 0;
-  num_service_file = 0;
+  run.services.total_services = run.services.max_services = 0;
+  run.services.num_service_file = 0;
 }
