@@ -63,6 +63,8 @@ struct RunTimeServiceInfo {
   uint64_t num_requests;
 };
 
+struct ServiceIndex;
+
 // One loader thread's state.
 struct ThreadArgs {
   SeqData *t_seq_data_arr;
@@ -77,6 +79,7 @@ struct ThreadArgs {
   RunTimeServiceInfo *run_time_services;
   int32_t max_runtime_service;
   int32_t total_runtime_service;
+  ServiceIndex *run_time_index;  // hashed index over run_time_services, or null
   char buf_for_fgets[kLineBufSize];
   uint64_t *service_counter;
   FILE *error_file_fp;

@@ -13,6 +13,7 @@
 #include <stdio.h>
 
 #include "tools/replay_gen/records.h"
+#include "tools/replay_gen/service_index.h"
 
 // Records the loader assumes per second when it estimates the run time.
 constexpr int32_t messages_per_seconds = 10000;
@@ -65,6 +66,9 @@ struct ServiceTable {
   uint16_t total_services = 0;
   uint16_t max_services = 0;
   int32_t num_service_file = 0;  // services from SERVICE_NAME lines
+  // Hashed index over the names and URLs: the functions that add entries keep
+  // it up to date, loader threads only read it, renaming drops it.
+  ServiceIndex service_index = {};
 };
 
 // The input files of Step 1, claimed one by one in Step 2.

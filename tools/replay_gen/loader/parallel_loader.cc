@@ -16,6 +16,7 @@
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/services/runtime_services.h"
+#include "tools/replay_gen/services/service_map.h"
 
 namespace {
 
@@ -99,6 +100,9 @@ void start_threads(ThreadArgs *args, pthread_t *tids, int num_threads) {
   pthread_attr_t attr;
   pthread_attr_init(&attr);
   pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_JOINABLE);
+  // The threads look services up through the table's index and must find it
+  // complete: they only read it.
+  sync_service_index();
   int num_predefined_services = run.services.num_service_file;
   for (int i = 0; i < num_threads; i++) {
     ThreadArgs &t = args[i];
