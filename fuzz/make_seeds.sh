@@ -8,7 +8,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 out=$root/fuzz/corpus
 logs=$root/examples/logs
 rm -rf "$out"
-mkdir -p "$out"/{record_parser_fuzz,field_scanners_fuzz,config_reader_fuzz}
+mkdir -p "$out"/{record_parser_fuzz,field_scanners_fuzz,config_reader_fuzz,parallel_loader_fuzz}
 
 # seed TARGET NAME: standard input becomes the seed file.
 seed() { cat >"$out/$1/$2"; }
@@ -68,6 +68,26 @@ rec $T "$A" "/$(printf 'p%.0s' $(seq 40))" "$B" | parser long_url_host 01 10
 rec $T "$A" "$U" "$B" | parser levels_on c3 01
 printf 'header line only' | parser header_only 05 00
 printf '' | parser empty 01 00
+
+# Loader seeds: the parser's mode byte (1 service names, 2 -p, 32 configured
+# services), then the thread count less 2 plus 8 times (records per file less
+# 1), then the records that are cut into files.
+loader() {  # loader NAME MODE EXTRA: the records on standard input
+  { printf "\\x$2\\x$3"; cat; } | seed parallel_loader_fuzz "$1"
+}
+all_logs() { cat "$logs"/*/extracts/SOAP.log.*; }
+all_logs | loader sample_two_threads_one_record_each 01 00
+all_logs | loader sample_nine_threads_two_records_each 01 0f
+all_logs | loader sample_url_mode_services 20 0a
+all_logs | loader sample_param_services_three_records 23 11
+for f in "$out"/record_parser_fuzz/*; do
+  name=$(basename "$f")
+  case $name in empty | header_only) continue ;; esac
+  # The parser seed's records, cut after every record, with five threads
+  # and the parser seed's service modes.
+  mode=$(od -An -tx1 -N1 "$f" | tr -d ' ')
+  tail -c +3 "$f" | loader "parser_$name" "$(printf '%02x' $((0x$mode & 0x23)))" 03
+done
 
 # Field scanner seeds: name buffer size, body bytes before, element name,
 # line break, text.

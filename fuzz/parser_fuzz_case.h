@@ -55,6 +55,14 @@ inline std::string fuzz_failure(const char *format, ...) {
 
 std::string run_parser_fuzz_case(const uint8_t *data, size_t size);
 
+// Cuts data[2..] after every (1 + data[1] / 8)-th end line into at most 16
+// files, each led by a record of a service of its own, and loads them with
+// one loader thread and then with 2 + data[1] % 8 threads, in the modes of
+// data[0] (service names, -p, configured services). Checks that both give the same
+// records in the same order with the same numbers, the same service table
+// in the same order, and the same counts. Returns "" when everything holds.
+std::string run_loader_fuzz_case(const uint8_t *data, size_t size);
+
 // Runs the four field scanners over one text. data[0] chooses the size of
 // the service name buffer, data[1] the body bytes before the line; then comes
 // an element name up to the first line break, then the text. Checks that

@@ -1,6 +1,6 @@
-// Inputs of the record parser and field scanner fuzz targets, replayed with
-// the targets' own checks: the seed corpora, and the inputs that once broke
-// a property (kept with the fix they led to).
+// Inputs of the record parser, field scanner and parallel loader fuzz
+// targets, replayed with the targets' own checks: the seed corpora, and the
+// inputs that once broke a property (kept with the fix they led to).
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -64,6 +64,7 @@ TEST(FuzzInputs, PropertiesHold) {
       {"field_scanners_fuzz",
        run_field_fuzz_case,
        {std::begin(kFieldFindings), std::end(kFieldFindings)}},
+      {"parallel_loader_fuzz", run_loader_fuzz_case, {}},
   };
   for (const auto &t : targets) {
     std::vector<Input> inputs = corpus(t.target);

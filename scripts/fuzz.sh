@@ -19,14 +19,14 @@ JOBS=${JOBS:-2}
 mode=long
 if [ "${1:-}" = --smoke ]; then mode=smoke; fi
 if [ $mode = smoke ]; then seconds=${FUZZ_SECONDS:-20}; else seconds=${FUZZ_SECONDS:-180}; fi
-targets=${FUZZ_TARGETS:-"record_parser_fuzz field_scanners_fuzz config_reader_fuzz"}
+targets=${FUZZ_TARGETS:-"record_parser_fuzz field_scanners_fuzz config_reader_fuzz parallel_loader_fuzz"}
 
 # Longest input each target is given: a dozen records (longer ones slow the
 # parser target down without reaching new code), a line, a configuration
 # with room for values beyond the 10000-byte limits.
 max_len() {
   case $1 in
-    record_parser_fuzz) echo 4096 ;;
+    record_parser_fuzz | parallel_loader_fuzz) echo 4096 ;;
     field_scanners_fuzz) echo 1024 ;;
     *) echo 12288 ;;
   esac

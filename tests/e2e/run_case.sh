@@ -1,13 +1,13 @@
 #!/bin/bash
 # Runs one end-to-end case and compares it with its expectations.
 #
-#   run_case.sh CASE_DIR TOOL SUITE_BIN PACKAGE_CHECK
+#   run_case.sh CASE_DIR TOOL SUITE_BIN PACKAGE_CHECK LOGGEN
 #
 # CASE_DIR/run.sh is run with bash in a fresh working directory ($WORK) with
 # TOOL (the vtu_replay_gen binary), CASE (the case directory), SUITE_BIN
-# (the suite stand-ins) and PACKAGE_CHECK (the replay directory checker) in its
-# environment; it prepares inputs and runs the
-# tool. Its stdout, stderr and exit status, and every file it leaves under
+# (the suite stand-ins), PACKAGE_CHECK (the replay directory checker) and
+# LOGGEN (the log tree generator) in its environment; it prepares inputs
+# and runs the tool. Its stdout, stderr and exit status, and every file it leaves under
 # $WORK/out, are compared with CASE_DIR/expected/{stdout,stderr,status,files/}
 # after normalisation (work directory, dates, durations, process ids, and
 # the loader threads' start reports, whose place is not fixed).
@@ -19,10 +19,11 @@ CASE=$(cd "$1" && pwd)
 TOOL=$2
 SUITE_BIN=${3:-}
 PACKAGE_CHECK=${4:-}
+LOGGEN=${5:-}
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/vt_e2e.XXXXXX")
 trap 'rm -rf "$WORK"' EXIT
 EXAMPLES=$(cd "$(dirname "$0")/../../examples" && pwd)
-export EXAMPLES CASE TOOL SUITE_BIN PACKAGE_CHECK WORK
+export EXAMPLES CASE TOOL SUITE_BIN PACKAGE_CHECK LOGGEN WORK
 
 normalise() {
   LC_ALL=C sed -E \

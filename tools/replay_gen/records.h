@@ -61,6 +61,7 @@ struct RunTimeServiceInfo {
   char *service_name;
   char *soap_action;
   uint64_t num_requests;
+  int32_t first_file_seq;  // the file in which the thread met it first
 };
 
 struct ServiceIndex;
@@ -70,6 +71,7 @@ struct ThreadArgs {
   SeqData *t_seq_data_arr;
   uint64_t t_max_sda_size;
   int16_t thread_id;
+  int32_t cur_file_seq;  // index of the file being read
   uint64_t t_msgcount;
   uint64_t t_valid_msgcount;
   uint64_t t_invalid_request;
@@ -89,6 +91,10 @@ struct ThreadArgs {
 struct InputFileInfo {
   char *input_file;
   int32_t msgcount;
+  // Set by the loader thread that read the file: its accepted records are
+  // num_accepted consecutive records of that thread's array.
+  int16_t read_by_thread;
+  uint64_t num_accepted;
 };
 
 struct ReqNode;

@@ -55,7 +55,7 @@ void append_input_file(const char *path, int len, const char *oom_name) {
   }
   memcpy(copy, path, len + 1);
   if (run.files.num_seq_files == run.files.max_seq_files) grow_input_file_list();
+  run.files.seq_file_path[run.files.num_seq_files] = InputFileInfo{};
   run.files.seq_file_path[run.files.num_seq_files].input_file = copy;
-  run.files.seq_file_path[run.files.num_seq_files].msgcount = 0;
   run.files.num_seq_files++;
 }

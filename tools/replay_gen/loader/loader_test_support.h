@@ -62,8 +62,8 @@ inline std::string read_file(const std::string &path) {
 inline void add_input_file(const std::string &path) {
   run.files.seq_file_path = static_cast<InputFileInfo *>(
       realloc(run.files.seq_file_path, (run.files.num_seq_files + 1) * sizeof(InputFileInfo)));
+  run.files.seq_file_path[run.files.num_seq_files] = InputFileInfo{};
   run.files.seq_file_path[run.files.num_seq_files].input_file = strdup(path.c_str());
-  run.files.seq_file_path[run.files.num_seq_files].msgcount = 0;
   run.files.max_seq_files = ++run.files.num_seq_files;
 }
 

@@ -132,6 +132,7 @@ void join_threads(pthread_t *tids, int num_threads) {
 
 void merge_counters_and_services(ThreadArgs *args, int num_threads,
                                  int16_t num_predefined_services) {
+  add_runtime_services_in_file_order(args, num_threads);
   for (int i = 0; i < num_threads; i++) {
     ThreadArgs &t = args[i];
     run.counters.g_msgcount += t.t_msgcount;
@@ -154,43 +155,73 @@ void merge_counters_and_services(ThreadArgs *args, int num_threads,
               static_cast<int16_t>(run.services.num_service_file));
 }
 
-// Gives every record of thread t, now at dst, its place in seq_data_arr and
-// a service map index, and releases the thread's lists.
-void renumber_thread_records(ThreadArgs &t, SeqData *dst, uint64_t first_seq) {
-  uint64_t count = t.t_valid_msgcount;
-  for (uint64_t q = 0; q < count; q++) dst[q].seq = first_seq + q;
-  remap_runtime_service_ids(&t, dst, count);
-  free_runtime_services(&t);
-  free(t.service_counter);
-  t.service_counter = nullptr;
-}
-
-// Thread 0's array becomes seq_data_arr, grown to the total, and the other
-// threads' records are appended to it, each array freed once copied: the
-// records are never held twice over.
-void merge_records(ThreadArgs *args, int num_threads) {
-  size_t bytes = run.counters.g_valid_msgcount * sizeof(SeqData);
-  if (run.counters.g_valid_msgcount == 0) {
-    free(args[0].t_seq_data_arr);
-    run.records.seq_data_arr = nullptr;
-  } else {
-    run.records.seq_data_arr = static_cast<SeqData *>(realloc(args[0].t_seq_data_arr, bytes));
-    if (!run.records.seq_data_arr) out_of_memory(kFn, "seq_data_arr", static_cast<int>(bytes));
-  }
-  args[0].t_seq_data_arr = nullptr;
-  uint64_t p = 0;
+// Points every record of each thread at the service table and releases the
+// thread's lists.
+void remap_thread_records(ThreadArgs *args, int num_threads) {
   for (int i = 0; i < num_threads; i++) {
     ThreadArgs &t = args[i];
-    uint64_t count = t.t_valid_msgcount;
-    SeqData *dst = run.records.seq_data_arr + p;
-    if (i > 0) {
-      if (count) memcpy(dst, t.t_seq_data_arr, count * sizeof(SeqData));
-      free(t.t_seq_data_arr);
-      t.t_seq_data_arr = nullptr;
-    }
-    renumber_thread_records(t, dst, p);
-    p += count;
+    remap_runtime_service_ids(&t, t.t_seq_data_arr, t.t_valid_msgcount);
+    free_runtime_services(&t);
+    free(t.service_counter);
+    t.service_counter = nullptr;
   }
+}
+
+// The records go to seq_data_arr in file order, each file's in the order of
+// its lines, whichever thread read the file: a thread's array holds the
+// runs of the files it read, in the order it claimed them, which is list
+// order. Thread 0's array becomes seq_data_arr, grown to the total; its runs
+// move up to their places, the last first (a run never moves down, as every
+// run before it in its array comes before it in file order too); then the
+// other threads' runs fill the gaps, each array freed once copied, so the
+// records are never held twice over.
+void merge_records(ThreadArgs *args, int num_threads) {
+  uint64_t total = run.counters.g_valid_msgcount;
+  size_t bytes = total * sizeof(SeqData);
+  if (total == 0) {
+    for (int i = 0; i < num_threads; i++) {
+      free(args[i].t_seq_data_arr);
+      args[i].t_seq_data_arr = nullptr;
+    }
+    run.records.seq_data_arr = nullptr;
+    return;
+  }
+  SeqData *all = static_cast<SeqData *>(realloc(args[0].t_seq_data_arr, bytes));
+  if (!all) out_of_memory(kFn, "seq_data_arr", static_cast<int>(bytes));
+  args[0].t_seq_data_arr = nullptr;
+  run.records.seq_data_arr = all;
+  const InputFileInfo *files = run.files.seq_file_path;
+  uint64_t place = total, from = args[0].t_valid_msgcount;
+  for (int32_t f = run.files.num_seq_files - 1; f >= 0; f--) {
+    uint64_t count = files[f].num_accepted;
+    place -= count;
+    if (files[f].read_by_thread != 0) continue;
+    from -= count;
+    if (from != place) memmove(all + place, all + from, count * sizeof(SeqData));
+  }
+  // Records of each thread copied so far; thread 0's are in place.
+  auto *copied = static_cast<uint64_t *>(
+      checked_calloc(num_threads, sizeof(uint64_t), "records copied per thread"));
+  place = 0;
+  for (int32_t f = 0; f < run.files.num_seq_files; f++) {
+    uint64_t count = files[f].num_accepted;
+    ThreadArgs &t = args[files[f].read_by_thread];
+    if (files[f].read_by_thread != 0 && count) {
+      memcpy(all + place, t.t_seq_data_arr + copied[t.thread_id], count * sizeof(SeqData));
+      copied[t.thread_id] += count;
+      if (copied[t.thread_id] == t.t_valid_msgcount) {
+        free(t.t_seq_data_arr);
+        t.t_seq_data_arr = nullptr;
+      }
+    }
+    place += count;
+  }
+  free(copied);
+  for (int i = 1; i < num_threads; i++) {
+    free(args[i].t_seq_data_arr);
+    args[i].t_seq_data_arr = nullptr;
+  }
+  for (uint64_t q = 0; q < total; q++) all[q].seq = q;
 }
 
 void print_summary() {
@@ -235,9 +266,12 @@ void *load_input_data_files_t(void *argv) {
       debug_log(2, kThreadFn, "Processing Thread[%d]: processing seq file = %s\n", id, path);
     }
     FILE *fp = open_input_file(path);
-    uint64_t before = t->t_msgcount;
+    uint64_t before = t->t_msgcount, first_record = seq_no;
     load_sequence_file_new(t, path, fp, &seq_no, cur);
-    run.files.seq_file_path[cur].msgcount = static_cast<int32_t>(t->t_msgcount - before);
+    InputFileInfo &file = run.files.seq_file_path[cur];
+    file.msgcount = static_cast<int32_t>(t->t_msgcount - before);
+    file.read_by_thread = t->thread_id;
+    file.num_accepted = seq_no - first_record;
     if (run.log.debug_level)
       debug_log(2, kThreadFn, "Processing Thread[%d]: seq file %s processed, total msgcount = %lu",
                 id, path, t->t_msgcount);
@@ -279,6 +313,7 @@ void load_input_data_files() {
   join_threads(tids, num_threads);
 
   merge_counters_and_services(args, num_threads, num_predefined_services);
+  remap_thread_records(args, num_threads);
   merge_records(args, num_threads);
   free(args);
   free(tids);

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <set>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -50,6 +49,24 @@ std::string make_log(int file, int count) {
   return text;
 }
 
+// Record i of file f names one of the first 4 + f services, so that every
+// file brings services that no file before it has. The bodies are padded so
+// that a file takes a thread long enough for the others to claim files too.
+std::string make_spread_log(int file, int count) {
+  const std::string padding = "<Pad>" + std::string(1500, 'p') + "</Pad>\n";
+  std::string text;
+  for (int i = 0; i < count; i++) {
+    int n = file * 1000 + i, service = (i * 7 + file * 3) % (4 + file);
+    std::string uid = n % 9 ? "<XACustId>" + std::to_string(n % 13) + "</XACustId>\n" : "";
+    std::string time = i % 11 == 10 ? "bad" : std::to_string(1600000000 + n % 300) + ".250000";
+    text += "RequestTimeEx=" + time + "\nHTTP_SOAPACTION=\"urn:S/I" + std::to_string(service % 3) +
+            "/Op" + std::to_string(service) + "\"\nURL=/svc/" + std::to_string(service % 5) +
+            ".svc\nxml1=000000001<Body n=\"" + std::to_string(n) + "\">\n" + uid + padding +
+            "</Body>&xmlEnd=00\n*******\n\n";
+  }
+  return text;
+}
+
 class LoaderTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -66,11 +83,13 @@ class LoaderTest : public testing::Test {
     remove_dir(dir_);
   }
 
-  // Records as (file, offset, size, time, uid, service name, url), services
-  // as (name, url, requests), and the counters, after a run with n threads.
+  // Records as (file, offset, size, time, uid, seq, service) in their order,
+  // services as (name, url, SOAP action, requests) in table order, and the
+  // counters, after a run with n threads.
   struct Result {
-    std::multiset<std::tuple<uint32_t, off_t, uint64_t, uint64_t, int64_t, std::string>> records;
-    std::set<std::tuple<std::string, std::string, uint64_t>> services;
+    std::vector<std::tuple<uint32_t, off_t, uint64_t, uint64_t, int64_t, uint64_t, int16_t>>
+        records;
+    std::vector<std::tuple<std::string, std::string, std::string, uint64_t>> services;
     std::vector<uint64_t> counters;
     std::vector<int32_t> per_file;
     std::string console;
@@ -85,15 +104,15 @@ class LoaderTest : public testing::Test {
     r.console = testing::internal::GetCapturedStdout();
     for (uint64_t i = 0; i < run.counters.g_valid_msgcount; i++) {
       const SeqData &s = run.records.seq_data_arr[i];
-      EXPECT_EQ(s.seq, i);
       EXPECT_TRUE(s.service_id >= 0 && s.service_id < run.services.total_services);
-      r.records.insert({s.seq_index, s.req_offset, s.req_size, s.time_stamp, s.uid,
-                        run.services.service_map_ptr[s.service_id].service_name});
+      r.records.push_back(
+          {s.seq_index, s.req_offset, s.req_size, s.time_stamp, s.uid, s.seq, s.service_id});
     }
-    for (int i = 0; i < run.services.total_services; i++)
-      r.services.insert({run.services.service_map_ptr[i].service_name,
-                         run.services.service_map_ptr[i].url,
-                         run.services.service_map_ptr[i].num_requests});
+    for (int i = 0; i < run.services.total_services; i++) {
+      const ServiceMap &e = run.services.service_map_ptr[i];
+      r.services.push_back(
+          {e.service_name, e.url, e.soap_action ? e.soap_action : "", e.num_requests});
+    }
     r.counters = {run.counters.g_msgcount, run.counters.g_valid_msgcount,
                   run.counters.g_ignore_request, run.counters.g_no_xacustid_messages,
                   run.counters.g_empty_xacustid_messages};
@@ -102,27 +121,53 @@ class LoaderTest : public testing::Test {
     return r;
   }
 
+  // Loads the given files from a fresh run state.
+  Result load_files(const std::vector<std::string> &paths, int16_t threads) {
+    run = RunState{};
+    snprintf(run.config.replay_dir, sizeof run.config.replay_dir, "%s", dir_.c_str());
+    add_configured_service("IA_Get", "http://127.0.0.1/svc/0.svc", "XACustId");
+    for (const std::string &path : paths) add_input_file(path);
+    return load(threads);
+  }
+
   std::string dir_;
 };
 
-TEST_F(LoaderTest, OneAndFourThreadsAgree) {
+TEST_F(LoaderTest, OneThreadReadsInFileOrder) {
   Result one = load(1);
   // One thread reads the files in list order, each from its start.
-  for (uint64_t i = 1; i < run.counters.g_valid_msgcount; i++) {
-    const SeqData &a = run.records.seq_data_arr[i - 1], &b = run.records.seq_data_arr[i];
-    EXPECT_TRUE(a.seq_index < b.seq_index ||
-                (a.seq_index == b.seq_index && a.req_offset < b.req_offset));
+  for (uint64_t i = 0; i < one.records.size(); i++) {
+    EXPECT_EQ(std::get<5>(one.records[i]), i);
+    if (i == 0) continue;
+    const auto &a = one.records[i - 1], &b = one.records[i];
+    EXPECT_TRUE(std::get<0>(a) < std::get<0>(b) ||
+                (std::get<0>(a) == std::get<0>(b) && std::get<1>(a) < std::get<1>(b)));
   }
-  TearDown();  // the same files again, in a new directory
-  SetUp();
-  Result four = load(4);
-  EXPECT_EQ(one.records, four.records);
-  EXPECT_EQ(one.services, four.services);
-  EXPECT_EQ(one.counters, four.counters);
-  EXPECT_EQ(one.per_file, four.per_file);
   EXPECT_EQ(one.per_file, (std::vector<int32_t>{40, 3, 0, 25, 61, 7}));
   EXPECT_EQ(one.counters[1], 110u);  // 136 records, every fifth rejected
   EXPECT_EQ(one.counters[2], 26u);
+}
+
+// Files of many sizes, each bringing new services: whichever thread claims
+// which file, and however many threads there are, the records, their order
+// and numbers, the services and their order are those of one thread.
+TEST_F(LoaderTest, AnyThreadCountGivesTheOneThreadResult) {
+  const int sizes[] = {900, 2, 0, 150, 300, 40, 7, 500, 1, 260, 60, 0, 700, 33, 120, 5, 410, 90};
+  std::vector<std::string> paths;
+  for (int f = 0; f < 18; f++)
+    paths.push_back(
+        write_file(dir_ + "/spread.log." + std::to_string(f), make_spread_log(f, sizes[f])));
+  Result one = load_files(paths, 1);
+  ASSERT_GT(one.services.size(), 20u);
+  for (int16_t threads : {2, 3, 7}) {
+    for (int repeat = 0; repeat < 4; repeat++) {
+      Result many = load_files(paths, threads);
+      ASSERT_EQ(many.services, one.services) << threads << " threads, run " << repeat;
+      ASSERT_EQ(many.records, one.records) << threads << " threads, run " << repeat;
+      EXPECT_EQ(many.counters, one.counters);
+      EXPECT_EQ(many.per_file, one.per_file);
+    }
+  }
 }
 
 TEST_F(LoaderTest, AccountingAndErrorLogs) {

@@ -129,6 +129,7 @@ void load_sequence_file_new(ThreadArgs *threadData, const char *seq_file, FILE *
   p->fp = seq_file_fp;
   p->seq_no = seq_no;
   p->index = index;
+  threadData->cur_file_seq = index;
   line_reader_init(reader, seq_file_fp);
   if (run.config.ignore_header) skip_header_line(*p, reader);
   reset_record(*p);

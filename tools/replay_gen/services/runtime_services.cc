@@ -4,6 +4,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
+
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/helpers.h"
 #include "tools/replay_gen/log.h"
@@ -73,6 +75,7 @@ int add_to_thread_list(ThreadArgs *t, const char *service_name, const char *url,
   e.soap_action = copy_for_thread_list("soap_action", soap_action);
   e.num_requests = 0;
   service_index_sync(t->run_time_index, thread_list_view(t));
+  e.first_file_seq = t->cur_file_seq;
   return idx;
 }
 
@@ -161,6 +164,43 @@ void create_service_entry_and_fill_data(const char *service_name, const char *ur
   if (run.log.debug_level)
     debug_log(2, fn, "service name %s service_id = %d, num_service_file = %d\n", service_name, idx,
               run.services.num_service_file);
+}
+
+void add_runtime_services_in_file_order(const ThreadArgs *threads, int num_threads) {
+  // Every file is read by one thread, and a thread meets its services in
+  // the order of its files and of their records. So the first meeting of a
+  // service over all threads is the one in the lowest file, and within that
+  // file the thread's list has the services in the order of their records.
+  struct Met {
+    int32_t file;
+    int32_t thread;
+    int32_t index;
+  };
+  // One thread met them in file order already; the table takes them as the
+  // per-thread merge adds them, with its trace as one thread shows it.
+  if (num_threads <= 1) return;
+  size_t total = 0;
+  for (int i = 0; i < num_threads; i++) total += threads[i].total_runtime_service;
+  if (total == 0) return;
+  auto *met = static_cast<Met *>(malloc(total * sizeof(Met)));
+  if (!met)
+    out_of_memory("add_runtime_services_in_file_order", "services met",
+                  static_cast<int>(total * sizeof(Met)));
+  size_t n = 0;
+  for (int i = 0; i < num_threads; i++)
+    for (int32_t k = 0; k < threads[i].total_runtime_service; k++)
+      met[n++] = {threads[i].run_time_services[k].first_file_seq, i, k};
+  std::sort(met, met + n, [](const Met &a, const Met &b) {
+    if (a.file != b.file) return a.file < b.file;
+    if (a.thread != b.thread) return a.thread < b.thread;
+    return a.index < b.index;
+  });
+  for (size_t m = 0; m < n; m++) {
+    const RunTimeServiceInfo &e = threads[met[m].thread].run_time_services[met[m].index];
+    uint16_t idx = 0;
+    create_service_entry_and_fill_data(e.service_name, e.url, e.soap_action, &idx);
+  }
+  free(met);
 }
 
 void update_service_map_ptr(ThreadArgs *threadData, int16_t num_predefined_services) {

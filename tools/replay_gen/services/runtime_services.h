@@ -28,6 +28,12 @@ void get_and_save_runtime_service_data(ThreadArgs *threadData, const char *servi
 void create_service_entry_and_fill_data(const char *service_name, const char *url,
                                         const char *soap_action, uint16_t *service_index);
 
+// Adds the services that the finished threads met and the service table
+// lacks, in the order in which one thread reading the files in list order
+// would have met them, whichever thread read which file. The entries take
+// no requests yet: update_service_map_ptr then finds them.
+void add_runtime_services_in_file_order(const ThreadArgs *threads, int num_threads);
+
 // Adds a finished thread's services and request counts to the service table.
 // num_predefined_services: table entries when the threads started.
 void update_service_map_ptr(ThreadArgs *threadData, int16_t num_predefined_services);

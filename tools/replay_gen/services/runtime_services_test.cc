@@ -88,12 +88,59 @@ TEST_F(RuntimeServicesTest, ClassifiesAndMergesInThreadOrder) {
   for (int i = 0; i < 6; i++) EXPECT_EQ(records[i].service_id, ids[i]) << i;
 }
 
+// Thread 1 read files 0 and 3, thread 0 file 2: the table takes the services
+// in file order, whatever the thread order, each with the SOAP action and
+// the place of its first record in file order.
+TEST_F(RuntimeServicesTest, MergesInFileOrder) {
+  ThreadArgs &t0 = threads_[0], &t1 = threads_[1];
+  t1.cur_file_seq = 0;
+  SeqData records[] = {
+      classify(t1, "C", "http://127.0.0.1/c", "SOAPAction: c1\r\n"),
+      classify(t1, "B", "http://127.0.0.1/b", "SOAPAction: b1\r\n"),
+      classify(t1, "GetQuote", "http://127.0.0.1/quote", ""),
+  };
+  t0.cur_file_seq = 2;
+  SeqData later[] = {
+      classify(t0, "A", "http://127.0.0.1/a", "SOAPAction: a0\r\n"),
+      classify(t0, "B", "http://127.0.0.1/b", "SOAPAction: b0\r\n"),
+  };
+  t1.cur_file_seq = 3;
+  SeqData last = classify(t1, "D", "http://127.0.0.1/d", "SOAPAction: d1\r\n");
+
+  add_runtime_services_in_file_order(threads_, 2);
+  int16_t predefined = 1;
+  update_service_map_ptr(&t0, predefined);
+  update_service_map_ptr(&t1, predefined);
+  remap_runtime_service_ids(&t1, records, 3);
+  remap_runtime_service_ids(&t0, later, 2);
+  remap_runtime_service_ids(&t1, &last, 1);
+
+  ASSERT_EQ(run.services.total_services, 5);
+  const char *names[] = {"GetQuote", "C", "B", "A", "D"};
+  const char *actions[] = {nullptr, "SOAPAction: c1\r\n", "SOAPAction: b1\r\n",
+                           "SOAPAction: a0\r\n", "SOAPAction: d1\r\n"};
+  const uint64_t counts[] = {1, 1, 2, 1, 1};
+  for (int i = 0; i < 5; i++) {
+    const ServiceMap &e = run.services.service_map_ptr[i];
+    EXPECT_STREQ(e.service_name, names[i]) << i;
+    EXPECT_STREQ(e.soap_action, actions[i]) << i;
+    EXPECT_EQ(e.num_requests, counts[i]) << i;
+  }
+  EXPECT_EQ(records[0].service_id, 1);
+  EXPECT_EQ(records[1].service_id, 2);
+  EXPECT_EQ(records[2].service_id, 0);
+  EXPECT_EQ(later[0].service_id, 3);
+  EXPECT_EQ(later[1].service_id, 2);
+  EXPECT_EQ(last.service_id, 4);
+}
+
 TEST_F(RuntimeServicesTest, AThreadAddressesAtMost32767Services) {
   ThreadArgs &t = threads_[0];
   t.run_time_services = static_cast<RunTimeServiceInfo *>(
       calloc(kMaxAddressableServices, sizeof(RunTimeServiceInfo)));
   char name[] = "s", url[] = "u";
-  for (int i = 0; i < kMaxAddressableServices; i++) t.run_time_services[i] = {url, name, name, 0};
+  for (int i = 0; i < kMaxAddressableServices; i++)
+    t.run_time_services[i] = {url, name, name, 0, 0};
   t.total_runtime_service = t.max_runtime_service = kMaxAddressableServices;
   EXPECT_EQ(classify(t, "s", "u", "").service_id, 0);
   Outcome o = run_to_end([&] { classify(t, "one more", "u", ""); });

@@ -1,0 +1,168 @@
+// The parallel loader over one input cut into several files: whichever
+// thread claims which file, several threads must give the records and the
+// services of one thread, in the same order.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <set>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "fuzz/parser_fuzz_case.h"
+#include "tools/replay_gen/loader/loader_test_support.h"
+#include "tools/replay_gen/loader/parallel_loader.h"
+#include "tools/replay_gen/run_state.h"
+
+namespace {
+
+constexpr const char *kEndLine = "*******";
+
+// The files of one case: where they are and what they hold.
+struct Split {
+  uint8_t mode;
+  std::string dir;  // the files and the threads' error logs
+  std::vector<std::string> paths;
+};
+
+// What a load leaves: every record's fields but its stream, the service
+// table in order, the counters and the per-file counts.
+struct Loaded {
+  std::vector<std::tuple<uint64_t, int64_t, uint64_t, uint64_t, off_t, uint64_t, uint32_t, uint32_t,
+                         int16_t, int16_t, char, char>>
+      records;
+  std::vector<std::tuple<std::string, std::string, std::string, uint64_t, std::string>> services;
+  std::vector<uint64_t> counters;
+  std::vector<std::pair<int32_t, uint64_t>> per_file;
+};
+
+// A record that every mode accepts, under a service of the file's own: every
+// file has an accepted record (so its stream can be closed afterwards), and
+// every file brings a service that the files before it lack.
+std::string lead_record(size_t file) {
+  std::string n = std::to_string(file);
+  return "RequestTimeEx=1795000001.5\nHTTP_SOAPACTION=\"urn:Lead/IFile" + n + "/Op\"\nURL=/lead/" +
+         n + ".svc\nxml1=000000001<XACustId>" + n + "</XACustId>&xmlEnd=00\n" + kEndLine + "\n";
+}
+
+// Files of one case at most: the last takes the rest of the input.
+constexpr size_t kMaxFiles = 16;
+
+// Cuts the input after every per_file-th end line; each piece, after its
+// lead record, becomes one file.
+Split write_files(uint8_t mode, const uint8_t *data, size_t size, int per_file) {
+  char dir[] = "/tmp/vt_loader_fuzz_XXXXXX";
+  if (!mkdtemp(dir)) abort();
+  Split split{mode, dir, {}};
+  std::string text;
+  int end_lines = 0;
+  auto flush = [&] {
+    std::string path = split.dir + "/part." + std::to_string(split.paths.size());
+    loader_test::write_file(path, lead_record(split.paths.size()) + text);
+    split.paths.push_back(path);
+    text.clear();
+    end_lines = 0;
+  };
+  for (size_t pos = 0; pos < size;) {
+    const void *nl = memchr(data + pos, '\n', size - pos);
+    size_t end = nl ? static_cast<const uint8_t *>(nl) - data + 1 : size;
+    text.append(reinterpret_cast<const char *>(data + pos), end - pos);
+    bool end_line =
+        end - pos >= strlen(kEndLine) && memcmp(data + pos, kEndLine, strlen(kEndLine)) == 0;
+    pos = end;
+    if (end_line && ++end_lines == per_file && pos < size && split.paths.size() + 1 < kMaxFiles)
+      flush();
+  }
+  flush();
+  return split;
+}
+
+void fresh_state(const Split &split) {
+  run = RunState{};
+  snprintf(run.config.replay_dir, sizeof run.config.replay_dir, "%s", split.dir.c_str());
+  run.options.svc_id_uses_svc_name = (split.mode & kModeServiceName) != 0;
+  run.options.do_parameterization = (split.mode & kModeParameterize) != 0;
+  if (split.mode & kModeServices) {
+    loader_test::add_configured_service("IService_GetData", "http://127.0.0.1/svc/Service.svc",
+                                        "CustNo");
+    loader_test::add_configured_service("svc_Service.svc", "http://127.0.0.1/svc/Service.svc",
+                                        "XACustId");
+    loader_test::add_configured_service("IFile1_Op", "http://127.0.0.1/lead/1.svc", "XACustId");
+  }
+  for (const std::string &path : split.paths) loader_test::add_input_file(path);
+  run.config.g_msgcount_per_file = 4;  // the thread arrays grow
+  run.log.info_level = 0;
+  run.log.error_level = 0;
+}
+
+std::string load(const Split &split, int16_t threads, Loaded *out) {
+  fresh_state(split);
+  run.options.g_num_thread = threads;
+  load_input_data_files();
+  std::set<FILE *> streams;
+  for (uint64_t i = 0; i < run.counters.g_valid_msgcount; i++) {
+    const SeqData &s = run.records.seq_data_arr[i];
+    out->records.push_back({s.time_stamp, s.uid, s.seq, s.parent_seq, s.req_offset, s.req_size,
+                            s.seq_index, s.creation_ts_offset, s.service_id, s.creation_ts_size,
+                            s.type, s.runtime_service});
+    streams.insert(s.req_file_fp);
+  }
+  // The loader leaves the input streams open for the request files.
+  for (FILE *fp : streams) fclose(fp);
+  if (streams.size() != split.paths.size())
+    return fuzz_failure("%d threads: %zu files with accepted records of %zu", threads,
+                        streams.size(), split.paths.size());
+  for (int i = 0; i < run.services.total_services; i++) {
+    const ServiceMap &e = run.services.service_map_ptr[i];
+    out->services.push_back({e.service_name, e.url, e.soap_action ? e.soap_action : "",
+                             e.num_requests, e.indexing_tag});
+  }
+  out->counters = {run.counters.g_msgcount, run.counters.g_valid_msgcount,
+                   run.counters.g_ignore_request, run.counters.g_no_xacustid_messages,
+                   run.counters.g_empty_xacustid_messages};
+  for (int i = 0; i < run.files.num_seq_files; i++)
+    out->per_file.push_back(
+        {run.files.seq_file_path[i].msgcount, run.files.seq_file_path[i].num_accepted});
+  return "";
+}
+
+std::string compare(const Loaded &one, const Loaded &many, int threads) {
+  if (many.services.size() != one.services.size())
+    return fuzz_failure("%d threads: %zu services, one thread %zu", threads, many.services.size(),
+                        one.services.size());
+  for (size_t i = 0; i < one.services.size(); i++)
+    if (many.services[i] != one.services[i])
+      return fuzz_failure("%d threads: service %zu is %.60s, one thread's %.60s", threads, i,
+                          std::get<0>(many.services[i]).c_str(),
+                          std::get<0>(one.services[i]).c_str());
+  if (many.records.size() != one.records.size())
+    return fuzz_failure("%d threads: %zu records, one thread %zu", threads, many.records.size(),
+                        one.records.size());
+  for (size_t i = 0; i < one.records.size(); i++)
+    if (many.records[i] != one.records[i])
+      return fuzz_failure("%d threads: record %zu differs (file %u, one thread's file %u)", threads,
+                          i, std::get<6>(many.records[i]), std::get<6>(one.records[i]));
+  if (many.counters != one.counters) return fuzz_failure("%d threads: other counters", threads);
+  if (many.per_file != one.per_file) return fuzz_failure("%d threads: other file counts", threads);
+  return "";
+}
+
+}  // namespace
+
+std::string run_loader_fuzz_case(const uint8_t *data, size_t size) {
+  uint8_t mode = size > 0 ? data[0] : kModeServiceName;
+  uint8_t extra = size > 1 ? data[1] : 0;
+  int threads = 2 + (extra & 7);
+  int per_file = 1 + (extra >> 3);
+  size_t skip = size < 2 ? size : 2;
+  Split split = write_files(mode, data + skip, size - skip, per_file);
+
+  Loaded one, many;
+  std::string why = load(split, 1, &one);
+  if (why.empty()) why = load(split, static_cast<int16_t>(threads), &many);
+  if (why.empty()) why = compare(one, many, threads);
+  run = RunState{};
+  loader_test::remove_dir(split.dir);
+  return why;
+}

@@ -1,0 +1,72 @@
+# The same package whatever the loader thread count. A generated tree of
+# files of many sizes over 400 services, most of them rare, so that later
+# files bring services that earlier ones lack, is read with -n 1 and then
+# three times each with -n 2, 3 and 7; then with another worker count, -n 1
+# and twice -n 7. Every file of the package (request and index files,
+# scenario, script), the script generator's input file and the service
+# report must be byte for byte those of -n 1. Each thread's error log lists
+# the records of the files that thread read, numbered in its own count, so
+# only the lines of all logs together, without their numbers, are compared.
+"$LOGGEN" --out "$WORK/logs" --days 2 --files-per-day 9 --requests 6000 --services 400 \
+  --min-body 200 --max-body 2000 --large-share 0 --seed 7 --quiet >/dev/null || exit 1
+
+# The script generators, in front of the suite's: each keeps a copy of the
+# input file it is given.
+mkdir -p wrap
+for generator in vtu_gen_cscript vtu_gen_script; do
+  cat >wrap/$generator <<WRAP
+#!/bin/bash
+for ((i = 1; i < \$#; i++)); do
+  [ "\${!i}" = -f ] && { j=\$((i + 1)); cp "\${!j}" "$WORK/run/generator_input"; }
+done
+exec "$SUITE_BIN/$generator" "\$@"
+WRAP
+  chmod +x wrap/$generator
+done
+
+# run LABEL NUM_VVM THREADS: one run in $WORK/run (every run has the same
+# paths), kept in $WORK/runs/LABEL.
+run() {
+  rm -rf run
+  mkdir -p run/wdir/scenarios/p/s
+  cat >run/replay.conf <<CONF
+INPUT_DIR|$WORK/logs
+REPLAY_DIR|$WORK/run/replay
+SCRIPT_NAME|p/s/script
+SCENARIO_NAME|p/s/threads.conf
+NUM_VVM|$2
+SERVICE_NAME|IArea0_Op0|POST|http://127.0.0.1/svc/Area0.svc|XACustId
+CONF
+  VT_WDIR=$WORK/run/wdir PATH=$WORK/wrap:$SUITE_BIN:$PATH "$TOOL" -i run/replay.conf -n "$3" \
+    >run/stdout 2>run/stderr
+  echo "-n $3, NUM_VVM $2: status $?, $(grep -c '^  Processing Thread\[[0-9]*\] Started$' \
+    run/stdout) threads"
+  awk '/^# Service Name/ { on = 1 } on && !/^(# Service Name|[0-9]+ )/ { on = 0 } on' \
+    run/stdout >run/service_report
+  grep -hv '^#' run/replay/error.log.* | cut -d'|' -f2- | sort >run/error_lines
+  rm run/replay/error.log.* run/stdout run/stderr run/replay.conf
+  mkdir -p runs
+  mv run "runs/$1"
+}
+
+# same REFERENCE LABEL: reports every file that differs.
+same() {
+  local differs=0
+  diff -rq "runs/$1" "runs/$2" >/dev/null || differs=1
+  if [ $differs = 0 ]; then echo "$2: same as $1"; else diff -rq "runs/$1" "runs/$2"; fi
+}
+
+run one 3 1
+"$PACKAGE_CHECK" runs/one/replay >/dev/null && echo "package check of -n 1 passed"
+(cd runs/one && find . -type f | sort)
+for threads in 2 3 7; do
+  for i in 1 2 3; do
+    run "n$threads.$i" 3 $threads
+    same one "n$threads.$i"
+  done
+done
+run one_vvm5 5 1
+for i in 1 2; do
+  run "n7_vvm5.$i" 5 7
+  same one_vvm5 "n7_vvm5.$i"
+done
