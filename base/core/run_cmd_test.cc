@@ -1,8 +1,15 @@
 #include "base/core/run_cmd.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
 
 #include "base/core/cpu_count.h"
+#include "base/core/shell_cmd.h"
 #include "base/core/shell_quote.h"
 
 TEST(RunCmd, KeepsLastLineCutAtLineEnd) {
@@ -35,4 +42,28 @@ TEST(ShellQuote, PassesEveryCharacterLiterally) {
     ASSERT_EQ(vtlb_run_cmd_and_get_last_line(cmd.c_str(), sizeof(out), out), 0);
     EXPECT_STREQ(out, text);
   }
+}
+
+// What the caller printed before a command comes before the command's own
+// lines in a shared output file: buffered output is flushed first.
+TEST(ShellCmd, CallersLinesComeFirst) {
+  char path[] = "/tmp/vt_shell_cmd_XXXXXX";
+  int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (!freopen(path, "w", stdout)) _exit(2);
+    printf("caller\n");
+    int rc = vtlb_run_shell_cmd("echo command");
+    fflush(stdout);
+    _exit(vtlb_shell_cmd_failed(rc) ? 1 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  std::ifstream in(path);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "caller\ncommand\n");
+  unlink(path);
 }

@@ -26,6 +26,17 @@ TEST_F(IndexFiles, ParameterizedAndIdleWorker) {
   EXPECT_EQ(check_replay_package(dir, &summary), std::vector<std::string>{});
 }
 
+// Without -p the same records write no creation timestamp group, though the
+// parser found one.
+TEST_F(IndexFiles, NoTimestampGroupWithoutP) {
+  set_services(1);
+  std::string body = std::string(40, 'b') + "2026-12-04T16" + "tail";
+  load({{5, kT, 0, body, 40, 13}});
+  run_steps();
+  write_vortan_index_file();
+  EXPECT_EQ(file("vt_index_0"), kHeader + "000000005,vt_req_0,0,0,0,118\n");
+}
+
 TEST_F(IndexFiles, FatalCases) {
   // No user: the index files keep their header lines.
   EXPECT_EQ(run_to_end(write_vortan_index_file).err,
