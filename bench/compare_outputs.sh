@@ -18,7 +18,7 @@ VVMS=("$@")
 [ ${#VVMS[@]} -gt 0 ] || VVMS=(1 3 4 7)
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 D=/dev/shm/vt_compare.$$
-trap 'rm -rf "$D" "$D.old"' EXIT
+trap 'rm -rf "$D" "$D.old" "$D.stdout" "$D.stderr"' EXIT
 
 # One run of binary $1 with NUM_VVM $2 and -n $3 into $D.
 run_one() {
