@@ -3,11 +3,22 @@
 #
 #   bench/run_bench.sh [REQUESTS] [RUNS]      (defaults: 1000000 requests, 3 runs)
 #
-# Generates a synthetic log tree (about 2 KB per request, so about 2 GB for a
-# million requests) under BENCH_DIR (default build/bench), then runs RUNS
-# rounds, each in this order:
+# Generates a synthetic log tree under BENCH_DIR (default build/bench), then
+# runs RUNS rounds, each in this order:
 #   floor  - copies every input byte once into one file on the same disk;
 #   tool   - vtu_replay_gen with the automatic thread count, -n 1 and -n 2.
+#
+# Environment:
+#   BENCH_BODY=small|mix|large  body sizes of the tree: 300 to 1,000 bytes,
+#                  300 to 6,000 (the default, about 2 KB per request, 2 GB for
+#                  a million requests) or 10 to 40 KB; one tree per mix.
+#   BENCH_TMPFS=1  the replay directory and the floor's copy go to /dev/shm
+#                  (memory), the logs stay where they are (in the page cache
+#                  after the first round): the tool's own cost, without a disk.
+#   BENCH_THREADS  the settings to run (default "auto 1 2").
+#   BENCH_VVM      NUM_VVM of the runs (default 4).
+#   BENCH_BASE     another vtu_replay_gen binary (an older build), run with
+#                  the automatic count in every round as the row "base".
 # It prints medians: wall time, requests per second, input MB/s, the ratio of
 # the tool's time to the floor's, the time of each step, and peak RSS with
 # bytes per request. Figures are only comparable within one run of this
@@ -28,26 +39,43 @@ cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build/release -j 2 --target vtu_replay_gen vt_loggen vt_package_check \
   vtu_gen_cscript vtu_gen_script vti_get_page vtu_change_page_name >/dev/null
 
-LOGS=$BENCH_DIR/logs
-SUMMARY=$BENCH_DIR/loggen.summary
+BODY=${BENCH_BODY:-mix}
+case $BODY in
+  small) BODY_ARGS=(--min-body 300 --max-body 1000) ;;
+  mix) BODY_ARGS=(--min-body 300 --max-body 6000) ;;
+  large) BODY_ARGS=(--min-body 10000 --max-body 40000) ;;
+  *) echo "bench: BENCH_BODY must be small, mix or large" >&2; exit 2 ;;
+esac
+THREAD_SETTINGS=(${BENCH_THREADS:-auto 1 2})
+OUT_DIR=$BENCH_DIR
+if [ "${BENCH_TMPFS:-0}" = 1 ]; then
+  OUT_DIR=/dev/shm/vt_bench.$$
+  mkdir -p "$OUT_DIR"
+  trap 'rm -rf "$OUT_DIR"' EXIT
+fi
+
+LOGS=$BENCH_DIR/logs-$BODY
+SUMMARY=$BENCH_DIR/loggen-$BODY.summary
 if [ ! -f "$SUMMARY" ] || ! grep -qx "requests=$REQUESTS" "$SUMMARY"; then
   rm -rf "$LOGS"
   mkdir -p "$BENCH_DIR"
-  echo "bench: generating $REQUESTS requests into $LOGS"
+  echo "bench: generating $REQUESTS requests ($BODY bodies) into $LOGS"
   "$LOGGEN" --out "$LOGS" --days 2 --files-per-day 8 --requests "$REQUESTS" \
-    --customers $((REQUESTS / 20 + 1)) --services 20 --min-body 300 --max-body 6000 \
+    --customers $((REQUESTS / 20 + 1)) --services 20 "${BODY_ARGS[@]}" \
     --large-share 0.0005 --seed 1 --quiet >"$SUMMARY"
 fi
 INPUT_BYTES=$(du -sb "$LOGS" | cut -f1)
 EXPECTED=$(sed -n 's/^expected_accepted_without_period=//p' "$SUMMARY")
-echo "bench: $REQUESTS requests, $((INPUT_BYTES / 1000000)) MB of logs, $EXPECTED expected accepted"
+echo "bench: $REQUESTS requests, $BODY bodies, $((INPUT_BYTES / 1000000)) MB of logs," \
+  "$EXPECTED expected accepted, output in $OUT_DIR"
 
 calc() { awk "BEGIN { printf \"%.6f\", $1 }"; }
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
-# floor: every input byte copied once into one file on the same disk.
+# floor: every input byte copied once into one file where the replay
+# directory is (the disk, or memory with BENCH_TMPFS=1).
 run_floor() {
-  local out=$BENCH_DIR/floor.copy start end
+  local out=$OUT_DIR/floor.copy start end
   rm -f "$out"
   sync
   start=$EPOCHREALTIME
@@ -60,7 +88,11 @@ run_floor() {
 
 # One tool run; prints "wall step1 step2 step3 step4 rest peak_kb".
 run_tool() {
-  local threads=$1 dir=$BENCH_DIR/run
+  local threads=$1 dir=$OUT_DIR/run tool=$TOOL
+  if [ "$threads" = base ]; then
+    tool=$BENCH_BASE
+    threads=auto
+  fi
   rm -rf "$dir"
   mkdir -p "$dir/wdir/scenarios/bench/replay"
   cat >"$dir/replay.conf" <<EOF
@@ -68,14 +100,14 @@ INPUT_DIR|$LOGS
 REPLAY_DIR|$dir/replay
 SCRIPT_NAME|bench/replay/script
 SCENARIO_NAME|bench/replay/bench.conf
-NUM_VVM|4
+NUM_VVM|${BENCH_VVM:-4}
 EOF
   local args=(-i "$dir/replay.conf")
   [ "$threads" != auto ] && args+=(-n "$threads")
   sync
   local start=$EPOCHREALTIME
   VT_WDIR=$dir/wdir PATH=$ROOT/build/release/suite_bin:$PATH \
-    /usr/bin/time -f '%M' -o "$dir/rss" stdbuf -oL "$TOOL" "${args[@]}" 2>"$dir/stderr" |
+    /usr/bin/time -f '%M' -o "$dir/rss" stdbuf -oL "$tool" "${args[@]}" 2>"$dir/stderr" |
     while IFS= read -r line; do printf '%s %s\n' "$EPOCHREALTIME" "$line"; done >"$dir/stdout"
   sync "$dir/replay"/* 2>/dev/null || true
   local end=$EPOCHREALTIME
@@ -95,22 +127,23 @@ EOF
 
 verify_last_run() {
   local valid
-  valid=$(sed -n 's/.*Valid request = \([0-9,]*\).*/\1/p' "$BENCH_DIR/run/stdout" | tr -d ,)
+  valid=$(sed -n 's/.*Valid request = \([0-9,]*\).*/\1/p' "$OUT_DIR/run/stdout" | tr -d ,)
   if [ "$valid" != "$EXPECTED" ]; then
     echo "bench: the tool accepted $valid requests, the generator expects $EXPECTED" >&2
     exit 1
   fi
-  if [ -x "$CHECK" ]; then "$CHECK" "$BENCH_DIR/run/replay" >/dev/null; fi
+  if [ -x "$CHECK" ]; then "$CHECK" "$OUT_DIR/run/replay" >/dev/null; fi
 }
 
 # Rounds interleave the floor and the three thread settings, so that a slow
 # spell of the shared machine, or the writeback left by the run before, falls
 # on all of them alike rather than on whichever came first.
+[ -n "${BENCH_BASE:-}" ] && THREAD_SETTINGS+=(base)
 floors=()
 declare -A rows
 for round in $(seq "$RUNS"); do
   floors+=("$(run_floor)")
-  for threads in auto 1 2; do
+  for threads in "${THREAD_SETTINGS[@]}"; do
     rows[$threads]+="$(run_tool "$threads")"$'\n'
     [ "$round" = "$RUNS" ] && verify_last_run
   done
@@ -121,7 +154,7 @@ printf 'floor (copy of all input bytes once): %.2f s, %.0f MB/s\n' "$FLOOR" \
 
 printf '\n%-8s %8s %10s %8s %7s %7s %7s %7s %7s %7s %9s %8s\n' threads wall req/s MB/s x_floor \
   step1 step2 step3 step4 rest peak_MB B/req
-for threads in auto 1 2; do
+for threads in "${THREAD_SETTINGS[@]}"; do
   col() { printf '%s' "${rows[$threads]}" | awk -v c="$1" '{ print $c }' | median; }
   wall=$(col 1)
   peak_kb=$(col 7)
@@ -130,4 +163,4 @@ for threads in auto 1 2; do
     "$(calc "$wall / $FLOOR")" "$(col 2)" "$(col 3)" "$(col 4)" "$(col 5)" "$(col 6)" \
     "$(calc "$peak_kb / 1024")" "$(calc "$peak_kb * 1024 / $REQUESTS")"
 done
-rm -rf "$BENCH_DIR/run"
+rm -rf "$OUT_DIR/run"

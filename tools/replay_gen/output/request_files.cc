@@ -143,7 +143,7 @@ void process_sequence_data_new() {
   if (n) {
     int cpus = static_cast<int>(std::thread::hardware_concurrency());
     write_request_files(entry_worker.get(), n, request_writer_threads(cpus, run.workers.num_vvm),
-                        true);
+                        default_writer_settings());
   }
   info_log(1, "",
            "Request count in Control file = %'lu, Processed requests = %'lu, Ignored requests = "

@@ -96,10 +96,11 @@ TEST_F(RequestFiles, BodyCopyFailureEndsWithStatusOne) {
 }
 
 // A request file that takes no more (the file size limit here, a full disk
-// alike) ends the run with status 255 and the system's reason, staged or
-// written directly.
+// alike) ends the run with status 255 and the system's reason, whether the
+// body goes through the buffer or is copied by the kernel.
 TEST_F(RequestFiles, WriteFailureEndsWithStatus255) {
-  for (bool use_pipe : {true, false}) {
+  // The body copied by the kernel, and through the buffer.
+  for (uint64_t kernel_copy_from : {uint64_t{0}, UINT64_MAX}) {
     set_services(1);
     load({{3, kT, 0, std::string(5000, 'b')}});
     run_steps();
@@ -111,12 +112,13 @@ TEST_F(RequestFiles, WriteFailureEndsWithStatus255) {
     auto old_handler = signal(SIGXFSZ, SIG_IGN);
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     uint8_t worker = 0;
-    Outcome o = run_to_end([&] { write_request_files(&worker, 1, 1, use_pipe); });
+    WriterSettings settings = {1 << 20, kernel_copy_from};
+    Outcome o = run_to_end([&] { write_request_files(&worker, 1, 1, settings); });
     setrlimit(RLIMIT_FSIZE, &old_limit);
     signal(SIGXFSZ, old_handler);
-    EXPECT_EQ(o.status, -1) << use_pipe;
+    EXPECT_EQ(o.status, -1) << kernel_copy_from;
     EXPECT_EQ(o.err, "add_request_new:write to output file vt_req_0 failed: File too large\n")
-        << use_pipe;
+        << kernel_copy_from;
     reset();
   }
 }

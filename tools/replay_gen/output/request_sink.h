@@ -1,17 +1,20 @@
 // How a writer thread puts entries into one worker's request file.
 //
-// An entry is its head, composed again from the record, then its body,
-// copied by the kernel from the input file with sendfile; it never passes
-// through the tool's memory. The newline that ends an entry is written
-// together with the next head of the same file, and after the file's last
-// entry by finish_entries.
+// An entry is its head, composed again from the record, then its body, read
+// from the input file. The newline that ends an entry is written together
+// with the next head of the same file, and after the file's last entry by
+// finish_entries.
 //
-// With a staging pipe, heads (handed over by reference with vmsplice) and
-// bodies (sendfile into the pipe) gather in the pipe and reach the file in
-// blocks of up to the pipe's size: one large write costs the file system far
-// less than a small write per piece. Without one, each piece is written to
-// the file at once. Either way the disk is asked to start writing every few
-// megabytes of the file as soon as they are in it.
+// Heads and bodies gather in the thread's output buffer, which goes to the
+// file in one write whenever it is full: one large write costs far less than
+// a system call or two per entry. A body is read into the buffer in place
+// (pread), in pieces when it is larger than the room left, so no body is ever
+// held whole. A body of kernel_copy_from bytes or more is instead copied by
+// the kernel from the input file straight to the request file (sendfile),
+// after the buffer: for large bodies one kernel copy costs less than reading
+// them into the buffer and writing them out again. Either way the disk is
+// asked to start writing every few megabytes of the file as soon as they are
+// in it.
 #ifndef VT_REPLAY_GEN_OUTPUT_REQUEST_SINK_H_
 #define VT_REPLAY_GEN_OUTPUT_REQUEST_SINK_H_
 
@@ -22,20 +25,26 @@
 
 #include "tools/replay_gen/records.h"
 
-// A writer thread's staging pipe, used for one request file at a time.
-struct RequestStage {
-  int pipe_r;
-  int pipe_w;         // -1: no pipe, the pieces go straight to the file
-  char *arena;        // staged heads point here until the pipe is drained
-  size_t arena_used;  // bytes of arena in use
-  size_t arena_cap;
-  uint64_t staged;  // bytes in the pipe
+// How the writer threads write: the size of each thread's output buffer and
+// the body size from which the kernel copies a body.
+struct WriterSettings {
+  size_t buffer_size;
+  uint64_t kernel_copy_from;
 };
 
-// Opens the pipe and its arena, unless use_pipe is false or the system
-// refuses them: then the stage writes straight to the file.
-void stage_open(RequestStage *stage, bool use_pipe);
-// Releases the pipe and the arena; the stage must be drained.
+// The measured best (README, Performance).
+WriterSettings default_writer_settings();
+
+// A writer thread's output buffer, used for one request file at a time.
+struct RequestStage {
+  char *buf;
+  size_t used;  // bytes waiting for the file
+  size_t cap;
+};
+
+// Allocates the buffer (at least one byte); ends the run if it cannot.
+void stage_open(RequestStage *stage, size_t size);
+// Releases the buffer; the stage must be empty.
 void stage_close(RequestStage *stage);
 
 // One worker's request file as its writer thread fills it.
@@ -43,10 +52,12 @@ struct EntrySink {
   int fd;
   int vvm_id;
   RequestStage *stage;
-  bool newline_pending;     // the last entry's "\n" is still to be written
-  uint64_t written;         // bytes handed on for the file so far
-  uint64_t writeback_from;  // the disk has been asked for the bytes before
-  std::string head;         // the head being written, reused from entry to entry
+  uint64_t kernel_copy_from;  // bodies this large or larger: sendfile
+  bool newline_pending;       // the last entry's "\n" is still to be written
+  uint64_t written;           // bytes handed on for the file so far
+  uint64_t writeback_from;    // the disk has been asked for the bytes before
+  uint64_t kernel_copies;     // bodies copied by the kernel so far
+  std::string head;           // the head being written, reused from entry to entry
 };
 
 // Appends rec's entry to the file, its final newline left pending. A failure
@@ -54,8 +65,8 @@ struct EntrySink {
 // newline of the last whole entry, have reached the file.
 void write_entry(EntrySink *out, const SeqData &rec);
 
-// Puts the staged bytes and the last newline into the file, then ends the run
-// if the file did not get exactly the bytes that its index expects.
+// Puts the buffered bytes and the last newline into the file, then ends the
+// run if the file did not get exactly the bytes that its index expects.
 void finish_entries(EntrySink *out);
 
 #endif  // VT_REPLAY_GEN_OUTPUT_REQUEST_SINK_H_

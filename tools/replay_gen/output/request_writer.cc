@@ -1,6 +1,6 @@
 // Writer threads of Step 4. Each thread takes the workers w with
 // w % threads == its index, one after the other, and appends each worker's
-// entries in time order through its own staging pipe (request_sink.h).
+// entries in time order through its own output buffer (request_sink.h).
 #include "tools/replay_gen/output/request_writer.h"
 
 #include <pthread.h>
@@ -23,7 +23,7 @@ struct WriterThread {
   pthread_t tid;
   int index;
   int threads;
-  bool use_pipe;
+  WriterSettings settings;
   const uint8_t *entry_worker;
   uint64_t n;
   // What a vt_exit hook threw in this thread (unit tests only: the run's
@@ -32,7 +32,15 @@ struct WriterThread {
 };
 
 void write_worker(const WriterThread &t, RequestStage *stage, int w) {
-  EntrySink out{run.workers.vvm_list[w].vt_req_file_fd, w, stage, false, 0, 0, {}};
+  EntrySink out{run.workers.vvm_list[w].vt_req_file_fd,
+                w,
+                stage,
+                t.settings.kernel_copy_from,
+                false,
+                0,
+                0,
+                0,
+                {}};
   const uint8_t *end = t.entry_worker + t.n;
   auto next_entry = [&](const uint8_t *from) {
     return static_cast<const uint8_t *>(memchr(from, w, static_cast<size_t>(end - from)));
@@ -51,9 +59,9 @@ void write_worker(const WriterThread &t, RequestStage *stage, int w) {
 
 void *writer_main(void *arg) {
   auto *t = static_cast<WriterThread *>(arg);
-  RequestStage stage;
-  stage_open(&stage, t->use_pipe);
+  RequestStage stage{nullptr, 0, 0};
   try {
+    stage_open(&stage, t->settings.buffer_size);
     for (int w = t->index; w < run.workers.num_vvm; w += t->threads) write_worker(*t, &stage, w);
   } catch (...) {
     t->failure = std::current_exception();
@@ -77,14 +85,15 @@ int request_writer_threads(int num_cpu, int workers) {
   return std::max(1, std::min(num_cpu, workers));
 }
 
-void write_request_files(const uint8_t *entry_worker, uint64_t n, int threads, bool use_pipe) {
+void write_request_files(const uint8_t *entry_worker, uint64_t n, int threads,
+                         const WriterSettings &settings) {
   if (run.log.debug_level) debug_log(5, kFname, "request writer threads = %d", threads);
   std::vector<WriterThread> writers(threads);
   for (int i = 0; i < threads; i++) {
     WriterThread &t = writers[i];
     t.index = i;
     t.threads = threads;
-    t.use_pipe = use_pipe;
+    t.settings = settings;
     t.entry_worker = entry_worker;
     t.n = n;
     if (pthread_create(&t.tid, nullptr, writer_main, &t) != 0) {

@@ -2,6 +2,7 @@
 
 #include "tests/package_check.h"
 #include "tools/replay_gen/output/package_test_fixture.h"
+#include "tools/replay_gen/output/request_sink.h"
 #include "tools/replay_gen/run_state.h"
 
 namespace {
@@ -10,7 +11,7 @@ class RequestWriter : public PackageTest {
  protected:
   // Empties the request files and writes them again from the plan of the
   // last run_steps (each entry's worker through its session's user slot).
-  std::vector<std::string> rewrite(int threads, bool use_pipe) {
+  std::vector<std::string> rewrite(int threads, WriterSettings settings) {
     std::vector<uint8_t> workers;
     for (uint64_t i = 0; i < run.counters.g_valid_msgcount; i++)
       workers.push_back(
@@ -19,7 +20,7 @@ class RequestWriter : public PackageTest {
       EXPECT_EQ(ftruncate(run.workers.vvm_list[w].vt_req_file_fd, 0), 0);
       lseek(run.workers.vvm_list[w].vt_req_file_fd, 0, SEEK_SET);
     }
-    write_request_files(workers.data(), workers.size(), threads, use_pipe);
+    write_request_files(workers.data(), workers.size(), threads, settings);
     return files();
   }
   std::vector<std::string> files() {
@@ -30,10 +31,11 @@ class RequestWriter : public PackageTest {
   }
 };
 
-// Heads larger than a thread's arena and bodies larger than its pipe make
-// the pipe fill and drain mid-entry; the files come out the same with any
-// number of threads, staged or written directly.
-TEST_F(RequestWriter, SameBytesWithAnyThreadsStagedOrDirect) {
+// Heads and bodies larger than a thread's buffer, and buffers that fill in
+// the middle of a head or a body, with every body read into the buffer,
+// every body copied by the kernel, or some of each: the files come out the
+// same with any number of threads.
+TEST_F(RequestWriter, SameBytesWithAnyThreadsBuffersAndCopies) {
   set_services(2);
   set_top_line(std::string(300 * 1024, 't') + "\n");
   run.workers.num_vvm = 3;
@@ -47,26 +49,64 @@ TEST_F(RequestWriter, SameBytesWithAnyThreadsStagedOrDirect) {
   run_steps();
   std::vector<std::string> first = files();
   for (int threads : {1, 2, 3, 5})
-    for (bool use_pipe : {false, true})
-      EXPECT_EQ(rewrite(threads, use_pipe), first) << threads << " threads, pipe " << use_pipe;
+    for (size_t buffer : {size_t{997}, size_t{1 << 20}})
+      for (uint64_t kernel_from : {uint64_t{0}, uint64_t{100}, uint64_t{700 * 1024}, ~uint64_t{0}})
+        EXPECT_EQ(rewrite(threads, {buffer, kernel_from}), first)
+            << threads << " threads, buffer " << buffer << ", kernel copies from " << kernel_from;
 }
 
 // A failing entry ends the run with its message and status; the worker's
 // file keeps every whole entry before it, the last newline included.
 TEST_F(RequestWriter, FailureKeepsWholeEntriesBeforeIt) {
-  for (bool use_pipe : {false, true}) {
-    SCOPED_TRACE(use_pipe ? "staged" : "direct");
+  for (uint64_t kernel_from : {uint64_t{0}, ~uint64_t{0}}) {
+    SCOPED_TRACE(kernel_from ? "read into the buffer" : "copied by the kernel");
     set_services(1);
     load({{4, kT, 0, "first"}, {4, kT + 1, 0, "second"}, {5, kT + 2, 0, "other"}});
     run_steps();
     std::vector<std::string> whole = files();
     run.records.seq_data_arr[1].req_file_fp = nullptr;  // time order: the user's second entry
-    Outcome o = run_to_end([&] { rewrite(2, use_pipe); });
+    Outcome o = run_to_end([&] { rewrite(2, {1 << 20, kernel_from}); });
     EXPECT_EQ(o.status, -1);
     EXPECT_EQ(o.err, "add_request_new:error in fileno(). seq_file_fp (nil) Bad file descriptor\n");
     EXPECT_EQ(file("vt_req_0"), entry(0, "first"));
     EXPECT_EQ(file("vt_req_1"), whole[1]);
     reset();
+  }
+}
+
+// One file through a 50-byte buffer, entries straddling its end and one
+// body larger than it: bodies of kernel_copy_from bytes or more are copied
+// by the kernel, the others read into the buffer, and the file is the same.
+TEST_F(RequestWriter, KernelCopiesFromTheThresholdOn) {
+  set_services(1);
+  run.workers.num_vvm = 1;
+  std::vector<std::string> bodies = {"abcd", "abcdefghi", "abcdefghij", "x", std::string(120, 'L')};
+  std::vector<TestRecord> recs;
+  std::string expected;
+  for (size_t i = 0; i < bodies.size(); i++) {
+    recs.push_back({1, kT + i, 0, bodies[i]});
+    expected += entry(0, bodies[i]);
+  }
+  load(recs);
+  struct Case {
+    uint64_t kernel_copy_from;
+    uint64_t kernel_copies;
+  };
+  for (Case c : {Case{9, 3}, Case{10, 2}, Case{11, 1}, Case{121, 0}}) {
+    SCOPED_TRACE(c.kernel_copy_from);
+    init_vvm_data();
+    RequestStage stage;
+    stage_open(&stage, 50);
+    EntrySink out{
+        run.workers.vvm_list[0].vt_req_file_fd, 0, &stage, c.kernel_copy_from, false, 0, 0, 0, {}};
+    for (uint64_t i = 0; i < recs.size(); i++) write_entry(&out, run.records.seq_data_arr[i]);
+    run.workers.vvm_list[0].offset = static_cast<off_t>(expected.size());
+    finish_entries(&out);
+    stage_close(&stage);
+    EXPECT_EQ(out.kernel_copies, c.kernel_copies);
+    EXPECT_EQ(file("vt_req_0"), expected);
+    close(run.workers.vvm_list[0].vt_req_file_fd);
+    unlink((dir + "/vt_req_0").c_str());  // request files are made new
   }
 }
 
