@@ -1,7 +1,8 @@
 #!/bin/bash
 # Installs what a fresh Debian machine lacks to build and test the tool:
-# compilers, CMake, Ninja, GoogleTest, clang (fuzzing) and the en_US locale
-# that the tool's grouped numbers ("%'lu" -> 1,234,567) need.
+# compilers, CMake, Ninja, GoogleTest, clang (fuzzing), the en_US locale
+# that the tool's grouped numbers ("%'lu" -> 1,234,567) need, and Chromium,
+# in which the test of `vt_package plot` opens the plot.
 set -euo pipefail
 
 SUDO=""
@@ -15,6 +16,7 @@ command -v clang++ >/dev/null || need+=(clang)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -d /usr/share/i18n/locales ] && command -v localedef >/dev/null || need+=(locales)
 dpkg -s libclang-rt-14-dev >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
+command -v chromium >/dev/null || need+=(chromium)
 
 if [ ${#need[@]} -gt 0 ]; then
   echo "setup: installing ${need[*]}"

@@ -63,6 +63,9 @@ struct RunTimeServiceInfo {
   uint64_t num_requests;
 };
 
+// Codes of rejected records: 101 .. 100 + kNumRecordErrorCodes.
+constexpr int kNumRecordErrorCodes = 12;
+
 // One loader thread's state.
 struct ThreadArgs {
   SeqData *t_seq_data_arr;
@@ -80,6 +83,7 @@ struct ThreadArgs {
   char buf_for_fgets[kLineBufSize];
   uint64_t *service_counter;
   FILE *error_file_fp;
+  uint64_t t_rejected_by_code[kNumRecordErrorCodes];  // 101 first
 };
 
 // One input log file.

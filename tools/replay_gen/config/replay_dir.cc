@@ -62,6 +62,8 @@ void set_replay_dir(const char *in_replay_dir) {
     debug_log(4, "set_replay_dir", "Method Called. replay_dir = %s", in_replay_dir);
   copy_config_value(run.config.replay_dir, kTextBufSize, in_replay_dir, "REPLAY_DIR",
                     "set_replay_dir");
+  // A dry run leaves the directory as it is; its caller checks it.
+  if (run.options.dry_run) return;
   if (DIR *dir = opendir(in_replay_dir)) {
     closedir(dir);
     if (!run.options.run_forcefully) {

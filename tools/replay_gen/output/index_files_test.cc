@@ -1,4 +1,4 @@
-#include "tests/package_check.h"
+#include "tools/package/package_check.h"
 #include "tools/replay_gen/output/package_test_fixture.h"
 #include "tools/replay_gen/run_state.h"
 

@@ -2,7 +2,7 @@
 // locate every entry of its request files; exit status 0 when they do.
 #include <stdio.h>
 
-#include "tests/package_check.h"
+#include "tools/package/package_check.h"
 
 int main(int argc, char **argv) {
   if (argc != 2) {
