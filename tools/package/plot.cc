@@ -134,13 +134,18 @@ std::string column_span_text(const Profile &p) {
 }
 
 // Requests per second over the replay, one area per worker stacked in
-// worker order, and the busiest bucket of each column as a line.
+// worker order; a column wider than a bucket shows its mean rate.
 std::string rate_chart(const Profile &p) {
   const int height = 240;
   size_t columns = p.column_peak.size();
   double column_s = static_cast<double>(p.column_ms) / 1000.0;
-  double bucket_s = static_cast<double>(p.bucket_ms) / 1000.0;
-  double ymax = nice_ceiling(std::max(p.rps_peak, 1.0));
+  double top_rate = 1;
+  for (size_t c = 0; c < columns; c++) {
+    uint64_t sum = 0;
+    for (const std::vector<uint64_t> &w : p.worker_columns) sum += w[c];
+    top_rate = std::max(top_rate, static_cast<double>(sum) / column_s);
+  }
+  double ymax = nice_ceiling(top_rate);
   auto y_of = [&](double rate) { return kTop + height - height * rate / ymax; };
   auto x_of = [&](size_t c) {
     return kLeft + kPlotWidth * static_cast<double>(c) / static_cast<double>(columns);
@@ -166,12 +171,28 @@ std::string rate_chart(const Profile &p) {
     out += fmt("\"><title>worker %zu</title></path>", k);
   }
   out += "</g>";
-  if (p.column_ms != p.bucket_ms && columns > 0) {
+  uint64_t span = std::max<uint64_t>(columns * p.column_ms, 1);
+  out += time_axis(kTop, height, span, column_span_text(p));
+  return out + "</svg>";
+}
+
+// The busiest bucket of each column, in requests per second: its highest
+// point is the peak rate of the profile.
+std::string peak_chart(const Profile &p) {
+  const int height = 120;
+  size_t columns = p.column_peak.size();
+  double bucket_s = static_cast<double>(p.bucket_ms) / 1000.0;
+  double ymax = nice_ceiling(std::max(p.rps_peak, 1.0));
+  auto y_of = [&](double rate) { return kTop + height - height * rate / ymax; };
+  auto x_of = [&](size_t c) {
+    return kLeft + kPlotWidth * static_cast<double>(c) / static_cast<double>(columns);
+  };
+  std::string out = svg_open(height + kTop + kBottom, "busiest bucket of each column");
+  out += y_axis(kTop, height, ymax, "requests per second");
+  if (columns > 0) {
     std::vector<double> ys(columns);
     for (size_t c = 0; c < columns; c++) ys[c] = y_of(p.column_peak[c] / bucket_s);
-    out += "<path class=\"peak\" d=\"" + step_path(ys, y_of(0), x_of, false) +
-           fmt("\"><title>busiest %s s bucket of each column</title></path>",
-               format_rate(bucket_s).c_str());
+    out += "<path class=\"peak\" d=\"" + step_path(ys, y_of(0), x_of, true) + "\"/>";
   }
   uint64_t span = std::max<uint64_t>(columns * p.column_ms, 1);
   out += time_axis(kTop, height, span, column_span_text(p));
@@ -309,8 +330,9 @@ std::string figures_table(const Profile &p) {
       {"requests per minute",
        "mean " + format_rate(p.rpm_mean) + ", peak " + format_count(p.rpm_peak)},
       {"users active at once", format_count(p.max_active_users) + " at most"},
-      {"body bytes", "median " + format_count(p.body_median) + ", 95th percentile " +
-                         format_count(p.body_p95) + ", largest " + format_count(p.body_max)},
+      {"body bytes", format_count(p.body_bytes) + "; median " + format_count(p.body_median) +
+                         ", 95th percentile " + format_count(p.body_p95) + ", largest " +
+                         format_count(p.body_max)},
       {"rejected records", format_count(rejected) + (codes.empty() ? "" : " (" + codes + ")")},
   };
   std::string out = "<table class=\"figures\">";
@@ -344,7 +366,7 @@ constexpr const char *kStyle =
     ".grid{stroke:#ddd;stroke-width:1}.tick{stroke:#888}"
     ".yl{font-size:11px;text-anchor:end;fill:#444}.xl{font-size:11px;text-anchor:middle;"
     "fill:#444}.axis{font-size:12px;text-anchor:middle;fill:#222}"
-    ".series{stroke:none}.peak{fill:none;stroke:#111;stroke-width:1;stroke-dasharray:3 2}"
+    ".series{stroke:none}.peak{fill:#fdd0a2;stroke:#e6550d;stroke-width:1}"
     ".active{fill:#9ecae1;stroke:#3182bd;stroke-width:1}"
     ".mean{stroke:#111;stroke-dasharray:5 3}.bar{stroke:none}"
     ".pagebar{fill:#6baed6}.pl{font-size:12px;text-anchor:end}.pv{font-size:12px}"
@@ -392,7 +414,18 @@ std::string render_plot_html(const Profile &p, const std::string &title) {
       html_escape(title) + "</title><style>" + kStyle + "</style></head><body>\n";
   out += "<h1>Replay package</h1><p class=\"sub\">" + html_escape(title) + "</p>\n";
   out += figures_table(p) + "\n";
-  out += "<h2>Requests per second, stacked by worker</h2>" + legend(p) + rate_chart(p) + "\n";
+  std::string bucket = format_rate(p.bucket_ms / 1000.0) + " s";
+  if (p.column_ms == p.bucket_ms) {
+    out += "<h2>Requests per second, stacked by worker (buckets of " + bucket + ")</h2>" +
+           legend(p) + rate_chart(p) + "\n";
+  } else {
+    out += "<h2>Requests per second, stacked by worker (mean of each " +
+           format_rate(p.column_ms / 1000.0) + " s column)</h2>" + legend(p) + rate_chart(p) + "\n";
+    out += "<h2>Busiest " + bucket +
+           " bucket of each column (requests per second; the highest is "
+           "the peak, " +
+           format_rate(p.rps_peak) + ")</h2>" + peak_chart(p) + "\n";
+  }
   out += "<h2>Users active at once</h2>" + active_chart(p) + "\n";
   out += "<h2>Requests per worker</h2>" + worker_bars(p, false) + "\n";
   out += "<h2>Bytes per worker</h2>" + worker_bars(p, true) + "\n";

@@ -139,6 +139,7 @@ bool profile_add_request(ProfileBuilder *b, int worker, int page, uint64_t time_
   } else {
     b->large_bodies[body_size]++;
   }
+  b->body_bytes += body_size;
   b->min_ms = std::min(b->min_ms, time_ms);
   b->max_ms = std::max(b->max_ms, time_ms);
   b->requests++;
@@ -192,6 +193,7 @@ void profile_finish(ProfileBuilder *b, Profile *p) {
   sweep_active_users(b, p, columns);
 
   // Nearest rank: the value at rank ceil(q * n), counting from 1.
+  p->body_bytes = b->body_bytes;
   p->body_median = body_quantile(*b, (b->requests + 1) / 2);
   p->body_p95 = body_quantile(*b, (b->requests * 95 + 99) / 100);
   p->body_max = body_quantile(*b, b->requests);
@@ -199,7 +201,7 @@ void profile_finish(ProfileBuilder *b, Profile *p) {
 
 bool body_size_of_entry(uint64_t entry_size, uint64_t fixed_head, uint64_t *body) {
   if (entry_size <= fixed_head) return false;
-  uint64_t rest = entry_size - fixed_head - 1;  // digits(n) + n
+  uint64_t rest = entry_size - fixed_head;  // digits(n) + n
   for (int d = 1; d <= 20 && static_cast<uint64_t>(d) <= rest; d++) {
     if (digits_of(rest - static_cast<uint64_t>(d)) == d) {
       *body = rest - static_cast<uint64_t>(d);

@@ -49,6 +49,7 @@ struct Profile {
   double rpm_mean = 0;
   uint64_t rpm_peak = 0;
   uint64_t max_active_users = 0;
+  uint64_t body_bytes = 0;
   uint64_t body_median = 0;
   uint64_t body_p95 = 0;
   uint64_t body_max = 0;
@@ -72,6 +73,7 @@ struct ProfileBuilder {
   int workers = 0;
   uint64_t bucket_ms = 1000;
   uint64_t requests = 0;
+  uint64_t body_bytes = 0;
   uint64_t min_ms = UINT64_MAX;
   uint64_t max_ms = 0;
   std::vector<uint32_t> bucket_counts;
@@ -96,9 +98,10 @@ bool profile_add_request(ProfileBuilder *b, int worker, int page, uint64_t time_
                          uint64_t entry_size, uint64_t body_size);
 void profile_finish(ProfileBuilder *b, Profile *p);
 
-// The body length of an entry of entry_size bytes whose head, but for the
-// digits of its Content-Length value, has fixed_head bytes: entry_size =
-// fixed_head + digits(n) + n + 1. False when no n fits.
+// The body length n of an entry of entry_size bytes whose other bytes, but
+// for the digits of its Content-Length value, are fixed_head (the head lines,
+// "Content-Length: ", "\r\n\r\n" and the final "\n"): entry_size =
+// fixed_head + digits(n) + n. False when no n fits.
 bool body_size_of_entry(uint64_t entry_size, uint64_t fixed_head, uint64_t *body);
 
 // Reads the package in dir: the index files vt_index_0, 1, ... (and one

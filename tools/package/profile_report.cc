@@ -74,8 +74,9 @@ std::string format_profile_text(const Profile &p, const std::string &title) {
   add("requests per minute",
       "mean " + format_rate(p.rpm_mean) + ", peak " + format_count(p.rpm_peak));
   add("users active at once", format_count(p.max_active_users) + " at most");
-  add("body bytes", "median " + format_count(p.body_median) + ", 95th percentile " +
-                        format_count(p.body_p95) + ", largest " + format_count(p.body_max));
+  add("body bytes", format_count(p.body_bytes) + "; median " + format_count(p.body_median) +
+                        ", 95th percentile " + format_count(p.body_p95) + ", largest " +
+                        format_count(p.body_max));
   out += "\n  worker      users   requests          bytes  vs mean\n";
   for (const WorkerFigures &w : p.per_worker) {
     snprintf(line, sizeof line, "  %6d %10s %10s %14s  %7s\n", w.worker,
@@ -137,6 +138,7 @@ std::string format_profile_json_members(const Profile &p) {
   num("rpm_mean", format_rate(p.rpm_mean));
   num("rpm_peak", std::to_string(p.rpm_peak));
   num("max_active_users", std::to_string(p.max_active_users));
+  num("body_bytes", std::to_string(p.body_bytes));
   num("body_median", std::to_string(p.body_median));
   num("body_p95", std::to_string(p.body_p95));
   num("body_max", std::to_string(p.body_max));
