@@ -20,4 +20,10 @@ echo "demo: vtu_replay_gen exited with status $status"
 echo "demo: replay package in $DEMO/replay"
 if [ -d "$DEMO/replay" ]; then ls -l "$DEMO/replay"; fi
 if [ -d "$VT_WDIR" ]; then echo "demo: under VT_WDIR:" && (cd "$VT_WDIR" && find . -type f | sort); fi
+# The package's figures, and the same as a page of charts beside it.
+if [ "$status" = 0 ]; then
+  "$ROOT/build/normal/tools/package/vt_package" profile "$DEMO/replay"
+  "$ROOT/build/normal/tools/package/vt_package" plot "$DEMO/replay" -o "$DEMO/plot.html" >/dev/null &&
+    echo "demo: plot of the package in $DEMO/plot.html (open it in a browser)"
+fi
 exit $status
