@@ -74,6 +74,14 @@ previewed text -i "$WORK/replay.conf"
 [ "$(status_of text)" = 0 ] || fail "preview exited $(status_of text)"
 grep -q '^preview: the run would succeed$' "$RES/preview.text.out" || fail "no success line"
 
+# Nothing run, nothing opened to write but /dev/null (where strace is found).
+if command -v strace >/dev/null; then
+  strace -f -e trace=execve,execveat,openat -o "$RES/strace" "$P" preview -i "$WORK/replay.conf" -f >/dev/null
+  [ "$(grep -c 'execve' "$RES/strace")" = 1 ] || fail "preview ran a program: $(grep execve "$RES/strace" | sed -n 2p)"
+  writes=$(grep 'openat(' "$RES/strace" | grep -E 'O_WRONLY|O_RDWR|O_CREAT' | grep -v '"/dev/null"')
+  [ -z "$writes" ] || fail "preview opened files to write: $writes"
+fi
+
 "$TOOL" -i "$WORK/replay.conf" >"$RES/run.out" 2>&1 || fail "the real run failed: $(tail -3 "$RES/run.out")"
 "$P" profile "$WORK/out/replay" --json >"$RES/profile.json" || fail "profile --json failed"
 "$P" profile "$WORK/out/replay" >"$RES/profile.txt" || fail "profile failed"

@@ -56,6 +56,7 @@ TEST(Plot, OneSeriesPerWorkerAndNothingFetched) {
 TEST(Plot, TenMillionRequestsOfManyWorkersStayUnderTwoMegabytes) {
   Profile p = synthetic_profile(256, 10000000, 10, 400);
   std::string html = render_plot_html(p, "big");
+  printf("plot of 10,000,000 requests of 256 workers over 10 days: %zu bytes\n", html.size());
   EXPECT_LT(html.size(), 2u * 1000 * 1000);
   EXPECT_EQ(count_of(html, "<path class=\"series\""), 256u);
   EXPECT_NE(html.find("380 more pages"), std::string::npos);

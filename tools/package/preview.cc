@@ -210,7 +210,10 @@ void drain(int out_fd, int err_fd, std::string *out, std::string *err) {
 
 std::string list_json(const std::vector<std::string> &items) {
   std::string out = "[";
-  for (const std::string &s : items) out += (out.size() > 1 ? "," : "") + json_string(s);
+  for (const std::string &s : items) {
+    if (out.size() > 1) out += ',';
+    out += json_string(s);
+  }
   return out + "]";
 }
 

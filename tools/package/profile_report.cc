@@ -163,7 +163,10 @@ std::string format_profile_json_members(const Profile &p) {
   list = "{";
   for (const auto &[code, count] : p.rejected_by_code) {
     if (list.size() > 1) list += ",";
-    list += "\"" + std::to_string(code) + "\":" + std::to_string(count);
+    list += '"';
+    list += std::to_string(code);
+    list += "\":";
+    list += std::to_string(count);
   }
   num("rejected_by_code", list + "}");
   return out;
