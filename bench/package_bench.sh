@@ -6,8 +6,9 @@
 # Uses the log tree of bench/run_bench.sh (generated when missing, under
 # BENCH_DIR, default build/bench). Each round makes the package with
 # vtu_replay_gen (NUM_VVM 4), then times, one after another:
-#   index     - every index file read once (cat), the least any reader of the
-#               index needs: the baseline of profile and plot;
+#   index     - every index file read once and its lines counted (wc -l), the
+#               least any reader of the index needs: the baseline of profile
+#               and plot;
 #   profile   - vt_package profile, and profile --json;
 #   plot      - vt_package plot;
 #   preview   - vt_package preview on the same configuration, against the
@@ -75,7 +76,7 @@ CONF
   awk 'index($0, "Starting Step2") { s = $1 } index($0, "Completed Step3") { e = $1 }
        END { printf "%.3f\n", e - s }' "$DIR/tool.out" >>"$DIR/steps23.times"
   sync
-  timed index cat "$DIR"/replay/vt_index_*
+  timed index wc -l "$DIR"/replay/vt_index_*
   timed profile "$PACKAGE" profile "$DIR/replay"
   timed profile_json "$PACKAGE" profile "$DIR/replay" --json
   timed plot "$PACKAGE" plot "$DIR/replay" -o "$DIR/plot.html"

@@ -100,11 +100,17 @@ constexpr const char *kPreviewUsage =
     "Exit status 0 when the run would succeed, 1 when it would fail (each reason on\n"
     "its own line), 2 on wrong use.\n";
 
+// "vt_package[ COMMAND]: what[: arg]" and the usage, on standard error.
 int usage_error(const char *usage, const char *what, const char *arg = nullptr) {
+  const char *command = usage == kProgramUsage   ? ""
+                        : usage == kCheckUsage   ? " check"
+                        : usage == kProfileUsage ? " profile"
+                        : usage == kPlotUsage    ? " plot"
+                                                 : " preview";
   if (arg)
-    fprintf(stderr, "vt_package: %s: %s\n", what, arg);
+    fprintf(stderr, "vt_package%s: %s: %s\n", command, what, arg);
   else
-    fprintf(stderr, "vt_package: %s\n", what);
+    fprintf(stderr, "vt_package%s: %s\n", command, what);
   fputs(usage, stderr);
   return 2;
 }
