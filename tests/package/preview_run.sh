@@ -24,6 +24,7 @@ fail() {
 "$LOGGEN" --out "$WORK/logs" --days 2 --files-per-day 3 --requests 20000 --customers 1500 \
   --services 12 --seed 7 --quiet >"$WORK/loggen.out" || exit 1
 expected() { sed -n "s/^$1=//p" "$WORK/loggen.out"; }
+grouped() { echo "$1" | sed ':a;s/\B[0-9]\{3\}\>/,&/;ta'; }  # 20000 -> 20,000
 mkdir -p "$WORK/wdir/scenarios/p/s"
 cat >"$WORK/replay.conf" <<CONF
 INPUT_DIR|$WORK/logs
@@ -112,6 +113,8 @@ done
 want_codes="$want_codes}"
 got_codes=$(grep -o '"rejected_by_code":{[^}]*}' "$RES/preview.json.out" | cut -d: -f2-)
 [ "$got_codes" = "$want_codes" ] || fail "rejected by code: $got_codes, wanted $want_codes"
+got_codes=$(grep -o '"rejected_by_code":{[^}]*}' "$RES/profile.json" | cut -d: -f2-)
+[ "$got_codes" = "$want_codes" ] || fail "the error logs by code: $got_codes, wanted $want_codes"
 users_line=$(grep -o 'Total users = [0-9,]*, total requests = [0-9,]*' "$RES/run.out" | tr -d ,)
 [ "$users_line" = "Total users = $(expected expected_users) total requests = $(expected expected_accepted)" ] ||
   fail "the run's summary: $users_line"
@@ -139,6 +142,17 @@ previewed bad -i "$WORK/bad.conf" -f --json
 [ "$(status_of bad)" = 1 ] || fail "a refused configuration previewed with status $(status_of bad)"
 grep -qF '"problems":["the run would stop: read_config_file_new:Error: Invalid script type Cpp. It should be Legacy or C"]' \
   "$RES/preview.bad.out" || fail "refused configuration: $(cat "$RES/preview.bad.out")"
+
+# 4. A period that ends before it starts: every record is rejected.
+sed 's#^REPLAY_PERIOD|.*$#REPLAY_PERIOD|12/03/2026 00:00:00|12/01/2026 00:00:00#' "$WORK/replay.conf" >"$WORK/period.conf"
+previewed period -i "$WORK/period.conf" -f
+[ "$(status_of period)" = 1 ] || fail "an empty period previewed with status $(status_of period)"
+for line in \
+  "  REPLAY_PERIOD starts after it ends: no time falls in it, so every record that gets so far is rejected with code 102" \
+  "  No Valid request found to process, Exiting." \
+  "  records met $(grouped "$(expected requests)"), accepted 0, rejected $(grouped "$(expected requests)")"; do
+  grep -qxF -- "$line" "$RES/preview.period.out" || fail "no line: $line"
+done
 
 [ $failed = 0 ] && echo "preview_run: all checks pass"
 exit $failed

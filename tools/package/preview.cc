@@ -149,7 +149,7 @@ bool list_input_files(PreviewReport *r, ChildOut *out) {
   r.replay_dir = run.config.replay_dir;
   if (run.config.start_time_stamp && run.config.end_time_stamp &&
       run.config.start_time_stamp > run.config.end_time_stamp)
-    out.warn("REPLAY_PERIOD starts after it ends: every record is rejected with code 102");
+    out.warn("REPLAY_PERIOD starts after it ends: no time falls in it, so every record that gets so far is rejected with code 102");
   for (const std::string &p : late_run_problems(o.force)) out.problem(p);
 
   gen_input_file_list();
