@@ -148,7 +148,8 @@ std::string rate_chart(const Profile &p) {
   double ymax = nice_ceiling(top_rate);
   auto y_of = [&](double rate) { return kTop + height - height * rate / ymax; };
   auto x_of = [&](size_t c) {
-    return kLeft + kPlotWidth * static_cast<double>(c) / static_cast<double>(columns);
+    return kLeft +
+           kPlotWidth * static_cast<double>(c) / static_cast<double>(std::max<size_t>(columns, 1));
   };
   std::string out = svg_open(height + kTop + kBottom, "requests per second, stacked by worker");
   out += y_axis(kTop, height, ymax, "requests per second");
@@ -185,7 +186,8 @@ std::string peak_chart(const Profile &p) {
   double ymax = nice_ceiling(std::max(p.rps_peak, 1.0));
   auto y_of = [&](double rate) { return kTop + height - height * rate / ymax; };
   auto x_of = [&](size_t c) {
-    return kLeft + kPlotWidth * static_cast<double>(c) / static_cast<double>(columns);
+    return kLeft +
+           kPlotWidth * static_cast<double>(c) / static_cast<double>(std::max<size_t>(columns, 1));
   };
   std::string out = svg_open(height + kTop + kBottom, "busiest bucket of each column");
   out += y_axis(kTop, height, ymax, "requests per second");
@@ -205,7 +207,8 @@ std::string active_chart(const Profile &p) {
   double ymax = nice_ceiling(std::max<double>(static_cast<double>(p.max_active_users), 1.0));
   auto y_of = [&](double v) { return kTop + height - height * v / ymax; };
   auto x_of = [&](size_t c) {
-    return kLeft + kPlotWidth * static_cast<double>(c) / static_cast<double>(columns);
+    return kLeft +
+           kPlotWidth * static_cast<double>(c) / static_cast<double>(std::max<size_t>(columns, 1));
   };
   std::string out = svg_open(height + kTop + kBottom, "users active at once");
   out += y_axis(kTop, height, ymax, "users active");

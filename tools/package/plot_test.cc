@@ -53,6 +53,17 @@ TEST(Plot, OneSeriesPerWorkerAndNothingFetched) {
   }
 }
 
+TEST(Plot, AnEmptyPackageDrawsNoNumberItCannotWrite) {
+  ProfileBuilder b;
+  profile_begin(&b, 2, 1000);
+  Profile p;
+  profile_finish(&b, &p);
+  std::string html = render_plot_html(p, "empty");
+  EXPECT_EQ(html.find("nan"), std::string::npos);
+  EXPECT_EQ(html.find("inf"), std::string::npos);
+  EXPECT_EQ(count_of(html, "<path class=\"series\""), 2u);
+}
+
 TEST(Plot, TenMillionRequestsOfManyWorkersStayUnderTwoMegabytes) {
   Profile p = synthetic_profile(256, 10000000, 10, 400);
   std::string html = render_plot_html(p, "big");

@@ -14,6 +14,7 @@
 #include "tools/package/profile_report.h"
 #include "tools/replay_gen/config/config_reader.h"
 #include "tools/replay_gen/driver/driver.h"
+#include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/loader/input_files.h"
 #include "tools/replay_gen/loader/parallel_loader.h"
 #include "tools/replay_gen/output/request_files.h"
@@ -149,7 +150,9 @@ bool list_input_files(PreviewReport *r, ChildOut *out) {
   r.replay_dir = run.config.replay_dir;
   if (run.config.start_time_stamp && run.config.end_time_stamp &&
       run.config.start_time_stamp > run.config.end_time_stamp)
-    out.warn("REPLAY_PERIOD starts after it ends: no time falls in it, so every record that gets so far is rejected with code 102");
+    out.warn(
+        "REPLAY_PERIOD starts after it ends: no time falls in it, so every record that gets so far "
+        "is rejected with code 102");
   for (const std::string &p : late_run_problems(o.force)) out.problem(p);
 
   gen_input_file_list();
@@ -180,7 +183,7 @@ bool list_input_files(PreviewReport *r, ChildOut *out) {
     }
   }
   write_all(fd, "R\n" + (o.json ? format_preview_json(r) : format_preview_text(r)));
-  _exit(r.problems.empty() ? 0 : 1);
+  vt_exit(r.problems.empty() ? 0 : 1);
 }
 
 // Reads both pipes to their end, whichever the child fills first.
@@ -294,7 +297,7 @@ int run_preview(const PreviewOptions &o) {
   if (pid == 0) {
     // The tool's console lines go nowhere; its error lines to the parent.
     int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (null_fd < 0 || dup2(null_fd, 1) < 0 || dup2(err_pipe[1], 2) < 0) _exit(127);
+    if (null_fd < 0 || dup2(null_fd, 1) < 0 || dup2(err_pipe[1], 2) < 0) vt_exit(127);
     close(out_pipe[0]);
     close(err_pipe[0]);
     child_main(o, out_pipe[1]);

@@ -162,6 +162,7 @@ void profile_finish(ProfileBuilder *b, Profile *p) {
     if (page.requests) p->per_page.push_back(page);
   p->column_ms = b->column_ms;
   if (b->requests == 0) {
+    p->worker_columns.assign(static_cast<size_t>(b->workers), {});
     sweep_active_users(b, p, 0);
     return;
   }
