@@ -1,5 +1,11 @@
 # The two commands of the README. Both install what the machine lacks first.
-.PHONY: demo check setup build bench fuzz clean
+.PHONY: demo check setup build install uninstall bench fuzz mutate clean
+
+# `make install` puts the programs and manual pages under $(DESTDIR)$(PREFIX);
+# WITH_SUITE=1 adds the suite stand-ins. `make uninstall` with the same PREFIX
+# and DESTDIR removes them again.
+PREFIX ?= /usr/local
+BUILD_DIR ?= build/normal
 
 setup:
 	@scripts/setup.sh
@@ -8,8 +14,16 @@ build: setup
 	cmake -S . -B build/normal -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build build/normal -j 2
 
-demo: setup
+# The demo installs what is missing itself, to show it as its first stage.
+demo:
 	@scripts/demo.sh
+
+install:
+	@PREFIX="$(PREFIX)" DESTDIR="$(DESTDIR)" BUILD_DIR="$(BUILD_DIR)" WITH_SUITE="$(WITH_SUITE)" \
+	  scripts/install.sh
+
+uninstall:
+	@PREFIX="$(PREFIX)" DESTDIR="$(DESTDIR)" scripts/uninstall.sh
 
 check: setup
 	@scripts/check.sh
@@ -20,6 +34,11 @@ bench: setup
 # FUZZ_SECONDS per target (default 180); see scripts/fuzz.sh.
 fuzz: setup
 	@scripts/fuzz.sh
+
+# Plants each fault of mutants/ in a copy of the tree and names the test that
+# catches it; see scripts/mutate.sh. Not part of check.
+mutate: setup
+	@scripts/mutate.sh
 
 clean:
 	rm -rf build

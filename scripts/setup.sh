@@ -1,8 +1,9 @@
 #!/bin/bash
 # Installs what a fresh Debian machine lacks to build and test the tool:
-# compilers, CMake, Ninja, GoogleTest, clang (fuzzing), the en_US locale
-# that the tool's grouped numbers ("%'lu" -> 1,234,567) need, and Chromium,
-# in which the test of `vt_package plot` opens the plot.
+# compilers, CMake, Ninja, GoogleTest, clang (fuzzing), groff (the manual
+# page test), the en_US locale that the tool's grouped numbers
+# ("%'lu" -> 1,234,567) need, and Chromium, in which the test of
+# `vt_package plot` opens the plot.
 set -euo pipefail
 
 SUDO=""
@@ -13,6 +14,7 @@ command -v g++ >/dev/null || need+=(g++)
 command -v cmake >/dev/null || need+=(cmake)
 command -v ninja >/dev/null || need+=(ninja-build)
 command -v clang++ >/dev/null || need+=(clang)
+command -v groff >/dev/null || need+=(groff-base)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -d /usr/share/i18n/locales ] && command -v localedef >/dev/null || need+=(locales)
 dpkg -s libclang-rt-14-dev >/dev/null 2>&1 || need+=(libclang-rt-14-dev)

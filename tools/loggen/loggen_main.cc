@@ -7,17 +7,26 @@
 #include "tools/loggen/loggen_options.h"
 #include "tools/loggen/loggen_writer.h"
 
+#ifndef VT_VERSION
+#define VT_VERSION "unknown"
+#endif
+
 int main(int argc, char **argv) {
   LoggenOptions o;
   std::string error;
   bool help = false;
-  if (!parse_loggen_options(argc, argv, &o, &error, &help)) {
+  LoggenRequest request;
+  if (!parse_loggen_options(argc, argv, &o, &error, &help, &request)) {
     fprintf(stderr, "vt_loggen: %s\n", error.c_str());
-    print_loggen_usage(stderr, argv[0]);
+    fprintf(stderr, "Try '%s --help' for more information.\n", argv[0]);
     return 2;
   }
-  if (help) {
+  if (request == LoggenRequest::kHelp) {
     print_loggen_usage(stdout, argv[0]);
+    return 0;
+  }
+  if (request == LoggenRequest::kVersion) {
+    printf("vt_loggen %s\n", VT_VERSION);
     return 0;
   }
   LoggenSummary summary;

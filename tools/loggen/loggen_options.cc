@@ -37,6 +37,7 @@ const OptionSpec kSpecs[] = {
     {"seed", Kind::kSeed, FIELD(seed), 0, 0},
     {"quiet", Kind::kFlag, nullptr, 0, 0},
     {"help", Kind::kFlag, nullptr, 0, 0},
+    {"version", Kind::kFlag, nullptr, 0, 0},
 };
 
 #undef FIELD
@@ -113,8 +114,11 @@ const OptionSpec *find_spec(const char *name, size_t len) {
 
 }  // namespace
 
-bool parse_loggen_options(int argc, char **argv, LoggenOptions *o, std::string *error, bool *help) {
+bool parse_loggen_options(int argc, char **argv, LoggenOptions *o, std::string *error, bool *help,
+                          LoggenRequest *request) {
   *help = false;
+  bool version = false;
+  if (request) *request = LoggenRequest::kGenerate;
   for (int k = 1; k < argc; k++) {
     const char *arg = argv[k];
     if (strncmp(arg, "--", 2) != 0)
@@ -126,6 +130,7 @@ bool parse_loggen_options(int argc, char **argv, LoggenOptions *o, std::string *
     if (spec->kind == Kind::kFlag) {
       if (eq) return *error = std::string("--") + spec->name + " takes no value", false;
       if (strcmp(spec->name, "help") == 0) *help = true;
+      if (strcmp(spec->name, "version") == 0) version = true;
       if (strcmp(spec->name, "quiet") == 0) o->progress = false;
       continue;
     }
@@ -136,7 +141,10 @@ bool parse_loggen_options(int argc, char **argv, LoggenOptions *o, std::string *
     }
     if (!set_value(*spec, value, o, error)) return false;
   }
-  if (*help) return true;
+  if (*help || version) {
+    if (request) *request = *help ? LoggenRequest::kHelp : LoggenRequest::kVersion;
+    return true;
+  }
   if (o->out.empty()) return *error = "--out is required", false;
   if (o->min_body > o->max_body) {
     *error = "--min-body " + std::to_string(o->min_body) + " is larger than --max-body " +
@@ -171,6 +179,8 @@ void print_loggen_usage(FILE *out, const char *prog) {
           "  --seed N                  random seed; the same options and seed give the same "
           "bytes (1)\n"
           "  --quiet                   no progress lines on stderr\n"
-          "  --help                    this text\n",
+          "  --help                    this text\n"
+          "  --version                 the version\n"
+          "Exit status: 0 done, 1 the tree could not be written, 2 usage error.\n",
           prog);
 }

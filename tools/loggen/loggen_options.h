@@ -26,9 +26,14 @@ struct LoggenOptions {
   bool progress = true;  // progress lines on stderr
 };
 
+// What the command line asks for besides a tree.
+enum class LoggenRequest { kGenerate, kHelp, kVersion };
+
 // Reads argv into o. On a bad option returns false with the reason in error.
-// Sets *help when --help was given.
-bool parse_loggen_options(int argc, char **argv, LoggenOptions *o, std::string *error, bool *help);
+// Sets *help when --help was given, and *request to what was asked for when
+// request is not null (--help wins over --version).
+bool parse_loggen_options(int argc, char **argv, LoggenOptions *o, std::string *error, bool *help,
+                          LoggenRequest *request = nullptr);
 
 void print_loggen_usage(FILE *out, const char *prog);
 

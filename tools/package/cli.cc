@@ -16,8 +16,8 @@
 #include "tools/package/profile.h"
 #include "tools/package/profile_report.h"
 
-#ifndef VT_PACKAGE_VERSION
-#define VT_PACKAGE_VERSION "1.0"
+#ifndef VT_VERSION
+#define VT_VERSION "unknown"
 #endif
 
 namespace {
@@ -280,7 +280,7 @@ int vt_package_main(int argc, char **argv) {
   const char *command = argv[1];
   if (is_help(command)) return print_help(kProgramUsage);
   if (strcmp(command, "--version") == 0) {
-    printf("vt_package %s\n", VT_PACKAGE_VERSION);
+    printf("vt_package %s\n", VT_VERSION);
     return 0;
   }
   int rest = argc - 2;

@@ -173,11 +173,7 @@ void set_file_range(const char *range) {
 }
 
 void read_file_spec(char *file_part, FileSpec *files) {
-  if (!file_part) {
-    if (run.log.debug_level)
-      debug_log(2, kFn, "File names or a file range are not given. Listing all the files");
-    return;
-  }
+  if (!file_part) return;
   files->num_names = split_names(file_part, files->names);
   if (files->num_names == 1 && strchr(files->names[0], '-')) {
     files->form = FileForm::kRange;
@@ -216,8 +212,11 @@ void append_listed_files(const char *base_dir, const char *date_dir, const char 
 void append_files_of(const char *base_dir, const char *date_dir, const FileSpec &files) {
   switch (files.form) {
     case FileForm::kAll:
-      if (run.log.debug_level)
+      if (run.log.debug_level) {
+        debug_log(2, kFn,
+                  "File names or any range specification is not given. Listing all the files");
         debug_log(2, kFn, "Reading files under dir %s/%s/extracts", base_dir, date_dir);
+      }
       append_listed_files(base_dir, date_dir, "%s/%s/extracts", filter_file_name, my_alpha_sort,
                           "seq_file_path[i]");
       break;

@@ -14,7 +14,7 @@ int64_t raise_open_file_limit() {
     if (setrlimit(RLIMIT_NOFILE, &raised) == 0) lim.rlim_cur = lim.rlim_max;
   }
   if (run.log.debug_level)
-    debug_log(2, "gen_input_file_list", "open file limit = %llu",
+    debug_log(5, "gen_input_file_list", "open file limit = %llu",
               static_cast<unsigned long long>(lim.rlim_cur));
   if (lim.rlim_cur == RLIM_INFINITY || lim.rlim_cur > static_cast<rlim_t>(INT64_MAX))
     return INT64_MAX;

@@ -181,6 +181,8 @@ void accept_record(FileParse &p) {
     debug_log(2, kFn, "Processing Thread[%d]:seq_no %lu url %s service_id %d\n", thread_id(p),
               *p.seq_no, r.url, slot.service_id);
     debug_log(2, kFn, "Processing Thread[%d]:req_size = %lu", thread_id(p), slot.req_size);
+    debug_log(2, kFn, "Processing Thread[%d]:uid = %ld", thread_id(p), static_cast<long>(slot.uid));
+    debug_log(2, kFn, "Processing Thread[%d]:seq = %lu", thread_id(p), slot.seq);
   }
   t->t_msgcount++;
   reset_record(p);
@@ -240,7 +242,8 @@ void count_body_bytes(FileParse &p, size_t bytes) {
 
 void handle_body_line(FileParse &p, char *body, size_t body_len) {
   RecordState &r = p.rec;
-  if (!r.service_line_done && r.url_line_done && !r.ignore_request) {
+  // Also for a record already rejected: the URL scanner still shows its path.
+  if (!r.service_line_done && r.url_line_done) {
     get_service_name_from_url(r.url, r.service_name, kServiceNameSize);
     r.service_line_done = 1;
   }

@@ -15,13 +15,15 @@ namespace {
 
 constexpr const char *kFn = "load_sequence_file_new";
 
-// A time part: leading white space, then a decimal number that must begin
-// with a digit. False when the text is not such a number.
+// A time part: leading white space, then a decimal number, read as the C
+// library reads one (a leading sign included). False when the text does not
+// begin with a number, and for a negative value, which no unsigned time holds.
 bool read_time_part(const char *text, double *value) {
   while (isspace(static_cast<unsigned char>(*text))) text++;
-  if (!isdigit(static_cast<unsigned char>(*text))) return false;
+  const char *digits = text + (*text == '+' || *text == '-');
+  if (!isdigit(static_cast<unsigned char>(*digits))) return false;
   *value = read_decimal(text);
-  return isfinite(*value);
+  return isfinite(*value) && !(*value < 0);
 }
 
 int thread_id(const FileParse &p) {

@@ -168,6 +168,12 @@ TEST_F(ParserTest, RecordsAndRejections) {
        1600000000,
        1600000010},
       {"microseconds", hd("RequestTimeEx=16.5\n" + kAction + kUrl), {{16000, 42, svc, kBody}}, {}},
+      {"signed time parts",
+       hd("RequestTimeEx= +16.+500000\n" + kAction + kUrl),
+       {{16500, 42, svc, kBody}},
+       {}},
+      {"negative time part", hd("RequestTimeEx=-16.5\n" + kAction + kUrl), {}, {{101, 1}}},
+      {"sign without a number", hd("RequestTimeEx=+x16.5\n" + kAction + kUrl), {}, {{101, 1}}},
       {"second time line wins", record("RequestTimeEx=1.0\n" + head, kBody), {ok}, {}},
       {"two SOAP actions", hd(kTime + kAction + kAction + kUrl), {}, {{103, 3}}},
       {"empty SOAP actions around one", hd(kTime + no_act + kAction + no_act + kUrl), {ok}, {}},
@@ -210,6 +216,20 @@ TEST_F(ParserTest, RecordsAndRejections) {
     EXPECT_EQ(thread_->t_no_xacustid_messages, c.no_custid);
     EXPECT_EQ(thread_->t_empty_xacustid_messages, c.empty_custid);
   }
+}
+
+// The URL scanner shows the path of every record that has a URL line and no
+// SOAP action line, also one already rejected on a later header line, and an
+// empty path for a URL line it could not read.
+TEST_F(ParserTest, UrlLineShownForRejectedRecords) {
+  parse(record(kUrl + "RequestTimeEx=16\n", kBody) + record("URL=/a=b\n", kBody) +
+        record(kTime + kUrl, kBody));
+  EXPECT_EQ(error_lines(), (std::vector<ErrorLine>{{101, 2}, {104, 7}, {107, 17}}));
+  std::string urls;
+  for (size_t at = console_.find("url - "); at != std::string::npos;
+       at = console_.find("url - ", at + 1))
+    urls += console_.substr(at, console_.find('\n', at) - at + 1);
+  EXPECT_EQ(urls, "url - svc/Service.svc\nurl - \nurl - svc/Service.svc\n");
 }
 
 // Error serials and record numbers run on across the files of a thread.

@@ -2,6 +2,7 @@
 // how long it is. The writer threads put the bytes there afterwards.
 #include "tools/replay_gen/output/request_entry.h"
 
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -104,6 +105,10 @@ void add_request_new(UserNode *user, const SeqData &rec) {
     debug_log(4, kFname,
               "Method Called, user_id = %lu, page_id = %d, time_stamp = %lu. seq_file_fp = %p",
               user->user_id, rec.service_id, rec.time_stamp, static_cast<void *>(rec.req_file_fp));
+  // The writer threads copy the body later; its input descriptor is shown
+  // here, in the order of the records.
+  if (run.log.debug_level)
+    debug_log(2, kFname, "fdin = %d", rec.req_file_fp ? fileno(rec.req_file_fp) : -1);
   ReqNode *row = take_request_row(user);
   if (user->num_req > run.counters.max_req_per_user) run.counters.max_req_per_user = user->num_req;
   row->page_id = rec.service_id;

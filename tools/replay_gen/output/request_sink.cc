@@ -241,7 +241,6 @@ void write_entry(EntrySink *out, const SeqData &rec) {
   if (out->newline_pending) out->head.push_back('\n');
   append_entry_head(&out->head, rec.service_id, rec.req_size, out->vvm_id);
   int fdin = input_descriptor(out, rec.req_file_fp);
-  if (run.log.debug_level) debug_log(2, kFname, "fdin = %d", fdin);
   if (staging(out))
     stage_head(out);
   else

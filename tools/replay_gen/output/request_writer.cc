@@ -78,7 +78,7 @@ int request_writer_threads(int num_cpu, int workers) {
 }
 
 void write_request_files(const uint8_t *entry_worker, uint64_t n, int threads, bool use_pipe) {
-  if (run.log.debug_level) debug_log(2, kFname, "request writer threads = %d", threads);
+  if (run.log.debug_level) debug_log(5, kFname, "request writer threads = %d", threads);
   std::vector<WriterThread> writers(threads);
   for (int i = 0; i < threads; i++) {
     WriterThread &t = writers[i];

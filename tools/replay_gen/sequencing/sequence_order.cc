@@ -91,7 +91,7 @@ void sort_seq_array(uint64_t n) {
 
 void sort_seq_data_by_time(uint64_t n) {
   if (run.log.debug_level)
-    debug_log(2, "sort_seq_data_by_time", "Method called. total entries = %lu", n);
+    debug_log(5, "sort_seq_data_by_time", "Method called. total entries = %lu", n);
   sort_records<sort_log_data_using_time>(run.records.seq_data_arr, n);
 }
 

@@ -50,11 +50,23 @@ void append_text(std::string *head, const char *text) {
   if (text) head->append(text);
 }
 
+size_t text_len(const char *text) {
+  return text ? strlen(text) : 0;
+}
+
+// Room for the whole head of svc, known before it is composed: the request
+// line holds the method, at most the whole URL and the version; then the host
+// line and the header lines, and the terminating NUL.
+size_t head_room(const ServiceMap &svc, const char *url) {
+  return strlen(svc.method_type[0] ? svc.method_type : "POST") + strlen(url) +
+         strlen(" / HTTP/\r\n\r\n") + strlen(run.config.http_version) +
+         strlen(run.config.host_hdr) + text_len(run.config.http_header) +
+         text_len(svc.service_header) + text_len(svc.soap_action) + 1;
+}
+
 // Copies the composed head into the service's own all_headers.
 void keep_head(ServiceMap *svc, const std::string &head, int index) {
   size_t size = head.size() + 1;
-  if (run.log.debug_level)
-    debug_log(2, "append_all_headers", "Allocating memory for %s. size = %zu", "All headers", size);
   char *copy = static_cast<char *>(malloc(size));
   if (!copy || head.size() > INT32_MAX) {
     out_of_memory("append_all_headers", "All headers", static_cast<long long>(size), index);
@@ -97,6 +109,10 @@ void append_all_headers() {
     if (run.log.debug_level)
       debug_log(2, "append_all_headers", "service_map_ptr[i].url = %s, len = %d, i = %d", url,
                 svc.url_len, i);
+    if (run.log.debug_level)
+      debug_log(2, "append_all_headers", "Allocating memory for %s. size = %zu", "All headers",
+                head_room(svc, url));
+    head.clear();  // the new head starts empty, as its trace shows
     if (svc.method_type[0] == '\0') snprintf(svc.method_type, kMethodTypeSize, "POST");
     make_method_and_host_header(svc.method_type, url, &head, page_name_of(svc).c_str());
     append_text(&head, run.config.http_header);

@@ -22,6 +22,16 @@ int find_in_thread_list(const ThreadArgs *t, const char *service_name, const cha
   return -1;
 }
 
+// A copy for the thread's list; unlike the service table's copies it has no
+// "Allocating memory" line: the list's own trace lines show what it holds.
+char *copy_for_thread_list(const char *what, const char *text) {
+  size_t size = strlen(text) + 1;
+  char *copy = static_cast<char *>(malloc(size));
+  if (!copy) out_of_memory("get_and_save_runtime_service_data", what, static_cast<int>(size));
+  memcpy(copy, text, size);
+  return copy;
+}
+
 int add_to_thread_list(ThreadArgs *t, const char *service_name, const char *url,
                        const char *soap_action) {
   constexpr const char *fn = "get_and_save_runtime_service_data";
@@ -41,9 +51,9 @@ int add_to_thread_list(ThreadArgs *t, const char *service_name, const char *url,
   }
   int idx = t->total_runtime_service++;
   RunTimeServiceInfo &e = t->run_time_services[idx];
-  e.url = copy_text(fn, "url", url, 1);
-  e.service_name = copy_text(fn, "service_name", service_name, 1);
-  e.soap_action = copy_text(fn, "soap_action", soap_action, 1);
+  e.url = copy_for_thread_list("url", url);
+  e.service_name = copy_for_thread_list("service_name", service_name);
+  e.soap_action = copy_for_thread_list("soap_action", soap_action);
   e.num_requests = 0;
   return idx;
 }
@@ -118,6 +128,10 @@ void create_service_entry_and_fill_data(const char *service_name, const char *ur
     e.url_len = static_cast<int32_t>(strlen(url));
     if (soap_action && *soap_action) {
       e.soap_action = copy_text(fn, "soap_action", soap_action, 1);
+    } else if (run.log.debug_level) {
+      // An empty action (every service under -u) is traced at its size but not
+      // kept: the first record that brings one gives it to the service.
+      debug_log(2, fn, "Allocating memory for %s. size = %d", "soap_action", 1);
     }
     snprintf(e.indexing_tag, sizeof e.indexing_tag, "%s", kDefaultIndexingTag);
     run.services.num_service_file++;

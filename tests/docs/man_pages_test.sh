@@ -1,0 +1,51 @@
+#!/bin/bash
+# Every manual page renders without a groff warning, has the usual sections,
+# and names every option its program knows.
+#
+#   man_pages_test.sh MAN_DIR VTU_REPLAY_GEN VT_LOGGEN VT_PACKAGE_CHECK
+set -u
+MAN_DIR=$1
+declare -A PROGRAM=([vtu_replay_gen]=$2 [vt_loggen]=$3 [vt_package_check]=$4)
+failures=0
+fail() {
+  echo "man_pages_test: $*"
+  failures=$((failures + 1))
+}
+
+command -v groff >/dev/null || {
+  echo "man_pages_test: groff is missing; scripts/setup.sh installs it"
+  exit 1
+}
+
+sections=(NAME SYNOPSIS DESCRIPTION OPTIONS FILES ENVIRONMENT '"EXIT STATUS"' EXAMPLES '"SEE ALSO"')
+for name in vtu_replay_gen vt_loggen vt_package_check; do
+  page=$MAN_DIR/$name.1
+  [ -f "$page" ] || { fail "$page is missing"; continue; }
+
+  warnings=$(LC_ALL=C.UTF-8 groff -man -Tutf8 -ww -z "$page" 2>&1)
+  status=$?
+  [ $status -eq 0 ] || fail "$name.1: groff exited with status $status"
+  [ -z "$warnings" ] || fail "$name.1: groff warns: $warnings"
+
+  for s in "${sections[@]}"; do
+    grep -qx "\.SH $s" "$page" || fail "$name.1: no .SH $s"
+  done
+
+  # The options the program itself knows: vtu_replay_gen's fixed set, and for
+  # the others every --option of their --help text.
+  if [ "$name" = vtu_replay_gen ]; then
+    options=(-i -f -d -c -p -u -N -n)
+  else
+    help=$("${PROGRAM[$name]}" --help) || fail "$name --help exited with status $?"
+    mapfile -t options < <(grep -oE -- '--[a-z][a-z-]*' <<<"$help" | sort -u)
+    [ ${#options[@]} -gt 1 ] || fail "$name --help lists no options"
+  fi
+  for o in "${options[@]}"; do
+    roff=${o//-/\\-}
+    grep -qE "^\.(B|BI|BR) \"?$(sed 's/\\/\\\\/g' <<<"$roff")( |\"|$)" "$page" ||
+      fail "$name.1: option $o is not described"
+  done
+done
+
+[ $failures -eq 0 ] && echo "man_pages_test: 3 pages render cleanly and describe every option"
+exit $((failures > 0))

@@ -1,0 +1,52 @@
+#!/bin/bash
+# Runs the commands of the README's "Quick start" section, taken from the
+# README itself, as a newcomer would paste them at the root of a clone, with
+# HOME in a temporary directory; then checks the package they made.
+#
+#   quickstart_test.sh SOURCE_DIR BUILD_DIR PACKAGE_CHECK
+#
+# BUILD_DIR is handed to `make install` (its programs are built already).
+set -u
+SRC=$(cd "$1" && pwd)
+BUILD_DIR=$(cd "$2" && pwd)
+CHECK=$3
+T=$(mktemp -d "${TMPDIR:-/tmp}/vt_quickstart.XXXXXX")
+trap 'rm -rf "$T"' EXIT
+export HOME=$T/home BUILD_DIR
+mkdir -p "$HOME"
+# The make that runs ctest must not hand its job server to the one inside.
+unset MAKEFLAGS MAKELEVEL MFLAGS
+
+fail() {
+  echo "quickstart_test: $*"
+  [ -f "$T/out" ] && { echo "--- output of the quick start:"; tail -n 40 "$T/out"; }
+  exit 1
+}
+
+# The indented code lines between "## Quick start" and the next section.
+awk '/^## / { inside = ($0 == "## Quick start") } inside && /^    / { print substr($0, 5) }' \
+  "$SRC/README.md" >"$T/quickstart.sh"
+for word in "make install" vt_loggen vtu_replay_gen vt_package_check; do
+  grep -q "$word" "$T/quickstart.sh" || fail "the README's quick start has no '$word' command"
+done
+echo "quickstart_test: running the README's quick start:"
+sed 's/^/    /' "$T/quickstart.sh"
+
+(cd "$SRC" && bash -e "$T/quickstart.sh") >"$T/out" 2>&1
+status=$?
+[ $status -eq 0 ] || fail "the quick start ended with status $status"
+
+work=$HOME/vt-first
+[ -d "$work/replay" ] || fail "no replay directory $work/replay"
+for p in vtu_replay_gen vt_loggen vt_package_check vtu_gen_cscript; do
+  [ -x "$HOME/.local/bin/$p" ] || fail "make install did not install $p into ~/.local/bin"
+done
+expected=$(sed -n 's/^expected_accepted_without_period=//p' "$T/out")
+[ -n "$expected" ] || fail "vt_loggen's summary is missing from the output"
+verdict=$("$CHECK" "$work/replay")
+[ $? -eq 0 ] || fail "the package is not sound: $verdict"
+[[ $verdict == *" $expected requests, 0 problems" ]] ||
+  fail "the package holds other than the $expected requests vt_loggen expects: $verdict"
+grep -q "^Processing done at " "$T/out" || fail "the run did not print its last line"
+[ -s "$work/wdir/scripts/first/try/script/script.pages" ] || fail "no script was made"
+echo "quickstart_test: $verdict"

@@ -1,0 +1,4 @@
+# The whole -d 2 trace of a small tree: two services in SOAP mode, one loader
+# thread, one worker, a progress mark per request.
+. "$CASE/../../trace_tree.sh"
+trace_run -d 2
