@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <regex>
 
 #include "tools/package/preview.h"
 #include "tools/replay_gen/config/config_reader.h"
@@ -97,9 +96,25 @@ void check_period_bound(const std::string &where, const char *which, const std::
                  local_time_text(t));
 }
 
+// s, m:s, h:m:s or h:m:s.ms, every part of digits.
 bool is_duration(const std::string &text) {
-  static const std::regex form("[0-9]+(:[0-9]+(:[0-9]+(\\.[0-9]+)?)?)?");
-  return std::regex_match(text, form);
+  int parts = 0;
+  size_t at = 0;
+  for (;;) {
+    size_t digits = 0;
+    while (at + digits < text.size() && isdigit(static_cast<unsigned char>(text[at + digits])))
+      digits++;
+    if (digits == 0) return false;
+    parts++;
+    at += digits;
+    if (at == text.size()) return true;
+    char sep = text[at++];
+    if (sep == '.') break;
+    if (sep != ':' || parts == 3) return false;
+  }
+  // The milliseconds, after h:m:s only.
+  if (parts != 3 || at == text.size()) return false;
+  return text.find_first_not_of("0123456789", at) == std::string::npos;
 }
 
 bool path_has_command(const char *command) {

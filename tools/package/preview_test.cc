@@ -32,10 +32,15 @@ TEST(PreviewWarnings, OnWhatTheToolSilentlyAccepts) {
        "line 1: NEW_USER_TIME 10min is not a duration (s, m:s, h:m:s or h:m:s.ms); the tool "
        "reads it as 10000 ms"},
       {"NEW_USER_TIME|half an hour", "reads it as 60000 ms"},
+      {"NEW_USER_TIME|10:00.5", "reads it as 600000 ms"},
+      {"NEW_USER_TIME|1:2:3:4", "reads it as 3723000 ms"},
+      {"NEW_USER_TIME|1:00:00.", "reads it as 3600000 ms"},
+      {"NEW_USER_TIME|:30", "reads it as 60000 ms"},
       // Sound lines.
       {"NUM_VVM|4", ""},
       {"NEW_USER_TIME|30:00", ""},
       {"NEW_USER_TIME|1:00:00.500", ""},
+      {"NEW_USER_TIME|45", ""},
       {"REPLAY_PERIOD|12/01/2026 00:00:00|12/03/2026 01:27:28", ""},
       {"# NUM_VMM|4", ""},
       {"", ""},
