@@ -2,7 +2,8 @@
 # Installs what a fresh Debian machine lacks to build and test the tool:
 # compilers, CMake, Ninja, GoogleTest, clang (fuzzing), groff (the manual
 # page test), the en_US locale that the tool's grouped numbers
-# ("%'lu" -> 1,234,567) need, and Chromium, in which the test of
+# ("%'lu" -> 1,234,567) need, the HTTP response parser of vt_replay and
+# nginx for its end-to-end tests, and Chromium, in which the test of
 # `vt_package plot` opens the plot.
 set -euo pipefail
 
@@ -18,6 +19,8 @@ command -v groff >/dev/null || need+=(groff-base)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -d /usr/share/i18n/locales ] && command -v localedef >/dev/null || need+=(locales)
 dpkg -s libclang-rt-14-dev >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
+[ -f /usr/include/http_parser.h ] || need+=(libhttp-parser-dev)
+[ -x /usr/sbin/nginx ] || need+=(nginx)
 command -v chromium >/dev/null || need+=(chromium)
 
 if [ ${#need[@]} -gt 0 ]; then

@@ -25,7 +25,7 @@ const OptionSpec kSpecs[] = {
     {"files-per-day", Kind::kInt, FIELD(files_per_day), 1, 10000},
     {"requests", Kind::kInt, FIELD(requests), 1, 2000000000},
     {"customers", Kind::kInt, FIELD(customers), 1, 1000000000},
-    {"services", Kind::kInt, FIELD(services), 1, 1000},
+    {"services", Kind::kInt, FIELD(services), 1, 32767},
     {"min-body", Kind::kInt, FIELD(min_body), 1, 100000000},
     {"max-body", Kind::kInt, FIELD(max_body), 1, 100000000},
     {"large-share", Kind::kShare, FIELD(large_share), 0, 0},
@@ -35,6 +35,8 @@ const OptionSpec kSpecs[] = {
     {"long-share", Kind::kShare, FIELD(long_share), 0, 0},
     {"start-date", Kind::kDate, FIELD(start_date), 0, 0},
     {"seed", Kind::kSeed, FIELD(seed), 0, 0},
+    {"url-per-service", Kind::kFlag, nullptr, 0, 0},
+    {"services-in-turn", Kind::kFlag, nullptr, 0, 0},
     {"quiet", Kind::kFlag, nullptr, 0, 0},
     {"help", Kind::kFlag, nullptr, 0, 0},
     {"version", Kind::kFlag, nullptr, 0, 0},
@@ -132,6 +134,8 @@ bool parse_loggen_options(int argc, char **argv, LoggenOptions *o, std::string *
       if (strcmp(spec->name, "help") == 0) *help = true;
       if (strcmp(spec->name, "version") == 0) version = true;
       if (strcmp(spec->name, "quiet") == 0) o->progress = false;
+      if (strcmp(spec->name, "url-per-service") == 0) o->url_per_service = true;
+      if (strcmp(spec->name, "services-in-turn") == 0) o->services_in_turn = true;
       continue;
     }
     const char *value = eq ? eq + 1 : nullptr;
@@ -164,7 +168,11 @@ void print_loggen_usage(FILE *out, const char *prog) {
           "  --files-per-day N         log files per day (1)\n"
           "  --requests N              records in all, bad ones included (10000)\n"
           "  --customers N             distinct customer ids (1000)\n"
-          "  --services N              distinct services (10)\n"
+          "  --services N              distinct services, at most 32767 (10)\n"
+          "  --url-per-service         every service its own URL path (/svc/AreaK.svc/N), so\n"
+          "                            that URL mode (-u) sees as many services\n"
+          "  --services-in-turn        requests go to the services in turn rather than\n"
+          "                            at random, so every service gets its share\n"
           "  --min-body N              smallest body in bytes (300)\n"
           "  --max-body N              largest usual body in bytes (40000)\n"
           "  --large-share F           share of bodies 2 to 25 times --max-body (0.001)\n"

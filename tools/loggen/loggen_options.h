@@ -14,6 +14,8 @@ struct LoggenOptions {
   int64_t requests = 10000;        // records written, bad ones included
   int64_t customers = 1000;        // distinct customer ids
   int64_t services = 10;           // distinct SOAP actions and URLs
+  bool url_per_service = false;    // every service its own URL path
+  bool services_in_turn = false;   // requests go to the services in turn
   int64_t min_body = 300;          // body size range in bytes
   int64_t max_body = 40000;        //
   double large_share = 0.001;      // bodies from 2 to 25 times max_body

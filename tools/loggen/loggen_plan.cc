@@ -75,8 +75,11 @@ void plan_visit(const LoggenOptions &o, int64_t day, uint64_t budget, LoggenPlan
     e.time_us = t;
     e.customer = customer;
     e.order = static_cast<uint32_t>(events->size());
-    e.service =
-        static_cast<uint16_t>(std::min(rng_below(rng, o.services), rng_below(rng, o.services)));
+    uint64_t service = o.services_in_turn
+                           ? st->next_request % o.services
+                           : std::min(rng_below(rng, o.services), rng_below(rng, o.services));
+    st->next_request++;
+    e.service = static_cast<uint16_t>(service);
     e.file = file;
     e.body_size = body_size(o, rng);
     e.flags = (rng_chance(rng, o.creation_ts_share) ? kCreationTs : 0) |

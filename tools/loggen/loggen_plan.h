@@ -35,6 +35,7 @@ struct LoggenEvent {
 struct LoggenPlanState {
   LoggenRng rng;
   uint64_t next_visit;       // visits planned so far: picks the next customer
+  uint64_t next_request;     // requests planned so far: the next service in turn
   uint64_t customer_stride;  // visits walk the customers in this stride
   uint64_t requests_left;
   uint64_t bad_left;

@@ -116,13 +116,14 @@ int64_t shown_seconds(const LoggenEvent &e, int64_t window_start_s) {
   return s;
 }
 
-std::vector<LoggenService> make_services(int64_t count) {
+std::vector<LoggenService> make_services(int64_t count, bool url_per_service) {
   std::vector<LoggenService> services;
   for (int64_t k = 0; k < count; k++) {
     std::string area = "IArea" + std::to_string(k % 5), op = "Op" + std::to_string(k);
     std::string path = "/svc/Area" + std::to_string(k % 5) + ".svc";
     if (k == 0) area = "IService", op = "GetData", path = "/svc/Service.svc";
     if (k == 1) area = "IOrders", op = "PutOrder", path = "/svc/Orders.svc";
+    if (url_per_service) path += "/" + std::to_string(k);
     std::string header = k % 7 == 6 ? "HTTP_WFSOAPACTION=" : "HTTP_SOAPACTION=";
     services.push_back(
         {header + "\"urn:Store/" + area + "/" + op + "\"\n", "URL=" + path + "\n", op});

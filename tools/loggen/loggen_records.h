@@ -17,7 +17,9 @@ struct LoggenService {
   std::string operation;    // body element name
 };
 
-std::vector<LoggenService> make_services(int64_t count);
+// url_per_service: service k's path ends in "/k", so that every service has
+// a URL of its own.
+std::vector<LoggenService> make_services(int64_t count, bool url_per_service);
 
 // A growing byte buffer written to a file descriptor in large pieces.
 struct OutBuf {

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -116,6 +117,26 @@ TEST(Loggen, DeterministicAndCountsMatchWhatTheRecordRulesFind) {
   EXPECT_GT(s.users, s.customers);  // long visits make several users
 }
 
+// Many services, each with a URL of its own and the same share of requests.
+TEST(Loggen, ServicesInTurnWithAUrlEach) {
+  LoggenOptions o = small_options(3);
+  o.requests = 600, o.services = 200, o.bad_share = 0;
+  o.url_per_service = o.services_in_turn = true;
+  LoggenSummary s;
+  std::map<std::string, int> urls, actions;
+  for (const auto &[path, text] : generate(o, &s)) {
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+      if (starts(line, "URL=")) urls[line]++;
+      if (line.find("SOAPACTION=") != std::string::npos) actions[line]++;
+    }
+  }
+  EXPECT_EQ(urls.size(), 200u);
+  EXPECT_EQ(actions.size(), 200u);
+  for (const auto &[url, count] : urls) EXPECT_EQ(count, 3) << url;
+  EXPECT_EQ(urls.count("URL=/svc/Area4.svc/199"), 1u);
+}
+
 TEST(LoggenOptions, Errors) {
   struct Case {
     const char *args;   // split at blanks
@@ -129,6 +150,7 @@ TEST(LoggenOptions, Errors) {
        "--start-date 20260230: expected a date YYYYMMDD from 1971 to 2099"},
       {"--out d --frobnicate", "unknown option --frobnicate"},
       {"--out d extra", "unexpected argument extra"},
+      {"--out d --services 32768", "--services 32768: expected a whole number from 1 to 32767"},
       {"--out=d --days=3 --quiet --seed 18446744073709551615", ""},
   };
   for (const Case &c : cases) {

@@ -133,7 +133,7 @@ std::string local_time_text(int64_t seconds) {
 bool generate_logs(const LoggenOptions &o, LoggenSummary *s, std::string *error) {
   *s = {};
   s->window_start_s = utc_midnight(o.start_date);
-  std::vector<LoggenService> services = make_services(o.services);
+  std::vector<LoggenService> services = make_services(o.services, o.url_per_service);
   LoggenPlanState st;
   init_plan_state(o, &st);
   Progress progress = {o.progress, static_cast<uint64_t>(o.requests)};

@@ -138,10 +138,11 @@ bool list_input_files(PreviewReport *r, ChildOut *out) {
   run.options.dry_run = 1;
   run.options.run_forcefully = o.force ? 1 : 0;
   run.options.svc_id_uses_svc_name = o.url_mode ? 0 : 1;
-  run.options.num_cpu = count_processors();
-  run.options.num_cpu_known = 1;
+  // The processor count is read here rather than asked of the shell, as the
+  // tool does; the worker count is the tool's default for it.
+  int num_cpu = count_processors();
   run.options.commentry_req_count = messages_per_seconds * 5 * 2;
-  set_default_num_vvm();
+  run.workers.num_vvm = static_cast<int16_t>(clamp_default_num_vvm(num_cpu));
   setlocale(LC_ALL, "en_US");
 
   for (const std::string &w : config_text_warnings(read_lines(o.config))) out.warn(w);
@@ -159,6 +160,9 @@ bool list_input_files(PreviewReport *r, ChildOut *out) {
   if (run.files.num_seq_files == 0) {
     out.problem("No request file found to process, Exiting.");
   } else if (list_input_files(&r, &out)) {
+    // The loader's automatic thread count, chosen as the tool chooses it.
+    if (run.options.g_num_thread == 0)
+      set_num_threads(&run.options.g_num_thread, num_cpu, run.files.num_seq_files);
     load_input_data_files();
     r.loaded = true;
     r.records = run.counters.g_msgcount;

@@ -1,5 +1,6 @@
-// The machine's processor count as the run sees it: asked once, then kept, so
-// that the default worker count and the loader's thread count agree.
+// The machine's processor count as the run sees it: the suite's count, asked
+// where the run needs it (the default worker count when the run starts, the
+// loader's thread count in Step 2), each time through this one function.
 #ifndef VT_REPLAY_GEN_CPU_COUNT_H_
 #define VT_REPLAY_GEN_CPU_COUNT_H_
 

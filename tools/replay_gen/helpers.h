@@ -27,5 +27,8 @@ int get_tokens_local(char *read_buf, char *fields[], const char *token, int max_
 // Reads "s", "m:s", "h:m:s" or "h:m:s.ms" into milliseconds; 60000 when no
 // number can be read.
 int32_t get_time_from_format_local(const char *str);
+// The same duration read whole: 64-bit arithmetic, parts as large as they
+// are written (held at the 64-bit bounds), no wrap-around.
+int64_t duration_ms_whole(const char *str);
 
 #endif  // VT_REPLAY_GEN_HELPERS_H_

@@ -63,6 +63,8 @@ struct RunTimeServiceInfo {
   uint64_t num_requests;
 };
 
+struct ServiceIndex;
+
 // Codes of rejected records: 101 .. 100 + kNumRecordErrorCodes.
 constexpr int kNumRecordErrorCodes = 12;
 
@@ -80,6 +82,7 @@ struct ThreadArgs {
   RunTimeServiceInfo *run_time_services;
   int32_t max_runtime_service;
   int32_t total_runtime_service;
+  ServiceIndex *run_time_index;  // hashed index over run_time_services, or null
   char buf_for_fgets[kLineBufSize];
   uint64_t *service_counter;
   FILE *error_file_fp;

@@ -23,6 +23,7 @@ void release_tables(RunState *s) {
     free(e.soap_action);
   }
   free(s->services.service_map_ptr);
+  service_index_free(&s->services.service_index);
   for (int i = 0; i < s->files.num_seq_files; i++) free(s->files.seq_file_path[i].input_file);
   free(s->files.seq_file_path);
   free(s->records.seq_data_arr);

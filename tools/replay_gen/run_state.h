@@ -13,6 +13,7 @@
 #include <stdio.h>
 
 #include "tools/replay_gen/records.h"
+#include "tools/replay_gen/service_index.h"
 
 // Records the loader assumes per second when it estimates the run time.
 constexpr int32_t messages_per_seconds = 10000;
@@ -26,8 +27,6 @@ struct RunOptions {
   int32_t do_parameterization = 0;   // -c
   int16_t g_num_thread = 0;          // -n, 0 = automatic
   int32_t svc_id_uses_svc_name = 1;  // 0 under -u: services are told apart by URL
-  int32_t num_cpu = -1;              // the machine's, once asked (run_num_cpu)
-  int32_t num_cpu_known = 0;
   // A dry run reads the configuration and the logs and plans the users, and
   // writes nothing: no replay directory is created or removed, no error log
   // and no script generator input file is made (vt_package preview).
@@ -71,6 +70,9 @@ struct ServiceTable {
   uint16_t total_services = 0;
   uint16_t max_services = 0;
   int32_t num_service_file = 0;  // services from SERVICE_NAME lines
+  // Hashed index over the names and URLs: the functions that add entries keep
+  // it up to date, loader threads only read it, renaming drops it.
+  ServiceIndex service_index = {};
 };
 
 // The input files of Step 1, claimed one by one in Step 2.

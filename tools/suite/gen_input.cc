@@ -1,7 +1,8 @@
 #include "tools/suite/gen_input.h"
 
 #include <fstream>
-#include <set>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace {
 
@@ -66,11 +67,18 @@ bool read_gen_input(const std::string &path, bool with_name, std::vector<SuitePa
 }
 
 void name_pages(std::vector<SuitePage> *pages) {
-  std::set<std::string> given;
+  std::unordered_set<std::string> given;
+  // Per wanted name, the first suffix not yet known to be taken: the names
+  // given only grow, so the suffixes below it stay taken.
+  std::unordered_map<std::string, int> next_suffix;
   for (size_t i = 0; i < pages->size(); i++) {
     std::string base = page_name_from((*pages)[i].name, i + 1);
     std::string name = base;
-    for (int n = 2; given.count(name); n++) name = base + "_" + std::to_string(n);
+    if (given.count(name)) {
+      int &n = next_suffix.try_emplace(base, 2).first->second;
+      do name = base + "_" + std::to_string(n++);
+      while (given.count(name));
+    }
     given.insert(name);
     (*pages)[i].name = name;
   }

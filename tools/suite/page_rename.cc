@@ -1,30 +1,38 @@
 #include "tools/suite/page_rename.h"
 
+#include <set>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+
 namespace {
 
-SuitePage *find_page(std::vector<SuitePage> *pages, const std::string &name) {
-  for (SuitePage &p : *pages)
-    if (p.name == name) return &p;
-  return nullptr;
-}
+// The positions of the pages that carry each name the lists mention, so that
+// the first page of a name is found without a scan. Only those names are
+// looked at: a page list much longer than the lists costs one lookup a page.
+using PagesByName = std::unordered_map<std::string_view, std::set<size_t>>;
 
-bool rename_one(std::vector<SuitePage> *pages, const std::string &from, const std::string &to,
-                std::string *err) {
-  SuitePage *page = find_page(pages, from);
-  if (!page) {
+bool rename_one(PagesByName *by_name, const std::string &from, const std::string &to,
+                std::vector<std::pair<size_t, const std::string *>> *renamed, std::string *err) {
+  std::set<size_t> &holders = by_name->at(from);
+  if (holders.empty()) {
     *err = "unknown page '" + from + "'";
     return false;
   }
+  size_t page = *holders.begin();
   if (to.empty() || to.find_first_of("\t\r\n") != std::string::npos) {
     *err = "invalid page name '" + to + "'";
     return false;
   }
-  SuitePage *holder = find_page(pages, to);
-  if (holder && holder != page) {
+  if (to == from) return true;
+  std::set<size_t> &targets = by_name->at(to);
+  if (!targets.empty()) {
     *err = "cannot rename page '" + from + "' to '" + to + "': another page has that name";
     return false;
   }
-  page->name = to;
+  holders.erase(page);
+  targets.insert(page);
+  renamed->push_back({page, &to});
   return true;
 }
 
@@ -49,9 +57,18 @@ bool rename_pages(std::vector<SuitePage> *pages, const std::vector<std::string> 
            " new names";
     return false;
   }
-  std::vector<SuitePage> renamed = *pages;
+  PagesByName by_name;
+  by_name.reserve(from.size() + to.size());
+  for (const std::string &name : from) by_name[name];
+  for (const std::string &name : to) by_name[name];
+  for (size_t i = 0; i < pages->size(); i++) {
+    auto holders = by_name.find((*pages)[i].name);
+    if (holders != by_name.end()) holders->second.insert(i);
+  }
+  // The pages change only once every pair has been accepted.
+  std::vector<std::pair<size_t, const std::string *>> renamed;
   for (size_t k = 0; k < from.size(); k++)
-    if (!rename_one(&renamed, from[k], to[k], err)) return false;
-  *pages = renamed;
+    if (!rename_one(&by_name, from[k], to[k], &renamed, err)) return false;
+  for (const auto &[page, name] : renamed) (*pages)[page].name = *name;
   return true;
 }

@@ -14,14 +14,13 @@ const char kPagesFile[] = "script.pages";
 
 // Splits line at tabs.
 std::vector<std::string> tab_fields(const std::string &line) {
-  std::vector<std::string> fields(1);
-  for (char c : line) {
-    if (c == '\t')
-      fields.emplace_back();
-    else
-      fields.back() += c;
+  std::vector<std::string> fields;
+  for (size_t start = 0;;) {
+    size_t tab = line.find('\t', start);
+    fields.push_back(line.substr(start, tab == std::string::npos ? tab : tab - start));
+    if (tab == std::string::npos) return fields;
+    start = tab + 1;
   }
-  return fields;
 }
 
 bool read_pages(const std::string &path, std::vector<SuitePage> *pages, std::string *err) {

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/suite/gen_input.h"
 #include "tools/suite/page_rename.h"
 
 namespace {
@@ -22,6 +23,7 @@ TEST(PageRename, PairwiseRefusingTakenNames) {
   } cases[] = {
       {{"p1", "p2", "p3"}, {"AXXX", "BXXX", "CXXX"}, {"AXXX", "BXXX", "CXXX"}, ""},
       {{"p1", "p2"}, {"x", "p1"}, {"x", "p1", "p3"}, ""},
+      {{"p1", "p2"}, {"p1", "x"}, {"p1", "x", "p3"}, ""},
       {{"p1", "p2"},
        {"p2", "p1"},
        {},
@@ -39,6 +41,14 @@ TEST(PageRename, PairwiseRefusingTakenNames) {
     EXPECT_EQ(pages[2].url, "u3");
   }
   EXPECT_EQ(split_name_list("a,,b,"), Names({"a", "", "b", ""}));
+}
+
+TEST(GenInput, UniquePageNames) {
+  std::vector<SuitePage> pages;
+  for (const char *wanted : {"a", "a", "a_2", "a", "", "x,y", "a_3", "a"})
+    pages.push_back({wanted, "GET", "u"});
+  name_pages(&pages);
+  EXPECT_EQ(names_of(pages), Names({"a", "a_2", "a_2_2", "a_3", "page_5", "x_y", "a_3_2", "a_4"}));
 }
 
 }  // namespace

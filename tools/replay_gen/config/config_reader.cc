@@ -1,11 +1,13 @@
 #include "tools/replay_gen/config/config_reader.h"
 
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include <memory>
 
+#include "tools/replay_gen/config/replay_dir.h"
 #include "tools/replay_gen/config_value.h"
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/helpers.h"
@@ -15,6 +17,9 @@
 namespace {
 
 constexpr char kFname[] = "read_config_file_new";
+// Largest MSG_COUNT_PER_FILE: one loader thread's record array must stay
+// within what one allocation can ask for.
+constexpr unsigned long long kMaxMsgCountPerFile = INT64_MAX / sizeof(SeqData);
 
 struct FileCloser {
   void operator()(FILE *fp) const { fclose(fp); }
@@ -41,7 +46,11 @@ void set_host_header(const char *line) {
 void set_msg_count_per_file(const char *line) {
   const size_t offset = strlen("MSG_COUNT_PER_FILE|");
   if (strlen(line) <= offset) refuse_missing_config_value("MSG_COUNT_PER_FILE", kFname);
-  long count = atol(line + offset);
+  const char *value = line + offset;
+  char *end;
+  errno = 0;
+  long count = strtol(value, &end, 10);
+  bool too_large = errno == ERANGE && count > 0;
   run.config.g_msgcount_per_file = static_cast<uint64_t>(count);
   if (run.log.debug_level)
     debug_log(4, kFname, "g_msgcount_per_file - %lu",
@@ -55,6 +64,21 @@ void set_msg_count_per_file(const char *line) {
               "MSG_COUNT_PER_FILE at line %d of the configuration is %ld; it must be greater "
               "than 0.",
               config_line_number(), count);
+    vt_exit(-1);
+  }
+  if (*end != '\0') {
+    error_log(1, kFname,
+              "MSG_COUNT_PER_FILE at line %d of the configuration is '%s'; it must be a whole "
+              "number.",
+              config_line_number(), value);
+    vt_exit(-1);
+  }
+  // Each loader thread allocates this many records at once.
+  if (too_large || static_cast<uint64_t>(count) > kMaxMsgCountPerFile) {
+    error_log(1, kFname,
+              "MSG_COUNT_PER_FILE at line %d of the configuration is %s; at most %llu are "
+              "allowed.",
+              config_line_number(), value, static_cast<unsigned long long>(kMaxMsgCountPerFile));
     vt_exit(-1);
   }
 }
@@ -97,6 +121,7 @@ void read_config_file_new(const char *config_file_name) {
     if (line_end) line_num++;
   }
   set_config_line_number(0);
+  complete_replay_dir();
 }
 
 void validate_config_file_data() {

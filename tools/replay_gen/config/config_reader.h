@@ -37,12 +37,14 @@ void proj_subproj_script_scenario_validation(const char *scen_script_name_with_p
 // A REPLAY_PERIOD line: num fields, the keyword first.
 void set_replay_period(int num, char **field);
 
-// Stores the replay directory and creates it empty (an existing one is
-// removed only under -f).
+// Stores the replay directory, creates it empty and locks it. An existing
+// one is refused, or under -f locked and removed by complete_replay_dir.
 void set_replay_dir(const char *in_replay_dir);
-// Create or remove a directory through the shell; name is the kind of
-// directory in messages ("Replay").
-void create_dir(const char *name, const char *dir_name);
+// Creates the new directory dir_name (its parents as needed) and locks it;
+// false when something is there already. name is the kind of directory in
+// messages ("Replay").
+bool create_dir(const char *name, const char *dir_name);
+// Removes a directory through the shell.
 void delete_dir(const char *name, const char *dir_name);
 
 #endif  // VT_REPLAY_GEN_CONFIG_CONFIG_READER_H_

@@ -33,14 +33,23 @@ void set_scenario_name(int, char **field) {
 }
 
 void set_new_user_time(int, char **field) {
-  int32_t ms = get_time_from_format_local(field[1]);
+  // Read in 64 bits: a value past the 32-bit range must not wrap around.
+  int64_t whole = duration_ms_whole(field[1]);
+  if (whole > INT32_MAX) {
+    error_log(1, kFname,
+              "NEW_USER_TIME at line %d of the configuration is %s (%lld milliseconds); it must be "
+              "between 0 and %d milliseconds (about 596 hours).",
+              config_line_number(), field[1], static_cast<long long>(whole), INT32_MAX);
+    vt_exit(-1);
+  }
+  int32_t ms = static_cast<int32_t>(whole);
   if (run.log.debug_level)
     debug_log(2, kFname, "New User Time is %s (%d milliseconds)", field[1], ms);
-  if (ms < 0) {
+  if (whole < 0) {
     error_log(1, kFname,
-              "NEW_USER_TIME at line %d of the configuration gives %d milliseconds; it must be "
+              "NEW_USER_TIME at line %d of the configuration gives %lld milliseconds; it must be "
               "between 0 and %d milliseconds (about 596 hours).",
-              config_line_number(), ms, INT32_MAX);
+              config_line_number(), static_cast<long long>(whole), INT32_MAX);
     vt_exit(-1);
   }
   run.config.new_user_time = static_cast<uint64_t>(ms);
@@ -75,7 +84,15 @@ void add_scenario_keyword(int, char **field) {
 
 // NUM_PROCESSES and NUM_VVM: the worker table holds kMaxVvm workers.
 void set_num_vvm(int, char **field) {
-  long workers = strtol(field[1], nullptr, 10);
+  char *end;
+  long workers = strtol(field[1], &end, 10);
+  if (end == field[1] || *end != '\0') {
+    error_log(1, kFname,
+              "%s at line %d of the configuration is '%s'; it must be a whole number between 1 "
+              "and %d.",
+              field[0], config_line_number(), field[1], kMaxVvm);
+    vt_exit(-1);
+  }
   if (workers < 1 || workers > kMaxVvm) {
     error_log(1, kFname, "%s at line %d of the configuration is %ld; it must be between 1 and %d.",
               field[0], config_line_number(), workers, kMaxVvm);

@@ -1,7 +1,11 @@
 // SCRIPT_NAME and SCENARIO_NAME name a project, a subproject and a name.
+#include <string.h>
+
+#include <initializer_list>
 #include <string>
 
 #include "tools/replay_gen/config/config_reader.h"
+#include "tools/replay_gen/config_value.h"
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/helpers.h"
 #include "tools/replay_gen/log.h"
@@ -23,6 +27,17 @@ void proj_subproj_script_scenario_validation(const char *scen_script_name_with_p
               "%s in config file [%s] is not in correct format. It should be in "
               "project/subproject/name format.",
               type, scen_script_name_with_proj);
+    vt_exit(-1);
+  }
+  // The parts become directories under VT_WDIR: "." and ".." would lead out
+  // of the project tree (runs of "/" count as one, so no part is empty).
+  for (char *part : {field[0], field[1], field[2]}) {
+    if (part[0] != '\0' && strcmp(part, ".") != 0 && strcmp(part, "..") != 0) continue;
+    error_log(1, kFname,
+              "%s at line %d of the configuration has the part '%s' in '%s'; a part may not be "
+              "empty, '.' or '..'.",
+              strcmp(type, "Script") == 0 ? "SCRIPT_NAME" : "SCENARIO_NAME", config_line_number(),
+              part, scen_script_name_with_proj);
     vt_exit(-1);
   }
   if (run.log.debug_level) {

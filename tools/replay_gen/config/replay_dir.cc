@@ -1,21 +1,37 @@
-// The replay directory: created empty when its line is read.
-#include <dirent.h>
+// The replay directory: created empty when its line is read, and locked by
+// this run until it ends.
+#include "tools/replay_gen/config/replay_dir.h"
+
 #include <errno.h>
+#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 
 #include "base/core/shell_cmd.h"
 #include "base/core/shell_quote.h"
 #include "tools/replay_gen/config/config_reader.h"
+#include "tools/replay_gen/config/replay_lock.h"
 #include "tools/replay_gen/config_value.h"
+#include "tools/replay_gen/error_log_path.h"
 #include "tools/replay_gen/fatal.h"
+#include "tools/replay_gen/interrupt.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/run_state.h"
 
 namespace {
+
+const char kFname[] = "set_replay_dir";
+// Tries at creating the directory while other runs create or remove it.
+constexpr int kAttempts = 4;
+
+int lock_fd = -1;              // holds the lock on the replay directory
+bool removal_pending = false;  // -f: the old directory goes once the configuration is read
+std::string fs_path;           // replay_dir without trailing slashes
 
 // The path as one shell word; a leading "-" is kept from reading as an option.
 std::string shell_path(const char *path) {
@@ -23,22 +39,133 @@ std::string shell_path(const char *path) {
   return vtlb_shell_quote(path);
 }
 
+[[noreturn]] void refuse_busy(const char *fname, int holder) {
+  if (holder > 0)
+    error_log(1, fname, "Replay directory %s is in use by another run (process %d); left alone.",
+              run.config.replay_dir, holder);
+  else
+    error_log(1, fname, "Replay directory %s is in use by another run; left alone.",
+              run.config.replay_dir);
+  vt_exit(-1);
+}
+
+[[noreturn]] void refuse_existing() {
+  error_log(1, kFname, "Replay directory %s already exists.\n", run.config.replay_dir);
+  vt_exit(-1);
+}
+
+[[noreturn]] void refuse_creation(const char *name) {
+  error_log(1, "create_dir", "system(create_cmd) failed : Error in creating %s dir '%s'\n", name,
+            run.config.replay_dir);
+  vt_exit(-1);
+}
+
+// The directories above path, as "mkdir -p" makes them; a failure shows when
+// the last one cannot be made.
+void make_parents(const std::string &path) {
+  for (size_t at = path.find('/', 1); at != std::string::npos; at = path.find('/', at + 1))
+    mkdir(path.substr(0, at).c_str(), 0777);
+}
+
+// Refuses to delete a directory that holds the run's input or the suite's
+// working directory, or the root.
+void check_removal(const std::string &path) {
+  char real[PATH_MAX], other[PATH_MAX];
+  if (!realpath(path.c_str(), real)) return;
+  if (strcmp(real, "/") == 0) {
+    error_log(1, kFname, "Replay directory %s is the root directory; refusing to delete it (-f).",
+              run.config.replay_dir);
+    vt_exit(-1);
+  }
+  if (run.config.input_dir[0]) {
+    std::string base = run.config.input_dir + strnlen(run.config.input_dir, strlen("INPUT_DIR|"));
+    base = base.substr(0, base.find('|'));
+    if (realpath(base.c_str(), other) && path_covers(real, other)) {
+      error_log(1, kFname,
+                "Replay directory %s holds the input directory %s; refusing to delete it (-f).",
+                run.config.replay_dir, base.c_str());
+      vt_exit(-1);
+    }
+  }
+  const char *wdir = getenv("VT_WDIR");
+  if (wdir && realpath(wdir, other) && path_covers(real, other)) {
+    error_log(1, kFname, "Replay directory %s holds VT_WDIR %s; refusing to delete it (-f).",
+              run.config.replay_dir, wdir);
+    vt_exit(-1);
+  }
+}
+
+// Takes the lock of the existing directory at path for an -f run, or refuses.
+bool take_existing(const std::string &path) {
+  bool busy;
+  int holder;
+  int fd = lock_dir(path.c_str(), &busy, &holder);
+  if (busy) refuse_busy(kFname, holder);
+  if (fd < 0) return false;  // replaced meanwhile: look again
+  if (!run.options.run_forcefully) {
+    close(fd);
+    refuse_existing();
+  }
+  lock_fd = fd;
+  removal_pending = true;
+  return true;
+}
+
+// One try: a new directory, or what is there handled. False: look again.
+bool prepare(const char *name, const std::string &path) {
+  if (create_dir(name, path.c_str())) return true;
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return false;
+  if (S_ISDIR(st.st_mode)) return take_existing(path);
+  if (!S_ISLNK(st.st_mode)) refuse_creation(name);
+  // A symbolic link: with -f the link itself is replaced, never emptied
+  // through; without, a link to a directory is an existing directory.
+  struct stat target;
+  bool to_dir = stat(path.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
+  if (!run.options.run_forcefully) {
+    if (to_dir) refuse_existing();
+    refuse_creation(name);
+  }
+  if (to_dir) check_removal(path);
+  if (unlink(path.c_str()) != 0 && errno != ENOENT) {
+    error_log(1, "delete_dir", "Error in deleting dir '%s': %s", run.config.replay_dir,
+              strerror(errno));
+    vt_exit(-1);
+  }
+  if (run.log.debug_level)
+    debug_log(2, "delete_dir", "Existing %s directory '%s' deleted as -f option was used.", name,
+              run.config.replay_dir);
+  return false;
+}
+
 }  // namespace
 
-void create_dir(const char *name, const char *dir_name) {
+bool create_dir(const char *name, const char *dir_name) {
   if (run.log.debug_level)
     debug_log(2, "create_dir", "Creating %s directory named as :%s.\n", name, dir_name);
-  int status = vtlb_run_shell_cmd("mkdir -p -m 0777 " + shell_path(dir_name));
-  if (status == -1) {
+  std::string path = dir_name;
+  make_parents(path);
+  if (mkdir(dir_name, 0777) != 0) {
+    if (errno == EEXIST) return false;
     error_log(1, "create_dir", "Error in creating %s dir '%s': %s\n", name, dir_name,
               strerror(errno));
     vt_exit(-1);
   }
-  if (vtlb_shell_cmd_failed(status)) {
-    error_log(1, "create_dir", "system(create_cmd) failed : Error in creating %s dir '%s'\n", name,
-              dir_name);
-    vt_exit(-1);
+  bool busy;
+  int holder;
+  int fd = lock_dir(dir_name, &busy, &holder);
+  if (busy) refuse_busy("create_dir", holder);
+  struct stat mine, there;
+  if (fd >= 0 && (fstat(fd, &mine) != 0 || lstat(dir_name, &there) != 0 ||
+                  mine.st_ino != there.st_ino || mine.st_dev != there.st_dev)) {
+    close(fd);  // removed and replaced by another run before the lock was taken
+    fd = -1;
   }
+  if (fd < 0) return false;
+  // The mode is 0777 whatever the umask, as "mkdir -m 0777" makes it.
+  fchmod(fd, 0777);
+  lock_fd = fd;
+  return true;
 }
 
 void delete_dir(const char *name, const char *dir_name) {
@@ -58,19 +185,43 @@ void delete_dir(const char *name, const char *dir_name) {
 }
 
 void set_replay_dir(const char *in_replay_dir) {
-  if (run.log.debug_level)
-    debug_log(4, "set_replay_dir", "Method Called. replay_dir = %s", in_replay_dir);
-  copy_config_value(run.config.replay_dir, kTextBufSize, in_replay_dir, "REPLAY_DIR",
-                    "set_replay_dir");
+  if (run.log.debug_level) debug_log(4, kFname, "Method Called. replay_dir = %s", in_replay_dir);
+  copy_config_value(run.config.replay_dir, kTextBufSize, in_replay_dir, "REPLAY_DIR", kFname);
+  // The error log paths must fit before anything is made.
+  check_error_log_path(run.options.g_num_thread > 0 ? run.options.g_num_thread : kMaxLoaderThreads,
+                       kFname);
   // A dry run leaves the directory as it is; its caller checks it.
   if (run.options.dry_run) return;
-  if (DIR *dir = opendir(in_replay_dir)) {
-    closedir(dir);
-    if (!run.options.run_forcefully) {
-      error_log(1, "set_replay_dir", "Replay directory %s already exists.\n", in_replay_dir);
-      vt_exit(-1);
-    }
-    delete_dir("Replay", in_replay_dir);
-  }
-  create_dir("Replay", in_replay_dir);
+  // A directory of an earlier REPLAY_DIR line is no longer this run's.
+  release_replay_dir();
+  set_interrupt_replay_dir(run.config.replay_dir);
+  fs_path = without_trailing_slashes(in_replay_dir);
+  for (int i = 0; i < kAttempts; i++)
+    if (prepare("Replay", fs_path)) return;
+  error_log(1, kFname, "Replay directory %s changed under this run while it was being made.",
+            run.config.replay_dir);
+  vt_exit(-1);
+}
+
+void complete_replay_dir() {
+  if (!removal_pending) return;
+  removal_pending = false;
+  check_removal(fs_path);
+  // The lock is held while the old directory goes; it goes with it.
+  delete_dir("Replay", fs_path.c_str());
+  close(lock_fd);
+  lock_fd = -1;
+  if (create_dir("Replay", fs_path.c_str())) return;
+  bool busy;
+  int holder;
+  int fd = lock_dir(fs_path.c_str(), &busy, &holder);
+  if (busy) refuse_busy(kFname, holder);
+  if (fd >= 0) close(fd);
+  refuse_existing();
+}
+
+void release_replay_dir() {
+  if (lock_fd >= 0) close(lock_fd);
+  lock_fd = -1;
+  removal_pending = false;
 }

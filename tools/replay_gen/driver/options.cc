@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "tools/replay_gen/driver/driver.h"
+#include "tools/replay_gen/error_log_path.h"
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/run_state.h"
@@ -35,12 +36,20 @@ void take_config_name(const char *arg, char *file_name) {
   strcpy(file_name, arg);
 }
 
+// The count is read whole: a value that is negative, also only in 16 bits,
+// keeps its old message; one above kMaxLoaderThreads is refused as written.
 void take_thread_count(const char *arg) {
-  run.options.g_num_thread = static_cast<int16_t>(atoi(arg));
-  if (run.options.g_num_thread < 0) {
+  long count = strtol(arg, nullptr, 10);
+  if (count < 0 || static_cast<int16_t>(count) < 0) {
     error_log(1, "main", "value given with -n(number of threads) should be greater than 0\n");
     vt_exit(-1);
   }
+  if (count > kMaxLoaderThreads) {
+    error_log(1, "main", "value given with -n(number of threads) is %s; at most %d are allowed",
+              arg, kMaxLoaderThreads);
+    vt_exit(-1);
+  }
+  run.options.g_num_thread = static_cast<int16_t>(count);
 }
 
 }  // namespace

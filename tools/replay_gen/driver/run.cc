@@ -8,6 +8,7 @@
 #include "tools/replay_gen/date_time.h"
 #include "tools/replay_gen/driver/driver.h"
 #include "tools/replay_gen/fatal.h"
+#include "tools/replay_gen/interrupt.h"
 #include "tools/replay_gen/loader/input_files.h"
 #include "tools/replay_gen/loader/parallel_loader.h"
 #include "tools/replay_gen/log.h"
@@ -71,6 +72,7 @@ void run_step4() {
       s4, "Starting Step4 - Generate requests to user mapping and create VVM request files");
   sort_seq_data_by_time(run.counters.g_valid_msgcount);
   process_sequence_data_new();
+  close_vvm_files();
   show_end_step_info(
       s4, now(),
       "Completed Step4 - Generate requests to user mapping and create VVM request files.");
@@ -100,6 +102,7 @@ int vtu_replay_gen_main(int argc, char **argv) {
     print_usage(argv[0]);
   }
   setlocale(LC_ALL, "en_US");
+  install_interrupt_handlers();
   create_file_for_vtu_gen_script();
   read_config_file_new(file_name);
   validate_config_file_data();

@@ -189,6 +189,14 @@ void append_file(const char *base_dir, const char *date_dir, const char *file,
                  const char *oom_name) {
   char path[kTextBufSize];
   int len = format_input_path(path, "%s/%s/extracts/%s", base_dir, date_dir, file);
+  // A listed file that does not exist fails when it is opened; one that is
+  // not a regular file (a pipe would block the run, a directory reads as
+  // nothing) is refused here, before any loading.
+  struct stat st;
+  if (stat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
+    error_log(1, kFn, "Input file %s is not a regular file", path);
+    vt_exit(-1);
+  }
   if (run.log.debug_level) debug_log(2, kFn, "seq_index = %d", run.files.num_seq_files);
   append_input_file(path, len, oom_name);
 }

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tools/replay_gen/fatal.h"
@@ -172,7 +173,7 @@ TEST(InputFilters, NumericOrderOfLongNumbers) {
 }
 
 TEST(InputFilters, DatesAndNumbers) {
-  for (const char *yes : {"20200229", "21051231", "20201201x"})
+  for (const char *yes : {"20200229", "20000229", "21051231", "20201201x"})
     EXPECT_TRUE(begins_with_range_date(yes)) << yes;
   for (const char *no : {"20190229", "21000229", "20201301", "20201131", "19701231", "21060101",
                          "2020120", "2020120x", ""})
@@ -200,13 +201,24 @@ TEST(InputLimits, OpenFileLimitAndPathLength) {
   EXPECT_EQ(lim.rlim_cur, lim.rlim_max);
   EXPECT_GE(limit, 1024);
 
-  EXPECT_EQ(run_to_end([] { check_input_file_count(100, 1124); }).status, 0);
-  Outcome o = run_to_end([] { check_input_file_count(101, 1124); });
+  // stdio, 2 per worker, 1 per loader thread, 2 per writer thread, spares.
+  EXPECT_EQ(reserved_descriptors(2, 1, 2), 3 + 4 + 1 + 4 + kSpareDescriptors);
+  EXPECT_EQ(reserved_descriptors(256, 0, 8), 3 + 512 + 8 + 16 + kSpareDescriptors);
+  EXPECT_EQ(reserved_descriptors(4, 0, 0), 3 + 8 + 1 + 2 + kSpareDescriptors);
+  run.workers.num_vvm = 2, run.options.g_num_thread = 1;
+  int64_t reserved =
+      reserved_descriptors(2, 1, static_cast<int>(std::thread::hardware_concurrency()));
+  EXPECT_LT(reserved, 64);  // a hard limit of 1024 leaves room for most runs
+  EXPECT_EQ(run_to_end([&] { check_input_file_count(100, 100 + reserved); }).status, 0);
+  Outcome o = run_to_end([&] { check_input_file_count(101, 100 + reserved); });
+  run.workers.num_vvm = 0, run.options.g_num_thread = 0;
   EXPECT_EQ(o.status, -1);
   EXPECT_EQ(o.err,
-            "gen_input_file_list:Too many input files: 101 found, but at most 100 can stay open "
-            "(open file limit 1124 less 1024 kept for the tool's own files). Select fewer files "
-            "in INPUT_DIR or raise the hard limit (ulimit -Hn)\n");
+            "gen_input_file_list:Too many input files: 101 found, but at most 100 can stay "
+            "open (open file limit " +
+                std::to_string(100 + reserved) + " less " + std::to_string(reserved) +
+                " kept for the tool's own files). Select fewer "
+                "files in INPUT_DIR or raise the hard limit (ulimit -Hn)\n");
 
   std::string long_name(kTextBufSize - 3, 'x');
   char path[kTextBufSize];

@@ -2,6 +2,9 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
+#include <thread>
+
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/run_state.h"
@@ -21,14 +24,23 @@ int64_t raise_open_file_limit() {
   return static_cast<int64_t>(lim.rlim_cur);
 }
 
+int64_t reserved_descriptors(int workers, int loader_threads, int num_cpu) {
+  int64_t cpus = num_cpu > 0 ? num_cpu : 1;
+  int64_t loaders = loader_threads > 0 ? loader_threads : cpus;
+  int64_t writers = std::max<int64_t>(1, std::min<int64_t>(cpus, workers));
+  return 3 + 2 * static_cast<int64_t>(workers) + loaders + 2 * writers + kSpareDescriptors;
+}
+
 void check_input_file_count(int32_t files, int64_t open_limit) {
-  int64_t room = open_limit - kReservedDescriptors;
+  int64_t reserved = reserved_descriptors(run.workers.num_vvm, run.options.g_num_thread,
+                                          static_cast<int>(std::thread::hardware_concurrency()));
+  int64_t room = open_limit - reserved;
   if (files <= room) return;
   error_log(1, "gen_input_file_list",
             "Too many input files: %d found, but at most %lld can stay open (open file limit "
             "%lld less %lld kept for the tool's own files). Select fewer files in INPUT_DIR or "
             "raise the hard limit (ulimit -Hn)",
             files, static_cast<long long>(room < 0 ? 0 : room), static_cast<long long>(open_limit),
-            static_cast<long long>(kReservedDescriptors));
+            static_cast<long long>(reserved));
   vt_exit(-1);
 }

@@ -5,17 +5,24 @@
 
 #include <stdint.h>
 
-// Descriptors kept for the tool's own use: stdio (3), the workers' request
-// files (256) and index files (256), the loader threads' error logs (up to
-// 256), and the rest for the configuration file, directory listings, command
-// pipes and the script generator's input file.
-constexpr int64_t kReservedDescriptors = 1024;
+// Descriptors kept beyond the counted ones for the configuration file, the
+// replay directory's lock, directory listings, command pipes and the script
+// generator's input file.
+constexpr int64_t kSpareDescriptors = 16;
+
+// Descriptors the run needs besides its input files: stdio (3), a request
+// and an index file per worker, an error log per loader thread, a staging
+// pipe (2) per writer thread (at most one per processor and per worker), and
+// kSpareDescriptors. loader_threads 0 means automatic: at most one per
+// processor.
+int64_t reserved_descriptors(int workers, int loader_threads, int num_cpu);
 
 // Raises the open-file soft limit to the hard limit and returns the soft
 // limit then in force (INT64_MAX when unlimited).
 int64_t raise_open_file_limit();
 
-// Ends the run when files + kReservedDescriptors exceed open_limit.
+// Ends the run when files and the descriptors reserved for this run's worker
+// and thread counts exceed open_limit.
 void check_input_file_count(int32_t files, int64_t open_limit);
 
 #endif  // VT_REPLAY_GEN_LOADER_INPUT_OPEN_LIMIT_H_

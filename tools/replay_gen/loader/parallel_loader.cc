@@ -4,27 +4,31 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include "base/core/safe_file.h"
 #include "tools/replay_gen/cpu_count.h"
+#include "tools/replay_gen/error_log_path.h"
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/loader/record_errors.h"
 #include "tools/replay_gen/loader/record_parser.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/services/runtime_services.h"
+#include "tools/replay_gen/services/service_map.h"
 
 namespace {
 
 constexpr const char *kFn = "load_input_data_files";
 constexpr const char *kThreadFn = "load_input_data_files_t";
-constexpr size_t kErrorLogPathSize = 512;
 
 // Guards run.files.free_file_seq while the loader threads claim files.
 pthread_mutex_t get_file_mutex = PTHREAD_MUTEX_INITIALIZER;
 
 void *checked_calloc(size_t count, size_t size, const char *what) {
   void *mem = calloc(count, size);
-  if (!mem && count && size) out_of_memory(kFn, what, static_cast<int>(count * size));
+  if (!mem && count && size) out_of_memory(kFn, what, static_cast<long long>(count * size));
   return mem;
 }
 
@@ -40,19 +44,6 @@ int16_t choose_num_threads() {
   return num_threads;
 }
 
-// "<replay_dir>/error.log.<id>" must fit its buffer for the highest id.
-void check_error_log_path(int num_threads) {
-  char id[16];
-  size_t needed = strlen(run.config.replay_dir) + strlen("/error.log.") +
-                  static_cast<size_t>(snprintf(id, sizeof id, "%d", num_threads - 1));
-  if (needed < kErrorLogPathSize) return;
-  error_log(1, kFn,
-            "Replay directory path too long for the error log files: %s/error.log.%s has %lu "
-            "characters, at most %lu are allowed",
-            run.config.replay_dir, id, needed, kErrorLogPathSize - 1);
-  vt_exit(-1);
-}
-
 int32_t claim_next_file() {
   pthread_mutex_lock(&get_file_mutex);
   int32_t claimed =
@@ -66,8 +57,13 @@ void open_error_log(ThreadArgs *t) {
   char path[kErrorLogPathSize];
   int n = snprintf(path, sizeof path, "%s/error.log.%d", run.config.replay_dir, t->thread_id);
   // check_error_log_path has made sure that the path fits.
-  t->error_file_fp = n > 0 && static_cast<size_t>(n) < sizeof path ? fopen(path, "w") : nullptr;
+  // A new file: whatever someone else put under this name is not written to.
+  int fd = n > 0 && static_cast<size_t>(n) < sizeof path
+               ? vtlb_create_new_file(path, O_WRONLY, 0666)
+               : -1;
+  t->error_file_fp = fd >= 0 ? fdopen(fd, "w") : nullptr;
   if (!t->error_file_fp) {
+    if (fd >= 0) close(fd);
     error_log(2, kThreadFn, "Unable to create error log file");
     return;
   }
@@ -75,17 +71,26 @@ void open_error_log(ThreadArgs *t) {
 }
 
 FILE *open_input_file(const char *path) {
-  FILE *fp = fopen(path, "r");
+  // Without blocking: a named pipe put in place of a file since Step 1 must
+  // not hold the run up; it is refused below.
+  int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  struct stat st;
+  if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+    close(fd);
+    error_log(1, kThreadFn, "Input file %s is not a regular file", path);
+    vt_exit(-1);
+  }
+  FILE *fp = fd >= 0 ? fdopen(fd, "r") : nullptr;
   if (fp) {
     // The file is read twice (parsed here, bodies copied in Step 4) and only
     // read: its access time need not be kept up to date at every read. The
     // system refuses this for files of other owners, which then keep it.
-    int fd = fileno(fp);
     int flags = fcntl(fd, F_GETFL);
-    if (flags >= 0) fcntl(fd, F_SETFL, flags | O_NOATIME);
+    if (flags >= 0) fcntl(fd, F_SETFL, (flags & ~O_NONBLOCK) | O_NOATIME);
     return fp;
   }
   int err = errno;
+  if (fd >= 0) close(fd);
   error_log(1, kThreadFn, "Unable to open file %s", path);
   if (err == EMFILE || err == ENFILE)
     error_log(1, kThreadFn, "Too many open files: every input file stays open until the run ends");
@@ -96,6 +101,9 @@ void start_threads(ThreadArgs *args, pthread_t *tids, int num_threads) {
   pthread_attr_t attr;
   pthread_attr_init(&attr);
   pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_JOINABLE);
+  // The threads look services up through the table's index and must find it
+  // complete: they only read it.
+  sync_service_index();
   int num_predefined_services = run.services.num_service_file;
   for (int i = 0; i < num_threads; i++) {
     ThreadArgs &t = args[i];
@@ -242,7 +250,16 @@ void *load_input_data_files_t(void *argv) {
   if (run.log.debug_level)
     debug_log(2, kThreadFn, "Processing Thread[%d]: thread completed, total file processed = %hd",
               id, files_done);
-  if (t->error_file_fp) fclose(t->error_file_fp);
+  // A line that could not be written leaves the stream's error flag set.
+  if (t->error_file_fp) {
+    bool failed = ferror(t->error_file_fp) != 0;
+    if (fclose(t->error_file_fp) != 0) failed = true;
+    if (failed) {
+      error_log(1, kThreadFn, "Error in writing error log file %s/error.log.%d: %s",
+                run.config.replay_dir, id, strerror(errno));
+      vt_exit(-1);
+    }
+  }
   t->error_file_fp = nullptr;
   return nullptr;
 }
@@ -250,7 +267,7 @@ void *load_input_data_files_t(void *argv) {
 void load_input_data_files() {
   if (run.log.debug_level) debug_log(2, kFn, "num_seq_files = %d", run.files.num_seq_files);
   int num_threads = choose_num_threads();
-  check_error_log_path(num_threads);
+  check_error_log_path(num_threads, kFn);
   if (run.log.debug_level)
     debug_log(2, kFn, "Seq Dara Array per thread = %lu (g_msgcount_per_file = %lu)",
               run.config.g_msgcount_per_file, run.config.g_msgcount_per_file);

@@ -167,6 +167,14 @@ TEST_F(ParserTest, RecordsAndRejections) {
        0,
        1600000000,
        1600000010},
+      {"period start second included",
+       hd("RequestTimeEx=1600000000.0\n" + kAction + kUrl),
+       {{1600000000000, 42, svc, kBody}},
+       {},
+       0,
+       0,
+       1600000000,
+       1600000010},
       {"microseconds", hd("RequestTimeEx=16.5\n" + kAction + kUrl), {{16000, 42, svc, kBody}}, {}},
       {"signed time parts",
        hd("RequestTimeEx= +16.+500000\n" + kAction + kUrl),
@@ -176,6 +184,15 @@ TEST_F(ParserTest, RecordsAndRejections) {
       {"sign without a number", hd("RequestTimeEx=+x16.5\n" + kAction + kUrl), {}, {{101, 1}}},
       {"second time line wins", record("RequestTimeEx=1.0\n" + head, kBody), {ok}, {}},
       {"two SOAP actions", hd(kTime + kAction + kAction + kUrl), {}, {{103, 3}}},
+      {"SOAP action with one slash",
+       hd(kTime + "HTTP_SOAPACTION=\"urn:svc/Op\"\n" + kUrl),
+       {{1600000000123, 42, "urn_svc_Op", kBody}},
+       {}},
+      {"SOAP action without a slash",
+       hd(kTime + "HTTP_SOAPACTION=\"GetData\"\n" + kUrl),
+       {{1600000000123, 42, "_GetData", kBody}},
+       {}},
+      {"no SOAP action and no URL: 107 first", hd(kTime), {}, {{107, 5}}},
       {"empty SOAP actions around one", hd(kTime + no_act + kAction + no_act + kUrl), {ok}, {}},
       {"only empty SOAP actions", hd(kTime + no_act + kUrl), {}, {{107, 7}}},
       {"URL holding =", hd(kTime + kAction + "URL=/svc?a=b\n"), {}, {{104, 3}}},
@@ -189,6 +206,7 @@ TEST_F(ParserTest, RecordsAndRejections) {
       {"xml1 line of 15 bytes", head + "xml1=000000001\n" + kBody + kTrailer + kEnd, {ok}, {}},
       {"end line right after the lead-in", xml + kEnd, {rec(0, "", missing)}, {}, 1},
       {"body shorter than its trailer", xml + "abc\n" + kEnd, {}, {{111, 5}}},
+      {"body that is just its trailer", record(""), {rec(0, "", missing)}, {}, 1},
       {"unterminated last record dropped", record(kBody) + xml + "<a>\n", {ok}, {}},
       {"unterminated rejection", record(kBody) + "RequestTimeEx=1\n" + kAction, {ok}, {{101, 8}}},
       {"too long SOAP action",
@@ -230,6 +248,14 @@ TEST_F(ParserTest, UrlLineShownForRejectedRecords) {
        at = console_.find("url - ", at + 1))
     urls += console_.substr(at, console_.find('\n', at) - at + 1);
   EXPECT_EQ(urls, "url - svc/Service.svc\nurl - \nurl - svc/Service.svc\n");
+}
+
+// A service met through HTTP_WFSOAPACTION keeps that header's own name.
+TEST_F(ParserTest, WfSoapActionHead) {
+  parse(record(kTime + "HTTP_WFSOAPACTION=\"urn:Store/IService/GetData\"\n" + kUrl, kBody));
+  ASSERT_EQ(thread_->total_runtime_service, 1);
+  EXPECT_STREQ(thread_->run_time_services[0].soap_action,
+               "WFSoapAction: \"urn:Store/IService/GetData\"\r\n");
 }
 
 // Error serials and record numbers run on across the files of a thread.

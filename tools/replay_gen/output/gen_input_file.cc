@@ -1,26 +1,66 @@
 #include "tools/replay_gen/output/gen_input_file.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include "base/core/safe_file.h"
 #include "tools/replay_gen/fatal.h"
+#include "tools/replay_gen/interrupt.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/run_state.h"
 
+namespace {
+
+const char kFname[] = "create_file_for_vtu_gen_script";
+
+// The file is made new, never through a symbolic link. A regular file of
+// this user under the name is one an earlier process of the same id left
+// behind: it is replaced. Anything else there is refused.
+int create_generator_input(const char *path) {
+  int fd = vtlb_create_new_file(path, O_WRONLY, 0666);
+  if (fd >= 0 || errno != EEXIST) return fd;
+  struct stat st;
+  if (lstat(path, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid() || st.st_nlink != 1) {
+    errno = EEXIST;
+    return -1;
+  }
+  if (unlink(path) != 0) return -1;
+  return vtlb_create_new_file(path, O_WRONLY, 0666);
+}
+
+}  // namespace
+
 void create_file_for_vtu_gen_script() {
-  const char *fname = "create_file_for_vtu_gen_script";
-  if (run.log.debug_level) debug_log(1, fname, "Method called");
+  if (run.log.debug_level) debug_log(1, kFname, "Method called");
   snprintf(run.script_input.vtu_gen_script_file_name,
            sizeof(run.script_input.vtu_gen_script_file_name), "/tmp/filename_%d",
            static_cast<int>(getpid()));
   if (run.options.dry_run) return;  // no file; no generator line is written
   if (run.log.debug_level)
-    debug_log(2, fname, "Method called vtu_gen_script_file_name is = %s",
+    debug_log(2, kFname, "Method called vtu_gen_script_file_name is = %s",
               run.script_input.vtu_gen_script_file_name);
-  run.script_input.vtu_gen_script_fp = open_file(run.script_input.vtu_gen_script_file_name, "w");
+  // Made new rather than through open_file, whose trace it keeps.
+  if (run.log.debug_level)
+    debug_log(4, "open_file", "Method Called. file_name = %s, mode = %s",
+              run.script_input.vtu_gen_script_file_name, "w");
+  int fd = create_generator_input(run.script_input.vtu_gen_script_file_name);
+  run.script_input.vtu_gen_script_fp = fd >= 0 ? fdopen(fd, "w") : nullptr;
   if (!run.script_input.vtu_gen_script_fp) {
-    error_log(1, fname, "Error in creating file '%s' for the generation of script",
-              run.script_input.vtu_gen_script_file_name);
+    int err = errno;
+    if (fd >= 0) close(fd);
+    if (err == EEXIST)
+      error_log(1, kFname,
+                "Error in creating file '%s' for the generation of script: %s is in its place",
+                run.script_input.vtu_gen_script_file_name,
+                vtlb_file_kind(run.script_input.vtu_gen_script_file_name));
+    else
+      error_log(1, kFname, "Error in creating file '%s' for the generation of script: %s",
+                run.script_input.vtu_gen_script_file_name, strerror(err));
     vt_exit(-1);
   }
+  set_interrupt_gen_input(run.script_input.vtu_gen_script_file_name);
 }

@@ -1,6 +1,7 @@
 #include "tools/replay_gen/output/index_files.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/core/safe_file.h"
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/output/request_files.h"
@@ -51,26 +53,41 @@ void append_group(const ReqNode &req, std::string *line) {
   }
 }
 
-// Opens every worker's index file for appending and writes its header line.
+std::string index_path(size_t w) {
+  return std::string(run.config.replay_dir) + "/vt_index_" + std::to_string(w);
+}
+
+// A write that failed, or a close: the index is incomplete, so the run ends.
+[[noreturn]] void write_failed(size_t w) {
+  error_log(1, kFname, "Error in writing in file %s. Error %s", index_path(w).c_str(),
+            strerror(errno));
+  vt_exit(-1);
+}
+
+// Creates every worker's index file and writes its header line. The files
+// are new: one that someone else put in the replay directory is refused, not
+// written through.
 std::vector<FILE *> open_index_files(int workers) {
   std::vector<FILE *> files;
   for (int w = 0; w < workers; w++) {
-    std::string path = std::string(run.config.replay_dir) + "/vt_index_" + std::to_string(w);
-    FILE *fp = open_file(path.c_str(), "a");
-    if (!fp) vt_exit(-1);
-    if (fwrite(kIndexHeader, sizeof(kIndexHeader) - 1, 1, fp) != 1)
-      error_log(2, kFname, "Error in writing in file %s. Error %s", path.c_str(), strerror(errno));
+    std::string path = index_path(w);
+    if (run.log.debug_level)
+      debug_log(4, "open_file", "Method Called. file_name = %s, mode = %s", path.c_str(), "a");
+    int fd = vtlb_create_new_file(path.c_str(), O_WRONLY | O_APPEND, 0666);
+    FILE *fp = fd >= 0 ? fdopen(fd, "a") : nullptr;
+    if (!fp) {
+      error_log(1, "open_file", "Unable to open file %s: %s", path.c_str(), strerror(errno));
+      vt_exit(-1);
+    }
+    if (fwrite(kIndexHeader, sizeof(kIndexHeader) - 1, 1, fp) != 1) write_failed(w);
     files.push_back(fp);
   }
   return files;
 }
 
 void close_index_files(const std::vector<FILE *> &files) {
-  for (size_t w = 0; w < files.size(); w++) {
-    if (fclose(files[w]) != 0)
-      error_log(2, kFname, "Error in writing in file %s/vt_index_%zu. Error %s",
-                run.config.replay_dir, w, strerror(errno));
-  }
+  for (size_t w = 0; w < files.size(); w++)
+    if (fclose(files[w]) != 0) write_failed(w);
 }
 
 void release_user(UserNode *user) {
@@ -105,10 +122,12 @@ void write_vortan_index_file() {
   while (run.users.head) {
     UserNode *user = run.users.head;
     format_user_line(*user, &line);
-    if (user->vvm_id >= files.size() ||
-        fwrite(line.data(), line.size(), 1, files[user->vvm_id]) != 1)
-      error_log(2, kFname, "Error in writing user in vortan index file. Error %s\n",
-                strerror(errno));
+    if (user->vvm_id >= files.size()) {
+      error_log(1, kFname, "User %lu has worker %d, beyond the %zu index files", user->user_id,
+                user->vvm_id, files.size());
+      vt_exit(-1);
+    }
+    if (fwrite(line.data(), line.size(), 1, files[user->vvm_id]) != 1) write_failed(user->vvm_id);
     run.users.head = user->next;
     release_user(user);
   }

@@ -1,3 +1,6 @@
+#include <signal.h>
+#include <sys/resource.h>
+
 #include "tools/package/package_check.h"
 #include "tools/replay_gen/output/package_test_fixture.h"
 #include "tools/replay_gen/run_state.h"
@@ -29,12 +32,41 @@ TEST_F(IndexFiles, FatalCases) {
             "write_vortan_index_file:No user found in the list\n\n");
   EXPECT_EQ(file("vt_index_0"), kHeader);
   EXPECT_EQ(file("vt_index_1"), kHeader);
-  // An index file that cannot be opened.
-  std::filesystem::create_directories(dir + "/sub/vt_index_1");
-  snprintf(run.config.replay_dir, kTextBufSize, "%s/sub", dir.c_str());
+  // Whatever someone put under an index file's name is refused, a symbolic
+  // link's target left as it was.
+  for (const char *planted : {"link", "dir"}) {
+    std::filesystem::remove_all(dir + "/sub");
+    std::filesystem::create_directories(dir + "/sub");
+    write_text(dir + "/target", "keep");
+    if (std::string(planted) == "dir")
+      std::filesystem::create_directories(dir + "/sub/vt_index_1");
+    else
+      std::filesystem::create_symlink(dir + "/target", dir + "/sub/vt_index_1");
+    snprintf(run.config.replay_dir, kTextBufSize, "%s/sub", dir.c_str());
+    Outcome o = run_to_end(write_vortan_index_file);
+    EXPECT_EQ(o.status, -1);
+    EXPECT_EQ(o.err, "open_file:Unable to open file " + dir + "/sub/vt_index_1: File exists\n");
+    EXPECT_EQ(read_text(dir + "/target"), "keep");
+  }
+}
+
+// A write the system refuses (here the file size limit; a full disk alike)
+// ends the run naming the file, instead of leaving a line cut short.
+TEST_F(IndexFiles, WriteFailureEndsTheRun) {
+  set_services(1);
+  load({{5, kT, 0, "12345"}, {6, kT + 1, 0, "x"}});
+  run_steps();
+  struct rlimit old_limit, small = {120, 120};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+  small.rlim_max = old_limit.rlim_max;
+  auto old_handler = signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
   Outcome o = run_to_end(write_vortan_index_file);
+  setrlimit(RLIMIT_FSIZE, &old_limit);
+  signal(SIGXFSZ, old_handler);
   EXPECT_EQ(o.status, -1);
-  EXPECT_EQ(o.err, "open_file:Unable to open file " + dir + "/sub/vt_index_1\n");
+  EXPECT_EQ(o.err, "write_vortan_index_file:Error in writing in file " + dir +
+                       "/vt_index_0. Error File too large\n");
 }
 
 }  // namespace

@@ -1,13 +1,17 @@
 #include "tools/replay_gen/output/request_files.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
 
 #include <memory>
 #include <string>
 #include <thread>
 
+#include "base/core/safe_file.h"
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/output/request_writer.h"
@@ -62,12 +66,26 @@ void init_vvm_data() {
     run.workers.vvm_list[w].num_users = 0;
     run.workers.vvm_list[w].offset = 0;
     std::string path = std::string(run.config.replay_dir) + "/vt_req_" + std::to_string(w);
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0744);
+    // The replay directory is new and this run's: a file already there was
+    // put there by someone else and is not written through.
+    int fd = vtlb_create_new_file(path.c_str(), O_WRONLY, 0744);
     if (fd < 0) {
       perror("open");  // the system's own text, outside the gates
       vt_exit(-1);
     }
     run.workers.vvm_list[w].vt_req_file_fd = fd;
+  }
+}
+
+void close_vvm_files() {
+  for (int w = 0; w < run.workers.num_vvm && w < kMaxVvm; w++) {
+    int fd = run.workers.vvm_list[w].vt_req_file_fd;
+    run.workers.vvm_list[w].vt_req_file_fd = -1;
+    if (fd >= 0 && close(fd) != 0) {
+      error_log(1, "close_vvm_files", "Error in writing request file %s/vt_req_%d: %s",
+                run.config.replay_dir, w, strerror(errno));
+      vt_exit(-1);
+    }
   }
 }
 

@@ -15,6 +15,9 @@
 // Creates (or truncates) the request file of every worker in replay_dir.
 void init_vvm_data();
 
+// Closes every request file; a failed close ends the run.
+void close_vvm_files();
+
 // Step 4 over seq_data_arr, which is sorted by time: makes the times
 // relative, builds the user list with every entry's place, then writes the
 // entries.

@@ -1,7 +1,11 @@
+#include <signal.h>
+#include <sys/resource.h>
+
 #include <tuple>
 
 #include "tools/package/package_check.h"
 #include "tools/replay_gen/output/package_test_fixture.h"
+#include "tools/replay_gen/output/request_writer.h"
 #include "tools/replay_gen/run_state.h"
 
 namespace {
@@ -87,6 +91,32 @@ TEST_F(RequestFiles, BodyCopyFailureEndsWithStatusOne) {
                   std::to_string(at + 5) + "\n");
     EXPECT_EQ(file("vt_req_0"),
               svc_head(0) + "Content-Length: " + std::to_string(size) + "\r\n\r\nbody\n");
+    reset();
+  }
+}
+
+// A request file that takes no more (the file size limit here, a full disk
+// alike) ends the run with status 255 and the system's reason, staged or
+// written directly.
+TEST_F(RequestFiles, WriteFailureEndsWithStatus255) {
+  for (bool use_pipe : {true, false}) {
+    set_services(1);
+    load({{3, kT, 0, std::string(5000, 'b')}});
+    run_steps();
+    ASSERT_EQ(ftruncate(run.workers.vvm_list[0].vt_req_file_fd, 0), 0);
+    lseek(run.workers.vvm_list[0].vt_req_file_fd, 0, SEEK_SET);
+    struct rlimit old_limit, small = {1000, 1000};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+    small.rlim_max = old_limit.rlim_max;
+    auto old_handler = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    uint8_t worker = 0;
+    Outcome o = run_to_end([&] { write_request_files(&worker, 1, 1, use_pipe); });
+    setrlimit(RLIMIT_FSIZE, &old_limit);
+    signal(SIGXFSZ, old_handler);
+    EXPECT_EQ(o.status, -1) << use_pipe;
+    EXPECT_EQ(o.err, "add_request_new:write to output file vt_req_0 failed: File too large\n")
+        << use_pipe;
     reset();
   }
 }

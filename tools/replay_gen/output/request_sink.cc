@@ -11,6 +11,7 @@
 
 #include <algorithm>
 
+#include "base/core/safe_file.h"
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/output/request_entry.h"
@@ -87,7 +88,8 @@ void drain_or_fail(EntrySink *out) {
 }
 
 [[noreturn]] void fail_head(EntrySink *out) {
-  error_log(1, kFname, "header write to output file (vt_req_xx) failed");
+  error_log(1, kFname, "header write to output file vt_req_%d failed: %s", out->vvm_id,
+            strerror(errno));
   fail(out, -1);
 }
 
@@ -119,12 +121,15 @@ char *arena_room(EntrySink *out, size_t len) {
   return stage->arena;
 }
 
-// One write of the whole head; a short write counts as a failure. A pending
-// newline leads the head, so any byte written settles it.
+// The whole head; after a short write the rest is written, and a failure
+// then carries the system's reason. A pending newline leads the head, so any
+// byte written settles it.
 void write_head(EntrySink *out) {
   ssize_t done = write_once(out->fd, out->head.data(), out->head.size());
   if (done > 0) out->newline_pending = false;
-  if (done < 0 || static_cast<size_t>(done) != out->head.size()) fail_head(out);
+  if (done < 0) fail_head(out);
+  size_t rest = out->head.size() - static_cast<size_t>(done);
+  if (rest && !vtlb_write_all(out->fd, out->head.data() + done, rest)) fail_head(out);
 }
 
 // A system that cannot stage (no vmsplice, or no sendfile into a pipe) gets
@@ -184,6 +189,12 @@ void copy_body(EntrySink *out, int in_fd, off_t body_offset, uint64_t size) {
       continue;
     }
     if (give_up_staging(out, got)) continue;
+    if (got < 0 && (errno == ENOSPC || errno == EDQUOT || errno == EFBIG)) {
+      // The request file takes no more: a write failure, not a copy failure.
+      error_log(1, kFname, "write to output file vt_req_%d failed: %s", out->vvm_id,
+                strerror(errno));
+      fail(out, -1);
+    }
     if (got <= 0) {
       const char *why = got < 0 ? strerror(errno) : "input file ends before the body does";
       error_log(1, kFname,
@@ -255,7 +266,7 @@ void finish_entries(EntrySink *out) {
   if (staging(out)) drain_or_fail(out);
   if (out->newline_pending) {
     if (write_once(out->fd, "\n", 1) != 1) {
-      error_log(1, kFname, "Unable to write request in index_%d", out->vvm_id);
+      error_log(1, kFname, "Unable to write request in index_%d: %s", out->vvm_id, strerror(errno));
       vt_exit(-1);
     }
     out->newline_pending = false;

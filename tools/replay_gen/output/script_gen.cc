@@ -5,12 +5,16 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/wait.h>
 
 #include <string>
+#include <unordered_set>
+#include <vector>
 
 #include "base/core/shell_cmd.h"
 #include "base/core/shell_quote.h"
 #include "tools/replay_gen/fatal.h"
+#include "tools/replay_gen/interrupt.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/run_state.h"
 
@@ -85,6 +89,14 @@ void run_generator() {
   }
 }
 
+// "exit status N", "signal N" or the system's reason a command did not run.
+std::string describe_status(int rc) {
+  if (rc == -1) return std::string("the shell could not be run: ") + strerror(errno);
+  if (WIFEXITED(rc)) return "exit status " + std::to_string(WEXITSTATUS(rc));
+  if (WIFSIGNALED(rc)) return "ended by signal " + std::to_string(WTERMSIG(rc));
+  return "status " + std::to_string(rc);
+}
+
 void remove_generator_input() {
   int rc =
       vtlb_run_shell_cmd("rm -rf " + vtlb_shell_quote(run.script_input.vtu_gen_script_file_name));
@@ -100,9 +112,8 @@ void remove_generator_input() {
   }
 }
 
-// The generated script's page names as one comma-separated list, with the
-// number of pages listed.
-std::string current_page_names(int *count) {
+// The generated script's page names, in page order.
+std::vector<std::string> current_page_names() {
   std::string cmd = "vti_get_page " + vtlb_shell_quote(run.config.script_name);
   fflush(nullptr);
   FILE *pipe = popen(cmd.c_str(), "r");
@@ -110,57 +121,116 @@ std::string current_page_names(int *count) {
     printf("ERROR: popen failed\n");  // on standard output, outside the gates
     vt_exit(-1);
   }
-  std::string names;
-  *count = 0;
+  std::vector<std::string> names;
   char *line = nullptr;
   size_t room = 0;
   ssize_t len;
   while ((len = getline(&line, &room, pipe)) > 0) {
     if (line[len - 1] == '\n') len--;
-    names.append(line, static_cast<size_t>(len));
-    names += ',';
-    (*count)++;
+    names.emplace_back(line, static_cast<size_t>(len));
   }
   free(line);
-  pclose(pipe);
-  if (!names.empty()) names.pop_back();
+  int rc = pclose(pipe);
+  if (rc == -1 || vtlb_shell_cmd_failed(rc)) {
+    error_log(1, "rename_gen_file", "Listing the pages of script %s failed: %s",
+              run.config.script_name, describe_status(rc).c_str());
+    vt_exit(-1);
+  }
   return names;
 }
 
 void change_page_names(const std::string &from, const std::string &to) {
   std::string cmd = "vtu_change_page_name -s " + vtlb_shell_quote(run.config.script_name) + " -p " +
                     vtlb_shell_quote(from) + " -n " + vtlb_shell_quote(to);
-  if (vtlb_run_shell_cmd(cmd) == -1) {
-    if (run.log.debug_level) debug_log(1, "rename_gen_file", "system() call failed");
+  int rc = vtlb_run_shell_cmd(cmd);
+  if (rc == -1 && run.log.debug_level) debug_log(1, "rename_gen_file", "system() call failed");
+  if (rc == -1 || vtlb_shell_cmd_failed(rc)) {
+    error_log(1, "rename_gen_file", "Renaming the pages of script %s failed: %s",
+              run.config.script_name, describe_status(rc).c_str());
     vt_exit(-1);
   }
 }
 
+// Renames from[i] to to[i] for every i, in as few calls as keep each
+// command line within kMaxRenameCommand bytes.
+void rename_in_calls(const std::vector<std::string> &from, const std::vector<std::string> &to) {
+  for (const RenameCall &call : split_rename_lists(from, to, kMaxRenameCommand))
+    change_page_names(call.from, call.to);
+}
+
 }  // namespace
+
+std::string pick_temporary_suffix(const std::vector<std::string> &current,
+                                  const std::vector<std::string> &targets) {
+  std::unordered_set<std::string> taken(current.begin(), current.end());
+  taken.insert(targets.begin(), targets.end());
+  for (int k = 0;; k++) {
+    std::string suffix = k == 0 ? "XXX" : "XXX" + std::to_string(k);
+    std::unordered_set<std::string> temporary;
+    bool free_of_clashes = true;
+    for (const std::string &t : targets) {
+      std::string name = t + suffix;
+      if (taken.count(name) || !temporary.insert(name).second) {
+        free_of_clashes = false;
+        break;
+      }
+    }
+    if (free_of_clashes) return suffix;
+  }
+}
+
+std::vector<RenameCall> split_rename_lists(const std::vector<std::string> &from,
+                                           const std::vector<std::string> &to, size_t max_command) {
+  // The fixed part of the command: the script name, options and quotes.
+  const size_t fixed = strlen("vtu_change_page_name -s  -p  -n ") +
+                       vtlb_shell_quote(run.config.script_name).size() + 4;
+  std::vector<RenameCall> calls;
+  RenameCall call;
+  size_t used = fixed;
+  for (size_t i = 0; i < from.size() && i < to.size(); i++) {
+    // Quoting can only lengthen a name (a quote takes 4 bytes).
+    size_t need = vtlb_shell_quote(from[i]).size() + vtlb_shell_quote(to[i]).size() - 2;
+    if (!call.from.empty() && used + need > max_command) {
+      calls.push_back(call);
+      call = RenameCall();
+      used = fixed;
+    }
+    if (!call.from.empty()) {
+      call.from += ',';
+      call.to += ',';
+    }
+    call.from += from[i];
+    call.to += to[i];
+    used += need;
+  }
+  if (!call.from.empty() || calls.empty()) calls.push_back(call);
+  return calls;
+}
 
 void rename_gen_file() {
   if (run.log.debug_level) debug_log(4, "rename_gen_file", "Method called");
-  int count = 0;
-  std::string current = current_page_names(&count);
-  if (run.services.total_services == 0 || count != run.services.total_services) return;
-  std::string temporary, final_names;
-  for (int i = 0; i < run.services.total_services; i++) {
-    if (i) {
-      final_names += ',';
-      temporary += ',';
-    }
-    final_names += run.services.service_map_ptr[i].service_name;
-    temporary += run.services.service_map_ptr[i].service_name;
-    temporary += "XXX";
-  }
-  change_page_names(current, temporary);
-  change_page_names(temporary, final_names);
+  std::vector<std::string> current = current_page_names();
+  if (run.services.total_services == 0 || current.size() != run.services.total_services) return;
+  std::vector<std::string> targets, temporary;
+  for (int i = 0; i < run.services.total_services; i++)
+    targets.push_back(run.services.service_map_ptr[i].service_name);
+  // Temporary names that no page carries or is to carry: every rename of the
+  // first round and of the second targets a free name, in any order of calls.
+  std::string suffix = pick_temporary_suffix(current, targets);
+  for (const std::string &t : targets) temporary.push_back(t + suffix);
+  rename_in_calls(current, temporary);
+  rename_in_calls(temporary, targets);
 }
 
 void create_script() {
   if (run.script_input.vtu_gen_script_fp) {
-    fclose(run.script_input.vtu_gen_script_fp);
+    int rc = fclose(run.script_input.vtu_gen_script_fp);
     run.script_input.vtu_gen_script_fp = nullptr;
+    if (rc != 0) {
+      error_log(1, kFname, "Error in writing file '%s': %s",
+                run.script_input.vtu_gen_script_file_name, strerror(errno));
+      vt_exit(-1);
+    }
   }
   std::string path = script_path();
   if (script_exists(path)) remove_existing_script(path);
@@ -168,6 +238,7 @@ void create_script() {
   printf("Generating scripts files in '%s' directory \n", path.c_str());
   run_generator();
   remove_generator_input();
+  set_interrupt_gen_input(nullptr);
   rename_gen_file();
   if (run.log.debug_level) debug_log(2, kFname, "script pages renamed");
   printf("Scripts files in '%s' directory generated successfully \n", path.c_str());

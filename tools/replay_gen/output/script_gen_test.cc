@@ -2,8 +2,10 @@
 
 #include <string.h>
 
+#include <sstream>
 #include <vector>
 
+#include "base/core/shell_quote.h"
 #include "tools/replay_gen/output/output_test_util.h"
 #include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/test_support.h"
@@ -29,8 +31,8 @@ class ScriptGenTest : public testing::Test {
     old_path_ = getenv("PATH");
     for (const char *gen : {"vtu_gen_cscript", "vtu_gen_script"})
       write_fake(gen, "exit ${FAKE_GEN_STATUS:-0}\n");
-    write_fake("vti_get_page", "cat \"$FAKE_PAGES\" 2>/dev/null\n");
-    write_fake("vtu_change_page_name", "");
+    write_fake("vti_get_page", "cat \"$FAKE_PAGES\" 2>/dev/null\nexit ${FAKE_LIST_STATUS:-0}\n");
+    write_fake("vtu_change_page_name", "exit ${FAKE_RENAME_STATUS:-0}\n");
     use_path(root_ + "/fakes");
     snprintf(run.config.script_name, sizeof run.config.script_name, "proj/sub/my script");
     snprintf(run.config.script_type, sizeof run.config.script_type, "C");
@@ -44,6 +46,8 @@ class ScriptGenTest : public testing::Test {
     run.script_input.vtu_gen_script_fp = nullptr;
     setenv("PATH", old_path_.c_str(), 1);
     unsetenv("FAKE_GEN_STATUS");
+    unsetenv("FAKE_LIST_STATUS");
+    unsetenv("FAKE_RENAME_STATUS");
     run = RunState{};
     fs::remove_all(root_);
   }
@@ -136,6 +140,119 @@ TEST_F(ScriptGenTest, RenameGoesThroughTemporaryNames) {
       expected += rename_call("p1,p2,p3", c.temp_names) + rename_call(c.temp_names, "A,B,C");
     EXPECT_EQ(calls(), expected) << c.pages;
   }
+}
+
+// Temporary names clash with no current or new name, so that every rename
+// targets a free name; "XXX" stays where nothing clashes.
+TEST_F(ScriptGenTest, TemporaryNamesClashWithNothing) {
+  using V = std::vector<std::string>;
+  EXPECT_EQ(pick_temporary_suffix({"p1", "p2"}, {"A", "B"}), "XXX");
+  EXPECT_EQ(pick_temporary_suffix({"OpXXX", "Op"}, {"OpXXX", "Op"}), "XXX1");
+  EXPECT_EQ(pick_temporary_suffix({"p1", "OpXXX1"}, {"Op", "OpXXX"}), "XXX2");
+  EXPECT_EQ(pick_temporary_suffix(V{"page_1", "page_2"}, V{"AXXX", "A"}), "XXX1");
+  run.options.run_forcefully = 1;
+  write_text(root_ + "/pages", "OpXXX\nOp\n");
+  set_services({"OpXXX", "Op"});
+  ASSERT_EQ(generate().err, "");
+  EXPECT_EQ(calls(), gen_calls("vtu_gen_cscript") + rename_call("OpXXX,Op", "OpXXXXXX1,OpXXX1") +
+                         rename_call("OpXXXXXX1,OpXXX1", "OpXXX,Op"));
+}
+
+// Lists too long for one command line go in several calls, pair by pair in
+// order; a short list is one call.
+TEST_F(ScriptGenTest, LongListsSplitIntoCalls) {
+  std::vector<std::string> from, to;
+  for (int i = 0; i < 10003; i++) {
+    from.push_back("page_" + std::to_string(i + 1));
+    to.push_back("Service_" + std::to_string(i) + "XXX");
+  }
+  std::vector<RenameCall> calls = split_rename_lists(from, to, kMaxRenameCommand);
+  EXPECT_GT(calls.size(), 2u);
+  std::string all_from, all_to;
+  for (const RenameCall &c : calls) {
+    std::string cmd = "vtu_change_page_name -s " + vtlb_shell_quote(run.config.script_name) +
+                      " -p " + vtlb_shell_quote(c.from) + " -n " + vtlb_shell_quote(c.to);
+    EXPECT_LE(cmd.size(), kMaxRenameCommand);
+    if (&c != &calls.back()) {
+      EXPECT_GT(cmd.size(), kMaxRenameCommand - 100);
+    }
+    all_from += (all_from.empty() ? "" : ",") + c.from;
+    all_to += (all_to.empty() ? "" : ",") + c.to;
+  }
+  std::string want_from, want_to;
+  for (size_t i = 0; i < from.size(); i++) {
+    want_from += (i ? "," : "") + from[i];
+    want_to += (i ? "," : "") + to[i];
+  }
+  EXPECT_EQ(all_from, want_from);
+  EXPECT_EQ(all_to, want_to);
+  EXPECT_EQ(split_rename_lists({"a", "b"}, {"c", "d"}, kMaxRenameCommand).size(), 1u);
+}
+
+// A page listing or a renaming call that fails ends the run.
+TEST_F(ScriptGenTest, FailedListingOrRenamingEndsRun) {
+  run.options.run_forcefully = 1;
+  write_text(root_ + "/pages", "p1\n");
+  set_services({"A"});
+  setenv("FAKE_RENAME_STATUS", "3", 1);
+  Outcome o = generate();
+  EXPECT_EQ(o.status, -1);
+  EXPECT_EQ(o.err,
+            "rename_gen_file:Renaming the pages of script proj/sub/my script failed: exit "
+            "status 3\n");
+  unsetenv("FAKE_RENAME_STATUS");
+  setenv("FAKE_LIST_STATUS", "1", 1);
+  o = generate();
+  EXPECT_EQ(o.status, -1);
+  EXPECT_EQ(o.err,
+            "rename_gen_file:Listing the pages of script proj/sub/my script failed: exit "
+            "status 1\n");
+}
+
+// Name lists too long for one shell command are renamed in several, each
+// short enough to run, all to the temporary names first.
+TEST_F(ScriptGenTest, LongNameListsRenamedInCommandsThatFit) {
+  std::vector<std::string> services, pages;
+  std::string listing;
+  for (int i = 0; i < 12000; i++) {
+    services.push_back("Service_" + std::to_string(i) + (i % 3 ? "" : "_with_'quote'"));
+    pages.push_back("p" + std::to_string(i));
+    listing += pages.back() + "\n";
+  }
+  write_text(root_ + "/pages", listing);
+  set_services(services);
+  run.options.run_forcefully = 1;
+  ASSERT_EQ(generate().err, "");
+  std::string log = calls(), head = gen_calls("vtu_gen_cscript");
+  ASSERT_EQ(log.substr(0, head.size()), head);
+  std::istringstream in(log.substr(head.size()));
+  std::string from[2], to[2];  // the lists of each pass, joined
+  int pass = 0, commands = 0;
+  for (std::string line; std::getline(in, line); commands++) {
+    std::string prefix = rename_call("", "").substr(0, rename_call("", "").find("[-p]"));
+    ASSERT_EQ(line.substr(0, prefix.size()), prefix);
+    size_t p = line.find("[-p] [") + 6, n = line.find("] [-n] [");
+    std::string f = line.substr(p, n - p), t = line.substr(n + 8, line.size() - n - 9);
+    size_t command = strlen("vtu_change_page_name -s  -p  -n ") +
+                     vtlb_shell_quote(run.config.script_name).size() + vtlb_shell_quote(f).size() +
+                     vtlb_shell_quote(t).size();
+    EXPECT_LT(command, 128u * 1024) << commands;
+    if (pass == 0 && !from[0].empty() && f.substr(0, 9) == "Service_0") pass = 1;
+    from[pass] += (from[pass].empty() ? "" : ",") + f;
+    to[pass] += (to[pass].empty() ? "" : ",") + t;
+  }
+  std::string current, temporary, final_names;
+  for (size_t i = 0; i < services.size(); i++) {
+    const char *comma = i ? "," : "";
+    current += comma + pages[i];
+    temporary += comma + services[i] + "XXX";
+    final_names += comma + services[i];
+  }
+  EXPECT_GT(commands, 4);
+  EXPECT_EQ(from[0], current);
+  EXPECT_EQ(to[0], temporary);
+  EXPECT_EQ(from[1], temporary);
+  EXPECT_EQ(to[1], final_names);
 }
 
 TEST_F(ScriptGenTest, FailedGeneratorOrMissingWorkDirEndsRun) {

@@ -1,5 +1,6 @@
 #include "tools/replay_gen/services/request_head.h"
 
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -17,10 +18,17 @@ namespace {
 
 void write_generator_line(const char *method, const char *url, const char *service_name) {
   if (!run.script_input.vtu_gen_script_fp) return;
+  int written;
   if (strcmp(run.config.script_type, "C") == 0)
-    fprintf(run.script_input.vtu_gen_script_fp, "1 %s %s %s\n", method, url, service_name);
+    written =
+        fprintf(run.script_input.vtu_gen_script_fp, "1 %s %s %s\n", method, url, service_name);
   else
-    fprintf(run.script_input.vtu_gen_script_fp, "1 %s %s\n", method, url);
+    written = fprintf(run.script_input.vtu_gen_script_fp, "1 %s %s\n", method, url);
+  if (written < 0) {
+    error_log(1, "make_method_and_host_header", "Error in writing file '%s': %s",
+              run.script_input.vtu_gen_script_file_name, strerror(errno));
+    vt_exit(-1);
+  }
 }
 
 // The path of url (after the first "/" behind the host, query included).

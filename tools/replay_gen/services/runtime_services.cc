@@ -1,5 +1,6 @@
 #include "tools/replay_gen/services/runtime_services.h"
 
+#include <stddef.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -7,6 +8,7 @@
 #include "tools/replay_gen/helpers.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/run_state.h"
+#include "tools/replay_gen/service_index.h"
 #include "tools/replay_gen/services/service_map.h"
 
 namespace {
@@ -14,12 +16,27 @@ namespace {
 constexpr int32_t kListGrowStep = 8;
 constexpr const char *kDefaultIndexingTag = "XACustId";
 
-int find_in_thread_list(const ThreadArgs *t, const char *service_name, const char *url) {
-  for (int32_t i = 0; i < t->total_runtime_service; i++) {
-    const RunTimeServiceInfo &e = t->run_time_services[i];
-    if (strcmp(e.service_name, service_name) == 0 && strcmp(e.url, url) == 0) return i;
+ServiceTableView thread_list_view(const ThreadArgs *t) {
+  return {t->run_time_services, sizeof(RunTimeServiceInfo),
+          offsetof(RunTimeServiceInfo, service_name), offsetof(RunTimeServiceInfo, url),
+          t->total_runtime_service};
+}
+
+// The thread's index, made to cover its whole list.
+ServiceIndex *thread_list_index(ThreadArgs *t) {
+  if (!t->run_time_index) {
+    t->run_time_index = static_cast<ServiceIndex *>(calloc(1, sizeof(ServiceIndex)));
+    if (!t->run_time_index) {
+      out_of_memory("get_and_save_runtime_service_data", "threadData->run_time_index",
+                    static_cast<int>(sizeof(ServiceIndex)));
+    }
   }
-  return -1;
+  service_index_sync(t->run_time_index, thread_list_view(t));
+  return t->run_time_index;
+}
+
+int find_in_thread_list(ThreadArgs *t, const char *service_name, const char *url) {
+  return service_index_find(thread_list_index(t), service_name, url);
 }
 
 // A copy for the thread's list; unlike the service table's copies it has no
@@ -55,6 +72,7 @@ int add_to_thread_list(ThreadArgs *t, const char *service_name, const char *url,
   e.service_name = copy_for_thread_list("service_name", service_name);
   e.soap_action = copy_for_thread_list("soap_action", soap_action);
   e.num_requests = 0;
+  service_index_sync(t->run_time_index, thread_list_view(t));
   return idx;
 }
 
@@ -99,6 +117,7 @@ void get_and_save_runtime_service_data(ThreadArgs *threadData, const char *servi
 void create_service_entry_and_fill_data(const char *service_name, const char *url,
                                         const char *soap_action, uint16_t *service_index) {
   constexpr const char *fn = "create_service_entry_and_fill_data";
+  sync_service_index();
   int idx = get_service_idx(service_name, url);
   if (idx >= 0) {
     ServiceMap &found = run.services.service_map_ptr[idx];
@@ -135,6 +154,7 @@ void create_service_entry_and_fill_data(const char *service_name, const char *ur
     }
     snprintf(e.indexing_tag, sizeof e.indexing_tag, "%s", kDefaultIndexingTag);
     run.services.num_service_file++;
+    sync_service_index();
     idx = row;
   }
   *service_index = static_cast<uint16_t>(idx);
@@ -165,6 +185,7 @@ void remap_runtime_service_ids(const ThreadArgs *threadData, SeqData *records, u
   if (!map_idx)
     out_of_memory("remap_runtime_service_ids", "service index map",
                   static_cast<int>(n * sizeof(int16_t)));
+  sync_service_index();
   for (int32_t i = 0; i < n; i++) {
     const RunTimeServiceInfo &e = threadData->run_time_services[i];
     map_idx[i] = static_cast<int16_t>(get_service_idx(e.service_name, e.url));
@@ -183,5 +204,8 @@ void free_runtime_services(ThreadArgs *threadData) {
   }
   free(threadData->run_time_services);
   threadData->run_time_services = nullptr;
+  if (threadData->run_time_index) service_index_free(threadData->run_time_index);
+  free(threadData->run_time_index);
+  threadData->run_time_index = nullptr;
   threadData->total_runtime_service = threadData->max_runtime_service = 0;
 }

@@ -1,5 +1,6 @@
 #include "tools/replay_gen/services/service_map.h"
 
+#include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -11,8 +12,14 @@
 #include "tools/replay_gen/helpers.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/run_state.h"
+#include "tools/replay_gen/service_index.h"
 
 namespace {
+
+ServiceTableView service_table_view() {
+  return {run.services.service_map_ptr, sizeof(ServiceMap), offsetof(ServiceMap, service_name),
+          offsetof(ServiceMap, url), run.services.total_services};
+}
 
 bool given(int num, char **field, int idx) {
   return num > idx && strcmp(field[idx], "NA") != 0;
@@ -82,6 +89,7 @@ void set_service(int num, char **field) {
   for (int i = 6; i < num; i++)
     if (given(num, field, i)) set_service_header(row, field[i]);
   run.services.num_service_file++;
+  sync_service_index();
 }
 
 void set_service_header(int service_row_num, const char *header_line) {
@@ -98,11 +106,19 @@ int get_service_idx(const char *service, const char *url) {
   if (run.log.debug_level)
     debug_log(4, "get_service_idx", "Method Called: service %s, total_services = %d", service,
               run.services.total_services);
+  // The index answers whenever it covers the table; otherwise (the table was
+  // filled behind this file's back) the scan gives the same answer.
+  if (service_index_current(&run.services.service_index, service_table_view()))
+    return service_index_find(&run.services.service_index, service, url);
   for (int i = 0; i < run.services.total_services; i++) {
     const ServiceMap &entry = run.services.service_map_ptr[i];
     if (strcmp(entry.service_name, service) == 0 && strcmp(entry.url, url) == 0) return i;
   }
   return -1;
+}
+
+void sync_service_index() {
+  service_index_sync(&run.services.service_index, service_table_view());
 }
 
 int service_name_compare(const void *a, const void *b) {
@@ -119,6 +135,8 @@ void rename_service_names() {
     debug_log(2, kFname, "Allocating memory for %s. size = %d", "Service_map_array_seq",
               static_cast<int>(run.services.total_services * sizeof(int)));
   }
+  // Names change in place below.
+  service_index_free(&run.services.service_index);
   int *seq = static_cast<int *>(malloc(run.services.total_services * sizeof(int) + 1));
   if (!seq) {
     out_of_memory(kFname, "Service_map_array_seq",

@@ -19,6 +19,11 @@ void set_service_header(int service_row_num, const char *header_line);
 // or -1.
 int get_service_idx(const char *service, const char *url);
 
+// Brings the hashed index of the table up to date with entries added without
+// set_service or create_service_entry_and_fill_data. Main thread only, while
+// no loader thread runs.
+void sync_service_index();
+
 // Orders two service indexes (ints) by their services' names.
 int service_name_compare(const void *a, const void *b);
 

@@ -1,0 +1,214 @@
+#!/bin/bash
+# Benchmark of vt_replay against nginx on the loopback interface, with wrk,
+# a plain load generator, beside it in the same run.
+#
+#   bench/replay_bench.sh     (environment: USERS=500 BODY=600 SPAN=10 RUNS=3)
+#
+# A synthetic package of USERS users, each sending a BODY-byte POST every
+# USERS/5000 seconds (5,000 requests per second in all) for SPAN seconds, is
+# replayed by vt_replay at --speed 1 (5,000/s) and 4 (20,000/s), in RUNS
+# rounds interleaved with wrk posting bodies of the same size over as many
+# keep-alive connections for WRK_SECONDS (default 5), with one thread and
+# with two. Then vt_replay runs at rising speeds until the achieved rate
+# falls more than 3% short of the planned one or a request fails: the
+# highest rate held is the maximum sustained.
+# Printed: planned and achieved rates, schedule lag p50/p99/max, the CPU
+# share of one core taken by the client and by the nginx worker, the
+# client's peak RSS, and the ratio of vt_replay's maximum to wrk's rate.
+# Figures are only comparable within one run: the machine is shared.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$(pwd)
+USERS=${USERS:-500}
+BODY=${BODY:-600}
+SPAN=${SPAN:-10}
+RUNS=${RUNS:-3}
+WRK_SECONDS=${WRK_SECONDS:-5}
+BENCH_DIR=${BENCH_DIR:-$ROOT/build/bench_replay}
+REPLAY=$ROOT/build/release/tools/replay/vt_replay
+
+scripts/setup.sh
+for tool in wrk:wrk /usr/bin/time:time; do
+  command -v "${tool%%:*}" >/dev/null || { apt-get update -qq && apt-get install -y -qq "${tool##*:}" >/dev/null; }
+done
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build/release -j 2 --target vt_replay >/dev/null
+
+rm -rf "$BENCH_DIR"
+mkdir -p "$BENCH_DIR/pkg" "$BENCH_DIR/nginx"
+NGINX_PID=
+cleanup() {
+  if [ -n "$NGINX_PID" ]; then
+    kill "$NGINX_PID" 2>/dev/null || true
+    wait "$NGINX_PID" 2>/dev/null || true
+  fi
+}
+trap cleanup EXIT
+
+# The package: users dealt to 4 workers, their phases spread evenly.
+perl -e '
+  my ($dir, $users, $body, $span_ms) = @ARGV;
+  my $interval = $users * 1000 / 5000;  # ms between two requests of a user
+  my $entry = "POST /svc/bench HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: text/xml\r\n" .
+              "Content-Length: $body\r\n\r\n" . ("x" x $body) . "\n";
+  my $size = length $entry;
+  for my $w (0 .. 3) {
+    open(my $idx, ">", "$dir/vt_index_$w") or die;
+    open(my $req, ">", "$dir/vt_req_$w") or die;
+    print $idx "#user_id, request_file, timestamp, page_id, offset, size,timestamp, page_id, offset, size, ...\n";
+    my $off = 0;
+    for (my $u = $w; $u < $users; $u += 4) {
+      my $line = sprintf("%09d,vt_req_%d", $u + 1, $w);
+      for (my $t = int($u * $interval / $users); $t < $span_ms; $t += $interval) {
+        $line .= ",$t,0,$off,$size";
+        print $req $entry;
+        $off += $size;
+      }
+      print $idx "$line\n";
+    }
+  }' "$BENCH_DIR/pkg" "$USERS" "$BODY" $((SPAN * 1000))
+
+# nginx: one worker, answering every POST with a short body.
+USER_LINE=""
+[ "$(id -u)" = 0 ] && USER_LINE="user root;"
+PORT=
+for try in 1 2 3 4 5 6; do
+  candidate=$((20000 + (RANDOM * 7 + $$ + try * 1013) % 40000))
+  cat >"$BENCH_DIR/nginx/nginx.conf" <<CONF
+$USER_LINE
+daemon off;
+worker_processes 1;
+pid $BENCH_DIR/nginx/nginx.pid;
+error_log $BENCH_DIR/nginx/error.log;
+worker_rlimit_nofile 20000;
+events { worker_connections 8192; }
+http {
+  access_log off;
+  keepalive_requests 100000000;
+  keepalive_timeout 300s;
+  client_body_temp_path $BENCH_DIR/nginx/body;
+  proxy_temp_path $BENCH_DIR/nginx/proxy;
+  fastcgi_temp_path $BENCH_DIR/nginx/fastcgi;
+  uwsgi_temp_path $BENCH_DIR/nginx/uwsgi;
+  scgi_temp_path $BENCH_DIR/nginx/scgi;
+  server {
+    listen 127.0.0.1:$candidate backlog=4096;
+    location / { return 200 "ok\n"; }
+  }
+}
+CONF
+  /usr/sbin/nginx -p "$BENCH_DIR/nginx" -c "$BENCH_DIR/nginx/nginx.conf" -e "$BENCH_DIR/nginx/error.log" &
+  NGINX_PID=$!
+  for _ in $(seq 50); do
+    if (exec 3<>"/dev/tcp/127.0.0.1/$candidate") 2>/dev/null; then
+      PORT=$candidate
+      break 2
+    fi
+    kill -0 "$NGINX_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill "$NGINX_PID" 2>/dev/null || true
+  wait "$NGINX_PID" 2>/dev/null || true
+  NGINX_PID=
+done
+[ -n "$PORT" ] || { echo "replay_bench: nginx did not start"; exit 1; }
+ulimit -n 65536 2>/dev/null || true
+
+# CPU seconds the nginx worker has used so far (user + system).
+NGINX_WORKER=$(pgrep -P "$NGINX_PID" | head -1)
+nginx_cpu() { awk -v hz="$(getconf CLK_TCK)" '{ printf "%.3f", ($14 + $15) / hz }' "/proc/$NGINX_WORKER/stat"; }
+
+json() { sed -n "s/.*\"$2\": {\([^}]*\)}.*/\1/p" "$1" | sed -n "s/.*\"$3\": \([0-9.]*\).*/\1/p"; }
+calc() { awk "BEGIN { printf \"%.2f\", $1 }"; }
+
+# One replay at SPEED; prints "planned achieved lag_p50 lag_p99 lag_max errors cpu rss_kb
+# nginx_cpu" (the CPU shares in % of one core).
+run_replay() {  # run_replay SPEED [THREADS]
+  local speed=$1 threads=${2:-1} out n0
+  out=$BENCH_DIR/replay_${speed}_$threads.json
+  rm -f "$out"
+  n0=$(nginx_cpu)
+  /usr/bin/time -f '%e %U %S %M' -o "$BENCH_DIR/time" "$REPLAY" "$BENCH_DIR/pkg" \
+    --target "127.0.0.1:$PORT" --speed "$speed" --threads "$threads" --timeout 5000 --quiet \
+    --json "$out" >"$BENCH_DIR/replay_${speed}_$threads.txt"
+  read -r wall user sys rss <"$BENCH_DIR/time"
+  local errors
+  errors=$(sed -n 's/.*"requests": {.*"errors": \([0-9]*\)}.*/\1/p' "$out")
+  echo "$(json "$out" rate planned_per_s) $(json "$out" rate achieved_per_s)" \
+    "$(json "$out" lag_ms p50) $(json "$out" lag_ms p99) $(json "$out" lag_ms max) $errors" \
+    "$(calc "($user + $sys) / $wall * 100") $rss $(calc "($(nginx_cpu) - $n0) / $wall * 100")"
+}
+
+row() {  # row LABEL FIELDS...
+  printf '%-22s %9.0f %9.0f %8.3f %8.3f %8.3f %6s %5.0f%% %7.1f %5.0f%%\n' "$1" "$2" "$3" "$4" "$5" \
+    "$6" "$7" "$8" "$(calc "$9 / 1024")" "${10}"
+}
+
+median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+col() { printf '%s' "$1" | awk -v c="$2" '{ print $c }' | median; }
+
+cat >"$BENCH_DIR/post.lua" <<LUA
+wrk.method = "POST"
+wrk.body = string.rep("x", $BODY)
+wrk.headers["Content-Type"] = "text/xml"
+LUA
+run_wrk() {  # run_wrk THREADS; prints "rate cpu nginx_cpu"
+  local n0
+  n0=$(nginx_cpu)
+  /usr/bin/time -f '%e %U %S' -o "$BENCH_DIR/time" wrk -t"$1" -c"$USERS" -d"${WRK_SECONDS}s" \
+    -s "$BENCH_DIR/post.lua" "http://127.0.0.1:$PORT/svc/bench" >"$BENCH_DIR/wrk_$1.txt"
+  read -r wall user sys <"$BENCH_DIR/time"
+  echo "$(sed -n 's/^Requests\/sec: *\([0-9.]*\).*/\1/p' "$BENCH_DIR/wrk_$1.txt")" \
+    "$(calc "($user + $sys) / $wall * 100") $(calc "($(nginx_cpu) - $n0) / $wall * 100")"
+}
+
+echo "replay_bench: $USERS users, $BODY-byte bodies, $((SPAN * 5000)) requests over $SPAN s;" \
+  "nginx on 127.0.0.1:$PORT; $RUNS rounds, medians"
+# Rounds interleave the runs, so that a busy spell of the shared machine
+# falls on all of them alike.
+declare -A rows
+for round in $(seq "$RUNS"); do
+  rows[r1]+="$(run_replay 1)"$'\n'
+  rows[w1]+="$(run_wrk 1)"$'\n'
+  rows[r4]+="$(run_replay 4)"$'\n'
+  rows[w2]+="$(run_wrk 2)"$'\n'
+  rows[r4t2]+="$(run_replay 4 2)"$'\n'
+done
+printf '%-22s %9s %9s %8s %8s %8s %6s %6s %7s %6s\n' run planned/s achieved/s lag_p50 lag_p99 lag_max \
+  errors cpu rss_MB nginx
+for k in r1 r4 r4t2; do
+  case $k in
+    r1) label="vt_replay 5,000/s" ;;
+    r4) label="vt_replay 20,000/s" ;;
+    *) label="vt_replay 20,000/s -t2" ;;
+  esac
+  row "$label" $(for c in 1 2 3 4 5 6 7 8 9; do col "${rows[$k]}" $c; done)
+done
+wrk1=$(col "${rows[w1]}" 1)
+wrk2=$(col "${rows[w2]}" 1)
+for k in w1 w2; do
+  printf '%-22s %9s %9.0f %8s %8s %8s %6s %5.0f%% %7s %5.0f%%\n' "wrk -t${k#w} -c$USERS" - \
+    "$(col "${rows[$k]}" 1)" - - - - "$(col "${rows[$k]}" 2)" - "$(col "${rows[$k]}" 3)"
+done
+
+# The highest rate held: rising speeds until one falls short, with one
+# sending thread and with two.
+declare -A best
+for threads in 1 2; do
+  best[$threads]=0
+  for speed in 1 1.5 2 2.5 3 4 5 6 8 10 12 16; do
+    read -r planned achieved p50 p99 max errors cpu rss ncpu < <(run_replay "$speed" "$threads")
+    row "vt_replay -t$threads speed $speed" "$planned" "$achieved" "$p50" "$p99" "$max" "$errors" \
+      "$cpu" "$rss" "$ncpu"
+    if [ "$errors" != 0 ] || awk -v a="$achieved" -v p="$planned" 'BEGIN { exit !(a < 0.97 * p) }'; then
+      break
+    fi
+    best[$threads]=$achieved
+  done
+done
+echo
+for threads in 1 2; do
+  b=${best[$threads]}
+  echo "vt_replay --threads $threads: highest rate sustained $(calc "$b") req/s;" \
+    "/ wrk -t1: $(calc "$b / $wrk1"), / wrk -t2: $(calc "$b / $wrk2")"
+done

@@ -1,0 +1,30 @@
+# A disk that fills while the index files are written: the run ends with
+# status 255 and one error naming the file and the system's reason, not with
+# "Processing done" over index files cut short. The replay directory is on a
+# small tmpfs with room for the request files and the error log and one page
+# more; mounting needs root, so the case is skipped elsewhere.
+. "$CASE/../../lib/safety.sh"
+setup_sample
+mkdir mnt
+if [ "$(id -u)" != 0 ] || ! mount -t tmpfs -o size=1m tmpfs mnt 2>/dev/null; then
+  echo "needs root to mount a tmpfs" >"$WORK/skip"
+  exit 0
+fi
+umount mnt
+trap 'umount "$WORK/mnt" 2>/dev/null' EXIT
+
+# A run on the ordinary disk gives the sizes of the files before the index.
+write_conf first.conf "$WORK/first" "SCRIPT_NAME|p/s/first" "SCENARIO_NAME|p/s/first.conf"
+run_tool -i first.conf -n 1 >/dev/null
+page=$(getconf PAGESIZE)
+pages=1
+for f in first/vt_req_0 first/vt_req_1 first/error.log.0; do
+  size=$(stat -c %s "$f")
+  pages=$((pages + (size + page - 1) / page))
+done
+mount -t tmpfs -o size=$((pages * page)) tmpfs mnt
+
+write_conf x.conf "$WORK/mnt/replay"
+run_tool -i x.conf -n 1
+remove_left_input
+grep -q "Processing done" run.out || echo "no \"Processing done\""

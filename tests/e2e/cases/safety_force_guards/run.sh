@@ -1,0 +1,32 @@
+# Under -f a replay directory that holds the input or VT_WDIR is refused
+# before anything is deleted, and one given as a symbolic link ("link/") is
+# replaced as a link: the directory it points to is not emptied.
+. "$CASE/../../lib/safety.sh"
+mkdir top
+cp -r "$EXAMPLES/logs" top/logs
+mkdir -p top/wdir/scenarios/p/s top/wdir/scripts
+export VT_WDIR=$WORK/top/wdir
+conf() {
+  local file=$1 replay=$2
+  write_conf "$file" "$replay" "INPUT_DIR|$WORK/top/logs"
+}
+echo "== holds the input directory"
+conf a.conf "$WORK/top"
+run_tool -f -i a.conf
+echo "== is VT_WDIR"
+conf b.conf "$WORK/top/wdir/"
+run_tool -f -i b.conf
+echo "== holds VT_WDIR, given as a path with a symbolic link"
+ln -s top toplink
+conf c.conf "$WORK/toplink/wdir/.."
+run_tool -f -i c.conf
+ls top top/logs/20261201/extracts top/wdir
+
+echo "== a symbolic link to a directory"
+mkdir kept
+echo keep >kept/keep
+ln -s kept link
+conf d.conf "$WORK/link/"
+run_tool -f -i d.conf >/dev/null && check_package "$WORK/link"
+[ -L link ] || echo "link replaced by a directory"
+ls kept

@@ -1,0 +1,11 @@
+# The descriptors kept for the tool's own files follow the run's needs
+# (workers, threads), not a fixed 1024: a hard open-file limit of 1024, or
+# of 40 with three input files, leaves room for a whole run.
+. "$CASE/../../lib/safety.sh"
+setup_sample
+write_conf x.conf "$WORK/replay"
+(ulimit -n 1024 && run_tool -i x.conf -n 1) && check_package "$WORK/replay"
+write_conf y.conf "$WORK/replay_40" "SCRIPT_NAME|p/s/s40" "SCENARIO_NAME|p/s/s40.conf"
+(ulimit -n 40 && run_tool -i y.conf -n 1) && check_package "$WORK/replay_40"
+write_conf z.conf "$WORK/replay_20"
+(ulimit -n 20 && run_tool -i z.conf -n 1 | sed -E 's/ \(open file limit.*//')

@@ -1,0 +1,17 @@
+# SCRIPT_TYPE Legacy with 10,003 services: the name lists exceed what one
+# command argument may hold, so the renaming goes in several calls, and every
+# page carries its service's name.
+. "$CASE/../../lib/safety.sh"
+setup_sample
+services=()
+for i in $(seq 1 10003); do services+=("SERVICE_NAME|Service_$i|POST|http://127.0.0.1/s$i"); done
+write_conf x.conf "$WORK/replay" "SCRIPT_TYPE|Legacy" "${services[@]}"
+run_tool -i x.conf
+grep "generated successfully" run.out
+VT_WDIR=$WORK/wdir "$SUITE_BIN/vti_get_page" p/s/script >pages
+wc -l <pages
+head -2 pages
+if head -10003 pages | cmp -s - <(seq 1 10003 | sed 's/^/Service_/'); then
+  echo "pages 1 to 10003 carry the service names in order"
+fi
+check_package "$WORK/replay"

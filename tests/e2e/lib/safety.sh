@@ -1,0 +1,52 @@
+# Helpers of the cases that check what a run may touch: a copy of the sample
+# log tree, a configuration for it, a run with its output kept aside, and the
+# package checker.
+
+# The sample tree in $WORK/logs and an empty suite working directory.
+setup_sample() {
+  cp -r "$EXAMPLES/logs" "$WORK/logs"
+  mkdir -p "$WORK/wdir/scenarios/p/s" "$WORK/wdir/scripts"
+}
+
+# write_conf FILE REPLAY_DIR [LINE...]: a configuration for the sample tree
+# with two workers; further lines are appended (a later line wins).
+write_conf() {
+  local file=$1 replay=$2
+  shift 2
+  {
+    echo "INPUT_DIR|$WORK/logs"
+    echo "REPLAY_DIR|$replay"
+    echo "SCRIPT_NAME|p/s/script"
+    echo "SCENARIO_NAME|p/s/scen.conf"
+    echo "NUM_VVM|2"
+    [ $# -gt 0 ] && printf '%s\n' "$@"
+  } >"$file"
+}
+
+# run_tool ARG...: runs the tool with the suite stand-ins, its standard
+# output kept in run.out and its process id in tool.pid; prints the exit
+# status and the standard error.
+run_tool() {
+  VT_WDIR=${VT_WDIR:-$WORK/wdir} PATH=${FAKE_BIN:+$FAKE_BIN:}$SUITE_BIN:$PATH \
+    bash -c 'echo $$ >tool.pid; exec "$TOOL" "$@"' tool "$@" >run.out 2>run.err
+  local status=$?
+  echo "status $status"
+  cat run.err
+  return $status
+}
+
+# check_package DIR: the independent checker's verdict.
+check_package() {
+  if "$PACKAGE_CHECK" "$1" >check.out 2>&1; then
+    echo "package checks clean"
+  else
+    echo "package check failed:"
+    cat check.out
+  fi
+}
+
+# A run that stops after the services were listed leaves its script
+# generator input file behind, as documented; the case removes it.
+remove_left_input() {
+  rm -f "/tmp/filename_$(cat tool.pid)"
+}

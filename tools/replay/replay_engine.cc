@@ -1,0 +1,767 @@
+#include "tools/replay/replay_engine.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <http_parser.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <string.h>
+#include <sys/epoll.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/sendfile.h>
+#include <sys/timerfd.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <deque>
+#include <queue>
+#include <thread>
+
+const char *const kReplayErrorNames[kErrorKinds] = {"connect", "reset", "timeout", "parse"};
+
+namespace {
+
+constexpr uint32_t kNone = UINT32_MAX;
+
+int64_t mono_ns() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+enum ConnState : uint8_t { kFree, kConnecting, kSending, kWaiting, kIdle };
+
+// One connection of a user, with the request it carries.
+struct Conn {
+  int fd = -1;
+  uint32_t user = kNone;
+  uint32_t next_of_user = kNone;  // the user's connections form a list
+  uint32_t generation = 0;        // per socket: tells a stale epoll event from a live one
+  uint32_t watch = 0;             // per deadline: only the latest one of a connection counts
+  ConnState state = kFree;
+  bool reused = false;     // carried a request before this one
+  bool retried = false;    // this request was sent again after the kept connection closed
+  bool got_bytes = false;  // some of the response arrived
+  bool complete = false;
+  bool head_request = false;  // a HEAD request's response has no body
+  bool close_after = false;   // HTTP/1.0 request: the connection is not kept
+  int64_t planned_ns = 0, send_ns = 0;
+  ReplayGroup group;
+  off_t send_off = 0;
+  uint64_t send_left = 0;
+  http_parser parser;
+};
+
+struct UserState {
+  ReplayUser ref;
+  ReplayGroup next;
+  int64_t next_planned_ns = 0;
+  bool has_next = false;
+  bool queued = false;
+  uint16_t in_flight = 0;
+  uint16_t conn_count = 0;
+  uint32_t conns = kNone;
+};
+
+struct Due {
+  int64_t at;
+  uint32_t user;
+  bool operator>(const Due &o) const { return at > o.at || (at == o.at && user > o.user); }
+};
+
+struct Deadline {
+  int64_t at;
+  uint32_t conn, watch;
+};
+
+// Totals of all threads, for the progress line.
+struct SharedCounts {
+  std::atomic<uint64_t> sent{0}, completed{0}, errors{0};
+  std::atomic<int64_t> in_flight{0}, lag_max{0};
+};
+
+// One thread's share of the users, with its own loop.
+struct Engine {
+  SharedCounts *shared = nullptr;
+  const ReplayOptions *o;
+  ReplayPackage *p;
+  const ReplayTarget *t;
+  ReplayStats *stats;
+  std::string *error;
+  int epoll_fd = -1, timer_fd = -1, stop_fd = -1;
+  FILE *progress_out = nullptr;
+  int64_t start_ns = 0, timeout_ns = 0, duration_end_ns = 0;
+  std::vector<UserState> users;
+  std::vector<Conn> conns;
+  std::vector<uint32_t> free_conns;
+  std::priority_queue<Due, std::vector<Due>, std::greater<Due>> due;
+  std::deque<Deadline> deadlines;  // every deadline is now + timeout: in time order
+  uint64_t active_users = 0, in_flight = 0;
+  bool stopping = false, failed = false;
+  int64_t first_send_ns = -1, last_send_ns = -1;
+  int64_t last_planned_ns = 0;       // the first request is planned at start_ns
+  std::vector<uint64_t> dispatched;  // per worker position
+  // progress
+  int64_t next_progress_ns = 0;
+  int64_t timer_at = -1;  // when the timer is set to fire
+  uint64_t window_start_sent = 0;
+  bool progress_shown = false;
+  http_parser_settings settings;
+  std::vector<char> read_buffer = std::vector<char>(65536);
+};
+
+int on_headers_complete(http_parser *parser) {
+  Conn *c = static_cast<Conn *>(parser->data);
+  // 1 tells the parser that no body follows (the answer to a HEAD request).
+  return c->head_request && parser->status_code >= 200 ? 1 : 0;
+}
+
+int on_message_complete(http_parser *parser) {
+  Conn *c = static_cast<Conn *>(parser->data);
+  if (parser->status_code >= 100 && parser->status_code < 200 && parser->status_code != 101)
+    return 0;  // an interim answer; the final one follows
+  c->complete = true;
+  http_parser_pause(parser, 1);
+  return 0;
+}
+
+void count_error(Engine *e, const Conn &c, ReplayErrorKind kind) {
+  const UserState &u = e->users[c.user];
+  e->stats->errors[kind]++;
+  e->stats->counts.errors++;
+  e->shared->errors.fetch_add(1, std::memory_order_relaxed);
+  e->stats->workers[u.ref.worker].counts.errors++;
+  e->stats->pages[c.group.page_id].errors++;
+}
+
+void queue_user(Engine *e, uint32_t ui) {
+  UserState &u = e->users[ui];
+  if (u.queued || !u.has_next || u.in_flight >= e->o->connections_per_user || e->stopping) return;
+  u.queued = true;
+  e->due.push({u.next_planned_ns, ui});
+}
+
+bool load_next(Engine *e, UserState *u) {
+  u->has_next = false;
+  if (u->ref.remaining == 0) return true;
+  if (!next_replay_group(*e->p, &u->ref, &u->next, e->error)) return false;
+  u->has_next = true;
+  u->next_planned_ns =
+      e->start_ns +
+      static_cast<int64_t>(static_cast<double>(u->next.time_ms - e->p->first_time_ms) * 1e6 /
+                           e->o->speed);
+  return true;
+}
+
+void close_conn(Engine *e, uint32_t ci) {
+  Conn &c = e->conns[ci];
+  if (c.fd >= 0) close(c.fd);  // also leaves the epoll set
+  c.fd = -1;
+  c.generation++;
+  c.watch++;
+  UserState &u = e->users[c.user];
+  uint32_t *link = &u.conns;
+  while (*link != ci) link = &e->conns[*link].next_of_user;
+  *link = c.next_of_user;
+  u.conn_count--;
+  c.state = kFree;
+  c.user = kNone;
+  c.next_of_user = kNone;
+  e->free_conns.push_back(ci);
+}
+
+// A request of the user ended (answered or failed): the user may send again.
+void request_ended(Engine *e, uint32_t ui) {
+  UserState &u = e->users[ui];
+  u.in_flight--;
+  e->in_flight--;
+  e->shared->in_flight.fetch_sub(1, std::memory_order_relaxed);
+  if (u.has_next) {
+    queue_user(e, ui);
+    return;
+  }
+  if (u.in_flight > 0) return;
+  while (u.conns != kNone) close_conn(e, u.conns);  // the user is done
+  e->active_users--;
+}
+
+void fail_request(Engine *e, uint32_t ci, ReplayErrorKind kind) {
+  uint32_t ui = e->conns[ci].user;
+  count_error(e, e->conns[ci], kind);
+  close_conn(e, ci);
+  request_ended(e, ui);
+}
+
+bool open_socket(Engine *e, uint32_t ci);
+void try_send(Engine *e, uint32_t ci);
+
+void watch_deadline(Engine *e, uint32_t ci, int64_t now) {
+  e->deadlines.push_back({now + e->timeout_ns, ci, ++e->conns[ci].watch});
+}
+
+// The first byte of the request goes out now.
+void begin_send(Engine *e, uint32_t ci, int64_t now) {
+  Conn &c = e->conns[ci];
+  UserState &u = e->users[c.user];
+  const ReplayWorker &wk = e->p->workers[u.ref.worker];
+  c.state = kSending;
+  c.send_off = static_cast<off_t>(c.group.offset);
+  c.send_left = c.group.size - 1;  // the entry's final newline ends the entry, not the request
+  c.got_bytes = c.complete = false;
+  http_parser_init(&c.parser, HTTP_RESPONSE);
+  if (!c.retried) {
+    // The request line says whether the connection is kept (HTTP/1.1) and
+    // whether the answer has a body (not for HEAD).
+    char line[512];
+    ssize_t got = pread(wk.req_fd, line, std::min<uint64_t>(sizeof line, c.send_left),
+                        static_cast<off_t>(c.group.offset));
+    std::string_view head(line, got > 0 ? static_cast<size_t>(got) : 0);
+    size_t eol = head.find("\r\n");
+    std::string_view request_line = head.substr(0, eol);
+    c.head_request = request_line.substr(0, 5) == "HEAD ";
+    c.close_after =
+        request_line.size() >= 9 && request_line.substr(request_line.size() - 9) == " HTTP/1.0";
+    c.send_ns = now;
+    int64_t lag = std::max<int64_t>(0, now - c.planned_ns);
+    histogram_add(&e->stats->lag_ns, static_cast<uint64_t>(lag));
+    int64_t seen = e->shared->lag_max.load(std::memory_order_relaxed);
+    while (lag > seen && !e->shared->lag_max.compare_exchange_weak(seen, lag)) {
+    }
+    e->shared->sent.fetch_add(1, std::memory_order_relaxed);
+    e->stats->counts.sent++;
+    e->stats->workers[u.ref.worker].counts.sent++;
+    e->stats->pages[c.group.page_id].sent++;
+    if (e->first_send_ns < 0) e->first_send_ns = now;
+    e->last_send_ns = now;
+  }
+  watch_deadline(e, ci, now);
+  try_send(e, ci);
+}
+
+void try_send(Engine *e, uint32_t ci) {
+  Conn &c = e->conns[ci];
+  int req_fd = e->p->workers[e->users[c.user].ref.worker].req_fd;
+  while (c.send_left > 0) {
+    ssize_t n = sendfile(c.fd, req_fd, &c.send_off, c.send_left);
+    if (n > 0) {
+      c.send_left -= static_cast<uint64_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) return;  // EPOLLOUT continues
+    // The peer went away, or the request file ended early (it changed).
+    fail_request(e, ci, kErrorReset);
+    return;
+  }
+  c.state = kWaiting;
+}
+
+// Sends the user's next request on a kept connection or a new one.
+void dispatch(Engine *e, uint32_t ui, int64_t now) {
+  UserState &u = e->users[ui];
+  u.queued = false;
+  uint32_t ci = u.conns;
+  while (ci != kNone && e->conns[ci].state != kIdle) ci = e->conns[ci].next_of_user;
+  bool fresh = ci == kNone;
+  if (fresh) {
+    if (e->free_conns.empty()) {
+      e->conns.emplace_back();
+      e->free_conns.push_back(static_cast<uint32_t>(e->conns.size() - 1));
+    }
+    ci = e->free_conns.back();
+    e->free_conns.pop_back();
+    Conn &c = e->conns[ci];
+    c.user = ui;
+    c.next_of_user = u.conns;
+    c.reused = false;
+    u.conns = ci;
+    u.conn_count++;
+  }
+  Conn &c = e->conns[ci];
+  c.group = u.next;
+  c.planned_ns = u.next_planned_ns;
+  c.retried = false;
+  if (!fresh) c.reused = true;
+  e->dispatched[u.ref.worker]++;
+  e->last_planned_ns = std::max(e->last_planned_ns, c.planned_ns);
+  u.in_flight++;
+  e->in_flight++;
+  e->shared->in_flight.fetch_add(1, std::memory_order_relaxed);
+  e->stats->max_in_flight = std::max(e->stats->max_in_flight, e->in_flight);
+  if (!load_next(e, &u)) {
+    e->failed = true;
+    return;
+  }
+  queue_user(e, ui);
+  if (!fresh) {
+    begin_send(e, ci, now);
+    return;
+  }
+  if (open_socket(e, ci)) begin_send(e, ci, mono_ns());
+}
+
+// Opens the connection of ci; true when it is already connected.
+bool open_socket(Engine *e, uint32_t ci) {
+  Conn &c = e->conns[ci];
+  c.state = kConnecting;
+  c.fd = socket(e->t->addr.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (c.fd < 0) {
+    fail_request(e, ci, kErrorConnect);
+    return false;
+  }
+  int one = 1;
+  setsockopt(c.fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  epoll_event ev{};
+  ev.events = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
+  ev.data.u64 = (static_cast<uint64_t>(c.generation) << 32) | ci;
+  if (epoll_ctl(e->epoll_fd, EPOLL_CTL_ADD, c.fd, &ev) != 0) {
+    fail_request(e, ci, kErrorConnect);
+    return false;
+  }
+  if (connect(c.fd, reinterpret_cast<const sockaddr *>(&e->t->addr), e->t->addr_len) == 0)
+    return true;
+  if (errno != EINPROGRESS) {
+    fail_request(e, ci, kErrorConnect);
+    return false;
+  }
+  watch_deadline(e, ci, mono_ns());  // the connect's own deadline
+  return false;
+}
+
+// The kept connection closed under a request that got no answer: send it
+// once more on a new connection, as a browser would.
+bool retry(Engine *e, uint32_t ci) {
+  Conn &c = e->conns[ci];
+  if (!c.reused || c.retried || c.got_bytes || e->stopping) return false;
+  close(c.fd);
+  c.fd = -1;
+  c.generation++;
+  c.reused = false;
+  c.retried = true;
+  e->stats->retries++;
+  // The connect and the resent request each get the timeout anew.
+  if (open_socket(e, ci)) begin_send(e, ci, mono_ns());
+  return true;
+}
+
+void finish_request(Engine *e, uint32_t ci, int64_t now) {
+  Conn &c = e->conns[ci];
+  uint32_t ui = c.user;
+  UserState &u = e->users[ui];
+  uint64_t latency = static_cast<uint64_t>(std::max<int64_t>(0, now - c.send_ns));
+  histogram_add(&e->stats->latency_ns, latency);
+  e->stats->status[c.parser.status_code]++;
+  e->stats->counts.completed++;
+  e->shared->completed.fetch_add(1, std::memory_order_relaxed);
+  e->stats->workers[u.ref.worker].counts.completed++;
+  e->stats->pages[c.group.page_id].completed++;
+  // An answer that came before the whole request went out leaves the
+  // connection in the middle of a request: it is not kept.
+  bool keep = !c.close_after && c.send_left == 0 && http_should_keep_alive(&c.parser);
+  if (keep) {
+    c.state = kIdle;
+    c.watch++;  // the request's deadline no longer applies
+  } else {
+    close_conn(e, ci);
+  }
+  request_ended(e, ui);
+}
+
+// `closing`: the event said the peer closed its side.
+void on_readable(Engine *e, uint32_t ci, int64_t now, bool closing) {
+  char *buf = e->read_buffer.data();
+  Conn &c = e->conns[ci];
+  while (c.state != kFree) {
+    ssize_t n = read(c.fd, buf, e->read_buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) return;
+    if (c.state == kIdle) {  // a kept connection the server closed (or wrote to)
+      close_conn(e, ci);
+      return;
+    }
+    if (n > 0) {
+      c.got_bytes = true;
+      c.parser.data = &c;  // the connection records may have moved since the last read
+      size_t used = http_parser_execute(&c.parser, &e->settings, buf, static_cast<size_t>(n));
+      (void)used;
+      if (c.complete) {
+        finish_request(e, ci, now);
+        if (closing) continue;  // the close that came with the answer ends the kept connection
+        return;
+      }
+      if (HTTP_PARSER_ERRNO(&c.parser) != HPE_OK) {
+        fail_request(e, ci, kErrorParse);
+        return;
+      }
+      continue;
+    }
+    // End of the stream (or a reset): an answer read to the close is whole.
+    if (n == 0 && c.got_bytes) {
+      c.parser.data = &c;
+      http_parser_execute(&c.parser, &e->settings, nullptr, 0);
+      if (c.complete) {
+        finish_request(e, ci, now);
+        return;
+      }
+    }
+    if (retry(e, ci)) return;
+    fail_request(e, ci, kErrorReset);
+    return;
+  }
+}
+
+void on_event(Engine *e, const epoll_event &ev, int64_t now) {
+  uint32_t ci = static_cast<uint32_t>(ev.data.u64);
+  uint32_t generation = static_cast<uint32_t>(ev.data.u64 >> 32);
+  if (ci >= e->conns.size() || e->conns[ci].generation != generation) return;
+  Conn &c = e->conns[ci];
+  if (c.state == kConnecting) {
+    int err = 0;
+    socklen_t len = sizeof err;
+    getsockopt(c.fd, SOL_SOCKET, SO_ERROR, &err, &len);
+    if (err != 0) {
+      fail_request(e, ci, kErrorConnect);
+      return;
+    }
+    if (ev.events & EPOLLOUT) begin_send(e, ci, now);
+    return;
+  }
+  if (c.state == kSending && (ev.events & EPOLLOUT)) try_send(e, ci);
+  if (c.state != kFree && c.generation == generation &&
+      (ev.events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)))
+    on_readable(e, ci, now, (ev.events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) != 0);
+}
+
+void expire(Engine *e, int64_t now) {
+  while (!e->deadlines.empty() && e->deadlines.front().at <= now) {
+    Deadline d = e->deadlines.front();
+    e->deadlines.pop_front();
+    Conn &c = e->conns[d.conn];
+    if (c.watch != d.watch || c.state == kFree || c.state == kIdle) continue;
+    fail_request(e, d.conn, c.state == kConnecting && !c.retried ? kErrorConnect : kErrorTimeout);
+  }
+}
+
+void show_progress(Engine *e, int64_t now) {
+  if (!e->progress_out || now < e->next_progress_ns) return;
+  double window = 1.0 + static_cast<double>(now - e->next_progress_ns) / 1e9;
+  uint64_t sent = e->shared->sent.load();
+  int64_t lag_max = e->shared->lag_max.exchange(0);
+  if (e->next_progress_ns > 0) {
+    fprintf(e->progress_out,
+            "\rvt_replay: progress: sent %lu, done %lu, in flight %ld, errors %lu, %.0f req/s, "
+            "lag max %.2f ms   ",
+            static_cast<unsigned long>(sent),
+            static_cast<unsigned long>(e->shared->completed.load()),
+            static_cast<long>(e->shared->in_flight.load()),
+            static_cast<unsigned long>(e->shared->errors.load()),
+            static_cast<double>(sent - e->window_start_sent) / window,
+            static_cast<double>(lag_max) / 1e6);
+    fflush(e->progress_out);
+    e->progress_shown = true;
+  }
+  e->window_start_sent = sent;
+  e->next_progress_ns = now + 1000000000;
+}
+
+void begin_stop(Engine *e, const char *why) {
+  e->stopping = true;
+  e->stats->stopped_by = why;
+  while (!e->due.empty()) {
+    e->users[e->due.top().user].queued = false;
+    e->due.pop();
+  }
+  // Connections still opening carry requests that were due but never sent,
+  // or, when they reopen a kept connection, sent once and not answered.
+  for (uint32_t ci = 0; ci < e->conns.size(); ci++) {
+    Conn &c = e->conns[ci];
+    if (c.state != kConnecting) continue;
+    if (c.retried) {
+      fail_request(e, ci, kErrorReset);
+      continue;
+    }
+    uint32_t ui = c.user;
+    close_conn(e, ci);
+    request_ended(e, ui);
+  }
+}
+
+bool arm_timer(Engine *e, int64_t at) {
+  if (at == e->timer_at) return true;
+  e->timer_at = at;
+  itimerspec its{};
+  if (at <= 0) at = 1;
+  its.it_value.tv_sec = at / 1000000000;
+  its.it_value.tv_nsec = at % 1000000000;
+  return timerfd_settime(e->timer_fd, TFD_TIMER_ABSTIME, &its, nullptr) == 0;
+}
+
+// Requests planned before the stop that were not sent: read on from each
+// user's place in its index file.
+bool count_unsent_due(Engine *e, int64_t stop_ns) {
+  for (UserState &u : e->users) {
+    while (u.has_next && u.next_planned_ns <= stop_ns) {
+      e->dispatched[u.ref.worker]++;
+      e->last_planned_ns = std::max(e->last_planned_ns, u.next_planned_ns);
+      if (!load_next(e, &u)) return false;
+    }
+  }
+  return true;
+}
+
+// Sends every request that is due; returns the time after.
+int64_t dispatch_due(Engine *e, int64_t now) {
+  while (!e->stopping && !e->due.empty() && e->due.top().at <= now && !e->failed) {
+    uint32_t ui = e->due.top().user;
+    e->due.pop();
+    dispatch(e, ui, now);
+    now = mono_ns();
+  }
+  return now;
+}
+
+bool run_loop(Engine *e) {
+  epoll_event events[64];
+  if (e->o->duration_s > 0)
+    e->duration_end_ns = e->start_ns + static_cast<int64_t>(e->o->duration_s * 1e9);
+  for (uint32_t ui = 0; ui < e->users.size(); ui++) {
+    if (!load_next(e, &e->users[ui])) return false;
+    queue_user(e, ui);
+  }
+  e->active_users = e->users.size();
+  int64_t stop_ns = 0;
+  while (true) {
+    int64_t now = mono_ns();
+    if (!e->stopping) {
+      if (e->duration_end_ns > 0 && now >= e->duration_end_ns) {
+        begin_stop(e, "duration");
+        stop_ns = e->duration_end_ns;
+      }
+    }
+    now = dispatch_due(e, now);
+    if (e->failed) return false;
+    expire(e, now);
+    show_progress(e, now);
+    if (e->active_users == 0 || (e->stopping && e->in_flight == 0)) break;
+    int64_t wake = INT64_MAX;
+    if (!e->due.empty()) wake = e->due.top().at;
+    if (!e->deadlines.empty()) wake = std::min(wake, e->deadlines.front().at);
+    if (e->progress_out) wake = std::min(wake, e->next_progress_ns);
+    if (e->duration_end_ns > 0 && !e->stopping) wake = std::min(wake, e->duration_end_ns);
+    if (wake != INT64_MAX && !arm_timer(e, wake)) {
+      *e->error = std::string("timer: ") + strerror(errno);
+      return false;
+    }
+    int n = epoll_wait(e->epoll_fd, events, 64, 1000);
+    if (n < 0 && errno != EINTR) {
+      *e->error = std::string("epoll_wait: ") + strerror(errno);
+      return false;
+    }
+    now = mono_ns();
+    for (int i = 0; i < n; i++) {
+      if (events[i].data.u64 == UINT64_MAX - 1) {  // the timer
+        uint64_t ticks;
+        if (read(e->timer_fd, &ticks, sizeof ticks) > 0) e->timer_at = -1;
+      } else if (events[i].data.u64 == UINT64_MAX) {  // asked to stop
+        if (!e->stopping) {
+          begin_stop(e, "interrupt");
+          stop_ns = mono_ns();
+        }
+        epoll_ctl(e->epoll_fd, EPOLL_CTL_DEL, e->stop_fd, nullptr);
+      } else {
+        on_event(e, events[i], now);
+      }
+      // A long batch of answers does not hold back the requests due meanwhile.
+      if (i % 16 == 15) dispatch_due(e, mono_ns());
+      if (e->failed) return false;
+    }
+  }
+  if (e->stopping && !count_unsent_due(e, stop_ns)) return false;
+  return true;
+}
+
+}  // namespace
+
+size_t replay_bytes_per_connection() {
+  return sizeof(Conn);
+}
+
+bool resolve_replay_target(const std::string &host, const std::string &port, ReplayTarget *t,
+                           std::string *error) {
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo *res = nullptr;
+  int rc = getaddrinfo(host.c_str(), port.c_str(), &hints, &res);
+  if (rc != 0 || !res) {
+    *error = "cannot resolve " + host + ": " + gai_strerror(rc);
+    return false;
+  }
+  memcpy(&t->addr, res->ai_addr, res->ai_addrlen);
+  t->addr_len = res->ai_addrlen;
+  t->text = (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + port;
+  freeaddrinfo(res);
+  return true;
+}
+
+bool probe_replay_target(const ReplayTarget &t, int timeout_ms, std::string *error) {
+  int fd = socket(t.addr.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    *error = std::string("socket: ") + strerror(errno);
+    return false;
+  }
+  int err = 0;
+  if (connect(fd, reinterpret_cast<const sockaddr *>(&t.addr), t.addr_len) != 0) {
+    err = errno;
+    if (err == EINPROGRESS) {
+      pollfd pfd{fd, POLLOUT, 0};
+      int n = poll(&pfd, 1, timeout_ms);
+      socklen_t len = sizeof err;
+      if (n == 0)
+        err = ETIMEDOUT;
+      else if (n < 0 || getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
+        err = errno;
+    }
+  }
+  close(fd);
+  if (err != 0) {
+    *error = "cannot connect to " + t.text + ": " + strerror(err);
+    return false;
+  }
+  return true;
+}
+
+namespace {
+
+// Runs one engine's loop; its results stay in its stats.
+bool run_engine(Engine *e) {
+  e->epoll_fd = epoll_create1(EPOLL_CLOEXEC);
+  e->timer_fd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+  bool ok = e->epoll_fd >= 0 && e->timer_fd >= 0;
+  epoll_event ev{};
+  ev.events = EPOLLIN;
+  ev.data.u64 = UINT64_MAX - 1;
+  ok = ok && epoll_ctl(e->epoll_fd, EPOLL_CTL_ADD, e->timer_fd, &ev) == 0;
+  if (ok && e->stop_fd >= 0) {
+    ev.data.u64 = UINT64_MAX;
+    ok = epoll_ctl(e->epoll_fd, EPOLL_CTL_ADD, e->stop_fd, &ev) == 0;
+  }
+  if (!ok) {
+    *e->error = std::string("epoll: ") + strerror(errno);
+  } else {
+    ok = run_loop(e);
+  }
+  for (uint32_t ci = 0; ci < e->conns.size(); ci++)
+    if (e->conns[ci].fd >= 0) close(e->conns[ci].fd);
+  if (e->timer_fd >= 0) close(e->timer_fd);
+  if (e->epoll_fd >= 0) close(e->epoll_fd);
+  for (size_t w = 0; w < e->dispatched.size(); w++) {
+    e->stats->workers[w].counts.planned = e->dispatched[w];
+    e->stats->counts.planned += e->dispatched[w];
+  }
+  return ok;
+}
+
+void add_counts(ReplayCounts *into, const ReplayCounts &from) {
+  into->planned += from.planned;
+  into->sent += from.sent;
+  into->completed += from.completed;
+  into->errors += from.errors;
+}
+
+void merge_stats(ReplayStats *into, const ReplayStats &from) {
+  add_counts(&into->counts, from.counts);
+  for (int k = 0; k < kErrorKinds; k++) into->errors[k] += from.errors[k];
+  for (const auto &[code, n] : from.status) into->status[code] += n;
+  for (const auto &[page, c] : from.pages) add_counts(&into->pages[page], c);
+  for (size_t w = 0; w < from.workers.size(); w++)
+    add_counts(&into->workers[w].counts, from.workers[w].counts);
+  histogram_merge(&into->latency_ns, from.latency_ns);
+  histogram_merge(&into->lag_ns, from.lag_ns);
+  into->max_in_flight += from.max_in_flight;
+  into->retries += from.retries;
+  if (strcmp(from.stopped_by, "end of package") != 0) into->stopped_by = from.stopped_by;
+}
+
+}  // namespace
+
+bool run_replay(const ReplayOptions &o, ReplayPackage *p, const ReplayTarget &t, int stop_fd,
+                FILE *progress_out, ReplayStats *stats, std::string *error) {
+  *stats = ReplayStats{};
+  for (const ReplayWorker &w : p->workers) {
+    ReplayWorkerStats ws;
+    ws.number = w.number;
+    ws.users = w.users;
+    stats->workers.push_back(ws);
+  }
+  // Every user may hold its connections open; the timer wakes the loop to
+  // the microsecond rather than the default 50.
+  rlimit rl;
+  if (getrlimit(RLIMIT_NOFILE, &rl) == 0 && rl.rlim_cur < rl.rlim_max) {
+    rl.rlim_cur = rl.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &rl);
+  }
+  prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
+
+  // The users are dealt to the threads in turn; all share one start.
+  size_t parts = std::max<size_t>(1, std::min<size_t>(o.threads, p->users.size()));
+  SharedCounts shared;
+  std::vector<Engine> engines(parts);
+  std::vector<ReplayStats> part_stats(parts);
+  std::vector<std::string> errors(parts);
+  int64_t start = mono_ns();
+  for (size_t k = 0; k < parts; k++) {
+    Engine &e = engines[k];
+    e.shared = &shared;
+    e.o = &o;
+    e.p = p;
+    e.t = &t;
+    e.stats = &part_stats[k];
+    e.stats->workers = stats->workers;
+    e.error = &errors[k];
+    e.stop_fd = stop_fd;
+    e.progress_out = k == 0 ? progress_out : nullptr;
+    e.start_ns = start;
+    e.timeout_ns = static_cast<int64_t>(o.timeout_ms) * 1000000;
+    http_parser_settings_init(&e.settings);
+    e.settings.on_headers_complete = on_headers_complete;
+    e.settings.on_message_complete = on_message_complete;
+    e.dispatched.assign(p->workers.size(), 0);
+    for (size_t i = k; i < p->users.size(); i += parts) {
+      e.users.emplace_back();
+      e.users.back().ref = p->users[i];
+    }
+  }
+  std::vector<char> ok(parts, 0);
+  std::vector<std::thread> threads;
+  for (size_t k = 1; k < parts; k++)
+    threads.emplace_back([&engines, &ok, k] { ok[k] = run_engine(&engines[k]); });
+  ok[0] = run_engine(&engines[0]);
+  for (std::thread &th : threads) th.join();
+  int64_t end = mono_ns();
+  if (engines[0].progress_shown) fputc('\n', progress_out);
+
+  bool all_ok = true;
+  int64_t first_send = -1, last_send = -1, last_planned = 0;
+  for (size_t k = 0; k < parts; k++) {
+    merge_stats(stats, part_stats[k]);
+    if (!ok[k] && all_ok) {
+      *error = errors[k];
+      all_ok = false;
+    }
+    const Engine &e = engines[k];
+    if (e.first_send_ns >= 0 && (first_send < 0 || e.first_send_ns < first_send))
+      first_send = e.first_send_ns;
+    last_send = std::max(last_send, e.last_send_ns);
+    last_planned = std::max(last_planned, e.last_planned_ns);
+  }
+  stats->start_ns = start;
+  stats->elapsed_s = static_cast<double>(end - start) / 1e9;
+  if (last_planned > start) stats->planned_span_s = static_cast<double>(last_planned - start) / 1e9;
+  if (first_send >= 0) stats->send_span_s = static_cast<double>(last_send - first_send) / 1e9;
+  return all_ok;
+}

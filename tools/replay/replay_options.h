@@ -1,0 +1,35 @@
+// Command line of vt_replay.
+#ifndef VT_TOOLS_REPLAY_REPLAY_OPTIONS_H_
+#define VT_TOOLS_REPLAY_REPLAY_OPTIONS_H_
+
+#include <stdio.h>
+
+#include <string>
+#include <vector>
+
+struct ReplayOptions {
+  std::string dir;               // the replay package
+  std::string host, port;        // from --target HOST:PORT
+  std::vector<int> workers;      // --workers; empty: every worker of the package
+  double speed = 1.0;            // --speed: planned times are divided by it
+  double duration_s = 0;         // --duration: 0 for no limit
+  int connections_per_user = 1;  // --connections-per-user: requests in flight per user
+  int timeout_ms = 10000;        // --timeout: per request, and the wait at a stop
+  int threads = 1;               // --threads: sending threads, the users dealt among them
+  std::string json_path;         // --json: the report as JSON into a new file
+  bool quiet = false;            // --quiet: no progress line
+};
+
+enum class ReplayCommand { kRun, kHelp, kVersion, kUsageError };
+
+// Reads argv; on kUsageError *error says what is wrong.
+ReplayCommand parse_replay_options(int argc, char **argv, ReplayOptions *o, std::string *error);
+
+// Reads "0,2,5-7" into worker numbers (0 to 255), sorted and without repeats.
+bool parse_worker_list(const char *text, std::vector<int> *workers);
+
+void print_replay_usage(FILE *out);
+
+extern const char kReplayVersion[];
+
+#endif  // VT_TOOLS_REPLAY_REPLAY_OPTIONS_H_

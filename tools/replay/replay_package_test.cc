@@ -1,0 +1,107 @@
+#include "tools/replay/replay_package.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "tools/replay/replay_test_support.h"
+
+namespace {
+
+std::vector<TestUser> two_workers() {
+  TestUser a{7, 0, {{0, 2, "<a/>"}, {1500, 0, "<bb/>"}}};
+  TestUser b{1234567890, 1, {{250, 1, "<c/>"}}};
+  TestUser c{9, 0, {{3000, 3, ""}}};
+  return {a, b, c};
+}
+
+TEST(ReplayPackage, ReadsUsersAndWalksTheirGroupsInOrder) {
+  TestDir d;
+  write_test_package(d.path, 2, two_workers());
+  ReplayPackage p;
+  std::string error;
+  ASSERT_TRUE(open_replay_package(d.path, {}, &p, &error)) << error;
+  EXPECT_EQ(p.workers_in_package, 2);
+  ASSERT_EQ(p.workers.size(), 2u);
+  ASSERT_EQ(p.users.size(), 3u);
+  EXPECT_EQ(p.requests, 4u);
+  EXPECT_EQ(p.first_time_ms, 0u);
+  EXPECT_EQ(p.last_time_ms, 3000u);
+  EXPECT_EQ(p.users[0].user_id, 7u);
+  EXPECT_EQ(p.users[2].user_id, 1234567890u);
+  ReplayUser u = p.users[0];
+  ReplayGroup g;
+  ASSERT_TRUE(next_replay_group(p, &u, &g, &error));
+  EXPECT_EQ(g.time_ms, 0u);
+  EXPECT_EQ(g.page_id, 2);
+  EXPECT_EQ(g.offset, 0u);
+  ASSERT_TRUE(next_replay_group(p, &u, &g, &error));
+  EXPECT_EQ(g.time_ms, 1500u);
+  EXPECT_EQ(g.offset, test_entry_request({0, 2, "<a/>"}).size() + 1);
+  EXPECT_FALSE(next_replay_group(p, &u, &g, &error));  // the user has no third request
+  close_replay_package(&p);
+
+  ASSERT_TRUE(open_replay_package(d.path, {1}, &p, &error)) << error;
+  ASSERT_EQ(p.users.size(), 1u);
+  EXPECT_EQ(p.first_time_ms, 250u);
+  close_replay_package(&p);
+}
+
+TEST(ReplayPackage, GroupsWithACreationTimestampAndNegativePages) {
+  ReplayGroup g;
+  std::string s = ",10,-1,20,30|1:120:13,5";
+  EXPECT_EQ(parse_replay_group(s.data(), s.size(), &g), s.size() - 2);
+  EXPECT_EQ(g.page_id, -1);
+  EXPECT_EQ(g.size, 30u);
+  for (std::string bad : {",10,1,20", ",10,1,20,x", ",10,1,20,30|1:5", "10,1,20,30", ",10,1,20,30x",
+                          ",99999999999999999999999,1,2,3"})
+    EXPECT_EQ(parse_replay_group(bad.data(), bad.size(), &g), 0u) << bad;
+}
+
+// Each broken package is refused with a message that says what and where.
+TEST(ReplayPackage, RefusesBrokenPackagesSayingWhy) {
+  struct Case {
+    const char *name;
+    std::string index0;  // replaces vt_index_0 when not empty
+    std::vector<int> workers;
+    const char *expected;
+  };
+  const std::string header =
+      "#user_id, request_file, timestamp, page_id, offset, size,timestamp, page_id, offset, "
+      "size, ...\n";
+  const std::vector<Case> cases = {
+      {"header", "#user_id\n000000001,vt_req_0,0,0,0,10\n", {}, "line 1: not the header line"},
+      {"group", header + "000000001,vt_req_0,0,0,0\n", {}, "line 2 group 1: unreadable"},
+      {"order",
+       header + "000000001,vt_req_0,50,0,0,10,40,0,10,10\n",
+       {},
+       "group 2: time goes back"},
+      {"outside", header + "000000001,vt_req_0,0,0,0,999999\n", {}, "entry outside vt_req_0"},
+      {"file", header + "000000001,vt_req_1,0,0,0,10\n", {}, "not on vt_req_0"},
+      {"cut", header + "000000001,vt_req_0,0,0,0,10", {}, "ends in the middle of a line"},
+      {"empty", header, {}, "hold no request"},
+      {"worker", "", {0, 5}, "names worker 5, but the package has workers 0 to 1"},
+  };
+  for (const Case &c : cases) {
+    TestDir d;
+    write_test_package(d.path, 2, two_workers());
+    if (!c.index0.empty()) {
+      std::ofstream(d.path + "/vt_index_0", std::ios::binary) << c.index0;
+      if (c.index0 == header) std::ofstream(d.path + "/vt_index_1", std::ios::binary) << header;
+    }
+    ReplayPackage p;
+    std::string error;
+    EXPECT_FALSE(open_replay_package(d.path, c.workers, &p, &error)) << c.name;
+    EXPECT_NE(error.find(c.expected), std::string::npos) << c.name << ": " << error;
+    close_replay_package(&p);
+  }
+  TestDir d;
+  ReplayPackage p;
+  std::string error;
+  EXPECT_FALSE(open_replay_package(d.path + "/none", {}, &p, &error));
+  EXPECT_NE(error.find("No such file"), std::string::npos) << error;
+  EXPECT_FALSE(open_replay_package(d.path, {}, &p, &error));
+  EXPECT_NE(error.find("no vt_index_0: not a replay package"), std::string::npos) << error;
+}
+
+}  // namespace

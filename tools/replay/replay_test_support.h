@@ -1,0 +1,69 @@
+// Small replay packages written by the unit tests of vt_replay.
+#ifndef VT_TOOLS_REPLAY_REPLAY_TEST_SUPPORT_H_
+#define VT_TOOLS_REPLAY_REPLAY_TEST_SUPPORT_H_
+
+#include <stdint.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+struct TestRequest {
+  uint64_t time_ms = 0;
+  int page = 0;
+  std::string body = "<x/>";
+  std::string request_line = "POST /svc/p HTTP/1.1";
+};
+
+struct TestUser {
+  uint64_t id = 1;
+  int worker = 0;
+  std::vector<TestRequest> requests;
+};
+
+inline std::string test_entry_request(const TestRequest &r) {
+  return r.request_line +
+         "\r\nHost: 127.0.0.1\r\nContent-Length: " + std::to_string(r.body.size()) + "\r\n\r\n" +
+         r.body;
+}
+
+// A fresh directory under TMPDIR, removed by the destructor.
+struct TestDir {
+  std::string path;
+  TestDir() {
+    std::string t =
+        (getenv("TMPDIR") ? getenv("TMPDIR") : "/tmp") + std::string("/vt_replay.XXXXXX");
+    path = mkdtemp(t.data()) ? t : "";
+  }
+  ~TestDir() { std::filesystem::remove_all(path); }
+};
+
+// Writes vt_index_<w> and vt_req_<w> for w = 0 .. workers-1: each user's
+// entries one after the other, the users in the order given.
+inline void write_test_package(const std::string &dir, int workers,
+                               const std::vector<TestUser> &users) {
+  for (int w = 0; w < workers; w++) {
+    std::ofstream index(dir + "/vt_index_" + std::to_string(w), std::ios::binary);
+    std::ofstream req(dir + "/vt_req_" + std::to_string(w), std::ios::binary);
+    index << "#user_id, request_file, timestamp, page_id, offset, size,timestamp, page_id, "
+             "offset, size, ...\n";
+    uint64_t offset = 0;
+    for (const TestUser &u : users) {
+      if (u.worker != w) continue;
+      char id[32];
+      snprintf(id, sizeof id, "%09lu", static_cast<unsigned long>(u.id));
+      index << id << ",vt_req_" << w;
+      for (const TestRequest &r : u.requests) {
+        std::string entry = test_entry_request(r) + "\n";
+        req << entry;
+        index << "," << r.time_ms << "," << r.page << "," << offset << "," << entry.size();
+        offset += entry.size();
+      }
+      index << "\n";
+    }
+  }
+}
+
+#endif  // VT_TOOLS_REPLAY_REPLAY_TEST_SUPPORT_H_

@@ -1,0 +1,97 @@
+#include "tools/replay_gen/interrupt.h"
+
+#include <errno.h>
+#include <signal.h>
+#include <stdio.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <initializer_list>
+
+#include "tools/replay_gen/records.h"
+
+namespace {
+
+constexpr size_t kNoteSize = kTextBufSize + 64;
+constexpr char kLead[] = "on_interrupt:Run stopped by signal ";
+constexpr char kNoDir[] = "; no replay directory was made.\n";
+
+// Two notes, so that the handler always finds a whole one while the other is
+// being rewritten.
+char dir_note[2][kNoteSize];
+volatile sig_atomic_t dir_note_index = -1;
+char gen_input[256];
+volatile sig_atomic_t gen_input_set = 0;
+
+// Appends text to buf at *len, within room bytes (NUL included).
+void append(char *buf, size_t room, size_t *len, const char *text) {
+  while (*text && *len + 1 < room) buf[(*len)++] = *text++;
+  buf[*len] = '\0';
+}
+
+void write_all_stderr(const char *buf, size_t len) {
+  while (len) {
+    ssize_t done = write(STDERR_FILENO, buf, len);
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) return;
+    buf += done;
+    len -= static_cast<size_t>(done);
+  }
+}
+
+extern "C" void on_interrupt(int signo) {
+  if (gen_input_set) unlink(gen_input);
+  char line[kNoteSize + sizeof kLead + 16];
+  size_t len = format_interrupt_line(signo, line, sizeof line);
+  write_all_stderr(line, len);
+  _exit(128 + signo);
+}
+
+}  // namespace
+
+size_t format_interrupt_line(int signo, char *buf, size_t room) {
+  size_t len = 0;
+  if (room == 0) return 0;
+  buf[0] = '\0';
+  append(buf, room, &len, kLead);
+  char digits[12];
+  int n = 0;
+  unsigned value = signo < 0 ? 0u : static_cast<unsigned>(signo);
+  do {
+    digits[n++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value && n < 11);
+  char number[12];
+  for (int i = 0; i < n; i++) number[i] = digits[n - 1 - i];
+  number[n] = '\0';
+  append(buf, room, &len, number);
+  int index = dir_note_index;
+  append(buf, room, &len, index >= 0 ? dir_note[index] : kNoDir);
+  return len;
+}
+
+void install_interrupt_handlers() {
+  struct sigaction action = {};
+  action.sa_handler = on_interrupt;
+  sigemptyset(&action.sa_mask);
+  sigaddset(&action.sa_mask, SIGINT);
+  sigaddset(&action.sa_mask, SIGTERM);
+  for (int signo : {SIGINT, SIGTERM}) {
+    struct sigaction before;
+    if (sigaction(signo, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+    sigaction(signo, &action, nullptr);
+  }
+}
+
+void set_interrupt_replay_dir(const char *dir) {
+  int next = dir_note_index == 0 ? 1 : 0;
+  snprintf(dir_note[next], kNoteSize, "; replay directory %s is incomplete.\n", dir);
+  dir_note_index = next;
+}
+
+void set_interrupt_gen_input(const char *path) {
+  gen_input_set = 0;
+  if (!path) return;
+  snprintf(gen_input, sizeof gen_input, "%s", path);
+  gen_input_set = 1;
+}

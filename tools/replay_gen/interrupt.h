@@ -1,0 +1,24 @@
+// SIGINT and SIGTERM: the run stops at once, removes its script generator
+// input file, says which replay directory it leaves incomplete and ends with
+// status 128 + the signal number. The handler only uses calls that are safe
+// in a signal handler; what it writes is prepared beforehand.
+#ifndef VT_REPLAY_GEN_INTERRUPT_H_
+#define VT_REPLAY_GEN_INTERRUPT_H_
+
+#include <stddef.h>
+
+// Installs the handler for SIGINT and SIGTERM, except for a signal that the
+// process was started with ignored (nohup, background jobs of a script).
+void install_interrupt_handlers();
+
+// The replay directory the message names from now on.
+void set_interrupt_replay_dir(const char *dir);
+
+// The file the handler removes; null when there is none (any more).
+void set_interrupt_gen_input(const char *path);
+
+// Writes into buf (room bytes) the line the handler writes for signo;
+// returns its length.
+size_t format_interrupt_line(int signo, char *buf, size_t room);
+
+#endif  // VT_REPLAY_GEN_INTERRUPT_H_

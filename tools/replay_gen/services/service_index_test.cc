@@ -1,0 +1,136 @@
+#include "tools/replay_gen/service_index.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tools/replay_gen/loader/loader_test_support.h"
+#include "tools/replay_gen/run_state.h"
+#include "tools/replay_gen/services/runtime_services.h"
+#include "tools/replay_gen/services/service_map.h"
+
+namespace {
+
+using namespace loader_test;
+using Pair = std::pair<std::string, std::string>;
+
+// Keys that differ from each other by little: equal names with other URLs,
+// equal URLs with other names, prefixes, a trailing blank, letter case.
+Pair near_key(uint64_t r) {
+  static const char *names[] = {"Get", "Get ", "Ge", "GetX", "get", "Get_1"};
+  static const char *urls[] = {"http://h/a", "http://h/a/", "http://h/A", "https://h/a",
+                               "http://h/a?x"};
+  std::string name = names[r % 6], url = urls[r / 6 % 5];
+  if (r / 30 % 3) name += std::to_string(r / 90 % 40);
+  if (r / 30 % 4 == 1) url += std::to_string(r / 120 % 30);
+  return {name, url};
+}
+
+uint64_t next(uint64_t *state) {
+  *state = *state * 6364136223846793005ull + 1442695040888963407ull;
+  return *state >> 33;
+}
+
+// The lowest row holding the pair, found the slow way.
+int scan(const Pair &key) {
+  for (int i = 0; i < run.services.total_services; i++)
+    if (key.first == run.services.service_map_ptr[i].service_name &&
+        key.second == run.services.service_map_ptr[i].url)
+      return i;
+  return -1;
+}
+
+class ServiceIndexTest : public testing::Test {
+ protected:
+  void SetUp() override { dir_ = reset_run_state(); }
+  void TearDown() override {
+    reset_run_state();
+    remove_dir(run.config.replay_dir);
+    remove_dir(dir_);
+  }
+  std::string dir_;
+};
+
+// A large table of near-equal and repeated keys, filled from the
+// configuration and from two loader threads: every lookup, the merge, the
+// remapped ids and the renaming agree with a scan of the table.
+TEST_F(ServiceIndexTest, LargeTableAgreesWithScan) {
+  uint64_t rng = 7;
+  std::vector<Pair> configured;
+  for (int i = 0; i < 1500; i++) {
+    Pair key = near_key(next(&rng) % 8000);
+    configured.push_back(key);
+    std::string f1 = key.first, f3 = key.second;
+    char *field[] = {const_cast<char *>("SERVICE_NAME"), f1.data(), const_cast<char *>("POST"),
+                     f3.data()};
+    set_service(4, field);
+  }
+  for (int i = 0; i < 8000; i++) {
+    Pair key = near_key(next(&rng) % 8000);
+    ASSERT_EQ(get_service_idx(key.first.c_str(), key.second.c_str()), scan(key))
+        << key.first << "|" << key.second;
+  }
+
+  auto *threads = static_cast<ThreadArgs *>(calloc(2, sizeof(ThreadArgs)));
+  std::vector<SeqData> records[2];
+  std::vector<Pair> keys[2];
+  for (int t = 0; t < 2; t++) {
+    threads[t].thread_id = static_cast<int16_t>(t);
+    threads[t].service_counter = static_cast<uint64_t *>(calloc(run.services.total_services, 8));
+    for (int i = 0; i < 5000; i++) {
+      Pair key = near_key(next(&rng) % 16000);
+      SeqData r{};
+      char type = 0;
+      get_and_save_runtime_service_data(&threads[t], key.first.c_str(), key.second.c_str(), "",
+                                        &r.service_id, &type);
+      r.runtime_service = type == RUNTIME_SERVICE_ENTRY;
+      const char *name = r.runtime_service
+                             ? threads[t].run_time_services[r.service_id].service_name
+                             : run.services.service_map_ptr[r.service_id].service_name;
+      ASSERT_EQ(name, key.first);
+      if (!r.runtime_service) {
+        ASSERT_EQ(r.service_id, scan(key));
+      } else {
+        ASSERT_EQ(scan(key), -1);
+        // The thread's list holds the pair once, at its first meeting.
+        for (int32_t j = 0; j < r.service_id; j++) {
+          const RunTimeServiceInfo &e = threads[t].run_time_services[j];
+          ASSERT_FALSE(key.first == e.service_name && key.second == e.url) << j;
+        }
+      }
+      records[t].push_back(r);
+      keys[t].push_back(key);
+    }
+  }
+  int16_t predefined = static_cast<int16_t>(run.services.num_service_file);
+  for (int t = 0; t < 2; t++) update_service_map_ptr(&threads[t], predefined);
+  // Each pair once; the merged services in first-meeting order after the
+  // configured ones.
+  std::vector<Pair> table;
+  for (int i = 0; i < run.services.total_services; i++)
+    table.push_back(
+        {run.services.service_map_ptr[i].service_name, run.services.service_map_ptr[i].url});
+  for (int i = predefined; i < run.services.total_services; i++) ASSERT_EQ(scan(table[i]), i);
+  for (int t = 0; t < 2; t++) {
+    remap_runtime_service_ids(&threads[t], records[t].data(), records[t].size());
+    for (size_t q = 0; q < records[t].size(); q++)
+      ASSERT_EQ(records[t][q].service_id, scan(keys[t][q])) << t << " " << q;
+    free_runtime_services(&threads[t]);
+    free(threads[t].service_counter);
+  }
+  free(threads);
+
+  // Renaming: the k-th later holder of a name gets "_k".
+  rename_service_names();
+  std::map<std::string, int> holders;
+  for (int i = 0; i < run.services.total_services; i++) {
+    int earlier = holders[table[i].first]++;
+    std::string want = table[i].first + (earlier ? "_" + std::to_string(earlier) : "");
+    ASSERT_EQ(run.services.service_map_ptr[i].service_name, want) << i;
+  }
+}
+
+}  // namespace
