@@ -31,7 +31,7 @@ RUNS=${2:-3}
 BENCH_DIR=${BENCH_DIR:-$ROOT/build/bench}
 TOOL=$ROOT/build/release/tools/replay_gen/vtu_replay_gen
 LOGGEN=$ROOT/build/release/tools/loggen/vt_loggen
-CHECK=$ROOT/build/release/tests/vt_package_check
+CHECK=$ROOT/build/release/tools/package/vt_package_check
 
 scripts/setup.sh
 command -v /usr/bin/time >/dev/null || { apt-get update -qq && apt-get install -y -qq time >/dev/null; }

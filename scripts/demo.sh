@@ -46,7 +46,7 @@ echo
 echo "demo: vtu_replay_gen exited with status $status (console saved in $DEMO/console.log)"
 echo "demo: package   $REPLAY"
 [ -d "$REPLAY" ] || fail "no replay directory was made"
-verdict=$("$BUILD/tests/vt_package_check" "$REPLAY" 2>&1)
+verdict=$("$BUILD/tools/package/vt_package_check" "$REPLAY" 2>&1)
 check_status=$?
 if [ $check_status -eq 0 ]; then
   echo "demo: checker   sound: ${verdict#package_check: }"
@@ -70,4 +70,11 @@ echo "demo: summary   $req_files request files ($req_bytes bytes) and $req_files
 [ -f "$pages" ] && echo "demo:           script $(dirname "$pages") ($(wc -l <"$pages") pages:" \
   "$(cut -f1 "$pages" | paste -sd' ' -))"
 if [ $status -eq 0 ] && [ $check_status -ne 0 ]; then status=1; fi
+
+# The package's figures, and the same as a page of charts beside it.
+if [ "$status" = 0 ]; then
+  "$BUILD/tools/package/vt_package" profile "$REPLAY"
+  "$BUILD/tools/package/vt_package" plot "$REPLAY" -o "$DEMO/plot.html" >/dev/null &&
+    echo "demo: plot of the package in $DEMO/plot.html (open it in a browser)"
+fi
 exit $status

@@ -66,6 +66,9 @@ struct RunTimeServiceInfo {
 
 struct ServiceIndex;
 
+// Codes of rejected records: 101 .. 100 + kNumRecordErrorCodes.
+constexpr int kNumRecordErrorCodes = 12;
+
 // One loader thread's state.
 struct ThreadArgs {
   SeqData *t_seq_data_arr;
@@ -85,6 +88,7 @@ struct ThreadArgs {
   char buf_for_fgets[kLineBufSize];
   uint64_t *service_counter;
   FILE *error_file_fp;
+  uint64_t t_rejected_by_code[kNumRecordErrorCodes];  // 101 first
 };
 
 // One input log file.

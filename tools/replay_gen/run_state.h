@@ -27,6 +27,10 @@ struct RunOptions {
   int32_t do_parameterization = 0;   // -c
   int16_t g_num_thread = 0;          // -n, 0 = automatic
   int32_t svc_id_uses_svc_name = 1;  // 0 under -u: services are told apart by URL
+  // A dry run reads the configuration and the logs and plans the users, and
+  // writes nothing: no replay directory is created or removed, no error log
+  // and no script generator input file is made (vt_package preview).
+  int32_t dry_run = 0;
 };
 
 // Console log gates (-d and the configuration).
@@ -114,6 +118,8 @@ struct RunCounters {
   uint64_t g_empty_xacustid_messages = 0;
   int64_t total_requests = 0;
   int64_t max_req_per_user = 0;
+  // Rejected records by code, 101 first.
+  uint64_t g_rejected_by_code[kNumRecordErrorCodes] = {};
 };
 
 // The script generator's input file.

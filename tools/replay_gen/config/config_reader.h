@@ -20,6 +20,10 @@ void apply_config_line(char *line);
 // being the keyword; lines of unknown keywords are ignored.
 void apply_config_fields(int num, char **field);
 
+// The i-th keyword of the configuration file (0, 1, ...), or null past the
+// last one.
+const char *config_keyword_name(int i);
+
 // The accumulated texts: each call appends one value and its line end.
 void set_req_top_line(const char *top_line);
 void set_http_header(const char *header_line);

@@ -131,6 +131,15 @@ constexpr Keyword kKeywords[] = {
 
 }  // namespace
 
+const char *config_keyword_name(int i) {
+  // The three keywords known by how the line begins come after the table.
+  static const char *const kPrefixKeywords[] = {"INPUT_DIR", "HOST_HEADER", "MSG_COUNT_PER_FILE"};
+  constexpr int kTable = sizeof kKeywords / sizeof kKeywords[0];
+  constexpr int kPrefix = sizeof kPrefixKeywords / sizeof kPrefixKeywords[0];
+  if (i < 0 || i >= kTable + kPrefix) return nullptr;
+  return i < kTable ? kKeywords[i].name : kPrefixKeywords[i - kTable];
+}
+
 void apply_config_fields(int num, char **field) {
   for (const Keyword &keyword : kKeywords) {
     if (strcmp(field[0], keyword.name) != 0) continue;

@@ -190,6 +190,8 @@ void set_replay_dir(const char *in_replay_dir) {
   // The error log paths must fit before anything is made.
   check_error_log_path(run.options.g_num_thread > 0 ? run.options.g_num_thread : kMaxLoaderThreads,
                        kFname);
+  // A dry run leaves the directory as it is; its caller checks it.
+  if (run.options.dry_run) return;
   // A directory of an earlier REPLAY_DIR line is no longer this run's.
   release_replay_dir();
   set_interrupt_replay_dir(run.config.replay_dir);

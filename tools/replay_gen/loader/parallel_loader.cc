@@ -53,6 +53,7 @@ int32_t claim_next_file() {
 }
 
 void open_error_log(ThreadArgs *t) {
+  if (run.options.dry_run) return;  // the errors are still counted
   char path[kErrorLogPathSize];
   int n = snprintf(path, sizeof path, "%s/error.log.%d", run.config.replay_dir, t->thread_id);
   // check_error_log_path has made sure that the path fits.
@@ -140,6 +141,8 @@ void merge_counters_and_services(ThreadArgs *args, int num_threads,
     run.counters.g_ignore_request += t.t_ignore_request;
     run.counters.g_no_xacustid_messages += t.t_no_xacustid_messages;
     run.counters.g_empty_xacustid_messages += t.t_empty_xacustid_messages;
+    for (int c = 0; c < kNumRecordErrorCodes; c++)
+      run.counters.g_rejected_by_code[c] += t.t_rejected_by_code[c];
     update_service_map_ptr(&t, num_predefined_services);
     info_log(1, "  ", "Processing Thread[%d] Completed\n", i);
     if (run.log.debug_level)

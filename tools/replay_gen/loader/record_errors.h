@@ -29,6 +29,7 @@ enum ErrorIndex {
 };
 
 extern const Errors errors[kNumErrors];
+static_assert(kNumErrors == kNumRecordErrorCodes, "one counter per error code");
 
 // First line of every error log file.
 constexpr const char *kErrorLogHeader = "#|Error-Code|Error-Message|Request-File|Line-Number\n";

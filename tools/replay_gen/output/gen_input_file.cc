@@ -39,6 +39,7 @@ void create_file_for_vtu_gen_script() {
   snprintf(run.script_input.vtu_gen_script_file_name,
            sizeof(run.script_input.vtu_gen_script_file_name), "/tmp/filename_%d",
            static_cast<int>(getpid()));
+  if (run.options.dry_run) return;  // no file; no generator line is written
   if (run.log.debug_level)
     debug_log(2, kFname, "Method called vtu_gen_script_file_name is = %s",
               run.script_input.vtu_gen_script_file_name);

@@ -1,7 +1,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 
-#include "tests/package_check.h"
+#include "tools/package/package_check.h"
 #include "tools/replay_gen/output/package_test_fixture.h"
 #include "tools/replay_gen/run_state.h"
 

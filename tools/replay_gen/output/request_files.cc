@@ -113,15 +113,10 @@ UserNode *add_user_new(const SeqData &rec) {
   return user;
 }
 
-void process_sequence_data_new() {
+void plan_request_entries(uint8_t *entry_worker) {
   const char *fname = "process_sequence_data_new";
-  if (run.log.debug_level) {
-    debug_log(2, fname, "Method called");
-    debug_log(2, fname, "g_msgcount = %lu", run.counters.g_msgcount);
-  }
   update_timestamp_to_relative();
   uint64_t n = run.counters.g_valid_msgcount;
-  auto entry_worker = new_entry_worker_table(n);
   uint64_t i = 0;
   for (; i < n; i++) {
     const SeqData &rec = run.records.seq_data_arr[i];
@@ -136,10 +131,21 @@ void process_sequence_data_new() {
       add_request_new(slot, rec);
     else
       slot = add_user_new(rec);
-    entry_worker[i] = slot->vvm_id;
+    if (entry_worker) entry_worker[i] = slot->vvm_id;
     show_progress(i, n);
   }
   show_progress(i, n);
+}
+
+void process_sequence_data_new() {
+  const char *fname = "process_sequence_data_new";
+  if (run.log.debug_level) {
+    debug_log(2, fname, "Method called");
+    debug_log(2, fname, "g_msgcount = %lu", run.counters.g_msgcount);
+  }
+  uint64_t n = run.counters.g_valid_msgcount;
+  auto entry_worker = new_entry_worker_table(n);
+  plan_request_entries(entry_worker.get());
   if (n) {
     int cpus = static_cast<int>(std::thread::hardware_concurrency());
     write_request_files(entry_worker.get(), n, request_writer_threads(cpus, run.workers.num_vvm),

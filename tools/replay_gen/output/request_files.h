@@ -23,6 +23,12 @@ void close_vvm_files();
 // entries.
 void process_sequence_data_new();
 
+// The first pass of Step 4 over seq_data_arr, sorted by time: makes the
+// times relative, builds the user list and gives every entry its place; no
+// file is written. entry_worker, when not null, receives the worker of every
+// record by position.
+void plan_request_entries(uint8_t *entry_worker);
+
 // Makes the user of a session from its first record, deals it to a worker,
 // places that record's entry and appends the user to the list.
 UserNode *add_user_new(const SeqData &rec);

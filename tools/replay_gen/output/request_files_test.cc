@@ -3,7 +3,7 @@
 
 #include <tuple>
 
-#include "tests/package_check.h"
+#include "tools/package/package_check.h"
 #include "tools/replay_gen/output/package_test_fixture.h"
 #include "tools/replay_gen/output/request_writer.h"
 #include "tools/replay_gen/run_state.h"

@@ -1,6 +1,6 @@
 #include "tools/replay_gen/output/request_writer.h"
 
-#include "tests/package_check.h"
+#include "tools/package/package_check.h"
 #include "tools/replay_gen/output/package_test_fixture.h"
 #include "tools/replay_gen/output/request_sink.h"
 #include "tools/replay_gen/run_state.h"

@@ -1,10 +1,10 @@
-// An independent reader of a replay directory for tests and benchmarks. It
+// An independent reader of a replay directory (vt_package check). It
 // parses every worker's index file on its own and checks each group against
 // the worker's request file: the group's offset and size must cover one
 // whole entry (head lines, "Content-Length: <n>", empty line, n bytes, "\n"),
 // and the entries of a request file must tile it with no gap or overlap.
-#ifndef VT_TESTS_PACKAGE_CHECK_H_
-#define VT_TESTS_PACKAGE_CHECK_H_
+#ifndef VT_PACKAGE_PACKAGE_CHECK_H_
+#define VT_PACKAGE_PACKAGE_CHECK_H_
 
 #include <stdint.h>
 
@@ -21,4 +21,4 @@ struct PackageSummary {
 // the index file exists. Returns one text per problem; empty when sound.
 std::vector<std::string> check_replay_package(const std::string &dir, PackageSummary *summary);
 
-#endif  // VT_TESTS_PACKAGE_CHECK_H_
+#endif  // VT_PACKAGE_PACKAGE_CHECK_H_

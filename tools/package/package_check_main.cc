@@ -4,7 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "tests/package_check.h"
+#include "tools/package/package_check.h"
 
 #ifndef VT_VERSION
 #define VT_VERSION "unknown"

@@ -1,4 +1,4 @@
-#include "tests/package_check.h"
+#include "tools/package/package_check.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

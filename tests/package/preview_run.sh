@@ -1,0 +1,158 @@
+#!/bin/bash
+# vt_package preview against a real run on a generated log tree: the dry run
+# leaves no file behind (its work directory and /tmp are listed before and
+# after), its figures equal those of `vt_package profile` on the package the
+# real run then makes, and both equal the generator's expected counts. Then
+# the problems of a run that would fail, late or at once.
+#
+#   preview_run.sh VT_PACKAGE TOOL LOGGEN SUITE_BIN
+set -u
+P=$1
+TOOL=$2
+LOGGEN=$3
+SUITE_BIN=$4
+# The work directory lies outside /tmp, so that /tmp can be watched alone.
+WORK=$(mktemp -d "$PWD/preview_run.XXXXXX")
+RES=$(mktemp -d "$PWD/preview_results.XXXXXX")  # outputs and listings, not watched
+trap 'rm -rf "$WORK" "$RES"' EXIT
+failed=0
+fail() {
+  echo "FAIL: $*"
+  failed=1
+}
+
+"$LOGGEN" --out "$WORK/logs" --days 2 --files-per-day 3 --requests 20000 --customers 1500 \
+  --services 12 --seed 7 --quiet >"$WORK/loggen.out" || exit 1
+expected() { sed -n "s/^$1=//p" "$WORK/loggen.out"; }
+grouped() { echo "$1" | sed ':a;s/\B[0-9]\{3\}\>/,&/;ta'; }  # 20000 -> 20,000
+mkdir -p "$WORK/wdir/scenarios/p/s"
+cat >"$WORK/replay.conf" <<CONF
+INPUT_DIR|$WORK/logs
+REPLAY_DIR|$WORK/out/replay
+SCRIPT_NAME|p/s/script
+SCENARIO_NAME|p/s/x.conf
+NUM_VVM|3
+$(expected replay_period)
+CONF
+export VT_WDIR=$WORK/wdir PATH=$SUITE_BIN:$PATH
+
+# Runs preview with its output in $RES/preview.$1.{out,err,status}, and
+# fails when the listing of /tmp or of $WORK changes. Where a private /tmp can
+# be mounted, preview runs on an empty one.
+listing() {
+  (cd "$WORK" && find . -printf '%p %s %T@\n' | sort)
+  find /tmp -mindepth 1 -maxdepth 3 -printf '/tmp/%P\n' 2>/dev/null | sort
+}
+previewed() {
+  local name=$1
+  shift
+  if unshare -m --propagation private true 2>/dev/null; then
+    # shellcheck disable=SC2016
+    unshare -m --propagation private bash -c '
+      mount -t tmpfs none /tmp || exit 90
+      '"$(declare -f listing)"'
+      WORK=$1; RES=$2; name=$3; shift 3
+      listing >"$RES/listing.before"
+      "$@" >"$RES/preview.$name.out" 2>"$RES/preview.$name.err"
+      echo $? >"$RES/preview.$name.status"
+      listing >"$RES/listing.after"' _ "$WORK" "$RES" "$name" "$P" preview "$@"
+  else
+    echo "note: no private /tmp here; /tmp is compared as it is, other programs' files included"
+    listing >"$RES/listing.before"
+    "$P" preview "$@" >"$RES/preview.$name.out" 2>"$RES/preview.$name.err"
+    echo $? >"$RES/preview.$name.status"
+    listing >"$RES/listing.after"
+  fi
+  diff "$RES/listing.before" "$RES/listing.after" >/dev/null ||
+    fail "preview ($name) left files behind: $(diff "$RES/listing.before" "$RES/listing.after" | head -5)"
+}
+status_of() { cat "$RES/preview.$1.status"; }
+
+# 1. A run that would succeed.
+previewed json -i "$WORK/replay.conf" --json
+previewed text -i "$WORK/replay.conf"
+[ "$(status_of json)" = 0 ] || fail "preview --json exited $(status_of json): $(cat "$RES/preview.json.out")"
+[ "$(status_of text)" = 0 ] || fail "preview exited $(status_of text)"
+grep -q '^preview: the run would succeed$' "$RES/preview.text.out" || fail "no success line"
+
+# Nothing run, nothing opened to write but /dev/null (where strace is found).
+if command -v strace >/dev/null; then
+  strace -f -e trace=execve,execveat,openat -o "$RES/strace" "$P" preview -i "$WORK/replay.conf" -f >/dev/null
+  [ "$(grep -c 'execve' "$RES/strace")" = 1 ] || fail "preview ran a program: $(grep execve "$RES/strace" | sed -n 2p)"
+  writes=$(grep 'openat(' "$RES/strace" | grep -E 'O_WRONLY|O_RDWR|O_CREAT' | grep -v '"/dev/null"')
+  [ -z "$writes" ] || fail "preview opened files to write: $writes"
+fi
+
+"$TOOL" -i "$WORK/replay.conf" >"$RES/run.out" 2>&1 || fail "the real run failed: $(tail -3 "$RES/run.out")"
+"$P" profile "$WORK/out/replay" --json >"$RES/profile.json" || fail "profile --json failed"
+"$P" profile "$WORK/out/replay" >"$RES/profile.txt" || fail "profile failed"
+
+# The package keys of preview --json are exactly those of profile --json.
+sed 's/,"records":.*$/}/' "$RES/preview.json.out" >"$RES/preview.package.json"
+cmp -s "$RES/preview.package.json" "$RES/profile.json" ||
+  fail "preview and profile differ: $(diff <(tr , '\n' <"$RES/preview.package.json") <(tr , '\n' <"$RES/profile.json") | head -6)"
+# And so is the table, but for its title.
+sed -n '/the package the run would make in/,$p' "$RES/preview.text.out" | sed '1d' | head -n -2 >"$RES/preview.table"
+sed 1d "$RES/profile.txt" >"$RES/profile.table"
+cmp -s "$RES/preview.table" "$RES/profile.table" ||
+  fail "preview's table differs from profile's: $(diff "$RES/preview.table" "$RES/profile.table" | head -6)"
+
+# Both against the generator's counts and the run's own summary.
+key() { grep -o "\"$1\":[0-9]*" "$2" | head -1 | cut -d: -f2; }
+[ "$(key records "$RES/preview.json.out")" = "$(expected requests)" ] || fail "records met"
+[ "$(key accepted "$RES/preview.json.out")" = "$(expected expected_accepted)" ] || fail "accepted"
+[ "$(key requests "$RES/profile.json")" = "$(expected expected_accepted)" ] || fail "requests"
+[ "$(key users "$RES/profile.json")" = "$(expected expected_users)" ] || fail "users"
+[ "$(key body_bytes "$RES/profile.json")" = "$(expected good_body_bytes)" ] || fail "body bytes"
+[ "$(key workers "$RES/profile.json")" = 3 ] || fail "workers"
+want_codes="{"
+for c in 101 102 103 104 105 106 107; do
+  n=$(expected bad_$c)
+  [ "$n" != 0 ] && want_codes="$want_codes$([ "$want_codes" = "{" ] || echo ,)\"$c\":$n"
+done
+want_codes="$want_codes}"
+got_codes=$(grep -o '"rejected_by_code":{[^}]*}' "$RES/preview.json.out" | cut -d: -f2-)
+[ "$got_codes" = "$want_codes" ] || fail "rejected by code: $got_codes, wanted $want_codes"
+got_codes=$(grep -o '"rejected_by_code":{[^}]*}' "$RES/profile.json" | cut -d: -f2-)
+[ "$got_codes" = "$want_codes" ] || fail "the error logs by code: $got_codes, wanted $want_codes"
+users_line=$(grep -o 'Total users = [0-9,]*, total requests = [0-9,]*' "$RES/run.out" | tr -d ,)
+[ "$users_line" = "Total users = $(expected expected_users) total requests = $(expected expected_accepted)" ] ||
+  fail "the run's summary: $users_line"
+
+# 2. A run that would fail late: the replay directory now exists, VT_WDIR is
+# unset, a suite command is missing; a misspelt keyword is warned of.
+sed 's/^NUM_VVM|3$/NUM_VMM|3/' "$WORK/replay.conf" >"$WORK/late.conf"
+mkdir "$WORK/bin"
+ln -s "$SUITE_BIN/vtu_gen_cscript" "$WORK/bin/vtu_gen_cscript"
+ln -s "$SUITE_BIN/vti_get_page" "$WORK/bin/vti_get_page"
+(unset VT_WDIR && PATH=$WORK/bin:/usr/bin:/bin previewed late -i "$WORK/late.conf" && exit $failed) || failed=1
+[ "$(status_of late)" = 1 ] || fail "a failing run previewed with status $(status_of late)"
+for line in \
+  "  line 5: NUM_VMM: did you mean NUM_VVM? (the tool ignores the line)" \
+  "  Replay directory $WORK/out/replay already exists (the run replaces it only with -f)" \
+  "  VT_WDIR is not set: the run would stop after writing the package, before the scenario and the script" \
+  "  suite command vtu_change_page_name is not on PATH" \
+  "preview: the run would fail (3 problems)"; do
+  grep -qxF -- "$line" "$RES/preview.late.out" || fail "no line: $line"
+done
+
+# 3. A run that would stop at once: the tool's own reader refuses the line.
+sed 's/^SCRIPT_NAME|.*$/SCRIPT_TYPE|Cpp/' "$WORK/replay.conf" >"$WORK/bad.conf"
+previewed bad -i "$WORK/bad.conf" -f --json
+[ "$(status_of bad)" = 1 ] || fail "a refused configuration previewed with status $(status_of bad)"
+grep -qF '"problems":["the run would stop: read_config_file_new:Error: Invalid script type Cpp. It should be Legacy or C"]' \
+  "$RES/preview.bad.out" || fail "refused configuration: $(cat "$RES/preview.bad.out")"
+
+# 4. A period that ends before it starts: every record is rejected.
+sed 's#^REPLAY_PERIOD|.*$#REPLAY_PERIOD|12/03/2026 00:00:00|12/01/2026 00:00:00#' "$WORK/replay.conf" >"$WORK/period.conf"
+previewed period -i "$WORK/period.conf" -f
+[ "$(status_of period)" = 1 ] || fail "an empty period previewed with status $(status_of period)"
+for line in \
+  "  REPLAY_PERIOD starts after it ends: no time falls in it, so every record that gets so far is rejected with code 102" \
+  "  No Valid request found to process, Exiting." \
+  "  records met $(grouped "$(expected requests)"), accepted 0, rejected $(grouped "$(expected requests)")"; do
+  grep -qxF -- "$line" "$RES/preview.period.out" || fail "no line: $line"
+done
+
+[ $failed = 0 ] && echo "preview_run: all checks pass"
+exit $failed

@@ -1,0 +1,293 @@
+#include "tools/package/cli.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "tools/package/package_check.h"
+#include "tools/package/plot.h"
+#include "tools/package/preview.h"
+#include "tools/package/profile.h"
+#include "tools/package/profile_report.h"
+
+#ifndef VT_VERSION
+#define VT_VERSION "unknown"
+#endif
+
+namespace {
+
+constexpr const char *kProgramUsage =
+    "usage: vt_package <command> [arguments]\n"
+    "\n"
+    "Looks into a replay package of vtu_replay_gen: before a run, what the logs will\n"
+    "give; after it, the traffic the engine will replay.\n"
+    "\n"
+    "commands:\n"
+    "  check DIR                            check that the index files of DIR locate\n"
+    "                                       every entry of its request files\n"
+    "  profile DIR [--json] [--bucket S]    the package's figures: size, duration,\n"
+    "                                       rates, users, workers, pages, body sizes\n"
+    "  plot DIR -o FILE.html [--bucket S]   the same figures as one HTML page of charts\n"
+    "  preview -i CONFIG [-f] [-u] [--json] what vtu_replay_gen -i CONFIG would make\n"
+    "                                       and meet, writing nothing\n"
+    "\n"
+    "vt_package COMMAND --help describes a command. Exit status: 0 done, 1 problems\n"
+    "found, 2 wrong use.\n";
+
+constexpr const char *kCheckUsage =
+    "usage: vt_package check DIR\n"
+    "\n"
+    "Reads the index files vt_index_0, 1, ... of the replay directory DIR on their own\n"
+    "and checks every request group against the worker's request file: its offset and\n"
+    "size must cover one whole entry (request line, head lines, \"Content-Length: n\",\n"
+    "an empty line, n bytes, a newline), and the entries must tile the request file.\n"
+    "Prints one line per problem and a count line. Exit status 0 when the package is\n"
+    "sound, 1 when not, 2 on wrong use.\n";
+
+constexpr const char *kProfileUsage =
+    "usage: vt_package profile DIR [--json] [--bucket SECONDS]\n"
+    "\n"
+    "The figures of the replay package in DIR, from its index files (and one entry\n"
+    "head per page of its request files) and its error logs: workers, users,\n"
+    "requests, bytes, duration, requests per second (mean and peak over buckets of\n"
+    "SECONDS, default 1) and per minute, users active at once, per worker and per\n"
+    "page counts, body sizes, rejected records by code.\n"
+    "\n"
+    "  --json            one JSON object instead of the table\n"
+    "  --bucket SECONDS  bucket length in whole seconds (default 1)\n"
+    "\n"
+    "Exit status 0, 1 when the package cannot be read, 2 on wrong use.\n";
+
+constexpr const char *kPlotUsage =
+    "usage: vt_package plot DIR -o FILE.html [--bucket SECONDS]\n"
+    "\n"
+    "Writes one self-contained HTML page (inline SVG, nothing fetched) with the\n"
+    "figures of `vt_package profile DIR` and charts of them: requests per second\n"
+    "stacked by worker, users active at once, requests and bytes per worker, the\n"
+    "page mix. FILE.html must not exist yet.\n"
+    "\n"
+    "  -o FILE.html      the page to write\n"
+    "  --bucket SECONDS  bucket length in whole seconds (default 1)\n"
+    "\n"
+    "Exit status 0, 1 when the package cannot be read or the page not written, 2 on\n"
+    "wrong use.\n";
+
+constexpr const char *kPreviewUsage =
+    "usage: vt_package preview -i CONFIG [-f] [-u] [--json] [--bucket SECONDS]\n"
+    "\n"
+    "A dry run of vtu_replay_gen -i CONFIG that writes nothing at all: no replay\n"
+    "directory, no /tmp file, no scenario, no script, no shell command. It reads the\n"
+    "configuration with the tool's own reader, finds and parses the input files as\n"
+    "the tool does, and reports the files found, records met, accepted and rejected\n"
+    "by code, and the package the run would make (the figures of `vt_package\n"
+    "profile`). It lists every problem the run would meet, also those the run only\n"
+    "meets at its end, and warns of what the tool silently accepts.\n"
+    "\n"
+    "  -i CONFIG  the configuration file\n"
+    "  -f         as the tool's -f: an existing replay directory, scenario or script\n"
+    "             would be replaced\n"
+    "  -u         as the tool's -u: page ids from the request URL\n"
+    "  --json     one JSON object: the keys of `profile --json`, and records,\n"
+    "             accepted, replay_dir, input_files, warnings, problems\n"
+    "  --bucket SECONDS  bucket length of the rates in whole seconds (default 1)\n"
+    "\n"
+    "Exit status 0 when the run would succeed, 1 when it would fail (each reason on\n"
+    "its own line), 2 on wrong use.\n";
+
+// "vt_package[ COMMAND]: what[: arg]" and the usage, on standard error.
+int usage_error(const char *usage, const char *what, const char *arg = nullptr) {
+  const char *command = usage == kProgramUsage   ? ""
+                        : usage == kCheckUsage   ? " check"
+                        : usage == kProfileUsage ? " profile"
+                        : usage == kPlotUsage    ? " plot"
+                                                 : " preview";
+  if (arg)
+    fprintf(stderr, "vt_package%s: %s: %s\n", command, what, arg);
+  else
+    fprintf(stderr, "vt_package%s: %s\n", command, what);
+  fputs(usage, stderr);
+  return 2;
+}
+
+int print_help(const char *usage) {
+  fputs(usage, stdout);
+  return 0;
+}
+
+bool is_help(const char *arg) {
+  return strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0;
+}
+
+int run_check(int argc, char **argv) {
+  std::string dir;
+  for (int i = 0; i < argc; i++) {
+    if (is_help(argv[i])) return print_help(kCheckUsage);
+    if (argv[i][0] == '-' && argv[i][1]) return usage_error(kCheckUsage, "unknown option", argv[i]);
+    if (!dir.empty()) return usage_error(kCheckUsage, "one directory only");
+    dir = argv[i];
+  }
+  if (dir.empty()) return usage_error(kCheckUsage, "check needs a replay directory");
+  PackageSummary summary;
+  std::vector<std::string> problems = check_replay_package(dir, &summary);
+  for (const std::string &p : problems) printf("check: %s\n", p.c_str());
+  printf("check: %s: %d workers, %lu users, %lu requests, %zu problems\n", dir.c_str(),
+         summary.workers, static_cast<unsigned long>(summary.users),
+         static_cast<unsigned long>(summary.requests), problems.size());
+  return problems.empty() ? 0 : 1;
+}
+
+// Options shared by profile and plot.
+struct PackageArgs {
+  std::string dir;
+  std::string out;
+  bool json = false;
+  uint64_t bucket_ms = 1000;
+};
+
+int parse_package_args(int argc, char **argv, const char *usage, bool plot, PackageArgs *a) {
+  for (int i = 0; i < argc; i++) {
+    const char *arg = argv[i];
+    if (is_help(arg)) return print_help(usage);
+    if (strcmp(arg, "--bucket") == 0) {
+      if (i + 1 >= argc) return usage_error(usage, "--bucket needs a number of seconds");
+      if (!parse_bucket_seconds(argv[++i], &a->bucket_ms))
+        return usage_error(usage, "--bucket takes whole seconds from 1 to 31536000", argv[i]);
+    } else if (!plot && strcmp(arg, "--json") == 0) {
+      a->json = true;
+    } else if (plot && strcmp(arg, "-o") == 0) {
+      if (i + 1 >= argc || !argv[i + 1][0]) return usage_error(usage, "-o needs a file name");
+      a->out = argv[++i];
+    } else if (arg[0] == '-' && arg[1]) {
+      return usage_error(usage, "unknown option", arg);
+    } else if (!a->dir.empty()) {
+      return usage_error(usage, "one directory only");
+    } else {
+      a->dir = arg;
+    }
+  }
+  if (a->dir.empty()) return usage_error(usage, "a replay directory is needed");
+  if (plot && a->out.empty()) return usage_error(usage, "plot needs -o FILE.html");
+  return -1;
+}
+
+int run_profile(int argc, char **argv) {
+  PackageArgs a;
+  int status = parse_package_args(argc, argv, kProfileUsage, false, &a);
+  if (status >= 0) return status;
+  Profile p;
+  std::string error;
+  if (!read_package_profile(a.dir, a.bucket_ms, &p, &error)) {
+    fprintf(stderr, "vt_package profile: %s\n", error.c_str());
+    return 1;
+  }
+  if (a.json)
+    printf("{%s}\n", format_profile_json_members(p).c_str());
+  else
+    fputs(format_profile_text(p, "profile: " + a.dir).c_str(), stdout);
+  return 0;
+}
+
+int run_plot(int argc, char **argv) {
+  PackageArgs a;
+  int status = parse_package_args(argc, argv, kPlotUsage, true, &a);
+  if (status >= 0) return status;
+  Profile p;
+  std::string error;
+  if (!read_package_profile(a.dir, a.bucket_ms, &p, &error)) {
+    fprintf(stderr, "vt_package plot: %s\n", error.c_str());
+    return 1;
+  }
+  if (!write_new_file(a.out, render_plot_html(p, a.dir), &error)) {
+    fprintf(stderr, "vt_package plot: %s\n", error.c_str());
+    return 1;
+  }
+  printf("plot: %s written (%s requests of %d workers)\n", a.out.c_str(),
+         format_count(p.requests).c_str(), p.workers);
+  return 0;
+}
+
+int run_preview_command(int argc, char **argv) {
+  PreviewOptions o;
+  for (int i = 0; i < argc; i++) {
+    const char *arg = argv[i];
+    if (is_help(arg)) return print_help(kPreviewUsage);
+    if (strcmp(arg, "-i") == 0) {
+      if (i + 1 >= argc || !argv[i + 1][0])
+        return usage_error(kPreviewUsage, "-i needs a configuration file");
+      o.config = argv[++i];
+    } else if (strcmp(arg, "-f") == 0) {
+      o.force = true;
+    } else if (strcmp(arg, "-u") == 0) {
+      o.url_mode = true;
+    } else if (strcmp(arg, "--json") == 0) {
+      o.json = true;
+    } else if (strcmp(arg, "--bucket") == 0) {
+      if (i + 1 >= argc || !parse_bucket_seconds(argv[i + 1], &o.bucket_ms))
+        return usage_error(kPreviewUsage, "--bucket takes whole seconds from 1 to 31536000");
+      i++;
+    } else {
+      return usage_error(kPreviewUsage, "unknown argument", arg);
+    }
+  }
+  if (o.config.empty()) return usage_error(kPreviewUsage, "preview needs -i CONFIG");
+  return run_preview(o);
+}
+
+}  // namespace
+
+bool parse_bucket_seconds(const char *text, uint64_t *bucket_ms) {
+  if (!text[0] || strspn(text, "0123456789") != strlen(text) || strlen(text) > 9) return false;
+  uint64_t seconds = strtoull(text, nullptr, 10);
+  if (seconds < 1 || seconds > 31536000) return false;
+  *bucket_ms = seconds * 1000;
+  return true;
+}
+
+bool write_new_file(const std::string &path, const std::string &text, std::string *error) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    *error = "cannot create " + path + ": " + strerror(errno);
+    return false;
+  }
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      *error = "cannot write " + path + ": " + (n < 0 ? strerror(errno) : "short write");
+      close(fd);
+      unlink(path.c_str());
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  if (close(fd) != 0) {
+    *error = "cannot close " + path + ": " + strerror(errno);
+    unlink(path.c_str());
+    return false;
+  }
+  return true;
+}
+
+int vt_package_main(int argc, char **argv) {
+  if (argc < 2) return usage_error(kProgramUsage, "a command is needed");
+  const char *command = argv[1];
+  if (is_help(command)) return print_help(kProgramUsage);
+  if (strcmp(command, "--version") == 0) {
+    printf("vt_package %s\n", VT_VERSION);
+    return 0;
+  }
+  int rest = argc - 2;
+  char **args = argv + 2;
+  if (strcmp(command, "check") == 0) return run_check(rest, args);
+  if (strcmp(command, "profile") == 0) return run_profile(rest, args);
+  if (strcmp(command, "plot") == 0) return run_plot(rest, args);
+  if (strcmp(command, "preview") == 0) return run_preview_command(rest, args);
+  return usage_error(kProgramUsage, "unknown command", command);
+}

@@ -1,0 +1,5 @@
+#include "tools/package/cli.h"
+
+int main(int argc, char **argv) {
+  return vt_package_main(argc, argv);
+}

@@ -1,0 +1,64 @@
+#include "tools/package/package_check.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <fstream>
+#include <string>
+
+namespace {
+
+const char *kHeader =
+    "#user_id, request_file, timestamp, page_id, offset, size,timestamp, page_id, offset, size, "
+    "...\n";
+const std::string kEntryA = "POST /a HTTP/1.0\r\nHost: h\r\nContent-Length: 3\r\n\r\nabc\n";
+const std::string kEntryB = "POST /b HTTP/1.0\r\nHost: h\r\nContent-Length: 2\r\n\r\nxy\n";
+
+void write_file(const std::string &path, const std::string &text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// One worker, one user with two requests; each case spoils one thing.
+TEST(PackageCheck, FindsWhatIsWrongWithAPackage) {
+  std::string a = std::to_string(kEntryA.size()), b = std::to_string(kEntryB.size());
+  struct Case {
+    std::string index_line;
+    std::string requests;
+    std::string problem;  // "" when sound
+  } cases[] = {
+      {"000000001,vt_req_0,0,1,0," + a + ",10,2," + a + "," + b, kEntryA + kEntryB, ""},
+      {"000000001,vt_req_0,0,1,0," + a + ",10,2," + a + "," + b,
+       kEntryA + kEntryB.substr(0, kEntryB.size() - 1) + "\n\n", "vt_req_0: entries do not tile"},
+      {"000000001,vt_req_0,10,1,0," + a + ",0,2," + a + "," + b, kEntryA + kEntryB,
+       "group 2: time goes back"},
+      {"000000001,vt_req_0,0,1,0," + a + ",10,2," + a + "," + b,
+       kEntryA + "POST /b HTTP/1.0\r\nHost: h\r\nContent-Length: 3\r\n\r\nxy\n",
+       "Content-Length 3 but body of 2"},
+      {"000000001,vt_req_0,0,1,0," + a, kEntryA + kEntryB,
+       "entries do not tile the file from "
+       "offset " +
+           a},
+      {"000000001,vt_req_1,0,1,0," + a, kEntryA, "names vt_req_1"},
+  };
+  for (const Case &c : cases) {
+    char tmpl[] = "/tmp/vt_check_test.XXXXXX";
+    std::string dir = mkdtemp(tmpl);
+    write_file(dir + "/vt_index_0", kHeader + c.index_line + "\n");
+    write_file(dir + "/vt_req_0", c.requests);
+    PackageSummary summary;
+    std::vector<std::string> problems = check_replay_package(dir, &summary);
+    if (c.problem.empty()) {
+      EXPECT_TRUE(problems.empty()) << problems[0];
+      EXPECT_EQ(summary.users, 1u);
+      EXPECT_EQ(summary.requests, 2u);
+    } else {
+      ASSERT_FALSE(problems.empty()) << c.index_line;
+      bool found = false;
+      for (const std::string &p : problems) found = found || p.find(c.problem) != std::string::npos;
+      EXPECT_TRUE(found) << c.problem << " not in " << problems[0];
+    }
+    ASSERT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
+  }
+}
+
+}  // namespace

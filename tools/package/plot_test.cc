@@ -1,0 +1,91 @@
+#include "tools/package/plot.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tools/package/profile_report.h"
+
+namespace {
+
+size_t count_of(const std::string &text, const std::string &part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) n++;
+  return n;
+}
+
+// A package of `workers` workers, `requests` requests spread evenly over
+// `days` days and `pages` pages.
+Profile synthetic_profile(int workers, uint64_t requests, uint64_t days, int pages) {
+  ProfileBuilder b;
+  profile_begin(&b, workers, 1000);
+  uint64_t span = days * 86400000ull;
+  for (uint64_t i = 0; i < requests; i++) {
+    uint64_t t = i * span / requests;
+    int w = static_cast<int>(i % static_cast<uint64_t>(workers));
+    profile_add_request(&b, w, static_cast<int>(i % static_cast<uint64_t>(pages)), t, 500 + i % 700,
+                        400 + i % 700);
+    if (i % 10 == 0) profile_add_user(&b, w, t, t + 600000);
+  }
+  Profile p;
+  profile_finish(&b, &p);
+  return p;
+}
+
+TEST(Plot, OneSeriesPerWorkerAndNothingFetched) {
+  for (int workers : {1, 3, 30}) {
+    Profile p = synthetic_profile(workers, 20000, 1, 7);
+    std::string html = render_plot_html(p, "/some/<dir>");
+    EXPECT_EQ(count_of(html, "<path class=\"series\""), static_cast<size_t>(workers));
+    EXPECT_EQ(count_of(html, "<path class=\"series\" data-worker=\"0\""), 1u);
+    // Every series is a whole, closed outline.
+    EXPECT_EQ(count_of(html, "Z\"><title>worker "), static_cast<size_t>(workers));
+    EXPECT_EQ(html.find("<script"), std::string::npos);
+    EXPECT_EQ(html.find("src="), std::string::npos);
+    EXPECT_EQ(html.find("href="), std::string::npos);
+    EXPECT_EQ(html.find("url("), std::string::npos);
+    EXPECT_EQ(html.find("<dir>"), std::string::npos);
+    EXPECT_NE(html.find("/some/&lt;dir&gt;"), std::string::npos);
+    // The figures are those of the profile, in the same formats.
+    EXPECT_NE(html.find(">" + format_count(p.requests) + "<"), std::string::npos);
+    EXPECT_NE(html.find("peak " + format_rate(p.rps_peak)), std::string::npos);
+    EXPECT_NE(html.find(">" + format_count(p.max_active_users) + " at most<"), std::string::npos);
+  }
+}
+
+TEST(Plot, AnEmptyPackageDrawsNoNumberItCannotWrite) {
+  ProfileBuilder b;
+  profile_begin(&b, 2, 1000);
+  Profile p;
+  profile_finish(&b, &p);
+  std::string html = render_plot_html(p, "empty");
+  EXPECT_EQ(html.find("nan"), std::string::npos);
+  EXPECT_EQ(html.find("inf"), std::string::npos);
+  EXPECT_EQ(count_of(html, "<path class=\"series\""), 2u);
+}
+
+TEST(Plot, TenMillionRequestsOfManyWorkersStayUnderTwoMegabytes) {
+  Profile p = synthetic_profile(256, 10000000, 10, 400);
+  std::string html = render_plot_html(p, "big");
+  printf("plot of 10,000,000 requests of 256 workers over 10 days: %zu bytes\n", html.size());
+  EXPECT_LT(html.size(), 2u * 1000 * 1000);
+  EXPECT_EQ(count_of(html, "<path class=\"series\""), 256u);
+  EXPECT_NE(html.find("380 more pages"), std::string::npos);
+}
+
+TEST(Plot, AxisHelpers) {
+  EXPECT_EQ(time_tick_step(60000, 8), 10000u);
+  EXPECT_EQ(time_tick_step(3600000, 8), 600000u);
+  EXPECT_EQ(time_tick_step(177968439, 8), 21600000u);
+  EXPECT_EQ(time_tick_step(1500, 8), 200u);
+  EXPECT_EQ(format_tick_time(3723000, 1000), "1:02:03");
+  EXPECT_EQ(format_tick_time(1200, 200), "0:00:01.200");
+  EXPECT_EQ(nice_ceiling(0), 1);
+  EXPECT_EQ(nice_ceiling(3), 5);
+  EXPECT_EQ(nice_ceiling(5), 5);
+  EXPECT_EQ(nice_ceiling(5.1), 10);
+  EXPECT_EQ(nice_ceiling(0.86), 1);
+  EXPECT_EQ(nice_ceiling(1234), 2000);
+}
+
+}  // namespace

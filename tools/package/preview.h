@@ -1,0 +1,66 @@
+// vt_package preview: a dry run of vtu_replay_gen that writes nothing. The
+// tool's own configuration reader, input discovery, loader, ordering and
+// user planning run with the run state's dry_run set, in a child process, so
+// that a condition that would end the real run ends only the child; the
+// parent reports it as a problem.
+#ifndef VT_PACKAGE_PREVIEW_H_
+#define VT_PACKAGE_PREVIEW_H_
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "tools/package/profile.h"
+
+struct PreviewOptions {
+  std::string config;
+  bool force = false;     // the tool's -f
+  bool url_mode = false;  // the tool's -u
+  bool json = false;
+  uint64_t bucket_ms = 1000;
+};
+
+struct PreviewInputFile {
+  std::string path;
+  int64_t bytes = -1;  // -1 when it cannot be read
+  uint64_t records = 0;
+};
+
+// What preview found; package is set once the users are planned.
+struct PreviewReport {
+  std::string config;
+  std::vector<PreviewInputFile> input_files;
+  bool loaded = false;
+  uint64_t records = 0;
+  uint64_t accepted = 0;
+  bool package = false;
+  std::string replay_dir;
+  Profile profile;
+  std::vector<std::string> warnings;
+  std::vector<std::string> problems;
+};
+
+// Runs the preview and prints its report; returns 0 when the run would
+// succeed, 1 when it would fail.
+int run_preview(const PreviewOptions &o);
+
+std::string format_preview_text(const PreviewReport &r);
+std::string format_preview_json(const PreviewReport &r);
+
+// Warnings on what the tool silently accepts in the configuration text:
+// lines of no keyword (with the nearest keyword), values ending in a
+// carriage return, REPLAY_PERIOD dates whose day and month look swapped,
+// NEW_USER_TIME text that is not a duration.
+std::vector<std::string> config_text_warnings(const std::vector<std::string> &lines);
+
+// The keyword nearest to word (by edits, case aside), or "" when none is
+// near enough.
+std::string nearest_keyword(const std::string &word);
+
+// What the run would meet after its package is written: VT_WDIR, the
+// scenario directory, an existing scenario or script, the suite commands on
+// PATH. Reads the run state's configuration.
+std::vector<std::string> late_run_problems(bool force);
+
+#endif  // VT_PACKAGE_PREVIEW_H_

@@ -1,0 +1,151 @@
+#include "tools/package/preview.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tools/replay_gen/run_state.h"
+
+namespace {
+
+TEST(PreviewWarnings, OnWhatTheToolSilentlyAccepts) {
+  struct Case {
+    const char *line;
+    const char *warning;  // "" for none
+  } cases[] = {
+      {"NUM_VMM|4", "line 1: NUM_VMM: did you mean NUM_VVM? (the tool ignores the line)"},
+      {" SCRIPT_TYPE|C", "line 1:  SCRIPT_TYPE: did you mean SCRIPT_TYPE?"},
+      {"num_vvm|4", "line 1: num_vvm: did you mean NUM_VVM?"},
+      {"FOO|1", "line 1: FOO is no keyword; the tool ignores the line"},
+      {"SCRIPT_NAME|p/s/n\r",
+       "line 1: the value of SCRIPT_NAME ends with a carriage return, which the tool keeps"},
+      {"HOST_HEADER|h:80\r", "line 1: the value of HOST_HEADER ends with a carriage return"},
+      {"REPLAY_PERIOD|31/01/2020 10:00:00|NA",
+       "line 1: REPLAY_PERIOD start 31/01/2020 10:00:00 looks like day/month; the month comes "
+       "first, so it is read as 07/01/2022 10:00:00"},
+      {"REPLAY_PERIOD|01/02/2020 10:00:00|13/02/2020 10:00:00", "line 1: REPLAY_PERIOD end"},
+      {"NEW_USER_TIME|10min",
+       "line 1: NEW_USER_TIME 10min is not a duration (s, m:s, h:m:s or h:m:s.ms); the tool "
+       "reads it as 10000 ms"},
+      {"NEW_USER_TIME|half an hour", "reads it as 60000 ms"},
+      {"NEW_USER_TIME|10:00.5", "reads it as 600000 ms"},
+      {"NEW_USER_TIME|1:2:3:4", "reads it as 3723000 ms"},
+      {"NEW_USER_TIME|1:00:00.", "reads it as 3600000 ms"},
+      {"NEW_USER_TIME|:30", "reads it as 60000 ms"},
+      // Sound lines.
+      {"NUM_VVM|4", ""},
+      {"NEW_USER_TIME|30:00", ""},
+      {"NEW_USER_TIME|1:00:00.500", ""},
+      {"NEW_USER_TIME|45", ""},
+      {"REPLAY_PERIOD|12/01/2026 00:00:00|12/03/2026 01:27:28", ""},
+      {"# NUM_VMM|4", ""},
+      {"", ""},
+      {"INPUT_DIR|/logs|20201201", ""},
+      {"MSG_COUNT_PER_FILE|100", ""},
+  };
+  setenv("TZ", "UTC", 1);
+  for (const Case &c : cases) {
+    std::vector<std::string> w = config_text_warnings({c.line});
+    if (!c.warning[0]) {
+      EXPECT_TRUE(w.empty()) << c.line << " gave " << (w.empty() ? "" : w[0]);
+      continue;
+    }
+    ASSERT_EQ(w.size(), 1u) << c.line;
+    EXPECT_EQ(w[0].rfind(c.warning, 0) == 0 || w[0].find(c.warning) != std::string::npos, true)
+        << c.line << " gave " << w[0];
+  }
+  // Lines are numbered from 1, comments and empty lines included.
+  std::vector<std::string> w = config_text_warnings({"# c", "", "NUM_VMM|2"});
+  ASSERT_EQ(w.size(), 1u);
+  EXPECT_EQ(w[0].rfind("line 3: ", 0), 0u);
+}
+
+TEST(PreviewWarnings, NearestKeyword) {
+  EXPECT_EQ(nearest_keyword("NUM_VMM"), "NUM_VVM");
+  EXPECT_EQ(nearest_keyword("REPLAYDIR"), "REPLAY_DIR");
+  EXPECT_EQ(nearest_keyword("scenario_name"), "SCENARIO_NAME");
+  EXPECT_EQ(nearest_keyword("INPUTDIR"), "INPUT_DIR");
+  EXPECT_EQ(nearest_keyword("XYZ"), "");
+  EXPECT_EQ(nearest_keyword("COMPLETELY_DIFFERENT"), "");
+}
+
+struct LateProblems : ::testing::Test {
+  std::string dir;
+  std::string saved_path = getenv("PATH") ? getenv("PATH") : "";
+  void SetUp() override {
+    char tmpl[] = "/tmp/vt_preview_test.XXXXXX";
+    dir = mkdtemp(tmpl);
+    run = RunState{};
+    snprintf(run.config.replay_dir, sizeof run.config.replay_dir, "%s/replay", dir.c_str());
+    snprintf(run.config.scenario_name, sizeof run.config.scenario_name, "p/s/x.conf");
+    snprintf(run.config.script_name, sizeof run.config.script_name, "p/s/script");
+    mkdir((dir + "/bin").c_str(), 0755);
+    for (const char *c : {"vtu_gen_cscript", "vti_get_page", "vtu_change_page_name"}) {
+      std::string path = dir + "/bin/" + c;
+      FILE *fp = fopen(path.c_str(), "w");
+      fclose(fp);
+      chmod(path.c_str(), 0755);
+    }
+    setenv("PATH", (dir + "/bin").c_str(), 1);
+    mkdir((dir + "/wdir").c_str(), 0755);
+    setenv("VT_WDIR", (dir + "/wdir").c_str(), 1);
+  }
+  void TearDown() override {
+    setenv("PATH", saved_path.c_str(), 1);
+    unsetenv("VT_WDIR");
+    run = RunState{};
+    ASSERT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
+  }
+  void make_dirs(const std::string &path) { std::filesystem::create_directories(dir + "/" + path); }
+};
+
+TEST_F(LateProblems, EachConditionTheRunMeetsAtItsEnd) {
+  std::string wdir = dir + "/wdir";
+  EXPECT_EQ(late_run_problems(false), std::vector<std::string>{"scenario directory " + wdir +
+                                                               "/scenarios/p/s does not exist"});
+  make_dirs("wdir/scenarios/p/s");
+  EXPECT_TRUE(late_run_problems(false).empty());
+
+  make_dirs("wdir/scripts/p/s/script");
+  make_dirs("replay");
+  fclose(fopen((wdir + "/scenarios/p/s/x.conf").c_str(), "w"));
+  std::vector<std::string> found = late_run_problems(false);
+  ASSERT_EQ(found.size(), 3u);
+  EXPECT_EQ(found[0], "Replay directory " + dir +
+                          "/replay already exists (the run replaces it "
+                          "only with -f)");
+  EXPECT_EQ(found[1], "scenario " + wdir +
+                          "/scenarios/p/s/x.conf already exists (the run "
+                          "replaces it only with -f)");
+  EXPECT_EQ(found[2], "script " + wdir +
+                          "/scripts/p/s/script already exists (the run replaces "
+                          "it only with -f)");
+  EXPECT_TRUE(late_run_problems(true).empty());
+
+  unsetenv("VT_WDIR");
+  found = late_run_problems(true);
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].rfind("VT_WDIR is not set", 0), 0u);
+}
+
+TEST_F(LateProblems, SuiteCommandsMissingFromPath) {
+  make_dirs("wdir/scenarios/p/s");
+  ASSERT_EQ(unlink((dir + "/bin/vti_get_page").c_str()), 0);
+  EXPECT_EQ(late_run_problems(false),
+            std::vector<std::string>{"suite command vti_get_page is not on PATH"});
+  // A Legacy script needs the other generator.
+  snprintf(run.config.script_type, sizeof run.config.script_type, "Legacy");
+  std::vector<std::string> found = late_run_problems(false);
+  ASSERT_EQ(found.size(), 2u);
+  EXPECT_EQ(found[0], "suite command vtu_gen_script is not on PATH");
+  // Not executable is not there.
+  chmod((dir + "/bin/vtu_change_page_name").c_str(), 0644);
+  snprintf(run.config.script_type, sizeof run.config.script_type, "C");
+  EXPECT_EQ(late_run_problems(false).size(), 2u);
+}
+
+}  // namespace

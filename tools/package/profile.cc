@@ -1,0 +1,390 @@
+#include "tools/package/profile.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+namespace {
+
+constexpr uint64_t kSmallBodyLimit = 65536;
+constexpr int kMaxPages = 65536;
+// "Content-Length: " before the value, "\r\n\r\n" after it, "\n" after the body.
+constexpr uint64_t kLengthLineFixed = 16 + 4 + 1;
+
+int digits_of(uint64_t n) {
+  int d = 1;
+  while (n >= 10) {
+    n /= 10;
+    d++;
+  }
+  return d;
+}
+
+// Doubles the column width until column `col` fits, adding columns in pairs.
+void widen_columns(ProfileBuilder *b, uint64_t time_ms) {
+  while (time_ms / b->column_ms >= b->max_columns) {
+    b->column_ms *= 2;
+    for (std::vector<uint64_t> &cols : b->worker_columns) {
+      for (size_t c = 0; c < cols.size() / 2; c++) cols[c] = cols[2 * c] + cols[2 * c + 1];
+      std::fill(cols.begin() + static_cast<long>(cols.size() / 2), cols.end(), 0);
+    }
+  }
+}
+
+uint64_t body_quantile(const ProfileBuilder &b, uint64_t rank) {
+  uint64_t seen = 0;
+  for (size_t size = 0; size < b.small_bodies.size(); size++) {
+    seen += b.small_bodies[size];
+    if (seen >= rank) return size;
+  }
+  for (const auto &[size, count] : b.large_bodies) {
+    seen += count;
+    if (seen >= rank) return size;
+  }
+  return 0;
+}
+
+// Users active at once: overall and the most in each column. At one time
+// the users that start come in before those that end leave.
+void sweep_active_users(ProfileBuilder *b, Profile *p, size_t columns) {
+  std::vector<uint64_t> &first = b->user_first, &last = b->user_last;
+  std::sort(first.begin(), first.end());
+  std::sort(last.begin(), last.end());
+  p->column_active.assign(columns, 0);
+  uint64_t active = 0, best = 0;
+  size_t i = 0, j = 0;
+  size_t col = 0;  // the column of the last event; `active` holds since then
+  auto carry_to = [&](size_t to) {
+    for (size_t c = col + 1; c <= to && c < columns; c++)
+      p->column_active[c] = std::max(p->column_active[c], active);
+    col = std::max(col, to);
+  };
+  while (i < first.size() || j < last.size()) {
+    uint64_t t = i < first.size() ? std::min(first[i], last[j]) : last[j];
+    size_t c = static_cast<size_t>(t / p->column_ms);
+    carry_to(c);
+    while (i < first.size() && first[i] == t) {
+      active++;
+      i++;
+    }
+    if (c < columns) p->column_active[c] = std::max(p->column_active[c], active);
+    best = std::max(best, active);
+    while (j < last.size() && last[j] == t) {
+      active--;
+      j++;
+    }
+  }
+  p->max_active_users = best;
+}
+
+}  // namespace
+
+void profile_begin(ProfileBuilder *b, int workers, uint64_t bucket_ms) {
+  *b = ProfileBuilder{};
+  b->workers = workers;
+  b->bucket_ms = bucket_ms;
+  // A chart of many workers gets fewer columns, so that its size stays small.
+  b->max_columns = static_cast<size_t>(std::clamp(100000 / std::max(workers, 1), 128, 512));
+  b->column_ms = bucket_ms;
+  b->worker_columns.assign(static_cast<size_t>(workers), std::vector<uint64_t>(b->max_columns));
+  b->per_worker.resize(static_cast<size_t>(workers));
+  for (int w = 0; w < workers; w++) b->per_worker[static_cast<size_t>(w)].worker = w;
+}
+
+void profile_add_user(ProfileBuilder *b, int worker, uint64_t first_ms, uint64_t last_ms) {
+  b->per_worker[static_cast<size_t>(worker)].users++;
+  b->user_first.push_back(first_ms);
+  b->user_last.push_back(last_ms);
+}
+
+bool profile_add_request(ProfileBuilder *b, int worker, int page, uint64_t time_ms,
+                         uint64_t entry_size, uint64_t body_size) {
+  uint64_t bucket = time_ms / b->bucket_ms;
+  if (bucket >= kMaxProfileBuckets) {
+    b->error = "a send time of " + std::to_string(time_ms) + " ms needs more than " +
+               std::to_string(kMaxProfileBuckets) + " buckets; use a larger --bucket";
+    return false;
+  }
+  if (page < 0 || page >= kMaxPages) {
+    b->error =
+        "page id " + std::to_string(page) + " is outside 0.." + std::to_string(kMaxPages - 1);
+    return false;
+  }
+  if (bucket >= b->bucket_counts.size())
+    b->bucket_counts.resize(std::max<size_t>(bucket + 1, b->bucket_counts.size() * 3 / 2));
+  b->bucket_counts[bucket]++;
+  uint64_t minute = time_ms / 60000;
+  if (minute >= b->minute_counts.size())
+    b->minute_counts.resize(std::max<size_t>(minute + 1, b->minute_counts.size() * 3 / 2));
+  b->minute_counts[minute]++;
+  widen_columns(b, time_ms);
+  b->worker_columns[static_cast<size_t>(worker)][time_ms / b->column_ms]++;
+  WorkerFigures &wf = b->per_worker[static_cast<size_t>(worker)];
+  wf.requests++;
+  wf.bytes += entry_size;
+  if (static_cast<size_t>(page) >= b->per_page.size()) b->per_page.resize(page + 1);
+  PageFigures &pf = b->per_page[static_cast<size_t>(page)];
+  pf.page = page;
+  pf.requests++;
+  pf.bytes += entry_size;
+  if (body_size < kSmallBodyLimit) {
+    if (b->small_bodies.empty()) b->small_bodies.resize(kSmallBodyLimit);
+    b->small_bodies[body_size]++;
+  } else {
+    b->large_bodies[body_size]++;
+  }
+  b->body_bytes += body_size;
+  b->min_ms = std::min(b->min_ms, time_ms);
+  b->max_ms = std::max(b->max_ms, time_ms);
+  b->requests++;
+  return true;
+}
+
+void profile_finish(ProfileBuilder *b, Profile *p) {
+  std::map<int, uint64_t> rejected = std::move(p->rejected_by_code);
+  *p = Profile{};
+  p->rejected_by_code = std::move(rejected);
+  p->workers = b->workers;
+  p->bucket_ms = b->bucket_ms;
+  p->per_worker = b->per_worker;
+  p->users = b->user_first.size();
+  for (const WorkerFigures &w : b->per_worker) {
+    p->requests += w.requests;
+    p->bytes += w.bytes;
+  }
+  for (const PageFigures &page : b->per_page)
+    if (page.requests) p->per_page.push_back(page);
+  p->column_ms = b->column_ms;
+  if (b->requests == 0) {
+    p->worker_columns.assign(static_cast<size_t>(b->workers), {});
+    sweep_active_users(b, p, 0);
+    return;
+  }
+  p->first_ms = b->min_ms;
+  p->last_ms = b->max_ms;
+  p->duration_ms = b->max_ms - b->min_ms;
+  uint64_t buckets = b->max_ms / b->bucket_ms - b->min_ms / b->bucket_ms + 1;
+  double bucket_s = static_cast<double>(b->bucket_ms) / 1000.0;
+  p->rps_mean = static_cast<double>(b->requests) / (static_cast<double>(buckets) * bucket_s);
+  for (size_t k = 0; k < b->bucket_counts.size(); k++) {
+    if (b->bucket_counts[k] > p->peak_bucket_requests) {
+      p->peak_bucket_requests = b->bucket_counts[k];
+      p->peak_bucket_start_ms = k * b->bucket_ms;
+    }
+  }
+  p->rps_peak = static_cast<double>(p->peak_bucket_requests) / bucket_s;
+  uint64_t minutes = b->max_ms / 60000 - b->min_ms / 60000 + 1;
+  p->rpm_mean = static_cast<double>(b->requests) / static_cast<double>(minutes);
+  for (uint64_t count : b->minute_counts) p->rpm_peak = std::max(p->rpm_peak, count);
+
+  size_t columns = static_cast<size_t>(b->max_ms / b->column_ms) + 1;
+  p->worker_columns = b->worker_columns;
+  for (std::vector<uint64_t> &cols : p->worker_columns) cols.resize(columns);
+  p->column_peak.assign(columns, 0);
+  for (size_t k = 0; k < b->bucket_counts.size(); k++) {
+    size_t c = static_cast<size_t>(k * b->bucket_ms / b->column_ms);
+    if (c < columns) p->column_peak[c] = std::max<uint64_t>(p->column_peak[c], b->bucket_counts[k]);
+  }
+  sweep_active_users(b, p, columns);
+
+  // Nearest rank: the value at rank ceil(q * n), counting from 1.
+  p->body_bytes = b->body_bytes;
+  p->body_median = body_quantile(*b, (b->requests + 1) / 2);
+  p->body_p95 = body_quantile(*b, (b->requests * 95 + 99) / 100);
+  p->body_max = body_quantile(*b, b->requests);
+}
+
+bool body_size_of_entry(uint64_t entry_size, uint64_t fixed_head, uint64_t *body) {
+  if (entry_size <= fixed_head) return false;
+  uint64_t rest = entry_size - fixed_head;  // digits(n) + n
+  for (int d = 1; d <= 20 && static_cast<uint64_t>(d) <= rest; d++) {
+    if (digits_of(rest - static_cast<uint64_t>(d)) == d) {
+      *body = rest - static_cast<uint64_t>(d);
+      return true;
+    }
+  }
+  return false;
+}
+
+namespace {
+
+struct WorkerReader {
+  std::string dir;
+  int worker = 0;
+  int req_fd = -1;
+  std::vector<int64_t> *page_head;  // bytes before "Content-Length: ", per page; -1 unknown
+  std::string where;                // for messages: "vt_index_<w> line <n>"
+};
+
+bool fail(std::string *error, const std::string &text) {
+  *error = text;
+  return false;
+}
+
+// Learns the head of page from one of its entries: the bytes before its
+// "Content-Length: " line, which every entry of the page shares.
+bool learn_page_head(WorkerReader *r, int page, uint64_t offset, uint64_t size,
+                     std::string *error) {
+  if (r->req_fd < 0) {
+    std::string path = r->dir + "/vt_req_" + std::to_string(r->worker);
+    r->req_fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (r->req_fd < 0) return fail(error, "cannot open " + path + ": " + strerror(errno));
+  }
+  std::string head;
+  size_t end = std::string::npos;
+  for (uint64_t read = 0; end == std::string::npos && read < size;) {
+    size_t chunk = static_cast<size_t>(std::min<uint64_t>(65536, size - read));
+    std::string more(chunk, '\0');
+    ssize_t got = pread(r->req_fd, more.data(), chunk, static_cast<off_t>(offset + read));
+    if (got != static_cast<ssize_t>(chunk))
+      return fail(error,
+                  r->where + ": entry runs past the end of vt_req_" + std::to_string(r->worker));
+    head += more;
+    read += chunk;
+    end = head.find("\r\n\r\n");
+  }
+  if (end == std::string::npos) return fail(error, r->where + ": entry has no empty line");
+  size_t line = head.rfind("\r\n", end - 1);
+  line = line == std::string::npos ? 0 : line + 2;
+  if (head.compare(line, 16, "Content-Length: ") != 0)
+    return fail(error, r->where + ": entry head does not end with its Content-Length line");
+  if (static_cast<size_t>(page) >= r->page_head->size()) r->page_head->resize(page + 1, -1);
+  (*r->page_head)[static_cast<size_t>(page)] = static_cast<int64_t>(line);
+  return true;
+}
+
+bool read_number(const char **p, const char *end, uint64_t *v) {
+  const char *s = *p;
+  uint64_t n = 0;
+  int digits = 0;
+  while (s < end && *s >= '0' && *s <= '9' && digits < 20) {
+    n = n * 10 + static_cast<uint64_t>(*s - '0');
+    s++;
+    digits++;
+  }
+  if (digits == 0) return false;
+  *v = n;
+  *p = s;
+  return true;
+}
+
+// One user line: "<user>,vt_req_<w>" and groups ",time,page,offset,size[|t:o:l]".
+bool read_user_line(ProfileBuilder *b, WorkerReader *r, const char *s, const char *end,
+                    std::string *error) {
+  const char *p = static_cast<const char *>(memchr(s, ',', static_cast<size_t>(end - s)));
+  if (!p) return fail(error, r->where + ": no request file name");
+  p = static_cast<const char *>(memchr(p + 1, ',', static_cast<size_t>(end - p - 1)));
+  if (!p) return fail(error, r->where + ": a user without requests");
+  uint64_t first = UINT64_MAX, last = 0;
+  while (p < end) {
+    uint64_t time, page, offset, size;
+    p++;
+    if (!read_number(&p, end, &time) || p >= end || *p++ != ',' || !read_number(&p, end, &page) ||
+        p >= end || *p++ != ',' || !read_number(&p, end, &offset) || p >= end || *p++ != ',' ||
+        !read_number(&p, end, &size))
+      return fail(error, r->where + ": unreadable request group");
+    if (p < end && *p == '|') {
+      while (p < end && *p != ',') p++;
+    }
+    if (p < end && *p != ',') return fail(error, r->where + ": unreadable request group");
+    if (page >= static_cast<uint64_t>(kMaxPages))
+      return fail(error, r->where + ": page id " + std::to_string(page) + " out of range");
+    int pg = static_cast<int>(page);
+    if (static_cast<size_t>(pg) >= r->page_head->size() || (*r->page_head)[pg] < 0) {
+      if (!learn_page_head(r, pg, offset, size, error)) return false;
+    }
+    uint64_t body;
+    if (!body_size_of_entry(size, static_cast<uint64_t>((*r->page_head)[pg]) + kLengthLineFixed,
+                            &body))
+      return fail(error, r->where + ": an entry of " + std::to_string(size) +
+                             " bytes does not fit the head of page " + std::to_string(pg));
+    if (!profile_add_request(b, r->worker, pg, time, size, body))
+      return fail(error, r->where + ": " + b->error);
+    first = std::min(first, time);
+    last = std::max(last, time);
+  }
+  profile_add_user(b, r->worker, first, last);
+  return true;
+}
+
+bool read_worker(ProfileBuilder *b, WorkerReader *r, std::string *error) {
+  std::string path = r->dir + "/vt_index_" + std::to_string(r->worker);
+  FILE *fp = fopen(path.c_str(), "re");
+  if (!fp) return fail(error, "cannot open " + path + ": " + strerror(errno));
+  static char buffer[1 << 20];
+  setvbuf(fp, buffer, _IOFBF, sizeof buffer);
+  char *line = nullptr;
+  size_t cap = 0;
+  ssize_t len;
+  bool ok = true;
+  for (uint64_t n = 1; ok && (len = getline(&line, &cap, fp)) >= 0; n++) {
+    if (len > 0 && line[len - 1] == '\n') len--;
+    if (n == 1) {
+      if (len == 0 || line[0] != '#') ok = fail(error, path + ": no header line");
+      continue;
+    }
+    r->where = "vt_index_" + std::to_string(r->worker) + " line " + std::to_string(n);
+    ok = read_user_line(b, r, line, line + len, error);
+  }
+  free(line);
+  fclose(fp);
+  if (r->req_fd >= 0) close(r->req_fd);
+  r->req_fd = -1;
+  return ok;
+}
+
+}  // namespace
+
+void read_rejected_by_code(const std::string &dir, std::map<int, uint64_t> *by_code) {
+  DIR *d = opendir(dir.c_str());
+  if (!d) return;
+  while (struct dirent *e = readdir(d)) {
+    const char *name = e->d_name;
+    if (strncmp(name, "error.log.", 10) != 0 || !name[10] ||
+        strspn(name + 10, "0123456789") != strlen(name + 10))
+      continue;
+    FILE *fp = fopen((dir + "/" + name).c_str(), "re");
+    if (!fp) continue;
+    char *line = nullptr;
+    size_t cap = 0;
+    while (getline(&line, &cap, fp) >= 0) {
+      if (line[0] == '#') continue;
+      const char *bar = strchr(line, '|');
+      if (!bar) continue;
+      char *after;
+      long code = strtol(bar + 1, &after, 10);
+      if (after != bar + 1 && *after == '|') (*by_code)[static_cast<int>(code)]++;
+    }
+    free(line);
+    fclose(fp);
+  }
+  closedir(d);
+}
+
+bool read_package_profile(const std::string &dir, uint64_t bucket_ms, Profile *p,
+                          std::string *error) {
+  struct stat st;
+  int workers = 0;
+  while (stat((dir + "/vt_index_" + std::to_string(workers)).c_str(), &st) == 0) workers++;
+  if (workers == 0) return fail(error, dir + " holds no vt_index_0");
+  ProfileBuilder b;
+  profile_begin(&b, workers, bucket_ms);
+  std::vector<int64_t> page_head;
+  for (int w = 0; w < workers; w++) {
+    WorkerReader r;
+    r.dir = dir;
+    r.worker = w;
+    r.page_head = &page_head;
+    if (!read_worker(&b, &r, error)) return false;
+  }
+  p->rejected_by_code.clear();
+  read_rejected_by_code(dir, &p->rejected_by_code);
+  profile_finish(&b, p);
+  return true;
+}

@@ -1,0 +1,35 @@
+// A profile as a readable table and as one JSON object, and the number
+// formats both (and the plot) share, so that every place shows the same
+// figures.
+#ifndef VT_PACKAGE_PROFILE_REPORT_H_
+#define VT_PACKAGE_PROFILE_REPORT_H_
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "tools/package/profile.h"
+
+// 1234567 -> "1,234,567".
+std::string format_count(uint64_t n);
+// A rate with at most three decimals, trailing zeros dropped ("2.5", "3"),
+// or four significant digits below 1 ("0.0002601").
+std::string format_rate(double rate);
+// Milliseconds as "h:mm:ss.mmm".
+std::string format_duration(uint64_t ms);
+// A worker's requests against the mean of all workers, in percent: "+4.2%".
+std::string format_imbalance(uint64_t requests, uint64_t total, int workers);
+double imbalance_percent(uint64_t requests, uint64_t total, int workers);
+
+// The text of `vt_package profile`; `title` names what was profiled.
+std::string format_profile_text(const Profile &p, const std::string &title);
+
+// The members of the JSON object, without braces; extra members (already
+// formatted, with their leading comma) go after them.
+std::string format_profile_json_members(const Profile &p);
+
+// A JSON string literal.
+std::string json_string(const std::string &text);
+
+#endif  // VT_PACKAGE_PROFILE_REPORT_H_

@@ -1,0 +1,269 @@
+#include "tools/package/profile.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tools/package/profile_report.h"
+
+namespace {
+
+struct Request {
+  uint64_t time;
+  int page;
+  std::string body;
+};
+
+struct User {
+  int worker;
+  uint64_t id;
+  std::vector<Request> requests;
+};
+
+// Page 1 carries one head line more than the others, as a service found in
+// the logs carries its SOAPAction line.
+std::string head_of(int page, size_t body) {
+  std::string head = "POST /p" + std::to_string(page) + " HTTP/1.0\r\nHost: h\r\n";
+  if (page == 1) head += "SOAPAction: \"a\"\r\n";
+  return head + "Content-Length: " + std::to_string(body) + "\r\n\r\n";
+}
+
+std::string make_dir() {
+  char tmpl[] = "/tmp/vt_profile_test.XXXXXX";
+  return mkdtemp(tmpl);
+}
+
+void write_file(const std::string &path, const std::string &text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// Writes a package of `workers` workers holding the users, in their order.
+void write_package(const std::string &dir, int workers, const std::vector<User> &users) {
+  std::vector<std::string> req(workers), index(workers);
+  for (int w = 0; w < workers; w++)
+    index[w] =
+        "#user_id, request_file, timestamp, page_id, offset, size,timestamp, page_id, offset, "
+        "size, ...\n";
+  for (const User &u : users) {
+    char id[32];
+    snprintf(id, sizeof id, "%09lu", static_cast<unsigned long>(u.id));
+    std::string line = std::string(id) + ",vt_req_" + std::to_string(u.worker);
+    for (const Request &r : u.requests) {
+      std::string entry = head_of(r.page, r.body.size()) + r.body + "\n";
+      line += "," + std::to_string(r.time) + "," + std::to_string(r.page) + "," +
+              std::to_string(req[u.worker].size()) + "," + std::to_string(entry.size());
+      req[u.worker] += entry;
+    }
+    index[u.worker] += line + "\n";
+  }
+  for (int w = 0; w < workers; w++) {
+    write_file(dir + "/vt_req_" + std::to_string(w), req[w]);
+    write_file(dir + "/vt_index_" + std::to_string(w), index[w]);
+  }
+}
+
+// Four users on two workers; the figures below are worked out by hand.
+std::vector<User> hand_users() {
+  return {
+      {0,
+       1,
+       {{0, 0, std::string(10, 'a')}, {500, 0, std::string(100, 'b')}, {2500, 1, "123456789"}}},
+      {1, 2, {{1000, 1, std::string(1000, 'c')}, {1200, 0, "12345"}}},
+      // Starts when user 2 ends: both count as active at 1200.
+      {0, 3, {{1200, 1, std::string(20, 'd')}, {3000, 0, "1234567"}}},
+      {1, 4, {{61000, 2, std::string(50, 'e')}}},
+  };
+}
+
+struct HandPackage : ::testing::Test {
+  std::string dir = make_dir();
+  void SetUp() override {
+    write_package(dir, 2, hand_users());
+    write_file(dir + "/error.log.0",
+               "#|Error-Code|Error-Message|Request-File|Line-Number\n"
+               "1|101|Invalid format of RequestTimeEx|/l/SOAP.log.1|3\n"
+               "2|105|RequestTimeEx is missing|/l/SOAP.log.1|9\n"
+               "3|101|Invalid format of RequestTimeEx|/l/SOAP.log.2|4\n");
+    write_file(dir + "/error.log.1",
+               "#|Error-Code|Error-Message|Request-File|Line-Number\n"
+               "1|101|Invalid format of RequestTimeEx|/l/SOAP.log.3|3\n");
+    write_file(dir + "/error.log.old", "1|104|not one of the logs|x|1\n");
+  }
+  void TearDown() override { ASSERT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0); }
+};
+
+TEST_F(HandPackage, FiguresMatchTheHandComputedOnes) {
+  Profile p;
+  std::string error;
+  ASSERT_TRUE(read_package_profile(dir, 1000, &p, &error)) << error;
+  EXPECT_EQ(p.workers, 2);
+  EXPECT_EQ(p.users, 4u);
+  EXPECT_EQ(p.requests, 8u);
+  // Entries: 49 bytes of head and newline, the length's digits, the body;
+  // page 1 entries 17 bytes more.
+  EXPECT_EQ(p.bytes, 1660u);
+  EXPECT_EQ(p.duration_ms, 61000u);
+  // Buckets: [0,1) 2, [1,2) 3, [2,3) 1, [3,4) 1, [61,62) 1 of 62 buckets.
+  EXPECT_DOUBLE_EQ(p.rps_peak, 3.0);
+  EXPECT_EQ(p.peak_bucket_start_ms, 1000u);
+  EXPECT_DOUBLE_EQ(p.rps_mean, 8.0 / 62.0);
+  EXPECT_EQ(p.rpm_peak, 7u);
+  EXPECT_DOUBLE_EQ(p.rpm_mean, 4.0);
+  EXPECT_EQ(p.max_active_users, 3u);
+  // Bodies 5 7 9 10 20 50 100 1000: ranks 4 and 8.
+  EXPECT_EQ(p.body_bytes, 1201u);
+  EXPECT_EQ(p.body_median, 10u);
+  EXPECT_EQ(p.body_p95, 1000u);
+  EXPECT_EQ(p.body_max, 1000u);
+  ASSERT_EQ(p.per_worker.size(), 2u);
+  EXPECT_EQ(p.per_worker[0].users, 2u);
+  EXPECT_EQ(p.per_worker[0].requests, 5u);
+  EXPECT_EQ(p.per_worker[0].bytes, 434u);
+  EXPECT_EQ(p.per_worker[1].users, 2u);
+  EXPECT_EQ(p.per_worker[1].requests, 3u);
+  EXPECT_EQ(p.per_worker[1].bytes, 1226u);
+  ASSERT_EQ(p.per_page.size(), 3u);
+  EXPECT_EQ(p.per_page[0].requests, 4u);
+  EXPECT_EQ(p.per_page[0].bytes, 325u);
+  EXPECT_EQ(p.per_page[1].requests, 3u);
+  EXPECT_EQ(p.per_page[1].bytes, 1234u);
+  EXPECT_EQ(p.per_page[2].requests, 1u);
+  EXPECT_EQ(p.per_page[2].bytes, 101u);
+  EXPECT_EQ(p.rejected_by_code, (std::map<int, uint64_t>{{101, 3}, {105, 1}}));
+}
+
+TEST_F(HandPackage, LongerBucketsChangeOnlyTheRates) {
+  Profile p;
+  std::string error;
+  ASSERT_TRUE(read_package_profile(dir, 2000, &p, &error)) << error;
+  // [0,2) holds 0, 500, 1000, 1200, 1200; 31 buckets of 2 s.
+  EXPECT_DOUBLE_EQ(p.rps_peak, 2.5);
+  EXPECT_DOUBLE_EQ(p.rps_mean, 8.0 / 62.0);
+  EXPECT_EQ(p.rpm_peak, 7u);
+  EXPECT_EQ(p.max_active_users, 3u);
+}
+
+TEST_F(HandPackage, JsonCarriesTheDocumentedKeys) {
+  Profile p;
+  std::string error;
+  ASSERT_TRUE(read_package_profile(dir, 1000, &p, &error)) << error;
+  std::string json = "{" + format_profile_json_members(p) + "}";
+  for (const char *part :
+       {"{\"workers\":2,\"users\":4,\"requests\":8,\"bytes\":1660,\"duration_ms\":61000,",
+        "\"rps_mean\":0.129,\"rps_peak\":3,", "\"max_active_users\":3,",
+        "\"per_worker\":[{\"worker\":0,\"users\":2,\"requests\":5,\"bytes\":434,\"imbalance_pct\":"
+        "25},{\"worker\":1,\"users\":2,\"requests\":3,\"bytes\":1226,\"imbalance_pct\":-25}]",
+        "\"per_page\":[{\"page\":0,\"requests\":4,\"bytes\":325},{\"page\":1,\"requests\":3,"
+        "\"bytes\":1234},{\"page\":2,\"requests\":1,\"bytes\":101}]",
+        "\"rejected_by_code\":{\"101\":3,\"105\":1}}"})
+    EXPECT_NE(json.find(part), std::string::npos) << part << "\nin " << json;
+}
+
+TEST(PackageProfile, RefusesWhatItCannotRead) {
+  struct Case {
+    const char *index_line;  // user line of worker 0
+    const char *message;
+  } cases[] = {
+      {"000000001,vt_req_0,0,0,0,x", "vt_index_0 line 2: unreadable request group"},
+      {"000000001,vt_req_0", "vt_index_0 line 2: a user without requests"},
+      {"000000001,vt_req_0,0,0,0,9999", "vt_index_0 line 2: entry runs past the end"},
+      {"000000001,vt_req_0,0,70000,0,10", "vt_index_0 line 2: page id 70000 out of range"},
+  };
+  for (const Case &c : cases) {
+    std::string dir = make_dir();
+    write_package(dir, 1, {{0, 1, {{0, 0, "body"}}}});
+    write_file(dir + "/vt_index_0", std::string("#header\n") + c.index_line + "\n");
+    Profile p;
+    std::string error;
+    EXPECT_FALSE(read_package_profile(dir, 1000, &p, &error)) << c.index_line;
+    EXPECT_NE(error.find(c.message), std::string::npos) << error;
+    ASSERT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
+  }
+  Profile p;
+  std::string error;
+  EXPECT_FALSE(read_package_profile("/nonexistent/dir", 1000, &p, &error));
+  EXPECT_EQ(error, "/nonexistent/dir holds no vt_index_0");
+}
+
+TEST(PackageProfile, BodySizeFromEntrySize) {
+  // fixed 104 (the entry but for the length's digits and the body).
+  struct Case {
+    uint64_t entry;
+    bool fits;
+    uint64_t body;
+  } cases[] = {
+      {105, true, 0},       {113, true, 8},
+      {114, true, 9},       {115, false, 0},  // 9 bytes need 1 digit, 10 bytes 2: nothing gives 11
+      {116, true, 10},      {1108, true, 1000},
+      {11166, true, 11057}, {104, false, 0},
+  };
+  for (const Case &c : cases) {
+    uint64_t body = 77;
+    EXPECT_EQ(body_size_of_entry(c.entry, 104, &body), c.fits) << c.entry;
+    if (c.fits) {
+      EXPECT_EQ(body, c.body) << c.entry;
+    }
+  }
+}
+
+// A long replay is charted in wider columns; the columns keep every request
+// and the busiest bucket and the most active users of the whole replay.
+TEST(PackageProfile, ColumnsWidenAndKeepTheFigures) {
+  ProfileBuilder b;
+  profile_begin(&b, 3, 1000);
+  uint64_t users = 0;
+  for (uint64_t t = 0; t < 3 * 86400000ull; t += 7919) {
+    int w = static_cast<int>(t / 7919 % 3);
+    ASSERT_TRUE(profile_add_request(&b, w, static_cast<int>(t % 5), t, 300, 200));
+    profile_add_user(&b, w, t, t + 30000);
+    users++;
+  }
+  // A burst: five requests in one second, and many users at once.
+  for (int i = 0; i < 5; i++) ASSERT_TRUE(profile_add_request(&b, 0, 0, 86400100 + i, 300, 200));
+  Profile p;
+  profile_finish(&b, &p);
+  EXPECT_GT(p.column_ms, p.bucket_ms);
+  EXPECT_LE(p.column_peak.size(), b.max_columns);
+  uint64_t charted = 0;
+  for (const auto &cols : p.worker_columns)
+    for (uint64_t n : cols) charted += n;
+  EXPECT_EQ(charted, p.requests);
+  EXPECT_EQ(*std::max_element(p.column_peak.begin(), p.column_peak.end()), p.peak_bucket_requests);
+  EXPECT_EQ(p.peak_bucket_requests, 5u);  // the burst
+  EXPECT_EQ(*std::max_element(p.column_active.begin(), p.column_active.end()), p.max_active_users);
+  EXPECT_EQ(p.users, users);
+}
+
+TEST(PackageProfile, AnEmptyPackageHasZeroFigures) {
+  ProfileBuilder b;
+  profile_begin(&b, 2, 1000);
+  Profile p;
+  profile_finish(&b, &p);
+  EXPECT_EQ(p.requests, 0u);
+  EXPECT_EQ(p.rps_peak, 0);
+  EXPECT_EQ(p.max_active_users, 0u);
+  EXPECT_EQ(p.per_worker.size(), 2u);
+}
+
+TEST(ProfileReport, NumberFormats) {
+  EXPECT_EQ(format_count(0), "0");
+  EXPECT_EQ(format_count(999), "999");
+  EXPECT_EQ(format_count(1000), "1,000");
+  EXPECT_EQ(format_count(1234567), "1,234,567");
+  EXPECT_EQ(format_rate(3), "3");
+  EXPECT_EQ(format_rate(2.5), "2.5");
+  EXPECT_EQ(format_rate(1234.56789), "1234.568");
+  EXPECT_EQ(format_rate(0.000260123), "0.0002601");
+  EXPECT_EQ(format_rate(-0.0), "0");
+  EXPECT_EQ(format_duration(88429877), "24:33:49.877");
+  EXPECT_EQ(format_imbalance(5, 8, 2), "+25.0%");
+  EXPECT_EQ(format_imbalance(4, 8, 2), "0.0%");
+  EXPECT_EQ(json_string("a\"b\\c\n"), "\"a\\\"b\\\\c\\u000a\"");
+}
+
+}  // namespace
