@@ -17,9 +17,13 @@ case $PREFIX in
   *) echo "install: PREFIX must be an absolute path, not '$PREFIX'" >&2; exit 2 ;;
 esac
 
-targets=(vtu_replay_gen vt_loggen vt_package_check)
+targets=(vtu_replay_gen vt_loggen vt_package_check vt_package)
 suite_targets=(vtu_gen_cscript vtu_gen_script vti_get_page vtu_change_page_name)
-if [ -n "$WITH_SUITE" ] && [ "$WITH_SUITE" != 0 ]; then targets+=("${suite_targets[@]}"); fi
+with_suite=0
+if [ -n "$WITH_SUITE" ] && [ "$WITH_SUITE" != 0 ]; then
+  with_suite=1
+  targets+=("${suite_targets[@]}")
+fi
 
 if [ ! -f "$BUILD_DIR/CMakeCache.txt" ]; then
   scripts/setup.sh
@@ -30,7 +34,7 @@ echo "install: building ${targets[*]} in $BUILD_DIR"
 cmake --build "$BUILD_DIR" -j "${JOBS:-2}" --target "${targets[@]}"
 echo "install: installing into $DESTDIR$PREFIX"
 cmake --install "$BUILD_DIR" --prefix "$PREFIX"
-if [ ${#targets[@]} -gt 3 ]; then
+if [ $with_suite = 1 ]; then
   cmake --install "$BUILD_DIR" --prefix "$PREFIX" --component suite
 fi
 echo "install: done; 'make uninstall PREFIX=$PREFIX${DESTDIR:+ DESTDIR=$DESTDIR}' removes it again"

@@ -2,10 +2,10 @@
 # Every manual page renders without a groff warning, has the usual sections,
 # and names every option its program knows.
 #
-#   man_pages_test.sh MAN_DIR VTU_REPLAY_GEN VT_LOGGEN VT_PACKAGE_CHECK
+#   man_pages_test.sh MAN_DIR VTU_REPLAY_GEN VT_LOGGEN VT_PACKAGE_CHECK VT_PACKAGE
 set -u
 MAN_DIR=$1
-declare -A PROGRAM=([vtu_replay_gen]=$2 [vt_loggen]=$3 [vt_package_check]=$4)
+declare -A PROGRAM=([vtu_replay_gen]=$2 [vt_loggen]=$3 [vt_package_check]=$4 [vt_package]=$5)
 failures=0
 fail() {
   echo "man_pages_test: $*"
@@ -18,7 +18,7 @@ command -v groff >/dev/null || {
 }
 
 sections=(NAME SYNOPSIS DESCRIPTION OPTIONS FILES ENVIRONMENT '"EXIT STATUS"' EXAMPLES '"SEE ALSO"')
-for name in vtu_replay_gen vt_loggen vt_package_check; do
+for name in vtu_replay_gen vt_loggen vt_package_check vt_package; do
   page=$MAN_DIR/$name.1
   [ -f "$page" ] || { fail "$page is missing"; continue; }
 
@@ -37,6 +37,10 @@ for name in vtu_replay_gen vt_loggen vt_package_check; do
     options=(-i -f -d -c -p -u -N -n)
   else
     help=$("${PROGRAM[$name]}" --help) || fail "$name --help exited with status $?"
+    # vt_package's commands have their own help texts and options.
+    if [ "$name" = vt_package ]; then
+      for c in check profile plot preview; do help+=$'\n'$("${PROGRAM[$name]}" $c --help); done
+    fi
     mapfile -t options < <(grep -oE -- '--[a-z][a-z-]*' <<<"$help" | sort -u)
     [ ${#options[@]} -gt 1 ] || fail "$name --help lists no options"
   fi
@@ -47,5 +51,5 @@ for name in vtu_replay_gen vt_loggen vt_package_check; do
   done
 done
 
-[ $failures -eq 0 ] && echo "man_pages_test: 3 pages render cleanly and describe every option"
+[ $failures -eq 0 ] && echo "man_pages_test: 4 pages render cleanly and describe every option"
 exit $((failures > 0))
