@@ -8,7 +8,7 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 BUILD=$ROOT/build/normal
-targets=(vtu_replay_gen vt_package_check vtu_gen_cscript vtu_gen_script vti_get_page
+targets=(vtu_replay_gen vt_package_check vt_package vtu_gen_cscript vtu_gen_script vti_get_page
   vtu_change_page_name)
 
 stage() { printf '\ndemo: [%s/4] %s\n' "$1" "$2"; }
