@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -45,4 +46,22 @@ const char *vtlb_file_kind(const char *path) {
   if (S_ISSOCK(st.st_mode)) return "a socket";
   if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return "a device";
   return "a regular file";
+}
+
+bool vtlb_write_new_file(const std::string &path, const std::string &text, std::string *error) {
+  int fd = vtlb_create_new_file(path.c_str(), O_WRONLY, 0644);
+  if (fd < 0) {
+    *error = "cannot create " + path + ": " + strerror(errno);
+    return false;
+  }
+  bool written = vtlb_write_all(fd, text.data(), text.size());
+  int err = errno;
+  if (close(fd) != 0 && written) {
+    written = false;
+    err = errno;
+  }
+  if (written) return true;
+  *error = "cannot write " + path + ": " + strerror(err);
+  unlink(path.c_str());
+  return false;
 }

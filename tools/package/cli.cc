@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/core/safe_file.h"
 #include "tools/package/package_check.h"
 #include "tools/package/plot.h"
 #include "tools/package/preview.h"
@@ -203,7 +204,7 @@ int run_plot(int argc, char **argv) {
     fprintf(stderr, "vt_package plot: %s\n", error.c_str());
     return 1;
   }
-  if (!write_new_file(a.out, render_plot_html(p, a.dir), &error)) {
+  if (!vtlb_write_new_file(a.out, render_plot_html(p, a.dir), &error)) {
     fprintf(stderr, "vt_package plot: %s\n", error.c_str());
     return 1;
   }
@@ -246,32 +247,6 @@ bool parse_bucket_seconds(const char *text, uint64_t *bucket_ms) {
   uint64_t seconds = strtoull(text, nullptr, 10);
   if (seconds < 1 || seconds > 31536000) return false;
   *bucket_ms = seconds * 1000;
-  return true;
-}
-
-bool write_new_file(const std::string &path, const std::string &text, std::string *error) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    *error = "cannot create " + path + ": " + strerror(errno);
-    return false;
-  }
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      *error = "cannot write " + path + ": " + (n < 0 ? strerror(errno) : "short write");
-      close(fd);
-      unlink(path.c_str());
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  if (close(fd) != 0) {
-    *error = "cannot close " + path + ": " + strerror(errno);
-    unlink(path.c_str());
-    return false;
-  }
   return true;
 }
 

@@ -14,9 +14,4 @@ int vt_package_main(int argc, char **argv);
 // A --bucket value: whole seconds from 1 to a year. False when it is not.
 bool parse_bucket_seconds(const char *text, uint64_t *bucket_ms);
 
-// Writes text into path, a file made new (an existing file or a symbolic
-// link is refused). False with *error set on any failure, and then no file
-// is left behind.
-bool write_new_file(const std::string &path, const std::string &text, std::string *error);
-
 #endif  // VT_PACKAGE_CLI_H_

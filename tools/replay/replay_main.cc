@@ -10,6 +10,7 @@
 
 #include <string>
 
+#include "base/core/safe_file.h"
 #include "tools/replay/replay_engine.h"
 #include "tools/replay/replay_options.h"
 #include "tools/replay/replay_package.h"
@@ -70,7 +71,8 @@ int main(int argc, char **argv) {
   if (fflush(stdout) != 0 || ferror(stdout))
     return fail("report", std::string("cannot write standard output: ") + strerror(errno), 1);
   if (!ok) return fail("replay", error, 1);
-  if (!o.json_path.empty() && !write_new_file(o.json_path, replay_report_json(info, stats), &error))
+  if (!o.json_path.empty() &&
+      !vtlb_write_new_file(o.json_path, replay_report_json(info, stats), &error))
     return fail("--json", error, 1);
   fflush(nullptr);
   return std::string(stats.stopped_by) == "interrupt" ? 130 : 0;

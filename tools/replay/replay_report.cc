@@ -6,6 +6,8 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "base/core/safe_file.h"
+
 namespace {
 
 double ms(uint64_t ns) {
@@ -150,28 +152,4 @@ std::string replay_report_json(const ReplayReportInfo &info, const ReplayStats &
   }
   out += first ? "]\n}\n" : "\n  ]\n}\n";
   return out;
-}
-
-bool write_new_file(const std::string &path, const std::string &text, std::string *error) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    *error = "cannot create " + path + ": " + strerror(errno);
-    return false;
-  }
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      *error = "cannot write " + path + ": " + (n < 0 ? strerror(errno) : "short write");
-      close(fd);
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  if (close(fd) != 0) {
-    *error = "cannot write " + path + ": " + strerror(errno);
-    return false;
-  }
-  return true;
 }

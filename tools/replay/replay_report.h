@@ -16,8 +16,4 @@ struct ReplayReportInfo {
 void print_replay_report(FILE *out, const ReplayReportInfo &info, const ReplayStats &s);
 std::string replay_report_json(const ReplayReportInfo &info, const ReplayStats &s);
 
-// Writes text into path, a file that must not exist yet (no symlink is
-// followed). False with *error on any failed or short write or close.
-bool write_new_file(const std::string &path, const std::string &text, std::string *error);
-
 #endif  // VT_TOOLS_REPLAY_REPLAY_REPORT_H_
