@@ -10,7 +10,8 @@
 # The faults are applied to a copy of the tree in build/mutate/src, which is
 # built in build/mutate/build; the source tree itself is never touched. For
 # each fault the unit and end-to-end tests run (not the docs tests, not the
-# sanitizers), and the first failing test is named, or SURVIVED. The last line
+# sanitizers, each test given at most 120 s: a fault may make one hang), and
+# the first failing test is named, or SURVIVED. The last line
 # is "N caught, M survived". Exits 1 when a fault does not apply.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -56,7 +57,7 @@ for p in "${patches[@]}"; do
     verdict="caught by the build"
     caught=$((caught + 1))
   else
-    failed=$(cd "$BUILD" && ctest -j "$JOBS" -LE docs 2>&1 |
+    failed=$(cd "$BUILD" && ctest -j "$JOBS" -LE docs --timeout 120 2>&1 |
       sed -nE 's/^[[:space:]]+[0-9]+ - ([^ ]+) \(.*\)$/\1/p' | head -1)
     if [ -n "$failed" ]; then
       verdict="caught by $failed"
