@@ -1,4 +1,4 @@
-#include "tools/replay_gen/cpu_count.h"
+#include "base/core/cpu_count.h"
 #include "tools/replay_gen/driver/driver.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/run_state.h"
@@ -16,7 +16,7 @@ int clamp_default_num_vvm(int num_cpu) {
 
 void set_default_num_vvm() {
   if (run.log.debug_level) debug_log(4, "set_default_num_vvm", "Method Called");
-  run.workers.num_vvm = static_cast<int16_t>(clamp_default_num_vvm(run_num_cpu()));
+  run.workers.num_vvm = static_cast<int16_t>(clamp_default_num_vvm(vtlb_get_num_cpu()));
 }
 
 int64_t get_total_users() {

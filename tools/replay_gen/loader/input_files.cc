@@ -222,7 +222,7 @@ void append_files_of(const char *base_dir, const char *date_dir, const FileSpec 
     case FileForm::kAll:
       if (run.log.debug_level) {
         debug_log(2, kFn,
-                  "File names or any range specification is not given. Listing all the files");
+                  "File names or a range of files are not given. Listing all the files");
         debug_log(2, kFn, "Reading files under dir %s/%s/extracts", base_dir, date_dir);
       }
       append_listed_files(base_dir, date_dir, "%s/%s/extracts", filter_file_name, my_alpha_sort,

@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include "base/core/safe_file.h"
-#include "tools/replay_gen/cpu_count.h"
+#include "base/core/cpu_count.h"
 #include "tools/replay_gen/error_log_path.h"
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/loader/record_errors.h"
@@ -34,7 +34,7 @@ void *checked_calloc(size_t count, size_t size, const char *what) {
 
 int16_t choose_num_threads() {
   if (run.options.g_num_thread != 0) return run.options.g_num_thread;
-  int num_cpu = run_num_cpu();
+  int num_cpu = vtlb_get_num_cpu();
   if (num_cpu == -1) {
     error_log(1, kFn, "Failed to calculate number of cpu");
     vt_exit(-1);

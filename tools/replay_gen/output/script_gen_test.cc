@@ -209,52 +209,6 @@ TEST_F(ScriptGenTest, FailedListingOrRenamingEndsRun) {
             "status 1\n");
 }
 
-// Name lists too long for one shell command are renamed in several, each
-// short enough to run, all to the temporary names first.
-TEST_F(ScriptGenTest, LongNameListsRenamedInCommandsThatFit) {
-  std::vector<std::string> services, pages;
-  std::string listing;
-  for (int i = 0; i < 12000; i++) {
-    services.push_back("Service_" + std::to_string(i) + (i % 3 ? "" : "_with_'quote'"));
-    pages.push_back("p" + std::to_string(i));
-    listing += pages.back() + "\n";
-  }
-  write_text(root_ + "/pages", listing);
-  set_services(services);
-  run.options.run_forcefully = 1;
-  ASSERT_EQ(generate().err, "");
-  std::string log = calls(), head = gen_calls("vtu_gen_cscript");
-  ASSERT_EQ(log.substr(0, head.size()), head);
-  std::istringstream in(log.substr(head.size()));
-  std::string from[2], to[2];  // the lists of each pass, joined
-  int pass = 0, commands = 0;
-  for (std::string line; std::getline(in, line); commands++) {
-    std::string prefix = rename_call("", "").substr(0, rename_call("", "").find("[-p]"));
-    ASSERT_EQ(line.substr(0, prefix.size()), prefix);
-    size_t p = line.find("[-p] [") + 6, n = line.find("] [-n] [");
-    std::string f = line.substr(p, n - p), t = line.substr(n + 8, line.size() - n - 9);
-    size_t command = strlen("vtu_change_page_name -s  -p  -n ") +
-                     vtlb_shell_quote(run.config.script_name).size() + vtlb_shell_quote(f).size() +
-                     vtlb_shell_quote(t).size();
-    EXPECT_LT(command, 128u * 1024) << commands;
-    if (pass == 0 && !from[0].empty() && f.substr(0, 9) == "Service_0") pass = 1;
-    from[pass] += (from[pass].empty() ? "" : ",") + f;
-    to[pass] += (to[pass].empty() ? "" : ",") + t;
-  }
-  std::string current, temporary, final_names;
-  for (size_t i = 0; i < services.size(); i++) {
-    const char *comma = i ? "," : "";
-    current += comma + pages[i];
-    temporary += comma + services[i] + "XXX";
-    final_names += comma + services[i];
-  }
-  EXPECT_GT(commands, 4);
-  EXPECT_EQ(from[0], current);
-  EXPECT_EQ(to[0], temporary);
-  EXPECT_EQ(from[1], temporary);
-  EXPECT_EQ(to[1], final_names);
-}
-
 TEST_F(ScriptGenTest, FailedGeneratorOrMissingWorkDirEndsRun) {
   setenv("FAKE_GEN_STATUS", "1", 1);
   Outcome o = generate();
