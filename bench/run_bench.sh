@@ -49,8 +49,8 @@ esac
 THREAD_SETTINGS=(${BENCH_THREADS:-auto 1 2})
 OUT_DIR=$BENCH_DIR
 if [ "${BENCH_TMPFS:-0}" = 1 ]; then
-  OUT_DIR=/dev/shm/vt_bench.$$
-  mkdir -p "$OUT_DIR"
+  # A fresh directory of its own: nothing planted under a guessable name.
+  OUT_DIR=$(mktemp -d /dev/shm/vt_bench.XXXXXX)
   trap 'rm -rf "$OUT_DIR"' EXIT
 fi
 
