@@ -196,7 +196,7 @@ done
 declare -A best
 for threads in 1 2; do
   best[$threads]=0
-  for speed in 1 1.5 2 2.5 3 4 5 6 8 10 12 16; do
+  for speed in 1 1.5 2 2.5 3 4 5 6 8 10 12 16 20 24 32; do
     read -r planned achieved p50 p99 max errors cpu rss ncpu < <(run_replay "$speed" "$threads")
     row "vt_replay -t$threads speed $speed" "$planned" "$achieved" "$p50" "$p99" "$max" "$errors" \
       "$cpu" "$rss" "$ncpu"
