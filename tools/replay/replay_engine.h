@@ -43,7 +43,7 @@ struct ReplayStats {
   int64_t start_ns = 0;       // CLOCK_MONOTONIC at the start: time 0 of the package is due then
   double elapsed_s = 0;       // from the start to the end of the report
   double planned_span_s = 0;  // between the first and last planned send of the planned requests
-  double send_span_s = 0;     // between the first and last actual send
+  double send_span_s = 0;     // from the start to the last actual send
   uint64_t max_in_flight = 0;
   uint64_t retries = 0;  // requests sent again on a fresh connection after a kept one closed
   const char *stopped_by = "end of package";  // or "interrupt", "duration"

@@ -83,7 +83,8 @@ USER_LINE=""
 [ "$(id -u)" = 0 ] && USER_LINE="user root;"
 PORT=
 for try in 1 2 3 4 5 6 7 8; do
-  candidate=$((20000 + (RANDOM * 7 + $$ + try * 1013) % 40000))
+  # Below the ephemeral range (32768 up), where client sockets hold ports.
+  candidate=$((10000 + (RANDOM * 7 + $$ + try * 1013) % 22000))
   cat >"$WORK/nginx/nginx.conf" <<CONF
 $USER_LINE
 daemon off;
