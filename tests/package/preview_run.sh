@@ -38,7 +38,12 @@ export VT_WDIR=$WORK/wdir PATH=$SUITE_BIN:$PATH
 
 # Runs preview with its output in $RES/preview.$1.{out,err,status}, and
 # fails when the listing of /tmp or of $WORK changes. Where a private /tmp can
-# be mounted, preview runs on an empty one.
+# be mounted, preview runs on an empty one, in which only the entries of /tmp
+# that hold what the test needs (when the checkout or the build lies under
+# /tmp) are bound again.
+TMP_TOPS=$(for p in "$P" "$SUITE_BIN" "$WORK" "$RES"; do
+  case "$p/" in /tmp/?*) p=${p#/tmp/} && echo "${p%%/*}" ;; esac
+done | sort -u)
 listing() {
   (cd "$WORK" && find . -printf '%p %s %T@\n' | sort)
   find /tmp -mindepth 1 -maxdepth 3 -printf '/tmp/%P\n' 2>/dev/null | sort
@@ -49,13 +54,18 @@ previewed() {
   if unshare -m --propagation private true 2>/dev/null; then
     # shellcheck disable=SC2016
     unshare -m --propagation private bash -c '
-      mount -t tmpfs none /tmp || exit 90
+      WORK=$1; RES=$2; name=$3; TMP_TOPS=$4; shift 4
+      fresh=$(mktemp -d "$RES/fresh_tmp.XXXXXX") || exit 90
+      mount -t tmpfs none "$fresh" || exit 90
+      for top in $TMP_TOPS; do
+        mkdir "$fresh/$top" && mount --bind "/tmp/$top" "$fresh/$top" || exit 90
+      done
+      mount --move "$fresh" /tmp || exit 90
       '"$(declare -f listing)"'
-      WORK=$1; RES=$2; name=$3; shift 3
       listing >"$RES/listing.before"
       "$@" >"$RES/preview.$name.out" 2>"$RES/preview.$name.err"
       echo $? >"$RES/preview.$name.status"
-      listing >"$RES/listing.after"' _ "$WORK" "$RES" "$name" "$P" preview "$@"
+      listing >"$RES/listing.after"' _ "$WORK" "$RES" "$name" "$TMP_TOPS" "$P" preview "$@"
   else
     echo "note: no private /tmp here; /tmp is compared as it is, other programs' files included"
     listing >"$RES/listing.before"
