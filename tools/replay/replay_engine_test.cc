@@ -11,7 +11,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -162,14 +161,14 @@ struct ReplayRun {
   std::string error;
 };
 
-ReplayRun replay(const std::string &dir, int port, ReplayOptions o = {}, int stop_fd = -1) {
+ReplayRun replay(const std::string &dir, int port, ReplayOptions o = {}) {
   ReplayRun r;
   ReplayPackage p;
   ReplayTarget t;
   if (!open_replay_package(dir, o.workers, &p, &r.error) ||
       !resolve_replay_target("127.0.0.1", std::to_string(port), &t, &r.error))
     return r;
-  r.ok = run_replay(o, &p, t, stop_fd, nullptr, &r.stats, &r.error);
+  r.ok = run_replay(o, &p, t, -1, nullptr, &r.stats, &r.error);
   close_replay_package(&p);
   return r;
 }
@@ -216,20 +215,13 @@ TEST(ReplayEngine, SendsEachUsersEntriesInOrderAtTheirTimesOnOneConnection) {
   EXPECT_NE(per_user['3'][0]->conn, per_user['3'][1]->conn);
   EXPECT_EQ(server.connections, 4);
 
+  // The counts by status, page and kind: the next test, and the nginx case.
   const ReplayStats &s = r.stats;
-  EXPECT_EQ(s.counts.planned, 7u);
-  EXPECT_EQ(s.counts.sent, 7u);
   EXPECT_EQ(s.counts.completed, 7u);
-  EXPECT_EQ(s.counts.errors, 0u);
-  EXPECT_EQ(s.status, (std::map<int, uint64_t>{{200, 7}}));
-  EXPECT_EQ(s.pages.at(1).completed, 4u);
-  EXPECT_EQ(s.pages.at(3).sent, 2u);
   ASSERT_EQ(s.workers.size(), 2u);
   EXPECT_EQ(s.workers[0].users, 2u);
   EXPECT_EQ(s.workers[0].counts.completed, 5u);
   EXPECT_EQ(s.workers[1].counts.sent, 2u);
-  EXPECT_EQ(s.latency_ns.total, 7u);
-  EXPECT_EQ(s.lag_ns.total, 7u);
   EXPECT_LT(s.lag_ns.max, 100000000u);
   EXPECT_NEAR(s.planned_span_s, 0.3, 0.001);
   EXPECT_STREQ(s.stopped_by, "end of package");
@@ -300,31 +292,17 @@ TEST(ReplayEngine, ConnectionsPerUserLetRequestsOverlap) {
   }
 }
 
-TEST(ReplayEngine, StopsSendingWhenAskedOrAtTheDuration) {
+// (A stop on SIGINT: ReplayProgram.InterruptPrintsTheReportSoFar.)
+TEST(ReplayEngine, StopsSendingAtTheDuration) {
   TestDir d;
   write_test_package(d.path, 1,
                      {{1, 0, {{0, 0, "a"}, {100, 0, "b"}, {2000, 0, "c"}}},
                       {2, 0, {{50, 0, "d"}, {3000, 0, "e"}}}});
   ScriptedServer server;
-  int stop_fd = eventfd(0, EFD_CLOEXEC);
-  std::thread asker([stop_fd] {
-    usleep(400000);
-    uint64_t one = 1;
-    if (write(stop_fd, &one, sizeof one) != sizeof one) abort();
-  });
-  ReplayRun r = replay(d.path, server.port, {}, stop_fd);
-  asker.join();
-  close(stop_fd);
-  ASSERT_TRUE(r.ok) << r.error;
-  EXPECT_STREQ(r.stats.stopped_by, "interrupt");
-  EXPECT_EQ(r.stats.counts.planned, 3u);
-  EXPECT_EQ(r.stats.counts.completed, 3u);
-  EXPECT_LT(r.stats.elapsed_s, 1.5);
-
   ReplayOptions o;
   o.duration_s = 0.5;
   o.speed = 2;  // c (2000 ms) is due at 1 s, after the end
-  r = replay(d.path, server.port, o);
+  ReplayRun r = replay(d.path, server.port, o);
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_STREQ(r.stats.stopped_by, "duration");
   EXPECT_EQ(r.stats.counts.sent, 3u);
@@ -339,11 +317,6 @@ TEST(ReplayEngine, RefusedConnectionsAreConnectErrors) {
     ScriptedServer gone;
     port = gone.port;
   }
-  ReplayTarget t;
-  std::string error;
-  ASSERT_TRUE(resolve_replay_target("127.0.0.1", std::to_string(port), &t, &error));
-  EXPECT_FALSE(probe_replay_target(t, 1000, &error));
-  EXPECT_EQ(error, "cannot connect to 127.0.0.1:" + std::to_string(port) + ": Connection refused");
   ReplayRun r = replay(d.path, port);
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_EQ(r.stats.errors[kErrorConnect], 2u);
@@ -435,10 +408,6 @@ TEST(ReplayProgram, BadInputEndsWithOneClearLine) {
        1,
        "vt_replay: target: cannot connect to 127.0.0.1:" + std::to_string(closed_port) +
            ": Connection refused\n"},
-      {{d.path, "--target", target, "--workers", "1,7"},
-       1,
-       "vt_replay: reading package: --workers names worker 7, but the package has workers 0 to "
-       "1\n"},
       {{scratch.path, "--target", target},
        1,
        "vt_replay: reading package: " + scratch.path +

@@ -41,7 +41,6 @@ TEST(ReplayOptions, ReadsEveryOption) {
 
 TEST(ReplayOptions, RefusesBadValuesNamingTheOption) {
   const std::vector<std::vector<const char *>> cases = {
-      {"pkg"},
       {"--target", "h:1"},
       {"pkg", "--target", "hostonly"},
       {"pkg", "--target", "h:0"},

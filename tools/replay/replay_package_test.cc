@@ -100,8 +100,7 @@ TEST(ReplayPackage, RefusesBrokenPackagesSayingWhy) {
   std::string error;
   EXPECT_FALSE(open_replay_package(d.path + "/none", {}, &p, &error));
   EXPECT_NE(error.find("No such file"), std::string::npos) << error;
-  EXPECT_FALSE(open_replay_package(d.path, {}, &p, &error));
-  EXPECT_NE(error.find("no vt_index_0: not a replay package"), std::string::npos) << error;
+  // An empty directory: ReplayProgram.BadInputEndsWithOneClearLine.
 }
 
 }  // namespace

@@ -93,37 +93,21 @@ TEST_F(Config, RefusedLines) {
        rc + "MSG_COUNT_PER_FILE" + at + "is -5; it must be greater than 0."},
       {"NUM_VVM|0", rc + "NUM_VVM" + at + "is 0; it must be between 1 and 256."},
       // Durations, worker and record counts are read whole: no wrap-around,
-      // no trailing text.
+      // no trailing text (more in the end-to-end case safety_numbers).
       {"NEW_USER_TIME|600:00:00",
        rc + "NEW_USER_TIME" + at +
            "is 600:00:00 (2160000000 milliseconds); it must be between 0 and 2147483647 "
-           "milliseconds (about 596 hours)."},
-      {"NEW_USER_TIME|4294968",
-       rc + "NEW_USER_TIME" + at +
-           "is 4294968 (4294968000 milliseconds); it must be between 0 and 2147483647 "
-           "milliseconds (about 596 hours)."},
-      {"NEW_USER_TIME|1193:02:47.297",
-       rc + "NEW_USER_TIME" + at +
-           "is 1193:02:47.297 (4294967297 milliseconds); it must be between 0 and 2147483647 "
            "milliseconds (about 596 hours)."},
       {"NEW_USER_TIME|-4294967",
        rc + "NEW_USER_TIME" + at +
            "gives -4294967000 milliseconds; it must be between 0 and 2147483647 milliseconds "
            "(about 596 hours)."},
-      {"NUM_VVM|2x", rc + "NUM_VVM" + at + "is '2x'; it must be a whole number between 1 and 256."},
       {"NUM_PROCESSES|", rc + "NUM_PROCESSES" + at + "has no value."},
-      {"MSG_COUNT_PER_FILE|20000 x",
-       rc + "MSG_COUNT_PER_FILE" + at + "is '20000 x'; it must be a whole number."},
-      {"MSG_COUNT_PER_FILE|99999999999999999999",
-       rc + "MSG_COUNT_PER_FILE" + at +
-           "is 99999999999999999999; at most 115292150460684697 are allowed."},
       {"MSG_COUNT_PER_FILE|115292150460684698",
        rc + "MSG_COUNT_PER_FILE" + at +
            "is 115292150460684698; at most 115292150460684697 are allowed."},
-      // Names whose parts would lead out of the project tree.
-      {"SCRIPT_NAME|../../victim",
-       "proj_subproj_script_scenario_validation:SCRIPT_NAME" + at +
-           "has the part '..' in '../../victim'; a part may not be empty, '.' or '..'."},
+      // Names whose parts would lead out of the project tree (more in the
+      // end-to-end case safety_names_contained).
       {"SCENARIO_NAME|p/./x.conf",
        "proj_subproj_script_scenario_validation:SCENARIO_NAME" + at +
            "has the part '.' in 'p/./x.conf'; a part may not be empty, '.' or '..'."},

@@ -53,10 +53,7 @@ TEST_F(ReplayDir, CreatedOrRefusedOrRecreated) {
   EXPECT_STREQ(run.config.replay_dir, "a/replay");
   EXPECT_EQ(std::filesystem::status("a/replay").permissions(), std::filesystem::perms::all);
   touch("a/replay/old");
-  Outcome out = run_to_end([] { set_replay_dir("a/replay"); });
-  EXPECT_EQ(std::to_string(out.status) + out.err,
-            "-1set_replay_dir:Replay directory a/replay already exists.\n\n");
-  EXPECT_EQ(entries("a/replay"), Names{"old"});
+  // Refused without -f: the end-to-end case config_replay_dir_exists.
   run.options.run_forcefully = 1;
   EXPECT_EQ(run_to_end([] { set_replay_dir("a/replay"); }).status, 0);
   // Under -f the old directory goes once the whole configuration is known.
@@ -65,7 +62,7 @@ TEST_F(ReplayDir, CreatedOrRefusedOrRecreated) {
   EXPECT_EQ(entries("a"), Names{"replay"});
   EXPECT_EQ(entries("a/replay"), Names{});
   touch("plain");
-  out = run_to_end([] { set_replay_dir("plain"); });
+  Outcome out = run_to_end([] { set_replay_dir("plain"); });
   EXPECT_EQ(out.status, -1);
   EXPECT_NE(out.err.find("create_dir:system(create_cmd) failed : Error in creating Replay dir "
                          "'plain'\n\n"),
@@ -115,47 +112,6 @@ TEST_F(ReplayDir, LockedDirectoryIsLeftAlone) {
   EXPECT_EQ(entries("replay"), Names{});
 }
 
-// Under -f a directory that holds the input or VT_WDIR is refused before
-// anything goes; a symbolic link is replaced as a link, its target kept.
-TEST_F(ReplayDir, ForceDeletesOnlyWhatIsTheRunsOwn) {
-  std::string top = std::filesystem::current_path().string() + "/top";
-  std::filesystem::create_directories(top + "/logs/20240101");
-  std::filesystem::create_directories(top + "/wdir/scripts");
-  run.options.run_forcefully = 1;
-  snprintf(run.config.input_dir, kTextBufSize, "INPUT_DIR|%s/logs/|20240101", top.c_str());
-  Outcome out = run_to_end([] {
-    set_replay_dir("top/");
-    complete_replay_dir();
-  });
-  EXPECT_EQ(out.err, "set_replay_dir:Replay directory top/ holds the input directory " + top +
-                         "/logs/; refusing to delete it (-f).\n");
-  run.config.input_dir[0] = '\0';
-  setenv("VT_WDIR", (top + "/wdir").c_str(), 1);
-  out = run_to_end([] {
-    set_replay_dir("top/wdir");
-    complete_replay_dir();
-  });
-  unsetenv("VT_WDIR");
-  EXPECT_EQ(out.err, "set_replay_dir:Replay directory top/wdir holds VT_WDIR " + top +
-                         "/wdir; refusing to delete it (-f).\n");
-  EXPECT_EQ(entries("top"), (Names{"logs", "wdir"}));
-  EXPECT_EQ(entries("top/wdir"), Names{"scripts"});
-
-  touch("top/logs/keep");
-  ASSERT_EQ(symlink("top/logs", "link"), 0);
-  run.options.run_forcefully = 0;
-  out = run_to_end([] { set_replay_dir("link/"); });
-  EXPECT_EQ(out.err, "set_replay_dir:Replay directory link/ already exists.\n\n");
-  run.options.run_forcefully = 1;
-  out = run_to_end([] {
-    set_replay_dir("link/");
-    complete_replay_dir();
-  });
-  EXPECT_EQ(out.status, 0) << out.err;
-  EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::symlink_status("link")));
-  EXPECT_EQ(entries("top/logs"), (Names{"20240101", "keep"}));
-}
-
 TEST_F(ReplayDir, CoveringPaths) {
   EXPECT_TRUE(path_covers("/", "/anything"));
   EXPECT_TRUE(path_covers("/a/b", "/a/b"));
@@ -164,22 +120,6 @@ TEST_F(ReplayDir, CoveringPaths) {
   EXPECT_FALSE(path_covers("/a/b/c", "/a/b"));
   EXPECT_EQ(without_trailing_slashes("link//"), "link");
   EXPECT_EQ(without_trailing_slashes("/"), "/");
-}
-
-// Error log paths that would not fit are refused before anything is made.
-TEST_F(ReplayDir, TooLongForErrorLogsRefusedFirst) {
-  std::string part(123, 'd');
-  std::string name = part + "/" + part + "/" + part + "/" + part + "/d";  // 497 characters
-  run.options.g_num_thread = 0;  // automatic: room for the highest thread number allowed
-  Outcome out = run_to_end([&] { set_replay_dir(name.c_str()); });
-  EXPECT_EQ(out.status, -1);
-  EXPECT_NE(out.err.find("Replay directory path too long for the error log files"),
-            std::string::npos)
-      << out.err;
-  EXPECT_EQ(entries("."), Names{});
-  run.options.g_num_thread = 1;
-  EXPECT_EQ(run_to_end([&] { set_replay_dir(name.c_str()); }).status, 0);
-  run.options.g_num_thread = 0;
 }
 
 }  // namespace

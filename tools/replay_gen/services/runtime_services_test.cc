@@ -52,42 +52,6 @@ class RuntimeServicesTest : public testing::Test {
   ThreadArgs *threads_ = nullptr;  // two, on the heap: each holds a 10 MiB line buffer
 };
 
-TEST_F(RuntimeServicesTest, ClassifiesAndMergesInThreadOrder) {
-  ThreadArgs &t0 = threads_[0], &t1 = threads_[1];
-  EXPECT_EQ(classify(t0, "GetQuote", "http://127.0.0.1/quote", "").runtime_service, 0);
-  SeqData records[] = {
-      classify(t0, "GetQuote", "http://127.0.0.1/other", "SOAPAction: a0\r\n"),
-      classify(t0, "Put", "http://127.0.0.1/put", "SOAPAction: p0\r\n"),
-      classify(t0, "Put", "http://127.0.0.1/put", "SOAPAction: p0-second\r\n"),
-      classify(t1, "New", "http://127.0.0.1/new", "SOAPAction: n1\r\n"),
-      classify(t1, "Put", "http://127.0.0.1/put", "SOAPAction: p1\r\n"),
-      classify(t1, "GetQuote", "http://127.0.0.1/quote", ""),
-  };
-  EXPECT_EQ(t0.total_runtime_service, 2);
-
-  int16_t predefined = static_cast<int16_t>(run.services.num_service_file);
-  update_service_map_ptr(&t0, predefined);
-  update_service_map_ptr(&t1, predefined);
-  remap_runtime_service_ids(&t0, records, 3);
-  remap_runtime_service_ids(&t1, records + 3, 3);
-
-  ASSERT_EQ(run.services.total_services, 4);
-  EXPECT_EQ(run.services.num_service_file, 4);
-  const char *names[] = {"GetQuote", "GetQuote", "Put", "New"};
-  const uint64_t counts[] = {2, 1, 3, 1};
-  for (int i = 0; i < 4; i++) {
-    EXPECT_STREQ(run.services.service_map_ptr[i].service_name, names[i]);
-    EXPECT_EQ(run.services.service_map_ptr[i].num_requests, counts[i]) << i;
-  }
-  // The first record of a service gives its SOAP action.
-  const ServiceMap &put = run.services.service_map_ptr[2];
-  EXPECT_STREQ(put.soap_action, "SOAPAction: p0\r\n");
-  EXPECT_STREQ(put.indexing_tag, "XACustId");
-  EXPECT_EQ(put.url_len, 20);
-  const int16_t ids[] = {1, 2, 2, 3, 2, 0};
-  for (int i = 0; i < 6; i++) EXPECT_EQ(records[i].service_id, ids[i]) << i;
-}
-
 // Thread 1 read files 0 and 3, thread 0 file 2: the table takes the services
 // in file order, whatever the thread order, each with the SOAP action and
 // the place of its first record in file order.
