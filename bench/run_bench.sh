@@ -75,11 +75,16 @@ echo "bench: $REQUESTS requests, $BODY bodies, $((INPUT_BYTES / 1000000)) MB of 
 calc() { awk "BEGIN { printf \"%.6f\", $1 }"; }
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
+# Every log file once, in name order, to standard output.
+cat_logs() {
+  find "$LOGS" -type f -name 'SOAP.log*' -print0 | sort -z | xargs -0 cat
+}
+
 # Reads the logs once, untimed, so that every timed run starts with them in
 # the page cache: on this virtual machine the cache loses pages between runs,
 # and a run that found them gone would be timed reading the disk.
 warm_logs() {
-  find "$LOGS" -type f -name 'SOAP.log*' -print0 | xargs -0 cat >/dev/null
+  cat_logs >/dev/null
 }
 
 # floor: every input byte copied once into one file where the replay
@@ -90,7 +95,7 @@ run_floor() {
   sync
   warm_logs
   start=$EPOCHREALTIME
-  find "$LOGS" -type f -name 'SOAP.log*' -print0 | sort -z | xargs -0 cat >"$out"
+  cat_logs >"$out"
   sync "$out"
   end=$EPOCHREALTIME
   rm -f "$out"
@@ -179,4 +184,3 @@ for threads in "${THREAD_SETTINGS[@]}"; do
     "$(calc "$wall / $FLOOR")" "$(col 2)" "$(col 3)" "$(col 4)" "$(col 5)" "$(col 6)" \
     "$(calc "$peak_kb / 1024")" "$(calc "$peak_kb * 1024 / $REQUESTS")"
 done
-rm -rf "$OUT_DIR/run"

@@ -57,9 +57,9 @@ previewed() {
       WORK=$1; RES=$2; name=$3; TMP_TOPS=$4; shift 4
       fresh=$(mktemp -d "$RES/fresh_tmp.XXXXXX") || exit 90
       mount -t tmpfs none "$fresh" || exit 90
-      for top in $TMP_TOPS; do
-        mkdir "$fresh/$top" && mount --bind "/tmp/$top" "$fresh/$top" || exit 90
-      done
+      while IFS= read -r top; do
+        [ -z "$top" ] || { mkdir "$fresh/$top" && mount --bind "/tmp/$top" "$fresh/$top"; } || exit 90
+      done <<<"$TMP_TOPS"
       mount --move "$fresh" /tmp || exit 90
       '"$(declare -f listing)"'
       listing >"$RES/listing.before"

@@ -42,7 +42,7 @@ struct ReplayStats {
   LogHistogram lag_ns;        // from the planned send time to the first byte sent
   int64_t start_ns = 0;       // CLOCK_MONOTONIC at the start: time 0 of the package is due then
   double elapsed_s = 0;       // from the start to the end of the report
-  double planned_span_s = 0;  // between the first and last planned send of the planned requests
+  double planned_span_s = 0;  // from the start to the last planned send of the planned requests
   double send_span_s = 0;     // from the start to the last actual send
   uint64_t max_in_flight = 0;
   uint64_t retries = 0;  // requests sent again on a fresh connection after a kept one closed
