@@ -7,8 +7,9 @@
 # then NEW with the replay directory at the same path (under /dev/shm), and
 # compares every file they write (request, index and error files, scenario,
 # script) with cmp. With more than one loader thread, which thread claims
-# which file decides which error log gets a record's line; such error logs
-# are compared as the sorted lines of all of them. Prints one line per
+# which file decides which error log gets a record's line, and its number
+# there; such error logs are compared as the sorted lines of all of them,
+# without the numbers. Prints one line per
 # setting and the number of differences; exit status 1 if there are any.
 set -uo pipefail
 [ $# -ge 3 ] || { echo "usage: $0 OLD NEW LOGS [NUM_VVM...]" >&2; exit 2; }
@@ -59,7 +60,9 @@ for vvm in "${VVMS[@]}"; do
       esac
     done
     if [ $split = 1 ]; then
-      if cmp -s <(cat "$D.old"/replay/error.log.* | sort) <(cat "$D"/replay/error.log.* | sort); then
+      # A line's first field counts the errors of the thread that wrote it.
+      if cmp -s <(cat "$D.old"/replay/error.log.* | cut -d'|' -f2- | sort) \
+        <(cat "$D"/replay/error.log.* | cut -d'|' -f2- | sort); then
         note=", error lines split differently between loader threads"
       else
         echo "NUM_VVM $vvm -n $n: the error logs differ"

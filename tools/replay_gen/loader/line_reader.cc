@@ -15,7 +15,7 @@ void restore_held(LineReader *reader) {
 
 bool refill(LineReader *reader) {
   reader->pos = 0;
-  reader->end = fread(reader->chunk, 1, sizeof reader->chunk, reader->fp);
+  reader->end = fread(reader->chunk, 1, kLineReaderChunk, reader->fp);
   if (reader->end == 0 && ferror(reader->fp)) reader->failed = true;
   return reader->end > 0;
 }

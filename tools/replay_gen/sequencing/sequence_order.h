@@ -7,22 +7,29 @@
 
 #include "tools/replay_gen/records.h"
 
-// Three-way comparisons of two records: -1, 0 or 1.
-// By uid (signed), then time_stamp.
+// Three-way comparison of two records, -1, 0 or 1: by uid (signed), then
+// time_stamp.
 int comp_seq_data_using_uid(const SeqData *a, const SeqData *b);
-// By seq.
-int comp_seq_data_using_seq_no(const SeqData *a, const SeqData *b);
 // By time_stamp.
 int sort_log_data_using_time(const SeqData *a, const SeqData *b);
 
+// A record's uid and time, and its seq: all that the uid/time sort and the
+// session rule read of it.
+struct UidTimeKey {
+  int64_t uid;
+  uint64_t time_stamp;
+  uint64_t seq;
+};
+
 // Step 3 over the first n records of seq_data_arr (n is g_valid_msgcount):
-// sets every parent_seq. The default ordering sorts in place and leaves the
-// array back in seq order; with one_sort_algo a sorted copy is used and
-// seq_data_arr never moves.
+// sets every parent_seq, and leaves the records in seq order. The default
+// ordering sorts the records' keys; with one_sort_algo a sorted copy of the
+// records is used.
 void sort_seq_array(uint64_t n);
 
-// Session rule over seq_data_arr, which is sorted by uid and time.
-void fill_parent_seq();
+// Session rule over the n keys, sorted by uid and time; each record's
+// parent_seq is written in seq_data_arr at its seq.
+void fill_parent_seq(const UidTimeKey *sorted, uint64_t n);
 // Session rule over seq_data_arr_copy, sorted by uid and time; the results go
 // to seq_data_arr through each record's seq.
 void fill_parent_seq_new();

@@ -13,33 +13,35 @@ struct OpenSession {
   uint64_t start;
 };
 
-OpenSession session_of(const SeqData &rec) {
+// R is a record or its UidTimeKey.
+template <typename R>
+OpenSession session_of(const R &rec) {
   return OpenSession{rec.seq, rec.uid, rec.time_stamp};
 }
 
-bool joins(const OpenSession &s, const SeqData &rec) {
+template <typename R>
+bool joins(const OpenSession &s, const R &rec) {
   return rec.uid == s.uid && rec.time_stamp < s.start + run.config.new_user_time && rec.uid != 0;
 }
 
 }  // namespace
 
-void fill_parent_seq() {
-  uint64_t n = run.counters.g_valid_msgcount;
+void fill_parent_seq(const UidTimeKey *sorted, uint64_t n) {
   if (run.log.debug_level) debug_log(2, "fill_parent_seq", "*****g_valid_msgcount = %lu*******", n);
   if (n == 0) return;
-  OpenSession s = session_of(run.records.seq_data_arr[0]);
+  OpenSession s = session_of(sorted[0]);
   uint64_t no_parent_seq = 0;
   for (uint64_t i = 0; i < n; i++) {
-    SeqData &rec = run.records.seq_data_arr[i];
-    if (joins(s, rec)) {
+    const UidTimeKey &key = sorted[i];
+    if (joins(s, key)) {
       if (run.log.debug_level) debug_log(2, "fill_parent_seq", "same user");
     } else {
-      s = session_of(rec);
+      s = session_of(key);
       no_parent_seq++;
     }
-    rec.parent_seq = s.key;
+    run.records.seq_data_arr[key.seq].parent_seq = s.key;
     if (run.log.debug_level)
-      debug_log(2, "fill_parent_seq", "seq_data_arr[i].parent_seq %lu", rec.parent_seq);
+      debug_log(2, "fill_parent_seq", "seq_data_arr[i].parent_seq %lu", s.key);
   }
   if (run.log.debug_level) debug_log(2, "fill_parent_seq", "no_parent_seq %lu", no_parent_seq);
 }
