@@ -34,18 +34,21 @@ void sort_records(SeqData *arr, uint64_t n) {
   std::sort(arr, arr + n, [](const SeqData &a, const SeqData &b) { return comp(&a, &b) < 0; });
 }
 
+// Room for n elements of size bytes each; the run ends, naming what, when
+// there is none.
+void *new_array(uint64_t n, size_t size, const char *what) {
+  void *mem = n <= SIZE_MAX / size ? malloc(n * size) : nullptr;
+  if (!mem) out_of_memory("sort_seq_array", what, static_cast<long long>(n * size));
+  return mem;
+}
+
 // The records' uid/time keys, sorted. Sorting the 24-byte keys instead of
 // the 80-byte records leaves the records where they are, and it asks the
 // same comparisons: std::sort moves elements by the answers of the
 // comparisons alone, so the keys end in the order the records would have,
 // equal ones included.
 UidTimeKey *sorted_uid_time_keys(uint64_t n) {
-  const char *what = "uid/timestamp keys";
-  UidTimeKey *keys = nullptr;
-  if (n > SIZE_MAX / sizeof(UidTimeKey) ||
-      !(keys = static_cast<UidTimeKey *>(malloc(n * sizeof(UidTimeKey))))) {
-    out_of_memory("sort_seq_array", what, static_cast<long long>(n * sizeof(UidTimeKey)));
-  }
+  auto *keys = static_cast<UidTimeKey *>(new_array(n, sizeof(UidTimeKey), "uid/timestamp keys"));
   for (uint64_t i = 0; i < n; i++) {
     const SeqData &rec = run.records.seq_data_arr[i];
     keys[i] = UidTimeKey{rec.uid, rec.time_stamp, rec.seq};
@@ -79,10 +82,7 @@ void sort_copy(uint64_t n) {
   uint64_t bytes = n * sizeof(SeqData);
   if (run.log.debug_level)
     debug_log(2, "sort_seq_array", "Allocating memory for %s. size = %lu", what, bytes);
-  if (n > SIZE_MAX / sizeof(SeqData) ||
-      !(run.records.seq_data_arr_copy = static_cast<SeqData *>(malloc(bytes)))) {
-    out_of_memory("sort_seq_array", what, static_cast<long long>(bytes));
-  }
+  run.records.seq_data_arr_copy = static_cast<SeqData *>(new_array(n, sizeof(SeqData), what));
   memcpy(run.records.seq_data_arr_copy, run.records.seq_data_arr, bytes);
   // Step 3's inner lines are printed whatever the log gates say.
   printf("  Start: Sorting of sequence file data using uid/timestamp at %s\n\n",
