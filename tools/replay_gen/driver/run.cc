@@ -14,6 +14,7 @@
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/output/gen_input_file.h"
 #include "tools/replay_gen/output/index_files.h"
+#include "tools/replay_gen/output/manifest_file.h"
 #include "tools/replay_gen/output/request_files.h"
 #include "tools/replay_gen/output/scenario.h"
 #include "tools/replay_gen/output/script_gen.h"
@@ -106,6 +107,7 @@ int vtu_replay_gen_main(int argc, char **argv) {
   create_file_for_vtu_gen_script();
   read_config_file_new(file_name);
   validate_config_file_data();
+  note_manifest_sources(file_name);
   init_vvm_data();
 
   run_step1();
@@ -120,6 +122,7 @@ int vtu_replay_gen_main(int argc, char **argv) {
   write_vortan_index_file();
   create_scenario();
   create_script();
+  write_package_manifest();
   free(run.records.seq_data_arr);
   run.records.seq_data_arr = nullptr;
   print_summary();
