@@ -129,7 +129,7 @@ std::string svg_open(int height, const std::string &label) {
 
 std::string column_span_text(const Profile &p) {
   std::string text = "time since the first request (h:mm:ss)";
-  if (p.has_manifest) text += "; 0:00:00 is " + capture_clock(p, 0);
+  if (p.has_clock_and_names) text += "; 0:00:00 is " + capture_clock(p, 0);
   if (p.column_ms != p.bucket_ms)
     text += "; one column = " + format_rate(p.column_ms / 1000.0) + " s";
   return text;
@@ -298,7 +298,7 @@ std::string page_mix(const Profile &p) {
   uint64_t most = rows.empty() ? 1 : std::max<uint64_t>(rows[0].requests, 1);
   for (const Row &r : rows) most = std::max(most, r.requests);
   // Service names need a wider label column.
-  const int bar_left = p.has_manifest ? 330 : 130, bar_width = p.has_manifest ? 380 : 520;
+  const int bar_left = p.has_clock_and_names ? 330 : 130, bar_width = p.has_clock_and_names ? 380 : 520;
   out +=
       fmt("<text class=\"head pl\" x=\"%d\" y=\"14\">page</text><text class=\"head\" x=\"%d\" "
           "y=\"14\">requests</text><text class=\"head\" x=\"%d\" y=\"14\">share, bytes</text>",
@@ -335,7 +335,7 @@ std::string figures_table(const Profile &p) {
       {"requests", format_count(p.requests)},
       {"bytes", format_count(p.bytes)},
       {"duration", format_duration(p.duration_ms)},
-      {"captured", p.has_manifest ? capture_clock(p, p.first_ms) + " to " +
+      {"captured", p.has_clock_and_names ? capture_clock(p, p.first_ms) + " to " +
                                         capture_clock(p, p.last_ms)
                                   : "(no manifest in the package)"},
       {"requests per second", "mean " + format_rate(p.rps_mean) + ", peak " +

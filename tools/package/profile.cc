@@ -396,7 +396,7 @@ bool read_package_profile(const std::string &dir, uint64_t bucket_ms, Profile *p
   ManifestState state = read_manifest(dir, &m, &why);
   if (state == ManifestState::kUnreadable) p->manifest_note = why;
   if (state == ManifestState::kRead) {
-    p->has_manifest = true;
+    p->has_clock_and_names = true;
     p->capture_start_ms = m.capture_start_ms;
     for (const ManifestService &s : m.services) {
       size_t page = static_cast<size_t>(s.page_id);

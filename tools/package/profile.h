@@ -62,9 +62,10 @@ struct Profile {
   std::vector<std::vector<uint64_t>> worker_columns;  // [worker][column]: requests
   std::vector<uint64_t> column_peak;                  // most requests of one bucket, per column
   std::vector<uint64_t> column_active;                // most users active at once, per column
-  // From the package's manifest, when it has one: the capture's clock time
-  // of send time 0 and the service name of every page ("" when unlisted).
-  bool has_manifest = false;
+  // The capture's clock time of send time 0 and the service name of every
+  // page ("" when unlisted), when they are known: from the package's
+  // manifest, or in preview from the run it plans.
+  bool has_clock_and_names = false;
   uint64_t capture_start_ms = 0;
   std::vector<std::string> page_names;  // by page id
   std::string manifest_note;            // why a manifest that is there was not used

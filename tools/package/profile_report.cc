@@ -69,10 +69,10 @@ std::string format_profile_text(const Profile &p, const std::string &title) {
   add("requests", format_count(p.requests));
   add("bytes", format_count(p.bytes));
   add("duration", format_duration(p.duration_ms) + " (" + format_count(p.duration_ms) + " ms)");
-  if (p.has_manifest)
+  if (p.has_clock_and_names)
     add("captured", capture_clock(p, p.first_ms) + " to " + capture_clock(p, p.last_ms));
   std::string peak_at = format_duration(p.peak_bucket_start_ms);
-  if (p.has_manifest) peak_at += ", " + capture_clock(p, p.peak_bucket_start_ms);
+  if (p.has_clock_and_names) peak_at += ", " + capture_clock(p, p.peak_bucket_start_ms);
   add("requests per second",
       "mean " + format_rate(p.rps_mean) + ", peak " + format_rate(p.rps_peak) + " (buckets of " +
           format_rate(static_cast<double>(p.bucket_ms) / 1000.0) + " s; the peak at " + peak_at +
@@ -91,14 +91,14 @@ std::string format_profile_text(const Profile &p, const std::string &title) {
              format_imbalance(w.requests, p.requests, p.workers).c_str());
     out += line;
   }
-  out += p.has_manifest ? "\n    page   requests          bytes   share  service\n"
+  out += p.has_clock_and_names ? "\n    page   requests          bytes   share  service\n"
                         : "\n    page   requests          bytes   share\n";
   for (const PageFigures &pg : p.per_page) {
     double share = p.requests ? 100.0 * static_cast<double>(pg.requests) / p.requests : 0;
     snprintf(line, sizeof line, "  %6d %10s %14s  %5.1f%%", pg.page,
              format_count(pg.requests).c_str(), format_count(pg.bytes).c_str(), share);
     out += line;
-    if (p.has_manifest) out += "  " + page_name(p, pg.page);
+    if (p.has_clock_and_names) out += "  " + page_name(p, pg.page);
     out += "\n";
   }
   uint64_t rejected = 0;
@@ -145,7 +145,7 @@ std::string format_profile_json_members(const Profile &p) {
   num("requests", std::to_string(p.requests));
   num("bytes", std::to_string(p.bytes));
   num("duration_ms", std::to_string(p.duration_ms));
-  if (p.has_manifest) {
+  if (p.has_clock_and_names) {
     num("capture_start_ms", std::to_string(p.capture_start_ms));
     num("capture_start", json_string(vtlb_utc_iso(p.capture_start_ms, true)));
   }
@@ -173,7 +173,7 @@ std::string format_profile_json_members(const Profile &p) {
   for (const PageFigures &pg : p.per_page) {
     if (list.size() > 1) list += ",";
     list += "{\"page\":" + std::to_string(pg.page);
-    if (p.has_manifest) list += ",\"name\":" + json_string(page_name(p, pg.page));
+    if (p.has_clock_and_names) list += ",\"name\":" + json_string(page_name(p, pg.page));
     list += ",\"requests\":" + std::to_string(pg.requests) +
             ",\"bytes\":" + std::to_string(pg.bytes) + "}";
   }
