@@ -1,9 +1,9 @@
 #!/bin/bash
 # Builds the installed programs (only those) and installs them with CMake's
-# install rules into $DESTDIR$PREFIX: vtu_replay_gen, vt_loggen,
-# vt_package_check and their manual pages; WITH_SUITE=1 adds the stand-ins of
-# the suite commands. BUILD_DIR (default build/normal) is configured first
-# when it has never been.
+# install rules into $DESTDIR$PREFIX: vtu_replay_gen, vt_loggen, vt_package,
+# vt_package_check, their manual pages and bash completion; WITH_SUITE=1 adds
+# the stand-ins of the suite commands. BUILD_DIR (default build/normal) is
+# configured first when it has never been.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 PREFIX=${PREFIX:-/usr/local}

@@ -34,6 +34,9 @@ umask 022
 run_make install
 for p in vtu_replay_gen vt_loggen vt_package_check vt_package; do mode_is 755 "$ROOT/bin/$p"; done
 for p in vtu_replay_gen vt_loggen vt_package_check vt_package; do mode_is 644 "$ROOT/share/man/man1/$p.1"; done
+for p in vtu_replay_gen vt_loggen vt_package_check vt_package; do
+  mode_is 644 "$ROOT/share/bash-completion/completions/$p"
+done
 [ -e "$ROOT/bin/vtu_gen_cscript" ] && fail "the suite stand-ins were installed without WITH_SUITE"
 
 run_make install WITH_SUITE=1
