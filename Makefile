@@ -1,5 +1,5 @@
 # The two commands of the README. Both install what the machine lacks first.
-.PHONY: demo check setup build install uninstall bench fuzz mutate clean
+.PHONY: demo check setup build install uninstall deb bench fuzz mutate clean
 
 # `make install` puts the programs and manual pages under $(DESTDIR)$(PREFIX);
 # WITH_SUITE=1 adds the suite stand-ins. `make uninstall` with the same PREFIX
@@ -24,6 +24,10 @@ install:
 
 uninstall:
 	@PREFIX="$(PREFIX)" DESTDIR="$(DESTDIR)" scripts/uninstall.sh
+
+# A Debian package of what `make install` installs, in build/deb/package/.
+deb:
+	@scripts/deb.sh
 
 check: setup
 	@scripts/check.sh

@@ -3,8 +3,9 @@
 # compilers, CMake, Ninja, GoogleTest, clang (fuzzing), groff (the manual
 # page test), the en_US locale that the tool's grouped numbers
 # ("%'lu" -> 1,234,567) need, the HTTP response parser of vt_replay and
-# nginx for its end-to-end tests, and Chromium, in which the test of
-# `vt_package plot` opens the plot.
+# nginx for its end-to-end tests, Chromium, in which the test of
+# `vt_package plot` opens the plot, and dpkg-dev, whose dpkg-shlibdeps finds
+# the Debian package's dependencies (`make deb`).
 set -euo pipefail
 
 SUDO=""
@@ -16,6 +17,7 @@ command -v cmake >/dev/null || need+=(cmake)
 command -v ninja >/dev/null || need+=(ninja-build)
 command -v clang++ >/dev/null || need+=(clang)
 command -v groff >/dev/null || need+=(groff-base)
+command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -d /usr/share/i18n/locales ] && command -v localedef >/dev/null || need+=(locales)
 dpkg -s libclang-rt-14-dev >/dev/null 2>&1 || need+=(libclang-rt-14-dev)

@@ -109,28 +109,39 @@ std::string input_selection() {
 }
 
 // A REPLAY_PERIOD bound: the time and its seconds, or null when unset.
-std::string period_bound(const char *key, uint64_t seconds) {
+void append_period_bound(const char *key, uint64_t seconds, std::string *out) {
   std::string k = std::string("\"") + key;
-  if (!seconds) return k + "\": null, " + k + "_s\": null";
-  return k + "\": " + json_text(vtlb_utc_iso(seconds * 1000, false)) + ", " + k +
-         "_s\": " + number(seconds);
+  if (!seconds) {
+    out->append(k).append("\": null, ").append(k).append("_s\": null");
+    return;
+  }
+  out->append(k).append("\": ").append(json_text(vtlb_utc_iso(seconds * 1000, false)));
+  out->append(", ").append(k).append("_s\": ").append(number(seconds));
 }
 
 std::string input_object() {
   const RunConfig &c = run.config;
-  std::string period = "null";
-  if (c.start_time_stamp || c.end_time_stamp)
-    period = "{" + period_bound("start", c.start_time_stamp) + ", " +
-             period_bound("end", c.end_time_stamp) + "}";
-  return "{" + input_selection() + ",\n            \"input_files\": " +
-         number(static_cast<uint64_t>(run.files.num_seq_files)) +
-         ", \"records\": " + number(run.counters.g_msgcount) +
-         ", \"accepted\": " + number(run.counters.g_valid_msgcount) +
-         ", \"rejected\": " + number(run.counters.g_ignore_request) +
-         ",\n            \"replay_period\": " + period +
-         ", \"new_user_time_ms\": " + number(c.new_user_time) +
-         ", \"page_ids_from\": " + (run.options.svc_id_uses_svc_name ? "\"soap_action\"" : "\"url\"") +
-         "}";
+  std::string out = "{";
+  out.append(input_selection());
+  out.append(",\n            \"input_files\": ");
+  out.append(number(static_cast<uint64_t>(run.files.num_seq_files)));
+  out.append(", \"records\": ").append(number(run.counters.g_msgcount));
+  out.append(", \"accepted\": ").append(number(run.counters.g_valid_msgcount));
+  out.append(", \"rejected\": ").append(number(run.counters.g_ignore_request));
+  out.append(",\n            \"replay_period\": ");
+  if (c.start_time_stamp || c.end_time_stamp) {
+    out.append("{");
+    append_period_bound("start", c.start_time_stamp, &out);
+    out.append(", ");
+    append_period_bound("end", c.end_time_stamp, &out);
+    out.append("}");
+  } else {
+    out.append("null");
+  }
+  out.append(", \"new_user_time_ms\": ").append(number(c.new_user_time));
+  out.append(", \"page_ids_from\": ");
+  out.append(run.options.svc_id_uses_svc_name ? "\"soap_action\"" : "\"url\"");
+  return out + "}";
 }
 
 std::string file_object(const char *prefix, int w, uint64_t size, const uint8_t *digest) {
