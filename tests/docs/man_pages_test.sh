@@ -51,5 +51,14 @@ for name in vtu_replay_gen vt_loggen vt_package_check vt_package; do
   done
 done
 
-[ $failures -eq 0 ] && echo "man_pages_test: 4 pages render cleanly and describe every option"
+# Every page's SEE ALSO names every other page.
+for name in vtu_replay_gen vt_loggen vt_package_check vt_package; do
+  see_also=$(sed -n '/^\.SH "SEE ALSO"/,/^\.SH/p' "$MAN_DIR/$name.1")
+  for other in vtu_replay_gen vt_loggen vt_package_check vt_package; do
+    [ "$other" = "$name" ] && continue
+    grep -q "^\.BR $other (1)" <<<"$see_also" || fail "$name.1: SEE ALSO does not name $other(1)"
+  done
+done
+
+[ $failures -eq 0 ] && echo "man_pages_test: 4 pages render cleanly, describe every option and name one another"
 exit $((failures > 0))

@@ -73,10 +73,11 @@ run no_valid -- -i replay.conf
 conf d0 && sed -i "s#^INPUT_DIR|.*#INPUT_DIR|$T/empty#" "$T/d0/replay.conf"
 run d0 -- -i replay.conf -d 0
 
-# Another run's lock, held by flock(1) on the replay directory.
+# Another run's lock on the replay directory, held by flock(1) in a process
+# that then becomes the sleep, so that ending it frees the lock.
 conf locked && mkdir "$T/locked/replay"
 if command -v flock >/dev/null; then
-  flock "$T/locked/replay" sleep 30 &
+  (exec 9<"$T/locked/replay" && flock 9 && exec sleep 30) >/dev/null 2>&1 &
   holder=$!
   for _ in $(seq 50); do
     grep -q "$(stat -c %i "$T/locked/replay")" /proc/locks 2>/dev/null && break
