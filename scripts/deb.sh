@@ -1,6 +1,6 @@
 #!/bin/bash
 # `make deb`: builds the installed programs hardened as Debian builds its
-# packages (Release, VT_HARDEN) in build/deb and packs them with CPack into
+# packages (-O2 as Debian builds, VT_HARDEN) in build/deb and packs them with CPack into
 # build/deb/package/vortan-replay-gen_<version>_<arch>.deb: the four
 # programs, their manual pages and bash completion (cmake/package_deb.cmake).
 # Then lintian's verdict, when lintian is installed.
@@ -11,8 +11,8 @@ targets=(vtu_replay_gen vt_loggen vt_package_check vt_package)
 
 scripts/setup.sh
 if [ ! -f "$BUILD_DIR/CMakeCache.txt" ]; then
-  echo "deb: configuring $BUILD_DIR (Release, hardened)"
-  cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVT_HARDEN=ON >/dev/null
+  echo "deb: configuring $BUILD_DIR (RelWithDebInfo, hardened; CPack strips the programs)"
+  cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVT_HARDEN=ON >/dev/null
 fi
 echo "deb: building ${targets[*]} in $BUILD_DIR"
 cmake --build "$BUILD_DIR" -j "${JOBS:-2}" --target "${targets[@]}"
