@@ -1,9 +1,9 @@
 #!/bin/bash
-# `make deb`: builds the installed programs hardened as Debian builds its
-# packages (-O2 as Debian builds, VT_HARDEN) in build/deb and packs them with CPack into
-# build/deb/package/vortan-replay-gen_<version>_<arch>.deb: the four
-# programs, their manual pages and bash completion (cmake/package_deb.cmake).
-# Then lintian's verdict, when lintian is installed.
+# `make deb`: builds the installed programs in build/deb, optimised as Debian
+# builds its packages (-O2) and with its hardening flags (VT_HARDEN), and
+# packs them with CPack into build/deb/package/vortan-replay-gen_<version>_<arch>.deb:
+# the four programs, their manual pages and bash completion
+# (cmake/package_deb.cmake). Then lintian's verdict, when lintian is installed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR=${DEB_BUILD_DIR:-build/deb}
