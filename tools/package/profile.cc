@@ -345,6 +345,8 @@ bool read_worker(ProfileBuilder *b, WorkerReader *r, std::string *error) {
     r->where = "vt_index_" + std::to_string(r->worker) + " line " + std::to_string(n);
     ok = read_user_line(b, r, line, line + len, error);
   }
+  // getline also stops when a line finds no memory: that is no end of file.
+  if (ok && !feof(fp)) ok = fail(error, "cannot read " + path + ": " + strerror(errno));
   free(line);
   fclose(fp);
   if (r->req_fd >= 0) close(r->req_fd);
