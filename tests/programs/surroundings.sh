@@ -2,7 +2,7 @@
 # Every program of the project in hostile surroundings:
 # - given a named pipe, a device or a directory where it reads (or replaces)
 #   a file, it refuses it at once with a message naming it; a program still
-#   running after 20 s fails its case;
+#   running after 10 s fails its case;
 # - started with descriptors 0 to 2 closed, it opens no file of its own on
 #   them (its console lines would go into that file): traced with strace,
 #   every file opened on 0, 1 or 2 must be /dev/null (the loader's and the
@@ -65,12 +65,12 @@ mkdir -p "$VT_WDIR/scripts/p/s/piped"
 echo C >"$VT_WDIR/scripts/p/s/piped/script.type"
 mkfifo "$VT_WDIR/scripts/p/s/piped/script.pages"
 
-# refuse STATUS PATTERN COMMAND...: the command ends with STATUS within 20 s
+# refuse STATUS PATTERN COMMAND...: the command ends with STATUS within 10 s
 # and its standard output or error holds PATTERN (grep -E).
 refuse() {
   local want=$1 pattern=$2
   shift 2
-  timeout 20 "$@" </dev/null >"$T/out" 2>&1
+  timeout 10 "$@" </dev/null >"$T/out" 2>&1
   local got=$?
   if [ "$got" != "$want" ] || ! grep -qE -- "$pattern" "$T/out"; then
     echo "FAIL: ${*##*/} -> status $got (wanted $want$([ "$got" = 124 ] && echo '; it hung'))"
