@@ -1,5 +1,7 @@
 #include "base/core/sha256.h"
 
+#include "base/core/input_file.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
@@ -196,8 +198,8 @@ std::string vtlb_sha256_hex(const uint8_t digest[kSha256Size]) {
   return out;
 }
 
-bool vtlb_sha256_file(const char *path, std::string *hex, uint64_t *size) {
-  int fd = open(path, O_RDONLY | O_CLOEXEC);
+bool vtlb_sha256_file(const char *path, std::string *hex, uint64_t *size, std::string *why) {
+  int fd = vtlb_open_regular_file(path, O_RDONLY, why);
   if (fd < 0) return false;
   Sha256State s;
   vtlb_sha256_init(&s);
@@ -208,6 +210,7 @@ bool vtlb_sha256_file(const char *path, std::string *hex, uint64_t *size) {
     if (got < 0) {
       int err = errno;
       close(fd);
+      *why = strerror(err);
       errno = err;
       return false;
     }

@@ -27,9 +27,10 @@ void vtlb_sha256_final(Sha256State *s, uint8_t digest[kSha256Size]);
 // The digest as 64 lower-case hexadecimal digits.
 std::string vtlb_sha256_hex(const uint8_t digest[kSha256Size]);
 
-// The digest of the file at path, as hexadecimal digits, and its size. False
-// with errno set when it cannot be opened or read.
-bool vtlb_sha256_file(const char *path, std::string *hex, uint64_t *size);
+// The digest of the regular file at path, as hexadecimal digits, and its
+// size. False with *why set (and errno: ENOENT for a file that is not there)
+// when it is no regular file or cannot be read; a named pipe is not waited on.
+bool vtlb_sha256_file(const char *path, std::string *hex, uint64_t *size, std::string *why);
 
 // Whether the SHA instructions are used here; tests hash with both ways.
 bool vtlb_sha256_uses_cpu();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <random>
@@ -88,14 +89,19 @@ TEST(Sha256, File) {
   std::string data(300000, 'x');
   ASSERT_EQ(write(fd, data.data(), data.size()), static_cast<ssize_t>(data.size()));
   close(fd);
-  std::string hex;
+  std::string hex, why;
   uint64_t size = 0;
-  ASSERT_TRUE(vtlb_sha256_file(path, &hex, &size));
+  ASSERT_TRUE(vtlb_sha256_file(path, &hex, &size, &why)) << why;
   EXPECT_EQ(size, data.size());
   EXPECT_EQ(hex, digest_of(data, data.size()));
   unlink(path);
-  EXPECT_FALSE(vtlb_sha256_file(path, &hex, &size));
+  EXPECT_FALSE(vtlb_sha256_file(path, &hex, &size, &why));
   EXPECT_EQ(errno, ENOENT);
+  // A named pipe is refused, not waited on.
+  ASSERT_EQ(mkfifo(path, 0600), 0);
+  EXPECT_FALSE(vtlb_sha256_file(path, &hex, &size, &why));
+  EXPECT_EQ(why, "a named pipe, not a regular file");
+  unlink(path);
 }
 
 }  // namespace

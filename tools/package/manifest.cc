@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "base/core/input_file.h"
 #include "base/core/sha256.h"
 #include "tools/package/json_reader.h"
 
@@ -118,29 +119,11 @@ bool parse_manifest(const std::string &text, Manifest *m, std::string *error) {
 
 ManifestState read_manifest(const std::string &dir, Manifest *m, std::string *error) {
   std::string path = dir + "/" + kManifestFile;
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0 && errno == ENOENT) return ManifestState::kAbsent;
-  std::string text;
   struct stat st;
-  bool ok = fd >= 0 && fstat(fd, &st) == 0;
-  if (ok && !S_ISREG(st.st_mode)) {
-    ok = false;
-    errno = EINVAL;
-  }
-  char buf[65536];
-  while (ok) {
-    ssize_t got = read(fd, buf, sizeof buf);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      ok = got == 0;
-      break;
-    }
-    text.append(buf, static_cast<size_t>(got));
-  }
-  int err = errno;
-  if (fd >= 0) close(fd);
-  if (!ok) {
-    *error = path + ": " + (err == EINVAL ? "not a regular file" : strerror(err));
+  if (lstat(path.c_str(), &st) != 0 && errno == ENOENT) return ManifestState::kAbsent;
+  std::string text, why;
+  if (!vtlb_read_regular_file(path, &text, &why)) {
+    *error = path + ": " + why;
     return ManifestState::kUnreadable;
   }
   if (!parse_manifest(text, m, error)) {
@@ -167,10 +150,10 @@ std::vector<std::string> verify_manifest(const std::string &dir, const Manifest 
       continue;
     }
     for (const ManifestFile *f : {&w.request_file, &w.index_file}) {
-      std::string hex;
+      std::string hex, why;
       uint64_t size = 0;
-      if (!vtlb_sha256_file((dir + "/" + f->name).c_str(), &hex, &size)) {
-        problems.push_back(f->name + ": " + (errno == ENOENT ? "missing" : strerror(errno)) +
+      if (!vtlb_sha256_file((dir + "/" + f->name).c_str(), &hex, &size, &why)) {
+        problems.push_back(f->name + ": " + (errno == ENOENT ? "missing" : why) +
                            ", the manifest lists it");
       } else if (size != f->size) {
         problems.push_back(f->name + ": " + std::to_string(size) + " bytes where the manifest says " +

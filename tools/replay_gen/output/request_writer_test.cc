@@ -55,9 +55,10 @@ TEST_F(RequestWriter, SameBytesWithAnyThreadsBuffersAndCopies) {
             << threads << " threads, buffer " << buffer << ", kernel copies from " << kernel_from;
         // Each file's digest, taken on the way, is that of the file.
         for (int w = 0; w < run.workers.num_vvm; w++) {
-          std::string hex;
+          std::string hex, why;
           uint64_t size = 0;
-          ASSERT_TRUE(vtlb_sha256_file((dir + "/vt_req_" + std::to_string(w)).c_str(), &hex, &size));
+          ASSERT_TRUE(vtlb_sha256_file((dir + "/vt_req_" + std::to_string(w)).c_str(), &hex, &size,
+                                       &why));
           EXPECT_EQ(vtlb_sha256_hex(run.manifest.request_sha256[w]), hex) << "vt_req_" << w;
         }
       }
@@ -125,9 +126,9 @@ TEST_F(RequestWriter, KernelCopiesFromTheThresholdOn) {
     // The digest covers the bytes of the file, those the kernel copied too.
     uint8_t digest[kSha256Size];
     vtlb_sha256_final(&out.digest, digest);
-    std::string hex;
+    std::string hex, why;
     uint64_t size = 0;
-    ASSERT_TRUE(vtlb_sha256_file((dir + "/vt_req_0").c_str(), &hex, &size));
+    ASSERT_TRUE(vtlb_sha256_file((dir + "/vt_req_0").c_str(), &hex, &size, &why));
     EXPECT_EQ(vtlb_sha256_hex(digest), hex);
     close(run.workers.vvm_list[0].vt_req_file_fd);
     unlink((dir + "/vt_req_0").c_str());  // request files are made new
