@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 
@@ -162,21 +163,33 @@ void rename_in_calls(const std::vector<std::string> &from, const std::vector<std
 
 std::string pick_temporary_suffix(const std::vector<std::string> &current,
                                   const std::vector<std::string> &targets) {
-  std::unordered_set<std::string> taken(current.begin(), current.end());
+  // Suffix k is "XXX" for k = 0 and "XXX<k>" after. A name clashes with k
+  // when it is some target followed by that suffix: each name blocks at most
+  // one k per way of reading it so, and the smallest k left free is taken.
+  // Two services may end with one name; their temporary names are then the
+  // same too, as their final names are, so only other names are avoided.
+  std::unordered_set<std::string_view> target_set(targets.begin(), targets.end());
+  std::unordered_set<std::string_view> taken(current.begin(), current.end());
   taken.insert(targets.begin(), targets.end());
-  for (int k = 0;; k++) {
-    std::string suffix = k == 0 ? "XXX" : "XXX" + std::to_string(k);
-    std::unordered_set<std::string> temporary;
-    bool free_of_clashes = true;
-    for (const std::string &t : targets) {
-      std::string name = t + suffix;
-      if (taken.count(name) || !temporary.insert(name).second) {
-        free_of_clashes = false;
-        break;
+  std::unordered_set<size_t> blocked;
+  for (std::string_view name : taken) {
+    for (size_t at = name.find("XXX"); at != std::string_view::npos;
+         at = name.find("XXX", at + 1)) {
+      std::string_view digits = name.substr(at + 3);
+      size_t k = 0;
+      if (!digits.empty()) {
+        // Only the digits to_string writes: no sign, no leading zero.
+        if (digits[0] == '0' || digits.size() > 9 ||
+            digits.find_first_not_of("0123456789") != std::string_view::npos)
+          continue;
+        k = static_cast<size_t>(std::stoul(std::string(digits)));
       }
+      if (target_set.count(name.substr(0, at))) blocked.insert(k);
     }
-    if (free_of_clashes) return suffix;
   }
+  size_t k = 0;
+  while (blocked.count(k)) k++;
+  return k == 0 ? "XXX" : "XXX" + std::to_string(k);
 }
 
 std::vector<RenameCall> split_rename_lists(const std::vector<std::string> &from,

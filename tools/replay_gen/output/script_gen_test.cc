@@ -151,6 +151,14 @@ TEST_F(ScriptGenTest, TemporaryNamesClashWithNothing) {
   EXPECT_EQ(pick_temporary_suffix({"OpXXX", "Op"}, {"OpXXX", "Op"}), "XXX1");
   EXPECT_EQ(pick_temporary_suffix({"p1", "OpXXX1"}, {"Op", "OpXXX"}), "XXX2");
   EXPECT_EQ(pick_temporary_suffix(V{"page_1", "page_2"}, V{"AXXX", "A"}), "XXX1");
+  EXPECT_EQ(pick_temporary_suffix(V{"p1", "p2"}, V{"AX", "B"}), "XXX");
+  EXPECT_EQ(pick_temporary_suffix(V{"AXXXX", "p2"}, V{"AX", "B"}), "XXX1");
+  EXPECT_EQ(pick_temporary_suffix(V{"AXXX01", "AXXX2", "AXXX-3"}, V{"A", "B", "AXXX"}), "XXX1");
+  // A configured GetQuote_1 and a renamed second GetQuote share their name,
+  // and so their temporary name: the choice ends all the same.
+  EXPECT_EQ(pick_temporary_suffix(V{"p1", "p2", "p3"}, V{"GetQuote_1", "GetQuote", "GetQuote_1"}),
+            "XXX");
+  EXPECT_EQ(pick_temporary_suffix(V{"GetQuote_1XXX", "p2"}, V{"GetQuote_1", "GetQuote_1"}), "XXX1");
 }
 
 // Lists too long for one command line go in several calls, pair by pair in
