@@ -107,6 +107,7 @@ void apply_config_line(char *line) {
 void read_config_file_new(const char *config_file_name) {
   if (run.log.debug_level)
     debug_log(4, kFname, "Method Called. config_file_name = %s", config_file_name);
+  snprintf(run.config.config_file, sizeof run.config.config_file, "%s", config_file_name);
   std::unique_ptr<FILE, FileCloser> fp(open_file(config_file_name, "r"));
   if (!fp) vt_exit(-1);
   std::unique_ptr<char[]> line(new char[kConfigLineBufSize]);
