@@ -70,12 +70,53 @@ TEST_F(Config, FileLinesAndAccumulatedTexts) {
   // line end; the accumulated texts keep every value.
   Outcome out = read("#" + std::string(kConfigLineBufSize - 2, 'x') +
                      "SCRIPT_TYPE|Legacy\nHTTP_HEADER|A: 1\nREQ_TOP_LINE|t\nHTTP_HEADER|B: 2\n"
-                     "SCENARIO_KEYWORD|K 1\r\n\nREQ_TOP_LINE|u|ignored");
+                     "SCENARIO_KEYWORD|K 1\n\nREQ_TOP_LINE|u|ignored");
   ASSERT_EQ(out.status, 0) << out.err;
   EXPECT_EQ(std::string(run.config.script_type) + "|" + run.config.http_header +
                 s(run.config.http_header_len) + "|" + run.config.req_top_line +
                 s(run.config.req_top_line_len) + "|" + run.config.scenario_keyword,
-            "Legacy|A: 1\r\nB: 2\r\n12|t\nu\n4|K 1\r\n");
+            "Legacy|A: 1\r\nB: 2\r\n12|t\nu\n4|K 1\n");
+}
+
+// A file that starts with a byte-order mark or has CR LF line ends is
+// refused before any of its lines acts, saying how to convert it; values
+// show their control characters escaped.
+TEST_F(Config, RefusedFileText) {
+  const std::string rc = "read_config_file_new:";
+  const std::string crlf = " has Windows line ends (CR LF, first at line ";
+  struct Case {
+    std::string text, err;
+  } cases[] = {
+      {"SCRIPT_TYPE|Legacy\r\nSCRIPT_TYPE|C\r\n", crlf + "1); convert it first, e.g. with: sed -i "
+                                                   "'s/\\r$//' 'FILE'"},
+      {"SCRIPT_TYPE|Legacy\n# note\r\n", crlf + "2); convert it first, e.g. with: sed -i "
+                                             "'s/\\r$//' 'FILE'"},
+      {"SCRIPT_TYPE|Legacy\n\nNUM_VVM|2\r", crlf + "3); convert it first, e.g. with: sed -i "
+                                            "'s/\\r$//' 'FILE'"},
+      {"\xEF\xBB\xBFSCRIPT_TYPE|Legacy\n",
+       " starts with a UTF-8 byte-order mark (bytes EF BB BF); save it without one, e.g. with: "
+       "sed -i '1s/^\\xEF\\xBB\\xBF//' 'FILE'"},
+  };
+  for (const Case &c : cases) {
+    char path[] = "/tmp/vt_config_test_XXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_EQ(write(fd, c.text.data(), c.text.size()), static_cast<ssize_t>(c.text.size()));
+    close(fd);
+    reset_config_state();
+    Outcome out = run_to_end([&] { read_config_file_new(path); });
+    unlink(path);
+    std::string want = c.err;
+    want.replace(want.find("FILE"), 4, path);
+    EXPECT_EQ(s(out.status) + out.err + run.config.script_type,
+              "-1" + rc + "Configuration file " + path + want + "\nC")
+        << c.text;
+  }
+  // A carriage return or another control character inside a value.
+  Outcome out = read("NUM_VVM|2\r|\n");
+  EXPECT_EQ(out.err, rc + "NUM_VVM at line 1 of the configuration is '2\\r'; it must be a whole "
+                          "number between 1 and 256.\n");
+  out = read("SCRIPT_TYPE|\x1b[2J\t\x7f\n");
+  EXPECT_EQ(out.err, rc + "Error: Invalid script type \\x1b[2J\\t\\x7f. It should be Legacy or C\n");
 }
 
 TEST_F(Config, RefusedLines) {

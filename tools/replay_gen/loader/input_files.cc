@@ -1,6 +1,7 @@
 #include "tools/replay_gen/loader/input_files.h"
 
 #include <dirent.h>
+#include <errno.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -202,8 +203,9 @@ void append_file(const char *base_dir, const char *date_dir, const char *file,
 }
 
 // Appends the files of one extracts directory that pass filter, in the order
-// sort gives (listing order when null). A directory that cannot be listed
-// adds nothing.
+// sort gives (listing order when null). A day without an extracts directory
+// adds nothing; one whose directory is there but cannot be listed would drop
+// its requests without a word, so it ends the run.
 void append_listed_files(const char *base_dir, const char *date_dir, const char *dir_format,
                          int (*filter)(const struct dirent *),
                          int (*sort)(const struct dirent **, const struct dirent **),
@@ -212,6 +214,10 @@ void append_listed_files(const char *base_dir, const char *date_dir, const char 
   format_input_path(dir, dir_format, base_dir, date_dir);
   struct dirent **listing = nullptr;
   int n = scandir(dir, &listing, filter, sort);
+  if (n < 0 && errno != ENOENT && errno != ENOTDIR) {
+    error_log(1, kFn, "Unable to list input directory %s: %s", dir, strerror(errno));
+    vt_exit(-1);
+  }
   for (int i = 0; i < n; i++) append_file(base_dir, date_dir, listing[i]->d_name, oom_name);
   for (int i = 0; i < n; i++) free(listing[i]);
   free(listing);
