@@ -62,11 +62,17 @@ std::string shell_path(const char *path) {
   vt_exit(-1);
 }
 
-// The directories above path, as "mkdir -p" makes them; a failure shows when
-// the last one cannot be made.
-void make_parents(const std::string &path) {
-  for (size_t at = path.find('/', 1); at != std::string::npos; at = path.find('/', at + 1))
-    mkdir(path.substr(0, at).c_str(), 0777);
+// The directories above path, as "mkdir -p" makes them. A failure shows when
+// the last one cannot be made; the first directory above it that could not
+// be made, and why, is kept for that message (*failed_errno 0 when none).
+void make_parents(const std::string &path, std::string *failed, int *failed_errno) {
+  *failed_errno = 0;
+  for (size_t at = path.find('/', 1); at != std::string::npos; at = path.find('/', at + 1)) {
+    std::string parent = path.substr(0, at);
+    if (mkdir(parent.c_str(), 0777) == 0 || errno == EEXIST || *failed_errno) continue;
+    *failed = parent;
+    *failed_errno = errno;
+  }
 }
 
 // Where an existing replay directory, or the symbolic link given as one,
@@ -146,12 +152,19 @@ void replace_link(const char *name) {
 bool create_dir(const char *name, const char *dir_name) {
   if (run.log.debug_level)
     debug_log(2, "create_dir", "Creating %s directory named as :%s.\n", name, dir_name);
-  std::string path = dir_name;
-  make_parents(path);
+  std::string path = dir_name, parent;
+  int parent_errno;
+  make_parents(path, &parent, &parent_errno);
   if (mkdir(dir_name, 0777) != 0) {
     if (errno == EEXIST) return false;
-    error_log(1, "create_dir", "Error in creating %s dir '%s': %s\n", name, dir_name,
-              strerror(errno));
+    // A directory above that could not be made is the cause, not the
+    // "No such file or directory" that follows from it.
+    if (errno == ENOENT && parent_errno)
+      error_log(1, "create_dir", "Error in creating %s dir '%s': %s (making %s)\n", name,
+                dir_name, strerror(parent_errno), parent.c_str());
+    else
+      error_log(1, "create_dir", "Error in creating %s dir '%s': %s\n", name, dir_name,
+                strerror(errno));
     vt_exit(-1);
   }
   bool busy;
