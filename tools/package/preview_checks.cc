@@ -211,11 +211,11 @@ std::vector<std::string> late_run_problems(bool force) {
                   " already exists (the run replaces it only with -f)");
   if (force && c.replay_dir[0]) {
     struct stat st;
-    bool is_link = lstat(without_trailing_slashes(c.replay_dir).c_str(), &st) == 0 &&
-                   S_ISLNK(st.st_mode);
-    std::string refusal =
-        is_link || is_directory(c.replay_dir) ? replay_dir_removal_refusal(c.replay_dir, is_link)
-                                              : "";
+    bool is_link =
+        lstat(without_trailing_slashes(c.replay_dir).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    std::string refusal = is_link || is_directory(c.replay_dir)
+                              ? replay_dir_removal_refusal(c.replay_dir, is_link)
+                              : "";
     if (!refusal.empty())
       out.push_back(std::string("Replay directory ") + c.replay_dir + " " + refusal +
                     " (the run refuses to delete it under -f)");

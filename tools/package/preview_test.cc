@@ -134,10 +134,10 @@ TEST_F(LateProblems, EachConditionTheRunMeetsAtItsEnd) {
     snprintf(run.config.replay_dir, sizeof run.config.replay_dir, "%s/%s", dir.c_str(), inside);
     found = late_run_problems(true);
     ASSERT_EQ(found.size(), 1u) << inside;
-    EXPECT_EQ(found[0], "Replay directory " + dir + "/" + inside + " lies inside " +
-                            (inside[0] == 'w' ? "VT_WDIR " + wdir : "the input directory " + dir +
-                                                                        "/logs") +
-                            " (the run refuses to delete it under -f)");
+    EXPECT_EQ(found[0],
+              "Replay directory " + dir + "/" + inside + " lies inside " +
+                  (inside[0] == 'w' ? "VT_WDIR " + wdir : "the input directory " + dir + "/logs") +
+                  " (the run refuses to delete it under -f)");
   }
 
   snprintf(run.config.replay_dir, sizeof run.config.replay_dir, "%s/replay", dir.c_str());

@@ -45,6 +45,9 @@ TEST_F(Config, KeywordLines) {
       {"HTTP_VERSION|123456789", [] { return std::string(run.config.http_version); }, "123456789"},
       {"NEW_USER_TIME|10:00", [] { return s(run.config.new_user_time); }, "600000"},
       {"NUM_PROCESSES|256", [] { return s(run.workers.num_vvm); }, "256"},
+      {"SUITE_COMMAND_TIME_LIMIT|604800", [] { return s(run.config.suite_command_time_limit); },
+       "604800"},
+      {"FOO|1", [] { return s(run.config.suite_command_time_limit); }, "600"},
       {"MSG_COUNT_PER_FILE 7", [] { return s(run.config.g_msgcount_per_file); }, "7"},
       {"INPUT_DIR|/logs|*", [] { return std::string(run.config.input_dir); }, "INPUT_DIR|/logs|*"},
       {"HOST_HEADER|example:8080|x",
@@ -88,11 +91,11 @@ TEST_F(Config, RefusedFileText) {
     std::string text, err;
   } cases[] = {
       {"SCRIPT_TYPE|Legacy\r\nSCRIPT_TYPE|C\r\n", crlf + "1); convert it first, e.g. with: sed -i "
-                                                   "'s/\\r$//' 'FILE'"},
+                                                         "'s/\\r$//' 'FILE'"},
       {"SCRIPT_TYPE|Legacy\n# note\r\n", crlf + "2); convert it first, e.g. with: sed -i "
-                                             "'s/\\r$//' 'FILE'"},
+                                                "'s/\\r$//' 'FILE'"},
       {"SCRIPT_TYPE|Legacy\n\nNUM_VVM|2\r", crlf + "3); convert it first, e.g. with: sed -i "
-                                            "'s/\\r$//' 'FILE'"},
+                                                   "'s/\\r$//' 'FILE'"},
       {"\xEF\xBB\xBFSCRIPT_TYPE|Legacy\n",
        " starts with a UTF-8 byte-order mark (bytes EF BB BF); save it without one, e.g. with: "
        "sed -i '1s/^\\xEF\\xBB\\xBF//' 'FILE'"},
@@ -116,7 +119,8 @@ TEST_F(Config, RefusedFileText) {
   EXPECT_EQ(out.err, rc + "NUM_VVM at line 1 of the configuration is '2\\r'; it must be a whole "
                           "number between 1 and 256.\n");
   out = read("SCRIPT_TYPE|\x1b[2J\t\x7f\n");
-  EXPECT_EQ(out.err, rc + "Error: Invalid script type \\x1b[2J\\t\\x7f. It should be Legacy or C\n");
+  EXPECT_EQ(out.err,
+            rc + "Error: Invalid script type \\x1b[2J\\t\\x7f. It should be Legacy or C\n");
 }
 
 TEST_F(Config, RefusedLines) {
@@ -144,6 +148,19 @@ TEST_F(Config, RefusedLines) {
            "gives -4294967000 milliseconds; it must be between 0 and 2147483647 milliseconds "
            "(about 596 hours)."},
       {"NUM_PROCESSES|", rc + "NUM_PROCESSES" + at + "has no value."},
+      {"SUITE_COMMAND_TIME_LIMIT|0",
+       rc + "SUITE_COMMAND_TIME_LIMIT" + at +
+           "is '0'; it must be a whole number of seconds between 1 and 604800."},
+      {"SUITE_COMMAND_TIME_LIMIT|604801", rc + "SUITE_COMMAND_TIME_LIMIT" + at + "is '604801'; " +
+                                              "it must be a whole number of seconds between 1 " +
+                                              "and 604800."},
+      {"SUITE_COMMAND_TIME_LIMIT|10m", rc + "SUITE_COMMAND_TIME_LIMIT" + at + "is '10m'; " +
+                                           "it must be a whole number of seconds between 1 and " +
+                                           "604800."},
+      {"SUITE_COMMAND_TIME_LIMIT|99999999999999999999",
+       rc + "SUITE_COMMAND_TIME_LIMIT" + at +
+           "is '99999999999999999999'; it must be a whole number of seconds between 1 and "
+           "604800."},
       {"MSG_COUNT_PER_FILE|115292150460684698",
        rc + "MSG_COUNT_PER_FILE" + at +
            "is 115292150460684698; at most 115292150460684697 are allowed."},

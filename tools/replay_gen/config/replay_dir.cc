@@ -85,7 +85,8 @@ std::string resolved_place(const std::string &path, bool is_link) {
   std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
   if (!realpath(parent.c_str(), real)) return "";
   std::string place = real;
-  return (place == "/" ? "" : place) + "/" + path.substr(slash == std::string::npos ? 0 : slash + 1);
+  std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
+  return (place == "/" ? "" : place) + "/" + name;
 }
 
 // Refuses to delete the root, a directory that is, holds or lies inside the
@@ -160,8 +161,8 @@ bool create_dir(const char *name, const char *dir_name) {
     // A directory above that could not be made is the cause, not the
     // "No such file or directory" that follows from it.
     if (errno == ENOENT && parent_errno)
-      error_log(1, "create_dir", "Error in creating %s dir '%s': %s (making %s)\n", name,
-                dir_name, strerror(parent_errno), parent.c_str());
+      error_log(1, "create_dir", "Error in creating %s dir '%s': %s (making %s)\n", name, dir_name,
+                strerror(parent_errno), parent.c_str());
     else
       error_log(1, "create_dir", "Error in creating %s dir '%s': %s\n", name, dir_name,
                 strerror(errno));

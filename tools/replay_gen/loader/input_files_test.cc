@@ -51,7 +51,7 @@ class InputFiles : public testing::Test {
     }
     fs::create_directories(base_ + "/20201205");  // no extracts
     fs::create_directories(base_ + "/notadate");  // 8 characters, no extracts
-    std::ofstream(base_ + "/filedate");             // 8 characters, not even a directory
+    std::ofstream(base_ + "/filedate");           // 8 characters, not even a directory
   }
   static void TearDownTestSuite() { fs::remove_all(base_); }
 
@@ -176,8 +176,9 @@ TEST_F(InputFiles, UnlistableExtractsEndRun) {
   if (geteuid() != 0) {
     set_input_dir(tree);
     auto [status, err] = run_to_end(gen_input_file_list);
-    EXPECT_EQ(std::to_string(status) + err, "-1gen_input_file_list:Unable to list input directory " +
-                                                tree + "/20201202/extracts: Permission denied\n");
+    EXPECT_EQ(std::to_string(status) + err,
+              "-1gen_input_file_list:Unable to list input directory " + tree +
+                  "/20201202/extracts: Permission denied\n");
   }
   fs::permissions(tree + "/20201202/extracts", fs::perms::owner_all);
   fs::remove_all(tree);

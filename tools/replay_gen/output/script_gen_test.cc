@@ -210,6 +210,21 @@ TEST_F(ScriptGenTest, FailedListingOrRenamingEndsRun) {
   EXPECT_EQ(o.err,
             "rename_gen_file:Listing the pages of script proj/sub/my script failed: exit "
             "status 1\n");
+  unsetenv("FAKE_LIST_STATUS");
+  // A listing or renaming that outlives SUITE_COMMAND_TIME_LIMIT ends the run.
+  run.config.suite_command_time_limit = 1;
+  for (const char *fake : {"vti_get_page", "vtu_change_page_name"}) {
+    write_fake(fake, "cat \"$FAKE_PAGES\"; exec sleep 30\n");
+    o = generate();
+    EXPECT_EQ(o.status, -1) << fake;
+    std::string cmd = std::string(fake) + " " + (fake[2] == 'i' ? "'proj/sub/my script'" : "-s");
+    EXPECT_EQ(o.err.rfind("rename_gen_file:Suite command " + cmd, 0), 0u) << o.err;
+    EXPECT_NE(o.err.find("did not end within the time limit of 1 s (SUITE_COMMAND_TIME_LIMIT); "
+                         "its process group was ended.\n"),
+              std::string::npos)
+        << o.err;
+    write_fake(fake, fake[2] == 'i' ? "cat \"$FAKE_PAGES\"\n" : "exit 0\n");
+  }
 }
 
 TEST_F(ScriptGenTest, FailedGeneratorOrMissingWorkDirEndsRun) {
