@@ -157,7 +157,7 @@ int vtlb_end_group(pid_t pid) {
 GroupCmdResult vtlb_run_group_cmd(const std::string &cmd, int64_t limit_seconds,
                                   std::string *output) {
   GroupCmdResult result;
-  fflush(nullptr);
+  fflush(nullptr);  // the caller's lines come before the command's
   int wake[2] = {-1, -1}, out[2] = {-1, -1};
   int devnull = open("/dev/null", O_RDONLY | O_CLOEXEC);
   if (pipe(wake) != 0 || !set_fd_flags(wake[0]) || !set_fd_flags(wake[1]) ||

@@ -74,7 +74,7 @@ size_t format_interrupt_line(int signo, const char *command, char *buf, size_t r
   number[n] = '\0';
   append(buf, room, &len, number);
   if (command) {
-    append(buf, room, &len, " while the suite command ");
+    append(buf, room, &len, " while the command ");
     append(buf, room, &len, command);
     append(buf, room, &len, " ran (its process group was ended)");
   }
