@@ -29,11 +29,16 @@ struct InputSpec {
   char *file_part;
 };
 
-// The date directories, viewed in input_dir or in the base directory listing.
+// The date directories, viewed in input_dir or in the base directory listing,
+// which goes with them (also when a later directory ends the run early).
 struct DateDirs {
   std::vector<const char *> names;
   struct dirent **listing = nullptr;
   int listing_size = 0;
+  ~DateDirs() {
+    for (int i = 0; i < listing_size; i++) free(listing[i]);
+    free(listing);
+  }
 };
 
 enum class FileForm { kAll, kRange, kList };
@@ -245,13 +250,6 @@ void append_files_of(const char *base_dir, const char *date_dir, const FileSpec 
   }
 }
 
-void free_date_dirs(DateDirs *dirs) {
-  for (int i = 0; i < dirs->listing_size; i++) free(dirs->listing[i]);
-  free(dirs->listing);
-  dirs->listing = nullptr;
-  dirs->listing_size = 0;
-}
-
 void show_input_files() {
   if (!run.log.debug_level) return;
   debug_log(3, kFn, "Total input files = %d", run.files.num_seq_files);
@@ -272,7 +270,6 @@ void gen_input_file_list() {
   if (run.log.debug_level)
     debug_log(2, kFn, "date dir listing complte. Going to read files under dir");
   for (const char *date_dir : dirs.names) append_files_of(spec.base_dir, date_dir, files);
-  free_date_dirs(&dirs);
   show_input_files();
   check_input_file_count(run.files.num_seq_files, open_limit);
 }
