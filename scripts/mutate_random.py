@@ -648,6 +648,12 @@ def env_int(name, default):
     return int(value)
 
 
+def cpu_seconds():
+    """Processor time of the finished child processes (builds, tests) so far."""
+    t = os.times()
+    return t.children_user + t.children_system
+
+
 def say(msg):
     print(msg, flush=True)
 
@@ -913,7 +919,7 @@ def main(argv):
         return time.time()
 
     rows = []
-    discarded, build_s, test_s, restore_s, discard_s = 0, 0.0, 0.0, 0.0, 0.0
+    discarded, build_s, test_s, restore_s, discard_s, cpu_s = 0, 0.0, 0.0, 0.0, 0.0, 0.0
     last = None
     for f, left_out in candidates():
         if not only and len(rows) >= n:
@@ -922,6 +928,7 @@ def main(argv):
             continue
         path = os.path.join(runner.src, f.file)
         original = draw.code[f.file].text
+        c1 = cpu_seconds()
         before = executables(runner.build)
         with open(path, "w", encoding="utf-8", newline="") as fh:
             fh.write(apply_fault(original, f))
@@ -953,7 +960,9 @@ def main(argv):
         build_s += t2 - t1
         test_s += t3 - t2
         restore_s += t4 - t3
-        row.update(verdict=verdict, test=test, seconds="%.1f" % (t4 - t1))
+        cpu = cpu_seconds() - c1
+        cpu_s += cpu
+        row.update(verdict=verdict, test=test, seconds="%.1f" % (t4 - t1), cpu="%.1f" % cpu)
         rows.append(row)
         say("%4d %s: %s (%.0f+%.0f+%.0f s, %d tests)" % (
             f.number, describe(f),
@@ -966,10 +975,11 @@ def main(argv):
 
     if rows:
         k = len(rows)
-        say("time per fault: %.1f s (build %.1f s, tests %.1f s, rebuild without it %.1f s) over "
-            "%d faults; %d that did not build took %.1f s each" % (
-                (build_s + test_s + restore_s) / k, build_s / k, test_s / k, restore_s / k, k,
-                discarded, discard_s / discarded if discarded else 0))
+        say("time per fault: %.1f s (build %.1f s, tests %.1f s, rebuild without it %.1f s; "
+            "%.1f s of processor time) over %d faults, load %.1f; %d that did not build took "
+            "%.1f s each" % ((build_s + test_s + restore_s) / k, build_s / k, test_s / k,
+                             restore_s / k, cpu_s / k, k, os.getloadavg()[0], discarded,
+                             discard_s / discarded if discarded else 0))
     if not only:
         report = os.path.join(work, "report-%d.tsv" % seed)
         commit = run(["git", "-C", ROOT, "describe", "--always", "--dirty"]).stdout.strip()
@@ -977,7 +987,7 @@ def main(argv):
             fh.write("# mutate-random: seed %d, %d faults, tree %s, %s\n" % (
                 seed, len(rows), commit, time.strftime("%Y-%m-%d %H:%M")))
             cols = ["number", "file", "line", "rule", "before", "after", "verdict", "test",
-                    "seconds"]
+                    "seconds", "cpu"]
             fh.write("\t".join(cols) + "\n")
             for r in rows:
                 fh.write("\t".join(str(r[c]).replace("\t", " ") for c in cols) + "\n")
