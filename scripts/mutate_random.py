@@ -383,9 +383,9 @@ def sites(code):
                 lit = int_literal(nxt.text) if nxt and nxt.kind == "num" else None
                 if t.text == "+" and lit and lit[0] == 1:
                     add("arithmetic", nxt.start, nxt.end, format_int(0, *lit[1:]))
-                else:
+                elif toks[i - 1].kind != "str" and nxt and nxt.kind != "str":  # text + "..."
                     add("arithmetic", t.start, t.end, "-" if t.text == "+" else "+")
-            elif t.text in ("+=", "-=") and spaced(masked, t):
+            elif t.text in ("+=", "-=") and spaced(masked, t) and nxt and nxt.kind != "str":
                 add("arithmetic", t.start, t.end, "-=" if t.text == "+=" else "+=")
             elif t.text in ("&&", "||") and spaced(masked, t):
                 add("logical", t.start, t.end, "||" if t.text == "&&" else "&&")

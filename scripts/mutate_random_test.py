@@ -95,6 +95,10 @@ class Rules(unittest.TestCase):
             ("relational", "template <typename T>"),
             ("arithmetic", "int y = -1;"),  # a unary minus
         ]
+        # Text joined to a literal cannot take a minus: such a fault would not build.
+        joined = mr.Code('void f() {\n  s = t + "x";\n  u += "y";\n  v = "a" + w;\n  n = m + k;\n}\n')
+        self.assertEqual([(s.start, s.repl) for s in mr.sites(joined) if s.rule == "arithmetic"],
+                         [(joined.text.index("m + k") + 2, "-")])
         for rule, before, *after in never:
             hits = [f for f in faults
                     if f.rule == rule and f.before == before and (not after or f.after == after[0])]
