@@ -40,6 +40,7 @@ before and after, not by line number) are left out of every draw.
 import bisect
 import difflib
 import fcntl
+import json
 import os
 import random
 import re
@@ -767,7 +768,6 @@ class Runner:
         return r.returncode, results, r.stdout
 
     def load_tests(self):
-        import json
         r = subprocess.run(["ctest", "--show-only=json-v1", "-LE", "docs|tools"], cwd=self.build,
                            capture_output=True, text=True, check=True)
         for t in json.loads(r.stdout)["tests"]:
