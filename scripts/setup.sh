@@ -5,7 +5,10 @@
 # ("%'lu" -> 1,234,567) need, the HTTP response parser of vt_replay and
 # nginx for its end-to-end tests, Chromium, in which the test of
 # `vt_package plot` opens the plot, and strace, with which a test watches
-# which files the programs open on closed standard descriptors.
+# which files the programs open on closed standard descriptors. Python 3 runs
+# the fault generator of `make mutate-random` and its test.
+#
+#   scripts/setup.sh [--coverage]   (--coverage: also gcovr, for `make coverage`)
 set -euo pipefail
 
 SUDO=""
@@ -24,6 +27,8 @@ dpkg -s libclang-rt-14-dev >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
 [ -x /usr/sbin/nginx ] || need+=(nginx)
 command -v chromium >/dev/null || need+=(chromium)
 command -v strace >/dev/null || need+=(strace)
+command -v python3 >/dev/null || need+=(python3)
+if [ "${1:-}" = --coverage ]; then command -v gcovr >/dev/null || need+=(gcovr); fi
 
 if [ ${#need[@]} -gt 0 ]; then
   echo "setup: installing ${need[*]}"
