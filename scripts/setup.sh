@@ -6,7 +6,10 @@
 # nginx for its end-to-end tests, Chromium, in which the test of
 # `vt_package plot` opens the plot, strace, with which a test watches which
 # files the programs open on closed standard descriptors, and dpkg-dev, whose
-# dpkg-shlibdeps finds the Debian package's dependencies (`make deb`).
+# dpkg-shlibdeps finds the Debian package's dependencies (`make deb`). Python
+# 3 runs the fault generator of `make mutate-random` and its test.
+#
+#   scripts/setup.sh [--coverage]   (--coverage: also gcovr, for `make coverage`)
 set -euo pipefail
 
 SUDO=""
@@ -26,6 +29,8 @@ dpkg -s libclang-rt-14-dev >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
 [ -x /usr/sbin/nginx ] || need+=(nginx)
 command -v chromium >/dev/null || need+=(chromium)
 command -v strace >/dev/null || need+=(strace)
+command -v python3 >/dev/null || need+=(python3)
+if [ "${1:-}" = --coverage ]; then command -v gcovr >/dev/null || need+=(gcovr); fi
 
 if [ ${#need[@]} -gt 0 ]; then
   echo "setup: installing ${need[*]}"
