@@ -25,6 +25,7 @@ TEST(PackageCheck, FindsWhatIsWrongWithAPackage) {
     std::string index_line;
     std::string requests;
     std::string problem;  // "" when sound
+    std::string extra = "";  // a file more in the package
   } cases[] = {
       {"000000001,vt_req_0,0,1,0," + a + ",10,2," + a + "," + b, kEntryA + kEntryB, ""},
       {"000000001,vt_req_0,0,1,0," + a + ",10,2," + a + "," + b,
@@ -39,12 +40,19 @@ TEST(PackageCheck, FindsWhatIsWrongWithAPackage) {
        "offset " +
            a},
       {"000000001,vt_req_1,0,1,0," + a, kEntryA, "names vt_req_1"},
+      // A number too large is shown whole up to 40 characters.
+      {"000000001,vt_req_0," + std::string(40, '9') + ",1,0," + a, kEntryA,
+       "group 1: number " + std::string(40, '9') + " is too large (above 18446744073709551615)"},
+      {"000000001,vt_req_0,0,1,0," + a + "|t:0:" + std::string(41, '8'), kEntryA,
+       "group 1: number " + std::string(40, '8') + "... is too large"},
+      {"000000001,vt_req_0,0,1,0," + a, kEntryA, "vt_req_1 has no index file", "vt_req_1"},
   };
   for (const Case &c : cases) {
     char tmpl[] = "/tmp/vt_check_test.XXXXXX";
     std::string dir = mkdtemp(tmpl);
     write_file(dir + "/vt_index_0", kHeader + c.index_line + "\n");
     write_file(dir + "/vt_req_0", c.requests);
+    if (!c.extra.empty()) write_file(dir + "/" + c.extra, kEntryA);
     PackageSummary summary;
     std::vector<std::string> problems = check_replay_package(dir, &summary);
     if (c.problem.empty()) {
