@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/core/sha256.h"
 #include "tools/loggen/loggen_options.h"
 #include "tools/loggen/loggen_writer.h"
 
@@ -100,6 +101,17 @@ TEST(Loggen, DeterministicAndCountsMatchWhatTheRecordRulesFind) {
   LoggenSummary other;
   EXPECT_TRUE(files == generate(small_options(11), &other));  // same seed, same bytes
   EXPECT_FALSE(files == generate(small_options(12), &other));
+  // The options and the seed name the bytes wherever and whenever they run.
+  Sha256State sha;
+  vtlb_sha256_init(&sha);
+  for (const auto &[path, text] : files) {
+    vtlb_sha256_update(&sha, path.c_str(), path.size() + 1);
+    vtlb_sha256_update(&sha, text.data(), text.size());
+  }
+  uint8_t digest[kSha256Size];
+  vtlb_sha256_final(&sha, digest);
+  EXPECT_EQ(vtlb_sha256_hex(digest),
+            "e7d60a83a3c8c42f0c453775b03c9e5281eb16d22983e10223259c999b12f672");
   for (const auto &[path, text] : files) {
     judge_file(text, s.window_start_s, &v);
     bytes += text.size();

@@ -124,6 +124,29 @@ TEST_F(HandPackage, FiguresMatchTheHandComputedOnes) {
   EXPECT_EQ(p.body_median, 10u);
   EXPECT_EQ(p.body_p95, 1000u);
   EXPECT_EQ(p.body_max, 1000u);
+  // The text report holds the same figures.
+  EXPECT_EQ(format_profile_text(p, "profile: x"),
+            "profile: x\n"
+            "  workers                  2\n"
+            "  users                    4\n"
+            "  requests                 8\n"
+            "  bytes                    1,660\n"
+            "  duration                 0:01:01.000 (61,000 ms)\n"
+            "  requests per second      mean 0.129, peak 3 (buckets of 1 s; the peak at "
+            "0:00:01.000)\n"
+            "  requests per minute      mean 4, peak 7\n"
+            "  users active at once     3 at most\n"
+            "  body bytes               1,201; median 10, 95th percentile 1,000, largest 1,000\n"
+            "\n  worker      users   requests          bytes  vs mean\n"
+            "       0          2          5            434   +25.0%\n"
+            "       1          2          3          1,226   -25.0%\n"
+            "\n    page   requests          bytes   share\n"
+            "       0          4            325   50.0%\n"
+            "       1          3          1,234   37.5%\n"
+            "       2          1            101   12.5%\n"
+            "\n  rejected records: 4\n"
+            "    code 101          3\n"
+            "    code 105          1\n");
 }
 
 TEST(PackageProfile, RefusesWhatItCannotRead) {
@@ -168,6 +191,31 @@ TEST(PackageProfile, BodySizeFromEntrySize) {
     if (c.fits) {
       EXPECT_EQ(body, c.body) << c.entry;
     }
+  }
+}
+
+// Nearest rank over the body sizes, empty bodies and both sides of the
+// table of small sizes included.
+TEST(PackageProfile, BodyQuantiles) {
+  struct Case {
+    std::vector<uint64_t> bodies;
+    uint64_t median, p95, max;
+  } cases[] = {
+      {{0}, 0, 0, 0},
+      {{0, 0, 0, 70000}, 0, 70000, 70000},
+      {{65536, 65535, 65535}, 65535, 65536, 65536},
+      {{7, 1, 3, 5, 9, 2}, 3, 9, 9},
+  };
+  for (const Case &c : cases) {
+    ProfileBuilder b;
+    profile_begin(&b, 1, 1000);
+    for (uint64_t body : c.bodies) ASSERT_TRUE(profile_add_request(&b, 0, 0, 0, body + 50, body));
+    Profile p;
+    profile_finish(&b, &p);
+    EXPECT_EQ(std::to_string(p.body_median) + " " + std::to_string(p.body_p95) + " " +
+                  std::to_string(p.body_max),
+              std::to_string(c.median) + " " + std::to_string(c.p95) + " " + std::to_string(c.max))
+        << c.bodies.size();
   }
 }
 
