@@ -24,7 +24,7 @@ TEST(PackageCheck, FindsWhatIsWrongWithAPackage) {
   struct Case {
     std::string index_line;
     std::string requests;
-    std::string problem;  // "" when sound
+    std::string problem;     // "" when sound
     std::string extra = "";  // a file more in the package
   } cases[] = {
       {"000000001,vt_req_0,0,1,0," + a + ",10,2," + a + "," + b, kEntryA + kEntryB, ""},
