@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/package/cli.h"
 #include "tools/package/profile_report.h"
 
 namespace {
@@ -254,8 +255,8 @@ TEST(PackageProfile, BucketsPastTheTableCountAlike) {
   ProfileBuilder b;
   profile_begin(&b, 1, 1000);
   const uint64_t edge = kDenseBuckets * 1000;  // the first bucket past the table
-  const uint64_t times[] = {5000,      5400,      edge + 10, edge + 999, edge + 7000,
-                            edge + 7001, edge + 7002, uint64_t{1} << 50};
+  const uint64_t times[] = {5000,        5400,        edge + 10,   edge + 999,
+                            edge + 7000, edge + 7001, edge + 7002, uint64_t{1} << 50};
   for (uint64_t t : times) ASSERT_TRUE(profile_add_request(&b, 0, 0, t, 300, 200));
   profile_add_user(&b, 0, 5000, uint64_t{1} << 50);
   EXPECT_EQ(b.bucket_counts.dense.size(), 6u);  // up to bucket 5 only
@@ -278,6 +279,30 @@ TEST(PackageProfile, BucketsPastTheTableCountAlike) {
   profile_finish(&b, &p);
   EXPECT_EQ(p.peak_bucket_requests, 2u);
   EXPECT_EQ(p.peak_bucket_start_ms, 2000u);
+}
+
+TEST(ProfileOptions, BucketSeconds) {
+  struct Case {
+    const char *text;
+    uint64_t ms;  // 0: refused
+  } cases[] = {
+      {"1", 1000},
+      {"31536000", 31536000000},
+      {"000000007", 7000},
+      {"0", 0},
+      {"31536001", 0},
+      {"0000000007", 0},
+      {"", 0},
+      {"1.5", 0},
+      {"-1", 0},
+      {" 1", 0},
+      {"1s", 0},
+  };
+  for (const Case &c : cases) {
+    uint64_t ms = 0;
+    EXPECT_EQ(parse_bucket_seconds(c.text, &ms), c.ms != 0) << c.text;
+    EXPECT_EQ(ms, c.ms) << c.text;
+  }
 }
 
 TEST(ProfileReport, NumberFormats) {
