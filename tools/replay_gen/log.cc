@@ -92,7 +92,8 @@ void error_log(int level, const char *fname, const char *format, ...) {
 }
 
 FILE *open_file(const char *file_name, const char *mode) {
-  debug_log(4, "open_file", "Method Called. file_name = %s, mode = %s", file_name, mode);
+  if (run.log.debug_level)
+    debug_log(4, "open_file", "Method Called. file_name = %s, mode = %s", file_name, mode);
   if (strcmp(mode, "r") != 0) {
     FILE *fp = fopen(file_name, mode);
     if (!fp) error_log(1, "open_file", "Unable to open file %s", file_name);

@@ -54,8 +54,9 @@ void set_msg_count_per_file(const char *line) {
   long count = strtol(value, &end, 10);
   bool too_large = errno == ERANGE && count > 0;
   run.config.g_msgcount_per_file = static_cast<uint64_t>(count);
-  debug_log(4, kFname, "g_msgcount_per_file - %lu",
-            static_cast<unsigned long>(run.config.g_msgcount_per_file));
+  if (run.log.debug_level)
+    debug_log(4, kFname, "g_msgcount_per_file - %lu",
+              static_cast<unsigned long>(run.config.g_msgcount_per_file));
   if (count == 0) {
     error_log(1, kFname, "Invalid value for MSG_COUNT_PER_FILE, It should be greater than 0");
     vt_exit(-1);
@@ -143,7 +144,8 @@ void apply_config_line(char *line) {
 }
 
 void read_config_file_new(const char *config_file_name) {
-  debug_log(4, kFname, "Method Called. config_file_name = %s", config_file_name);
+  if (run.log.debug_level)
+    debug_log(4, kFname, "Method Called. config_file_name = %s", config_file_name);
   snprintf(run.config.config_file, sizeof run.config.config_file, "%s", config_file_name);
   std::unique_ptr<FILE, FileCloser> fp(open_file(config_file_name, "r"));
   if (!fp) vt_exit(-1);
@@ -164,7 +166,7 @@ void read_config_file_new(const char *config_file_name) {
 }
 
 void validate_config_file_data() {
-  debug_log(4, "validate_config_file_data", "Method Called");
+  if (run.log.debug_level) debug_log(4, "validate_config_file_data", "Method Called");
   if (run.config.replay_dir[0] && run.config.script_name[0] && run.config.scenario_name[0]) return;
   error_log(1, "validate_config_file_data",
             "Replay,Script and Scenario path must be defined in config file, Exiting...");

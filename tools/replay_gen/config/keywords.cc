@@ -44,7 +44,8 @@ void set_new_user_time(int, char **field) {
     vt_exit(-1);
   }
   int32_t ms = static_cast<int32_t>(whole);
-  debug_log(2, kFname, "New User Time is %s (%d milliseconds)", field[1], ms);
+  if (run.log.debug_level)
+    debug_log(2, kFname, "New User Time is %s (%d milliseconds)", field[1], ms);
   if (whole < 0) {
     error_log(1, kFname,
               "NEW_USER_TIME at line %d of the configuration gives %lld milliseconds; it must be "
@@ -61,12 +62,13 @@ void set_replay_dir_field(int, char **field) {
 
 void set_ignore_header(int, char **field) {
   run.config.ignore_header = atoi(field[1]);
-  debug_log(2, kFname, "Ignore header is set. So first line of all files will be ignored");
+  if (run.log.debug_level)
+    debug_log(2, kFname, "Ignore header is set. So first line of all files will be ignored");
 }
 
 void set_http_version(int, char **field) {
   copy_config_value(run.config.http_version, kHttpVersionSize, field[1], "HTTP_VERSION", kFname);
-  debug_log(2, kFname, "http_version = %s", run.config.http_version);
+  if (run.log.debug_level) debug_log(2, kFname, "http_version = %s", run.config.http_version);
 }
 
 void add_req_top_line(int, char **field) {

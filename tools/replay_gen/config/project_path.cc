@@ -40,8 +40,10 @@ void proj_subproj_script_scenario_validation(const char *scen_script_name_with_p
               part, scen_script_name_with_proj);
     vt_exit(-1);
   }
-  debug_log(2, kFname, "The value of field[0], field[1], field[2] = %s %s %s", field[0], field[1],
-            field[2]);
-  debug_log(1, kFname, "After validation project_name = %s, subproject_name = %s\n", field[0],
-            field[1]);
+  if (run.log.debug_level) {
+    debug_log(2, kFname, "The value of field[0], field[1], field[2] = %s %s %s", field[0], field[1],
+              field[2]);
+    debug_log(1, kFname, "After validation project_name = %s, subproject_name = %s\n", field[0],
+              field[1]);
+  }
 }

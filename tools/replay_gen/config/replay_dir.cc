@@ -143,14 +143,16 @@ void replace_link(const char *name) {
               strerror(errno));
     vt_exit(-1);
   }
-  debug_log(2, "delete_dir", "Existing %s directory '%s' deleted as -f option was used.", name,
-            run.config.replay_dir);
+  if (run.log.debug_level)
+    debug_log(2, "delete_dir", "Existing %s directory '%s' deleted as -f option was used.", name,
+              run.config.replay_dir);
 }
 
 }  // namespace
 
 bool create_dir(const char *name, const char *dir_name) {
-  debug_log(2, "create_dir", "Creating %s directory named as :%s.\n", name, dir_name);
+  if (run.log.debug_level)
+    debug_log(2, "create_dir", "Creating %s directory named as :%s.\n", name, dir_name);
   std::string path = dir_name, parent;
   int parent_errno;
   make_parents(path, &parent, &parent_errno);
@@ -186,7 +188,7 @@ bool create_dir(const char *name, const char *dir_name) {
 
 void delete_dir(const char *name, const char *dir_name) {
   int status = vtlb_run_shell_cmd("rm -rf  " + shell_path(dir_name));
-  debug_log(4, "delete_dir", "return status of system() is = %d", status);
+  if (run.log.debug_level) debug_log(4, "delete_dir", "return status of system() is = %d", status);
   if (status == -1) {
     error_log(1, "delete_dir", "Error in deleting dir '%s': %s", dir_name, strerror(errno));
     vt_exit(-1);
@@ -195,12 +197,13 @@ void delete_dir(const char *name, const char *dir_name) {
     error_log(1, "delete_dir", "system(delete_cmd) failed : Error in deleting dir '%s'", dir_name);
     vt_exit(-1);
   }
-  debug_log(2, "delete_dir", "Existing %s directory '%s' deleted as -f option was used.", name,
-            dir_name);
+  if (run.log.debug_level)
+    debug_log(2, "delete_dir", "Existing %s directory '%s' deleted as -f option was used.", name,
+              dir_name);
 }
 
 void set_replay_dir(const char *in_replay_dir) {
-  debug_log(4, kFname, "Method Called. replay_dir = %s", in_replay_dir);
+  if (run.log.debug_level) debug_log(4, kFname, "Method Called. replay_dir = %s", in_replay_dir);
   copy_config_value(run.config.replay_dir, kTextBufSize, in_replay_dir, "REPLAY_DIR", kFname);
   // The error log paths must fit before anything is made.
   check_error_log_path(run.options.g_num_thread > 0 ? run.options.g_num_thread : kMaxLoaderThreads,

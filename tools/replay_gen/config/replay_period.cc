@@ -38,7 +38,7 @@ bool fits_int(int64_t value) {
 // "mm/dd/yyyy HH:MM:SS" as local time, out-of-range values carried forward.
 void set_bound(const Bound &bound, const char *text) {
   if (strcmp(text, "NA") == 0) return;
-  debug_log(4, kFname, bound.debug_text_format, text);
+  if (run.log.debug_level) debug_log(4, kFname, bound.debug_text_format, text);
   int month, day, year, hour, minute, second;
   if (sscanf(text, "%d/%d/%d %d:%d:%d", &month, &day, &year, &hour, &minute, &second) < 6) {
     error_log(1, kFname, bound.invalid_format, text);
@@ -60,7 +60,8 @@ void set_bound(const Bound &bound, const char *text) {
   // Failure shows as -1; times before the epoch do not fit the unsigned bound.
   if (seconds < 0) refuse_unconvertible(bound, text);
   *bound.stamp = static_cast<uint64_t>(seconds);
-  debug_log(4, kFname, bound.debug_stamp_format, static_cast<unsigned long>(*bound.stamp));
+  if (run.log.debug_level)
+    debug_log(4, kFname, bound.debug_stamp_format, static_cast<unsigned long>(*bound.stamp));
 }
 
 }  // namespace

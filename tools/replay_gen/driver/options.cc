@@ -71,16 +71,18 @@ int parse_options(int argc, char **argv, char *file_name) {
         break;
       case 'f':
         run.options.run_forcefully = 1;
-        debug_log(2, "main",
-                  "You have given -f option to delete the existing replay, scenario and script "
-                  "directory.\n");
+        if (run.log.debug_level)
+          debug_log(2, "main",
+                    "You have given -f option to delete the existing replay, scenario and script "
+                    "directory.\n");
         break;
       case 'u':
         run.options.svc_id_uses_svc_name = 0;
         break;
       case 'N':
         run.options.one_sort_algo = 1;
-        debug_log(2, "main", "one sort algo selected - this is used only for -n\n");
+        if (run.log.debug_level)
+          debug_log(2, "main", "one sort algo selected - this is used only for -n\n");
         break;
       case 'n':
         take_thread_count(optarg);

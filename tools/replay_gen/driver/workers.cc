@@ -15,7 +15,7 @@ int clamp_default_num_vvm(int num_cpu) {
 }
 
 void set_default_num_vvm() {
-  debug_log(4, "set_default_num_vvm", "Method Called");
+  if (run.log.debug_level) debug_log(4, "set_default_num_vvm", "Method Called");
   run.workers.num_vvm = static_cast<int16_t>(clamp_default_num_vvm(vtlb_get_num_cpu()));
 }
 

@@ -35,16 +35,18 @@ int create_generator_input(const char *path) {
 }  // namespace
 
 void create_file_for_vtu_gen_script() {
-  debug_log(1, kFname, "Method called");
+  if (run.log.debug_level) debug_log(1, kFname, "Method called");
   snprintf(run.script_input.vtu_gen_script_file_name,
            sizeof(run.script_input.vtu_gen_script_file_name), "/tmp/filename_%d",
            static_cast<int>(getpid()));
   if (run.options.dry_run) return;  // no file; no generator line is written
-  debug_log(2, kFname, "Method called vtu_gen_script_file_name is = %s",
-            run.script_input.vtu_gen_script_file_name);
+  if (run.log.debug_level)
+    debug_log(2, kFname, "Method called vtu_gen_script_file_name is = %s",
+              run.script_input.vtu_gen_script_file_name);
   // Made new rather than through open_file, whose trace it keeps.
-  debug_log(4, "open_file", "Method Called. file_name = %s, mode = %s",
-            run.script_input.vtu_gen_script_file_name, "w");
+  if (run.log.debug_level)
+    debug_log(4, "open_file", "Method Called. file_name = %s, mode = %s",
+              run.script_input.vtu_gen_script_file_name, "w");
   int fd = create_generator_input(run.script_input.vtu_gen_script_file_name);
   run.script_input.vtu_gen_script_fp = fd >= 0 ? fdopen(fd, "w") : nullptr;
   if (!run.script_input.vtu_gen_script_fp) {

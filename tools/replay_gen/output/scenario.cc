@@ -42,7 +42,7 @@ void remove_existing_scenario(const std::string &path) {
     vt_exit(-1);
   }
   int rc = vtlb_run_shell_cmd("rm -rf  " + vtlb_shell_quote(path));
-  debug_log(2, kFname, "Return value of system() is = %d", rc);
+  if (run.log.debug_level) debug_log(2, kFname, "Return value of system() is = %d", rc);
   if (rc == -1) {
     error_log(1, kFname, "Fork/exec failed:Error in deleting existing scenario file '%s':%s",
               path.c_str(), strerror(errno));
@@ -95,10 +95,10 @@ std::string scenario_text() {
 }  // namespace
 
 void create_scenario() {
-  debug_log(4, kFname, "Method called");
+  if (run.log.debug_level) debug_log(4, kFname, "Method called");
   std::string path = scenario_path();
   if (scenario_exists(path)) remove_existing_scenario(path);
-  debug_log(2, kFname, "Creating Scenario file '%s'.\n", path.c_str());
+  if (run.log.debug_level) debug_log(2, kFname, "Creating Scenario file '%s'.\n", path.c_str());
   // A new file, never through a symbolic link put there meanwhile.
   int fd = vtlb_create_new_file(path.c_str(), O_WRONLY, 0666);
   if (fd < 0) {

@@ -31,7 +31,7 @@ std::string script_path() {
     vt_exit(-1);
   }
   std::string path = std::string(wdir) + "/scripts/" + run.config.script_name;
-  debug_log(4, kFname, "Method called script_path is = %s", path.c_str());
+  if (run.log.debug_level) debug_log(4, kFname, "Method called script_path is = %s", path.c_str());
   return path;
 }
 
@@ -49,7 +49,7 @@ void remove_existing_script(const std::string &path) {
   }
   std::string cmd = "rm -rf " + vtlb_shell_quote(path);
   int rc = vtlb_run_shell_cmd(cmd);
-  debug_log(1, kFname, "Return value of system() is = %d", rc);
+  if (run.log.debug_level) debug_log(1, kFname, "Return value of system() is = %d", rc);
   if (rc == -1) {
     error_log(1, kFname, "Fork/exec failed: Error in  deleting existing script '%s':%s",
               path.c_str(), strerror(errno));
@@ -60,7 +60,8 @@ void remove_existing_script(const std::string &path) {
               cmd.c_str(), path.c_str());
     vt_exit(-1);
   }
-  debug_log(2, kFname, "Existing Script '%s' deleted as -f option was used. \n", path.c_str());
+  if (run.log.debug_level)
+    debug_log(2, kFname, "Existing Script '%s' deleted as -f option was used. \n", path.c_str());
 }
 
 // Runs a suite command in a process group of its own within the configured
@@ -84,9 +85,11 @@ int run_suite_command(const std::string &cmd, const char *fname, std::string *ou
 std::string generator_cmd() {
   const char *generator =
       strcmp(run.config.script_type, "C") == 0 ? "vtu_gen_cscript" : "vtu_gen_script";
-  debug_log(1, kFname, "%s is generating the script file...", generator);
-  debug_log(1, kFname, "script_name = %s, %s_file_name =  %s", run.config.script_name, generator,
-            run.script_input.vtu_gen_script_file_name);
+  if (run.log.debug_level) {
+    debug_log(1, kFname, "%s is generating the script file...", generator);
+    debug_log(1, kFname, "script_name = %s, %s_file_name =  %s", run.config.script_name, generator,
+              run.script_input.vtu_gen_script_file_name);
+  }
   return std::string(generator) + " -s " + vtlb_shell_quote(run.config.script_name) + " -f " +
          vtlb_shell_quote(run.script_input.vtu_gen_script_file_name) + " -r";
 }
@@ -157,7 +160,7 @@ void change_page_names(const std::string &from, const std::string &to) {
   std::string cmd = "vtu_change_page_name -s " + vtlb_shell_quote(run.config.script_name) + " -p " +
                     vtlb_shell_quote(from) + " -n " + vtlb_shell_quote(to);
   int rc = run_suite_command(cmd, "rename_gen_file");
-  if (rc == -1) debug_log(1, "rename_gen_file", "system() call failed");
+  if (rc == -1 && run.log.debug_level) debug_log(1, "rename_gen_file", "system() call failed");
   if (rc == -1 || vtlb_shell_cmd_failed(rc)) {
     error_log(1, "rename_gen_file", "Renaming the pages of script %s failed: %s",
               run.config.script_name, describe_status(rc).c_str());
@@ -234,7 +237,7 @@ std::vector<RenameCall> split_rename_lists(const std::vector<std::string> &from,
 }
 
 void rename_gen_file() {
-  debug_log(4, "rename_gen_file", "Method called");
+  if (run.log.debug_level) debug_log(4, "rename_gen_file", "Method called");
   std::vector<std::string> current = current_page_names();
   if (run.services.total_services == 0 || current.size() != run.services.total_services) return;
   std::vector<std::string> targets, temporary;
@@ -266,6 +269,6 @@ void create_script() {
   remove_generator_input();
   set_interrupt_gen_input(nullptr);
   rename_gen_file();
-  debug_log(2, kFname, "script pages renamed");
+  if (run.log.debug_level) debug_log(2, kFname, "script pages renamed");
   printf("Scripts files in '%s' directory generated successfully \n", path.c_str());
 }

@@ -89,31 +89,37 @@ void keep_head(ServiceMap *svc, const std::string &head, int index) {
 
 void make_method_and_host_header(const char *method, const char *url, std::string *header,
                                  const char *service_name) {
-  debug_log(4, "make_method_and_host_header",
-            "Method Called. method %s URL = %s header = %s service_name = %s", method, url,
-            header->c_str(), service_name);
-  debug_log(2, "make_method_and_host_header", "Allocating memory for %s. size = %zu",
-            "url memory allocation", strlen(url) + 1);
+  if (run.log.debug_level) {
+    debug_log(4, "make_method_and_host_header",
+              "Method Called. method %s URL = %s header = %s service_name = %s", method, url,
+              header->c_str(), service_name);
+    debug_log(2, "make_method_and_host_header", "Allocating memory for %s. size = %zu",
+              "url memory allocation", strlen(url) + 1);
+  }
   std::string url_copy = url;
   write_generator_line(method, url, service_name);
   std::string path = path_of(url_copy);
   *header = std::string(method) + " /" + path + " HTTP/" + run.config.http_version + "\r\n" +
             run.config.host_hdr + "\r\n";
-  debug_log(4, "make_method_and_host_header", "HTTP Request line and Host header = %s",
-            header->c_str());
+  if (run.log.debug_level)
+    debug_log(4, "make_method_and_host_header", "HTTP Request line and Host header = %s",
+              header->c_str());
 }
 
 void append_all_headers() {
-  debug_log(2, "append_all_headers", "Method called, num_service_file= %d",
-            run.services.num_service_file);
+  if (run.log.debug_level)
+    debug_log(2, "append_all_headers", "Method called, num_service_file= %d",
+              run.services.num_service_file);
   std::string head;
   for (int i = 0; i < run.services.num_service_file; i++) {
     ServiceMap &svc = run.services.service_map_ptr[i];
     const char *url = svc.url ? svc.url : "";
-    debug_log(2, "append_all_headers", "service_map_ptr[i].url = %s, len = %d, i = %d", url,
-              svc.url_len, i);
-    debug_log(2, "append_all_headers", "Allocating memory for %s. size = %zu", "All headers",
-              head_room(svc, url));
+    if (run.log.debug_level)
+      debug_log(2, "append_all_headers", "service_map_ptr[i].url = %s, len = %d, i = %d", url,
+                svc.url_len, i);
+    if (run.log.debug_level)
+      debug_log(2, "append_all_headers", "Allocating memory for %s. size = %zu", "All headers",
+                head_room(svc, url));
     head.clear();  // the new head starts empty, as its trace shows
     if (svc.method_type[0] == '\0') snprintf(svc.method_type, kMethodTypeSize, "POST");
     make_method_and_host_header(svc.method_type, url, &head, page_name_of(svc).c_str());
@@ -124,8 +130,9 @@ void append_all_headers() {
     free(svc.service_header);
     svc.service_header = nullptr;
     svc.service_header_len = 0;
-    debug_log(2, "append_all_headers", "For service %d, all_headers_len = %d, all_headers = %s", i,
-              svc.all_headers_len, svc.all_headers);
+    if (run.log.debug_level)
+      debug_log(2, "append_all_headers", "For service %d, all_headers_len = %d, all_headers = %s",
+                i, svc.all_headers_len, svc.all_headers);
   }
   free(run.config.http_header);
   run.config.http_header = nullptr;

@@ -49,7 +49,7 @@ void check_service_line(int num, char **field) {
 }  // namespace
 
 void set_service(int num, char **field) {
-  debug_log(4, "set_service", "Method Called. num = %d", num);
+  if (run.log.debug_level) debug_log(4, "set_service", "Method Called. num = %d", num);
   check_service_line(num, field);
   uint16_t row;
   create_table_entry(&row, &run.services.total_services, &run.services.max_services,
@@ -57,28 +57,32 @@ void set_service(int num, char **field) {
                      "Service name");
   ServiceMap &entry = run.services.service_map_ptr[row];
   entry.service_name = copy_text("set_service", "Service Name", field[1], kNameSuffixRoom, row);
-  debug_log(3, "set_service", "service_map_ptr[%d].service_name = %s\n", row, entry.service_name);
+  if (run.log.debug_level)
+    debug_log(3, "set_service", "service_map_ptr[%d].service_name = %s\n", row, entry.service_name);
   entry.all_headers = nullptr;
   entry.all_headers_len = 0;
   entry.soap_action = nullptr;
   entry.num_requests = 0;
   entry.indexing_tag[0] = '\0';
   strcpy(entry.method_type, field[2]);
-  debug_log(3, "set_service", "service_map_ptr[%d].method_type = %s\n", row, entry.method_type);
+  if (run.log.debug_level)
+    debug_log(3, "set_service", "service_map_ptr[%d].method_type = %s\n", row, entry.method_type);
   entry.url_len = static_cast<int32_t>(strlen(field[3]));
   entry.url = copy_text("set_service", "URL", field[3], 1, row);
-  debug_log(3, "set_service", "service_map_ptr[%d].url = %s\n", row, entry.url);
+  if (run.log.debug_level)
+    debug_log(3, "set_service", "service_map_ptr[%d].url = %s\n", row, entry.url);
   entry.service_header = nullptr;
   entry.service_header_len = 0;
   if (given(num, field, 4)) {
     strcpy(entry.indexing_tag, field[4]);
-    debug_log(4, "set_service", "Indexing tag - %s", entry.indexing_tag);
+    if (run.log.debug_level) debug_log(4, "set_service", "Indexing tag - %s", entry.indexing_tag);
   } else {
     strcpy(entry.indexing_tag, "XACustId");
   }
   if (given(num, field, 5)) {
     strcpy(entry.sname_prefix, field[5]);
-    debug_log(4, "set_service", "service name perfix = %s", entry.sname_prefix);
+    if (run.log.debug_level)
+      debug_log(4, "set_service", "service name perfix = %s", entry.sname_prefix);
   } else {
     entry.sname_prefix[0] = '\0';
   }
@@ -92,14 +96,16 @@ void set_service_header(int service_row_num, const char *header_line) {
   ServiceMap &entry = run.services.service_map_ptr[service_row_num];
   append_text(&entry.service_header, &entry.service_header_len, header_line, "\r\n",
               "Service Header", "set_service_header");
-  debug_log(3, "set_service_header",
-            "Service id = %d, service_header_len = %d, service_header(s) = %s", service_row_num,
-            entry.service_header_len, entry.service_header);
+  if (run.log.debug_level)
+    debug_log(3, "set_service_header",
+              "Service id = %d, service_header_len = %d, service_header(s) = %s", service_row_num,
+              entry.service_header_len, entry.service_header);
 }
 
 int get_service_idx(const char *service, const char *url) {
-  debug_log(4, "get_service_idx", "Method Called: service %s, total_services = %d", service,
-            run.services.total_services);
+  if (run.log.debug_level)
+    debug_log(4, "get_service_idx", "Method Called: service %s, total_services = %d", service,
+              run.services.total_services);
   // The index answers whenever it covers the table; otherwise (the table was
   // filled behind this file's back) the scan gives the same answer.
   if (service_index_current(&run.services.service_index, service_table_view()))
@@ -124,9 +130,11 @@ int service_name_compare(const void *a, const void *b) {
 
 void rename_service_names() {
   constexpr char kFname[] = "rename_service_names";
-  debug_log(4, kFname, "Method called, Total services - %d", run.services.total_services);
-  debug_log(2, kFname, "Allocating memory for %s. size = %d", "Service_map_array_seq",
-            static_cast<int>(run.services.total_services * sizeof(int)));
+  if (run.log.debug_level) {
+    debug_log(4, kFname, "Method called, Total services - %d", run.services.total_services);
+    debug_log(2, kFname, "Allocating memory for %s. size = %d", "Service_map_array_seq",
+              static_cast<int>(run.services.total_services * sizeof(int)));
+  }
   // Names change in place below.
   service_index_free(&run.services.service_index);
   int *seq = static_cast<int *>(malloc(run.services.total_services * sizeof(int) + 1));
@@ -152,11 +160,11 @@ void rename_service_names() {
     snprintf(name, strlen(group) + kNameSuffixRoom, "%s_%d", group, counter);
   }
   free(seq);
-  debug_log(4, kFname, "Successfully renamed the services");
+  if (run.log.debug_level) debug_log(4, kFname, "Successfully renamed the services");
 }
 
 void print_service_info() {
-  debug_log(4, "print_service_info", "Method Called");
+  if (run.log.debug_level) debug_log(4, "print_service_info", "Method Called");
   // The report is printed whatever the log gates say.
   fprintf(stdout, "# Service Name\t\t\t\t\tTotal Requests\tURL\n");
   for (int i = 0; i < run.services.total_services; i++) {
