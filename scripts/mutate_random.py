@@ -34,8 +34,10 @@ integer changed by one), delete (a call statement, an assignment, an
 increment, a break or continue becomes {}), return (the value replaced:
 true/false flipped, 0 and 1 swapped, a condition negated, anything else
 {}), condition (an if forced true or false, a while or for condition forced
-false). Comments, string and character literals and preprocessor lines are
-masked before any rule looks at the code.
+false; a lone log gate such as run.log.debug_level is never forced true,
+since the log call tests its level again). Comments, string and character
+literals and preprocessor lines are masked before any rule looks at the
+code.
 
 Faults listed in mutants/equivalent.txt (matched by file and the line's text
 before and after, not by line number) are left out of every draw.
@@ -58,6 +60,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SHIPPED_DIRS = ("tools", "base")
 RULES = ("relational", "arithmetic", "logical", "constant", "delete", "return", "condition")
 GOLDEN = (5 ** 0.5 - 1) / 2
+LOG_GATES = ("debug_level", "info_level", "error_level")
 
 Tok = namedtuple("Tok", "kind text start end")
 Site = namedtuple("Site", "rule start end repl")
@@ -507,7 +510,11 @@ def condition_site(code, i, add):
     if words in (["true"], ["false"], ["0"], ["1"]):
         return
     start, end = toks[a].start, toks[b - 1].end
-    if kind == "if":
+    # A gate in front of a log call only spares the formatting: the call
+    # tests its own level, so forcing the gate open changes nothing seen.
+    gate = words[-1:] and words[-1] in LOG_GATES and all(
+        w in ("run", ".", "log", "->") for w in words[:-1])
+    if kind == "if" and not gate:
         add("condition", start, end, "true")
     add("condition", start, end, "false")
 

@@ -78,6 +78,8 @@ class Rules(unittest.TestCase):
             ("condition", "if (sum > limit) sum = limit;", "if (true) sum = limit;"),
             ("condition", "if (sum > limit) sum = limit;", "if (false) sum = limit;"),
             ("condition", "while (n > 1) {", "while (false) {"),
+            ("condition", "if (run.log.debug_level) trace(sum);",
+             "if (false) trace(sum);"),
             ("condition", "for (int k = 0; k < 3; k++) steps += k;",
              "for (int k = 0; false; k++) steps += k;"),
         ]
@@ -91,6 +93,8 @@ class Rules(unittest.TestCase):
             ("return", "return nullptr;"),  # no value to put in its place
             ("condition", "if constexpr (sizeof(int) == 4) y = r;"),
             ("condition", "while (n > 1) {", "while (true) {"),  # no endless loops
+            # a log gate forced open only formats what the call drops
+            ("condition", "if (run.log.debug_level) trace(sum);", "if (true) trace(sum);"),
             ("logical", "int &&r = static_cast<int &&>(y);"),  # a reference, not a logical and
             ("relational", "T twice(T v) {"),
             ("relational", "template <typename T>"),
