@@ -2,9 +2,10 @@
 # Installs what a fresh Debian machine lacks to build and test the tool:
 # compilers, CMake, Ninja, GoogleTest, clang (fuzzing), groff (the manual
 # page test), the en_US locale that the tool's grouped numbers
-# ("%'lu" -> 1,234,567) need, the HTTP response parser of vt_replay and
-# nginx for its end-to-end tests, and Chromium, in which the test of
-# `vt_package plot` opens the plot.
+# ("%'lu" -> 1,234,567) need, the HTTP parser of vt_replay and vt_sink,
+# OpenSSL (vt_replay's TLS, and the openssl command that makes the tests'
+# certificates), nginx for its end-to-end tests, and Chromium, in which the
+# test of `vt_package plot` opens the plot.
 set -euo pipefail
 
 SUDO=""
@@ -20,6 +21,9 @@ command -v groff >/dev/null || need+=(groff-base)
 [ -d /usr/share/i18n/locales ] && command -v localedef >/dev/null || need+=(locales)
 dpkg -s libclang-rt-14-dev >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
 [ -f /usr/include/http_parser.h ] || need+=(libhttp-parser-dev)
+[ -f /usr/include/openssl/ssl.h ] || need+=(libssl-dev)
+command -v openssl >/dev/null || need+=(openssl)
+[ -d /etc/ssl/certs ] || need+=(ca-certificates)
 [ -x /usr/sbin/nginx ] || need+=(nginx)
 command -v chromium >/dev/null || need+=(chromium)
 
