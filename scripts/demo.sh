@@ -3,13 +3,15 @@
 # in a fresh working directory under build/demo/, telling each stage as it
 # starts: installing what is missing, configuring, building (with the build's
 # own progress), running (with the tool's own console). Then it names the
-# package, gives the package checker's verdict and a short summary.
+# package, gives the package checker's verdict and a short summary, the
+# package's profile and plot, and ends with a replay of the package against
+# vt_sink, a small server it starts on 127.0.0.1 and stops again.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 BUILD=$ROOT/build/normal
-targets=(vtu_replay_gen vt_package_check vt_package vtu_gen_cscript vtu_gen_script vti_get_page
-  vtu_change_page_name)
+targets=(vtu_replay_gen vt_package_check vt_package vt_replay vt_sink vtu_gen_cscript vtu_gen_script
+  vti_get_page vtu_change_page_name)
 
 stage() { printf '\ndemo: [%s/4] %s\n' "$1" "$2"; }
 fail() {
@@ -76,5 +78,30 @@ if [ "$status" = 0 ]; then
   "$BUILD/tools/package/vt_package" profile "$REPLAY"
   "$BUILD/tools/package/vt_package" plot "$REPLAY" -o "$DEMO/plot.html" >/dev/null &&
     echo "demo: plot of the package in $DEMO/plot.html (open it in a browser)"
+fi
+
+# The package sent to a server: vt_sink on a free port of 127.0.0.1, the
+# 24-hour day played in about a second, the server stopped again.
+if [ "$status" = 0 ]; then
+  SINK_PID=
+  if "$BUILD/tools/sink/vt_sink" --background --port-file "$DEMO/sink.port" --pid-file "$DEMO/sink.pid" \
+    --seconds 120 >"$DEMO/sink.log"; then
+    SINK_PID=$(cat "$DEMO/sink.pid")
+    replay=(vt_replay "$REPLAY" --target "http://127.0.0.1:$(cat "$DEMO/sink.port")" --speed 100000
+      --quiet)
+    echo
+    echo "demo: replaying the package against vt_sink on 127.0.0.1:$(cat "$DEMO/sink.port"):"
+    echo "demo:   ${replay[*]}"
+    "$BUILD/tools/replay/${replay[0]}" "${replay[@]:1}"
+    replay_status=$?
+    kill "$SINK_PID"
+    for _ in $(seq 100); do kill -0 "$SINK_PID" 2>/dev/null || break; sleep 0.05; done
+    echo "demo: server  $(cat "$DEMO/sink.log")"
+    echo "demo: vt_replay exited with status $replay_status"
+    [ $replay_status -eq 0 ] || status=1
+  else
+    echo "demo: vt_sink did not start; the package was not replayed" >&2
+    status=1
+  fi
 fi
 exit $status
