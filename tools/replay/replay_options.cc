@@ -71,7 +71,7 @@ ReplayCommand parse_replay_options(int argc, char **argv, ReplayOptions *o, std:
   bool have_target = false;
   std::string target_text;
   o->command_line = "vt_replay";
-  for (int i = 1; i < argc; i++) o->command_line += " " + shell_word(argv[i]);
+  for (int i = 1; i < argc; i++) o->command_line.append(" ").append(shell_word(argv[i]));
   for (int i = 1; i < argc; i++) {
     std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") return ReplayCommand::kHelp;

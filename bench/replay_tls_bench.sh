@@ -1,0 +1,246 @@
+#!/bin/bash
+# Benchmark of vt_replay over HTTPS against nginx with TLS on 127.0.0.1 (a
+# self-signed certificate made here with openssl), with wrk over HTTPS beside
+# it in the same run.
+#
+#   bench/replay_tls_bench.sh   (environment: USERS=500 BODY=600 RUNS=3 WRK_SECONDS=10
+#                                LAG_SECONDS=30)
+#
+# Packages are synthetic: USERS users on 4 workers, each posting a BODY-byte
+# body at a steady pace, HTTP/1.1 keep-alive, so that each user holds one TLS
+# connection. Printed, in the same run:
+#   1. vt_replay at 2,000 requests/s over HTTPS for LAG_SECONDS (RUNS times,
+#      the median, interleaved with wrk): lag p50/p99/max, handshakes, once
+#      from 100 users and once from USERS users, whose full handshakes all
+#      fall in the first quarter second.
+#   2. wrk -t1 -cUSERS over HTTPS posting the same bodies (RUNS times, the
+#      median), and vt_replay (one thread) at rising rates until the achieved
+#      rate falls more than 3% short of the planned one or a request fails:
+#      the highest rate held, and its ratio to wrk's.
+#   3. memory: peak RSS of vt_replay for 25,000 and 100,000 requests with the
+#      same USERS users (flat in the package size), and for USERS and 4 x USERS
+#      users (the difference over the extra connections: bytes per TLS
+#      connection).
+# The load average before and after says how busy the shared machine was.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$(pwd)
+USERS=${USERS:-500}
+BODY=${BODY:-600}
+RUNS=${RUNS:-3}
+WRK_SECONDS=${WRK_SECONDS:-10}
+LAG_SECONDS=${LAG_SECONDS:-30}
+BENCH_DIR=${BENCH_DIR:-$ROOT/build/bench_replay_tls}
+REPLAY=$ROOT/build/release/tools/replay/vt_replay
+
+scripts/setup.sh
+for tool in wrk:wrk /usr/bin/time:time; do
+  command -v "${tool%%:*}" >/dev/null || { apt-get update -qq && apt-get install -y -qq "${tool##*:}" >/dev/null; }
+done
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build/release -j 2 --target vt_replay >/dev/null
+
+rm -rf "$BENCH_DIR"
+mkdir -p "$BENCH_DIR/nginx"
+NGINX_PID=
+cleanup() {
+  if [ -n "$NGINX_PID" ]; then
+    kill "$NGINX_PID" 2>/dev/null || true
+    wait "$NGINX_PID" 2>/dev/null || true
+  fi
+}
+trap cleanup EXIT
+LOAD_BEFORE=$(cut -d' ' -f1-3 /proc/loadavg)
+
+# make_package DIR USERS RATE SECONDS: USERS users dealt to 4 workers, RATE
+# requests per second in all, their phases spread evenly, for SECONDS.
+make_package() {
+  mkdir -p "$1"
+  perl -e '
+    my ($dir, $users, $body, $rate, $span_ms) = @ARGV;
+    my $interval = $users * 1000 / $rate;  # ms between two requests of a user
+    my $entry = "POST /svc/bench HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: text/xml\r\n" .
+                "Content-Length: $body\r\n\r\n" . ("x" x $body) . "\n";
+    my $size = length $entry;
+    for my $w (0 .. 3) {
+      open(my $idx, ">", "$dir/vt_index_$w") or die;
+      open(my $req, ">", "$dir/vt_req_$w") or die;
+      print $idx "#user_id, request_file, timestamp, page_id, offset, size,timestamp, page_id, offset, size, ...\n";
+      my $off = 0;
+      for (my $u = $w; $u < $users; $u += 4) {
+        my $line = sprintf("%09d,vt_req_%d", $u + 1, $w);
+        for (my $t = int($u * $interval / $users); $t < $span_ms; $t += $interval) {
+          $line .= "," . int($t) . ",0,$off,$size";
+          print $req $entry;
+          $off += $size;
+        }
+        print $idx "$line\n";
+      }
+    }' "$1" "$2" "$BODY" "$3" $(($4 * 1000))
+}
+make_package "$BENCH_DIR/pkg" "$USERS" 5000 10
+make_package "$BENCH_DIR/pkg2000" "$USERS" 2000 "$LAG_SECONDS"
+make_package "$BENCH_DIR/pkg2000_u100" 100 2000 "$LAG_SECONDS"
+make_package "$BENCH_DIR/mem_small" "$USERS" 5000 5
+make_package "$BENCH_DIR/mem_large" "$USERS" 5000 20
+make_package "$BENCH_DIR/mem_users" $((USERS * 4)) 5000 5
+
+openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 \
+  -subj /CN=localhost -addext "subjectAltName=DNS:localhost,IP:127.0.0.1" \
+  -keyout "$BENCH_DIR/key.pem" -out "$BENCH_DIR/cert.pem" >/dev/null 2>&1
+
+# nginx: one worker, TLS, answering every POST with a short body.
+USER_LINE=""
+[ "$(id -u)" = 0 ] && USER_LINE="user root;"
+PORT=
+for try in 1 2 3 4 5 6; do
+  # Below the ephemeral range (32768 up), where client sockets hold ports.
+  candidate=$((10000 + (RANDOM * 7 + $$ + try * 1013) % 22000))
+  cat >"$BENCH_DIR/nginx/nginx.conf" <<CONF
+$USER_LINE
+daemon off;
+worker_processes 1;
+pid $BENCH_DIR/nginx/nginx.pid;
+error_log $BENCH_DIR/nginx/error.log;
+worker_rlimit_nofile 20000;
+events { worker_connections 8192; }
+http {
+  access_log off;
+  keepalive_requests 100000000;
+  keepalive_timeout 300s;
+  client_body_temp_path $BENCH_DIR/nginx/body;
+  proxy_temp_path $BENCH_DIR/nginx/proxy;
+  fastcgi_temp_path $BENCH_DIR/nginx/fastcgi;
+  uwsgi_temp_path $BENCH_DIR/nginx/uwsgi;
+  scgi_temp_path $BENCH_DIR/nginx/scgi;
+  server {
+    listen 127.0.0.1:$candidate ssl backlog=4096;
+    ssl_certificate $BENCH_DIR/cert.pem;
+    ssl_certificate_key $BENCH_DIR/key.pem;
+    location / { return 200 "ok\n"; }
+  }
+}
+CONF
+  /usr/sbin/nginx -p "$BENCH_DIR/nginx" -c "$BENCH_DIR/nginx/nginx.conf" -e "$BENCH_DIR/nginx/error.log" &
+  NGINX_PID=$!
+  for _ in $(seq 50); do
+    if (exec 3<>"/dev/tcp/127.0.0.1/$candidate") 2>/dev/null; then
+      PORT=$candidate
+      break 2
+    fi
+    kill -0 "$NGINX_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill "$NGINX_PID" 2>/dev/null || true
+  wait "$NGINX_PID" 2>/dev/null || true
+  NGINX_PID=
+done
+[ -n "$PORT" ] || { echo "replay_tls_bench: nginx did not start"; exit 1; }
+ulimit -n 65536 2>/dev/null || true
+NGINX_WORKER=$(pgrep -P "$NGINX_PID" | head -1)
+nginx_cpu() { awk -v hz="$(getconf CLK_TCK)" '{ printf "%.3f", ($14 + $15) / hz }' "/proc/$NGINX_WORKER/stat"; }
+
+jnum() { sed -n "s/.*\"$2\": {\([^}]*\)}.*/\1/p" "$1" | sed -n "s/.*\"$3\": \([0-9.]*\).*/\1/p" | head -1; }
+calc() { awk "BEGIN { printf \"%.2f\", $1 }"; }
+median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+col() { printf '%s' "$1" | awk -v c="$2" '{ print $c }' | median; }
+
+# run_replay PKG SPEED; prints "planned achieved lag_p50 lag_p99 lag_max failed cpu% rss_kb
+# handshakes resumed hs_p99 nginx_cpu%".
+RUN=0
+run_replay() {
+  local pkg=$1 speed=$2 out n0
+  RUN=$((RUN + 1))
+  out=$BENCH_DIR/replay_$RUN.json
+  n0=$(nginx_cpu)
+  /usr/bin/time -f '%e %U %S %M' -o "$BENCH_DIR/time" "$REPLAY" "$pkg" \
+    --target "https://127.0.0.1:$PORT" --cacert "$BENCH_DIR/cert.pem" --speed "$speed" \
+    --timeout 5000 --quiet --json "$out" >"$BENCH_DIR/replay_$RUN.txt" || true
+  read -r wall user sys rss <"$BENCH_DIR/time"
+  local failed handshakes resumed
+  failed=$(sed -n 's/.*"requests": {.*"failed": \([0-9]*\)}.*/\1/p' "$out")
+  handshakes=$(sed -n 's/.*"tls": {"handshakes": \([0-9]*\),.*/\1/p' "$out")
+  resumed=$(sed -n 's/.*"tls": {.*"resumed": \([0-9]*\),.*/\1/p' "$out")
+  echo "$(jnum "$out" rate planned_per_s) $(jnum "$out" rate achieved_per_s)" \
+    "$(jnum "$out" lag_ms p50) $(jnum "$out" lag_ms p99) $(jnum "$out" lag_ms max) $failed" \
+    "$(calc "($user + $sys) / $wall * 100") $rss $handshakes $resumed" \
+    "$(jnum "$out" handshake_ms p99) $(calc "($(nginx_cpu) - $n0) / $wall * 100")"
+}
+
+cat >"$BENCH_DIR/post.lua" <<LUA
+wrk.method = "POST"
+wrk.body = string.rep("x", $BODY)
+wrk.headers["Content-Type"] = "text/xml"
+LUA
+run_wrk() {  # prints "rate cpu% nginx_cpu%"
+  local n0
+  n0=$(nginx_cpu)
+  /usr/bin/time -f '%e %U %S' -o "$BENCH_DIR/time" wrk -t1 -c"$USERS" -d"${WRK_SECONDS}s" \
+    -s "$BENCH_DIR/post.lua" "https://127.0.0.1:$PORT/svc/bench" >"$BENCH_DIR/wrk.txt"
+  read -r wall user sys <"$BENCH_DIR/time"
+  echo "$(sed -n 's/^Requests\/sec: *\([0-9.]*\).*/\1/p' "$BENCH_DIR/wrk.txt")" \
+    "$(calc "($user + $sys) / $wall * 100") $(calc "($(nginx_cpu) - $n0) / $wall * 100")"
+}
+
+row() {  # row LABEL planned achieved p50 p99 max failed cpu rss hs resumed hs_p99 nginx
+  printf '%-26s %9.0f %9.0f %8.3f %8.3f %8.3f %6s %5.0f%% %7.1f %6s %6s %7.3f %5.0f%%\n' "$1" "$2" "$3" \
+    "$4" "$5" "$6" "$7" "$8" "$(calc "$9 / 1024")" "${10}" "${11}" "${12}" "${13}"
+}
+header() {
+  printf '%-26s %9s %9s %8s %8s %8s %6s %6s %7s %6s %6s %7s %6s\n' run planned/s achieved/s lag_p50 \
+    lag_p99 lag_max failed cpu rss_MB hs resumed hs_p99 nginx
+}
+
+echo "replay_tls_bench: $USERS users, $BODY-byte bodies, HTTPS (TLS 1.3, P-256 certificate)" \
+  "to nginx on 127.0.0.1:$PORT; $(nproc) cores; load average before: $LOAD_BEFORE"
+
+# 1. The 2,000/s runs, rounds interleaved with wrk.
+declare -A rows
+for round in $(seq "$RUNS"); do
+  rows[wrk]+="$(run_wrk)"$'\n'
+  rows[u100]+="$(run_replay "$BENCH_DIR/pkg2000_u100" 1)"$'\n'
+  rows[r2000]+="$(run_replay "$BENCH_DIR/pkg2000" 1)"$'\n'
+done
+WRK=$(col "${rows[wrk]}" 1)
+echo
+header
+for k in u100 r2000; do
+  label="2,000/s $([ $k = u100 ] && echo 100 || echo "$USERS") users"
+  row "$label (median)" $(for c in $(seq 12); do col "${rows[$k]}" "$c"; done)
+  printf '%s\n' "${rows[$k]}" | while read -r line; do
+    [ -n "$line" ] && row "  one run" $line
+  done
+done
+printf '%-26s %9s %9.0f %8s %8s %8s %6s %5.0f%% %7s %6s %6s %7s %5.0f%%\n' "wrk -t1 -c$USERS (median)" - \
+  "$WRK" - - - - "$(col "${rows[wrk]}" 2)" - - - - "$(col "${rows[wrk]}" 3)"
+
+BEST=0
+for speed in 1 2 3 4 5 6 7 8 10 12 14 16; do
+  read -r planned achieved p50 p99 max failed cpu rss hs resumed hsp99 ncpu \
+    < <(run_replay "$BENCH_DIR/pkg" "$speed")
+  row "vt_replay speed $speed" "$planned" "$achieved" "$p50" "$p99" "$max" "$failed" "$cpu" "$rss" \
+    "$hs" "$resumed" "$hsp99" "$ncpu"
+  if [ "$failed" != 0 ] || awk -v a="$achieved" -v p="$planned" 'BEGIN { exit !(a < 0.97 * p) }'; then
+    break
+  fi
+  BEST=$achieved
+done
+
+# 3. Memory.
+echo
+for m in mem_small mem_large mem_users; do
+  read -r planned achieved p50 p99 max failed cpu rss hs resumed hsp99 ncpu \
+    < <(run_replay "$BENCH_DIR/$m" 2)
+  requests=$(awk -F, 'FNR > 1 { n += (NF - 2) / 4 } END { print n }' "$BENCH_DIR/$m"/vt_index_*)
+  users=$(cat "$BENCH_DIR/$m"/vt_index_* | grep -vc '^#')
+  mb=$(stat -c %s "$BENCH_DIR/$m"/vt_req_* | awk '{ s += $1 } END { printf "%.1f", s / 1048576 }')
+  eval "RSS_$m=$rss"
+  echo "memory $m: $requests requests ($mb MB) of $users users: peak RSS $(calc "$rss / 1024") MB" \
+    "($failed failed, $hs handshakes, achieved $achieved/s)"
+done
+echo
+echo "vt_replay over HTTPS: highest rate sustained $(calc "$BEST") req/s; wrk -t1 -c$USERS $(calc "$WRK") req/s;" \
+  "wrk / vt_replay $(calc "$WRK / ($BEST + 0.000001)") (goal: at most 1.5)"
+echo "memory: 4x the requests: peak RSS x$(calc "$RSS_mem_large / $RSS_mem_small");" \
+  "4x the users: $(calc "($RSS_mem_users - $RSS_mem_small) * 1024 / ($USERS * 3)") bytes per extra TLS connection"
+echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
