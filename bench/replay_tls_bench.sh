@@ -4,23 +4,25 @@
 # it in the same run.
 #
 #   bench/replay_tls_bench.sh   (environment: USERS=500 BODY=600 RUNS=3 WRK_SECONDS=10
-#                                LAG_SECONDS=30)
+#                                LAG_SECONDS=60)
 #
 # Packages are synthetic: USERS users on 4 workers, each posting a BODY-byte
 # body at a steady pace, HTTP/1.1 keep-alive, so that each user holds one TLS
 # connection. Printed, in the same run:
-#   1. vt_replay at 2,000 requests/s over HTTPS for LAG_SECONDS (RUNS times,
-#      the median, interleaved with wrk): lag p50/p99/max, handshakes, once
-#      from 100 users and once from USERS users, whose full handshakes all
-#      fall in the first quarter second.
+#   1. vt_replay at 2,000 requests/s for LAG_SECONDS over HTTPS and, as the
+#      baseline, over plain HTTP to the same nginx (RUNS times, the median,
+#      interleaved with wrk): lag p50/p99/max, handshakes, once from 100
+#      users and once from USERS users, whose full handshakes all fall in the
+#      first quarter second.
 #   2. wrk -t1 -cUSERS over HTTPS posting the same bodies (RUNS times, the
 #      median), and vt_replay (one thread) at rising rates until the achieved
 #      rate falls more than 3% short of the planned one or a request fails:
 #      the highest rate held, and its ratio to wrk's.
 #   3. memory: peak RSS of vt_replay for 25,000 and 100,000 requests with the
 #      same USERS users (flat in the package size), and for USERS and 4 x USERS
-#      users (the difference over the extra connections: bytes per TLS
-#      connection).
+#      users, at full speed (all handshakes at once) and at a tenth of it for
+#      8 s (the difference over the extra connections: bytes per TLS
+#      connection, at the peak of a burst of handshakes and held while idle).
 # The load average before and after says how busy the shared machine was.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -29,7 +31,7 @@ USERS=${USERS:-500}
 BODY=${BODY:-600}
 RUNS=${RUNS:-3}
 WRK_SECONDS=${WRK_SECONDS:-10}
-LAG_SECONDS=${LAG_SECONDS:-30}
+LAG_SECONDS=${LAG_SECONDS:-60}
 BENCH_DIR=${BENCH_DIR:-$ROOT/build/bench_replay_tls}
 REPLAY=$ROOT/build/release/tools/replay/vt_replay
 
@@ -115,6 +117,7 @@ http {
   scgi_temp_path $BENCH_DIR/nginx/scgi;
   server {
     listen 127.0.0.1:$candidate ssl backlog=4096;
+    listen 127.0.0.1:$((candidate + 1)) backlog=4096;
     ssl_certificate $BENCH_DIR/cert.pem;
     ssl_certificate_key $BENCH_DIR/key.pem;
     location / { return 200 "ok\n"; }
@@ -145,26 +148,28 @@ calc() { awk "BEGIN { printf \"%.2f\", $1 }"; }
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 col() { printf '%s' "$1" | awk -v c="$2" '{ print $c }' | median; }
 
-# run_replay PKG SPEED; prints "planned achieved lag_p50 lag_p99 lag_max failed cpu% rss_kb
-# handshakes resumed hs_p99 nginx_cpu%".
-RUN=0
+# run_replay PKG SPEED [http|https [OPTION...]]; prints "planned achieved lag_p50 lag_p99
+# lag_max failed cpu% rss_kb handshakes resumed hs_p99 nginx_cpu%"; over HTTPS, or plain
+# HTTP to the other port.
 run_replay() {
-  local pkg=$1 speed=$2 out n0
-  RUN=$((RUN + 1))
-  out=$BENCH_DIR/replay_$RUN.json
+  local pkg=$1 speed=$2 out n0 target=(--target "https://127.0.0.1:$PORT" --cacert "$BENCH_DIR/cert.pem")
+  [ "${3:-}" = http ] && target=(--target "http://127.0.0.1:$((PORT + 1))")
+  local more=("${@:4}")
+  out=$BENCH_DIR/replay_$BASHPID.json  # each run in a subshell of its own
+  rm -f "$out"
   n0=$(nginx_cpu)
-  /usr/bin/time -f '%e %U %S %M' -o "$BENCH_DIR/time" "$REPLAY" "$pkg" \
-    --target "https://127.0.0.1:$PORT" --cacert "$BENCH_DIR/cert.pem" --speed "$speed" \
-    --timeout 5000 --quiet --json "$out" >"$BENCH_DIR/replay_$RUN.txt" || true
+  /usr/bin/time -f '%e %U %S %M' -o "$BENCH_DIR/time" "$REPLAY" "$pkg" "${target[@]}" \
+    --speed "$speed" --timeout 5000 --quiet --json "$out" "${more[@]}" >"${out%.json}.txt" || true
   read -r wall user sys rss <"$BENCH_DIR/time"
   local failed handshakes resumed
   failed=$(sed -n 's/.*"requests": {.*"failed": \([0-9]*\)}.*/\1/p' "$out")
   handshakes=$(sed -n 's/.*"tls": {"handshakes": \([0-9]*\),.*/\1/p' "$out")
   resumed=$(sed -n 's/.*"tls": {.*"resumed": \([0-9]*\),.*/\1/p' "$out")
+  [ -n "$handshakes" ] || handshakes=- resumed=-
   echo "$(jnum "$out" rate planned_per_s) $(jnum "$out" rate achieved_per_s)" \
     "$(jnum "$out" lag_ms p50) $(jnum "$out" lag_ms p99) $(jnum "$out" lag_ms max) $failed" \
     "$(calc "($user + $sys) / $wall * 100") $rss $handshakes $resumed" \
-    "$(jnum "$out" handshake_ms p99) $(calc "($(nginx_cpu) - $n0) / $wall * 100")"
+    "$(jnum "$out" handshake_ms p99 | grep . || echo 0) $(calc "($(nginx_cpu) - $n0) / $wall * 100")"
 }
 
 cat >"$BENCH_DIR/post.lua" <<LUA
@@ -199,16 +204,23 @@ declare -A rows
 for round in $(seq "$RUNS"); do
   rows[wrk]+="$(run_wrk)"$'\n'
   rows[u100]+="$(run_replay "$BENCH_DIR/pkg2000_u100" 1)"$'\n'
+  rows[u100http]+="$(run_replay "$BENCH_DIR/pkg2000_u100" 1 http)"$'\n'
   rows[r2000]+="$(run_replay "$BENCH_DIR/pkg2000" 1)"$'\n'
+  rows[r2000http]+="$(run_replay "$BENCH_DIR/pkg2000" 1 http)"$'\n'
 done
 WRK=$(col "${rows[wrk]}" 1)
 echo
 header
-for k in u100 r2000; do
-  label="2,000/s $([ $k = u100 ] && echo 100 || echo "$USERS") users"
-  row "$label (median)" $(for c in $(seq 12); do col "${rows[$k]}" "$c"; done)
-  printf '%s\n' "${rows[$k]}" | while read -r line; do
-    [ -n "$line" ] && row "  one run" $line
+for k in u100 u100http r2000 r2000http; do
+  case $k in
+    u100) label="https 2,000/s 100 users" ;;
+    u100http) label="http 2,000/s 100 users" ;;
+    r2000) label="https 2,000/s $USERS users" ;;
+    *) label="http 2,000/s $USERS users" ;;
+  esac
+  row "$label" $(for c in $(seq 12); do col "${rows[$k]}" "$c"; done)
+  printf '%s' "${rows[$k]}" | while read -r line; do
+    row "  one run" $line
   done
 done
 printf '%-26s %9s %9.0f %8s %8s %8s %6s %5.0f%% %7s %6s %6s %7s %5.0f%%\n' "wrk -t1 -c$USERS (median)" - \
@@ -228,19 +240,27 @@ done
 
 # 3. Memory.
 echo
-for m in mem_small mem_large mem_users; do
+mem_run() {  # mem_run NAME PKG SPEED OPTION...
+  local name=$1 pkg=$2 planned achieved p50 p99 max failed cpu rss hs resumed hsp99 ncpu
   read -r planned achieved p50 p99 max failed cpu rss hs resumed hsp99 ncpu \
-    < <(run_replay "$BENCH_DIR/$m" 2)
-  requests=$(awk -F, 'FNR > 1 { n += (NF - 2) / 4 } END { print n }' "$BENCH_DIR/$m"/vt_index_*)
-  users=$(cat "$BENCH_DIR/$m"/vt_index_* | grep -vc '^#')
-  mb=$(stat -c %s "$BENCH_DIR/$m"/vt_req_* | awk '{ s += $1 } END { printf "%.1f", s / 1048576 }')
-  eval "RSS_$m=$rss"
-  echo "memory $m: $requests requests ($mb MB) of $users users: peak RSS $(calc "$rss / 1024") MB" \
-    "($failed failed, $hs handshakes, achieved $achieved/s)"
-done
+    < <(run_replay "$BENCH_DIR/$pkg" "$3" https --timeout 30000 "${@:4}")
+  local requests users mb
+  requests=$(awk -F, 'FNR > 1 { n += (NF - 2) / 4 } END { print n }' "$BENCH_DIR/$pkg"/vt_index_*)
+  users=$(cat "$BENCH_DIR/$pkg"/vt_index_* | grep -vc '^#')
+  mb=$(stat -c %s "$BENCH_DIR/$pkg"/vt_req_* | awk '{ s += $1 } END { printf "%.1f", s / 1048576 }')
+  eval "RSS_$name=$rss"
+  printf 'memory %-11s %7s requests (%5s MB) of %4s users at speed %-4s peak RSS %6.2f MB (%s failed, %s handshakes, achieved %.0f/s)\n' \
+    "$name:" "$requests" "$mb" "$users" "$3:" "$(calc "$rss / 1024")" "$failed" "$hs" "$achieved"
+}
+mem_run small mem_small 1
+mem_run large mem_large 1
+mem_run users mem_users 1
+mem_run small_slow mem_small 0.1 --duration 8
+mem_run users_slow mem_users 0.1 --duration 8
 echo
 echo "vt_replay over HTTPS: highest rate sustained $(calc "$BEST") req/s; wrk -t1 -c$USERS $(calc "$WRK") req/s;" \
   "wrk / vt_replay $(calc "$WRK / ($BEST + 0.000001)") (goal: at most 1.5)"
-echo "memory: 4x the requests: peak RSS x$(calc "$RSS_mem_large / $RSS_mem_small");" \
-  "4x the users: $(calc "($RSS_mem_users - $RSS_mem_small) * 1024 / ($USERS * 3)") bytes per extra TLS connection"
+echo "memory: 4x the requests: peak RSS x$(calc "$RSS_large / $RSS_small");" \
+  "4x the users: $(calc "($RSS_users - $RSS_small) * 1024 / ($USERS * 3)") bytes per extra TLS connection" \
+  "at full speed, $(calc "($RSS_users_slow - $RSS_small_slow) * 1024 / ($USERS * 3)") at a tenth"
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
