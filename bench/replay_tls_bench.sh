@@ -162,7 +162,7 @@ run_replay() {
     --speed "$speed" --timeout 5000 --quiet --json "$out" "${more[@]}" >"${out%.json}.txt" || true
   read -r wall user sys rss <"$BENCH_DIR/time"
   local failed handshakes resumed
-  failed=$(sed -n 's/.*"requests": {.*"failed": \([0-9]*\)}.*/\1/p' "$out")
+  failed=$(sed -n 's/.*"requests": {[^}]*"failed": \([0-9]*\)}.*/\1/p' "$out")
   handshakes=$(sed -n 's/.*"tls": {"handshakes": \([0-9]*\),.*/\1/p' "$out")
   resumed=$(sed -n 's/.*"tls": {.*"resumed": \([0-9]*\),.*/\1/p' "$out")
   [ -n "$handshakes" ] || handshakes=- resumed=-

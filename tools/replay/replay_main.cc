@@ -63,8 +63,10 @@ int main(int argc, char **argv) {
       !make_replay_tls(replay_tls_name(o), o.cacert, o.insecure, &target.tls, &error))
     return fail("target", error, kStatusBroken);
   if (!resolve_replay_target(o.target, &target, &error) ||
-      !probe_replay_target(target, o.timeout_ms, &error))
+      !probe_replay_target(target, o.timeout_ms, &error)) {
+    release_replay_target(&target);
     return fail("target", error, kStatusBroken);
+  }
 
   // SIGINT stops the sending; the loop sees it through a descriptor.
   sigset_t mask;
