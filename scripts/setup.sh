@@ -4,8 +4,9 @@
 # page test), the en_US locale that the tool's grouped numbers
 # ("%'lu" -> 1,234,567) need, the HTTP parser of vt_replay and vt_sink,
 # OpenSSL (vt_replay's TLS, and the openssl command that makes the tests'
-# certificates), nginx for its end-to-end tests, and Chromium, in which the
-# test of `vt_package plot` opens the plot.
+# certificates), nginx for its end-to-end tests, Chromium, in which the test
+# of `vt_package plot` opens the plot, and strace, with which a test watches
+# which files the programs open on closed standard descriptors.
 set -euo pipefail
 
 SUDO=""
@@ -26,6 +27,7 @@ command -v openssl >/dev/null || need+=(openssl)
 [ -d /etc/ssl/certs ] || need+=(ca-certificates)
 [ -x /usr/sbin/nginx ] || need+=(nginx)
 command -v chromium >/dev/null || need+=(chromium)
+command -v strace >/dev/null || need+=(strace)
 
 if [ ${#need[@]} -gt 0 ]; then
   echo "setup: installing ${need[*]}"

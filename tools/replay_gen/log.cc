@@ -1,7 +1,14 @@
 #include "tools/replay_gen/log.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <stdarg.h>
+#include <string.h>
+#include <unistd.h>
 
+#include <string>
+
+#include "base/core/input_file.h"
 #include "tools/replay_gen/run_state.h"
 
 namespace {
@@ -54,7 +61,21 @@ void error_log(int level, const char *fname, const char *format, ...) {
 FILE *open_file(const char *file_name, const char *mode) {
   if (run.log.debug_level)
     debug_log(4, "open_file", "Method Called. file_name = %s, mode = %s", file_name, mode);
-  FILE *fp = fopen(file_name, mode);
-  if (!fp) error_log(1, "open_file", "Unable to open file %s", file_name);
-  return fp;
+  if (strcmp(mode, "r") != 0) {
+    FILE *fp = fopen(file_name, mode);
+    if (!fp) error_log(1, "open_file", "Unable to open file %s", file_name);
+    return fp;
+  }
+  // A file to read must be a regular one: a named pipe would hold the run
+  // up for ever, a device never end, a directory read as nothing.
+  std::string why;
+  int fd = vtlb_open_regular_file(file_name, O_RDONLY, &why);
+  FILE *fp = fd >= 0 ? fdopen(fd, "r") : nullptr;
+  if (fp) return fp;
+  if (fd >= 0) close(fd);
+  if (errno == EINVAL)
+    error_log(1, "open_file", "Unable to open file %s: %s", file_name, why.c_str());
+  else
+    error_log(1, "open_file", "Unable to open file %s", file_name);
+  return nullptr;
 }

@@ -20,6 +20,9 @@ void error_log(int level, const char *fname, const char *format, ...)
     __attribute__((format(printf, 3, 4)));
 
 // Opens a stream; on failure reports "Unable to open file %s" and returns null.
+// A file opened to read ("r") must be a regular file; another is refused
+// without waiting on it ("Unable to open file %s: a named pipe, not a regular
+// file").
 FILE *open_file(const char *file_name, const char *mode);
 
 #endif  // VT_REPLAY_GEN_LOG_H_

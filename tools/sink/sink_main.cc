@@ -12,6 +12,7 @@
 #include <string>
 
 #include "base/core/safe_file.h"
+#include "base/core/std_descriptors.h"
 #include "tools/sink/sink_options.h"
 #include "tools/sink/sink_server.h"
 
@@ -33,6 +34,9 @@ bool write_number_file(const std::string &path, long number, std::string *error)
 }  // namespace
 
 int main(int argc, char **argv) {
+  if (!vtlb_open_std_descriptors())
+    return fail("start", std::string("cannot open /dev/null for a closed standard descriptor: ") +
+                             strerror(errno));
   SinkOptions o;
   std::string error;
   switch (parse_sink_options(argc, argv, &o, &error)) {

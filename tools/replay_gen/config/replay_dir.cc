@@ -162,8 +162,9 @@ bool create_dir(const char *name, const char *dir_name) {
     fd = -1;
   }
   if (fd < 0) return false;
-  // The mode is 0777 whatever the umask, as "mkdir -m 0777" makes it.
-  fchmod(fd, 0777);
+  // Every engine user may write in it, whatever the umask; the sticky bit
+  // keeps each from deleting or replacing the files of another.
+  fchmod(fd, 01777);
   lock_fd = fd;
   return true;
 }
