@@ -55,6 +55,7 @@ struct Conn {
   bool complete = false;
   bool head_request = false;  // a HEAD request's response has no body
   bool close_after = false;   // HTTP/1.0 request: the connection is not kept
+  bool line_pending = false;  // the two above are read from the first TLS record
   uint32_t tls_retry_len = 0;  // a TLS write to repeat with the same bytes
   int64_t planned_ns = 0, send_ns = 0;
   int64_t handshake_start_ns = 0;
@@ -269,6 +270,15 @@ bool prepare_stream(Engine *e, Conn *c, int req_fd, int worker_number) {
   return true;
 }
 
+// The request line says whether the connection is kept (HTTP/1.1) and
+// whether the answer has a body (not for HEAD).
+void note_request_line(Conn *c, std::string_view head) {
+  std::string_view request_line = head.substr(0, head.find("\r\n"));
+  c->head_request = request_line.substr(0, 5) == "HEAD ";
+  c->close_after =
+      request_line.size() >= 9 && request_line.substr(request_line.size() - 9) == " HTTP/1.0";
+}
+
 // The first byte of the request goes out now.
 void begin_send(Engine *e, uint32_t ci, int64_t now) {
   Conn &c = e->conns[ci];
@@ -282,17 +292,19 @@ void begin_send(Engine *e, uint32_t ci, int64_t now) {
     return;
   }
   if (!c.retried) {
-    // The request line says whether the connection is kept (HTTP/1.1) and
-    // whether the answer has a body (not for HEAD).
-    char line[512];
-    ssize_t got = pread(wk.req_fd, line, std::min<uint64_t>(sizeof line, c.group.size - 1),
-                        static_cast<off_t>(c.group.offset));
-    std::string_view head(line, got > 0 ? static_cast<size_t>(got) : 0);
-    size_t eol = head.find("\r\n");
-    std::string_view request_line = head.substr(0, eol);
-    c.head_request = request_line.substr(0, 5) == "HEAD ";
-    c.close_after =
-        request_line.size() >= 9 && request_line.substr(request_line.size() - 9) == " HTTP/1.0";
+    // The request line, from the rewritten head, from the first TLS record,
+    // or read for itself.
+    c.line_pending = false;
+    if (!c.head.empty()) {
+      note_request_line(&c, c.head);
+    } else if (c.ssl) {
+      c.line_pending = true;
+    } else {
+      char line[512];
+      ssize_t got = pread(wk.req_fd, line, std::min<uint64_t>(sizeof line, c.group.size - 1),
+                          static_cast<off_t>(c.group.offset));
+      note_request_line(&c, std::string_view(line, got > 0 ? static_cast<size_t>(got) : 0));
+    }
     c.send_ns = now;
     int64_t lag = std::max<int64_t>(0, now - c.planned_ns);
     histogram_add(&e->stats->lag_ns, static_cast<uint64_t>(lag));
@@ -338,6 +350,10 @@ bool send_tls(Engine *e, Conn &c, int req_fd) {
                                  : static_cast<size_t>(std::min<uint64_t>(
                                        buf.size(), c.stream_len - c.stream_pos));
     if (!fill_from_stream(c, req_fd, buf.data(), len)) return false;
+    if (c.line_pending) {
+      note_request_line(&c, std::string_view(buf.data(), len));
+      c.line_pending = false;
+    }
     int n = SSL_write(c.ssl, buf.data(), static_cast<int>(len));
     if (n > 0) {
       c.stream_pos += static_cast<uint64_t>(n);
