@@ -82,7 +82,7 @@ make_package() {
       }
     }' "$1" "$2" "$BODY" "$3" $(($4 * 1000))
 }
-make_package "$BENCH_DIR/pkg" "$USERS" 5000 200
+make_package "$BENCH_DIR/pkg" "$USERS" 5000 60
 make_package "$BENCH_DIR/pkg2000" "$USERS" 2000 "$LAG_SECONDS"
 make_package "$BENCH_DIR/pkg2000_u100" 100 2000 "$LAG_SECONDS"
 make_package "$BENCH_DIR/mem_small" "$USERS" 5000 5
