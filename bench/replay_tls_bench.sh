@@ -4,7 +4,7 @@
 # it in the same run.
 #
 #   bench/replay_tls_bench.sh   (environment: USERS=500 BODY=600 RUNS=3 WRK_SECONDS=10
-#                                LAG_SECONDS=60)
+#                                LAG_SECONDS=60 PARTS="lag search memory")
 #
 # Packages are synthetic: USERS users on 4 workers, each posting a BODY-byte
 # body at a steady pace, HTTP/1.1 keep-alive, so that each user holds one TLS
@@ -25,7 +25,8 @@
 #      users, at full speed (all handshakes at once) and at a tenth of it for
 #      8 s (the difference over the extra connections: bytes per TLS
 #      connection, at the peak of a burst of handshakes and held while idle).
-# The load average before and after says how busy the shared machine was.
+# PARTS chooses among the three. The load average before and after says how
+# busy the shared machine was.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -34,6 +35,8 @@ BODY=${BODY:-600}
 RUNS=${RUNS:-3}
 WRK_SECONDS=${WRK_SECONDS:-10}
 LAG_SECONDS=${LAG_SECONDS:-60}
+PARTS=${PARTS:-lag search memory}
+part() { [[ " $PARTS " == *" $1 "* ]]; }
 BENCH_DIR=${BENCH_DIR:-$ROOT/build/bench_replay_tls}
 REPLAY=$ROOT/build/release/tools/replay/vt_replay
 
@@ -203,17 +206,19 @@ echo "replay_tls_bench: $USERS users, $BODY-byte bodies, HTTPS (TLS 1.3, P-256 c
 
 # 1. The 2,000/s runs, rounds interleaved with wrk.
 declare -A rows
+lag_keys=()
+part lag && lag_keys=(u100 u100http r2000 r2000http)
 for round in $(seq "$RUNS"); do
-  rows[wrk]+="$(run_wrk)"$'\n'
-  rows[u100]+="$(run_replay "$BENCH_DIR/pkg2000_u100" 1)"$'\n'
-  rows[u100http]+="$(run_replay "$BENCH_DIR/pkg2000_u100" 1 http)"$'\n'
-  rows[r2000]+="$(run_replay "$BENCH_DIR/pkg2000" 1)"$'\n'
-  rows[r2000http]+="$(run_replay "$BENCH_DIR/pkg2000" 1 http)"$'\n'
+  part search && rows[wrk]+="$(run_wrk)"$'\n'
+  for k in "${lag_keys[@]}"; do
+    pkg=$BENCH_DIR/pkg2000
+    [[ $k == u100* ]] && pkg=$BENCH_DIR/pkg2000_u100
+    rows[$k]+="$(run_replay "$pkg" 1 "$([[ $k == *http ]] && echo http || echo https)")"$'\n'
+  done
 done
-WRK=$(col "${rows[wrk]}" 1)
 echo
 header
-for k in u100 u100http r2000 r2000http; do
+for k in "${lag_keys[@]}"; do
   case $k in
     u100) label="https 2,000/s 100 users" ;;
     u100http) label="http 2,000/s 100 users" ;;
@@ -225,11 +230,11 @@ for k in u100 u100http r2000 r2000http; do
     row "  one run" $line
   done
 done
-printf '%-26s %9s %9.0f %8s %8s %8s %6s %5.0f%% %7s %6s %6s %7s %5.0f%%\n' "wrk -t1 -c$USERS (median)" - \
-  "$WRK" - - - - "$(col "${rows[wrk]}" 2)" - - - - "$(col "${rows[wrk]}" 3)"
-
-BEST=0
-for speed in 1 1.25 1.5 1.75 2 2.5 3 3.5 4 5 6 8 10 12 16; do
+BEST=0 WRK=0
+part search && WRK=$(col "${rows[wrk]}" 1) &&
+  printf '%-26s %9s %9.0f %8s %8s %8s %6s %5.0f%% %7s %6s %6s %7s %5.0f%%\n' "wrk -t1 -c$USERS (median)" - \
+    "$WRK" - - - - "$(col "${rows[wrk]}" 2)" - - - - "$(col "${rows[wrk]}" 3)"
+part search && for speed in 1 1.25 1.5 1.75 2 2.5 3 3.5 4 5 6 8 10 12 16; do
   read -r planned achieved p50 p99 max failed cpu rss hs resumed hsp99 ncpu \
     < <(run_replay "$BENCH_DIR/pkg" "$speed" https --duration "$WRK_SECONDS")
   row "vt_replay speed $speed" "$planned" "$achieved" "$p50" "$p99" "$max" "$failed" "$cpu" "$rss" \
@@ -241,7 +246,6 @@ for speed in 1 1.25 1.5 1.75 2 2.5 3 3.5 4 5 6 8 10 12 16; do
 done
 
 # 3. Memory.
-echo
 mem_run() {  # mem_run NAME PKG SPEED OPTION...
   local name=$1 pkg=$2 planned achieved p50 p99 max failed cpu rss hs resumed hsp99 ncpu
   read -r planned achieved p50 p99 max failed cpu rss hs resumed hsp99 ncpu \
@@ -254,15 +258,20 @@ mem_run() {  # mem_run NAME PKG SPEED OPTION...
   printf 'memory %-11s %7s requests (%5s MB) of %4s users at speed %-4s peak RSS %6.2f MB (%s failed, %s handshakes, achieved %.0f/s)\n' \
     "$name:" "$requests" "$mb" "$users" "$3:" "$(calc "$rss / 1024")" "$failed" "$hs" "$achieved"
 }
-mem_run small mem_small 1
-mem_run large mem_large 1
-mem_run users mem_users 1
-mem_run small_slow mem_small 0.1 --duration 8
-mem_run users_slow mem_users 0.1 --duration 8
+if part memory; then
+  echo
+  mem_run small mem_small 1
+  mem_run large mem_large 1
+  mem_run users mem_users 1
+  mem_run small_slow mem_small 0.1 --duration 8
+  mem_run users_slow mem_users 0.1 --duration 8
+fi
 echo
-echo "vt_replay over HTTPS: highest rate sustained $(calc "$BEST") req/s; wrk -t1 -c$USERS $(calc "$WRK") req/s;" \
-  "wrk / vt_replay $(calc "$WRK / ($BEST + 0.000001)") (goal: at most 1.5)"
-echo "memory: 4x the requests: peak RSS x$(calc "$RSS_large / $RSS_small");" \
-  "4x the users: $(calc "($RSS_users - $RSS_small) * 1024 / ($USERS * 3)") bytes per extra TLS connection" \
-  "at full speed, $(calc "($RSS_users_slow - $RSS_small_slow) * 1024 / ($USERS * 3)") at a tenth"
+part search &&
+  echo "vt_replay over HTTPS: highest rate sustained $(calc "$BEST") req/s; wrk -t1 -c$USERS $(calc "$WRK") req/s;" \
+    "wrk / vt_replay $(calc "$WRK / ($BEST + 0.000001)") (goal: at most 1.5)"
+part memory &&
+  echo "memory: 4x the requests: peak RSS x$(calc "$RSS_large / $RSS_small");" \
+    "4x the users: $(calc "($RSS_users - $RSS_small) * 1024 / ($USERS * 3)") bytes per extra TLS connection" \
+    "at full speed, $(calc "($RSS_users_slow - $RSS_small_slow) * 1024 / ($USERS * 3)") at a tenth"
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
