@@ -1,9 +1,10 @@
 #!/bin/bash
 # Builds the installed programs (only those) and installs them with CMake's
 # install rules into $DESTDIR$PREFIX: vtu_replay_gen, vt_loggen, vt_package,
-# vt_package_check, vt_replay, vt_sink and their manual pages; WITH_SUITE=1 adds the stand-ins of
-# the suite commands. BUILD_DIR (default build/normal) is configured first
-# when it has never been.
+# vt_package_check, vt_replay, vt_sink, their manual pages and bash
+# completion; WITH_SUITE=1 adds the stand-ins of the suite commands.
+# BUILD_DIR (default build/normal) is configured first when it has never
+# been.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 PREFIX=${PREFIX:-/usr/local}

@@ -37,6 +37,7 @@ run_make install
 PROGRAMS=(vtu_replay_gen vt_loggen vt_package_check vt_package vt_replay vt_sink)
 for p in "${PROGRAMS[@]}"; do mode_is 755 "$ROOT/bin/$p"; done
 for p in "${PROGRAMS[@]}"; do mode_is 644 "$ROOT/share/man/man1/$p.1"; done
+for p in "${PROGRAMS[@]}"; do mode_is 644 "$ROOT/share/bash-completion/completions/$p"; done
 [ -e "$ROOT/bin/vtu_gen_cscript" ] && fail "the suite stand-ins were installed without WITH_SUITE"
 
 run_make install WITH_SUITE=1

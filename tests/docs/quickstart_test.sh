@@ -28,7 +28,8 @@ fail() {
 # The indented code lines between "## Quick start" and the next section.
 awk '/^## / { inside = ($0 == "## Quick start") } inside && /^    / { print substr($0, 5) }' \
   "$SRC/README.md" >"$T/quickstart.sh"
-for word in "make install" vt_loggen vtu_replay_gen vt_package_check vt_sink vt_replay "kill "; do
+for word in "make install" vt_loggen "vt_package preview" vtu_replay_gen "vt_package check" vt_sink \
+  vt_replay "kill "; do
   grep -q "$word" "$T/quickstart.sh" || fail "the README's quick start has no '$word' command"
 done
 echo "quickstart_test: running the README's quick start:"
@@ -45,11 +46,15 @@ for p in vtu_replay_gen vt_loggen vt_package_check vtu_gen_cscript vt_replay vt_
   [ -x "$HOME/.local/bin/$p" ] || fail "make install did not install $p into ~/.local/bin"
 done
 expected=$(sed -n 's/^expected_accepted_without_period=//p' "$T/out")
-[ -n "$expected" ] || fail "vt_loggen's summary is missing from the output"
+users=$(sed -n 's/^expected_users_without_period=//p' "$T/out")
+[ -n "$expected" ] && [ -n "$users" ] || fail "vt_loggen's summary is missing from the output"
 verdict=$("$CHECK" "$work/replay")
 [ $? -eq 0 ] || fail "the package is not sound: $verdict"
-[[ $verdict == *" $expected requests, 0 problems" ]] ||
-  fail "the package holds other than the $expected requests vt_loggen expects: $verdict"
+[[ $verdict == *" $users users, $expected requests, 0 problems" ]] ||
+  fail "the package holds other than the $users users and $expected requests vt_loggen expects: $verdict"
+grep -q "^preview: the run would succeed$" "$T/out" || fail "the preview did not say the run would succeed"
+grep -q "^check: vt_manifest.json: 2 workers' request and index files match" "$T/out" ||
+  fail "vt_package check did not verify the manifest"
 grep -q "^Processing done at " "$T/out" || fail "the run did not print its last line"
 [ -s "$work/wdir/scripts/first/try/script/script.pages" ] || fail "no script was made"
 # The replay: every request sent and answered, the command line shown; the

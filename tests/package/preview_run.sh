@@ -86,10 +86,12 @@ previewed text -i "$WORK/replay.conf"
 grep -q '^preview: the run would succeed$' "$RES/preview.text.out" || fail "no success line"
 
 # Nothing run, nothing opened to write but /dev/null (where strace is found).
+# The counters a coverage build writes at exit (*.gcda) are not the program's.
 if command -v strace >/dev/null; then
   strace -f -e trace=execve,execveat,openat -o "$RES/strace" "$P" preview -i "$WORK/replay.conf" -f >/dev/null
   [ "$(grep -c 'execve' "$RES/strace")" = 1 ] || fail "preview ran a program: $(grep execve "$RES/strace" | sed -n 2p)"
-  writes=$(grep 'openat(' "$RES/strace" | grep -E 'O_WRONLY|O_RDWR|O_CREAT' | grep -v '"/dev/null"')
+  writes=$(grep 'openat(' "$RES/strace" | grep -E 'O_WRONLY|O_RDWR|O_CREAT' |
+    grep -v -e '"/dev/null"' -e '\.gcda"')
   [ -z "$writes" ] || fail "preview opened files to write: $writes"
 fi
 
@@ -163,6 +165,18 @@ for line in \
   "  records met $(grouped "$(expected requests)"), accepted 0, rejected $(grouped "$(expected requests)")"; do
   grep -qxF -- "$line" "$RES/preview.period.out" || fail "no line: $line"
 done
+
+# 5. A capture day whose extracts directory cannot be listed (a link loop):
+# the tool's Step 1 stops, so preview reports the problem.
+day=$(ls "$WORK/logs" | head -1)
+mv "$WORK/logs/$day/extracts" "$WORK/logs/$day/kept"
+ln -s extracts "$WORK/logs/$day/extracts"
+previewed loop -i "$WORK/replay.conf" -f
+[ "$(status_of loop)" = 1 ] || fail "an unlistable day previewed with status $(status_of loop)"
+grep -qxF -- "  the run would stop: gen_input_file_list:Unable to list input directory $WORK/logs/$day/extracts: Too many levels of symbolic links" \
+  "$RES/preview.loop.out" || fail "unlistable day: $(cat "$RES/preview.loop.out")"
+rm "$WORK/logs/$day/extracts"
+mv "$WORK/logs/$day/kept" "$WORK/logs/$day/extracts"
 
 [ $failed = 0 ] && echo "preview_run: all checks pass"
 exit $failed

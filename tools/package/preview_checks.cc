@@ -10,27 +10,15 @@
 
 #include <algorithm>
 
+#include "tools/package/nearest_word.h"
 #include "tools/package/preview.h"
 #include "tools/replay_gen/config/config_reader.h"
+#include "tools/replay_gen/config/replay_dir.h"
+#include "tools/replay_gen/config/replay_lock.h"
 #include "tools/replay_gen/helpers.h"
 #include "tools/replay_gen/run_state.h"
 
 namespace {
-
-size_t edit_distance(const std::string &a, const std::string &b) {
-  std::vector<size_t> row(b.size() + 1);
-  for (size_t j = 0; j <= b.size(); j++) row[j] = j;
-  for (size_t i = 1; i <= a.size(); i++) {
-    size_t diagonal = row[0];
-    row[0] = i;
-    for (size_t j = 1; j <= b.size(); j++) {
-      size_t above = row[j];
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
-      diagonal = above;
-    }
-  }
-  return row[b.size()];
-}
 
 std::string upper(std::string s) {
   for (char &c : s) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
@@ -147,19 +135,10 @@ bool exists(const std::string &path) {
 }  // namespace
 
 std::string nearest_keyword(const std::string &word) {
-  std::string best;
-  size_t best_distance = SIZE_MAX;
-  std::string word_upper = upper(word);
-  for (int i = 0; const char *k = config_keyword_name(i); i++) {
-    size_t d = edit_distance(word_upper, k);
-    if (d < best_distance) {
-      best_distance = d;
-      best = k;
-    }
-  }
-  // Near enough: case aside, a third of the keyword's letters at most.
-  if (best.empty() || best_distance > std::max<size_t>(2, best.size() / 3)) return "";
-  return best;
+  std::vector<std::string> keywords;
+  for (int i = 0; const char *k = config_keyword_name(i); i++) keywords.push_back(k);
+  // Case aside: the keywords are upper case.
+  return nearest_word(upper(word), keywords);
 }
 
 std::vector<std::string> config_text_warnings(const std::vector<std::string> &lines) {
@@ -182,9 +161,6 @@ std::vector<std::string> config_text_warnings(const std::vector<std::string> &li
         out.push_back(where + ": " + shown + " is no keyword; the tool ignores the line");
       continue;
     }
-    if (line.back() == '\r')
-      out.push_back(where + ": the value of " + (prefix ? line.substr(0, line.find('|')) : f[0]) +
-                    " ends with a carriage return, which the tool keeps as part of it");
     if (prefix) continue;
     auto strip_cr = [](std::string s) {
       if (!s.empty() && s.back() == '\r') s.pop_back();
@@ -210,6 +186,17 @@ std::vector<std::string> late_run_problems(bool force) {
   if (!force && c.replay_dir[0] && is_directory(c.replay_dir))
     out.push_back(std::string("Replay directory ") + c.replay_dir +
                   " already exists (the run replaces it only with -f)");
+  if (force && c.replay_dir[0]) {
+    struct stat st;
+    bool is_link =
+        lstat(without_trailing_slashes(c.replay_dir).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    std::string refusal = is_link || is_directory(c.replay_dir)
+                              ? replay_dir_removal_refusal(c.replay_dir, is_link)
+                              : "";
+    if (!refusal.empty())
+      out.push_back(std::string("Replay directory ") + c.replay_dir + " " + refusal +
+                    " (the run refuses to delete it under -f)");
+  }
   const char *wdir = getenv("VT_WDIR");
   if (!wdir) {
     out.push_back(

@@ -1,5 +1,6 @@
-// SIGINT and SIGTERM: the run stops at once, removes its script generator
-// input file, says which replay directory it leaves incomplete and ends with
+// SIGINT and SIGTERM: the run stops at once, ends the suite command that is
+// running (its whole process group), removes its script generator input
+// file, says which replay directory it leaves incomplete and ends with
 // status 128 + the signal number. The handler only uses calls that are safe
 // in a signal handler; what it writes is prepared beforehand.
 #ifndef VT_REPLAY_GEN_INTERRUPT_H_
@@ -17,8 +18,9 @@ void set_interrupt_replay_dir(const char *dir);
 // The file the handler removes; null when there is none (any more).
 void set_interrupt_gen_input(const char *path);
 
-// Writes into buf (room bytes) the line the handler writes for signo;
-// returns its length.
-size_t format_interrupt_line(int signo, char *buf, size_t room);
+// Writes into buf (room bytes) the line the handler writes for signo, naming
+// the suite command that was running when command is not null; returns its
+// length.
+size_t format_interrupt_line(int signo, const char *command, char *buf, size_t room);
 
 #endif  // VT_REPLAY_GEN_INTERRUPT_H_

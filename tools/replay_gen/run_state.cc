@@ -50,6 +50,7 @@ RunState &RunState::operator=(RunState &&other) noexcept {
   workers = std::exchange(other.workers, {});
   counters = std::exchange(other.counters, {});
   script_input = std::exchange(other.script_input, {});
+  manifest = std::exchange(other.manifest, {});
   return *this;
 }
 

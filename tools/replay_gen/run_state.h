@@ -12,6 +12,9 @@
 #include <stdint.h>
 #include <stdio.h>
 
+#include <string>
+
+#include "base/core/sha256.h"
 #include "tools/replay_gen/records.h"
 #include "tools/replay_gen/service_index.h"
 
@@ -42,7 +45,8 @@ struct LogGates {
 
 // The configuration file's values.
 struct RunConfig {
-  int32_t current_line_num = 0;  // line being applied, 0 outside reading
+  int32_t current_line_num = 0;         // line being applied, 0 outside reading
+  char config_file[kTextBufSize] = "";  // the file being read, as -i names it
   char replay_dir[kTextBufSize] = "";
   char scenario_name[kTextBufSize] = "";
   char script_name[kTextBufSize] = "";
@@ -60,8 +64,9 @@ struct RunConfig {
   uint64_t start_time_stamp = 0;  // REPLAY_PERIOD bounds, seconds; 0 = open
   uint64_t end_time_stamp = 0;
   int32_t ignore_header = 0;
-  uint64_t new_user_time = 1800000;      // session length, ms
-  uint64_t g_msgcount_per_file = 20000;  // initial records per loader thread
+  uint64_t new_user_time = 1800000;        // session length, ms
+  uint64_t g_msgcount_per_file = 20000;    // initial records per loader thread
+  int64_t suite_command_time_limit = 600;  // seconds a suite command may run
 };
 
 // The service table: configured services first, then those met in the logs.
@@ -93,6 +98,9 @@ struct InputFiles {
 struct RecordTable {
   SeqData *seq_data_arr = nullptr;       // owned
   SeqData *seq_data_arr_copy = nullptr;  // owned, the merge sort's scratch
+  // The earliest request's time, ms since the epoch: send time 0 of the
+  // package, once Step 4 has made the times relative.
+  uint64_t time_zero_ms = 0;
 };
 
 // The users of Step 4, in the order they were made; the index files release
@@ -128,6 +136,18 @@ struct ScriptInput {
   FILE *vtu_gen_script_fp = nullptr;  // not closed by a fresh value
 };
 
+// What the package's manifest tells besides the tables above, noted as the
+// run goes: where the run's input came from, and every request and index
+// file's digest and size as it was written.
+struct ManifestNotes {
+  std::string config_file;  // the -i argument
+  std::string input_dir;    // the INPUT_DIR value, before Step 1 cuts it up
+  uint8_t request_sha256[kMaxVvm][kSha256Size] = {};  // each by its writer thread
+  uint8_t index_sha256[kMaxVvm][kSha256Size] = {};
+  uint64_t index_size[kMaxVvm] = {};
+  uint64_t requests[kMaxVvm] = {};  // request groups of each index file
+};
+
 struct RunState {
   RunOptions options;
   LogGates log;
@@ -139,6 +159,7 @@ struct RunState {
   WorkerTable workers;
   RunCounters counters;
   ScriptInput script_input;
+  ManifestNotes manifest;
 
   RunState() = default;
   RunState(const RunState &) = delete;

@@ -10,10 +10,12 @@
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/interrupt.h"
 #include "tools/replay_gen/loader/input_files.h"
+#include "tools/replay_gen/loader/input_open_limit.h"
 #include "tools/replay_gen/loader/parallel_loader.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/output/gen_input_file.h"
 #include "tools/replay_gen/output/index_files.h"
+#include "tools/replay_gen/output/manifest_file.h"
 #include "tools/replay_gen/output/request_files.h"
 #include "tools/replay_gen/output/scenario.h"
 #include "tools/replay_gen/output/script_gen.h"
@@ -96,6 +98,9 @@ int vtu_replay_gen_main(int argc, char **argv) {
   int i_flag = parse_options(argc, argv, file_name);
   if (run.options.commentry_req_count == 0)
     run.options.commentry_req_count = messages_per_seconds * 5 * 2;
+  // Too few descriptors would fail the CPU count and the replay directory's
+  // lock with misleading messages.
+  require_open_file_room("main");
   if (run.workers.num_vvm == 0) set_default_num_vvm();
   if (i_flag == 0) {
     error_log(1, "main", "Config file must be given.");
@@ -106,6 +111,7 @@ int vtu_replay_gen_main(int argc, char **argv) {
   create_file_for_vtu_gen_script();
   read_config_file_new(file_name);
   validate_config_file_data();
+  note_manifest_sources(file_name);
   init_vvm_data();
 
   run_step1();
@@ -120,6 +126,7 @@ int vtu_replay_gen_main(int argc, char **argv) {
   write_vortan_index_file();
   create_scenario();
   create_script();
+  write_package_manifest();
   free(run.records.seq_data_arr);
   run.records.seq_data_arr = nullptr;
   print_summary();

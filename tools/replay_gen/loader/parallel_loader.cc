@@ -94,7 +94,7 @@ FILE *open_input_file(const char *path) {
   }
   int err = errno;
   if (fd >= 0) close(fd);
-  error_log(1, kThreadFn, "Unable to open file %s", path);
+  error_log(1, kThreadFn, "Unable to open file %s: %s", path, strerror(err));
   if (err == EMFILE || err == ENFILE)
     error_log(1, kThreadFn, "Too many open files: every input file stays open until the run ends");
   vt_exit(-1);

@@ -40,7 +40,9 @@ void write_worker(const WriterThread &t, RequestStage *stage, int w) {
                 0,
                 0,
                 0,
+                {},
                 {}};
+  vtlb_sha256_init(&out.digest);
   const uint8_t *end = t.entry_worker + t.n;
   auto next_entry = [&](const uint8_t *from) {
     return static_cast<const uint8_t *>(memchr(from, w, static_cast<size_t>(end - from)));
@@ -55,6 +57,7 @@ void write_worker(const WriterThread &t, RequestStage *stage, int w) {
     at = next;
   }
   finish_entries(&out);
+  vtlb_sha256_final(&out.digest, run.manifest.request_sha256[w]);
 }
 
 void *writer_main(void *arg) {

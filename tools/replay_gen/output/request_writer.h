@@ -17,7 +17,8 @@ int request_writer_threads(int num_cpu, int workers);
 // by thread w % threads, its entries in time order; each worker's file grows
 // by exactly vvm_list[w].offset bytes, through a buffer and body copies as
 // settings say (request_sink.h); the bytes are the same with any settings.
-// A failure ends the run.
+// Each file's SHA-256 goes to run.manifest.request_sha256[w]. A failure ends
+// the run.
 void write_request_files(const uint8_t *entry_worker, uint64_t n, int threads,
                          const WriterSettings &settings);
 
