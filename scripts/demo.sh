@@ -119,14 +119,15 @@ echo
   echo "demo: plot of the package in $DENSE/plot.html (open it in a browser)"
 
 # The dense package sent to a server: vt_sink on a free port of 127.0.0.1,
-# the package played at 200 times its pace for at most 10 s, the server
+# the package played at 1,000 times its pace (about 9 s) and never longer
+# than 15 s, the server
 # stopped again.
 if [ "$status" = 0 ]; then
   if "$BUILD/tools/sink/vt_sink" --background --port-file "$DENSE/sink.port" \
     --pid-file "$DENSE/sink.pid" --seconds 120 >"$DENSE/sink.log"; then
     SINK_PID=$(cat "$DENSE/sink.pid")
-    replay=(vt_replay "$DENSE/replay" --target "http://127.0.0.1:$(cat "$DENSE/sink.port")" --speed 200
-      --duration 10 --quiet)
+    replay=(vt_replay "$DENSE/replay" --target "http://127.0.0.1:$(cat "$DENSE/sink.port")" --speed 1000
+      --duration 15 --quiet)
     echo
     echo "demo: replaying the dense package against vt_sink on 127.0.0.1:$(cat "$DENSE/sink.port"):"
     echo "demo:   ${replay[*]}"
