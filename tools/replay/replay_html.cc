@@ -126,6 +126,8 @@ std::string percentile_chart(const Frame &f, const char *label, const char *y_ti
       top = std::max(top, values[l][c]);
     }
     if (!maxima.empty()) {
+      // A percentile read at its bucket's middle may lie above the largest value.
+      for (size_t l = 0; l < lines.size(); l++) values[l][c] = std::min(values[l][c], maxima[c]);
       values[lines.size()][c] = maxima[c];
       top = std::max(top, maxima[c]);
     }

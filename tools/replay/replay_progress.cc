@@ -19,9 +19,8 @@ std::string format_replay_progress(const ReplayProgress &p, size_t width) {
   std::vector<std::string> fields;
   fields.push_back(format_clock_duration(p.elapsed_s) + " of " +
                    format_clock_duration(p.planned_s));
-  snprintf(buf, sizeof buf, "%.1f%% of %s due",
-           p.total ? 100.0 * static_cast<double>(p.due) / static_cast<double>(p.total) : 100.0,
-           format_count(p.total).c_str());
+  snprintf(buf, sizeof buf, "%.1f%% due",
+           p.total ? 100.0 * static_cast<double>(p.due) / static_cast<double>(p.total) : 100.0);
   fields.push_back(buf);
   fields.push_back("sent " + format_count(p.sent));
   fields.push_back("done " + format_count(p.done));
@@ -30,12 +29,12 @@ std::string format_replay_progress(const ReplayProgress &p, size_t width) {
   // A slow replay sends less than ten a second: one decimal, not "0/s".
   snprintf(buf, sizeof buf, p.rate < 10 ? "%.1f/s" : "%.0f/s", p.rate);
   fields.push_back(buf);
-  snprintf(buf, sizeof buf, "lag max %.2f ms", p.lag_max_ms);
-  fields.push_back(buf);
   if (p.due >= p.total)
     fields.push_back(p.in_flight ? "all sent, awaiting answers" : "all sent");
   else
     fields.push_back("ETA " + format_clock_duration(p.planned_s - p.elapsed_s));
+  snprintf(buf, sizeof buf, "lag max %.2f ms", p.lag_max_ms);
+  fields.push_back(buf);
   if (p.capture_ms >= 0) {
     std::string clock = vtlb_utc_text(static_cast<uint64_t>(p.capture_ms));
     // "2026-11-18 11:22:33.123 UTC" -> "capture 2026-11-18 11:22:33 UTC"

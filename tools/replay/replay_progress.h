@@ -19,8 +19,9 @@ struct ReplayProgress {
   double lag_max_ms = 0;  // the largest lag of the last window
 };
 
-// "vt_replay: 0:01:23 of 0:03:00, 46.1% due, ..."; the fields that do not fit
-// in width - 1 columns are left out from the end (width 0: no limit).
+// "vt_replay: 0:01:23 of 0:03:00, 46.1% due, sent ..., ETA 0:01:37, lag max
+// 0.21 ms, capture 2026-11-18 11:22:33 UTC"; the fields that do not fit in
+// width - 1 columns are left out from the end (width 0: no limit).
 std::string format_replay_progress(const ReplayProgress &p, size_t width);
 
 // Seconds as h:mm:ss (rounded down).

@@ -57,8 +57,15 @@ bool any_names(const ReplayReportInfo &info) {
 // Bytes with their rate: "61,200 bytes (30.6 kB/s)".
 std::string bytes_and_rate(uint64_t bytes, double elapsed_s) {
   std::string out = format_count(bytes) + " bytes";
-  if (elapsed_s > 0) out += " (" + short_number(static_cast<double>(bytes) / elapsed_s) + "B/s)";
-  return out;
+  if (elapsed_s <= 0) return out;
+  double rate = static_cast<double>(bytes) / elapsed_s;
+  const char *unit = "B/s";
+  for (const char *u : {"kB/s", "MB/s", "GB/s"}) {
+    if (rate < 1000) break;
+    rate /= 1000;
+    unit = u;
+  }
+  return out + chart_fmt(" (%.1f %s)", rate, unit);
 }
 
 std::string rate_text(double rate) {

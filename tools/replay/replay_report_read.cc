@@ -120,11 +120,11 @@ bool read_timeline(Fields &f, const JsonValue &obj, ReplayTimeline *t) {
     for (const auto &[key, value] : failures->members) {
       uint64_t n;
       if (!json_u64(&value, &n)) return f.fail("a failure count must be a count");
-      int k = -1;
+      int k = atoi(key.c_str());
       for (int e = 0; e < kErrorKinds; e++)
         if (key == kReplayErrorNames[e]) k = replay_error_key(e);
-      if (k == -1) k = atoi(key.c_str());
-      if (k == 0) return f.fail("a failure is a status or an error kind, not " + key);
+      if (k == 0 || (k > 0 && (k < 100 || k > 999)))
+        return f.fail("a failure is a status or an error kind, not " + key);
       col.failures[k] += n;
     }
     uint64_t total;

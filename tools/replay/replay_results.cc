@@ -318,7 +318,7 @@ bool read_results_file(const std::string &path, ReplayStats *into, std::string *
         if (comma == text.npos) break;
         at = comma + 1;
       }
-      for (int k = 0; k < kKeyCount; k++)
+      for (int k = 0; k < kKeyCount && ok; k++)
         if (std::find(columns.begin(), columns.end(), k) == columns.end()) {
           *error = path + ": not a results file (no column " + kKeys[k] + " in its first line)";
           ok = false;
