@@ -106,6 +106,12 @@ TEST(ReplayEngine, SendsEachUsersEntriesInOrderAtTheirTimesOnOneConnection) {
   EXPECT_LT(s.lag_ns.max, 100000000u);
   EXPECT_NEAR(s.planned_span_s, 0.3, 0.001);
   EXPECT_EQ(s.stopped_by, "end of package");
+  // HTTP bytes both ways, TLS records aside: the entries, and 7 answers "ok".
+  uint64_t entries = 0;
+  for (const TestUser &u : users)
+    for (const TestRequest &q : u.requests) entries += test_entry_request(q).size();
+  EXPECT_EQ(s.bytes_sent, entries);
+  EXPECT_EQ(s.bytes_received, 7 * std::string("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok").size());
   }
 }
 

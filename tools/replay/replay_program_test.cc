@@ -7,6 +7,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <map>
 
 #include "tools/replay/replay_test_server.h"
 #include "tools/replay/replay_test_support.h"
@@ -181,16 +182,33 @@ std::string report_rows(const std::string &report, const std::string &from, size
   return out;
 }
 
+// The planned_ms of every line of results files, sorted.
+std::vector<std::string> planned_times(const std::vector<std::string> &paths) {
+  std::vector<std::string> out;
+  for (const std::string &path : paths) {
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+      if (line.rfind("planned_ms,", 0) == 0) continue;  // a CSV header
+      size_t at = line.rfind("{\"planned_ms\":", 0) == 0 ? 14 : 0;
+      out.push_back(line.substr(at, line.find(',') - at));
+    }
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
 // The package run whole, with a results file and its page, and again as two
 // shards at once from one start, merged: the same counts per page, status
-// and worker.
+// and worker, and every request planned at the same time of the schedule.
 TEST(ReplayProgram, ShardsMergeToTheWholeRun) {
   TestDir d, whole, part0, part1;
   std::vector<TestUser> users;
   for (uint64_t id = 1; id <= 12; id++) {
     TestUser u{id, static_cast<int>(id % 3), {}};
+    // Worker 0 has the package's first request (time 0), worker 1's first
+    // comes 7 ms later.
     for (uint64_t k = 0; k < 4; k++)
-      u.requests.push_back({id * 7 + k * 40, static_cast<int>((id + k) % 3),
+      u.requests.push_back({(id + 9) % 12 * 7 + k * 40, static_cast<int>((id + k) % 3),
                             (id + k) % 5 == 0 ? "status 503" : "<x/>"});
     users.push_back(u);
   }
@@ -218,6 +236,24 @@ TEST(ReplayProgram, ShardsMergeToTheWholeRun) {
                        std::to_string(failed)),
             std::string::npos);
   EXPECT_NE(page.str().find("aria-label=\"latency p50 and p99\""), std::string::npos);
+  // Every page and worker with its own count of the package's requests.
+  std::map<int, int> per_page, per_worker, users_of;
+  for (const TestUser &u : users) {
+    users_of[u.worker]++;
+    for (const TestRequest &r : u.requests) {
+      per_page[r.page]++;
+      per_worker[u.worker]++;
+    }
+  }
+  char row[128];
+  for (const auto &[p, n] : per_page) {
+    snprintf(row, sizeof row, "\n  %-6d %10d %10d", p, n, n);
+    EXPECT_NE(o.out.find(row), std::string::npos) << row;
+  }
+  for (const auto &[w, n] : per_worker) {
+    snprintf(row, sizeof row, "\n  %-6d %8d %10d %10d %10d", w, users_of[w], n, n, n);
+    EXPECT_NE(o.out.find(row), std::string::npos) << row;
+  }
 
   // Shard 0 of 2 takes workers 0 and 2, shard 1 worker 1; both start 1.5 s
   // from now on the system's clock.
@@ -251,7 +287,9 @@ TEST(ReplayProgram, ShardsMergeToTheWholeRun) {
   std::string status = o.out.substr(o.out.find("  status"));
   EXPECT_EQ(merged.out.substr(merged.out.find("  status"), status.find('\n')),
             status.substr(0, status.find('\n')));
-  // Started together: the merged run lasts about as long as one shard.
+  // Each shard keeps the package's time 0, as the whole run does.
+  EXPECT_EQ(planned_times({part0.path + "/r.csv", part1.path + "/r.csv"}),
+            planned_times({whole.path + "/r.jsonl"}));
   std::stringstream m;
   m << std::ifstream(part0.path + "/m.json").rdbuf();
   EXPECT_NE(m.str().find("\"merged_from\": ["), std::string::npos);

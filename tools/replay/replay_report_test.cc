@@ -112,6 +112,28 @@ std::string read_text(const std::string &path) {
 TEST(ReplayFigures, ResultsFilesReadBackToTheSameFigures) {
   std::vector<ReplayOutcome> list = outcomes(3000, 1);
   ReplayStats direct = tally(list);
+  // The columns add up to the counts.
+  ReplayCounts columns;
+  uint64_t failures = 0, latencies = 0, lags = 0;
+  for (const ReplayColumn &c : direct.timeline.columns) {
+    columns.planned += c.planned;
+    columns.sent += c.sent;
+    columns.completed += c.completed;
+    columns.errors += c.failed;
+    for (const auto &[key, n] : c.failures) failures += n;
+    latencies += c.latency_ns.total;
+    lags += c.lag_ns.total;
+  }
+  EXPECT_EQ(columns.planned, 3000u);
+  EXPECT_EQ(columns.sent, direct.counts.sent);
+  EXPECT_EQ(columns.completed, direct.counts.completed);
+  EXPECT_EQ(columns.errors, replay_failed(direct.counts));
+  // 60 errors (1 in 50) and 420 answers 503 (1 in 7 of the others).
+  EXPECT_EQ(direct.counts.errors, 60u);
+  EXPECT_EQ(direct.counts.bad_status, 420u);
+  EXPECT_EQ(failures, 480u);
+  EXPECT_EQ(latencies, direct.latency_ns.total);
+  EXPECT_EQ(lags, direct.lag_ns.total);
   for (const char *name : {"r.jsonl", "r.CSV"}) {
     TestDir d;
     std::string path = d.path + "/" + name;
