@@ -256,6 +256,8 @@ if part outputs; then
   echo "CPU at 20,000/s: $(calc "$out_cpu / $plain_cpu") x without the outputs" \
     "($plain_cpu s and $out_cpu s for $((OUT_SPAN * 5000)) requests); results file" \
     "$(du -k "$BENCH_DIR/results.jsonl" 2>/dev/null | cut -f1) KB"
+  echo "requests per second of client CPU: $(calc "$OUT_SPAN * 5000 / $plain_cpu") without," \
+    "$(calc "$OUT_SPAN * 5000 / $out_cpu") with --results and --html"
   # Both searches step together, so that the machine's load falls on both alike.
   declare -A held failed
   held[0]=0 held[1]=0 failed[0]=0 failed[1]=0

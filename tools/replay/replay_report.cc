@@ -369,8 +369,8 @@ void json_thresholds(std::string *out, const ReplayReportInfo &info) {
     const ReplayThreshold &t = r.threshold;
     appendf(out, "%s\n    {\"threshold\": %s, \"kind\": \"%s\", ", i ? "," : "",
             replay_json_string(t.text).c_str(), threshold_kind(t.kind));
-    if (t.kind != ThresholdKind::kFailed) appendf(out, "\"percentile\": %.17g, ", t.percentile);
-    appendf(out, "\"limit\": %.17g, \"measured\": %.6f, \"crossed\": %s}", t.limit, r.measured,
+    if (t.kind != ThresholdKind::kFailed) appendf(out, "\"percentile\": %.15g, ", t.percentile);
+    appendf(out, "\"limit\": %.15g, \"measured\": %.6f, \"crossed\": %s}", t.limit, r.measured,
             r.crossed ? "true" : "false");
   }
   appendf(out, "%s  \"passed\": %s,\n", info.thresholds.empty() ? "],\n" : "\n  ],\n",
@@ -527,7 +527,7 @@ std::string replay_report_json(const ReplayReportInfo &info, const ReplayStats &
   appendf(&out, "  \"package\": %s,\n  \"target\": %s,\n  \"command\": %s,\n",
           replay_json_string(info.dir).c_str(), replay_json_string(info.target).c_str(),
           replay_json_string(info.command).c_str());
-  appendf(&out, "  \"speed\": %.17g,\n  \"stopped_by\": %s,\n  \"elapsed_s\": %.6f,\n", info.speed,
+  appendf(&out, "  \"speed\": %.15g,\n  \"stopped_by\": %s,\n  \"elapsed_s\": %.6f,\n", info.speed,
           replay_json_string(s.stopped_by).c_str(), s.elapsed_s);
   appendf(&out, "  \"planned_span_s\": %.9f,\n  \"send_span_s\": %.9f,\n", s.planned_span_s,
           s.send_span_s);
