@@ -73,6 +73,9 @@ constexpr int kNumRecordErrorCodes = 12;
 struct ThreadArgs {
   SeqData *t_seq_data_arr;
   uint64_t t_max_sda_size;
+  // The thread's accepted records before this one went to spill files;
+  // t_seq_data_arr holds those from it on.
+  uint64_t t_array_base;
   int16_t thread_id;
   int32_t cur_file_seq;  // index of the file being read
   uint64_t t_msgcount;
@@ -99,6 +102,10 @@ struct InputFileInfo {
   // num_accepted consecutive records of that thread's array.
   int16_t read_by_thread;
   uint64_t num_accepted;
+  // That thread's count of accepted records when it began the file, and the
+  // file's stream, from which bodies are copied.
+  uint64_t first_local_seq;
+  FILE *input_fp;
 };
 
 struct ReqNode;

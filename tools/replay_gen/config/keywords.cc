@@ -7,6 +7,7 @@
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/helpers.h"
 #include "tools/replay_gen/log.h"
+#include "tools/replay_gen/memory_budget.h"
 #include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/services/service_map.h"
 
@@ -113,6 +114,19 @@ void set_script_type(int, char **field) {
   strcpy(run.config.script_type, field[1]);
 }
 
+void set_memory_limit(int, char **field) {
+  uint64_t bytes = 0;
+  if (!parse_memory_size(field[1], &bytes) || bytes < kMinMemoryLimit ||
+      bytes > kMaxMemoryLimit) {
+    error_log(1, kFname,
+              "MEMORY_LIMIT at line %d of the configuration is '%s'; it must be a size from 4K to "
+              "1048576T: a whole number of bytes, or one followed by K, M, G or T (512M, 8G).",
+              config_line_number(), field[1]);
+    vt_exit(-1);
+  }
+  run.config.memory_limit = bytes;
+}
+
 struct Keyword {
   const char *name;
   void (*apply)(int num, char **field);
@@ -127,6 +141,7 @@ constexpr Keyword kKeywords[] = {
     {"HTTP_HEADER", add_http_header, true},      {"SCENARIO_KEYWORD", add_scenario_keyword, true},
     {"NUM_PROCESSES", set_num_vvm, true},        {"NUM_VVM", set_num_vvm, true},
     {"SERVICE_NAME", add_service, false},        {"SCRIPT_TYPE", set_script_type, true},
+    {"MEMORY_LIMIT", set_memory_limit, true},
 };
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "tools/replay_gen/loader/input_files.h"
 #include "tools/replay_gen/loader/parallel_loader.h"
 #include "tools/replay_gen/log.h"
+#include "tools/replay_gen/memory_budget.h"
 #include "tools/replay_gen/output/gen_input_file.h"
 #include "tools/replay_gen/output/index_files.h"
 #include "tools/replay_gen/output/request_files.h"
@@ -21,6 +22,7 @@
 #include "tools/replay_gen/sequencing/sequence_order.h"
 #include "tools/replay_gen/services/request_head.h"
 #include "tools/replay_gen/services/service_map.h"
+#include "tools/replay_gen/spill/spill_dir.h"
 
 namespace {
 
@@ -106,6 +108,7 @@ int vtu_replay_gen_main(int argc, char **argv) {
   create_file_for_vtu_gen_script();
   read_config_file_new(file_name);
   validate_config_file_data();
+  choose_memory_budget();
   init_vvm_data();
 
   run_step1();
@@ -118,6 +121,7 @@ int vtu_replay_gen_main(int argc, char **argv) {
 
   print_service_info();
   write_vortan_index_file();
+  spill_dir_remove();
   create_scenario();
   create_script();
   free(run.records.seq_data_arr);
