@@ -132,7 +132,7 @@ struct RunCounters {
 // spills them again in time order, Step 4 merges those and spills one row
 // per request in user order for the index files.
 struct SpillState {
-  uint64_t budget = 0;  // bytes, set before Step 2
+  uint64_t budget = UINT64_MAX;  // bytes; none until chosen before Step 2
   // Set (by the loader threads, through atomic_ref) once the accepted
   // requests no longer fit the budget, and counted by them until then.
   int32_t spilling = 0;

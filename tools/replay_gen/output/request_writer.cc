@@ -27,6 +27,7 @@ struct WriterThread {
   const SeqData *recs;
   const uint8_t *entry_worker;
   uint64_t n;
+  bool last;
   // What a vt_exit hook threw in this thread (unit tests only: the run's
   // vt_exit never returns); the main thread raises it again after the join.
   std::exception_ptr failure;
@@ -49,7 +50,10 @@ void write_worker(const WriterThread &t, int w) {
     at = next;
   }
   // The buffer serves the thread's next worker.
-  flush_entries(&out);
+  if (t.last)
+    finish_entries(&out);
+  else
+    flush_entries(&out);
 }
 
 void *writer_main(void *arg) {
@@ -90,7 +94,7 @@ void writers_open(RequestWriters *w, int threads, const WriterSettings &settings
 }
 
 void write_request_batch(RequestWriters *w, const SeqData *recs, const uint8_t *entry_worker,
-                         uint64_t n) {
+                         uint64_t n, bool last) {
   std::vector<WriterThread> threads(static_cast<size_t>(w->threads));
   for (int i = 0; i < w->threads; i++) {
     WriterThread &t = threads[static_cast<size_t>(i)];
@@ -99,6 +103,7 @@ void write_request_batch(RequestWriters *w, const SeqData *recs, const uint8_t *
     t.recs = recs;
     t.entry_worker = entry_worker;
     t.n = n;
+    t.last = last;
     if (pthread_create(&t.tid, nullptr, writer_main, &t) != 0) {
       join_writers(threads, i);
       error_log(1, kFname, "Failed to create Request Writer Thread[%d]", i);
@@ -110,11 +115,7 @@ void write_request_batch(RequestWriters *w, const SeqData *recs, const uint8_t *
     if (t.failure) std::rethrow_exception(t.failure);
 }
 
-void writers_finish(RequestWriters *w) {
-  for (EntrySink &out : w->sinks) {
-    out.stage = &w->stages[static_cast<size_t>(out.vvm_id % w->threads)];
-    finish_entries(&out);
-  }
+void writers_close(RequestWriters *w) {
   for (RequestStage &stage : w->stages) stage_close(&stage);
   w->stages.clear();
   w->sinks.clear();
@@ -124,6 +125,6 @@ void write_request_files(const uint8_t *entry_worker, uint64_t n, int threads,
                          const WriterSettings &settings) {
   RequestWriters w;
   writers_open(&w, threads, settings);
-  write_request_batch(&w, run.records.seq_data_arr, entry_worker, n);
-  writers_finish(&w);
+  write_request_batch(&w, run.records.seq_data_arr, entry_worker, n, true);
+  writers_close(&w);
 }

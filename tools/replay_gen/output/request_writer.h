@@ -30,14 +30,15 @@ void writers_open(RequestWriters *w, int threads, const WriterSettings &settings
 
 // Writes the entry of each of the n records recs (in time order) to the
 // request file of worker entry_worker[i]; each worker's bytes are in its
-// file when this returns but for the newline owed to its last entry. A
-// failure ends the run.
+// file when this returns but for the newline owed to its last entry. After
+// the last batch (last true) each worker's file also gets that newline and
+// is checked to have grown by exactly vvm_list[w].offset bytes. A failure
+// ends the run.
 void write_request_batch(RequestWriters *w, const SeqData *recs, const uint8_t *entry_worker,
-                         uint64_t n);
+                         uint64_t n, bool last);
 
-// Ends every worker's file with its last newline and checks that it grew by
-// exactly vvm_list[w].offset bytes; releases the buffers.
-void writers_finish(RequestWriters *w);
+// Releases the buffers.
+void writers_close(RequestWriters *w);
 
 // All of it over the first n records of seq_data_arr at once; the bytes are
 // the same with any settings (request_sink.h).

@@ -46,9 +46,9 @@ void show_progress(uint64_t done, uint64_t all) {
     info_log(1, "  ", "Created %'lu out of %'lu requests", done, all);
 }
 
-void flush_batch(Walk *w) {
-  if (w->write_files && w->batched)
-    write_request_batch(&w->writers, w->batch.data(), w->batch_worker.data(), w->batched);
+void flush_batch(Walk *w, bool last) {
+  if (w->write_files && (w->batched || last))
+    write_request_batch(&w->writers, w->batch.data(), w->batch_worker.data(), w->batched, last);
   w->batched = 0;
 }
 
@@ -148,7 +148,7 @@ void place_request(Walk *w, uint64_t i, const SeqData &rec) {
   }
   w->batch_worker[w->batched] = s->vvm_id;
   w->batch[w->batched++] = rec;
-  if (w->batched == w->batch.size()) flush_batch(w);
+  if (w->batched == w->batch.size()) flush_batch(w, false);
 }
 
 }  // namespace
@@ -184,8 +184,8 @@ void walk_spilled_requests(bool write_files) {
   }
   show_progress(i, w.n);
   merge_end(&m);
-  flush_batch(&w);
-  if (write_files) writers_finish(&w.writers);
+  flush_batch(&w, true);
+  if (write_files) writers_close(&w.writers);
   flush_rows(&w);
   flush_users(&w);
   run_sort_release(&from);
