@@ -6,8 +6,11 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/interrupt.h"
@@ -50,6 +53,23 @@ void make_dir() {
   set_vt_exit_cleanup(remove_at_exit);
 }
 
+// Spill files take descriptors from the top of the range the run may use
+// (among the spare ones kept beyond the input files), so that the input
+// files, opened beside them in Step 2, get the numbers they get in a run
+// that does not spill, and the debug lines that show them are the same.
+int move_descriptor_up(int fd) {
+  constexpr rlim_t kHighest = 65536;
+  constexpr rlim_t kSpares = 16;
+  struct rlimit lim;
+  if (getrlimit(RLIMIT_NOFILE, &lim) != 0) return fd;
+  rlim_t top = std::min(lim.rlim_cur, kHighest);
+  if (top <= kSpares) return fd;
+  int high = fcntl(fd, F_DUPFD_CLOEXEC, static_cast<int>(top - kSpares));
+  if (high < 0) return fd;
+  close(fd);
+  return high;
+}
+
 }  // namespace
 
 std::string existing_dir_at_or_above(const std::string &dir) {
@@ -81,7 +101,10 @@ int spill_dir_new_file(const char *what, std::string *path) {
   set_interrupt_spill_file(name);
   int fd = open(name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   int err = errno;
-  if (fd >= 0) unlink(name);
+  if (fd >= 0) {
+    unlink(name);
+    fd = move_descriptor_up(fd);
+  }
   set_interrupt_spill_file(nullptr);
   pthread_mutex_unlock(&dir_mutex);
   if (fd < 0) {
