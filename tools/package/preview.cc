@@ -15,13 +15,18 @@
 #include "tools/replay_gen/config/config_reader.h"
 #include "tools/replay_gen/driver/driver.h"
 #include "tools/replay_gen/fatal.h"
+#include "tools/replay_gen/interrupt.h"
 #include "tools/replay_gen/loader/input_files.h"
 #include "tools/replay_gen/loader/parallel_loader.h"
+#include "tools/replay_gen/memory_budget.h"
 #include "tools/replay_gen/output/request_files.h"
+#include "tools/replay_gen/output/spilled_entries.h"
+#include "tools/replay_gen/output/spilled_index.h"
 #include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/sequencing/sequence_order.h"
 #include "tools/replay_gen/services/request_head.h"
 #include "tools/replay_gen/services/service_map.h"
+#include "tools/replay_gen/spill/spill_dir.h"
 
 namespace {
 
@@ -76,22 +81,41 @@ int count_processors() {
   return count;
 }
 
-// The package the planned users make, fed to the profile accumulator.
+// One planned request of a user on worker vvm_id, fed to the profile
+// accumulator; first and last follow the user's send times.
+void profile_planned_request(ProfileBuilder *b, int vvm_id, const ReqNode &r, uint64_t *first,
+                             uint64_t *last) {
+  const ServiceMap &svc = run.services.service_map_ptr[r.page_id];
+  uint64_t body = 0;
+  // "Content-Length: " and "\r\n\r\n" around the value, "\n" after the body.
+  body_size_of_entry(r.size, static_cast<uint64_t>(svc.all_headers_len) + 21, &body);
+  profile_add_request(b, vvm_id, r.page_id, r.time_stamp, r.size, body);
+  *first = std::min<uint64_t>(*first, r.time_stamp);
+  *last = std::max<uint64_t>(*last, r.time_stamp);
+}
+
+// The package the planned users make, fed to the profile accumulator: the
+// user list, or for a run that spills, the users read back from the spill
+// files.
 void profile_planned_users(uint64_t bucket_ms, Profile *p) {
   ProfileBuilder b;
   profile_begin(&b, run.workers.num_vvm, bucket_ms);
+  if (run.spill.spilling) {
+    SpilledUsers users;
+    spilled_users_begin(&users);
+    UserEntry u;
+    ReqNode r;
+    while (next_spilled_user(&users, &u)) {
+      uint64_t first = UINT64_MAX, last = 0;
+      while (next_spilled_row(&users, &r)) profile_planned_request(&b, u.vvm_id, r, &first, &last);
+      profile_add_user(&b, u.vvm_id, first, last);
+    }
+    spilled_users_end(&users);
+  }
   for (const UserNode *u = run.users.head; u; u = u->next) {
     uint64_t first = UINT64_MAX, last = 0;
-    for (uint32_t i = 0; i < u->num_req; i++) {
-      const ReqNode &r = u->req_node[i];
-      const ServiceMap &svc = run.services.service_map_ptr[r.page_id];
-      uint64_t body = 0;
-      // "Content-Length: " and "\r\n\r\n" around the value, "\n" after the body.
-      body_size_of_entry(r.size, static_cast<uint64_t>(svc.all_headers_len) + 21, &body);
-      profile_add_request(&b, u->vvm_id, r.page_id, r.time_stamp, r.size, body);
-      first = std::min<uint64_t>(first, r.time_stamp);
-      last = std::max<uint64_t>(last, r.time_stamp);
-    }
+    for (uint32_t i = 0; i < u->num_req; i++)
+      profile_planned_request(&b, u->vvm_id, u->req_node[i], &first, &last);
     profile_add_user(&b, u->vvm_id, first, last);
   }
   profile_finish(&b, p);
@@ -136,6 +160,8 @@ bool list_input_files(PreviewReport *r, ChildOut *out) {
   ChildOut out{fd, &r};
   run = RunState{};
   run.options.dry_run = 1;
+  // SIGINT and SIGTERM remove the spill directory of a dry run that spills.
+  install_interrupt_handlers();
   run.options.run_forcefully = o.force ? 1 : 0;
   run.options.svc_id_uses_svc_name = o.url_mode ? 0 : 1;
   // The processor count is read here rather than asked of the shell, as the
@@ -148,6 +174,7 @@ bool list_input_files(PreviewReport *r, ChildOut *out) {
   for (const std::string &w : config_text_warnings(read_lines(o.config))) out.warn(w);
   read_config_file_new(o.config.c_str());
   validate_config_file_data();
+  choose_memory_budget();
   r.replay_dir = run.config.replay_dir;
   if (run.config.start_time_stamp && run.config.end_time_stamp &&
       run.config.start_time_stamp > run.config.end_time_stamp)
@@ -181,8 +208,12 @@ bool list_input_files(PreviewReport *r, ChildOut *out) {
       rename_service_names();
       append_all_headers();
       sort_seq_data_by_time(n);
-      plan_request_entries(nullptr);
+      if (run.spill.spilling)
+        walk_spilled_requests(false);
+      else
+        plan_request_entries(nullptr);
       profile_planned_users(o.bucket_ms, &r.profile);
+      spill_dir_remove();
       r.package = true;
     }
   }
