@@ -131,6 +131,11 @@ void place_request(Walk *w, uint64_t i, const SeqData &rec) {
       vt_exit(-1);
     }
   }
+  if (s->num_req == UINT32_MAX) {
+    error_log(1, "create_table_entry", "Table %s is full: it cannot hold more than %u entries",
+              "Request Node", UINT32_MAX);
+    vt_exit(-1);
+  }
   s->num_req++;
   if (s->num_req > run.counters.max_req_per_user) run.counters.max_req_per_user = s->num_req;
   ReqNode row;
