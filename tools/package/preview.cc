@@ -94,24 +94,85 @@ void profile_planned_request(ProfileBuilder *b, int vvm_id, const ReqNode &r, ui
   *last = std::max<uint64_t>(*last, r.time_stamp);
 }
 
+// A user's send time, for the users' first and last times of a dry run that
+// spills: kept in sorted runs, so that the profile holds no list of users.
+struct UserTime {
+  uint64_t time_ms;
+  uint64_t user_no;
+};
+
+struct UserTimeLess {
+  bool operator()(const UserTime &a, const UserTime &b) const {
+    return a.time_ms != b.time_ms ? a.time_ms < b.time_ms : a.user_no < b.user_no;
+  }
+};
+
+struct SpilledTimes {
+  RunSort<UserTime> sort;
+  std::vector<UserTime> buf;
+  size_t used = 0;
+  RunMerge<UserTime, UserTimeLess> merge;
+};
+
+void add_time(SpilledTimes *s, UserTime t) {
+  s->buf[s->used++] = t;
+  if (s->used < s->buf.size()) return;
+  sort_into_run(&s->sort, s->buf.data(), s->used, UserTimeLess{});
+  s->used = 0;
+}
+
+// The times in ascending order, merged with at most share bytes.
+TimeSource merged_times(SpilledTimes *s, uint64_t share) {
+  sort_into_run(&s->sort, s->buf.data(), s->used, UserTimeLess{});
+  s->buf = {};
+  MergeShape shape = merge_shape(share, sizeof(UserTime));
+  reduce_runs(&s->sort, shape, UserTimeLess{});
+  merge_begin(&s->merge, s->sort.runs.data(), s->sort.runs.size(), shape.block_records,
+              UserTimeLess{});
+  return [s](uint64_t *t) {
+    const UserTime *top = merge_top(s->merge);
+    if (!top) return false;
+    *t = top->time_ms;
+    merge_pop(&s->merge);
+    return true;
+  };
+}
+
+// The users of a dry run that spills, read back from its spill files, with
+// their first and last times in sorted runs of their own (firsts, lasts),
+// from which the builder reads them; a quarter of the budget for each.
+void profile_spilled_users(ProfileBuilder *b, SpilledTimes *firsts, SpilledTimes *lasts) {
+  uint64_t quarter = run.spill.budget / 4;
+  firsts->sort = named_run_sort<UserTime>("user_firsts");
+  lasts->sort = named_run_sort<UserTime>("user_lasts");
+  size_t room = std::max<size_t>(quarter / sizeof(UserTime), 16);
+  firsts->buf.resize(room);
+  lasts->buf.resize(room);
+  b->user_times_elsewhere = true;
+  SpilledUsers users;
+  spilled_users_begin(&users);
+  UserEntry u;
+  ReqNode r;
+  for (uint64_t user_no = 0; next_spilled_user(&users, &u); user_no++) {
+    uint64_t first = UINT64_MAX, last = 0;
+    while (next_spilled_row(&users, &r)) profile_planned_request(b, u.vvm_id, r, &first, &last);
+    profile_add_user(b, u.vvm_id, first, last);
+    add_time(firsts, UserTime{first, user_no});
+    add_time(lasts, UserTime{last, user_no});
+  }
+  spilled_users_end(&users);
+  b->sorted_firsts = merged_times(firsts, quarter);
+  b->sorted_lasts = merged_times(lasts, quarter);
+}
+
 // The package the planned users make, fed to the profile accumulator: the
 // user list, or for a run that spills, the users read back from the spill
 // files.
 void profile_planned_users(uint64_t bucket_ms, Profile *p) {
   ProfileBuilder b;
   profile_begin(&b, run.workers.num_vvm, bucket_ms);
-  if (run.spill.spilling) {
-    SpilledUsers users;
-    spilled_users_begin(&users);
-    UserEntry u;
-    ReqNode r;
-    while (next_spilled_user(&users, &u)) {
-      uint64_t first = UINT64_MAX, last = 0;
-      while (next_spilled_row(&users, &r)) profile_planned_request(&b, u.vvm_id, r, &first, &last);
-      profile_add_user(&b, u.vvm_id, first, last);
-    }
-    spilled_users_end(&users);
-  }
+  SpilledTimes firsts, lasts;
+  if (run.spill.spilling) profile_spilled_users(&b, &firsts, &lasts);
   for (const UserNode *u = run.users.head; u; u = u->next) {
     uint64_t first = UINT64_MAX, last = 0;
     for (uint32_t i = 0; i < u->num_req; i++)
@@ -119,6 +180,10 @@ void profile_planned_users(uint64_t bucket_ms, Profile *p) {
     profile_add_user(&b, u->vvm_id, first, last);
   }
   profile_finish(&b, p);
+  for (SpilledTimes *t : {&firsts, &lasts}) {
+    merge_end(&t->merge);
+    run_sort_release(&t->sort);
+  }
 }
 
 struct ChildOut {

@@ -16,6 +16,7 @@
 
 #include <stdint.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -69,6 +70,9 @@ constexpr uint64_t kMaxProfileBuckets = uint64_t{1} << 26;
 
 // The accumulator: memory grows with users, buckets and distinct body sizes,
 // not with requests or bytes.
+// Send times in ascending order, one a call; false when none is left.
+using TimeSource = std::function<bool(uint64_t *)>;
+
 struct ProfileBuilder {
   int workers = 0;
   uint64_t bucket_ms = 1000;
@@ -85,6 +89,13 @@ struct ProfileBuilder {
   std::vector<PageFigures> per_page;  // by page id
   std::vector<uint64_t> user_first;
   std::vector<uint64_t> user_last;
+  uint64_t users = 0;
+  // When true, profile_add_user keeps no times, and profile_finish reads the
+  // users' first and last times from sorted_firsts and sorted_lasts, each in
+  // ascending order (a dry run that spills keeps them in sorted runs on
+  // disk).
+  bool user_times_elsewhere = false;
+  TimeSource sorted_firsts, sorted_lasts;
   std::vector<uint64_t> small_bodies;         // count by size, sizes below 65536
   std::map<uint64_t, uint64_t> large_bodies;  // count by size, the others
   std::string error;                          // why an add was refused
