@@ -4,9 +4,10 @@
 #
 #   bench/run_membudget_bench.sh [REQUESTS] [RUNS]   (defaults: 5000000 requests, 3 runs)
 #
-# Generates a log tree of small bodies (300 to 1,000 bytes, as run_bench.sh's
-# BENCH_BODY=small) under BENCH_DIR (default build/bench) once, then runs RUNS
-# rounds, each of the two settings in turn:
+# Generates a log tree of small bodies (BENCH_BODY=small: 300 to 1,000 bytes,
+# as run_bench.sh's; tiny: 100 to 400, for trees of tens of millions of
+# requests on a small disk) under BENCH_DIR (default build/bench) once, then
+# runs RUNS rounds, each of the two settings in turn:
 #   unlimited - no MEMORY_LIMIT (the default budget holds every request);
 #   budget    - MEMORY_LIMIT of BENCH_BUDGET, by default a sixteenth of the
 #               peak resident memory of the first unlimited run.
@@ -41,18 +42,24 @@ if [ "${BENCH_TMPFS:-0}" = 1 ]; then
   OUT_DIR=$(mktemp -d /dev/shm/vt_membudget.XXXXXX)
   trap 'rm -rf "$OUT_DIR"' EXIT
 fi
-LOGS=$BENCH_DIR/logs-small
-SUMMARY=$BENCH_DIR/loggen-small.summary
+BODY=${BENCH_BODY:-small}
+case $BODY in
+  small) BODY_ARGS=(--min-body 300 --max-body 1000) ;;
+  tiny) BODY_ARGS=(--min-body 100 --max-body 400) ;;
+  *) echo "bench: BENCH_BODY must be small or tiny" >&2; exit 2 ;;
+esac
+LOGS=$BENCH_DIR/logs-$BODY
+SUMMARY=$BENCH_DIR/loggen-$BODY.summary
 if [ ! -f "$SUMMARY" ] || ! grep -qx "requests=$REQUESTS" "$SUMMARY"; then
   rm -rf "$LOGS"
   mkdir -p "$BENCH_DIR"
-  echo "bench: generating $REQUESTS requests (small bodies) into $LOGS"
+  echo "bench: generating $REQUESTS requests ($BODY bodies) into $LOGS"
   "$LOGGEN" --out "$LOGS" --days 2 --files-per-day 8 --requests "$REQUESTS" \
-    --customers $((REQUESTS / 20 + 1)) --services 20 --min-body 300 --max-body 1000 \
+    --customers $((REQUESTS / 20 + 1)) --services 20 "${BODY_ARGS[@]}" \
     --large-share 0.0005 --seed 1 --quiet >"$SUMMARY"
 fi
 INPUT_BYTES=$(du -sb "$LOGS" | cut -f1)
-echo "bench: $REQUESTS requests, $((INPUT_BYTES / 1000000)) MB of logs, output in $OUT_DIR"
+echo "bench: $REQUESTS requests, $BODY bodies, $((INPUT_BYTES / 1000000)) MB of logs, output in $OUT_DIR"
 
 calc() { awk "BEGIN { printf \"%.6f\", $1 }"; }
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
