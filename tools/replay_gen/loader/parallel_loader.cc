@@ -243,6 +243,7 @@ void merge_spilled_records(ThreadArgs *args, int num_threads) {
   for (int i = 0; i < num_threads; i++) {
     ThreadArgs &t = args[i];
     spill_thread_records(&t, t.t_valid_msgcount);
+    finish_thread_spills(&t);
     free(t.t_seq_data_arr);
     t.t_seq_data_arr = nullptr;
     run.spill.service_remap[static_cast<size_t>(i)] = runtime_service_ids(&t);
@@ -354,6 +355,7 @@ void *load_input_data_files_t(void *argv) {
   // A run that spills by now takes the thread's last records as a run of
   // their own, sorted here, beside the other threads.
   if (std::atomic_ref<int32_t>(run.spill.spilling).load()) spill_thread_records(t, seq_no);
+  finish_thread_spills(t);
   if (run.log.debug_level)
     debug_log(2, kThreadFn, "Processing Thread[%d]: thread completed, total file processed = %hd",
               id, files_done);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 
+#include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/loader/record_state.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/memory_budget.h"
@@ -64,8 +65,9 @@ LoadedRecord loaded_record(const SeqData &r, int16_t thread_id) {
 }  // namespace
 
 uint64_t loader_thread_share(int num_threads) {
+  // Each thread has two arrays: one it fills, one its side job writes.
   uint64_t share = run.spill.budget / kLoaderShareDivisor /
-                   static_cast<uint64_t>(std::max(num_threads, 1)) / sizeof(SeqData);
+                   static_cast<uint64_t>(std::max(num_threads, 1)) / 2 / sizeof(SeqData);
   return std::max<uint64_t>(share, 16);
 }
 
@@ -93,10 +95,14 @@ void after_accepted_record(ThreadArgs *t, uint64_t seq_no) {
     spill_thread_records(t, seq_no);
 }
 
-void spill_thread_records(ThreadArgs *t, uint64_t seq_no) {
-  uint64_t n = seq_no - t->t_array_base;
-  if (n == 0) return;
-  SeqData *recs = t->t_seq_data_arr;
+namespace {
+
+// The side job of a loader thread: sorts the full array, writes it as one
+// run and empties it for the thread's next turn with it.
+void write_thread_run(void *arg) {
+  auto *t = static_cast<ThreadArgs *>(arg);
+  SeqData *recs = t->t_spill_arr;
+  uint64_t n = t->t_spill_count;
   std::sort(recs, recs + n, uid_time_before);
   SpillRun r = run_reserve(&run.spill.by_uid, n);
   LoadedRecord chunk[kWriteChunk];
@@ -107,14 +113,43 @@ void spill_thread_records(ThreadArgs *t, uint64_t seq_no) {
     done += k;
   }
   memset(recs, 0, n * sizeof(SeqData));
-  t->t_array_base = seq_no;
   // An array that grew before the run began to spill gives back what is
   // beyond the share.
   uint64_t share = run.spill.loader_share;
-  if (t->t_max_sda_size > share) {
+  if (t->t_spill_cap > share) {
     if (auto *smaller = static_cast<SeqData *>(realloc(recs, share * sizeof(SeqData)))) {
-      t->t_seq_data_arr = smaller;
-      t->t_max_sda_size = share;
+      t->t_spill_arr = smaller;
+      t->t_spill_cap = share;
     }
   }
+}
+
+}  // namespace
+
+void spill_thread_records(ThreadArgs *t, uint64_t seq_no) {
+  uint64_t n = seq_no - t->t_array_base;
+  if (n == 0) return;
+  // The array before this one is written and empty again: it takes the
+  // thread's next records.
+  side_job_wait(&t->t_side_job);
+  if (!t->t_spill_arr) {
+    t->t_spill_cap = run.spill.loader_share;
+    t->t_spill_arr = static_cast<SeqData *>(calloc(t->t_spill_cap, sizeof(SeqData)));
+    if (!t->t_spill_arr) {
+      out_of_memory("load_input_data_files_t", "threadArgs[i].t_seq_data_arr",
+                    static_cast<long long>(t->t_spill_cap * sizeof(SeqData)));
+    }
+  }
+  std::swap(t->t_seq_data_arr, t->t_spill_arr);
+  std::swap(t->t_max_sda_size, t->t_spill_cap);
+  t->t_spill_count = n;
+  t->t_array_base = seq_no;
+  side_job_start(&t->t_side_job, write_thread_run, t);
+}
+
+void finish_thread_spills(ThreadArgs *t) {
+  side_job_wait(&t->t_side_job);
+  free(t->t_spill_arr);
+  t->t_spill_arr = nullptr;
+  t->t_spill_cap = 0;
 }

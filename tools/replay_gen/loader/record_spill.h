@@ -1,8 +1,8 @@
 // Step 2 under the memory budget. The loader threads report how many records
 // they accepted; once the run's accepted records would not fit the budget in
 // memory, the run spills: every thread then keeps at most its share of
-// records, and whenever it holds that many it sorts them by uid and time and
-// writes them as one run of the uid/time sort (run_sort.h).
+// records, and whenever it holds that many a job beside it sorts them by uid
+// and time and writes them as one run of the uid/time sort (run_sort.h).
 #ifndef VT_REPLAY_GEN_LOADER_RECORD_SPILL_H_
 #define VT_REPLAY_GEN_LOADER_RECORD_SPILL_H_
 
@@ -21,9 +21,13 @@ uint64_t loader_grow_step(uint64_t old_size);
 // yet. Says so on the console when it starts.
 bool run_spills(uint64_t accepted);
 
-// Writes the records the thread holds (those before seq_no) as one sorted
-// run and empties its array.
+// Hands the records the thread holds (those before seq_no) to its side job,
+// which sorts them and writes them as one run, and gives the thread an empty
+// array.
 void spill_thread_records(ThreadArgs *t, uint64_t seq_no);
+
+// Waits for the thread's side job and releases its array.
+void finish_thread_spills(ThreadArgs *t);
 
 // Records a loader thread may hold once the run spills, with num_threads
 // threads (run.spill.loader_share).

@@ -14,6 +14,7 @@
 #include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/sequencing/sequence_order.h"
 #include "tools/replay_gen/sequencing/session_rule.h"
+#include "tools/replay_gen/spill/side_job.h"
 
 namespace {
 
@@ -49,6 +50,31 @@ SessionRecord session_record(const LoadedRecord &l) {
   return r;
 }
 
+// The time-order run being filled, and the one its side job sorts and
+// writes meanwhile.
+struct TimeRuns {
+  std::vector<SessionRecord> bufs[2];
+  size_t filling = 0;
+  size_t used = 0;
+  size_t writing_count = 0;
+  SideJob job;
+};
+
+void write_time_run(void *arg) {
+  auto *t = static_cast<TimeRuns *>(arg);
+  sort_into_run(&run.spill.by_time, t->bufs[1 - t->filling].data(), t->writing_count,
+                TimeSeqLess{});
+}
+
+// Hands the filled buffer to the side job and goes on with the other.
+void switch_time_run(TimeRuns *t) {
+  side_job_wait(&t->job);
+  t->writing_count = t->used;
+  t->filling = 1 - t->filling;
+  t->used = 0;
+  side_job_start(&t->job, write_time_run, t);
+}
+
 // The session rule over the merged uid/time runs, with the debug lines of
 // fill_parent_seq (or, with -N, fill_parent_seq_new).
 void fill_spilled_sessions(uint64_t n, const MergeShape &shape) {
@@ -63,8 +89,9 @@ void fill_spilled_sessions(uint64_t n, const MergeShape &shape) {
   size_t inputs = std::min(from.runs.size(), shape.fan_in);
   uint64_t merge_bytes = inputs * shape.block_records * sizeof(LoadedRecord);
   uint64_t room = run.spill.budget > merge_bytes ? run.spill.budget - merge_bytes : 0;
-  std::vector<SessionRecord> buf(std::max<size_t>(room / sizeof(SessionRecord), kMinRunRecords));
-  size_t used = 0;
+  TimeRuns out;
+  for (std::vector<SessionRecord> &buf : out.bufs)
+    buf.resize(std::max<size_t>(room / 2 / sizeof(SessionRecord), kMinRunRecords));
   RunMerge<LoadedRecord, UidTimeLess> m;
   merge_begin(&m, from.runs.data(), from.runs.size(), shape.block_records, UidTimeLess{});
   OpenSession s{};
@@ -89,13 +116,11 @@ void fill_spilled_sessions(uint64_t n, const MergeShape &shape) {
         debug_log(2, "fill_parent_seq", "seq_data_arr[i].parent_seq %lu", s.key);
     }
     earliest = std::min(earliest, r.time_stamp);
-    buf[used++] = r;
-    if (used == buf.size()) {
-      sort_into_run(&run.spill.by_time, buf.data(), used, TimeSeqLess{});
-      used = 0;
-    }
+    out.bufs[out.filling][out.used++] = r;
+    if (out.used == out.bufs[out.filling].size()) switch_time_run(&out);
   }
-  sort_into_run(&run.spill.by_time, buf.data(), used, TimeSeqLess{});
+  if (out.used) switch_time_run(&out);
+  side_job_wait(&out.job);
   merge_end(&m);
   run_sort_release(&from);
   run.spill.earliest_time = earliest;
