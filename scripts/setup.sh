@@ -3,8 +3,9 @@
 # compilers, CMake, Ninja, GoogleTest, clang (fuzzing), groff (the manual
 # page test), the en_US locale that the tool's grouped numbers
 # ("%'lu" -> 1,234,567) need, the HTTP response parser of vt_replay and
-# nginx for its end-to-end tests, and Chromium, in which the test of
-# `vt_package plot` opens the plot.
+# nginx for its end-to-end tests, Chromium, in which the test of
+# `vt_package plot` opens the plot, and strace, with which a test watches
+# which files the programs open on closed standard descriptors.
 set -euo pipefail
 
 SUDO=""
@@ -22,6 +23,7 @@ dpkg -s libclang-rt-14-dev >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
 [ -f /usr/include/http_parser.h ] || need+=(libhttp-parser-dev)
 [ -x /usr/sbin/nginx ] || need+=(nginx)
 command -v chromium >/dev/null || need+=(chromium)
+command -v strace >/dev/null || need+=(strace)
 
 if [ ${#need[@]} -gt 0 ]; then
   echo "setup: installing ${need[*]}"

@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "base/core/input_file.h"
+
 int vtlb_create_new_file(const char *path, int flags, mode_t mode) {
   int fd = open(path, flags | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
   if (fd < 0) return -1;
@@ -40,12 +42,7 @@ bool vtlb_write_all(int fd, const void *buf, size_t len) {
 const char *vtlb_file_kind(const char *path) {
   struct stat st;
   if (lstat(path, &st) != 0) return "nothing";
-  if (S_ISLNK(st.st_mode)) return "a symbolic link";
-  if (S_ISDIR(st.st_mode)) return "a directory";
-  if (S_ISFIFO(st.st_mode)) return "a named pipe";
-  if (S_ISSOCK(st.st_mode)) return "a socket";
-  if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return "a device";
-  return "a regular file";
+  return vtlb_kind_of_mode(st.st_mode);
 }
 
 bool vtlb_write_new_file(const std::string &path, const std::string &text, std::string *error) {

@@ -1,26 +1,31 @@
 #!/bin/bash
 # vt_package's command line: help on standard output with status 0, wrong use
-# on standard error with status 2, an unreadable package with status 1.
+# on standard error with status 2, an unreadable package with status 1; and
+# hostile packages (numbers above 2^64-1, a send time far out under a memory
+# limit, files of another owner), which vt_package_check meets alike.
 #
-#   cli.sh VT_PACKAGE
+#   cli.sh VT_PACKAGE VT_PACKAGE_CHECK
 set -u
 P=$1
+CHECK=$2
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/vt_package_cli.XXXXXX")
 trap 'rm -rf "$WORK"' EXIT
 failed=0
 
 # expect STATUS STDOUT_PATTERN STDERR_PATTERN ARGS...: "" means empty output.
+# The program is ${PROG[@]}, vt_package unless changed; it gets 20 s.
+PROG=("$P")
 expect() {
   local status=$1 out_pattern=$2 err_pattern=$3
   shift 3
-  "$P" "$@" >"$WORK/out" 2>"$WORK/err"
+  timeout 20 "${PROG[@]}" "$@" >"$WORK/out" 2>"$WORK/err"
   local got=$?
   local ok=1
   [ "$got" = "$status" ] || ok=0
   if [ -z "$out_pattern" ]; then [ ! -s "$WORK/out" ] || ok=0; else grep -q -- "$out_pattern" "$WORK/out" || ok=0; fi
   if [ -z "$err_pattern" ]; then [ ! -s "$WORK/err" ] || ok=0; else grep -q -- "$err_pattern" "$WORK/err" || ok=0; fi
   if [ $ok = 0 ]; then
-    echo "FAIL: vt_package $* -> status $got (wanted $status)"
+    echo "FAIL: ${PROG[*]##*/} $* -> status $got (wanted $status)"
     echo "  stdout: $(head -c 300 "$WORK/out")"
     echo "  stderr: $(head -c 300 "$WORK/err")"
     failed=1
@@ -64,6 +69,77 @@ ln -s "$WORK/target.html" "$WORK/link.html"
 expect 1 '' 'cannot create .*link.html' plot "$WORK/pkg" -o "$WORK/link.html"
 [ ! -e "$WORK/target.html" ] || { echo "FAIL: plot followed a link"; failed=1; }
 expect 0 '^plot: .*empty.html written (0 requests of 1 workers)' '' plot "$WORK/pkg" -o "$WORK/empty.html"
+
+# Hostile packages: one worker, one user, one request; mkpkg DIR TIME
+# [OFFSET [CONTENT_LENGTH]] writes it with the numbers given as text.
+HEADER='#user_id, request_file, timestamp, page_id, offset, size,timestamp, page_id, offset, size, ...'
+mkpkg() {
+  local entry=$'POST /svc HTTP/1.1\r\nHost: h\r\nContent-Length: '"${4:-3}"$'\r\n\r\nabc\n'
+  mkdir -p "$1"
+  printf '%s' "$entry" >"$1/vt_req_0"
+  printf '%s\n%s\n' "$HEADER" "000000001,vt_req_0,$2,0,${3:-0},${#entry}" >"$1/vt_index_0"
+}
+big=99999999999999999999
+zeros=$(printf '%0200d' 0)
+mkpkg "$WORK/big_time" "$big"
+mkpkg "$WORK/big_offset" 0 18446744073709551615
+mkpkg "$WORK/big_length" 0 0 "$big"
+mkpkg "$WORK/zeros" "${zeros}5"
+mkpkg "$WORK/far" 67108863000
+too_large="number $big is too large (above 18446744073709551615)"
+expect 1 "check: vt_index_0 line 2 group 1: $too_large" '' check "$WORK/big_time"
+expect 1 'check: vt_index_0 line 2 group 1: outside vt_req_0' '' check "$WORK/big_offset"
+expect 1 "check: vt_index_0 line 2 group 1: Content-Length: $too_large" '' check "$WORK/big_length"
+expect 0 '1 requests, 0 problems' '' check "$WORK/zeros"
+expect 1 '' 'vt_index_0 line 2: a number of a request group is too large' profile "$WORK/big_time"
+expect 1 '' 'vt_index_0 line 2: a number of a request group is too large' plot "$WORK/big_time" -o "$WORK/big.html"
+expect 0 '"requests":1,' '' profile "$WORK/zeros" --json
+PROG=("$CHECK")
+expect 1 '2 problems' "vt_index_0 line 2 group 1: $too_large" "$WORK/big_time"
+PROG=("$P")
+
+# Memory follows the requests, not the latest send time: a request at
+# 67,108,863,000 ms fits in 100 MB (it took 274 MB), and a package that does
+# not fit ends with status 1 and a message. Skipped where the limit stops
+# the program from starting (the address sanitizer reserves terabytes).
+mkdir -p "$WORK/huge"
+printf '%s\n' "$HEADER" >"$WORK/huge/vt_index_0"
+: >"$WORK/huge/vt_req_0"
+truncate -s 400M "$WORK/huge/vt_index_0"
+limit=(bash -c 'ulimit -v 100000 && exec "$0" "$@"')
+if "${limit[@]}" "$P" --version >/dev/null 2>&1; then
+  PROG=("${limit[@]}" "$P")
+  expect 0 'requests  *1$' '' profile "$WORK/far"
+  expect 0 'plot: .*far.html written (1 requests of 1 workers)' '' plot "$WORK/far" -o "$WORK/far.html"
+  expect 1 '' '^vt_package check: out of memory$' check "$WORK/huge"
+  expect 1 '' 'cannot read .*huge/vt_index_0: Cannot allocate memory' profile "$WORK/huge"
+  PROG=("${limit[@]}" "$CHECK")
+  expect 1 '' '^vt_package_check: out of memory$' "$WORK/huge"
+  PROG=("$P")
+else
+  echo "cli: the programs do not start under a 100 MB limit here; the memory cases are skipped"
+fi
+
+# Files of the package that others may write, or that another user owns
+# (only root can give a file away; elsewhere that case is skipped).
+mkpkg "$WORK/owners" 0
+chmod 0646 "$WORK/owners/vt_req_0"
+expect 1 'check: vt_req_0: others may write it (mode 0646)' '' check "$WORK/owners"
+PROG=("$CHECK")
+expect 1 '1 problems' 'vt_req_0: others may write it (mode 0646)' "$WORK/owners"
+PROG=("$P")
+chmod 0644 "$WORK/owners/vt_req_0"
+expect 0 '0 problems' '' check "$WORK/owners"
+if [ "$(id -u)" = 0 ]; then
+  owner=$(stat -c %u "$WORK/owners")
+  chown 65534 "$WORK/owners/vt_index_0"
+  expect 1 "check: vt_index_0: owned by uid 65534, not by the directory's owner (uid $owner)" '' check "$WORK/owners"
+  PROG=("$CHECK")
+  expect 1 '1 problems' "vt_index_0: owned by uid 65534" "$WORK/owners"
+  PROG=("$P")
+else
+  echo "cli: not root: the case of a file of another owner is skipped"
+fi
 
 [ $failed = 0 ] && echo "cli: all cases pass"
 exit $failed

@@ -182,5 +182,17 @@ for line in \
   grep -qxF -- "$line" "$RES/preview.period.out" || fail "no line: $line"
 done
 
+# 5. A capture day whose extracts directory cannot be listed (a link loop):
+# the tool's Step 1 stops, so preview reports the problem.
+day=$(ls "$WORK/logs" | head -1)
+mv "$WORK/logs/$day/extracts" "$WORK/logs/$day/kept"
+ln -s extracts "$WORK/logs/$day/extracts"
+previewed loop -i "$WORK/replay.conf" -f
+[ "$(status_of loop)" = 1 ] || fail "an unlistable day previewed with status $(status_of loop)"
+grep -qxF -- "  the run would stop: gen_input_file_list:Unable to list input directory $WORK/logs/$day/extracts: Too many levels of symbolic links" \
+  "$RES/preview.loop.out" || fail "unlistable day: $(cat "$RES/preview.loop.out")"
+rm "$WORK/logs/$day/extracts"
+mv "$WORK/logs/$day/kept" "$WORK/logs/$day/extracts"
+
 [ $failed = 0 ] && echo "preview_run: all checks pass"
 exit $failed

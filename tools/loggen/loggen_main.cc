@@ -1,9 +1,12 @@
 // vt_loggen: writes a synthetic capture log tree for tests and benchmarks of
 // vtu_replay_gen, and prints the counts the tool should report for it.
+#include <errno.h>
 #include <stdio.h>
+#include <string.h>
 
 #include <string>
 
+#include "base/core/std_descriptors.h"
 #include "tools/loggen/loggen_options.h"
 #include "tools/loggen/loggen_writer.h"
 
@@ -12,6 +15,11 @@
 #endif
 
 int main(int argc, char **argv) {
+  if (!vtlb_open_std_descriptors()) {
+    fprintf(stderr, "vt_loggen: cannot open /dev/null for a closed standard descriptor: %s\n",
+            strerror(errno));
+    return 1;
+  }
   LoggenOptions o;
   std::string error;
   bool help = false;

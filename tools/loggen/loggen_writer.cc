@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/core/input_file.h"
 #include "tools/loggen/loggen_records.h"
 
 namespace {
@@ -65,8 +66,10 @@ bool write_file(const std::string &path, const LoggenEvent *begin, const LoggenE
                 const std::vector<LoggenService> &services, const LoggenOptions &o,
                 LoggenSummary *s, Progress *progress, std::string *error) {
   OutBuf buf;
-  buf.fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (buf.fd < 0) return *error = "cannot create " + path + ": " + strerror(errno), false;
+  // A named pipe or a device under the name is refused, not waited on.
+  std::string why;
+  buf.fd = vtlb_open_regular_file(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, &why, 0644);
+  if (buf.fd < 0) return *error = "cannot create " + path + ": " + why, false;
   buf.data.resize(kOutBufSize);
   LoggenRng filler = {o.seed ^ (0x9e3779b97f4a7c15ULL * (s->files + 1))};
   uint64_t record_no = 0;

@@ -7,6 +7,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <new>
 #include <string>
 #include <vector>
 
@@ -260,9 +261,17 @@ int vt_package_main(int argc, char **argv) {
   }
   int rest = argc - 2;
   char **args = argv + 2;
-  if (strcmp(command, "check") == 0) return run_check(rest, args);
-  if (strcmp(command, "profile") == 0) return run_profile(rest, args);
-  if (strcmp(command, "plot") == 0) return run_plot(rest, args);
-  if (strcmp(command, "preview") == 0) return run_preview_command(rest, args);
+  // A package or a limit that leaves too little memory ends the command
+  // with a message, not an abort.
+  try {
+    if (strcmp(command, "check") == 0) return run_check(rest, args);
+    if (strcmp(command, "profile") == 0) return run_profile(rest, args);
+    if (strcmp(command, "plot") == 0) return run_plot(rest, args);
+    if (strcmp(command, "preview") == 0) return run_preview_command(rest, args);
+  } catch (const std::bad_alloc &) {
+    fflush(stdout);
+    fprintf(stderr, "vt_package %s: out of memory\n", command);
+    return 1;
+  }
   return usage_error(kProgramUsage, "unknown command", command);
 }

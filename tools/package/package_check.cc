@@ -1,12 +1,18 @@
 #include "tools/package/package_check.h"
 
+#include <dirent.h>
+#include <errno.h>
 #include <fcntl.h>
+#include <stdio.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <fstream>
 #include <sstream>
+
+#include "base/core/decimal.h"
+#include "base/core/input_file.h"
 
 namespace {
 
@@ -25,10 +31,19 @@ bool all_digits(const std::string &s) {
   return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-bool to_u64(const std::string &s, uint64_t *v) {
-  if (!all_digits(s) || s.size() > 20) return false;
-  *v = std::stoull(s);
-  return true;
+// The fault of a field that should be a number, "" when it is one.
+std::string too_big(const std::string &s) {
+  std::string shown = s.size() > 40 ? s.substr(0, 40) + "..." : s;
+  return "number " + shown + " is too large (above 18446744073709551615)";
+}
+
+// A whole field of digits (leading zeros allowed) that fits 64 bits. False
+// when it is no number; *fault names a number too large.
+bool to_u64(const std::string &s, uint64_t *v, std::string *fault) {
+  bool big;
+  if (s.empty() || vtlb_read_u64(s.data(), s.size(), v, &big) != s.size()) return false;
+  if (big) *fault = too_big(s);
+  return !big;
 }
 
 std::vector<std::string> split(const std::string &s, char sep) {
@@ -40,8 +55,10 @@ std::vector<std::string> split(const std::string &s, char sep) {
   return out;
 }
 
-// "<page>" is a decimal that may carry a minus sign.
-bool parse_group(const std::vector<std::string> &f, size_t at, Group *g) {
+// "<page>" is a decimal that may carry a minus sign. Returns "" for a sound
+// group, else its fault: "unreadable" or a number that is too large.
+std::string parse_group(const std::vector<std::string> &f, size_t at, Group *g) {
+  std::string fault;
   std::string size_text = f[at + 3];
   size_t bar = size_text.find('|');
   if (bar != std::string::npos) {
@@ -49,16 +66,22 @@ bool parse_group(const std::vector<std::string> &f, size_t at, Group *g) {
     std::string suffix = size_text.substr(bar + 1);
     size_text = size_text.substr(0, bar);
     std::vector<std::string> p = split(suffix, ':');
-    if (p.size() != 3 || p[0].size() != 1 || !to_u64(p[1], &g->ts_offset) ||
-        !to_u64(p[2], &g->ts_size))
-      return false;
+    if (p.size() != 3 || p[0].size() != 1 || !to_u64(p[1], &g->ts_offset, &fault) ||
+        !to_u64(p[2], &g->ts_size, &fault))
+      return fault.empty() ? "unreadable" : fault;
     g->has_ts = true;
   }
   std::string page = f[at + 1];
   bool negative = !page.empty() && page[0] == '-';
-  if (!all_digits(negative ? page.substr(1) : page)) return false;
-  g->page = std::stoll(page);
-  return to_u64(f[at], &g->time) && to_u64(f[at + 2], &g->offset) && to_u64(size_text, &g->size);
+  uint64_t magnitude;
+  if (!to_u64(negative ? page.substr(1) : page, &magnitude, &fault))
+    return fault.empty() ? "unreadable" : fault;
+  if (magnitude > static_cast<uint64_t>(INT64_MAX)) return "page id " + page + " is too large";
+  g->page = negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
+  if (!to_u64(f[at], &g->time, &fault) || !to_u64(f[at + 2], &g->offset, &fault) ||
+      !to_u64(size_text, &g->size, &fault))
+    return fault.empty() ? "unreadable" : fault;
+  return "";
 }
 
 // Reads size bytes at offset, or fewer at the end of the file.
@@ -95,12 +118,14 @@ std::string check_entry(int fd, const Group &g) {
   if (cl == std::string::npos) return "no Content-Length line";
   size_t cl_end = head.find("\r\n", cl + key.size());
   uint64_t length;
-  if (!to_u64(head.substr(cl + key.size(), cl_end - cl - key.size()), &length))
-    return "bad Content-Length";
+  std::string fault;
+  if (!to_u64(head.substr(cl + key.size(), cl_end - cl - key.size()), &length, &fault))
+    return fault.empty() ? "bad Content-Length" : "Content-Length: " + fault;
   uint64_t body = g.size - (end + 4) - 1;
   if (body != length)
     return "Content-Length " + std::to_string(length) + " but body of " + std::to_string(body);
-  if (g.has_ts && (g.ts_offset < end + 4 || g.ts_offset + g.ts_size > g.size - 1))
+  if (g.has_ts && (g.ts_offset < end + 4 || g.ts_offset > g.size - 1 ||
+                   g.ts_size > g.size - 1 - g.ts_offset))
     return "creation timestamp outside the body";
   return "";
 }
@@ -116,10 +141,13 @@ void check_worker(const std::string &dir, int w, PackageSummary *summary,
   auto problem = [&](const std::string &where, const std::string &what) {
     problems->push_back(index_name + " " + where + ": " + what);
   };
-  std::ifstream index(dir + "/" + index_name, std::ios::binary);
-  std::string all((std::istreambuf_iterator<char>(index)), std::istreambuf_iterator<char>());
-  int fd = open((dir + "/" + req_name).c_str(), O_RDONLY);
-  if (fd < 0) return problem("", "no " + req_name);
+  // Only regular files are read: a named pipe would be waited on for ever.
+  std::string all, why;
+  if (!vtlb_read_regular_file(dir + "/" + index_name, &all, &why))
+    return problems->push_back(index_name + ": " + why);
+  int fd = vtlb_open_regular_file((dir + "/" + req_name).c_str(), O_RDONLY, &why);
+  if (fd < 0 && errno == ENOENT) return problem("", "no " + req_name);
+  if (fd < 0) return problems->push_back(req_name + ": " + why);
   struct stat st;
   fstat(fd, &st);
   if (all.empty() || all.back() != '\n') problem("", "empty or not ended by a newline");
@@ -141,13 +169,15 @@ void check_worker(const std::string &dir, int w, PackageSummary *summary,
     for (size_t at = 2; at < f.size(); at += 4) {
       Group g;
       std::string gw = where + " group " + std::to_string((at - 2) / 4 + 1);
-      if (!parse_group(f, at, &g)) {
-        problem(gw, "unreadable");
+      std::string fault = parse_group(f, at, &g);
+      if (!fault.empty()) {
+        problem(gw, fault);
         continue;
       }
       if (g.time < last_time) problem(gw, "time goes back");
       last_time = g.time;
-      if (g.size == 0 || g.offset + g.size > static_cast<uint64_t>(st.st_size)) {
+      uint64_t file_size = static_cast<uint64_t>(st.st_size);
+      if (g.size == 0 || g.size > file_size || g.offset > file_size - g.size) {
         problem(gw, "outside " + req_name);
         continue;
       }
@@ -169,6 +199,36 @@ void check_worker(const std::string &dir, int w, PackageSummary *summary,
   close(fd);
 }
 
+// In a directory every engine user may write to, a file of the package that
+// another user owns, or that others may write, may have been put there or
+// changed by someone else than the run that made the package.
+void check_owners(const std::string &dir, std::vector<std::string> *problems) {
+  struct stat dir_st;
+  DIR *d = opendir(dir.c_str());
+  if (!d || fstat(dirfd(d), &dir_st) != 0) {
+    if (d) closedir(d);
+    return;
+  }
+  std::vector<std::string> names;
+  while (struct dirent *e = readdir(d))
+    if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
+  std::sort(names.begin(), names.end());
+  for (const std::string &name : names) {
+    struct stat st;
+    if (fstatat(dirfd(d), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (st.st_uid != dir_st.st_uid)
+      problems->push_back(name + ": owned by uid " + std::to_string(st.st_uid) +
+                          ", not by the directory's owner (uid " + std::to_string(dir_st.st_uid) +
+                          ")");
+    if (!S_ISLNK(st.st_mode) && (st.st_mode & S_IWOTH)) {
+      char mode[8];
+      snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+      problems->push_back(name + ": others may write it (mode " + mode + ")");
+    }
+  }
+  closedir(d);
+}
+
 }  // namespace
 
 std::vector<std::string> check_replay_package(const std::string &dir, PackageSummary *summary) {
@@ -182,5 +242,6 @@ std::vector<std::string> check_replay_package(const std::string &dir, PackageSum
   if (summary->workers == 0) problems.push_back(dir + ": no vt_index_0");
   if (stat((dir + "/vt_req_" + std::to_string(summary->workers)).c_str(), &st) == 0)
     problems.push_back(dir + ": vt_req_" + std::to_string(summary->workers) + " has no index file");
+  check_owners(dir, &problems);
   return problems;
 }

@@ -18,7 +18,9 @@ struct PackageSummary {
 };
 
 // Checks dir/vt_index_<w> and dir/vt_req_<w> for w = 0, 1, ... as long as
-// the index file exists. Returns one text per problem; empty when sound.
+// the index file exists, and that every file in dir belongs to the
+// directory's owner and is not writable by others. Returns one text per
+// problem; empty when sound.
 std::vector<std::string> check_replay_package(const std::string &dir, PackageSummary *summary);
 
 #endif  // VT_PACKAGE_PACKAGE_CHECK_H_

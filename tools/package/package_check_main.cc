@@ -1,9 +1,13 @@
 // vt_package_check [--] REPLAY_DIR: checks that the index files of a replay
 // directory locate every entry of its request files; exit status 0 when they
 // do, 1 when they do not, 2 on a usage error.
+#include <errno.h>
 #include <stdio.h>
 #include <string.h>
 
+#include <new>
+
+#include "base/core/std_descriptors.h"
 #include "tools/package/package_check.h"
 
 #ifndef VT_VERSION
@@ -34,6 +38,11 @@ int usage_error(const char *prog, const char *what, const char *arg) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  if (!vtlb_open_std_descriptors()) {
+    fprintf(stderr, "vt_package_check: cannot open /dev/null for a closed standard descriptor: %s\n",
+            strerror(errno));
+    return 1;
+  }
   const char *prog = argv[0];
   const char *dir = nullptr;
   bool options_done = false;
@@ -58,7 +67,13 @@ int main(int argc, char **argv) {
   if (!dir) return usage_error(prog, "no replay directory given", "");
 
   PackageSummary summary;
-  std::vector<std::string> problems = check_replay_package(dir, &summary);
+  std::vector<std::string> problems;
+  try {
+    problems = check_replay_package(dir, &summary);
+  } catch (const std::bad_alloc &) {
+    fprintf(stderr, "vt_package_check: out of memory\n");
+    return 1;
+  }
   size_t shown = 0;
   for (const std::string &p : problems) {
     if (++shown > 20) break;

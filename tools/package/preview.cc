@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "base/core/input_file.h"
 #include "tools/package/profile_report.h"
 #include "tools/replay_gen/config/config_reader.h"
 #include "tools/replay_gen/driver/driver.h"
@@ -50,18 +51,17 @@ std::string one_line(std::string text) {
 }
 
 std::vector<std::string> read_lines(const std::string &path) {
+  // What cannot be read (a named pipe, say) gives no lines: the tool's own
+  // reader then says why.
   std::vector<std::string> lines;
-  FILE *fp = fopen(path.c_str(), "re");
-  if (!fp) return lines;
-  char *line = nullptr;
-  size_t cap = 0;
-  ssize_t len;
-  while ((len = getline(&line, &cap, fp)) >= 0) {
-    if (len > 0 && line[len - 1] == '\n') len--;
-    lines.emplace_back(line, static_cast<size_t>(len));
+  std::string text, why;
+  if (!vtlb_read_regular_file(path, &text, &why)) return lines;
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(at, end - at));
+    at = end + 1;
   }
-  free(line);
-  fclose(fp);
   return lines;
 }
 

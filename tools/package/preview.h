@@ -49,18 +49,19 @@ std::string format_preview_text(const PreviewReport &r);
 std::string format_preview_json(const PreviewReport &r);
 
 // Warnings on what the tool silently accepts in the configuration text:
-// lines of no keyword (with the nearest keyword), values ending in a
-// carriage return, REPLAY_PERIOD dates whose day and month look swapped,
-// NEW_USER_TIME text that is not a duration.
+// lines of no keyword (with the nearest keyword), REPLAY_PERIOD dates whose
+// day and month look swapped, NEW_USER_TIME text that is not a duration. (A
+// line ending in a carriage return stops the tool's own reading.)
 std::vector<std::string> config_text_warnings(const std::vector<std::string> &lines);
 
 // The keyword nearest to word (by edits, case aside), or "" when none is
 // near enough.
 std::string nearest_keyword(const std::string &word);
 
-// What the run would meet after its package is written: VT_WDIR, the
-// scenario directory, an existing scenario or script, the suite commands on
-// PATH. Reads the run state's configuration.
+// What the run would meet besides its reading and loading: under -f, a
+// replay directory the run refuses to delete; after the package is written,
+// VT_WDIR, the scenario directory, an existing scenario or script, the suite
+// commands on PATH. Reads the run state's configuration.
 std::vector<std::string> late_run_problems(bool force);
 
 #endif  // VT_PACKAGE_PREVIEW_H_

@@ -12,6 +12,8 @@
 
 #include "tools/package/preview.h"
 #include "tools/replay_gen/config/config_reader.h"
+#include "tools/replay_gen/config/replay_dir.h"
+#include "tools/replay_gen/config/replay_lock.h"
 #include "tools/replay_gen/helpers.h"
 #include "tools/replay_gen/run_state.h"
 
@@ -182,9 +184,6 @@ std::vector<std::string> config_text_warnings(const std::vector<std::string> &li
         out.push_back(where + ": " + shown + " is no keyword; the tool ignores the line");
       continue;
     }
-    if (line.back() == '\r')
-      out.push_back(where + ": the value of " + (prefix ? line.substr(0, line.find('|')) : f[0]) +
-                    " ends with a carriage return, which the tool keeps as part of it");
     if (prefix) continue;
     auto strip_cr = [](std::string s) {
       if (!s.empty() && s.back() == '\r') s.pop_back();
@@ -210,6 +209,17 @@ std::vector<std::string> late_run_problems(bool force) {
   if (!force && c.replay_dir[0] && is_directory(c.replay_dir))
     out.push_back(std::string("Replay directory ") + c.replay_dir +
                   " already exists (the run replaces it only with -f)");
+  if (force && c.replay_dir[0]) {
+    struct stat st;
+    bool is_link =
+        lstat(without_trailing_slashes(c.replay_dir).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    std::string refusal = is_link || is_directory(c.replay_dir)
+                              ? replay_dir_removal_refusal(c.replay_dir, is_link)
+                              : "";
+    if (!refusal.empty())
+      out.push_back(std::string("Replay directory ") + c.replay_dir + " " + refusal +
+                    " (the run refuses to delete it under -f)");
+  }
   const char *wdir = getenv("VT_WDIR");
   if (!wdir) {
     out.push_back(

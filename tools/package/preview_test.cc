@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -21,9 +23,6 @@ TEST(PreviewWarnings, OnWhatTheToolSilentlyAccepts) {
       {" SCRIPT_TYPE|C", "line 1:  SCRIPT_TYPE: did you mean SCRIPT_TYPE?"},
       {"num_vvm|4", "line 1: num_vvm: did you mean NUM_VVM?"},
       {"FOO|1", "line 1: FOO is no keyword; the tool ignores the line"},
-      {"SCRIPT_NAME|p/s/n\r",
-       "line 1: the value of SCRIPT_NAME ends with a carriage return, which the tool keeps"},
-      {"HOST_HEADER|h:80\r", "line 1: the value of HOST_HEADER ends with a carriage return"},
       {"REPLAY_PERIOD|31/01/2020 10:00:00|NA",
        "line 1: REPLAY_PERIOD start 31/01/2020 10:00:00 looks like day/month; the month comes "
        "first, so it is read as 07/01/2022 10:00:00"},
@@ -126,6 +125,22 @@ TEST_F(LateProblems, EachConditionTheRunMeetsAtItsEnd) {
                           "it only with -f)");
   EXPECT_TRUE(late_run_problems(true).empty());
 
+  // Under -f a replay directory inside VT_WDIR, or a link given as one
+  // inside the input base, is one the run would refuse to delete.
+  snprintf(run.config.input_dir, sizeof run.config.input_dir, "INPUT_DIR|%s/logs|x", dir.c_str());
+  make_dirs("logs");
+  for (const char *inside : {"wdir/scripts/p/", "logs/link"}) {
+    if (strcmp(inside, "logs/link") == 0) symlink(dir.c_str(), (dir + "/logs/link").c_str());
+    snprintf(run.config.replay_dir, sizeof run.config.replay_dir, "%s/%s", dir.c_str(), inside);
+    found = late_run_problems(true);
+    ASSERT_EQ(found.size(), 1u) << inside;
+    EXPECT_EQ(found[0],
+              "Replay directory " + dir + "/" + inside + " lies inside " +
+                  (inside[0] == 'w' ? "VT_WDIR " + wdir : "the input directory " + dir + "/logs") +
+                  " (the run refuses to delete it under -f)");
+  }
+
+  snprintf(run.config.replay_dir, sizeof run.config.replay_dir, "%s/replay", dir.c_str());
   unsetenv("VT_WDIR");
   found = late_run_problems(true);
   ASSERT_EQ(found.size(), 1u);

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -9,6 +10,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+
+#include "base/core/decimal.h"
+#include "base/core/input_file.h"
 
 namespace {
 
@@ -35,6 +39,23 @@ void widen_columns(ProfileBuilder *b, uint64_t time_ms) {
       std::fill(cols.begin() + static_cast<long>(cols.size() / 2), cols.end(), 0);
     }
   }
+}
+
+void count_in(BucketCounts *c, uint64_t k) {
+  if (k >= kDenseBuckets) {
+    c->sparse[k]++;
+    return;
+  }
+  if (k >= c->dense.size())
+    c->dense.resize(std::min<size_t>(kDenseBuckets, std::max<size_t>(k + 1, c->dense.size() * 3 / 2)));
+  c->dense[k]++;
+}
+
+// Calls f(k, count) for the buckets in order (the empty ones of the table too).
+template <typename F>
+void for_each_count(const BucketCounts &c, F f) {
+  for (size_t k = 0; k < c.dense.size(); k++) f(static_cast<uint64_t>(k), uint64_t{c.dense[k]});
+  for (const auto &[k, count] : c.sparse) f(k, count);
 }
 
 uint64_t body_quantile(const ProfileBuilder &b, uint64_t rank) {
@@ -118,24 +139,13 @@ void profile_add_user(ProfileBuilder *b, int worker, uint64_t first_ms, uint64_t
 
 bool profile_add_request(ProfileBuilder *b, int worker, int page, uint64_t time_ms,
                          uint64_t entry_size, uint64_t body_size) {
-  uint64_t bucket = time_ms / b->bucket_ms;
-  if (bucket >= kMaxProfileBuckets) {
-    b->error = "a send time of " + std::to_string(time_ms) + " ms needs more than " +
-               std::to_string(kMaxProfileBuckets) + " buckets; use a larger --bucket";
-    return false;
-  }
   if (page < 0 || page >= kMaxPages) {
     b->error =
         "page id " + std::to_string(page) + " is outside 0.." + std::to_string(kMaxPages - 1);
     return false;
   }
-  if (bucket >= b->bucket_counts.size())
-    b->bucket_counts.resize(std::max<size_t>(bucket + 1, b->bucket_counts.size() * 3 / 2));
-  b->bucket_counts[bucket]++;
-  uint64_t minute = time_ms / 60000;
-  if (minute >= b->minute_counts.size())
-    b->minute_counts.resize(std::max<size_t>(minute + 1, b->minute_counts.size() * 3 / 2));
-  b->minute_counts[minute]++;
+  count_in(&b->bucket_counts, time_ms / b->bucket_ms);
+  count_in(&b->minute_counts, time_ms / 60000);
   widen_columns(b, time_ms);
   b->worker_columns[static_cast<size_t>(worker)][time_ms / b->column_ms]++;
   WorkerFigures &wf = b->per_worker[static_cast<size_t>(worker)];
@@ -185,25 +195,26 @@ void profile_finish(ProfileBuilder *b, Profile *p) {
   uint64_t buckets = b->max_ms / b->bucket_ms - b->min_ms / b->bucket_ms + 1;
   double bucket_s = static_cast<double>(b->bucket_ms) / 1000.0;
   p->rps_mean = static_cast<double>(b->requests) / (static_cast<double>(buckets) * bucket_s);
-  for (size_t k = 0; k < b->bucket_counts.size(); k++) {
-    if (b->bucket_counts[k] > p->peak_bucket_requests) {
-      p->peak_bucket_requests = b->bucket_counts[k];
+  for_each_count(b->bucket_counts, [&](uint64_t k, uint64_t count) {
+    if (count > p->peak_bucket_requests) {
+      p->peak_bucket_requests = count;
       p->peak_bucket_start_ms = k * b->bucket_ms;
     }
-  }
+  });
   p->rps_peak = static_cast<double>(p->peak_bucket_requests) / bucket_s;
   uint64_t minutes = b->max_ms / 60000 - b->min_ms / 60000 + 1;
   p->rpm_mean = static_cast<double>(b->requests) / static_cast<double>(minutes);
-  for (uint64_t count : b->minute_counts) p->rpm_peak = std::max(p->rpm_peak, count);
+  for_each_count(b->minute_counts,
+                 [&](uint64_t, uint64_t count) { p->rpm_peak = std::max(p->rpm_peak, count); });
 
   size_t columns = static_cast<size_t>(b->max_ms / b->column_ms) + 1;
   p->worker_columns = b->worker_columns;
   for (std::vector<uint64_t> &cols : p->worker_columns) cols.resize(columns);
   p->column_peak.assign(columns, 0);
-  for (size_t k = 0; k < b->bucket_counts.size(); k++) {
+  for_each_count(b->bucket_counts, [&](uint64_t k, uint64_t count) {
     size_t c = static_cast<size_t>(k * b->bucket_ms / b->column_ms);
-    if (c < columns) p->column_peak[c] = std::max<uint64_t>(p->column_peak[c], b->bucket_counts[k]);
-  }
+    if (c < columns) p->column_peak[c] = std::max(p->column_peak[c], count);
+  });
   sweep_active_users(b, p, columns);
 
   // Nearest rank: the value at rank ceil(q * n), counting from 1.
@@ -245,9 +256,9 @@ bool fail(std::string *error, const std::string &text) {
 bool learn_page_head(WorkerReader *r, int page, uint64_t offset, uint64_t size,
                      std::string *error) {
   if (r->req_fd < 0) {
-    std::string path = r->dir + "/vt_req_" + std::to_string(r->worker);
-    r->req_fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (r->req_fd < 0) return fail(error, "cannot open " + path + ": " + strerror(errno));
+    std::string path = r->dir + "/vt_req_" + std::to_string(r->worker), why;
+    r->req_fd = vtlb_open_regular_file(path.c_str(), O_RDONLY, &why);
+    if (r->req_fd < 0) return fail(error, "cannot open " + path + ": " + why);
   }
   std::string head;
   size_t end = std::string::npos;
@@ -272,18 +283,12 @@ bool learn_page_head(WorkerReader *r, int page, uint64_t offset, uint64_t size,
   return true;
 }
 
-bool read_number(const char **p, const char *end, uint64_t *v) {
-  const char *s = *p;
-  uint64_t n = 0;
-  int digits = 0;
-  while (s < end && *s >= '0' && *s <= '9' && digits < 20) {
-    n = n * 10 + static_cast<uint64_t>(*s - '0');
-    s++;
-    digits++;
-  }
-  if (digits == 0) return false;
-  *v = n;
-  *p = s;
+// A number of a group; false when there is none, or (with *too_big set)
+// when it does not fit 64 bits.
+bool read_number(const char **p, const char *end, uint64_t *v, bool *too_big) {
+  size_t digits = vtlb_read_u64(*p, static_cast<size_t>(end - *p), v, too_big);
+  if (digits == 0 || *too_big) return false;
+  *p += digits;
   return true;
 }
 
@@ -297,11 +302,15 @@ bool read_user_line(ProfileBuilder *b, WorkerReader *r, const char *s, const cha
   uint64_t first = UINT64_MAX, last = 0;
   while (p < end) {
     uint64_t time, page, offset, size;
+    bool too_big = false;
     p++;
-    if (!read_number(&p, end, &time) || p >= end || *p++ != ',' || !read_number(&p, end, &page) ||
-        p >= end || *p++ != ',' || !read_number(&p, end, &offset) || p >= end || *p++ != ',' ||
-        !read_number(&p, end, &size))
-      return fail(error, r->where + ": unreadable request group");
+    if (!read_number(&p, end, &time, &too_big) || p >= end || *p++ != ',' ||
+        !read_number(&p, end, &page, &too_big) || p >= end || *p++ != ',' ||
+        !read_number(&p, end, &offset, &too_big) || p >= end || *p++ != ',' ||
+        !read_number(&p, end, &size, &too_big))
+      return fail(error, r->where + (too_big ? ": a number of a request group is too large (above "
+                                               "18446744073709551615)"
+                                             : ": unreadable request group"));
     if (p < end && *p == '|') {
       while (p < end && *p != ',') p++;
     }
@@ -327,9 +336,13 @@ bool read_user_line(ProfileBuilder *b, WorkerReader *r, const char *s, const cha
 }
 
 bool read_worker(ProfileBuilder *b, WorkerReader *r, std::string *error) {
-  std::string path = r->dir + "/vt_index_" + std::to_string(r->worker);
-  FILE *fp = fopen(path.c_str(), "re");
-  if (!fp) return fail(error, "cannot open " + path + ": " + strerror(errno));
+  std::string path = r->dir + "/vt_index_" + std::to_string(r->worker), why;
+  int fd = vtlb_open_regular_file(path.c_str(), O_RDONLY, &why);
+  FILE *fp = fd >= 0 ? fdopen(fd, "r") : nullptr;
+  if (!fp) {
+    if (fd >= 0) close(fd);
+    return fail(error, "cannot open " + path + ": " + (fd >= 0 ? strerror(errno) : why));
+  }
   static char buffer[1 << 20];
   setvbuf(fp, buffer, _IOFBF, sizeof buffer);
   char *line = nullptr;
@@ -345,6 +358,8 @@ bool read_worker(ProfileBuilder *b, WorkerReader *r, std::string *error) {
     r->where = "vt_index_" + std::to_string(r->worker) + " line " + std::to_string(n);
     ok = read_user_line(b, r, line, line + len, error);
   }
+  // getline also stops when a line finds no memory: that is no end of file.
+  if (ok && !feof(fp)) ok = fail(error, "cannot read " + path + ": " + strerror(errno));
   free(line);
   fclose(fp);
   if (r->req_fd >= 0) close(r->req_fd);
@@ -362,17 +377,26 @@ void read_rejected_by_code(const std::string &dir, std::map<int, uint64_t> *by_c
     if (strncmp(name, "error.log.", 10) != 0 || !name[10] ||
         strspn(name + 10, "0123456789") != strlen(name + 10))
       continue;
-    FILE *fp = fopen((dir + "/" + name).c_str(), "re");
-    if (!fp) continue;
+    // One that cannot be read, or is no regular file, is left out.
+    std::string why;
+    int fd = vtlb_open_regular_file((dir + "/" + name).c_str(), O_RDONLY, &why);
+    FILE *fp = fd >= 0 ? fdopen(fd, "r") : nullptr;
+    if (!fp) {
+      if (fd >= 0) close(fd);
+      continue;
+    }
     char *line = nullptr;
     size_t cap = 0;
     while (getline(&line, &cap, fp) >= 0) {
       if (line[0] == '#') continue;
       const char *bar = strchr(line, '|');
       if (!bar) continue;
-      char *after;
-      long code = strtol(bar + 1, &after, 10);
-      if (after != bar + 1 && *after == '|') (*by_code)[static_cast<int>(code)]++;
+      // A code is a number of a few digits; other text is not counted.
+      uint64_t code;
+      bool too_big;
+      size_t digits = vtlb_read_u64(bar + 1, strlen(bar + 1), &code, &too_big);
+      if (digits && !too_big && code <= INT_MAX && bar[1 + digits] == '|')
+        (*by_code)[static_cast<int>(code)]++;
     }
     free(line);
     fclose(fp);

@@ -65,14 +65,20 @@ struct Profile {
   std::vector<uint64_t> column_active;                // most users active at once, per column
 };
 
-// Most buckets a profile keeps (a longer replay needs a larger bucket).
-constexpr uint64_t kMaxProfileBuckets = uint64_t{1} << 26;
+// Requests per bucket (or minute): a table for the first kDenseBuckets of
+// them, and beyond it only the buckets that hold requests, so that memory
+// grows with the requests, not with the latest send time.
+constexpr uint64_t kDenseBuckets = uint64_t{1} << 21;
+struct BucketCounts {
+  std::vector<uint32_t> dense;
+  std::map<uint64_t, uint64_t> sparse;
+};
 
-// The accumulator: memory grows with users, buckets and distinct body sizes,
-// not with requests or bytes.
 // Send times in ascending order, one a call; false when none is left.
 using TimeSource = std::function<bool(uint64_t *)>;
 
+// The accumulator: memory grows with users, busy buckets and distinct body
+// sizes, not with bytes or the length of the replay.
 struct ProfileBuilder {
   int workers = 0;
   uint64_t bucket_ms = 1000;
@@ -80,8 +86,8 @@ struct ProfileBuilder {
   uint64_t body_bytes = 0;
   uint64_t min_ms = UINT64_MAX;
   uint64_t max_ms = 0;
-  std::vector<uint32_t> bucket_counts;
-  std::vector<uint64_t> minute_counts;
+  BucketCounts bucket_counts;
+  BucketCounts minute_counts;
   size_t max_columns = 0;
   uint64_t column_ms = 0;
   std::vector<std::vector<uint64_t>> worker_columns;

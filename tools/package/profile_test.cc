@@ -135,6 +135,8 @@ TEST(PackageProfile, RefusesWhatItCannotRead) {
       {"000000001,vt_req_0", "vt_index_0 line 2: a user without requests"},
       {"000000001,vt_req_0,0,0,0,9999", "vt_index_0 line 2: entry runs past the end"},
       {"000000001,vt_req_0,0,70000,0,10", "vt_index_0 line 2: page id 70000 out of range"},
+      {"000000001,vt_req_0,99999999999999999999,0,0,10",
+       "vt_index_0 line 2: a number of a request group is too large"},
   };
   for (const Case &c : cases) {
     std::string dir = make_dir();
@@ -195,6 +197,39 @@ TEST(PackageProfile, ColumnsWidenAndKeepTheFigures) {
   EXPECT_EQ(p.peak_bucket_requests, 5u);  // the burst
   EXPECT_EQ(*std::max_element(p.column_active.begin(), p.column_active.end()), p.max_active_users);
   EXPECT_EQ(p.users, users);
+}
+
+// Buckets past the table are kept one by one: the figures are those a table
+// of every bucket gives (the earliest of equal buckets is the peak), and
+// memory does not follow a send time far out.
+TEST(PackageProfile, BucketsPastTheTableCountAlike) {
+  ProfileBuilder b;
+  profile_begin(&b, 1, 1000);
+  const uint64_t edge = kDenseBuckets * 1000;  // the first bucket past the table
+  const uint64_t times[] = {5000,      5400,      edge + 10, edge + 999, edge + 7000,
+                            edge + 7001, edge + 7002, uint64_t{1} << 50};
+  for (uint64_t t : times) ASSERT_TRUE(profile_add_request(&b, 0, 0, t, 300, 200));
+  profile_add_user(&b, 0, 5000, uint64_t{1} << 50);
+  EXPECT_EQ(b.bucket_counts.dense.size(), 6u);  // up to bucket 5 only
+  EXPECT_EQ(b.bucket_counts.sparse.size(), 3u);
+  Profile p;
+  profile_finish(&b, &p);
+  EXPECT_EQ(p.peak_bucket_requests, 3u);
+  EXPECT_EQ(p.peak_bucket_start_ms, edge + 7000);
+  EXPECT_EQ(p.rpm_peak, 5u);  // the minute of edge .. edge + 7002
+  EXPECT_EQ(p.duration_ms, (uint64_t{1} << 50) - 5000);
+  EXPECT_EQ(*std::max_element(p.column_peak.begin(), p.column_peak.end()), 3u);
+  uint64_t charted = 0;
+  for (uint64_t n : p.worker_columns[0]) charted += n;
+  EXPECT_EQ(charted, 8u);
+
+  // A tie between a bucket of the table and one past it: the earlier wins.
+  profile_begin(&b, 1, 1000);
+  for (uint64_t t : {uint64_t{2000}, uint64_t{2001}, edge + 1, edge + 2})
+    ASSERT_TRUE(profile_add_request(&b, 0, 0, t, 300, 200));
+  profile_finish(&b, &p);
+  EXPECT_EQ(p.peak_bucket_requests, 2u);
+  EXPECT_EQ(p.peak_bucket_start_ms, 2000u);
 }
 
 TEST(ProfileReport, NumberFormats) {

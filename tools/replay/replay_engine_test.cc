@@ -12,6 +12,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -429,6 +430,51 @@ TEST(ReplayProgram, BadInputEndsWithOneClearLine) {
   Outcome help = run_program({"--help"}, scratch.path);
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind("usage: vt_replay DIR", 0), 0u);
+}
+
+// A named pipe, a device or a directory in place of a package file is
+// refused at once, naming it; nothing waits on it (a run that has not ended
+// after 10 s is killed and fails the case).
+TEST(ReplayProgram, RefusesWhatIsNoRegularFileWithoutWaiting) {
+  struct Case {
+    const char *file;
+    const char *kind;  // "fifo", "device" or "dir"
+    const char *why;
+  };
+  const Case cases[] = {
+      {"vt_index_0", "fifo", "a named pipe, not a regular file"},
+      {"vt_req_0", "fifo", "a named pipe, not a regular file"},
+      {"vt_req_1", "device", "a device, not a regular file"},
+      {"vt_index_1", "dir", "a directory, not a regular file"},
+  };
+  ScriptedServer server;
+  std::string target = "127.0.0.1:" + std::to_string(server.port);
+  auto deadline = [](pid_t pid) {
+    siginfo_t info;
+    for (int i = 0; i < 100; i++) {
+      info.si_pid = 0;
+      if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+          info.si_pid == pid)
+        return;
+      usleep(100000);
+    }
+    kill(pid, SIGKILL);
+  };
+  for (const Case &c : cases) {
+    TestDir d, scratch;
+    write_test_package(d.path, 2, {{1, 0, {{0, 0, "a"}}}, {2, 1, {{0, 0, "b"}}}});
+    std::string path = d.path + "/" + c.file;
+    unlink(path.c_str());
+    std::string kind = c.kind;
+    int made = kind == "fifo"     ? mkfifo(path.c_str(), 0600)
+               : kind == "device" ? symlink("/dev/zero", path.c_str())
+                                  : mkdir(path.c_str(), 0700);
+    ASSERT_EQ(made, 0) << path;
+    Outcome o = run_program({d.path, "--target", target, "--quiet"}, scratch.path, deadline);
+    EXPECT_EQ(o.status, 1) << c.file << " " << c.kind;
+    EXPECT_EQ(o.err, "vt_replay: reading package: cannot open " + path + ": " + c.why + "\n");
+  }
+  EXPECT_EQ(server.received().size(), 0u);
 }
 
 }  // namespace

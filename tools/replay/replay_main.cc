@@ -11,6 +11,7 @@
 #include <string>
 
 #include "base/core/safe_file.h"
+#include "base/core/std_descriptors.h"
 #include "tools/replay/replay_engine.h"
 #include "tools/replay/replay_options.h"
 #include "tools/replay/replay_package.h"
@@ -27,6 +28,9 @@ int fail(const char *what, const std::string &error, int status) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  if (!vtlb_open_std_descriptors())
+    return fail("start", std::string("cannot open /dev/null for a closed standard descriptor: ") +
+                             strerror(errno), 1);
   ReplayOptions o;
   std::string error;
   switch (parse_replay_options(argc, argv, &o, &error)) {

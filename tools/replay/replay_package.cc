@@ -8,24 +8,24 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+
+#include "base/core/decimal.h"
+#include "base/core/input_file.h"
+
 namespace {
 
 const char kIndexHeader[] =
     "#user_id, request_file, timestamp, page_id, offset, size,timestamp, page_id, offset, size, "
     "...\n";
 
-// Reads an unsigned decimal of up to 20 digits; returns the digits read.
-size_t read_u64(const char *s, size_t len, uint64_t *v) {
-  size_t i = 0;
-  uint64_t x = 0;
-  while (i < len && s[i] >= '0' && s[i] <= '9') {
-    unsigned d = static_cast<unsigned>(s[i] - '0');
-    if (x > (UINT64_MAX - d) / 10) return 0;
-    x = x * 10 + d;
-    i++;
-  }
-  *v = x;
-  return i;
+// Reads an unsigned decimal that fits 64 bits; returns the digits read, 0
+// when there are none or (with *too_big set) when it does not fit.
+size_t read_u64(const char *s, size_t len, uint64_t *v, bool *too_big) {
+  bool big;
+  size_t n = vtlb_read_u64(s, len, v, &big);
+  if (big) *too_big = true;
+  return big ? 0 : n;
 }
 
 std::string where(const std::string &dir, int w, uint64_t line) {
@@ -44,7 +44,9 @@ bool scan_user_line(const char *line, size_t len, uint64_t line_pos, uint32_t wk
                     ReplayWorker *wk, ReplayPackage *p, const std::string &at, std::string *error) {
   ReplayUser u;
   u.worker = wk_pos;
-  size_t n = read_u64(line, len, &u.user_id);
+  bool too_big = false;
+  size_t n = read_u64(line, len, &u.user_id, &too_big);
+  if (too_big) return fail(error, at + ": the user id is too large (above 18446744073709551615)");
   if (n == 0 || n >= len || line[n] != ',') return fail(error, at + ": no user id");
   std::string req_name = ",vt_req_" + std::to_string(wk->number);
   if (len - n < req_name.size() || memcmp(line + n, req_name.data(), req_name.size()) != 0 ||
@@ -55,9 +57,14 @@ bool scan_user_line(const char *line, size_t len, uint64_t line_pos, uint32_t wk
   uint64_t last_time = 0;
   while (at_pos < len) {
     ReplayGroup g;
-    size_t used = parse_replay_group(line + at_pos, len - at_pos, &g);
+    bool too_big = false;
+    size_t used = parse_replay_group(line + at_pos, len - at_pos, &g, &too_big);
     std::string group_at = at + " group " + std::to_string(u.remaining + 1);
+    if (used == 0 && too_big)
+      return fail(error, group_at + ": a number is too large (above 18446744073709551615)");
     if (used == 0) return fail(error, group_at + ": unreadable");
+    // The group is read again when it is sent: as long as it is here.
+    wk->longest_group = std::max(wk->longest_group, used);
     if (g.time_ms < last_time) return fail(error, group_at + ": time goes back");
     if (g.size < 2 || g.offset > wk->req_size || g.size > wk->req_size - g.offset)
       return fail(error, group_at + ": entry outside vt_req_" + std::to_string(wk->number));
@@ -81,13 +88,15 @@ bool scan_worker(ReplayPackage *p, uint32_t wk_pos, std::string *error) {
   std::string base = p->dir + "/";
   std::string index_name = base + "vt_index_" + std::to_string(wk->number);
   std::string req_name = base + "vt_req_" + std::to_string(wk->number);
-  wk->index_fd = open(index_name.c_str(), O_RDONLY | O_CLOEXEC);
-  if (wk->index_fd < 0) return fail(error, "cannot open " + index_name + ": " + strerror(errno));
-  wk->req_fd = open(req_name.c_str(), O_RDONLY | O_CLOEXEC);
-  if (wk->req_fd < 0) return fail(error, "cannot open " + req_name + ": " + strerror(errno));
+  // Only regular files: a named pipe would be waited on for ever.
+  std::string why;
+  wk->index_fd = vtlb_open_regular_file(index_name.c_str(), O_RDONLY, &why);
+  if (wk->index_fd < 0) return fail(error, "cannot open " + index_name + ": " + why);
+  wk->req_fd = vtlb_open_regular_file(req_name.c_str(), O_RDONLY, &why);
+  if (wk->req_fd < 0) return fail(error, "cannot open " + req_name + ": " + why);
   struct stat st;
-  if (fstat(wk->req_fd, &st) != 0 || !S_ISREG(st.st_mode))
-    return fail(error, req_name + " is not a regular file");
+  if (fstat(wk->req_fd, &st) != 0)
+    return fail(error, "cannot read " + req_name + ": " + strerror(errno));
   wk->req_size = static_cast<uint64_t>(st.st_size);
   int fd = dup(wk->index_fd);
   FILE *in = fd < 0 ? nullptr : fdopen(fd, "r");
@@ -124,36 +133,41 @@ bool scan_worker(ReplayPackage *p, uint32_t wk_pos, std::string *error) {
 
 }  // namespace
 
-size_t parse_replay_group(const char *s, size_t len, ReplayGroup *g) {
+size_t parse_replay_group(const char *s, size_t len, ReplayGroup *g, bool *too_big) {
+  bool big = false;
+  if (!too_big) too_big = &big;
+  auto number = [too_big](const char *at, size_t left, uint64_t *v) {
+    return read_u64(at, left, v, too_big);
+  };
   size_t i = 0, n;
   auto comma = [&]() {
     if (i >= len || s[i] != ',') return false;
     i++;
     return true;
   };
-  if (!comma() || (n = read_u64(s + i, len - i, &g->time_ms)) == 0) return 0;
+  if (!comma() || (n = number(s + i, len - i, &g->time_ms)) == 0) return 0;
   i += n;
   if (!comma()) return 0;
   bool negative = i < len && s[i] == '-';
   if (negative) i++;
   uint64_t page;
-  if ((n = read_u64(s + i, len - i, &page)) == 0 || page > INT32_MAX) return 0;
+  if ((n = number(s + i, len - i, &page)) == 0 || page > INT32_MAX) return 0;
   i += n;
   g->page_id = negative ? -static_cast<int64_t>(page) : static_cast<int64_t>(page);
-  if (!comma() || (n = read_u64(s + i, len - i, &g->offset)) == 0) return 0;
+  if (!comma() || (n = number(s + i, len - i, &g->offset)) == 0) return 0;
   i += n;
-  if (!comma() || (n = read_u64(s + i, len - i, &g->size)) == 0) return 0;
+  if (!comma() || (n = number(s + i, len - i, &g->size)) == 0) return 0;
   i += n;
   if (i < len && s[i] == '|') {  // "|<type>:<offset>:<size>", the creation timestamp
     uint64_t ignored;
     i++;
     if (i + 1 >= len || s[i + 1] != ':') return 0;
     i += 2;
-    if ((n = read_u64(s + i, len - i, &ignored)) == 0) return 0;
+    if ((n = number(s + i, len - i, &ignored)) == 0) return 0;
     i += n;
     if (i >= len || s[i] != ':') return 0;
     i++;
-    if ((n = read_u64(s + i, len - i, &ignored)) == 0) return 0;
+    if ((n = number(s + i, len - i, &ignored)) == 0) return 0;
     i += n;
   }
   if (i < len && s[i] != ',' && s[i] != '\n') return 0;
@@ -202,10 +216,21 @@ void close_replay_package(ReplayPackage *p) {
 
 bool next_replay_group(const ReplayPackage &p, ReplayUser *u, ReplayGroup *g, std::string *error) {
   const ReplayWorker &wk = p.workers[u->worker];
-  char buf[160];  // a group is at most about 110 bytes
-  ssize_t got = pread(wk.index_fd, buf, sizeof buf, static_cast<off_t>(u->index_pos));
+  // A group is read as far as the longest one of its file goes, and one
+  // byte more, where it must end: the group met when the file was checked.
+  char small[160];
+  std::string large;
+  size_t want = wk.longest_group + 1;
+  char *buf = small;
+  if (want > sizeof small) {
+    large.resize(want);
+    buf = large.data();
+  } else {
+    want = sizeof small;
+  }
+  ssize_t got = pread(wk.index_fd, buf, want, static_cast<off_t>(u->index_pos));
   size_t used = got > 0 ? parse_replay_group(buf, static_cast<size_t>(got), g) : 0;
-  if (used == sizeof buf) used = 0;  // a group longer than any the package can hold
+  if (used > wk.longest_group) used = 0;  // longer than any group the file held
   if (u->remaining == 0 || used == 0 || g->offset > wk.req_size ||
       g->size > wk.req_size - g->offset) {
     *error = p.dir + "/vt_index_" + std::to_string(wk.number) + " changed while it was replayed";

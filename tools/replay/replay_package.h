@@ -24,6 +24,7 @@ struct ReplayWorker {
   int req_fd = -1;
   uint64_t req_size = 0;
   uint64_t users = 0, requests = 0;
+  size_t longest_group = 0;  // bytes of the longest group of the index file
 };
 
 struct ReplayUser {
@@ -53,8 +54,9 @@ void close_replay_package(ReplayPackage *p);
 bool next_replay_group(const ReplayPackage &p, ReplayUser *u, ReplayGroup *g, std::string *error);
 
 // Reads ",time,page,offset,size" (optionally followed by "|c:n:n") from
-// text[0..len); returns the bytes read, 0 when it isn't a group. The group
-// must end at len or before ',' or '\n'.
-size_t parse_replay_group(const char *text, size_t len, ReplayGroup *g);
+// text[0..len); returns the bytes read, 0 when it isn't a group (with
+// *too_big set when a number of it is above 2^64-1). The group must end at
+// len or before ',' or '\n'.
+size_t parse_replay_group(const char *text, size_t len, ReplayGroup *g, bool *too_big = nullptr);
 
 #endif  // VT_TOOLS_REPLAY_REPLAY_PACKAGE_H_

@@ -58,6 +58,33 @@ TEST(ReplayPackage, GroupsWithACreationTimestampAndNegativePages) {
     EXPECT_EQ(parse_replay_group(bad.data(), bad.size(), &g), 0u) << bad;
 }
 
+// Numbers written with many leading zeros are the same numbers when the
+// index is checked and when each group is read again to be sent.
+TEST(ReplayPackage, ReadsGroupsWithLeadingZerosAlike) {
+  TestDir d;
+  write_test_package(d.path, 1, {{7, 0, {{0, 0, "<a/>"}, {1500, 0, "<bb/>"}}}});
+  std::string entry = test_entry_request({0, 0, "<a/>"}) + "\n";
+  std::string second = test_entry_request({1500, 0, "<bb/>"}) + "\n";
+  std::string zeros(200, '0');
+  std::ofstream(d.path + "/vt_index_0", std::ios::binary)
+      << "#user_id, request_file, timestamp, page_id, offset, size,timestamp, page_id, offset, "
+         "size, ...\n"
+      << "000000007,vt_req_0," << zeros << "0,0," << zeros << "0," << entry.size() << ",1500,"
+      << zeros << "0," << zeros << entry.size() << "," << zeros << second.size() << "\n";
+  ReplayPackage p;
+  std::string error;
+  ASSERT_TRUE(open_replay_package(d.path, {}, &p, &error)) << error;
+  ReplayUser u = p.users[0];
+  ReplayGroup g;
+  ASSERT_TRUE(next_replay_group(p, &u, &g, &error)) << error;
+  EXPECT_EQ(g.size, entry.size());
+  ASSERT_TRUE(next_replay_group(p, &u, &g, &error)) << error;
+  EXPECT_EQ(g.time_ms, 1500u);
+  EXPECT_EQ(g.offset, entry.size());
+  EXPECT_EQ(g.size, second.size());
+  close_replay_package(&p);
+}
+
 // Each broken package is refused with a message that says what and where.
 TEST(ReplayPackage, RefusesBrokenPackagesSayingWhy) {
   struct Case {
@@ -80,6 +107,11 @@ TEST(ReplayPackage, RefusesBrokenPackagesSayingWhy) {
       {"file", header + "000000001,vt_req_1,0,0,0,10\n", {}, "not on vt_req_0"},
       {"cut", header + "000000001,vt_req_0,0,0,0,10", {}, "ends in the middle of a line"},
       {"empty", header, {}, "hold no request"},
+      {"huge offset",
+       header + "000000001,vt_req_0,0,0,99999999999999999999,10\n",
+       {},
+       "line 2 group 1: a number is too large (above 18446744073709551615)"},
+      {"huge user", header + "99999999999999999999,vt_req_0,0,0,0,10\n", {}, "line 2: the user id is too large"},
       {"worker", "", {0, 5}, "names worker 5, but the package has workers 0 to 1"},
   };
   for (const Case &c : cases) {

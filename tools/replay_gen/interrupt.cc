@@ -8,6 +8,7 @@
 
 #include <initializer_list>
 
+#include "base/core/group_cmd.h"
 #include "tools/replay_gen/records.h"
 
 namespace {
@@ -15,6 +16,8 @@ namespace {
 constexpr size_t kNoteSize = kTextBufSize + 64;
 constexpr char kLead[] = "on_interrupt:Run stopped by signal ";
 constexpr char kNoDir[] = "; no replay directory was made.\n";
+// Room for the running suite command's note (the command is cut to 400).
+constexpr size_t kCommandNoteSize = 512;
 
 // Two notes, so that the handler always finds a whole one while the other is
 // being rewritten.
@@ -24,6 +27,7 @@ char gen_input[256];
 volatile sig_atomic_t gen_input_set = 0;
 // The spill directory and the file being made in it; like the notes, two
 // copies of each, so that the handler finds a whole one.
+volatile sig_atomic_t interrupted = 0;
 char spill_dir[2][kNoteSize];
 volatile sig_atomic_t spill_dir_index = -1;
 char spill_file[2][kNoteSize + 64];
@@ -46,15 +50,25 @@ void write_all_stderr(const char *buf, size_t len) {
 }
 
 extern "C" void on_interrupt(int signo) {
+  interrupted = 1;
+  // A suite command stops with the run: its whole process group is ended and
+  // waited for before the run says it stopped.
+  pid_t group = vtlb_running_group();
+  if (group > 0) vtlb_end_group(group);
   if (gen_input_set) unlink(gen_input);
   remove_spill_leftovers();
-  char line[kNoteSize + sizeof kLead + 16];
-  size_t len = format_interrupt_line(signo, line, sizeof line);
+  char line[kNoteSize + sizeof kLead + kCommandNoteSize];
+  const char *command = group > 0 ? vtlb_running_group_cmd() : nullptr;
+  size_t len = format_interrupt_line(signo, command, line, sizeof line);
   write_all_stderr(line, len);
   _exit(128 + signo);
 }
 
 }  // namespace
+
+bool interrupt_under_way() {
+  return interrupted != 0;
+}
 
 void remove_spill_leftovers() {
   int file = spill_file_index;
@@ -63,7 +77,7 @@ void remove_spill_leftovers() {
   if (dir >= 0) rmdir(spill_dir[dir]);
 }
 
-size_t format_interrupt_line(int signo, char *buf, size_t room) {
+size_t format_interrupt_line(int signo, const char *command, char *buf, size_t room) {
   size_t len = 0;
   if (room == 0) return 0;
   buf[0] = '\0';
@@ -79,6 +93,11 @@ size_t format_interrupt_line(int signo, char *buf, size_t room) {
   for (int i = 0; i < n; i++) number[i] = digits[n - 1 - i];
   number[n] = '\0';
   append(buf, room, &len, number);
+  if (command) {
+    append(buf, room, &len, " while the command ");
+    append(buf, room, &len, command);
+    append(buf, room, &len, " ran (its process group was ended)");
+  }
   int index = dir_note_index;
   append(buf, room, &len, index >= 0 ? dir_note[index] : kNoDir);
   return len;

@@ -1,7 +1,9 @@
-// SIGINT and SIGTERM: the run stops at once, removes its script generator
-// input file and its spill directory, says which replay directory it leaves incomplete and ends with
-// status 128 + the signal number. The handler only uses calls that are safe
-// in a signal handler; what it writes is prepared beforehand.
+// SIGINT and SIGTERM: the run stops at once, ends the suite command that is
+// running (its whole process group), removes its script generator input
+// file and its spill directory, says which replay directory it leaves
+// incomplete and ends with status 128 + the signal number. The handler only
+// uses calls that are safe in a signal handler; what it writes is prepared
+// beforehand.
 #ifndef VT_REPLAY_GEN_INTERRUPT_H_
 #define VT_REPLAY_GEN_INTERRUPT_H_
 
@@ -26,8 +28,14 @@ void set_interrupt_spill_file(const char *path);
 // does; only calls that are safe in a signal handler.
 void remove_spill_leftovers();
 
-// Writes into buf (room bytes) the line the handler writes for signo;
-// returns its length.
-size_t format_interrupt_line(int signo, char *buf, size_t room);
+// True once the handler has begun: the process is about to end, and a
+// thread that fails because the handler removed the spill directory under
+// it waits for that end instead of reporting.
+bool interrupt_under_way();
+
+// Writes into buf (room bytes) the line the handler writes for signo, naming
+// the suite command that was running when command is not null; returns its
+// length.
+size_t format_interrupt_line(int signo, const char *command, char *buf, size_t room);
 
 #endif  // VT_REPLAY_GEN_INTERRUPT_H_

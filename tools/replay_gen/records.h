@@ -19,6 +19,8 @@ constexpr int kMethodTypeSize = 10;     // HTTP method, at most 9 characters
 constexpr int kTagSize = 256;           // indexing tag and name prefix
 constexpr int kLineBufSize = 10485761;  // loader line buffer: 10 MiB + NUL
 constexpr int kMaxVvm = 256;            // entries of vvm_list
+// Longest SUITE_COMMAND_TIME_LIMIT, in seconds: a week.
+constexpr int64_t kMaxSuiteCommandTimeLimit = 7 * 24 * 3600;
 
 struct UserNode;
 

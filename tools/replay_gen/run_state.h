@@ -46,7 +46,8 @@ struct LogGates {
 
 // The configuration file's values.
 struct RunConfig {
-  int32_t current_line_num = 0;  // line being applied, 0 outside reading
+  int32_t current_line_num = 0;         // line being applied, 0 outside reading
+  char config_file[kTextBufSize] = "";  // the file being read, as -i names it
   char replay_dir[kTextBufSize] = "";
   char scenario_name[kTextBufSize] = "";
   char script_name[kTextBufSize] = "";
@@ -64,9 +65,10 @@ struct RunConfig {
   uint64_t start_time_stamp = 0;  // REPLAY_PERIOD bounds, seconds; 0 = open
   uint64_t end_time_stamp = 0;
   int32_t ignore_header = 0;
-  uint64_t new_user_time = 1800000;      // session length, ms
-  uint64_t g_msgcount_per_file = 20000;  // initial records per loader thread
-  uint64_t memory_limit = 0;             // MEMORY_LIMIT, bytes; 0 = the default share
+  uint64_t new_user_time = 1800000;        // session length, ms
+  uint64_t g_msgcount_per_file = 20000;    // initial records per loader thread
+  int64_t suite_command_time_limit = 600;  // seconds a suite command may run
+  uint64_t memory_limit = 0;               // MEMORY_LIMIT, bytes; 0 = the default share
 };
 
 // The service table: configured services first, then those met in the logs.

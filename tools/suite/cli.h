@@ -14,4 +14,8 @@ int suite_usage_error(const char *prog, const std::string &message, const char *
 // for a bad option c, then the usage line; returns 1.
 int suite_option_error(const char *prog, int c, const char *usage);
 
+// The message of a command that found a standard descriptor closed and could
+// not open /dev/null on it.
+constexpr const char kNoDevNull[] = "cannot open /dev/null for a closed standard descriptor";
+
 #endif  // VT_SUITE_CLI_H_

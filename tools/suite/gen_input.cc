@@ -1,8 +1,10 @@
 #include "tools/suite/gen_input.h"
 
-#include <fstream>
+#include <sstream>
 #include <unordered_map>
 #include <unordered_set>
+
+#include "base/core/input_file.h"
 
 namespace {
 
@@ -49,11 +51,12 @@ bool parse_gen_line(const std::string &line, bool with_name, SuitePage *page, st
 
 bool read_gen_input(const std::string &path, bool with_name, std::vector<SuitePage> *pages,
                     std::string *err) {
-  std::ifstream in(path);
-  if (!in) {
-    *err = "cannot read input file '" + path + "'";
+  std::string text, why;
+  if (!vtlb_read_regular_file(path, &text, &why)) {
+    *err = "cannot read input file '" + path + "': " + why;
     return false;
   }
+  std::istringstream in(text);
   std::string line;
   for (int line_no = 1; std::getline(in, line); line_no++) {
     SuitePage page;

@@ -1,9 +1,16 @@
 #include "tools/suite/script_store.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
+#include <sstream>
+
+#include "base/core/input_file.h"
+#include "base/core/safe_file.h"
 
 namespace fs = std::filesystem;
 
@@ -24,11 +31,12 @@ std::vector<std::string> tab_fields(const std::string &line) {
 }
 
 bool read_pages(const std::string &path, std::vector<SuitePage> *pages, std::string *err) {
-  std::ifstream in(path);
-  if (!in) {
-    *err = "cannot read '" + path + "'";
+  std::string text, why;
+  if (!vtlb_read_regular_file(path, &text, &why)) {
+    *err = "cannot read '" + path + "': " + why;
     return false;
   }
+  std::istringstream in(text);
   std::string line;
   for (int line_no = 1; std::getline(in, line); line_no++) {
     std::vector<std::string> f = tab_fields(line);
@@ -44,13 +52,19 @@ bool read_pages(const std::string &path, std::vector<SuitePage> *pages, std::str
 bool write_file(const fs::path &path, const std::string &text, std::string *err) {
   fs::path tmp = path;
   tmp += ".tmp";
-  std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-  out << text;
-  out.close();
+  std::string why;
+  int fd = vtlb_open_regular_file(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, &why);
+  bool ok = fd >= 0 && vtlb_write_all(fd, text.data(), text.size());
+  if (fd >= 0 && !ok) why = strerror(errno);
+  if (fd >= 0 && close(fd) != 0 && ok) {
+    ok = false;
+    why = strerror(errno);
+  }
   std::error_code ec;
-  if (out) fs::rename(tmp, path, ec);
-  if (!out || ec) {
-    *err = "cannot write '" + path.string() + "'";
+  if (ok) fs::rename(tmp, path, ec);
+  if (ec) why = ec.message();
+  if (!ok || ec) {
+    *err = "cannot write '" + path.string() + "': " + why;
     return false;
   }
   return true;
@@ -87,7 +101,9 @@ bool script_dir_of(const std::string &name, std::string *dir, std::string *err) 
 }
 
 bool read_script(const std::string &dir, SuiteScript *script, std::string *err) {
-  std::ifstream type_in(fs::path(dir) / kTypeFile);
+  std::string text, why;
+  std::istringstream type_in;
+  if (vtlb_read_regular_file((fs::path(dir) / kTypeFile).string(), &text, &why)) type_in.str(text);
   if (!type_in || !std::getline(type_in, script->type)) {
     *err = "no script in '" + dir + "'";
     return false;

@@ -4,11 +4,13 @@
 
 #include <string>
 
+#include "base/core/std_descriptors.h"
 #include "tools/suite/cli.h"
 #include "tools/suite/script_store.h"
 
 int main(int argc, char **argv) {
   const char *prog = "vti_get_page";
+  if (!vtlb_open_std_descriptors()) return suite_fail(prog, kNoDevNull);
   if (argc != 2 || argv[1][0] == '-')
     return suite_usage_error(prog, "expected one script name", "project/subproject/name");
   std::string dir, err;

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "base/core/std_descriptors.h"
 #include "tools/suite/cli.h"
 #include "tools/suite/page_rename.h"
 #include "tools/suite/script_store.h"
@@ -16,6 +17,7 @@ const char kUsage[] = "-s project/subproject/name -p current,names -n new,names"
 }  // namespace
 
 int main(int argc, char **argv) {
+  if (!vtlb_open_std_descriptors()) return suite_fail(kProg, kNoDevNull);
   std::string name, from, to;
   bool has_from = false, has_to = false;
   opterr = 0;

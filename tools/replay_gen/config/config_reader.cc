@@ -6,7 +6,9 @@
 #include <string.h>
 
 #include <memory>
+#include <string>
 
+#include "base/core/shell_quote.h"
 #include "tools/replay_gen/config/replay_dir.h"
 #include "tools/replay_gen/config_value.h"
 #include "tools/replay_gen/fatal.h"
@@ -83,6 +85,43 @@ void set_msg_count_per_file(const char *line) {
   }
 }
 
+// Refuses, before any line acts, a file that starts with a byte-order mark
+// (its first keyword would not be known) or whose lines end in CR LF (every
+// value would keep a carriage return), saying how to convert it.
+void check_config_text(FILE *fp, const char *name) {
+  std::string quoted = vtlb_shell_quote(name);
+  char *line = nullptr;
+  size_t room = 0;
+  ssize_t len;
+  int line_num = 1;
+  while ((len = getline(&line, &room, fp)) > 0) {
+    if (line_num == 1 && len >= 3 && memcmp(line, "\xEF\xBB\xBF", 3) == 0) {
+      free(line);
+      error_log(1, kFname,
+                "Configuration file %s starts with a UTF-8 byte-order mark (bytes EF BB BF); save "
+                "it without one, e.g. with: sed -i '1s/^\\xEF\\xBB\\xBF//' %s",
+                name, quoted.c_str());
+      vt_exit(-1);
+    }
+    bool line_end = line[len - 1] == '\n';
+    if (line_end) len--;
+    if (len > 0 && line[len - 1] == '\r') {
+      free(line);
+      error_log(1, kFname,
+                "Configuration file %s has Windows line ends (CR LF, first at line %d); convert "
+                "it first, e.g. with: sed -i 's/\\r$//' %s",
+                name, line_num, quoted.c_str());
+      vt_exit(-1);
+    }
+    line_num++;
+  }
+  free(line);
+  if (ferror(fp) || fseek(fp, 0, SEEK_SET) != 0) {
+    error_log(1, kFname, "Unable to read configuration file %s: %s", name, strerror(errno));
+    vt_exit(-1);
+  }
+}
+
 bool starts_with(const char *line, const char *prefix) {
   return strncmp(line, prefix, strlen(prefix)) == 0;
 }
@@ -107,8 +146,10 @@ void apply_config_line(char *line) {
 void read_config_file_new(const char *config_file_name) {
   if (run.log.debug_level)
     debug_log(4, kFname, "Method Called. config_file_name = %s", config_file_name);
+  snprintf(run.config.config_file, sizeof run.config.config_file, "%s", config_file_name);
   std::unique_ptr<FILE, FileCloser> fp(open_file(config_file_name, "r"));
   if (!fp) vt_exit(-1);
+  check_config_text(fp.get(), config_file_name);
   std::unique_ptr<char[]> line(new char[kConfigLineBufSize]);
   int line_num = 1;
   while (fgets(line.get(), kConfigLineBufSize, fp.get())) {

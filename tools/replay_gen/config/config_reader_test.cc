@@ -45,6 +45,9 @@ TEST_F(Config, KeywordLines) {
       {"HTTP_VERSION|123456789", [] { return std::string(run.config.http_version); }, "123456789"},
       {"NEW_USER_TIME|10:00", [] { return s(run.config.new_user_time); }, "600000"},
       {"NUM_PROCESSES|256", [] { return s(run.workers.num_vvm); }, "256"},
+      {"SUITE_COMMAND_TIME_LIMIT|604800", [] { return s(run.config.suite_command_time_limit); },
+       "604800"},
+      {"FOO|1", [] { return s(run.config.suite_command_time_limit); }, "600"},
       {"MSG_COUNT_PER_FILE 7", [] { return s(run.config.g_msgcount_per_file); }, "7"},
       {"INPUT_DIR|/logs|*", [] { return std::string(run.config.input_dir); }, "INPUT_DIR|/logs|*"},
       {"HOST_HEADER|example:8080|x",
@@ -73,12 +76,54 @@ TEST_F(Config, FileLinesAndAccumulatedTexts) {
   // line end; the accumulated texts keep every value.
   Outcome out = read("#" + std::string(kConfigLineBufSize - 2, 'x') +
                      "SCRIPT_TYPE|Legacy\nHTTP_HEADER|A: 1\nREQ_TOP_LINE|t\nHTTP_HEADER|B: 2\n"
-                     "SCENARIO_KEYWORD|K 1\r\n\nREQ_TOP_LINE|u|ignored");
+                     "SCENARIO_KEYWORD|K 1\n\nREQ_TOP_LINE|u|ignored");
   ASSERT_EQ(out.status, 0) << out.err;
   EXPECT_EQ(std::string(run.config.script_type) + "|" + run.config.http_header +
                 s(run.config.http_header_len) + "|" + run.config.req_top_line +
                 s(run.config.req_top_line_len) + "|" + run.config.scenario_keyword,
-            "Legacy|A: 1\r\nB: 2\r\n12|t\nu\n4|K 1\r\n");
+            "Legacy|A: 1\r\nB: 2\r\n12|t\nu\n4|K 1\n");
+}
+
+// A file that starts with a byte-order mark or has CR LF line ends is
+// refused before any of its lines acts, saying how to convert it; values
+// show their control characters escaped.
+TEST_F(Config, RefusedFileText) {
+  const std::string rc = "read_config_file_new:";
+  const std::string crlf = " has Windows line ends (CR LF, first at line ";
+  struct Case {
+    std::string text, err;
+  } cases[] = {
+      {"SCRIPT_TYPE|Legacy\r\nSCRIPT_TYPE|C\r\n", crlf + "1); convert it first, e.g. with: sed -i "
+                                                         "'s/\\r$//' 'FILE'"},
+      {"SCRIPT_TYPE|Legacy\n# note\r\n", crlf + "2); convert it first, e.g. with: sed -i "
+                                                "'s/\\r$//' 'FILE'"},
+      {"SCRIPT_TYPE|Legacy\n\nNUM_VVM|2\r", crlf + "3); convert it first, e.g. with: sed -i "
+                                                   "'s/\\r$//' 'FILE'"},
+      {"\xEF\xBB\xBFSCRIPT_TYPE|Legacy\n",
+       " starts with a UTF-8 byte-order mark (bytes EF BB BF); save it without one, e.g. with: "
+       "sed -i '1s/^\\xEF\\xBB\\xBF//' 'FILE'"},
+  };
+  for (const Case &c : cases) {
+    char path[] = "/tmp/vt_config_test_XXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_EQ(write(fd, c.text.data(), c.text.size()), static_cast<ssize_t>(c.text.size()));
+    close(fd);
+    reset_config_state();
+    Outcome out = run_to_end([&] { read_config_file_new(path); });
+    unlink(path);
+    std::string want = c.err;
+    want.replace(want.find("FILE"), 4, path);
+    EXPECT_EQ(s(out.status) + out.err + run.config.script_type,
+              "-1" + rc + "Configuration file " + path + want + "\nC")
+        << c.text;
+  }
+  // A carriage return or another control character inside a value.
+  Outcome out = read("NUM_VVM|2\r|\n");
+  EXPECT_EQ(out.err, rc + "NUM_VVM at line 1 of the configuration is '2\\r'; it must be a whole "
+                          "number between 1 and 256.\n");
+  out = read("SCRIPT_TYPE|\x1b[2J\t\x7f\n");
+  EXPECT_EQ(out.err,
+            rc + "Error: Invalid script type \\x1b[2J\\t\\x7f. It should be Legacy or C\n");
 }
 
 TEST_F(Config, RefusedLines) {
@@ -109,6 +154,19 @@ TEST_F(Config, RefusedLines) {
            "gives -4294967000 milliseconds; it must be between 0 and 2147483647 milliseconds "
            "(about 596 hours)."},
       {"NUM_PROCESSES|", rc + "NUM_PROCESSES" + at + "has no value."},
+      {"SUITE_COMMAND_TIME_LIMIT|0",
+       rc + "SUITE_COMMAND_TIME_LIMIT" + at +
+           "is '0'; it must be a whole number of seconds between 1 and 604800."},
+      {"SUITE_COMMAND_TIME_LIMIT|604801", rc + "SUITE_COMMAND_TIME_LIMIT" + at + "is '604801'; " +
+                                              "it must be a whole number of seconds between 1 " +
+                                              "and 604800."},
+      {"SUITE_COMMAND_TIME_LIMIT|10m", rc + "SUITE_COMMAND_TIME_LIMIT" + at + "is '10m'; " +
+                                           "it must be a whole number of seconds between 1 and " +
+                                           "604800."},
+      {"SUITE_COMMAND_TIME_LIMIT|99999999999999999999",
+       rc + "SUITE_COMMAND_TIME_LIMIT" + at +
+           "is '99999999999999999999'; it must be a whole number of seconds between 1 and "
+           "604800."},
       {"MSG_COUNT_PER_FILE|115292150460684698",
        rc + "MSG_COUNT_PER_FILE" + at +
            "is 115292150460684698; at most 115292150460684697 are allowed."},

@@ -1,4 +1,5 @@
 // The keywords of the configuration file that are split into fields.
+#include <errno.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -102,6 +103,22 @@ void set_num_vvm(int, char **field) {
   run.workers.num_vvm = static_cast<int16_t>(workers);
 }
 
+// SUITE_COMMAND_TIME_LIMIT: seconds each suite command may run.
+void set_suite_command_time_limit(int, char **field) {
+  char *end;
+  errno = 0;
+  long long seconds = strtoll(field[1], &end, 10);
+  if (end == field[1] || *end != '\0' || errno == ERANGE || seconds < 1 ||
+      seconds > kMaxSuiteCommandTimeLimit) {
+    error_log(1, kFname,
+              "SUITE_COMMAND_TIME_LIMIT at line %d of the configuration is '%s'; it must be a "
+              "whole number of seconds between 1 and %lld.",
+              config_line_number(), field[1], static_cast<long long>(kMaxSuiteCommandTimeLimit));
+    vt_exit(-1);
+  }
+  run.config.suite_command_time_limit = seconds;
+}
+
 void add_service(int num, char **field) {
   set_service(num, field);
 }
@@ -134,13 +151,21 @@ struct Keyword {
 };
 
 constexpr Keyword kKeywords[] = {
-    {"REPLAY_PERIOD", set_replay_period, false}, {"SCRIPT_NAME", set_script_name, true},
-    {"SCENARIO_NAME", set_scenario_name, true},  {"NEW_USER_TIME", set_new_user_time, true},
-    {"REPLAY_DIR", set_replay_dir_field, true},  {"IGNORE_HEADER", set_ignore_header, true},
-    {"HTTP_VERSION", set_http_version, true},    {"REQ_TOP_LINE", add_req_top_line, true},
-    {"HTTP_HEADER", add_http_header, true},      {"SCENARIO_KEYWORD", add_scenario_keyword, true},
-    {"NUM_PROCESSES", set_num_vvm, true},        {"NUM_VVM", set_num_vvm, true},
-    {"SERVICE_NAME", add_service, false},        {"SCRIPT_TYPE", set_script_type, true},
+    {"REPLAY_PERIOD", set_replay_period, false},
+    {"SCRIPT_NAME", set_script_name, true},
+    {"SCENARIO_NAME", set_scenario_name, true},
+    {"NEW_USER_TIME", set_new_user_time, true},
+    {"REPLAY_DIR", set_replay_dir_field, true},
+    {"IGNORE_HEADER", set_ignore_header, true},
+    {"HTTP_VERSION", set_http_version, true},
+    {"REQ_TOP_LINE", add_req_top_line, true},
+    {"HTTP_HEADER", add_http_header, true},
+    {"SCENARIO_KEYWORD", add_scenario_keyword, true},
+    {"NUM_PROCESSES", set_num_vvm, true},
+    {"NUM_VVM", set_num_vvm, true},
+    {"SERVICE_NAME", add_service, false},
+    {"SCRIPT_TYPE", set_script_type, true},
+    {"SUITE_COMMAND_TIME_LIMIT", set_suite_command_time_limit, true},
     {"MEMORY_LIMIT", set_memory_limit, true},
 };
 

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "base/core/shell_cmd.h"
 #include "base/core/shell_quote.h"
@@ -31,6 +32,7 @@ constexpr int kAttempts = 4;
 
 int lock_fd = -1;              // holds the lock on the replay directory
 bool removal_pending = false;  // -f: the old directory goes once the configuration is read
+bool link_pending = false;     // and it is a symbolic link, which alone goes
 std::string fs_path;           // replay_dir without trailing slashes
 
 // The path as one shell word; a leading "-" is kept from reading as an option.
@@ -60,39 +62,41 @@ std::string shell_path(const char *path) {
   vt_exit(-1);
 }
 
-// The directories above path, as "mkdir -p" makes them; a failure shows when
-// the last one cannot be made.
-void make_parents(const std::string &path) {
-  for (size_t at = path.find('/', 1); at != std::string::npos; at = path.find('/', at + 1))
-    mkdir(path.substr(0, at).c_str(), 0777);
+// The directories above path, as "mkdir -p" makes them. A failure shows when
+// the last one cannot be made; the first directory above it that could not
+// be made, and why, is kept for that message (*failed_errno 0 when none).
+void make_parents(const std::string &path, std::string *failed, int *failed_errno) {
+  *failed_errno = 0;
+  for (size_t at = path.find('/', 1); at != std::string::npos; at = path.find('/', at + 1)) {
+    std::string parent = path.substr(0, at);
+    if (mkdir(parent.c_str(), 0777) == 0 || errno == EEXIST || *failed_errno) continue;
+    *failed = parent;
+    *failed_errno = errno;
+  }
 }
 
-// Refuses to delete a directory that holds the run's input or the suite's
-// working directory, or the root.
-void check_removal(const std::string &path) {
-  char real[PATH_MAX], other[PATH_MAX];
-  if (!realpath(path.c_str(), real)) return;
-  if (strcmp(real, "/") == 0) {
-    error_log(1, kFname, "Replay directory %s is the root directory; refusing to delete it (-f).",
-              run.config.replay_dir);
-    vt_exit(-1);
-  }
-  if (run.config.input_dir[0]) {
-    std::string base = run.config.input_dir + strnlen(run.config.input_dir, strlen("INPUT_DIR|"));
-    base = base.substr(0, base.find('|'));
-    if (realpath(base.c_str(), other) && path_covers(real, other)) {
-      error_log(1, kFname,
-                "Replay directory %s holds the input directory %s; refusing to delete it (-f).",
-                run.config.replay_dir, base.c_str());
-      vt_exit(-1);
-    }
-  }
-  const char *wdir = getenv("VT_WDIR");
-  if (wdir && realpath(wdir, other) && path_covers(real, other)) {
-    error_log(1, kFname, "Replay directory %s holds VT_WDIR %s; refusing to delete it (-f).",
-              run.config.replay_dir, wdir);
-    vt_exit(-1);
-  }
+// Where an existing replay directory, or the symbolic link given as one,
+// really lies: the directory with every link resolved, or the link's own
+// place. Empty when that cannot be told.
+std::string resolved_place(const std::string &path, bool is_link) {
+  char real[PATH_MAX];
+  if (!is_link) return realpath(path.c_str(), real) ? real : "";
+  size_t slash = path.rfind('/');
+  std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  if (!realpath(parent.c_str(), real)) return "";
+  std::string place = real;
+  std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
+  return (place == "/" ? "" : place) + "/" + name;
+}
+
+// Refuses to delete the root, a directory that is, holds or lies inside the
+// input base directory or VT_WDIR, or one that holds the configuration file.
+void check_removal(const std::string &path, bool is_link) {
+  std::string refusal = replay_dir_removal_refusal(path.c_str(), is_link);
+  if (refusal.empty()) return;
+  error_log(1, kFname, "Replay directory %s %s; refusing to delete it (-f).", run.config.replay_dir,
+            refusal.c_str());
+  vt_exit(-1);
 }
 
 // Takes the lock of the existing directory at path for an -f run, or refuses.
@@ -118,16 +122,23 @@ bool prepare(const char *name, const std::string &path) {
   if (lstat(path.c_str(), &st) != 0) return false;
   if (S_ISDIR(st.st_mode)) return take_existing(path);
   if (!S_ISLNK(st.st_mode)) refuse_creation(name);
-  // A symbolic link: with -f the link itself is replaced, never emptied
-  // through; without, a link to a directory is an existing directory.
+  // A symbolic link: with -f the link itself is replaced once the whole
+  // configuration is known, never emptied through; without, a link to a
+  // directory is an existing directory.
   struct stat target;
   bool to_dir = stat(path.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
   if (!run.options.run_forcefully) {
     if (to_dir) refuse_existing();
     refuse_creation(name);
   }
-  if (to_dir) check_removal(path);
-  if (unlink(path.c_str()) != 0 && errno != ENOENT) {
+  removal_pending = true;
+  link_pending = true;
+  return true;
+}
+
+// -f on a symbolic link: the link goes, and a directory takes its place.
+void replace_link(const char *name) {
+  if (unlink(fs_path.c_str()) != 0 && errno != ENOENT) {
     error_log(1, "delete_dir", "Error in deleting dir '%s': %s", run.config.replay_dir,
               strerror(errno));
     vt_exit(-1);
@@ -135,7 +146,6 @@ bool prepare(const char *name, const std::string &path) {
   if (run.log.debug_level)
     debug_log(2, "delete_dir", "Existing %s directory '%s' deleted as -f option was used.", name,
               run.config.replay_dir);
-  return false;
 }
 
 }  // namespace
@@ -143,12 +153,19 @@ bool prepare(const char *name, const std::string &path) {
 bool create_dir(const char *name, const char *dir_name) {
   if (run.log.debug_level)
     debug_log(2, "create_dir", "Creating %s directory named as :%s.\n", name, dir_name);
-  std::string path = dir_name;
-  make_parents(path);
+  std::string path = dir_name, parent;
+  int parent_errno;
+  make_parents(path, &parent, &parent_errno);
   if (mkdir(dir_name, 0777) != 0) {
     if (errno == EEXIST) return false;
-    error_log(1, "create_dir", "Error in creating %s dir '%s': %s\n", name, dir_name,
-              strerror(errno));
+    // A directory above that could not be made is the cause, not the
+    // "No such file or directory" that follows from it.
+    if (errno == ENOENT && parent_errno)
+      error_log(1, "create_dir", "Error in creating %s dir '%s': %s (making %s)\n", name, dir_name,
+                strerror(parent_errno), parent.c_str());
+    else
+      error_log(1, "create_dir", "Error in creating %s dir '%s': %s\n", name, dir_name,
+                strerror(errno));
     vt_exit(-1);
   }
   bool busy;
@@ -162,8 +179,9 @@ bool create_dir(const char *name, const char *dir_name) {
     fd = -1;
   }
   if (fd < 0) return false;
-  // The mode is 0777 whatever the umask, as "mkdir -m 0777" makes it.
-  fchmod(fd, 0777);
+  // Every engine user may write in it, whatever the umask; the sticky bit
+  // keeps each from deleting or replacing the files of another.
+  fchmod(fd, 01777);
   lock_fd = fd;
   return true;
 }
@@ -203,14 +221,52 @@ void set_replay_dir(const char *in_replay_dir) {
   vt_exit(-1);
 }
 
+std::string replay_dir_removal_refusal(const char *path, bool is_link) {
+  std::string place = resolved_place(without_trailing_slashes(path), is_link);
+  if (place.empty()) return "";
+  if (place == "/") return "is the root directory";
+  char other[PATH_MAX];
+  // What a run must never delete: its input, the suite's files, and the
+  // configuration it is reading.
+  struct Kept {
+    std::string path;
+    std::string what;
+    bool file;
+  };
+  std::vector<Kept> kept;
+  if (run.config.input_dir[0]) {
+    std::string base = run.config.input_dir + strnlen(run.config.input_dir, strlen("INPUT_DIR|"));
+    base = base.substr(0, base.find('|'));
+    if (!base.empty() && realpath(base.c_str(), other))
+      kept.push_back({other, "the input directory " + base, false});
+  }
+  const char *wdir = getenv("VT_WDIR");
+  if (wdir && wdir[0] && realpath(wdir, other))
+    kept.push_back({other, std::string("VT_WDIR ") + wdir, false});
+  if (run.config.config_file[0] && realpath(run.config.config_file, other))
+    kept.push_back({other, std::string("the configuration file ") + run.config.config_file, true});
+  for (const Kept &k : kept) {
+    if (place == k.path) return "is " + k.what;
+    if (path_covers(place, k.path)) return "holds " + k.what;
+    if (!k.file && path_covers(k.path, place)) return "lies inside " + k.what;
+  }
+  return "";
+}
+
 void complete_replay_dir() {
   if (!removal_pending) return;
   removal_pending = false;
-  check_removal(fs_path);
-  // The lock is held while the old directory goes; it goes with it.
-  delete_dir("Replay", fs_path.c_str());
-  close(lock_fd);
-  lock_fd = -1;
+  bool is_link = link_pending;
+  link_pending = false;
+  check_removal(fs_path, is_link);
+  if (is_link) {
+    replace_link("Replay");
+  } else {
+    // The lock is held while the old directory goes; it goes with it.
+    delete_dir("Replay", fs_path.c_str());
+    close(lock_fd);
+    lock_fd = -1;
+  }
   if (create_dir("Replay", fs_path.c_str())) return;
   bool busy;
   int holder;
@@ -224,4 +280,5 @@ void release_replay_dir() {
   if (lock_fd >= 0) close(lock_fd);
   lock_fd = -1;
   removal_pending = false;
+  link_pending = false;
 }

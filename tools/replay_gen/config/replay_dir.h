@@ -4,10 +4,19 @@
 #ifndef VT_REPLAY_GEN_CONFIG_REPLAY_DIR_H_
 #define VT_REPLAY_GEN_CONFIG_REPLAY_DIR_H_
 
+#include <string>
+
 // Under -f, removes the existing replay directory that set_replay_dir found
-// and locked, unless it is "/" or holds the input directory or VT_WDIR, and
-// makes it anew. Nothing to do otherwise.
+// and locked (or the symbolic link given as one), unless
+// replay_dir_removal_refusal refuses it, and makes it anew. Nothing to do
+// otherwise.
 void complete_replay_dir();
+
+// Why the replay directory at path (or the symbolic link there, is_link)
+// must not be deleted: "is the root directory", "is", "holds" or "lies
+// inside" the input base directory or VT_WDIR, or "holds the configuration
+// file ...", all compared with symbolic links resolved. Empty when it may go.
+std::string replay_dir_removal_refusal(const char *path, bool is_link);
 
 // Gives up the lock and any pending removal (a later REPLAY_DIR line, tests).
 void release_replay_dir();

@@ -51,7 +51,9 @@ class ReplayDir : public testing::Test {
 TEST_F(ReplayDir, CreatedOrRefusedOrRecreated) {
   ASSERT_EQ(run_to_end([] { set_replay_dir("a/replay"); }).status, 0);
   EXPECT_STREQ(run.config.replay_dir, "a/replay");
-  EXPECT_EQ(std::filesystem::status("a/replay").permissions(), std::filesystem::perms::all);
+  // Writable by all, sticky: nobody deletes or replaces another's files.
+  EXPECT_EQ(std::filesystem::status("a/replay").permissions(),
+            std::filesystem::perms::all | std::filesystem::perms::sticky_bit);
   touch("a/replay/old");
   // Refused without -f: the end-to-end case config_replay_dir_exists.
   run.options.run_forcefully = 1;

@@ -10,6 +10,7 @@
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/interrupt.h"
 #include "tools/replay_gen/loader/input_files.h"
+#include "tools/replay_gen/loader/input_open_limit.h"
 #include "tools/replay_gen/loader/parallel_loader.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/memory_budget.h"
@@ -98,6 +99,9 @@ int vtu_replay_gen_main(int argc, char **argv) {
   int i_flag = parse_options(argc, argv, file_name);
   if (run.options.commentry_req_count == 0)
     run.options.commentry_req_count = messages_per_seconds * 5 * 2;
+  // Too few descriptors would fail the CPU count and the replay directory's
+  // lock with misleading messages.
+  require_open_file_room("main");
   if (run.workers.num_vvm == 0) set_default_num_vvm();
   if (i_flag == 0) {
     error_log(1, "main", "Config file must be given.");

@@ -1,6 +1,7 @@
 #include "tools/replay_gen/loader/input_files.h"
 
 #include <dirent.h>
+#include <errno.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -28,11 +29,16 @@ struct InputSpec {
   char *file_part;
 };
 
-// The date directories, viewed in input_dir or in the base directory listing.
+// The date directories, viewed in input_dir or in the base directory listing,
+// which goes with them (also when a later directory ends the run early).
 struct DateDirs {
   std::vector<const char *> names;
   struct dirent **listing = nullptr;
   int listing_size = 0;
+  ~DateDirs() {
+    for (int i = 0; i < listing_size; i++) free(listing[i]);
+    free(listing);
+  }
 };
 
 enum class FileForm { kAll, kRange, kList };
@@ -202,8 +208,9 @@ void append_file(const char *base_dir, const char *date_dir, const char *file,
 }
 
 // Appends the files of one extracts directory that pass filter, in the order
-// sort gives (listing order when null). A directory that cannot be listed
-// adds nothing.
+// sort gives (listing order when null). A day without an extracts directory
+// adds nothing; one whose directory is there but cannot be listed would drop
+// its requests without a word, so it ends the run.
 void append_listed_files(const char *base_dir, const char *date_dir, const char *dir_format,
                          int (*filter)(const struct dirent *),
                          int (*sort)(const struct dirent **, const struct dirent **),
@@ -212,6 +219,10 @@ void append_listed_files(const char *base_dir, const char *date_dir, const char 
   format_input_path(dir, dir_format, base_dir, date_dir);
   struct dirent **listing = nullptr;
   int n = scandir(dir, &listing, filter, sort);
+  if (n < 0 && errno != ENOENT && errno != ENOTDIR) {
+    error_log(1, kFn, "Unable to list input directory %s: %s", dir, strerror(errno));
+    vt_exit(-1);
+  }
   for (int i = 0; i < n; i++) append_file(base_dir, date_dir, listing[i]->d_name, oom_name);
   for (int i = 0; i < n; i++) free(listing[i]);
   free(listing);
@@ -239,13 +250,6 @@ void append_files_of(const char *base_dir, const char *date_dir, const FileSpec 
   }
 }
 
-void free_date_dirs(DateDirs *dirs) {
-  for (int i = 0; i < dirs->listing_size; i++) free(dirs->listing[i]);
-  free(dirs->listing);
-  dirs->listing = nullptr;
-  dirs->listing_size = 0;
-}
-
 void show_input_files() {
   if (!run.log.debug_level) return;
   debug_log(3, kFn, "Total input files = %d", run.files.num_seq_files);
@@ -266,7 +270,6 @@ void gen_input_file_list() {
   if (run.log.debug_level)
     debug_log(2, kFn, "date dir listing complte. Going to read files under dir");
   for (const char *date_dir : dirs.names) append_files_of(spec.base_dir, date_dir, files);
-  free_date_dirs(&dirs);
   show_input_files();
   check_input_file_count(run.files.num_seq_files, open_limit);
 }

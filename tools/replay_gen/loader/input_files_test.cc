@@ -5,6 +5,7 @@
 #include <string.h>
 #include <sys/resource.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -50,6 +51,7 @@ class InputFiles : public testing::Test {
     }
     fs::create_directories(base_ + "/20201205");  // no extracts
     fs::create_directories(base_ + "/notadate");  // 8 characters, no extracts
+    std::ofstream(base_ + "/filedate");           // 8 characters, not even a directory
   }
   static void TearDownTestSuite() { fs::remove_all(base_); }
 
@@ -140,6 +142,46 @@ TEST_F(InputFiles, ErrorMessages) {
     EXPECT_EQ(status, -1) << c.value;
     EXPECT_EQ(err, want) << c.value;
   }
+}
+
+// A day whose extracts directory is there but cannot be listed ends the run,
+// naming it and the system's reason, in every form that lists it (days
+// without one, or that are no directories, add nothing: FormsOfInputDir).
+TEST_F(InputFiles, UnlistableExtractsEndRun) {
+  char tmpl[] = "/tmp/input_files_test.XXXXXX";
+  const std::string tree = mkdtemp(tmpl);
+  fs::create_directories(tree + "/20201201/extracts");
+  std::ofstream(tree + "/20201201/extracts/SOAP.log.1");
+  fs::create_directories(tree + "/20201202");
+  fs::create_symlink("extracts", tree + "/20201202/extracts");  // a loop
+  const std::string loop = ": Too many levels of symbolic links\n";
+  const struct {
+    std::string value, message;
+  } cases[] = {
+      {"", "/20201202/extracts" + loop},
+      {"|20201201,20201202", "/20201202/extracts" + loop},
+      {"|20201201-20201202|SOAP.log1-SOAP.log3", "/20201202/extracts/" + loop},
+  };
+  for (const auto &c : cases) {
+    set_input_dir(tree + c.value);
+    auto [status, err] = run_to_end(gen_input_file_list);
+    EXPECT_EQ(std::to_string(status) + err,
+              "-1gen_input_file_list:Unable to list input directory " + tree + c.message)
+        << c.value;
+  }
+  // Without permission to read it (root may read any directory).
+  fs::remove(tree + "/20201202/extracts");
+  fs::create_directories(tree + "/20201202/extracts");
+  fs::permissions(tree + "/20201202/extracts", fs::perms::none);
+  if (geteuid() != 0) {
+    set_input_dir(tree);
+    auto [status, err] = run_to_end(gen_input_file_list);
+    EXPECT_EQ(std::to_string(status) + err,
+              "-1gen_input_file_list:Unable to list input directory " + tree +
+                  "/20201202/extracts: Permission denied\n");
+  }
+  fs::permissions(tree + "/20201202/extracts", fs::perms::owner_all);
+  fs::remove_all(tree);
 }
 
 // Small numbers are ordered in FormsOfInputDir; these exceed 64 bits.

@@ -24,6 +24,16 @@ int64_t raise_open_file_limit() {
   return static_cast<int64_t>(lim.rlim_cur);
 }
 
+void require_open_file_room(const char *fname) {
+  int64_t limit = raise_open_file_limit();
+  if (limit >= kMinOpenFiles) return;
+  error_log(1, fname,
+            "The open file limit is %lld; a run needs at least %lld open files. Raise the limit "
+            "(ulimit -n, and the hard limit ulimit -Hn)",
+            static_cast<long long>(limit), static_cast<long long>(kMinOpenFiles));
+  vt_exit(-1);
+}
+
 int64_t reserved_descriptors(int workers, int loader_threads, int num_cpu) {
   int64_t cpus = num_cpu > 0 ? num_cpu : 1;
   int64_t loaders = loader_threads > 0 ? loader_threads : cpus;

@@ -22,6 +22,16 @@ int64_t reserved_descriptors(int workers, int loader_threads, int num_cpu);
 // limit then in force (INT64_MAX when unlimited).
 int64_t raise_open_file_limit();
 
+// Descriptors a run needs before it counts its input files: stdio and the
+// spare ones.
+constexpr int64_t kMinOpenFiles = 3 + kSpareDescriptors;
+
+// Raises the open-file limit as Step 1 does, and ends the run, naming the
+// limit, when even then fewer than kMinOpenFiles descriptors may be open:
+// every later open or command pipe would fail on its own, with a message
+// that hides the cause.
+void require_open_file_room(const char *fname);
+
 // Ends the run when files and the descriptors reserved for this run's worker
 // and thread counts exceed open_limit.
 void check_input_file_count(int32_t files, int64_t open_limit);

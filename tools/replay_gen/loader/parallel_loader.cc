@@ -9,10 +9,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <string>
 #include <vector>
 
-#include "base/core/safe_file.h"
 #include "base/core/cpu_count.h"
+#include "base/core/input_file.h"
+#include "base/core/safe_file.h"
 #include "tools/replay_gen/error_log_path.h"
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/loader/record_errors.h"
@@ -63,8 +65,9 @@ void open_error_log(ThreadArgs *t) {
   int n = snprintf(path, sizeof path, "%s/error.log.%d", run.config.replay_dir, t->thread_id);
   // check_error_log_path has made sure that the path fits.
   // A new file: whatever someone else put under this name is not written to.
+  // Never writable by others, whatever the umask.
   int fd = n > 0 && static_cast<size_t>(n) < sizeof path
-               ? vtlb_create_new_file(path, O_WRONLY, 0666)
+               ? vtlb_create_new_file(path, O_WRONLY, 0664)
                : -1;
   t->error_file_fp = fd >= 0 ? fdopen(fd, "w") : nullptr;
   if (!t->error_file_fp) {
@@ -76,12 +79,11 @@ void open_error_log(ThreadArgs *t) {
 }
 
 FILE *open_input_file(const char *path) {
-  // Without blocking: a named pipe put in place of a file since Step 1 must
-  // not hold the run up; it is refused below.
-  int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  struct stat st;
-  if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
-    close(fd);
+  // A named pipe put in place of a file since Step 1 must not hold the run
+  // up: it is refused without waiting on it.
+  std::string why;
+  int fd = vtlb_open_regular_file(path, O_RDONLY, &why);
+  if (fd < 0 && errno == EINVAL) {
     error_log(1, kThreadFn, "Input file %s is not a regular file", path);
     vt_exit(-1);
   }
@@ -91,12 +93,12 @@ FILE *open_input_file(const char *path) {
     // read: its access time need not be kept up to date at every read. The
     // system refuses this for files of other owners, which then keep it.
     int flags = fcntl(fd, F_GETFL);
-    if (flags >= 0) fcntl(fd, F_SETFL, (flags & ~O_NONBLOCK) | O_NOATIME);
+    if (flags >= 0) fcntl(fd, F_SETFL, flags | O_NOATIME);
     return fp;
   }
   int err = errno;
   if (fd >= 0) close(fd);
-  error_log(1, kThreadFn, "Unable to open file %s", path);
+  error_log(1, kThreadFn, "Unable to open file %s: %s", path, strerror(err));
   if (err == EMFILE || err == ENFILE)
     error_log(1, kThreadFn, "Too many open files: every input file stays open until the run ends");
   vt_exit(-1);

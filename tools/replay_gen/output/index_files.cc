@@ -74,7 +74,8 @@ std::vector<FILE *> open_index_files(int workers) {
     std::string path = index_path(w);
     if (run.log.debug_level)
       debug_log(4, "open_file", "Method Called. file_name = %s, mode = %s", path.c_str(), "a");
-    int fd = vtlb_create_new_file(path.c_str(), O_WRONLY | O_APPEND, 0666);
+    // Never writable by others, whatever the umask (0644 under the usual one).
+    int fd = vtlb_create_new_file(path.c_str(), O_WRONLY | O_APPEND, 0664);
     FILE *fp = fd >= 0 ? fdopen(fd, "a") : nullptr;
     if (!fp) {
       error_log(1, "open_file", "Unable to open file %s: %s", path.c_str(), strerror(errno));

@@ -8,9 +8,11 @@
 #include <sys/wait.h>
 
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 
+#include "base/core/group_cmd.h"
 #include "base/core/shell_cmd.h"
 #include "base/core/shell_quote.h"
 #include "tools/replay_gen/fatal.h"
@@ -62,6 +64,23 @@ void remove_existing_script(const std::string &path) {
     debug_log(2, kFname, "Existing Script '%s' deleted as -f option was used. \n", path.c_str());
 }
 
+// Runs a suite command in a process group of its own within the configured
+// time limit (its output read into *output when given) and returns its wait
+// status, or -1 with errno set when the shell could not be run. A command
+// that outlives the limit is ended with its whole group, and so is the run.
+int run_suite_command(const std::string &cmd, const char *fname, std::string *output = nullptr) {
+  GroupCmdResult r = vtlb_run_group_cmd(cmd, run.config.suite_command_time_limit, output);
+  if (r.timed_out) {
+    error_log(1, fname,
+              "Suite command %s did not end within the time limit of %lld s "
+              "(SUITE_COMMAND_TIME_LIMIT); its process group was ended.",
+              cmd.c_str(), static_cast<long long>(run.config.suite_command_time_limit));
+    vt_exit(-1);
+  }
+  if (r.status == -1) errno = r.error;
+  return r.status;
+}
+
 // The generator command for script_type: "C" selects the C script generator.
 std::string generator_cmd() {
   const char *generator =
@@ -77,7 +96,7 @@ std::string generator_cmd() {
 
 void run_generator() {
   std::string cmd = generator_cmd();
-  int rc = vtlb_run_shell_cmd(cmd);
+  int rc = run_suite_command(cmd, kFname);
   if (rc == -1) {
     error_log(1, kFname, "Fork/exec failed (%s): cmd that failed - %s", strerror(errno),
               cmd.c_str());
@@ -115,23 +134,21 @@ void remove_generator_input() {
 // The generated script's page names, in page order.
 std::vector<std::string> current_page_names() {
   std::string cmd = "vti_get_page " + vtlb_shell_quote(run.config.script_name);
-  fflush(nullptr);
-  FILE *pipe = popen(cmd.c_str(), "r");
-  if (!pipe) {
+  std::string listing;
+  int rc = run_suite_command(cmd, "rename_gen_file", &listing);
+  if (rc == -1) {
     printf("ERROR: popen failed\n");  // on standard output, outside the gates
     vt_exit(-1);
   }
+  // One name a line; a last line without its line end counts too.
   std::vector<std::string> names;
-  char *line = nullptr;
-  size_t room = 0;
-  ssize_t len;
-  while ((len = getline(&line, &room, pipe)) > 0) {
-    if (line[len - 1] == '\n') len--;
-    names.emplace_back(line, static_cast<size_t>(len));
+  for (size_t at = 0; at < listing.size();) {
+    size_t end = listing.find('\n', at);
+    if (end == std::string::npos) end = listing.size();
+    names.push_back(listing.substr(at, end - at));
+    at = end + 1;
   }
-  free(line);
-  int rc = pclose(pipe);
-  if (rc == -1 || vtlb_shell_cmd_failed(rc)) {
+  if (vtlb_shell_cmd_failed(rc)) {
     error_log(1, "rename_gen_file", "Listing the pages of script %s failed: %s",
               run.config.script_name, describe_status(rc).c_str());
     vt_exit(-1);
@@ -142,7 +159,7 @@ std::vector<std::string> current_page_names() {
 void change_page_names(const std::string &from, const std::string &to) {
   std::string cmd = "vtu_change_page_name -s " + vtlb_shell_quote(run.config.script_name) + " -p " +
                     vtlb_shell_quote(from) + " -n " + vtlb_shell_quote(to);
-  int rc = vtlb_run_shell_cmd(cmd);
+  int rc = run_suite_command(cmd, "rename_gen_file");
   if (rc == -1 && run.log.debug_level) debug_log(1, "rename_gen_file", "system() call failed");
   if (rc == -1 || vtlb_shell_cmd_failed(rc)) {
     error_log(1, "rename_gen_file", "Renaming the pages of script %s failed: %s",
@@ -162,21 +179,33 @@ void rename_in_calls(const std::vector<std::string> &from, const std::vector<std
 
 std::string pick_temporary_suffix(const std::vector<std::string> &current,
                                   const std::vector<std::string> &targets) {
-  std::unordered_set<std::string> taken(current.begin(), current.end());
+  // Suffix k is "XXX" for k = 0 and "XXX<k>" after. A name clashes with k
+  // when it is some target followed by that suffix: each name blocks at most
+  // one k per way of reading it so, and the smallest k left free is taken.
+  // Two services may end with one name; their temporary names are then the
+  // same too, as their final names are, so only other names are avoided.
+  std::unordered_set<std::string_view> target_set(targets.begin(), targets.end());
+  std::unordered_set<std::string_view> taken(current.begin(), current.end());
   taken.insert(targets.begin(), targets.end());
-  for (int k = 0;; k++) {
-    std::string suffix = k == 0 ? "XXX" : "XXX" + std::to_string(k);
-    std::unordered_set<std::string> temporary;
-    bool free_of_clashes = true;
-    for (const std::string &t : targets) {
-      std::string name = t + suffix;
-      if (taken.count(name) || !temporary.insert(name).second) {
-        free_of_clashes = false;
-        break;
+  std::unordered_set<size_t> blocked;
+  for (std::string_view name : taken) {
+    for (size_t at = name.find("XXX"); at != std::string_view::npos;
+         at = name.find("XXX", at + 1)) {
+      std::string_view digits = name.substr(at + 3);
+      size_t k = 0;
+      if (!digits.empty()) {
+        // Only the digits to_string writes: no sign, no leading zero.
+        if (digits[0] == '0' || digits.size() > 9 ||
+            digits.find_first_not_of("0123456789") != std::string_view::npos)
+          continue;
+        k = static_cast<size_t>(std::stoul(std::string(digits)));
       }
+      if (target_set.count(name.substr(0, at))) blocked.insert(k);
     }
-    if (free_of_clashes) return suffix;
   }
+  size_t k = 0;
+  while (blocked.count(k)) k++;
+  return k == 0 ? "XXX" : "XXX" + std::to_string(k);
 }
 
 std::vector<RenameCall> split_rename_lists(const std::vector<std::string> &from,

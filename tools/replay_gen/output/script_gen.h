@@ -23,7 +23,8 @@ void rename_gen_file();
 constexpr size_t kMaxRenameCommand = 64 * 1024;
 
 // The suffix of the temporary names: "XXX", or "XXX1", "XXX2", ... when a
-// target name with "XXX" would be a current or a target name.
+// target name with "XXX" would be a current or a target name. Targets that
+// repeat (two services ending with one name) get one temporary name.
 std::string pick_temporary_suffix(const std::vector<std::string> &current,
                                   const std::vector<std::string> &targets);
 

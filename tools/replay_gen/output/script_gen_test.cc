@@ -151,6 +151,14 @@ TEST_F(ScriptGenTest, TemporaryNamesClashWithNothing) {
   EXPECT_EQ(pick_temporary_suffix({"OpXXX", "Op"}, {"OpXXX", "Op"}), "XXX1");
   EXPECT_EQ(pick_temporary_suffix({"p1", "OpXXX1"}, {"Op", "OpXXX"}), "XXX2");
   EXPECT_EQ(pick_temporary_suffix(V{"page_1", "page_2"}, V{"AXXX", "A"}), "XXX1");
+  EXPECT_EQ(pick_temporary_suffix(V{"p1", "p2"}, V{"AX", "B"}), "XXX");
+  EXPECT_EQ(pick_temporary_suffix(V{"AXXXX", "p2"}, V{"AX", "B"}), "XXX1");
+  EXPECT_EQ(pick_temporary_suffix(V{"AXXX01", "AXXX2", "AXXX-3"}, V{"A", "B", "AXXX"}), "XXX1");
+  // A configured GetQuote_1 and a renamed second GetQuote share their name,
+  // and so their temporary name: the choice ends all the same.
+  EXPECT_EQ(pick_temporary_suffix(V{"p1", "p2", "p3"}, V{"GetQuote_1", "GetQuote", "GetQuote_1"}),
+            "XXX");
+  EXPECT_EQ(pick_temporary_suffix(V{"GetQuote_1XXX", "p2"}, V{"GetQuote_1", "GetQuote_1"}), "XXX1");
 }
 
 // Lists too long for one command line go in several calls, pair by pair in
@@ -202,6 +210,21 @@ TEST_F(ScriptGenTest, FailedListingOrRenamingEndsRun) {
   EXPECT_EQ(o.err,
             "rename_gen_file:Listing the pages of script proj/sub/my script failed: exit "
             "status 1\n");
+  unsetenv("FAKE_LIST_STATUS");
+  // A listing or renaming that outlives SUITE_COMMAND_TIME_LIMIT ends the run.
+  run.config.suite_command_time_limit = 1;
+  for (const char *fake : {"vti_get_page", "vtu_change_page_name"}) {
+    write_fake(fake, "cat \"$FAKE_PAGES\"; exec sleep 30\n");
+    o = generate();
+    EXPECT_EQ(o.status, -1) << fake;
+    std::string cmd = std::string(fake) + " " + (fake[2] == 'i' ? "'proj/sub/my script'" : "-s");
+    EXPECT_EQ(o.err.rfind("rename_gen_file:Suite command " + cmd, 0), 0u) << o.err;
+    EXPECT_NE(o.err.find("did not end within the time limit of 1 s (SUITE_COMMAND_TIME_LIMIT); "
+                         "its process group was ended.\n"),
+              std::string::npos)
+        << o.err;
+    write_fake(fake, fake[2] == 'i' ? "cat \"$FAKE_PAGES\"\n" : "exit 0\n");
+  }
 }
 
 TEST_F(ScriptGenTest, FailedGeneratorOrMissingWorkDirEndsRun) {

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/interrupt.h"
@@ -25,9 +26,13 @@ const char *const kFname = "spill_dir_new_file";
 // Loader threads may ask for their first file at the same time.
 pthread_mutex_t dir_mutex = PTHREAD_MUTEX_INITIALIZER;
 
+// Set when vt_exit removes the directory: the run is ending.
+std::atomic<bool> ending{false};
+
 // At an early end of the run: the file being made, if any, then the
 // directory.
 void remove_at_exit() {
+  ending = true;
   remove_spill_leftovers();
   set_interrupt_spill_dir(nullptr);
   run.spill.dir[0] = '\0';
@@ -49,6 +54,7 @@ void make_dir() {
     vt_exit(-1);
   }
   memcpy(run.spill.dir, name, templ.size() + 1);
+  ending = false;
   set_interrupt_spill_dir(run.spill.dir);
   set_vt_exit_cleanup(remove_at_exit);
 }
@@ -108,6 +114,9 @@ int spill_dir_new_file(const char *what, std::string *path) {
   set_interrupt_spill_file(nullptr);
   pthread_mutex_unlock(&dir_mutex);
   if (fd < 0) {
+    // SIGINT, SIGTERM or another thread's fatal error removed the directory:
+    // the run is ending already, and that error is the one to report.
+    while (interrupt_under_way() || ending) pause();
     error_log(1, kFname, "Unable to create spill file %s: %s", name, strerror(err));
     vt_exit(-1);
   }

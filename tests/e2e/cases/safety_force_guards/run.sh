@@ -1,5 +1,6 @@
-# Under -f a replay directory that holds the input or VT_WDIR is refused
-# before anything is deleted, and one given as a symbolic link ("link/") is
+# Under -f a replay directory that is, holds or lies inside the input base or
+# VT_WDIR, or holds the configuration file, is refused before anything is
+# deleted or made, and one given as a symbolic link ("link/") is
 # replaced as a link: the directory it points to is not emptied.
 . "$CASE/../../lib/safety.sh"
 mkdir top
@@ -20,7 +21,21 @@ echo "== holds VT_WDIR, given as a path with a symbolic link"
 ln -s top toplink
 conf c.conf "$WORK/toplink/wdir/.."
 run_tool -f -i c.conf
-ls top top/logs/20261201/extracts top/wdir
+for replay in "$WORK/top/logs/20261201" "$WORK/toplink/logs/20261201/extracts/" \
+  "$WORK/top/wdir/scenarios" "$WORK/top/wdir/scenarios/p"; do
+  echo "== inside: ${replay#$WORK/}"
+  conf e.conf "$replay"
+  run_tool -f -i e.conf
+done
+echo "== holds the configuration file"
+mkdir confdir
+conf confdir/f.conf "$WORK/confdir"
+run_tool -f -i confdir/f.conf
+echo "== a symbolic link inside the input directory"
+ln -s "$WORK/top/wdir" top/logs/wlink
+conf g.conf "$WORK/top/logs/wlink"
+run_tool -f -i g.conf
+ls top top/logs top/logs/20261201/extracts top/wdir top/wdir/scenarios/p confdir
 
 echo "== a symbolic link to a directory"
 mkdir kept

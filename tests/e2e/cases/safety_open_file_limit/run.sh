@@ -1,6 +1,7 @@
 # The descriptors kept for the tool's own files follow the run's needs
 # (workers, threads), not a fixed 1024: a hard open-file limit of 1024, or
-# of 40 with three input files, leaves room for a whole run.
+# of 40 with three input files, leaves room for a whole run. A limit too low
+# for any run is named as the cause before anything else fails on it.
 . "$CASE/../../lib/safety.sh"
 setup_sample
 write_conf x.conf "$WORK/replay"
@@ -9,3 +10,8 @@ write_conf y.conf "$WORK/replay_40" "SCRIPT_NAME|p/s/s40" "SCENARIO_NAME|p/s/s40
 (ulimit -n 40 && run_tool -i y.conf -n 1) && check_package "$WORK/replay_40"
 write_conf z.conf "$WORK/replay_20"
 (ulimit -n 20 && run_tool -i z.conf -n 1 | sed -E 's/ \(open file limit.*//')
+write_conf w.conf "$WORK/replay_5"
+(ulimit -n 5 && exec "$TOOL" -i w.conf) >/dev/null 2>run.err
+echo "status $?"
+cat run.err
+[ -e replay_5 ] || echo "no replay directory"

@@ -1,0 +1,88 @@
+#include "base/core/group_cmd.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+
+namespace {
+
+double seconds_since(const struct timespec &start) {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<double>(now.tv_sec - start.tv_sec) + (now.tv_nsec - start.tv_nsec) / 1e9;
+}
+
+bool alive(pid_t pid) {
+  return kill(pid, 0) == 0;
+}
+
+// Output, exit status, input from /dev/null and a group of its own.
+TEST(GroupCmd, RunsInItsOwnGroup) {
+  struct Case {
+    std::string cmd;
+    std::string out;
+    int exit_status;
+  } cases[] = {
+      {"echo hi; exit 3", "hi\n", 3},
+      {"read x && echo got $x; echo end", "end\n", 0},
+      // The shell leads a group of its own: its id is the group's.
+      {"[ \"$(cut -d' ' -f5 /proc/$$/stat)\" = $$ ] && echo leader", "leader\n", 0},
+      {"[ \"$(cut -d' ' -f5 /proc/$$/stat)\" != " + std::to_string(getpgrp()) + " ] && echo own",
+       "own\n", 0},
+  };
+  for (const Case &c : cases) {
+    std::string out;
+    GroupCmdResult r = vtlb_run_group_cmd(c.cmd, 10, &out);
+    EXPECT_FALSE(r.timed_out) << c.cmd;
+    ASSERT_TRUE(WIFEXITED(r.status)) << c.cmd;
+    EXPECT_EQ(WEXITSTATUS(r.status), c.exit_status) << c.cmd;
+    EXPECT_EQ(out, c.out) << c.cmd;
+  }
+  EXPECT_EQ(vtlb_running_group(), 0);
+  // No limit, and the caller's own output.
+  GroupCmdResult r = vtlb_run_group_cmd("exit 0", 0);
+  EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0);
+}
+
+// At the limit the whole group goes: a shell that ignores SIGTERM, a child
+// of it, and a grandchild that keeps the output open after the shell ended.
+TEST(GroupCmd, LimitEndsTheWholeGroup) {
+  char dir[] = "/tmp/vt_group_cmd_XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string pids = std::string(dir) + "/pids";
+  struct Case {
+    std::string cmd;
+    bool with_output;
+  } cases[] = {
+      {"trap '' TERM; sleep 30 & echo $! >" + pids + "; wait", false},
+      {"(sleep 30 & echo $! >" + pids + "); echo done", true},
+  };
+  for (const Case &c : cases) {
+    struct timespec start;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    std::string out;
+    GroupCmdResult r = vtlb_run_group_cmd(c.cmd, 1, c.with_output ? &out : nullptr);
+    double took = seconds_since(start);
+    EXPECT_TRUE(r.timed_out) << c.cmd;
+    EXPECT_GE(took, 0.9) << c.cmd;
+    EXPECT_LT(took, 9.0) << c.cmd;
+    pid_t child = 0;
+    std::ifstream(pids) >> child;
+    ASSERT_GT(child, 0) << c.cmd;
+    EXPECT_FALSE(alive(child)) << c.cmd;
+    EXPECT_EQ(vtlb_running_group(), 0);
+  }
+  std::string out;
+  EXPECT_EQ(vtlb_run_group_cmd("echo fast", 1, &out).timed_out, false);
+  EXPECT_EQ(out, "fast\n");
+  unlink(pids.c_str());
+  rmdir(dir);
+}
+
+}  // namespace

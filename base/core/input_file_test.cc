@@ -1,0 +1,100 @@
+#include "base/core/input_file.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "base/core/decimal.h"
+
+namespace {
+
+struct TempDir {
+  std::string path;
+  TempDir() {
+    char templ[] = "/tmp/vtlb_input_file.XXXXXX";
+    path = mkdtemp(templ);
+  }
+  ~TempDir() { (void)!system(("rm -rf '" + path + "'").c_str()); }
+};
+
+// Every kind of file at a path, opened for reading and for replacing: only a
+// regular file (also through a link) is opened, and nothing waits on a pipe
+// without a writer or reads a device.
+TEST(OpenRegularFile, OpensOnlyRegularFilesAndNeverWaits) {
+  TempDir dir;
+  std::string file = dir.path + "/file", fifo = dir.path + "/fifo", link = dir.path + "/link";
+  int fd = open(file.c_str(), O_WRONLY | O_CREAT, 0600);
+  ASSERT_EQ(write(fd, "abc", 3), 3);
+  close(fd);
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  ASSERT_EQ(symlink(file.c_str(), link.c_str()), 0);
+  struct Case {
+    std::string path;
+    int flags;
+    const char *why;  // nullptr: opened
+  } cases[] = {
+      {file, O_RDONLY, nullptr},
+      {link, O_RDONLY, nullptr},
+      {fifo, O_RDONLY, "a named pipe, not a regular file"},
+      {fifo, O_WRONLY | O_CREAT | O_TRUNC, "a named pipe, not a regular file"},
+      {dir.path, O_RDONLY, "a directory, not a regular file"},
+      {"/dev/zero", O_RDONLY, "a device, not a regular file"},
+      {"/dev/null", O_WRONLY | O_TRUNC, "a device, not a regular file"},
+      {dir.path + "/missing", O_RDONLY, "No such file or directory"},
+      {dir.path + "/new", O_WRONLY | O_CREAT | O_TRUNC, nullptr},
+  };
+  for (const Case &c : cases) {
+    std::string why;
+    errno = 0;
+    fd = vtlb_open_regular_file(c.path.c_str(), c.flags, &why);
+    if (!c.why) {
+      EXPECT_GE(fd, 0) << c.path << ": " << why;
+      EXPECT_EQ(fcntl(fd, F_GETFL) & O_NONBLOCK, 0) << c.path;
+      EXPECT_NE(fcntl(fd, F_GETFD) & FD_CLOEXEC, 0) << c.path;
+      close(fd);
+    } else {
+      EXPECT_EQ(fd, -1) << c.path;
+      EXPECT_EQ(why, c.why) << c.path;
+      EXPECT_NE(errno, 0) << c.path;
+    }
+  }
+  std::string text, why;
+  EXPECT_TRUE(vtlb_read_regular_file(link, &text, &why)) << why;
+  EXPECT_EQ(text, "abc");
+  EXPECT_FALSE(vtlb_read_regular_file(fifo, &text, &why));
+  EXPECT_EQ(why, "a named pipe, not a regular file");
+}
+
+// Numbers at the edge of 64 bits, leading zeros, and what is no number.
+TEST(ReadU64, ReadsWholeNumbersAndTellsOverflow) {
+  struct Case {
+    std::string text;
+    size_t digits;
+    uint64_t value;
+    bool too_big;
+  } cases[] = {
+      {"0", 1, 0, false},
+      {"18446744073709551615,", 20, UINT64_MAX, false},
+      {"18446744073709551616", 20, UINT64_MAX, true},
+      {"99999999999999999999", 20, UINT64_MAX, true},
+      {std::string(200, '0') + "42", 202, 42, false},
+      {"123456789012345678901234567890", 30, UINT64_MAX, true},
+      {"", 0, 0, false},
+      {"-1", 0, 0, false},
+      {"12a", 2, 12, false},
+  };
+  for (const Case &c : cases) {
+    uint64_t v = 7;
+    bool too_big = !c.too_big;
+    EXPECT_EQ(vtlb_read_u64(c.text.data(), c.text.size(), &v, &too_big), c.digits) << c.text;
+    EXPECT_EQ(v, c.value) << c.text;
+    EXPECT_EQ(too_big, c.too_big) << c.text;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,17 @@
+# A configuration saved with CR LF line ends, or starting with a byte-order
+# mark, is refused before any of its lines acts: no "replay\r" directory is
+# made, and the one line says how to convert the file. Control characters in
+# a value are shown escaped.
+. "$CASE/../../lib/safety.sh"
+setup_sample
+write_conf plain.conf "$WORK/replay"
+echo "== CR LF"
+sed 's/$/\r/' plain.conf >crlf.conf
+run_tool -i crlf.conf
+echo "== byte-order mark"
+{ printf '\357\273\277'; cat plain.conf; } >bom.conf
+run_tool -i bom.conf
+ls -b | grep replay || echo "no replay directory"
+echo "== a carriage return inside a value"
+{ cat plain.conf; printf 'NUM_VVM|2\r|\n'; } >cr.conf
+run_tool -i cr.conf

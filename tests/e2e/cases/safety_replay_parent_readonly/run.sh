@@ -1,0 +1,24 @@
+# A REPLAY_DIR whose missing parents cannot be made is refused with the
+# reason the first of them failed (a read-only file system, no permission),
+# not with the "No such file or directory" that follows from it. Mounting a
+# read-only file system and running as another user need root, so the case
+# is skipped elsewhere.
+. "$CASE/../../lib/safety.sh"
+setup_sample
+mkdir ro
+if [ "$(id -u)" != 0 ] || ! command -v setpriv >/dev/null ||
+  ! mount -t tmpfs -o ro,size=64k tmpfs ro 2>/dev/null; then
+  echo "needs root to mount a read-only tmpfs" >"$WORK/skip"
+  exit 0
+fi
+trap 'umount "$WORK/ro" 2>/dev/null' EXIT
+echo "== read-only"
+write_conf a.conf "$WORK/ro/a/b/replay"
+run_tool -i a.conf
+echo "== no permission"
+chmod 755 "$WORK"
+mkdir -m 555 locked
+write_conf b.conf "$WORK/locked/a/replay"
+setpriv --reuid=65534 --regid=65534 --clear-groups "$TOOL" -i b.conf >/dev/null 2>run.err
+echo "status $?"
+cat run.err
