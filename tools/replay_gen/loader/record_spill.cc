@@ -103,7 +103,8 @@ void write_thread_run(void *arg) {
   auto *t = static_cast<ThreadArgs *>(arg);
   SeqData *recs = t->t_spill_arr;
   uint64_t n = t->t_spill_count;
-  std::sort(recs, recs + n, uid_time_before);
+  std::sort(recs, recs + n,
+            [](const SeqData &a, const SeqData &b) { return uid_time_before(a, b); });
   SpillRun r = run_reserve(&run.spill.by_uid, n);
   LoadedRecord chunk[kWriteChunk];
   for (uint64_t done = 0; done < n;) {
