@@ -12,13 +12,17 @@
 # thread. No spill directory may be left behind. A copy of the tree with
 # its times cut to 1,000 seconds, where every request shares its time with
 # some 70 others (and customers their sessions' first times), is read as
-# well: the run must break every tie the way the run without a budget does.
+# well, and one where every request has the same time: the run must break
+# every tie the way the run without a budget does, also with runs long
+# enough (256K) for the sort to leave ties in an order of its own.
 "$LOGGEN" --out "$WORK/logs" --days 1 --files-per-day 5 --requests 6000 --services 30 \
   --min-body 100 --max-body 600 --large-share 0 --creation-ts-share 0.3 --seed 3 \
   --quiet >/dev/null || exit 1
 cp -r "$WORK/logs" "$WORK/ties"
 find "$WORK/ties" -type f -exec sed -i -E \
   's/^(RequestTimeEx=[0-9]+)[0-9]{3}\.[0-9]+/\1000.000000/' {} +
+cp -r "$WORK/logs" "$WORK/one_time"
+find "$WORK/one_time" -type f -exec sed -i -E 's/^RequestTimeEx=.*/RequestTimeEx=1796084000.0/' {} +
 
 # run LABEL LIMIT ARG...: one run in $WORK/run (every run has the same paths),
 # kept in $WORK/runs/LABEL; LIMIT "none" leaves MEMORY_LIMIT out. The tree
@@ -109,9 +113,18 @@ TREE=ties
 for opts in "-n 1" "-n 1 -N"; do
   label=ties${opts// /}
   run "$label" none $opts
-  run "$label.8K" 8K $opts
-  same "$label" "$label.8K"
+  for limit in 8K 256K; do
+    run "$label.$limit" $limit $opts
+    same "$label" "$label.$limit"
+  done
 done
+TREE=one_time
+run one_time none -n 1
+for limit in 8K 256K; do
+  run "one_time.$limit" $limit -n 1
+  same one_time "one_time.$limit"
+done
+TREE=ties
 run ties-n3 none -n 3
 threads_apart ties-n3
 run ties-n3.8K 8K -n 3
