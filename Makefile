@@ -1,5 +1,5 @@
 # The two commands of the README. Both install what the machine lacks first.
-.PHONY: demo check setup build install uninstall bench fuzz mutate clean
+.PHONY: demo check setup build install uninstall deb bench fuzz mutate mutate-random coverage clean
 
 # `make install` puts the programs and manual pages under $(DESTDIR)$(PREFIX);
 # WITH_SUITE=1 adds the suite stand-ins. `make uninstall` with the same PREFIX
@@ -25,6 +25,10 @@ install:
 uninstall:
 	@PREFIX="$(PREFIX)" DESTDIR="$(DESTDIR)" scripts/uninstall.sh
 
+# A Debian package of what `make install` installs, in build/deb/package/.
+deb:
+	@scripts/deb.sh
+
 check: setup
 	@scripts/check.sh
 
@@ -39,6 +43,18 @@ fuzz: setup
 # catches it; see scripts/mutate.sh. Not part of check.
 mutate: setup
 	@scripts/mutate.sh
+
+# Draws N faults (default 150) by rule at random places of the shipped code
+# and runs the tests against each; SEED, ONLY, DRY_RUN: see
+# scripts/mutate_random.py. Not part of check.
+mutate-random: setup
+	@scripts/mutate_random.py
+
+# Line and branch coverage of the shipped code by the test run, in
+# build/coverage (installs gcovr when it is missing); see scripts/coverage.sh.
+coverage:
+	@scripts/setup.sh --coverage
+	@scripts/coverage.sh
 
 clean:
 	rm -rf build

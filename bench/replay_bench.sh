@@ -134,7 +134,7 @@ run_replay() {  # run_replay SPEED [THREADS]
     --json "$out" >"$BENCH_DIR/replay_${speed}_$threads.txt"
   read -r wall user sys rss <"$BENCH_DIR/time"
   local errors
-  errors=$(sed -n 's/.*"requests": {.*"errors": \([0-9]*\)}.*/\1/p' "$out")
+  errors=$(sed -n 's/.*"requests": {[^}]*"errors": \([0-9]*\),.*/\1/p' "$out")
   echo "$(json "$out" rate planned_per_s) $(json "$out" rate achieved_per_s)" \
     "$(json "$out" lag_ms p50) $(json "$out" lag_ms p99) $(json "$out" lag_ms max) $errors" \
     "$(calc "($user + $sys) / $wall * 100") $rss $(calc "($(nginx_cpu) - $n0) / $wall * 100")"

@@ -40,7 +40,9 @@ expect 0 '^usage: vt_package preview -i CONFIG' '' preview --help
 expect 0 '^usage: vt_package profile DIR' '' profile somewhere --json --help
 expect 0 '^vt_package [0-9]' '' --version
 expect 2 '' '^usage: vt_package <command>'
-expect 2 '' 'unknown command: frob' frob
+expect 2 '' 'unknown command: frob$' frob
+expect 2 '' 'unknown command: chek (did you mean check?)' chek
+expect 2 '' 'unknown command: prevue (did you mean preview?)' prevue
 expect 2 '' 'a replay directory is needed' profile
 expect 2 '' '--bucket takes whole seconds' profile "$WORK" --bucket 0
 expect 2 '' '--bucket takes whole seconds' profile "$WORK" --bucket 1.5
@@ -53,8 +55,10 @@ expect 2 '' 'one directory only' check a b
 expect 2 '' 'preview needs -i CONFIG' preview
 expect 2 '' '-i needs a configuration file' preview -i
 expect 2 '' 'unknown argument: x' preview -i c x
-expect 1 '' 'vt_package profile: /nonexistent holds no vt_index_0' profile /nonexistent
-expect 1 '' 'vt_package plot: /nonexistent holds no vt_index_0' plot /nonexistent -o "$WORK/p.html"
+expect 1 '' 'vt_package profile: /nonexistent: No such file or directory' profile /nonexistent
+expect 1 '' 'vt_package plot: /nonexistent: No such file or directory' plot /nonexistent -o "$WORK/p.html"
+expect 1 '' "vt_package profile: $WORK holds no vt_index_0" profile "$WORK"
+expect 1 '' 'vt_package profile: /etc/passwd: Not a directory' profile /etc/passwd
 expect 1 '/nonexistent: no vt_index_0' '' check /nonexistent
 [ ! -e "$WORK/p.html" ] || { echo "FAIL: plot left a file behind"; failed=1; }
 
@@ -69,6 +73,17 @@ ln -s "$WORK/target.html" "$WORK/link.html"
 expect 1 '' 'cannot create .*link.html' plot "$WORK/pkg" -o "$WORK/link.html"
 [ ! -e "$WORK/target.html" ] || { echo "FAIL: plot followed a link"; failed=1; }
 expect 0 '^plot: .*empty.html written (0 requests of 1 workers)' '' plot "$WORK/pkg" -o "$WORK/empty.html"
+
+# --force replaces a file (and a link, without following it); -o - writes the
+# page to standard output and nothing else there.
+expect 0 '^plot: .*existing.html written' '' plot "$WORK/pkg" -o "$WORK/existing.html" --force
+grep -q '^<!DOCTYPE html>' "$WORK/existing.html" || { echo "FAIL: --force did not replace"; failed=1; }
+expect 0 '^plot: .*link.html written' '' plot "$WORK/pkg" --force -o "$WORK/link.html"
+[ -f "$WORK/link.html" ] && [ ! -L "$WORK/link.html" ] && [ ! -e "$WORK/target.html" ] ||
+  { echo "FAIL: --force followed a link or left it"; failed=1; }
+expect 0 '^<!DOCTYPE html>' '' plot "$WORK/pkg" -o -
+tail -c 8 "$WORK/out" | grep -q '</html>' || { echo "FAIL: -o - wrote more than the page"; failed=1; }
+ls "$WORK" | grep -q '\.new-' && { echo "FAIL: --force left its new file behind"; failed=1; }
 
 # Hostile packages: one worker, one user, one request; mkpkg DIR TIME
 # [OFFSET [CONTENT_LENGTH]] writes it with the numbers given as text.

@@ -34,6 +34,7 @@ const OptionSpec kSpecs[] = {
     {"ns-share", Kind::kShare, FIELD(ns_share), 0, 0},
     {"long-share", Kind::kShare, FIELD(long_share), 0, 0},
     {"start-date", Kind::kDate, FIELD(start_date), 0, 0},
+    {"day-span", Kind::kInt, FIELD(day_span), 1, 86400},
     {"seed", Kind::kSeed, FIELD(seed), 0, 0},
     {"url-per-service", Kind::kFlag, nullptr, 0, 0},
     {"services-in-turn", Kind::kFlag, nullptr, 0, 0},
@@ -184,6 +185,8 @@ void print_loggen_usage(FILE *out, const char *prog) {
           "  --long-share F            share of customers whose visits outlast 30 minutes "
           "(0.1)\n"
           "  --start-date YYYYMMDD     first capture day, UTC (20261201)\n"
+          "  --day-span SECONDS        visits start within the first SECONDS of each day\n"
+          "                            (86400: the whole day)\n"
           "  --seed N                  random seed; the same options and seed give the same "
           "bytes (1)\n"
           "  --quiet                   no progress lines on stderr\n"

@@ -24,6 +24,7 @@ struct LoggenOptions {
   double ns_share = 0.1;           // customer id elements with a namespace prefix
   double long_share = 0.1;         // customers whose visits outlast 30 minutes
   int64_t start_date = 20261201;   // first capture day, YYYYMMDD (UTC)
+  int64_t day_span = 86400;        // visits start within this many seconds of a day's start
   uint64_t seed = 1;
   bool progress = true;  // progress lines on stderr
 };

@@ -66,7 +66,8 @@ void plan_visit(const LoggenOptions &o, int64_t day, uint64_t budget, LoggenPlan
   uint64_t count = long_visit ? rng_between(rng, 12, 40) : rng_between(rng, 1, 2 * mean - 1);
   count = std::min(count, budget - events->size());
   uint64_t think_lo = long_visit ? 120 : 1, think_hi = long_visit ? 300 : 60;  // seconds
-  uint64_t t = utc_midnight(o.start_date) * 1000000ULL + day * kDayUs + rng_below(rng, kDayUs);
+  uint64_t t = utc_midnight(o.start_date) * 1000000ULL + day * kDayUs +
+               rng_below(rng, static_cast<uint64_t>(o.day_span) * 1000000);
   uint64_t first = t;
   uint16_t file = static_cast<uint16_t>(rng_below(rng, o.files_per_day));
   for (uint64_t i = 0; i < count; i++) {

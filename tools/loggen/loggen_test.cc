@@ -137,6 +137,43 @@ TEST(Loggen, ServicesInTurnWithAUrlEach) {
   EXPECT_EQ(urls.count("URL=/svc/Area4.svc/199"), 1u);
 }
 
+// The earliest and latest RequestTimeEx seconds of accepted-looking records.
+std::pair<int64_t, int64_t> time_range(const std::vector<std::pair<std::string, std::string>> &files,
+                                       int64_t window_start_s) {
+  int64_t lo = INT64_MAX, hi = 0;
+  for (const auto &[path, text] : files) {
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+      if (!starts(line, "RequestTimeEx=")) continue;
+      int64_t t = atoll(line.c_str() + 14);
+      if (t < window_start_s) continue;  // code 102
+      lo = std::min(lo, t), hi = std::max(hi, t);
+    }
+  }
+  return {lo, hi};
+}
+
+// --day-span packs the visits' starts into the first seconds of each day; a
+// usual visit then lasts at most 38 think times of 60 s. The users the tool
+// makes without a REPLAY_PERIOD count the code-102 records too.
+TEST(Loggen, DaySpanAndUsersWithoutPeriod) {
+  LoggenOptions o = small_options(5);
+  o.days = 1, o.long_share = 0;
+  LoggenSummary s;
+  auto files = generate(o, &s);
+  auto [lo, hi] = time_range(files, s.window_start_s);
+  EXPECT_GT(hi - lo, 20 * 3600);  // the whole day by default
+  EXPECT_GE(s.users_without_period, s.users + 1);
+  o.day_span = 600;
+  files = generate(o, &s);
+  std::tie(lo, hi) = time_range(files, s.window_start_s);
+  EXPECT_GE(lo, s.window_start_s);
+  EXPECT_LE(hi, s.window_start_s + 600 + 38 * 60);
+  o.bad_share = 0;
+  generate(o, &s);
+  EXPECT_EQ(s.users_without_period, s.users);
+}
+
 TEST(LoggenOptions, Errors) {
   struct Case {
     const char *args;   // split at blanks
@@ -148,6 +185,7 @@ TEST(LoggenOptions, Errors) {
       {"--out d --start-date 20260230",
        "--start-date 20260230: expected a date YYYYMMDD from 1971 to 2099"},
       {"--out d --services 32768", "--services 32768: expected a whole number from 1 to 32767"},
+      {"--out d --day-span 86401", "--day-span 86401: expected a whole number from 1 to 86400"},
       {"--out=d --days=3 --quiet --seed 18446744073709551615", ""},
   };
   for (const Case &c : cases) {

@@ -21,6 +21,7 @@ struct LoggenSummary {
   uint64_t customers = 0;        // distinct customers with at least one record
   uint64_t long_visits = 0;      // visits that outlast the 30-minute session length
   uint64_t users = 0;            // users the good records make with 30-minute sessions
+  uint64_t users_without_period = 0;  // the same with the code-102 records accepted too
   int64_t window_start_s = 0;    // REPLAY_PERIOD that rejects exactly the code-102 records
   int64_t window_end_s = 0;
 };

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/core/safe_file.h"
+#include "tools/package/nearest_word.h"
 #include "tools/package/package_check.h"
 #include "tools/package/plot.h"
 #include "tools/package/preview.h"
@@ -35,7 +36,7 @@ constexpr const char *kProgramUsage =
     "                                       every entry of its request files\n"
     "  profile DIR [--json] [--bucket S]    the package's figures: size, duration,\n"
     "                                       rates, users, workers, pages, body sizes\n"
-    "  plot DIR -o FILE.html [--bucket S]   the same figures as one HTML page of charts\n"
+    "  plot DIR -o FILE.html [--force]      the same figures as one HTML page of charts\n"
     "  preview -i CONFIG [-f] [-u] [--json] what vtu_replay_gen -i CONFIG would make\n"
     "                                       and meet, writing nothing\n"
     "\n"
@@ -67,14 +68,16 @@ constexpr const char *kProfileUsage =
     "Exit status 0, 1 when the package cannot be read, 2 on wrong use.\n";
 
 constexpr const char *kPlotUsage =
-    "usage: vt_package plot DIR -o FILE.html [--bucket SECONDS]\n"
+    "usage: vt_package plot DIR -o FILE.html [--force] [--bucket SECONDS]\n"
     "\n"
     "Writes one self-contained HTML page (inline SVG, nothing fetched) with the\n"
     "figures of `vt_package profile DIR` and charts of them: requests per second\n"
     "stacked by worker, users active at once, requests and bytes per worker, the\n"
-    "page mix. FILE.html must not exist yet.\n"
+    "page mix. FILE.html must not exist yet, unless --force is given.\n"
     "\n"
-    "  -o FILE.html      the page to write\n"
+    "  -o FILE.html      the page to write; - writes it to standard output\n"
+    "  --force           replace FILE.html if it exists (a link there is replaced,\n"
+    "                    not followed)\n"
     "  --bucket SECONDS  bucket length in whole seconds (default 1)\n"
     "\n"
     "Exit status 0, 1 when the package cannot be read or the page not written, 2 on\n"
@@ -126,6 +129,28 @@ bool is_help(const char *arg) {
   return strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0;
 }
 
+// A manifest that is there but cannot be read leaves out the names and
+// clock times; the figures stand without them.
+void note_unread_manifest(const char *command, const Profile &p) {
+  if (!p.manifest_note.empty())
+    fprintf(stderr, "vt_package %s: %s; service names and clock times left out\n", command,
+            p.manifest_note.c_str());
+}
+
+// Writes text as path, replacing what is there: a new file beside it first,
+// then renamed over it, so that a link at path is replaced, never followed,
+// and a failed write leaves the old file whole.
+bool replace_file(const std::string &path, const std::string &text, std::string *error) {
+  std::string fresh = path + ".new-" + std::to_string(getpid());
+  if (!vtlb_write_new_file(fresh, text, error)) return false;
+  if (rename(fresh.c_str(), path.c_str()) != 0) {
+    *error = "cannot replace " + path + ": " + strerror(errno);
+    unlink(fresh.c_str());
+    return false;
+  }
+  return true;
+}
+
 int run_check(int argc, char **argv) {
   std::string dir;
   for (int i = 0; i < argc; i++) {
@@ -138,6 +163,9 @@ int run_check(int argc, char **argv) {
   PackageSummary summary;
   std::vector<std::string> problems = check_replay_package(dir, &summary);
   for (const std::string &p : problems) printf("check: %s\n", p.c_str());
+  if (summary.manifest == ManifestState::kRead && summary.manifest_problems == 0)
+    printf("check: %s: %d workers' request and index files match their sizes and SHA-256\n",
+           kManifestFile, summary.workers);
   printf("check: %s: %d workers, %lu users, %lu requests, %zu problems\n", dir.c_str(),
          summary.workers, static_cast<unsigned long>(summary.users),
          static_cast<unsigned long>(summary.requests), problems.size());
@@ -149,6 +177,7 @@ struct PackageArgs {
   std::string dir;
   std::string out;
   bool json = false;
+  bool force = false;
   uint64_t bucket_ms = 1000;
 };
 
@@ -162,6 +191,8 @@ int parse_package_args(int argc, char **argv, const char *usage, bool plot, Pack
         return usage_error(usage, "--bucket takes whole seconds from 1 to 31536000", argv[i]);
     } else if (!plot && strcmp(arg, "--json") == 0) {
       a->json = true;
+    } else if (plot && strcmp(arg, "--force") == 0) {
+      a->force = true;
     } else if (plot && strcmp(arg, "-o") == 0) {
       if (i + 1 >= argc || !argv[i + 1][0]) return usage_error(usage, "-o needs a file name");
       a->out = argv[++i];
@@ -188,6 +219,7 @@ int run_profile(int argc, char **argv) {
     fprintf(stderr, "vt_package profile: %s\n", error.c_str());
     return 1;
   }
+  note_unread_manifest("profile", p);
   if (a.json)
     printf("{%s}\n", format_profile_json_members(p).c_str());
   else
@@ -205,7 +237,17 @@ int run_plot(int argc, char **argv) {
     fprintf(stderr, "vt_package plot: %s\n", error.c_str());
     return 1;
   }
-  if (!vtlb_write_new_file(a.out, render_plot_html(p, a.dir), &error)) {
+  note_unread_manifest("plot", p);
+  std::string html = render_plot_html(p, a.dir);
+  if (a.out == "-") {
+    fwrite(html.data(), 1, html.size(), stdout);
+    if (fflush(stdout) != 0 || ferror(stdout)) {
+      fprintf(stderr, "vt_package plot: writing to standard output failed: %s\n", strerror(errno));
+      return 1;
+    }
+    return 0;
+  }
+  if (!(a.force ? replace_file(a.out, html, &error) : vtlb_write_new_file(a.out, html, &error))) {
     fprintf(stderr, "vt_package plot: %s\n", error.c_str());
     return 1;
   }
@@ -273,5 +315,9 @@ int vt_package_main(int argc, char **argv) {
     fprintf(stderr, "vt_package %s: out of memory\n", command);
     return 1;
   }
+  std::string near = nearest_word(command, {"check", "profile", "plot", "preview"});
+  if (!near.empty())
+    return usage_error(kProgramUsage, "unknown command",
+                       (std::string(command) + " (did you mean " + near + "?)").c_str());
   return usage_error(kProgramUsage, "unknown command", command);
 }

@@ -243,5 +243,13 @@ std::vector<std::string> check_replay_package(const std::string &dir, PackageSum
   if (stat((dir + "/vt_req_" + std::to_string(summary->workers)).c_str(), &st) == 0)
     problems.push_back(dir + ": vt_req_" + std::to_string(summary->workers) + " has no index file");
   check_owners(dir, &problems);
+  Manifest m;
+  std::string error;
+  summary->manifest = read_manifest(dir, &m, &error);
+  std::vector<std::string> found;
+  if (summary->manifest == ManifestState::kUnreadable) found.push_back(error);
+  if (summary->manifest == ManifestState::kRead) found = verify_manifest(dir, m);
+  summary->manifest_problems = found.size();
+  problems.insert(problems.end(), found.begin(), found.end());
   return problems;
 }

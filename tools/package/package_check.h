@@ -11,15 +11,20 @@
 #include <string>
 #include <vector>
 
+#include "tools/package/manifest.h"
+
 struct PackageSummary {
   int workers = 0;
   uint64_t users = 0;
   uint64_t requests = 0;
+  ManifestState manifest = ManifestState::kAbsent;
+  size_t manifest_problems = 0;  // of the problems, those the manifest found
 };
 
 // Checks dir/vt_index_<w> and dir/vt_req_<w> for w = 0, 1, ... as long as
 // the index file exists, and that every file in dir belongs to the
-// directory's owner and is not writable by others. Returns one text per
+// directory's owner and is not writable by others; then, when the package
+// has a manifest, the package against it (manifest.h). Returns one text per
 // problem; empty when sound.
 std::vector<std::string> check_replay_package(const std::string &dir, PackageSummary *summary);
 

@@ -19,6 +19,7 @@ constexpr int kTop = 14;
 constexpr int kBottom = 46;
 constexpr int kPlotWidth = kWidth - kLeft - kRight;
 constexpr size_t kListedPages = 20;
+constexpr size_t kPageNameChars = 40;  // of a service name in the page mix
 
 std::string fmt(const char *format, ...) __attribute__((format(printf, 1, 2)));
 std::string fmt(const char *format, ...) {
@@ -128,6 +129,7 @@ std::string svg_open(int height, const std::string &label) {
 
 std::string column_span_text(const Profile &p) {
   std::string text = "time since the first request (h:mm:ss)";
+  if (p.has_clock_and_names) text += "; 0:00:00 is " + capture_clock(p, 0);
   if (p.column_ms != p.bucket_ms)
     text += "; one column = " + format_rate(p.column_ms / 1000.0) + " s";
   return text;
@@ -277,7 +279,12 @@ std::string page_mix(const Profile &p) {
   size_t others = 0;
   for (size_t i = 0; i < pages.size(); i++) {
     if (i < kListedPages) {
-      rows.push_back({"page " + std::to_string(pages[i].page), pages[i].requests, pages[i].bytes});
+      std::string label = "page " + std::to_string(pages[i].page);
+      std::string name = page_name(p, pages[i].page);
+      // A long name keeps its end, where services differ most.
+      if (name.size() > kPageNameChars) name = "..." + name.substr(name.size() - kPageNameChars + 3);
+      if (!name.empty()) label += " " + name;
+      rows.push_back({label, pages[i].requests, pages[i].bytes});
     } else {
       others++;
       rest.requests += pages[i].requests;
@@ -290,7 +297,8 @@ std::string page_mix(const Profile &p) {
   std::string out = svg_open(height, "page mix");
   uint64_t most = rows.empty() ? 1 : std::max<uint64_t>(rows[0].requests, 1);
   for (const Row &r : rows) most = std::max(most, r.requests);
-  const int bar_left = 130, bar_width = 520;
+  // Service names need a wider label column.
+  const int bar_left = p.has_clock_and_names ? 330 : 130, bar_width = p.has_clock_and_names ? 380 : 520;
   out +=
       fmt("<text class=\"head pl\" x=\"%d\" y=\"14\">page</text><text class=\"head\" x=\"%d\" "
           "y=\"14\">requests</text><text class=\"head\" x=\"%d\" y=\"14\">share, bytes</text>",
@@ -327,6 +335,9 @@ std::string figures_table(const Profile &p) {
       {"requests", format_count(p.requests)},
       {"bytes", format_count(p.bytes)},
       {"duration", format_duration(p.duration_ms)},
+      {"captured", p.has_clock_and_names ? capture_clock(p, p.first_ms) + " to " +
+                                        capture_clock(p, p.last_ms)
+                                  : "(no manifest in the package)"},
       {"requests per second", "mean " + format_rate(p.rps_mean) + ", peak " +
                                   format_rate(p.rps_peak) + " (buckets of " +
                                   format_rate(p.bucket_ms / 1000.0) + " s)"},

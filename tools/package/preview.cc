@@ -180,6 +180,11 @@ void profile_planned_users(uint64_t bucket_ms, Profile *p) {
     profile_add_user(&b, u->vvm_id, first, last);
   }
   profile_finish(&b, p);
+  // What the run's manifest would tell.
+  p->has_clock_and_names = true;
+  p->capture_start_ms = run.records.time_zero_ms;
+  for (int i = 0; i < run.services.total_services; i++)
+    p->page_names.push_back(run.services.service_map_ptr[i].service_name);
   for (SpilledTimes *t : {&firsts, &lasts}) {
     merge_end(&t->merge);
     run_sort_release(&t->sort);

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 
+#include "tools/package/nearest_word.h"
 #include "tools/package/preview.h"
 #include "tools/replay_gen/config/config_reader.h"
 #include "tools/replay_gen/config/replay_dir.h"
@@ -18,21 +19,6 @@
 #include "tools/replay_gen/run_state.h"
 
 namespace {
-
-size_t edit_distance(const std::string &a, const std::string &b) {
-  std::vector<size_t> row(b.size() + 1);
-  for (size_t j = 0; j <= b.size(); j++) row[j] = j;
-  for (size_t i = 1; i <= a.size(); i++) {
-    size_t diagonal = row[0];
-    row[0] = i;
-    for (size_t j = 1; j <= b.size(); j++) {
-      size_t above = row[j];
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
-      diagonal = above;
-    }
-  }
-  return row[b.size()];
-}
 
 std::string upper(std::string s) {
   for (char &c : s) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
@@ -149,19 +135,10 @@ bool exists(const std::string &path) {
 }  // namespace
 
 std::string nearest_keyword(const std::string &word) {
-  std::string best;
-  size_t best_distance = SIZE_MAX;
-  std::string word_upper = upper(word);
-  for (int i = 0; const char *k = config_keyword_name(i); i++) {
-    size_t d = edit_distance(word_upper, k);
-    if (d < best_distance) {
-      best_distance = d;
-      best = k;
-    }
-  }
-  // Near enough: case aside, a third of the keyword's letters at most.
-  if (best.empty() || best_distance > std::max<size_t>(2, best.size() / 3)) return "";
-  return best;
+  std::vector<std::string> keywords;
+  for (int i = 0; const char *k = config_keyword_name(i); i++) keywords.push_back(k);
+  // Case aside: the keywords are upper case.
+  return nearest_word(upper(word), keywords);
 }
 
 std::vector<std::string> config_text_warnings(const std::vector<std::string> &lines) {

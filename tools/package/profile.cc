@@ -1,6 +1,7 @@
 #include "tools/package/profile.h"
 
 #include <dirent.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <stdio.h>
@@ -13,6 +14,7 @@
 
 #include "base/core/decimal.h"
 #include "base/core/input_file.h"
+#include "tools/package/manifest.h"
 
 namespace {
 
@@ -407,6 +409,8 @@ void read_rejected_by_code(const std::string &dir, std::map<int, uint64_t> *by_c
 bool read_package_profile(const std::string &dir, uint64_t bucket_ms, Profile *p,
                           std::string *error) {
   struct stat st;
+  if (stat(dir.c_str(), &st) != 0) return fail(error, dir + ": " + strerror(errno));
+  if (!S_ISDIR(st.st_mode)) return fail(error, dir + ": " + strerror(ENOTDIR));
   int workers = 0;
   while (stat((dir + "/vt_index_" + std::to_string(workers)).c_str(), &st) == 0) workers++;
   if (workers == 0) return fail(error, dir + " holds no vt_index_0");
@@ -423,5 +427,23 @@ bool read_package_profile(const std::string &dir, uint64_t bucket_ms, Profile *p
   p->rejected_by_code.clear();
   read_rejected_by_code(dir, &p->rejected_by_code);
   profile_finish(&b, p);
+  Manifest m;
+  std::string why;
+  ManifestState state = read_manifest(dir, &m, &why);
+  if (state == ManifestState::kUnreadable) p->manifest_note = why;
+  if (state == ManifestState::kRead) {
+    p->has_clock_and_names = true;
+    p->capture_start_ms = m.capture_start_ms;
+    for (const ManifestService &s : m.services) {
+      size_t page = static_cast<size_t>(s.page_id);
+      if (page >= p->page_names.size()) p->page_names.resize(page + 1);
+      p->page_names[page] = s.name;
+    }
+  }
   return true;
+}
+
+std::string page_name(const Profile &p, int page) {
+  if (page < 0 || static_cast<size_t>(page) >= p.page_names.size()) return "";
+  return p.page_names[static_cast<size_t>(page)];
 }

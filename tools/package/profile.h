@@ -63,6 +63,13 @@ struct Profile {
   std::vector<std::vector<uint64_t>> worker_columns;  // [worker][column]: requests
   std::vector<uint64_t> column_peak;                  // most requests of one bucket, per column
   std::vector<uint64_t> column_active;                // most users active at once, per column
+  // The capture's clock time of send time 0 and the service name of every
+  // page ("" when unlisted), when they are known: from the package's
+  // manifest, or in preview from the run it plans.
+  bool has_clock_and_names = false;
+  uint64_t capture_start_ms = 0;
+  std::vector<std::string> page_names;  // by page id
+  std::string manifest_note;            // why a manifest that is there was not used
 };
 
 // Requests per bucket (or minute): a table for the first kDenseBuckets of
@@ -122,10 +129,15 @@ void profile_finish(ProfileBuilder *b, Profile *p);
 bool body_size_of_entry(uint64_t entry_size, uint64_t fixed_head, uint64_t *body);
 
 // Reads the package in dir: the index files vt_index_0, 1, ... (and one
-// entry head per page from the request files) and the error logs. False with
-// *error set when the package cannot be read.
+// entry head per page from the request files), the error logs and, when
+// there is one, the manifest. False with *error set when the package cannot
+// be read; a manifest that cannot be read is left out, with the reason in
+// manifest_note.
 bool read_package_profile(const std::string &dir, uint64_t bucket_ms, Profile *p,
                           std::string *error);
+
+// The page's service name from the manifest, or "" without one.
+std::string page_name(const Profile &p, int page);
 
 // Counts the lines of dir/error.log.* by their code.
 void read_rejected_by_code(const std::string &dir, std::map<int, uint64_t> *by_code);

@@ -3,6 +3,8 @@
 #include <math.h>
 #include <stdio.h>
 
+#include "base/core/utc_time.h"
+
 namespace {
 
 std::string printf_text(const char *format, double value) {
@@ -67,10 +69,14 @@ std::string format_profile_text(const Profile &p, const std::string &title) {
   add("requests", format_count(p.requests));
   add("bytes", format_count(p.bytes));
   add("duration", format_duration(p.duration_ms) + " (" + format_count(p.duration_ms) + " ms)");
+  if (p.has_clock_and_names)
+    add("captured", capture_clock(p, p.first_ms) + " to " + capture_clock(p, p.last_ms));
+  std::string peak_at = format_duration(p.peak_bucket_start_ms);
+  if (p.has_clock_and_names) peak_at += ", " + capture_clock(p, p.peak_bucket_start_ms);
   add("requests per second",
       "mean " + format_rate(p.rps_mean) + ", peak " + format_rate(p.rps_peak) + " (buckets of " +
-          format_rate(static_cast<double>(p.bucket_ms) / 1000.0) + " s; the peak at " +
-          format_duration(p.peak_bucket_start_ms) + ")");
+          format_rate(static_cast<double>(p.bucket_ms) / 1000.0) + " s; the peak at " + peak_at +
+          ")");
   add("requests per minute",
       "mean " + format_rate(p.rpm_mean) + ", peak " + format_count(p.rpm_peak));
   add("users active at once", format_count(p.max_active_users) + " at most");
@@ -85,12 +91,15 @@ std::string format_profile_text(const Profile &p, const std::string &title) {
              format_imbalance(w.requests, p.requests, p.workers).c_str());
     out += line;
   }
-  out += "\n    page   requests          bytes   share\n";
+  out += p.has_clock_and_names ? "\n    page   requests          bytes   share  service\n"
+                        : "\n    page   requests          bytes   share\n";
   for (const PageFigures &pg : p.per_page) {
     double share = p.requests ? 100.0 * static_cast<double>(pg.requests) / p.requests : 0;
-    snprintf(line, sizeof line, "  %6d %10s %14s  %5.1f%%\n", pg.page,
+    snprintf(line, sizeof line, "  %6d %10s %14s  %5.1f%%", pg.page,
              format_count(pg.requests).c_str(), format_count(pg.bytes).c_str(), share);
     out += line;
+    if (p.has_clock_and_names) out += "  " + page_name(p, pg.page);
+    out += "\n";
   }
   uint64_t rejected = 0;
   for (const auto &[code, count] : p.rejected_by_code) rejected += count;
@@ -100,6 +109,10 @@ std::string format_profile_text(const Profile &p, const std::string &title) {
     out += line;
   }
   return out;
+}
+
+std::string capture_clock(const Profile &p, uint64_t send_ms) {
+  return vtlb_utc_text(p.capture_start_ms + send_ms);
 }
 
 std::string json_string(const std::string &text) {
@@ -132,6 +145,10 @@ std::string format_profile_json_members(const Profile &p) {
   num("requests", std::to_string(p.requests));
   num("bytes", std::to_string(p.bytes));
   num("duration_ms", std::to_string(p.duration_ms));
+  if (p.has_clock_and_names) {
+    num("capture_start_ms", std::to_string(p.capture_start_ms));
+    num("capture_start", json_string(vtlb_utc_iso(p.capture_start_ms, true)));
+  }
   num("bucket_seconds", format_rate(static_cast<double>(p.bucket_ms) / 1000.0));
   num("rps_mean", format_rate(p.rps_mean));
   num("rps_peak", format_rate(p.rps_peak));
@@ -155,8 +172,9 @@ std::string format_profile_json_members(const Profile &p) {
   list = "[";
   for (const PageFigures &pg : p.per_page) {
     if (list.size() > 1) list += ",";
-    list += "{\"page\":" + std::to_string(pg.page) +
-            ",\"requests\":" + std::to_string(pg.requests) +
+    list += "{\"page\":" + std::to_string(pg.page);
+    if (p.has_clock_and_names) list += ",\"name\":" + json_string(page_name(p, pg.page));
+    list += ",\"requests\":" + std::to_string(pg.requests) +
             ",\"bytes\":" + std::to_string(pg.bytes) + "}";
   }
   num("per_page", list + "]");

@@ -22,7 +22,12 @@ std::string format_duration(uint64_t ms);
 std::string format_imbalance(uint64_t requests, uint64_t total, int workers);
 double imbalance_percent(uint64_t requests, uint64_t total, int workers);
 
-// The text of `vt_package profile`; `title` names what was profiled.
+// The capture's clock time of a send time, from the manifest:
+// "2026-12-01 09:30:00.123 UTC".
+std::string capture_clock(const Profile &p, uint64_t send_ms);
+
+// The text of `vt_package profile`; `title` names what was profiled. With a
+// manifest it adds the capture's clock times and the pages' service names.
 std::string format_profile_text(const Profile &p, const std::string &title);
 
 // The members of the JSON object, without braces; extra members (already

@@ -1,5 +1,6 @@
 // vt_replay: sends a replay package to a server at its recorded times and
-// reports what came back.
+// reports what came back. Exit status: 0 passed, 1 a broken package, target
+// or report, 2 a usage error, 3 a threshold crossed, 130 interrupted.
 #include <errno.h>
 #include <signal.h>
 #include <stdio.h>
@@ -16,8 +17,15 @@
 #include "tools/replay/replay_options.h"
 #include "tools/replay/replay_package.h"
 #include "tools/replay/replay_report.h"
+#include "tools/replay/replay_target.h"
+
+#ifndef VT_VERSION
+#define VT_VERSION "unknown"
+#endif
 
 namespace {
+
+constexpr int kStatusBroken = 1, kStatusUsage = 2, kStatusThresholds = 3, kStatusInterrupted = 130;
 
 int fail(const char *what, const std::string &error, int status) {
   fprintf(stderr, "vt_replay: %s: %s\n", what, error.c_str());
@@ -38,25 +46,31 @@ int main(int argc, char **argv) {
       print_replay_usage(stdout);
       return 0;
     case ReplayCommand::kVersion:
-      printf("%s\n", kReplayVersion);
+      printf("vt_replay %s\n", VT_VERSION);
       return 0;
     case ReplayCommand::kUsageError:
       fprintf(stderr, "vt_replay: %s\n", error.c_str());
       print_replay_usage(stderr);
-      return 2;
+      return kStatusUsage;
     case ReplayCommand::kRun:
       break;
   }
   struct stat st;
   if (!o.json_path.empty() && lstat(o.json_path.c_str(), &st) == 0)
-    return fail("--json", o.json_path + " exists already; the report goes into a new file", 1);
+    return fail("--json", o.json_path + " exists already; the report goes into a new file",
+                kStatusBroken);
   ReplayPackage package;
   if (!open_replay_package(o.dir, o.workers, &package, &error))
-    return fail("reading package", error, 1);
+    return fail("reading package", error, kStatusBroken);
   ReplayTarget target;
-  if (!resolve_replay_target(o.host, o.port, &target, &error) ||
-      !probe_replay_target(target, o.timeout_ms, &error))
-    return fail("target", error, 1);
+  if (o.target.scheme == ReplayScheme::kHttps &&
+      !make_replay_tls(replay_tls_name(o), o.cacert, o.insecure, &target.tls, &error))
+    return fail("target", error, kStatusBroken);
+  if (!resolve_replay_target(o.target, &target, &error) ||
+      !probe_replay_target(target, o.timeout_ms, &error)) {
+    release_replay_target(&target);
+    return fail("target", error, kStatusBroken);
+  }
 
   // SIGINT stops the sending; the loop sees it through a descriptor.
   sigset_t mask;
@@ -64,20 +78,22 @@ int main(int argc, char **argv) {
   sigaddset(&mask, SIGINT);
   int stop_fd = -1;
   if (sigprocmask(SIG_BLOCK, &mask, nullptr) == 0) stop_fd = signalfd(-1, &mask, SFD_CLOEXEC);
-  signal(SIGPIPE, SIG_IGN);
   FILE *progress = !o.quiet && isatty(STDERR_FILENO) ? stderr : nullptr;
 
   ReplayStats stats;
   bool ok = run_replay(o, &package, target, stop_fd, progress, &stats, &error);
   close_replay_package(&package);
-  ReplayReportInfo info{o.dir, target.text, o.speed};
+  ReplayReportInfo info = replay_report_info(o, target, stats);
+  release_replay_target(&target);
   print_replay_report(stdout, info, stats);
   if (fflush(stdout) != 0 || ferror(stdout))
-    return fail("report", std::string("cannot write standard output: ") + strerror(errno), 1);
-  if (!ok) return fail("replay", error, 1);
+    return fail("report", std::string("cannot write standard output: ") + strerror(errno),
+                kStatusBroken);
+  if (!ok) return fail("replay", error, kStatusBroken);
   if (!o.json_path.empty() &&
       !vtlb_write_new_file(o.json_path, replay_report_json(info, stats), &error))
-    return fail("--json", error, 1);
+    return fail("--json", error, kStatusBroken);
   fflush(nullptr);
-  return std::string(stats.stopped_by) == "interrupt" ? 130 : 0;
+  if (std::string(stats.stopped_by) == "interrupt") return kStatusInterrupted;
+  return replay_passed(info) ? 0 : kStatusThresholds;
 }

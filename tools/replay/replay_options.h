@@ -7,9 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "tools/replay/replay_rewrite.h"
+#include "tools/replay/replay_target.h"
+#include "tools/replay/replay_thresholds.h"
+
 struct ReplayOptions {
   std::string dir;               // the replay package
-  std::string host, port;        // from --target HOST:PORT
+  ReplayTargetName target;       // --target
   std::vector<int> workers;      // --workers; empty: every worker of the package
   double speed = 1.0;            // --speed: planned times are divided by it
   double duration_s = 0;         // --duration: 0 for no limit
@@ -18,6 +22,15 @@ struct ReplayOptions {
   int threads = 1;               // --threads: sending threads, the users dealt among them
   std::string json_path;         // --json: the report as JSON into a new file
   bool quiet = false;            // --quiet: no progress line
+  // https:// targets
+  std::string sni;     // --sni: the name sent and checked; empty: the target's host
+  std::string cacert;  // --cacert: trust only the certificates of this file
+  bool insecure = false;
+  // Rewrites (--host, --header), one rule per header name; none: bytes as they are.
+  std::vector<ReplayHeaderRule> headers;
+  ReplayStatusSet ok_status = default_ok_status();  // --ok-status
+  std::vector<ReplayThreshold> thresholds;   // in the order given
+  std::string command_line;                  // the arguments as the report shows them
 };
 
 enum class ReplayCommand { kRun, kHelp, kVersion, kUsageError };
@@ -28,8 +41,9 @@ ReplayCommand parse_replay_options(int argc, char **argv, ReplayOptions *o, std:
 // Reads "0,2,5-7" into worker numbers (0 to 255), sorted and without repeats.
 bool parse_worker_list(const char *text, std::vector<int> *workers);
 
-void print_replay_usage(FILE *out);
+// The name an https:// target's certificate is checked for (and sent as SNI).
+std::string replay_tls_name(const ReplayOptions &o);
 
-extern const char kReplayVersion[];
+void print_replay_usage(FILE *out);
 
 #endif  // VT_TOOLS_REPLAY_REPLAY_OPTIONS_H_

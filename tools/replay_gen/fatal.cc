@@ -7,6 +7,11 @@
 
 #include "tools/replay_gen/log.h"
 
+#ifdef VT_COVERAGE
+// Writes the coverage counters; _exit would skip it.
+extern "C" void __gcov_dump(void);
+#endif
+
 namespace {
 std::atomic<vt_exit_hook_fn> exit_hook{nullptr};
 std::atomic<vt_exit_cleanup_fn> exit_cleanup{nullptr};
@@ -24,6 +29,9 @@ void vt_exit(int status) {
   if (vt_exit_cleanup_fn cleanup = exit_cleanup.exchange(nullptr)) cleanup();
   fflush(nullptr);
   if (vt_exit_hook_fn hook = exit_hook.load()) hook(status);
+#ifdef VT_COVERAGE
+  __gcov_dump();
+#endif
   _exit(status);
 }
 

@@ -56,6 +56,7 @@ RunState &RunState::operator=(RunState &&other) noexcept {
   counters = std::exchange(other.counters, {});
   script_input = std::exchange(other.script_input, {});
   spill = std::exchange(other.spill, {});
+  manifest = std::exchange(other.manifest, {});
   return *this;
 }
 

@@ -12,8 +12,10 @@
 #include <stdint.h>
 #include <stdio.h>
 
+#include <string>
 #include <vector>
 
+#include "base/core/sha256.h"
 #include "tools/replay_gen/records.h"
 #include "tools/replay_gen/service_index.h"
 #include "tools/replay_gen/spill/run_sort.h"
@@ -100,6 +102,9 @@ struct InputFiles {
 struct RecordTable {
   SeqData *seq_data_arr = nullptr;       // owned
   SeqData *seq_data_arr_copy = nullptr;  // owned, the merge sort's scratch
+  // The earliest request's time, ms since the epoch: send time 0 of the
+  // package, once Step 4 has made the times relative.
+  uint64_t time_zero_ms = 0;
 };
 
 // The users of Step 4, in the order they were made; the index files release
@@ -161,6 +166,18 @@ struct ScriptInput {
   FILE *vtu_gen_script_fp = nullptr;  // not closed by a fresh value
 };
 
+// What the package's manifest tells besides the tables above, noted as the
+// run goes: where the run's input came from, and every request and index
+// file's digest and size as it was written.
+struct ManifestNotes {
+  std::string config_file;  // the -i argument
+  std::string input_dir;    // the INPUT_DIR value, before Step 1 cuts it up
+  uint8_t request_sha256[kMaxVvm][kSha256Size] = {};  // each by its writer thread
+  uint8_t index_sha256[kMaxVvm][kSha256Size] = {};
+  uint64_t index_size[kMaxVvm] = {};
+  uint64_t requests[kMaxVvm] = {};  // request groups of each index file
+};
+
 struct RunState {
   RunOptions options;
   LogGates log;
@@ -173,6 +190,7 @@ struct RunState {
   RunCounters counters;
   ScriptInput script_input;
   SpillState spill;
+  ManifestNotes manifest;
 
   RunState() = default;
   RunState(const RunState &) = delete;

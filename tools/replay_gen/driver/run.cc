@@ -16,6 +16,7 @@
 #include "tools/replay_gen/memory_budget.h"
 #include "tools/replay_gen/output/gen_input_file.h"
 #include "tools/replay_gen/output/index_files.h"
+#include "tools/replay_gen/output/manifest_file.h"
 #include "tools/replay_gen/output/request_files.h"
 #include "tools/replay_gen/output/scenario.h"
 #include "tools/replay_gen/output/script_gen.h"
@@ -112,6 +113,7 @@ int vtu_replay_gen_main(int argc, char **argv) {
   create_file_for_vtu_gen_script();
   read_config_file_new(file_name);
   validate_config_file_data();
+  note_manifest_sources(file_name);
   choose_memory_budget();
   init_vvm_data();
 
@@ -128,6 +130,7 @@ int vtu_replay_gen_main(int argc, char **argv) {
   spill_dir_remove();
   create_scenario();
   create_script();
+  write_package_manifest();
   free(run.records.seq_data_arr);
   run.records.seq_data_arr = nullptr;
   print_summary();

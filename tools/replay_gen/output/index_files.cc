@@ -65,11 +65,26 @@ std::string index_path(size_t w) {
   vt_exit(-1);
 }
 
+// One worker's index file as it is written, with the digest and size of
+// what it was given.
+struct IndexFile {
+  FILE *fp;
+  Sha256State digest;
+  uint64_t size;
+};
+
+void put_index_text(std::vector<IndexFile> &files, size_t w, const char *text, size_t len) {
+  IndexFile &f = files[w];
+  if (fwrite(text, len, 1, f.fp) != 1) write_failed(w);
+  vtlb_sha256_update(&f.digest, text, len);
+  f.size += len;
+}
+
 // Creates every worker's index file and writes its header line. The files
 // are new: one that someone else put in the replay directory is refused, not
 // written through.
-std::vector<FILE *> open_index_files(int workers) {
-  std::vector<FILE *> files;
+std::vector<IndexFile> open_index_files(int workers) {
+  std::vector<IndexFile> files;
   for (int w = 0; w < workers; w++) {
     std::string path = index_path(w);
     if (run.log.debug_level)
@@ -81,15 +96,20 @@ std::vector<FILE *> open_index_files(int workers) {
       error_log(1, "open_file", "Unable to open file %s: %s", path.c_str(), strerror(errno));
       vt_exit(-1);
     }
-    if (fwrite(kIndexHeader, sizeof(kIndexHeader) - 1, 1, fp) != 1) write_failed(w);
-    files.push_back(fp);
+    files.push_back(IndexFile{fp, {}, 0});
+    vtlb_sha256_init(&files.back().digest);
+    put_index_text(files, static_cast<size_t>(w), kIndexHeader, sizeof(kIndexHeader) - 1);
   }
   return files;
 }
 
-void close_index_files(const std::vector<FILE *> &files) {
-  for (size_t w = 0; w < files.size(); w++)
-    if (fclose(files[w]) != 0) write_failed(w);
+// Closes the files and notes each one's digest and size for the manifest.
+void close_index_files(std::vector<IndexFile> &files) {
+  for (size_t w = 0; w < files.size(); w++) {
+    if (fclose(files[w].fp) != 0) write_failed(w);
+    vtlb_sha256_final(&files[w].digest, run.manifest.index_sha256[w]);
+    run.manifest.index_size[w] = files[w].size;
+  }
 }
 
 void release_user(UserNode *user) {
@@ -122,7 +142,7 @@ constexpr size_t kLinePiece = 1 << 20;
 
 // The index files of a run that spills, from its users read back in
 // creation order.
-void write_spilled_index_lines(const std::vector<FILE *> &files) {
+void write_spilled_index_lines(std::vector<IndexFile> &files) {
   SpilledUsers users;
   spilled_users_begin(&users);
   if (run.spill.num_users == 0) {
@@ -135,17 +155,17 @@ void write_spilled_index_lines(const std::vector<FILE *> &files) {
   ReqNode row;
   while (next_spilled_user(&users, &user)) {
     check_worker(user.user_id, user.vvm_id, files.size());
-    FILE *fp = files[user.vvm_id];
     start_user_line(user.user_id, user.vvm_id, &line);
     while (next_spilled_row(&users, &row)) {
       append_group(row, &line);
+      run.manifest.requests[user.vvm_id]++;
       if (line.size() >= kLinePiece) {
-        if (fwrite(line.data(), line.size(), 1, fp) != 1) write_failed(user.vvm_id);
+        put_index_text(files, user.vvm_id, line.data(), line.size());
         line.clear();
       }
     }
     line.push_back('\n');
-    if (fwrite(line.data(), line.size(), 1, fp) != 1) write_failed(user.vvm_id);
+    put_index_text(files, user.vvm_id, line.data(), line.size());
   }
   spilled_users_end(&users);
 }
@@ -160,7 +180,7 @@ void format_user_line(const UserNode &user, std::string *line) {
 
 void write_vortan_index_file() {
   if (run.log.debug_level) debug_log(4, kFname, "Method Called");
-  std::vector<FILE *> files = open_index_files(checked_num_vvm(kFname));
+  std::vector<IndexFile> files = open_index_files(checked_num_vvm(kFname));
   if (run.spill.spilling) {
     write_spilled_index_lines(files);
     close_index_files(files);
@@ -176,7 +196,8 @@ void write_vortan_index_file() {
     UserNode *user = run.users.head;
     format_user_line(*user, &line);
     check_worker(user->user_id, user->vvm_id, files.size());
-    if (fwrite(line.data(), line.size(), 1, files[user->vvm_id]) != 1) write_failed(user->vvm_id);
+    put_index_text(files, user->vvm_id, line.data(), line.size());
+    run.manifest.requests[user->vvm_id] += user->num_req;
     run.users.head = user->next;
     release_user(user);
   }

@@ -47,6 +47,7 @@ bool flush(EntrySink *out) {
   const char *at = stage->buf;
   size_t left = stage->used;
   stage->used = 0;
+  vtlb_sha256_update(&out->digest, at, left);
   while (left) {
     ssize_t done = write(out->fd, at, left);
     if (done < 0 && errno == EINTR) continue;
@@ -132,12 +133,32 @@ void read_body(EntrySink *out, int in_fd, off_t body_offset, uint64_t size) {
   }
 }
 
+// Feeds the digest the size bytes at body_offset of in_fd, read through the
+// empty buffer piece by piece: the kernel copy that follows passes them by.
+// A body that cannot be read whole is left to that copy to report, after it
+// has copied what there is.
+void hash_body(EntrySink *out, int in_fd, off_t body_offset, uint64_t size) {
+  RequestStage *stage = out->stage;
+  off_t in_off = body_offset;
+  uint64_t done = 0;
+  while (done < size) {
+    size_t chunk = static_cast<size_t>(std::min<uint64_t>(size - done, stage->cap));
+    ssize_t got = pread(in_fd, stage->buf, chunk, in_off);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return;
+    vtlb_sha256_update(&out->digest, stage->buf, static_cast<size_t>(got));
+    in_off += got;
+    done += static_cast<uint64_t>(got);
+  }
+}
+
 // Copies size bytes at body_offset of in_fd by the kernel straight to the
 // file, after the buffered bytes, looping over interrupted and partial
 // copies.
 void copy_body(EntrySink *out, int in_fd, off_t body_offset, uint64_t size) {
   flush_or_fail(out);
   out->kernel_copies++;
+  hash_body(out, in_fd, body_offset, size);
   off_t in_off = body_offset;
   uint64_t copied = 0;
   while (copied < size) {
@@ -206,6 +227,7 @@ void finish_entries(EntrySink *out) {
       error_log(1, kFname, "Unable to write request in index_%d: %s", out->vvm_id, strerror(errno));
       vt_exit(-1);
     }
+    vtlb_sha256_update(&out->digest, "\n", 1);
     out->newline_pending = false;
     out->written++;
   }

@@ -14,7 +14,8 @@
 // after the buffer: for large bodies one kernel copy costs less than reading
 // them into the buffer and writing them out again. Either way the disk is
 // asked to start writing every few megabytes of the file as soon as they are
-// in it.
+// in it. Every byte bound for the file also goes through the file's SHA-256
+// on its way, so the digest costs no second reading of the file.
 #ifndef VT_REPLAY_GEN_OUTPUT_REQUEST_SINK_H_
 #define VT_REPLAY_GEN_OUTPUT_REQUEST_SINK_H_
 
@@ -23,6 +24,7 @@
 
 #include <string>
 
+#include "base/core/sha256.h"
 #include "tools/replay_gen/records.h"
 
 // How the writer threads write: the size of each thread's output buffer and
@@ -58,6 +60,7 @@ struct EntrySink {
   uint64_t writeback_from;    // the disk has been asked for the bytes before
   uint64_t kernel_copies;     // bodies copied by the kernel so far
   std::string head;           // the head being written, reused from entry to entry
+  Sha256State digest;         // of the bytes handed on for the file so far
 };
 
 // Appends rec's entry to the file, its final newline left pending. A failure
@@ -69,7 +72,8 @@ void write_entry(EntrySink *out, const SeqData &rec);
 void flush_entries(EntrySink *out);
 
 // Puts the buffered bytes and the last newline into the file, then ends the
-// run if the file did not get exactly the bytes that its index expects.
+// run if the file did not get exactly the bytes that its index expects. The
+// digest then covers the whole file.
 void finish_entries(EntrySink *out);
 
 #endif  // VT_REPLAY_GEN_OUTPUT_REQUEST_SINK_H_

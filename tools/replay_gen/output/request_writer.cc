@@ -50,10 +50,12 @@ void write_worker(const WriterThread &t, int w) {
     at = next;
   }
   // The buffer serves the thread's next worker.
-  if (t.last)
+  if (t.last) {
     finish_entries(&out);
-  else
+    vtlb_sha256_final(&out.digest, run.manifest.request_sha256[w]);
+  } else {
     flush_entries(&out);
+  }
 }
 
 void *writer_main(void *arg) {
@@ -88,9 +90,11 @@ void writers_open(RequestWriters *w, int threads, const WriterSettings &settings
   w->stages.assign(static_cast<size_t>(threads), RequestStage{nullptr, 0, 0});
   for (RequestStage &stage : w->stages) stage_open(&stage, settings.buffer_size);
   w->sinks.clear();
-  for (int v = 0; v < run.workers.num_vvm; v++)
+  for (int v = 0; v < run.workers.num_vvm; v++) {
     w->sinks.push_back(EntrySink{run.workers.vvm_list[v].vt_req_file_fd, v, nullptr,
-                                 settings.kernel_copy_from, false, 0, 0, 0, {}});
+                                 settings.kernel_copy_from, false, 0, 0, 0, {}, {}});
+    vtlb_sha256_init(&w->sinks.back().digest);
+  }
 }
 
 void write_request_batch(RequestWriters *w, const SeqData *recs, const uint8_t *entry_worker,

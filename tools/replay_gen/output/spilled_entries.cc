@@ -160,6 +160,7 @@ void place_request(Walk *w, uint64_t i, const SeqData &rec) {
 
 void walk_spilled_requests(bool write_files) {
   if (run.log.debug_level) debug_log(2, "update_timestamp_to_relative", "Method called");
+  run.records.time_zero_ms = run.spill.earliest_time;
   Walk w;
   w.write_files = write_files;
   w.n = run.counters.g_valid_msgcount;

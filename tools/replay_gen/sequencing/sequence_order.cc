@@ -152,4 +152,5 @@ void update_timestamp_to_relative() {
   for (uint64_t i = 1; i < n; i++)
     earliest = std::min(earliest, run.records.seq_data_arr[i].time_stamp);
   for (uint64_t i = 0; i < n; i++) run.records.seq_data_arr[i].time_stamp -= earliest;
+  run.records.time_zero_ms = earliest;
 }
