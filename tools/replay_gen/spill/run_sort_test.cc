@@ -146,6 +146,7 @@ TEST_F(RunSortTest, FullDiskEndsTheRunNamingTheFile) {
   Outcome o = run_to_end([&] { sort_into_run(&s, recs.data(), recs.size(), RecLess{}); });
   setrlimit(RLIMIT_FSIZE, &before);
   signal(SIGXFSZ, SIG_DFL);
+  run_sort_release(&s);
   EXPECT_EQ(o.status, -1);
   std::string lead = "write_spill_file:Error in writing spill file " + dir + "/vt_spill.";
   EXPECT_EQ(o.err.substr(0, lead.size()), lead) << o.err;

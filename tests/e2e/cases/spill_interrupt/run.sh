@@ -36,7 +36,10 @@ stop_at() {
   # With job control, a job in the background does not start with SIGINT
   # ignored, as it would in a script.
   set -m
-  VT_WDIR=$WORK/wdir PATH=$SUITE_BIN:$PATH stdbuf -oL "$TOOL" -i x.conf -n 1 -c 5000 \
+  # stdbuf puts its library in front of the program's: a sanitizer build
+  # must be told to accept that.
+  ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0 \
+    VT_WDIR=$WORK/wdir PATH=$SUITE_BIN:$PATH stdbuf -oL "$TOOL" -i x.conf -n 1 -c 5000 \
     >console.fifo 2>err &
   pid=$!
   set +m
