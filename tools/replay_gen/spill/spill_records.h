@@ -57,7 +57,7 @@ struct TimeSeqLess {
   }
 };
 
-// One request of a user for the index files, in user order (48 bytes).
+// One request of a user for the index files, in user order (56 bytes).
 struct IndexRow {
   uint64_t user_no;  // users count from 0 in the order they are made
   uint64_t place;    // the request's place in the time order
@@ -83,5 +83,9 @@ struct UserEntry {
   uint64_t user_id;
   uint8_t vvm_id;
 };
+
+static_assert(sizeof(LoadedRecord) == 56 && sizeof(SessionRecord) == 64 &&
+                  sizeof(IndexRow) == 56 && sizeof(UserEntry) == 16,
+              "spill records keep the sizes the budget's shares are counted in");
 
 #endif  // VT_REPLAY_GEN_SPILL_SPILL_RECORDS_H_
