@@ -127,7 +127,7 @@ if [ "$status" = 0 ]; then
     --pid-file "$DENSE/sink.pid" --seconds 120 >"$DENSE/sink.log"; then
     SINK_PID=$(cat "$DENSE/sink.pid")
     replay=(vt_replay "$DENSE/replay" --target "http://127.0.0.1:$(cat "$DENSE/sink.port")" --speed 1000
-      --duration 15 --quiet)
+      --duration 15 --quiet --html "$DENSE/run.html")
     echo
     echo "demo: replaying the dense package against vt_sink on 127.0.0.1:$(cat "$DENSE/sink.port"):"
     echo "demo:   ${replay[*]}"
@@ -137,6 +137,7 @@ if [ "$status" = 0 ]; then
     for _ in $(seq 100); do kill -0 "$SINK_PID" 2>/dev/null || break; sleep 0.05; done
     echo "demo: server  $(cat "$DENSE/sink.log")"
     echo "demo: vt_replay exited with status $replay_status"
+    [ -s "$DENSE/run.html" ] && echo "demo: page of the run in $DENSE/run.html (open it in a browser)"
     [ $replay_status -eq 0 ] || status=1
   else
     echo "demo: vt_sink did not start; the package was not replayed" >&2

@@ -76,6 +76,15 @@ expect 'vt_replay replay --wo' --workers
 expect 'vt_replay replay --cacert r' replay replay.conf report.json
 expect 'vt_replay replay --insecure --ho' --host
 expect 'vt_replay replay --header ' ''
+expect 'vt_replay replay --results r' replay replay.conf report.json
+expect 'vt_replay replay --html=r' replay replay.conf report.json
+expect 'vt_replay replay --st' --start-at
+expect 'vt_replay replay --shard ' ''
+expect 'vt_replay me' merge
+expect 'vt_replay ' 'logs dir' merge replay
+expect 'vt_replay merge r' replay replay.conf report.json
+expect 'vt_replay merge report.json --' --help --html --json
+expect 'vt_package plot --results r' replay replay.conf report.json
 expect 'vt_sink --port-file=r' replay replay.conf report.json
 expect 'vt_sink --background --st' --status
 

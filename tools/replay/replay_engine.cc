@@ -22,9 +22,9 @@
 #include <queue>
 #include <thread>
 
+#include "tools/replay/replay_progress.h"
+#include "tools/replay/replay_results.h"
 #include "tools/replay/replay_tls.h"
-
-const char *const kReplayErrorNames[kErrorKinds] = {"connect", "tls", "reset", "timeout", "parse"};
 
 namespace {
 
@@ -50,6 +50,7 @@ struct Conn {
   uint32_t watch = 0;             // per deadline: only the latest one of a connection counts
   ConnState state = kFree;
   bool reused = false;     // carried a request before this one
+  bool sent = false;       // the request's first byte went out
   bool retried = false;    // this request was sent again after the kept connection closed
   bool got_bytes = false;  // some of the response arrived
   bool complete = false;
@@ -63,6 +64,8 @@ struct Conn {
   uint64_t body_off = 0;    // where the stream's file part starts in the request file
   uint64_t stream_len = 0;  // head.size() + the file part
   uint64_t stream_pos = 0;  // bytes of the stream sent
+  uint64_t sent_before = 0;  // bytes sent by an earlier try of the request
+  uint64_t bytes_in = 0;     // bytes of the answer read
   std::string head;
   http_parser parser;
 };
@@ -92,7 +95,7 @@ struct Deadline {
 
 // Totals of all threads, for the progress line.
 struct SharedCounts {
-  std::atomic<uint64_t> sent{0}, completed{0}, failed{0};
+  std::atomic<uint64_t> due{0}, sent{0}, completed{0}, failed{0};
   std::atomic<int64_t> in_flight{0}, lag_max{0};
 };
 
@@ -100,6 +103,7 @@ struct SharedCounts {
 struct Engine {
   SharedCounts *shared = nullptr;
   const ReplayOptions *o;
+  const ReplayRunContext *ctx;
   ReplayPackage *p;
   const ReplayTarget *t;
   ReplayStats *stats;
@@ -115,8 +119,10 @@ struct Engine {
   uint64_t active_users = 0, in_flight = 0;
   bool stopping = false, failed = false;
   int64_t last_send_ns = -1;
-  int64_t last_planned_ns = 0;       // the first request is planned at start_ns
-  std::vector<uint64_t> dispatched;  // per worker position
+  int64_t last_planned_ns = 0;  // the first request is planned at start_ns
+  uint64_t last_planned_ms = 0;  // its package time
+  std::string results;           // lines not yet written to the results file
+  uint64_t results_lines = 0;
   // progress
   int64_t next_progress_ns = 0;
   int64_t timer_at = -1;  // when the timer is set to fire
@@ -153,13 +159,36 @@ int on_message_complete(http_parser *parser) {
   return 0;
 }
 
-void count_error(Engine *e, const Conn &c, ReplayErrorKind kind) {
+// A request ended, with an answer (status above 0) or an error of `kind`:
+// its figures, and its line of the results file.
+void end_request(Engine *e, const Conn &c, int status, ReplayErrorKind kind, int64_t now) {
   const UserState &u = e->users[c.user];
-  e->stats->errors[kind]++;
-  e->stats->counts.errors++;
-  e->shared->failed.fetch_add(1, std::memory_order_relaxed);
-  e->stats->workers[u.ref.worker].counts.errors++;
-  e->stats->pages[c.group.page_id].errors++;
+  ReplayOutcome o;
+  o.planned_ns = c.planned_ns - e->start_ns;
+  o.sent_ns = c.sent ? c.send_ns - e->start_ns : -1;
+  o.ended_ns = now - e->start_ns;
+  o.status = status;
+  o.error_kind = kind;
+  if (status > 0) {
+    o.latency_ns = static_cast<uint64_t>(std::max<int64_t>(0, now - c.send_ns));
+    o.ok = status_is_ok(e->o->ok_status, status);
+  }
+  o.bytes_out = c.sent ? c.sent_before + c.stream_pos : 0;
+  o.bytes_in = c.bytes_in;
+  o.page = c.group.page_id;
+  o.worker = u.ref.worker;
+  o.user = u.ref.user_id;
+  tally_outcome(e->stats, o);
+  if (status == 0 || !o.ok) e->shared->failed.fetch_add(1, std::memory_order_relaxed);
+  if (status > 0) e->shared->completed.fetch_add(1, std::memory_order_relaxed);
+  if (e->ctx->results) {
+    append_result_line(&e->results, e->ctx->results->format, o, e->p->workers[u.ref.worker].number);
+    e->results_lines++;
+    if (e->results.size() >= kResultsBufferBytes) {
+      flush_results(e->ctx->results, &e->results, e->results_lines);
+      e->results_lines = 0;
+    }
+  }
 }
 
 void queue_user(Engine *e, uint32_t ui) {
@@ -176,7 +205,7 @@ bool load_next(Engine *e, UserState *u) {
   u->has_next = true;
   u->next_planned_ns =
       e->start_ns +
-      static_cast<int64_t>(static_cast<double>(u->next.time_ms - e->p->first_time_ms) * 1e6 /
+      static_cast<int64_t>(static_cast<double>(u->next.time_ms - e->p->base_ms) * 1e6 /
                            e->o->speed);
   return true;
 }
@@ -228,7 +257,7 @@ void request_ended(Engine *e, uint32_t ui) {
 
 void fail_request(Engine *e, uint32_t ci, ReplayErrorKind kind) {
   uint32_t ui = e->conns[ci].user;
-  count_error(e, e->conns[ci], kind);
+  end_request(e, e->conns[ci], 0, kind, mono_ns());
   close_conn(e, ci);
   request_ended(e, ui);
 }
@@ -306,15 +335,14 @@ void begin_send(Engine *e, uint32_t ci, int64_t now) {
       note_request_line(&c, std::string_view(line, got > 0 ? static_cast<size_t>(got) : 0));
     }
     c.send_ns = now;
+    c.sent = true;
+    c.sent_before = 0;
+    c.bytes_in = 0;
     int64_t lag = std::max<int64_t>(0, now - c.planned_ns);
-    histogram_add(&e->stats->lag_ns, static_cast<uint64_t>(lag));
     int64_t seen = e->shared->lag_max.load(std::memory_order_relaxed);
     while (lag > seen && !e->shared->lag_max.compare_exchange_weak(seen, lag)) {
     }
     e->shared->sent.fetch_add(1, std::memory_order_relaxed);
-    e->stats->counts.sent++;
-    e->stats->workers[u.ref.worker].counts.sent++;
-    e->stats->pages[c.group.page_id].sent++;
     e->last_send_ns = now;
   }
   watch_deadline(e, ci, now);
@@ -479,9 +507,13 @@ void dispatch(Engine *e, uint32_t ui, int64_t now) {
   c.group = u.next;
   c.planned_ns = u.next_planned_ns;
   c.retried = false;
+  c.sent = false;
+  c.bytes_in = 0;
   if (!fresh) c.reused = true;
-  e->dispatched[u.ref.worker]++;
+  tally_planned(e->stats, u.ref.worker, c.planned_ns - e->start_ns);
+  e->shared->due.fetch_add(1, std::memory_order_relaxed);
   e->last_planned_ns = std::max(e->last_planned_ns, c.planned_ns);
+  e->last_planned_ms = std::max(e->last_planned_ms, c.group.time_ms);
   u.in_flight++;
   e->in_flight++;
   e->shared->in_flight.fetch_add(1, std::memory_order_relaxed);
@@ -537,6 +569,7 @@ bool retry(Engine *e, uint32_t ci) {
   c.generation++;
   c.reused = false;
   c.retried = true;
+  c.sent_before += c.stream_pos;
   e->stats->retries++;
   // The connect, the handshake and the resent request each get the timeout anew.
   if (open_socket(e, ci)) connected(e, ci, mono_ns());
@@ -546,21 +579,8 @@ bool retry(Engine *e, uint32_t ci) {
 void finish_request(Engine *e, uint32_t ci, int64_t now) {
   Conn &c = e->conns[ci];
   uint32_t ui = c.user;
-  UserState &u = e->users[ui];
-  uint64_t latency = static_cast<uint64_t>(std::max<int64_t>(0, now - c.send_ns));
-  histogram_add(&e->stats->latency_ns, latency);
-  e->stats->status[c.parser.status_code]++;
-  e->stats->counts.completed++;
-  e->shared->completed.fetch_add(1, std::memory_order_relaxed);
-  ReplayCounts &wc = e->stats->workers[u.ref.worker].counts, &pc = e->stats->pages[c.group.page_id];
-  wc.completed++;
-  pc.completed++;
-  if (!status_is_ok(e->o->ok_status, c.parser.status_code)) {
-    e->stats->counts.bad_status++;
-    wc.bad_status++;
-    pc.bad_status++;
-    e->shared->failed.fetch_add(1, std::memory_order_relaxed);
-  }
+  int code = static_cast<int>(c.parser.status_code);
+  end_request(e, c, code > 0 ? code : 0, kErrorParse, now);
   // An answer that came before the whole request went out leaves the
   // connection in the middle of a request: it is not kept.
   bool whole = c.stream_pos == c.stream_len;
@@ -607,6 +627,7 @@ void on_readable(Engine *e, uint32_t ci, int64_t now, bool closing) {
     }
     if (n > 0) {
       c.got_bytes = true;
+      c.bytes_in += static_cast<uint64_t>(n);
       c.parser.data = &c;  // the connection records may have moved since the last read
       size_t used = http_parser_execute(&c.parser, &e->settings, buf, static_cast<size_t>(n));
       (void)used;
@@ -684,15 +705,24 @@ void show_progress(Engine *e, int64_t now) {
   uint64_t sent = e->shared->sent.load();
   int64_t lag_max = e->shared->lag_max.exchange(0);
   if (e->next_progress_ns > 0) {
-    fprintf(e->progress_out,
-            "\rvt_replay: progress: sent %lu, done %lu, in flight %ld, failed %lu, %.0f req/s, "
-            "lag max %.2f ms   ",
-            static_cast<unsigned long>(sent),
-            static_cast<unsigned long>(e->shared->completed.load()),
-            static_cast<long>(e->shared->in_flight.load()),
-            static_cast<unsigned long>(e->shared->failed.load()),
-            static_cast<double>(sent - e->window_start_sent) / window,
-            static_cast<double>(lag_max) / 1e6);
+    ReplayProgress pr;
+    pr.elapsed_s = static_cast<double>(now - e->start_ns) / 1e9;
+    pr.planned_s = static_cast<double>(e->p->last_time_ms - e->p->base_ms) / 1e3 / e->o->speed;
+    if (e->o->duration_s > 0 && e->o->duration_s < pr.planned_s) pr.planned_s = e->o->duration_s;
+    pr.due = e->shared->due.load();
+    pr.total = e->p->requests;
+    if (e->ctx->capture_start_ms >= 0)
+      pr.capture_ms = e->ctx->capture_start_ms + static_cast<int64_t>(e->p->base_ms) +
+                      static_cast<int64_t>(std::max(0.0, pr.elapsed_s) * 1e3 * e->o->speed);
+    pr.sent = sent;
+    pr.done = e->shared->completed.load();
+    int64_t in_flight = e->shared->in_flight.load();
+    pr.in_flight = in_flight > 0 ? static_cast<uint64_t>(in_flight) : 0;
+    pr.failed = e->shared->failed.load();
+    pr.rate = static_cast<double>(sent - e->window_start_sent) / window;
+    pr.lag_max_ms = static_cast<double>(lag_max) / 1e6;
+    fprintf(e->progress_out, "\r%s\033[K",
+            format_replay_progress(pr, e->ctx->progress_width).c_str());
     fflush(e->progress_out);
     e->progress_shown = true;
   }
@@ -737,8 +767,9 @@ bool arm_timer(Engine *e, int64_t at) {
 bool count_unsent_due(Engine *e, int64_t stop_ns) {
   for (UserState &u : e->users) {
     while (u.has_next && u.next_planned_ns <= stop_ns) {
-      e->dispatched[u.ref.worker]++;
+      tally_planned(e->stats, u.ref.worker, u.next_planned_ns - e->start_ns);
       e->last_planned_ns = std::max(e->last_planned_ns, u.next_planned_ns);
+      e->last_planned_ms = std::max(e->last_planned_ms, u.next.time_ms);
       if (!load_next(e, &u)) return false;
     }
   }
@@ -854,50 +885,21 @@ bool run_engine(Engine *e) {
   }
   if (e->timer_fd >= 0) close(e->timer_fd);
   if (e->epoll_fd >= 0) close(e->epoll_fd);
-  for (size_t w = 0; w < e->dispatched.size(); w++) {
-    e->stats->workers[w].counts.planned = e->dispatched[w];
-    e->stats->counts.planned += e->dispatched[w];
-  }
+  if (e->ctx->results) flush_results(e->ctx->results, &e->results, e->results_lines);
   return ok;
-}
-
-void add_counts(ReplayCounts *into, const ReplayCounts &from) {
-  into->planned += from.planned;
-  into->sent += from.sent;
-  into->completed += from.completed;
-  into->errors += from.errors;
-  into->bad_status += from.bad_status;
-}
-
-void merge_stats(ReplayStats *into, const ReplayStats &from) {
-  add_counts(&into->counts, from.counts);
-  for (int k = 0; k < kErrorKinds; k++) into->errors[k] += from.errors[k];
-  for (const auto &[code, n] : from.status) into->status[code] += n;
-  for (const auto &[page, c] : from.pages) add_counts(&into->pages[page], c);
-  for (size_t w = 0; w < from.workers.size(); w++)
-    add_counts(&into->workers[w].counts, from.workers[w].counts);
-  histogram_merge(&into->latency_ns, from.latency_ns);
-  histogram_merge(&into->lag_ns, from.lag_ns);
-  into->max_in_flight += from.max_in_flight;
-  into->retries += from.retries;
-  into->tls.handshakes += from.tls.handshakes;
-  into->tls.resumed += from.tls.resumed;
-  histogram_merge(&into->tls.handshake_ns, from.tls.handshake_ns);
-  if (into->tls.first_failure.empty()) into->tls.first_failure = from.tls.first_failure;
-  for (size_t r = 0; r < from.rewrites.size(); r++) {
-    into->rewrites[r].replaced += from.rewrites[r].replaced;
-    into->rewrites[r].added += from.rewrites[r].added;
-    into->rewrites[r].removed += from.rewrites[r].removed;
-  }
-  if (strcmp(from.stopped_by, "end of package") != 0) into->stopped_by = from.stopped_by;
 }
 
 }  // namespace
 
-bool run_replay(const ReplayOptions &o, ReplayPackage *p, const ReplayTarget &t, int stop_fd,
-                FILE *progress_out, ReplayStats *stats, std::string *error) {
+bool run_replay(const ReplayOptions &o, ReplayPackage *p, const ReplayTarget &t,
+                const ReplayRunContext &ctx, ReplayStats *stats, std::string *error) {
   *stats = ReplayStats{};
   stats->rewrites.resize(o.headers.size());
+  stats->bytes_per_in_flight = replay_bytes_per_connection();
+  uint64_t span_ms = static_cast<uint64_t>(static_cast<double>(p->last_time_ms - p->base_ms) /
+                                           o.speed);
+  if (o.duration_s > 0) span_ms = std::min(span_ms, static_cast<uint64_t>(o.duration_s * 1000));
+  timeline_begin(&stats->timeline, span_ms);
   for (const ReplayWorker &w : p->workers) {
     ReplayWorkerStats ws;
     ws.number = w.number;
@@ -922,26 +924,35 @@ bool run_replay(const ReplayOptions &o, ReplayPackage *p, const ReplayTarget &t,
   std::vector<Engine> engines(parts);
   std::vector<ReplayStats> part_stats(parts);
   std::vector<std::string> errors(parts);
-  int64_t start = mono_ns();
+  int64_t start = ctx.start_ns > 0 ? ctx.start_ns : mono_ns();
+  stats->start_ns = start;
+  stats->start_unix_us = ctx.start_unix_us;
+  if (stats->start_unix_us == 0) {
+    timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    stats->start_unix_us = static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000 +
+                           (start - mono_ns()) / 1000;
+  }
   for (size_t k = 0; k < parts; k++) {
     Engine &e = engines[k];
     e.shared = &shared;
     e.o = &o;
+    e.ctx = &ctx;
     e.p = p;
     e.t = &t;
     e.stats = &part_stats[k];
     e.stats->workers = stats->workers;
+    e.stats->timeline = stats->timeline;
     e.stats->rewrites.resize(o.headers.size());
     e.retried_tally.resize(o.headers.size());
     e.error = &errors[k];
-    e.stop_fd = stop_fd;
-    e.progress_out = k == 0 ? progress_out : nullptr;
+    e.stop_fd = ctx.stop_fd;
+    e.progress_out = k == 0 ? ctx.progress_out : nullptr;
     e.start_ns = start;
     e.timeout_ns = static_cast<int64_t>(o.timeout_ms) * 1000000;
     http_parser_settings_init(&e.settings);
     e.settings.on_headers_complete = on_headers_complete;
     e.settings.on_message_complete = on_message_complete;
-    e.dispatched.assign(p->workers.size(), 0);
     for (size_t i = k; i < p->users.size(); i += parts) {
       e.users.emplace_back();
       e.users.back().ref = p->users[i];
@@ -954,12 +965,13 @@ bool run_replay(const ReplayOptions &o, ReplayPackage *p, const ReplayTarget &t,
   ok[0] = run_engine(&engines[0]);
   for (std::thread &th : threads) th.join();
   int64_t end = mono_ns();
-  if (engines[0].progress_shown) fputc('\n', progress_out);
+  if (engines[0].progress_shown) fputc('\n', ctx.progress_out);
 
   bool all_ok = true;
   int64_t last_send = -1, last_planned = 0;
+  uint64_t last_planned_ms = p->first_time_ms;
   for (size_t k = 0; k < parts; k++) {
-    merge_stats(stats, part_stats[k]);
+    merge_replay_stats(stats, part_stats[k]);
     if (!ok[k] && all_ok) {
       *error = errors[k];
       all_ok = false;
@@ -967,8 +979,10 @@ bool run_replay(const ReplayOptions &o, ReplayPackage *p, const ReplayTarget &t,
     const Engine &e = engines[k];
     last_send = std::max(last_send, e.last_send_ns);
     last_planned = std::max(last_planned, e.last_planned_ns);
+    last_planned_ms = std::max(last_planned_ms, e.last_planned_ms);
   }
-  stats->start_ns = start;
+  stats->package_start_ms = static_cast<int64_t>(p->base_ms);
+  stats->package_last_ms = static_cast<int64_t>(last_planned_ms);
   stats->elapsed_s = static_cast<double>(end - start) / 1e9;
   if (last_planned > start) stats->planned_span_s = static_cast<double>(last_planned - start) / 1e9;
   // Both spans start at time 0 of the package, so a late first send counts

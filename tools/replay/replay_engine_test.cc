@@ -32,7 +32,7 @@ ReplayRun replay(const std::string &dir, int port, ReplayOptions o = {},
                                            &r.error)) ||
       !resolve_replay_target(name, &t, &r.error))
     return r;
-  r.ok = run_replay(o, &p, t, -1, nullptr, &r.stats, &r.error);
+  r.ok = run_replay(o, &p, t, ReplayRunContext{}, &r.stats, &r.error);
   close_replay_package(&p);
   release_replay_target(&t);
   return r;
@@ -105,7 +105,13 @@ TEST(ReplayEngine, SendsEachUsersEntriesInOrderAtTheirTimesOnOneConnection) {
   EXPECT_EQ(s.workers[1].counts.sent, 2u);
   EXPECT_LT(s.lag_ns.max, 100000000u);
   EXPECT_NEAR(s.planned_span_s, 0.3, 0.001);
-  EXPECT_STREQ(s.stopped_by, "end of package");
+  EXPECT_EQ(s.stopped_by, "end of package");
+  // HTTP bytes both ways, TLS records aside: the entries, and 7 answers "ok".
+  uint64_t entries = 0;
+  for (const TestUser &u : users)
+    for (const TestRequest &q : u.requests) entries += test_entry_request(q).size();
+  EXPECT_EQ(s.bytes_sent, entries);
+  EXPECT_EQ(s.bytes_received, 7 * std::string("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok").size());
   }
 }
 
@@ -144,8 +150,8 @@ TEST(ReplayEngine, CountsEachShapeOfAnswerAndGoesOnWithTheUser) {
     EXPECT_EQ(s.errors[kErrorConnect], 0u);
     EXPECT_EQ(s.status.at(201), 1u);
     EXPECT_EQ(s.status.at(200), 10u);
-    EXPECT_EQ(s.pages.at(0).errors, 3u);
-    EXPECT_EQ(s.pages.at(1).completed, 7u);
+    EXPECT_EQ(s.pages.at(0).counts.errors, 3u);
+    EXPECT_EQ(s.pages.at(1).counts.completed, 7u);
     EXPECT_EQ(s.workers[0].counts.completed, 11u);
     EXPECT_EQ(s.latency_ns.total, 11u);
     EXPECT_EQ(s.lag_ns.total, 14u);
@@ -188,7 +194,7 @@ TEST(ReplayEngine, StopsSendingAtTheDuration) {
   o.speed = 2;  // c (2000 ms) is due at 1 s, after the end
   ReplayRun r = replay(d.path, server.port, o);
   ASSERT_TRUE(r.ok) << r.error;
-  EXPECT_STREQ(r.stats.stopped_by, "duration");
+  EXPECT_EQ(r.stats.stopped_by, "duration");
   EXPECT_EQ(r.stats.counts.sent, 3u);
   EXPECT_EQ(r.stats.counts.planned, 3u);
 }
@@ -235,14 +241,15 @@ TEST(ReplayEngine, CountsAnswersOutsideTheOkStatusesAsFailed) {
     EXPECT_DOUBLE_EQ(replay_failed_ratio(s), (c.bad_status + 1) / 5.0);
     // Every status is counted, ok or not; the failed ones also by page and worker.
     EXPECT_EQ(s.status.size(), 4u);
-    EXPECT_EQ(replay_failed(s.pages.at(0)) + replay_failed(s.pages.at(1)), c.bad_status + 1);
+    EXPECT_EQ(replay_failed(s.pages.at(0).counts) + replay_failed(s.pages.at(1).counts),
+              c.bad_status + 1);
     EXPECT_EQ(s.workers[0].counts.bad_status + s.workers[1].counts.bad_status, c.bad_status);
   }
   // 503 and 404 on page 0 and 1 of worker 0; the reset on page 0 of worker 1.
   ScriptedServer server;
   ReplayRun r = replay(d.path, server.port);
-  EXPECT_EQ(r.stats.pages.at(0).bad_status, 1u);
-  EXPECT_EQ(r.stats.pages.at(1).bad_status, 1u);
+  EXPECT_EQ(r.stats.pages.at(0).counts.bad_status, 1u);
+  EXPECT_EQ(r.stats.pages.at(1).counts.bad_status, 1u);
   EXPECT_EQ(r.stats.workers[0].counts.bad_status, 2u);
   EXPECT_EQ(replay_failed(r.stats.workers[1].counts), 1u);
 }

@@ -4,7 +4,12 @@
 # prefix, and vt_replay sending the package to it. nginx's access log must
 # hold exactly the package's requests (method, path, Content-Length, and the
 # request's length, which shows that the bytes of each entry were sent
-# whole), and the report must count them alike.
+# whole), and the report must count them alike, naming the services of the
+# package's manifest. The results file holds one line per request, whose
+# latencies give the report's percentiles. Then the package is replayed
+# again as two shards at once from one start and their reports merged: the
+# counts per page, status and worker are the whole run's, and nginx logged
+# the package once more.
 #
 #   replay_nginx_test.sh VT_REPLAY VTU_REPLAY_GEN VT_LOGGEN SUITE_BIN
 #
@@ -41,18 +46,24 @@ start_nginx "$WORK/servers"
 : >"$WORK/nginx/access.log"  # the readiness probe sent no request, but be sure
 
 # The whole day in about two seconds.
-timeout 60 "$REPLAY" "$WORK/pkg" --target "127.0.0.1:$PORT" --speed "$(two_second_speed)" \
-  --timeout 3000 --json "$WORK/report.json" --quiet >"$WORK/replay.out" 2>"$WORK/replay.err"
+SPEED=$(two_second_speed)
+timeout 60 "$REPLAY" "$WORK/pkg" --target "127.0.0.1:$PORT" --speed "$SPEED" \
+  --timeout 3000 --json "$WORK/report.json" --results "$WORK/results.jsonl" --html "$WORK/run.html" \
+  --quiet >"$WORK/replay.out" 2>"$WORK/replay.err"
 status=$?
 [ $status = 0 ] || die "vt_replay exited with status $status"
 sleep 0.2  # nginx writes the log line after the response
-stop_nginx
 
-awk '$5 != 200 { print "status " $5 " for " $0; bad = 1 } END { exit bad }' "$WORK/nginx/access.log" ||
-  die "nginx answered other than 200"
-awk '{ print $1, $2, $3, $4 }' "$WORK/nginx/access.log" | sort | uniq -c >"$WORK/actual"
-diff "$WORK/expected" "$WORK/actual" >"$WORK/diff" ||
-  die "nginx logged other requests than the package holds: $(head -20 "$WORK/diff")"
+# logged_alike FIRST_LINE: nginx's log from that line on holds the package.
+logged_alike() {
+  tail -n +"$1" "$WORK/nginx/access.log" >"$WORK/part.log"
+  awk '$5 != 200 { print "status " $5 " for " $0; bad = 1 } END { exit bad }' "$WORK/part.log" ||
+    die "nginx answered other than 200"
+  awk '{ print $1, $2, $3, $4 }' "$WORK/part.log" | sort | uniq -c >"$WORK/actual"
+  diff "$WORK/expected" "$WORK/actual" >"$WORK/diff" ||
+    die "nginx logged other requests than the package holds: $(head -20 "$WORK/diff")"
+}
+logged_alike 1
 
 json() { sed -n "s/.*\"$1\": \([0-9]*\).*/\1/p" "$WORK/report.json" | head -1; }
 for key in planned sent completed; do
@@ -65,4 +76,71 @@ grep -q "requests     planned $TOTAL, sent $TOTAL, completed $TOTAL, errors 0" "
   die "text report differs"
 grep -q "rewrites     none: every request sent as the package holds it" "$WORK/replay.out" ||
   die "the report does not say that nothing was rewritten"
-echo "$NAME: $TOTAL requests replayed and logged alike"
+grep -q '^  captured     2026-12-01 ' "$WORK/replay.out" || die "no capture clock in the report"
+
+# One results line per request sent; the exact percentiles of its latencies
+# are the report's within the histogram's error.
+# The pages carry the service names of the package's manifest, in the text
+# and the JSON.
+python3 - "$WORK/results.jsonl" "$WORK/report.json" "$TOTAL" "$WORK/pkg/vt_manifest.json" \
+  "$WORK/replay.out" <<'PY' || die "results and report disagree"
+import json, math, re, sys
+lines = [json.loads(l) for l in open(sys.argv[1])]
+report = json.load(open(sys.argv[2]))
+total = int(sys.argv[3])
+names = {str(s["page_id"]): s["name"] for s in json.load(open(sys.argv[4]))["services"]}
+assert {p: v["name"] for p, v in report["pages"].items()} == names, names
+text = open(sys.argv[5]).read()
+for page, name in names.items():
+    assert re.search(r"^  %s +[0-9].*  %s$" % (page, re.escape(name)), text, re.M), (page, name)
+assert len(lines) == total == report["requests"]["sent"], (len(lines), total)
+lat = sorted(l["latency_ms"] for l in lines if l["status"] is not None)
+for key, p in (("p50", 50), ("p90", 90), ("p99", 99), ("max", 100)):
+    exact = lat[max(1, math.ceil(p / 100 * len(lat))) - 1]
+    got = report["latency_ms"][key]
+    assert abs(got - exact) <= exact / 256 + 1e-6, (key, got, exact)
+assert abs(report["latency_ms"]["mean"] - sum(lat) / len(lat)) < 1e-5
+assert sum(l["bytes_out"] for l in lines) == report["bytes"]["sent"]
+PY
+
+# Two shards at once from one start 2 s ahead, their reports merged.
+LOGGED=$(wc -l <"$WORK/nginx/access.log")
+START=$(($(date +%s) + 2))
+for i in 0 1; do
+  results=$WORK/shard$i.jsonl
+  [ $i = 1 ] && results=$WORK/shard$i.csv
+  timeout 60 "$REPLAY" "$WORK/pkg" --target "127.0.0.1:$PORT" --speed "$SPEED" --timeout 3000 \
+    --shard $i/2 --start-at "$START" --json "$WORK/shard$i.json" --results "$results" --quiet \
+    >"$WORK/shard$i.out" 2>&1 &
+  eval "SHARD$i=\$!"
+done
+wait "$SHARD0" || die "shard 0 failed: $(cat "$WORK/shard0.out")"
+wait "$SHARD1" || die "shard 1 failed: $(cat "$WORK/shard1.out")"
+"$REPLAY" merge "$WORK/shard0.json" "$WORK/shard1.json" --json "$WORK/merged.json" \
+  --html "$WORK/merged.html" >"$WORK/merged.out" 2>&1 || die "merge failed: $(cat "$WORK/merged.out")"
+sleep 0.2
+stop_nginx
+logged_alike $((LOGGED + 1))
+python3 - "$WORK/report.json" "$WORK/merged.json" "$WORK/shard0.jsonl" "$WORK/shard1.csv" <<'PY' ||
+import csv, json, sys
+whole, merged = (json.load(open(p)) for p in sys.argv[1:3])
+counts = lambda r: {k: r[k] for k in ("sent", "completed", "errors", "failed")}
+assert merged["requests"] == whole["requests"], (merged["requests"], whole["requests"])
+assert merged["status"] == whole["status"]
+assert {p: counts(v) for p, v in merged["pages"].items()} == \
+       {p: counts(v) for p, v in whole["pages"].items()}
+assert {p: v["name"] for p, v in merged["pages"].items()} == \
+       {p: v["name"] for p, v in whole["pages"].items()}
+assert [dict(counts(w), worker=w["worker"], users=w["users"], planned=w["planned"])
+        for w in merged["workers"]] == \
+       [dict(counts(w), worker=w["worker"], users=w["users"], planned=w["planned"])
+        for w in whole["workers"]]
+# The merged histogram is the shards' results' within its stated error.
+lat = sorted([json.loads(l)["latency_ms"] for l in open(sys.argv[3])] +
+             [float(r["latency_ms"]) for r in csv.DictReader(open(sys.argv[4]))])
+assert len(lat) == whole["requests"]["sent"]
+exact = lat[len(lat) // 2 + len(lat) % 2 - 1]
+assert abs(merged["latency_ms"]["p50"] - exact) <= exact / 256 + 1e-6, (merged["latency_ms"], exact)
+PY
+  die "the merged shards differ from the whole run"
+echo "$NAME: $TOTAL requests replayed whole and in two shards, logged alike, merged to the same counts"

@@ -4,6 +4,7 @@
 #include <math.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 
 #include <algorithm>
 
@@ -67,6 +68,63 @@ bool parse_worker_list(const char *text, std::vector<int> *workers) {
   return true;
 }
 
+bool parse_shard(const std::string &text, ReplayShard *shard) {
+  size_t slash = text.find('/');
+  long index, count;
+  if (slash == std::string::npos || !read_long(text.substr(0, slash).c_str(), 0, 255, &index) ||
+      !read_long(text.substr(slash + 1).c_str(), 1, 256, &count) || index >= count)
+    return false;
+  shard->index = static_cast<int>(index);
+  shard->count = static_cast<int>(count);
+  return true;
+}
+
+bool parse_start_time(const std::string &text, int64_t *unix_us, std::string *error) {
+  const char *s = text.c_str();
+  // Seconds since the epoch.
+  if (!text.empty() && strspn(s, "0123456789.") == text.size()) {
+    double seconds;
+    if (!read_double(s, &seconds) || seconds < 1 || seconds > 32503680000.0)
+      return *error = "expected seconds since the epoch or an ISO 8601 time", false;
+    *unix_us = static_cast<int64_t>(llround(seconds * 1e6));
+    return true;
+  }
+  tm t{};
+  int used = 0;
+  if (sscanf(s, "%4d-%2d-%2d%*1[T ]%2d:%2d:%2d%n", &t.tm_year, &t.tm_mon, &t.tm_mday, &t.tm_hour,
+             &t.tm_min, &t.tm_sec, &used) != 6 || used != 19 || t.tm_mon < 1 || t.tm_mon > 12 ||
+      t.tm_mday < 1 || t.tm_mday > 31 || t.tm_hour > 23 || t.tm_min > 59 || t.tm_sec > 60)
+    return *error = "expected seconds since the epoch or an ISO 8601 time such as "
+                    "2026-12-07T10:00:00Z",
+           false;
+  const char *rest = s + used;
+  int64_t micros = 0;
+  if (*rest == '.') {
+    int digits = 0;
+    for (rest++; *rest >= '0' && *rest <= '9'; rest++, digits++)
+      if (digits < 6) micros = micros * 10 + (*rest - '0');
+    if (digits == 0) return *error = "no digits after the decimal point", false;
+    for (; digits < 6; digits++) micros *= 10;
+  }
+  long offset_s = 0;
+  if (*rest == 'Z' && rest[1] == 0) {
+  } else if ((*rest == '+' || *rest == '-') && strlen(rest) == 6 && rest[3] == ':') {
+    int h, m;
+    if (sscanf(rest + 1, "%2d:%2d", &h, &m) != 2 || h > 23 || m > 59)
+      return *error = "a zone is Z or +hh:mm", false;
+    offset_s = (*rest == '+' ? 1 : -1) * (h * 3600L + m * 60L);
+  } else {
+    return *error = "the time needs its zone: Z (UTC) or +hh:mm, as shards may run in other zones",
+           false;
+  }
+  t.tm_year -= 1900;
+  t.tm_mon -= 1;
+  time_t epoch = timegm(&t);
+  if (epoch == static_cast<time_t>(-1)) return *error = "not a time", false;
+  *unix_us = (static_cast<int64_t>(epoch) - offset_s) * 1000000 + micros;
+  return true;
+}
+
 ReplayCommand parse_replay_options(int argc, char **argv, ReplayOptions *o, std::string *error) {
   bool have_target = false;
   std::string target_text;
@@ -99,7 +157,7 @@ ReplayCommand parse_replay_options(int argc, char **argv, ReplayOptions *o, std:
           "--target", "--workers",   "--speed",      "--duration",   "--connections-per-user",
           "--timeout", "--json",     "--threads",    "--sni",        "--cacert",
           "--host",   "--header",    "--ok-status",  "--max-failed", "--max-latency",
-          "--max-lag"};
+          "--max-lag",  "--results", "--html",       "--shard",      "--start-at"};
       bool known = false;
       for (const char *k : kTakesValue) known = known || name == k;
       if (!known) return *error = "unknown option " + arg, ReplayCommand::kUsageError;
@@ -171,9 +229,17 @@ ReplayCommand parse_replay_options(int argc, char **argv, ReplayOptions *o, std:
         return *error = "--threads " + value + ": expected a whole number from 1 to 64",
                ReplayCommand::kUsageError;
       o->threads = static_cast<int>(n);
-    } else if (name == "--json") {
-      if (value.empty()) return *error = "--json needs a file name", ReplayCommand::kUsageError;
-      o->json_path = value;
+    } else if (name == "--json" || name == "--results" || name == "--html") {
+      if (value.empty()) return *error = name + " needs a file name", ReplayCommand::kUsageError;
+      (name == "--json" ? o->json_path : name == "--results" ? o->results_path : o->html_path) =
+          value;
+    } else if (name == "--shard") {
+      if (!parse_shard(value, &o->shard))
+        return *error = "--shard " + value + ": expected I/N, the shard I (from 0) of N, such as 0/4",
+               ReplayCommand::kUsageError;
+    } else if (name == "--start-at") {
+      if (!parse_start_time(value, &o->start_at_unix_us, &why))
+        return *error = "--start-at " + value + ": " + why, ReplayCommand::kUsageError;
     } else {
       return *error = "unknown option " + name, ReplayCommand::kUsageError;
     }
@@ -187,6 +253,12 @@ ReplayCommand parse_replay_options(int argc, char **argv, ReplayOptions *o, std:
   if (tls_only && !https)
     return *error = std::string(tls_only) + " applies to an https:// target, not " + target_text,
            ReplayCommand::kUsageError;
+  const std::string *outputs[] = {&o->json_path, &o->results_path, &o->html_path};
+  for (int i = 0; i < 3; i++)
+    for (int j = i + 1; j < 3; j++)
+      if (!outputs[i]->empty() && *outputs[i] == *outputs[j])
+        return *error = "--json, --results and --html name the same file " + *outputs[i],
+               ReplayCommand::kUsageError;
   if (o->insecure && !o->cacert.empty())
     return *error = "--insecure skips the check that --cacert is for: give one of them",
            ReplayCommand::kUsageError;
@@ -201,7 +273,8 @@ void print_replay_usage(FILE *out) {
   fprintf(out,
           "usage: vt_replay DIR --target TARGET [--workers LIST] [--speed FACTOR]\n"
           "                 [--duration SECONDS] [--connections-per-user N] [--timeout MS]\n"
-          "                 [--threads N] [--json FILE] [--quiet]\n"
+          "                 [--threads N] [--json FILE] [--results FILE] [--html FILE]\n"
+          "                 [--shard I/N] [--start-at TIME] [--quiet]\n"
           "                 [--sni NAME] [--cacert FILE | --insecure]\n"
           "                 [--host NAME] [--header 'Name: value'] ...\n"
           "                 [--ok-status LIST] [--max-failed RATIO]\n"
@@ -220,7 +293,16 @@ void print_replay_usage(FILE *out) {
           "  --timeout MS               per connect, handshake and request, and the wait\n"
           "                             for answers at a stop (default 10000)\n"
           "  --threads N                sending threads, the users dealt among them (default 1)\n"
-          "  --json FILE                also write the report as JSON into FILE (new file)\n"
+          "  --json FILE                also write the report as JSON into FILE (new file),\n"
+          "                             with the histograms and timeline merge needs\n"
+          "  --results FILE             one line per request into FILE (new file): JSON\n"
+          "                             lines, or CSV when FILE ends in .csv\n"
+          "  --html FILE                the page of the run: rates, latency, failures and\n"
+          "                             lag over time, the pages (new file)\n"
+          "  --shard I/N                only every N-th of the selected workers from the\n"
+          "                             I-th (I from 0), for runs on several machines\n"
+          "  --start-at TIME            time 0 of the schedule at TIME: seconds since the\n"
+          "                             epoch or ISO 8601 with zone (2026-12-07T10:00:00Z)\n"
           "  --quiet                    no progress line\n"
           "  --sni NAME                 https: the server name sent and checked in the\n"
           "                             certificate (default: the target's host)\n"
@@ -240,6 +322,9 @@ void print_replay_usage(FILE *out) {
           "  --help, --version\n"
           "\n"
           "Without --host and --header every request is sent as the package holds it.\n"
+          "\n"
+          "vt_replay merge REPORT.json ... [--json FILE] [--html FILE] adds up the\n"
+          "--json reports of shards (vt_replay merge --help).\n"
           "Exit status: 0 passed, 1 a broken package, an unreachable target, a refused\n"
           "certificate or a failed report write, 2 a usage error, 3 a threshold crossed,\n"
           "130 interrupted (after the report so far).\n");

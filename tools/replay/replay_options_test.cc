@@ -134,6 +134,15 @@ TEST(ReplayOptions, RefusesBadValuesNamingTheOption) {
       {"pkg", "--target", "h:1", "--ok-status", "2xx,"},
       {"pkg", "--target", "h:1", "--max-failed", "1.5"},
       {"pkg", "--target", "h:1", "--max-latency", "99=5"},
+      {"pkg", "--target", "h:1", "--shard", "2/2"},
+      {"pkg", "--target", "h:1", "--shard", "0/0"},
+      {"pkg", "--target", "h:1", "--shard", "1"},
+      {"pkg", "--target", "h:1", "--shard", "0/257"},
+      {"pkg", "--target", "h:1", "--start-at", "2026-12-07T10:00:00"},
+      {"pkg", "--target", "h:1", "--start-at", "tomorrow"},
+      {"pkg", "--target", "h:1", "--results", ""},
+      {"pkg", "--target", "h:1", "--json", "a", "--html", "a"},
+      {"pkg", "--target", "h:1", "--results", "a.csv", "--json", "a.csv"},
   };
   for (const auto &c : cases) {
     ReplayOptions o;
@@ -149,6 +158,73 @@ TEST(ReplayOptions, RefusesBadValuesNamingTheOption) {
   ReplayOptions fresh;
   parse({"pkg", "--target", "h:1", "--max-lag", "p0=5"}, &fresh, &error);
   EXPECT_EQ(error.rfind("--max-lag p0=5: expected pNN=MS", 0), 0u) << error;
+}
+
+// --shard and --start-at: what each form means, and where each is refused.
+TEST(ReplayOptions, ReadsShardsAndStartTimes) {
+  struct Shard {
+    const char *text;
+    int index, count;  // count 0: refused
+  };
+  for (const Shard &c : std::vector<Shard>{{"0/1", 0, 1},
+                                           {"3/4", 3, 4},
+                                           {"255/256", 255, 256},
+                                           {"4/4", 0, 0},
+                                           {"-1/4", 0, 0},
+                                           {"1/", 0, 0},
+                                           {"/2", 0, 0},
+                                           {"1/2/3", 0, 0}}) {
+    ReplayShard shard;
+    bool ok = parse_shard(c.text, &shard);
+    EXPECT_EQ(ok, c.count > 0) << c.text;
+    if (ok) {
+      EXPECT_EQ(shard.index * 1000 + shard.count, c.index * 1000 + c.count) << c.text;
+    }
+  }
+  struct Start {
+    const char *text;
+    int64_t unix_us;  // -1: refused, with `error` at the start of the message
+    const char *error;
+  };
+  const Start starts[] = {
+      {"1795000000", 1795000000000000, ""},
+      {"1795000000.25", 1795000000250000, ""},
+      {"2026-11-18T11:06:40Z", 1795000000000000, ""},
+      {"2026-11-18 11:06:40.123456789Z", 1795000000123456, ""},
+      {"2026-11-18T12:36:40.5+01:30", 1795000000500000, ""},
+      {"2026-11-18T06:06:40-05:00", 1795000000000000, ""},
+      {"2026-11-18T11:06:40", -1, "the time needs its zone"},
+      {"2026-11-18T11:06:40+1:00", -1, "the time needs its zone"},
+      {"2026-13-18T11:06:40Z", -1, "expected seconds since the epoch or an ISO 8601"},
+      {"2026-11-18T11:06Z", -1, "expected seconds"},
+      {"2026-11-18T11:06:40.Z", -1, "no digits after the decimal point"},
+      {"0", -1, "expected seconds"},
+      {"1.2.3", -1, "expected seconds"},
+      {"", -1, "expected seconds"},
+  };
+  for (const Start &c : starts) {
+    int64_t us = -1;
+    std::string error;
+    bool ok = parse_start_time(c.text, &us, &error);
+    EXPECT_EQ(ok, c.unix_us >= 0) << c.text << ": " << error;
+    if (ok) {
+      EXPECT_EQ(us, c.unix_us) << c.text;
+    } else {
+      EXPECT_EQ(error.rfind(c.error, 0), 0u) << c.text << ": " << error;
+    }
+  }
+  ReplayOptions o;
+  std::string error;
+  ASSERT_EQ(parse({"pkg", "--target", "h:1", "--shard=1/3", "--start-at", "1795000000",
+                   "--results", "r.csv", "--html", "r.html"},
+                  &o, &error),
+            ReplayCommand::kRun)
+      << error;
+  EXPECT_EQ(o.shard.index, 1);
+  EXPECT_EQ(o.shard.count, 3);
+  EXPECT_EQ(o.start_at_unix_us, 1795000000000000);
+  EXPECT_EQ(o.results_path, "r.csv");
+  EXPECT_EQ(o.html_path, "r.html");
 }
 
 }  // namespace

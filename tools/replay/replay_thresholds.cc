@@ -4,7 +4,7 @@
 #include <math.h>
 #include <stdlib.h>
 
-#include "tools/replay/replay_engine.h"
+#include "tools/replay/replay_stats.h"
 
 namespace {
 
