@@ -16,6 +16,15 @@
 # share of one core taken by the client and by the nginx worker, the
 # client's peak RSS, and the ratio of vt_replay's maximum to wrk's rate.
 # Figures are only comparable within one run: the machine is shared.
+#
+# PARTS (default "base search") chooses what runs: "base" the rounds above,
+# "search" the highest rate held, "outputs" the cost of --results and --html
+# together (CPU at 20,000/s, in RUNS interleaved rounds, and the highest
+# rate held with and without them, over a package of OUT_SPAN seconds,
+# default 30), "merge" a whole run against two shards run at once from one
+# start and merged (counts, and the merged percentiles against the exact
+# ones of the shards' results files). The load average is printed at the
+# start and the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -24,6 +33,9 @@ BODY=${BODY:-600}
 SPAN=${SPAN:-10}
 RUNS=${RUNS:-3}
 WRK_SECONDS=${WRK_SECONDS:-5}
+OUT_SPAN=${OUT_SPAN:-30}
+PARTS=${PARTS:-base search}
+part() { [[ " $PARTS " == *" $1 "* ]]; }
 BENCH_DIR=${BENCH_DIR:-$ROOT/build/bench_replay}
 REPLAY=$ROOT/build/release/tools/replay/vt_replay
 
@@ -46,6 +58,8 @@ cleanup() {
 trap cleanup EXIT
 
 # The package: users dealt to 4 workers, their phases spread evenly.
+write_package() {  # write_package DIR SPAN_MS
+mkdir -p "$1"
 perl -e '
   my ($dir, $users, $body, $span_ms) = @ARGV;
   my $interval = $users * 1000 / 5000;  # ms between two requests of a user
@@ -66,7 +80,9 @@ perl -e '
       }
       print $idx "$line\n";
     }
-  }' "$BENCH_DIR/pkg" "$USERS" "$BODY" $((SPAN * 1000))
+  }' "$1" "$USERS" "$BODY" "$2"
+}
+write_package "$BENCH_DIR/pkg" $((SPAN * 1000))
 
 # nginx: one worker, answering every POST with a short body.
 USER_LINE=""
@@ -123,21 +139,25 @@ json() { sed -n "s/.*\"$2\": {\([^}]*\)}.*/\1/p" "$1" | sed -n "s/.*\"$3\": \([0
 calc() { awk "BEGIN { printf \"%.2f\", $1 }"; }
 
 # One replay at SPEED; prints "planned achieved lag_p50 lag_p99 lag_max errors cpu rss_kb
-# nginx_cpu" (the CPU shares in % of one core).
+# nginx_cpu cpu_s" (the CPU shares in % of one core; cpu_s the client's CPU
+# seconds). PKG (default pkg) names the package, OUTPUTS=1 adds --results
+# and --html.
 run_replay() {  # run_replay SPEED [THREADS]
-  local speed=$1 threads=${2:-1} out n0
+  local speed=$1 threads=${2:-1} out n0 more=()
   out=$BENCH_DIR/replay_${speed}_$threads.json
-  rm -f "$out"
+  rm -f "$out" "$BENCH_DIR/results.jsonl" "$BENCH_DIR/run.html"
+  [ "${OUTPUTS:-0}" = 1 ] && more=(--results "$BENCH_DIR/results.jsonl" --html "$BENCH_DIR/run.html")
   n0=$(nginx_cpu)
-  /usr/bin/time -f '%e %U %S %M' -o "$BENCH_DIR/time" "$REPLAY" "$BENCH_DIR/pkg" \
+  /usr/bin/time -f '%e %U %S %M' -o "$BENCH_DIR/time" "$REPLAY" "$BENCH_DIR/${PKG:-pkg}" \
     --target "127.0.0.1:$PORT" --speed "$speed" --threads "$threads" --timeout 5000 --quiet \
-    --json "$out" >"$BENCH_DIR/replay_${speed}_$threads.txt"
+    --json "$out" "${more[@]}" >"$BENCH_DIR/replay_${speed}_$threads.txt"
   read -r wall user sys rss <"$BENCH_DIR/time"
   local errors
-  errors=$(sed -n 's/.*"requests": {.*"errors": \([0-9]*\)}.*/\1/p' "$out")
+  errors=$(sed -n 's/.*"requests": {[^}]*"errors": \([0-9]*\),.*/\1/p' "$out")
   echo "$(json "$out" rate planned_per_s) $(json "$out" rate achieved_per_s)" \
     "$(json "$out" lag_ms p50) $(json "$out" lag_ms p99) $(json "$out" lag_ms max) $errors" \
-    "$(calc "($user + $sys) / $wall * 100") $rss $(calc "($(nginx_cpu) - $n0) / $wall * 100")"
+    "$(calc "($user + $sys) / $wall * 100") $rss $(calc "($(nginx_cpu) - $n0) / $wall * 100")" \
+    "$(calc "$user + $sys")"
 }
 
 row() {  # row LABEL FIELDS...
@@ -164,11 +184,11 @@ run_wrk() {  # run_wrk THREADS; prints "rate cpu nginx_cpu"
 }
 
 echo "replay_bench: $USERS users, $BODY-byte bodies, $((SPAN * 5000)) requests over $SPAN s;" \
-  "nginx on 127.0.0.1:$PORT; $RUNS rounds, medians"
+  "nginx on 127.0.0.1:$PORT; $RUNS rounds, medians; parts: $PARTS; load average $(cut -d' ' -f1-3 /proc/loadavg)"
 # Rounds interleave the runs, so that a busy spell of the shared machine
 # falls on all of them alike.
 declare -A rows
-for round in $(seq "$RUNS"); do
+part base && for round in $(seq "$RUNS"); do
   rows[r1]+="$(run_replay 1)"$'\n'
   rows[w1]+="$(run_wrk 1)"$'\n'
   rows[r4]+="$(run_replay 4)"$'\n'
@@ -177,7 +197,7 @@ for round in $(seq "$RUNS"); do
 done
 printf '%-22s %9s %9s %8s %8s %8s %6s %6s %7s %6s\n' run planned/s achieved/s lag_p50 lag_p99 lag_max \
   errors cpu rss_MB nginx
-for k in r1 r4 r4t2; do
+part base && for k in r1 r4 r4t2; do
   case $k in
     r1) label="vt_replay 5,000/s" ;;
     r4) label="vt_replay 20,000/s" ;;
@@ -185,9 +205,8 @@ for k in r1 r4 r4t2; do
   esac
   row "$label" $(for c in 1 2 3 4 5 6 7 8 9; do col "${rows[$k]}" $c; done)
 done
-wrk1=$(col "${rows[w1]}" 1)
-wrk2=$(col "${rows[w2]}" 1)
-for k in w1 w2; do
+part base && wrk1=$(col "${rows[w1]}" 1) && wrk2=$(col "${rows[w2]}" 1)
+part base && for k in w1 w2; do
   printf '%-22s %9s %9.0f %8s %8s %8s %6s %5.0f%% %7s %5.0f%%\n' "wrk -t${k#w} -c$USERS" - \
     "$(col "${rows[$k]}" 1)" - - - - "$(col "${rows[$k]}" 2)" - "$(col "${rows[$k]}" 3)"
 done
@@ -195,10 +214,10 @@ done
 # The highest rate held: rising speeds until one falls short, with one
 # sending thread and with two.
 declare -A best
-for threads in 1 2; do
+part search && for threads in 1 2; do
   best[$threads]=0
   for speed in 1 1.5 2 2.5 3 4 5 6 8 10 12 16 20 24 32; do
-    read -r planned achieved p50 p99 max errors cpu rss ncpu < <(run_replay "$speed" "$threads")
+    read -r planned achieved p50 p99 max errors cpu rss ncpu cpu_s < <(run_replay "$speed" "$threads")
     row "vt_replay -t$threads speed $speed" "$planned" "$achieved" "$p50" "$p99" "$max" "$errors" \
       "$cpu" "$rss" "$ncpu"
     if [ "$errors" != 0 ] || awk -v a="$achieved" -v p="$planned" 'BEGIN { exit !(a < 0.97 * p) }'; then
@@ -207,9 +226,95 @@ for threads in 1 2; do
     best[$threads]=$achieved
   done
 done
-echo
-for threads in 1 2; do
+part search && part base && for threads in 1 2; do
   b=${best[$threads]}
   echo "vt_replay --threads $threads: highest rate sustained $(calc "$b") req/s;" \
     "/ wrk -t1: $(calc "$b / $wrk1"), / wrk -t2: $(calc "$b / $wrk2")"
 done
+
+# --results and --html together: CPU at 20,000/s, then the highest rate held
+# with and without them, over a longer package.
+if part outputs; then
+  write_package "$BENCH_DIR/pkg_out" $((OUT_SPAN * 1000))
+  echo
+  echo "outputs: $((OUT_SPAN * 5000)) requests over $OUT_SPAN s; load average $(cut -d' ' -f1-3 /proc/loadavg)"
+  declare -A out_rows
+  for round in $(seq "$RUNS"); do
+    out_rows[plain]+="$(PKG=pkg_out run_replay 4)"$'\n'
+    out_rows[outputs]+="$(PKG=pkg_out OUTPUTS=1 run_replay 4)"$'\n'
+  done
+  printf '%-22s %9s %9s %8s %8s %8s %6s %6s %7s %6s %6s\n' run planned/s achieved/s lag_p50 lag_p99 \
+    lag_max errors cpu rss_MB nginx cpu_s
+  for k in plain outputs; do
+    label="20,000/s"
+    [ $k = outputs ] && label="20,000/s --results --html"
+    row "$label" $(for c in 1 2 3 4 5 6 7 8 9; do col "${out_rows[$k]}" $c; done)
+    printf '%-22s cpu seconds %s\n' "" "$(col "${out_rows[$k]}" 10)"
+  done
+  plain_cpu=$(col "${out_rows[plain]}" 10)
+  out_cpu=$(col "${out_rows[outputs]}" 10)
+  echo "CPU at 20,000/s: $(calc "$out_cpu / $plain_cpu") x without the outputs" \
+    "($plain_cpu s and $out_cpu s for $((OUT_SPAN * 5000)) requests); results file" \
+    "$(du -k "$BENCH_DIR/results.jsonl" 2>/dev/null | cut -f1) KB"
+  echo "requests per second of client CPU: $(calc "$OUT_SPAN * 5000 / $plain_cpu") without," \
+    "$(calc "$OUT_SPAN * 5000 / $out_cpu") with --results and --html"
+  # Both searches step together, so that the machine's load falls on both alike.
+  declare -A held failed
+  held[0]=0 held[1]=0 failed[0]=0 failed[1]=0
+  for speed in 1 1.5 2 2.5 3 3.5 4 4.5 5 5.5 6 7 8 9 10 11 12 13 14 15 16 18 20 22 24 28 32; do
+    for outputs in 0 1; do
+      [ "${failed[$outputs]}" = 1 ] && continue
+      read -r planned achieved p50 p99 max errors cpu rss ncpu cpu_s < \
+        <(PKG=pkg_out OUTPUTS=$outputs run_replay "$speed")
+      row "$([ $outputs = 1 ] && echo "outputs" || echo "plain") speed $speed" "$planned" "$achieved" \
+        "$p50" "$p99" "$max" "$errors" "$cpu" "$rss" "$ncpu"
+      if [ "$errors" != 0 ] || awk -v a="$achieved" -v p="$planned" 'BEGIN { exit !(a < 0.97 * p) }'; then
+        failed[$outputs]=1
+      else
+        held[$outputs]=$achieved
+      fi
+    done
+    [ "${failed[0]}" = 1 ] && [ "${failed[1]}" = 1 ] && break
+  done
+  echo "highest rate held: $(calc "${held[0]}") req/s without, $(calc "${held[1]}") with --results" \
+    "and --html: $(calc "${held[1]} / (${held[0]} + 1e-9)") x"
+fi
+
+# A whole run against two shards run at once from one start, merged.
+if part merge; then
+  echo
+  rm -f "$BENCH_DIR"/merge_*
+  "$REPLAY" "$BENCH_DIR/pkg" --target "127.0.0.1:$PORT" --speed 2 --timeout 5000 --quiet \
+    --json "$BENCH_DIR/merge_whole.json" >/dev/null
+  start=$(($(date +%s) + 2))
+  shards=()
+  for i in 0 1; do
+    "$REPLAY" "$BENCH_DIR/pkg" --target "127.0.0.1:$PORT" --speed 2 --timeout 5000 --quiet \
+      --shard $i/2 --start-at "$start" --json "$BENCH_DIR/merge_$i.json" \
+      --results "$BENCH_DIR/merge_$i.jsonl" >/dev/null &
+    shards+=($!)
+  done
+  wait "${shards[@]}"
+  "$REPLAY" merge "$BENCH_DIR/merge_0.json" "$BENCH_DIR/merge_1.json" \
+    --json "$BENCH_DIR/merge_all.json" >/dev/null
+  python3 - "$BENCH_DIR" <<'PY'
+import json, math, sys
+d = sys.argv[1]
+whole, merged = (json.load(open(f"{d}/merge_{n}.json")) for n in ("whole", "all"))
+keys = ("planned", "sent", "completed", "errors", "failed")
+same = lambda a, b: all(a[k] == b[k] for k in keys if k in a)
+print("merge: counts of the merged shards against the whole run:",
+      "requests", "same" if same(merged["requests"], whole["requests"]) else "DIFFER",
+      "status", "same" if merged["status"] == whole["status"] else "DIFFER",
+      "pages", "same" if all(same(merged["pages"][p], v) for p, v in whole["pages"].items()) else "DIFFER",
+      "workers", "same" if all(same(m, w) for m, w in zip(merged["workers"], whole["workers"])) else "DIFFER")
+lat = sorted(json.loads(l)["latency_ms"] for n in (0, 1) for l in open(f"{d}/merge_{n}.jsonl"))
+for key, p in (("p50", 50), ("p90", 90), ("p99", 99), ("p99_9", 99.9), ("max", 100)):
+    exact = lat[max(1, math.ceil(p / 100 * len(lat))) - 1]
+    got = merged["latency_ms"][key]
+    print(f"merge: latency {key}: merged {got:.6f} ms, exact {exact:.6f} ms of {len(lat)} results,"
+          f" error {abs(got - exact) / exact * 100:.3f}% (stated bound 0.391%);"
+          f" the whole run {whole['latency_ms'][key]:.6f} ms")
+PY
+fi
+echo "load average at the end $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -1,18 +1,20 @@
 # Install rules. `cmake --install <build dir>` (what `make install` runs)
-# installs the four programs, their manual pages and their bash completion;
+# installs the six programs, their manual pages and their bash completion;
 # the stand-ins of the
 # suite commands come only with `--component suite`, since a real suite brings
 # its own. Each run also leaves the list of the files it installed, relative
 # to the prefix, in share/vortan_replay_gen/installed_files[.suite]; that list
 # is what `make uninstall` removes, with or without the build directory.
 set(vt_man_pages ${PROJECT_SOURCE_DIR}/man/vtu_replay_gen.1 ${PROJECT_SOURCE_DIR}/man/vt_loggen.1
-                 ${PROJECT_SOURCE_DIR}/man/vt_package_check.1 ${PROJECT_SOURCE_DIR}/man/vt_package.1)
+                 ${PROJECT_SOURCE_DIR}/man/vt_package_check.1 ${PROJECT_SOURCE_DIR}/man/vt_package.1
+                 ${PROJECT_SOURCE_DIR}/man/vt_replay.1 ${PROJECT_SOURCE_DIR}/man/vt_sink.1)
 
-install(TARGETS vtu_replay_gen vt_loggen vt_package_check vt_package RUNTIME DESTINATION bin COMPONENT tools)
+install(TARGETS vtu_replay_gen vt_loggen vt_package_check vt_package vt_replay vt_sink
+        RUNTIME DESTINATION bin COMPONENT tools)
 install(FILES ${vt_man_pages} DESTINATION share/man/man1 COMPONENT tools)
 # One completion file serves every program; bash-completion looks it up by
 # the name of the command being completed.
-foreach(vt_program vtu_replay_gen vt_loggen vt_package_check vt_package)
+foreach(vt_program vtu_replay_gen vt_loggen vt_package_check vt_package vt_replay vt_sink)
   install(FILES ${PROJECT_SOURCE_DIR}/completion/vortan_replay_gen.bash
           DESTINATION share/bash-completion/completions RENAME ${vt_program} COMPONENT tools)
 endforeach()

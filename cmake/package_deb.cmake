@@ -1,4 +1,4 @@
-# `make deb`: a Debian package of what `make install` installs (the four
+# `make deb`: a Debian package of what `make install` installs (the six
 # programs, their manual pages and bash completion), made by CPack from the
 # install rules of install.cmake. The suite stand-ins are left out: a real
 # suite brings its own commands. deb_staging.cmake puts the staged tree into

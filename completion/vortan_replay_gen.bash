@@ -1,11 +1,12 @@
-# bash completion for vtu_replay_gen, vt_package, vt_package_check, vt_loggen
-# and vt_replay: options, vt_package's commands, and file or directory names
-# where an option or argument takes one. Installed once per program name
-# under share/bash-completion/completions; each copy registers all five.
+# bash completion for vtu_replay_gen, vt_package, vt_package_check, vt_loggen,
+# vt_replay and vt_sink: options, the commands of vt_package and vt_replay
+# merge, and file or directory names where an option or argument takes one. Installed once per
+# program name under share/bash-completion/completions; each copy registers
+# all six.
 #
-# The long options of vt_loggen, vt_replay and vt_package_check are read from
-# their own --help text, once per shell, so that they are always the ones the
-# installed program knows.
+# The long options of vt_loggen, vt_replay, vt_sink and vt_package_check are
+# read from their own --help text, once per shell, so that they are always
+# the ones the installed program knows.
 
 # _vt_files [-d]: file names (directory names only with -d) matching $cur.
 _vt_files() {
@@ -49,14 +50,14 @@ _vt_package() {
   local command=${COMP_WORDS[1]}
   case $prev in
     -o) _vt_files; [[ -z $cur || $cur == - ]] && COMPREPLY+=(-); return ;;
-    -i) _vt_files; return ;;
+    -i | --results) _vt_files; return ;;
     --bucket) return ;;
   esac
   local options
   case $command in
     check) options='--help' ;;
     profile) options='--json --bucket --help' ;;
-    plot) options='-o --force --bucket --help' ;;
+    plot) options='-o --force --bucket --results --help' ;;
     preview) options='-i -f -u --json --bucket --help' ;;
     *) return ;;
   esac
@@ -106,7 +107,27 @@ _vt_loggen() {
 }
 
 _vt_replay() {
-  _vt_long_options '' '--json' '--quiet --help --version'
+  if [[ ${COMP_WORDS[1]:-} == merge ]] && ((COMP_CWORD > 1)); then
+    local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
+    COMPREPLY=()
+    if [[ $cur == -* ]]; then
+      COMPREPLY=($(compgen -W '--json --html --help' -- "$cur"))
+    else
+      _vt_files  # the reports, or the file of --json and --html
+    fi
+    return
+  fi
+  if ((COMP_CWORD == 1)) && [[ ${COMP_WORDS[1]} != -* ]]; then
+    local cur=${COMP_WORDS[1]}
+    COMPREPLY=($(compgen -W merge -- "$cur"))
+    _vt_files -d
+    return
+  fi
+  _vt_long_options '' '--json --results --html --cacert' '--quiet --insecure --help --version'
+}
+
+_vt_sink() {
+  _vt_long_options '' '--port-file --pid-file' '--background --quiet --help --version'
 }
 
 complete -F _vtu_replay_gen vtu_replay_gen
@@ -114,3 +135,4 @@ complete -F _vt_package vt_package
 complete -F _vt_package_check vt_package_check
 complete -F _vt_loggen vt_loggen
 complete -F _vt_replay vt_replay
+complete -F _vt_sink vt_sink

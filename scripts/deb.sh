@@ -2,12 +2,12 @@
 # `make deb`: builds the installed programs in build/deb, optimised as Debian
 # builds its packages (-O2) and with its hardening flags (VT_HARDEN), and
 # packs them with CPack into build/deb/package/vortan-replay-gen_<version>_<arch>.deb:
-# the four programs, their manual pages and bash completion
+# the six programs, their manual pages and bash completion
 # (cmake/package_deb.cmake). Then lintian's verdict, when lintian is installed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR=${DEB_BUILD_DIR:-build/deb}
-targets=(vtu_replay_gen vt_loggen vt_package_check vt_package)
+targets=(vtu_replay_gen vt_loggen vt_package_check vt_package vt_replay vt_sink)
 
 scripts/setup.sh
 if [ ! -f "$BUILD_DIR/CMakeCache.txt" ]; then

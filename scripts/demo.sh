@@ -6,13 +6,15 @@
 # follows) and checks the package. The second generates a denser tree with
 # vt_loggen, thousands of requests within minutes of a capture day, runs the
 # tool on it, checks the package against what vt_loggen expects, and shows
-# the package's profile and the plot beside it.
+# the package's profile and the plot beside it. Last, the dense package is
+# replayed against vt_sink, a small server the demo starts on 127.0.0.1 and
+# stops again.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 BUILD=$ROOT/build/normal
-targets=(vtu_replay_gen vt_package_check vt_package vt_loggen vtu_gen_cscript vtu_gen_script
-  vti_get_page vtu_change_page_name)
+targets=(vtu_replay_gen vt_package_check vt_package vt_loggen vt_replay vt_sink vtu_gen_cscript
+  vtu_gen_script vti_get_page vtu_change_page_name)
 TOOL=$BUILD/tools/replay_gen/vtu_replay_gen
 PACKAGE=$BUILD/tools/package/vt_package
 LOGGEN=$BUILD/tools/loggen/vt_loggen
@@ -115,4 +117,31 @@ echo
 "$PACKAGE" profile "$DENSE/replay"
 "$PACKAGE" plot "$DENSE/replay" -o "$DENSE/plot.html" >/dev/null &&
   echo "demo: plot of the package in $DENSE/plot.html (open it in a browser)"
+
+# The dense package sent to a server: vt_sink on a free port of 127.0.0.1,
+# the package played at 1,000 times its pace (about 9 s) and never longer
+# than 15 s, the server
+# stopped again.
+if [ "$status" = 0 ]; then
+  if "$BUILD/tools/sink/vt_sink" --background --port-file "$DENSE/sink.port" \
+    --pid-file "$DENSE/sink.pid" --seconds 120 >"$DENSE/sink.log"; then
+    SINK_PID=$(cat "$DENSE/sink.pid")
+    replay=(vt_replay "$DENSE/replay" --target "http://127.0.0.1:$(cat "$DENSE/sink.port")" --speed 1000
+      --duration 15 --quiet --html "$DENSE/run.html")
+    echo
+    echo "demo: replaying the dense package against vt_sink on 127.0.0.1:$(cat "$DENSE/sink.port"):"
+    echo "demo:   ${replay[*]}"
+    "$BUILD/tools/replay/${replay[0]}" "${replay[@]:1}"
+    replay_status=$?
+    kill "$SINK_PID"
+    for _ in $(seq 100); do kill -0 "$SINK_PID" 2>/dev/null || break; sleep 0.05; done
+    echo "demo: server  $(cat "$DENSE/sink.log")"
+    echo "demo: vt_replay exited with status $replay_status"
+    [ -s "$DENSE/run.html" ] && echo "demo: page of the run in $DENSE/run.html (open it in a browser)"
+    [ $replay_status -eq 0 ] || status=1
+  else
+    echo "demo: vt_sink did not start; the package was not replayed" >&2
+    status=1
+  fi
+fi
 exit $status

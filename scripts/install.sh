@@ -1,9 +1,10 @@
 #!/bin/bash
 # Builds the installed programs (only those) and installs them with CMake's
 # install rules into $DESTDIR$PREFIX: vtu_replay_gen, vt_loggen, vt_package,
-# vt_package_check, their manual pages and bash completion; WITH_SUITE=1 adds
-# the stand-ins of the suite commands. BUILD_DIR (default build/normal) is
-# configured first when it has never been.
+# vt_package_check, vt_replay, vt_sink, their manual pages and bash
+# completion; WITH_SUITE=1 adds the stand-ins of the suite commands.
+# BUILD_DIR (default build/normal) is configured first when it has never
+# been.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 PREFIX=${PREFIX:-/usr/local}
@@ -17,7 +18,7 @@ case $PREFIX in
   *) echo "install: PREFIX must be an absolute path, not '$PREFIX'" >&2; exit 2 ;;
 esac
 
-targets=(vtu_replay_gen vt_loggen vt_package_check vt_package)
+targets=(vtu_replay_gen vt_loggen vt_package_check vt_package vt_replay vt_sink)
 suite_targets=(vtu_gen_cscript vtu_gen_script vti_get_page vtu_change_page_name)
 with_suite=0
 if [ -n "$WITH_SUITE" ] && [ "$WITH_SUITE" != 0 ]; then

@@ -2,12 +2,14 @@
 # Installs what a fresh Debian machine lacks to build and test the tool:
 # compilers, CMake, Ninja, GoogleTest, clang (fuzzing), groff (the manual
 # page test), the en_US locale that the tool's grouped numbers
-# ("%'lu" -> 1,234,567) need, the HTTP response parser of vt_replay and
-# nginx for its end-to-end tests, Chromium, in which the test of
-# `vt_package plot` opens the plot, strace, with which a test watches which
-# files the programs open on closed standard descriptors, and dpkg-dev, whose
-# dpkg-shlibdeps finds the Debian package's dependencies (`make deb`). Python
-# 3 runs the fault generator of `make mutate-random` and its test.
+# ("%'lu" -> 1,234,567) need, the HTTP parser of vt_replay and vt_sink,
+# OpenSSL (vt_replay's TLS, and the openssl command that makes the tests'
+# certificates), nginx for its end-to-end tests, Chromium, in which the test
+# of `vt_package plot` opens the plot, strace, with which a test watches
+# which files the programs open on closed standard descriptors, and
+# dpkg-dev, whose dpkg-shlibdeps finds the Debian package's dependencies
+# (`make deb`). Python 3 runs the fault generator of `make mutate-random` and
+# its test.
 #
 #   scripts/setup.sh [--coverage]   (--coverage: also gcovr, for `make coverage`)
 set -euo pipefail
@@ -26,6 +28,9 @@ command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev)
 [ -d /usr/share/i18n/locales ] && command -v localedef >/dev/null || need+=(locales)
 dpkg -s libclang-rt-14-dev >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
 [ -f /usr/include/http_parser.h ] || need+=(libhttp-parser-dev)
+[ -f /usr/include/openssl/ssl.h ] || need+=(libssl-dev)
+command -v openssl >/dev/null || need+=(openssl)
+[ -d /etc/ssl/certs ] || need+=(ca-certificates)
 [ -x /usr/sbin/nginx ] || need+=(nginx)
 command -v chromium >/dev/null || need+=(chromium)
 command -v strace >/dev/null || need+=(strace)

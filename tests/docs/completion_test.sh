@@ -3,14 +3,14 @@
 # each command's options (all those its --help names), and file or
 # directory names where an option or argument takes one.
 #
-#   completion_test.sh COMPLETION_FILE VTU_REPLAY_GEN VT_PACKAGE VT_PACKAGE_CHECK VT_LOGGEN VT_REPLAY
+#   completion_test.sh COMPLETION_FILE VTU_REPLAY_GEN VT_PACKAGE VT_PACKAGE_CHECK VT_LOGGEN VT_REPLAY VT_SINK
 set -u
 COMPLETION=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 T=$(mktemp -d "${TMPDIR:-/tmp}/vt_completion.XXXXXX")
 trap 'rm -rf "$T"' EXIT
 mkdir -p "$T/bin" "$T/work/logs dir/sub" "$T/work/replay"
-names=(vtu_replay_gen vt_package vt_package_check vt_loggen vt_replay)
-for i in 0 1 2 3 4; do
+names=(vtu_replay_gen vt_package vt_package_check vt_loggen vt_replay vt_sink)
+for i in 0 1 2 3 4 5; do
   arg=$((i + 2))
   ln -s "$(cd "$(dirname "${!arg}")" && pwd)/$(basename "${!arg}")" "$T/bin/${names[$i]}"
 done
@@ -73,10 +73,24 @@ expect 'vt_loggen --quiet --out l' 'logs dir'
 expect 'vt_loggen --requests ' ''
 expect 'vt_replay replay --json r' replay replay.conf report.json
 expect 'vt_replay replay --wo' --workers
+expect 'vt_replay replay --cacert r' replay replay.conf report.json
+expect 'vt_replay replay --insecure --ho' --host
+expect 'vt_replay replay --header ' ''
+expect 'vt_replay replay --results r' replay replay.conf report.json
+expect 'vt_replay replay --html=r' replay replay.conf report.json
+expect 'vt_replay replay --st' --start-at
+expect 'vt_replay replay --shard ' ''
+expect 'vt_replay me' merge
+expect 'vt_replay ' 'logs dir' merge replay
+expect 'vt_replay merge r' replay replay.conf report.json
+expect 'vt_replay merge report.json --' --help --html --json
+expect 'vt_package plot --results r' replay replay.conf report.json
+expect 'vt_sink --port-file=r' replay replay.conf report.json
+expect 'vt_sink --background --st' --status
 
 # Every option that a program's --help (or a vt_package command's) names is
 # offered, so that the completion cannot fall behind the programs.
-for p in vt_package_check vt_loggen vt_replay; do
+for p in vt_package_check vt_loggen vt_replay vt_sink; do
   for o in $("$p" --help | grep -oE -- '--[a-z][a-z-]*' | sort -u); do
     completions "$p --" | grep -qx -- "$o" || {
       echo "completion_test: $p -- does not offer $o"

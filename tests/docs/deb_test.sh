@@ -43,7 +43,7 @@ grep -q '^ Maintainer: .*<.*@.*>' <<<"$info" || fail "no maintainer address"
 # Exactly these files, with these modes.
 dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ { print $1, $6 }' | sort >"$T/contents"
 {
-  for p in vt_loggen vt_package vt_package_check vtu_replay_gen; do
+  for p in vt_loggen vt_package vt_package_check vtu_replay_gen vt_replay vt_sink; do
     echo "-rwxr-xr-x ./usr/bin/$p"
     echo "-rw-r--r-- ./usr/share/bash-completion/completions/$p"
     echo "-rw-r--r-- ./usr/share/man/man1/$p.1.gz"

@@ -1,11 +1,14 @@
 #!/bin/bash
 # Every manual page renders without a groff warning, has the usual sections,
-# and names every option its program knows.
+# names every option its program knows, and names every other page in its
+# SEE ALSO.
 #
-#   man_pages_test.sh MAN_DIR VTU_REPLAY_GEN VT_LOGGEN VT_PACKAGE_CHECK VT_PACKAGE
+#   man_pages_test.sh MAN_DIR VTU_REPLAY_GEN VT_LOGGEN VT_PACKAGE_CHECK VT_PACKAGE VT_REPLAY VT_SINK
 set -u
 MAN_DIR=$1
-declare -A PROGRAM=([vtu_replay_gen]=$2 [vt_loggen]=$3 [vt_package_check]=$4 [vt_package]=$5)
+declare -A PROGRAM=([vtu_replay_gen]=$2 [vt_loggen]=$3 [vt_package_check]=$4 [vt_package]=$5
+  [vt_replay]=$6 [vt_sink]=$7)
+NAMES=(vtu_replay_gen vt_loggen vt_package_check vt_package vt_replay vt_sink)
 failures=0
 fail() {
   echo "man_pages_test: $*"
@@ -18,7 +21,7 @@ command -v groff >/dev/null || {
 }
 
 sections=(NAME SYNOPSIS DESCRIPTION OPTIONS FILES ENVIRONMENT '"EXIT STATUS"' EXAMPLES '"SEE ALSO"')
-for name in vtu_replay_gen vt_loggen vt_package_check vt_package; do
+for name in "${NAMES[@]}"; do
   page=$MAN_DIR/$name.1
   [ -f "$page" ] || { fail "$page is missing"; continue; }
 
@@ -44,6 +47,11 @@ for name in vtu_replay_gen vt_loggen vt_package_check vt_package; do
     mapfile -t options < <(grep -oE -- '--[a-z][a-z-]*' <<<"$help" | sort -u)
     [ ${#options[@]} -gt 1 ] || fail "$name --help lists no options"
   fi
+  see_also=$(sed -n '/^\.SH "SEE ALSO"/,/^\.SH/p' "$page")
+  for other in "${NAMES[@]}"; do
+    [ "$other" = "$name" ] && continue
+    grep -qx "\.BR $other (1),\?" <<<"$see_also" || fail "$name.1: SEE ALSO does not name $other(1)"
+  done
   for o in "${options[@]}"; do
     roff=${o//-/\\-}
     grep -qE "^\.(B|BI|BR) \"?$(sed 's/\\/\\\\/g' <<<"$roff")( |\"|$)" "$page" ||
@@ -51,14 +59,5 @@ for name in vtu_replay_gen vt_loggen vt_package_check vt_package; do
   done
 done
 
-# Every page's SEE ALSO names every other page.
-for name in vtu_replay_gen vt_loggen vt_package_check vt_package; do
-  see_also=$(sed -n '/^\.SH "SEE ALSO"/,/^\.SH/p' "$MAN_DIR/$name.1")
-  for other in vtu_replay_gen vt_loggen vt_package_check vt_package; do
-    [ "$other" = "$name" ] && continue
-    grep -q "^\.BR $other (1)" <<<"$see_also" || fail "$name.1: SEE ALSO does not name $other(1)"
-  done
-done
-
-[ $failures -eq 0 ] && echo "man_pages_test: 4 pages render cleanly, describe every option and name one another"
+[ $failures -eq 0 ] && echo "man_pages_test: ${#NAMES[@]} pages render cleanly, describe every option and name each other"
 exit $((failures > 0))

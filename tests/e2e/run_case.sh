@@ -10,7 +10,8 @@
 # and runs the tool. Its stdout, stderr and exit status, and every file it leaves under
 # $WORK/out, are compared with CASE_DIR/expected/{stdout,stderr,status,files/}
 # after normalisation (work directory, dates, durations, process ids, the
-# manifest's time of making, and
+# after normalisation (work directory, dates, durations, process ids, the
+# memory budget taken from the machine, the manifest's time of making, and
 # the loader threads' start reports, whose place is not fixed).
 # With UPDATE_EXPECTED=1 the expectations are rewritten instead. A case that
 # cannot run here (it needs root to mount a file system, say) writes its
@@ -33,6 +34,7 @@ normalise() {
     -e 's#[0-9]{2}/[0-9]{2}/[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}#<DATE>#g' \
     -e 's#[0-9,]+ minutes and [0-9,]+ seconds#<N> minutes and <N> seconds#g' \
     -e 's#/tmp/filename_[0-9]+#/tmp/filename_<PID>#g' \
+    -e 's#^(memory_budget:Memory budget ).*#\1<BUDGET>#' \
     -e 's#"made_at": "[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9:]{8}Z"#"made_at": "<DATE>"#' |
     # A loader thread starts working while the main thread still reports its
     # start, so where that report (and its empty line) falls is not fixed.

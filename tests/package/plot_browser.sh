@@ -2,23 +2,29 @@
 # vt_package plot in a real browser: headless Chromium opens the page from the
 # disk; it must render with no console message, hold one series per worker in
 # its chart of requests per second, and it is photographed (OUT_DIR/plot.png,
-# 1000 pixels wide) for a person to look at. Skipped (status 77) where
-# Chromium is missing; scripts/setup.sh installs it.
+# 1000 pixels wide) for a person to look at. Then the package is replayed
+# against vt_sink with --html and --results, and the page of the run
+# (OUT_DIR/run.png) and the one vt_package plot --results draws from the
+# results file must render alike, with every chart drawn. Skipped (status
+# 77) where Chromium is missing; scripts/setup.sh installs it.
 #
-#   plot_browser.sh VT_PACKAGE TOOL LOGGEN SUITE_BIN OUT_DIR
+#   plot_browser.sh VT_PACKAGE TOOL LOGGEN SUITE_BIN OUT_DIR VT_REPLAY VT_SINK
 set -u
 P=$1
 TOOL=$2
 LOGGEN=$3
 SUITE_BIN=$4
 OUT_DIR=$5
+REPLAY=$6
+SINK=$7
 BROWSER=$(command -v chromium || command -v chromium-browser)
 if [ -z "$BROWSER" ]; then
   echo "skipped: chromium is not installed (scripts/setup.sh installs it)"
   exit 77
 fi
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/vt_plot_browser.XXXXXX")
-trap 'rm -rf "$WORK"' EXIT
+SINK_PID=
+trap '[ -n "$SINK_PID" ] && kill "$SINK_PID" 2>/dev/null; rm -rf "$WORK"' EXIT
 failed=0
 fail() {
   echo "FAIL: $*"
@@ -40,27 +46,65 @@ VT_WDIR=$WORK/wdir PATH=$SUITE_BIN:$PATH "$TOOL" -i "$WORK/replay.conf" >"$WORK/
   { echo "the run failed: $(tail -3 "$WORK/run.out")"; exit 1; }
 "$P" plot "$WORK/replay" -o "$WORK/plot.html" || exit 1
 
-browse() {  # browse ARGS...: Chromium on the page, its log on stderr
+browse() {  # browse PAGE ARGS...: Chromium on the page, its log on stderr
+  local page=$1
+  shift
   timeout 120 "$BROWSER" --headless --no-sandbox --disable-gpu --disable-background-networking \
     --disable-component-update --disable-sync --no-first-run --user-data-dir="$(mktemp -d "$WORK/profile.XXXXXX")" \
-    --enable-logging=stderr --v=0 "$@" "file://$WORK/plot.html"
+    --enable-logging=stderr --v=0 "$@" "file://$WORK/$page"
 }
-browse --dump-dom >"$WORK/dom.html" 2>"$WORK/browser.log" || fail "chromium failed: $(tail -3 "$WORK/browser.log")"
-# Every console message (a script error, an SVG attribute it could not read)
-# is logged as ...:CONSOLE...
-if grep -q ':CONSOLE' "$WORK/browser.log"; then
-  fail "console messages: $(grep ':CONSOLE' "$WORK/browser.log" | head -3)"
-fi
+# render PAGE: the page's DOM as Chromium made it into $WORK/dom.html; every
+# console message (a script error, an SVG attribute it could not read) is
+# logged as ...:CONSOLE... and fails the case.
+render() {
+  browse "$1" --dump-dom >"$WORK/dom.html" 2>"$WORK/browser.log" ||
+    fail "$1: chromium failed: $(tail -3 "$WORK/browser.log")"
+  if grep -q ':CONSOLE' "$WORK/browser.log"; then
+    fail "$1: console messages: $(grep ':CONSOLE' "$WORK/browser.log" | head -3)"
+  fi
+}
+render plot.html
 series=$(grep -o '<path class="series" data-worker="[0-9]*"[^>]*d="M[^"]*Z"' "$WORK/dom.html" | wc -l)
 [ "$series" = "$WORKERS" ] || fail "the rendered page holds $series whole series, not $WORKERS"
 grep -q '<h2>Users active at once</h2>' "$WORK/dom.html" || fail "no chart of active users"
 
 mkdir -p "$OUT_DIR"
-rm -f "$OUT_DIR/plot.png"
-browse --window-size=1000,2600 --screenshot="$OUT_DIR/plot.png" >/dev/null 2>"$WORK/shot.log" ||
-  fail "no screenshot: $(tail -3 "$WORK/shot.log")"
-[ -s "$OUT_DIR/plot.png" ] || fail "the screenshot is empty"
-cp "$WORK/plot.html" "$OUT_DIR/plot.html"
+shoot() {  # shoot PAGE PNG HEIGHT
+  rm -f "$OUT_DIR/$2"
+  browse "$1" --window-size=1000,"$3" --screenshot="$OUT_DIR/$2" >/dev/null 2>"$WORK/shot.log" ||
+    fail "$1: no screenshot: $(tail -3 "$WORK/shot.log")"
+  [ -s "$OUT_DIR/$2" ] || fail "$1: the screenshot is empty"
+  cp "$WORK/$1" "$OUT_DIR/$1"
+}
+shoot plot.html plot.png 2600
 
-[ $failed = 0 ] && echo "plot_browser: the page renders, $WORKERS series; screenshot $OUT_DIR/plot.png"
+# The page of a run of the package against vt_sink (one answer in four a
+# 503), its first 3 s, and the same page from its results file.
+"$SINK" --status 200,200,200,503 --seconds 60 --port-file "$WORK/port" --pid-file "$WORK/sink.pid" \
+  --background --quiet || exit 1
+SINK_PID=$(cat "$WORK/sink.pid")
+timeout 60 "$REPLAY" "$WORK/replay" --target "127.0.0.1:$(cat "$WORK/port")" --speed 10000 --duration 3 --quiet \
+  --html "$WORK/run.html" --results "$WORK/run.csv" >"$WORK/replay.out" 2>&1 ||
+  { echo "the replay failed: $(tail -3 "$WORK/replay.out")"; exit 1; }
+"$P" plot "$WORK/replay" --results "$WORK/run.csv" -o "$WORK/results.html" >/dev/null || exit 1
+pages=$(grep -c '^  [0-9]' "$WORK/replay.out")
+for page in run.html results.html; do
+  render $page
+  for label in 'requests per second, planned and achieved' 'latency p50 and p99' \
+    'failures per second by status' 'schedule lag'; do
+    grep -q "<svg [^>]*aria-label=\"$label\"" "$WORK/dom.html" || fail "$page: no chart of $label"
+  done
+  # Every chart holds its lines or areas, each drawn whole.
+  [ "$(grep -o '<path class="series" data-series="achieved"[^>]*d="M[^"]*Z"' "$WORK/dom.html" | wc -l)" = 1 ] ||
+    fail "$page: no area of the achieved rate"
+  [ "$(grep -o '<path class="line[^>]*d="M[^"]*H[0-9.]*"' "$WORK/dom.html" | wc -l)" -ge 5 ] ||
+    fail "$page: the lines of planned rate, latency and lag are not all drawn"
+  grep -q '<path class="series" data-failure="status 503"' "$WORK/dom.html" || fail "$page: no 503 drawn"
+  rows=$(grep -o '<tr><td>[0-9-]*</td><td class="name">I' "$WORK/dom.html" | wc -l)
+  [ "$rows" -gt 0 ] && [ "$rows" = $((pages - WORKERS)) ] ||
+    fail "$page: $rows named pages in the table, the report has $((pages - WORKERS))"
+done
+shoot run.html run.png 2400
+
+[ $failed = 0 ] && echo "plot_browser: the pages render, $WORKERS series; screenshots $OUT_DIR/plot.png, $OUT_DIR/run.png"
 exit $failed

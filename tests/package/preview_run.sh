@@ -44,8 +44,11 @@ export VT_WDIR=$WORK/wdir PATH=$SUITE_BIN:$PATH
 TMP_TOPS=$(for p in "$P" "$SUITE_BIN" "$WORK" "$RES"; do
   case "$p/" in /tmp/?*) p=${p#/tmp/} && echo "${p%%/*}" ;; esac
 done | sort -u)
+# A directory's own time changes with what is made and removed in it, which
+# the listing shows by itself: files are listed with their times, not
+# directories.
 listing() {
-  (cd "$WORK" && find . -printf '%p %s %T@\n' | sort)
+  (cd "$WORK" && find . -type d -printf '%p\n' -o -printf '%p %s %T@\n' | sort)
   find /tmp -mindepth 1 -maxdepth 3 -printf '/tmp/%P\n' 2>/dev/null | sort
 }
 previewed() {
@@ -84,6 +87,21 @@ previewed text -i "$WORK/replay.conf"
 [ "$(status_of json)" = 0 ] || fail "preview --json exited $(status_of json): $(cat "$RES/preview.json.out")"
 [ "$(status_of text)" = 0 ] || fail "preview exited $(status_of text)"
 grep -q '^preview: the run would succeed$' "$RES/preview.text.out" || fail "no success line"
+
+# 1b. The same under a budget of 8K: the dry run sorts in runs on disk, in a
+# spill directory beside where the replay directory would be, which it
+# removes; its report is the same.
+cp "$WORK/replay.conf" "$WORK/small.conf"
+echo "MEMORY_LIMIT|8K" >>"$WORK/small.conf"
+previewed small -i "$WORK/small.conf" --json
+[ "$(status_of small)" = 0 ] || fail "preview under 8K exited $(status_of small)"
+cmp -s "$RES/preview.small.out" "$RES/preview.json.out" ||
+  fail "preview under 8K differs: $(diff <(tr , '\n' <"$RES/preview.small.out") <(tr , '\n' <"$RES/preview.json.out") | head -6)"
+if command -v strace >/dev/null; then
+  strace -f -e trace=openat,mkdir,rmdir -o "$RES/strace.small" "$P" preview -i "$WORK/small.conf" >/dev/null
+  grep -q "mkdir(\"$WORK/vt_spill\.[A-Za-z0-9]*\", 0700) = 0" "$RES/strace.small" ||
+    fail "preview under 8K made no spill directory in $WORK"
+fi
 
 # Nothing run, nothing opened to write but /dev/null (where strace is found).
 # The counters a coverage build writes at exit (*.gcda) are not the program's.

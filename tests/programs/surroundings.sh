@@ -12,9 +12,9 @@
 #   read-only file bound over it in a mount namespace of its own), it refuses
 #   at once, saying why. Skipped where no mount namespace can be made.
 #
-#   surroundings.sh VTU_REPLAY_GEN VT_PACKAGE VT_PACKAGE_CHECK VT_REPLAY VT_LOGGEN SUITE_BIN
+#   surroundings.sh VTU_REPLAY_GEN VT_PACKAGE VT_PACKAGE_CHECK VT_REPLAY VT_LOGGEN SUITE_BIN VT_SINK
 set -u
-GEN=$1 PKG=$2 CHECK=$3 REPLAY=$4 LOGGEN=$5 SUITE=$6
+GEN=$1 PKG=$2 CHECK=$3 REPLAY=$4 LOGGEN=$5 SUITE=$6 SINK=$7
 EXAMPLES=$(cd "$(dirname "$0")/../../examples" && pwd)
 T=$(mktemp -d "${TMPDIR:-/tmp}/vt_surroundings.XXXXXX")
 # The generator's runs that stop early leave their empty /tmp/filename_<pid>
@@ -133,6 +133,7 @@ if strace -qq -o /dev/null true 2>/dev/null; then
   closed "$CHECK" "$T/replay"
   closed "$REPLAY" "$T/pkg" --target 127.0.0.1:1
   closed "$LOGGEN" --out "$T/tree_ok" --requests 10
+  closed "$SINK" --seconds 0.2 --port-file "$T/sink.port"
   closed "$SUITE/vtu_gen_cscript" -s p/s/c -f "$T/gen_input"
   closed "$SUITE/vtu_gen_script" -s p/s/d -f "$T/gen_input" -r
   closed "$SUITE/vti_get_page" p/s/c

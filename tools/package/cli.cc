@@ -12,12 +12,15 @@
 #include <vector>
 
 #include "base/core/safe_file.h"
+#include "tools/package/manifest.h"
 #include "tools/package/nearest_word.h"
 #include "tools/package/package_check.h"
 #include "tools/package/plot.h"
 #include "tools/package/preview.h"
 #include "tools/package/profile.h"
 #include "tools/package/profile_report.h"
+#include "tools/replay/replay_html.h"
+#include "tools/replay/replay_results.h"
 
 #ifndef VT_VERSION
 #define VT_VERSION "unknown"
@@ -37,6 +40,9 @@ constexpr const char *kProgramUsage =
     "  profile DIR [--json] [--bucket S]    the package's figures: size, duration,\n"
     "                                       rates, users, workers, pages, body sizes\n"
     "  plot DIR -o FILE.html [--force]      the same figures as one HTML page of charts\n"
+    "  plot [DIR] --results FILE -o FILE.html\n"
+    "                                       the page of a replay run from vt_replay's\n"
+    "                                       results file\n"
     "  preview -i CONFIG [-f] [-u] [--json] what vtu_replay_gen -i CONFIG would make\n"
     "                                       and meet, writing nothing\n"
     "\n"
@@ -69,6 +75,7 @@ constexpr const char *kProfileUsage =
 
 constexpr const char *kPlotUsage =
     "usage: vt_package plot DIR -o FILE.html [--force] [--bucket SECONDS]\n"
+    "       vt_package plot [DIR] --results FILE ... -o FILE.html [--force]\n"
     "\n"
     "Writes one self-contained HTML page (inline SVG, nothing fetched) with the\n"
     "figures of `vt_package profile DIR` and charts of them: requests per second\n"
@@ -79,9 +86,14 @@ constexpr const char *kPlotUsage =
     "  --force           replace FILE.html if it exists (a link there is replaced,\n"
     "                    not followed)\n"
     "  --bucket SECONDS  bucket length in whole seconds (default 1)\n"
+    "  --results FILE    draw the page of a replay run instead: rates, latency,\n"
+    "                    failures and lag over time, pages and workers, from the\n"
+    "                    results file of vt_replay --results FILE (JSON lines or CSV;\n"
+    "                    repeatable, for the files of shards); DIR, when given,\n"
+    "                    names the pages by the services of its manifest\n"
     "\n"
-    "Exit status 0, 1 when the package cannot be read or the page not written, 2 on\n"
-    "wrong use.\n";
+    "Exit status 0, 1 when the package or a results file cannot be read or the page\n"
+    "not written, 2 on wrong use.\n";
 
 constexpr const char *kPreviewUsage =
     "usage: vt_package preview -i CONFIG [-f] [-u] [--json] [--bucket SECONDS]\n"
@@ -179,6 +191,7 @@ struct PackageArgs {
   bool json = false;
   bool force = false;
   uint64_t bucket_ms = 1000;
+  std::vector<std::string> results;  // plot --results
 };
 
 int parse_package_args(int argc, char **argv, const char *usage, bool plot, PackageArgs *a) {
@@ -193,6 +206,9 @@ int parse_package_args(int argc, char **argv, const char *usage, bool plot, Pack
       a->json = true;
     } else if (plot && strcmp(arg, "--force") == 0) {
       a->force = true;
+    } else if (plot && strcmp(arg, "--results") == 0) {
+      if (i + 1 >= argc || !argv[i + 1][0]) return usage_error(usage, "--results needs a file name");
+      a->results.push_back(argv[++i]);
     } else if (plot && strcmp(arg, "-o") == 0) {
       if (i + 1 >= argc || !argv[i + 1][0]) return usage_error(usage, "-o needs a file name");
       a->out = argv[++i];
@@ -204,7 +220,8 @@ int parse_package_args(int argc, char **argv, const char *usage, bool plot, Pack
       a->dir = arg;
     }
   }
-  if (a->dir.empty()) return usage_error(usage, "a replay directory is needed");
+  if (a->dir.empty() && a->results.empty())
+    return usage_error(usage, "a replay directory is needed");
   if (plot && a->out.empty()) return usage_error(usage, "plot needs -o FILE.html");
   return -1;
 }
@@ -227,18 +244,54 @@ int run_profile(int argc, char **argv) {
   return 0;
 }
 
+// The page of a replay run from its results files; names from the manifest
+// of dir, when given.
+bool results_page(const PackageArgs &a, std::string *html, std::string *summary,
+                  std::string *error) {
+  ReplayStats stats;
+  ReplayReportInfo info;
+  info.ok_status.text = "as the results say";
+  std::string title = "results:";
+  for (const std::string &path : a.results) {
+    if (!read_results_file(path, &stats, error)) return false;
+    title += " " + path;
+  }
+  if (!a.dir.empty()) {
+    Manifest m;
+    ManifestState state = read_manifest(a.dir, &m, error);
+    if (state == ManifestState::kUnreadable) return false;
+    if (state == ManifestState::kRead) add_manifest_to_report(m, &info);
+    info.dir = a.dir;
+    title += " (" + a.dir + ")";
+  }
+  *html = render_replay_html(info, stats, title);
+  *summary = format_count(stats.counts.planned) + " requests of " +
+             std::to_string(stats.workers.size()) + " workers, from " +
+             std::to_string(a.results.size()) + " results file" +
+             (a.results.size() == 1 ? "" : "s");
+  return true;
+}
+
 int run_plot(int argc, char **argv) {
   PackageArgs a;
   int status = parse_package_args(argc, argv, kPlotUsage, true, &a);
   if (status >= 0) return status;
   Profile p;
-  std::string error;
-  if (!read_package_profile(a.dir, a.bucket_ms, &p, &error)) {
-    fprintf(stderr, "vt_package plot: %s\n", error.c_str());
-    return 1;
+  std::string error, html, summary;
+  if (!a.results.empty()) {
+    if (!results_page(a, &html, &summary, &error)) {
+      fprintf(stderr, "vt_package plot: %s\n", error.c_str());
+      return 1;
+    }
+  } else {
+    if (!read_package_profile(a.dir, a.bucket_ms, &p, &error)) {
+      fprintf(stderr, "vt_package plot: %s\n", error.c_str());
+      return 1;
+    }
+    note_unread_manifest("plot", p);
+    html = render_plot_html(p, a.dir);
+    summary = format_count(p.requests) + " requests of " + std::to_string(p.workers) + " workers";
   }
-  note_unread_manifest("plot", p);
-  std::string html = render_plot_html(p, a.dir);
   if (a.out == "-") {
     fwrite(html.data(), 1, html.size(), stdout);
     if (fflush(stdout) != 0 || ferror(stdout)) {
@@ -251,8 +304,7 @@ int run_plot(int argc, char **argv) {
     fprintf(stderr, "vt_package plot: %s\n", error.c_str());
     return 1;
   }
-  printf("plot: %s written (%s requests of %d workers)\n", a.out.c_str(),
-         format_count(p.requests).c_str(), p.workers);
+  printf("plot: %s written (%s)\n", a.out.c_str(), summary.c_str());
   return 0;
 }
 

@@ -16,13 +16,18 @@
 #include "tools/replay_gen/config/config_reader.h"
 #include "tools/replay_gen/driver/driver.h"
 #include "tools/replay_gen/fatal.h"
+#include "tools/replay_gen/interrupt.h"
 #include "tools/replay_gen/loader/input_files.h"
 #include "tools/replay_gen/loader/parallel_loader.h"
+#include "tools/replay_gen/memory_budget.h"
 #include "tools/replay_gen/output/request_files.h"
+#include "tools/replay_gen/output/spilled_entries.h"
+#include "tools/replay_gen/output/spilled_index.h"
 #include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/sequencing/sequence_order.h"
 #include "tools/replay_gen/services/request_head.h"
 #include "tools/replay_gen/services/service_map.h"
+#include "tools/replay_gen/spill/spill_dir.h"
 
 namespace {
 
@@ -76,22 +81,102 @@ int count_processors() {
   return count;
 }
 
-// The package the planned users make, fed to the profile accumulator.
+// One planned request of a user on worker vvm_id, fed to the profile
+// accumulator; first and last follow the user's send times.
+void profile_planned_request(ProfileBuilder *b, int vvm_id, const ReqNode &r, uint64_t *first,
+                             uint64_t *last) {
+  const ServiceMap &svc = run.services.service_map_ptr[r.page_id];
+  uint64_t body = 0;
+  // "Content-Length: " and "\r\n\r\n" around the value, "\n" after the body.
+  body_size_of_entry(r.size, static_cast<uint64_t>(svc.all_headers_len) + 21, &body);
+  profile_add_request(b, vvm_id, r.page_id, r.time_stamp, r.size, body);
+  *first = std::min<uint64_t>(*first, r.time_stamp);
+  *last = std::max<uint64_t>(*last, r.time_stamp);
+}
+
+// A user's send time, for the users' first and last times of a dry run that
+// spills: kept in sorted runs, so that the profile holds no list of users.
+struct UserTime {
+  uint64_t time_ms;
+  uint64_t user_no;
+};
+
+struct UserTimeLess {
+  bool operator()(const UserTime &a, const UserTime &b) const {
+    return a.time_ms != b.time_ms ? a.time_ms < b.time_ms : a.user_no < b.user_no;
+  }
+};
+
+struct SpilledTimes {
+  RunSort<UserTime> sort;
+  std::vector<UserTime> buf;
+  size_t used = 0;
+  RunMerge<UserTime, UserTimeLess> merge;
+};
+
+void add_time(SpilledTimes *s, UserTime t) {
+  s->buf[s->used++] = t;
+  if (s->used < s->buf.size()) return;
+  sort_into_run(&s->sort, s->buf.data(), s->used, UserTimeLess{});
+  s->used = 0;
+}
+
+// The times in ascending order, merged with at most share bytes.
+TimeSource merged_times(SpilledTimes *s, uint64_t share) {
+  sort_into_run(&s->sort, s->buf.data(), s->used, UserTimeLess{});
+  s->buf = {};
+  MergeShape shape = merge_shape(share, sizeof(UserTime));
+  reduce_runs(&s->sort, shape, UserTimeLess{});
+  merge_begin(&s->merge, s->sort.runs.data(), s->sort.runs.size(), shape.block_records,
+              UserTimeLess{});
+  return [s](uint64_t *t) {
+    const UserTime *top = merge_top(s->merge);
+    if (!top) return false;
+    *t = top->time_ms;
+    merge_pop(&s->merge);
+    return true;
+  };
+}
+
+// The users of a dry run that spills, read back from its spill files, with
+// their first and last times in sorted runs of their own (firsts, lasts),
+// from which the builder reads them; a quarter of the budget for each.
+void profile_spilled_users(ProfileBuilder *b, SpilledTimes *firsts, SpilledTimes *lasts) {
+  uint64_t quarter = run.spill.budget / 4;
+  firsts->sort = named_run_sort<UserTime>("user_firsts");
+  lasts->sort = named_run_sort<UserTime>("user_lasts");
+  size_t room = std::max<size_t>(quarter / sizeof(UserTime), 16);
+  firsts->buf.resize(room);
+  lasts->buf.resize(room);
+  b->user_times_elsewhere = true;
+  SpilledUsers users;
+  spilled_users_begin(&users);
+  UserEntry u;
+  ReqNode r;
+  for (uint64_t user_no = 0; next_spilled_user(&users, &u); user_no++) {
+    uint64_t first = UINT64_MAX, last = 0;
+    while (next_spilled_row(&users, &r)) profile_planned_request(b, u.vvm_id, r, &first, &last);
+    profile_add_user(b, u.vvm_id, first, last);
+    add_time(firsts, UserTime{first, user_no});
+    add_time(lasts, UserTime{last, user_no});
+  }
+  spilled_users_end(&users);
+  b->sorted_firsts = merged_times(firsts, quarter);
+  b->sorted_lasts = merged_times(lasts, quarter);
+}
+
+// The package the planned users make, fed to the profile accumulator: the
+// user list, or for a run that spills, the users read back from the spill
+// files.
 void profile_planned_users(uint64_t bucket_ms, Profile *p) {
   ProfileBuilder b;
   profile_begin(&b, run.workers.num_vvm, bucket_ms);
+  SpilledTimes firsts, lasts;
+  if (run.spill.spilling) profile_spilled_users(&b, &firsts, &lasts);
   for (const UserNode *u = run.users.head; u; u = u->next) {
     uint64_t first = UINT64_MAX, last = 0;
-    for (uint32_t i = 0; i < u->num_req; i++) {
-      const ReqNode &r = u->req_node[i];
-      const ServiceMap &svc = run.services.service_map_ptr[r.page_id];
-      uint64_t body = 0;
-      // "Content-Length: " and "\r\n\r\n" around the value, "\n" after the body.
-      body_size_of_entry(r.size, static_cast<uint64_t>(svc.all_headers_len) + 21, &body);
-      profile_add_request(&b, u->vvm_id, r.page_id, r.time_stamp, r.size, body);
-      first = std::min<uint64_t>(first, r.time_stamp);
-      last = std::max<uint64_t>(last, r.time_stamp);
-    }
+    for (uint32_t i = 0; i < u->num_req; i++)
+      profile_planned_request(&b, u->vvm_id, u->req_node[i], &first, &last);
     profile_add_user(&b, u->vvm_id, first, last);
   }
   profile_finish(&b, p);
@@ -100,6 +185,10 @@ void profile_planned_users(uint64_t bucket_ms, Profile *p) {
   p->capture_start_ms = run.records.time_zero_ms;
   for (int i = 0; i < run.services.total_services; i++)
     p->page_names.push_back(run.services.service_map_ptr[i].service_name);
+  for (SpilledTimes *t : {&firsts, &lasts}) {
+    merge_end(&t->merge);
+    run_sort_release(&t->sort);
+  }
 }
 
 struct ChildOut {
@@ -141,6 +230,8 @@ bool list_input_files(PreviewReport *r, ChildOut *out) {
   ChildOut out{fd, &r};
   run = RunState{};
   run.options.dry_run = 1;
+  // SIGINT and SIGTERM remove the spill directory of a dry run that spills.
+  install_interrupt_handlers();
   run.options.run_forcefully = o.force ? 1 : 0;
   run.options.svc_id_uses_svc_name = o.url_mode ? 0 : 1;
   // The processor count is read here rather than asked of the shell, as the
@@ -153,6 +244,7 @@ bool list_input_files(PreviewReport *r, ChildOut *out) {
   for (const std::string &w : config_text_warnings(read_lines(o.config))) out.warn(w);
   read_config_file_new(o.config.c_str());
   validate_config_file_data();
+  choose_memory_budget();
   r.replay_dir = run.config.replay_dir;
   if (run.config.start_time_stamp && run.config.end_time_stamp &&
       run.config.start_time_stamp > run.config.end_time_stamp)
@@ -186,8 +278,12 @@ bool list_input_files(PreviewReport *r, ChildOut *out) {
       rename_service_names();
       append_all_headers();
       sort_seq_data_by_time(n);
-      plan_request_entries(nullptr);
+      if (run.spill.spilling)
+        walk_spilled_requests(false);
+      else
+        plan_request_entries(nullptr);
       profile_planned_users(o.bucket_ms, &r.profile);
+      spill_dir_remove();
       r.package = true;
     }
   }

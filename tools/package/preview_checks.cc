@@ -113,7 +113,9 @@ bool path_has_command(const char *command) {
     size_t end = dirs.find(':', at);
     std::string dir = dirs.substr(at, end == std::string::npos ? std::string::npos : end - at);
     if (dir.empty()) dir = ".";
-    std::string file = dir + "/" + command;
+    std::string file = dir;
+    file += '/';
+    file += command;
     struct stat st;
     if (stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(file.c_str(), X_OK) == 0)
       return true;

@@ -76,31 +76,42 @@ uint64_t body_quantile(const ProfileBuilder &b, uint64_t rank) {
 // Users active at once: overall and the most in each column. At one time
 // the users that start come in before those that end leave.
 void sweep_active_users(ProfileBuilder *b, Profile *p, size_t columns) {
-  std::vector<uint64_t> &first = b->user_first, &last = b->user_last;
-  std::sort(first.begin(), first.end());
-  std::sort(last.begin(), last.end());
+  TimeSource firsts = b->sorted_firsts, lasts = b->sorted_lasts;
+  if (!b->user_times_elsewhere) {
+    std::vector<uint64_t> &first = b->user_first, &last = b->user_last;
+    std::sort(first.begin(), first.end());
+    std::sort(last.begin(), last.end());
+    auto from = [](const std::vector<uint64_t> &v) {
+      return [&v, i = size_t{0}](uint64_t *t) mutable { return i < v.size() && (*t = v[i++], true); };
+    };
+    firsts = from(first);
+    lasts = from(last);
+  }
   p->column_active.assign(columns, 0);
   uint64_t active = 0, best = 0;
-  size_t i = 0, j = 0;
   size_t col = 0;  // the column of the last event; `active` holds since then
   auto carry_to = [&](size_t to) {
     for (size_t c = col + 1; c <= to && c < columns; c++)
       p->column_active[c] = std::max(p->column_active[c], active);
     col = std::max(col, to);
   };
-  while (i < first.size() || j < last.size()) {
-    uint64_t t = i < first.size() ? std::min(first[i], last[j]) : last[j];
+  // Every user's last time is at or after its first: while firsts are left,
+  // so are lasts.
+  uint64_t f = 0, l = 0;
+  bool more_firsts = firsts(&f), more_lasts = lasts(&l);
+  while (more_firsts || more_lasts) {
+    uint64_t t = more_firsts ? std::min(f, l) : l;
     size_t c = static_cast<size_t>(t / p->column_ms);
     carry_to(c);
-    while (i < first.size() && first[i] == t) {
+    while (more_firsts && f == t) {
       active++;
-      i++;
+      more_firsts = firsts(&f);
     }
     if (c < columns) p->column_active[c] = std::max(p->column_active[c], active);
     best = std::max(best, active);
-    while (j < last.size() && last[j] == t) {
+    while (more_lasts && l == t) {
       active--;
-      j++;
+      more_lasts = lasts(&l);
     }
   }
   p->max_active_users = best;
@@ -122,6 +133,8 @@ void profile_begin(ProfileBuilder *b, int workers, uint64_t bucket_ms) {
 
 void profile_add_user(ProfileBuilder *b, int worker, uint64_t first_ms, uint64_t last_ms) {
   b->per_worker[static_cast<size_t>(worker)].users++;
+  b->users++;
+  if (b->user_times_elsewhere) return;
   b->user_first.push_back(first_ms);
   b->user_last.push_back(last_ms);
 }
@@ -165,7 +178,7 @@ void profile_finish(ProfileBuilder *b, Profile *p) {
   p->workers = b->workers;
   p->bucket_ms = b->bucket_ms;
   p->per_worker = b->per_worker;
-  p->users = b->user_first.size();
+  p->users = b->users;
   for (const WorkerFigures &w : b->per_worker) {
     p->requests += w.requests;
     p->bytes += w.bytes;

@@ -16,6 +16,7 @@
 
 #include <stdint.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -80,6 +81,9 @@ struct BucketCounts {
   std::map<uint64_t, uint64_t> sparse;
 };
 
+// Send times in ascending order, one a call; false when none is left.
+using TimeSource = std::function<bool(uint64_t *)>;
+
 // The accumulator: memory grows with users, busy buckets and distinct body
 // sizes, not with bytes or the length of the replay.
 struct ProfileBuilder {
@@ -98,6 +102,13 @@ struct ProfileBuilder {
   std::vector<PageFigures> per_page;  // by page id
   std::vector<uint64_t> user_first;
   std::vector<uint64_t> user_last;
+  uint64_t users = 0;
+  // When true, profile_add_user keeps no times, and profile_finish reads the
+  // users' first and last times from sorted_firsts and sorted_lasts, each in
+  // ascending order (a dry run that spills keeps them in sorted runs on
+  // disk).
+  bool user_times_elsewhere = false;
+  TimeSource sorted_firsts, sorted_lasts;
   std::vector<uint64_t> small_bodies;         // count by size, sizes below 65536
   std::map<uint64_t, uint64_t> large_bodies;  // count by size, the others
   std::string error;                          // why an add was refused

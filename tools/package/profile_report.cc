@@ -15,25 +15,6 @@ std::string printf_text(const char *format, double value) {
 
 }  // namespace
 
-std::string format_count(uint64_t n) {
-  std::string digits = std::to_string(n), out;
-  for (size_t i = 0; i < digits.size(); i++) {
-    if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
-    out += digits[i];
-  }
-  return out;
-}
-
-std::string format_rate(double rate) {
-  if (rate == 0) rate = 0;  // no "-0"
-  // Below 1, four significant digits, so that a slow rate does not read as 0.
-  if (rate > -1 && rate < 1 && rate != 0) return printf_text("%.4g", rate);
-  std::string text = printf_text("%.3f", rate);
-  while (text.back() == '0') text.pop_back();
-  if (text.back() == '.') text.pop_back();
-  return text;
-}
-
 std::string format_duration(uint64_t ms) {
   char buf[64];
   snprintf(buf, sizeof buf, "%lu:%02lu:%02lu.%03lu", static_cast<unsigned long>(ms / 3600000),

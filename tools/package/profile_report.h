@@ -9,13 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "tools/package/chart.h"
 #include "tools/package/profile.h"
 
-// 1234567 -> "1,234,567".
-std::string format_count(uint64_t n);
-// A rate with at most three decimals, trailing zeros dropped ("2.5", "3"),
-// or four significant digits below 1 ("0.0002601").
-std::string format_rate(double rate);
 // Milliseconds as "h:mm:ss.mmm".
 std::string format_duration(uint64_t ms);
 // A worker's requests against the mean of all workers, in percent: "+4.2%".

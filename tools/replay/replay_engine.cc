@@ -3,10 +3,10 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <http_parser.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
+#include <openssl/ssl.h>
+#include <signal.h>
 #include <string.h>
 #include <sys/epoll.h>
 #include <sys/prctl.h>
@@ -22,7 +22,9 @@
 #include <queue>
 #include <thread>
 
-const char *const kReplayErrorNames[kErrorKinds] = {"connect", "reset", "timeout", "parse"};
+#include "tools/replay/replay_progress.h"
+#include "tools/replay/replay_results.h"
+#include "tools/replay/replay_tls.h"
 
 namespace {
 
@@ -34,26 +36,37 @@ int64_t mono_ns() {
   return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
-enum ConnState : uint8_t { kFree, kConnecting, kSending, kWaiting, kIdle };
+enum ConnState : uint8_t { kFree, kConnecting, kHandshaking, kSending, kWaiting, kIdle };
 
-// One connection of a user, with the request it carries.
+// One connection of a user, with the request it carries. What goes out is the
+// request's stream: `head` (the rewritten head; empty when nothing is
+// rewritten) followed by the request file's bytes from body_off.
 struct Conn {
   int fd = -1;
+  SSL *ssl = nullptr;  // https:// targets
   uint32_t user = kNone;
   uint32_t next_of_user = kNone;  // the user's connections form a list
   uint32_t generation = 0;        // per socket: tells a stale epoll event from a live one
   uint32_t watch = 0;             // per deadline: only the latest one of a connection counts
   ConnState state = kFree;
   bool reused = false;     // carried a request before this one
+  bool sent = false;       // the request's first byte went out
   bool retried = false;    // this request was sent again after the kept connection closed
   bool got_bytes = false;  // some of the response arrived
   bool complete = false;
   bool head_request = false;  // a HEAD request's response has no body
   bool close_after = false;   // HTTP/1.0 request: the connection is not kept
+  bool line_pending = false;  // the two above are read from the first TLS record
+  uint32_t tls_retry_len = 0;  // a TLS write to repeat with the same bytes
   int64_t planned_ns = 0, send_ns = 0;
+  int64_t handshake_start_ns = 0;
   ReplayGroup group;
-  off_t send_off = 0;
-  uint64_t send_left = 0;
+  uint64_t body_off = 0;    // where the stream's file part starts in the request file
+  uint64_t stream_len = 0;  // head.size() + the file part
+  uint64_t stream_pos = 0;  // bytes of the stream sent
+  uint64_t sent_before = 0;  // bytes sent by an earlier try of the request
+  uint64_t bytes_in = 0;     // bytes of the answer read
+  std::string head;
   http_parser parser;
 };
 
@@ -66,6 +79,7 @@ struct UserState {
   uint16_t in_flight = 0;
   uint16_t conn_count = 0;
   uint32_t conns = kNone;
+  SSL_SESSION *session = nullptr;  // the user's last TLS session, resumed on its next connection
 };
 
 struct Due {
@@ -81,7 +95,7 @@ struct Deadline {
 
 // Totals of all threads, for the progress line.
 struct SharedCounts {
-  std::atomic<uint64_t> sent{0}, completed{0}, errors{0};
+  std::atomic<uint64_t> due{0}, sent{0}, completed{0}, failed{0};
   std::atomic<int64_t> in_flight{0}, lag_max{0};
 };
 
@@ -89,6 +103,7 @@ struct SharedCounts {
 struct Engine {
   SharedCounts *shared = nullptr;
   const ReplayOptions *o;
+  const ReplayRunContext *ctx;
   ReplayPackage *p;
   const ReplayTarget *t;
   ReplayStats *stats;
@@ -104,8 +119,10 @@ struct Engine {
   uint64_t active_users = 0, in_flight = 0;
   bool stopping = false, failed = false;
   int64_t last_send_ns = -1;
-  int64_t last_planned_ns = 0;       // the first request is planned at start_ns
-  std::vector<uint64_t> dispatched;  // per worker position
+  int64_t last_planned_ns = 0;  // the first request is planned at start_ns
+  uint64_t last_planned_ms = 0;  // its package time
+  std::string results;           // lines not yet written to the results file
+  uint64_t results_lines = 0;
   // progress
   int64_t next_progress_ns = 0;
   int64_t timer_at = -1;  // when the timer is set to fire
@@ -113,7 +130,19 @@ struct Engine {
   bool progress_shown = false;
   http_parser_settings settings;
   std::vector<char> read_buffer = std::vector<char>(65536);
+  std::vector<char> head_buffer;   // an entry's head, read to be rewritten
+  std::vector<char> write_buffer;  // one TLS record's worth of a request
+  std::vector<ReplayRewriteTally> retried_tally;  // a resent request is not counted again
 };
+
+// A new TLS session of the connection's user replaces the user's last one.
+int keep_session(SSL *ssl, SSL_SESSION *session) {
+  UserState *u = static_cast<UserState *>(SSL_get_app_data(ssl));
+  if (!u) return 0;
+  if (u->session) SSL_SESSION_free(u->session);
+  u->session = session;
+  return 1;
+}
 
 int on_headers_complete(http_parser *parser) {
   Conn *c = static_cast<Conn *>(parser->data);
@@ -130,13 +159,36 @@ int on_message_complete(http_parser *parser) {
   return 0;
 }
 
-void count_error(Engine *e, const Conn &c, ReplayErrorKind kind) {
+// A request ended, with an answer (status above 0) or an error of `kind`:
+// its figures, and its line of the results file.
+void end_request(Engine *e, const Conn &c, int status, ReplayErrorKind kind, int64_t now) {
   const UserState &u = e->users[c.user];
-  e->stats->errors[kind]++;
-  e->stats->counts.errors++;
-  e->shared->errors.fetch_add(1, std::memory_order_relaxed);
-  e->stats->workers[u.ref.worker].counts.errors++;
-  e->stats->pages[c.group.page_id].errors++;
+  ReplayOutcome o;
+  o.planned_ns = c.planned_ns - e->start_ns;
+  o.sent_ns = c.sent ? c.send_ns - e->start_ns : -1;
+  o.ended_ns = now - e->start_ns;
+  o.status = status;
+  o.error_kind = kind;
+  if (status > 0) {
+    o.latency_ns = static_cast<uint64_t>(std::max<int64_t>(0, now - c.send_ns));
+    o.ok = status_is_ok(e->o->ok_status, status);
+  }
+  o.bytes_out = c.sent ? c.sent_before + c.stream_pos : 0;
+  o.bytes_in = c.bytes_in;
+  o.page = c.group.page_id;
+  o.worker = u.ref.worker;
+  o.user = u.ref.user_id;
+  tally_outcome(e->stats, o);
+  if (status == 0 || !o.ok) e->shared->failed.fetch_add(1, std::memory_order_relaxed);
+  if (status > 0) e->shared->completed.fetch_add(1, std::memory_order_relaxed);
+  if (e->ctx->results) {
+    append_result_line(&e->results, e->ctx->results->format, o, e->p->workers[u.ref.worker].number);
+    e->results_lines++;
+    if (e->results.size() >= kResultsBufferBytes) {
+      flush_results(e->ctx->results, &e->results, e->results_lines);
+      e->results_lines = 0;
+    }
+  }
 }
 
 void queue_user(Engine *e, uint32_t ui) {
@@ -153,13 +205,24 @@ bool load_next(Engine *e, UserState *u) {
   u->has_next = true;
   u->next_planned_ns =
       e->start_ns +
-      static_cast<int64_t>(static_cast<double>(u->next.time_ms - e->p->first_time_ms) * 1e6 /
+      static_cast<int64_t>(static_cast<double>(u->next.time_ms - e->p->base_ms) * 1e6 /
                            e->o->speed);
   return true;
 }
 
+// Ends the TLS state of c; a connection whose exchange is over says goodbye
+// (close_notify) first.
+void end_tls(Conn *c) {
+  if (!c->ssl) return;
+  if (c->state == kIdle) SSL_shutdown(c->ssl);
+  SSL_free(c->ssl);
+  c->ssl = nullptr;
+  clear_replay_tls_errors();
+}
+
 void close_conn(Engine *e, uint32_t ci) {
   Conn &c = e->conns[ci];
+  end_tls(&c);
   if (c.fd >= 0) close(c.fd);  // also leaves the epoll set
   c.fd = -1;
   c.generation++;
@@ -187,12 +250,14 @@ void request_ended(Engine *e, uint32_t ui) {
   }
   if (u.in_flight > 0) return;
   while (u.conns != kNone) close_conn(e, u.conns);  // the user is done
+  if (u.session) SSL_SESSION_free(u.session);
+  u.session = nullptr;
   e->active_users--;
 }
 
 void fail_request(Engine *e, uint32_t ci, ReplayErrorKind kind) {
   uint32_t ui = e->conns[ci].user;
-  count_error(e, e->conns[ci], kind);
+  end_request(e, e->conns[ci], 0, kind, mono_ns());
   close_conn(e, ci);
   request_ended(e, ui);
 }
@@ -204,60 +269,217 @@ void watch_deadline(Engine *e, uint32_t ci, int64_t now) {
   e->deadlines.push_back({now + e->timeout_ns, ci, ++e->conns[ci].watch});
 }
 
+// The request's stream: the entry as it is, or its head rewritten and the
+// rest as it is. False when the entry has no head to rewrite.
+bool prepare_stream(Engine *e, Conn *c, int req_fd, int worker_number) {
+  uint64_t entry_len = c->group.size - 1;  // the final newline ends the entry, not the request
+  c->stream_pos = 0;
+  c->tls_retry_len = 0;
+  if (e->o->headers.empty()) {
+    c->body_off = c->group.offset;
+    c->stream_len = entry_len;
+    return true;
+  }
+  std::vector<char> &buf = e->head_buffer;
+  if (buf.empty()) buf.resize(65536);
+  ssize_t got = pread(req_fd, buf.data(), std::min<uint64_t>(buf.size(), entry_len),
+                      static_cast<off_t>(c->group.offset));
+  size_t head_len = got > 0 ? request_head_length(buf.data(), static_cast<size_t>(got)) : 0;
+  if (head_len == 0) {
+    *e->error = "vt_req_" + std::to_string(worker_number) + " offset " +
+                std::to_string(c->group.offset) +
+                ": the entry's head does not end (empty line) within its first " +
+                std::to_string(buf.size()) + " bytes; --host and --header need it";
+    return false;
+  }
+  ReplayRewriteTally *tally = c->retried ? e->retried_tally.data() : e->stats->rewrites.data();
+  rewrite_request_head(std::string_view(buf.data(), head_len), e->o->headers, &c->head, tally);
+  c->body_off = c->group.offset + head_len;
+  c->stream_len = c->head.size() + entry_len - head_len;
+  return true;
+}
+
+// The request line says whether the connection is kept (HTTP/1.1) and
+// whether the answer has a body (not for HEAD).
+void note_request_line(Conn *c, std::string_view head) {
+  std::string_view request_line = head.substr(0, head.find("\r\n"));
+  c->head_request = request_line.substr(0, 5) == "HEAD ";
+  c->close_after =
+      request_line.size() >= 9 && request_line.substr(request_line.size() - 9) == " HTTP/1.0";
+}
+
 // The first byte of the request goes out now.
 void begin_send(Engine *e, uint32_t ci, int64_t now) {
   Conn &c = e->conns[ci];
   UserState &u = e->users[c.user];
   const ReplayWorker &wk = e->p->workers[u.ref.worker];
   c.state = kSending;
-  c.send_off = static_cast<off_t>(c.group.offset);
-  c.send_left = c.group.size - 1;  // the entry's final newline ends the entry, not the request
   c.got_bytes = c.complete = false;
   http_parser_init(&c.parser, HTTP_RESPONSE);
+  if (!prepare_stream(e, &c, wk.req_fd, wk.number)) {
+    e->failed = true;
+    return;
+  }
   if (!c.retried) {
-    // The request line says whether the connection is kept (HTTP/1.1) and
-    // whether the answer has a body (not for HEAD).
-    char line[512];
-    ssize_t got = pread(wk.req_fd, line, std::min<uint64_t>(sizeof line, c.send_left),
-                        static_cast<off_t>(c.group.offset));
-    std::string_view head(line, got > 0 ? static_cast<size_t>(got) : 0);
-    size_t eol = head.find("\r\n");
-    std::string_view request_line = head.substr(0, eol);
-    c.head_request = request_line.substr(0, 5) == "HEAD ";
-    c.close_after =
-        request_line.size() >= 9 && request_line.substr(request_line.size() - 9) == " HTTP/1.0";
+    // The request line, from the rewritten head, from the first TLS record,
+    // or read for itself.
+    c.line_pending = false;
+    if (!c.head.empty()) {
+      note_request_line(&c, c.head);
+    } else if (c.ssl) {
+      c.line_pending = true;
+    } else {
+      char line[512];
+      ssize_t got = pread(wk.req_fd, line, std::min<uint64_t>(sizeof line, c.group.size - 1),
+                          static_cast<off_t>(c.group.offset));
+      note_request_line(&c, std::string_view(line, got > 0 ? static_cast<size_t>(got) : 0));
+    }
     c.send_ns = now;
+    c.sent = true;
+    c.sent_before = 0;
+    c.bytes_in = 0;
     int64_t lag = std::max<int64_t>(0, now - c.planned_ns);
-    histogram_add(&e->stats->lag_ns, static_cast<uint64_t>(lag));
     int64_t seen = e->shared->lag_max.load(std::memory_order_relaxed);
     while (lag > seen && !e->shared->lag_max.compare_exchange_weak(seen, lag)) {
     }
     e->shared->sent.fetch_add(1, std::memory_order_relaxed);
-    e->stats->counts.sent++;
-    e->stats->workers[u.ref.worker].counts.sent++;
-    e->stats->pages[c.group.page_id].sent++;
     e->last_send_ns = now;
   }
   watch_deadline(e, ci, now);
   try_send(e, ci);
 }
 
-void try_send(Engine *e, uint32_t ci) {
-  Conn &c = e->conns[ci];
-  int req_fd = e->p->workers[e->users[c.user].ref.worker].req_fd;
-  while (c.send_left > 0) {
-    ssize_t n = sendfile(c.fd, req_fd, &c.send_off, c.send_left);
+// Copies len bytes of c's stream from stream_pos into buf; false when the
+// request file ended early (it changed).
+bool fill_from_stream(const Conn &c, int req_fd, char *buf, size_t len) {
+  size_t at = 0;
+  if (c.stream_pos < c.head.size()) {
+    at = std::min<size_t>(len, c.head.size() - c.stream_pos);
+    memcpy(buf, c.head.data() + c.stream_pos, at);
+  }
+  while (at < len) {
+    uint64_t file_pos = c.body_off + (c.stream_pos + at - c.head.size());
+    ssize_t n = pread(req_fd, buf + at, len - at, static_cast<off_t>(file_pos));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    at += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Sends on over TLS, a record at a time from the shared write buffer; a
+// write that must be repeated is repeated with the same bytes, read again.
+// False when the request failed.
+bool send_tls(Engine *e, Conn &c, int req_fd) {
+  std::vector<char> &buf = e->write_buffer;
+  if (buf.empty()) buf.resize(16384);
+  while (c.stream_pos < c.stream_len) {
+    size_t len = c.tls_retry_len ? c.tls_retry_len
+                                 : static_cast<size_t>(std::min<uint64_t>(
+                                       buf.size(), c.stream_len - c.stream_pos));
+    if (!fill_from_stream(c, req_fd, buf.data(), len)) return false;
+    if (c.line_pending) {
+      note_request_line(&c, std::string_view(buf.data(), len));
+      c.line_pending = false;
+    }
+    int n = SSL_write(c.ssl, buf.data(), static_cast<int>(len));
     if (n > 0) {
-      c.send_left -= static_cast<uint64_t>(n);
+      c.stream_pos += static_cast<uint64_t>(n);
+      c.tls_retry_len = 0;
+      continue;
+    }
+    int kind = SSL_get_error(c.ssl, n);
+    if (kind == SSL_ERROR_WANT_WRITE || kind == SSL_ERROR_WANT_READ) {
+      c.tls_retry_len = static_cast<uint32_t>(len);
+      return true;  // the next event continues
+    }
+    clear_replay_tls_errors();
+    return false;
+  }
+  return true;
+}
+
+// Sends on over plain TCP: the rewritten head, then the file part straight
+// from the request file. False when the request failed.
+bool send_plain(Conn &c, int req_fd) {
+  while (c.stream_pos < c.stream_len) {
+    ssize_t n;
+    if (c.stream_pos < c.head.size()) {
+      int more = c.stream_len > c.head.size() ? MSG_MORE : 0;
+      n = send(c.fd, c.head.data() + c.stream_pos, c.head.size() - c.stream_pos,
+               MSG_NOSIGNAL | more);
+    } else {
+      off_t off = static_cast<off_t>(c.body_off + (c.stream_pos - c.head.size()));
+      n = sendfile(c.fd, req_fd, &off, c.stream_len - c.stream_pos);
+    }
+    if (n > 0) {
+      c.stream_pos += static_cast<uint64_t>(n);
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno == EAGAIN) return;  // EPOLLOUT continues
+    if (n < 0 && errno == EAGAIN) return true;  // EPOLLOUT continues
     // The peer went away, or the request file ended early (it changed).
+    return false;
+  }
+  return true;
+}
+
+void try_send(Engine *e, uint32_t ci) {
+  Conn &c = e->conns[ci];
+  int req_fd = e->p->workers[e->users[c.user].ref.worker].req_fd;
+  if (!(c.ssl ? send_tls(e, c, req_fd) : send_plain(c, req_fd))) {
     fail_request(e, ci, kErrorReset);
     return;
   }
-  c.state = kWaiting;
+  if (c.stream_pos == c.stream_len) c.state = kWaiting;
+}
+
+// Goes on with the TLS handshake of ci; the request follows once it is done.
+void continue_handshake(Engine *e, uint32_t ci, int64_t now) {
+  Conn &c = e->conns[ci];
+  int r = SSL_do_handshake(c.ssl);
+  if (r == 1) {
+    ReplayTlsStats &tls = e->stats->tls;
+    tls.handshakes++;
+    if (SSL_session_reused(c.ssl)) tls.resumed++;
+    histogram_add(&tls.handshake_ns,
+                  static_cast<uint64_t>(std::max<int64_t>(0, now - c.handshake_start_ns)));
+    begin_send(e, ci, now);
+    return;
+  }
+  int kind = SSL_get_error(c.ssl, r);
+  if (kind == SSL_ERROR_WANT_READ || kind == SSL_ERROR_WANT_WRITE) return;
+  if (e->stats->tls.first_failure.empty()) {
+    std::string why = replay_tls_failure(c.ssl, r);
+    e->stats->tls.first_failure = replay_tls_verify_failed(c.ssl)
+                                      ? "certificate refused for the name " + e->t->tls.name +
+                                            ": " + why
+                                      : why;
+  }
+  clear_replay_tls_errors();
+  fail_request(e, ci, kErrorTls);
+}
+
+// The connection of ci is open: a TLS handshake first, or the request.
+void connected(Engine *e, uint32_t ci, int64_t now) {
+  Conn &c = e->conns[ci];
+  if (!e->t->tls.ctx) {
+    begin_send(e, ci, now);
+    return;
+  }
+  c.ssl = new_replay_ssl(e->t->tls, c.fd);
+  if (!c.ssl) {
+    clear_replay_tls_errors();
+    fail_request(e, ci, kErrorTls);
+    return;
+  }
+  UserState &u = e->users[c.user];
+  SSL_set_app_data(c.ssl, &u);
+  if (u.session) SSL_set_session(c.ssl, u.session);
+  c.state = kHandshaking;
+  c.handshake_start_ns = now;
+  watch_deadline(e, ci, now);  // the handshake's own deadline
+  continue_handshake(e, ci, now);
 }
 
 // Sends the user's next request on a kept connection or a new one.
@@ -285,9 +507,13 @@ void dispatch(Engine *e, uint32_t ui, int64_t now) {
   c.group = u.next;
   c.planned_ns = u.next_planned_ns;
   c.retried = false;
+  c.sent = false;
+  c.bytes_in = 0;
   if (!fresh) c.reused = true;
-  e->dispatched[u.ref.worker]++;
+  tally_planned(e->stats, u.ref.worker, c.planned_ns - e->start_ns);
+  e->shared->due.fetch_add(1, std::memory_order_relaxed);
   e->last_planned_ns = std::max(e->last_planned_ns, c.planned_ns);
+  e->last_planned_ms = std::max(e->last_planned_ms, c.group.time_ms);
   u.in_flight++;
   e->in_flight++;
   e->shared->in_flight.fetch_add(1, std::memory_order_relaxed);
@@ -301,7 +527,7 @@ void dispatch(Engine *e, uint32_t ui, int64_t now) {
     begin_send(e, ci, now);
     return;
   }
-  if (open_socket(e, ci)) begin_send(e, ci, mono_ns());
+  if (open_socket(e, ci)) connected(e, ci, mono_ns());
 }
 
 // Opens the connection of ci; true when it is already connected.
@@ -337,33 +563,30 @@ bool open_socket(Engine *e, uint32_t ci) {
 bool retry(Engine *e, uint32_t ci) {
   Conn &c = e->conns[ci];
   if (!c.reused || c.retried || c.got_bytes || e->stopping) return false;
+  end_tls(&c);
   close(c.fd);
   c.fd = -1;
   c.generation++;
   c.reused = false;
   c.retried = true;
+  c.sent_before += c.stream_pos;
   e->stats->retries++;
-  // The connect and the resent request each get the timeout anew.
-  if (open_socket(e, ci)) begin_send(e, ci, mono_ns());
+  // The connect, the handshake and the resent request each get the timeout anew.
+  if (open_socket(e, ci)) connected(e, ci, mono_ns());
   return true;
 }
 
 void finish_request(Engine *e, uint32_t ci, int64_t now) {
   Conn &c = e->conns[ci];
   uint32_t ui = c.user;
-  UserState &u = e->users[ui];
-  uint64_t latency = static_cast<uint64_t>(std::max<int64_t>(0, now - c.send_ns));
-  histogram_add(&e->stats->latency_ns, latency);
-  e->stats->status[c.parser.status_code]++;
-  e->stats->counts.completed++;
-  e->shared->completed.fetch_add(1, std::memory_order_relaxed);
-  e->stats->workers[u.ref.worker].counts.completed++;
-  e->stats->pages[c.group.page_id].completed++;
+  int code = static_cast<int>(c.parser.status_code);
+  end_request(e, c, code > 0 ? code : 0, kErrorParse, now);
   // An answer that came before the whole request went out leaves the
   // connection in the middle of a request: it is not kept.
-  bool keep = !c.close_after && c.send_left == 0 && http_should_keep_alive(&c.parser);
+  bool whole = c.stream_pos == c.stream_len;
+  bool keep = !c.close_after && whole && http_should_keep_alive(&c.parser);
+  if (whole) c.state = kIdle;  // the exchange is over: a TLS connection says goodbye
   if (keep) {
-    c.state = kIdle;
     c.watch++;  // the request's deadline no longer applies
   } else {
     close_conn(e, ci);
@@ -371,12 +594,31 @@ void finish_request(Engine *e, uint32_t ci, int64_t now) {
   request_ended(e, ui);
 }
 
+// Reads from c like read(2): bytes, 0 at the end, or -1 with errno (EAGAIN
+// when nothing more can be read now, also over TLS when only a handshake
+// message such as a session ticket came).
+ssize_t conn_read(Conn &c, char *buf, size_t len) {
+  if (!c.ssl) return read(c.fd, buf, len);
+  errno = 0;
+  int n = SSL_read(c.ssl, buf, static_cast<int>(std::min<size_t>(len, INT32_MAX)));
+  if (n > 0) return n;
+  int kind = SSL_get_error(c.ssl, n);
+  clear_replay_tls_errors();
+  if (kind == SSL_ERROR_WANT_READ || kind == SSL_ERROR_WANT_WRITE) {
+    errno = EAGAIN;
+    return -1;
+  }
+  if (kind == SSL_ERROR_ZERO_RETURN || (kind == SSL_ERROR_SYSCALL && errno == 0)) return 0;
+  if (errno == 0 || errno == EAGAIN || errno == EINTR) errno = ECONNRESET;
+  return -1;
+}
+
 // `closing`: the event said the peer closed its side.
 void on_readable(Engine *e, uint32_t ci, int64_t now, bool closing) {
   char *buf = e->read_buffer.data();
   Conn &c = e->conns[ci];
   while (c.state != kFree) {
-    ssize_t n = read(c.fd, buf, e->read_buffer.size());
+    ssize_t n = conn_read(c, buf, e->read_buffer.size());
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno == EAGAIN) return;
     if (c.state == kIdle) {  // a kept connection the server closed (or wrote to)
@@ -385,6 +627,7 @@ void on_readable(Engine *e, uint32_t ci, int64_t now, bool closing) {
     }
     if (n > 0) {
       c.got_bytes = true;
+      c.bytes_in += static_cast<uint64_t>(n);
       c.parser.data = &c;  // the connection records may have moved since the last read
       size_t used = http_parser_execute(&c.parser, &e->settings, buf, static_cast<size_t>(n));
       (void)used;
@@ -427,10 +670,15 @@ void on_event(Engine *e, const epoll_event &ev, int64_t now) {
       fail_request(e, ci, kErrorConnect);
       return;
     }
-    if (ev.events & EPOLLOUT) begin_send(e, ci, now);
+    if (ev.events & EPOLLOUT) connected(e, ci, now);
     return;
   }
-  if (c.state == kSending && (ev.events & EPOLLOUT)) try_send(e, ci);
+  if (c.state == kHandshaking) {
+    continue_handshake(e, ci, now);
+    return;
+  }
+  // A TLS write may wait for the socket to be readable as well as writable.
+  if (c.state == kSending && ((ev.events & EPOLLOUT) || c.ssl)) try_send(e, ci);
   if (c.state != kFree && c.generation == generation &&
       (ev.events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)))
     on_readable(e, ci, now, (ev.events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) != 0);
@@ -442,7 +690,12 @@ void expire(Engine *e, int64_t now) {
     e->deadlines.pop_front();
     Conn &c = e->conns[d.conn];
     if (c.watch != d.watch || c.state == kFree || c.state == kIdle) continue;
-    fail_request(e, d.conn, c.state == kConnecting && !c.retried ? kErrorConnect : kErrorTimeout);
+    ReplayErrorKind kind = c.state == kHandshaking                 ? kErrorTls
+                           : c.state == kConnecting && !c.retried ? kErrorConnect
+                                                                  : kErrorTimeout;
+    if (kind == kErrorTls && e->stats->tls.first_failure.empty())
+      e->stats->tls.first_failure = "no handshake within --timeout";
+    fail_request(e, d.conn, kind);
   }
 }
 
@@ -452,15 +705,24 @@ void show_progress(Engine *e, int64_t now) {
   uint64_t sent = e->shared->sent.load();
   int64_t lag_max = e->shared->lag_max.exchange(0);
   if (e->next_progress_ns > 0) {
-    fprintf(e->progress_out,
-            "\rvt_replay: progress: sent %lu, done %lu, in flight %ld, errors %lu, %.0f req/s, "
-            "lag max %.2f ms   ",
-            static_cast<unsigned long>(sent),
-            static_cast<unsigned long>(e->shared->completed.load()),
-            static_cast<long>(e->shared->in_flight.load()),
-            static_cast<unsigned long>(e->shared->errors.load()),
-            static_cast<double>(sent - e->window_start_sent) / window,
-            static_cast<double>(lag_max) / 1e6);
+    ReplayProgress pr;
+    pr.elapsed_s = static_cast<double>(now - e->start_ns) / 1e9;
+    pr.planned_s = static_cast<double>(e->p->last_time_ms - e->p->base_ms) / 1e3 / e->o->speed;
+    if (e->o->duration_s > 0 && e->o->duration_s < pr.planned_s) pr.planned_s = e->o->duration_s;
+    pr.due = e->shared->due.load();
+    pr.total = e->p->requests;
+    if (e->ctx->capture_start_ms >= 0)
+      pr.capture_ms = e->ctx->capture_start_ms + static_cast<int64_t>(e->p->base_ms) +
+                      static_cast<int64_t>(std::max(0.0, pr.elapsed_s) * 1e3 * e->o->speed);
+    pr.sent = sent;
+    pr.done = e->shared->completed.load();
+    int64_t in_flight = e->shared->in_flight.load();
+    pr.in_flight = in_flight > 0 ? static_cast<uint64_t>(in_flight) : 0;
+    pr.failed = e->shared->failed.load();
+    pr.rate = static_cast<double>(sent - e->window_start_sent) / window;
+    pr.lag_max_ms = static_cast<double>(lag_max) / 1e6;
+    fprintf(e->progress_out, "\r%s\033[K",
+            format_replay_progress(pr, e->ctx->progress_width).c_str());
     fflush(e->progress_out);
     e->progress_shown = true;
   }
@@ -479,7 +741,7 @@ void begin_stop(Engine *e, const char *why) {
   // or, when they reopen a kept connection, sent once and not answered.
   for (uint32_t ci = 0; ci < e->conns.size(); ci++) {
     Conn &c = e->conns[ci];
-    if (c.state != kConnecting) continue;
+    if (c.state != kConnecting && c.state != kHandshaking) continue;
     if (c.retried) {
       fail_request(e, ci, kErrorReset);
       continue;
@@ -505,8 +767,9 @@ bool arm_timer(Engine *e, int64_t at) {
 bool count_unsent_due(Engine *e, int64_t stop_ns) {
   for (UserState &u : e->users) {
     while (u.has_next && u.next_planned_ns <= stop_ns) {
-      e->dispatched[u.ref.worker]++;
+      tally_planned(e->stats, u.ref.worker, u.next_planned_ns - e->start_ns);
       e->last_planned_ns = std::max(e->last_planned_ns, u.next_planned_ns);
+      e->last_planned_ms = std::max(e->last_planned_ms, u.next.time_ms);
       if (!load_next(e, &u)) return false;
     }
   }
@@ -590,50 +853,6 @@ size_t replay_bytes_per_connection() {
   return sizeof(Conn);
 }
 
-bool resolve_replay_target(const std::string &host, const std::string &port, ReplayTarget *t,
-                           std::string *error) {
-  addrinfo hints{};
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo *res = nullptr;
-  int rc = getaddrinfo(host.c_str(), port.c_str(), &hints, &res);
-  if (rc != 0 || !res) {
-    *error = "cannot resolve " + host + ": " + gai_strerror(rc);
-    return false;
-  }
-  memcpy(&t->addr, res->ai_addr, res->ai_addrlen);
-  t->addr_len = res->ai_addrlen;
-  t->text = (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + port;
-  freeaddrinfo(res);
-  return true;
-}
-
-bool probe_replay_target(const ReplayTarget &t, int timeout_ms, std::string *error) {
-  int fd = socket(t.addr.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
-    *error = std::string("socket: ") + strerror(errno);
-    return false;
-  }
-  int err = 0;
-  if (connect(fd, reinterpret_cast<const sockaddr *>(&t.addr), t.addr_len) != 0) {
-    err = errno;
-    if (err == EINPROGRESS) {
-      pollfd pfd{fd, POLLOUT, 0};
-      int n = poll(&pfd, 1, timeout_ms);
-      socklen_t len = sizeof err;
-      if (n == 0)
-        err = ETIMEDOUT;
-      else if (n < 0 || getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
-        err = errno;
-    }
-  }
-  close(fd);
-  if (err != 0) {
-    *error = "cannot connect to " + t.text + ": " + strerror(err);
-    return false;
-  }
-  return true;
-}
-
 namespace {
 
 // Runs one engine's loop; its results stay in its stats.
@@ -654,43 +873,33 @@ bool run_engine(Engine *e) {
   } else {
     ok = run_loop(e);
   }
-  for (uint32_t ci = 0; ci < e->conns.size(); ci++)
-    if (e->conns[ci].fd >= 0) close(e->conns[ci].fd);
+  for (Conn &c : e->conns) {
+    if (c.ssl) SSL_free(c.ssl);
+    if (c.fd >= 0) close(c.fd);
+    c.ssl = nullptr;
+    c.fd = -1;
+  }
+  for (UserState &u : e->users) {
+    if (u.session) SSL_SESSION_free(u.session);
+    u.session = nullptr;
+  }
   if (e->timer_fd >= 0) close(e->timer_fd);
   if (e->epoll_fd >= 0) close(e->epoll_fd);
-  for (size_t w = 0; w < e->dispatched.size(); w++) {
-    e->stats->workers[w].counts.planned = e->dispatched[w];
-    e->stats->counts.planned += e->dispatched[w];
-  }
+  if (e->ctx->results) flush_results(e->ctx->results, &e->results, e->results_lines);
   return ok;
-}
-
-void add_counts(ReplayCounts *into, const ReplayCounts &from) {
-  into->planned += from.planned;
-  into->sent += from.sent;
-  into->completed += from.completed;
-  into->errors += from.errors;
-}
-
-void merge_stats(ReplayStats *into, const ReplayStats &from) {
-  add_counts(&into->counts, from.counts);
-  for (int k = 0; k < kErrorKinds; k++) into->errors[k] += from.errors[k];
-  for (const auto &[code, n] : from.status) into->status[code] += n;
-  for (const auto &[page, c] : from.pages) add_counts(&into->pages[page], c);
-  for (size_t w = 0; w < from.workers.size(); w++)
-    add_counts(&into->workers[w].counts, from.workers[w].counts);
-  histogram_merge(&into->latency_ns, from.latency_ns);
-  histogram_merge(&into->lag_ns, from.lag_ns);
-  into->max_in_flight += from.max_in_flight;
-  into->retries += from.retries;
-  if (strcmp(from.stopped_by, "end of package") != 0) into->stopped_by = from.stopped_by;
 }
 
 }  // namespace
 
-bool run_replay(const ReplayOptions &o, ReplayPackage *p, const ReplayTarget &t, int stop_fd,
-                FILE *progress_out, ReplayStats *stats, std::string *error) {
+bool run_replay(const ReplayOptions &o, ReplayPackage *p, const ReplayTarget &t,
+                const ReplayRunContext &ctx, ReplayStats *stats, std::string *error) {
   *stats = ReplayStats{};
+  stats->rewrites.resize(o.headers.size());
+  stats->bytes_per_in_flight = replay_bytes_per_connection();
+  uint64_t span_ms = static_cast<uint64_t>(static_cast<double>(p->last_time_ms - p->base_ms) /
+                                           o.speed);
+  if (o.duration_s > 0) span_ms = std::min(span_ms, static_cast<uint64_t>(o.duration_s * 1000));
+  timeline_begin(&stats->timeline, span_ms);
   for (const ReplayWorker &w : p->workers) {
     ReplayWorkerStats ws;
     ws.number = w.number;
@@ -705,6 +914,9 @@ bool run_replay(const ReplayOptions &o, ReplayPackage *p, const ReplayTarget &t,
     setrlimit(RLIMIT_NOFILE, &rl);
   }
   prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
+  // A write to a connection the server closed fails with EPIPE, not a signal.
+  signal(SIGPIPE, SIG_IGN);
+  if (t.tls.ctx) SSL_CTX_sess_set_new_cb(t.tls.ctx, keep_session);
 
   // The users are dealt to the threads in turn; all share one start.
   size_t parts = std::max<size_t>(1, std::min<size_t>(o.threads, p->users.size()));
@@ -712,24 +924,35 @@ bool run_replay(const ReplayOptions &o, ReplayPackage *p, const ReplayTarget &t,
   std::vector<Engine> engines(parts);
   std::vector<ReplayStats> part_stats(parts);
   std::vector<std::string> errors(parts);
-  int64_t start = mono_ns();
+  int64_t start = ctx.start_ns > 0 ? ctx.start_ns : mono_ns();
+  stats->start_ns = start;
+  stats->start_unix_us = ctx.start_unix_us;
+  if (stats->start_unix_us == 0) {
+    timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    stats->start_unix_us = static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000 +
+                           (start - mono_ns()) / 1000;
+  }
   for (size_t k = 0; k < parts; k++) {
     Engine &e = engines[k];
     e.shared = &shared;
     e.o = &o;
+    e.ctx = &ctx;
     e.p = p;
     e.t = &t;
     e.stats = &part_stats[k];
     e.stats->workers = stats->workers;
+    e.stats->timeline = stats->timeline;
+    e.stats->rewrites.resize(o.headers.size());
+    e.retried_tally.resize(o.headers.size());
     e.error = &errors[k];
-    e.stop_fd = stop_fd;
-    e.progress_out = k == 0 ? progress_out : nullptr;
+    e.stop_fd = ctx.stop_fd;
+    e.progress_out = k == 0 ? ctx.progress_out : nullptr;
     e.start_ns = start;
     e.timeout_ns = static_cast<int64_t>(o.timeout_ms) * 1000000;
     http_parser_settings_init(&e.settings);
     e.settings.on_headers_complete = on_headers_complete;
     e.settings.on_message_complete = on_message_complete;
-    e.dispatched.assign(p->workers.size(), 0);
     for (size_t i = k; i < p->users.size(); i += parts) {
       e.users.emplace_back();
       e.users.back().ref = p->users[i];
@@ -742,12 +965,13 @@ bool run_replay(const ReplayOptions &o, ReplayPackage *p, const ReplayTarget &t,
   ok[0] = run_engine(&engines[0]);
   for (std::thread &th : threads) th.join();
   int64_t end = mono_ns();
-  if (engines[0].progress_shown) fputc('\n', progress_out);
+  if (engines[0].progress_shown) fputc('\n', ctx.progress_out);
 
   bool all_ok = true;
   int64_t last_send = -1, last_planned = 0;
+  uint64_t last_planned_ms = p->first_time_ms;
   for (size_t k = 0; k < parts; k++) {
-    merge_stats(stats, part_stats[k]);
+    merge_replay_stats(stats, part_stats[k]);
     if (!ok[k] && all_ok) {
       *error = errors[k];
       all_ok = false;
@@ -755,8 +979,10 @@ bool run_replay(const ReplayOptions &o, ReplayPackage *p, const ReplayTarget &t,
     const Engine &e = engines[k];
     last_send = std::max(last_send, e.last_send_ns);
     last_planned = std::max(last_planned, e.last_planned_ns);
+    last_planned_ms = std::max(last_planned_ms, e.last_planned_ms);
   }
-  stats->start_ns = start;
+  stats->package_start_ms = static_cast<int64_t>(p->base_ms);
+  stats->package_last_ms = static_cast<int64_t>(last_planned_ms);
   stats->elapsed_s = static_cast<double>(end - start) / 1e9;
   if (last_planned > start) stats->planned_span_s = static_cast<double>(last_planned - start) / 1e9;
   // Both spans start at time 0 of the package, so a late first send counts

@@ -1,77 +1,45 @@
-// The sender of vt_replay: one thread, one epoll loop. Every user of the
+// The sender of vt_replay: one epoll loop per thread. Every user of the
 // selected workers sends its requests in order at start + time / speed on
-// its own connection(s); responses are read with an HTTP/1.x parser.
+// its own connection(s), plain or TLS; responses are read with an HTTP/1.x
+// parser.
 #ifndef VT_TOOLS_REPLAY_REPLAY_ENGINE_H_
 #define VT_TOOLS_REPLAY_REPLAY_ENGINE_H_
 
 #include <stdint.h>
 #include <stdio.h>
-#include <sys/socket.h>
-
 #include <map>
 #include <string>
 #include <vector>
 
-#include "tools/replay/replay_histogram.h"
 #include "tools/replay/replay_options.h"
 #include "tools/replay/replay_package.h"
+#include "tools/replay/replay_rewrite.h"
+#include "tools/replay/replay_stats.h"
+#include "tools/replay/replay_target.h"
 
-enum ReplayErrorKind { kErrorConnect, kErrorReset, kErrorTimeout, kErrorParse, kErrorKinds };
-extern const char *const kReplayErrorNames[kErrorKinds];  // "connect", "reset", ...
+struct ReplayResultsFile;
 
-struct ReplayCounts {
-  uint64_t planned = 0;    // due before the replay stopped (all, when it ran to the end)
-  uint64_t sent = 0;       // whose first byte was written
-  uint64_t completed = 0;  // with a whole response
-  uint64_t errors = 0;
+// What a replay runs with besides its options, package and target.
+struct ReplayRunContext {
+  int stop_fd = -1;               // the replay stops sending once it is readable (SIGINT)
+  FILE *progress_out = nullptr;   // a progress line at most once a second
+  size_t progress_width = 0;      // the terminal's columns (0: no limit)
+  ReplayResultsFile *results = nullptr;  // --results
+  int64_t start_ns = 0;           // CLOCK_MONOTONIC of time 0 of the schedule; 0: at once
+  int64_t start_unix_us = 0;      // the same moment on the system's clock (0: read at the start)
+  int64_t capture_start_ms = -1;  // the capture's clock time of package time 0 (the manifest)
 };
 
-struct ReplayWorkerStats {
-  int number = 0;
-  uint64_t users = 0;
-  ReplayCounts counts;
-};
-
-struct ReplayStats {
-  ReplayCounts counts;
-  uint64_t errors[kErrorKinds] = {};
-  std::map<int, uint64_t> status;         // responses per status code
-  std::map<int64_t, ReplayCounts> pages;  // per page id (planned left 0)
-  std::vector<ReplayWorkerStats> workers;
-  LogHistogram latency_ns;    // from the first byte sent to the last byte of the response
-  LogHistogram lag_ns;        // from the planned send time to the first byte sent
-  int64_t start_ns = 0;       // CLOCK_MONOTONIC at the start: time 0 of the package is due then
-  double elapsed_s = 0;       // from the start to the end of the report
-  double planned_span_s = 0;  // from the start to the last planned send of the planned requests
-  double send_span_s = 0;     // from the start to the last actual send
-  uint64_t max_in_flight = 0;
-  uint64_t retries = 0;  // requests sent again on a fresh connection after a kept one closed
-  const char *stopped_by = "end of package";  // or "interrupt", "duration"
-};
-
-// Where to connect. Resolves HOST:PORT to one address.
-struct ReplayTarget {
-  sockaddr_storage addr;
-  socklen_t addr_len = 0;
-  std::string text;  // "HOST:PORT" as given
-};
-bool resolve_replay_target(const std::string &host, const std::string &port, ReplayTarget *t,
-                           std::string *error);
-
-// One blocking connect with the timeout, to tell an unreachable target
-// before anything is sent.
-bool probe_replay_target(const ReplayTarget &t, int timeout_ms, std::string *error);
-
-// Replays the package. stop_fd (or -1): the replay stops sending once it is
-// readable (vt_replay passes a signalfd for SIGINT). progress: a progress
-// line at most once a second on `progress_out`. False with *error only when
-// the replay could not go on (the package changed, the loop failed); what
-// happened to single requests is in *stats.
-bool run_replay(const ReplayOptions &o, ReplayPackage *p, const ReplayTarget &t, int stop_fd,
-                FILE *progress_out, ReplayStats *stats, std::string *error);
+// Replays the package. False with *error only when the replay could not go
+// on (the package changed, the loop failed); what happened to single
+// requests is in *stats, and in the results file (whose own write errors it
+// keeps).
+bool run_replay(const ReplayOptions &o, ReplayPackage *p, const ReplayTarget &t,
+                const ReplayRunContext &ctx, ReplayStats *stats, std::string *error);
 
 // The bytes one in-flight request holds in vt_replay itself (its connection
-// record; the request is sent from the file and the response parsed in place).
+// record; the request is sent from the file and the response parsed in place),
+// OpenSSL's state of a TLS connection aside.
 size_t replay_bytes_per_connection();
 
 #endif  // VT_TOOLS_REPLAY_REPLAY_ENGINE_H_

@@ -1,160 +1,16 @@
-// vt_replay against a scripted server of the test's own on 127.0.0.1: what
-// nginx cannot be made to do (slow answers, resets, chunked answers, closing
-// after each answer, garbage) and what only the receiving side can observe
-// (bytes, order per user, connections and send times).
+// The replay engine against the scripted server of replay_test_server.h on
+// 127.0.0.1, plain and TLS: bytes, order and times per user, connections,
+// answers of every shape, statuses, rewrites and handshakes.
 #include "tools/replay/replay_engine.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <time.h>
-#include <unistd.h>
 
-#include <atomic>
-#include <fstream>
-#include <functional>
-#include <mutex>
-#include <sstream>
-#include <thread>
+#include <map>
 
+#include "tools/replay/replay_test_server.h"
 #include "tools/replay/replay_test_support.h"
 
-extern char **environ;
-
 namespace {
-
-int64_t now_ns() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
-struct Received {
-  int conn;
-  int64_t at_ns;
-  std::string request;  // head and body as read
-};
-
-// Answers each request by what its body asks for: "reset", "garbage",
-// "silent", "chunked", "close" (answer, then close without saying so),
-// "slow" (answer after 300 ms); anything else gets "200 OK".
-struct ScriptedServer {
-  int listen_fd = -1;
-  int port = 0;
-  std::atomic<bool> stop{false};
-  std::atomic<int> connections{0};
-  std::mutex m;
-  std::vector<Received> got;
-  std::vector<std::thread> threads;
-
-  ScriptedServer() {
-    listen_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (bind(listen_fd, reinterpret_cast<sockaddr *>(&a), len) != 0 ||
-        listen(listen_fd, 128) != 0 ||
-        getsockname(listen_fd, reinterpret_cast<sockaddr *>(&a), &len) != 0)
-      abort();
-    port = ntohs(a.sin_port);
-    threads.emplace_back([this] { accept_loop(); });
-  }
-  ~ScriptedServer() {
-    stop = true;
-    for (std::thread &t : threads) t.join();
-    close(listen_fd);
-  }
-
-  bool wait_readable(int fd) {
-    while (!stop) {
-      pollfd p{fd, POLLIN, 0};
-      if (poll(&p, 1, 20) > 0) return true;
-    }
-    return false;
-  }
-
-  void accept_loop() {
-    std::vector<std::thread> mine;
-    while (wait_readable(listen_fd)) {
-      int fd = accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
-      if (fd < 0) continue;
-      int id = connections++;
-      mine.emplace_back([this, fd, id] { serve(fd, id); });
-    }
-    for (std::thread &t : mine) t.join();
-  }
-
-  void serve(int fd, int id) {
-    std::string in;
-    char buf[4096];
-    while (true) {
-      size_t head_end = in.find("\r\n\r\n");
-      size_t need = std::string::npos;
-      if (head_end != std::string::npos) {
-        size_t cl = in.find("Content-Length: ");
-        need = head_end + 4 + (cl < head_end ? std::stoul(in.substr(cl + 16)) : 0);
-      }
-      if (need != std::string::npos && in.size() >= need) {
-        std::string request = in.substr(0, need);
-        in.erase(0, need);
-        {
-          std::lock_guard<std::mutex> lock(m);
-          got.push_back({id, now_ns(), request});
-        }
-        if (!answer(fd, request)) break;
-        continue;
-      }
-      if (!wait_readable(fd)) break;
-      ssize_t n = read(fd, buf, sizeof buf);
-      if (n <= 0) break;
-      in.append(buf, static_cast<size_t>(n));
-    }
-    close(fd);
-  }
-
-  // False when the connection is to end here.
-  bool answer(int fd, const std::string &request) {
-    auto has = [&](const char *word) { return request.find(word) != std::string::npos; };
-    auto say = [&](const std::string &text) {
-      return write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    };
-    const std::string ok = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
-    if (has("reset")) {
-      linger l{1, 0};
-      setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-      return false;
-    }
-    if (has("garbage")) return say("SOMETHING ELSE\r\n\r\n"), false;
-    if (has("silent")) {
-      while (wait_readable(fd)) {
-        char c;
-        if (read(fd, &c, 1) <= 0) break;
-      }
-      return false;
-    }
-    if (has("chunked")) {
-      say("HTTP/1.1 201 Created\r\nTransfer-Encoding: chunked\r\n\r\n4\r\nsome");
-      usleep(20000);
-      return say("\r\n5\r\nthing\r\n0\r\n\r\n");
-    }
-    if (has("close")) return say(ok), false;
-    if (has("slow")) usleep(300000);
-    return say(ok);
-  }
-
-  std::vector<Received> received() {
-    std::lock_guard<std::mutex> lock(m);
-    return got;
-  }
-};
 
 struct ReplayRun {
   ReplayStats stats;
@@ -162,17 +18,32 @@ struct ReplayRun {
   std::string error;
 };
 
-ReplayRun replay(const std::string &dir, int port, ReplayOptions o = {}) {
+// Over TLS when `cacert` names the certificate to trust; with `verify`
+// false the certificate is not checked.
+ReplayRun replay(const std::string &dir, int port, ReplayOptions o = {},
+                 const std::string &cacert = "", bool verify = true) {
   ReplayRun r;
   ReplayPackage p;
   ReplayTarget t;
+  ReplayTargetName name{cacert.empty() ? ReplayScheme::kHttp : ReplayScheme::kHttps, "127.0.0.1",
+                        std::to_string(port)};
   if (!open_replay_package(dir, o.workers, &p, &r.error) ||
-      !resolve_replay_target("127.0.0.1", std::to_string(port), &t, &r.error))
+      (!cacert.empty() && !make_replay_tls("127.0.0.1", verify ? cacert : "", !verify, &t.tls,
+                                           &r.error)) ||
+      !resolve_replay_target(name, &t, &r.error))
     return r;
-  r.ok = run_replay(o, &p, t, -1, nullptr, &r.stats, &r.error);
+  r.ok = run_replay(o, &p, t, ReplayRunContext{}, &r.stats, &r.error);
   close_replay_package(&p);
+  release_replay_target(&t);
   return r;
 }
+
+// A certificate made once for the TLS cases, in a directory of its own.
+struct TlsFixture {
+  TestDir dir;
+  std::string cacert = dir.path + "/cert.pem";
+  TestCertificate certificate{cacert};
+};
 
 std::string body_of(const std::string &request) {
   return request.substr(request.find("\r\n\r\n") + 4);
@@ -188,8 +59,11 @@ TEST(ReplayEngine, SendsEachUsersEntriesInOrderAtTheirTimesOnOneConnection) {
        {{60, 3, "<u3 n=0/>", "POST /old HTTP/1.0"}, {200, 3, "<u3 n=1/>", "POST /old HTTP/1.0"}}},
   };
   write_test_package(d.path, 2, users);
-  ScriptedServer server;
-  ReplayRun r = replay(d.path, server.port);
+  TlsFixture tls;
+  for (bool over_tls : {false, true}) {
+  SCOPED_TRACE(over_tls ? "TLS" : "plain");
+  ScriptedServer server(over_tls ? &tls.certificate : nullptr);
+  ReplayRun r = replay(d.path, server.port, {}, over_tls ? tls.cacert : "");
   ASSERT_TRUE(r.ok) << r.error;
   std::vector<Received> got = server.received();
   ASSERT_EQ(got.size(), 7u);
@@ -215,6 +89,12 @@ TEST(ReplayEngine, SendsEachUsersEntriesInOrderAtTheirTimesOnOneConnection) {
   EXPECT_NE(per_user['1'][0]->conn, per_user['2'][0]->conn);
   EXPECT_NE(per_user['3'][0]->conn, per_user['3'][1]->conn);
   EXPECT_EQ(server.connections, 4);
+  // Each user's first connection is a full handshake; the HTTP/1.0 user's
+  // second one resumes its session, the handshake timed apart.
+  EXPECT_EQ(r.stats.tls.handshakes, over_tls ? 4u : 0u);
+  EXPECT_EQ(r.stats.tls.resumed, over_tls ? 1u : 0u);
+  EXPECT_EQ(server.resumed, over_tls ? 1 : 0);
+  EXPECT_EQ(r.stats.tls.handshake_ns.total, r.stats.tls.handshakes);
 
   // The counts by status, page and kind: the next test, and the nginx case.
   const ReplayStats &s = r.stats;
@@ -225,7 +105,14 @@ TEST(ReplayEngine, SendsEachUsersEntriesInOrderAtTheirTimesOnOneConnection) {
   EXPECT_EQ(s.workers[1].counts.sent, 2u);
   EXPECT_LT(s.lag_ns.max, 100000000u);
   EXPECT_NEAR(s.planned_span_s, 0.3, 0.001);
-  EXPECT_STREQ(s.stopped_by, "end of package");
+  EXPECT_EQ(s.stopped_by, "end of package");
+  // HTTP bytes both ways, TLS records aside: the entries, and 7 answers "ok".
+  uint64_t entries = 0;
+  for (const TestUser &u : users)
+    for (const TestRequest &q : u.requests) entries += test_entry_request(q).size();
+  EXPECT_EQ(s.bytes_sent, entries);
+  EXPECT_EQ(s.bytes_received, 7 * std::string("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok").size());
+  }
 }
 
 TEST(ReplayEngine, CountsEachShapeOfAnswerAndGoesOnWithTheUser) {
@@ -242,13 +129,15 @@ TEST(ReplayEngine, CountsEachShapeOfAnswerAndGoesOnWithTheUser) {
                       user(6, "plain"),
                       // the next request goes out on the kept connection as it closes
                       {7, 0, {{0, 0, "close"}, {0, 1, "<right after/>"}}}});
-  // One thread, and three that share the users and add up their counts.
-  for (int threads : {1, 3}) {
-    ScriptedServer server;
+  // One thread, and three that share the users and add up their counts;
+  // plain and TLS.
+  TlsFixture tls;
+  for (int threads : {1, 3, -3}) {
+    ScriptedServer server(threads < 0 ? &tls.certificate : nullptr);
     ReplayOptions o;
     o.timeout_ms = 300;
-    o.threads = threads;
-    ReplayRun r = replay(d.path, server.port, o);
+    o.threads = abs(threads);
+    ReplayRun r = replay(d.path, server.port, o, threads < 0 ? tls.cacert : "");
     ASSERT_TRUE(r.ok) << r.error;
     const ReplayStats &s = r.stats;
     EXPECT_EQ(s.counts.planned, 14u) << threads;
@@ -261,8 +150,8 @@ TEST(ReplayEngine, CountsEachShapeOfAnswerAndGoesOnWithTheUser) {
     EXPECT_EQ(s.errors[kErrorConnect], 0u);
     EXPECT_EQ(s.status.at(201), 1u);
     EXPECT_EQ(s.status.at(200), 10u);
-    EXPECT_EQ(s.pages.at(0).errors, 3u);
-    EXPECT_EQ(s.pages.at(1).completed, 7u);
+    EXPECT_EQ(s.pages.at(0).counts.errors, 3u);
+    EXPECT_EQ(s.pages.at(1).counts.completed, 7u);
     EXPECT_EQ(s.workers[0].counts.completed, 11u);
     EXPECT_EQ(s.latency_ns.total, 11u);
     EXPECT_EQ(s.lag_ns.total, 14u);
@@ -305,7 +194,7 @@ TEST(ReplayEngine, StopsSendingAtTheDuration) {
   o.speed = 2;  // c (2000 ms) is due at 1 s, after the end
   ReplayRun r = replay(d.path, server.port, o);
   ASSERT_TRUE(r.ok) << r.error;
-  EXPECT_STREQ(r.stats.stopped_by, "duration");
+  EXPECT_EQ(r.stats.stopped_by, "duration");
   EXPECT_EQ(r.stats.counts.sent, 3u);
   EXPECT_EQ(r.stats.counts.planned, 3u);
 }
@@ -325,156 +214,124 @@ TEST(ReplayEngine, RefusedConnectionsAreConnectErrors) {
   EXPECT_EQ(r.stats.counts.planned, 2u);
 }
 
-// The program itself: SIGINT ends the sending and prints the report so far;
-// bad input ends it with one clear line.
-struct Outcome {
-  int status;
-  std::string out, err;
-};
 
-// `during` runs while the program does (it may signal it).
-Outcome run_program(const std::vector<std::string> &args, const std::string &dir,
-                    const std::function<void(pid_t)> &during = nullptr) {
-  std::vector<char *> argv;
-  std::string program = VT_REPLAY_BINARY;
-  argv.push_back(program.data());
-  std::vector<std::string> copy = args;
-  for (std::string &a : copy) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 1, (dir + "/out").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  posix_spawn_file_actions_addopen(&fa, 2, (dir + "/err").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  pid_t pid;
-  Outcome o{-1, "", ""};
-  if (posix_spawn(&pid, program.c_str(), &fa, nullptr, argv.data(), environ) != 0) return o;
-  posix_spawn_file_actions_destroy(&fa);
-  if (during) during(pid);
-  int status;
-  waitpid(pid, &status, 0);
-  o.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::stringstream out, err;
-  out << std::ifstream(dir + "/out").rdbuf();
-  err << std::ifstream(dir + "/err").rdbuf();
-  o.out = out.str();
-  o.err = err.str();
-  return o;
-}
-
-TEST(ReplayProgram, InterruptPrintsTheReportSoFar) {
-  TestDir d, scratch;
-  write_test_package(d.path, 1, {{1, 0, {{0, 0, "a"}, {100, 0, "b"}, {20000, 0, "c"}}}});
-  ScriptedServer server;
-  std::string json = scratch.path + "/report.json";
-  Outcome o = run_program(
-      {d.path, "--target", "127.0.0.1:" + std::to_string(server.port), "--json", json, "--quiet"},
-      scratch.path, [&server](pid_t pid) {
-        // once the first two requests are in, the third is 20 s away
-        for (int i = 0; i < 1000 && server.received().size() < 2; i++) usleep(10000);
-        usleep(50000);
-        kill(pid, SIGINT);
-      });
-  EXPECT_EQ(o.status, 130) << o.err;
-  EXPECT_NE(o.out.find("stopped by interrupt"), std::string::npos) << o.out;
-  EXPECT_NE(o.out.find("requests     planned 2, sent 2, completed 2, errors 0"), std::string::npos)
-      << o.out;
-  std::stringstream j;
-  j << std::ifstream(json).rdbuf();
-  EXPECT_NE(j.str().find("\"requests\": {\"planned\": 2, \"sent\": 2, \"completed\": 2"),
-            std::string::npos)
-      << j.str();
-  EXPECT_NE(j.str().find("\"stopped_by\": \"interrupt\""), std::string::npos);
-}
-
-TEST(ReplayProgram, BadInputEndsWithOneClearLine) {
-  TestDir d, scratch;
-  write_test_package(d.path, 2, {{1, 0, {{0, 0, "a"}}}, {2, 1, {{0, 0, "b"}}}});
-  int closed_port;
-  {
-    ScriptedServer gone;
-    closed_port = gone.port;
-  }
-  ScriptedServer server;
-  std::string target = "127.0.0.1:" + std::to_string(server.port);
-  std::ofstream(scratch.path + "/taken") << "x";
+TEST(ReplayEngine, CountsAnswersOutsideTheOkStatusesAsFailed) {
+  TestDir d;
+  write_test_package(d.path, 2,
+                     {{1, 0, {{0, 0, "status 503"}, {10, 1, "status 404"}, {20, 1, "plain"}}},
+                      {2, 1, {{0, 1, "status 302"}, {10, 0, "reset"}}}});
   struct Case {
-    std::vector<std::string> args;
-    int status;
-    std::string err;
+    const char *ok_status;
+    uint64_t bad_status;
   };
-  const std::vector<Case> cases = {
-      {{d.path, "--target", "127.0.0.1:" + std::to_string(closed_port)},
-       1,
-       "vt_replay: target: cannot connect to 127.0.0.1:" + std::to_string(closed_port) +
-           ": Connection refused\n"},
-      {{scratch.path, "--target", target},
-       1,
-       "vt_replay: reading package: " + scratch.path +
-           " holds no vt_index_0: not a replay package\n"},
-      {{d.path, "--target", target, "--json", scratch.path + "/taken"},
-       1,
-       "vt_replay: --json: " + scratch.path +
-           "/taken exists already; the report goes into a new file\n"},
-  };
-  for (const Case &c : cases) {
-    Outcome o = run_program(c.args, scratch.path);
-    EXPECT_EQ(o.status, c.status) << c.err;
-    EXPECT_EQ(o.err, c.err);
-    EXPECT_EQ(o.out, "");
+  for (const Case &c : {Case{"2xx,3xx", 2}, Case{"2xx,404", 2}, Case{"200,3xx,404,5xx", 0},
+                        Case{"1xx", 4}}) {
+    SCOPED_TRACE(c.ok_status);
+    ReplayOptions o;
+    std::string error;
+    ASSERT_TRUE(parse_status_set(c.ok_status, &o.ok_status, &error)) << error;
+    ScriptedServer server;
+    ReplayRun r = replay(d.path, server.port, o);
+    ASSERT_TRUE(r.ok) << r.error;
+    const ReplayStats &s = r.stats;
+    EXPECT_EQ(s.counts.completed, 4u);
+    EXPECT_EQ(s.counts.errors, 1u);
+    EXPECT_EQ(s.counts.bad_status, c.bad_status);
+    EXPECT_EQ(replay_failed(s.counts), c.bad_status + 1);
+    EXPECT_DOUBLE_EQ(replay_failed_ratio(s), (c.bad_status + 1) / 5.0);
+    // Every status is counted, ok or not; the failed ones also by page and worker.
+    EXPECT_EQ(s.status.size(), 4u);
+    EXPECT_EQ(replay_failed(s.pages.at(0).counts) + replay_failed(s.pages.at(1).counts),
+              c.bad_status + 1);
+    EXPECT_EQ(s.workers[0].counts.bad_status + s.workers[1].counts.bad_status, c.bad_status);
   }
-  Outcome usage = run_program({d.path}, scratch.path);
-  EXPECT_EQ(usage.status, 2);
-  EXPECT_EQ(usage.err.rfind("vt_replay: no --target HOST:PORT given\nusage: vt_replay DIR", 0), 0u);
-  Outcome help = run_program({"--help"}, scratch.path);
-  EXPECT_EQ(help.status, 0);
-  EXPECT_EQ(help.out.rfind("usage: vt_replay DIR", 0), 0u);
+  // 503 and 404 on page 0 and 1 of worker 0; the reset on page 0 of worker 1.
+  ScriptedServer server;
+  ReplayRun r = replay(d.path, server.port);
+  EXPECT_EQ(r.stats.pages.at(0).counts.bad_status, 1u);
+  EXPECT_EQ(r.stats.pages.at(1).counts.bad_status, 1u);
+  EXPECT_EQ(r.stats.workers[0].counts.bad_status, 2u);
+  EXPECT_EQ(replay_failed(r.stats.workers[1].counts), 1u);
 }
 
-// A named pipe, a device or a directory in place of a package file is
-// refused at once, naming it; nothing waits on it (a run that has not ended
-// after 10 s is killed and fails the case).
-TEST(ReplayProgram, RefusesWhatIsNoRegularFileWithoutWaiting) {
-  struct Case {
-    const char *file;
-    const char *kind;  // "fifo", "device" or "dir"
-    const char *why;
-  };
-  const Case cases[] = {
-      {"vt_index_0", "fifo", "a named pipe, not a regular file"},
-      {"vt_req_0", "fifo", "a named pipe, not a regular file"},
-      {"vt_req_1", "device", "a device, not a regular file"},
-      {"vt_index_1", "dir", "a directory, not a regular file"},
-  };
-  ScriptedServer server;
-  std::string target = "127.0.0.1:" + std::to_string(server.port);
-  auto deadline = [](pid_t pid) {
-    siginfo_t info;
-    for (int i = 0; i < 100; i++) {
-      info.si_pid = 0;
-      if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-          info.si_pid == pid)
-        return;
-      usleep(100000);
-    }
-    kill(pid, SIGKILL);
-  };
-  for (const Case &c : cases) {
-    TestDir d, scratch;
-    write_test_package(d.path, 2, {{1, 0, {{0, 0, "a"}}}, {2, 1, {{0, 0, "b"}}}});
-    std::string path = d.path + "/" + c.file;
-    unlink(path.c_str());
-    std::string kind = c.kind;
-    int made = kind == "fifo"     ? mkfifo(path.c_str(), 0600)
-               : kind == "device" ? symlink("/dev/zero", path.c_str())
-                                  : mkdir(path.c_str(), 0700);
-    ASSERT_EQ(made, 0) << path;
-    Outcome o = run_program({d.path, "--target", target, "--quiet"}, scratch.path, deadline);
-    EXPECT_EQ(o.status, 1) << c.file << " " << c.kind;
-    EXPECT_EQ(o.err, "vt_replay: reading package: cannot open " + path + ": " + c.why + "\n");
+TEST(ReplayEngine, RewritesTheHeadOfEveryRequestAndNeverItsBody) {
+  TestDir d;
+  // A body that looks like headers, and one larger than a TLS record and
+  // than the buffer the head is read into.
+  std::string fake = "Host: inside\r\nX-Old: inside\r\n\r\n";
+  std::string large(300000, 'b');
+  for (size_t i = 0; i < large.size(); i += 997) large[i] = static_cast<char>('a' + i % 26);
+  TestRequest folded{0, 0, fake, "POST /a HTTP/1.1", "X-Old: a\r\n  continued\r\nx-old: b\r\n"};
+  TestRequest plain{10, 1, large, "PUT /b HTTP/1.1", "Accept: */*\r\n"};
+  write_test_package(d.path, 1, {{1, 0, {folded, plain}}});
+  ReplayOptions o;
+  std::string error;
+  for (const char *rule : {"X-Old:", "X-New: 1", "accept: text/xml"}) {
+    ReplayHeaderRule r;
+    ASSERT_TRUE(parse_header_rule(rule, &r, &error)) << error;
+    add_header_rule(&o.headers, r);
   }
-  EXPECT_EQ(server.received().size(), 0u);
+  ReplayHeaderRule host;
+  ASSERT_TRUE(host_header_rule("staging.example:8443", &host, &error));
+  add_header_rule(&o.headers, host);
+  const std::string want[] = {
+      "POST /a HTTP/1.1\r\nHost: staging.example:8443\r\nContent-Length: " +
+          std::to_string(fake.size()) + "\r\nX-New: 1\r\naccept: text/xml\r\n\r\n" + fake,
+      "PUT /b HTTP/1.1\r\nHost: staging.example:8443\r\naccept: text/xml\r\nContent-Length: " +
+          std::to_string(large.size()) + "\r\nX-New: 1\r\n\r\n" + large};
+  TlsFixture tls;
+  for (bool over_tls : {false, true}) {
+    SCOPED_TRACE(over_tls ? "TLS" : "plain");
+    ScriptedServer server(over_tls ? &tls.certificate : nullptr);
+    ReplayRun r = replay(d.path, server.port, o, over_tls ? tls.cacert : "");
+    ASSERT_TRUE(r.ok) << r.error;
+    std::vector<Received> got = server.received();
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].request, want[0]);
+    EXPECT_TRUE(got[1].request == want[1]) << got[1].request.substr(0, 200);
+    // Per rule, in the order given: removed, added, replaced once, Host replaced.
+    ASSERT_EQ(r.stats.rewrites.size(), 4u);
+    EXPECT_EQ(r.stats.rewrites[0].removed, 1u);
+    EXPECT_EQ(r.stats.rewrites[1].added, 2u);
+    EXPECT_EQ(r.stats.rewrites[2].replaced, 1u);
+    EXPECT_EQ(r.stats.rewrites[2].added, 1u);
+    EXPECT_EQ(r.stats.rewrites[3].replaced, 2u);
+  }
+}
+
+TEST(ReplayEngine, FailedHandshakesAreTlsErrorsWithTheirReason) {
+  TestDir d;
+  write_test_package(d.path, 1, {{1, 0, {{0, 0, "a"}, {10, 0, "b"}}}, {2, 0, {{5, 0, "c"}}}});
+  TlsFixture tls;
+  TestDir other;
+  TestCertificate stranger(other.path + "/cert.pem");
+  struct Case {
+    const char *what;
+    bool tls_server;
+    std::string cacert;
+    const char *reason;
+  };
+  // A certificate the client does not trust; a server that speaks no TLS.
+  for (const Case &c : {Case{"untrusted", true, other.path + "/cert.pem",
+                             "certificate refused for the name 127.0.0.1: self-signed certificate"},
+                        Case{"plain server", false, tls.cacert, "no handshake within --timeout"}}) {
+    SCOPED_TRACE(c.what);
+    ScriptedServer server(c.tls_server ? &tls.certificate : nullptr);
+    ReplayOptions o;
+    o.timeout_ms = 300;
+    ReplayRun r = replay(d.path, server.port, o, c.cacert);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.stats.errors[kErrorTls], 3u);
+    EXPECT_EQ(r.stats.counts.sent, 0u);
+    EXPECT_EQ(r.stats.tls.handshakes, 0u);
+    EXPECT_EQ(r.stats.tls.first_failure, c.reason);
+    EXPECT_TRUE(server.received().empty());
+  }
+  // Not checked: the same server is fine.
+  ScriptedServer server(&tls.certificate);
+  ReplayRun r = replay(d.path, server.port, {}, other.path + "/cert.pem", false);
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.stats.counts.completed, 3u);
 }
 
 }  // namespace

@@ -4,158 +4,143 @@
 # prefix, and vt_replay sending the package to it. nginx's access log must
 # hold exactly the package's requests (method, path, Content-Length, and the
 # request's length, which shows that the bytes of each entry were sent
-# whole), and the report must count them alike.
+# whole), and the report must count them alike, naming the services of the
+# package's manifest. The results file holds one line per request, whose
+# latencies give the report's percentiles. Then the package is replayed
+# again as two shards at once from one start and their reports merged: the
+# counts per page, status and worker are the whole run's, and nginx logged
+# the package once more.
 #
 #   replay_nginx_test.sh VT_REPLAY VTU_REPLAY_GEN VT_LOGGEN SUITE_BIN
 #
 # Exit status 77 (a skip for CTest) when nginx is not installed.
 set -u
 REPLAY=$1 TOOL=$2 LOGGEN=$3 SUITE_BIN=$4
-NGINX=$(command -v nginx || echo /usr/sbin/nginx)
-if [ ! -x "$NGINX" ]; then
-  echo "replay_nginx_test: SKIP: nginx is not installed (scripts/setup.sh installs it)"
-  exit 77
-fi
+NAME=replay_nginx_test
+. "$(dirname "$0")/replay_test_lib.sh"
+skip_without_nginx
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/vt_replay_nginx.XXXXXX")
-NGINX_PID=
-cleanup() {
-  if [ -n "$NGINX_PID" ]; then
-    kill "$NGINX_PID" 2>/dev/null
-    wait "$NGINX_PID" 2>/dev/null
-  fi
-  [ "${KEEP_WORK:-0}" = 1 ] && echo "replay_nginx_test: kept $WORK" || rm -rf "$WORK"
-}
 trap cleanup EXIT
-die() {
-  echo "replay_nginx_test: $*"
-  for f in "$WORK"/nginx/error.log "$WORK"/replay.out "$WORK"/replay.err; do
-    [ -s "$f" ] && { echo "--- $f"; tail -20 "$f"; }
-  done
-  exit 1
-}
 
 # The package: three workers, a few dozen users, bodies of 100 to 3000 bytes.
-"$LOGGEN" --out "$WORK/logs" --days 1 --files-per-day 2 --requests 400 --customers 30 \
-  --services 4 --min-body 100 --max-body 3000 --large-share 0 --bad-share 0 --seed 7 \
-  --quiet >/dev/null || die "vt_loggen failed"
-mkdir -p "$WORK/wdir/scenarios/t/replay"
-cat >"$WORK/replay.conf" <<CONF
-INPUT_DIR|$WORK/logs
-REPLAY_DIR|$WORK/pkg
-SCRIPT_NAME|t/replay/script
-SCENARIO_NAME|t/replay/t.conf
-NUM_VVM|3
-HOST_HEADER|127.0.0.1
-HTTP_HEADER|Connection: keep-alive
-CONF
-VT_WDIR=$WORK/wdir PATH=$SUITE_BIN:$PATH "$TOOL" -i "$WORK/replay.conf" -n 1 >"$WORK/gen.out" 2>&1 ||
-  die "vtu_replay_gen failed: $(tail -3 "$WORK/gen.out")"
-
-# What the package holds, read from its files independently of vt_replay:
-# "<method> <path> <Content-Length> <request bytes>" per request.
-perl -e '
-  my $dir = shift;
-  for (my $w = 0; -e "$dir/vt_index_$w"; $w++) {
-    open(my $idx, "<", "$dir/vt_index_$w") or die;
-    open(my $req, "<:raw", "$dir/vt_req_$w") or die;
-    <$idx>;
-    while (my $line = <$idx>) {
-      chomp $line;
-      my @f = split /,/, $line;
-      for (my $i = 2; $i + 3 < @f; $i += 4) {
-        my ($off, $size) = ($f[$i + 2], $f[$i + 3]);
-        $size =~ s/\|.*//;
-        seek($req, $off, 0);
-        read($req, my $entry, $size) == $size or die "short entry";
-        my ($method, $path) = $entry =~ /^(\S+) (\S+) HTTP\/1\.[01]\r\n/ or die "request line";
-        my ($length) = $entry =~ /\r\nContent-Length: (\d+)\r\n/ or die "length";
-        print "$method $path $length ", $size - 1, "\n";
-      }
-    }
-  }' "$WORK/pkg" | sort | uniq -c >"$WORK/expected" || die "cannot read the package"
+make_package "$TOOL" "$LOGGEN" "$SUITE_BIN" 400
+package_listing >"$WORK/expected" || die "cannot read the package"
 TOTAL=$(awk '{ n += $1 } END { print n }' "$WORK/expected")
 [ "$TOTAL" -gt 100 ] || die "the package holds only $TOTAL requests"
 
-# nginx on a free port: a taken port shows as a bind failure, and the next
-# candidate is tried.
-mkdir -p "$WORK/nginx"
-USER_LINE=""
-[ "$(id -u)" = 0 ] && USER_LINE="user root;"
-PORT=
-for try in 1 2 3 4 5 6 7 8; do
-  # Below the ephemeral range (32768 up), where client sockets hold ports.
-  candidate=$((10000 + (RANDOM * 7 + $$ + try * 1013) % 22000))
-  cat >"$WORK/nginx/nginx.conf" <<CONF
-$USER_LINE
-daemon off;
-worker_processes 1;
-pid $WORK/nginx/nginx.pid;
-error_log $WORK/nginx/error.log;
-events { worker_connections 4096; }
-http {
-  log_format counts '\$request_method \$request_uri \$content_length \$request_length \$status';
-  access_log $WORK/nginx/access.log counts;
-  client_body_temp_path $WORK/nginx/body;
-  proxy_temp_path $WORK/nginx/proxy;
-  fastcgi_temp_path $WORK/nginx/fastcgi;
-  uwsgi_temp_path $WORK/nginx/uwsgi;
-  scgi_temp_path $WORK/nginx/scgi;
+cat >"$WORK/servers" <<'CONF'
+  log_format counts '$request_method $request_uri $content_length $request_length $status';
+  access_log @WORK@/nginx/access.log counts;
   server {
-    listen 127.0.0.1:$candidate;
-    client_max_body_size 10m;
-    # Proxying reads each body whole, so that \$request_length counts it; the
+    listen 127.0.0.1:@PORT@;
+    # Proxying reads each body whole, so that $request_length counts it; the
     # proxied copy lands on /ok, which answers and logs nothing.
     location / {
       rewrite ^ /ok break;
-      proxy_pass http://127.0.0.1:$candidate;
+      proxy_pass http://127.0.0.1:@PORT@;
     }
     location = /ok { access_log off; return 200 "ok\n"; }
   }
-}
 CONF
-  "$NGINX" -p "$WORK/nginx" -c "$WORK/nginx/nginx.conf" -e "$WORK/nginx/error.log" &
-  NGINX_PID=$!
-  for _ in $(seq 50); do
-    if (exec 3<>"/dev/tcp/127.0.0.1/$candidate") 2>/dev/null; then
-      PORT=$candidate
-      break 2
-    fi
-    kill -0 "$NGINX_PID" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill "$NGINX_PID" 2>/dev/null
-  wait "$NGINX_PID" 2>/dev/null
-  NGINX_PID=
-done
-[ -n "$PORT" ] || die "nginx did not start on any of the ports tried"
+start_nginx "$WORK/servers"
 : >"$WORK/nginx/access.log"  # the readiness probe sent no request, but be sure
 
 # The whole day in about two seconds.
-LAST=$(awk -F, 'NR > 1 { for (i = 3; i <= NF; i += 4) if ($i + 0 > m) m = $i + 0 } END { print m }' \
-  "$WORK"/pkg/vt_index_*)
-SPEED=$(awk -v l="$LAST" 'BEGIN { s = l / 2000; if (s < 1) s = 1; printf "%.3f", s }')
-timeout 60 "$REPLAY" "$WORK/pkg" --target "127.0.0.1:$PORT" --speed "$SPEED" --timeout 3000 \
-  --json "$WORK/report.json" --quiet >"$WORK/replay.out" 2>"$WORK/replay.err"
+SPEED=$(two_second_speed)
+timeout 60 "$REPLAY" "$WORK/pkg" --target "127.0.0.1:$PORT" --speed "$SPEED" \
+  --timeout 3000 --json "$WORK/report.json" --results "$WORK/results.jsonl" --html "$WORK/run.html" \
+  --quiet >"$WORK/replay.out" 2>"$WORK/replay.err"
 status=$?
 [ $status = 0 ] || die "vt_replay exited with status $status"
 sleep 0.2  # nginx writes the log line after the response
-kill "$NGINX_PID"
-wait "$NGINX_PID" 2>/dev/null
-NGINX_PID=
 
-awk '$5 != 200 { print "status " $5 " for " $0; bad = 1 } END { exit bad }' "$WORK/nginx/access.log" ||
-  die "nginx answered other than 200"
-awk '{ print $1, $2, $3, $4 }' "$WORK/nginx/access.log" | sort | uniq -c >"$WORK/actual"
-diff "$WORK/expected" "$WORK/actual" >"$WORK/diff" ||
-  die "nginx logged other requests than the package holds: $(head -20 "$WORK/diff")"
+# logged_alike FIRST_LINE: nginx's log from that line on holds the package.
+logged_alike() {
+  tail -n +"$1" "$WORK/nginx/access.log" >"$WORK/part.log"
+  awk '$5 != 200 { print "status " $5 " for " $0; bad = 1 } END { exit bad }' "$WORK/part.log" ||
+    die "nginx answered other than 200"
+  awk '{ print $1, $2, $3, $4 }' "$WORK/part.log" | sort | uniq -c >"$WORK/actual"
+  diff "$WORK/expected" "$WORK/actual" >"$WORK/diff" ||
+    die "nginx logged other requests than the package holds: $(head -20 "$WORK/diff")"
+}
+logged_alike 1
 
 json() { sed -n "s/.*\"$1\": \([0-9]*\).*/\1/p" "$WORK/report.json" | head -1; }
 for key in planned sent completed; do
   [ "$(json "$key")" = "$TOTAL" ] || die "report: $key $(json "$key"), package $TOTAL"
 done
 grep -q "\"status\": {\"200\": $TOTAL}" "$WORK/report.json" || die "report: status counts differ"
-grep -q '"errors": {"connect": 0, "reset": 0, "timeout": 0, "parse": 0}' "$WORK/report.json" ||
+grep -q '"errors": {"connect": 0, "tls": 0, "reset": 0, "timeout": 0, "parse": 0}' "$WORK/report.json" ||
   die "report: errors"
 grep -q "requests     planned $TOTAL, sent $TOTAL, completed $TOTAL, errors 0" "$WORK/replay.out" ||
   die "text report differs"
-echo "replay_nginx_test: $TOTAL requests replayed and logged alike"
+grep -q "rewrites     none: every request sent as the package holds it" "$WORK/replay.out" ||
+  die "the report does not say that nothing was rewritten"
+grep -q '^  captured     2026-12-01 ' "$WORK/replay.out" || die "no capture clock in the report"
+
+# One results line per request sent; the exact percentiles of its latencies
+# are the report's within the histogram's error.
+# The pages carry the service names of the package's manifest, in the text
+# and the JSON.
+python3 - "$WORK/results.jsonl" "$WORK/report.json" "$TOTAL" "$WORK/pkg/vt_manifest.json" \
+  "$WORK/replay.out" <<'PY' || die "results and report disagree"
+import json, math, re, sys
+lines = [json.loads(l) for l in open(sys.argv[1])]
+report = json.load(open(sys.argv[2]))
+total = int(sys.argv[3])
+names = {str(s["page_id"]): s["name"] for s in json.load(open(sys.argv[4]))["services"]}
+assert {p: v["name"] for p, v in report["pages"].items()} == names, names
+text = open(sys.argv[5]).read()
+for page, name in names.items():
+    assert re.search(r"^  %s +[0-9].*  %s$" % (page, re.escape(name)), text, re.M), (page, name)
+assert len(lines) == total == report["requests"]["sent"], (len(lines), total)
+lat = sorted(l["latency_ms"] for l in lines if l["status"] is not None)
+for key, p in (("p50", 50), ("p90", 90), ("p99", 99), ("max", 100)):
+    exact = lat[max(1, math.ceil(p / 100 * len(lat))) - 1]
+    got = report["latency_ms"][key]
+    assert abs(got - exact) <= exact / 256 + 1e-6, (key, got, exact)
+assert abs(report["latency_ms"]["mean"] - sum(lat) / len(lat)) < 1e-5
+assert sum(l["bytes_out"] for l in lines) == report["bytes"]["sent"]
+PY
+
+# Two shards at once from one start 2 s ahead, their reports merged.
+LOGGED=$(wc -l <"$WORK/nginx/access.log")
+START=$(($(date +%s) + 2))
+for i in 0 1; do
+  results=$WORK/shard$i.jsonl
+  [ $i = 1 ] && results=$WORK/shard$i.csv
+  timeout 60 "$REPLAY" "$WORK/pkg" --target "127.0.0.1:$PORT" --speed "$SPEED" --timeout 3000 \
+    --shard $i/2 --start-at "$START" --json "$WORK/shard$i.json" --results "$results" --quiet \
+    >"$WORK/shard$i.out" 2>&1 &
+  eval "SHARD$i=\$!"
+done
+wait "$SHARD0" || die "shard 0 failed: $(cat "$WORK/shard0.out")"
+wait "$SHARD1" || die "shard 1 failed: $(cat "$WORK/shard1.out")"
+"$REPLAY" merge "$WORK/shard0.json" "$WORK/shard1.json" --json "$WORK/merged.json" \
+  --html "$WORK/merged.html" >"$WORK/merged.out" 2>&1 || die "merge failed: $(cat "$WORK/merged.out")"
+sleep 0.2
+stop_nginx
+logged_alike $((LOGGED + 1))
+python3 - "$WORK/report.json" "$WORK/merged.json" "$WORK/shard0.jsonl" "$WORK/shard1.csv" <<'PY' ||
+import csv, json, sys
+whole, merged = (json.load(open(p)) for p in sys.argv[1:3])
+counts = lambda r: {k: r[k] for k in ("sent", "completed", "errors", "failed")}
+assert merged["requests"] == whole["requests"], (merged["requests"], whole["requests"])
+assert merged["status"] == whole["status"]
+assert {p: counts(v) for p, v in merged["pages"].items()} == \
+       {p: counts(v) for p, v in whole["pages"].items()}
+assert {p: v["name"] for p, v in merged["pages"].items()} == \
+       {p: v["name"] for p, v in whole["pages"].items()}
+assert [dict(counts(w), worker=w["worker"], users=w["users"], planned=w["planned"])
+        for w in merged["workers"]] == \
+       [dict(counts(w), worker=w["worker"], users=w["users"], planned=w["planned"])
+        for w in whole["workers"]]
+# The merged histogram is the shards' results' within its stated error.
+lat = sorted([json.loads(l)["latency_ms"] for l in open(sys.argv[3])] +
+             [float(r["latency_ms"]) for r in csv.DictReader(open(sys.argv[4]))])
+assert len(lat) == whole["requests"]["sent"]
+exact = lat[len(lat) // 2 + len(lat) % 2 - 1]
+assert abs(merged["latency_ms"]["p50"] - exact) <= exact / 256 + 1e-6, (merged["latency_ms"], exact)
+PY
+  die "the merged shards differ from the whole run"
+echo "$NAME: $TOTAL requests replayed whole and in two shards, logged alike, merged to the same counts"

@@ -4,10 +4,9 @@
 #include <math.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 
 #include <algorithm>
-
-const char kReplayVersion[] = "vt_replay 1.0";
 
 namespace {
 
@@ -31,18 +30,15 @@ bool read_double(const char *text, double *value) {
   return true;
 }
 
-// "HOST:PORT", the host in brackets when it holds colons ("[::1]:8080").
-bool split_target(const std::string &text, std::string *host, std::string *port) {
-  size_t colon = text.rfind(':');
-  if (colon == std::string::npos || colon == 0) return false;
-  std::string h = text.substr(0, colon), p = text.substr(colon + 1);
-  if (h.size() > 2 && h.front() == '[' && h.back() == ']') h = h.substr(1, h.size() - 2);
-  if (h.find(':') != std::string::npos && text[0] != '[') return false;
-  long port_number;
-  if (!read_long(p.c_str(), 1, 65535, &port_number)) return false;
-  *host = h;
-  *port = p;
-  return true;
+// One argument as a shell word: as it is when it needs no quotes.
+std::string shell_word(const std::string &arg) {
+  bool plain = !arg.empty() && arg.find_first_not_of("abcdefghijklmnopqrstuvwxyz"
+                                                     "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"
+                                                     "_-./:=,@%+") == std::string::npos;
+  if (plain) return arg;
+  std::string out = "'";
+  for (char c : arg) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
 }
 
 }  // namespace
@@ -72,14 +68,74 @@ bool parse_worker_list(const char *text, std::vector<int> *workers) {
   return true;
 }
 
+bool parse_shard(const std::string &text, ReplayShard *shard) {
+  size_t slash = text.find('/');
+  long index, count;
+  if (slash == std::string::npos || !read_long(text.substr(0, slash).c_str(), 0, 255, &index) ||
+      !read_long(text.substr(slash + 1).c_str(), 1, 256, &count) || index >= count)
+    return false;
+  shard->index = static_cast<int>(index);
+  shard->count = static_cast<int>(count);
+  return true;
+}
+
+bool parse_start_time(const std::string &text, int64_t *unix_us, std::string *error) {
+  const char *s = text.c_str();
+  // Seconds since the epoch.
+  if (!text.empty() && strspn(s, "0123456789.") == text.size()) {
+    double seconds;
+    if (!read_double(s, &seconds) || seconds < 1 || seconds > 32503680000.0)
+      return *error = "expected seconds since the epoch or an ISO 8601 time", false;
+    *unix_us = static_cast<int64_t>(llround(seconds * 1e6));
+    return true;
+  }
+  tm t{};
+  int used = 0;
+  if (sscanf(s, "%4d-%2d-%2d%*1[T ]%2d:%2d:%2d%n", &t.tm_year, &t.tm_mon, &t.tm_mday, &t.tm_hour,
+             &t.tm_min, &t.tm_sec, &used) != 6 || used != 19 || t.tm_mon < 1 || t.tm_mon > 12 ||
+      t.tm_mday < 1 || t.tm_mday > 31 || t.tm_hour > 23 || t.tm_min > 59 || t.tm_sec > 60)
+    return *error = "expected seconds since the epoch or an ISO 8601 time such as "
+                    "2026-12-07T10:00:00Z",
+           false;
+  const char *rest = s + used;
+  int64_t micros = 0;
+  if (*rest == '.') {
+    int digits = 0;
+    for (rest++; *rest >= '0' && *rest <= '9'; rest++, digits++)
+      if (digits < 6) micros = micros * 10 + (*rest - '0');
+    if (digits == 0) return *error = "no digits after the decimal point", false;
+    for (; digits < 6; digits++) micros *= 10;
+  }
+  long offset_s = 0;
+  if (*rest == 'Z' && rest[1] == 0) {
+  } else if ((*rest == '+' || *rest == '-') && strlen(rest) == 6 && rest[3] == ':') {
+    int h, m;
+    if (sscanf(rest + 1, "%2d:%2d", &h, &m) != 2 || h > 23 || m > 59)
+      return *error = "a zone is Z or +hh:mm", false;
+    offset_s = (*rest == '+' ? 1 : -1) * (h * 3600L + m * 60L);
+  } else {
+    return *error = "the time needs its zone: Z (UTC) or +hh:mm, as shards may run in other zones",
+           false;
+  }
+  t.tm_year -= 1900;
+  t.tm_mon -= 1;
+  time_t epoch = timegm(&t);
+  if (epoch == static_cast<time_t>(-1)) return *error = "not a time", false;
+  *unix_us = (static_cast<int64_t>(epoch) - offset_s) * 1000000 + micros;
+  return true;
+}
+
 ReplayCommand parse_replay_options(int argc, char **argv, ReplayOptions *o, std::string *error) {
   bool have_target = false;
+  std::string target_text;
+  o->command_line = "vt_replay";
+  for (int i = 1; i < argc; i++) o->command_line.append(" ").append(shell_word(argv[i]));
   for (int i = 1; i < argc; i++) {
     std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") return ReplayCommand::kHelp;
     if (arg == "--version") return ReplayCommand::kVersion;
-    if (arg == "--quiet") {
-      o->quiet = true;
+    if (arg == "--quiet" || arg == "--insecure") {
+      (arg == "--quiet" ? o->quiet : o->insecure) = true;
       continue;
     }
     if (arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
@@ -98,8 +154,10 @@ ReplayCommand parse_replay_options(int argc, char **argv, ReplayOptions *o, std:
       value = arg.substr(eq + 1);
     } else {
       static const char *const kTakesValue[] = {
-          "--target",  "--workers", "--speed",  "--duration", "--connections-per-user",
-          "--timeout", "--json",    "--threads"};
+          "--target", "--workers",   "--speed",      "--duration",   "--connections-per-user",
+          "--timeout", "--json",     "--threads",    "--sni",        "--cacert",
+          "--host",   "--header",    "--ok-status",  "--max-failed", "--max-latency",
+          "--max-lag",  "--results", "--html",       "--shard",      "--start-at"};
       bool known = false;
       for (const char *k : kTakesValue) known = known || name == k;
       if (!known) return *error = "unknown option " + arg, ReplayCommand::kUsageError;
@@ -109,11 +167,37 @@ ReplayCommand parse_replay_options(int argc, char **argv, ReplayOptions *o, std:
     const char *v = value.c_str();
     long n;
     double d;
+    std::string why;
+    ReplayHeaderRule rule;
+    ReplayThreshold threshold;
     if (name == "--target") {
-      if (!split_target(value, &o->host, &o->port))
-        return *error = "--target " + value + ": expected HOST:PORT with a port from 1 to 65535",
-               ReplayCommand::kUsageError;
+      if (!parse_replay_target(value, &o->target, &why))
+        return *error = "--target " + value + ": " + why, ReplayCommand::kUsageError;
       have_target = true;
+      target_text = value;
+    } else if (name == "--sni" || name == "--cacert") {
+      if (value.empty()) return *error = name + " needs a value", ReplayCommand::kUsageError;
+      (name == "--sni" ? o->sni : o->cacert) = value;
+    } else if (name == "--host") {
+      if (!host_header_rule(value, &rule, &why))
+        return *error = "--host " + value + ": " + why, ReplayCommand::kUsageError;
+      add_header_rule(&o->headers, rule);
+    } else if (name == "--header") {
+      if (!parse_header_rule(value, &rule, &why))
+        return *error = "--header " + value + ": " + why, ReplayCommand::kUsageError;
+      add_header_rule(&o->headers, rule);
+    } else if (name == "--ok-status") {
+      if (!parse_status_set(value, &o->ok_status, &why))
+        return *error = "--ok-status " + value + ": " + why, ReplayCommand::kUsageError;
+    } else if (name == "--max-failed") {
+      if (!parse_failed_threshold(value, &threshold, &why))
+        return *error = "--max-failed " + value + ": " + why, ReplayCommand::kUsageError;
+      o->thresholds.push_back(threshold);
+    } else if (name == "--max-latency" || name == "--max-lag") {
+      ThresholdKind kind = name == "--max-lag" ? ThresholdKind::kLag : ThresholdKind::kLatency;
+      if (!parse_percentile_threshold(value, kind, &threshold, &why))
+        return *error = name + " " + value + ": " + why, ReplayCommand::kUsageError;
+      o->thresholds.push_back(threshold);
     } else if (name == "--workers") {
       if (!parse_worker_list(v, &o->workers))
         return *error =
@@ -145,41 +229,103 @@ ReplayCommand parse_replay_options(int argc, char **argv, ReplayOptions *o, std:
         return *error = "--threads " + value + ": expected a whole number from 1 to 64",
                ReplayCommand::kUsageError;
       o->threads = static_cast<int>(n);
-    } else if (name == "--json") {
-      if (value.empty()) return *error = "--json needs a file name", ReplayCommand::kUsageError;
-      o->json_path = value;
+    } else if (name == "--json" || name == "--results" || name == "--html") {
+      if (value.empty()) return *error = name + " needs a file name", ReplayCommand::kUsageError;
+      (name == "--json" ? o->json_path : name == "--results" ? o->results_path : o->html_path) =
+          value;
+    } else if (name == "--shard") {
+      if (!parse_shard(value, &o->shard))
+        return *error = "--shard " + value + ": expected I/N, the shard I (from 0) of N, such as 0/4",
+               ReplayCommand::kUsageError;
+    } else if (name == "--start-at") {
+      if (!parse_start_time(value, &o->start_at_unix_us, &why))
+        return *error = "--start-at " + value + ": " + why, ReplayCommand::kUsageError;
     } else {
       return *error = "unknown option " + name, ReplayCommand::kUsageError;
     }
   }
   if (o->dir.empty()) return *error = "no package directory given", ReplayCommand::kUsageError;
-  if (!have_target) return *error = "no --target HOST:PORT given", ReplayCommand::kUsageError;
+  if (!have_target) return *error = "no --target given", ReplayCommand::kUsageError;
+  bool https = o->target.scheme == ReplayScheme::kHttps;
+  const char *tls_only = !o->sni.empty() ? "--sni" : !o->cacert.empty() ? "--cacert"
+                         : o->insecure   ? "--insecure"
+                                         : nullptr;
+  if (tls_only && !https)
+    return *error = std::string(tls_only) + " applies to an https:// target, not " + target_text,
+           ReplayCommand::kUsageError;
+  const std::string *outputs[] = {&o->json_path, &o->results_path, &o->html_path};
+  for (int i = 0; i < 3; i++)
+    for (int j = i + 1; j < 3; j++)
+      if (!outputs[i]->empty() && *outputs[i] == *outputs[j])
+        return *error = "--json, --results and --html name the same file " + *outputs[i],
+               ReplayCommand::kUsageError;
+  if (o->insecure && !o->cacert.empty())
+    return *error = "--insecure skips the check that --cacert is for: give one of them",
+           ReplayCommand::kUsageError;
   return ReplayCommand::kRun;
+}
+
+std::string replay_tls_name(const ReplayOptions &o) {
+  return o.sni.empty() ? o.target.host : o.sni;
 }
 
 void print_replay_usage(FILE *out) {
   fprintf(out,
-          "usage: vt_replay DIR --target HOST:PORT [--workers LIST] [--speed FACTOR]\n"
+          "usage: vt_replay DIR --target TARGET [--workers LIST] [--speed FACTOR]\n"
           "                 [--duration SECONDS] [--connections-per-user N] [--timeout MS]\n"
-          "                 [--threads N] [--json FILE] [--quiet]\n"
+          "                 [--threads N] [--json FILE] [--results FILE] [--html FILE]\n"
+          "                 [--shard I/N] [--start-at TIME] [--quiet]\n"
+          "                 [--sni NAME] [--cacert FILE | --insecure]\n"
+          "                 [--host NAME] [--header 'Name: value'] ...\n"
+          "                 [--ok-status LIST] [--max-failed RATIO]\n"
+          "                 [--max-latency pNN=MS] ... [--max-lag pNN=MS] ...\n"
           "\n"
           "Sends the requests of the replay package in DIR (vt_index_<w>, vt_req_<w>) to\n"
-          "HOST:PORT, each user on its own keep-alive connection at its recorded times,\n"
+          "TARGET, each user on its own keep-alive connection at its recorded times,\n"
           "and prints a report of what came back.\n"
           "\n"
-          "  --target HOST:PORT         where to connect (the requests are sent unchanged)\n"
+          "  --target TARGET            HOST:PORT or http://HOST[:PORT] (plain TCP), or\n"
+          "                             https://HOST[:PORT] (TLS); no path\n"
           "  --workers LIST             only these workers, e.g. 0,2,4-7 (default: all)\n"
           "  --speed FACTOR             send at start + time / FACTOR (default 1)\n"
           "  --duration SECONDS         stop sending after this long (default: no limit)\n"
           "  --connections-per-user N   requests a user may have in flight (default 1)\n"
-          "  --timeout MS               per request, and the wait for answers at a stop\n"
-          "                             (default 10000)\n"
+          "  --timeout MS               per connect, handshake and request, and the wait\n"
+          "                             for answers at a stop (default 10000)\n"
           "  --threads N                sending threads, the users dealt among them (default 1)\n"
-          "  --json FILE                also write the report as JSON into FILE (new file)\n"
+          "  --json FILE                also write the report as JSON into FILE (new file),\n"
+          "                             with the histograms and timeline merge needs\n"
+          "  --results FILE             one line per request into FILE (new file): JSON\n"
+          "                             lines, or CSV when FILE ends in .csv\n"
+          "  --html FILE                the page of the run: rates, latency, failures and\n"
+          "                             lag over time, the pages (new file)\n"
+          "  --shard I/N                only every N-th of the selected workers from the\n"
+          "                             I-th (I from 0), for runs on several machines\n"
+          "  --start-at TIME            time 0 of the schedule at TIME: seconds since the\n"
+          "                             epoch or ISO 8601 with zone (2026-12-07T10:00:00Z)\n"
           "  --quiet                    no progress line\n"
+          "  --sni NAME                 https: the server name sent and checked in the\n"
+          "                             certificate (default: the target's host)\n"
+          "  --cacert FILE              https: trust the certificates in FILE only\n"
+          "                             (default: the system's store)\n"
+          "  --insecure                 https: do not check the certificate\n"
+          "  --host NAME                replace the Host header of every request\n"
+          "  --header 'Name: value'     add the header, or replace the header of that name;\n"
+          "                             'Name:' removes it (repeatable; bodies and\n"
+          "                             Content-Length are never touched)\n"
+          "  --ok-status LIST           statuses that count as success: codes and classes\n"
+          "                             (default 2xx,3xx); others count as failed\n"
+          "  --max-failed RATIO         fail the run above this failed ratio (0.01 or 1%%)\n"
+          "  --max-latency pNN=MS       fail the run when the latency percentile is above\n"
+          "                             MS milliseconds, e.g. p99=200 (repeatable)\n"
+          "  --max-lag pNN=MS           the same for the lag behind the schedule (repeatable)\n"
           "  --help, --version\n"
           "\n"
-          "Exit status: 0 when the package was replayed (failed requests are reported,\n"
-          "not fatal), 1 on a broken package, an unreachable target or a failed report\n"
-          "write, 2 on a usage error, 130 when interrupted (after the report so far).\n");
+          "Without --host and --header every request is sent as the package holds it.\n"
+          "\n"
+          "vt_replay merge REPORT.json ... [--json FILE] [--html FILE] adds up the\n"
+          "--json reports of shards (vt_replay merge --help).\n"
+          "Exit status: 0 passed, 1 a broken package, an unreachable target, a refused\n"
+          "certificate or a failed report write, 2 a usage error, 3 a threshold crossed,\n"
+          "130 interrupted (after the report so far).\n");
 }

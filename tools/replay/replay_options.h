@@ -7,9 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "tools/replay/replay_package.h"
+#include "tools/replay/replay_rewrite.h"
+#include "tools/replay/replay_target.h"
+#include "tools/replay/replay_thresholds.h"
+
 struct ReplayOptions {
   std::string dir;               // the replay package
-  std::string host, port;        // from --target HOST:PORT
+  ReplayTargetName target;       // --target
   std::vector<int> workers;      // --workers; empty: every worker of the package
   double speed = 1.0;            // --speed: planned times are divided by it
   double duration_s = 0;         // --duration: 0 for no limit
@@ -17,7 +22,20 @@ struct ReplayOptions {
   int timeout_ms = 10000;        // --timeout: per request, and the wait at a stop
   int threads = 1;               // --threads: sending threads, the users dealt among them
   std::string json_path;         // --json: the report as JSON into a new file
+  std::string results_path;      // --results: one line per request into a new file
+  std::string html_path;         // --html: the page of the run into a new file
+  ReplayShard shard;             // --shard I/N
+  int64_t start_at_unix_us = 0;  // --start-at: time 0 of the schedule on the system's clock
   bool quiet = false;            // --quiet: no progress line
+  // https:// targets
+  std::string sni;     // --sni: the name sent and checked; empty: the target's host
+  std::string cacert;  // --cacert: trust only the certificates of this file
+  bool insecure = false;
+  // Rewrites (--host, --header), one rule per header name; none: bytes as they are.
+  std::vector<ReplayHeaderRule> headers;
+  ReplayStatusSet ok_status = default_ok_status();  // --ok-status
+  std::vector<ReplayThreshold> thresholds;   // in the order given
+  std::string command_line;                  // the arguments as the report shows them
 };
 
 enum class ReplayCommand { kRun, kHelp, kVersion, kUsageError };
@@ -28,8 +46,16 @@ ReplayCommand parse_replay_options(int argc, char **argv, ReplayOptions *o, std:
 // Reads "0,2,5-7" into worker numbers (0 to 255), sorted and without repeats.
 bool parse_worker_list(const char *text, std::vector<int> *workers);
 
-void print_replay_usage(FILE *out);
+// Reads "I/N" (0 <= I < N <= 256).
+bool parse_shard(const std::string &text, ReplayShard *shard);
 
-extern const char kReplayVersion[];
+// Reads a moment: seconds since the epoch ("1795000000", "1795000000.25")
+// or ISO 8601 with its zone ("2026-12-07T10:00:00Z", "...T11:00:00.5+01:00").
+bool parse_start_time(const std::string &text, int64_t *unix_us, std::string *error);
+
+// The name an https:// target's certificate is checked for (and sent as SNI).
+std::string replay_tls_name(const ReplayOptions &o);
+
+void print_replay_usage(FILE *out);
 
 #endif  // VT_TOOLS_REPLAY_REPLAY_OPTIONS_H_

@@ -22,8 +22,9 @@ TEST(ReplayOptions, ReadsEveryOption) {
       ReplayCommand::kRun)
       << error;
   EXPECT_EQ(o.dir, "pkg");
-  EXPECT_EQ(o.host, "127.0.0.1");
-  EXPECT_EQ(o.port, "8080");
+  EXPECT_EQ(o.target.scheme, ReplayScheme::kPlain);
+  EXPECT_EQ(o.target.host, "127.0.0.1");
+  EXPECT_EQ(o.target.port, "8080");
   EXPECT_EQ(o.workers, (std::vector<int>{0, 1, 3}));
   EXPECT_EQ(o.speed, 2.5);
   EXPECT_EQ(o.duration_s, 30);
@@ -31,21 +32,85 @@ TEST(ReplayOptions, ReadsEveryOption) {
   EXPECT_EQ(o.timeout_ms, 250);
   EXPECT_EQ(o.json_path, "r.json");
   EXPECT_TRUE(o.quiet);
-  ReplayOptions v6;
-  ASSERT_EQ(parse({"--target", "[::1]:99", "pkg"}, &v6, &error), ReplayCommand::kRun);
-  EXPECT_EQ(v6.host, "::1");
+  EXPECT_TRUE(o.headers.empty());
+  EXPECT_TRUE(o.thresholds.empty());
+  EXPECT_TRUE(status_is_ok(o.ok_status, 200) && status_is_ok(o.ok_status, 399));
+  EXPECT_FALSE(status_is_ok(o.ok_status, 199) || status_is_ok(o.ok_status, 400));
+  EXPECT_EQ(o.command_line,
+            "vt_replay pkg --target 127.0.0.1:8080 --workers=3,0-1 --speed 2.5 --duration 30 "
+            "--connections-per-user 4 --timeout=250 --json r.json --quiet");
+
+  ReplayOptions t;
+  ASSERT_EQ(parse({"pkg", "--target", "https://h.example", "--sni", "sni.example", "--cacert",
+                   "ca.pem", "--host", "staging:8080", "--header", "X-A: 1", "--header",
+                   "x-a:  2 ", "--header", "Cookie:", "--ok-status", "200,3xx",
+                   "--max-failed", "1%", "--max-latency", "p99.9=250", "--max-lag", "max=5"},
+                  &t, &error),
+            ReplayCommand::kRun)
+      << error;
+  EXPECT_EQ(t.target.scheme, ReplayScheme::kHttps);
+  EXPECT_EQ(t.target.port, "443");
+  EXPECT_EQ(replay_tls_name(t), "sni.example");
+  EXPECT_EQ(t.cacert, "ca.pem");
+  // One rule per header name, the later value in the earlier place.
+  ASSERT_EQ(t.headers.size(), 3u);
+  EXPECT_EQ(t.headers[0].name + "=" + t.headers[0].value, "Host=staging:8080");
+  EXPECT_EQ(t.headers[1].name + "=" + t.headers[1].value, "x-a=2");
+  EXPECT_TRUE(t.headers[2].remove);
+  EXPECT_TRUE(status_is_ok(t.ok_status, 200) && status_is_ok(t.ok_status, 304));
+  EXPECT_FALSE(status_is_ok(t.ok_status, 201));
+  ASSERT_EQ(t.thresholds.size(), 3u);
+  EXPECT_DOUBLE_EQ(t.thresholds[0].limit, 0.01);
+  EXPECT_EQ(t.thresholds[1].kind, ThresholdKind::kLatency);
+  EXPECT_DOUBLE_EQ(t.thresholds[1].percentile, 99.9);
+  EXPECT_EQ(t.thresholds[2].text, "max-lag max=5");
+  EXPECT_DOUBLE_EQ(t.thresholds[2].percentile, 100);
+  EXPECT_EQ(replay_tls_name(ReplayOptions{}), "");
   ReplayOptions fresh;
   EXPECT_EQ(parse({"pkg", "--help"}, &fresh, &error), ReplayCommand::kHelp);
   EXPECT_EQ(parse({"--version"}, &fresh, &error), ReplayCommand::kVersion);
+}
+
+// Every form of --target, and what each error says.
+TEST(ReplayOptions, ReadsTargetsAndSaysWhatIsWrongWithThem) {
+  struct Case {
+    const char *text;
+    const char *shown;  // as the report shows it, or the error
+  };
+  const Case cases[] = {
+      {"127.0.0.1:8080", "127.0.0.1:8080"},
+      {"[::1]:99", "[::1]:99"},
+      {"http://svc.example", "http://svc.example:80"},
+      {"HTTP://svc.example:8080/", "http://svc.example:8080"},
+      {"https://svc.example", "https://svc.example:443"},
+      {"https://[::1]:8443", "https://[::1]:8443"},
+      {"https://127.0.0.1:08443", "https://127.0.0.1:8443"},
+      {"hostonly", "expected HOST:PORT, http://HOST[:PORT] or https://HOST[:PORT]"},
+      {"h:0", "expected a port from 1 to 65535"},
+      {"https://h:65536", "expected a port from 1 to 65535"},
+      {"http://h:", "expected a port from 1 to 65535"},
+      {"::1:80", "an IPv6 address goes in brackets: [::1]:8080"},
+      {"https://[::1:80", "an IPv6 address without its closing ]"},
+      {"http://", "no host"},
+      {"https://h/api/v1", "a target names no path (/api/v1); the requests keep their own"},
+      {"https://h?x=1", "a target names no path (?x=1); the requests keep their own"},
+      {"h/x:80", "a target names no path; the requests keep their own"},
+      {"ftp://h", "unknown scheme ftp (expected HOST:PORT, http://HOST[:PORT] or https://HOST[:PORT])"},
+      {"http://user@h", "user information is not supported"},
+  };
+  for (const Case &c : cases) {
+    ReplayTargetName name;
+    std::string error;
+    bool ok = parse_replay_target(c.text, &name, &error);
+    EXPECT_EQ(ok ? replay_target_text(name) : error, c.shown) << c.text;
+  }
 }
 
 TEST(ReplayOptions, RefusesBadValuesNamingTheOption) {
   const std::vector<std::vector<const char *>> cases = {
       {"--target", "h:1"},
       {"pkg", "--target", "hostonly"},
-      {"pkg", "--target", "h:0"},
-      {"pkg", "--target", "h:65536"},
-      {"pkg", "--target", "::1:80"},
+      {"pkg", "--target", "https://h/x"},
       {"pkg", "--target", "h:1", "--speed", "0"},
       {"pkg", "--target", "h:1", "--speed", "fast"},
       {"pkg", "--target", "h:1", "--workers", "2-1"},
@@ -58,6 +123,26 @@ TEST(ReplayOptions, RefusesBadValuesNamingTheOption) {
       {"pkg", "--target", "h:1", "--timeout"},
       {"pkg", "--target", "h:1", "--bogus"},
       {"pkg", "other", "--target", "h:1"},
+      {"pkg", "--target", "http://h", "--cacert", "ca.pem"},
+      {"pkg", "--target", "h:1", "--insecure"},
+      {"pkg", "--target", "h:1", "--sni", "x"},
+      {"pkg", "--target", "https://h", "--insecure", "--cacert", "ca.pem"},
+      {"pkg", "--target", "https://h", "--sni", ""},
+      {"pkg", "--target", "h:1", "--header", "NoColon"},
+      {"pkg", "--target", "h:1", "--header", "content-length: 5"},
+      {"pkg", "--target", "h:1", "--host", "a b"},
+      {"pkg", "--target", "h:1", "--ok-status", "2xx,"},
+      {"pkg", "--target", "h:1", "--max-failed", "1.5"},
+      {"pkg", "--target", "h:1", "--max-latency", "99=5"},
+      {"pkg", "--target", "h:1", "--shard", "2/2"},
+      {"pkg", "--target", "h:1", "--shard", "0/0"},
+      {"pkg", "--target", "h:1", "--shard", "1"},
+      {"pkg", "--target", "h:1", "--shard", "0/257"},
+      {"pkg", "--target", "h:1", "--start-at", "2026-12-07T10:00:00"},
+      {"pkg", "--target", "h:1", "--start-at", "tomorrow"},
+      {"pkg", "--target", "h:1", "--results", ""},
+      {"pkg", "--target", "h:1", "--json", "a", "--html", "a"},
+      {"pkg", "--target", "h:1", "--results", "a.csv", "--json", "a.csv"},
   };
   for (const auto &c : cases) {
     ReplayOptions o;
@@ -65,6 +150,81 @@ TEST(ReplayOptions, RefusesBadValuesNamingTheOption) {
     EXPECT_EQ(parse(c, &o, &error), ReplayCommand::kUsageError) << c.back();
     EXPECT_FALSE(error.empty());
   }
+  // The option and its value lead the message.
+  ReplayOptions o;
+  std::string error;
+  parse({"pkg", "--target", "http://h", "--cacert", "ca.pem"}, &o, &error);
+  EXPECT_EQ(error, "--cacert applies to an https:// target, not http://h");
+  ReplayOptions fresh;
+  parse({"pkg", "--target", "h:1", "--max-lag", "p0=5"}, &fresh, &error);
+  EXPECT_EQ(error.rfind("--max-lag p0=5: expected pNN=MS", 0), 0u) << error;
+}
+
+// --shard and --start-at: what each form means, and where each is refused.
+TEST(ReplayOptions, ReadsShardsAndStartTimes) {
+  struct Shard {
+    const char *text;
+    int index, count;  // count 0: refused
+  };
+  for (const Shard &c : std::vector<Shard>{{"0/1", 0, 1},
+                                           {"3/4", 3, 4},
+                                           {"255/256", 255, 256},
+                                           {"4/4", 0, 0},
+                                           {"-1/4", 0, 0},
+                                           {"1/", 0, 0},
+                                           {"/2", 0, 0},
+                                           {"1/2/3", 0, 0}}) {
+    ReplayShard shard;
+    bool ok = parse_shard(c.text, &shard);
+    EXPECT_EQ(ok, c.count > 0) << c.text;
+    if (ok) {
+      EXPECT_EQ(shard.index * 1000 + shard.count, c.index * 1000 + c.count) << c.text;
+    }
+  }
+  struct Start {
+    const char *text;
+    int64_t unix_us;  // -1: refused, with `error` at the start of the message
+    const char *error;
+  };
+  const Start starts[] = {
+      {"1795000000", 1795000000000000, ""},
+      {"1795000000.25", 1795000000250000, ""},
+      {"2026-11-18T11:06:40Z", 1795000000000000, ""},
+      {"2026-11-18 11:06:40.123456789Z", 1795000000123456, ""},
+      {"2026-11-18T12:36:40.5+01:30", 1795000000500000, ""},
+      {"2026-11-18T06:06:40-05:00", 1795000000000000, ""},
+      {"2026-11-18T11:06:40", -1, "the time needs its zone"},
+      {"2026-11-18T11:06:40+1:00", -1, "the time needs its zone"},
+      {"2026-13-18T11:06:40Z", -1, "expected seconds since the epoch or an ISO 8601"},
+      {"2026-11-18T11:06Z", -1, "expected seconds"},
+      {"2026-11-18T11:06:40.Z", -1, "no digits after the decimal point"},
+      {"0", -1, "expected seconds"},
+      {"1.2.3", -1, "expected seconds"},
+      {"", -1, "expected seconds"},
+  };
+  for (const Start &c : starts) {
+    int64_t us = -1;
+    std::string error;
+    bool ok = parse_start_time(c.text, &us, &error);
+    EXPECT_EQ(ok, c.unix_us >= 0) << c.text << ": " << error;
+    if (ok) {
+      EXPECT_EQ(us, c.unix_us) << c.text;
+    } else {
+      EXPECT_EQ(error.rfind(c.error, 0), 0u) << c.text << ": " << error;
+    }
+  }
+  ReplayOptions o;
+  std::string error;
+  ASSERT_EQ(parse({"pkg", "--target", "h:1", "--shard=1/3", "--start-at", "1795000000",
+                   "--results", "r.csv", "--html", "r.html"},
+                  &o, &error),
+            ReplayCommand::kRun)
+      << error;
+  EXPECT_EQ(o.shard.index, 1);
+  EXPECT_EQ(o.shard.count, 3);
+  EXPECT_EQ(o.start_at_unix_us, 1795000000000000);
+  EXPECT_EQ(o.results_path, "r.csv");
+  EXPECT_EQ(o.html_path, "r.html");
 }
 
 }  // namespace

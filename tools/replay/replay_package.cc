@@ -175,7 +175,7 @@ size_t parse_replay_group(const char *s, size_t len, ReplayGroup *g, bool *too_b
 }
 
 bool open_replay_package(const std::string &dir, const std::vector<int> &selected, ReplayPackage *p,
-                         std::string *error) {
+                         std::string *error, ReplayShard shard) {
   *p = ReplayPackage{};
   p->dir = dir;
   struct stat st;
@@ -193,16 +193,23 @@ bool open_replay_package(const std::string &dir, const std::vector<int> &selecte
                              ", but the package has workers 0 to " +
                              std::to_string(p->workers_in_package - 1));
   }
+  int position = 0;  // among the selected workers
   for (int w = 0; w < p->workers_in_package; w++) {
     bool wanted = selected.empty();
     for (int s : selected) wanted = wanted || s == w;
     if (!wanted) continue;
+    if (position++ % shard.count != shard.index) continue;
     ReplayWorker wk;
     wk.number = w;
     p->workers.push_back(wk);
     if (!scan_worker(p, static_cast<uint32_t>(p->workers.size() - 1), error)) return false;
   }
+  if (p->workers.empty())
+    return fail(error, "--shard " + std::to_string(shard.index) + "/" +
+                           std::to_string(shard.count) + ": no worker falls to this shard (" +
+                           std::to_string(position) + " selected of " + dir + ")");
   if (p->requests == 0) return fail(error, "the selected workers of " + dir + " hold no request");
+  p->base_ms = p->first_time_ms;
   return true;
 }
 

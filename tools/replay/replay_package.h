@@ -41,13 +41,21 @@ struct ReplayPackage {
   std::vector<ReplayUser> users;      // per worker in index order
   uint64_t requests = 0;
   uint64_t first_time_ms = 0, last_time_ms = 0;
+  uint64_t base_ms = 0;  // the package time due at the start: first_time_ms, or 0 for shards
+};
+
+// --shard I/N: of the selected workers, in number order, the I-th, the
+// I+N-th, and so on (I from 0).
+struct ReplayShard {
+  int index = 0, count = 1;
 };
 
 // Opens dir and checks the index files of the selected workers (all when
-// `selected` is empty): header line, user lines, every group readable, in
-// time order per user and inside the worker's request file.
+// `selected` is empty; of them, the shard's): header line, user lines, every
+// group readable, in time order per user and inside the worker's request
+// file.
 bool open_replay_package(const std::string &dir, const std::vector<int> &selected, ReplayPackage *p,
-                         std::string *error);
+                         std::string *error, ReplayShard shard = {});
 void close_replay_package(ReplayPackage *p);
 
 // Reads the user's next group and moves past it.

@@ -44,7 +44,46 @@ TEST(ReplayPackage, ReadsUsersAndWalksTheirGroupsInOrder) {
   ASSERT_TRUE(open_replay_package(d.path, {1}, &p, &error)) << error;
   ASSERT_EQ(p.users.size(), 1u);
   EXPECT_EQ(p.first_time_ms, 250u);
+  EXPECT_EQ(p.base_ms, 250u);
   close_replay_package(&p);
+
+  // Shards take every N-th of the selected workers, from the I-th.
+  TestDir five;
+  std::vector<TestUser> users;
+  for (int w = 0; w < 5; w++) users.push_back({static_cast<uint64_t>(w + 1), w, {{0, 0, "<x/>"}}});
+  write_test_package(five.path, 5, users);
+  struct Case {
+    std::vector<int> selected;
+    ReplayShard shard;
+    std::vector<int> workers;  // empty: refused
+  };
+  const Case cases[] = {
+      {{}, {0, 1}, {0, 1, 2, 3, 4}},
+      {{}, {1, 2}, {1, 3}},
+      {{}, {4, 5}, {4}},
+      {{1, 2, 4}, {0, 2}, {1, 4}},
+      {{1, 2, 4}, {1, 2}, {2}},
+      {{1, 2, 4}, {2, 3}, {4}},
+      {{3}, {1, 2}, {}},
+      {{}, {5, 6}, {}},
+  };
+  for (const Case &c : cases) {
+    bool ok = open_replay_package(five.path, c.selected, &p, &error, c.shard);
+    std::vector<int> got;
+    for (const ReplayWorker &w : p.workers) got.push_back(w.number);
+    if (c.workers.empty()) {
+      EXPECT_FALSE(ok);
+      EXPECT_EQ(error.rfind("--shard " + std::to_string(c.shard.index) + "/" +
+                                std::to_string(c.shard.count) + ": no worker falls to this shard",
+                            0),
+                0u)
+          << error;
+    } else {
+      EXPECT_TRUE(ok) << error;
+      EXPECT_EQ(got, c.workers) << c.shard.index << "/" << c.shard.count;
+    }
+    close_replay_package(&p);
+  }
 }
 
 TEST(ReplayPackage, GroupsWithACreationTimestampAndNegativePages) {

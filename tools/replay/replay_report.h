@@ -1,19 +1,62 @@
-// The end report of vt_replay, as text and as JSON.
+// The end report of vt_replay, as text and as JSON. Each part of the report
+// is written by its own function from the figures (ReplayStats) and what the
+// run was asked to do (ReplayReportInfo). The JSON report also carries every
+// histogram's buckets and the timeline, so that `vt_replay merge` can add
+// reports up exactly and draw the page of the whole.
 #ifndef VT_TOOLS_REPLAY_REPLAY_REPORT_H_
 #define VT_TOOLS_REPLAY_REPLAY_REPORT_H_
 
 #include <stdio.h>
 
+#include <map>
 #include <string>
+#include <vector>
 
-#include "tools/replay/replay_engine.h"
+#include "tools/replay/replay_rewrite.h"
+#include "tools/replay/replay_stats.h"
+#include "tools/replay/replay_thresholds.h"
+
+struct Manifest;
+
+// The version of the JSON report's layout, "report_format".
+constexpr int kReplayReportFormat = 1;
 
 struct ReplayReportInfo {
-  std::string dir, target;
+  std::string dir, target, command;
   double speed = 1;
+  ReplayStatusSet ok_status;
+  bool tls = false;       // an https:// target
+  bool tls_verified = false;
+  std::string tls_name;  // the name the certificate was checked for
+  std::vector<ReplayHeaderRule> rewrites;
+  std::vector<ReplayThreshold> threshold_list;  // as given
+  std::vector<ReplayThresholdResult> thresholds;  // checked against the figures
+  std::string shard;                         // "0/2"; empty without --shard
+  int64_t capture_start_ms = -1;             // package time 0 on the capture's clock; -1: unknown
+  std::map<int64_t, std::string> page_names;  // service names by page id, where known
+  std::vector<std::string> merged_from;      // the reports a merge added up
 };
 
+// The service names and the capture's clock time of the package's manifest.
+void add_manifest_to_report(const Manifest &m, ReplayReportInfo *info);
+
+// True when no threshold was crossed.
+bool replay_passed(const ReplayReportInfo &info);
+
+// The page's service name, or "" when unknown.
+std::string replay_page_name(const ReplayReportInfo &info, int64_t page);
+// The capture's clock time of a package time, "" when unknown.
+std::string replay_capture_clock(const ReplayReportInfo &info, int64_t package_ms);
+
+// (count - 1) / span: the rate of count requests over span_s seconds from
+// the first to the last; negative (no rate) with fewer than two or no span.
+double replay_rate(uint64_t count, double span_s);
+
 void print_replay_report(FILE *out, const ReplayReportInfo &info, const ReplayStats &s);
+std::string format_replay_report(const ReplayReportInfo &info, const ReplayStats &s);
 std::string replay_report_json(const ReplayReportInfo &info, const ReplayStats &s);
+
+// A JSON string literal.
+std::string replay_json_string(const std::string &s);
 
 #endif  // VT_TOOLS_REPLAY_REPLAY_REPORT_H_

@@ -15,6 +15,7 @@ struct TestRequest {
   int page = 0;
   std::string body = "<x/>";
   std::string request_line = "POST /svc/p HTTP/1.1";
+  std::string headers = "";  // more header lines after Host, each ending in "\r\n"
 };
 
 struct TestUser {
@@ -24,9 +25,8 @@ struct TestUser {
 };
 
 inline std::string test_entry_request(const TestRequest &r) {
-  return r.request_line +
-         "\r\nHost: 127.0.0.1\r\nContent-Length: " + std::to_string(r.body.size()) + "\r\n\r\n" +
-         r.body;
+  return r.request_line + "\r\nHost: 127.0.0.1\r\n" + r.headers +
+         "Content-Length: " + std::to_string(r.body.size()) + "\r\n\r\n" + r.body;
 }
 
 // A fresh directory under TMPDIR, removed by the destructor.

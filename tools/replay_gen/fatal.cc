@@ -14,13 +14,19 @@ extern "C" void __gcov_dump(void);
 
 namespace {
 std::atomic<vt_exit_hook_fn> exit_hook{nullptr};
+std::atomic<vt_exit_cleanup_fn> exit_cleanup{nullptr};
 }  // namespace
+
+void set_vt_exit_cleanup(vt_exit_cleanup_fn cleanup) {
+  exit_cleanup.store(cleanup);
+}
 
 void set_vt_exit_hook(vt_exit_hook_fn hook) {
   exit_hook.store(hook);
 }
 
 void vt_exit(int status) {
+  if (vt_exit_cleanup_fn cleanup = exit_cleanup.exchange(nullptr)) cleanup();
   fflush(nullptr);
   if (vt_exit_hook_fn hook = exit_hook.load()) hook(status);
 #ifdef VT_COVERAGE

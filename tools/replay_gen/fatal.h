@@ -7,6 +7,11 @@
 // torn down under a loader thread that is still working.
 [[noreturn]] void vt_exit(int status);
 
+// A function vt_exit calls first, before anything else, to remove what the
+// run made for itself (the spill directory); null for none.
+using vt_exit_cleanup_fn = void (*)();
+void set_vt_exit_cleanup(vt_exit_cleanup_fn cleanup);
+
 // Reports that `size` bytes for `what` could not be had ("Out of Memory: ..."
 // from fname, naming index) and ends the run with status -1. Callers that
 // report a size as a 32-bit number pass it cast to int.

@@ -30,6 +30,13 @@ char dir_note[2][kNoteSize];
 volatile sig_atomic_t dir_note_index = -1;
 char gen_input[256];
 volatile sig_atomic_t gen_input_set = 0;
+// The spill directory and the file being made in it; like the notes, two
+// copies of each, so that the handler finds a whole one.
+volatile sig_atomic_t interrupted = 0;
+char spill_dir[2][kNoteSize];
+volatile sig_atomic_t spill_dir_index = -1;
+char spill_file[2][kNoteSize + 64];
+volatile sig_atomic_t spill_file_index = -1;
 
 // Appends text to buf at *len, within room bytes (NUL included).
 void append(char *buf, size_t room, size_t *len, const char *text) {
@@ -48,11 +55,13 @@ void write_all_stderr(const char *buf, size_t len) {
 }
 
 extern "C" void on_interrupt(int signo) {
+  interrupted = 1;
   // A suite command stops with the run: its whole process group is ended and
   // waited for before the run says it stopped.
   pid_t group = vtlb_running_group();
   if (group > 0) vtlb_end_group(group);
   if (gen_input_set) unlink(gen_input);
+  remove_spill_leftovers();
   char line[kNoteSize + sizeof kLead + kCommandNoteSize];
   const char *command = group > 0 ? vtlb_running_group_cmd() : nullptr;
   size_t len = format_interrupt_line(signo, command, line, sizeof line);
@@ -64,6 +73,17 @@ extern "C" void on_interrupt(int signo) {
 }
 
 }  // namespace
+
+bool interrupt_under_way() {
+  return interrupted != 0;
+}
+
+void remove_spill_leftovers() {
+  int file = spill_file_index;
+  if (file >= 0) unlink(spill_file[file]);
+  int dir = spill_dir_index;
+  if (dir >= 0) rmdir(spill_dir[dir]);
+}
 
 size_t format_interrupt_line(int signo, const char *command, char *buf, size_t room) {
   size_t len = 0;
@@ -115,4 +135,29 @@ void set_interrupt_gen_input(const char *path) {
   if (!path) return;
   snprintf(gen_input, sizeof gen_input, "%s", path);
   gen_input_set = 1;
+}
+
+namespace {
+
+// Copies text into the copy of pair that the handler is not reading, then
+// points index at it; null clears it.
+template <size_t N>
+void set_pair(char (&pair)[2][N], volatile sig_atomic_t *index, const char *text) {
+  if (!text) {
+    *index = -1;
+    return;
+  }
+  int next = *index == 0 ? 1 : 0;
+  snprintf(pair[next], N, "%s", text);
+  *index = next;
+}
+
+}  // namespace
+
+void set_interrupt_spill_dir(const char *dir) {
+  set_pair(spill_dir, &spill_dir_index, dir);
+}
+
+void set_interrupt_spill_file(const char *path) {
+  set_pair(spill_file, &spill_file_index, path);
 }

@@ -9,6 +9,8 @@
 #include <stdio.h>
 #include <sys/types.h>
 
+#include "tools/replay_gen/spill/side_job.h"
+
 // Sizes of the fixed text buffers of the run.
 constexpr int kTextBufSize = 10000;     // configuration paths and names
 constexpr int kHttpVersionSize = 10;    // "1.0", "1.1"
@@ -75,6 +77,15 @@ constexpr int kNumRecordErrorCodes = 12;
 struct ThreadArgs {
   SeqData *t_seq_data_arr;
   uint64_t t_max_sda_size;
+  // The thread's accepted records before this one went to spill files;
+  // t_seq_data_arr holds those from it on. Once the run spills, a full array
+  // goes to the thread's side job, to be sorted and written from
+  // t_spill_arr (t_spill_count records), while the thread fills the other.
+  uint64_t t_array_base;
+  SeqData *t_spill_arr;
+  uint64_t t_spill_cap;
+  uint64_t t_spill_count;
+  SideJob t_side_job;
   int16_t thread_id;
   int32_t cur_file_seq;  // index of the file being read
   uint64_t t_msgcount;
@@ -101,6 +112,10 @@ struct InputFileInfo {
   // num_accepted consecutive records of that thread's array.
   int16_t read_by_thread;
   uint64_t num_accepted;
+  // That thread's count of accepted records when it began the file, and the
+  // file's stream, from which bodies are copied.
+  uint64_t first_local_seq;
+  FILE *input_fp;
 };
 
 struct ReqNode;

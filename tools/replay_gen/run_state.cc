@@ -28,6 +28,11 @@ void release_tables(RunState *s) {
   free(s->files.seq_file_path);
   free(s->records.seq_data_arr);
   free(s->records.seq_data_arr_copy);
+  run_sort_release(&s->spill.by_uid);
+  run_sort_release(&s->spill.by_time);
+  run_sort_release(&s->spill.rows);
+  spill_file_close(s->spill.users);
+  s->spill.users = nullptr;
   for (UserNode *next; s->users.head; s->users.head = next) {
     next = s->users.head->next;
     free(s->users.head->req_node);
@@ -50,6 +55,7 @@ RunState &RunState::operator=(RunState &&other) noexcept {
   workers = std::exchange(other.workers, {});
   counters = std::exchange(other.counters, {});
   script_input = std::exchange(other.script_input, {});
+  spill = std::exchange(other.spill, {});
   manifest = std::exchange(other.manifest, {});
   return *this;
 }

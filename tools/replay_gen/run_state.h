@@ -13,10 +13,13 @@
 #include <stdio.h>
 
 #include <string>
+#include <vector>
 
 #include "base/core/sha256.h"
 #include "tools/replay_gen/records.h"
 #include "tools/replay_gen/service_index.h"
+#include "tools/replay_gen/spill/run_sort.h"
+#include "tools/replay_gen/spill/spill_records.h"
 
 // Records the loader assumes per second when it estimates the run time.
 constexpr int32_t messages_per_seconds = 10000;
@@ -67,6 +70,7 @@ struct RunConfig {
   uint64_t new_user_time = 1800000;        // session length, ms
   uint64_t g_msgcount_per_file = 20000;    // initial records per loader thread
   int64_t suite_command_time_limit = 600;  // seconds a suite command may run
+  uint64_t memory_limit = 0;               // MEMORY_LIMIT, bytes; 0 = the default share
 };
 
 // The service table: configured services first, then those met in the logs.
@@ -130,6 +134,32 @@ struct RunCounters {
   uint64_t g_rejected_by_code[kNumRecordErrorCodes] = {};
 };
 
+// The memory budget, and the sorted runs of a run whose requests do not fit
+// it: Step 2 spills its records in uid/time order, Step 3 merges them and
+// spills them again in time order, Step 4 merges those and spills one row
+// per request in user order for the index files.
+struct SpillState {
+  uint64_t budget = UINT64_MAX;  // bytes; none until chosen before Step 2
+  // Set (by the loader threads, through atomic_ref) once the accepted
+  // requests no longer fit the budget, and counted by them until then.
+  int32_t spilling = 0;
+  uint64_t accepted_reported = 0;
+  uint64_t loader_share = 16;  // records a loader thread may hold then
+  char dir[kTextBufSize + 32] = "";  // the private directory, once made
+  uint64_t files_made = 0;
+  uint64_t bytes_written = 0;  // added to through atomic_ref
+  RunSort<LoadedRecord> by_uid = named_run_sort<LoadedRecord>("uid_order");
+  RunSort<SessionRecord> by_time = named_run_sort<SessionRecord>("time_order");
+  RunSort<IndexRow> rows = named_run_sort<IndexRow>("user_order");
+  SpillFile *users = nullptr;  // UserEntry of every user, in creation order
+  uint64_t num_users = 0;
+  // Per loader thread, the service table index of each service in its list.
+  std::vector<std::vector<int16_t>> service_remap;
+  // Per input file, the seq of its first accepted request.
+  std::vector<uint64_t> file_base;
+  uint64_t earliest_time = 0;  // smallest time_stamp of the run
+};
+
 // The script generator's input file.
 struct ScriptInput {
   char vtu_gen_script_file_name[256] = "";
@@ -159,6 +189,7 @@ struct RunState {
   WorkerTable workers;
   RunCounters counters;
   ScriptInput script_input;
+  SpillState spill;
   ManifestNotes manifest;
 
   RunState() = default;

@@ -60,6 +60,9 @@ TEST_F(Config, KeywordLines) {
       {"REPLAY_PERIOD|NA|NA",
        [] { return s(run.config.start_time_stamp) + s(run.config.end_time_stamp); }, "00"},
       {"FOO|1", [] { return std::string(run.config.script_name) + run.config.script_type; }, "C"},
+      {"MEMORY_LIMIT|512M", [] { return s(run.config.memory_limit); }, "536870912"},
+      {"MEMORY_LIMIT|4k", [] { return s(run.config.memory_limit); }, "4096"},
+      {"MEMORY_LIMIT|1048576T", [] { return s(run.config.memory_limit); }, "1152921504606846976"},
   };
   for (const Case &c : cases) {
     reset_config_state();
@@ -128,6 +131,9 @@ TEST_F(Config, RefusedLines) {
   const std::string period =
       "cannot be converted: it must be a local time from 01/01/1970 00:00:00 UTC on.";
   const std::string pv = "proj_subproj_script_scenario_validation:Script";
+  const std::string size =
+      "it must be a size from 4K to 1048576T: a whole number of bytes, or one followed by K, M, G "
+      "or T (512M, 8G).";
   struct Case {
     std::string line, err;
   } cases[] = {
@@ -189,6 +195,12 @@ TEST_F(Config, RefusedLines) {
        rc + "REPLAY_PERIOD start date/time 12/31/1969 00:00:00" + at + period},
       {"REPLAY_PERIOD|NA|-2147483648/1/2020 0:0:0",
        rc + "REPLAY_PERIOD end date/time -2147483648/1/2020 0:0:0" + at + period},
+      // The budget: a size with an optional unit, 4K at least.
+      {"MEMORY_LIMIT|", rc + "MEMORY_LIMIT" + at + "has no value."},
+      {"MEMORY_LIMIT|8GB", rc + "MEMORY_LIMIT" + at + "is '8GB'; " + size},
+      {"MEMORY_LIMIT|4095", rc + "MEMORY_LIMIT" + at + "is '4095'; " + size},
+      {"MEMORY_LIMIT|1048577T", rc + "MEMORY_LIMIT" + at + "is '1048577T'; " + size},
+      {"MEMORY_LIMIT|1.5G", rc + "MEMORY_LIMIT" + at + "is '1.5G'; " + size},
   };
   for (const Case &c : cases) {
     Outcome out = read("# first line\n" + c.line + "\nSCRIPT_NAME\n");

@@ -8,6 +8,7 @@
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/helpers.h"
 #include "tools/replay_gen/log.h"
+#include "tools/replay_gen/memory_budget.h"
 #include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/services/service_map.h"
 
@@ -130,6 +131,19 @@ void set_script_type(int, char **field) {
   strcpy(run.config.script_type, field[1]);
 }
 
+void set_memory_limit(int, char **field) {
+  uint64_t bytes = 0;
+  if (!parse_memory_size(field[1], &bytes) || bytes < kMinMemoryLimit ||
+      bytes > kMaxMemoryLimit) {
+    error_log(1, kFname,
+              "MEMORY_LIMIT at line %d of the configuration is '%s'; it must be a size from 4K to "
+              "1048576T: a whole number of bytes, or one followed by K, M, G or T (512M, 8G).",
+              config_line_number(), field[1]);
+    vt_exit(-1);
+  }
+  run.config.memory_limit = bytes;
+}
+
 struct Keyword {
   const char *name;
   void (*apply)(int num, char **field);
@@ -152,6 +166,7 @@ constexpr Keyword kKeywords[] = {
     {"SERVICE_NAME", add_service, false},
     {"SCRIPT_TYPE", set_script_type, true},
     {"SUITE_COMMAND_TIME_LIMIT", set_suite_command_time_limit, true},
+    {"MEMORY_LIMIT", set_memory_limit, true},
 };
 
 }  // namespace

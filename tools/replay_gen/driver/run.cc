@@ -13,6 +13,7 @@
 #include "tools/replay_gen/loader/input_open_limit.h"
 #include "tools/replay_gen/loader/parallel_loader.h"
 #include "tools/replay_gen/log.h"
+#include "tools/replay_gen/memory_budget.h"
 #include "tools/replay_gen/output/gen_input_file.h"
 #include "tools/replay_gen/output/index_files.h"
 #include "tools/replay_gen/output/manifest_file.h"
@@ -23,6 +24,7 @@
 #include "tools/replay_gen/sequencing/sequence_order.h"
 #include "tools/replay_gen/services/request_head.h"
 #include "tools/replay_gen/services/service_map.h"
+#include "tools/replay_gen/spill/spill_dir.h"
 
 namespace {
 
@@ -112,6 +114,7 @@ int vtu_replay_gen_main(int argc, char **argv) {
   read_config_file_new(file_name);
   validate_config_file_data();
   note_manifest_sources(file_name);
+  choose_memory_budget();
   init_vvm_data();
 
   run_step1();
@@ -124,6 +127,7 @@ int vtu_replay_gen_main(int argc, char **argv) {
 
   print_service_info();
   write_vortan_index_file();
+  spill_dir_remove();
   create_scenario();
   create_script();
   write_package_manifest();

@@ -6,8 +6,9 @@
 #include <stdint.h>
 
 // Descriptors kept beyond the counted ones for the configuration file, the
-// replay directory's lock, directory listings, command pipes and the script
-// generator's input file.
+// replay directory's lock, directory listings, command pipes, the script
+// generator's input file and the spill files of a run that spills (at most
+// three at a time, numbered from the top of the range: spill_dir.cc).
 constexpr int64_t kSpareDescriptors = 16;
 
 // Descriptors the run needs besides its input files: stdio (3), a request

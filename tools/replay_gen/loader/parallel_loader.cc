@@ -7,7 +7,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <string>
+#include <vector>
 
 #include "base/core/cpu_count.h"
 #include "base/core/input_file.h"
@@ -16,6 +19,7 @@
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/loader/record_errors.h"
 #include "tools/replay_gen/loader/record_parser.h"
+#include "tools/replay_gen/loader/record_spill.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/services/runtime_services.h"
@@ -107,6 +111,7 @@ void start_threads(ThreadArgs *args, pthread_t *tids, int num_threads) {
   // The threads look services up through the table's index and must find it
   // complete: they only read it.
   sync_service_index();
+  run.spill.loader_share = loader_thread_share(num_threads);
   int num_predefined_services = run.services.num_service_file;
   for (int i = 0; i < num_threads; i++) {
     ThreadArgs &t = args[i];
@@ -230,6 +235,68 @@ void merge_records(ThreadArgs *args, int num_threads) {
   for (uint64_t q = 0; q < total; q++) all[q].seq = q;
 }
 
+// The merge of a run that spills: the records the threads still hold become
+// runs of their own; the services of the threads' lists get their table
+// indexes, which Step 3 applies as it reads the records back; and every
+// input file gets the seq of its first record, which follows from the
+// counts alone.
+void merge_spilled_records(ThreadArgs *args, int num_threads) {
+  run.spill.service_remap.assign(static_cast<size_t>(num_threads), {});
+  for (int i = 0; i < num_threads; i++) {
+    ThreadArgs &t = args[i];
+    spill_thread_records(&t, t.t_valid_msgcount);
+    finish_thread_spills(&t);
+    free(t.t_seq_data_arr);
+    t.t_seq_data_arr = nullptr;
+    run.spill.service_remap[static_cast<size_t>(i)] = runtime_service_ids(&t);
+    free_runtime_services(&t);
+    free(t.service_counter);
+    t.service_counter = nullptr;
+  }
+  run.spill.file_base.assign(static_cast<size_t>(run.files.num_seq_files), 0);
+  uint64_t base = 0;
+  for (int32_t f = 0; f < run.files.num_seq_files; f++) {
+    run.spill.file_base[static_cast<size_t>(f)] = base;
+    base += run.files.seq_file_path[f].num_accepted;
+  }
+  run.records.seq_data_arr = nullptr;
+}
+
+// The service id of every record in seq order, for the debug lines of
+// level 4, when the records went to runs in uid/time order: each run is read
+// once and every id written at its seq's place in a file of its own.
+void print_spilled_service_ids() {
+  SpillFile *ids = spill_file_create("service_ids");
+  constexpr size_t kChunk = 4096;
+  std::vector<LoadedRecord> recs(kChunk);
+  for (const SpillRun &r : run.spill.by_uid.runs) {
+    for (uint64_t done = 0; done < r.count;) {
+      size_t k = static_cast<size_t>(std::min<uint64_t>(kChunk, r.count - done));
+      spill_file_read(r.file, r.offset + done * sizeof(LoadedRecord), recs.data(),
+                      k * sizeof(LoadedRecord));
+      for (size_t i = 0; i < k; i++) {
+        const LoadedRecord &l = recs[i];
+        int16_t id = l.runtime_service == 1
+                         ? run.spill.service_remap[static_cast<size_t>(l.thread_id)]
+                                                  [static_cast<size_t>(l.service_id)]
+                         : l.service_id;
+        uint64_t seq = run.spill.file_base[l.seq_index] + l.place;
+        spill_file_write(ids, seq * sizeof id, &id, sizeof id);
+      }
+      done += k;
+    }
+  }
+  std::vector<int16_t> chunk(kChunk);
+  for (uint64_t seq = 0; seq < run.counters.g_valid_msgcount;) {
+    size_t k = static_cast<size_t>(std::min<uint64_t>(kChunk, run.counters.g_valid_msgcount - seq));
+    spill_file_read(ids, seq * sizeof(int16_t), chunk.data(), k * sizeof(int16_t));
+    for (size_t i = 0; i < k; i++)
+      debug_log(4, kFn, "------------seq_data_arr[seq_no].service_id = %d\n", chunk[i]);
+    seq += k;
+  }
+  spill_file_close(ids);
+}
+
 void print_summary() {
   const char *fmt =
       "Summary: Total request processed = %'lu, Valid request = %'lu, Ignored = %'lu, Missing "
@@ -242,7 +309,8 @@ void print_summary() {
   info_log(1, "  ", "%s\n", line);
   if (run.log.debug_level) {
     debug_log(1, kFn, "%s", line);
-    for (uint64_t i = 0; i < run.counters.g_valid_msgcount; i++)
+    if (run.spill.spilling && run.log.debug_level >= 4) print_spilled_service_ids();
+    for (uint64_t i = 0; run.records.seq_data_arr && i < run.counters.g_valid_msgcount; i++)
       debug_log(4, kFn, "------------seq_data_arr[seq_no].service_id = %d\n",
                 run.records.seq_data_arr[i].service_id);
   }
@@ -273,8 +341,10 @@ void *load_input_data_files_t(void *argv) {
     }
     FILE *fp = open_input_file(path);
     uint64_t before = t->t_msgcount, first_record = seq_no;
-    load_sequence_file_new(t, path, fp, &seq_no, cur);
     InputFileInfo &file = run.files.seq_file_path[cur];
+    file.first_local_seq = first_record;
+    file.input_fp = fp;
+    load_sequence_file_new(t, path, fp, &seq_no, cur);
     file.msgcount = static_cast<int32_t>(t->t_msgcount - before);
     file.read_by_thread = t->thread_id;
     file.num_accepted = seq_no - first_record;
@@ -284,6 +354,10 @@ void *load_input_data_files_t(void *argv) {
     files_done++;
   }
   t->t_valid_msgcount = seq_no;
+  // A run that spills by now takes the thread's last records as a run of
+  // their own, sorted here, beside the other threads.
+  if (std::atomic_ref<int32_t>(run.spill.spilling).load()) spill_thread_records(t, seq_no);
+  finish_thread_spills(t);
   if (run.log.debug_level)
     debug_log(2, kThreadFn, "Processing Thread[%d]: thread completed, total file processed = %hd",
               id, files_done);
@@ -318,9 +392,16 @@ void load_input_data_files() {
   start_threads(args, tids, num_threads);
   join_threads(tids, num_threads);
 
+  uint64_t accepted = 0;
+  for (int i = 0; i < num_threads; i++) accepted += args[i].t_valid_msgcount;
+  bool spills = run_spills(accepted);
   merge_counters_and_services(args, num_threads, num_predefined_services);
-  remap_thread_records(args, num_threads);
-  merge_records(args, num_threads);
+  if (spills) {
+    merge_spilled_records(args, num_threads);
+  } else {
+    remap_thread_records(args, num_threads);
+    merge_records(args, num_threads);
+  }
   free(args);
   free(tids);
   print_summary();

@@ -5,6 +5,7 @@
 
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/loader/field_extract.h"
+#include "tools/replay_gen/loader/record_spill.h"
 #include "tools/replay_gen/loader/record_state.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/run_state.h"
@@ -187,6 +188,7 @@ void accept_record(FileParse &p) {
   t->t_msgcount++;
   reset_record(p);
   ++*p.seq_no;
+  after_accepted_record(t, *p.seq_no);
   ensure_record_slot(t, *p.seq_no);
   if (run.options.commentry_req_count > 0 &&
       *p.seq_no % static_cast<uint64_t>(run.options.commentry_req_count) == 0)
@@ -214,15 +216,16 @@ void ignore_record(FileParse &p) {
 }
 
 void ensure_record_slot(ThreadArgs *thread, uint64_t seq_no) {
-  while (seq_no >= thread->t_max_sda_size) {
+  uint64_t index = seq_no - thread->t_array_base;
+  while (index >= thread->t_max_sda_size) {
     uint64_t old_size = thread->t_max_sda_size;
-    uint64_t new_size = old_size + kSeqArrayGrowStep;
+    uint64_t new_size = old_size + loader_grow_step(old_size);
     uint64_t bytes = new_size * sizeof(SeqData);
     SeqData *grown = static_cast<SeqData *>(realloc(thread->t_seq_data_arr, bytes));
     if (!grown) {
       out_of_memory(kFn, "Reallocing l_seq_data_arr", static_cast<int>(bytes));
     }
-    memset(grown + old_size, 0, kSeqArrayGrowStep * sizeof(SeqData));
+    memset(grown + old_size, 0, (new_size - old_size) * sizeof(SeqData));
     thread->t_seq_data_arr = grown;
     thread->t_max_sda_size = new_size;
   }
@@ -252,8 +255,11 @@ void handle_body_line(FileParse &p, char *body, size_t body_len) {
     return end_record(p);
   if (r.ignore_request) return;
   measure_body_line(p, body_len);
-  if (run.options.do_parameterization && !(r.req_mod_flag & 1))
-    extract_creation_timestamp(body, p.seq_no, p.thread->t_seq_data_arr,
+  if (run.options.do_parameterization && !(r.req_mod_flag & 1)) {
+    // The array holds the thread's records from t_array_base on.
+    uint64_t slot_index = *p.seq_no - p.thread->t_array_base;
+    extract_creation_timestamp(body, &slot_index, p.thread->t_seq_data_arr,
                                static_cast<int32_t>(body_len), &r.req_mod_flag);
+  }
   if (r.uid < 0) search_customer_id(p, body);
 }

@@ -55,7 +55,7 @@ struct FileParse {
 };
 
 inline SeqData &current_slot(FileParse &p) {
-  return p.thread->t_seq_data_arr[*p.seq_no];
+  return p.thread->t_seq_data_arr[*p.seq_no - p.thread->t_array_base];
 }
 
 // record_lines.cc: the header section.

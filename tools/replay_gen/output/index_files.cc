@@ -14,6 +14,7 @@
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/output/request_files.h"
+#include "tools/replay_gen/output/spilled_index.h"
 #include "tools/replay_gen/run_state.h"
 
 const char kIndexHeader[] =
@@ -116,17 +117,63 @@ void release_user(UserNode *user) {
   free(user);
 }
 
-}  // namespace
-
-void format_user_line(const UserNode &user, std::string *line) {
-  // The user id has 9 digits at least, zero-padded on the left.
+// "<user_id>,vt_req_<w>", the id with 9 digits at least, zero-padded on the
+// left, in place of line's text.
+void start_user_line(uint64_t user_id, int vvm_id, std::string *line) {
   char id[24];
-  char *end = std::to_chars(id, id + sizeof(id), user.user_id).ptr;
+  char *end = std::to_chars(id, id + sizeof(id), user_id).ptr;
   size_t id_len = static_cast<size_t>(end - id);
   line->assign(id_len < 9 ? 9 - id_len : 0, '0');
   line->append(id, id_len);
   line->append(",vt_req_");
-  append_number(static_cast<int>(user.vvm_id), line);
+  append_number(vvm_id, line);
+}
+
+void check_worker(uint64_t user_id, int vvm_id, size_t files) {
+  if (static_cast<size_t>(vvm_id) < files) return;
+  error_log(1, kFname, "User %lu has worker %d, beyond the %zu index files", user_id, vvm_id,
+            files);
+  vt_exit(-1);
+}
+
+// A line longer than this goes out in pieces (a run that spills holds no
+// user whole).
+constexpr size_t kLinePiece = 1 << 20;
+
+// The index files of a run that spills, from its users read back in
+// creation order.
+void write_spilled_index_lines(std::vector<IndexFile> &files) {
+  SpilledUsers users;
+  spilled_users_begin(&users);
+  if (run.spill.num_users == 0) {
+    error_log(1, kFname, "No user found in the list\n");
+    vt_exit(-1);
+  }
+  std::string line;
+  line.reserve(102400);
+  UserEntry user;
+  ReqNode row;
+  while (next_spilled_user(&users, &user)) {
+    check_worker(user.user_id, user.vvm_id, files.size());
+    start_user_line(user.user_id, user.vvm_id, &line);
+    while (next_spilled_row(&users, &row)) {
+      append_group(row, &line);
+      run.manifest.requests[user.vvm_id]++;
+      if (line.size() >= kLinePiece) {
+        put_index_text(files, user.vvm_id, line.data(), line.size());
+        line.clear();
+      }
+    }
+    line.push_back('\n');
+    put_index_text(files, user.vvm_id, line.data(), line.size());
+  }
+  spilled_users_end(&users);
+}
+
+}  // namespace
+
+void format_user_line(const UserNode &user, std::string *line) {
+  start_user_line(user.user_id, user.vvm_id, line);
   for (uint32_t r = 0; r < user.num_req; r++) append_group(user.req_node[r], line);
   line->push_back('\n');
 }
@@ -134,6 +181,11 @@ void format_user_line(const UserNode &user, std::string *line) {
 void write_vortan_index_file() {
   if (run.log.debug_level) debug_log(4, kFname, "Method Called");
   std::vector<IndexFile> files = open_index_files(checked_num_vvm(kFname));
+  if (run.spill.spilling) {
+    write_spilled_index_lines(files);
+    close_index_files(files);
+    return;
+  }
   if (!run.users.head) {
     error_log(1, kFname, "No user found in the list\n");
     vt_exit(-1);
@@ -143,11 +195,7 @@ void write_vortan_index_file() {
   while (run.users.head) {
     UserNode *user = run.users.head;
     format_user_line(*user, &line);
-    if (user->vvm_id >= files.size()) {
-      error_log(1, kFname, "User %lu has worker %d, beyond the %zu index files", user->user_id,
-                user->vvm_id, files.size());
-      vt_exit(-1);
-    }
+    check_worker(user->user_id, user->vvm_id, files.size());
     put_index_text(files, user->vvm_id, line.data(), line.size());
     run.manifest.requests[user->vvm_id] += user->num_req;
     run.users.head = user->next;

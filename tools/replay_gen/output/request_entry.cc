@@ -100,25 +100,29 @@ uint64_t entry_head_size(int page_id, uint64_t body_size, int vvm_id) {
          strlen(kHeadEnd) + top_len;
 }
 
-void add_request_new(UserNode *user, const SeqData &rec) {
+void place_entry(const SeqData &rec, uint64_t user_id, int vvm_id, ReqNode *row) {
   if (run.log.debug_level)
     debug_log(4, kFname,
               "Method Called, user_id = %lu, page_id = %d, time_stamp = %lu. seq_file_fp = %p",
-              user->user_id, rec.service_id, rec.time_stamp, static_cast<void *>(rec.req_file_fp));
+              user_id, rec.service_id, rec.time_stamp, static_cast<void *>(rec.req_file_fp));
   // The writer threads copy the body later; its input descriptor is shown
   // here, in the order of the records.
   if (run.log.debug_level)
     debug_log(2, kFname, "fdin = %d", rec.req_file_fp ? fileno(rec.req_file_fp) : -1);
-  ReqNode *row = take_request_row(user);
-  if (user->num_req > run.counters.max_req_per_user) run.counters.max_req_per_user = user->num_req;
   row->page_id = rec.service_id;
   row->time_stamp = rec.time_stamp;
 
-  uint64_t head_size = entry_head_size(rec.service_id, rec.req_size, user->vvm_id);
+  uint64_t head_size = entry_head_size(rec.service_id, rec.req_size, vvm_id);
   set_creation_ts(row, rec, head_size);
-  Vvm &vvm = run.workers.vvm_list[user->vvm_id];
+  Vvm &vvm = run.workers.vvm_list[vvm_id];
   row->offset = vvm.offset;
   row->size = head_size + rec.req_size + 1;
   vvm.offset += static_cast<off_t>(row->size);
   run.counters.total_requests++;
+}
+
+void add_request_new(UserNode *user, const SeqData &rec) {
+  ReqNode *row = take_request_row(user);
+  if (user->num_req > run.counters.max_req_per_user) run.counters.max_req_per_user = user->num_req;
+  place_entry(rec, user->user_id, user->vvm_id, row);
 }

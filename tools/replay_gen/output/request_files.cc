@@ -15,6 +15,7 @@
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/output/request_writer.h"
+#include "tools/replay_gen/output/spilled_entries.h"
 #include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/sequencing/sequence_order.h"
 
@@ -144,12 +145,16 @@ void process_sequence_data_new() {
     debug_log(2, fname, "g_msgcount = %lu", run.counters.g_msgcount);
   }
   uint64_t n = run.counters.g_valid_msgcount;
-  auto entry_worker = new_entry_worker_table(n);
-  plan_request_entries(entry_worker.get());
-  if (n) {
-    int cpus = static_cast<int>(std::thread::hardware_concurrency());
-    write_request_files(entry_worker.get(), n, request_writer_threads(cpus, run.workers.num_vvm),
-                        default_writer_settings());
+  if (run.spill.spilling) {
+    walk_spilled_requests(true);
+  } else {
+    auto entry_worker = new_entry_worker_table(n);
+    plan_request_entries(entry_worker.get());
+    if (n) {
+      int cpus = static_cast<int>(std::thread::hardware_concurrency());
+      write_request_files(entry_worker.get(), n, request_writer_threads(cpus, run.workers.num_vvm),
+                          default_writer_settings());
+    }
   }
   info_log(1, "",
            "Request count in Control file = %'lu, Processed requests = %'lu, Ignored requests = "

@@ -38,6 +38,11 @@ UserNode *add_user_new(const SeqData &rec);
 // and the worker's offset moves past it. Nothing is written here.
 void add_request_new(UserNode *user, const SeqData &rec);
 
+// Gives the entry of rec, a request of user user_id on worker vvm_id, its
+// place at the end of that worker's request file: row receives its offset,
+// size and creation timestamp, and the worker's offset moves past it.
+void place_entry(const SeqData &rec, uint64_t user_id, int vvm_id, ReqNode *row);
+
 // The worker for the next new user: 0, 1, ..., num_vvm - 1, 0, ...
 int get_vvm_id();
 

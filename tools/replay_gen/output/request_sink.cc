@@ -216,6 +216,10 @@ void write_entry(EntrySink *out, const SeqData &rec) {
   start_writeback(out);
 }
 
+void flush_entries(EntrySink *out) {
+  flush_or_fail(out);
+}
+
 void finish_entries(EntrySink *out) {
   flush_or_fail(out);
   if (out->newline_pending) {

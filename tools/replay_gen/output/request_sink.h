@@ -68,6 +68,9 @@ struct EntrySink {
 // newline of the last whole entry, have reached the file.
 void write_entry(EntrySink *out, const SeqData &rec);
 
+// Puts the buffered bytes into the file, the last newline still owed.
+void flush_entries(EntrySink *out);
+
 // Puts the buffered bytes and the last newline into the file, then ends the
 // run if the file did not get exactly the bytes that its index expects. The
 // digest then covers the whole file.

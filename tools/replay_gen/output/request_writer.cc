@@ -1,6 +1,7 @@
 // Writer threads of Step 4. Each thread takes the workers w with
 // w % threads == its index, one after the other, and appends each worker's
-// entries in time order through its own output buffer (request_sink.h).
+// entries of the batch in time order through its own output buffer
+// (request_sink.h).
 #include "tools/replay_gen/output/request_writer.h"
 
 #include <pthread.h>
@@ -22,27 +23,19 @@ const char *const kFname = "process_sequence_data_new";
 struct WriterThread {
   pthread_t tid;
   int index;
-  int threads;
-  WriterSettings settings;
+  RequestWriters *writers;
+  const SeqData *recs;
   const uint8_t *entry_worker;
   uint64_t n;
+  bool last;
   // What a vt_exit hook threw in this thread (unit tests only: the run's
   // vt_exit never returns); the main thread raises it again after the join.
   std::exception_ptr failure;
 };
 
-void write_worker(const WriterThread &t, RequestStage *stage, int w) {
-  EntrySink out{run.workers.vvm_list[w].vt_req_file_fd,
-                w,
-                stage,
-                t.settings.kernel_copy_from,
-                false,
-                0,
-                0,
-                0,
-                {},
-                {}};
-  vtlb_sha256_init(&out.digest);
+void write_worker(const WriterThread &t, int w) {
+  EntrySink &out = t.writers->sinks[static_cast<size_t>(w)];
+  out.stage = &t.writers->stages[static_cast<size_t>(t.index)];
   const uint8_t *end = t.entry_worker + t.n;
   auto next_entry = [&](const uint8_t *from) {
     return static_cast<const uint8_t *>(memchr(from, w, static_cast<size_t>(end - from)));
@@ -52,24 +45,26 @@ void write_worker(const WriterThread &t, RequestStage *stage, int w) {
     // The system calls of an entry push the records out of the processor's
     // caches: the next one is fetched while this entry is being written.
     const uint8_t *next = at + 1 < end ? next_entry(at + 1) : nullptr;
-    if (next) __builtin_prefetch(&run.records.seq_data_arr[next - t.entry_worker]);
-    write_entry(&out, run.records.seq_data_arr[at - t.entry_worker]);
+    if (next) __builtin_prefetch(&t.recs[next - t.entry_worker]);
+    write_entry(&out, t.recs[at - t.entry_worker]);
     at = next;
   }
-  finish_entries(&out);
-  vtlb_sha256_final(&out.digest, run.manifest.request_sha256[w]);
+  // The buffer serves the thread's next worker.
+  if (t.last) {
+    finish_entries(&out);
+    vtlb_sha256_final(&out.digest, run.manifest.request_sha256[w]);
+  } else {
+    flush_entries(&out);
+  }
 }
 
 void *writer_main(void *arg) {
   auto *t = static_cast<WriterThread *>(arg);
-  RequestStage stage{nullptr, 0, 0};
   try {
-    stage_open(&stage, t->settings.buffer_size);
-    for (int w = t->index; w < run.workers.num_vvm; w += t->threads) write_worker(*t, &stage, w);
+    for (int w = t->index; w < run.workers.num_vvm; w += t->writers->threads) write_worker(*t, w);
   } catch (...) {
     t->failure = std::current_exception();
   }
-  stage_close(&stage);
   return nullptr;
 }
 
@@ -88,24 +83,58 @@ int request_writer_threads(int num_cpu, int workers) {
   return std::max(1, std::min(num_cpu, workers));
 }
 
-void write_request_files(const uint8_t *entry_worker, uint64_t n, int threads,
-                         const WriterSettings &settings) {
+void writers_open(RequestWriters *w, int threads, const WriterSettings &settings) {
   if (run.log.debug_level) debug_log(5, kFname, "request writer threads = %d", threads);
-  std::vector<WriterThread> writers(threads);
-  for (int i = 0; i < threads; i++) {
-    WriterThread &t = writers[i];
+  w->threads = threads;
+  w->settings = settings;
+  w->stages.assign(static_cast<size_t>(threads), RequestStage{nullptr, 0, 0});
+  for (RequestStage &stage : w->stages) stage_open(&stage, settings.buffer_size);
+  w->sinks.clear();
+  for (int v = 0; v < run.workers.num_vvm; v++) {
+    w->sinks.push_back(EntrySink{run.workers.vvm_list[v].vt_req_file_fd, v, nullptr,
+                                 settings.kernel_copy_from, false, 0, 0, 0, {}, {}});
+    vtlb_sha256_init(&w->sinks.back().digest);
+  }
+}
+
+void write_request_batch(RequestWriters *w, const SeqData *recs, const uint8_t *entry_worker,
+                         uint64_t n, bool last) {
+  std::vector<WriterThread> threads(static_cast<size_t>(w->threads));
+  for (int i = 0; i < w->threads; i++) {
+    WriterThread &t = threads[static_cast<size_t>(i)];
     t.index = i;
-    t.threads = threads;
-    t.settings = settings;
+    t.writers = w;
+    t.recs = recs;
     t.entry_worker = entry_worker;
     t.n = n;
+    t.last = last;
     if (pthread_create(&t.tid, nullptr, writer_main, &t) != 0) {
-      join_writers(writers, i);
+      join_writers(threads, i);
       error_log(1, kFname, "Failed to create Request Writer Thread[%d]", i);
       vt_exit(-1);
     }
   }
-  join_writers(writers, threads);
-  for (const WriterThread &t : writers)
+  join_writers(threads, w->threads);
+  for (const WriterThread &t : threads)
     if (t.failure) std::rethrow_exception(t.failure);
+}
+
+void writers_close(RequestWriters *w) {
+  for (RequestStage &stage : w->stages) stage_close(&stage);
+  w->stages.clear();
+  w->sinks.clear();
+}
+
+void write_request_files(const uint8_t *entry_worker, uint64_t n, int threads,
+                         const WriterSettings &settings) {
+  RequestWriters w;
+  writers_open(&w, threads, settings);
+  try {
+    write_request_batch(&w, run.records.seq_data_arr, entry_worker, n, true);
+  } catch (...) {
+    // A vt_exit hook's exception (unit tests): the buffers go with it.
+    writers_close(&w);
+    throw;
+  }
+  writers_close(&w);
 }

@@ -26,12 +26,19 @@ int uid_time_order(const R &a, const R &b) {
   return three_way(a.time_stamp, b.time_stamp);
 }
 
-// Sorts the first n records of arr with a three-way comparison. The
-// comparison is a template argument, so that the sort calls it inline rather
-// than through a pointer, millions of times.
-template <int (*comp)(const SeqData *, const SeqData *)>
-void sort_records(SeqData *arr, uint64_t n) {
-  std::sort(arr, arr + n, [](const SeqData &a, const SeqData &b) { return comp(&a, &b) < 0; });
+// The orders the sorts use: the comparators' keys, then seq. Records that
+// the comparators find equal thus keep the order of the logs (input file,
+// then line), so that every sort, in memory or in runs on disk (spilled
+// runs), gives the same order.
+template <typename R>
+bool uid_time_seq_before(const R &a, const R &b) {
+  if (int order = uid_time_order(a, b)) return order < 0;
+  return a.seq < b.seq;
+}
+
+bool time_seq_before(const SeqData &a, const SeqData &b) {
+  if (a.time_stamp != b.time_stamp) return a.time_stamp < b.time_stamp;
+  return a.seq < b.seq;
 }
 
 // Room for n elements of size bytes each; the run ends, naming what, when
@@ -43,24 +50,34 @@ void *new_array(uint64_t n, size_t size, const char *what) {
 }
 
 // The records' uid/time keys, sorted. Sorting the 24-byte keys instead of
-// the 80-byte records leaves the records where they are, and it asks the
-// same comparisons: std::sort moves elements by the answers of the
-// comparisons alone, so the keys end in the order the records would have,
-// equal ones included.
+// the 80-byte records leaves the records where they are; the keys carry the
+// seq, so they end in the order the records would have.
 UidTimeKey *sorted_uid_time_keys(uint64_t n) {
   auto *keys = static_cast<UidTimeKey *>(new_array(n, sizeof(UidTimeKey), "uid/timestamp keys"));
   for (uint64_t i = 0; i < n; i++) {
     const SeqData &rec = run.records.seq_data_arr[i];
     keys[i] = UidTimeKey{rec.uid, rec.time_stamp, rec.seq};
   }
+  // The comparisons are lambdas, so that the sort calls them inline rather
+  // than through a pointer, millions of times.
   std::sort(keys, keys + n,
-            [](const UidTimeKey &a, const UidTimeKey &b) { return uid_time_order(a, b) < 0; });
+            [](const UidTimeKey &a, const UidTimeKey &b) { return uid_time_seq_before(a, b); });
   return keys;
 }
+
+}  // namespace
 
 void step_note(const char *format) {
   info_log(1, "  ", format, get_cur_date_time(nullptr));
 }
+
+void note_copy_allocation(uint64_t n) {
+  if (run.log.debug_level)
+    debug_log(2, "sort_seq_array", "Allocating memory for %s. size = %lu",
+              "Sequence struct copy allocation", n * sizeof(SeqData));
+}
+
+namespace {
 
 // The default ordering. Only the records' keys are sorted, so the records
 // never leave merge order, and the sort back into it that the last two
@@ -80,14 +97,14 @@ void sort_in_place(uint64_t n) {
 void sort_copy(uint64_t n) {
   const char *what = "Sequence struct copy allocation";
   uint64_t bytes = n * sizeof(SeqData);
-  if (run.log.debug_level)
-    debug_log(2, "sort_seq_array", "Allocating memory for %s. size = %lu", what, bytes);
+  note_copy_allocation(n);
   run.records.seq_data_arr_copy = static_cast<SeqData *>(new_array(n, sizeof(SeqData), what));
   memcpy(run.records.seq_data_arr_copy, run.records.seq_data_arr, bytes);
   // Step 3's inner lines are printed whatever the log gates say.
   printf("  Start: Sorting of sequence file data using uid/timestamp at %s\n\n",
          get_cur_date_time(nullptr));
-  sort_records<comp_seq_data_using_uid>(run.records.seq_data_arr_copy, n);
+  std::sort(run.records.seq_data_arr_copy, run.records.seq_data_arr_copy + n,
+            [](const SeqData &a, const SeqData &b) { return uid_time_seq_before(a, b); });
   printf("  End: Sorting of request file data using uid/timestamp at %s\n\n",
          get_cur_date_time(nullptr));
   printf("  Start: Filling parent sequence numbers at %s\n\n", get_cur_date_time(nullptr));
@@ -110,7 +127,9 @@ int sort_log_data_using_time(const SeqData *a, const SeqData *b) {
 void sort_seq_array(uint64_t n) {
   if (run.log.debug_level) debug_log(2, "sort_seq_array", "Method called. total entries = %lu", n);
   if (n == 0) return;
-  if (run.options.one_sort_algo)
+  if (run.spill.spilling)
+    sort_spilled_records(n);
+  else if (run.options.one_sort_algo)
     sort_copy(n);
   else
     sort_in_place(n);
@@ -119,7 +138,10 @@ void sort_seq_array(uint64_t n) {
 void sort_seq_data_by_time(uint64_t n) {
   if (run.log.debug_level)
     debug_log(5, "sort_seq_data_by_time", "Method called. total entries = %lu", n);
-  sort_records<sort_log_data_using_time>(run.records.seq_data_arr, n);
+  // A run that spills has its records in runs of the time order already.
+  if (run.spill.spilling) return;
+  std::sort(run.records.seq_data_arr, run.records.seq_data_arr + n,
+            [](const SeqData &a, const SeqData &b) { return time_seq_before(a, b); });
 }
 
 void update_timestamp_to_relative() {

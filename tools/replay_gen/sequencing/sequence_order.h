@@ -24,7 +24,8 @@ struct UidTimeKey {
 // Step 3 over the first n records of seq_data_arr (n is g_valid_msgcount):
 // sets every parent_seq, and leaves the records in seq order. The default
 // ordering sorts the records' keys; with one_sort_algo a sorted copy of the
-// records is used.
+// records is used. Records equal in uid and time keep their seq order, and
+// so do records of equal time in the sort before Step 4.
 void sort_seq_array(uint64_t n);
 
 // Session rule over the n keys, sorted by uid and time; each record's
@@ -33,6 +34,16 @@ void fill_parent_seq(const UidTimeKey *sorted, uint64_t n);
 // Session rule over seq_data_arr_copy, sorted by uid and time; the results go
 // to seq_data_arr through each record's seq.
 void fill_parent_seq_new();
+
+// Step 3 of a run that spills (spilled_order.cc): the records of the
+// uid/time runs merged, their sessions found as they come, and the records
+// with their parent_seq spilled again in runs of the time order for Step 4.
+void sort_spilled_records(uint64_t n);
+
+// Step 3's progress lines: format has one %s, the date and time.
+void step_note(const char *format);
+// The debug line of the -N ordering's copy of n records.
+void note_copy_allocation(uint64_t n);
 
 // Sorts the first n records of seq_data_arr by time before Step 4.
 void sort_seq_data_by_time(uint64_t n);

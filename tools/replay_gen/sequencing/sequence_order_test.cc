@@ -82,10 +82,9 @@ TEST_F(Ordering, SessionsInBothOrderings) {
   }
 }
 
-// The default ordering sorts keys and the -N ordering whole records; with
-// the same comparisons both must meet equal uids and times in one order, so
-// the same record opens each session and the output does not depend on the
-// ordering.
+// The default ordering sorts keys and the -N ordering whole records; both
+// must meet equal uids and times in one order, so the same record opens each
+// session and the output does not depend on the ordering.
 TEST_F(Ordering, OrderingsAgreeOnTies) {
   std::vector<Rec> recs;
   uint64_t x = 88172645463325252u;
@@ -94,6 +93,20 @@ TEST_F(Ordering, OrderingsAgreeOnTies) {
     recs.push_back({static_cast<int64_t>(x % 7) - 2, (x >> 8) % 40 * kMin / 4});
   }
   EXPECT_EQ(run_ordering(recs, 30 * kMin, 0), run_ordering(recs, 30 * kMin, 1));
+}
+
+// Requests of one customer at one time: the one first in the logs (lowest
+// seq) opens the session, whatever the ordering, so that a run that sorts
+// in runs on disk finds the same session keys.
+TEST_F(Ordering, FirstInTheLogsOpensTheSession) {
+  const uint64_t t = 1796400309000;
+  std::vector<Rec> recs;
+  for (int i = 0; i < 40; i++) recs.push_back({i % 2 ? 7 : 8, t + (i < 20 ? 0 : 5)});
+  for (int one_sort : {0, 1}) {
+    std::vector<uint64_t> parents = run_ordering(recs, 30 * kMin, one_sort);
+    for (size_t i = 0; i < recs.size(); i++)
+      EXPECT_EQ(parents[i], recs[i].uid == 8 ? 0u : 1u) << i << " -N " << one_sort;
+  }
 }
 
 TEST_F(Ordering, TimeOrderAndRelativeTimes) {
@@ -105,6 +118,17 @@ TEST_F(Ordering, TimeOrderAndRelativeTimes) {
     times.push_back(run.records.seq_data_arr[i].time_stamp);
   EXPECT_EQ(times, (std::vector<uint64_t>{0, 0, 2000, 6000}));
   EXPECT_EQ(run.records.seq_data_arr[3].uid, 3);
+  // Equal times keep the order of the logs, many of them too (the sort's
+  // own order of equal elements would differ from it).
+  std::vector<Rec> many;
+  for (int i = 0; i < 3000; i++) many.push_back({i, static_cast<uint64_t>(i % 3)});
+  load(many);
+  sort_seq_data_by_time(run.counters.g_valid_msgcount);
+  for (uint64_t i = 1; i < run.counters.g_valid_msgcount; i++) {
+    const SeqData &a = run.records.seq_data_arr[i - 1], &b = run.records.seq_data_arr[i];
+    ASSERT_TRUE(a.time_stamp < b.time_stamp || (a.time_stamp == b.time_stamp && a.seq < b.seq))
+        << i;
+  }
   // The minimum is found by a scan, whatever the order.
   load({{1, 5000}, {2, 3000}, {3, 9000}});
   update_timestamp_to_relative();

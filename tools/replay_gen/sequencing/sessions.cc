@@ -1,17 +1,10 @@
-// The session rule: records taken in (uid, time) order are cut into sessions
-// that share one non-zero uid and start less than new_user_time after the
-// session's first record. The key of a session is the seq of its first record.
+// The session rule (session_rule.h) over the records in memory.
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/sequencing/sequence_order.h"
+#include "tools/replay_gen/sequencing/session_rule.h"
 
 namespace {
-
-struct OpenSession {
-  uint64_t key;
-  int64_t uid;
-  uint64_t start;
-};
 
 // R is a record or its UidTimeKey.
 template <typename R>
@@ -21,7 +14,7 @@ OpenSession session_of(const R &rec) {
 
 template <typename R>
 bool joins(const OpenSession &s, const R &rec) {
-  return rec.uid == s.uid && rec.time_stamp < s.start + run.config.new_user_time && rec.uid != 0;
+  return session_joins(s, rec.uid, rec.time_stamp, run.config.new_user_time);
 }
 
 }  // namespace

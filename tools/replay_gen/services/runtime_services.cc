@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <vector>
 
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/helpers.h"
@@ -218,21 +219,24 @@ void update_service_map_ptr(ThreadArgs *threadData, int16_t num_predefined_servi
     run.services.service_map_ptr[i].num_requests += threadData->service_counter[i];
 }
 
-void remap_runtime_service_ids(const ThreadArgs *threadData, SeqData *records, uint64_t count) {
+std::vector<int16_t> runtime_service_ids(const ThreadArgs *threadData) {
   int32_t n = threadData->total_runtime_service;
-  if (n == 0) return;
-  auto *map_idx = static_cast<int16_t *>(malloc(n * sizeof(int16_t)));
-  if (!map_idx)
-    out_of_memory("remap_runtime_service_ids", "service index map",
-                  static_cast<int>(n * sizeof(int16_t)));
+  std::vector<int16_t> map_idx;
+  if (n == 0) return map_idx;
+  map_idx.resize(static_cast<size_t>(n));
   sync_service_index();
   for (int32_t i = 0; i < n; i++) {
     const RunTimeServiceInfo &e = threadData->run_time_services[i];
-    map_idx[i] = static_cast<int16_t>(get_service_idx(e.service_name, e.url));
+    map_idx[static_cast<size_t>(i)] = static_cast<int16_t>(get_service_idx(e.service_name, e.url));
   }
+  return map_idx;
+}
+
+void remap_runtime_service_ids(const ThreadArgs *threadData, SeqData *records, uint64_t count) {
+  std::vector<int16_t> map_idx = runtime_service_ids(threadData);
+  if (map_idx.empty()) return;
   for (uint64_t q = 0; q < count; q++)
     if (records[q].runtime_service == 1) records[q].service_id = map_idx[records[q].service_id];
-  free(map_idx);
 }
 
 void free_runtime_services(ThreadArgs *threadData) {

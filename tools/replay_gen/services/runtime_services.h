@@ -5,6 +5,8 @@
 
 #include <stdint.h>
 
+#include <vector>
+
 #include "tools/replay_gen/records.h"
 #include "tools/replay_gen/services/service_map.h"
 
@@ -37,6 +39,10 @@ void add_runtime_services_in_file_order(const ThreadArgs *threads, int num_threa
 // Adds a finished thread's services and request counts to the service table.
 // num_predefined_services: table entries when the threads started.
 void update_service_map_ptr(ThreadArgs *threadData, int16_t num_predefined_services);
+
+// The service table index of every service in a finished thread's list.
+// Call after every thread's update_service_map_ptr.
+std::vector<int16_t> runtime_service_ids(const ThreadArgs *threadData);
 
 // Points the records of a merged thread that name its own list at the
 // service table instead. Call after every thread's update_service_map_ptr.

@@ -1,0 +1,138 @@
+# Under any memory budget the run makes the package of a run without one
+# (its manifest, with every file's digest, included).
+# A generated tree (6,000 requests over 30 services, a third of them with a
+# creation timestamp, some rejected) is read without MEMORY_LIMIT and with
+# budgets of 8K (many sorted runs: several merge passes in every sort) and
+# 256K (one merge each), with -n 1, -N, -u, -p 1 and -n 3, and the whole
+# -d 2 trace with 8K. The request and
+# index files, the error logs, the scenario, the script and the console must
+# be those of the run without a budget, but for the lines of the run's own
+# that report spilling. With -n 3 the loader threads take the files as they
+# come, in any run: there the error logs are compared as the lines of all of
+# them without their numbers, and the console without the lines that name a
+# thread. No spill directory may be left behind. A copy of the tree with
+# its times cut to 1,000 seconds, where every request shares its time with
+# some 70 others (and customers their sessions' first times), is read as
+# well, and one where every request has the same time: the run must break
+# every tie the way the run without a budget does, also with runs long
+# enough (256K) for the sort to leave ties in an order of its own.
+"$LOGGEN" --out "$WORK/logs" --days 1 --files-per-day 5 --requests 6000 --services 30 \
+  --min-body 100 --max-body 600 --large-share 0 --creation-ts-share 0.3 --seed 3 \
+  --quiet >/dev/null || exit 1
+cp -r "$WORK/logs" "$WORK/ties"
+find "$WORK/ties" -type f -exec sed -i -E \
+  's/^(RequestTimeEx=[0-9]+)[0-9]{3}\.[0-9]+/\1000.000000/' {} +
+cp -r "$WORK/logs" "$WORK/one_time"
+find "$WORK/one_time" -type f -exec sed -i -E 's/^RequestTimeEx=.*/RequestTimeEx=1796084000.0/' {} +
+
+# run LABEL LIMIT ARG...: one run in $WORK/run (every run has the same paths),
+# kept in $WORK/runs/LABEL; LIMIT "none" leaves MEMORY_LIMIT out. The tree
+# is $WORK/$TREE.
+TREE=logs
+run() {
+  local label=$1 limit=$2
+  shift 2
+  rm -rf run
+  mkdir -p run/wdir/scenarios/p/s
+  {
+    echo "INPUT_DIR|$WORK/$TREE"
+    echo "REPLAY_DIR|$WORK/run/replay"
+    echo "SCRIPT_NAME|p/s/script"
+    echo "SCENARIO_NAME|p/s/spill.conf"
+    echo "NUM_VVM|3"
+    [ "$limit" = none ] || echo "MEMORY_LIMIT|$limit"
+  } >run/replay.conf
+  VT_WDIR=$WORK/run/wdir PATH=$SUITE_BIN:$PATH "$TOOL" -i run/replay.conf -c 1000 "$@" \
+    >run/stdout 2>run/stderr
+  echo "status $?" >>run/stderr
+  ls run/replay | grep vt_spill && echo "$label: spill directory left behind"
+  # The manifest says when it was made.
+  sed -i -E 's#"made_at": "[^"]*"#"made_at": "<DATE>"#' run/replay/vt_manifest.json
+  grep '^  Spill: ' run/stdout >run/spill_lines
+  # Dates and durations differ from run to run, and so does the place of the
+  # main thread's report that a loader thread started (with its empty line).
+  sed -E -e '/^  Spill: /d' -e '/^memory_budget:/d' -e 's#[0-9]{2}/[0-9]{2}/[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}#<DATE>#g' \
+    -e 's#[0-9,]+ minutes and [0-9,]+ seconds#<N>#g' -e 's#/tmp/filename_[0-9]+#<F>#g' \
+    run/stdout | sed -E '/^  Processing Thread\[[0-9]+\] Started$/{N;d}' >run/console
+  rm run/stdout run/replay.conf
+  mkdir -p runs
+  mv run "runs/$label"
+}
+
+# threads_apart LABEL: the -n 3 form of a run, with its error logs as the
+# lines of all of them without their numbers and its console without the
+# lines that name a thread and the running totals of those threads.
+threads_apart() {
+  local d=runs/$1
+  grep -hv '^#' "$d"/replay/error.log.* | cut -d'|' -f2- | sort >"$d/error_lines"
+  rm "$d"/replay/error.log.*
+  grep -v -e 'Processing Thread\[' -e '^    Total request processed = ' -e '^$' "$d/console" \
+    >"$d/console.threads"
+  mv "$d/console.threads" "$d/console"
+}
+
+# merges LABEL: how many merges the run's sorts took, as its last spill
+# line says.
+merges() {
+  local line
+  line=$(grep -o 'merges: .* in user order' "runs/$1/spill_lines")
+  case $line in
+    "merges: 1 in uid/time order, 1 in time order, 1 in user order") echo "one merge each" ;;
+    "") echo "no spilling" ;;
+    *) echo "several merge passes" ;;
+  esac
+}
+
+# same REFERENCE LABEL: reports every file that differs.
+same() {
+  if diff -rq -x spill_lines "runs/$1" "runs/$2" >/dev/null; then
+    echo "$2: same as $1 ($(merges "$2"), $(wc -l <"runs/$2/console") console lines)"
+  else
+    diff -rq -x spill_lines "runs/$1" "runs/$2"
+    diff "runs/$1/console" "runs/$2/console" | head -20
+  fi
+}
+
+for opts in "-n 1" "-n 1 -N" "-n 1 -u" "-n 1 -p 1"; do
+  label=${opts// /}
+  run "$label" none $opts
+  for limit in 8K 256K; do
+    run "$label.$limit" $limit $opts
+    same "$label" "$label.$limit"
+  done
+done
+run -n1-d2 none -n 1 -d 2
+run -n1-d2.8K 8K -n 1 -d 2
+same -n1-d2 -n1-d2.8K
+"$PACKAGE_CHECK" runs/-n1.8K/replay >/dev/null && echo "package check of -n 1 with 8K passed"
+run n3 none -n 3
+threads_apart n3
+for i in 1 2; do
+  run "n3.8K.$i" 8K -n 3
+  threads_apart "n3.8K.$i"
+  same n3 "n3.8K.$i"
+done
+TREE=ties
+for opts in "-n 1" "-n 1 -N"; do
+  label=ties${opts// /}
+  run "$label" none $opts
+  for limit in 8K 256K; do
+    run "$label.$limit" $limit $opts
+    same "$label" "$label.$limit"
+  done
+done
+TREE=one_time
+run one_time none -n 1
+for limit in 8K 256K; do
+  run "one_time.$limit" $limit -n 1
+  same one_time "one_time.$limit"
+done
+TREE=ties
+run ties-n3 none -n 3
+threads_apart ties-n3
+run ties-n3.8K 8K -n 3
+threads_apart ties-n3.8K
+same ties-n3 ties-n3.8K
+# The spill lines say where the runs went and that they are gone.
+sed -E 's#vt_spill\.[A-Za-z0-9]{6}#vt_spill.XXXXXX#g; s#[0-9.]+ (KiB|MiB) written#<SIZE> written#' \
+  runs/-n1.8K/spill_lines

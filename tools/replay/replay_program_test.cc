@@ -1,0 +1,343 @@
+// The vt_replay program itself against the scripted server on 127.0.0.1:
+// SIGINT ends the sending and prints the report so far; bad input ends it
+// with one clear line; thresholds set the exit status.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <time.h>
+
+#include <algorithm>
+#include <map>
+
+#include "tools/replay/replay_test_server.h"
+#include "tools/replay/replay_test_support.h"
+
+namespace {
+
+TEST(ReplayProgram, InterruptPrintsTheReportSoFar) {
+  TestDir d, scratch;
+  write_test_package(d.path, 1, {{1, 0, {{0, 0, "a"}, {100, 0, "b"}, {20000, 0, "c"}}}});
+  ScriptedServer server;
+  std::string json = scratch.path + "/report.json";
+  Outcome o = run_program(
+      {d.path, "--target", "127.0.0.1:" + std::to_string(server.port), "--json", json, "--quiet"},
+      scratch.path, [&server](pid_t pid) {
+        // once the first two requests are in, the third is 20 s away
+        for (int i = 0; i < 1000 && server.received().size() < 2; i++) usleep(10000);
+        usleep(50000);
+        kill(pid, SIGINT);
+      });
+  EXPECT_EQ(o.status, 130) << o.err;
+  EXPECT_NE(o.out.find("stopped by interrupt"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("requests     planned 2, sent 2, completed 2, errors 0"), std::string::npos)
+      << o.out;
+  std::stringstream j;
+  j << std::ifstream(json).rdbuf();
+  EXPECT_NE(j.str().find("\"requests\": {\"planned\": 2, \"sent\": 2, \"completed\": 2"),
+            std::string::npos)
+      << j.str();
+  EXPECT_NE(j.str().find("\"stopped_by\": \"interrupt\""), std::string::npos);
+}
+
+TEST(ReplayProgram, BadInputEndsWithOneClearLine) {
+  TestDir d, scratch;
+  write_test_package(d.path, 2, {{1, 0, {{0, 0, "a"}}}, {2, 1, {{0, 0, "b"}}}});
+  int closed_port;
+  {
+    ScriptedServer gone;
+    closed_port = gone.port;
+  }
+  ScriptedServer server;
+  std::string target = "127.0.0.1:" + std::to_string(server.port);
+  std::ofstream(scratch.path + "/taken") << "x";
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string err;
+  };
+  const std::vector<Case> cases = {
+      {{d.path, "--target", "127.0.0.1:" + std::to_string(closed_port)},
+       1,
+       "vt_replay: target: cannot connect to 127.0.0.1:" + std::to_string(closed_port) +
+           ": Connection refused\n"},
+      {{scratch.path, "--target", target},
+       1,
+       "vt_replay: reading package: " + scratch.path +
+           " holds no vt_index_0: not a replay package\n"},
+      {{d.path, "--target", target, "--json", scratch.path + "/taken"},
+       1,
+       "vt_replay: --json: " + scratch.path +
+           "/taken exists already; the report goes into a new file\n"},
+      {{d.path, "--target", target, "--results", scratch.path + "/taken"},
+       1,
+       "vt_replay: --results: " + scratch.path +
+           "/taken exists already; the results go into a new file\n"},
+      {{d.path, "--target", target, "--html", scratch.path + "/taken"},
+       1,
+       "vt_replay: --html: " + scratch.path + "/taken exists already; the page goes into a new file\n"},
+      {{d.path, "--target", target, "--shard", "2/3"},
+       1,
+       "vt_replay: reading package: --shard 2/3: no worker falls to this shard (2 selected of " +
+           d.path + ")\n"},
+      {{d.path, "--target", target, "--start-at", "2026-11-18T11:06:40Z"},
+       1,
+       "vt_replay: --start-at: 2026-11-18 11:06:40.000 UTC passed "},
+      {{"merge", scratch.path + "/none.json"},
+       1,
+       "vt_replay merge: cannot read " + scratch.path + "/none.json: No such file or directory\n"},
+      {{"merge", scratch.path + "/taken"},
+       1,
+       "vt_replay merge: " + scratch.path + "/taken: line 1 column 1: a number needs a digit\n"},
+      {{"merge", scratch.path + "/none.json", "--html", scratch.path + "/taken"},
+       1,
+       "vt_replay merge: " + scratch.path +
+           "/taken exists already; the merged report goes into a new file\n"},
+      {{d.path, "--target", "https://" + target, "--cacert", scratch.path + "/none.pem"},
+       1,
+       "vt_replay: target: cannot read --cacert " + scratch.path +
+           "/none.pem: No such file or directory\n"},
+      {{d.path, "--target", "https://" + target, "--cacert", scratch.path + "/taken"},
+       1,
+       "vt_replay: target: cannot read --cacert " + scratch.path + "/taken: no certificate or crl found\n"},
+      // The server speaks no TLS: it waits for a head that never ends.
+      {{d.path, "--target", "https://" + target, "--insecure", "--timeout", "200"},
+       1,
+       "vt_replay: target: TLS handshake with https://" + target + ": Connection timed out\n"},
+  };
+  for (const Case &c : cases) {
+    Outcome o = run_program(c.args, scratch.path);
+    EXPECT_EQ(o.status, c.status) << c.err;
+    // A message that goes on with a measured figure is compared up to it.
+    EXPECT_EQ(c.err.back() == '\n' ? o.err : o.err.substr(0, c.err.size()), c.err);
+    EXPECT_EQ(o.out, "");
+  }
+  EXPECT_EQ(server.received().size(), 0u);
+  EXPECT_FALSE(std::ifstream(scratch.path + "/none.json").good());
+  Outcome usage = run_program({d.path}, scratch.path);
+  EXPECT_EQ(usage.status, 2);
+  EXPECT_EQ(usage.err.rfind("vt_replay: no --target given\nusage: vt_replay DIR", 0), 0u);
+  Outcome bad_header = run_program({d.path, "--target", target, "--header", "X-A"}, scratch.path);
+  EXPECT_EQ(bad_header.status, 2);
+  EXPECT_EQ(bad_header.err.rfind("vt_replay: --header X-A: expected 'Name: value'", 0), 0u);
+  Outcome help = run_program({"--help"}, scratch.path);
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("usage: vt_replay DIR", 0), 0u);
+  Outcome version = run_program({"--version"}, scratch.path);
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "vt_replay 1.0.0\n");
+}
+
+// One request in four answered 503: each kind of threshold crossed and held,
+// alone and together; the report names each with its measured value.
+TEST(ReplayProgram, ThresholdsSetTheExitStatus) {
+  TestDir d, scratch;
+  write_test_package(d.path, 1,
+                     {{1, 0, {{0, 0, "a"}, {5, 0, "status 503"}, {10, 0, "b"}, {15, 0, "c"}}}});
+  ScriptedServer server;
+  std::string target = "http://127.0.0.1:" + std::to_string(server.port);
+  struct Case {
+    std::vector<std::string> options;
+    int status;
+    std::vector<std::string> lines;
+  };
+  const std::vector<Case> cases = {
+      {{}, 0, {"verdict      passed (no threshold set)"}},
+      {{"--max-failed", "0.25"}, 0, {"threshold    max-failed 0.25: measured 0.2500, held"}},
+      {{"--max-failed", "20%"},
+       3,
+       {"threshold    max-failed 20%: measured 0.2500, CROSSED",
+        "verdict      FAILED: 1 of 1 threshold crossed"}},
+      {{"--ok-status", "2xx,503", "--max-failed", "0"},
+       0,
+       {"failed       0 (errors 0), ok statuses 2xx,503, success ratio 1.0000 (4 of 4)",
+        "threshold    max-failed 0: measured 0.0000, held"}},
+      {{"--max-latency", "p50=60000", "--max-lag", "p99=60000"},
+       0,
+       {"threshold    max-latency p50=60000: measured ", "threshold    max-lag p99=60000: measured ",
+        "verdict      passed: 2 thresholds held"}},
+      {{"--max-latency", "max=0.000001"}, 3, {"threshold    max-latency max=0.000001: measured "}},
+      {{"--max-lag", "p100=0.000001", "--max-failed", "1"},
+       3,
+       {"threshold    max-lag p100=0.000001: measured ", "verdict      FAILED: 1 of 2 thresholds crossed"}},
+  };
+  for (const Case &c : cases) {
+    std::vector<std::string> args = {d.path, "--target", target, "--quiet"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    Outcome o = run_program(args, scratch.path);
+    SCOPED_TRACE(o.out);
+    EXPECT_EQ(o.status, c.status) << o.err;
+    EXPECT_NE(o.out.find("failed       "), std::string::npos);
+    for (const std::string &line : c.lines) EXPECT_NE(o.out.find(line), std::string::npos) << line;
+    size_t crossed = o.out.find(", CROSSED");
+    EXPECT_EQ(crossed != std::string::npos, c.status == 3);
+  }
+}
+
+// The lines of a report from the one that begins with `from` to its end,
+// each cut to `width` characters: the counts of its page and worker tables.
+std::string report_rows(const std::string &report, const std::string &from, size_t width) {
+  std::string out;
+  std::istringstream in(report.substr(report.find(from)));
+  for (std::string line; std::getline(in, line);) out += line.substr(0, width) + "\n";
+  return out;
+}
+
+// The planned_ms of every line of results files, sorted.
+std::vector<std::string> planned_times(const std::vector<std::string> &paths) {
+  std::vector<std::string> out;
+  for (const std::string &path : paths) {
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+      if (line.rfind("planned_ms,", 0) == 0) continue;  // a CSV header
+      size_t at = line.rfind("{\"planned_ms\":", 0) == 0 ? 14 : 0;
+      out.push_back(line.substr(at, line.find(',') - at));
+    }
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// The package run whole, with a results file and its page, and again as two
+// shards at once from one start, merged: the same counts per page, status
+// and worker, and every request planned at the same time of the schedule.
+TEST(ReplayProgram, ShardsMergeToTheWholeRun) {
+  TestDir d, whole, part0, part1;
+  std::vector<TestUser> users;
+  for (uint64_t id = 1; id <= 12; id++) {
+    TestUser u{id, static_cast<int>(id % 3), {}};
+    // Worker 0 has the package's first request (time 0), worker 1's first
+    // comes 7 ms later.
+    for (uint64_t k = 0; k < 4; k++)
+      u.requests.push_back({(id + 9) % 12 * 7 + k * 40, static_cast<int>((id + k) % 3),
+                            (id + k) % 5 == 0 ? "status 503" : "<x/>"});
+    users.push_back(u);
+  }
+  write_test_package(d.path, 3, users);
+  ScriptedServer server;
+  std::string target = "127.0.0.1:" + std::to_string(server.port);
+  Outcome o = run_program({d.path, "--target", target, "--quiet", "--json", whole.path + "/r.json",
+                           "--results", whole.path + "/r.jsonl", "--html", whole.path + "/r.html"},
+                          whole.path);
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_NE(o.out.find("requests     planned 48, sent 48, completed 48, errors 0"),
+            std::string::npos)
+      << o.out;
+  std::stringstream results, page;
+  results << std::ifstream(whole.path + "/r.jsonl").rdbuf();
+  page << std::ifstream(whole.path + "/r.html").rdbuf();
+  std::string lines = results.str();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 48);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), '{'), 48);
+  size_t failed = 0;
+  for (size_t at = lines.find("\"status\":503"); at != std::string::npos;
+       at = lines.find("\"status\":503", at + 1))
+    failed++;
+  EXPECT_NE(o.out.find("status       200: " + std::to_string(48 - failed) + ", 503: " +
+                       std::to_string(failed)),
+            std::string::npos);
+  EXPECT_NE(page.str().find("aria-label=\"latency p50 and p99\""), std::string::npos);
+  // Every page and worker with its own count of the package's requests.
+  std::map<int, int> per_page, per_worker, users_of;
+  for (const TestUser &u : users) {
+    users_of[u.worker]++;
+    for (const TestRequest &r : u.requests) {
+      per_page[r.page]++;
+      per_worker[u.worker]++;
+    }
+  }
+  char row[128];
+  for (const auto &[p, n] : per_page) {
+    snprintf(row, sizeof row, "\n  %-6d %10d %10d", p, n, n);
+    EXPECT_NE(o.out.find(row), std::string::npos) << row;
+  }
+  for (const auto &[w, n] : per_worker) {
+    snprintf(row, sizeof row, "\n  %-6d %8d %10d %10d %10d", w, users_of[w], n, n, n);
+    EXPECT_NE(o.out.find(row), std::string::npos) << row;
+  }
+
+  // Shard 0 of 2 takes workers 0 and 2, shard 1 worker 1; both start 1.5 s
+  // from now on the system's clock.
+  timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  char start[32];
+  snprintf(start, sizeof start, "%.3f", static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9 + 1.5);
+  auto shard = [&](const std::string &which, const std::string &dir) {
+    return std::vector<std::string>{d.path, "--target", target, "--quiet", "--shard", which,
+                                    "--start-at", start, "--json", dir + "/r.json",
+                                    "--results", dir + "/r.csv"};
+  };
+  Outcome second;
+  Outcome first = run_program(shard("0/2", part0.path), part0.path, [&](pid_t) {
+    second = run_program(shard("1/2", part1.path), part1.path);
+  });
+  ASSERT_EQ(first.status, 0) << first.err;
+  ASSERT_EQ(second.status, 0) << second.err;
+  EXPECT_NE(first.out.find("; shard 0/2\n"), std::string::npos) << first.out;
+  EXPECT_NE(second.out.find("  1      "), std::string::npos) << second.out;
+  Outcome merged = run_program({"merge", part0.path + "/r.json", part1.path + "/r.json", "--json",
+                                part0.path + "/m.json"},
+                               part1.path);
+  ASSERT_EQ(merged.status, 0) << merged.err;
+  for (const std::string *report : {&o.out, &merged.out}) {
+    EXPECT_NE(report->find("requests     planned 48, sent 48, completed 48, errors 0"),
+              std::string::npos);
+  }
+  // Counts up to "failed" of every page and worker.
+  EXPECT_EQ(report_rows(merged.out, "  page ", 50), report_rows(o.out, "  page ", 50));
+  std::string status = o.out.substr(o.out.find("  status"));
+  EXPECT_EQ(merged.out.substr(merged.out.find("  status"), status.find('\n')),
+            status.substr(0, status.find('\n')));
+  // Each shard keeps the package's time 0, as the whole run does.
+  EXPECT_EQ(planned_times({part0.path + "/r.csv", part1.path + "/r.csv"}),
+            planned_times({whole.path + "/r.jsonl"}));
+  std::stringstream m;
+  m << std::ifstream(part0.path + "/m.json").rdbuf();
+  EXPECT_NE(m.str().find("\"merged_from\": ["), std::string::npos);
+}
+
+// A named pipe, a device or a directory in place of a package file is
+// refused at once, naming it; nothing waits on it (a run that has not ended
+// after 10 s is killed and fails the case).
+TEST(ReplayProgram, RefusesWhatIsNoRegularFileWithoutWaiting) {
+  struct Case {
+    const char *file;
+    const char *kind;  // "fifo", "device" or "dir"
+    const char *why;
+  };
+  const Case cases[] = {
+      {"vt_index_0", "fifo", "a named pipe, not a regular file"},
+      {"vt_req_0", "fifo", "a named pipe, not a regular file"},
+      {"vt_req_1", "device", "a device, not a regular file"},
+      {"vt_index_1", "dir", "a directory, not a regular file"},
+  };
+  ScriptedServer server;
+  std::string target = "127.0.0.1:" + std::to_string(server.port);
+  auto deadline = [](pid_t pid) {
+    siginfo_t info;
+    for (int i = 0; i < 100; i++) {
+      info.si_pid = 0;
+      if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+          info.si_pid == pid)
+        return;
+      usleep(100000);
+    }
+    kill(pid, SIGKILL);
+  };
+  for (const Case &c : cases) {
+    TestDir d, scratch;
+    write_test_package(d.path, 2, {{1, 0, {{0, 0, "a"}}}, {2, 1, {{0, 0, "b"}}}});
+    std::string path = d.path + "/" + c.file;
+    unlink(path.c_str());
+    std::string kind = c.kind;
+    int made = kind == "fifo"     ? mkfifo(path.c_str(), 0600)
+               : kind == "device" ? symlink("/dev/zero", path.c_str())
+                                  : mkdir(path.c_str(), 0700);
+    ASSERT_EQ(made, 0) << path;
+    Outcome o = run_program({d.path, "--target", target, "--quiet"}, scratch.path, deadline);
+    EXPECT_EQ(o.status, 1) << c.file << " " << c.kind;
+    EXPECT_EQ(o.err, "vt_replay: reading package: cannot open " + path + ": " + c.why + "\n");
+  }
+  EXPECT_EQ(server.received().size(), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,364 @@
+// The figures of a replay as they travel: tallied from outcomes, written as
+// a results file and read back, written as a JSON report and read back,
+// merged from parts; the timeline's columns; the progress line.
+#include <gtest/gtest.h>
+#include <math.h>
+#include <stdio.h>
+
+#include <algorithm>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "tools/replay/replay_merge.h"
+#include "tools/replay/replay_progress.h"
+#include "tools/replay/replay_report_read.h"
+#include "tools/replay/replay_results.h"
+#include "tools/replay/replay_test_support.h"
+
+namespace {
+
+// n outcomes of 3 workers (numbers 0, 2, 5) and 4 pages over about 10 s:
+// answers 200 and 503, and errors of each kind, one of them never sent.
+std::vector<ReplayOutcome> outcomes(size_t n, uint64_t seed) {
+  std::mt19937_64 rng(seed);
+  std::lognormal_distribution<double> latency(13, 1.5);
+  std::vector<ReplayOutcome> out;
+  for (size_t i = 0; i < n; i++) {
+    ReplayOutcome o;
+    o.planned_ns = static_cast<int64_t>(i * 10000000000ull / n);
+    o.sent_ns = o.planned_ns + static_cast<int64_t>(rng() % 3000000);
+    o.latency_ns = static_cast<uint64_t>(latency(rng));
+    o.ended_ns = o.sent_ns + static_cast<int64_t>(o.latency_ns);
+    o.status = i % 7 == 3 ? 503 : 200;
+    o.ok = o.status == 200;
+    if (i % 50 == 9) {
+      o.status = 0;
+      o.error_kind = static_cast<int>(i / 50 % kErrorKinds);
+      if (o.error_kind == kErrorConnect) o.sent_ns = -1;
+    }
+    o.bytes_out = 100 + i % 900;
+    o.bytes_in = o.status ? 90 : 0;
+    o.page = static_cast<int64_t>(i % 4) - 1;  // page ids may be negative
+    o.worker = static_cast<uint32_t>(i % 3);
+    o.user = 1000 + i % 36;
+    out.push_back(o);
+  }
+  return out;
+}
+
+ReplayStats tally(const std::vector<ReplayOutcome> &list, size_t from = 0, size_t to = SIZE_MAX) {
+  ReplayStats s;
+  timeline_begin(&s.timeline, 10000);
+  for (int number : {0, 2, 5}) {
+    ReplayWorkerStats w;
+    w.number = number;
+    w.users = 10;
+    s.workers.push_back(w);
+  }
+  for (size_t i = from; i < std::min(to, list.size()); i++) {
+    tally_planned(&s, list[i].worker, list[i].planned_ns);
+    tally_outcome(&s, list[i]);
+  }
+  s.start_unix_us = 1795000000000000;
+  s.elapsed_s = 10.5;
+  s.planned_span_s = 9.99;
+  s.send_span_s = 10.0;
+  return s;
+}
+
+// The figures that must survive every way the stats travel.
+std::string digest(const ReplayStats &s) {
+  std::ostringstream out;
+  auto counts = [&](const ReplayCounts &c) {
+    out << c.planned << "/" << c.sent << "/" << c.completed << "/" << c.errors << "/"
+        << c.bad_status << " ";
+  };
+  auto hist = [&](const LogHistogram &h) {
+    out << h.total << ":" << h.min << ":" << h.max << ":" << h.sum;
+    for (double p : {1.0, 50.0, 95.0, 99.0, 99.9}) out << ":" << histogram_percentile(h, p);
+    out << " ";
+  };
+  counts(s.counts);
+  for (int k = 0; k < kErrorKinds; k++) out << s.errors[k] << ",";
+  for (const auto &[code, n] : s.status) out << code << "=" << n << ",";
+  for (const auto &[page, p] : s.pages) {
+    out << "page" << page << " ";
+    counts(p.counts);
+    hist(p.latency_ns);
+  }
+  for (const ReplayWorkerStats &w : s.workers) {
+    out << "worker" << w.number << " ";
+    counts(w.counts);
+    hist(w.latency_ns);
+  }
+  hist(s.latency_ns);
+  hist(s.lag_ns);
+  out << s.bytes_sent << " " << s.bytes_received << " columns " << s.timeline.column_ms << ":";
+  for (const ReplayColumn &c : s.timeline.columns) {
+    out << c.planned << "," << c.sent << "," << c.completed << "," << c.failed << ","
+        << c.failures.size() << "," << coarse_percentile(c.latency_ns, 99) << ","
+        << c.lag_max_ns << ";";
+  }
+  return out.str();
+}
+
+std::string read_text(const std::string &path) {
+  std::stringstream text;
+  text << std::ifstream(path).rdbuf();
+  return text.str();
+}
+
+TEST(ReplayFigures, ResultsFilesReadBackToTheSameFigures) {
+  std::vector<ReplayOutcome> list = outcomes(3000, 1);
+  ReplayStats direct = tally(list);
+  // The columns add up to the counts.
+  ReplayCounts columns;
+  uint64_t failures = 0, latencies = 0, lags = 0;
+  for (const ReplayColumn &c : direct.timeline.columns) {
+    columns.planned += c.planned;
+    columns.sent += c.sent;
+    columns.completed += c.completed;
+    columns.errors += c.failed;
+    for (const auto &[key, n] : c.failures) failures += n;
+    latencies += c.latency_ns.total;
+    lags += c.lag_ns.total;
+  }
+  EXPECT_EQ(columns.planned, 3000u);
+  EXPECT_EQ(columns.sent, direct.counts.sent);
+  EXPECT_EQ(columns.completed, direct.counts.completed);
+  EXPECT_EQ(columns.errors, replay_failed(direct.counts));
+  // 60 errors (1 in 50) and 420 answers 503 (1 in 7 of the others).
+  EXPECT_EQ(direct.counts.errors, 60u);
+  EXPECT_EQ(direct.counts.bad_status, 420u);
+  EXPECT_EQ(failures, 480u);
+  EXPECT_EQ(latencies, direct.latency_ns.total);
+  EXPECT_EQ(lags, direct.lag_ns.total);
+  for (const char *name : {"r.jsonl", "r.CSV"}) {
+    TestDir d;
+    std::string path = d.path + "/" + name;
+    ReplayResultsFile f;
+    std::string error;
+    ASSERT_TRUE(open_results_file(path, &f, &error)) << error;
+    std::string buffer;
+    for (const ReplayOutcome &o : list) append_result_line(&buffer, f.format, o, std::vector<int>{0, 2, 5}[o.worker]);
+    flush_results(&f, &buffer, list.size());
+    ASSERT_TRUE(close_results_file(&f, &error)) << error;
+    ReplayResultsFile again;
+    EXPECT_FALSE(open_results_file(path, &again, &error));
+    EXPECT_EQ(error, path + " exists already; the results go into a new file");
+    std::string text = read_text(path);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'),
+              static_cast<long>(list.size()) + (f.format == ReplayResultsFormat::kCsv));
+    ReplayStats back;
+    ASSERT_TRUE(read_results_file(path, &back, &error)) << error;
+    // Users are those met; the timeline starts narrow and widens as needed.
+    for (ReplayWorkerStats &w : back.workers) EXPECT_EQ(w.users, 12u);
+    EXPECT_EQ(back.timeline.column_ms, 32u);
+    timeline_widen(&back.timeline, direct.timeline.column_ms);
+    EXPECT_EQ(digest(back), digest(direct)) << name;
+  }
+  // One line of each shape, as written.
+  std::string line;
+  ReplayOutcome unsent = list[9];
+  append_result_line(&line, ReplayResultsFormat::kJsonLines, unsent, 0);
+  append_result_line(&line, ReplayResultsFormat::kCsv, list[3], 5);
+  EXPECT_EQ(line,
+            "{\"planned_ms\":30.000000,\"sent_ms\":null,\"lag_ms\":null,\"latency_ms\":null,"
+            "\"status\":null,\"error\":\"connect\",\"ok\":false,\"bytes_out\":109,\"bytes_in\":0,"
+            "\"page\":0,\"worker\":0,\"user\":1009}\n"
+            "10.000000,11.390665,1.390665,1.645161,503,,false,103,90,2,5,1003\n");
+}
+
+TEST(ReplayFigures, ResultsFilesThatAreNotSayWhere) {
+  struct Case {
+    const char *text;
+    const char *error;  // after the path
+  };
+  const Case cases[] = {
+      {"{\"planned_ms\":-1.5}\n", " line 1: planned_ms is no time in ms"},
+      {"{\"planned_ms\":\"1.5\",\"sent_ms\":null,\"status\":200,\"ok\":true}\n",
+       " line 1: an answer without latency_ms"},
+      {"planned_ms,sent_ms\n", ": not a results file (no column lag_ms in its first line)"},
+      {"not json\n", ": not a results file (no column planned_ms in its first line)"},
+      {"{\"planned_ms\":1.000000,\"sent_ms\":null,\"lag_ms\":null,\"latency_ms\":null,\"status\":"
+       "null,\"error\":\"lost\",\"ok\":false,\"bytes_out\":0,\"bytes_in\":0,\"page\":0,\"worker\":0,"
+       "\"user\":1}\n",
+       " line 1: neither a status nor an error kind"},
+      {"planned_ms,sent_ms,lag_ms,latency_ms,status,error,ok,bytes_out,bytes_in,page,worker,user\n"
+       "1,,,,,reset,false,0,0,1,2\n",
+       " line 2: not a CSV line of a results file"},
+      {"{\"planned_ms\":1.0,", " line 1: not a JSON line of a results file"},
+  };
+  for (const Case &c : cases) {
+    TestDir d;
+    std::string path = d.path + "/r";
+    std::ofstream(path) << c.text;
+    ReplayStats s;
+    std::string error;
+    EXPECT_FALSE(read_results_file(path, &s, &error)) << c.text;
+    EXPECT_EQ(error, path + c.error) << c.text;
+  }
+}
+
+// A report written as JSON reads back to the same figures; merging the
+// reports of two parts gives the figures of the whole, the thresholds
+// checked again on it.
+TEST(ReplayFigures, JsonReportsReadBackAndMergeToTheWhole) {
+  std::vector<ReplayOutcome> list = outcomes(4000, 2);
+  ReplayStats whole = tally(list);
+  ReplayReportInfo info;
+  info.dir = "pkg";
+  info.target = "127.0.0.1:1";
+  info.ok_status = default_ok_status();
+  info.page_names = {{0, "IService_GetData"}, {-1, "Odd \"name\""}};
+  info.capture_start_ms = 1795000000123;
+  info.threshold_list.resize(1);
+  ASSERT_TRUE(parse_percentile_threshold("p99=0.5", ThresholdKind::kLatency, &info.threshold_list[0],
+                                         nullptr));
+  info.thresholds = check_replay_thresholds(info.threshold_list, whole);
+  TestDir d;
+  std::string json = replay_report_json(info, whole);
+  std::ofstream(d.path + "/whole.json") << json;
+  ReplayReportInfo info_back;
+  ReplayStats back;
+  std::string error;
+  ASSERT_TRUE(read_replay_report(d.path + "/whole.json", &info_back, &back, &error)) << error;
+  EXPECT_EQ(digest(back), digest(whole));
+  info_back.thresholds = check_replay_thresholds(info_back.threshold_list, back);
+  EXPECT_EQ(replay_report_json(info_back, back), json);
+
+  // Two parts, the second started 2.56 s (40 columns) after the first on the
+  // system's clock.
+  std::vector<ReplayReportInfo> infos(2, info);
+  std::vector<ReplayStats> parts = {tally(list, 0, 2000), ReplayStats{}};
+  std::vector<ReplayOutcome> later(list.begin() + 2000, list.end());
+  for (ReplayOutcome &o : later) {
+    o.planned_ns -= 2560000000;
+    o.sent_ns -= o.sent_ns >= 0 ? 2560000000 : 0;
+    o.ended_ns -= 2560000000;
+  }
+  parts[1] = tally(later);
+  parts[1].start_unix_us += 2560000;
+  for (ReplayStats &p : parts) {
+    std::ofstream(d.path + "/part.json", std::ios::trunc) << replay_report_json(info, p);
+    ASSERT_TRUE(read_replay_report(d.path + "/part.json", &infos[&p - parts.data()], &p, &error));
+  }
+  ReplayReportInfo merged_info;
+  ReplayStats merged;
+  merge_replay_reports(infos, parts, {"a.json", "b.json"}, &merged_info, &merged);
+  ReplayStats expected = whole;
+  expected.elapsed_s = 2.56 + 10.5;  // the later part's end
+  EXPECT_EQ(digest(merged), digest(expected));
+  EXPECT_DOUBLE_EQ(merged.elapsed_s, 13.06);
+  EXPECT_EQ(merged_info.command, "vt_replay merge a.json b.json");
+  EXPECT_EQ(merged_info.page_names.at(-1), "Odd \"name\"");
+  ASSERT_EQ(merged_info.thresholds.size(), 1u);
+  EXPECT_EQ(merged_info.thresholds[0].measured,
+            static_cast<double>(histogram_percentile(whole.latency_ns, 99)) / 1e6);
+
+  // What is no report is named with the key at fault.
+  struct Bad {
+    std::string from, to, error;
+  };
+  const Bad bad[] = {
+      {"\"report_format\": 1", "\"report_format\": 2", "report_format 2, where this vt_replay reads 1"},
+      {"\"tool\": \"vt_replay\"", "\"tool\": \"other\"", "not a JSON report of vt_replay"},
+      {"\"sent\": ", "\"sent\": -", "\"sent\" must be a count"},
+      {"\"buckets\": [[", "\"buckets\": [[99999999, 1], [", "a bucket must be [index, count]"},
+      {"\"latency_ns\": {\"total\": ", "\"latency_ns\": {\"total\": 1",
+       "latency_ns: its buckets do not add up"},
+      {"\"column_ms\": ", "\"column_ms\": 3", "\"column_ms\" must be a power of two"},
+  };
+  for (const Bad &b : bad) {
+    std::string text = json;
+    size_t at = text.find(b.from);
+    ASSERT_NE(at, std::string::npos) << b.from;
+    text.replace(at, b.from.size(), b.to);
+    std::ofstream(d.path + "/bad.json", std::ios::trunc) << text;
+    ReplayReportInfo i;
+    ReplayStats s;
+    EXPECT_FALSE(read_replay_report(d.path + "/bad.json", &i, &s, &error)) << b.to;
+    EXPECT_NE(error.find(b.error), std::string::npos) << error;
+  }
+}
+
+TEST(ReplayFigures, TimelineColumnsWidenAndLineUp) {
+  ReplayTimeline t;
+  timeline_begin(&t, 10000);  // 10 s: columns of 64 ms, 157 of them
+  EXPECT_EQ(t.column_ms, 64u);
+  timeline_begin(&t, 0);
+  EXPECT_EQ(t.column_ms, 1u);
+  for (int64_t ms : {0, 1, 511, 512, 1023, 5000}) {
+    ReplayColumn &c = timeline_column(&t, ms * 1000000);
+    c.planned++;
+    coarse_add(&c.latency_ns, static_cast<uint64_t>(ms) * 1000);
+  }
+  EXPECT_EQ(t.column_ms, 16u);  // 5000 / 16 < 512
+  uint64_t total = 0;
+  for (const ReplayColumn &c : t.columns) total += c.planned + c.latency_ns.total;
+  EXPECT_EQ(total, 12u);
+  EXPECT_EQ(t.columns[0].planned, 2u);
+  EXPECT_EQ(t.columns[31].planned, 1u);
+  EXPECT_EQ(t.columns[32].planned, 1u);
+  // Merged 100 ms later into columns of 4 ms: widened to 16 ms and shifted.
+  ReplayTimeline other;
+  timeline_begin(&other, 1000);
+  timeline_merge(&other, t, 100);
+  EXPECT_EQ(other.column_ms, 16u);
+  EXPECT_EQ(other.columns[6].planned, 2u);
+  EXPECT_EQ(other.columns.size(), 319u);
+  // Coarse percentiles are within 1/32 of a sample.
+  CoarseHistogram h;
+  for (uint64_t v : {7ull, 1000ull, 123456789ull}) coarse_add(&h, v);
+  EXPECT_EQ(coarse_percentile(h, 1), 7u);
+  EXPECT_NEAR(static_cast<double>(coarse_percentile(h, 50)), 1000, 1000 * kCoarseRelativeError);
+  EXPECT_NEAR(static_cast<double>(coarse_percentile(h, 100)), 123456789,
+              123456789 * kCoarseRelativeError);
+}
+
+TEST(ReplayFigures, ProgressLineFitsAndSaysWhatIsLeft) {
+  ReplayProgress p;
+  p.elapsed_s = 83.7;
+  p.planned_s = 180;
+  p.due = 461;
+  p.total = 1000;
+  p.capture_ms = 1795000000123;
+  p.sent = 460;
+  p.done = 455;
+  p.in_flight = 5;
+  p.failed = 2;
+  p.rate = 412.4;
+  p.lag_max_ms = 0.2149;
+  struct Case {
+    ReplayProgress p;
+    size_t width;
+    std::string line;
+  };
+  ReplayProgress one = p, slow = p, done = p;
+  one.due = one.total = one.sent = one.in_flight = 1;
+  one.done = one.failed = 0;
+  one.rate = 1;
+  one.capture_ms = -1;
+  slow.rate = 0.5;
+  done.due = done.total;
+  done.in_flight = 0;
+  const Case cases[] = {
+      {p, 0,
+       "vt_replay: 0:01:23 of 0:03:00, 46.1% due, sent 460, done 455, in flight 5, failed 2, "
+       "412/s, ETA 0:01:36, lag max 0.21 ms, capture 2026-11-18 11:06:40 UTC"},
+      {p, 80, "vt_replay: 0:01:23 of 0:03:00, 46.1% due, sent 460, done 455, in flight 5"},
+      {slow, 122,
+       "vt_replay: 0:01:23 of 0:03:00, 46.1% due, sent 460, done 455, in flight 5, failed 2, "
+       "0.5/s, ETA 0:01:36, lag max 0.21 ms"},
+      {one, 0,
+       "vt_replay: 0:01:23 of 0:03:00, 100.0% due, sent 1, done 0, in flight 1, failed 0, 1.0/s, "
+       "all sent, awaiting answers, lag max 0.21 ms"},
+      {done, 0,
+       "vt_replay: 0:01:23 of 0:03:00, 100.0% due, sent 460, done 455, in flight 0, failed 2, "
+       "412/s, all sent, lag max 0.21 ms, capture 2026-11-18 11:06:40 UTC"},
+  };
+  for (const Case &c : cases) EXPECT_EQ(format_replay_progress(c.p, c.width), c.line);
+}
+
+}  // namespace

@@ -1,0 +1,180 @@
+// Header rewrites, --ok-status lists and thresholds, at their edges.
+#include <gtest/gtest.h>
+
+#include "tools/replay/replay_engine.h"
+#include "tools/replay/replay_rewrite.h"
+#include "tools/replay/replay_thresholds.h"
+
+namespace {
+
+std::vector<ReplayHeaderRule> rules_of(const std::vector<std::string> &texts) {
+  std::vector<ReplayHeaderRule> rules;
+  for (const std::string &t : texts) {
+    ReplayHeaderRule r;
+    std::string error;
+    EXPECT_TRUE(parse_header_rule(t, &r, &error)) << t << ": " << error;
+    add_header_rule(&rules, r);
+  }
+  return rules;
+}
+
+TEST(ReplayRewrite, RewritesHeadsAsTheRulesSay) {
+  struct Case {
+    std::vector<std::string> rules;
+    std::string head, want;
+  };
+  const std::string line = "POST /p HTTP/1.1\r\n";
+  const Case cases[] = {
+      // No header at all: added before the empty line.
+      {{"X-A: 1"}, line + "\r\n", line + "X-A: 1\r\n\r\n"},
+      // Replaced in place, in any case, the given spelling kept; repeats go.
+      {{"x-a: new"}, line + "X-A: 1\r\nB: 2\r\nx-A: 3\r\n\r\n", line + "x-a: new\r\nB: 2\r\n\r\n"},
+      // Removed with its continuation lines; an absent one is no error.
+      {{"X-A:", "Gone:"}, line + "X-A: 1\r\n 2\r\n\t3\r\nB: 4\r\n\r\n", line + "B: 4\r\n\r\n"},
+      // A continuation line of a kept header stays.
+      {{"X-A:"}, line + "B: 1\r\n 2\r\nX-A: 3\r\n\r\n", line + "B: 1\r\n 2\r\n\r\n"},
+      // A name that only begins like the rule's is another header.
+      {{"Host: h"}, line + "Hostname: x\r\nHost: y\r\n\r\n", line + "Hostname: x\r\nHost: h\r\n\r\n"},
+      // Content-Length and the body's framing stay where they were.
+      {{"A: 1", "B:"}, line + "Content-Length: 3\r\nB: x\r\n\r\n", line + "Content-Length: 3\r\nA: 1\r\n\r\n"},
+      // No rule: the head as it is.
+      {{}, line + "X: 1\r\n\r\n", line + "X: 1\r\n\r\n"},
+  };
+  for (const Case &c : cases) {
+    std::vector<ReplayHeaderRule> rules = rules_of(c.rules);
+    std::vector<ReplayRewriteTally> tally(rules.size() + 1);
+    std::string out;
+    ASSERT_EQ(request_head_length(c.head.data(), c.head.size()), c.head.size());
+    rewrite_request_head(c.head, rules, &out, tally.data());
+    EXPECT_EQ(out, c.want) << c.head;
+  }
+}
+
+TEST(ReplayRewrite, CountsWhatEachRuleDidOncePerRequest) {
+  std::vector<ReplayHeaderRule> rules = rules_of({"A: 1", "B:", "C: 3"});
+  std::vector<ReplayRewriteTally> tally(3);
+  std::string out;
+  rewrite_request_head("GET / HTTP/1.1\r\nA: x\r\nA: y\r\nB: 1\r\nB: 2\r\n\r\n", rules, &out,
+                       tally.data());
+  rewrite_request_head("GET / HTTP/1.1\r\nC: z\r\n\r\n", rules, &out, tally.data());
+  EXPECT_EQ(tally[0].replaced, 1u);
+  EXPECT_EQ(tally[0].added, 1u);
+  EXPECT_EQ(tally[1].removed, 1u);
+  EXPECT_EQ(tally[1].added, 0u);
+  EXPECT_EQ(tally[2].added, 1u);
+  EXPECT_EQ(tally[2].replaced, 1u);
+}
+
+TEST(ReplayRewrite, FindsTheHeadAndRefusesBadRules) {
+  const char partial[] = "GET / HTTP/1.1\r\nA: 1\r\n\r";
+  EXPECT_EQ(request_head_length(partial, sizeof partial - 1), 0u);
+  EXPECT_EQ(request_head_length("GET / HTTP/1.1\r\n\r\nbody\r\n\r\n", 26), 18u);
+  struct Case {
+    const char *text, *error;
+  };
+  const Case cases[] = {
+      {"X-A", "expected 'Name: value' to add or replace a header, or 'Name:' to remove it"},
+      {": v", "no header name before the colon"},
+      {"X A: v", "'X A' is not a header name (letters, digits and !#$%&'*+-.^_`|~)"},
+      {"Content-Length: 4", "Content-Length frames the body, which is sent as the package holds it"},
+      {"transfer-encoding:", "transfer-encoding frames the body, which is sent as the package holds it"},
+      {"X: a\nb", "a header value holds no line break"},
+  };
+  for (const Case &c : cases) {
+    ReplayHeaderRule r;
+    std::string error;
+    EXPECT_FALSE(parse_header_rule(c.text, &r, &error)) << c.text;
+    EXPECT_EQ(error, c.error);
+  }
+  ReplayHeaderRule r;
+  std::string error;
+  ASSERT_TRUE(parse_header_rule("X-Empty:   \t", &r, &error));
+  EXPECT_TRUE(r.remove);
+  EXPECT_FALSE(host_header_rule("", &r, &error));
+  EXPECT_FALSE(host_header_rule("a\tb", &r, &error));
+}
+
+TEST(ReplayThresholds, ReadsStatusListsCodesAndClasses) {
+  struct Case {
+    const char *text;
+    std::vector<int> ok, not_ok;
+  };
+  const Case cases[] = {
+      {"2xx,3xx", {200, 299, 300, 399}, {199, 400, 503}},
+      {"204", {204}, {200, 205}},
+      {"5XX,100", {100, 500, 599}, {101, 200}},
+      {"599,1xx", {599, 100, 199}, {598, 200}},
+  };
+  for (const Case &c : cases) {
+    ReplayStatusSet s;
+    std::string error;
+    ASSERT_TRUE(parse_status_set(c.text, &s, &error)) << c.text;
+    for (int code : c.ok) EXPECT_TRUE(status_is_ok(s, code)) << c.text << " " << code;
+    for (int code : c.not_ok) EXPECT_FALSE(status_is_ok(s, code)) << c.text << " " << code;
+  }
+  for (const char *bad : {"", "2xx,", "6xx", "099", "600", "20", "2000", "2x", "abc", " 200"}) {
+    ReplayStatusSet s;
+    std::string error;
+    EXPECT_FALSE(parse_status_set(bad, &s, &error)) << bad;
+  }
+  EXPECT_FALSE(status_is_ok(default_ok_status(), -1));
+  EXPECT_FALSE(status_is_ok(default_ok_status(), 1000));
+}
+
+TEST(ReplayThresholds, ReadsLimitsAndRefusesTheirEdges) {
+  ReplayThreshold t;
+  std::string error;
+  for (auto [text, limit] : {std::pair{"0", 0.0}, {"1", 1.0}, {"0.05", 0.05}, {"2.5%", 0.025},
+                             {"100%", 1.0}}) {
+    ASSERT_TRUE(parse_failed_threshold(text, &t, &error)) << text;
+    EXPECT_DOUBLE_EQ(t.limit, limit) << text;
+  }
+  for (const char *bad : {"", "-0.1", "1.01", "101%", "%", "x", "0.5 ", "nan", "inf"})
+    EXPECT_FALSE(parse_failed_threshold(bad, &t, &error)) << bad;
+  for (auto [text, p] : {std::pair{"p50=1", 50.0}, {"p99.99=0", 99.99}, {"p100=3", 100.0},
+                         {"max=2.5", 100.0}, {"p0.1=7", 0.1}}) {
+    ASSERT_TRUE(parse_percentile_threshold(text, ThresholdKind::kLag, &t, &error)) << text;
+    EXPECT_DOUBLE_EQ(t.percentile, p) << text;
+  }
+  for (const char *bad : {"p0=1", "p100.5=1", "p=1", "99=1", "p50", "p50=", "p50=-1", "P50=1",
+                          "p50=1ms", "min=1"})
+    EXPECT_FALSE(parse_percentile_threshold(bad, ThresholdKind::kLatency, &t, &error)) << bad;
+}
+
+// Figures made by hand: a threshold is crossed only above its limit.
+TEST(ReplayThresholds, CrossedOnlyAboveTheLimit) {
+  ReplayStats s;
+  std::vector<ReplayThresholdResult> none = check_replay_thresholds(
+      {{ThresholdKind::kFailed, 0, 0, "f"}, {ThresholdKind::kLatency, 99, 0, "l"}}, s);
+  EXPECT_FALSE(none[0].crossed || none[1].crossed);  // nothing ended, no sample
+  s.counts.completed = 6;
+  s.counts.bad_status = 1;
+  s.counts.errors = 2;  // 3 failed of 8 ended
+  for (int i = 1; i <= 100; i++) {
+    histogram_add(&s.latency_ns, static_cast<uint64_t>(i) * 1000000);  // 1 to 100 ms
+    histogram_add(&s.lag_ns, 200);
+  }
+  struct Case {
+    ReplayThreshold t;
+    double measured;
+    bool crossed;
+  };
+  const Case cases[] = {
+      {{ThresholdKind::kFailed, 0, 0.375, ""}, 0.375, false},
+      {{ThresholdKind::kFailed, 0, 0.374, ""}, 0.375, true},
+      {{ThresholdKind::kLatency, 100, 100, ""}, 100, false},
+      {{ThresholdKind::kLatency, 100, 99.99, ""}, 100, true},
+      {{ThresholdKind::kLatency, 50, 51, ""}, 50, false},
+      {{ThresholdKind::kLatency, 50, 49, ""}, 50, true},
+      {{ThresholdKind::kLag, 99, 0.001, ""}, 0.0002, false},
+      {{ThresholdKind::kLag, 99, 0.0001, ""}, 0.0002, true},
+  };
+  for (const Case &c : cases) {
+    std::vector<ReplayThresholdResult> r = check_replay_thresholds({c.t}, s);
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_NEAR(r[0].measured, c.measured, c.measured * kHistogramRelativeError) << c.t.limit;
+    EXPECT_EQ(r[0].crossed, c.crossed) << c.t.limit;
+  }
+}
+
+}  // namespace

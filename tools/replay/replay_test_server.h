@@ -1,0 +1,264 @@
+// A scripted server of the tests' own on 127.0.0.1, plain or TLS, for what
+// nginx cannot be made to do (slow answers, resets, chunked answers, closing
+// after each answer, garbage, chosen statuses) and what only the receiving
+// side can observe (bytes, order per user, connections and arrival times);
+// and a way to run the vt_replay program itself.
+#ifndef VT_TOOLS_REPLAY_REPLAY_TEST_SERVER_H_
+#define VT_TOOLS_REPLAY_REPLAY_TEST_SERVER_H_
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+#include <poll.h>
+#include <spawn.h>
+#include <stdio.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char **environ;
+
+inline int64_t test_now_ns() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+// A self-signed certificate for localhost and 127.0.0.1, made in memory; its
+// PEM goes to `cert_path` for --cacert.
+struct TestCertificate {
+  EVP_PKEY *key = nullptr;
+  X509 *cert = nullptr;
+  explicit TestCertificate(const std::string &cert_path) {
+    key = EVP_EC_gen("P-256");
+    cert = X509_new();
+    X509_set_version(cert, 2);
+    ASN1_INTEGER_set(X509_get_serialNumber(cert), 1);
+    X509_gmtime_adj(X509_getm_notBefore(cert), -3600);
+    X509_gmtime_adj(X509_getm_notAfter(cert), 86400);
+    X509_set_pubkey(cert, key);
+    X509_NAME *name = X509_get_subject_name(cert);
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
+                               reinterpret_cast<const unsigned char *>("localhost"), -1, -1, 0);
+    X509_set_issuer_name(cert, name);
+    X509V3_CTX v3;
+    X509V3_set_ctx_nodb(&v3);
+    X509V3_set_ctx(&v3, cert, cert, nullptr, nullptr, 0);
+    for (auto [nid, value] : {std::pair{NID_subject_alt_name, "DNS:localhost,IP:127.0.0.1"},
+                              std::pair{NID_basic_constraints, "critical,CA:TRUE"}}) {
+      X509_EXTENSION *ext = X509V3_EXT_conf_nid(nullptr, &v3, nid, value);
+      X509_add_ext(cert, ext, -1);
+      X509_EXTENSION_free(ext);
+    }
+    X509_sign(cert, key, EVP_sha256());
+    FILE *f = fopen(cert_path.c_str(), "w");
+    if (!f || PEM_write_X509(f, cert) != 1 || fclose(f) != 0) abort();
+  }
+  ~TestCertificate() {
+    X509_free(cert);
+    EVP_PKEY_free(key);
+  }
+};
+
+struct Received {
+  int conn;
+  int64_t at_ns;
+  std::string request;  // head and body as read
+};
+
+// Answers each request by what its body asks for: "reset", "garbage",
+// "silent", "chunked", "close" (answer, then close without saying so),
+// "slow" (answer after 300 ms), "status NNN" (that status); anything else
+// gets "200 OK". With a certificate it speaks TLS (and resumes sessions).
+struct ScriptedServer {
+  int listen_fd = -1;
+  int port = 0;
+  SSL_CTX *tls = nullptr;
+  std::atomic<bool> stop{false};
+  std::atomic<int> connections{0};
+  std::atomic<int> resumed{0};
+  std::mutex m;
+  std::vector<Received> got;
+  std::vector<std::thread> threads;
+
+  explicit ScriptedServer(const TestCertificate *certificate = nullptr) {
+    if (certificate) {
+      tls = SSL_CTX_new(TLS_server_method());
+      if (SSL_CTX_use_certificate(tls, certificate->cert) != 1 ||
+          SSL_CTX_use_PrivateKey(tls, certificate->key) != 1)
+        abort();
+    }
+    listen_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (bind(listen_fd, reinterpret_cast<sockaddr *>(&a), len) != 0 ||
+        listen(listen_fd, 128) != 0 ||
+        getsockname(listen_fd, reinterpret_cast<sockaddr *>(&a), &len) != 0)
+      abort();
+    port = ntohs(a.sin_port);
+    threads.emplace_back([this] { accept_loop(); });
+  }
+  ~ScriptedServer() {
+    stop = true;
+    for (std::thread &t : threads) t.join();
+    close(listen_fd);
+    if (tls) SSL_CTX_free(tls);
+  }
+
+  bool wait_readable(int fd, SSL *ssl = nullptr) {
+    while (!stop) {
+      if (ssl && SSL_pending(ssl) > 0) return true;
+      pollfd p{fd, POLLIN, 0};
+      if (poll(&p, 1, 20) > 0) return true;
+    }
+    return false;
+  }
+
+  void accept_loop() {
+    std::vector<std::thread> mine;
+    while (wait_readable(listen_fd)) {
+      int fd = accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd < 0) continue;
+      int id = connections++;
+      mine.emplace_back([this, fd, id] { serve(fd, id); });
+    }
+    for (std::thread &t : mine) t.join();
+  }
+
+  void serve(int fd, int id) {
+    SSL *ssl = nullptr;
+    if (tls) {
+      ssl = SSL_new(tls);
+      SSL_set_fd(ssl, fd);
+      if (!wait_readable(fd) || SSL_accept(ssl) != 1) {
+        SSL_free(ssl);
+        ERR_clear_error();
+        close(fd);
+        return;
+      }
+      if (SSL_session_reused(ssl)) resumed++;
+    }
+    std::string in;
+    char buf[4096];
+    while (true) {
+      size_t head_end = in.find("\r\n\r\n");
+      size_t need = std::string::npos;
+      if (head_end != std::string::npos) {
+        size_t cl = in.find("Content-Length: ");
+        need = head_end + 4 + (cl < head_end ? std::stoul(in.substr(cl + 16)) : 0);
+      }
+      if (need != std::string::npos && in.size() >= need) {
+        std::string request = in.substr(0, need);
+        in.erase(0, need);
+        {
+          std::lock_guard<std::mutex> lock(m);
+          got.push_back({id, test_now_ns(), request});
+        }
+        if (!answer(fd, ssl, request)) break;
+        continue;
+      }
+      if (!wait_readable(fd, ssl)) break;
+      ssize_t n = ssl ? SSL_read(ssl, buf, sizeof buf) : read(fd, buf, sizeof buf);
+      if (n <= 0) break;
+      in.append(buf, static_cast<size_t>(n));
+    }
+    if (ssl) SSL_free(ssl);
+    ERR_clear_error();
+    close(fd);
+  }
+
+  // False when the connection is to end here.
+  bool answer(int fd, SSL *ssl, const std::string &request) {
+    auto has = [&](const char *word) { return request.find(word) != std::string::npos; };
+    auto say = [&](const std::string &text) {
+      int n = ssl ? SSL_write(ssl, text.data(), static_cast<int>(text.size()))
+                  : static_cast<int>(write(fd, text.data(), text.size()));
+      return n == static_cast<int>(text.size());
+    };
+    const std::string ok = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+    if (has("reset")) {
+      linger l{1, 0};
+      setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+      return false;
+    }
+    if (has("garbage")) return say("SOMETHING ELSE\r\n\r\n"), false;
+    if (has("silent")) {
+      while (wait_readable(fd, ssl)) {
+        char c;
+        if ((ssl ? SSL_read(ssl, &c, 1) : read(fd, &c, 1)) <= 0) break;
+      }
+      return false;
+    }
+    if (has("chunked")) {
+      say("HTTP/1.1 201 Created\r\nTransfer-Encoding: chunked\r\n\r\n4\r\nsome");
+      usleep(20000);
+      return say("\r\n5\r\nthing\r\n0\r\n\r\n");
+    }
+    size_t status_at = request.find("status ");
+    if (status_at != std::string::npos)
+      return say("HTTP/1.1 " + request.substr(status_at + 7, 3) + " Said\r\nContent-Length: 0\r\n\r\n");
+    if (has("close")) return say(ok), false;
+    if (has("slow")) usleep(300000);
+    return say(ok);
+  }
+
+  std::vector<Received> received() {
+    std::lock_guard<std::mutex> lock(m);
+    return got;
+  }
+};
+
+// The vt_replay program run with args, its outputs in files of `dir`.
+struct Outcome {
+  int status;
+  std::string out, err;
+};
+
+// `during` runs while the program does (it may signal it).
+inline Outcome run_program(const std::vector<std::string> &args, const std::string &dir,
+                           const std::function<void(pid_t)> &during = nullptr) {
+  std::vector<char *> argv;
+  std::string program = VT_REPLAY_BINARY;
+  argv.push_back(program.data());
+  std::vector<std::string> copy = args;
+  for (std::string &a : copy) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_addopen(&fa, 1, (dir + "/out").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  posix_spawn_file_actions_addopen(&fa, 2, (dir + "/err").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  pid_t pid;
+  Outcome o{-1, "", ""};
+  if (posix_spawn(&pid, program.c_str(), &fa, nullptr, argv.data(), environ) != 0) return o;
+  posix_spawn_file_actions_destroy(&fa);
+  if (during) during(pid);
+  int status;
+  waitpid(pid, &status, 0);
+  o.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  std::stringstream out, err;
+  out << std::ifstream(dir + "/out").rdbuf();
+  err << std::ifstream(dir + "/err").rdbuf();
+  o.out = out.str();
+  o.err = err.str();
+  return o;
+}
+
+#endif  // VT_TOOLS_REPLAY_REPLAY_TEST_SERVER_H_

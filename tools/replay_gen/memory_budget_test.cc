@@ -1,0 +1,80 @@
+#include "tools/replay_gen/memory_budget.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tools/replay_gen/run_state.h"
+
+namespace {
+
+TEST(MemoryBudget, SizesAndTheirUnits) {
+  struct Case {
+    const char *text;
+    bool ok;
+    uint64_t bytes;
+  } cases[] = {
+      {"0", true, 0},
+      {"4096", true, 4096},
+      {"4K", true, 4096},
+      {"4k", true, 4096},
+      {"512M", true, 512ull << 20},
+      {"8G", true, 8ull << 30},
+      {"3t", true, 3ull << 40},
+      {"18446744073709551615", true, UINT64_MAX},
+      {"18446744073709551616", false, 0},  // one past 64 bits
+      {"16777216T", false, 0},             // 2^64 bytes
+      {"16777215T", true, 16777215ull << 40},
+      {"", false, 0},
+      {"K", false, 0},
+      {"-1", false, 0},
+      {"+1", false, 0},
+      {" 1", false, 0},
+      {"1 ", false, 0},
+      {"8GB", false, 0},
+      {"1.5G", false, 0},
+      {"12X", false, 0},
+      {"1P", false, 0},
+  };
+  for (const Case &c : cases) {
+    uint64_t bytes = 7;
+    EXPECT_EQ(parse_memory_size(c.text, &bytes), c.ok) << c.text;
+    EXPECT_EQ(bytes, c.ok ? c.bytes : 7) << c.text;
+  }
+}
+
+TEST(MemoryBudget, SizesAsText) {
+  char buf[32];
+  struct Case {
+    uint64_t bytes;
+    const char *text;
+  } cases[] = {{0, "0 bytes"},          {1023, "1023 bytes"},        {1024, "1.0 KiB"},
+               {1536, "1.5 KiB"},       {45u << 20, "45.0 MiB"},     {3ull << 30, "3.0 GiB"},
+               {UINT64_MAX, "16.0 EiB"}};
+  for (const Case &c : cases) {
+    format_size(c.bytes, buf, sizeof buf);
+    EXPECT_STREQ(buf, c.text) << c.bytes;
+  }
+}
+
+// MEMORY_LIMIT wins; without it, half of what the system has, and the
+// requests that fit follow from the budget.
+TEST(MemoryBudget, ConfiguredOrHalfOfWhatIsAvailable) {
+  run = RunState{};
+  EXPECT_EQ(run.spill.budget, UINT64_MAX);  // none before it is chosen: nothing spills
+  run.config.memory_limit = 1 << 20;
+  choose_memory_budget();
+  EXPECT_EQ(run.spill.budget, 1u << 20);
+  EXPECT_EQ(requests_within_budget(), (1u << 20) / kInMemoryBytesPerRequest);
+  run = RunState{};
+  uint64_t avail = available_memory_bytes();
+  choose_memory_budget();
+  if (avail) {
+    // What is available moves between the two reads; half of it, roughly.
+    EXPECT_GT(run.spill.budget, avail / 4);
+    EXPECT_LT(run.spill.budget, avail);
+  }
+  run = RunState{};
+}
+
+}  // namespace

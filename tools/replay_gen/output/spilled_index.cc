@@ -1,0 +1,55 @@
+#include "tools/replay_gen/output/spilled_index.h"
+
+#include <algorithm>
+
+#include "tools/replay_gen/run_state.h"
+
+namespace {
+
+// The merge reads with at most half the budget.
+constexpr uint64_t kMergeShareDivisor = 2;
+constexpr size_t kUserChunk = 4096;
+
+}  // namespace
+
+void spilled_users_begin(SpilledUsers *u) {
+  MergeShape shape = merge_shape(run.spill.budget / kMergeShareDivisor, sizeof(IndexRow));
+  reduce_runs(&run.spill.rows, shape, UserPlaceLess{});
+  merge_begin(&u->rows, run.spill.rows.runs.data(), run.spill.rows.runs.size(),
+              shape.block_records, UserPlaceLess{});
+  u->chunk.clear();
+  u->chunk_first = 0;
+  u->next_user = 0;
+}
+
+bool next_spilled_user(SpilledUsers *u, UserEntry *user) {
+  if (u->next_user >= run.spill.num_users) return false;
+  if (u->next_user >= u->chunk_first + u->chunk.size()) {
+    u->chunk_first = u->next_user;
+    size_t k = static_cast<size_t>(std::min<uint64_t>(kUserChunk, run.spill.num_users - u->next_user));
+    u->chunk.resize(k);
+    spill_file_read(run.spill.users, u->next_user * sizeof(UserEntry), u->chunk.data(),
+                    k * sizeof(UserEntry));
+  }
+  *user = u->chunk[static_cast<size_t>(u->next_user - u->chunk_first)];
+  u->next_user++;
+  return true;
+}
+
+bool next_spilled_row(SpilledUsers *u, ReqNode *row) {
+  const IndexRow *top = merge_top(u->rows);
+  if (!top || top->user_no + 1 != u->next_user) return false;
+  *row = ReqNode{top->time_stamp,      static_cast<off_t>(top->offset), top->size,
+                 top->page_id,         top->creation_ts_offset,         top->creation_ts_size,
+                 top->type};
+  merge_pop(&u->rows);
+  return true;
+}
+
+void spilled_users_end(SpilledUsers *u) {
+  merge_end(&u->rows);
+  u->chunk = {};
+  run_sort_release(&run.spill.rows);
+  spill_file_close(run.spill.users);
+  run.spill.users = nullptr;
+}

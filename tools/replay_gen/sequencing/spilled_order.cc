@@ -1,0 +1,150 @@
+// Step 3 of a run that spills. The loader left the records in sorted runs of
+// the uid/time order (ties in log order). They are merged, in passes of a
+// bounded fan-in while there are too many runs, and the last merge walks
+// them in that order: the session rule gives each its parent_seq there, and
+// the records go on in new runs of the time order, which Step 4 merges.
+// The console shows the lines the in-memory orderings show.
+#include <stdio.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "tools/replay_gen/date_time.h"
+#include "tools/replay_gen/log.h"
+#include "tools/replay_gen/run_state.h"
+#include "tools/replay_gen/sequencing/sequence_order.h"
+#include "tools/replay_gen/sequencing/session_rule.h"
+#include "tools/replay_gen/spill/side_job.h"
+
+namespace {
+
+// The merge of the uid/time runs reads with at most this share of the
+// budget; the rest holds the time-order run being filled.
+constexpr uint64_t kMergeShareDivisor = 2;
+constexpr size_t kMinRunRecords = 16;
+
+// Prints a line of the default ordering, or of the -N ordering, which
+// prints its lines whatever the log gates say.
+void note(const char *default_format, const char *one_sort_format) {
+  if (run.options.one_sort_algo)
+    printf(one_sort_format, get_cur_date_time(nullptr));
+  else
+    step_note(default_format);
+}
+
+SessionRecord session_record(const LoadedRecord &l) {
+  SessionRecord r{};
+  r.time_stamp = l.time_stamp;
+  r.seq = run.spill.file_base[l.seq_index] + l.place;
+  r.uid = l.uid;
+  r.req_offset = l.req_offset;
+  r.req_size = l.req_size;
+  r.seq_index = l.seq_index;
+  r.creation_ts_offset = l.creation_ts_offset;
+  r.service_id = l.runtime_service == 1
+                     ? run.spill.service_remap[static_cast<size_t>(l.thread_id)]
+                                              [static_cast<size_t>(l.service_id)]
+                     : l.service_id;
+  r.creation_ts_size = l.creation_ts_size;
+  r.type = l.type;
+  return r;
+}
+
+// The time-order run being filled, and the one its side job sorts and
+// writes meanwhile.
+struct TimeRuns {
+  std::vector<SessionRecord> bufs[2];
+  size_t filling = 0;
+  size_t used = 0;
+  size_t writing_count = 0;
+  SideJob job;
+};
+
+void write_time_run(void *arg) {
+  auto *t = static_cast<TimeRuns *>(arg);
+  sort_into_run(&run.spill.by_time, t->bufs[1 - t->filling].data(), t->writing_count,
+                TimeSeqLess{});
+}
+
+// Hands the filled buffer to the side job and goes on with the other.
+void switch_time_run(TimeRuns *t) {
+  side_job_wait(&t->job);
+  t->writing_count = t->used;
+  t->filling = 1 - t->filling;
+  t->used = 0;
+  side_job_start(&t->job, write_time_run, t);
+}
+
+// The session rule over the merged uid/time runs, with the debug lines of
+// fill_parent_seq (or, with -N, fill_parent_seq_new).
+void fill_spilled_sessions(uint64_t n, const MergeShape &shape) {
+  bool one_sort = run.options.one_sort_algo != 0;
+  if (run.log.debug_level) {
+    if (one_sort)
+      debug_log(2, "fill_parent_seq_new", "Method called");
+    else
+      debug_log(2, "fill_parent_seq", "*****g_valid_msgcount = %lu*******", n);
+  }
+  RunSort<LoadedRecord> &from = run.spill.by_uid;
+  size_t inputs = std::min(from.runs.size(), shape.fan_in);
+  uint64_t merge_bytes = inputs * shape.block_records * sizeof(LoadedRecord);
+  uint64_t room = run.spill.budget > merge_bytes ? run.spill.budget - merge_bytes : 0;
+  TimeRuns out;
+  for (std::vector<SessionRecord> &buf : out.bufs)
+    buf.resize(std::max<size_t>(room / 2 / sizeof(SessionRecord), kMinRunRecords));
+  RunMerge<LoadedRecord, UidTimeLess> m;
+  merge_begin(&m, from.runs.data(), from.runs.size(), shape.block_records, UidTimeLess{});
+  OpenSession s{};
+  bool first = true;
+  uint64_t opened = 0, earliest = UINT64_MAX;
+  while (const LoadedRecord *top = merge_top(m)) {
+    SessionRecord r = session_record(*top);
+    merge_pop(&m);
+    if (first) s = OpenSession{r.seq, r.uid, r.time_stamp};
+    first = false;
+    if (!session_joins(s, r.uid, r.time_stamp, run.config.new_user_time)) {
+      s = OpenSession{r.seq, r.uid, r.time_stamp};
+      opened++;
+    } else if (!one_sort && run.log.debug_level) {
+      debug_log(2, "fill_parent_seq", "same user");
+    }
+    r.parent_seq = s.key;
+    if (run.log.debug_level) {
+      if (one_sort)
+        debug_log(2, "fill_parent_seq_new", "cur_seq %lu", s.key);
+      else
+        debug_log(2, "fill_parent_seq", "seq_data_arr[i].parent_seq %lu", s.key);
+    }
+    earliest = std::min(earliest, r.time_stamp);
+    out.bufs[out.filling][out.used++] = r;
+    if (out.used == out.bufs[out.filling].size()) switch_time_run(&out);
+  }
+  if (out.used) switch_time_run(&out);
+  side_job_wait(&out.job);
+  merge_end(&m);
+  run_sort_release(&from);
+  run.spill.earliest_time = earliest;
+  if (!one_sort && run.log.debug_level)
+    debug_log(2, "fill_parent_seq", "no_parent_seq %lu", opened);
+}
+
+}  // namespace
+
+void sort_spilled_records(uint64_t n) {
+  MergeShape shape = merge_shape(run.spill.budget / kMergeShareDivisor, sizeof(LoadedRecord));
+  if (run.options.one_sort_algo) note_copy_allocation(n);
+  note("Start Sorting of sequence file data using uid/timestamp at %s\n",
+       "  Start: Sorting of sequence file data using uid/timestamp at %s\n\n");
+  reduce_runs(&run.spill.by_uid, shape, UidTimeLess{});
+  note("End Sorting of request file data using uid/timestamp at %s\n",
+       "  End: Sorting of request file data using uid/timestamp at %s\n\n");
+  note("Start Filling parent sequence numbers at %s\n",
+       "  Start: Filling parent sequence numbers at %s\n\n");
+  fill_spilled_sessions(n, shape);
+  note("End Filling parent sequence numbers at %s\n",
+       "  End: Filling parent sequence numbers at %s\n\n");
+  if (!run.options.one_sort_algo) {
+    step_note("Start Sorting of sequence file data using seq number at %s\n");
+    step_note("End Sorting of sequence file data using seq number at %s\n");
+  }
+}

@@ -1,0 +1,157 @@
+#include "tools/replay_gen/spill/run_sort.h"
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "tools/replay_gen/run_state.h"
+#include "tools/replay_gen/spill/spill_dir.h"
+#include "tools/replay_gen/test_exit.h"
+#include "tools/replay_gen/test_support.h"
+
+namespace {
+
+struct Rec {
+  uint32_t key;
+  uint32_t place;  // breaks ties: the order is total
+};
+
+struct RecLess {
+  bool operator()(const Rec &a, const Rec &b) const {
+    return a.key != b.key ? a.key < b.key : a.place < b.place;
+  }
+};
+
+class RunSortTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    run = RunState{};
+    char templ[] = "/tmp/vt_run_sort.XXXXXX";
+    ASSERT_TRUE(mkdtemp(templ));
+    dir = templ;
+    snprintf(run.config.replay_dir, sizeof run.config.replay_dir, "%s", dir.c_str());
+    set_vt_exit_hook(throw_on_vt_exit);
+  }
+  void TearDown() override {
+    run = RunState{};
+    spill_dir_remove();
+    set_vt_exit_hook(nullptr);
+    rmdir(dir.c_str());
+  }
+  // Entries of the replay directory: the spill directory while it exists.
+  std::vector<std::string> entries() {
+    std::vector<std::string> names;
+    DIR *d = opendir(dir.c_str());
+    while (dirent *e = d ? readdir(d) : nullptr)
+      if (e->d_name[0] != '.') names.push_back(e->d_name);
+    if (d) closedir(d);
+    return names;
+  }
+  std::string dir;
+};
+
+// Records of few keys, many ties, in runs of any sizes (none, one record,
+// many), merged with fan-ins of 2 to 64: the merged order is the order of
+// std::sort by the same total order, in as many passes as the fan-in asks.
+TEST_F(RunSortTest, AnyRunsMergeIntoTheOneOrder) {
+  uint64_t x = 88172645463325252u;
+  for (size_t fan_in : {2, 3, 7, 64}) {
+    for (size_t run_size : {1, 5, 97, 1000}) {
+      RunSort<Rec> s = named_run_sort<Rec>("test");
+      std::vector<Rec> all, chunk;
+      for (uint32_t i = 0; i < 1000; i++) {
+        x ^= x << 13, x ^= x >> 7, x ^= x << 17;
+        all.push_back(Rec{static_cast<uint32_t>(x % 13), i});
+      }
+      for (size_t i = 0; i < all.size(); i += run_size) {
+        chunk.assign(all.begin() + i, all.begin() + std::min(all.size(), i + run_size));
+        sort_into_run(&s, chunk.data(), chunk.size(), RecLess{});
+      }
+      sort_into_run(&s, chunk.data(), 0, RecLess{});  // an empty run adds nothing
+      size_t runs = s.runs.size();
+      MergeShape shape{fan_in, 3};
+      reduce_runs(&s, shape, RecLess{});
+      EXPECT_LE(s.runs.size(), fan_in);
+      // Each pass divides the runs by the fan-in, rounding up.
+      int passes = 0;
+      for (size_t r = runs; r > fan_in; r = (r + fan_in - 1) / fan_in) passes++;
+      EXPECT_EQ(s.passes, passes) << fan_in << " " << run_size;
+      RunMerge<Rec, RecLess> m;
+      merge_begin(&m, s.runs.data(), s.runs.size(), shape.block_records, RecLess{});
+      std::vector<Rec> merged;
+      while (const Rec *top = merge_top(m)) {
+        merged.push_back(*top);
+        merge_pop(&m);
+      }
+      merge_end(&m);
+      std::sort(all.begin(), all.end(), RecLess{});
+      ASSERT_EQ(merged.size(), all.size());
+      for (size_t i = 0; i < all.size(); i++)
+        ASSERT_TRUE(merged[i].key == all[i].key && merged[i].place == all[i].place)
+            << "fan-in " << fan_in << ", runs of " << run_size << ", at " << i;
+      run_sort_release(&s);
+      EXPECT_EQ(s.passes, passes);  // the count outlives the files
+    }
+  }
+  // The files never had names beyond their making; only the directory is
+  // there until the run removes it.
+  std::vector<std::string> left = entries();
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(left[0].substr(0, 9), "vt_spill.");
+  spill_dir_remove();
+  EXPECT_TRUE(entries().empty());
+}
+
+TEST_F(RunSortTest, MergeShapeStaysWithinItsShare) {
+  struct Case {
+    uint64_t share;
+    size_t rec_size;
+    size_t fan_in, block_records;
+  } cases[] = {
+      {4096, 56, 3, 18},              // the least: blocks of 1 KiB, fan-in 3
+      {100, 56, 2, 18},               // below it: still two runs at once
+      {65 * 1024, 64, 64, 16},        // 64 runs of 1 KiB blocks
+      {1ull << 30, 64, 64, 4096},     // blocks stop at 256 KiB
+      {10 << 20, 64, 64, 2520},       // 161,319 bytes a block
+      {1 << 20, 4096 * 1024, 2, 1},   // a record larger than the blocks
+  };
+  for (const Case &c : cases) {
+    MergeShape shape = merge_shape(c.share, c.rec_size);
+    EXPECT_EQ(shape.fan_in, c.fan_in) << c.share;
+    EXPECT_EQ(shape.block_records, c.block_records) << c.share;
+    if (c.share >= 3 * kMinBlockBytes && c.rec_size <= kMinBlockBytes) {
+      EXPECT_LE((shape.fan_in + 1) * shape.block_records * c.rec_size, c.share) << c.share;
+    }
+  }
+}
+
+// A spill file that takes no more (a full disk; here the file size limit)
+// ends the run with status 255 and the file's name and the system's reason;
+// the spill directory goes with it.
+TEST_F(RunSortTest, FullDiskEndsTheRunNamingTheFile) {
+  RunSort<Rec> s = named_run_sort<Rec>("full");
+  std::vector<Rec> recs(4096, Rec{1, 2});
+  struct rlimit before;
+  getrlimit(RLIMIT_FSIZE, &before);
+  struct rlimit small = {8192, before.rlim_max};
+  signal(SIGXFSZ, SIG_IGN);
+  setrlimit(RLIMIT_FSIZE, &small);
+  Outcome o = run_to_end([&] { sort_into_run(&s, recs.data(), recs.size(), RecLess{}); });
+  setrlimit(RLIMIT_FSIZE, &before);
+  signal(SIGXFSZ, SIG_DFL);
+  run_sort_release(&s);
+  EXPECT_EQ(o.status, -1);
+  std::string lead = "write_spill_file:Error in writing spill file " + dir + "/vt_spill.";
+  EXPECT_EQ(o.err.substr(0, lead.size()), lead) << o.err;
+  EXPECT_NE(o.err.find("/full.0: File too large\n"), std::string::npos) << o.err;
+  EXPECT_TRUE(entries().empty());
+}
+
+}  // namespace

@@ -1,0 +1,144 @@
+#include "tools/replay_gen/spill/spill_dir.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+
+#include "tools/replay_gen/fatal.h"
+#include "tools/replay_gen/interrupt.h"
+#include "tools/replay_gen/log.h"
+#include "tools/replay_gen/memory_budget.h"
+#include "tools/replay_gen/run_state.h"
+
+namespace {
+
+const char *const kFname = "spill_dir_new_file";
+
+// Loader threads may ask for their first file at the same time.
+pthread_mutex_t dir_mutex = PTHREAD_MUTEX_INITIALIZER;
+
+// Set when vt_exit removes the directory: the run is ending.
+std::atomic<bool> ending{false};
+
+// At an early end of the run: the file being made, if any, then the
+// directory.
+void remove_at_exit() {
+  ending = true;
+  remove_spill_leftovers();
+  set_interrupt_spill_dir(nullptr);
+  run.spill.dir[0] = '\0';
+}
+
+void make_dir() {
+  std::string base = run.options.dry_run ? existing_dir_at_or_above(run.config.replay_dir)
+                                         : std::string(run.config.replay_dir);
+  std::string templ = base + "/vt_spill.XXXXXX";
+  if (templ.size() >= sizeof run.spill.dir) {
+    error_log(1, kFname, "Spill directory path %s is too long", templ.c_str());
+    vt_exit(-1);
+  }
+  char name[sizeof run.spill.dir];
+  memcpy(name, templ.c_str(), templ.size() + 1);
+  if (!mkdtemp(name)) {
+    error_log(1, kFname, "Unable to create spill directory %s: %s", templ.c_str(),
+              strerror(errno));
+    vt_exit(-1);
+  }
+  memcpy(run.spill.dir, name, templ.size() + 1);
+  ending = false;
+  set_interrupt_spill_dir(run.spill.dir);
+  set_vt_exit_cleanup(remove_at_exit);
+}
+
+// Spill files take descriptors from the top of the range the run may use
+// (among the spare ones kept beyond the input files), so that the input
+// files, opened beside them in Step 2, get the numbers they get in a run
+// that does not spill, and the debug lines that show them are the same.
+int move_descriptor_up(int fd) {
+  constexpr rlim_t kHighest = 65536;
+  constexpr rlim_t kSpares = 16;
+  struct rlimit lim;
+  if (getrlimit(RLIMIT_NOFILE, &lim) != 0) return fd;
+  rlim_t top = std::min(lim.rlim_cur, kHighest);
+  if (top <= kSpares) return fd;
+  int high = fcntl(fd, F_DUPFD_CLOEXEC, static_cast<int>(top - kSpares));
+  if (high < 0) return fd;
+  close(fd);
+  return high;
+}
+
+}  // namespace
+
+std::string existing_dir_at_or_above(const std::string &dir) {
+  std::string at = dir;
+  while (!at.empty()) {
+    struct stat st;
+    if (stat(at.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return at;
+    size_t slash = at.find_last_of('/');
+    if (slash == std::string::npos) break;
+    at.erase(slash == 0 ? 1 : slash);
+    if (at == "/") return at;
+  }
+  return ".";
+}
+
+const char *spill_dir_make() {
+  pthread_mutex_lock(&dir_mutex);
+  if (!run.spill.dir[0]) make_dir();
+  pthread_mutex_unlock(&dir_mutex);
+  return run.spill.dir;
+}
+
+int spill_dir_new_file(const char *what, std::string *path) {
+  pthread_mutex_lock(&dir_mutex);
+  if (!run.spill.dir[0]) make_dir();
+  char name[sizeof run.spill.dir + 64];
+  snprintf(name, sizeof name, "%s/%s.%lu", run.spill.dir, what,
+           static_cast<unsigned long>(run.spill.files_made++));
+  set_interrupt_spill_file(name);
+  int fd = open(name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  int err = errno;
+  if (fd >= 0) {
+    unlink(name);
+    fd = move_descriptor_up(fd);
+  }
+  set_interrupt_spill_file(nullptr);
+  pthread_mutex_unlock(&dir_mutex);
+  if (fd < 0) {
+    // SIGINT, SIGTERM or another thread's fatal error removed the directory:
+    // the run is ending already, and that error is the one to report.
+    while (interrupt_under_way() || ending) pause();
+    error_log(1, kFname, "Unable to create spill file %s: %s", name, strerror(err));
+    vt_exit(-1);
+  }
+  *path = name;
+  return fd;
+}
+
+void spill_dir_remove() {
+  if (!run.spill.dir[0]) return;
+  char written[32];
+  format_size(run.spill.bytes_written, written, sizeof written);
+  info_log(1, "  ",
+           "Spill: %s written to spill files; merges: %d in uid/time order, %d in time order, %d "
+           "in user order; spill directory %s removed",
+           written, run.spill.by_uid.passes + 1, run.spill.by_time.passes + 1,
+           run.spill.rows.passes + 1, run.spill.dir);
+  if (rmdir(run.spill.dir) != 0) {
+    error_log(1, "spill_dir_remove", "Unable to remove spill directory %s: %s", run.spill.dir,
+              strerror(errno));
+    vt_exit(-1);
+  }
+  set_vt_exit_cleanup(nullptr);
+  set_interrupt_spill_dir(nullptr);
+  run.spill.dir[0] = '\0';
+}

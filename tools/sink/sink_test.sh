@@ -1,0 +1,102 @@
+#!/bin/bash
+# vt_sink on 127.0.0.1: in the background with its port and pid files, raw
+# requests (kept connections, pipelining, HTTP/1.0, HEAD, garbage), statuses
+# in turn counted alike by vt_replay and the sink, its own time limit, and
+# its usage errors.
+#
+#   sink_test.sh VT_SINK VT_REPLAY
+set -u
+SINK=$1 REPLAY=$2
+T=$(mktemp -d "${TMPDIR:-/tmp}/vt_sink.XXXXXX")
+PIDS=()
+cleanup() {
+  for p in "${PIDS[@]}"; do kill "$p" 2>/dev/null; done
+  rm -rf "$T"
+}
+trap cleanup EXIT
+failures=0
+fail() {
+  echo "sink_test: $*"
+  failures=$((failures + 1))
+}
+# Waits up to 5 s for process $1 to end.
+wait_gone() {
+  for _ in $(seq 100); do kill -0 "$1" 2>/dev/null || return 0; sleep 0.05; done
+  fail "process $1 did not end"
+}
+
+# Usage.
+"$SINK" --version | grep -qx 'vt_sink [0-9]*\.[0-9]*\.[0-9]*' || fail "--version"
+"$SINK" --help | grep -q '^usage: vt_sink' || fail "--help"
+for bad in "--status 100" "--status 200,x" "--port 70000" "--seconds 0" "--bogus" "extra"; do
+  # shellcheck disable=SC2086
+  "$SINK" $bad >/dev/null 2>"$T/err"
+  [ $? = 2 ] && grep -q '^vt_sink: ' "$T/err" || fail "'$bad' is no usage error: $(cat "$T/err")"
+done
+
+# In the background: both files are there when the command returns, and the
+# port answers at once.
+"$SINK" --background --port-file "$T/port" --pid-file "$T/pid" --status 200,503 >"$T/sink.out" ||
+  { fail "--background failed"; exit 1; }
+PORT=$(cat "$T/port") PID=$(cat "$T/pid")
+PIDS+=("$PID")
+kill -0 "$PID" 2>/dev/null || fail "the background sink is not running"
+[ "$(cut -d' ' -f5 "/proc/$PID/stat")" != "$(cut -d' ' -f5 /proc/$$/stat)" ] ||
+  fail "the background sink did not leave the caller's process group"
+
+# One connection: two pipelined requests (a POST with a body, a HEAD), then
+# one asking to close. Statuses go in turn: 200, 503, 200.
+exec 3<>"/dev/tcp/127.0.0.1/$PORT"
+printf 'POST /a HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\n\r\nhelloHEAD /b HTTP/1.1\r\nHost: x\r\n\r\n' >&3
+printf 'GET /c HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n' >&3
+timeout 5 cat <&3 >"$T/answers"
+exec 3>&-
+grep -c '^HTTP/1.1 ' "$T/answers" | grep -qx 3 || fail "three answers expected: $(cat "$T/answers")"
+grep '^HTTP/1.1 ' "$T/answers" | tr -d '\r' | paste -sd'|' |
+  grep -qx 'HTTP/1.1 200 OK|HTTP/1.1 503 Service Unavailable|HTTP/1.1 200 OK' ||
+  fail "statuses not in turn: $(cat "$T/answers")"
+grep -q '^Connection: close' "$T/answers" || fail "the last answer does not say it closes"
+# HTTP/1.0 closes unless asked; garbage gets 400 and a close.
+printf 'GET / HTTP/1.0\r\n\r\n' | timeout 5 bash -c "exec 3<>/dev/tcp/127.0.0.1/$PORT; cat >&3; cat <&3" \
+  >"$T/old" || fail "an HTTP/1.0 connection was not closed after its answer"
+grep -q '^HTTP/1.1 503 ' "$T/old" || fail "HTTP/1.0: $(cat "$T/old")"
+printf 'NOT HTTP\r\n\r\n' | timeout 5 bash -c "exec 3<>/dev/tcp/127.0.0.1/$PORT; cat >&3; cat <&3" \
+  >"$T/garbage"
+grep -q '^HTTP/1.1 400 ' "$T/garbage" || fail "garbage: $(cat "$T/garbage")"
+
+# vt_replay against it: 10 requests of 2 users, statuses going on in turn.
+mkdir -p "$T/pkg"
+perl -e '
+  my $dir = shift;
+  open(my $idx, ">", "$dir/vt_index_0") or die;
+  open(my $req, ">", "$dir/vt_req_0") or die;
+  print $idx "#user_id, request_file, timestamp, page_id, offset, size,timestamp, page_id, offset, size, ...\n";
+  my $off = 0;
+  for my $u (1, 2) {
+    my $line = sprintf("%09d,vt_req_0", $u);
+    for my $i (0 .. 4) {
+      my $entry = "POST /svc HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 3\r\n\r\nabc\n";
+      $line .= "," . ($i * 10) . ",0,$off," . length($entry);
+      print $req $entry;
+      $off += length $entry;
+    }
+    print $idx "$line\n";
+  }' "$T/pkg"
+"$REPLAY" "$T/pkg" --target "http://127.0.0.1:$PORT" --quiet --max-failed 0.4 >"$T/replay.out" 2>&1
+status=$?
+[ $status = 3 ] || fail "vt_replay against the sink: status $status, not 3: $(cat "$T/replay.out")"
+grep -q 'status       200: 5, 503: 5' "$T/replay.out" || fail "replay report: $(grep status "$T/replay.out")"
+kill "$PID"
+wait_gone "$PID"
+grep -q "^vt_sink: 127.0.0.1:$PORT answered 14 requests (200: 7, 503: 7) on [0-9]* connections, [0-9]* bytes received, 1 refused; stopped by signal" \
+  "$T/sink.out" || fail "summary: $(cat "$T/sink.out")"
+
+# Its own time limit; a port file that exists already.
+timeout 10 "$SINK" --seconds 0.3 --port-file "$T/port2" >"$T/limit.out"
+[ $? = 0 ] && grep -q 'answered 0 requests (none) on 0 connections.*stopped by --seconds' "$T/limit.out" ||
+  fail "--seconds: $(cat "$T/limit.out")"
+"$SINK" --seconds 5 --port-file "$T/port2" >/dev/null 2>"$T/err"
+[ $? = 1 ] && grep -q "^vt_sink: --port-file: cannot create $T/port2: File exists" "$T/err" || fail "existing port file: $(cat "$T/err")"
+
+[ $failures -eq 0 ] && echo "sink_test: vt_sink serves, counts and stops as expected"
+exit $((failures > 0))
