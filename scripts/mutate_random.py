@@ -16,6 +16,9 @@ Settings come from the environment:
   TEST_TIMEOUT=30  time limit of one test, in seconds
   ALL_TESTS=1    run every test for every fault, not only the tests that run
                  a program the fault rebuilt
+  PATHS=P[,P...] draw only in the shipped files each P names, or a folder
+                 that P names holds; a * stands for any part of one name
+                 (tools/replay_gen/*.cc: the files at that folder's root)
 
 Shipped code: the .cc and .h files under tools/ and base/, less the unit
 tests (*_test.cc) and the headers only tests include. Every line of it with
@@ -31,8 +34,10 @@ integer changed by one), delete (a call statement, an assignment, an
 increment, a break or continue becomes {}), return (the value replaced:
 true/false flipped, 0 and 1 swapped, a condition negated, anything else
 {}), condition (an if forced true or false, a while or for condition forced
-false). Comments, string and character literals and preprocessor lines are
-masked before any rule looks at the code.
+false; a lone log gate such as run.log.debug_level is never forced true,
+since the log call tests its level again). Comments, string and character
+literals and preprocessor lines are masked before any rule looks at the
+code.
 
 Faults listed in mutants/equivalent.txt (matched by file and the line's text
 before and after, not by line number) are left out of every draw.
@@ -40,6 +45,7 @@ before and after, not by line number) are left out of every draw.
 import bisect
 import difflib
 import fcntl
+import hashlib
 import json
 import os
 import random
@@ -54,6 +60,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SHIPPED_DIRS = ("tools", "base")
 RULES = ("relational", "arithmetic", "logical", "constant", "delete", "return", "condition")
 GOLDEN = (5 ** 0.5 - 1) / 2
+LOG_GATES = ("debug_level", "info_level", "error_level")
 
 Tok = namedtuple("Tok", "kind text start end")
 Site = namedtuple("Site", "rule start end repl")
@@ -503,7 +510,11 @@ def condition_site(code, i, add):
     if words in (["true"], ["false"], ["0"], ["1"]):
         return
     start, end = toks[a].start, toks[b - 1].end
-    if kind == "if":
+    # A gate in front of a log call only spares the formatting: the call
+    # tests its own level, so forcing the gate open changes nothing seen.
+    gate = words[-1:] and words[-1] in LOG_GATES and all(
+        w in ("run", ".", "log", "->") for w in words[:-1])
+    if kind == "if" and not gate:
         add("condition", start, end, "true")
     add("condition", start, end, "false")
 
@@ -536,6 +547,15 @@ def shipped_files(root, files=None):
                         reached.add(cand)
                         todo.append(cand)
     return sorted(reached)
+
+
+def path_filter(paths):
+    """The test of PATHS: a file passes when some entry names it or a folder
+    holding it; a * in an entry stands for any part of one name."""
+    entries = [p.strip().strip("/") for p in paths if p.strip().strip("/")]
+    patterns = [re.compile("".join("[^/]*" if c == "*" else re.escape(c) for c in p) + "(/.*)?$")
+                for p in entries]
+    return (lambda f: any(pattern.match(f) for pattern in patterns)), entries
 
 
 def folder_of(path):
@@ -576,9 +596,15 @@ def read_equivalents(path):
 class Draw:
     """The faults of one seed over one tree."""
 
-    def __init__(self, root, seed, equivalents=None, files=None):
+    def __init__(self, root, seed, equivalents=None, files=None, paths=None):
         self.root, self.seed = root, seed
         self.files = shipped_files(root, files)
+        if paths:
+            keep, entries = path_filter(paths)
+            for p in entries:
+                if not any(path_filter([p])[0](f) for f in self.files):
+                    sys.exit("mutate-random: PATHS: %s names no shipped file" % p)
+            self.files = [f for f in self.files if keep(f)]
         self.code, self.sites, self.lines = {}, {}, []
         for f in self.files:
             with open(os.path.join(root, f), encoding="utf-8", newline="") as fh:
@@ -876,7 +902,10 @@ def main(argv):
     say("mutate-random: seed %d" % seed)
 
     equivalents = read_equivalents(os.path.join(ROOT, "mutants", "equivalent.txt"))
-    draw = Draw(ROOT, seed, equivalents)
+    paths = [p for p in os.environ.get("PATHS", "").split(",") if p.strip()]
+    if paths:
+        say("mutate-random: only in %s" % ", ".join(paths))
+    draw = Draw(ROOT, seed, equivalents, paths=paths)
     say("mutate-random: %d shipped files, %d lines with a place for a fault, %d faults marked "
         "equivalent" % (len(draw.files), len(draw.lines), len(equivalents)))
 
@@ -1004,11 +1033,13 @@ def main(argv):
                              restore_s / k, cpu_s / k, k, os.getloadavg()[0], discarded,
                              discard_s / discarded if discarded else 0))
     if not only:
-        report = os.path.join(work, "report-%d.tsv" % seed)
+        tag = "-paths-" + hashlib.sha1(",".join(paths).encode()).hexdigest()[:8] if paths else ""
+        report = os.path.join(work, "report-%d%s.tsv" % (seed, tag))
         commit = run(["git", "-C", ROOT, "describe", "--always", "--dirty"]).stdout.strip()
         with open(report, "w", encoding="utf-8") as fh:
-            fh.write("# mutate-random: seed %d, %d faults, tree %s, %s\n" % (
-                seed, len(rows), commit, time.strftime("%Y-%m-%d %H:%M")))
+            fh.write("# mutate-random: seed %d, %d faults, tree %s, %s%s\n" % (
+                seed, len(rows), commit, time.strftime("%Y-%m-%d %H:%M"),
+                ", only in " + ",".join(paths) if paths else ""))
             cols = ["number", "file", "line", "rule", "before", "after", "verdict", "test",
                     "seconds", "cpu"]
             fh.write("\t".join(cols) + "\n")

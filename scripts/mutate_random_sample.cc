@@ -14,6 +14,12 @@ BAIT return 0; while (i == 2) ++i; // " )x";
 #define BAIT_MACRO(a, b) ((a) < (b) && !(a) ? 1 : 0)
 
 int counter = 0;
+struct {
+  struct {
+    int debug_level;
+  } log;
+} run;
+void trace(int);
 
 static void note(const char *what) {
   std::fputs(what, stdout);
@@ -27,6 +33,7 @@ T twice(T v) {
 int clamp_add(int a, int b, int limit) {
   int sum = a + b;
   if (sum > limit) sum = limit;
+  if (run.log.debug_level) trace(sum);
   if (sum <= 0 && limit != 16) return 0;
   counter += 1;
   return sum - 1;

@@ -78,6 +78,8 @@ class Rules(unittest.TestCase):
             ("condition", "if (sum > limit) sum = limit;", "if (true) sum = limit;"),
             ("condition", "if (sum > limit) sum = limit;", "if (false) sum = limit;"),
             ("condition", "while (n > 1) {", "while (false) {"),
+            ("condition", "if (run.log.debug_level) trace(sum);",
+             "if (false) trace(sum);"),
             ("condition", "for (int k = 0; k < 3; k++) steps += k;",
              "for (int k = 0; false; k++) steps += k;"),
         ]
@@ -91,6 +93,8 @@ class Rules(unittest.TestCase):
             ("return", "return nullptr;"),  # no value to put in its place
             ("condition", "if constexpr (sizeof(int) == 4) y = r;"),
             ("condition", "while (n > 1) {", "while (true) {"),  # no endless loops
+            # a log gate forced open only formats what the call drops
+            ("condition", "if (run.log.debug_level) trace(sum);", "if (true) trace(sum);"),
             ("logical", "int &&r = static_cast<int &&>(y);"),  # a reference, not a logical and
             ("relational", "T twice(T v) {"),
             ("relational", "template <typename T>"),
@@ -220,6 +224,29 @@ class Draws(unittest.TestCase):
             self.assertEqual(mr.shipped_files(root, sorted(files)),
                              ["base/core/x.cc", "tools/a/b.h", "tools/a/deep.h", "tools/a/run.cc",
                               "tools/a/run.h"])
+
+    def test_paths_keep_the_draw_in_the_files_they_name(self):
+        with tempfile.TemporaryDirectory() as root:
+            files = ["tools/a/x.cc", "tools/a/x.h", "tools/a/b/y.cc", "tools/ab/z.cc",
+                     "base/w.cc"]
+            for f in files:
+                os.makedirs(os.path.join(root, os.path.dirname(f)), exist_ok=True)
+                with open(os.path.join(root, f), "w") as fh:
+                    fh.write("int f(int a) {\n  if (a < 2) return a + 1;\n  return 0;\n}\n")
+            for paths, expected in (
+                    (["tools/a"], ["tools/a/b/y.cc", "tools/a/x.cc"]),
+                    (["tools/a/"], ["tools/a/b/y.cc", "tools/a/x.cc"]),
+                    (["tools/a/*.cc"], ["tools/a/x.cc"]),
+                    (["tools/a*"], ["tools/a/b/y.cc", "tools/a/x.cc", "tools/ab/z.cc"]),
+                    (["tools/*/*.cc"], ["tools/a/x.cc", "tools/ab/z.cc"]),
+                    (["tools/a/b*"], ["tools/a/b/y.cc"]),
+                    (["tools/ab/z.cc", " base ", ""], ["base/w.cc", "tools/ab/z.cc"]),
+                    ([], ["base/w.cc", "tools/a/b/y.cc", "tools/a/x.cc", "tools/ab/z.cc"])):
+                draw = mr.Draw(root, 3, files=files, paths=paths)
+                self.assertEqual(draw.files, expected, paths)
+                self.assertEqual({draw.fault(k).file for k in range(1, 30)}, set(expected), paths)
+            with self.assertRaises(SystemExit):
+                mr.Draw(root, 3, files=files, paths=["tools/a", "tools/b"])
 
     def test_a_fault_marked_equivalent_is_left_out(self):
         draw = mr.Draw(mr.ROOT, 5)

@@ -1,8 +1,10 @@
 #include "base/core/group_cmd.h"
 
+#include <errno.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -48,6 +50,24 @@ TEST(GroupCmd, RunsInItsOwnGroup) {
   // No limit, and the caller's own output.
   GroupCmdResult r = vtlb_run_group_cmd("exit 0", 0);
   EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0);
+}
+
+// Without a descriptor to spare nothing is started, and the error says why.
+TEST(GroupCmd, NoDescriptorsNoCommand) {
+  struct rlimit old_limit, none;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old_limit), 0);
+  none = {3, old_limit.rlim_max};
+  std::string out;
+  for (std::string *output : std::initializer_list<std::string *>{nullptr, &out}) {
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
+    GroupCmdResult r = vtlb_run_group_cmd("echo started >&2", 10, output);
+    setrlimit(RLIMIT_NOFILE, &old_limit);
+    EXPECT_EQ(r.status, -1);
+    EXPECT_EQ(r.error, EMFILE);
+    EXPECT_FALSE(r.timed_out);
+  }
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(vtlb_running_group(), 0);
 }
 
 // At the limit the whole group goes: a shell that ignores SIGTERM, a child

@@ -1,6 +1,7 @@
 #include "base/core/run_cmd.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -66,4 +67,25 @@ TEST(ShellCmd, CallersLinesComeFirst) {
   std::ifstream in(path);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "caller\ncommand\n");
   unlink(path);
+}
+
+// The processors /proc/cpuinfo lists, read through the shell's wc; what wc
+// prints is taken as the count, and no count at all is a failure.
+TEST(CpuCount, CountsProcessorLines) {
+  std::ifstream info("/proc/cpuinfo");
+  int processors = 0;
+  for (std::string line; std::getline(info, line);) processors += line.rfind("processor", 0) == 0;
+  EXPECT_EQ(vtlb_get_num_cpu(), processors);
+  char dir[] = "/tmp/vt_cpu_count_XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  std::string wc = std::string(dir) + "/wc", old_path = getenv("PATH");
+  setenv("PATH", (std::string(dir) + ":" + old_path).c_str(), 1);
+  for (auto [script, count] : {std::pair{"echo 1234", 1234}, {"true", -1}}) {
+    std::ofstream(wc) << "#!/bin/sh\ncat >/dev/null\n" << script << "\n";
+    chmod(wc.c_str(), 0755);
+    EXPECT_EQ(vtlb_get_num_cpu(), count) << script;
+  }
+  setenv("PATH", old_path.c_str(), 1);
+  unlink(wc.c_str());
+  rmdir(dir);
 }

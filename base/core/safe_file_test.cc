@@ -3,7 +3,9 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -74,6 +76,36 @@ TEST(WriteAll, ReportsTheSystemError) {
   waitpid(child, &status, 0);
   EXPECT_EQ(got, big.size());
   EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// A whole new file, or none: a file that is there is left alone, and one cut
+// short (here by the file size limit) is removed.
+TEST(WriteNewFile, WholeOrNothing) {
+  TempDir dir;
+  std::string path = dir.path + "/out", error;
+  ASSERT_TRUE(vtlb_write_new_file(path, "text\n", &error)) << error;
+  struct stat st;
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_size, 5);
+  mode_t mask = umask(0);
+  umask(mask);
+  EXPECT_EQ(st.st_mode & 0777, 0644u & ~mask);
+  EXPECT_FALSE(vtlb_write_new_file(path, "other", &error));
+  EXPECT_EQ(error, "cannot create " + path + ": File exists");
+  EXPECT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_size, 5);
+  std::string big = dir.path + "/big";
+  struct rlimit old_limit, small = {1000, 1000};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+  small.rlim_max = old_limit.rlim_max;
+  auto old_handler = signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  bool written = vtlb_write_new_file(big, std::string(5000, 'x'), &error);
+  setrlimit(RLIMIT_FSIZE, &old_limit);
+  signal(SIGXFSZ, old_handler);
+  EXPECT_FALSE(written);
+  EXPECT_EQ(error, "cannot write " + big + ": File too large");
+  EXPECT_NE(access(big.c_str(), F_OK), 0);
 }
 
 }  // namespace

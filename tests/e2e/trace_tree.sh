@@ -20,6 +20,18 @@ mkdir -p logs/20261201/extracts out/wdir/scenarios/p/q
 } >logs/20261201/extracts/SOAP.log.1
 printf 'INPUT_DIR|%s\nREPLAY_DIR|%s\nSCRIPT_NAME|p/q/script\nSCENARIO_NAME|p/q/s.conf\nNUM_VVM|1\n' \
   "$WORK/logs" "$WORK/out/replay" >replay.conf
+# With TRACE_KEYWORDS=1: a configured service and the keywords whose values
+# accumulate or are traced as they are read.
+[ "${TRACE_KEYWORDS:-0}" = 1 ] && cat >>replay.conf <<'CONF'
+SERVICE_NAME|IService_GetData|POST|http://h/svc/Service.svc|NA|pre_|X-Svc: 1
+HTTP_HEADER|X-All: 2
+REQ_TOP_LINE|top
+SCENARIO_KEYWORD|KW 1
+NEW_USER_TIME|10:00
+HTTP_VERSION|1.1
+IGNORE_HEADER|0
+REPLAY_PERIOD|NA|NA
+CONF
 
 # trace_run OPTIONS...: the run with pointers and descriptor numbers masked.
 trace_run() {

@@ -45,7 +45,6 @@ expect 2 '' 'unknown command: chek (did you mean check?)' chek
 expect 2 '' 'unknown command: prevue (did you mean preview?)' prevue
 expect 2 '' 'a replay directory is needed' profile
 expect 2 '' '--bucket takes whole seconds' profile "$WORK" --bucket 0
-expect 2 '' '--bucket takes whole seconds' profile "$WORK" --bucket 1.5
 expect 2 '' '--bucket needs' profile "$WORK" --bucket
 expect 2 '' 'unknown option: --frob' profile --frob "$WORK"
 expect 2 '' 'one directory only' profile a b
@@ -55,6 +54,8 @@ expect 2 '' 'one directory only' check a b
 expect 2 '' 'preview needs -i CONFIG' preview
 expect 2 '' '-i needs a configuration file' preview -i
 expect 2 '' 'unknown argument: x' preview -i c x
+expect 2 '' '^vt_package preview: --bucket takes whole seconds from 1 to 31536000$' preview -i c --bucket 0
+expect 2 '' '^vt_package preview: --bucket takes whole seconds' preview -i c --bucket
 expect 1 '' 'vt_package profile: /nonexistent: No such file or directory' profile /nonexistent
 expect 1 '' 'vt_package plot: /nonexistent: No such file or directory' plot /nonexistent -o "$WORK/p.html"
 expect 1 '' "vt_package profile: $WORK holds no vt_index_0" profile "$WORK"

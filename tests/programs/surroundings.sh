@@ -7,7 +7,10 @@
 #   them (its console lines would go into that file): traced with strace,
 #   every file opened on 0, 1 or 2 must be /dev/null (the loader's and the
 #   sanitizer's own files before main aside). Skipped where strace cannot
-#   trace.
+#   trace;
+# - started with descriptor 0 closed where /dev/null cannot be opened (a
+#   read-only file bound over it in a mount namespace of its own), it refuses
+#   at once, saying why. Skipped where no mount namespace can be made.
 #
 #   surroundings.sh VTU_REPLAY_GEN VT_PACKAGE VT_PACKAGE_CHECK VT_REPLAY VT_LOGGEN SUITE_BIN VT_SINK
 set -u
@@ -137,6 +140,44 @@ if strace -qq -o /dev/null true 2>/dev/null; then
   closed "$SUITE/vtu_change_page_name" -s p/s/c -p page -n renamed
 else
   echo "surroundings: strace cannot trace here; the cases with closed descriptors are skipped"
+fi
+
+# no_dev_null STATUS PATTERN COMMAND...: with descriptor 0 closed and /dev/null
+# a read-only file (bound over it in a mount namespace of the command's own),
+# the command refuses at once with STATUS and a message matching PATTERN.
+no_dev_null() {
+  local want=$1 pattern=$2
+  shift 2
+  timeout 10 unshare -rm bash -c 'mount --bind "$1" /dev/null && mount -o remount,bind,ro /dev/null &&
+    shift && exec "$@" <&-' no_dev_null "$T/null_ro" "$@" >"$T/out" 2>&1
+  local got=$?
+  if [ "$got" != "$want" ] || ! grep -qE -- "$pattern" "$T/out"; then
+    echo "FAIL: ${*##*/} without /dev/null -> status $got (wanted $want)"
+    echo "  wanted /$pattern/ in: $(head -c 400 "$T/out")"
+    failed=1
+  fi
+}
+touch "$T/null_ro"
+# A run that would succeed, were it not refused.
+sed -e "s#$T/replay#$T/replay_nodn#" -e 's#/script$#/nodn#' -e 's#/scen.conf$#/nodn.conf#' \
+  "$T/gen.conf" >"$T/nodn.conf"
+if unshare -rm bash -c 'mount --bind "$1" /dev/null && mount -o remount,bind,ro /dev/null' x \
+  "$T/null_ro" 2>/dev/null; then
+  ro='cannot open /dev/null for a closed standard descriptor'
+  no_dev_null 255 "^main:Unable to open /dev/null for a closed standard descriptor: Read-only" \
+    "$GEN" -i "$T/nodn.conf"
+  no_dev_null 1 "^vt_package: $ro: Read-only" "$PKG" check "$T/pkg"
+  no_dev_null 1 "^vt_package_check: $ro: Read-only" "$CHECK" "$T/pkg"
+  no_dev_null 1 "$ro" "$REPLAY" "$T/pkg" --target 127.0.0.1:1
+  no_dev_null 1 "^vt_loggen: $ro: Read-only" "$LOGGEN" --out "$T/tree_none" --requests 10
+  for prog in vtu_gen_cscript vtu_gen_script; do
+    no_dev_null 1 "^$prog: $ro\$" "$SUITE/$prog" -s p/s/none -f "$T/gen_input"
+  done
+  no_dev_null 1 "^vti_get_page: $ro\$" "$SUITE/vti_get_page" p/s/c
+  no_dev_null 1 "^vtu_change_page_name: $ro\$" "$SUITE/vtu_change_page_name" -s p/s/c -p a -n b
+  [ -e "$T/tree_none" ] && { echo "FAIL: vt_loggen wrote without /dev/null"; failed=1; }
+else
+  echo "surroundings: no mount namespace here; the cases without /dev/null are skipped"
 fi
 
 [ $failed = 0 ] && echo "surroundings: every program refuses pipes and devices and keeps 0-2 apart"

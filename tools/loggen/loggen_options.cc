@@ -14,13 +14,13 @@ struct OptionSpec {
   const char *name;
   Kind kind;
   FieldFn field;
-  int64_t min, max;  // for kInt
+  int64_t min = 0, max = 0;  // for kInt
 };
 
 #define FIELD(member) [](LoggenOptions *o) -> void * { return &o->member; }
 
 const OptionSpec kSpecs[] = {
-    {"out", Kind::kText, FIELD(out), 0, 0},
+    {"out", Kind::kText, FIELD(out)},
     {"days", Kind::kInt, FIELD(days), 1, 3650},
     {"files-per-day", Kind::kInt, FIELD(files_per_day), 1, 10000},
     {"requests", Kind::kInt, FIELD(requests), 1, 2000000000},
@@ -28,19 +28,19 @@ const OptionSpec kSpecs[] = {
     {"services", Kind::kInt, FIELD(services), 1, 32767},
     {"min-body", Kind::kInt, FIELD(min_body), 1, 100000000},
     {"max-body", Kind::kInt, FIELD(max_body), 1, 100000000},
-    {"large-share", Kind::kShare, FIELD(large_share), 0, 0},
-    {"bad-share", Kind::kShare, FIELD(bad_share), 0, 0},
-    {"creation-ts-share", Kind::kShare, FIELD(creation_ts_share), 0, 0},
-    {"ns-share", Kind::kShare, FIELD(ns_share), 0, 0},
-    {"long-share", Kind::kShare, FIELD(long_share), 0, 0},
-    {"start-date", Kind::kDate, FIELD(start_date), 0, 0},
+    {"large-share", Kind::kShare, FIELD(large_share)},
+    {"bad-share", Kind::kShare, FIELD(bad_share)},
+    {"creation-ts-share", Kind::kShare, FIELD(creation_ts_share)},
+    {"ns-share", Kind::kShare, FIELD(ns_share)},
+    {"long-share", Kind::kShare, FIELD(long_share)},
+    {"start-date", Kind::kDate, FIELD(start_date)},
     {"day-span", Kind::kInt, FIELD(day_span), 1, 86400},
-    {"seed", Kind::kSeed, FIELD(seed), 0, 0},
-    {"url-per-service", Kind::kFlag, nullptr, 0, 0},
-    {"services-in-turn", Kind::kFlag, nullptr, 0, 0},
-    {"quiet", Kind::kFlag, nullptr, 0, 0},
-    {"help", Kind::kFlag, nullptr, 0, 0},
-    {"version", Kind::kFlag, nullptr, 0, 0},
+    {"seed", Kind::kSeed, FIELD(seed)},
+    {"url-per-service", Kind::kFlag, nullptr},
+    {"services-in-turn", Kind::kFlag, nullptr},
+    {"quiet", Kind::kFlag, nullptr},
+    {"help", Kind::kFlag, nullptr},
+    {"version", Kind::kFlag, nullptr},
 };
 
 #undef FIELD

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/core/sha256.h"
 #include "tools/loggen/loggen_options.h"
 #include "tools/loggen/loggen_writer.h"
 
@@ -100,6 +101,17 @@ TEST(Loggen, DeterministicAndCountsMatchWhatTheRecordRulesFind) {
   LoggenSummary other;
   EXPECT_TRUE(files == generate(small_options(11), &other));  // same seed, same bytes
   EXPECT_FALSE(files == generate(small_options(12), &other));
+  // The options and the seed name the bytes wherever and whenever they run.
+  Sha256State sha;
+  vtlb_sha256_init(&sha);
+  for (const auto &[path, text] : files) {
+    vtlb_sha256_update(&sha, path.c_str(), path.size() + 1);
+    vtlb_sha256_update(&sha, text.data(), text.size());
+  }
+  uint8_t digest[kSha256Size];
+  vtlb_sha256_final(&sha, digest);
+  EXPECT_EQ(vtlb_sha256_hex(digest),
+            "e7d60a83a3c8c42f0c453775b03c9e5281eb16d22983e10223259c999b12f672");
   for (const auto &[path, text] : files) {
     judge_file(text, s.window_start_s, &v);
     bytes += text.size();
@@ -138,8 +150,8 @@ TEST(Loggen, ServicesInTurnWithAUrlEach) {
 }
 
 // The earliest and latest RequestTimeEx seconds of accepted-looking records.
-std::pair<int64_t, int64_t> time_range(const std::vector<std::pair<std::string, std::string>> &files,
-                                       int64_t window_start_s) {
+std::pair<int64_t, int64_t> time_range(
+    const std::vector<std::pair<std::string, std::string>> &files, int64_t window_start_s) {
   int64_t lo = INT64_MAX, hi = 0;
   for (const auto &[path, text] : files) {
     std::istringstream in(text);
@@ -186,6 +198,14 @@ TEST(LoggenOptions, Errors) {
        "--start-date 20260230: expected a date YYYYMMDD from 1971 to 2099"},
       {"--out d --services 32768", "--services 32768: expected a whole number from 1 to 32767"},
       {"--out d --day-span 86401", "--day-span 86401: expected a whole number from 1 to 86400"},
+      {"--out d --files-per-day 0", "--files-per-day 0: expected a whole number from 1 to 10000"},
+      {"--out d --requests 2000000001",
+       "--requests 2000000001: expected a whole number from 1 to 2000000000"},
+      {"--out d --customers 0", "--customers 0: expected a whole number from 1 to 1000000000"},
+      {"--out d --min-body 0", "--min-body 0: expected a whole number from 1 to 100000000"},
+      {"--out d --max-body 100000001",
+       "--max-body 100000001: expected a whole number from 1 to 100000000"},
+      {"--out d --long-share -0.01", "--long-share -0.01: expected a share from 0 to 1"},
       {"--out=d --days=3 --quiet --seed 18446744073709551615", ""},
   };
   for (const Case &c : cases) {

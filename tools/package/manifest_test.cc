@@ -208,6 +208,13 @@ TEST(Manifest, ParseNamesTheKeyAtFault) {
   ASSERT_NE(manifest_service(m, 0), nullptr);
   EXPECT_EQ(manifest_service(m, 0)->name, "IService_GetData");
   EXPECT_EQ(manifest_service(m, 1), nullptr);
+  EXPECT_EQ(manifest_service(m, -1), nullptr);
+  // A list not in page order is searched.
+  Manifest moved = m;
+  moved.services[0].page_id = 5;
+  ASSERT_NE(manifest_service(moved, 5), nullptr);
+  EXPECT_EQ(manifest_service(moved, 5)->name, "IService_GetData");
+  EXPECT_EQ(manifest_service(moved, 0), nullptr);
   struct Case {
     std::string from, to;
     const char *error;

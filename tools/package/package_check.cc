@@ -110,7 +110,8 @@ std::string check_entry(int fd, const Group &g) {
   size_t first_eol = head.find("\r\n");
   std::string request_line = head.substr(0, first_eol);
   size_t sp1 = request_line.find(' '), sp2 = request_line.rfind(' ');
-  if (sp1 == std::string::npos || sp1 == sp2 || request_line.compare(sp1, 2, " /") != 0 ||
+  // One space only cannot be followed both by "/" and by "HTTP/".
+  if (sp1 == std::string::npos || request_line.compare(sp1, 2, " /") != 0 ||
       request_line.compare(sp2, 6, " HTTP/") != 0)
     return "bad request line: " + request_line;
   const std::string key = "\r\nContent-Length: ";

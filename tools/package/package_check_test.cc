@@ -24,7 +24,8 @@ TEST(PackageCheck, FindsWhatIsWrongWithAPackage) {
   struct Case {
     std::string index_line;
     std::string requests;
-    std::string problem;  // "" when sound
+    std::string problem;     // "" when sound
+    std::string extra = "";  // a file more in the package
   } cases[] = {
       {"000000001,vt_req_0,0,1,0," + a + ",10,2," + a + "," + b, kEntryA + kEntryB, ""},
       {"000000001,vt_req_0,0,1,0," + a + ",10,2," + a + "," + b,
@@ -39,12 +40,23 @@ TEST(PackageCheck, FindsWhatIsWrongWithAPackage) {
        "offset " +
            a},
       {"000000001,vt_req_1,0,1,0," + a, kEntryA, "names vt_req_1"},
+      // A number too large is shown whole up to 40 characters.
+      {"000000001,vt_req_0," + std::string(40, '9') + ",1,0," + a, kEntryA,
+       "group 1: number " + std::string(40, '9') + " is too large (above 18446744073709551615)"},
+      {"000000001,vt_req_0,0,1,0," + a + "|t:0:" + std::string(41, '8'), kEntryA,
+       "group 1: number " + std::string(40, '8') + "... is too large"},
+      {"000000001,vt_req_0,0,1,0," + a, kEntryA, "vt_req_1 has no index file", "vt_req_1"},
+      {"000000001,vt_req_0,0,1,0", kEntryA, "line 2: wrong field count"},
+      {"000000001,vt_req_0,0,1,0," + a + ",0,1", kEntryA, "line 2: wrong field count"},
+      {"00000001,vt_req_0,0,1,0," + a, kEntryA, "line 2: bad user id 00000001"},
+      {"0000000x1,vt_req_0,0,1,0," + a, kEntryA, "line 2: bad user id 0000000x1"},
   };
   for (const Case &c : cases) {
     char tmpl[] = "/tmp/vt_check_test.XXXXXX";
     std::string dir = mkdtemp(tmpl);
     write_file(dir + "/vt_index_0", kHeader + c.index_line + "\n");
     write_file(dir + "/vt_req_0", c.requests);
+    if (!c.extra.empty()) write_file(dir + "/" + c.extra, kEntryA);
     PackageSummary summary;
     std::vector<std::string> problems = check_replay_package(dir, &summary);
     if (c.problem.empty()) {
@@ -57,6 +69,52 @@ TEST(PackageCheck, FindsWhatIsWrongWithAPackage) {
       for (const std::string &p : problems) found = found || p.find(c.problem) != std::string::npos;
       EXPECT_TRUE(found) << c.problem << " not in " << problems[0];
     }
+    ASSERT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
+  }
+}
+
+// One user with one entry: every problem found, in the order of the checks.
+TEST(PackageCheck, ChecksEachEntry) {
+  const std::string head = "POST /a HTTP/1.0\r\nHost: h\r\n";
+  const std::string e = head + "Content-Length: 3\r\n\r\nabc\n";
+  const std::string body_at = std::to_string(e.size() - 4), before = std::to_string(e.size() - 5);
+  const std::string big = "99999999999999999999";
+  const std::string untiled = "vt_req_0: entries do not tile the file from offset 0";
+  struct Case {
+    std::string entry, ts, problem;  // "" when sound
+  } cases[] = {
+      {e, "", ""},
+      {e, "|t:" + body_at + ":3", ""},
+      {head + "Content-Length: 0\r\n\r\n\n", "", ""},
+      {e, "|t:" + before + ":3", "creation timestamp outside the body"},
+      {e, "|t:" + body_at + ":4", "creation timestamp outside the body"},
+      // A group that cannot be read leaves its bytes out of the tiling.
+      {e, "|t:" + big + ":1",
+       "number " + big + " is too large (above 18446744073709551615);" + untiled},
+      {e, "|t:1", "unreadable;" + untiled},
+      {e, "|tt:1:1", "unreadable;" + untiled},
+      {"GET /a\r\nContent-Length: 0\r\n\r\n\n", "", "bad request line: GET /a"},
+      {"POST a HTTP/1.0\r\nContent-Length: 0\r\n\r\n\n", "", "bad request line: POST a HTTP/1.0"},
+      {"POST /a HTTP1.0\r\nContent-Length: 0\r\n\r\n\n", "", "bad request line: POST /a HTTP1.0"},
+      {head + "\r\nabc\n", "", "no Content-Length line"},
+      {head + "Content-Length: 3x\r\n\r\nabc\n", "", "bad Content-Length"},
+      {head + "Content-Length: " + big + "\r\n\r\nabc\n", "",
+       "Content-Length: number " + big + " is too large (above 18446744073709551615)"},
+      {head + "Content-Length: 3\r\n\r\nabcd", "", "entry does not end with a newline"},
+      {head + "Content-Length: 0\r\n\r\n", "", "entry has no empty line after its head"},
+      {head + "Content-Length: 3\r\nabc\n", "", "entry has no empty line after its head"},
+  };
+  for (const Case &c : cases) {
+    char tmpl[] = "/tmp/vt_check_test.XXXXXX";
+    std::string dir = mkdtemp(tmpl);
+    write_file(dir + "/vt_index_0", kHeader + ("000000001,vt_req_0,0,1,0," +
+                                               std::to_string(c.entry.size()) + c.ts + "\n"));
+    write_file(dir + "/vt_req_0", c.entry);
+    PackageSummary summary;
+    std::string found;
+    for (const std::string &p : check_replay_package(dir, &summary)) found += p + ";";
+    EXPECT_EQ(found, c.problem.empty() ? "" : "vt_index_0 line 2 group 1: " + c.problem + ";")
+        << c.entry << c.ts;
     ASSERT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
   }
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/package/cli.h"
 #include "tools/package/profile_report.h"
 
 namespace {
@@ -124,6 +125,29 @@ TEST_F(HandPackage, FiguresMatchTheHandComputedOnes) {
   EXPECT_EQ(p.body_median, 10u);
   EXPECT_EQ(p.body_p95, 1000u);
   EXPECT_EQ(p.body_max, 1000u);
+  // The text report holds the same figures.
+  EXPECT_EQ(format_profile_text(p, "profile: x"),
+            "profile: x\n"
+            "  workers                  2\n"
+            "  users                    4\n"
+            "  requests                 8\n"
+            "  bytes                    1,660\n"
+            "  duration                 0:01:01.000 (61,000 ms)\n"
+            "  requests per second      mean 0.129, peak 3 (buckets of 1 s; the peak at "
+            "0:00:01.000)\n"
+            "  requests per minute      mean 4, peak 7\n"
+            "  users active at once     3 at most\n"
+            "  body bytes               1,201; median 10, 95th percentile 1,000, largest 1,000\n"
+            "\n  worker      users   requests          bytes  vs mean\n"
+            "       0          2          5            434   +25.0%\n"
+            "       1          2          3          1,226   -25.0%\n"
+            "\n    page   requests          bytes   share\n"
+            "       0          4            325   50.0%\n"
+            "       1          3          1,234   37.5%\n"
+            "       2          1            101   12.5%\n"
+            "\n  rejected records: 4\n"
+            "    code 101          3\n"
+            "    code 105          1\n");
 }
 
 TEST(PackageProfile, RefusesWhatItCannotRead) {
@@ -171,6 +195,31 @@ TEST(PackageProfile, BodySizeFromEntrySize) {
   }
 }
 
+// Nearest rank over the body sizes, empty bodies and both sides of the
+// table of small sizes included.
+TEST(PackageProfile, BodyQuantiles) {
+  struct Case {
+    std::vector<uint64_t> bodies;
+    uint64_t median, p95, max;
+  } cases[] = {
+      {{0}, 0, 0, 0},
+      {{0, 0, 0, 70000}, 0, 70000, 70000},
+      {{65536, 65535, 65535}, 65535, 65536, 65536},
+      {{7, 1, 3, 5, 9, 2}, 3, 9, 9},
+  };
+  for (const Case &c : cases) {
+    ProfileBuilder b;
+    profile_begin(&b, 1, 1000);
+    for (uint64_t body : c.bodies) ASSERT_TRUE(profile_add_request(&b, 0, 0, 0, body + 50, body));
+    Profile p;
+    profile_finish(&b, &p);
+    EXPECT_EQ(std::to_string(p.body_median) + " " + std::to_string(p.body_p95) + " " +
+                  std::to_string(p.body_max),
+              std::to_string(c.median) + " " + std::to_string(c.p95) + " " + std::to_string(c.max))
+        << c.bodies.size();
+  }
+}
+
 // A long replay is charted in wider columns; the columns keep every request
 // and the busiest bucket and the most active users of the whole replay.
 TEST(PackageProfile, ColumnsWidenAndKeepTheFigures) {
@@ -206,8 +255,8 @@ TEST(PackageProfile, BucketsPastTheTableCountAlike) {
   ProfileBuilder b;
   profile_begin(&b, 1, 1000);
   const uint64_t edge = kDenseBuckets * 1000;  // the first bucket past the table
-  const uint64_t times[] = {5000,      5400,      edge + 10, edge + 999, edge + 7000,
-                            edge + 7001, edge + 7002, uint64_t{1} << 50};
+  const uint64_t times[] = {5000,        5400,        edge + 10,   edge + 999,
+                            edge + 7000, edge + 7001, edge + 7002, uint64_t{1} << 50};
   for (uint64_t t : times) ASSERT_TRUE(profile_add_request(&b, 0, 0, t, 300, 200));
   profile_add_user(&b, 0, 5000, uint64_t{1} << 50);
   EXPECT_EQ(b.bucket_counts.dense.size(), 6u);  // up to bucket 5 only
@@ -230,6 +279,30 @@ TEST(PackageProfile, BucketsPastTheTableCountAlike) {
   profile_finish(&b, &p);
   EXPECT_EQ(p.peak_bucket_requests, 2u);
   EXPECT_EQ(p.peak_bucket_start_ms, 2000u);
+}
+
+TEST(ProfileOptions, BucketSeconds) {
+  struct Case {
+    const char *text;
+    uint64_t ms;  // 0: refused
+  } cases[] = {
+      {"1", 1000},
+      {"31536000", 31536000000},
+      {"000000007", 7000},
+      {"0", 0},
+      {"31536001", 0},
+      {"0000000007", 0},
+      {"", 0},
+      {"1.5", 0},
+      {"-1", 0},
+      {" 1", 0},
+      {"1s", 0},
+  };
+  for (const Case &c : cases) {
+    uint64_t ms = 0;
+    EXPECT_EQ(parse_bucket_seconds(c.text, &ms), c.ms != 0) << c.text;
+    EXPECT_EQ(ms, c.ms) << c.text;
+  }
 }
 
 TEST(ProfileReport, NumberFormats) {

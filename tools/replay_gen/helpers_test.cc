@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/test_support.h"
 
 namespace {
@@ -71,6 +72,35 @@ TEST(TableEntry, GrowsByFourUpToTheCountBound) {
   EXPECT_NE(out.err.find("Service name"), std::string::npos) << out.err;
   EXPECT_NE(out.err.find("65532"), std::string::npos) << out.err;
   EXPECT_EQ(total, 65532);
+}
+
+// A fresh value replaces every part of the state, the tables it owned too.
+TEST(RunStateValue, AFreshValueLeavesNothingOfTheOld) {
+  auto parts = [] {
+    return std::to_string(run.options.run_forcefully) + std::to_string(run.log.info_level) +
+           run.config.host_name + (run.config.http_header ? "h" : "") +
+           std::to_string(run.services.total_services) + std::to_string(run.files.num_seq_files) +
+           std::to_string(run.records.time_zero_ms) + (run.users.tail ? "u" : "") +
+           std::to_string(run.workers.last_vvm) + std::to_string(run.counters.total_requests) +
+           run.script_input.vtu_gen_script_file_name + run.manifest.config_file;
+  };
+  const std::string fresh = parts();
+  run.options.run_forcefully = 1;
+  run.log.info_level = 4;
+  strcpy(run.config.host_name, "h");
+  run.config.http_header = strdup("A: 1\r\n");
+  run.services.total_services = 1;
+  run.services.service_map_ptr = static_cast<ServiceMap *>(calloc(1, sizeof(ServiceMap)));
+  run.files.num_seq_files = 1;
+  run.files.seq_file_path = static_cast<InputFileInfo *>(calloc(1, sizeof(InputFileInfo)));
+  run.records.time_zero_ms = 7;
+  run.users.head = run.users.tail = static_cast<UserNode *>(calloc(1, sizeof(UserNode)));
+  run.workers.last_vvm = 3;
+  run.counters.total_requests = 9;
+  strcpy(run.script_input.vtu_gen_script_file_name, "/tmp/f");
+  run.manifest.config_file = "c";
+  run = RunState{};
+  EXPECT_EQ(parts(), fresh);
 }
 
 }  // namespace

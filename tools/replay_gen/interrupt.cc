@@ -11,6 +11,11 @@
 #include "base/core/group_cmd.h"
 #include "tools/replay_gen/records.h"
 
+#ifdef VT_COVERAGE
+// Writes the coverage counters; _exit would skip them.
+extern "C" void __gcov_dump(void);
+#endif
+
 namespace {
 
 constexpr size_t kNoteSize = kTextBufSize + 64;
@@ -61,6 +66,9 @@ extern "C" void on_interrupt(int signo) {
   const char *command = group > 0 ? vtlb_running_group_cmd() : nullptr;
   size_t len = format_interrupt_line(signo, command, line, sizeof line);
   write_all_stderr(line, len);
+#ifdef VT_COVERAGE
+  __gcov_dump();
+#endif
   _exit(128 + signo);
 }
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
+#include <string>
+
 namespace {
 
 TEST(Interrupt, LineBeforeAnyReplayDirectoryAndCutToRoom) {
@@ -14,9 +16,23 @@ TEST(Interrupt, LineBeforeAnyReplayDirectoryAndCutToRoom) {
   EXPECT_STREQ(line,
                "on_interrupt:Run stopped by signal 2 while the command vti_get_page 'p/s/x' "
                "ran (its process group was ended); no replay directory was made.\n");
-  char small[10];
+  char small[10] = "untouched";
+  EXPECT_EQ(format_interrupt_line(2, nullptr, small, 0), 0u);
+  EXPECT_STREQ(small, "untouched");
   EXPECT_EQ(format_interrupt_line(2, nullptr, small, sizeof small), 9u);
   EXPECT_STREQ(small, "on_interr");
+  format_interrupt_line(2147483647, nullptr, line, sizeof line);
+  EXPECT_STREQ(line,
+               "on_interrupt:Run stopped by signal 2147483647; no replay directory was made.\n");
+  format_interrupt_line(-3, nullptr, line, sizeof line);
+  EXPECT_STREQ(line, "on_interrupt:Run stopped by signal 0; no replay directory was made.\n");
+  // The directory named last is the one the line names.
+  for (const char *dir : {"/r/one", "/r/two", "/r/three"}) {
+    set_interrupt_replay_dir(dir);
+    format_interrupt_line(9, nullptr, line, sizeof line);
+    EXPECT_EQ(std::string(line), "on_interrupt:Run stopped by signal 9; replay directory " +
+                                     std::string(dir) + " is incomplete.\n");
+  }
 }
 
 }  // namespace

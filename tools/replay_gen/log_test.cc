@@ -37,6 +37,11 @@ TEST(Log, GatesStreamsAndFormats) {
       {2, [] { debug_log(3, "f", "x"); }, "", ""},
       {0, [] { error_log(1, "main", "bad"); }, "", ""},
       {0, [] { info_log(0, "", "x"); }, "", ""},
+      // Error lines show their control characters; the line ends that
+      // finish the message stay, those inside it do not.
+      {1, [] { error_log(1, "f", "a\nb\r\t\x01\x7f\x80\xe9 ~\n\n"); }, "",
+       "f:a\\nb\\r\\t\\x01\\x7f\x80\xe9 ~\n\n\n"},
+      {1, [] { error_log(1, "f", "\n"); }, "", "f:\n\n"},
   };
   for (const Case &c : cases) {
     auto [out, err] = capture(c.gate, c.gate, c.gate, c.call);
@@ -56,6 +61,12 @@ TEST(Log, LongLinesAreCutAt102399Characters) {
   std::string cut = std::string(kLogLineMax, 'a') + "\n";
   EXPECT_EQ(out, "  " + cut.substr(2) + "fn:" + cut);
   EXPECT_EQ(err, "fn:" + cut);
+  // Escaped, an error line is cut to the same length.
+  static std::string controls(200000, '\x01');
+  err = capture(1, 1, 1, [] { error_log(1, "fn", "%s", controls.c_str()); }).second;
+  std::string escaped;
+  while (escaped.size() < static_cast<size_t>(kLogLineMax)) escaped += "\\x01";
+  EXPECT_EQ(err, "fn:" + escaped.substr(0, kLogLineMax) + "\n");
 }
 
 }  // namespace

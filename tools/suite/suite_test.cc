@@ -1,10 +1,16 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/resource.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "tools/suite/gen_input.h"
 #include "tools/suite/page_rename.h"
+#include "tools/suite/script_store.h"
 
 namespace {
 
@@ -45,6 +51,77 @@ TEST(GenInput, UniquePageNames) {
     pages.push_back({wanted, "GET", "u"});
   name_pages(&pages);
   EXPECT_EQ(names_of(pages), Names({"a", "a_2", "a_2_2", "a_3", "page_5", "x_y", "a_3_2", "a_4"}));
+}
+
+TEST(ScriptStore, Names) {
+  for (const char *good : {"p/s/n", ".p/s./n..", "p q/s/n"})
+    EXPECT_TRUE(valid_script_name(good)) << good;
+  for (const char *bad :
+       {"p/s", "p/s/n/x", "p//n", "/p/s", "p/s/", "p/./n", "../s/n", "p/s/..", "", "p/s/n/"})
+    EXPECT_FALSE(valid_script_name(bad)) << bad;
+}
+
+// A script written is read back as it was; what is missing, damaged or in
+// the way is named.
+TEST(ScriptStore, WrittenReadOrRefused) {
+  namespace fs = std::filesystem;
+  char tmpl[] = "/tmp/vt_suite_test.XXXXXX";
+  const std::string dir = mkdtemp(tmpl), script = dir + "/p/s/n";
+  auto put = [&](const std::string &name, const std::string &text) {
+    std::ofstream(script + "/" + name, std::ios::binary) << text;
+  };
+  SuiteScript written{"C", {{"a", "GET", "/x"}, {"b b", "POST", ""}}}, read;
+  std::string err;
+  ASSERT_TRUE(write_script(script, written, &err)) << err;
+  ASSERT_TRUE(read_script(script, &read, &err)) << err;
+  EXPECT_EQ(read.type, "C");
+  EXPECT_EQ(names_of(read.pages), Names({"a", "b b"}));
+  EXPECT_EQ(read.pages[1].method + read.pages[1].url, "POST");
+  struct Case {
+    std::string file, text, err;  // written into the script before it is read
+  } cases[] = {
+      {"script.pages", "a\tGET\n", "damaged page list '" + script + "/script.pages' at line 1"},
+      {"script.pages", "a\tGET\t/x\n\tGET\t/y\n",
+       "damaged page list '" + script + "/script.pages' at line 2"},
+      {"script.pages", "a\tGET\t/x\tz\n",
+       "damaged page list '" + script + "/script.pages' at line 1"},
+      {"script.type", "", "no script in '" + script + "'"},
+  };
+  for (const Case &c : cases) {
+    ASSERT_TRUE(write_script(script, written, &err)) << err;
+    put(c.file, c.text);
+    EXPECT_FALSE(read_script(script, &read, &err)) << c.text;
+    EXPECT_EQ(err, c.err) << c.text;
+  }
+  fs::remove(script + "/script.type");
+  EXPECT_FALSE(read_script(script, &read, &err));
+  EXPECT_EQ(err, "no script in '" + script + "'");
+  // In the way: a file where a directory goes, a directory where a file goes.
+  fs::create_directories(script + "/script.pages.tmp");
+  EXPECT_FALSE(write_script(script, written, &err));
+  EXPECT_EQ(err, "cannot write '" + script + "/script.pages': a directory, not a regular file");
+  fs::remove(script + "/script.pages.tmp");
+  fs::remove(script + "/script.pages");
+  fs::create_directories(script + "/script.pages/x");
+  EXPECT_FALSE(write_script(script, written, &err));
+  EXPECT_EQ(err, "cannot write '" + script + "/script.pages': Is a directory");
+  fs::remove_all(script + "/script.pages");
+  // A write cut short by the file size limit.
+  struct rlimit old_limit, small = {100, 100};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+  small.rlim_max = old_limit.rlim_max;
+  auto old_handler = signal(SIGXFSZ, SIG_IGN);
+  SuiteScript big{"C", std::vector<SuitePage>(20, {"page", "GET", "/x"})};
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  bool ok = write_script(script, big, &err);
+  setrlimit(RLIMIT_FSIZE, &old_limit);
+  signal(SIGXFSZ, old_handler);
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(err, "cannot write '" + script + "/script.pages': File too large");
+  put("../file", "");
+  EXPECT_FALSE(write_script(dir + "/p/s/file/n", written, &err));
+  EXPECT_EQ(err.substr(0, err.find(": ")), "cannot create '" + dir + "/p/s/file/n'");
+  fs::remove_all(dir);
 }
 
 }  // namespace

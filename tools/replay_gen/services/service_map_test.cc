@@ -41,6 +41,12 @@ TEST_F(ServiceMapTest, ConfiguredOrRefusedEntries) {
        "set_service:Keyword SERVICE_NAME has 3 fields less then expected 4 fields\n\n"},
       {"SERVICE_NAME|S|LONGMETHOD|http://h/s",
        "set_service:SERVICE_NAME method" + at + "10 characters long; at most 9 are allowed.\n"},
+      // The longest method, tag and prefix fit; one character more does not.
+      {"SERVICE_NAME|S|METHOD_9_|u|" + std::string(255, 't') + "|" + std::string(255, 'p'),
+       "S,METHOD_9_,u," + std::string(255, 't') + "," + std::string(255, 'p') + ",(null)"},
+      {"SERVICE_NAME|S|POST|http://h/s|" + std::string(256, 't'),
+       "set_service:SERVICE_NAME indexing tag" + at +
+           "256 characters long; at most 255 are allowed.\n"},
       {"SERVICE_NAME|S|POST|http://h/s|NA|" + std::string(256, 'p'),
        "set_service:SERVICE_NAME name prefix" + at +
            "256 characters long; at most 255 are allowed.\n"},
