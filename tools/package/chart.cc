@@ -165,3 +165,17 @@ const char kChartStyle[] =
     "p.legend span{display:inline-block;margin-right:12px;font-size:12px}"
     "p.legend i{display:inline-block;width:10px;height:10px;margin-right:4px}"
     ".note{font-size:12px;color:#555}";
+
+std::string chart_page_start(const char *kind, const std::string &title) {
+  std::string out =
+      "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+      "<meta name=\"viewport\" content=\"width=device-width\">"
+      "<title>";
+  out += kind;
+  out += ' ';
+  out += html_escape(title) + "</title><style>" + kChartStyle + "</style></head><body>\n";
+  out += "<h1>";
+  out += kind;
+  out += "</h1><p class=\"sub\">" + html_escape(title) + "</p>\n";
+  return out;
+}

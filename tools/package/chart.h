@@ -67,4 +67,9 @@ std::string chart_step_path(const std::vector<double> &ys, double base_y, XOf x_
 // The style sheet of every page with charts.
 extern const char kChartStyle[];
 
+// The head of a page with charts and its first lines: "<kind> <title>" as
+// the window's title, the kind as the heading and the title under it, both
+// escaped.
+std::string chart_page_start(const char *kind, const std::string &title);
+
 #endif  // VT_PACKAGE_CHART_H_

@@ -263,12 +263,7 @@ std::string legend(const Profile &p) {
 }  // namespace
 
 std::string render_plot_html(const Profile &p, const std::string &title) {
-  std::string out =
-      "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
-      "<meta name=\"viewport\" content=\"width=device-width\">"
-      "<title>Replay package " +
-      html_escape(title) + "</title><style>" + kChartStyle + "</style></head><body>\n";
-  out += "<h1>Replay package</h1><p class=\"sub\">" + html_escape(title) + "</p>\n";
+  std::string out = chart_page_start("Replay package", title);
   out += figures_table(p) + "\n";
   std::string bucket = format_rate(p.bucket_ms / 1000.0) + " s";
   if (p.column_ms == p.bucket_ms) {

@@ -303,12 +303,7 @@ std::string render_replay_html(const ReplayReportInfo &info, const ReplayStats &
     lag.push_back(&c.lag_ns);
     lag_max.push_back(static_cast<double>(c.lag_max_ns) / 1e6);
   }
-  std::string out =
-      "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
-      "<meta name=\"viewport\" content=\"width=device-width\">"
-      "<title>Replay run " +
-      html_escape(title) + "</title><style>" + kChartStyle + "</style></head><body>\n";
-  out += "<h1>Replay run</h1><p class=\"sub\">" + html_escape(title) + "</p>\n";
+  std::string out = chart_page_start("Replay run", title);
   if (!info.command.empty())
     out += "<p class=\"sub\"><code>" + html_escape(info.command) + "</code></p>\n";
   out += figures_table(info, s) + "\n";
