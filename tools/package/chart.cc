@@ -123,8 +123,7 @@ std::string chart_time_axis(int top, int height, uint64_t span_ms, const std::st
   std::string out;
   uint64_t step = time_tick_step(span_ms, 8);
   for (uint64_t t = 0; t <= span_ms; t += step) {
-    double x =
-        kChartLeft + kChartPlotWidth * static_cast<double>(t) / static_cast<double>(span_ms);
+    double x = kChartLeft + kChartPlotWidth * static_cast<double>(t) / static_cast<double>(span_ms);
     out += chart_fmt("<line class=\"tick\" x1=\"%.1f\" x2=\"%.1f\" y1=\"%d\" y2=\"%d\"/>", x, x,
                      top + height, top + height + 5);
     out += chart_fmt("<text class=\"xl\" x=\"%.1f\" y=\"%d\">%s</text>", x, top + height + 18,

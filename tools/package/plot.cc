@@ -44,7 +44,8 @@ std::string rate_chart(const Profile &p) {
     return kLeft +
            kPlotWidth * static_cast<double>(c) / static_cast<double>(std::max<size_t>(columns, 1));
   };
-  std::string out = chart_svg_open(height + kTop + kBottom, "requests per second, stacked by worker");
+  std::string out =
+      chart_svg_open(height + kTop + kBottom, "requests per second, stacked by worker");
   out += chart_y_axis(kTop, height, ymax, "requests per second");
   // Each worker's area reaches from the axis to the top of its stack; drawn
   // from the top of the stack down, each hides the part of the one before
@@ -60,7 +61,7 @@ std::string rate_chart(const Profile &p) {
     std::vector<double> ys(columns);
     for (size_t c = 0; c < columns; c++) ys[c] = y_of(static_cast<double>(tops[k][c]) / column_s);
     out += chart_fmt("<path class=\"series\" data-worker=\"%zu\" fill=\"%s\" d=\"", k,
-               chart_colour(static_cast<int>(k)).c_str());
+                     chart_colour(static_cast<int>(k)).c_str());
     out += chart_step_path(ys, y_of(0), x_of, true);
     out += chart_fmt("\"><title>worker %zu</title></path>", k);
   }
@@ -135,23 +136,23 @@ std::string worker_bars(const Profile &p, bool bytes) {
     double x = kLeft + slot * static_cast<double>(w);
     double y = y_of(values[w]);
     const WorkerFigures &wf = p.per_worker[w];
-    out +=
-        chart_fmt("<rect class=\"bar\" fill=\"%s\" x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" "
-            "height=\"%.1f\"><title>worker %d: %s %s (%s against the mean)</title></rect>",
-            chart_colour(static_cast<int>(w)).c_str(), x + slot * 0.1, y, slot * 0.8,
-            top + height - y, wf.worker, format_count(bytes ? wf.bytes : wf.requests).c_str(), what,
-            format_imbalance(wf.requests, p.requests, p.workers).c_str());
+    out += chart_fmt(
+        "<rect class=\"bar\" fill=\"%s\" x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" "
+        "height=\"%.1f\"><title>worker %d: %s %s (%s against the mean)</title></rect>",
+        chart_colour(static_cast<int>(w)).c_str(), x + slot * 0.1, y, slot * 0.8, top + height - y,
+        wf.worker, format_count(bytes ? wf.bytes : wf.requests).c_str(), what,
+        format_imbalance(wf.requests, p.requests, p.workers).c_str());
     if (w % label_every == 0)
       out += chart_fmt("<text class=\"xl\" x=\"%.1f\" y=\"%d\">%d</text>", x + slot / 2,
-                 top + height + 16, wf.worker);
+                       top + height + 16, wf.worker);
   }
   double mean = n ? std::accumulate(values.begin(), values.end(), 0.0) / n : 0;
-  out +=
-      chart_fmt("<line class=\"mean\" x1=\"%d\" x2=\"%d\" y1=\"%.1f\" y2=\"%.1f\"><title>mean %s"
-          "</title></line>",
-          kLeft, kLeft + kPlotWidth, y_of(mean), y_of(mean), short_number(mean).c_str());
+  out += chart_fmt(
+      "<line class=\"mean\" x1=\"%d\" x2=\"%d\" y1=\"%.1f\" y2=\"%.1f\"><title>mean %s"
+      "</title></line>",
+      kLeft, kLeft + kPlotWidth, y_of(mean), y_of(mean), short_number(mean).c_str());
   out += chart_fmt("<text class=\"axis\" x=\"%d\" y=\"%d\">worker (dashed line: the mean)</text>",
-             kLeft + kPlotWidth / 2, top + height + 36);
+                   kLeft + kPlotWidth / 2, top + height + 36);
   return out + "</svg>";
 }
 
@@ -173,7 +174,8 @@ std::string page_mix(const Profile &p) {
       std::string label = "page " + std::to_string(pages[i].page);
       std::string name = page_name(p, pages[i].page);
       // A long name keeps its end, where services differ most.
-      if (name.size() > kPageNameChars) name = "..." + name.substr(name.size() - kPageNameChars + 3);
+      if (name.size() > kPageNameChars)
+        name = "..." + name.substr(name.size() - kPageNameChars + 3);
       if (!name.empty()) label += " " + name;
       rows.push_back({label, pages[i].requests, pages[i].bytes});
     } else {
@@ -189,23 +191,24 @@ std::string page_mix(const Profile &p) {
   uint64_t most = rows.empty() ? 1 : std::max<uint64_t>(rows[0].requests, 1);
   for (const Row &r : rows) most = std::max(most, r.requests);
   // Service names need a wider label column.
-  const int bar_left = p.has_clock_and_names ? 330 : 130, bar_width = p.has_clock_and_names ? 380 : 520;
-  out +=
-      chart_fmt("<text class=\"head pl\" x=\"%d\" y=\"14\">page</text><text class=\"head\" x=\"%d\" "
-          "y=\"14\">requests</text><text class=\"head\" x=\"%d\" y=\"14\">share, bytes</text>",
-          bar_left - 8, bar_left, bar_left + bar_width + 10);
+  const int bar_left = p.has_clock_and_names ? 330 : 130,
+            bar_width = p.has_clock_and_names ? 380 : 520;
+  out += chart_fmt(
+      "<text class=\"head pl\" x=\"%d\" y=\"14\">page</text><text class=\"head\" x=\"%d\" "
+      "y=\"14\">requests</text><text class=\"head\" x=\"%d\" y=\"14\">share, bytes</text>",
+      bar_left - 8, bar_left, bar_left + bar_width + 10);
   for (size_t i = 0; i < rows.size(); i++) {
     const Row &r = rows[i];
     int y = 24 + static_cast<int>(i) * row_h;
     double share = p.requests ? 100.0 * static_cast<double>(r.requests) / p.requests : 0;
     double w = bar_width * static_cast<double>(r.requests) / static_cast<double>(most);
     out += chart_fmt("<text class=\"pl\" x=\"%d\" y=\"%d\">%s</text>", bar_left - 8, y + 14,
-               html_escape(r.label).c_str());
-    out += chart_fmt("<rect class=\"pagebar\" x=\"%d\" y=\"%d\" width=\"%.1f\" height=\"%d\"/>", bar_left,
-               y + 3, w, row_h - 6);
+                     html_escape(r.label).c_str());
+    out += chart_fmt("<rect class=\"pagebar\" x=\"%d\" y=\"%d\" width=\"%.1f\" height=\"%d\"/>",
+                     bar_left, y + 3, w, row_h - 6);
     out += chart_fmt("<text class=\"pv\" x=\"%d\" y=\"%d\">%s (%.1f%%), %s bytes</text>",
-               bar_left + bar_width + 10, y + 14, format_count(r.requests).c_str(), share,
-               format_count(r.bytes).c_str());
+                     bar_left + bar_width + 10, y + 14, format_count(r.requests).c_str(), share,
+                     format_count(r.bytes).c_str());
   }
   return out + "</svg>";
 }
@@ -226,9 +229,9 @@ std::string figures_table(const Profile &p) {
       {"requests", format_count(p.requests)},
       {"bytes", format_count(p.bytes)},
       {"duration", format_duration(p.duration_ms)},
-      {"captured", p.has_clock_and_names ? capture_clock(p, p.first_ms) + " to " +
-                                        capture_clock(p, p.last_ms)
-                                  : "(no manifest in the package)"},
+      {"captured", p.has_clock_and_names
+                       ? capture_clock(p, p.first_ms) + " to " + capture_clock(p, p.last_ms)
+                       : "(no manifest in the package)"},
       {"requests per second", "mean " + format_rate(p.rps_mean) + ", peak " +
                                   format_rate(p.rps_peak) + " (buckets of " +
                                   format_rate(p.bucket_ms / 1000.0) + " s)"},
@@ -255,8 +258,8 @@ std::string legend(const Profile &p) {
         p.workers);
   std::string out = "<p class=\"legend\">";
   for (int w = 0; w < p.workers; w++)
-    out +=
-        chart_fmt("<span><i style=\"background:%s\"></i>worker %d</span>", chart_colour(w).c_str(), w);
+    out += chart_fmt("<span><i style=\"background:%s\"></i>worker %d</span>",
+                     chart_colour(w).c_str(), w);
   return out + "</p>";
 }
 

@@ -28,8 +28,8 @@ ReplayRun replay(const std::string &dir, int port, ReplayOptions o = {},
   ReplayTargetName name{cacert.empty() ? ReplayScheme::kHttp : ReplayScheme::kHttps, "127.0.0.1",
                         std::to_string(port)};
   if (!open_replay_package(dir, o.workers, &p, &r.error) ||
-      (!cacert.empty() && !make_replay_tls("127.0.0.1", verify ? cacert : "", !verify, &t.tls,
-                                           &r.error)) ||
+      (!cacert.empty() &&
+       !make_replay_tls("127.0.0.1", verify ? cacert : "", !verify, &t.tls, &r.error)) ||
       !resolve_replay_target(name, &t, &r.error))
     return r;
   r.ok = run_replay(o, &p, t, ReplayRunContext{}, &r.stats, &r.error);
@@ -61,57 +61,58 @@ TEST(ReplayEngine, SendsEachUsersEntriesInOrderAtTheirTimesOnOneConnection) {
   write_test_package(d.path, 2, users);
   TlsFixture tls;
   for (bool over_tls : {false, true}) {
-  SCOPED_TRACE(over_tls ? "TLS" : "plain");
-  ScriptedServer server(over_tls ? &tls.certificate : nullptr);
-  ReplayRun r = replay(d.path, server.port, {}, over_tls ? tls.cacert : "");
-  ASSERT_TRUE(r.ok) << r.error;
-  std::vector<Received> got = server.received();
-  ASSERT_EQ(got.size(), 7u);
-  // Every request arrived whole, unchanged, not before its time, and soon
-  // after it (the bound leaves room for sanitizer builds on a busy machine).
-  std::map<std::string, const TestRequest *> by_body;
-  for (const TestUser &u : users)
-    for (const TestRequest &q : u.requests) by_body[q.body] = &q;
-  std::map<char, std::vector<const Received *>> per_user;
-  for (const Received &g : got) {
-    const TestRequest *q = by_body.at(body_of(g.request));
-    EXPECT_EQ(g.request, test_entry_request(*q));
-    int64_t planned = r.stats.start_ns + static_cast<int64_t>(q->time_ms) * 1000000;
-    EXPECT_GE(g.at_ns, planned) << q->body;
-    EXPECT_LT(g.at_ns - planned, 100000000) << q->body;
-    per_user[q->body[2]].push_back(&g);
-  }
-  for (auto &[user, list] : per_user)
-    for (size_t i = 0; i < list.size(); i++)
-      EXPECT_NE(list[i]->request.find(" n=" + std::to_string(i)), std::string::npos) << user;
-  // HTTP/1.1 users keep their connection; the HTTP/1.0 one opens one per request.
-  EXPECT_EQ(per_user['1'][0]->conn, per_user['1'][2]->conn);
-  EXPECT_NE(per_user['1'][0]->conn, per_user['2'][0]->conn);
-  EXPECT_NE(per_user['3'][0]->conn, per_user['3'][1]->conn);
-  EXPECT_EQ(server.connections, 4);
-  // Each user's first connection is a full handshake; the HTTP/1.0 user's
-  // second one resumes its session, the handshake timed apart.
-  EXPECT_EQ(r.stats.tls.handshakes, over_tls ? 4u : 0u);
-  EXPECT_EQ(r.stats.tls.resumed, over_tls ? 1u : 0u);
-  EXPECT_EQ(server.resumed, over_tls ? 1 : 0);
-  EXPECT_EQ(r.stats.tls.handshake_ns.total, r.stats.tls.handshakes);
+    SCOPED_TRACE(over_tls ? "TLS" : "plain");
+    ScriptedServer server(over_tls ? &tls.certificate : nullptr);
+    ReplayRun r = replay(d.path, server.port, {}, over_tls ? tls.cacert : "");
+    ASSERT_TRUE(r.ok) << r.error;
+    std::vector<Received> got = server.received();
+    ASSERT_EQ(got.size(), 7u);
+    // Every request arrived whole, unchanged, not before its time, and soon
+    // after it (the bound leaves room for sanitizer builds on a busy machine).
+    std::map<std::string, const TestRequest *> by_body;
+    for (const TestUser &u : users)
+      for (const TestRequest &q : u.requests) by_body[q.body] = &q;
+    std::map<char, std::vector<const Received *>> per_user;
+    for (const Received &g : got) {
+      const TestRequest *q = by_body.at(body_of(g.request));
+      EXPECT_EQ(g.request, test_entry_request(*q));
+      int64_t planned = r.stats.start_ns + static_cast<int64_t>(q->time_ms) * 1000000;
+      EXPECT_GE(g.at_ns, planned) << q->body;
+      EXPECT_LT(g.at_ns - planned, 100000000) << q->body;
+      per_user[q->body[2]].push_back(&g);
+    }
+    for (auto &[user, list] : per_user)
+      for (size_t i = 0; i < list.size(); i++)
+        EXPECT_NE(list[i]->request.find(" n=" + std::to_string(i)), std::string::npos) << user;
+    // HTTP/1.1 users keep their connection; the HTTP/1.0 one opens one per request.
+    EXPECT_EQ(per_user['1'][0]->conn, per_user['1'][2]->conn);
+    EXPECT_NE(per_user['1'][0]->conn, per_user['2'][0]->conn);
+    EXPECT_NE(per_user['3'][0]->conn, per_user['3'][1]->conn);
+    EXPECT_EQ(server.connections, 4);
+    // Each user's first connection is a full handshake; the HTTP/1.0 user's
+    // second one resumes its session, the handshake timed apart.
+    EXPECT_EQ(r.stats.tls.handshakes, over_tls ? 4u : 0u);
+    EXPECT_EQ(r.stats.tls.resumed, over_tls ? 1u : 0u);
+    EXPECT_EQ(server.resumed, over_tls ? 1 : 0);
+    EXPECT_EQ(r.stats.tls.handshake_ns.total, r.stats.tls.handshakes);
 
-  // The counts by status, page and kind: the next test, and the nginx case.
-  const ReplayStats &s = r.stats;
-  EXPECT_EQ(s.counts.completed, 7u);
-  ASSERT_EQ(s.workers.size(), 2u);
-  EXPECT_EQ(s.workers[0].users, 2u);
-  EXPECT_EQ(s.workers[0].counts.completed, 5u);
-  EXPECT_EQ(s.workers[1].counts.sent, 2u);
-  EXPECT_LT(s.lag_ns.max, 100000000u);
-  EXPECT_NEAR(s.planned_span_s, 0.3, 0.001);
-  EXPECT_EQ(s.stopped_by, "end of package");
-  // HTTP bytes both ways, TLS records aside: the entries, and 7 answers "ok".
-  uint64_t entries = 0;
-  for (const TestUser &u : users)
-    for (const TestRequest &q : u.requests) entries += test_entry_request(q).size();
-  EXPECT_EQ(s.bytes_sent, entries);
-  EXPECT_EQ(s.bytes_received, 7 * std::string("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok").size());
+    // The counts by status, page and kind: the next test, and the nginx case.
+    const ReplayStats &s = r.stats;
+    EXPECT_EQ(s.counts.completed, 7u);
+    ASSERT_EQ(s.workers.size(), 2u);
+    EXPECT_EQ(s.workers[0].users, 2u);
+    EXPECT_EQ(s.workers[0].counts.completed, 5u);
+    EXPECT_EQ(s.workers[1].counts.sent, 2u);
+    EXPECT_LT(s.lag_ns.max, 100000000u);
+    EXPECT_NEAR(s.planned_span_s, 0.3, 0.001);
+    EXPECT_EQ(s.stopped_by, "end of package");
+    // HTTP bytes both ways, TLS records aside: the entries, and 7 answers "ok".
+    uint64_t entries = 0;
+    for (const TestUser &u : users)
+      for (const TestRequest &q : u.requests) entries += test_entry_request(q).size();
+    EXPECT_EQ(s.bytes_sent, entries);
+    EXPECT_EQ(s.bytes_received,
+              7 * std::string("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok").size());
   }
 }
 
@@ -182,6 +183,23 @@ TEST(ReplayEngine, ConnectionsPerUserLetRequestsOverlap) {
   }
 }
 
+// Request lines shorter than " HTTP/1.0" go out as they are, on a kept
+// connection.
+TEST(ReplayEngine, RequestLinesShorterThanAVersion) {
+  TestDir d;
+  TestUser u{1, 0, {{0, 0, "a", "POST /ab"}, {10, 0, "b", "GET /ab"}, {20, 0, "c", "HTTP/1.0"}}};
+  write_test_package(d.path, 1, {u});
+  ScriptedServer server;
+  ReplayRun r = replay(d.path, server.port);
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.stats.counts.completed, 3u);
+  std::vector<Received> got = server.received();
+  ASSERT_EQ(got.size(), 3u);
+  for (size_t i = 0; i < got.size(); i++)
+    EXPECT_EQ(got[i].request, test_entry_request(u.requests[i]));
+  EXPECT_EQ(server.connections, 1);
+}
+
 // (A stop on SIGINT: ReplayProgram.InterruptPrintsTheReportSoFar.)
 TEST(ReplayEngine, StopsSendingAtTheDuration) {
   TestDir d;
@@ -214,7 +232,6 @@ TEST(ReplayEngine, RefusedConnectionsAreConnectErrors) {
   EXPECT_EQ(r.stats.counts.planned, 2u);
 }
 
-
 TEST(ReplayEngine, CountsAnswersOutsideTheOkStatusesAsFailed) {
   TestDir d;
   write_test_package(d.path, 2,
@@ -224,8 +241,8 @@ TEST(ReplayEngine, CountsAnswersOutsideTheOkStatusesAsFailed) {
     const char *ok_status;
     uint64_t bad_status;
   };
-  for (const Case &c : {Case{"2xx,3xx", 2}, Case{"2xx,404", 2}, Case{"200,3xx,404,5xx", 0},
-                        Case{"1xx", 4}}) {
+  for (const Case &c :
+       {Case{"2xx,3xx", 2}, Case{"2xx,404", 2}, Case{"200,3xx,404,5xx", 0}, Case{"1xx", 4}}) {
     SCOPED_TRACE(c.ok_status);
     ReplayOptions o;
     std::string error;

@@ -100,7 +100,8 @@ std::string rate_chart(const Frame &f, const ReplayStats &s) {
   for (size_t c = 0; c < sent.size(); c++) ys[c] = y_of(sent[c]);
   if (!ys.empty())
     out += "<path class=\"series\" data-series=\"achieved\" fill=\"#9ecae1\" d=\"" +
-           chart_step_path(ys, y_of(0), [&](size_t c) { return x_of(f, c); }, true) +
+           chart_step_path(
+               ys, y_of(0), [&](size_t c) { return x_of(f, c); }, true) +
            "\"><title>achieved (sent)</title></path>";
   std::vector<bool> all(cols.size(), true);
   out += line_path(step_line(f, planned, all, y_of), "#e6550d", "planned", true);
@@ -156,7 +157,8 @@ std::string failure_chart(const Frame &f, const ReplayStats &s, std::string *leg
   for (const ReplayColumn &c : cols)
     for (const auto &[key, n] : c.failures) keys.insert(key);
   double top = 1;
-  for (const ReplayColumn &c : cols) top = std::max(top, static_cast<double>(c.failed) / f.column_s);
+  for (const ReplayColumn &c : cols)
+    top = std::max(top, static_cast<double>(c.failed) / f.column_s);
   double ymax = nice_ceiling(top);
   auto y_of = [&](double v) { return kChartTop + kHeight - kHeight * v / ymax; };
   std::string out = chart_svg_open(kHeight + kChartTop + kChartBottom, kReplayCharts[2]);
@@ -178,7 +180,8 @@ std::string failure_chart(const Frame &f, const ReplayStats &s, std::string *leg
     std::string colour = chart_colour(static_cast<int>(k) + 3);
     out += "<path class=\"series\" data-failure=\"" + html_escape(failure_label(order[k])) +
            "\" fill=\"" + colour + "\" d=\"" +
-           chart_step_path(ys, y_of(0), [&](size_t c) { return x_of(f, c); }, true) +
+           chart_step_path(
+               ys, y_of(0), [&](size_t c) { return x_of(f, c); }, true) +
            "\"><title>" + html_escape(failure_label(order[k])) + "</title></path>";
   }
   for (size_t k = 0; k < order.size(); k++)
@@ -198,7 +201,9 @@ std::string figures_table(const ReplayReportInfo &info, const ReplayStats &s) {
   const LogHistogram &l = s.latency_ns, &g = s.lag_ns;
   double planned = replay_rate(c.planned, s.planned_span_s),
          achieved = replay_rate(c.sent, s.send_span_s);
-  auto rate = [](double r) { return r < 0 ? std::string("-") : format_rate(round(r * 10) / 10) + "/s"; };
+  auto rate = [](double r) {
+    return r < 0 ? std::string("-") : format_rate(round(r * 10) / 10) + "/s";
+  };
   std::string statuses;
   for (const auto &[code, n] : s.status)
     statuses += (statuses.empty() ? "" : ", ") + std::to_string(code) + ": " + format_count(n);
@@ -243,11 +248,11 @@ std::string figures_table(const ReplayReportInfo &info, const ReplayStats &s) {
                       ms_text(histogram_percentile(g, 99)) + ", max " + ms_text(g.max)}});
   int crossed = 0;
   for (const ReplayThresholdResult &r : info.thresholds) crossed += r.crossed;
-  items.push_back({"verdict", info.thresholds.empty() ? "passed (no threshold set)"
-                              : crossed ? chart_fmt("FAILED: %d of %zu thresholds crossed", crossed,
-                                                    info.thresholds.size())
-                                        : chart_fmt("passed: %zu thresholds held",
-                                                    info.thresholds.size())});
+  items.push_back(
+      {"verdict", info.thresholds.empty() ? "passed (no threshold set)"
+                  : crossed ? chart_fmt("FAILED: %d of %zu thresholds crossed", crossed,
+                                        info.thresholds.size())
+                            : chart_fmt("passed: %zu thresholds held", info.thresholds.size())});
   std::string out = "<table class=\"figures\">";
   for (const auto &[label, value] : items)
     out += "<tr><th>" + html_escape(label) + "</th><td>" + html_escape(value) + "</td></tr>";
@@ -256,7 +261,8 @@ std::string figures_table(const ReplayReportInfo &info, const ReplayStats &s) {
 
 std::string latency_cells(const LogHistogram &h) {
   std::string out;
-  for (double p : {50.0, 95.0, 99.0, 100.0}) out += "<td>" + ms_text(histogram_percentile(h, p)) + "</td>";
+  for (double p : {50.0, 95.0, 99.0, 100.0})
+    out += "<td>" + ms_text(histogram_percentile(h, p)) + "</td>";
   return out;
 }
 
