@@ -18,6 +18,9 @@ Settings come from the environment:
                  a program the fault rebuilt
   PATHS=P[,P...] draw only in the shipped files each P names, or a folder
                  that P names holds; a * stands for any part of one name
+
+An interrupt (Ctrl-C, SIGTERM) lets the fault at hand finish, then writes the
+report and the table of the faults run so far; a second one stops at once.
                  (tools/replay_gen/*.cc: the files at that folder's root)
 
 Shipped code: the .cc and .h files under tools/ and base/, less the unit
@@ -51,6 +54,7 @@ import os
 import random
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -709,7 +713,10 @@ def sync_tree(root, src):
 
 
 def run(cmd, **kw):
-    return subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, **kw)
+    # In a session of its own, so that an interrupt at the terminal reaches
+    # only this script, which lets the fault at hand finish.
+    return subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                          start_new_session=True, **kw)
 
 
 def executables(build):
@@ -973,8 +980,19 @@ def main(argv):
     rows = []
     discarded, build_s, test_s, restore_s, discard_s, cpu_s = 0, 0.0, 0.0, 0.0, 0.0, 0.0
     last = None
+    # A first SIGINT or SIGTERM ends the run after the fault at hand, with
+    # the report and table of the faults run so far; a second one ends it now.
+    stop = []
+
+    def stop_after_this_fault(signum, _frame):
+        stop.append(signum)
+        signal.signal(signum, signal.SIG_DFL)
+        say("mutate-random: stopping after this fault (once more to stop now)")
+
+    for s in (signal.SIGINT, signal.SIGTERM):
+        signal.signal(s, stop_after_this_fault)
     for f, left_out in candidates():
-        if not only and len(rows) >= n:
+        if stop or (not only and len(rows) >= n):
             break
         if left_out:
             continue
@@ -1037,9 +1055,9 @@ def main(argv):
         report = os.path.join(work, "report-%d%s.tsv" % (seed, tag))
         commit = run(["git", "-C", ROOT, "describe", "--always", "--dirty"]).stdout.strip()
         with open(report, "w", encoding="utf-8") as fh:
-            fh.write("# mutate-random: seed %d, %d faults, tree %s, %s%s\n" % (
-                seed, len(rows), commit, time.strftime("%Y-%m-%d %H:%M"),
-                ", only in " + ",".join(paths) if paths else ""))
+            fh.write("# mutate-random: seed %d, %d faults%s, tree %s, %s%s\n" % (
+                seed, len(rows), " (stopped early)" if stop else "", commit,
+                time.strftime("%Y-%m-%d %H:%M"), ", only in " + ",".join(paths) if paths else ""))
             cols = ["number", "file", "line", "rule", "before", "after", "verdict", "test",
                     "seconds", "cpu"]
             fh.write("\t".join(cols) + "\n")
