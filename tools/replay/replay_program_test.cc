@@ -74,7 +74,8 @@ TEST(ReplayProgram, BadInputEndsWithOneClearLine) {
            "/taken exists already; the results go into a new file\n"},
       {{d.path, "--target", target, "--html", scratch.path + "/taken"},
        1,
-       "vt_replay: --html: " + scratch.path + "/taken exists already; the page goes into a new file\n"},
+       "vt_replay: --html: " + scratch.path +
+           "/taken exists already; the page goes into a new file\n"},
       {{d.path, "--target", target, "--shard", "2/3"},
        1,
        "vt_replay: reading package: --shard 2/3: no worker falls to this shard (2 selected of " +
@@ -98,7 +99,8 @@ TEST(ReplayProgram, BadInputEndsWithOneClearLine) {
            "/none.pem: No such file or directory\n"},
       {{d.path, "--target", "https://" + target, "--cacert", scratch.path + "/taken"},
        1,
-       "vt_replay: target: cannot read --cacert " + scratch.path + "/taken: no certificate or crl found\n"},
+       "vt_replay: target: cannot read --cacert " + scratch.path +
+           "/taken: no certificate or crl found\n"},
       // The server speaks no TLS: it waits for a head that never ends.
       {{d.path, "--target", "https://" + target, "--insecure", "--timeout", "200"},
        1,
@@ -119,9 +121,19 @@ TEST(ReplayProgram, BadInputEndsWithOneClearLine) {
   Outcome bad_header = run_program({d.path, "--target", target, "--header", "X-A"}, scratch.path);
   EXPECT_EQ(bad_header.status, 2);
   EXPECT_EQ(bad_header.err.rfind("vt_replay: --header X-A: expected 'Name: value'", 0), 0u);
-  Outcome help = run_program({"--help"}, scratch.path);
-  EXPECT_EQ(help.status, 0);
-  EXPECT_EQ(help.out.rfind("usage: vt_replay DIR", 0), 0u);
+  const std::vector<std::pair<std::vector<std::string>, std::string>> helps = {
+      {{"--help"}, "usage: vt_replay DIR"},
+      {{"-h"}, "usage: vt_replay DIR"},
+      {{"merge", "--help"}, "usage: vt_replay merge REPORT.json"},
+      {{"merge", "-h"}, "usage: vt_replay merge REPORT.json"},
+      {{"merge", scratch.path + "/none.json", "--help"}, "usage: vt_replay merge REPORT.json"},
+  };
+  for (const auto &[args, start] : helps) {
+    Outcome help = run_program(args, scratch.path);
+    EXPECT_EQ(help.status, 0) << args.back();
+    EXPECT_EQ(help.out.rfind(start, 0), 0u) << args.back();
+    EXPECT_EQ(help.err, "") << args.back();
+  }
   Outcome version = run_program({"--version"}, scratch.path);
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out, "vt_replay 1.0.0\n");
@@ -153,12 +165,13 @@ TEST(ReplayProgram, ThresholdsSetTheExitStatus) {
         "threshold    max-failed 0: measured 0.0000, held"}},
       {{"--max-latency", "p50=60000", "--max-lag", "p99=60000"},
        0,
-       {"threshold    max-latency p50=60000: measured ", "threshold    max-lag p99=60000: measured ",
-        "verdict      passed: 2 thresholds held"}},
+       {"threshold    max-latency p50=60000: measured ",
+        "threshold    max-lag p99=60000: measured ", "verdict      passed: 2 thresholds held"}},
       {{"--max-latency", "max=0.000001"}, 3, {"threshold    max-latency max=0.000001: measured "}},
       {{"--max-lag", "p100=0.000001", "--max-failed", "1"},
        3,
-       {"threshold    max-lag p100=0.000001: measured ", "verdict      FAILED: 1 of 2 thresholds crossed"}},
+       {"threshold    max-lag p100=0.000001: measured ",
+        "verdict      FAILED: 1 of 2 thresholds crossed"}},
   };
   for (const Case &c : cases) {
     std::vector<std::string> args = {d.path, "--target", target, "--quiet"};
@@ -232,8 +245,8 @@ TEST(ReplayProgram, ShardsMergeToTheWholeRun) {
   for (size_t at = lines.find("\"status\":503"); at != std::string::npos;
        at = lines.find("\"status\":503", at + 1))
     failed++;
-  EXPECT_NE(o.out.find("status       200: " + std::to_string(48 - failed) + ", 503: " +
-                       std::to_string(failed)),
+  EXPECT_NE(o.out.find("status       200: " + std::to_string(48 - failed) +
+                       ", 503: " + std::to_string(failed)),
             std::string::npos);
   EXPECT_NE(page.str().find("aria-label=\"latency p50 and p99\""), std::string::npos);
   // Every page and worker with its own count of the package's requests.
@@ -262,9 +275,9 @@ TEST(ReplayProgram, ShardsMergeToTheWholeRun) {
   char start[32];
   snprintf(start, sizeof start, "%.3f", static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9 + 1.5);
   auto shard = [&](const std::string &which, const std::string &dir) {
-    return std::vector<std::string>{d.path, "--target", target, "--quiet", "--shard", which,
-                                    "--start-at", start, "--json", dir + "/r.json",
-                                    "--results", dir + "/r.csv"};
+    return std::vector<std::string>{d.path,    "--target",      target,       "--quiet",
+                                    "--shard", which,           "--start-at", start,
+                                    "--json",  dir + "/r.json", "--results",  dir + "/r.csv"};
   };
   Outcome second;
   Outcome first = run_program(shard("0/2", part0.path), part0.path, [&](pid_t) {
@@ -274,9 +287,9 @@ TEST(ReplayProgram, ShardsMergeToTheWholeRun) {
   ASSERT_EQ(second.status, 0) << second.err;
   EXPECT_NE(first.out.find("; shard 0/2\n"), std::string::npos) << first.out;
   EXPECT_NE(second.out.find("  1      "), std::string::npos) << second.out;
-  Outcome merged = run_program({"merge", part0.path + "/r.json", part1.path + "/r.json", "--json",
-                                part0.path + "/m.json"},
-                               part1.path);
+  Outcome merged = run_program(
+      {"merge", part0.path + "/r.json", part1.path + "/r.json", "--json", part0.path + "/m.json"},
+      part1.path);
   ASSERT_EQ(merged.status, 0) << merged.err;
   for (const std::string *report : {&o.out, &merged.out}) {
     EXPECT_NE(report->find("requests     planned 48, sent 48, completed 48, errors 0"),
