@@ -38,7 +38,8 @@ increment, a break or continue becomes {}), return (the value replaced:
 true/false flipped, 0 and 1 swapped, a condition negated, anything else
 {}), condition (an if forced true or false, a while or for condition forced
 false; a lone log gate such as run.log.debug_level is never forced true,
-since the log call tests its level again). Comments, string and character
+since the log call tests its level again; nor is a log call's level 1 made
+0, which opens and shuts with the same gates). Comments, string and character
 literals and preprocessor lines are masked before any rule looks at the
 code.
 
@@ -65,6 +66,7 @@ SHIPPED_DIRS = ("tools", "base")
 RULES = ("relational", "arithmetic", "logical", "constant", "delete", "return", "condition")
 GOLDEN = (5 ** 0.5 - 1) / 2
 LOG_GATES = ("debug_level", "info_level", "error_level")
+LOG_CALLS = ("debug_log", "info_log", "error_log")
 
 Tok = namedtuple("Tok", "kind text start end")
 Site = namedtuple("Site", "rule start end repl")
@@ -408,7 +410,11 @@ def sites(code):
             if lit:
                 value = lit[0]
                 if value in (0, 1):
-                    add("constant", t.start, t.end, format_int(1 - value, *lit[1:]))
+                    # A log call's level 1 and 0 open and shut with the same
+                    # gates: only a higher level can hide the line.
+                    if not (value == 1 and i >= 2 and toks[i - 1].text == "(" and
+                            toks[i - 2].text in LOG_CALLS and nxt and nxt.text == ","):
+                        add("constant", t.start, t.end, format_int(1 - value, *lit[1:]))
                 else:
                     add("constant", t.start, t.end, format_int(value + 1, *lit[1:]))
                     add("constant", t.start, t.end, format_int(value - 1, *lit[1:]))

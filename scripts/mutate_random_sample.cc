@@ -20,6 +20,7 @@ struct {
   } log;
 } run;
 void trace(int);
+void error_log(int, const char *);
 
 static void note(const char *what) {
   std::fputs(what, stdout);
@@ -34,6 +35,7 @@ int clamp_add(int a, int b, int limit) {
   int sum = a + b;
   if (sum > limit) sum = limit;
   if (run.log.debug_level) trace(sum);
+  if (sum < 0) error_log(1, "negative");
   if (sum <= 0 && limit != 16) return 0;
   counter += 1;
   return sum - 1;

@@ -80,6 +80,8 @@ class Rules(unittest.TestCase):
             ("condition", "while (n > 1) {", "while (false) {"),
             ("condition", "if (run.log.debug_level) trace(sum);",
              "if (false) trace(sum);"),
+            ("constant", "if (sum < 0) error_log(1, \"negative\");",
+             "if (sum < 1) error_log(1, \"negative\");"),
             ("condition", "for (int k = 0; k < 3; k++) steps += k;",
              "for (int k = 0; false; k++) steps += k;"),
         ]
@@ -95,6 +97,8 @@ class Rules(unittest.TestCase):
             ("condition", "while (n > 1) {", "while (true) {"),  # no endless loops
             # a log gate forced open only formats what the call drops
             ("condition", "if (run.log.debug_level) trace(sum);", "if (true) trace(sum);"),
+            ("constant", "if (sum < 0) error_log(1, \"negative\");",
+             "if (sum < 0) error_log(0, \"negative\");"),  # levels 0 and 1 show alike
             ("logical", "int &&r = static_cast<int &&>(y);"),  # a reference, not a logical and
             ("relational", "T twice(T v) {"),
             ("relational", "template <typename T>"),

@@ -87,6 +87,11 @@ previewed text -i "$WORK/replay.conf"
 [ "$(status_of json)" = 0 ] || fail "preview --json exited $(status_of json): $(cat "$RES/preview.json.out")"
 [ "$(status_of text)" = 0 ] || fail "preview exited $(status_of text)"
 grep -q '^preview: the run would succeed$' "$RES/preview.text.out" || fail "no success line"
+# The report is one JSON object, its input files in a list with their bytes.
+python3 -c 'import json, sys
+r = json.load(open(sys.argv[1]))
+assert r["input_files"] and all(f["bytes"] > 0 for f in r["input_files"]), r["input_files"]' \
+  "$RES/preview.json.out" || fail "preview --json is not the JSON expected"
 
 # 1b. The same under a budget of 8K: the dry run sorts in runs on disk, in a
 # spill directory beside where the replay directory would be, which it

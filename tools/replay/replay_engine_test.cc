@@ -180,6 +180,9 @@ TEST(ReplayEngine, ConnectionsPerUserLetRequestsOverlap) {
       EXPECT_EQ(server.connections, 3);
     }
     EXPECT_EQ(r.stats.max_in_flight, static_cast<uint64_t>(n));
+    // All three due at 0, in the first column however wide (1 ms when the
+    // run ends within 512 ms, as with three at once).
+    EXPECT_EQ(r.stats.timeline.columns.at(0).planned, 3u);
   }
 }
 

@@ -1,4 +1,6 @@
 # The whole -d 4 trace of a small tree: two services in URL mode (-u), one
-# loader thread, one worker, a progress mark per request.
+# loader thread, one worker, a progress mark per request, with the keywords
+# that are traced as they are read (the level-4 lines among them).
+TRACE_KEYWORDS=1
 . "$CASE/../../trace_tree.sh"
 trace_run -d 4 -u
