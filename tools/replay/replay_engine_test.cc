@@ -232,6 +232,7 @@ TEST(ReplayEngine, RefusedConnectionsAreConnectErrors) {
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_EQ(r.stats.errors[kErrorConnect], 2u);
   EXPECT_EQ(r.stats.counts.sent, 0u);
+  EXPECT_EQ(r.stats.bytes_sent + r.stats.bytes_received, 0u);
   EXPECT_EQ(r.stats.counts.planned, 2u);
 }
 
