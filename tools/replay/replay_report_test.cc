@@ -97,8 +97,8 @@ std::string digest(const ReplayStats &s) {
   out << s.bytes_sent << " " << s.bytes_received << " columns " << s.timeline.column_ms << ":";
   for (const ReplayColumn &c : s.timeline.columns) {
     out << c.planned << "," << c.sent << "," << c.completed << "," << c.failed << ","
-        << c.failures.size() << "," << coarse_percentile(c.latency_ns, 99) << ","
-        << c.lag_max_ns << ";";
+        << c.failures.size() << "," << coarse_percentile(c.latency_ns, 99) << "," << c.lag_max_ns
+        << ";";
   }
   return out.str();
 }
@@ -141,7 +141,8 @@ TEST(ReplayFigures, ResultsFilesReadBackToTheSameFigures) {
     std::string error;
     ASSERT_TRUE(open_results_file(path, &f, &error)) << error;
     std::string buffer;
-    for (const ReplayOutcome &o : list) append_result_line(&buffer, f.format, o, std::vector<int>{0, 2, 5}[o.worker]);
+    for (const ReplayOutcome &o : list)
+      append_result_line(&buffer, f.format, o, std::vector<int>{0, 2, 5}[o.worker]);
     flush_results(&f, &buffer, list.size());
     ASSERT_TRUE(close_results_file(&f, &error)) << error;
     ReplayResultsFile again;
@@ -182,7 +183,8 @@ TEST(ReplayFigures, ResultsFilesThatAreNotSayWhere) {
       {"planned_ms,sent_ms\n", ": not a results file (no column lag_ms in its first line)"},
       {"not json\n", ": not a results file (no column planned_ms in its first line)"},
       {"{\"planned_ms\":1.000000,\"sent_ms\":null,\"lag_ms\":null,\"latency_ms\":null,\"status\":"
-       "null,\"error\":\"lost\",\"ok\":false,\"bytes_out\":0,\"bytes_in\":0,\"page\":0,\"worker\":0,"
+       "null,\"error\":\"lost\",\"ok\":false,\"bytes_out\":0,\"bytes_in\":0,\"page\":0,\"worker\":"
+       "0,"
        "\"user\":1}\n",
        " line 1: neither a status nor an error kind"},
       {"planned_ms,sent_ms,lag_ms,latency_ms,status,error,ok,bytes_out,bytes_in,page,worker,user\n"
@@ -214,8 +216,8 @@ TEST(ReplayFigures, JsonReportsReadBackAndMergeToTheWhole) {
   info.page_names = {{0, "IService_GetData"}, {-1, "Odd \"name\""}};
   info.capture_start_ms = 1795000000123;
   info.threshold_list.resize(1);
-  ASSERT_TRUE(parse_percentile_threshold("p99=0.5", ThresholdKind::kLatency, &info.threshold_list[0],
-                                         nullptr));
+  ASSERT_TRUE(parse_percentile_threshold("p99=0.5", ThresholdKind::kLatency,
+                                         &info.threshold_list[0], nullptr));
   info.thresholds = check_replay_thresholds(info.threshold_list, whole);
   TestDir d;
   std::string json = replay_report_json(info, whole);
@@ -262,13 +264,40 @@ TEST(ReplayFigures, JsonReportsReadBackAndMergeToTheWhole) {
     std::string from, to, error;
   };
   const Bad bad[] = {
-      {"\"report_format\": 1", "\"report_format\": 2", "report_format 2, where this vt_replay reads 1"},
+      {"\"report_format\": 1", "\"report_format\": 2",
+       "report_format 2, where this vt_replay reads 1"},
       {"\"tool\": \"vt_replay\"", "\"tool\": \"other\"", "not a JSON report of vt_replay"},
       {"\"sent\": ", "\"sent\": -", "\"sent\" must be a count"},
       {"\"buckets\": [[", "\"buckets\": [[99999999, 1], [", "a bucket must be [index, count]"},
       {"\"latency_ns\": {\"total\": ", "\"latency_ns\": {\"total\": 1",
        "latency_ns: its buckets do not add up"},
       {"\"column_ms\": ", "\"column_ms\": 3", "\"column_ms\" must be a power of two"},
+      {"\"errors\": 80, \"failed\": 639", "\"errors\": 80, \"failed\": 79",
+       "\"failed\" is below \"errors\""},
+      {"\"status\": {\"200\"", "\"status\": {\"99\"", "\"status\" holds 99"},
+      {"\"ok_status\": \"2xx,3xx\"", "\"ok_status\": \"2xx,9zz\"", "\"ok_status\": "},
+      {"\"-1\": {\"name\"", "\"x1\": {\"name\"", "\"pages\" holds x1"},
+      {"{\"worker\": 2,", "{\"worker\": 0,", "\"workers\" must be in number order"},
+      {"\"speed\": 1,", "\"speed\": \"1\",", "\"speed\" must be a number"},
+      {"\"start_unix_us\": 1795000000000000", "\"start_unix_us\": 1.5",
+       "\"start_unix_us\" must be a whole number"},
+      {"\"package\": \"pkg\"", "\"package\": 7", "\"package\" must be a string"},
+      {"\"package_ms\": {\"start\": -1, \"last\": -1}", "\"package_ms\": []",
+       "\"package_ms\" must be an object"},
+      {"\"histograms\": {", "\"histograms\": [], \"x\": {", "\"histograms\" must be an object"},
+      {"\"handshake_ns\": {", "\"handshake_ns\": 0, \"x\": {", "handshake_ns must be a histogram"},
+      {"\"buckets\": []", "\"buckets\": {}", "buckets must be a list"},
+      {"\"kind\": \"latency\"", "\"kind\": \"speed\"",
+       "a threshold's kind is failed, latency or lag"},
+      {"\"rewrites\": []", "\"rewrites\": {}", "\"rewrites\" must be a list"},
+      {"\"tls\": null", "\"tls\": {\"name\": 5}", "\"name\" must be a string"},
+      {"\"columns\": [", "\"columns\": 0, \"c\": [", "\"columns\" must be a list"},
+      {"\"columns\": [", "\"columns\": [1, ", "a column must be an object"},
+      {"{\"column\": 0,", "{\"column\": 512,", "a column lies beyond the timeline"},
+      {"\"failures\": {\"connect\": 1", "\"failures\": {\"nope\": 1",
+       "a failure is a status or an error kind, not nope"},
+      {"\"failures\": {\"connect\": 1", "\"failures\": {\"connect\": -1",
+       "a failure count must be a count"},
   };
   for (const Bad &b : bad) {
     std::string text = json;
