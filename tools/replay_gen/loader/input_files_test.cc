@@ -235,6 +235,22 @@ TEST(InputLimits, OpenFileLimitAndPathLength) {
             0u)
       << o.err;
 
+  // Standard descriptors, two per worker, one per loader thread (as many as
+  // processors when not set), two per writer thread (one per processor, at
+  // most one per worker, at least one), and the spare ones.
+  struct Reserve {
+    int workers, loaders, cpus;
+    int64_t descriptors;
+  } reserves[] = {
+      {1, 1, 1, 3 + 2 + 1 + 2 + kSpareDescriptors},
+      {4, 0, 2, 3 + 8 + 2 + 4 + kSpareDescriptors},
+      {1, 3, 8, 3 + 2 + 3 + 2 + kSpareDescriptors},
+      {0, 0, 0, 3 + 0 + 1 + 2 + kSpareDescriptors},
+      {100, 2, 4, 3 + 200 + 2 + 8 + kSpareDescriptors},
+  };
+  for (const Reserve &r : reserves)
+    EXPECT_EQ(reserved_descriptors(r.workers, r.loaders, r.cpus), r.descriptors) << r.workers;
+
   std::string long_name(kTextBufSize - 3, 'x');
   char path[kTextBufSize];
   EXPECT_EQ(format_input_path(path, "a/%s", long_name.c_str()), kTextBufSize - 1);
