@@ -43,6 +43,7 @@ TEST(PreviewWarnings, OnWhatTheToolSilentlyAccepts) {
       {"REPLAY_PERIOD|12/01/2026 00:00:00|12/03/2026 01:27:28", ""},
       {"# NUM_VMM|4", ""},
       {"", ""},
+      {"|||", ""},
       {"INPUT_DIR|/logs|20201201", ""},
       {"MSG_COUNT_PER_FILE|100", ""},
   };

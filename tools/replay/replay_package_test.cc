@@ -144,6 +144,7 @@ TEST(ReplayPackage, RefusesBrokenPackagesSayingWhy) {
        "group 2: time goes back"},
       {"outside", header + "000000001,vt_req_0,0,0,0,999999\n", {}, "entry outside vt_req_0"},
       {"file", header + "000000001,vt_req_1,0,0,0,10\n", {}, "not on vt_req_0"},
+      {"longer file", header + "1,vt_req_01,0,0,0,10\n", {}, "not on vt_req_0"},
       {"cut", header + "000000001,vt_req_0,0,0,0,10", {}, "ends in the middle of a line"},
       {"empty", header, {}, "hold no request"},
       {"huge offset",
