@@ -16,6 +16,7 @@
 #include <poll.h>
 #include <spawn.h>
 #include <stdio.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -212,7 +213,8 @@ struct ScriptedServer {
     }
     size_t status_at = request.find("status ");
     if (status_at != std::string::npos)
-      return say("HTTP/1.1 " + request.substr(status_at + 7, 3) + " Said\r\nContent-Length: 0\r\n\r\n");
+      return say("HTTP/1.1 " + request.substr(status_at + 7, 3) +
+                 " Said\r\nContent-Length: 0\r\n\r\n");
     if (has("close")) return say(ok), false;
     if (has("slow")) usleep(300000);
     return say(ok);
@@ -258,6 +260,58 @@ inline Outcome run_program(const std::vector<std::string> &args, const std::stri
   err << std::ifstream(dir + "/err").rdbuf();
   o.out = out.str();
   o.err = err.str();
+  return o;
+}
+
+// The program with its standard error on a terminal of `columns` columns
+// (a pseudo-terminal): what it drew there, and its status. Standard output
+// goes to dir/out.
+inline Outcome run_program_on_terminal(const std::vector<std::string> &args, const std::string &dir,
+                                       unsigned short columns) {
+  Outcome o{-1, "", ""};
+  int master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return o;
+  std::string slave_name = ptsname(master);
+  int slave = open(slave_name.c_str(), O_RDWR | O_NOCTTY);
+  struct winsize ws = {};
+  ws.ws_row = 24, ws.ws_col = columns;
+  ioctl(slave, TIOCSWINSZ, &ws);
+  std::vector<char *> argv;
+  std::string program = VT_REPLAY_BINARY;
+  argv.push_back(program.data());
+  std::vector<std::string> copy = args;
+  for (std::string &a : copy) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_addopen(&fa, 1, (dir + "/out").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  posix_spawn_file_actions_adddup2(&fa, slave, 2);
+  pid_t pid;
+  int spawned = posix_spawn(&pid, program.c_str(), &fa, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&fa);
+  close(slave);
+  if (spawned == 0) {
+    // Read until the last writer has gone (EIO), at most 20 s of silence.
+    char buf[4096];
+    for (int waited = 0; waited < 200;) {
+      struct pollfd pfd = {master, POLLIN, 0};
+      if (poll(&pfd, 1, 100) == 0) {
+        waited++;
+        continue;
+      }
+      ssize_t n = read(master, buf, sizeof buf);
+      if (n <= 0) break;
+      o.err.append(buf, static_cast<size_t>(n));
+    }
+    int status;
+    waitpid(pid, &status, 0);
+    o.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::stringstream out;
+    out << std::ifstream(dir + "/out").rdbuf();
+    o.out = out.str();
+  }
+  close(master);
   return o;
 }
 
