@@ -127,6 +127,34 @@ TEST(Loggen, DeterministicAndCountsMatchWhatTheRecordRulesFind) {
   EXPECT_EQ(bytes, s.bytes);
   EXPECT_GT(s.long_visits, 0u);
   EXPECT_GT(s.users, s.customers);  // long visits make several users
+
+  // The summary scripts read: one key=value a line.
+  char *text = nullptr;
+  size_t size = 0;
+  FILE *out = open_memstream(&text, &size);
+  print_loggen_summary(out, small_options(11), s);
+  fclose(out);
+  std::map<std::string, std::string> keys;
+  std::istringstream lines(std::string(text, size));
+  free(text);
+  for (std::string line; std::getline(lines, line);)
+    keys[line.substr(0, line.find('='))] = line.substr(line.find('=') + 1);
+  auto n = [](uint64_t v) { return std::to_string(v); };
+  EXPECT_EQ(keys["files"], "6");
+  EXPECT_EQ(keys["requests"], "7000");
+  EXPECT_EQ(keys["good"], "6510");
+  EXPECT_EQ(keys["bad_101"], "70");
+  EXPECT_EQ(keys["bad_107"], "70");
+  EXPECT_EQ(keys["bad"], "490");
+  EXPECT_EQ(keys["bytes"], n(bytes));
+  EXPECT_EQ(keys["good_body_bytes"], n(v.body_bytes));
+  EXPECT_EQ(keys["customers"], n(s.customers));
+  EXPECT_EQ(keys["long_visits"], n(s.long_visits));
+  EXPECT_EQ(keys["expected_accepted"], "6510");
+  EXPECT_EQ(keys["expected_accepted_without_period"], "6580");
+  EXPECT_EQ(keys["expected_users"], n(s.users));
+  EXPECT_EQ(keys["expected_users_without_period"], n(s.users_without_period));
+  EXPECT_EQ(keys["replay_period"].rfind("REPLAY_PERIOD|", 0), 0u);
 }
 
 // Many services, each with a URL of its own and the same share of requests.
