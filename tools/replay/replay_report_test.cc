@@ -253,6 +253,7 @@ TEST(ReplayFigures, JsonReportsReadBackAndMergeToTheWhole) {
   expected.elapsed_s = 2.56 + 10.5;  // the later part's end
   EXPECT_EQ(digest(merged), digest(expected));
   EXPECT_DOUBLE_EQ(merged.elapsed_s, 13.06);
+  EXPECT_EQ(merged.start_unix_us, parts[0].start_unix_us);  // the earlier start
   EXPECT_EQ(merged_info.command, "vt_replay merge a.json b.json");
   EXPECT_EQ(merged_info.page_names.at(-1), "Odd \"name\"");
   ASSERT_EQ(merged_info.thresholds.size(), 1u);
