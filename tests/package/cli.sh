@@ -113,6 +113,10 @@ expect 0 '"requests":1,' '' profile "$WORK/zeros" --json
 PROG=("$CHECK")
 expect 1 '2 problems' "vt_index_0 line 2 group 1: $too_large" "$WORK/big_time"
 PROG=("$P")
+# A sound package whose summary cannot be written is no success.
+"$CHECK" "$WORK/zeros" >/dev/full 2>"$WORK/err"
+[ $? = 1 ] && grep -q '^vt_package_check: writing the summary failed$' "$WORK/err" ||
+  { echo "FAIL: vt_package_check to a full disk: $(cat "$WORK/err")"; failed=1; }
 
 # Memory follows the requests, not the latest send time: a request at
 # 67,108,863,000 ms fits in 100 MB (it took 274 MB), and a package that does
