@@ -90,7 +90,8 @@ grep -q '^preview: the run would succeed$' "$RES/preview.text.out" || fail "no s
 # The report is one JSON object, its input files in a list with their bytes.
 python3 -c 'import json, sys
 r = json.load(open(sys.argv[1]))
-assert r["input_files"] and all(f["bytes"] > 0 for f in r["input_files"]), r["input_files"]' \
+assert r["input_files"] and all(f["bytes"] > 0 for f in r["input_files"]), r["input_files"]
+assert r["replay_dir"].endswith("/replay") and r["bucket_seconds"] > 0, r' \
   "$RES/preview.json.out" || fail "preview --json is not the JSON expected"
 
 # 1b. The same under a budget of 8K: the dry run sorts in runs on disk, in a
