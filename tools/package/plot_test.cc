@@ -46,6 +46,9 @@ TEST(Plot, OneSeriesPerWorkerAndNothingFetched) {
     EXPECT_EQ(html.find("url("), std::string::npos);
     EXPECT_EQ(html.find("<dir>"), std::string::npos);
     EXPECT_NE(html.find("/some/&lt;dir&gt;"), std::string::npos);
+    EXPECT_NE(html.find("<title>Replay package /some/&lt;dir&gt;</title>"), std::string::npos);
+    EXPECT_NE(html.find("<h1>Replay package</h1><p class=\"sub\">/some/&lt;dir&gt;</p>"),
+              std::string::npos);
     // The figures are those of the profile, in the same formats.
     EXPECT_NE(html.find(">" + format_count(p.requests) + "<"), std::string::npos);
     EXPECT_NE(html.find("peak " + format_rate(p.rps_peak)), std::string::npos);

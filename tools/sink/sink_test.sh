@@ -28,7 +28,7 @@ wait_gone() {
 # Usage.
 "$SINK" --version | grep -qx 'vt_sink [0-9]*\.[0-9]*\.[0-9]*' || fail "--version"
 "$SINK" --help | grep -q '^usage: vt_sink' || fail "--help"
-for bad in "--status 100" "--status 199" "--status 600" "--status 200,x" "--port 70000" "--seconds 0" "--bogus" "extra"; do
+for bad in "--status=" "--status 100" "--status 199" "--status 600" "--status 200,x" "--port 70000" "--seconds 0" "--bogus" "extra"; do
   # shellcheck disable=SC2086
   "$SINK" $bad >/dev/null 2>"$T/err"
   [ $? = 2 ] && grep -q '^vt_sink: ' "$T/err" || fail "'$bad' is no usage error: $(cat "$T/err")"
