@@ -41,15 +41,18 @@ normalise() {
     LC_ALL=C sed -E '/^  Processing Thread\[[0-9]+\] Started$/{N;d}'
 }
 
-# A run that stops early leaves its empty script generator input file,
-# /tmp/filename_<pid>, behind. Those of the runs that ended during this case
-# are removed; a file whose process still runs belongs to another case.
-remove_generator_inputs() {
-  find /tmp -maxdepth 1 -type f -empty -name 'filename_*' -newer "$WORK/started" 2>/dev/null |
+# Every run removes its script generator input file, /tmp/filename_<pid>,
+# however it ends. One made during this case whose process has ended is
+# named in actual/left_behind (which no expectation holds) and removed; a
+# file whose process still runs belongs to another case.
+find_left_inputs() {
+  find /tmp -maxdepth 1 -name 'filename_*' -newer "$WORK/started" 2>/dev/null |
     while read -r f; do
       pid=${f#/tmp/filename_}
       case $pid in '' | *[!0-9]*) continue ;; esac
-      kill -0 "$pid" 2>/dev/null || rm -f "$f"
+      kill -0 "$pid" 2>/dev/null && continue
+      rm -f "$f"
+      echo "/tmp/filename_<PID>"
     done
 }
 
@@ -57,7 +60,8 @@ mkdir -p "$WORK/actual/files"
 touch "$WORK/started"
 (cd "$WORK" && bash "$CASE/run.sh") >"$WORK/raw_stdout" 2>"$WORK/raw_stderr"
 echo $? >"$WORK/actual/status"
-remove_generator_inputs
+left=$(find_left_inputs)
+[ -z "$left" ] || echo "$left" >"$WORK/actual/left_behind"
 if [ -s "$WORK/skip" ]; then
   echo "e2e case $(basename "$CASE") skipped: $(cat "$WORK/skip")"
   exit 77

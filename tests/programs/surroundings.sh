@@ -17,8 +17,8 @@ set -u
 GEN=$1 PKG=$2 CHECK=$3 REPLAY=$4 LOGGEN=$5 SUITE=$6 SINK=$7
 EXAMPLES=$(cd "$(dirname "$0")/../../examples" && pwd)
 T=$(mktemp -d "${TMPDIR:-/tmp}/vt_surroundings.XXXXXX")
-# The generator's runs that stop early leave their empty /tmp/filename_<pid>
-# behind; those of this test's runs go with its directory.
+# A generator run killed outright leaves its /tmp/filename_<pid> behind;
+# those of this test's runs go with its directory.
 cleanup() {
   find /tmp -maxdepth 1 -type f -empty -name 'filename_*' -newer "$T/started" 2>/dev/null |
     while read -r f; do

@@ -5,6 +5,7 @@
 
 #include <atomic>
 
+#include "tools/replay_gen/interrupt.h"
 #include "tools/replay_gen/log.h"
 
 #ifdef VT_COVERAGE
@@ -27,6 +28,7 @@ void set_vt_exit_hook(vt_exit_hook_fn hook) {
 
 void vt_exit(int status) {
   if (vt_exit_cleanup_fn cleanup = exit_cleanup.exchange(nullptr)) cleanup();
+  remove_interrupt_gen_input();
   fflush(nullptr);
   if (vt_exit_hook_fn hook = exit_hook.load()) hook(status);
 #ifdef VT_COVERAGE

@@ -2,8 +2,8 @@
 #ifndef VT_REPLAY_GEN_FATAL_H_
 #define VT_REPLAY_GEN_FATAL_H_
 
-// Flushes every stdio stream and ends the process with `status` (-1 shows as
-// 255). Safe from any thread: static destructors are not run, so nothing is
+// Removes the script generator input file the run made, flushes every stdio
+// stream and ends the process with `status` (-1 shows as 255). Safe from any thread: static destructors are not run, so nothing is
 // torn down under a loader thread that is still working.
 [[noreturn]] void vt_exit(int status);
 

@@ -137,6 +137,12 @@ void set_interrupt_gen_input(const char *path) {
   gen_input_set = 1;
 }
 
+void remove_interrupt_gen_input() {
+  if (!gen_input_set) return;
+  gen_input_set = 0;
+  unlink(gen_input);
+}
+
 namespace {
 
 // Copies text into the copy of pair that the handler is not reading, then

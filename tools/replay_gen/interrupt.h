@@ -19,6 +19,10 @@ void set_interrupt_replay_dir(const char *dir);
 // The file the handler removes; null when there is none (any more).
 void set_interrupt_gen_input(const char *path);
 
+// Removes that file, if the run made one that is still there, and forgets
+// it: a run that ends on an error leaves nothing under /tmp.
+void remove_interrupt_gen_input();
+
 // The spill directory the handler removes, and the spill file being made in
 // it (whose name is removed as soon as it is open); null when none.
 void set_interrupt_spill_dir(const char *dir);

@@ -45,8 +45,12 @@ check_package() {
   fi
 }
 
-# A run that stops after the services were listed leaves its script
-# generator input file behind, as documented; the case removes it.
-remove_left_input() {
-  rm -f "/tmp/filename_$(cat tool.pid)"
+# A run that ends, however, removes its script generator input file; says so
+# when the last run_tool's file is still there, and removes it.
+check_no_left_input() {
+  local f="/tmp/filename_$(cat tool.pid)"
+  if [ -e "$f" ] || [ -L "$f" ]; then
+    echo "the run left $f behind" | sed 's/filename_[0-9]*/filename_<PID>/'
+    rm -f "$f"
+  fi
 }
