@@ -61,6 +61,39 @@ TEST(ReplayProgram, ProgressOnATerminal) {
   EXPECT_EQ(quiet.err.find("vt_replay: 0:00:0"), std::string::npos) << quiet.err;
 }
 
+// A results file, report or page that cannot be written whole (the file size
+// limit stands for a full disk) ends the run with status 1 naming the option
+// and the file, after the report on standard output; a page or report cut
+// short is not left behind.
+TEST(ReplayProgram, OutputsThatCannotBeWritten) {
+  TestDir d, scratch;
+  write_test_package(d.path, 1, {{1, 0, {{0, 0, "a"}, {1, 0, "b"}, {2, 0, "c"}, {3, 0, "d"}}}});
+  ScriptedServer server;
+  std::string target = "127.0.0.1:" + std::to_string(server.port);
+  struct Case {
+    std::string option, name;
+    rlim_t limit;
+    bool sent;  // the failure comes after the run, and its report
+  };
+  const std::vector<Case> cases = {
+      {"--results", "r.jsonl", 300, true},  // four lines do not fit
+      {"--results", "r.csv", 50, false},    // nor does the header: nothing is sent
+      {"--json", "r.json", 300, true},
+      {"--html", "r.html", 300, true},
+  };
+  for (const Case &c : cases) {
+    std::string path = scratch.path + "/" + c.name;
+    Outcome o = run_program_with_file_limit({d.path, "--target", target, c.option, path}, c.limit);
+    EXPECT_EQ(o.status, 1) << c.name << o.err;
+    EXPECT_EQ(o.err, "vt_replay: " + c.option + ": cannot write " + path + ": File too large\n");
+    EXPECT_EQ(o.out.find("completed 4") != std::string::npos, c.sent) << c.name << o.out;
+    if (c.option != "--results") {
+      EXPECT_FALSE(std::ifstream(path).good()) << c.name;
+    }
+  }
+  EXPECT_EQ(server.received().size(), 12u);
+}
+
 TEST(ReplayProgram, BadInputEndsWithOneClearLine) {
   TestDir d, scratch;
   write_test_package(d.path, 2, {{1, 0, {{0, 0, "a"}}}, {2, 1, {{0, 0, "b"}}}});

@@ -17,6 +17,8 @@
 #include <spawn.h>
 #include <stdio.h>
 #include <sys/ioctl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -260,6 +262,58 @@ inline Outcome run_program(const std::vector<std::string> &args, const std::stri
   err << std::ifstream(dir + "/err").rdbuf();
   o.out = out.str();
   o.err = err.str();
+  return o;
+}
+
+// The program with no file it writes allowed past `file_bytes` bytes
+// (RLIMIT_FSIZE, SIGXFSZ ignored: a write there fails with EFBIG, as on a
+// full disk); its standard output and error come back through pipes, which
+// the limit does not cover.
+inline Outcome run_program_with_file_limit(const std::vector<std::string> &args,
+                                           rlim_t file_bytes) {
+  Outcome o{-1, "", ""};
+  int out_pipe[2], err_pipe[2];
+  if (pipe(out_pipe) != 0) return o;
+  if (pipe(err_pipe) != 0) return o;
+  std::vector<char *> argv;
+  std::string program = VT_REPLAY_BINARY;
+  argv.push_back(program.data());
+  std::vector<std::string> copy = args;
+  for (std::string &a : copy) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    struct rlimit limit = {file_bytes, file_bytes};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    signal(SIGXFSZ, SIG_IGN);
+    dup2(out_pipe[1], 1);
+    dup2(err_pipe[1], 2);
+    close(out_pipe[0]), close(out_pipe[1]), close(err_pipe[0]), close(err_pipe[1]);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+  struct pollfd pfd[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+  std::string *into[2] = {&o.out, &o.err};
+  for (int open_pipes = 2; pid > 0 && open_pipes > 0;) {
+    if (poll(pfd, 2, 20000) <= 0) break;
+    for (int i = 0; i < 2; i++) {
+      if (pfd[i].fd < 0 || !pfd[i].revents) continue;
+      char buf[4096];
+      ssize_t n = read(pfd[i].fd, buf, sizeof buf);
+      if (n > 0) {
+        into[i]->append(buf, static_cast<size_t>(n));
+      } else {
+        pfd[i].fd = -1;
+        open_pipes--;
+      }
+    }
+  }
+  close(out_pipe[0]);
+  close(err_pipe[0]);
+  int status;
+  if (pid > 0 && waitpid(pid, &status, 0) == pid) o.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return o;
 }
 
