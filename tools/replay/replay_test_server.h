@@ -14,10 +14,10 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <stdio.h>
 #include <sys/ioctl.h>
-#include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -234,15 +234,24 @@ struct Outcome {
   std::string out, err;
 };
 
+// The vt_replay program's argument vector for args.
+struct ProgramArgv {
+  std::string program = VT_REPLAY_BINARY;
+  std::vector<std::string> args;
+  std::vector<char *> argv;
+  explicit ProgramArgv(const std::vector<std::string> &a) : args(a) {
+    argv.push_back(program.data());
+    for (std::string &arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+  }
+  ProgramArgv(const ProgramArgv &) = delete;
+  ProgramArgv &operator=(const ProgramArgv &) = delete;
+};
+
 // `during` runs while the program does (it may signal it).
 inline Outcome run_program(const std::vector<std::string> &args, const std::string &dir,
                            const std::function<void(pid_t)> &during = nullptr) {
-  std::vector<char *> argv;
-  std::string program = VT_REPLAY_BINARY;
-  argv.push_back(program.data());
-  std::vector<std::string> copy = args;
-  for (std::string &a : copy) argv.push_back(a.data());
-  argv.push_back(nullptr);
+  ProgramArgv command(args);
   posix_spawn_file_actions_t fa;
   posix_spawn_file_actions_init(&fa);
   posix_spawn_file_actions_addopen(&fa, 1, (dir + "/out").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
@@ -251,7 +260,8 @@ inline Outcome run_program(const std::vector<std::string> &args, const std::stri
                                    0644);
   pid_t pid;
   Outcome o{-1, "", ""};
-  if (posix_spawn(&pid, program.c_str(), &fa, nullptr, argv.data(), environ) != 0) return o;
+  if (posix_spawn(&pid, command.program.c_str(), &fa, nullptr, command.argv.data(), environ) != 0)
+    return o;
   posix_spawn_file_actions_destroy(&fa);
   if (during) during(pid);
   int status;
@@ -275,12 +285,7 @@ inline Outcome run_program_with_file_limit(const std::vector<std::string> &args,
   int out_pipe[2], err_pipe[2];
   if (pipe(out_pipe) != 0) return o;
   if (pipe(err_pipe) != 0) return o;
-  std::vector<char *> argv;
-  std::string program = VT_REPLAY_BINARY;
-  argv.push_back(program.data());
-  std::vector<std::string> copy = args;
-  for (std::string &a : copy) argv.push_back(a.data());
-  argv.push_back(nullptr);
+  ProgramArgv command(args);
   pid_t pid = fork();
   if (pid == 0) {
     struct rlimit limit = {file_bytes, file_bytes};
@@ -289,7 +294,7 @@ inline Outcome run_program_with_file_limit(const std::vector<std::string> &args,
     dup2(out_pipe[1], 1);
     dup2(err_pipe[1], 2);
     close(out_pipe[0]), close(out_pipe[1]), close(err_pipe[0]), close(err_pipe[1]);
-    execv(program.c_str(), argv.data());
+    execv(command.program.c_str(), command.argv.data());
     _exit(127);
   }
   close(out_pipe[1]);
@@ -313,7 +318,8 @@ inline Outcome run_program_with_file_limit(const std::vector<std::string> &args,
   close(out_pipe[0]);
   close(err_pipe[0]);
   int status;
-  if (pid > 0 && waitpid(pid, &status, 0) == pid) o.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  if (pid > 0 && waitpid(pid, &status, 0) == pid)
+    o.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return o;
 }
 
@@ -330,19 +336,15 @@ inline Outcome run_program_on_terminal(const std::vector<std::string> &args, con
   struct winsize ws = {};
   ws.ws_row = 24, ws.ws_col = columns;
   ioctl(slave, TIOCSWINSZ, &ws);
-  std::vector<char *> argv;
-  std::string program = VT_REPLAY_BINARY;
-  argv.push_back(program.data());
-  std::vector<std::string> copy = args;
-  for (std::string &a : copy) argv.push_back(a.data());
-  argv.push_back(nullptr);
+  ProgramArgv command(args);
   posix_spawn_file_actions_t fa;
   posix_spawn_file_actions_init(&fa);
   posix_spawn_file_actions_addopen(&fa, 1, (dir + "/out").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                    0644);
   posix_spawn_file_actions_adddup2(&fa, slave, 2);
   pid_t pid;
-  int spawned = posix_spawn(&pid, program.c_str(), &fa, nullptr, argv.data(), environ);
+  int spawned =
+      posix_spawn(&pid, command.program.c_str(), &fa, nullptr, command.argv.data(), environ);
   posix_spawn_file_actions_destroy(&fa);
   close(slave);
   if (spawned == 0) {
