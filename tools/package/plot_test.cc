@@ -56,6 +56,32 @@ TEST(Plot, OneSeriesPerWorkerAndNothingFetched) {
   }
 }
 
+// A package short enough for one bucket a column draws the buckets' rates
+// alone; a longer one draws the columns' means and, beside them, the
+// busiest bucket of each column.
+TEST(Plot, BusiestBucketsOnlyWhenAColumnHoldsSeveral) {
+  struct Case {
+    uint64_t span_ms;
+    bool one_bucket_a_column;
+  };
+  for (const Case &c : {Case{60000, true}, Case{86400000, false}}) {
+    ProfileBuilder b;
+    profile_begin(&b, 1, 1000);
+    for (uint64_t t = 0; t <= c.span_ms; t += c.span_ms / 100)
+      profile_add_request(&b, 0, 0, t, 1, 1);
+    Profile p;
+    profile_finish(&b, &p);
+    ASSERT_EQ(p.column_ms == p.bucket_ms, c.one_bucket_a_column) << p.column_ms;
+    std::string html = render_plot_html(p, "span");
+    EXPECT_EQ(html.find("stacked by worker (buckets of 1 s)") != std::string::npos,
+              c.one_bucket_a_column)
+        << c.span_ms;
+    EXPECT_EQ(html.find("<h2>Busiest 1 s bucket of each column") != std::string::npos,
+              !c.one_bucket_a_column)
+        << c.span_ms;
+  }
+}
+
 TEST(Plot, AnEmptyPackageDrawsNoNumberItCannotWrite) {
   ProfileBuilder b;
   profile_begin(&b, 2, 1000);

@@ -150,6 +150,18 @@ TEST_F(LateProblems, EachConditionTheRunMeetsAtItsEnd) {
 
 TEST_F(LateProblems, SuiteCommandsMissingFromPath) {
   make_dirs("wdir/scenarios/p/s");
+  // An empty entry of PATH, between two or at an end, is the current
+  // directory.
+  std::string cwd = std::filesystem::current_path();
+  std::filesystem::current_path(dir + "/bin");
+  for (const char *path : {"/none:", ":/none", "/none::/none"}) {
+    setenv("PATH", path, 1);
+    EXPECT_TRUE(late_run_problems(false).empty()) << path;
+  }
+  std::filesystem::current_path(dir);
+  EXPECT_EQ(late_run_problems(false).size(), 3u);
+  std::filesystem::current_path(cwd);
+  setenv("PATH", (dir + "/bin").c_str(), 1);
   ASSERT_EQ(unlink((dir + "/bin/vti_get_page").c_str()), 0);
   EXPECT_EQ(late_run_problems(false),
             std::vector<std::string>{"suite command vti_get_page is not on PATH"});

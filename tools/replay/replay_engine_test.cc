@@ -222,7 +222,7 @@ TEST(ReplayEngine, StopsSendingAtTheDuration) {
 
 TEST(ReplayEngine, RefusedConnectionsAreConnectErrors) {
   TestDir d;
-  write_test_package(d.path, 1, {{1, 0, {{0, 0, "a"}, {10, 0, "b"}}}});
+  write_test_package(d.path, 1, {{1, 0, {{0, 0, "a"}, {300, 0, "b"}}}});
   int port;
   {
     ScriptedServer gone;
@@ -234,6 +234,14 @@ TEST(ReplayEngine, RefusedConnectionsAreConnectErrors) {
   EXPECT_EQ(r.stats.counts.sent, 0u);
   EXPECT_EQ(r.stats.bytes_sent + r.stats.bytes_received, 0u);
   EXPECT_EQ(r.stats.counts.planned, 2u);
+  // Unsent, each failure falls in the timeline's column of the time it failed.
+  std::vector<uint64_t> failed_at_ms;
+  const ReplayTimeline &t = r.stats.timeline;
+  for (size_t c = 0; c < t.columns.size(); c++)
+    for (uint64_t k = 0; k < t.columns[c].failed; k++) failed_at_ms.push_back(c * t.column_ms);
+  ASSERT_EQ(failed_at_ms.size(), 2u);
+  EXPECT_LT(failed_at_ms[0], 300u);
+  EXPECT_GE(failed_at_ms[1] + t.column_ms, 300u);
 }
 
 TEST(ReplayEngine, CountsAnswersOutsideTheOkStatusesAsFailed) {
