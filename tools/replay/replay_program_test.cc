@@ -322,6 +322,9 @@ TEST(ReplayProgram, ShardsMergeToTheWholeRun) {
     snprintf(row, sizeof row, "\n  %-6d %8d %10d %10d %10d", w, users_of[w], n, n, n);
     EXPECT_NE(o.out.find(row), std::string::npos) << row;
   }
+  // The package names no page: no column of names, nor blanks for one.
+  EXPECT_EQ(o.out.find("  service"), std::string::npos);
+  EXPECT_EQ(o.out.find(" \n"), std::string::npos) << o.out;
 
   // Shard 0 of 2 takes workers 0 and 2, shard 1 worker 1; both start 1.5 s
   // from now on the system's clock.
