@@ -116,6 +116,22 @@ TEST(ReplayEngine, SendsEachUsersEntriesInOrderAtTheirTimesOnOneConnection) {
   }
 }
 
+// A server that closes the connection right after its answer, without
+// saying so: the close is seen with the answer or just after it, and the
+// user's next request goes out on a new connection, never on the closed one.
+TEST(ReplayEngine, AConnectionClosedWithItsAnswerIsNotUsedAgain) {
+  TestDir d;
+  std::vector<TestUser> users;
+  for (uint64_t id = 1; id <= 20; id++) users.push_back({id, 0, {{0, 0, "close"}, {50, 0, "b"}}});
+  write_test_package(d.path, 1, users);
+  ScriptedServer server;
+  ReplayRun r = replay(d.path, server.port);
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.stats.counts.completed, 40u);
+  EXPECT_EQ(r.stats.retries, 0u);
+  EXPECT_EQ(server.connections, 40);
+}
+
 TEST(ReplayEngine, CountsEachShapeOfAnswerAndGoesOnWithTheUser) {
   TestDir d;
   auto user = [](uint64_t id, const char *first) {
