@@ -1,0 +1,35 @@
+# One customer's 60,000 requests, a millisecond apart: one user whose index
+# line is longer than a megabyte. A run that spills writes such a line in
+# pieces; it must be the line of the run without a budget, whole and once.
+mkdir -p logs/20261201/extracts
+awk 'BEGIN {
+  for (i = 1; i <= 60000; i++) {
+    printf "RequestTimeEx=%d.%06d\n", 1795000000 + int(i / 1000), (i % 1000) * 1000
+    printf "HTTP_SOAPACTION=\"urn:Store/IService/Op%d\"\nURL=/svc/Service.svc\n", i % 3
+    printf "xml1=%09d<Op><XACustId>1001</XACustId><Item>%d</Item></Op>&xmlEnd=00\n*******\n\n", i, i
+  }
+}' >logs/20261201/extracts/SOAP.log.1
+
+# run LABEL [LINE]: a run of the tree into LABEL/replay, LINE added to its
+# configuration.
+run() {
+  mkdir -p "$1/wdir/scenarios/p/s"
+  {
+    echo "INPUT_DIR|$WORK/logs"
+    echo "REPLAY_DIR|$WORK/$1/replay"
+    echo "SCRIPT_NAME|p/s/script"
+    echo "SCENARIO_NAME|p/s/long.conf"
+    echo "NUM_VVM|2"
+    [ $# -gt 1 ] && echo "$2"
+  } >"$1/replay.conf"
+  VT_WDIR=$WORK/$1/wdir PATH=$SUITE_BIN:$PATH "$TOOL" -i "$1/replay.conf" >"$1/stdout" 2>&1
+  echo "$1: status $?"
+}
+run whole
+run spilled "MEMORY_LIMIT|256K"
+grep -q '^  Spill: ' spilled/stdout || echo "the run with a budget did not spill"
+awk 'length($0) > 1048576 { n++ } END { print n + 0, "index lines over a megabyte" }' \
+  whole/replay/vt_index_*
+for f in whole/replay/vt_index_* whole/replay/vt_req_*; do
+  cmp -s "$f" "spilled/${f#whole/}" || echo "${f#whole/replay/} differs"
+done
