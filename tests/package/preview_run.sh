@@ -172,12 +172,16 @@ for line in \
   grep -qxF -- "$line" "$RES/preview.late.out" || fail "no line: $line"
 done
 
-# 3. A run that would stop at once: the tool's own reader refuses the line.
-sed 's/^SCRIPT_NAME|.*$/SCRIPT_TYPE|Cpp/' "$WORK/replay.conf" >"$WORK/bad.conf"
+# 3. A run that would stop at once: the tool's own reader refuses the line;
+# the misspelt keyword before it stays a warning.
+sed -e 's/^SCRIPT_NAME|.*$/SCRIPT_TYPE|Cpp/' -e 's/^NUM_VVM|3$/NUM_VMM|3/' "$WORK/replay.conf" \
+  >"$WORK/bad.conf"
 previewed bad -i "$WORK/bad.conf" -f --json
 [ "$(status_of bad)" = 1 ] || fail "a refused configuration previewed with status $(status_of bad)"
 grep -qF '"problems":["the run would stop: read_config_file_new:Error: Invalid script type Cpp. It should be Legacy or C"]' \
   "$RES/preview.bad.out" || fail "refused configuration: $(cat "$RES/preview.bad.out")"
+grep -qF '"warnings":["line 5: NUM_VMM: did you mean NUM_VVM? (the tool ignores the line)"]' \
+  "$RES/preview.bad.out" || fail "refused configuration's warning: $(cat "$RES/preview.bad.out")"
 
 # 4. A period that ends before it starts: every record is rejected.
 sed 's#^REPLAY_PERIOD|.*$#REPLAY_PERIOD|12/03/2026 00:00:00|12/01/2026 00:00:00#' "$WORK/replay.conf" >"$WORK/period.conf"
