@@ -214,29 +214,6 @@ TEST(Loggen, DaySpanAndUsersWithoutPeriod) {
   EXPECT_EQ(s.users_without_period, s.users);
 }
 
-// Progress lines come at most once a second, none for a tree made within
-// the first; once one came, the last says all was written.
-TEST(Loggen, ProgressEndsWithTheWholeCount) {
-  LoggenOptions o = small_options(9);
-  o.progress = true;
-  LoggenSummary s;
-  testing::internal::CaptureStderr();
-  generate(o, &s);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-  o.requests = 400000, o.min_body = 100, o.max_body = 200, o.customers = 5000;
-  testing::internal::CaptureStderr();
-  generate(o, &s);
-  std::string err = testing::internal::GetCapturedStderr();
-  if (err.empty()) GTEST_SKIP() << "the tree was made within a second";
-  EXPECT_EQ(err.rfind("vt_loggen: ", 0), 0u) << err;
-  size_t last = err.rfind("vt_loggen: ");
-  EXPECT_EQ(err.substr(last, err.find(" MB\n", last) - last)
-                .rfind("vt_loggen: 400000 of 400000 requests written (100%), ", 0),
-            0u)
-      << err;
-  EXPECT_EQ(err.back(), '\n');
-}
-
 TEST(LoggenOptions, Errors) {
   struct Case {
     const char *args;   // split at blanks
