@@ -10,6 +10,7 @@
 
 #include "base/core/sha256.h"
 #include "tools/loggen/loggen_options.h"
+#include "tools/loggen/loggen_plan.h"
 #include "tools/loggen/loggen_writer.h"
 
 namespace {
@@ -212,6 +213,25 @@ TEST(Loggen, DaySpanAndUsersWithoutPeriod) {
   o.bad_share = 0;
   generate(o, &s);
   EXPECT_EQ(s.users_without_period, s.users);
+}
+
+// Sessions counted as the replay generator makes users: a customer's request
+// joins the session while it comes less than the session length after the
+// session's first.
+TEST(Loggen, SessionsEndAtTheirLength) {
+  using Requests = std::vector<std::pair<uint32_t, uint64_t>>;
+  const std::vector<std::pair<Requests, uint64_t>> cases = {
+      {{}, 0},
+      {{{1, 5}}, 1},
+      {{{1, 0}, {1, kSessionMs - 1}}, 1},
+      {{{1, 0}, {1, kSessionMs}}, 2},
+      {{{1, kSessionMs}, {1, 0}}, 2},  // in any order
+      {{{1, 0}, {2, 0}, {1, 10}}, 2},
+      {{{1, 0}, {1, kSessionMs / 2}, {1, kSessionMs + 1}, {1, 2 * kSessionMs}}, 2},
+  };
+  for (auto [requests, sessions] : cases) {
+    EXPECT_EQ(count_sessions(&requests), sessions) << requests.size();
+  }
 }
 
 TEST(LoggenOptions, Errors) {
