@@ -174,6 +174,30 @@ TEST(PackageProfile, RefusesWhatItCannotRead) {
   }
 }
 
+// Groups of a package made with -p carry where their creation timestamp is
+// ("|T:offset:size"): read past, the figures are those of the plain groups.
+TEST(PackageProfile, ReadsPastTheTimestampOfAGroup) {
+  std::string dir = make_dir();
+  write_package(dir, 1, {{0, 1, {{0, 0, "body"}, {10, 1, "body two"}}}});
+  Profile plain, stamped;
+  std::string error;
+  ASSERT_TRUE(read_package_profile(dir, 1000, &plain, &error)) << error;
+  std::ifstream in(dir + "/vt_index_0");
+  std::string header, line;
+  std::getline(in, header);
+  std::getline(in, line);
+  in.close();
+  size_t second = line.find(",10,1,");
+  ASSERT_NE(second, std::string::npos) << line;
+  line = line.substr(0, second) + "|C:60:24" + line.substr(second) + "|N:70:3";
+  write_file(dir + "/vt_index_0", header + "\n" + line + "\n");
+  ASSERT_TRUE(read_package_profile(dir, 1000, &stamped, &error)) << error << "\n" << line;
+  EXPECT_EQ(stamped.requests, 2u);
+  EXPECT_EQ(stamped.body_bytes, plain.body_bytes);
+  EXPECT_EQ(stamped.per_page.size(), 2u);
+  ASSERT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
+}
+
 TEST(PackageProfile, BodySizeFromEntrySize) {
   // fixed 104 (the entry but for the length's digits and the body).
   struct Case {
