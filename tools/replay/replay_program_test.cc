@@ -322,8 +322,10 @@ TEST(ReplayProgram, ShardsMergeToTheWholeRun) {
     snprintf(row, sizeof row, "\n  %-6d %8d %10d %10d %10d", w, users_of[w], n, n, n);
     EXPECT_NE(o.out.find(row), std::string::npos) << row;
   }
-  // The package names no page: no column of names, nor blanks for one.
+  // The package names no page and no capture clock: no column of names, nor
+  // blanks for one, and no capture times.
   EXPECT_EQ(o.out.find("  service"), std::string::npos);
+  EXPECT_EQ(o.out.find("  captured"), std::string::npos);
   EXPECT_EQ(o.out.find(" \n"), std::string::npos) << o.out;
 
   // Shard 0 of 2 takes workers 0 and 2, shard 1 worker 1; both start 1.5 s
@@ -349,6 +351,9 @@ TEST(ReplayProgram, ShardsMergeToTheWholeRun) {
       {"merge", part0.path + "/r.json", part1.path + "/r.json", "--json", part0.path + "/m.json"},
       part1.path);
   ASSERT_EQ(merged.status, 0) << merged.err;
+  // The parts were of one package and one target: the merged report names them.
+  EXPECT_EQ(merged.out.rfind("vt_replay: report: " + d.path + " against " + target + ", ", 0), 0u)
+      << merged.out;
   for (const std::string *report : {&o.out, &merged.out}) {
     EXPECT_NE(report->find("requests     planned 48, sent 48, completed 48, errors 0"),
               std::string::npos);
