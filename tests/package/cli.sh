@@ -56,6 +56,14 @@ expect 2 '' '-i needs a configuration file' preview -i
 expect 2 '' 'unknown argument: x' preview -i c x
 expect 2 '' '^vt_package preview: --bucket takes whole seconds from 1 to 31536000$' preview -i c --bucket 0
 expect 2 '' '^vt_package preview: --bucket takes whole seconds' preview -i c --bucket
+PROG=("$CHECK")
+expect 0 '^Usage: .*vt_package_check \[--\] REPLAY_DIR' '' --help
+expect 0 '^vt_package_check [0-9]' '' --version
+expect 2 '' '^vt_package_check: no replay directory given'
+expect 2 '' '^vt_package_check: unknown option --frob' --frob "$WORK"
+expect 2 '' '^vt_package_check: more than one replay directory: b' a b
+expect 1 ' 1 problems$' '^-x: no vt_index_0' -- -x
+PROG=("$P")
 expect 1 '' 'vt_package profile: /nonexistent: No such file or directory' profile /nonexistent
 expect 1 '' 'vt_package plot: /nonexistent: No such file or directory' plot /nonexistent -o "$WORK/p.html"
 expect 1 '' "vt_package profile: $WORK holds no vt_index_0" profile "$WORK"
