@@ -110,7 +110,13 @@ TEST_F(InputFiles, FormsOfInputDir) {
       {"B|20201201|,", true, ""},
       {"B|20201205", true, ""},
   };
+  // Every directory looked at is closed again.
+  auto open_descriptors = [] {
+    return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator{});
+  };
+  auto before = open_descriptors();
   for (const auto &c : cases) EXPECT_EQ(list_for(c.value, c.in_order), c.files) << c.value;
+  EXPECT_EQ(open_descriptors(), before);
 }
 
 TEST_F(InputFiles, ErrorMessages) {
