@@ -158,6 +158,15 @@ TEST(ReplayFigures, ResultsFilesReadBackToTheSameFigures) {
     EXPECT_EQ(back.timeline.column_ms, 32u);
     timeline_widen(&back.timeline, direct.timeline.column_ms);
     EXPECT_EQ(digest(back), digest(direct)) << name;
+    // Empty lines (a line end alone, or CR LF) are passed over wherever they are.
+    size_t middle = 0;
+    for (int k = 0; k < 1500; k++) middle = text.find('\n', middle) + 1;
+    std::string blanks = path + ".blanks";
+    std::ofstream(blanks) << text.substr(0, middle) << "\n\r\n" << text.substr(middle) << "\n";
+    ReplayStats spaced;
+    ASSERT_TRUE(read_results_file(blanks, &spaced, &error)) << error;
+    timeline_widen(&spaced.timeline, direct.timeline.column_ms);
+    EXPECT_EQ(digest(spaced), digest(direct)) << name;
   }
   // One line of each shape, as written.
   std::string line;
