@@ -16,3 +16,22 @@ rmdir logs/20261202/extracts/SOAP.log.2
 ln -s SOAP.log.5 logs/20261202/extracts/SOAP.log.5
 write_conf z.conf "$WORK/replay_z"
 run_tool -i z.conf -n 1
+rm logs/20261202/extracts/SOAP.log.5
+
+# A named pipe put in place of an input file after Step 1 listed it: Step 2
+# refuses it without waiting on it. The processor count is read through "wc
+# -l" before the configuration and again when Step 2 starts, when the replay
+# directory exists.
+mkdir fake
+cat >fake/wc <<FAKE
+#!/bin/bash
+cat >/dev/null
+if [ -d "$WORK/replay_w" ] && [ -f "$WORK/logs/20261202/extracts/SOAP.log.1" ]; then
+  rm "$WORK/logs/20261202/extracts/SOAP.log.1"
+  mkfifo "$WORK/logs/20261202/extracts/SOAP.log.1"
+fi
+echo 2
+FAKE
+chmod +x fake/wc
+write_conf w.conf "$WORK/replay_w"
+timeout 60 bash -c '. "$CASE/../../lib/safety.sh"; FAKE_BIN=$WORK/fake run_tool -i w.conf'
