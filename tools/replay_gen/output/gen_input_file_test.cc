@@ -27,4 +27,18 @@ TEST(GenInputFile, ReplacesWhatAnEarlierProcessLeft) {
   unlink(path.c_str());
 }
 
+// A dry run names the file but makes none.
+TEST(GenInputFile, ADryRunMakesNone) {
+  std::string path = "/tmp/filename_" + std::to_string(getpid());
+  run = RunState{};
+  run.options.dry_run = true;
+  ASSERT_EQ(run_to_end(create_file_for_vtu_gen_script).status, 0);
+  EXPECT_EQ(run.script_input.vtu_gen_script_fp, nullptr);
+  EXPECT_EQ(run.script_input.vtu_gen_script_file_name, path);
+  struct stat st;
+  EXPECT_NE(lstat(path.c_str(), &st), 0);
+  unlink(path.c_str());
+  run = RunState{};
+}
+
 }  // namespace
