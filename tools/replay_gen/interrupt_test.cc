@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "tools/replay_gen/records.h"
+
 namespace {
 
 TEST(Interrupt, LineBeforeAnyReplayDirectoryAndCutToRoom) {
@@ -33,6 +35,13 @@ TEST(Interrupt, LineBeforeAnyReplayDirectoryAndCutToRoom) {
     EXPECT_EQ(std::string(line), "on_interrupt:Run stopped by signal 9; replay directory " +
                                      std::string(dir) + " is incomplete.\n");
   }
+  // The longest replay directory a configuration can name is named whole.
+  std::string longest = "/" + std::string(kTextBufSize - 2, 'd');
+  set_interrupt_replay_dir(longest.c_str());
+  std::string room(2 * kTextBufSize, '\0');
+  format_interrupt_line(15, nullptr, room.data(), room.size());
+  EXPECT_EQ(std::string(room.c_str()), "on_interrupt:Run stopped by signal 15; replay directory " +
+                                           longest + " is incomplete.\n");
 }
 
 }  // namespace
