@@ -19,17 +19,18 @@ namespace {
 TEST(JsonReader, ValuesAndFaults) {
   JsonValue v;
   std::string error;
-  ASSERT_TRUE(json_parse(
-      " {\"a\": [1, -2.5e3, true, false, null], \"s\": \"q\\\"\\\\\\/\\n\\u00e9\\ud83d\\ude00\","
-      " \"big\": 18446744073709551615, \"a\": {}} \n",
-      &v, &error))
+  ASSERT_TRUE(
+      json_parse(" {\"a\": [1, -2.5e3, true, false, null], \"s\": "
+                 "\"q\\\"\\\\\\/\\n\\u00e9\\ud83d\\ude00\\ud83c\\udf7b\","
+                 " \"big\": 18446744073709551615, \"a\": {}} \n",
+                 &v, &error))
       << error;
   const JsonValue *a = json_member(v, "a");
   ASSERT_NE(a, nullptr);
   EXPECT_EQ(a->kind, JsonValue::kObject);  // the last of two equal keys counts
   std::string s;
   ASSERT_TRUE(json_text(json_member(v, "s"), &s));
-  EXPECT_EQ(s, "q\"\\/\n\xc3\xa9\xf0\x9f\x98\x80");
+  EXPECT_EQ(s, "q\"\\/\n\xc3\xa9\xf0\x9f\x98\x80\xf0\x9f\x8d\xbb");
   uint64_t n = 0;
   EXPECT_TRUE(json_u64(json_member(v, "big"), &n));
   EXPECT_EQ(n, UINT64_MAX);
@@ -90,21 +91,22 @@ struct TestPackage {
   explicit TestPackage(int workers, const std::string &tag = "") {
     char tmpl[] = "/tmp/vt_manifest_test.XXXXXX";
     dir = mkdtemp(tmpl);
-    manifest = "{\"format\": 1, \"tool\": \"vtu_replay_gen\", \"tool_version\": \"1.0.0\", "
-               "\"made_at\": \"2026-12-07T02:10:40Z\", \"config\": \"/c.conf\", \"input\": {}, "
-               "\"capture_start_ms\": 1795000000123, \"capture_start\": "
-               "\"2026-11-18T11:06:40.123Z\", \"workers\": " +
-               std::to_string(workers) + ", \"files\": [";
+    manifest =
+        "{\"format\": 1, \"tool\": \"vtu_replay_gen\", \"tool_version\": \"1.0.0\", "
+        "\"made_at\": \"2026-12-07T02:10:40Z\", \"config\": \"/c.conf\", \"input\": {}, "
+        "\"capture_start_ms\": 1795000000123, \"capture_start\": "
+        "\"2026-11-18T11:06:40.123Z\", \"workers\": " +
+        std::to_string(workers) + ", \"files\": [";
     for (int w = 0; w < workers; w++) {
       std::string req = entry("body of " + std::to_string(w) + tag);
       std::string index = kIndexHeader + std::string("000000001,vt_req_") + std::to_string(w) +
                           ",0,0,0," + std::to_string(req.size()) + "\n";
       write("vt_req_" + std::to_string(w), req);
       write("vt_index_" + std::to_string(w), index);
-      manifest += std::string(w ? "," : "") + "{\"worker\": " + std::to_string(w) +
-                  ", \"users\": 1, \"requests\": 1, \"request_file\": " +
-                  file_json("vt_req_", w, req) + ", \"index_file\": " +
-                  file_json("vt_index_", w, index) + "}";
+      manifest +=
+          std::string(w ? "," : "") + "{\"worker\": " + std::to_string(w) +
+          ", \"users\": 1, \"requests\": 1, \"request_file\": " + file_json("vt_req_", w, req) +
+          ", \"index_file\": " + file_json("vt_index_", w, index) + "}";
     }
     manifest +=
         "], \"services\": [{\"page_id\": 0, \"name\": \"IService_GetData\", \"method\": "
@@ -223,9 +225,11 @@ TEST(Manifest, ParseNamesTheKeyAtFault) {
       {"\"capture_start_ms\": 1795000000123", "\"capture_start_ms\": -1",
        "\"capture_start_ms\" must be a whole number"},
       {"\"tool\": \"vtu_replay_gen\"", "\"tool\": 3", "\"tool\" must be a string"},
-      {"\"size\": 58", "\"size\": \"58\"", "files[0].request_file: \"size\" must be a whole number"},
+      {"\"size\": 58", "\"size\": \"58\"",
+       "files[0].request_file: \"size\" must be a whole number"},
       {"\"sha256\": \"", "\"sha256\": \"A", "files[0].request_file: \"sha256\" must be 64"},
-      {"\"name\": \"IService_GetData\"", "\"nam\": \"x\"", "services[0]: \"name\" must be a string"},
+      {"\"name\": \"IService_GetData\"", "\"nam\": \"x\"",
+       "services[0]: \"name\" must be a string"},
       {"\"services\": [", "\"services\": 1, \"x\": [", "\"services\" must be a list"},
   };
   for (const Case &c : cases) {
