@@ -77,7 +77,6 @@ struct UserState {
   bool has_next = false;
   bool queued = false;
   uint16_t in_flight = 0;
-  uint16_t conn_count = 0;
   uint32_t conns = kNone;
   SSL_SESSION *session = nullptr;  // the user's last TLS session, resumed on its next connection
 };
@@ -231,7 +230,6 @@ void close_conn(Engine *e, uint32_t ci) {
   uint32_t *link = &u.conns;
   while (*link != ci) link = &e->conns[*link].next_of_user;
   *link = c.next_of_user;
-  u.conn_count--;
   c.state = kFree;
   c.user = kNone;
   c.next_of_user = kNone;
@@ -501,7 +499,6 @@ void dispatch(Engine *e, uint32_t ui, int64_t now) {
     c.next_of_user = u.conns;
     c.reused = false;
     u.conns = ci;
-    u.conn_count++;
   }
   Conn &c = e->conns[ci];
   c.group = u.next;
