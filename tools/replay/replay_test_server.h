@@ -302,7 +302,10 @@ inline Outcome run_program_with_file_limit(const std::vector<std::string> &args,
   struct pollfd pfd[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
   std::string *into[2] = {&o.out, &o.err};
   for (int open_pipes = 2; pid > 0 && open_pipes > 0;) {
-    if (poll(pfd, 2, 20000) <= 0) break;
+    if (poll(pfd, 2, 20000) <= 0) {
+      kill(pid, SIGKILL);  // 20 s of silence: the program is stuck, and the case fails
+      break;
+    }
     for (int i = 0; i < 2; i++) {
       if (pfd[i].fd < 0 || !pfd[i].revents) continue;
       char buf[4096];

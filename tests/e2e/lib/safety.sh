@@ -44,13 +44,3 @@ check_package() {
     cat check.out
   fi
 }
-
-# A run that ends, however, removes its script generator input file; says so
-# when the last run_tool's file is still there, and removes it.
-check_no_left_input() {
-  local f="/tmp/filename_$(cat tool.pid)"
-  if [ -e "$f" ] || [ -L "$f" ]; then
-    echo "the run left $f behind" | sed 's/filename_[0-9]*/filename_<PID>/'
-    rm -f "$f"
-  fi
-}
