@@ -346,3 +346,43 @@ TEST(ProfileReport, NumberFormats) {
 }
 
 }  // namespace
+
+// A dry run that spills hands the users' times over in sorted runs of its
+// own: the builder then keeps none of them, and the figures are those of
+// the same users kept in memory.
+TEST(PackageProfile, UserTimesFromSortedSourcesAreNotKept) {
+  const std::vector<std::pair<uint64_t, uint64_t>> users = {
+      {1000, 5000}, {2000, 2000}, {2000, 9000}, {4000, 4500}, {9000, 12000}};
+  Profile in_memory, elsewhere;
+  for (bool from_sources : {false, true}) {
+    ProfileBuilder b;
+    profile_begin(&b, 2, 1000);
+    std::vector<uint64_t> firsts, lasts;
+    for (auto [first, last] : users) {
+      ASSERT_TRUE(profile_add_request(&b, 0, 0, first, 300, 200));
+      ASSERT_TRUE(profile_add_request(&b, 1, 1, last, 300, 200));
+      firsts.push_back(first);
+      lasts.push_back(last);
+    }
+    std::sort(lasts.begin(), lasts.end());
+    auto source = [](std::vector<uint64_t> v) {
+      return [v, i = size_t{0}](uint64_t *t) mutable { return i < v.size() && (*t = v[i++], true); };
+    };
+    if (from_sources) {
+      b.user_times_elsewhere = true;
+      b.sorted_firsts = source(firsts);
+      b.sorted_lasts = source(lasts);
+    }
+    for (size_t i = 0; i < users.size(); i++)
+      profile_add_user(&b, static_cast<int>(i % 2), users[i].first, users[i].second);
+    if (from_sources) {
+      EXPECT_EQ(b.user_first.capacity(), 0u);
+      EXPECT_EQ(b.user_last.capacity(), 0u);
+    }
+    profile_finish(&b, from_sources ? &elsewhere : &in_memory);
+  }
+  EXPECT_EQ(in_memory.max_active_users, 3u);  // at 4000: the first, third and fourth
+  EXPECT_EQ(elsewhere.max_active_users, in_memory.max_active_users);
+  EXPECT_EQ(elsewhere.column_active, in_memory.column_active);
+  EXPECT_EQ(elsewhere.users, 5u);
+}
