@@ -145,10 +145,6 @@ constexpr size_t kLinePiece = 1 << 20;
 void write_spilled_index_lines(std::vector<IndexFile> &files) {
   SpilledUsers users;
   spilled_users_begin(&users);
-  if (run.spill.num_users == 0) {
-    error_log(1, kFname, "No user found in the list\n");
-    vt_exit(-1);
-  }
   std::string line;
   line.reserve(102400);
   UserEntry user;
@@ -181,14 +177,14 @@ void format_user_line(const UserNode &user, std::string *line) {
 void write_vortan_index_file() {
   if (run.log.debug_level) debug_log(4, kFname, "Method Called");
   std::vector<IndexFile> files = open_index_files(checked_num_vvm(kFname));
+  if (run.spill.spilling ? run.spill.num_users == 0 : !run.users.head) {
+    error_log(1, kFname, "No user found in the list\n");
+    vt_exit(-1);
+  }
   if (run.spill.spilling) {
     write_spilled_index_lines(files);
     close_index_files(files);
     return;
-  }
-  if (!run.users.head) {
-    error_log(1, kFname, "No user found in the list\n");
-    vt_exit(-1);
   }
   std::string line;
   line.reserve(102400);

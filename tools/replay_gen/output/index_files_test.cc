@@ -43,6 +43,13 @@ TEST_F(IndexFiles, FatalCases) {
             "write_vortan_index_file:No user found in the list\n\n");
   EXPECT_EQ(file("vt_index_0"), kHeader);
   EXPECT_EQ(file("vt_index_1"), kHeader);
+  // A run that spills, alike.
+  std::filesystem::create_directories(dir + "/spilled");
+  snprintf(run.config.replay_dir, kTextBufSize, "%s/spilled", dir.c_str());
+  run.spill.spilling = true;
+  EXPECT_EQ(run_to_end(write_vortan_index_file).err,
+            "write_vortan_index_file:No user found in the list\n\n");
+  run.spill.spilling = false;
   // Whatever someone put under an index file's name is refused: a directory
   // here, a symbolic link in the end-to-end case safety_planted_index_link.
   std::filesystem::create_directories(dir + "/sub/vt_index_1");
