@@ -1,6 +1,7 @@
 #include "base/core/run_cmd.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -32,6 +33,30 @@ TEST(RunCmd, KeepsLastLineCutAtLineEnd) {
     ASSERT_EQ(vtlb_run_cmd_and_get_last_line(c.cmd, c.length, out), 0) << c.cmd;
     EXPECT_STREQ(out, c.want) << c.cmd << " length " << c.length;
   }
+}
+
+// A command that cannot be started (here: no descriptor is left for its
+// pipe), or no room for even an empty line, is a failure, and the output
+// is left alone.
+TEST(RunCmd, FailsWhenTheCommandCannotRun) {
+  char out[16] = "untouched";
+  for (int length : {0, 1}) EXPECT_EQ(vtlb_run_cmd_and_get_last_line("echo x", length, out), -1);
+  struct rlimit old_limit, none;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old_limit), 0);
+  none = {3, old_limit.rlim_max};
+  testing::internal::CaptureStderr();
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
+  int rc = vtlb_run_cmd_and_get_last_line("echo x", sizeof(out), out);
+  int cpus = vtlb_get_num_cpu();
+  setrlimit(RLIMIT_NOFILE, &old_limit);
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(rc, -1);
+  EXPECT_EQ(cpus, -1);
+  EXPECT_STREQ(out, "untouched");
+  EXPECT_NE(err.find("Error: Error in executing command = echo x. Error = Too many open files\n"),
+            std::string::npos)
+      << err;
+  EXPECT_NE(err.find("Error: Error in getting number of CPUs for the system.\n"), std::string::npos);
 }
 
 TEST(ShellQuote, PassesEveryCharacterLiterally) {
