@@ -303,6 +303,16 @@ TEST(PackageProfile, BucketsPastTheTableCountAlike) {
   profile_finish(&b, &p);
   EXPECT_EQ(p.peak_bucket_requests, 2u);
   EXPECT_EQ(p.peak_bucket_start_ms, 2000u);
+
+  // One request a bucket: the first bucket is the peak; no request, no peak.
+  for (std::vector<uint64_t> times : {std::vector<uint64_t>{3000, 7000}, std::vector<uint64_t>{}}) {
+    profile_begin(&b, 1, 1000);
+    for (uint64_t t : times) ASSERT_TRUE(profile_add_request(&b, 0, 0, t, 300, 200));
+    Profile q;
+    profile_finish(&b, &q);
+    EXPECT_EQ(q.peak_bucket_requests, times.size() ? 1u : 0u);
+    EXPECT_EQ(q.peak_bucket_start_ms, times.size() ? 3000u : 0u);
+  }
 }
 
 TEST(ProfileOptions, BucketSeconds) {
