@@ -94,6 +94,14 @@ expect 0 '^<!DOCTYPE html>' '' plot "$WORK/pkg" -o -
 tail -c 8 "$WORK/out" | grep -q '</html>' || { echo "FAIL: -o - wrote more than the page"; failed=1; }
 ls "$WORK" | grep -q '\.new-' && { echo "FAIL: --force left its new file behind"; failed=1; }
 
+# The page of a run from results files alone, counted in its summary line.
+printf '%s\n' planned_ms,sent_ms,lag_ms,latency_ms,status,error,ok,bytes_out,bytes_in,page,worker,user \
+  0,0,0,1.5,200,,true,100,50,1,0,7 10,10,0,2.0,503,,false,100,50,1,0,7 >"$WORK/run.csv"
+expect 0 '^plot: .*run1.html written (2 requests of 1 workers, from 1 results file)$' '' \
+  plot --results "$WORK/run.csv" -o "$WORK/run1.html"
+expect 0 '^plot: .*run2.html written (4 requests of 1 workers, from 2 results files)$' '' \
+  plot --results "$WORK/run.csv" --results "$WORK/run.csv" -o "$WORK/run2.html"
+
 # Hostile packages: one worker, one user, one request; mkpkg DIR TIME
 # [OFFSET [CONTENT_LENGTH]] writes it with the numbers given as text.
 HEADER='#user_id, request_file, timestamp, page_id, offset, size,timestamp, page_id, offset, size, ...'
