@@ -75,8 +75,8 @@ void close_conn(Sink *s, int fd) {
   s->conns[static_cast<size_t>(fd)].reset();
 }
 
-// Writes what is pending; false when the connection is gone.
-bool flush(Sink *s, SinkConn *c) {
+// Writes what is pending; a connection that fails, or is done, is closed.
+void flush(Sink *s, SinkConn *c) {
   while (!c->out.empty()) {
     ssize_t n = send(c->fd, c->out.data(), c->out.size(), MSG_NOSIGNAL);
     if (n > 0) {
@@ -86,17 +86,13 @@ bool flush(Sink *s, SinkConn *c) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno == EAGAIN) break;
     close_conn(s, c->fd);
-    return false;
+    return;
   }
   epoll_event ev{};
   ev.events = c->out.empty() ? EPOLLIN : EPOLLIN | EPOLLOUT;
   ev.data.fd = c->fd;
   epoll_ctl(s->epoll_fd, EPOLL_CTL_MOD, c->fd, &ev);
-  if (c->out.empty() && c->close_after) {
-    close_conn(s, c->fd);
-    return false;
-  }
-  return true;
+  if (c->out.empty() && c->close_after) close_conn(s, c->fd);
 }
 
 // Parses what came; every whole request is answered with the next status.
