@@ -25,7 +25,13 @@ WRAP
   chmod +x wrap/$generator
 done
 
-# run LABEL NUM_VVM THREADS: one run in $WORK/run (every run has the same
+# Without -n the thread count follows the processors, counted through wc:
+# the one here prints the count in cpus/count.
+mkdir -p cpus
+printf '#!/bin/sh\ncat >/dev/null\ncat "%s"\n' "$WORK/cpus/count" >cpus/wc
+chmod +x cpus/wc
+
+# run LABEL NUM_VVM THREADS|auto: one run in $WORK/run (every run has the same
 # paths), kept in $WORK/runs/LABEL.
 run() {
   rm -rf run
@@ -38,7 +44,9 @@ SCENARIO_NAME|p/s/threads.conf
 NUM_VVM|$2
 SERVICE_NAME|IArea0_Op0|POST|http://127.0.0.1/svc/Area0.svc|XACustId
 CONF
-  VT_WDIR=$WORK/run/wdir PATH=$WORK/wrap:$SUITE_BIN:$PATH "$TOOL" -i run/replay.conf -n "$3" \
+  local threads=(-n "$3") path=$WORK/wrap:$SUITE_BIN:$PATH
+  [ "$3" = auto ] && threads=() path=$WORK/cpus:$path
+  VT_WDIR=$WORK/run/wdir PATH=$path "$TOOL" -i run/replay.conf "${threads[@]}" \
     >run/stdout 2>run/stderr
   echo "-n $3, NUM_VVM $2: status $?, $(grep -c '^  Processing Thread\[[0-9]*\] Started$' \
     run/stdout) threads"
@@ -67,6 +75,12 @@ for threads in 2 3 7; do
     run "n$threads.$i" 3 $threads
     same one "n$threads.$i"
   done
+done
+# 10 processors make 6 threads over these 18 files, 5 make 3, 3 make 1.
+for cpus in 10 5 3; do
+  echo "$cpus" >cpus/count
+  run "auto$cpus" 3 auto
+  same one "auto$cpus"
 done
 run one_vvm5 5 1
 for i in 1 2; do
