@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "tools/package/profile_report.h"
 
@@ -54,6 +55,37 @@ TEST(Plot, OneSeriesPerWorkerAndNothingFetched) {
     EXPECT_NE(html.find("peak " + format_rate(p.rps_peak)), std::string::npos);
     EXPECT_NE(html.find(">" + format_count(p.max_active_users) + " at most<"), std::string::npos);
   }
+}
+
+// The page mix lists the busiest pages first, busiest at the top, and the
+// rest as one row; equal pages keep their id order.
+TEST(Plot, PageMixListsTheBusiestPagesFirst) {
+  ProfileBuilder b;
+  profile_begin(&b, 1, 1000);
+  // Page k has k + 1 requests, but pages 7 and 8 have 5, as page 4 has.
+  for (int page = 0; page < 25; page++) {
+    int n = page == 7 || page == 8 ? 5 : page + 1;
+    for (int i = 0; i < n; i++) ASSERT_TRUE(profile_add_request(&b, 0, page, 1000 * i, 100, 50));
+  }
+  Profile p;
+  profile_finish(&b, &p);
+  std::string html = render_plot_html(p, "dir");
+  std::vector<std::string> labels;
+  const std::string open = "<text class=\"pl\" x=";
+  for (size_t at = html.find(open); at != std::string::npos; at = html.find(open, at + 1)) {
+    size_t from = html.find('>', at) + 1;
+    labels.push_back(html.substr(from, html.find('<', from) - from));
+  }
+  std::vector<std::string> want;
+  for (int page = 24; page >= 9; page--) want.push_back("page " + std::to_string(page));
+  for (const char *label : {"page 6", "page 5", "page 4", "page 7", "5 more pages"})
+    want.push_back(label);
+  EXPECT_EQ(labels, want);
+  // The rest: pages 8, 3, 2, 1 and 0, with 5 + 4 + 3 + 2 + 1 of the 318
+  // requests.
+  size_t last = html.rfind("<text class=\"pv\"");
+  ASSERT_NE(last, std::string::npos);
+  EXPECT_EQ(html.substr(html.find('>', last) + 1, 23), "15 (4.7%), 1,500 bytes<");
 }
 
 // A package short enough for one bucket a column draws the buckets' rates
