@@ -308,7 +308,9 @@ TEST(ReplayEngine, RewritesTheHeadOfEveryRequestAndNeverItsBody) {
   for (size_t i = 0; i < large.size(); i += 997) large[i] = static_cast<char>('a' + i % 26);
   TestRequest folded{0, 0, fake, "POST /a HTTP/1.1", "X-Old: a\r\n  continued\r\nx-old: b\r\n"};
   TestRequest plain{10, 1, large, "PUT /b HTTP/1.1", "Accept: */*\r\n"};
-  write_test_package(d.path, 1, {{1, 0, {folded, plain}}});
+  // And a request that is all head: its last byte goes as any other.
+  TestRequest bare{20, 2, "", "GET /c HTTP/1.1", ""};
+  write_test_package(d.path, 1, {{1, 0, {folded, plain, bare}}});
   ReplayOptions o;
   std::string error;
   for (const char *rule : {"X-Old:", "X-New: 1", "accept: text/xml"}) {
@@ -323,7 +325,9 @@ TEST(ReplayEngine, RewritesTheHeadOfEveryRequestAndNeverItsBody) {
       "POST /a HTTP/1.1\r\nHost: staging.example:8443\r\nContent-Length: " +
           std::to_string(fake.size()) + "\r\nX-New: 1\r\naccept: text/xml\r\n\r\n" + fake,
       "PUT /b HTTP/1.1\r\nHost: staging.example:8443\r\naccept: text/xml\r\nContent-Length: " +
-          std::to_string(large.size()) + "\r\nX-New: 1\r\n\r\n" + large};
+          std::to_string(large.size()) + "\r\nX-New: 1\r\n\r\n" + large,
+      "GET /c HTTP/1.1\r\nHost: staging.example:8443\r\nContent-Length: 0\r\nX-New: 1\r\n"
+      "accept: text/xml\r\n\r\n"};
   TlsFixture tls;
   for (bool over_tls : {false, true}) {
     SCOPED_TRACE(over_tls ? "TLS" : "plain");
@@ -331,16 +335,17 @@ TEST(ReplayEngine, RewritesTheHeadOfEveryRequestAndNeverItsBody) {
     ReplayRun r = replay(d.path, server.port, o, over_tls ? tls.cacert : "");
     ASSERT_TRUE(r.ok) << r.error;
     std::vector<Received> got = server.received();
-    ASSERT_EQ(got.size(), 2u);
+    ASSERT_EQ(got.size(), 3u);
     EXPECT_EQ(got[0].request, want[0]);
     EXPECT_TRUE(got[1].request == want[1]) << got[1].request.substr(0, 200);
+    EXPECT_EQ(got[2].request, want[2]);
     // Per rule, in the order given: removed, added, replaced once, Host replaced.
     ASSERT_EQ(r.stats.rewrites.size(), 4u);
     EXPECT_EQ(r.stats.rewrites[0].removed, 1u);
-    EXPECT_EQ(r.stats.rewrites[1].added, 2u);
+    EXPECT_EQ(r.stats.rewrites[1].added, 3u);
     EXPECT_EQ(r.stats.rewrites[2].replaced, 1u);
-    EXPECT_EQ(r.stats.rewrites[2].added, 1u);
-    EXPECT_EQ(r.stats.rewrites[3].replaced, 2u);
+    EXPECT_EQ(r.stats.rewrites[2].added, 2u);
+    EXPECT_EQ(r.stats.rewrites[3].replaced, 3u);
   }
 }
 
