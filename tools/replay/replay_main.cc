@@ -87,7 +87,6 @@ ReplayReportInfo replay_report_info(const ReplayOptions &o, const ReplayTarget &
   info.tls_verified = info.tls && t.tls.verify;
   info.tls_name = t.tls.name;
   info.rewrites = o.headers;
-  info.threshold_list = o.thresholds;
   info.thresholds = check_replay_thresholds(o.thresholds, s);
   if (o.shard.count > 1)
     info.shard = std::to_string(o.shard.index) + "/" + std::to_string(o.shard.count);

@@ -29,7 +29,7 @@ struct ReplayReportInfo {
   bool tls_verified = false;
   std::string tls_name;  // the name the certificate was checked for
   std::vector<ReplayHeaderRule> rewrites;
-  std::vector<ReplayThreshold> threshold_list;  // as given
+  std::vector<ReplayThreshold> threshold_list;  // as read back from a JSON report, for a merge
   std::vector<ReplayThresholdResult> thresholds;  // checked against the figures
   std::string shard;                         // "0/2"; empty without --shard
   int64_t capture_start_ms = -1;             // package time 0 on the capture's clock; -1: unknown
