@@ -56,7 +56,8 @@ TEST(RunCmd, FailsWhenTheCommandCannotRun) {
   EXPECT_NE(err.find("Error: Error in executing command = echo x. Error = Too many open files\n"),
             std::string::npos)
       << err;
-  EXPECT_NE(err.find("Error: Error in getting number of CPUs for the system.\n"), std::string::npos);
+  EXPECT_NE(err.find("Error: Error in getting number of CPUs for the system.\n"),
+            std::string::npos);
 }
 
 TEST(ShellQuote, PassesEveryCharacterLiterally) {

@@ -376,7 +376,8 @@ TEST(PackageProfile, UserTimesFromSortedSourcesAreNotKept) {
     }
     std::sort(lasts.begin(), lasts.end());
     auto source = [](std::vector<uint64_t> v) {
-      return [v, i = size_t{0}](uint64_t *t) mutable { return i < v.size() && (*t = v[i++], true); };
+      return
+          [v, i = size_t{0}](uint64_t *t) mutable { return i < v.size() && (*t = v[i++], true); };
     };
     if (from_sources) {
       b.user_times_elsewhere = true;

@@ -25,16 +25,16 @@ struct ReplayReportInfo {
   std::string dir, target, command;
   double speed = 1;
   ReplayStatusSet ok_status;
-  bool tls = false;       // an https:// target
+  bool tls = false;  // an https:// target
   bool tls_verified = false;
   std::string tls_name;  // the name the certificate was checked for
   std::vector<ReplayHeaderRule> rewrites;
-  std::vector<ReplayThreshold> threshold_list;  // as read back from a JSON report, for a merge
+  std::vector<ReplayThreshold> threshold_list;    // as read back from a JSON report, for a merge
   std::vector<ReplayThresholdResult> thresholds;  // checked against the figures
-  std::string shard;                         // "0/2"; empty without --shard
-  int64_t capture_start_ms = -1;             // package time 0 on the capture's clock; -1: unknown
+  std::string shard;                              // "0/2"; empty without --shard
+  int64_t capture_start_ms = -1;              // package time 0 on the capture's clock; -1: unknown
   std::map<int64_t, std::string> page_names;  // service names by page id, where known
-  std::vector<std::string> merged_from;      // the reports a merge added up
+  std::vector<std::string> merged_from;       // the reports a merge added up
 };
 
 // The service names and the capture's clock time of the package's manifest.
