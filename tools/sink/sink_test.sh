@@ -35,8 +35,8 @@ for bad in "--status=" "--status 100" "--status 199" "--status 600" "--status 20
 done
 
 # In the background: both files are there when the command returns, and the
-# port answers at once.
-"$SINK" --background --port-file "$T/port" --pid-file "$T/pid" --status 200,503 >"$T/sink.out" ||
+# port answers at once. (Options take their value after a blank or an =.)
+"$SINK" --background --port-file "$T/port" --pid-file="$T/pid" --status=200,503 >"$T/sink.out" ||
   { fail "--background failed"; exit 1; }
 PORT=$(cat "$T/port") PID=$(cat "$T/pid")
 PIDS+=("$PID")
