@@ -322,6 +322,43 @@ TEST(ReplayFigures, JsonReportsReadBackAndMergeToTheWhole) {
   }
 }
 
+// Each figure of the text report's latency and lag lines is the one its
+// label names.
+TEST(ReplayFigures, TextReportShowsTheFiguresItNames) {
+  ReplayStats s = tally(outcomes(5000, 11));
+  std::string text = format_replay_report(ReplayReportInfo{}, s);
+  struct Line {
+    std::string label;
+    const LogHistogram *h;
+    int items;
+  };
+  for (const Line &want_line :
+       {Line{"  latency ms   ", &s.latency_ns, 8}, Line{"  lag ms       ", &s.lag_ns, 5}}) {
+    const std::string &label = want_line.label;
+    const LogHistogram *h = want_line.h;
+    size_t at = text.find("\n" + label);
+    ASSERT_NE(at, std::string::npos) << label;
+    std::string line = text.substr(at + 1 + label.size());
+    line = line.substr(0, line.find('\n'));
+    int items = 0;
+    for (std::string item; !line.empty(); items++) {
+      size_t comma = line.find(", ");
+      item = line.substr(0, comma);
+      line = comma == std::string::npos ? "" : line.substr(comma + 2);
+      std::string name = item.substr(0, item.find(' ')), shown = item.substr(item.find(' ') + 1);
+      double want = name == "min"    ? static_cast<double>(h->min)
+                    : name == "mean" ? histogram_mean(*h)
+                    : name == "max"
+                        ? static_cast<double>(histogram_percentile(*h, 100))
+                        : static_cast<double>(histogram_percentile(*h, std::stod(name.substr(1))));
+      char buf[64];
+      snprintf(buf, sizeof buf, "%.3f", want / 1e6);
+      EXPECT_EQ(shown, buf) << label << name;
+    }
+    EXPECT_EQ(items, want_line.items) << label;
+  }
+}
+
 TEST(ReplayFigures, TimelineColumnsWidenAndLineUp) {
   ReplayTimeline t;
   timeline_begin(&t, 10000);  // 10 s: columns of 64 ms, 157 of them
