@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -115,12 +116,12 @@ TEST_F(RunSortTest, MergeShapeStaysWithinItsShare) {
     size_t rec_size;
     size_t fan_in, block_records;
   } cases[] = {
-      {4096, 56, 3, 18},              // the least: blocks of 1 KiB, fan-in 3
-      {100, 56, 2, 18},               // below it: still two runs at once
-      {65 * 1024, 64, 64, 16},        // 64 runs of 1 KiB blocks
-      {1ull << 30, 64, 64, 4096},     // blocks stop at 256 KiB
-      {10 << 20, 64, 64, 2520},       // 161,319 bytes a block
-      {1 << 20, 4096 * 1024, 2, 1},   // a record larger than the blocks
+      {4096, 56, 3, 18},             // the least: blocks of 1 KiB, fan-in 3
+      {100, 56, 2, 18},              // below it: still two runs at once
+      {65 * 1024, 64, 64, 16},       // 64 runs of 1 KiB blocks
+      {1ull << 30, 64, 64, 4096},    // blocks stop at 256 KiB
+      {10 << 20, 64, 64, 2520},      // 161,319 bytes a block
+      {1 << 20, 4096 * 1024, 2, 1},  // a record larger than the blocks
   };
   for (const Case &c : cases) {
     MergeShape shape = merge_shape(c.share, c.rec_size);
@@ -152,6 +153,35 @@ TEST_F(RunSortTest, FullDiskEndsTheRunNamingTheFile) {
   EXPECT_EQ(o.err.substr(0, lead.size()), lead) << o.err;
   EXPECT_NE(o.err.find("/full.0: File too large\n"), std::string::npos) << o.err;
   EXPECT_TRUE(entries().empty());
+}
+
+// A dry run makes no replay directory: its spill directory goes in the
+// nearest one that exists at or above where the replay directory would be.
+TEST(SpillDir, DryRunPlaceIsTheNearestExistingDirectory) {
+  char made[] = "/tmp/vt_spill_place_XXXXXX";
+  ASSERT_NE(mkdtemp(made), nullptr);
+  std::string top = made;
+  ASSERT_EQ(mkdir((top + "/a").c_str(), 0755), 0);
+  FILE *file = fopen((top + "/file").c_str(), "w");
+  ASSERT_NE(file, nullptr);
+  fclose(file);
+  char cwd[4096];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  ASSERT_EQ(chdir(made), 0);
+  const std::pair<std::string, std::string> cases[] = {
+      {top + "/a", top + "/a"},
+      {top + "/a/b/c", top + "/a"},
+      {top + "/file/x", top},
+      {"/vt_no_such_dir/x", "/"},
+      {"a/b", "a"},
+      {"no/such", "."},
+      {"nothing", "."},
+  };
+  for (const auto &[dir, want] : cases) EXPECT_EQ(existing_dir_at_or_above(dir), want) << dir;
+  ASSERT_EQ(chdir(cwd), 0);
+  unlink((top + "/file").c_str());
+  rmdir((top + "/a").c_str());
+  rmdir(made);
 }
 
 }  // namespace
