@@ -18,8 +18,9 @@ mkdir -p logs/20261201/extracts out/wdir/scenarios/p/q
   record 1795000003.0 "" Orders.svc 1003
   record 1795000004.000000 IService/GetData Service.svc 1001
 } >logs/20261201/extracts/SOAP.log.1
+# With TRACE_DAYS, INPUT_DIR lists the days to read.
 printf 'INPUT_DIR|%s\nREPLAY_DIR|%s\nSCRIPT_NAME|p/q/script\nSCENARIO_NAME|p/q/s.conf\nNUM_VVM|1\n' \
-  "$WORK/logs" "$WORK/out/replay" >replay.conf
+  "$WORK/logs${TRACE_DAYS:+|$TRACE_DAYS}" "$WORK/out/replay" >replay.conf
 # With TRACE_KEYWORDS=1: a configured service and the keywords whose values
 # accumulate or are traced as they are read.
 [ "${TRACE_KEYWORDS:-0}" = 1 ] && cat >>replay.conf <<'CONF'
