@@ -91,6 +91,11 @@ wait_gone "$PID"
 grep -q "^vt_sink: 127.0.0.1:$PORT answered 14 requests (200: 7, 503: 7) on [0-9]* connections, [0-9]* bytes received, 1 refused; stopped by signal" \
   "$T/sink.out" || fail "summary: $(cat "$T/sink.out")"
 
+# The same port again at once, though connections the sink closed first
+# linger on it.
+timeout 10 "$SINK" --port "$PORT" --seconds 0.3 >"$T/again.out" 2>&1 ||
+  fail "port $PORT again: $(cat "$T/again.out")"
+
 # Its own time limit; a port file that exists already.
 timeout 10 "$SINK" --seconds 0.3 --port-file "$T/port2" >"$T/limit.out"
 [ $? = 0 ] && grep -q 'answered 0 requests (none) on 0 connections.*stopped by --seconds' "$T/limit.out" ||
