@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -213,6 +214,39 @@ TEST(Loggen, DaySpanAndUsersWithoutPeriod) {
   o.bad_share = 0;
   generate(o, &s);
   EXPECT_EQ(s.users_without_period, s.users);
+}
+
+// Within a visit the requests come 1 to 60 seconds apart, or 2 to 5
+// minutes apart for the customers whose visits outlast a session; the
+// gaps reach both ends of each range.
+TEST(Loggen, ThinkTimesSpanTheirRanges) {
+  LoggenOptions o = small_options(9);
+  o.days = 1, o.long_share = 0.3;
+  LoggenPlanState st;
+  init_plan_state(o, &st);
+  std::vector<LoggenEvent> events;
+  plan_day(o, 0, &st, &events);
+  std::sort(events.begin(), events.end(),
+            [](const LoggenEvent &a, const LoggenEvent &b) { return a.order < b.order; });
+  // [0]: the short gaps, [1]: the long ones; low and high ends, in µs.
+  uint64_t low[2] = {UINT64_MAX, UINT64_MAX}, high[2] = {0, 0}, outside = 0;
+  for (size_t i = 1; i < events.size(); i++) {
+    // A visit's requests are planned one after another; the next visit is
+    // another customer's.
+    if (events[i].customer != events[i - 1].customer) continue;
+    uint64_t gap = events[i].time_us - events[i - 1].time_us;
+    int k = gap >= 120000000;
+    if (gap < 1000000 || gap > 300000000 || (gap > 60000000 && gap < 120000000)) outside++;
+    low[k] = std::min(low[k], gap);
+    high[k] = std::max(high[k], gap);
+  }
+  EXPECT_EQ(outside, 0u);
+  // Within half a second of each end (this seed's draw: 1.02, 59.996,
+  // 120.06 and 299.92 s).
+  EXPECT_LT(low[0], 1500000u);
+  EXPECT_GT(high[0], 59500000u);
+  EXPECT_LT(low[1], 120500000u);
+  EXPECT_GT(high[1], 299500000u);
 }
 
 // Sessions counted as the replay generator makes users: a customer's request
