@@ -10,6 +10,7 @@
 #include <random>
 #include <sstream>
 
+#include "tools/replay/replay_html.h"
 #include "tools/replay/replay_merge.h"
 #include "tools/replay/replay_progress.h"
 #include "tools/replay/replay_report_read.h"
@@ -322,40 +323,43 @@ TEST(ReplayFigures, JsonReportsReadBackAndMergeToTheWhole) {
   }
 }
 
-// Each figure of the text report's latency and lag lines is the one its
-// label names.
-TEST(ReplayFigures, TextReportShowsTheFiguresItNames) {
+// Each figure of the latency and lag lines, in the text report and on the
+// page, is the one its label names.
+TEST(ReplayFigures, ReportsShowTheFiguresTheyName) {
   ReplayStats s = tally(outcomes(5000, 11));
   std::string text = format_replay_report(ReplayReportInfo{}, s);
+  std::string html = render_replay_html(ReplayReportInfo{}, s, "t");
   struct Line {
-    std::string label;
+    const std::string &in;
+    std::string start, end;
     const LogHistogram *h;
     int items;
   };
-  for (const Line &want_line :
-       {Line{"  latency ms   ", &s.latency_ns, 8}, Line{"  lag ms       ", &s.lag_ns, 5}}) {
-    const std::string &label = want_line.label;
-    const LogHistogram *h = want_line.h;
-    size_t at = text.find("\n" + label);
-    ASSERT_NE(at, std::string::npos) << label;
-    std::string line = text.substr(at + 1 + label.size());
-    line = line.substr(0, line.find('\n'));
+  for (const Line &want : {Line{text, "\n  latency ms   ", "\n", &s.latency_ns, 8},
+                           Line{text, "\n  lag ms       ", "\n", &s.lag_ns, 5},
+                           Line{html, "<th>latency ms</th><td>", "<", &s.latency_ns, 6},
+                           Line{html, "<th>lag ms</th><td>", "<", &s.lag_ns, 4}}) {
+    size_t at = want.in.find(want.start);
+    ASSERT_NE(at, std::string::npos) << want.start;
+    std::string line = want.in.substr(at + want.start.size());
+    line = line.substr(0, line.find(want.end));
     int items = 0;
     for (std::string item; !line.empty(); items++) {
       size_t comma = line.find(", ");
       item = line.substr(0, comma);
       line = comma == std::string::npos ? "" : line.substr(comma + 2);
       std::string name = item.substr(0, item.find(' ')), shown = item.substr(item.find(' ') + 1);
-      double want = name == "min"    ? static_cast<double>(h->min)
-                    : name == "mean" ? histogram_mean(*h)
-                    : name == "max"
-                        ? static_cast<double>(histogram_percentile(*h, 100))
-                        : static_cast<double>(histogram_percentile(*h, std::stod(name.substr(1))));
+      double figure =
+          name == "min"    ? static_cast<double>(want.h->min)
+          : name == "mean" ? histogram_mean(*want.h)
+          : name == "max"
+              ? static_cast<double>(want.h->max)
+              : static_cast<double>(histogram_percentile(*want.h, std::stod(name.substr(1))));
       char buf[64];
-      snprintf(buf, sizeof buf, "%.3f", want / 1e6);
-      EXPECT_EQ(shown, buf) << label << name;
+      snprintf(buf, sizeof buf, "%.3f", figure / 1e6);
+      EXPECT_EQ(shown, buf) << want.start << name;
     }
-    EXPECT_EQ(items, want_line.items) << label;
+    EXPECT_EQ(items, want.items) << want.start;
   }
 }
 
