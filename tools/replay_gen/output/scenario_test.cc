@@ -66,6 +66,22 @@ TEST_F(ScenarioTest, ContentWithKeywordsAndReplacedOnlyWithForce) {
   EXPECT_EQ(out_, "Existing Scenario file '" + path() +
                       "' deleted as -f option was used.\nScenario file creation success.\n");
   EXPECT_EQ(read_text(path()), expected_content(""));
+
+  // A removal that fails (an rm that says no) ends the run and writes nothing.
+  std::filesystem::create_directories(wdir_ + "/bin");
+  write_text(wdir_ + "/bin/rm", "#!/bin/sh\nexit 1\n");
+  std::filesystem::permissions(wdir_ + "/bin/rm", std::filesystem::perms::owner_all);
+  std::string old_path = getenv("PATH");
+  setenv("PATH", (wdir_ + "/bin:" + old_path).c_str(), 1);
+  run.config.scenario_keyword = strdup(keywords.c_str());
+  run.config.scenario_keyword_len = static_cast<int32_t>(keywords.size());
+  Outcome o = create();
+  setenv("PATH", old_path.c_str(), 1);
+  EXPECT_EQ(o.status, -1);
+  EXPECT_EQ(o.err, "create_scenario:system(cmd) failed:Error in deleting existing scenario file '" +
+                       path() + "'\n");
+  EXPECT_EQ(out_, "");
+  EXPECT_EQ(read_text(path()), expected_content(""));
 }
 
 TEST_F(ScenarioTest, MissingWorkDirOrScenarioDirectoryEndsRun) {
