@@ -1,7 +1,10 @@
 #include "tools/replay_gen/interrupt.h"
 
 #include <gtest/gtest.h>
+#include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -42,6 +45,41 @@ TEST(Interrupt, LineBeforeAnyReplayDirectoryAndCutToRoom) {
   format_interrupt_line(15, nullptr, room.data(), room.size());
   EXPECT_EQ(std::string(room.c_str()), "on_interrupt:Run stopped by signal 15; replay directory " +
                                            longest + " is incomplete.\n");
+}
+
+// What an interrupt or a failed run leaves of a spill: the file and the
+// directory named last are removed, in either of the slots they take in
+// turn; with none named, nothing is.
+TEST(Interrupt, RemovesTheSpillFileAndDirectoryNamedLast) {
+  for (int round = 0; round < 3; round++) {
+    char dir[] = "/tmp/vt_interrupt_XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    std::string file = std::string(dir) + "/run.0", other = std::string(dir) + "/run.1";
+    for (const std::string &f : {file, other}) {
+      FILE *fp = fopen(f.c_str(), "w");
+      ASSERT_NE(fp, nullptr);
+      fclose(fp);
+    }
+    // Round 0 names the file in the first slot, round 1 in the second (after
+    // another file, since removed); round 2 names it, then no file at all.
+    set_interrupt_spill_file(nullptr);
+    set_interrupt_spill_dir(dir);
+    if (round == 1) set_interrupt_spill_file(other.c_str());
+    unlink(other.c_str());
+    set_interrupt_spill_file(file.c_str());
+    if (round == 2) {
+      set_interrupt_spill_file(nullptr);
+      set_interrupt_spill_dir(nullptr);
+    }
+    remove_spill_leftovers();
+    struct stat st;
+    EXPECT_EQ(stat(file.c_str(), &st) == 0, round == 2) << round;
+    EXPECT_EQ(stat(dir, &st) == 0, round == 2) << round;
+    unlink(file.c_str());
+    rmdir(dir);
+  }
+  set_interrupt_spill_file(nullptr);
+  set_interrupt_spill_dir(nullptr);
 }
 
 }  // namespace
