@@ -41,6 +41,11 @@ TEST(Plot, OneSeriesPerWorkerAndNothingFetched) {
     EXPECT_EQ(count_of(html, "<path class=\"series\" data-worker=\"0\""), 1u);
     // Every series is a whole, closed outline.
     EXPECT_EQ(count_of(html, "Z\"><title>worker "), static_cast<size_t>(workers));
+    // A legend names each worker; past 24 a note says how they stack.
+    EXPECT_EQ(count_of(html, "</i>worker "), workers <= 24 ? static_cast<size_t>(workers) : 0u);
+    EXPECT_EQ(count_of(html, "<p class=\"legend\">"), workers <= 24 ? 1u : 0u);
+    EXPECT_EQ(count_of(html, "</span></p>"), workers <= 24 ? 1u : 0u);
+    EXPECT_EQ(count_of(html, "30 workers, stacked from worker 0"), workers == 30 ? 1u : 0u);
     EXPECT_EQ(html.find("<script"), std::string::npos);
     EXPECT_EQ(html.find("src="), std::string::npos);
     EXPECT_EQ(html.find("href="), std::string::npos);
