@@ -223,10 +223,16 @@ TEST(InputFilters, DatesAndNumbers) {
 }
 
 TEST(InputLimits, OpenFileLimitAndPathLength) {
-  int64_t limit = raise_open_file_limit();
+  // A soft limit below the hard one is raised to it.
   struct rlimit lim;
   ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &lim), 0);
+  ASSERT_GT(lim.rlim_max, 512u);
+  struct rlimit lowered = {512, lim.rlim_max};
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lowered), 0);
+  int64_t limit = raise_open_file_limit();
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &lim), 0);
   EXPECT_EQ(lim.rlim_cur, lim.rlim_max);
+  EXPECT_EQ(static_cast<rlim_t>(limit), lim.rlim_max);
   EXPECT_GE(limit, 1024);
 
   run.workers.num_vvm = 2, run.options.g_num_thread = 1;
