@@ -21,7 +21,7 @@ TEST(JsonReader, ValuesAndFaults) {
   std::string error;
   ASSERT_TRUE(
       json_parse(" {\"a\": [1, -2.5e3, true, false, null], \"s\": "
-                 "\"q\\\"\\\\\\/\\n\\u00e9\\ud83d\\ude00\\ud83c\\udf7b\","
+                 "\"q\\\"\\\\\\/\\n\\b\\f\\r\\t\\u00e9\\ud83d\\ude00\\ud83c\\udf7b\","
                  " \"big\": 18446744073709551615, \"a\": {}} \n",
                  &v, &error))
       << error;
@@ -30,7 +30,7 @@ TEST(JsonReader, ValuesAndFaults) {
   EXPECT_EQ(a->kind, JsonValue::kObject);  // the last of two equal keys counts
   std::string s;
   ASSERT_TRUE(json_text(json_member(v, "s"), &s));
-  EXPECT_EQ(s, "q\"\\/\n\xc3\xa9\xf0\x9f\x98\x80\xf0\x9f\x8d\xbb");
+  EXPECT_EQ(s, "q\"\\/\n\b\f\r\t\xc3\xa9\xf0\x9f\x98\x80\xf0\x9f\x8d\xbb");
   uint64_t n = 0;
   EXPECT_TRUE(json_u64(json_member(v, "big"), &n));
   EXPECT_EQ(n, UINT64_MAX);
