@@ -7,7 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 
 #include "base/core/decimal.h"
 
@@ -68,6 +70,45 @@ TEST(OpenRegularFile, OpensOnlyRegularFilesAndNeverWaits) {
   EXPECT_EQ(text, "abc");
   EXPECT_FALSE(vtlb_read_regular_file(fifo, &text, &why));
   EXPECT_EQ(why, "a named pipe, not a regular file");
+}
+
+// A path that turns from a regular file into a named pipe and back while it
+// is opened: whatever is caught between the look and the open, the caller
+// gets a regular file or a refusal, never a pipe (nor a descriptor it did
+// not open). The swaps race the opens; most rounds meet one state or the
+// other, some fall between.
+TEST(OpenRegularFile, AFileSwappedWhileOpenedIsLookedAtAgain) {
+  TempDir dir;
+  std::string path = dir.path + "/swapped", file = dir.path + "/file", fifo = dir.path + "/fifo";
+  int fd = open(file.c_str(), O_WRONLY | O_CREAT, 0600);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::atomic<bool> stop{false};
+  std::thread swapper([&] {
+    std::string tmp = dir.path + "/tmp";
+    for (int k = 0; !stop; k++) {
+      if (link((k % 2 ? fifo : file).c_str(), tmp.c_str()) == 0) rename(tmp.c_str(), path.c_str());
+    }
+  });
+  int opened = 0, refused = 0, wrong = 0;
+  for (int i = 0; i < 200000 && (i < 20000 || opened == 0 || refused == 0); i++) {
+    std::string why;
+    fd = vtlb_open_regular_file(path.c_str(), O_RDONLY, &why);
+    if (fd < 0) {
+      refused++;
+      continue;
+    }
+    struct stat st;
+    if (fd < 3 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) wrong++;
+    opened++;
+    if (fd >= 3) close(fd);
+  }
+  stop = true;
+  swapper.join();
+  EXPECT_EQ(wrong, 0);
+  EXPECT_GT(opened, 0);
+  EXPECT_GT(refused, 0);
 }
 
 // Numbers at the edge of 64 bits, leading zeros, and what is no number.
