@@ -4,7 +4,7 @@
 # creation timestamp, some rejected) is read without MEMORY_LIMIT and with
 # budgets of 8K (many sorted runs: several merge passes in every sort) and
 # 256K (one merge each), with -n 1, -N, -u, -p 1 and -n 3, and the whole
-# -d 2 trace with 8K. The request and
+# -d 2 trace with 8K (and the service ids of -d 4). The request and
 # index files, the error logs, the scenario, the script and the console must
 # be those of the run without a budget, but for the lines of the run's own
 # that report spilling. With -n 3 the loader threads take the files as they
@@ -49,10 +49,11 @@ run() {
   # The manifest says when it was made.
   sed -i -E 's#"made_at": "[^"]*"#"made_at": "<DATE>"#' run/replay/vt_manifest.json
   grep '^  Spill: ' run/stdout >run/spill_lines
-  # Dates and durations differ from run to run, and so does the place of the
-  # main thread's report that a loader thread started (with its empty line).
+  # Dates, durations and the pointers of -d 4 differ from run to run, and so
+  # does the place of the main thread's report that a loader thread started
+  # (with its empty line).
   sed -E -e '/^  Spill: /d' -e '/^memory_budget:/d' -e 's#[0-9]{2}/[0-9]{2}/[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}#<DATE>#g' \
-    -e 's#[0-9,]+ minutes and [0-9,]+ seconds#<N>#g' -e 's#/tmp/filename_[0-9]+#<F>#g' \
+    -e 's#[0-9,]+ minutes and [0-9,]+ seconds#<N>#g' -e 's#/tmp/filename_[0-9]+#<F>#g' -e 's#0x[0-9a-f]+#<PTR>#g' \
     run/stdout | sed -E '/^  Processing Thread\[[0-9]+\] Started$/{N;d}' >run/console
   rm run/stdout run/replay.conf
   mkdir -p runs
@@ -104,6 +105,16 @@ done
 run -n1-d2 none -n 1 -d 2
 run -n1-d2.8K 8K -n 1 -d 2
 same -n1-d2 -n1-d2.8K
+# -d 4 lists every record's service id in seq order, which a run that spills
+# reads back from its sorted runs. (The rest of its trace follows the
+# writer threads.)
+run -n1-d4 none -n 1 -d 4
+run -n1-d4.8K 8K -n 1 -d 4
+for label in -n1-d4 -n1-d4.8K; do
+  grep 'seq_data_arr\[seq_no\].service_id' "runs/$label/console" >"runs/$label.ids"
+done
+cmp -s runs/-n1-d4.ids runs/-n1-d4.8K.ids &&
+  echo "-n1-d4.8K: the service ids of -n1-d4 ($(wc -l <runs/-n1-d4.ids) lines, $(sort -u runs/-n1-d4.ids | wc -l) ids)"
 "$PACKAGE_CHECK" runs/-n1.8K/replay >/dev/null && echo "package check of -n 1 with 8K passed"
 run n3 none -n 3
 threads_apart n3
