@@ -2,9 +2,10 @@
 # directory, and no descriptor of a file or directory that is gone: not the
 # lock on the replay directory -f removed. Each stand-in looks at the
 # descriptors of the run that started it, then does its work.
-cp -r "$EXAMPLES/logs" "$WORK/logs"
-mkdir -p out/wdir/scenarios/demo/replay out/replay wrap
-echo old >out/replay/vt_index_0
+. "$CASE/../../lib/safety.sh"
+setup_sample
+mkdir -p replay wrap
+echo old >replay/vt_index_0
 for command in vtu_gen_cscript vtu_gen_script vti_get_page vtu_change_page_name; do
   cat >wrap/$command <<WRAP
 #!/bin/bash
@@ -14,19 +15,11 @@ while [ "\$(cat /proc/\$p/comm)" != vtu_replay_gen ]; do
   [ "\$p" -gt 1 ] || exit 9
 done
 held=\$(for fd in /proc/\$p/fd/*; do readlink "\$fd"; done)
-echo "$command: \$(grep -c ' (deleted)\$' <<<"\$held") gone, \$(grep -cx "$WORK/out/replay" <<<"\$held") replay directory"
+echo "$command: \$(grep -c ' (deleted)\$' <<<"\$held") gone, \$(grep -cx "$WORK/replay" <<<"\$held") replay directory"
 exec "$SUITE_BIN/$command" "\$@"
 WRAP
   chmod +x wrap/$command
 done
-cat >replay.conf <<CONF
-INPUT_DIR|$WORK/logs
-REPLAY_DIR|$WORK/out/replay
-SCRIPT_NAME|demo/replay/sample_script
-SCENARIO_NAME|demo/replay/sample.conf
-NUM_VVM|2
-CONF
-VT_WDIR=$WORK/out/wdir PATH=$WORK/wrap:$SUITE_BIN:$PATH "$TOOL" -f -i replay.conf -n 2 >run.out 2>&1
-status=$?
+write_conf x.conf "$WORK/replay"
+FAKE_BIN=$WORK/wrap run_tool -f -i x.conf -n 2
 grep -E '^vt[a-z_]*: [0-9]+ gone' run.out
-exit $status
