@@ -66,8 +66,13 @@ TEST(OpenRegularFile, OpensOnlyRegularFilesAndNeverWaits) {
     }
   }
   std::string text, why;
+  int lowest_free = dup(0);
+  close(lowest_free);
   EXPECT_TRUE(vtlb_read_regular_file(link, &text, &why)) << why;
   EXPECT_EQ(text, "abc");
+  int after = dup(0);  // the read left no descriptor open
+  EXPECT_EQ(after, lowest_free);
+  close(after);
   EXPECT_FALSE(vtlb_read_regular_file(fifo, &text, &why));
   EXPECT_EQ(why, "a named pipe, not a regular file");
 }

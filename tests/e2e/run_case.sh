@@ -17,7 +17,7 @@
 # cannot run here (it needs root to mount a file system, say) writes its
 # reason to $WORK/skip: the case is then reported as skipped (status 77).
 set -u
-CASE=$(cd "$1" && pwd)
+CASE=$(cd "$1" && pwd) || { echo "run_case.sh: no case directory $1" >&2; exit 2; }
 TOOL=$2
 SUITE_BIN=${3:-}
 PACKAGE_CHECK=${4:-}

@@ -22,12 +22,17 @@ TEST(JsonReader, ValuesAndFaults) {
   ASSERT_TRUE(
       json_parse(" {\"a\": [1, -2.5e3, true, false, null], \"s\": "
                  "\"q\\\"\\\\\\/\\n\\b\\f\\r\\t\\u00e9\\ud83d\\ude00\\ud83c\\udf7b\","
-                 " \"big\": 18446744073709551615, \"a\": {}} \n",
+                 " \"big\": 18446744073709551615, \"a\": { }, \"e\": [\n]} \n",
                  &v, &error))
       << error;
   const JsonValue *a = json_member(v, "a");
   ASSERT_NE(a, nullptr);
   EXPECT_EQ(a->kind, JsonValue::kObject);  // the last of two equal keys counts
+  EXPECT_TRUE(a->members.empty());
+  const JsonValue *e = json_member(v, "e");
+  ASSERT_NE(e, nullptr);
+  EXPECT_EQ(e->kind, JsonValue::kArray);
+  EXPECT_TRUE(e->items.empty());
   std::string s;
   ASSERT_TRUE(json_text(json_member(v, "s"), &s));
   EXPECT_EQ(s, "q\"\\/\n\b\f\r\t\xc3\xa9\xf0\x9f\x98\x80\xf0\x9f\x8d\xbb");

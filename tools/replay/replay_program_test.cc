@@ -40,16 +40,17 @@ TEST(ReplayProgram, InterruptPrintsTheReportSoFar) {
 }
 
 // On a terminal, a progress line about once a second: the time gone of the
-// schedule's, what is sent, done and in flight, cut to the terminal's width.
+// schedule's, what is sent, done, in flight and failed (the first answer is
+// an error), cut to the terminal's width.
 TEST(ReplayProgram, ProgressOnATerminal) {
   TestDir d, scratch;
-  write_test_package(d.path, 1, {{1, 0, {{0, 0, "a"}, {1900, 0, "b"}, {2500, 0, "c"}}}});
+  write_test_package(d.path, 1, {{1, 0, {{0, 0, "status 500"}, {1900, 0, "b"}, {2500, 0, "c"}}}});
   ScriptedServer server;
   std::string target = "127.0.0.1:" + std::to_string(server.port);
   Outcome wide = run_program_on_terminal({d.path, "--target", target}, scratch.path, 200);
   EXPECT_EQ(wide.status, 0) << wide.err;
   EXPECT_NE(wide.err.find("\rvt_replay: 0:00:01 of 0:00:02, 33.3% due, sent 1, done 1, in flight "
-                          "0, failed 0, "),
+                          "0, failed 1, "),
             std::string::npos)
       << wide.err;
   EXPECT_NE(wide.out.find("completed 3"), std::string::npos) << wide.out;

@@ -10,6 +10,7 @@
 #include <random>
 #include <sstream>
 
+#include "tools/package/chart.h"
 #include "tools/replay/replay_html.h"
 #include "tools/replay/replay_merge.h"
 #include "tools/replay/replay_progress.h"
@@ -324,7 +325,8 @@ TEST(ReplayFigures, JsonReportsReadBackAndMergeToTheWhole) {
 }
 
 // Each figure of the latency and lag lines, in the text report and on the
-// page, is the one its label names.
+// page, is the one its label names; the page's latency and lag charts scale
+// to the highest line they draw.
 TEST(ReplayFigures, ReportsShowTheFiguresTheyName) {
   ReplayStats s = tally(outcomes(5000, 11));
   std::string text = format_replay_report(ReplayReportInfo{}, s);
@@ -361,6 +363,23 @@ TEST(ReplayFigures, ReportsShowTheFiguresTheyName) {
     }
     EXPECT_EQ(items, want.items) << want.start;
   }
+  double latency_top = 0, lag_top = 0;
+  for (const ReplayColumn &c : s.timeline.columns) {
+    if (c.latency_ns.total)
+      latency_top = std::max(latency_top, coarse_percentile(c.latency_ns, 99) / 1e6);
+    if (c.lag_ns.total)
+      lag_top = std::max({lag_top, coarse_percentile(c.lag_ns, 99) / 1e6, c.lag_max_ns / 1e6});
+  }
+  ASSERT_GT(latency_top, 2.0);  // above the scale of an empty chart
+  ASSERT_GT(lag_top, 2.0);
+  for (auto [chart, top] :
+       {std::pair{kReplayCharts[1], latency_top}, {kReplayCharts[3], lag_top}}) {
+    size_t at = html.find(std::string("aria-label=\"") + chart + "\"");
+    ASSERT_NE(at, std::string::npos) << chart;
+    for (int tick = 0; tick < 5; tick++) at = html.find("class=\"yl\"", at + 1);
+    at = html.find('>', at) + 1;
+    EXPECT_EQ(html.substr(at, html.find('<', at) - at), short_number(nice_ceiling(top))) << chart;
+  }
 }
 
 TEST(ReplayFigures, TimelineColumnsWidenAndLineUp) {
@@ -395,6 +414,12 @@ TEST(ReplayFigures, TimelineColumnsWidenAndLineUp) {
   EXPECT_NEAR(static_cast<double>(coarse_percentile(h, 50)), 1000, 1000 * kCoarseRelativeError);
   EXPECT_NEAR(static_cast<double>(coarse_percentile(h, 100)), 123456789,
               123456789 * kCoarseRelativeError);
+  // The largest value takes the last bucket; a bucket past it, or below the
+  // first, is refused when a report is read back.
+  int last = coarse_bucket(UINT64_MAX);
+  EXPECT_TRUE(coarse_add_to_bucket(&h, last, 1));
+  EXPECT_FALSE(coarse_add_to_bucket(&h, last + 1, 1));
+  EXPECT_FALSE(coarse_add_to_bucket(&h, -1, 1));
 }
 
 TEST(ReplayFigures, ProgressLineFitsAndSaysWhatIsLeft) {

@@ -84,34 +84,32 @@ bool wait_for(int fd, short events, int64_t deadline_ms, int *err) {
 }
 
 // The TLS handshake on a connected socket, within the deadline.
-bool probe_tls(const ReplayTarget &t, int fd, int64_t deadline_ms, std::string *error) {
-  SSL *ssl = new_replay_ssl(t.tls, fd);
-  if (!ssl) return fail(error, "cannot make a TLS connection object");
-  clear_replay_tls_errors();
-  bool ok = false;
+bool tls_handshake(const ReplayTarget &t, SSL *ssl, int fd, int64_t deadline_ms,
+                   std::string *error) {
   while (true) {
     errno = 0;
     int r = SSL_connect(ssl);
-    if (r == 1) {
-      ok = true;
-      break;
-    }
+    if (r == 1) return true;
     int kind = SSL_get_error(ssl, r);
     int err = 0;
     if (kind == SSL_ERROR_WANT_READ || kind == SSL_ERROR_WANT_WRITE) {
       if (wait_for(fd, kind == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, deadline_ms, &err)) continue;
-      *error = "TLS handshake with " + t.text + ": " + strerror(err);
-      break;
+      return fail(error, "TLS handshake with " + t.text + ": " + strerror(err));
     }
-    if (replay_tls_verify_failed(ssl)) {
-      *error = "certificate of " + t.text + " refused for the name " + t.tls.name + ": " +
-               replay_tls_failure(ssl, r) +
-               " (--cacert FILE trusts another authority; --insecure skips the check)";
-    } else {
-      *error = "TLS handshake with " + t.text + " failed: " + replay_tls_failure(ssl, r);
-    }
-    break;
+    if (replay_tls_verify_failed(ssl))
+      return fail(error, "certificate of " + t.text + " refused for the name " + t.tls.name + ": " +
+                             replay_tls_failure(ssl, r) +
+                             " (--cacert FILE trusts another authority; --insecure skips the "
+                             "check)");
+    return fail(error, "TLS handshake with " + t.text + " failed: " + replay_tls_failure(ssl, r));
   }
+}
+
+bool probe_tls(const ReplayTarget &t, int fd, int64_t deadline_ms, std::string *error) {
+  SSL *ssl = new_replay_ssl(t.tls, fd);
+  if (!ssl) return fail(error, "cannot make a TLS connection object");
+  clear_replay_tls_errors();
+  bool ok = tls_handshake(t, ssl, fd, deadline_ms, error);
   if (ok) SSL_shutdown(ssl);
   SSL_free(ssl);
   return ok;
@@ -142,8 +140,8 @@ bool parse_replay_target(const std::string &text, ReplayTargetName *name, std::s
   size_t end = rest.find_first_of("/?#");
   if (end != std::string::npos) {
     if (rest.substr(end) != "/")
-      return fail(error, "a target names no path (" + rest.substr(end) +
-                             "); the requests keep their own");
+      return fail(error,
+                  "a target names no path (" + rest.substr(end) + "); the requests keep their own");
     rest.resize(end);
   }
   if (rest.find('@') != std::string::npos) return fail(error, "user information is not supported");
