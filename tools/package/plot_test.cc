@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/package/chart.h"
 #include "tools/package/profile_report.h"
 
 namespace {
@@ -59,6 +60,18 @@ TEST(Plot, OneSeriesPerWorkerAndNothingFetched) {
     EXPECT_NE(html.find(">" + format_count(p.requests) + "<"), std::string::npos);
     EXPECT_NE(html.find("peak " + format_rate(p.rps_peak)), std::string::npos);
     EXPECT_NE(html.find(">" + format_count(p.max_active_users) + " at most<"), std::string::npos);
+    // Two bar charts (requests, bytes), each of one bar per worker side by
+    // side across the plot, in worker order.
+    std::vector<double> xs;
+    const std::string bar = "<rect class=\"bar\"";
+    for (size_t at = html.find(bar); at != std::string::npos; at = html.find(bar, at + 1))
+      xs.push_back(std::stod(html.substr(html.find(" x=\"", at) + 4)));
+    ASSERT_EQ(xs.size(), 2u * static_cast<size_t>(workers));
+    for (size_t i = 0; i < xs.size(); i++) {
+      size_t w = i % static_cast<size_t>(workers);
+      EXPECT_GT(xs[i], kChartLeft + kChartPlotWidth * static_cast<double>(w) / workers) << i;
+      EXPECT_LT(xs[i], kChartLeft + kChartPlotWidth * static_cast<double>(w + 1) / workers) << i;
+    }
   }
 }
 

@@ -54,16 +54,16 @@ struct Conn {
   bool retried = false;    // this request was sent again after the kept connection closed
   bool got_bytes = false;  // some of the response arrived
   bool complete = false;
-  bool head_request = false;  // a HEAD request's response has no body
-  bool close_after = false;   // HTTP/1.0 request: the connection is not kept
-  bool line_pending = false;  // the two above are read from the first TLS record
+  bool head_request = false;   // a HEAD request's response has no body
+  bool close_after = false;    // HTTP/1.0 request: the connection is not kept
+  bool line_pending = false;   // the two above are read from the first TLS record
   uint32_t tls_retry_len = 0;  // a TLS write to repeat with the same bytes
   int64_t planned_ns = 0, send_ns = 0;
   int64_t handshake_start_ns = 0;
   ReplayGroup group;
-  uint64_t body_off = 0;    // where the stream's file part starts in the request file
-  uint64_t stream_len = 0;  // head.size() + the file part
-  uint64_t stream_pos = 0;  // bytes of the stream sent
+  uint64_t body_off = 0;     // where the stream's file part starts in the request file
+  uint64_t stream_len = 0;   // head.size() + the file part
+  uint64_t stream_pos = 0;   // bytes of the stream sent
   uint64_t sent_before = 0;  // bytes sent by an earlier try of the request
   uint64_t bytes_in = 0;     // bytes of the answer read
   std::string head;
@@ -118,7 +118,7 @@ struct Engine {
   uint64_t active_users = 0, in_flight = 0;
   bool stopping = false, failed = false;
   int64_t last_send_ns = -1;
-  int64_t last_planned_ns = 0;  // the first request is planned at start_ns
+  int64_t last_planned_ns = 0;   // the first request is planned at start_ns
   uint64_t last_planned_ms = 0;  // its package time
   std::string results;           // lines not yet written to the results file
   uint64_t results_lines = 0;
@@ -129,8 +129,8 @@ struct Engine {
   bool progress_shown = false;
   http_parser_settings settings;
   std::vector<char> read_buffer = std::vector<char>(65536);
-  std::vector<char> head_buffer;   // an entry's head, read to be rewritten
-  std::vector<char> write_buffer;  // one TLS record's worth of a request
+  std::vector<char> head_buffer;                  // an entry's head, read to be rewritten
+  std::vector<char> write_buffer;                 // one TLS record's worth of a request
   std::vector<ReplayRewriteTally> retried_tally;  // a resent request is not counted again
 };
 
@@ -203,9 +203,8 @@ bool load_next(Engine *e, UserState *u) {
   if (!next_replay_group(*e->p, &u->ref, &u->next, e->error)) return false;
   u->has_next = true;
   u->next_planned_ns =
-      e->start_ns +
-      static_cast<int64_t>(static_cast<double>(u->next.time_ms - e->p->base_ms) * 1e6 /
-                           e->o->speed);
+      e->start_ns + static_cast<int64_t>(static_cast<double>(u->next.time_ms - e->p->base_ms) *
+                                         1e6 / e->o->speed);
   return true;
 }
 
@@ -372,9 +371,10 @@ bool send_tls(Engine *e, Conn &c, int req_fd) {
   std::vector<char> &buf = e->write_buffer;
   if (buf.empty()) buf.resize(16384);
   while (c.stream_pos < c.stream_len) {
-    size_t len = c.tls_retry_len ? c.tls_retry_len
-                                 : static_cast<size_t>(std::min<uint64_t>(
-                                       buf.size(), c.stream_len - c.stream_pos));
+    size_t len =
+        c.tls_retry_len
+            ? c.tls_retry_len
+            : static_cast<size_t>(std::min<uint64_t>(buf.size(), c.stream_len - c.stream_pos));
     if (!fill_from_stream(c, req_fd, buf.data(), len)) return false;
     if (c.line_pending) {
       note_request_line(&c, std::string_view(buf.data(), len));
@@ -449,10 +449,10 @@ void continue_handshake(Engine *e, uint32_t ci, int64_t now) {
   if (kind == SSL_ERROR_WANT_READ || kind == SSL_ERROR_WANT_WRITE) return;
   if (e->stats->tls.first_failure.empty()) {
     std::string why = replay_tls_failure(c.ssl, r);
-    e->stats->tls.first_failure = replay_tls_verify_failed(c.ssl)
-                                      ? "certificate refused for the name " + e->t->tls.name +
-                                            ": " + why
-                                      : why;
+    e->stats->tls.first_failure =
+        replay_tls_verify_failed(c.ssl)
+            ? "certificate refused for the name " + e->t->tls.name + ": " + why
+            : why;
   }
   clear_replay_tls_errors();
   fail_request(e, ci, kErrorTls);
@@ -687,7 +687,7 @@ void expire(Engine *e, int64_t now) {
     e->deadlines.pop_front();
     Conn &c = e->conns[d.conn];
     if (c.watch != d.watch || c.state == kFree || c.state == kIdle) continue;
-    ReplayErrorKind kind = c.state == kHandshaking                 ? kErrorTls
+    ReplayErrorKind kind = c.state == kHandshaking                ? kErrorTls
                            : c.state == kConnecting && !c.retried ? kErrorConnect
                                                                   : kErrorTimeout;
     if (kind == kErrorTls && e->stats->tls.first_failure.empty())
@@ -891,10 +891,9 @@ bool run_engine(Engine *e) {
 bool run_replay(const ReplayOptions &o, ReplayPackage *p, const ReplayTarget &t,
                 const ReplayRunContext &ctx, ReplayStats *stats, std::string *error) {
   *stats = ReplayStats{};
-  stats->rewrites.resize(o.headers.size());
   stats->bytes_per_in_flight = replay_bytes_per_connection();
-  uint64_t span_ms = static_cast<uint64_t>(static_cast<double>(p->last_time_ms - p->base_ms) /
-                                           o.speed);
+  uint64_t span_ms =
+      static_cast<uint64_t>(static_cast<double>(p->last_time_ms - p->base_ms) / o.speed);
   if (o.duration_s > 0) span_ms = std::min(span_ms, static_cast<uint64_t>(o.duration_s * 1000));
   timeline_begin(&stats->timeline, span_ms);
   for (const ReplayWorker &w : p->workers) {
