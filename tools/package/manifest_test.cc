@@ -58,6 +58,8 @@ TEST(JsonReader, ValuesAndFaults) {
       {"\"\\u12g4\"", "\\u needs four hexadecimal digits"},
       {"\"open", "the string does not end"},
       {"1.", "a digit must follow the decimal point"},
+      {"1e", "line 1 column 3: a digit must follow the exponent"},
+      {"[2E+]", "line 1 column 5: a digit must follow the exponent"},
       {"tru", "unexpected text"},
       {"{} {}", "line 1 column 4: text after the value"},
       {std::string(65, '[') + std::string(65, ']'), "nested deeper than 64"},

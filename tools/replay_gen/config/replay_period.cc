@@ -55,7 +55,6 @@ void set_bound(const Bound &bound, const char *text) {
   date.tm_min = minute;
   date.tm_sec = second;
   date.tm_isdst = -1;  // the system decides daylight saving time for the date
-  tzset();
   time_t seconds = mktime(&date);
   // Failure shows as -1; times before the epoch do not fit the unsigned bound.
   if (seconds < 0) refuse_unconvertible(bound, text);
