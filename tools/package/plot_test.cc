@@ -165,6 +165,11 @@ TEST(Plot, AxisHelpers) {
   EXPECT_EQ(nice_ceiling(5.1), 10);
   EXPECT_EQ(nice_ceiling(0.86), 1);
   EXPECT_EQ(nice_ceiling(1234), 2000);
+  // A step outline moves up or down only where the level changes.
+  auto x_of = [](size_t c) { return 10.0 * static_cast<double>(c); };
+  EXPECT_EQ(chart_step_path({5, 5, 7, 7, 10}, 10, x_of, true),
+            "M0.0 10.0V5.0H10.0H20.0V7.0H30.0H40.0V10.0H50.0V10.0Z");
+  EXPECT_EQ(chart_step_path({10, 4}, 10, x_of, false), "M0.0 10.0V10.0H10.0V4.0H20.0");
 }
 
 }  // namespace

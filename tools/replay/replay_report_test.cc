@@ -180,6 +180,24 @@ TEST(ReplayFigures, ResultsFilesReadBackToTheSameFigures) {
             "\"status\":null,\"error\":\"connect\",\"ok\":false,\"bytes_out\":109,\"bytes_in\":0,"
             "\"page\":0,\"worker\":0,\"user\":1009}\n"
             "10.000000,11.390665,1.390665,1.645161,503,,false,103,90,2,5,1003\n");
+  // Once a write failed the file takes no more lines, even those that could
+  // be written: a file with a hole would read back as a whole one.
+  TestDir d;
+  std::string path = d.path + "/r.jsonl", error;
+  ReplayResultsFile f;
+  ASSERT_TRUE(open_results_file(path, &f, &error)) << error;
+  int good = f.fd;
+  f.fd = -1;
+  std::string buffer = line;
+  flush_results(&f, &buffer, 2);
+  f.fd = good;
+  buffer = line;
+  flush_results(&f, &buffer, 2);
+  EXPECT_TRUE(buffer.empty());
+  EXPECT_EQ(f.lines, 0u);
+  EXPECT_FALSE(close_results_file(&f, &error));
+  EXPECT_EQ(error, "cannot write " + path + ": Bad file descriptor");
+  EXPECT_EQ(read_text(path), "");
 }
 
 TEST(ReplayFigures, ResultsFilesThatAreNotSayWhere) {
