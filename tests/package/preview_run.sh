@@ -109,6 +109,15 @@ if command -v strace >/dev/null; then
     fail "preview under 8K made no spill directory in $WORK"
 fi
 
+# 1c. The dry run killed by a signal: under a file size limit of 32 KB its
+# spill files cannot grow, and SIGXFSZ ends it; preview names the signal.
+# (What the killed run leaves in its spill directory goes with $WORK.)
+(ulimit -f 32 && "$P" preview -i "$WORK/small.conf" >"$RES/preview.killed.out" 2>&1)
+status=$?
+[ "$status" = 1 ] || fail "a dry run killed by a signal previewed with status $status"
+grep -qxF "  the dry run ended by signal 25" "$RES/preview.killed.out" ||
+  fail "no line naming the signal: $(cat "$RES/preview.killed.out")"
+
 # Nothing run, nothing opened to write but /dev/null (where strace is found).
 # The counters a coverage build writes at exit (*.gcda) are not the program's.
 if command -v strace >/dev/null; then
