@@ -62,6 +62,7 @@ TEST(JsonReader, ValuesAndFaults) {
       {"[2E+]", "line 1 column 5: a digit must follow the exponent"},
       {"tru", "unexpected text"},
       {"{} {}", "line 1 column 4: text after the value"},
+      {std::string("[\0]", 3), "line 1 column 2: unexpected text"},
       {std::string(65, '[') + std::string(65, ']'), "nested deeper than 64"},
   };
   for (const Case &c : faults) {

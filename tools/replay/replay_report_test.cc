@@ -271,8 +271,14 @@ TEST(ReplayFigures, JsonReportsReadBackAndMergeToTheWhole) {
   }
   parts[1] = tally(later);
   parts[1].start_unix_us += 2560000;
+  // Only the second part went over TLS, without checking the certificate.
+  ReplayReportInfo tls_info = info;
+  tls_info.tls = true;
+  tls_info.tls_verified = false;
+  tls_info.tls_name = "svc.test";
   for (ReplayStats &p : parts) {
-    std::ofstream(d.path + "/part.json", std::ios::trunc) << replay_report_json(info, p);
+    std::ofstream(d.path + "/part.json", std::ios::trunc)
+        << replay_report_json(&p == &parts[1] ? tls_info : info, p);
     ASSERT_TRUE(read_replay_report(d.path + "/part.json", &infos[&p - parts.data()], &p, &error));
   }
   ReplayReportInfo merged_info;
@@ -285,6 +291,9 @@ TEST(ReplayFigures, JsonReportsReadBackAndMergeToTheWhole) {
   EXPECT_EQ(merged.start_unix_us, parts[0].start_unix_us);  // the earlier start
   EXPECT_EQ(merged_info.command, "vt_replay merge a.json b.json");
   EXPECT_EQ(merged_info.page_names.at(-1), "Odd \"name\"");
+  EXPECT_TRUE(merged_info.tls);
+  EXPECT_FALSE(merged_info.tls_verified);
+  EXPECT_EQ(merged_info.tls_name, "svc.test");
   ASSERT_EQ(merged_info.thresholds.size(), 1u);
   EXPECT_EQ(merged_info.thresholds[0].measured,
             static_cast<double>(histogram_percentile(whole.latency_ns, 99)) / 1e6);
