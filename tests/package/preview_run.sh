@@ -87,6 +87,10 @@ previewed text -i "$WORK/replay.conf"
 [ "$(status_of json)" = 0 ] || fail "preview --json exited $(status_of json): $(cat "$RES/preview.json.out")"
 [ "$(status_of text)" = 0 ] || fail "preview exited $(status_of text)"
 grep -q '^preview: the run would succeed$' "$RES/preview.text.out" || fail "no success line"
+files=$(find "$WORK/logs" -type f | wc -l)
+bytes=$(find "$WORK/logs" -type f -printf '%s\n' | awk '{ s += $1 } END { print s }')
+grep -qxF "  input files: $files, $(grouped "$bytes") bytes" "$RES/preview.text.out" ||
+  fail "no line of $files input files and $bytes bytes: $(grep 'input files' "$RES/preview.text.out")"
 # The report is one JSON object, its input files in a list with their bytes.
 python3 -c 'import json, sys
 r = json.load(open(sys.argv[1]))
@@ -196,6 +200,7 @@ grep -qF '"warnings":["line 5: NUM_VMM: did you mean NUM_VVM? (the tool ignores 
 sed 's#^REPLAY_PERIOD|.*$#REPLAY_PERIOD|12/03/2026 00:00:00|12/01/2026 00:00:00#' "$WORK/replay.conf" >"$WORK/period.conf"
 previewed period -i "$WORK/period.conf" -f
 [ "$(status_of period)" = 1 ] || fail "an empty period previewed with status $(status_of period)"
+grep -qF "already exists" "$RES/preview.period.out" && fail "-f: the replay directory is still a problem"
 for line in \
   "  REPLAY_PERIOD starts after it ends: no time falls in it, so every record that gets so far is rejected with code 102" \
   "  No Valid request found to process, Exiting." \

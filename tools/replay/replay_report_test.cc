@@ -351,13 +351,17 @@ TEST(ReplayFigures, JsonReportsReadBackAndMergeToTheWhole) {
   }
 }
 
-// Each figure of the latency and lag lines, in the text report and on the
-// page, is the one its label names; the page's latency and lag charts scale
+// The start, and each figure of the latency and lag lines, in the text
+// report and on the page, are the ones their labels name; the page's latency and lag charts scale
 // to the highest line they draw.
 TEST(ReplayFigures, ReportsShowTheFiguresTheyName) {
   ReplayStats s = tally(outcomes(5000, 11));
+  s.start_unix_us += 123456;
   std::string text = format_replay_report(ReplayReportInfo{}, s);
   std::string html = render_replay_html(ReplayReportInfo{}, s, "t");
+  EXPECT_NE(text.find("\n  started      2026-11-18 11:06:40.123 UTC\n"), std::string::npos);
+  EXPECT_NE(html.find("<tr><th>started</th><td>2026-11-18 11:06:40.123 UTC</td></tr>"),
+            std::string::npos);
   struct Line {
     const std::string &in;
     std::string start, end;
