@@ -37,7 +37,11 @@ Profile synthetic_profile(int workers, uint64_t requests, uint64_t days, int pag
 TEST(Plot, OneSeriesPerWorkerAndNothingFetched) {
   for (int workers : {1, 3, 30}) {
     Profile p = synthetic_profile(workers, 20000, 1, 7);
+    if (workers == 3) p.rejected_by_code = {{101, 3}, {105, 1200}};
     std::string html = render_plot_html(p, "/some/<dir>");
+    EXPECT_NE(html.find(workers == 3 ? "<th>rejected records</th><td>1,203 (101: 3, 105: 1,200)<"
+                                     : "<th>rejected records</th><td>0<"),
+              std::string::npos);
     EXPECT_EQ(count_of(html, "<path class=\"series\""), static_cast<size_t>(workers));
     EXPECT_EQ(count_of(html, "<path class=\"series\" data-worker=\"0\""), 1u);
     // Every series is a whole, closed outline.

@@ -206,7 +206,15 @@ TEST_F(Config, RefusedLines) {
     Outcome out = read("# first line\n" + c.line + "\nSCRIPT_NAME\n");
     EXPECT_EQ(s(out.status) + out.err + run.config.script_name, "-1" + c.err + "\n") << c.line;
   }
-  Outcome out = run_to_end([] { read_config_file_new("/nonexistent/x.conf"); });
+  // One configured service too many ends the reading at its line.
+  std::string services;
+  for (int i = 0; i <= 32767; i++)
+    services += "SERVICE_NAME|S" + s(i) + "|POST|http://h/" + s(i) + "\n";
+  Outcome out = read(services + "SCRIPT_NAME|p/s/x\n");
+  EXPECT_EQ(s(out.status) + out.err + run.config.script_name,
+            "-1set_service:SERVICE_NAME at line 32768 of the configuration is one service too "
+            "many; at most 32767 services are allowed.\n");
+  out = run_to_end([] { read_config_file_new("/nonexistent/x.conf"); });
   EXPECT_EQ(out.err, "open_file:Unable to open file /nonexistent/x.conf\n");
   // The final check wants the script, scenario and replay paths.
   strcpy(run.config.replay_dir, "/tmp/r");
