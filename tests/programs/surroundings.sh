@@ -176,6 +176,16 @@ if unshare -rm bash -c 'mount --bind "$1" /dev/null && mount -o remount,bind,ro 
   no_dev_null 1 "^vti_get_page: $ro\$" "$SUITE/vti_get_page" p/s/c
   no_dev_null 1 "^vtu_change_page_name: $ro\$" "$SUITE/vtu_change_page_name" -s p/s/c -p a -n b
   [ -e "$T/tree_none" ] && { echo "FAIL: vt_loggen wrote without /dev/null"; failed=1; }
+  # With /tmp read-only the generator cannot make the script generator's
+  # input file there, and says why.
+  timeout 10 unshare -rm bash -c 'mount --bind /tmp /tmp && mount -o remount,bind,ro /tmp &&
+    exec "$@"' ro_tmp "$GEN" -i "$T/nodn.conf" >"$T/out" 2>&1
+  got=$?
+  pattern="^create_file_for_vtu_gen_script:Error in creating file '/tmp/filename_[0-9]+' for the generation of script: Read-only file system\$"
+  if [ $got != 255 ] || ! grep -qE "$pattern" "$T/out"; then
+    echo "FAIL: the generator with /tmp read-only -> status $got: $(head -c 400 "$T/out")"
+    failed=1
+  fi
 else
   echo "surroundings: no mount namespace here; the cases without /dev/null are skipped"
 fi
