@@ -116,8 +116,9 @@ TEST(ReplayFigures, ResultsFilesReadBackToTheSameFigures) {
   ReplayStats direct = tally(list);
   // The columns add up to the counts.
   ReplayCounts columns;
-  uint64_t failures = 0, latencies = 0, lags = 0;
+  uint64_t failures = 0, latencies = 0, lags = 0, lag_max = 0;
   for (const ReplayColumn &c : direct.timeline.columns) {
+    lag_max = std::max(lag_max, c.lag_max_ns);
     columns.planned += c.planned;
     columns.sent += c.sent;
     columns.completed += c.completed;
@@ -136,6 +137,7 @@ TEST(ReplayFigures, ResultsFilesReadBackToTheSameFigures) {
   EXPECT_EQ(failures, 480u);
   EXPECT_EQ(latencies, direct.latency_ns.total);
   EXPECT_EQ(lags, direct.lag_ns.total);
+  EXPECT_EQ(lag_max, direct.lag_ns.max);
   for (const char *name : {"r.jsonl", "r.CSV"}) {
     TestDir d;
     std::string path = d.path + "/" + name;
