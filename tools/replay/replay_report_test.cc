@@ -354,8 +354,8 @@ TEST(ReplayFigures, JsonReportsReadBackAndMergeToTheWhole) {
 }
 
 // The start, and each figure of the latency and lag lines, in the text
-// report and on the page, are the ones their labels name; the page's latency and lag charts scale
-// to the highest line they draw.
+// report, on the page and in the JSON report, are the ones their labels name; the page's latency
+// and lag charts scale to the highest line they draw.
 TEST(ReplayFigures, ReportsShowTheFiguresTheyName) {
   ReplayStats s = tally(outcomes(5000, 11));
   s.start_unix_us += 123456;
@@ -364,16 +364,20 @@ TEST(ReplayFigures, ReportsShowTheFiguresTheyName) {
   EXPECT_NE(text.find("\n  started      2026-11-18 11:06:40.123 UTC\n"), std::string::npos);
   EXPECT_NE(html.find("<tr><th>started</th><td>2026-11-18 11:06:40.123 UTC</td></tr>"),
             std::string::npos);
+  std::string json = replay_report_json(ReplayReportInfo{}, s);
   struct Line {
     const std::string &in;
     std::string start, end;
     const LogHistogram *h;
     int items;
+    const char *format = "%.3f";
   };
   for (const Line &want : {Line{text, "\n  latency ms   ", "\n", &s.latency_ns, 8},
                            Line{text, "\n  lag ms       ", "\n", &s.lag_ns, 5},
                            Line{html, "<th>latency ms</th><td>", "<", &s.latency_ns, 6},
-                           Line{html, "<th>lag ms</th><td>", "<", &s.lag_ns, 4}}) {
+                           Line{html, "<th>lag ms</th><td>", "<", &s.lag_ns, 4},
+                           Line{json, "\n  \"latency_ms\": {", "}", &s.latency_ns, 8, "%.6f"},
+                           Line{json, "\n  \"lag_ms\": {", "}", &s.lag_ns, 5, "%.6f"}}) {
     size_t at = want.in.find(want.start);
     ASSERT_NE(at, std::string::npos) << want.start;
     std::string line = want.in.substr(at + want.start.size());
@@ -384,6 +388,10 @@ TEST(ReplayFigures, ReportsShowTheFiguresTheyName) {
       item = line.substr(0, comma);
       line = comma == std::string::npos ? "" : line.substr(comma + 2);
       std::string name = item.substr(0, item.find(' ')), shown = item.substr(item.find(' ') + 1);
+      if (name[0] == '"') {  // "p99_9": in JSON
+        name = name.substr(1, name.size() - 3);
+        std::replace(name.begin(), name.end(), '_', '.');
+      }
       double figure =
           name == "min"    ? static_cast<double>(want.h->min)
           : name == "mean" ? histogram_mean(*want.h)
@@ -391,7 +399,7 @@ TEST(ReplayFigures, ReportsShowTheFiguresTheyName) {
               ? static_cast<double>(want.h->max)
               : static_cast<double>(histogram_percentile(*want.h, std::stod(name.substr(1))));
       char buf[64];
-      snprintf(buf, sizeof buf, "%.3f", figure / 1e6);
+      snprintf(buf, sizeof buf, want.format, figure / 1e6);
       EXPECT_EQ(shown, buf) << want.start << name;
     }
     EXPECT_EQ(items, want.items) << want.start;
