@@ -222,6 +222,7 @@ TEST(ReplayFigures, ResultsFilesThatAreNotSayWhere) {
        "1,,,,,reset,false,0,0,1,2\n",
        " line 2: not a CSV line of a results file"},
       {"{\"planned_ms\":1.0,", " line 1: not a JSON line of a results file"},
+      {"{\"planned_ms\" 1.0}", " line 1: not a JSON line of a results file"},
   };
   for (const Case &c : cases) {
     TestDir d;
