@@ -116,6 +116,10 @@ TEST_F(HandPackage, FiguresMatchTheHandComputedOnes) {
         "\"bytes\":1234},{\"page\":2,\"requests\":1,\"bytes\":101}]",
         "\"rejected_by_code\":{\"101\":3,\"105\":1}}"})
     EXPECT_NE(json.find(part), std::string::npos) << part << "\nin " << json;
+  // Read again into the same profile: nothing is counted twice.
+  Profile again = p;
+  ASSERT_TRUE(read_package_profile(dir, 1000, &again, &error)) << error;
+  EXPECT_EQ("{" + format_profile_json_members(again) + "}", json);
   EXPECT_EQ(p.peak_bucket_start_ms, 1000u);
   EXPECT_DOUBLE_EQ(p.rps_mean, 8.0 / 62.0);
   EXPECT_EQ(p.rpm_peak, 7u);

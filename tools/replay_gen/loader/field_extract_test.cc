@@ -73,17 +73,19 @@ TEST(ServiceNameFromUrl, LastTwoSegments) {
       {"https://host.example/x", "x"},
       {"http://127.0.0.1/", "127.0.0.1_"},
       {"/a/b/c", "b_c"},
+      {"/a/b", "_a_b"},
+      {"http://h//a/b", "_a_b"},
       {"plain", "plain"},
   };
-  testing::internal::CaptureStdout();
   for (const auto &c : cases) {
     std::string url = c.url;
     char name[64];
+    testing::internal::CaptureStdout();  // its "url - " line
     get_service_name_from_url(url.data(), name, sizeof name);
+    testing::internal::GetCapturedStdout();
     EXPECT_STREQ(name, c.name) << c.url;
     EXPECT_EQ(url, c.url);
   }
-  testing::internal::GetCapturedStdout();
 }
 
 }  // namespace
