@@ -316,8 +316,9 @@ TEST(LoggenOptions, Errors) {
     for (std::string &a : args) argv.push_back(a.data());
     LoggenOptions o;
     std::string error;
-    bool help;
+    bool help = true;  // whatever it held, only --help sets it
     bool ok = parse_loggen_options(static_cast<int>(argv.size()), argv.data(), &o, &error, &help);
+    EXPECT_FALSE(help) << c.args;
     EXPECT_EQ(error, c.error);
     EXPECT_EQ(ok, c.error[0] == '\0') << c.error;
     EXPECT_TRUE(!ok || (o.out == "d" && o.days == 3 && !o.progress && o.seed == UINT64_MAX));

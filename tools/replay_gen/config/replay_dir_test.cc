@@ -70,6 +70,13 @@ TEST_F(ReplayDir, CreatedOrRefusedOrRecreated) {
                          "'plain'\n\n"),
             std::string::npos)
       << out.err;
+  // Without -f a link to no directory is refused the same way, and stays.
+  run.options.run_forcefully = 0;
+  ASSERT_EQ(symlink("nowhere", "dangling"), 0);
+  out = run_to_end([] { set_replay_dir("dangling"); });
+  EXPECT_EQ(out.status, -1);
+  EXPECT_NE(out.err.find("Error in creating Replay dir 'dangling'"), std::string::npos) << out.err;
+  EXPECT_TRUE(std::filesystem::is_symlink("dangling"));
 }
 
 TEST_F(ReplayDir, ShellCharactersReachNoShell) {
