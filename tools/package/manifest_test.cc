@@ -182,6 +182,9 @@ TEST(Manifest, CheckNamesTheFileThatDiffers) {
       {"a manifest of another format",
        [](const TestPackage &p) { p.write(kManifestFile, "{\"format\": 2}"); },
        {"/vt_manifest.json: format 2 is not known here (format 1 is)"}},
+      {"a manifest that is a JSON list",
+       [](const TestPackage &p) { p.write(kManifestFile, "[{\"format\": 1}]"); },
+       {"/vt_manifest.json: not a JSON object"}},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
