@@ -159,13 +159,13 @@ struct ScriptedServer {
       if (SSL_session_reused(ssl)) resumed++;
     }
     std::string in;
-    char buf[4096];
+    char buf[65536];
     while (true) {
       size_t head_end = in.find("\r\n\r\n");
       size_t need = std::string::npos;
       if (head_end != std::string::npos) {
         size_t cl = in.find("Content-Length: ");
-        need = head_end + 4 + (cl < head_end ? std::stoul(in.substr(cl + 16)) : 0);
+        need = head_end + 4 + (cl < head_end ? std::stoul(in.substr(cl + 16, 20)) : 0);
       }
       if (need != std::string::npos && in.size() >= need) {
         std::string request = in.substr(0, need);
