@@ -1,6 +1,7 @@
 #include "tools/replay_gen/run_state.h"
 
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <utility>
 
@@ -8,9 +9,10 @@ RunState run;
 
 namespace {
 
-// Frees what the state's tables own. Files and descriptors are left to the
-// stages that opened them.
+// Frees what the state's tables own, and gives up the replay directory's
+// lock. Other files and descriptors are left to the stages that opened them.
 void release_tables(RunState *s) {
+  if (s->replay_dir_state.lock_fd >= 0) close(s->replay_dir_state.lock_fd);
   free(s->config.http_header);
   free(s->config.req_top_line);
   free(s->config.scenario_keyword);
@@ -57,6 +59,7 @@ RunState &RunState::operator=(RunState &&other) noexcept {
   script_input = std::exchange(other.script_input, {});
   spill = std::exchange(other.spill, {});
   manifest = std::exchange(other.manifest, {});
+  replay_dir_state = std::exchange(other.replay_dir_state, {});
   return *this;
 }
 

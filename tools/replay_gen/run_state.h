@@ -144,7 +144,7 @@ struct SpillState {
   // requests no longer fit the budget, and counted by them until then.
   int32_t spilling = 0;
   uint64_t accepted_reported = 0;
-  uint64_t loader_share = 16;  // records a loader thread may hold then
+  uint64_t loader_share = 16;        // records a loader thread may hold then
   char dir[kTextBufSize + 32] = "";  // the private directory, once made
   uint64_t files_made = 0;
   uint64_t bytes_written = 0;  // added to through atomic_ref
@@ -178,6 +178,15 @@ struct ManifestNotes {
   uint64_t requests[kMaxVvm] = {};  // request groups of each index file
 };
 
+// The replay directory this run made or found: its lock, held until the run
+// ends, and under -f the old directory still to be removed.
+struct ReplayDirState {
+  int lock_fd = -1;              // closed by a fresh value
+  bool removal_pending = false;  // -f: the old directory goes once the configuration is read
+  bool link_pending = false;     // and it is a symbolic link, which alone goes
+  std::string fs_path;           // replay_dir without trailing slashes
+};
+
 struct RunState {
   RunOptions options;
   LogGates log;
@@ -191,6 +200,7 @@ struct RunState {
   ScriptInput script_input;
   SpillState spill;
   ManifestNotes manifest;
+  ReplayDirState replay_dir_state;
 
   RunState() = default;
   RunState(const RunState &) = delete;

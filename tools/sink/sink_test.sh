@@ -96,6 +96,30 @@ grep -q "^vt_sink: 127.0.0.1:$PORT answered 14 requests (200: 7, 503: 7) on [0-9
 timeout 10 "$SINK" --port "$PORT" --seconds 0.3 >"$T/again.out" 2>&1 ||
   fail "port $PORT again: $(cat "$T/again.out")"
 
+# Every status with its reason phrase, in the order given; a code without
+# one of its own says "Status".
+codes="200 201 204 301 302 304 400 403 404 429 500 502 503 504 299"
+"$SINK" --background --port-file "$T/port3" --pid-file "$T/pid3" --status "$(echo $codes | tr ' ' ,)" \
+  >/dev/null || fail "--background with every status failed"
+PID3=$(cat "$T/pid3")
+PIDS+=("$PID3")
+exec 3<>"/dev/tcp/127.0.0.1/$(cat "$T/port3")"
+for c in $codes; do
+  [ "$c" = 299 ] && close='Connection: close\r\n' || close=
+  printf "GET /$c HTTP/1.1\r\nHost: x\r\n$close\r\n" >&3
+done
+timeout 5 cat <&3 >"$T/reasons"
+exec 3>&-
+kill "$PID3"
+wait_gone "$PID3"
+want=$(printf '%s\n' 'HTTP/1.1 200 OK' 'HTTP/1.1 201 Created' 'HTTP/1.1 204 No Content' \
+  'HTTP/1.1 301 Moved Permanently' 'HTTP/1.1 302 Found' 'HTTP/1.1 304 Not Modified' \
+  'HTTP/1.1 400 Bad Request' 'HTTP/1.1 403 Forbidden' 'HTTP/1.1 404 Not Found' \
+  'HTTP/1.1 429 Too Many Requests' 'HTTP/1.1 500 Internal Server Error' 'HTTP/1.1 502 Bad Gateway' \
+  'HTTP/1.1 503 Service Unavailable' 'HTTP/1.1 504 Gateway Timeout' 'HTTP/1.1 299 Status')
+[ "$(grep '^HTTP/1.1 ' "$T/reasons" | tr -d '\r')" = "$want" ] ||
+  fail "reason phrases: $(grep '^HTTP' "$T/reasons")"
+
 # Its own time limit; a port file that exists already.
 timeout 10 "$SINK" --seconds 0.3 --port-file "$T/port2" >"$T/limit.out"
 [ $? = 0 ] && grep -q 'answered 0 requests (none) on 0 connections.*stopped by --seconds' "$T/limit.out" ||

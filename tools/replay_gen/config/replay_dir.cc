@@ -30,11 +30,6 @@ const char kFname[] = "set_replay_dir";
 // Tries at creating the directory while other runs create or remove it.
 constexpr int kAttempts = 4;
 
-int lock_fd = -1;              // holds the lock on the replay directory
-bool removal_pending = false;  // -f: the old directory goes once the configuration is read
-bool link_pending = false;     // and it is a symbolic link, which alone goes
-std::string fs_path;           // replay_dir without trailing slashes
-
 // The path as one shell word; a leading "-" is kept from reading as an option.
 std::string shell_path(const char *path) {
   if (path[0] == '-') return vtlb_shell_quote(std::string("./") + path);
@@ -110,8 +105,8 @@ bool take_existing(const std::string &path) {
     close(fd);
     refuse_existing();
   }
-  lock_fd = fd;
-  removal_pending = true;
+  run.replay_dir_state.lock_fd = fd;
+  run.replay_dir_state.removal_pending = true;
   return true;
 }
 
@@ -131,14 +126,14 @@ bool prepare(const char *name, const std::string &path) {
     if (to_dir) refuse_existing();
     refuse_creation(name);
   }
-  removal_pending = true;
-  link_pending = true;
+  run.replay_dir_state.removal_pending = true;
+  run.replay_dir_state.link_pending = true;
   return true;
 }
 
 // -f on a symbolic link: the link goes, and a directory takes its place.
 void replace_link(const char *name) {
-  if (unlink(fs_path.c_str()) != 0 && errno != ENOENT) {
+  if (unlink(run.replay_dir_state.fs_path.c_str()) != 0 && errno != ENOENT) {
     error_log(1, "delete_dir", "Error in deleting dir '%s': %s", run.config.replay_dir,
               strerror(errno));
     vt_exit(-1);
@@ -182,7 +177,7 @@ bool create_dir(const char *name, const char *dir_name) {
   // Every engine user may write in it, whatever the umask; the sticky bit
   // keeps each from deleting or replacing the files of another.
   fchmod(fd, 01777);
-  lock_fd = fd;
+  run.replay_dir_state.lock_fd = fd;
   return true;
 }
 
@@ -213,9 +208,9 @@ void set_replay_dir(const char *in_replay_dir) {
   // A directory of an earlier REPLAY_DIR line is no longer this run's.
   release_replay_dir();
   set_interrupt_replay_dir(run.config.replay_dir);
-  fs_path = without_trailing_slashes(in_replay_dir);
+  run.replay_dir_state.fs_path = without_trailing_slashes(in_replay_dir);
   for (int i = 0; i < kAttempts; i++)
-    if (prepare("Replay", fs_path)) return;
+    if (prepare("Replay", run.replay_dir_state.fs_path)) return;
   error_log(1, kFname, "Replay directory %s changed under this run while it was being made.",
             run.config.replay_dir);
   vt_exit(-1);
@@ -254,31 +249,31 @@ std::string replay_dir_removal_refusal(const char *path, bool is_link) {
 }
 
 void complete_replay_dir() {
-  if (!removal_pending) return;
-  removal_pending = false;
-  bool is_link = link_pending;
-  link_pending = false;
-  check_removal(fs_path, is_link);
+  ReplayDirState &rd = run.replay_dir_state;
+  if (!rd.removal_pending) return;
+  rd.removal_pending = false;
+  bool is_link = rd.link_pending;
+  rd.link_pending = false;
+  check_removal(rd.fs_path, is_link);
   if (is_link) {
     replace_link("Replay");
   } else {
     // The lock is held while the old directory goes; it goes with it.
-    delete_dir("Replay", fs_path.c_str());
-    close(lock_fd);
-    lock_fd = -1;
+    delete_dir("Replay", rd.fs_path.c_str());
+    close(rd.lock_fd);
+    rd.lock_fd = -1;
   }
-  if (create_dir("Replay", fs_path.c_str())) return;
+  if (create_dir("Replay", rd.fs_path.c_str())) return;
   bool busy;
   int holder;
-  int fd = lock_dir(fs_path.c_str(), &busy, &holder);
+  int fd = lock_dir(rd.fs_path.c_str(), &busy, &holder);
   if (busy) refuse_busy(kFname, holder);
   if (fd >= 0) close(fd);
   refuse_existing();
 }
 
 void release_replay_dir() {
-  if (lock_fd >= 0) close(lock_fd);
-  lock_fd = -1;
-  removal_pending = false;
-  link_pending = false;
+  ReplayDirState &rd = run.replay_dir_state;
+  if (rd.lock_fd >= 0) close(rd.lock_fd);
+  rd = ReplayDirState{};
 }
