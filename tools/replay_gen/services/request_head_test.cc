@@ -111,4 +111,20 @@ TEST_F(RequestHead, BadUrlsEndTheRun) {
   }
 }
 
+// A generator line that cannot be written ends the run, naming the file.
+TEST_F(RequestHead, AGeneratorLineNotWrittenEndsTheRun) {
+  fclose(run.script_input.vtu_gen_script_fp);
+  run.script_input.vtu_gen_script_fp = fopen("/dev/full", "w");
+  ASSERT_NE(run.script_input.vtu_gen_script_fp, nullptr);
+  setvbuf(run.script_input.vtu_gen_script_fp, nullptr, _IONBF, 0);
+  strcpy(run.script_input.vtu_gen_script_file_name, "/tmp/gen_lines");
+  set_services({{"POST", "http://127.0.0.1/ok", "", "Ok", nullptr, nullptr}});
+  Outcome o = run_to_end(append_all_headers);
+  EXPECT_EQ(o.status, -1);
+  EXPECT_EQ(o.err,
+            "make_method_and_host_header:Error in writing file '/tmp/gen_lines': No space left on "
+            "device\n");
+  EXPECT_EQ(run.services.service_map_ptr[0].all_headers, nullptr);
+}
+
 }  // namespace
