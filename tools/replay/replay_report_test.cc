@@ -424,6 +424,39 @@ TEST(ReplayFigures, ReportsShowTheFiguresTheyName) {
   }
 }
 
+// Throughput is per second of the whole run, however short; a run that
+// took no time has none.
+TEST(ReplayFigures, ThroughputIsPerSecondOfTheRun) {
+  struct Case {
+    double elapsed_s;
+    const char *text, *html, *json;
+  } cases[] = {
+      {0.5,
+       "  throughput   20.0 answers/s; sent 1,500 bytes (3.0 kB/s), received 750 bytes (1.5 "
+       "kB/s)\n",
+       "<td>20.0 answers/s; sent 1,500 bytes, received 750 bytes</td>",
+       "\"throughput\": {\"answers_per_s\": 20.000, \"sent_bytes_per_s\": 3000.000, "
+       "\"received_bytes_per_s\": 1500.000}"},
+      {0, "  throughput   - answers/s; sent 1,500 bytes, received 750 bytes\n",
+       "<td>- answers/s; sent 1,500 bytes, received 750 bytes</td>",
+       "\"throughput\": {\"answers_per_s\": null, \"sent_bytes_per_s\": null, "
+       "\"received_bytes_per_s\": null}"},
+  };
+  for (const Case &c : cases) {
+    ReplayStats s;
+    s.counts.completed = 10;
+    s.bytes_sent = 1500;
+    s.bytes_received = 750;
+    s.elapsed_s = c.elapsed_s;
+    std::string text = format_replay_report(ReplayReportInfo{}, s);
+    EXPECT_NE(text.find(c.text), std::string::npos) << text;
+    std::string html = render_replay_html(ReplayReportInfo{}, s, "t");
+    EXPECT_NE(html.find(c.html), std::string::npos) << c.elapsed_s;
+    std::string json = replay_report_json(ReplayReportInfo{}, s);
+    EXPECT_NE(json.find(c.json), std::string::npos) << json;
+  }
+}
+
 TEST(ReplayFigures, TimelineColumnsWidenAndLineUp) {
   ReplayTimeline t;
   timeline_begin(&t, 10000);  // 10 s: columns of 64 ms, 157 of them
