@@ -489,6 +489,12 @@ TEST(ReplayFigures, TimelineColumnsWidenAndLineUp) {
   EXPECT_NEAR(static_cast<double>(coarse_percentile(h, 50)), 1000, 1000 * kCoarseRelativeError);
   EXPECT_NEAR(static_cast<double>(coarse_percentile(h, 100)), 123456789,
               123456789 * kCoarseRelativeError);
+  // The 99th of 100 is the 99th value, not the last.
+  CoarseHistogram tail;
+  coarse_add(&tail, 10, 99);
+  coarse_add(&tail, 1000000, 1);
+  EXPECT_EQ(coarse_percentile(tail, 99), coarse_percentile(tail, 1));
+  EXPECT_GT(coarse_percentile(tail, 99.5), 900000u);
   // The largest value takes the last bucket; a bucket past it, or below the
   // first, is refused when a report is read back.
   int last = coarse_bucket(UINT64_MAX);
