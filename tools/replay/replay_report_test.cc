@@ -162,11 +162,22 @@ TEST(ReplayFigures, ResultsFilesReadBackToTheSameFigures) {
     EXPECT_EQ(back.timeline.column_ms, 32u);
     timeline_widen(&back.timeline, direct.timeline.column_ms);
     EXPECT_EQ(digest(back), digest(direct)) << name;
-    // Empty lines (a line end alone, or CR LF) are passed over wherever they are.
+    // Empty lines (a line end alone, or CR LF) are passed over wherever they
+    // are; in JSON lines, so are blanks and tabs around every token.
     size_t middle = 0;
     for (int k = 0; k < 1500; k++) middle = text.find('\n', middle) + 1;
+    std::string rest = text.substr(middle);
+    if (f.format == ReplayResultsFormat::kJsonLines) {
+      std::string spaced_rest;
+      for (char c : rest)
+        spaced_rest += c == '{'               ? std::string(" \t{ ")
+                       : c == ',' || c == ':' ? std::string(" ") + c + "\t"
+                       : c == '}'             ? std::string(" }\t")
+                                              : std::string(1, c);
+      rest = spaced_rest;
+    }
     std::string blanks = path + ".blanks";
-    std::ofstream(blanks) << text.substr(0, middle) << "\n\r\n" << text.substr(middle) << "\n";
+    std::ofstream(blanks) << text.substr(0, middle) << "\n\r\n" << rest << "\n";
     ReplayStats spaced;
     ASSERT_TRUE(read_results_file(blanks, &spaced, &error)) << error;
     timeline_widen(&spaced.timeline, direct.timeline.column_ms);
