@@ -209,14 +209,21 @@ for line in \
 done
 
 # 5. A capture day whose extracts directory cannot be listed (a link loop):
-# the tool's Step 1 stops, so preview reports the problem.
+# the tool's Step 1 stops, so preview reports the problem, after the warning
+# and the problem found before it.
 day=$(ls "$WORK/logs" | head -1)
 mv "$WORK/logs/$day/extracts" "$WORK/logs/$day/kept"
 ln -s extracts "$WORK/logs/$day/extracts"
-previewed loop -i "$WORK/replay.conf" -f
+sed 's#^REPLAY_PERIOD|.*$#REPLAY_PERIOD|12/03/2026 00:00:00|12/01/2026 00:00:00#' "$WORK/late.conf" >"$WORK/loop.conf"
+previewed loop -i "$WORK/loop.conf"
 [ "$(status_of loop)" = 1 ] || fail "an unlistable day previewed with status $(status_of loop)"
-grep -qxF -- "  the run would stop: gen_input_file_list:Unable to list input directory $WORK/logs/$day/extracts: Too many levels of symbolic links" \
-  "$RES/preview.loop.out" || fail "unlistable day: $(cat "$RES/preview.loop.out")"
+for line in \
+  "  line 5: NUM_VMM: did you mean NUM_VVM? (the tool ignores the line)" \
+  "  REPLAY_PERIOD starts after it ends: no time falls in it, so every record that gets so far is rejected with code 102" \
+  "  Replay directory $WORK/out/replay already exists (the run replaces it only with -f)" \
+  "  the run would stop: gen_input_file_list:Unable to list input directory $WORK/logs/$day/extracts: Too many levels of symbolic links"; do
+  grep -qxF -- "$line" "$RES/preview.loop.out" || fail "unlistable day: no line: $line: $(cat "$RES/preview.loop.out")"
+done
 rm "$WORK/logs/$day/extracts"
 mv "$WORK/logs/$day/kept" "$WORK/logs/$day/extracts"
 
