@@ -39,6 +39,8 @@ Lines read_all(const std::string &text, int mode, size_t limit, uint64_t *skippe
     size_t len = mode == 0 ? read_line(reader.get(), buf.data(), limit)
                            : read_line_in_place(reader.get(), buf.data(), limit, &line);
     if (len == 0) break;
+    EXPECT_LT(len, limit);
+    if (len >= limit) break;
     EXPECT_EQ(line[len], '\0');
     lines.push_back({std::string(line, len), reader->offset});
     line[0] = '#';  // the caller may change its line in place
@@ -49,7 +51,8 @@ Lines read_all(const std::string &text, int mode, size_t limit, uint64_t *skippe
 
 // Lines of every kind: empty, with NUL bytes, starting with the end prefix or
 // nearly, crossing chunk boundaries, longer than the limit, and a last line
-// without a newline.
+// without a newline; pieces of a long line are never longer than the limit
+// allows, and together they are the text.
 TEST(LineReader, InPlaceAndPassedOverLinesAreTheCopiedLines) {
   const std::string kinds[] = {"",         std::string("a\0b", 3), "*******",           "******",
                                " *******", "*******tail",          std::string(90, 'y')};
@@ -61,10 +64,21 @@ TEST(LineReader, InPlaceAndPassedOverLinesAreTheCopiedLines) {
   for (size_t limit : {size_t{10485760}, size_t{4096}, size_t{8}}) {
     uint64_t skipped = 0;
     Lines copied = read_all(text, 0, limit, &skipped);
+    std::string joined;
+    for (const auto &[line, offset] : copied) joined += line;
+    EXPECT_TRUE(joined == text) << "limit " << limit;
     EXPECT_EQ(read_all(text, 1, limit, &skipped), copied) << "limit " << limit;
     EXPECT_EQ(read_all(text, 2, limit, &skipped), copied) << "limit " << limit;
     EXPECT_GT(skipped, 1000u) << "limit " << limit;
   }
+  // A long last line that the last, short chunk ends: its piece that
+  // crosses into that chunk is cut at the limit too.
+  text = std::string(kLineReaderChunk - 4, 'a') + "\nxyzabcdefghij";
+  uint64_t skipped = 0;
+  Lines copied = read_all(text, 0, 8, &skipped);
+  ASSERT_GE(copied.size(), 2u);
+  EXPECT_EQ(copied[copied.size() - 2].first, "xyzabcd");
+  EXPECT_EQ(copied.back(), (std::pair<std::string, int64_t>{"efghij", text.size()}));
 }
 
 }  // namespace
