@@ -98,6 +98,21 @@ TEST_F(RuntimeServicesTest, MergesInFileOrder) {
   EXPECT_EQ(last.service_id, 4);
 }
 
+// The file-order pass takes a single service met by any thread as it takes
+// many: the per-thread merge that follows finds it in the table.
+TEST_F(RuntimeServicesTest, OneServiceMetIsTakenInFileOrderToo) {
+  ThreadArgs &t1 = threads_[1];
+  t1.cur_file_seq = 1;
+  SeqData record = classify(t1, "Only", "http://127.0.0.1/only", "");
+  add_runtime_services_in_file_order(threads_, 2);
+  ASSERT_EQ(run.services.total_services, 2);
+  EXPECT_STREQ(run.services.service_map_ptr[1].service_name, "Only");
+  update_service_map_ptr(&t1, 1);
+  remap_runtime_service_ids(&t1, &record, 1);
+  EXPECT_EQ(run.services.total_services, 2);
+  EXPECT_EQ(record.service_id, 1);
+}
+
 TEST_F(RuntimeServicesTest, AThreadAddressesAtMost32767Services) {
   ThreadArgs &t = threads_[0];
   t.run_time_services = static_cast<RunTimeServiceInfo *>(
