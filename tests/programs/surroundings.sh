@@ -186,6 +186,18 @@ if unshare -rm bash -c 'mount --bind "$1" /dev/null && mount -o remount,bind,ro 
     echo "FAIL: the generator with /tmp read-only -> status $got: $(head -c 400 "$T/out")"
     failed=1
   fi
+  # With nothing to read in /proc/meminfo and the process's control groups,
+  # the memory available is unknown: the budget is 1 GiB, and -d 1 says why.
+  sed -e "s#$T/replay#$T/replay_mem#" -e 's#/script$#/mem#' -e 's#/scen.conf$#/mem.conf#' \
+    "$T/gen.conf" >"$T/mem.conf"
+  : >"$T/empty"
+  timeout 20 unshare -rm bash -c 'mount --bind "$1" /proc/meminfo && mount --bind "$1" /proc/self/cgroup &&
+    shift && exec "$@"' no_meminfo "$T/empty" "$GEN" -d 1 -i "$T/mem.conf" >"$T/out" 2>&1
+  got=$?
+  if [ $got != 0 ] || ! grep -qx "memory_budget:Memory budget 1.0 GiB (the memory available is unknown)" "$T/out"; then
+    echo "FAIL: the generator without /proc/meminfo -> status $got: $(grep -m1 memory_budget "$T/out")"
+    failed=1
+  fi
 else
   echo "surroundings: no mount namespace here; the cases without /dev/null are skipped"
 fi
