@@ -276,6 +276,23 @@ TEST(PackageProfile, ColumnsWidenAndKeepTheFigures) {
   EXPECT_EQ(p.users, users);
 }
 
+// A user is active in every column from its first request to its last,
+// the columns without a request of anyone's included.
+TEST(PackageProfile, UsersAreActiveInEveryColumnTheySpan) {
+  ProfileBuilder b;
+  profile_begin(&b, 1, 1000);
+  for (auto [first, last] : {std::pair{500, 10500}, {3100, 5900}, {8000, 8000}}) {
+    ASSERT_TRUE(profile_add_request(&b, 0, 0, first, 300, 200));
+    ASSERT_TRUE(profile_add_request(&b, 0, 0, last, 300, 200));
+    profile_add_user(&b, 0, first, last);
+  }
+  Profile p;
+  profile_finish(&b, &p);
+  ASSERT_EQ(p.column_ms, 1000u);
+  EXPECT_EQ(p.column_active, (std::vector<uint64_t>{1, 1, 1, 2, 2, 2, 1, 1, 2, 1, 1}));
+  EXPECT_EQ(p.max_active_users, 2u);
+}
+
 // Buckets past the table are kept one by one: the figures are those a table
 // of every bucket gives (the earliest of equal buckets is the peak), and
 // memory does not follow a send time far out.
