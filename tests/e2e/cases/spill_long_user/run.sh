@@ -1,6 +1,7 @@
-# One customer's 60,000 requests, a millisecond apart: one user whose index
-# line is longer than a megabyte. A run that spills writes such a line in
-# pieces; it must be the line of the run without a budget, whole and once.
+# One customer's 60,000 requests, a millisecond apart (its id is 1, the
+# lowest a customer has): one user whose index line is longer than a
+# megabyte. A run that spills writes such a line in pieces; it must be the
+# line of the run without a budget, whole and once.
 # After it come 5,000 customers of one request each: more users than a
 # spilled run reads back in one piece.
 mkdir -p logs/20261201/extracts
@@ -8,7 +9,7 @@ awk 'BEGIN {
   for (i = 1; i <= 60000; i++) {
     printf "RequestTimeEx=%d.%06d\n", 1795000000 + int(i / 1000), (i % 1000) * 1000
     printf "HTTP_SOAPACTION=\"urn:Store/IService/Op%d\"\nURL=/svc/Service.svc\n", i % 3
-    printf "xml1=%09d<Op><XACustId>1001</XACustId><Item>%d</Item></Op>&xmlEnd=00\n*******\n\n", i, i
+    printf "xml1=%09d<Op><XACustId>1</XACustId><Item>%d</Item></Op>&xmlEnd=00\n*******\n\n", i, i
   }
   for (i = 1; i <= 5000; i++) {
     printf "RequestTimeEx=%d.000000\nHTTP_SOAPACTION=\"urn:Store/IService/Op0\"\n", 1795000100 + i
