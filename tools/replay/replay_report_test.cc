@@ -252,6 +252,7 @@ TEST(ReplayFigures, ResultsFilesThatAreNotSayWhere) {
 TEST(ReplayFigures, JsonReportsReadBackAndMergeToTheWhole) {
   std::vector<ReplayOutcome> list = outcomes(4000, 2);
   ReplayStats whole = tally(list);
+  whole.stopped_by = "duration";
   ReplayReportInfo info;
   info.dir = "pkg";
   info.target = "127.0.0.1:1";
