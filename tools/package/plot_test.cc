@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "base/core/golden_file_test_support.h"
 #include "tools/package/chart.h"
 #include "tools/package/profile_report.h"
 
@@ -32,6 +33,15 @@ Profile synthetic_profile(int workers, uint64_t requests, uint64_t days, int pag
   Profile p;
   profile_finish(&b, &p);
   return p;
+}
+
+// The page of a small package, byte for byte: what it shows and how it is
+// laid out.
+TEST(Plot, PageOfASmallPackageIsAsKept) {
+  Profile p = synthetic_profile(3, 3000, 2, 5);
+  p.rejected_by_code = {{102, 4}};
+  expect_as_kept(render_plot_html(p, "/kept/package"),
+                 std::string(VT_PACKAGE_TESTDATA) + "/plot_page.html");
 }
 
 TEST(Plot, OneSeriesPerWorkerAndNothingFetched) {

@@ -10,6 +10,7 @@
 #include <random>
 #include <sstream>
 
+#include "base/core/golden_file_test_support.h"
 #include "tools/package/chart.h"
 #include "tools/replay/replay_html.h"
 #include "tools/replay/replay_merge.h"
@@ -434,6 +435,26 @@ TEST(ReplayFigures, ReportsShowTheFiguresTheyName) {
     at = html.find('>', at) + 1;
     EXPECT_EQ(html.substr(at, html.find('<', at) - at), short_number(nice_ceiling(top))) << chart;
   }
+}
+
+// The text report and the page of a run, byte for byte: what they show and
+// how they are laid out.
+TEST(ReplayFigures, ReportAndPageAreAsKept) {
+  ReplayStats s = tally(outcomes(3000, 7));
+  ReplayReportInfo info;
+  info.dir = "/kept/package";
+  info.target = "127.0.0.1:8080";
+  info.command = "vt_replay replay /kept/package --target 127.0.0.1:8080";
+  info.ok_status = default_ok_status();
+  info.page_names = {{0, "IService_GetData"}, {1, "IService_Put"}};
+  info.capture_start_ms = 1795000000123;
+  info.threshold_list.resize(1);
+  ASSERT_TRUE(parse_percentile_threshold("p99=20", ThresholdKind::kLatency, &info.threshold_list[0],
+                                         nullptr));
+  info.thresholds = check_replay_thresholds(info.threshold_list, s);
+  const std::string dir = VT_REPLAY_TESTDATA;
+  expect_as_kept(format_replay_report(info, s), dir + "/report.txt");
+  expect_as_kept(render_replay_html(info, s, "kept run"), dir + "/report.html");
 }
 
 // Throughput is per second of the whole run, however short; a run that
