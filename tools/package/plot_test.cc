@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -35,13 +36,30 @@ Profile synthetic_profile(int workers, uint64_t requests, uint64_t days, int pag
   return p;
 }
 
-// The page of a small package, byte for byte: what it shows and how it is
-// laid out.
-TEST(Plot, PageOfASmallPackageIsAsKept) {
-  Profile p = synthetic_profile(3, 3000, 2, 5);
-  p.rejected_by_code = {{102, 4}};
-  expect_as_kept(render_plot_html(p, "/kept/package"),
-                 std::string(VT_PACKAGE_TESTDATA) + "/plot_page.html");
+// The page and the profile of a small package, byte for byte: what they
+// show and how they are laid out.
+TEST(Plot, PageAndProfileOfASmallPackageAreAsKept) {
+  // Two hours of requests (in send order), uneven over workers and pages, a
+  // burst in one second and users that overlap.
+  std::vector<uint64_t> times;
+  for (uint64_t i = 0; i < 3000; i++) times.push_back(i * i % 7200000);
+  for (uint64_t i = 0; i < 40; i++) times.push_back(3600000 + i);
+  std::sort(times.begin(), times.end());
+  ProfileBuilder b;
+  profile_begin(&b, 3, 1000);
+  for (uint64_t i = 0; i < times.size(); i++) {
+    uint64_t t = times[i];
+    int w = static_cast<int>(i % 7 % 3), page = static_cast<int>(t % 11 % 5);
+    ASSERT_TRUE(profile_add_request(&b, w, page, t, 300 + i * 37 % 1500, 200 + i * 37 % 1500));
+    if (i % 12 == 0) profile_add_user(&b, w, t, t + i * 997 % 900000);
+  }
+  Profile p;
+  profile_finish(&b, &p);
+  p.rejected_by_code = {{102, 4}, {105, 1200}};
+  const std::string dir = VT_PACKAGE_TESTDATA;
+  expect_as_kept(render_plot_html(p, "/kept/package"), dir + "/plot_page.html");
+  expect_as_kept(format_profile_text(p, "/kept/package"), dir + "/profile.txt");
+  expect_as_kept("{" + format_profile_json_members(p) + "}\n", dir + "/profile.json");
 }
 
 TEST(Plot, OneSeriesPerWorkerAndNothingFetched) {
