@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/core/golden_file_test_support.h"
 #include "tools/replay_gen/run_state.h"
 
 namespace {
@@ -174,6 +175,40 @@ TEST_F(LateProblems, SuiteCommandsMissingFromPath) {
   chmod((dir + "/bin/vtu_change_page_name").c_str(), 0644);
   snprintf(run.config.script_type, sizeof run.config.script_type, "C");
   EXPECT_EQ(late_run_problems(false).size(), 2u);
+}
+
+// The report of a run that would succeed and of one that would fail, as
+// text and as JSON, byte for byte.
+TEST(PreviewReport, ReportsAreAsKept) {
+  PreviewReport ok;
+  ok.config = "/kept/replay.conf";
+  ok.input_files = {{"/kept/logs/20261201/extracts/SOAP.log.1", 123456, 700},
+                    {"/kept/logs/20261201/extracts/SOAP.log.2", 0, 0}};
+  ok.loaded = true;
+  ok.records = 700;
+  ok.accepted = 650;
+  ok.package = true;
+  ok.replay_dir = "/kept/out/replay";
+  ProfileBuilder b;
+  profile_begin(&b, 2, 1000);
+  for (uint64_t i = 0; i < 650; i++) {
+    ASSERT_TRUE(profile_add_request(&b, static_cast<int>(i % 2), static_cast<int>(i % 3), i * 1500,
+                                    700 + i % 90, 600 + i % 90));
+    if (i % 5 == 0) profile_add_user(&b, static_cast<int>(i % 2), i * 1500, i * 1500 + 6000);
+  }
+  profile_finish(&b, &ok.profile);
+  ok.profile.rejected_by_code = {{102, 50}};
+  ok.warnings = {"line 5: NUM_VMM: did you mean NUM_VVM? (the tool ignores the line)"};
+  PreviewReport failing;
+  failing.config = "/kept/bad \"name\".conf";
+  failing.input_files = {{"/kept/unreadable", -1, 0}};
+  failing.problems = {"input file /kept/unreadable cannot be read: the run would stop in Step 2",
+                      "suite command vtu_change_page_name is not on PATH"};
+  const std::string dir = VT_PACKAGE_TESTDATA;
+  expect_as_kept(format_preview_text(ok) + "\n" + format_preview_text(failing),
+                 dir + "/preview.txt");
+  expect_as_kept(format_preview_json(ok) + "\n" + format_preview_json(failing),
+                 dir + "/preview.json");
 }
 
 }  // namespace
