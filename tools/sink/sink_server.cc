@@ -246,6 +246,7 @@ bool run_sink(int listen_fd, const SinkOptions &o, int stop_fd, SinkCounts *coun
     if (c) close(c->fd);
   if (timer_fd >= 0) close(timer_fd);
   if (s.epoll_fd >= 0) close(s.epoll_fd);
+  if (!ok) counts->stopped_by = "an error";
   counts->elapsed_s = static_cast<double>(mono_ns() - start) / 1e9;
   return ok;
 }

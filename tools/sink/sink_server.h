@@ -18,7 +18,7 @@ struct SinkCounts {
   uint64_t refused = 0;      // requests that were no HTTP/1.x, answered 400
   std::map<int, uint64_t> statuses;
   double elapsed_s = 0;
-  const char *stopped_by = "signal";  // or "--seconds"
+  const char *stopped_by = "signal";  // or "--seconds", or "an error"
 };
 
 // A listening socket on 127.0.0.1:port (0: any free port); *bound is the

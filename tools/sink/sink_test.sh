@@ -120,6 +120,13 @@ want=$(printf '%s\n' 'HTTP/1.1 200 OK' 'HTTP/1.1 201 Created' 'HTTP/1.1 204 No C
 [ "$(grep '^HTTP/1.1 ' "$T/reasons" | tr -d '\r')" = "$want" ] ||
   fail "reason phrases: $(grep '^HTTP' "$T/reasons")"
 
+# Too few descriptors to serve: the summary says an error stopped it, and
+# standard error says which.
+(ulimit -n 5 && exec "$SINK" --seconds 5) >"$T/nofd.out" 2>"$T/nofd.err"
+[ $? = 1 ] && grep -q 'answered 0 requests (none) on 0 connections.*stopped by an error after' "$T/nofd.out" &&
+  grep -qx 'vt_sink: serving: epoll: Too many open files' "$T/nofd.err" ||
+  fail "too few descriptors: $(cat "$T/nofd.out" "$T/nofd.err")"
+
 # Its own time limit; a port file that exists already.
 timeout 10 "$SINK" --seconds 0.3 --port-file "$T/port2" >"$T/limit.out"
 [ $? = 0 ] && grep -q 'answered 0 requests (none) on 0 connections.*stopped by --seconds' "$T/limit.out" ||
