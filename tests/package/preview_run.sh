@@ -122,6 +122,16 @@ status=$?
 grep -qxF "  the dry run ended by signal 25" "$RES/preview.killed.out" ||
   fail "no line naming the signal: $(cat "$RES/preview.killed.out")"
 
+# 1d. Too few descriptors for the pipes to the dry run: refused, with status 1.
+# (The descriptors this script was given above 2 are closed first.)
+(
+  for fd in $(ls /proc/$BASHPID/fd); do [ "$fd" -gt 2 ] && eval "exec $fd>&-"; done
+  ulimit -n 4 && exec "$P" preview -i "$WORK/replay.conf"
+) >"$RES/preview.nofd.out" 2>&1
+status=$?
+[ "$status" = 1 ] && [ "$(cat "$RES/preview.nofd.out")" = "vt_package preview: cannot make a pipe: Too many open files" ] ||
+  fail "preview without descriptors for its pipes: status $status: $(cat "$RES/preview.nofd.out")"
+
 # Nothing run, nothing opened to write but /dev/null (where strace is found).
 # The counters a coverage build writes at exit (*.gcda) are not the program's.
 if command -v strace >/dev/null; then
