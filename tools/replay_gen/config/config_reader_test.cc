@@ -250,6 +250,25 @@ TEST_F(Config, ReplayPeriodAsLocalTime) {
               s(c.start) + " " + s(c.end))
         << c.lines;
   }
+  // The period's trace, its texts and stamps, is of -d 4.
+  for (int level : {3, 4}) {
+    reset_config_state();
+    run.log.debug_level = level;
+    testing::internal::CaptureStdout();
+    Outcome out = apply_line("REPLAY_PERIOD|01/31/2020 10:00:00|01/31/2020 11:00:00");
+    std::string trace = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out.status, 0) << out.err;
+    bool shown =
+        trace.find(
+            "read_config_file_new:Replay period start date/time - 01/31/2020 "
+            "10:00:00\nread_config_file_new:Start time stamp - 1580482800\n"
+            "read_config_file_new:Replay period end date/time - 01/31/2020 "
+            "11:00:00\nread_config_file_new:End time stamp - 1580486400\n") != std::string::npos;
+    EXPECT_EQ(shown, level == 4) << trace;
+    bool none = trace.find("Replay period") == std::string::npos &&
+                trace.find("time stamp") == std::string::npos;
+    EXPECT_EQ(none, level < 4) << trace;
+  }
   old_tz ? setenv("TZ", saved.c_str(), 1) : unsetenv("TZ");
   tzset();
 }
