@@ -121,7 +121,6 @@ struct Engine {
   int64_t last_planned_ns = 0;   // the first request is planned at start_ns
   uint64_t last_planned_ms = 0;  // its package time
   std::string results;           // lines not yet written to the results file
-  uint64_t results_lines = 0;
   // progress
   int64_t next_progress_ns = 0;
   int64_t timer_at = -1;  // when the timer is set to fire
@@ -182,11 +181,7 @@ void end_request(Engine *e, const Conn &c, int status, ReplayErrorKind kind, int
   if (status > 0) e->shared->completed.fetch_add(1, std::memory_order_relaxed);
   if (e->ctx->results) {
     append_result_line(&e->results, e->ctx->results->format, o, e->p->workers[u.ref.worker].number);
-    e->results_lines++;
-    if (e->results.size() >= kResultsBufferBytes) {
-      flush_results(e->ctx->results, &e->results, e->results_lines);
-      e->results_lines = 0;
-    }
+    if (e->results.size() >= kResultsBufferBytes) flush_results(e->ctx->results, &e->results);
   }
 }
 
@@ -882,7 +877,7 @@ bool run_engine(Engine *e) {
   }
   if (e->timer_fd >= 0) close(e->timer_fd);
   if (e->epoll_fd >= 0) close(e->epoll_fd);
-  if (e->ctx->results) flush_results(e->ctx->results, &e->results, e->results_lines);
+  if (e->ctx->results) flush_results(e->ctx->results, &e->results);
   return ok;
 }
 

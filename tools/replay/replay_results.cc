@@ -21,9 +21,8 @@ const char kResultsCsvHeader[] =
 namespace {
 
 // The keys of a line, in the order they are written.
-const char *const kKeys[] = {"planned_ms", "sent_ms", "lag_ms",   "latency_ms",
-                             "status",     "error",   "ok",       "bytes_out",
-                             "bytes_in",   "page",    "worker",   "user"};
+const char *const kKeys[] = {"planned_ms", "sent_ms",   "lag_ms",   "latency_ms", "status", "error",
+                             "ok",         "bytes_out", "bytes_in", "page",       "worker", "user"};
 constexpr int kKeyCount = sizeof kKeys / sizeof kKeys[0];
 
 void put_int(std::string *out, int64_t v) {
@@ -136,15 +135,11 @@ bool open_results_file(const std::string &path, ReplayResultsFile *f, std::strin
   return true;
 }
 
-void flush_results(ReplayResultsFile *f, std::string *buffer, uint64_t lines) {
+void flush_results(ReplayResultsFile *f, std::string *buffer) {
   if (buffer->empty()) return;
   std::lock_guard<std::mutex> hold(f->lock);
-  if (f->error.empty()) {
-    if (vtlb_write_all(f->fd, buffer->data(), buffer->size()))
-      f->lines += lines;
-    else
-      f->error = "cannot write " + f->path + ": " + strerror(errno);
-  }
+  if (f->error.empty() && !vtlb_write_all(f->fd, buffer->data(), buffer->size()))
+    f->error = "cannot write " + f->path + ": " + strerror(errno);
   buffer->clear();
 }
 
@@ -243,7 +238,8 @@ bool split_csv_line(std::string_view line, const std::vector<int> &columns, Fiel
   size_t at = 0;
   for (size_t c = 0;; c++) {
     size_t comma = line.find(',', at);
-    std::string_view value = line.substr(at, comma == std::string_view::npos ? line.npos : comma - at);
+    std::string_view value =
+        line.substr(at, comma == std::string_view::npos ? line.npos : comma - at);
     if (c >= columns.size()) return false;
     if (columns[c] >= 0) f->value[columns[c]] = value;
     if (comma == std::string_view::npos) return c + 1 == columns.size();
@@ -331,8 +327,9 @@ bool read_results_file(const std::string &path, ReplayStats *into, std::string *
     bool split = csv ? split_csv_line(text, columns, &f) : split_json_line(text, &f);
     if (!split || !line_outcome(f, &o, &worker, &why)) {
       *error = path + " line " + std::to_string(number) + ": " +
-               (split ? why : std::string(csv ? "not a CSV line of a results file"
-                                              : "not a JSON line of a results file"));
+               (split ? why
+                      : std::string(csv ? "not a CSV line of a results file"
+                                        : "not a JSON line of a results file"));
       ok = false;
       break;
     }
@@ -357,8 +354,9 @@ bool read_results_file(const std::string &path, ReplayStats *into, std::string *
   fclose(in);
   if (!ok) return false;
   for (ReplayWorkerStats &w : s.workers) w.users = users[w.number].size();
-  std::sort(s.workers.begin(), s.workers.end(),
-            [](const ReplayWorkerStats &a, const ReplayWorkerStats &b) { return a.number < b.number; });
+  std::sort(
+      s.workers.begin(), s.workers.end(),
+      [](const ReplayWorkerStats &a, const ReplayWorkerStats &b) { return a.number < b.number; });
   s.planned_span_s = static_cast<double>(last_planned) / 1e9;
   s.send_span_s = last_sent > 0 ? static_cast<double>(last_sent) / 1e9 : 0;
   s.elapsed_s = static_cast<double>(last_end) / 1e9;

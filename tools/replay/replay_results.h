@@ -28,9 +28,8 @@ struct ReplayResultsFile {
   std::string path;
   ReplayResultsFormat format = ReplayResultsFormat::kJsonLines;
   int fd = -1;
-  std::mutex lock;     // one thread writes at a time
-  std::string error;   // the first failed write; later lines are dropped
-  uint64_t lines = 0;  // lines written
+  std::mutex lock;    // one thread writes at a time
+  std::string error;  // the first failed write; later lines are dropped
 };
 
 // A buffer is written out once it holds this many bytes.
@@ -39,8 +38,8 @@ constexpr size_t kResultsBufferBytes = 256 * 1024;
 // Makes the file (new: anything already at path is refused) and writes the
 // CSV header.
 bool open_results_file(const std::string &path, ReplayResultsFile *f, std::string *error);
-// Writes the buffer (whole lines) and empties it; `lines` lines are in it.
-void flush_results(ReplayResultsFile *f, std::string *buffer, uint64_t lines);
+// Writes the buffer (whole lines) and empties it.
+void flush_results(ReplayResultsFile *f, std::string *buffer);
 // Closes the file; false with *error for a write or the close that failed.
 bool close_results_file(ReplayResultsFile *f, std::string *error);
 
