@@ -130,6 +130,12 @@ want=$(printf '%s\n' 'HTTP/1.1 200 OK' 'HTTP/1.1 201 Created' 'HTTP/1.1 204 No C
 [ $? = 1 ] && grep -q 'answered 0 requests (none) on 0 connections.*stopped by an error after' "$T/nofd.out" &&
   grep -qx 'vt_sink: serving: epoll: Too many open files' "$T/nofd.err" ||
   fail "too few descriptors: $(cat "$T/nofd.out" "$T/nofd.err")"
+# A soft limit that low, below the hard one, is raised.
+(
+  for fd in $(ls /proc/$BASHPID/fd); do [ "$fd" -gt 2 ] && eval "exec $fd>&-"; done
+  ulimit -S -n 5 && exec "$SINK" --seconds 0.3
+) >"$T/soft.out" 2>&1
+[ $? = 0 ] && grep -q 'stopped by --seconds' "$T/soft.out" || fail "a low soft limit: $(cat "$T/soft.out")"
 
 # Its own time limit; a port file that exists already.
 timeout 10 "$SINK" --seconds 0.3 --port-file "$T/port2" >"$T/limit.out"
