@@ -144,6 +144,14 @@ threads_apart ties-n3
 run ties-n3.8K 8K -n 3
 threads_apart ties-n3.8K
 same ties-n3 ties-n3.8K
+# Fewer requests than the loader threads count in steps of (64), more than
+# a budget of 4K holds (20): the run decides to spill once all are read.
+"$LOGGEN" --out "$WORK/few" --days 1 --files-per-day 1 --requests 50 --services 3 --seed 4 \
+  --quiet >/dev/null || exit 1
+TREE=few
+run few none -n 1
+run few.4K 4K -n 1
+same few few.4K
 # The spill lines say where the runs went and that they are gone.
 sed -E 's#vt_spill\.[A-Za-z0-9]{6}#vt_spill.XXXXXX#g; s#[0-9.]+ (KiB|MiB) written#<SIZE> written#' \
   runs/-n1.8K/spill_lines
