@@ -101,6 +101,13 @@ expect 0 '^plot: .*run1.html written (2 requests of 1 workers, from 1 results fi
   plot --results "$WORK/run.csv" -o "$WORK/run1.html"
 expect 0 '^plot: .*run2.html written (4 requests of 1 workers, from 2 results files)$' '' \
   plot --results "$WORK/run.csv" --results "$WORK/run.csv" -o "$WORK/run2.html"
+# With the package too: its directory is in the title.
+expect 0 '^plot: .*run3.html written (2 requests of 1 workers, from 1 results file)$' '' \
+  plot "$WORK/pkg" --results "$WORK/run.csv" -o "$WORK/run3.html"
+for page in "run1.html|results: $WORK/run.csv" "run3.html|results: $WORK/run.csv ($WORK/pkg)"; do
+  grep -qF "<title>Replay run ${page#*|}</title>" "$WORK/${page%%|*}" ||
+    { echo "FAIL: ${page%%|*}: $(grep -o '<title>[^<]*' "$WORK/${page%%|*}" | head -1)"; failed=1; }
+done
 
 # Hostile packages: one worker, one user, one request; mkpkg DIR TIME
 # [OFFSET [CONTENT_LENGTH]] writes it with the numbers given as text.

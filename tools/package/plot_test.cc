@@ -36,8 +36,8 @@ Profile synthetic_profile(int workers, uint64_t requests, uint64_t days, int pag
   return p;
 }
 
-// The page and the profile of a small package, byte for byte: what they
-// show and how they are laid out.
+// The page and the profile of a small package (and the profile of an empty
+// one), byte for byte: what they show and how they are laid out.
 TEST(Plot, PageAndProfileOfASmallPackageAreAsKept) {
   // Two hours of requests (in send order), uneven over workers and pages, a
   // burst in one second and users that overlap.
@@ -58,8 +58,17 @@ TEST(Plot, PageAndProfileOfASmallPackageAreAsKept) {
   p.rejected_by_code = {{102, 4}, {105, 1200}};
   const std::string dir = VT_PACKAGE_TESTDATA;
   expect_as_kept(render_plot_html(p, "/kept/package"), dir + "/plot_page.html");
-  expect_as_kept(format_profile_text(p, "/kept/package"), dir + "/profile.txt");
-  expect_as_kept("{" + format_profile_json_members(p) + "}\n", dir + "/profile.json");
+  // And an empty package's, after it.
+  ProfileBuilder none;
+  profile_begin(&none, 1, 1000);
+  Profile empty;
+  profile_finish(&none, &empty);
+  expect_as_kept(
+      format_profile_text(p, "/kept/package") + "\n" + format_profile_text(empty, "/kept/empty"),
+      dir + "/profile.txt");
+  expect_as_kept(
+      "{" + format_profile_json_members(p) + "}\n{" + format_profile_json_members(empty) + "}\n",
+      dir + "/profile.json");
 }
 
 TEST(Plot, OneSeriesPerWorkerAndNothingFetched) {
