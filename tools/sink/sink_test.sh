@@ -14,6 +14,7 @@ cleanup() {
   rm -rf "$T"
 }
 trap cleanup EXIT
+trap '' PIPE  # a sink that closes early fails a check, not the script
 failures=0
 fail() {
   echo "sink_test: $*"
@@ -56,6 +57,14 @@ grep '^HTTP/1.1 ' "$T/answers" | tr -d '\r' | paste -sd'|' |
   grep -qx 'HTTP/1.1 200 OK|HTTP/1.1 503 Service Unavailable|HTTP/1.1 200 OK' ||
   fail "statuses not in turn: $(cat "$T/answers")"
 grep -q '^Connection: close' "$T/answers" || fail "the last answer does not say it closes"
+# A kept connection takes a request after its answer has gone.
+exec 3<>"/dev/tcp/127.0.0.1/$PORT"
+printf 'GET /d HTTP/1.1\r\nHost: x\r\n\r\n' >&3
+sleep 0.3
+printf 'GET /e HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n' >&3
+timeout 5 cat <&3 >"$T/kept"
+exec 3>&-
+grep -c '^HTTP/1.1 ' "$T/kept" | grep -qx 2 || fail "a kept connection: $(cat "$T/kept")"
 # HTTP/1.0 closes unless asked; garbage gets 400 and a close.
 printf 'GET / HTTP/1.0\r\n\r\n' | timeout 5 bash -c "exec 3<>/dev/tcp/127.0.0.1/$PORT; cat >&3; cat <&3" \
   >"$T/old" || fail "an HTTP/1.0 connection was not closed after its answer"
@@ -88,7 +97,7 @@ status=$?
 grep -q 'status       200: 5, 503: 5' "$T/replay.out" || fail "replay report: $(grep status "$T/replay.out")"
 kill "$PID"
 wait_gone "$PID"
-grep -q "^vt_sink: 127.0.0.1:$PORT answered 14 requests (200: 7, 503: 7) on [0-9]* connections, [0-9]* bytes received, 1 refused; stopped by signal" \
+grep -q "^vt_sink: 127.0.0.1:$PORT answered 16 requests (200: 8, 503: 8) on [0-9]* connections, [0-9]* bytes received, 1 refused; stopped by signal" \
   "$T/sink.out" || fail "summary: $(cat "$T/sink.out")"
 
 # The same port again at once, though connections the sink closed first
