@@ -6,9 +6,8 @@
 #include "base/core/run_cmd.h"
 
 int vtlb_get_num_cpu() {
-  char cmd[2048];
+  const char *cmd = "cat /proc/cpuinfo | grep '^processor[\t]*' | wc -l";
   char out[256] = "";
-  snprintf(cmd, sizeof(cmd), "cat /proc/cpuinfo | grep '^processor[\t]*' | wc -l");
   // The whole output line fits one piece, so counts of any width read whole.
   if (vtlb_run_cmd_and_get_last_line(cmd, sizeof(out), out) == -1) {
     fprintf(stderr, "Error: Error in getting number of CPUs for the system.\n");

@@ -253,6 +253,7 @@ TEST(ReplayFigures, JsonReportsReadBackAndMergeToTheWhole) {
   std::vector<ReplayOutcome> list = outcomes(4000, 2);
   ReplayStats whole = tally(list);
   whole.stopped_by = "duration";
+  whole.max_in_flight = 17, whole.bytes_per_in_flight = 4200, whole.retries = 3;
   ReplayReportInfo info;
   info.dir = "pkg";
   info.target = "127.0.0.1:1";
