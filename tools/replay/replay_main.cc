@@ -111,8 +111,10 @@ void read_names(const std::string &dir, ReplayReportInfo *info) {
 
 int main(int argc, char **argv) {
   if (!vtlb_open_std_descriptors())
-    return fail("start", std::string("cannot open /dev/null for a closed standard descriptor: ") +
-                             strerror(errno), 1);
+    return fail(
+        "start",
+        std::string("cannot open /dev/null for a closed standard descriptor: ") + strerror(errno),
+        1);
   if (argc > 1 && strcmp(argv[1], "merge") == 0) return replay_merge_main(argc - 2, argv + 2);
   ReplayOptions o;
   std::string error;
@@ -149,6 +151,9 @@ int main(int argc, char **argv) {
   if (o.shard.count > 1 || o.start_at_unix_us > 0) package.base_ms = 0;
   ReplayReportInfo names;
   read_names(o.dir, &names);
+  // A server that closes its end first fails a write, not the whole run:
+  // the probe's TLS goodbye is the first write that may meet one.
+  signal(SIGPIPE, SIG_IGN);
   ReplayTarget target;
   if (o.target.scheme == ReplayScheme::kHttps &&
       !make_replay_tls(replay_tls_name(o), o.cacert, o.insecure, &target.tls, &error))
@@ -175,20 +180,23 @@ int main(int argc, char **argv) {
   ctx.stop_fd = stop_fd;
   ctx.progress_out = !o.quiet && isatty(STDERR_FILENO) ? stderr : nullptr;
   winsize ws;
-  if (ctx.progress_out && ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0) ctx.progress_width = ws.ws_col;
+  if (ctx.progress_out && ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0)
+    ctx.progress_width = ws.ws_col;
   ctx.results = o.results_path.empty() ? nullptr : &results;
   ctx.capture_start_ms = names.capture_start_ms;
   if (o.start_at_unix_us > 0) {
     double late_s = 0;
     bool interrupted = false;
-    ctx.start_ns = wait_for_start(o.start_at_unix_us, stop_fd, ctx.progress_out, &late_s, &interrupted);
+    ctx.start_ns =
+        wait_for_start(o.start_at_unix_us, stop_fd, ctx.progress_out, &late_s, &interrupted);
     ctx.start_unix_us = o.start_at_unix_us;
     if (ctx.start_ns == 0) {
       close_replay_package(&package);
       release_replay_target(&target);
       close_results_file(&results, &error);
-      if (interrupted) return fail("--start-at", "interrupted while waiting; nothing was sent",
-                                   kStatusInterrupted);
+      if (interrupted)
+        return fail("--start-at", "interrupted while waiting; nothing was sent",
+                    kStatusInterrupted);
       char late[64];
       snprintf(late, sizeof late, "%.3f", late_s);
       return fail("--start-at",
