@@ -74,6 +74,14 @@ TEST(TableEntry, GrowsByFourUpToTheCountBound) {
   EXPECT_NE(out.err.find("Service name"), std::string::npos) << out.err;
   EXPECT_NE(out.err.find("65532"), std::string::npos) << out.err;
   EXPECT_EQ(total, 65532);
+  // So does a text that would outgrow its 32-bit size, before it is grown.
+  char *text = strdup("HTTP_A: 1\r\n");
+  int32_t len = INT32_MAX - 8;
+  out = run_to_end([&] { append_text(&text, &len, "X-B: 2", "\r\n", "HTTP header", "f"); });
+  EXPECT_EQ(out.status, -1);
+  EXPECT_EQ(out.err, "f:Trying to realloc a negative or 0 size (-2147483648) for index  -1\n");
+  EXPECT_EQ(len, INT32_MAX - 8);
+  free(text);
 }
 
 // A fresh value replaces every part of the state, the tables it owned too.
