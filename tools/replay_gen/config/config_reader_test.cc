@@ -82,6 +82,16 @@ TEST_F(Config, FileLinesAndAccumulatedTexts) {
                 s(run.config.http_header_len) + "|" + run.config.req_top_line +
                 s(run.config.req_top_line_len) + "|" + run.config.scenario_keyword,
             "Legacy|A: 1\r\nB: 2\r\n12|t\nu\n4|K 1\n");
+  // A line of 102,400 characters is one line still; one more and its last
+  // character is a line of its own.
+  for (size_t length : {102400u, 102401u}) {
+    std::string value(length - strlen("HTTP_HEADER|"), 'v');
+    out = read("HTTP_HEADER|" + value + "\n");
+    ASSERT_EQ(out.status, 0) << out.err;
+    EXPECT_EQ(run.config.http_header_len,
+              static_cast<int32_t>(value.size() + 2 - (length > 102400)))
+        << length;
+  }
 }
 
 // A file that starts with a byte-order mark or has CR LF line ends is
