@@ -82,6 +82,13 @@ for cpus in 10 5 3; do
   run "auto$cpus" 3 auto
   same one "auto$cpus"
 done
+# A processor count that cannot be read ends the run, saying so.
+: >cpus/count
+rm -rf run && mkdir -p run/wdir/scenarios/p/s
+printf 'INPUT_DIR|%s\nREPLAY_DIR|%s\nSCRIPT_NAME|p/s/script\nSCENARIO_NAME|p/s/t.conf\n' \
+  "$WORK/logs" "$WORK/run/replay" >run/replay.conf
+VT_WDIR=$WORK/run/wdir PATH=$WORK/cpus:$SUITE_BIN:$PATH "$TOOL" -i run/replay.conf >/dev/null 2>run/stderr
+echo "no processor count: status $?: $(cat run/stderr)"
 run one_vvm5 5 1
 for i in 1 2; do
   run "n7_vvm5.$i" 5 7
