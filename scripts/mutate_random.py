@@ -771,12 +771,17 @@ class Runner:
             self.limit_timeouts()
         return r.returncode == 0, r.stdout
 
+    CUT_MARK = "# TIMEOUT values cut by mutate-random; the originals are in the .uncut file\n"
+
     def limit_timeouts(self):
         """Cuts the time limit a test sets itself (TIMEOUT 300 ...) to
         TEST_TIMEOUT in the build's test lists, which CMake and the test
         discovery write anew at times: ctest's --timeout covers only tests
         that set none, and a fault that makes a test hang should cost
-        TEST_TIMEOUT, not the minutes a slow machine may need."""
+        TEST_TIMEOUT, not the minutes a slow machine may need. The list as
+        written is kept beside it (.uncut), so that a later run with a
+        larger TEST_TIMEOUT cuts from the original limits, not from the
+        ones an earlier run left."""
         def cut(m):
             return m.group(1) + str(min(int(m.group(2)), self.test_timeout))
 
@@ -787,13 +792,20 @@ class Runner:
                     p = os.path.join(d, name)
                     with open(p, encoding="utf-8") as fh:
                         text = fh.read()
-                    new = re.sub(r'(\bTIMEOUT\s+"?)(\d+)', cut, text)
+                    if text.startswith(self.CUT_MARK) and os.path.exists(p + ".uncut"):
+                        with open(p + ".uncut", encoding="utf-8") as fh:
+                            original = fh.read()
+                    else:
+                        original = text
+                        with open(p + ".uncut", "w", encoding="utf-8") as fh:
+                            fh.write(original)
+                    new = self.CUT_MARK + re.sub(r'(\bTIMEOUT\s+"?)(\d+)', cut, original)
                     if new != text:
                         with open(p, "w", encoding="utf-8") as fh:
                             fh.write(new)
 
-    def ctest(self, args, cap=None):
-        cmd = ["ctest", "-j", str(self.jobs), "-LE", "docs|tools", "--timeout",
+    def ctest(self, args, cap=None, jobs=None):
+        cmd = ["ctest", "-j", str(jobs or self.jobs), "-LE", "docs|tools", "--timeout",
                str(self.test_timeout)] + args
         if cap:
             stop = time.time() + cap
@@ -845,24 +857,51 @@ class Runner:
     def run_tests(self, names):
         """(verdict, catching test or '') over the given tests: the quickest
         first (unit tests, then in steps the slower ones), each step stopping
-        at its first failure."""
+        at its first failure. A test that runs out of time is run again
+        alone before it counts: on a busy machine a slow test can outrun its
+        limit, or its step's share of time, without any fault."""
         groups, low = [], -1.0
         for high in (0.15, 1.0, float("inf")):
             groups.append([t for t in names if low < self.baseline.get(t, 0) <= high])
             low = high
         for group in groups:
-            if not group:
-                continue
-            regex = "^(" + "|".join(re.sub(r"([.()\[\]*+?^$|\\])", r"\\\1", t)
-                                    for t in group) + ")$"
-            cap = self.test_timeout + sum(self.baseline.get(t, 1) for t in group) / self.jobs + 10
-            status, results, out = self.ctest(["--stop-on-failure", "-R", regex], cap)
-            for test, st, _ in results:
-                if st not in ("Passed", "Skipped"):
-                    return "caught", test + ("" if st == "Failed" else " (%s)" % st.lower())
-            if status != 0:
-                return "caught", "ctest (status %d)" % status
+            pending = list(group)
+            while pending:
+                regex = "^(" + "|".join(re.sub(r"([.()\[\]*+?^$|\\])", r"\\\1", t)
+                                        for t in pending) + ")$"
+                cap = (self.test_timeout + sum(self.baseline.get(t, 1) for t in pending) / self.jobs
+                       + 10)
+                status, results, _ = self.ctest(["--stop-on-failure", "-R", regex], cap)
+                done = set()
+                for test, st, _ in results:
+                    if st in ("Passed", "Skipped"):
+                        done.add(test)
+                    elif st != "Timeout":
+                        return "caught", test + ("" if st == "Failed" else " (%s)" % st.lower())
+                    else:
+                        verdict = self.run_alone(test)
+                        if verdict:
+                            return "caught", verdict
+                        done.add(test)
+                if status == 0:
+                    break
+                if not done:
+                    return "caught", "ctest (status %d)" % status
+                # A step cut short by a test that passed alone: the rest again.
+                pending = [t for t in pending if t not in done]
         return "survived", ""
+
+    def run_alone(self, test):
+        """'' when the test passes run by itself, under its own limit and no
+        other; else what caught the fault."""
+        regex = "^" + re.sub(r"([.()\[\]*+?^$|\\])", r"\\\1", test) + "$"
+        _, results, _ = self.ctest(["-R", regex], jobs=1)
+        for t, st, _ in results:
+            if t == test and st in ("Passed", "Skipped"):
+                return ""
+            if t == test:
+                return test + " (%s, run alone)" % st.lower()
+        return test + " (did not run alone)"
 
 
 def describe(f):

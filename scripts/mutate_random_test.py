@@ -4,6 +4,7 @@
   mutate_random_test.py [C++ compiler]     (ctest -L tools)
 """
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -276,6 +277,80 @@ class Draws(unittest.TestCase):
                 fh.write("file: x.cc\nbefore: a\nafter: b\n")
             with self.assertRaises(SystemExit):
                 mr.read_equivalents(path)
+
+
+class FakeRunner(mr.Runner):
+    """A runner whose ctest answers from a table: test -> status when run in
+    a step, and when run alone."""
+
+    def __init__(self, in_step, alone):
+        super().__init__("/nonexistent", 2, 30, False)
+        self.in_step, self.alone, self.calls = in_step, alone, []
+        self.baseline = {t: 5.0 for t in in_step}
+
+    def ctest(self, args, cap=None, jobs=None):
+        names = [t for t in self.in_step if re.fullmatch(args[args.index("-R") + 1], t)]
+        self.calls.append((sorted(names), jobs))
+        table = self.alone if jobs == 1 else self.in_step
+        results = []
+        for t in names:
+            results.append((t, table[t], 1.0))
+            if table[t] != "Passed":
+                break  # --stop-on-failure: the rest do not run
+        return (0 if all(r[1] == "Passed" for r in results) else 8), results, ""
+
+
+class Runs(unittest.TestCase):
+    def test_a_test_out_of_time_counts_only_when_it_runs_out_alone(self):
+        cases = [  # (in a step, alone, verdict)
+            ({"a": "Passed", "b": "Timeout", "c": "Passed"}, {"b": "Passed"}, ("survived", "")),
+            ({"a": "Passed", "b": "Timeout", "c": "Failed"}, {"b": "Passed"}, ("caught", "c")),
+            ({"a": "Passed", "b": "Timeout", "c": "Passed"}, {"b": "Timeout"},
+             ("caught", "b (timeout, run alone)")),
+            ({"a": "Passed", "b": "Timeout", "c": "Passed"}, {"b": "Failed"},
+             ("caught", "b (failed, run alone)")),
+            ({"a": "Exception: SegFault", "b": "Passed"}, {}, ("caught", "a (exception: segfault)")),
+            ({"a": "Passed", "b": "Passed"}, {}, ("survived", "")),
+        ]
+        for in_step, alone, verdict in cases:
+            r = FakeRunner(in_step, alone)
+            self.assertEqual(r.run_tests(sorted(in_step)), verdict, (in_step, alone))
+            if verdict == ("survived", "") and alone:
+                # c ran after the step was cut short at b
+                self.assertIn((["c"], None), r.calls, r.calls)
+
+    def test_a_later_run_cuts_time_limits_from_the_originals(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            sub = os.path.join(tmp, "tools")
+            os.makedirs(sub)
+            lists = [os.path.join(tmp, "CTestTestfile.cmake"), os.path.join(sub, "x_tests.cmake")]
+            for p in lists:
+                with open(p, "w") as fh:
+                    fh.write('set_tests_properties(a PROPERTIES TIMEOUT 300)\n'
+                             'set_tests_properties(b PROPERTIES TIMEOUT "10")\n')
+
+            def limits():
+                out = []
+                for p in lists:
+                    with open(p) as fh:
+                        out.append(re.findall(r'TIMEOUT "?(\d+)', fh.read()))
+                return out
+
+            def runner(limit):
+                r = mr.Runner(tmp, 2, limit, False)
+                r.build = tmp
+                return r
+
+            runner(30).limit_timeouts()
+            self.assertEqual(limits(), [["30", "10"]] * 2)
+            runner(120).limit_timeouts()
+            self.assertEqual(limits(), [["120", "10"]] * 2)
+            runner(5).limit_timeouts()
+            self.assertEqual(limits(), [["5", "5"]] * 2)
+            with open(lists[0], "w") as fh:  # written anew by CMake
+                fh.write('set_tests_properties(a PROPERTIES TIMEOUT 200)\n')
+            runner(60).limit_timeouts()
+            self.assertEqual(limits(), [["60"], ["60", "10"]])
 
 
 if __name__ == "__main__":
