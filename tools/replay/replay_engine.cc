@@ -578,11 +578,9 @@ void finish_request(Engine *e, uint32_t ci, int64_t now) {
   bool whole = c.stream_pos == c.stream_len;
   bool keep = !c.close_after && whole && http_should_keep_alive(&c.parser);
   if (whole) c.state = kIdle;  // the exchange is over: a TLS connection says goodbye
-  if (keep) {
-    c.watch++;  // the request's deadline no longer applies
-  } else {
-    close_conn(e, ci);
-  }
+  // A kept connection's deadline lapses by itself: expire() passes over an
+  // idle one, and its next request sets a new one.
+  if (!keep) close_conn(e, ci);
   request_ended(e, ui);
 }
 
