@@ -107,6 +107,9 @@ expect 0 '^plot: .*run3.html written (2 requests of 1 workers, from 1 results fi
 for page in "run1.html|results: $WORK/run.csv" "run3.html|results: $WORK/run.csv ($WORK/pkg)"; do
   grep -qF "<title>Replay run ${page#*|}</title>" "$WORK/${page%%|*}" ||
     { echo "FAIL: ${page%%|*}: $(grep -o '<title>[^<]*' "$WORK/${page%%|*}" | head -1)"; failed=1; }
+  # Results files do not say when the run started.
+  grep -qF '<th>started</th><td>-</td>' "$WORK/${page%%|*}" ||
+    { echo "FAIL: ${page%%|*}: $(grep -o '<th>started</th><td>[^<]*' "$WORK/${page%%|*}")"; failed=1; }
 done
 
 # Hostile packages: one worker, one user, one request; mkpkg DIR TIME

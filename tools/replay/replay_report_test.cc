@@ -437,8 +437,8 @@ TEST(ReplayFigures, ReportsShowTheFiguresTheyName) {
   }
 }
 
-// The text report and the page of a run, byte for byte: what they show and
-// how they are laid out.
+// The text report and the page of a run, and the reports of a run in which
+// no request ended, byte for byte: what they show and how they are laid out.
 TEST(ReplayFigures, ReportAndPageAreAsKept) {
   ReplayStats s = tally(outcomes(3000, 7));
   ReplayReportInfo info;
@@ -455,6 +455,11 @@ TEST(ReplayFigures, ReportAndPageAreAsKept) {
   const std::string dir = VT_REPLAY_TESTDATA;
   expect_as_kept(format_replay_report(info, s), dir + "/report.txt");
   expect_as_kept(render_replay_html(info, s, "kept run"), dir + "/report.html");
+  // A run in which no request ended, as text and as JSON.
+  ReplayStats none = tally({});
+  info.thresholds = check_replay_thresholds(info.threshold_list, none);
+  expect_as_kept(format_replay_report(info, none) + "\n" + replay_report_json(info, none),
+                 dir + "/empty_report.txt");
 }
 
 // Throughput is per second of the whole run, however short; a run that

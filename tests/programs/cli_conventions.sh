@@ -3,7 +3,7 @@
 # --version on standard output with status 0, usage errors on standard error
 # with status 2, and the checker never takes an option for a directory.
 #
-#   cli_conventions_test.sh VT_LOGGEN VT_PACKAGE_CHECK
+#   cli_conventions.sh VT_LOGGEN VT_PACKAGE_CHECK
 set -u
 LOGGEN=$(realpath "$1")
 CHECK=$(realpath "$2")
