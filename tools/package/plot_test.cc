@@ -117,7 +117,7 @@ TEST(Plot, OneSeriesPerWorkerAndNothingFetched) {
 }
 
 // The page mix lists the busiest pages first, busiest at the top, and the
-// rest as one row; equal pages keep their id order.
+// rest as one row; equal pages keep their id order; long names keep their end.
 TEST(Plot, PageMixListsTheBusiestPagesFirst) {
   ProfileBuilder b;
   profile_begin(&b, 1, 1000);
@@ -145,6 +145,18 @@ TEST(Plot, PageMixListsTheBusiestPagesFirst) {
   size_t last = html.rfind("<text class=\"pv\"");
   ASSERT_NE(last, std::string::npos);
   EXPECT_EQ(html.substr(html.find('>', last) + 1, 23), "15 (4.7%), 1,500 bytes<");
+  // With the manifest's names: a name of 40 characters is shown whole, a
+  // longer one by its end.
+  p.has_clock_and_names = true;
+  p.page_names.assign(25, "");
+  p.page_names[24] = std::string(39, 'a') + "Z";
+  p.page_names[23] = "B" + std::string(40, 'b');
+  html = render_plot_html(p, "dir");
+  size_t at = html.find(open);
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_EQ(html.substr(html.find('>', at) + 1, 49), "page 24 " + p.page_names[24] + "<");
+  at = html.find(open, at + 1);
+  EXPECT_EQ(html.substr(html.find('>', at) + 1, 49), "page 23 ..." + std::string(37, 'b') + "<");
 }
 
 // A package short enough for one bucket a column draws the buckets' rates
