@@ -99,6 +99,9 @@ kill "$PID"
 wait_gone "$PID"
 grep -q "^vt_sink: 127.0.0.1:$PORT answered 16 requests (200: 8, 503: 8) on [0-9]* connections, [0-9]* bytes received, 1 refused; stopped by signal" \
   "$T/sink.out" || fail "summary: $(cat "$T/sink.out")"
+# Four connections above, and at least one of each of vt_replay's two users.
+conns=$(sed -n 's/.* on \([0-9]*\) connections.*/\1/p' "$T/sink.out")
+[ "${conns:-0}" -ge 6 ] || fail "connections counted: $(cat "$T/sink.out")"
 
 # The same port again at once, though connections the sink closed first
 # linger on it.
