@@ -251,11 +251,9 @@ std::string replay_dir_removal_refusal(const char *path, bool is_link) {
 void complete_replay_dir() {
   ReplayDirState &rd = run.replay_dir_state;
   if (!rd.removal_pending) return;
-  rd.removal_pending = false;
-  bool is_link = rd.link_pending;
-  rd.link_pending = false;
-  check_removal(rd.fs_path, is_link);
-  if (is_link) {
+  rd.removal_pending = false;  // once a run
+  check_removal(rd.fs_path, rd.link_pending);
+  if (rd.link_pending) {
     replace_link("Replay");
   } else {
     // The lock is held while the old directory goes; it goes with it.
