@@ -41,14 +41,11 @@ uint8_t pick_bad(LoggenPlanState *st) {
   st->requests_left--;
   if (!bad) return 0;
   uint64_t r = rng_below(&st->rng, st->bad_left--);
-  for (int k = 0; k < kBadKinds; k++) {
-    if (r < st->bad_kind_left[k]) {
-      st->bad_kind_left[k]--;
-      return static_cast<uint8_t>(k + 1);
-    }
-    r -= st->bad_kind_left[k];
-  }
-  return 0;  // not reached: the kinds add up to bad_left
+  // The kinds add up to bad_left: what the others leave is the last one's.
+  int k = 0;
+  while (k < kBadKinds - 1 && r >= st->bad_kind_left[k]) r -= st->bad_kind_left[k++];
+  st->bad_kind_left[k]--;
+  return static_cast<uint8_t>(k + 1);
 }
 
 uint64_t day_budget(const LoggenOptions &o, int64_t day) {

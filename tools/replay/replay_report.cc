@@ -81,12 +81,15 @@ std::string rate_json(double rate) {
 void text_start(std::string *out, const ReplayReportInfo &info, const ReplayStats &s) {
   if (s.start_unix_us > 0 || !info.shard.empty()) {
     out->append("  started      ");
-    if (s.start_unix_us > 0) out->append(vtlb_utc_text(static_cast<uint64_t>(s.start_unix_us / 1000)));
-    if (!info.shard.empty()) appendf(out, "%sshard %s", s.start_unix_us > 0 ? "; " : "", info.shard.c_str());
+    if (s.start_unix_us > 0)
+      out->append(vtlb_utc_text(static_cast<uint64_t>(s.start_unix_us / 1000)));
+    if (!info.shard.empty())
+      appendf(out, "%sshard %s", s.start_unix_us > 0 ? "; " : "", info.shard.c_str());
     out->append("\n");
   }
   if (info.capture_start_ms >= 0 && s.package_start_ms >= 0)
-    appendf(out, "  captured     %s to %s (time 0 and the last request planned, on the capture's "
+    appendf(out,
+            "  captured     %s to %s (time 0 and the last request planned, on the capture's "
             "clock)\n",
             replay_capture_clock(info, s.package_start_ms).c_str(),
             replay_capture_clock(info, s.package_last_ms).c_str());
@@ -109,13 +112,15 @@ void text_counts(std::string *out, const ReplayReportInfo &info, const ReplaySta
     first = false;
   }
   appendf(out, "\n  failed       %lu (", ul(replay_failed(c)));
-  for (const auto &[code, n] : failed_statuses(info, s)) appendf(out, "status %d: %lu; ", code, ul(n));
-  appendf(out, "errors %lu), ok statuses %s, success ratio ", ul(c.errors), info.ok_status.text.c_str());
+  for (const auto &[code, n] : failed_statuses(info, s))
+    appendf(out, "status %d: %lu; ", code, ul(n));
+  appendf(out, "errors %lu), ok statuses %s, success ratio ", ul(c.errors),
+          info.ok_status.text.c_str());
   if (ended(c) == 0)
     appendf(out, "- (no request ended)\n");
   else
-    appendf(out, "%.4f (%lu of %lu)\n", 1 - replay_failed_ratio(s),
-            ul(ended(c) - replay_failed(c)), ul(ended(c)));
+    appendf(out, "%.4f (%lu of %lu)\n", 1 - replay_failed_ratio(s), ul(ended(c) - replay_failed(c)),
+            ul(ended(c)));
 }
 
 void text_timing(std::string *out, const ReplayStats &s) {
@@ -126,8 +131,9 @@ void text_timing(std::string *out, const ReplayStats &s) {
           rate_text(achieved).c_str(),
           planned < 0 || achieved < 0 ? " (a rate needs two requests at different times)" : "");
   appendf(out, "  throughput   %s answers/s; sent %s, received %s\n",
-          s.elapsed_s > 0 ? chart_fmt("%.1f", static_cast<double>(c.completed) / s.elapsed_s).c_str()
-                          : "-",
+          s.elapsed_s > 0
+              ? chart_fmt("%.1f", static_cast<double>(c.completed) / s.elapsed_s).c_str()
+              : "-",
           bytes_and_rate(s.bytes_sent, s.elapsed_s).c_str(),
           bytes_and_rate(s.bytes_received, s.elapsed_s).c_str());
   const LogHistogram &l = s.latency_ns, &g = s.lag_ns;
@@ -136,11 +142,10 @@ void text_timing(std::string *out, const ReplayStats &s) {
           "max %.3f\n",
           ms(l.min), histogram_mean(l) / 1e6, ms(histogram_percentile(l, 50)),
           ms(histogram_percentile(l, 90)), ms(histogram_percentile(l, 95)),
-          ms(histogram_percentile(l, 99)), ms(histogram_percentile(l, 99.9)),
-          ms(histogram_percentile(l, 100)));
+          ms(histogram_percentile(l, 99)), ms(histogram_percentile(l, 99.9)), ms(l.max));
   appendf(out, "  lag ms       mean %.3f, p50 %.3f, p95 %.3f, p99 %.3f, max %.3f\n",
           histogram_mean(g) / 1e6, ms(histogram_percentile(g, 50)), ms(histogram_percentile(g, 95)),
-          ms(histogram_percentile(g, 99)), ms(histogram_percentile(g, 100)));
+          ms(histogram_percentile(g, 99)), ms(g.max));
   appendf(out, "  percentiles within %.1f%% (log-bucketed histogram); min, mean and max exact\n",
           kHistogramRelativeError * 100);
 }
@@ -157,8 +162,7 @@ void text_tls(std::string *out, const ReplayReportInfo &info, const ReplayStats 
   if (!t.first_failure.empty()) appendf(out, "  tls failure  %s\n", t.first_failure.c_str());
   const LogHistogram &h = t.handshake_ns;
   appendf(out, "  handshake ms p50 %.3f, p99 %.3f, max %.3f (not in latency; in lag)\n",
-          ms(histogram_percentile(h, 50)), ms(histogram_percentile(h, 99)),
-          ms(histogram_percentile(h, 100)));
+          ms(histogram_percentile(h, 50)), ms(histogram_percentile(h, 99)), ms(h.max));
 }
 
 void text_rewrites(std::string *out, const ReplayReportInfo &info, const ReplayStats &s) {
@@ -202,8 +206,7 @@ void text_thresholds(std::string *out, const ReplayReportInfo &info) {
 
 void latency_columns(std::string *out, const LogHistogram &h) {
   appendf(out, " %8.3f %8.3f %8.3f %8.3f", ms(histogram_percentile(h, 50)),
-          ms(histogram_percentile(h, 95)), ms(histogram_percentile(h, 99)),
-          ms(histogram_percentile(h, 100)));
+          ms(histogram_percentile(h, 95)), ms(histogram_percentile(h, 99)), ms(h.max));
 }
 
 void text_tables(std::string *out, const ReplayReportInfo &info, const ReplayStats &s) {
@@ -243,12 +246,12 @@ void json_counts(std::string *out, const ReplayCounts &c, bool with_planned) {
 void json_short_latency(std::string *out, const LogHistogram &h) {
   appendf(out, "\"latency_ms\": {\"p50\": %.6f, \"p95\": %.6f, \"p99\": %.6f, \"max\": %.6f}",
           ms(histogram_percentile(h, 50)), ms(histogram_percentile(h, 95)),
-          ms(histogram_percentile(h, 99)), ms(histogram_percentile(h, 100)));
+          ms(histogram_percentile(h, 99)), ms(h.max));
 }
 
 void json_histogram(std::string *out, const LogHistogram &h) {
-  appendf(out, "{\"total\": %lu, \"min\": %lu, \"max\": %lu, \"sum\": %lu, \"buckets\": [", ul(h.total),
-          ul(h.min), ul(h.max), ul(h.sum));
+  appendf(out, "{\"total\": %lu, \"min\": %lu, \"max\": %lu, \"sum\": %lu, \"buckets\": [",
+          ul(h.total), ul(h.min), ul(h.max), ul(h.sum));
   bool first = true;
   histogram_each(h, [&](int b, uint64_t n) {
     appendf(out, "%s[%d, %lu]", first ? "" : ", ", b, ul(n));
@@ -303,29 +306,32 @@ void json_start(std::string *out, const ReplayReportInfo &info, const ReplayStat
       appendf(out, "%s%s", i ? ", " : "", replay_json_string(info.merged_from[i]).c_str());
     out->append("],\n");
   }
-  appendf(out, "  \"start\": %s,\n  \"start_unix_us\": %ld,\n",
-          s.start_unix_us > 0
-              ? replay_json_string(vtlb_utc_iso(static_cast<uint64_t>(s.start_unix_us / 1000), true))
-                    .c_str()
-              : "null",
-          static_cast<long>(s.start_unix_us));
+  appendf(
+      out, "  \"start\": %s,\n  \"start_unix_us\": %ld,\n",
+      s.start_unix_us > 0
+          ? replay_json_string(vtlb_utc_iso(static_cast<uint64_t>(s.start_unix_us / 1000), true))
+                .c_str()
+          : "null",
+      static_cast<long>(s.start_unix_us));
   if (info.capture_start_ms >= 0) {
     appendf(out, "  \"capture_start_ms\": %ld,\n  \"capture_start\": %s,\n",
             static_cast<long>(info.capture_start_ms),
-            replay_json_string(vtlb_utc_iso(static_cast<uint64_t>(info.capture_start_ms), true)).c_str());
+            replay_json_string(vtlb_utc_iso(static_cast<uint64_t>(info.capture_start_ms), true))
+                .c_str());
   } else {
     out->append("  \"capture_start_ms\": null,\n  \"capture_start\": null,\n");
   }
   appendf(out, "  \"package_ms\": {\"start\": %ld, \"last\": %ld},\n",
           static_cast<long>(s.package_start_ms), static_cast<long>(s.package_last_ms));
   if (info.capture_start_ms >= 0 && s.package_start_ms >= 0)
-    appendf(out, "  \"captured\": {\"start\": %s, \"last\": %s},\n",
-            replay_json_string(vtlb_utc_iso(
-                                   static_cast<uint64_t>(info.capture_start_ms + s.package_start_ms), true))
-                .c_str(),
-            replay_json_string(vtlb_utc_iso(
-                                   static_cast<uint64_t>(info.capture_start_ms + s.package_last_ms), true))
-                .c_str());
+    appendf(
+        out, "  \"captured\": {\"start\": %s, \"last\": %s},\n",
+        replay_json_string(
+            vtlb_utc_iso(static_cast<uint64_t>(info.capture_start_ms + s.package_start_ms), true))
+            .c_str(),
+        replay_json_string(
+            vtlb_utc_iso(static_cast<uint64_t>(info.capture_start_ms + s.package_last_ms), true))
+            .c_str());
   else
     out->append("  \"captured\": null,\n");
 }
@@ -344,8 +350,7 @@ void json_tls(std::string *out, const ReplayReportInfo &info, const ReplayStats 
           ul(t.handshakes), ul(t.resumed), ul(s.errors[kErrorTls]),
           info.tls_verified ? "true" : "false", replay_json_string(info.tls_name).c_str(),
           t.first_failure.empty() ? "null" : replay_json_string(t.first_failure).c_str(),
-          ms(histogram_percentile(h, 50)), ms(histogram_percentile(h, 99)),
-          ms(histogram_percentile(h, 100)));
+          ms(histogram_percentile(h, 50)), ms(histogram_percentile(h, 99)), ms(h.max));
 }
 
 void json_rewrites(std::string *out, const ReplayReportInfo &info, const ReplayStats &s) {
@@ -353,11 +358,12 @@ void json_rewrites(std::string *out, const ReplayReportInfo &info, const ReplayS
   for (size_t r = 0; r < info.rewrites.size(); r++) {
     const ReplayHeaderRule &rule = info.rewrites[r];
     ReplayRewriteTally t = r < s.rewrites.size() ? s.rewrites[r] : ReplayRewriteTally{};
-    appendf(out, "%s\n    {\"header\": %s, \"value\": %s, \"replaced\": %lu, \"added\": %lu, "
-                 "\"removed\": %lu}",
+    appendf(out,
+            "%s\n    {\"header\": %s, \"value\": %s, \"replaced\": %lu, \"added\": %lu, "
+            "\"removed\": %lu}",
             r ? "," : "", replay_json_string(rule.name).c_str(),
-            rule.remove ? "null" : replay_json_string(rule.value).c_str(), ul(t.replaced), ul(t.added),
-            ul(t.removed));
+            rule.remove ? "null" : replay_json_string(rule.value).c_str(), ul(t.replaced),
+            ul(t.added), ul(t.removed));
   }
   out->append(info.rewrites.empty() ? "],\n" : "\n  ],\n");
 }
@@ -447,7 +453,8 @@ void json_timeline(std::string *out, const ReplayStats &s) {
       if (key > 0)
         appendf(out, "%s\"%d\": %lu", first_failure ? "" : ", ", key, ul(n));
       else
-        appendf(out, "%s\"%s\": %lu", first_failure ? "" : ", ", kReplayErrorNames[-1 - key], ul(n));
+        appendf(out, "%s\"%s\": %lu", first_failure ? "" : ", ", kReplayErrorNames[-1 - key],
+                ul(n));
       first_failure = false;
     }
     appendf(out, "}, \"lag_max_ns\": %lu, \"latency_ns\": ", ul(col.lag_max_ns));
@@ -483,7 +490,8 @@ double replay_rate(uint64_t count, double span_s) {
 
 void add_manifest_to_report(const Manifest &m, ReplayReportInfo *info) {
   info->capture_start_ms = static_cast<int64_t>(m.capture_start_ms);
-  for (const ManifestService &service : m.services) info->page_names[service.page_id] = service.name;
+  for (const ManifestService &service : m.services)
+    info->page_names[service.page_id] = service.name;
 }
 
 bool replay_passed(const ReplayReportInfo &info) {
@@ -555,13 +563,12 @@ std::string replay_report_json(const ReplayReportInfo &info, const ReplayStats &
           "\"p95\": %.6f, \"p99\": %.6f, \"p99_9\": %.6f, \"max\": %.6f},\n",
           ms(l.min), histogram_mean(l) / 1e6, ms(histogram_percentile(l, 50)),
           ms(histogram_percentile(l, 90)), ms(histogram_percentile(l, 95)),
-          ms(histogram_percentile(l, 99)), ms(histogram_percentile(l, 99.9)),
-          ms(histogram_percentile(l, 100)));
+          ms(histogram_percentile(l, 99)), ms(histogram_percentile(l, 99.9)), ms(l.max));
   appendf(&out,
           "  \"lag_ms\": {\"mean\": %.6f, \"p50\": %.6f, \"p95\": %.6f, \"p99\": %.6f, \"max\": "
           "%.6f},\n",
           histogram_mean(g) / 1e6, ms(histogram_percentile(g, 50)), ms(histogram_percentile(g, 95)),
-          ms(histogram_percentile(g, 99)), ms(histogram_percentile(g, 100)));
+          ms(histogram_percentile(g, 99)), ms(g.max));
   appendf(&out, "  \"percentile_relative_error\": %.6f,\n", kHistogramRelativeError);
   json_tls(&out, info, s);
   json_rewrites(&out, info, s);
