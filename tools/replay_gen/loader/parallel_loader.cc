@@ -105,9 +105,6 @@ FILE *open_input_file(const char *path) {
 }
 
 void start_threads(ThreadArgs *args, pthread_t *tids, int num_threads) {
-  pthread_attr_t attr;
-  pthread_attr_init(&attr);
-  pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_JOINABLE);
   // The threads look services up through the table's index and must find it
   // complete: they only read it.
   sync_service_index();
@@ -121,13 +118,12 @@ void start_threads(ThreadArgs *args, pthread_t *tids, int num_threads) {
     t.service_counter = static_cast<uint64_t *>(
         checked_calloc(num_predefined_services, sizeof(uint64_t), "threadArgs[i].service_counter"));
     t.thread_id = static_cast<int16_t>(i);
-    if (pthread_create(&tids[i], &attr, load_input_data_files_t, &t) != 0) {
+    if (pthread_create(&tids[i], nullptr, load_input_data_files_t, &t) != 0) {
       error_log(1, kFn, "Failed to create Processing Thread[%d]", i);
       vt_exit(-1);
     }
     info_log(1, "  ", "Processing Thread[%d] Started\n", i);
   }
-  pthread_attr_destroy(&attr);
 }
 
 void join_threads(pthread_t *tids, int num_threads) {
