@@ -1,5 +1,6 @@
 #include "tools/replay_gen/helpers.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <malloc.h>
 #include <stdlib.h>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "tools/replay_gen/run_state.h"
+#include "tools/replay_gen/spill/spill_file.h"
 #include "tools/replay_gen/test_support.h"
 
 namespace {
@@ -171,6 +173,28 @@ TEST(RunStateValue, AFreshValueFreesWhatItOwns) {
     }
     run = RunState{};
     EXPECT_LT(mallinfo2().uordblks, before + kBig / 2) << o.what;
+  }
+}
+
+// And it closes the spill files of the sorts and of the users.
+TEST(RunStateValue, AFreshValueClosesItsSpillFiles) {
+  const std::pair<const char *, std::function<SpillFile **()>> slots[] = {
+      {"uid_order", [] { return &run.spill.by_uid.out; }},
+      {"time_order", [] { return &run.spill.by_time.out; }},
+      {"user_order", [] { return &run.spill.rows.out; }},
+      {"users", [] { return &run.spill.users; }},
+  };
+  for (const auto &[what, slot] : slots) {
+    run = RunState{};
+    auto *f = new SpillFile;
+    f->fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(f->fd, 0);
+    *slot() = f;
+    int fd = f->fd;
+    run = RunState{};
+    bool open_still = fcntl(fd, F_GETFD) != -1;
+    EXPECT_FALSE(open_still) << what;
+    if (open_still) close(fd);  // and f is lost: the test has failed
   }
 }
 
