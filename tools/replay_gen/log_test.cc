@@ -39,8 +39,8 @@ TEST(Log, GatesStreamsAndFormats) {
       {0, [] { info_log(0, "", "x"); }, "", ""},
       // Error lines show their control characters; the line ends that
       // finish the message stay, those inside it do not.
-      {1, [] { error_log(1, "f", "a\nb\r\t\x01\x7f\x80\xe9 ~\n\n"); }, "",
-       "f:a\\nb\\r\\t\\x01\\x7f\x80\xe9 ~\n\n\n"},
+      {1, [] { error_log(1, "f", "a\nb\r\t\x01\x1f\x7f\x80\xe9 ~\n\n"); }, "",
+       "f:a\\nb\\r\\t\\x01\\x1f\\x7f\x80\xe9 ~\n\n\n"},
       {1, [] { error_log(1, "f", "\n"); }, "", "f:\n\n"},
   };
   for (const Case &c : cases) {
