@@ -122,7 +122,29 @@ status=$?
 grep -qxF "  the dry run ended by signal 25" "$RES/preview.killed.out" ||
   fail "no line naming the signal: $(cat "$RES/preview.killed.out")"
 
-# 1d. Too few descriptors for the pipes to the dry run: refused, with status 1.
+# 1d. An interrupt while the dry run spills (Ctrl-C reaches the whole job):
+# the dry run removes its spill directory before it ends.
+rm -rf "$WORK"/vt_spill.*
+set -m
+"$P" preview -i "$WORK/small.conf" >"$RES/preview.int.out" 2>&1 &
+job=$!
+set +m
+spilled=""
+for _ in $(seq 400); do
+  spilled=$(ls -d "$WORK"/vt_spill.* 2>/dev/null) && break
+  kill -0 "$job" 2>/dev/null || break
+  sleep 0.01
+done
+kill -INT -- "-$job" 2>/dev/null
+wait "$job"
+if [ -n "$spilled" ]; then
+  for _ in $(seq 100); do [ -e "$spilled" ] || break; sleep 0.05; done
+  [ ! -e "$spilled" ] || fail "an interrupted dry run left $spilled"
+else
+  echo "note: the dry run ended before its spill directory was seen; the interrupt is not checked"
+fi
+
+# 1e. Too few descriptors for the pipes to the dry run: refused, with status 1.
 # (The descriptors this script was given above 2 are closed first.)
 (
   for fd in $(ls /proc/$BASHPID/fd); do [ "$fd" -gt 2 ] && eval "exec $fd>&-"; done
