@@ -171,13 +171,11 @@ void accept_record(FileParse &p) {
   slot.seq = *p.seq_no;
   slot.uid = r.uid;
   slot.seq_index = static_cast<uint32_t>(p.index);
-  if (r.service_type == SERVICE_MAP_ENTRY) {
-    t->service_counter[r.service_index]++;
-    slot.runtime_service = 0;
-  } else {
+  slot.runtime_service = r.service_type != SERVICE_MAP_ENTRY;
+  if (slot.runtime_service)
     t->run_time_services[r.service_index].num_requests++;
-    slot.runtime_service = 1;
-  }
+  else
+    t->service_counter[r.service_index]++;
   if (run.log.debug_level) {
     debug_log(2, kFn, "Processing Thread[%d]:seq_no %lu url %s service_id %d\n", thread_id(p),
               *p.seq_no, r.url, slot.service_id);
