@@ -82,6 +82,7 @@ TEST(PackageCheck, ChecksEachEntry) {
   const std::string untiled = "vt_req_0: entries do not tile the file from offset 0";
   struct Case {
     std::string entry, ts, problem;  // "" when sound
+    std::string page = "1";
   } cases[] = {
       {e, "", ""},
       {e, "|t:" + body_at + ":3", ""},
@@ -93,6 +94,10 @@ TEST(PackageCheck, ChecksEachEntry) {
        "number " + big + " is too large (above 18446744073709551615);" + untiled},
       {e, "|t:1", "unreadable;" + untiled},
       {e, "|tt:1:1", "unreadable;" + untiled},
+      {e, "", "", "-2"},
+      {e, "", "unreadable;" + untiled, "x"},
+      {e, "", "unreadable;" + untiled, "-"},
+      {e, "", "page id -9223372036854775808 is too large;" + untiled, "-9223372036854775808"},
       {"GET /a\r\nContent-Length: 0\r\n\r\n\n", "", "bad request line: GET /a"},
       {"POST a HTTP/1.0\r\nContent-Length: 0\r\n\r\n\n", "", "bad request line: POST a HTTP/1.0"},
       {"POST /a HTTP1.0\r\nContent-Length: 0\r\n\r\n\n", "", "bad request line: POST /a HTTP1.0"},
@@ -107,7 +112,7 @@ TEST(PackageCheck, ChecksEachEntry) {
   for (const Case &c : cases) {
     char tmpl[] = "/tmp/vt_check_test.XXXXXX";
     std::string dir = mkdtemp(tmpl);
-    write_file(dir + "/vt_index_0", kHeader + ("000000001,vt_req_0,0,1,0," +
+    write_file(dir + "/vt_index_0", kHeader + ("000000001,vt_req_0,0," + c.page + ",0," +
                                                std::to_string(c.entry.size()) + c.ts + "\n"));
     write_file(dir + "/vt_req_0", c.entry);
     PackageSummary summary;
