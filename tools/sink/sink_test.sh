@@ -36,12 +36,15 @@ for bad in "--status=" "--status 100" "--status 199" "--status 600" "--status 20
 done
 
 # In the background: both files are there when the command returns, and the
-# port answers at once. (Options take their value after a blank or an =.)
-"$SINK" --background --port-file "$T/port" --pid-file="$T/pid" --status=200,503 >"$T/sink.out" ||
+# port answers at once; its input is /dev/null, whatever it was given.
+# (Options take their value after a blank or an =.)
+"$SINK" --background --port-file "$T/port" --pid-file="$T/pid" --status=200,503 >"$T/sink.out" </dev/zero ||
   { fail "--background failed"; exit 1; }
 PORT=$(cat "$T/port") PID=$(cat "$T/pid")
 PIDS+=("$PID")
 kill -0 "$PID" 2>/dev/null || fail "the background sink is not running"
+[ "$(readlink "/proc/$PID/fd/0")" = /dev/null ] ||
+  fail "the background sink reads $(readlink "/proc/$PID/fd/0"), not /dev/null"
 [ "$(cut -d' ' -f5 "/proc/$PID/stat")" != "$(cut -d' ' -f5 /proc/$$/stat)" ] ||
   fail "the background sink did not leave the caller's process group"
 
