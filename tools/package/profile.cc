@@ -214,9 +214,8 @@ void profile_finish(ProfileBuilder *b, Profile *p) {
   for (std::vector<uint64_t> &cols : p->worker_columns) cols.resize(columns);
   p->column_peak.assign(columns, 0);
   for_each_count(b->bucket_counts, [&](uint64_t k, uint64_t count) {
-    // A bucket holds a request, so it starts at or before max_ms: c is a column.
     size_t c = static_cast<size_t>(k * b->bucket_ms / b->column_ms);
-    p->column_peak[c] = std::max(p->column_peak[c], count);
+    if (c < columns) p->column_peak[c] = std::max(p->column_peak[c], count);
   });
   sweep_active_users(b, p, columns);
 
