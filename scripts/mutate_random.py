@@ -24,7 +24,8 @@ report and the table of the faults run so far; a second one stops at once.
                  (tools/replay_gen/*.cc: the files at that folder's root)
 
 Shipped code: the .cc and .h files under tools/ and base/, less the unit
-tests (*_test.cc) and the headers only tests include. Every line of it with
+tests (*_test.cc), their support (*_test_support.cc) and the headers only
+tests include. Every line of it with
 a place for some rule can be drawn; the k-th fault's line lies at fraction
 frac(u + k * 0.618...) of the list of such lines (u from the seed), so any
 prefix of a draw is spread over the files in proportion to their lines.
@@ -541,12 +542,14 @@ def git_files(root):
 
 def shipped_files(root, files=None):
     """The shipped sources: .cc files under tools/ and base/ that are not unit
-    tests, and the headers those reach through their includes."""
+    tests or their support, and the headers those reach through their
+    includes."""
     if files is None:
         files = git_files(root)
     files = [f for f in files if f.split("/")[0] in SHIPPED_DIRS and f.endswith((".cc", ".h"))]
     known = set(files)
-    todo = [f for f in files if f.endswith(".cc") and not f.endswith("_test.cc")]
+    todo = [f for f in files
+            if f.endswith(".cc") and not f.endswith(("_test.cc", "_test_support.cc"))]
     reached = set(todo)
     while todo:
         f = todo.pop()

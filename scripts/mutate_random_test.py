@@ -221,6 +221,8 @@ class Draws(unittest.TestCase):
                 "tools/a/deep.h": "",
                 "tools/a/run_test.cc": '#include "tools/a/test_support.h"\n',
                 "tools/a/test_support.h": '#include "tools/a/run.h"\n',
+                "base/core/fails_test_support.cc": '#include "base/core/fails_test_support.h"\n',
+                "base/core/fails_test_support.h": "",
                 "base/core/x.cc": "",
                 "fuzz/f.cc": "",
                 "bench/b.cc": "",

@@ -1,5 +1,6 @@
 #include "base/core/group_cmd.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -11,6 +12,9 @@
 
 #include <fstream>
 #include <string>
+
+#include "base/core/failing_fork_test_support.h"
+#include "base/core/shell_cmd.h"
 
 namespace {
 
@@ -68,6 +72,47 @@ TEST(GroupCmd, NoDescriptorsNoCommand) {
   }
   EXPECT_EQ(out, "");
   EXPECT_EQ(vtlb_running_group(), 0);
+}
+
+int open_descriptors() {
+  int n = 0;
+  DIR *dir = opendir("/proc/self/fd");
+  while (readdir(dir)) n++;
+  closedir(dir);
+  return n;
+}
+
+// A command that cannot be started (no process to spare) reports why, and
+// leaves no descriptor, blocked signal or SIGCHLD handler behind it.
+TEST(GroupCmd, NoProcessNoCommand) {
+  struct sigaction before;
+  sigaction(SIGCHLD, nullptr, &before);
+  int descriptors = open_descriptors();
+  std::string out = "kept";
+  for (std::string *output : std::initializer_list<std::string *>{nullptr, &out}) {
+    vt_fail_fork_after(0);
+    GroupCmdResult r = vtlb_run_group_cmd("echo started", 10, output);
+    EXPECT_EQ(r.status, -1);
+    EXPECT_EQ(r.error, EAGAIN);
+    EXPECT_FALSE(r.timed_out);
+  }
+  EXPECT_EQ(out, "kept");
+  errno = 0;
+  vt_fail_fork_after(0);
+  EXPECT_EQ(vtlb_run_shell_cmd("exit 0"), -1);
+  EXPECT_EQ(errno, EAGAIN);
+  EXPECT_EQ(open_descriptors(), descriptors);
+  EXPECT_EQ(vtlb_running_group(), 0);
+  sigset_t now;
+  sigprocmask(SIG_BLOCK, nullptr, &now);
+  for (int signo : {SIGINT, SIGTERM, SIGCHLD}) EXPECT_FALSE(sigismember(&now, signo)) << signo;
+  struct sigaction after;
+  sigaction(SIGCHLD, nullptr, &after);
+  EXPECT_EQ(after.sa_handler, before.sa_handler);
+  // The next command starts.
+  GroupCmdResult r = vtlb_run_group_cmd("echo again", 10, &out);
+  EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0);
+  EXPECT_EQ(out, "keptagain\n");
 }
 
 // At the limit the whole group goes: a shell that ignores SIGTERM, a child

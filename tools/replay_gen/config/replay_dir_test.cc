@@ -12,6 +12,7 @@
 #include <set>
 #include <string>
 
+#include "base/core/failing_fork_test_support.h"
 #include "tools/replay_gen/config/config_test_reset.h"
 #include "tools/replay_gen/config/replay_lock.h"
 #include "tools/replay_gen/run_state.h"
@@ -63,8 +64,18 @@ TEST_F(ReplayDir, CreatedOrRefusedOrRecreated) {
   EXPECT_EQ(run_to_end(complete_replay_dir).status, 0);
   EXPECT_EQ(entries("a"), Names{"replay"});
   EXPECT_EQ(entries("a/replay"), Names{});
+  // A removal that cannot be started ends the run and removes nothing.
+  touch("a/replay/old");
+  release_replay_dir();
+  ASSERT_EQ(run_to_end([] { set_replay_dir("a/replay"); }).status, 0);
+  vt_fail_fork_after(0);
+  Outcome out = run_to_end(complete_replay_dir);
+  EXPECT_EQ(std::to_string(out.status) + out.err,
+            "-1delete_dir:Error in deleting dir 'a/replay': Resource temporarily unavailable\n");
+  EXPECT_EQ(entries("a/replay"), Names{"old"});
+  release_replay_dir();
   touch("plain");
-  Outcome out = run_to_end([] { set_replay_dir("plain"); });
+  out = run_to_end([] { set_replay_dir("plain"); });
   EXPECT_EQ(out.status, -1);
   EXPECT_NE(out.err.find("create_dir:system(create_cmd) failed : Error in creating Replay dir "
                          "'plain'\n\n"),

@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "base/core/failing_fork_test_support.h"
 #include "tools/replay_gen/output/output_test_util.h"
 #include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/test_support.h"
@@ -80,6 +81,14 @@ TEST_F(ScenarioTest, ContentWithKeywordsAndReplacedOnlyWithForce) {
   EXPECT_EQ(o.status, -1);
   EXPECT_EQ(o.err, "create_scenario:system(cmd) failed:Error in deleting existing scenario file '" +
                        path() + "'\n");
+  EXPECT_EQ(out_, "");
+  EXPECT_EQ(read_text(path()), expected_content(""));
+  // And so does one that cannot be started.
+  vt_fail_fork_after(0);
+  o = create();
+  EXPECT_EQ(o.status, -1);
+  EXPECT_EQ(o.err, "create_scenario:Fork/exec failed:Error in deleting existing scenario file '" +
+                       path() + "':Resource temporarily unavailable\n");
   EXPECT_EQ(out_, "");
   EXPECT_EQ(read_text(path()), expected_content(""));
 }

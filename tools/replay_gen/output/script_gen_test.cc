@@ -5,6 +5,7 @@
 #include <sstream>
 #include <vector>
 
+#include "base/core/failing_fork_test_support.h"
 #include "base/core/shell_quote.h"
 #include "tools/replay_gen/output/output_test_util.h"
 #include "tools/replay_gen/run_state.h"
@@ -224,6 +225,52 @@ TEST_F(ScriptGenTest, FailedListingOrRenamingEndsRun) {
               std::string::npos)
         << o.err;
     write_fake(fake, fake[2] == 'i' ? "cat \"$FAKE_PAGES\"\n" : "exit 0\n");
+  }
+}
+
+// A command that cannot be started, whichever it is, ends the run.
+TEST_F(ScriptGenTest, CommandThatCannotStartEndsRun) {
+  const std::string gen = run.script_input.vtu_gen_script_file_name;
+  const std::string why = "Resource temporarily unavailable";
+  const std::string generating = "Generating scripts files in '" + script_path() + "' directory \n";
+  struct Case {
+    int succeeding;  // forks before the one that fails
+    bool old_script;
+    std::string err, out;
+  } cases[] = {
+      {0, true,
+       "create_script:Fork/exec failed: Error in  deleting existing script '" + script_path() +
+           "':" + why + "\n",
+       ""},
+      {0, false,
+       "create_script:Fork/exec failed (" + why +
+           "): cmd that failed - vtu_gen_cscript -s 'proj/sub/my script' -f '" + gen + "' -r\n",
+       generating},
+      {1, false,
+       "create_script:Fork/exec failed:vtu_gen_script file '" + gen + "' deletion error: " + why +
+           "\n",
+       generating},
+      {2, false, "", generating + "ERROR: popen failed\n"},
+      {3, false,
+       "rename_gen_file:Renaming the pages of script proj/sub/my script failed: the shell could "
+       "not be run: " +
+           why + "\n",
+       generating},
+  };
+  run.options.run_forcefully = 1;
+  write_text(root_ + "/pages", "p1\n");
+  set_services({"A"});
+  for (const Case &c : cases) {
+    if (c.old_script) write_text(script_path() + "/old_page", "x");
+    write_text(gen, "1 POST http://h/a A\n");
+    vt_fail_fork_after(c.succeeding);
+    Outcome o = generate();
+    vt_fail_fork_after(-1);
+    EXPECT_EQ(o.status, -1) << c.err;
+    EXPECT_EQ(o.err, c.err);
+    EXPECT_EQ(out_, c.out) << c.err;
+    EXPECT_EQ(fs::exists(script_path() + "/old_page"), c.old_script) << c.err;
+    fs::remove_all(script_path());
   }
 }
 
