@@ -65,18 +65,12 @@ std::vector<std::string> read_lines(const std::string &path) {
   return lines;
 }
 
-// The processors the tool would count: lines of /proc/cpuinfo that begin with
-// "processor" (read here, where the tool runs a shell pipeline).
+// The processors the tool would count (read here, where the tool runs a
+// shell pipeline).
 int count_processors() {
   FILE *fp = fopen("/proc/cpuinfo", "re");
   if (!fp) return -1;
-  char line[4096];
-  int count = 0;
-  bool line_start = true;
-  while (fgets(line, sizeof line, fp)) {
-    if (line_start && strncmp(line, "processor", 9) == 0) count++;
-    line_start = strchr(line, '\n') != nullptr;
-  }
+  int count = count_processor_lines(fp);
   fclose(fp);
   return count;
 }
@@ -449,4 +443,15 @@ int run_preview(const PreviewOptions &o) {
     r.problems.push_back("the dry run ended with status " + std::to_string(WEXITSTATUS(status)));
   fputs((o.json ? format_preview_json(r) : format_preview_text(r)).c_str(), stdout);
   return 1;
+}
+
+int count_processor_lines(FILE *fp) {
+  char line[4096];
+  int count = 0;
+  bool line_start = true;
+  while (fgets(line, sizeof line, fp)) {
+    if (line_start && strncmp(line, "processor", 9) == 0) count++;
+    line_start = strchr(line, '\n') != nullptr;
+  }
+  return count;
 }

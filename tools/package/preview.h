@@ -7,6 +7,7 @@
 #define VT_PACKAGE_PREVIEW_H_
 
 #include <stdint.h>
+#include <stdio.h>
 
 #include <string>
 #include <vector>
@@ -53,6 +54,10 @@ std::string format_preview_json(const PreviewReport &r);
 // day and month look swapped, NEW_USER_TIME text that is not a duration. (A
 // line ending in a carriage return stops the tool's own reading.)
 std::vector<std::string> config_text_warnings(const std::vector<std::string> &lines);
+
+// The lines of a /proc/cpuinfo text that begin with "processor", as the
+// tool's shell pipeline counts them: a line of any length counts once.
+int count_processor_lines(FILE *fp);
 
 // The keyword nearest to word (by edits, case aside), or "" when none is
 // near enough.

@@ -74,6 +74,30 @@ TEST(PreviewWarnings, NearestKeyword) {
   EXPECT_EQ(nearest_keyword("COMPLETELY_DIFFERENT"), "");
 }
 
+// As the tool's pipeline counts: lines that begin with "processor", each
+// once however long (the reader takes 4095 bytes at a time).
+TEST(PreviewCpuCount, ProcessorLinesOfAnyLength) {
+  const std::string piece(4095, 'x');
+  struct Case {
+    std::string text;
+    int count;
+  } cases[] = {
+      {"", 0},
+      {"processor\t: 0\nmodel name\t: processor\nprocessor\t: 1\n", 2},
+      {" processor\nProcessor\nproc\n", 0},
+      {"processor\t: 0\n" + piece + "processor\t: 1\n", 1},
+      {"processor " + piece.substr(10) + "processor\n", 1},
+      {piece.substr(1) + "\nprocessor", 1},
+  };
+  for (const Case &c : cases) {
+    FILE *fp = c.text.empty() ? fopen("/dev/null", "r")
+                              : fmemopen(const_cast<char *>(c.text.data()), c.text.size(), "r");
+    ASSERT_NE(fp, nullptr);
+    EXPECT_EQ(count_processor_lines(fp), c.count) << c.text.substr(0, 40);
+    fclose(fp);
+  }
+}
+
 struct LateProblems : ::testing::Test {
   std::string dir;
   std::string saved_path = getenv("PATH") ? getenv("PATH") : "";
