@@ -96,6 +96,10 @@ TEST(ReplayEngine, SendsEachUsersEntriesInOrderAtTheirTimesOnOneConnection) {
     EXPECT_EQ(r.stats.tls.resumed, over_tls ? 1u : 0u);
     EXPECT_EQ(server.resumed, over_tls ? 1 : 0);
     EXPECT_EQ(r.stats.tls.handshake_ns.total, r.stats.tls.handshakes);
+    // Each connection, its exchange over, says goodbye (the server may read
+    // it a little after the run).
+    for (int i = 0; i < 500 && over_tls && server.goodbyes < 4; i++) usleep(10000);
+    EXPECT_EQ(server.goodbyes, over_tls ? 4 : 0);
 
     // The counts by status, page and kind: the next test, and the nginx case.
     const ReplayStats &s = r.stats;

@@ -95,6 +95,7 @@ struct ScriptedServer {
   std::atomic<bool> stop{false};
   std::atomic<int> connections{0};
   std::atomic<int> resumed{0};
+  std::atomic<int> goodbyes{0};  // TLS connections the client ended with close_notify
   std::mutex m;
   std::vector<Received> got;
   std::vector<std::thread> threads;
@@ -182,6 +183,8 @@ struct ScriptedServer {
       }
       if (!wait_readable(fd, ssl)) break;
       ssize_t n = ssl ? SSL_read(ssl, buf, sizeof buf) : read(fd, buf, sizeof buf);
+      if (n <= 0 && ssl && SSL_get_error(ssl, static_cast<int>(n)) == SSL_ERROR_ZERO_RETURN)
+        goodbyes++;
       if (n <= 0) break;
       in.append(buf, static_cast<size_t>(n));
     }
