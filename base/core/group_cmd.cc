@@ -76,7 +76,7 @@ void reap(Waited *w) {
     w->reaped = true;
     w->status = status;
   } else if (r < 0 && errno == ECHILD) {
-    w->reaped = true;
+    w->reaped = true;  // by someone else: its status is lost
   }
 }
 

@@ -10,8 +10,10 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "base/core/failing_fork_test_support.h"
 #include "base/core/shell_cmd.h"
@@ -113,6 +115,34 @@ TEST(GroupCmd, NoProcessNoCommand) {
   GroupCmdResult r = vtlb_run_group_cmd("echo again", 10, &out);
   EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0);
   EXPECT_EQ(out, "keptagain\n");
+}
+
+// A program with a reaper of its own (a thread waiting for any child) may
+// take the shell's status first: the command then ends at once with ECHILD,
+// neither waiting for a wake that never comes nor counted as out of time.
+TEST(GroupCmd, AShellReapedBySomeoneElseEndsTheWait) {
+  std::atomic<bool> stop{false};
+  std::atomic<int> stolen{0};
+  std::thread reaper([&] {
+    while (!stop) {
+      int status;
+      if (waitpid(-1, &status, 0) > 0)
+        stolen++;
+      else
+        usleep(200);
+    }
+  });
+  for (int i = 0; i < 5; i++) {
+    GroupCmdResult r = vtlb_run_group_cmd("sleep 0.05; exit 3", 3);
+    EXPECT_FALSE(r.timed_out) << i;
+    if (r.status == -1)
+      EXPECT_EQ(r.error, ECHILD) << i;
+    else
+      EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 3) << i;
+  }
+  stop = true;
+  reaper.join();
+  EXPECT_GT(stolen, 0);  // else the case above was not met
 }
 
 // At the limit the whole group goes: a shell that ignores SIGTERM, a child
