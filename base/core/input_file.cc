@@ -14,6 +14,14 @@ int refuse(mode_t mode, std::string *why) {
   return -1;
 }
 
+// Closes fd (when open) and fails with err, in errno and in words.
+int fail(int fd, int err, std::string *why) {
+  if (fd >= 0) close(fd);
+  *why = strerror(err);
+  errno = err;
+  return -1;
+}
+
 }  // namespace
 
 const char *vtlb_kind_of_mode(mode_t mode) {
@@ -31,31 +39,13 @@ int vtlb_open_regular_file(const char *path, int flags, std::string *why, mode_t
   struct stat st;
   if (stat(path, &st) == 0 && !S_ISREG(st.st_mode)) return refuse(st.st_mode, why);
   int fd = open(path, flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, mode);
-  if (fd < 0) {
-    int err = errno;
-    *why = strerror(err);
-    errno = err;
-    return -1;
-  }
-  if (fstat(fd, &st) != 0) {
-    int err = errno;
-    close(fd);
-    *why = strerror(err);
-    errno = err;
-    return -1;
-  }
+  if (fd < 0 || fstat(fd, &st) != 0) return fail(fd, errno, why);
   if (!S_ISREG(st.st_mode)) {
     close(fd);
     return refuse(st.st_mode, why);
   }
   int fl = fcntl(fd, F_GETFL);
-  if (fl < 0 || fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0) {
-    int err = errno;
-    close(fd);
-    *why = strerror(err);
-    errno = err;
-    return -1;
-  }
+  if (fl < 0 || fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0) return fail(fd, errno, why);
   return fd;
 }
 
