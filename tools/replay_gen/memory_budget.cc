@@ -38,10 +38,10 @@ uint64_t mem_available() {
   return kb * 1024;
 }
 
-// The least room any control group above the process leaves (its
-// memory.max less its memory.current), or UINT64_MAX when none sets one.
-uint64_t cgroup_room() {
-  FILE *fp = fopen("/proc/self/cgroup", "re");
+}  // namespace
+
+uint64_t cgroup_room(const char *self_cgroup, const std::string &root) {
+  FILE *fp = fopen(self_cgroup, "re");
   if (!fp) return UINT64_MAX;
   char line[4096];
   std::string path;
@@ -55,7 +55,7 @@ uint64_t cgroup_room() {
   fclose(fp);
   uint64_t room = UINT64_MAX;
   for (;;) {
-    std::string dir = "/sys/fs/cgroup" + (path == "/" ? std::string() : path);
+    std::string dir = root + (path == "/" ? std::string() : path);
     uint64_t max, current = 0;
     if (read_number_file(dir + "/memory.max", &max)) {
       read_number_file(dir + "/memory.current", &current);
@@ -67,8 +67,6 @@ uint64_t cgroup_room() {
   }
   return room;
 }
-
-}  // namespace
 
 bool parse_memory_size(const char *text, uint64_t *bytes) {
   const char *p = text;
@@ -92,7 +90,7 @@ bool parse_memory_size(const char *text, uint64_t *bytes) {
 
 uint64_t available_memory_bytes() {
   uint64_t avail = mem_available();
-  uint64_t room = cgroup_room();
+  uint64_t room = cgroup_room("/proc/self/cgroup", "/sys/fs/cgroup");
   if (avail == 0) return room == UINT64_MAX ? 0 : room;
   return std::min(avail, room);
 }
@@ -102,8 +100,7 @@ void choose_memory_budget() {
   if (run.config.memory_limit) {
     run.spill.budget = run.config.memory_limit;
     format_size(run.spill.budget, size, sizeof size);
-    if (run.log.debug_level)
-      debug_log(1, "memory_budget", "Memory budget %s (MEMORY_LIMIT)", size);
+    if (run.log.debug_level) debug_log(1, "memory_budget", "Memory budget %s (MEMORY_LIMIT)", size);
     return;
   }
   uint64_t avail = available_memory_bytes();

@@ -9,6 +9,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <string>
+
 // Bounds of MEMORY_LIMIT.
 constexpr uint64_t kMinMemoryLimit = 4096;
 constexpr uint64_t kMaxMemoryLimit = uint64_t{1} << 60;
@@ -28,6 +30,12 @@ bool parse_memory_size(const char *text, uint64_t *bytes);
 // The memory the system reports available now (MemAvailable), less what the
 // memory limits of the process's control groups leave; 0 when unknown.
 uint64_t available_memory_bytes();
+
+// The least room any control group of the process leaves (its memory.max
+// less its memory.current), from the group named on the "0::" line of
+// self_cgroup up to the root of the groups' tree at root; UINT64_MAX when
+// none sets a limit.
+uint64_t cgroup_room(const char *self_cgroup, const std::string &root);
 
 // Sets run.spill.budget: MEMORY_LIMIT when configured, else half of what is
 // available now (1 GiB when that is unknown). Writes a debug line of level 1

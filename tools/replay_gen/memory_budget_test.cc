@@ -1,7 +1,12 @@
 #include "tools/replay_gen/memory_budget.h"
 
+#include <dirent.h>
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
+#include <filesystem>
+#include <fstream>
+#include <map>
 #include <string>
 
 #include "tools/replay_gen/run_state.h"
@@ -48,8 +53,8 @@ TEST(MemoryBudget, SizesAsText) {
   struct Case {
     uint64_t bytes;
     const char *text;
-  } cases[] = {{0, "0 bytes"},          {1023, "1023 bytes"},        {1024, "1.0 KiB"},
-               {1536, "1.5 KiB"},       {45u << 20, "45.0 MiB"},     {3ull << 30, "3.0 GiB"},
+  } cases[] = {{0, "0 bytes"},          {1023, "1023 bytes"},    {1024, "1.0 KiB"},
+               {1536, "1.5 KiB"},       {45u << 20, "45.0 MiB"}, {3ull << 30, "3.0 GiB"},
                {UINT64_MAX, "16.0 EiB"}};
   for (const Case &c : cases) {
     format_size(c.bytes, buf, sizeof buf);
@@ -75,6 +80,58 @@ TEST(MemoryBudget, ConfiguredOrHalfOfWhatIsAvailable) {
     EXPECT_LT(run.spill.budget, avail);
   }
   run = RunState{};
+}
+
+int open_descriptors() {
+  int n = 0;
+  DIR *dir = opendir("/proc/self/fd");
+  while (readdir(dir)) n++;
+  closedir(dir);
+  return n;
+}
+
+// The tightest group from the process's own up to the root counts; "max" or
+// no file sets no limit, a group over its limit leaves nothing, and a group
+// without memory.current counts as empty.
+TEST(MemoryBudget, RoomLeftByTheControlGroups) {
+  char tmpl[] = "/tmp/vt_cgroup_test.XXXXXX";
+  const std::string dir = mkdtemp(tmpl);
+  const std::string self = dir + "/self", root = dir + "/root";
+  struct Case {
+    std::string self;
+    std::map<std::string, std::string> files;  // under root
+    uint64_t room;
+  } cases[] = {
+      {"1:name=x:/elsewhere\n0::/a/b/c\n",
+       {{"a/memory.max", "1000\n"},
+        {"a/memory.current", "300\n"},
+        {"a/b/memory.max", "max\n"},
+        {"a/b/c/memory.max", "5000\n"},
+        {"a/b/c/memory.current", "4900\n"}},
+       100},
+      {"0::/a/b/c\n",
+       {{"a/memory.max", "1000\n"}, {"a/memory.current", "300\n"}, {"a/b/c/memory.max", "5000"}},
+       700},
+      {"0::/a/b\n",
+       {{"memory.max", "900"}, {"a/b/memory.max", "4000"}, {"a/b/memory.current", "4100"}},
+       0},
+      {"0::/a\n", {{"memory.max", "900"}, {"memory.current", "100"}, {"a/memory.max", "max"}}, 800},
+      {"0::/\n", {{"memory.max", "900"}}, 900},
+      {"0::/\n", {{"a/memory.max", "900"}}, UINT64_MAX},
+      {"1:memory:/a\n", {{"memory.max", "600"}, {"a/memory.max", "10"}}, 600},
+      {"0::/a\n", {{"a/memory.max", ""}, {"a/memory.current", "1"}}, UINT64_MAX},
+  };
+  int descriptors = open_descriptors();
+  for (const Case &c : cases) {
+    std::filesystem::remove_all(root);
+    std::filesystem::create_directories(root + "/a/b/c");
+    std::ofstream(self) << c.self;
+    for (const auto &[name, text] : c.files) std::ofstream(root + "/" + name) << text;
+    EXPECT_EQ(cgroup_room(self.c_str(), root), c.room) << c.self;
+  }
+  EXPECT_EQ(cgroup_room((dir + "/none").c_str(), root), UINT64_MAX);
+  EXPECT_EQ(open_descriptors(), descriptors);
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace
