@@ -437,8 +437,8 @@ TEST(ReplayFigures, ReportsShowTheFiguresTheyName) {
   }
 }
 
-// The text report and the page of a run, and the reports of a run in which
-// no request ended, byte for byte: what they show and how they are laid out.
+// The text report and the page of a run, and the reports and page of a run
+// in which no request ended, byte for byte: what they show and how they are laid out.
 TEST(ReplayFigures, ReportAndPageAreAsKept) {
   ReplayStats s = tally(outcomes(3000, 7));
   ReplayReportInfo info;
@@ -460,6 +460,7 @@ TEST(ReplayFigures, ReportAndPageAreAsKept) {
   info.thresholds = check_replay_thresholds(info.threshold_list, none);
   expect_as_kept(format_replay_report(info, none) + "\n" + replay_report_json(info, none),
                  dir + "/empty_report.txt");
+  expect_as_kept(render_replay_html(info, none, "kept run"), dir + "/empty_report.html");
 }
 
 // Throughput is per second of the whole run, however short; a run that
