@@ -53,13 +53,13 @@ bool valid_date(int64_t ymd) {
   return d <= (m == 2 && leap ? 29 : kDays[m - 1]);
 }
 
-// Reads a whole decimal integer; false on any other text.
+// Reads a whole decimal integer; false on any other text. One past 64 bits
+// reads as the extreme of its sign, outside the range of every option.
 bool read_int(const char *text, int64_t *value) {
   if (!*text) return false;
   char *end;
-  errno = 0;
   long long v = strtoll(text, &end, 10);
-  if (*end || errno) return false;
+  if (*end) return false;
   *value = v;
   return true;
 }

@@ -310,6 +310,33 @@ TEST(LoggenOptions, Errors) {
        "--start-date 20240431: expected a date YYYYMMDD from 1971 to 2099"},
       {"--out d --start-date 19000229",
        "--start-date 19000229: expected a date YYYYMMDD from 1971 to 2099"},
+      {"--out d --start-date 2024010",
+       "--start-date 2024010: expected a date YYYYMMDD from 1971 to 2099"},
+      // Every bound is itself accepted, and a body may have one size.
+      {"--out=d --days=3650 --services 32767 --requests 2000000000 --customers 1000000000 "
+       "--day-span 86400 --files-per-day 10000 --min-body 100000000 --max-body 100000000 "
+       "--large-share 1 --bad-share 0 --days=3 --quiet --seed 18446744073709551615",
+       ""},
+      {"--out=d --days=1 --services 1 --requests 1 --customers 1 --day-span 1 --files-per-day 1 "
+       "--min-body 1 --max-body 1 --days=3 --quiet --seed 18446744073709551615",
+       ""},
+      // What is no option, or no value of one.
+      {"d", "unexpected argument d"},
+      {"--out d --bogus 1", "unknown option --bogus"},
+      {"--outx d", "unknown option --outx"},
+      {"--ou d", "unknown option --ou"},
+      {"--out d --quiet=1", "--quiet takes no value"},
+      {"--out d --days", "--days needs a value"},
+      {"--out= --days=3", "--out needs a value"},
+      {"--days=3", "--out is required"},
+      {"--out d --days 3x", "--days 3x: expected a whole number from 1 to 3650"},
+      {"--out d --days=", "--days : expected a whole number from 1 to 3650"},
+      {"--out d --days 99999999999999999999",
+       "--days 99999999999999999999: expected a whole number from 1 to 3650"},
+      {"--out d --ns-share abc", "--ns-share abc: expected a share from 0 to 1"},
+      {"--out d --ns-share=", "--ns-share : expected a share from 0 to 1"},
+      {"--out d --seed 12a", "--seed 12a: expected an unsigned whole number"},
+      {"--out d --seed=", "--seed : expected an unsigned whole number"},
   };
   for (const Case &c : cases) {
     std::vector<std::string> args = {"vt_loggen"};
