@@ -231,14 +231,11 @@ bool run_sink(int listen_fd, const SinkOptions &o, int stop_fd, SinkCounts *coun
       } else if (fd == stop_fd) {
         running = false;
       } else if (static_cast<size_t>(fd) < s.conns.size() && s.conns[static_cast<size_t>(fd)]) {
-        SinkConn *c = s.conns[static_cast<size_t>(fd)].get();
-        if (events[i].events & EPOLLIN) {
+        // An error or a hang-up shows in the read, which ends the connection.
+        if (events[i].events & (EPOLLIN | EPOLLERR | EPOLLHUP))
           on_readable(&s, fd);
-        } else if (events[i].events & EPOLLOUT) {
-          flush(&s, c);
-        } else {
-          close_conn(&s, fd);
-        }
+        else
+          flush(&s, s.conns[static_cast<size_t>(fd)].get());
       }
     }
   }
