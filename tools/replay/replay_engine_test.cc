@@ -266,6 +266,34 @@ TEST(ReplayEngine, RefusedConnectionsAreConnectErrors) {
   EXPECT_GE(failed_at_ms[1] + t.column_ms, 300u);
 }
 
+// A server whose queue of connections is full drops the next ones' first
+// packet: such a connect fails at the request timeout, not at the system's
+// own (minutes later).
+TEST(ReplayEngine, AConnectNeverAnsweredFailsAtTheTimeout) {
+  TestDir d;
+  write_test_package(d.path, 1, {{1, 0, {{0, 0, "a"}}}});
+  int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&a), len), 0);
+  ASSERT_EQ(listen(listener, 0), 0);
+  ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr *>(&a), &len), 0);
+  int queued = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);  // fills the queue
+  ASSERT_EQ(connect(queued, reinterpret_cast<sockaddr *>(&a), len), 0);
+  ReplayOptions o;
+  o.timeout_ms = 300;
+  int64_t start = test_now_ns();
+  ReplayRun r = replay(d.path, ntohs(a.sin_port), o);
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.stats.errors[kErrorConnect], 1u);
+  EXPECT_EQ(r.stats.counts.sent, 0u);
+  EXPECT_LT(test_now_ns() - start, 10000000000);
+  close(queued);
+  close(listener);
+}
+
 TEST(ReplayEngine, CountsAnswersOutsideTheOkStatusesAsFailed) {
   TestDir d;
   write_test_package(d.path, 2,
