@@ -1,11 +1,14 @@
 #include "tools/replay_gen/config/config_reader.h"
 
 #include <gtest/gtest.h>
+#include <limits.h>
 #include <stdlib.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <set>
 #include <string>
+#include <vector>
 
 #include "tools/replay_gen/config/config_test_reset.h"
 #include "tools/replay_gen/run_state.h"
@@ -69,6 +72,20 @@ TEST_F(Config, KeywordLines) {
     Outcome out = apply_line(c.line);
     EXPECT_EQ(s(out.status) + out.err + "," + c.value(), std::string("0,") + c.expected) << c.line;
   }
+}
+
+// Every keyword once, those known by how the line begins last, and nothing
+// on either side of the list.
+TEST_F(Config, KeywordNames) {
+  std::vector<std::string> names;
+  for (int i = 0; const char *k = config_keyword_name(i); i++) names.push_back(k);
+  ASSERT_EQ(names.size(), 19u);
+  EXPECT_EQ(std::vector<std::string>(names.end() - 3, names.end()),
+            (std::vector<std::string>{"INPUT_DIR", "HOST_HEADER", "MSG_COUNT_PER_FILE"}));
+  EXPECT_EQ(names.front(), "REPLAY_PERIOD");
+  EXPECT_EQ(std::set<std::string>(names.begin(), names.end()).size(), names.size());
+  EXPECT_EQ(config_keyword_name(-1), nullptr);
+  EXPECT_EQ(config_keyword_name(INT_MIN), nullptr);
 }
 
 TEST_F(Config, FileLinesAndAccumulatedTexts) {
