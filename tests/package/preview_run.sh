@@ -113,6 +113,20 @@ if command -v strace >/dev/null; then
     fail "preview under 8K made no spill directory in $WORK"
 fi
 
+# A capture whose users never overlap (one customer): spilled or not, the
+# dry run counts one user active at a time, none more at the start.
+"$LOGGEN" --out "$WORK/one" --requests 200 --customers 1 --seed 3 --quiet >"$WORK/one.out" || exit 1
+for budget in "" "MEMORY_LIMIT|8K"; do
+  { grep -v -e '^INPUT_DIR' -e '^REPLAY_PERIOD' "$WORK/replay.conf"
+    echo "INPUT_DIR|$WORK/one"
+    sed -n 's/^replay_period=//p' "$WORK/one.out"
+    echo "$budget"; } >"$WORK/one.conf"
+  "$P" preview -i "$WORK/one.conf" --json >"$RES/one.out" 2>&1 || fail "preview of one customer exited $?"
+  grep -qF '"users":8,' "$RES/one.out" && grep -qF '"max_active_users":1,' "$RES/one.out" ||
+    fail "one customer${budget:+ under 8K}: $(grep -o '"users":[0-9]*\|"max_active_users":[0-9]*' "$RES/one.out")"
+done
+rm -f "$WORK/one.conf"
+
 # 1c. The dry run killed by a signal: under a file size limit of 32 KB its
 # spill files cannot grow, and SIGXFSZ ends it; preview names the signal.
 # (What the killed run leaves in its spill directory goes with $WORK.)
