@@ -287,6 +287,9 @@ TEST(ReplayFigures, JsonReportsReadBackAndMergeToTheWhole) {
   }
   parts[1] = tally(later);
   parts[1].start_unix_us += 2560000;
+  // The first part sent the package's first request (package time 0).
+  parts[0].package_start_ms = 0, parts[0].package_last_ms = 900;
+  parts[1].package_start_ms = 700, parts[1].package_last_ms = 800;
   // Only the second part went over TLS, without checking the certificate.
   ReplayReportInfo tls_info = info;
   tls_info.tls = true;
@@ -305,6 +308,8 @@ TEST(ReplayFigures, JsonReportsReadBackAndMergeToTheWhole) {
   EXPECT_EQ(digest(merged), digest(expected));
   EXPECT_DOUBLE_EQ(merged.elapsed_s, 13.06);
   EXPECT_EQ(merged.start_unix_us, parts[0].start_unix_us);  // the earlier start
+  EXPECT_EQ(std::make_pair(merged.package_start_ms, merged.package_last_ms),
+            std::make_pair(int64_t{0}, int64_t{900}));
   EXPECT_EQ(merged_info.command, "vt_replay merge a.json b.json");
   EXPECT_EQ(merged_info.page_names.at(-1), "Odd \"name\"");
   EXPECT_TRUE(merged_info.tls);

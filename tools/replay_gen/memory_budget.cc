@@ -1,6 +1,7 @@
 #include "tools/replay_gen/memory_budget.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <algorithm>
@@ -43,15 +44,17 @@ uint64_t mem_available() {
 uint64_t cgroup_room(const char *self_cgroup, const std::string &root) {
   FILE *fp = fopen(self_cgroup, "re");
   if (!fp) return UINT64_MAX;
-  char line[4096];
+  char *line = nullptr;  // whole lines, however long
+  size_t cap = 0;
   std::string path;
-  while (fgets(line, sizeof line, fp)) {
+  while (getline(&line, &cap, fp) > 0) {
     if (strncmp(line, "0::", 3) == 0) {
       path = line + 3;
-      while (!path.empty() && path.back() == '\n') path.pop_back();
+      if (!path.empty() && path.back() == '\n') path.pop_back();
       break;
     }
   }
+  free(line);
   fclose(fp);
   uint64_t room = UINT64_MAX;
   for (;;) {

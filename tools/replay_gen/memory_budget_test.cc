@@ -120,6 +120,9 @@ TEST(MemoryBudget, RoomLeftByTheControlGroups) {
       {"0::/\n", {{"a/memory.max", "900"}}, UINT64_MAX},
       {"1:memory:/a\n", {{"memory.max", "600"}, {"a/memory.max", "10"}}, 600},
       {"0::/a\n", {{"a/memory.max", ""}, {"a/memory.current", "1"}}, UINT64_MAX},
+      // A line of any length is one line: what follows its 4095th byte does
+      // not begin another.
+      {"1:x:/" + std::string(4090, 'x') + "0::/a\n0::/a/b/c", {{"a/b/c/memory.max", "77"}}, 77},
   };
   int descriptors = open_descriptors();
   for (const Case &c : cases) {
