@@ -446,12 +446,11 @@ int run_preview(const PreviewOptions &o) {
 }
 
 int count_processor_lines(FILE *fp) {
-  char line[4096];
+  char *line = nullptr;  // whole lines, however long
+  size_t cap = 0;
   int count = 0;
-  bool line_start = true;
-  while (fgets(line, sizeof line, fp)) {
-    if (line_start && strncmp(line, "processor", 9) == 0) count++;
-    line_start = strchr(line, '\n') != nullptr;
-  }
+  while (getline(&line, &cap, fp) > 0)
+    if (strncmp(line, "processor", 9) == 0) count++;
+  free(line);
   return count;
 }

@@ -75,7 +75,7 @@ TEST(PreviewWarnings, NearestKeyword) {
 }
 
 // As the tool's pipeline counts: lines that begin with "processor", each
-// once however long (the reader takes 4095 bytes at a time).
+// once however long.
 TEST(PreviewCpuCount, ProcessorLinesOfAnyLength) {
   const std::string piece(4095, 'x');
   struct Case {
