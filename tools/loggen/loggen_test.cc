@@ -268,6 +268,17 @@ TEST(Loggen, SessionsEndAtTheirLength) {
   }
 }
 
+// Progress is shown a second after the first look (every 4096 requests),
+// however slow the machine: a run that looks once shows none.
+TEST(Loggen, NoProgressBeforeASecondHasPassed) {
+  LoggenOptions o = small_options(5);
+  o.requests = 5000, o.progress = true;
+  LoggenSummary s;
+  testing::internal::CaptureStderr();
+  generate(o, &s);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
 TEST(LoggenOptions, Errors) {
   struct Case {
     const char *args;   // split at blanks
