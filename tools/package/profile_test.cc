@@ -224,7 +224,7 @@ TEST(PackageProfile, BodySizeFromEntrySize) {
 }
 
 // Nearest rank over the body sizes, empty bodies and both sides of the
-// table of small sizes included.
+// table of small sizes included; the requests all at one time.
 TEST(PackageProfile, BodyQuantiles) {
   struct Case {
     std::vector<uint64_t> bodies;
@@ -245,6 +245,9 @@ TEST(PackageProfile, BodyQuantiles) {
                   std::to_string(p.body_max),
               std::to_string(c.median) + " " + std::to_string(c.p95) + " " + std::to_string(c.max))
         << c.bodies.size();
+    // All sent at time 0: a replay of no length, in one bucket.
+    EXPECT_EQ(std::make_tuple(p.last_ms, p.duration_ms, p.peak_bucket_requests),
+              std::make_tuple(uint64_t{0}, uint64_t{0}, uint64_t{c.bodies.size()}));
   }
 }
 
