@@ -42,10 +42,9 @@ void make_dir() {
   std::string base = run.options.dry_run ? existing_dir_at_or_above(run.config.replay_dir)
                                          : std::string(run.config.replay_dir);
   std::string templ = base + "/vt_spill.XXXXXX";
-  if (templ.size() >= sizeof run.spill.dir) {
-    error_log(1, kFname, "Spill directory path %s is too long", templ.c_str());
-    vt_exit(-1);
-  }
+  // The place is the replay directory or one above it (or "."), no longer
+  // than the replay directory's own name: the name always fits.
+  static_assert(sizeof run.spill.dir >= sizeof run.config.replay_dir + sizeof "/vt_spill.XXXXXX");
   char name[sizeof run.spill.dir];
   memcpy(name, templ.c_str(), templ.size() + 1);
   if (!mkdtemp(name)) {
