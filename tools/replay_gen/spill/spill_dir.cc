@@ -48,8 +48,7 @@ void make_dir() {
   char name[sizeof run.spill.dir];
   memcpy(name, templ.c_str(), templ.size() + 1);
   if (!mkdtemp(name)) {
-    error_log(1, kFname, "Unable to create spill directory %s: %s", templ.c_str(),
-              strerror(errno));
+    error_log(1, kFname, "Unable to create spill directory %s: %s", templ.c_str(), strerror(errno));
     vt_exit(-1);
   }
   memcpy(run.spill.dir, name, templ.size() + 1);
