@@ -123,11 +123,12 @@ TEST(ReplayEngine, SendsEachUsersEntriesInOrderAtTheirTimesOnOneConnection) {
 
 // A server that closes the connection right after its answer, without
 // saying so: the close is seen with the answer or just after it, and the
-// user's next request goes out on a new connection, never on the closed one.
+// user's next request, 200 ms later (a busy machine's server thread may take
+// tens of ms to close), goes out on a new connection, never on the closed one.
 TEST(ReplayEngine, AConnectionClosedWithItsAnswerIsNotUsedAgain) {
   TestDir d;
   std::vector<TestUser> users;
-  for (uint64_t id = 1; id <= 20; id++) users.push_back({id, 0, {{0, 0, "close"}, {50, 0, "b"}}});
+  for (uint64_t id = 1; id <= 20; id++) users.push_back({id, 0, {{0, 0, "close"}, {200, 0, "b"}}});
   write_test_package(d.path, 1, users);
   ScriptedServer server;
   ReplayRun r = replay(d.path, server.port);
