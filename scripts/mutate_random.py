@@ -815,6 +815,10 @@ class Runner:
             if time.localtime(stop).tm_mday == time.localtime().tm_mday:
                 cmd += ["--stop-time", time.strftime("%H:%M:%S %z", time.localtime(stop))]
         r = run(cmd, cwd=self.build)
+        ended = end_leftovers(self.build)
+        if ended:
+            say("mutate-random: ended %d process(es) a test left running: %s" % (
+                len(ended), ", ".join("%d %s" % e for e in ended)))
         results = []  # (test, status, seconds) in the order they ended
         for m in re.finditer(r"^\s*\d+/\d+ Test\s+#\d+: (\S+) \.*\s*(\*\*\*)?(.*?)\s+([\d.]+) sec",
                              r.stdout, re.M):
@@ -905,6 +909,33 @@ class Runner:
             if t == test:
                 return test + " (%s, run alone)" % st.lower()
         return test + " (did not run alone)"
+
+
+def end_leftovers(build):
+    """Kills (by process id) every process still running a program of the
+    build tree once ctest is done, and returns their (pid, program): a
+    faulty server that ignores its time limit and outlives its test would
+    otherwise take the processor from every later fault, whose slow tests
+    then run out of time for no fault of their own. A program the next
+    build replaced still counts ("(deleted)")."""
+    prefix = os.path.realpath(build).rstrip("/") + "/"
+    ended = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit() or int(entry) == os.getpid():
+            continue
+        try:
+            exe = os.readlink("/proc/%s/exe" % entry)
+        except OSError:
+            continue
+        if exe.endswith(" (deleted)"):
+            exe = exe[:-len(" (deleted)")]
+        if exe.startswith(prefix):
+            try:
+                os.kill(int(entry), signal.SIGKILL)
+                ended.append((int(entry), os.path.relpath(exe, prefix)))
+            except OSError:
+                pass
+    return ended
 
 
 def describe(f):

@@ -5,9 +5,12 @@
 """
 import os
 import re
+import shutil
+import signal
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -303,6 +306,32 @@ class FakeRunner(mr.Runner):
 
 
 class Runs(unittest.TestCase):
+    def test_programs_of_the_build_left_running_are_ended(self):
+        with tempfile.TemporaryDirectory() as root:
+            build = os.path.join(root, "build")
+            os.makedirs(os.path.join(build, "tools"))
+            program = os.path.join(build, "tools", "server")
+            shutil.copy(shutil.which("sleep"), program)
+            left = subprocess.Popen([program, "30"], start_new_session=True)
+            replaced = subprocess.Popen([program, "30"], start_new_session=True)
+            time.sleep(0.2)  # both are running the program
+            os.unlink(program)  # as a new build replaces it
+            shutil.copy(shutil.which("sleep"), program)
+            other = subprocess.Popen([shutil.which("sleep"), "30"], start_new_session=True)
+            try:
+                ended = mr.end_leftovers(build)
+                self.assertEqual(sorted(ended), sorted([(left.pid, "tools/server"),
+                                                        (replaced.pid, "tools/server")]))
+                self.assertEqual(left.wait(5), -signal.SIGKILL)
+                self.assertEqual(replaced.wait(5), -signal.SIGKILL)
+                self.assertIsNone(other.poll())
+                self.assertEqual(mr.end_leftovers(build), [])
+            finally:
+                for p in (left, replaced, other):
+                    if p.poll() is None:
+                        p.kill()
+                    p.wait()
+
     def test_a_test_out_of_time_counts_only_when_it_runs_out_alone(self):
         cases = [  # (in a step, alone, verdict)
             ({"a": "Passed", "b": "Timeout", "c": "Passed"}, {"b": "Passed"}, ("survived", "")),

@@ -1,6 +1,5 @@
 #include "base/core/group_cmd.h"
 
-#include <dirent.h>
 #include <errno.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -16,6 +15,7 @@
 #include <thread>
 
 #include "base/core/failing_fork_test_support.h"
+#include "base/core/open_descriptors_test_support.h"
 #include "base/core/shell_cmd.h"
 
 namespace {
@@ -76,20 +76,12 @@ TEST(GroupCmd, NoDescriptorsNoCommand) {
   EXPECT_EQ(vtlb_running_group(), 0);
 }
 
-int open_descriptors() {
-  int n = 0;
-  DIR *dir = opendir("/proc/self/fd");
-  while (readdir(dir)) n++;
-  closedir(dir);
-  return n;
-}
-
 // A command that cannot be started (no process to spare) reports why, and
 // leaves no descriptor, blocked signal or SIGCHLD handler behind it.
 TEST(GroupCmd, NoProcessNoCommand) {
   struct sigaction before;
   sigaction(SIGCHLD, nullptr, &before);
-  int descriptors = open_descriptors();
+  long descriptors = vt_open_descriptors();
   std::string out = "kept";
   for (std::string *output : std::initializer_list<std::string *>{nullptr, &out}) {
     vt_fail_fork_after(0);
@@ -103,7 +95,7 @@ TEST(GroupCmd, NoProcessNoCommand) {
   vt_fail_fork_after(0);
   EXPECT_EQ(vtlb_run_shell_cmd("exit 0"), -1);
   EXPECT_EQ(errno, EAGAIN);
-  EXPECT_EQ(open_descriptors(), descriptors);
+  EXPECT_EQ(vt_open_descriptors(), descriptors);
   EXPECT_EQ(vtlb_running_group(), 0);
   sigset_t now;
   sigprocmask(SIG_BLOCK, nullptr, &now);

@@ -1,6 +1,5 @@
 #include "tools/replay_gen/memory_budget.h"
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -9,6 +8,7 @@
 #include <map>
 #include <string>
 
+#include "base/core/open_descriptors_test_support.h"
 #include "tools/replay_gen/run_state.h"
 
 namespace {
@@ -82,14 +82,6 @@ TEST(MemoryBudget, ConfiguredOrHalfOfWhatIsAvailable) {
   run = RunState{};
 }
 
-int open_descriptors() {
-  int n = 0;
-  DIR *dir = opendir("/proc/self/fd");
-  while (readdir(dir)) n++;
-  closedir(dir);
-  return n;
-}
-
 // The tightest group from the process's own up to the root counts; "max" or
 // no file sets no limit, a group over its limit leaves nothing, and a group
 // without memory.current counts as empty.
@@ -124,7 +116,7 @@ TEST(MemoryBudget, RoomLeftByTheControlGroups) {
       // not begin another.
       {"1:x:/" + std::string(4090, 'x') + "0::/a\n0::/a/b/c", {{"a/b/c/memory.max", "77"}}, 77},
   };
-  int descriptors = open_descriptors();
+  long descriptors = vt_open_descriptors();
   for (const Case &c : cases) {
     std::filesystem::remove_all(root);
     std::filesystem::create_directories(root + "/a/b/c");
@@ -133,7 +125,7 @@ TEST(MemoryBudget, RoomLeftByTheControlGroups) {
     EXPECT_EQ(cgroup_room(self.c_str(), root), c.room) << c.self;
   }
   EXPECT_EQ(cgroup_room((dir + "/none").c_str(), root), UINT64_MAX);
-  EXPECT_EQ(open_descriptors(), descriptors);
+  EXPECT_EQ(vt_open_descriptors(), descriptors);
   std::filesystem::remove_all(dir);
 }
 

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/core/open_descriptors_test_support.h"
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/loader/input_filters.h"
 #include "tools/replay_gen/loader/input_open_limit.h"
@@ -114,12 +115,9 @@ TEST_F(InputFiles, FormsOfInputDir) {
   // Every directory looked at is closed again, and its listing freed (seen
   // over 20 rounds where the allocator reports through mallinfo2; the
   // sanitizers' allocators do not, and their leak check covers the ground).
-  auto open_descriptors = [] {
-    return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator{});
-  };
-  auto before = open_descriptors();
+  long before = vt_open_descriptors();
   for (const auto &c : cases) EXPECT_EQ(list_for(c.value, c.in_order), c.files) << c.value;
-  EXPECT_EQ(open_descriptors(), before);
+  EXPECT_EQ(vt_open_descriptors(), before);
   run = RunState{};
   size_t in_use = mallinfo2().uordblks;
   char *volatile probe = static_cast<char *>(malloc(65536));
