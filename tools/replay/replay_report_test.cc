@@ -468,6 +468,22 @@ TEST(ReplayFigures, ReportAndPageAreAsKept) {
   expect_as_kept(render_replay_html(info, none, "kept run"), dir + "/empty_report.html");
 }
 
+// Where a column has no answer the page's latency lines break: the line
+// after the gap starts anew, and no segment spans the gap.
+TEST(ReplayFigures, LatencyLinesBreakWhereAColumnHasNoAnswer) {
+  std::vector<ReplayOutcome> list;
+  for (const ReplayOutcome &o : outcomes(3000, 7))
+    if (o.planned_ns < 4000000000 || o.planned_ns >= 6000000000) list.push_back(o);
+  ReplayReportInfo info;
+  info.ok_status = default_ok_status();
+  std::string html = render_replay_html(info, tally(list), "gap");
+  size_t at = html.find("<title>p50</title>");
+  ASSERT_NE(at, std::string::npos);
+  size_t d = html.rfind(" d=\"", at) + 4;
+  std::string path = html.substr(d, html.find('"', d) - d);
+  EXPECT_EQ(std::count(path.begin(), path.end(), 'M'), 2) << path;
+}
+
 // Throughput is per second of the whole run, however short; a run that
 // took no time has none.
 TEST(ReplayFigures, ThroughputIsPerSecondOfTheRun) {
