@@ -96,6 +96,7 @@ struct ScriptedServer {
   std::atomic<int> connections{0};
   std::atomic<int> resumed{0};
   std::atomic<int> goodbyes{0};  // TLS connections the client ended with close_notify
+  std::atomic<int> serving{0};   // connections whose thread has not yet let go of them
   std::mutex m;
   std::vector<Received> got;
   std::vector<std::thread> threads;
@@ -129,6 +130,13 @@ struct ScriptedServer {
     if (tls) SSL_CTX_free(tls);
   }
 
+  // Waits (5 s at most) until every connection's thread has freed what it
+  // held: the server shares the allocator with the code a test measures.
+  bool wait_idle() {
+    for (int i = 0; i < 500 && serving > 0; i++) usleep(10000);
+    return serving == 0;
+  }
+
   bool wait_readable(int fd, SSL *ssl = nullptr) {
     while (!stop) {
       if (ssl && SSL_pending(ssl) > 0) return true;
@@ -144,7 +152,11 @@ struct ScriptedServer {
       int fd = accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
       if (fd < 0) continue;
       int id = connections++;
-      mine.emplace_back([this, fd, id] { serve(fd, id); });
+      serving++;
+      mine.emplace_back([this, fd, id] {
+        serve(fd, id);
+        serving--;
+      });
     }
     for (std::thread &t : mine) t.join();
   }
