@@ -3,11 +3,14 @@
 // answers of every shape, statuses, rewrites and handshakes.
 #include "tools/replay/replay_engine.h"
 
+#include <errno.h>
 #include <gtest/gtest.h>
 #include <malloc.h>
+#include <string.h>
 
 #include <map>
 
+#include "base/core/failing_pread_test_support.h"
 #include "tools/replay/replay_test_server.h"
 #include "tools/replay/replay_test_support.h"
 
@@ -474,6 +477,35 @@ TEST(ReplayEngine, FailedHandshakesAreTlsErrorsWithTheirReason) {
   ReplayRun r = replay(d.path, server.port, {}, other.path + "/cert.pem", false);
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_EQ(r.stats.counts.completed, 3u);
+}
+
+// Over TLS the request is read from its file into records: a read cut short
+// by a signal is made again, and one that fails ends that request alone, as
+// a connection error, before any of it goes out.
+TEST(ReplayEngine, ARequestFileThatCannotBeReadFailsThatRequestAlone) {
+  TestDir d;
+  write_test_package(d.path, 1, {{1, 0, {{0, 0, "<a/>"}, {50, 0, "<b/>"}}}, {2, 0, {{20, 0, "<c/>"}}}});
+  TlsFixture tls;
+  struct Case {
+    int error;
+    uint64_t completed, reset;
+    size_t received;
+  };
+  for (const Case &c : {Case{EINTR, 3, 0, 3}, Case{EIO, 2, 1, 2}}) {
+    SCOPED_TRACE(strerror(c.error));
+    ScriptedServer server(&tls.certificate);
+    vt_fail_pread_of("/vt_req_0", c.error, 1);
+    ReplayRun r = replay(d.path, server.port, {}, tls.cacert);
+    int failed = vt_failed_preads();
+    vt_fail_pread_of("", 0, 0);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(failed, 1);
+    EXPECT_EQ(r.stats.counts.completed, c.completed);
+    EXPECT_EQ(r.stats.errors[kErrorReset], c.reset);
+    std::vector<Received> got = server.received();
+    ASSERT_EQ(got.size(), c.received);
+    for (const Received &g : got) EXPECT_EQ(body_of(g.request).size(), 4u) << g.request;
+  }
 }
 
 }  // namespace
