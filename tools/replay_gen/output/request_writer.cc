@@ -86,7 +86,6 @@ int request_writer_threads(int num_cpu, int workers) {
 void writers_open(RequestWriters *w, int threads, const WriterSettings &settings) {
   if (run.log.debug_level) debug_log(5, kFname, "request writer threads = %d", threads);
   w->threads = threads;
-  w->settings = settings;
   w->stages.assign(static_cast<size_t>(threads), RequestStage{nullptr, 0, 0});
   for (RequestStage &stage : w->stages) stage_open(&stage, settings.buffer_size);
   w->sinks.clear();

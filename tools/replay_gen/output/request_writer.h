@@ -21,7 +21,6 @@ int request_writer_threads(int num_cpu, int workers);
 // The writers of one Step 4: an output buffer per thread, a sink per worker.
 struct RequestWriters {
   int threads = 1;
-  WriterSettings settings{};
   std::vector<RequestStage> stages;
   std::vector<EntrySink> sinks;
 };
