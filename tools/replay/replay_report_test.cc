@@ -442,6 +442,20 @@ TEST(ReplayFigures, ReportsShowTheFiguresTheyName) {
   }
 }
 
+// A time on the capture's clock needs the capture's start and a package
+// time, both known (-1: unknown).
+TEST(ReplayFigures, CaptureClockOnlyWhenBothTimesAreKnown) {
+  ReplayReportInfo info;
+  info.capture_start_ms = 1795000000000;
+  EXPECT_EQ(replay_capture_clock(info, 123), "2026-11-18 11:06:40.123 UTC");
+  EXPECT_EQ(replay_capture_clock(info, 0), "2026-11-18 11:06:40.000 UTC");
+  EXPECT_EQ(replay_capture_clock(info, -1), "");
+  info.capture_start_ms = -1;
+  EXPECT_EQ(replay_capture_clock(info, 123), "");
+  info.capture_start_ms = 0;
+  EXPECT_EQ(replay_capture_clock(info, 0), "1970-01-01 00:00:00.000 UTC");
+}
+
 // The text report and the page of a run, and the reports and page of a run
 // in which no request ended, byte for byte: what they show and how they are laid out.
 TEST(ReplayFigures, ReportAndPageAreAsKept) {

@@ -108,12 +108,13 @@ void run_generator() {
   }
 }
 
-// "exit status N", "signal N" or the system's reason a command did not run.
+// "exit status N", "ended by signal N" or the system's reason a command did
+// not run. A command that ran has exited or was ended by a signal: the wait
+// does not report stopped ones.
 std::string describe_status(int rc) {
   if (rc == -1) return std::string("the shell could not be run: ") + strerror(errno);
   if (WIFEXITED(rc)) return "exit status " + std::to_string(WEXITSTATUS(rc));
-  if (WIFSIGNALED(rc)) return "ended by signal " + std::to_string(WTERMSIG(rc));
-  return "status " + std::to_string(rc);
+  return "ended by signal " + std::to_string(WTERMSIG(rc));
 }
 
 void remove_generator_input() {
