@@ -204,12 +204,15 @@ bool load_next(Engine *e, UserState *u) {
 }
 
 // Ends the TLS state of c; a connection whose exchange is over says goodbye
-// (close_notify) first.
+// (close_notify) first. Every failure ends its connection here, so the
+// errors it left on the thread's queue go too: a later call of another
+// connection would take them for its own.
 void end_tls(Conn *c) {
-  if (!c->ssl) return;
-  if (c->state == kIdle) SSL_shutdown(c->ssl);
-  SSL_free(c->ssl);
-  c->ssl = nullptr;
+  if (c->ssl) {
+    if (c->state == kIdle) SSL_shutdown(c->ssl);
+    SSL_free(c->ssl);
+    c->ssl = nullptr;
+  }
   clear_replay_tls_errors();
 }
 
@@ -386,8 +389,7 @@ bool send_tls(Engine *e, Conn &c, int req_fd) {
       c.tls_retry_len = static_cast<uint32_t>(len);
       return true;  // the next event continues
     }
-    clear_replay_tls_errors();
-    return false;
+    return false;  // the connection ends, and its errors with it
   }
   return true;
 }
@@ -449,7 +451,6 @@ void continue_handshake(Engine *e, uint32_t ci, int64_t now) {
             ? "certificate refused for the name " + e->t->tls.name + ": " + why
             : why;
   }
-  clear_replay_tls_errors();
   fail_request(e, ci, kErrorTls);
 }
 
@@ -462,7 +463,6 @@ void connected(Engine *e, uint32_t ci, int64_t now) {
   }
   c.ssl = new_replay_ssl(e->t->tls, c.fd);
   if (!c.ssl) {
-    clear_replay_tls_errors();
     fail_request(e, ci, kErrorTls);
     return;
   }
@@ -593,7 +593,6 @@ ssize_t conn_read(Conn &c, char *buf, size_t len) {
   int n = SSL_read(c.ssl, buf, static_cast<int>(std::min<size_t>(len, INT32_MAX)));
   if (n > 0) return n;
   int kind = SSL_get_error(c.ssl, n);
-  clear_replay_tls_errors();
   if (kind == SSL_ERROR_WANT_READ || kind == SSL_ERROR_WANT_WRITE) {
     errno = EAGAIN;
     return -1;

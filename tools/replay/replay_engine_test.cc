@@ -472,6 +472,23 @@ TEST(ReplayEngine, FailedHandshakesAreTlsErrorsWithTheirReason) {
     EXPECT_EQ(r.stats.tls.first_failure, c.reason);
     EXPECT_TRUE(server.received().empty());
   }
+  // A failed handshake leaves nothing behind for the thread's next TLS call:
+  // here the read of an answer that comes a byte at a time, on a connection
+  // made before (the first failure's reason is read, the second's is not).
+  {
+    TestDir d2;
+    write_test_package(d2.path, 1,
+                       {{1, 0, {{50, 0, "a"}, {100, 0, "b"}}}, {2, 0, {{0, 0, "c"}, {300, 0, "trickle"}}}});
+    ScriptedServer server(&tls.certificate);
+    server.garbled_handshakes = 0b110;
+    ReplayRun r = replay(d2.path, server.port, {}, tls.cacert);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.stats.errors[kErrorTls], 2u);
+    EXPECT_EQ(r.stats.counts.completed, 2u);
+    EXPECT_EQ(r.stats.retries, 0u);
+    EXPECT_EQ(r.stats.tls.first_failure.find("wrong version number"), 0u)
+        << r.stats.tls.first_failure;
+  }
   // Not checked: the same server is fine.
   ScriptedServer server(&tls.certificate);
   ReplayRun r = replay(d.path, server.port, {}, other.path + "/cert.pem", false);

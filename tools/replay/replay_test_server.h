@@ -97,6 +97,9 @@ struct ScriptedServer {
   std::atomic<int> resumed{0};
   std::atomic<int> goodbyes{0};  // TLS connections the client ended with close_notify
   std::atomic<int> serving{0};   // connections whose thread has not yet let go of them
+  // TLS: connection i (in the order they came) answers the hello with bytes
+  // that are no TLS when bit i is set.
+  std::atomic<unsigned> garbled_handshakes{0};
   std::mutex m;
   std::vector<Received> got;
   std::vector<std::thread> threads;
@@ -163,6 +166,12 @@ struct ScriptedServer {
 
   void serve(int fd, int id) {
     SSL *ssl = nullptr;
+    if (tls && id < 32 && (garbled_handshakes >> id & 1)) {
+      if (wait_readable(fd) && write(fd, "HTTP/1.1 400 No\r\n\r\n", 19) != 19) {
+      }
+      close(fd);
+      return;
+    }
     if (tls) {
       ssl = SSL_new(tls);
       SSL_set_fd(ssl, fd);
