@@ -212,6 +212,14 @@ TEST_F(ScriptGenTest, FailedListingOrRenamingEndsRun) {
             "rename_gen_file:Listing the pages of script proj/sub/my script failed: exit "
             "status 1\n");
   unsetenv("FAKE_LIST_STATUS");
+  // One ended by a signal (its shell's) says so.
+  write_fake("vtu_change_page_name", "kill -TERM $PPID\n");
+  o = generate();
+  EXPECT_EQ(o.status, -1);
+  EXPECT_EQ(o.err,
+            "rename_gen_file:Renaming the pages of script proj/sub/my script failed: ended by "
+            "signal 15\n");
+  write_fake("vtu_change_page_name", "exit 0\n");
   // A listing or renaming that outlives SUITE_COMMAND_TIME_LIMIT ends the run.
   run.config.suite_command_time_limit = 1;
   for (const char *fake : {"vti_get_page", "vtu_change_page_name"}) {
