@@ -318,6 +318,15 @@ TEST(ReplayFigures, JsonReportsReadBackAndMergeToTheWhole) {
   ASSERT_EQ(merged_info.thresholds.size(), 1u);
   EXPECT_EQ(merged_info.thresholds[0].measured,
             static_cast<double>(histogram_percentile(whole.latency_ns, 99)) / 1e6);
+  // A report with no start on the system's clock (a run that sent nothing)
+  // adds nothing and moves nothing.
+  infos.push_back(info);
+  parts.push_back(ReplayStats{});
+  ReplayStats with_empty;
+  merge_replay_reports(infos, parts, {"a.json", "b.json", "c.json"}, &merged_info, &with_empty);
+  EXPECT_EQ(digest(with_empty), digest(merged));
+  EXPECT_DOUBLE_EQ(with_empty.elapsed_s, 13.06);
+  EXPECT_EQ(with_empty.start_unix_us, parts[0].start_unix_us);
 
   // What is no report is named with the key at fault.
   struct Bad {

@@ -2,6 +2,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -96,6 +97,16 @@ TEST(ScriptStore, WrittenReadOrRefused) {
   fs::remove(script + "/script.type");
   EXPECT_FALSE(read_script(script, &read, &err));
   EXPECT_EQ(err, "no script in '" + script + "'");
+  // Written also when standard input is closed, and a file takes its number.
+  int saved_stdin = dup(0);
+  ASSERT_GE(saved_stdin, 0);
+  close(0);
+  bool written_without_stdin = write_script(script, written, &err);
+  dup2(saved_stdin, 0);
+  close(saved_stdin);
+  EXPECT_TRUE(written_without_stdin) << err;
+  ASSERT_TRUE(read_script(script, &read, &err)) << err;
+  EXPECT_EQ(names_of(read.pages), Names({"a", "b b"}));
   // In the way: a file where a directory goes, a directory where a file goes.
   fs::create_directories(script + "/script.pages.tmp");
   EXPECT_FALSE(write_script(script, written, &err));
