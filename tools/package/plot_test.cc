@@ -182,6 +182,13 @@ TEST(Plot, BusiestBucketsOnlyWhenAColumnHoldsSeveral) {
     EXPECT_EQ(html.find("<h2>Busiest 1 s bucket of each column") != std::string::npos,
               !c.one_bucket_a_column)
         << c.span_ms;
+    // The rate axis ends at the busiest column's rate made round: two
+    // requests in a second, or less than one a second.
+    size_t at = html.find("aria-label=\"requests per second, stacked by worker\"");
+    ASSERT_NE(at, std::string::npos);
+    for (int tick = 0; tick < 5; tick++) at = html.find("class=\"yl\"", at + 1);
+    at = html.find('>', at) + 1;
+    EXPECT_EQ(html.substr(at, html.find('<', at) - at), c.one_bucket_a_column ? "2" : "1");
   }
 }
 
