@@ -7,6 +7,7 @@
 #include <tuple>
 #include <vector>
 
+#include "base/core/failing_thread_test_support.h"
 #include "tools/replay_gen/loader/loader_test_support.h"
 #include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/test_support.h"
@@ -153,6 +154,18 @@ TEST_F(LoaderTest, AnyThreadCountGivesTheOneThreadResult) {
       EXPECT_EQ(many.per_file, one.per_file);
     }
   }
+}
+
+// A loader thread that cannot be started ends the run before any starts.
+TEST_F(LoaderTest, AThreadThatCannotStartEndsTheRun) {
+  run.options.g_num_thread = 3;
+  vt_fail_thread_create_after(0);
+  testing::internal::CaptureStdout();
+  Outcome o = run_to_end(load_input_data_files);
+  testing::internal::GetCapturedStdout();
+  vt_fail_thread_create_after(-1);
+  EXPECT_EQ(o.status, -1);
+  EXPECT_EQ(o.err, "load_input_data_files:Failed to create Processing Thread[0]\n");
 }
 
 TEST_F(LoaderTest, AccountingAndErrorLogs) {

@@ -1,5 +1,6 @@
 #include "tools/replay_gen/output/request_writer.h"
 
+#include "base/core/failing_thread_test_support.h"
 #include "tools/package/package_check.h"
 #include "tools/replay_gen/output/package_test_fixture.h"
 #include "tools/replay_gen/output/request_sink.h"
@@ -81,6 +82,19 @@ TEST_F(RequestWriter, FailureKeepsWholeEntriesBeforeIt) {
     EXPECT_EQ(file("vt_req_1"), whole[1]);
     reset();
   }
+}
+
+// A writer thread that cannot be started ends the run, once the ones
+// started before it have ended.
+TEST_F(RequestWriter, AThreadThatCannotStartEndsTheRun) {
+  set_services(1);
+  load({{4, kT, 0, "first"}, {5, kT + 1, 0, "other"}});
+  run_steps();
+  vt_fail_thread_create_after(1);
+  Outcome o = run_to_end([&] { rewrite(2, {1 << 20, 0}); });
+  vt_fail_thread_create_after(-1);
+  EXPECT_EQ(o.status, -1);
+  EXPECT_EQ(o.err, "process_sequence_data_new:Failed to create Request Writer Thread[1]\n");
 }
 
 // One file through a 50-byte buffer, entries straddling its end and one
