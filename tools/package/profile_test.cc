@@ -213,6 +213,7 @@ TEST(PackageProfile, BodySizeFromEntrySize) {
       {114, true, 9},       {115, false, 0},  // 9 bytes need 1 digit, 10 bytes 2: nothing gives 11
       {116, true, 10},      {1108, true, 1000},
       {11166, true, 11057}, {104, false, 0},
+      {103, false, 0},      {0, false, 0},  // shorter than the head: no body size wraps
   };
   for (const Case &c : cases) {
     uint64_t body = 77;
