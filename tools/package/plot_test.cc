@@ -217,6 +217,20 @@ TEST(Plot, AxisHelpers) {
   EXPECT_EQ(time_tick_step(3600000, 8), 600000u);
   EXPECT_EQ(time_tick_step(177968439, 8), 21600000u);
   EXPECT_EQ(time_tick_step(1500, 8), 200u);
+  // The steps a clock reader expects, each the first that gives at most
+  // max_ticks ticks; past a week, weeks doubled.
+  const uint64_t steps[] = {1,       2,        5,        10,       20,        50,      100,
+                            200,     500,      1000,     2000,     5000,      10000,   15000,
+                            30000,   60000,    120000,   300000,   600000,    900000,  1800000,
+                            3600000, 7200000,  10800000, 21600000, 43200000,  86400000,
+                            172800000, 604800000, 1209600000, 2419200000};
+  for (size_t i = 0; i < std::size(steps); i++) {
+    EXPECT_EQ(time_tick_step(steps[i] * 8, 8), steps[i]);
+    EXPECT_EQ(time_tick_step(steps[i] * 9 - 1, 8), steps[i]);
+    if (i + 1 < std::size(steps)) {
+      EXPECT_EQ(time_tick_step(steps[i] * 9, 8), steps[i + 1]);
+    }
+  }
   EXPECT_EQ(format_tick_time(3723000, 1000), "1:02:03");
   EXPECT_EQ(format_tick_time(1200, 200), "0:00:01.200");
   EXPECT_EQ(nice_ceiling(0), 1);
