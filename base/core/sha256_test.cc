@@ -91,6 +91,7 @@ TEST(Sha256, File) {
   close(fd);
   std::string hex, why;
   uint64_t size = 0;
+  errno = EINTR;  // left over from before: the end of the file still ends the read
   ASSERT_TRUE(vtlb_sha256_file(path, &hex, &size, &why)) << why;
   EXPECT_EQ(size, data.size());
   EXPECT_EQ(hex, digest_of(data, data.size()));

@@ -8,6 +8,8 @@
 #include <malloc.h>
 #include <string.h>
 
+#include <fstream>
+#include <iterator>
 #include <map>
 
 #include "base/core/failing_pread_test_support.h"
@@ -386,6 +388,23 @@ TEST(ReplayEngine, RewritesTheHeadOfEveryRequestAndNeverItsBody) {
     EXPECT_EQ(r.stats.rewrites[2].added, 2u);
     EXPECT_EQ(r.stats.rewrites[3].replaced, 3u);
   }
+  // An entry whose head does not end cannot be rewritten: the run fails
+  // and says where.
+  TestDir broken;
+  write_test_package(broken.path, 2, {{1, 0, {{0, 0}}}, {2, 1, {{5, 0}, {10, 0}}}});
+  {
+    std::fstream req(broken.path + "/vt_req_1", std::ios::in | std::ios::out | std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(req)), std::istreambuf_iterator<char>());
+    size_t second = text.find("\r\n\r\n", text.find('\n', text.find("\r\n\r\n")) + 1);
+    req.seekp(static_cast<std::streamoff>(second + 2));
+    req << "XX";
+  }
+  ScriptedServer server;
+  ReplayRun r = replay(broken.path, server.port, o);
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.error, "vt_req_1 offset " + std::to_string(test_entry_request({}).size() + 1) +
+                         ": the entry's head does not end (empty line) within its first 65536 "
+                         "bytes; --host and --header need it");
 }
 
 // A released target gives its TLS context, and the certificates read into
