@@ -88,6 +88,13 @@ TEST_F(ReplayDir, CreatedOrRefusedOrRecreated) {
   EXPECT_EQ(out.status, -1);
   EXPECT_NE(out.err.find("Error in creating Replay dir 'dangling'"), std::string::npos) << out.err;
   EXPECT_TRUE(std::filesystem::is_symlink("dangling"));
+  // and a link to a directory is a directory that exists, and stays.
+  ASSERT_EQ(symlink("a/replay", "to_dir"), 0);
+  out = run_to_end([] { set_replay_dir("to_dir"); });
+  EXPECT_EQ(std::to_string(out.status) + out.err,
+            "-1set_replay_dir:Replay directory to_dir already exists.\n\n");
+  EXPECT_TRUE(std::filesystem::is_symlink("to_dir"));
+  EXPECT_EQ(entries("a/replay"), Names{"old"});
 }
 
 TEST_F(ReplayDir, ShellCharactersReachNoShell) {
