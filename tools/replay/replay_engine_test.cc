@@ -348,7 +348,9 @@ TEST(ReplayEngine, RewritesTheHeadOfEveryRequestAndNeverItsBody) {
   std::string large(12 << 20, 'b');
   for (size_t i = 0; i < large.size(); i += 997) large[i] = static_cast<char>('a' + i % 26);
   TestRequest folded{0, 0, fake, "POST /a HTTP/1.1", "X-Old: a\r\n  continued\r\nx-old: b\r\n"};
-  TestRequest plain{10, 1, large, "PUT /b HTTP/1.1", "Accept: */*\r\n"};
+  // Its head is larger than a TLS record too.
+  std::string big_header = "X-Big: " + std::string(20000, 'h') + "\r\n";
+  TestRequest plain{10, 1, large, "PUT /b HTTP/1.1", "Accept: */*\r\n" + big_header};
   // And a request that is all head: its last byte goes as any other.
   TestRequest bare{20, 2, "", "GET /c HTTP/1.1", ""};
   write_test_package(d.path, 1, {{1, 0, {folded, plain, bare}}});
@@ -365,7 +367,8 @@ TEST(ReplayEngine, RewritesTheHeadOfEveryRequestAndNeverItsBody) {
   const std::string want[] = {
       "POST /a HTTP/1.1\r\nHost: staging.example:8443\r\nContent-Length: " +
           std::to_string(fake.size()) + "\r\nX-New: 1\r\naccept: text/xml\r\n\r\n" + fake,
-      "PUT /b HTTP/1.1\r\nHost: staging.example:8443\r\naccept: text/xml\r\nContent-Length: " +
+      "PUT /b HTTP/1.1\r\nHost: staging.example:8443\r\naccept: text/xml\r\n" + big_header +
+          "Content-Length: " +
           std::to_string(large.size()) + "\r\nX-New: 1\r\n\r\n" + large,
       "GET /c HTTP/1.1\r\nHost: staging.example:8443\r\nContent-Length: 0\r\nX-New: 1\r\n"
       "accept: text/xml\r\n\r\n"};

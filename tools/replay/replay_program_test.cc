@@ -352,6 +352,19 @@ TEST(ReplayProgram, ShardsMergeToTheWholeRun) {
       {"merge", part0.path + "/r.json", part1.path + "/r.json", "--json", part0.path + "/m.json"},
       part1.path);
   ASSERT_EQ(merged.status, 0) << merged.err;
+  EXPECT_EQ(merged.err, "");
+  // A shard given twice counts twice, and its workers are named.
+  Outcome twice = run_program(
+      {"merge", part0.path + "/r.json", part1.path + "/r.json", part0.path + "/r.json"},
+      part1.path);
+  ASSERT_EQ(twice.status, 0) << twice.err;
+  for (int w : {0, 2}) {
+    EXPECT_NE(twice.err.find("vt_replay merge: note: worker " + std::to_string(w) +
+                             " is in more than one report (" + part0.path +
+                             "/r.json); its counts add up\n"),
+              std::string::npos)
+        << twice.err;
+  }
   // The parts were of one package and one target: the merged report names them.
   EXPECT_EQ(merged.out.rfind("vt_replay: report: " + d.path + " against " + target + ", ", 0), 0u)
       << merged.out;
