@@ -81,8 +81,8 @@ previewed() {
 }
 status_of() { cat "$RES/preview.$1.status"; }
 
-# 1. A run that would succeed.
-previewed json -i "$WORK/replay.conf" --json
+# 1. A run that would succeed (the JSON report in buckets of 7 s).
+previewed json -i "$WORK/replay.conf" --json --bucket 7
 previewed text -i "$WORK/replay.conf"
 [ "$(status_of json)" = 0 ] || fail "preview --json exited $(status_of json): $(cat "$RES/preview.json.out")"
 [ "$(status_of text)" = 0 ] || fail "preview exited $(status_of text)"
@@ -95,7 +95,7 @@ grep -qxF "  input files: $files, $(grouped "$bytes") bytes" "$RES/preview.text.
 python3 -c 'import json, sys
 r = json.load(open(sys.argv[1]))
 assert r["input_files"] and all(f["bytes"] > 0 for f in r["input_files"]), r["input_files"]
-assert r["replay_dir"].endswith("/replay") and r["bucket_seconds"] > 0, r' \
+assert r["replay_dir"].endswith("/replay") and r["bucket_seconds"] == 7, r' \
   "$RES/preview.json.out" || fail "preview --json is not the JSON expected"
 
 # 1b. The same under a budget of 8K: the dry run sorts in runs on disk, in a
@@ -103,7 +103,7 @@ assert r["replay_dir"].endswith("/replay") and r["bucket_seconds"] > 0, r' \
 # removes; its report is the same.
 cp "$WORK/replay.conf" "$WORK/small.conf"
 echo "MEMORY_LIMIT|8K" >>"$WORK/small.conf"
-previewed small -i "$WORK/small.conf" --json
+previewed small -i "$WORK/small.conf" --json --bucket 7
 [ "$(status_of small)" = 0 ] || fail "preview under 8K exited $(status_of small)"
 cmp -s "$RES/preview.small.out" "$RES/preview.json.out" ||
   fail "preview under 8K differs: $(diff <(tr , '\n' <"$RES/preview.small.out") <(tr , '\n' <"$RES/preview.json.out") | head -6)"
@@ -179,7 +179,7 @@ if command -v strace >/dev/null; then
 fi
 
 "$TOOL" -i "$WORK/replay.conf" >"$RES/run.out" 2>&1 || fail "the real run failed: $(tail -3 "$RES/run.out")"
-"$P" profile "$WORK/out/replay" --json >"$RES/profile.json" || fail "profile --json failed"
+"$P" profile "$WORK/out/replay" --json --bucket 7 >"$RES/profile.json" || fail "profile --json failed"
 "$P" profile "$WORK/out/replay" >"$RES/profile.txt" || fail "profile failed"
 
 # The package keys of preview --json are exactly those of profile --json.

@@ -311,6 +311,9 @@ TEST(ReplayFigures, JsonReportsReadBackAndMergeToTheWhole) {
   EXPECT_EQ(std::make_pair(merged.package_start_ms, merged.package_last_ms),
             std::make_pair(int64_t{0}, int64_t{900}));
   EXPECT_EQ(merged_info.command, "vt_replay merge a.json b.json");
+  EXPECT_NE(render_replay_html(merged_info, merged, "m")
+                .find("<tr><th>merged from</th><td>a.json, b.json</td></tr>"),
+            std::string::npos);
   EXPECT_EQ(merged_info.page_names.at(-1), "Odd \"name\"");
   EXPECT_TRUE(merged_info.tls);
   EXPECT_FALSE(merged_info.tls_verified);
