@@ -54,6 +54,10 @@ TEST(ReplayProgram, ProgressOnATerminal) {
             std::string::npos)
       << wide.err;
   EXPECT_NE(wide.out.find("completed 3"), std::string::npos) << wide.out;
+  // The lag of the sends so far: milliseconds of a run of seconds.
+  size_t lag = wide.err.find(", lag max ");
+  ASSERT_NE(lag, std::string::npos) << wide.err;
+  EXPECT_LT(std::stod(wide.err.substr(lag + 10)), 5000.0) << wide.err;
   Outcome narrow = run_program_on_terminal({d.path, "--target", target}, scratch.path, 45);
   EXPECT_NE(narrow.err.find("\rvt_replay: 0:00:01 of 0:00:02, 33.3% due\033[K"), std::string::npos)
       << narrow.err;

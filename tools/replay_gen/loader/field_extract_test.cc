@@ -97,6 +97,8 @@ TEST(ServiceNameFromUrl, LastTwoSegments) {
       {"/a/b", "_a_b"},
       {"http://h//a/b", "_a_b"},
       {"plain", "plain"},
+      {"http://host.example", "_host.example"},  // no slash after the host
+      {"http://h", "_h"},
   };
   for (const auto &c : cases) {
     std::string url = c.url;
