@@ -269,6 +269,8 @@ TEST_F(Config, ReplayPeriodAsLocalTime) {
       // NA keeps what an earlier line set.
       {"REPLAY_PERIOD|01/31/2020 10:00:00|NA\nREPLAY_PERIOD|NA|01/31/2020 11:00:00", 1580482800,
        1580486400},
+      // The lowest month that fits, taken back from the highest year.
+      {"REPLAY_PERIOD|NA|-2147483647/1/2147483647 0:0:0", 0, 62120639668510800},
   };
   for (const Case &c : cases) {
     Outcome out = read(std::string(c.lines) + "\n");

@@ -108,6 +108,17 @@ TEST_F(RunSortTest, AnyRunsMergeIntoTheOneOrder) {
   EXPECT_EQ(left[0].substr(0, 9), "vt_spill.");
   spill_dir_remove();
   EXPECT_TRUE(entries().empty());
+  // One that holds something else is left, and the run ends naming it.
+  std::string spill = spill_dir_make(), stray = spill + "/stray";
+  ASSERT_EQ(mkdir(stray.c_str(), 0700), 0);
+  Outcome o = run_to_end([] { spill_dir_remove(); });
+  EXPECT_EQ(o.status, -1);
+  EXPECT_NE(o.err.find("spill_dir_remove:Unable to remove spill directory " + spill +
+                       ": Directory not empty"),
+            std::string::npos)
+      << o.err;
+  rmdir(stray.c_str());
+  rmdir(spill.c_str());
 }
 
 TEST_F(RunSortTest, MergeShapeStaysWithinItsShare) {
