@@ -1,9 +1,11 @@
 #include "tools/replay_gen/interrupt.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
@@ -80,6 +82,40 @@ TEST(Interrupt, RemovesTheSpillFileAndDirectoryNamedLast) {
   }
   set_interrupt_spill_file(nullptr);
   set_interrupt_spill_dir(nullptr);
+}
+
+// An interrupt removes the script's input file while it is being made, and
+// leaves a file at that path once the run has let it go (cleared, or
+// removed at the run's end and made anew by someone else).
+TEST(Interrupt, RemovesTheScriptInputOnlyWhileItIsNamed) {
+  enum Then { kKept, kCleared, kRemoved };
+  for (Then then : {kKept, kCleared, kRemoved}) {
+    char dir[] = "/tmp/vt_interrupt_XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    std::string path = std::string(dir) + "/gen_input";
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      close(STDERR_FILENO);  // the interrupt's line
+      install_interrupt_handlers();
+      fclose(fopen(path.c_str(), "w"));
+      set_interrupt_gen_input(path.c_str());
+      if (then == kCleared) set_interrupt_gen_input(nullptr);
+      if (then == kRemoved) {
+        remove_interrupt_gen_input();
+        fclose(fopen(path.c_str(), "w"));
+      }
+      raise(SIGINT);
+      _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGINT) << then;
+    struct stat st;
+    EXPECT_EQ(stat(path.c_str(), &st) == 0, then != kKept) << then;
+    unlink(path.c_str());
+    rmdir(dir);
+  }
 }
 
 }  // namespace
