@@ -97,6 +97,7 @@ std::string digest(const ReplayStats &s) {
   }
   hist(s.latency_ns);
   hist(s.lag_ns);
+  out << s.max_in_flight << "/" << s.bytes_per_in_flight << "/" << s.retries << " ";
   out << s.bytes_sent << " " << s.bytes_received << " columns " << s.timeline.column_ms << ":";
   for (const ReplayColumn &c : s.timeline.columns) {
     out << c.planned << "," << c.sent << "," << c.completed << "," << c.failed << ","
@@ -287,6 +288,8 @@ TEST(ReplayFigures, JsonReportsReadBackAndMergeToTheWhole) {
   }
   parts[1] = tally(later);
   parts[1].start_unix_us += 2560000;
+  parts[0].max_in_flight = 10, parts[0].bytes_per_in_flight = 4200, parts[0].retries = 1;
+  parts[1].max_in_flight = 7, parts[1].bytes_per_in_flight = 1000, parts[1].retries = 2;
   // The first part sent the package's first request (package time 0).
   parts[0].package_start_ms = 0, parts[0].package_last_ms = 900;
   parts[1].package_start_ms = 700, parts[1].package_last_ms = 800;
