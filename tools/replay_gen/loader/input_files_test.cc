@@ -159,6 +159,11 @@ TEST_F(InputFiles, ErrorMessages) {
     EXPECT_EQ(status, -1) << c.value;
     EXPECT_EQ(err, want) << c.value;
   }
+  // A hundred names are taken.
+  std::string hundred = many_names.substr(0, many_names.find("SOAP.log.101"));
+  std::string listed = list_for("B|20201201|" + hundred, true);
+  EXPECT_EQ(std::count(listed.begin(), listed.end(), ' '), 99);
+  EXPECT_EQ(listed.substr(listed.rfind(' ') + 1), "1201:.100");
 }
 
 // A day whose extracts directory is there but cannot be listed ends the run,
