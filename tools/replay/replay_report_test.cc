@@ -275,6 +275,12 @@ TEST(ReplayFigures, JsonReportsReadBackAndMergeToTheWhole) {
   EXPECT_EQ(digest(back), digest(whole));
   info_back.thresholds = check_replay_thresholds(info_back.threshold_list, back);
   EXPECT_EQ(replay_report_json(info_back, back), json);
+  // Where more than one status fails, each is listed.
+  ReplayReportInfo strict = info;
+  ASSERT_TRUE(parse_status_set("3xx", &strict.ok_status, &error)) << error;
+  EXPECT_NE(
+      replay_report_json(strict, whole).find("\"failed_by_status\": {\"200\": 3361, \"503\": 559}"),
+      std::string::npos);
 
   // Two parts, the second started 2.56 s (40 columns) after the first on the
   // system's clock.
