@@ -30,29 +30,6 @@ TEST(ThreadCount, FromCpusAndFiles) {
   }
 }
 
-// A log file of `count` records: most accepted, over four services, every
-// fifth one rejected with a code depending on its position.
-std::string make_log(int file, int count) {
-  static const char *actions[] = {"\"urn:S/IA/Get\"", "\"urn:S/IA/Put\"", "\"urn:S/IB/Get\"",
-                                  "\"urn:x/Op\""};
-  std::string text;
-  for (int i = 0; i < count; i++) {
-    int n = file * 1000 + i;
-    std::string time = "RequestTimeEx=" + std::to_string(1600000000 + n) + ".250000\n";
-    std::string action = std::string("HTTP_SOAPACTION=") + actions[n % 4] + "\n";
-    std::string url = "URL=/svc/" + std::to_string(n % 3) + ".svc\n";
-    std::string uid = n % 7 ? "<XACustId>" + std::to_string(n % 11) + "</XACustId>\n" : "";
-    if (i % 5 == 4) {
-      if (n % 3 == 0) time = "RequestTimeEx=bad\n";
-      if (n % 3 == 1) url = "";
-      if (n % 3 == 2) action += action;
-    }
-    text += time + action + url + "xml1=000000001<Body n=\"" + std::to_string(n) + "\">\n" + uid +
-            "</Body>&xmlEnd=00\n*******\n\n";
-  }
-  return text;
-}
-
 // Record i of file f names one of the first 4 + f services, so that every
 // file brings services that no file before it has. The bodies are padded so
 // that a file takes a thread long enough for the others to claim files too.
@@ -78,7 +55,8 @@ class LoaderTest : public testing::Test {
     add_configured_service("IA_Get", "http://127.0.0.1/svc/0.svc", "XACustId");
     const int sizes[] = {40, 3, 0, 25, 61, 7};
     for (int f = 0; f < 6; f++)
-      add_input_file(write_file(dir_ + "/SOAP.log." + std::to_string(f), make_log(f, sizes[f])));
+      add_input_file(
+          write_file(dir_ + "/SOAP.log." + std::to_string(f), make_spread_log(f, sizes[f])));
     run.config.g_msgcount_per_file = 8;  // the thread arrays grow while loading
   }
   void TearDown() override {
