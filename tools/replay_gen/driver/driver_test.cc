@@ -54,16 +54,14 @@ TEST(Options, SetTheRunFlagsOrEndTheRun) {
     Outcome out = run_to_end(
         [&] { seen = parse_options(static_cast<int>(argv.size()), argv.data(), file_name); });
     const RunOptions &o = run.options;
-    std::string got =
-        out.status
-            ? std::to_string(out.status) + " " + out.err
-            : "i" + std::to_string(seen) + " f" + std::to_string(o.run_forcefully) + " u" +
-                  std::to_string(o.svc_id_uses_svc_name) + " N" + std::to_string(o.one_sort_algo) +
-                  " n" + std::to_string(o.g_num_thread) + " p" +
-                  std::to_string(o.do_parameterization) + " c" +
-                  std::to_string(o.commentry_req_count) + " d" +
-                  std::to_string(run.log.debug_level) + "/" + std::to_string(run.log.info_level) +
-                  "/" + std::to_string(run.log.error_level) + " '" + file_name + "'";
+    auto n = [](const char *flag, long value) { return flag + std::to_string(value); };
+    std::string got = out.status ? std::to_string(out.status) + " " + out.err
+                                 : n("i", seen) + n(" f", o.run_forcefully) +
+                                       n(" u", o.svc_id_uses_svc_name) + n(" N", o.one_sort_algo) +
+                                       n(" n", o.g_num_thread) + n(" p", o.do_parameterization) +
+                                       n(" c", o.commentry_req_count) +
+                                       n(" d", run.log.debug_level) + n("/", run.log.info_level) +
+                                       n("/", run.log.error_level) + " '" + file_name + "'";
     EXPECT_EQ(got, c.want) << args.size();
   }
   run = RunState{};
