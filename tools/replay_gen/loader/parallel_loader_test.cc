@@ -5,7 +5,7 @@
 #include <sanitizer/lsan_interface.h>
 #endif
 
-#include <algorithm>
+#include <numeric>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -152,8 +152,8 @@ TEST_F(LoaderTest, AThreadThatCannotStartEndsTheRun) {
   }
   testing::internal::GetCapturedStdout();
   vt_fail_thread_create_after(-1);
-  EXPECT_EQ(o.status, -1);
-  EXPECT_EQ(o.err, "load_input_data_files:Failed to create Processing Thread[0]\n");
+  EXPECT_EQ(std::to_string(o.status) + o.err,
+            "-1load_input_data_files:Failed to create Processing Thread[0]\n");
 }
 
 TEST_F(LoaderTest, AccountingAndErrorLogs) {
@@ -172,9 +172,7 @@ TEST_F(LoaderTest, AccountingAndErrorLogs) {
   EXPECT_EQ(error_lines, ignored);
   EXPECT_GE(header_only, 3);  // two idle threads and the one that read the empty file
 
-  uint64_t row_sum = 0;
-  for (int32_t count : r.per_file) row_sum += static_cast<uint64_t>(count);
-  EXPECT_EQ(row_sum, met);
+  EXPECT_EQ(std::accumulate(r.per_file.begin(), r.per_file.end(), uint64_t{0}), met);
   EXPECT_NE(r.console.find("  Number of threads to process request files= 8\n"), std::string::npos);
 }
 
