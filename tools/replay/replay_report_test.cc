@@ -151,9 +151,6 @@ TEST(ReplayFigures, ResultsFilesReadBackToTheSameFigures) {
       append_result_line(&buffer, f.format, o, std::vector<int>{0, 2, 5}[o.worker]);
     flush_results(&f, &buffer);
     ASSERT_TRUE(close_results_file(&f, &error)) << error;
-    ReplayResultsFile again;
-    EXPECT_FALSE(open_results_file(path, &again, &error));
-    EXPECT_EQ(error, path + " exists already; the results go into a new file");
     std::string text = read_text(path);
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'),
               static_cast<long>(list.size()) + (f.format == ReplayResultsFormat::kCsv));
@@ -395,9 +392,13 @@ TEST(ReplayFigures, JsonReportsReadBackAndMergeToTheWhole) {
 
 // The start, and each figure of the latency and lag lines, in the text
 // report, on the page and in the JSON report, are the ones their labels name; the page's latency
-// and lag charts scale to the highest line they draw.
+// and lag charts scale to the highest line they draw, and their lines break
+// where a column has no answer (here from 4 s to 6 s).
 TEST(ReplayFigures, ReportsShowTheFiguresTheyName) {
-  ReplayStats s = tally(outcomes(5000, 11));
+  std::vector<ReplayOutcome> list;
+  for (const ReplayOutcome &o : outcomes(5000, 11))
+    if (o.planned_ns < 4000000000 || o.planned_ns >= 6000000000) list.push_back(o);
+  ReplayStats s = tally(list);
   s.start_unix_us += 123456;
   std::string text = format_replay_report(ReplayReportInfo{}, s);
   std::string html = render_replay_html(ReplayReportInfo{}, s, "t");
@@ -461,6 +462,12 @@ TEST(ReplayFigures, ReportsShowTheFiguresTheyName) {
     at = html.find('>', at) + 1;
     EXPECT_EQ(html.substr(at, html.find('<', at) - at), short_number(nice_ceiling(top))) << chart;
   }
+  // The line after the gap starts anew, and no segment spans the gap.
+  size_t at = html.find("<title>p50</title>");
+  ASSERT_NE(at, std::string::npos);
+  size_t d = html.rfind(" d=\"", at) + 4;
+  std::string path = html.substr(d, html.find('"', d) - d);
+  EXPECT_EQ(std::count(path.begin(), path.end(), 'M'), 2) << path;
 }
 
 // A time on the capture's clock needs the capture's start and a package
@@ -501,22 +508,6 @@ TEST(ReplayFigures, ReportAndPageAreAsKept) {
   expect_as_kept(format_replay_report(info, none) + "\n" + replay_report_json(info, none),
                  dir + "/empty_report.txt");
   expect_as_kept(render_replay_html(info, none, "kept run"), dir + "/empty_report.html");
-}
-
-// Where a column has no answer the page's latency lines break: the line
-// after the gap starts anew, and no segment spans the gap.
-TEST(ReplayFigures, LatencyLinesBreakWhereAColumnHasNoAnswer) {
-  std::vector<ReplayOutcome> list;
-  for (const ReplayOutcome &o : outcomes(3000, 7))
-    if (o.planned_ns < 4000000000 || o.planned_ns >= 6000000000) list.push_back(o);
-  ReplayReportInfo info;
-  info.ok_status = default_ok_status();
-  std::string html = render_replay_html(info, tally(list), "gap");
-  size_t at = html.find("<title>p50</title>");
-  ASSERT_NE(at, std::string::npos);
-  size_t d = html.rfind(" d=\"", at) + 4;
-  std::string path = html.substr(d, html.find('"', d) - d);
-  EXPECT_EQ(std::count(path.begin(), path.end(), 'M'), 2) << path;
 }
 
 // Throughput is per second of the whole run, however short; a run that
