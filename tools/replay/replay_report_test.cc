@@ -151,6 +151,9 @@ TEST(ReplayFigures, ResultsFilesReadBackToTheSameFigures) {
       append_result_line(&buffer, f.format, o, std::vector<int>{0, 2, 5}[o.worker]);
     flush_results(&f, &buffer);
     ASSERT_TRUE(close_results_file(&f, &error)) << error;
+    ReplayResultsFile again;
+    EXPECT_FALSE(open_results_file(path, &again, &error));
+    EXPECT_EQ(error, path + " exists already; the results go into a new file");
     std::string text = read_text(path);
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'),
               static_cast<long>(list.size()) + (f.format == ReplayResultsFormat::kCsv));
