@@ -312,10 +312,8 @@ TEST(ReplayFigures, JsonReportsReadBackAndMergeToTheWhole) {
   ReplayReportInfo merged_info;
   ReplayStats merged;
   merge_replay_reports(infos, parts, {"a.json", "b.json"}, &merged_info, &merged);
-  ReplayStats expected = whole;
-  expected.elapsed_s = 2.56 + 10.5;  // the later part's end
-  EXPECT_EQ(digest(merged), digest(expected));
-  EXPECT_DOUBLE_EQ(merged.elapsed_s, 13.06);
+  EXPECT_EQ(digest(merged), digest(whole));
+  EXPECT_DOUBLE_EQ(merged.elapsed_s, 2.56 + 10.5);          // the later part's end
   EXPECT_EQ(merged.start_unix_us, parts[0].start_unix_us);  // the earlier start
   EXPECT_EQ(std::make_pair(merged.package_start_ms, merged.package_last_ms),
             std::make_pair(int64_t{0}, int64_t{900}));
