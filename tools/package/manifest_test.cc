@@ -25,14 +25,13 @@ TEST(JsonReader, ValuesAndFaults) {
                  " \"big\": 18446744073709551615, \"a\": { }, \"e\": [\n]} \n",
                  &v, &error))
       << error;
-  const JsonValue *a = json_member(v, "a");
-  ASSERT_NE(a, nullptr);
-  EXPECT_EQ(a->kind, JsonValue::kObject);  // the last of two equal keys counts
-  EXPECT_TRUE(a->members.empty());
-  const JsonValue *e = json_member(v, "e");
-  ASSERT_NE(e, nullptr);
-  EXPECT_EQ(e->kind, JsonValue::kArray);
-  EXPECT_TRUE(e->items.empty());
+  // The last of two equal keys counts.
+  for (auto [key, kind] : {std::pair{"a", JsonValue::kObject}, {"e", JsonValue::kArray}}) {
+    const JsonValue *m = json_member(v, key);
+    ASSERT_NE(m, nullptr) << key;
+    EXPECT_EQ(m->kind, kind) << key;
+    EXPECT_TRUE(m->members.empty() && m->items.empty()) << key;
+  }
   std::string s;
   ASSERT_TRUE(json_text(json_member(v, "s"), &s));
   EXPECT_EQ(s, "q\"\\/\n\b\f\r\t\xc3\xa9\xf0\x9f\x98\x80\xf0\x9f\x8d\xbb");
@@ -72,15 +71,6 @@ TEST(JsonReader, ValuesAndFaults) {
   EXPECT_TRUE(json_parse(std::string(64, '[') + std::string(64, ']'), &v, &error)) << error;
 }
 
-std::string digest_of(const std::string &data) {
-  Sha256State s;
-  vtlb_sha256_init(&s);
-  vtlb_sha256_update(&s, data.data(), data.size());
-  uint8_t d[kSha256Size];
-  vtlb_sha256_final(&s, d);
-  return vtlb_sha256_hex(d);
-}
-
 const char *kIndexHeader =
     "#user_id, request_file, timestamp, page_id, offset, size,timestamp, page_id, offset, size, "
     "...\n";
@@ -111,10 +101,10 @@ struct TestPackage {
                           ",0,0,0," + std::to_string(req.size()) + "\n";
       write("vt_req_" + std::to_string(w), req);
       write("vt_index_" + std::to_string(w), index);
-      manifest +=
-          std::string(w ? "," : "") + "{\"worker\": " + std::to_string(w) +
-          ", \"users\": 1, \"requests\": 1, \"request_file\": " + file_json("vt_req_", w, req) +
-          ", \"index_file\": " + file_json("vt_index_", w, index) + "}";
+      manifest += std::string(w ? "," : "") + "{\"worker\": " + std::to_string(w) +
+                  ", \"users\": 1, \"requests\": 1, \"request_file\": " +
+                  file_json("vt_req_" + std::to_string(w)) +
+                  ", \"index_file\": " + file_json("vt_index_" + std::to_string(w)) + "}";
     }
     manifest +=
         "], \"services\": [{\"page_id\": 0, \"name\": \"IService_GetData\", \"method\": "
@@ -123,10 +113,12 @@ struct TestPackage {
   }
   ~TestPackage() { std::filesystem::remove_all(dir); }
 
-  static std::string file_json(const char *prefix, int w, const std::string &data) {
-    return "{\"name\": \"" + std::string(prefix) + std::to_string(w) +
-           "\", \"size\": " + std::to_string(data.size()) + ", \"sha256\": \"" + digest_of(data) +
-           "\"}";
+  std::string file_json(const std::string &name) const {
+    std::string hex, why;
+    uint64_t size = 0;
+    EXPECT_TRUE(vtlb_sha256_file((dir + "/" + name).c_str(), &hex, &size, &why)) << why;
+    return "{\"name\": \"" + name + "\", \"size\": " + std::to_string(size) + ", \"sha256\": \"" +
+           hex + "\"}";
   }
   void write(const std::string &name, const std::string &data) const {
     std::ofstream(dir + "/" + name, std::ios::binary | std::ios::trunc) << data;
