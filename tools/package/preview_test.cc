@@ -23,7 +23,10 @@ TEST(PreviewWarnings, OnWhatTheToolSilentlyAccepts) {
       {"NUM_VMM|4", "line 1: NUM_VMM: did you mean NUM_VVM? (the tool ignores the line)"},
       {" SCRIPT_TYPE|C", "line 1:  SCRIPT_TYPE: did you mean SCRIPT_TYPE?"},
       {"num_vvm|4", "line 1: num_vvm: did you mean NUM_VVM?"},
+      {"REPLAYDIR|/r", "line 1: REPLAYDIR: did you mean REPLAY_DIR?"},
+      {"INPUTDIR|/l|x", "line 1: INPUTDIR: did you mean INPUT_DIR?"},
       {"FOO|1", "line 1: FOO is no keyword; the tool ignores the line"},
+      {"COMPLETELY_DIFFERENT|1", "line 1: COMPLETELY_DIFFERENT is no keyword"},
       {"REPLAY_PERIOD|31/01/2020 10:00:00|NA",
        "line 1: REPLAY_PERIOD start 31/01/2020 10:00:00 looks like day/month; the month comes "
        "first, so it is read as 07/01/2022 10:00:00"},
@@ -62,16 +65,6 @@ TEST(PreviewWarnings, OnWhatTheToolSilentlyAccepts) {
   std::vector<std::string> w = config_text_warnings({"# c", "", "NUM_VMM|2"});
   ASSERT_EQ(w.size(), 1u);
   EXPECT_EQ(w[0].rfind("line 3: ", 0), 0u);
-}
-
-TEST(PreviewWarnings, NearestKeyword) {
-  for (auto [word, nearest] : {std::pair{"NUM_VMM", "NUM_VVM"},
-                               {"REPLAYDIR", "REPLAY_DIR"},
-                               {"scenario_name", "SCENARIO_NAME"},
-                               {"INPUTDIR", "INPUT_DIR"},
-                               {"XYZ", ""},
-                               {"COMPLETELY_DIFFERENT", ""}})
-    EXPECT_EQ(nearest_keyword(word), nearest) << word;
 }
 
 // As the tool's pipeline counts: lines that begin with "processor", each
