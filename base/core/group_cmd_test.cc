@@ -26,10 +26,6 @@ double seconds_since(const struct timespec &start) {
   return static_cast<double>(now.tv_sec - start.tv_sec) + (now.tv_nsec - start.tv_nsec) / 1e9;
 }
 
-bool alive(pid_t pid) {
-  return kill(pid, 0) == 0;
-}
-
 // Output, exit status, input from /dev/null and a group of its own.
 TEST(GroupCmd, RunsInItsOwnGroup) {
   struct Case {
@@ -58,37 +54,30 @@ TEST(GroupCmd, RunsInItsOwnGroup) {
   EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0);
 }
 
-// Without a descriptor to spare nothing is started, and the error says why.
-TEST(GroupCmd, NoDescriptorsNoCommand) {
-  struct rlimit old_limit, none;
-  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old_limit), 0);
-  none = {3, old_limit.rlim_max};
-  std::string out;
-  for (std::string *output : std::initializer_list<std::string *>{nullptr, &out}) {
-    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
-    GroupCmdResult r = vtlb_run_group_cmd("echo started >&2", 10, output);
-    setrlimit(RLIMIT_NOFILE, &old_limit);
-    EXPECT_EQ(r.status, -1);
-    EXPECT_EQ(r.error, EMFILE);
-    EXPECT_FALSE(r.timed_out);
-  }
-  EXPECT_EQ(out, "");
-  EXPECT_EQ(vtlb_running_group(), 0);
-}
-
-// A command that cannot be started (no process to spare) reports why, and
-// leaves no descriptor, blocked signal or SIGCHLD handler behind it.
-TEST(GroupCmd, NoProcessNoCommand) {
+// A command that cannot be started (no descriptor or no process to spare)
+// reports why, and leaves no descriptor, blocked signal or SIGCHLD handler
+// behind it.
+TEST(GroupCmd, NoDescriptorOrProcessNoCommand) {
   struct sigaction before;
   sigaction(SIGCHLD, nullptr, &before);
   long descriptors = vt_open_descriptors();
+  struct rlimit old_limit, none;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old_limit), 0);
+  none = {3, old_limit.rlim_max};
   std::string out = "kept";
-  for (std::string *output : std::initializer_list<std::string *>{nullptr, &out}) {
-    vt_fail_fork_after(0);
-    GroupCmdResult r = vtlb_run_group_cmd("echo started", 10, output);
-    EXPECT_EQ(r.status, -1);
-    EXPECT_EQ(r.error, EAGAIN);
-    EXPECT_FALSE(r.timed_out);
+  for (int error : {EMFILE, EAGAIN}) {
+    for (std::string *output : std::initializer_list<std::string *>{nullptr, &out}) {
+      if (error == EMFILE) {
+        ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
+      } else {
+        vt_fail_fork_after(0);
+      }
+      GroupCmdResult r = vtlb_run_group_cmd("echo started", 10, output);
+      setrlimit(RLIMIT_NOFILE, &old_limit);
+      EXPECT_EQ(r.status, -1) << error;
+      EXPECT_EQ(r.error, error);
+      EXPECT_FALSE(r.timed_out) << error;
+    }
   }
   EXPECT_EQ(out, "kept");
   errno = 0;
@@ -166,7 +155,7 @@ TEST(GroupCmd, LimitEndsTheWholeGroup) {
     pid_t child = 0;
     std::ifstream(pids) >> child;
     ASSERT_GT(child, 0) << c.cmd;
-    EXPECT_FALSE(alive(child)) << c.cmd;
+    EXPECT_NE(kill(child, 0), 0) << c.cmd << ": still alive";
     EXPECT_EQ(vtlb_running_group(), 0);
   }
   std::string out;

@@ -21,33 +21,30 @@ void write_file(const std::string &path, const std::string &text) {
 // One worker, one user with two requests; each case spoils one thing.
 TEST(PackageCheck, FindsWhatIsWrongWithAPackage) {
   std::string a = std::to_string(kEntryA.size()), b = std::to_string(kEntryB.size());
+  const std::string one = "000000001,vt_req_0,0,1,0," + a, two = one + ",10,2," + a + "," + b;
   struct Case {
     std::string index_line;
     std::string requests;
     std::string problem;     // "" when sound
     std::string extra = "";  // a file more in the package
   } cases[] = {
-      {"000000001,vt_req_0,0,1,0," + a + ",10,2," + a + "," + b, kEntryA + kEntryB, ""},
-      {"000000001,vt_req_0,0,1,0," + a + ",10,2," + a + "," + b,
-       kEntryA + kEntryB.substr(0, kEntryB.size() - 1) + "\n\n", "vt_req_0: entries do not tile"},
+      {two, kEntryA + kEntryB, ""},
+      {two, kEntryA + kEntryB.substr(0, kEntryB.size() - 1) + "\n\n",
+       "vt_req_0: entries do not tile"},
       {"000000001,vt_req_0,10,1,0," + a + ",0,2," + a + "," + b, kEntryA + kEntryB,
        "group 2: time goes back"},
-      {"000000001,vt_req_0,0,1,0," + a + ",10,2," + a + "," + b,
-       kEntryA + "POST /b HTTP/1.0\r\nHost: h\r\nContent-Length: 3\r\n\r\nxy\n",
+      {two, kEntryA + "POST /b HTTP/1.0\r\nHost: h\r\nContent-Length: 3\r\n\r\nxy\n",
        "Content-Length 3 but body of 2"},
-      {"000000001,vt_req_0,0,1,0," + a, kEntryA + kEntryB,
-       "entries do not tile the file from "
-       "offset " +
-           a},
+      {one, kEntryA + kEntryB, "entries do not tile the file from offset " + a},
       {"000000001,vt_req_1,0,1,0," + a, kEntryA, "names vt_req_1"},
       // A number too large is shown whole up to 40 characters.
       {"000000001,vt_req_0," + std::string(40, '9') + ",1,0," + a, kEntryA,
        "group 1: number " + std::string(40, '9') + " is too large (above 18446744073709551615)"},
-      {"000000001,vt_req_0,0,1,0," + a + "|t:0:" + std::string(41, '8'), kEntryA,
+      {one + "|t:0:" + std::string(41, '8'), kEntryA,
        "group 1: number " + std::string(40, '8') + "... is too large"},
-      {"000000001,vt_req_0,0,1,0," + a, kEntryA, "vt_req_1 has no index file", "vt_req_1"},
+      {one, kEntryA, "vt_req_1 has no index file", "vt_req_1"},
       {"000000001,vt_req_0,0,1,0", kEntryA, "line 2: wrong field count"},
-      {"000000001,vt_req_0,0,1,0," + a + ",0,1", kEntryA, "line 2: wrong field count"},
+      {one + ",0,1", kEntryA, "line 2: wrong field count"},
       {"00000001,vt_req_0,0,1,0," + a, kEntryA, "line 2: bad user id 00000001"},
       {"0000000x1,vt_req_0,0,1,0," + a, kEntryA, "line 2: bad user id 0000000x1"},
   };

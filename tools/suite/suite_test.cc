@@ -94,9 +94,6 @@ TEST(ScriptStore, WrittenReadOrRefused) {
     EXPECT_FALSE(read_script(script, &read, &err)) << c.text;
     EXPECT_EQ(err, c.err) << c.text;
   }
-  fs::remove(script + "/script.type");
-  EXPECT_FALSE(read_script(script, &read, &err));
-  EXPECT_EQ(err, "no script in '" + script + "'");
   // Written also when standard input is closed, and a file takes its number.
   int saved_stdin = dup(0);
   ASSERT_GE(saved_stdin, 0);
