@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <tuple>
 
 namespace {
 
@@ -38,9 +37,10 @@ TEST(ActiveSessions, KeepsWhatItMustAndDropsByTime) {
     auto it = kept.find(probe);
     ASSERT_EQ(found != nullptr, it != kept.end()) << step << " key " << probe;
     if (found) {
-      EXPECT_EQ(
-          std::tie(found->start, found->user_no, found->num_req, found->vvm_id),
-          std::tie(it->second.start, it->second.user_no, it->second.num_req, it->second.vvm_id));
+      EXPECT_EQ(found->start, it->second.start);
+      EXPECT_EQ(found->user_no, it->second.user_no);
+      EXPECT_EQ(found->num_req, it->second.num_req);
+      EXPECT_EQ(found->vvm_id, it->second.vvm_id);
     }
   }
   EXPECT_GT(t.most, 30u);
