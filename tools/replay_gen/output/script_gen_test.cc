@@ -188,97 +188,83 @@ TEST_F(ScriptGenTest, LongListsSplitIntoCalls) {
   EXPECT_EQ(split_rename_lists({"a", "b"}, {"c", "d"}, kMaxRenameCommand).size(), 1u);
 }
 
-// A generator, page listing or renaming call that fails ends the run: by
-// its exit status, by a signal (its shell's), or by outliving
-// SUITE_COMMAND_TIME_LIMIT. A failed generator leaves its input file and
-// nothing is listed.
+// A generator, page listing or renaming call that fails (by its exit
+// status, by a signal, its shell's, or by outliving SUITE_COMMAND_TIME_LIMIT)
+// or that cannot be started ends the run, and so does a removal that cannot
+// be started. A failed generator leaves its input file and nothing is listed.
 TEST_F(ScriptGenTest, FailedCommandEndsRun) {
   const std::string gen = run.script_input.vtu_gen_script_file_name;
+  const std::string why = "Resource temporarily unavailable";
+  const std::string generating = "Generating scripts files in '" + script_path() + "' directory \n";
   const std::string failed = " the pages of script proj/sub/my script failed: ";
   const std::string late =
       " did not end within the time limit of 1 s (SUITE_COMMAND_TIME_LIMIT); its process group "
       "was ended.\n";
   struct Case {
-    const char *fake, *body;
-    std::string err;
+    int forks;  // before the one that fails; -1: none fails
+    bool old_script;
+    const char *fake, *body;  // a fake that fails, or none
+    std::string err, out;
   } cases[] = {
-      {"vtu_gen_cscript", "exit 1\n",
+      {-1, false, "vtu_gen_cscript", "exit 1\n",
        "create_script:system(cmd) failed :cmd that failed - vtu_gen_cscript -s "
        "'proj/sub/my script' -f '" +
-           gen + "' -r\n"},
-      {"vtu_change_page_name", "exit 3\n", "rename_gen_file:Renaming" + failed + "exit status 3\n"},
-      {"vti_get_page", "exit 1\n", "rename_gen_file:Listing" + failed + "exit status 1\n"},
-      {"vtu_change_page_name", "kill -TERM $PPID\n",
-       "rename_gen_file:Renaming" + failed + "ended by signal 15\n"},
-      {"vti_get_page", "cat \"$FAKE_PAGES\"; exec sleep 30\n",
-       "rename_gen_file:Suite command vti_get_page 'proj/sub/my script'" + late},
-      {"vtu_change_page_name", "exec sleep 30\n",
+           gen + "' -r\n",
+       generating},
+      {-1, false, "vtu_change_page_name", "exit 3\n",
+       "rename_gen_file:Renaming" + failed + "exit status 3\n", generating},
+      {-1, false, "vti_get_page", "exit 1\n",
+       "rename_gen_file:Listing" + failed + "exit status 1\n", generating},
+      {-1, false, "vtu_change_page_name", "kill -TERM $PPID\n",
+       "rename_gen_file:Renaming" + failed + "ended by signal 15\n", generating},
+      {-1, false, "vti_get_page", "cat \"$FAKE_PAGES\"; exec sleep 30\n",
+       "rename_gen_file:Suite command vti_get_page 'proj/sub/my script'" + late, generating},
+      {-1, false, "vtu_change_page_name", "exec sleep 30\n",
        "rename_gen_file:Suite command vtu_change_page_name -s 'proj/sub/my script' -p 'p1' -n "
        "'AXXX'" +
-           late},
+           late,
+       generating},
+      {0, true, nullptr, nullptr,
+       "create_script:Fork/exec failed: Error in  deleting existing script '" + script_path() +
+           "':" + why + "\n",
+       ""},
+      {0, false, nullptr, nullptr,
+       "create_script:Fork/exec failed (" + why +
+           "): cmd that failed - vtu_gen_cscript -s 'proj/sub/my script' -f '" + gen + "' -r\n",
+       generating},
+      {1, false, nullptr, nullptr,
+       "create_script:Fork/exec failed:vtu_gen_script file '" + gen + "' deletion error: " + why +
+           "\n",
+       generating},
+      {2, false, nullptr, nullptr, "", generating + "ERROR: popen failed\n"},
+      {3, false, nullptr, nullptr,
+       "rename_gen_file:Renaming" + failed + "the shell could not be run: " + why + "\n",
+       generating},
   };
   run.config.suite_command_time_limit = 1;
   write_text(root_ + "/pages", "p1\n");
   set_services({"A"});
   for (const Case &c : cases) {
-    write_fake(c.fake, c.body);
-    Outcome o = generate();
-    EXPECT_EQ(o.status, -1) << c.err;
-    EXPECT_EQ(o.err, c.err);
-    if (std::string(c.fake) == "vtu_gen_cscript") {
-      EXPECT_TRUE(fs::exists(gen));
-      EXPECT_EQ(calls().find("vti_get_page"), std::string::npos);
-    }
-    write_fakes();
-  }
-  unsetenv("VT_WDIR");
-  EXPECT_EQ(generate().err, "create_script:Error in getting script name proj/sub/my script\n");
-}
-
-// A command that cannot be started, whichever it is, ends the run.
-TEST_F(ScriptGenTest, CommandThatCannotStartEndsRun) {
-  const std::string gen = run.script_input.vtu_gen_script_file_name;
-  const std::string why = "Resource temporarily unavailable";
-  const std::string generating = "Generating scripts files in '" + script_path() + "' directory \n";
-  struct Case {
-    int succeeding;  // forks before the one that fails
-    bool old_script;
-    std::string err, out;
-  } cases[] = {
-      {0, true,
-       "create_script:Fork/exec failed: Error in  deleting existing script '" + script_path() +
-           "':" + why + "\n",
-       ""},
-      {0, false,
-       "create_script:Fork/exec failed (" + why +
-           "): cmd that failed - vtu_gen_cscript -s 'proj/sub/my script' -f '" + gen + "' -r\n",
-       generating},
-      {1, false,
-       "create_script:Fork/exec failed:vtu_gen_script file '" + gen + "' deletion error: " + why +
-           "\n",
-       generating},
-      {2, false, "", generating + "ERROR: popen failed\n"},
-      {3, false,
-       "rename_gen_file:Renaming the pages of script proj/sub/my script failed: the shell could "
-       "not be run: " +
-           why + "\n",
-       generating},
-  };
-  run.options.run_forcefully = 1;
-  write_text(root_ + "/pages", "p1\n");
-  set_services({"A"});
-  for (const Case &c : cases) {
+    run.options.run_forcefully = c.old_script;
     if (c.old_script) write_text(script_path() + "/old_page", "x");
     write_text(gen, "1 POST http://h/a A\n");
-    vt_fail_fork_after(c.succeeding);
+    if (c.fake) write_fake(c.fake, c.body);
+    vt_fail_fork_after(c.forks);
     Outcome o = generate();
     vt_fail_fork_after(-1);
     EXPECT_EQ(o.status, -1) << c.err;
     EXPECT_EQ(o.err, c.err);
     EXPECT_EQ(out_, c.out) << c.err;
     EXPECT_EQ(fs::exists(script_path() + "/old_page"), c.old_script) << c.err;
+    if (c.fake && std::string(c.fake) == "vtu_gen_cscript") {
+      EXPECT_TRUE(fs::exists(gen));
+      EXPECT_EQ(calls().find("vti_get_page"), std::string::npos);
+    }
     fs::remove_all(script_path());
+    write_fakes();
   }
+  unsetenv("VT_WDIR");
+  EXPECT_EQ(generate().err, "create_script:Error in getting script name proj/sub/my script\n");
 }
 
 }  // namespace
