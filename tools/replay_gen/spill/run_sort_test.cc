@@ -165,9 +165,7 @@ TEST(SpillDir, DryRunPlaceIsTheNearestExistingDirectory) {
   ASSERT_NE(mkdtemp(made), nullptr);
   std::string top = made;
   ASSERT_EQ(mkdir((top + "/a").c_str(), 0755), 0);
-  FILE *file = fopen((top + "/file").c_str(), "w");
-  ASSERT_NE(file, nullptr);
-  fclose(file);
+  fclose(fopen((top + "/file").c_str(), "w"));
   char cwd[4096];
   ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
   ASSERT_EQ(chdir(made), 0);
