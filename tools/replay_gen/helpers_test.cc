@@ -127,11 +127,10 @@ TEST(RunStateValue, AFreshValueFreesWhatItOwns) {
     struct mallinfo2 m = mallinfo2();
     return m.uordblks + m.hblkhd;  // the index's slots may be mapped on their own
   };
-  auto service = [&]() -> ServiceMap & {
-    if (!run.services.service_map_ptr) {
-      run.services.service_map_ptr = static_cast<ServiceMap *>(calloc(1, sizeof(ServiceMap)));
-      run.services.total_services = 1;
-    }
+  // One service; each text is given alone, on a fresh state.
+  auto service = []() -> ServiceMap & {
+    run.services.service_map_ptr = static_cast<ServiceMap *>(calloc(1, sizeof(ServiceMap)));
+    run.services.total_services = 1;
     return run.services.service_map_ptr[0];
   };
   std::vector<std::string> names(3000);  // the index keeps pointers to them

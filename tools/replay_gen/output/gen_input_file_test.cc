@@ -14,30 +14,24 @@
 namespace {
 
 // The input file of this process id: a regular file an earlier process of the
-// same id left is replaced. (A symbolic link or a named pipe in its place is
-// refused: the end-to-end case safety_gen_input_planted.)
-TEST(GenInputFile, ReplacesWhatAnEarlierProcessLeft) {
+// same id left is replaced; a dry run names the file but makes none. (A
+// symbolic link or a named pipe in its place is refused: the end-to-end case
+// safety_gen_input_planted.)
+TEST(GenInputFile, ReplacesWhatAnEarlierProcessLeftButADryRunMakesNone) {
   std::string path = "/tmp/filename_" + std::to_string(getpid());
-  write_text(path, "left by an earlier run\n");
-  ASSERT_EQ(run_to_end(create_file_for_vtu_gen_script).status, 0);
-  ASSERT_NE(run.script_input.vtu_gen_script_fp, nullptr);
-  fclose(run.script_input.vtu_gen_script_fp);
-  run.script_input.vtu_gen_script_fp = nullptr;
-  EXPECT_EQ(read_text(path), "");
-  unlink(path.c_str());
-}
-
-// A dry run names the file but makes none.
-TEST(GenInputFile, ADryRunMakesNone) {
-  std::string path = "/tmp/filename_" + std::to_string(getpid());
-  run = RunState{};
-  run.options.dry_run = true;
-  ASSERT_EQ(run_to_end(create_file_for_vtu_gen_script).status, 0);
-  EXPECT_EQ(run.script_input.vtu_gen_script_fp, nullptr);
-  EXPECT_EQ(run.script_input.vtu_gen_script_file_name, path);
-  struct stat st;
-  EXPECT_NE(lstat(path.c_str(), &st), 0);
-  unlink(path.c_str());
+  for (bool dry : {false, true}) {
+    run = RunState{};
+    run.options.dry_run = dry;
+    if (!dry) write_text(path, "left by an earlier run\n");
+    ASSERT_EQ(run_to_end(create_file_for_vtu_gen_script).status, 0);
+    EXPECT_EQ(run.script_input.vtu_gen_script_file_name, path);
+    ASSERT_EQ(run.script_input.vtu_gen_script_fp != nullptr, !dry);
+    if (!dry) fclose(run.script_input.vtu_gen_script_fp);
+    run.script_input.vtu_gen_script_fp = nullptr;
+    struct stat st;
+    EXPECT_EQ(lstat(path.c_str(), &st) == 0 && st.st_size == 0, !dry) << dry;
+    unlink(path.c_str());
+  }
   run = RunState{};
 }
 

@@ -1,6 +1,3 @@
-#include <signal.h>
-#include <sys/resource.h>
-
 #include "tools/package/package_check.h"
 #include "tools/replay_gen/output/package_test_fixture.h"
 #include "tools/replay_gen/run_state.h"
@@ -9,32 +6,26 @@ namespace {
 
 using IndexFiles = PackageTest;
 
-// Creation timestamps with -p; a worker with no user keeps the header line.
-TEST_F(IndexFiles, ParameterizedAndIdleWorker) {
-  set_services(1);
-  run.workers.num_vvm = 3;
-  run.options.do_parameterization = 1;
-  std::string body = std::string(40, 'b') + "2026-12-04T16" + "tail";
-  load({{5, kT, 0, "12345"}, {5, kT + 1, 0, body, 40, 13}, {6, kT + 2, 0, "x"}});
-  run_steps();
-  write_vortan_index_file();
-  // Head 38 + "Content-Length: 57\r\n\r\n" (22): the value is 60 + 40 into the entry.
-  EXPECT_EQ(file("vt_index_0"), kHeader + "000000005,vt_req_0,0,0,0,65,1,0,65,118|1:100:13\n");
-  EXPECT_EQ(file("vt_index_1"), kHeader + "000000006,vt_req_1,2,0,0,61\n");
-  EXPECT_EQ(file("vt_index_2"), kHeader);
-  PackageSummary summary;
-  EXPECT_EQ(check_replay_package(dir, &summary), std::vector<std::string>{});
-}
-
-// Without -p the same records write no creation timestamp group, though the
-// parser found one.
-TEST_F(IndexFiles, NoTimestampGroupWithoutP) {
-  set_services(1);
-  std::string body = std::string(40, 'b') + "2026-12-04T16" + "tail";
-  load({{5, kT, 0, body, 40, 13}});
-  run_steps();
-  write_vortan_index_file();
-  EXPECT_EQ(file("vt_index_0"), kHeader + "000000005,vt_req_0,0,0,0,118\n");
+// Creation timestamps with -p only, though the parser finds them either
+// way; a worker with no user keeps the header line.
+TEST_F(IndexFiles, TimestampGroupsWithPAndIdleWorker) {
+  for (int p : {1, 0}) {
+    set_services(1);
+    run.workers.num_vvm = 3;
+    run.options.do_parameterization = p;
+    std::string body = std::string(40, 'b') + "2026-12-04T16" + "tail";
+    load({{5, kT, 0, "12345"}, {5, kT + 1, 0, body, 40, 13}, {6, kT + 2, 0, "x"}});
+    run_steps();
+    write_vortan_index_file();
+    // Head 38 + "Content-Length: 57\r\n\r\n" (22): the value is 60 + 40 into the entry.
+    EXPECT_EQ(file("vt_index_0"),
+              kHeader + "000000005,vt_req_0,0,0,0,65,1,0,65,118" + (p ? "|1:100:13\n" : "\n"));
+    EXPECT_EQ(file("vt_index_1"), kHeader + "000000006,vt_req_1,2,0,0,61\n");
+    EXPECT_EQ(file("vt_index_2"), kHeader);
+    PackageSummary summary;
+    EXPECT_EQ(check_replay_package(dir, &summary), std::vector<std::string>{});
+    reset();
+  }
 }
 
 TEST_F(IndexFiles, FatalCases) {
@@ -65,14 +56,7 @@ TEST_F(IndexFiles, WriteFailureEndsTheRun) {
   set_services(1);
   load({{5, kT, 0, "12345"}, {6, kT + 1, 0, "x"}});
   run_steps();
-  struct rlimit old_limit, small = {120, 120};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
-  small.rlim_max = old_limit.rlim_max;
-  auto old_handler = signal(SIGXFSZ, SIG_IGN);
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  Outcome o = run_to_end(write_vortan_index_file);
-  setrlimit(RLIMIT_FSIZE, &old_limit);
-  signal(SIGXFSZ, old_handler);
+  Outcome o = run_with_file_size_limit(120, write_vortan_index_file);
   EXPECT_EQ(o.status, -1);
   EXPECT_EQ(o.err, "write_vortan_index_file:Error in writing in file " + dir +
                        "/vt_index_0. Error File too large\n");

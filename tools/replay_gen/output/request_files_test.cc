@@ -1,6 +1,3 @@
-#include <signal.h>
-#include <sys/resource.h>
-
 #include <tuple>
 
 #include "tools/package/package_check.h"
@@ -67,8 +64,7 @@ TEST_F(RequestFiles, UserWithMoreThan65535Requests) {
   write_vortan_index_file();
   PackageSummary summary;
   EXPECT_EQ(check_replay_package(dir, &summary), std::vector<std::string>{});
-  EXPECT_EQ(summary.users, 1u);
-  EXPECT_EQ(summary.requests, 70000u);
+  EXPECT_EQ(std::make_tuple(summary.users, summary.requests), std::make_tuple(1u, 70000u));
 }
 
 // A body that runs past the end of the input file; sizes of 2 GiB and more
@@ -99,26 +95,19 @@ TEST_F(RequestFiles, BodyCopyFailureEndsWithStatusOne) {
 // alike) ends the run with status 255 and the system's reason, whether the
 // body goes through the buffer or is copied by the kernel.
 TEST_F(RequestFiles, WriteFailureEndsWithStatus255) {
-  // The body copied by the kernel, and through the buffer.
   for (uint64_t kernel_copy_from : {uint64_t{0}, UINT64_MAX}) {
+    SCOPED_TRACE(kernel_copy_from);
     set_services(1);
     load({{3, kT, 0, std::string(5000, 'b')}});
     run_steps();
     ASSERT_EQ(ftruncate(run.workers.vvm_list[0].vt_req_file_fd, 0), 0);
     lseek(run.workers.vvm_list[0].vt_req_file_fd, 0, SEEK_SET);
-    struct rlimit old_limit, small = {1000, 1000};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
-    small.rlim_max = old_limit.rlim_max;
-    auto old_handler = signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     uint8_t worker = 0;
     WriterSettings settings = {1 << 20, kernel_copy_from};
-    Outcome o = run_to_end([&] { write_request_files(&worker, 1, 1, settings); });
-    setrlimit(RLIMIT_FSIZE, &old_limit);
-    signal(SIGXFSZ, old_handler);
-    EXPECT_EQ(o.status, -1) << kernel_copy_from;
-    EXPECT_EQ(o.err, "add_request_new:write to output file vt_req_0 failed: File too large\n")
-        << kernel_copy_from;
+    Outcome o =
+        run_with_file_size_limit(1000, [&] { write_request_files(&worker, 1, 1, settings); });
+    EXPECT_EQ(o.status, -1);
+    EXPECT_EQ(o.err, "add_request_new:write to output file vt_req_0 failed: File too large\n");
     reset();
   }
 }

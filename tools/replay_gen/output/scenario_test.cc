@@ -68,7 +68,8 @@ TEST_F(ScenarioTest, ContentWithKeywordsAndReplacedOnlyWithForce) {
                       "' deleted as -f option was used.\nScenario file creation success.\n");
   EXPECT_EQ(read_text(path()), expected_content(""));
 
-  // A removal that fails (an rm that says no) ends the run and writes nothing.
+  // A removal that fails (an rm that says no) or cannot be started ends the
+  // run and writes nothing.
   std::filesystem::create_directories(wdir_ + "/bin");
   write_text(wdir_ + "/bin/rm", "#!/bin/sh\nexit 1\n");
   std::filesystem::permissions(wdir_ + "/bin/rm", std::filesystem::perms::owner_all);
@@ -76,21 +77,18 @@ TEST_F(ScenarioTest, ContentWithKeywordsAndReplacedOnlyWithForce) {
   setenv("PATH", (wdir_ + "/bin:" + old_path).c_str(), 1);
   run.config.scenario_keyword = strdup(keywords.c_str());
   run.config.scenario_keyword_len = static_cast<int32_t>(keywords.size());
-  Outcome o = create();
+  const std::string deleting = "Error in deleting existing scenario file '" + path() + "'";
+  for (bool fork_fails : {false, true}) {
+    vt_fail_fork_after(fork_fails ? 0 : -1);
+    Outcome o = create();
+    EXPECT_EQ(o.status, -1);
+    EXPECT_EQ(o.err, fork_fails ? "create_scenario:Fork/exec failed:" + deleting +
+                                      ":Resource temporarily unavailable\n"
+                                : "create_scenario:system(cmd) failed:" + deleting + "\n");
+    EXPECT_EQ(out_, "");
+    EXPECT_EQ(read_text(path()), expected_content(""));
+  }
   setenv("PATH", old_path.c_str(), 1);
-  EXPECT_EQ(o.status, -1);
-  EXPECT_EQ(o.err, "create_scenario:system(cmd) failed:Error in deleting existing scenario file '" +
-                       path() + "'\n");
-  EXPECT_EQ(out_, "");
-  EXPECT_EQ(read_text(path()), expected_content(""));
-  // And so does one that cannot be started.
-  vt_fail_fork_after(0);
-  o = create();
-  EXPECT_EQ(o.status, -1);
-  EXPECT_EQ(o.err, "create_scenario:Fork/exec failed:Error in deleting existing scenario file '" +
-                       path() + "':Resource temporarily unavailable\n");
-  EXPECT_EQ(out_, "");
-  EXPECT_EQ(read_text(path()), expected_content(""));
 }
 
 TEST_F(ScenarioTest, MissingWorkDirOrScenarioDirectoryEndsRun) {

@@ -2,7 +2,6 @@
 
 #include <string.h>
 
-#include <sstream>
 #include <vector>
 
 #include "base/core/failing_fork_test_support.h"
@@ -30,11 +29,8 @@ class ScriptGenTest : public testing::Test {
     setenv("FAKE_LOG", (root_ + "/calls").c_str(), 1);
     setenv("FAKE_PAGES", (root_ + "/pages").c_str(), 1);
     old_path_ = getenv("PATH");
-    for (const char *gen : {"vtu_gen_cscript", "vtu_gen_script"})
-      write_fake(gen, "exit ${FAKE_GEN_STATUS:-0}\n");
-    write_fake("vti_get_page", "cat \"$FAKE_PAGES\" 2>/dev/null\nexit ${FAKE_LIST_STATUS:-0}\n");
-    write_fake("vtu_change_page_name", "exit ${FAKE_RENAME_STATUS:-0}\n");
-    use_path(root_ + "/fakes");
+    write_fakes();
+    setenv("PATH", (root_ + "/fakes:" + old_path_).c_str(), 1);
     snprintf(run.config.script_name, sizeof run.config.script_name, "proj/sub/my script");
     snprintf(run.config.script_type, sizeof run.config.script_type, "C");
     snprintf(run.script_input.vtu_gen_script_file_name,
@@ -42,13 +38,9 @@ class ScriptGenTest : public testing::Test {
     run.script_input.vtu_gen_script_fp = fopen(run.script_input.vtu_gen_script_file_name, "w");
   }
   void TearDown() override {
-    set_services({});
     if (run.script_input.vtu_gen_script_fp) fclose(run.script_input.vtu_gen_script_fp);
     run.script_input.vtu_gen_script_fp = nullptr;
     setenv("PATH", old_path_.c_str(), 1);
-    unsetenv("FAKE_GEN_STATUS");
-    unsetenv("FAKE_LIST_STATUS");
-    unsetenv("FAKE_RENAME_STATUS");
     run = RunState{};
     fs::remove_all(root_);
   }
@@ -57,7 +49,12 @@ class ScriptGenTest : public testing::Test {
     write_text(root_ + "/fakes/" + name, kLogCall + body);
     fs::permissions(root_ + "/fakes/" + name, fs::perms::owner_all);
   }
-  void use_path(const std::string &dir) { setenv("PATH", (dir + ":" + old_path_).c_str(), 1); }
+  // The fakes as they succeed: the listing prints FAKE_PAGES, if there is one.
+  void write_fakes() {
+    for (const char *fake : {"vtu_gen_cscript", "vtu_gen_script", "vtu_change_page_name"})
+      write_fake(fake, "");
+    write_fake("vti_get_page", "cat \"$FAKE_PAGES\" 2>/dev/null\nexit 0\n");
+  }
 
   static void set_services(const std::vector<std::string> &names) {
     for (int i = 0; i < run.services.total_services; i++)
@@ -166,9 +163,12 @@ TEST_F(ScriptGenTest, TemporaryNamesClashWithNothing) {
 // order; a short list is one call.
 TEST_F(ScriptGenTest, LongListsSplitIntoCalls) {
   std::vector<std::string> from, to;
+  std::string want_from, want_to;
   for (int i = 0; i < 10003; i++) {
     from.push_back("page_" + std::to_string(i + 1));
     to.push_back("Service_" + std::to_string(i) + "XXX");
+    want_from += (i ? "," : "") + from.back();
+    want_to += (i ? "," : "") + to.back();
   }
   std::vector<RenameCall> calls = split_rename_lists(from, to, kMaxRenameCommand);
   EXPECT_GT(calls.size(), 2u);
@@ -183,115 +183,86 @@ TEST_F(ScriptGenTest, LongListsSplitIntoCalls) {
     all_from += (all_from.empty() ? "" : ",") + c.from;
     all_to += (all_to.empty() ? "" : ",") + c.to;
   }
-  std::string want_from, want_to;
-  for (size_t i = 0; i < from.size(); i++) {
-    want_from += (i ? "," : "") + from[i];
-    want_to += (i ? "," : "") + to[i];
-  }
   EXPECT_EQ(all_from, want_from);
   EXPECT_EQ(all_to, want_to);
   EXPECT_EQ(split_rename_lists({"a", "b"}, {"c", "d"}, kMaxRenameCommand).size(), 1u);
 }
 
-// A page listing or a renaming call that fails ends the run.
-TEST_F(ScriptGenTest, FailedListingOrRenamingEndsRun) {
-  run.options.run_forcefully = 1;
-  write_text(root_ + "/pages", "p1\n");
-  set_services({"A"});
-  setenv("FAKE_RENAME_STATUS", "3", 1);
-  Outcome o = generate();
-  EXPECT_EQ(o.status, -1);
-  EXPECT_EQ(o.err,
-            "rename_gen_file:Renaming the pages of script proj/sub/my script failed: exit "
-            "status 3\n");
-  unsetenv("FAKE_RENAME_STATUS");
-  setenv("FAKE_LIST_STATUS", "1", 1);
-  o = generate();
-  EXPECT_EQ(o.status, -1);
-  EXPECT_EQ(o.err,
-            "rename_gen_file:Listing the pages of script proj/sub/my script failed: exit "
-            "status 1\n");
-  unsetenv("FAKE_LIST_STATUS");
-  // One ended by a signal (its shell's) says so.
-  write_fake("vtu_change_page_name", "kill -TERM $PPID\n");
-  o = generate();
-  EXPECT_EQ(o.status, -1);
-  EXPECT_EQ(o.err,
-            "rename_gen_file:Renaming the pages of script proj/sub/my script failed: ended by "
-            "signal 15\n");
-  write_fake("vtu_change_page_name", "exit 0\n");
-  // A listing or renaming that outlives SUITE_COMMAND_TIME_LIMIT ends the run.
-  run.config.suite_command_time_limit = 1;
-  for (const char *fake : {"vti_get_page", "vtu_change_page_name"}) {
-    write_fake(fake, "cat \"$FAKE_PAGES\"; exec sleep 30\n");
-    o = generate();
-    EXPECT_EQ(o.status, -1) << fake;
-    std::string cmd = std::string(fake) + " " + (fake[2] == 'i' ? "'proj/sub/my script'" : "-s");
-    EXPECT_EQ(o.err.rfind("rename_gen_file:Suite command " + cmd, 0), 0u) << o.err;
-    EXPECT_NE(o.err.find("did not end within the time limit of 1 s (SUITE_COMMAND_TIME_LIMIT); "
-                         "its process group was ended.\n"),
-              std::string::npos)
-        << o.err;
-    write_fake(fake, fake[2] == 'i' ? "cat \"$FAKE_PAGES\"\n" : "exit 0\n");
-  }
-}
-
-// A command that cannot be started, whichever it is, ends the run.
-TEST_F(ScriptGenTest, CommandThatCannotStartEndsRun) {
+// A generator, page listing or renaming call that fails (by its exit
+// status, by a signal, its shell's, or by outliving SUITE_COMMAND_TIME_LIMIT)
+// or that cannot be started ends the run, and so does a removal that cannot
+// be started. A failed generator leaves its input file and nothing is listed.
+TEST_F(ScriptGenTest, FailedCommandEndsRun) {
   const std::string gen = run.script_input.vtu_gen_script_file_name;
   const std::string why = "Resource temporarily unavailable";
   const std::string generating = "Generating scripts files in '" + script_path() + "' directory \n";
+  const std::string failed = " the pages of script proj/sub/my script failed: ";
+  const std::string late =
+      " did not end within the time limit of 1 s (SUITE_COMMAND_TIME_LIMIT); its process group "
+      "was ended.\n";
   struct Case {
-    int succeeding;  // forks before the one that fails
+    int forks;  // before the one that fails; -1: none fails
     bool old_script;
+    const char *fake, *body;  // a fake that fails, or none
     std::string err, out;
   } cases[] = {
-      {0, true,
+      {-1, false, "vtu_gen_cscript", "exit 1\n",
+       "create_script:system(cmd) failed :cmd that failed - vtu_gen_cscript -s "
+       "'proj/sub/my script' -f '" +
+           gen + "' -r\n",
+       generating},
+      {-1, false, "vtu_change_page_name", "exit 3\n",
+       "rename_gen_file:Renaming" + failed + "exit status 3\n", generating},
+      {-1, false, "vti_get_page", "exit 1\n",
+       "rename_gen_file:Listing" + failed + "exit status 1\n", generating},
+      {-1, false, "vtu_change_page_name", "kill -TERM $PPID\n",
+       "rename_gen_file:Renaming" + failed + "ended by signal 15\n", generating},
+      {-1, false, "vti_get_page", "cat \"$FAKE_PAGES\"; exec sleep 30\n",
+       "rename_gen_file:Suite command vti_get_page 'proj/sub/my script'" + late, generating},
+      {-1, false, "vtu_change_page_name", "exec sleep 30\n",
+       "rename_gen_file:Suite command vtu_change_page_name -s 'proj/sub/my script' -p 'p1' -n "
+       "'AXXX'" +
+           late,
+       generating},
+      {0, true, nullptr, nullptr,
        "create_script:Fork/exec failed: Error in  deleting existing script '" + script_path() +
            "':" + why + "\n",
        ""},
-      {0, false,
+      {0, false, nullptr, nullptr,
        "create_script:Fork/exec failed (" + why +
            "): cmd that failed - vtu_gen_cscript -s 'proj/sub/my script' -f '" + gen + "' -r\n",
        generating},
-      {1, false,
+      {1, false, nullptr, nullptr,
        "create_script:Fork/exec failed:vtu_gen_script file '" + gen + "' deletion error: " + why +
            "\n",
        generating},
-      {2, false, "", generating + "ERROR: popen failed\n"},
-      {3, false,
-       "rename_gen_file:Renaming the pages of script proj/sub/my script failed: the shell could "
-       "not be run: " +
-           why + "\n",
+      {2, false, nullptr, nullptr, "", generating + "ERROR: popen failed\n"},
+      {3, false, nullptr, nullptr,
+       "rename_gen_file:Renaming" + failed + "the shell could not be run: " + why + "\n",
        generating},
   };
-  run.options.run_forcefully = 1;
+  run.config.suite_command_time_limit = 1;
   write_text(root_ + "/pages", "p1\n");
   set_services({"A"});
   for (const Case &c : cases) {
+    run.options.run_forcefully = c.old_script;
     if (c.old_script) write_text(script_path() + "/old_page", "x");
     write_text(gen, "1 POST http://h/a A\n");
-    vt_fail_fork_after(c.succeeding);
+    if (c.fake) write_fake(c.fake, c.body);
+    vt_fail_fork_after(c.forks);
     Outcome o = generate();
     vt_fail_fork_after(-1);
     EXPECT_EQ(o.status, -1) << c.err;
     EXPECT_EQ(o.err, c.err);
     EXPECT_EQ(out_, c.out) << c.err;
     EXPECT_EQ(fs::exists(script_path() + "/old_page"), c.old_script) << c.err;
+    if (c.fake && std::string(c.fake) == "vtu_gen_cscript") {
+      EXPECT_TRUE(fs::exists(gen));
+      EXPECT_EQ(calls().find("vti_get_page"), std::string::npos);
+    }
     fs::remove_all(script_path());
+    write_fakes();
   }
-}
-
-TEST_F(ScriptGenTest, FailedGeneratorOrMissingWorkDirEndsRun) {
-  setenv("FAKE_GEN_STATUS", "1", 1);
-  Outcome o = generate();
-  EXPECT_EQ(o.status, -1);
-  EXPECT_EQ(o.err,
-            "create_script:system(cmd) failed :cmd that failed - vtu_gen_cscript -s "
-            "'proj/sub/my script' -f '" +
-                std::string(run.script_input.vtu_gen_script_file_name) + "' -r\n");
-  EXPECT_TRUE(fs::exists(run.script_input.vtu_gen_script_file_name));
-  EXPECT_EQ(calls().find("vti_get_page"), std::string::npos);
   unsetenv("VT_WDIR");
   EXPECT_EQ(generate().err, "create_script:Error in getting script name proj/sub/my script\n");
 }

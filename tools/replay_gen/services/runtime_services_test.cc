@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "tools/replay_gen/loader/loader_test_support.h"
 #include "tools/replay_gen/run_state.h"
@@ -90,12 +91,9 @@ TEST_F(RuntimeServicesTest, MergesInFileOrder) {
     EXPECT_STREQ(e.soap_action, actions[i]) << i;
     EXPECT_EQ(e.num_requests, counts[i]) << i;
   }
-  EXPECT_EQ(records[0].service_id, 1);
-  EXPECT_EQ(records[1].service_id, 2);
-  EXPECT_EQ(records[2].service_id, 0);
-  EXPECT_EQ(later[0].service_id, 3);
-  EXPECT_EQ(later[1].service_id, 2);
-  EXPECT_EQ(last.service_id, 4);
+  EXPECT_EQ((std::vector<int>{records[0].service_id, records[1].service_id, records[2].service_id,
+                              later[0].service_id, later[1].service_id, last.service_id}),
+            (std::vector<int>{1, 2, 0, 3, 2, 4}));
 }
 
 // The file-order pass takes a single service met by any thread as it takes

@@ -58,13 +58,10 @@ class ServiceIndexTest : public testing::Test {
 // remapped ids agree with a scan of the table.
 TEST_F(ServiceIndexTest, LargeTableAgreesWithScan) {
   uint64_t rng = 7;
-  std::vector<Pair> configured;
   for (int i = 0; i < 1500; i++) {
     Pair key = near_key(next(&rng) % 8000);
-    configured.push_back(key);
-    std::string f1 = key.first, f3 = key.second;
-    char *field[] = {const_cast<char *>("SERVICE_NAME"), f1.data(), const_cast<char *>("POST"),
-                     f3.data()};
+    char *field[] = {const_cast<char *>("SERVICE_NAME"), key.first.data(),
+                     const_cast<char *>("POST"), key.second.data()};
     set_service(4, field);
   }
   for (int i = 0; i < 8000; i++) {

@@ -2,9 +2,7 @@
 
 #include <dirent.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <stdlib.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -150,14 +148,8 @@ TEST_F(RunSortTest, MergeShapeStaysWithinItsShare) {
 TEST_F(RunSortTest, FullDiskEndsTheRunNamingTheFile) {
   RunSort<Rec> s = named_run_sort<Rec>("full");
   std::vector<Rec> recs(4096, Rec{1, 2});
-  struct rlimit before;
-  getrlimit(RLIMIT_FSIZE, &before);
-  struct rlimit small = {8192, before.rlim_max};
-  signal(SIGXFSZ, SIG_IGN);
-  setrlimit(RLIMIT_FSIZE, &small);
-  Outcome o = run_to_end([&] { sort_into_run(&s, recs.data(), recs.size(), RecLess{}); });
-  setrlimit(RLIMIT_FSIZE, &before);
-  signal(SIGXFSZ, SIG_DFL);
+  Outcome o = run_with_file_size_limit(
+      8192, [&] { sort_into_run(&s, recs.data(), recs.size(), RecLess{}); });
   run_sort_release(&s);
   EXPECT_EQ(o.status, -1);
   std::string lead = "write_spill_file:Error in writing spill file " + dir + "/vt_spill.";
@@ -173,9 +165,7 @@ TEST(SpillDir, DryRunPlaceIsTheNearestExistingDirectory) {
   ASSERT_NE(mkdtemp(made), nullptr);
   std::string top = made;
   ASSERT_EQ(mkdir((top + "/a").c_str(), 0755), 0);
-  FILE *file = fopen((top + "/file").c_str(), "w");
-  ASSERT_NE(file, nullptr);
-  fclose(file);
+  fclose(fopen((top + "/file").c_str(), "w"));
   char cwd[4096];
   ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
   ASSERT_EQ(chdir(made), 0);
