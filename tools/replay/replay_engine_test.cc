@@ -64,12 +64,12 @@ TEST(ReplayEngine, SendsEachUsersEntriesInOrderAtTheirTimesOnOneConnection) {
        0,
        {{60, 3, "<u3 n=0/>", "POST /old HTTP/1.0"}, {200, 3, "<u3 n=1/>", "POST /old HTTP/1.0"}}},
       // Request lines shorter than " HTTP/1.0" go out as they are, on a kept
-      // connection.
+      // connection (its handshake apart from the others' in time).
       {4,
        1,
-       {{0, 1, "<u4 n=0/>", "POST /ab"},
-        {10, 1, "<u4 n=1/>", "GET /ab"},
-        {20, 1, "<u4 n=2/>", "HTTP/1.0"}}},
+       {{150, 1, "<u4 n=0/>", "POST /ab"},
+        {160, 1, "<u4 n=1/>", "HTTP/1.0"},
+        {170, 1, "<u4 n=2/>", "GET /ab"}}},
   };
   write_test_package(d.path, 2, users);
   TlsFixture tls;
