@@ -13,7 +13,8 @@ using ManifestFile = PackageTest;
 TEST_F(ManifestFile, ReadsBackAndMatchesTheFiles) {
   set_services(2);
   free(run.services.service_map_ptr[1].url);
-  run.services.service_map_ptr[1].url = strdup("http://h/caf\xc3\xa9/\x01\xff\"q\"");
+  run.services.service_map_ptr[1].url =
+      strdup("http://h/caf\xc3\xa9/\xe2\x82\xac\xf0\x9f\x98\x80\xed\xa0\x80/\x01\xff\"q\"");
   run.services.service_map_ptr[1].num_requests = 2;
   run.workers.num_vvm = 3;
   snprintf(run.config.input_dir, kTextBufSize, "INPUT_DIR|/logs|20261201,20261202|SOAP.log.1");
@@ -30,7 +31,7 @@ TEST_F(ManifestFile, ReadsBackAndMatchesTheFiles) {
   EXPECT_EQ(m.format, 1);
   EXPECT_EQ(m.tool, "vtu_replay_gen");
   EXPECT_EQ(m.config, "no/such/replay.conf");  // as given when it does not resolve
-  EXPECT_EQ(m.capture_start_ms, kT + 250);       // the earliest request, whatever the order
+  EXPECT_EQ(m.capture_start_ms, kT + 250);     // the earliest request, whatever the order
   EXPECT_EQ(m.capture_start, "2026-12-04T16:05:09.250Z");
   EXPECT_EQ(m.made_at.size(), 20u);
   ASSERT_EQ(m.workers, 3);
@@ -46,8 +47,11 @@ TEST_F(ManifestFile, ReadsBackAndMatchesTheFiles) {
   ASSERT_EQ(m.services.size(), 2u);
   EXPECT_EQ(m.services[1].name, "Svc1");
   EXPECT_EQ(m.services[1].method, "POST");
-  // UTF-8 stays as it is; other bytes read back as the code point of their value.
-  EXPECT_EQ(m.services[1].url, "http://h/caf\xc3\xa9/\x01\xc3\xbf\"q\"");
+  // UTF-8 of two, three and four bytes stays as it is; other bytes (a
+  // surrogate's among them) read back as the code point of their value.
+  EXPECT_EQ(m.services[1].url,
+            "http://h/caf\xc3\xa9/\xe2\x82\xac\xf0\x9f\x98\x80\xc3\xad\xc2\xa0\xc2\x80/"
+            "\x01\xc3\xbf\"q\"");
   EXPECT_EQ(m.services[1].requests, 2u);
 
   std::string text = file(kManifestName);
