@@ -1,7 +1,10 @@
 #include "tools/replay/replay_package.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <malloc.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 
@@ -89,15 +92,22 @@ TEST(ReplayPackage, ReadsUsersAndWalksTheirGroupsInOrder) {
 }
 
 // Opening a package and closing it, or failing to open it, gives back every
-// descriptor and byte it took. (The byte count is the allocator's; under the
-// address sanitizer its leak check does this part.)
+// descriptor and byte it took, and closes no descriptor it did not open (the
+// last package's second worker has a directory for its index file, so its
+// request file never opened). The byte count is the allocator's; under the
+// address sanitizer its leak check does this part.
 TEST(ReplayPackage, OpenedClosedOrRefusedItLeavesNothingBehind) {
-  TestDir good, broken;
-  write_test_package(good.path, 2, two_workers());
-  write_test_package(broken.path, 2, two_workers());
+  TestDir good, broken, unopened;
+  for (const std::string &dir : {good.path, broken.path, unopened.path})
+    write_test_package(dir, 2, two_workers());
   std::ofstream(broken.path + "/vt_index_1", std::ios::app) << "not a user line\n";
+  ASSERT_EQ(unlink((unopened.path + "/vt_index_1").c_str()), 0);
+  ASSERT_EQ(mkdir((unopened.path + "/vt_index_1").c_str(), 0700), 0);
+  if (fcntl(0, F_GETFD) < 0) {
+    ASSERT_EQ(open("/dev/null", O_RDONLY), 0);
+  }
   auto open_and_close = [&] {
-    for (const std::string &dir : {good.path, broken.path}) {
+    for (const std::string &dir : {good.path, broken.path, unopened.path}) {
       ReplayPackage p;
       std::string error;
       EXPECT_EQ(open_replay_package(dir, {}, &p, &error), dir == good.path) << error;
@@ -110,6 +120,7 @@ TEST(ReplayPackage, OpenedClosedOrRefusedItLeavesNothingBehind) {
   for (int i = 0; i < 200; i++) open_and_close();
   struct mallinfo2 after = mallinfo2();
   EXPECT_EQ(vt_open_descriptors(), descriptors);
+  EXPECT_NE(fcntl(0, F_GETFD), -1);
   EXPECT_LT(after.uordblks + after.hblkhd, before.uordblks + before.hblkhd + 8192);
 }
 
@@ -178,7 +189,10 @@ TEST(ReplayPackage, RefusesBrokenPackagesSayingWhy) {
        header + "000000001,vt_req_0,0,0,99999999999999999999,10\n",
        {},
        "line 2 group 1: a number is too large (above 18446744073709551615)"},
-      {"huge user", header + "99999999999999999999,vt_req_0,0,0,0,10\n", {}, "line 2: the user id is too large"},
+      {"huge user",
+       header + "99999999999999999999,vt_req_0,0,0,0,10\n",
+       {},
+       "line 2: the user id is too large"},
       {"worker", "", {0, 5}, "names worker 5, but the package has workers 0 to 1"},
   };
   for (const Case &c : cases) {
