@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -38,6 +39,16 @@ TEST(ReplayOptions, ReadsEveryOption) {
   EXPECT_EQ(o.command_line,
             "vt_replay pkg --target 127.0.0.1:8080 --workers=3,0-1 --speed 2.5 --duration 30 "
             "--connections-per-user 4 --timeout=250 --json r.json --quiet");
+  // The upper bounds are taken.
+  ReplayOptions top;
+  ASSERT_EQ(parse({"pkg", "--target", "h:1", "--speed", "1e9", "--duration", "1e7",
+                   "--connections-per-user", "64", "--timeout", "3600000", "--threads", "64"},
+                  &top, &error),
+            ReplayCommand::kRun)
+      << error;
+  EXPECT_EQ(std::make_tuple(top.speed, top.duration_s, top.connections_per_user, top.timeout_ms,
+                            top.threads),
+            std::make_tuple(1e9, 1e7, 64, 3600000, 64));
 
   ReplayOptions t;
   ASSERT_EQ(parse({"pkg",         "--target",      "https://h.example",
@@ -129,6 +140,12 @@ TEST(ReplayOptions, RefusesBadValuesNamingTheOption) {
       {"pkg", "--target", "h:1", "--timeout", "-5"},
       {"pkg", "--target", "h:1", "--duration", "0"},
       {"pkg", "--target", "h:1", "--threads", "0"},
+      // One past each upper bound (the bounds themselves: ReadsEveryOption).
+      {"pkg", "--target", "h:1", "--speed", "1.000001e9"},
+      {"pkg", "--target", "h:1", "--duration", "10000000.5"},
+      {"pkg", "--target", "h:1", "--connections-per-user", "65"},
+      {"pkg", "--target", "h:1", "--timeout", "3600001"},
+      {"pkg", "--target", "h:1", "--threads", "65"},
       {"pkg", "--target", "h:1", "--timeout"},
       {"pkg", "--target", "h:1", "--bogus"},
       {"pkg", "other", "--target", "h:1"},
