@@ -164,6 +164,8 @@ TEST(ReplayEngine, CountsEachShapeOfAnswerAndGoesOnWithTheUser) {
                       user(5, "silent"),
                       user(6, "plain"),
                       user(8, "trickle"),
+                      // an answer to HEAD has no body, whatever its length says
+                      {9, 0, {{0, 0, "<head/>", "HEAD /h HTTP/1.1"}, {50, 1, "<after/>"}}},
                       // the next request goes out on the kept connection as it closes
                       {7, 0, {{0, 0, "close"}, {0, 1, "<right after/>"}}}});
   // One thread, and three that share the users and add up their counts;
@@ -177,22 +179,23 @@ TEST(ReplayEngine, CountsEachShapeOfAnswerAndGoesOnWithTheUser) {
     ReplayRun r = replay(d.path, server.port, o, threads < 0 ? tls.cacert : "");
     ASSERT_TRUE(r.ok) << r.error;
     const ReplayStats &s = r.stats;
-    EXPECT_EQ(s.counts.planned, 16u) << threads;
-    EXPECT_EQ(s.counts.sent, 16u);
-    EXPECT_EQ(s.counts.completed, 13u);  // chunked, close, plain, trickle, every second request
+    EXPECT_EQ(s.counts.planned, 18u) << threads;
+    EXPECT_EQ(s.counts.sent, 18u);
+    EXPECT_EQ(s.counts.completed,
+              15u);  // chunked, close, plain, trickle, head, every second request
     EXPECT_EQ(s.counts.errors, 3u);
     EXPECT_EQ(s.errors[kErrorReset], 1u);
     EXPECT_EQ(s.errors[kErrorParse], 1u);
     EXPECT_EQ(s.errors[kErrorTimeout], 1u);
     EXPECT_EQ(s.errors[kErrorConnect], 0u);
     EXPECT_EQ(s.status.at(201), 1u);
-    EXPECT_EQ(s.status.at(200), 12u);
+    EXPECT_EQ(s.status.at(200), 14u);
     EXPECT_EQ(s.pages.at(0).counts.errors, 3u);
-    EXPECT_EQ(s.pages.at(1).counts.completed, 8u);
-    EXPECT_EQ(s.workers[0].counts.completed, 13u);
-    EXPECT_EQ(s.latency_ns.total, 13u);
-    EXPECT_EQ(s.lag_ns.total, 16u);
-    EXPECT_GE(server.received().size(), 16u);
+    EXPECT_EQ(s.pages.at(1).counts.completed, 9u);
+    EXPECT_EQ(s.workers[0].counts.completed, 15u);
+    EXPECT_EQ(s.latency_ns.total, 15u);
+    EXPECT_EQ(s.lag_ns.total, 18u);
+    EXPECT_GE(server.received().size(), 18u);
   }
 }
 
