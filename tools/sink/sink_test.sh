@@ -27,6 +27,10 @@ wait_gone() {
 }
 
 # Usage.
+for opt in --version --help; do
+  "$SINK" "$opt" >"$T/out" 2>"$T/err" || fail "$opt exits $?"
+  [ -s "$T/err" ] && fail "$opt writes on standard error: $(cat "$T/err")"
+done
 "$SINK" --version | grep -qx 'vt_sink [0-9]*\.[0-9]*\.[0-9]*' || fail "--version"
 "$SINK" --help | grep -q '^usage: vt_sink' || fail "--help"
 for bad in "--status=" "--status 100" "--status 199" "--status 600" "--status 200,x" "--port 70000" "--seconds 0" "--bogus" "extra"; do
