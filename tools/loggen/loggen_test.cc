@@ -200,6 +200,15 @@ TEST(Loggen, DaySpanAndUsersWithoutPeriod) {
   EXPECT_EQ(s.users_without_period, s.users);
 }
 
+// Midnight UTC of a date: either side of a leap day of a year divisible by
+// 400, and the years between 2000 and 2005 where the 400-year era turns.
+TEST(Loggen, MidnightsOfTheCalendar) {
+  const std::pair<int64_t, int64_t> dates[] = {{19710101, 31536000},   {20000229, 951782400},
+                                               {20000301, 951868800},  {20021231, 1041292800},
+                                               {20050228, 1109548800}, {20991231, 4102358400}};
+  for (auto [ymd, seconds] : dates) EXPECT_EQ(utc_midnight(ymd), seconds) << ymd;
+}
+
 // Within a visit the requests come 1 to 60 seconds apart, or 2 to 5
 // minutes apart for the customers whose visits outlast a session; the
 // gaps reach both ends of each range.
