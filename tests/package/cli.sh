@@ -101,6 +101,11 @@ expect 0 '^plot: .*run1.html written (2 requests of 1 workers, from 1 results fi
   plot --results "$WORK/run.csv" -o "$WORK/run1.html"
 expect 0 '^plot: .*run2.html written (4 requests of 1 workers, from 2 results files)$' '' \
   plot --results "$WORK/run.csv" --results "$WORK/run.csv" -o "$WORK/run2.html"
+# A file among them that is no results file ends the plot with no page.
+echo 'not json' >"$WORK/bad.jsonl"
+expect 1 '' 'bad.jsonl: not a results file (no column planned_ms in its first line)$' \
+  plot --results "$WORK/run.csv" --results "$WORK/bad.jsonl" -o "$WORK/run4.html"
+[ -e "$WORK/run4.html" ] && { echo "FAIL: a plot of a bad results file wrote its page"; failed=1; }
 # With the package too: its directory is in the title.
 expect 0 '^plot: .*run3.html written (2 requests of 1 workers, from 1 results file)$' '' \
   plot "$WORK/pkg" --results "$WORK/run.csv" -o "$WORK/run3.html"
