@@ -407,6 +407,7 @@ TEST(ReplayFigures, ReportsShowTheFiguresTheyName) {
   EXPECT_NE(html.find("<tr><th>started</th><td>2026-11-18 11:06:40.123 UTC</td></tr>"),
             std::string::npos);
   std::string json = replay_report_json(ReplayReportInfo{}, s);
+  std::string worker2 = json.substr(json.find("{\"worker\": 2,"));  // a worker's short line
   struct Line {
     const std::string &in;
     std::string start, end;
@@ -414,12 +415,14 @@ TEST(ReplayFigures, ReportsShowTheFiguresTheyName) {
     int items;
     const char *format = "%.3f";
   };
-  for (const Line &want : {Line{text, "\n  latency ms   ", "\n", &s.latency_ns, 8},
-                           Line{text, "\n  lag ms       ", "\n", &s.lag_ns, 5},
-                           Line{html, "<th>latency ms</th><td>", "<", &s.latency_ns, 6},
-                           Line{html, "<th>lag ms</th><td>", "<", &s.lag_ns, 4},
-                           Line{json, "\n  \"latency_ms\": {", "}", &s.latency_ns, 8, "%.6f"},
-                           Line{json, "\n  \"lag_ms\": {", "}", &s.lag_ns, 5, "%.6f"}}) {
+  for (const Line &want :
+       {Line{text, "\n  latency ms   ", "\n", &s.latency_ns, 8},
+        Line{text, "\n  lag ms       ", "\n", &s.lag_ns, 5},
+        Line{html, "<th>latency ms</th><td>", "<", &s.latency_ns, 6},
+        Line{html, "<th>lag ms</th><td>", "<", &s.lag_ns, 4},
+        Line{json, "\n  \"latency_ms\": {", "}", &s.latency_ns, 8, "%.6f"},
+        Line{json, "\n  \"lag_ms\": {", "}", &s.lag_ns, 5, "%.6f"},
+        Line{worker2, "\"latency_ms\": {", "}", &s.workers[1].latency_ns, 4, "%.6f"}}) {
     size_t at = want.in.find(want.start);
     ASSERT_NE(at, std::string::npos) << want.start;
     std::string line = want.in.substr(at + want.start.size());
