@@ -81,6 +81,11 @@ TEST_F(ReplayDir, CreatedOrRefusedOrRecreated) {
                          "'plain'\n\n"),
             std::string::npos)
       << out.err;
+  // A directory that cannot be made for another cause than a missing parent
+  // is named with that cause, even where a parent failed too.
+  out = run_to_end([] { set_replay_dir("plain/x/sub"); });
+  EXPECT_EQ(std::to_string(out.status) + out.err,
+            "-1create_dir:Error in creating Replay dir 'plain/x/sub': Not a directory\n\n");
   // Without -f a link to no directory is refused the same way, and stays.
   run.options.run_forcefully = 0;
   ASSERT_EQ(symlink("nowhere", "dangling"), 0);
