@@ -2,6 +2,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -73,7 +74,15 @@ TEST(ScriptStore, WrittenReadOrRefused) {
   };
   SuiteScript written{"C", {{"a", "GET", "/x"}, {"b b", "POST", ""}}}, read;
   std::string err;
+  mode_t mask = umask(022);
   ASSERT_TRUE(write_script(script, written, &err)) << err;
+  umask(mask);
+  // Files of the usual mode, readable by all.
+  for (const char *name : {"script.type", "script.pages"})
+    EXPECT_EQ(fs::status(script + "/" + name).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                  fs::perms::others_read)
+        << name;
   ASSERT_TRUE(read_script(script, &read, &err)) << err;
   EXPECT_EQ(read.type, "C");
   EXPECT_EQ(names_of(read.pages), Names({"a", "b b"}));
