@@ -141,11 +141,15 @@ TEST(ReplayEngine, SendsEachUsersEntriesInOrderAtTheirTimesOnOneConnection) {
 TEST(ReplayEngine, AConnectionClosedWithItsAnswerIsNotUsedAgain) {
   TestDir d;
   std::vector<TestUser> users;
-  for (uint64_t id = 1; id <= 20; id++) users.push_back({id, 0, {{0, 0, "close"}, {200, 0, "b"}}});
+  // The package starts a minute into the capture: the run spans its 200 ms,
+  // in columns of 1 ms.
+  for (uint64_t id = 1; id <= 20; id++)
+    users.push_back({id, 0, {{60000, 0, "close"}, {60200, 0, "b"}}});
   write_test_package(d.path, 1, users);
   ScriptedServer server;
   ReplayRun r = replay(d.path, server.port);
   ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.stats.timeline.column_ms, 1u);
   EXPECT_EQ(r.stats.counts.completed, 40u);
   EXPECT_EQ(r.stats.retries, 0u);
   EXPECT_EQ(server.connections, 40);

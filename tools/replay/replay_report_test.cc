@@ -486,6 +486,29 @@ TEST(ReplayFigures, CaptureClockOnlyWhenBothTimesAreKnown) {
   EXPECT_EQ(replay_capture_clock(info, 123), "");
   info.capture_start_ms = 0;
   EXPECT_EQ(replay_capture_clock(info, 0), "1970-01-01 00:00:00.000 UTC");
+
+  // The page's time axis tells where on the capture's clock it starts, and
+  // the speed where it is not 1.
+  struct Case {
+    int64_t capture_ms, package_ms;
+    double speed;
+    const char *title;
+  } cases[] = {
+      {1795000000000, 123, 1,
+       "one column = 0.064 s; 0:00:00 replays 2026-11-18 11:06:40.123 UTC of the capture<"},
+      {1795000000000, 123, 2.5,
+       "0:00:00 replays 2026-11-18 11:06:40.123 UTC of the capture at speed 2.5<"},
+      {-1, 123, 2.5, "one column = 0.064 s<"},
+      {1795000000000, -1, 2.5, "one column = 0.064 s<"},
+  };
+  ReplayStats s = tally(outcomes(10, 1));
+  for (const Case &c : cases) {
+    info.capture_start_ms = c.capture_ms;
+    info.speed = c.speed;
+    s.package_start_ms = c.package_ms;
+    std::string html = render_replay_html(info, s, "t");
+    EXPECT_NE(html.find(c.title), std::string::npos) << c.title;
+  }
 }
 
 // The text report and the page of a run, and the reports and page of a run

@@ -1,11 +1,11 @@
 #include "tools/replay_gen/loader/field_extract.h"
 
-#include "tools/replay_gen/run_state.h"
-
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <string>
+
+#include "tools/replay_gen/run_state.h"
 
 namespace {
 
@@ -75,13 +75,21 @@ TEST(ElementValue, OffsetsAndLengths) {
       {"<creationTimestamp>2020", 0, 19, 4},
       {"<other>1</other>", -1, 0, 0},
   };
+  // -d 4 traces where a value was found.
+  run.log.debug_level = 4;
   for (const auto &c : cases) {
     int32_t offset = 0, length = 0;
+    testing::internal::CaptureStdout();
     EXPECT_EQ(get_xml_element_value(c.xml, "creationTimestamp", &offset, &length), c.result)
         << c.xml;
+    std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(offset, c.offset) << c.xml;
     EXPECT_EQ(length, c.length) << c.xml;
+    std::string trace =
+        "offset = " + std::to_string(c.offset) + ", length = " + std::to_string(c.length) + "\n";
+    EXPECT_NE(out.find(c.result == 0 ? trace : ""), std::string::npos) << out;
   }
+  run.log.debug_level = 0;
 }
 
 TEST(ServiceNameFromUrl, LastTwoSegments) {

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -205,6 +206,85 @@ TEST_F(InputFiles, UnlistableExtractsEndRun) {
 }
 
 // Small numbers are ordered in FormsOfInputDir; these exceed 64 bits.
+// What -d 2 traces of a listing, its lines sorted (a directory's entries come
+// in the system's order) and the base directory shown as B; -d 3 adds the
+// files found.
+TEST_F(InputFiles, TraceOfEachForm) {
+  const struct {
+    const char *value;
+    std::string trace;
+  } cases[] = {
+      {"B|20201201,20201203|SOAP.log.1,SOAP.log.2",
+       "Allocating memory for B/20201201/extracts/SOAP.log.1. size = 58\n"
+       "Allocating memory for B/20201201/extracts/SOAP.log.2. size = 58\n"
+       "Allocating memory for B/20201203/extracts/SOAP.log.1. size = 58\n"
+       "Allocating memory for B/20201203/extracts/SOAP.log.2. size = 58\n"
+       "File names is given using ,. num_tokens = 2\n"
+       "Method called. base_dir = B\n"
+       "date dir listing complte. Going to read files under dir\n"
+       "date format dir is specified using ,. num_tokens = 2\n"
+       "date_dir_array[i] = 20201201\n"
+       "date_dir_array[i] = 20201203\n"
+       "num_tokens = 2\nnum_tokens = 2\n"
+       "ptr = 20201201,20201203|SOAP.log.1,SOAP.log.2\n"
+       "seq_index = 0\nseq_index = 1\nseq_index = 2\nseq_index = 3\n"},
+      {"B|20201206|SOAP.log2-SOAP.log3",
+       "Allocating memory for B/20201206/extracts/SOAP.log2. size = 57\n"
+       "Allocating memory for B/20201206/extracts/SOAP.log3. size = 57\n"
+       "Allocating memory for B/20201206/extracts/SOAP.log3x. size = 58\n"
+       "File range is given. listing all the files within the range\n"
+       "Method called. base_dir = B\n"
+       "date dir listing complte. Going to read files under dir\n"
+       "date format dir is specified using ,. num_tokens = 1\n"
+       "date_dir_array[i] = 20201206\n"
+       "end_file_ptr = 3\n"
+       "num_tokens = 1\nnum_tokens = 1\n"
+       "ptr = 20201206|SOAP.log2-SOAP.log3\n"
+       "seq_index = 0\nseq_index = 1\nseq_index = 2\n"
+       "start_file_ptr = 2-SOAP.log3\n"},
+      {"B|20201201-20201203|SOAP.log1-SOAP.log3",
+       "File range is given. listing all the files within the range\n"
+       "Method called. base_dir = B\n"
+       "Range is given for date fromat dir\n"
+       "date dir listing complte. Going to read files under dir\n"
+       "end_file_ptr = 3\n"
+       "n = 3\n"
+       "num_tokens = 1\nnum_tokens = 1\n"
+       "ptr = 20201201-20201203|SOAP.log1-SOAP.log3\n"
+       "start_file_ptr = 1-SOAP.log3\n"},
+  };
+  auto trace = [](const char *value, int level) {
+    set_input_dir(value);
+    run.log.debug_level = level;
+    testing::internal::CaptureStdout();
+    gen_input_file_list();
+    std::istringstream in(testing::internal::GetCapturedStdout());
+    Names lines;
+    for (std::string l; std::getline(in, l);) {
+      for (size_t at; (at = l.find(base_)) != std::string::npos;) l.replace(at, base_.size(), "B");
+      lines.push_back(l.substr(l.find(':') + 1) + "\n");
+    }
+    return lines;
+  };
+  for (const auto &c : cases) {
+    Names at2 = trace(c.value, 2), at3 = trace(c.value, 3);
+    std::vector<std::string> sorted = at2;
+    std::sort(sorted.begin(), sorted.end());
+    std::string got;
+    for (const std::string &l : sorted) got += l;
+    EXPECT_EQ(got, c.trace) << c.value;
+    // -d 3: the same, then the count and each file by its number.
+    ASSERT_EQ(at3.size(), at2.size() + 1 + run.files.num_seq_files) << c.value;
+    EXPECT_TRUE(std::equal(at2.begin(), at2.end(), at3.begin())) << c.value;
+    EXPECT_EQ(at3[at2.size()],
+              "Total input files = " + std::to_string(run.files.num_seq_files) + "\n");
+    for (int i = 0; i < run.files.num_seq_files; i++)
+      EXPECT_EQ(at3[at2.size() + 1 + i],
+                "File " + std::to_string(i + 1) + " , name = B" +
+                    (run.files.seq_file_path[i].input_file + base_.size()) + "\n");
+  }
+}
+
 TEST(InputFilters, NumericOrderOfLongNumbers) {
   struct dirent da = {}, db = {};
   const struct dirent *pa = &da, *pb = &db;

@@ -272,8 +272,9 @@ TEST_F(ParserTest, SeveralFilesAndHeaderLines) {
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(seq_no_, 202u);
   EXPECT_LT(mallinfo2().uordblks, in_use + 65536);
+  // The longest header line skipped whole: 9,999 bytes with its newline.
   run.config.ignore_header = 1;
-  parse("HEADER LINE\n" + record("RequestTimeEx=1\n" + kAction + kUrl, kBody));
+  parse(std::string(9998, 'H') + "\n" + record("RequestTimeEx=1\n" + kAction + kUrl, kBody));
   EXPECT_EQ(error_lines(), (std::vector<ErrorLine>{{101, 1}, {105, 13}, {101, 1}}));
 
   Outcome o = run_to_end([&] { parse(""); });
