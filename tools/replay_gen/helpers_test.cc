@@ -87,6 +87,23 @@ TEST(TableEntry, GrowsByFourUpToTheCountBound) {
   free(text);
 }
 
+// A copy the system cannot make ends the run, naming what it was for, its
+// whole size and its row (-1 where it has none). The address sanitizer
+// refuses such a size itself.
+TEST(TableEntry, ACopyThatCannotBeMadeEndsTheRun) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer refuses the size before the allocator";
+#endif
+  const size_t huge = SIZE_MAX >> 2;
+  EXPECT_EQ(run_to_end([&] { copy_text("f", "URL", "abc", huge); }).err,
+            "f:Out of Memory: URL (size = 4611686018427387906) for index -1\n");
+  EXPECT_EQ(run_to_end([&] { copy_text("f", "URL", "abc", huge, 7); }).err,
+            "f:Out of Memory: URL (size = 4611686018427387906) for index 7\n");
+  char *copy = copy_text("f", "URL", "abc", 4);
+  EXPECT_STREQ(copy, "abc");
+  free(copy);
+}
+
 // A fresh value replaces every part of the state, the tables it owned too.
 TEST(RunStateValue, AFreshValueLeavesNothingOfTheOld) {
   auto parts = [] {

@@ -37,8 +37,8 @@ int create_table_entry(uint16_t *row_num, uint16_t *total, uint16_t *max, char *
 
 char *copy_text(const char *fname, const char *what, const char *text, size_t room, int index) {
   size_t len = strlen(text);
-  int size = static_cast<int>(len + room);
-  if (run.log.debug_level) debug_log(2, fname, "Allocating memory for %s. size = %d", what, size);
+  long long size = static_cast<long long>(len + room);
+  if (run.log.debug_level) debug_log(2, fname, "Allocating memory for %s. size = %lld", what, size);
   char *copy = static_cast<char *>(malloc(len + room));
   if (!copy) out_of_memory(fname, what, size, index);
   memcpy(copy, text, len + 1);

@@ -50,6 +50,40 @@ TEST_F(IndexFiles, FatalCases) {
   EXPECT_EQ(o.err, "open_file:Unable to open file " + dir + "/sub/vt_index_1: File exists\n");
 }
 
+// A creation timestamp's place in its entry must fit the index's 32 bits.
+TEST_F(IndexFiles, CreationTimestampPlaceFitsIn32Bits) {
+  // Head 38 + "Content-Length: 5\r\n\r\n" (21): the place is the offset + 59.
+  const struct {
+    uint32_t offset;
+    int status;
+    std::string err;
+  } cases[] = {
+      {UINT32_MAX - 59, 0, ""},
+      {UINT32_MAX - 58, -1,
+       "add_request_new:Creation timestamp offset 4294967296 in the entry is above 4294967295\n"},
+  };
+  for (const auto &c : cases) {
+    set_services(1);
+    run.options.do_parameterization = 1;
+    load({{5, kT, 0, "12345", c.offset, 13}});
+    testing::internal::CaptureStdout();
+    Outcome o = run_to_end([&] {
+      init_vvm_data();
+      sort_seq_array(1);
+      sort_seq_data_by_time(1);
+      process_sequence_data_new();
+    });
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(o.status, c.status) << c.offset;
+    EXPECT_EQ(o.err, c.err);
+    if (o.status == 0) {
+      write_vortan_index_file();
+      EXPECT_EQ(file("vt_index_0"), kHeader + "000000005,vt_req_0,0,0,0,65|1:4294967295:13\n");
+    }
+    reset();
+  }
+}
+
 // A write the system refuses (here the file size limit; a full disk alike)
 // ends the run naming the file, instead of leaving a line cut short.
 TEST_F(IndexFiles, WriteFailureEndsTheRun) {
