@@ -259,7 +259,7 @@ bool list_input_files(PreviewReport *r, ChildOut *out) {
     r.records = run.counters.g_msgcount;
     r.accepted = run.counters.g_valid_msgcount;
     for (int32_t i = 0; i < run.files.num_seq_files; i++)
-      r.input_files[static_cast<size_t>(i)].records =
+      r.input_files.at(static_cast<size_t>(i)).records =
           static_cast<uint64_t>(run.files.seq_file_path[i].msgcount);
     for (int c = 0; c < kNumRecordErrorCodes; c++)
       if (run.counters.g_rejected_by_code[c])
