@@ -315,8 +315,9 @@ TEST(ReplayProgram, ShardsMergeToTheWholeRun) {
   // from now on the system's clock.
   timespec now;
   clock_gettime(CLOCK_REALTIME, &now);
+  long long start_ms = now.tv_sec * 1000LL + now.tv_nsec / 1000000 + 1500;
   char start[32];
-  snprintf(start, sizeof start, "%.3f", static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9 + 1.5);
+  snprintf(start, sizeof start, "%lld.%03lld", start_ms / 1000, start_ms % 1000);
   auto shard = [&](const std::string &which, const std::string &dir) {
     return std::vector<std::string>{d.path,    "--target",      target,       "--quiet",
                                     "--shard", which,           "--start-at", start,
@@ -330,6 +331,13 @@ TEST(ReplayProgram, ShardsMergeToTheWholeRun) {
   ASSERT_EQ(second.status, 0) << second.err;
   EXPECT_NE(first.out.find("; shard 0/2\n"), std::string::npos) << first.out;
   EXPECT_NE(second.out.find("  1      "), std::string::npos) << second.out;
+  // Both reports start at the time given, to the microsecond.
+  for (const TestDir *part : {&part0, &part1}) {
+    std::stringstream json;
+    json << std::ifstream(part->path + "/r.json").rdbuf();
+    EXPECT_NE(json.str().find("\"start_unix_us\": " + std::to_string(start_ms * 1000) + ",\n"),
+              std::string::npos);
+  }
   Outcome merged = run_program(
       {"merge", part0.path + "/r.json", part1.path + "/r.json", "--json", part0.path + "/m.json"},
       part1.path);
