@@ -1,6 +1,8 @@
 #include "tools/replay_gen/loader/parallel_loader.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>
 #endif
@@ -174,6 +176,22 @@ TEST_F(LoaderTest, AccountingAndErrorLogs) {
 
   EXPECT_EQ(std::accumulate(r.per_file.begin(), r.per_file.end(), uint64_t{0}), met);
   EXPECT_NE(r.console.find("  Number of threads to process request files= 8\n"), std::string::npos);
+
+  // An error log that cannot be written whole (here the file size limit; a
+  // full disk alike) ends the run, naming it, from the thread that wrote it.
+  // 100 records without a time, each an error line; the message itself fits.
+  std::string untimed;
+  for (int i = 0; i < 100; i++) untimed += "xml1=000000001<B/>&xmlEnd=00\n*******\n";
+  std::string path = write_file(dir_ + "/untimed.log", untimed);
+  auto load_in_small_files = [&] {
+    for (int t = 0; t < 8; t++) unlink((dir_ + "/error.log." + std::to_string(t)).c_str());
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = {2000, RLIM_INFINITY};
+    setrlimit(RLIMIT_FSIZE, &small);
+    load_files({path}, 1);
+  };
+  EXPECT_EXIT(load_in_small_files(), testing::ExitedWithCode(255),
+      "load_input_data_files_t:Error in writing error log file .*/error.log.0: File too large");
 }
 
 }  // namespace
