@@ -231,6 +231,7 @@ TEST(Manifest, ParseNamesTheKeyAtFault) {
       {"\"name\": \"IService_GetData\"", "\"nam\": \"x\"",
        "services[0]: \"name\" must be a string"},
       {"\"services\": [", "\"services\": 1, \"x\": [", "\"services\" must be a list"},
+      {"\"files\": [", "\"file\": [", "\"files\" must be a list"},
   };
   for (const Case &c : cases) {
     std::string text = p.manifest;
