@@ -343,6 +343,14 @@ TEST(ReplayProgram, ShardsMergeToTheWholeRun) {
       part1.path);
   ASSERT_EQ(merged.status, 0) << merged.err;
   EXPECT_EQ(merged.err, "");
+  // A report or page that cannot be written fails the merge.
+  for (std::string option : {"--json", "--html"}) {
+    std::string path = part1.path + "/no/m";
+    Outcome o = run_program({"merge", part0.path + "/r.json", option, path}, part1.path);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "vt_replay merge: " + option + ": cannot create " + path +
+                         ": No such file or directory\n");
+  }
   // A shard given twice counts twice, and its workers are named.
   Outcome twice =
       run_program({"merge", part0.path + "/r.json", part1.path + "/r.json", part0.path + "/r.json"},
