@@ -1,6 +1,7 @@
 #include "tools/replay_gen/spill/run_sort.h"
 
 #include <dirent.h>
+#include <errno.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -12,6 +13,7 @@
 
 #include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/spill/spill_dir.h"
+#include "tools/replay_gen/spill/spill_file.h"
 #include "tools/replay_gen/test_exit.h"
 #include "tools/replay_gen/test_support.h"
 
@@ -156,6 +158,22 @@ TEST_F(RunSortTest, FullDiskEndsTheRunNamingTheFile) {
   EXPECT_EQ(o.err.substr(0, lead.size()), lead) << o.err;
   EXPECT_NE(o.err.find("/full.0: File too large\n"), std::string::npos) << o.err;
   EXPECT_TRUE(entries().empty());
+}
+
+// A read gets its bytes, or ends the run when they are not all there,
+// whatever errno an earlier call left (a signal may have interrupted one).
+TEST_F(RunSortTest, ReadsGetTheirBytesOrEndTheRun) {
+  SpillFile *f = spill_file_create("short");
+  spill_file_write(f, 0, "abcdefgh", 8);
+  char back[9] = {};
+  errno = EINTR;
+  spill_file_read(f, 2, back, 6);
+  EXPECT_STREQ(back, "cdefgh");
+  errno = EINTR;
+  Outcome o = run_to_end([&] { spill_file_read(f, 4, back, 8); });
+  EXPECT_EQ(o.err, "read_spill_file:Error in reading spill file " + f->path +
+                       ": the file ends early\n");
+  spill_file_close(f);
 }
 
 // A dry run makes no replay directory: its spill directory goes in the
