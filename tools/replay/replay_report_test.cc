@@ -261,6 +261,7 @@ TEST(ReplayFigures, JsonReportsReadBackAndMergeToTheWhole) {
   info.ok_status = default_ok_status();
   info.page_names = {{0, "IService_GetData"}, {-1, "Odd \"name\""}};
   info.capture_start_ms = 1795000000123;
+  info.rewrites = {{"Host", "svc.test"}};
   info.threshold_list.resize(1);
   ASSERT_TRUE(parse_percentile_threshold("p99=0.5", ThresholdKind::kLatency,
                                          &info.threshold_list[0], nullptr));
@@ -318,6 +319,9 @@ TEST(ReplayFigures, JsonReportsReadBackAndMergeToTheWhole) {
   EXPECT_EQ(std::make_pair(merged.package_start_ms, merged.package_last_ms),
             std::make_pair(int64_t{0}, int64_t{900}));
   EXPECT_EQ(merged_info.command, "vt_replay merge a.json b.json");
+  std::string text = format_replay_report(merged_info, merged);
+  EXPECT_NE(text.find("  merged from  a.json\n               b.json\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("  rewrites     Host: svc.test: replaced in 0 requests"), std::string::npos);
   EXPECT_NE(render_replay_html(merged_info, merged, "m")
                 .find("<tr><th>merged from</th><td>a.json, b.json</td></tr>"),
             std::string::npos);
@@ -368,7 +372,7 @@ TEST(ReplayFigures, JsonReportsReadBackAndMergeToTheWhole) {
       {"\"buckets\": []", "\"buckets\": {}", "buckets must be a list"},
       {"\"kind\": \"latency\"", "\"kind\": \"speed\"",
        "a threshold's kind is failed, latency or lag"},
-      {"\"rewrites\": []", "\"rewrites\": {}", "\"rewrites\" must be a list"},
+      {"\"rewrites\": [", "\"rewrites\": {}, \"r\": [", "\"rewrites\" must be a list"},
       {"\"tls\": null", "\"tls\": {\"name\": 5}", "\"name\" must be a string"},
       {"\"columns\": [", "\"columns\": 0, \"c\": [", "\"columns\" must be a list"},
       {"\"columns\": [", "\"columns\": [1, ", "a column must be an object"},
