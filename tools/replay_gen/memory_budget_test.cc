@@ -110,6 +110,7 @@ TEST(MemoryBudget, RoomLeftByTheControlGroups) {
       {"0::/\n", {{"memory.max", "900"}}, 900},
       {"0::/\n", {{"a/memory.max", "900"}}, UINT64_MAX},
       {"1:memory:/a\n", {{"memory.max", "600"}, {"a/memory.max", "10"}}, 600},
+      {"\n0::/a\n", {{"a/memory.max", "50"}}, 50},  // an empty line ends nothing
       {"0::/a\n", {{"a/memory.max", ""}, {"a/memory.current", "1"}}, UINT64_MAX},
       // A line of any length is one line: what follows its 4095th byte does
       // not begin another.
