@@ -143,6 +143,11 @@ expect 1 '' 'vt_index_0 line 2: a number of a request group is too large' plot "
 expect 0 '"requests":1,' '' profile "$WORK/zeros" --json
 PROG=("$CHECK")
 expect 1 '2 problems' "vt_index_0 line 2 group 1: $too_large" "$WORK/big_time"
+# Up to 20 problems are shown; the summary counts them all.
+mkpkg "$WORK/many" 0
+for u in $(seq 2 25); do printf '%09d,vt_req_0,0,0,9999,10\n' "$u"; done >>"$WORK/many/vt_index_0"
+expect 1 ' 24 problems$' 'outside vt_req_0' "$WORK/many"
+[ "$(wc -l <"$WORK/err")" = 20 ] || { echo "FAIL: $(wc -l <"$WORK/err") problems shown, not 20"; failed=1; }
 PROG=("$P")
 # A sound package whose summary cannot be written is no success.
 "$CHECK" "$WORK/zeros" >/dev/full 2>"$WORK/err"

@@ -422,6 +422,10 @@ TEST(ReplayEngine, AReleasedTargetFreesItsTlsContext) {
   for (int i = 0; i < 50; i++) make_and_release();
   ASSERT_TRUE(server.wait_idle());
   EXPECT_LT(mallinfo2().uordblks, before + 50 * 4096);
+  // A context whose certificates cannot be read is freed at once.
+  ReplayTls unread;
+  EXPECT_FALSE(make_replay_tls("127.0.0.1", tls.cacert + ".none", false, &unread, &error));
+  EXPECT_EQ(unread.ctx, nullptr);
 }
 
 // Each user's TLS sessions go back to the allocator: the one a newer
