@@ -220,6 +220,9 @@ TEST(PreviewReport, ReportsAreAsKept) {
                  dir + "/preview.txt");
   expect_as_kept(format_preview_json(ok) + "\n" + format_preview_json(failing),
                  dir + "/preview.json");
+  // A run that found no input file shows no list of them.
+  failing.input_files.clear();
+  EXPECT_EQ(format_preview_text(failing).find("input files"), std::string::npos);
 }
 
 }  // namespace

@@ -46,6 +46,7 @@ done
   { fail "--background failed"; exit 1; }
 PORT=$(cat "$T/port") PID=$(cat "$T/pid")
 PIDS+=("$PID")
+FDS=$(ls "/proc/$PID/fd" | wc -l)
 kill -0 "$PID" 2>/dev/null || fail "the background sink is not running"
 [ "$(readlink "/proc/$PID/fd/0")" = /dev/null ] ||
   fail "the background sink reads $(readlink "/proc/$PID/fd/0"), not /dev/null"
@@ -103,6 +104,9 @@ perl -e '
 status=$?
 [ $status = 3 ] || fail "vt_replay against the sink: status $status, not 3: $(cat "$T/replay.out")"
 grep -q 'status       200: 5, 503: 5' "$T/replay.out" || fail "replay report: $(grep status "$T/replay.out")"
+# Every connection closed by its client is closed by the sink too.
+for _ in $(seq 40); do [ "$(ls "/proc/$PID/fd" | wc -l)" = "$FDS" ] && break; sleep 0.05; done
+[ "$(ls "/proc/$PID/fd" | wc -l)" = "$FDS" ] || fail "descriptors left open: $(ls -l "/proc/$PID/fd")"
 kill "$PID"
 wait_gone "$PID"
 grep -q "^vt_sink: 127.0.0.1:$PORT answered 16 requests (200: 8, 503: 8) on [0-9]* connections, [0-9]* bytes received, 1 refused; stopped by signal" \
