@@ -22,7 +22,8 @@
 namespace {
 
 // n outcomes of 3 workers (numbers 0, 2, 5) and 4 pages over about 10 s:
-// answers 200 and 503, and errors of each kind, one of them never sent.
+// answers 200 and 503, and errors of each kind, one of them never sent; the
+// first is sent at the very start.
 std::vector<ReplayOutcome> outcomes(size_t n, uint64_t seed) {
   std::mt19937_64 rng(seed);
   std::lognormal_distribution<double> latency(13, 1.5);
@@ -30,7 +31,7 @@ std::vector<ReplayOutcome> outcomes(size_t n, uint64_t seed) {
   for (size_t i = 0; i < n; i++) {
     ReplayOutcome o;
     o.planned_ns = static_cast<int64_t>(i * 10000000000ull / n);
-    o.sent_ns = o.planned_ns + static_cast<int64_t>(rng() % 3000000);
+    o.sent_ns = o.planned_ns + static_cast<int64_t>(rng() % 3000000) * (i > 0);
     o.latency_ns = static_cast<uint64_t>(latency(rng));
     o.ended_ns = o.sent_ns + static_cast<int64_t>(o.latency_ns);
     o.status = i % 7 == 3 ? 503 : 200;
@@ -643,6 +644,7 @@ TEST(ReplayFigures, ProgressLineFitsAndSaysWhatIsLeft) {
   one.done = one.failed = 0;
   one.rate = 1;
   one.capture_ms = -1;
+  one.elapsed_s = 0;
   slow.rate = 0.5;
   done.due = done.total;
   done.in_flight = 0;
@@ -655,7 +657,7 @@ TEST(ReplayFigures, ProgressLineFitsAndSaysWhatIsLeft) {
        "vt_replay: 0:01:23 of 0:03:00, 46.1% due, sent 460, done 455, in flight 5, failed 2, "
        "0.5/s, ETA 0:01:36, lag max 0.21 ms"},
       {one, 0,
-       "vt_replay: 0:01:23 of 0:03:00, 100.0% due, sent 1, done 0, in flight 1, failed 0, 1.0/s, "
+       "vt_replay: 0:00:00 of 0:03:00, 100.0% due, sent 1, done 0, in flight 1, failed 0, 1.0/s, "
        "all sent, awaiting answers, lag max 0.21 ms"},
       {done, 0,
        "vt_replay: 0:01:23 of 0:03:00, 100.0% due, sent 460, done 455, in flight 0, failed 2, "
