@@ -205,7 +205,6 @@ TEST_F(InputFiles, UnlistableExtractsEndRun) {
   fs::remove_all(tree);
 }
 
-// Small numbers are ordered in FormsOfInputDir; these exceed 64 bits.
 // What -d 2 traces of a listing, its lines sorted (a directory's entries come
 // in the system's order) and the base directory shown as B; -d 3 adds the
 // files found.
@@ -285,6 +284,7 @@ TEST_F(InputFiles, TraceOfEachForm) {
   }
 }
 
+// Small numbers are ordered in FormsOfInputDir; these exceed 64 bits.
 TEST(InputFilters, NumericOrderOfLongNumbers) {
   struct dirent da = {}, db = {};
   const struct dirent *pa = &da, *pb = &db;

@@ -66,14 +66,8 @@ TEST_F(IndexFiles, CreationTimestampPlaceFitsIn32Bits) {
     set_services(1);
     run.options.do_parameterization = 1;
     load({{5, kT, 0, "12345", c.offset, 13}});
-    testing::internal::CaptureStdout();
-    Outcome o = run_to_end([&] {
-      init_vvm_data();
-      sort_seq_array(1);
-      sort_seq_data_by_time(1);
-      process_sequence_data_new();
-    });
-    testing::internal::GetCapturedStdout();
+    Outcome o = run_to_end([&] { run_steps(); });
+    if (o.status) testing::internal::GetCapturedStdout();  // run_steps ended before releasing it
     EXPECT_EQ(o.status, c.status) << c.offset;
     EXPECT_EQ(o.err, c.err);
     if (o.status == 0) {
