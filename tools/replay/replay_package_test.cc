@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <malloc.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -214,6 +215,34 @@ TEST(ReplayPackage, RefusesBrokenPackagesSayingWhy) {
   EXPECT_FALSE(open_replay_package(d.path + "/none", {}, &p, &error));
   EXPECT_NE(error.find("No such file"), std::string::npos) << error;
   // An empty directory: ReplayProgram.BadInputEndsWithOneClearLine.
+}
+
+// With descriptors short, a worker's files are refused in the order they are
+// opened, each by its name: the index, the requests, then the index's copy
+// that its lines are read through.
+TEST(ReplayPackage, DescriptorsShortNameTheFileRefused) {
+  TestDir d;
+  write_test_package(d.path, 1, {{7, 0, {{0, 2, "<a/>"}}}});
+  const char *expected[] = {"cannot open " /* vt_index_0 */, "cannot open ", "cannot read "};
+  const char *file[] = {"/vt_index_0: ", "/vt_req_0: ", "/vt_index_0: "};
+  for (int allowed = 0; allowed < 3; allowed++) {
+    // The three lowest free descriptors; a limit at the k-th leaves k of them.
+    int free_fd[3];
+    for (int &fd : free_fd) fd = open("/dev/null", O_RDONLY);
+    for (int fd : free_fd) close(fd);
+    rlimit old_limit;
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old_limit), 0);
+    rlimit lowered = old_limit;
+    lowered.rlim_cur = static_cast<rlim_t>(free_fd[allowed]);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    ReplayPackage p;
+    std::string error;
+    bool ok = open_replay_package(d.path, {}, &p, &error);
+    setrlimit(RLIMIT_NOFILE, &old_limit);
+    EXPECT_FALSE(ok) << allowed;
+    EXPECT_EQ(error, expected[allowed] + d.path + file[allowed] + "Too many open files") << allowed;
+    close_replay_package(&p);
+  }
 }
 
 }  // namespace
