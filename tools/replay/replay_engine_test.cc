@@ -227,6 +227,19 @@ TEST(ReplayEngine, ConnectionsPerUserLetRequestsOverlap) {
     // run ends within 512 ms, as with three at once).
     EXPECT_EQ(r.stats.timeline.columns.at(0).planned, 3u);
   }
+  // Room to overlap sends nothing early: with each answer back before the
+  // next request is due, every request still leaves at its own time, once.
+  TestDir spaced;
+  write_test_package(spaced.path, 1, {{1, 0, {{0, 0, "a"}, {200, 0, "b"}, {400, 0, "c"}}}});
+  ScriptedServer server;
+  ReplayOptions o;
+  o.connections_per_user = 2;
+  ReplayRun r = replay(spaced.path, server.port, o);
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.stats.counts.sent, 3u);
+  std::vector<Received> got = server.received();
+  ASSERT_EQ(got.size(), 3u);
+  for (int64_t i : {1, 2}) EXPECT_GE(got[i].at_ns - got[0].at_ns, i * 190000000) << i;
 }
 
 // (A stop on SIGINT: ReplayProgram.InterruptPrintsTheReportSoFar.)

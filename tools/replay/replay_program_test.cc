@@ -54,6 +54,9 @@ TEST(ReplayProgram, ProgressOnATerminal) {
             std::string::npos)
       << wide.err;
   EXPECT_NE(wide.out.find("completed 3"), std::string::npos) << wide.out;
+  // The last progress line is ended (the terminal shows its newline as \r\n).
+  ASSERT_NE(wide.err.rfind("\033[K"), std::string::npos);
+  EXPECT_EQ(wide.err.substr(wide.err.rfind("\033[K")), "\033[K\r\n") << wide.err;
   // The lag of the sends so far: milliseconds of a run of seconds.
   size_t lag = wide.err.find(", lag max ");
   ASSERT_NE(lag, std::string::npos) << wide.err;

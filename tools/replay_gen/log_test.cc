@@ -1,7 +1,11 @@
 #include "tools/replay_gen/log.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "tools/replay_gen/run_state.h"
@@ -67,6 +71,41 @@ TEST(Log, LongLinesAreCutAt102399Characters) {
   std::string escaped;
   while (escaped.size() < static_cast<size_t>(kLogLineMax)) escaped += "\\x01";
   EXPECT_EQ(err, "fn:" + escaped.substr(0, kLogLineMax) + "\n");
+}
+
+// A file to read is opened only when it is a regular file, on whatever
+// descriptor is free, descriptor 0 as well.
+TEST(Log, OpenFileReadsRegularFilesOnly) {
+  std::string dir = std::filesystem::temp_directory_path() / "log_test_open_file";
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir + "/sub");
+  std::ofstream(dir + "/f") << "line\n";
+  int saved_stdin = dup(0);
+  ASSERT_GE(saved_stdin, 0);
+  close(0);
+  FILE *fp = open_file((dir + "/f").c_str(), "r");
+  char line[16] = {};
+  if (fp) {
+    EXPECT_NE(fgets(line, sizeof line, fp), nullptr);
+    fclose(fp);
+  }
+  dup2(saved_stdin, 0);
+  close(saved_stdin);
+  EXPECT_NE(fp, nullptr);
+  EXPECT_STREQ(line, "line\n");
+  const struct {
+    std::string name, err;
+  } refused[] = {
+      {"/sub", "open_file:Unable to open file " + dir + "/sub: a directory, not a regular file\n"},
+      {"/none", "open_file:Unable to open file " + dir + "/none\n"},
+  };
+  for (const auto &c : refused) {
+    FILE *got = nullptr;
+    auto [out, err] = capture(1, 1, 1, [&] { got = open_file((dir + c.name).c_str(), "r"); });
+    EXPECT_EQ(got, nullptr) << c.name;
+    EXPECT_EQ(err, c.err) << c.name;
+  }
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -52,6 +52,9 @@ kill -0 "$PID" 2>/dev/null || fail "the background sink is not running"
   fail "the background sink reads $(readlink "/proc/$PID/fd/0"), not /dev/null"
 [ "$(cut -d' ' -f5 "/proc/$PID/stat")" != "$(cut -d' ' -f5 /proc/$$/stat)" ] ||
   fail "the background sink did not leave the caller's process group"
+# It blocks SIGINT and SIGTERM (read through a descriptor) and no other signal.
+BLOCKED=$(sed -n 's/^SigBlk:[[:space:]]*//p' "/proc/$PID/status")
+[ "$BLOCKED" = 0000000000004002 ] || fail "the background sink blocks signals $BLOCKED, not 4002"
 
 # One connection: two pipelined requests (a POST with a body, a HEAD), then
 # one asking to close. Statuses go in turn: 200, 503, 200.

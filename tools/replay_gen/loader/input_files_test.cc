@@ -365,4 +365,18 @@ TEST(InputLimits, OpenFileLimitAndPathLength) {
       << o.err.substr(0, 100);
 }
 
+// A list of input files that would outgrow 2 GiB ends the run before it
+// takes another path; the list as it was stays.
+TEST(InputLimits, ListThatCannotGrow) {
+  const int32_t full = static_cast<int32_t>(INT32_MAX / sizeof(InputFileInfo) / 2 + 1);
+  const int32_t asked = static_cast<int32_t>(int64_t{full} * 2 * sizeof(InputFileInfo));
+  run.files.num_seq_files = run.files.max_seq_files = full;
+  Outcome o = run_to_end([] { append_input_file("a", 1, "path"); });
+  EXPECT_EQ(run.files.num_seq_files, full);
+  run.files.num_seq_files = run.files.max_seq_files = 0;
+  EXPECT_EQ(o.status, -1);
+  EXPECT_EQ(o.err, "gen_input_file_list:Trying to realloc a negative or 0 size (" +
+                       std::to_string(asked) + ") for index  -1\n");
+}
+
 }  // namespace

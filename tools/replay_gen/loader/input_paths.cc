@@ -49,12 +49,13 @@ int format_input_path(char *buf, const char *format, ...) {
 void append_input_file(const char *path, int len, const char *oom_name) {
   if (run.log.debug_level)
     debug_log(2, "gen_input_file_list", "Allocating memory for %s. size = %d", path, len + 1);
+  // The list grows first: a list that cannot grow leaves no copy behind.
+  if (run.files.num_seq_files == run.files.max_seq_files) grow_input_file_list();
   char *copy = static_cast<char *>(malloc(len + 1));
   if (!copy) {
     out_of_memory("gen_input_file_list", oom_name, len + 1);
   }
   memcpy(copy, path, len + 1);
-  if (run.files.num_seq_files == run.files.max_seq_files) grow_input_file_list();
   run.files.seq_file_path[run.files.num_seq_files] = InputFileInfo{};
   run.files.seq_file_path[run.files.num_seq_files].input_file = copy;
   run.files.num_seq_files++;
