@@ -1,6 +1,7 @@
 #include "base/core/run_cmd.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -14,6 +15,15 @@
 #include "base/core/shell_cmd.h"
 #include "base/core/shell_quote.h"
 
+// The caller's handling of SIGCHLD, which a run sets aside while it waits.
+void (*sigchld_handler())(int) {
+  struct sigaction now = {};
+  sigaction(SIGCHLD, nullptr, &now);
+  return now.sa_handler;
+}
+
+// With SIGCHLD ignored by the caller, the run still gets its line, and the
+// caller's handling is back after it.
 TEST(RunCmd, KeepsLastLineCutAtLineEnd) {
   struct Case {
     const char *cmd;
@@ -28,11 +38,14 @@ TEST(RunCmd, KeepsLastLineCutAtLineEnd) {
       // A silent command leaves the output alone.
       {"true", 256, "untouched"},
   };
+  signal(SIGCHLD, SIG_IGN);
   for (const Case &c : cases) {
     char out[256] = "untouched";
     ASSERT_EQ(vtlb_run_cmd_and_get_last_line(c.cmd, c.length, out), 0) << c.cmd;
     EXPECT_STREQ(out, c.want) << c.cmd << " length " << c.length;
+    EXPECT_EQ(sigchld_handler(), SIG_IGN) << c.cmd;
   }
+  signal(SIGCHLD, SIG_DFL);
 }
 
 // A command that cannot be started (here: no descriptor is left for its
@@ -46,7 +59,10 @@ TEST(RunCmd, FailsWhenTheCommandCannotRun) {
   none = {3, old_limit.rlim_max};
   testing::internal::CaptureStderr();
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
+  signal(SIGCHLD, SIG_IGN);
   int rc = vtlb_run_cmd_and_get_last_line("echo x", sizeof(out), out);
+  EXPECT_EQ(sigchld_handler(), SIG_IGN);
+  signal(SIGCHLD, SIG_DFL);
   int cpus = vtlb_get_num_cpu();
   setrlimit(RLIMIT_NOFILE, &old_limit);
   std::string err = testing::internal::GetCapturedStderr();

@@ -310,6 +310,9 @@ TEST(PackageProfile, BucketsPastTheTableCountAlike) {
     profile_finish(&b, &q);
     EXPECT_EQ(q.peak_bucket_requests, times.size() ? 1u : 0u);
     EXPECT_EQ(q.peak_bucket_start_ms, times.size() ? 3000u : 0u);
+    // No request spans nothing: its captured time runs from the start to the start.
+    EXPECT_EQ(std::make_pair(q.first_ms, q.last_ms),
+              times.size() ? std::make_pair(3000ul, 7000ul) : std::make_pair(0ul, 0ul));
   }
 }
 
