@@ -275,5 +275,19 @@ done
 rm "$WORK/logs/$day/extracts"
 mv "$WORK/logs/$day/kept" "$WORK/logs/$day/extracts"
 
+# 6. An input file that cannot be read (a link to nothing): nothing is
+# loaded, so each file shows its size, or -1, and no record.
+first=$(ls "$WORK/logs/$day/extracts" | head -1)
+mv "$WORK/logs/$day/extracts/$first" "$WORK/logs/$day/kept_file"
+ln -s nowhere "$WORK/logs/$day/extracts/$first"
+previewed gone -i "$WORK/replay.conf" -f --json
+[ "$(status_of gone)" = 1 ] || fail "an unreadable input file previewed with status $(status_of gone)"
+grep -qF "{\"path\":\"$WORK/logs/$day/extracts/$first\",\"bytes\":-1,\"records\":0}" \
+  "$RES/preview.gone.out" || fail "unreadable input file: $(cat "$RES/preview.gone.out")"
+[ "$(grep -o '"records":[0-9]*' "$RES/preview.gone.out" | sort -u | tr '\n' ' ')" = '"records":0 ' ] ||
+  fail "records counted without loading: $(cat "$RES/preview.gone.out")"
+rm "$WORK/logs/$day/extracts/$first"
+mv "$WORK/logs/$day/kept_file" "$WORK/logs/$day/extracts/$first"
+
 [ $failed = 0 ] && echo "preview_run: all checks pass"
 exit $failed

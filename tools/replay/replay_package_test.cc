@@ -163,6 +163,32 @@ TEST(ReplayPackage, ReadsGroupsWithLeadingZerosAlike) {
   close_replay_package(&p);
 }
 
+// An index that changes after the package was checked is refused when a
+// group is read to be sent: a group longer than any the file held, one that
+// points outside the request file, or a file cut short.
+TEST(ReplayPackage, AnIndexChangedWhileReplayedIsRefused) {
+  const std::string header =
+      "#user_id, request_file, timestamp, page_id, offset, size,timestamp, page_id, offset, "
+      "size, ...\n";
+  const std::string user = "000000007,vt_req_0";
+  const std::string entry = test_entry_request({0, 0, "<a/>"}) + "\n";
+  const std::string size = std::to_string(entry.size());
+  for (const std::string &changed : {user + ",0" + std::string(40, '0') + ",0,0," + size + "\n",
+                                     user + ",0,0,999999," + size + "\n", std::string()}) {
+    TestDir d;
+    write_test_package(d.path, 1, {{7, 0, {{0, 0, "<a/>"}}}});
+    ReplayPackage p;
+    std::string error;
+    ASSERT_TRUE(open_replay_package(d.path, {}, &p, &error)) << error;
+    std::ofstream(d.path + "/vt_index_0", std::ios::binary) << header << changed;
+    ReplayUser u = p.users[0];
+    ReplayGroup g;
+    EXPECT_FALSE(next_replay_group(p, &u, &g, &error)) << changed;
+    EXPECT_EQ(error, d.path + "/vt_index_0 changed while it was replayed") << changed;
+    close_replay_package(&p);
+  }
+}
+
 // Each broken package is refused with a message that says what and where.
 TEST(ReplayPackage, RefusesBrokenPackagesSayingWhy) {
   struct Case {

@@ -37,6 +37,9 @@ TEST(ReplayProgram, InterruptPrintsTheReportSoFar) {
             std::string::npos)
       << j.str();
   EXPECT_NE(j.str().find("\"stopped_by\": \"interrupt\""), std::string::npos);
+  // A run that is no shard names none.
+  EXPECT_NE(j.str().find("\"shard\": null,"), std::string::npos) << j.str();
+  EXPECT_EQ(o.out.find("shard"), std::string::npos) << o.out;
 }
 
 // On a terminal, a progress line about once a second: the time gone of the

@@ -67,6 +67,18 @@ TEST_F(RequestFiles, UserWithMoreThan65535Requests) {
   EXPECT_EQ(std::make_tuple(summary.users, summary.requests), std::make_tuple(1u, 70000u));
 }
 
+// The worker count is taken from 1 to 256; any other ends the run naming it.
+TEST_F(RequestFiles, WorkerCountBounds) {
+  for (int workers : {0, 1, 256, 257, -1}) {
+    run.workers.num_vvm = workers;
+    Outcome o = run_to_end([] { checked_num_vvm("f"); });
+    bool taken = workers >= 1 && workers <= 256;
+    EXPECT_EQ(o.status, taken ? 0 : -1) << workers;
+    EXPECT_EQ(o.err, taken ? "" : "f:Invalid number of workers " + std::to_string(workers) +
+                                      ": it must be between 1 and 256\n");
+  }
+}
+
 // A body that runs past the end of the input file; sizes of 2 GiB and more
 // keep all their digits in the head and in the message.
 TEST_F(RequestFiles, BodyCopyFailureEndsWithStatusOne) {
