@@ -209,6 +209,7 @@ TEST(PackageProfile, BodyQuantiles) {
       {{0, 0, 0, 70000}, 0, 70000, 70000},
       {{65536, 65535, 65535}, 65535, 65536, 65536},
       {{7, 1, 3, 5, 9, 2}, 3, 9, 9},
+      {{4, 8, 6}, 6, 8, 8},
   };
   for (const Case &c : cases) {
     ProfileBuilder b;

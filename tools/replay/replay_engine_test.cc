@@ -240,6 +240,10 @@ TEST(ReplayEngine, ConnectionsPerUserLetRequestsOverlap) {
   std::vector<Received> got = server.received();
   ASSERT_EQ(got.size(), 3u);
   for (int64_t i : {1, 2}) EXPECT_GE(got[i].at_ns - got[0].at_ns, i * 190000000) << i;
+  // The planned and the sending spans both run from time 0 to the last.
+  EXPECT_NEAR(r.stats.planned_span_s, 0.4, 0.01);
+  EXPECT_GE(r.stats.send_span_s, 0.39);
+  EXPECT_LT(r.stats.send_span_s, 1.0);
 }
 
 // (A stop on SIGINT: ReplayProgram.InterruptPrintsTheReportSoFar.)
