@@ -1,7 +1,7 @@
 #include "tools/replay_gen/log.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -76,8 +76,9 @@ TEST(Log, LongLinesAreCutAt102399Characters) {
 // A file to read is opened only when it is a regular file, on whatever
 // descriptor is free, descriptor 0 as well.
 TEST(Log, OpenFileReadsRegularFilesOnly) {
-  std::string dir = std::filesystem::temp_directory_path() / "log_test_open_file";
-  std::filesystem::remove_all(dir);
+  char tmpl[] = "/tmp/log_test.XXXXXX";
+  ASSERT_NE(mkdtemp(tmpl), nullptr);
+  const std::string dir = tmpl;
   std::filesystem::create_directories(dir + "/sub");
   std::ofstream(dir + "/f") << "line\n";
   int saved_stdin = dup(0);
