@@ -5,7 +5,7 @@ closely the tests watch code that nobody chose for them.
 
   scripts/mutate_random.py            (make mutate-random)
   scripts/mutate_random.py --dry-run  (DRY_RUN=1: print the draw, build nothing)
-  scripts/mutate_random.py --list-files | --sites FILE
+  scripts/mutate_random.py --list-files | --sites FILE | --help
 
 Settings come from the environment:
   N=150          faults to run; one that does not build is replaced
@@ -18,10 +18,10 @@ Settings come from the environment:
                  a program the fault rebuilt
   PATHS=P[,P...] draw only in the shipped files each P names, or a folder
                  that P names holds; a * stands for any part of one name
+                 (tools/replay_gen/*.cc: the files at that folder's root)
 
 An interrupt (Ctrl-C, SIGTERM) lets the fault at hand finish, then writes the
 report and the table of the faults run so far; a second one stops at once.
-                 (tools/replay_gen/*.cc: the files at that folder's root)
 
 Shipped code: the .cc and .h files under tools/ and base/, less the unit
 tests (*_test.cc), their support (*_test_support.cc) and the headers only
@@ -969,6 +969,17 @@ def table(rows):
 
 
 def main(argv):
+    if "--help" in argv or "-h" in argv:
+        print(__doc__.strip())
+        return 0
+    known = {"--dry-run", "--list-files", "--sites"}
+    for i, arg in enumerate(argv):
+        if arg not in known and not (i > 0 and argv[i - 1] == "--sites"):
+            sys.stderr.write("mutate-random: unknown argument %s (--help lists them)\n" % arg)
+            return 2
+    if "--sites" in argv and argv.index("--sites") + 1 >= len(argv):
+        sys.stderr.write("mutate-random: --sites needs a file\n")
+        return 2
     if "--list-files" in argv:
         print("\n".join(shipped_files(ROOT)))
         return 0

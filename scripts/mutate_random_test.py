@@ -183,6 +183,19 @@ class Rules(unittest.TestCase):
 
 
 class Draws(unittest.TestCase):
+    def test_help_and_unknown_arguments_start_no_run(self):
+        script = os.path.join(HERE, "mutate_random.py")
+        for args, status, out, err in (
+                (["--help"], 0, "Faults drawn by rule", ""),
+                (["-h"], 0, "Faults drawn by rule", ""),
+                (["--hlep"], 2, "", "mutate-random: unknown argument --hlep (--help lists them)\n"),
+                (["--sites"], 2, "", "mutate-random: --sites needs a file\n")):
+            r = subprocess.run([sys.executable, script] + args, capture_output=True, text=True,
+                               timeout=20)
+            self.assertEqual(r.returncode, status, args)
+            self.assertTrue(r.stdout.startswith(out) and (out or not r.stdout), r.stdout)
+            self.assertEqual(r.stderr, err)
+
     def test_a_seed_gives_the_same_faults_and_another_seed_others(self):
         first = dry_run(SEED=7, N=40)
         self.assertEqual(first, dry_run(SEED=7, N=40))
