@@ -13,6 +13,7 @@
 #include <map>
 
 #include "base/core/failing_pread_test_support.h"
+#include "base/core/open_descriptors_test_support.h"
 #include "tools/replay/replay_test_server.h"
 #include "tools/replay/replay_test_support.h"
 
@@ -155,6 +156,21 @@ TEST(ReplayEngine, AConnectionClosedWithItsAnswerIsNotUsedAgain) {
   EXPECT_EQ(server.connections, 40);
 }
 
+// A kept connection reset before its answer is opened again and the request
+// sent once more; reset again, it fails. Each request gets its own second try.
+TEST(ReplayEngine, ARequestOnAResetKeptConnectionIsSentAgainOnce) {
+  TestDir d;
+  write_test_package(d.path, 1,
+                     {{1, 0, {{0, 0, "a"}, {100, 0, "reset"}, {200, 0, "b"}, {300, 0, "reset"}}}});
+  ScriptedServer server;
+  ReplayRun r = replay(d.path, server.port);
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.stats.retries, 2u);
+  EXPECT_EQ(r.stats.counts.completed, 2u);
+  EXPECT_EQ(r.stats.counts.errors, 2u);
+  EXPECT_EQ(server.received().size(), 6u);
+}
+
 TEST(ReplayEngine, CountsEachShapeOfAnswerAndGoesOnWithTheUser) {
   TestDir d;
   auto user = [](uint64_t id, const char *first) {
@@ -168,6 +184,7 @@ TEST(ReplayEngine, CountsEachShapeOfAnswerAndGoesOnWithTheUser) {
                       user(5, "silent"),
                       user(6, "plain"),
                       user(8, "trickle"),
+                      user(10, "cut short"),
                       // an answer to HEAD has no body, whatever its length says
                       {9, 0, {{0, 0, "<head/>", "HEAD /h HTTP/1.1"}, {50, 1, "<after/>"}}},
                       // the next request goes out on the kept connection as it closes
@@ -183,23 +200,23 @@ TEST(ReplayEngine, CountsEachShapeOfAnswerAndGoesOnWithTheUser) {
     ReplayRun r = replay(d.path, server.port, o, threads < 0 ? tls.cacert : "");
     ASSERT_TRUE(r.ok) << r.error;
     const ReplayStats &s = r.stats;
-    EXPECT_EQ(s.counts.planned, 18u) << threads;
-    EXPECT_EQ(s.counts.sent, 18u);
+    EXPECT_EQ(s.counts.planned, 20u) << threads;
+    EXPECT_EQ(s.counts.sent, 20u);
     EXPECT_EQ(s.counts.completed,
-              15u);  // chunked, close, plain, trickle, head, every second request
-    EXPECT_EQ(s.counts.errors, 3u);
-    EXPECT_EQ(s.errors[kErrorReset], 1u);
+              16u);  // chunked, close, plain, trickle, head, every second request
+    EXPECT_EQ(s.counts.errors, 4u);
+    EXPECT_EQ(s.errors[kErrorReset], 2u);  // reset, and an answer cut short by the close
     EXPECT_EQ(s.errors[kErrorParse], 1u);
     EXPECT_EQ(s.errors[kErrorTimeout], 1u);
     EXPECT_EQ(s.errors[kErrorConnect], 0u);
     EXPECT_EQ(s.status.at(201), 1u);
-    EXPECT_EQ(s.status.at(200), 14u);
-    EXPECT_EQ(s.pages.at(0).counts.errors, 3u);
-    EXPECT_EQ(s.pages.at(1).counts.completed, 9u);
-    EXPECT_EQ(s.workers[0].counts.completed, 15u);
-    EXPECT_EQ(s.latency_ns.total, 15u);
-    EXPECT_EQ(s.lag_ns.total, 18u);
-    EXPECT_GE(server.received().size(), 18u);
+    EXPECT_EQ(s.status.at(200), 15u);
+    EXPECT_EQ(s.pages.at(0).counts.errors, 4u);
+    EXPECT_EQ(s.pages.at(1).counts.completed, 10u);
+    EXPECT_EQ(s.workers[0].counts.completed, 16u);
+    EXPECT_EQ(s.latency_ns.total, 16u);
+    EXPECT_EQ(s.lag_ns.total, 20u);
+    EXPECT_GE(server.received().size(), 20u);
   }
 }
 
@@ -253,6 +270,7 @@ TEST(ReplayEngine, StopsSendingAtTheDuration) {
                      {{1, 0, {{0, 0, "a"}, {100, 0, "b"}, {2000, 0, "c"}}},
                       {2, 0, {{50, 0, "d"}, {3000, 0, "e"}}}});
   ScriptedServer server;
+  long descriptors = vt_open_descriptors();
   ReplayOptions o;
   o.duration_s = 0.5;
   o.speed = 2;  // c (2000 ms) is due at 1 s, after the end
@@ -261,6 +279,10 @@ TEST(ReplayEngine, StopsSendingAtTheDuration) {
   EXPECT_EQ(r.stats.stopped_by, "duration");
   EXPECT_EQ(r.stats.counts.sent, 3u);
   EXPECT_EQ(r.stats.counts.planned, 3u);
+  // The users' kept connections are closed at the end (the server's ends of
+  // them close once it reads that).
+  for (int i = 0; i < 200 && vt_open_descriptors() != descriptors; i++) usleep(10000);
+  EXPECT_EQ(vt_open_descriptors(), descriptors);
 }
 
 // A connect refused, and one never answered: a server whose queue of

@@ -184,6 +184,13 @@ TEST(ReplayOptions, RefusesBadValuesNamingTheOption) {
   ReplayOptions fresh;
   parse({"pkg", "--target", "h:1", "--max-lag", "p0=5"}, &fresh, &error);
   EXPECT_EQ(error.rfind("--max-lag p0=5: expected pNN=MS", 0), 0u) << error;
+  // Last on the line, an option that takes a value lacks it; one unknown is unknown.
+  for (const char *last : {"--timeout", "--bogus"}) {
+    ReplayOptions at_end;
+    parse({"pkg", "--target", "h:1", last}, &at_end, &error);
+    EXPECT_EQ(error, last == std::string("--bogus") ? "unknown option --bogus"
+                                                    : "--timeout needs a value");
+  }
 }
 
 // --shard and --start-at: what each form means, and where each is refused.

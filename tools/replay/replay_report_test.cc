@@ -165,6 +165,14 @@ TEST(ReplayFigures, ResultsFilesReadBackToTheSameFigures) {
     EXPECT_EQ(back.timeline.column_ms, 32u);
     timeline_widen(&back.timeline, direct.timeline.column_ms);
     EXPECT_EQ(digest(back), digest(direct)) << name;
+    // The spans run to the last request planned and the last sent.
+    int64_t last_planned = 0, last_sent = 0;
+    for (const ReplayOutcome &o : list) {
+      last_planned = std::max(last_planned, o.planned_ns);
+      last_sent = std::max(last_sent, o.sent_ns);
+    }
+    EXPECT_NEAR(back.planned_span_s, last_planned / 1e9, 1e-6) << name;
+    EXPECT_NEAR(back.send_span_s, last_sent / 1e9, 1e-6) << name;
     // Empty lines (a line end alone, or CR LF) are passed over wherever they
     // are; in JSON lines, so are blanks and tabs around every token.
     size_t middle = 0;
@@ -540,6 +548,30 @@ TEST(ReplayFigures, ReportAndPageAreAsKept) {
   expect_as_kept(format_replay_report(info, none) + "\n" + replay_report_json(info, none),
                  dir + "/empty_report.txt");
   expect_as_kept(render_replay_html(info, none, "kept run"), dir + "/empty_report.html");
+}
+
+// The TLS lines: handshakes, the certificate, the first failure and the
+// handshake times' median, 99th percentile and maximum.
+TEST(ReplayFigures, TlsLinesOfTheReport) {
+  ReplayStats s = tally(outcomes(10, 1));
+  s.tls.handshakes = 4, s.tls.resumed = 1;
+  s.tls.first_failure = "certificate has expired";
+  for (uint64_t ns : {1000000, 1000000, 9000000, 9000000}) histogram_add(&s.tls.handshake_ns, ns);
+  for (bool verified : {true, false}) {
+    ReplayReportInfo info;
+    info.tls = true;
+    info.tls_verified = verified;
+    info.tls_name = "svc.test";
+    std::string text = format_replay_report(info, s);
+    size_t at = text.find("  tls ");
+    ASSERT_NE(at, std::string::npos) << text;
+    EXPECT_EQ(text.substr(at, text.find("\n", text.find("handshake ms", at)) + 1 - at),
+              std::string("  tls          handshakes 4, resumed 1, failed 0; ") +
+                  (verified ? "certificate checked for svc.test\n"
+                            : "certificate NOT checked (--insecure)\n") +
+                  "  tls failure  certificate has expired\n"
+                  "  handshake ms p50 1.001, p99 9.000, max 9.000 (not in latency; in lag)\n");
+  }
 }
 
 // Throughput is per second of the whole run, however short; a run that

@@ -84,6 +84,7 @@ struct Received {
 };
 
 // Answers each request by what its body asks for: "reset", "garbage",
+// "cut short" (3 bytes of a 10-byte body, then close),
 // "silent", "chunked", "close" (answer, then close without saying so),
 // "trickle" (the answer's first bytes one at a time),
 // "slow" (answer after 300 ms), "status NNN" (that status); anything else
@@ -229,6 +230,7 @@ struct ScriptedServer {
       return false;
     }
     if (has("garbage")) return say("SOMETHING ELSE\r\n\r\n"), false;
+    if (has("cut short")) return say("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc"), false;
     if (has("silent")) {
       while (wait_readable(fd, ssl)) {
         char c;
