@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 
 #include "tools/replay_gen/run_state.h"
 
@@ -105,6 +106,17 @@ TEST(Log, OpenFileReadsRegularFilesOnly) {
     auto [out, err] = capture(1, 1, 1, [&] { got = open_file((dir + c.name).c_str(), "r"); });
     EXPECT_EQ(got, nullptr) << c.name;
     EXPECT_EQ(err, c.err) << c.name;
+  }
+  // Other modes open as the C library does, and say nothing unless it fails.
+  for (const char *mode : {"w", "a+"}) {
+    FILE *got = nullptr;
+    auto [out, err] = capture(1, 1, 1, [&] { got = open_file((dir + "/new").c_str(), mode); });
+    EXPECT_NE(got, nullptr) << mode;
+    if (got) fclose(got);
+    EXPECT_EQ(err, "") << mode;
+    std::tie(out, err) = capture(1, 1, 1, [&] { got = open_file((dir + "/none/x").c_str(), mode); });
+    EXPECT_EQ(got, nullptr) << mode;
+    EXPECT_EQ(err, "open_file:Unable to open file " + dir + "/none/x\n") << mode;
   }
   std::filesystem::remove_all(dir);
 }

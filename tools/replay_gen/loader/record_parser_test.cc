@@ -9,7 +9,11 @@
 #include <utility>
 #include <vector>
 
+#include "base/core/failing_alloc_test_support.h"
+#include "tools/replay_gen/loader/line_reader.h"
 #include "tools/replay_gen/loader/loader_test_support.h"
+#include "tools/replay_gen/loader/record_spill.h"
+#include "tools/replay_gen/loader/record_state.h"
 #include "tools/replay_gen/loader/record_errors.h"
 #include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/services/runtime_services.h"
@@ -306,6 +310,39 @@ TEST_F(ParserTest, UrlModeLongPathLeavesNoRoomForTheSuffix) {
   snprintf(run.config.host_name, sizeof run.config.host_name, "h");
   parse(record(kTime + "URL=/" + std::string(10007, 'n') + "\n", "<a>"));
   EXPECT_EQ(error_lines(), (std::vector<ErrorLine>{{110, 4}}));
+}
+
+// Memory the system cannot give ends the run, naming what it was for: the
+// reader of a file and its parse state, or the thread's records as they grow
+// past the 2 they have.
+TEST_F(ParserTest, MemoryThatCannotBeHadEndsTheRun) {
+  if (!vt_alloc_failures_supported()) GTEST_SKIP() << "the sanitizers keep their own allocator";
+  const uint64_t grown = (2 + loader_grow_step(2)) * sizeof(SeqData);
+  const std::string reader = "load_sequence_file_new:Out of Memory: line reader (size = " +
+                             std::to_string(sizeof(LineReader) + sizeof(FileParse)) +
+                             ") for index -1\n";
+  const struct {
+    size_t bytes;
+    std::string err;
+  } cases[] = {
+      {sizeof(LineReader), reader},
+      {sizeof(FileParse), reader},
+      {grown, "load_sequence_file_new:Out of Memory: Reallocing l_seq_data_arr (size = " +
+                  std::to_string(grown) + ") for index -1\n"},
+  };
+  std::string path = write_file(dir_ + "/SOAP.log.0", record(kBody) + record(kBody) + record(kBody));
+  for (const auto &c : cases) {
+    FILE *fp = fopen(path.c_str(), "r");
+    uint64_t seq_no = 0;
+    testing::internal::CaptureStdout();
+    vt_fail_alloc_of(c.bytes);
+    Outcome o = run_to_end([&] { load_sequence_file_new(thread_, path.c_str(), fp, &seq_no, 0); });
+    vt_fail_alloc_of(0);
+    testing::internal::GetCapturedStdout();
+    fclose(fp);
+    EXPECT_EQ(o.status, -1) << c.bytes;
+    EXPECT_EQ(o.err, c.err) << c.bytes;
+  }
 }
 
 }  // namespace

@@ -97,6 +97,16 @@ TEST_F(RequestWriter, FailureKeepsWholeEntriesBeforeIt) {
   }
 }
 
+// One writer thread a processor, no more than there are workers, and one
+// when the processors are not known (counted as 0).
+TEST(RequestWriterThreads, OneAProcessorUpToTheWorkers) {
+  const struct {
+    int cpus, workers, threads;
+  } cases[] = {{0, 4, 1}, {1, 4, 1}, {2, 4, 2}, {8, 3, 3}, {4, 4, 4}};
+  for (const auto &c : cases)
+    EXPECT_EQ(request_writer_threads(c.cpus, c.workers), c.threads) << c.cpus << " " << c.workers;
+}
+
 // A writer thread that cannot be started ends the run, once the ones
 // started before it have ended.
 TEST_F(RequestWriter, AThreadThatCannotStartEndsTheRun) {
