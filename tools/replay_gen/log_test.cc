@@ -114,7 +114,8 @@ TEST(Log, OpenFileReadsRegularFilesOnly) {
     EXPECT_NE(got, nullptr) << mode;
     if (got) fclose(got);
     EXPECT_EQ(err, "") << mode;
-    std::tie(out, err) = capture(1, 1, 1, [&] { got = open_file((dir + "/none/x").c_str(), mode); });
+    std::tie(out, err) =
+        capture(1, 1, 1, [&] { got = open_file((dir + "/none/x").c_str(), mode); });
     EXPECT_EQ(got, nullptr) << mode;
     EXPECT_EQ(err, "open_file:Unable to open file " + dir + "/none/x\n") << mode;
   }

@@ -12,6 +12,7 @@
 #include <tuple>
 #include <vector>
 
+#include "base/core/failing_alloc_test_support.h"
 #include "base/core/failing_thread_test_support.h"
 #include "tools/replay_gen/loader/loader_test_support.h"
 #include "tools/replay_gen/run_state.h"
@@ -158,6 +159,28 @@ TEST_F(LoaderTest, AThreadThatCannotStartEndsTheRun) {
             "-1load_input_data_files:Failed to create Processing Thread[0]\n");
 }
 
+// The records of all threads that cannot be had in one array end the run,
+// naming their size.
+TEST_F(LoaderTest, RecordsThatCannotBeHadTogetherEndTheRun) {
+  if (!vt_alloc_failures_supported()) GTEST_SKIP() << "the sanitizers keep their own allocator";
+  std::vector<std::string> paths;
+  for (int f = 0; f < 6; f++) paths.push_back(dir_ + "/SOAP.log." + std::to_string(f));
+  const uint64_t bytes = load(2).counters[1] * sizeof(SeqData);
+  run = RunState{};
+  snprintf(run.config.replay_dir, sizeof run.config.replay_dir, "%s", dir_.c_str());
+  add_configured_service("IA_Get", "http://127.0.0.1/svc/0.svc", "XACustId");
+  for (const std::string &path : paths) add_input_file(path);
+  run.options.g_num_thread = 2;
+  vt_fail_alloc_of(bytes);
+  testing::internal::CaptureStdout();
+  Outcome o = run_to_end(load_input_data_files);
+  testing::internal::GetCapturedStdout();
+  vt_fail_alloc_of(0);
+  EXPECT_EQ(std::to_string(o.status) + o.err,
+            "-1load_input_data_files:Out of Memory: seq_data_arr (size = " + std::to_string(bytes) +
+                ") for index -1\n");
+}
+
 TEST_F(LoaderTest, AccountingAndErrorLogs) {
   Result r = load(6 + 2);  // more threads than files: two get none
   const uint64_t met = r.counters[0], valid = r.counters[1], ignored = r.counters[2];
@@ -190,7 +213,8 @@ TEST_F(LoaderTest, AccountingAndErrorLogs) {
     setrlimit(RLIMIT_FSIZE, &small);
     load_files({path}, 1);
   };
-  EXPECT_EXIT(load_in_small_files(), testing::ExitedWithCode(255),
+  EXPECT_EXIT(
+      load_in_small_files(), testing::ExitedWithCode(255),
       "load_input_data_files_t:Error in writing error log file .*/error.log.0: File too large");
 }
 

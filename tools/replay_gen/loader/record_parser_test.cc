@@ -12,9 +12,9 @@
 #include "base/core/failing_alloc_test_support.h"
 #include "tools/replay_gen/loader/line_reader.h"
 #include "tools/replay_gen/loader/loader_test_support.h"
+#include "tools/replay_gen/loader/record_errors.h"
 #include "tools/replay_gen/loader/record_spill.h"
 #include "tools/replay_gen/loader/record_state.h"
-#include "tools/replay_gen/loader/record_errors.h"
 #include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/services/runtime_services.h"
 #include "tools/replay_gen/test_support.h"
@@ -330,7 +330,8 @@ TEST_F(ParserTest, MemoryThatCannotBeHadEndsTheRun) {
       {grown, "load_sequence_file_new:Out of Memory: Reallocing l_seq_data_arr (size = " +
                   std::to_string(grown) + ") for index -1\n"},
   };
-  std::string path = write_file(dir_ + "/SOAP.log.0", record(kBody) + record(kBody) + record(kBody));
+  std::string path =
+      write_file(dir_ + "/SOAP.log.0", record(kBody) + record(kBody) + record(kBody));
   for (const auto &c : cases) {
     FILE *fp = fopen(path.c_str(), "r");
     uint64_t seq_no = 0;

@@ -2,6 +2,7 @@
 
 #include <malloc.h>
 
+#include "base/core/failing_alloc_test_support.h"
 #include "base/core/failing_thread_test_support.h"
 #include "tools/package/package_check.h"
 #include "tools/replay_gen/output/package_test_fixture.h"
@@ -118,6 +119,19 @@ TEST_F(RequestWriter, AThreadThatCannotStartEndsTheRun) {
   vt_fail_thread_create_after(-1);
   EXPECT_EQ(o.status, -1);
   EXPECT_EQ(o.err, "process_sequence_data_new:Failed to create Request Writer Thread[1]\n");
+}
+
+// A writer's buffer that cannot be had ends the run, naming its size.
+TEST_F(RequestWriter, ABufferThatCannotBeHadEndsTheRun) {
+  if (!vt_alloc_failures_supported()) GTEST_SKIP() << "the sanitizers keep their own allocator";
+  set_services(1);
+  load({{4, kT, 0, "first"}, {5, kT + 1, 0, "other"}});
+  run_steps();
+  vt_fail_alloc_of(12347);
+  Outcome o = run_to_end([&] { rewrite(2, {12347, 0}); });
+  vt_fail_alloc_of(0);
+  EXPECT_EQ(o.status, -1);
+  EXPECT_EQ(o.err, "add_request_new:Out of Memory: output buffer (size = 12347) for index -1\n");
 }
 
 // One file through a 50-byte buffer, entries straddling its end and one
