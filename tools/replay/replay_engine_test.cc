@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 #include <malloc.h>
 #include <string.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -547,6 +549,45 @@ TEST(ReplayEngine, FailedHandshakesAreTlsErrorsWithTheirReason) {
   ReplayRun r = replay(d.path, server.port, {}, other.path + "/cert.pem", false);
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_EQ(r.stats.counts.completed, 3u);
+}
+
+// A request file cut short after the package was opened (it changed under
+// the run): the request it no longer holds whole fails at once, as a reset,
+// plain or TLS; the one before it goes out.
+TEST(ReplayEngine, ARequestFileCutShortFailsTheRequestItLost) {
+  TestDir d;
+  write_test_package(d.path, 1, {{1, 0, {{0, 0, "<a/>"}, {50, 0, "<b/>"}}}});
+  const std::string req = d.path + "/vt_req_0";
+  const off_t whole = static_cast<off_t>(std::filesystem::file_size(req));
+  TlsFixture tls;
+  for (bool over_tls : {false, true}) {
+    SCOPED_TRACE(over_tls ? "TLS" : "plain");
+    ASSERT_EQ(truncate(req.c_str(), whole), 0);
+    ScriptedServer server(over_tls ? &tls.certificate : nullptr);
+    ReplayOptions o;
+    o.timeout_ms = 5000;
+    ReplayPackage p;
+    ReplayTarget t;
+    std::string error;
+    ReplayTargetName name{over_tls ? ReplayScheme::kHttps : ReplayScheme::kHttp, "127.0.0.1",
+                          std::to_string(server.port)};
+    ASSERT_TRUE(open_replay_package(d.path, o.workers, &p, &error)) << error;
+    ASSERT_TRUE((!over_tls || make_replay_tls("127.0.0.1", tls.cacert, false, &t.tls, &error)) &&
+                resolve_replay_target(name, &t, &error))
+        << error;
+    ASSERT_EQ(truncate(req.c_str(), whole - 2), 0);  // "<b/>" loses its end
+    int64_t start = test_now_ns();
+    ReplayStats stats;
+    EXPECT_TRUE(run_replay(o, &p, t, ReplayRunContext{}, &stats, &error)) << error;
+    close_replay_package(&p);
+    release_replay_target(&t);
+    EXPECT_LT(test_now_ns() - start, 2000000000);  // well within the time limit
+    EXPECT_EQ(stats.counts.completed, 1u);
+    EXPECT_EQ(stats.errors[kErrorReset], 1u);
+    std::vector<Received> got = server.received();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(body_of(got[0].request), "<a/>");
+  }
 }
 
 // Over TLS the request is read from its file into records: a read cut short
