@@ -157,6 +157,16 @@ TREE=few
 run few none -n 1
 run few.4K 4K -n 1
 same few few.4K
+# The same file twice: each request has a twin of its customer and time in
+# the other file. The one in the first file opens the session, as the -d 2
+# trace shows by the session key it names for each request.
+cp -r "$WORK/few" "$WORK/twice"
+one=$(find "$WORK/twice" -type f)
+cp "$one" "${one%.*}.2"
+TREE=twice
+run twice none -n 1 -d 2
+run twice.4K 4K -n 1 -d 2
+same twice twice.4K
 # The spill lines say where the runs went and that they are gone.
 sed -E 's#vt_spill\.[A-Za-z0-9]{6}#vt_spill.XXXXXX#g; s#[0-9.]+ (KiB|MiB) written#<SIZE> written#' \
   runs/-n1.8K/spill_lines
