@@ -40,15 +40,14 @@ void put(OutBuf *buf, const std::string &s) {
   put(buf, s.data(), s.size());
 }
 
-size_t put_format(OutBuf *buf, const char *format, ...) __attribute__((format(printf, 2, 3)));
-size_t put_format(OutBuf *buf, const char *format, ...) {
+void put_format(OutBuf *buf, const char *format, ...) __attribute__((format(printf, 2, 3)));
+void put_format(OutBuf *buf, const char *format, ...) {
   char *at = out_reserve(buf, kMaxLine);
   va_list ap;
   va_start(ap, format);
   int len = vsnprintf(at, kMaxLine, format, ap);
   va_end(ap);
   buf->used += len;
-  return len;
 }
 
 void put_header(OutBuf *buf, const LoggenEvent &e, const LoggenService &svc,
