@@ -218,6 +218,11 @@ TEST_F(Config, RefusedLines) {
             "many; at most 32767 services are allowed.\n");
   out = run_to_end([] { read_config_file_new("/nonexistent/x.conf"); });
   EXPECT_EQ(out.err, "open_file:Unable to open file /nonexistent/x.conf\n");
+  // A file that opens but cannot be read (this one, from its first byte).
+  out = run_to_end([] { read_config_file_new("/proc/self/mem"); });
+  EXPECT_EQ(s(out.status) + out.err,
+            "-1read_config_file_new:Unable to read configuration file /proc/self/mem: "
+            "Input/output error\n");
   // The final check wants the script, scenario and replay paths.
   strcpy(run.config.replay_dir, "/tmp/r");
   strcpy(run.config.scenario_name, "p/s/x.conf");
