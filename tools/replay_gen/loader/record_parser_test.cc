@@ -223,9 +223,15 @@ TEST_F(ParserTest, RecordsAndRejections) {
     TearDown();
     SetUp();
     run.config.start_time_stamp = c.period_start, run.config.end_time_stamp = c.period_end;
+    run.log.info_level = 2;  // where each rejection is said on the console too
     parse(c.text);
     EXPECT_EQ(records(), c.records);
     EXPECT_EQ(error_lines(), c.errors);
+    size_t said = 0;
+    for (size_t at = console_.find("This request will be ignored"); at != std::string::npos;
+         at = console_.find("This request will be ignored", at + 1))
+      said++;
+    EXPECT_EQ(said, c.errors.size()) << console_;
     EXPECT_EQ(thread_->t_invalid_request, c.errors.size());
     EXPECT_EQ(thread_->t_ignore_request, c.errors.size());
     EXPECT_EQ(thread_->t_msgcount, c.records.size() + c.errors.size());

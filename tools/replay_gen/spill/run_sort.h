@@ -30,7 +30,6 @@ struct RunSort {
   const char *what = "runs";  // names its files
   std::vector<SpillRun> runs;
   SpillFile *out = nullptr;
-  uint64_t records = 0;
   int passes = 0;
 };
 
@@ -75,7 +74,6 @@ SpillRun run_reserve(RunSort<Rec> *s, uint64_t count) {
   if (!s->out) s->out = spill_file_create(s->what);
   SpillRun r{s->out, spill_file_reserve(s->out, count * sizeof(Rec)), count};
   s->runs.push_back(r);
-  s->records += count;
   pthread_mutex_unlock(run_list_mutex());
   return r;
 }
