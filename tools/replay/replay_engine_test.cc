@@ -467,6 +467,15 @@ TEST(ReplayEngine, AReleasedTargetFreesItsTlsContext) {
   ReplayTls unread;
   EXPECT_FALSE(make_replay_tls("127.0.0.1", tls.cacert + ".none", false, &unread, &error));
   EXPECT_EQ(unread.ctx, nullptr);
+  // A name too long for SNI (over 255 bytes) gets no TLS object, and the one
+  // begun for it goes back (some 6 KB each).
+  ReplayTls long_name;
+  ASSERT_TRUE(make_replay_tls(std::string(300, 'a'), "", true, &long_name, &error)) << error;
+  EXPECT_EQ(new_replay_ssl(long_name, 0), nullptr);
+  before = mallinfo2().uordblks;
+  for (int i = 0; i < 50; i++) EXPECT_EQ(new_replay_ssl(long_name, 0), nullptr);
+  EXPECT_LT(mallinfo2().uordblks, before + 50 * 1024);
+  free_replay_tls(&long_name);
 }
 
 // Each user's TLS sessions go back to the allocator: the one a newer

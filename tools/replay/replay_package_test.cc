@@ -240,6 +240,12 @@ TEST(ReplayPackage, RefusesBrokenPackagesSayingWhy) {
   std::string error;
   EXPECT_FALSE(open_replay_package(d.path + "/none", {}, &p, &error));
   EXPECT_NE(error.find("No such file"), std::string::npos) << error;
+  // An index of no bytes, not even its header line.
+  write_test_package(d.path, 2, two_workers());
+  std::ofstream(d.path + "/vt_index_1", std::ios::trunc);
+  EXPECT_FALSE(open_replay_package(d.path, {}, &p, &error));
+  EXPECT_EQ(error, d.path + "/vt_index_1 is empty");
+  close_replay_package(&p);
   // An empty directory: ReplayProgram.BadInputEndsWithOneClearLine.
 }
 

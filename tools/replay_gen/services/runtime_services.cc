@@ -75,7 +75,6 @@ int add_to_thread_list(ThreadArgs *t, const char *service_name, const char *url,
   e.service_name = copy_for_thread_list("service_name", service_name);
   e.soap_action = copy_for_thread_list("soap_action", soap_action);
   e.num_requests = 0;
-  service_index_sync(t->run_time_index, thread_list_view(t));
   e.first_file_seq = t->cur_file_seq;
   return idx;
 }
