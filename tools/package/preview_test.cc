@@ -223,6 +223,16 @@ TEST(PreviewReport, ReportsAreAsKept) {
   // A run that found no input file shows no list of them.
   failing.input_files.clear();
   EXPECT_EQ(format_preview_text(failing).find("input files"), std::string::npos);
+  // One that read its records but would make no package counts its rejected
+  // records, by code.
+  failing.loaded = true;
+  failing.records = 9, failing.accepted = 4;
+  failing.profile.rejected_by_code = {{101, 3}, {104, 2}};
+  std::string text = format_preview_text(failing);
+  EXPECT_NE(text.find("  records met 9, accepted 4, rejected 5\n  rejected records: 5\n"
+                      "    code 101 3\n    code 104 2\n"),
+            std::string::npos)
+      << text;
 }
 
 }  // namespace

@@ -141,7 +141,7 @@ TEST_F(LoaderTest, AnyThreadCountGivesTheOneThreadResult) {
 }
 
 // A loader thread that cannot be started ends the run before any starts.
-TEST_F(LoaderTest, AThreadThatCannotStartEndsTheRun) {
+TEST_F(LoaderTest, AThreadThatCannotStartOrBeJoinedEndsTheRun) {
   run.options.g_num_thread = 3;
   vt_fail_thread_create_after(0);
   testing::internal::CaptureStdout();
@@ -157,6 +157,25 @@ TEST_F(LoaderTest, AThreadThatCannotStartEndsTheRun) {
   vt_fail_thread_create_after(-1);
   EXPECT_EQ(std::to_string(o.status) + o.err,
             "-1load_input_data_files:Failed to create Processing Thread[0]\n");
+  // One that cannot be joined (the last, so that none is left running) ends
+  // it too, naming it.
+  run = RunState{};
+  snprintf(run.config.replay_dir, sizeof run.config.replay_dir, "%s", dir_.c_str());
+  add_configured_service("IA_Get", "http://127.0.0.1/svc/0.svc", "XACustId");
+  for (int f = 0; f < 6; f++) add_input_file(dir_ + "/SOAP.log." + std::to_string(f));
+  run.options.g_num_thread = 3;
+  vt_fail_thread_join_after(2);
+  testing::internal::CaptureStdout();
+  {
+#if defined(__SANITIZE_ADDRESS__)
+    __lsan::ScopedDisabler run_ends_here;
+#endif
+    o = run_to_end(load_input_data_files);
+  }
+  testing::internal::GetCapturedStdout();
+  vt_fail_thread_join_after(-1);
+  EXPECT_EQ(std::to_string(o.status) + o.err,
+            "-1load_input_data_files:Processing Thread[2] Failed\n");
 }
 
 // The records of all threads that cannot be had in one array end the run,

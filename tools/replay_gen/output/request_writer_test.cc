@@ -110,7 +110,7 @@ TEST(RequestWriterThreads, OneAProcessorUpToTheWorkers) {
 
 // A writer thread that cannot be started ends the run, once the ones
 // started before it have ended.
-TEST_F(RequestWriter, AThreadThatCannotStartEndsTheRun) {
+TEST_F(RequestWriter, AThreadThatCannotStartOrBeJoinedEndsTheRun) {
   set_services(1);
   load({{4, kT, 0, "first"}, {5, kT + 1, 0, "other"}});
   run_steps();
@@ -119,6 +119,12 @@ TEST_F(RequestWriter, AThreadThatCannotStartEndsTheRun) {
   vt_fail_thread_create_after(-1);
   EXPECT_EQ(o.status, -1);
   EXPECT_EQ(o.err, "process_sequence_data_new:Failed to create Request Writer Thread[1]\n");
+  // One that cannot be joined (the last) ends it too, naming it.
+  vt_fail_thread_join_after(1);
+  o = run_to_end([&] { rewrite(2, {1 << 20, 0}); });
+  vt_fail_thread_join_after(-1);
+  EXPECT_EQ(o.status, -1);
+  EXPECT_EQ(o.err, "process_sequence_data_new:Request Writer Thread[1] Failed\n");
 }
 
 // A writer's buffer that cannot be had ends the run, naming its size.
