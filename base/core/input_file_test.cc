@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "base/core/decimal.h"
+#include "base/core/open_descriptors_test_support.h"
 
 namespace {
 
@@ -80,8 +81,8 @@ TEST(OpenRegularFile, OpensOnlyRegularFilesAndNeverWaits) {
 // A path that turns from a regular file into a named pipe and back while it
 // is opened: whatever is caught between the look and the open, the caller
 // gets a regular file or a refusal, never a pipe (nor a descriptor it did
-// not open). The swaps race the opens; most rounds meet one state or the
-// other, some fall between.
+// not open), and no descriptor stays open. The swaps race the opens; most
+// rounds meet one state or the other, some fall between.
 TEST(OpenRegularFile, AFileSwappedWhileOpenedIsLookedAtAgain) {
   TempDir dir;
   std::string path = dir.path + "/swapped", file = dir.path + "/file", fifo = dir.path + "/fifo";
@@ -89,6 +90,7 @@ TEST(OpenRegularFile, AFileSwappedWhileOpenedIsLookedAtAgain) {
   ASSERT_GE(fd, 0);
   close(fd);
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const long descriptors = vt_open_descriptors();
   std::atomic<bool> stop{false};
   std::thread swapper([&] {
     std::string tmp = dir.path + "/tmp";
@@ -114,6 +116,7 @@ TEST(OpenRegularFile, AFileSwappedWhileOpenedIsLookedAtAgain) {
   EXPECT_EQ(wrong, 0);
   EXPECT_GT(opened, 0);
   EXPECT_GT(refused, 0);
+  EXPECT_EQ(vt_open_descriptors(), descriptors);  // a pipe opened by mistake is closed
 }
 
 // Numbers at the edge of 64 bits, leading zeros, and what is no number.

@@ -1,5 +1,6 @@
 #include "tools/replay_gen/output/request_writer.h"
 
+#include <fcntl.h>
 #include <malloc.h>
 
 #include "base/core/failing_alloc_test_support.h"
@@ -138,6 +139,24 @@ TEST_F(RequestWriter, ABufferThatCannotBeHadEndsTheRun) {
   vt_fail_alloc_of(0);
   EXPECT_EQ(o.status, -1);
   EXPECT_EQ(o.err, "add_request_new:Out of Memory: output buffer (size = 12347) for index -1\n");
+}
+
+// The newline owed to the last entry, when it cannot be written, ends the
+// run with status -1, naming the file and why.
+TEST_F(RequestWriter, ALastNewlineThatCannotBeWrittenEndsTheRun) {
+  RequestStage stage;
+  stage_open(&stage, 64);
+  EntrySink out{};
+  out.fd = open("/dev/full", O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(out.fd, 0);
+  out.vvm_id = 3;
+  out.stage = &stage;
+  out.newline_pending = true;
+  Outcome o = run_to_end([&] { finish_entries(&out); });
+  close(out.fd);
+  stage_close(&stage);
+  EXPECT_EQ(std::to_string(o.status) + o.err,
+            "-1add_request_new:Unable to write request in index_3: No space left on device\n");
 }
 
 // One file through a 50-byte buffer, entries straddling its end and one
