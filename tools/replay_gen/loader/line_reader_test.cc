@@ -12,9 +12,9 @@ namespace {
 
 using Lines = std::vector<std::pair<std::string, int64_t>>;  // line, file offset after it
 
-// Reads text copied (mode 0), in place (1), or in place with the lines before
+// Reads text copied (mode 0), in place (1), in place with the lines before
 // each "*******" line passed over (2; those are cut out of the text by their
-// offsets).
+// offsets), or in place and copied in turn (3).
 Lines read_all(const std::string &text, int mode, size_t limit, uint64_t *skipped) {
   FILE *fp = tmpfile();
   fwrite(text.data(), 1, text.size(), fp);
@@ -36,8 +36,9 @@ Lines read_all(const std::string &text, int mode, size_t limit, uint64_t *skippe
       }
     }
     char *line = buf.data();
-    size_t len = mode == 0 ? read_line(reader.get(), buf.data(), limit)
-                           : read_line_in_place(reader.get(), buf.data(), limit, &line);
+    bool copy = mode == 0 || (mode == 3 && lines.size() % 2 == 1);
+    size_t len = copy ? read_line(reader.get(), buf.data(), limit)
+                      : read_line_in_place(reader.get(), buf.data(), limit, &line);
     if (len == 0) break;
     EXPECT_LT(len, limit);
     if (len >= limit) break;
@@ -69,6 +70,7 @@ TEST(LineReader, InPlaceAndPassedOverLinesAreTheCopiedLines) {
     EXPECT_TRUE(joined == text) << "limit " << limit;
     EXPECT_EQ(read_all(text, 1, limit, &skipped), copied) << "limit " << limit;
     EXPECT_EQ(read_all(text, 2, limit, &skipped), copied) << "limit " << limit;
+    EXPECT_EQ(read_all(text, 3, limit, &skipped), copied) << "limit " << limit;
     EXPECT_GT(skipped, 1000u) << "limit " << limit;
   }
   // A long last line that the last, short chunk ends: its piece that
