@@ -12,15 +12,6 @@ namespace {
 
 std::atomic<size_t> failing_size{0};
 
-// True once for an allocation of the armed size.
-bool should_fail(size_t bytes) {
-  size_t armed = failing_size.load(std::memory_order_relaxed);
-  if (armed == 0 || bytes != armed) return false;
-  if (!failing_size.compare_exchange_strong(armed, 0)) return false;
-  errno = ENOMEM;
-  return true;
-}
-
 }  // namespace
 
 void vt_fail_alloc_of(size_t bytes) {
@@ -36,6 +27,19 @@ bool vt_alloc_failures_supported() {
 }
 
 #ifndef VT_KEEP_ALLOCATOR
+namespace {
+
+// True once for an allocation of the armed size.
+bool should_fail(size_t bytes) {
+  size_t armed = failing_size.load(std::memory_order_relaxed);
+  if (armed == 0 || bytes != armed) return false;
+  if (!failing_size.compare_exchange_strong(armed, 0)) return false;
+  errno = ENOMEM;
+  return true;
+}
+
+}  // namespace
+
 // The program's own definitions come before the C library's, whose own
 // entry points do the real work.
 extern "C" {
