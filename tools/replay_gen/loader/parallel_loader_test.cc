@@ -106,13 +106,38 @@ class LoaderTest : public testing::Test {
     return r;
   }
 
-  // Loads the given files from a fresh run state.
-  Result load_files(const std::vector<std::string> &paths, int16_t threads) {
+  // A fresh run state that will read the given files.
+  void fresh_run(const std::vector<std::string> &paths) {
     run = RunState{};
     snprintf(run.config.replay_dir, sizeof run.config.replay_dir, "%s", dir_.c_str());
     add_configured_service("IA_Get", "http://127.0.0.1/svc/0.svc", "XACustId");
     for (const std::string &path : paths) add_input_file(path);
+  }
+
+  // Loads the given files from a fresh run state.
+  Result load_files(const std::vector<std::string> &paths, int16_t threads) {
+    fresh_run(paths);
     return load(threads);
+  }
+
+  // The files of SetUp, from a fresh run state, with n threads, run to the
+  // end of the run (that a test makes fail); the console is dropped.
+  Outcome load_to_end(int16_t threads) {
+    std::vector<std::string> paths;
+    for (int f = 0; f < 6; f++) paths.push_back(dir_ + "/SOAP.log." + std::to_string(f));
+    fresh_run(paths);
+    run.options.g_num_thread = threads;
+    testing::internal::CaptureStdout();
+    Outcome o;
+    {
+#if defined(__SANITIZE_ADDRESS__)
+      // The run ends there: what the loader holds then is not given back.
+      __lsan::ScopedDisabler run_ends_here;
+#endif
+      o = run_to_end(load_input_data_files);
+    }
+    testing::internal::GetCapturedStdout();
+    return o;
   }
 
   std::string dir_;
@@ -140,39 +165,17 @@ TEST_F(LoaderTest, AnyThreadCountGivesTheOneThreadResult) {
   }
 }
 
-// A loader thread that cannot be started ends the run before any starts.
+// A loader thread that cannot be started ends the run before any starts;
+// one that cannot be joined (the last, so that none is left running) ends it
+// too, naming it.
 TEST_F(LoaderTest, AThreadThatCannotStartOrBeJoinedEndsTheRun) {
-  run.options.g_num_thread = 3;
   vt_fail_thread_create_after(0);
-  testing::internal::CaptureStdout();
-  Outcome o;
-  {
-#if defined(__SANITIZE_ADDRESS__)
-    // The run ends there: what the loader holds then is not given back.
-    __lsan::ScopedDisabler run_ends_here;
-#endif
-    o = run_to_end(load_input_data_files);
-  }
-  testing::internal::GetCapturedStdout();
+  Outcome o = load_to_end(3);
   vt_fail_thread_create_after(-1);
   EXPECT_EQ(std::to_string(o.status) + o.err,
             "-1load_input_data_files:Failed to create Processing Thread[0]\n");
-  // One that cannot be joined (the last, so that none is left running) ends
-  // it too, naming it.
-  run = RunState{};
-  snprintf(run.config.replay_dir, sizeof run.config.replay_dir, "%s", dir_.c_str());
-  add_configured_service("IA_Get", "http://127.0.0.1/svc/0.svc", "XACustId");
-  for (int f = 0; f < 6; f++) add_input_file(dir_ + "/SOAP.log." + std::to_string(f));
-  run.options.g_num_thread = 3;
   vt_fail_thread_join_after(2);
-  testing::internal::CaptureStdout();
-  {
-#if defined(__SANITIZE_ADDRESS__)
-    __lsan::ScopedDisabler run_ends_here;
-#endif
-    o = run_to_end(load_input_data_files);
-  }
-  testing::internal::GetCapturedStdout();
+  o = load_to_end(3);
   vt_fail_thread_join_after(-1);
   EXPECT_EQ(std::to_string(o.status) + o.err,
             "-1load_input_data_files:Processing Thread[2] Failed\n");
@@ -182,18 +185,9 @@ TEST_F(LoaderTest, AThreadThatCannotStartOrBeJoinedEndsTheRun) {
 // naming their size.
 TEST_F(LoaderTest, RecordsThatCannotBeHadTogetherEndTheRun) {
   if (!vt_alloc_failures_supported()) GTEST_SKIP() << "the sanitizers keep their own allocator";
-  std::vector<std::string> paths;
-  for (int f = 0; f < 6; f++) paths.push_back(dir_ + "/SOAP.log." + std::to_string(f));
   const uint64_t bytes = load(2).counters[1] * sizeof(SeqData);
-  run = RunState{};
-  snprintf(run.config.replay_dir, sizeof run.config.replay_dir, "%s", dir_.c_str());
-  add_configured_service("IA_Get", "http://127.0.0.1/svc/0.svc", "XACustId");
-  for (const std::string &path : paths) add_input_file(path);
-  run.options.g_num_thread = 2;
   vt_fail_alloc_of(bytes);
-  testing::internal::CaptureStdout();
-  Outcome o = run_to_end(load_input_data_files);
-  testing::internal::GetCapturedStdout();
+  Outcome o = load_to_end(2);
   vt_fail_alloc_of(0);
   EXPECT_EQ(std::to_string(o.status) + o.err,
             "-1load_input_data_files:Out of Memory: seq_data_arr (size = " + std::to_string(bytes) +
