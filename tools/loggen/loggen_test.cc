@@ -272,6 +272,22 @@ TEST(Loggen, NoProgressBeforeASecondHasPassed) {
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
+TEST(Loggen, ProgressLineRoundsDown) {
+  struct Case {
+    uint64_t done, total, bytes;
+    const char *line;
+  };
+  const Case cases[] = {
+      {0, 7, 0, "vt_loggen: 0 of 7 requests written (0%), 0 MB"},
+      {2, 3, (1 << 20) - 1, "vt_loggen: 2 of 3 requests written (66%), 0 MB"},
+      {7, 7, (3 << 20) + (1 << 19), "vt_loggen: 7 of 7 requests written (100%), 3 MB"},
+      {1999999999, 2000000000, 1ULL << 40,
+       "vt_loggen: 1999999999 of 2000000000 requests written (99%), 1048576 MB"},
+  };
+  for (const Case &c : cases)
+    EXPECT_EQ(loggen_progress_line(c.done, c.total, c.bytes), c.line) << c.done;
+}
+
 TEST(LoggenOptions, Errors) {
   const std::string good = "--out=d --days=3 --quiet --seed 18446744073709551615";
   struct Case {

@@ -35,9 +35,7 @@ void show_progress(Progress *p, bool last) {
   if (last ? !p->shown : now.tv_sec - p->last.tv_sec < 1) return;
   p->last = now;
   p->shown = true;
-  fprintf(stderr, "vt_loggen: %llu of %llu requests written (%llu%%), %llu MB\n",
-          (unsigned long long)p->done, (unsigned long long)p->total,
-          (unsigned long long)(p->done * 100 / p->total), (unsigned long long)(p->bytes >> 20));
+  fprintf(stderr, "%s\n", loggen_progress_line(p->done, p->total, p->bytes).c_str());
 }
 
 bool make_dirs(const std::string &path, std::string *error) {
@@ -133,6 +131,14 @@ std::string local_time_text(int64_t seconds) {
 
 }  // namespace
 
+std::string loggen_progress_line(uint64_t done, uint64_t total, uint64_t bytes) {
+  char line[160];
+  snprintf(line, sizeof line, "vt_loggen: %llu of %llu requests written (%llu%%), %llu MB",
+           (unsigned long long)done, (unsigned long long)total,
+           (unsigned long long)(done * 100 / total), (unsigned long long)(bytes >> 20));
+  return line;
+}
+
 bool generate_logs(const LoggenOptions &o, LoggenSummary *s, std::string *error) {
   *s = {};
   s->window_start_s = utc_midnight(o.start_date);
@@ -188,6 +194,5 @@ void print_loggen_summary(FILE *out, const LoggenOptions &o, const LoggenSummary
   fprintf(out, "expected_accepted=%llu\n", (unsigned long long)s.good);
   fprintf(out, "expected_accepted_without_period=%llu\n", (unsigned long long)(s.good + s.bad[1]));
   fprintf(out, "expected_users=%llu\n", (unsigned long long)s.users);
-  fprintf(out, "expected_users_without_period=%llu\n",
-          (unsigned long long)s.users_without_period);
+  fprintf(out, "expected_users_without_period=%llu\n", (unsigned long long)s.users_without_period);
 }

@@ -120,9 +120,7 @@ TimeSource merged_times(SpilledTimes *s, uint64_t share) {
   sort_into_run(&s->sort, s->buf.data(), s->used, UserTimeLess{});
   s->buf = {};
   MergeShape shape = merge_shape(share, sizeof(UserTime));
-  reduce_runs(&s->sort, shape, UserTimeLess{});
-  merge_begin(&s->merge, s->sort.runs.data(), s->sort.runs.size(), shape.block_records,
-              UserTimeLess{});
+  merge_all_runs(&s->merge, &s->sort, shape, UserTimeLess{});
   return [s](uint64_t *t) {
     const UserTime *top = merge_top(s->merge);
     if (!top) return false;

@@ -140,9 +140,10 @@ void place_request(Walk *w, uint64_t i, const SeqData &rec) {
   if (s->num_req > run.counters.max_req_per_user) run.counters.max_req_per_user = s->num_req;
   ReqNode row;
   place_entry(rec, static_cast<uint64_t>(rec.uid), s->vvm_id, &row);
-  w->rows[w->rows_used++] = IndexRow{s->user_no,      i,           row.time_stamp,
-                                     static_cast<uint64_t>(row.offset), row.size, row.page_id,
-                                     row.creation_ts_offset, row.creation_ts_size, row.type};
+  w->rows[w->rows_used++] =
+      IndexRow{s->user_no, i,           row.time_stamp,         static_cast<uint64_t>(row.offset),
+               row.size,   row.page_id, row.creation_ts_offset, row.creation_ts_size,
+               row.type};
   if (w->rows_used == w->rows.size()) flush_rows(w);
   if (s == &opened) {
     run.workers.vvm_list[s->vvm_id].num_users++;
@@ -166,20 +167,19 @@ void walk_spilled_requests(bool write_files) {
   w.n = run.counters.g_valid_msgcount;
   uint64_t quarter = run.spill.budget / kQuarters;
   MergeShape shape = merge_shape(quarter, sizeof(SessionRecord));
-  reduce_runs(&run.spill.by_time, shape, TimeSeqLess{});
+  RunMerge<SessionRecord, TimeSeqLess> m;
+  merge_all_runs(&m, &run.spill.by_time, shape, TimeSeqLess{});
   size_t batch = std::max<size_t>(quarter / (sizeof(SeqData) + 1), kMinBatch);
   w.batch.resize(batch);
   w.batch_worker.resize(batch);
   w.rows.resize(std::max<size_t>(quarter / sizeof(IndexRow), kMinBatch));
-  w.users.resize(std::min<size_t>(kUserChunk, std::max<size_t>(quarter / 16 / sizeof(UserEntry), 1)));
+  w.users.resize(
+      std::min<size_t>(kUserChunk, std::max<size_t>(quarter / 16 / sizeof(UserEntry), 1)));
   if (write_files) {
     int cpus = static_cast<int>(std::thread::hardware_concurrency());
     writers_open(&w.writers, request_writer_threads(cpus, run.workers.num_vvm),
                  default_writer_settings());
   }
-  RunMerge<SessionRecord, TimeSeqLess> m;
-  RunSort<SessionRecord> &from = run.spill.by_time;
-  merge_begin(&m, from.runs.data(), from.runs.size(), shape.block_records, TimeSeqLess{});
   uint64_t i = 0;
   for (; const SessionRecord *top = merge_top(m); i++) {
     SeqData rec = batch_record(*top);
@@ -194,5 +194,5 @@ void walk_spilled_requests(bool write_files) {
   if (write_files) writers_close(&w.writers);
   flush_rows(&w);
   flush_users(&w);
-  run_sort_release(&from);
+  run_sort_release(&run.spill.by_time);
 }

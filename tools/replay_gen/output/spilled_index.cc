@@ -14,9 +14,7 @@ constexpr size_t kUserChunk = 4096;
 
 void spilled_users_begin(SpilledUsers *u) {
   MergeShape shape = merge_shape(run.spill.budget / kMergeShareDivisor, sizeof(IndexRow));
-  reduce_runs(&run.spill.rows, shape, UserPlaceLess{});
-  merge_begin(&u->rows, run.spill.rows.runs.data(), run.spill.rows.runs.size(),
-              shape.block_records, UserPlaceLess{});
+  merge_all_runs(&u->rows, &run.spill.rows, shape, UserPlaceLess{});
   u->chunk.clear();
   u->chunk_first = 0;
   u->next_user = 0;
@@ -26,7 +24,8 @@ bool next_spilled_user(SpilledUsers *u, UserEntry *user) {
   if (u->next_user >= run.spill.num_users) return false;
   if (u->next_user >= u->chunk_first + u->chunk.size()) {
     u->chunk_first = u->next_user;
-    size_t k = static_cast<size_t>(std::min<uint64_t>(kUserChunk, run.spill.num_users - u->next_user));
+    size_t k =
+        static_cast<size_t>(std::min<uint64_t>(kUserChunk, run.spill.num_users - u->next_user));
     u->chunk.resize(k);
     spill_file_read(run.spill.users, u->next_user * sizeof(UserEntry), u->chunk.data(),
                     k * sizeof(UserEntry));
@@ -39,9 +38,8 @@ bool next_spilled_user(SpilledUsers *u, UserEntry *user) {
 bool next_spilled_row(SpilledUsers *u, ReqNode *row) {
   const IndexRow *top = merge_top(u->rows);
   if (!top || top->user_no + 1 != u->next_user) return false;
-  *row = ReqNode{top->time_stamp,      static_cast<off_t>(top->offset), top->size,
-                 top->page_id,         top->creation_ts_offset,         top->creation_ts_size,
-                 top->type};
+  *row = ReqNode{top->time_stamp,         static_cast<off_t>(top->offset), top->size, top->page_id,
+                 top->creation_ts_offset, top->creation_ts_size,           top->type};
   merge_pop(&u->rows);
   return true;
 }

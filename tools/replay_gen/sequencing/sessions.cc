@@ -47,10 +47,7 @@ void fill_parent_seq_new() {
   for (uint64_t i = 0; i < n; i++) {
     const SeqData &c = run.records.seq_data_arr_copy[i];
     SeqData &own = run.records.seq_data_arr[c.seq];
-    if (!joins(s, c)) {
-      s = session_of(c);
-      s.key = own.seq;
-    }
+    if (!joins(s, c)) s = session_of(c);
     own.parent_seq = s.key;
     if (run.log.debug_level) debug_log(2, "fill_parent_seq_new", "cur_seq %lu", s.key);
   }

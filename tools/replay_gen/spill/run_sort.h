@@ -226,6 +226,14 @@ void reduce_runs(RunSort<Rec> *s, const MergeShape &shape, Less less) {
   }
 }
 
+// Starts a merge of all the sort's runs, first merging them in passes until
+// no more are left than one merge may read at a time.
+template <typename Rec, typename Less>
+void merge_all_runs(RunMerge<Rec, Less> *m, RunSort<Rec> *s, const MergeShape &shape, Less less) {
+  reduce_runs(s, shape, less);
+  merge_begin(m, s->runs.data(), s->runs.size(), shape.block_records, less);
+}
+
 // Closes the sort's file and forgets its runs; the count of passes stays.
 template <typename Rec>
 void run_sort_release(RunSort<Rec> *s) {
