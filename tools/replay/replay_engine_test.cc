@@ -112,6 +112,11 @@ TEST(ReplayEngine, SendsEachUsersEntriesInOrderAtTheirTimesOnOneConnection) {
     EXPECT_EQ(r.stats.tls.resumed, over_tls ? 1u : 0u);
     EXPECT_EQ(server.resumed, over_tls ? 1 : 0);
     EXPECT_EQ(r.stats.tls.handshake_ns.total, r.stats.tls.handshakes);
+    // Each takes a round trip at least, and far less than the run.
+    if (over_tls) {
+      EXPECT_GT(r.stats.tls.handshake_ns.min, 0u);
+      EXPECT_LT(r.stats.tls.handshake_ns.max, 5000000000u);
+    }
     // Each connection, its exchange over, says goodbye (the server may read
     // it a little after the run).
     for (int i = 0; i < 500 && over_tls && server.goodbyes < 5; i++) usleep(10000);
