@@ -51,6 +51,18 @@ std::string shell_path(const char *path) {
   vt_exit(-1);
 }
 
+// Whether a directory that could not be opened was removed or replaced since
+// it was looked at, and is to be looked at again; other causes end the run.
+bool replaced_meanwhile(int err) {
+  return err == ENOENT || err == ENOTDIR || err == ELOOP;
+}
+
+[[noreturn]] void refuse_unopenable(const char *fname, int err) {
+  error_log(1, fname, "Replay directory %s cannot be opened: %s", run.config.replay_dir,
+            strerror(err));
+  vt_exit(-1);
+}
+
 [[noreturn]] void refuse_creation(const char *name) {
   error_log(1, "create_dir", "system(create_cmd) failed : Error in creating %s dir '%s'\n", name,
             run.config.replay_dir);
@@ -100,9 +112,10 @@ bool take_existing(const std::string &path) {
   int holder;
   int fd = lock_dir(path.c_str(), &busy, &holder);
   if (busy) refuse_busy(kFname, holder);
-  if (fd < 0) return false;  // replaced meanwhile: look again
+  if (fd < 0 && replaced_meanwhile(errno)) return false;  // look again
+  if (fd < 0 && run.options.run_forcefully) refuse_unopenable(kFname, errno);
   if (!run.options.run_forcefully) {
-    close(fd);
+    if (fd >= 0) close(fd);
     refuse_existing();
   }
   run.replay_dir_state.lock_fd = fd;
@@ -167,6 +180,7 @@ bool create_dir(const char *name, const char *dir_name) {
   int holder;
   int fd = lock_dir(dir_name, &busy, &holder);
   if (busy) refuse_busy("create_dir", holder);
+  if (fd < 0 && !replaced_meanwhile(errno)) refuse_unopenable("create_dir", errno);
   struct stat mine, there;
   if (fd >= 0 && (fstat(fd, &mine) != 0 || lstat(dir_name, &there) != 0 ||
                   mine.st_ino != there.st_ino || mine.st_dev != there.st_dev)) {

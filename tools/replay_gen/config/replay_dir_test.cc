@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -100,6 +101,39 @@ TEST_F(ReplayDir, CreatedOrRefusedOrRecreated) {
             "-1set_replay_dir:Replay directory to_dir already exists.\n\n");
   EXPECT_TRUE(std::filesystem::is_symlink("to_dir"));
   EXPECT_EQ(entries("a/replay"), Names{"old"});
+}
+
+// A directory that cannot be opened, here for want of a descriptor, is named
+// with that cause: neither taken for one replaced under the run nor, with
+// -f, for one that exists.
+TEST_F(ReplayDir, DirectoryThatCannotBeOpenedIsNamedWithTheCause) {
+  ASSERT_EQ(mkdir("old", 0777), 0);
+  struct Case {
+    const char *dir;
+    int force;
+    const char *outcome;
+  } cases[] = {
+      {"old", 0, "-1set_replay_dir:Replay directory old already exists.\n\n"},
+      {"old", 1, "-1set_replay_dir:Replay directory old cannot be opened: Too many open files\n"},
+      {"new", 0, "-1create_dir:Replay directory new cannot be opened: Too many open files\n"},
+  };
+  for (const Case &c : cases) {
+    reset_config_state();
+    run.options.run_forcefully = c.force;
+    Outcome out = run_to_end([&] {
+      struct Limit {
+        struct rlimit old;
+        ~Limit() { setrlimit(RLIMIT_NOFILE, &old); }
+      } limit;
+      ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit.old), 0);
+      int next = dup(0);  // the lowest free descriptor: the limit
+      close(next);
+      struct rlimit none = {static_cast<rlim_t>(next), limit.old.rlim_max};
+      ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
+      set_replay_dir(c.dir);
+    });
+    EXPECT_EQ(std::to_string(out.status) + out.err, c.outcome) << c.dir << c.force;
+  }
 }
 
 TEST_F(ReplayDir, ShellCharactersReachNoShell) {

@@ -8,7 +8,7 @@
 // Opens the directory at path (never through a symbolic link) and takes the
 // lock without waiting. Returns the descriptor that holds it, or -1: with
 // *busy true when another open of the directory holds the lock, and *holder
-// then the process id that took it (0 when unknown).
+// then the process id that took it (0 when unknown), else with errno set.
 int lock_dir(const char *path, bool *busy, int *holder);
 
 // The process id that holds a lock on the file open at fd, from the
