@@ -54,6 +54,29 @@ TEST(GroupCmd, RunsInItsOwnGroup) {
   EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0);
 }
 
+// While a command runs it is named, cut with "..." to 399 characters.
+TEST(GroupCmd, NamesTheRunningCommandCutToItsRoom) {
+  const std::string head = "sleep 0.3 #";
+  struct Case {
+    size_t size;
+    std::string note;
+  } cases[] = {
+      {head.size(), head},
+      {399, head + std::string(388, 'x')},
+      {400, head + std::string(385, 'x') + "..."},
+      {4000, head + std::string(385, 'x') + "..."},
+  };
+  for (const Case &c : cases) {
+    std::string cmd = head + std::string(c.size - head.size(), 'x');
+    std::thread runner([&] { vtlb_run_group_cmd(cmd, 10); });
+    for (int i = 0; i < 2000 && vtlb_running_group() == 0; i++) usleep(1000);
+    EXPECT_NE(vtlb_running_group(), 0) << c.size;
+    EXPECT_EQ(vtlb_running_group_cmd(), c.note) << c.size;
+    runner.join();
+  }
+  EXPECT_EQ(vtlb_running_group(), 0);
+}
+
 // A command that cannot be started (no descriptor or no process to spare)
 // reports why, and leaves no descriptor, blocked signal or SIGCHLD handler
 // behind it.
