@@ -48,7 +48,7 @@ struct LogGates {
 
 // The configuration file's values.
 struct RunConfig {
-  int32_t current_line_num = 0;         // line being applied, 0 outside reading
+  int32_t current_line_num = 0;         // line being applied
   char config_file[kTextBufSize] = "";  // the file being read, as -i names it
   char replay_dir[kTextBufSize] = "";
   char scenario_name[kTextBufSize] = "";

@@ -161,7 +161,6 @@ void read_config_file_new(const char *config_file_name) {
     // The pieces of an over-long line share its number.
     if (line_end) line_num++;
   }
-  set_config_line_number(0);
   complete_replay_dir();
 }
 
