@@ -437,8 +437,10 @@ void continue_handshake(Engine *e, uint32_t ci, int64_t now) {
     ReplayTlsStats &tls = e->stats->tls;
     tls.handshakes++;
     if (SSL_session_reused(c.ssl)) tls.resumed++;
+    // Read from the clock: over a short round trip the handshake can end
+    // within the call that began it, at the same `now`.
     histogram_add(&tls.handshake_ns,
-                  static_cast<uint64_t>(std::max<int64_t>(0, now - c.handshake_start_ns)));
+                  static_cast<uint64_t>(std::max<int64_t>(0, mono_ns() - c.handshake_start_ns)));
     begin_send(e, ci, now);
     return;
   }

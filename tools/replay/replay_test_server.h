@@ -87,7 +87,9 @@ struct Received {
 // "cut short" (3 bytes of a 10-byte body, then close),
 // "silent", "chunked", "close" (answer, then close without saying so),
 // "trickle" (the answer's first bytes one at a time),
-// "slow" (answer after 300 ms), "status NNN" (that status); anything else
+// "slow" (answer after 300 ms), "status NNN" (that status), "unsized" (a
+// body without a length, to the close; "unsized, then reset" resets instead
+// of closing); anything else
 // gets "200 OK". With a certificate it speaks TLS (and resumes sessions).
 struct ScriptedServer {
   int listen_fd = -1;
@@ -224,6 +226,15 @@ struct ScriptedServer {
       return n == static_cast<int>(text.size());
     };
     const std::string ok = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+    if (has("unsized")) {  // a body that runs to the close, or, told so, to a reset
+      say("HTTP/1.1 200 OK\r\n\r\nsome body");
+      if (has("then reset")) {
+        usleep(100000);
+        linger l{1, 0};
+        setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+      }
+      return false;
+    }
     if (has("reset")) {
       linger l{1, 0};
       setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
