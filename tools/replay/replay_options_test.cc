@@ -105,6 +105,8 @@ TEST(ReplayOptions, ReadsTargetsAndSaysWhatIsWrongWithThem) {
       {"https://[::1]:8443", "https://[::1]:8443"},
       {"https://127.0.0.1:08443", "https://127.0.0.1:8443"},
       {"hostonly", "expected HOST:PORT, http://HOST[:PORT] or https://HOST[:PORT]"},
+      {"h:1", "h:1"},
+      {"http://h:65535", "http://h:65535"},
       {"h:0", "expected a port from 1 to 65535"},
       {"https://h:65536", "expected a port from 1 to 65535"},
       {"http://h:", "expected a port from 1 to 65535"},
