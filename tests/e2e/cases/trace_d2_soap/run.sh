@@ -1,6 +1,5 @@
-# The whole -d 2 trace of a small tree: two services in SOAP mode, one loader
-# thread, one worker, a progress mark per request, the single sort (-N);
-# INPUT_DIR lists its day.
-TRACE_DAYS=20261201
+# The whole -d 2 trace of the small tree in SOAP mode, with the keywords that
+# are traced: lines of levels 3 and 4 stay hidden, those of level 2 show.
+TRACE_KEYWORDS=1
 . "$CASE/../../trace_tree.sh"
-trace_run -d 2 -N
+trace_run -d 2
