@@ -177,8 +177,10 @@ if unshare -rm bash -c 'mount --bind "$1" /dev/null && mount -o remount,bind,ro 
   no_dev_null 1 "^vtu_change_page_name: $ro\$" "$SUITE/vtu_change_page_name" -s p/s/c -p a -n b
   [ -e "$T/tree_none" ] && { echo "FAIL: vt_loggen wrote without /dev/null"; failed=1; }
   # With /tmp read-only the generator cannot make the script generator's
-  # input file there, and says why.
-  timeout 10 unshare -rm bash -c 'mount --bind /tmp /tmp && mount -o remount,bind,ro /tmp &&
+  # input file there, and says why. (The bind takes the mounts below /tmp
+  # along: a namespace of a user's own may not leave them out, and another
+  # test may have one there.)
+  timeout 10 unshare -rm bash -c 'mount --rbind /tmp /tmp && mount -o remount,bind,ro /tmp &&
     exec "$@"' ro_tmp "$GEN" -i "$T/nodn.conf" >"$T/out" 2>&1
   got=$?
   pattern="^create_file_for_vtu_gen_script:Error in creating file '/tmp/filename_[0-9]+' for the generation of script: Read-only file system\$"
