@@ -44,16 +44,21 @@ TEST(ReplayProgram, InterruptPrintsTheReportSoFar) {
 
 // On a terminal, a progress line about once a second: the time gone of the
 // schedule's, what is sent, done, in flight and failed (the first answer is
-// an error), cut to the terminal's width.
+// an error; the second comes never, and runs out of time after two seconds),
+// cut to the terminal's width.
 TEST(ReplayProgram, ProgressOnATerminal) {
   TestDir d, scratch;
-  write_test_package(d.path, 1, {{1, 0, {{0, 0, "status 500"}, {1900, 0, "b"}, {2500, 0, "c"}}}});
+  write_test_package(
+      d.path, 1,
+      {{1, 0, {{0, 0, "status 500"}, {500, 0, "silent"}, {1900, 0, "b"}, {2500, 0, "c"}}}});
   ScriptedServer server;
   std::string target = "127.0.0.1:" + std::to_string(server.port);
-  Outcome wide = run_program_on_terminal({d.path, "--target", target}, scratch.path, 200);
+  std::vector<std::string> args = {
+      d.path, "--target", target, "--timeout", "2000", "--connections-per-user", "2"};
+  Outcome wide = run_program_on_terminal(args, scratch.path, 200);
   EXPECT_EQ(wide.status, 0) << wide.err;
-  EXPECT_NE(wide.err.find("\rvt_replay: 0:00:01 of 0:00:02, 33.3% due, sent 1, done 1, in flight "
-                          "0, failed 1, "),
+  EXPECT_NE(wide.err.find("\rvt_replay: 0:00:01 of 0:00:02, 50.0% due, sent 2, done 1, in flight "
+                          "1, failed 1, "),
             std::string::npos)
       << wide.err;
   EXPECT_NE(wide.out.find("completed 3"), std::string::npos) << wide.out;
@@ -64,11 +69,11 @@ TEST(ReplayProgram, ProgressOnATerminal) {
   size_t lag = wide.err.find(", lag max ");
   ASSERT_NE(lag, std::string::npos) << wide.err;
   EXPECT_LT(std::stod(wide.err.substr(lag + 10)), 5000.0) << wide.err;
-  Outcome narrow = run_program_on_terminal({d.path, "--target", target}, scratch.path, 45);
-  EXPECT_NE(narrow.err.find("\rvt_replay: 0:00:01 of 0:00:02, 33.3% due\033[K"), std::string::npos)
+  Outcome narrow = run_program_on_terminal(args, scratch.path, 45);
+  EXPECT_NE(narrow.err.find("\rvt_replay: 0:00:01 of 0:00:02, 50.0% due\033[K"), std::string::npos)
       << narrow.err;
-  Outcome quiet =
-      run_program_on_terminal({d.path, "--target", target, "--quiet"}, scratch.path, 200);
+  args.push_back("--quiet");
+  Outcome quiet = run_program_on_terminal(args, scratch.path, 200);
   EXPECT_EQ(quiet.err.find("vt_replay: 0:00:0"), std::string::npos) << quiet.err;
 }
 
