@@ -32,16 +32,16 @@
 namespace {
 
 // What the child sends its parent, line by line: "W <warning>", "P
-// <problem>" as they are found, then "R" and the finished report.
-bool write_all(int fd, const std::string &text) {
+// <problem>" as they are found, then "R" and the finished report. A parent
+// gone before it reads them wants none of it.
+void write_all(int fd, const std::string &text) {
   size_t done = 0;
   while (done < text.size()) {
     ssize_t n = write(fd, text.data() + done, text.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
+    if (n <= 0) return;
     done += static_cast<size_t>(n);
   }
-  return true;
 }
 
 std::string one_line(std::string text) {
