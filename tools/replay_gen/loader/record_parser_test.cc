@@ -355,7 +355,8 @@ TEST_F(ParserTest, MemoryThatCannotBeHadEndsTheRun) {
 }  // namespace
 
 // Bodies of thousands of lines across the reader's 256 KiB chunks, with the
-// customer id and the creation timestamp early or late.
+// customer id and the creation timestamp early or late; of two timestamps
+// the first counts.
 TEST_F(ParserTest, LongBodies) {
   run.options.do_parameterization = 1;
   auto lines = [](int n) {
@@ -367,6 +368,7 @@ TEST_F(ParserTest, LongBodies) {
   const std::string early =
       "<Envelope>\n<XACustId>7</XACustId>\n" + ts + lines(2000) + "</Envelope>";
   const std::string late = "<Envelope>\n" + lines(1500) + ts + lines(300) +
+                           "<creationTimestamp>2027</creationTimestamp>\n" +
                            "<XACustId>8</XACustId>\n" + lines(700) + "</Envelope>";
   const std::string first_two = record(early) + record(kAction + kUrl, lines(3000));
   parse(first_two + record(late));
