@@ -1,3 +1,5 @@
+#include <fcntl.h>
+
 #include <tuple>
 
 #include "tools/package/package_check.h"
@@ -74,9 +76,28 @@ TEST_F(RequestFiles, WorkerCountBounds) {
     Outcome o = run_to_end([] { checked_num_vvm("f"); });
     bool taken = workers >= 1 && workers <= 256;
     EXPECT_EQ(o.status, taken ? 0 : -1) << workers;
-    EXPECT_EQ(o.err, taken ? "" : "f:Invalid number of workers " + std::to_string(workers) +
-                                      ": it must be between 1 and 256\n");
+    EXPECT_EQ(o.err, taken ? ""
+                           : "f:Invalid number of workers " + std::to_string(workers) +
+                                 ": it must be between 1 and 256\n");
   }
+}
+
+// A request file whose close fails (closed behind the run's back here; a
+// network file system reports late write errors there) ends the run
+// naming it.
+TEST_F(RequestFiles, CloseFailureEndsTheRunNamingTheFile) {
+  set_services(1);
+  load({{3, kT, 0, "body"}});
+  init_vvm_data();
+  int &fd = run.workers.vvm_list[0].vt_req_file_fd;
+  ASSERT_EQ(close(fd), 0);
+  fd = 999;  // a number no file holds, where the one just freed might be taken again
+  ASSERT_EQ(fcntl(fd, F_GETFD), -1);
+  Outcome o = run_to_end(close_vvm_files);
+  EXPECT_EQ(o.status, -1);
+  EXPECT_EQ(o.err, "close_vvm_files:Error in writing request file " +
+                       std::string(run.config.replay_dir) + "/vt_req_0: Bad file descriptor\n");
+  EXPECT_EQ(run.workers.vvm_list[0].vt_req_file_fd, -1);
 }
 
 // A body that runs past the end of the input file; sizes of 2 GiB and more
