@@ -90,6 +90,7 @@ TEST(PackageCheck, ChecksEachEntry) {
       {e, "|t:" + big + ":1",
        "number " + big + " is too large (above 18446744073709551615);" + untiled},
       {e, "|t:1", "unreadable;" + untiled},
+      {e, "|t:" + body_at + ":x", "unreadable;" + untiled},  // a sound number before it
       {e, "|tt:1:1", "unreadable;" + untiled},
       {e, "", "", "-2"},
       {e, "", "unreadable;" + untiled, "x"},
