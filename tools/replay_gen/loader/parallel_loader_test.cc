@@ -7,6 +7,7 @@
 #include <sanitizer/lsan_interface.h>
 #endif
 
+#include <functional>
 #include <numeric>
 #include <string>
 #include <tuple>
@@ -14,6 +15,7 @@
 
 #include "base/core/failing_alloc_test_support.h"
 #include "base/core/failing_thread_test_support.h"
+#include "tools/replay_gen/error_log_path.h"
 #include "tools/replay_gen/loader/loader_test_support.h"
 #include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/test_support.h"
@@ -120,13 +122,16 @@ class LoaderTest : public testing::Test {
     return load(threads);
   }
 
-  // The files of SetUp, from a fresh run state, with n threads, run to the
-  // end of the run (that a test makes fail); the console is dropped.
-  Outcome load_to_end(int16_t threads) {
+  // The files of SetUp, from a fresh run state (changed by `then`), with n
+  // threads, run to the end of the run (that a test makes fail); the console
+  // is dropped.
+  Outcome load_to_end(
+      int16_t threads, const std::function<void()> &then = [] {}) {
     std::vector<std::string> paths;
     for (int f = 0; f < 6; f++) paths.push_back(dir_ + "/SOAP.log." + std::to_string(f));
     fresh_run(paths);
     run.options.g_num_thread = threads;
+    then();
     testing::internal::CaptureStdout();
     Outcome o;
     {
@@ -179,6 +184,21 @@ TEST_F(LoaderTest, AThreadThatCannotStartOrBeJoinedEndsTheRun) {
   vt_fail_thread_join_after(-1);
   EXPECT_EQ(std::to_string(o.status) + o.err,
             "-1load_input_data_files:Processing Thread[2] Failed\n");
+}
+
+// The error log of the highest thread must have a path that fits, counted
+// for the threads the run will have (the configuration counted for the most
+// -n may ask; an automatic count on a machine of thousands of processors may
+// be higher): else the run ends before any thread starts.
+TEST_F(LoaderTest, AnErrorLogPathThatDoesNotFitEndsTheRunFirst) {
+  std::string dir = "/tmp/" + std::string(kErrorLogPathSize - 5 - strlen("/error.log.999"), 'd');
+  std::string path = dir + "/error.log.999";
+  Outcome o =
+      load_to_end(1000, [&] { snprintf(run.config.replay_dir, kTextBufSize, "%s", dir.c_str()); });
+  EXPECT_EQ(std::to_string(o.status) + o.err,
+            "-1load_input_data_files:Replay directory path too long for the error log files: " +
+                path + " has " + std::to_string(path.size()) + " characters, at most " +
+                std::to_string(kErrorLogPathSize - 1) + " are allowed\n");
 }
 
 // The records of all threads that cannot be had in one array end the run,
