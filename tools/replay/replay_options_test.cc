@@ -1,5 +1,6 @@
 #include "tools/replay/replay_options.h"
 
+#include <errno.h>
 #include <gtest/gtest.h>
 
 #include <tuple>
@@ -85,6 +86,12 @@ TEST(ReplayOptions, ReadsEveryOption) {
   EXPECT_EQ(t.thresholds[2].text, "max-lag max=5");
   EXPECT_DOUBLE_EQ(t.thresholds[2].percentile, 100);
   EXPECT_EQ(replay_tls_name(ReplayOptions{}), "");
+  // An error number left over from an earlier call refuses no number.
+  ReplayOptions fast;
+  errno = ERANGE;
+  ASSERT_EQ(parse({"pkg", "--speed", "2", "--target", "h:1"}, &fast, &error), ReplayCommand::kRun)
+      << error;
+  EXPECT_EQ(fast.speed, 2);
   ReplayOptions fresh;
   EXPECT_EQ(parse({"pkg", "--help"}, &fresh, &error), ReplayCommand::kHelp);
   EXPECT_EQ(parse({"--version"}, &fresh, &error), ReplayCommand::kVersion);
