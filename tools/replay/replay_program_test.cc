@@ -120,6 +120,11 @@ TEST(ReplayProgram, BadInputEndsWithOneClearLine) {
   }
   ScriptedServer server;
   std::string target = "127.0.0.1:" + std::to_string(server.port);
+  // A server that answers the TLS hello with no TLS.
+  TestCertificate certificate(scratch.path + "/tls.pem");
+  ScriptedServer garbled(&certificate);
+  garbled.garbled_handshakes = 1;
+  std::string garbled_target = "https://127.0.0.1:" + std::to_string(garbled.port);
   const std::string taken = scratch.path + "/taken", none = scratch.path + "/none.json";
   std::ofstream(taken) << "x";
   struct Case {
@@ -152,6 +157,8 @@ TEST(ReplayProgram, BadInputEndsWithOneClearLine) {
       // The server speaks no TLS: it waits for a head that never ends.
       {{d.path, "--target", "https://" + target, "--insecure", "--timeout", "200"},
        "vt_replay: target: TLS handshake with https://" + target + ": Connection timed out\n"},
+      {{d.path, "--target", garbled_target, "--insecure"},
+       "vt_replay: target: TLS handshake with " + garbled_target + " failed: "},
       {{d.path}, "vt_replay: no --target given\nusage: vt_replay DIR", 2},
       {{"merge", none, "--json=", "m.json"},
        "vt_replay merge: --json needs a file name\nusage: vt_replay merge",
