@@ -222,7 +222,9 @@ TEST(ReplayProgram, ThresholdsSetTheExitStatus) {
   };
   const std::vector<Case> cases = {
       {{}, 0, {"verdict      passed (no threshold set)"}},
-      {{"--max-failed", "0.25"}, 0, {"threshold    max-failed 0.25: measured 0.2500, held"}},
+      {{"--max-failed", "0.25", "--speed", "2"},
+       0,
+       {", speed 2, stopped by ", "threshold    max-failed 0.25: measured 0.2500, held"}},
       {{"--max-failed", "20%"},
        3,
        {"threshold    max-failed 20%: measured 0.2500, CROSSED",
