@@ -144,6 +144,9 @@ int keep_session(SSL *ssl, SSL_SESSION *session) {
 
 int on_headers_complete(http_parser *parser) {
   Conn *c = static_cast<Conn *>(parser->data);
+  // A status has three digits, the first of them 1 to 9: "001" is no HTTP
+  // answer, and a results file could not tell it from an error.
+  if (parser->status_code < 100) return -1;
   // 1 tells the parser that no body follows (the answer to a HEAD request).
   return c->head_request && parser->status_code >= 200 ? 1 : 0;
 }

@@ -195,6 +195,7 @@ TEST(ReplayEngine, CountsEachShapeOfAnswerAndGoesOnWithTheUser) {
                       user(10, "cut short"),
                       user(11, "unsized"),
                       user(12, "unsized, then reset"),
+                      user(13, "status 001"),  // no status: a parse error
                       // an answer to HEAD has no body, whatever its length says
                       {9, 0, {{0, 0, "<head/>", "HEAD /h HTTP/1.1"}, {50, 1, "<after/>"}}},
                       // the next request goes out on the kept connection as it closes
@@ -210,25 +211,25 @@ TEST(ReplayEngine, CountsEachShapeOfAnswerAndGoesOnWithTheUser) {
     ReplayRun r = replay(d.path, server.port, o, threads < 0 ? tls.cacert : "");
     ASSERT_TRUE(r.ok) << r.error;
     const ReplayStats &s = r.stats;
-    EXPECT_EQ(s.counts.planned, 24u) << threads;
-    EXPECT_EQ(s.counts.sent, 24u);
+    EXPECT_EQ(s.counts.planned, 26u) << threads;
+    EXPECT_EQ(s.counts.sent, 26u);
     // chunked, close, plain, trickle, head, unsized, every second request
-    EXPECT_EQ(s.counts.completed, 19u);
-    EXPECT_EQ(s.counts.errors, 5u);
+    EXPECT_EQ(s.counts.completed, 20u);
+    EXPECT_EQ(s.counts.errors, 6u);
     // reset, an answer cut short by the close, and one without a length
     // that a reset ended
     EXPECT_EQ(s.errors[kErrorReset], 3u);
-    EXPECT_EQ(s.errors[kErrorParse], 1u);
+    EXPECT_EQ(s.errors[kErrorParse], 2u);
     EXPECT_EQ(s.errors[kErrorTimeout], 1u);
     EXPECT_EQ(s.errors[kErrorConnect], 0u);
     EXPECT_EQ(s.status.at(201), 1u);
-    EXPECT_EQ(s.status.at(200), 18u);
-    EXPECT_EQ(s.pages.at(0).counts.errors, 5u);
-    EXPECT_EQ(s.pages.at(1).counts.completed, 12u);
-    EXPECT_EQ(s.workers[0].counts.completed, 19u);
-    EXPECT_EQ(s.latency_ns.total, 19u);
-    EXPECT_EQ(s.lag_ns.total, 24u);
-    EXPECT_GE(server.received().size(), 24u);
+    EXPECT_EQ(s.status.at(200), 19u);
+    EXPECT_EQ(s.pages.at(0).counts.errors, 6u);
+    EXPECT_EQ(s.pages.at(1).counts.completed, 13u);
+    EXPECT_EQ(s.workers[0].counts.completed, 20u);
+    EXPECT_EQ(s.latency_ns.total, 20u);
+    EXPECT_EQ(s.lag_ns.total, 26u);
+    EXPECT_GE(server.received().size(), 26u);
   }
 }
 
