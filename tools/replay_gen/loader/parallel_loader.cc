@@ -315,8 +315,10 @@ void print_summary() {
 }  // namespace
 
 void set_num_threads(int16_t *num_thread, int num_cpu, int num_files) {
+  // No more than -n may ask for: the error log paths were checked for that
+  // many, and the count must fit its 16 bits.
   if (num_cpu > 7 && num_files >= num_cpu - 4)
-    *num_thread = static_cast<int16_t>(num_cpu - 4);
+    *num_thread = static_cast<int16_t>(std::min(num_cpu - 4, kMaxLoaderThreads));
   else if (num_cpu > 3 && num_files >= num_cpu - 2)
     *num_thread = static_cast<int16_t>(num_cpu - 2);
   else
