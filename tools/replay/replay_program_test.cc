@@ -99,7 +99,8 @@ TEST(ReplayProgram, OutputsThatCannotBeWritten) {
   };
   for (const Case &c : cases) {
     std::string path = scratch.path + "/" + c.name;
-    Outcome o = run_program_with_file_limit({d.path, "--target", target, c.option, path}, c.limit);
+    Outcome o = run_program_with_limit({d.path, "--target", target, c.option, path},
+                                       RLIMIT_FSIZE, c.limit);
     EXPECT_EQ(o.status, 1) << c.name << o.err;
     EXPECT_EQ(o.err, "vt_replay: " + c.option + ": cannot write " + path + ": File too large\n");
     EXPECT_EQ(o.out.find("completed 4") != std::string::npos, c.sent) << c.name << o.out;
@@ -108,6 +109,25 @@ TEST(ReplayProgram, OutputsThatCannotBeWritten) {
     }
   }
   EXPECT_EQ(server.received().size(), 12u);
+}
+
+// Every user may hold a connection open: a soft limit on descriptors below
+// what they need is raised as far as the hard limit allows.
+TEST(ReplayProgram, RaisesItsDescriptorLimitForTheUsersConnections) {
+  TestDir d, scratch;
+  struct rlimit now;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &now), 0);
+  if (now.rlim_max != RLIM_INFINITY && now.rlim_max < 200) GTEST_SKIP() << "hard limit too low";
+  std::vector<TestUser> users;
+  for (uint64_t u = 1; u <= 60; u++) users.push_back({u, 0, {{0, 0, "slow"}}});
+  write_test_package(d.path, 1, users);
+  ScriptedServer server;
+  Outcome o = run_program_with_limit(
+      {d.path, "--target", "127.0.0.1:" + std::to_string(server.port)}, RLIMIT_NOFILE, 30);
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_NE(o.out.find("requests     planned 60, sent 60, completed 60, errors 0"),
+            std::string::npos)
+      << o.out;
 }
 
 TEST(ReplayProgram, BadInputEndsWithOneClearLine) {

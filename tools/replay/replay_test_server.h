@@ -325,12 +325,13 @@ inline Outcome run_program(const std::vector<std::string> &args, const std::stri
   return o;
 }
 
-// The program with no file it writes allowed past `file_bytes` bytes
-// (RLIMIT_FSIZE, SIGXFSZ ignored: a write there fails with EFBIG, as on a
-// full disk); its standard output and error come back through pipes, which
-// the limit does not cover.
-inline Outcome run_program_with_file_limit(const std::vector<std::string> &args,
-                                           rlim_t file_bytes) {
+// The program under the soft limit `soft` of `resource`, its hard limit
+// kept: with RLIMIT_FSIZE no file it writes may grow past that many bytes
+// (SIGXFSZ ignored: a write there fails with EFBIG, as on a full disk). Its
+// standard output and error come back through pipes, which the limit does
+// not cover.
+inline Outcome run_program_with_limit(const std::vector<std::string> &args, int resource,
+                                      rlim_t soft) {
   Outcome o{-1, "", ""};
   int out_pipe[2], err_pipe[2];
   if (pipe(out_pipe) != 0) return o;
@@ -338,8 +339,10 @@ inline Outcome run_program_with_file_limit(const std::vector<std::string> &args,
   ProgramArgv command(args);
   pid_t pid = fork();
   if (pid == 0) {
-    struct rlimit limit = {file_bytes, file_bytes};
-    setrlimit(RLIMIT_FSIZE, &limit);
+    struct rlimit limit;
+    getrlimit(resource, &limit);
+    limit.rlim_cur = soft;
+    setrlimit(resource, &limit);
     signal(SIGXFSZ, SIG_IGN);
     // A build with coverage counters writes them at exit: under the limit
     // they would be cut short and spoil every later run's, so they go
