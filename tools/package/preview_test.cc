@@ -27,9 +27,9 @@ TEST(PreviewWarnings, OnWhatTheToolSilentlyAccepts) {
       {"INPUTDIR|/l|x", "line 1: INPUTDIR: did you mean INPUT_DIR?"},
       {"FOO|1", "line 1: FOO is no keyword; the tool ignores the line"},
       {"COMPLETELY_DIFFERENT|1", "line 1: COMPLETELY_DIFFERENT is no keyword"},
-      {"REPLAY_PERIOD|31/01/2020 10:00:00|NA",
-       "line 1: REPLAY_PERIOD start 31/01/2020 10:00:00 looks like day/month; the month comes "
-       "first, so it is read as 07/01/2022 10:00:00"},
+      {"REPLAY_PERIOD|31/01/2020 10:20:30|NA",
+       "line 1: REPLAY_PERIOD start 31/01/2020 10:20:30 looks like day/month; the month comes "
+       "first, so it is read as 07/01/2022 10:20:30"},
       {"REPLAY_PERIOD|01/02/2020 10:00:00|13/02/2020 10:00:00", "line 1: REPLAY_PERIOD end"},
       {"NEW_USER_TIME|10min",
        "line 1: NEW_USER_TIME 10min is not a duration (s, m:s, h:m:s or h:m:s.ms); the tool "

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <thread>
 
 #include "base/core/failing_pread_test_support.h"
 #include "base/core/open_descriptors_test_support.h"
@@ -296,6 +297,31 @@ TEST(ReplayEngine, StopsSendingAtTheDuration) {
   // them close once it reads that).
   for (int i = 0; i < 200 && vt_open_descriptors() != descriptors; i++) usleep(10000);
   EXPECT_EQ(vt_open_descriptors(), descriptors);
+}
+
+// Each group of the index is read when the one before it goes out: an index
+// cut short meanwhile ends the run naming the file, whether the group read
+// is one to send or one only counted as due when the duration stops the run
+// (the first answer never comes, so the user still waits for it then).
+TEST(ReplayEngine, AnIndexCutShortDuringTheRunEndsIt) {
+  for (bool stopped : {false, true}) {
+    SCOPED_TRACE(stopped ? "stopped by the duration" : "sending");
+    TestDir d;
+    write_test_package(
+        d.path, 1,
+        {{1, 0, {{0, 0, stopped ? "silent" : "a"}, {300, 0, "b"}, {600, 0, "c"}, {900, 0, "d"}}}});
+    ScriptedServer server;
+    ReplayOptions o;
+    if (stopped) o.duration_s = 0.5, o.timeout_ms = 700;
+    ReplayRun r;
+    std::thread run([&] { r = replay(d.path, server.port, o); });
+    // The first request is out, and the second group read with it.
+    for (int i = 0; i < 5000 && server.received().empty(); i++) usleep(1000);
+    std::ofstream(d.path + "/vt_index_0", std::ios::binary) << "#user_id\n";
+    run.join();
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.error, d.path + "/vt_index_0 changed while it was replayed");
+  }
 }
 
 // A connect refused, and one never answered: a server whose queue of
