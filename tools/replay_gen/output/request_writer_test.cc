@@ -7,6 +7,7 @@
 #include "base/core/failing_thread_test_support.h"
 #include "tools/package/package_check.h"
 #include "tools/replay_gen/output/package_test_fixture.h"
+#include "tools/replay_gen/output/request_files.h"
 #include "tools/replay_gen/output/request_sink.h"
 #include "tools/replay_gen/run_state.h"
 
@@ -139,6 +140,22 @@ TEST_F(RequestWriter, ABufferThatCannotBeHadEndsTheRun) {
   vt_fail_alloc_of(0);
   EXPECT_EQ(o.status, -1);
   EXPECT_EQ(o.err, "add_request_new:Out of Memory: output buffer (size = 12347) for index -1\n");
+}
+
+// A user's node that cannot be had ends the run, naming it and its size.
+TEST_F(RequestWriter, AUserThatCannotBeHadEndsTheRun) {
+  if (!vt_alloc_failures_supported()) GTEST_SKIP() << "the sanitizers keep their own allocator";
+  set_services(1);
+  load({{4, kT, 0, "first"}});
+  init_vvm_data();
+  Outcome o = run_to_end([] {
+    vt_fail_alloc_of(sizeof(UserNode));
+    add_user_new(run.records.seq_data_arr[0]);
+  });
+  vt_fail_alloc_of(0);
+  EXPECT_EQ(o.status, -1);
+  EXPECT_EQ(o.err, "add_user_new:Out of Memory: node memory allocation (size = " +
+                       std::to_string(sizeof(UserNode)) + ") for index -1\n");
 }
 
 // The newline owed to the last entry, when it cannot be written, ends the
