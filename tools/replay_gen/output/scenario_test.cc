@@ -91,7 +91,15 @@ TEST_F(ScenarioTest, ContentWithKeywordsAndReplacedOnlyWithForce) {
   setenv("PATH", old_path.c_str(), 1);
 }
 
-TEST_F(ScenarioTest, MissingWorkDirOrScenarioDirectoryEndsRun) {
+// A scenario that cannot be written whole (the file size limit stands for a
+// full disk; the captured message must fit under it), a missing VT_WDIR or
+// scenario directory end the run.
+TEST_F(ScenarioTest, WhatCannotBeMadeOrWrittenEndsTheRun) {
+  Outcome full = run_with_file_size_limit(200, create_scenario);
+  EXPECT_EQ(full.status, -1);
+  EXPECT_EQ(full.err,
+            "create_scenario:Error in writing scenario '" + path() + "': File too large\n");
+
   unsetenv("VT_WDIR");
   Outcome o = create();
   EXPECT_EQ(o.status, -1);
