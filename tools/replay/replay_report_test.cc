@@ -250,6 +250,10 @@ TEST(ReplayFigures, ResultsFilesThatAreNotSayWhere) {
        "1,1,0,2,1000,,false,0,0,1,0,1\n",
        " line 2: status is no status code"},
       {"{\"planned_ms\" 1.0}", " line 1: not a JSON line of a results file"},
+      // nanoseconds are the finest a time in ms may tell
+      {"planned_ms,sent_ms,lag_ms,latency_ms,status,error,ok,bytes_out,bytes_in,page,worker,user\n"
+       "1,1.0000000001,0,2,200,,true,0,0,1,0,1\n",
+       " line 2: sent_ms is no time in ms"},
   };
   for (const Case &c : cases) {
     TestDir d;
