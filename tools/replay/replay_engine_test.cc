@@ -288,9 +288,15 @@ TEST(ReplayEngine, StopsSendingAtTheDuration) {
   ReplayOptions o;
   o.duration_s = 0.5;
   o.speed = 2;  // c (2000 ms) is due at 1 s, after the end
+  timespec before, after;
+  clock_gettime(CLOCK_REALTIME, &before);
   ReplayRun r = replay(d.path, server.port, o);
+  clock_gettime(CLOCK_REALTIME, &after);
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_EQ(r.stats.stopped_by, "duration");
+  // Given no start, the run starts now, and says when (in microseconds).
+  EXPECT_GE(r.stats.start_unix_us, before.tv_sec * 1000000 + before.tv_nsec / 1000 - 1);
+  EXPECT_LE(r.stats.start_unix_us, after.tv_sec * 1000000 + after.tv_nsec / 1000 - 500000 + 1);
   EXPECT_EQ(r.stats.counts.sent, 3u);
   EXPECT_EQ(r.stats.counts.planned, 3u);
   // The users' kept connections are closed at the end (the server's ends of
