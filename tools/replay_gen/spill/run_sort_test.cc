@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/core/open_descriptors_test_support.h"
 #include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/spill/spill_dir.h"
 #include "tools/replay_gen/spill/spill_file.h"
@@ -60,11 +61,13 @@ class RunSortTest : public testing::Test {
 
 // Records of few keys, many ties, in runs of any sizes (none, one record,
 // many), merged with fan-ins of 2 to 64: the merged order is the order of
-// std::sort by the same total order, in as many passes as the fan-in asks.
+// std::sort by the same total order, in as many passes as the fan-in asks,
+// and nothing is left open.
 TEST_F(RunSortTest, AnyRunsMergeIntoTheOneOrder) {
   uint64_t x = 88172645463325252u;
   for (size_t fan_in : {2, 3, 7, 64}) {
     for (size_t run_size : {1, 5, 97, 1000}) {
+      long descriptors = vt_open_descriptors();
       RunSort<Rec> s = named_run_sort<Rec>("test");
       std::vector<Rec> all, chunk;
       for (uint32_t i = 0; i < 1000; i++) {
@@ -99,6 +102,8 @@ TEST_F(RunSortTest, AnyRunsMergeIntoTheOneOrder) {
             << "fan-in " << fan_in << ", runs of " << run_size << ", at " << i;
       run_sort_release(&s);
       EXPECT_EQ(s.passes, passes);  // the count outlives the files
+      // Each pass closed the file it read, freeing its space.
+      EXPECT_EQ(vt_open_descriptors(), descriptors) << fan_in << " " << run_size;
     }
   }
   // The files never had names beyond their making; only the directory is
