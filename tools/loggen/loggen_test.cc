@@ -7,6 +7,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "base/core/sha256.h"
@@ -118,7 +119,7 @@ TEST(Loggen, DeterministicAndCountsMatchWhatTheRecordRulesFind) {
   // 7% bad, 70 of each code: the summary below gives the same counts.
   EXPECT_EQ(std::vector<uint64_t>(v.codes, v.codes + 8),
             (std::vector<uint64_t>{6510, 70, 70, 70, 70, 70, 70, 70}));
-  EXPECT_GT(s.long_visits, 0u);
+  EXPECT_EQ(s.long_visits, 41u);
   EXPECT_GT(s.users, s.customers);  // long visits make several users
 
   // The summary scripts read: one key=value a line, the period in local time.
@@ -360,6 +361,16 @@ TEST(LoggenOptions, Errors) {
     EXPECT_EQ(ok, c.error.empty()) << c.error;
     EXPECT_TRUE(!ok || (o.out == "d" && o.days == 3 && !o.progress && o.seed == UINT64_MAX));
   }
+  // An option not given takes the value the usage text names.
+  std::string out = "--out", dir = "d", name = "vt_loggen";
+  char *argv[] = {name.data(), out.data(), dir.data()};
+  LoggenOptions o;
+  std::string error;
+  bool help = false;
+  ASSERT_TRUE(parse_loggen_options(3, argv, &o, &error, &help)) << error;
+  EXPECT_EQ(std::make_tuple(o.days, o.files_per_day, o.requests, o.customers, o.services,
+                            o.min_body, o.max_body, o.day_span, o.seed),
+            std::make_tuple(1, 1, 10000, 1000, 10, 300, 40000, 86400, 1u));
 }
 
 }  // namespace
