@@ -171,5 +171,12 @@ timeout 10 "$SINK" --seconds 0.3 --port-file "$T/port2" >"$T/limit.out"
 "$SINK" --seconds 5 --port-file "$T/port2" >/dev/null 2>"$T/err"
 [ $? = 1 ] && grep -q "^vt_sink: --port-file: cannot create $T/port2: File exists" "$T/err" || fail "existing port file: $(cat "$T/err")"
 
+# A summary nobody reads (standard output a pipe closed at once) ends with
+# status 1 saying so, also when SIGPIPE was not ignored by whoever started it.
+env --default-signal=PIPE "$SINK" --seconds 0.3 2>"$T/pipe.err" | true
+status=${PIPESTATUS[0]}
+[ "$status" = 1 ] && grep -qx 'vt_sink: summary: Broken pipe' "$T/pipe.err" ||
+  fail "a summary nobody reads: status $status, $(cat "$T/pipe.err")"
+
 [ $failures -eq 0 ] && echo "sink_test: vt_sink serves, counts and stops as expected"
 exit $((failures > 0))
