@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <malloc.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -303,6 +304,30 @@ TEST(ReplayEngine, StopsSendingAtTheDuration) {
   // them close once it reads that).
   for (int i = 0; i < 200 && vt_open_descriptors() != descriptors; i++) usleep(10000);
   EXPECT_EQ(vt_open_descriptors(), descriptors);
+}
+
+// At a stop, requests due but not sent leave the queue: the wait for an
+// answer in flight sleeps until its timeout rather than spinning. (Part of
+// the run is in this thread; its processor time is a fraction of the wait.)
+TEST(ReplayEngine, WaitsForAnswersInFlightAtAStopWithoutSpinning) {
+  TestDir d;
+  write_test_package(d.path, 1,
+                     {{1, 0, {{0, 0, "silent"}}}, {2, 0, {{0, 0, "a"}, {500, 0, "b"}}}});
+  ScriptedServer server;
+  ReplayOptions o;
+  o.duration_s = 0.5;  // b is due as the run stops
+  o.timeout_ms = 1500;
+  rusage before, after;
+  getrusage(RUSAGE_THREAD, &before);
+  ReplayRun r = replay(d.path, server.port, o);
+  getrusage(RUSAGE_THREAD, &after);
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.stats.errors[kErrorTimeout], 1u);
+  auto cpu_us = [](const rusage &u) {
+    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000000 + u.ru_utime.tv_usec +
+           u.ru_stime.tv_usec;
+  };
+  EXPECT_LT(cpu_us(after) - cpu_us(before), 250000);
 }
 
 // Each group of the index is read when the one before it goes out: an index
