@@ -20,6 +20,8 @@ int parse_options(int argc, char **argv, char *file_name);
 
 void show_start_step_info(int64_t timestamp, const char *msg);
 void show_end_step_info(int64_t start_timestamp, int64_t end_timestamp, const char *msg);
+// Step 1's end line, which has no request counts yet.
+void show_step1_end_info(int64_t elapsed);
 
 void set_default_num_vvm();
 int64_t get_total_users();

@@ -20,6 +20,42 @@ TEST(DefaultWorkers, ClampedIntoWorkerTable) {
   testing::internal::GetCapturedStdout();
 }
 
+// A step's lines tell times in whole minutes and seconds; each step's end
+// takes its time off the estimate, which stops at 0. A clock set back during
+// a step shows 0, not a time wrapped around.
+TEST(StepLines, TimesInMinutesAndSecondsAndTheEstimateLeft) {
+  struct Case {
+    int64_t elapsed;
+    const char *taken;
+    uint64_t estimate_left;
+  } cases[] = {{0, "0 minutes and 0 seconds", 100},   {59, "0 minutes and 59 seconds", 41},
+               {60, "1 minutes and 0 seconds", 40},   {125, "2 minutes and 5 seconds", 0},
+               {3600, "60 minutes and 0 seconds", 0}, {-5, "0 minutes and 0 seconds", 100}};
+  for (const Case &c : cases) {
+    run = RunState{};
+    run.options.estimated_time = 100;
+    testing::internal::CaptureStdout();
+    show_end_step_info(1000, 1000 + c.elapsed, "Completed Step2");
+    show_step1_end_info(c.elapsed);
+    std::string out = testing::internal::GetCapturedStdout();
+    std::string taken = std::string("Time taken = ") + c.taken;
+    EXPECT_NE(out.find("Completed Step2. Total good requests = 0." + taken + "\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("INPUT_DIR keyword at "), std::string::npos) << out;
+    EXPECT_NE(out.find(". " + taken + " \n"), std::string::npos) << out;
+    EXPECT_EQ(run.options.estimated_time, c.estimate_left) << c.elapsed;
+  }
+  run = RunState{};
+  run.options.estimated_time = 3725;
+  run.counters.g_msgcount = 7;
+  testing::internal::CaptureStdout();
+  show_start_step_info(0, "Starting Step2");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "Starting Step2. Total requests = 7. Estimated Time = 62 minutes and 5 seconds\n\n");
+  run = RunState{};
+}
+
 // What each option sets, the bounds of -n and -i, and the last -i winning;
 // more in the end-to-end cases bad_option, negative_threads, long_config_name.
 TEST(Options, SetTheRunFlagsOrEndTheRun) {

@@ -41,12 +41,7 @@ void run_step1() {
     error_log(1, "main", "No request file found to process, Exiting.");
     vt_exit(-1);
   }
-  int64_t e = now() - t1;
-  info_log(1, "",
-           "Completed Step1 - Generate input file list based on INPUT_DIR keyword at %s. Time "
-           "taken = %'lu minutes and %'lu seconds \n",
-           get_cur_date_time(nullptr), static_cast<unsigned long>(e / 60),
-           static_cast<unsigned long>(e % 60));
+  show_step1_end_info(now() - t1);
 }
 
 void run_step2() {
