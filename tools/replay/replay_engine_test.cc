@@ -397,6 +397,15 @@ TEST(ReplayEngine, ConnectsRefusedOrNeverAnsweredAreConnectErrors) {
     EXPECT_LT(failed_at_ms[0], 300 + wait_ms);
     EXPECT_GE(failed_at_ms[1] + t.column_ms, 300 + wait_ms);
   }
+  // Stopped while its connection still opens, a request was never sent: it
+  // is planned, and no error.
+  o.duration_s = 0.15;
+  ReplayRun r = replay(d.path, ntohs(a.sin_port), o);
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.stats.stopped_by, "duration");
+  EXPECT_EQ(r.stats.counts.planned, 1u);
+  EXPECT_EQ(r.stats.counts.sent, 0u);
+  EXPECT_EQ(r.stats.counts.errors, 0u);
   close(queued);
   close(listener);
 }
