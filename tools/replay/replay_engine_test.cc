@@ -168,17 +168,20 @@ TEST(ReplayEngine, AConnectionClosedWithItsAnswerIsNotUsedAgain) {
 
 // A kept connection reset before its answer is opened again and the request
 // sent once more; reset again, it fails. Each request gets its own second try.
+// A new connection reset (user 2's) gets none.
 TEST(ReplayEngine, ARequestOnAResetKeptConnectionIsSentAgainOnce) {
   TestDir d;
-  write_test_package(d.path, 1,
-                     {{1, 0, {{0, 0, "a"}, {100, 0, "reset"}, {200, 0, "b"}, {300, 0, "reset"}}}});
+  write_test_package(
+      d.path, 1,
+      {{1, 0, {{0, 0, "a"}, {100, 0, "reset"}, {200, 0, "b"}, {300, 0, "reset"}}},
+       {2, 0, {{0, 0, "reset"}}}});
   ScriptedServer server;
   ReplayRun r = replay(d.path, server.port);
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_EQ(r.stats.retries, 2u);
   EXPECT_EQ(r.stats.counts.completed, 2u);
-  EXPECT_EQ(r.stats.counts.errors, 2u);
-  EXPECT_EQ(server.received().size(), 6u);
+  EXPECT_EQ(r.stats.counts.errors, 3u);
+  EXPECT_EQ(server.received().size(), 7u);
 }
 
 TEST(ReplayEngine, CountsEachShapeOfAnswerAndGoesOnWithTheUser) {
