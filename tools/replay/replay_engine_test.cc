@@ -171,10 +171,9 @@ TEST(ReplayEngine, AConnectionClosedWithItsAnswerIsNotUsedAgain) {
 // A new connection reset (user 2's) gets none.
 TEST(ReplayEngine, ARequestOnAResetKeptConnectionIsSentAgainOnce) {
   TestDir d;
-  write_test_package(
-      d.path, 1,
-      {{1, 0, {{0, 0, "a"}, {100, 0, "reset"}, {200, 0, "b"}, {300, 0, "reset"}}},
-       {2, 0, {{0, 0, "reset"}}}});
+  write_test_package(d.path, 1,
+                     {{1, 0, {{0, 0, "a"}, {100, 0, "reset"}, {200, 0, "b"}, {300, 0, "reset"}}},
+                      {2, 0, {{0, 0, "reset"}}}});
   ScriptedServer server;
   ReplayRun r = replay(d.path, server.port);
   ASSERT_TRUE(r.ok) << r.error;
@@ -314,8 +313,7 @@ TEST(ReplayEngine, StopsSendingAtTheDuration) {
 // the run is in this thread; its processor time is a fraction of the wait.)
 TEST(ReplayEngine, WaitsForAnswersInFlightAtAStopWithoutSpinning) {
   TestDir d;
-  write_test_package(d.path, 1,
-                     {{1, 0, {{0, 0, "silent"}}}, {2, 0, {{0, 0, "a"}, {500, 0, "b"}}}});
+  write_test_package(d.path, 1, {{1, 0, {{0, 0, "silent"}}}, {2, 0, {{0, 0, "a"}, {500, 0, "b"}}}});
   ScriptedServer server;
   ReplayOptions o;
   o.duration_s = 0.5;  // b is due as the run stops

@@ -17,11 +17,11 @@ ReplayCommand parse(std::vector<const char *> args, ReplayOptions *o, std::strin
 TEST(ReplayOptions, ReadsEveryOption) {
   ReplayOptions o;
   std::string error;
-  ASSERT_EQ(
-      parse({"pkg", "--target", "127.0.0.1:8080", "--workers=3,0-1,7", "--speed", "2.5", "--duration",
-             "30", "--connections-per-user", "4", "--timeout=250", "--json", "r.json", "--quiet"},
-            &o, &error),
-      ReplayCommand::kRun)
+  ASSERT_EQ(parse({"pkg", "--target", "127.0.0.1:8080", "--workers=3,0-1,7", "--speed", "2.5",
+                   "--duration", "30", "--connections-per-user", "4", "--timeout=250", "--json",
+                   "r.json", "--quiet"},
+                  &o, &error),
+            ReplayCommand::kRun)
       << error;
   EXPECT_EQ(o.dir, "pkg");
   EXPECT_EQ(o.target.scheme, ReplayScheme::kPlain);

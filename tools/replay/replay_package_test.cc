@@ -165,7 +165,7 @@ TEST(ReplayPackage, ReadsGroupsWithLeadingZerosAlike) {
 
 // An index that changes after the package was checked is refused when a
 // group is read to be sent: a group longer than any the file held, one that
-// points outside the request file, or a file cut short.
+// starts or ends outside the request file, or a file cut short.
 TEST(ReplayPackage, AnIndexChangedWhileReplayedIsRefused) {
   const std::string header =
       "#user_id, request_file, timestamp, page_id, offset, size,timestamp, page_id, offset, "
@@ -173,8 +173,9 @@ TEST(ReplayPackage, AnIndexChangedWhileReplayedIsRefused) {
   const std::string user = "000000007,vt_req_0";
   const std::string entry = test_entry_request({0, 0, "<a/>"}) + "\n";
   const std::string size = std::to_string(entry.size());
-  for (const std::string &changed : {user + ",0" + std::string(40, '0') + ",0,0," + size + "\n",
-                                     user + ",0,0,999999," + size + "\n", std::string()}) {
+  for (const std::string &changed :
+       {user + ",0" + std::string(40, '0') + ",0,0," + size + "\n",
+        user + ",0,0,999999," + size + "\n", user + ",0,0,1," + size + "\n", std::string()}) {
     TestDir d;
     write_test_package(d.path, 1, {{7, 0, {{0, 0, "<a/>"}}}});
     ReplayPackage p;

@@ -40,6 +40,17 @@ TEST(ReplayProgram, InterruptPrintsTheReportSoFar) {
   // A run that is no shard names none.
   EXPECT_NE(j.str().find("\"shard\": null,"), std::string::npos) << j.str();
   EXPECT_EQ(o.out.find("shard"), std::string::npos) << o.out;
+  // Interrupted while it waits for --start-at, it sends nothing.
+  size_t received = server.received().size();
+  Outcome waiting = run_program({d.path, "--target", "127.0.0.1:" + std::to_string(server.port),
+                                 "--start-at", std::to_string(time(nullptr) + 60), "--quiet"},
+                                scratch.path, [](pid_t pid) {
+                                  usleep(500000);
+                                  kill(pid, SIGINT);
+                                });
+  EXPECT_EQ(waiting.status, 130) << waiting.err;
+  EXPECT_EQ(waiting.err, "vt_replay: --start-at: interrupted while waiting; nothing was sent\n");
+  EXPECT_EQ(server.received().size(), received);
 }
 
 // On a terminal, a progress line about once a second: the time gone of the
@@ -99,8 +110,8 @@ TEST(ReplayProgram, OutputsThatCannotBeWritten) {
   };
   for (const Case &c : cases) {
     std::string path = scratch.path + "/" + c.name;
-    Outcome o = run_program_with_limit({d.path, "--target", target, c.option, path},
-                                       RLIMIT_FSIZE, c.limit);
+    Outcome o =
+        run_program_with_limit({d.path, "--target", target, c.option, path}, RLIMIT_FSIZE, c.limit);
     EXPECT_EQ(o.status, 1) << c.name << o.err;
     EXPECT_EQ(o.err, "vt_replay: " + c.option + ": cannot write " + path + ": File too large\n");
     EXPECT_EQ(o.out.find("completed 4") != std::string::npos, c.sent) << c.name << o.out;

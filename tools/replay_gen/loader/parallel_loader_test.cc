@@ -24,12 +24,13 @@ namespace {
 
 using namespace loader_test;
 
+// Loader threads from the processor and file counts: never more than -n
+// may ask for (1024), nor a count wrapped around.
 TEST(ThreadCount, FromCpusAndFiles) {
   struct Case {
     int cpus, files, threads;
-  } cases[] = {{16, 1, 1}, {16, 40, 12}, {8, 5, 4}, {8, 3, 1}, {4, 2, 2}, {2, 9, 1},
-                 // never more than -n may ask for, nor wrapped around
-                 {1028, 2000, 1024}, {1029, 2000, 1024}, {70000, 70000, 1024}};
+  } cases[] = {{16, 1, 1}, {16, 40, 12},       {8, 5, 4},          {8, 3, 1},           {4, 2, 2},
+               {2, 9, 1},  {1028, 2000, 1024}, {1029, 2000, 1024}, {70000, 70000, 1024}};
   for (const Case &c : cases) {
     int16_t n = 0;
     set_num_threads(&n, c.cpus, c.files);

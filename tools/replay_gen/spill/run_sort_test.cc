@@ -176,8 +176,8 @@ TEST_F(RunSortTest, ReadsGetTheirBytesOrEndTheRun) {
   EXPECT_STREQ(back, "cdefgh");
   errno = EINTR;
   Outcome o = run_to_end([&] { spill_file_read(f, 4, back, 8); });
-  EXPECT_EQ(o.err, "read_spill_file:Error in reading spill file " + f->path +
-                       ": the file ends early\n");
+  EXPECT_EQ(o.err,
+            "read_spill_file:Error in reading spill file " + f->path + ": the file ends early\n");
   spill_file_close(f);
 }
 
