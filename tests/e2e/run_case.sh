@@ -44,18 +44,25 @@ normalise() {
 }
 
 # Every run removes its script generator input file, /tmp/filename_<pid>,
-# however it ends. One made during this case whose process has ended is
-# named in actual/left_behind (which no expectation holds) and removed; a
-# file whose process still runs belongs to another case.
+# however it ends. One made during this case whose process has ended, and
+# still there a second later, is named in actual/left_behind (which no
+# expectation holds) and removed. A file whose process still runs belongs to
+# another case, and so does one that goes within the second: a case that
+# plants such a file removes it just after its run ends.
 find_left_inputs() {
-  find /tmp -maxdepth 1 -name 'filename_*' -newer "$WORK/started" 2>/dev/null |
-    while read -r f; do
-      pid=${f#/tmp/filename_}
-      case $pid in '' | *[!0-9]*) continue ;; esac
-      kill -0 "$pid" 2>/dev/null && continue
-      rm -f "$f"
-      echo "/tmp/filename_<PID>"
-    done
+  local f pid found=()
+  for f in $(find /tmp -maxdepth 1 -name 'filename_*' -newer "$WORK/started" 2>/dev/null); do
+    pid=${f#/tmp/filename_}
+    case $pid in '' | *[!0-9]*) continue ;; esac
+    kill -0 "$pid" 2>/dev/null || found+=("$f")
+  done
+  [ ${#found[@]} -gt 0 ] || return 0
+  sleep 1
+  for f in "${found[@]}"; do
+    [ -e "$f" ] || [ -L "$f" ] || continue
+    rm -f "$f"
+    echo "/tmp/filename_<PID>"
+  done
 }
 
 mkdir -p "$WORK/actual/files"
