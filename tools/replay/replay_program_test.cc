@@ -51,6 +51,17 @@ TEST(ReplayProgram, InterruptPrintsTheReportSoFar) {
   EXPECT_EQ(waiting.status, 130) << waiting.err;
   EXPECT_EQ(waiting.err, "vt_replay: --start-at: interrupted while waiting; nothing was sent\n");
   EXPECT_EQ(server.received().size(), received);
+  // Only SIGINT is taken over: SIGTERM and SIGHUP end the program as they
+  // end any other (run_program gives -1 for an end by a signal).
+  for (int signo : {SIGTERM, SIGHUP}) {
+    Outcome ended = run_program({d.path, "--target", "127.0.0.1:" + std::to_string(server.port),
+                                 "--start-at", std::to_string(time(nullptr) + 60), "--quiet"},
+                                scratch.path, [signo](pid_t pid) {
+                                  usleep(300000);
+                                  kill(pid, signo);
+                                });
+    EXPECT_EQ(ended.status, -1) << signo << ": " << ended.err;
+  }
 }
 
 // On a terminal, a progress line about once a second: the time gone of the
