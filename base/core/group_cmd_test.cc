@@ -35,6 +35,8 @@ TEST(GroupCmd, RunsInItsOwnGroup) {
   } cases[] = {
       {"echo hi; exit 3", "hi\n", 3},
       {"read x && echo got $x; echo end", "end\n", 0},
+      // Output that comes a byte at a time is all kept.
+      {"printf a; sleep 0.05; printf b; sleep 0.05; echo c", "abc\n", 0},
       // The shell leads a group of its own: its id is the group's.
       {"[ \"$(cut -d' ' -f5 /proc/$$/stat)\" = $$ ] && echo leader", "leader\n", 0},
       {"[ \"$(cut -d' ' -f5 /proc/$$/stat)\" != " + std::to_string(getpgrp()) + " ] && echo own",
