@@ -90,6 +90,10 @@ grep -q '^<!DOCTYPE html>' "$WORK/existing.html" || { echo "FAIL: --force did no
 expect 0 '^plot: .*link.html written' '' plot "$WORK/pkg" --force -o "$WORK/link.html"
 [ -f "$WORK/link.html" ] && [ ! -L "$WORK/link.html" ] && [ ! -e "$WORK/target.html" ] ||
   { echo "FAIL: --force followed a link or left it"; failed=1; }
+# A directory in the way is left as it is, and the new file beside it removed.
+mkdir "$WORK/dir.html"
+expect 1 '' 'cannot replace .*dir.html: Is a directory$' plot "$WORK/pkg" --force -o "$WORK/dir.html"
+[ -d "$WORK/dir.html" ] || { echo "FAIL: --force replaced a directory"; failed=1; }
 expect 0 '^<!DOCTYPE html>' '' plot "$WORK/pkg" -o -
 tail -c 8 "$WORK/out" | grep -q '</html>' || { echo "FAIL: -o - wrote more than the page"; failed=1; }
 ls "$WORK" | grep -q '\.new-' && { echo "FAIL: --force left its new file behind"; failed=1; }
