@@ -4,7 +4,7 @@
 # creation timestamp, some rejected) is read without MEMORY_LIMIT and with
 # budgets of 8K (many sorted runs: several merge passes in every sort) and
 # 256K (one merge each), with -n 1, -N, -u, -p 1 and -n 3, and the whole
-# -d 2 trace with 8K (and the service ids of -d 4). The request and
+# -d 2 trace (with and without -N) with 8K (and the service ids of -d 4). The request and
 # index files, the error logs, the scenario, the script and the console must
 # be those of the run without a budget, but for the lines of the run's own
 # that report spilling. With -n 3 the loader threads take the files as they
@@ -102,9 +102,12 @@ for opts in "-n 1" "-n 1 -N" "-n 1 -u" "-n 1 -p 1"; do
     same "$label" "$label.$limit"
   done
 done
-run -n1-d2 none -n 1 -d 2
-run -n1-d2.8K 8K -n 1 -d 2
-same -n1-d2 -n1-d2.8K
+for opts in "-n 1 -d 2" "-n 1 -N -d 2"; do
+  label=${opts// /}
+  run "$label" none $opts
+  run "$label.8K" 8K $opts
+  same "$label" "$label.8K"
+done
 # -d 4 lists every record's service id in seq order, which a run that spills
 # reads back from its sorted runs, a few thousand records at a time: with 8K
 # many short runs, with 1M runs longer than one such read. (The rest of its
