@@ -264,6 +264,11 @@ TEST(ReplayFigures, ResultsFilesThatAreNotSayWhere) {
     EXPECT_FALSE(read_results_file(path, &s, &error)) << c.text;
     EXPECT_EQ(error, path + c.error) << c.text;
   }
+  // A regular file whose read fails: this process's memory from address 0.
+  ReplayStats s;
+  std::string error;
+  EXPECT_FALSE(read_results_file("/proc/self/mem", &s, &error));
+  EXPECT_EQ(error, "cannot read /proc/self/mem: Input/output error");
 }
 
 // A report written as JSON reads back to the same figures; merging the
