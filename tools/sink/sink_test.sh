@@ -110,6 +110,11 @@ grep -q 'status       200: 5, 503: 5' "$T/replay.out" || fail "replay report: $(
 # Every connection closed by its client is closed by the sink too.
 for _ in $(seq 40); do [ "$(ls "/proc/$PID/fd" | wc -l)" = "$FDS" ] && break; sleep 0.05; done
 [ "$(ls "/proc/$PID/fd" | wc -l)" = "$FDS" ] || fail "descriptors left open: $(ls -l "/proc/$PID/fd")"
+# A port that is taken is refused, naming it.
+timeout 10 "$SINK" --port "$PORT" --seconds 1 >/dev/null 2>"$T/taken"
+status=$?
+[ $status = 1 ] && grep -q "cannot listen on 127.0.0.1:$PORT: Address already in use$" "$T/taken" ||
+  fail "a taken port: status $status: $(cat "$T/taken")"
 kill "$PID"
 wait_gone "$PID"
 grep -q "^vt_sink: 127.0.0.1:$PORT answered 16 requests (200: 8, 503: 8) on [0-9]* connections, [0-9]* bytes received, 1 refused; stopped by signal" \
@@ -121,6 +126,8 @@ conns=$(sed -n 's/.* on \([0-9]*\) connections.*/\1/p' "$T/sink.out")
 # The same port again at once, though connections the sink closed first
 # linger on it.
 timeout 10 "$SINK" --port "$PORT" --seconds 0.3 >"$T/again.out" 2>&1 ||
+  fail "port $PORT again: $(cat "$T/again.out")"
+grep -q "^vt_sink: 127.0.0.1:$PORT answered 0 requests" "$T/again.out" ||
   fail "port $PORT again: $(cat "$T/again.out")"
 
 # Every status with its reason phrase, in the order given; a code without
