@@ -32,9 +32,10 @@ bool read_double(const char *text, double *value) {
 
 // One argument as a shell word: as it is when it needs no quotes.
 std::string shell_word(const std::string &arg) {
-  bool plain = !arg.empty() && arg.find_first_not_of("abcdefghijklmnopqrstuvwxyz"
-                                                     "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"
-                                                     "_-./:=,@%+") == std::string::npos;
+  bool plain = !arg.empty() && arg.find_first_not_of(
+                                   "abcdefghijklmnopqrstuvwxyz"
+                                   "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"
+                                   "_-./:=,@%+") == std::string::npos;
   if (plain) return arg;
   std::string out = "'";
   for (char c : arg) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
@@ -79,12 +80,15 @@ bool parse_shard(const std::string &text, ReplayShard *shard) {
   return true;
 }
 
+// 3000-01-01T00:00:00Z, the latest start time taken.
+constexpr int64_t kLastStartS = 32503680000;
+
 bool parse_start_time(const std::string &text, int64_t *unix_us, std::string *error) {
   const char *s = text.c_str();
   // Seconds since the epoch.
   if (!text.empty() && strspn(s, "0123456789.") == text.size()) {
     double seconds;
-    if (!read_double(s, &seconds) || seconds < 1 || seconds > 32503680000.0)
+    if (!read_double(s, &seconds) || seconds < 1 || seconds > kLastStartS)
       return *error = "expected seconds since the epoch or an ISO 8601 time", false;
     *unix_us = static_cast<int64_t>(llround(seconds * 1e6));
     return true;
@@ -92,10 +96,12 @@ bool parse_start_time(const std::string &text, int64_t *unix_us, std::string *er
   tm t{};
   int used = 0;
   if (sscanf(s, "%4d-%2d-%2d%*1[T ]%2d:%2d:%2d%n", &t.tm_year, &t.tm_mon, &t.tm_mday, &t.tm_hour,
-             &t.tm_min, &t.tm_sec, &used) != 6 || used != 19 || t.tm_mon < 1 || t.tm_mon > 12 ||
-      t.tm_mday < 1 || t.tm_mday > 31 || t.tm_hour > 23 || t.tm_min > 59 || t.tm_sec > 60)
-    return *error = "expected seconds since the epoch or an ISO 8601 time such as "
-                    "2026-12-07T10:00:00Z",
+             &t.tm_min, &t.tm_sec, &used) != 6 ||
+      used != 19 || t.tm_mon < 1 || t.tm_mon > 12 || t.tm_mday < 1 || t.tm_mday > 31 ||
+      t.tm_hour > 23 || t.tm_min > 59 || t.tm_sec > 60)
+    return *error =
+               "expected seconds since the epoch or an ISO 8601 time such as "
+               "2026-12-07T10:00:00Z",
            false;
   const char *rest = s + used;
   int64_t micros = 0;
@@ -120,8 +126,13 @@ bool parse_start_time(const std::string &text, int64_t *unix_us, std::string *er
   t.tm_year -= 1900;
   t.tm_mon -= 1;
   time_t epoch = timegm(&t);
-  if (epoch == static_cast<time_t>(-1)) return *error = "not a time", false;
-  *unix_us = (static_cast<int64_t>(epoch) - offset_s) * 1000000 + micros;
+  // The bounds of the seconds form: a time at or before the epoch would read
+  // as no start time at all. (timegm's -1 for a time it cannot give falls
+  // outside them too.)
+  int64_t us = (static_cast<int64_t>(epoch) - offset_s) * 1000000 + micros;
+  if (us < 1000000 || us > kLastStartS * 1000000)
+    return *error = "not a time between 1970-01-01T00:00:01Z and 3000-01-01T00:00:00Z", false;
+  *unix_us = us;
   return true;
 }
 
@@ -154,10 +165,10 @@ ReplayCommand parse_replay_options(int argc, char **argv, ReplayOptions *o, std:
       value = arg.substr(eq + 1);
     } else {
       static const char *const kTakesValue[] = {
-          "--target", "--workers",   "--speed",      "--duration",   "--connections-per-user",
-          "--timeout", "--json",     "--threads",    "--sni",        "--cacert",
-          "--host",   "--header",    "--ok-status",  "--max-failed", "--max-latency",
-          "--max-lag",  "--results", "--html",       "--shard",      "--start-at"};
+          "--target",  "--workers", "--speed",     "--duration",   "--connections-per-user",
+          "--timeout", "--json",    "--threads",   "--sni",        "--cacert",
+          "--host",    "--header",  "--ok-status", "--max-failed", "--max-latency",
+          "--max-lag", "--results", "--html",      "--shard",      "--start-at"};
       bool known = false;
       for (const char *k : kTakesValue) known = known || name == k;
       if (!known) return *error = "unknown option " + arg, ReplayCommand::kUsageError;
@@ -231,11 +242,13 @@ ReplayCommand parse_replay_options(int argc, char **argv, ReplayOptions *o, std:
       o->threads = static_cast<int>(n);
     } else if (name == "--json" || name == "--results" || name == "--html") {
       if (value.empty()) return *error = name + " needs a file name", ReplayCommand::kUsageError;
-      (name == "--json" ? o->json_path : name == "--results" ? o->results_path : o->html_path) =
-          value;
+      (name == "--json"      ? o->json_path
+       : name == "--results" ? o->results_path
+                             : o->html_path) = value;
     } else if (name == "--shard") {
       if (!parse_shard(value, &o->shard))
-        return *error = "--shard " + value + ": expected I/N, the shard I (from 0) of N, such as 0/4",
+        return *error =
+                   "--shard " + value + ": expected I/N, the shard I (from 0) of N, such as 0/4",
                ReplayCommand::kUsageError;
     } else if (name == "--start-at") {
       if (!parse_start_time(value, &o->start_at_unix_us, &why))
@@ -247,9 +260,10 @@ ReplayCommand parse_replay_options(int argc, char **argv, ReplayOptions *o, std:
   if (o->dir.empty()) return *error = "no package directory given", ReplayCommand::kUsageError;
   if (!have_target) return *error = "no --target given", ReplayCommand::kUsageError;
   bool https = o->target.scheme == ReplayScheme::kHttps;
-  const char *tls_only = !o->sni.empty() ? "--sni" : !o->cacert.empty() ? "--cacert"
-                         : o->insecure   ? "--insecure"
-                                         : nullptr;
+  const char *tls_only = !o->sni.empty()      ? "--sni"
+                         : !o->cacert.empty() ? "--cacert"
+                         : o->insecure        ? "--insecure"
+                                              : nullptr;
   if (tls_only && !https)
     return *error = std::string(tls_only) + " applies to an https:// target, not " + target_text,
            ReplayCommand::kUsageError;
