@@ -51,6 +51,13 @@ TEST(GroupCmd, RunsInItsOwnGroup) {
     EXPECT_EQ(out, c.out) << c.cmd;
   }
   EXPECT_EQ(vtlb_running_group(), 0);
+  // The shell leads its group also when it runs before its parent goes on
+  // (the parent can no longer move a child that has started the shell).
+  vt_slow_fork_parent(300);
+  std::string out;
+  vtlb_run_group_cmd("[ \"$(cut -d' ' -f5 /proc/$$/stat)\" = $$ ] && echo leader", 10, &out);
+  vt_slow_fork_parent(0);
+  EXPECT_EQ(out, "leader\n");
   // No limit, and the caller's own output.
   GroupCmdResult r = vtlb_run_group_cmd("exit 0", 0);
   EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0);
