@@ -101,6 +101,28 @@ TEST_F(ReplayDir, CreatedOrRefusedOrRecreated) {
             "-1set_replay_dir:Replay directory to_dir already exists.\n\n");
   EXPECT_TRUE(std::filesystem::is_symlink("to_dir"));
   EXPECT_EQ(entries("a/replay"), Names{"old"});
+  // With -f a link that cannot be removed (its directory is read-only to
+  // the user; root takes another user's rights for it) ends the run, and
+  // stays.
+  release_replay_dir();
+  run.options.run_forcefully = 1;
+  ASSERT_EQ(mkdir("ro", 0755), 0);
+  ASSERT_EQ(symlink("nowhere", "ro/link"), 0);
+  ASSERT_EQ(chmod(".", 0755), 0);
+  ASSERT_EQ(chmod("ro", 0555), 0);
+  ASSERT_EQ(run_to_end([] { set_replay_dir("ro/link"); }).status, 0);
+  bool as_other = geteuid() == 0;
+  if (as_other) {
+    ASSERT_EQ(seteuid(65534), 0);
+  }
+  out = run_to_end(complete_replay_dir);
+  if (as_other) {
+    ASSERT_EQ(seteuid(0), 0);
+  }
+  EXPECT_EQ(std::to_string(out.status) + out.err,
+            "-1delete_dir:Error in deleting dir 'ro/link': Permission denied\n");
+  EXPECT_TRUE(std::filesystem::is_symlink("ro/link"));
+  chmod("ro", 0755);
 }
 
 // A directory that cannot be opened, here for want of a descriptor, is named
