@@ -176,6 +176,26 @@ TEST_F(RequestWriter, ALastNewlineThatCannotBeWrittenEndsTheRun) {
             "-1add_request_new:Unable to write request in index_3: No space left on device\n");
 }
 
+// A request file whose entries do not add up to what its index lines
+// expect (the input changed under the run) ends the run naming both sizes.
+TEST_F(RequestWriter, EntriesThatDoNotAddUpToTheIndexEndTheRun) {
+  run.workers.num_vvm = 1;
+  init_vvm_data();
+  RequestStage stage;
+  stage_open(&stage, 64);
+  EntrySink out{};
+  out.fd = run.workers.vvm_list[0].vt_req_file_fd;
+  out.stage = &stage;
+  out.written = 10;
+  run.workers.vvm_list[0].offset = 12;
+  Outcome o = run_to_end([&] { finish_entries(&out); });
+  stage_close(&stage);
+  close(run.workers.vvm_list[0].vt_req_file_fd);
+  EXPECT_EQ(std::to_string(o.status) + o.err,
+            "-1process_sequence_data_new:vt_req_0 holds 10 bytes of entries where its index "
+            "expects 12\n");
+}
+
 // One file through a 50-byte buffer, entries straddling its end and one
 // body larger than it: bodies of kernel_copy_from bytes or more are copied
 // by the kernel, the others read into the buffer, and the file is the same.
