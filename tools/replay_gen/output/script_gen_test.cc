@@ -220,6 +220,11 @@ TEST_F(ScriptGenTest, FailedCommandEndsRun) {
       {-1, false, "rm", "exit 1\n",
        "create_script:system(cmd_buf) failed:vtu_gen_script file '" + gen + "' deletion error:",
        generating},
+      // and so does the removal of an old script under -f.
+      {-1, true, "rm", "exit 1\n",
+       "create_script:system(rm -rf '" + script_path() +
+           "') failed: Error in  deleting existing script '" + script_path() + "'\n\n",
+       ""},
       {-1, false, "vtu_change_page_name", "kill -TERM $PPID\n",
        "rename_gen_file:Renaming" + failed + "ended by signal 15\n", generating},
       {-1, false, "vti_get_page", "cat \"$FAKE_PAGES\"; exec sleep 30\n",
