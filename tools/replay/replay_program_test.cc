@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <map>
 
+#include "base/core/utc_time.h"
 #include "tools/replay/replay_test_server.h"
 #include "tools/replay/replay_test_support.h"
 
@@ -97,6 +98,16 @@ TEST(ReplayProgram, ProgressOnATerminal) {
   args.push_back("--quiet");
   Outcome quiet = run_program_on_terminal(args, scratch.path, 200);
   EXPECT_EQ(quiet.err.find("vt_replay: 0:00:0"), std::string::npos) << quiet.err;
+  // A wait of more than a second for --start-at says so, naming the time.
+  TestDir one;
+  write_test_package(one.path, 1, {{1, 0, {{0, 0, "a"}}}});
+  int64_t at = time(nullptr) + 3;
+  Outcome waited = run_program_on_terminal(
+      {one.path, "--target", target, "--start-at", std::to_string(at)}, scratch.path, 200);
+  EXPECT_EQ(waited.status, 0) << waited.err;
+  EXPECT_NE(waited.err.find(" s for --start-at " + vtlb_utc_text(static_cast<uint64_t>(at) * 1000)),
+            std::string::npos)
+      << waited.err;
 }
 
 // A results file, report or page that cannot be written whole (the file size
