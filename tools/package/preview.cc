@@ -428,19 +428,25 @@ int run_preview(const PreviewOptions &o) {
     return WEXITSTATUS(status);
   }
   // The dry run stopped where the real run would: its error lines say why.
-  for (size_t at = 0; at < err.size();) {
-    size_t end = err.find('\n', at);
-    if (end == std::string::npos) end = err.size();
-    std::string line = err.substr(at, end - at);
-    if (!line.empty()) r.problems.push_back("the run would stop: " + line);
-    at = end + 1;
-  }
+  for (std::string &problem : dry_run_stop_problems(err)) r.problems.push_back(std::move(problem));
   if (WIFSIGNALED(status))
     r.problems.push_back("the dry run ended by signal " + std::to_string(WTERMSIG(status)));
   else if (r.problems.empty())
     r.problems.push_back("the dry run ended with status " + std::to_string(WEXITSTATUS(status)));
   fputs((o.json ? format_preview_json(r) : format_preview_text(r)).c_str(), stdout);
   return 1;
+}
+
+std::vector<std::string> dry_run_stop_problems(const std::string &err) {
+  std::vector<std::string> problems;
+  for (size_t at = 0; at < err.size();) {
+    size_t end = err.find('\n', at);
+    if (end == std::string::npos) end = err.size();
+    std::string line = err.substr(at, end - at);
+    if (!line.empty()) problems.push_back("the run would stop: " + line);
+    at = end + 1;
+  }
+  return problems;
 }
 
 int count_processor_lines(FILE *fp) {

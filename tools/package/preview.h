@@ -55,6 +55,10 @@ std::string format_preview_json(const PreviewReport &r);
 // line ending in a carriage return stops the tool's own reading.)
 std::vector<std::string> config_text_warnings(const std::vector<std::string> &lines);
 
+// The problems of a dry run that stopped, one for each line of its
+// standard error that is not empty.
+std::vector<std::string> dry_run_stop_problems(const std::string &err);
+
 // The lines of a /proc/cpuinfo text that begin with "processor", as the
 // tool's shell pipeline counts them: a line of any length counts once.
 int count_processor_lines(FILE *fp);

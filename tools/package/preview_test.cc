@@ -91,6 +91,23 @@ TEST(PreviewCpuCount, ProcessorLinesOfAnyLength) {
   }
 }
 
+// A dry run that stopped: each error line that is not empty is a problem,
+// the last one also without its newline.
+TEST(PreviewDryRun, EachErrorLineOfAStopIsAProblem) {
+  using Lines = std::vector<std::string>;
+  const std::string stop = "the run would stop: ";
+  struct Case {
+    std::string err;
+    Lines problems;
+  } cases[] = {
+      {"", {}},
+      {"\n\n", {}},
+      {"create_dir:failed\n\n", {stop + "create_dir:failed"}},
+      {"first\nsecond line\n\nthird", {stop + "first", stop + "second line", stop + "third"}},
+  };
+  for (const Case &c : cases) EXPECT_EQ(dry_run_stop_problems(c.err), c.problems) << c.err;
+}
+
 struct LateProblems : ::testing::Test {
   std::string dir;
   std::string saved_path = getenv("PATH") ? getenv("PATH") : "";
