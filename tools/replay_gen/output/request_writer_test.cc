@@ -158,42 +158,43 @@ TEST_F(RequestWriter, AUserThatCannotBeHadEndsTheRun) {
                        std::to_string(sizeof(UserNode)) + ") for index -1\n");
 }
 
-// The newline owed to the last entry, when it cannot be written, ends the
-// run with status -1, naming the file and why.
-TEST_F(RequestWriter, ALastNewlineThatCannotBeWrittenEndsTheRun) {
-  RequestStage stage;
-  stage_open(&stage, 64);
-  EntrySink out{};
-  out.fd = open("/dev/full", O_WRONLY | O_CLOEXEC);
-  ASSERT_GE(out.fd, 0);
-  out.vvm_id = 3;
-  out.stage = &stage;
-  out.newline_pending = true;
-  Outcome o = run_to_end([&] { finish_entries(&out); });
-  close(out.fd);
-  stage_close(&stage);
-  EXPECT_EQ(std::to_string(o.status) + o.err,
-            "-1add_request_new:Unable to write request in index_3: No space left on device\n");
-}
-
-// A request file whose entries do not add up to what its index lines
-// expect (the input changed under the run) ends the run naming both sizes.
-TEST_F(RequestWriter, EntriesThatDoNotAddUpToTheIndexEndTheRun) {
-  run.workers.num_vvm = 1;
+// The end of a request file ends the run with status -1 when the newline
+// owed to its last entry cannot be written (naming the file and why), and
+// when its entries do not add up to what its index lines expect (the input
+// changed under the run), naming both sizes.
+TEST_F(RequestWriter, AFileThatCannotBeFinishedEndsTheRun) {
+  run.workers.num_vvm = 4;
   init_vvm_data();
-  RequestStage stage;
-  stage_open(&stage, 64);
-  EntrySink out{};
-  out.fd = run.workers.vvm_list[0].vt_req_file_fd;
-  out.stage = &stage;
-  out.written = 10;
-  run.workers.vvm_list[0].offset = 12;
-  Outcome o = run_to_end([&] { finish_entries(&out); });
-  stage_close(&stage);
-  close(run.workers.vvm_list[0].vt_req_file_fd);
-  EXPECT_EQ(std::to_string(o.status) + o.err,
-            "-1process_sequence_data_new:vt_req_0 holds 10 bytes of entries where its index "
-            "expects 12\n");
+  run.workers.vvm_list[3].offset = 12;
+  int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(full, 0);
+  struct Case {
+    int fd;
+    bool newline_pending;
+    uint64_t written;
+    const char *outcome;
+  } cases[] = {
+      {full, true, 11,
+       "-1add_request_new:Unable to write request in index_3: No space left on device\n"},
+      {run.workers.vvm_list[3].vt_req_file_fd, false, 10,
+       "-1process_sequence_data_new:vt_req_3 holds 10 bytes of entries where its index expects "
+       "12\n"},
+  };
+  for (const Case &c : cases) {
+    RequestStage stage;
+    stage_open(&stage, 64);
+    EntrySink out{};
+    out.fd = c.fd;
+    out.vvm_id = 3;
+    out.stage = &stage;
+    out.newline_pending = c.newline_pending;
+    out.written = c.written;
+    Outcome o = run_to_end([&] { finish_entries(&out); });
+    stage_close(&stage);
+    EXPECT_EQ(std::to_string(o.status) + o.err, c.outcome);
+  }
+  close(full);
+  for (int w = 0; w < 4; w++) close(run.workers.vvm_list[w].vt_req_file_fd);
 }
 
 // One file through a 50-byte buffer, entries straddling its end and one
