@@ -166,6 +166,27 @@ TEST(ReplayEngine, AConnectionClosedWithItsAnswerIsNotUsedAgain) {
   EXPECT_EQ(server.connections, 40);
 }
 
+// The timeline's columns follow from the schedule's length: 600 ms in
+// columns of 4 ms (fewer than 256 of them), half of it at speed 2 in
+// columns of 2 ms, and a --duration of 0.3 s cuts it the same way.
+TEST(ReplayEngine, TimelineColumnsFollowTheSchedulesLength) {
+  TestDir d;
+  write_test_package(d.path, 1, {{1, 0, {{0, 0, "a"}, {600, 0, "b"}}}});
+  ScriptedServer server;
+  struct Case {
+    double speed, duration_s;
+    uint64_t column_ms;
+  };
+  for (Case c : {Case{1, 0, 4}, Case{2, 0, 2}, Case{1, 0.3, 2}}) {
+    ReplayOptions o;
+    o.speed = c.speed;
+    o.duration_s = c.duration_s;
+    ReplayRun r = replay(d.path, server.port, o);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.stats.timeline.column_ms, c.column_ms) << c.speed << " " << c.duration_s;
+  }
+}
+
 // A kept connection reset before its answer is opened again and the request
 // sent once more; reset again, it fails. Each request gets its own second try.
 // A new connection reset (user 2's) gets none.
