@@ -40,13 +40,15 @@ TEST(ReplayOptions, ReadsEveryOption) {
   EXPECT_EQ(o.command_line,
             "vt_replay pkg --target 127.0.0.1:8080 --workers=3,0-1,7 --speed 2.5 --duration 30 "
             "--connections-per-user 4 --timeout=250 --json r.json --quiet");
-  // The upper bounds are taken.
+  // The upper bounds are taken; a later --workers replaces an earlier one.
   ReplayOptions top;
   ASSERT_EQ(parse({"pkg", "--target", "h:1", "--speed", "1e9", "--duration", "1e7",
-                   "--connections-per-user", "64", "--timeout", "3600000", "--threads", "64"},
+                   "--connections-per-user", "64", "--timeout", "3600000", "--threads", "64",
+                   "--workers", "5", "--workers", "2-3"},
                   &top, &error),
             ReplayCommand::kRun)
       << error;
+  EXPECT_EQ(top.workers, (std::vector<int>{2, 3}));
   EXPECT_EQ(std::make_tuple(top.speed, top.duration_s, top.connections_per_user, top.timeout_ms,
                             top.threads),
             std::make_tuple(1e9, 1e7, 64, 3600000, 64));
