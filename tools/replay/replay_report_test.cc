@@ -422,7 +422,8 @@ TEST(ReplayFigures, JsonReportsReadBackAndMergeToTheWhole) {
 // The start, and each figure of the latency and lag lines, in the text
 // report, on the page and in the JSON report, are the ones their labels name; the page's latency
 // and lag charts scale to the highest line they draw, and their lines break
-// where a column has no answer (here from 4 s to 6 s).
+// where a column has no answer (here from 4 s to 6 s); the success ratio
+// counts errors among the requests that ended.
 TEST(ReplayFigures, ReportsShowTheFiguresTheyName) {
   std::vector<ReplayOutcome> list;
   for (const ReplayOutcome &o : outcomes(5000, 11))
@@ -500,6 +501,17 @@ TEST(ReplayFigures, ReportsShowTheFiguresTheyName) {
   size_t d = html.rfind(" d=\"", at) + 4;
   std::string path = html.substr(d, html.find('"', d) - d);
   EXPECT_EQ(std::count(path.begin(), path.end(), 'M'), 2) << path;
+  // As many errors as answers: half of the ended requests succeeded, on the
+  // page as in the text.
+  ReplayOutcome answered = outcomes(1, 3)[0], lost = answered;
+  answered.status = 200, answered.ok = true;
+  lost.status = 0, lost.ok = false, lost.error_kind = kErrorTimeout;
+  ReplayStats half = tally({answered, lost});
+  EXPECT_NE(
+      format_replay_report(ReplayReportInfo{}, half).find(", success ratio 0.5000 (1 of 2)\n"),
+      std::string::npos);
+  EXPECT_NE(render_replay_html(ReplayReportInfo{}, half, "t").find(", success ratio 0.5000<"),
+            std::string::npos);
 }
 
 // A time on the capture's clock needs the capture's start and a package
