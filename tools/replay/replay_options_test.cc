@@ -247,6 +247,8 @@ TEST(ReplayOptions, ReadsShardsAndStartTimes) {
       {"2026-11-18T11:06Z", -1, "expected seconds"},
       {"2026-11-18T11:06:40.Z", -1, "no digits after the decimal point"},
       {"1970-01-01T00:00:01Z", 1000000, ""},
+      {"2016-12-31T23:59:60Z", 1483228800000000, ""},  // a leap second: the next minute
+      {"2016-12-31T23:59:61Z", -1, "expected seconds"},
       {"3000-01-01T00:00:00Z", 32503680000000000, ""},
       {"1970-01-01T00:00:00.999Z", -1, "not a time between 1970-01-01T00:00:01Z and 3000"},
       {"1970-01-01T01:00:00+01:00", -1, "not a time between"},
