@@ -752,7 +752,8 @@ class Runner:
         self.binary_paths = {}  # executable -> (mtime, bytes)
 
     def configure(self):
-        if os.path.exists(os.path.join(self.build, "CMakeCache.txt")):
+        # A configure that failed leaves its cache but no build.ninja: try again.
+        if os.path.exists(os.path.join(self.build, "build.ninja")):
             return True
         cmd = ["cmake", "-S", self.src, "-B", self.build, "-G", "Ninja",
                "-DCMAKE_BUILD_TYPE=RelWithDebInfo",

@@ -53,7 +53,8 @@ struct Fields {
   }
   std::string text(const JsonValue &obj, const char *key) {
     std::string t;
-    if (!json_text(json_member(obj, key), &t)) fail(std::string("\"") + key + "\" must be a string");
+    if (!json_text(json_member(obj, key), &t))
+      fail(std::string("\"") + key + "\" must be a string");
     return t;
   }
 };
@@ -79,6 +80,7 @@ bool read_buckets(Fields &f, const JsonValue *list, uint64_t *total, Add add) {
     if (pair.kind != JsonValue::kArray || pair.items.size() != 2 || !json_u64(&pair.items[0], &b) ||
         !json_u64(&pair.items[1], &n) || b > INT32_MAX || !add(static_cast<int>(b), n))
       return f.fail("a bucket must be [index, count] with an index in range");
+    if (n > UINT64_MAX - *total) return f.fail("the counts of the buckets add up beyond 64 bits");
     *total += n;
   }
   return true;
@@ -128,7 +130,8 @@ bool read_timeline(Fields &f, const JsonValue &obj, ReplayTimeline *t) {
       col.failures[k] += n;
     }
     uint64_t total;
-    for (auto [key, h] : {std::pair{"latency_ns", &col.latency_ns}, std::pair{"lag_ns", &col.lag_ns}})
+    for (auto [key, h] :
+         {std::pair{"latency_ns", &col.latency_ns}, std::pair{"lag_ns", &col.lag_ns}})
       if (!read_buckets(f, json_member(c, key), &total,
                         [h](int b, uint64_t n) { return coarse_add_to_bucket(h, b, n); }))
         return false;
@@ -139,7 +142,7 @@ bool read_timeline(Fields &f, const JsonValue &obj, ReplayTimeline *t) {
 bool read_threshold(Fields &f, const JsonValue &obj, ReplayThreshold *t) {
   t->text = f.text(obj, "threshold");
   std::string kind = f.text(obj, "kind");
-  t->kind = kind == "failed" ? ThresholdKind::kFailed
+  t->kind = kind == "failed"    ? ThresholdKind::kFailed
             : kind == "latency" ? ThresholdKind::kLatency
                                 : ThresholdKind::kLag;
   if (kind != "failed" && kind != "latency" && kind != "lag")

@@ -394,6 +394,8 @@ TEST(ReplayFigures, JsonReportsReadBackAndMergeToTheWhole) {
       {"\"histograms\": {", "\"histograms\": [], \"x\": {", "\"histograms\" must be an object"},
       {"\"handshake_ns\": {", "\"handshake_ns\": 0, \"x\": {", "handshake_ns must be a histogram"},
       {"\"buckets\": []", "\"buckets\": {}", "buckets must be a list"},
+      {"\"buckets\": [[", "\"buckets\": [[0, 18446744073709551615], [0, 1], [",
+       "the counts of the buckets add up beyond 64 bits"},
       {"\"kind\": \"latency\"", "\"kind\": \"speed\"",
        "a threshold's kind is failed, latency or lag"},
       {"\"rewrites\": [", "\"rewrites\": {}, \"r\": [", "\"rewrites\" must be a list"},
@@ -672,6 +674,12 @@ TEST(ReplayFigures, TimelineColumnsWidenAndLineUp) {
   coarse_add(&tail, 1000000, 1);
   EXPECT_EQ(coarse_percentile(tail, 99), coarse_percentile(tail, 1));
   EXPECT_GT(coarse_percentile(tail, 99.5), 900000u);
+  // A bucket holds more than 32 bits of samples (a merged or read-back
+  // column): five billion small values still outweigh one large one.
+  CoarseHistogram many;
+  coarse_add(&many, 10, 5000000000);
+  coarse_add(&many, 1000000, 1000000000);
+  EXPECT_EQ(coarse_percentile(many, 80), 10u);
   // The largest value takes the last bucket; a bucket past it, or below the
   // first, is refused when a report is read back.
   int last = coarse_bucket(UINT64_MAX);

@@ -35,7 +35,7 @@ void merge_column(ReplayColumn *into, const ReplayColumn &from) {
 bool coarse_add_to_bucket(CoarseHistogram *h, int b, uint64_t count) {
   if (b < 0 || b >= kCoarseBuckets) return false;
   if (h->counts.size() <= static_cast<size_t>(b)) h->counts.resize(static_cast<size_t>(b) + 1, 0);
-  h->counts[static_cast<size_t>(b)] += static_cast<uint32_t>(count);
+  h->counts[static_cast<size_t>(b)] += count;
   h->total += count;
   return true;
 }

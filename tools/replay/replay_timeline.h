@@ -17,7 +17,7 @@
 // bucket's midpoint: within 1/32 of a sample of the bucket. Enough for a
 // chart; the report's own figures come from the finer LogHistogram.
 struct CoarseHistogram {
-  std::vector<uint32_t> counts;  // grows to the highest bucket used
+  std::vector<uint64_t> counts;  // grows to the highest bucket used
   uint64_t total = 0;
 };
 constexpr double kCoarseRelativeError = 1.0 / 32;
