@@ -168,7 +168,8 @@ TEST(ReplayEngine, AConnectionClosedWithItsAnswerIsNotUsedAgain) {
 
 // The timeline's columns follow from the schedule's length: 600 ms in
 // columns of 4 ms (fewer than 256 of them), half of it at speed 2 in
-// columns of 2 ms, and a --duration of 0.3 s cuts it the same way.
+// columns of 2 ms, and a --duration of 0.3 s cuts it the same way. A
+// schedule all due at once has no length: columns of 1 ms, no planned span.
 TEST(ReplayEngine, TimelineColumnsFollowTheSchedulesLength) {
   TestDir d;
   write_test_package(d.path, 1, {{1, 0, {{0, 0, "a"}, {600, 0, "b"}}}});
@@ -185,6 +186,13 @@ TEST(ReplayEngine, TimelineColumnsFollowTheSchedulesLength) {
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.stats.timeline.column_ms, c.column_ms) << c.speed << " " << c.duration_s;
   }
+  TestDir at_once;
+  write_test_package(at_once.path, 1, {{1, 0, {{0, 0, "a"}}}, {2, 0, {{0, 0, "b"}}}});
+  ReplayRun r = replay(at_once.path, server.port);
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.stats.timeline.column_ms, 1u);
+  EXPECT_EQ(r.stats.planned_span_s, 0);
+  EXPECT_GT(r.stats.send_span_s, 0);
 }
 
 // A kept connection reset before its answer is opened again and the request
