@@ -9,6 +9,7 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <tuple>
 
 #include "base/core/golden_file_test_support.h"
 #include "tools/package/chart.h"
@@ -365,6 +366,12 @@ TEST(ReplayFigures, JsonReportsReadBackAndMergeToTheWhole) {
   EXPECT_EQ(digest(with_empty), digest(merged));
   EXPECT_DOUBLE_EQ(with_empty.elapsed_s, 13.06);
   EXPECT_EQ(with_empty.start_unix_us, parts[0].start_unix_us);
+  // One report merged alone is itself: not moved by a microsecond.
+  ReplayReportInfo alone_info;
+  ReplayStats alone;
+  merge_replay_reports({info}, {parts[0]}, {"a.json"}, &alone_info, &alone);
+  EXPECT_EQ(std::make_tuple(alone.elapsed_s, alone.planned_span_s, alone.send_span_s),
+            std::make_tuple(parts[0].elapsed_s, parts[0].planned_span_s, parts[0].send_span_s));
 
   // What is no report is named with the key at fault.
   struct Bad {
