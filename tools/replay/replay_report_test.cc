@@ -244,8 +244,9 @@ TEST(ReplayFigures, ResultsFilesThatAreNotSayWhere) {
        "1,,,,,reset,false,0,0,1,2\n",
        " line 2: not a CSV line of a results file"},
       {"{\"planned_ms\":1.0,", " line 1: not a JSON line of a results file"},
+      // the first line at fault is named, not a later one
       {"planned_ms,sent_ms,lag_ms,latency_ms,status,error,ok,bytes_out,bytes_in,page,worker,user\n"
-       "1,1,0,2,99,,false,0,0,1,0,1\n",
+       "1,1,0,2,99,,false,0,0,1,0,1\nx\n",
        " line 2: status is no status code"},
       {"planned_ms,sent_ms,lag_ms,latency_ms,status,error,ok,bytes_out,bytes_in,page,worker,user\n"
        "1,1,0,2,1000,,false,0,0,1,0,1\n",
