@@ -211,9 +211,10 @@ std::string pick_temporary_suffix(const std::vector<std::string> &current,
 
 std::vector<RenameCall> split_rename_lists(const std::vector<std::string> &from,
                                            const std::vector<std::string> &to, size_t max_command) {
-  // The fixed part of the command: the script name, options and quotes.
+  // The fixed part of the command: the script name, options and the quotes
+  // of both lists (4), less the two commas the first pair goes without.
   const size_t fixed = strlen("vtu_change_page_name -s  -p  -n ") +
-                       vtlb_shell_quote(run.config.script_name).size() + 4;
+                       vtlb_shell_quote(run.config.script_name).size() + 4 - 2;
   std::vector<RenameCall> calls;
   RenameCall call;
   size_t used = fixed;

@@ -160,7 +160,7 @@ TEST_F(ScriptGenTest, TemporaryNamesClashWithNothing) {
 }
 
 // Lists too long for one command line go in several calls, pair by pair in
-// order; a short list is one call.
+// order; a short list is one call, up to the last byte the limit allows.
 TEST_F(ScriptGenTest, LongListsSplitIntoCalls) {
   std::vector<std::string> from, to;
   std::string want_from, want_to;
@@ -186,6 +186,14 @@ TEST_F(ScriptGenTest, LongListsSplitIntoCalls) {
   EXPECT_EQ(all_from, want_from);
   EXPECT_EQ(all_to, want_to);
   EXPECT_EQ(split_rename_lists({"a", "b"}, {"c", "d"}, kMaxRenameCommand).size(), 1u);
+  for (auto [f, t] : {std::pair<std::string, std::string>{"a", "c"}, {"a'b", "c"}}) {
+    std::vector<std::string> two_from = {f, "b"}, two_to = {t, "d"};
+    size_t exact = ("vtu_change_page_name -s " + vtlb_shell_quote(run.config.script_name) + " -p " +
+                    vtlb_shell_quote(f + ",b") + " -n " + vtlb_shell_quote(t + ",d"))
+                       .size();
+    EXPECT_EQ(split_rename_lists(two_from, two_to, exact).size(), 1u) << f;
+    EXPECT_EQ(split_rename_lists(two_from, two_to, exact - 1).size(), 2u) << f;
+  }
 }
 
 // A generator, page listing or renaming call that fails (by its exit
