@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 
@@ -120,6 +122,28 @@ TEST(PackageCheck, ChecksEachEntry) {
         << c.entry << c.ts;
     ASSERT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
   }
+}
+
+// Files others may write are named in the order of their names, whatever
+// order the directory lists them in.
+TEST(PackageCheck, NamesFilesOthersMayWriteInOrder) {
+  char tmpl[] = "/tmp/vt_check_test.XXXXXX";
+  std::string dir = mkdtemp(tmpl);
+  std::vector<std::string> want;
+  for (int w = 0; w < 6; w++) {
+    std::string n = std::to_string(w), req = "vt_req_" + n, index = "vt_index_" + n;
+    write_file(dir + "/" + index, kHeader + ("00000000" + std::to_string(w + 1) + "," + req +
+                                             ",0,1,0," + std::to_string(kEntryA.size()) + "\n"));
+    write_file(dir + "/" + req, kEntryA);
+    for (const std::string &name : {index, req}) {
+      ASSERT_EQ(chmod((dir + "/" + name).c_str(), 0646), 0);
+      want.push_back(name + ": others may write it (mode 0646)");
+    }
+  }
+  std::sort(want.begin(), want.end());
+  PackageSummary summary;
+  EXPECT_EQ(check_replay_package(dir, &summary), want);
+  ASSERT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
 }
 
 }  // namespace
