@@ -1,5 +1,7 @@
 #include "tools/replay_gen/config/replay_dir.h"
 
+#include <dlfcn.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdio.h>
@@ -17,6 +19,26 @@
 #include "tools/replay_gen/config/config_test_reset.h"
 #include "tools/replay_gen/config/replay_lock.h"
 #include "tools/replay_gen/run_state.h"
+
+namespace {
+
+// Armed with a path, the next mkdir of it that finds it there removes it, as
+// another process could in that moment, and still reports it was there.
+std::string vanish_after_mkdir;
+
+}  // namespace
+
+extern "C" int mkdir(const char *path, mode_t mode) noexcept {
+  using MkdirFn = int (*)(const char *, mode_t);
+  static MkdirFn real = reinterpret_cast<MkdirFn>(dlsym(RTLD_NEXT, "mkdir"));
+  int rc = real(path, mode);
+  if (rc != 0 && errno == EEXIST && !vanish_after_mkdir.empty() && vanish_after_mkdir == path) {
+    vanish_after_mkdir.clear();
+    rmdir(path);
+    errno = EEXIST;
+  }
+  return rc;
+}
 
 namespace {
 
@@ -123,6 +145,17 @@ TEST_F(ReplayDir, CreatedOrRefusedOrRecreated) {
             "-1delete_dir:Error in deleting dir 'ro/link': Permission denied\n");
   EXPECT_TRUE(std::filesystem::is_symlink("ro/link"));
   chmod("ro", 0755);
+}
+
+// A directory removed by another process between this run's finding it and
+// looking at it is looked for again, and made by the run.
+TEST_F(ReplayDir, DirectoryRemovedMeanwhileIsMadeAnew) {
+  ASSERT_EQ(mkdir("gone", 0755), 0);
+  vanish_after_mkdir = "gone";
+  ASSERT_EQ(run_to_end([] { set_replay_dir("gone"); }).status, 0);
+  EXPECT_EQ(vanish_after_mkdir, "");
+  EXPECT_EQ(std::filesystem::status("gone").permissions(),
+            std::filesystem::perms::all | std::filesystem::perms::sticky_bit);
 }
 
 // A directory that cannot be opened, here for want of a descriptor, is named
