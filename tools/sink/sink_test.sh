@@ -40,7 +40,8 @@ for bad in "--status=" "--status 100" "--status 199" "--status 600" "--status 20
 done
 
 # In the background: both files are there when the command returns, and the
-# port answers at once; its input is /dev/null, whatever it was given.
+# port answers at once; its input is /dev/null, whatever it was given, and
+# no other descriptor of it stays open.
 # (Options take their value after a blank or an =.)
 "$SINK" --background --port-file "$T/port" --pid-file="$T/pid" --status=200,503 >"$T/sink.out" </dev/zero ||
   { fail "--background failed"; exit 1; }
@@ -50,6 +51,13 @@ FDS=$(ls "/proc/$PID/fd" | wc -l)
 kill -0 "$PID" 2>/dev/null || fail "the background sink is not running"
 [ "$(readlink "/proc/$PID/fd/0")" = /dev/null ] ||
   fail "the background sink reads $(readlink "/proc/$PID/fd/0"), not /dev/null"
+for fd in "/proc/$PID/fd"/*; do
+  # (one this script holds itself was inherited, not opened)
+  if [ "${fd##*/}" -gt 2 ] && [ "$(readlink "$fd")" = /dev/null ] &&
+    [ "$(readlink "/proc/$$/fd/${fd##*/}")" != /dev/null ]; then
+    fail "the background sink keeps /dev/null open as descriptor ${fd##*/}"
+  fi
+done
 [ "$(cut -d' ' -f5 "/proc/$PID/stat")" != "$(cut -d' ' -f5 /proc/$$/stat)" ] ||
   fail "the background sink did not leave the caller's process group"
 # It blocks SIGINT and SIGTERM (read through a descriptor) and no other signal.
