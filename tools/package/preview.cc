@@ -379,6 +379,10 @@ std::string format_preview_json(const PreviewReport &r) {
          "}\n";
 }
 
+bool dry_run_finished(int wait_status, bool report_begun) {
+  return WIFEXITED(wait_status) && WEXITSTATUS(wait_status) <= 1 && report_begun;
+}
+
 int run_preview(const PreviewOptions &o) {
   fflush(nullptr);
   int out_pipe[2], err_pipe[2];
@@ -421,8 +425,7 @@ int run_preview(const PreviewOptions &o) {
     if (line.size() > 2 && line[0] == 'P') r.problems.push_back(line.substr(2));
     at = end + 1;
   }
-  bool finished = WIFEXITED(status) && WEXITSTATUS(status) <= 1;
-  if (finished && report_at != std::string::npos) {
+  if (dry_run_finished(status, report_at != std::string::npos)) {
     fputs(err.c_str(), stderr);
     fputs(out.c_str() + report_at, stdout);
     return WEXITSTATUS(status);

@@ -55,6 +55,11 @@ std::string format_preview_json(const PreviewReport &r);
 // line ending in a carriage return stops the tool's own reading.)
 std::vector<std::string> config_text_warnings(const std::vector<std::string> &lines);
 
+// Whether a dry run's report stands: the run ended by itself, with 0 or 1,
+// and had begun its report. One killed by a signal after it began the
+// report did not finish it.
+bool dry_run_finished(int wait_status, bool report_begun);
+
 // The problems of a dry run that stopped, one for each line of its
 // standard error that is not empty.
 std::vector<std::string> dry_run_stop_problems(const std::string &err);

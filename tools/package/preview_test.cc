@@ -1,9 +1,11 @@
 #include "tools/package/preview.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -106,6 +108,20 @@ TEST(PreviewDryRun, EachErrorLineOfAStopIsAProblem) {
       {"first\nsecond line\n\nthird", {stop + "first", stop + "second line", stop + "third"}},
   };
   for (const Case &c : cases) EXPECT_EQ(dry_run_stop_problems(c.err), c.problems) << c.err;
+}
+
+TEST(Preview, ADryRunsReportStandsOnlyWhenTheRunFinished) {
+  struct Case {
+    int status;
+    bool report_begun, stands;
+  } cases[] = {
+      {W_EXITCODE(0, 0), true, true},        {W_EXITCODE(1, 0), true, true},
+      {W_EXITCODE(0, 0), false, false},      {W_EXITCODE(2, 0), true, false},
+      {W_EXITCODE(0, SIGKILL), true, false},
+  };
+  for (const Case &c : cases)
+    EXPECT_EQ(dry_run_finished(c.status, c.report_begun), c.stands)
+        << c.status << " " << c.report_begun;
 }
 
 struct LateProblems : ::testing::Test {
