@@ -3,7 +3,8 @@
 // sent, answered and failed requests (the failures by status or error kind)
 // and coarse histograms of latency and lag. A run starts with columns that
 // cut its planned span into at most 256; a column beyond 512 makes them all
-// twice as wide. Memory: a few KB per column, at most 512 columns.
+// twice as wide. Memory: up to about 16 KB per column (its two coarse
+// histograms at their widest), at most 512 columns.
 #ifndef VT_TOOLS_REPLAY_REPLAY_TIMELINE_H_
 #define VT_TOOLS_REPLAY_REPLAY_TIMELINE_H_
 
