@@ -195,12 +195,14 @@ TEST(ReplayOptions, RefusesBadValuesNamingTheOption) {
   ReplayOptions fresh;
   parse({"pkg", "--target", "h:1", "--max-lag", "p0=5"}, &fresh, &error);
   EXPECT_EQ(error.rfind("--max-lag p0=5: expected pNN=MS", 0), 0u) << error;
-  // Last on the line, an option that takes a value lacks it; one unknown is unknown.
-  for (const char *last : {"--timeout", "--bogus"}) {
+  // Last on the line, an option that takes a value lacks it; one unknown,
+  // long or short, is unknown.
+  for (auto [last, message] : {std::pair{"--timeout", "--timeout needs a value"},
+                               {"--bogus", "unknown option --bogus"},
+                               {"-x", "unknown option -x"}}) {
     ReplayOptions at_end;
-    parse({"pkg", "--target", "h:1", last}, &at_end, &error);
-    EXPECT_EQ(error, last == std::string("--bogus") ? "unknown option --bogus"
-                                                    : "--timeout needs a value");
+    EXPECT_EQ(parse({"pkg", "--target", "h:1", last}, &at_end, &error), ReplayCommand::kUsageError);
+    EXPECT_EQ(error, message);
   }
 }
 

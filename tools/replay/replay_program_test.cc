@@ -17,24 +17,30 @@ namespace {
 
 TEST(ReplayProgram, InterruptPrintsTheReportSoFar) {
   TestDir d, scratch;
-  write_test_package(d.path, 1, {{1, 0, {{0, 0, "a"}, {100, 0, "b"}, {20000, 0, "c"}}}});
+  // User 2's second request is due at 100 ms but waits for an answer that
+  // never comes: at the interrupt it counts as planned, not sent.
+  write_test_package(d.path, 1,
+                     {{1, 0, {{0, 0, "a"}, {100, 0, "b"}, {20000, 0, "c"}}},
+                      {2, 0, {{0, 0, "silent"}, {100, 0, "d"}}}});
   ScriptedServer server;
   std::string json = scratch.path + "/report.json";
-  Outcome o = run_program(
-      {d.path, "--target", "127.0.0.1:" + std::to_string(server.port), "--json", json, "--quiet"},
-      scratch.path, [&server](pid_t pid) {
-        // once the first two requests are in, the third is 20 s away
-        for (int i = 0; i < 1000 && server.received().size() < 2; i++) usleep(10000);
-        usleep(50000);
-        kill(pid, SIGINT);
-      });
+  Outcome o = run_program({d.path, "--target", "127.0.0.1:" + std::to_string(server.port), "--json",
+                           json, "--quiet", "--timeout", "500"},
+                          scratch.path, [&server](pid_t pid) {
+                            // once the first three requests are in, the next
+                            // to go out is 20 s away
+                            for (int i = 0; i < 1000 && server.received().size() < 3; i++)
+                              usleep(10000);
+                            usleep(50000);
+                            kill(pid, SIGINT);
+                          });
   EXPECT_EQ(o.status, 130) << o.err;
   EXPECT_NE(o.out.find("stopped by interrupt"), std::string::npos) << o.out;
-  EXPECT_NE(o.out.find("requests     planned 2, sent 2, completed 2, errors 0"), std::string::npos)
+  EXPECT_NE(o.out.find("requests     planned 4, sent 3, completed 2, errors 1"), std::string::npos)
       << o.out;
   std::stringstream j;
   j << std::ifstream(json).rdbuf();
-  EXPECT_NE(j.str().find("\"requests\": {\"planned\": 2, \"sent\": 2, \"completed\": 2"),
+  EXPECT_NE(j.str().find("\"requests\": {\"planned\": 4, \"sent\": 3, \"completed\": 2"),
             std::string::npos)
       << j.str();
   EXPECT_NE(j.str().find("\"stopped_by\": \"interrupt\""), std::string::npos);

@@ -166,14 +166,17 @@ TEST(ReplayFigures, ResultsFilesReadBackToTheSameFigures) {
     EXPECT_EQ(back.timeline.column_ms, 32u);
     timeline_widen(&back.timeline, direct.timeline.column_ms);
     EXPECT_EQ(digest(back), digest(direct)) << name;
-    // The spans run to the last request planned and the last sent.
-    int64_t last_planned = 0, last_sent = 0;
+    // The spans run to the last request planned and the last sent, the run
+    // to the last answer's end.
+    int64_t last_planned = 0, last_sent = 0, last_end = 0;
     for (const ReplayOutcome &o : list) {
       last_planned = std::max(last_planned, o.planned_ns);
       last_sent = std::max(last_sent, o.sent_ns);
+      last_end = std::max(last_end, o.ended_ns);
     }
     EXPECT_NEAR(back.planned_span_s, last_planned / 1e9, 1e-6) << name;
     EXPECT_NEAR(back.send_span_s, last_sent / 1e9, 1e-6) << name;
+    EXPECT_NEAR(back.elapsed_s, last_end / 1e9, 1e-6) << name;
     // Empty lines (a line end alone, or CR LF) are passed over wherever they
     // are; in JSON lines, so are blanks and tabs around every token.
     size_t middle = 0;
@@ -381,7 +384,8 @@ TEST(ReplayFigures, JsonReportsReadBackAndMergeToTheWhole) {
   const Bad bad[] = {
       {"\"report_format\": 1", "\"report_format\": 2",
        "report_format 2, where this vt_replay reads 1"},
-      {"\"tool\": \"vt_replay\"", "\"tool\": \"other\"", "not a JSON report of vt_replay"},
+      {"\"tool\": \"vt_replay\"", "\"tool\": \"other\"",
+       "not a JSON report of vt_replay (vt_replay --json FILE)"},
       {"\"sent\": ", "\"sent\": -", "\"sent\" must be a count"},
       {"\"buckets\": [[", "\"buckets\": [[99999999, 1], [", "a bucket must be [index, count]"},
       {"\"latency_ns\": {\"total\": ", "\"latency_ns\": {\"total\": 1",
