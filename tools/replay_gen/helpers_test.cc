@@ -112,7 +112,8 @@ TEST(RunStateValue, AFreshValueLeavesNothingOfTheOld) {
            std::to_string(run.services.total_services) + std::to_string(run.files.num_seq_files) +
            std::to_string(run.records.time_zero_ms) + (run.users.tail ? "u" : "") +
            std::to_string(run.workers.last_vvm) + std::to_string(run.counters.total_requests) +
-           run.script_input.vtu_gen_script_file_name + run.manifest.config_file;
+           run.script_input.vtu_gen_script_file_name + run.manifest.config_file +
+           std::to_string(run.spill.budget) + run.spill.dir + run.replay_dir_state.fs_path;
   };
   const std::string fresh = parts();
   run.options.run_forcefully = 1;
@@ -129,6 +130,9 @@ TEST(RunStateValue, AFreshValueLeavesNothingOfTheOld) {
   run.counters.total_requests = 9;
   strcpy(run.script_input.vtu_gen_script_file_name, "/tmp/f");
   run.manifest.config_file = "c";
+  run.spill.budget = 5;
+  strcpy(run.spill.dir, "/tmp/s");
+  run.replay_dir_state.fs_path = "r";
   run = RunState{};
   EXPECT_EQ(parts(), fresh);
 }
