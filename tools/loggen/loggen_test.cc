@@ -273,6 +273,30 @@ TEST(Loggen, NoProgressBeforeASecondHasPassed) {
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
+// A line a second after the first look and a second after each line; at
+// the end a last line only where one was shown before.
+TEST(Loggen, ProgressIsDueOnceASecond) {
+  struct Look {
+    int64_t ms;
+    bool last, due;
+  };
+  const std::vector<std::vector<Look>> runs = {
+      {{500, false, false},
+       {1499, false, false},
+       {1500, false, true},
+       {2000, false, false},
+       {2499, false, false},
+       {2500, false, true},
+       {2600, true, true}},
+      {{0, false, false}, {999, false, false}, {999, true, false}},
+  };
+  for (const std::vector<Look> &run : runs) {
+    LoggenProgressClock c;
+    for (const Look &l : run)
+      EXPECT_EQ(loggen_progress_due(&c, l.ms * 1000000, l.last), l.due) << l.ms;
+  }
+}
+
 TEST(Loggen, ProgressLineRoundsDown) {
   struct Case {
     uint64_t done, total, bytes;

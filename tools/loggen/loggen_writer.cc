@@ -19,22 +19,20 @@ namespace {
 constexpr size_t kOutBufSize = 8 << 20;
 
 struct Progress {
-  bool on;
-  uint64_t total;
+  bool on = false;
+  uint64_t total = 0;
   uint64_t done = 0;
   uint64_t bytes = 0;
-  timespec last = {};
-  bool shown = false;  // a line was printed: the last one is printed too
+  LoggenProgressClock clock;
 };
 
 void show_progress(Progress *p, bool last) {
   if (!p->on) return;
   timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
-  if (p->last.tv_sec == 0) p->last = now;  // first call: start the clock
-  if (last ? !p->shown : now.tv_sec - p->last.tv_sec < 1) return;
-  p->last = now;
-  p->shown = true;
+  if (!loggen_progress_due(&p->clock, static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec,
+                           last))
+    return;
   fprintf(stderr, "%s\n", loggen_progress_line(p->done, p->total, p->bytes).c_str());
 }
 
@@ -131,6 +129,14 @@ std::string local_time_text(int64_t seconds) {
 
 }  // namespace
 
+bool loggen_progress_due(LoggenProgressClock *c, int64_t now_ns, bool last) {
+  if (!c->started) c->started = true, c->last_ns = now_ns;
+  if (last ? !c->shown : now_ns - c->last_ns < 1000000000) return false;
+  c->last_ns = now_ns;
+  c->shown = true;
+  return true;
+}
+
 std::string loggen_progress_line(uint64_t done, uint64_t total, uint64_t bytes) {
   char line[160];
   snprintf(line, sizeof line, "vt_loggen: %llu of %llu requests written (%llu%%), %llu MB",
@@ -145,7 +151,9 @@ bool generate_logs(const LoggenOptions &o, LoggenSummary *s, std::string *error)
   std::vector<LoggenService> services = make_services(o.services, o.url_per_service);
   LoggenPlanState st;
   init_plan_state(o, &st);
-  Progress progress = {o.progress, static_cast<uint64_t>(o.requests)};
+  Progress progress;
+  progress.on = o.progress;
+  progress.total = static_cast<uint64_t>(o.requests);
   std::vector<LoggenEvent> events;
   std::vector<std::pair<uint32_t, uint64_t>> good;  // (customer, ms) of good records
   // And of the code-102 records, which the tool accepts when no

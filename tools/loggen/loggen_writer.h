@@ -29,6 +29,16 @@ struct LoggenSummary {
 // Writes the tree under o.out. On failure returns false with the reason.
 bool generate_logs(const LoggenOptions &o, LoggenSummary *summary, std::string *error);
 
+// When a progress line is due: a second after the first look, then a second
+// after the last line shown; at the end, only once a line was shown (so a
+// run too short for any shows none).
+struct LoggenProgressClock {
+  bool started = false;
+  int64_t last_ns = 0;
+  bool shown = false;
+};
+bool loggen_progress_due(LoggenProgressClock *c, int64_t now_ns, bool last);
+
 // The progress line shown on standard error while a tree is written: the
 // share done in whole percents and the bytes written in whole MB (2^20).
 std::string loggen_progress_line(uint64_t done, uint64_t total, uint64_t bytes);
