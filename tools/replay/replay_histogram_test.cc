@@ -57,6 +57,15 @@ TEST(ReplayHistogram, EmptyMergedAndExtremes) {
   for (double p : {1.0, 34.0, 50.0, 67.0, 84.0, 100.0})
     EXPECT_EQ(histogram_percentile(a, p), histogram_percentile(all, p)) << p;
   EXPECT_EQ(histogram_percentile(a, 1), 0u);
+  // A histogram of one sample keeps the bound that the merged one does not pass.
+  for (uint64_t v : {10ull, 5000ull}) {
+    LogHistogram one, other;
+    histogram_add(&one, 1000);
+    histogram_add(&other, v);
+    histogram_merge(&one, other);
+    EXPECT_EQ(one.min, std::min<uint64_t>(1000, v));
+    EXPECT_EQ(one.max, std::max<uint64_t>(1000, v));
+  }
 }
 
 }  // namespace
