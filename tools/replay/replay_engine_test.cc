@@ -197,19 +197,29 @@ TEST(ReplayEngine, TimelineColumnsFollowTheSchedulesLength) {
 
 // A kept connection reset before its answer is opened again and the request
 // sent once more; reset again, it fails. Each request gets its own second try.
-// A new connection reset (user 2's) gets none.
+// A new connection reset (user 2's) gets none. A header rule counts each
+// request once, however often it is sent.
 TEST(ReplayEngine, ARequestOnAResetKeptConnectionIsSentAgainOnce) {
   TestDir d;
   write_test_package(d.path, 1,
                      {{1, 0, {{0, 0, "a"}, {100, 0, "reset"}, {200, 0, "b"}, {300, 0, "reset"}}},
                       {2, 0, {{0, 0, "reset"}}}});
   ScriptedServer server;
-  ReplayRun r = replay(d.path, server.port);
+  ReplayOptions o;
+  ReplayHeaderRule rule;
+  std::string error;
+  ASSERT_TRUE(parse_header_rule("X-New: 1", &rule, &error)) << error;
+  add_header_rule(&o.headers, rule);
+  ReplayRun r = replay(d.path, server.port, o);
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_EQ(r.stats.retries, 2u);
   EXPECT_EQ(r.stats.counts.completed, 2u);
   EXPECT_EQ(r.stats.counts.errors, 3u);
-  EXPECT_EQ(server.received().size(), 7u);
+  std::vector<Received> got = server.received();
+  ASSERT_EQ(got.size(), 7u);
+  for (const Received &g : got) EXPECT_NE(g.request.find("\r\nX-New: 1\r\n"), std::string::npos);
+  ASSERT_EQ(r.stats.rewrites.size(), 1u);
+  EXPECT_EQ(r.stats.rewrites[0].added, 5u);
 }
 
 TEST(ReplayEngine, CountsEachShapeOfAnswerAndGoesOnWithTheUser) {
