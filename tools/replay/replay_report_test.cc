@@ -284,6 +284,7 @@ TEST(ReplayFigures, JsonReportsReadBackAndMergeToTheWhole) {
   ReplayStats whole = tally(list);
   whole.stopped_by = "duration";
   whole.max_in_flight = 17, whole.bytes_per_in_flight = 4200, whole.retries = 3;
+  whole.rewrites = {{3990, 10, 0}};
   ReplayReportInfo info;
   info.dir = "pkg";
   info.target = "127.0.0.1:1";
@@ -303,6 +304,9 @@ TEST(ReplayFigures, JsonReportsReadBackAndMergeToTheWhole) {
   std::string error;
   ASSERT_TRUE(read_replay_report(d.path + "/whole.json", &info_back, &back, &error)) << error;
   EXPECT_EQ(digest(back), digest(whole));
+  ASSERT_EQ(back.rewrites.size(), 1u);
+  EXPECT_EQ(std::make_tuple(back.rewrites[0].replaced, back.rewrites[0].added),
+            std::make_tuple(3990u, 10u));
   info_back.thresholds = check_replay_thresholds(info_back.threshold_list, back);
   EXPECT_EQ(replay_report_json(info_back, back), json);
   // Where more than one status fails, each is listed.
