@@ -13,23 +13,34 @@
 
 namespace {
 
-// The input file of this process id: a regular file an earlier process of the
-// same id left is replaced; a dry run names the file but makes none. (A
-// symbolic link or a named pipe in its place is refused: the end-to-end case
-// safety_gen_input_planted.)
-TEST(GenInputFile, ReplacesWhatAnEarlierProcessLeftButADryRunMakesNone) {
+// The input file of this process id, made new, or in place of a regular file
+// an earlier process of the same id left; either way empty and readable and
+// writable by all the mask allows. A dry run names the file but makes none.
+// (A symbolic link or a named pipe in its place is refused: the end-to-end
+// case safety_gen_input_planted.)
+TEST(GenInputFile, MadeNewOrReplacingWhatAnEarlierProcessLeftButNotInADryRun) {
   std::string path = "/tmp/filename_" + std::to_string(getpid());
-  for (bool dry : {false, true}) {
+  mode_t mask = umask(0);
+  umask(mask);
+  struct Case {
+    bool dry, left;
+  };
+  for (Case c : {Case{false, false}, Case{false, true}, Case{true, false}}) {
+    SCOPED_TRACE(std::to_string(c.dry) + std::to_string(c.left));
     run = RunState{};
-    run.options.dry_run = dry;
-    if (!dry) write_text(path, "left by an earlier run\n");
+    run.options.dry_run = c.dry;
+    if (c.left) write_text(path, "left by an earlier run\n");
     ASSERT_EQ(run_to_end(create_file_for_vtu_gen_script).status, 0);
     EXPECT_EQ(run.script_input.vtu_gen_script_file_name, path);
-    ASSERT_EQ(run.script_input.vtu_gen_script_fp != nullptr, !dry);
-    if (!dry) fclose(run.script_input.vtu_gen_script_fp);
+    ASSERT_EQ(run.script_input.vtu_gen_script_fp != nullptr, !c.dry);
+    if (!c.dry) fclose(run.script_input.vtu_gen_script_fp);
     run.script_input.vtu_gen_script_fp = nullptr;
     struct stat st;
-    EXPECT_EQ(lstat(path.c_str(), &st) == 0 && st.st_size == 0, !dry) << dry;
+    ASSERT_EQ(lstat(path.c_str(), &st) == 0, !c.dry);
+    if (!c.dry) {
+      EXPECT_EQ(st.st_size, 0);
+      EXPECT_EQ(st.st_mode & 07777, 0666 & ~mask);
+    }
     unlink(path.c_str());
   }
   run = RunState{};
