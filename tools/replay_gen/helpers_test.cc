@@ -8,8 +8,10 @@
 
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "base/core/failing_alloc_test_support.h"
 #include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/service_index.h"
 #include "tools/replay_gen/spill/spill_file.h"
@@ -66,6 +68,17 @@ TEST(TableEntry, GrowsByFourUpToTheCountBound) {
     ASSERT_EQ(create_table_entry(&row, &total, &max, &table, 8, "T"), 0);
     EXPECT_EQ(row, i);
     EXPECT_EQ(max, (i / 4 + 1) * 4) << i;
+  }
+  // A table the system cannot grow ends the run, and keeps what it held.
+  while (total < max) ASSERT_EQ(create_table_entry(&row, &total, &max, &table, 8, "T"), 0);
+  if (vt_alloc_failures_supported()) {
+    char *held = table;
+    vt_fail_alloc_of(16 * 8);
+    Outcome o = run_to_end([&] { create_table_entry(&row, &total, &max, &table, 8, "T"); });
+    vt_fail_alloc_of(0);
+    EXPECT_EQ(o.status, -1);
+    EXPECT_EQ(o.err, "create_table_entry:Out of Memory: T (size = 128) for index -1\n");
+    EXPECT_EQ(std::make_tuple(table, total, max), std::make_tuple(held, 12, 12));
   }
   free(table);
   table = nullptr;
