@@ -82,6 +82,19 @@ TEST_F(RequestFiles, WorkerCountBounds) {
   }
 }
 
+// A request file already in the replay directory was put there by someone
+// else: the run ends with the system's reason and leaves it as it was.
+TEST_F(RequestFiles, AFileInTheWayEndsTheRunUntouched) {
+  set_services(1);
+  load({{3, kT, 0, "body"}});
+  std::string path = std::string(run.config.replay_dir) + "/vt_req_0";
+  write_text(path, "theirs");
+  Outcome o = run_to_end(init_vvm_data);
+  EXPECT_EQ(o.status, -1);
+  EXPECT_EQ(o.err, "open: File exists\n");
+  EXPECT_EQ(file("vt_req_0"), "theirs");
+}
+
 // A request file whose close fails (closed behind the run's back here; a
 // network file system reports late write errors there) ends the run
 // naming it.
