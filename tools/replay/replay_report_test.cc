@@ -259,6 +259,10 @@ TEST(ReplayFigures, ResultsFilesThatAreNotSayWhere) {
       {"planned_ms,sent_ms,lag_ms,latency_ms,status,error,ok,bytes_out,bytes_in,page,worker,user\n"
        "1,1.0000000001,0,2,200,,true,0,0,1,0,1\n",
        " line 2: sent_ms is no time in ms"},
+      // and every digit of them is a digit, those past the microseconds too
+      {"planned_ms,sent_ms,lag_ms,latency_ms,status,error,ok,bytes_out,bytes_in,page,worker,user\n"
+       "1,1.000000x,0,2,200,,true,0,0,1,0,1\n",
+       " line 2: sent_ms is no time in ms"},
   };
   for (const Case &c : cases) {
     TestDir d;
