@@ -273,9 +273,15 @@ TEST(ReplayFigures, ResultsFilesThatAreNotSayWhere) {
     EXPECT_FALSE(read_results_file(path, &s, &error)) << c.text;
     EXPECT_EQ(error, path + c.error) << c.text;
   }
-  // A regular file whose read fails: this process's memory from address 0.
+  // A file that is not there, or is no regular file.
   ReplayStats s;
   std::string error;
+  TestDir d;
+  EXPECT_FALSE(read_results_file(d.path + "/none", &s, &error));
+  EXPECT_EQ(error, "cannot open " + d.path + "/none: No such file or directory");
+  EXPECT_FALSE(read_results_file(d.path, &s, &error));
+  EXPECT_EQ(error.rfind("cannot open " + d.path + ": ", 0), 0u) << error;
+  // A regular file whose read fails: this process's memory from address 0.
   EXPECT_FALSE(read_results_file("/proc/self/mem", &s, &error));
   EXPECT_EQ(error, "cannot read /proc/self/mem: Input/output error");
 }
@@ -681,6 +687,12 @@ TEST(ReplayFigures, TimelineColumnsWidenAndLineUp) {
   EXPECT_EQ(other.column_ms, 16u);
   EXPECT_EQ(other.columns[6].planned, 2u);
   EXPECT_EQ(other.columns.size(), 319u);
+  // A finer timeline merged into it is widened first, and nothing is lost.
+  ReplayTimeline fine;
+  timeline_begin(&fine, 0);
+  timeline_column(&fine, 40 * 1000000).planned = 3;
+  timeline_merge(&other, fine, 0);
+  EXPECT_EQ(std::make_pair(other.column_ms, other.columns[2].planned), std::make_pair(16ul, 3ul));
   // Coarse percentiles are within 1/32 of a sample.
   CoarseHistogram h;
   for (uint64_t v : {7ull, 1000ull, 123456789ull}) coarse_add(&h, v);
