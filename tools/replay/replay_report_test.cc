@@ -582,7 +582,7 @@ TEST(ReplayFigures, CaptureClockOnlyWhenBothTimesAreKnown) {
 // The text report and the page of a run, and the reports and page of a run
 // in which no request ended, byte for byte: what they show and how they are laid out.
 TEST(ReplayFigures, ReportAndPageAreAsKept) {
-  ReplayStats s = tally(outcomes(3000, 7));
+  ReplayStats s = tally(outcomes(20000, 7));  // over 100 answers a column
   ReplayReportInfo info;
   info.dir = "/kept/package";
   info.target = "127.0.0.1:8080";
