@@ -4,12 +4,14 @@
 #include "tools/replay/replay_engine.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <malloc.h>
 #include <string.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -18,6 +20,7 @@
 
 #include "base/core/failing_pread_test_support.h"
 #include "base/core/open_descriptors_test_support.h"
+#include "tools/replay/replay_results.h"
 #include "tools/replay/replay_test_server.h"
 #include "tools/replay/replay_test_support.h"
 
@@ -393,6 +396,57 @@ TEST(ReplayEngine, AnIndexCutShortDuringTheRunEndsIt) {
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.error, d.path + "/vt_index_0 changed while it was replayed");
   }
+}
+
+// Each sending thread writes its results a buffer of 256 KB at a time,
+// while the run goes on: some 1,800 lines are on the disk long before the
+// last request is due (an interrupt then ends the run), and the rest at
+// the end.
+TEST(ReplayEngine, ResultsReachTheFileAsTheRunGoes) {
+  TestDir d;
+  std::vector<TestUser> users;
+  for (uint64_t id = 1; id <= 20; id++) {
+    users.push_back({id, 0, {}});
+    for (uint64_t ms = 0; ms < 90; ms++) users.back().requests.push_back({ms, 0});
+  }
+  users.push_back({21, 0, {{60000, 0}}});
+  write_test_package(d.path, 1, users);
+  ScriptedServer server;
+  ReplayPackage p;
+  ReplayTarget t;
+  ReplayResultsFile results;
+  std::string error;
+  ASSERT_TRUE(open_replay_package(d.path, {}, &p, &error)) << error;
+  ASSERT_TRUE(resolve_replay_target({ReplayScheme::kHttp, "127.0.0.1", std::to_string(server.port)},
+                                    &t, &error))
+      << error;
+  ASSERT_TRUE(open_results_file(d.path + "/r.jsonl", &results, &error)) << error;
+  int stop[2];
+  ASSERT_EQ(pipe2(stop, O_CLOEXEC), 0);
+  ReplayRunContext ctx;
+  ctx.stop_fd = stop[0];
+  ctx.results = &results;
+  ReplayStats stats;
+  bool ok = false;
+  std::thread run([&] { ok = run_replay({}, &p, t, ctx, &stats, &error); });
+  for (int i = 0; i < 3000 && server.received().size() < 1800; i++) usleep(10000);
+  off_t written = 0;
+  for (int i = 0; i < 300 && written == 0; i++, usleep(10000))
+    written = static_cast<off_t>(std::filesystem::file_size(d.path + "/r.jsonl"));
+  EXPECT_GE(written, 256 * 1024);
+  EXPECT_LT(written, 2 * 256 * 1024);
+  ASSERT_EQ(write(stop[1], "x", 1), 1);
+  run.join();
+  close(stop[0]);
+  close(stop[1]);
+  close_replay_package(&p);
+  release_replay_target(&t);
+  ASSERT_TRUE(ok) << error;
+  ASSERT_TRUE(close_results_file(&results, &error)) << error;
+  EXPECT_EQ(stats.stopped_by, "interrupt");
+  std::ifstream in(d.path + "/r.jsonl");
+  EXPECT_EQ(std::count(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>(), '\n'),
+            1800);
 }
 
 // A connect refused, and one never answered: a server whose queue of
