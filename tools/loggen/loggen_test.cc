@@ -120,6 +120,7 @@ TEST(Loggen, DeterministicAndCountsMatchWhatTheRecordRulesFind) {
   EXPECT_EQ(std::vector<uint64_t>(v.codes, v.codes + 8),
             (std::vector<uint64_t>{6510, 70, 70, 70, 70, 70, 70, 70}));
   EXPECT_EQ(s.long_visits, 41u);
+  EXPECT_EQ(s.customers, 300u);     // each of them has a record
   EXPECT_GT(s.users, s.customers);  // long visits make several users
 
   // The summary scripts read: one key=value a line, the period in local time.

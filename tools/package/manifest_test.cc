@@ -228,6 +228,8 @@ TEST(Manifest, ParseNamesTheKeyAtFault) {
       {"\"size\": 58", "\"size\": \"58\"",
        "files[0].request_file: \"size\" must be a whole number"},
       {"\"sha256\": \"", "\"sha256\": \"A", "files[0].request_file: \"sha256\" must be 64"},
+      {"\"index_file\": {", "\"index_file\": 1, \"x\": {",
+       "files[0]: \"index_file\" must be an object"},
       {"\"name\": \"IService_GetData\"", "\"nam\": \"x\"",
        "services[0]: \"name\" must be a string"},
       {"\"services\": [", "\"services\": 1, \"x\": [", "\"services\" must be a list"},

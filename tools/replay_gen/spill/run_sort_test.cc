@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/core/open_descriptors_test_support.h"
+#include "tools/replay_gen/interrupt.h"
 #include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/spill/spill_dir.h"
 #include "tools/replay_gen/spill/spill_file.h"
@@ -113,6 +114,12 @@ TEST_F(RunSortTest, AnyRunsMergeIntoTheOneOrder) {
   EXPECT_EQ(left[0].substr(0, 9), "vt_spill.");
   spill_dir_remove();
   EXPECT_TRUE(entries().empty());
+  // An interrupt now leaves alone what is made since at that name.
+  std::string again = dir + "/" + left[0];
+  ASSERT_EQ(mkdir(again.c_str(), 0700), 0);
+  remove_spill_leftovers();
+  EXPECT_EQ(entries(), left);
+  rmdir(again.c_str());
   // One that holds something else is left, and the run ends naming it.
   std::string spill = spill_dir_make(), stray = spill + "/stray";
   ASSERT_EQ(mkdir(stray.c_str(), 0700), 0);
