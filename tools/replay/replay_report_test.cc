@@ -228,6 +228,8 @@ TEST(ReplayFigures, ResultsFilesReadBackToTheSameFigures) {
 }
 
 TEST(ReplayFigures, ResultsFilesThatAreNotSayWhere) {
+#define CSV_HEAD \
+  "planned_ms,sent_ms,lag_ms,latency_ms,status,error,ok,bytes_out,bytes_in,page,worker,user\n"
   struct Case {
     const char *text;
     const char *error;  // after the path
@@ -243,26 +245,21 @@ TEST(ReplayFigures, ResultsFilesThatAreNotSayWhere) {
        "0,"
        "\"user\":1}\n",
        " line 1: neither a status nor an error kind"},
-      {"planned_ms,sent_ms,lag_ms,latency_ms,status,error,ok,bytes_out,bytes_in,page,worker,user\n"
-       "1,,,,,reset,false,0,0,1,2\n",
-       " line 2: not a CSV line of a results file"},
+      {CSV_HEAD "1,,,,,reset,false,0,0,1,2\n", " line 2: not a CSV line of a results file"},
       {"{\"planned_ms\":1.0,", " line 1: not a JSON line of a results file"},
       // the first line at fault is named, not a later one
-      {"planned_ms,sent_ms,lag_ms,latency_ms,status,error,ok,bytes_out,bytes_in,page,worker,user\n"
-       "1,1,0,2,99,,false,0,0,1,0,1\nx\n",
-       " line 2: status is no status code"},
-      {"planned_ms,sent_ms,lag_ms,latency_ms,status,error,ok,bytes_out,bytes_in,page,worker,user\n"
-       "1,1,0,2,1000,,false,0,0,1,0,1\n",
-       " line 2: status is no status code"},
+      {CSV_HEAD "1,1,0,2,99,,false,0,0,1,0,1\nx\n", " line 2: status is no status code"},
+      {CSV_HEAD "1,1,0,2,1000,,false,0,0,1,0,1\n", " line 2: status is no status code"},
       {"{\"planned_ms\" 1.0}", " line 1: not a JSON line of a results file"},
       // nanoseconds are the finest a time in ms may tell
-      {"planned_ms,sent_ms,lag_ms,latency_ms,status,error,ok,bytes_out,bytes_in,page,worker,user\n"
-       "1,1.0000000001,0,2,200,,true,0,0,1,0,1\n",
-       " line 2: sent_ms is no time in ms"},
+      {CSV_HEAD "1,1.0000000001,0,2,200,,true,0,0,1,0,1\n", " line 2: sent_ms is no time in ms"},
       // and every digit of them is a digit, those past the microseconds too
-      {"planned_ms,sent_ms,lag_ms,latency_ms,status,error,ok,bytes_out,bytes_in,page,worker,user\n"
-       "1,1.000000x,0,2,200,,true,0,0,1,0,1\n",
-       " line 2: sent_ms is no time in ms"},
+      {CSV_HEAD "1,1.000000x,0,2,200,,true,0,0,1,0,1\n", " line 2: sent_ms is no time in ms"},
+      {CSV_HEAD "1,1,0,2,200,,yes,0,0,1,0,1\n", " line 2: ok is neither true nor false"},
+      {CSV_HEAD "1,1,0,2,200,,true,0,0,1,-1,1\n",
+       " line 2: bytes_out, bytes_in, page, worker or user is no number"},
+      {CSV_HEAD "1,1,0,2,200,,true,0,0,1,0,1,1\n", " line 2: not a CSV line of a results file"},
+      {"{\"planned_ms\":1.5 x}", " line 1: not a JSON line of a results file"},
   };
   for (const Case &c : cases) {
     TestDir d;
@@ -285,6 +282,7 @@ TEST(ReplayFigures, ResultsFilesThatAreNotSayWhere) {
   EXPECT_FALSE(read_results_file("/proc/self/mem", &s, &error));
   EXPECT_EQ(error, "cannot read /proc/self/mem: Input/output error");
 }
+#undef CSV_HEAD
 
 // A report written as JSON reads back to the same figures; merging the
 // reports of two parts gives the figures of the whole, the thresholds
