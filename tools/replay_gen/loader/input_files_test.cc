@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/core/failing_alloc_test_support.h"
 #include "base/core/open_descriptors_test_support.h"
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/loader/input_filters.h"
@@ -378,6 +379,16 @@ TEST(InputLimits, ListThatCannotGrow) {
   EXPECT_EQ(o.status, -1);
   EXPECT_EQ(o.err, "gen_input_file_list:Trying to realloc a negative or 0 size (" +
                        std::to_string(asked) + ") for index  -1\n");
+  // Nor can a list the system has no memory for.
+  if (vt_alloc_failures_supported()) {
+    const size_t first = 64 * sizeof(InputFileInfo);
+    vt_fail_alloc_of(first);
+    o = run_to_end([] { append_input_file("a", 1, "path"); });
+    vt_fail_alloc_of(0);
+    EXPECT_EQ(o.status, -1);
+    EXPECT_EQ(o.err, "gen_input_file_list:Out of Memory: seq_file_path (size = " +
+                         std::to_string(first) + ") for index -1\n");
+  }
 }
 
 }  // namespace
