@@ -171,6 +171,27 @@ TEST(ReplayEngine, AConnectionClosedWithItsAnswerIsNotUsedAgain) {
   EXPECT_EQ(server.connections, 40);
 }
 
+// A server that resets the connection while a long request is still going
+// out: the rest cannot be sent, the request ends there, and the user's next
+// one goes out on a new connection.
+TEST(ReplayEngine, ARequestTheServerResetsHalfSentEndsThere) {
+  TestDir d;
+  TestRequest big{0, 0, "reset" + std::string(16 << 20, 'x')};
+  big.headers = "Content-Length: 5\r\n";  // the server reads this far, then resets
+  write_test_package(d.path, 1, {{1, 0, {big, {100, 0, "<after/>"}}}});
+  ScriptedServer server;
+  ReplayOptions o;
+  o.timeout_ms = 5000;
+  ReplayRun r = replay(d.path, server.port, o);
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.stats.counts.sent, 2u);
+  EXPECT_EQ(r.stats.counts.completed, 1u);
+  EXPECT_EQ(r.stats.counts.errors, 1u);
+  EXPECT_EQ(r.stats.errors[kErrorReset], 1u);
+  EXPECT_EQ(server.connections, 2);
+  EXPECT_EQ(body_of(server.received().back().request), "<after/>");
+}
+
 // The timeline's columns follow from the schedule's length: 600 ms in
 // columns of 4 ms (fewer than 256 of them), half of it at speed 2 in
 // columns of 2 ms, and a --duration of 0.3 s cuts it the same way. A
