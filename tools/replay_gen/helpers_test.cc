@@ -90,6 +90,14 @@ TEST(TableEntry, GrowsByFourUpToTheCountBound) {
   EXPECT_NE(out.err.find("Service name"), std::string::npos) << out.err;
   EXPECT_NE(out.err.find("65532"), std::string::npos) << out.err;
   EXPECT_EQ(total, 65532);
+  // And so does one whose entries would take more than 2 GB.
+  total = max = 60000;
+  out = run_to_end([&] { create_table_entry(&row, &total, &max, &table, 40000, "T"); });
+  EXPECT_EQ(out.status, -1);
+  EXPECT_EQ(out.err, "create_table_entry:Trying to realloc a negative or 0 size (" +
+                         std::to_string(static_cast<int32_t>(60004 * 40000u)) +
+                         ") for index  -1\n");
+  EXPECT_EQ(std::make_tuple(table, total, max), std::make_tuple(nullptr, 60000, 60000));
   // So does a text that would outgrow its 32-bit size, before it is grown.
   char *text = strdup("HTTP_A: 1\r\n");
   int32_t len = INT32_MAX - 8;
