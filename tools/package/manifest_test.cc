@@ -19,11 +19,12 @@ namespace {
 TEST(JsonReader, ValuesAndFaults) {
   JsonValue v;
   std::string error;
-  ASSERT_TRUE(
-      json_parse(" {\"a\": [1, -2.5e3, true, false, null], \"s\": "
-                 "\"q\\\"\\\\\\/\\n\\b\\f\\r\\t\\u00e9\\ud83d\\ude00\\ud83c\\udf7b\","
-                 " \"big\": 18446744073709551615, \"a\": { }, \"e\": [\n]} \n",
-                 &v, &error))
+  ASSERT_TRUE(json_parse(
+      " {\"a\": [1, -2.5e3, true, false, null], \"s\": "
+      "\"q\\\"\\\\\\/"
+      "\\n\\b\\f\\r\\t\\u00e9\\u007f\\u0080\\u07ff\\u0800\\uffff\\ud83d\\ude00\\ud83c\\udf7b\","
+      " \"big\": 18446744073709551615, \"a\": { }, \"e\": [\n]} \n",
+      &v, &error))
       << error;
   // The last of two equal keys counts.
   for (auto [key, kind] : {std::pair{"a", JsonValue::kObject}, {"e", JsonValue::kArray}}) {
@@ -34,7 +35,10 @@ TEST(JsonReader, ValuesAndFaults) {
   }
   std::string s;
   ASSERT_TRUE(json_text(json_member(v, "s"), &s));
-  EXPECT_EQ(s, "q\"\\/\n\b\f\r\t\xc3\xa9\xf0\x9f\x98\x80\xf0\x9f\x8d\xbb");
+  EXPECT_EQ(s,
+            "q\"\\/"
+            "\n\b\f\r\t\xc3\xa9\x7f\xc2\x80\xdf\xbf\xe0\xa0\x80\xef\xbf\xbf\xf0\x9f\x98\x80\xf0\x9f"
+            "\x8d\xbb");
   uint64_t n = 0;
   EXPECT_TRUE(json_u64(json_member(v, "big"), &n));
   EXPECT_EQ(n, UINT64_MAX);

@@ -302,6 +302,15 @@ TEST(InputFilters, DatesAndNumbers) {
   for (const char *no : {"20190229", "21000229", "20201301", "20201131", "19701231", "21060101",
                          "2020120", "2020120x", ""})
     EXPECT_FALSE(begins_with_range_date(no)) << no;
+  // Every month's last day, and the day after it, in a common year.
+  const int last[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  for (int m = 1; m <= 12; m++) {
+    char day[32];
+    snprintf(day, sizeof day, "2026%02d%02d", m, last[m - 1]);
+    EXPECT_TRUE(begins_with_range_date(day)) << day;
+    snprintf(day, sizeof day, "2026%02d%02d", m, last[m - 1] + 1);
+    EXPECT_FALSE(begins_with_range_date(day)) << day;
+  }
 
   // Local midnight, also on the days daylight saving time begins and ends. The
   // zone stays set: no other test here depends on it.
