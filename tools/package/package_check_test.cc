@@ -29,6 +29,7 @@ TEST(PackageCheck, FindsWhatIsWrongWithAPackage) {
     std::string requests;
     std::string problem;     // "" when sound
     std::string extra = "";  // a file more in the package
+    std::string header = kHeader;
   } cases[] = {
       {two, kEntryA + kEntryB, ""},
       {two, kEntryA + kEntryB.substr(0, kEntryB.size() - 1) + "\n\n",
@@ -49,11 +50,12 @@ TEST(PackageCheck, FindsWhatIsWrongWithAPackage) {
       {one + ",0,1", kEntryA, "line 2: wrong field count"},
       {"00000001,vt_req_0,0,1,0," + a, kEntryA, "line 2: bad user id 00000001"},
       {"0000000x1,vt_req_0,0,1,0," + a, kEntryA, "line 2: bad user id 0000000x1"},
+      {one, kEntryA, "vt_index_0 line 1: bad header", "", "#user_id\n"},
   };
   for (const Case &c : cases) {
     char tmpl[] = "/tmp/vt_check_test.XXXXXX";
     std::string dir = mkdtemp(tmpl);
-    write_file(dir + "/vt_index_0", kHeader + c.index_line + "\n");
+    write_file(dir + "/vt_index_0", c.header + c.index_line + "\n");
     write_file(dir + "/vt_req_0", c.requests);
     if (!c.extra.empty()) write_file(dir + "/" + c.extra, kEntryA);
     PackageSummary summary;
