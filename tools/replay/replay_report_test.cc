@@ -208,6 +208,14 @@ TEST(ReplayFigures, ResultsFilesReadBackToTheSameFigures) {
             "\"status\":null,\"error\":\"connect\",\"ok\":false,\"bytes_out\":109,\"bytes_in\":0,"
             "\"page\":0,\"worker\":0,\"user\":1009}\n"
             "10.000000,11.390665,1.390665,1.645161,503,,false,103,90,2,5,1003\n");
+  // A run whose last line is an error without an answer ends when that
+  // request was planned, not a moment later.
+  TestDir one;
+  std::ofstream(one.path + "/r") << line.substr(0, line.find('\n') + 1);
+  ReplayStats alone;
+  std::string why;
+  ASSERT_TRUE(read_results_file(one.path + "/r", &alone, &why)) << why;
+  EXPECT_EQ(alone.elapsed_s, 0.03);
   // Once a write failed the file takes no more lines, even those that could
   // be written: a file with a hole would read back as a whole one.
   TestDir d;
