@@ -4,7 +4,8 @@
 # creation timestamp, some rejected) is read without MEMORY_LIMIT and with
 # budgets of 8K (many sorted runs: several merge passes in every sort) and
 # 256K (one merge each), with -n 1, -N, -u, -p 1 and -n 3, and the whole
-# -d 2 trace (with and without -N) with 8K (and the service ids of -d 4). The request and
+# -d 2 trace (with and without -N) with 8K (and the service ids of -d 4, also
+# with three loader threads). The request and
 # index files, the error logs, the scenario, the script and the console must
 # be those of the run without a budget, but for the lines of the run's own
 # that report spilling. With -n 3 the loader threads take the files as they
@@ -112,12 +113,12 @@ done
 # reads back from its sorted runs, a few thousand records at a time: with 8K
 # many short runs, with 1M runs longer than one such read. (The rest of its
 # trace follows the writer threads.)
-# Three loader threads number the services each meets on their own; the
-# ids they come to are the run's all the same.
 run -n1-d4 none -n 1 -d 4
 for limit in 8K 1M; do
   run "-n1-d4.$limit" $limit -n 1 -d 4
 done
+# Three loader threads number the services each meets on their own; the
+# ids they come to are the run's all the same.
 run -n3-d4.8K 8K -n 3 -d 4
 for label in -n1-d4 -n1-d4.8K -n1-d4.1M -n3-d4.8K; do
   grep 'seq_data_arr\[seq_no\].service_id' "runs/$label/console" >"runs/$label.ids"
