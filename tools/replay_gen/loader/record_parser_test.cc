@@ -175,6 +175,13 @@ TEST_F(ParserTest, RecordsAndRejections) {
       {"microseconds", timed("16.5"), {{16000, 42, svc, kBody}}, {}},
       {"signed time parts", timed(" +16.+500000"), {{16500, 42, svc, kBody}}, {}},
       {"negative time part", timed("-16.5"), {}, {{101, 1}}},
+      // 2^64 ms is the first time a 64-bit stamp cannot hold; the double
+      // just below it is kept.
+      {"time of 2^64 ms", timed("18446744073709551.616"), {}, {{101, 1}}},
+      {"time below 2^64 ms",
+       timed("18446744073709548.0"),
+       {{18446744073709547520u, 42, svc, kBody}},
+       {}},
       {"sign without a number", timed("+x16.5"), {}, {{101, 1}}},
       {"second time line wins", record("RequestTimeEx=1.0\n" + head, kBody), {ok}, {}},
       {"two SOAP actions", hd(kTime + kAction + kAction + kUrl), {}, {{103, 3}}},

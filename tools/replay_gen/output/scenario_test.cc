@@ -1,6 +1,7 @@
 #include "tools/replay_gen/output/scenario.h"
 
 #include <string.h>
+#include <sys/stat.h>
 
 #include "base/core/failing_fork_test_support.h"
 #include "tools/replay_gen/output/output_test_util.h"
@@ -55,6 +56,12 @@ TEST_F(ScenarioTest, ContentWithKeywordsAndReplacedOnlyWithForce) {
   ASSERT_EQ(create().status, 0);
   EXPECT_EQ(out_, "Scenario file creation success.\n");
   EXPECT_EQ(read_text(path()), expected_content(keywords));
+  // Readable and writable by all the mask allows, as the suite's own files.
+  mode_t mask = umask(0);
+  umask(mask);
+  struct stat st;
+  ASSERT_EQ(stat(path().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0666 & ~mask);
 
   free(run.config.scenario_keyword);
   run.config.scenario_keyword = nullptr;
