@@ -18,6 +18,7 @@
 #include "tools/replay_gen/error_log_path.h"
 #include "tools/replay_gen/loader/loader_test_support.h"
 #include "tools/replay_gen/run_state.h"
+#include "tools/replay_gen/spill/spill_dir.h"
 #include "tools/replay_gen/test_support.h"
 
 namespace {
@@ -215,6 +216,33 @@ TEST_F(LoaderTest, RecordsThatCannotBeHadTogetherEndTheRun) {
   EXPECT_EQ(std::to_string(o.status) + o.err,
             "-1load_input_data_files:Out of Memory: seq_data_arr (size = " + std::to_string(bytes) +
                 ") for index -1\n");
+}
+
+// At -d 4 a run that spills lists every valid record's service id (through
+// a file of its own, which it closes again).
+TEST_F(LoaderTest, ASpillingRunListsItsServiceIdsAtLevel4AndClosesTheirFile) {
+  std::vector<std::string> paths;
+  for (int f = 0; f < 6; f++) paths.push_back(dir_ + "/SOAP.log." + std::to_string(f));
+  for (int level : {0, 4}) {
+    fresh_run(paths);
+    run.spill.budget = 4096;
+    run.log.debug_level = level;
+    testing::internal::CaptureStdout();
+    load_input_data_files();
+    std::string console = testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(run.spill.spilling);
+    uint64_t listed = 0;
+    for (size_t at = 0;
+         (at = console.find("seq_data_arr[seq_no].service_id = ", at)) != std::string::npos; at++)
+      listed++;
+    EXPECT_EQ(listed, level == 4 ? run.counters.g_valid_msgcount : 0);
+    for (const auto &fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+      std::error_code ec;
+      EXPECT_EQ(std::filesystem::read_symlink(fd.path(), ec).string().find("/service_ids"),
+                std::string::npos);
+    }
+    spill_dir_remove();
+  }
 }
 
 TEST_F(LoaderTest, AccountingAndErrorLogs) {
