@@ -92,6 +92,44 @@ TEST(ElementValue, OffsetsAndLengths) {
   run.log.debug_level = 0;
 }
 
+// A creation timestamp is kept only where its place (from the body's first
+// byte) fits 32 bits and its length 15; a line without one changes nothing.
+TEST(CreationTimestamp, KeptWhereItsPlaceAndLengthFit) {
+  const std::string tag = "<creationTimestamp>", end = "</creationTimestamp>\n";
+  const uint64_t at_most = UINT32_MAX;
+  const struct {
+    uint64_t offset;  // where the value starts in the body
+    size_t length;
+    bool kept;
+  } cases[] = {
+      {19, 4, true},         {at_most, 4, true},         {at_most + 1, 4, false},
+      {19, INT16_MAX, true}, {19, INT16_MAX + 1, false},
+  };
+  for (const auto &c : cases) {
+    std::string line = tag + std::string(c.length, '7') + end;
+    SeqData recs[2] = {};
+    // The line ends the body so far: its tag starts at offset - 19.
+    recs[1].req_size = c.offset - tag.size() + line.size();
+    recs[1].type = '0';
+    uint64_t seq = 1;
+    int16_t flag = 0;
+    EXPECT_EQ(extract_creation_timestamp(line.data(), &seq, recs, static_cast<int32_t>(line.size()),
+                                         &flag),
+              c.kept ? 0 : -1)
+        << c.offset << " " << c.length;
+    EXPECT_EQ(recs[1].type, c.kept ? '1' : '0');
+    EXPECT_EQ(recs[1].creation_ts_offset, c.kept ? static_cast<uint32_t>(c.offset) : 0u);
+    EXPECT_EQ(recs[1].creation_ts_size, c.kept ? static_cast<int16_t>(c.length) : 0);
+    EXPECT_EQ(flag, c.kept ? 1 : 0);
+  }
+  char other[] = "<a>1</a>\n";
+  uint64_t seq = 0;
+  SeqData rec = {};
+  int16_t flag = 0;
+  EXPECT_EQ(extract_creation_timestamp(other, &seq, &rec, 9, &flag), -1);
+  EXPECT_EQ(flag, 0);
+}
+
 TEST(ServiceNameFromUrl, LastTwoSegments) {
   const struct {
     const char *url;
