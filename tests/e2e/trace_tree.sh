@@ -32,6 +32,7 @@ NEW_USER_TIME|10:00
 HTTP_VERSION|1.1
 IGNORE_HEADER|0
 REPLAY_PERIOD|NA|NA
+MSG_COUNT_PER_FILE|20000
 CONF
 
 # trace_run OPTIONS...: the run with pointers and descriptor numbers masked.
