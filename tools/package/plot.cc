@@ -100,9 +100,9 @@ std::string active_chart(const Profile &p) {
   size_t columns = p.column_active.size();
   double ymax = nice_ceiling(std::max<double>(static_cast<double>(p.max_active_users), 1.0));
   auto y_of = [&](double v) { return kTop + height - height * v / ymax; };
+  // Drawn only when there are columns.
   auto x_of = [&](size_t c) {
-    return kLeft +
-           kPlotWidth * static_cast<double>(c) / static_cast<double>(std::max<size_t>(columns, 1));
+    return kLeft + kPlotWidth * static_cast<double>(c) / static_cast<double>(columns);
   };
   std::string out = chart_svg_open(height + kTop + kBottom, "users active at once");
   out += chart_y_axis(kTop, height, ymax, "users active");
