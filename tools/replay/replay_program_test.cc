@@ -198,6 +198,8 @@ TEST(ReplayProgram, BadInputEndsWithOneClearLine) {
       {{scratch.path, "--target", target},
        "vt_replay: reading package: " + scratch.path +
            " holds no vt_index_0: not a replay package\n"},
+      {{taken, "--target", target},
+       "vt_replay: reading package: " + taken + " is not a directory\n"},
       {{d.path, "--target", target, "--shard", "2/3"},
        "vt_replay: reading package: --shard 2/3: no worker falls to this shard (2 selected of " +
            d.path + ")\n"},
