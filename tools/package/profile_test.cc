@@ -182,13 +182,19 @@ TEST(PackageProfile, BodySizeFromEntrySize) {
     uint64_t entry;
     bool fits;
     uint64_t body;
-  } cases[] = {
-      {105, true, 0},       {113, true, 8},
-      {114, true, 9},       {115, false, 0},  // 9 bytes need 1 digit, 10 bytes 2: nothing gives 11
-      {116, true, 10},      {1108, true, 1000},
-      {11166, true, 11057}, {104, false, 0},
-      {103, false, 0},      {0, false, 0},  // shorter than the head: no body size wraps
-  };
+  } cases[] =
+      {
+          {105, true, 0},
+          {113, true, 8},
+          {114, true, 9},
+          {115, false, 0},  // 9 bytes need 1 digit, 10 bytes 2: nothing gives 11
+          {116, true, 10},
+          {1108, true, 1000},
+          {11166, true, 11057},
+          {104, false, 0},
+          {103, false, 0},
+          {0, false, 0},  // shorter than the head: no body size wraps
+      };
   for (const Case &c : cases) {
     uint64_t body = 77;
     EXPECT_EQ(body_size_of_entry(c.entry, 104, &body), c.fits) << c.entry;
@@ -269,6 +275,18 @@ TEST(PackageProfile, UsersAreActiveInEveryColumnTheySpan) {
   ASSERT_EQ(p.column_ms, 1000u);
   EXPECT_EQ(p.column_active, (std::vector<uint64_t>{1, 1, 1, 2, 2, 2, 1, 1, 2, 1, 1}));
   EXPECT_EQ(p.max_active_users, 2u);
+}
+
+// A user whose only request is at 0 ms has left by 1 ms, when the next
+// comes in: one user at a time, as the package reads.
+TEST(PackageProfile, AUserOfOneRequestAtTheStartIsGoneAMillisecondLater) {
+  std::string dir = make_dir();
+  write_package(dir, 1, {{0, 1, {{0, 0, "a"}}}, {0, 2, {{1, 0, "b"}}}});
+  Profile p;
+  std::string error;
+  ASSERT_TRUE(read_package_profile(dir, 1000, &p, &error)) << error;
+  EXPECT_EQ(p.max_active_users, 1u);
+  ASSERT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
 }
 
 // Buckets past the table are kept one by one: the figures are those a table
