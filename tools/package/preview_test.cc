@@ -184,6 +184,9 @@ TEST_F(LateProblems, EachConditionTheRunMeetsAtItsEnd) {
                   (inside[0] == 'w' ? "VT_WDIR " + wdir : "the input directory " + dir + "/logs") +
                   " (the run refuses to delete it under -f)"})
         << inside;
+    // Without -f nothing is deleted: it is only there already.
+    for (const std::string &problem : late_run_problems(false))
+      EXPECT_EQ(problem.find("refuses to delete"), std::string::npos) << problem;
   }
 
   snprintf(run.config.replay_dir, sizeof run.config.replay_dir, "%s/replay", dir.c_str());
