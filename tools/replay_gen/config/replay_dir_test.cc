@@ -87,7 +87,8 @@ TEST_F(ReplayDir, CreatedOrRefusedOrRecreated) {
   EXPECT_EQ(run_to_end(complete_replay_dir).status, 0);
   EXPECT_EQ(entries("a"), Names{"replay"});
   EXPECT_EQ(entries("a/replay"), Names{});
-  // A removal that cannot be started ends the run and removes nothing.
+  // A removal that cannot be started, or that fails (an rm that says no),
+  // ends the run and removes nothing.
   touch("a/replay/old");
   release_replay_dir();
   ASSERT_EQ(run_to_end([] { set_replay_dir("a/replay"); }).status, 0);
@@ -95,6 +96,20 @@ TEST_F(ReplayDir, CreatedOrRefusedOrRecreated) {
   Outcome out = run_to_end(complete_replay_dir);
   EXPECT_EQ(std::to_string(out.status) + out.err,
             "-1delete_dir:Error in deleting dir 'a/replay': Resource temporarily unavailable\n");
+  EXPECT_EQ(entries("a/replay"), Names{"old"});
+  ASSERT_EQ(mkdir("bin", 0700), 0);
+  FILE *rm = fopen("bin/rm", "w");
+  fputs("#!/bin/sh\nexit 1\n", rm);
+  fclose(rm);
+  ASSERT_EQ(chmod("bin/rm", 0700), 0);
+  std::string old_path = getenv("PATH");
+  setenv("PATH", (std::filesystem::current_path().string() + "/bin:" + old_path).c_str(), 1);
+  release_replay_dir();
+  ASSERT_EQ(run_to_end([] { set_replay_dir("a/replay"); }).status, 0);
+  out = run_to_end(complete_replay_dir);
+  setenv("PATH", old_path.c_str(), 1);
+  EXPECT_EQ(std::to_string(out.status) + out.err,
+            "-1delete_dir:system(delete_cmd) failed : Error in deleting dir 'a/replay'\n");
   EXPECT_EQ(entries("a/replay"), Names{"old"});
   release_replay_dir();
   touch("plain");
