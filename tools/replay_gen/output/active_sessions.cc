@@ -59,7 +59,6 @@ void add_session(ActiveSessions *t, const ActiveSession &s) {
   if ((t->count + 1) * 2 > t->slots.size()) grow(t);
   insert_slot(t, s);
   t->count++;
-  t->most = std::max(t->most, t->count);
   if (t->first > 0 && t->first * 2 >= t->order.size()) {
     t->order.erase(t->order.begin(), t->order.begin() + static_cast<ptrdiff_t>(t->first));
     t->first = 0;

@@ -27,7 +27,6 @@ struct ActiveSessions {
   size_t count = 0;
   std::vector<uint64_t> order;  // keys in the order they came, from `first` on
   size_t first = 0;
-  size_t most = 0;  // the most sessions kept at once
 };
 
 // Adds a session; its key must not be there.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 namespace {
@@ -15,6 +16,7 @@ TEST(ActiveSessions, KeepsWhatItMustAndDropsByTime) {
   std::map<uint64_t, ActiveSession> kept;
   uint64_t x = 88172645463325252u, now = 0, user = 0;
   const uint64_t window = 50;
+  size_t most = 0;  // the most sessions kept at once
   for (int step = 0; step < 20000; step++) {
     x ^= x << 13, x ^= x >> 7, x ^= x << 17;
     now += x % 3;
@@ -32,6 +34,7 @@ TEST(ActiveSessions, KeepsWhatItMustAndDropsByTime) {
       ASSERT_LE(t.order.size(), 2 * t.count + 1) << step;
     }
     ASSERT_EQ(t.count, kept.size()) << step;
+    most = std::max(most, kept.size());
     uint64_t probe = (x >> 7) % (static_cast<uint64_t>(step) * 7 + 8);
     ActiveSession *found = find_session(&t, probe);
     auto it = kept.find(probe);
@@ -43,7 +46,7 @@ TEST(ActiveSessions, KeepsWhatItMustAndDropsByTime) {
       EXPECT_EQ(found->vvm_id, it->second.vvm_id);
     }
   }
-  EXPECT_GT(t.most, 30u);
+  EXPECT_GT(most, 30u);  // the table was well filled at times
   for (const auto &[key, s] : kept) ASSERT_TRUE(find_session(&t, key)) << key;
   drop_sessions_before(&t, now + window, window);
   EXPECT_EQ(t.count, 0u);
