@@ -17,7 +17,7 @@ ReplayCommand parse(std::vector<const char *> args, ReplayOptions *o, std::strin
 TEST(ReplayOptions, ReadsEveryOption) {
   ReplayOptions o;
   std::string error;
-  ASSERT_EQ(parse({"pkg", "--target", "127.0.0.1:8080", "--workers=3,0-1,7", "--speed", "2.5",
+  ASSERT_EQ(parse({"pkg", "--target", "127.0.0.1:8080", "--workers=3,0-1,7,1", "--speed", "2.5",
                    "--duration", "30", "--connections-per-user", "4", "--timeout=250", "--json",
                    "r.json", "--quiet"},
                   &o, &error),
@@ -26,7 +26,7 @@ TEST(ReplayOptions, ReadsEveryOption) {
   EXPECT_EQ(o.dir, "pkg");
   EXPECT_EQ(o.target.scheme, ReplayScheme::kPlain);
   EXPECT_EQ(o.target.host + ":" + o.target.port, "127.0.0.1:8080");
-  EXPECT_EQ(o.workers, (std::vector<int>{0, 1, 3, 7}));
+  EXPECT_EQ(o.workers, (std::vector<int>{0, 1, 3, 7}));  // in order, each once
   EXPECT_EQ(o.speed, 2.5);
   EXPECT_EQ(o.duration_s, 30);
   EXPECT_EQ(o.connections_per_user, 4);
@@ -38,7 +38,7 @@ TEST(ReplayOptions, ReadsEveryOption) {
   EXPECT_TRUE(status_is_ok(o.ok_status, 200) && status_is_ok(o.ok_status, 399));
   EXPECT_FALSE(status_is_ok(o.ok_status, 199) || status_is_ok(o.ok_status, 400));
   EXPECT_EQ(o.command_line,
-            "vt_replay pkg --target 127.0.0.1:8080 --workers=3,0-1,7 --speed 2.5 --duration 30 "
+            "vt_replay pkg --target 127.0.0.1:8080 --workers=3,0-1,7,1 --speed 2.5 --duration 30 "
             "--connections-per-user 4 --timeout=250 --json r.json --quiet");
   // The upper bounds are taken; a later --workers replaces an earlier one.
   ReplayOptions top;
