@@ -294,6 +294,10 @@ TEST(InputFilters, NumericOrderOfLongNumbers) {
   snprintf(db.d_name, sizeof(db.d_name), "SOAP.log.100000000000000000000");
   EXPECT_LT(my_alpha_sort(&pa, &pb), 0);
   EXPECT_GT(my_alpha_sort(&pb, &pa), 0);
+  // A name without a number comes first: what lies past its end is not read.
+  memcpy(da.d_name, "SOAP.log.\0\x39\x39", 12);
+  snprintf(db.d_name, sizeof(db.d_name), "SOAP.log.1");
+  EXPECT_LT(my_alpha_sort(&pa, &pb), 0);
 }
 
 TEST(InputFilters, DatesAndNumbers) {
