@@ -5,6 +5,8 @@ mkdir -p out
 printf '1 POST http://h/a GetQuote\n1 GET http://h/b?x=1 Orders\n' >in_c
 printf '1 POST http://h/a\n1 GET http://h/b\n' >in_legacy
 printf '1 POST http://h/a\tA\n' >in_tab
+printf '2 POST http://h/a A\n' >in_count
+printf '1 GET\n' >in_short
 
 run() {
   echo "\$ $*"
@@ -20,6 +22,8 @@ run vti_get_page p/s/legacy
 run vtu_gen_script -s p/s/l2 -f in_c -r
 run vtu_gen_cscript -s p/s/x -f in_legacy -r
 run vtu_gen_cscript -s p/s/x -f in_tab -r
+run vtu_gen_cscript -s p/s/x -f in_count -r
+run vtu_gen_script -s p/s/x -f in_short -r
 run vtu_gen_cscript -s p/s/x -r
 run vtu_gen_cscript -s p/s/x -f no_such_file -r
 run vtu_gen_cscript -q -s p/s/x -f in_c
