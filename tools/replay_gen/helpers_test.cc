@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/core/failing_alloc_test_support.h"
+#include "tools/replay_gen/date_time.h"
 #include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/service_index.h"
 #include "tools/replay_gen/spill/spill_file.h"
@@ -29,6 +30,26 @@ TEST(Duration, Forms) {
       {"0", 0},      {"1:2:3.5", 3723005},
   };
   for (const Case &c : cases) EXPECT_EQ(get_time_from_format_local(c.text), c.ms) << c.text;
+}
+
+// The step lines' date: month first, and the year's last two digits from
+// 2000 on.
+TEST(DateTime, MonthDayYearAndTime) {
+  const char *tz = getenv("TZ");
+  std::string old_tz = tz ? tz : "";
+  setenv("TZ", "UTC", 1);
+  tzset();
+  const std::pair<int64_t, const char *> cases[] = {{946684800, "01/01/00 00:00:00"},
+                                                    {1796083246, "12/01/26 00:00:46"},
+                                                    {4102444799, "12/31/99 23:59:59"}};
+  char text[100];
+  for (const auto &[seconds, want] : cases)
+    EXPECT_STREQ(format_date_time(seconds, text), want) << seconds;
+  if (tz)
+    setenv("TZ", old_tz.c_str(), 1);
+  else
+    unsetenv("TZ");
+  tzset();
 }
 
 TEST(Tokens, CountsAndOverflow) {
