@@ -7,6 +7,7 @@
 #include <string.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -144,8 +145,7 @@ std::vector<std::string> current_page_names() {
   // One name a line; a last line without its line end counts too.
   std::vector<std::string> names;
   for (size_t at = 0; at < listing.size();) {
-    size_t end = listing.find('\n', at);
-    if (end == std::string::npos) end = listing.size();
+    size_t end = std::min(listing.find('\n', at), listing.size());
     names.push_back(listing.substr(at, end - at));
     at = end + 1;
   }

@@ -125,6 +125,7 @@ TEST_F(ScriptGenTest, RenameGoesThroughTemporaryNames) {
     std::string temp_names;
   } cases[] = {
       {"p1\np2\np3\n", {"A", "B", "C"}, "AXXX,BXXX,CXXX"},
+      {"p1\np2\np3", {"A", "B", "C"}, "AXXX,BXXX,CXXX"},  // the last line's end left out
       {"p1\np2\n", {"A", "B", "C"}, ""},
       {"p1\n", {}, ""},
   };
