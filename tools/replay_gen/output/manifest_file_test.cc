@@ -13,8 +13,9 @@ using ManifestFile = PackageTest;
 TEST_F(ManifestFile, ReadsBackAndMatchesTheFiles) {
   set_services(2);
   free(run.services.service_map_ptr[1].url);
-  run.services.service_map_ptr[1].url =
-      strdup("http://h/caf\xc3\xa9/\xe2\x82\xac\xf0\x9f\x98\x80\xed\xa0\x80/\x01\xff\"q\"");
+  run.services.service_map_ptr[1].url = strdup(
+      "http://h/caf\xc3\xa9/\xe2\x82\xac\xf0\x9f\x98\x80\xed\xa0\x80/"
+      "\x01\xff\xc2\xa0\xc1\xbf\"q\"");
   run.services.service_map_ptr[1].num_requests = 2;
   run.workers.num_vvm = 3;
   snprintf(run.config.input_dir, kTextBufSize, "INPUT_DIR|/logs|20261201,20261202|SOAP.log.1");
@@ -47,11 +48,12 @@ TEST_F(ManifestFile, ReadsBackAndMatchesTheFiles) {
   ASSERT_EQ(m.services.size(), 2u);
   EXPECT_EQ(m.services[1].name, "Svc1");
   EXPECT_EQ(m.services[1].method, "POST");
-  // UTF-8 of two, three and four bytes stays as it is; other bytes (a
-  // surrogate's among them) read back as the code point of their value.
+  // UTF-8 of two (from lead byte 0xc2), three and four bytes stays as it
+  // is; other bytes (a surrogate's and an overlong 0xc1 pair among them)
+  // read back as the code point of their value.
   EXPECT_EQ(m.services[1].url,
             "http://h/caf\xc3\xa9/\xe2\x82\xac\xf0\x9f\x98\x80\xc3\xad\xc2\xa0\xc2\x80/"
-            "\x01\xc3\xbf\"q\"");
+            "\x01\xc3\xbf\xc2\xa0\xc3\x81\xc2\xbf\"q\"");
   EXPECT_EQ(m.services[1].requests, 2u);
 
   std::string text = file(kManifestName);
