@@ -177,24 +177,18 @@ TEST(PackageProfile, ReadsPastTimestampsAndRefusesWhatItCannotRead) {
 }
 
 TEST(PackageProfile, BodySizeFromEntrySize) {
-  // fixed 104 (the entry but for the length's digits and the body).
+  // A body's size from its entry's size, with 104 fixed bytes (the entry
+  // but for the length's digits and the body).
   struct Case {
     uint64_t entry;
     bool fits;
     uint64_t body;
-  } cases[] =
-      {
-          {105, true, 0},
-          {113, true, 8},
-          {114, true, 9},
-          {115, false, 0},  // 9 bytes need 1 digit, 10 bytes 2: nothing gives 11
-          {116, true, 10},
-          {1108, true, 1000},
-          {11166, true, 11057},
-          {104, false, 0},
-          {103, false, 0},
-          {0, false, 0},  // shorter than the head: no body size wraps
-      };
+  } cases[] = {
+      // 115: 9 bytes need 1 digit, 10 bytes 2, and nothing gives 11; 0 is
+      // shorter than the head, and no body size wraps.
+      {105, true, 0},     {113, true, 8},       {114, true, 9},  {115, false, 0}, {116, true, 10},
+      {1108, true, 1000}, {11166, true, 11057}, {104, false, 0}, {103, false, 0}, {0, false, 0},
+  };
   for (const Case &c : cases) {
     uint64_t body = 77;
     EXPECT_EQ(body_size_of_entry(c.entry, 104, &body), c.fits) << c.entry;
