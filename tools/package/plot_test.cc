@@ -75,7 +75,7 @@ TEST(Plot, OneSeriesPerWorkerAndNothingFetched) {
   for (int workers : {1, 3, 30}) {
     Profile p = synthetic_profile(workers, 20000, 1, 7);
     if (workers == 3) p.rejected_by_code = {{101, 3}, {105, 1200}};
-    std::string html = render_plot_html(p, "/some/<dir>");
+    std::string html = render_plot_html(p, "/some/<dir>&\"x\"");
     EXPECT_NE(html.find(workers == 3 ? "<th>rejected records</th><td>1,203 (101: 3, 105: 1,200)<"
                                      : "<th>rejected records</th><td>0<"),
               std::string::npos);
@@ -93,8 +93,9 @@ TEST(Plot, OneSeriesPerWorkerAndNothingFetched) {
     // The directory escaped; the figures those of the profile, in the same
     // formats.
     for (const std::string &present :
-         {std::string("<title>Replay package /some/&lt;dir&gt;</title>"),
-          std::string("<h1>Replay package</h1><p class=\"sub\">/some/&lt;dir&gt;</p>"),
+         {std::string("<title>Replay package /some/&lt;dir&gt;&amp;&quot;x&quot;</title>"),
+          std::string(
+              "<h1>Replay package</h1><p class=\"sub\">/some/&lt;dir&gt;&amp;&quot;x&quot;</p>"),
           ">" + format_count(p.requests) + "<", "peak " + format_rate(p.rps_peak),
           ">" + format_count(p.max_active_users) + " at most<"})
       EXPECT_NE(html.find(present), std::string::npos) << present;
@@ -212,11 +213,11 @@ TEST(Plot, TenMillionRequestsOfManyWorkersStayUnderTwoMegabytes) {
 TEST(Plot, AxisHelpers) {
   // The steps a clock reader expects, each the first that gives at most
   // max_ticks ticks; past a week, weeks doubled.
-  const uint64_t steps[] = {1,       2,        5,        10,       20,        50,      100,
-                            200,     500,      1000,     2000,     5000,      10000,   15000,
-                            30000,   60000,    120000,   300000,   600000,    900000,  1800000,
-                            3600000, 7200000,  10800000, 21600000, 43200000,  86400000,
-                            172800000, 604800000, 1209600000, 2419200000};
+  const uint64_t steps[] = {
+      1,        2,        5,        10,        20,        50,         100,       200,
+      500,      1000,     2000,     5000,      10000,     15000,      30000,     60000,
+      120000,   300000,   600000,   900000,    1800000,   3600000,    7200000,   10800000,
+      21600000, 43200000, 86400000, 172800000, 604800000, 1209600000, 2419200000};
   for (size_t i = 0; i < std::size(steps); i++) {
     EXPECT_EQ(time_tick_step(steps[i] * 8, 8), steps[i]);
     EXPECT_EQ(time_tick_step(steps[i] * 9 - 1, 8), steps[i]);
