@@ -206,7 +206,8 @@ TEST_F(LoaderTest, AnErrorLogPathThatDoesNotFitEndsTheRunFirst) {
 }
 
 // The records of all threads that cannot be had in one array end the run,
-// naming their size.
+// naming their size; so does a thread's first array (of MSG_COUNT_PER_FILE
+// records).
 TEST_F(LoaderTest, RecordsThatCannotBeHadTogetherEndTheRun) {
   if (!vt_alloc_failures_supported()) GTEST_SKIP() << "the sanitizers keep their own allocator";
   const uint64_t bytes = load(2).counters[1] * sizeof(SeqData);
@@ -216,6 +217,13 @@ TEST_F(LoaderTest, RecordsThatCannotBeHadTogetherEndTheRun) {
   EXPECT_EQ(std::to_string(o.status) + o.err,
             "-1load_input_data_files:Out of Memory: seq_data_arr (size = " + std::to_string(bytes) +
                 ") for index -1\n");
+  const uint64_t first = 1000 * sizeof(SeqData);
+  vt_fail_alloc_of(first);
+  o = load_to_end(2, [] { run.config.g_msgcount_per_file = 1000; });
+  vt_fail_alloc_of(0);
+  EXPECT_EQ(std::to_string(o.status) + o.err,
+            "-1load_input_data_files:Out of Memory: threadArgs[i].t_seq_data_arr (size = " +
+                std::to_string(first) + ") for index -1\n");
 }
 
 // At -d 4 a run that spills lists every valid record's service id (through
