@@ -166,6 +166,11 @@ TEST_F(Config, RefusedLines) {
       {"NEW_USER_TIME|600:00:00",
        key("NEW_USER_TIME") + "is 600:00:00 (2160000000 milliseconds); " + ms},
       {"NEW_USER_TIME|-4294967", key("NEW_USER_TIME") + "gives -4294967000 milliseconds; " + ms},
+      // Beyond 64 bits either way, the milliseconds stop at the bound.
+      {"NEW_USER_TIME|9223372036854775807:0",
+       key("NEW_USER_TIME") + "is 9223372036854775807:0 (9223372036854775807 milliseconds); " + ms},
+      {"NEW_USER_TIME|-9223372036854775807:0",
+       key("NEW_USER_TIME") + "gives -9223372036854775808 milliseconds; " + ms},
       {"NUM_PROCESSES|", key("NUM_PROCESSES") + "has no value."},
       {"SUITE_COMMAND_TIME_LIMIT|0", key("SUITE_COMMAND_TIME_LIMIT") + "is '0'" + secs},
       {"SUITE_COMMAND_TIME_LIMIT|604801", key("SUITE_COMMAND_TIME_LIMIT") + "is '604801'" + secs},
