@@ -359,6 +359,15 @@ TEST_F(ParserTest, MemoryThatCannotBeHadEndsTheRun) {
   }
 }
 
+// Without a thread's state nothing is read: the run ends at once.
+TEST_F(ParserTest, NoThreadStateEndsTheRun) {
+  uint64_t seq_no = 0;
+  Outcome o =
+      run_to_end([&] { load_sequence_file_new(nullptr, "SOAP.log.0", nullptr, &seq_no, 0); });
+  EXPECT_EQ(o.status, -1);
+  EXPECT_EQ(o.err, "load_sequence_file_new:Some error occured\n");
+}
+
 }  // namespace
 
 // Bodies of thousands of lines across the reader's 256 KiB chunks, with the
