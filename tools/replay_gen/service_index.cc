@@ -58,11 +58,11 @@ const char *text_at(const ServiceTableView &table, int32_t row, size_t offset) {
   return text;
 }
 
-// True when the rows the index covers are still the first rows of table.
+// True when the rows the index covers are still the first rows of table,
+// which holds at least as many.
 bool fits_start(const ServiceIndex *index, const ServiceTableView &table) {
   int32_t last = index->rows - 1;
   if (last < 0) return true;
-  if (last >= table.rows) return false;
   return text_at(table, last, table.name_offset) == index->last_name &&
          text_at(table, last, table.url_offset) == index->last_url;
 }
