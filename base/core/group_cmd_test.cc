@@ -61,6 +61,19 @@ TEST(GroupCmd, RunsInItsOwnGroup) {
   // No limit, and the caller's own output.
   GroupCmdResult r = vtlb_run_group_cmd("exit 0", 0);
   EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0);
+  // Waiting for output that a child holds open after the shell has ended
+  // takes no processor time.
+  auto cpu_seconds = [] {
+    struct rusage u;
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+  };
+  double cpu_before = cpu_seconds();
+  out.clear();
+  vtlb_run_group_cmd("(sleep 0.5; echo late) & echo now", 10, &out);
+  EXPECT_LT(cpu_seconds() - cpu_before, 0.3);
+  EXPECT_EQ(out, "now\nlate\n");
 }
 
 // While a command runs it is named, cut with "..." to 399 characters.
