@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <math.h>
 #include <stdio.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -233,6 +234,12 @@ TEST(ReplayFigures, ResultsFilesReadBackToTheSameFigures) {
   EXPECT_FALSE(close_results_file(&f, &error));
   EXPECT_EQ(error, "cannot write " + path + ": Bad file descriptor");
   EXPECT_EQ(read_text(path), "");
+  // A close that fails is a failed write too.
+  ReplayResultsFile shut;
+  ASSERT_TRUE(open_results_file(path + ".2", &shut, &error)) << error;
+  close(shut.fd);
+  EXPECT_FALSE(close_results_file(&shut, &error));
+  EXPECT_EQ(error, "cannot write " + path + ".2: Bad file descriptor");
 }
 
 TEST(ReplayFigures, ResultsFilesThatAreNotSayWhere) {
