@@ -20,7 +20,7 @@
 #include <map>
 #include <thread>
 
-#include "base/core/failing_pread_test_support.h"
+#include "base/core/failing_io_test_support.h"
 #include "base/core/open_descriptors_test_support.h"
 #include "tools/replay/replay_results.h"
 #include "tools/replay/replay_test_server.h"

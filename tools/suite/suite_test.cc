@@ -1,3 +1,4 @@
+#include <errno.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/core/failing_io_test_support.h"
 #include "tools/suite/gen_input.h"
 #include "tools/suite/page_rename.h"
 #include "tools/suite/script_store.h"
@@ -135,6 +137,13 @@ TEST(ScriptStore, WrittenReadOrRefused) {
   signal(SIGXFSZ, old_handler);
   EXPECT_FALSE(ok);
   EXPECT_EQ(err, "cannot write '" + script + "/script.pages': File too large");
+  // A close that reports a late write error.
+  vt_fail_close_of("/script.pages.tmp", EIO, 1);
+  ok = write_script(script, written, &err);
+  EXPECT_EQ(vt_failed_closes(), 1);
+  vt_fail_close_of("", 0, 0);
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(err, "cannot write '" + script + "/script.pages': Input/output error");
   put("../file", "");
   EXPECT_FALSE(write_script(dir + "/p/s/file/n", written, &err));
   EXPECT_EQ(err.substr(0, err.find(": ")), "cannot create '" + dir + "/p/s/file/n'");
