@@ -12,6 +12,8 @@
 
 #include <string>
 
+#include "base/core/failing_io_test_support.h"
+
 namespace {
 
 struct TempDir {
@@ -106,6 +108,14 @@ TEST(WriteNewFile, WholeOrNothing) {
   EXPECT_FALSE(written);
   EXPECT_EQ(error, "cannot write " + big + ": File too large");
   EXPECT_NE(access(big.c_str(), F_OK), 0);
+  // A close that reports a late write error leaves nothing either.
+  std::string late = dir.path + "/late";
+  vt_fail_close_of("/late", EIO, 1);
+  written = vtlb_write_new_file(late, "text\n", &error);
+  vt_fail_close_of("", 0, 0);
+  EXPECT_FALSE(written);
+  EXPECT_EQ(error, "cannot write " + late + ": Input/output error");
+  EXPECT_NE(access(late.c_str(), F_OK), 0);
 }
 
 }  // namespace
