@@ -1,9 +1,12 @@
 #include "tools/replay_gen/output/scenario.h"
 
+#include <errno.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "base/core/failing_fork_test_support.h"
+#include "base/core/failing_io_test_support.h"
 #include "tools/replay_gen/output/output_test_util.h"
 #include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/test_support.h"
@@ -98,10 +101,18 @@ TEST_F(ScenarioTest, ContentWithKeywordsAndReplacedOnlyWithForce) {
   setenv("PATH", old_path.c_str(), 1);
 }
 
-// A scenario that cannot be written whole (the file size limit stands for a
-// full disk; the captured message must fit under it), a missing VT_WDIR or
-// scenario directory end the run.
+// A scenario that cannot be written whole (a close that reports an error;
+// the file size limit standing for a full disk, the captured message must
+// fit under it), a missing VT_WDIR or scenario directory end the run.
 TEST_F(ScenarioTest, WhatCannotBeMadeOrWrittenEndsTheRun) {
+  vt_fail_close_of(path().c_str(), EIO, 1);  // a late write error
+  Outcome late = create();
+  vt_fail_close_of("", 0, 0);
+  EXPECT_EQ(late.status, -1);
+  EXPECT_EQ(late.err,
+            "create_scenario:Error in writing scenario '" + path() + "': Input/output error\n");
+  unlink(path().c_str());
+
   Outcome full = run_with_file_size_limit(200, create_scenario);
   EXPECT_EQ(full.status, -1);
   EXPECT_EQ(full.err,
