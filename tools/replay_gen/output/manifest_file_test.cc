@@ -1,7 +1,10 @@
 #include "tools/replay_gen/output/manifest_file.h"
 
+#include <errno.h>
 #include <time.h>
+#include <unistd.h>
 
+#include "base/core/failing_io_test_support.h"
 #include "base/core/utc_time.h"
 #include "tools/package/manifest.h"
 #include "tools/replay_gen/output/package_test_fixture.h"
@@ -80,6 +83,14 @@ TEST_F(ManifestFile, ReadsBackAndMatchesTheFiles) {
   EXPECT_EQ(o.status, -1);
   EXPECT_EQ(o.err, "write_package_manifest:Error in writing manifest " + dir +
                        "/vt_manifest.json: File exists\n");
+  // A close that reports a late write error ends the run too.
+  unlink((dir + "/vt_manifest.json").c_str());
+  vt_fail_close_of("/vt_manifest.json", EIO, 1);
+  o = run_to_end([] { write_package_manifest(); });
+  vt_fail_close_of("", 0, 0);
+  EXPECT_EQ(o.status, -1);
+  EXPECT_EQ(o.err, "write_package_manifest:Error in writing manifest " + dir +
+                       "/vt_manifest.json: Input/output error\n");
 }
 
 // The INPUT_DIR value's parts: none, an empty day part, an empty file part.
