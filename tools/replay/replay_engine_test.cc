@@ -139,6 +139,9 @@ TEST(ReplayEngine, SendsEachUsersEntriesInOrderAtTheirTimesOnOneConnection) {
     EXPECT_EQ(s.workers[1].counts.sent, 5u);
     EXPECT_LT(s.lag_ns.max, 100000000u);
     EXPECT_NEAR(s.planned_span_s, 0.3, 0.001);
+    // The package times it sent, from the first request's to the last one's.
+    EXPECT_EQ(std::make_pair(s.package_start_ms, s.package_last_ms),
+              std::make_pair(int64_t{0}, int64_t{300}));
     EXPECT_EQ(s.stopped_by, "end of package");
     // HTTP bytes both ways, TLS records aside: the entries, and 10 answers "ok".
     uint64_t entries = 0;
