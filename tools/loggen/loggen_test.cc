@@ -1,5 +1,8 @@
+#include <errno.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -10,6 +13,7 @@
 #include <tuple>
 #include <vector>
 
+#include "base/core/failing_io_test_support.h"
 #include "base/core/sha256.h"
 #include "tools/loggen/loggen_options.h"
 #include "tools/loggen/loggen_plan.h"
@@ -200,6 +204,34 @@ TEST(Loggen, DaySpanAndUsersWithoutPeriod) {
   o.bad_share = 0;
   generate(o, &s);
   EXPECT_EQ(s.users_without_period, s.users);
+}
+
+// A file that cannot be written whole (the file size limit standing for a
+// full disk), or whose close reports a late write error, ends the run with
+// the file's name and the reason.
+TEST(Loggen, AFailedWriteOrCloseNamesTheFile) {
+  struct rlimit old_limit;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+  auto old_handler = signal(SIGXFSZ, SIG_IGN);
+  for (bool at_close : {false, true}) {
+    LoggenOptions o = small_options(3);
+    char tmpl[] = "/tmp/loggen_test.XXXXXX";
+    o.out = mkdtemp(tmpl);
+    struct rlimit small = {10000, old_limit.rlim_max};
+    vt_fail_close_of("/SOAP.log.2", EIO, at_close ? 1 : 0);
+    ASSERT_EQ(at_close ? 0 : setrlimit(RLIMIT_FSIZE, &small), 0);
+    LoggenSummary s;
+    std::string error;
+    bool ok = generate_logs(o, &s, &error);
+    setrlimit(RLIMIT_FSIZE, &old_limit);
+    vt_fail_close_of("", 0, 0);
+    fs::remove_all(o.out);
+    EXPECT_FALSE(ok) << at_close;
+    std::string want = at_close ? "/SOAP.log.2: Input/output error" : "/SOAP.log.1: File too large";
+    EXPECT_EQ(error.rfind("cannot write " + o.out + "/", 0), 0u) << error;
+    EXPECT_EQ(error.substr(error.size() - std::min(error.size(), want.size())), want) << error;
+  }
+  signal(SIGXFSZ, old_handler);
 }
 
 // Midnight UTC of a date: either side of a leap day of a year divisible by
