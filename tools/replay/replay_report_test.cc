@@ -778,6 +778,11 @@ TEST(ReplayFigures, ProgressLineFitsAndSaysWhatIsLeft) {
        "412/s, all sent, lag max 0.21 ms, capture 2026-11-18 11:06:40 UTC"},
   };
   for (const Case &c : cases) EXPECT_EQ(format_replay_progress(c.p, c.width), c.line);
+  // Below ten a second the rate has one decimal; from ten, none.
+  for (auto [rate, shown] : {std::pair{9.94, " 9.9/s,"}, {10.0, " 10/s,"}}) {
+    slow.rate = rate;
+    EXPECT_NE(format_replay_progress(slow, 0).find(shown), std::string::npos) << rate;
+  }
 }
 
 }  // namespace
