@@ -113,6 +113,22 @@ TEST_F(RequestFiles, CloseFailureEndsTheRunNamingTheFile) {
   EXPECT_EQ(run.workers.vvm_list[0].vt_req_file_fd, -1);
 }
 
+// A session key past the last request (only a corrupt spill file could
+// hold one) ends the run.
+TEST_F(RequestFiles, SessionKeyPastTheRequestsEndsTheRun) {
+  set_services(1);
+  load({{3, kT, 0, "a"}, {4, kT + 1, 0, "b"}});
+  testing::internal::CaptureStdout();
+  init_vvm_data();
+  sort_seq_array(2);
+  sort_seq_data_by_time(2);
+  testing::internal::GetCapturedStdout();
+  run.records.seq_data_arr[1].parent_seq = 2;
+  Outcome o = run_to_end([] { plan_request_entries(nullptr); });
+  EXPECT_EQ(o.status, -1);
+  EXPECT_EQ(o.err, "process_sequence_data_new:Session key 2 of request 1 is not below 2\n");
+}
+
 // A body that runs past the end of the input file; sizes of 2 GiB and more
 // keep all their digits in the head and in the message.
 TEST_F(RequestFiles, BodyCopyFailureEndsWithStatusOne) {
