@@ -42,7 +42,8 @@ TEST(Sha256, KnownVectors) {
       {"abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmn"
        "opqrsmnopqrstnopqrstu",
        "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1"},
-      {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+      {std::string(1000000, 'a'),
+       "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
       {std::string(55, 'a'), "9f4390f8d30c2dd92ec9f095b65e2b9ae9b0a925a5258e241c9f1e910f734318"},
       {std::string(56, 'a'), "b35439a4ac6f0948b6d6f9e3c6af0f5f590ce20f1bde7090ef7970686ec6738a"},
       {std::string(64, 'a'), "ffe054fe7ae0cb6dc65c3af9b61d5209f439851db43d0ba5997337df154668eb"},
@@ -103,6 +104,10 @@ TEST(Sha256, File) {
   EXPECT_FALSE(vtlb_sha256_file(path, &hex, &size, &why));
   EXPECT_EQ(why, "a named pipe, not a regular file");
   unlink(path);
+  // A regular file whose read fails: this process's memory from address 0.
+  EXPECT_FALSE(vtlb_sha256_file("/proc/self/mem", &hex, &size, &why));
+  EXPECT_EQ(why, "Input/output error");
+  EXPECT_EQ(errno, EIO);
 }
 
 }  // namespace
