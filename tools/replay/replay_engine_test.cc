@@ -268,6 +268,7 @@ TEST(ReplayEngine, CountsEachShapeOfAnswerAndGoesOnWithTheUser) {
                       user(11, "unsized"),
                       user(12, "unsized, then reset"),
                       user(13, "status 001"),  // no status: a parse error
+                      user(14, "interim"),
                       // an answer to HEAD has no body, whatever its length says
                       {9, 0, {{0, 0, "<head/>", "HEAD /h HTTP/1.1"}, {50, 1, "<after/>"}}},
                       // the next request goes out on the kept connection as it closes
@@ -283,10 +284,11 @@ TEST(ReplayEngine, CountsEachShapeOfAnswerAndGoesOnWithTheUser) {
     ReplayRun r = replay(d.path, server.port, o, threads < 0 ? tls.cacert : "");
     ASSERT_TRUE(r.ok) << r.error;
     const ReplayStats &s = r.stats;
-    EXPECT_EQ(s.counts.planned, 26u) << threads;
-    EXPECT_EQ(s.counts.sent, 26u);
-    // chunked, close, plain, trickle, head, unsized, every second request
-    EXPECT_EQ(s.counts.completed, 20u);
+    EXPECT_EQ(s.counts.planned, 28u) << threads;
+    EXPECT_EQ(s.counts.sent, 28u);
+    // chunked, close, plain, trickle, head, unsized, interim, every second
+    // request
+    EXPECT_EQ(s.counts.completed, 22u);
     EXPECT_EQ(s.counts.errors, 6u);
     // reset, an answer cut short by the close, and one without a length
     // that a reset ended
@@ -295,13 +297,14 @@ TEST(ReplayEngine, CountsEachShapeOfAnswerAndGoesOnWithTheUser) {
     EXPECT_EQ(s.errors[kErrorTimeout], 1u);
     EXPECT_EQ(s.errors[kErrorConnect], 0u);
     EXPECT_EQ(s.status.at(201), 1u);
-    EXPECT_EQ(s.status.at(200), 19u);
+    EXPECT_EQ(s.status.at(200), 21u);
+    EXPECT_EQ(s.status.size(), 2u);  // interim answers are not counted
     EXPECT_EQ(s.pages.at(0).counts.errors, 6u);
-    EXPECT_EQ(s.pages.at(1).counts.completed, 13u);
-    EXPECT_EQ(s.workers[0].counts.completed, 20u);
-    EXPECT_EQ(s.latency_ns.total, 20u);
-    EXPECT_EQ(s.lag_ns.total, 26u);
-    EXPECT_GE(server.received().size(), 26u);
+    EXPECT_EQ(s.pages.at(1).counts.completed, 14u);
+    EXPECT_EQ(s.workers[0].counts.completed, 22u);
+    EXPECT_EQ(s.latency_ns.total, 22u);
+    EXPECT_EQ(s.lag_ns.total, 28u);
+    EXPECT_GE(server.received().size(), 28u);
   }
 }
 

@@ -86,7 +86,8 @@ struct Received {
 // Answers each request by what its body asks for: "reset", "garbage",
 // "cut short" (3 bytes of a 10-byte body, then close),
 // "silent", "chunked", "close" (answer, then close without saying so),
-// "trickle" (the answer's first bytes one at a time),
+// "trickle" (the answer's first bytes one at a time), "interim" (two
+// interim answers, 100 and 103, before "200 OK"),
 // "slow" (answer after 300 ms), "status NNN" (that status), "unsized" (a
 // body without a length, to the close; "unsized, then reset" resets instead
 // of closing); anything else
@@ -261,6 +262,9 @@ struct ScriptedServer {
     if (request.rfind("HEAD ", 0) == 0)  // the head of ok alone
       return say(ok.substr(0, ok.size() - 2));
     if (has("close")) return say(ok), false;
+    if (has("interim"))
+      return say("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 103 Early Hints\r\nLink: </a>\r\n\r\n" +
+                 ok);
     if (has("trickle")) {  // five bytes one at a time, each its own TLS record; then the rest
       for (size_t i = 0; i < 5; i++) {
         if (!say(ok.substr(i, 1))) return false;
