@@ -69,6 +69,7 @@ TEST(OpenRegularFile, OpensOnlyRegularFilesAndNeverWaits) {
   std::string text, why;
   int lowest_free = dup(0);
   close(lowest_free);
+  errno = EINTR;  // left over from before: the end of the file still ends the read
   EXPECT_TRUE(vtlb_read_regular_file(link, &text, &why)) << why;
   EXPECT_EQ(text, "abc");
   int after = dup(0);  // the read left no descriptor open
