@@ -88,6 +88,15 @@ TEST(ReplayOptions, ReadsEveryOption) {
   EXPECT_EQ(t.thresholds[2].text, "max-lag max=5");
   EXPECT_DOUBLE_EQ(t.thresholds[2].percentile, 100);
   EXPECT_EQ(replay_tls_name(ReplayOptions{}), "");
+  // The command line as the report shows it: a word that needs quotes gets
+  // them, a quote inside it too.
+  ReplayOptions quoted;
+  ASSERT_EQ(parse({"pkg", "--target", "h:1", "--header", "X-A: 1", "--html", "it's.html"}, &quoted,
+                  &error),
+            ReplayCommand::kRun)
+      << error;
+  EXPECT_EQ(quoted.command_line,
+            "vt_replay pkg --target h:1 --header 'X-A: 1' --html 'it'\\''s.html'");
   // An error number left over from an earlier call refuses no number.
   ReplayOptions fast;
   errno = ERANGE;

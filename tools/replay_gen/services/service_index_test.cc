@@ -1,6 +1,7 @@
 #include "tools/replay_gen/service_index.h"
 
 #include <gtest/gtest.h>
+#include <stddef.h>
 
 #include <string>
 #include <utility>
@@ -119,6 +120,33 @@ TEST_F(ServiceIndexTest, LargeTableAgreesWithScan) {
   }
   free(threads);
   // (The renaming of names held twice: ServiceMapTest.LookupRenamingAndReport.)
+}
+
+// An index built over one table is not current for another table of as many
+// rows, however few, and syncing to it builds it anew; a table that only grew
+// keeps it.
+TEST(ServiceIndex, KnowsATableReplacedUnderIt) {
+  struct Row {
+    const char *name, *url;
+  };
+  for (int32_t rows : {1, 3}) {
+    Row old_rows[] = {{"A", "http://a"}, {"B", "http://b"}, {"C", "http://c"}, {"D", "http://d"}};
+    Row new_rows[] = {{"X", "http://x"}, {"Y", "http://y"}, {"Z", "http://z"}};
+    auto view = [](const Row *first, int32_t n) {
+      return ServiceTableView{first, sizeof(Row), offsetof(Row, name), offsetof(Row, url), n};
+    };
+    ServiceIndex index{};
+    service_index_sync(&index, view(old_rows, rows));
+    EXPECT_TRUE(service_index_current(&index, view(old_rows, rows))) << rows;
+    EXPECT_FALSE(service_index_current(&index, view(new_rows, rows))) << rows;
+    service_index_sync(&index, view(old_rows, rows + 1));
+    EXPECT_EQ(service_index_find(&index, old_rows[rows].name, old_rows[rows].url), rows) << rows;
+    service_index_sync(&index, view(new_rows, rows));
+    EXPECT_TRUE(service_index_current(&index, view(new_rows, rows))) << rows;
+    EXPECT_EQ(service_index_find(&index, "X", "http://x"), 0) << rows;
+    EXPECT_EQ(service_index_find(&index, "A", "http://a"), -1) << rows;
+    service_index_free(&index);
+  }
 }
 
 }  // namespace
