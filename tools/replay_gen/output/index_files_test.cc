@@ -29,9 +29,10 @@ TEST_F(IndexFiles, TimestampGroupsWithPAndIdleWorker) {
 }
 
 TEST_F(IndexFiles, FatalCases) {
-  // No user: the index files keep their header lines.
-  EXPECT_EQ(run_to_end(write_vortan_index_file).err,
-            "write_vortan_index_file:No user found in the list\n\n");
+  // No user: the run fails, and the index files keep their header lines.
+  Outcome none = run_to_end(write_vortan_index_file);
+  EXPECT_EQ(none.status, -1);
+  EXPECT_EQ(none.err, "write_vortan_index_file:No user found in the list\n\n");
   EXPECT_EQ(file("vt_index_0"), kHeader);
   EXPECT_EQ(file("vt_index_1"), kHeader);
   // A run that spills, alike.
