@@ -7,8 +7,9 @@
 #define VT_BASE_CORE_FAILING_IO_TEST_SUPPORT_H_
 
 // The next `times` reads of a file whose path ends with `path_suffix` fail
-// with `error` (and read nothing); reads of other files, and the ones after
-// those, go through. A count of 0 makes none fail.
+// with `error` (and read nothing), or with error 0 come short (a third of
+// the bytes asked for, at least one); reads of other files, and the ones
+// after those, go through. A count of 0 makes none fail.
 void vt_fail_pread_of(const char *path_suffix, int error, int times);
 
 // How many reads vt_fail_pread_of has made fail since it was last called.

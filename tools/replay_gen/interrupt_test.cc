@@ -82,10 +82,12 @@ TEST(Interrupt, RemovesTheSpillFileAndDirectoryNamedLast) {
 
 // An interrupt removes the script's input file while it is being made, and
 // leaves a file at that path once the run has let it go (cleared, or
-// removed at the run's end and made anew by someone else).
+// removed at the run's end and made anew by someone else). A run started
+// with SIGINT ignored (a background job of a script) keeps it ignored, and
+// still stops on SIGTERM.
 TEST(Interrupt, RemovesTheScriptInputOnlyWhileItIsNamed) {
-  enum Then { kKept, kCleared, kRemoved };
-  for (Then then : {kKept, kCleared, kRemoved}) {
+  enum Then { kKept, kCleared, kRemoved, kIgnoredAtStart };
+  for (Then then : {kKept, kCleared, kRemoved, kIgnoredAtStart}) {
     char dir[] = "/tmp/vt_interrupt_XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
     std::string path = std::string(dir) + "/gen_input";
@@ -93,6 +95,7 @@ TEST(Interrupt, RemovesTheScriptInputOnlyWhileItIsNamed) {
     ASSERT_GE(pid, 0);
     if (pid == 0) {
       close(STDERR_FILENO);  // the interrupt's line
+      if (then == kIgnoredAtStart) signal(SIGINT, SIG_IGN);
       install_interrupt_handlers();
       fclose(fopen(path.c_str(), "w"));
       set_interrupt_gen_input(path.c_str());
@@ -102,13 +105,15 @@ TEST(Interrupt, RemovesTheScriptInputOnlyWhileItIsNamed) {
         fclose(fopen(path.c_str(), "w"));
       }
       raise(SIGINT);
+      raise(SIGTERM);
       _exit(0);
     }
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGINT) << then;
+    int signo = then == kIgnoredAtStart ? SIGTERM : SIGINT;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + signo) << then;
     struct stat st;
-    EXPECT_EQ(stat(path.c_str(), &st) == 0, then != kKept) << then;
+    EXPECT_EQ(stat(path.c_str(), &st) == 0, then == kCleared || then == kRemoved) << then;
     unlink(path.c_str());
     rmdir(dir);
   }

@@ -9,7 +9,6 @@
 #include <string>
 
 #include "base/core/shell_quote.h"
-#include "tools/replay_gen/config/replay_dir.h"
 #include "tools/replay_gen/config_value.h"
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/helpers.h"
@@ -161,7 +160,6 @@ void read_config_file_new(const char *config_file_name) {
     // The pieces of an over-long line share its number.
     if (line_end) line_num++;
   }
-  complete_replay_dir();
 }
 
 void validate_config_file_data() {

@@ -9,7 +9,8 @@ constexpr int kConfigLineBufSize = 102401;
 constexpr int kMaxConfigFields = 100;
 
 // Reads the whole file and sets the run-wide configuration values; every
-// refused line ends the run.
+// refused line ends the run. Under -f an existing replay directory is left
+// for complete_replay_dir to remove once the configuration is validated.
 void read_config_file_new(const char *config_file_name);
 // Refuses a configuration without replay directory, script or scenario.
 void validate_config_file_data();

@@ -5,6 +5,7 @@
 #include <time.h>
 
 #include "tools/replay_gen/config/config_reader.h"
+#include "tools/replay_gen/config/replay_dir.h"
 #include "tools/replay_gen/date_time.h"
 #include "tools/replay_gen/driver/driver.h"
 #include "tools/replay_gen/fatal.h"
@@ -108,6 +109,9 @@ int vtu_replay_gen_main(int argc, char **argv) {
   create_file_for_vtu_gen_script();
   read_config_file_new(file_name);
   validate_config_file_data();
+  // Under -f the old replay directory goes only now, for a configuration
+  // known to be whole and valid.
+  complete_replay_dir();
   note_manifest_sources(file_name);
   choose_memory_budget();
   init_vvm_data();

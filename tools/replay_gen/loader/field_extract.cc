@@ -117,7 +117,9 @@ void get_service_name_from_url(char *URL, char *service_name, size_t name_size) 
     const char *host_end = strlen(URL) > 8 ? strchr(URL + 8, '/') : nullptr;
     if (host_end) path = host_end + 1;
   }
-  fprintf(stdout, "url - %s\n", path);  // every record, whatever the log gates say
+  // Every record, whatever the log gates say; control bytes of the log show
+  // escaped, never reaching the terminal as they are.
+  fprintf(stdout, "url - %s\n", printable_text(path).c_str());
 
   size_t path_len = strlen(path);
   if (path_len == 0) {
@@ -134,8 +136,13 @@ void get_service_name_from_url(char *URL, char *service_name, size_t name_size) 
     }
   }
 
+  // A comma would split the name in the script's renaming lists, and a
+  // control byte is no page name: both become "_", as "/" does.
   size_t i = 0;
-  for (; name[i] && i + 1 < name_size; i++) service_name[i] = name[i] == '/' ? '_' : name[i];
+  for (; name[i] && i + 1 < name_size; i++) {
+    unsigned char c = static_cast<unsigned char>(name[i]);
+    service_name[i] = c == '/' || c == ',' || c < 0x20 || c == 0x7f ? '_' : name[i];
+  }
   service_name[i] = '\0';
   if (query) *query = '?';
 }

@@ -35,8 +35,9 @@ int32_t get_xml_element_value(const char *xml, const char *name, int32_t *offset
 int32_t extract_creation_timestamp(char *buff, const uint64_t *seq_no, SeqData *l_seq_data_arr,
                                    int32_t line_len, int16_t *req_mod_flag);
 
-// Service name made of the last two segments of URL's path, "/" turned into
-// "_"; a query ("?...") is left out. URL is restored before returning.
+// Service name made of the last two segments of URL's path, "/", "," and
+// control bytes turned into "_"; a query ("?...") is left out. URL is
+// restored before returning.
 // service_name must hold name_size bytes; a name never exceeds strlen(URL).
 void get_service_name_from_url(char *URL, char *service_name, size_t name_size);
 

@@ -153,6 +153,15 @@ TEST_F(InputFiles, ErrorMessages) {
       {"B|2020120-20201203",
        "Invalid date \"2020120\" in the date range 2020120-20201203 of INPUT_DIR: expected a "
        "calendar date YYYYMMDD from 19710101 to 21051231"},
+      {"B|20201201-2020123",
+       "Invalid date \"2020123\" in the date range 20201201-2020123 of INPUT_DIR: expected a "
+       "calendar date YYYYMMDD from 19710101 to 21051231"},
+      {"B|20201201-20201232",
+       "Invalid date \"20201232\" in the date range 20201201-20201232 of INPUT_DIR: expected a "
+       "calendar date YYYYMMDD from 19710101 to 21051231"},
+      {"B|-20201232",
+       "Invalid date \"\" in the date range -20201232 of INPUT_DIR: expected a calendar date "
+       "YYYYMMDD from 19710101 to 21051231"},
       {"B|20201203-20201201",
        "The date range 20201203-20201201 of INPUT_DIR ends before it starts"},
       {"B|20201206|log1-SOAP.log3",

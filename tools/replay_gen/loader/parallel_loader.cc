@@ -24,6 +24,7 @@
 #include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/services/runtime_services.h"
 #include "tools/replay_gen/services/service_map.h"
+#include "tools/replay_gen/spill/spill_dir.h"
 
 namespace {
 
@@ -82,7 +83,11 @@ FILE *open_input_file(const char *path) {
   // A named pipe put in place of a file since Step 1 must not hold the run
   // up: it is refused without waiting on it.
   std::string why;
+  pthread_mutex_lock(descriptor_order_mutex());
   int fd = vtlb_open_regular_file(path, O_RDONLY, &why);
+  int open_errno = errno;
+  pthread_mutex_unlock(descriptor_order_mutex());
+  errno = open_errno;
   if (fd < 0 && errno == EINVAL) {
     error_log(1, kThreadFn, "Input file %s is not a regular file", path);
     vt_exit(-1);

@@ -4,6 +4,7 @@
 #include <malloc.h>
 
 #include "base/core/failing_alloc_test_support.h"
+#include "base/core/failing_io_test_support.h"
 #include "base/core/failing_thread_test_support.h"
 #include "tools/package/package_check.h"
 #include "tools/replay_gen/output/package_test_fixture.h"
@@ -46,21 +47,25 @@ class RequestWriter : public PackageTest {
 
 // Heads and bodies larger than a thread's buffer, and buffers that fill in
 // the middle of a head or a body, with every body read into the buffer,
-// every body copied by the kernel, or some of each: the files come out the
-// same with any number of threads.
+// every body copied by the kernel, or some of each, every read of a body
+// coming short: the files come out the same with any number of threads, and
+// each one's digest, of bytes that vary, is that of the file.
 TEST_F(RequestWriter, SameBytesWithAnyThreadsBuffersAndCopies) {
   set_services(2);
   set_top_line(std::string(300 * 1024, 't') + "\n");
   run.workers.num_vvm = 3;
   std::vector<TestRecord> recs;
   for (int i = 0; i < 40; i++) {
-    size_t size = i % 7 == 0 ? 700 * 1024 + i : 50 + i * 13;
-    recs.push_back({i % 9, kT + static_cast<uint64_t>(i % 11) * 1000, static_cast<int16_t>(i % 2),
-                    std::string(size, static_cast<char>('a' + i % 26))});
+    size_t size = i % 7 == 0 ? (1 << 20) + 1000 * i : 50 + i * 13;
+    std::string body(size, ' ');
+    for (size_t j = 0; j < size; j++) body[j] = static_cast<char>('a' + (j * 7 + j / 26 + i) % 26);
+    recs.push_back(
+        {i % 9, kT + static_cast<uint64_t>(i % 11) * 1000, static_cast<int16_t>(i % 2), body});
   }
   load(recs);
   run_steps();
   std::vector<std::string> first = files();
+  vt_fail_pread_of("/input.log", 0, 1 << 30);
   for (int threads : {1, 2, 3, 5})
     for (size_t buffer : {size_t{997}, size_t{1 << 20}})
       for (uint64_t kernel_from :
@@ -73,6 +78,8 @@ TEST_F(RequestWriter, SameBytesWithAnyThreadsBuffersAndCopies) {
                     digest_of("vt_req_" + std::to_string(w)))
               << w;
       }
+  EXPECT_GT(vt_failed_preads(), 0);
+  vt_fail_pread_of("", 0, 0);
   // The threads' buffers go back once the files are written. (The count is
   // the allocator's; under the address sanitizer its leak check does this.)
   struct mallinfo2 before = mallinfo2();

@@ -169,7 +169,8 @@ void print_service_info() {
   fprintf(stdout, "# Service Name\t\t\t\t\tTotal Requests\tURL\n");
   for (int i = 0; i < run.services.total_services; i++) {
     const ServiceMap &entry = run.services.service_map_ptr[i];
-    fprintf(stdout, "%d %-30s\t\t%lu\t\t%-20s\n", i, entry.service_name,
-            static_cast<unsigned long>(entry.num_requests), entry.url);
+    // Names and URLs from the logs may hold control bytes: shown escaped.
+    fprintf(stdout, "%d %-30s\t\t%lu\t\t%-20s\n", i, printable_text(entry.service_name).c_str(),
+            static_cast<unsigned long>(entry.num_requests), printable_text(entry.url).c_str());
   }
 }

@@ -69,7 +69,7 @@ TEST_F(ServiceMapTest, ConfiguredOrRefusedEntries) {
 }
 
 TEST_F(ServiceMapTest, LookupRenamingAndReport) {
-  for (const char *line : {"SERVICE_NAME|A|POST|http://h/1", "SERVICE_NAME|B|PUT|http://h/2",
+  for (const char *line : {"SERVICE_NAME|A|POST|http://h/1", "SERVICE_NAME|B|PUT|http://h/2\x1b[2J",
                            "SERVICE_NAME|A|POST|http://h/3", "SERVICE_NAME|A|POST|http://h/1",
                            "SERVICE_NAME|A_1|POST|http://h/5"})
     ASSERT_EQ(apply_line(line).status, 0);
@@ -84,10 +84,23 @@ TEST_F(ServiceMapTest, LookupRenamingAndReport) {
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "# Service Name\t\t\t\t\tTotal Requests\tURL\n"
             "0 A                             \t\t0\t\thttp://h/1          \n"
-            "1 B                             \t\t1234567\t\thttp://h/2          \n"
+            "1 B                             \t\t1234567\t\thttp://h/2\\x1b[2J   \n"
             "2 A_1                           \t\t0\t\thttp://h/3          \n"
             "3 A_2                           \t\t0\t\thttp://h/1          \n"
             "4 A_1                           \t\t0\t\thttp://h/5          \n");
+}
+
+// Equal names keep their index order also among more rows than a sort
+// orders by insertion (16).
+TEST_F(ServiceMapTest, RenamingKeepsIndexOrderAmongManyRows) {
+  for (int i = 0; i < 20; i++) {
+    std::string name = i == 0 || i == 9 || i == 19 ? "A" : "S" + std::to_string(100 - i);
+    ASSERT_EQ(apply_line("SERVICE_NAME|" + name + "|POST|http://h/" + std::to_string(i)).status, 0);
+  }
+  rename_service_names();
+  const ServiceMap *m = run.services.service_map_ptr;
+  EXPECT_EQ(std::string(m[0].service_name) + "," + m[9].service_name + "," + m[19].service_name,
+            "A,A_1,A_2");
 }
 
 }  // namespace

@@ -188,31 +188,16 @@ TEST_F(RunSortTest, ReadsGetTheirBytesOrEndTheRun) {
   spill_file_close(f);
 }
 
-// A dry run makes no replay directory: its spill directory goes in the
-// nearest one that exists at or above where the replay directory would be.
-TEST(SpillDir, DryRunPlaceIsTheNearestExistingDirectory) {
-  char made[] = "/tmp/vt_spill_place_XXXXXX";
-  ASSERT_NE(mkdtemp(made), nullptr);
-  std::string top = made;
-  ASSERT_EQ(mkdir((top + "/a").c_str(), 0755), 0);
-  fclose(fopen((top + "/file").c_str(), "w"));
-  char cwd[4096];
-  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-  ASSERT_EQ(chdir(made), 0);
-  const std::pair<std::string, std::string> cases[] = {
-      {top + "/a", top + "/a"},
-      {top + "/a/b/c", top + "/a"},
-      {top + "/file/x", top},
-      {"/vt_no_such_dir/x", "/"},
-      {"a/b", "a"},
-      {"no/such", "."},
-      {"nothing", "."},
+// A dry run spills in a directory of its own for temporary files, never in
+// a replay directory (one may hold another run's package) nor in "/".
+TEST(SpillDir, DryRunPlaceIsTheTemporaryDirectory) {
+  const std::pair<const char *, std::string> cases[] = {
+      {"/var/tmp/", "/var/tmp"}, {"/var/tmp", "/var/tmp"},    {"/", "/tmp"},     {"//", "/tmp"},
+      {"var/tmp", "/tmp"},       {"/vt_no_such_dir", "/tmp"}, {nullptr, "/tmp"}, {"", "/tmp"},
   };
-  for (const auto &[dir, want] : cases) EXPECT_EQ(existing_dir_at_or_above(dir), want) << dir;
-  ASSERT_EQ(chdir(cwd), 0);
-  unlink((top + "/file").c_str());
-  rmdir((top + "/a").c_str());
-  rmdir(made);
+  for (const auto &[tmpdir, want] : cases)
+    EXPECT_EQ(dry_run_spill_base(tmpdir, 100), want) << (tmpdir ? tmpdir : "(unset)");
+  EXPECT_EQ(dry_run_spill_base("/var/tmp", 7), "/tmp");  // no room for the name
 }
 
 }  // namespace

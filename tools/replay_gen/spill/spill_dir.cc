@@ -23,7 +23,8 @@ namespace {
 
 const char *const kFname = "spill_dir_new_file";
 
-// Loader threads may ask for their first file at the same time.
+// Loader threads may ask for their first file at the same time; input files
+// are opened under it too (descriptor_order_mutex).
 pthread_mutex_t dir_mutex = PTHREAD_MUTEX_INITIALIZER;
 
 // Set when vt_exit removes the directory: the run is ending.
@@ -39,12 +40,15 @@ void remove_at_exit() {
 }
 
 void make_dir() {
-  std::string base = run.options.dry_run ? existing_dir_at_or_above(run.config.replay_dir)
-                                         : std::string(run.config.replay_dir);
+  constexpr size_t kTemplateLen = sizeof "/vt_spill.XXXXXX" - 1;
+  std::string base =
+      run.options.dry_run
+          ? dry_run_spill_base(getenv("TMPDIR"), sizeof run.spill.dir - 1 - kTemplateLen)
+          : std::string(run.config.replay_dir);
   std::string templ = base + "/vt_spill.XXXXXX";
-  // The place is the replay directory or one above it (or "."), no longer
-  // than the replay directory's own name: the name always fits.
-  static_assert(sizeof run.spill.dir >= sizeof run.config.replay_dir + sizeof "/vt_spill.XXXXXX");
+  // The place is the replay directory or a temporary directory that leaves
+  // room for the name: the name always fits.
+  static_assert(sizeof run.spill.dir >= sizeof run.config.replay_dir + kTemplateLen);
   char name[sizeof run.spill.dir];
   memcpy(name, templ.c_str(), templ.size() + 1);
   if (!mkdtemp(name)) {
@@ -76,17 +80,18 @@ int move_descriptor_up(int fd) {
 
 }  // namespace
 
-std::string existing_dir_at_or_above(const std::string &dir) {
-  std::string at = dir;
-  while (!at.empty()) {
-    struct stat st;
-    if (stat(at.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return at;
-    size_t slash = at.find_last_of('/');
-    if (slash == std::string::npos) break;
-    at.erase(slash == 0 ? 1 : slash);
-    if (at == "/") return at;
-  }
-  return ".";
+std::string dry_run_spill_base(const char *tmpdir, size_t max) {
+  std::string base = tmpdir ? tmpdir : "";
+  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  struct stat st;
+  if (base.size() > 1 && base[0] == '/' && base.size() <= max && stat(base.c_str(), &st) == 0 &&
+      S_ISDIR(st.st_mode))
+    return base;
+  return "/tmp";
+}
+
+pthread_mutex_t *descriptor_order_mutex() {
+  return &dir_mutex;
 }
 
 const char *spill_dir_make() {

@@ -1,11 +1,15 @@
 // The private directory of a run's spill files. It is made when the first
 // spill file is needed: in the replay directory, or for a dry run, which
-// makes no replay directory, in the nearest existing directory above where
-// it would be; mode 0700, a new name (mkdtemp). Every file in it loses its
-// name as soon as it is open, and the directory itself is removed when the
-// run ends: normally, through vt_exit, or by SIGINT or SIGTERM.
+// has no replay directory of its own (one there may hold another run's
+// package), in the directory for temporary files (spill_dir_base); mode
+// 0700, a new name (mkdtemp). Every file in it loses its name as soon as it
+// is open, and the directory itself is removed when the run ends: normally,
+// through vt_exit, or by SIGINT or SIGTERM.
 #ifndef VT_REPLAY_GEN_SPILL_SPILL_DIR_H_
 #define VT_REPLAY_GEN_SPILL_SPILL_DIR_H_
+
+#include <pthread.h>
+#include <stddef.h>
 
 #include <string>
 
@@ -17,10 +21,16 @@ const char *spill_dir_make();
 // name it had. Ends the run when either cannot be made.
 int spill_dir_new_file(const char *what, std::string *path);
 
-// The directory for a dry run's spill files: dir when it exists, else the
-// nearest existing directory above it ("." for a relative path that has
-// none).
-std::string existing_dir_at_or_above(const std::string &dir);
+// Where a dry run makes its spill directory: TMPDIR when it names a
+// directory by an absolute path other than "/" that leaves room for the
+// directory's name (at most max characters), else /tmp.
+std::string dry_run_spill_base(const char *tmpdir, size_t max);
+
+// Input files are opened under this lock: a spill file passes through the
+// lowest free descriptor on its way to the top of the range, and an input
+// file opened meanwhile would get another number than in a run that does not
+// spill (which the debug lines show).
+pthread_mutex_t *descriptor_order_mutex();
 
 // Removes the directory, if made; its files have no names left. A run that
 // spilled first says how much it wrote and in how many merge passes each of
