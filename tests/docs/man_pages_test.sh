@@ -37,7 +37,7 @@ for name in "${NAMES[@]}"; do
   # The options the program itself knows: vtu_replay_gen's fixed set, and for
   # the others every --option of their --help text.
   if [ "$name" = vtu_replay_gen ]; then
-    options=(-i -f -d -c -p -u -N -n)
+    options=(-i -f -d -c -p -u -N -n --help --version)
   else
     help=$("${PROGRAM[$name]}" --help) || fail "$name --help exited with status $?"
     # vt_package's commands have their own help texts and options.

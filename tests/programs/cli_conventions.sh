@@ -2,11 +2,13 @@
 # vt_loggen and vt_package_check follow the usual conventions: --help and
 # --version on standard output with status 0, usage errors on standard error
 # with status 2, and the checker never takes an option for a directory.
+# vtu_replay_gen answers --help and --version the same way, before its run.
 #
-#   cli_conventions.sh VT_LOGGEN VT_PACKAGE_CHECK
+#   cli_conventions.sh VT_LOGGEN VT_PACKAGE_CHECK VTU_REPLAY_GEN
 set -u
 LOGGEN=$(realpath "$1")
 CHECK=$(realpath "$2")
+TOOL=$(realpath "$3")
 T=$(mktemp -d "${TMPDIR:-/tmp}/vt_cli.XXXXXX")
 trap 'rm -rf "$T"' EXIT
 failures=0
@@ -51,5 +53,9 @@ mkdir -p "$T/-odd"
 expect 1 '0 workers.*1 problems' 'no vt_index_0' "$CHECK" -- "$T/-odd"
 expect 1 '0 workers' '^-odd: no vt_index_0' env -C "$T" "$CHECK" -- -odd
 
-[ $failures -eq 0 ] && echo "cli: vt_loggen and vt_package_check follow the conventions"
+expect 0 '^Usage: .* -i <ConfigFile> ' '^$' "$TOOL" -d 2 --help
+expect 0 '^vtu_replay_gen [0-9]+\.[0-9]+\.[0-9]+$' '^$' "$TOOL" --version
+expect 255 'Starting replay' '^open_file:Unable to open file --help$' "$TOOL" -i --help
+
+[ $failures -eq 0 ] && echo "cli: vt_loggen, vt_package_check and vtu_replay_gen follow the conventions"
 exit $((failures > 0))

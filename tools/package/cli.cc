@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "base/core/nearest_word.h"
 #include "base/core/safe_file.h"
 #include "tools/package/manifest.h"
-#include "tools/package/nearest_word.h"
 #include "tools/package/package_check.h"
 #include "tools/package/plot.h"
 #include "tools/package/preview.h"
@@ -207,7 +207,8 @@ int parse_package_args(int argc, char **argv, const char *usage, bool plot, Pack
     } else if (plot && strcmp(arg, "--force") == 0) {
       a->force = true;
     } else if (plot && strcmp(arg, "--results") == 0) {
-      if (i + 1 >= argc || !argv[i + 1][0]) return usage_error(usage, "--results needs a file name");
+      if (i + 1 >= argc || !argv[i + 1][0])
+        return usage_error(usage, "--results needs a file name");
       a->results.push_back(argv[++i]);
     } else if (plot && strcmp(arg, "-o") == 0) {
       if (i + 1 >= argc || !argv[i + 1][0]) return usage_error(usage, "-o needs a file name");

@@ -10,7 +10,6 @@
 
 #include <algorithm>
 
-#include "tools/package/nearest_word.h"
 #include "tools/package/preview.h"
 #include "tools/replay_gen/config/config_reader.h"
 #include "tools/replay_gen/config/replay_dir.h"
@@ -19,17 +18,6 @@
 #include "tools/replay_gen/run_state.h"
 
 namespace {
-
-std::string upper(std::string s) {
-  for (char &c : s) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-
-bool is_keyword(const std::string &word) {
-  for (int i = 0; const char *k = config_keyword_name(i); i++)
-    if (word == k) return true;
-  return false;
-}
 
 // The three keywords known by how the line begins.
 bool starts_with_prefix_keyword(const std::string &line) {
@@ -137,10 +125,7 @@ bool exists(const std::string &path) {
 }  // namespace
 
 std::string nearest_keyword(const std::string &word) {
-  std::vector<std::string> keywords;
-  for (int i = 0; const char *k = config_keyword_name(i); i++) keywords.push_back(k);
-  // Case aside: the keywords are upper case.
-  return nearest_word(upper(word), keywords);
+  return nearest_config_keyword(word.c_str());
 }
 
 std::vector<std::string> config_text_warnings(const std::vector<std::string> &lines) {
@@ -152,7 +137,7 @@ std::vector<std::string> config_text_warnings(const std::vector<std::string> &li
     bool prefix = starts_with_prefix_keyword(line);
     std::vector<std::string> f = fields_of(line);
     if (f.empty()) continue;
-    if (!prefix && !is_keyword(f[0])) {
+    if (!prefix && !is_config_keyword(f[0].c_str())) {
       std::string shown = f[0];
       if (!shown.empty() && shown.back() == '\r') shown.pop_back();
       std::string near = nearest_keyword(shown);

@@ -125,6 +125,30 @@ bool starts_with(const char *line, const char *prefix) {
   return strncmp(line, prefix, strlen(prefix)) == 0;
 }
 
+// A line of no keyword is ignored, with one warning: that a keyword and its
+// value are separated by "|" when the line has none (REPLAY_DIR=/data), else
+// the keyword nearest to its first field (NUM_VMM). A line of blanks only
+// says nothing. A dry run leaves its warnings to vt_package preview.
+void warn_unknown_line(const char *first, bool has_separator) {
+  if (strspn(first, " \t") == strlen(first) || run.options.dry_run) return;
+  if (!has_separator) {
+    error_log(1, kFname,
+              "Line %d of the configuration has no '|': a keyword and its value are separated by "
+              "'|' (as in REPLAY_DIR|/data/replay); the line is ignored.",
+              config_line_number());
+    return;
+  }
+  std::string near = nearest_config_keyword(first);
+  if (near.empty())
+    error_log(1, kFname, "Line %d of the configuration: '%s' is no keyword; the line is ignored.",
+              config_line_number(), first);
+  else
+    error_log(1, kFname,
+              "Line %d of the configuration: '%s' is no keyword (did you mean %s?); the line is "
+              "ignored.",
+              config_line_number(), first, near.c_str());
+}
+
 }  // namespace
 
 void apply_config_line(char *line) {
@@ -134,11 +158,13 @@ void apply_config_line(char *line) {
   if (starts_with(line, "INPUT_DIR")) return set_input_dir(line);
   if (starts_with(line, "HOST_HEADER")) return set_host_header(line);
   if (starts_with(line, "MSG_COUNT_PER_FILE")) return set_msg_count_per_file(line);
+  bool has_separator = strchr(line, '|') != nullptr;
   char *field[kMaxConfigFields];
   int num = get_tokens_local(line, field, "|", kMaxConfigFields);
   if (num == 0) return;
   // A longer line keeps its first fields, as the tokenizer stored them.
   if (num > kMaxConfigFields) num = kMaxConfigFields;
+  if (!is_config_keyword(field[0])) return warn_unknown_line(field[0], has_separator);
   apply_config_fields(num, field);
 }
 

@@ -2,6 +2,8 @@
 #ifndef VT_REPLAY_GEN_CONFIG_CONFIG_READER_H_
 #define VT_REPLAY_GEN_CONFIG_CONFIG_READER_H_
 
+#include <string>
+
 // Room of one configuration line: longer lines are read in pieces, each
 // taken as a line of its own.
 constexpr int kConfigLineBufSize = 102401;
@@ -24,6 +26,11 @@ void apply_config_fields(int num, char **field);
 // The i-th keyword of the configuration file (0, 1, ...), or null past the
 // last one.
 const char *config_keyword_name(int i);
+// Whether word is one of them.
+bool is_config_keyword(const char *word);
+// The keyword nearest to word (by edits, case aside), or "" when none is
+// near enough.
+std::string nearest_config_keyword(const char *word);
 
 // The accumulated texts: each call appends one value and its line end.
 void set_req_top_line(const char *top_line);

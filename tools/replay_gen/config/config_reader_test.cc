@@ -43,19 +43,29 @@ std::string s(T n) {
 }
 
 TEST_F(Config, KeywordLines) {
+  const std::string line0 = "Line 0 of the configuration: ";
   struct Case {
     const char *line;
     std::string (*value)();
     const char *expected;
+    std::string warning = "";  // a line of no keyword is ignored with one
   } cases[] = {
       {"SCRIPT_TYPE||Legacy|x", [] { return std::string(run.config.script_type); }, "Legacy"},
-      {"  SCRIPT_TYPE|Legacy", [] { return std::string(run.config.script_type); }, "C"},
+      {"  SCRIPT_TYPE|Legacy", [] { return std::string(run.config.script_type); }, "C",
+       line0 + "'  SCRIPT_TYPE' is no keyword (did you mean SCRIPT_TYPE?); the line is ignored."},
       {"HTTP_VERSION|123456789", [] { return std::string(run.config.http_version); }, "123456789"},
       {"NEW_USER_TIME|10:00", [] { return s(run.config.new_user_time); }, "600000"},
       {"NUM_PROCESSES|256", [] { return s(run.workers.num_vvm); }, "256"},
       {"SUITE_COMMAND_TIME_LIMIT|604800", [] { return s(run.config.suite_command_time_limit); },
        "604800"},
-      {"FOO|1", [] { return s(run.config.suite_command_time_limit); }, "600"},
+      {"FOO|1", [] { return s(run.config.suite_command_time_limit); }, "600",
+       line0 + "'FOO' is no keyword; the line is ignored."},
+      {"NUM_VMM|3", [] { return s(run.workers.num_vvm); }, "0",
+       line0 + "'NUM_VMM' is no keyword (did you mean NUM_VVM?); the line is ignored."},
+      {"SCRIPT_TYPE=Legacy", [] { return std::string(run.config.script_type); }, "C",
+       "Line 0 of the configuration has no '|': a keyword and its value are separated by '|' (as "
+       "in REPLAY_DIR|/data/replay); the line is ignored."},
+      {" \t", [] { return std::string(run.config.script_type); }, "C"},
       {"MSG_COUNT_PER_FILE 7", [] { return s(run.config.g_msgcount_per_file); }, "7"},
       {"INPUT_DIR|/logs|*", [] { return std::string(run.config.input_dir); }, "INPUT_DIR|/logs|*"},
       {"HOST_HEADER|example:8080|x",
@@ -67,7 +77,6 @@ TEST_F(Config, KeywordLines) {
        "p/s/x.conf.old"},
       {"REPLAY_PERIOD|NA|NA",
        [] { return s(run.config.start_time_stamp) + s(run.config.end_time_stamp); }, "00"},
-      {"FOO|1", [] { return std::string(run.config.script_name) + run.config.script_type; }, "C"},
       {"MEMORY_LIMIT|512M", [] { return s(run.config.memory_limit); }, "536870912"},
       {"MEMORY_LIMIT|4k", [] { return s(run.config.memory_limit); }, "4096"},
       {"MEMORY_LIMIT|1048576T", [] { return s(run.config.memory_limit); }, "1152921504606846976"},
@@ -75,7 +84,9 @@ TEST_F(Config, KeywordLines) {
   for (const Case &c : cases) {
     reset_config_state();
     Outcome out = apply_line(c.line);
-    EXPECT_EQ(s(out.status) + out.err + "," + c.value(), std::string("0,") + c.expected) << c.line;
+    std::string warning = c.warning.empty() ? "" : "read_config_file_new:" + c.warning + "\n";
+    EXPECT_EQ(s(out.status) + out.err + "," + c.value(), "0" + warning + "," + c.expected)
+        << c.line;
   }
 }
 

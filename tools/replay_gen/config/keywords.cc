@@ -1,8 +1,13 @@
 // The keywords of the configuration file that are split into fields.
+#include <ctype.h>
 #include <errno.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include <string>
+#include <vector>
+
+#include "base/core/nearest_word.h"
 #include "tools/replay_gen/config/config_reader.h"
 #include "tools/replay_gen/config_value.h"
 #include "tools/replay_gen/fatal.h"
@@ -133,8 +138,7 @@ void set_script_type(int, char **field) {
 
 void set_memory_limit(int, char **field) {
   uint64_t bytes = 0;
-  if (!parse_memory_size(field[1], &bytes) || bytes < kMinMemoryLimit ||
-      bytes > kMaxMemoryLimit) {
+  if (!parse_memory_size(field[1], &bytes) || bytes < kMinMemoryLimit || bytes > kMaxMemoryLimit) {
     error_log(1, kFname,
               "MEMORY_LIMIT at line %d of the configuration is '%s'; it must be a size from 4K to "
               "1048576T: a whole number of bytes, or one followed by K, M, G or T (512M, 8G).",
@@ -178,6 +182,20 @@ const char *config_keyword_name(int i) {
   constexpr int kPrefix = sizeof kPrefixKeywords / sizeof kPrefixKeywords[0];
   if (i < 0 || i >= kTable + kPrefix) return nullptr;
   return i < kTable ? kKeywords[i].name : kPrefixKeywords[i - kTable];
+}
+
+bool is_config_keyword(const char *word) {
+  for (int i = 0; const char *k = config_keyword_name(i); i++)
+    if (strcmp(word, k) == 0) return true;
+  return false;
+}
+
+std::string nearest_config_keyword(const char *word) {
+  std::vector<std::string> keywords;
+  for (int i = 0; const char *k = config_keyword_name(i); i++) keywords.push_back(k);
+  std::string upper = word;
+  for (char &c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  return nearest_word(upper, keywords);
 }
 
 void apply_config_fields(int num, char **field) {

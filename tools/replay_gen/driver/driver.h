@@ -18,6 +18,10 @@ int parse_options(int argc, char **argv, char *file_name);
 
 [[noreturn]] void print_usage(const char *exename);
 
+// --help (the usage text) and --version, on standard output; true when one
+// of them was asked, which ends the program with status 0 before the run.
+bool print_help_or_version(int argc, char **argv);
+
 void show_start_step_info(int64_t timestamp, const char *msg);
 void show_end_step_info(int64_t start_timestamp, int64_t end_timestamp, const char *msg);
 // Step 1's end line, which has no request counts yet.

@@ -1,3 +1,4 @@
+#include <getopt.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -9,12 +10,19 @@
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/run_state.h"
 
-void print_usage(const char *exename) {
-  fprintf(stderr,
+#ifndef VT_VERSION
+#define VT_VERSION "unknown"
+#endif
+
+namespace {
+
+// The usage text, in the three pieces it is written in.
+void write_usage(FILE *stream, const char *exename) {
+  fprintf(stream,
           "Usage: %s -i <ConfigFile> [-f] [-d debug level] [-c <count for commentry>] [-p 0/1]\n",
           exename);
-  fprintf(stderr, "Where:");
-  fprintf(stderr,
+  fprintf(stream, "Where:");
+  fprintf(stream,
           "\t-i is used to specify config file \n"
           "\t-f is to run forcefully i.e. to delete old files and scripts/scenario if present\n"
           "\t-d is to enable debug with different levels\n"
@@ -22,7 +30,29 @@ void print_usage(const char *exename) {
           "disable commentry\n"
           "\t-u       use service name for page id\n"
           "\t-p       use to do parameterization for creation timestamp\n");
+}
+
+}  // namespace
+
+void print_usage(const char *exename) {
+  write_usage(stderr, exename);
   vt_exit(-1);
+}
+
+bool print_help_or_version(int argc, char **argv) {
+  static const struct option kQuestions[] = {
+      {"help", no_argument, nullptr, 'H'}, {"version", no_argument, nullptr, 'V'}, {}};
+  // A first pass that only looks for the two, silent on everything else: the
+  // options are read again, with their complaints, by parse_options.
+  opterr = 0;
+  int c, asked = 0;
+  while (!asked && (c = getopt_long(argc, argv, "i:c:d:fuNn:p:", kQuestions, nullptr)) != -1)
+    if (c == 'H' || c == 'V') asked = c;
+  opterr = 1;
+  optind = 0;  // the next getopt starts afresh
+  if (asked == 'H') write_usage(stdout, argv[0]);
+  if (asked == 'V') printf("vtu_replay_gen %s\n", VT_VERSION);
+  return asked != 0;
 }
 
 namespace {

@@ -91,6 +91,7 @@ void print_summary() {
 
 int vtu_replay_gen_main(int argc, char **argv) {
   static char file_name[kConfigNameSize];
+  if (print_help_or_version(argc, argv)) return 0;
   info_log(1, "", "Starting replay file generation at %s. It may take time. Please wait ...",
            get_cur_date_time(nullptr));
   int i_flag = parse_options(argc, argv, file_name);

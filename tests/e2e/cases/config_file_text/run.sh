@@ -1,7 +1,9 @@
 # A configuration saved with CR LF line ends, or starting with a byte-order
 # mark, is refused before any of its lines acts: no "replay\r" directory is
 # made, and the one line says how to convert the file. Control characters in
-# a value are shown escaped.
+# a value are shown escaped. A line of no keyword is ignored with a warning
+# naming its number and the nearest keyword, or, when it has no "|", the
+# separator.
 . "$CASE/../../lib/safety.sh"
 setup_sample
 write_conf plain.conf "$WORK/replay"
@@ -15,3 +17,7 @@ ls -b | grep replay || echo "no replay directory"
 echo "== a carriage return inside a value"
 { cat plain.conf; printf 'NUM_VVM|2\r|\n'; } >cr.conf
 run_tool -i cr.conf
+echo "== a misspelt keyword and a line without |"
+mkdir empty
+write_conf typo.conf "$WORK/typo" "NUM_VMM|3" "SCRIPT_TYPE=C" "   " "INPUT_DIR|$WORK/empty" "FOO|1"
+run_tool -i typo.conf

@@ -1,4 +1,4 @@
-#include "tools/package/nearest_word.h"
+#include "base/core/nearest_word.h"
 
 #include <stdint.h>
 

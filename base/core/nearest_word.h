@@ -1,6 +1,6 @@
 // "Did you mean ...?": the candidate nearest to a mistyped word.
-#ifndef VT_PACKAGE_NEAREST_WORD_H_
-#define VT_PACKAGE_NEAREST_WORD_H_
+#ifndef VT_BASE_CORE_NEAREST_WORD_H_
+#define VT_BASE_CORE_NEAREST_WORD_H_
 
 #include <string>
 #include <vector>
@@ -10,4 +10,4 @@
 // candidate's letters for longer ones. "" when none is; the first of equals.
 std::string nearest_word(const std::string &word, const std::vector<std::string> &candidates);
 
-#endif  // VT_PACKAGE_NEAREST_WORD_H_
+#endif  // VT_BASE_CORE_NEAREST_WORD_H_
