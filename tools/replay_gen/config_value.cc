@@ -17,7 +17,7 @@ void set_config_line_number(int line_num) {
 void check_config_value_length(const char *value, int max, const char *what, const char *fname) {
   size_t len = strlen(value);
   if (len <= static_cast<size_t>(max)) return;
-  error_log(1, fname,
+  error_log(run.log, 1, fname,
             "%s at line %d of the configuration is %zu characters long; at most %d are allowed.",
             what, run.config.current_line_num, len, max);
   vt_exit(-1);
@@ -30,7 +30,7 @@ void copy_config_value(char *dst, int size, const char *value, const char *what,
 }
 
 void refuse_missing_config_value(const char *keyword, const char *fname) {
-  error_log(1, fname, "%s at line %d of the configuration has no value.", keyword,
+  error_log(run.log, 1, fname, "%s at line %d of the configuration has no value.", keyword,
             run.config.current_line_num);
   vt_exit(-1);
 }

@@ -7,6 +7,7 @@
 
 #include "tools/replay_gen/interrupt.h"
 #include "tools/replay_gen/log.h"
+#include "tools/replay_gen/run_state.h"
 
 #ifdef VT_COVERAGE
 // Writes the coverage counters; _exit would skip it.
@@ -38,6 +39,6 @@ void vt_exit(int status) {
 }
 
 void out_of_memory(const char *fname, const char *what, long long size, int index) {
-  error_log(1, fname, "Out of Memory: %s (size = %lld) for index %d", what, size, index);
+  error_log(run.log, 1, fname, "Out of Memory: %s (size = %lld) for index %d", what, size, index);
   vt_exit(-1);
 }

@@ -9,7 +9,6 @@
 #include <string>
 
 #include "base/core/input_file.h"
-#include "tools/replay_gen/run_state.h"
 
 namespace {
 
@@ -37,8 +36,8 @@ __attribute__((noinline)) void write_line(FILE *stream, const char *fname, const
     fprintf(stream, "%s\n", text);
 }
 
-bool shut(int gate, int level) {
-  return gate == 0 || level > gate;
+bool shut(const LogGates &log, int gate, int level) {
+  return log.quiet || gate == 0 || level > gate;
 }
 
 }  // namespace
@@ -67,36 +66,44 @@ std::string printable_text(const char *text) {
   return out;
 }
 
-void info_log(int level, const char *indent, const char *format, ...) {
-  if (shut(run.log.info_level, level)) return;
+void info_log(const LogGates &log, int level, const char *indent, const char *format, ...) {
+  if (shut(log, log.info_level, level)) return;
   va_list ap;
   va_start(ap, format);
   write_line(stdout, nullptr, indent, format, ap);
   va_end(ap);
 }
 
-void debug_log(int level, const char *fname, const char *format, ...) {
-  if (shut(run.log.debug_level, level)) return;
+void debug_log(const LogGates &log, int level, const char *fname, const char *format, ...) {
+  if (shut(log, log.debug_level, level)) return;
   va_list ap;
   va_start(ap, format);
   write_line(stdout, fname, "", format, ap);
   va_end(ap);
 }
 
-void error_log(int level, const char *fname, const char *format, ...) {
-  if (shut(run.log.error_level, level)) return;
+void error_log(const LogGates &log, int level, const char *fname, const char *format, ...) {
+  if (shut(log, log.error_level, level)) return;
   va_list ap;
   va_start(ap, format);
   write_line(stderr, fname, "", format, ap, true);
   va_end(ap);
 }
 
-FILE *open_file(const char *file_name, const char *mode) {
-  if (run.log.debug_level)
-    debug_log(4, "open_file", "Method Called. file_name = %s, mode = %s", file_name, mode);
+void console_printf(const LogGates &log, const char *format, ...) {
+  if (log.quiet) return;
+  va_list ap;
+  va_start(ap, format);
+  vfprintf(stdout, format, ap);
+  va_end(ap);
+}
+
+FILE *open_file(const LogGates &log, const char *file_name, const char *mode) {
+  if (log.debug_level)
+    debug_log(log, 4, "open_file", "Method Called. file_name = %s, mode = %s", file_name, mode);
   if (strcmp(mode, "r") != 0) {
     FILE *fp = fopen(file_name, mode);
-    if (!fp) error_log(1, "open_file", "Unable to open file %s", file_name);
+    if (!fp) error_log(log, 1, "open_file", "Unable to open file %s", file_name);
     return fp;
   }
   // A file to read must be a regular one: a named pipe would hold the run
@@ -107,8 +114,8 @@ FILE *open_file(const char *file_name, const char *mode) {
   if (fp) return fp;
   if (fd >= 0) close(fd);
   if (errno == EINVAL)
-    error_log(1, "open_file", "Unable to open file %s: %s", file_name, why.c_str());
+    error_log(log, 1, "open_file", "Unable to open file %s: %s", file_name, why.c_str());
   else
-    error_log(1, "open_file", "Unable to open file %s", file_name);
+    error_log(log, 1, "open_file", "Unable to open file %s", file_name);
   return nullptr;
 }

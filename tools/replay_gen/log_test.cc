@@ -33,42 +33,42 @@ TEST(Log, GatesStreamsAndFormats) {
     void (*call)();
     const char *out, *err;
   } cases[] = {
-      {1, [] { info_log(1, "  ", "hello %d", 7); }, "  hello 7\n", ""},
-      {1, [] { info_log(2, "", "x"); }, "", ""},
-      {1, [] { info_log(1, "", "x\n"); }, "x\n\n", ""},
-      {1, [] { error_log(1, "main", "bad"); }, "", "main:bad\n"},
-      {1, [] { error_log(2, "main", "bad"); }, "", ""},
-      {4, [] { debug_log(4, "f", "Method Called"); }, "f:Method Called\n", ""},
-      {2, [] { debug_log(3, "f", "x"); }, "", ""},
-      {0, [] { error_log(1, "main", "bad"); }, "", ""},
-      {0, [] { info_log(0, "", "x"); }, "", ""},
+      {1, [] { info_log(run.log, 1, "  ", "hello %d", 7); }, "  hello 7\n", ""},
+      {1, [] { info_log(run.log, 2, "", "x"); }, "", ""},
+      {1, [] { info_log(run.log, 1, "", "x\n"); }, "x\n\n", ""},
+      {1, [] { error_log(run.log, 1, "main", "bad"); }, "", "main:bad\n"},
+      {1, [] { error_log(run.log, 2, "main", "bad"); }, "", ""},
+      {4, [] { debug_log(run.log, 4, "f", "Method Called"); }, "f:Method Called\n", ""},
+      {2, [] { debug_log(run.log, 3, "f", "x"); }, "", ""},
+      {0, [] { error_log(run.log, 1, "main", "bad"); }, "", ""},
+      {0, [] { info_log(run.log, 0, "", "x"); }, "", ""},
       // Error lines show their control characters; the line ends that
       // finish the message stay, those inside it do not.
-      {1, [] { error_log(1, "f", "a\nb\r\t\x01\x1f\x7f\x80\xe9 ~\n\n"); }, "",
+      {1, [] { error_log(run.log, 1, "f", "a\nb\r\t\x01\x1f\x7f\x80\xe9 ~\n\n"); }, "",
        "f:a\\nb\\r\\t\\x01\\x1f\\x7f\x80\xe9 ~\n\n\n"},
-      {1, [] { error_log(1, "f", "\n"); }, "", "f:\n\n"},
+      {1, [] { error_log(run.log, 1, "f", "\n"); }, "", "f:\n\n"},
   };
   for (const Case &c : cases) {
     auto [out, err] = capture(c.gate, c.gate, c.gate, c.call);
     EXPECT_EQ(out, c.out) << c.gate << c.out << c.err;
     EXPECT_EQ(err, c.err) << c.gate << c.out << c.err;
   }
-  EXPECT_EQ(capture(0, 1, 1, [] { debug_log(1, "f", "x"); }).first, "");  // debug off
+  EXPECT_EQ(capture(0, 1, 1, [] { debug_log(run.log, 1, "f", "x"); }).first, "");  // debug off
 }
 
 TEST(Log, LongLinesAreCutAt102399Characters) {
   static std::string long_text(200000, 'a');
   auto [out, err] = capture(1, 1, 1, [] {
-    info_log(1, "  ", "%s", long_text.c_str());
-    debug_log(1, "fn", "%s", long_text.c_str());
-    error_log(1, "fn", "%s", long_text.c_str());
+    info_log(run.log, 1, "  ", "%s", long_text.c_str());
+    debug_log(run.log, 1, "fn", "%s", long_text.c_str());
+    error_log(run.log, 1, "fn", "%s", long_text.c_str());
   });
   std::string cut = std::string(kLogLineMax, 'a') + "\n";
   EXPECT_EQ(out, "  " + cut.substr(2) + "fn:" + cut);
   EXPECT_EQ(err, "fn:" + cut);
   // Escaped, an error line is cut to the same length.
   static std::string controls(200000, '\x01');
-  err = capture(1, 1, 1, [] { error_log(1, "fn", "%s", controls.c_str()); }).second;
+  err = capture(1, 1, 1, [] { error_log(run.log, 1, "fn", "%s", controls.c_str()); }).second;
   std::string escaped;
   while (escaped.size() < static_cast<size_t>(kLogLineMax)) escaped += "\\x01";
   EXPECT_EQ(err, "fn:" + escaped.substr(0, kLogLineMax) + "\n");
@@ -85,7 +85,7 @@ TEST(Log, OpenFileReadsRegularFilesOnly) {
   int saved_stdin = dup(0);
   ASSERT_GE(saved_stdin, 0);
   close(0);
-  FILE *fp = open_file((dir + "/f").c_str(), "r");
+  FILE *fp = open_file(run.log, (dir + "/f").c_str(), "r");
   char line[16] = {};
   if (fp) {
     EXPECT_NE(fgets(line, sizeof line, fp), nullptr);
@@ -103,19 +103,21 @@ TEST(Log, OpenFileReadsRegularFilesOnly) {
   };
   for (const auto &c : refused) {
     FILE *got = nullptr;
-    auto [out, err] = capture(1, 1, 1, [&] { got = open_file((dir + c.name).c_str(), "r"); });
+    auto [out, err] =
+        capture(1, 1, 1, [&] { got = open_file(run.log, (dir + c.name).c_str(), "r"); });
     EXPECT_EQ(got, nullptr) << c.name;
     EXPECT_EQ(err, c.err) << c.name;
   }
   // Other modes open as the C library does, and say nothing unless it fails.
   for (const char *mode : {"w", "a+"}) {
     FILE *got = nullptr;
-    auto [out, err] = capture(1, 1, 1, [&] { got = open_file((dir + "/new").c_str(), mode); });
+    auto [out, err] =
+        capture(1, 1, 1, [&] { got = open_file(run.log, (dir + "/new").c_str(), mode); });
     EXPECT_NE(got, nullptr) << mode;
     if (got) fclose(got);
     EXPECT_EQ(err, "") << mode;
     std::tie(out, err) =
-        capture(1, 1, 1, [&] { got = open_file((dir + "/none/x").c_str(), mode); });
+        capture(1, 1, 1, [&] { got = open_file(run.log, (dir + "/none/x").c_str(), mode); });
     EXPECT_EQ(got, nullptr) << mode;
     EXPECT_EQ(err, "open_file:Unable to open file " + dir + "/none/x\n") << mode;
   }

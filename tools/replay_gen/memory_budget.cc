@@ -103,7 +103,8 @@ void choose_memory_budget() {
   if (run.config.memory_limit) {
     run.spill.budget = run.config.memory_limit;
     format_size(run.spill.budget, size, sizeof size);
-    if (run.log.debug_level) debug_log(1, "memory_budget", "Memory budget %s (MEMORY_LIMIT)", size);
+    if (run.log.debug_level)
+      debug_log(run.log, 1, "memory_budget", "Memory budget %s (MEMORY_LIMIT)", size);
     return;
   }
   uint64_t avail = available_memory_bytes();
@@ -113,10 +114,11 @@ void choose_memory_budget() {
   if (avail) {
     char avail_text[32];
     format_size(avail, avail_text, sizeof avail_text);
-    debug_log(1, "memory_budget", "Memory budget %s (half of the %s available at start)", size,
-              avail_text);
+    debug_log(run.log, 1, "memory_budget", "Memory budget %s (half of the %s available at start)",
+              size, avail_text);
   } else {
-    debug_log(1, "memory_budget", "Memory budget %s (the memory available is unknown)", size);
+    debug_log(run.log, 1, "memory_budget", "Memory budget %s (the memory available is unknown)",
+              size);
   }
 }
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "base/core/sha256.h"
+#include "tools/replay_gen/log.h"
 #include "tools/replay_gen/records.h"
 #include "tools/replay_gen/service_index.h"
 #include "tools/replay_gen/spill/run_sort.h"
@@ -37,13 +38,6 @@ struct RunOptions {
   // writes nothing: no replay directory is created or removed, no error log
   // and no script generator input file is made (vt_package preview).
   int32_t dry_run = 0;
-};
-
-// Console log gates (-d and the configuration).
-struct LogGates {
-  int32_t debug_level = 0;
-  int32_t info_level = 1;
-  int32_t error_level = 1;
 };
 
 // The configuration file's values.

@@ -13,13 +13,14 @@ int create_table_entry(uint16_t *row_num, uint16_t *total, uint16_t *max, char *
   if (*total == *max) {
     constexpr uint64_t kLimit = std::numeric_limits<uint16_t>::max() / 4 * 4;
     if (*max >= kLimit) {
-      error_log(1, "create_table_entry", "Table %s is full: it cannot hold more than %lu entries",
-                name, static_cast<unsigned long>(kLimit));
+      error_log(run.log, 1, "create_table_entry",
+                "Table %s is full: it cannot hold more than %lu entries", name,
+                static_cast<unsigned long>(kLimit));
       vt_exit(-1);
     }
     int64_t bytes = (static_cast<int64_t>(*max) + 4) * size;
     if (bytes <= 0 || bytes > std::numeric_limits<int32_t>::max()) {
-      error_log(1, "create_table_entry",
+      error_log(run.log, 1, "create_table_entry",
                 "Trying to realloc a negative or 0 size (%d) for index  %d",
                 static_cast<int32_t>(bytes), -1);
       vt_exit(-1);
@@ -38,7 +39,8 @@ int create_table_entry(uint16_t *row_num, uint16_t *total, uint16_t *max, char *
 char *copy_text(const char *fname, const char *what, const char *text, size_t room, int index) {
   size_t len = strlen(text);
   long long size = static_cast<long long>(len + room);
-  if (run.log.debug_level) debug_log(2, fname, "Allocating memory for %s. size = %lld", what, size);
+  if (run.log.debug_level)
+    debug_log(run.log, 2, fname, "Allocating memory for %s. size = %lld", what, size);
   char *copy = static_cast<char *>(malloc(len + room));
   if (!copy) out_of_memory(fname, what, size, index);
   memcpy(copy, text, len + 1);
@@ -52,7 +54,8 @@ void append_text(char **text, int32_t *len, const char *value, const char *line_
   // The size is a 32-bit count: a text that outgrows it shows as not positive.
   int32_t size = static_cast<int32_t>(static_cast<uint32_t>(*len + value_len + end_len + 1));
   if (size <= 0) {
-    error_log(1, fname, "Trying to realloc a negative or 0 size (%d) for index  %d", size, -1);
+    error_log(run.log, 1, fname, "Trying to realloc a negative or 0 size (%d) for index  %d", size,
+              -1);
     vt_exit(-1);
   }
   char *grown = static_cast<char *>(realloc(*text, size));

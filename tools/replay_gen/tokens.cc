@@ -2,6 +2,7 @@
 
 #include "tools/replay_gen/helpers.h"
 #include "tools/replay_gen/log.h"
+#include "tools/replay_gen/run_state.h"
 
 // Splits as repeated strtok_r calls would, and leaves the buffer as they
 // would: each field found is ended by a NUL in place of the separator after
@@ -20,7 +21,7 @@ int get_tokens_local(char *read_buf, char *fields[], const char *token, int max_
     while (*at && !is_separator(*at)) at++;
     if (*at) *at++ = '\0';
     if (count == max_flds) {
-      error_log(2, "get_tokens_local",
+      error_log(run.log, 2, "get_tokens_local",
                 "Total fields are more than max fields (%d), remaining fields are ignored",
                 max_flds);
       return max_flds + 1;

@@ -54,21 +54,22 @@ void set_msg_count_per_file(const char *line) {
   bool too_large = errno == ERANGE && count > 0;
   run.config.g_msgcount_per_file = static_cast<uint64_t>(count);
   if (run.log.debug_level)
-    debug_log(4, kFname, "g_msgcount_per_file - %lu",
+    debug_log(run.log, 4, kFname, "g_msgcount_per_file - %lu",
               static_cast<unsigned long>(run.config.g_msgcount_per_file));
   if (count == 0) {
-    error_log(1, kFname, "Invalid value for MSG_COUNT_PER_FILE, It should be greater than 0");
+    error_log(run.log, 1, kFname,
+              "Invalid value for MSG_COUNT_PER_FILE, It should be greater than 0");
     vt_exit(-1);
   }
   if (count < 0) {
-    error_log(1, kFname,
+    error_log(run.log, 1, kFname,
               "MSG_COUNT_PER_FILE at line %d of the configuration is %ld; it must be greater "
               "than 0.",
               config_line_number(), count);
     vt_exit(-1);
   }
   if (*end != '\0') {
-    error_log(1, kFname,
+    error_log(run.log, 1, kFname,
               "MSG_COUNT_PER_FILE at line %d of the configuration is '%s'; it must be a whole "
               "number.",
               config_line_number(), value);
@@ -76,7 +77,7 @@ void set_msg_count_per_file(const char *line) {
   }
   // Each loader thread allocates this many records at once.
   if (too_large || static_cast<uint64_t>(count) > kMaxMsgCountPerFile) {
-    error_log(1, kFname,
+    error_log(run.log, 1, kFname,
               "MSG_COUNT_PER_FILE at line %d of the configuration is %s; at most %llu are "
               "allowed.",
               config_line_number(), value, static_cast<unsigned long long>(kMaxMsgCountPerFile));
@@ -96,7 +97,7 @@ void check_config_text(FILE *fp, const char *name) {
   while ((len = getline(&line, &room, fp)) > 0) {
     if (line_num == 1 && len >= 3 && memcmp(line, "\xEF\xBB\xBF", 3) == 0) {
       free(line);
-      error_log(1, kFname,
+      error_log(run.log, 1, kFname,
                 "Configuration file %s starts with a UTF-8 byte-order mark (bytes EF BB BF); save "
                 "it without one, e.g. with: sed -i '1s/^\\xEF\\xBB\\xBF//' %s",
                 name, quoted.c_str());
@@ -106,7 +107,7 @@ void check_config_text(FILE *fp, const char *name) {
     if (line_end) len--;
     if (len > 0 && line[len - 1] == '\r') {
       free(line);
-      error_log(1, kFname,
+      error_log(run.log, 1, kFname,
                 "Configuration file %s has Windows line ends (CR LF, first at line %d); convert "
                 "it first, e.g. with: sed -i 's/\\r$//' %s",
                 name, line_num, quoted.c_str());
@@ -116,7 +117,8 @@ void check_config_text(FILE *fp, const char *name) {
   }
   free(line);
   if (ferror(fp) || fseek(fp, 0, SEEK_SET) != 0) {
-    error_log(1, kFname, "Unable to read configuration file %s: %s", name, strerror(errno));
+    error_log(run.log, 1, kFname, "Unable to read configuration file %s: %s", name,
+              strerror(errno));
     vt_exit(-1);
   }
 }
@@ -132,7 +134,7 @@ bool starts_with(const char *line, const char *prefix) {
 void warn_unknown_line(const char *first, bool has_separator) {
   if (strspn(first, " \t") == strlen(first) || run.options.dry_run) return;
   if (!has_separator) {
-    error_log(1, kFname,
+    error_log(run.log, 1, kFname,
               "Line %d of the configuration has no '|': a keyword and its value are separated by "
               "'|' (as in REPLAY_DIR|/data/replay); the line is ignored.",
               config_line_number());
@@ -140,10 +142,11 @@ void warn_unknown_line(const char *first, bool has_separator) {
   }
   std::string near = nearest_config_keyword(first);
   if (near.empty())
-    error_log(1, kFname, "Line %d of the configuration: '%s' is no keyword; the line is ignored.",
+    error_log(run.log, 1, kFname,
+              "Line %d of the configuration: '%s' is no keyword; the line is ignored.",
               config_line_number(), first);
   else
-    error_log(1, kFname,
+    error_log(run.log, 1, kFname,
               "Line %d of the configuration: '%s' is no keyword (did you mean %s?); the line is "
               "ignored.",
               config_line_number(), first, near.c_str());
@@ -170,9 +173,9 @@ void apply_config_line(char *line) {
 
 void read_config_file_new(const char *config_file_name) {
   if (run.log.debug_level)
-    debug_log(4, kFname, "Method Called. config_file_name = %s", config_file_name);
+    debug_log(run.log, 4, kFname, "Method Called. config_file_name = %s", config_file_name);
   snprintf(run.config.config_file, sizeof run.config.config_file, "%s", config_file_name);
-  std::unique_ptr<FILE, FileCloser> fp(open_file(config_file_name, "r"));
+  std::unique_ptr<FILE, FileCloser> fp(open_file(run.log, config_file_name, "r"));
   if (!fp) vt_exit(-1);
   check_config_text(fp.get(), config_file_name);
   std::unique_ptr<char[]> line(new char[kConfigLineBufSize]);
@@ -189,9 +192,9 @@ void read_config_file_new(const char *config_file_name) {
 }
 
 void validate_config_file_data() {
-  if (run.log.debug_level) debug_log(4, "validate_config_file_data", "Method Called");
+  if (run.log.debug_level) debug_log(run.log, 4, "validate_config_file_data", "Method Called");
   if (run.config.replay_dir[0] && run.config.script_name[0] && run.config.scenario_name[0]) return;
-  error_log(1, "validate_config_file_data",
+  error_log(run.log, 1, "validate_config_file_data",
             "Replay,Script and Scenario path must be defined in config file, Exiting...");
   vt_exit(-1);
 }

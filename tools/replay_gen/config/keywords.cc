@@ -31,8 +31,8 @@ void set_script_name(int, char **field) {
 void set_scenario_name(int, char **field) {
   check_config_value_length(field[1], kTextMax, "SCENARIO_NAME", kFname);
   if (!strstr(field[1], ".conf")) {
-    error_log(1, kFname, "Scenario file name (%s) is not correct. It should have extension .conf",
-              field[1]);
+    error_log(run.log, 1, kFname,
+              "Scenario file name (%s) is not correct. It should have extension .conf", field[1]);
     vt_exit(-1);
   }
   proj_subproj_script_scenario_validation(field[1], "Scenario");
@@ -43,7 +43,7 @@ void set_new_user_time(int, char **field) {
   // Read in 64 bits: a value past the 32-bit range must not wrap around.
   int64_t whole = duration_ms_whole(field[1]);
   if (whole > INT32_MAX) {
-    error_log(1, kFname,
+    error_log(run.log, 1, kFname,
               "NEW_USER_TIME at line %d of the configuration is %s (%lld milliseconds); it must be "
               "between 0 and %d milliseconds (about 596 hours).",
               config_line_number(), field[1], static_cast<long long>(whole), INT32_MAX);
@@ -51,9 +51,9 @@ void set_new_user_time(int, char **field) {
   }
   int32_t ms = static_cast<int32_t>(whole);
   if (run.log.debug_level)
-    debug_log(2, kFname, "New User Time is %s (%d milliseconds)", field[1], ms);
+    debug_log(run.log, 2, kFname, "New User Time is %s (%d milliseconds)", field[1], ms);
   if (whole < 0) {
-    error_log(1, kFname,
+    error_log(run.log, 1, kFname,
               "NEW_USER_TIME at line %d of the configuration gives %lld milliseconds; it must be "
               "between 0 and %d milliseconds (about 596 hours).",
               config_line_number(), static_cast<long long>(whole), INT32_MAX);
@@ -69,12 +69,14 @@ void set_replay_dir_field(int, char **field) {
 void set_ignore_header(int, char **field) {
   run.config.ignore_header = atoi(field[1]);
   if (run.log.debug_level)
-    debug_log(2, kFname, "Ignore header is set. So first line of all files will be ignored");
+    debug_log(run.log, 2, kFname,
+              "Ignore header is set. So first line of all files will be ignored");
 }
 
 void set_http_version(int, char **field) {
   copy_config_value(run.config.http_version, kHttpVersionSize, field[1], "HTTP_VERSION", kFname);
-  if (run.log.debug_level) debug_log(2, kFname, "http_version = %s", run.config.http_version);
+  if (run.log.debug_level)
+    debug_log(run.log, 2, kFname, "http_version = %s", run.config.http_version);
 }
 
 void add_req_top_line(int, char **field) {
@@ -94,15 +96,16 @@ void set_num_vvm(int, char **field) {
   char *end;
   long workers = strtol(field[1], &end, 10);
   if (end == field[1] || *end != '\0') {
-    error_log(1, kFname,
+    error_log(run.log, 1, kFname,
               "%s at line %d of the configuration is '%s'; it must be a whole number between 1 "
               "and %d.",
               field[0], config_line_number(), field[1], kMaxVvm);
     vt_exit(-1);
   }
   if (workers < 1 || workers > kMaxVvm) {
-    error_log(1, kFname, "%s at line %d of the configuration is %ld; it must be between 1 and %d.",
-              field[0], config_line_number(), workers, kMaxVvm);
+    error_log(run.log, 1, kFname,
+              "%s at line %d of the configuration is %ld; it must be between 1 and %d.", field[0],
+              config_line_number(), workers, kMaxVvm);
     vt_exit(-1);
   }
   run.workers.num_vvm = static_cast<int16_t>(workers);
@@ -115,7 +118,7 @@ void set_suite_command_time_limit(int, char **field) {
   long long seconds = strtoll(field[1], &end, 10);
   if (end == field[1] || *end != '\0' || errno == ERANGE || seconds < 1 ||
       seconds > kMaxSuiteCommandTimeLimit) {
-    error_log(1, kFname,
+    error_log(run.log, 1, kFname,
               "SUITE_COMMAND_TIME_LIMIT at line %d of the configuration is '%s'; it must be a "
               "whole number of seconds between 1 and %lld.",
               config_line_number(), field[1], static_cast<long long>(kMaxSuiteCommandTimeLimit));
@@ -130,7 +133,8 @@ void add_service(int num, char **field) {
 
 void set_script_type(int, char **field) {
   if (strcmp(field[1], "C") != 0 && strcmp(field[1], "Legacy") != 0) {
-    error_log(1, kFname, "Error: Invalid script type %s. It should be Legacy or C", field[1]);
+    error_log(run.log, 1, kFname, "Error: Invalid script type %s. It should be Legacy or C",
+              field[1]);
     vt_exit(-1);
   }
   strcpy(run.config.script_type, field[1]);
@@ -139,7 +143,7 @@ void set_script_type(int, char **field) {
 void set_memory_limit(int, char **field) {
   uint64_t bytes = 0;
   if (!parse_memory_size(field[1], &bytes) || bytes < kMinMemoryLimit || bytes > kMaxMemoryLimit) {
-    error_log(1, kFname,
+    error_log(run.log, 1, kFname,
               "MEMORY_LIMIT at line %d of the configuration is '%s'; it must be a size from 4K to "
               "1048576T: a whole number of bytes, or one followed by K, M, G or T (512M, 8G).",
               config_line_number(), field[1]);

@@ -15,7 +15,7 @@ void proj_subproj_script_scenario_validation(const char *scen_script_name_with_p
                                              const char *type) {
   constexpr char kFname[] = "proj_subproj_script_scenario_validation";
   if (scen_script_name_with_proj[0] == '/') {
-    error_log(1, kFname, "%s path:'%s' can not be started with '/'", type,
+    error_log(run.log, 1, kFname, "%s path:'%s' can not be started with '/'", type,
               scen_script_name_with_proj);
     vt_exit(-1);
   }
@@ -23,7 +23,7 @@ void proj_subproj_script_scenario_validation(const char *scen_script_name_with_p
   char *field[4];
   // Runs of "/" separate like one; a trailing "/" adds nothing.
   if (get_tokens_local(copy.data(), field, "/", 4) != 3) {
-    error_log(1, kFname,
+    error_log(run.log, 1, kFname,
               "%s in config file [%s] is not in correct format. It should be in "
               "project/subproject/name format.",
               type, scen_script_name_with_proj);
@@ -33,7 +33,7 @@ void proj_subproj_script_scenario_validation(const char *scen_script_name_with_p
   // of the project tree (runs of "/" count as one, so no part is empty).
   for (char *part : {field[0], field[1], field[2]}) {
     if (part[0] != '\0' && strcmp(part, ".") != 0 && strcmp(part, "..") != 0) continue;
-    error_log(1, kFname,
+    error_log(run.log, 1, kFname,
               "%s at line %d of the configuration has the part '%s' in '%s'; a part may not be "
               "empty, '.' or '..'.",
               strcmp(type, "Script") == 0 ? "SCRIPT_NAME" : "SCENARIO_NAME", config_line_number(),
@@ -41,9 +41,9 @@ void proj_subproj_script_scenario_validation(const char *scen_script_name_with_p
     vt_exit(-1);
   }
   if (run.log.debug_level) {
-    debug_log(2, kFname, "The value of field[0], field[1], field[2] = %s %s %s", field[0], field[1],
-              field[2]);
-    debug_log(1, kFname, "After validation project_name = %s, subproject_name = %s\n", field[0],
-              field[1]);
+    debug_log(run.log, 2, kFname, "The value of field[0], field[1], field[2] = %s %s %s", field[0],
+              field[1], field[2]);
+    debug_log(run.log, 1, kFname, "After validation project_name = %s, subproject_name = %s\n",
+              field[0], field[1]);
   }
 }

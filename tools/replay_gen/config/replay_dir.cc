@@ -38,16 +38,17 @@ std::string shell_path(const char *path) {
 
 [[noreturn]] void refuse_busy(const char *fname, int holder) {
   if (holder > 0)
-    error_log(1, fname, "Replay directory %s is in use by another run (process %d); left alone.",
+    error_log(run.log, 1, fname,
+              "Replay directory %s is in use by another run (process %d); left alone.",
               run.config.replay_dir, holder);
   else
-    error_log(1, fname, "Replay directory %s is in use by another run; left alone.",
+    error_log(run.log, 1, fname, "Replay directory %s is in use by another run; left alone.",
               run.config.replay_dir);
   vt_exit(-1);
 }
 
 [[noreturn]] void refuse_existing() {
-  error_log(1, kFname, "Replay directory %s already exists.\n", run.config.replay_dir);
+  error_log(run.log, 1, kFname, "Replay directory %s already exists.\n", run.config.replay_dir);
   vt_exit(-1);
 }
 
@@ -58,14 +59,14 @@ bool replaced_meanwhile(int err) {
 }
 
 [[noreturn]] void refuse_unopenable(const char *fname, int err) {
-  error_log(1, fname, "Replay directory %s cannot be opened: %s", run.config.replay_dir,
+  error_log(run.log, 1, fname, "Replay directory %s cannot be opened: %s", run.config.replay_dir,
             strerror(err));
   vt_exit(-1);
 }
 
 [[noreturn]] void refuse_creation(const char *name) {
-  error_log(1, "create_dir", "system(create_cmd) failed : Error in creating %s dir '%s'\n", name,
-            run.config.replay_dir);
+  error_log(run.log, 1, "create_dir", "system(create_cmd) failed : Error in creating %s dir '%s'\n",
+            name, run.config.replay_dir);
   vt_exit(-1);
 }
 
@@ -101,8 +102,8 @@ std::string resolved_place(const std::string &path, bool is_link) {
 void check_removal(const std::string &path, bool is_link) {
   std::string refusal = replay_dir_removal_refusal(path.c_str(), is_link);
   if (refusal.empty()) return;
-  error_log(1, kFname, "Replay directory %s %s; refusing to delete it (-f).", run.config.replay_dir,
-            refusal.c_str());
+  error_log(run.log, 1, kFname, "Replay directory %s %s; refusing to delete it (-f).",
+            run.config.replay_dir, refusal.c_str());
   vt_exit(-1);
 }
 
@@ -147,20 +148,20 @@ bool prepare(const char *name, const std::string &path) {
 // -f on a symbolic link: the link goes, and a directory takes its place.
 void replace_link(const char *name) {
   if (unlink(run.replay_dir_state.fs_path.c_str()) != 0 && errno != ENOENT) {
-    error_log(1, "delete_dir", "Error in deleting dir '%s': %s", run.config.replay_dir,
+    error_log(run.log, 1, "delete_dir", "Error in deleting dir '%s': %s", run.config.replay_dir,
               strerror(errno));
     vt_exit(-1);
   }
   if (run.log.debug_level)
-    debug_log(2, "delete_dir", "Existing %s directory '%s' deleted as -f option was used.", name,
-              run.config.replay_dir);
+    debug_log(run.log, 2, "delete_dir", "Existing %s directory '%s' deleted as -f option was used.",
+              name, run.config.replay_dir);
 }
 
 }  // namespace
 
 bool create_dir(const char *name, const char *dir_name) {
   if (run.log.debug_level)
-    debug_log(2, "create_dir", "Creating %s directory named as :%s.\n", name, dir_name);
+    debug_log(run.log, 2, "create_dir", "Creating %s directory named as :%s.\n", name, dir_name);
   std::string path = dir_name, parent;
   int parent_errno;
   make_parents(path, &parent, &parent_errno);
@@ -169,10 +170,10 @@ bool create_dir(const char *name, const char *dir_name) {
     // A directory above that could not be made is the cause, not the
     // "No such file or directory" that follows from it.
     if (errno == ENOENT && parent_errno)
-      error_log(1, "create_dir", "Error in creating %s dir '%s': %s (making %s)\n", name, dir_name,
-                strerror(parent_errno), parent.c_str());
+      error_log(run.log, 1, "create_dir", "Error in creating %s dir '%s': %s (making %s)\n", name,
+                dir_name, strerror(parent_errno), parent.c_str());
     else
-      error_log(1, "create_dir", "Error in creating %s dir '%s': %s\n", name, dir_name,
+      error_log(run.log, 1, "create_dir", "Error in creating %s dir '%s': %s\n", name, dir_name,
                 strerror(errno));
     vt_exit(-1);
   }
@@ -197,22 +198,26 @@ bool create_dir(const char *name, const char *dir_name) {
 
 void delete_dir(const char *name, const char *dir_name) {
   int status = vtlb_run_shell_cmd("rm -rf  " + shell_path(dir_name));
-  if (run.log.debug_level) debug_log(4, "delete_dir", "return status of system() is = %d", status);
+  if (run.log.debug_level)
+    debug_log(run.log, 4, "delete_dir", "return status of system() is = %d", status);
   if (status == -1) {
-    error_log(1, "delete_dir", "Error in deleting dir '%s': %s", dir_name, strerror(errno));
+    error_log(run.log, 1, "delete_dir", "Error in deleting dir '%s': %s", dir_name,
+              strerror(errno));
     vt_exit(-1);
   }
   if (vtlb_shell_cmd_failed(status)) {
-    error_log(1, "delete_dir", "system(delete_cmd) failed : Error in deleting dir '%s'", dir_name);
+    error_log(run.log, 1, "delete_dir", "system(delete_cmd) failed : Error in deleting dir '%s'",
+              dir_name);
     vt_exit(-1);
   }
   if (run.log.debug_level)
-    debug_log(2, "delete_dir", "Existing %s directory '%s' deleted as -f option was used.", name,
-              dir_name);
+    debug_log(run.log, 2, "delete_dir", "Existing %s directory '%s' deleted as -f option was used.",
+              name, dir_name);
 }
 
 void set_replay_dir(const char *in_replay_dir) {
-  if (run.log.debug_level) debug_log(4, kFname, "Method Called. replay_dir = %s", in_replay_dir);
+  if (run.log.debug_level)
+    debug_log(run.log, 4, kFname, "Method Called. replay_dir = %s", in_replay_dir);
   copy_config_value(run.config.replay_dir, kTextBufSize, in_replay_dir, "REPLAY_DIR", kFname);
   // The error log paths must fit before anything is made.
   check_error_log_path(run.options.g_num_thread > 0 ? run.options.g_num_thread : kMaxLoaderThreads,
@@ -225,7 +230,8 @@ void set_replay_dir(const char *in_replay_dir) {
   run.replay_dir_state.fs_path = without_trailing_slashes(in_replay_dir);
   for (int i = 0; i < kAttempts; i++)
     if (prepare("Replay", run.replay_dir_state.fs_path)) return;
-  error_log(1, kFname, "Replay directory %s changed under this run while it was being made.",
+  error_log(run.log, 1, kFname,
+            "Replay directory %s changed under this run while it was being made.",
             run.config.replay_dir);
   vt_exit(-1);
 }

@@ -28,7 +28,7 @@ bool fits_int(int64_t value) {
 }
 
 [[noreturn]] void refuse_unconvertible(const Bound &bound, const char *text) {
-  error_log(1, kFname,
+  error_log(run.log, 1, kFname,
             "REPLAY_PERIOD %s date/time %s at line %d of the configuration cannot be converted: "
             "it must be a local time from 01/01/1970 00:00:00 UTC on.",
             bound.which, text, config_line_number());
@@ -38,10 +38,10 @@ bool fits_int(int64_t value) {
 // "mm/dd/yyyy HH:MM:SS" as local time, out-of-range values carried forward.
 void set_bound(const Bound &bound, const char *text) {
   if (strcmp(text, "NA") == 0) return;
-  if (run.log.debug_level) debug_log(4, kFname, bound.debug_text_format, text);
+  if (run.log.debug_level) debug_log(run.log, 4, kFname, bound.debug_text_format, text);
   int month, day, year, hour, minute, second;
   if (sscanf(text, "%d/%d/%d %d:%d:%d", &month, &day, &year, &hour, &minute, &second) < 6) {
-    error_log(1, kFname, bound.invalid_format, text);
+    error_log(run.log, 1, kFname, bound.invalid_format, text);
     vt_exit(-1);
   }
   int64_t tm_mon = static_cast<int64_t>(month) - 1;
@@ -60,14 +60,15 @@ void set_bound(const Bound &bound, const char *text) {
   if (seconds < 0) refuse_unconvertible(bound, text);
   *bound.stamp = static_cast<uint64_t>(seconds);
   if (run.log.debug_level)
-    debug_log(4, kFname, bound.debug_stamp_format, static_cast<unsigned long>(*bound.stamp));
+    debug_log(run.log, 4, kFname, bound.debug_stamp_format,
+              static_cast<unsigned long>(*bound.stamp));
 }
 
 }  // namespace
 
 void set_replay_period(int num, char **field) {
   if (num < 3) {
-    error_log(1, kFname, "Invalid format of REPLAY_PERIOD");
+    error_log(run.log, 1, kFname, "Invalid format of REPLAY_PERIOD");
     vt_exit(-1);
   }
   set_bound({"start", "Replay period start date/time - %s", "Start time stamp - %lu",

@@ -59,8 +59,9 @@ namespace {
 
 void take_config_name(const char *arg, char *file_name) {
   if (strlen(arg) > static_cast<size_t>(kConfigNameMax)) {
-    error_log(1, "main", "Config file name is %zu characters long; at most %d are allowed.",
-              strlen(arg), kConfigNameMax);
+    error_log(run.log, 1, "main",
+              "Config file name is %zu characters long; at most %d are allowed.", strlen(arg),
+              kConfigNameMax);
     vt_exit(-1);
   }
   strcpy(file_name, arg);
@@ -71,12 +72,14 @@ void take_config_name(const char *arg, char *file_name) {
 void take_thread_count(const char *arg) {
   long count = strtol(arg, nullptr, 10);
   if (count < 0 || static_cast<int16_t>(count) < 0) {
-    error_log(1, "main", "value given with -n(number of threads) should be greater than 0\n");
+    error_log(run.log, 1, "main",
+              "value given with -n(number of threads) should be greater than 0\n");
     vt_exit(-1);
   }
   if (count > kMaxLoaderThreads) {
-    error_log(1, "main", "value given with -n(number of threads) is %s; at most %d are allowed",
-              arg, kMaxLoaderThreads);
+    error_log(run.log, 1, "main",
+              "value given with -n(number of threads) is %s; at most %d are allowed", arg,
+              kMaxLoaderThreads);
     vt_exit(-1);
   }
   run.options.g_num_thread = static_cast<int16_t>(count);
@@ -102,7 +105,7 @@ int parse_options(int argc, char **argv, char *file_name) {
       case 'f':
         run.options.run_forcefully = 1;
         if (run.log.debug_level)
-          debug_log(2, "main",
+          debug_log(run.log, 2, "main",
                     "You have given -f option to delete the existing replay, scenario and script "
                     "directory.\n");
         break;
@@ -112,7 +115,7 @@ int parse_options(int argc, char **argv, char *file_name) {
       case 'N':
         run.options.one_sort_algo = 1;
         if (run.log.debug_level)
-          debug_log(2, "main", "one sort algo selected - this is used only for -n\n");
+          debug_log(run.log, 2, "main", "one sort algo selected - this is used only for -n\n");
         break;
       case 'n':
         take_thread_count(optarg);

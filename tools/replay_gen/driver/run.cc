@@ -35,11 +35,12 @@ int64_t now() {
 
 void run_step1() {
   int64_t t1 = now();
-  info_log(1, "", "Starting Step1 - Generate input file list based on INPUT_DIR keyword at %s\n",
+  info_log(run.log, 1, "",
+           "Starting Step1 - Generate input file list based on INPUT_DIR keyword at %s\n",
            get_cur_date_time(nullptr));
   gen_input_file_list();
   if (run.files.num_seq_files == 0) {
-    error_log(1, "main", "No request file found to process, Exiting.");
+    error_log(run.log, 1, "main", "No request file found to process, Exiting.");
     vt_exit(-1);
   }
   show_step1_end_info(now() - t1);
@@ -52,7 +53,7 @@ void run_step2() {
   load_input_data_files();
   print_log_file_info();
   if (run.counters.g_valid_msgcount == 0) {
-    error_log(1, "main", "No Valid request found to process, Exiting.");
+    error_log(run.log, 1, "main", "No Valid request found to process, Exiting.");
     vt_exit(-1);
   }
   show_end_step_info(
@@ -79,12 +80,12 @@ void run_step4() {
 }
 
 void print_summary() {
-  info_log(1, "", "User information:");
-  info_log(1, "  ", "Total users = %'ld, total requests = %'ld, max req per user = %'ld",
+  info_log(run.log, 1, "", "User information:");
+  info_log(run.log, 1, "  ", "Total users = %'ld, total requests = %'ld, max req per user = %'ld",
            static_cast<long>(get_total_users()), static_cast<long>(run.counters.total_requests),
            static_cast<long>(run.counters.max_req_per_user));
   // The closing line is printed whatever the log gates say.
-  fprintf(stdout, "\nProcessing done at %s\n\n", get_cur_date_time(nullptr));
+  console_printf(run.log, "\nProcessing done at %s\n\n", get_cur_date_time(nullptr));
 }
 
 }  // namespace
@@ -92,7 +93,8 @@ void print_summary() {
 int vtu_replay_gen_main(int argc, char **argv) {
   static char file_name[kConfigNameSize];
   if (print_help_or_version(argc, argv)) return 0;
-  info_log(1, "", "Starting replay file generation at %s. It may take time. Please wait ...",
+  info_log(run.log, 1, "",
+           "Starting replay file generation at %s. It may take time. Please wait ...",
            get_cur_date_time(nullptr));
   int i_flag = parse_options(argc, argv, file_name);
   if (run.options.commentry_req_count == 0)
@@ -102,7 +104,7 @@ int vtu_replay_gen_main(int argc, char **argv) {
   require_open_file_room("main");
   if (run.workers.num_vvm == 0) set_default_num_vvm();
   if (i_flag == 0) {
-    error_log(1, "main", "Config file must be given.");
+    error_log(run.log, 1, "main", "Config file must be given.");
     print_usage(argv[0]);
   }
   setlocale(LC_ALL, "en_US");

@@ -9,7 +9,8 @@
 #include "tools/replay_gen/run_state.h"
 
 void show_start_step_info(int64_t /*timestamp*/, const char *msg) {
-  info_log(1, "", "%s. Total requests = %'lu. Estimated Time = %'lu minutes and %ld seconds\n", msg,
+  info_log(run.log, 1, "",
+           "%s. Total requests = %'lu. Estimated Time = %'lu minutes and %ld seconds\n", msg,
            run.counters.g_msgcount, run.options.estimated_time / 60,
            static_cast<long>(run.options.estimated_time % 60));
 }
@@ -23,14 +24,15 @@ void show_end_step_info(int64_t start_timestamp, int64_t end_timestamp, const ch
     run.options.estimated_time = static_cast<uint64_t>(elapsed) > run.options.estimated_time
                                      ? 0
                                      : run.options.estimated_time - elapsed;
-  info_log(1, "", "%s. Total good requests = %'lu.Time taken = %'lu minutes and %'lu seconds\n",
-           msg, run.counters.g_valid_msgcount, static_cast<unsigned long>(elapsed / 60),
+  info_log(run.log, 1, "",
+           "%s. Total good requests = %'lu.Time taken = %'lu minutes and %'lu seconds\n", msg,
+           run.counters.g_valid_msgcount, static_cast<unsigned long>(elapsed / 60),
            static_cast<unsigned long>(elapsed % 60));
 }
 
 void show_step1_end_info(int64_t elapsed) {
   elapsed = std::max<int64_t>(0, elapsed);
-  info_log(1, "",
+  info_log(run.log, 1, "",
            "Completed Step1 - Generate input file list based on INPUT_DIR keyword at %s. Time "
            "taken = %'lu minutes and %'lu seconds \n",
            get_cur_date_time(nullptr), static_cast<unsigned long>(elapsed / 60),

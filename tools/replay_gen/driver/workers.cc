@@ -7,7 +7,7 @@ int clamp_default_num_vvm(int num_cpu) {
   int64_t wanted = 2 * static_cast<int64_t>(num_cpu);
   if (wanted >= 1 && wanted <= kMaxVvm) return static_cast<int>(wanted);
   int used = wanted < 1 ? 1 : kMaxVvm;
-  info_log(1, "",
+  info_log(run.log, 1, "",
            "CPU count %d gives %ld workers, outside 1..%d; using %d workers (set NUM_VVM to "
            "choose).",
            num_cpu, static_cast<long>(wanted), kMaxVvm, used);
@@ -15,7 +15,7 @@ int clamp_default_num_vvm(int num_cpu) {
 }
 
 void set_default_num_vvm() {
-  if (run.log.debug_level) debug_log(4, "set_default_num_vvm", "Method Called");
+  if (run.log.debug_level) debug_log(run.log, 4, "set_default_num_vvm", "Method Called");
   run.workers.num_vvm = static_cast<int16_t>(clamp_default_num_vvm(vtlb_get_num_cpu()));
 }
 

@@ -42,27 +42,28 @@ const char *skip_blanks_and_gt(const char *p) {
 int64_t extract_uid(char *buf_ptr, const char *indexing_tag) {
   if (!buf_ptr || !*buf_ptr) return kUidNoText;
   const char *tag = indexing_tag && *indexing_tag ? indexing_tag : kDefaultUidTag;
-  if (run.log.debug_level) debug_log(2, "extract_uid", "Method called, cust_id tag = %s", tag);
+  if (run.log.debug_level)
+    debug_log(run.log, 2, "extract_uid", "Method called, cust_id tag = %s", tag);
   char *found = strstr(buf_ptr, tag);
   if (!found) {
-    if (run.log.debug_level) debug_log(4, "extract_uid", "%s not found in request", tag);
+    if (run.log.debug_level) debug_log(run.log, 4, "extract_uid", "%s not found in request", tag);
     return kUidNotOnLine;
   }
   char *lb = strstr(found, kUidLb);
   if (!lb) {
     if (run.log.debug_level)
-      debug_log(4, "extract_uid", "UID_LB %s not found in buffer %s\n", kUidLb, buf_ptr);
+      debug_log(run.log, 4, "extract_uid", "UID_LB %s not found in buffer %s\n", kUidLb, buf_ptr);
     return kUidNotOnLine;
   }
   lb++;
   char *rb = strstr(lb, kUidRb);
   if (!rb) {
     if (run.log.debug_level)
-      debug_log(4, "extract_uid", "UID_RB %s not found in buffer %s\n", kUidRb, buf_ptr);
+      debug_log(run.log, 4, "extract_uid", "UID_RB %s not found in buffer %s\n", kUidRb, buf_ptr);
     return kUidNotOnLine;
   }
   *rb = '\0';
-  if (run.log.debug_level) debug_log(4, "extract_uid", "lb_ptr = %s\n", lb);
+  if (run.log.debug_level) debug_log(run.log, 4, "extract_uid", "lb_ptr = %s\n", lb);
   if (rb == lb) return kUidEmptyElement;
   return read_customer_id(lb);
 }
@@ -82,14 +83,14 @@ int32_t get_xml_element_value(const char *xml, const char *name, int32_t *offset
   *offset = static_cast<int32_t>(p - xml);
   *length = static_cast<int32_t>(value_len);
   if (run.log.debug_level)
-    debug_log(4, "get_xml_element_value", "offset = %d, length = %d\n", *offset, *length);
+    debug_log(run.log, 4, "get_xml_element_value", "offset = %d, length = %d\n", *offset, *length);
   return 0;
 }
 
 int32_t extract_creation_timestamp(char *buff, const uint64_t *seq_no, SeqData *l_seq_data_arr,
                                    int32_t line_len, int16_t *req_mod_flag) {
   if (run.log.debug_level)
-    debug_log(4, "extract_creation_timestamp",
+    debug_log(run.log, 4, "extract_creation_timestamp",
               "Method Called. buff = %s seq_no = %lu req_size = %d\n", buff, *seq_no, line_len);
   int32_t offset = 0, length = 0;
   if (get_xml_element_value(buff, kCreationTsTag, &offset, &length) != 0) return -1;
@@ -119,7 +120,7 @@ void get_service_name_from_url(char *URL, char *service_name, size_t name_size) 
   }
   // Every record, whatever the log gates say; control bytes of the log show
   // escaped, never reaching the terminal as they are.
-  fprintf(stdout, "url - %s\n", printable_text(path).c_str());
+  console_printf(run.log, "url - %s\n", printable_text(path).c_str());
 
   size_t path_len = strlen(path);
   if (path_len == 0) {

@@ -56,9 +56,10 @@ InputSpec split_input_dir() {
                     nullptr};
   char *bar = strchr(spec.base_dir, '|');
   if (bar) *bar = '\0';
-  if (run.log.debug_level) debug_log(2, kFn, "Method called. base_dir = %s", spec.base_dir);
+  if (run.log.debug_level)
+    debug_log(run.log, 2, kFn, "Method called. base_dir = %s", spec.base_dir);
   if (!bar) return spec;
-  if (run.log.debug_level) debug_log(2, kFn, "ptr = %s", bar + 1);
+  if (run.log.debug_level) debug_log(run.log, 2, kFn, "ptr = %s", bar + 1);
   if (bar[1] != '\0') spec.date_part = bar + 1;
   bar = strchr(bar + 1, '|');
   if (!bar) return spec;
@@ -71,18 +72,19 @@ int split_names(char *part, char *names[]) {
   int n = get_tokens_local(part, names, ",", kMaxNames);
   if (n > kMaxNames) {
     // Dropping the names past the limit would lose their requests silently.
-    error_log(1, kFn, "INPUT_DIR list holds more than %d names; list at most %d or use a range",
-              kMaxNames, kMaxNames);
+    error_log(run.log, 1, kFn,
+              "INPUT_DIR list holds more than %d names; list at most %d or use a range", kMaxNames,
+              kMaxNames);
     vt_exit(-1);
   }
-  if (run.log.debug_level) debug_log(2, kFn, "num_tokens = %d", n);
+  if (run.log.debug_level) debug_log(run.log, 2, kFn, "num_tokens = %d", n);
   return n;
 }
 
 void check_base_dir(const char *base_dir) {
   DIR *dir = opendir(base_dir);
   if (!dir) {
-    error_log(1, kFn, "Unable to open based dir %s for reading ", base_dir);
+    error_log(run.log, 1, kFn, "Unable to open based dir %s for reading ", base_dir);
     vt_exit(-1);
   }
   closedir(dir);
@@ -90,11 +92,12 @@ void check_base_dir(const char *base_dir) {
 
 void list_date_dirs(const char *base_dir, int (*filter)(const struct dirent *), DateDirs *dirs) {
   int n = scandir(base_dir, &dirs->listing, filter, nullptr);
-  if (run.log.debug_level) debug_log(2, kFn, "n = %d", n);
+  if (run.log.debug_level) debug_log(run.log, 2, kFn, "n = %d", n);
   if (n <= 0) {
     free(dirs->listing);
     dirs->listing = nullptr;
-    error_log(1, kFn, "Unable to list date format dir under based dir %s for reading ", base_dir);
+    error_log(run.log, 1, kFn, "Unable to list date format dir under based dir %s for reading ",
+              base_dir);
     vt_exit(-1);
   }
   dirs->listing_size = n;
@@ -103,7 +106,7 @@ void list_date_dirs(const char *base_dir, int (*filter)(const struct dirent *), 
 
 void check_range_bound(const char *bound, const char *start, const char *end) {
   if (strlen(bound) == 8 && begins_with_range_date(bound)) return;
-  error_log(1, kFn,
+  error_log(run.log, 1, kFn,
             "Invalid date \"%s\" in the date range %s-%s of INPUT_DIR: expected a calendar date "
             "YYYYMMDD from %d to %d",
             bound, start, end, kFirstRangeDate, kLastRangeDate);
@@ -112,7 +115,7 @@ void check_range_bound(const char *bound, const char *start, const char *end) {
 
 // Reads "start-end" into start_timestamp and end_timestamp.
 void set_date_range(char *range) {
-  if (run.log.debug_level) debug_log(2, kFn, "Range is given for date fromat dir");
+  if (run.log.debug_level) debug_log(run.log, 2, kFn, "Range is given for date fromat dir");
   char *dash = strchr(range, '-');
   *dash = '\0';
   const char *start = range, *end = dash + 1;
@@ -121,21 +124,22 @@ void set_date_range(char *range) {
   run.files.start_timestamp = get_timestamp(start);
   run.files.end_timestamp = get_timestamp(end);
   if (run.files.start_timestamp > run.files.end_timestamp) {
-    error_log(1, kFn, "The date range %s-%s of INPUT_DIR ends before it starts", start, end);
+    error_log(run.log, 1, kFn, "The date range %s-%s of INPUT_DIR ends before it starts", start,
+              end);
     vt_exit(-1);
   }
 }
 
 void take_listed_date_dirs(const char *base_dir, char *names[], int n, DateDirs *dirs) {
   if (run.log.debug_level)
-    debug_log(2, kFn, "date format dir is specified using ,. num_tokens = %d", n);
+    debug_log(run.log, 2, kFn, "date format dir is specified using ,. num_tokens = %d", n);
   char path[kTextBufSize];
   struct stat st;
   for (int i = 0; i < n; i++) {
-    if (run.log.debug_level) debug_log(2, kFn, "date_dir_array[i] = %s", names[i]);
+    if (run.log.debug_level) debug_log(run.log, 2, kFn, "date_dir_array[i] = %s", names[i]);
     format_input_path(path, "%s/%s", base_dir, names[i]);
     if (stat(path, &st) != 0) {
-      error_log(1, kFn, "Unable to open dir %s", path);
+      error_log(run.log, 1, kFn, "Unable to open dir %s", path);
       vt_exit(-1);
     }
     dirs->names.push_back(names[i]);
@@ -145,7 +149,7 @@ void take_listed_date_dirs(const char *base_dir, char *names[], int n, DateDirs 
 void find_date_dirs(const InputSpec &spec, DateDirs *dirs) {
   if (!spec.date_part) {
     if (run.log.debug_level)
-      debug_log(2, kFn, "date format dir is not given. Taking all the directories");
+      debug_log(run.log, 2, kFn, "date format dir is not given. Taking all the directories");
     list_date_dirs(spec.base_dir, check_dir_format, dirs);
     return;
   }
@@ -163,10 +167,10 @@ void find_date_dirs(const InputSpec &spec, DateDirs *dirs) {
 // "first-last"; both names must reach that far.
 void set_file_range(const char *range) {
   if (run.log.debug_level)
-    debug_log(2, kFn, "File range is given. listing all the files within the range");
+    debug_log(run.log, 2, kFn, "File range is given. listing all the files within the range");
   const char *dash = strchr(range, '-');
   if (dash - range < 9 || strlen(dash + 1) < 9) {
-    error_log(1, kFn,
+    error_log(run.log, 1, kFn,
               "Invalid file range %s in INPUT_DIR: both names need at least 9 characters, as in "
               "SOAP.log1-SOAP.log3",
               range);
@@ -174,8 +178,9 @@ void set_file_range(const char *range) {
   }
   run.files.start_file_ptr = range + 8;
   run.files.end_file_ptr = dash + 9;
-  if (run.log.debug_level) debug_log(2, kFn, "start_file_ptr = %s", run.files.start_file_ptr);
-  if (run.log.debug_level) debug_log(2, kFn, "end_file_ptr = %s", run.files.end_file_ptr);
+  if (run.log.debug_level)
+    debug_log(run.log, 2, kFn, "start_file_ptr = %s", run.files.start_file_ptr);
+  if (run.log.debug_level) debug_log(run.log, 2, kFn, "end_file_ptr = %s", run.files.end_file_ptr);
 }
 
 void read_file_spec(char *file_part, FileSpec *files) {
@@ -188,7 +193,7 @@ void read_file_spec(char *file_part, FileSpec *files) {
   }
   files->form = FileForm::kList;
   if (run.log.debug_level)
-    debug_log(2, kFn, "File names is given using ,. num_tokens = %d", files->num_names);
+    debug_log(run.log, 2, kFn, "File names is given using ,. num_tokens = %d", files->num_names);
 }
 
 void append_file(const char *base_dir, const char *date_dir, const char *file,
@@ -200,10 +205,10 @@ void append_file(const char *base_dir, const char *date_dir, const char *file,
   // nothing) is refused here, before any loading.
   struct stat st;
   if (stat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
-    error_log(1, kFn, "Input file %s is not a regular file", path);
+    error_log(run.log, 1, kFn, "Input file %s is not a regular file", path);
     vt_exit(-1);
   }
-  if (run.log.debug_level) debug_log(2, kFn, "seq_index = %d", run.files.num_seq_files);
+  if (run.log.debug_level) debug_log(run.log, 2, kFn, "seq_index = %d", run.files.num_seq_files);
   append_input_file(path, len, oom_name);
 }
 
@@ -220,7 +225,7 @@ void append_listed_files(const char *base_dir, const char *date_dir, const char 
   struct dirent **listing = nullptr;
   int n = scandir(dir, &listing, filter, sort);
   if (n < 0 && errno != ENOENT && errno != ENOTDIR) {
-    error_log(1, kFn, "Unable to list input directory %s: %s", dir, strerror(errno));
+    error_log(run.log, 1, kFn, "Unable to list input directory %s: %s", dir, strerror(errno));
     vt_exit(-1);
   }
   for (int i = 0; i < n; i++) append_file(base_dir, date_dir, listing[i]->d_name, oom_name);
@@ -232,9 +237,9 @@ void append_files_of(const char *base_dir, const char *date_dir, const FileSpec 
   switch (files.form) {
     case FileForm::kAll:
       if (run.log.debug_level) {
-        debug_log(2, kFn,
+        debug_log(run.log, 2, kFn,
                   "File names or a range of files are not given. Listing all the files");
-        debug_log(2, kFn, "Reading files under dir %s/%s/extracts", base_dir, date_dir);
+        debug_log(run.log, 2, kFn, "Reading files under dir %s/%s/extracts", base_dir, date_dir);
       }
       append_listed_files(base_dir, date_dir, "%s/%s/extracts", filter_file_name, my_alpha_sort,
                           "seq_file_path[i]");
@@ -252,9 +257,9 @@ void append_files_of(const char *base_dir, const char *date_dir, const FileSpec 
 
 void show_input_files() {
   if (!run.log.debug_level) return;
-  debug_log(3, kFn, "Total input files = %d", run.files.num_seq_files);
+  debug_log(run.log, 3, kFn, "Total input files = %d", run.files.num_seq_files);
   for (int i = 0; i < run.files.num_seq_files; i++)
-    debug_log(3, kFn, "File %d , name = %s", i + 1, run.files.seq_file_path[i].input_file);
+    debug_log(run.log, 3, kFn, "File %d , name = %s", i + 1, run.files.seq_file_path[i].input_file);
 }
 
 }  // namespace
@@ -268,7 +273,7 @@ void gen_input_file_list() {
   DateDirs dirs;
   find_date_dirs(spec, &dirs);
   if (run.log.debug_level)
-    debug_log(2, kFn, "date dir listing complte. Going to read files under dir");
+    debug_log(run.log, 2, kFn, "date dir listing complte. Going to read files under dir");
   for (const char *date_dir : dirs.names) append_files_of(spec.base_dir, date_dir, files);
   show_input_files();
   check_input_file_count(run.files.num_seq_files, open_limit);

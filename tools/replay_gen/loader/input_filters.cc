@@ -78,7 +78,7 @@ int check_dir_range(const struct dirent *a) {
 int filter_file_name(const struct dirent *a) {
   const char *name = a->d_name;
   if (strncmp(name, kLogPrefix, kLogPrefixLen) != 0) return 0;
-  if (run.log.debug_level) debug_log(2, "filter_file_name", "a->d_name = %s", name);
+  if (run.log.debug_level) debug_log(run.log, 2, "filter_file_name", "a->d_name = %s", name);
   if (strlen(name) < kLogPrefixLen + 1) return 0;
   const char *number = name + kLogPrefixLen + 1;
   return *number != '0' && vt_is_numeric(number);

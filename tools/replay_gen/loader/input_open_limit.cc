@@ -17,7 +17,7 @@ int64_t raise_open_file_limit() {
     if (setrlimit(RLIMIT_NOFILE, &raised) == 0) lim.rlim_cur = lim.rlim_max;
   }
   if (run.log.debug_level)
-    debug_log(5, "gen_input_file_list", "open file limit = %llu",
+    debug_log(run.log, 5, "gen_input_file_list", "open file limit = %llu",
               static_cast<unsigned long long>(lim.rlim_cur));
   if (lim.rlim_cur == RLIM_INFINITY || lim.rlim_cur > static_cast<rlim_t>(INT64_MAX))
     return INT64_MAX;
@@ -27,7 +27,7 @@ int64_t raise_open_file_limit() {
 void require_open_file_room(const char *fname) {
   int64_t limit = raise_open_file_limit();
   if (limit >= kMinOpenFiles) return;
-  error_log(1, fname,
+  error_log(run.log, 1, fname,
             "The open file limit is %lld; a run needs at least %lld open files. Raise the limit "
             "(ulimit -n, and the hard limit ulimit -Hn)",
             static_cast<long long>(limit), static_cast<long long>(kMinOpenFiles));
@@ -46,7 +46,7 @@ void check_input_file_count(int32_t files, int64_t open_limit) {
                                           static_cast<int>(std::thread::hardware_concurrency()));
   int64_t room = open_limit - reserved;
   if (files <= room) return;
-  error_log(1, "gen_input_file_list",
+  error_log(run.log, 1, "gen_input_file_list",
             "Too many input files: %d found, but at most %lld can stay open (open file limit "
             "%lld less %lld kept for the tool's own files). Select fewer files in INPUT_DIR or "
             "raise the hard limit (ulimit -Hn)",

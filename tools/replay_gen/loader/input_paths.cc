@@ -18,7 +18,8 @@ void grow_input_file_list() {
       run.files.max_seq_files ? static_cast<int64_t>(run.files.max_seq_files) * 2 : kFirstListSize;
   int64_t bytes = entries * static_cast<int64_t>(sizeof(InputFileInfo));
   if (bytes > INT32_MAX) {
-    error_log(1, "gen_input_file_list", "Trying to realloc a negative or 0 size (%d) for index  %d",
+    error_log(run.log, 1, "gen_input_file_list",
+              "Trying to realloc a negative or 0 size (%d) for index  %d",
               static_cast<int32_t>(bytes), -1);
     vt_exit(-1);
   }
@@ -38,7 +39,7 @@ int format_input_path(char *buf, const char *format, ...) {
   int len = vsnprintf(buf, kTextBufSize, format, ap);
   va_end(ap);
   if (len < 0 || len >= kTextBufSize) {
-    error_log(1, "gen_input_file_list",
+    error_log(run.log, 1, "gen_input_file_list",
               "Path is too long (more than %d characters), refusing it: %.200s...",
               kTextBufSize - 1, buf);
     vt_exit(-1);
@@ -48,7 +49,8 @@ int format_input_path(char *buf, const char *format, ...) {
 
 void append_input_file(const char *path, int len, const char *oom_name) {
   if (run.log.debug_level)
-    debug_log(2, "gen_input_file_list", "Allocating memory for %s. size = %d", path, len + 1);
+    debug_log(run.log, 2, "gen_input_file_list", "Allocating memory for %s. size = %d", path,
+              len + 1);
   // The list grows first: a list that cannot grow leaves no copy behind.
   if (run.files.num_seq_files == run.files.max_seq_files) grow_input_file_list();
   char *copy = static_cast<char *>(malloc(len + 1));

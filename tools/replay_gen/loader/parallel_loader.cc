@@ -44,7 +44,7 @@ int16_t choose_num_threads() {
   if (run.options.g_num_thread != 0) return run.options.g_num_thread;
   int num_cpu = vtlb_get_num_cpu();
   if (num_cpu == -1) {
-    error_log(1, kFn, "Failed to calculate number of cpu");
+    error_log(run.log, 1, kFn, "Failed to calculate number of cpu");
     vt_exit(-1);
   }
   int16_t num_threads = 1;
@@ -73,7 +73,7 @@ void open_error_log(ThreadArgs *t) {
   t->error_file_fp = fd >= 0 ? fdopen(fd, "w") : nullptr;
   if (!t->error_file_fp) {
     if (fd >= 0) close(fd);
-    error_log(2, kThreadFn, "Unable to create error log file");
+    error_log(run.log, 2, kThreadFn, "Unable to create error log file");
     return;
   }
   fputs(kErrorLogHeader, t->error_file_fp);
@@ -89,7 +89,7 @@ FILE *open_input_file(const char *path) {
   pthread_mutex_unlock(descriptor_order_mutex());
   errno = open_errno;
   if (fd < 0 && errno == EINVAL) {
-    error_log(1, kThreadFn, "Input file %s is not a regular file", path);
+    error_log(run.log, 1, kThreadFn, "Input file %s is not a regular file", path);
     vt_exit(-1);
   }
   FILE *fp = fd >= 0 ? fdopen(fd, "r") : nullptr;
@@ -103,9 +103,10 @@ FILE *open_input_file(const char *path) {
   }
   int err = errno;
   if (fd >= 0) close(fd);
-  error_log(1, kThreadFn, "Unable to open file %s: %s", path, strerror(err));
+  error_log(run.log, 1, kThreadFn, "Unable to open file %s: %s", path, strerror(err));
   if (err == EMFILE || err == ENFILE)
-    error_log(1, kThreadFn, "Too many open files: every input file stays open until the run ends");
+    error_log(run.log, 1, kThreadFn,
+              "Too many open files: every input file stays open until the run ends");
   vt_exit(-1);
 }
 
@@ -124,17 +125,17 @@ void start_threads(ThreadArgs *args, pthread_t *tids, int num_threads) {
         checked_calloc(num_predefined_services, sizeof(uint64_t), "threadArgs[i].service_counter"));
     t.thread_id = static_cast<int16_t>(i);
     if (pthread_create(&tids[i], nullptr, load_input_data_files_t, &t) != 0) {
-      error_log(1, kFn, "Failed to create Processing Thread[%d]", i);
+      error_log(run.log, 1, kFn, "Failed to create Processing Thread[%d]", i);
       vt_exit(-1);
     }
-    info_log(1, "  ", "Processing Thread[%d] Started\n", i);
+    info_log(run.log, 1, "  ", "Processing Thread[%d] Started\n", i);
   }
 }
 
 void join_threads(pthread_t *tids, int num_threads) {
   for (int i = 0; i < num_threads; i++) {
     if (pthread_join(tids[i], nullptr) != 0) {
-      error_log(1, kFn, "Processing Thread[%d] Failed", i);
+      error_log(run.log, 1, kFn, "Processing Thread[%d] Failed", i);
       vt_exit(-1);
     }
   }
@@ -153,9 +154,9 @@ void merge_counters_and_services(ThreadArgs *args, int num_threads,
     for (int c = 0; c < kNumRecordErrorCodes; c++)
       run.counters.g_rejected_by_code[c] += t.t_rejected_by_code[c];
     update_service_map_ptr(&t, num_predefined_services);
-    info_log(1, "  ", "Processing Thread[%d] Completed\n", i);
+    info_log(run.log, 1, "  ", "Processing Thread[%d] Completed\n", i);
     if (run.log.debug_level)
-      debug_log(2, kFn,
+      debug_log(run.log, 2, kFn,
                 "Processing Thread[%d] Completed\n, valid_msg = %lu, invalid_request = "
                 "%luignore_request = %lu, no_xacustid_messages = %lu, empty_xacustid_messages = "
                 "%lu",
@@ -163,7 +164,7 @@ void merge_counters_and_services(ThreadArgs *args, int num_threads,
                 t.t_no_xacustid_messages, t.t_empty_xacustid_messages);
   }
   if (run.log.debug_level)
-    debug_log(2, kFn, "Number of services after updating from each thread= %hd",
+    debug_log(run.log, 2, kFn, "Number of services after updating from each thread= %hd",
               static_cast<int16_t>(run.services.num_service_file));
 }
 
@@ -292,7 +293,7 @@ void print_spilled_service_ids() {
     size_t k = static_cast<size_t>(std::min<uint64_t>(kChunk, run.counters.g_valid_msgcount - seq));
     spill_file_read(ids, seq * sizeof(int16_t), chunk.data(), k * sizeof(int16_t));
     for (size_t i = 0; i < k; i++)
-      debug_log(4, kFn, "------------seq_data_arr[seq_no].service_id = %d\n", chunk[i]);
+      debug_log(run.log, 4, kFn, "------------seq_data_arr[seq_no].service_id = %d\n", chunk[i]);
     seq += k;
   }
   spill_file_close(ids);
@@ -307,12 +308,12 @@ void print_summary() {
            run.counters.g_ignore_request, run.counters.g_no_xacustid_messages,
            run.counters.g_no_xacustid_messages - run.counters.g_empty_xacustid_messages,
            run.counters.g_empty_xacustid_messages);
-  info_log(1, "  ", "%s\n", line);
+  info_log(run.log, 1, "  ", "%s\n", line);
   if (run.log.debug_level) {
-    debug_log(1, kFn, "%s", line);
+    debug_log(run.log, 1, kFn, "%s", line);
     if (run.spill.spilling && run.log.debug_level >= 4) print_spilled_service_ids();
     for (uint64_t i = 0; run.records.seq_data_arr && i < run.counters.g_valid_msgcount; i++)
-      debug_log(4, kFn, "------------seq_data_arr[seq_no].service_id = %d\n",
+      debug_log(run.log, 4, kFn, "------------seq_data_arr[seq_no].service_id = %d\n",
                 run.records.seq_data_arr[i].service_id);
   }
 }
@@ -339,8 +340,9 @@ void *load_input_data_files_t(void *argv) {
   for (int32_t cur = claim_next_file(); cur != -1; cur = claim_next_file()) {
     const char *path = run.files.seq_file_path[cur].input_file;
     if (run.log.debug_level) {
-      debug_log(2, kThreadFn, "Processing Thread[%d]:file to process = %s", id, path);
-      debug_log(2, kThreadFn, "Processing Thread[%d]: processing seq file = %s\n", id, path);
+      debug_log(run.log, 2, kThreadFn, "Processing Thread[%d]:file to process = %s", id, path);
+      debug_log(run.log, 2, kThreadFn, "Processing Thread[%d]: processing seq file = %s\n", id,
+                path);
     }
     FILE *fp = open_input_file(path);
     uint64_t before = t->t_msgcount, first_record = seq_no;
@@ -352,8 +354,9 @@ void *load_input_data_files_t(void *argv) {
     file.read_by_thread = t->thread_id;
     file.num_accepted = seq_no - first_record;
     if (run.log.debug_level)
-      debug_log(2, kThreadFn, "Processing Thread[%d]: seq file %s processed, total msgcount = %lu",
-                id, path, t->t_msgcount);
+      debug_log(run.log, 2, kThreadFn,
+                "Processing Thread[%d]: seq file %s processed, total msgcount = %lu", id, path,
+                t->t_msgcount);
     files_done++;
   }
   t->t_valid_msgcount = seq_no;
@@ -362,14 +365,15 @@ void *load_input_data_files_t(void *argv) {
   if (std::atomic_ref<int32_t>(run.spill.spilling).load()) spill_thread_records(t, seq_no);
   finish_thread_spills(t);
   if (run.log.debug_level)
-    debug_log(2, kThreadFn, "Processing Thread[%d]: thread completed, total file processed = %hd",
-              id, files_done);
+    debug_log(run.log, 2, kThreadFn,
+              "Processing Thread[%d]: thread completed, total file processed = %hd", id,
+              files_done);
   // A line that could not be written leaves the stream's error flag set.
   if (t->error_file_fp) {
     bool failed = ferror(t->error_file_fp) != 0;
     if (fclose(t->error_file_fp) != 0) failed = true;
     if (failed) {
-      error_log(1, kThreadFn, "Error in writing error log file %s/error.log.%d: %s",
+      error_log(run.log, 1, kThreadFn, "Error in writing error log file %s/error.log.%d: %s",
                 run.config.replay_dir, id, strerror(errno));
       vt_exit(-1);
     }
@@ -379,13 +383,14 @@ void *load_input_data_files_t(void *argv) {
 }
 
 void load_input_data_files() {
-  if (run.log.debug_level) debug_log(2, kFn, "num_seq_files = %d", run.files.num_seq_files);
+  if (run.log.debug_level)
+    debug_log(run.log, 2, kFn, "num_seq_files = %d", run.files.num_seq_files);
   int num_threads = choose_num_threads();
   check_error_log_path(num_threads, kFn);
   if (run.log.debug_level)
-    debug_log(2, kFn, "Seq Dara Array per thread = %lu (g_msgcount_per_file = %lu)",
+    debug_log(run.log, 2, kFn, "Seq Dara Array per thread = %lu (g_msgcount_per_file = %lu)",
               run.config.g_msgcount_per_file, run.config.g_msgcount_per_file);
-  info_log(1, "  ", "Number of threads to process request files= %d\n", num_threads);
+  info_log(run.log, 1, "  ", "Number of threads to process request files= %d\n", num_threads);
 
   auto *tids =
       static_cast<pthread_t *>(checked_calloc(num_threads, sizeof(pthread_t), "Thread Ids"));
@@ -411,10 +416,10 @@ void load_input_data_files() {
 }
 
 void print_log_file_info() {
-  info_log(1, "  ", "Log files information:");
-  info_log(1, "    ", "Filename\t\t\t\t\tTotal Requests\t");
+  info_log(run.log, 1, "  ", "Log files information:");
+  info_log(run.log, 1, "    ", "Filename\t\t\t\t\tTotal Requests\t");
   for (int32_t i = 0; i < run.files.num_seq_files; i++)
-    info_log(1, "    ", "%-30s\t\t%'d", run.files.seq_file_path[i].input_file,
+    info_log(run.log, 1, "    ", "%-30s\t\t%'d", run.files.seq_file_path[i].input_file,
              run.files.seq_file_path[i].msgcount);
-  info_log(1, "    ", "\t\t\t\tTotal: \t\t%'lu", run.counters.g_msgcount);
+  info_log(run.log, 1, "    ", "\t\t\t\tTotal: \t\t%'lu", run.counters.g_msgcount);
 }

@@ -58,11 +58,12 @@ void choose_indexing_tag(FileParse &p) {
   RecordState &r = p.rec;
   if (!r.ignore_request && r.url_line_done && r.service_line_done) {
     if (run.log.debug_level)
-      debug_log(4, kFn, "Processing Thread[%d]:setting indexing_tag ,url - %s, service_name - %s",
+      debug_log(run.log, 4, kFn,
+                "Processing Thread[%d]:setting indexing_tag ,url - %s, service_name - %s",
                 thread_id(p), r.url, r.service_name);
     int idx = configured_service_idx(p);
     if (run.log.debug_level)
-      debug_log(4, kFn, "Processing Thread[%d]:service_idx = %d", thread_id(p), idx);
+      debug_log(run.log, 4, kFn, "Processing Thread[%d]:service_idx = %d", thread_id(p), idx);
     if (idx >= 0) r.indexing_tag = run.services.service_map_ptr[idx].indexing_tag;
   }
   r.first_time = 0;
@@ -79,7 +80,8 @@ void measure_body_line(FileParse &p, size_t body_len) {
     slot.req_size += body_len;
   }
   if (run.log.debug_level)
-    debug_log(4, kFn, "Processing Thread[%d]:request # %lu line %lu start offset %ld size %lu \n",
+    debug_log(run.log, 4, kFn,
+              "Processing Thread[%d]:request # %lu line %lu start offset %ld size %lu \n",
               thread_id(p), *p.seq_no, p.line_no, static_cast<long>(slot.req_offset),
               slot.req_size);
 }
@@ -92,21 +94,21 @@ void search_customer_id(FileParse &p, char *body) {
   if (uid == kUidNotOnLine || uid == kUidNoText) {
     current_slot(p).uid = -1;
     if (run.log.debug_level)
-      debug_log(2, kFn,
+      debug_log(run.log, 2, kFn,
                 "Processing Thread[%d]:uid not found at line %lu. will continue search on next "
                 "line if req body continues..\n",
                 thread_id(p), p.line_no);
   } else if (uid == kUidEmptyElement) {
     p.thread->t_empty_xacustid_messages++;
     p.thread->t_no_xacustid_messages++;
-    info_log(2, "    ", "Processing Thread[%d]:Found empty XACustid at line %'lu", thread_id(p),
-             p.line_no);
+    info_log(run.log, 2, "    ", "Processing Thread[%d]:Found empty XACustid at line %'lu",
+             thread_id(p), p.line_no);
     r.uid = 0;
   } else {
     r.uid = uid;
     current_slot(p).uid = uid;
     if (run.log.debug_level)
-      debug_log(4, kFn, "Processing Thread[%d]:uid %ld req %lu line %lu", thread_id(p),
+      debug_log(run.log, 4, kFn, "Processing Thread[%d]:uid %ld req %lu line %lu", thread_id(p),
                 static_cast<long>(uid), *p.seq_no, p.line_no);
   }
 }
@@ -116,21 +118,21 @@ void check_record_at_end(FileParse &p) {
   RecordState &r = p.rec;
   int id = thread_id(p);
   if (!r.time_stamp_line_done) {
-    info_log(2, "    ",
+    info_log(run.log, 2, "    ",
              "Processing Thread[%d]:Timestamp was not found in service data (RequestTimeEx=...). "
              "This request will be ignored, line %lu",
              id, p.line_no);
     return reject_at_end(p, kErrTimeMissing);
   }
   if (run.options.svc_id_uses_svc_name && !r.soap_action[0]) {
-    info_log(2, "    ",
+    info_log(run.log, 2, "    ",
              "Processing Thread[%d]:Service name not found in service data (HTTP_SOAPACTION=...) "
              "or (HTTP_WFSOAPACTION=...). This request will be ignored, line %lu",
              id, p.line_no);
     return reject_at_end(p, kErrSoapEmpty);
   }
   if (!r.url_line_done) {
-    info_log(2, "    ",
+    info_log(run.log, 2, "    ",
              "Processing Thread[%d]:Url name not found in service data (URL=...). This request "
              "will be ignored, line %lu",
              id, p.line_no);
@@ -138,7 +140,7 @@ void check_record_at_end(FileParse &p) {
   }
   uint64_t size = current_slot(p).req_size;
   if (size > 0 && size < kBodyTrailerSize) {
-    info_log(2, "    ",
+    info_log(run.log, 2, "    ",
              "Processing Thread[%d]:Request body of %lu bytes is shorter than its %lu-byte "
              "trailer. This request will be ignored, line %lu",
              id, size, kBodyTrailerSize, p.line_no);
@@ -147,14 +149,15 @@ void check_record_at_end(FileParse &p) {
   if (r.uid >= 0) return;
   size_t name_len = strlen(r.service_name);
   if (name_len + strlen(kMissingIndexSuffix) >= kServiceNameSize) {
-    info_log(2, "    ",
+    info_log(run.log, 2, "    ",
              "Processing Thread[%d]:Service name of %lu bytes leaves no room for %s. This request "
              "will be ignored, line %lu",
              id, name_len, kMissingIndexSuffix, p.line_no);
     return reject_at_end(p, kErrNameTooLong);
   }
-  info_log(2, "    ", "Processing Thread[%d]:No uid found in request body at line %lu req %ld", id,
-           p.line_no, static_cast<long>(*p.seq_no));
+  info_log(run.log, 2, "    ",
+           "Processing Thread[%d]:No uid found in request body at line %lu req %ld", id, p.line_no,
+           static_cast<long>(*p.seq_no));
   p.thread->t_no_xacustid_messages++;
   memcpy(r.service_name + name_len, kMissingIndexSuffix, strlen(kMissingIndexSuffix) + 1);
   r.uid = 0;
@@ -177,11 +180,12 @@ void accept_record(FileParse &p) {
   else
     t->service_counter[r.service_index]++;
   if (run.log.debug_level) {
-    debug_log(2, kFn, "Processing Thread[%d]:seq_no %lu url %s service_id %d\n", thread_id(p),
-              *p.seq_no, r.url, slot.service_id);
-    debug_log(2, kFn, "Processing Thread[%d]:req_size = %lu", thread_id(p), slot.req_size);
-    debug_log(2, kFn, "Processing Thread[%d]:uid = %ld", thread_id(p), static_cast<long>(slot.uid));
-    debug_log(2, kFn, "Processing Thread[%d]:seq = %lu", thread_id(p), slot.seq);
+    debug_log(run.log, 2, kFn, "Processing Thread[%d]:seq_no %lu url %s service_id %d\n",
+              thread_id(p), *p.seq_no, r.url, slot.service_id);
+    debug_log(run.log, 2, kFn, "Processing Thread[%d]:req_size = %lu", thread_id(p), slot.req_size);
+    debug_log(run.log, 2, kFn, "Processing Thread[%d]:uid = %ld", thread_id(p),
+              static_cast<long>(slot.uid));
+    debug_log(run.log, 2, kFn, "Processing Thread[%d]:seq = %lu", thread_id(p), slot.seq);
   }
   t->t_msgcount++;
   reset_record(p);
@@ -190,13 +194,13 @@ void accept_record(FileParse &p) {
   ensure_record_slot(t, *p.seq_no);
   if (run.options.commentry_req_count > 0 &&
       *p.seq_no % static_cast<uint64_t>(run.options.commentry_req_count) == 0)
-    info_log(1, "    ", "Processing Thread[%d]:Processed %'lu out of %'lu requests", thread_id(p),
-             *p.seq_no, t->t_msgcount);
+    info_log(run.log, 1, "    ", "Processing Thread[%d]:Processed %'lu out of %'lu requests",
+             thread_id(p), *p.seq_no, t->t_msgcount);
 }
 
 void end_record(FileParse &p) {
   if (run.log.debug_level)
-    debug_log(2, kFn, "Processing Thread[%d]:Request Body End", thread_id(p));
+    debug_log(run.log, 2, kFn, "Processing Thread[%d]:Request Body End", thread_id(p));
   if (!p.rec.ignore_request) check_record_at_end(p);
   if (p.rec.ignore_request)
     ignore_record(p);

@@ -50,7 +50,8 @@ void handle_header_line(FileParse &p, char *line, size_t len) {
   if (STARTS_WITH(line, len, "URL=")) return handle_url_line(p, line, len);
   if (STARTS_WITH(line, len, "xml1=")) {
     if (run.log.debug_level)
-      debug_log(4, kFn, "Processing Thread[%d]:Request body first line found", p.thread->thread_id);
+      debug_log(run.log, 4, kFn, "Processing Thread[%d]:Request body first line found",
+                p.thread->thread_id);
     p.rec.request_body_first_line = 1;
     p.rec.read_state = kBodySection;
     if (len > kBodyLeadIn + 1) handle_body_line(p, line + kBodyLeadIn, len - kBodyLeadIn);
@@ -59,7 +60,7 @@ void handle_header_line(FileParse &p, char *line, size_t len) {
 
 void skip_header_line(FileParse &p, LineReader *reader) {
   if (read_line(reader, p.thread->buf_for_fgets, kHeaderLineLimit) == 0) {
-    error_log(1, kFn, "Error: Header line not present in sequence file %s. Exiting ...",
+    error_log(run.log, 1, kFn, "Error: Header line not present in sequence file %s. Exiting ...",
               p.seq_file);
     vt_exit(-1);
   }
@@ -78,24 +79,24 @@ void print_file_summary(const FileParse &p, uint64_t start_req_no, time_t start_
   const ThreadArgs *t = p.thread;
   int id = t->thread_id;
   if (run.log.debug_level) {
-    debug_log(2, kFn,
+    debug_log(run.log, 2, kFn,
               "Processing Thread[%d]:Total lines from service file (without header line) = %lu\n",
               id, p.line_no);
-    debug_log(2, kFn,
+    debug_log(run.log, 2, kFn,
               "Processing Thread[%d]:Total no of requests found %lu g_msgcount (counted) %lu \n",
               id, *p.seq_no - start_req_no, t->t_msgcount);
   }
-  info_log(1, "    ",
+  info_log(run.log, 1, "    ",
            "Processing Thread[%d]:Request Processed form this file = %'lu\n    Total request "
            "processed = %'lu. Ignored = %'lu, Missing custid = %'lu (No custid = %'lu, Empty "
            "custid = %'lu)",
            id, *p.seq_no - start_req_no, *p.seq_no, t->t_ignore_request, t->t_no_xacustid_messages,
            t->t_no_xacustid_messages - t->t_empty_xacustid_messages, t->t_empty_xacustid_messages);
   char date[100];
-  info_log(1, "  ", "Processing Thread[%d]:Completed processing of log file (%s) at %s", id,
-           p.seq_file, get_cur_date_time(date));
+  info_log(run.log, 1, "  ", "Processing Thread[%d]:Completed processing of log file (%s) at %s",
+           id, p.seq_file, get_cur_date_time(date));
   uint64_t elapsed = static_cast<uint64_t>(time(nullptr) - start_time);
-  info_log(1, "  ",
+  info_log(run.log, 1, "  ",
            "Processing Thread[%d]:Time taken to process this file %'lu minutes and %lu seconds\n",
            id, elapsed / 60, elapsed % 60);
 }
@@ -105,12 +106,13 @@ void print_file_summary(const FileParse &p, uint64_t start_req_no, time_t start_
 void load_sequence_file_new(ThreadArgs *threadData, const char *seq_file, FILE *seq_file_fp,
                             uint64_t *seq_no, int32_t index) {
   if (!threadData) {
-    error_log(1, kFn, "Some error occured");
+    error_log(run.log, 1, kFn, "Some error occured");
     vt_exit(-1);
   }
   time_t start_time = time(nullptr);
   char date[100];
-  info_log(1, "  ", "Processing Thread[%d]:Starting processing of log file (%s) file at %s",
+  info_log(run.log, 1, "  ",
+           "Processing Thread[%d]:Starting processing of log file (%s) file at %s",
            threadData->thread_id, seq_file, get_cur_date_time(date));
 
   // The reader's chunk and the record's texts (about 280 KB) live on the heap
@@ -149,15 +151,16 @@ void load_sequence_file_new(ThreadArgs *threadData, const char *seq_file, FILE *
     p->line_no++;
     p->line_end_offset = reader->offset;
     if (run.log.debug_level)
-      debug_log(4, kFn, "Processing Thread[%d]:buffer from fgets %s\n", threadData->thread_id,
-                line);
+      debug_log(run.log, 4, kFn, "Processing Thread[%d]:buffer from fgets %s\n",
+                threadData->thread_id, line);
     if (p->rec.read_state == kHeaderSection)
       handle_header_line(*p, line, len);
     else
       handle_body_line(*p, line, len);
   }
   if (reader->failed) {
-    error_log(1, kFn, "Error reading file %s after %lu lines. Exiting ...", seq_file, p->line_no);
+    error_log(run.log, 1, kFn, "Error reading file %s after %lu lines. Exiting ...", seq_file,
+              p->line_no);
     vt_exit(-1);
   }
   drop_unterminated_record(*p);

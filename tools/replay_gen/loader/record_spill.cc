@@ -32,7 +32,7 @@ void start_spilling() {
   if (!spilling().compare_exchange_strong(expected, 1)) return;
   char budget[32];
   format_size(run.spill.budget, budget, sizeof budget);
-  info_log(1, "  ",
+  info_log(run.log, 1, "  ",
            "Spill: the requests exceed the memory budget of %s; Steps 2 to 4 sort them in runs "
            "on disk, in %s",
            budget, spill_dir_make());
@@ -86,13 +86,11 @@ void after_accepted_record(ThreadArgs *t, uint64_t seq_no) {
   if (!spilling().load(std::memory_order_relaxed)) {
     if (seq_no % kReportStep) return;
     uint64_t reported =
-        std::atomic_ref<uint64_t>(run.spill.accepted_reported).fetch_add(kReportStep) +
-        kReportStep;
+        std::atomic_ref<uint64_t>(run.spill.accepted_reported).fetch_add(kReportStep) + kReportStep;
     if (reported <= requests_within_budget()) return;
     start_spilling();
   }
-  if (seq_no - t->t_array_base >= run.spill.loader_share)
-    spill_thread_records(t, seq_no);
+  if (seq_no - t->t_array_base >= run.spill.loader_share) spill_thread_records(t, seq_no);
 }
 
 namespace {

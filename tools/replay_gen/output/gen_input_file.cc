@@ -35,17 +35,17 @@ int create_generator_input(const char *path) {
 }  // namespace
 
 void create_file_for_vtu_gen_script() {
-  if (run.log.debug_level) debug_log(1, kFname, "Method called");
+  if (run.log.debug_level) debug_log(run.log, 1, kFname, "Method called");
   snprintf(run.script_input.vtu_gen_script_file_name,
            sizeof(run.script_input.vtu_gen_script_file_name), "/tmp/filename_%d",
            static_cast<int>(getpid()));
   if (run.options.dry_run) return;  // no file; no generator line is written
   if (run.log.debug_level)
-    debug_log(2, kFname, "Method called vtu_gen_script_file_name is = %s",
+    debug_log(run.log, 2, kFname, "Method called vtu_gen_script_file_name is = %s",
               run.script_input.vtu_gen_script_file_name);
   // Made new rather than through open_file, whose trace it keeps.
   if (run.log.debug_level)
-    debug_log(4, "open_file", "Method Called. file_name = %s, mode = %s",
+    debug_log(run.log, 4, "open_file", "Method Called. file_name = %s, mode = %s",
               run.script_input.vtu_gen_script_file_name, "w");
   int fd = create_generator_input(run.script_input.vtu_gen_script_file_name);
   run.script_input.vtu_gen_script_fp = fd >= 0 ? fdopen(fd, "w") : nullptr;
@@ -53,12 +53,12 @@ void create_file_for_vtu_gen_script() {
     int err = errno;
     if (fd >= 0) close(fd);
     if (err == EEXIST)
-      error_log(1, kFname,
+      error_log(run.log, 1, kFname,
                 "Error in creating file '%s' for the generation of script: %s is in its place",
                 run.script_input.vtu_gen_script_file_name,
                 vtlb_file_kind(run.script_input.vtu_gen_script_file_name));
     else
-      error_log(1, kFname, "Error in creating file '%s' for the generation of script: %s",
+      error_log(run.log, 1, kFname, "Error in creating file '%s' for the generation of script: %s",
                 run.script_input.vtu_gen_script_file_name, strerror(err));
     vt_exit(-1);
   }

@@ -60,7 +60,7 @@ std::string index_path(size_t w) {
 
 // A write that failed, or a close: the index is incomplete, so the run ends.
 [[noreturn]] void write_failed(size_t w) {
-  error_log(1, kFname, "Error in writing in file %s. Error %s", index_path(w).c_str(),
+  error_log(run.log, 1, kFname, "Error in writing in file %s. Error %s", index_path(w).c_str(),
             strerror(errno));
   vt_exit(-1);
 }
@@ -88,12 +88,14 @@ std::vector<IndexFile> open_index_files(int workers) {
   for (int w = 0; w < workers; w++) {
     std::string path = index_path(w);
     if (run.log.debug_level)
-      debug_log(4, "open_file", "Method Called. file_name = %s, mode = %s", path.c_str(), "a");
+      debug_log(run.log, 4, "open_file", "Method Called. file_name = %s, mode = %s", path.c_str(),
+                "a");
     // Never writable by others, whatever the umask (0644 under the usual one).
     int fd = vtlb_create_new_file(path.c_str(), O_WRONLY | O_APPEND, 0664);
     FILE *fp = fd >= 0 ? fdopen(fd, "a") : nullptr;
     if (!fp) {
-      error_log(1, "open_file", "Unable to open file %s: %s", path.c_str(), strerror(errno));
+      error_log(run.log, 1, "open_file", "Unable to open file %s: %s", path.c_str(),
+                strerror(errno));
       vt_exit(-1);
     }
     files.push_back(IndexFile{fp, {}, 0});
@@ -131,8 +133,8 @@ void start_user_line(uint64_t user_id, int vvm_id, std::string *line) {
 
 void check_worker(uint64_t user_id, int vvm_id, size_t files) {
   if (static_cast<size_t>(vvm_id) < files) return;
-  error_log(1, kFname, "User %lu has worker %d, beyond the %zu index files", user_id, vvm_id,
-            files);
+  error_log(run.log, 1, kFname, "User %lu has worker %d, beyond the %zu index files", user_id,
+            vvm_id, files);
   vt_exit(-1);
 }
 
@@ -175,10 +177,10 @@ void format_user_line(const UserNode &user, std::string *line) {
 }
 
 void write_vortan_index_file() {
-  if (run.log.debug_level) debug_log(4, kFname, "Method Called");
+  if (run.log.debug_level) debug_log(run.log, 4, kFname, "Method Called");
   std::vector<IndexFile> files = open_index_files(checked_num_vvm(kFname));
   if (run.spill.spilling ? run.spill.num_users == 0 : !run.users.head) {
-    error_log(1, kFname, "No user found in the list\n");
+    error_log(run.log, 1, kFname, "No user found in the list\n");
     vt_exit(-1);
   }
   if (run.spill.spilling) {

@@ -31,7 +31,7 @@ size_t utf8_sequence(const unsigned char *s, size_t n) {
   if (len == 0 || len > n) return 0;
   for (size_t i = 1; i < len; i++)
     if ((s[i] & 0xC0) != 0x80) return 0;
-  uint32_t cp = len == 2 ? (s[0] & 0x1Fu) << 6 | (s[1] & 0x3Fu)
+  uint32_t cp = len == 2   ? (s[0] & 0x1Fu) << 6 | (s[1] & 0x3Fu)
                 : len == 3 ? (s[0] & 0x0Fu) << 12 | (s[1] & 0x3Fu) << 6 | (s[2] & 0x3Fu)
                            : (s[0] & 0x07u) << 18 | (s[1] & 0x3Fu) << 12 | (s[2] & 0x3Fu) << 6 |
                                  (s[3] & 0x3Fu);
@@ -145,8 +145,8 @@ std::string input_object() {
 }
 
 std::string file_object(const char *prefix, int w, uint64_t size, const uint8_t *digest) {
-  return "{\"name\": \"" + std::string(prefix) + std::to_string(w) + "\", \"size\": " +
-         number(size) + ", \"sha256\": \"" + vtlb_sha256_hex(digest) + "\"}";
+  return "{\"name\": \"" + std::string(prefix) + std::to_string(w) +
+         "\", \"size\": " + number(size) + ", \"sha256\": \"" + vtlb_sha256_hex(digest) + "\"}";
 }
 
 }  // namespace
@@ -203,7 +203,7 @@ std::string format_manifest(uint64_t made_at_ms) {
 }
 
 void write_package_manifest() {
-  if (run.log.debug_level) debug_log(4, kFname, "Method Called");
+  if (run.log.debug_level) debug_log(run.log, 4, kFname, "Method Called");
   struct timespec now;
   clock_gettime(CLOCK_REALTIME, &now);
   std::string text = format_manifest(static_cast<uint64_t>(now.tv_sec) * 1000 +
@@ -217,7 +217,7 @@ void write_package_manifest() {
     err = errno;
   }
   if (!ok) {
-    error_log(1, kFname, "Error in writing manifest %s: %s", path.c_str(), strerror(err));
+    error_log(run.log, 1, kFname, "Error in writing manifest %s: %s", path.c_str(), strerror(err));
     vt_exit(-1);
   }
 }

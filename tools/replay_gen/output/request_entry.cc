@@ -31,7 +31,7 @@ void set_creation_ts(ReqNode *row, const SeqData &rec, uint64_t head_len) {
   if (rec.creation_ts_offset == 0) return;
   uint64_t at = rec.creation_ts_offset + head_len;
   if (at > std::numeric_limits<uint32_t>::max()) {
-    error_log(1, kFname, "Creation timestamp offset %lu in the entry is above %u", at,
+    error_log(run.log, 1, kFname, "Creation timestamp offset %lu in the entry is above %u", at,
               std::numeric_limits<uint32_t>::max());
     vt_exit(-1);
   }
@@ -47,8 +47,8 @@ ReqNode *take_request_row(UserNode *user) {
   if (user->num_req == user->max_requests) {
     constexpr uint32_t kMaxRows = std::numeric_limits<uint32_t>::max();
     if (user->max_requests == kMaxRows) {
-      error_log(1, "create_table_entry", "Table %s is full: it cannot hold more than %u entries",
-                "Request Node", kMaxRows);
+      error_log(run.log, 1, "create_table_entry",
+                "Table %s is full: it cannot hold more than %u entries", "Request Node", kMaxRows);
       vt_exit(-1);
     }
     uint64_t rows = user->max_requests + std::max<uint64_t>(1, user->max_requests / 2);
@@ -68,7 +68,7 @@ ReqNode *take_request_row(UserNode *user) {
 const ServiceMap &head_service(int page_id, int vvm_id) {
   if (page_id < 0 || page_id >= run.services.num_service_file ||
       !run.services.service_map_ptr[page_id].all_headers) {
-    error_log(1, kFname, "Unable to write header in vt_req_%d", vvm_id);
+    error_log(run.log, 1, kFname, "Unable to write header in vt_req_%d", vvm_id);
     vt_exit(-1);
   }
   return run.services.service_map_ptr[page_id];
@@ -102,13 +102,13 @@ uint64_t entry_head_size(int page_id, uint64_t body_size, int vvm_id) {
 
 void place_entry(const SeqData &rec, uint64_t user_id, int vvm_id, ReqNode *row) {
   if (run.log.debug_level)
-    debug_log(4, kFname,
+    debug_log(run.log, 4, kFname,
               "Method Called, user_id = %lu, page_id = %d, time_stamp = %lu. seq_file_fp = %p",
               user_id, rec.service_id, rec.time_stamp, static_cast<void *>(rec.req_file_fp));
   // The writer threads copy the body later; its input descriptor is shown
   // here, in the order of the records.
   if (run.log.debug_level)
-    debug_log(2, kFname, "fdin = %d", rec.req_file_fp ? fileno(rec.req_file_fp) : -1);
+    debug_log(run.log, 2, kFname, "fdin = %d", rec.req_file_fp ? fileno(rec.req_file_fp) : -1);
   row->page_id = rec.service_id;
   row->time_stamp = rec.time_stamp;
 

@@ -25,7 +25,7 @@ void show_progress(uint64_t done, uint64_t all) {
   // A negative interval, taken unsigned, is larger than any count.
   uint64_t every = static_cast<uint64_t>(static_cast<int64_t>(run.options.commentry_req_count));
   if (done > 0 && every != 0 && done % every == 0)
-    info_log(1, "  ", "Created %'lu out of %'lu requests", done, all);
+    info_log(run.log, 1, "  ", "Created %'lu out of %'lu requests", done, all);
 }
 
 struct FreeDeleter {
@@ -53,7 +53,7 @@ void append_to_user_list(UserNode *user) {
 
 int checked_num_vvm(const char *fname) {
   if (run.workers.num_vvm < 1 || run.workers.num_vvm > kMaxVvm) {
-    error_log(1, fname, "Invalid number of workers %d: it must be between 1 and %d",
+    error_log(run.log, 1, fname, "Invalid number of workers %d: it must be between 1 and %d",
               run.workers.num_vvm, kMaxVvm);
     vt_exit(-1);
   }
@@ -61,7 +61,7 @@ int checked_num_vvm(const char *fname) {
 }
 
 void init_vvm_data() {
-  if (run.log.debug_level) debug_log(4, "init_vvm_data", "Method Called");
+  if (run.log.debug_level) debug_log(run.log, 4, "init_vvm_data", "Method Called");
   int workers = checked_num_vvm("init_vvm_data");
   for (int w = 0; w < workers; w++) {
     run.workers.vvm_list[w].num_users = 0;
@@ -83,7 +83,7 @@ void close_vvm_files() {
     int fd = run.workers.vvm_list[w].vt_req_file_fd;
     run.workers.vvm_list[w].vt_req_file_fd = -1;
     if (fd >= 0 && close(fd) != 0) {
-      error_log(1, "close_vvm_files", "Error in writing request file %s/vt_req_%d: %s",
+      error_log(run.log, 1, "close_vvm_files", "Error in writing request file %s/vt_req_%d: %s",
                 run.config.replay_dir, w, strerror(errno));
       vt_exit(-1);
     }
@@ -91,16 +91,17 @@ void close_vvm_files() {
 }
 
 int get_vvm_id() {
-  if (run.log.debug_level) debug_log(4, "get_vvm_id", "Method Called");
+  if (run.log.debug_level) debug_log(run.log, 4, "get_vvm_id", "Method Called");
   run.workers.last_vvm = (run.workers.last_vvm + 1) % checked_num_vvm("get_vvm_id");
   return run.workers.last_vvm;
 }
 
 UserNode *add_user_new(const SeqData &rec) {
   if (run.log.debug_level) {
-    debug_log(4, "add_user_new", "Method Called uid = %lu", static_cast<uint64_t>(rec.uid));
-    debug_log(2, "add_user_new", "Allocating memory for %s. size = %zu", "node memory allocation",
-              sizeof(UserNode));
+    debug_log(run.log, 4, "add_user_new", "Method Called uid = %lu",
+              static_cast<uint64_t>(rec.uid));
+    debug_log(run.log, 2, "add_user_new", "Allocating memory for %s. size = %zu",
+              "node memory allocation", sizeof(UserNode));
   }
   UserNode *user = static_cast<UserNode *>(calloc(1, sizeof(UserNode)));
   if (!user) {
@@ -122,9 +123,9 @@ void plan_request_entries(uint8_t *entry_worker) {
   for (; i < n; i++) {
     const SeqData &rec = run.records.seq_data_arr[i];
     uint64_t p = rec.parent_seq;
-    if (run.log.debug_level) debug_log(2, fname, "parent_seq = %lu", p);
+    if (run.log.debug_level) debug_log(run.log, 2, fname, "parent_seq = %lu", p);
     if (p >= n) {
-      error_log(1, fname, "Session key %lu of request %lu is not below %lu", p, i, n);
+      error_log(run.log, 1, fname, "Session key %lu of request %lu is not below %lu", p, i, n);
       vt_exit(-1);
     }
     UserNode *&slot = run.records.seq_data_arr[p].user_node;
@@ -141,8 +142,8 @@ void plan_request_entries(uint8_t *entry_worker) {
 void process_sequence_data_new() {
   const char *fname = "process_sequence_data_new";
   if (run.log.debug_level) {
-    debug_log(2, fname, "Method called");
-    debug_log(2, fname, "g_msgcount = %lu", run.counters.g_msgcount);
+    debug_log(run.log, 2, fname, "Method called");
+    debug_log(run.log, 2, fname, "g_msgcount = %lu", run.counters.g_msgcount);
   }
   uint64_t n = run.counters.g_valid_msgcount;
   if (run.spill.spilling) {
@@ -156,7 +157,7 @@ void process_sequence_data_new() {
                           default_writer_settings());
     }
   }
-  info_log(1, "",
+  info_log(run.log, 1, "",
            "Request count in Control file = %'lu, Processed requests = %'lu, Ignored requests = "
            "%'lu\n",
            run.counters.g_msgcount, run.counters.g_valid_msgcount, run.counters.g_ignore_request);

@@ -63,7 +63,8 @@ bool flush(EntrySink *out) {
 
 void flush_or_fail(EntrySink *out) {
   if (flush(out)) return;
-  error_log(1, kFname, "write to output file vt_req_%d failed: %s", out->vvm_id, strerror(errno));
+  error_log(run.log, 1, kFname, "write to output file vt_req_%d failed: %s", out->vvm_id,
+            strerror(errno));
   fail(out, -1);
 }
 
@@ -80,7 +81,7 @@ void fail(EntrySink *out, int status) {
 int input_descriptor(EntrySink *out, FILE *fp) {
   int fd = fp ? fileno(fp) : -1;
   if (fd < 0) {
-    error_log(1, kFname, "error in fileno(). seq_file_fp %p %s", static_cast<void *>(fp),
+    error_log(run.log, 1, kFname, "error in fileno(). seq_file_fp %p %s", static_cast<void *>(fp),
               strerror(fp ? errno : EBADF));
     fail(out, -1);
   }
@@ -104,12 +105,14 @@ void put(EntrySink *out, const char *from, size_t len) {
                             off_t in_off, uint64_t copied) {
   if (got < 0 && (errno == ENOSPC || errno == EDQUOT || errno == EFBIG)) {
     // The request file takes no more: a write failure, not a copy failure.
-    error_log(1, kFname, "write to output file vt_req_%d failed: %s", out->vvm_id, strerror(errno));
+    error_log(run.log, 1, kFname, "write to output file vt_req_%d failed: %s", out->vvm_id,
+              strerror(errno));
     fail(out, -1);
   }
   const char *why = got < 0 ? strerror(errno) : "input file ends before the body does";
-  error_log(1, kFname, "sendfile error:%s ret %ld request_size %lu offset(in) %ld offset(out) %ld",
-            why, got < 0 ? -1L : static_cast<long>(copied), size, static_cast<long>(body_offset),
+  error_log(run.log, 1, kFname,
+            "sendfile error:%s ret %ld request_size %lu offset(in) %ld offset(out) %ld", why,
+            got < 0 ? -1L : static_cast<long>(copied), size, static_cast<long>(body_offset),
             static_cast<long>(in_off));
   fail(out, 1);
 }
@@ -203,8 +206,8 @@ void write_entry(EntrySink *out, const SeqData &rec) {
   append_entry_head(&out->head, rec.service_id, rec.req_size, out->vvm_id);
   int fdin = input_descriptor(out, rec.req_file_fp);
   if (run.log.debug_level)
-    debug_log(4, kFname, "sendfile args: fdout %d fdin %d off %ld size %lu\n", out->fd, fdin,
-              static_cast<long>(rec.req_offset), rec.req_size);
+    debug_log(run.log, 4, kFname, "sendfile args: fdout %d fdin %d off %ld size %lu\n", out->fd,
+              fdin, static_cast<long>(rec.req_offset), rec.req_size);
   put(out, out->head.data(), out->head.size());
   out->newline_pending = false;  // it leads the head
   if (rec.req_size >= out->kernel_copy_from)
@@ -224,7 +227,8 @@ void finish_entries(EntrySink *out) {
   flush_or_fail(out);
   if (out->newline_pending) {
     if (write(out->fd, "\n", 1) != 1) {
-      error_log(1, kFname, "Unable to write request in index_%d: %s", out->vvm_id, strerror(errno));
+      error_log(run.log, 1, kFname, "Unable to write request in index_%d: %s", out->vvm_id,
+                strerror(errno));
       vt_exit(-1);
     }
     vtlb_sha256_update(&out->digest, "\n", 1);
@@ -235,7 +239,7 @@ void finish_entries(EntrySink *out) {
   sync_file_range(out->fd, static_cast<off_t>(out->writeback_from), 0, SYNC_FILE_RANGE_WRITE);
   uint64_t planned = static_cast<uint64_t>(run.workers.vvm_list[out->vvm_id].offset);
   if (out->written != planned) {
-    error_log(1, "process_sequence_data_new",
+    error_log(run.log, 1, "process_sequence_data_new",
               "vt_req_%d holds %lu bytes of entries where its index expects %lu", out->vvm_id,
               out->written, planned);
     vt_exit(-1);

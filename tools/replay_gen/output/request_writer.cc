@@ -71,7 +71,7 @@ void *writer_main(void *arg) {
 void join_writers(std::vector<WriterThread> &writers, int started) {
   for (int i = 0; i < started; i++) {
     if (pthread_join(writers[i].tid, nullptr) != 0) {
-      error_log(1, kFname, "Request Writer Thread[%d] Failed", i);
+      error_log(run.log, 1, kFname, "Request Writer Thread[%d] Failed", i);
       vt_exit(-1);
     }
   }
@@ -84,14 +84,22 @@ int request_writer_threads(int num_cpu, int workers) {
 }
 
 void writers_open(RequestWriters *w, int threads, const WriterSettings &settings) {
-  if (run.log.debug_level) debug_log(5, kFname, "request writer threads = %d", threads);
+  if (run.log.debug_level) debug_log(run.log, 5, kFname, "request writer threads = %d", threads);
   w->threads = threads;
   w->stages.assign(static_cast<size_t>(threads), RequestStage{nullptr, 0, 0});
   for (RequestStage &stage : w->stages) stage_open(&stage, settings.buffer_size);
   w->sinks.clear();
   for (int v = 0; v < run.workers.num_vvm; v++) {
-    w->sinks.push_back(EntrySink{run.workers.vvm_list[v].vt_req_file_fd, v, nullptr,
-                                 settings.kernel_copy_from, false, 0, 0, 0, {}, {}});
+    w->sinks.push_back(EntrySink{run.workers.vvm_list[v].vt_req_file_fd,
+                                 v,
+                                 nullptr,
+                                 settings.kernel_copy_from,
+                                 false,
+                                 0,
+                                 0,
+                                 0,
+                                 {},
+                                 {}});
     vtlb_sha256_init(&w->sinks.back().digest);
   }
 }
@@ -109,7 +117,7 @@ void write_request_batch(RequestWriters *w, const SeqData *recs, const uint8_t *
     t.last = last;
     if (pthread_create(&t.tid, nullptr, writer_main, &t) != 0) {
       join_writers(threads, i);
-      error_log(1, kFname, "Failed to create Request Writer Thread[%d]", i);
+      error_log(run.log, 1, kFname, "Failed to create Request Writer Thread[%d]", i);
       vt_exit(-1);
     }
   }

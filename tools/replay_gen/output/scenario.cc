@@ -24,7 +24,7 @@ const char kFname[] = "create_scenario";
 std::string scenario_path() {
   const char *wdir = getenv("VT_WDIR");
   if (!wdir) {
-    error_log(1, kFname, "Error in getting the VT_WDIR");
+    error_log(run.log, 1, kFname, "Error in getting the VT_WDIR");
     vt_exit(-1);
   }
   return std::string(wdir) + "/scenarios/" + run.config.scenario_name;
@@ -38,23 +38,25 @@ bool scenario_exists(const std::string &path) {
 
 void remove_existing_scenario(const std::string &path) {
   if (!run.options.run_forcefully) {
-    error_log(1, kFname, "Error: Scenario '%s' already exist! Exiting ...", path.c_str());
+    error_log(run.log, 1, kFname, "Error: Scenario '%s' already exist! Exiting ...", path.c_str());
     vt_exit(-1);
   }
   int rc = vtlb_run_shell_cmd("rm -rf  " + vtlb_shell_quote(path));
-  if (run.log.debug_level) debug_log(2, kFname, "Return value of system() is = %d", rc);
+  if (run.log.debug_level) debug_log(run.log, 2, kFname, "Return value of system() is = %d", rc);
   if (rc == -1) {
-    error_log(1, kFname, "Fork/exec failed:Error in deleting existing scenario file '%s':%s",
-              path.c_str(), strerror(errno));
+    error_log(run.log, 1, kFname,
+              "Fork/exec failed:Error in deleting existing scenario file '%s':%s", path.c_str(),
+              strerror(errno));
     vt_exit(-1);
   }
   if (vtlb_shell_cmd_failed(rc)) {
-    error_log(1, kFname, "system(cmd) failed:Error in deleting existing scenario file '%s'",
-              path.c_str());
+    error_log(run.log, 1, kFname,
+              "system(cmd) failed:Error in deleting existing scenario file '%s'", path.c_str());
     vt_exit(-1);
   }
   // Printed whatever the log gates say, as is the success line.
-  printf("Existing Scenario file '%s' deleted as -f option was used.\n", path.c_str());
+  console_printf(run.log, "Existing Scenario file '%s' deleted as -f option was used.\n",
+                 path.c_str());
 }
 
 // The last path component of the script name: the script the group runs.
@@ -88,26 +90,28 @@ std::string scenario_text() {
 }
 
 [[noreturn]] void write_failed(const std::string &path) {
-  error_log(1, kFname, "Error in writing scenario '%s': %s", path.c_str(), strerror(errno));
+  error_log(run.log, 1, kFname, "Error in writing scenario '%s': %s", path.c_str(),
+            strerror(errno));
   vt_exit(-1);
 }
 
 }  // namespace
 
 void create_scenario() {
-  if (run.log.debug_level) debug_log(4, kFname, "Method called");
+  if (run.log.debug_level) debug_log(run.log, 4, kFname, "Method called");
   std::string path = scenario_path();
   if (scenario_exists(path)) remove_existing_scenario(path);
-  if (run.log.debug_level) debug_log(2, kFname, "Creating Scenario file '%s'.\n", path.c_str());
+  if (run.log.debug_level)
+    debug_log(run.log, 2, kFname, "Creating Scenario file '%s'.\n", path.c_str());
   // A new file, never through a symbolic link put there meanwhile.
   int fd = vtlb_create_new_file(path.c_str(), O_WRONLY, 0666);
   if (fd < 0) {
-    error_log(1, kFname, "Fopen():can not open scenario '%s' file:%s !", path.c_str(),
+    error_log(run.log, 1, kFname, "Fopen():can not open scenario '%s' file:%s !", path.c_str(),
               strerror(errno));
     vt_exit(-1);
   }
   std::string text = scenario_text();
   if (!vtlb_write_all(fd, text.data(), text.size())) write_failed(path);
   if (close(fd) != 0) write_failed(path);
-  printf("Scenario file creation success.\n");
+  console_printf(run.log, "Scenario file creation success.\n");
 }

@@ -28,11 +28,12 @@ const char kFname[] = "create_script";
 std::string script_path() {
   const char *wdir = getenv("VT_WDIR");
   if (!wdir) {
-    error_log(1, kFname, "Error in getting script name %s", run.config.script_name);
+    error_log(run.log, 1, kFname, "Error in getting script name %s", run.config.script_name);
     vt_exit(-1);
   }
   std::string path = std::string(wdir) + "/scripts/" + run.config.script_name;
-  if (run.log.debug_level) debug_log(4, kFname, "Method called script_path is = %s", path.c_str());
+  if (run.log.debug_level)
+    debug_log(run.log, 4, kFname, "Method called script_path is = %s", path.c_str());
   return path;
 }
 
@@ -45,24 +46,25 @@ bool script_exists(const std::string &path) {
 
 void remove_existing_script(const std::string &path) {
   if (!run.options.run_forcefully) {
-    error_log(1, kFname, "Script '%s' already exist, Exiting ... !\n", path.c_str());
+    error_log(run.log, 1, kFname, "Script '%s' already exist, Exiting ... !\n", path.c_str());
     vt_exit(-1);
   }
   std::string cmd = "rm -rf " + vtlb_shell_quote(path);
   int rc = vtlb_run_shell_cmd(cmd);
-  if (run.log.debug_level) debug_log(1, kFname, "Return value of system() is = %d", rc);
+  if (run.log.debug_level) debug_log(run.log, 1, kFname, "Return value of system() is = %d", rc);
   if (rc == -1) {
-    error_log(1, kFname, "Fork/exec failed: Error in  deleting existing script '%s':%s",
+    error_log(run.log, 1, kFname, "Fork/exec failed: Error in  deleting existing script '%s':%s",
               path.c_str(), strerror(errno));
     vt_exit(-1);
   }
   if (vtlb_shell_cmd_failed(rc)) {
-    error_log(1, kFname, "system(%s) failed: Error in  deleting existing script '%s'\n",
+    error_log(run.log, 1, kFname, "system(%s) failed: Error in  deleting existing script '%s'\n",
               cmd.c_str(), path.c_str());
     vt_exit(-1);
   }
   if (run.log.debug_level)
-    debug_log(2, kFname, "Existing Script '%s' deleted as -f option was used. \n", path.c_str());
+    debug_log(run.log, 2, kFname, "Existing Script '%s' deleted as -f option was used. \n",
+              path.c_str());
 }
 
 // Runs a suite command in a process group of its own within the configured
@@ -72,7 +74,7 @@ void remove_existing_script(const std::string &path) {
 int run_suite_command(const std::string &cmd, const char *fname, std::string *output = nullptr) {
   GroupCmdResult r = vtlb_run_group_cmd(cmd, run.config.suite_command_time_limit, output);
   if (r.timed_out) {
-    error_log(1, fname,
+    error_log(run.log, 1, fname,
               "Suite command %s did not end within the time limit of %lld s "
               "(SUITE_COMMAND_TIME_LIMIT); its process group was ended.",
               cmd.c_str(), static_cast<long long>(run.config.suite_command_time_limit));
@@ -87,9 +89,9 @@ std::string generator_cmd() {
   const char *generator =
       strcmp(run.config.script_type, "C") == 0 ? "vtu_gen_cscript" : "vtu_gen_script";
   if (run.log.debug_level) {
-    debug_log(1, kFname, "%s is generating the script file...", generator);
-    debug_log(1, kFname, "script_name = %s, %s_file_name =  %s", run.config.script_name, generator,
-              run.script_input.vtu_gen_script_file_name);
+    debug_log(run.log, 1, kFname, "%s is generating the script file...", generator);
+    debug_log(run.log, 1, kFname, "script_name = %s, %s_file_name =  %s", run.config.script_name,
+              generator, run.script_input.vtu_gen_script_file_name);
   }
   return std::string(generator) + " -s " + vtlb_shell_quote(run.config.script_name) + " -f " +
          vtlb_shell_quote(run.script_input.vtu_gen_script_file_name) + " -r";
@@ -99,12 +101,12 @@ void run_generator() {
   std::string cmd = generator_cmd();
   int rc = run_suite_command(cmd, kFname);
   if (rc == -1) {
-    error_log(1, kFname, "Fork/exec failed (%s): cmd that failed - %s", strerror(errno),
+    error_log(run.log, 1, kFname, "Fork/exec failed (%s): cmd that failed - %s", strerror(errno),
               cmd.c_str());
     vt_exit(-1);
   }
   if (vtlb_shell_cmd_failed(rc)) {
-    error_log(1, kFname, "system(cmd) failed :cmd that failed - %s", cmd.c_str());
+    error_log(run.log, 1, kFname, "system(cmd) failed :cmd that failed - %s", cmd.c_str());
     vt_exit(-1);
   }
 }
@@ -122,12 +124,13 @@ void remove_generator_input() {
   int rc =
       vtlb_run_shell_cmd("rm -rf " + vtlb_shell_quote(run.script_input.vtu_gen_script_file_name));
   if (rc == -1) {
-    error_log(1, kFname, "Fork/exec failed:vtu_gen_script file '%s' deletion error: %s",
+    error_log(run.log, 1, kFname, "Fork/exec failed:vtu_gen_script file '%s' deletion error: %s",
               run.script_input.vtu_gen_script_file_name, strerror(errno));
     vt_exit(-1);
   }
   if (vtlb_shell_cmd_failed(rc)) {
-    error_log(1, kFname, "system(cmd_buf) failed:vtu_gen_script file '%s' deletion error:%s",
+    error_log(run.log, 1, kFname,
+              "system(cmd_buf) failed:vtu_gen_script file '%s' deletion error:%s",
               run.script_input.vtu_gen_script_file_name, strerror(errno));
     vt_exit(-1);
   }
@@ -139,7 +142,7 @@ std::vector<std::string> current_page_names() {
   std::string listing;
   int rc = run_suite_command(cmd, "rename_gen_file", &listing);
   if (rc == -1) {
-    printf("ERROR: popen failed\n");  // on standard output, outside the gates
+    console_printf(run.log, "ERROR: popen failed\n");  // on standard output, outside the gates
     vt_exit(-1);
   }
   // One name a line; a last line without its line end counts too.
@@ -150,7 +153,7 @@ std::vector<std::string> current_page_names() {
     at = end + 1;
   }
   if (vtlb_shell_cmd_failed(rc)) {
-    error_log(1, "rename_gen_file", "Listing the pages of script %s failed: %s",
+    error_log(run.log, 1, "rename_gen_file", "Listing the pages of script %s failed: %s",
               run.config.script_name, describe_status(rc).c_str());
     vt_exit(-1);
   }
@@ -161,9 +164,10 @@ void change_page_names(const std::string &from, const std::string &to) {
   std::string cmd = "vtu_change_page_name -s " + vtlb_shell_quote(run.config.script_name) + " -p " +
                     vtlb_shell_quote(from) + " -n " + vtlb_shell_quote(to);
   int rc = run_suite_command(cmd, "rename_gen_file");
-  if (rc == -1 && run.log.debug_level) debug_log(1, "rename_gen_file", "system() call failed");
+  if (rc == -1 && run.log.debug_level)
+    debug_log(run.log, 1, "rename_gen_file", "system() call failed");
   if (rc == -1 || vtlb_shell_cmd_failed(rc)) {
-    error_log(1, "rename_gen_file", "Renaming the pages of script %s failed: %s",
+    error_log(run.log, 1, "rename_gen_file", "Renaming the pages of script %s failed: %s",
               run.config.script_name, describe_status(rc).c_str());
     vt_exit(-1);
   }
@@ -239,7 +243,7 @@ std::vector<RenameCall> split_rename_lists(const std::vector<std::string> &from,
 }
 
 void rename_gen_file() {
-  if (run.log.debug_level) debug_log(4, "rename_gen_file", "Method called");
+  if (run.log.debug_level) debug_log(run.log, 4, "rename_gen_file", "Method called");
   std::vector<std::string> current = current_page_names();
   if (run.services.total_services == 0 || current.size() != run.services.total_services) return;
   std::vector<std::string> targets, temporary;
@@ -258,7 +262,7 @@ void create_script() {
     int rc = fclose(run.script_input.vtu_gen_script_fp);
     run.script_input.vtu_gen_script_fp = nullptr;
     if (rc != 0) {
-      error_log(1, kFname, "Error in writing file '%s': %s",
+      error_log(run.log, 1, kFname, "Error in writing file '%s': %s",
                 run.script_input.vtu_gen_script_file_name, strerror(errno));
       vt_exit(-1);
     }
@@ -266,11 +270,12 @@ void create_script() {
   std::string path = script_path();
   if (script_exists(path)) remove_existing_script(path);
   // The script lines are printed whatever the log gates say.
-  printf("Generating scripts files in '%s' directory \n", path.c_str());
+  console_printf(run.log, "Generating scripts files in '%s' directory \n", path.c_str());
   run_generator();
   remove_generator_input();
   set_interrupt_gen_input(nullptr);
   rename_gen_file();
-  if (run.log.debug_level) debug_log(2, kFname, "script pages renamed");
-  printf("Scripts files in '%s' directory generated successfully \n", path.c_str());
+  if (run.log.debug_level) debug_log(run.log, 2, kFname, "script pages renamed");
+  console_printf(run.log, "Scripts files in '%s' directory generated successfully \n",
+                 path.c_str());
 }

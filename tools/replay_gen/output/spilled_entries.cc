@@ -43,7 +43,7 @@ struct Walk {
 void show_progress(uint64_t done, uint64_t all) {
   uint64_t every = static_cast<uint64_t>(static_cast<int64_t>(run.options.commentry_req_count));
   if (done > 0 && every != 0 && done % every == 0)
-    info_log(1, "  ", "Created %'lu out of %'lu requests", done, all);
+    info_log(run.log, 1, "  ", "Created %'lu out of %'lu requests", done, all);
 }
 
 void flush_batch(Walk *w, bool last) {
@@ -87,9 +87,10 @@ SeqData batch_record(const SessionRecord &r) {
 // add_user_new does, with its debug lines.
 ActiveSession new_user(Walk *w, const SeqData &rec) {
   if (run.log.debug_level) {
-    debug_log(4, "add_user_new", "Method Called uid = %lu", static_cast<uint64_t>(rec.uid));
-    debug_log(2, "add_user_new", "Allocating memory for %s. size = %zu", "node memory allocation",
-              sizeof(UserNode));
+    debug_log(run.log, 4, "add_user_new", "Method Called uid = %lu",
+              static_cast<uint64_t>(rec.uid));
+    debug_log(run.log, 2, "add_user_new", "Allocating memory for %s. size = %zu",
+              "node memory allocation", sizeof(UserNode));
   }
   ActiveSession s{rec.seq, rec.time_stamp, run.spill.num_users++, 0,
                   static_cast<uint8_t>(get_vvm_id())};
@@ -106,7 +107,7 @@ void check_sessions_share(Walk *w) {
   w->told_over_budget = true;
   char size[32];
   format_size(active_sessions_bytes(w->sessions), size, sizeof size);
-  info_log(1, "  ",
+  info_log(run.log, 1, "  ",
            "Spill: %'lu sessions are open at once (%s), more than a quarter of the memory budget; "
            "the run goes on beyond the budget",
            w->sessions.count, size);
@@ -114,9 +115,9 @@ void check_sessions_share(Walk *w) {
 
 void place_request(Walk *w, uint64_t i, const SeqData &rec) {
   uint64_t p = rec.parent_seq;
-  if (run.log.debug_level) debug_log(2, kFname, "parent_seq = %lu", p);
+  if (run.log.debug_level) debug_log(run.log, 2, kFname, "parent_seq = %lu", p);
   if (p >= w->n) {
-    error_log(1, kFname, "Session key %lu of request %lu is not below %lu", p, i, w->n);
+    error_log(run.log, 1, kFname, "Session key %lu of request %lu is not below %lu", p, i, w->n);
     vt_exit(-1);
   }
   ActiveSession opened;
@@ -127,13 +128,13 @@ void place_request(Walk *w, uint64_t i, const SeqData &rec) {
   } else {
     s = find_session(&w->sessions, p);
     if (!s) {
-      error_log(1, kFname, "Session key %lu of request %lu names no open session", p, i);
+      error_log(run.log, 1, kFname, "Session key %lu of request %lu names no open session", p, i);
       vt_exit(-1);
     }
   }
   if (s->num_req == UINT32_MAX) {
-    error_log(1, "create_table_entry", "Table %s is full: it cannot hold more than %u entries",
-              "Request Node", UINT32_MAX);
+    error_log(run.log, 1, "create_table_entry",
+              "Table %s is full: it cannot hold more than %u entries", "Request Node", UINT32_MAX);
     vt_exit(-1);
   }
   s->num_req++;
@@ -160,7 +161,7 @@ void place_request(Walk *w, uint64_t i, const SeqData &rec) {
 }  // namespace
 
 void walk_spilled_requests(bool write_files) {
-  if (run.log.debug_level) debug_log(2, "update_timestamp_to_relative", "Method called");
+  if (run.log.debug_level) debug_log(run.log, 2, "update_timestamp_to_relative", "Method called");
   run.records.time_zero_ms = run.spill.earliest_time;
   Walk w;
   w.write_files = write_files;

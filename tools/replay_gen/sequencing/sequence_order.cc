@@ -68,12 +68,12 @@ UidTimeKey *sorted_uid_time_keys(uint64_t n) {
 }  // namespace
 
 void step_note(const char *format) {
-  info_log(1, "  ", format, get_cur_date_time(nullptr));
+  info_log(run.log, 1, "  ", format, get_cur_date_time(nullptr));
 }
 
 void note_copy_allocation(uint64_t n) {
   if (run.log.debug_level)
-    debug_log(2, "sort_seq_array", "Allocating memory for %s. size = %lu",
+    debug_log(run.log, 2, "sort_seq_array", "Allocating memory for %s. size = %lu",
               "Sequence struct copy allocation", n * sizeof(SeqData));
 }
 
@@ -101,15 +101,17 @@ void sort_copy(uint64_t n) {
   run.records.seq_data_arr_copy = static_cast<SeqData *>(new_array(n, sizeof(SeqData), what));
   memcpy(run.records.seq_data_arr_copy, run.records.seq_data_arr, bytes);
   // Step 3's inner lines are printed whatever the log gates say.
-  printf("  Start: Sorting of sequence file data using uid/timestamp at %s\n\n",
-         get_cur_date_time(nullptr));
+  console_printf(run.log, "  Start: Sorting of sequence file data using uid/timestamp at %s\n\n",
+                 get_cur_date_time(nullptr));
   std::sort(run.records.seq_data_arr_copy, run.records.seq_data_arr_copy + n,
             [](const SeqData &a, const SeqData &b) { return uid_time_seq_before(a, b); });
-  printf("  End: Sorting of request file data using uid/timestamp at %s\n\n",
-         get_cur_date_time(nullptr));
-  printf("  Start: Filling parent sequence numbers at %s\n\n", get_cur_date_time(nullptr));
+  console_printf(run.log, "  End: Sorting of request file data using uid/timestamp at %s\n\n",
+                 get_cur_date_time(nullptr));
+  console_printf(run.log, "  Start: Filling parent sequence numbers at %s\n\n",
+                 get_cur_date_time(nullptr));
   fill_parent_seq_new();
-  printf("  End: Filling parent sequence numbers at %s\n\n", get_cur_date_time(nullptr));
+  console_printf(run.log, "  End: Filling parent sequence numbers at %s\n\n",
+                 get_cur_date_time(nullptr));
   free(run.records.seq_data_arr_copy);
   run.records.seq_data_arr_copy = nullptr;
 }
@@ -125,7 +127,8 @@ int sort_log_data_using_time(const SeqData *a, const SeqData *b) {
 }
 
 void sort_seq_array(uint64_t n) {
-  if (run.log.debug_level) debug_log(2, "sort_seq_array", "Method called. total entries = %lu", n);
+  if (run.log.debug_level)
+    debug_log(run.log, 2, "sort_seq_array", "Method called. total entries = %lu", n);
   if (n == 0) return;
   if (run.spill.spilling)
     sort_spilled_records(n);
@@ -137,7 +140,7 @@ void sort_seq_array(uint64_t n) {
 
 void sort_seq_data_by_time(uint64_t n) {
   if (run.log.debug_level)
-    debug_log(5, "sort_seq_data_by_time", "Method called. total entries = %lu", n);
+    debug_log(run.log, 5, "sort_seq_data_by_time", "Method called. total entries = %lu", n);
   // A run that spills has its records in runs of the time order already.
   if (run.spill.spilling) return;
   std::sort(run.records.seq_data_arr, run.records.seq_data_arr + n,
@@ -145,7 +148,7 @@ void sort_seq_data_by_time(uint64_t n) {
 }
 
 void update_timestamp_to_relative() {
-  if (run.log.debug_level) debug_log(2, "update_timestamp_to_relative", "Method called");
+  if (run.log.debug_level) debug_log(run.log, 2, "update_timestamp_to_relative", "Method called");
   uint64_t n = run.counters.g_valid_msgcount;
   if (n == 0) return;
   uint64_t earliest = run.records.seq_data_arr[0].time_stamp;

@@ -20,27 +20,29 @@ bool joins(const OpenSession &s, const R &rec) {
 }  // namespace
 
 void fill_parent_seq(const UidTimeKey *sorted, uint64_t n) {
-  if (run.log.debug_level) debug_log(2, "fill_parent_seq", "*****g_valid_msgcount = %lu*******", n);
+  if (run.log.debug_level)
+    debug_log(run.log, 2, "fill_parent_seq", "*****g_valid_msgcount = %lu*******", n);
   if (n == 0) return;
   OpenSession s = session_of(sorted[0]);
   uint64_t no_parent_seq = 0;
   for (uint64_t i = 0; i < n; i++) {
     const UidTimeKey &key = sorted[i];
     if (joins(s, key)) {
-      if (run.log.debug_level) debug_log(2, "fill_parent_seq", "same user");
+      if (run.log.debug_level) debug_log(run.log, 2, "fill_parent_seq", "same user");
     } else {
       s = session_of(key);
       no_parent_seq++;
     }
     run.records.seq_data_arr[key.seq].parent_seq = s.key;
     if (run.log.debug_level)
-      debug_log(2, "fill_parent_seq", "seq_data_arr[i].parent_seq %lu", s.key);
+      debug_log(run.log, 2, "fill_parent_seq", "seq_data_arr[i].parent_seq %lu", s.key);
   }
-  if (run.log.debug_level) debug_log(2, "fill_parent_seq", "no_parent_seq %lu", no_parent_seq);
+  if (run.log.debug_level)
+    debug_log(run.log, 2, "fill_parent_seq", "no_parent_seq %lu", no_parent_seq);
 }
 
 void fill_parent_seq_new() {
-  if (run.log.debug_level) debug_log(2, "fill_parent_seq_new", "Method called");
+  if (run.log.debug_level) debug_log(run.log, 2, "fill_parent_seq_new", "Method called");
   uint64_t n = run.counters.g_valid_msgcount;
   if (n == 0) return;
   OpenSession s = session_of(run.records.seq_data_arr_copy[0]);
@@ -49,6 +51,6 @@ void fill_parent_seq_new() {
     SeqData &own = run.records.seq_data_arr[c.seq];
     if (!joins(s, c)) s = session_of(c);
     own.parent_seq = s.key;
-    if (run.log.debug_level) debug_log(2, "fill_parent_seq_new", "cur_seq %lu", s.key);
+    if (run.log.debug_level) debug_log(run.log, 2, "fill_parent_seq_new", "cur_seq %lu", s.key);
   }
 }

@@ -27,7 +27,7 @@ constexpr size_t kMinRunRecords = 16;
 // prints its lines whatever the log gates say.
 void note(const char *default_format, const char *one_sort_format) {
   if (run.options.one_sort_algo)
-    printf(one_sort_format, get_cur_date_time(nullptr));
+    console_printf(run.log, one_sort_format, get_cur_date_time(nullptr));
   else
     step_note(default_format);
 }
@@ -41,10 +41,9 @@ SessionRecord session_record(const LoadedRecord &l) {
   r.req_size = l.req_size;
   r.seq_index = l.seq_index;
   r.creation_ts_offset = l.creation_ts_offset;
-  r.service_id = l.runtime_service == 1
-                     ? run.spill.service_remap[static_cast<size_t>(l.thread_id)]
-                                              [static_cast<size_t>(l.service_id)]
-                     : l.service_id;
+  r.service_id = l.runtime_service == 1 ? run.spill.service_remap[static_cast<size_t>(l.thread_id)]
+                                                                 [static_cast<size_t>(l.service_id)]
+                                        : l.service_id;
   r.creation_ts_size = l.creation_ts_size;
   r.type = l.type;
   return r;
@@ -81,9 +80,9 @@ void fill_spilled_sessions(uint64_t n, const MergeShape &shape) {
   bool one_sort = run.options.one_sort_algo != 0;
   if (run.log.debug_level) {
     if (one_sort)
-      debug_log(2, "fill_parent_seq_new", "Method called");
+      debug_log(run.log, 2, "fill_parent_seq_new", "Method called");
     else
-      debug_log(2, "fill_parent_seq", "*****g_valid_msgcount = %lu*******", n);
+      debug_log(run.log, 2, "fill_parent_seq", "*****g_valid_msgcount = %lu*******", n);
   }
   RunSort<LoadedRecord> &from = run.spill.by_uid;
   size_t inputs = std::min(from.runs.size(), shape.fan_in);
@@ -106,14 +105,14 @@ void fill_spilled_sessions(uint64_t n, const MergeShape &shape) {
       s = OpenSession{r.seq, r.uid, r.time_stamp};
       opened++;
     } else if (!one_sort && run.log.debug_level) {
-      debug_log(2, "fill_parent_seq", "same user");
+      debug_log(run.log, 2, "fill_parent_seq", "same user");
     }
     r.parent_seq = s.key;
     if (run.log.debug_level) {
       if (one_sort)
-        debug_log(2, "fill_parent_seq_new", "cur_seq %lu", s.key);
+        debug_log(run.log, 2, "fill_parent_seq_new", "cur_seq %lu", s.key);
       else
-        debug_log(2, "fill_parent_seq", "seq_data_arr[i].parent_seq %lu", s.key);
+        debug_log(run.log, 2, "fill_parent_seq", "seq_data_arr[i].parent_seq %lu", s.key);
     }
     earliest = std::min(earliest, r.time_stamp);
     out.bufs[out.filling][out.used++] = r;
@@ -125,7 +124,7 @@ void fill_spilled_sessions(uint64_t n, const MergeShape &shape) {
   run_sort_release(&from);
   run.spill.earliest_time = earliest;
   if (!one_sort && run.log.debug_level)
-    debug_log(2, "fill_parent_seq", "no_parent_seq %lu", opened);
+    debug_log(run.log, 2, "fill_parent_seq", "no_parent_seq %lu", opened);
 }
 
 }  // namespace

@@ -12,7 +12,7 @@
 namespace {
 
 [[noreturn]] void invalid_url(const char *url) {
-  error_log(1, "make_method_and_host_header", "Invalid URL %s\n", url);
+  error_log(run.log, 1, "make_method_and_host_header", "Invalid URL %s\n", url);
   vt_exit(-1);
 }
 
@@ -25,7 +25,7 @@ void write_generator_line(const char *method, const char *url, const char *servi
   else
     written = fprintf(run.script_input.vtu_gen_script_fp, "1 %s %s\n", method, url);
   if (written < 0) {
-    error_log(1, "make_method_and_host_header", "Error in writing file '%s': %s",
+    error_log(run.log, 1, "make_method_and_host_header", "Error in writing file '%s': %s",
               run.script_input.vtu_gen_script_file_name, strerror(errno));
     vt_exit(-1);
   }
@@ -37,7 +37,7 @@ std::string path_of(const std::string &url) {
   if (colon == std::string::npos) invalid_url(url.c_str());
   std::string scheme = url.substr(0, colon);
   if (scheme != "http" && scheme != "https") {
-    error_log(1, "make_method_and_host_header",
+    error_log(run.log, 1, "make_method_and_host_header",
               "Error: Invalid HTTP schema used in URL %s. It should be http or https",
               scheme.c_str());
     vt_exit(-1);
@@ -90,10 +90,10 @@ void keep_head(ServiceMap *svc, const std::string &head, int index) {
 void make_method_and_host_header(const char *method, const char *url, std::string *header,
                                  const char *service_name) {
   if (run.log.debug_level) {
-    debug_log(4, "make_method_and_host_header",
+    debug_log(run.log, 4, "make_method_and_host_header",
               "Method Called. method %s URL = %s header = %s service_name = %s", method, url,
               header->c_str(), service_name);
-    debug_log(2, "make_method_and_host_header", "Allocating memory for %s. size = %zu",
+    debug_log(run.log, 2, "make_method_and_host_header", "Allocating memory for %s. size = %zu",
               "url memory allocation", strlen(url) + 1);
   }
   std::string url_copy = url;
@@ -102,24 +102,24 @@ void make_method_and_host_header(const char *method, const char *url, std::strin
   *header = std::string(method) + " /" + path + " HTTP/" + run.config.http_version + "\r\n" +
             run.config.host_hdr + "\r\n";
   if (run.log.debug_level)
-    debug_log(4, "make_method_and_host_header", "HTTP Request line and Host header = %s",
+    debug_log(run.log, 4, "make_method_and_host_header", "HTTP Request line and Host header = %s",
               header->c_str());
 }
 
 void append_all_headers() {
   if (run.log.debug_level)
-    debug_log(2, "append_all_headers", "Method called, num_service_file= %d",
+    debug_log(run.log, 2, "append_all_headers", "Method called, num_service_file= %d",
               run.services.num_service_file);
   std::string head;
   for (int i = 0; i < run.services.num_service_file; i++) {
     ServiceMap &svc = run.services.service_map_ptr[i];
     const char *url = svc.url ? svc.url : "";
     if (run.log.debug_level)
-      debug_log(2, "append_all_headers", "service_map_ptr[i].url = %s, len = %d, i = %d", url,
-                svc.url_len, i);
+      debug_log(run.log, 2, "append_all_headers", "service_map_ptr[i].url = %s, len = %d, i = %d",
+                url, svc.url_len, i);
     if (run.log.debug_level)
-      debug_log(2, "append_all_headers", "Allocating memory for %s. size = %zu", "All headers",
-                head_room(svc, url));
+      debug_log(run.log, 2, "append_all_headers", "Allocating memory for %s. size = %zu",
+                "All headers", head_room(svc, url));
     head.clear();  // the new head starts empty, as its trace shows
     if (svc.method_type[0] == '\0') snprintf(svc.method_type, kMethodTypeSize, "POST");
     make_method_and_host_header(svc.method_type, url, &head, page_name_of(svc).c_str());
@@ -131,8 +131,9 @@ void append_all_headers() {
     svc.service_header = nullptr;
     svc.service_header_len = 0;
     if (run.log.debug_level)
-      debug_log(2, "append_all_headers", "For service %d, all_headers_len = %d, all_headers = %s",
-                i, svc.all_headers_len, svc.all_headers);
+      debug_log(run.log, 2, "append_all_headers",
+                "For service %d, all_headers_len = %d, all_headers = %s", i, svc.all_headers_len,
+                svc.all_headers);
   }
   free(run.config.http_header);
   run.config.http_header = nullptr;

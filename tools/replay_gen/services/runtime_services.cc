@@ -56,7 +56,7 @@ int add_to_thread_list(ThreadArgs *t, const char *service_name, const char *url,
                        const char *soap_action) {
   constexpr const char *fn = "get_and_save_runtime_service_data";
   if (t->total_runtime_service >= kMaxAddressableServices) {
-    error_log(1, fn,
+    error_log(run.log, 1, fn,
               "Processing Thread[%d]:Too many services: a loader thread can address at most %d "
               "services that the configuration lacks (service name = %s, url = %s)",
               t->thread_id, kMaxAddressableServices, service_name, url);
@@ -87,8 +87,8 @@ void get_and_save_runtime_service_data(ThreadArgs *threadData, const char *servi
   constexpr const char *fn = "get_and_save_runtime_service_data";
   int id = threadData->thread_id;
   if (run.log.debug_level)
-    debug_log(4, fn, "Processing Thread[%d]: Method called, service name = %s, url = %s", id,
-              service_name, url);
+    debug_log(run.log, 4, fn, "Processing Thread[%d]: Method called, service name = %s, url = %s",
+              id, service_name, url);
   int idx = get_service_idx(service_name, url);
   *entry_type = SERVICE_MAP_ENTRY;
   if (idx < 0) {
@@ -96,13 +96,13 @@ void get_and_save_runtime_service_data(ThreadArgs *threadData, const char *servi
     idx = find_in_thread_list(threadData, service_name, url);
     if (idx < 0) {
       if (run.log.debug_level)
-        debug_log(3, fn,
+        debug_log(run.log, 3, fn,
                   "Processing Thread[%d]: Service index not found for service name = %s, saving "
                   "data",
                   id, service_name);
       idx = add_to_thread_list(threadData, service_name, url, soap_action);
       if (run.log.debug_level)
-        debug_log(4, fn,
+        debug_log(run.log, 4, fn,
                   "Processing Thread[%d]: service added, service_index = %hd, service name = %s, "
                   "url = %s",
                   id, static_cast<int16_t>(idx), service_name, url);
@@ -110,7 +110,7 @@ void get_and_save_runtime_service_data(ThreadArgs *threadData, const char *servi
   }
   *service_index = static_cast<int16_t>(idx);
   if (run.log.debug_level)
-    debug_log(4, fn,
+    debug_log(run.log, 4, fn,
               "Processing Thread[%d]: service name = %s, url = %s, service_index = %d, "
               "service_type = %s",
               id, service_name, url, idx,
@@ -129,10 +129,11 @@ void create_service_entry_and_fill_data(const char *service_name, const char *ur
     }
   } else {
     if (run.log.debug_level)
-      debug_log(2, fn, "service Index not found for service name = %s, total_services = %lu",
-                service_name, static_cast<unsigned long>(run.services.total_services));
+      debug_log(run.log, 2, fn,
+                "service Index not found for service name = %s, total_services = %lu", service_name,
+                static_cast<unsigned long>(run.services.total_services));
     if (run.services.total_services >= kMaxAddressableServices) {
-      error_log(1, fn,
+      error_log(run.log, 1, fn,
                 "Too many services: a run can address at most %d services (service name = %s, "
                 "url = %s)",
                 kMaxAddressableServices, service_name, url);
@@ -142,7 +143,7 @@ void create_service_entry_and_fill_data(const char *service_name, const char *ur
     create_table_entry(&row, &run.services.total_services, &run.services.max_services,
                        reinterpret_cast<char **>(&run.services.service_map_ptr), sizeof(ServiceMap),
                        "Service Map");
-    if (run.log.debug_level) debug_log(2, fn, "service index = %d", row);
+    if (run.log.debug_level) debug_log(run.log, 2, fn, "service index = %d", row);
     ServiceMap &e = run.services.service_map_ptr[row];
     memset(&e, 0, sizeof e);
     e.service_name = copy_text(fn, "Service name", service_name, kNameSuffixRoom);
@@ -153,7 +154,7 @@ void create_service_entry_and_fill_data(const char *service_name, const char *ur
     } else if (run.log.debug_level) {
       // An empty action (every service under -u) is traced at its size but not
       // kept: the first record that brings one gives it to the service.
-      debug_log(2, fn, "Allocating memory for %s. size = %d", "soap_action", 1);
+      debug_log(run.log, 2, fn, "Allocating memory for %s. size = %d", "soap_action", 1);
     }
     snprintf(e.indexing_tag, sizeof e.indexing_tag, "%s", kDefaultIndexingTag);
     run.services.num_service_file++;
@@ -162,8 +163,8 @@ void create_service_entry_and_fill_data(const char *service_name, const char *ur
   }
   *service_index = static_cast<uint16_t>(idx);
   if (run.log.debug_level)
-    debug_log(2, fn, "service name %s service_id = %d, num_service_file = %d\n", service_name, idx,
-              run.services.num_service_file);
+    debug_log(run.log, 2, fn, "service name %s service_id = %d, num_service_file = %d\n",
+              service_name, idx, run.services.num_service_file);
 }
 
 void add_runtime_services_in_file_order(const ThreadArgs *threads, int num_threads) {
@@ -205,7 +206,7 @@ void add_runtime_services_in_file_order(const ThreadArgs *threads, int num_threa
 
 void update_service_map_ptr(ThreadArgs *threadData, int16_t num_predefined_services) {
   if (run.log.debug_level)
-    debug_log(3, "update_service_map_ptr",
+    debug_log(run.log, 3, "update_service_map_ptr",
               "Method called, Processing Thread[%d]: total runtime services = %hd",
               threadData->thread_id, static_cast<int16_t>(threadData->total_runtime_service));
   for (int32_t i = 0; i < threadData->total_runtime_service; i++) {

@@ -28,8 +28,8 @@ bool given(int num, char **field, int idx) {
 // Refuses, before anything is added, a line whose values do not fit.
 void check_service_line(int num, char **field) {
   if (num < 4) {
-    error_log(1, "set_service", "Keyword %s has %d fields less then expected %d fields\n", field[0],
-              num, 4);
+    error_log(run.log, 1, "set_service", "Keyword %s has %d fields less then expected %d fields\n",
+              field[0], num, 4);
     vt_exit(-1);
   }
   check_config_value_length(field[2], kMethodTypeSize - 1, "SERVICE_NAME method", "set_service");
@@ -38,7 +38,7 @@ void check_service_line(int num, char **field) {
   if (given(num, field, 5))
     check_config_value_length(field[5], kTagSize - 1, "SERVICE_NAME name prefix", "set_service");
   if (run.services.total_services >= kMaxServices) {
-    error_log(1, "set_service",
+    error_log(run.log, 1, "set_service",
               "SERVICE_NAME at line %d of the configuration is one service too many; at most %d "
               "services are allowed.",
               config_line_number(), kMaxServices);
@@ -49,7 +49,7 @@ void check_service_line(int num, char **field) {
 }  // namespace
 
 void set_service(int num, char **field) {
-  if (run.log.debug_level) debug_log(4, "set_service", "Method Called. num = %d", num);
+  if (run.log.debug_level) debug_log(run.log, 4, "set_service", "Method Called. num = %d", num);
   check_service_line(num, field);
   uint16_t row;
   create_table_entry(&row, &run.services.total_services, &run.services.max_services,
@@ -58,7 +58,8 @@ void set_service(int num, char **field) {
   ServiceMap &entry = run.services.service_map_ptr[row];
   entry.service_name = copy_text("set_service", "Service Name", field[1], kNameSuffixRoom, row);
   if (run.log.debug_level)
-    debug_log(3, "set_service", "service_map_ptr[%d].service_name = %s\n", row, entry.service_name);
+    debug_log(run.log, 3, "set_service", "service_map_ptr[%d].service_name = %s\n", row,
+              entry.service_name);
   entry.all_headers = nullptr;
   entry.all_headers_len = 0;
   entry.soap_action = nullptr;
@@ -66,23 +67,25 @@ void set_service(int num, char **field) {
   entry.indexing_tag[0] = '\0';
   strcpy(entry.method_type, field[2]);
   if (run.log.debug_level)
-    debug_log(3, "set_service", "service_map_ptr[%d].method_type = %s\n", row, entry.method_type);
+    debug_log(run.log, 3, "set_service", "service_map_ptr[%d].method_type = %s\n", row,
+              entry.method_type);
   entry.url_len = static_cast<int32_t>(strlen(field[3]));
   entry.url = copy_text("set_service", "URL", field[3], 1, row);
   if (run.log.debug_level)
-    debug_log(3, "set_service", "service_map_ptr[%d].url = %s\n", row, entry.url);
+    debug_log(run.log, 3, "set_service", "service_map_ptr[%d].url = %s\n", row, entry.url);
   entry.service_header = nullptr;
   entry.service_header_len = 0;
   if (given(num, field, 4)) {
     strcpy(entry.indexing_tag, field[4]);
-    if (run.log.debug_level) debug_log(4, "set_service", "Indexing tag - %s", entry.indexing_tag);
+    if (run.log.debug_level)
+      debug_log(run.log, 4, "set_service", "Indexing tag - %s", entry.indexing_tag);
   } else {
     strcpy(entry.indexing_tag, "XACustId");
   }
   if (given(num, field, 5)) {
     strcpy(entry.sname_prefix, field[5]);
     if (run.log.debug_level)
-      debug_log(4, "set_service", "service name perfix = %s", entry.sname_prefix);
+      debug_log(run.log, 4, "set_service", "service name perfix = %s", entry.sname_prefix);
   } else {
     entry.sname_prefix[0] = '\0';
   }
@@ -97,15 +100,15 @@ void set_service_header(int service_row_num, const char *header_line) {
   append_text(&entry.service_header, &entry.service_header_len, header_line, "\r\n",
               "Service Header", "set_service_header");
   if (run.log.debug_level)
-    debug_log(3, "set_service_header",
+    debug_log(run.log, 3, "set_service_header",
               "Service id = %d, service_header_len = %d, service_header(s) = %s", service_row_num,
               entry.service_header_len, entry.service_header);
 }
 
 int get_service_idx(const char *service, const char *url) {
   if (run.log.debug_level)
-    debug_log(4, "get_service_idx", "Method Called: service %s, total_services = %d", service,
-              run.services.total_services);
+    debug_log(run.log, 4, "get_service_idx", "Method Called: service %s, total_services = %d",
+              service, run.services.total_services);
   // The index answers whenever it covers the table; otherwise (the table was
   // filled behind this file's back) the scan gives the same answer.
   if (service_index_current(&run.services.service_index, service_table_view()))
@@ -131,8 +134,9 @@ int service_name_compare(const void *a, const void *b) {
 void rename_service_names() {
   constexpr char kFname[] = "rename_service_names";
   if (run.log.debug_level) {
-    debug_log(4, kFname, "Method called, Total services - %d", run.services.total_services);
-    debug_log(2, kFname, "Allocating memory for %s. size = %d", "Service_map_array_seq",
+    debug_log(run.log, 4, kFname, "Method called, Total services - %d",
+              run.services.total_services);
+    debug_log(run.log, 2, kFname, "Allocating memory for %s. size = %d", "Service_map_array_seq",
               static_cast<int>(run.services.total_services * sizeof(int)));
   }
   // Names change in place below.
@@ -160,17 +164,18 @@ void rename_service_names() {
     snprintf(name, strlen(group) + kNameSuffixRoom, "%s_%d", group, counter);
   }
   free(seq);
-  if (run.log.debug_level) debug_log(4, kFname, "Successfully renamed the services");
+  if (run.log.debug_level) debug_log(run.log, 4, kFname, "Successfully renamed the services");
 }
 
 void print_service_info() {
-  if (run.log.debug_level) debug_log(4, "print_service_info", "Method Called");
+  if (run.log.debug_level) debug_log(run.log, 4, "print_service_info", "Method Called");
   // The report is printed whatever the log gates say.
-  fprintf(stdout, "# Service Name\t\t\t\t\tTotal Requests\tURL\n");
+  console_printf(run.log, "# Service Name\t\t\t\t\tTotal Requests\tURL\n");
   for (int i = 0; i < run.services.total_services; i++) {
     const ServiceMap &entry = run.services.service_map_ptr[i];
     // Names and URLs from the logs may hold control bytes: shown escaped.
-    fprintf(stdout, "%d %-30s\t\t%lu\t\t%-20s\n", i, printable_text(entry.service_name).c_str(),
-            static_cast<unsigned long>(entry.num_requests), printable_text(entry.url).c_str());
+    console_printf(
+        run.log, "%d %-30s\t\t%lu\t\t%-20s\n", i, printable_text(entry.service_name).c_str(),
+        static_cast<unsigned long>(entry.num_requests), printable_text(entry.url).c_str());
   }
 }

@@ -52,7 +52,8 @@ void make_dir() {
   char name[sizeof run.spill.dir];
   memcpy(name, templ.c_str(), templ.size() + 1);
   if (!mkdtemp(name)) {
-    error_log(1, kFname, "Unable to create spill directory %s: %s", templ.c_str(), strerror(errno));
+    error_log(run.log, 1, kFname, "Unable to create spill directory %s: %s", templ.c_str(),
+              strerror(errno));
     vt_exit(-1);
   }
   memcpy(run.spill.dir, name, templ.size() + 1);
@@ -120,7 +121,7 @@ int spill_dir_new_file(const char *what, std::string *path) {
     // SIGINT, SIGTERM or another thread's fatal error removed the directory:
     // the run is ending already, and that error is the one to report.
     while (interrupt_under_way() || ending) pause();
-    error_log(1, kFname, "Unable to create spill file %s: %s", name, strerror(err));
+    error_log(run.log, 1, kFname, "Unable to create spill file %s: %s", name, strerror(err));
     vt_exit(-1);
   }
   *path = name;
@@ -131,14 +132,14 @@ void spill_dir_remove() {
   if (!run.spill.dir[0]) return;
   char written[32];
   format_size(run.spill.bytes_written, written, sizeof written);
-  info_log(1, "  ",
+  info_log(run.log, 1, "  ",
            "Spill: %s written to spill files; merges: %d in uid/time order, %d in time order, %d "
            "in user order; spill directory %s removed",
            written, run.spill.by_uid.passes + 1, run.spill.by_time.passes + 1,
            run.spill.rows.passes + 1, run.spill.dir);
   if (rmdir(run.spill.dir) != 0) {
-    error_log(1, "spill_dir_remove", "Unable to remove spill directory %s: %s", run.spill.dir,
-              strerror(errno));
+    error_log(run.log, 1, "spill_dir_remove", "Unable to remove spill directory %s: %s",
+              run.spill.dir, strerror(errno));
     vt_exit(-1);
   }
   set_vt_exit_cleanup(nullptr);

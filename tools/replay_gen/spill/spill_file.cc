@@ -27,8 +27,8 @@ void spill_file_write(SpillFile *f, uint64_t offset, const void *buf, size_t len
     if (done < 0 && errno == EINTR) continue;
     if (done <= 0) {
       if (done == 0) errno = ENOSPC;
-      error_log(1, "write_spill_file", "Error in writing spill file %s: %s", f->path.c_str(),
-                strerror(errno));
+      error_log(run.log, 1, "write_spill_file", "Error in writing spill file %s: %s",
+                f->path.c_str(), strerror(errno));
       vt_exit(-1);
     }
     at += done;
@@ -43,8 +43,8 @@ void spill_file_read(SpillFile *f, uint64_t offset, void *buf, size_t len) {
     ssize_t done = pread(f->fd, at, len, static_cast<off_t>(offset));
     if (done < 0 && errno == EINTR) continue;
     if (done <= 0) {
-      error_log(1, "read_spill_file", "Error in reading spill file %s: %s", f->path.c_str(),
-                done < 0 ? strerror(errno) : "the file ends early");
+      error_log(run.log, 1, "read_spill_file", "Error in reading spill file %s: %s",
+                f->path.c_str(), done < 0 ? strerror(errno) : "the file ends early");
       vt_exit(-1);
     }
     at += done;
