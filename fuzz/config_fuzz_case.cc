@@ -11,7 +11,6 @@
 #include "tools/replay_gen/config/config_reader.h"
 #include "tools/replay_gen/helpers.h"
 #include "tools/replay_gen/run_state.h"
-#include "tools/replay_gen/test_exit.h"
 
 namespace {
 
@@ -26,7 +25,7 @@ bool runs_replay_dir_shell(const char *text, size_t len) {
   for (const char *prefix : {"INPUT_DIR", "HOST_HEADER", "MSG_COUNT_PER_FILE"})
     if (line.compare(0, strlen(prefix), prefix) == 0) return false;
   char *field[3];
-  int num = get_tokens_local(line.data(), field, "|", 3);
+  int num = get_tokens_local(LogGates{}, line.data(), field, "|", 3);
   return num >= 2 && strcmp(field[0], kReplayDirKeyword) == 0 && strlen(field[1]) < kTextBufSize;
 }
 
@@ -70,7 +69,7 @@ bool ends_with(const char *text, const char *end) {
 bool project_path(const char *name) {
   std::string copy = name;
   char *field[4];
-  return name[0] != '/' && get_tokens_local(copy.data(), field, "/", 4) == 3;
+  return name[0] != '/' && get_tokens_local(LogGates{}, copy.data(), field, "/", 4) == 3;
 }
 
 std::string check_accumulated(const char *name, const char *text, int32_t len, const char *end) {
@@ -80,7 +79,7 @@ std::string check_accumulated(const char *name, const char *text, int32_t len, c
   return "";
 }
 
-std::string check_services() {
+std::string check_services(const RunState &run) {
   if (run.services.total_services != run.services.num_service_file ||
       run.services.total_services > run.services.max_services)
     return "service counts disagree";
@@ -100,7 +99,7 @@ std::string check_services() {
 }
 
 // What an accepted configuration leaves.
-std::string check_values() {
+std::string check_values(const RunState &run) {
   for (const char *text : {run.config.replay_dir, run.config.scenario_name, run.config.script_name,
                            run.config.host_name, run.config.host_hdr, run.config.input_dir})
     if (!terminated(text, kTextBufSize)) return "a text value is not terminated";
@@ -131,33 +130,21 @@ std::string check_values() {
   if (run.config.scenario_name[0] &&
       (!project_path(run.config.scenario_name) || !strstr(run.config.scenario_name, ".conf")))
     return "scenario name not project/sub/name.conf";
-  return check_services();
+  return check_services(run);
 }
 
-// Runs fn; returns its vt_exit status, or 0 when it returned.
-template <typename Fn>
-int status_of(Fn fn) {
-  set_vt_exit_hook(throw_on_vt_exit);
-  int status = 0;
-  try {
-    fn();
-  } catch (const VtExit &e) {
-    status = e.status == 0 ? 256 : e.status;  // a fatal exit with 0 is still fatal
-  }
-  set_vt_exit_hook(nullptr);
-  return status;
-}
-
-std::string read_and_validate(const std::string &path) {
-  if (int status = status_of([&] { read_config_file_new(path.c_str()); }))
-    return status == -1 ? "" : "refused with status " + std::to_string(status);
-  std::string why = check_values();
+// A refused configuration ends the run with status -1.
+std::string read_and_validate(RunState &run, const std::string &path) {
+  Failure err;
+  if (!read_config_file_new(run, path.c_str(), &err))
+    return err.status == -1 ? "" : "refused with status " + std::to_string(err.status);
+  std::string why = check_values(run);
   if (!why.empty()) return why;
   bool complete =
       run.config.replay_dir[0] && run.config.script_name[0] && run.config.scenario_name[0];
-  int status = status_of([] { validate_config_file_data(); });
-  if (complete ? status != 0 : status != -1)
-    return "validation ended with status " + std::to_string(status);
+  bool valid = validate_config_file_data(run, &err);
+  if (complete ? !valid : valid || err.status != -1)
+    return "validation ended with status " + std::to_string(err.status);
   return "";
 }
 
@@ -170,12 +157,10 @@ std::string run_config_fuzz_case(const uint8_t *data, size_t size) {
   std::string path = write_config(kept);
   if (path.empty()) return "harness: cannot write the configuration";
 
-  run = RunState{};
+  RunState run;
   run.log.info_level = run.log.error_level = 0;
   run.log.debug_level = kept.compare(0, 7, "#debug\n") == 0 ? 4 : 0;
   if (had_replay_dir)
     snprintf(run.config.replay_dir, sizeof run.config.replay_dir, "%s", kFuzzReplayDir);
-  std::string why = read_and_validate(path);
-  run = RunState{};
-  return why;
+  return read_and_validate(run, path);
 }

@@ -32,7 +32,7 @@ Buffer copy_of(const std::string &text) {
 std::string check_uid(const std::string &line, const std::string &tag) {
   Buffer buf = copy_of(line);
   const char *tag_arg = tag.empty() ? nullptr : tag.c_str();
-  int64_t uid = extract_uid(buf.get(), tag_arg);
+  int64_t uid = extract_uid(LogGates{}, buf.get(), tag_arg);
   size_t text_len = strlen(line.c_str());
   if ((uid == kUidNoText) != (text_len == 0))
     return fuzz_failure("extract_uid gave %ld for a text of %zu bytes", long(uid), text_len);
@@ -57,7 +57,7 @@ std::string check_uid(const std::string &line, const std::string &tag) {
 std::string check_element_value(const std::string &line, const char *name, int32_t *offset,
                                 int32_t *length, bool *found) {
   Buffer buf = copy_of(line);
-  *found = get_xml_element_value(buf.get(), name, offset, length) == 0;
+  *found = get_xml_element_value(LogGates{}, buf.get(), name, offset, length) == 0;
   if (!*found) return "";
   size_t text_len = strlen(buf.get());
   if (!*name || !strstr(buf.get(), name)) return "get_xml_element_value found a missing name";
@@ -81,7 +81,7 @@ std::string check_creation_timestamp(const std::string &line, uint64_t before) {
   const SeqData untouched = records[1];
   uint64_t seq_no = 1;
   int16_t flags = 0;
-  int32_t result = extract_creation_timestamp(buf.get(), &seq_no, records,
+  int32_t result = extract_creation_timestamp(LogGates{}, buf.get(), &seq_no, records,
                                               static_cast<int32_t>(line.size()), &flags);
   const SeqData &s = records[1];
   if (result == 0) {
@@ -104,7 +104,7 @@ std::string check_service_name(const std::string &line, size_t name_size) {
   Buffer buf = copy_of(url);
   Buffer name(static_cast<char *>(malloc(name_size ? name_size : 1)));
   name.get()[0] = 'x';
-  get_service_name_from_url(buf.get(), name.get(), name_size);
+  get_service_name_from_url(LogGates{}, buf.get(), name.get(), name_size);
   if (url != buf.get()) return "the URL was not restored";
   if (name_size == 0) return name.get()[0] == 'x' ? "" : "a name written into no room";
   size_t len = strnlen(name.get(), name_size);

@@ -78,28 +78,32 @@ Split write_files(uint8_t mode, const uint8_t *data, size_t size, int per_file) 
   return split;
 }
 
-void fresh_state(const Split &split) {
-  run = RunState{};
+void set_up(RunState &run, const Split &split) {
   snprintf(run.config.replay_dir, sizeof run.config.replay_dir, "%s", split.dir.c_str());
   run.options.svc_id_uses_svc_name = (split.mode & kModeServiceName) != 0;
   run.options.do_parameterization = (split.mode & kModeParameterize) != 0;
   if (split.mode & kModeServices) {
-    loader_test::add_configured_service("IService_GetData", "http://127.0.0.1/svc/Service.svc",
+    loader_test::add_configured_service(run, "IService_GetData", "http://127.0.0.1/svc/Service.svc",
                                         "CustNo");
-    loader_test::add_configured_service("svc_Service.svc", "http://127.0.0.1/svc/Service.svc",
+    loader_test::add_configured_service(run, "svc_Service.svc", "http://127.0.0.1/svc/Service.svc",
                                         "XACustId");
-    loader_test::add_configured_service("IFile1_Op", "http://127.0.0.1/lead/1.svc", "XACustId");
+    loader_test::add_configured_service(run, "IFile1_Op", "http://127.0.0.1/lead/1.svc",
+                                        "XACustId");
   }
-  for (const std::string &path : split.paths) loader_test::add_input_file(path);
+  for (const std::string &path : split.paths) loader_test::add_input_file(run, path);
   run.config.g_msgcount_per_file = 4;  // the thread arrays grow
   run.log.info_level = 0;
   run.log.error_level = 0;
 }
 
 std::string load(const Split &split, int16_t threads, Loaded *out) {
-  fresh_state(split);
+  RunState run;
+  set_up(run, split);
   run.options.g_num_thread = threads;
-  load_input_data_files();
+  Failure err;
+  if (!load_input_data_files(run, &err))
+    return fuzz_failure("%d threads: the load failed: %s", threads,
+                        err.lines.empty() ? "" : err.lines[0].text.c_str());
   std::set<FILE *> streams;
   for (uint64_t i = 0; i < run.counters.g_valid_msgcount; i++) {
     const SeqData &s = run.records.seq_data_arr[i];
@@ -108,8 +112,8 @@ std::string load(const Split &split, int16_t threads, Loaded *out) {
                             s.type, s.runtime_service});
     streams.insert(s.req_file_fp);
   }
-  // The loader leaves the input streams open for the request files.
-  for (FILE *fp : streams) fclose(fp);
+  // The loader leaves the input streams open for the request files; the
+  // run closes them.
   if (streams.size() != split.paths.size())
     return fuzz_failure("%d threads: %zu files with accepted records of %zu", threads,
                         streams.size(), split.paths.size());
@@ -162,7 +166,6 @@ std::string run_loader_fuzz_case(const uint8_t *data, size_t size) {
   std::string why = load(split, 1, &one);
   if (why.empty()) why = load(split, static_cast<int16_t>(threads), &many);
   if (why.empty()) why = compare(one, many, threads);
-  run = RunState{};
   loader_test::remove_dir(split.dir);
   return why;
 }

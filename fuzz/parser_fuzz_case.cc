@@ -7,15 +7,16 @@
 #include <string.h>
 
 #include <algorithm>
+#include <atomic>
 #include <string>
 #include <vector>
 
+#include "tools/replay_gen/failure.h"
 #include "tools/replay_gen/loader/record_errors.h"
 #include "tools/replay_gen/loader/record_parser.h"
 #include "tools/replay_gen/loader/record_state.h"
 #include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/services/runtime_services.h"
-#include "tools/replay_gen/test_exit.h"
 
 namespace {
 
@@ -46,7 +47,7 @@ ServiceMap *configured_services(uint16_t *count) {
   return table;
 }
 
-void set_host_name(int choice) {
+void set_host_name(RunState &run, int choice) {
   switch (choice) {
     case 0:
       snprintf(run.config.host_name, sizeof run.config.host_name, "127.0.0.1");
@@ -63,7 +64,7 @@ void set_host_name(int choice) {
   }
 }
 
-void apply_modes(uint8_t mode, uint8_t extra) {
+void apply_modes(RunState &run, uint8_t mode, uint8_t extra) {
   run.options.svc_id_uses_svc_name = (mode & kModeServiceName) != 0;
   run.options.do_parameterization = (mode & kModeParameterize) != 0;
   run.config.ignore_header = (mode & kModeIgnoreHeader) != 0;
@@ -82,7 +83,7 @@ void apply_modes(uint8_t mode, uint8_t extra) {
   run.options.commentry_req_count = (mode & kModeInfoLevel) ? 1 : 0;
   run.log.debug_level = (mode & kModeDebugLevel) ? 4 : 0;
   run.log.error_level = 0;
-  set_host_name((extra >> kHostShift) & 3);
+  set_host_name(run, (extra >> kHostShift) & 3);
 }
 
 // Records the parser's array holds before it has to grow. A capacity of 1
@@ -104,9 +105,14 @@ SeqData *record_array(bool grow, uint64_t *capacity) {
 }
 
 // The loader thread state: its 10 MiB line buffer is allocated once.
-ThreadArgs *fresh_thread(bool grow, char **err_text, size_t *err_len) {
+ThreadArgs *fresh_thread(RunState &run, Failure *failure, bool grow, char **err_text,
+                         size_t *err_len) {
   static ThreadArgs *thread = static_cast<ThreadArgs *>(calloc(1, sizeof(ThreadArgs)));
+  static std::atomic<bool> stop{false};
   ThreadArgs *t = thread;
+  t->run = &run;
+  t->failure = failure;
+  t->stop = &stop;
   t->t_seq_data_arr = record_array(grow, &t->t_max_sda_size);
   t->thread_id = 0;
   t->t_msgcount = t->t_valid_msgcount = t->t_invalid_request = t->t_ignore_request = 0;
@@ -198,7 +204,8 @@ std::string check_body(const FileView &v, const SeqData &s, uint64_t i, size_t *
   return "";
 }
 
-std::string check_creation_timestamp(const FileView &v, const SeqData &s, uint64_t i) {
+std::string check_creation_timestamp(const RunState &run, const FileView &v, const SeqData &s,
+                                     uint64_t i) {
   if (s.type != '1') {
     if (s.type || s.creation_ts_offset || s.creation_ts_size)
       return fuzz_failure("record %lu: creation timestamp fields without type", i);
@@ -224,7 +231,7 @@ bool begins(const char *text, const char *prefix) {
 // The services the thread met: the URL is made of the host name and a path;
 // with service names, each name is made of letters, digits and "_" and comes
 // with its SOAP action header line; in URL mode no header line is composed.
-std::string check_services(const ThreadArgs *t) {
+std::string check_services(const RunState &run, const ThreadArgs *t) {
   std::string url_start = std::string("http://") + run.config.host_name;
   for (int32_t i = 0; i < t->total_runtime_service; i++) {
     const RunTimeServiceInfo &e = t->run_time_services[i];
@@ -244,7 +251,8 @@ std::string check_services(const ThreadArgs *t) {
   return "";
 }
 
-std::string check_records(const FileView &v, const ThreadArgs *t, FILE *in, uint64_t accepted) {
+std::string check_records(const RunState &run, const FileView &v, const ThreadArgs *t, FILE *in,
+                          uint64_t accepted) {
   if (accepted >= t->t_max_sda_size) return fuzz_failure("record %lu has no slot", accepted);
   size_t prev_end = SIZE_MAX;
   uint64_t per_service = 0;
@@ -267,7 +275,7 @@ std::string check_records(const FileView &v, const ThreadArgs *t, FILE *in, uint
     if (s.time_stamp / 1000 < run.config.start_time_stamp)
       return fuzz_failure("record %lu: time %lu before the period", i, s.time_stamp);
     std::string why = check_body(v, s, i, &prev_end);
-    if (why.empty()) why = check_creation_timestamp(v, s, i);
+    if (why.empty()) why = check_creation_timestamp(run, v, s, i);
     if (!why.empty()) return why;
   }
   static const SeqData kClear{};
@@ -345,19 +353,13 @@ struct Outcome {
 
 Outcome parse(ThreadArgs *t, FILE *in, uint64_t *seq_no) {
   Outcome out;
-  set_vt_exit_hook(throw_on_vt_exit);
-  try {
-    load_sequence_file_new(t, kFileName, in, seq_no, kFileIndex);
-  } catch (const VtExit &e) {
-    out.fatal = true;
-    out.status = e.status;
-  }
-  set_vt_exit_hook(nullptr);
+  out.fatal = !load_sequence_file_new(t, kFileName, in, seq_no, kFileIndex);
+  out.status = t->failure->status;
   return out;
 }
 
-std::string check_outcome(const Outcome &out, const FileView &v, ThreadArgs *t, FILE *in,
-                          uint64_t seq_no, const char *err_text, size_t err_len) {
+std::string check_outcome(const RunState &run, const Outcome &out, const FileView &v, ThreadArgs *t,
+                          FILE *in, uint64_t seq_no, const char *err_text, size_t err_len) {
   bool header_missing = run.config.ignore_header && v.size == 0;
   if (header_missing != out.fatal)
     return header_missing ? "no fatal exit for an empty file under IGNORE_HEADER"
@@ -365,8 +367,8 @@ std::string check_outcome(const Outcome &out, const FileView &v, ThreadArgs *t, 
   if (out.fatal) return out.status == -1 ? "" : fuzz_failure("fatal status %d", out.status);
   std::string why = check_counts(t, seq_no);
   if (why.empty()) why = check_error_log(err_text, err_len, t, v);
-  if (why.empty()) why = check_records(v, t, in, seq_no);
-  if (why.empty()) why = check_services(t);
+  if (why.empty()) why = check_records(run, v, t, in, seq_no);
+  if (why.empty()) why = check_services(run, t);
   return why;
 }
 
@@ -378,12 +380,13 @@ std::string run_parser_fuzz_case(const uint8_t *data, size_t size) {
   const uint8_t *file = data + std::min<size_t>(size, 2);
   size_t file_size = size - std::min<size_t>(size, 2);
 
-  run = RunState{};
-  apply_modes(mode, extra);
+  RunState run;
+  Failure failure;
+  apply_modes(run, mode, extra);
   char *err_text = nullptr;
   size_t err_len = 0;
   bool grow = (extra & kGrowMask) == kGrowMask;
-  ThreadArgs *t = fresh_thread(grow, &err_text, &err_len);
+  ThreadArgs *t = fresh_thread(run, &failure, grow, &err_text, &err_len);
   // fmemopen only reads the bytes in "r" mode.
   FILE *in = fmemopen(const_cast<uint8_t *>(file), file_size, "r");
   std::string why;
@@ -394,11 +397,10 @@ std::string run_parser_fuzz_case(const uint8_t *data, size_t size) {
     Outcome out = parse(t, in, &seq_no);
     fflush(t->error_file_fp);
     FileView view = view_file(file, file_size, run.config.ignore_header);
-    why = check_outcome(out, view, t, in, seq_no, err_text, err_len);
+    why = check_outcome(run, out, view, t, in, seq_no, err_text, err_len);
   }
   release_thread(t, grow);
   free(err_text);
   if (in) fclose(in);
-  run = RunState{};
   return why;
 }

@@ -228,7 +228,7 @@ ln -s "$SUITE_BIN/vti_get_page" "$WORK/bin/vti_get_page"
 (unset VT_WDIR && PATH=$WORK/bin:/usr/bin:/bin previewed late -i "$WORK/late.conf" && exit $failed) || failed=1
 [ "$(status_of late)" = 1 ] || fail "a failing run previewed with status $(status_of late)"
 for line in \
-  "  line 5: NUM_VMM: did you mean NUM_VVM? (the tool ignores the line)" \
+  "  Line 5 of the configuration: 'NUM_VMM' is no keyword (did you mean NUM_VVM?); the line is ignored." \
   "  Replay directory $WORK/out/replay already exists (the run replaces it only with -f)" \
   "  VT_WDIR is not set: the run would stop after writing the package, before the scenario and the script" \
   "  suite command vtu_change_page_name is not on PATH" \
@@ -236,15 +236,15 @@ for line in \
   grep -qxF -- "$line" "$RES/preview.late.out" || fail "no line: $line"
 done
 
-# 3. A run that would stop at once: the tool's own reader refuses the line;
+# 3. A run that would stop at once: the tool's own reader refuses a line;
 # the misspelt keyword before it stays a warning.
-sed -e 's/^SCRIPT_NAME|.*$/SCRIPT_TYPE|Cpp/' -e 's/^NUM_VVM|3$/NUM_VMM|3/' "$WORK/replay.conf" \
+{ sed -e '/^SCRIPT_NAME|/d' -e 's/^NUM_VVM|3$/NUM_VMM|3/' "$WORK/replay.conf"; echo 'SCRIPT_TYPE|Cpp'; } \
   >"$WORK/bad.conf"
 previewed bad -i "$WORK/bad.conf" -f --json
 [ "$(status_of bad)" = 1 ] || fail "a refused configuration previewed with status $(status_of bad)"
 grep -qF '"problems":["the run would stop: read_config_file_new:Error: Invalid script type Cpp. It should be Legacy or C"]' \
   "$RES/preview.bad.out" || fail "refused configuration: $(cat "$RES/preview.bad.out")"
-grep -qF '"warnings":["line 5: NUM_VMM: did you mean NUM_VVM? (the tool ignores the line)"]' \
+grep -qF '"warnings":["Line 4 of the configuration: '"'NUM_VMM'"' is no keyword (did you mean NUM_VVM?); the line is ignored."]' \
   "$RES/preview.bad.out" || fail "refused configuration's warning: $(cat "$RES/preview.bad.out")"
 
 # 4. A period that ends before it starts: every record is rejected.
@@ -254,7 +254,7 @@ previewed period -i "$WORK/period.conf" -f
 grep -qF "already exists" "$RES/preview.period.out" && fail "-f: the replay directory is still a problem"
 for line in \
   "  REPLAY_PERIOD starts after it ends: no time falls in it, so every record that gets so far is rejected with code 102" \
-  "  No Valid request found to process, Exiting." \
+  "  the run would stop: main:No Valid request found to process, Exiting." \
   "  records met $(grouped "$(expected requests)"), accepted 0, rejected $(grouped "$(expected requests)")"; do
   grep -qxF -- "$line" "$RES/preview.period.out" || fail "no line: $line"
 done
@@ -269,7 +269,7 @@ sed 's#^REPLAY_PERIOD|.*$#REPLAY_PERIOD|12/03/2026 00:00:00|12/01/2026 00:00:00#
 previewed loop -i "$WORK/loop.conf"
 [ "$(status_of loop)" = 1 ] || fail "an unlistable day previewed with status $(status_of loop)"
 for line in \
-  "  line 5: NUM_VMM: did you mean NUM_VVM? (the tool ignores the line)" \
+  "  Line 5 of the configuration: 'NUM_VMM' is no keyword (did you mean NUM_VVM?); the line is ignored." \
   "  REPLAY_PERIOD starts after it ends: no time falls in it, so every record that gets so far is rejected with code 102" \
   "  Replay directory $WORK/out/replay already exists (the run replaces it only with -f)" \
   "  the run would stop: gen_input_file_list:Unable to list input directory $WORK/logs/$day/extracts: Too many levels of symbolic links"; do

@@ -3,7 +3,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <locale.h>
-#include <poll.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -11,29 +10,21 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <memory>
+
 #include "base/core/input_file.h"
 #include "tools/package/profile_report.h"
-#include "tools/replay_gen/config/config_reader.h"
 #include "tools/replay_gen/driver/driver.h"
-#include "tools/replay_gen/fatal.h"
+#include "tools/replay_gen/driver/generate.h"
 #include "tools/replay_gen/interrupt.h"
-#include "tools/replay_gen/loader/input_files.h"
-#include "tools/replay_gen/loader/parallel_loader.h"
-#include "tools/replay_gen/memory_budget.h"
-#include "tools/replay_gen/output/request_files.h"
-#include "tools/replay_gen/output/spilled_entries.h"
-#include "tools/replay_gen/output/spilled_index.h"
 #include "tools/replay_gen/run_state.h"
-#include "tools/replay_gen/sequencing/sequence_order.h"
-#include "tools/replay_gen/services/request_head.h"
-#include "tools/replay_gen/services/service_map.h"
-#include "tools/replay_gen/spill/spill_dir.h"
+#include "tools/replay_gen/spill/run_sort.h"
 
 namespace {
 
-// What the child sends its parent, line by line: "W <warning>", "P
-// <problem>" as they are found, then "R" and the finished report. A parent
-// gone before it reads them wants none of it.
+// What the child sends its parent: "R" and the finished report. A parent
+// gone before it reads it wants none of it.
 void write_all(int fd, const std::string &text) {
   size_t done = 0;
   while (done < text.size()) {
@@ -42,12 +33,6 @@ void write_all(int fd, const std::string &text) {
     if (n <= 0) return;
     done += static_cast<size_t>(n);
   }
-}
-
-std::string one_line(std::string text) {
-  for (char &c : text)
-    if (c == '\n') c = ' ';
-  return text;
 }
 
 std::vector<std::string> read_lines(const std::string &path) {
@@ -75,19 +60,6 @@ int count_processors() {
   return count;
 }
 
-// One planned request of a user on worker vvm_id, fed to the profile
-// accumulator; first and last follow the user's send times.
-void profile_planned_request(ProfileBuilder *b, int vvm_id, const ReqNode &r, uint64_t *first,
-                             uint64_t *last) {
-  const ServiceMap &svc = run.services.service_map_ptr[r.page_id];
-  uint64_t body = 0;
-  // "Content-Length: " and "\r\n\r\n" around the value, "\n" after the body.
-  body_size_of_entry(r.size, static_cast<uint64_t>(svc.all_headers_len) + 21, &body);
-  profile_add_request(b, vvm_id, r.page_id, r.time_stamp, r.size, body);
-  *first = std::min<uint64_t>(*first, r.time_stamp);
-  *last = std::max<uint64_t>(*last, r.time_stamp);
-}
-
 // A user's send time, for the users' first and last times of a dry run that
 // spills: kept in sorted runs, so that the profile holds no list of users.
 struct UserTime {
@@ -108,202 +80,195 @@ struct SpilledTimes {
   RunMerge<UserTime, UserTimeLess> merge;
 };
 
-void add_time(SpilledTimes *s, UserTime t) {
+// The profile of the users the dry run plans, fed by its index stage
+// (PlannedUsers): each user's requests, then its first and last times.
+struct PlannedProfile {
+  RunState *run;
+  uint64_t bucket_ms;
+  bool begun = false;  // once the first user comes: the worker count is known then
+  ProfileBuilder builder;
+  Profile *profile;
+  bool user_open = false;
+  int vvm_id = 0;
+  uint64_t first = UINT64_MAX, last = 0, user_no = 0;
+  SpilledTimes firsts, lasts;
+  Failure failure;  // of the spilled times, reported by done
+};
+
+bool add_time(PlannedProfile *pp, SpilledTimes *s, UserTime t) {
   s->buf[s->used++] = t;
-  if (s->used < s->buf.size()) return;
-  sort_into_run(&s->sort, s->buf.data(), s->used, UserTimeLess{});
+  if (s->used < s->buf.size()) return true;
   s->used = 0;
+  return sort_into_run(*pp->run, &s->sort, s->buf.data(), s->buf.size(), UserTimeLess{},
+                       &pp->failure);
+}
+
+void end_user(PlannedProfile *pp) {
+  if (!pp->user_open) return;
+  pp->user_open = false;
+  profile_add_user(&pp->builder, pp->vvm_id, pp->first, pp->last);
+  if (pp->builder.user_times_elsewhere && pp->failure.status == 0) {
+    add_time(pp, &pp->firsts, UserTime{pp->first, pp->user_no}) &&
+        add_time(pp, &pp->lasts, UserTime{pp->last, pp->user_no});
+  }
+  pp->user_no++;
+}
+
+// The profile of a run that spills keeps the users' times in sorted runs of
+// its own, a quarter of the budget for each.
+void begin_planned_profile(PlannedProfile *pp) {
+  const RunState &run = *pp->run;
+  pp->begun = true;
+  profile_begin(&pp->builder, run.workers.num_vvm, pp->bucket_ms);
+  if (!run.spill.spilling) return;
+  size_t room = std::max<size_t>(run.spill.budget / 4 / sizeof(UserTime), 16);
+  pp->firsts.sort = named_run_sort<UserTime>("user_firsts");
+  pp->lasts.sort = named_run_sort<UserTime>("user_lasts");
+  pp->firsts.buf.resize(room);
+  pp->lasts.buf.resize(room);
+  pp->builder.user_times_elsewhere = true;
+}
+
+void planned_user(void *context, int vvm_id, uint64_t) {
+  auto *pp = static_cast<PlannedProfile *>(context);
+  if (!pp->begun) begin_planned_profile(pp);
+  end_user(pp);
+  pp->user_open = true;
+  pp->vvm_id = vvm_id;
+  pp->first = UINT64_MAX;
+  pp->last = 0;
+}
+
+void planned_request(void *context, const ReqNode &r) {
+  auto *pp = static_cast<PlannedProfile *>(context);
+  const ServiceMap &svc = pp->run->services.service_map_ptr[r.page_id];
+  uint64_t body = 0;
+  // "Content-Length: " and "\r\n\r\n" around the value, "\n" after the body.
+  body_size_of_entry(r.size, static_cast<uint64_t>(svc.all_headers_len) + 21, &body);
+  profile_add_request(&pp->builder, pp->vvm_id, r.page_id, r.time_stamp, r.size, body);
+  pp->first = std::min<uint64_t>(pp->first, r.time_stamp);
+  pp->last = std::max<uint64_t>(pp->last, r.time_stamp);
 }
 
 // The times in ascending order, merged with at most share bytes.
-TimeSource merged_times(SpilledTimes *s, uint64_t share) {
-  sort_into_run(&s->sort, s->buf.data(), s->used, UserTimeLess{});
+bool merged_times(PlannedProfile *pp, SpilledTimes *s, uint64_t share, TimeSource *source,
+                  Failure *err) {
+  RunState &run = *pp->run;
+  if (!sort_into_run(run, &s->sort, s->buf.data(), s->used, UserTimeLess{}, err)) return false;
   s->buf = {};
   MergeShape shape = merge_shape(share, sizeof(UserTime));
-  merge_all_runs(&s->merge, &s->sort, shape, UserTimeLess{});
-  return [s](uint64_t *t) {
+  if (!merge_all_runs(run, &s->merge, &s->sort, shape, UserTimeLess{}, err)) return false;
+  *source = [s, pp](uint64_t *t) {
     const UserTime *top = merge_top(s->merge);
     if (!top) return false;
     *t = top->time_ms;
-    merge_pop(&s->merge);
-    return true;
+    return merge_pop(&s->merge, &pp->failure);
   };
+  return true;
 }
 
-// The users of a dry run that spills, read back from its spill files, with
-// their first and last times in sorted runs of their own (firsts, lasts),
-// from which the builder reads them; a quarter of the budget for each.
-void profile_spilled_users(ProfileBuilder *b, SpilledTimes *firsts, SpilledTimes *lasts) {
-  uint64_t quarter = run.spill.budget / 4;
-  firsts->sort = named_run_sort<UserTime>("user_firsts");
-  lasts->sort = named_run_sort<UserTime>("user_lasts");
-  size_t room = std::max<size_t>(quarter / sizeof(UserTime), 16);
-  firsts->buf.resize(room);
-  lasts->buf.resize(room);
-  b->user_times_elsewhere = true;
-  SpilledUsers users;
-  spilled_users_begin(&users);
-  UserEntry u;
-  ReqNode r;
-  for (uint64_t user_no = 0; next_spilled_user(&users, &u); user_no++) {
-    uint64_t first = UINT64_MAX, last = 0;
-    while (next_spilled_row(&users, &r)) profile_planned_request(b, u.vvm_id, r, &first, &last);
-    profile_add_user(b, u.vvm_id, first, last);
-    add_time(firsts, UserTime{first, user_no});
-    add_time(lasts, UserTime{last, user_no});
-  }
-  spilled_users_end(&users);
-  b->sorted_firsts = merged_times(firsts, quarter);
-  b->sorted_lasts = merged_times(lasts, quarter);
-}
-
-// The package the planned users make, fed to the profile accumulator: the
-// user list, or for a run that spills, the users read back from the spill
-// files.
-void profile_planned_users(uint64_t bucket_ms, Profile *p) {
-  ProfileBuilder b;
-  profile_begin(&b, run.workers.num_vvm, bucket_ms);
-  SpilledTimes firsts, lasts;
-  if (run.spill.spilling) profile_spilled_users(&b, &firsts, &lasts);
-  for (const UserNode *u = run.users.head; u; u = u->next) {
-    uint64_t first = UINT64_MAX, last = 0;
-    for (uint32_t i = 0; i < u->num_req; i++)
-      profile_planned_request(&b, u->vvm_id, u->req_node[i], &first, &last);
-    profile_add_user(&b, u->vvm_id, first, last);
-  }
-  profile_finish(&b, p);
-  // What the run's manifest would tell.
-  p->has_clock_and_names = true;
-  p->capture_start_ms = run.records.time_zero_ms;
-  for (int i = 0; i < run.services.total_services; i++)
-    p->page_names.push_back(run.services.service_map_ptr[i].service_name);
-  for (SpilledTimes *t : {&firsts, &lasts}) {
+// After the last user, while the spill files are still there: the profile
+// made whole.
+bool planned_done(void *context, Failure *err) {
+  auto *pp = static_cast<PlannedProfile *>(context);
+  if (!pp->begun) begin_planned_profile(pp);
+  end_user(pp);
+  if (pp->failure.status) return *err = pp->failure, false;
+  uint64_t quarter = pp->run->spill.budget / 4;
+  if (pp->builder.user_times_elsewhere &&
+      (!merged_times(pp, &pp->firsts, quarter, &pp->builder.sorted_firsts, err) ||
+       !merged_times(pp, &pp->lasts, quarter, &pp->builder.sorted_lasts, err)))
+    return false;
+  profile_finish(&pp->builder, pp->profile);
+  for (SpilledTimes *t : {&pp->firsts, &pp->lasts}) {
     merge_end(&t->merge);
     run_sort_release(&t->sort);
   }
+  if (pp->failure.status) return *err = pp->failure, false;
+  return true;
 }
 
-struct ChildOut {
-  int fd;
-  PreviewReport *report;
-  void warn(const std::string &text) {
-    report->warnings.push_back(one_line(text));
-    write_all(fd, "W " + one_line(text) + "\n");
-  }
-  void problem(const std::string &text) {
-    report->problems.push_back(one_line(text));
-    write_all(fd, "P " + one_line(text) + "\n");
-  }
-};
-
-// Lists the input files; false when one of them cannot be read, which would
-// end the real run in Step 2.
-bool list_input_files(PreviewReport *r, ChildOut *out) {
-  bool readable = true;
+// What the dry run found, for its report.
+void fill_report(const RunState &run, PreviewReport *r) {
+  r->replay_dir = run.config.replay_dir;
   for (int32_t i = 0; i < run.files.num_seq_files; i++) {
     PreviewInputFile f;
     f.path = run.files.seq_file_path[i].input_file;
     struct stat st;
-    if (stat(f.path.c_str(), &st) == 0 && access(f.path.c_str(), R_OK) == 0 &&
-        !S_ISDIR(st.st_mode)) {
+    if (stat(f.path.c_str(), &st) == 0 && access(f.path.c_str(), R_OK) == 0 && !S_ISDIR(st.st_mode))
       f.bytes = static_cast<int64_t>(st.st_size);
-    } else {
-      readable = false;
-      out->problem("input file " + f.path + " cannot be read: the run would stop in Step 2");
-    }
     r->input_files.push_back(f);
   }
-  return readable;
+  r->loaded = stage_completed(run, "Step 2") || run.counters.g_msgcount > 0;
+  if (!r->loaded) return;
+  r->records = run.counters.g_msgcount;
+  r->accepted = run.counters.g_valid_msgcount;
+  for (int32_t i = 0; i < run.files.num_seq_files; i++)
+    r->input_files[static_cast<size_t>(i)].records =
+        static_cast<uint64_t>(run.files.seq_file_path[i].msgcount);
+  for (int c = 0; c < kNumRecordErrorCodes; c++)
+    if (run.counters.rejected_by_code[c])
+      r->profile.rejected_by_code[101 + c] = run.counters.rejected_by_code[c];
+  r->package = stage_completed(run, "index files");
+  if (!r->package) return;
+  // What the run's manifest would tell.
+  r->profile.has_clock_and_names = true;
+  r->profile.capture_start_ms = run.records.time_zero_ms;
+  for (int i = 0; i < run.services.total_services; i++)
+    r->profile.page_names.push_back(run.services.service_map_ptr[i].service_name);
 }
 
 [[noreturn]] void child_main(const PreviewOptions &o, int fd) {
   PreviewReport r;
   r.config = o.config;
-  ChildOut out{fd, &r};
-  run = RunState{};
-  run.options.dry_run = 1;
-  // SIGINT and SIGTERM remove the spill directory of a dry run that spills.
-  install_interrupt_handlers();
-  run.options.run_forcefully = o.force ? 1 : 0;
-  run.options.svc_id_uses_svc_name = o.url_mode ? 0 : 1;
+  auto run = std::make_unique<RunState>();
+  run->log.quiet = true;
+  run->options.config_path = o.config;
+  run->options.run_forcefully = o.force ? 1 : 0;
+  run->options.svc_id_uses_svc_name = o.url_mode ? 0 : 1;
   // The processor count is read here rather than asked of the shell, as the
   // tool does; the worker count is the tool's default for it.
-  int num_cpu = count_processors();
-  run.options.commentry_req_count = messages_per_seconds * 5 * 2;
-  run.workers.num_vvm = static_cast<int16_t>(clamp_default_num_vvm(num_cpu));
+  run->options.num_cpu = count_processors();
+  run->options.commentry_req_count = messages_per_seconds * 5 * 2;
+  run->workers.num_vvm =
+      static_cast<int16_t>(clamp_default_num_vvm(run->log, run->options.num_cpu));
   setlocale(LC_ALL, "en_US");
-
-  for (const std::string &w : config_text_warnings(read_lines(o.config))) out.warn(w);
-  read_config_file_new(o.config.c_str());
-  validate_config_file_data();
-  choose_memory_budget();
-  r.replay_dir = run.config.replay_dir;
-  if (run.config.start_time_stamp && run.config.end_time_stamp &&
-      run.config.start_time_stamp > run.config.end_time_stamp)
-    out.warn(
+  // SIGINT and SIGTERM remove the spill directory of a dry run that spills.
+  install_interrupt_handlers();
+  PlannedProfile pp;
+  pp.run = run.get();
+  pp.bucket_ms = o.bucket_ms;
+  pp.profile = &r.profile;
+  PlannedUsers planned{&pp, planned_user, planned_request, planned_done};
+  run->options.planned_users = &planned;
+  Failure err;
+  generate(*run, Mode::kDryRun, &err);
+  std::vector<std::string> own = config_text_warnings(read_lines(o.config));
+  r.warnings = run->dry.warnings;
+  r.warnings.insert(r.warnings.end(), own.begin(), own.end());
+  if (stage_completed(*run, "configuration") && run->config.start_time_stamp &&
+      run->config.end_time_stamp && run->config.start_time_stamp > run->config.end_time_stamp)
+    r.warnings.push_back(
         "REPLAY_PERIOD starts after it ends: no time falls in it, so every record that gets so far "
         "is rejected with code 102");
-  for (const std::string &p : late_run_problems(o.force)) out.problem(p);
-
-  gen_input_file_list();
-  if (run.files.num_seq_files == 0) {
-    out.problem("No request file found to process, Exiting.");
-  } else if (list_input_files(&r, &out)) {
-    // The loader's automatic thread count, chosen as the tool chooses it.
-    if (run.options.g_num_thread == 0)
-      set_num_threads(&run.options.g_num_thread, num_cpu, run.files.num_seq_files);
-    load_input_data_files();
-    r.loaded = true;
-    r.records = run.counters.g_msgcount;
-    r.accepted = run.counters.g_valid_msgcount;
-    for (int32_t i = 0; i < run.files.num_seq_files; i++)
-      r.input_files.at(static_cast<size_t>(i)).records =
-          static_cast<uint64_t>(run.files.seq_file_path[i].msgcount);
-    for (int c = 0; c < kNumRecordErrorCodes; c++)
-      if (run.counters.g_rejected_by_code[c])
-        r.profile.rejected_by_code[101 + c] = run.counters.g_rejected_by_code[c];
-    uint64_t n = run.counters.g_valid_msgcount;
-    if (n == 0) {
-      out.problem("No Valid request found to process, Exiting.");
-    } else {
-      sort_seq_array(n);
-      rename_service_names();
-      append_all_headers();
-      sort_seq_data_by_time(n);
-      if (run.spill.spilling)
-        walk_spilled_requests(false);
-      else
-        plan_request_entries(nullptr);
-      profile_planned_users(o.bucket_ms, &r.profile);
-      spill_dir_remove();
-      r.package = true;
-    }
-  }
+  r.problems = run->dry.problems;
+  fill_report(*run, &r);
   write_all(fd, "R\n" + (o.json ? format_preview_json(r) : format_preview_text(r)));
-  vt_exit(r.problems.empty() ? 0 : 1);
+  fflush(nullptr);
+  _exit(r.problems.empty() ? 0 : 1);
 }
 
-// Reads both pipes to their end, whichever the child fills first.
-void drain(int out_fd, int err_fd, std::string *out, std::string *err) {
-  struct pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
-  std::string *into[2] = {out, err};
-  int open_fds = 2;
+// Reads the pipe to its end.
+std::string drain(int fd) {
+  std::string out;
   char buf[65536];
-  while (open_fds > 0) {
-    if (poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    for (int i = 0; i < 2; i++) {
-      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-      ssize_t n = read(fds[i].fd, buf, sizeof buf);
-      if (n > 0) {
-        into[i]->append(buf, static_cast<size_t>(n));
-      } else if (n == 0 || errno != EINTR) {
-        close(fds[i].fd);
-        fds[i].fd = -1;
-        open_fds--;
-      }
+  for (;;) {
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n > 0) {
+      out.append(buf, static_cast<size_t>(n));
+    } else if (n == 0 || errno != EINTR) {
+      close(fd);
+      return out;
     }
   }
 }
@@ -385,8 +350,8 @@ bool dry_run_finished(int wait_status, bool report_begun) {
 
 int run_preview(const PreviewOptions &o) {
   fflush(nullptr);
-  int out_pipe[2], err_pipe[2];
-  if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) {
+  int out_pipe[2];
+  if (pipe2(out_pipe, O_CLOEXEC) != 0) {
     fprintf(stderr, "vt_package preview: cannot make a pipe: %s\n", strerror(errno));
     return 1;
   }
@@ -396,60 +361,31 @@ int run_preview(const PreviewOptions &o) {
     return 1;
   }
   if (pid == 0) {
-    // The tool's console lines go nowhere; its error lines to the parent.
+    // The dry run's console is quiet; its standard output goes nowhere all
+    // the same.
     int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (null_fd < 0 || dup2(null_fd, 1) < 0 || dup2(err_pipe[1], 2) < 0) vt_exit(127);
+    if (null_fd < 0 || dup2(null_fd, 1) < 0) _exit(127);
     close(out_pipe[0]);
-    close(err_pipe[0]);
     child_main(o, out_pipe[1]);
   }
   close(out_pipe[1]);
-  close(err_pipe[1]);
-  std::string out, err;
-  drain(out_pipe[0], err_pipe[0], &out, &err);
+  std::string out = drain(out_pipe[0]);
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
-  size_t report_at = std::string::npos;
-  PreviewReport r;
-  r.config = o.config;
-  for (size_t at = 0; at < out.size();) {
-    size_t end = out.find('\n', at);
-    if (end == std::string::npos) end = out.size();
-    std::string line = out.substr(at, end - at);
-    if (line == "R") {
-      report_at = end + 1;
-      break;
-    }
-    if (line.size() > 2 && line[0] == 'W') r.warnings.push_back(line.substr(2));
-    if (line.size() > 2 && line[0] == 'P') r.problems.push_back(line.substr(2));
-    at = end + 1;
-  }
-  if (dry_run_finished(status, report_at != std::string::npos)) {
-    fputs(err.c_str(), stderr);
-    fputs(out.c_str() + report_at, stdout);
+  bool begun = out.compare(0, 2, "R\n") == 0;
+  if (dry_run_finished(status, begun)) {
+    fputs(out.c_str() + 2, stdout);
     return WEXITSTATUS(status);
   }
-  // The dry run stopped where the real run would: its error lines say why.
-  for (std::string &problem : dry_run_stop_problems(err)) r.problems.push_back(std::move(problem));
+  PreviewReport r;
+  r.config = o.config;
   if (WIFSIGNALED(status))
     r.problems.push_back("the dry run ended by signal " + std::to_string(WTERMSIG(status)));
-  else if (r.problems.empty())
+  else
     r.problems.push_back("the dry run ended with status " + std::to_string(WEXITSTATUS(status)));
   fputs((o.json ? format_preview_json(r) : format_preview_text(r)).c_str(), stdout);
   return 1;
-}
-
-std::vector<std::string> dry_run_stop_problems(const std::string &err) {
-  std::vector<std::string> problems;
-  for (size_t at = 0; at < err.size();) {
-    size_t end = err.find('\n', at);
-    if (end == std::string::npos) end = err.size();
-    std::string line = err.substr(at, end - at);
-    if (!line.empty()) problems.push_back("the run would stop: " + line);
-    at = end + 1;
-  }
-  return problems;
 }
 
 int count_processor_lines(FILE *fp) {

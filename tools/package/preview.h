@@ -1,8 +1,7 @@
 // vt_package preview: a dry run of vtu_replay_gen that writes nothing. The
-// tool's own configuration reader, input discovery, loader, ordering and
-// user planning run with the run state's dry_run set, in a child process, so
-// that a condition that would end the real run ends only the child; the
-// parent reports it as a problem.
+// tool's own stage list runs in dry-run mode (driver/generate.h), in a child
+// process of its own, which hands its report back through a pipe; the
+// parent reports a child that did not end by itself.
 #ifndef VT_PACKAGE_PREVIEW_H_
 #define VT_PACKAGE_PREVIEW_H_
 
@@ -50,9 +49,8 @@ std::string format_preview_text(const PreviewReport &r);
 std::string format_preview_json(const PreviewReport &r);
 
 // Warnings on what the tool silently accepts in the configuration text:
-// lines of no keyword (with the nearest keyword), REPLAY_PERIOD dates whose
-// day and month look swapped, NEW_USER_TIME text that is not a duration. (A
-// line ending in a carriage return stops the tool's own reading.)
+// REPLAY_PERIOD dates whose day and month look swapped, NEW_USER_TIME text
+// that is not a duration. (The tool itself warns of lines of no keyword.)
 std::vector<std::string> config_text_warnings(const std::vector<std::string> &lines);
 
 // Whether a dry run's report stands: the run ended by itself, with 0 or 1,
@@ -60,22 +58,8 @@ std::vector<std::string> config_text_warnings(const std::vector<std::string> &li
 // report did not finish it.
 bool dry_run_finished(int wait_status, bool report_begun);
 
-// The problems of a dry run that stopped, one for each line of its
-// standard error that is not empty.
-std::vector<std::string> dry_run_stop_problems(const std::string &err);
-
 // The lines of a /proc/cpuinfo text that begin with "processor", as the
 // tool's shell pipeline counts them: a line of any length counts once.
 int count_processor_lines(FILE *fp);
-
-// The keyword nearest to word (by edits, case aside), or "" when none is
-// near enough.
-std::string nearest_keyword(const std::string &word);
-
-// What the run would meet besides its reading and loading: under -f, a
-// replay directory the run refuses to delete; after the package is written,
-// VT_WDIR, the scenario directory, an existing scenario or script, the suite
-// commands on PATH. Reads the run state's configuration.
-std::vector<std::string> late_run_problems(bool force);
 
 #endif  // VT_PACKAGE_PREVIEW_H_

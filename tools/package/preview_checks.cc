@@ -1,21 +1,14 @@
-// The checks of preview that the tool itself does not make: warnings on the
-// configuration text, and the problems a run meets only at its end.
+// The checks of preview that the tool itself does not make: warnings on
+// configuration values it reads without a word.
 #include <ctype.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <algorithm>
 
 #include "tools/package/preview.h"
-#include "tools/replay_gen/config/config_reader.h"
-#include "tools/replay_gen/config/replay_dir.h"
-#include "tools/replay_gen/config/replay_lock.h"
 #include "tools/replay_gen/helpers.h"
-#include "tools/replay_gen/run_state.h"
 
 namespace {
 
@@ -93,40 +86,7 @@ bool is_duration(const std::string &text) {
   return text.find_first_not_of("0123456789", at) == std::string::npos;
 }
 
-bool path_has_command(const char *command) {
-  const char *path = getenv("PATH");
-  std::string dirs = path ? path : "/bin:/usr/bin";
-  size_t at = 0;
-  for (;;) {
-    size_t end = dirs.find(':', at);
-    std::string dir = dirs.substr(at, end == std::string::npos ? std::string::npos : end - at);
-    if (dir.empty()) dir = ".";
-    std::string file = dir;
-    file += '/';
-    file += command;
-    struct stat st;
-    if (stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(file.c_str(), X_OK) == 0)
-      return true;
-    if (end == std::string::npos) return false;
-    at = end + 1;
-  }
-}
-
-bool is_directory(const std::string &path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool exists(const std::string &path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
-}
-
 }  // namespace
-
-std::string nearest_keyword(const std::string &word) {
-  return nearest_config_keyword(word.c_str());
-}
 
 std::vector<std::string> config_text_warnings(const std::vector<std::string> &lines) {
   std::vector<std::string> out;
@@ -134,21 +94,8 @@ std::vector<std::string> config_text_warnings(const std::vector<std::string> &li
     const std::string &line = lines[n];
     std::string where = "line " + std::to_string(n + 1);
     if (line.empty() || line[0] == '#') continue;
-    bool prefix = starts_with_prefix_keyword(line);
     std::vector<std::string> f = fields_of(line);
-    if (f.empty()) continue;
-    if (!prefix && !is_config_keyword(f[0].c_str())) {
-      std::string shown = f[0];
-      if (!shown.empty() && shown.back() == '\r') shown.pop_back();
-      std::string near = nearest_keyword(shown);
-      if (!near.empty() && near != shown)
-        out.push_back(where + ": " + shown + ": did you mean " + near +
-                      "? (the tool ignores the line)");
-      else
-        out.push_back(where + ": " + shown + " is no keyword; the tool ignores the line");
-      continue;
-    }
-    if (prefix) continue;
+    if (f.empty() || starts_with_prefix_keyword(line)) continue;
     auto strip_cr = [](std::string s) {
       if (!s.empty() && s.back() == '\r') s.pop_back();
       return s;
@@ -164,45 +111,5 @@ std::vector<std::string> config_text_warnings(const std::vector<std::string> &li
                     std::to_string(ms) + " ms");
     }
   }
-  return out;
-}
-
-std::vector<std::string> late_run_problems(bool force) {
-  std::vector<std::string> out;
-  const RunConfig &c = run.config;
-  if (!force && c.replay_dir[0] && is_directory(c.replay_dir))
-    out.push_back(std::string("Replay directory ") + c.replay_dir +
-                  " already exists (the run replaces it only with -f)");
-  if (force && c.replay_dir[0]) {
-    struct stat st;
-    bool is_link =
-        lstat(without_trailing_slashes(c.replay_dir).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
-    std::string refusal = is_link || is_directory(c.replay_dir)
-                              ? replay_dir_removal_refusal(c.replay_dir, is_link)
-                              : "";
-    if (!refusal.empty())
-      out.push_back(std::string("Replay directory ") + c.replay_dir + " " + refusal +
-                    " (the run refuses to delete it under -f)");
-  }
-  const char *wdir = getenv("VT_WDIR");
-  if (!wdir) {
-    out.push_back(
-        "VT_WDIR is not set: the run would stop after writing the package, before "
-        "the scenario and the script");
-  } else {
-    std::string scenario = std::string(wdir) + "/scenarios/" + c.scenario_name;
-    std::string scenario_dir = scenario.substr(0, scenario.rfind('/'));
-    if (!is_directory(scenario_dir))
-      out.push_back("scenario directory " + scenario_dir + " does not exist");
-    else if (!force && exists(scenario))
-      out.push_back("scenario " + scenario + " already exists (the run replaces it only with -f)");
-    std::string script = std::string(wdir) + "/scripts/" + c.script_name;
-    if (!force && is_directory(script))
-      out.push_back("script " + script + " already exists (the run replaces it only with -f)");
-  }
-  const char *generator = strcmp(c.script_type, "C") == 0 ? "vtu_gen_cscript" : "vtu_gen_script";
-  for (const char *command : {generator, "vti_get_page", "vtu_change_page_name"})
-    if (!path_has_command(command))
-      out.push_back(std::string("suite command ") + command + " is not on PATH");
   return out;
 }

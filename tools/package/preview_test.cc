@@ -22,13 +22,6 @@ TEST(PreviewWarnings, OnWhatTheToolSilentlyAccepts) {
     const char *line;
     const char *warning;  // "" for none
   } cases[] = {
-      {"NUM_VMM|4", "line 1: NUM_VMM: did you mean NUM_VVM? (the tool ignores the line)"},
-      {" SCRIPT_TYPE|C", "line 1:  SCRIPT_TYPE: did you mean SCRIPT_TYPE?"},
-      {"num_vvm|4", "line 1: num_vvm: did you mean NUM_VVM?"},
-      {"REPLAYDIR|/r", "line 1: REPLAYDIR: did you mean REPLAY_DIR?"},
-      {"INPUTDIR|/l|x", "line 1: INPUTDIR: did you mean INPUT_DIR?"},
-      {"FOO|1", "line 1: FOO is no keyword; the tool ignores the line"},
-      {"COMPLETELY_DIFFERENT|1", "line 1: COMPLETELY_DIFFERENT is no keyword"},
       {"REPLAY_PERIOD|31/01/2020 10:20:30|NA",
        "line 1: REPLAY_PERIOD start 31/01/2020 10:20:30 looks like day/month; the month comes "
        "first, so it is read as 07/01/2022 10:20:30"},
@@ -64,7 +57,7 @@ TEST(PreviewWarnings, OnWhatTheToolSilentlyAccepts) {
     EXPECT_NE(w[0].find(c.warning), std::string::npos) << c.line << " gave " << w[0];
   }
   // Lines are numbered from 1, comments and empty lines included.
-  std::vector<std::string> w = config_text_warnings({"# c", "", "NUM_VMM|2"});
+  std::vector<std::string> w = config_text_warnings({"# c", "", "NEW_USER_TIME|x"});
   ASSERT_EQ(w.size(), 1u);
   EXPECT_EQ(w[0].rfind("line 3: ", 0), 0u);
 }
@@ -93,23 +86,6 @@ TEST(PreviewCpuCount, ProcessorLinesOfAnyLength) {
   }
 }
 
-// A dry run that stopped: each error line that is not empty is a problem,
-// the last one also without its newline.
-TEST(PreviewDryRun, EachErrorLineOfAStopIsAProblem) {
-  using Lines = std::vector<std::string>;
-  const std::string stop = "the run would stop: ";
-  struct Case {
-    std::string err;
-    Lines problems;
-  } cases[] = {
-      {"", {}},
-      {"\n\n", {}},
-      {"create_dir:failed\n\n", {stop + "create_dir:failed"}},
-      {"first\nsecond line\n\nthird", {stop + "first", stop + "second line", stop + "third"}},
-  };
-  for (const Case &c : cases) EXPECT_EQ(dry_run_stop_problems(c.err), c.problems) << c.err;
-}
-
 TEST(Preview, ADryRunsReportStandsOnlyWhenTheRunFinished) {
   struct Case {
     int status;
@@ -122,106 +98,6 @@ TEST(Preview, ADryRunsReportStandsOnlyWhenTheRunFinished) {
   for (const Case &c : cases)
     EXPECT_EQ(dry_run_finished(c.status, c.report_begun), c.stands)
         << c.status << " " << c.report_begun;
-}
-
-struct LateProblems : ::testing::Test {
-  std::string dir;
-  std::string saved_path = getenv("PATH") ? getenv("PATH") : "";
-  void SetUp() override {
-    char tmpl[] = "/tmp/vt_preview_test.XXXXXX";
-    dir = mkdtemp(tmpl);
-    run = RunState{};
-    snprintf(run.config.replay_dir, sizeof run.config.replay_dir, "%s/replay", dir.c_str());
-    snprintf(run.config.scenario_name, sizeof run.config.scenario_name, "p/s/x.conf");
-    snprintf(run.config.script_name, sizeof run.config.script_name, "p/s/script");
-    mkdir((dir + "/bin").c_str(), 0755);
-    for (const char *c : {"vtu_gen_cscript", "vti_get_page", "vtu_change_page_name"}) {
-      std::string path = dir + "/bin/" + c;
-      FILE *fp = fopen(path.c_str(), "w");
-      fclose(fp);
-      chmod(path.c_str(), 0755);
-    }
-    setenv("PATH", (dir + "/bin").c_str(), 1);
-    mkdir((dir + "/wdir").c_str(), 0755);
-    setenv("VT_WDIR", (dir + "/wdir").c_str(), 1);
-  }
-  void TearDown() override {
-    setenv("PATH", saved_path.c_str(), 1);
-    unsetenv("VT_WDIR");
-    run = RunState{};
-    ASSERT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
-  }
-  void make_dirs(const std::string &path) { std::filesystem::create_directories(dir + "/" + path); }
-};
-
-TEST_F(LateProblems, EachConditionTheRunMeetsAtItsEnd) {
-  std::string wdir = dir + "/wdir";
-  EXPECT_EQ(late_run_problems(false), std::vector<std::string>{"scenario directory " + wdir +
-                                                               "/scenarios/p/s does not exist"});
-  make_dirs("wdir/scenarios/p/s");
-  EXPECT_TRUE(late_run_problems(false).empty());
-
-  make_dirs("wdir/scripts/p/s/script");
-  make_dirs("replay");
-  fclose(fopen((wdir + "/scenarios/p/s/x.conf").c_str(), "w"));
-  const std::string there = " already exists (the run replaces it only with -f)";
-  EXPECT_EQ(late_run_problems(false),
-            (std::vector<std::string>{"Replay directory " + dir + "/replay" + there,
-                                      "scenario " + wdir + "/scenarios/p/s/x.conf" + there,
-                                      "script " + wdir + "/scripts/p/s/script" + there}));
-  EXPECT_TRUE(late_run_problems(true).empty());
-
-  // Under -f a replay directory inside VT_WDIR, or a link given as one
-  // inside the input base, is one the run would refuse to delete.
-  snprintf(run.config.input_dir, sizeof run.config.input_dir, "INPUT_DIR|%s/logs|x", dir.c_str());
-  make_dirs("logs");
-  for (const char *inside : {"wdir/scripts/p/", "logs/link"}) {
-    if (strcmp(inside, "logs/link") == 0) symlink(dir.c_str(), (dir + "/logs/link").c_str());
-    snprintf(run.config.replay_dir, sizeof run.config.replay_dir, "%s/%s", dir.c_str(), inside);
-    EXPECT_EQ(late_run_problems(true),
-              std::vector<std::string>{
-                  "Replay directory " + dir + "/" + inside + " lies inside " +
-                  (inside[0] == 'w' ? "VT_WDIR " + wdir : "the input directory " + dir + "/logs") +
-                  " (the run refuses to delete it under -f)"})
-        << inside;
-    // Without -f nothing is deleted: it is only there already.
-    for (const std::string &problem : late_run_problems(false))
-      EXPECT_EQ(problem.find("refuses to delete"), std::string::npos) << problem;
-  }
-
-  snprintf(run.config.replay_dir, sizeof run.config.replay_dir, "%s/replay", dir.c_str());
-  unsetenv("VT_WDIR");
-  std::vector<std::string> found = late_run_problems(true);
-  ASSERT_EQ(found.size(), 1u);
-  EXPECT_EQ(found[0].rfind("VT_WDIR is not set", 0), 0u);
-}
-
-TEST_F(LateProblems, SuiteCommandsMissingFromPath) {
-  make_dirs("wdir/scenarios/p/s");
-  // An empty entry of PATH, between two or at an end, is the current
-  // directory.
-  std::string cwd = std::filesystem::current_path();
-  std::filesystem::current_path(dir + "/bin");
-  for (const char *path : {"/none:", ":/none", "/none::/none"}) {
-    setenv("PATH", path, 1);
-    EXPECT_TRUE(late_run_problems(false).empty()) << path;
-  }
-  std::filesystem::current_path(dir);
-  EXPECT_EQ(late_run_problems(false).size(), 3u);
-  std::filesystem::current_path(cwd);
-  setenv("PATH", (dir + "/bin").c_str(), 1);
-  ASSERT_EQ(unlink((dir + "/bin/vti_get_page").c_str()), 0);
-  EXPECT_EQ(late_run_problems(false),
-            std::vector<std::string>{"suite command vti_get_page is not on PATH"});
-  // A Legacy script needs the other generator.
-  snprintf(run.config.script_type, sizeof run.config.script_type, "Legacy");
-  std::vector<std::string> found = late_run_problems(false);
-  ASSERT_EQ(found.size(), 2u);
-  EXPECT_EQ(found[0], "suite command vtu_gen_script is not on PATH");
-  // Not executable is not there.
-  chmod((dir + "/bin/vtu_change_page_name").c_str(), 0644);
-  snprintf(run.config.script_type, sizeof run.config.script_type, "C");
-  EXPECT_EQ(late_run_problems(false).size(), 2u);
 }
 
 // The report of a run that would succeed and of one that would fail, as

@@ -6,8 +6,6 @@
 #include <atomic>
 
 #include "tools/replay_gen/interrupt.h"
-#include "tools/replay_gen/log.h"
-#include "tools/replay_gen/run_state.h"
 
 #ifdef VT_COVERAGE
 // Writes the coverage counters; _exit would skip it.
@@ -15,7 +13,6 @@ extern "C" void __gcov_dump(void);
 #endif
 
 namespace {
-std::atomic<vt_exit_hook_fn> exit_hook{nullptr};
 std::atomic<vt_exit_cleanup_fn> exit_cleanup{nullptr};
 }  // namespace
 
@@ -23,22 +20,13 @@ void set_vt_exit_cleanup(vt_exit_cleanup_fn cleanup) {
   exit_cleanup.store(cleanup);
 }
 
-void set_vt_exit_hook(vt_exit_hook_fn hook) {
-  exit_hook.store(hook);
-}
-
-void vt_exit(int status) {
+void exit_on_failure(const LogGates &log, const Failure &f) {
+  write_failure(log, f);
   if (vt_exit_cleanup_fn cleanup = exit_cleanup.exchange(nullptr)) cleanup();
   remove_interrupt_gen_input();
   fflush(nullptr);
-  if (vt_exit_hook_fn hook = exit_hook.load()) hook(status);
 #ifdef VT_COVERAGE
   __gcov_dump();
 #endif
-  _exit(status);
-}
-
-void out_of_memory(const char *fname, const char *what, long long size, int index) {
-  error_log(run.log, 1, fname, "Out of Memory: %s (size = %lld) for index %d", what, size, index);
-  vt_exit(-1);
+  _exit(f.status ? f.status : -1);
 }

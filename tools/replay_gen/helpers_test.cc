@@ -2,11 +2,9 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <malloc.h>
 #include <stdlib.h>
 #include <string.h>
 
-#include <functional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -14,7 +12,6 @@
 #include "base/core/failing_alloc_test_support.h"
 #include "tools/replay_gen/date_time.h"
 #include "tools/replay_gen/run_state.h"
-#include "tools/replay_gen/service_index.h"
 #include "tools/replay_gen/spill/spill_file.h"
 #include "tools/replay_gen/test_support.h"
 
@@ -71,7 +68,7 @@ TEST(Tokens, CountsAndOverflow) {
   for (const Case &c : cases) {
     std::string buf = c.text;
     char *fields[16];
-    EXPECT_EQ(get_tokens_local(buf.data(), fields, c.sep, c.max), c.result) << c.text;
+    EXPECT_EQ(get_tokens_local(LogGates{}, buf.data(), fields, c.sep, c.max), c.result) << c.text;
     for (size_t k = 0; k < c.fields.size(); k++) EXPECT_STREQ(fields[k], c.fields[k].c_str());
     // The buffer is cut where strtok_r would have cut it.
     std::string cut = c.text;
@@ -85,36 +82,37 @@ TEST(Tokens, CountsAndOverflow) {
 TEST(TableEntry, GrowsByFourUpToTheCountBound) {
   uint16_t total = 0, max = 0, row = 99;
   char *table = nullptr;
+  auto add = [&](int size, const char *name) {
+    return run_to_end(
+        [&](Failure *e) { return create_table_entry(&row, &total, &max, &table, size, name, e); });
+  };
   for (int i = 0; i < 9; i++) {
-    ASSERT_EQ(create_table_entry(&row, &total, &max, &table, 8, "T"), 0);
+    ASSERT_EQ(add(8, "T").status, 0);
     EXPECT_EQ(row, i);
     EXPECT_EQ(max, (i / 4 + 1) * 4) << i;
   }
-  // A table the system cannot grow ends the run, and keeps what it held.
-  while (total < max) ASSERT_EQ(create_table_entry(&row, &total, &max, &table, 8, "T"), 0);
+  // A table the system cannot grow fails, and keeps what it held.
+  while (total < max) ASSERT_EQ(add(8, "T").status, 0);
   if (vt_alloc_failures_supported()) {
     char *held = table;
     vt_fail_alloc_of(16 * 8);
-    Outcome o = run_to_end([&] { create_table_entry(&row, &total, &max, &table, 8, "T"); });
+    Outcome o = add(8, "T");
     vt_fail_alloc_of(0);
-    EXPECT_EQ(o.status, -1);
-    EXPECT_EQ(o.err, "create_table_entry:Out of Memory: T (size = 128) for index -1\n");
+    EXPECT_EQ(std::to_string(o.status) + o.err,
+              "-1create_table_entry:Out of Memory: T (size = 128) for index -1\n");
     EXPECT_EQ(std::make_tuple(table, total, max), std::make_tuple(held, 12, 12));
   }
   free(table);
   table = nullptr;
-  // A full table ends the run.
+  // So do a full table and one whose entries would take more than 2 GB.
   total = max = 65532;
-  Outcome out =
-      run_to_end([&] { create_table_entry(&row, &total, &max, &table, 1, "Service name"); });
-  EXPECT_EQ(out.status, -1);
-  EXPECT_NE(out.err.find("Service name"), std::string::npos) << out.err;
-  EXPECT_NE(out.err.find("65532"), std::string::npos) << out.err;
+  Outcome out = add(1, "Service name");
+  EXPECT_EQ(std::to_string(out.status) + out.err,
+            "-1create_table_entry:Table Service name is full: it cannot hold more than 65532 "
+            "entries\n");
   EXPECT_EQ(total, 65532);
-  // And so does one whose entries would take more than 2 GB.
   total = max = 60000;
-  out = run_to_end([&] { create_table_entry(&row, &total, &max, &table, 40000, "T"); });
-  EXPECT_EQ(out.status, -1);
+  out = add(40000, "T");
   EXPECT_EQ(out.err, "create_table_entry:Trying to realloc a negative or 0 size (" +
                          std::to_string(static_cast<int32_t>(60004 * 40000u)) +
                          ") for index  -1\n");
@@ -122,153 +120,49 @@ TEST(TableEntry, GrowsByFourUpToTheCountBound) {
   // So does a text that would outgrow its 32-bit size, before it is grown.
   char *text = strdup("HTTP_A: 1\r\n");
   int32_t len = INT32_MAX - 8;
-  out = run_to_end([&] { append_text(&text, &len, "X-B: 2", "\r\n", "HTTP header", "f"); });
-  EXPECT_EQ(out.status, -1);
+  out = run_to_end([&](Failure *e) {
+    return append_text(&text, &len, "X-B: 2", "\r\n", "HTTP header", "f", e);
+  });
   EXPECT_EQ(out.err, "f:Trying to realloc a negative or 0 size (-2147483648) for index  -1\n");
   EXPECT_EQ(len, INT32_MAX - 8);
   free(text);
 }
 
-// A copy the system cannot make ends the run, naming what it was for, its
-// whole size and its row (-1 where it has none). The address sanitizer
-// refuses such a size itself.
-TEST(TableEntry, ACopyThatCannotBeMadeEndsTheRun) {
+// A copy the system cannot make fails, naming what it was for, its whole
+// size and its row (-1 where it has none). The address sanitizer refuses
+// such a size itself.
+TEST(TableEntry, ACopyThatCannotBeMadeFails) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "the address sanitizer refuses the size before the allocator";
 #endif
   const size_t huge = SIZE_MAX >> 2;
-  EXPECT_EQ(run_to_end([&] { copy_text("f", "URL", "abc", huge); }).err,
-            "f:Out of Memory: URL (size = 4611686018427387906) for index -1\n");
-  EXPECT_EQ(run_to_end([&] { copy_text("f", "URL", "abc", huge, 7); }).err,
-            "f:Out of Memory: URL (size = 4611686018427387906) for index 7\n");
-  char *copy = copy_text("f", "URL", "abc", 4);
+  for (int index : {-1, 7}) {
+    Outcome o = run_to_end(
+        [&](Failure *e) { return copy_text(LogGates{}, "f", "URL", "abc", huge, e, index); });
+    EXPECT_EQ(o.err, "f:Out of Memory: URL (size = 4611686018427387906) for index " +
+                         std::to_string(index) + "\n");
+  }
+  Failure f;
+  char *copy = copy_text(LogGates{}, "f", "URL", "abc", 4, &f);
   EXPECT_STREQ(copy, "abc");
   free(copy);
 }
 
-// A fresh value replaces every part of the state, the tables it owned too.
-TEST(RunStateValue, AFreshValueLeavesNothingOfTheOld) {
-  auto parts = [] {
-    return std::to_string(run.options.run_forcefully) + std::to_string(run.log.info_level) +
-           run.config.host_name + (run.config.http_header ? "h" : "") +
-           std::to_string(run.services.total_services) + std::to_string(run.files.num_seq_files) +
-           std::to_string(run.records.time_zero_ms) + (run.users.tail ? "u" : "") +
-           std::to_string(run.workers.last_vvm) + std::to_string(run.counters.total_requests) +
-           run.script_input.vtu_gen_script_file_name + run.manifest.config_file +
-           std::to_string(run.spill.budget) + run.spill.dir + run.replay_dir_state.fs_path;
-  };
-  const std::string fresh = parts();
-  run.options.run_forcefully = 1;
-  run.log.info_level = 4;
-  strcpy(run.config.host_name, "h");
-  run.config.http_header = strdup("A: 1\r\n");
-  run.services.total_services = 1;
-  run.services.service_map_ptr = static_cast<ServiceMap *>(calloc(1, sizeof(ServiceMap)));
-  run.files.num_seq_files = 1;
-  run.files.seq_file_path = static_cast<InputFileInfo *>(calloc(1, sizeof(InputFileInfo)));
-  run.records.time_zero_ms = 7;
-  run.users.head = run.users.tail = static_cast<UserNode *>(calloc(1, sizeof(UserNode)));
-  run.workers.last_vvm = 3;
-  run.counters.total_requests = 9;
-  strcpy(run.script_input.vtu_gen_script_file_name, "/tmp/f");
-  run.manifest.config_file = "c";
-  run.spill.budget = 5;
-  strcpy(run.spill.dir, "/tmp/s");
-  run.replay_dir_state.fs_path = "r";
-  run = RunState{};
-  EXPECT_EQ(parts(), fresh);
-}
-
-// What the state owns goes back to the allocator with it: users and their
-// requests, the configuration's texts, the services' strings and index,
-// the input paths and the records. (The address sanitizer's allocator does not report
-// through mallinfo2; its leak check covers the same ground there.)
-TEST(RunStateValue, AFreshValueFreesWhatItOwns) {
-  constexpr size_t kBig = 80 * 1024;  // under the allocator's mmap threshold
-  auto big = [] { return static_cast<char *>(calloc(1, kBig)); };
-  auto in_use = [] {
-    struct mallinfo2 m = mallinfo2();
-    return m.uordblks + m.hblkhd;  // the index's slots may be mapped on their own
-  };
-  // One service; each text is given alone, on a fresh state.
-  auto service = []() -> ServiceMap & {
-    run.services.service_map_ptr = static_cast<ServiceMap *>(calloc(1, sizeof(ServiceMap)));
-    run.services.total_services = 1;
-    return run.services.service_map_ptr[0];
-  };
-  std::vector<std::string> names(3000);  // the index keeps pointers to them
-  for (size_t i = 0; i < names.size(); i++) names[i] = "s" + std::to_string(i);
-  struct Owned {
-    const char *what;
-    std::function<void()> give;
-  } owned[] = {
-      {"users",
-       [] {
-         for (int i = 0; i < 2000; i++) {
-           auto *user = static_cast<UserNode *>(calloc(1, sizeof(UserNode)));
-           user->req_node = static_cast<ReqNode *>(calloc(200, sizeof(ReqNode)));
-           user->next = run.users.head;
-           run.users.head = user;
-           if (!run.users.tail) run.users.tail = user;
-         }
-       }},
-      {"http_header", [&] { run.config.http_header = big(); }},
-      {"req_top_line", [&] { run.config.req_top_line = big(); }},
-      {"scenario_keyword", [&] { run.config.scenario_keyword = big(); }},
-      {"service_name", [&] { service().service_name = big(); }},
-      {"all_headers", [&] { service().all_headers = big(); }},
-      {"url", [&] { service().url = big(); }},
-      {"service_header", [&] { service().service_header = big(); }},
-      {"soap_action", [&] { service().soap_action = big(); }},
-      {"input paths",
-       [&] {
-         run.files.seq_file_path = static_cast<InputFileInfo *>(calloc(2, sizeof(InputFileInfo)));
-         run.files.num_seq_files = 2;
-         for (int i = 0; i < 2; i++) run.files.seq_file_path[i].input_file = big();
-       }},
-      {"service index",
-       [&] {
-         for (const std::string &name : names)
-           service_index_add(&run.services.service_index, name.c_str(), "u");
-       }},
-      {"records",
-       [&] {
-         run.records.seq_data_arr = static_cast<SeqData *>(calloc(1, kBig));
-         run.records.seq_data_arr_copy = static_cast<SeqData *>(calloc(1, kBig));
-       }},
-  };
-  for (const Owned &o : owned) {
-    run = RunState{};
-    size_t before = in_use();
-    o.give();
-    if (in_use() < before + kBig) {
-      run = RunState{};
-      GTEST_SKIP() << "this allocator does not report through mallinfo2";
+// A run's end closes the spill files of its sorts and of its users.
+TEST(RunStateValue, ItsEndClosesItsSpillFiles) {
+  for (int slot = 0; slot < 4; slot++) {
+    int fd;
+    {
+      RunState run;
+      SpillFile **files[] = {&run.spill.by_uid.out, &run.spill.by_time.out, &run.spill.rows.out,
+                             &run.spill.users};
+      *files[slot] = new SpillFile;
+      fd = (*files[slot])->fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+      ASSERT_GE(fd, 0);
     }
-    run = RunState{};
-    EXPECT_LT(in_use(), before + kBig / 2) << o.what;
-  }
-}
-
-// And it closes the spill files of the sorts and of the users.
-TEST(RunStateValue, AFreshValueClosesItsSpillFiles) {
-  const std::pair<const char *, std::function<SpillFile **()>> slots[] = {
-      {"uid_order", [] { return &run.spill.by_uid.out; }},
-      {"time_order", [] { return &run.spill.by_time.out; }},
-      {"user_order", [] { return &run.spill.rows.out; }},
-      {"users", [] { return &run.spill.users; }},
-  };
-  for (const auto &[what, slot] : slots) {
-    run = RunState{};
-    auto *f = new SpillFile;
-    f->fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    ASSERT_GE(f->fd, 0);
-    *slot() = f;
-    int fd = f->fd;
-    run = RunState{};
     bool open_still = fcntl(fd, F_GETFD) != -1;
-    EXPECT_FALSE(open_still) << what;
-    if (open_still) close(fd);  // and f is lost: the test has failed
+    EXPECT_FALSE(open_still) << slot;
+    if (open_still) close(fd);
   }
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "base/core/input_file.h"
+#include "tools/replay_gen/failure.h"
 
 namespace {
 
@@ -98,12 +99,12 @@ void console_printf(const LogGates &log, const char *format, ...) {
   va_end(ap);
 }
 
-FILE *open_file(const LogGates &log, const char *file_name, const char *mode) {
+FILE *open_file(const LogGates &log, const char *file_name, const char *mode, Failure *err) {
   if (log.debug_level)
     debug_log(log, 4, "open_file", "Method Called. file_name = %s, mode = %s", file_name, mode);
   if (strcmp(mode, "r") != 0) {
     FILE *fp = fopen(file_name, mode);
-    if (!fp) error_log(log, 1, "open_file", "Unable to open file %s", file_name);
+    if (!fp) fail(err, "open_file", "Unable to open file %s", file_name);
     return fp;
   }
   // A file to read must be a regular one: a named pipe would hold the run
@@ -114,8 +115,8 @@ FILE *open_file(const LogGates &log, const char *file_name, const char *mode) {
   if (fp) return fp;
   if (fd >= 0) close(fd);
   if (errno == EINVAL)
-    error_log(log, 1, "open_file", "Unable to open file %s: %s", file_name, why.c_str());
+    fail(err, "open_file", "Unable to open file %s: %s", file_name, why.c_str());
   else
-    error_log(log, 1, "open_file", "Unable to open file %s", file_name);
+    fail(err, "open_file", "Unable to open file %s", file_name);
   return nullptr;
 }

@@ -41,10 +41,12 @@ void console_printf(const LogGates &log, const char *format, ...)
 // the line ends it finishes with.
 std::string printable_text(const char *text);
 
-// Opens a stream; on failure reports "Unable to open file %s" and returns null.
-// A file opened to read ("r") must be a regular file; another is refused
-// without waiting on it ("Unable to open file %s: a named pipe, not a regular
-// file").
-FILE *open_file(const LogGates &log, const char *file_name, const char *mode);
+struct Failure;
+
+// Opens a stream; on failure returns null with the error line "Unable to
+// open file %s" in *err. A file opened to read ("r") must be a regular file;
+// another is refused without waiting on it ("Unable to open file %s: a named
+// pipe, not a regular file").
+FILE *open_file(const LogGates &log, const char *file_name, const char *mode, Failure *err);
 
 #endif  // VT_REPLAY_GEN_LOG_H_

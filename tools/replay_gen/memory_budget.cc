@@ -98,7 +98,7 @@ uint64_t available_memory_bytes() {
   return std::min(avail, room);
 }
 
-void choose_memory_budget() {
+void choose_memory_budget(RunState &run) {
   char size[32];
   if (run.config.memory_limit) {
     run.spill.budget = run.config.memory_limit;
@@ -122,7 +122,7 @@ void choose_memory_budget() {
   }
 }
 
-uint64_t requests_within_budget() {
+uint64_t requests_within_budget(const RunState &run) {
   return run.spill.budget / kInMemoryBytesPerRequest;
 }
 

@@ -37,13 +37,15 @@ uint64_t available_memory_bytes();
 // none sets a limit.
 uint64_t cgroup_room(const char *self_cgroup, const std::string &root);
 
+struct RunState;
+
 // Sets run.spill.budget: MEMORY_LIMIT when configured, else half of what is
 // available now (1 GiB when that is unknown). Writes a debug line of level 1
 // saying which.
-void choose_memory_budget();
+void choose_memory_budget(RunState &run);
 
 // The requests the budget holds in memory.
-uint64_t requests_within_budget();
+uint64_t requests_within_budget(const RunState &run);
 
 // "512.0 MiB", "3.2 GiB", "900 bytes" into buf.
 void format_size(uint64_t bytes, char *buf, size_t room);

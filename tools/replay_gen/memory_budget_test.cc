@@ -65,20 +65,19 @@ TEST(MemoryBudget, SizesAsText) {
 // MEMORY_LIMIT wins; without it, half of what the system has, and the
 // requests that fit follow from the budget.
 TEST(MemoryBudget, ConfiguredOrHalfOfWhatIsAvailable) {
-  run = RunState{};
+  RunState run;
   EXPECT_EQ(run.spill.budget, UINT64_MAX);  // none before it is chosen: nothing spills
   run.config.memory_limit = 1 << 20;
-  choose_memory_budget();
+  choose_memory_budget(run);
   EXPECT_EQ(run.spill.budget, 1u << 20);
-  EXPECT_EQ(requests_within_budget(), 5242u);  // at 200 bytes a request, as the README says
-  run = RunState{};
+  EXPECT_EQ(requests_within_budget(run), 5242u);  // at 200 bytes a request, as the README says
+  run.config.memory_limit = 0;
   uint64_t avail = available_memory_bytes();
   ASSERT_GT(avail, 0u);  // every Linux since 3.14 tells MemAvailable
-  choose_memory_budget();
+  choose_memory_budget(run);
   // What is available moves between the two reads; half of it, roughly.
   EXPECT_GT(run.spill.budget, avail / 4);
   EXPECT_LT(run.spill.budget, avail);
-  run = RunState{};
 }
 
 // The tightest group from the process's own up to the root counts; "max" or

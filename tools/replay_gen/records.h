@@ -9,6 +9,8 @@
 #include <stdio.h>
 #include <sys/types.h>
 
+#include <atomic>
+
 #include "tools/replay_gen/spill/side_job.h"
 
 // Sizes of the fixed text buffers of the run.
@@ -73,19 +75,26 @@ struct ServiceIndex;
 // Codes of rejected records: 101 .. 100 + kNumRecordErrorCodes.
 constexpr int kNumRecordErrorCodes = 12;
 
+struct RunState;
+struct Failure;
+
 // One loader thread's state.
 struct ThreadArgs {
+  RunState *run;            // read only, but for the thread's own files and counts
+  Failure *failure;         // what ended the thread early
+  Failure *spill_failure;   // what ended its side job early
+  std::atomic<bool> *stop;  // set once a thread failed: the others stop too
   SeqData *t_seq_data_arr;
   uint64_t t_max_sda_size;
   // The thread's accepted records before this one went to spill files;
   // t_seq_data_arr holds those from it on. Once the run spills, a full array
-  // goes to the thread's side job, to be sorted and written from
-  // t_spill_arr (t_spill_count records), while the thread fills the other.
-  uint64_t t_array_base;
-  SeqData *t_spill_arr;
-  uint64_t t_spill_cap;
-  uint64_t t_spill_count;
-  SideJob t_side_job;
+  // goes to the thread's side job, to be sorted and written from spill_arr
+  // (spill_count records), while the thread fills the other.
+  uint64_t array_base;
+  SeqData *spill_arr;
+  uint64_t spill_cap;
+  uint64_t spill_count;
+  SideJob side_job;
   int16_t thread_id;
   int32_t cur_file_seq;  // index of the file being read
   uint64_t t_msgcount;
@@ -101,7 +110,7 @@ struct ThreadArgs {
   char buf_for_fgets[kLineBufSize];
   uint64_t *service_counter;
   FILE *error_file_fp;
-  uint64_t t_rejected_by_code[kNumRecordErrorCodes];  // 101 first
+  uint64_t rejected_by_code[kNumRecordErrorCodes];  // 101 first
 };
 
 // One input log file.

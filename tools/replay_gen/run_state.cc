@@ -3,14 +3,11 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <utility>
-
-RunState run;
-
 namespace {
 
-// Frees what the state's tables own, and gives up the replay directory's
-// lock. Other files and descriptors are left to the stages that opened them.
+// Frees what the state's tables own, closes the input files and gives up
+// the replay directory's lock. Other files and descriptors are left to the
+// stages that opened them.
 void release_tables(RunState *s) {
   if (s->replay_dir_state.lock_fd >= 0) close(s->replay_dir_state.lock_fd);
   free(s->config.http_header);
@@ -26,7 +23,10 @@ void release_tables(RunState *s) {
   }
   free(s->services.service_map_ptr);
   service_index_free(&s->services.service_index);
-  for (int i = 0; i < s->files.num_seq_files; i++) free(s->files.seq_file_path[i].input_file);
+  for (int i = 0; i < s->files.num_seq_files; i++) {
+    free(s->files.seq_file_path[i].input_file);
+    if (s->files.seq_file_path[i].input_fp) fclose(s->files.seq_file_path[i].input_fp);
+  }
   free(s->files.seq_file_path);
   free(s->records.seq_data_arr);
   free(s->records.seq_data_arr_copy);
@@ -43,25 +43,6 @@ void release_tables(RunState *s) {
 }
 
 }  // namespace
-
-RunState &RunState::operator=(RunState &&other) noexcept {
-  if (this == &other) return *this;
-  release_tables(this);
-  options = std::exchange(other.options, {});
-  log = std::exchange(other.log, {});
-  config = std::exchange(other.config, {});
-  services = std::exchange(other.services, {});
-  files = std::exchange(other.files, {});
-  records = std::exchange(other.records, {});
-  users = std::exchange(other.users, {});
-  workers = std::exchange(other.workers, {});
-  counters = std::exchange(other.counters, {});
-  script_input = std::exchange(other.script_input, {});
-  spill = std::exchange(other.spill, {});
-  manifest = std::exchange(other.manifest, {});
-  replay_dir_state = std::exchange(other.replay_dir_state, {});
-  return *this;
-}
 
 RunState::~RunState() {
   release_tables(this);

@@ -1,11 +1,11 @@
 // The run-wide state of vtu_replay_gen, in one place: what the command line
 // and the configuration set, the tables the run builds, and its counters.
 //
-// There is one instance, `run`. A fresh run, test case or fuzz input starts
-// from a fresh value (`run = RunState{}`); the memory the old value owned is
-// released by that assignment, so there is no reset routine to keep in step
-// with the fields. State a loader thread owns stays in its ThreadArgs until
-// the merge.
+// Every stage takes the run it works on: the driver's, a dry run's, or a
+// test's. A fresh run, test case or fuzz input is a fresh value, whose
+// destructor releases what it owns, so there is no reset routine to keep in
+// step with the fields. State a loader thread owns stays in its ThreadArgs
+// until the merge.
 #ifndef VT_REPLAY_GEN_RUN_STATE_H_
 #define VT_REPLAY_GEN_RUN_STATE_H_
 
@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "base/core/sha256.h"
+#include "tools/replay_gen/failure.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/records.h"
 #include "tools/replay_gen/service_index.h"
@@ -25,19 +26,33 @@
 // Records the loader assumes per second when it estimates the run time.
 constexpr int32_t messages_per_seconds = 10000;
 
+// What a dry run is given of the package it plans: every user the index
+// files would list, in creation order, each followed by its requests
+// (vt_package preview profiles the package from them), then done, while the
+// spill files are still there.
+struct PlannedUsers {
+  void *context = nullptr;
+  void (*user)(void *context, int vvm_id, uint64_t user_id) = nullptr;
+  void (*request)(void *context, const ReqNode &request) = nullptr;
+  bool (*done)(void *context, Failure *err) = nullptr;
+};
+
 // Command-line flags (driver).
 struct RunOptions {
-  int32_t commentry_req_count = 0;   // -p: progress mark interval, 0 = default
+  std::string config_path;           // -i
+  int32_t commentry_req_count = 0;   // -c: progress mark interval, 0 = default
   uint64_t estimated_time = 0;       // seconds Step 2 is expected to take
   int32_t run_forcefully = 0;        // -f
   int32_t one_sort_algo = 0;         // -N
-  int32_t do_parameterization = 0;   // -c
+  int32_t do_parameterization = 0;   // -p
   int16_t g_num_thread = 0;          // -n, 0 = automatic
+  int num_cpu = 0;                   // processors, when known beforehand; 0: the loader counts them
   int32_t svc_id_uses_svc_name = 1;  // 0 under -u: services are told apart by URL
   // A dry run reads the configuration and the logs and plans the users, and
   // writes nothing: no replay directory is created or removed, no error log
   // and no script generator input file is made (vt_package preview).
   int32_t dry_run = 0;
+  const PlannedUsers *planned_users = nullptr;  // a dry run's, or none
 };
 
 // The configuration file's values.
@@ -125,7 +140,7 @@ struct RunCounters {
   int64_t total_requests = 0;
   int64_t max_req_per_user = 0;
   // Rejected records by code, 101 first.
-  uint64_t g_rejected_by_code[kNumRecordErrorCodes] = {};
+  uint64_t rejected_by_code[kNumRecordErrorCodes] = {};
 };
 
 // The memory budget, and the sorted runs of a run whose requests do not fit
@@ -181,6 +196,13 @@ struct ReplayDirState {
   std::string fs_path;           // replay_dir without trailing slashes
 };
 
+// What a dry run gathers where the run would print a warning, or stop or
+// fail at its end (vt_package preview reports them).
+struct DryRunNotes {
+  std::vector<std::string> warnings;
+  std::vector<std::string> problems;
+};
+
 struct RunState {
   RunOptions options;
   LogGates log;
@@ -195,15 +217,14 @@ struct RunState {
   SpillState spill;
   ManifestNotes manifest;
   ReplayDirState replay_dir_state;
+  DryRunNotes dry;
+  int stages_done = 0;  // of the stage list (driver/generate.h)
 
   RunState() = default;
   RunState(const RunState &) = delete;
   RunState &operator=(const RunState &) = delete;
-  // Takes over `other`'s tables and releases the ones held before.
-  RunState &operator=(RunState &&other) noexcept;
+  // Releases the tables, the input files and the replay directory's lock.
   ~RunState();
 };
-
-extern RunState run;
 
 #endif  // VT_REPLAY_GEN_RUN_STATE_H_

@@ -6,8 +6,6 @@
 #include <functional>
 #include <string_view>
 
-#include "tools/replay_gen/fatal.h"
-
 namespace {
 
 constexpr size_t kInitialCapacity = 64;
@@ -25,18 +23,18 @@ void insert_slot(ServiceIndexSlot *slots, size_t capacity, const ServiceIndexSlo
   slots[i] = slot;
 }
 
-void grow(ServiceIndex *index) {
+bool grow(ServiceIndex *index, Failure *err) {
   size_t capacity = index->capacity ? index->capacity * 2 : kInitialCapacity;
   auto *slots = static_cast<ServiceIndexSlot *>(calloc(capacity, sizeof(ServiceIndexSlot)));
-  if (!slots) {
-    out_of_memory("service_index_add", "service index",
-                  static_cast<long long>(capacity * sizeof(ServiceIndexSlot)));
-  }
+  if (!slots)
+    return out_of_memory(err, "service_index_add", "service index",
+                         static_cast<long long>(capacity * sizeof(ServiceIndexSlot)));
   for (size_t i = 0; i < index->capacity; i++)
     if (index->slots[i].hash) insert_slot(slots, capacity, index->slots[i]);
   free(index->slots);
   index->slots = slots;
   index->capacity = capacity;
+  return true;
 }
 
 const ServiceIndexSlot *find_slot(const ServiceIndex *index, uint64_t hash, const char *name,
@@ -76,28 +74,31 @@ int32_t service_index_find(const ServiceIndex *index, const char *name, const ch
   return slot ? slot->row : -1;
 }
 
-void service_index_add(ServiceIndex *index, const char *name, const char *url) {
+bool service_index_add(ServiceIndex *index, const char *name, const char *url, Failure *err) {
   int32_t row = index->rows++;
   index->last_name = name;
   index->last_url = url;
   if (!name) name = "";
   if (!url) url = "";
   uint64_t hash = pair_hash(name, url);
-  if (find_slot(index, hash, name, url)) return;
-  if ((index->used + 1) * 2 > index->capacity) grow(index);
+  if (find_slot(index, hash, name, url)) return true;
+  if ((index->used + 1) * 2 > index->capacity && !grow(index, err)) return false;
   insert_slot(index->slots, index->capacity, {hash, row, name, url});
   index->used++;
+  return true;
 }
 
 bool service_index_current(const ServiceIndex *index, const ServiceTableView &table) {
   return index->rows == table.rows && fits_start(index, table);
 }
 
-void service_index_sync(ServiceIndex *index, const ServiceTableView &table) {
+bool service_index_sync(ServiceIndex *index, const ServiceTableView &table, Failure *err) {
   if (index->rows > table.rows || !fits_start(index, table)) service_index_free(index);
   for (int32_t row = index->rows; row < table.rows; row++)
-    service_index_add(index, text_at(table, row, table.name_offset),
-                      text_at(table, row, table.url_offset));
+    if (!service_index_add(index, text_at(table, row, table.name_offset),
+                           text_at(table, row, table.url_offset), err))
+      return false;
+  return true;
 }
 
 void service_index_free(ServiceIndex *index) {

@@ -13,6 +13,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "tools/replay_gen/failure.h"
+
 struct ServiceIndexSlot {
   uint64_t hash;  // 0: empty slot
   int32_t row;
@@ -36,8 +38,9 @@ struct ServiceIndex {
 int32_t service_index_find(const ServiceIndex *index, const char *name, const char *url);
 
 // Adds row index->rows with the given name and URL (unless an earlier row
-// holds the pair) and makes rows one more.
-void service_index_add(ServiceIndex *index, const char *name, const char *url);
+// holds the pair) and makes rows one more; false, with *err, when the index
+// cannot grow.
+bool service_index_add(ServiceIndex *index, const char *name, const char *url, Failure *err);
 
 // Where the name and URL pointers (char *) of each row of a table of
 // structs are.
@@ -56,7 +59,7 @@ bool service_index_current(const ServiceIndex *index, const ServiceTableView &ta
 
 // Adds the rows of table that the index lacks; an index that does not fit the
 // table's start (fewer rows, or another last row) is built anew.
-void service_index_sync(ServiceIndex *index, const ServiceTableView &table);
+bool service_index_sync(ServiceIndex *index, const ServiceTableView &table, Failure *err);
 
 // Releases the slots; the index is empty afterwards.
 void service_index_free(ServiceIndex *index);

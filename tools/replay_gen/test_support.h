@@ -1,4 +1,5 @@
-// Test support shared by the unit tests: runs code that may end the run.
+// Test support shared by the unit tests: runs code that may fail, as the
+// driver would report it.
 #ifndef VT_REPLAY_GEN_TEST_SUPPORT_H_
 #define VT_REPLAY_GEN_TEST_SUPPORT_H_
 
@@ -6,29 +7,35 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <new>
 #include <string>
 
-#include "tools/replay_gen/test_exit.h"
+#include "tools/replay_gen/failure.h"
+#include "tools/replay_gen/run_state.h"
 
-// How a call ended: its vt_exit status (0 when it returned) and its stderr.
+// How a call ended: its exit status (0 when it succeeded) and what it wrote
+// on standard error, its failure's lines as the driver writes them last.
 struct Outcome {
   int status;
   std::string err;
 };
 
+// fn takes the Failure to fill and returns false when it failed.
 template <typename Fn>
 Outcome run_to_end(Fn fn) {
-  set_vt_exit_hook(throw_on_vt_exit);
   testing::internal::CaptureStderr();
-  int status = 0;
-  try {
-    fn();
-  } catch (const VtExit &e) {
-    status = e.status;
-  }
+  Failure f;
+  bool ok = fn(&f);
+  if (!ok) write_failure(LogGates{}, f);
+  fflush(stderr);
   std::string err = testing::internal::GetCapturedStderr();
-  set_vt_exit_hook(nullptr);
-  return {status, err};
+  return {ok ? 0 : (f.status ? f.status : -1), err};
+}
+
+// Makes run a fresh value, for a test that goes through several runs.
+inline void fresh_run(RunState &run) {
+  run.~RunState();
+  new (&run) RunState();
 }
 
 // run_to_end with files limited to limit bytes, the way a full disk limits

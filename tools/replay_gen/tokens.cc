@@ -2,13 +2,13 @@
 
 #include "tools/replay_gen/helpers.h"
 #include "tools/replay_gen/log.h"
-#include "tools/replay_gen/run_state.h"
 
 // Splits as repeated strtok_r calls would, and leaves the buffer as they
 // would: each field found is ended by a NUL in place of the separator after
 // it, the field that overflows the table included. Separators are looked up
 // in a table instead of scanning the separator text at every byte.
-int get_tokens_local(char *read_buf, char *fields[], const char *token, int max_flds) {
+int get_tokens_local(const LogGates &log, char *read_buf, char *fields[], const char *token,
+                     int max_flds) {
   bool separator[256] = {};
   for (const char *t = token; *t; t++) separator[static_cast<unsigned char>(*t)] = true;
   auto is_separator = [&separator](char c) { return separator[static_cast<unsigned char>(c)]; };
@@ -21,7 +21,7 @@ int get_tokens_local(char *read_buf, char *fields[], const char *token, int max_
     while (*at && !is_separator(*at)) at++;
     if (*at) *at++ = '\0';
     if (count == max_flds) {
-      error_log(run.log, 2, "get_tokens_local",
+      error_log(log, 2, "get_tokens_local",
                 "Total fields are more than max fields (%d), remaining fields are ignored",
                 max_flds);
       return max_flds + 1;

@@ -5,31 +5,38 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "tools/replay_gen/config/config_test_reset.h"
 #include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/services/service_map.h"
+#include "tools/replay_gen/test_support.h"
 
 namespace {
 
+// Each reading starts from a fresh run, which the checks after it read.
 class Config : public testing::Test {
  protected:
-  void SetUp() override { reset_config_state(); }
-  void TearDown() override { reset_config_state(); }
-  // Writes text as the configuration file, reads it and removes the file;
-  // the file's name in the messages reads FILE. `prepare` sets up the fresh
-  // state before the reading.
-  static Outcome read(const std::string &text, void (*prepare)() = nullptr) {
-    reset_config_state();
-    if (prepare) prepare();
+  std::unique_ptr<RunState> run_ = std::make_unique<RunState>();
+  RunState &run() { return *run_; }
+  // Applies one line to a fresh run.
+  Outcome apply_line(std::string line) {
+    run_ = std::make_unique<RunState>();
+    return run_to_end([&](Failure *e) { return apply_config_line(run(), line.data(), e); });
+  }
+  // Writes text as the configuration file, reads it into a fresh run and
+  // removes the file; the file's name in the messages reads FILE. `prepare`
+  // sets up the fresh run before the reading.
+  Outcome read(const std::string &text, void (*prepare)(RunState &) = nullptr) {
+    run_ = std::make_unique<RunState>();
+    if (prepare) prepare(run());
     char path[] = "/tmp/vt_config_test_XXXXXX";
     int fd = mkstemp(path);
     EXPECT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
     close(fd);
-    Outcome out = run_to_end([&] { read_config_file_new(path); });
+    Outcome out = run_to_end([&](Failure *e) { return read_config_file_new(run(), path, e); });
     unlink(path);
     for (size_t at; (at = out.err.find(path)) != std::string::npos;)
       out.err.replace(at, strlen(path), "FILE");
@@ -46,46 +53,60 @@ TEST_F(Config, KeywordLines) {
   const std::string line0 = "Line 0 of the configuration: ";
   struct Case {
     const char *line;
-    std::string (*value)();
+    std::string (*value)(const RunState &run);
     const char *expected;
     std::string warning = "";  // a line of no keyword is ignored with one
   } cases[] = {
-      {"SCRIPT_TYPE||Legacy|x", [] { return std::string(run.config.script_type); }, "Legacy"},
-      {"  SCRIPT_TYPE|Legacy", [] { return std::string(run.config.script_type); }, "C",
+      {"SCRIPT_TYPE||Legacy|x",
+       [](const RunState &run) { return std::string(run.config.script_type); }, "Legacy"},
+      {"  SCRIPT_TYPE|Legacy",
+       [](const RunState &run) { return std::string(run.config.script_type); }, "C",
        line0 + "'  SCRIPT_TYPE' is no keyword (did you mean SCRIPT_TYPE?); the line is ignored."},
-      {"HTTP_VERSION|123456789", [] { return std::string(run.config.http_version); }, "123456789"},
-      {"NEW_USER_TIME|10:00", [] { return s(run.config.new_user_time); }, "600000"},
-      {"NUM_PROCESSES|256", [] { return s(run.workers.num_vvm); }, "256"},
-      {"SUITE_COMMAND_TIME_LIMIT|604800", [] { return s(run.config.suite_command_time_limit); },
-       "604800"},
-      {"FOO|1", [] { return s(run.config.suite_command_time_limit); }, "600",
+      {"HTTP_VERSION|123456789",
+       [](const RunState &run) { return std::string(run.config.http_version); }, "123456789"},
+      {"NEW_USER_TIME|10:00", [](const RunState &run) { return s(run.config.new_user_time); },
+       "600000"},
+      {"NUM_PROCESSES|256", [](const RunState &run) { return s(run.workers.num_vvm); }, "256"},
+      {"SUITE_COMMAND_TIME_LIMIT|604800",
+       [](const RunState &run) { return s(run.config.suite_command_time_limit); }, "604800"},
+      {"FOO|1", [](const RunState &run) { return s(run.config.suite_command_time_limit); }, "600",
        line0 + "'FOO' is no keyword; the line is ignored."},
-      {"NUM_VMM|3", [] { return s(run.workers.num_vvm); }, "0",
+      {"NUM_VMM|3", [](const RunState &run) { return s(run.workers.num_vvm); }, "0",
        line0 + "'NUM_VMM' is no keyword (did you mean NUM_VVM?); the line is ignored."},
-      {"SCRIPT_TYPE=Legacy", [] { return std::string(run.config.script_type); }, "C",
+      {"SCRIPT_TYPE=Legacy",
+       [](const RunState &run) { return std::string(run.config.script_type); }, "C",
        "Line 0 of the configuration has no '|': a keyword and its value are separated by '|' (as "
        "in REPLAY_DIR|/data/replay); the line is ignored."},
-      {" \t", [] { return std::string(run.config.script_type); }, "C"},
-      {"MSG_COUNT_PER_FILE 7", [] { return s(run.config.g_msgcount_per_file); }, "7"},
-      {"INPUT_DIR|/logs|*", [] { return std::string(run.config.input_dir); }, "INPUT_DIR|/logs|*"},
+      {" \t", [](const RunState &run) { return std::string(run.config.script_type); }, "C"},
+      {"MSG_COUNT_PER_FILE 7",
+       [](const RunState &run) { return s(run.config.g_msgcount_per_file); }, "7"},
+      {"INPUT_DIR|/logs|*", [](const RunState &run) { return std::string(run.config.input_dir); },
+       "INPUT_DIR|/logs|*"},
       {"HOST_HEADER|example:8080|x",
-       [] { return std::string(run.config.host_name) + "," + run.config.host_hdr; },
+       [](const RunState &run) {
+         return std::string(run.config.host_name) + "," + run.config.host_hdr;
+       },
        "example:8080|x,Host: example:8080|x"},
-      {"SCRIPT_NAME|proj//sub/script/", [] { return std::string(run.config.script_name); },
+      {"SCRIPT_NAME|proj//sub/script/",
+       [](const RunState &run) { return std::string(run.config.script_name); },
        "proj//sub/script/"},
-      {"SCENARIO_NAME|p/s/x.conf.old", [] { return std::string(run.config.scenario_name); },
-       "p/s/x.conf.old"},
+      {"SCENARIO_NAME|p/s/x.conf.old",
+       [](const RunState &run) { return std::string(run.config.scenario_name); }, "p/s/x.conf.old"},
       {"REPLAY_PERIOD|NA|NA",
-       [] { return s(run.config.start_time_stamp) + s(run.config.end_time_stamp); }, "00"},
-      {"MEMORY_LIMIT|512M", [] { return s(run.config.memory_limit); }, "536870912"},
-      {"MEMORY_LIMIT|4k", [] { return s(run.config.memory_limit); }, "4096"},
-      {"MEMORY_LIMIT|1048576T", [] { return s(run.config.memory_limit); }, "1152921504606846976"},
+       [](const RunState &run) {
+         return s(run.config.start_time_stamp) + s(run.config.end_time_stamp);
+       },
+       "00"},
+      {"MEMORY_LIMIT|512M", [](const RunState &run) { return s(run.config.memory_limit); },
+       "536870912"},
+      {"MEMORY_LIMIT|4k", [](const RunState &run) { return s(run.config.memory_limit); }, "4096"},
+      {"MEMORY_LIMIT|1048576T", [](const RunState &run) { return s(run.config.memory_limit); },
+       "1152921504606846976"},
   };
   for (const Case &c : cases) {
-    reset_config_state();
     Outcome out = apply_line(c.line);
     std::string warning = c.warning.empty() ? "" : "read_config_file_new:" + c.warning + "\n";
-    EXPECT_EQ(s(out.status) + out.err + "," + c.value(), "0" + warning + "," + c.expected)
+    EXPECT_EQ(s(out.status) + out.err + "," + c.value(run()), "0" + warning + "," + c.expected)
         << c.line;
   }
 }
@@ -110,9 +131,9 @@ TEST_F(Config, FileLinesAndAccumulatedTexts) {
                      "SCRIPT_TYPE|Legacy\nHTTP_HEADER|A: 1\nREQ_TOP_LINE|t\nHTTP_HEADER|B: 2\n"
                      "SCENARIO_KEYWORD|K 1\n\nREQ_TOP_LINE|u|ignored");
   ASSERT_EQ(out.status, 0) << out.err;
-  EXPECT_EQ(std::string(run.config.script_type) + "|" + run.config.http_header +
-                s(run.config.http_header_len) + "|" + run.config.req_top_line +
-                s(run.config.req_top_line_len) + "|" + run.config.scenario_keyword,
+  const RunConfig &c = run().config;
+  EXPECT_EQ(std::string(c.script_type) + "|" + c.http_header + s(c.http_header_len) + "|" +
+                c.req_top_line + s(c.req_top_line_len) + "|" + c.scenario_keyword,
             "Legacy|A: 1\r\nB: 2\r\n12|t\nu\n4|K 1\n");
   // A line of 102,400 characters is one line still; one more and its last
   // character is a line of its own.
@@ -120,7 +141,7 @@ TEST_F(Config, FileLinesAndAccumulatedTexts) {
     std::string value(length - strlen("HTTP_HEADER|"), 'v');
     out = read("HTTP_HEADER|" + value + "\n");
     ASSERT_EQ(out.status, 0) << out.err;
-    EXPECT_EQ(run.config.http_header_len,
+    EXPECT_EQ(run().config.http_header_len,
               static_cast<int32_t>(value.size() + 2 - (length > 102400)))
         << length;
   }
@@ -143,7 +164,7 @@ TEST_F(Config, RefusedFileText) {
   };
   for (const Case &c : cases) {
     Outcome out = read(c.text);
-    EXPECT_EQ(s(out.status) + out.err + run.config.script_type,
+    EXPECT_EQ(s(out.status) + out.err + run().config.script_type,
               "-1read_config_file_new:Configuration file FILE" + c.err + "\nC")
         << c.text;
   }
@@ -225,7 +246,7 @@ TEST_F(Config, RefusedLines) {
   };
   for (const Case &c : cases) {
     Outcome out = read("# first line\n" + c.line + "\nSCRIPT_NAME\n");
-    EXPECT_EQ(s(out.status) + out.err + run.config.script_name, "-1" + c.err + "\n") << c.line;
+    EXPECT_EQ(s(out.status) + out.err + run().config.script_name, "-1" + c.err + "\n") << c.line;
   }
   // One configured service too many ends the reading at its line.
   std::string services;
@@ -234,29 +255,31 @@ TEST_F(Config, RefusedLines) {
   // (The service table is made whole beforehand: grown four entries at a
   // time it would be copied some 8,000 times, minutes of the address
   // sanitizer's run.)
-  Outcome out = read(services + "SCRIPT_NAME|p/s/x\n", [] {
+  Outcome out = read(services + "SCRIPT_NAME|p/s/x\n", [](RunState &run) {
     run.services.max_services = kMaxServices + 1;
     run.services.service_map_ptr =
         static_cast<ServiceMap *>(calloc(kMaxServices + 1, sizeof(ServiceMap)));
   });
-  EXPECT_EQ(s(out.status) + out.err + run.config.script_name,
+  EXPECT_EQ(s(out.status) + out.err + run().config.script_name,
             "-1set_service:SERVICE_NAME at line 32768 of the configuration is one service too "
             "many; at most 32767 services are allowed.\n");
-  out = run_to_end([] { read_config_file_new("/nonexistent/x.conf"); });
+  out =
+      run_to_end([&](Failure *e) { return read_config_file_new(run(), "/nonexistent/x.conf", e); });
   EXPECT_EQ(out.err, "open_file:Unable to open file /nonexistent/x.conf\n");
   // A file that opens but cannot be read (this one, from its first byte).
-  out = run_to_end([] { read_config_file_new("/proc/self/mem"); });
+  out = run_to_end([&](Failure *e) { return read_config_file_new(run(), "/proc/self/mem", e); });
   EXPECT_EQ(s(out.status) + out.err,
             "-1read_config_file_new:Unable to read configuration file /proc/self/mem: "
             "Input/output error\n");
   // The final check wants the script, scenario and replay paths.
-  strcpy(run.config.replay_dir, "/tmp/r");
-  strcpy(run.config.scenario_name, "p/s/x.conf");
-  EXPECT_EQ(run_to_end(validate_config_file_data).err,
+  strcpy(run().config.replay_dir, "/tmp/r");
+  strcpy(run().config.scenario_name, "p/s/x.conf");
+  auto validate = [&](Failure *e) { return validate_config_file_data(run(), e); };
+  EXPECT_EQ(run_to_end(validate).err,
             "validate_config_file_data:Replay,Script and Scenario path must be defined in config "
             "file, Exiting...\n");
-  strcpy(run.config.script_name, "p/s/x");
-  EXPECT_EQ(run_to_end(validate_config_file_data).status, 0);
+  strcpy(run().config.script_name, "p/s/x");
+  EXPECT_EQ(run_to_end(validate).status, 0);
 }
 
 TEST_F(Config, ReplayPeriodAsLocalTime) {
@@ -280,17 +303,19 @@ TEST_F(Config, ReplayPeriodAsLocalTime) {
   };
   for (const Case &c : cases) {
     Outcome out = read(std::string(c.lines) + "\n");
-    EXPECT_EQ(s(out.status) + out.err + s(run.config.start_time_stamp) + "-" +
-                  s(run.config.end_time_stamp),
+    EXPECT_EQ(s(out.status) + out.err + s(run().config.start_time_stamp) + "-" +
+                  s(run().config.end_time_stamp),
               "0" + s(c.start) + "-" + s(c.end))
         << c.lines;
   }
   // The period's trace, its texts and stamps, is of -d 4.
   for (int level : {3, 4}) {
-    reset_config_state();
-    run.log.debug_level = level;
     testing::internal::CaptureStdout();
-    Outcome out = apply_line("REPLAY_PERIOD|01/31/2020 10:00:00|01/31/2020 11:00:00");
+    Outcome out = run_to_end([&](Failure *e) {
+      run().log.debug_level = level;
+      std::string line = "REPLAY_PERIOD|01/31/2020 10:00:00|01/31/2020 11:00:00";
+      return apply_config_line(run(), line.data(), e);
+    });
     std::string trace = testing::internal::GetCapturedStdout();
     EXPECT_EQ(out.status, 0) << out.err;
     EXPECT_EQ(trace.find("read_config_file_new:Replay period start date/time - 01/31/2020 "

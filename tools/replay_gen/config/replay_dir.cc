@@ -19,7 +19,6 @@
 #include "tools/replay_gen/config/replay_lock.h"
 #include "tools/replay_gen/config_value.h"
 #include "tools/replay_gen/error_log_path.h"
-#include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/interrupt.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/run_state.h"
@@ -36,20 +35,17 @@ std::string shell_path(const char *path) {
   return vtlb_shell_quote(path);
 }
 
-[[noreturn]] void refuse_busy(const char *fname, int holder) {
+bool refuse_busy(const RunState &run, const char *fname, int holder, Failure *err) {
   if (holder > 0)
-    error_log(run.log, 1, fname,
-              "Replay directory %s is in use by another run (process %d); left alone.",
-              run.config.replay_dir, holder);
-  else
-    error_log(run.log, 1, fname, "Replay directory %s is in use by another run; left alone.",
+    return fail(err, fname,
+                "Replay directory %s is in use by another run (process %d); left alone.",
+                run.config.replay_dir, holder);
+  return fail(err, fname, "Replay directory %s is in use by another run; left alone.",
               run.config.replay_dir);
-  vt_exit(-1);
 }
 
-[[noreturn]] void refuse_existing() {
-  error_log(run.log, 1, kFname, "Replay directory %s already exists.\n", run.config.replay_dir);
-  vt_exit(-1);
+bool refuse_existing(const RunState &run, Failure *err) {
+  return fail(err, kFname, "Replay directory %s already exists.\n", run.config.replay_dir);
 }
 
 // Whether a directory that could not be opened was removed or replaced since
@@ -58,16 +54,14 @@ bool replaced_meanwhile(int err) {
   return err == ENOENT || err == ENOTDIR || err == ELOOP;
 }
 
-[[noreturn]] void refuse_unopenable(const char *fname, int err) {
-  error_log(run.log, 1, fname, "Replay directory %s cannot be opened: %s", run.config.replay_dir,
-            strerror(err));
-  vt_exit(-1);
+bool refuse_unopenable(const RunState &run, const char *fname, int error, Failure *err) {
+  return fail(err, fname, "Replay directory %s cannot be opened: %s", run.config.replay_dir,
+              strerror(error));
 }
 
-[[noreturn]] void refuse_creation(const char *name) {
-  error_log(run.log, 1, "create_dir", "system(create_cmd) failed : Error in creating %s dir '%s'\n",
-            name, run.config.replay_dir);
-  vt_exit(-1);
+bool refuse_creation(const RunState &run, const char *name, Failure *err) {
+  return fail(err, "create_dir", "system(create_cmd) failed : Error in creating %s dir '%s'\n",
+              name, run.config.replay_dir);
 }
 
 // The directories above path, as "mkdir -p" makes them. A failure shows when
@@ -99,144 +93,163 @@ std::string resolved_place(const std::string &path, bool is_link) {
 
 // Refuses to delete the root, a directory that is, holds or lies inside the
 // input base directory or VT_WDIR, or one that holds the configuration file.
-void check_removal(const std::string &path, bool is_link) {
-  std::string refusal = replay_dir_removal_refusal(path.c_str(), is_link);
-  if (refusal.empty()) return;
-  error_log(run.log, 1, kFname, "Replay directory %s %s; refusing to delete it (-f).",
-            run.config.replay_dir, refusal.c_str());
-  vt_exit(-1);
+bool check_removal(const RunState &run, const std::string &path, bool is_link, Failure *err) {
+  std::string refusal = replay_dir_removal_refusal(run, path.c_str(), is_link);
+  if (refusal.empty()) return true;
+  return fail(err, kFname, "Replay directory %s %s; refusing to delete it (-f).",
+              run.config.replay_dir, refusal.c_str());
 }
 
-// Takes the lock of the existing directory at path for an -f run, or refuses.
-bool take_existing(const std::string &path) {
+// Takes the lock of the existing directory at path for an -f run, or
+// refuses. *again: it was removed or replaced meanwhile, to be looked at again.
+bool take_existing(RunState &run, const std::string &path, bool *again, Failure *err) {
   bool busy;
   int holder;
   int fd = lock_dir(path.c_str(), &busy, &holder);
-  if (busy) refuse_busy(kFname, holder);
-  if (fd < 0 && replaced_meanwhile(errno)) return false;  // look again
-  if (fd < 0 && run.options.run_forcefully) refuse_unopenable(kFname, errno);
+  if (busy) return refuse_busy(run, kFname, holder, err);
+  if (fd < 0 && replaced_meanwhile(errno)) return *again = true;
+  if (fd < 0 && run.options.run_forcefully) return refuse_unopenable(run, kFname, errno, err);
   if (!run.options.run_forcefully) {
     if (fd >= 0) close(fd);
-    refuse_existing();
+    return refuse_existing(run, err);
   }
   run.replay_dir_state.lock_fd = fd;
   run.replay_dir_state.removal_pending = true;
   return true;
 }
 
-// One try: a new directory, or what is there handled. False: look again.
-bool prepare(const char *name, const std::string &path) {
-  if (create_dir(name, path.c_str())) return true;
+// One try: a new directory, or what is there handled. *again: look again.
+bool prepare(RunState &run, const char *name, const std::string &path, bool *again, Failure *err) {
+  *again = false;
+  bool made;
+  if (!create_dir(run, name, path.c_str(), &made, err)) return false;
+  if (made) return true;
   struct stat st;
-  if (lstat(path.c_str(), &st) != 0) return false;
-  if (S_ISDIR(st.st_mode)) return take_existing(path);
-  if (!S_ISLNK(st.st_mode)) refuse_creation(name);
+  if (lstat(path.c_str(), &st) != 0) return *again = true;
+  if (S_ISDIR(st.st_mode)) return take_existing(run, path, again, err);
+  if (!S_ISLNK(st.st_mode)) return refuse_creation(run, name, err);
   // A symbolic link: with -f the link itself is replaced once the whole
   // configuration is known, never emptied through; without, a link to a
   // directory is an existing directory.
   struct stat target;
   bool to_dir = stat(path.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
-  if (!run.options.run_forcefully) {
-    if (to_dir) refuse_existing();
-    refuse_creation(name);
-  }
+  if (!run.options.run_forcefully)
+    return to_dir ? refuse_existing(run, err) : refuse_creation(run, name, err);
   run.replay_dir_state.removal_pending = true;
   run.replay_dir_state.link_pending = true;
   return true;
 }
 
 // -f on a symbolic link: the link goes, and a directory takes its place.
-void replace_link(const char *name) {
-  if (unlink(run.replay_dir_state.fs_path.c_str()) != 0 && errno != ENOENT) {
-    error_log(run.log, 1, "delete_dir", "Error in deleting dir '%s': %s", run.config.replay_dir,
-              strerror(errno));
-    vt_exit(-1);
-  }
+bool replace_link(const RunState &run, const char *name, Failure *err) {
+  if (unlink(run.replay_dir_state.fs_path.c_str()) != 0 && errno != ENOENT)
+    return fail(err, "delete_dir", "Error in deleting dir '%s': %s", run.config.replay_dir,
+                strerror(errno));
   if (run.log.debug_level)
     debug_log(run.log, 2, "delete_dir", "Existing %s directory '%s' deleted as -f option was used.",
               name, run.config.replay_dir);
+  return true;
+}
+
+// What a dry run leaves as it is but the run would refuse: an existing
+// replay directory without -f, one that -f would not delete.
+void note_dry_run_replay_dir(RunState &run) {
+  const char *dir = run.config.replay_dir;
+  struct stat st;
+  bool is_dir = stat(dir, &st) == 0 && S_ISDIR(st.st_mode);
+  if (!run.options.run_forcefully) {
+    if (is_dir)
+      run.dry.problems.push_back(std::string("Replay directory ") + dir +
+                                 " already exists (the run replaces it only with -f)");
+    return;
+  }
+  bool is_link = lstat(without_trailing_slashes(dir).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+  std::string refusal = is_link || is_dir ? replay_dir_removal_refusal(run, dir, is_link) : "";
+  if (!refusal.empty())
+    run.dry.problems.push_back(std::string("Replay directory ") + dir + " " + refusal +
+                               " (the run refuses to delete it under -f)");
 }
 
 }  // namespace
 
-bool create_dir(const char *name, const char *dir_name) {
+bool create_dir(RunState &run, const char *name, const char *dir_name, bool *made, Failure *err) {
+  *made = false;
   if (run.log.debug_level)
     debug_log(run.log, 2, "create_dir", "Creating %s directory named as :%s.\n", name, dir_name);
   std::string path = dir_name, parent;
   int parent_errno;
   make_parents(path, &parent, &parent_errno);
   if (mkdir(dir_name, 0777) != 0) {
-    if (errno == EEXIST) return false;
+    if (errno == EEXIST) return true;
     // A directory above that could not be made is the cause, not the
     // "No such file or directory" that follows from it.
     if (errno == ENOENT && parent_errno)
-      error_log(run.log, 1, "create_dir", "Error in creating %s dir '%s': %s (making %s)\n", name,
-                dir_name, strerror(parent_errno), parent.c_str());
-    else
-      error_log(run.log, 1, "create_dir", "Error in creating %s dir '%s': %s\n", name, dir_name,
+      return fail(err, "create_dir", "Error in creating %s dir '%s': %s (making %s)\n", name,
+                  dir_name, strerror(parent_errno), parent.c_str());
+    return fail(err, "create_dir", "Error in creating %s dir '%s': %s\n", name, dir_name,
                 strerror(errno));
-    vt_exit(-1);
   }
   bool busy;
   int holder;
   int fd = lock_dir(dir_name, &busy, &holder);
-  if (busy) refuse_busy("create_dir", holder);
-  if (fd < 0 && !replaced_meanwhile(errno)) refuse_unopenable("create_dir", errno);
+  if (busy) return refuse_busy(run, "create_dir", holder, err);
+  if (fd < 0 && !replaced_meanwhile(errno)) return refuse_unopenable(run, "create_dir", errno, err);
   struct stat mine, there;
   if (fd >= 0 && (fstat(fd, &mine) != 0 || lstat(dir_name, &there) != 0 ||
                   mine.st_ino != there.st_ino || mine.st_dev != there.st_dev)) {
     close(fd);  // removed and replaced by another run before the lock was taken
     fd = -1;
   }
-  if (fd < 0) return false;
+  if (fd < 0) return true;
   // Every engine user may write in it, whatever the umask; the sticky bit
   // keeps each from deleting or replacing the files of another.
   fchmod(fd, 01777);
   run.replay_dir_state.lock_fd = fd;
+  *made = true;
   return true;
 }
 
-void delete_dir(const char *name, const char *dir_name) {
+bool delete_dir(const RunState &run, const char *name, const char *dir_name, Failure *err) {
   int status = vtlb_run_shell_cmd("rm -rf  " + shell_path(dir_name));
   if (run.log.debug_level)
     debug_log(run.log, 4, "delete_dir", "return status of system() is = %d", status);
-  if (status == -1) {
-    error_log(run.log, 1, "delete_dir", "Error in deleting dir '%s': %s", dir_name,
-              strerror(errno));
-    vt_exit(-1);
-  }
-  if (vtlb_shell_cmd_failed(status)) {
-    error_log(run.log, 1, "delete_dir", "system(delete_cmd) failed : Error in deleting dir '%s'",
-              dir_name);
-    vt_exit(-1);
-  }
+  if (status == -1)
+    return fail(err, "delete_dir", "Error in deleting dir '%s': %s", dir_name, strerror(errno));
+  if (vtlb_shell_cmd_failed(status))
+    return fail(err, "delete_dir", "system(delete_cmd) failed : Error in deleting dir '%s'",
+                dir_name);
   if (run.log.debug_level)
     debug_log(run.log, 2, "delete_dir", "Existing %s directory '%s' deleted as -f option was used.",
               name, dir_name);
+  return true;
 }
 
-void set_replay_dir(const char *in_replay_dir) {
+bool set_replay_dir(RunState &run, const char *in_replay_dir, Failure *err) {
   if (run.log.debug_level)
     debug_log(run.log, 4, kFname, "Method Called. replay_dir = %s", in_replay_dir);
-  copy_config_value(run.config.replay_dir, kTextBufSize, in_replay_dir, "REPLAY_DIR", kFname);
+  if (!copy_config_value(run, run.config.replay_dir, kTextBufSize, in_replay_dir, "REPLAY_DIR",
+                         kFname, err))
+    return false;
   // The error log paths must fit before anything is made.
-  check_error_log_path(run.options.g_num_thread > 0 ? run.options.g_num_thread : kMaxLoaderThreads,
-                       kFname);
-  // A dry run leaves the directory as it is; its caller checks it.
-  if (run.options.dry_run) return;
+  int threads = run.options.g_num_thread > 0 ? run.options.g_num_thread : kMaxLoaderThreads;
+  if (!check_error_log_path(run.config.replay_dir, threads, kFname, err)) return false;
+  // A dry run leaves the directory as it is; complete_replay_dir says what
+  // the run would refuse.
+  if (run.options.dry_run) return true;
   // A directory of an earlier REPLAY_DIR line is no longer this run's.
-  release_replay_dir();
+  release_replay_dir(run);
   set_interrupt_replay_dir(run.config.replay_dir);
   run.replay_dir_state.fs_path = without_trailing_slashes(in_replay_dir);
-  for (int i = 0; i < kAttempts; i++)
-    if (prepare("Replay", run.replay_dir_state.fs_path)) return;
-  error_log(run.log, 1, kFname,
-            "Replay directory %s changed under this run while it was being made.",
-            run.config.replay_dir);
-  vt_exit(-1);
+  for (int i = 0; i < kAttempts; i++) {
+    bool again;
+    if (!prepare(run, "Replay", run.replay_dir_state.fs_path, &again, err)) return false;
+    if (!again) return true;
+  }
+  return fail(err, kFname, "Replay directory %s changed under this run while it was being made.",
+              run.config.replay_dir);
 }
 
-std::string replay_dir_removal_refusal(const char *path, bool is_link) {
+std::string replay_dir_removal_refusal(const RunState &run, const char *path, bool is_link) {
   std::string place = resolved_place(without_trailing_slashes(path), is_link);
   if (place.empty()) return "";
   if (place == "/") return "is the root directory";
@@ -268,29 +281,35 @@ std::string replay_dir_removal_refusal(const char *path, bool is_link) {
   return "";
 }
 
-void complete_replay_dir() {
+bool complete_replay_dir(RunState &run, Failure *err) {
+  if (run.options.dry_run && run.config.replay_dir[0]) {
+    note_dry_run_replay_dir(run);
+    return true;
+  }
   ReplayDirState &rd = run.replay_dir_state;
-  if (!rd.removal_pending) return;
+  if (!rd.removal_pending) return true;
   rd.removal_pending = false;  // once a run
-  check_removal(rd.fs_path, rd.link_pending);
+  if (!check_removal(run, rd.fs_path, rd.link_pending, err)) return false;
   if (rd.link_pending) {
-    replace_link("Replay");
+    if (!replace_link(run, "Replay", err)) return false;
   } else {
     // The lock is held while the old directory goes; it goes with it.
-    delete_dir("Replay", rd.fs_path.c_str());
+    if (!delete_dir(run, "Replay", rd.fs_path.c_str(), err)) return false;
     close(rd.lock_fd);
     rd.lock_fd = -1;
   }
-  if (create_dir("Replay", rd.fs_path.c_str())) return;
+  bool made;
+  if (!create_dir(run, "Replay", rd.fs_path.c_str(), &made, err)) return false;
+  if (made) return true;
   bool busy;
   int holder;
   int fd = lock_dir(rd.fs_path.c_str(), &busy, &holder);
-  if (busy) refuse_busy(kFname, holder);
+  if (busy) return refuse_busy(run, kFname, holder, err);
   if (fd >= 0) close(fd);
-  refuse_existing();
+  return refuse_existing(run, err);
 }
 
-void release_replay_dir() {
+void release_replay_dir(RunState &run) {
   ReplayDirState &rd = run.replay_dir_state;
   if (rd.lock_fd >= 0) close(rd.lock_fd);
   rd = ReplayDirState{};

@@ -16,9 +16,10 @@
 #include <string>
 
 #include "base/core/failing_fork_test_support.h"
-#include "tools/replay_gen/config/config_test_reset.h"
+#include "tools/replay_gen/config/config_reader.h"
 #include "tools/replay_gen/config/replay_lock.h"
 #include "tools/replay_gen/run_state.h"
+#include "tools/replay_gen/test_support.h"
 
 namespace {
 
@@ -58,7 +59,6 @@ void touch(const std::string &path) {
 class ReplayDir : public testing::Test {
  protected:
   void SetUp() override {
-    reset_config_state();
     ASSERT_NE(mkdtemp(base_), nullptr);
     old_cwd_ = std::filesystem::current_path();
     std::filesystem::current_path(base_);
@@ -66,14 +66,20 @@ class ReplayDir : public testing::Test {
   void TearDown() override {
     std::filesystem::current_path(old_cwd_);
     std::filesystem::remove_all(base_);
-    reset_config_state();
+  }
+  Outcome set(const char *dir) {
+    return run_to_end([&](Failure *e) { return set_replay_dir(run, dir, e); });
+  }
+  Outcome complete() {
+    return run_to_end([&](Failure *e) { return complete_replay_dir(run, e); });
   }
   char base_[40] = "/tmp/vt_replay_dir_test_XXXXXX";
   std::filesystem::path old_cwd_;
+  RunState run;
 };
 
 TEST_F(ReplayDir, CreatedOrRefusedOrRecreated) {
-  ASSERT_EQ(run_to_end([] { set_replay_dir("a/replay"); }).status, 0);
+  ASSERT_EQ(set("a/replay").status, 0);
   EXPECT_STREQ(run.config.replay_dir, "a/replay");
   // Writable by all, sticky: nobody deletes or replaces another's files.
   EXPECT_EQ(std::filesystem::status("a/replay").permissions(),
@@ -81,19 +87,19 @@ TEST_F(ReplayDir, CreatedOrRefusedOrRecreated) {
   touch("a/replay/old");
   // Refused without -f: the end-to-end case config_replay_dir_exists.
   run.options.run_forcefully = 1;
-  EXPECT_EQ(run_to_end([] { set_replay_dir("a/replay"); }).status, 0);
+  EXPECT_EQ(set("a/replay").status, 0);
   // Under -f the old directory goes once the whole configuration is known.
   EXPECT_EQ(entries("a/replay"), Names{"old"});
-  EXPECT_EQ(run_to_end(complete_replay_dir).status, 0);
+  EXPECT_EQ(complete().status, 0);
   EXPECT_EQ(entries("a"), Names{"replay"});
   EXPECT_EQ(entries("a/replay"), Names{});
   // A removal that cannot be started, or that fails (an rm that says no),
   // ends the run and removes nothing.
   touch("a/replay/old");
-  release_replay_dir();
-  ASSERT_EQ(run_to_end([] { set_replay_dir("a/replay"); }).status, 0);
+  release_replay_dir(run);
+  ASSERT_EQ(set("a/replay").status, 0);
   vt_fail_fork_after(0);
-  Outcome out = run_to_end(complete_replay_dir);
+  Outcome out = complete();
   EXPECT_EQ(std::to_string(out.status) + out.err,
             "-1delete_dir:Error in deleting dir 'a/replay': Resource temporarily unavailable\n");
   EXPECT_EQ(entries("a/replay"), Names{"old"});
@@ -104,16 +110,16 @@ TEST_F(ReplayDir, CreatedOrRefusedOrRecreated) {
   ASSERT_EQ(chmod("bin/rm", 0700), 0);
   std::string old_path = getenv("PATH");
   setenv("PATH", (std::filesystem::current_path().string() + "/bin:" + old_path).c_str(), 1);
-  release_replay_dir();
-  ASSERT_EQ(run_to_end([] { set_replay_dir("a/replay"); }).status, 0);
-  out = run_to_end(complete_replay_dir);
+  release_replay_dir(run);
+  ASSERT_EQ(set("a/replay").status, 0);
+  out = complete();
   setenv("PATH", old_path.c_str(), 1);
   EXPECT_EQ(std::to_string(out.status) + out.err,
             "-1delete_dir:system(delete_cmd) failed : Error in deleting dir 'a/replay'\n");
   EXPECT_EQ(entries("a/replay"), Names{"old"});
-  release_replay_dir();
+  release_replay_dir(run);
   touch("plain");
-  out = run_to_end([] { set_replay_dir("plain"); });
+  out = set("plain");
   EXPECT_EQ(out.status, -1);
   EXPECT_NE(out.err.find("create_dir:system(create_cmd) failed : Error in creating Replay dir "
                          "'plain'\n\n"),
@@ -121,19 +127,19 @@ TEST_F(ReplayDir, CreatedOrRefusedOrRecreated) {
       << out.err;
   // A directory that cannot be made for another cause than a missing parent
   // is named with that cause, even where a parent failed too.
-  out = run_to_end([] { set_replay_dir("plain/x/sub"); });
+  out = set("plain/x/sub");
   EXPECT_EQ(std::to_string(out.status) + out.err,
             "-1create_dir:Error in creating Replay dir 'plain/x/sub': Not a directory\n\n");
   // Without -f a link to no directory is refused the same way, and stays.
   run.options.run_forcefully = 0;
   ASSERT_EQ(symlink("nowhere", "dangling"), 0);
-  out = run_to_end([] { set_replay_dir("dangling"); });
+  out = set("dangling");
   EXPECT_EQ(out.status, -1);
   EXPECT_NE(out.err.find("Error in creating Replay dir 'dangling'"), std::string::npos) << out.err;
   EXPECT_TRUE(std::filesystem::is_symlink("dangling"));
   // and a link to a directory is a directory that exists, and stays.
   ASSERT_EQ(symlink("a/replay", "to_dir"), 0);
-  out = run_to_end([] { set_replay_dir("to_dir"); });
+  out = set("to_dir");
   EXPECT_EQ(std::to_string(out.status) + out.err,
             "-1set_replay_dir:Replay directory to_dir already exists.\n\n");
   EXPECT_TRUE(std::filesystem::is_symlink("to_dir"));
@@ -141,18 +147,18 @@ TEST_F(ReplayDir, CreatedOrRefusedOrRecreated) {
   // With -f a link that cannot be removed (its directory is read-only to
   // the user; root takes another user's rights for it) ends the run, and
   // stays.
-  release_replay_dir();
+  release_replay_dir(run);
   run.options.run_forcefully = 1;
   ASSERT_EQ(mkdir("ro", 0755), 0);
   ASSERT_EQ(symlink("nowhere", "ro/link"), 0);
   ASSERT_EQ(chmod(".", 0755), 0);
   ASSERT_EQ(chmod("ro", 0555), 0);
-  ASSERT_EQ(run_to_end([] { set_replay_dir("ro/link"); }).status, 0);
+  ASSERT_EQ(set("ro/link").status, 0);
   bool as_other = geteuid() == 0;
   if (as_other) {
     ASSERT_EQ(seteuid(65534), 0);
   }
-  out = run_to_end(complete_replay_dir);
+  out = complete();
   if (as_other) {
     ASSERT_EQ(seteuid(0), 0);
   }
@@ -167,7 +173,7 @@ TEST_F(ReplayDir, CreatedOrRefusedOrRecreated) {
 TEST_F(ReplayDir, DirectoryRemovedMeanwhileIsMadeAnew) {
   ASSERT_EQ(mkdir("gone", 0755), 0);
   vanish_after_mkdir = "gone";
-  ASSERT_EQ(run_to_end([] { set_replay_dir("gone"); }).status, 0);
+  ASSERT_EQ(set("gone").status, 0);
   EXPECT_EQ(vanish_after_mkdir, "");
   EXPECT_EQ(std::filesystem::status("gone").permissions(),
             std::filesystem::perms::all | std::filesystem::perms::sticky_bit);
@@ -188,19 +194,18 @@ TEST_F(ReplayDir, DirectoryThatCannotBeOpenedIsNamedWithTheCause) {
       {"new", 0, "-1create_dir:Replay directory new cannot be opened: Too many open files\n"},
   };
   for (const Case &c : cases) {
-    reset_config_state();
-    run.options.run_forcefully = c.force;
-    Outcome out = run_to_end([&] {
-      struct Limit {
-        struct rlimit old;
-        ~Limit() { setrlimit(RLIMIT_NOFILE, &old); }
-      } limit;
-      ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit.old), 0);
+    RunState fresh;
+    fresh.options.run_forcefully = c.force;
+    Outcome out = run_to_end([&](Failure *e) {
+      struct rlimit old;
+      getrlimit(RLIMIT_NOFILE, &old);
       int next = dup(0);  // the lowest free descriptor: the limit
       close(next);
-      struct rlimit none = {static_cast<rlim_t>(next), limit.old.rlim_max};
-      ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
-      set_replay_dir(c.dir);
+      struct rlimit none = {static_cast<rlim_t>(next), old.rlim_max};
+      setrlimit(RLIMIT_NOFILE, &none);
+      bool ok = set_replay_dir(fresh, c.dir, e);
+      setrlimit(RLIMIT_NOFILE, &old);
+      return ok;
     });
     EXPECT_EQ(std::to_string(out.status) + out.err, c.outcome) << c.dir << c.force;
   }
@@ -213,9 +218,8 @@ TEST_F(ReplayDir, ShellCharactersReachNoShell) {
     // Neighbours that a split or expanded path would remove.
     for (const char *dir : {"r", "a", name.c_str()}) mkdir(dir, 0755);
     touch(name + "/old");
-    Outcome out = run_to_end([&] {
-      set_replay_dir(name.c_str());
-      complete_replay_dir();
+    Outcome out = run_to_end([&](Failure *e) {
+      return set_replay_dir(run, name.c_str(), e) && complete_replay_dir(run, e);
     });
     EXPECT_EQ(out.status, 0) << name << out.err;
     EXPECT_EQ(entries("."), (Names{"r", "a", name})) << name;
@@ -227,9 +231,12 @@ TEST_F(ReplayDir, ShellCharactersReachNoShell) {
 // A directory another run holds is refused, with or without -f, naming
 // that run's process, and nothing in it is touched.
 TEST_F(ReplayDir, LockedDirectoryIsLeftAlone) {
-  ASSERT_EQ(run_to_end([] { set_replay_dir("replay"); }).status, 0);
+  {
+    RunState first;  // a run that ended holds no lock
+    Failure e;
+    ASSERT_TRUE(set_replay_dir(first, "replay", &e));
+  }
   touch("replay/vt_req_0");
-  run = RunState{};  // a fresh run holds no lock of the one before
   int other = open("replay", O_RDONLY | O_DIRECTORY);  // another run's lock
   ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
   const std::string want =
@@ -238,13 +245,13 @@ TEST_F(ReplayDir, LockedDirectoryIsLeftAlone) {
       std::to_string(getpid()) + "); left alone.\n";
   for (int force : {0, 1}) {
     run.options.run_forcefully = force;
-    Outcome out = run_to_end([] { set_replay_dir("replay/"); });
+    Outcome out = set("replay/");
     EXPECT_EQ(std::to_string(out.status) + out.err, want) << force;
     EXPECT_EQ(entries("replay"), Names{"vt_req_0"});
   }
   close(other);
-  EXPECT_EQ(run_to_end([] { set_replay_dir("replay"); }).status, 0);
-  EXPECT_EQ(run_to_end(complete_replay_dir).status, 0);
+  EXPECT_EQ(set("replay").status, 0);
+  EXPECT_EQ(complete().status, 0);
   EXPECT_EQ(entries("replay"), Names{});
 }
 

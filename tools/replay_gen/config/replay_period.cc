@@ -6,8 +6,6 @@
 #include <limits>
 
 #include "tools/replay_gen/config/config_reader.h"
-#include "tools/replay_gen/config_value.h"
-#include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/run_state.h"
 
@@ -27,26 +25,23 @@ bool fits_int(int64_t value) {
   return value >= std::numeric_limits<int>::min() && value <= std::numeric_limits<int>::max();
 }
 
-[[noreturn]] void refuse_unconvertible(const Bound &bound, const char *text) {
-  error_log(run.log, 1, kFname,
-            "REPLAY_PERIOD %s date/time %s at line %d of the configuration cannot be converted: "
-            "it must be a local time from 01/01/1970 00:00:00 UTC on.",
-            bound.which, text, config_line_number());
-  vt_exit(-1);
+bool refuse_unconvertible(const RunState &run, const Bound &bound, const char *text, Failure *err) {
+  return fail(err, kFname,
+              "REPLAY_PERIOD %s date/time %s at line %d of the configuration cannot be converted: "
+              "it must be a local time from 01/01/1970 00:00:00 UTC on.",
+              bound.which, text, run.config.current_line_num);
 }
 
 // "mm/dd/yyyy HH:MM:SS" as local time, out-of-range values carried forward.
-void set_bound(const Bound &bound, const char *text) {
-  if (strcmp(text, "NA") == 0) return;
+bool set_bound(const RunState &run, const Bound &bound, const char *text, Failure *err) {
+  if (strcmp(text, "NA") == 0) return true;
   if (run.log.debug_level) debug_log(run.log, 4, kFname, bound.debug_text_format, text);
   int month, day, year, hour, minute, second;
-  if (sscanf(text, "%d/%d/%d %d:%d:%d", &month, &day, &year, &hour, &minute, &second) < 6) {
-    error_log(run.log, 1, kFname, bound.invalid_format, text);
-    vt_exit(-1);
-  }
+  if (sscanf(text, "%d/%d/%d %d:%d:%d", &month, &day, &year, &hour, &minute, &second) < 6)
+    return fail(err, kFname, bound.invalid_format, text);
   int64_t tm_mon = static_cast<int64_t>(month) - 1;
   int64_t tm_year = static_cast<int64_t>(year) - 1900;
-  if (!fits_int(tm_mon) || !fits_int(tm_year)) refuse_unconvertible(bound, text);
+  if (!fits_int(tm_mon) || !fits_int(tm_year)) return refuse_unconvertible(run, bound, text, err);
   struct tm date = {};
   date.tm_mon = static_cast<int>(tm_mon);
   date.tm_mday = day;
@@ -57,24 +52,26 @@ void set_bound(const Bound &bound, const char *text) {
   date.tm_isdst = -1;  // the system decides daylight saving time for the date
   time_t seconds = mktime(&date);
   // Failure shows as -1; times before the epoch do not fit the unsigned bound.
-  if (seconds < 0) refuse_unconvertible(bound, text);
+  if (seconds < 0) return refuse_unconvertible(run, bound, text, err);
   *bound.stamp = static_cast<uint64_t>(seconds);
   if (run.log.debug_level)
     debug_log(run.log, 4, kFname, bound.debug_stamp_format,
               static_cast<unsigned long>(*bound.stamp));
+  return true;
 }
 
 }  // namespace
 
-void set_replay_period(int num, char **field) {
-  if (num < 3) {
-    error_log(run.log, 1, kFname, "Invalid format of REPLAY_PERIOD");
-    vt_exit(-1);
-  }
-  set_bound({"start", "Replay period start date/time - %s", "Start time stamp - %lu",
-             "Invalid format of Replay period, start date/time - %s", &run.config.start_time_stamp},
-            field[1]);
-  set_bound({"end", "Replay period end date/time - %s", "End time stamp - %lu",
-             "Invalid format of Replay period, end date/time - %s", &run.config.end_time_stamp},
-            field[2]);
+bool set_replay_period(RunState &run, int num, char **field, Failure *err) {
+  if (num < 3) return fail(err, kFname, "Invalid format of REPLAY_PERIOD");
+  return set_bound(run,
+                   {"start", "Replay period start date/time - %s", "Start time stamp - %lu",
+                    "Invalid format of Replay period, start date/time - %s",
+                    &run.config.start_time_stamp},
+                   field[1], err) &&
+         set_bound(
+             run,
+             {"end", "Replay period end date/time - %s", "End time stamp - %lu",
+              "Invalid format of Replay period, end date/time - %s", &run.config.end_time_stamp},
+             field[2], err);
 }

@@ -16,7 +16,8 @@ TEST(DefaultWorkers, ClampedIntoWorkerTable) {
     int cpus, workers;
   } cases[] = {{8, 16}, {1, 2}, {128, 256}, {129, 256}, {0, 1}, {-1, 1}};
   testing::internal::CaptureStdout();
-  for (const Case &c : cases) EXPECT_EQ(clamp_default_num_vvm(c.cpus), c.workers) << c.cpus;
+  for (const Case &c : cases)
+    EXPECT_EQ(clamp_default_num_vvm(LogGates{}, c.cpus), c.workers) << c.cpus;
   testing::internal::GetCapturedStdout();
 }
 
@@ -32,11 +33,11 @@ TEST(StepLines, TimesInMinutesAndSecondsAndTheEstimateLeft) {
                {60, "1 minutes and 0 seconds", 40},   {125, "2 minutes and 5 seconds", 0},
                {3600, "60 minutes and 0 seconds", 0}, {-5, "0 minutes and 0 seconds", 100}};
   for (const Case &c : cases) {
-    run = RunState{};
+    RunState run;
     run.options.estimated_time = 100;
     testing::internal::CaptureStdout();
-    show_end_step_info(1000, 1000 + c.elapsed, "Completed Step2");
-    show_step1_end_info(c.elapsed);
+    show_end_step_info(run, 1000, 1000 + c.elapsed, "Completed Step2");
+    show_step1_end_info(run, c.elapsed);
     std::string out = testing::internal::GetCapturedStdout();
     std::string taken = std::string("Time taken = ") + c.taken;
     EXPECT_NE(out.find("Completed Step2. Total good requests = 0." + taken + "\n"),
@@ -46,14 +47,13 @@ TEST(StepLines, TimesInMinutesAndSecondsAndTheEstimateLeft) {
     EXPECT_NE(out.find(". " + taken + " \n"), std::string::npos) << out;
     EXPECT_EQ(run.options.estimated_time, c.estimate_left) << c.elapsed;
   }
-  run = RunState{};
+  RunState run;
   run.options.estimated_time = 3725;
   run.counters.g_msgcount = 7;
   testing::internal::CaptureStdout();
-  show_start_step_info(0, "Starting Step2");
+  show_start_step_info(run, 0, "Starting Step2");
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "Starting Step2. Total requests = 7. Estimated Time = 62 minutes and 5 seconds\n\n");
-  run = RunState{};
 }
 
 // What each option sets, the bounds of -n and -i, and the last -i winning;
@@ -78,29 +78,27 @@ TEST(Options, SetTheRunFlagsOrEndTheRun) {
        "-1 main:Config file name is 10000 characters long; at most 9999 are allowed.\n"},
   };
   for (const Case &c : cases) {
-    run = RunState{};
+    RunState run;
     std::vector<std::string> args = c.args;
     args.insert(args.begin(), "vtu_replay_gen");
     std::vector<char *> argv;
     for (std::string &a : args) argv.push_back(a.data());
-    static char file_name[kConfigNameSize];
-    file_name[0] = '\0';
     int seen = 0;
     optind = 0;
-    Outcome out = run_to_end(
-        [&] { seen = parse_options(static_cast<int>(argv.size()), argv.data(), file_name); });
+    Outcome out = run_to_end([&](Failure *e) {
+      return parse_options(run, static_cast<int>(argv.size()), argv.data(), &seen, e);
+    });
     const RunOptions &o = run.options;
     auto n = [](const char *flag, long value) { return flag + std::to_string(value); };
-    std::string got = out.status ? std::to_string(out.status) + " " + out.err
-                                 : n("i", seen) + n(" f", o.run_forcefully) +
-                                       n(" u", o.svc_id_uses_svc_name) + n(" N", o.one_sort_algo) +
-                                       n(" n", o.g_num_thread) + n(" p", o.do_parameterization) +
-                                       n(" c", o.commentry_req_count) +
-                                       n(" d", run.log.debug_level) + n("/", run.log.info_level) +
-                                       n("/", run.log.error_level) + " '" + file_name + "'";
+    std::string got =
+        out.status ? std::to_string(out.status) + " " + out.err
+                   : n("i", seen) + n(" f", o.run_forcefully) + n(" u", o.svc_id_uses_svc_name) +
+                         n(" N", o.one_sort_algo) + n(" n", o.g_num_thread) +
+                         n(" p", o.do_parameterization) + n(" c", o.commentry_req_count) +
+                         n(" d", run.log.debug_level) + n("/", run.log.info_level) +
+                         n("/", run.log.error_level) + " '" + run.options.config_path + "'";
     EXPECT_EQ(got, c.want) << args.size();
   }
-  run = RunState{};
 }
 
 }  // namespace

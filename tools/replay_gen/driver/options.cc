@@ -4,11 +4,11 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <string>
+
 #include "tools/replay_gen/driver/driver.h"
 #include "tools/replay_gen/error_log_path.h"
-#include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/log.h"
-#include "tools/replay_gen/run_state.h"
 
 #ifndef VT_VERSION
 #define VT_VERSION "unknown"
@@ -16,28 +16,20 @@
 
 namespace {
 
-// The usage text, in the three pieces it is written in.
-void write_usage(FILE *stream, const char *exename) {
-  fprintf(stream,
-          "Usage: %s -i <ConfigFile> [-f] [-d debug level] [-c <count for commentry>] [-p 0/1]\n",
-          exename);
-  fprintf(stream, "Where:");
-  fprintf(stream,
-          "\t-i is used to specify config file \n"
-          "\t-f is to run forcefully i.e. to delete old files and scripts/scenario if present\n"
-          "\t-d is to enable debug with different levels\n"
-          "\t-c is count of request after which progress is shown. Default is auto. Use 0 to "
-          "disable commentry\n"
-          "\t-u       use service name for page id\n"
-          "\t-p       use to do parameterization for creation timestamp\n");
+// The usage text: "Usage:" with the program's name, "Where:", the lines.
+std::string usage_text(const char *exename) {
+  return std::string("Usage: ") + exename +
+         " -i <ConfigFile> [-f] [-d debug level] [-c <count for commentry>] [-p 0/1]\n" + "Where:" +
+         "\t-i is used to specify config file \n"
+         "\t-f is to run forcefully i.e. to delete old files and scripts/scenario if present\n"
+         "\t-d is to enable debug with different levels\n"
+         "\t-c is count of request after which progress is shown. Default is auto. Use 0 to "
+         "disable commentry\n"
+         "\t-u       use service name for page id\n"
+         "\t-p       use to do parameterization for creation timestamp\n";
 }
 
 }  // namespace
-
-void print_usage(const char *exename) {
-  write_usage(stderr, exename);
-  vt_exit(-1);
-}
 
 bool print_help_or_version(int argc, char **argv) {
   static const struct option kQuestions[] = {
@@ -50,51 +42,48 @@ bool print_help_or_version(int argc, char **argv) {
     if (c == 'H' || c == 'V') asked = c;
   opterr = 1;
   optind = 0;  // the next getopt starts afresh
-  if (asked == 'H') write_usage(stdout, argv[0]);
+  if (asked == 'H') fputs(usage_text(argv[0]).c_str(), stdout);
   if (asked == 'V') printf("vtu_replay_gen %s\n", VT_VERSION);
   return asked != 0;
 }
 
 namespace {
 
-void take_config_name(const char *arg, char *file_name) {
-  if (strlen(arg) > static_cast<size_t>(kConfigNameMax)) {
-    error_log(run.log, 1, "main",
-              "Config file name is %zu characters long; at most %d are allowed.", strlen(arg),
-              kConfigNameMax);
-    vt_exit(-1);
-  }
-  strcpy(file_name, arg);
+bool take_config_name(RunState &run, const char *arg, Failure *err) {
+  if (strlen(arg) > static_cast<size_t>(kConfigNameMax))
+    return fail(err, "main", "Config file name is %zu characters long; at most %d are allowed.",
+                strlen(arg), kConfigNameMax);
+  run.options.config_path = arg;
+  return true;
 }
 
 // The count is read whole: a value that is negative, also only in 16 bits,
 // keeps its old message; one above kMaxLoaderThreads is refused as written.
-void take_thread_count(const char *arg) {
+bool take_thread_count(RunState &run, const char *arg, Failure *err) {
   long count = strtol(arg, nullptr, 10);
-  if (count < 0 || static_cast<int16_t>(count) < 0) {
-    error_log(run.log, 1, "main",
-              "value given with -n(number of threads) should be greater than 0\n");
-    vt_exit(-1);
-  }
-  if (count > kMaxLoaderThreads) {
-    error_log(run.log, 1, "main",
-              "value given with -n(number of threads) is %s; at most %d are allowed", arg,
-              kMaxLoaderThreads);
-    vt_exit(-1);
-  }
+  if (count < 0 || static_cast<int16_t>(count) < 0)
+    return fail(err, "main", "value given with -n(number of threads) should be greater than 0\n");
+  if (count > kMaxLoaderThreads)
+    return fail(err, "main", "value given with -n(number of threads) is %s; at most %d are allowed",
+                arg, kMaxLoaderThreads);
   run.options.g_num_thread = static_cast<int16_t>(count);
+  return true;
 }
 
 }  // namespace
 
-int parse_options(int argc, char **argv, char *file_name) {
-  int i_flag = 0;
+bool print_usage(const char *exename, Failure *err) {
+  return fail_text(err, false, usage_text(exename));
+}
+
+bool parse_options(RunState &run, int argc, char **argv, int *i_flag, Failure *err) {
+  *i_flag = 0;
   int c;
   while ((c = getopt(argc, argv, "i:c:d:fuNn:p:")) != -1) {
     switch (c) {
       case 'i':
-        take_config_name(optarg, file_name);
-        i_flag++;
+        if (!take_config_name(run, optarg, err)) return false;
+        ++*i_flag;
         break;
       case 'c':
         run.options.commentry_req_count = atoi(optarg);
@@ -118,14 +107,14 @@ int parse_options(int argc, char **argv, char *file_name) {
           debug_log(run.log, 2, "main", "one sort algo selected - this is used only for -n\n");
         break;
       case 'n':
-        take_thread_count(optarg);
+        if (!take_thread_count(run, optarg, err)) return false;
         break;
       case 'p':
         run.options.do_parameterization = atoi(optarg);
         break;
       default:
-        print_usage(argv[0]);
+        return print_usage(argv[0], err);
     }
   }
-  return i_flag;
+  return true;
 }

@@ -6,7 +6,6 @@
 #include <string.h>
 
 #include "tools/replay_gen/log.h"
-#include "tools/replay_gen/run_state.h"
 
 namespace {
 
@@ -39,36 +38,36 @@ const char *skip_blanks_and_gt(const char *p) {
 
 }  // namespace
 
-int64_t extract_uid(char *buf_ptr, const char *indexing_tag) {
+int64_t extract_uid(const LogGates &log, char *buf_ptr, const char *indexing_tag) {
   if (!buf_ptr || !*buf_ptr) return kUidNoText;
   const char *tag = indexing_tag && *indexing_tag ? indexing_tag : kDefaultUidTag;
-  if (run.log.debug_level)
-    debug_log(run.log, 2, "extract_uid", "Method called, cust_id tag = %s", tag);
+  if (log.debug_level) debug_log(log, 2, "extract_uid", "Method called, cust_id tag = %s", tag);
   char *found = strstr(buf_ptr, tag);
   if (!found) {
-    if (run.log.debug_level) debug_log(run.log, 4, "extract_uid", "%s not found in request", tag);
+    if (log.debug_level) debug_log(log, 4, "extract_uid", "%s not found in request", tag);
     return kUidNotOnLine;
   }
   char *lb = strstr(found, kUidLb);
   if (!lb) {
-    if (run.log.debug_level)
-      debug_log(run.log, 4, "extract_uid", "UID_LB %s not found in buffer %s\n", kUidLb, buf_ptr);
+    if (log.debug_level)
+      debug_log(log, 4, "extract_uid", "UID_LB %s not found in buffer %s\n", kUidLb, buf_ptr);
     return kUidNotOnLine;
   }
   lb++;
   char *rb = strstr(lb, kUidRb);
   if (!rb) {
-    if (run.log.debug_level)
-      debug_log(run.log, 4, "extract_uid", "UID_RB %s not found in buffer %s\n", kUidRb, buf_ptr);
+    if (log.debug_level)
+      debug_log(log, 4, "extract_uid", "UID_RB %s not found in buffer %s\n", kUidRb, buf_ptr);
     return kUidNotOnLine;
   }
   *rb = '\0';
-  if (run.log.debug_level) debug_log(run.log, 4, "extract_uid", "lb_ptr = %s\n", lb);
+  if (log.debug_level) debug_log(log, 4, "extract_uid", "lb_ptr = %s\n", lb);
   if (rb == lb) return kUidEmptyElement;
   return read_customer_id(lb);
 }
 
-int32_t get_xml_element_value(const char *xml, const char *name, int32_t *offset, int32_t *length) {
+int32_t get_xml_element_value(const LogGates &log, const char *xml, const char *name,
+                              int32_t *offset, int32_t *length) {
   if (!xml || !*xml || !name || !*name) return -1;
   const char *p = strstr(xml, name);
   if (!p) return -1;
@@ -82,18 +81,19 @@ int32_t get_xml_element_value(const char *xml, const char *name, int32_t *offset
   size_t value_len = strcspn(p, " \t/<");
   *offset = static_cast<int32_t>(p - xml);
   *length = static_cast<int32_t>(value_len);
-  if (run.log.debug_level)
-    debug_log(run.log, 4, "get_xml_element_value", "offset = %d, length = %d\n", *offset, *length);
+  if (log.debug_level)
+    debug_log(log, 4, "get_xml_element_value", "offset = %d, length = %d\n", *offset, *length);
   return 0;
 }
 
-int32_t extract_creation_timestamp(char *buff, const uint64_t *seq_no, SeqData *l_seq_data_arr,
-                                   int32_t line_len, int16_t *req_mod_flag) {
-  if (run.log.debug_level)
-    debug_log(run.log, 4, "extract_creation_timestamp",
+int32_t extract_creation_timestamp(const LogGates &log, char *buff, const uint64_t *seq_no,
+                                   SeqData *l_seq_data_arr, int32_t line_len,
+                                   int16_t *req_mod_flag) {
+  if (log.debug_level)
+    debug_log(log, 4, "extract_creation_timestamp",
               "Method Called. buff = %s seq_no = %lu req_size = %d\n", buff, *seq_no, line_len);
   int32_t offset = 0, length = 0;
-  if (get_xml_element_value(buff, kCreationTsTag, &offset, &length) != 0) return -1;
+  if (get_xml_element_value(log, buff, kCreationTsTag, &offset, &length) != 0) return -1;
   SeqData &slot = l_seq_data_arr[*seq_no];
   uint64_t body_offset = slot.req_size - static_cast<uint64_t>(line_len) + offset;
   if (body_offset > UINT32_MAX || length > INT16_MAX) return -1;
@@ -104,7 +104,8 @@ int32_t extract_creation_timestamp(char *buff, const uint64_t *seq_no, SeqData *
   return 0;
 }
 
-void get_service_name_from_url(char *URL, char *service_name, size_t name_size) {
+void get_service_name_from_url(const LogGates &log, char *URL, char *service_name,
+                               size_t name_size) {
   if (name_size == 0) return;
   char *query = strchr(URL, '?');
   if (query) *query = '\0';
@@ -120,7 +121,7 @@ void get_service_name_from_url(char *URL, char *service_name, size_t name_size) 
   }
   // Every record, whatever the log gates say; control bytes of the log show
   // escaped, never reaching the terminal as they are.
-  console_printf(run.log, "url - %s\n", printable_text(path).c_str());
+  console_printf(log, "url - %s\n", printable_text(path).c_str());
 
   size_t path_len = strlen(path);
   if (path_len == 0) {

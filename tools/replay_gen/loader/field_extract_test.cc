@@ -5,8 +5,6 @@
 
 #include <string>
 
-#include "tools/replay_gen/run_state.h"
-
 namespace {
 
 // With -d 4 each outcome leaves its own trace line.
@@ -37,11 +35,12 @@ TEST(ExtractUid, ValuesAndCut) {
       {"", nullptr, kUidNoText, "", ""},
   };
   for (int debug : {0, 4}) {
-    run.log.debug_level = debug;
+    LogGates log;
+    log.debug_level = debug;
     for (const auto &c : cases) {
       std::string line = c.line;
       testing::internal::CaptureStdout();
-      EXPECT_EQ(extract_uid(line.data(), c.tag), c.uid) << c.line;
+      EXPECT_EQ(extract_uid(log, line.data(), c.tag), c.uid) << c.line;
       std::string out = testing::internal::GetCapturedStdout();
       EXPECT_STREQ(line.c_str(), c.after) << c.line;
       if (debug == 0 || !*c.trace) {
@@ -53,8 +52,7 @@ TEST(ExtractUid, ValuesAndCut) {
       }
     }
   }
-  run.log.debug_level = 0;
-  EXPECT_EQ(extract_uid(nullptr, nullptr), kUidNoText);
+  EXPECT_EQ(extract_uid(LogGates{}, nullptr, nullptr), kUidNoText);
 }
 
 // Whichever way a number is read, it is the value strtod gives.
@@ -76,11 +74,12 @@ TEST(ElementValue, OffsetsAndLengths) {
       {"<other>1</other>", -1, 0, 0},
   };
   // -d 4 traces where a value was found.
-  run.log.debug_level = 4;
+  LogGates log;
+  log.debug_level = 4;
   for (const auto &c : cases) {
     int32_t offset = 0, length = 0;
     testing::internal::CaptureStdout();
-    EXPECT_EQ(get_xml_element_value(c.xml, "creationTimestamp", &offset, &length), c.result)
+    EXPECT_EQ(get_xml_element_value(log, c.xml, "creationTimestamp", &offset, &length), c.result)
         << c.xml;
     std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(offset, c.offset) << c.xml;
@@ -89,7 +88,6 @@ TEST(ElementValue, OffsetsAndLengths) {
         "offset = " + std::to_string(c.offset) + ", length = " + std::to_string(c.length) + "\n";
     EXPECT_NE(out.find(c.result == 0 ? trace : ""), std::string::npos) << out;
   }
-  run.log.debug_level = 0;
 }
 
 // A creation timestamp is kept only where its place (from the body's first
@@ -113,8 +111,8 @@ TEST(CreationTimestamp, KeptWhereItsPlaceAndLengthFit) {
     recs[1].type = '0';
     uint64_t seq = 1;
     int16_t flag = 0;
-    EXPECT_EQ(extract_creation_timestamp(line.data(), &seq, recs, static_cast<int32_t>(line.size()),
-                                         &flag),
+    EXPECT_EQ(extract_creation_timestamp(LogGates{}, line.data(), &seq, recs,
+                                         static_cast<int32_t>(line.size()), &flag),
               c.kept ? 0 : -1)
         << c.offset << " " << c.length;
     EXPECT_EQ(recs[1].type, c.kept ? '1' : '0');
@@ -126,7 +124,7 @@ TEST(CreationTimestamp, KeptWhereItsPlaceAndLengthFit) {
   uint64_t seq = 0;
   SeqData rec = {};
   int16_t flag = 0;
-  EXPECT_EQ(extract_creation_timestamp(other, &seq, &rec, 9, &flag), -1);
+  EXPECT_EQ(extract_creation_timestamp(LogGates{}, other, &seq, &rec, 9, &flag), -1);
   EXPECT_EQ(flag, 0);
 }
 
@@ -145,12 +143,15 @@ TEST(ServiceNameFromUrl, LastTwoSegments) {
       {"plain", "plain"},
       {"http://host.example", "_host.example"},  // no slash after the host
       {"http://h", "_h"},
+      // Names safe for the script's renaming lists and the console.
+      {"http://h/c/x,y", "c_x_y"},
+      {"http://h/a/b\tc\x1b", "a_b_c_"},
   };
   for (const auto &c : cases) {
     std::string url = c.url;
     char name[64];
     testing::internal::CaptureStdout();  // its "url - " line
-    get_service_name_from_url(url.data(), name, sizeof name);
+    get_service_name_from_url(LogGates{}, url.data(), name, sizeof name);
     testing::internal::GetCapturedStdout();
     EXPECT_STREQ(name, c.name) << c.url;
     EXPECT_EQ(url, c.url);

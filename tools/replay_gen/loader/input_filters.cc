@@ -3,9 +3,6 @@
 #include <string.h>
 #include <time.h>
 
-#include "tools/replay_gen/log.h"
-#include "tools/replay_gen/run_state.h"
-
 namespace {
 
 constexpr char kLogPrefix[] = "SOAP.log";
@@ -65,31 +62,29 @@ bool begins_with_range_date(const char *text) {
   return month >= 1 && month <= 12 && day >= 1 && day <= days_in_month(year, month);
 }
 
-int check_dir_format(const struct dirent *a) {
-  return strlen(a->d_name) == 8;
+bool check_dir_format(const char *name) {
+  return strlen(name) == 8;
 }
 
-int check_dir_range(const struct dirent *a) {
-  if (!begins_with_range_date(a->d_name)) return 0;
-  uint32_t t = get_timestamp(a->d_name);
-  return run.files.start_timestamp <= t && t <= run.files.end_timestamp;
+bool check_dir_range(const InputFiles &files, const char *name) {
+  if (!begins_with_range_date(name)) return false;
+  uint32_t t = get_timestamp(name);
+  return files.start_timestamp <= t && t <= files.end_timestamp;
 }
 
-int filter_file_name(const struct dirent *a) {
-  const char *name = a->d_name;
-  if (strncmp(name, kLogPrefix, kLogPrefixLen) != 0) return 0;
-  if (run.log.debug_level) debug_log(run.log, 2, "filter_file_name", "a->d_name = %s", name);
-  if (strlen(name) < kLogPrefixLen + 1) return 0;
+bool filter_file_name(const LogGates &log, const char *name) {
+  if (strncmp(name, kLogPrefix, kLogPrefixLen) != 0) return false;
+  if (log.debug_level) debug_log(log, 2, "filter_file_name", "a->d_name = %s", name);
+  if (strlen(name) < kLogPrefixLen + 1) return false;
   const char *number = name + kLogPrefixLen + 1;
   return *number != '0' && vt_is_numeric(number);
 }
 
-int filter_file_name_and_range(const struct dirent *a) {
-  const char *name = a->d_name;
-  if (strncmp(name, kLogPrefix, kLogPrefixLen) != 0) return 0;
+bool filter_file_name_and_range(const InputFiles &files, const char *name) {
+  if (strncmp(name, kLogPrefix, kLogPrefixLen) != 0) return false;
   signed char c = static_cast<signed char>(name[kLogPrefixLen]);
-  return static_cast<signed char>(*run.files.start_file_ptr) <= c &&
-         c <= static_cast<signed char>(*run.files.end_file_ptr);
+  return static_cast<signed char>(*files.start_file_ptr) <= c &&
+         c <= static_cast<signed char>(*files.end_file_ptr);
 }
 
 int my_alpha_sort(const struct dirent **a, const struct dirent **b) {

@@ -6,6 +6,9 @@
 #include <dirent.h>
 #include <stdint.h>
 
+#include "tools/replay_gen/log.h"
+#include "tools/replay_gen/run_state.h"
+
 // Earliest and latest dates a date range may name: their local midnights fit
 // the 32-bit timestamps in every time zone.
 constexpr int kFirstRangeDate = 19710101;
@@ -21,11 +24,12 @@ uint32_t get_timestamp(const char *date);
 // kFirstRangeDate to kLastRangeDate.
 bool begins_with_range_date(const char *text);
 
-// scandir filters: nonzero selects the entry.
-int check_dir_format(const struct dirent *a);            // name of exactly 8 characters
-int check_dir_range(const struct dirent *a);             // date within the range
-int filter_file_name(const struct dirent *a);            // "SOAP.log" and a number
-int filter_file_name_and_range(const struct dirent *a);  // 9th character in range
+// Filters of the directory listings, given each entry's name in listing
+// order: true selects it.
+bool check_dir_format(const char *name);                          // exactly 8 characters
+bool check_dir_range(const InputFiles &files, const char *name);  // date within the range
+bool filter_file_name(const LogGates &log, const char *name);     // "SOAP.log" and a number
+bool filter_file_name_and_range(const InputFiles &files, const char *name);  // 9th character
 
 // scandir order: ascending number from the 10th character of the name on.
 int my_alpha_sort(const struct dirent **a, const struct dirent **b);

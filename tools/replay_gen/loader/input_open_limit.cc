@@ -5,33 +5,30 @@
 #include <algorithm>
 #include <thread>
 
-#include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/log.h"
-#include "tools/replay_gen/run_state.h"
 
-int64_t raise_open_file_limit() {
+int64_t raise_open_file_limit(const LogGates &log) {
   struct rlimit lim;
   if (getrlimit(RLIMIT_NOFILE, &lim) != 0) return INT64_MAX;
   if (lim.rlim_cur != lim.rlim_max) {
     struct rlimit raised = {lim.rlim_max, lim.rlim_max};
     if (setrlimit(RLIMIT_NOFILE, &raised) == 0) lim.rlim_cur = lim.rlim_max;
   }
-  if (run.log.debug_level)
-    debug_log(run.log, 5, "gen_input_file_list", "open file limit = %llu",
+  if (log.debug_level)
+    debug_log(log, 5, "gen_input_file_list", "open file limit = %llu",
               static_cast<unsigned long long>(lim.rlim_cur));
   if (lim.rlim_cur == RLIM_INFINITY || lim.rlim_cur > static_cast<rlim_t>(INT64_MAX))
     return INT64_MAX;
   return static_cast<int64_t>(lim.rlim_cur);
 }
 
-void require_open_file_room(const char *fname) {
-  int64_t limit = raise_open_file_limit();
-  if (limit >= kMinOpenFiles) return;
-  error_log(run.log, 1, fname,
-            "The open file limit is %lld; a run needs at least %lld open files. Raise the limit "
-            "(ulimit -n, and the hard limit ulimit -Hn)",
-            static_cast<long long>(limit), static_cast<long long>(kMinOpenFiles));
-  vt_exit(-1);
+bool require_open_file_room(const LogGates &log, const char *fname, Failure *err) {
+  int64_t limit = raise_open_file_limit(log);
+  if (limit >= kMinOpenFiles) return true;
+  return fail(err, fname,
+              "The open file limit is %lld; a run needs at least %lld open files. Raise the limit "
+              "(ulimit -n, and the hard limit ulimit -Hn)",
+              static_cast<long long>(limit), static_cast<long long>(kMinOpenFiles));
 }
 
 int64_t reserved_descriptors(int workers, int loader_threads, int num_cpu) {
@@ -41,16 +38,15 @@ int64_t reserved_descriptors(int workers, int loader_threads, int num_cpu) {
   return 3 + 2 * static_cast<int64_t>(workers) + loaders + 2 * writers + kSpareDescriptors;
 }
 
-void check_input_file_count(int32_t files, int64_t open_limit) {
+bool check_input_file_count(const RunState &run, int32_t files, int64_t open_limit, Failure *err) {
   int64_t reserved = reserved_descriptors(run.workers.num_vvm, run.options.g_num_thread,
                                           static_cast<int>(std::thread::hardware_concurrency()));
   int64_t room = open_limit - reserved;
-  if (files <= room) return;
-  error_log(run.log, 1, "gen_input_file_list",
-            "Too many input files: %d found, but at most %lld can stay open (open file limit "
-            "%lld less %lld kept for the tool's own files). Select fewer files in INPUT_DIR or "
-            "raise the hard limit (ulimit -Hn)",
-            files, static_cast<long long>(room < 0 ? 0 : room), static_cast<long long>(open_limit),
-            static_cast<long long>(reserved));
-  vt_exit(-1);
+  if (files <= room) return true;
+  return fail(err, "gen_input_file_list",
+              "Too many input files: %d found, but at most %lld can stay open (open file limit "
+              "%lld less %lld kept for the tool's own files). Select fewer files in INPUT_DIR or "
+              "raise the hard limit (ulimit -Hn)",
+              files, static_cast<long long>(room < 0 ? 0 : room),
+              static_cast<long long>(open_limit), static_cast<long long>(reserved));
 }

@@ -5,6 +5,9 @@
 
 #include <stdint.h>
 
+#include "tools/replay_gen/failure.h"
+#include "tools/replay_gen/run_state.h"
+
 // Descriptors kept beyond the counted ones for the configuration file, the
 // replay directory's lock, directory listings, command pipes, the script
 // generator's input file and the spill files of a run that spills (at most
@@ -20,20 +23,20 @@ int64_t reserved_descriptors(int workers, int loader_threads, int num_cpu);
 
 // Raises the open-file soft limit to the hard limit and returns the soft
 // limit then in force (INT64_MAX when unlimited).
-int64_t raise_open_file_limit();
+int64_t raise_open_file_limit(const LogGates &log);
 
 // Descriptors a run needs before it counts its input files: stdio and the
 // spare ones.
 constexpr int64_t kMinOpenFiles = 3 + kSpareDescriptors;
 
-// Raises the open-file limit as Step 1 does, and ends the run, naming the
+// Raises the open-file limit as Step 1 does, and fails the run, naming the
 // limit, when even then fewer than kMinOpenFiles descriptors may be open:
 // every later open or command pipe would fail on its own, with a message
 // that hides the cause.
-void require_open_file_room(const char *fname);
+bool require_open_file_room(const LogGates &log, const char *fname, Failure *err);
 
-// Ends the run when files and the descriptors reserved for this run's worker
-// and thread counts exceed open_limit.
-void check_input_file_count(int32_t files, int64_t open_limit);
+// Fails the run when files and the descriptors reserved for this run's
+// worker and thread counts exceed open_limit.
+bool check_input_file_count(const RunState &run, int32_t files, int64_t open_limit, Failure *err);
 
 #endif  // VT_REPLAY_GEN_LOADER_INPUT_OPEN_LIMIT_H_

@@ -1,5 +1,5 @@
-// Run-wide state for the loader tests: a clean slate, a temp directory,
-// configured services and input files set directly.
+// Run state for the loader tests: a temp replay directory, configured
+// services, input files and loader threads' states set directly.
 #ifndef VT_REPLAY_GEN_LOADER_LOADER_TEST_SUPPORT_H_
 #define VT_REPLAY_GEN_LOADER_LOADER_TEST_SUPPORT_H_
 
@@ -7,39 +7,42 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
-#include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/helpers.h"
 #include "tools/replay_gen/run_state.h"
+#include "tools/replay_gen/services/runtime_services.h"
 
 namespace loader_test {
-
-// Starts from a fresh run state whose replay_dir is a fresh temp directory
-// (returned).
-inline std::string reset_run_state() {
-  run = RunState{};
-  set_vt_exit_hook(nullptr);
-  char dir[] = "/tmp/vt_loader_test_XXXXXX";
-  if (!mkdtemp(dir)) abort();
-  snprintf(run.config.replay_dir, sizeof run.config.replay_dir, "%s", dir);
-  return dir;
-}
 
 inline void remove_dir(const std::string &dir) {
   std::error_code ec;
   std::filesystem::remove_all(dir, ec);
 }
 
-inline int add_configured_service(const char *name, const char *url, const char *tag) {
+// A run whose replay directory is a fresh temp directory, removed with it.
+struct TestRun : RunState {
+  TestRun() {
+    char dir[] = "/tmp/vt_loader_test_XXXXXX";
+    if (!mkdtemp(dir)) abort();
+    snprintf(config.replay_dir, sizeof config.replay_dir, "%s", dir);
+  }
+  ~TestRun() { remove_dir(config.replay_dir); }
+};
+
+inline int add_configured_service(RunState &run, const char *name, const char *url,
+                                  const char *tag) {
   uint16_t row = 0;
-  create_table_entry(&row, &run.services.total_services, &run.services.max_services,
-                     reinterpret_cast<char **>(&run.services.service_map_ptr), sizeof(ServiceMap),
-                     "Service name");
+  Failure err;
+  if (!create_table_entry(&row, &run.services.total_services, &run.services.max_services,
+                          reinterpret_cast<char **>(&run.services.service_map_ptr),
+                          sizeof(ServiceMap), "Service name", &err))
+    abort();
   ServiceMap &e = run.services.service_map_ptr[row] = {};
   e.service_name = strdup(name);
   e.url = strdup(url);
@@ -59,12 +62,13 @@ inline std::string read_file(const std::string &path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-inline void add_input_file(const std::string &path) {
-  run.files.seq_file_path = static_cast<InputFileInfo *>(
-      realloc(run.files.seq_file_path, (run.files.num_seq_files + 1) * sizeof(InputFileInfo)));
-  run.files.seq_file_path[run.files.num_seq_files] = InputFileInfo{};
-  run.files.seq_file_path[run.files.num_seq_files].input_file = strdup(path.c_str());
-  run.files.max_seq_files = ++run.files.num_seq_files;
+inline void add_input_file(RunState &run, const std::string &path) {
+  InputFiles &f = run.files;
+  f.seq_file_path = static_cast<InputFileInfo *>(
+      realloc(f.seq_file_path, (f.num_seq_files + 1) * sizeof(InputFileInfo)));
+  f.seq_file_path[f.num_seq_files] = InputFileInfo{};
+  f.seq_file_path[f.num_seq_files].input_file = strdup(path.c_str());
+  f.max_seq_files = ++f.num_seq_files;
 }
 
 // Lines of a file, without their line ends.
@@ -74,6 +78,38 @@ inline std::vector<std::string> file_lines(const std::string &path) {
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
 }
+
+// Loader threads' states of a run, on the heap (each holds a 10 MiB line
+// buffer), each with its failures and the flag that stops them.
+struct TestThreads {
+  TestThreads(RunState &run, int n, int services)
+      : count(n),
+        args(static_cast<ThreadArgs *>(calloc(n, sizeof(ThreadArgs)))),
+        failures(static_cast<size_t>(2 * n)) {
+    for (int i = 0; i < n; i++) {
+      ThreadArgs &t = args[i];
+      t.run = &run;
+      t.failure = &failures[2 * i];
+      t.spill_failure = &failures[2 * i + 1];
+      t.stop = &stop;
+      t.thread_id = static_cast<int16_t>(i);
+      t.service_counter = static_cast<uint64_t *>(calloc(services ? services : 1, 8));
+    }
+  }
+  ~TestThreads() {
+    for (int i = 0; i < count; i++) {
+      free_runtime_services(&args[i]);
+      free(args[i].service_counter);
+      free(args[i].t_seq_data_arr);
+    }
+    free(args);
+  }
+  ThreadArgs &operator[](int i) { return args[i]; }
+  int count;
+  ThreadArgs *args;
+  std::vector<Failure> failures;
+  std::atomic<bool> stop{false};
+};
 
 }  // namespace loader_test
 

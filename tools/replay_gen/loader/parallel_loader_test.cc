@@ -3,11 +3,9 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/lsan_interface.h>
-#endif
 
 #include <functional>
+#include <memory>
 #include <numeric>
 #include <string>
 #include <tuple>
@@ -60,19 +58,19 @@ std::string make_spread_log(int file, int count) {
 class LoaderTest : public testing::Test {
  protected:
   void SetUp() override {
-    dir_ = reset_run_state();
-    add_configured_service("IA_Get", "http://127.0.0.1/svc/0.svc", "XACustId");
+    char dir[] = "/tmp/vt_loader_test_XXXXXX";
+    ASSERT_TRUE(mkdtemp(dir));
+    dir_ = dir;
     const int sizes[] = {40, 3, 0, 25, 61, 7};
     for (int f = 0; f < 6; f++)
-      add_input_file(
+      files_.push_back(
           write_file(dir_ + "/SOAP.log." + std::to_string(f), make_spread_log(f, sizes[f])));
-    run.config.g_msgcount_per_file = 8;  // the thread arrays grow while loading
   }
   void TearDown() override {
-    reset_run_state();
-    remove_dir(run.config.replay_dir);
+    run_.reset();
     remove_dir(dir_);
   }
+  RunState &run() { return *run_; }
 
   // Records as (file, offset, size, time, uid, seq, service) in their order,
   // services as (name, url, SOAP action, requests) in table order, and the
@@ -87,10 +85,12 @@ class LoaderTest : public testing::Test {
   };
 
   Result load(int16_t threads) {
+    RunState &run = this->run();
     run.options.g_num_thread = threads;
     testing::internal::CaptureStdout();
-    load_input_data_files();
-    print_log_file_info();
+    Failure err;
+    EXPECT_TRUE(load_input_data_files(run, &err));
+    print_log_file_info(run);
     Result r;
     r.console = testing::internal::GetCapturedStdout();
     for (uint64_t i = 0; i < run.counters.g_valid_msgcount; i++) {
@@ -112,44 +112,38 @@ class LoaderTest : public testing::Test {
     return r;
   }
 
-  // A fresh run state that will read the given files.
-  void fresh_run(const std::vector<std::string> &paths) {
-    run = RunState{};
-    snprintf(run.config.replay_dir, sizeof run.config.replay_dir, "%s", dir_.c_str());
-    add_configured_service("IA_Get", "http://127.0.0.1/svc/0.svc", "XACustId");
-    for (const std::string &path : paths) add_input_file(path);
+  // A fresh run that will read the given files (those of SetUp when none),
+  // its thread arrays growing while loading.
+  void fresh_run(std::vector<std::string> paths = {}) {
+    run_ = std::make_unique<RunState>();
+    snprintf(run().config.replay_dir, sizeof run().config.replay_dir, "%s", dir_.c_str());
+    run().config.g_msgcount_per_file = 8;
+    add_configured_service(run(), "IA_Get", "http://127.0.0.1/svc/0.svc", "XACustId");
+    for (const std::string &path : paths.empty() ? files_ : paths) add_input_file(run(), path);
   }
 
-  // Loads the given files from a fresh run state.
+  // Loads the given files from a fresh run.
   Result load_files(const std::vector<std::string> &paths, int16_t threads) {
     fresh_run(paths);
     return load(threads);
   }
 
-  // The files of SetUp, from a fresh run state (changed by `then`), with n
-  // threads, run to the end of the run (that a test makes fail); the console
-  // is dropped.
+  // The files of SetUp, from a fresh run (changed by `then`), with n
+  // threads, to their end (that a test makes fail); the console is dropped.
   Outcome load_to_end(
-      int16_t threads, const std::function<void()> &then = [] {}) {
-    std::vector<std::string> paths;
-    for (int f = 0; f < 6; f++) paths.push_back(dir_ + "/SOAP.log." + std::to_string(f));
-    fresh_run(paths);
-    run.options.g_num_thread = threads;
-    then();
+      int16_t threads, const std::function<void(RunState &)> &then = [](RunState &) {}) {
+    fresh_run();
+    run().options.g_num_thread = threads;
+    then(run());
     testing::internal::CaptureStdout();
-    Outcome o;
-    {
-#if defined(__SANITIZE_ADDRESS__)
-      // The run ends there: what the loader holds then is not given back.
-      __lsan::ScopedDisabler run_ends_here;
-#endif
-      o = run_to_end(load_input_data_files);
-    }
+    Outcome o = run_to_end([&](Failure *e) { return load_input_data_files(run(), e); });
     testing::internal::GetCapturedStdout();
     return o;
   }
 
   std::string dir_;
+  std::vector<std::string> files_;
+  std::unique_ptr<RunState> run_ = std::make_unique<RunState>();
 };
 
 // Files of many sizes, each bringing new services: whichever thread claims
@@ -174,10 +168,10 @@ TEST_F(LoaderTest, AnyThreadCountGivesTheOneThreadResult) {
   }
 }
 
-// A loader thread that cannot be started ends the run before any starts;
-// one that cannot be joined (the last, so that none is left running) ends it
-// too, naming it.
-TEST_F(LoaderTest, AThreadThatCannotStartOrBeJoinedEndsTheRun) {
+// A loader thread that cannot be started fails the run before any starts;
+// one that cannot be joined (the last, so that none is left running) fails
+// it too, naming it.
+TEST_F(LoaderTest, AThreadThatCannotStartOrBeJoinedFailsTheRun) {
   vt_fail_thread_create_after(0);
   Outcome o = load_to_end(3);
   vt_fail_thread_create_after(-1);
@@ -194,11 +188,12 @@ TEST_F(LoaderTest, AThreadThatCannotStartOrBeJoinedEndsTheRun) {
 // for the threads the run will have (the configuration counted for the most
 // -n may ask; an automatic count on a machine of thousands of processors may
 // be higher): else the run ends before any thread starts.
-TEST_F(LoaderTest, AnErrorLogPathThatDoesNotFitEndsTheRunFirst) {
+TEST_F(LoaderTest, AnErrorLogPathThatDoesNotFitFailsTheRunFirst) {
   std::string dir = "/tmp/" + std::string(kErrorLogPathSize - 5 - strlen("/error.log.999"), 'd');
   std::string path = dir + "/error.log.999";
-  Outcome o =
-      load_to_end(1000, [&] { snprintf(run.config.replay_dir, kTextBufSize, "%s", dir.c_str()); });
+  Outcome o = load_to_end(1000, [&](RunState &run) {
+    snprintf(run.config.replay_dir, kTextBufSize, "%s", dir.c_str());
+  });
   EXPECT_EQ(std::to_string(o.status) + o.err,
             "-1load_input_data_files:Replay directory path too long for the error log files: " +
                 path + " has " + std::to_string(path.size()) + " characters, at most " +
@@ -208,8 +203,9 @@ TEST_F(LoaderTest, AnErrorLogPathThatDoesNotFitEndsTheRunFirst) {
 // The records of all threads that cannot be had in one array end the run,
 // naming their size; so does a thread's first array (of MSG_COUNT_PER_FILE
 // records).
-TEST_F(LoaderTest, RecordsThatCannotBeHadTogetherEndTheRun) {
+TEST_F(LoaderTest, RecordsThatCannotBeHadTogetherFailTheRun) {
   if (!vt_alloc_failures_supported()) GTEST_SKIP() << "the sanitizers keep their own allocator";
+  fresh_run();
   const uint64_t bytes = load(2).counters[1] * sizeof(SeqData);
   vt_fail_alloc_of(bytes);
   Outcome o = load_to_end(2);
@@ -219,7 +215,7 @@ TEST_F(LoaderTest, RecordsThatCannotBeHadTogetherEndTheRun) {
                 ") for index -1\n");
   const uint64_t first = 1000 * sizeof(SeqData);
   vt_fail_alloc_of(first);
-  o = load_to_end(2, [] { run.config.g_msgcount_per_file = 1000; });
+  o = load_to_end(2, [](RunState &run) { run.config.g_msgcount_per_file = 1000; });
   vt_fail_alloc_of(0);
   EXPECT_EQ(std::to_string(o.status) + o.err,
             "-1load_input_data_files:Out of Memory: threadArgs[i].t_seq_data_arr (size = " +
@@ -229,31 +225,31 @@ TEST_F(LoaderTest, RecordsThatCannotBeHadTogetherEndTheRun) {
 // At -d 4 a run that spills lists every valid record's service id (through
 // a file of its own, which it closes again).
 TEST_F(LoaderTest, ASpillingRunListsItsServiceIdsAtLevel4AndClosesTheirFile) {
-  std::vector<std::string> paths;
-  for (int f = 0; f < 6; f++) paths.push_back(dir_ + "/SOAP.log." + std::to_string(f));
   for (int level : {0, 4}) {
-    fresh_run(paths);
-    run.spill.budget = 4096;
-    run.log.debug_level = level;
+    fresh_run();
+    run().spill.budget = 4096;
+    run().log.debug_level = level;
     testing::internal::CaptureStdout();
-    load_input_data_files();
+    Failure err;
+    ASSERT_TRUE(load_input_data_files(run(), &err));
     std::string console = testing::internal::GetCapturedStdout();
-    ASSERT_TRUE(run.spill.spilling);
+    ASSERT_TRUE(run().spill.spilling);
     uint64_t listed = 0;
     for (size_t at = 0;
          (at = console.find("seq_data_arr[seq_no].service_id = ", at)) != std::string::npos; at++)
       listed++;
-    EXPECT_EQ(listed, level == 4 ? run.counters.g_valid_msgcount : 0);
+    EXPECT_EQ(listed, level == 4 ? run().counters.g_valid_msgcount : 0);
     for (const auto &fd : std::filesystem::directory_iterator("/proc/self/fd")) {
       std::error_code ec;
       EXPECT_EQ(std::filesystem::read_symlink(fd.path(), ec).string().find("/service_ids"),
                 std::string::npos);
     }
-    spill_dir_remove();
+    spill_dir_abandon(run());
   }
 }
 
 TEST_F(LoaderTest, AccountingAndErrorLogs) {
+  fresh_run();
   Result r = load(6 + 2);  // more threads than files: two get none
   const uint64_t met = r.counters[0], valid = r.counters[1], ignored = r.counters[2];
   EXPECT_EQ(met, valid + ignored);
@@ -273,21 +269,23 @@ TEST_F(LoaderTest, AccountingAndErrorLogs) {
   EXPECT_NE(r.console.find("  Number of threads to process request files= 8\n"), std::string::npos);
 
   // An error log that cannot be written whole (here the file size limit; a
-  // full disk alike) ends the run, naming it, from the thread that wrote it.
+  // full disk alike) fails the run, naming it, from the thread that wrote it.
   // 100 records without a time, each an error line; the message itself fits.
   std::string untimed;
   for (int i = 0; i < 100; i++) untimed += "xml1=000000001<B/>&xmlEnd=00\n*******\n";
-  std::string path = write_file(dir_ + "/untimed.log", untimed);
-  auto load_in_small_files = [&] {
-    for (int t = 0; t < 8; t++) unlink((dir_ + "/error.log." + std::to_string(t)).c_str());
-    signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = {2000, RLIM_INFINITY};
-    setrlimit(RLIMIT_FSIZE, &small);
-    load_files({path}, 1);
-  };
-  EXPECT_EXIT(
-      load_in_small_files(), testing::ExitedWithCode(255),
-      "load_input_data_files_t:Error in writing error log file .*/error.log.0: File too large");
+  fresh_run({write_file(dir_ + "/untimed.log", untimed)});
+  for (int t = 0; t < 8; t++) unlink((dir_ + "/error.log." + std::to_string(t)).c_str());
+  run().options.g_num_thread = 1;
+  testing::internal::CaptureStdout();
+  Outcome o =
+      run_with_file_size_limit(2000, [&](Failure *e) { return load_input_data_files(run(), e); });
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(o.status, -1);
+  EXPECT_EQ(o.err.rfind("load_input_data_files_t:Error in writing error log file " + dir_ +
+                            "/error.log.0: File too large",
+                        0),
+            0u)
+      << o.err;
 }
 
 }  // namespace

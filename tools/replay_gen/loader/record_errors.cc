@@ -19,7 +19,7 @@ const Errors errors[kNumErrors] = {
 
 void record_error(ThreadArgs *thread, ErrorIndex error, const char *seq_file, uint64_t line_no) {
   thread->t_invalid_request++;
-  thread->t_rejected_by_code[error]++;
+  thread->rejected_by_code[error]++;
   if (!thread->error_file_fp) return;
   fprintf(thread->error_file_fp, "%lu|%d|%s|%s|%lu\n", thread->t_invalid_request,
           errors[error].errorCode, errors[error].errorString, seq_file, line_no);

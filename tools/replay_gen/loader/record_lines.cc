@@ -9,7 +9,6 @@
 #include "tools/replay_gen/loader/field_extract.h"
 #include "tools/replay_gen/loader/record_state.h"
 #include "tools/replay_gen/log.h"
-#include "tools/replay_gen/run_state.h"
 
 namespace {
 
@@ -31,7 +30,7 @@ int thread_id(const FileParse &p) {
 }
 
 void reject_time_format(FileParse &p) {
-  info_log(run.log, 2, "    ",
+  info_log(p.run->log, 2, "    ",
            "Processing Thread[%d]:RequestTimeEx format is not correct in at line number %lu. This "
            "request will be ignored.",
            thread_id(p), p.line_no);
@@ -46,15 +45,16 @@ void service_name_from_action(FileParse &p, const char *value, size_t len) {
   const char *last = static_cast<const char *>(memrchr(value, '/', len));
   size_t start = 0;
   if (!last) {
-    if (run.log.debug_level)
-      debug_log(run.log, 4, kFn, "Processing Thread[%d]:\"/\" not found in HTTP_SOAPACTION (%s).",
-                thread_id(p), value);
+    if (p.run->log.debug_level)
+      debug_log(p.run->log, 4, kFn,
+                "Processing Thread[%d]:\"/\" not found in HTTP_SOAPACTION (%s).", thread_id(p),
+                value);
   } else {
     const char *before = static_cast<const char *>(memrchr(value, '/', last - value));
     start = before ? before - value + 1 : 1;
-    if (run.log.debug_level && before)
-      debug_log(run.log, 4, kFn, "Processing Thread[%d]:second_last_slash_ptr = %s", thread_id(p),
-                before);
+    if (p.run->log.debug_level && before)
+      debug_log(p.run->log, 4, kFn, "Processing Thread[%d]:second_last_slash_ptr = %s",
+                thread_id(p), before);
   }
   char *name = p.rec.service_name;
   size_t n = 0;
@@ -64,8 +64,8 @@ void service_name_from_action(FileParse &p, const char *value, size_t len) {
     name[n++] = keep ? c : '_';
   }
   name[n] = '\0';
-  if (run.log.debug_level)
-    debug_log(run.log, 4, kFn,
+  if (p.run->log.debug_level)
+    debug_log(p.run->log, 4, kFn,
               "Processing Thread[%d]:  service name = %s, url = %s, service_index = %d",
               thread_id(p), name, p.rec.url, p.rec.service_index);
 }
@@ -101,27 +101,28 @@ void reject_on_header_line(FileParse &p, ErrorIndex error) {
 void handle_time_line(FileParse &p, char *value) {
   p.rec.time_stamp_line_done = 1;
   char *parts[2];
-  if (get_tokens_local(value, parts, ".", 2) != 2) return reject_time_format(p);
-  if (run.log.debug_level)
-    debug_log(run.log, 4, kFn,
+  if (get_tokens_local(p.run->log, value, parts, ".", 2) != 2) return reject_time_format(p);
+  if (p.run->log.debug_level)
+    debug_log(p.run->log, 4, kFn,
               "Processing Thread[%d]:RequestTime (Line = %s), TimeSecsPart = %s, "
               "TimeMicroSecPart = %s",
               thread_id(p), value, parts[0], parts[1]);
   double secs = 0, usecs = 0;
   if (!read_time_part(parts[0], &secs) || !read_time_part(parts[1], &usecs))
     return reject_time_format(p);
-  if (run.config.start_time_stamp && secs < static_cast<double>(run.config.start_time_stamp)) {
-    info_log(run.log, 2, "    ",
+  if (p.run->config.start_time_stamp &&
+      secs < static_cast<double>(p.run->config.start_time_stamp)) {
+    info_log(p.run->log, 2, "    ",
              "Processing Thread[%d]:RequestTime %lf is less than start time stamp %lu stamp given "
              "in REPLAY_PERIOD at line %'lu. This request will be ignored",
-             thread_id(p), secs, run.config.start_time_stamp, p.line_no);
+             thread_id(p), secs, p.run->config.start_time_stamp, p.line_no);
     return reject_on_header_line(p, kErrTimeRange);
   }
-  if (run.config.end_time_stamp && secs > static_cast<double>(run.config.end_time_stamp)) {
-    info_log(run.log, 2, "    ",
+  if (p.run->config.end_time_stamp && secs > static_cast<double>(p.run->config.end_time_stamp)) {
+    info_log(p.run->log, 2, "    ",
              "Processing Thread[%d]:RequestTime %lf is greater than end time stamp %lu stamp "
              "given in REPLAY_PERIOD at line %'lu. This request will be ignored",
-             thread_id(p), secs, run.config.end_time_stamp, p.line_no);
+             thread_id(p), secs, p.run->config.end_time_stamp, p.line_no);
     return reject_on_header_line(p, kErrTimeRange);
   }
   double ms = secs * 1000 + usecs / 1000;
@@ -134,11 +135,11 @@ void handle_soap_action_line(FileParse &p, char *value, size_t value_len, bool w
   RecordState &r = p.rec;
   // In URL mode the service comes from the URL and no SOAP action header is
   // composed: the line has no effect.
-  if (!run.options.svc_id_uses_svc_name) return;
+  if (!p.run->options.svc_id_uses_svc_name) return;
   bool empty = is_empty_action(value, value_len);
   if (r.soap_action[0]) {
     if (empty) return;
-    info_log(run.log, 2, "    ",
+    info_log(p.run->log, 2, "    ",
              "Processing Thread[%d]:SOAPACTION header given multiple time at line %'lu. This "
              "request will be ignored",
              thread_id(p), p.line_no);
@@ -148,7 +149,7 @@ void handle_soap_action_line(FileParse &p, char *value, size_t value_len, bool w
   if (empty) return;
   if (value[value_len - 1] == '\n') value[--value_len] = '\0';
   if (memchr(value, '\0', value_len)) {
-    info_log(run.log, 2, "    ",
+    info_log(p.run->log, 2, "    ",
              "Processing Thread[%d]:NUL byte in SOAPACTION header at line %'lu. This request will "
              "be ignored",
              thread_id(p), p.line_no);
@@ -157,7 +158,7 @@ void handle_soap_action_line(FileParse &p, char *value, size_t value_len, bool w
   const char *header = wf_header ? "WFSoapAction: " : "SOAPAction: ";
   size_t room = kSoapActionSize - strlen(header) - strlen("\r\n") - 1;
   if (value_len > room) {
-    info_log(run.log, 2, "    ",
+    info_log(p.run->log, 2, "    ",
              "Processing Thread[%d]:SOAPACTION value of %lu bytes is longer than %lu bytes at line "
              "%'lu. This request will be ignored",
              thread_id(p), value_len, room, p.line_no);
@@ -175,24 +176,24 @@ void handle_url_line(FileParse &p, char *line, size_t len) {
   r.url_line_done = 1;
   if (len && line[len - 1] == '\n') line[--len] = '\0';
   if (memchr(line, '\0', len)) {
-    info_log(run.log, 2, "    ",
+    info_log(p.run->log, 2, "    ",
              "Processing Thread[%d]:NUL byte in URL at line number %lu. This request will be "
              "ignored",
              thread_id(p), p.line_no);
     return reject_on_header_line(p, kErrNulInHeader);
   }
   char *parts[2];
-  if (get_tokens_local(line, parts, "=", 2) != 2) {
-    info_log(run.log, 2, "    ",
+  if (get_tokens_local(p.run->log, line, parts, "=", 2) != 2) {
+    info_log(p.run->log, 2, "    ",
              "Processing Thread[%d]:URL format is not correct at line number %lu. This request "
              "will be ignored",
              thread_id(p), p.line_no);
     return reject_on_header_line(p, kErrUrlFormat);
   }
-  size_t host_len = strlen(run.config.host_name), path_len = strlen(parts[1]);
+  size_t host_len = strlen(p.run->config.host_name), path_len = strlen(parts[1]);
   size_t needed = strlen("http://") + host_len + path_len;
   if (needed >= kUrlSize) {
-    info_log(run.log, 2, "    ",
+    info_log(p.run->log, 2, "    ",
              "Processing Thread[%d]:URL of %lu bytes (host name included) is longer than %lu "
              "bytes at line number %lu. This request will be ignored",
              thread_id(p), needed, kUrlSize - 1, p.line_no);
@@ -200,8 +201,8 @@ void handle_url_line(FileParse &p, char *line, size_t len) {
   }
   char *out = r.url;
   out = static_cast<char *>(mempcpy(out, "http://", strlen("http://")));
-  out = static_cast<char *>(mempcpy(out, run.config.host_name, host_len));
+  out = static_cast<char *>(mempcpy(out, p.run->config.host_name, host_len));
   memcpy(out, parts[1], path_len + 1);
-  if (run.log.debug_level)
-    debug_log(run.log, 4, kFn, "Processing Thread[%d]:Url found. url = %s", thread_id(p), r.url);
+  if (p.run->log.debug_level)
+    debug_log(p.run->log, 4, kFn, "Processing Thread[%d]:Url found. url = %s", thread_id(p), r.url);
 }

@@ -9,11 +9,9 @@
 #include <memory>
 
 #include "tools/replay_gen/date_time.h"
-#include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/loader/line_reader.h"
 #include "tools/replay_gen/loader/record_state.h"
 #include "tools/replay_gen/log.h"
-#include "tools/replay_gen/run_state.h"
 
 namespace {
 
@@ -35,35 +33,35 @@ struct ParseDeleter {
 
 #define STARTS_WITH(line, len, literal) starts_with(line, len, literal, sizeof(literal) - 1)
 
-void handle_header_line(FileParse &p, char *line, size_t len) {
-  if (len == 1 && line[0] == '\n') return;
-  if (STARTS_WITH(line, len, "RequestTimeEx="))
-    return handle_time_line(p, line + strlen("RequestTimeEx="));
-  if (STARTS_WITH(line, len, "HTTP_SOAPACTION=")) {
+// False, with the thread's failure, when the line ends a record that cannot
+// be kept.
+bool handle_header_line(FileParse &p, char *line, size_t len) {
+  if (len == 1 && line[0] == '\n') return true;
+  if (STARTS_WITH(line, len, "RequestTimeEx=")) {
+    handle_time_line(p, line + strlen("RequestTimeEx="));
+  } else if (STARTS_WITH(line, len, "HTTP_SOAPACTION=")) {
     size_t skip = strlen("HTTP_SOAPACTION=");
-    return handle_soap_action_line(p, line + skip, len - skip, false);
-  }
-  if (STARTS_WITH(line, len, "HTTP_WFSOAPACTION=")) {
+    handle_soap_action_line(p, line + skip, len - skip, false);
+  } else if (STARTS_WITH(line, len, "HTTP_WFSOAPACTION=")) {
     size_t skip = strlen("HTTP_WFSOAPACTION=");
-    return handle_soap_action_line(p, line + skip, len - skip, true);
-  }
-  if (STARTS_WITH(line, len, "URL=")) return handle_url_line(p, line, len);
-  if (STARTS_WITH(line, len, "xml1=")) {
-    if (run.log.debug_level)
-      debug_log(run.log, 4, kFn, "Processing Thread[%d]:Request body first line found",
+    handle_soap_action_line(p, line + skip, len - skip, true);
+  } else if (STARTS_WITH(line, len, "URL=")) {
+    handle_url_line(p, line, len);
+  } else if (STARTS_WITH(line, len, "xml1=")) {
+    if (p.run->log.debug_level)
+      debug_log(p.run->log, 4, kFn, "Processing Thread[%d]:Request body first line found",
                 p.thread->thread_id);
     p.rec.request_body_first_line = 1;
     p.rec.read_state = kBodySection;
-    if (len > kBodyLeadIn + 1) handle_body_line(p, line + kBodyLeadIn, len - kBodyLeadIn);
+    if (len > kBodyLeadIn + 1) return handle_body_line(p, line + kBodyLeadIn, len - kBodyLeadIn);
   }
+  return true;
 }
 
-void skip_header_line(FileParse &p, LineReader *reader) {
-  if (read_line(reader, p.thread->buf_for_fgets, kHeaderLineLimit) == 0) {
-    error_log(run.log, 1, kFn, "Error: Header line not present in sequence file %s. Exiting ...",
-              p.seq_file);
-    vt_exit(-1);
-  }
+bool skip_header_line(FileParse &p, LineReader *reader) {
+  if (read_line(reader, p.thread->buf_for_fgets, kHeaderLineLimit) != 0) return true;
+  return fail(p.thread->failure, kFn,
+              "Error: Header line not present in sequence file %s. Exiting ...", p.seq_file);
 }
 
 // A record cut off by the end of the file is dropped. One already rejected
@@ -78,37 +76,35 @@ void drop_unterminated_record(FileParse &p) {
 void print_file_summary(const FileParse &p, uint64_t start_req_no, time_t start_time) {
   const ThreadArgs *t = p.thread;
   int id = t->thread_id;
-  if (run.log.debug_level) {
-    debug_log(run.log, 2, kFn,
+  if (p.run->log.debug_level) {
+    debug_log(p.run->log, 2, kFn,
               "Processing Thread[%d]:Total lines from service file (without header line) = %lu\n",
               id, p.line_no);
-    debug_log(run.log, 2, kFn,
+    debug_log(p.run->log, 2, kFn,
               "Processing Thread[%d]:Total no of requests found %lu g_msgcount (counted) %lu \n",
               id, *p.seq_no - start_req_no, t->t_msgcount);
   }
-  info_log(run.log, 1, "    ",
+  info_log(p.run->log, 1, "    ",
            "Processing Thread[%d]:Request Processed form this file = %'lu\n    Total request "
            "processed = %'lu. Ignored = %'lu, Missing custid = %'lu (No custid = %'lu, Empty "
            "custid = %'lu)",
            id, *p.seq_no - start_req_no, *p.seq_no, t->t_ignore_request, t->t_no_xacustid_messages,
            t->t_no_xacustid_messages - t->t_empty_xacustid_messages, t->t_empty_xacustid_messages);
   char date[100];
-  info_log(run.log, 1, "  ", "Processing Thread[%d]:Completed processing of log file (%s) at %s",
+  info_log(p.run->log, 1, "  ", "Processing Thread[%d]:Completed processing of log file (%s) at %s",
            id, p.seq_file, get_cur_date_time(date));
   uint64_t elapsed = static_cast<uint64_t>(time(nullptr) - start_time);
-  info_log(run.log, 1, "  ",
+  info_log(p.run->log, 1, "  ",
            "Processing Thread[%d]:Time taken to process this file %'lu minutes and %lu seconds\n",
            id, elapsed / 60, elapsed % 60);
 }
 
 }  // namespace
 
-void load_sequence_file_new(ThreadArgs *threadData, const char *seq_file, FILE *seq_file_fp,
+bool load_sequence_file_new(ThreadArgs *threadData, const char *seq_file, FILE *seq_file_fp,
                             uint64_t *seq_no, int32_t index) {
-  if (!threadData) {
-    error_log(run.log, 1, kFn, "Some error occured");
-    vt_exit(-1);
-  }
+  const RunState &run = *threadData->run;
+  Failure *err = threadData->failure;
   time_t start_time = time(nullptr);
   char date[100];
   info_log(run.log, 1, "  ",
@@ -123,9 +119,10 @@ void load_sequence_file_new(ThreadArgs *threadData, const char *seq_file, FILE *
       static_cast<FileParse *>(calloc(1, sizeof(FileParse))));
   LineReader *reader = reader_mem.get();
   FileParse *p = parse_mem.get();
-  if (!reader || !p) {
-    out_of_memory(kFn, "line reader", static_cast<int>(sizeof(LineReader) + sizeof(FileParse)));
-  }
+  if (!reader || !p)
+    return out_of_memory(err, kFn, "line reader",
+                         static_cast<int>(sizeof(LineReader) + sizeof(FileParse)));
+  p->run = &run;
   p->thread = threadData;
   p->seq_file = seq_file;
   p->fp = seq_file_fp;
@@ -133,9 +130,9 @@ void load_sequence_file_new(ThreadArgs *threadData, const char *seq_file, FILE *
   p->index = index;
   threadData->cur_file_seq = index;
   line_reader_init(reader, seq_file_fp);
-  if (run.config.ignore_header) skip_header_line(*p, reader);
+  if (run.config.ignore_header && !skip_header_line(*p, reader)) return false;
   reset_record(*p);
-  ensure_record_slot(threadData, *seq_no);
+  if (!ensure_record_slot(threadData, *seq_no, err)) return false;
   memset(&current_slot(*p), 0, sizeof(SeqData));
   uint64_t start_req_no = *seq_no;
 
@@ -144,6 +141,8 @@ void load_sequence_file_new(ThreadArgs *threadData, const char *seq_file, FILE *
   char *line;
   size_t len;
   for (;;) {
+    // Another thread failed: the run ends, with nothing more said here.
+    if (threadData->stop->load(std::memory_order_relaxed)) return true;
     if (body_lines_only_counted(*p))
       count_body_bytes(
           *p, skip_lines_without_prefix(reader, kEndLine, strlen(kEndLine), limit, &p->line_no));
@@ -153,16 +152,14 @@ void load_sequence_file_new(ThreadArgs *threadData, const char *seq_file, FILE *
     if (run.log.debug_level)
       debug_log(run.log, 4, kFn, "Processing Thread[%d]:buffer from fgets %s\n",
                 threadData->thread_id, line);
-    if (p->rec.read_state == kHeaderSection)
-      handle_header_line(*p, line, len);
-    else
-      handle_body_line(*p, line, len);
+    bool kept = p->rec.read_state == kHeaderSection ? handle_header_line(*p, line, len)
+                                                    : handle_body_line(*p, line, len);
+    if (!kept) return false;
   }
-  if (reader->failed) {
-    error_log(run.log, 1, kFn, "Error reading file %s after %lu lines. Exiting ...", seq_file,
-              p->line_no);
-    vt_exit(-1);
-  }
+  if (reader->failed)
+    return fail(err, kFn, "Error reading file %s after %lu lines. Exiting ...", seq_file,
+                p->line_no);
   drop_unterminated_record(*p);
   print_file_summary(*p, start_req_no, start_time);
+  return true;
 }

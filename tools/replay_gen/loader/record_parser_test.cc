@@ -1,9 +1,9 @@
 #include "tools/replay_gen/loader/record_parser.h"
 
 #include <gtest/gtest.h>
-#include <malloc.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -46,41 +46,44 @@ using ErrorLine = std::pair<int, uint64_t>;
 
 class ParserTest : public testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = reset_run_state();
-    thread_ = static_cast<ThreadArgs *>(calloc(1, sizeof(ThreadArgs)));
+  void SetUp() override { fresh(); }
+  void TearDown() override { release(); }
+
+  // A fresh run with one loader thread, its error log open.
+  void fresh() {
+    release();
+    run_ = std::make_unique<TestRun>();
+    threads_ = std::make_unique<TestThreads>(run(), 1, 16);
+    thread_ = &(*threads_)[0];
     thread_->t_max_sda_size = 2;  // small, so that growing is exercised
     thread_->t_seq_data_arr = static_cast<SeqData *>(calloc(2, sizeof(SeqData)));
-    thread_->service_counter = static_cast<uint64_t *>(calloc(16, sizeof(uint64_t)));
+    dir_ = run().config.replay_dir;
     error_path_ = dir_ + "/error.log.0";
     thread_->error_file_fp = fopen(error_path_.c_str(), "w");
     fputs(kErrorLogHeader, thread_->error_file_fp);
   }
-
-  void TearDown() override {
-    free(thread_->t_seq_data_arr);
-    free(thread_->service_counter);
-    free_runtime_services(thread_);
-    if (thread_->error_file_fp) fclose(thread_->error_file_fp);
-    free(thread_);
+  void release() {
+    if (thread_ && thread_->error_file_fp) fclose(thread_->error_file_fp);
     for (FILE *fp : inputs_) fclose(fp);
     inputs_.clear();
     seq_no_ = 0;
-    reset_run_state();
-    remove_dir(run.config.replay_dir);
-    remove_dir(dir_);
+    threads_.reset();
+    run_.reset();
+    thread_ = nullptr;
   }
+  RunState &run() const { return *run_; }
 
   // Parses text as one more input file of the thread; console output is kept
-  // in console_.
-  void parse(const std::string &text) {
+  // in console_. False when the file failed the run.
+  bool parse(const std::string &text) {
     std::string path = write_file(dir_ + "/SOAP.log." + std::to_string(inputs_.size()), text);
     FILE *fp = fopen(path.c_str(), "r");
     inputs_.push_back(fp);
     testing::internal::CaptureStdout();
-    load_sequence_file_new(thread_, path.c_str(), fp, &seq_no_,
-                           static_cast<int32_t>(inputs_.size() - 1));
+    bool ok = load_sequence_file_new(thread_, path.c_str(), fp, &seq_no_,
+                                     static_cast<int32_t>(inputs_.size() - 1));
     console_ = testing::internal::GetCapturedStdout();
+    return ok;
   }
 
   std::vector<Parsed> records() const {
@@ -92,7 +95,7 @@ class ParserTest : public testing::Test {
       EXPECT_EQ(r.req_file_fp, inputs_[r.seq_index]);
       out.push_back({r.time_stamp, r.uid,
                      r.runtime_service ? thread_->run_time_services[r.service_id].service_name
-                                       : run.services.service_map_ptr[r.service_id].service_name,
+                                       : run().services.service_map_ptr[r.service_id].service_name,
                      r.req_size ? file.substr(r.req_offset, r.req_size) : ""});
     }
     return out;
@@ -113,6 +116,8 @@ class ParserTest : public testing::Test {
     return out;
   }
 
+  std::unique_ptr<TestRun> run_;
+  std::unique_ptr<TestThreads> threads_;
   std::string dir_, error_path_;
   ThreadArgs *thread_ = nullptr;
   std::vector<FILE *> inputs_;
@@ -227,10 +232,9 @@ TEST_F(ParserTest, RecordsAndRejections) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
-    TearDown();
-    SetUp();
-    run.config.start_time_stamp = c.period_start, run.config.end_time_stamp = c.period_end;
-    run.log.info_level = 2;  // where each rejection is said on the console too
+    fresh();
+    run().config.start_time_stamp = c.period_start, run().config.end_time_stamp = c.period_end;
+    run().log.info_level = 2;  // where each rejection is said on the console too
     parse(c.text);
     EXPECT_EQ(records(), c.records);
     EXPECT_EQ(error_lines(), c.errors);
@@ -275,27 +279,16 @@ TEST_F(ParserTest, SeveralFilesAndHeaderLines) {
   parse(record(kBody) + record(kAction + kUrl, kBody));
   EXPECT_EQ(seq_no_, 2u);
   EXPECT_EQ(thread_->t_seq_data_arr[1].seq_index, 1u);
-  // What a file's parse takes beside its records (its service cache among
-  // it) goes back when the file is done. (The count is the allocator's;
-  // under the address sanitizer its leak check does this.)
-  std::string path = write_file(dir_ + "/again", record(kBody));
-  size_t in_use = mallinfo2().uordblks;
-  testing::internal::CaptureStdout();
-  for (int round = 0; round < 200; round++) {
-    FILE *fp = fopen(path.c_str(), "r");
-    load_sequence_file_new(thread_, path.c_str(), fp, &seq_no_, 0);
-    fclose(fp);
-  }
-  testing::internal::GetCapturedStdout();
-  EXPECT_EQ(seq_no_, 202u);
-  EXPECT_LT(mallinfo2().uordblks, in_use + 65536);
   // The longest header line skipped whole: 9,999 bytes with its newline.
-  run.config.ignore_header = 1;
+  run().config.ignore_header = 1;
   parse(std::string(9998, 'H') + "\n" + record("RequestTimeEx=1\n" + kAction + kUrl, kBody));
   EXPECT_EQ(error_lines(), (std::vector<ErrorLine>{{101, 1}, {105, 13}, {101, 1}}));
 
-  Outcome o = run_to_end([&] { parse(""); });
-  if (o.status) testing::internal::GetCapturedStdout();  // parse() ended before releasing it
+  Outcome o = run_to_end([&](Failure *e) {
+    bool ok = parse("");
+    if (!ok) *e = *thread_->failure;
+    return ok;
+  });
   EXPECT_EQ(o.status, -1);
   EXPECT_NE(o.err.find("load_sequence_file_new:Error: Header line not present in sequence file " +
                        dir_ + "/SOAP.log.3. Exiting ..."),
@@ -303,8 +296,8 @@ TEST_F(ParserTest, SeveralFilesAndHeaderLines) {
 }
 
 TEST_F(ParserTest, ConfiguredServiceUsesItsTagAndCounter) {
-  add_configured_service("Other", "http://x/", "XACustId");
-  add_configured_service("IService_GetData", "http://127.0.0.1/svc/Service.svc", "CustNo");
+  add_configured_service(run(), "Other", "http://x/", "XACustId");
+  add_configured_service(run(), "IService_GetData", "http://127.0.0.1/svc/Service.svc", "CustNo");
   const std::string body = "<XACustId>1</XACustId>\n<CustNo>77</CustNo>";
   parse(record(body) + record(kBody));
   // No CustNo in the second: it goes to a service of its own.
@@ -319,8 +312,8 @@ TEST_F(ParserTest, ConfiguredServiceUsesItsTagAndCounter) {
 // In URL mode a long path makes a long service name: no room for
 // "_MissingIndex". (Names in URL mode: the end-to-end case trace_d4_url.)
 TEST_F(ParserTest, UrlModeLongPathLeavesNoRoomForTheSuffix) {
-  run.options.svc_id_uses_svc_name = 0;
-  snprintf(run.config.host_name, sizeof run.config.host_name, "h");
+  run().options.svc_id_uses_svc_name = 0;
+  snprintf(run().config.host_name, sizeof run().config.host_name, "h");
   parse(record(kTime + "URL=/" + std::string(10007, 'n') + "\n", "<a>"));
   EXPECT_EQ(error_lines(), (std::vector<ErrorLine>{{110, 4}}));
 }
@@ -328,9 +321,9 @@ TEST_F(ParserTest, UrlModeLongPathLeavesNoRoomForTheSuffix) {
 // Memory the system cannot give ends the run, naming what it was for: the
 // reader of a file and its parse state, or the thread's records as they grow
 // past the 2 they have.
-TEST_F(ParserTest, MemoryThatCannotBeHadEndsTheRun) {
+TEST_F(ParserTest, MemoryThatCannotBeHadFailsTheRun) {
   if (!vt_alloc_failures_supported()) GTEST_SKIP() << "the sanitizers keep their own allocator";
-  const uint64_t grown = (2 + loader_grow_step(2)) * sizeof(SeqData);
+  const uint64_t grown = (2 + loader_grow_step(run(), 2)) * sizeof(SeqData);
   const std::string reader = "load_sequence_file_new:Out of Memory: line reader (size = " +
                              std::to_string(sizeof(LineReader) + sizeof(FileParse)) +
                              ") for index -1\n";
@@ -350,7 +343,12 @@ TEST_F(ParserTest, MemoryThatCannotBeHadEndsTheRun) {
     uint64_t seq_no = 0;
     testing::internal::CaptureStdout();
     vt_fail_alloc_of(c.bytes);
-    Outcome o = run_to_end([&] { load_sequence_file_new(thread_, path.c_str(), fp, &seq_no, 0); });
+    *thread_->failure = Failure{};
+    Outcome o = run_to_end([&](Failure *e) {
+      bool ok = load_sequence_file_new(thread_, path.c_str(), fp, &seq_no, 0);
+      if (!ok) *e = *thread_->failure;
+      return ok;
+    });
     vt_fail_alloc_of(0);
     testing::internal::GetCapturedStdout();
     fclose(fp);
@@ -359,22 +357,8 @@ TEST_F(ParserTest, MemoryThatCannotBeHadEndsTheRun) {
   }
 }
 
-// Without a thread's state nothing is read: the run ends at once.
-TEST_F(ParserTest, NoThreadStateEndsTheRun) {
-  uint64_t seq_no = 0;
-  Outcome o =
-      run_to_end([&] { load_sequence_file_new(nullptr, "SOAP.log.0", nullptr, &seq_no, 0); });
-  EXPECT_EQ(o.status, -1);
-  EXPECT_EQ(o.err, "load_sequence_file_new:Some error occured\n");
-}
-
-}  // namespace
-
-// Bodies of thousands of lines across the reader's 256 KiB chunks, with the
-// customer id and the creation timestamp early or late; of two timestamps
-// the first counts.
 TEST_F(ParserTest, LongBodies) {
-  run.options.do_parameterization = 1;
+  run().options.do_parameterization = 1;
   auto lines = [](int n) {
     std::string text;
     for (int i = 0; i < n; i++) text += "<Data>" + std::string(i % 150, 'd') + "</Data>\n";
@@ -398,3 +382,5 @@ TEST_F(ParserTest, LongBodies) {
   uint64_t end_line = static_cast<uint64_t>(std::count(first_two.begin(), first_two.end(), '\n'));
   EXPECT_EQ(error_lines(), (std::vector<ErrorLine>{{105, end_line}}));
 }
+
+}  // namespace

@@ -7,9 +7,11 @@
 #include <stdint.h>
 #include <stdio.h>
 
+#include "tools/replay_gen/failure.h"
 #include "tools/replay_gen/loader/record_errors.h"
 #include "tools/replay_gen/loader/service_cache.h"
 #include "tools/replay_gen/records.h"
+#include "tools/replay_gen/run_state.h"
 
 constexpr size_t kServiceNameSize = 10017;
 constexpr size_t kUrlSize = 10017;
@@ -43,6 +45,7 @@ struct RecordState {
 };
 
 struct FileParse {
+  const RunState *run;  // the thread's run, read only
   ThreadArgs *thread;
   const char *seq_file;
   FILE *fp;
@@ -55,7 +58,7 @@ struct FileParse {
 };
 
 inline SeqData &current_slot(FileParse &p) {
-  return p.thread->t_seq_data_arr[*p.seq_no - p.thread->t_array_base];
+  return p.thread->t_seq_data_arr[*p.seq_no - p.thread->array_base];
 }
 
 // record_lines.cc: the header section.
@@ -66,8 +69,9 @@ void handle_url_line(FileParse &p, char *line, size_t len);
 // Prints nothing; counts and logs the error and skips the rest of the record.
 void reject_on_header_line(FileParse &p, ErrorIndex error);
 
-// record_body.cc: the body section and the end of a record.
-void handle_body_line(FileParse &p, char *body, size_t body_len);
+// record_body.cc: the body section and the end of a record. False, with the
+// thread's failure, when an accepted record cannot be kept.
+bool handle_body_line(FileParse &p, char *body, size_t body_len);
 // True when a body line that does not end the record only counts: its bytes
 // go to the body size (or nowhere when the record is rejected) and nothing
 // else happens, as the one-time work of the body's first lines is done, the
@@ -76,8 +80,8 @@ void handle_body_line(FileParse &p, char *body, size_t body_len);
 bool body_lines_only_counted(const FileParse &p);
 // Adds the bytes of such lines, passed over without being handled.
 void count_body_bytes(FileParse &p, size_t bytes);
-// Makes room for the slot at *seq_no.
-void ensure_record_slot(ThreadArgs *thread, uint64_t seq_no);
+// Makes room for the slot at *seq_no; false, with *err, when it cannot.
+bool ensure_record_slot(ThreadArgs *thread, uint64_t seq_no, Failure *err);
 // Counts the current record as ignored (its error line is written already)
 // and clears its slot for the next record.
 void ignore_record(FileParse &p);

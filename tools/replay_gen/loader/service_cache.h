@@ -8,7 +8,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "tools/replay_gen/failure.h"
 #include "tools/replay_gen/records.h"
+#include "tools/replay_gen/run_state.h"
 
 struct ServiceCacheSlot {
   uint64_t hash;  // 0: empty slot
@@ -26,11 +28,13 @@ uint64_t service_cache_hash(const char *service_name, const char *url);
 
 // The pair's service as get_and_save_runtime_service_data gave it; false when
 // the pair is not cached.
-bool service_cache_find(const ServiceCache *cache, const ThreadArgs *thread, uint64_t hash,
-                        const char *service_name, const char *url, int16_t *service_index,
-                        char *entry_type);
+bool service_cache_find(const RunState &run, const ServiceCache *cache, const ThreadArgs *thread,
+                        uint64_t hash, const char *service_name, const char *url,
+                        int16_t *service_index, char *entry_type);
 
-void service_cache_add(ServiceCache *cache, uint64_t hash, int16_t service_index, char entry_type);
+// False, with *err, when the cache cannot grow.
+bool service_cache_add(ServiceCache *cache, uint64_t hash, int16_t service_index, char entry_type,
+                       Failure *err);
 
 void service_cache_free(ServiceCache *cache);
 

@@ -8,10 +8,8 @@
 #include <unistd.h>
 
 #include "base/core/safe_file.h"
-#include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/interrupt.h"
 #include "tools/replay_gen/log.h"
-#include "tools/replay_gen/run_state.h"
 
 namespace {
 
@@ -34,33 +32,31 @@ int create_generator_input(const char *path) {
 
 }  // namespace
 
-void create_file_for_vtu_gen_script() {
+bool create_file_for_vtu_gen_script(RunState &run, Failure *err) {
+  ScriptInput &input = run.script_input;
   if (run.log.debug_level) debug_log(run.log, 1, kFname, "Method called");
-  snprintf(run.script_input.vtu_gen_script_file_name,
-           sizeof(run.script_input.vtu_gen_script_file_name), "/tmp/filename_%d",
-           static_cast<int>(getpid()));
-  if (run.options.dry_run) return;  // no file; no generator line is written
-  if (run.log.debug_level)
+  snprintf(input.vtu_gen_script_file_name, sizeof(input.vtu_gen_script_file_name),
+           "/tmp/filename_%d", static_cast<int>(getpid()));
+  if (run.options.dry_run) return true;  // no file; no generator line is written
+  if (run.log.debug_level) {
     debug_log(run.log, 2, kFname, "Method called vtu_gen_script_file_name is = %s",
-              run.script_input.vtu_gen_script_file_name);
-  // Made new rather than through open_file, whose trace it keeps.
-  if (run.log.debug_level)
+              input.vtu_gen_script_file_name);
+    // Made new rather than through open_file, whose trace it keeps.
     debug_log(run.log, 4, "open_file", "Method Called. file_name = %s, mode = %s",
-              run.script_input.vtu_gen_script_file_name, "w");
-  int fd = create_generator_input(run.script_input.vtu_gen_script_file_name);
-  run.script_input.vtu_gen_script_fp = fd >= 0 ? fdopen(fd, "w") : nullptr;
-  if (!run.script_input.vtu_gen_script_fp) {
-    int err = errno;
-    if (fd >= 0) close(fd);
-    if (err == EEXIST)
-      error_log(run.log, 1, kFname,
-                "Error in creating file '%s' for the generation of script: %s is in its place",
-                run.script_input.vtu_gen_script_file_name,
-                vtlb_file_kind(run.script_input.vtu_gen_script_file_name));
-    else
-      error_log(run.log, 1, kFname, "Error in creating file '%s' for the generation of script: %s",
-                run.script_input.vtu_gen_script_file_name, strerror(err));
-    vt_exit(-1);
+              input.vtu_gen_script_file_name, "w");
   }
-  set_interrupt_gen_input(run.script_input.vtu_gen_script_file_name);
+  int fd = create_generator_input(input.vtu_gen_script_file_name);
+  input.vtu_gen_script_fp = fd >= 0 ? fdopen(fd, "w") : nullptr;
+  if (!input.vtu_gen_script_fp) {
+    int error = errno;
+    if (fd >= 0) close(fd);
+    if (error == EEXIST)
+      return fail(err, kFname,
+                  "Error in creating file '%s' for the generation of script: %s is in its place",
+                  input.vtu_gen_script_file_name, vtlb_file_kind(input.vtu_gen_script_file_name));
+    return fail(err, kFname, "Error in creating file '%s' for the generation of script: %s",
+                input.vtu_gen_script_file_name, strerror(error));
+  }
+  set_interrupt_gen_input(input.vtu_gen_script_file_name);
+  return true;
 }

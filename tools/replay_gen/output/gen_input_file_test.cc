@@ -27,10 +27,11 @@ TEST(GenInputFile, MadeNewOrReplacingWhatAnEarlierProcessLeftButNotInADryRun) {
   };
   for (Case c : {Case{false, false}, Case{false, true}, Case{true, false}}) {
     SCOPED_TRACE(std::to_string(c.dry) + std::to_string(c.left));
-    run = RunState{};
+    RunState run;
     run.options.dry_run = c.dry;
     if (c.left) write_text(path, "left by an earlier run\n");
-    ASSERT_EQ(run_to_end(create_file_for_vtu_gen_script).status, 0);
+    ASSERT_EQ(run_to_end([&](Failure *e) { return create_file_for_vtu_gen_script(run, e); }).status,
+              0);
     EXPECT_EQ(run.script_input.vtu_gen_script_file_name, path);
     ASSERT_EQ(run.script_input.vtu_gen_script_fp != nullptr, !c.dry);
     if (!c.dry) fclose(run.script_input.vtu_gen_script_fp);
@@ -43,7 +44,6 @@ TEST(GenInputFile, MadeNewOrReplacingWhatAnEarlierProcessLeftButNotInADryRun) {
     }
     unlink(path.c_str());
   }
-  run = RunState{};
 }
 
 }  // namespace

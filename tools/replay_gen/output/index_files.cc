@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "base/core/safe_file.h"
-#include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/output/request_files.h"
 #include "tools/replay_gen/output/spilled_index.h"
@@ -35,7 +34,7 @@ void append_number(T value, std::string *line) {
 
 // ",<time>,<page_id>,<offset>,<size>", then "|<type>:<ts offset>:<ts size>"
 // when the creation timestamp is wanted and the request has one.
-void append_group(const ReqNode &req, std::string *line) {
+void append_group(const RunState &run, const ReqNode &req, std::string *line) {
   line->push_back(',');
   append_number(req.time_stamp, line);
   line->push_back(',');
@@ -54,15 +53,14 @@ void append_group(const ReqNode &req, std::string *line) {
   }
 }
 
-std::string index_path(size_t w) {
+std::string index_path(const RunState &run, size_t w) {
   return std::string(run.config.replay_dir) + "/vt_index_" + std::to_string(w);
 }
 
-// A write that failed, or a close: the index is incomplete, so the run ends.
-[[noreturn]] void write_failed(size_t w) {
-  error_log(run.log, 1, kFname, "Error in writing in file %s. Error %s", index_path(w).c_str(),
-            strerror(errno));
-  vt_exit(-1);
+// A write that failed, or a close: the index is incomplete, so the run fails.
+bool write_failed(const RunState &run, size_t w, Failure *err) {
+  return fail(err, kFname, "Error in writing in file %s. Error %s", index_path(run, w).c_str(),
+              strerror(errno));
 }
 
 // One worker's index file as it is written, with the digest and size of
@@ -73,20 +71,31 @@ struct IndexFile {
   uint64_t size;
 };
 
-void put_index_text(std::vector<IndexFile> &files, size_t w, const char *text, size_t len) {
-  IndexFile &f = files[w];
-  if (fwrite(text, len, 1, f.fp) != 1) write_failed(w);
+// The index files of one run, closed when it goes.
+struct IndexFiles {
+  const RunState *run;
+  std::vector<IndexFile> files;
+  ~IndexFiles() {
+    for (IndexFile &f : files)
+      if (f.fp) fclose(f.fp);
+  }
+};
+
+bool put_index_text(IndexFiles &out, size_t w, const char *text, size_t len, Failure *err) {
+  IndexFile &f = out.files[w];
+  if (fwrite(text, len, 1, f.fp) != 1) return write_failed(*out.run, w, err);
   vtlb_sha256_update(&f.digest, text, len);
   f.size += len;
+  return true;
 }
 
 // Creates every worker's index file and writes its header line. The files
 // are new: one that someone else put in the replay directory is refused, not
 // written through.
-std::vector<IndexFile> open_index_files(int workers) {
-  std::vector<IndexFile> files;
+bool open_index_files(const RunState &run, int workers, IndexFiles *out, Failure *err) {
+  out->run = &run;
   for (int w = 0; w < workers; w++) {
-    std::string path = index_path(w);
+    std::string path = index_path(run, w);
     if (run.log.debug_level)
       debug_log(run.log, 4, "open_file", "Method Called. file_name = %s, mode = %s", path.c_str(),
                 "a");
@@ -94,24 +103,30 @@ std::vector<IndexFile> open_index_files(int workers) {
     int fd = vtlb_create_new_file(path.c_str(), O_WRONLY | O_APPEND, 0664);
     FILE *fp = fd >= 0 ? fdopen(fd, "a") : nullptr;
     if (!fp) {
-      error_log(run.log, 1, "open_file", "Unable to open file %s: %s", path.c_str(),
-                strerror(errno));
-      vt_exit(-1);
+      int error = errno;
+      if (fd >= 0) close(fd);
+      return fail(err, "open_file", "Unable to open file %s: %s", path.c_str(), strerror(error));
     }
-    files.push_back(IndexFile{fp, {}, 0});
-    vtlb_sha256_init(&files.back().digest);
-    put_index_text(files, static_cast<size_t>(w), kIndexHeader, sizeof(kIndexHeader) - 1);
+    out->files.push_back(IndexFile{fp, {}, 0});
+    vtlb_sha256_init(&out->files.back().digest);
+    if (!put_index_text(*out, static_cast<size_t>(w), kIndexHeader, sizeof(kIndexHeader) - 1, err))
+      return false;
   }
-  return files;
+  return true;
 }
 
 // Closes the files and notes each one's digest and size for the manifest.
-void close_index_files(std::vector<IndexFile> &files) {
-  for (size_t w = 0; w < files.size(); w++) {
-    if (fclose(files[w].fp) != 0) write_failed(w);
-    vtlb_sha256_final(&files[w].digest, run.manifest.index_sha256[w]);
-    run.manifest.index_size[w] = files[w].size;
+bool close_index_files(RunState &run, IndexFiles *out, Failure *err) {
+  bool ok = true;
+  for (size_t w = 0; w < out->files.size(); w++) {
+    IndexFile &f = out->files[w];
+    int closed = fclose(f.fp);
+    f.fp = nullptr;
+    if (closed != 0 && ok) ok = write_failed(run, w, err);
+    vtlb_sha256_final(&f.digest, run.manifest.index_sha256[w]);
+    run.manifest.index_size[w] = f.size;
   }
+  return ok;
 }
 
 void release_user(UserNode *user) {
@@ -131,74 +146,132 @@ void start_user_line(uint64_t user_id, int vvm_id, std::string *line) {
   append_number(vvm_id, line);
 }
 
-void check_worker(uint64_t user_id, int vvm_id, size_t files) {
-  if (static_cast<size_t>(vvm_id) < files) return;
-  error_log(run.log, 1, kFname, "User %lu has worker %d, beyond the %zu index files", user_id,
-            vvm_id, files);
-  vt_exit(-1);
+bool check_worker(uint64_t user_id, int vvm_id, size_t files, Failure *err) {
+  if (static_cast<size_t>(vvm_id) < files) return true;
+  return fail(err, kFname, "User %lu has worker %d, beyond the %zu index files", user_id, vvm_id,
+              files);
 }
 
 // A line longer than this goes out in pieces (a run that spills holds no
 // user whole).
 constexpr size_t kLinePiece = 1 << 20;
 
-// The index files of a run that spills, from its users read back in
-// creation order.
-void write_spilled_index_lines(std::vector<IndexFile> &files) {
+// The users of a run that spills, read back in creation order, each handed
+// to user and its rows to row; either may stop the walk (false).
+template <typename OnUser, typename OnRow>
+bool walk_spilled_users(RunState &run, OnUser on_user, OnRow on_row, Failure *err) {
   SpilledUsers users;
-  spilled_users_begin(&users);
-  std::string line;
-  line.reserve(102400);
+  bool ok = spilled_users_begin(run, &users, err);
   UserEntry user;
   ReqNode row;
-  while (next_spilled_user(&users, &user)) {
-    check_worker(user.user_id, user.vvm_id, files.size());
-    start_user_line(user.user_id, user.vvm_id, &line);
-    while (next_spilled_row(&users, &row)) {
-      append_group(row, &line);
-      run.manifest.requests[user.vvm_id]++;
-      if (line.size() >= kLinePiece) {
-        put_index_text(files, user.vvm_id, line.data(), line.size());
-        line.clear();
-      }
-    }
-    line.push_back('\n');
-    put_index_text(files, user.vvm_id, line.data(), line.size());
+  bool more_users = true, more_rows;
+  while (ok && (ok = next_spilled_user(run, &users, &user, &more_users, err)) && more_users) {
+    ok = on_user(user);
+    while (ok && (ok = next_spilled_row(&users, &row, &more_rows, err)) && more_rows)
+      ok = on_row(user, row);
   }
-  spilled_users_end(&users);
+  spilled_users_end(run, &users);
+  return ok;
+}
+
+// The index files of a run that spills, from its users read back in
+// creation order; a line ends when the next user begins, and at the end.
+bool write_spilled_index_lines(RunState &run, IndexFiles &out, Failure *err) {
+  std::string line;
+  line.reserve(102400);
+  int last_vvm = -1;
+  auto end_line = [&]() {
+    if (last_vvm < 0) return true;
+    line.push_back('\n');
+    return put_index_text(out, static_cast<size_t>(last_vvm), line.data(), line.size(), err);
+  };
+  bool ok = walk_spilled_users(
+      run,
+      [&](const UserEntry &user) {
+        if (!end_line() || !check_worker(user.user_id, user.vvm_id, out.files.size(), err))
+          return false;
+        start_user_line(user.user_id, user.vvm_id, &line);
+        last_vvm = user.vvm_id;
+        return true;
+      },
+      [&](const UserEntry &user, const ReqNode &row) {
+        append_group(run, row, &line);
+        run.manifest.requests[user.vvm_id]++;
+        if (line.size() < kLinePiece) return true;
+        bool put = put_index_text(out, user.vvm_id, line.data(), line.size(), err);
+        line.clear();
+        return put;
+      },
+      err);
+  return ok && end_line();
+}
+
+// A dry run's users, handed to the caller's PlannedUsers instead of being
+// written; the user list is consumed as the index files would consume it.
+bool plan_index_lines(RunState &run, Failure *err) {
+  const PlannedUsers *planned = run.options.planned_users;
+  auto give_user = [&](int vvm_id, uint64_t user_id) {
+    if (planned) planned->user(planned->context, vvm_id, user_id);
+  };
+  auto give_row = [&](int vvm_id, const ReqNode &row) {
+    run.manifest.requests[vvm_id]++;
+    if (planned) planned->request(planned->context, row);
+  };
+  if (run.spill.spilling) {
+    if (!walk_spilled_users(
+            run,
+            [&](const UserEntry &user) {
+              give_user(user.vvm_id, user.user_id);
+              return true;
+            },
+            [&](const UserEntry &user, const ReqNode &row) {
+              give_row(user.vvm_id, row);
+              return true;
+            },
+            err))
+      return false;
+  }
+  while (UserNode *user = run.users.head) {
+    give_user(user->vvm_id, user->user_id);
+    for (uint32_t r = 0; r < user->num_req; r++) give_row(user->vvm_id, user->req_node[r]);
+    run.users.head = user->next;
+    release_user(user);
+  }
+  run.users.tail = nullptr;
+  return !planned || !planned->done || planned->done(planned->context, err);
 }
 
 }  // namespace
 
-void format_user_line(const UserNode &user, std::string *line) {
+void format_user_line(const RunState &run, const UserNode &user, std::string *line) {
   start_user_line(user.user_id, user.vvm_id, line);
-  for (uint32_t r = 0; r < user.num_req; r++) append_group(user.req_node[r], line);
+  for (uint32_t r = 0; r < user.num_req; r++) append_group(run, user.req_node[r], line);
   line->push_back('\n');
 }
 
-void write_vortan_index_file() {
+bool write_vortan_index_file(RunState &run, Failure *err) {
   if (run.log.debug_level) debug_log(run.log, 4, kFname, "Method Called");
-  std::vector<IndexFile> files = open_index_files(checked_num_vvm(kFname));
-  if (run.spill.spilling ? run.spill.num_users == 0 : !run.users.head) {
-    error_log(run.log, 1, kFname, "No user found in the list\n");
-    vt_exit(-1);
-  }
-  if (run.spill.spilling) {
-    write_spilled_index_lines(files);
-    close_index_files(files);
-    return;
-  }
+  int workers;
+  if (!checked_num_vvm(run, kFname, &workers, err)) return false;
+  IndexFiles out;
+  if (!run.options.dry_run && !open_index_files(run, workers, &out, err)) return false;
+  if (run.spill.spilling ? run.spill.num_users == 0 : !run.users.head)
+    return fail(err, kFname, "No user found in the list\n");
+  if (run.options.dry_run) return plan_index_lines(run, err);
+  if (run.spill.spilling)
+    return write_spilled_index_lines(run, out, err) && close_index_files(run, &out, err);
   std::string line;
   line.reserve(102400);
   while (run.users.head) {
     UserNode *user = run.users.head;
-    format_user_line(*user, &line);
-    check_worker(user->user_id, user->vvm_id, files.size());
-    put_index_text(files, user->vvm_id, line.data(), line.size());
+    format_user_line(run, *user, &line);
+    if (!check_worker(user->user_id, user->vvm_id, out.files.size(), err) ||
+        !put_index_text(out, user->vvm_id, line.data(), line.size(), err))
+      return false;
     run.manifest.requests[user->vvm_id] += user->num_req;
     run.users.head = user->next;
     release_user(user);
   }
   run.users.tail = nullptr;
-  close_index_files(files);
+  return close_index_files(run, &out, err);
 }

@@ -17,10 +17,11 @@ extern const char kIndexHeader[];
 // Writes every worker's index file from the user list and consumes the list:
 // each user is released once its line is written, and head is empty after.
 // Each file's SHA-256, size and request count go to run.manifest. An index
-// file that cannot be opened ends the run.
-void write_vortan_index_file();
+// file that cannot be made or written fails the run. A dry run writes
+// nothing: it hands the users to run.options.planned_users.
+bool write_vortan_index_file(RunState &run, Failure *err);
 
 // Replaces *line with the index line of user, its final newline included.
-void format_user_line(const UserNode &user, std::string *line);
+void format_user_line(const RunState &run, const UserNode &user, std::string *line);
 
 #endif  // VT_REPLAY_GEN_OUTPUT_INDEX_FILES_H_

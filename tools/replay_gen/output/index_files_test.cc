@@ -16,7 +16,7 @@ TEST_F(IndexFiles, TimestampGroupsWithPAndIdleWorker) {
     std::string body = std::string(40, 'b') + "2026-12-04T16" + "tail";
     load({{5, kT, 0, "12345"}, {5, kT + 1, 0, body, 40, 13}, {6, kT + 2, 0, "x"}});
     run_steps();
-    write_vortan_index_file();
+    ASSERT_TRUE(write_vortan_index_file(run, &err));
     // Head 38 + "Content-Length: 57\r\n\r\n" (22): the value is 60 + 40 into the entry.
     EXPECT_EQ(file("vt_index_0"),
               kHeader + "000000005,vt_req_0,0,0,0,65,1,0,65,118" + (p ? "|1:100:13\n" : "\n"));
@@ -30,7 +30,7 @@ TEST_F(IndexFiles, TimestampGroupsWithPAndIdleWorker) {
 
 TEST_F(IndexFiles, FatalCases) {
   // No user: the run fails, and the index files keep their header lines.
-  Outcome none = run_to_end(write_vortan_index_file);
+  Outcome none = run_to_end([&](Failure *e) { return write_vortan_index_file(run, e); });
   EXPECT_EQ(none.status, -1);
   EXPECT_EQ(none.err, "write_vortan_index_file:No user found in the list\n\n");
   EXPECT_EQ(file("vt_index_0"), kHeader);
@@ -39,14 +39,14 @@ TEST_F(IndexFiles, FatalCases) {
   std::filesystem::create_directories(dir + "/spilled");
   snprintf(run.config.replay_dir, kTextBufSize, "%s/spilled", dir.c_str());
   run.spill.spilling = true;
-  EXPECT_EQ(run_to_end(write_vortan_index_file).err,
+  EXPECT_EQ(run_to_end([&](Failure *e) { return write_vortan_index_file(run, e); }).err,
             "write_vortan_index_file:No user found in the list\n\n");
   run.spill.spilling = false;
   // Whatever someone put under an index file's name is refused: a directory
   // here, a symbolic link in the end-to-end case safety_planted_index_link.
   std::filesystem::create_directories(dir + "/sub/vt_index_1");
   snprintf(run.config.replay_dir, kTextBufSize, "%s/sub", dir.c_str());
-  Outcome o = run_to_end(write_vortan_index_file);
+  Outcome o = run_to_end([&](Failure *e) { return write_vortan_index_file(run, e); });
   EXPECT_EQ(o.status, -1);
   EXPECT_EQ(o.err, "open_file:Unable to open file " + dir + "/sub/vt_index_1: File exists\n");
 }
@@ -67,12 +67,16 @@ TEST_F(IndexFiles, CreationTimestampPlaceFitsIn32Bits) {
     set_services(1);
     run.options.do_parameterization = 1;
     load({{5, kT, 0, "12345", c.offset, 13}});
-    Outcome o = run_to_end([&] { run_steps(); });
-    if (o.status) testing::internal::GetCapturedStdout();  // run_steps ended before releasing it
+    testing::internal::CaptureStdout();
+    Outcome o = run_to_end([&](Failure *e) {
+      return init_vvm_data(run, e) && sort_seq_array(run, 1, e) &&
+             (sort_seq_data_by_time(run, 1), process_sequence_data_new(run, e));
+    });
+    testing::internal::GetCapturedStdout();
     EXPECT_EQ(o.status, c.status) << c.offset;
     EXPECT_EQ(o.err, c.err);
     if (o.status == 0) {
-      write_vortan_index_file();
+      ASSERT_TRUE(write_vortan_index_file(run, &err));
       EXPECT_EQ(file("vt_index_0"), kHeader + "000000005,vt_req_0,0,0,0,65|1:4294967295:13\n");
     }
     reset();
@@ -81,11 +85,12 @@ TEST_F(IndexFiles, CreationTimestampPlaceFitsIn32Bits) {
 
 // A write the system refuses (here the file size limit; a full disk alike)
 // ends the run naming the file, instead of leaving a line cut short.
-TEST_F(IndexFiles, WriteFailureEndsTheRun) {
+TEST_F(IndexFiles, WriteFailureFailsTheRun) {
   set_services(1);
   load({{5, kT, 0, "12345"}, {6, kT + 1, 0, "x"}});
   run_steps();
-  Outcome o = run_with_file_size_limit(120, write_vortan_index_file);
+  Outcome o =
+      run_with_file_size_limit(120, [&](Failure *e) { return write_vortan_index_file(run, e); });
   EXPECT_EQ(o.status, -1);
   EXPECT_EQ(o.err, "write_vortan_index_file:Error in writing in file " + dir +
                        "/vt_index_0. Error File too large\n");

@@ -11,7 +11,6 @@
 
 #include "base/core/safe_file.h"
 #include "base/core/utc_time.h"
-#include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/run_state.h"
 
@@ -88,7 +87,7 @@ std::string part_or_null(const std::string &part, bool present) {
 
 // The INPUT_DIR selection as the tool reads it: the base directory, then
 // after "|" the days and after the next "|" the files of each day.
-std::string input_selection() {
+std::string input_selection(const RunState &run) {
   const std::string &value = run.manifest.input_dir;
   size_t bar = value.find('|');
   std::string base = value.substr(0, bar);
@@ -119,10 +118,10 @@ void append_period_bound(const char *key, uint64_t seconds, std::string *out) {
   out->append(", ").append(k).append("_s\": ").append(number(seconds));
 }
 
-std::string input_object() {
+std::string input_object(const RunState &run) {
   const RunConfig &c = run.config;
   std::string out = "{";
-  out.append(input_selection());
+  out.append(input_selection(run));
   out.append(",\n            \"input_files\": ");
   out.append(number(static_cast<uint64_t>(run.files.num_seq_files)));
   out.append(", \"records\": ").append(number(run.counters.g_msgcount));
@@ -151,14 +150,14 @@ std::string file_object(const char *prefix, int w, uint64_t size, const uint8_t 
 
 }  // namespace
 
-void note_manifest_sources(const char *config_file) {
+void note_manifest_sources(RunState &run, const char *config_file) {
   char resolved[PATH_MAX];
   run.manifest.config_file = realpath(config_file, resolved) ? resolved : config_file;
   size_t skip = strnlen(run.config.input_dir, strlen("INPUT_DIR|"));
   run.manifest.input_dir = run.config.input_dir + skip;
 }
 
-std::string format_manifest(uint64_t made_at_ms) {
+std::string format_manifest(const RunState &run, uint64_t made_at_ms) {
   const ManifestNotes &m = run.manifest;
   int workers = run.workers.num_vvm;
   std::string out = "{\n";
@@ -167,7 +166,7 @@ std::string format_manifest(uint64_t made_at_ms) {
   out += "  \"tool_version\": " + json_text(VT_VERSION) + ",\n";
   out += "  \"made_at\": " + json_text(vtlb_utc_iso(made_at_ms, false)) + ",\n";
   out += "  \"config\": " + json_text(m.config_file) + ",\n";
-  out += "  \"input\": " + input_object() + ",\n";
+  out += "  \"input\": " + input_object(run) + ",\n";
   out += "  \"capture_start_ms\": " + number(run.records.time_zero_ms) + ",\n";
   out += "  \"capture_start\": " + json_text(vtlb_utc_iso(run.records.time_zero_ms, true)) + ",\n";
   out += "  \"workers\": " + std::to_string(workers) + ",\n";
@@ -202,22 +201,21 @@ std::string format_manifest(uint64_t made_at_ms) {
   return out + "}\n";
 }
 
-void write_package_manifest() {
+bool write_package_manifest(RunState &run, Failure *err) {
   if (run.log.debug_level) debug_log(run.log, 4, kFname, "Method Called");
+  if (run.options.dry_run) return true;
   struct timespec now;
   clock_gettime(CLOCK_REALTIME, &now);
-  std::string text = format_manifest(static_cast<uint64_t>(now.tv_sec) * 1000 +
-                                     static_cast<uint64_t>(now.tv_nsec / 1000000));
+  std::string text = format_manifest(
+      run, static_cast<uint64_t>(now.tv_sec) * 1000 + static_cast<uint64_t>(now.tv_nsec / 1000000));
   std::string path = std::string(run.config.replay_dir) + "/" + kManifestName;
   int fd = vtlb_create_new_file(path.c_str(), O_WRONLY, 0644);
   bool ok = fd >= 0 && vtlb_write_all(fd, text.data(), text.size());
-  int err = errno;
+  int error = errno;
   if (fd >= 0 && close(fd) != 0 && ok) {
     ok = false;
-    err = errno;
+    error = errno;
   }
-  if (!ok) {
-    error_log(run.log, 1, kFname, "Error in writing manifest %s: %s", path.c_str(), strerror(err));
-    vt_exit(-1);
-  }
+  if (ok) return true;
+  return fail(err, kFname, "Error in writing manifest %s: %s", path.c_str(), strerror(error));
 }

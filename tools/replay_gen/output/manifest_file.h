@@ -11,19 +11,23 @@
 
 #include <string>
 
+#include "tools/replay_gen/failure.h"
+#include "tools/replay_gen/run_state.h"
+
 // The manifest's name in the replay directory.
 extern const char kManifestName[];
 
 // Notes what the run was made from, before Step 1 cuts the INPUT_DIR value
 // into its parts: the configuration file as given with -i, and INPUT_DIR.
-void note_manifest_sources(const char *config_file);
+void note_manifest_sources(RunState &run, const char *config_file);
 
 // The manifest's text for the run state as it stands after the index files,
 // made at made_at_ms (ms since the epoch).
-std::string format_manifest(uint64_t made_at_ms);
+std::string format_manifest(const RunState &run, uint64_t made_at_ms);
 
 // Writes the manifest as a new file in the replay directory; a file that
-// cannot be made, written whole or closed ends the run.
-void write_package_manifest();
+// cannot be made, written whole or closed fails the run. A dry run writes
+// none.
+bool write_package_manifest(RunState &run, Failure *err);
 
 #endif  // VT_REPLAY_GEN_OUTPUT_MANIFEST_FILE_H_

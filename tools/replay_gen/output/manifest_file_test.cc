@@ -28,11 +28,11 @@ TEST_F(ManifestFile, ReadsBackAndMatchesTheFiles) {
   run.config.start_time_stamp = 1796400000;
   load({{7, kT + 5000, 1, "late"}, {8, kT + 300, 0, "body-8"}, {7, kT + 250, 1, "early"}});
   run_steps();
-  write_vortan_index_file();
-  note_manifest_sources("no/such/replay.conf");
+  ASSERT_TRUE(write_vortan_index_file(run, &err));
+  note_manifest_sources(run, "no/such/replay.conf");
   struct timespec before, after;
   clock_gettime(CLOCK_REALTIME, &before);
-  write_package_manifest();
+  ASSERT_TRUE(write_package_manifest(run, &err));
   clock_gettime(CLOCK_REALTIME, &after);
 
   Manifest m;
@@ -79,14 +79,14 @@ TEST_F(ManifestFile, ReadsBackAndMatchesTheFiles) {
     EXPECT_NE(text.find(part), std::string::npos) << part << "\nin\n" << text;
 
   // The manifest is made new like every file of the package.
-  Outcome o = run_to_end([] { write_package_manifest(); });
+  Outcome o = run_to_end([&](Failure *e) { return write_package_manifest(run, e); });
   EXPECT_EQ(o.status, -1);
   EXPECT_EQ(o.err, "write_package_manifest:Error in writing manifest " + dir +
                        "/vt_manifest.json: File exists\n");
   // A close that reports a late write error ends the run too.
   unlink((dir + "/vt_manifest.json").c_str());
   vt_fail_close_of("/vt_manifest.json", EIO, 1);
-  o = run_to_end([] { write_package_manifest(); });
+  o = run_to_end([&](Failure *e) { return write_package_manifest(run, e); });
   vt_fail_close_of("", 0, 0);
   EXPECT_EQ(o.status, -1);
   EXPECT_EQ(o.err, "write_package_manifest:Error in writing manifest " + dir +
@@ -107,8 +107,8 @@ TEST_F(ManifestFile, InputSelectionParts) {
   };
   for (const Case &c : cases) {
     snprintf(run.config.input_dir, kTextBufSize, "%s", c.value);
-    note_manifest_sources("x.conf");
-    std::string text = format_manifest(0);
+    note_manifest_sources(run, "x.conf");
+    std::string text = format_manifest(run, 0);
     EXPECT_NE(text.find(c.parts), std::string::npos) << c.value << "\n" << text;
   }
 }

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/output/index_files.h"
 #include "tools/replay_gen/output/output_test_util.h"
 #include "tools/replay_gen/output/request_files.h"
@@ -35,9 +34,10 @@ class PackageTest : public testing::Test {
  protected:
   std::string dir;
   FILE *input = nullptr;
+  RunState run;
+  Failure err;
 
   void SetUp() override {
-    run = RunState{};
     dir = make_temp_dir();
     snprintf(run.config.replay_dir, kTextBufSize, "%s", dir.c_str());
     run.workers.num_vvm = 2;
@@ -49,10 +49,14 @@ class PackageTest : public testing::Test {
     }
     if (input) fclose(input);
     input = nullptr;
-    run = RunState{};
     std::filesystem::remove_all(dir);
   }
-  void reset() { TearDown(), SetUp(); }
+  // A fresh run in a fresh directory.
+  void reset() {
+    TearDown();
+    fresh_run(run);
+    SetUp();
+  }
 
   // Services 0..n-1: POST http://127.0.0.1/svc<i>, heads composed.
   void set_services(int n) {
@@ -67,7 +71,7 @@ class PackageTest : public testing::Test {
     run.services.total_services = run.services.max_services =
         static_cast<uint16_t>(run.services.num_service_file = n);
     run.script_input.vtu_gen_script_fp = tmpfile();
-    append_all_headers();
+    EXPECT_TRUE(append_all_headers(run, &err));
     fclose(run.script_input.vtu_gen_script_fp);
     run.script_input.vtu_gen_script_fp = nullptr;
   }
@@ -104,10 +108,10 @@ class PackageTest : public testing::Test {
   // Step 3, the time sort and Step 4; returns what they printed.
   std::string run_steps() {
     testing::internal::CaptureStdout();
-    init_vvm_data();
-    sort_seq_array(run.counters.g_valid_msgcount);
-    sort_seq_data_by_time(run.counters.g_valid_msgcount);
-    process_sequence_data_new();
+    EXPECT_TRUE(init_vvm_data(run, &err));
+    EXPECT_TRUE(sort_seq_array(run, run.counters.g_valid_msgcount, &err));
+    sort_seq_data_by_time(run, run.counters.g_valid_msgcount);
+    EXPECT_TRUE(process_sequence_data_new(run, &err));
     return testing::internal::GetCapturedStdout();
   }
 

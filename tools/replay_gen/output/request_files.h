@@ -10,43 +10,47 @@
 #ifndef VT_REPLAY_GEN_OUTPUT_REQUEST_FILES_H_
 #define VT_REPLAY_GEN_OUTPUT_REQUEST_FILES_H_
 
+#include "tools/replay_gen/failure.h"
 #include "tools/replay_gen/records.h"
+#include "tools/replay_gen/run_state.h"
 
-// Creates (or truncates) the request file of every worker in replay_dir.
-void init_vvm_data();
+// Creates the request file of every worker in replay_dir, new; a dry run,
+// whose writes go nowhere, makes none.
+bool init_vvm_data(RunState &run, Failure *err);
 
-// Closes every request file; a failed close ends the run.
-void close_vvm_files();
+// Closes every request file; a failed close fails the run.
+bool close_vvm_files(RunState &run, Failure *err);
 
 // Step 4 over seq_data_arr, which is sorted by time: makes the times
 // relative, builds the user list with every entry's place, then writes the
-// entries.
-void process_sequence_data_new();
+// entries (a dry run writes none).
+bool process_sequence_data_new(RunState &run, Failure *err);
 
 // The first pass of Step 4 over seq_data_arr, sorted by time: makes the
 // times relative, builds the user list and gives every entry its place; no
 // file is written. entry_worker, when not null, receives the worker of every
 // record by position.
-void plan_request_entries(uint8_t *entry_worker);
+bool plan_request_entries(RunState &run, uint8_t *entry_worker, Failure *err);
 
 // Makes the user of a session from its first record, deals it to a worker,
-// places that record's entry and appends the user to the list.
-UserNode *add_user_new(const SeqData &rec);
+// places that record's entry and appends the user to the list (*user).
+bool add_user_new(RunState &run, const SeqData &rec, UserNode **user, Failure *err);
 
 // Places the entry of rec at the end of the user's worker's request file:
 // a new ReqNode of the user records its offset, size and creation timestamp,
 // and the worker's offset moves past it. Nothing is written here.
-void add_request_new(UserNode *user, const SeqData &rec);
+bool add_request_new(RunState &run, UserNode *user, const SeqData &rec, Failure *err);
 
 // Gives the entry of rec, a request of user user_id on worker vvm_id, its
 // place at the end of that worker's request file: row receives its offset,
 // size and creation timestamp, and the worker's offset moves past it.
-void place_entry(const SeqData &rec, uint64_t user_id, int vvm_id, ReqNode *row);
+bool place_entry(RunState &run, const SeqData &rec, uint64_t user_id, int vvm_id, ReqNode *row,
+                 Failure *err);
 
 // The worker for the next new user: 0, 1, ..., num_vvm - 1, 0, ...
-int get_vvm_id();
+int get_vvm_id(RunState &run);
 
-// num_vvm after checking that it fits the worker table; ends the run if not.
-int checked_num_vvm(const char *fname);
+// num_vvm, checked to fit the worker table, into *workers.
+bool checked_num_vvm(const RunState &run, const char *fname, int *workers, Failure *err);
 
 #endif  // VT_REPLAY_GEN_OUTPUT_REQUEST_FILES_H_

@@ -35,7 +35,7 @@ TEST_F(RequestFiles, WholePackage) {
     EXPECT_EQ(run.workers.vvm_list[0].num_users + run.workers.vvm_list[1].num_users, 6);
     EXPECT_EQ(run.counters.total_requests, 7);
     EXPECT_EQ(run.counters.max_req_per_user, 2);
-    write_vortan_index_file();
+    EXPECT_TRUE(write_vortan_index_file(run, &err));
     EXPECT_EQ(run.users.head, nullptr);
     EXPECT_EQ(file("vt_index_0"), kHeader +
                                       "000000007,vt_req_0,0,0,0,65,1200000,1,126,62\n"
@@ -63,17 +63,18 @@ TEST_F(RequestFiles, UserWithMoreThan65535Requests) {
   EXPECT_EQ(run.users.head->num_req, 70000u);
   EXPECT_EQ(run.counters.max_req_per_user, 70000);
   EXPECT_EQ(run.users.head->req_node[69999].offset, 69999 * 61);
-  write_vortan_index_file();
+  EXPECT_TRUE(write_vortan_index_file(run, &err));
   PackageSummary summary;
   EXPECT_EQ(check_replay_package(dir, &summary), std::vector<std::string>{});
   EXPECT_EQ(std::make_tuple(summary.users, summary.requests), std::make_tuple(1u, 70000u));
 }
 
-// The worker count is taken from 1 to 256; any other ends the run naming it.
+// The worker count is taken from 1 to 256; any other fails the run naming it.
 TEST_F(RequestFiles, WorkerCountBounds) {
   for (int workers : {0, 1, 256, 257, -1}) {
     run.workers.num_vvm = workers;
-    Outcome o = run_to_end([] { checked_num_vvm("f"); });
+    int n;
+    Outcome o = run_to_end([&](Failure *e) { return checked_num_vvm(run, "f", &n, e); });
     bool taken = workers >= 1 && workers <= 256;
     EXPECT_EQ(o.status, taken ? 0 : -1) << workers;
     EXPECT_EQ(o.err, taken ? ""
@@ -89,7 +90,7 @@ TEST_F(RequestFiles, AFileInTheWayEndsTheRunUntouched) {
   load({{3, kT, 0, "body"}});
   std::string path = std::string(run.config.replay_dir) + "/vt_req_0";
   write_text(path, "theirs");
-  Outcome o = run_to_end(init_vvm_data);
+  Outcome o = run_to_end([&](Failure *e) { return init_vvm_data(run, e); });
   EXPECT_EQ(o.status, -1);
   EXPECT_EQ(o.err, "open: File exists\n");
   EXPECT_EQ(file("vt_req_0"), "theirs");
@@ -101,12 +102,12 @@ TEST_F(RequestFiles, AFileInTheWayEndsTheRunUntouched) {
 TEST_F(RequestFiles, CloseFailureEndsTheRunNamingTheFile) {
   set_services(1);
   load({{3, kT, 0, "body"}});
-  init_vvm_data();
+  ASSERT_TRUE(init_vvm_data(run, &err));
   int &fd = run.workers.vvm_list[0].vt_req_file_fd;
   ASSERT_EQ(close(fd), 0);
   fd = 999;  // a number no file holds, where the one just freed might be taken again
   ASSERT_EQ(fcntl(fd, F_GETFD), -1);
-  Outcome o = run_to_end(close_vvm_files);
+  Outcome o = run_to_end([&](Failure *e) { return close_vvm_files(run, e); });
   EXPECT_EQ(o.status, -1);
   EXPECT_EQ(o.err, "close_vvm_files:Error in writing request file " +
                        std::string(run.config.replay_dir) + "/vt_req_0: Bad file descriptor\n");
@@ -119,12 +120,12 @@ TEST_F(RequestFiles, SessionKeyPastTheRequestsEndsTheRun) {
   set_services(1);
   load({{3, kT, 0, "a"}, {4, kT + 1, 0, "b"}});
   testing::internal::CaptureStdout();
-  init_vvm_data();
-  sort_seq_array(2);
-  sort_seq_data_by_time(2);
+  ASSERT_TRUE(init_vvm_data(run, &err));
+  ASSERT_TRUE(sort_seq_array(run, 2, &err));
+  sort_seq_data_by_time(run, 2);
   testing::internal::GetCapturedStdout();
   run.records.seq_data_arr[1].parent_seq = 2;
-  Outcome o = run_to_end([] { plan_request_entries(nullptr); });
+  Outcome o = run_to_end([&](Failure *e) { return plan_request_entries(run, nullptr, e); });
   EXPECT_EQ(o.status, -1);
   EXPECT_EQ(o.err, "process_sequence_data_new:Session key 2 of request 1 is not below 2\n");
 }
@@ -135,11 +136,11 @@ TEST_F(RequestFiles, BodyCopyFailureEndsWithStatusOne) {
   for (uint64_t size : {uint64_t{10}, uint64_t{3000000000}}) {
     set_services(1);
     load({{3, kT, 0, "body"}});
-    init_vvm_data();
+    ASSERT_TRUE(init_vvm_data(run, &err));
     run.records.seq_data_arr[0].req_size = size;  // 5 bytes ("body\n") are left in the file
     off_t at = run.records.seq_data_arr[0].req_offset;
     testing::internal::CaptureStdout();
-    Outcome o = run_to_end([] { process_sequence_data_new(); });
+    Outcome o = run_to_end([&](Failure *e) { return process_sequence_data_new(run, e); });
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(o.status, 1);
     EXPECT_EQ(o.err,
@@ -166,8 +167,8 @@ TEST_F(RequestFiles, WriteFailureEndsWithStatus255) {
     lseek(run.workers.vvm_list[0].vt_req_file_fd, 0, SEEK_SET);
     uint8_t worker = 0;
     WriterSettings settings = {1 << 20, kernel_copy_from};
-    Outcome o =
-        run_with_file_size_limit(1000, [&] { write_request_files(&worker, 1, 1, settings); });
+    Outcome o = run_with_file_size_limit(
+        1000, [&](Failure *e) { return write_request_files(run, &worker, 1, 1, settings, e); });
     EXPECT_EQ(o.status, -1);
     EXPECT_EQ(o.err, "add_request_new:write to output file vt_req_0 failed: File too large\n");
     reset();

@@ -11,10 +11,8 @@
 #include <algorithm>
 
 #include "base/core/safe_file.h"
-#include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/output/request_entry.h"
-#include "tools/replay_gen/run_state.h"
 
 namespace {
 
@@ -35,10 +33,11 @@ constexpr uint64_t kKernelCopyFrom = 64 * 1024;
 // them are put together instead of all at the end.
 constexpr uint64_t kWritebackStep = 8 << 20;
 
-// Ends the run from a writer thread. What was handed on before the failure,
-// and the newline owed to the last whole entry, go to the file first, as far
-// as it takes them, so the file ends as it would have with direct writes.
-[[noreturn]] void fail(EntrySink *out, int status);
+// Gives up on the file after a failure (false, *err filled before). What
+// was handed on before the failure, and the newline owed to the last whole
+// entry, go to the file first, as far as it takes them, so the file ends as
+// it would have with direct writes.
+bool give_up(EntrySink *out);
 
 // Writes the buffered bytes to the file; false, with errno set, when the
 // file takes no more. The buffer is empty afterwards either way.
@@ -61,79 +60,79 @@ bool flush(EntrySink *out) {
   return true;
 }
 
-void flush_or_fail(EntrySink *out) {
-  if (flush(out)) return;
-  error_log(run.log, 1, kFname, "write to output file vt_req_%d failed: %s", out->vvm_id,
-            strerror(errno));
-  fail(out, -1);
+bool flush_or_fail(EntrySink *out, Failure *err) {
+  if (flush(out)) return true;
+  fail(err, kFname, "write to output file vt_req_%d failed: %s", out->vvm_id, strerror(errno));
+  return give_up(out);
 }
 
-void fail(EntrySink *out, int status) {
+bool give_up(EntrySink *out) {
   if (out->stage->used && !flush(out)) {
     // The failure is reported already; nothing more can be done.
   }
   if (out->newline_pending && write(out->fd, "\n", 1) < 0) {
     // As above.
   }
-  vt_exit(status);
+  return false;
 }
 
-int input_descriptor(EntrySink *out, FILE *fp) {
+int input_descriptor(EntrySink *out, FILE *fp, Failure *err) {
   int fd = fp ? fileno(fp) : -1;
   if (fd < 0) {
-    error_log(run.log, 1, kFname, "error in fileno(). seq_file_fp %p %s", static_cast<void *>(fp),
-              strerror(fp ? errno : EBADF));
-    fail(out, -1);
+    fail(err, kFname, "error in fileno(). seq_file_fp %p %s", static_cast<void *>(fp),
+         strerror(fp ? errno : EBADF));
+    give_up(out);
   }
   return fd;
 }
 
 // Appends len bytes to the buffer, writing it out each time it is full.
-void put(EntrySink *out, const char *from, size_t len) {
+bool put(EntrySink *out, const char *from, size_t len, Failure *err) {
   RequestStage *stage = out->stage;
   while (len) {
-    if (stage->used == stage->cap) flush_or_fail(out);
+    if (stage->used == stage->cap && !flush_or_fail(out, err)) return false;
     size_t n = std::min(len, stage->cap - stage->used);
     memcpy(stage->buf + stage->used, from, n);
     stage->used += n;
     from += n;
     len -= n;
   }
+  return true;
 }
 
-[[noreturn]] void fail_body(EntrySink *out, ssize_t got, uint64_t size, off_t body_offset,
-                            off_t in_off, uint64_t copied) {
+bool fail_body(EntrySink *out, ssize_t got, uint64_t size, off_t body_offset, off_t in_off,
+               uint64_t copied, Failure *err) {
   if (got < 0 && (errno == ENOSPC || errno == EDQUOT || errno == EFBIG)) {
     // The request file takes no more: a write failure, not a copy failure.
-    error_log(run.log, 1, kFname, "write to output file vt_req_%d failed: %s", out->vvm_id,
-              strerror(errno));
-    fail(out, -1);
+    fail(err, kFname, "write to output file vt_req_%d failed: %s", out->vvm_id, strerror(errno));
+    return give_up(out);
   }
   const char *why = got < 0 ? strerror(errno) : "input file ends before the body does";
-  error_log(run.log, 1, kFname,
+  fail_with(err, 1, kFname,
             "sendfile error:%s ret %ld request_size %lu offset(in) %ld offset(out) %ld", why,
             got < 0 ? -1L : static_cast<long>(copied), size, static_cast<long>(body_offset),
             static_cast<long>(in_off));
-  fail(out, 1);
+  return give_up(out);
 }
 
 // Reads size bytes at body_offset of in_fd into the buffer, in as many
 // pieces as the room in it asks for.
-void read_body(EntrySink *out, int in_fd, off_t body_offset, uint64_t size) {
+bool read_body(EntrySink *out, int in_fd, off_t body_offset, uint64_t size, Failure *err) {
   RequestStage *stage = out->stage;
   off_t in_off = body_offset;
   uint64_t copied = 0;
   while (copied < size) {
-    if (stage->used == stage->cap) flush_or_fail(out);
+    if (stage->used == stage->cap && !flush_or_fail(out, err)) return false;
     size_t room = stage->cap - stage->used;
     size_t chunk = static_cast<size_t>(std::min<uint64_t>(size - copied, room));
     ssize_t got = pread(in_fd, stage->buf + stage->used, chunk, in_off);
     if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) fail_body(out, got, size, body_offset, in_off, copied);
+    if (got <= 0) return fail_body(out, got, size, body_offset, in_off, copied, err);
     stage->used += static_cast<size_t>(got);
     in_off += got;
     copied += static_cast<uint64_t>(got);
   }
+  return true;
 }
 
 // Feeds the digest the size bytes at body_offset of in_fd, read through the
@@ -158,8 +157,8 @@ void hash_body(EntrySink *out, int in_fd, off_t body_offset, uint64_t size) {
 // Copies size bytes at body_offset of in_fd by the kernel straight to the
 // file, after the buffered bytes, looping over interrupted and partial
 // copies.
-void copy_body(EntrySink *out, int in_fd, off_t body_offset, uint64_t size) {
-  flush_or_fail(out);
+bool copy_body(EntrySink *out, int in_fd, off_t body_offset, uint64_t size, Failure *err) {
+  if (!flush_or_fail(out, err)) return false;
   out->kernel_copies++;
   hash_body(out, in_fd, body_offset, size);
   off_t in_off = body_offset;
@@ -168,9 +167,10 @@ void copy_body(EntrySink *out, int in_fd, off_t body_offset, uint64_t size) {
     size_t chunk = static_cast<size_t>(std::min(size - copied, kMaxSendfileChunk));
     ssize_t got = sendfile(out->fd, in_fd, &in_off, chunk);
     if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) fail_body(out, got, size, body_offset, in_off, copied);
+    if (got <= 0) return fail_body(out, got, size, body_offset, in_off, copied, err);
     copied += static_cast<uint64_t>(got);
   }
+  return true;
 }
 
 // Starts writing the bytes that reached the file since the last call to the
@@ -189,10 +189,10 @@ WriterSettings default_writer_settings() {
   return WriterSettings{kBufferSize, kKernelCopyFrom};
 }
 
-void stage_open(RequestStage *stage, size_t size) {
+bool stage_open(RequestStage *stage, size_t size, Failure *err) {
   size = std::max<size_t>(size, 1);
   *stage = RequestStage{static_cast<char *>(malloc(size)), 0, size};
-  if (!stage->buf) out_of_memory(kFname, "output buffer", static_cast<long long>(size));
+  return stage->buf || out_of_memory(err, kFname, "output buffer", static_cast<long long>(size));
 }
 
 void stage_close(RequestStage *stage) {
@@ -200,48 +200,50 @@ void stage_close(RequestStage *stage) {
   *stage = RequestStage{nullptr, 0, 0};
 }
 
-void write_entry(EntrySink *out, const SeqData &rec) {
+bool write_entry(EntrySink *out, const SeqData &rec, Failure *err) {
+  const RunState &run = *out->run;
   out->head.clear();
   if (out->newline_pending) out->head.push_back('\n');
-  append_entry_head(&out->head, rec.service_id, rec.req_size, out->vvm_id);
-  int fdin = input_descriptor(out, rec.req_file_fp);
+  // A head that cannot be composed ends the file where it is.
+  if (!append_entry_head(run, &out->head, rec.service_id, rec.req_size, out->vvm_id, err))
+    return false;
+  int fdin = input_descriptor(out, rec.req_file_fp, err);
+  if (fdin < 0) return false;
   if (run.log.debug_level)
     debug_log(run.log, 4, kFname, "sendfile args: fdout %d fdin %d off %ld size %lu\n", out->fd,
               fdin, static_cast<long>(rec.req_offset), rec.req_size);
-  put(out, out->head.data(), out->head.size());
+  if (!put(out, out->head.data(), out->head.size(), err)) return false;
   out->newline_pending = false;  // it leads the head
-  if (rec.req_size >= out->kernel_copy_from)
-    copy_body(out, fdin, rec.req_offset, rec.req_size);
-  else
-    read_body(out, fdin, rec.req_offset, rec.req_size);
+  bool copied = rec.req_size >= out->kernel_copy_from
+                    ? copy_body(out, fdin, rec.req_offset, rec.req_size, err)
+                    : read_body(out, fdin, rec.req_offset, rec.req_size, err);
+  if (!copied) return false;
   out->newline_pending = true;
   out->written += out->head.size() + rec.req_size;
   start_writeback(out);
+  return true;
 }
 
-void flush_entries(EntrySink *out) {
-  flush_or_fail(out);
+bool flush_entries(EntrySink *out, Failure *err) {
+  return flush_or_fail(out, err);
 }
 
-void finish_entries(EntrySink *out) {
-  flush_or_fail(out);
+bool finish_entries(EntrySink *out, Failure *err) {
+  if (!flush_or_fail(out, err)) return false;
   if (out->newline_pending) {
-    if (write(out->fd, "\n", 1) != 1) {
-      error_log(run.log, 1, kFname, "Unable to write request in index_%d: %s", out->vvm_id,
-                strerror(errno));
-      vt_exit(-1);
-    }
+    if (write(out->fd, "\n", 1) != 1)
+      return fail(err, kFname, "Unable to write request in index_%d: %s", out->vvm_id,
+                  strerror(errno));
     vtlb_sha256_update(&out->digest, "\n", 1);
     out->newline_pending = false;
     out->written++;
   }
   // The rest of the file: nbytes 0 reaches its end.
   sync_file_range(out->fd, static_cast<off_t>(out->writeback_from), 0, SYNC_FILE_RANGE_WRITE);
-  uint64_t planned = static_cast<uint64_t>(run.workers.vvm_list[out->vvm_id].offset);
-  if (out->written != planned) {
-    error_log(run.log, 1, "process_sequence_data_new",
-              "vt_req_%d holds %lu bytes of entries where its index expects %lu", out->vvm_id,
-              out->written, planned);
-    vt_exit(-1);
-  }
+  uint64_t planned = static_cast<uint64_t>(out->run->workers.vvm_list[out->vvm_id].offset);
+  if (out->written != planned)
+    return fail(err, "process_sequence_data_new",
+                "vt_req_%d holds %lu bytes of entries where its index expects %lu", out->vvm_id,
+                out->written, planned);
+  return true;
 }

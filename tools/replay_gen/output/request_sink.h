@@ -25,7 +25,9 @@
 #include <string>
 
 #include "base/core/sha256.h"
+#include "tools/replay_gen/failure.h"
 #include "tools/replay_gen/records.h"
+#include "tools/replay_gen/run_state.h"
 
 // How the writer threads write: the size of each thread's output buffer and
 // the body size from which the kernel copies a body.
@@ -44,13 +46,14 @@ struct RequestStage {
   size_t cap;
 };
 
-// Allocates the buffer (at least one byte); ends the run if it cannot.
-void stage_open(RequestStage *stage, size_t size);
+// Allocates the buffer (at least one byte); false, with *err, when it cannot.
+bool stage_open(RequestStage *stage, size_t size, Failure *err);
 // Releases the buffer; the stage must be empty.
 void stage_close(RequestStage *stage);
 
 // One worker's request file as its writer thread fills it.
 struct EntrySink {
+  const RunState *run;
   int fd;
   int vvm_id;
   RequestStage *stage;
@@ -63,17 +66,17 @@ struct EntrySink {
   Sha256State digest;         // of the bytes handed on for the file so far
 };
 
-// Appends rec's entry to the file, its final newline left pending. A failure
-// is reported and ends the run, after the bytes handed on before it, and the
-// newline of the last whole entry, have reached the file.
-void write_entry(EntrySink *out, const SeqData &rec);
+// Appends rec's entry to the file, its final newline left pending. On a
+// failure (false, with *err) the bytes handed on before it, and the newline
+// of the last whole entry, have reached the file.
+bool write_entry(EntrySink *out, const SeqData &rec, Failure *err);
 
 // Puts the buffered bytes into the file, the last newline still owed.
-void flush_entries(EntrySink *out);
+bool flush_entries(EntrySink *out, Failure *err);
 
-// Puts the buffered bytes and the last newline into the file, then ends the
-// run if the file did not get exactly the bytes that its index expects. The
-// digest then covers the whole file.
-void finish_entries(EntrySink *out);
+// Puts the buffered bytes and the last newline into the file, then fails if
+// the file did not get exactly the bytes that its index expects. The digest
+// then covers the whole file.
+bool finish_entries(EntrySink *out, Failure *err);
 
 #endif  // VT_REPLAY_GEN_OUTPUT_REQUEST_SINK_H_

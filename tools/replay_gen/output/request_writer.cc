@@ -8,13 +8,11 @@
 #include <string.h>
 
 #include <algorithm>
-#include <exception>
+#include <atomic>
 #include <vector>
 
-#include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/output/request_sink.h"
-#include "tools/replay_gen/run_state.h"
 
 namespace {
 
@@ -28,12 +26,12 @@ struct WriterThread {
   const uint8_t *entry_worker;
   uint64_t n;
   bool last;
-  // What a vt_exit hook threw in this thread (unit tests only: the run's
-  // vt_exit never returns); the main thread raises it again after the join.
-  std::exception_ptr failure;
+  std::atomic<bool> *stop;  // set once a thread failed: the others stop too
+  Failure failure;
 };
 
-void write_worker(const WriterThread &t, int w) {
+bool write_worker(WriterThread &t, int w) {
+  RunState &run = *t.writers->run;
   EntrySink &out = t.writers->sinks[static_cast<size_t>(w)];
   out.stage = &t.writers->stages[static_cast<size_t>(t.index)];
   const uint8_t *end = t.entry_worker + t.n;
@@ -42,39 +40,43 @@ void write_worker(const WriterThread &t, int w) {
   };
   const uint8_t *at = next_entry(t.entry_worker);
   while (at) {
+    if (t.stop->load(std::memory_order_relaxed)) return true;
     // The system calls of an entry push the records out of the processor's
     // caches: the next one is fetched while this entry is being written.
     const uint8_t *next = at + 1 < end ? next_entry(at + 1) : nullptr;
     if (next) __builtin_prefetch(&t.recs[next - t.entry_worker]);
-    write_entry(&out, t.recs[at - t.entry_worker]);
+    if (!write_entry(&out, t.recs[at - t.entry_worker], &t.failure)) return false;
     at = next;
   }
   // The buffer serves the thread's next worker.
-  if (t.last) {
-    finish_entries(&out);
-    vtlb_sha256_final(&out.digest, run.manifest.request_sha256[w]);
-  } else {
-    flush_entries(&out);
-  }
+  if (!t.last) return flush_entries(&out, &t.failure);
+  if (!finish_entries(&out, &t.failure)) return false;
+  vtlb_sha256_final(&out.digest, run.manifest.request_sha256[w]);
+  return true;
 }
 
 void *writer_main(void *arg) {
   auto *t = static_cast<WriterThread *>(arg);
-  try {
-    for (int w = t->index; w < run.workers.num_vvm; w += t->writers->threads) write_worker(*t, w);
-  } catch (...) {
-    t->failure = std::current_exception();
-  }
+  int workers = t->writers->run->workers.num_vvm;
+  for (int w = t->index; w < workers && !t->stop->load(); w += t->writers->threads)
+    if (!write_worker(*t, w)) t->stop->store(true);
   return nullptr;
 }
 
-void join_writers(std::vector<WriterThread> &writers, int started) {
+// Joins the threads started; the first that cannot be joined is the
+// batch's failure, then the lowest thread's that failed.
+bool join_writers(std::vector<WriterThread> &writers, int started, Failure *err) {
+  bool joined = true;
+  for (int i = 0; i < started; i++)
+    if (pthread_join(writers[i].tid, nullptr) != 0 && joined)
+      joined = fail(err, kFname, "Request Writer Thread[%d] Failed", i);
+  if (!joined) return false;
   for (int i = 0; i < started; i++) {
-    if (pthread_join(writers[i].tid, nullptr) != 0) {
-      error_log(run.log, 1, kFname, "Request Writer Thread[%d] Failed", i);
-      vt_exit(-1);
-    }
+    if (writers[i].failure.status == 0) continue;
+    *err = writers[i].failure;
+    return false;
   }
+  return true;
 }
 
 }  // namespace
@@ -83,14 +85,18 @@ int request_writer_threads(int num_cpu, int workers) {
   return std::max(1, std::min(num_cpu, workers));
 }
 
-void writers_open(RequestWriters *w, int threads, const WriterSettings &settings) {
+bool writers_open(RunState &run, RequestWriters *w, int threads, const WriterSettings &settings,
+                  Failure *err) {
   if (run.log.debug_level) debug_log(run.log, 5, kFname, "request writer threads = %d", threads);
+  w->run = &run;
   w->threads = threads;
   w->stages.assign(static_cast<size_t>(threads), RequestStage{nullptr, 0, 0});
-  for (RequestStage &stage : w->stages) stage_open(&stage, settings.buffer_size);
+  for (RequestStage &stage : w->stages)
+    if (!stage_open(&stage, settings.buffer_size, err)) return false;
   w->sinks.clear();
   for (int v = 0; v < run.workers.num_vvm; v++) {
-    w->sinks.push_back(EntrySink{run.workers.vvm_list[v].vt_req_file_fd,
+    w->sinks.push_back(EntrySink{&run,
+                                 run.workers.vvm_list[v].vt_req_file_fd,
                                  v,
                                  nullptr,
                                  settings.kernel_copy_from,
@@ -102,11 +108,13 @@ void writers_open(RequestWriters *w, int threads, const WriterSettings &settings
                                  {}});
     vtlb_sha256_init(&w->sinks.back().digest);
   }
+  return true;
 }
 
-void write_request_batch(RequestWriters *w, const SeqData *recs, const uint8_t *entry_worker,
-                         uint64_t n, bool last) {
+bool write_request_batch(RequestWriters *w, const SeqData *recs, const uint8_t *entry_worker,
+                         uint64_t n, bool last, Failure *err) {
   std::vector<WriterThread> threads(static_cast<size_t>(w->threads));
+  std::atomic<bool> stop{false};
   for (int i = 0; i < w->threads; i++) {
     WriterThread &t = threads[static_cast<size_t>(i)];
     t.index = i;
@@ -115,15 +123,15 @@ void write_request_batch(RequestWriters *w, const SeqData *recs, const uint8_t *
     t.entry_worker = entry_worker;
     t.n = n;
     t.last = last;
+    t.stop = &stop;
     if (pthread_create(&t.tid, nullptr, writer_main, &t) != 0) {
-      join_writers(threads, i);
-      error_log(run.log, 1, kFname, "Failed to create Request Writer Thread[%d]", i);
-      vt_exit(-1);
+      // The threads started write their workers whole before the run ends.
+      Failure ignored;
+      join_writers(threads, i, &ignored);
+      return fail(err, kFname, "Failed to create Request Writer Thread[%d]", i);
     }
   }
-  join_writers(threads, w->threads);
-  for (const WriterThread &t : threads)
-    if (t.failure) std::rethrow_exception(t.failure);
+  return join_writers(threads, w->threads, err);
 }
 
 void writers_close(RequestWriters *w) {
@@ -132,16 +140,11 @@ void writers_close(RequestWriters *w) {
   w->sinks.clear();
 }
 
-void write_request_files(const uint8_t *entry_worker, uint64_t n, int threads,
-                         const WriterSettings &settings) {
+bool write_request_files(RunState &run, const uint8_t *entry_worker, uint64_t n, int threads,
+                         const WriterSettings &settings, Failure *err) {
   RequestWriters w;
-  writers_open(&w, threads, settings);
-  try {
-    write_request_batch(&w, run.records.seq_data_arr, entry_worker, n, true);
-  } catch (...) {
-    // A vt_exit hook's exception (unit tests): the buffers go with it.
-    writers_close(&w);
-    throw;
-  }
+  bool ok = writers_open(run, &w, threads, settings, err) &&
+            write_request_batch(&w, run.records.seq_data_arr, entry_worker, n, true, err);
   writers_close(&w);
+  return ok;
 }

@@ -10,8 +10,10 @@
 
 #include <vector>
 
+#include "tools/replay_gen/failure.h"
 #include "tools/replay_gen/output/request_sink.h"
 #include "tools/replay_gen/records.h"
+#include "tools/replay_gen/run_state.h"
 
 // Writer threads for `workers` request files on a machine of num_cpu
 // processors (0 or less when unknown): one per processor, at most one per
@@ -20,28 +22,31 @@ int request_writer_threads(int num_cpu, int workers);
 
 // The writers of one Step 4: an output buffer per thread, a sink per worker.
 struct RequestWriters {
+  RunState *run = nullptr;
   int threads = 1;
   std::vector<RequestStage> stages;
   std::vector<EntrySink> sinks;
 };
 
-void writers_open(RequestWriters *w, int threads, const WriterSettings &settings);
+bool writers_open(RunState &run, RequestWriters *w, int threads, const WriterSettings &settings,
+                  Failure *err);
 
 // Writes the entry of each of the n records recs (in time order) to the
 // request file of worker entry_worker[i]; each worker's bytes are in its
 // file when this returns but for the newline owed to its last entry. After
 // the last batch (last true) each worker's file also gets that newline and
 // is checked to have grown by exactly vvm_list[w].offset bytes, and its
-// SHA-256 goes to run.manifest.request_sha256[w]. A failure ends the run.
-void write_request_batch(RequestWriters *w, const SeqData *recs, const uint8_t *entry_worker,
-                         uint64_t n, bool last);
+// SHA-256 goes to run.manifest.request_sha256[w]. A thread that fails stops
+// the others; its failure (the lowest thread's) is the batch's.
+bool write_request_batch(RequestWriters *w, const SeqData *recs, const uint8_t *entry_worker,
+                         uint64_t n, bool last, Failure *err);
 
 // Releases the buffers.
 void writers_close(RequestWriters *w);
 
 // All of it over the first n records of seq_data_arr at once; the bytes are
 // the same with any settings (request_sink.h).
-void write_request_files(const uint8_t *entry_worker, uint64_t n, int threads,
-                         const WriterSettings &settings);
+bool write_request_files(RunState &run, const uint8_t *entry_worker, uint64_t n, int threads,
+                         const WriterSettings &settings, Failure *err);
 
 #endif  // VT_REPLAY_GEN_OUTPUT_REQUEST_WRITER_H_

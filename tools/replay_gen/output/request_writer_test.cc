@@ -17,8 +17,9 @@ namespace {
 class RequestWriter : public PackageTest {
  protected:
   // Empties the request files and writes them again from the plan of the
-  // last run_steps (each entry's worker through its session's user slot).
-  std::vector<std::string> rewrite(int threads, WriterSettings settings) {
+  // last run_steps (each entry's worker through its session's user slot);
+  // false when that failed.
+  bool rewrite(int threads, WriterSettings settings, Failure *e) {
     std::vector<uint8_t> workers;
     for (uint64_t i = 0; i < run.counters.g_valid_msgcount; i++)
       workers.push_back(
@@ -27,8 +28,14 @@ class RequestWriter : public PackageTest {
       EXPECT_EQ(ftruncate(run.workers.vvm_list[w].vt_req_file_fd, 0), 0);
       lseek(run.workers.vvm_list[w].vt_req_file_fd, 0, SEEK_SET);
     }
-    write_request_files(workers.data(), workers.size(), threads, settings);
+    return write_request_files(run, workers.data(), workers.size(), threads, settings, e);
+  }
+  std::vector<std::string> rewritten(int threads, WriterSettings settings) {
+    EXPECT_TRUE(rewrite(threads, settings, &err));
     return files();
+  }
+  Outcome rewrite_to_end(int threads, WriterSettings settings) {
+    return run_to_end([&](Failure *e) { return rewrite(threads, settings, e); });
   }
   // A package file's digest as the package's reader computes it.
   std::string digest_of(const std::string &name) {
@@ -70,7 +77,7 @@ TEST_F(RequestWriter, SameBytesWithAnyThreadsBuffersAndCopies) {
     for (size_t buffer : {size_t{997}, size_t{1 << 20}})
       for (uint64_t kernel_from :
            {uint64_t{0}, uint64_t{100}, uint64_t{700 * 1024}, ~uint64_t{0}}) {
-        EXPECT_EQ(rewrite(threads, {buffer, kernel_from}), first)
+        EXPECT_EQ(rewritten(threads, {buffer, kernel_from}), first)
             << threads << " threads, buffer " << buffer << ", kernel copies from " << kernel_from;
         // Each file's digest, taken on the way, is that of the file.
         for (int w = 0; w < run.workers.num_vvm; w++)
@@ -83,13 +90,14 @@ TEST_F(RequestWriter, SameBytesWithAnyThreadsBuffersAndCopies) {
   // The threads' buffers go back once the files are written. (The count is
   // the allocator's; under the address sanitizer its leak check does this.)
   struct mallinfo2 before = mallinfo2();
-  for (int round = 0; round < 4; round++) rewrite(2, {1 << 20, ~uint64_t{0}});
+  for (int round = 0; round < 4; round++) rewritten(2, {1 << 20, ~uint64_t{0}});
   struct mallinfo2 after = mallinfo2();
   EXPECT_LT(after.uordblks + after.hblkhd, before.uordblks + before.hblkhd + (1 << 20));
 }
 
 // A failing entry ends the run with its message and status; the worker's
-// file keeps every whole entry before it, the last newline included.
+// file keeps every whole entry before it, the last newline included. The
+// other threads stop too, between entries.
 TEST_F(RequestWriter, FailureKeepsWholeEntriesBeforeIt) {
   for (uint64_t kernel_from : {uint64_t{0}, ~uint64_t{0}}) {
     SCOPED_TRACE(kernel_from ? "read into the buffer" : "copied by the kernel");
@@ -98,11 +106,12 @@ TEST_F(RequestWriter, FailureKeepsWholeEntriesBeforeIt) {
     run_steps();
     std::vector<std::string> whole = files();
     run.records.seq_data_arr[1].req_file_fp = nullptr;  // time order: the user's second entry
-    Outcome o = run_to_end([&] { rewrite(2, {1 << 20, kernel_from}); });
+    Outcome o = rewrite_to_end(2, {1 << 20, kernel_from});
     EXPECT_EQ(o.status, -1);
     EXPECT_EQ(o.err, "add_request_new:error in fileno(). seq_file_fp (nil) Bad file descriptor\n");
     EXPECT_EQ(file("vt_req_0"), entry(0, "first"));
-    EXPECT_EQ(file("vt_req_1"), whole[1]);
+    std::string other = file("vt_req_1");
+    EXPECT_TRUE(other.empty() || other == whole[1]) << other;
     reset();
   }
 }
@@ -119,45 +128,46 @@ TEST(RequestWriterThreads, OneAProcessorUpToTheWorkers) {
 
 // A writer thread that cannot be started ends the run, once the ones
 // started before it have ended.
-TEST_F(RequestWriter, AThreadThatCannotStartOrBeJoinedEndsTheRun) {
+TEST_F(RequestWriter, AThreadThatCannotStartOrBeJoinedFailsTheRun) {
   set_services(1);
   load({{4, kT, 0, "first"}, {5, kT + 1, 0, "other"}});
   run_steps();
   vt_fail_thread_create_after(1);
-  Outcome o = run_to_end([&] { rewrite(2, {1 << 20, 0}); });
+  Outcome o = rewrite_to_end(2, {1 << 20, 0});
   vt_fail_thread_create_after(-1);
   EXPECT_EQ(o.status, -1);
   EXPECT_EQ(o.err, "process_sequence_data_new:Failed to create Request Writer Thread[1]\n");
   // One that cannot be joined (the last) ends it too, naming it.
   vt_fail_thread_join_after(1);
-  o = run_to_end([&] { rewrite(2, {1 << 20, 0}); });
+  o = rewrite_to_end(2, {1 << 20, 0});
   vt_fail_thread_join_after(-1);
   EXPECT_EQ(o.status, -1);
   EXPECT_EQ(o.err, "process_sequence_data_new:Request Writer Thread[1] Failed\n");
 }
 
 // A writer's buffer that cannot be had ends the run, naming its size.
-TEST_F(RequestWriter, ABufferThatCannotBeHadEndsTheRun) {
+TEST_F(RequestWriter, ABufferThatCannotBeHadFailsTheRun) {
   if (!vt_alloc_failures_supported()) GTEST_SKIP() << "the sanitizers keep their own allocator";
   set_services(1);
   load({{4, kT, 0, "first"}, {5, kT + 1, 0, "other"}});
   run_steps();
   vt_fail_alloc_of(12347);
-  Outcome o = run_to_end([&] { rewrite(2, {12347, 0}); });
+  Outcome o = rewrite_to_end(2, {12347, 0});
   vt_fail_alloc_of(0);
   EXPECT_EQ(o.status, -1);
   EXPECT_EQ(o.err, "add_request_new:Out of Memory: output buffer (size = 12347) for index -1\n");
 }
 
 // A user's node that cannot be had ends the run, naming it and its size.
-TEST_F(RequestWriter, AUserThatCannotBeHadEndsTheRun) {
+TEST_F(RequestWriter, AUserThatCannotBeHadFailsTheRun) {
   if (!vt_alloc_failures_supported()) GTEST_SKIP() << "the sanitizers keep their own allocator";
   set_services(1);
   load({{4, kT, 0, "first"}});
-  init_vvm_data();
-  Outcome o = run_to_end([] {
+  ASSERT_TRUE(init_vvm_data(run, &err));
+  UserNode *user = nullptr;
+  Outcome o = run_to_end([&](Failure *e) {
     vt_fail_alloc_of(sizeof(UserNode));
-    add_user_new(run.records.seq_data_arr[0]);
+    return add_user_new(run, run.records.seq_data_arr[0], &user, e);
   });
   vt_fail_alloc_of(0);
   EXPECT_EQ(o.status, -1);
@@ -169,9 +179,9 @@ TEST_F(RequestWriter, AUserThatCannotBeHadEndsTheRun) {
 // owed to its last entry cannot be written (naming the file and why), and
 // when its entries do not add up to what its index lines expect (the input
 // changed under the run), naming both sizes.
-TEST_F(RequestWriter, AFileThatCannotBeFinishedEndsTheRun) {
+TEST_F(RequestWriter, AFileThatCannotBeFinishedFailsTheRun) {
   run.workers.num_vvm = 4;
-  init_vvm_data();
+  ASSERT_TRUE(init_vvm_data(run, &err));
   run.workers.vvm_list[3].offset = 12;
   int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
   ASSERT_GE(full, 0);
@@ -189,14 +199,15 @@ TEST_F(RequestWriter, AFileThatCannotBeFinishedEndsTheRun) {
   };
   for (const Case &c : cases) {
     RequestStage stage;
-    stage_open(&stage, 64);
+    stage_open(&stage, 64, &err);
     EntrySink out{};
+    out.run = &run;
     out.fd = c.fd;
     out.vvm_id = 3;
     out.stage = &stage;
     out.newline_pending = c.newline_pending;
     out.written = c.written;
-    Outcome o = run_to_end([&] { finish_entries(&out); });
+    Outcome o = run_to_end([&](Failure *e) { return finish_entries(&out, e); });
     stage_close(&stage);
     EXPECT_EQ(std::to_string(o.status) + o.err, c.outcome);
   }
@@ -224,16 +235,18 @@ TEST_F(RequestWriter, KernelCopiesFromTheThresholdOn) {
   };
   for (Case c : {Case{9, 3}, Case{10, 2}, Case{11, 1}, Case{121, 0}}) {
     SCOPED_TRACE(c.kernel_copy_from);
-    init_vvm_data();
+    ASSERT_TRUE(init_vvm_data(run, &err));
     RequestStage stage;
-    stage_open(&stage, 50);
+    stage_open(&stage, 50, &err);
     EntrySink out{};
+    out.run = &run;
     out.fd = run.workers.vvm_list[0].vt_req_file_fd;
     out.stage = &stage;
     out.kernel_copy_from = c.kernel_copy_from;
-    for (uint64_t i = 0; i < recs.size(); i++) write_entry(&out, run.records.seq_data_arr[i]);
+    for (uint64_t i = 0; i < recs.size(); i++)
+      ASSERT_TRUE(write_entry(&out, run.records.seq_data_arr[i], &err));
     run.workers.vvm_list[0].offset = static_cast<off_t>(expected.size());
-    finish_entries(&out);
+    ASSERT_TRUE(finish_entries(&out, &err));
     stage_close(&stage);
     EXPECT_EQ(out.kernel_copies, c.kernel_copies);
     EXPECT_EQ(file("vt_req_0"), expected);

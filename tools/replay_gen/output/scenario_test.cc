@@ -16,7 +16,6 @@ namespace {
 class ScenarioTest : public testing::Test {
  protected:
   void SetUp() override {
-    run = RunState{};
     wdir_ = make_temp_dir();
     std::filesystem::create_directories(wdir_ + "/scenarios/proj/sub");
     setenv("VT_WDIR", wdir_.c_str(), 1);
@@ -28,18 +27,18 @@ class ScenarioTest : public testing::Test {
   }
   void TearDown() override {
     unsetenv("VT_WDIR");
-    run = RunState{};
     std::filesystem::remove_all(wdir_);
   }
   std::string path() const { return wdir_ + "/scenarios/" + run.config.scenario_name; }
   // Runs create_scenario; its standard output goes to out_.
   Outcome create() {
     testing::internal::CaptureStdout();
-    Outcome o = run_to_end(create_scenario);
+    Outcome o = run_to_end([&](Failure *e) { return create_scenario(run, e); });
     out_ = testing::internal::GetCapturedStdout();
     return o;
   }
   std::string wdir_, out_;
+  RunState run;
 };
 
 std::string expected_content(const std::string &keywords) {
@@ -104,7 +103,7 @@ TEST_F(ScenarioTest, ContentWithKeywordsAndReplacedOnlyWithForce) {
 // A scenario that cannot be written whole (a close that reports an error;
 // the file size limit standing for a full disk, the captured message must
 // fit under it), a missing VT_WDIR or scenario directory end the run.
-TEST_F(ScenarioTest, WhatCannotBeMadeOrWrittenEndsTheRun) {
+TEST_F(ScenarioTest, WhatCannotBeMadeOrWrittenFailsTheRun) {
   vt_fail_close_of(path().c_str(), EIO, 1);  // a late write error
   Outcome late = create();
   vt_fail_close_of("", 0, 0);
@@ -113,7 +112,7 @@ TEST_F(ScenarioTest, WhatCannotBeMadeOrWrittenEndsTheRun) {
             "create_scenario:Error in writing scenario '" + path() + "': Input/output error\n");
   unlink(path().c_str());
 
-  Outcome full = run_with_file_size_limit(200, create_scenario);
+  Outcome full = run_with_file_size_limit(200, [&](Failure *e) { return create_scenario(run, e); });
   EXPECT_EQ(full.status, -1);
   EXPECT_EQ(full.err,
             "create_scenario:Error in writing scenario '" + path() + "': File too large\n");

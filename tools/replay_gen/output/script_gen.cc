@@ -5,7 +5,9 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <string>
@@ -16,20 +18,19 @@
 #include "base/core/group_cmd.h"
 #include "base/core/shell_cmd.h"
 #include "base/core/shell_quote.h"
-#include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/interrupt.h"
 #include "tools/replay_gen/log.h"
-#include "tools/replay_gen/run_state.h"
 
 namespace {
 
 const char kFname[] = "create_script";
 
-std::string script_path() {
+// The script's path, or "" with *err when VT_WDIR is not set.
+std::string script_path(const RunState &run, Failure *err) {
   const char *wdir = getenv("VT_WDIR");
   if (!wdir) {
-    error_log(run.log, 1, kFname, "Error in getting script name %s", run.config.script_name);
-    vt_exit(-1);
+    fail(err, kFname, "Error in getting script name %s", run.config.script_name);
+    return "";
   }
   std::string path = std::string(wdir) + "/scripts/" + run.config.script_name;
   if (run.log.debug_level)
@@ -44,50 +45,49 @@ bool script_exists(const std::string &path) {
   return true;
 }
 
-void remove_existing_script(const std::string &path) {
-  if (!run.options.run_forcefully) {
-    error_log(run.log, 1, kFname, "Script '%s' already exist, Exiting ... !\n", path.c_str());
-    vt_exit(-1);
-  }
+bool remove_existing_script(const RunState &run, const std::string &path, Failure *err) {
+  if (!run.options.run_forcefully)
+    return fail(err, kFname, "Script '%s' already exist, Exiting ... !\n", path.c_str());
   std::string cmd = "rm -rf " + vtlb_shell_quote(path);
   int rc = vtlb_run_shell_cmd(cmd);
   if (run.log.debug_level) debug_log(run.log, 1, kFname, "Return value of system() is = %d", rc);
-  if (rc == -1) {
-    error_log(run.log, 1, kFname, "Fork/exec failed: Error in  deleting existing script '%s':%s",
-              path.c_str(), strerror(errno));
-    vt_exit(-1);
-  }
-  if (vtlb_shell_cmd_failed(rc)) {
-    error_log(run.log, 1, kFname, "system(%s) failed: Error in  deleting existing script '%s'\n",
-              cmd.c_str(), path.c_str());
-    vt_exit(-1);
-  }
+  if (rc == -1)
+    return fail(err, kFname, "Fork/exec failed: Error in  deleting existing script '%s':%s",
+                path.c_str(), strerror(errno));
+  if (vtlb_shell_cmd_failed(rc))
+    return fail(err, kFname, "system(%s) failed: Error in  deleting existing script '%s'\n",
+                cmd.c_str(), path.c_str());
   if (run.log.debug_level)
     debug_log(run.log, 2, kFname, "Existing Script '%s' deleted as -f option was used. \n",
               path.c_str());
+  return true;
 }
 
 // Runs a suite command in a process group of its own within the configured
-// time limit (its output read into *output when given) and returns its wait
-// status, or -1 with errno set when the shell could not be run. A command
-// that outlives the limit is ended with its whole group, and so is the run.
-int run_suite_command(const std::string &cmd, const char *fname, std::string *output = nullptr) {
+// time limit (its output read into *output when given) and gives its wait
+// status in *rc, or -1 with errno set when the shell could not be run. A
+// command that outlives the limit is ended with its whole group, and the
+// run fails.
+bool run_suite_command(const RunState &run, const std::string &cmd, const char *fname, int *rc,
+                       Failure *err, std::string *output = nullptr) {
   GroupCmdResult r = vtlb_run_group_cmd(cmd, run.config.suite_command_time_limit, output);
-  if (r.timed_out) {
-    error_log(run.log, 1, fname,
-              "Suite command %s did not end within the time limit of %lld s "
-              "(SUITE_COMMAND_TIME_LIMIT); its process group was ended.",
-              cmd.c_str(), static_cast<long long>(run.config.suite_command_time_limit));
-    vt_exit(-1);
-  }
+  if (r.timed_out)
+    return fail(err, fname,
+                "Suite command %s did not end within the time limit of %lld s "
+                "(SUITE_COMMAND_TIME_LIMIT); its process group was ended.",
+                cmd.c_str(), static_cast<long long>(run.config.suite_command_time_limit));
   if (r.status == -1) errno = r.error;
-  return r.status;
+  *rc = r.status;
+  return true;
 }
 
-// The generator command for script_type: "C" selects the C script generator.
-std::string generator_cmd() {
-  const char *generator =
-      strcmp(run.config.script_type, "C") == 0 ? "vtu_gen_cscript" : "vtu_gen_script";
+// The generator for script_type: "C" selects the C script generator.
+const char *generator_of(const RunState &run) {
+  return strcmp(run.config.script_type, "C") == 0 ? "vtu_gen_cscript" : "vtu_gen_script";
+}
+
+std::string generator_cmd(const RunState &run) {
+  const char *generator = generator_of(run);
   if (run.log.debug_level) {
     debug_log(run.log, 1, kFname, "%s is generating the script file...", generator);
     debug_log(run.log, 1, kFname, "script_name = %s, %s_file_name =  %s", run.config.script_name,
@@ -97,18 +97,16 @@ std::string generator_cmd() {
          vtlb_shell_quote(run.script_input.vtu_gen_script_file_name) + " -r";
 }
 
-void run_generator() {
-  std::string cmd = generator_cmd();
-  int rc = run_suite_command(cmd, kFname);
-  if (rc == -1) {
-    error_log(run.log, 1, kFname, "Fork/exec failed (%s): cmd that failed - %s", strerror(errno),
-              cmd.c_str());
-    vt_exit(-1);
-  }
-  if (vtlb_shell_cmd_failed(rc)) {
-    error_log(run.log, 1, kFname, "system(cmd) failed :cmd that failed - %s", cmd.c_str());
-    vt_exit(-1);
-  }
+bool run_generator(const RunState &run, Failure *err) {
+  std::string cmd = generator_cmd(run);
+  int rc;
+  if (!run_suite_command(run, cmd, kFname, &rc, err)) return false;
+  if (rc == -1)
+    return fail(err, kFname, "Fork/exec failed (%s): cmd that failed - %s", strerror(errno),
+                cmd.c_str());
+  if (vtlb_shell_cmd_failed(rc))
+    return fail(err, kFname, "system(cmd) failed :cmd that failed - %s", cmd.c_str());
+  return true;
 }
 
 // "exit status N", "ended by signal N" or the system's reason a command did
@@ -120,64 +118,88 @@ std::string describe_status(int rc) {
   return "ended by signal " + std::to_string(WTERMSIG(rc));
 }
 
-void remove_generator_input() {
-  int rc =
-      vtlb_run_shell_cmd("rm -rf " + vtlb_shell_quote(run.script_input.vtu_gen_script_file_name));
-  if (rc == -1) {
-    error_log(run.log, 1, kFname, "Fork/exec failed:vtu_gen_script file '%s' deletion error: %s",
-              run.script_input.vtu_gen_script_file_name, strerror(errno));
-    vt_exit(-1);
-  }
-  if (vtlb_shell_cmd_failed(rc)) {
-    error_log(run.log, 1, kFname,
-              "system(cmd_buf) failed:vtu_gen_script file '%s' deletion error:%s",
-              run.script_input.vtu_gen_script_file_name, strerror(errno));
-    vt_exit(-1);
-  }
+bool remove_generator_input(const RunState &run, Failure *err) {
+  const char *name = run.script_input.vtu_gen_script_file_name;
+  int rc = vtlb_run_shell_cmd("rm -rf " + vtlb_shell_quote(name));
+  if (rc == -1)
+    return fail(err, kFname, "Fork/exec failed:vtu_gen_script file '%s' deletion error: %s", name,
+                strerror(errno));
+  if (vtlb_shell_cmd_failed(rc))
+    return fail(err, kFname, "system(cmd_buf) failed:vtu_gen_script file '%s' deletion error:%s",
+                name, strerror(errno));
+  return true;
 }
 
 // The generated script's page names, in page order.
-std::vector<std::string> current_page_names() {
+bool current_page_names(const RunState &run, std::vector<std::string> *names, Failure *err) {
   std::string cmd = "vti_get_page " + vtlb_shell_quote(run.config.script_name);
   std::string listing;
-  int rc = run_suite_command(cmd, "rename_gen_file", &listing);
-  if (rc == -1) {
-    console_printf(run.log, "ERROR: popen failed\n");  // on standard output, outside the gates
-    vt_exit(-1);
-  }
+  int rc;
+  if (!run_suite_command(run, cmd, "rename_gen_file", &rc, err, &listing)) return false;
+  // On standard output, outside the gates.
+  if (rc == -1) return fail_text(err, true, "ERROR: popen failed\n");
   // One name a line; a last line without its line end counts too.
-  std::vector<std::string> names;
   for (size_t at = 0; at < listing.size();) {
     size_t end = std::min(listing.find('\n', at), listing.size());
-    names.push_back(listing.substr(at, end - at));
+    names->push_back(listing.substr(at, end - at));
     at = end + 1;
   }
-  if (vtlb_shell_cmd_failed(rc)) {
-    error_log(run.log, 1, "rename_gen_file", "Listing the pages of script %s failed: %s",
-              run.config.script_name, describe_status(rc).c_str());
-    vt_exit(-1);
-  }
-  return names;
+  if (vtlb_shell_cmd_failed(rc))
+    return fail(err, "rename_gen_file", "Listing the pages of script %s failed: %s",
+                run.config.script_name, describe_status(rc).c_str());
+  return true;
 }
 
-void change_page_names(const std::string &from, const std::string &to) {
+bool change_page_names(const RunState &run, const std::string &from, const std::string &to,
+                       Failure *err) {
   std::string cmd = "vtu_change_page_name -s " + vtlb_shell_quote(run.config.script_name) + " -p " +
                     vtlb_shell_quote(from) + " -n " + vtlb_shell_quote(to);
-  int rc = run_suite_command(cmd, "rename_gen_file");
+  int rc;
+  if (!run_suite_command(run, cmd, "rename_gen_file", &rc, err)) return false;
   if (rc == -1 && run.log.debug_level)
     debug_log(run.log, 1, "rename_gen_file", "system() call failed");
-  if (rc == -1 || vtlb_shell_cmd_failed(rc)) {
-    error_log(run.log, 1, "rename_gen_file", "Renaming the pages of script %s failed: %s",
-              run.config.script_name, describe_status(rc).c_str());
-    vt_exit(-1);
-  }
+  if (rc == -1 || vtlb_shell_cmd_failed(rc))
+    return fail(err, "rename_gen_file", "Renaming the pages of script %s failed: %s",
+                run.config.script_name, describe_status(rc).c_str());
+  return true;
 }
 
 // Renames from[i] to to[i] for every i, in as few calls as keep each
 // command line within kMaxRenameCommand bytes.
-void rename_in_calls(const std::vector<std::string> &from, const std::vector<std::string> &to) {
-  for (const RenameCall &call : split_rename_lists(from, to, kMaxRenameCommand))
-    change_page_names(call.from, call.to);
+bool rename_in_calls(const RunState &run, const std::vector<std::string> &from,
+                     const std::vector<std::string> &to, Failure *err) {
+  for (const RenameCall &call : split_rename_lists(run, from, to, kMaxRenameCommand))
+    if (!change_page_names(run, call.from, call.to, err)) return false;
+  return true;
+}
+
+bool path_has_command(const char *command) {
+  const char *path = getenv("PATH");
+  std::string dirs = path ? path : "/bin:/usr/bin";
+  size_t at = 0;
+  for (;;) {
+    size_t end = dirs.find(':', at);
+    std::string dir = dirs.substr(at, end == std::string::npos ? std::string::npos : end - at);
+    if (dir.empty()) dir = ".";
+    std::string file = dir + "/" + command;
+    struct stat st;
+    if (stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(file.c_str(), X_OK) == 0)
+      return true;
+    if (end == std::string::npos) return false;
+    at = end + 1;
+  }
+}
+
+// What a dry run notes instead of running the suite's commands.
+void note_dry_run_script(RunState &run) {
+  const char *wdir = getenv("VT_WDIR");
+  std::string script = std::string(wdir ? wdir : "") + "/scripts/" + run.config.script_name;
+  if (wdir && !run.options.run_forcefully && script_exists(script))
+    run.dry.problems.push_back("script " + script +
+                               " already exists (the run replaces it only with -f)");
+  for (const char *command : {generator_of(run), "vti_get_page", "vtu_change_page_name"})
+    if (!path_has_command(command))
+      run.dry.problems.push_back(std::string("suite command ") + command + " is not on PATH");
 }
 
 }  // namespace
@@ -213,7 +235,8 @@ std::string pick_temporary_suffix(const std::vector<std::string> &current,
   return k == 0 ? "XXX" : "XXX" + std::to_string(k);
 }
 
-std::vector<RenameCall> split_rename_lists(const std::vector<std::string> &from,
+std::vector<RenameCall> split_rename_lists(const RunState &run,
+                                           const std::vector<std::string> &from,
                                            const std::vector<std::string> &to, size_t max_command) {
   // The fixed part of the command: the script name, options and the quotes
   // of both lists (4), less the two commas the first pair goes without.
@@ -242,10 +265,12 @@ std::vector<RenameCall> split_rename_lists(const std::vector<std::string> &from,
   return calls;
 }
 
-void rename_gen_file() {
+bool rename_gen_file(const RunState &run, Failure *err) {
   if (run.log.debug_level) debug_log(run.log, 4, "rename_gen_file", "Method called");
-  std::vector<std::string> current = current_page_names();
-  if (run.services.total_services == 0 || current.size() != run.services.total_services) return;
+  std::vector<std::string> current;
+  if (!current_page_names(run, &current, err)) return false;
+  if (run.services.total_services == 0 || current.size() != run.services.total_services)
+    return true;
   std::vector<std::string> targets, temporary;
   for (int i = 0; i < run.services.total_services; i++)
     targets.push_back(run.services.service_map_ptr[i].service_name);
@@ -253,29 +278,33 @@ void rename_gen_file() {
   // first round and of the second targets a free name, in any order of calls.
   std::string suffix = pick_temporary_suffix(current, targets);
   for (const std::string &t : targets) temporary.push_back(t + suffix);
-  rename_in_calls(current, temporary);
-  rename_in_calls(temporary, targets);
+  return rename_in_calls(run, current, temporary, err) &&
+         rename_in_calls(run, temporary, targets, err);
 }
 
-void create_script() {
-  if (run.script_input.vtu_gen_script_fp) {
-    int rc = fclose(run.script_input.vtu_gen_script_fp);
-    run.script_input.vtu_gen_script_fp = nullptr;
-    if (rc != 0) {
-      error_log(run.log, 1, kFname, "Error in writing file '%s': %s",
-                run.script_input.vtu_gen_script_file_name, strerror(errno));
-      vt_exit(-1);
-    }
+bool create_script(RunState &run, Failure *err) {
+  if (run.options.dry_run) {
+    note_dry_run_script(run);
+    return true;
   }
-  std::string path = script_path();
-  if (script_exists(path)) remove_existing_script(path);
+  ScriptInput &input = run.script_input;
+  if (input.vtu_gen_script_fp) {
+    int rc = fclose(input.vtu_gen_script_fp);
+    input.vtu_gen_script_fp = nullptr;
+    if (rc != 0)
+      return fail(err, kFname, "Error in writing file '%s': %s", input.vtu_gen_script_file_name,
+                  strerror(errno));
+  }
+  std::string path = script_path(run, err);
+  if (path.empty() || (script_exists(path) && !remove_existing_script(run, path, err)))
+    return false;
   // The script lines are printed whatever the log gates say.
   console_printf(run.log, "Generating scripts files in '%s' directory \n", path.c_str());
-  run_generator();
-  remove_generator_input();
+  if (!run_generator(run, err) || !remove_generator_input(run, err)) return false;
   set_interrupt_gen_input(nullptr);
-  rename_gen_file();
+  if (!rename_gen_file(run, err)) return false;
   if (run.log.debug_level) debug_log(run.log, 2, kFname, "script pages renamed");
   console_printf(run.log, "Scripts files in '%s' directory generated successfully \n",
                  path.c_str());
+  return true;
 }

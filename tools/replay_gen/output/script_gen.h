@@ -2,21 +2,25 @@
 #ifndef VT_REPLAY_GEN_OUTPUT_SCRIPT_GEN_H_
 #define VT_REPLAY_GEN_OUTPUT_SCRIPT_GEN_H_
 
-// Runs the suite's generator on the generator input file to make
-// VT_WDIR/scripts/<script_name>, one page per service, removes the input file
-// and names the pages after the services. An existing script is replaced
-// only under -f. Ends the run on failure.
-void create_script();
-
 #include <stddef.h>
 
 #include <string>
 #include <vector>
 
+#include "tools/replay_gen/failure.h"
+#include "tools/replay_gen/run_state.h"
+
+// Runs the suite's generator on the generator input file to make
+// VT_WDIR/scripts/<script_name>, one page per service, removes the input file
+// and names the pages after the services. An existing script is replaced
+// only under -f. A dry run runs no command: an existing script, and a suite
+// command missing from PATH, become its problems.
+bool create_script(RunState &run, Failure *err);
+
 // Gives page k of the generated script the name of service k, through
 // temporary names, when the script has exactly one page per service. A
-// listing or renaming command that fails ends the run.
-void rename_gen_file();
+// listing or renaming command that fails fails the run.
+bool rename_gen_file(const RunState &run, Failure *err);
 
 // Longest command line of one renaming call: the shell gets it as one
 // argument, which the system takes up to 128 KiB.
@@ -37,7 +41,8 @@ struct RenameCall {
 // The pairs from[i] -> to[i] in order, cut into calls whose command line
 // (for script_name) stays within max_command bytes where a single pair
 // allows it.
-std::vector<RenameCall> split_rename_lists(const std::vector<std::string> &from,
+std::vector<RenameCall> split_rename_lists(const RunState &run,
+                                           const std::vector<std::string> &from,
                                            const std::vector<std::string> &to, size_t max_command);
 
 #endif  // VT_REPLAY_GEN_OUTPUT_SCRIPT_GEN_H_

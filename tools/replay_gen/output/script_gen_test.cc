@@ -22,7 +22,6 @@ const char kLogCall[] =
 class ScriptGenTest : public testing::Test {
  protected:
   void SetUp() override {
-    run = RunState{};
     root_ = make_temp_dir();
     fs::create_directories(root_ + "/wdir/scripts");
     setenv("VT_WDIR", (root_ + "/wdir").c_str(), 1);
@@ -41,7 +40,6 @@ class ScriptGenTest : public testing::Test {
     if (run.script_input.vtu_gen_script_fp) fclose(run.script_input.vtu_gen_script_fp);
     run.script_input.vtu_gen_script_fp = nullptr;
     setenv("PATH", old_path_.c_str(), 1);
-    run = RunState{};
     fs::remove_all(root_);
   }
 
@@ -56,7 +54,7 @@ class ScriptGenTest : public testing::Test {
     write_fake("vti_get_page", "cat \"$FAKE_PAGES\" 2>/dev/null\nexit 0\n");
   }
 
-  static void set_services(const std::vector<std::string> &names) {
+  void set_services(const std::vector<std::string> &names) {
     for (int i = 0; i < run.services.total_services; i++)
       free(run.services.service_map_ptr[i].service_name);
     free(run.services.service_map_ptr);
@@ -84,12 +82,13 @@ class ScriptGenTest : public testing::Test {
   Outcome generate() {
     fs::remove(root_ + "/calls");
     testing::internal::CaptureStdout();
-    Outcome o = run_to_end(create_script);
+    Outcome o = run_to_end([&](Failure *e) { return create_script(run, e); });
     out_ = testing::internal::GetCapturedStdout();
     return o;
   }
 
   std::string root_, old_path_, out_;
+  RunState run;
 };
 
 // An existing script stops the run unless forced; the type picks the
@@ -171,7 +170,7 @@ TEST_F(ScriptGenTest, LongListsSplitIntoCalls) {
     want_from += (i ? "," : "") + from.back();
     want_to += (i ? "," : "") + to.back();
   }
-  std::vector<RenameCall> calls = split_rename_lists(from, to, kMaxRenameCommand);
+  std::vector<RenameCall> calls = split_rename_lists(run, from, to, kMaxRenameCommand);
   EXPECT_GT(calls.size(), 2u);
   std::string all_from, all_to;
   for (const RenameCall &c : calls) {
@@ -186,14 +185,14 @@ TEST_F(ScriptGenTest, LongListsSplitIntoCalls) {
   }
   EXPECT_EQ(all_from, want_from);
   EXPECT_EQ(all_to, want_to);
-  EXPECT_EQ(split_rename_lists({"a", "b"}, {"c", "d"}, kMaxRenameCommand).size(), 1u);
+  EXPECT_EQ(split_rename_lists(run, {"a", "b"}, {"c", "d"}, kMaxRenameCommand).size(), 1u);
   for (auto [f, t] : {std::pair<std::string, std::string>{"a", "c"}, {"a'b", "c"}}) {
     std::vector<std::string> two_from = {f, "b"}, two_to = {t, "d"};
     size_t exact = ("vtu_change_page_name -s " + vtlb_shell_quote(run.config.script_name) + " -p " +
                     vtlb_shell_quote(f + ",b") + " -n " + vtlb_shell_quote(t + ",d"))
                        .size();
-    EXPECT_EQ(split_rename_lists(two_from, two_to, exact).size(), 1u) << f;
-    EXPECT_EQ(split_rename_lists(two_from, two_to, exact - 1).size(), 2u) << f;
+    EXPECT_EQ(split_rename_lists(run, two_from, two_to, exact).size(), 1u) << f;
+    EXPECT_EQ(split_rename_lists(run, two_from, two_to, exact - 1).size(), 2u) << f;
   }
 }
 
@@ -201,7 +200,7 @@ TEST_F(ScriptGenTest, LongListsSplitIntoCalls) {
 // status, by a signal, its shell's, or by outliving SUITE_COMMAND_TIME_LIMIT)
 // or that cannot be started ends the run, and so does a removal that cannot
 // be started. A failed generator leaves its input file and nothing is listed.
-TEST_F(ScriptGenTest, FailedCommandEndsRun) {
+TEST_F(ScriptGenTest, FailedCommandFailsTheRun) {
   const std::string gen = run.script_input.vtu_gen_script_file_name;
   const std::string why = "Resource temporarily unavailable";
   const std::string generating = "Generating scripts files in '" + script_path() + "' directory \n";

@@ -10,8 +10,11 @@
 #ifndef VT_REPLAY_GEN_OUTPUT_SPILLED_ENTRIES_H_
 #define VT_REPLAY_GEN_OUTPUT_SPILLED_ENTRIES_H_
 
+#include "tools/replay_gen/failure.h"
+#include "tools/replay_gen/run_state.h"
+
 // The walk; with write_files the request files are written as well (the
 // run), without it nothing is written to them (a dry run).
-void walk_spilled_requests(bool write_files);
+bool walk_spilled_requests(RunState &run, bool write_files, Failure *err);
 
 #endif  // VT_REPLAY_GEN_OUTPUT_SPILLED_ENTRIES_H_

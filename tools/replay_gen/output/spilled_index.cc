@@ -12,39 +12,41 @@ constexpr size_t kUserChunk = 4096;
 
 }  // namespace
 
-void spilled_users_begin(SpilledUsers *u) {
+bool spilled_users_begin(RunState &run, SpilledUsers *u, Failure *err) {
   MergeShape shape = merge_shape(run.spill.budget / kMergeShareDivisor, sizeof(IndexRow));
-  merge_all_runs(&u->rows, &run.spill.rows, shape, UserPlaceLess{});
   u->chunk.clear();
   u->chunk_first = 0;
   u->next_user = 0;
+  return merge_all_runs(run, &u->rows, &run.spill.rows, shape, UserPlaceLess{}, err);
 }
 
-bool next_spilled_user(SpilledUsers *u, UserEntry *user) {
-  if (u->next_user >= run.spill.num_users) return false;
+bool next_spilled_user(RunState &run, SpilledUsers *u, UserEntry *user, bool *more, Failure *err) {
+  *more = u->next_user < run.spill.num_users;
+  if (!*more) return true;
   if (u->next_user >= u->chunk_first + u->chunk.size()) {
     u->chunk_first = u->next_user;
     size_t k =
         static_cast<size_t>(std::min<uint64_t>(kUserChunk, run.spill.num_users - u->next_user));
     u->chunk.resize(k);
-    spill_file_read(run.spill.users, u->next_user * sizeof(UserEntry), u->chunk.data(),
-                    k * sizeof(UserEntry));
+    if (!spill_file_read(run.spill.users, u->next_user * sizeof(UserEntry), u->chunk.data(),
+                         k * sizeof(UserEntry), err))
+      return false;
   }
   *user = u->chunk[static_cast<size_t>(u->next_user - u->chunk_first)];
   u->next_user++;
   return true;
 }
 
-bool next_spilled_row(SpilledUsers *u, ReqNode *row) {
+bool next_spilled_row(SpilledUsers *u, ReqNode *row, bool *more, Failure *err) {
   const IndexRow *top = merge_top(u->rows);
-  if (!top || top->user_no + 1 != u->next_user) return false;
+  *more = top && top->user_no + 1 == u->next_user;
+  if (!*more) return true;
   *row = ReqNode{top->time_stamp,         static_cast<off_t>(top->offset), top->size, top->page_id,
                  top->creation_ts_offset, top->creation_ts_size,           top->type};
-  merge_pop(&u->rows);
-  return true;
+  return merge_pop(&u->rows, err);
 }
 
-void spilled_users_end(SpilledUsers *u) {
+void spilled_users_end(RunState &run, SpilledUsers *u) {
   merge_end(&u->rows);
   u->chunk = {};
   run_sort_release(&run.spill.rows);

@@ -9,6 +9,7 @@
 
 #include <vector>
 
+#include "tools/replay_gen/failure.h"
 #include "tools/replay_gen/records.h"
 #include "tools/replay_gen/run_state.h"
 
@@ -20,16 +21,17 @@ struct SpilledUsers {
 };
 
 // Merges the rows' runs down to one merge and starts reading.
-void spilled_users_begin(SpilledUsers *u);
+bool spilled_users_begin(RunState &run, SpilledUsers *u, Failure *err);
 
-// The next user, false when none is left; its rows follow with
-// next_spilled_row.
-bool next_spilled_user(SpilledUsers *u, UserEntry *user);
+// The next user into *user, *more false when none is left; its rows follow
+// with next_spilled_row.
+bool next_spilled_user(RunState &run, SpilledUsers *u, UserEntry *user, bool *more, Failure *err);
 
-// The next request of the user last returned, false after its last one.
-bool next_spilled_row(SpilledUsers *u, ReqNode *row);
+// The next request of the user last returned, *more false after its last
+// one.
+bool next_spilled_row(SpilledUsers *u, ReqNode *row, bool *more, Failure *err);
 
 // Releases the merge and the spill files behind it.
-void spilled_users_end(SpilledUsers *u);
+void spilled_users_end(RunState &run, SpilledUsers *u);
 
 #endif  // VT_REPLAY_GEN_OUTPUT_SPILLED_INDEX_H_

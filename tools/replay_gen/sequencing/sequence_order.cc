@@ -7,7 +7,6 @@
 #include <algorithm>
 
 #include "tools/replay_gen/date_time.h"
-#include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/run_state.h"
 
@@ -41,19 +40,21 @@ bool time_seq_before(const SeqData &a, const SeqData &b) {
   return a.seq < b.seq;
 }
 
-// Room for n elements of size bytes each; the run ends, naming what, when
+// Room for n elements of size bytes each; null, with *err naming what, when
 // there is none.
-void *new_array(uint64_t n, size_t size, const char *what) {
+void *new_array(uint64_t n, size_t size, const char *what, Failure *err) {
   void *mem = n <= SIZE_MAX / size ? malloc(n * size) : nullptr;
-  if (!mem) out_of_memory("sort_seq_array", what, static_cast<long long>(n * size));
+  if (!mem) out_of_memory(err, "sort_seq_array", what, static_cast<long long>(n * size));
   return mem;
 }
 
 // The records' uid/time keys, sorted. Sorting the 24-byte keys instead of
 // the 80-byte records leaves the records where they are; the keys carry the
 // seq, so they end in the order the records would have.
-UidTimeKey *sorted_uid_time_keys(uint64_t n) {
-  auto *keys = static_cast<UidTimeKey *>(new_array(n, sizeof(UidTimeKey), "uid/timestamp keys"));
+UidTimeKey *sorted_uid_time_keys(const RunState &run, uint64_t n, Failure *err) {
+  auto *keys =
+      static_cast<UidTimeKey *>(new_array(n, sizeof(UidTimeKey), "uid/timestamp keys", err));
+  if (!keys) return nullptr;
   for (uint64_t i = 0; i < n; i++) {
     const SeqData &rec = run.records.seq_data_arr[i];
     keys[i] = UidTimeKey{rec.uid, rec.time_stamp, rec.seq};
@@ -67,13 +68,13 @@ UidTimeKey *sorted_uid_time_keys(uint64_t n) {
 
 }  // namespace
 
-void step_note(const char *format) {
-  info_log(run.log, 1, "  ", format, get_cur_date_time(nullptr));
+void step_note(const LogGates &log, const char *format) {
+  info_log(log, 1, "  ", format, get_cur_date_time(nullptr));
 }
 
-void note_copy_allocation(uint64_t n) {
-  if (run.log.debug_level)
-    debug_log(run.log, 2, "sort_seq_array", "Allocating memory for %s. size = %lu",
+void note_copy_allocation(const LogGates &log, uint64_t n) {
+  if (log.debug_level)
+    debug_log(log, 2, "sort_seq_array", "Allocating memory for %s. size = %lu",
               "Sequence struct copy allocation", n * sizeof(SeqData));
 }
 
@@ -82,38 +83,43 @@ namespace {
 // The default ordering. Only the records' keys are sorted, so the records
 // never leave merge order, and the sort back into it that the last two
 // messages announce has nothing to do.
-void sort_in_place(uint64_t n) {
-  step_note("Start Sorting of sequence file data using uid/timestamp at %s\n");
-  UidTimeKey *keys = sorted_uid_time_keys(n);
-  step_note("End Sorting of request file data using uid/timestamp at %s\n");
-  step_note("Start Filling parent sequence numbers at %s\n");
-  fill_parent_seq(keys, n);
+bool sort_in_place(RunState &run, uint64_t n, Failure *err) {
+  step_note(run.log, "Start Sorting of sequence file data using uid/timestamp at %s\n");
+  UidTimeKey *keys = sorted_uid_time_keys(run, n, err);
+  if (!keys) return false;
+  step_note(run.log, "End Sorting of request file data using uid/timestamp at %s\n");
+  step_note(run.log, "Start Filling parent sequence numbers at %s\n");
+  fill_parent_seq(run, keys, n);
   free(keys);
-  step_note("End Filling parent sequence numbers at %s\n");
-  step_note("Start Sorting of sequence file data using seq number at %s\n");
-  step_note("End Sorting of sequence file data using seq number at %s\n");
+  step_note(run.log, "End Filling parent sequence numbers at %s\n");
+  step_note(run.log, "Start Sorting of sequence file data using seq number at %s\n");
+  step_note(run.log, "End Sorting of sequence file data using seq number at %s\n");
+  return true;
 }
 
-void sort_copy(uint64_t n) {
+bool sort_copy(RunState &run, uint64_t n, Failure *err) {
+  RecordTable &r = run.records;
   const char *what = "Sequence struct copy allocation";
   uint64_t bytes = n * sizeof(SeqData);
-  note_copy_allocation(n);
-  run.records.seq_data_arr_copy = static_cast<SeqData *>(new_array(n, sizeof(SeqData), what));
-  memcpy(run.records.seq_data_arr_copy, run.records.seq_data_arr, bytes);
+  note_copy_allocation(run.log, n);
+  r.seq_data_arr_copy = static_cast<SeqData *>(new_array(n, sizeof(SeqData), what, err));
+  if (!r.seq_data_arr_copy) return false;
+  memcpy(r.seq_data_arr_copy, r.seq_data_arr, bytes);
   // Step 3's inner lines are printed whatever the log gates say.
   console_printf(run.log, "  Start: Sorting of sequence file data using uid/timestamp at %s\n\n",
                  get_cur_date_time(nullptr));
-  std::sort(run.records.seq_data_arr_copy, run.records.seq_data_arr_copy + n,
+  std::sort(r.seq_data_arr_copy, r.seq_data_arr_copy + n,
             [](const SeqData &a, const SeqData &b) { return uid_time_seq_before(a, b); });
   console_printf(run.log, "  End: Sorting of request file data using uid/timestamp at %s\n\n",
                  get_cur_date_time(nullptr));
   console_printf(run.log, "  Start: Filling parent sequence numbers at %s\n\n",
                  get_cur_date_time(nullptr));
-  fill_parent_seq_new();
+  fill_parent_seq_new(run);
   console_printf(run.log, "  End: Filling parent sequence numbers at %s\n\n",
                  get_cur_date_time(nullptr));
-  free(run.records.seq_data_arr_copy);
-  run.records.seq_data_arr_copy = nullptr;
+  free(r.seq_data_arr_copy);
+  r.seq_data_arr_copy = nullptr;
+  return true;
 }
 
 }  // namespace
@@ -126,19 +132,16 @@ int sort_log_data_using_time(const SeqData *a, const SeqData *b) {
   return three_way(a->time_stamp, b->time_stamp);
 }
 
-void sort_seq_array(uint64_t n) {
+bool sort_seq_array(RunState &run, uint64_t n, Failure *err) {
   if (run.log.debug_level)
     debug_log(run.log, 2, "sort_seq_array", "Method called. total entries = %lu", n);
-  if (n == 0) return;
-  if (run.spill.spilling)
-    sort_spilled_records(n);
-  else if (run.options.one_sort_algo)
-    sort_copy(n);
-  else
-    sort_in_place(n);
+  if (n == 0) return true;
+  if (run.spill.spilling) return sort_spilled_records(run, n, err);
+  if (run.options.one_sort_algo) return sort_copy(run, n, err);
+  return sort_in_place(run, n, err);
 }
 
-void sort_seq_data_by_time(uint64_t n) {
+void sort_seq_data_by_time(RunState &run, uint64_t n) {
   if (run.log.debug_level)
     debug_log(run.log, 5, "sort_seq_data_by_time", "Method called. total entries = %lu", n);
   // A run that spills has its records in runs of the time order already.
@@ -147,13 +150,13 @@ void sort_seq_data_by_time(uint64_t n) {
             [](const SeqData &a, const SeqData &b) { return time_seq_before(a, b); });
 }
 
-void update_timestamp_to_relative() {
+void update_timestamp_to_relative(RunState &run) {
   if (run.log.debug_level) debug_log(run.log, 2, "update_timestamp_to_relative", "Method called");
   uint64_t n = run.counters.g_valid_msgcount;
   if (n == 0) return;
-  uint64_t earliest = run.records.seq_data_arr[0].time_stamp;
-  for (uint64_t i = 1; i < n; i++)
-    earliest = std::min(earliest, run.records.seq_data_arr[i].time_stamp);
-  for (uint64_t i = 0; i < n; i++) run.records.seq_data_arr[i].time_stamp -= earliest;
+  SeqData *recs = run.records.seq_data_arr;
+  uint64_t earliest = recs[0].time_stamp;
+  for (uint64_t i = 1; i < n; i++) earliest = std::min(earliest, recs[i].time_stamp);
+  for (uint64_t i = 0; i < n; i++) recs[i].time_stamp -= earliest;
   run.records.time_zero_ms = earliest;
 }

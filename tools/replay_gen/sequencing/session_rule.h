@@ -15,8 +15,7 @@ struct OpenSession {
 
 // True when a record of uid at time_stamp joins session s (window: the
 // session length, new_user_time).
-inline bool session_joins(const OpenSession &s, int64_t uid, uint64_t time_stamp,
-                          uint64_t window) {
+inline bool session_joins(const OpenSession &s, int64_t uid, uint64_t time_stamp, uint64_t window) {
   return uid == s.uid && time_stamp < s.start + window && uid != 0;
 }
 

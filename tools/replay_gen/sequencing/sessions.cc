@@ -13,13 +13,13 @@ OpenSession session_of(const R &rec) {
 }
 
 template <typename R>
-bool joins(const OpenSession &s, const R &rec) {
+bool joins(const RunState &run, const OpenSession &s, const R &rec) {
   return session_joins(s, rec.uid, rec.time_stamp, run.config.new_user_time);
 }
 
 }  // namespace
 
-void fill_parent_seq(const UidTimeKey *sorted, uint64_t n) {
+void fill_parent_seq(RunState &run, const UidTimeKey *sorted, uint64_t n) {
   if (run.log.debug_level)
     debug_log(run.log, 2, "fill_parent_seq", "*****g_valid_msgcount = %lu*******", n);
   if (n == 0) return;
@@ -27,7 +27,7 @@ void fill_parent_seq(const UidTimeKey *sorted, uint64_t n) {
   uint64_t no_parent_seq = 0;
   for (uint64_t i = 0; i < n; i++) {
     const UidTimeKey &key = sorted[i];
-    if (joins(s, key)) {
+    if (joins(run, s, key)) {
       if (run.log.debug_level) debug_log(run.log, 2, "fill_parent_seq", "same user");
     } else {
       s = session_of(key);
@@ -41,7 +41,7 @@ void fill_parent_seq(const UidTimeKey *sorted, uint64_t n) {
     debug_log(run.log, 2, "fill_parent_seq", "no_parent_seq %lu", no_parent_seq);
 }
 
-void fill_parent_seq_new() {
+void fill_parent_seq_new(RunState &run) {
   if (run.log.debug_level) debug_log(run.log, 2, "fill_parent_seq_new", "Method called");
   uint64_t n = run.counters.g_valid_msgcount;
   if (n == 0) return;
@@ -49,7 +49,7 @@ void fill_parent_seq_new() {
   for (uint64_t i = 0; i < n; i++) {
     const SeqData &c = run.records.seq_data_arr_copy[i];
     SeqData &own = run.records.seq_data_arr[c.seq];
-    if (!joins(s, c)) s = session_of(c);
+    if (!joins(run, s, c)) s = session_of(c);
     own.parent_seq = s.key;
     if (run.log.debug_level) debug_log(run.log, 2, "fill_parent_seq_new", "cur_seq %lu", s.key);
   }

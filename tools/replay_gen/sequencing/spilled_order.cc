@@ -25,14 +25,14 @@ constexpr size_t kMinRunRecords = 16;
 
 // Prints a line of the default ordering, or of the -N ordering, which
 // prints its lines whatever the log gates say.
-void note(const char *default_format, const char *one_sort_format) {
+void note(const RunState &run, const char *default_format, const char *one_sort_format) {
   if (run.options.one_sort_algo)
     console_printf(run.log, one_sort_format, get_cur_date_time(nullptr));
   else
-    step_note(default_format);
+    step_note(run.log, default_format);
 }
 
-SessionRecord session_record(const LoadedRecord &l) {
+SessionRecord session_record(const RunState &run, const LoadedRecord &l) {
   SessionRecord r{};
   r.time_stamp = l.time_stamp;
   r.seq = run.spill.file_base[l.seq_index] + l.place;
@@ -50,100 +50,125 @@ SessionRecord session_record(const LoadedRecord &l) {
 }
 
 // The time-order run being filled, and the one its side job sorts and
-// writes meanwhile.
+// writes meanwhile, with what made the job fail.
 struct TimeRuns {
+  RunState *run;
   std::vector<SessionRecord> bufs[2];
   size_t filling = 0;
   size_t used = 0;
   size_t writing_count = 0;
   SideJob job;
+  Failure job_failure;
 };
 
 void write_time_run(void *arg) {
   auto *t = static_cast<TimeRuns *>(arg);
-  sort_into_run(&run.spill.by_time, t->bufs[1 - t->filling].data(), t->writing_count,
-                TimeSeqLess{});
+  sort_into_run(*t->run, &t->run->spill.by_time, t->bufs[1 - t->filling].data(), t->writing_count,
+                TimeSeqLess{}, &t->job_failure);
+}
+
+// Waits for the side job; false, with *err, when it failed.
+bool wait_time_run(TimeRuns *t, Failure *err) {
+  side_job_wait(&t->job);
+  if (t->job_failure.status == 0) return true;
+  *err = t->job_failure;
+  return false;
 }
 
 // Hands the filled buffer to the side job and goes on with the other.
-void switch_time_run(TimeRuns *t) {
-  side_job_wait(&t->job);
+bool switch_time_run(TimeRuns *t, Failure *err) {
+  if (!wait_time_run(t, err)) return false;
   t->writing_count = t->used;
   t->filling = 1 - t->filling;
   t->used = 0;
   side_job_start(&t->job, write_time_run, t);
+  return true;
 }
 
 // The session rule over the merged uid/time runs, with the debug lines of
 // fill_parent_seq (or, with -N, fill_parent_seq_new).
-void fill_spilled_sessions(uint64_t n, const MergeShape &shape) {
+bool fill_spilled_sessions(RunState &run, uint64_t n, const MergeShape &shape, Failure *err) {
+  const LogGates &log = run.log;
   bool one_sort = run.options.one_sort_algo != 0;
-  if (run.log.debug_level) {
+  if (log.debug_level) {
     if (one_sort)
-      debug_log(run.log, 2, "fill_parent_seq_new", "Method called");
+      debug_log(log, 2, "fill_parent_seq_new", "Method called");
     else
-      debug_log(run.log, 2, "fill_parent_seq", "*****g_valid_msgcount = %lu*******", n);
+      debug_log(log, 2, "fill_parent_seq", "*****g_valid_msgcount = %lu*******", n);
   }
   RunSort<LoadedRecord> &from = run.spill.by_uid;
   size_t inputs = std::min(from.runs.size(), shape.fan_in);
   uint64_t merge_bytes = inputs * shape.block_records * sizeof(LoadedRecord);
   uint64_t room = run.spill.budget > merge_bytes ? run.spill.budget - merge_bytes : 0;
   TimeRuns out;
+  out.run = &run;
   for (std::vector<SessionRecord> &buf : out.bufs)
     buf.resize(std::max<size_t>(room / 2 / sizeof(SessionRecord), kMinRunRecords));
   RunMerge<LoadedRecord, UidTimeLess> m;
-  merge_begin(&m, from.runs.data(), from.runs.size(), shape.block_records, UidTimeLess{});
+  bool ok =
+      merge_begin(&m, from.runs.data(), from.runs.size(), shape.block_records, UidTimeLess{}, err);
   OpenSession s{};
   bool first = true;
   uint64_t opened = 0, earliest = UINT64_MAX;
-  while (const LoadedRecord *top = merge_top(m)) {
-    SessionRecord r = session_record(*top);
-    merge_pop(&m);
+  while (ok && merge_top(m)) {
+    SessionRecord r = session_record(run, *merge_top(m));
+    if (!merge_pop(&m, err)) {
+      ok = false;
+      break;
+    }
     if (first) s = OpenSession{r.seq, r.uid, r.time_stamp};
     first = false;
     if (!session_joins(s, r.uid, r.time_stamp, run.config.new_user_time)) {
       s = OpenSession{r.seq, r.uid, r.time_stamp};
       opened++;
-    } else if (!one_sort && run.log.debug_level) {
-      debug_log(run.log, 2, "fill_parent_seq", "same user");
+    } else if (!one_sort && log.debug_level) {
+      debug_log(log, 2, "fill_parent_seq", "same user");
     }
     r.parent_seq = s.key;
-    if (run.log.debug_level) {
+    if (log.debug_level) {
       if (one_sort)
-        debug_log(run.log, 2, "fill_parent_seq_new", "cur_seq %lu", s.key);
+        debug_log(log, 2, "fill_parent_seq_new", "cur_seq %lu", s.key);
       else
-        debug_log(run.log, 2, "fill_parent_seq", "seq_data_arr[i].parent_seq %lu", s.key);
+        debug_log(log, 2, "fill_parent_seq", "seq_data_arr[i].parent_seq %lu", s.key);
     }
     earliest = std::min(earliest, r.time_stamp);
     out.bufs[out.filling][out.used++] = r;
-    if (out.used == out.bufs[out.filling].size()) switch_time_run(&out);
+    if (out.used == out.bufs[out.filling].size()) ok = switch_time_run(&out, err);
   }
-  if (out.used) switch_time_run(&out);
-  side_job_wait(&out.job);
+  if (ok && out.used) ok = switch_time_run(&out, err);
+  Failure job_failure;
+  bool job_ok = wait_time_run(&out, &job_failure);
+  if (ok && !job_ok) {
+    *err = job_failure;
+    ok = false;
+  }
   merge_end(&m);
   run_sort_release(&from);
+  if (!ok) return false;
   run.spill.earliest_time = earliest;
-  if (!one_sort && run.log.debug_level)
-    debug_log(run.log, 2, "fill_parent_seq", "no_parent_seq %lu", opened);
+  if (!one_sort && log.debug_level)
+    debug_log(log, 2, "fill_parent_seq", "no_parent_seq %lu", opened);
+  return true;
 }
 
 }  // namespace
 
-void sort_spilled_records(uint64_t n) {
+bool sort_spilled_records(RunState &run, uint64_t n, Failure *err) {
   MergeShape shape = merge_shape(run.spill.budget / kMergeShareDivisor, sizeof(LoadedRecord));
-  if (run.options.one_sort_algo) note_copy_allocation(n);
-  note("Start Sorting of sequence file data using uid/timestamp at %s\n",
+  if (run.options.one_sort_algo) note_copy_allocation(run.log, n);
+  note(run, "Start Sorting of sequence file data using uid/timestamp at %s\n",
        "  Start: Sorting of sequence file data using uid/timestamp at %s\n\n");
-  reduce_runs(&run.spill.by_uid, shape, UidTimeLess{});
-  note("End Sorting of request file data using uid/timestamp at %s\n",
+  if (!reduce_runs(run, &run.spill.by_uid, shape, UidTimeLess{}, err)) return false;
+  note(run, "End Sorting of request file data using uid/timestamp at %s\n",
        "  End: Sorting of request file data using uid/timestamp at %s\n\n");
-  note("Start Filling parent sequence numbers at %s\n",
+  note(run, "Start Filling parent sequence numbers at %s\n",
        "  Start: Filling parent sequence numbers at %s\n\n");
-  fill_spilled_sessions(n, shape);
-  note("End Filling parent sequence numbers at %s\n",
+  if (!fill_spilled_sessions(run, n, shape, err)) return false;
+  note(run, "End Filling parent sequence numbers at %s\n",
        "  End: Filling parent sequence numbers at %s\n\n");
   if (!run.options.one_sort_algo) {
-    step_note("Start Sorting of sequence file data using seq number at %s\n");
-    step_note("End Sorting of sequence file data using seq number at %s\n");
+    step_note(run.log, "Start Sorting of sequence file data using seq number at %s\n");
+    step_note(run.log, "End Sorting of sequence file data using seq number at %s\n");
   }
+  return true;
 }

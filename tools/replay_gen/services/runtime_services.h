@@ -7,7 +7,9 @@
 
 #include <vector>
 
+#include "tools/replay_gen/failure.h"
 #include "tools/replay_gen/records.h"
+#include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/services/service_map.h"
 
 // Entry types: where a record's service index points.
@@ -22,31 +24,37 @@ constexpr int32_t kMaxAddressableServices = kMaxServices;
 // table's index when the table holds the pair, else the index in the thread's
 // own list, adding the pair (with a copy of soap_action) when new. Loader
 // threads only; reads the service table, writes only threadData.
-void get_and_save_runtime_service_data(ThreadArgs *threadData, const char *service_name,
-                                       const char *url, const char *soap_action,
-                                       int16_t *service_index, char *entry_type);
+bool get_and_save_runtime_service_data(const RunState &run, ThreadArgs *threadData,
+                                       const char *service_name, const char *url,
+                                       const char *soap_action, int16_t *service_index,
+                                       char *entry_type, Failure *err);
 
 // Finds or adds the service table entry of a pair. Main thread only.
-void create_service_entry_and_fill_data(const char *service_name, const char *url,
-                                        const char *soap_action, uint16_t *service_index);
+bool create_service_entry_and_fill_data(RunState &run, const char *service_name, const char *url,
+                                        const char *soap_action, uint16_t *service_index,
+                                        Failure *err);
 
 // Adds the services that the finished threads met and the service table
 // lacks, in the order in which one thread reading the files in list order
 // would have met them, whichever thread read which file. The entries take
 // no requests yet: update_service_map_ptr then finds them.
-void add_runtime_services_in_file_order(const ThreadArgs *threads, int num_threads);
+bool add_runtime_services_in_file_order(RunState &run, const ThreadArgs *threads, int num_threads,
+                                        Failure *err);
 
 // Adds a finished thread's services and request counts to the service table.
 // num_predefined_services: table entries when the threads started.
-void update_service_map_ptr(ThreadArgs *threadData, int16_t num_predefined_services);
+bool update_service_map_ptr(RunState &run, ThreadArgs *threadData, int16_t num_predefined_services,
+                            Failure *err);
 
 // The service table index of every service in a finished thread's list.
 // Call after every thread's update_service_map_ptr.
-std::vector<int16_t> runtime_service_ids(const ThreadArgs *threadData);
+bool runtime_service_ids(RunState &run, const ThreadArgs *threadData, std::vector<int16_t> *ids,
+                         Failure *err);
 
 // Points the records of a merged thread that name its own list at the
 // service table instead. Call after every thread's update_service_map_ptr.
-void remap_runtime_service_ids(const ThreadArgs *threadData, SeqData *records, uint64_t count);
+bool remap_runtime_service_ids(RunState &run, const ThreadArgs *threadData, SeqData *records,
+                               uint64_t count, Failure *err);
 
 // Releases a thread's list.
 void free_runtime_services(ThreadArgs *threadData);

@@ -16,29 +16,15 @@ using namespace loader_test;
 class RuntimeServicesTest : public testing::Test {
  protected:
   void SetUp() override {
-    dir_ = reset_run_state();
-    add_configured_service("GetQuote", "http://127.0.0.1/quote", "XACustId");
-    threads_ = static_cast<ThreadArgs *>(calloc(2, sizeof(ThreadArgs)));
-    for (int i = 0; i < 2; i++)
-      threads_[i].service_counter = static_cast<uint64_t *>(calloc(1, sizeof(uint64_t)));
-    threads_[1].thread_id = 1;
-  }
-  void TearDown() override {
-    for (int i = 0; i < 2; i++) {
-      free_runtime_services(&threads_[i]);
-      free(threads_[i].service_counter);
-    }
-    free(threads_);
-    reset_run_state();
-    remove_dir(run.config.replay_dir);
-    remove_dir(dir_);
+    add_configured_service(run, "GetQuote", "http://127.0.0.1/quote", "XACustId");
   }
 
   // Classifies and counts one record the way the parser does.
   SeqData classify(ThreadArgs &t, const char *name, const char *url, const char *action) {
     SeqData r{};
     char type = 0;
-    get_and_save_runtime_service_data(&t, name, url, action, &r.service_id, &type);
+    EXPECT_TRUE(
+        get_and_save_runtime_service_data(run, &t, name, url, action, &r.service_id, &type, &err));
     if (type == SERVICE_MAP_ENTRY) {
       t.service_counter[r.service_id]++;
     } else {
@@ -49,8 +35,9 @@ class RuntimeServicesTest : public testing::Test {
     return r;
   }
 
-  std::string dir_;
-  ThreadArgs *threads_ = nullptr;  // two, on the heap: each holds a 10 MiB line buffer
+  TestRun run;
+  TestThreads threads_{run, 2, 1};
+  Failure err;
 };
 
 // Thread 1 read files 0 and 3, thread 0 file 2: the table takes the services
@@ -72,13 +59,13 @@ TEST_F(RuntimeServicesTest, MergesInFileOrder) {
   t1.cur_file_seq = 3;
   SeqData last = classify(t1, "D", "http://127.0.0.1/d", "SOAPAction: d1\r\n");
 
-  add_runtime_services_in_file_order(threads_, 2);
+  ASSERT_TRUE(add_runtime_services_in_file_order(run, threads_.args, 2, &err));
   int16_t predefined = 1;
-  update_service_map_ptr(&t0, predefined);
-  update_service_map_ptr(&t1, predefined);
-  remap_runtime_service_ids(&t1, records, 3);
-  remap_runtime_service_ids(&t0, later, 2);
-  remap_runtime_service_ids(&t1, &last, 1);
+  ASSERT_TRUE(update_service_map_ptr(run, &t0, predefined, &err));
+  ASSERT_TRUE(update_service_map_ptr(run, &t1, predefined, &err));
+  ASSERT_TRUE(remap_runtime_service_ids(run, &t1, records, 3, &err));
+  ASSERT_TRUE(remap_runtime_service_ids(run, &t0, later, 2, &err));
+  ASSERT_TRUE(remap_runtime_service_ids(run, &t1, &last, 1, &err));
 
   ASSERT_EQ(run.services.total_services, 5);
   const char *names[] = {"GetQuote", "C", "B", "A", "D"};
@@ -102,11 +89,11 @@ TEST_F(RuntimeServicesTest, OneServiceMetIsTakenInFileOrderToo) {
   ThreadArgs &t1 = threads_[1];
   t1.cur_file_seq = 1;
   SeqData record = classify(t1, "Only", "http://127.0.0.1/only", "");
-  add_runtime_services_in_file_order(threads_, 2);
+  ASSERT_TRUE(add_runtime_services_in_file_order(run, threads_.args, 2, &err));
   ASSERT_EQ(run.services.total_services, 2);
   EXPECT_STREQ(run.services.service_map_ptr[1].service_name, "Only");
-  update_service_map_ptr(&t1, 1);
-  remap_runtime_service_ids(&t1, &record, 1);
+  ASSERT_TRUE(update_service_map_ptr(run, &t1, 1, &err));
+  ASSERT_TRUE(remap_runtime_service_ids(run, &t1, &record, 1, &err));
   EXPECT_EQ(run.services.total_services, 2);
   EXPECT_EQ(record.service_id, 1);
 }
@@ -120,7 +107,11 @@ TEST_F(RuntimeServicesTest, AThreadAddressesAtMost32767Services) {
     t.run_time_services[i] = {url, name, name, 0, 0};
   t.total_runtime_service = t.max_runtime_service = kMaxAddressableServices;
   EXPECT_EQ(classify(t, "s", "u", "").service_id, 0);
-  Outcome o = run_to_end([&] { classify(t, "one more", "u", ""); });
+  SeqData r{};
+  char type = 0;
+  Outcome o = run_to_end([&](Failure *e) {
+    return get_and_save_runtime_service_data(run, &t, "one more", "u", "", &r.service_id, &type, e);
+  });
   EXPECT_EQ(o.status, -1);
   EXPECT_NE(o.err.find("at most 32767 services"), std::string::npos) << o.err;
   free(t.run_time_services);

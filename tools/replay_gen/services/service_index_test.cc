@@ -35,7 +35,7 @@ uint64_t next(uint64_t *state) {
 }
 
 // The lowest row holding the pair, found the slow way.
-int scan(const Pair &key) {
+int scan(const RunState &run, const Pair &key) {
   for (int i = 0; i < run.services.total_services; i++)
     if (key.first == run.services.service_map_ptr[i].service_name &&
         key.second == run.services.service_map_ptr[i].url)
@@ -43,55 +43,44 @@ int scan(const Pair &key) {
   return -1;
 }
 
-class ServiceIndexTest : public testing::Test {
- protected:
-  void SetUp() override { dir_ = reset_run_state(); }
-  void TearDown() override {
-    reset_run_state();
-    remove_dir(run.config.replay_dir);
-    remove_dir(dir_);
-  }
-  std::string dir_;
-};
-
 // A large table of near-equal and repeated keys, filled from the
 // configuration and from two loader threads: every lookup, the merge and the
 // remapped ids agree with a scan of the table.
-TEST_F(ServiceIndexTest, LargeTableAgreesWithScan) {
+TEST(ServiceIndexTest, LargeTableAgreesWithScan) {
+  TestRun run;
+  Failure err;
   uint64_t rng = 7;
   for (int i = 0; i < 1500; i++) {
     Pair key = near_key(next(&rng) % 8000);
     char *field[] = {const_cast<char *>("SERVICE_NAME"), key.first.data(),
                      const_cast<char *>("POST"), key.second.data()};
-    set_service(4, field);
+    ASSERT_TRUE(set_service(run, 4, field, &err));
   }
   for (int i = 0; i < 8000; i++) {
     Pair key = near_key(next(&rng) % 8000);
-    ASSERT_EQ(get_service_idx(key.first.c_str(), key.second.c_str()), scan(key))
+    ASSERT_EQ(get_service_idx(run, key.first.c_str(), key.second.c_str()), scan(run, key))
         << key.first << "|" << key.second;
   }
 
-  auto *threads = static_cast<ThreadArgs *>(calloc(2, sizeof(ThreadArgs)));
+  TestThreads threads(run, 2, run.services.total_services);
   std::vector<SeqData> records[2];
   std::vector<Pair> keys[2];
   for (int t = 0; t < 2; t++) {
-    threads[t].thread_id = static_cast<int16_t>(t);
-    threads[t].service_counter = static_cast<uint64_t *>(calloc(run.services.total_services, 8));
     for (int i = 0; i < 5000; i++) {
       Pair key = near_key(next(&rng) % 16000);
       SeqData r{};
       char type = 0;
-      get_and_save_runtime_service_data(&threads[t], key.first.c_str(), key.second.c_str(), "",
-                                        &r.service_id, &type);
+      ASSERT_TRUE(get_and_save_runtime_service_data(
+          run, &threads[t], key.first.c_str(), key.second.c_str(), "", &r.service_id, &type, &err));
       r.runtime_service = type == RUNTIME_SERVICE_ENTRY;
       const char *name = r.runtime_service
                              ? threads[t].run_time_services[r.service_id].service_name
                              : run.services.service_map_ptr[r.service_id].service_name;
       ASSERT_EQ(name, key.first);
       if (!r.runtime_service) {
-        ASSERT_EQ(r.service_id, scan(key));
+        ASSERT_EQ(r.service_id, scan(run, key));
       } else {
-        ASSERT_EQ(scan(key), -1);
+        ASSERT_EQ(scan(run, key), -1);
         // The thread's list holds the pair once, at its first meeting.
         for (int32_t j = 0; j < r.service_id; j++) {
           const RunTimeServiceInfo &e = threads[t].run_time_services[j];
@@ -103,22 +92,21 @@ TEST_F(ServiceIndexTest, LargeTableAgreesWithScan) {
     }
   }
   int16_t predefined = static_cast<int16_t>(run.services.num_service_file);
-  for (int t = 0; t < 2; t++) update_service_map_ptr(&threads[t], predefined);
+  for (int t = 0; t < 2; t++)
+    ASSERT_TRUE(update_service_map_ptr(run, &threads[t], predefined, &err));
   // Each pair once; the merged services in first-meeting order after the
   // configured ones.
   std::vector<Pair> table;
   for (int i = 0; i < run.services.total_services; i++)
     table.push_back(
         {run.services.service_map_ptr[i].service_name, run.services.service_map_ptr[i].url});
-  for (int i = predefined; i < run.services.total_services; i++) ASSERT_EQ(scan(table[i]), i);
+  for (int i = predefined; i < run.services.total_services; i++) ASSERT_EQ(scan(run, table[i]), i);
   for (int t = 0; t < 2; t++) {
-    remap_runtime_service_ids(&threads[t], records[t].data(), records[t].size());
+    ASSERT_TRUE(
+        remap_runtime_service_ids(run, &threads[t], records[t].data(), records[t].size(), &err));
     for (size_t q = 0; q < records[t].size(); q++)
-      ASSERT_EQ(records[t][q].service_id, scan(keys[t][q])) << t << " " << q;
-    free_runtime_services(&threads[t]);
-    free(threads[t].service_counter);
+      ASSERT_EQ(records[t][q].service_id, scan(run, keys[t][q])) << t << " " << q;
   }
-  free(threads);
   // (The renaming of names held twice: ServiceMapTest.LookupRenamingAndReport.)
 }
 
@@ -136,12 +124,13 @@ TEST(ServiceIndex, KnowsATableReplacedUnderIt) {
       return ServiceTableView{first, sizeof(Row), offsetof(Row, name), offsetof(Row, url), n};
     };
     ServiceIndex index{};
-    service_index_sync(&index, view(old_rows, rows));
+    Failure err;
+    service_index_sync(&index, view(old_rows, rows), &err);
     EXPECT_TRUE(service_index_current(&index, view(old_rows, rows))) << rows;
     EXPECT_FALSE(service_index_current(&index, view(new_rows, rows))) << rows;
-    service_index_sync(&index, view(old_rows, rows + 1));
+    service_index_sync(&index, view(old_rows, rows + 1), &err);
     EXPECT_EQ(service_index_find(&index, old_rows[rows].name, old_rows[rows].url), rows) << rows;
-    service_index_sync(&index, view(new_rows, rows));
+    service_index_sync(&index, view(new_rows, rows), &err);
     EXPECT_TRUE(service_index_current(&index, view(new_rows, rows))) << rows;
     EXPECT_EQ(service_index_find(&index, "X", "http://x"), 0) << rows;
     EXPECT_EQ(service_index_find(&index, "A", "http://a"), -1) << rows;

@@ -2,17 +2,24 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
-#include "tools/replay_gen/config/config_test_reset.h"
+#include "tools/replay_gen/config/config_reader.h"
 #include "tools/replay_gen/run_state.h"
+#include "tools/replay_gen/test_support.h"
 
 namespace {
 
 class ServiceMapTest : public testing::Test {
  protected:
-  void SetUp() override { reset_config_state(); }
-  void TearDown() override { reset_config_state(); }
+  std::unique_ptr<RunState> run_ = std::make_unique<RunState>();
+  RunState &run() { return *run_; }
+  // Applies a line to the run (fresh: to a fresh run).
+  Outcome apply_line(std::string line, bool fresh = false) {
+    if (fresh) run_ = std::make_unique<RunState>();
+    return run_to_end([&](Failure *e) { return apply_config_line(run(), line.data(), e); });
+  }
 };
 
 // The entry's fields, each text with its recorded length where it has one.
@@ -52,18 +59,16 @@ TEST_F(ServiceMapTest, ConfiguredOrRefusedEntries) {
            "256 characters long; at most 255 are allowed.\n"},
   };
   for (const Case &c : cases) {
-    reset_config_state();
-    Outcome out = apply_line(c.line);
-    EXPECT_EQ(out.status ? out.err : fields(run.services.service_map_ptr[0]), c.want) << c.line;
-    EXPECT_EQ(run.services.total_services, out.status ? 0 : 1) << c.line;
-    EXPECT_EQ(run.services.num_service_file, out.status ? 0 : 1) << c.line;
+    Outcome out = apply_line(c.line, true);
+    EXPECT_EQ(out.status ? out.err : fields(run().services.service_map_ptr[0]), c.want) << c.line;
+    EXPECT_EQ(run().services.total_services, out.status ? 0 : 1) << c.line;
+    EXPECT_EQ(run().services.num_service_file, out.status ? 0 : 1) << c.line;
   }
   // Of a longer line the first 100 fields are used: headers h6 to h99.
-  reset_config_state();
   std::string line = "SERVICE_NAME|S|POST|http://h/s|NA|NA";
   for (int i = 6; i < 106; i++) line += "|h" + std::to_string(i);
-  ASSERT_EQ(apply_line(line).status, 0);
-  std::string headers = run.services.service_map_ptr[0].service_header;
+  ASSERT_EQ(apply_line(line, true).status, 0);
+  std::string headers = run().services.service_map_ptr[0].service_header;
   EXPECT_EQ(headers.substr(0, 4) + headers.substr(headers.size() - 5), "h6\r\nh99\r\n");
   EXPECT_EQ(headers.find("h100"), std::string::npos);
 }
@@ -75,11 +80,12 @@ TEST_F(ServiceMapTest, LookupRenamingAndReport) {
     ASSERT_EQ(apply_line(line).status, 0);
   // A repeated name and URL is found at its first index.
   for (auto [url, idx] : {std::pair{"http://h/1", 0}, {"http://h/3", 2}, {"http://h/9", -1}})
-    EXPECT_EQ(get_service_idx("A", url), idx) << url;
-  run.services.service_map_ptr[1].num_requests = 1234567;
-  rename_service_names();
+    EXPECT_EQ(get_service_idx(run(), "A", url), idx) << url;
+  run().services.service_map_ptr[1].num_requests = 1234567;
+  Failure err;
+  ASSERT_TRUE(rename_service_names(run(), &err));
   testing::internal::CaptureStdout();
-  print_service_info();
+  print_service_info(run());
   // The new names are not checked against existing ones (A_1 twice).
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "# Service Name\t\t\t\t\tTotal Requests\tURL\n"
@@ -97,8 +103,9 @@ TEST_F(ServiceMapTest, RenamingKeepsIndexOrderAmongManyRows) {
     std::string name = i == 0 || i == 9 || i == 19 ? "A" : "S" + std::to_string(100 - i);
     ASSERT_EQ(apply_line("SERVICE_NAME|" + name + "|POST|http://h/" + std::to_string(i)).status, 0);
   }
-  rename_service_names();
-  const ServiceMap *m = run.services.service_map_ptr;
+  Failure err;
+  ASSERT_TRUE(rename_service_names(run(), &err));
+  const ServiceMap *m = run().services.service_map_ptr;
   EXPECT_EQ(std::string(m[0].service_name) + "," + m[9].service_name + "," + m[19].service_name,
             "A,A_1,A_2");
 }

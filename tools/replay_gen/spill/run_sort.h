@@ -13,7 +13,10 @@
 #include <algorithm>
 #include <vector>
 
+#include "tools/replay_gen/failure.h"
 #include "tools/replay_gen/spill/spill_file.h"
+
+struct RunState;
 
 // Records start-count of one sorted run, at offset in file.
 struct SpillRun {
@@ -67,29 +70,33 @@ inline pthread_mutex_t *run_list_mutex() {
 }
 
 // Places a run of count records at the end of the sort's file (made when
-// first needed) and lists it; threads may call this side by side.
+// first needed) and lists it in *r; threads may call this side by side.
 template <typename Rec>
-SpillRun run_reserve(RunSort<Rec> *s, uint64_t count) {
+bool run_reserve(RunState &run, RunSort<Rec> *s, uint64_t count, SpillRun *r, Failure *err) {
   pthread_mutex_lock(run_list_mutex());
-  if (!s->out) s->out = spill_file_create(s->what);
-  SpillRun r{s->out, spill_file_reserve(s->out, count * sizeof(Rec)), count};
-  s->runs.push_back(r);
+  if (!s->out) s->out = spill_file_create(run, s->what, err);
+  bool ok = s->out != nullptr;
+  if (ok) {
+    *r = SpillRun{s->out, spill_file_reserve(s->out, count * sizeof(Rec)), count};
+    s->runs.push_back(*r);
+  }
   pthread_mutex_unlock(run_list_mutex());
-  return r;
+  return ok;
 }
 
 // Writes records first .. first + n - 1 of a reserved run.
 template <typename Rec>
-void run_write(const SpillRun &r, uint64_t first, const Rec *recs, size_t n) {
-  if (n) spill_file_write(r.file, r.offset + first * sizeof(Rec), recs, n * sizeof(Rec));
+bool run_write(const SpillRun &r, uint64_t first, const Rec *recs, size_t n, Failure *err) {
+  return !n || spill_file_write(r.file, r.offset + first * sizeof(Rec), recs, n * sizeof(Rec), err);
 }
 
 // Sorts n records and writes them as one run.
 template <typename Rec, typename Less>
-void sort_into_run(RunSort<Rec> *s, Rec *recs, size_t n, Less less) {
-  if (n == 0) return;
+bool sort_into_run(RunState &run, RunSort<Rec> *s, Rec *recs, size_t n, Less less, Failure *err) {
+  if (n == 0) return true;
   std::sort(recs, recs + n, less);
-  run_write(run_reserve(s, n), 0, recs, n);
+  SpillRun r;
+  return run_reserve(run, s, n, &r, err) && run_write(r, 0, recs, n, err);
 }
 
 // One run being read.
@@ -134,13 +141,16 @@ void merge_sift_down(RunMerge<Rec, Less> *m, size_t at) {
   }
 }
 
-// Reads the cursor's next block; false when its run is used up.
+// Reads the cursor's next block; *filled false when its run is used up.
 template <typename Rec>
-bool cursor_fill(RunCursor<Rec> *c, size_t block_records) {
+bool cursor_fill(RunCursor<Rec> *c, size_t block_records, bool *filled, Failure *err) {
   uint64_t left = c->run.count - c->read;
-  if (left == 0) return false;
+  *filled = left != 0;
+  if (left == 0) return true;
   size_t n = static_cast<size_t>(std::min<uint64_t>(left, block_records));
-  spill_file_read(c->run.file, c->run.offset + c->read * sizeof(Rec), c->block, n * sizeof(Rec));
+  if (!spill_file_read(c->run.file, c->run.offset + c->read * sizeof(Rec), c->block,
+                       n * sizeof(Rec), err))
+    return false;
   c->read += n;
   c->len = n;
   c->pos = 0;
@@ -148,8 +158,8 @@ bool cursor_fill(RunCursor<Rec> *c, size_t block_records) {
 }
 
 template <typename Rec, typename Less>
-void merge_begin(RunMerge<Rec, Less> *m, const SpillRun *runs, size_t n, size_t block_records,
-                 Less less) {
+bool merge_begin(RunMerge<Rec, Less> *m, const SpillRun *runs, size_t n, size_t block_records,
+                 Less less, Failure *err) {
   m->less = less;
   m->block_records = std::max<size_t>(block_records, 1);
   m->blocks.assign(n * m->block_records, Rec{});
@@ -158,9 +168,12 @@ void merge_begin(RunMerge<Rec, Less> *m, const SpillRun *runs, size_t n, size_t 
   for (size_t i = 0; i < n; i++) {
     RunCursor<Rec> &c = m->cursors[i];
     c = RunCursor<Rec>{runs[i], 0, m->blocks.data() + i * m->block_records, 0, 0};
-    if (cursor_fill(&c, m->block_records)) m->heap.push_back(static_cast<uint32_t>(i));
+    bool filled;
+    if (!cursor_fill(&c, m->block_records, &filled, err)) return false;
+    if (filled) m->heap.push_back(static_cast<uint32_t>(i));
   }
   for (size_t i = m->heap.size(); i-- > 0;) merge_sift_down(m, i);
+  return true;
 }
 
 // The smallest record not yet taken, or null when none is left.
@@ -173,13 +186,16 @@ const Rec *merge_top(const RunMerge<Rec, Less> &m) {
 
 // Takes the smallest record.
 template <typename Rec, typename Less>
-void merge_pop(RunMerge<Rec, Less> *m) {
+bool merge_pop(RunMerge<Rec, Less> *m, Failure *err) {
   RunCursor<Rec> &c = m->cursors[m->heap[0]];
-  if (++c.pos == c.len && !cursor_fill(&c, m->block_records)) {
+  bool filled = true;
+  if (++c.pos == c.len && !cursor_fill(&c, m->block_records, &filled, err)) return false;
+  if (!filled) {
     m->heap[0] = m->heap.back();
     m->heap.pop_back();
   }
   if (!m->heap.empty()) merge_sift_down(m, 0);
+  return true;
 }
 
 template <typename Rec, typename Less>
@@ -192,46 +208,51 @@ void merge_end(RunMerge<Rec, Less> *m) {
 // Merges runs until at most shape.fan_in are left, every pass moving all
 // runs into a new file, groups of fan_in runs at a time.
 template <typename Rec, typename Less>
-void reduce_runs(RunSort<Rec> *s, const MergeShape &shape, Less less) {
+bool reduce_runs(RunState &run, RunSort<Rec> *s, const MergeShape &shape, Less less, Failure *err) {
   while (s->runs.size() > shape.fan_in) {
-    SpillFile *next = spill_file_create(s->what);
+    SpillFile *next = spill_file_create(run, s->what, err);
+    if (!next) return false;
     std::vector<SpillRun> merged;
     std::vector<Rec> out(shape.block_records);
-    for (size_t g = 0; g < s->runs.size(); g += shape.fan_in) {
+    bool ok = true;
+    for (size_t g = 0; ok && g < s->runs.size(); g += shape.fan_in) {
       size_t k = std::min(shape.fan_in, s->runs.size() - g);
       uint64_t count = 0;
       for (size_t i = g; i < g + k; i++) count += s->runs[i].count;
       SpillRun r{next, spill_file_reserve(next, count * sizeof(Rec)), count};
       RunMerge<Rec, Less> m;
-      merge_begin(&m, &s->runs[g], k, shape.block_records, less);
+      ok = merge_begin(&m, &s->runs[g], k, shape.block_records, less, err);
       uint64_t written = 0;
       size_t used = 0;
-      while (const Rec *top = merge_top(m)) {
-        out[used++] = *top;
-        merge_pop(&m);
-        if (used == out.size()) {
-          run_write(r, written, out.data(), used);
+      while (ok && merge_top(m)) {
+        out[used++] = *merge_top(m);
+        ok = merge_pop(&m, err);
+        if (ok && used == out.size()) {
+          ok = run_write(r, written, out.data(), used, err);
           written += used;
           used = 0;
         }
       }
-      run_write(r, written, out.data(), used);
+      ok = ok && run_write(r, written, out.data(), used, err);
       merge_end(&m);
       merged.push_back(r);
     }
     spill_file_close(s->out);
     s->out = next;
     s->runs = std::move(merged);
+    if (!ok) return false;
     s->passes++;
   }
+  return true;
 }
 
 // Starts a merge of all the sort's runs, first merging them in passes until
 // no more are left than one merge may read at a time.
 template <typename Rec, typename Less>
-void merge_all_runs(RunMerge<Rec, Less> *m, RunSort<Rec> *s, const MergeShape &shape, Less less) {
-  reduce_runs(s, shape, less);
-  merge_begin(m, s->runs.data(), s->runs.size(), shape.block_records, less);
+bool merge_all_runs(RunState &run, RunMerge<Rec, Less> *m, RunSort<Rec> *s, const MergeShape &shape,
+                    Less less, Failure *err) {
+  return reduce_runs(run, s, shape, less, err) &&
+         merge_begin(m, s->runs.data(), s->runs.size(), shape.block_records, less, err);
 }
 
 // Closes the sort's file and forgets its runs; the count of passes stays.

@@ -16,7 +16,6 @@
 #include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/spill/spill_dir.h"
 #include "tools/replay_gen/spill/spill_file.h"
-#include "tools/replay_gen/test_exit.h"
 #include "tools/replay_gen/test_support.h"
 
 namespace {
@@ -35,17 +34,13 @@ struct RecLess {
 class RunSortTest : public testing::Test {
  protected:
   void SetUp() override {
-    run = RunState{};
     char templ[] = "/tmp/vt_run_sort.XXXXXX";
     ASSERT_TRUE(mkdtemp(templ));
     dir = templ;
     snprintf(run.config.replay_dir, sizeof run.config.replay_dir, "%s", dir.c_str());
-    set_vt_exit_hook(throw_on_vt_exit);
   }
   void TearDown() override {
-    run = RunState{};
-    spill_dir_remove();
-    set_vt_exit_hook(nullptr);
+    spill_dir_abandon(run);
     rmdir(dir.c_str());
   }
   // Entries of the replay directory: the spill directory while it exists.
@@ -58,6 +53,8 @@ class RunSortTest : public testing::Test {
     return names;
   }
   std::string dir;
+  RunState run;
+  Failure err;
 };
 
 // Records of few keys, many ties, in runs of any sizes (none, one record,
@@ -77,23 +74,24 @@ TEST_F(RunSortTest, AnyRunsMergeIntoTheOneOrder) {
       }
       for (size_t i = 0; i < all.size(); i += run_size) {
         chunk.assign(all.begin() + i, all.begin() + std::min(all.size(), i + run_size));
-        sort_into_run(&s, chunk.data(), chunk.size(), RecLess{});
+        ASSERT_TRUE(sort_into_run(run, &s, chunk.data(), chunk.size(), RecLess{}, &err));
       }
-      sort_into_run(&s, chunk.data(), 0, RecLess{});  // an empty run adds nothing
+      sort_into_run(run, &s, chunk.data(), 0, RecLess{}, &err);  // an empty run adds nothing
       size_t runs = s.runs.size();
       MergeShape shape{fan_in, 3};
-      reduce_runs(&s, shape, RecLess{});
+      ASSERT_TRUE(reduce_runs(run, &s, shape, RecLess{}, &err));
       EXPECT_LE(s.runs.size(), fan_in);
       // Each pass divides the runs by the fan-in, rounding up.
       int passes = 0;
       for (size_t r = runs; r > fan_in; r = (r + fan_in - 1) / fan_in) passes++;
       EXPECT_EQ(s.passes, passes) << fan_in << " " << run_size;
       RunMerge<Rec, RecLess> m;
-      merge_begin(&m, s.runs.data(), s.runs.size(), shape.block_records, RecLess{});
+      ASSERT_TRUE(
+          merge_begin(&m, s.runs.data(), s.runs.size(), shape.block_records, RecLess{}, &err));
       std::vector<Rec> merged;
       while (const Rec *top = merge_top(m)) {
         merged.push_back(*top);
-        merge_pop(&m);
+        ASSERT_TRUE(merge_pop(&m, &err));
       }
       merge_end(&m);
       std::sort(all.begin(), all.end(), RecLess{});
@@ -112,7 +110,7 @@ TEST_F(RunSortTest, AnyRunsMergeIntoTheOneOrder) {
   std::vector<std::string> left = entries();
   ASSERT_EQ(left.size(), 1u);
   EXPECT_EQ(left[0].substr(0, 9), "vt_spill.");
-  spill_dir_remove();
+  ASSERT_TRUE(spill_dir_remove(run, &err));
   EXPECT_TRUE(entries().empty());
   // An interrupt now leaves alone what is made since at that name.
   std::string again = dir + "/" + left[0];
@@ -120,10 +118,10 @@ TEST_F(RunSortTest, AnyRunsMergeIntoTheOneOrder) {
   remove_spill_leftovers();
   EXPECT_EQ(entries(), left);
   rmdir(again.c_str());
-  // One that holds something else is left, and the run ends naming it.
-  std::string spill = spill_dir_make(), stray = spill + "/stray";
+  // One that holds something else is left, and the run fails naming it.
+  std::string spill = spill_dir_make(run, &err), stray = spill + "/stray";
   ASSERT_EQ(mkdir(stray.c_str(), 0700), 0);
-  Outcome o = run_to_end([] { spill_dir_remove(); });
+  Outcome o = run_to_end([&](Failure *e) { return spill_dir_remove(run, e); });
   EXPECT_EQ(o.status, -1);
   EXPECT_NE(o.err.find("spill_dir_remove:Unable to remove spill directory " + spill +
                        ": Directory not empty"),
@@ -157,14 +155,16 @@ TEST_F(RunSortTest, MergeShapeStaysWithinItsShare) {
 }
 
 // A spill file that takes no more (a full disk; here the file size limit)
-// ends the run with status 255 and the file's name and the system's reason;
-// the spill directory goes with it.
-TEST_F(RunSortTest, FullDiskEndsTheRunNamingTheFile) {
+// fails with status 255 and the file's name and the system's reason; the
+// spill directory goes with the run's end.
+TEST_F(RunSortTest, FullDiskFailsNamingTheFile) {
   RunSort<Rec> s = named_run_sort<Rec>("full");
   std::vector<Rec> recs(4096, Rec{1, 2});
-  Outcome o = run_with_file_size_limit(
-      8192, [&] { sort_into_run(&s, recs.data(), recs.size(), RecLess{}); });
+  Outcome o = run_with_file_size_limit(8192, [&](Failure *e) {
+    return sort_into_run(run, &s, recs.data(), recs.size(), RecLess{}, e);
+  });
   run_sort_release(&s);
+  spill_dir_abandon(run);
   EXPECT_EQ(o.status, -1);
   std::string lead = "write_spill_file:Error in writing spill file " + dir + "/vt_spill.";
   EXPECT_EQ(o.err.substr(0, lead.size()), lead) << o.err;
@@ -172,17 +172,17 @@ TEST_F(RunSortTest, FullDiskEndsTheRunNamingTheFile) {
   EXPECT_TRUE(entries().empty());
 }
 
-// A read gets its bytes, or ends the run when they are not all there,
-// whatever errno an earlier call left (a signal may have interrupted one).
-TEST_F(RunSortTest, ReadsGetTheirBytesOrEndTheRun) {
-  SpillFile *f = spill_file_create("short");
-  spill_file_write(f, 0, "abcdefgh", 8);
+// A read gets its bytes, or fails when they are not all there, whatever
+// errno an earlier call left (a signal may have interrupted one).
+TEST_F(RunSortTest, ReadsGetTheirBytesOrFail) {
+  SpillFile *f = spill_file_create(run, "short", &err);
+  ASSERT_TRUE(f && spill_file_write(f, 0, "abcdefgh", 8, &err));
   char back[9] = {};
   errno = EINTR;
-  spill_file_read(f, 2, back, 6);
+  ASSERT_TRUE(spill_file_read(f, 2, back, 6, &err));
   EXPECT_STREQ(back, "cdefgh");
   errno = EINTR;
-  Outcome o = run_to_end([&] { spill_file_read(f, 4, back, 8); });
+  Outcome o = run_to_end([&](Failure *e) { return spill_file_read(f, 4, back, 8, e); });
   EXPECT_EQ(o.err,
             "read_spill_file:Error in reading spill file " + f->path + ": the file ends early\n");
   spill_file_close(f);

@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/interrupt.h"
@@ -27,19 +26,7 @@ const char *const kFname = "spill_dir_new_file";
 // are opened under it too (descriptor_order_mutex).
 pthread_mutex_t dir_mutex = PTHREAD_MUTEX_INITIALIZER;
 
-// Set when vt_exit removes the directory: the run is ending.
-std::atomic<bool> ending{false};
-
-// At an early end of the run: the file being made, if any, then the
-// directory.
-void remove_at_exit() {
-  ending = true;
-  remove_spill_leftovers();
-  set_interrupt_spill_dir(nullptr);
-  run.spill.dir[0] = '\0';
-}
-
-void make_dir() {
+bool make_dir(RunState &run, Failure *err) {
   constexpr size_t kTemplateLen = sizeof "/vt_spill.XXXXXX" - 1;
   std::string base =
       run.options.dry_run
@@ -51,15 +38,20 @@ void make_dir() {
   static_assert(sizeof run.spill.dir >= sizeof run.config.replay_dir + kTemplateLen);
   char name[sizeof run.spill.dir];
   memcpy(name, templ.c_str(), templ.size() + 1);
-  if (!mkdtemp(name)) {
-    error_log(run.log, 1, kFname, "Unable to create spill directory %s: %s", templ.c_str(),
-              strerror(errno));
-    vt_exit(-1);
-  }
+  if (!mkdtemp(name))
+    return fail(err, kFname, "Unable to create spill directory %s: %s", templ.c_str(),
+                strerror(errno));
   memcpy(run.spill.dir, name, templ.size() + 1);
-  ending = false;
   set_interrupt_spill_dir(run.spill.dir);
-  set_vt_exit_cleanup(remove_at_exit);
+  // A run that ends on an error removes it on its way out.
+  set_vt_exit_cleanup(remove_spill_leftovers);
+  return true;
+}
+
+void spill_dir_forget(RunState &run) {
+  set_vt_exit_cleanup(nullptr);
+  set_interrupt_spill_dir(nullptr);
+  run.spill.dir[0] = '\0';
 }
 
 // Spill files take descriptors from the top of the range the run may use
@@ -95,22 +87,25 @@ pthread_mutex_t *descriptor_order_mutex() {
   return &dir_mutex;
 }
 
-const char *spill_dir_make() {
+const char *spill_dir_make(RunState &run, Failure *err) {
   pthread_mutex_lock(&dir_mutex);
-  if (!run.spill.dir[0]) make_dir();
+  bool ok = run.spill.dir[0] || make_dir(run, err);
   pthread_mutex_unlock(&dir_mutex);
-  return run.spill.dir;
+  return ok ? run.spill.dir : nullptr;
 }
 
-int spill_dir_new_file(const char *what, std::string *path) {
+int spill_dir_new_file(RunState &run, const char *what, std::string *path, Failure *err) {
   pthread_mutex_lock(&dir_mutex);
-  if (!run.spill.dir[0]) make_dir();
+  if (!run.spill.dir[0] && !make_dir(run, err)) {
+    pthread_mutex_unlock(&dir_mutex);
+    return -1;
+  }
   char name[sizeof run.spill.dir + 64];
   snprintf(name, sizeof name, "%s/%s.%lu", run.spill.dir, what,
            static_cast<unsigned long>(run.spill.files_made++));
   set_interrupt_spill_file(name);
   int fd = open(name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  int err = errno;
+  int error = errno;
   if (fd >= 0) {
     unlink(name);
     fd = move_descriptor_up(fd);
@@ -118,18 +113,17 @@ int spill_dir_new_file(const char *what, std::string *path) {
   set_interrupt_spill_file(nullptr);
   pthread_mutex_unlock(&dir_mutex);
   if (fd < 0) {
-    // SIGINT, SIGTERM or another thread's fatal error removed the directory:
-    // the run is ending already, and that error is the one to report.
-    while (interrupt_under_way() || ending) pause();
-    error_log(run.log, 1, kFname, "Unable to create spill file %s: %s", name, strerror(err));
-    vt_exit(-1);
+    // SIGINT or SIGTERM removed the directory: the run is ending already.
+    while (interrupt_under_way()) pause();
+    fail(err, kFname, "Unable to create spill file %s: %s", name, strerror(error));
+    return -1;
   }
   *path = name;
   return fd;
 }
 
-void spill_dir_remove() {
-  if (!run.spill.dir[0]) return;
+bool spill_dir_remove(RunState &run, Failure *err) {
+  if (!run.spill.dir[0]) return true;
   char written[32];
   format_size(run.spill.bytes_written, written, sizeof written);
   info_log(run.log, 1, "  ",
@@ -137,12 +131,15 @@ void spill_dir_remove() {
            "in user order; spill directory %s removed",
            written, run.spill.by_uid.passes + 1, run.spill.by_time.passes + 1,
            run.spill.rows.passes + 1, run.spill.dir);
-  if (rmdir(run.spill.dir) != 0) {
-    error_log(run.log, 1, "spill_dir_remove", "Unable to remove spill directory %s: %s",
-              run.spill.dir, strerror(errno));
-    vt_exit(-1);
-  }
-  set_vt_exit_cleanup(nullptr);
-  set_interrupt_spill_dir(nullptr);
-  run.spill.dir[0] = '\0';
+  if (rmdir(run.spill.dir) != 0)
+    return fail(err, "spill_dir_remove", "Unable to remove spill directory %s: %s", run.spill.dir,
+                strerror(errno));
+  spill_dir_forget(run);
+  return true;
+}
+
+void spill_dir_abandon(RunState &run) {
+  if (!run.spill.dir[0]) return;
+  remove_spill_leftovers();
+  spill_dir_forget(run);
 }

@@ -4,7 +4,7 @@
 // package), in the directory for temporary files (spill_dir_base); mode
 // 0700, a new name (mkdtemp). Every file in it loses its name as soon as it
 // is open, and the directory itself is removed when the run ends: normally,
-// through vt_exit, or by SIGINT or SIGTERM.
+// on an error, or by SIGINT or SIGTERM.
 #ifndef VT_REPLAY_GEN_SPILL_SPILL_DIR_H_
 #define VT_REPLAY_GEN_SPILL_SPILL_DIR_H_
 
@@ -13,13 +13,16 @@
 
 #include <string>
 
-// Makes the directory unless it exists; returns its path.
-const char *spill_dir_make();
+#include "tools/replay_gen/failure.h"
+#include "tools/replay_gen/run_state.h"
+
+// Makes the directory unless it exists; returns its path, or null with *err.
+const char *spill_dir_make(RunState &run, Failure *err);
 
 // Creates the file what.<n> in the directory (making the directory first),
 // open for reading and writing, and removes its name; *path receives the
-// name it had. Ends the run when either cannot be made.
-int spill_dir_new_file(const char *what, std::string *path);
+// name it had. -1, with *err, when either cannot be made.
+int spill_dir_new_file(RunState &run, const char *what, std::string *path, Failure *err);
 
 // Where a dry run makes its spill directory: TMPDIR when it names a
 // directory by an absolute path other than "/" that leaves room for the
@@ -35,6 +38,10 @@ pthread_mutex_t *descriptor_order_mutex();
 // Removes the directory, if made; its files have no names left. A run that
 // spilled first says how much it wrote and in how many merge passes each of
 // its sorts ended.
-void spill_dir_remove();
+bool spill_dir_remove(RunState &run, Failure *err);
+
+// A run that ends early removes the directory, if made, and the file being
+// made in it, saying nothing.
+void spill_dir_abandon(RunState &run);
 
 #endif  // VT_REPLAY_GEN_SPILL_SPILL_DIR_H_
