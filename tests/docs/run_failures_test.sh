@@ -30,32 +30,32 @@ conf() {
   printf '%s\n' "INPUT_DIR|$T/logs" "REPLAY_DIR|$dir/replay" "SCRIPT_NAME|first/try/script" \
     "SCENARIO_NAME|first/try/first.conf" "NUM_VVM|2" "$@" >"$dir/replay.conf"
 }
-# run NAME [ENV...] -- [ARGS...]: the tool in $T/NAME with the environment
-# given, its output (both streams) added to $T/all.
+# run NAME [ENV...] -- [ARGS...]: the tool in $T/NAME with the suite's
+# stand-ins on PATH and the environment given, its output (both streams)
+# added to $T/all.
 run() {
   local name=$1
   shift
   local env=()
   while [ $# -gt 0 ] && [ "$1" != -- ]; do env+=("$1"); shift; done
   shift
-  (cd "$T/$name" && env "${env[@]}" "$TOOL" "$@") >>"$T/all" 2>&1
+  (cd "$T/$name" && PATH=$SUITE_BIN:$PATH env "${env[@]}" "$TOOL" "$@") >>"$T/all" 2>&1
 }
-ok_env=(PATH="$SUITE_BIN:$PATH")
 
 conf rerun && mkdir -p "$T/rerun/wdir/scenarios/first/try"
-run rerun "${ok_env[@]}" VT_WDIR="$T/rerun/wdir" -- -i replay.conf
-run rerun "${ok_env[@]}" VT_WDIR="$T/rerun/wdir" -- -i replay.conf
+run rerun VT_WDIR="$T/rerun/wdir" -- -i replay.conf
+run rerun VT_WDIR="$T/rerun/wdir" -- -i replay.conf
 # The scenario stays when only the replay directory is removed, and the
 # script when the scenario is removed too.
 rm -rf "$T/rerun/replay"
-run rerun "${ok_env[@]}" VT_WDIR="$T/rerun/wdir" -- -i replay.conf
+run rerun VT_WDIR="$T/rerun/wdir" -- -i replay.conf
 rm -rf "$T/rerun/replay" "$T/rerun/wdir/scenarios/first/try/first.conf"
-run rerun "${ok_env[@]}" VT_WDIR="$T/rerun/wdir" -- -i replay.conf
+run rerun VT_WDIR="$T/rerun/wdir" -- -i replay.conf
 
 conf no_wdir
-run no_wdir -u VT_WDIR "${ok_env[@]}" -- -i replay.conf
+run no_wdir -u VT_WDIR -- -i replay.conf
 conf no_scenario_dir
-run no_scenario_dir "${ok_env[@]}" VT_WDIR="$T/no_scenario_dir/wdir" -- -i replay.conf
+run no_scenario_dir VT_WDIR="$T/no_scenario_dir/wdir" -- -i replay.conf
 conf no_suite && mkdir -p "$T/no_suite/wdir/scenarios/first/try"
 run no_suite PATH=/usr/bin:/bin VT_WDIR="$T/no_suite/wdir" -- -i replay.conf
 mkdir -p "$T/no_config"
