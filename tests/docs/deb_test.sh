@@ -39,7 +39,7 @@ $MAIN|Package: $MAIN
 $MAIN|Version: $version
 $MAIN|Section: utils
 $MAIN|Suggests: $STANDINS
-$MAIN|Depends: libc6.*
+$MAIN|Depends: .*libc6.*
 $MAIN|Maintainer: .*<.*@.*>
 $STANDINS|Package: $STANDINS
 $STANDINS|Enhances: $MAIN

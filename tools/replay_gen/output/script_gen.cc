@@ -72,7 +72,7 @@ bool report_missing_suite_commands(const char *fname) {
   std::vector<std::string> missing = vtlb_missing_suite_commands(run.config.script_type);
   if (missing.empty()) return false;
   std::string text = vtlb_missing_suite_commands_text(missing);
-  text[0] = 'S';
+  text[0] = 'S';  // the tool's messages begin with a capital
   error_log(1, fname, "%s", text.c_str());
   return true;
 }
