@@ -32,13 +32,14 @@ int64_t now() {
 }
 
 bool read_configuration(RunState &run, Failure *err) {
-  const char *config = run.options.config_path.c_str();
-  if (!read_config_file_new(run, config, err) || !validate_config_file_data(run, err) ||
-      // Under -f the old replay directory goes only now, for a configuration
-      // known to be whole and valid.
-      !complete_replay_dir(run, err))
-    return false;
-  note_manifest_sources(run, config);
+  // Under -f the old replay directory goes only once the configuration is
+  // known to be whole and valid.
+  return read_config_file_new(run, run.options.config_path.c_str(), err) &&
+         validate_config_file_data(run, err) && complete_replay_dir(run, err);
+}
+
+bool take_sources_and_budget(RunState &run, Failure *) {
+  note_manifest_sources(run, run.options.config_path.c_str());
   choose_memory_budget(run);
   return true;
 }
@@ -122,6 +123,8 @@ struct Stage {
 constexpr Stage kStages[] = {
     {"script generator input", create_file_for_vtu_gen_script, false},
     {"configuration", read_configuration, false},
+    {"suite commands", require_suite_commands, true},
+    {"memory budget", take_sources_and_budget, false},
     {"request files", init_vvm_data, false},
     {"Step 1", run_step1, false},
     {"Step 2", run_step2, false},

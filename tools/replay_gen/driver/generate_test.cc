@@ -142,9 +142,10 @@ TEST_F(GenerateTest, ADryRunNotesSuiteCommandsMissingFromPath) {
   ASSERT_EQ(unlink((bin + "/vti_get_page").c_str()), 0);
   chmod((bin + "/vtu_change_page_name").c_str(), 0644);
   write_config(dir + "/replay", "Legacy");
-  EXPECT_EQ(dry_problems(), (Lines{"suite command vtu_gen_script is not on PATH",
-                                   "suite command vti_get_page is not on PATH",
-                                   "suite command vtu_change_page_name is not on PATH"}));
+  EXPECT_EQ(dry_problems(),
+            Lines{"suite commands vtu_gen_script, vti_get_page and vtu_change_page_name are not on "
+                  "PATH: install the suite's commands, or their stand-ins (the Debian package "
+                  "vortan-replay-gen-standins, which make deb builds)"});
 }
 
 }  // namespace

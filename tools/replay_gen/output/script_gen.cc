@@ -18,6 +18,7 @@
 #include "base/core/group_cmd.h"
 #include "base/core/shell_cmd.h"
 #include "base/core/shell_quote.h"
+#include "base/core/suite_commands.h"
 #include "tools/replay_gen/interrupt.h"
 #include "tools/replay_gen/log.h"
 
@@ -63,6 +64,16 @@ bool remove_existing_script(const RunState &run, const std::string &path, Failur
   return true;
 }
 
+// Adds to *err, as fname, the suite commands of the run that are not on
+// PATH with where to get them.
+void report_missing_suite_commands(const RunState &run, const char *fname, Failure *err) {
+  std::vector<std::string> missing = vtlb_missing_suite_commands(run.config.script_type);
+  if (missing.empty()) return;
+  std::string text = vtlb_missing_suite_commands_text(missing);
+  text[0] = 'S';  // the tool's messages begin with a capital
+  fail(err, fname, "%s", text.c_str());
+}
+
 // Runs a suite command in a process group of its own within the configured
 // time limit (its output read into *output when given) and gives its wait
 // status in *rc, or -1 with errno set when the shell could not be run. A
@@ -82,18 +93,14 @@ bool run_suite_command(const RunState &run, const std::string &cmd, const char *
 }
 
 // The generator for script_type: "C" selects the C script generator.
-const char *generator_of(const RunState &run) {
-  return strcmp(run.config.script_type, "C") == 0 ? "vtu_gen_cscript" : "vtu_gen_script";
-}
-
 std::string generator_cmd(const RunState &run) {
-  const char *generator = generator_of(run);
+  const std::string generator = vtlb_suite_commands(run.config.script_type)[0];
   if (run.log.debug_level) {
-    debug_log(run.log, 1, kFname, "%s is generating the script file...", generator);
+    debug_log(run.log, 1, kFname, "%s is generating the script file...", generator.c_str());
     debug_log(run.log, 1, kFname, "script_name = %s, %s_file_name =  %s", run.config.script_name,
-              generator, run.script_input.vtu_gen_script_file_name);
+              generator.c_str(), run.script_input.vtu_gen_script_file_name);
   }
-  return std::string(generator) + " -s " + vtlb_shell_quote(run.config.script_name) + " -f " +
+  return generator + " -s " + vtlb_shell_quote(run.config.script_name) + " -f " +
          vtlb_shell_quote(run.script_input.vtu_gen_script_file_name) + " -r";
 }
 
@@ -104,8 +111,11 @@ bool run_generator(const RunState &run, Failure *err) {
   if (rc == -1)
     return fail(err, kFname, "Fork/exec failed (%s): cmd that failed - %s", strerror(errno),
                 cmd.c_str());
-  if (vtlb_shell_cmd_failed(rc))
-    return fail(err, kFname, "system(cmd) failed :cmd that failed - %s", cmd.c_str());
+  if (vtlb_shell_cmd_failed(rc)) {
+    fail(err, kFname, "system(cmd) failed :cmd that failed - %s", cmd.c_str());
+    report_missing_suite_commands(run, kFname, err);
+    return false;
+  }
   return true;
 }
 
@@ -144,9 +154,12 @@ bool current_page_names(const RunState &run, std::vector<std::string> *names, Fa
     names->push_back(listing.substr(at, end - at));
     at = end + 1;
   }
-  if (vtlb_shell_cmd_failed(rc))
-    return fail(err, "rename_gen_file", "Listing the pages of script %s failed: %s",
-                run.config.script_name, describe_status(rc).c_str());
+  if (vtlb_shell_cmd_failed(rc)) {
+    fail(err, "rename_gen_file", "Listing the pages of script %s failed: %s",
+         run.config.script_name, describe_status(rc).c_str());
+    report_missing_suite_commands(run, "rename_gen_file", err);
+    return false;
+  }
   return true;
 }
 
@@ -158,9 +171,12 @@ bool change_page_names(const RunState &run, const std::string &from, const std::
   if (!run_suite_command(run, cmd, "rename_gen_file", &rc, err)) return false;
   if (rc == -1 && run.log.debug_level)
     debug_log(run.log, 1, "rename_gen_file", "system() call failed");
-  if (rc == -1 || vtlb_shell_cmd_failed(rc))
-    return fail(err, "rename_gen_file", "Renaming the pages of script %s failed: %s",
-                run.config.script_name, describe_status(rc).c_str());
+  if (rc == -1 || vtlb_shell_cmd_failed(rc)) {
+    fail(err, "rename_gen_file", "Renaming the pages of script %s failed: %s",
+         run.config.script_name, describe_status(rc).c_str());
+    report_missing_suite_commands(run, "rename_gen_file", err);
+    return false;
+  }
   return true;
 }
 
@@ -173,23 +189,6 @@ bool rename_in_calls(const RunState &run, const std::vector<std::string> &from,
   return true;
 }
 
-bool path_has_command(const char *command) {
-  const char *path = getenv("PATH");
-  std::string dirs = path ? path : "/bin:/usr/bin";
-  size_t at = 0;
-  for (;;) {
-    size_t end = dirs.find(':', at);
-    std::string dir = dirs.substr(at, end == std::string::npos ? std::string::npos : end - at);
-    if (dir.empty()) dir = ".";
-    std::string file = dir + "/" + command;
-    struct stat st;
-    if (stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(file.c_str(), X_OK) == 0)
-      return true;
-    if (end == std::string::npos) return false;
-    at = end + 1;
-  }
-}
-
 // What a dry run notes instead of running the suite's commands.
 void note_dry_run_script(RunState &run) {
   const char *wdir = getenv("VT_WDIR");
@@ -197,9 +196,6 @@ void note_dry_run_script(RunState &run) {
   if (wdir && !run.options.run_forcefully && script_exists(script))
     run.dry.problems.push_back("script " + script +
                                " already exists (the run replaces it only with -f)");
-  for (const char *command : {generator_of(run), "vti_get_page", "vtu_change_page_name"})
-    if (!path_has_command(command))
-      run.dry.problems.push_back(std::string("suite command ") + command + " is not on PATH");
 }
 
 }  // namespace
@@ -280,6 +276,16 @@ bool rename_gen_file(const RunState &run, Failure *err) {
   for (const std::string &t : targets) temporary.push_back(t + suffix);
   return rename_in_calls(run, current, temporary, err) &&
          rename_in_calls(run, temporary, targets, err);
+}
+
+bool require_suite_commands(RunState &run, Failure *err) {
+  std::vector<std::string> missing = vtlb_missing_suite_commands(run.config.script_type);
+  if (missing.empty()) return true;
+  if (run.options.dry_run) {
+    run.dry.problems.push_back(vtlb_missing_suite_commands_text(missing));
+    return true;
+  }
+  return report_missing_suite_commands(run, "require_suite_commands", err), false;
 }
 
 bool create_script(RunState &run, Failure *err) {

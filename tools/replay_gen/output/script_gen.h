@@ -13,9 +13,14 @@
 // Runs the suite's generator on the generator input file to make
 // VT_WDIR/scripts/<script_name>, one page per service, removes the input file
 // and names the pages after the services. An existing script is replaced
-// only under -f. A dry run runs no command: an existing script, and a suite
-// command missing from PATH, become its problems.
+// only under -f. A dry run runs no command: an existing script becomes its
+// problem.
 bool create_script(RunState &run, Failure *err);
+
+// Fails the run before any work when a suite command create_script calls for
+// the configured script_type is not on PATH, naming it and where to get it;
+// a dry run notes it as its problem.
+bool require_suite_commands(RunState &run, Failure *err);
 
 // Gives page k of the generated script the name of service k, through
 // temporary names, when the script has exactly one page per service. A
