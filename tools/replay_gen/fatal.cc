@@ -3,8 +3,6 @@
 #include <stdio.h>
 #include <unistd.h>
 
-#include <atomic>
-
 #include "tools/replay_gen/interrupt.h"
 
 #ifdef VT_COVERAGE
@@ -12,17 +10,8 @@
 extern "C" void __gcov_dump(void);
 #endif
 
-namespace {
-std::atomic<vt_exit_cleanup_fn> exit_cleanup{nullptr};
-}  // namespace
-
-void set_vt_exit_cleanup(vt_exit_cleanup_fn cleanup) {
-  exit_cleanup.store(cleanup);
-}
-
 void exit_on_failure(const LogGates &log, const Failure &f) {
   write_failure(log, f);
-  if (vt_exit_cleanup_fn cleanup = exit_cleanup.exchange(nullptr)) cleanup();
   remove_interrupt_gen_input();
   fflush(nullptr);
 #ifdef VT_COVERAGE

@@ -12,7 +12,6 @@
 
 #include <algorithm>
 
-#include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/interrupt.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/memory_budget.h"
@@ -43,13 +42,10 @@ bool make_dir(RunState &run, Failure *err) {
                 strerror(errno));
   memcpy(run.spill.dir, name, templ.size() + 1);
   set_interrupt_spill_dir(run.spill.dir);
-  // A run that ends on an error removes it on its way out.
-  set_vt_exit_cleanup(remove_spill_leftovers);
   return true;
 }
 
 void spill_dir_forget(RunState &run) {
-  set_vt_exit_cleanup(nullptr);
   set_interrupt_spill_dir(nullptr);
   run.spill.dir[0] = '\0';
 }
