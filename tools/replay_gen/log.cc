@@ -10,6 +10,7 @@
 
 #include "base/core/input_file.h"
 #include "tools/replay_gen/failure.h"
+#include "tools/replay_gen/trace_names.h"
 
 namespace {
 
@@ -101,10 +102,11 @@ void console_printf(const LogGates &log, const char *format, ...) {
 
 FILE *open_file(const LogGates &log, const char *file_name, const char *mode, Failure *err) {
   if (log.debug_level)
-    debug_log(log, 4, "open_file", "Method Called. file_name = %s, mode = %s", file_name, mode);
+    debug_log(log, 4, trace_name::kOpenFile, "Method Called. file_name = %s, mode = %s", file_name,
+              mode);
   if (strcmp(mode, "r") != 0) {
     FILE *fp = fopen(file_name, mode);
-    if (!fp) fail(err, "open_file", "Unable to open file %s", file_name);
+    if (!fp) fail(err, trace_name::kOpenFile, "Unable to open file %s", file_name);
     return fp;
   }
   // A file to read must be a regular one: a named pipe would hold the run
@@ -115,8 +117,8 @@ FILE *open_file(const LogGates &log, const char *file_name, const char *mode, Fa
   if (fp) return fp;
   if (fd >= 0) close(fd);
   if (errno == EINVAL)
-    fail(err, "open_file", "Unable to open file %s: %s", file_name, why.c_str());
+    fail(err, trace_name::kOpenFile, "Unable to open file %s: %s", file_name, why.c_str());
   else
-    fail(err, "open_file", "Unable to open file %s", file_name);
+    fail(err, trace_name::kOpenFile, "Unable to open file %s", file_name);
   return nullptr;
 }

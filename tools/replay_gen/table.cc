@@ -5,22 +5,24 @@
 
 #include "tools/replay_gen/helpers.h"
 #include "tools/replay_gen/log.h"
+#include "tools/replay_gen/trace_names.h"
 
 bool create_table_entry(uint16_t *row_num, uint16_t *total, uint16_t *max, char **ptr, int size,
                         const char *name, Failure *err) {
   if (*total == *max) {
     constexpr uint64_t kLimit = std::numeric_limits<uint16_t>::max() / 4 * 4;
     if (*max >= kLimit)
-      return fail(err, "create_table_entry",
+      return fail(err, trace_name::kCreateTableEntry,
                   "Table %s is full: it cannot hold more than %lu entries", name,
                   static_cast<unsigned long>(kLimit));
     int64_t bytes = (static_cast<int64_t>(*max) + 4) * size;
     if (bytes <= 0 || bytes > std::numeric_limits<int32_t>::max())
-      return fail(err, "create_table_entry",
+      return fail(err, trace_name::kCreateTableEntry,
                   "Trying to realloc a negative or 0 size (%d) for index  %d",
                   static_cast<int32_t>(bytes), -1);
     char *grown = static_cast<char *>(realloc(*ptr, bytes));
-    if (!grown) return out_of_memory(err, "create_table_entry", name, static_cast<int32_t>(bytes));
+    if (!grown)
+      return out_of_memory(err, trace_name::kCreateTableEntry, name, static_cast<int32_t>(bytes));
     *ptr = grown;
     *max += 4;
   }

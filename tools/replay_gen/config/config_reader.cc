@@ -13,10 +13,11 @@
 #include "tools/replay_gen/helpers.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/run_state.h"
+#include "tools/replay_gen/trace_names.h"
 
 namespace {
 
-constexpr char kFname[] = "read_config_file_new";
+constexpr const char *kFname = trace_name::kReadConfig;
 // Largest MSG_COUNT_PER_FILE: one loader thread's record array must stay
 // within what one allocation can ask for.
 constexpr unsigned long long kMaxMsgCountPerFile = INT64_MAX / sizeof(SeqData);

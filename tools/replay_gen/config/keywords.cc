@@ -15,10 +15,11 @@
 #include "tools/replay_gen/memory_budget.h"
 #include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/services/service_map.h"
+#include "tools/replay_gen/trace_names.h"
 
 namespace {
 
-constexpr char kFname[] = "read_config_file_new";
+constexpr const char *kFname = trace_name::kReadConfig;
 constexpr int kTextMax = kTextBufSize - 1;
 
 bool set_script_name(RunState &run, int, char **field, Failure *err) {

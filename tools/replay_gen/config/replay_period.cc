@@ -8,10 +8,11 @@
 #include "tools/replay_gen/config/config_reader.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/run_state.h"
+#include "tools/replay_gen/trace_names.h"
 
 namespace {
 
-constexpr char kFname[] = "read_config_file_new";
+constexpr const char *kFname = trace_name::kReadConfig;
 
 struct Bound {
   const char *which;  // "start" or "end"

@@ -24,6 +24,7 @@
 #include "tools/replay_gen/services/request_head.h"
 #include "tools/replay_gen/services/service_map.h"
 #include "tools/replay_gen/spill/spill_dir.h"
+#include "tools/replay_gen/trace_names.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ bool run_step1(RunState &run, Failure *err) {
            get_cur_date_time(nullptr));
   if (!gen_input_file_list(run, err)) return false;
   if (run.files.num_seq_files == 0)
-    return fail(err, "main", "No request file found to process, Exiting.");
+    return fail(err, trace_name::kMain, "No request file found to process, Exiting.");
   show_step1_end_info(run, now() - t1);
   run.options.estimated_time = run.counters.g_msgcount / messages_per_seconds;
   return true;
@@ -64,7 +65,7 @@ bool run_step2(RunState &run, Failure *err) {
   if (!load_input_data_files(run, err)) return false;
   print_log_file_info(run);
   if (run.counters.g_valid_msgcount == 0)
-    return fail(err, "main", "No Valid request found to process, Exiting.");
+    return fail(err, trace_name::kMain, "No Valid request found to process, Exiting.");
   show_end_step_info(
       run, s2, now(),
       "Completed Step2 - Reading input data files and generate sequence data array.");

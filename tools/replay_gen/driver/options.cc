@@ -9,6 +9,7 @@
 #include "tools/replay_gen/driver/driver.h"
 #include "tools/replay_gen/error_log_path.h"
 #include "tools/replay_gen/log.h"
+#include "tools/replay_gen/trace_names.h"
 
 #ifndef VT_VERSION
 #define VT_VERSION "unknown"
@@ -51,8 +52,9 @@ namespace {
 
 bool take_config_name(RunState &run, const char *arg, Failure *err) {
   if (strlen(arg) > static_cast<size_t>(kConfigNameMax))
-    return fail(err, "main", "Config file name is %zu characters long; at most %d are allowed.",
-                strlen(arg), kConfigNameMax);
+    return fail(err, trace_name::kMain,
+                "Config file name is %zu characters long; at most %d are allowed.", strlen(arg),
+                kConfigNameMax);
   run.options.config_path = arg;
   return true;
 }
@@ -62,10 +64,12 @@ bool take_config_name(RunState &run, const char *arg, Failure *err) {
 bool take_thread_count(RunState &run, const char *arg, Failure *err) {
   long count = strtol(arg, nullptr, 10);
   if (count < 0 || static_cast<int16_t>(count) < 0)
-    return fail(err, "main", "value given with -n(number of threads) should be greater than 0\n");
+    return fail(err, trace_name::kMain,
+                "value given with -n(number of threads) should be greater than 0\n");
   if (count > kMaxLoaderThreads)
-    return fail(err, "main", "value given with -n(number of threads) is %s; at most %d are allowed",
-                arg, kMaxLoaderThreads);
+    return fail(err, trace_name::kMain,
+                "value given with -n(number of threads) is %s; at most %d are allowed", arg,
+                kMaxLoaderThreads);
   run.options.g_num_thread = static_cast<int16_t>(count);
   return true;
 }
@@ -94,7 +98,7 @@ bool parse_options(RunState &run, int argc, char **argv, int *i_flag, Failure *e
       case 'f':
         run.options.run_forcefully = 1;
         if (run.log.debug_level)
-          debug_log(run.log, 2, "main",
+          debug_log(run.log, 2, trace_name::kMain,
                     "You have given -f option to delete the existing replay, scenario and script "
                     "directory.\n");
         break;
@@ -104,7 +108,8 @@ bool parse_options(RunState &run, int argc, char **argv, int *i_flag, Failure *e
       case 'N':
         run.options.one_sort_algo = 1;
         if (run.log.debug_level)
-          debug_log(run.log, 2, "main", "one sort algo selected - this is used only for -n\n");
+          debug_log(run.log, 2, trace_name::kMain,
+                    "one sort algo selected - this is used only for -n\n");
         break;
       case 'n':
         if (!take_thread_count(run, optarg, err)) return false;

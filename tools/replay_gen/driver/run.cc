@@ -10,6 +10,7 @@
 #include "tools/replay_gen/interrupt.h"
 #include "tools/replay_gen/loader/input_open_limit.h"
 #include "tools/replay_gen/log.h"
+#include "tools/replay_gen/trace_names.h"
 
 namespace {
 
@@ -24,10 +25,10 @@ bool set_up(RunState &run, int argc, char **argv, Failure *err) {
     run.options.commentry_req_count = messages_per_seconds * 5 * 2;
   // Too few descriptors would fail the CPU count and the replay directory's
   // lock with misleading messages.
-  if (!require_open_file_room(run.log, "main", err)) return false;
+  if (!require_open_file_room(run.log, trace_name::kMain, err)) return false;
   if (run.workers.num_vvm == 0) set_default_num_vvm(run);
   if (i_flag == 0) {
-    fail(err, "main", "Config file must be given.");
+    fail(err, trace_name::kMain, "Config file must be given.");
     return print_usage(argv[0], err);
   }
   setlocale(LC_ALL, "en_US");

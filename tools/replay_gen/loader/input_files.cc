@@ -14,10 +14,11 @@
 #include "tools/replay_gen/loader/input_paths.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/run_state.h"
+#include "tools/replay_gen/trace_names.h"
 
 namespace {
 
-constexpr char kFn[] = "gen_input_file_list";
+constexpr const char *kFn = trace_name::kGenInputFileList;
 constexpr int kValueOffset = 10;  // after "INPUT_DIR" and its separator
 constexpr int kMaxNames = 100;    // names used from a "," list
 

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "tools/replay_gen/log.h"
+#include "tools/replay_gen/trace_names.h"
 
 int64_t raise_open_file_limit(const LogGates &log) {
   struct rlimit lim;
@@ -15,7 +16,7 @@ int64_t raise_open_file_limit(const LogGates &log) {
     if (setrlimit(RLIMIT_NOFILE, &raised) == 0) lim.rlim_cur = lim.rlim_max;
   }
   if (log.debug_level)
-    debug_log(log, 5, "gen_input_file_list", "open file limit = %llu",
+    debug_log(log, 5, trace_name::kGenInputFileList, "open file limit = %llu",
               static_cast<unsigned long long>(lim.rlim_cur));
   if (lim.rlim_cur == RLIM_INFINITY || lim.rlim_cur > static_cast<rlim_t>(INT64_MAX))
     return INT64_MAX;
@@ -43,7 +44,7 @@ bool check_input_file_count(const RunState &run, int32_t files, int64_t open_lim
                                           static_cast<int>(std::thread::hardware_concurrency()));
   int64_t room = open_limit - reserved;
   if (files <= room) return true;
-  return fail(err, "gen_input_file_list",
+  return fail(err, trace_name::kGenInputFileList,
               "Too many input files: %d found, but at most %lld can stay open (open file limit "
               "%lld less %lld kept for the tool's own files). Select fewer files in INPUT_DIR or "
               "raise the hard limit (ulimit -Hn)",

@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "tools/replay_gen/log.h"
+#include "tools/replay_gen/trace_names.h"
 
 namespace {
 
@@ -16,12 +17,13 @@ bool grow_input_file_list(InputFiles &files, Failure *err) {
       files.max_seq_files ? static_cast<int64_t>(files.max_seq_files) * 2 : kFirstListSize;
   int64_t bytes = entries * static_cast<int64_t>(sizeof(InputFileInfo));
   if (bytes > INT32_MAX)
-    return fail(err, "gen_input_file_list",
+    return fail(err, trace_name::kGenInputFileList,
                 "Trying to realloc a negative or 0 size (%d) for index  %d",
                 static_cast<int32_t>(bytes), -1);
   void *grown = realloc(files.seq_file_path, bytes);
   if (!grown)
-    return out_of_memory(err, "gen_input_file_list", "seq_file_path", static_cast<int32_t>(bytes));
+    return out_of_memory(err, trace_name::kGenInputFileList, "seq_file_path",
+                         static_cast<int32_t>(bytes));
   files.seq_file_path = static_cast<InputFileInfo *>(grown);
   files.max_seq_files = static_cast<int32_t>(entries);
   return true;
@@ -35,7 +37,7 @@ int format_input_path(Failure *err, char *buf, const char *format, ...) {
   int len = vsnprintf(buf, kTextBufSize, format, ap);
   va_end(ap);
   if (len >= 0 && len < kTextBufSize) return len;
-  fail(err, "gen_input_file_list",
+  fail(err, trace_name::kGenInputFileList,
        "Path is too long (more than %d characters), refusing it: %.200s...", kTextBufSize - 1, buf);
   return -1;
 }
@@ -44,12 +46,12 @@ bool append_input_file(RunState &run, const char *path, int len, const char *oom
                        Failure *err) {
   InputFiles &files = run.files;
   if (run.log.debug_level)
-    debug_log(run.log, 2, "gen_input_file_list", "Allocating memory for %s. size = %d", path,
-              len + 1);
+    debug_log(run.log, 2, trace_name::kGenInputFileList, "Allocating memory for %s. size = %d",
+              path, len + 1);
   // The list grows first: a list that cannot grow leaves no copy behind.
   if (files.num_seq_files == files.max_seq_files && !grow_input_file_list(files, err)) return false;
   char *copy = static_cast<char *>(malloc(len + 1));
-  if (!copy) return out_of_memory(err, "gen_input_file_list", oom_name, len + 1);
+  if (!copy) return out_of_memory(err, trace_name::kGenInputFileList, oom_name, len + 1);
   memcpy(copy, path, len + 1);
   files.seq_file_path[files.num_seq_files] = InputFileInfo{};
   files.seq_file_path[files.num_seq_files].input_file = copy;

@@ -25,11 +25,12 @@
 #include "tools/replay_gen/services/runtime_services.h"
 #include "tools/replay_gen/services/service_map.h"
 #include "tools/replay_gen/spill/spill_dir.h"
+#include "tools/replay_gen/trace_names.h"
 
 namespace {
 
 constexpr const char *kFn = "load_input_data_files";
-constexpr const char *kThreadFn = "load_input_data_files_t";
+constexpr const char *kThreadFn = trace_name::kLoaderThread;
 
 // Guards run.files.free_file_seq while the loader threads claim files.
 pthread_mutex_t get_file_mutex = PTHREAD_MUTEX_INITIALIZER;

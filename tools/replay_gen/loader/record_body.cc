@@ -9,10 +9,11 @@
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/services/runtime_services.h"
 #include "tools/replay_gen/services/service_map.h"
+#include "tools/replay_gen/trace_names.h"
 
 namespace {
 
-constexpr const char *kFn = "load_sequence_file_new";
+constexpr const char *kFn = trace_name::kLoadSequenceFile;
 
 int thread_id(const FileParse &p) {
   return p.thread->thread_id;

@@ -9,10 +9,11 @@
 #include "tools/replay_gen/loader/field_extract.h"
 #include "tools/replay_gen/loader/record_state.h"
 #include "tools/replay_gen/log.h"
+#include "tools/replay_gen/trace_names.h"
 
 namespace {
 
-constexpr const char *kFn = "load_sequence_file_new";
+constexpr const char *kFn = trace_name::kLoadSequenceFile;
 
 // A time part: leading white space, then a decimal number, read as the C
 // library reads one (a leading sign included). False when the text does not

@@ -12,10 +12,11 @@
 #include "tools/replay_gen/loader/line_reader.h"
 #include "tools/replay_gen/loader/record_state.h"
 #include "tools/replay_gen/log.h"
+#include "tools/replay_gen/trace_names.h"
 
 namespace {
 
-constexpr const char *kFn = "load_sequence_file_new";
+constexpr const char *kFn = trace_name::kLoadSequenceFile;
 
 bool starts_with(const char *line, size_t len, const char *prefix, size_t prefix_len) {
   return len >= prefix_len && memcmp(line, prefix, prefix_len) == 0;

@@ -11,6 +11,7 @@
 #include "tools/replay_gen/memory_budget.h"
 #include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/spill/spill_dir.h"
+#include "tools/replay_gen/trace_names.h"
 
 namespace {
 
@@ -152,7 +153,7 @@ bool spill_thread_records(RunState &run, ThreadArgs *t, uint64_t seq_no, Failure
     t->spill_cap = run.spill.loader_share;
     t->spill_arr = static_cast<SeqData *>(calloc(t->spill_cap, sizeof(SeqData)));
     if (!t->spill_arr)
-      return out_of_memory(err, "load_input_data_files_t", "threadArgs[i].t_seq_data_arr",
+      return out_of_memory(err, trace_name::kLoaderThread, "threadArgs[i].t_seq_data_arr",
                            static_cast<long long>(t->spill_cap * sizeof(SeqData)));
   }
   std::swap(t->t_seq_data_arr, t->spill_arr);

@@ -10,6 +10,7 @@
 #include "base/core/safe_file.h"
 #include "tools/replay_gen/interrupt.h"
 #include "tools/replay_gen/log.h"
+#include "tools/replay_gen/trace_names.h"
 
 namespace {
 
@@ -42,7 +43,7 @@ bool create_file_for_vtu_gen_script(RunState &run, Failure *err) {
     debug_log(run.log, 2, kFname, "Method called vtu_gen_script_file_name is = %s",
               input.vtu_gen_script_file_name);
     // Made new rather than through open_file, whose trace it keeps.
-    debug_log(run.log, 4, "open_file", "Method Called. file_name = %s, mode = %s",
+    debug_log(run.log, 4, trace_name::kOpenFile, "Method Called. file_name = %s, mode = %s",
               input.vtu_gen_script_file_name, "w");
   }
   int fd = create_generator_input(input.vtu_gen_script_file_name);

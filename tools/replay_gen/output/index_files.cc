@@ -15,6 +15,7 @@
 #include "tools/replay_gen/output/request_files.h"
 #include "tools/replay_gen/output/spilled_index.h"
 #include "tools/replay_gen/run_state.h"
+#include "tools/replay_gen/trace_names.h"
 
 const char kIndexHeader[] =
     "#user_id, request_file, timestamp, page_id, offset, size,timestamp, page_id, offset, size, "
@@ -97,15 +98,16 @@ bool open_index_files(const RunState &run, int workers, IndexFiles *out, Failure
   for (int w = 0; w < workers; w++) {
     std::string path = index_path(run, w);
     if (run.log.debug_level)
-      debug_log(run.log, 4, "open_file", "Method Called. file_name = %s, mode = %s", path.c_str(),
-                "a");
+      debug_log(run.log, 4, trace_name::kOpenFile, "Method Called. file_name = %s, mode = %s",
+                path.c_str(), "a");
     // Never writable by others, whatever the umask (0644 under the usual one).
     int fd = vtlb_create_new_file(path.c_str(), O_WRONLY | O_APPEND, 0664);
     FILE *fp = fd >= 0 ? fdopen(fd, "a") : nullptr;
     if (!fp) {
       int error = errno;
       if (fd >= 0) close(fd);
-      return fail(err, "open_file", "Unable to open file %s: %s", path.c_str(), strerror(error));
+      return fail(err, trace_name::kOpenFile, "Unable to open file %s: %s", path.c_str(),
+                  strerror(error));
     }
     out->files.push_back(IndexFile{fp, {}, 0});
     vtlb_sha256_init(&out->files.back().digest);

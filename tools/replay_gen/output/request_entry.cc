@@ -13,10 +13,11 @@
 
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/output/request_files.h"
+#include "tools/replay_gen/trace_names.h"
 
 namespace {
 
-const char *const kFname = "add_request_new";
+const char *const kFname = trace_name::kAddRequest;
 constexpr const char *kLengthField = "Content-Length: ";
 constexpr const char *kHeadEnd = "\r\n\r\n";
 
@@ -45,8 +46,8 @@ ReqNode *take_request_row(UserNode *user, Failure *err) {
   if (user->num_req == user->max_requests) {
     constexpr uint32_t kMaxRows = std::numeric_limits<uint32_t>::max();
     if (user->max_requests == kMaxRows) {
-      fail(err, "create_table_entry", "Table %s is full: it cannot hold more than %u entries",
-           "Request Node", kMaxRows);
+      fail(err, trace_name::kCreateTableEntry,
+           "Table %s is full: it cannot hold more than %u entries", "Request Node", kMaxRows);
       return nullptr;
     }
     uint64_t rows = user->max_requests + std::max<uint64_t>(1, user->max_requests / 2);
@@ -54,7 +55,8 @@ ReqNode *take_request_row(UserNode *user, Failure *err) {
     size_t bytes = rows * sizeof(ReqNode);
     auto *grown = static_cast<ReqNode *>(realloc(user->req_node, bytes));
     if (!grown) {
-      out_of_memory(err, "create_table_entry", "Request Node", static_cast<long long>(bytes));
+      out_of_memory(err, trace_name::kCreateTableEntry, "Request Node",
+                    static_cast<long long>(bytes));
       return nullptr;
     }
     user->req_node = grown;

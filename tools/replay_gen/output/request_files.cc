@@ -17,6 +17,7 @@
 #include "tools/replay_gen/output/spilled_entries.h"
 #include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/sequencing/sequence_order.h"
+#include "tools/replay_gen/trace_names.h"
 
 namespace {
 
@@ -90,14 +91,14 @@ int get_vvm_id(RunState &run) {
 
 bool add_user_new(RunState &run, const SeqData &rec, UserNode **made, Failure *err) {
   if (run.log.debug_level) {
-    debug_log(run.log, 4, "add_user_new", "Method Called uid = %lu",
+    debug_log(run.log, 4, trace_name::kAddUser, "Method Called uid = %lu",
               static_cast<uint64_t>(rec.uid));
-    debug_log(run.log, 2, "add_user_new", "Allocating memory for %s. size = %zu",
+    debug_log(run.log, 2, trace_name::kAddUser, "Allocating memory for %s. size = %zu",
               "node memory allocation", sizeof(UserNode));
   }
   UserNode *user = static_cast<UserNode *>(calloc(1, sizeof(UserNode)));
   if (!user)
-    return out_of_memory(err, "add_user_new", "node memory allocation",
+    return out_of_memory(err, trace_name::kAddUser, "node memory allocation",
                          static_cast<int>(sizeof(UserNode)));
   user->vvm_id = static_cast<unsigned char>(get_vvm_id(run));
   user->user_id = static_cast<uint64_t>(rec.uid);
@@ -109,7 +110,7 @@ bool add_user_new(RunState &run, const SeqData &rec, UserNode **made, Failure *e
 }
 
 bool plan_request_entries(RunState &run, uint8_t *entry_worker, Failure *err) {
-  const char *fname = "process_sequence_data_new";
+  const char *fname = trace_name::kProcessSequenceData;
   update_timestamp_to_relative(run);
   uint64_t n = run.counters.g_valid_msgcount;
   uint64_t i = 0;
@@ -129,7 +130,7 @@ bool plan_request_entries(RunState &run, uint8_t *entry_worker, Failure *err) {
 }
 
 bool process_sequence_data_new(RunState &run, Failure *err) {
-  const char *fname = "process_sequence_data_new";
+  const char *fname = trace_name::kProcessSequenceData;
   if (run.log.debug_level) {
     debug_log(run.log, 2, fname, "Method called");
     debug_log(run.log, 2, fname, "g_msgcount = %lu", run.counters.g_msgcount);

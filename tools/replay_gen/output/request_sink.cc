@@ -13,10 +13,11 @@
 #include "base/core/safe_file.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/output/request_entry.h"
+#include "tools/replay_gen/trace_names.h"
 
 namespace {
 
-const char *const kFname = "add_request_new";
+const char *const kFname = trace_name::kAddRequest;
 
 // The most one sendfile call moves on Linux.
 constexpr uint64_t kMaxSendfileChunk = 0x7ffff000;
@@ -242,7 +243,7 @@ bool finish_entries(EntrySink *out, Failure *err) {
   sync_file_range(out->fd, static_cast<off_t>(out->writeback_from), 0, SYNC_FILE_RANGE_WRITE);
   uint64_t planned = static_cast<uint64_t>(out->run->workers.vvm_list[out->vvm_id].offset);
   if (out->written != planned)
-    return fail(err, "process_sequence_data_new",
+    return fail(err, trace_name::kProcessSequenceData,
                 "vt_req_%d holds %lu bytes of entries where its index expects %lu", out->vvm_id,
                 out->written, planned);
   return true;

@@ -13,10 +13,11 @@
 
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/output/request_sink.h"
+#include "tools/replay_gen/trace_names.h"
 
 namespace {
 
-const char *const kFname = "process_sequence_data_new";
+const char *const kFname = trace_name::kProcessSequenceData;
 
 struct WriterThread {
   pthread_t tid;

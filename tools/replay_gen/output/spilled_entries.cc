@@ -12,10 +12,11 @@
 #include "tools/replay_gen/output/request_files.h"
 #include "tools/replay_gen/output/request_writer.h"
 #include "tools/replay_gen/run_state.h"
+#include "tools/replay_gen/trace_names.h"
 
 namespace {
 
-const char *const kFname = "process_sequence_data_new";
+const char *const kFname = trace_name::kProcessSequenceData;
 
 // The budget in quarters: the merge of the time-order runs, the batch of
 // records being planned and written, the index rows being sorted, and the
@@ -93,9 +94,9 @@ SeqData batch_record(const RunState &run, const SessionRecord &r) {
 bool new_user(Walk *w, const SeqData &rec, ActiveSession *s, Failure *err) {
   RunState &run = *w->run;
   if (run.log.debug_level) {
-    debug_log(run.log, 4, "add_user_new", "Method Called uid = %lu",
+    debug_log(run.log, 4, trace_name::kAddUser, "Method Called uid = %lu",
               static_cast<uint64_t>(rec.uid));
-    debug_log(run.log, 2, "add_user_new", "Allocating memory for %s. size = %zu",
+    debug_log(run.log, 2, trace_name::kAddUser, "Allocating memory for %s. size = %zu",
               "node memory allocation", sizeof(UserNode));
   }
   *s = ActiveSession{rec.seq, rec.time_stamp, run.spill.num_users++, 0,
@@ -135,8 +136,9 @@ bool place_request(Walk *w, uint64_t i, const SeqData &rec, Failure *err) {
     if (!s) return fail(err, kFname, "Session key %lu of request %lu names no open session", p, i);
   }
   if (s->num_req == UINT32_MAX)
-    return fail(err, "create_table_entry", "Table %s is full: it cannot hold more than %u entries",
-                "Request Node", UINT32_MAX);
+    return fail(err, trace_name::kCreateTableEntry,
+                "Table %s is full: it cannot hold more than %u entries", "Request Node",
+                UINT32_MAX);
   s->num_req++;
   if (s->num_req > run.counters.max_req_per_user) run.counters.max_req_per_user = s->num_req;
   ReqNode row;
@@ -176,7 +178,7 @@ bool walk_merge(Walk *w, RunMerge<SessionRecord, TimeSeqLess> *m, Failure *err) 
 }  // namespace
 
 bool walk_spilled_requests(RunState &run, bool write_files, Failure *err) {
-  if (run.log.debug_level) debug_log(run.log, 2, "update_timestamp_to_relative", "Method called");
+  if (run.log.debug_level) debug_log(run.log, 2, trace_name::kUpdateTimestamp, "Method called");
   run.records.time_zero_ms = run.spill.earliest_time;
   Walk w;
   w.run = &run;

@@ -9,6 +9,7 @@
 #include "tools/replay_gen/date_time.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/run_state.h"
+#include "tools/replay_gen/trace_names.h"
 
 namespace {
 
@@ -151,7 +152,7 @@ void sort_seq_data_by_time(RunState &run, uint64_t n) {
 }
 
 void update_timestamp_to_relative(RunState &run) {
-  if (run.log.debug_level) debug_log(run.log, 2, "update_timestamp_to_relative", "Method called");
+  if (run.log.debug_level) debug_log(run.log, 2, trace_name::kUpdateTimestamp, "Method called");
   uint64_t n = run.counters.g_valid_msgcount;
   if (n == 0) return;
   SeqData *recs = run.records.seq_data_arr;

@@ -3,6 +3,7 @@
 #include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/sequencing/sequence_order.h"
 #include "tools/replay_gen/sequencing/session_rule.h"
+#include "tools/replay_gen/trace_names.h"
 
 namespace {
 
@@ -21,28 +22,28 @@ bool joins(const RunState &run, const OpenSession &s, const R &rec) {
 
 void fill_parent_seq(RunState &run, const UidTimeKey *sorted, uint64_t n) {
   if (run.log.debug_level)
-    debug_log(run.log, 2, "fill_parent_seq", "*****g_valid_msgcount = %lu*******", n);
+    debug_log(run.log, 2, trace_name::kFillParentSeq, "*****g_valid_msgcount = %lu*******", n);
   if (n == 0) return;
   OpenSession s = session_of(sorted[0]);
   uint64_t no_parent_seq = 0;
   for (uint64_t i = 0; i < n; i++) {
     const UidTimeKey &key = sorted[i];
     if (joins(run, s, key)) {
-      if (run.log.debug_level) debug_log(run.log, 2, "fill_parent_seq", "same user");
+      if (run.log.debug_level) debug_log(run.log, 2, trace_name::kFillParentSeq, "same user");
     } else {
       s = session_of(key);
       no_parent_seq++;
     }
     run.records.seq_data_arr[key.seq].parent_seq = s.key;
     if (run.log.debug_level)
-      debug_log(run.log, 2, "fill_parent_seq", "seq_data_arr[i].parent_seq %lu", s.key);
+      debug_log(run.log, 2, trace_name::kFillParentSeq, "seq_data_arr[i].parent_seq %lu", s.key);
   }
   if (run.log.debug_level)
-    debug_log(run.log, 2, "fill_parent_seq", "no_parent_seq %lu", no_parent_seq);
+    debug_log(run.log, 2, trace_name::kFillParentSeq, "no_parent_seq %lu", no_parent_seq);
 }
 
 void fill_parent_seq_new(RunState &run) {
-  if (run.log.debug_level) debug_log(run.log, 2, "fill_parent_seq_new", "Method called");
+  if (run.log.debug_level) debug_log(run.log, 2, trace_name::kFillParentSeqNew, "Method called");
   uint64_t n = run.counters.g_valid_msgcount;
   if (n == 0) return;
   OpenSession s = session_of(run.records.seq_data_arr_copy[0]);
@@ -51,6 +52,7 @@ void fill_parent_seq_new(RunState &run) {
     SeqData &own = run.records.seq_data_arr[c.seq];
     if (!joins(run, s, c)) s = session_of(c);
     own.parent_seq = s.key;
-    if (run.log.debug_level) debug_log(run.log, 2, "fill_parent_seq_new", "cur_seq %lu", s.key);
+    if (run.log.debug_level)
+      debug_log(run.log, 2, trace_name::kFillParentSeqNew, "cur_seq %lu", s.key);
   }
 }

@@ -15,6 +15,7 @@
 #include "tools/replay_gen/sequencing/sequence_order.h"
 #include "tools/replay_gen/sequencing/session_rule.h"
 #include "tools/replay_gen/spill/side_job.h"
+#include "tools/replay_gen/trace_names.h"
 
 namespace {
 
@@ -92,9 +93,9 @@ bool fill_spilled_sessions(RunState &run, uint64_t n, const MergeShape &shape, F
   bool one_sort = run.options.one_sort_algo != 0;
   if (log.debug_level) {
     if (one_sort)
-      debug_log(log, 2, "fill_parent_seq_new", "Method called");
+      debug_log(log, 2, trace_name::kFillParentSeqNew, "Method called");
     else
-      debug_log(log, 2, "fill_parent_seq", "*****g_valid_msgcount = %lu*******", n);
+      debug_log(log, 2, trace_name::kFillParentSeq, "*****g_valid_msgcount = %lu*******", n);
   }
   RunSort<LoadedRecord> &from = run.spill.by_uid;
   size_t inputs = std::min(from.runs.size(), shape.fan_in);
@@ -122,14 +123,14 @@ bool fill_spilled_sessions(RunState &run, uint64_t n, const MergeShape &shape, F
       s = OpenSession{r.seq, r.uid, r.time_stamp};
       opened++;
     } else if (!one_sort && log.debug_level) {
-      debug_log(log, 2, "fill_parent_seq", "same user");
+      debug_log(log, 2, trace_name::kFillParentSeq, "same user");
     }
     r.parent_seq = s.key;
     if (log.debug_level) {
       if (one_sort)
-        debug_log(log, 2, "fill_parent_seq_new", "cur_seq %lu", s.key);
+        debug_log(log, 2, trace_name::kFillParentSeqNew, "cur_seq %lu", s.key);
       else
-        debug_log(log, 2, "fill_parent_seq", "seq_data_arr[i].parent_seq %lu", s.key);
+        debug_log(log, 2, trace_name::kFillParentSeq, "seq_data_arr[i].parent_seq %lu", s.key);
     }
     earliest = std::min(earliest, r.time_stamp);
     out.bufs[out.filling][out.used++] = r;
@@ -147,7 +148,7 @@ bool fill_spilled_sessions(RunState &run, uint64_t n, const MergeShape &shape, F
   if (!ok) return false;
   run.spill.earliest_time = earliest;
   if (!one_sort && log.debug_level)
-    debug_log(log, 2, "fill_parent_seq", "no_parent_seq %lu", opened);
+    debug_log(log, 2, trace_name::kFillParentSeq, "no_parent_seq %lu", opened);
   return true;
 }
 
