@@ -106,7 +106,7 @@ std::string generator_cmd(const RunState &run) {
 
 bool run_generator(const RunState &run, Failure *err) {
   std::string cmd = generator_cmd(run);
-  int rc;
+  int rc = 0;
   if (!run_suite_command(run, cmd, kFname, &rc, err)) return false;
   if (rc == -1)
     return fail(err, kFname, "Fork/exec failed (%s): cmd that failed - %s", strerror(errno),
@@ -144,7 +144,7 @@ bool remove_generator_input(const RunState &run, Failure *err) {
 bool current_page_names(const RunState &run, std::vector<std::string> *names, Failure *err) {
   std::string cmd = "vti_get_page " + vtlb_shell_quote(run.config.script_name);
   std::string listing;
-  int rc;
+  int rc = 0;
   if (!run_suite_command(run, cmd, "rename_gen_file", &rc, err, &listing)) return false;
   // On standard output, outside the gates.
   if (rc == -1) return fail_text(err, true, "ERROR: popen failed\n");
@@ -167,7 +167,7 @@ bool change_page_names(const RunState &run, const std::string &from, const std::
                        Failure *err) {
   std::string cmd = "vtu_change_page_name -s " + vtlb_shell_quote(run.config.script_name) + " -p " +
                     vtlb_shell_quote(from) + " -n " + vtlb_shell_quote(to);
-  int rc;
+  int rc = 0;
   if (!run_suite_command(run, cmd, "rename_gen_file", &rc, err)) return false;
   if (rc == -1 && run.log.debug_level)
     debug_log(run.log, 1, "rename_gen_file", "system() call failed");
