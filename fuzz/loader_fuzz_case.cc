@@ -14,6 +14,7 @@
 #include "tools/replay_gen/loader/loader_test_support.h"
 #include "tools/replay_gen/loader/parallel_loader.h"
 #include "tools/replay_gen/run_state.h"
+#include "tools/replay_gen/test_support.h"
 
 namespace {
 
@@ -59,7 +60,7 @@ Split write_files(uint8_t mode, const uint8_t *data, size_t size, int per_file) 
   int end_lines = 0;
   auto flush = [&] {
     std::string path = split.dir + "/part." + std::to_string(split.paths.size());
-    loader_test::write_file(path, lead_record(split.paths.size()) + text);
+    write_text(path, lead_record(split.paths.size()) + text);
     split.paths.push_back(path);
     text.clear();
     end_lines = 0;
@@ -166,6 +167,6 @@ std::string run_loader_fuzz_case(const uint8_t *data, size_t size) {
   std::string why = load(split, 1, &one);
   if (why.empty()) why = load(split, static_cast<int16_t>(threads), &many);
   if (why.empty()) why = compare(one, many, threads);
-  loader_test::remove_dir(split.dir);
+  remove_dir(split.dir);
   return why;
 }

@@ -20,7 +20,7 @@ struct Input {
 std::vector<Input> corpus(const std::string &target) {
   std::vector<Input> inputs;
   for (const auto &entry : std::filesystem::directory_iterator(VT_FUZZ_CORPUS_DIR "/" + target))
-    inputs.push_back({entry.path().filename(), loader_test::read_file(entry.path())});
+    inputs.push_back({entry.path().filename(), read_text(entry.path())});
   return inputs;
 }
 

@@ -3,19 +3,12 @@
 #
 #   run_case.sh CASE_DIR TOOL SUITE_BIN PACKAGE_CHECK LOGGEN
 #
-# CASE_DIR/run.sh is run with bash in a fresh working directory ($WORK) with
-# TOOL (the vtu_replay_gen binary), CASE (the case directory), SUITE_BIN
-# (the suite stand-ins), PACKAGE_CHECK (the replay directory checker) and
-# LOGGEN (the log tree generator) in its environment; it prepares inputs
-# and runs the tool. Its stdout, stderr and exit status, and every file it leaves under
-# $WORK/out, are compared with CASE_DIR/expected/{stdout,stderr,status,files/}
-# after normalisation (work directory, dates, durations, process ids, the
-# after normalisation (work directory, dates, durations, process ids, the
-# memory budget taken from the machine, the manifest's time of making, and
-# the loader threads' start reports, whose place is not fixed).
-# With UPDATE_EXPECTED=1 the expectations are rewritten instead. A case that
-# cannot run here (it needs root to mount a file system, say) writes its
-# reason to $WORK/skip: the case is then reported as skipped (status 77).
+# CASE_DIR/run.sh runs with bash in a fresh $WORK, with TOOL, CASE,
+# SUITE_BIN, PACKAGE_CHECK, LOGGEN and EXAMPLES in its environment. Its
+# stdout, stderr, status and every file it leaves under $WORK/out are
+# compared with CASE_DIR/expected/{stdout,stderr,status,files/} after
+# normalisation. UPDATE_EXPECTED=1 rewrites the expectations instead. A case
+# that cannot run here writes its reason to $WORK/skip (status 77).
 set -u
 CASE=$(cd "$1" && pwd) || { echo "run_case.sh: no case directory $1" >&2; exit 2; }
 TOOL=$2
@@ -27,8 +20,9 @@ trap 'rm -rf "$WORK"' EXIT
 EXAMPLES=$(cd "$(dirname "$0")/../../examples" && pwd)
 export EXAMPLES CASE TOOL SUITE_BIN PACKAGE_CHECK LOGGEN WORK
 
-# A time taken (or left) is shown as <N> only when it is one a case can
-# take, under ten minutes: a time from a wrong clock sum stays as it is.
+# Work paths, dates, times under ten minutes (a wrong clock sum shows), the
+# generator input's pid, the budget taken from the machine, the manifest's
+# time of making; a loader thread's start report (its place is not fixed).
 normalise() {
   LC_ALL=C sed -E \
     -e "s#${WORK}#<WORK>#g" \
@@ -38,17 +32,13 @@ normalise() {
     -e 's#/tmp/filename_[0-9]+#/tmp/filename_<PID>#g' \
     -e 's#^(memory_budget:Memory budget ).*#\1<BUDGET>#' \
     -e 's#"made_at": "[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9:]{8}Z"#"made_at": "<DATE>"#' |
-    # A loader thread starts working while the main thread still reports its
-    # start, so where that report (and its empty line) falls is not fixed.
     LC_ALL=C sed -E '/^  Processing Thread\[[0-9]+\] Started$/{N;d}'
 }
 
-# Every run removes its script generator input file, /tmp/filename_<pid>,
-# however it ends. One made during this case whose process has ended, and
-# still there a second later, is named in actual/left_behind (which no
-# expectation holds) and removed. A file whose process still runs belongs to
-# another case, and so does one that goes within the second: a case that
-# plants such a file removes it just after its run ends.
+# Every run removes its /tmp/filename_<pid>, however it ends: one made during
+# this case whose process has ended and still there a second later goes to
+# actual/left_behind (which no expectation holds). One whose process runs,
+# or that goes within the second, is another case's.
 find_left_inputs() {
   local f pid found=()
   for f in $(find /tmp -maxdepth 1 -name 'filename_*' -newer "$WORK/started" 2>/dev/null); do
@@ -75,8 +65,7 @@ if [ -s "$WORK/skip" ]; then
   echo "e2e case $(basename "$CASE") skipped: $(cat "$WORK/skip")"
   exit 77
 fi
-# A build with coverage counters run as another user cannot write them: its
-# runtime says so (on stderr, which some cases join to stdout); not the tool.
+# (A coverage build run as another user says it cannot write its counters.)
 for out in stdout stderr; do
   grep -v '^profiling:.*\.gcda:Cannot open$' "$WORK/raw_$out" | normalise >"$WORK/actual/$out"
 done

@@ -12,6 +12,7 @@
 
 #include "tools/replay_gen/failure.h"
 #include "tools/replay_gen/run_state.h"
+#include "tools/replay_gen/test_files.h"
 
 // How a call ended: its exit status (0 when it succeeded) and what it wrote
 // on standard error, its failure's lines as the driver writes them last.

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "tools/replay_gen/output/output_test_util.h"
 #include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/test_support.h"
 

@@ -8,22 +8,15 @@
 #include <string.h>
 
 #include <atomic>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "tools/replay_gen/helpers.h"
 #include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/services/runtime_services.h"
+#include "tools/replay_gen/test_files.h"
 
 namespace loader_test {
-
-inline void remove_dir(const std::string &dir) {
-  std::error_code ec;
-  std::filesystem::remove_all(dir, ec);
-}
 
 // A run whose replay directory is a fresh temp directory, removed with it.
 struct TestRun : RunState {
@@ -52,16 +45,6 @@ inline int add_configured_service(RunState &run, const char *name, const char *u
   return row;
 }
 
-inline std::string write_file(const std::string &path, const std::string &text) {
-  std::ofstream(path, std::ios::binary) << text;
-  return path;
-}
-
-inline std::string read_file(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 inline void add_input_file(RunState &run, const std::string &path) {
   InputFiles &f = run.files;
   f.seq_file_path = static_cast<InputFileInfo *>(
@@ -69,14 +52,6 @@ inline void add_input_file(RunState &run, const std::string &path) {
   f.seq_file_path[f.num_seq_files] = InputFileInfo{};
   f.seq_file_path[f.num_seq_files].input_file = strdup(path.c_str());
   f.max_seq_files = ++f.num_seq_files;
-}
-
-// Lines of a file, without their line ends.
-inline std::vector<std::string> file_lines(const std::string &path) {
-  std::vector<std::string> lines;
-  std::ifstream in(path, std::ios::binary);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
 }
 
 // Loader threads' states of a run, on the heap (each holds a 10 MiB line

@@ -64,7 +64,7 @@ class LoaderTest : public testing::Test {
     const int sizes[] = {40, 3, 0, 25, 61, 7};
     for (int f = 0; f < 6; f++)
       files_.push_back(
-          write_file(dir_ + "/SOAP.log." + std::to_string(f), make_spread_log(f, sizes[f])));
+          write_text(dir_ + "/SOAP.log." + std::to_string(f), make_spread_log(f, sizes[f])));
   }
   void TearDown() override {
     run_.reset();
@@ -154,7 +154,7 @@ TEST_F(LoaderTest, AnyThreadCountGivesTheOneThreadResult) {
   std::vector<std::string> paths;
   for (int f = 0; f < 18; f++)
     paths.push_back(
-        write_file(dir_ + "/spread.log." + std::to_string(f), make_spread_log(f, sizes[f])));
+        write_text(dir_ + "/spread.log." + std::to_string(f), make_spread_log(f, sizes[f])));
   Result one = load_files(paths, 1);
   ASSERT_GT(one.services.size(), 20u);
   for (int16_t threads : {2, 3, 7}) {
@@ -273,7 +273,7 @@ TEST_F(LoaderTest, AccountingAndErrorLogs) {
   // 100 records without a time, each an error line; the message itself fits.
   std::string untimed;
   for (int i = 0; i < 100; i++) untimed += "xml1=000000001<B/>&xmlEnd=00\n*******\n";
-  fresh_run({write_file(dir_ + "/untimed.log", untimed)});
+  fresh_run({write_text(dir_ + "/untimed.log", untimed)});
   for (int t = 0; t < 8; t++) unlink((dir_ + "/error.log." + std::to_string(t)).c_str());
   run().options.g_num_thread = 1;
   testing::internal::CaptureStdout();

@@ -76,7 +76,7 @@ class ParserTest : public testing::Test {
   // Parses text as one more input file of the thread; console output is kept
   // in console_. False when the file failed the run.
   bool parse(const std::string &text) {
-    std::string path = write_file(dir_ + "/SOAP.log." + std::to_string(inputs_.size()), text);
+    std::string path = write_text(dir_ + "/SOAP.log." + std::to_string(inputs_.size()), text);
     FILE *fp = fopen(path.c_str(), "r");
     inputs_.push_back(fp);
     testing::internal::CaptureStdout();
@@ -91,7 +91,7 @@ class ParserTest : public testing::Test {
     for (uint64_t i = 0; i < seq_no_; i++) {
       const SeqData &r = thread_->t_seq_data_arr[i];
       EXPECT_EQ(r.seq, i);
-      std::string file = read_file(dir_ + "/SOAP.log." + std::to_string(r.seq_index));
+      std::string file = read_text(dir_ + "/SOAP.log." + std::to_string(r.seq_index));
       EXPECT_EQ(r.req_file_fp, inputs_[r.seq_index]);
       out.push_back({r.time_stamp, r.uid,
                      r.runtime_service ? thread_->run_time_services[r.service_id].service_name
@@ -337,7 +337,7 @@ TEST_F(ParserTest, MemoryThatCannotBeHadFailsTheRun) {
                   std::to_string(grown) + ") for index -1\n"},
   };
   std::string path =
-      write_file(dir_ + "/SOAP.log.0", record(kBody) + record(kBody) + record(kBody));
+      write_text(dir_ + "/SOAP.log.0", record(kBody) + record(kBody) + record(kBody));
   for (const auto &c : cases) {
     FILE *fp = fopen(path.c_str(), "r");
     uint64_t seq_no = 0;

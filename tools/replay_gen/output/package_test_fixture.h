@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "tools/replay_gen/output/index_files.h"
-#include "tools/replay_gen/output/output_test_util.h"
 #include "tools/replay_gen/output/request_files.h"
 #include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/sequencing/sequence_order.h"

@@ -7,7 +7,6 @@
 
 #include "base/core/failing_fork_test_support.h"
 #include "base/core/failing_io_test_support.h"
-#include "tools/replay_gen/output/output_test_util.h"
 #include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/test_support.h"
 
