@@ -9,12 +9,13 @@
 # /dev/shm) and the options of COMPARE_ARGS (say "-d 2"), and compares every
 # file they write (request, index and error files, manifest, scenario,
 # script) with cmp, and their console (standard output and error) with
-# dates, durations, the generator input's name and the manifest's time of
+# dates, durations, the generator input's name, the spill directory's, the
+# default budget (from the memory free at start) and the manifest's time of
 # making masked. With more than one loader thread, which thread claims which
 # file decides which error log gets a record's line, and its number there,
 # and where a thread's lines fall on the console: such error logs are
 # compared as the sorted lines of all of them without the numbers, and the
-# console as its sorted lines with the threads' numbers masked. The suite's stand-ins come from SUITE_BIN
+# console without the threads' own lines. The suite's stand-ins come from SUITE_BIN
 # (default build/release/suite_bin). Prints one line per setting and the
 # number of differences; exit status 1 if there are any.
 set -uo pipefail
@@ -32,12 +33,14 @@ trap 'rm -rf "$D" "$D.old"' EXIT
 mask() {
   sed -E -e 's#[0-9]{2}/[0-9]{2}/[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}#<DATE>#g' \
     -e 's#[0-9,]+ minutes and [0-9,]+ seconds#<N>#g' -e 's#/tmp/filename_[0-9]+#<F>#g' \
-    -e 's#"made_at": "[^"]*"#"made_at": "<DATE>"#' -e 's#vt_spill\.[A-Za-z0-9]{6}#vt_spill.<X>#g'
+    -e 's#"made_at": "[^"]*"#"made_at": "<DATE>"#' -e 's#vt_spill\.[A-Za-z0-9]{6}#vt_spill.<X>#g' \
+    -e 's#^(memory_budget:Memory budget ).*#\1<BUDGET>#'
 }
 
-# A console's lines with the loader threads' numbers masked, sorted.
+# A console without the loader threads' own lines and running totals, which
+# follow which thread read which file.
 thread_blind() {
-  sed -E 's#Thread\[[0-9]+\]#Thread[<T>]#g' "$1" | sort
+  grep -v -e 'Processing Thread\[' -e '^    Total request processed = ' -e '^$' "$1"
 }
 
 # One run of binary $1 with NUM_VVM $2, -n $3 and budget $4 into $D.

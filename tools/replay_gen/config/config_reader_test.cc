@@ -62,8 +62,7 @@ TEST_F(Config, KeywordLines) {
   for (const auto &c : read_cases(VT_TESTDATA "/config_values.txt")) {
     run_ = std::make_unique<RunState>();
     std::string line = c[0];
-    Outcome out =
-        run_to_end([&](Failure *e) { return apply_config_line(run(), line.data(), e); });
+    Outcome out = run_to_end([&](Failure *e) { return apply_config_line(run(), line.data(), e); });
     std::string warning = c.size() > 3 ? "read_config_file_new:" + c[3] + "\n" : "";
     EXPECT_EQ(s(out.status) + out.err + "," + field(c[1]), "0" + warning + "," + c[2]) << c[0];
   }

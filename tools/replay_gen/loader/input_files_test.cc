@@ -29,11 +29,12 @@ namespace {
 namespace fs = std::filesystem;
 using Names = std::vector<std::string>;
 
+// A tree of capture days with files named every way; the test's INPUT_DIR
+// values write its base directory as "B".
 class InputFiles : public testing::Test {
  protected:
   static void SetUpTestSuite() {
-    char tmpl[] = "/tmp/input_files_test.XXXXXX";
-    base_ = mkdtemp(tmpl);
+    base_ = make_temp_dir();
     const std::pair<const char *, Names> tree[] = {
         {"20201130", {"SOAP.log.1"}},
         {"20201201",
@@ -47,43 +48,31 @@ class InputFiles : public testing::Test {
         {"2020120x", {"SOAP.log.1"}},
         {"abc", {"SOAP.log.1"}},
     };
-    for (const auto &[dir, files] : tree) {
-      fs::create_directories(base_ + "/" + dir + "/extracts");
-      for (const std::string &f : files) std::ofstream(base_ + "/" + dir + "/extracts/" + f);
-    }
+    for (const auto &[dir, files] : tree)
+      for (const std::string &f : files) write_text(base_ + "/" + dir + "/extracts/" + f, "");
     fs::create_directories(base_ + "/20201205");  // no extracts
     fs::create_directories(base_ + "/notadate");  // 8 characters, no extracts
-    std::ofstream(base_ + "/filedate");           // 8 characters, not even a directory
+    write_text(base_ + "/filedate", "");          // 8 characters, no directory
   }
-  static void TearDownTestSuite() { fs::remove_all(base_); }
+  static void TearDownTestSuite() { remove_dir(base_); }
 
-  // Sets INPUT_DIR of a fresh run to value, with "B" at its start replaced
-  // by the base directory.
-  void set_input_dir(const std::string &value) {
+  Outcome list(const std::string &value) {
     run_ = std::make_unique<RunState>();
     std::string v = value[0] == 'B' ? base_ + value.substr(1) : value;
     snprintf(run().config.input_dir, sizeof(run().config.input_dir), "INPUT_DIR|%s", v.c_str());
-  }
-
-  Outcome list(const std::string &value) {
-    set_input_dir(value);
     return run_to_end([&](Failure *e) { return gen_input_file_list(run(), e); });
   }
-
-  // The status and message with which the listing for value fails.
   std::string ending(const std::string &value) {
     Outcome o = list(value);
     return std::to_string(o.status) + o.err;
   }
-
-  // The list found for value, each file as "MMDD:<name after SOAP.log>" (all
-  // dates are in 2020), space-separated; sorted unless in_order.
+  // The files found, as "MMDD:<name after SOAP.log>", sorted unless in_order.
   std::string list_for(const std::string &value, bool in_order) {
     EXPECT_EQ(list(value).status, 0) << value;
     Names names;
     for (int i = 0; i < run().files.num_seq_files; i++) {
       std::string p = run().files.seq_file_path[i].input_file;
-      EXPECT_EQ(p.rfind(base_ + "/2020", 0), 0u) << p;
+      EXPECT_EQ(p.compare(0, base_.size() + 5, base_ + "/2020"), 0) << p;
       EXPECT_EQ(p.compare(base_.size() + 9, 18, "/extracts/SOAP.log"), 0) << p;
       names.push_back(p.substr(base_.size() + 5, 4) + ":" + p.substr(base_.size() + 27));
     }
@@ -100,125 +89,67 @@ class InputFiles : public testing::Test {
 
 std::string InputFiles::base_;
 
+// Each form of INPUT_DIR, the files it finds or why it is refused; every
+// directory looked at is closed again. A hundred names are taken, not 101.
 TEST_F(InputFiles, FormsOfInputDir) {
-  const std::string all =
-      "1130:.1 1201:.1 1201:.10 1201:.2 1201:_7 1202:.3 1203:.1 1203:.2 1204:.1 1206:1 1206:12 "
-      "1206:2 1206:3 1206:4 120x:.1";
-  const struct {
-    const char *value;
-    bool in_order;  // date directories and range files come in listing order
-    std::string files;
-  } cases[] = {
-      {"B", false, all},
-      {"B|", false, all},
-      {"B|20201201", true, "1201:.1 1201:.2 1201:_7 1201:.10"},
-      {"B|20201201|", true, "1201:.1 1201:.2 1201:_7 1201:.10"},  // no file part
-      {"B|20201201,20201203|SOAP.log.1,SOAP.log.2", true, "1201:.1 1201:.2 1203:.1 1203:.2"},
-      {"B|20201203,,20201201|,SOAP.log.9", true, "1203:.9 1201:.9"},
-      {"B|20201201-20201203", false, "1201:.1 1201:.10 1201:.2 1201:_7 1202:.3 1203:.1 1203:.2"},
-      {"B|20200229-20201130", false, "1130:.1"},
-      {"B|20201206|SOAP.log1-SOAP.log3", false, "1206:1 1206:12 1206:2 1206:3 1206:3x"},
-      {"B|20201130-20201201|SOAP.log.1-SOAP.log.1", false,
-       "1130:.1 1201:.0 1201:.01 1201:.1 1201:.10 1201:.1a 1201:.2"},
-      {"B||", true, ""},
-      {"B|20201201|,", true, ""},
-      {"B|20201205", true, ""},
-  };
-  // Every directory looked at is closed again.
   long before = vt_open_descriptors();
-  for (const auto &c : cases) EXPECT_EQ(list_for(c.value, c.in_order), c.files) << c.value;
-  EXPECT_EQ(vt_open_descriptors(), before);
-}
-
-TEST_F(InputFiles, ErrorMessages) {
-  std::string many_names;
-  for (int i = 1; i <= 101; i++) many_names += "SOAP.log." + std::to_string(i) + ",";
-  const struct {
-    std::string value, message;
-  } cases[] = {
-      {"B/missing", "Unable to open based dir {B}/missing for reading "},
-      {"B/20201205", "Unable to list date format dir under based dir {B}/20201205 for reading "},
-      {"B|20201210-20201231", "Unable to list date format dir under based dir {B} for reading "},
-      {"B|20201201,20201209", "Unable to open dir {B}/20201209"},
-      {"B|2020120-20201203",
-       "Invalid date \"2020120\" in the date range 2020120-20201203 of INPUT_DIR: expected a "
-       "calendar date YYYYMMDD from 19710101 to 21051231"},
-      {"B|20201201-2020123",
-       "Invalid date \"2020123\" in the date range 20201201-2020123 of INPUT_DIR: expected a "
-       "calendar date YYYYMMDD from 19710101 to 21051231"},
-      {"B|20201201-20201232",
-       "Invalid date \"20201232\" in the date range 20201201-20201232 of INPUT_DIR: expected a "
-       "calendar date YYYYMMDD from 19710101 to 21051231"},
-      {"B|-20201232",
-       "Invalid date \"\" in the date range -20201232 of INPUT_DIR: expected a calendar date "
-       "YYYYMMDD from 19710101 to 21051231"},
-      {"B|20201203-20201201",
-       "The date range 20201203-20201201 of INPUT_DIR ends before it starts"},
-      {"B|20201206|log1-SOAP.log3",
-       "Invalid file range log1-SOAP.log3 in INPUT_DIR: both names need at least 9 characters, "
-       "as in SOAP.log1-SOAP.log3"},
-      {"B|20201201|" + many_names,
-       "INPUT_DIR list holds more than 100 names; list at most 100 or use a range"},
-  };
-  for (const auto &c : cases) {
-    std::string want = "-1gen_input_file_list:" + c.message + "\n";
+  for (const auto &c : read_cases(VT_TESTDATA "/input_dir_forms.txt")) {
+    if (c[1] != "-") {
+      EXPECT_EQ(list_for(c[0], c[1] == "1"), c[2]) << c[0];
+      continue;
+    }
+    std::string want = "-1gen_input_file_list:" + c[2] + "\n";
     if (size_t at = want.find("{B}"); at != std::string::npos) want.replace(at, 3, base_);
-    EXPECT_EQ(ending(c.value), want) << c.value;
+    EXPECT_EQ(ending(c[0]), want) << c[0];
   }
-  // A hundred names are taken.
-  std::string hundred = many_names.substr(0, many_names.find("SOAP.log.101"));
-  std::string listed = list_for("B|20201201|" + hundred, true);
+  EXPECT_EQ(vt_open_descriptors(), before);
+  std::string names;
+  for (int i = 1; i <= 101; i++) names += "SOAP.log." + std::to_string(i) + ",";
+  EXPECT_EQ(ending("B|20201201|" + names),
+            "-1gen_input_file_list:INPUT_DIR list holds more than 100 names; list at most 100 or "
+            "use a range\n");
+  std::string listed = list_for("B|20201201|" + names.substr(0, names.find("SOAP.log.101")), true);
   EXPECT_EQ(std::count(listed.begin(), listed.end(), ' '), 99);
   EXPECT_EQ(listed.substr(listed.rfind(' ') + 1), "1201:.100");
 }
 
-// A day whose extracts directory is there but cannot be listed ends the run,
-// naming it and the system's reason, in every form that lists it (days
-// without one, or that are no directories, add nothing: FormsOfInputDir).
+// An extracts directory there but unlistable ends the run, naming it and the
+// system's reason, in every form that lists it; without read permission too
+// (but root may read any directory).
 TEST_F(InputFiles, UnlistableExtractsFailTheRun) {
-  char tmpl[] = "/tmp/input_files_test.XXXXXX";
-  const std::string tree = mkdtemp(tmpl);
-  fs::create_directories(tree + "/20201201/extracts");
-  std::ofstream(tree + "/20201201/extracts/SOAP.log.1");
+  const std::string tree = make_temp_dir();
+  write_text(tree + "/20201201/extracts/SOAP.log.1", "");
   fs::create_directories(tree + "/20201202");
   fs::create_symlink("extracts", tree + "/20201202/extracts");  // a loop
+  const std::string fail = "-1gen_input_file_list:Unable to list input directory " + tree;
   const std::string loop = ": Too many levels of symbolic links\n";
-  const struct {
-    std::string value, message;
-  } cases[] = {
-      {"", "/20201202/extracts" + loop},
-      {"|20201201,20201202", "/20201202/extracts" + loop},
-      {"|20201201-20201202|SOAP.log1-SOAP.log3", "/20201202/extracts/" + loop},
-  };
-  for (const auto &c : cases)
-    EXPECT_EQ(ending(tree + c.value),
-              "-1gen_input_file_list:Unable to list input directory " + tree + c.message)
-        << c.value;
-  // Without permission to read it (root may read any directory).
+  EXPECT_EQ(ending(tree), fail + "/20201202/extracts" + loop);
+  EXPECT_EQ(ending(tree + "|20201201,20201202"), fail + "/20201202/extracts" + loop);
+  EXPECT_EQ(ending(tree + "|20201201-20201202|SOAP.log1-SOAP.log3"),
+            fail + "/20201202/extracts/" + loop);
   fs::remove(tree + "/20201202/extracts");
   fs::create_directories(tree + "/20201202/extracts");
   fs::permissions(tree + "/20201202/extracts", fs::perms::none);
   if (geteuid() != 0) {
-    EXPECT_EQ(ending(tree), "-1gen_input_file_list:Unable to list input directory " + tree +
-                                "/20201202/extracts: Permission denied\n");
+    EXPECT_EQ(ending(tree), fail + "/20201202/extracts: Permission denied\n");
   }
   fs::permissions(tree + "/20201202/extracts", fs::perms::owner_all);
-  fs::remove_all(tree);
+  remove_dir(tree);
 }
 
-// -d 3 shows the count of the files found and each file by its number.
+// -d 3 counts the files found and names each by its number.
 TEST_F(InputFiles, DebugLevel3ListsTheFilesFound) {
-  set_input_dir("B|20201201,20201203|SOAP.log.1,SOAP.log.2");
-  run().log.debug_level = 3;
   testing::internal::CaptureStdout();
+  run_ = std::make_unique<RunState>();
+  run().log.debug_level = 3;
+  snprintf(run().config.input_dir, sizeof run().config.input_dir, "INPUT_DIR|%s|20201203",
+           base_.c_str());
   Failure err;
   ASSERT_TRUE(gen_input_file_list(run(), &err));
-  std::string trace = testing::internal::GetCapturedStdout();
-  std::string files = "gen_input_file_list:Total input files = 4\n";
-  for (int i = 0; i < 4; i++)
-    files += "gen_input_file_list:File " + std::to_string(i + 1) +
-             " , name = " + run().files.seq_file_path[i].input_file + "\n";
-  EXPECT_EQ(trace.substr(trace.size() - std::min(trace.size(), files.size())), files);
+  EXPECT_TRUE(testing::internal::GetCapturedStdout().ends_with(
+      "gen_input_file_list:Total input files = 2\ngen_input_file_list:File 1 , name = " + base_ +
+      "/20201203/extracts/SOAP.log.1\ngen_input_file_list:File 2 , name = " + base_ +
+      "/20201203/extracts/SOAP.log.2\n"));
 }
 
 // Small numbers are ordered in FormsOfInputDir; these exceed 64 bits.
