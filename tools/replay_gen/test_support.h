@@ -19,6 +19,7 @@
 struct Outcome {
   int status;
   std::string err;
+  std::string text() const { return std::to_string(status) + err; }
 };
 
 // fn takes the Failure to fill and returns false when it failed.

@@ -1,8 +1,6 @@
 #include "tools/replay_gen/loader/parallel_loader.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 
 #include <functional>
 #include <memory>
@@ -26,11 +24,11 @@ using namespace loader_test;
 // Loader threads from the processor and file counts: never more than -n
 // may ask for (1024), nor a count wrapped around.
 TEST(ThreadCount, FromCpusAndFiles) {
-  struct Case {
+  const struct {
     int cpus, files, threads;
   } cases[] = {{16, 1, 1}, {16, 40, 12},       {8, 5, 4},          {8, 3, 1},           {4, 2, 2},
                {2, 9, 1},  {1028, 2000, 1024}, {1029, 2000, 1024}, {70000, 70000, 1024}};
-  for (const Case &c : cases) {
+  for (const auto &c : cases) {
     int16_t n = 0;
     set_num_threads(&n, c.cpus, c.files);
     EXPECT_EQ(n, c.threads) << c.cpus << " cpus, " << c.files << " files";
@@ -38,8 +36,8 @@ TEST(ThreadCount, FromCpusAndFiles) {
 }
 
 // Record i of file f names one of the first 4 + f services, so that every
-// file brings services that no file before it has. The bodies are padded so
-// that a file takes a thread long enough for the others to claim files too.
+// file brings services no file before it has; padded bodies keep a thread
+// on its file while the others claim theirs.
 std::string make_spread_log(int file, int count) {
   const std::string padding = "<Pad>" + std::string(1500, 'p') + "</Pad>\n";
   std::string text;
@@ -58,9 +56,7 @@ std::string make_spread_log(int file, int count) {
 class LoaderTest : public testing::Test {
  protected:
   void SetUp() override {
-    char dir[] = "/tmp/vt_loader_test_XXXXXX";
-    ASSERT_TRUE(mkdtemp(dir));
-    dir_ = dir;
+    dir_ = make_temp_dir();
     const int sizes[] = {40, 3, 0, 25, 61, 7};
     for (int f = 0; f < 6; f++)
       files_.push_back(
@@ -72,30 +68,43 @@ class LoaderTest : public testing::Test {
   }
   RunState &run() { return *run_; }
 
-  // Records as (file, offset, size, time, uid, seq, service) in their order,
-  // services as (name, url, SOAP action, requests) in table order, and the
-  // counters, after a run with n threads.
+  // A fresh run of the given files (those of SetUp when none), whose thread
+  // arrays grow while loading.
+  void fresh_run(const std::vector<std::string> &paths = {}) {
+    run_ = std::make_unique<RunState>();
+    snprintf(run().config.replay_dir, sizeof run().config.replay_dir, "%s", dir_.c_str());
+    run().config.g_msgcount_per_file = 8;
+    add_configured_service(run(), "IA_Get", "http://127.0.0.1/svc/0.svc", "XACustId");
+    for (const std::string &path : paths.empty() ? files_ : paths) add_input_file(run(), path);
+  }
+  // The load of a fresh run (changed by then) with n threads, its files
+  // limited to limit bytes when given; the console goes to console_.
+  Outcome load_to_end(int16_t threads, const std::function<void(RunState &)> &then = nullptr,
+                      rlim_t limit = 0) {
+    fresh_run();
+    run().options.g_num_thread = threads;
+    if (then) then(run());
+    testing::internal::CaptureStdout();
+    auto load = [&](Failure *e) { return load_input_data_files(run(), e); };
+    Outcome o = limit ? run_with_file_size_limit(limit, load) : run_to_end(load);
+    console_ = testing::internal::GetCapturedStdout();
+    return o;
+  }
+
+  // Records (file, offset, size, time, uid, seq, service), services (name,
+  // URL, SOAP action, requests) in table order, counters and file counts.
   struct Result {
     std::vector<std::tuple<uint32_t, off_t, uint64_t, uint64_t, int64_t, uint64_t, int16_t>>
         records;
     std::vector<std::tuple<std::string, std::string, std::string, uint64_t>> services;
     std::vector<uint64_t> counters;
     std::vector<int32_t> per_file;
-    std::string console;
   };
-
-  Result load(int16_t threads) {
-    RunState &run = this->run();
-    run.options.g_num_thread = threads;
-    testing::internal::CaptureStdout();
-    Failure err;
-    EXPECT_TRUE(load_input_data_files(run, &err));
-    print_log_file_info(run);
+  Result result() {
     Result r;
-    r.console = testing::internal::GetCapturedStdout();
+    const RunState &run = this->run();
     for (uint64_t i = 0; i < run.counters.g_valid_msgcount; i++) {
       const SeqData &s = run.records.seq_data_arr[i];
-      EXPECT_TRUE(s.service_id >= 0 && s.service_id < run.services.total_services);
       r.records.push_back(
           {s.seq_index, s.req_offset, s.req_size, s.time_stamp, s.uid, s.seq, s.service_id});
     }
@@ -112,54 +121,27 @@ class LoaderTest : public testing::Test {
     return r;
   }
 
-  // A fresh run that will read the given files (those of SetUp when none),
-  // its thread arrays growing while loading.
-  void fresh_run(std::vector<std::string> paths = {}) {
-    run_ = std::make_unique<RunState>();
-    snprintf(run().config.replay_dir, sizeof run().config.replay_dir, "%s", dir_.c_str());
-    run().config.g_msgcount_per_file = 8;
-    add_configured_service(run(), "IA_Get", "http://127.0.0.1/svc/0.svc", "XACustId");
-    for (const std::string &path : paths.empty() ? files_ : paths) add_input_file(run(), path);
-  }
-
-  // Loads the given files from a fresh run.
-  Result load_files(const std::vector<std::string> &paths, int16_t threads) {
-    fresh_run(paths);
-    return load(threads);
-  }
-
-  // The files of SetUp, from a fresh run (changed by `then`), with n
-  // threads, to their end (that a test makes fail); the console is dropped.
-  Outcome load_to_end(
-      int16_t threads, const std::function<void(RunState &)> &then = [](RunState &) {}) {
-    fresh_run();
-    run().options.g_num_thread = threads;
-    then(run());
-    testing::internal::CaptureStdout();
-    Outcome o = run_to_end([&](Failure *e) { return load_input_data_files(run(), e); });
-    testing::internal::GetCapturedStdout();
-    return o;
-  }
-
-  std::string dir_;
+  std::string dir_, console_;
   std::vector<std::string> files_;
   std::unique_ptr<RunState> run_ = std::make_unique<RunState>();
 };
 
 // Files of many sizes, each bringing new services: whichever thread claims
-// which file, and however many threads there are, the records, their order
-// and numbers, the services and their order are those of one thread.
+// which file, the records, their order and numbers, the services and their
+// order are those of one thread.
 TEST_F(LoaderTest, AnyThreadCountGivesTheOneThreadResult) {
   const int sizes[] = {900, 2, 0, 150, 300, 40, 7, 500, 1, 260, 60, 0, 700, 33, 120, 5, 410, 90};
-  std::vector<std::string> paths;
+  files_.clear();
   for (int f = 0; f < 18; f++)
-    paths.push_back(
+    files_.push_back(
         write_text(dir_ + "/spread.log." + std::to_string(f), make_spread_log(f, sizes[f])));
-  Result one = load_files(paths, 1);
+  ASSERT_EQ(load_to_end(1).status, 0);
+  Result one = result();
   ASSERT_GT(one.services.size(), 20u);
   for (int16_t threads : {2, 3, 7}) {
     for (int repeat = 0; repeat < 4; repeat++) {
-      Result many = load_files(paths, threads);
+      ASSERT_EQ(load_to_end(threads).status, 0);
+      Result many = result();
       ASSERT_EQ(many.services, one.services) << threads << " threads, run " << repeat;
       ASSERT_EQ(many.records, one.records) << threads << " threads, run " << repeat;
       EXPECT_EQ(many.counters, one.counters);
@@ -168,75 +150,57 @@ TEST_F(LoaderTest, AnyThreadCountGivesTheOneThreadResult) {
   }
 }
 
-// A loader thread that cannot be started fails the run before any starts;
-// one that cannot be joined (the last, so that none is left running) fails
-// it too, naming it.
-TEST_F(LoaderTest, AThreadThatCannotStartOrBeJoinedFailsTheRun) {
+// What fails the run before or as the threads work: a thread that cannot
+// be started (before any starts) or joined (the last, none left running); an
+// error log path that does not fit for the threads the run will have (the
+// most -n may ask); the records of all threads, or a thread's first array
+// (of MSG_COUNT_PER_FILE records), that cannot be had.
+TEST_F(LoaderTest, WhatFailsTheRun) {
   vt_fail_thread_create_after(0);
-  Outcome o = load_to_end(3);
-  vt_fail_thread_create_after(-1);
-  EXPECT_EQ(std::to_string(o.status) + o.err,
+  EXPECT_EQ(load_to_end(3).text(),
             "-1load_input_data_files:Failed to create Processing Thread[0]\n");
+  vt_fail_thread_create_after(-1);
   vt_fail_thread_join_after(2);
-  o = load_to_end(3);
+  EXPECT_EQ(load_to_end(3).text(), "-1load_input_data_files:Processing Thread[2] Failed\n");
   vt_fail_thread_join_after(-1);
-  EXPECT_EQ(std::to_string(o.status) + o.err,
-            "-1load_input_data_files:Processing Thread[2] Failed\n");
-}
 
-// The error log of the highest thread must have a path that fits, counted
-// for the threads the run will have (the configuration counted for the most
-// -n may ask; an automatic count on a machine of thousands of processors may
-// be higher): else the run ends before any thread starts.
-TEST_F(LoaderTest, AnErrorLogPathThatDoesNotFitFailsTheRunFirst) {
   std::string dir = "/tmp/" + std::string(kErrorLogPathSize - 5 - strlen("/error.log.999"), 'd');
   std::string path = dir + "/error.log.999";
-  Outcome o = load_to_end(1000, [&](RunState &run) {
-    snprintf(run.config.replay_dir, kTextBufSize, "%s", dir.c_str());
-  });
-  EXPECT_EQ(std::to_string(o.status) + o.err,
-            "-1load_input_data_files:Replay directory path too long for the error log files: " +
-                path + " has " + std::to_string(path.size()) + " characters, at most " +
-                std::to_string(kErrorLogPathSize - 1) + " are allowed\n");
-}
+  EXPECT_EQ(
+      load_to_end(
+          1000,
+          [&](RunState &run) { snprintf(run.config.replay_dir, kTextBufSize, "%s", dir.c_str()); })
+          .text(),
+      "-1load_input_data_files:Replay directory path too long for the error log files: " + path +
+          " has " + std::to_string(path.size()) + " characters, at most " +
+          std::to_string(kErrorLogPathSize - 1) + " are allowed\n");
 
-// The records of all threads that cannot be had in one array end the run,
-// naming their size; so does a thread's first array (of MSG_COUNT_PER_FILE
-// records).
-TEST_F(LoaderTest, RecordsThatCannotBeHadTogetherFailTheRun) {
   if (!vt_alloc_failures_supported()) GTEST_SKIP() << "the sanitizers keep their own allocator";
-  fresh_run();
-  const uint64_t bytes = load(2).counters[1] * sizeof(SeqData);
+  ASSERT_EQ(load_to_end(2).status, 0);
+  const uint64_t bytes = run().counters.g_valid_msgcount * sizeof(SeqData);
   vt_fail_alloc_of(bytes);
-  Outcome o = load_to_end(2);
-  vt_fail_alloc_of(0);
-  EXPECT_EQ(std::to_string(o.status) + o.err,
-            "-1load_input_data_files:Out of Memory: seq_data_arr (size = " + std::to_string(bytes) +
-                ") for index -1\n");
+  EXPECT_EQ(load_to_end(2).text(), "-1load_input_data_files:Out of Memory: seq_data_arr (size = " +
+                                       std::to_string(bytes) + ") for index -1\n");
   const uint64_t first = 1000 * sizeof(SeqData);
   vt_fail_alloc_of(first);
-  o = load_to_end(2, [](RunState &run) { run.config.g_msgcount_per_file = 1000; });
-  vt_fail_alloc_of(0);
-  EXPECT_EQ(std::to_string(o.status) + o.err,
+  EXPECT_EQ(load_to_end(2, [](RunState &run) { run.config.g_msgcount_per_file = 1000; }).text(),
             "-1load_input_data_files:Out of Memory: threadArgs[i].t_seq_data_arr (size = " +
                 std::to_string(first) + ") for index -1\n");
+  vt_fail_alloc_of(0);
 }
 
-// At -d 4 a run that spills lists every valid record's service id (through
-// a file of its own, which it closes again).
+// At -d 4 a run that spills lists every valid record's service id, through
+// a file of its own that it closes again.
 TEST_F(LoaderTest, ASpillingRunListsItsServiceIdsAtLevel4AndClosesTheirFile) {
   for (int level : {0, 4}) {
-    fresh_run();
-    run().spill.budget = 4096;
-    run().log.debug_level = level;
-    testing::internal::CaptureStdout();
-    Failure err;
-    ASSERT_TRUE(load_input_data_files(run(), &err));
-    std::string console = testing::internal::GetCapturedStdout();
+    ASSERT_EQ(
+        load_to_end(0, [&](RunState &run) { run.spill.budget = 4096, run.log.debug_level = level; })
+            .status,
+        0);
     ASSERT_TRUE(run().spill.spilling);
     uint64_t listed = 0;
     for (size_t at = 0;
-         (at = console.find("seq_data_arr[seq_no].service_id = ", at)) != std::string::npos; at++)
+         (at = console_.find("seq_data_arr[seq_no].service_id = ", at)) != std::string::npos; at++)
       listed++;
     EXPECT_EQ(listed, level == 4 ? run().counters.g_valid_msgcount : 0);
     for (const auto &fd : std::filesystem::directory_iterator("/proc/self/fd")) {
@@ -248,11 +212,15 @@ TEST_F(LoaderTest, ASpillingRunListsItsServiceIdsAtLevel4AndClosesTheirFile) {
   }
 }
 
+// More threads than files: each thread's error log has its header and the
+// lines of its rejected records. One that cannot be written whole (the file
+// size limit; a full disk alike) fails the run from the thread that wrote it.
 TEST_F(LoaderTest, AccountingAndErrorLogs) {
-  fresh_run();
-  Result r = load(6 + 2);  // more threads than files: two get none
+  ASSERT_EQ(load_to_end(8).status, 0);
+  Result r = result();
   const uint64_t met = r.counters[0], valid = r.counters[1], ignored = r.counters[2];
   EXPECT_EQ(met, valid + ignored);
+  EXPECT_EQ(std::accumulate(r.per_file.begin(), r.per_file.end(), uint64_t{0}), met);
   uint64_t error_lines = 0;
   int header_only = 0;
   for (int t = 0; t < 8; t++) {
@@ -264,22 +232,13 @@ TEST_F(LoaderTest, AccountingAndErrorLogs) {
   }
   EXPECT_EQ(error_lines, ignored);
   EXPECT_GE(header_only, 3);  // two idle threads and the one that read the empty file
+  EXPECT_NE(console_.find("  Number of threads to process request files= 8\n"), std::string::npos);
 
-  EXPECT_EQ(std::accumulate(r.per_file.begin(), r.per_file.end(), uint64_t{0}), met);
-  EXPECT_NE(r.console.find("  Number of threads to process request files= 8\n"), std::string::npos);
-
-  // An error log that cannot be written whole (here the file size limit; a
-  // full disk alike) fails the run, naming it, from the thread that wrote it.
-  // 100 records without a time, each an error line; the message itself fits.
   std::string untimed;
   for (int i = 0; i < 100; i++) untimed += "xml1=000000001<B/>&xmlEnd=00\n*******\n";
-  fresh_run({write_text(dir_ + "/untimed.log", untimed)});
+  files_ = {write_text(dir_ + "/untimed.log", untimed)};
   for (int t = 0; t < 8; t++) unlink((dir_ + "/error.log." + std::to_string(t)).c_str());
-  run().options.g_num_thread = 1;
-  testing::internal::CaptureStdout();
-  Outcome o =
-      run_with_file_size_limit(2000, [&](Failure *e) { return load_input_data_files(run(), e); });
-  testing::internal::GetCapturedStdout();
+  Outcome o = load_to_end(1, nullptr, 2000);
   EXPECT_EQ(o.status, -1);
   EXPECT_EQ(o.err.rfind("load_input_data_files_t:Error in writing error log file " + dir_ +
                             "/error.log.0: File too large",
