@@ -52,11 +52,9 @@ class RequestWriter : public PackageTest {
   }
 };
 
-// Heads and bodies larger than a thread's buffer, and buffers that fill in
-// the middle of a head or a body, with every body read into the buffer,
-// every body copied by the kernel, or some of each, every read of a body
-// coming short: the files come out the same with any number of threads, and
-// each one's digest, of bytes that vary, is that of the file.
+// Heads and bodies larger than a thread's buffer, buffers that fill inside a
+// head or body, bodies read, copied by the kernel or some of each, every read
+// short: the same files with any threads, each digest that of its file.
 TEST_F(RequestWriter, SameBytesWithAnyThreadsBuffersAndCopies) {
   set_services(2);
   set_top_line(std::string(300 * 1024, 't') + "\n");
@@ -79,7 +77,6 @@ TEST_F(RequestWriter, SameBytesWithAnyThreadsBuffersAndCopies) {
            {uint64_t{0}, uint64_t{100}, uint64_t{700 * 1024}, ~uint64_t{0}}) {
         EXPECT_EQ(rewritten(threads, {buffer, kernel_from}), first)
             << threads << " threads, buffer " << buffer << ", kernel copies from " << kernel_from;
-        // Each file's digest, taken on the way, is that of the file.
         for (int w = 0; w < run.workers.num_vvm; w++)
           EXPECT_EQ(vtlb_sha256_hex(run.manifest.request_sha256[w]),
                     digest_of("vt_req_" + std::to_string(w)))
@@ -87,8 +84,8 @@ TEST_F(RequestWriter, SameBytesWithAnyThreadsBuffersAndCopies) {
       }
   EXPECT_GT(vt_failed_preads(), 0);
   vt_fail_pread_of("", 0, 0);
-  // The threads' buffers go back once the files are written. (The count is
-  // the allocator's; under the address sanitizer its leak check does this.)
+  // The threads' buffers go back (under the address sanitizer, its leak
+  // check sees it).
   struct mallinfo2 before = mallinfo2();
   for (int round = 0; round < 4; round++) rewritten(2, {1 << 20, ~uint64_t{0}});
   struct mallinfo2 after = mallinfo2();
@@ -126,53 +123,33 @@ TEST(RequestWriterThreads, OneAProcessorUpToTheWorkers) {
     EXPECT_EQ(request_writer_threads(c.cpus, c.workers), c.threads) << c.cpus << " " << c.workers;
 }
 
-// A writer thread that cannot be started ends the run, once the ones
-// started before it have ended.
-TEST_F(RequestWriter, AThreadThatCannotStartOrBeJoinedFailsTheRun) {
+// A writer thread that cannot be started (once those before it ended) or
+// joined (the last), a writer's buffer or a user's node that cannot be had,
+// end the run, naming it.
+TEST_F(RequestWriter, WhatCannotBeHadFailsTheRun) {
   set_services(1);
   load({{4, kT, 0, "first"}, {5, kT + 1, 0, "other"}});
   run_steps();
   vt_fail_thread_create_after(1);
-  Outcome o = rewrite_to_end(2, {1 << 20, 0});
+  EXPECT_EQ(rewrite_to_end(2, {1 << 20, 0}).text(),
+            "-1process_sequence_data_new:Failed to create Request Writer Thread[1]\n");
   vt_fail_thread_create_after(-1);
-  EXPECT_EQ(o.status, -1);
-  EXPECT_EQ(o.err, "process_sequence_data_new:Failed to create Request Writer Thread[1]\n");
-  // One that cannot be joined (the last) ends it too, naming it.
   vt_fail_thread_join_after(1);
-  o = rewrite_to_end(2, {1 << 20, 0});
+  EXPECT_EQ(rewrite_to_end(2, {1 << 20, 0}).text(),
+            "-1process_sequence_data_new:Request Writer Thread[1] Failed\n");
   vt_fail_thread_join_after(-1);
-  EXPECT_EQ(o.status, -1);
-  EXPECT_EQ(o.err, "process_sequence_data_new:Request Writer Thread[1] Failed\n");
-}
-
-// A writer's buffer that cannot be had ends the run, naming its size.
-TEST_F(RequestWriter, ABufferThatCannotBeHadFailsTheRun) {
   if (!vt_alloc_failures_supported()) GTEST_SKIP() << "the sanitizers keep their own allocator";
-  set_services(1);
-  load({{4, kT, 0, "first"}, {5, kT + 1, 0, "other"}});
-  run_steps();
   vt_fail_alloc_of(12347);
-  Outcome o = rewrite_to_end(2, {12347, 0});
-  vt_fail_alloc_of(0);
-  EXPECT_EQ(o.status, -1);
-  EXPECT_EQ(o.err, "add_request_new:Out of Memory: output buffer (size = 12347) for index -1\n");
-}
-
-// A user's node that cannot be had ends the run, naming it and its size.
-TEST_F(RequestWriter, AUserThatCannotBeHadFailsTheRun) {
-  if (!vt_alloc_failures_supported()) GTEST_SKIP() << "the sanitizers keep their own allocator";
-  set_services(1);
-  load({{4, kT, 0, "first"}});
-  ASSERT_TRUE(init_vvm_data(run, &err));
+  EXPECT_EQ(rewrite_to_end(2, {12347, 0}).text(),
+            "-1add_request_new:Out of Memory: output buffer (size = 12347) for index -1\n");
   UserNode *user = nullptr;
   Outcome o = run_to_end([&](Failure *e) {
     vt_fail_alloc_of(sizeof(UserNode));
     return add_user_new(run, run.records.seq_data_arr[0], &user, e);
   });
   vt_fail_alloc_of(0);
-  EXPECT_EQ(o.status, -1);
-  EXPECT_EQ(o.err, "add_user_new:Out of Memory: node memory allocation (size = " +
-                       std::to_string(sizeof(UserNode)) + ") for index -1\n");
+  EXPECT_EQ(o.text(), "-1add_user_new:Out of Memory: node memory allocation (size = " +
+                          std::to_string(sizeof(UserNode)) + ") for index -1\n");
 }
 
 // The end of a request file ends the run with status -1 when the newline
