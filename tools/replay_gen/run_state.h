@@ -218,7 +218,8 @@ struct RunState {
   ManifestNotes manifest;
   ReplayDirState replay_dir_state;
   DryRunNotes dry;
-  int stages_done = 0;  // of the stage list (driver/generate.h)
+  // The stages of the list (driver/generate.h) that ran to their end, in order.
+  std::vector<std::string> stages_done;
 
   RunState() = default;
   RunState(const RunState &) = delete;

@@ -162,8 +162,8 @@ const char *stage_name(int index) {
 }
 
 bool stage_completed(const RunState &run, const char *name) {
-  for (int i = 0; i < run.stages_done && i < kStageCount; i++)
-    if (strcmp(kStages[i].name, name) == 0) return true;
+  for (const std::string &done : run.stages_done)
+    if (done == name) return true;
   return false;
 }
 
@@ -171,11 +171,11 @@ int generate(RunState &run, Mode mode, Failure *err) {
   bool dry = mode == Mode::kDryRun;
   run.options.dry_run = dry;
   if (dry) run.log.quiet = true;
-  run.stages_done = 0;
+  run.stages_done.clear();
   int i = 0;
   for (; i < kStageCount; i++) {
     if (!kStages[i].run(run, err)) break;
-    run.stages_done = i + 1;
+    run.stages_done.push_back(kStages[i].name);
   }
   if (i == kStageCount) return 0;
   spill_dir_abandon(run);

@@ -13,9 +13,9 @@ enum class Mode { kWrite, kDryRun };
 // are set, until one fails: returns 0, or the failure's exit status with *err
 // telling why (the spill directory, if any, removed). A dry run goes on
 // after such a failure with the stages that need nothing of the others (the
-// scenario's and the script's checks), once the configuration is read, and
+// checks of the suite commands, the scenario and the script), once the configuration is read, and
 // notes in run.dry.problems what would stop the run ("the run would stop:
-// <line>") and what would fail it at its end. run.stages_done counts the
+// <line>") and what would fail it at its end. run.stages_done names the
 // stages that completed.
 int generate(RunState &run, Mode mode, Failure *err);
 

@@ -67,18 +67,19 @@ class GenerateTest : public testing::Test {
 // A stage added to the list runs in the run and in its dry run alike; the
 // dry run writes nothing.
 TEST_F(GenerateTest, EveryStageRunsInTheRunAndInTheDryRun) {
+  std::vector<std::string> all;
+  for (int i = 0; i < stage_count(); i++) all.push_back(stage_name(i));
   RunState dry;
   EXPECT_EQ(generate_in(dry, Mode::kDryRun), 0);
-  EXPECT_EQ(dry.stages_done, stage_count());
+  EXPECT_EQ(dry.stages_done, all);
   EXPECT_EQ(dry.dry.problems, Lines{});
-  EXPECT_TRUE(stage_completed(dry, stage_name(stage_count() - 1)));
   EXPECT_FALSE(fs::exists(dir + "/replay"));
   EXPECT_FALSE(fs::exists(wdir + "/scripts"));
   EXPECT_FALSE(fs::exists(wdir + "/scenarios/demo/replay/s.conf"));
 
   RunState write;
   EXPECT_EQ(generate_in(write, Mode::kWrite), 0);
-  EXPECT_EQ(write.stages_done, stage_count());
+  EXPECT_EQ(write.stages_done, all);
   EXPECT_TRUE(fs::exists(dir + "/replay/vt_index_0"));
   EXPECT_TRUE(fs::exists(wdir + "/scenarios/demo/replay/s.conf"));
 }
