@@ -523,8 +523,9 @@ def condition_site(code, i, add):
     start, end = toks[a].start, toks[b - 1].end
     # A gate in front of a log call only spares the formatting: the call
     # tests its own level, so forcing the gate open changes nothing seen.
-    gate = words[-1:] and words[-1] in LOG_GATES and all(
-        w in ("run", ".", "log", "->") for w in words[:-1])
+    # The gate is a member of some log: run.log, log, p.run->log.
+    gate = (len(words) >= 3 and words[-1] in LOG_GATES and words[-3:-1] == ["log", "."]
+            and all(w.isidentifier() or w in (".", "->") for w in words[:-3]))
     if kind == "if" and not gate:
         add("condition", start, end, "true")
     add("condition", start, end, "false")

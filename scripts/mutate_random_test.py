@@ -108,6 +108,12 @@ class Rules(unittest.TestCase):
             ("relational", "template <typename T>"),
             ("arithmetic", "int y = -1;"),  # a unary minus
         ]
+        # A gate is a log's member, whoever holds the log.
+        gates = mr.Code("void f() {\n  if (p.run->log.debug_level) t(1);\n"
+                        "  if (log.info_level) t(2);\n  if (blog.debug_level) t(3);\n}\n")
+        forced = [gates.text[s.start - 4:s.start] for s in mr.sites(gates)
+                  if s.rule == "condition" and s.repl == "true"]
+        self.assertEqual(forced, ["if ("], "only blog.debug_level is no gate")
         # Text joined to a literal cannot take a minus: such a fault would not build.
         joined = mr.Code('void f() {\n  s = t + "x";\n  u += "y";\n  v = "a" + w;\n  n = m + k;\n}\n')
         self.assertEqual([(s.start, s.repl) for s in mr.sites(joined) if s.rule == "arithmetic"],
