@@ -58,13 +58,46 @@ class Config : public testing::Test {
   }
 };
 
+// A line applied to a fresh run: the field it sets, the value it leaves
+// there and the warning it gives, if any (line 0: no file was read).
 TEST_F(Config, KeywordLines) {
-  for (const auto &c : read_cases(VT_TESTDATA "/config_values.txt")) {
+  const struct {
+    std::string line, field, value, warning = "";
+  } cases[] = {
+      {"SCRIPT_TYPE||Legacy|x", "script_type", "Legacy"},
+      {"  SCRIPT_TYPE|Legacy", "script_type", "C",
+       "Line 0 of the configuration: '  SCRIPT_TYPE' is no keyword (did you mean SCRIPT_TYPE?); "
+       "the line is ignored."},
+      {"HTTP_VERSION|123456789", "http_version", "123456789"},
+      {"NEW_USER_TIME|10:00", "new_user_time", "600000"},
+      {"NUM_PROCESSES|256", "num_vvm", "256"},
+      {"SUITE_COMMAND_TIME_LIMIT|604800", "suite_command_time_limit", "604800"},
+      {"FOO|1", "suite_command_time_limit", "600",
+       "Line 0 of the configuration: 'FOO' is no keyword; the line is ignored."},
+      {"NUM_VMM|3", "num_vvm", "0",
+       "Line 0 of the configuration: 'NUM_VMM' is no keyword (did you mean NUM_VVM?); the line is "
+       "ignored."},
+      {"SCRIPT_TYPE=Legacy", "script_type", "C",
+       "Line 0 of the configuration has no '|': a keyword and its value are separated by '|' (as "
+       "in REPLAY_DIR|/data/replay); the line is ignored."},
+      {" \t", "script_type", "C"},
+      {"MSG_COUNT_PER_FILE 7", "msg_count_per_file", "7"},
+      {"INPUT_DIR|/logs|*", "input_dir", "INPUT_DIR|/logs|*"},
+      {"HOST_HEADER|example:8080|x", "host", "example:8080|x,Host: example:8080|x"},
+      {"SCRIPT_NAME|proj//sub/script/", "script_name", "proj//sub/script/"},
+      {"SCENARIO_NAME|p/s/x.conf.old", "scenario_name", "p/s/x.conf.old"},
+      {"REPLAY_PERIOD|NA|NA", "period", "00"},
+      {"MEMORY_LIMIT|512M", "memory_limit", "536870912"},
+      {"MEMORY_LIMIT|4k", "memory_limit", "4096"},
+      {"MEMORY_LIMIT|1048576T", "memory_limit", "1152921504606846976"},
+  };
+  for (const auto &c : cases) {
     run_ = std::make_unique<RunState>();
-    std::string line = c[0];
+    std::string line = c.line;
     Outcome out = run_to_end([&](Failure *e) { return apply_config_line(run(), line.data(), e); });
-    std::string warning = c.size() > 3 ? "read_config_file_new:" + c[3] + "\n" : "";
-    EXPECT_EQ(s(out.status) + out.err + "," + field(c[1]), "0" + warning + "," + c[2]) << c[0];
+    std::string warning = c.warning.empty() ? "" : "read_config_file_new:" + c.warning + "\n";
+    EXPECT_EQ(s(out.status) + out.err + "," + field(c.field), "0" + warning + "," + c.value)
+        << c.line;
   }
 }
 
@@ -103,15 +136,100 @@ TEST_F(Config, FileLinesAndAccumulatedTexts) {
 // A file with a byte-order mark or CR LF line ends is refused before any of
 // its lines acts; a refused line ends the reading at once.
 TEST_F(Config, RefusedFilesAndLines) {
-  for (const auto &c : read_cases(VT_TESTDATA "/config_refused_texts.txt")) {
-    Outcome out = read(c[0]);
+  const std::string crlf = " has Windows line ends (CR LF, first at line ";
+  const std::string sed = "); convert it first, e.g. with: sed -i 's/\\r$//' 'FILE'";
+  struct TextCase {
+    std::string text, err;
+  } texts[] = {
+      {"SCRIPT_TYPE|Legacy\r\nSCRIPT_TYPE|C\r\n", crlf + "1" + sed},
+      {"SCRIPT_TYPE|Legacy\n# note\r\n", crlf + "2" + sed},
+      {"SCRIPT_TYPE|Legacy\n\nNUM_VVM|2\r", crlf + "3" + sed},
+      {"\xEF\xBB\xBFSCRIPT_TYPE|Legacy\n",
+       " starts with a UTF-8 byte-order mark (bytes EF BB BF); save it without one, e.g. with: "
+       "sed -i '1s/^\\xEF\\xBB\\xBF//' 'FILE'"},
+  };
+  for (const TextCase &c : texts) {
+    Outcome out = read(c.text);
     EXPECT_EQ(s(out.status) + out.err + run().config.script_type,
-              "-1read_config_file_new:Configuration file FILE" + c[1] + "\nC")
-        << c[0];
+              "-1read_config_file_new:Configuration file FILE" + c.err + "\nC")
+        << c.text;
   }
-  for (const auto &c : read_cases(VT_TESTDATA "/config_refused_lines.txt")) {
-    Outcome out = read("# first line\n" + c[0] + "\nSCRIPT_NAME|p/s/x\n");
-    EXPECT_EQ(s(out.status) + out.err + run().config.script_name, "-1" + c[1] + "\n") << c[0];
+  const std::string rc = "read_config_file_new:", at = " at line 2 of the configuration ";
+  auto key = [&](const char *keyword) { return rc + keyword + at; };
+  const std::string period =
+      "cannot be converted: it must be a local time from 01/01/1970 00:00:00 UTC on.";
+  const std::string pv = "proj_subproj_script_scenario_validation:Script";
+  const std::string ms = "it must be between 0 and 2147483647 milliseconds (about 596 hours).";
+  const std::string secs = "; it must be a whole number of seconds between 1 and 604800.";
+  const std::string size =
+      "it must be a size from 4K to 1048576T: a whole number of bytes, or one followed by K, M, G "
+      "or T (512M, 8G).";
+  struct Case {
+    std::string line, err;
+  } lines[] = {
+      {"SCRIPT_NAME|", key("SCRIPT_NAME") + "has no value."},
+      {"MSG_COUNT_PER_FILE|abc",
+       rc + "Invalid value for MSG_COUNT_PER_FILE, It should be greater than 0"},
+      {"MSG_COUNT_PER_FILE|-5", key("MSG_COUNT_PER_FILE") + "is -5; it must be greater than 0."},
+      {"NUM_VVM|0", key("NUM_VVM") + "is 0; it must be between 1 and 256."},
+      // Values show their control characters escaped.
+      {"NUM_VVM|2\r|", key("NUM_VVM") + "is '2\\r'; it must be a whole number between 1 and 256."},
+      {"SCRIPT_TYPE|\x1b[2J\t\x7f",
+       rc + "Error: Invalid script type \\x1b[2J\\t\\x7f. It should be Legacy or C"},
+      // Durations, worker and record counts are read whole: no wrap-around,
+      // no trailing text (more in the end-to-end case safety_numbers).
+      {"NEW_USER_TIME|600:00:00",
+       key("NEW_USER_TIME") + "is 600:00:00 (2160000000 milliseconds); " + ms},
+      {"NEW_USER_TIME|-4294967", key("NEW_USER_TIME") + "gives -4294967000 milliseconds; " + ms},
+      // Beyond 64 bits either way, the milliseconds stop at the bound.
+      {"NEW_USER_TIME|9223372036854775807:0",
+       key("NEW_USER_TIME") + "is 9223372036854775807:0 (9223372036854775807 milliseconds); " + ms},
+      {"NEW_USER_TIME|-9223372036854775807:0",
+       key("NEW_USER_TIME") + "gives -9223372036854775808 milliseconds; " + ms},
+      {"NUM_PROCESSES|", key("NUM_PROCESSES") + "has no value."},
+      {"SUITE_COMMAND_TIME_LIMIT|0", key("SUITE_COMMAND_TIME_LIMIT") + "is '0'" + secs},
+      {"SUITE_COMMAND_TIME_LIMIT|604801", key("SUITE_COMMAND_TIME_LIMIT") + "is '604801'" + secs},
+      {"SUITE_COMMAND_TIME_LIMIT|10m", key("SUITE_COMMAND_TIME_LIMIT") + "is '10m'" + secs},
+      {"SUITE_COMMAND_TIME_LIMIT|99999999999999999999",
+       key("SUITE_COMMAND_TIME_LIMIT") + "is '99999999999999999999'" + secs},
+      {"MSG_COUNT_PER_FILE|115292150460684698",
+       key("MSG_COUNT_PER_FILE") +
+           "is 115292150460684698; at most 115292150460684697 are allowed."},
+      // Names whose parts would lead out of the project tree (more in the
+      // end-to-end case safety_names_contained).
+      {"SCENARIO_NAME|p/./x.conf",
+       "proj_subproj_script_scenario_validation:SCENARIO_NAME" + at +
+           "has the part '.' in 'p/./x.conf'; a part may not be empty, '.' or '..'."},
+      {"HTTP_VERSION|1234567890",
+       key("HTTP_VERSION") + "is 10 characters long; at most 9 are allowed."},
+      {"SCRIPT_NAME|a/b/" + std::string(9996, 'c'),
+       key("SCRIPT_NAME") + "is 10000 characters long; at most 9999 are allowed."},
+      {"HOST_HEADER|" + std::string(9994, 'h'),
+       key("HOST_HEADER") + "is 9994 characters long; at most 9993 are allowed."},
+      {"SCENARIO_NAME|p/s/x",
+       rc + "Scenario file name (p/s/x) is not correct. It should have extension .conf"},
+      {"SCRIPT_TYPE|c", rc + "Error: Invalid script type c. It should be Legacy or C"},
+      {"SCRIPT_NAME|proj/script",
+       pv + " in config file [proj/script] is not in correct format. It should be in "
+            "project/subproject/name format."},
+      {"SCRIPT_NAME|/p/s/x", pv + " path:'/p/s/x' can not be started with '/'"},
+      {"REPLAY_PERIOD|01/31/2020 10:00:00", rc + "Invalid format of REPLAY_PERIOD"},
+      {"REPLAY_PERIOD|NA|tomorrow",
+       rc + "Invalid format of Replay period, end date/time - tomorrow"},
+      {"REPLAY_PERIOD|12/31/1969 00:00:00|NA",
+       rc + "REPLAY_PERIOD start date/time 12/31/1969 00:00:00" + at + period},
+      {"REPLAY_PERIOD|NA|-2147483648/1/2020 0:0:0",
+       rc + "REPLAY_PERIOD end date/time -2147483648/1/2020 0:0:0" + at + period},
+      // The budget: a size with an optional unit, 4K at least.
+      {"MEMORY_LIMIT|", key("MEMORY_LIMIT") + "has no value."},
+      {"MEMORY_LIMIT|8GB", key("MEMORY_LIMIT") + "is '8GB'; " + size},
+      {"MEMORY_LIMIT|4095", key("MEMORY_LIMIT") + "is '4095'; " + size},
+      {"MEMORY_LIMIT|1048577T", key("MEMORY_LIMIT") + "is '1048577T'; " + size},
+      {"MEMORY_LIMIT|1.5G", key("MEMORY_LIMIT") + "is '1.5G'; " + size},
+  };
+  for (const Case &c : lines) {
+    Outcome out = read("# first line\n" + c.line + "\nSCRIPT_NAME|p/s/x\n");
+    EXPECT_EQ(s(out.status) + out.err + run().config.script_name, "-1" + c.err + "\n") << c.line;
   }
   // One configured service too many, at its line. (The table is made whole
   // beforehand: grown four at a time, the address sanitizer takes minutes.)

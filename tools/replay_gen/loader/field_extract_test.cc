@@ -5,28 +5,51 @@
 
 #include <string>
 
-#include "tools/replay_gen/test_files.h"
-
 namespace {
 
 // With -d 4 each outcome leaves its own trace line.
 TEST(ExtractUid, ValuesAndCut) {
+  const struct {
+    const char *line;
+    const char *tag;
+    int64_t uid;
+    const char *after;  // the line after the call
+    const char *trace;  // in the last line traced at -d 4
+  } cases[] = {
+      {"<XACustId>12345</XACustId>x", nullptr, 12345, "<XACustId>12345", "lb_ptr = 12345"},
+      {"<a:XACustId>12345</a:XACustId>", nullptr, 12345, "<a:XACustId>12345", "lb_ptr = 12345"},
+      {"<XACustId></XACustId>", nullptr, kUidEmptyElement, "<XACustId>", "lb_ptr = \n"},
+      {"<XACustId>abc</XACustId>", nullptr, 0, "<XACustId>abc", "lb_ptr = abc"},
+      {"<XACustId>9223372036854775807</XACustId>", nullptr, INT64_MAX,
+       "<XACustId>9223372036854775807", "lb_ptr = 9223372036854775807"},
+      {"<XACustId>9223372036854775808</XACustId>", nullptr, 0, "<XACustId>9223372036854775808",
+       "lb_ptr"},
+      {"<XACustId>12345\n", nullptr, kUidNotOnLine, "<XACustId>12345\n",  // split element
+       "extract_uid:UID_RB </ not found in buffer <XACustId>12345"},
+      {"<XACustId", nullptr, kUidNotOnLine, "<XACustId",
+       "extract_uid:UID_LB > not found in buffer <XACustId"},
+      {"<Other>5</Other>", nullptr, kUidNotOnLine, "<Other>5</Other>",
+       "extract_uid:XACustId not found in request"},
+      {"<CustNo>77</CustNo><XACustId>1</XACustId>", "CustNo", 77, "<CustNo>77", "lb_ptr = 77"},
+      {"<XACustId>3</XACustId>", "", 3, "<XACustId>3", "lb_ptr = 3"},
+      {"", nullptr, kUidNoText, "", ""},
+  };
   for (int debug : {0, 4}) {
     LogGates log;
     log.debug_level = debug;
-    for (const auto &c : read_cases(VT_TESTDATA "/extract_uid.txt")) {
-      std::string line = c[0];
+    for (const auto &c : cases) {
+      std::string line = c.line;
       testing::internal::CaptureStdout();
-      EXPECT_EQ(extract_uid(log, line.data(), c[1] == "-" ? nullptr : c[1].c_str()),
-                std::stoll(c[2]))
-          << c[0];
+      EXPECT_EQ(extract_uid(log, line.data(), c.tag), c.uid) << c.line;
       std::string out = testing::internal::GetCapturedStdout();
-      EXPECT_STREQ(line.c_str(), c[3].c_str()) << c[0];
-      size_t last = out.rfind("extract_uid:", out.size() > 1 ? out.size() - 2 : 0);
-      if (debug == 0 || c[4].empty())
-        EXPECT_EQ(out, "") << c[0];
-      else
-        EXPECT_NE(out.find(c[4], last == std::string::npos ? 0 : last), std::string::npos) << out;
+      EXPECT_STREQ(line.c_str(), c.after) << c.line;
+      if (debug == 0 || !*c.trace) {
+        EXPECT_EQ(out, "") << c.line;
+      } else {
+        size_t last = out.rfind("extract_uid:", out.size() > 1 ? out.size() - 2 : 0);
+        EXPECT_NE(out.find(c.trace, last == std::string::npos ? 0 : last), std::string::npos)
+            << c.line << " traced " << out;
+      }
     }
   }
   EXPECT_EQ(extract_uid(LogGates{}, nullptr, nullptr), kUidNoText);
@@ -106,14 +129,32 @@ TEST(CreationTimestamp, KeptWhereItsPlaceAndLengthFit) {
 }
 
 TEST(ServiceNameFromUrl, LastTwoSegments) {
-  for (const auto &c : read_cases(VT_TESTDATA "/url_service_names.txt")) {
-    std::string url = c[0];
+  const struct {
+    const char *url;
+    const char *name;
+  } cases[] = {
+      {"http://127.0.0.1/svc/Service.svc?wsdl=1", "svc_Service.svc"},
+      {"http://h/a/b/", "b_"},
+      {"https://host.example/x", "x"},
+      {"http://127.0.0.1/", "127.0.0.1_"},
+      {"/a/b/c", "b_c"},
+      {"/a/b", "_a_b"},
+      {"http://h//a/b", "_a_b"},
+      {"plain", "plain"},
+      {"http://host.example", "_host.example"},  // no slash after the host
+      {"http://h", "_h"},
+      // Names safe for the script's renaming lists and the console.
+      {"http://h/c/x,y", "c_x_y"},
+      {"http://h/a/b\tc\x1b", "a_b_c_"},
+  };
+  for (const auto &c : cases) {
+    std::string url = c.url;
     char name[64];
     testing::internal::CaptureStdout();  // its "url - " line
     get_service_name_from_url(LogGates{}, url.data(), name, sizeof name);
     testing::internal::GetCapturedStdout();
-    EXPECT_STREQ(name, c[1].c_str()) << c[0];
-    EXPECT_EQ(url, c[0]);
+    EXPECT_STREQ(name, c.name) << c.url;
+    EXPECT_EQ(url, c.url);
   }
 }
 

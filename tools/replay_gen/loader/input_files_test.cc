@@ -92,15 +92,57 @@ std::string InputFiles::base_;
 // Each form of INPUT_DIR, the files it finds or why it is refused; every
 // directory looked at is closed again. A hundred names are taken, not 101.
 TEST_F(InputFiles, FormsOfInputDir) {
+  const std::string all =
+      "1130:.1 1201:.1 1201:.10 1201:.2 1201:_7 1202:.3 1203:.1 1203:.2 1204:.1 1206:1 1206:12 "
+      "1206:2 1206:3 1206:4 120x:.1";
+  const struct {
+    std::string value;
+    bool in_order;  // date directories and range files come in listing order
+    std::string files;
+  } forms[] = {
+      {"B", false, all},
+      {"B|", false, all},
+      {"B|20201201", true, "1201:.1 1201:.2 1201:_7 1201:.10"},
+      {"B|20201201|", true, "1201:.1 1201:.2 1201:_7 1201:.10"},
+      {"B|20201201,20201203|SOAP.log.1,SOAP.log.2", true, "1201:.1 1201:.2 1203:.1 1203:.2"},
+      {"B|20201203,,20201201|,SOAP.log.9", true, "1203:.9 1201:.9"},
+      {"B|20201201-20201203", false, "1201:.1 1201:.10 1201:.2 1201:_7 1202:.3 1203:.1 1203:.2"},
+      {"B|20200229-20201130", false, "1130:.1"},
+      {"B|20201206|SOAP.log1-SOAP.log3", false, "1206:1 1206:12 1206:2 1206:3 1206:3x"},
+      {"B|20201130-20201201|SOAP.log.1-SOAP.log.1", false,
+       "1130:.1 1201:.0 1201:.01 1201:.1 1201:.10 1201:.1a 1201:.2"},
+      {"B||", true, ""},
+      {"B|20201201|,", true, ""},
+      {"B|20201205", true, ""},
+  };
+  // Refused forms: the message after "gen_input_file_list:", {B} the base.
+  auto invalid = [](const char *date, const char *range) {
+    return "Invalid date \"" + std::string(date) + "\" in the date range " + range +
+           " of INPUT_DIR: expected a calendar date YYYYMMDD from 19710101 to 21051231";
+  };
+  const struct {
+    std::string value, message;
+  } refused[] = {
+      {"B/missing", "Unable to open based dir {B}/missing for reading "},
+      {"B/20201205", "Unable to list date format dir under based dir {B}/20201205 for reading "},
+      {"B|20201210-20201231", "Unable to list date format dir under based dir {B} for reading "},
+      {"B|20201201,20201209", "Unable to open dir {B}/20201209"},
+      {"B|2020120-20201203", invalid("2020120", "2020120-20201203")},
+      {"B|20201201-2020123", invalid("2020123", "20201201-2020123")},
+      {"B|20201201-20201232", invalid("20201232", "20201201-20201232")},
+      {"B|-20201232", invalid("", "-20201232")},
+      {"B|20201203-20201201",
+       "The date range 20201203-20201201 of INPUT_DIR ends before it starts"},
+      {"B|20201206|log1-SOAP.log3",
+       "Invalid file range log1-SOAP.log3 in INPUT_DIR: both names need at least 9 characters, as "
+       "in SOAP.log1-SOAP.log3"},
+  };
   long before = vt_open_descriptors();
-  for (const auto &c : read_cases(VT_TESTDATA "/input_dir_forms.txt")) {
-    if (c[1] != "-") {
-      EXPECT_EQ(list_for(c[0], c[1] == "1"), c[2]) << c[0];
-      continue;
-    }
-    std::string want = "-1gen_input_file_list:" + c[2] + "\n";
+  for (const auto &c : forms) EXPECT_EQ(list_for(c.value, c.in_order), c.files) << c.value;
+  for (const auto &c : refused) {
+    std::string want = "-1gen_input_file_list:" + c.message + "\n";
     if (size_t at = want.find("{B}"); at != std::string::npos) want.replace(at, 3, base_);
-    EXPECT_EQ(ending(c[0]), want) << c[0];
+    EXPECT_EQ(ending(c.value), want) << c.value;
   }
   EXPECT_EQ(vt_open_descriptors(), before);
   std::string names;

@@ -125,39 +125,129 @@ class ParserTest : public testing::Test {
   std::string console_;
 };
 
-// (time stamp, uid, service name, body) of a record, as the data file has it.
-std::string text_of(const Parsed &p) {
-  return std::to_string(std::get<0>(p)) + "|" + std::to_string(std::get<1>(p)) + "|" +
-         std::get<2>(p) + "|" + std::get<3>(p);
-}
+struct Case {
+  const char *name;
+  std::string text;
+  std::vector<Parsed> records;
+  std::vector<ErrorLine> errors;
+  uint64_t no_custid = 0, empty_custid = 0;
+  uint64_t period_start = 0, period_end = 0;  // REPLAY_PERIOD, in seconds
+};
 
 TEST_F(ParserTest, RecordsAndRejections) {
-  for (const auto &c : read_cases(VT_TESTDATA "/parser_records.txt")) {
-    SCOPED_TRACE(c[0]);
+  const std::string head = kTime + kAction + kUrl, xml = head + "xml1=000000001";
+  const std::string svc = "IService_GetData", missing = svc + "_MissingIndex";
+  auto rec = [&](int64_t uid, const std::string &body, const std::string &name = "") {
+    return Parsed{1600000000123, uid, name.empty() ? svc : name, body};
+  };
+  const std::string other = "<a>\n<Other>1</Other>", empty = "<XACustId></XACustId><XACustId>5";
+  const std::string neg = "<XACustId>-5</XACustId>",
+                    nul_body("<a>\0\n\0<XACustId>7</XACustId>\n", 29);
+  const Parsed ok = rec(42, kBody);
+  auto hd = [](const std::string &head) { return record(head, kBody); };
+  auto timed = [&](const std::string &time) {
+    return hd("RequestTimeEx=" + time + "\n" + kAction + kUrl);
+  };
+  auto acted = [&](const std::string &action) {
+    return hd(kTime + "HTTP_SOAPACTION=" + action + "\n" + kUrl);
+  };
+  const std::string no_act = "HTTP_SOAPACTION=\"\"\n";
+  // The URL must fit with "http://" and the host name.
+  const std::string url_max = "URL=/" + std::string(10017 - 1 - 7 - 9 - 1, 'p');
+  // A record at `time` under a REPLAY_PERIOD: accepted at ms, or rejected
+  // with 102 when ms is 0.
+  auto in_period = [&](const char *name, const char *time, uint64_t ms) {
+    Case c{name, timed(time), {}, {}};
+    if (ms)
+      c.records = {{ms, 42, svc, kBody}};
+    else
+      c.errors = {{102, 1}};
+    c.period_start = 1600000000, c.period_end = 1600000010;
+    return c;
+  };
+  const Case cases[] = {
+      {"accepted", record(kBody), {ok}, {}},
+      {"blank lines between records", "\n" + record(kBody) + "\n\n" + record(kBody), {ok, ok}, {}},
+      {"missing customer id", record(other), {rec(0, other, missing)}, {}, 1},
+      {"empty customer id ends the search", record(empty), {rec(0, empty)}, {}, 1, 1},
+      {"negative customer id is 0", record(neg), {rec(0, neg)}, {}},
+      {"time without fraction", timed("16"), {}, {{101, 1}}},
+      // REPLAY_PERIOD from 1600000000 to 1600000010 s, both seconds included.
+      in_period("before the period", "1599999999.9", 0),
+      in_period("after the period", "1600000011.0", 0),
+      in_period("period bounds included", "1600000010.0", 1600000010000),
+      in_period("period start second included", "1600000000.0", 1600000000000),
+      {"microseconds", timed("16.5"), {{16000, 42, svc, kBody}}, {}},
+      {"signed time parts", timed(" +16.+500000"), {{16500, 42, svc, kBody}}, {}},
+      {"negative time part", timed("-16.5"), {}, {{101, 1}}},
+      // 2^64 ms is the first time a 64-bit stamp cannot hold; the double
+      // just below it is kept.
+      {"time of 2^64 ms", timed("18446744073709551.616"), {}, {{101, 1}}},
+      {"time below 2^64 ms",
+       timed("18446744073709548.0"),
+       {{18446744073709547520u, 42, svc, kBody}},
+       {}},
+      {"sign without a number", timed("+x16.5"), {}, {{101, 1}}},
+      {"second time line wins", record("RequestTimeEx=1.0\n" + head, kBody), {ok}, {}},
+      {"two SOAP actions", hd(kTime + kAction + kAction + kUrl), {}, {{103, 3}}},
+      {"SOAP action with one slash", acted("\"urn:svc/Op\""), {rec(42, kBody, "urn_svc_Op")}, {}},
+      {"SOAP action without a slash", acted("\"GetData\""), {rec(42, kBody, "_GetData")}, {}},
+      {"no SOAP action and no URL: 107 first", hd(kTime), {}, {{107, 5}}},
+      {"empty SOAP actions around one", hd(kTime + no_act + kAction + no_act + kUrl), {ok}, {}},
+      {"only empty SOAP actions", hd(kTime + no_act + kUrl), {}, {{107, 7}}},
+      {"URL holding =", hd(kTime + kAction + "URL=/svc?a=b\n"), {}, {{104, 3}}},
+      {"missing time", hd(kAction + kUrl), {}, {{105, 6}}},
+      {"missing URL", hd(kTime + kAction), {}, {{106, 6}}},
+      {"missing time and URL: one error", hd(kAction), {}, {{105, 5}}},
+      {"rejection skips to the end",
+       hd("RequestTimeEx=1\n" + kAction + "URL=/a=b\n") + record(kBody),
+       {ok},
+       {{101, 1}}},
+      {"xml1 line of 15 bytes", head + "xml1=000000001\n" + kBody + kTrailer + kEnd, {ok}, {}},
+      {"end line right after the lead-in", xml + kEnd, {rec(0, "", missing)}, {}, 1},
+      {"body shorter than its trailer", xml + "abc\n" + kEnd, {}, {{111, 5}}},
+      {"body that is just its trailer", record(""), {rec(0, "", missing)}, {}, 1},
+      {"unterminated last record dropped", record(kBody) + xml + "<a>\n", {ok}, {}},
+      {"unterminated rejection", record(kBody) + "RequestTimeEx=1\n" + kAction, {ok}, {{101, 8}}},
+      {"too long SOAP action", acted(std::string(2100, 'a')), {}, {{108, 2}}},
+      // "SOAPAction: ", the value and "\r\n" fill the 2,048 bytes but one.
+      {"longest SOAP action",
+       acted("\"" + std::string(2029, 'a') + "/b\""),
+       {rec(42, kBody, std::string(2029, 'a') + "_b")},
+       {}},
+      {"SOAP action a byte too long",
+       acted("\"" + std::string(2030, 'a') + "/b\""),
+       {},
+       {{108, 2}}},
+      {"NUL byte in a URL", hd(kTime + kAction + std::string("URL=/svc\0x\n", 11)), {}, {{112, 3}}},
+      {"longest URL, and one a byte longer",
+       hd(kTime + kAction + url_max + "x\n") + hd(kTime + kAction + url_max + "\n"),
+       {ok},
+       {{109, 3}}},
+      {"NUL bytes in a body",
+       record(nul_body) + record(kBody),
+       {rec(0, nul_body, missing), ok},
+       {},
+       1},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
     fresh();
-    if (c[5] == "1")
-      run().config.start_time_stamp = 1600000000, run().config.end_time_stamp = 1600000010;
-    run().log.info_level = 2;  // each rejection is said on the console too
-    parse(c[1]);
-    std::string records, errors;
-    for (const Parsed &p : this->records()) records += (records.empty() ? "" : "\x1e") + text_of(p);
-    for (const ErrorLine &e : error_lines())
-      errors +=
-          (errors.empty() ? "" : " ") + std::to_string(e.first) + ":" + std::to_string(e.second);
-    EXPECT_EQ(records, c[2]);
-    EXPECT_EQ(errors, c[3]);
-    const uint64_t rejected = c[3].empty() ? 0 : std::count(c[3].begin(), c[3].end(), ' ') + 1;
+    run().config.start_time_stamp = c.period_start, run().config.end_time_stamp = c.period_end;
+    run().log.info_level = 2;  // where each rejection is said on the console too
+    parse(c.text);
+    EXPECT_EQ(records(), c.records);
+    EXPECT_EQ(error_lines(), c.errors);
     size_t said = 0;
-    for (size_t at = 0;
-         (at = console_.find("This request will be ignored", at)) != std::string::npos; at++)
+    for (size_t at = console_.find("This request will be ignored"); at != std::string::npos;
+         at = console_.find("This request will be ignored", at + 1))
       said++;
-    EXPECT_EQ(said, rejected) << console_;
-    EXPECT_EQ(thread_->t_invalid_request, rejected);
-    EXPECT_EQ(thread_->t_ignore_request, rejected);
-    EXPECT_EQ(thread_->t_msgcount, seq_no_ + rejected);
-    EXPECT_EQ(std::to_string(thread_->t_no_xacustid_messages) + " " +
-                  std::to_string(thread_->t_empty_xacustid_messages),
-              c[4]);
+    EXPECT_EQ(said, c.errors.size()) << console_;
+    EXPECT_EQ(thread_->t_invalid_request, c.errors.size());
+    EXPECT_EQ(thread_->t_ignore_request, c.errors.size());
+    EXPECT_EQ(thread_->t_msgcount, c.records.size() + c.errors.size());
+    EXPECT_EQ(thread_->t_no_xacustid_messages, c.no_custid);
+    EXPECT_EQ(thread_->t_empty_xacustid_messages, c.empty_custid);
   }
 }
 

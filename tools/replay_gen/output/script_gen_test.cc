@@ -196,24 +196,77 @@ TEST_F(ScriptGenTest, FailedCommandFailsTheRun) {
   run.config.suite_command_time_limit = 1;
   write_text(root_ + "/pages", "p1\n");
   set_services({"A"});
-  for (const auto &c : read_cases(VT_TESTDATA "/script_failures.txt")) {
-    std::string err = c[4];
+  // Forks that go through before the one that fails (-1: none fails), an old
+  // script there (and -f), the fake that fails, the error ({GEN}: the
+  // generator's input, {SCRIPT}: the script, {WHY}: the fork's reason; one
+  // ending with ":" is compared up to there), and what was printed: nothing
+  // (0), "Generating" (1), and "ERROR: popen failed" after it (2).
+  const struct {
+    int forks;
+    bool old_script;
+    const char *fake, *body;
+    std::string err;
+    int out;
+  } cases[] = {
+      {-1, false, "vtu_gen_cscript", "exit 1\n",
+       "create_script:system(cmd) failed :cmd that failed - vtu_gen_cscript -s 'proj/sub/my "
+       "script' -f '{GEN}' -r\n",
+       1},
+      {-1, false, "vtu_change_page_name", "exit 3\n",
+       "rename_gen_file:Renaming the pages of script proj/sub/my script failed: exit status 3\n",
+       1},
+      {-1, false, "vti_get_page", "exit 1\n",
+       "rename_gen_file:Listing the pages of script proj/sub/my script failed: exit status 1\n", 1},
+      {-1, false, "rm", "exit 1\n",
+       "create_script:system(cmd_buf) failed:vtu_gen_script file '{GEN}' deletion error:", 1},
+      {-1, true, "rm", "exit 1\n",
+       "create_script:system(rm -rf '{SCRIPT}') failed: Error in  deleting existing script "
+       "'{SCRIPT}'\n\n",
+       0},
+      {-1, false, "vtu_change_page_name", "kill -TERM $PPID\n",
+       "rename_gen_file:Renaming the pages of script proj/sub/my script failed: ended by signal "
+       "15\n",
+       1},
+      {-1, false, "vti_get_page", "cat \"$FAKE_PAGES\"; exec sleep 30\n",
+       "rename_gen_file:Suite command vti_get_page 'proj/sub/my script' did not end within the "
+       "time limit of 1 s (SUITE_COMMAND_TIME_LIMIT); its process group was ended.\n",
+       1},
+      {-1, false, "vtu_change_page_name", "exec sleep 30\n",
+       "rename_gen_file:Suite command vtu_change_page_name -s 'proj/sub/my script' -p 'p1' -n "
+       "'AXXX' did not end within the time limit of 1 s (SUITE_COMMAND_TIME_LIMIT); its process "
+       "group was ended.\n",
+       1},
+      {0, true, nullptr, nullptr,
+       "create_script:Fork/exec failed: Error in  deleting existing script '{SCRIPT}':{WHY}\n", 0},
+      {0, false, nullptr, nullptr,
+       "create_script:Fork/exec failed ({WHY}): cmd that failed - vtu_gen_cscript -s 'proj/sub/my "
+       "script' -f '{GEN}' -r\n",
+       1},
+      {1, false, nullptr, nullptr,
+       "create_script:Fork/exec failed:vtu_gen_script file '{GEN}' deletion error: {WHY}\n", 1},
+      {2, false, nullptr, nullptr, "", 2},
+      {3, false, nullptr, nullptr,
+       "rename_gen_file:Renaming the pages of script proj/sub/my script failed: the shell could "
+       "not be run: {WHY}\n",
+       1},
+  };
+  for (const auto &c : cases) {
+    std::string err = c.err;
     for (auto [from, to] : {std::pair<std::string, std::string>{"{GEN}", gen_},
                             {"{SCRIPT}", script_path()},
                             {"{WHY}", "Resource temporarily unavailable"}})
       for (size_t at; (at = err.find(from)) != std::string::npos;) err.replace(at, from.size(), to);
-    bool old_script = c[1] == "1";
-    run.options.run_forcefully = old_script;
-    if (old_script) write_text(script_path() + "/old_page", "x");
-    if (c[2] != "-") write_fake(c[2], c[3]);
-    vt_fail_fork_after(std::stoi(c[0]));
+    run.options.run_forcefully = c.old_script;
+    if (c.old_script) write_text(script_path() + "/old_page", "x");
+    if (c.fake) write_fake(c.fake, c.body);
+    vt_fail_fork_after(c.forks);
     Outcome o = generate();
     vt_fail_fork_after(-1);
     EXPECT_EQ(o.status, -1) << err;
     EXPECT_EQ(err.ends_with(':') ? o.err.substr(0, err.size()) : o.err, err);
-    EXPECT_EQ(out_, c[5] == "0" ? "" : generating + (c[5] == "2" ? "ERROR: popen failed\n" : ""));
-    EXPECT_EQ(fs::exists(script_path() + "/old_page"), old_script) << err;
-    if (c[2] == "vtu_gen_cscript") {
+    EXPECT_EQ(out_, c.out == 0 ? "" : generating + (c.out == 2 ? "ERROR: popen failed\n" : ""));
+    EXPECT_EQ(fs::exists(script_path() + "/old_page"), c.old_script) << err;
+    if (c.fake && std::string(c.fake) == "vtu_gen_cscript") {
       EXPECT_TRUE(fs::exists(gen_));
       EXPECT_EQ(calls().find("vti_get_page"), std::string::npos);
     }

@@ -34,11 +34,35 @@ std::string fields(const ServiceMap &e) {
 }
 
 TEST_F(ServiceMapTest, ConfiguredOrRefusedEntries) {
-  for (const auto &c : read_cases(VT_TESTDATA "/service_lines.txt")) {
-    Outcome out = apply_line(c[0], true);
-    EXPECT_EQ(out.status ? out.err : fields(run().services.service_map_ptr[0]), c[1]) << c[0];
-    EXPECT_EQ(run().services.total_services, out.status ? 0 : 1) << c[0];
-    EXPECT_EQ(run().services.num_service_file, out.status ? 0 : 1) << c[0];
+  const std::string at = " at line 0 of the configuration is ";
+  struct Case {
+    std::string line, want;  // the entry's fields, or the refusal
+  } cases[] = {
+      {"SERVICE_NAME|GetQuote|POST|http://h/q", "GetQuote,POST,http://h/q,XACustId,,(null)"},
+      {"SERVICE_NAME|GetQuote|POST|http://h/q|NA|NA|SOAPAction: urn:q",
+       "GetQuote,POST,http://h/q,XACustId,,SOAPAction: urn:q\r\n"},
+      {"SERVICE_NAME|GetQuote|POST|http://h/q||CustNo", "GetQuote,POST,http://h/q,CustNo,,(null)"},
+      {"SERVICE_NAME|S|GET|https://h/s|Id|pre_|A: 1|NA|B: 2",
+       "S,GET,https://h/s,Id,pre_,A: 1\r\nB: 2\r\n"},
+      {"SERVICE_NAME|GetQuote|POST",
+       "set_service:Keyword SERVICE_NAME has 3 fields less then expected 4 fields\n\n"},
+      {"SERVICE_NAME|S|LONGMETHOD|http://h/s",
+       "set_service:SERVICE_NAME method" + at + "10 characters long; at most 9 are allowed.\n"},
+      // The longest method, tag and prefix fit; one character more does not.
+      {"SERVICE_NAME|S|METHOD_9_|u|" + std::string(255, 't') + "|" + std::string(255, 'p'),
+       "S,METHOD_9_,u," + std::string(255, 't') + "," + std::string(255, 'p') + ",(null)"},
+      {"SERVICE_NAME|S|POST|http://h/s|" + std::string(256, 't'),
+       "set_service:SERVICE_NAME indexing tag" + at +
+           "256 characters long; at most 255 are allowed.\n"},
+      {"SERVICE_NAME|S|POST|http://h/s|NA|" + std::string(256, 'p'),
+       "set_service:SERVICE_NAME name prefix" + at +
+           "256 characters long; at most 255 are allowed.\n"},
+  };
+  for (const Case &c : cases) {
+    Outcome out = apply_line(c.line, true);
+    EXPECT_EQ(out.status ? out.err : fields(run().services.service_map_ptr[0]), c.want) << c.line;
+    EXPECT_EQ(run().services.total_services, out.status ? 0 : 1) << c.line;
+    EXPECT_EQ(run().services.num_service_file, out.status ? 0 : 1) << c.line;
   }
   // Of a longer line the first 100 fields are used: headers h6 to h99.
   std::string line = "SERVICE_NAME|S|POST|http://h/s|NA|NA";
