@@ -7,10 +7,12 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <functional>
 #include <new>
 #include <string>
 #include <vector>
 
+#include "base/core/command_line.h"
 #include "base/core/safe_file.h"
 #include "tools/package/manifest.h"
 #include "tools/package/nearest_word.h"
@@ -141,6 +143,51 @@ bool is_help(const char *arg) {
   return strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0;
 }
 
+enum { kBucket = 1000, kJson, kForce, kResults };
+
+// The options every command knows.
+constexpr option kHelpOption = {"help", no_argument, nullptr, 'h'};
+constexpr option kEnd = {nullptr, 0, nullptr, 0};
+
+// A refusal of a command's option: what is wrong, and the value when the
+// message shows it.
+struct Refusal {
+  const char *what = nullptr;
+  const char *arg = nullptr;
+};
+
+// Reads a command's arguments (argv[0] names the command) with its options;
+// take(key, value) keeps a value or says why not. Returns -1 to go on, else
+// the exit status: the usage printed for --help, or a usage error.
+int read_command(int argc, char **argv, const char *usage, const char *shorts, const option *table,
+                 const char *unknown,
+                 const std::function<Refusal(int key, const char *value)> &take,
+                 std::vector<std::string> *operands) {
+  bool help = false;
+  Refusal refused;
+  CommandLineError bad;
+  bool read = vtlb_read_command_line(
+      argc, argv, shorts, table,
+      [&](int key, const char *value) {
+        if (key == 'h') return !(help = true);
+        refused = take(key, value);
+        return refused.what == nullptr;
+      },
+      operands, &bad);
+  if (help) return print_help(usage);
+  if (read) return -1;
+  if (bad.fault == CommandLineFault::kRefused) return usage_error(usage, refused.what, refused.arg);
+  if (bad.fault == CommandLineFault::kNeedsValue) {
+    // The command's own message for the option without its value.
+    int key = bad.option.size() == 2 ? bad.option[1] : 0;
+    for (const option *o = table; o->name; o++)
+      if (bad.option == std::string("--") + o->name) key = o->val;
+    refused = take(key, nullptr);
+    if (refused.what) return usage_error(usage, refused.what, refused.arg);
+  }
+  return usage_error(usage, unknown, bad.option.c_str());
+}
+
 // A manifest that is there but cannot be read leaves out the names and
 // clock times; the figures stand without them.
 void note_unread_manifest(const char *command, const Profile &p) {
@@ -164,14 +211,15 @@ bool replace_file(const std::string &path, const std::string &text, std::string 
 }
 
 int run_check(int argc, char **argv) {
-  std::string dir;
-  for (int i = 0; i < argc; i++) {
-    if (is_help(argv[i])) return print_help(kCheckUsage);
-    if (argv[i][0] == '-' && argv[i][1]) return usage_error(kCheckUsage, "unknown option", argv[i]);
-    if (!dir.empty()) return usage_error(kCheckUsage, "one directory only");
-    dir = argv[i];
-  }
-  if (dir.empty()) return usage_error(kCheckUsage, "check needs a replay directory");
+  static const option kOptions[] = {kHelpOption, kEnd};
+  std::vector<std::string> operands;
+  int status = read_command(
+      argc, argv, kCheckUsage, "h", kOptions, "unknown option",
+      [](int, const char *) { return Refusal{}; }, &operands);
+  if (status >= 0) return status;
+  if (operands.size() > 1) return usage_error(kCheckUsage, "one directory only");
+  if (operands.empty()) return usage_error(kCheckUsage, "check needs a replay directory");
+  const std::string &dir = operands[0];
   PackageSummary summary;
   std::vector<std::string> problems = check_replay_package(dir, &summary);
   for (const std::string &p : problems) printf("check: %s\n", p.c_str());
@@ -195,31 +243,47 @@ struct PackageArgs {
 };
 
 int parse_package_args(int argc, char **argv, const char *usage, bool plot, PackageArgs *a) {
-  for (int i = 0; i < argc; i++) {
-    const char *arg = argv[i];
-    if (is_help(arg)) return print_help(usage);
-    if (strcmp(arg, "--bucket") == 0) {
-      if (i + 1 >= argc) return usage_error(usage, "--bucket needs a number of seconds");
-      if (!parse_bucket_seconds(argv[++i], &a->bucket_ms))
-        return usage_error(usage, "--bucket takes whole seconds from 1 to 31536000", argv[i]);
-    } else if (!plot && strcmp(arg, "--json") == 0) {
-      a->json = true;
-    } else if (plot && strcmp(arg, "--force") == 0) {
-      a->force = true;
-    } else if (plot && strcmp(arg, "--results") == 0) {
-      if (i + 1 >= argc || !argv[i + 1][0]) return usage_error(usage, "--results needs a file name");
-      a->results.push_back(argv[++i]);
-    } else if (plot && strcmp(arg, "-o") == 0) {
-      if (i + 1 >= argc || !argv[i + 1][0]) return usage_error(usage, "-o needs a file name");
-      a->out = argv[++i];
-    } else if (arg[0] == '-' && arg[1]) {
-      return usage_error(usage, "unknown option", arg);
-    } else if (!a->dir.empty()) {
-      return usage_error(usage, "one directory only");
-    } else {
-      a->dir = arg;
-    }
-  }
+  static const option kProfileOptions[] = {{"bucket", required_argument, nullptr, kBucket},
+                                           {"json", no_argument, nullptr, kJson},
+                                           kHelpOption,
+                                           kEnd};
+  static const option kPlotOptions[] = {{"bucket", required_argument, nullptr, kBucket},
+                                        {"force", no_argument, nullptr, kForce},
+                                        {"results", required_argument, nullptr, kResults},
+                                        kHelpOption,
+                                        kEnd};
+  std::vector<std::string> operands;
+  int status = read_command(
+      argc, argv, usage, plot ? "ho:" : "h", plot ? kPlotOptions : kProfileOptions,
+      "unknown option",
+      [a](int key, const char *value) {
+        switch (key) {
+          case kBucket:
+            if (!value) return Refusal{"--bucket needs a number of seconds"};
+            if (!parse_bucket_seconds(value, &a->bucket_ms))
+              return Refusal{"--bucket takes whole seconds from 1 to 31536000", value};
+            break;
+          case kJson:
+            a->json = true;
+            break;
+          case kForce:
+            a->force = true;
+            break;
+          case kResults:
+            if (!value || !*value) return Refusal{"--results needs a file name"};
+            a->results.push_back(value);
+            break;
+          case 'o':
+            if (!value || !*value) return Refusal{"-o needs a file name"};
+            a->out = value;
+            break;
+        }
+        return Refusal{};
+      },
+      &operands);
+  if (status >= 0) return status;
+  if (operands.size() > 1) return usage_error(usage, "one directory only");
+  if (!operands.empty()) a->dir = operands[0];
   if (a->dir.empty() && a->results.empty())
     return usage_error(usage, "a replay directory is needed");
   if (plot && a->out.empty()) return usage_error(usage, "plot needs -o FILE.html");
@@ -309,28 +373,39 @@ int run_plot(int argc, char **argv) {
 }
 
 int run_preview_command(int argc, char **argv) {
+  static const option kOptions[] = {{"json", no_argument, nullptr, kJson},
+                                    {"bucket", required_argument, nullptr, kBucket},
+                                    kHelpOption,
+                                    kEnd};
   PreviewOptions o;
-  for (int i = 0; i < argc; i++) {
-    const char *arg = argv[i];
-    if (is_help(arg)) return print_help(kPreviewUsage);
-    if (strcmp(arg, "-i") == 0) {
-      if (i + 1 >= argc || !argv[i + 1][0])
-        return usage_error(kPreviewUsage, "-i needs a configuration file");
-      o.config = argv[++i];
-    } else if (strcmp(arg, "-f") == 0) {
-      o.force = true;
-    } else if (strcmp(arg, "-u") == 0) {
-      o.url_mode = true;
-    } else if (strcmp(arg, "--json") == 0) {
-      o.json = true;
-    } else if (strcmp(arg, "--bucket") == 0) {
-      if (i + 1 >= argc || !parse_bucket_seconds(argv[i + 1], &o.bucket_ms))
-        return usage_error(kPreviewUsage, "--bucket takes whole seconds from 1 to 31536000");
-      i++;
-    } else {
-      return usage_error(kPreviewUsage, "unknown argument", arg);
-    }
-  }
+  std::vector<std::string> operands;
+  int status = read_command(
+      argc, argv, kPreviewUsage, "hi:fu", kOptions, "unknown argument",
+      [&o](int key, const char *value) {
+        switch (key) {
+          case 'i':
+            if (!value || !*value) return Refusal{"-i needs a configuration file"};
+            o.config = value;
+            break;
+          case 'f':
+            o.force = true;
+            break;
+          case 'u':
+            o.url_mode = true;
+            break;
+          case kJson:
+            o.json = true;
+            break;
+          case kBucket:
+            if (!value || !parse_bucket_seconds(value, &o.bucket_ms))
+              return Refusal{"--bucket takes whole seconds from 1 to 31536000"};
+            break;
+        }
+        return Refusal{};
+      },
+      &operands);
+  if (status >= 0) return status;
+  if (!operands.empty()) return usage_error(kPreviewUsage, "unknown argument", operands[0].c_str());
   if (o.config.empty()) return usage_error(kPreviewUsage, "preview needs -i CONFIG");
   return run_preview(o);
 }
@@ -353,8 +428,9 @@ int vt_package_main(int argc, char **argv) {
     printf("vt_package %s\n", VT_VERSION);
     return 0;
   }
-  int rest = argc - 2;
-  char **args = argv + 2;
+  // Each command reads its arguments after its own name.
+  int rest = argc - 1;
+  char **args = argv + 1;
   // A package or a limit that leaves too little memory ends the command
   // with a message, not an abort.
   try {
