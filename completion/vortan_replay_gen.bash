@@ -111,7 +111,7 @@ _vt_replay() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
     COMPREPLY=()
     if [[ $cur == -* ]]; then
-      COMPREPLY=($(compgen -W '--json --html --help' -- "$cur"))
+      COMPREPLY=($(compgen -W '--json --html --mixed-packages --help' -- "$cur"))
     else
       _vt_files  # the reports, or the file of --json and --html
     fi
@@ -123,7 +123,7 @@ _vt_replay() {
     _vt_files -d
     return
   fi
-  _vt_long_options '' '--json --results --html --cacert' '--quiet --insecure --help --version'
+  _vt_long_options '' '--json --results --html --cacert' '--quiet --insecure --retry-closed --help --version'
 }
 
 _vt_sink() {

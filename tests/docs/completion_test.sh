@@ -83,7 +83,7 @@ expect 'vt_replay replay --shard ' ''
 expect 'vt_replay me' merge
 expect 'vt_replay ' 'logs dir' merge replay
 expect 'vt_replay merge r' replay replay.conf report.json
-expect 'vt_replay merge report.json --' --help --html --json
+expect 'vt_replay merge report.json --' --help --html --json --mixed-packages
 expect 'vt_package plot --results r' replay replay.conf report.json
 expect 'vt_sink --port-file=r' replay replay.conf report.json
 expect 'vt_sink --background --st' --status

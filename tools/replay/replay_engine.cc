@@ -262,6 +262,7 @@ void fail_request(Engine *e, uint32_t ci, ReplayErrorKind kind) {
 
 bool open_socket(Engine *e, uint32_t ci);
 void try_send(Engine *e, uint32_t ci);
+void connected(Engine *e, uint32_t ci, int64_t now);
 
 void watch_deadline(Engine *e, uint32_t ci, int64_t now) {
   e->deadlines.push_back({now + e->timeout_ns, ci, ++e->conns[ci].watch});
@@ -365,10 +366,13 @@ bool fill_from_stream(const Conn &c, int req_fd, char *buf, size_t len) {
   return true;
 }
 
+// How sending on went: on (done, or waiting for the socket), the peer went
+// away, or the request file ended early (it changed under the run).
+enum SendState { kSendOn, kSendPeerGone, kSendFileShort };
+
 // Sends on over TLS, a record at a time from the shared write buffer; a
 // write that must be repeated is repeated with the same bytes, read again.
-// False when the request failed.
-bool send_tls(Engine *e, Conn &c, int req_fd) {
+SendState send_tls(Engine *e, Conn &c, int req_fd) {
   std::vector<char> &buf = e->write_buffer;
   if (buf.empty()) buf.resize(16384);
   while (c.stream_pos < c.stream_len) {
@@ -376,7 +380,7 @@ bool send_tls(Engine *e, Conn &c, int req_fd) {
         c.tls_retry_len
             ? c.tls_retry_len
             : static_cast<size_t>(std::min<uint64_t>(buf.size(), c.stream_len - c.stream_pos));
-    if (!fill_from_stream(c, req_fd, buf.data(), len)) return false;
+    if (!fill_from_stream(c, req_fd, buf.data(), len)) return kSendFileShort;
     if (c.line_pending) {
       note_request_line(&c, std::string_view(buf.data(), len));
       c.line_pending = false;
@@ -390,19 +394,20 @@ bool send_tls(Engine *e, Conn &c, int req_fd) {
     int kind = SSL_get_error(c.ssl, n);
     if (kind == SSL_ERROR_WANT_WRITE || kind == SSL_ERROR_WANT_READ) {
       c.tls_retry_len = static_cast<uint32_t>(len);
-      return true;  // the next event continues
+      return kSendOn;  // the next event continues
     }
-    return false;  // the connection ends, and its errors with it
+    return kSendPeerGone;  // the connection ends, and its errors with it
   }
-  return true;
+  return kSendOn;
 }
 
 // Sends on over plain TCP: the rewritten head, then the file part straight
-// from the request file. False when the request failed.
-bool send_plain(Conn &c, int req_fd) {
+// from the request file.
+SendState send_plain(Conn &c, int req_fd) {
   while (c.stream_pos < c.stream_len) {
     ssize_t n;
-    if (c.stream_pos < c.head.size()) {
+    bool from_file = c.stream_pos >= c.head.size();
+    if (!from_file) {
       int more = c.stream_len > c.head.size() ? MSG_MORE : 0;
       n = send(c.fd, c.head.data() + c.stream_pos, c.head.size() - c.stream_pos,
                MSG_NOSIGNAL | more);
@@ -415,18 +420,27 @@ bool send_plain(Conn &c, int req_fd) {
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno == EAGAIN) return true;  // EPOLLOUT continues
-    // The peer went away, or the request file ended early (it changed).
-    return false;
+    if (n < 0 && errno == EAGAIN) return kSendOn;  // EPOLLOUT continues
+    // sendfile gives 0 at the end of the file; an error of its own reading
+    // (EIO) is the file's too.
+    if (from_file && (n == 0 || errno == EIO)) return kSendFileShort;
+    return kSendPeerGone;
   }
-  return true;
+  return kSendOn;
 }
+
+bool retry(Engine *e, uint32_t ci);
 
 void try_send(Engine *e, uint32_t ci) {
   Conn &c = e->conns[ci];
   int req_fd = e->p->workers[e->users[c.user].ref.worker].req_fd;
-  if (!(c.ssl ? send_tls(e, c, req_fd) : send_plain(c, req_fd))) {
+  SendState state = c.ssl ? send_tls(e, c, req_fd) : send_plain(c, req_fd);
+  if (state == kSendFileShort) {
     fail_request(e, ci, kErrorReset);
+    return;
+  }
+  if (state == kSendPeerGone) {
+    if (!retry(e, ci)) fail_request(e, ci, c.got_bytes ? kErrorReset : kErrorClosed);
     return;
   }
   if (c.stream_pos == c.stream_len) c.state = kWaiting;
@@ -450,7 +464,8 @@ void continue_handshake(Engine *e, uint32_t ci, int64_t now) {
   int kind = SSL_get_error(c.ssl, r);
   if (kind == SSL_ERROR_WANT_READ || kind == SSL_ERROR_WANT_WRITE) return;
   if (e->stats->tls.first_failure.empty()) {
-    std::string why = replay_tls_failure(c.ssl, r);
+    std::string why = replay_tls_failure(c.ssl, r), advice = replay_tls_advice(c.ssl, why);
+    if (!advice.empty()) why += " (" + advice + ")";
     e->stats->tls.first_failure =
         replay_tls_verify_failed(c.ssl)
             ? "certificate refused for the name " + e->t->tls.name + ": " + why
@@ -555,11 +570,16 @@ bool open_socket(Engine *e, uint32_t ci) {
   return false;
 }
 
-// The kept connection closed under a request that got no answer: send it
-// once more on a new connection, as a browser would.
+// The kept connection closed under a request that got no answer: the
+// request goes out once more on a new connection when it had not gone out
+// whole (the server cannot have taken it), or, with --retry-closed, even
+// when it had. A request sent whole may have been taken: a POST sent twice
+// is not the same as once, and a resend would hide that the server dropped
+// it.
 bool retry(Engine *e, uint32_t ci) {
   Conn &c = e->conns[ci];
   if (!c.reused || c.retried || c.got_bytes || e->stopping) return false;
+  if (c.stream_pos == c.stream_len && !e->o->retry_closed) return false;
   end_tls(&c);
   close(c.fd);
   c.fd = -1;
@@ -646,7 +666,7 @@ void on_readable(Engine *e, uint32_t ci, int64_t now, bool closing) {
       }
     }
     if (retry(e, ci)) return;
-    fail_request(e, ci, kErrorReset);
+    fail_request(e, ci, c.got_bytes ? kErrorReset : kErrorClosed);
     return;
   }
 }
@@ -732,12 +752,12 @@ void begin_stop(Engine *e, const char *why) {
     e->due.pop();
   }
   // Connections still opening carry requests that were due but never sent,
-  // or, when they reopen a kept connection, sent once and not answered.
+  // or, when they reopen a kept connection, sent once and closed unanswered.
   for (uint32_t ci = 0; ci < e->conns.size(); ci++) {
     Conn &c = e->conns[ci];
     if (c.state != kConnecting && c.state != kHandshaking) continue;
     if (c.retried) {
-      fail_request(e, ci, kErrorReset);
+      fail_request(e, ci, kErrorClosed);
       continue;
     }
     uint32_t ui = c.user;

@@ -90,8 +90,9 @@ TEST(ReplayEngine, SendsEachUsersEntriesInOrderAtTheirTimesOnOneConnection) {
     ASSERT_TRUE(r.ok) << r.error;
     std::vector<Received> got = server.received();
     ASSERT_EQ(got.size(), 10u);
-    // Every request arrived whole, unchanged, not before its time, and soon
-    // after it (the bound leaves room for sanitizer builds on a busy machine).
+    // Every request arrived whole, unchanged and not before its time (how
+    // soon after it is the lag's, measured by the benchmark: a busy machine
+    // makes any bound here a matter of luck).
     std::map<std::string, const TestRequest *> by_body;
     for (const TestUser &u : users)
       for (const TestRequest &q : u.requests) by_body[q.body] = &q;
@@ -101,7 +102,6 @@ TEST(ReplayEngine, SendsEachUsersEntriesInOrderAtTheirTimesOnOneConnection) {
       EXPECT_EQ(g.request, test_entry_request(*q));
       int64_t planned = r.stats.start_ns + static_cast<int64_t>(q->time_ms) * 1000000;
       EXPECT_GE(g.at_ns, planned) << q->body;
-      EXPECT_LT(g.at_ns - planned, 100000000) << q->body;
       per_user[q->body[2]].push_back(&g);
     }
     for (auto &[user, list] : per_user)
@@ -137,7 +137,6 @@ TEST(ReplayEngine, SendsEachUsersEntriesInOrderAtTheirTimesOnOneConnection) {
     EXPECT_EQ(s.workers[0].users, 2u);
     EXPECT_EQ(s.workers[0].counts.completed, 5u);
     EXPECT_EQ(s.workers[1].counts.sent, 5u);
-    EXPECT_LT(s.lag_ns.max, 100000000u);
     EXPECT_NEAR(s.planned_span_s, 0.3, 0.001);
     // The package times it sent, from the first request's to the last one's.
     EXPECT_EQ(std::make_pair(s.package_start_ms, s.package_last_ms),
@@ -175,8 +174,8 @@ TEST(ReplayEngine, AConnectionClosedWithItsAnswerIsNotUsedAgain) {
 }
 
 // A server that resets the connection while a long request is still going
-// out: the rest cannot be sent, the request ends there, and the user's next
-// one goes out on a new connection.
+// out: the rest cannot be sent, the request ends there, closed before its
+// answer, and the user's next one goes out on a new connection.
 TEST(ReplayEngine, ARequestTheServerResetsHalfSentEndsThere) {
   TestDir d;
   TestRequest big{0, 0, "reset" + std::string(16 << 20, 'x')};
@@ -190,7 +189,7 @@ TEST(ReplayEngine, ARequestTheServerResetsHalfSentEndsThere) {
   EXPECT_EQ(r.stats.counts.sent, 2u);
   EXPECT_EQ(r.stats.counts.completed, 1u);
   EXPECT_EQ(r.stats.counts.errors, 1u);
-  EXPECT_EQ(r.stats.errors[kErrorReset], 1u);
+  EXPECT_EQ(r.stats.errors[kErrorClosed], 1u);
   EXPECT_EQ(server.connections, 2);
   EXPECT_EQ(body_of(server.received().back().request), "<after/>");
 }
@@ -224,31 +223,33 @@ TEST(ReplayEngine, TimelineColumnsFollowTheSchedulesLength) {
   EXPECT_GT(r.stats.send_span_s, 0);
 }
 
-// A kept connection reset before its answer is opened again and the request
-// sent once more; reset again, it fails. Each request gets its own second try.
-// A new connection reset (user 2's) gets none. A header rule counts each
-// request once, however often it is sent.
-TEST(ReplayEngine, ARequestOnAResetKeptConnectionIsSentAgainOnce) {
+// A kept connection that closes under a request sent whole, before any byte
+// of its answer, fails the request as "closed": the server may have taken
+// it. Only --retry-closed sends it once more on a new connection (counted as
+// a retry, its header rules counted once); closed again, it fails. A new
+// connection closed (user 2's) is never retried.
+TEST(ReplayEngine, ARequestClosedBeforeItsAnswerFailsUnlessAskedToResend) {
   TestDir d;
   write_test_package(d.path, 1,
-                     {{1, 0, {{0, 0, "a"}, {100, 0, "reset"}, {200, 0, "b"}, {300, 0, "reset"}}},
-                      {2, 0, {{0, 0, "reset"}}}});
-  ScriptedServer server;
-  ReplayOptions o;
+                     {{1, 0, {{0, 0, "a"}, {100, 0, "reset"}, {200, 0, "b"}, {300, 0, "drop"}}},
+                      {2, 0, {{0, 0, "drop"}}}});
   ReplayHeaderRule rule;
   std::string error;
   ASSERT_TRUE(parse_header_rule("X-New: 1", &rule, &error)) << error;
-  add_header_rule(&o.headers, rule);
-  ReplayRun r = replay(d.path, server.port, o);
-  ASSERT_TRUE(r.ok) << r.error;
-  EXPECT_EQ(r.stats.retries, 2u);
-  EXPECT_EQ(r.stats.counts.completed, 2u);
-  EXPECT_EQ(r.stats.counts.errors, 3u);
-  std::vector<Received> got = server.received();
-  ASSERT_EQ(got.size(), 7u);
-  for (const Received &g : got) EXPECT_NE(g.request.find("\r\nX-New: 1\r\n"), std::string::npos);
-  ASSERT_EQ(r.stats.rewrites.size(), 1u);
-  EXPECT_EQ(r.stats.rewrites[0].added, 5u);
+  for (bool resend : {false, true}) {
+    SCOPED_TRACE(resend ? "--retry-closed" : "by default");
+    ScriptedServer server;
+    ReplayOptions o;
+    o.retry_closed = resend;
+    add_header_rule(&o.headers, rule);
+    ReplayRun r = replay(d.path, server.port, o);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.stats.retries, resend ? 2u : 0u);
+    EXPECT_EQ(r.stats.counts.completed, 2u);
+    EXPECT_EQ(r.stats.errors[kErrorClosed], 3u);
+    EXPECT_EQ(server.received().size(), resend ? 7u : 5u);
+    EXPECT_EQ(r.stats.rewrites.at(0).added, 5u);
+  }
 }
 
 TEST(ReplayEngine, CountsEachShapeOfAnswerAndGoesOnWithTheUser) {
@@ -270,9 +271,7 @@ TEST(ReplayEngine, CountsEachShapeOfAnswerAndGoesOnWithTheUser) {
                       user(13, "status 001"),  // no status: a parse error
                       user(14, "interim"),
                       // an answer to HEAD has no body, whatever its length says
-                      {9, 0, {{0, 0, "<head/>", "HEAD /h HTTP/1.1"}, {50, 1, "<after/>"}}},
-                      // the next request goes out on the kept connection as it closes
-                      {7, 0, {{0, 0, "close"}, {0, 1, "<right after/>"}}}});
+                      {9, 0, {{0, 0, "<head/>", "HEAD /h HTTP/1.1"}, {50, 1, "<after/>"}}}});
   // One thread, and three that share the users and add up their counts;
   // plain and TLS.
   TlsFixture tls;
@@ -284,27 +283,28 @@ TEST(ReplayEngine, CountsEachShapeOfAnswerAndGoesOnWithTheUser) {
     ReplayRun r = replay(d.path, server.port, o, threads < 0 ? tls.cacert : "");
     ASSERT_TRUE(r.ok) << r.error;
     const ReplayStats &s = r.stats;
-    EXPECT_EQ(s.counts.planned, 28u) << threads;
-    EXPECT_EQ(s.counts.sent, 28u);
+    EXPECT_EQ(s.counts.planned, 26u) << threads;
+    EXPECT_EQ(s.counts.sent, 26u);
     // chunked, close, plain, trickle, head, unsized, interim, every second
     // request
-    EXPECT_EQ(s.counts.completed, 22u);
+    EXPECT_EQ(s.counts.completed, 20u);
     EXPECT_EQ(s.counts.errors, 6u);
-    // reset, an answer cut short by the close, and one without a length
-    // that a reset ended
-    EXPECT_EQ(s.errors[kErrorReset], 3u);
+    // an answer cut short by the close, and one without a length that a
+    // reset ended; the reset before any answer byte
+    EXPECT_EQ(s.errors[kErrorReset], 2u);
+    EXPECT_EQ(s.errors[kErrorClosed], 1u);
     EXPECT_EQ(s.errors[kErrorParse], 2u);
     EXPECT_EQ(s.errors[kErrorTimeout], 1u);
     EXPECT_EQ(s.errors[kErrorConnect], 0u);
     EXPECT_EQ(s.status.at(201), 1u);
-    EXPECT_EQ(s.status.at(200), 21u);
+    EXPECT_EQ(s.status.at(200), 19u);
     EXPECT_EQ(s.status.size(), 2u);  // interim answers are not counted
     EXPECT_EQ(s.pages.at(0).counts.errors, 6u);
-    EXPECT_EQ(s.pages.at(1).counts.completed, 14u);
-    EXPECT_EQ(s.workers[0].counts.completed, 22u);
-    EXPECT_EQ(s.latency_ns.total, 22u);
-    EXPECT_EQ(s.lag_ns.total, 28u);
-    EXPECT_GE(server.received().size(), 28u);
+    EXPECT_EQ(s.pages.at(1).counts.completed, 13u);
+    EXPECT_EQ(s.workers[0].counts.completed, 20u);
+    EXPECT_EQ(s.latency_ns.total, 20u);
+    EXPECT_EQ(s.lag_ns.total, 26u);
+    EXPECT_GE(server.received().size(), 26u);
   }
 }
 
@@ -723,9 +723,11 @@ TEST(ReplayEngine, FailedHandshakesAreTlsErrorsWithTheirReason) {
     const char *reason;
   };
   // A certificate the client does not trust; a server that speaks no TLS.
-  for (const Case &c : {Case{"untrusted", true, other.path + "/cert.pem",
-                             "certificate refused for the name 127.0.0.1: self-signed certificate"},
-                        Case{"plain server", false, tls.cacert, "no handshake within --timeout"}}) {
+  for (const Case &c :
+       {Case{"untrusted", true, other.path + "/cert.pem",
+             "certificate refused for the name 127.0.0.1: self-signed certificate "
+             "(--cacert FILE trusts another authority; --insecure skips the check)"},
+        Case{"plain server", false, tls.cacert, "no handshake within --timeout"}}) {
     SCOPED_TRACE(c.what);
     ScriptedServer server(c.tls_server ? &tls.certificate : nullptr);
     ReplayOptions o;

@@ -70,7 +70,7 @@ for key in planned sent completed; do
   [ "$(json "$key")" = "$TOTAL" ] || die "report: $key $(json "$key"), package $TOTAL"
 done
 grep -q "\"status\": {\"200\": $TOTAL}" "$WORK/report.json" || die "report: status counts differ"
-grep -q '"errors": {"connect": 0, "tls": 0, "reset": 0, "timeout": 0, "parse": 0}' "$WORK/report.json" ||
+grep -q '"errors": {"connect": 0, "tls": 0, "reset": 0, "timeout": 0, "parse": 0, "closed": 0}' "$WORK/report.json" ||
   die "report: errors"
 grep -q "requests     planned $TOTAL, sent $TOTAL, completed $TOTAL, errors 0" "$WORK/replay.out" ||
   die "text report differs"

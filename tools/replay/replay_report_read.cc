@@ -149,6 +149,8 @@ bool read_threshold(Fields &f, const JsonValue &obj, ReplayThreshold *t) {
     return f.fail("a threshold's kind is failed, latency or lag");
   if (t->kind != ThresholdKind::kFailed) t->percentile = f.real(obj, "percentile");
   t->limit = f.real(obj, "limit");
+  const JsonValue *by_default = json_member(obj, "default");
+  t->by_default = by_default && by_default->kind == JsonValue::kBool && by_default->boolean;
   return f.error.empty();
 }
 
@@ -161,6 +163,7 @@ bool read_report(Fields &f, const JsonValue &root, ReplayReportInfo *info, Repla
     return f.fail("report_format " + std::to_string(format) + ", where this vt_replay reads " +
                   std::to_string(kReplayReportFormat));
   info->dir = f.text(root, "package");
+  json_text(json_member(root, "package_id"), &info->package_id);
   info->target = f.text(root, "target");
   info->command = f.text(root, "command");
   info->speed = f.real(root, "speed");

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <sstream>
 #include <tuple>
@@ -41,7 +42,7 @@ std::vector<ReplayOutcome> outcomes(size_t n, uint64_t seed) {
     if (i % 50 == 9) {
       o.status = 0;
       o.error_kind = static_cast<int>(i / 50 % kErrorKinds);
-      if (o.error_kind == kErrorConnect) o.sent_ns = -1;
+      if (o.error_kind == kErrorConnect) o.sent_ns = -1, o.ended_ns = o.planned_ns;
     }
     o.bytes_out = 100 + i % 900;
     o.bytes_in = o.status ? 90 : 0;
@@ -158,6 +159,8 @@ TEST(ReplayFigures, ResultsFilesReadBackToTheSameFigures) {
     EXPECT_FALSE(open_results_file(path, &again, &error));
     EXPECT_EQ(error, path + " exists already; the results go into a new file");
     std::string text = read_text(path);
+    // CSV for a name ending in .csv in any case: its header line first.
+    EXPECT_EQ(text.rfind(kResultsCsvHeader, 0) == 0, name[2] == 'C') << name;
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'),
               static_cast<long>(list.size()) + (f.format == ReplayResultsFormat::kCsv));
     ReplayStats back;
@@ -370,7 +373,8 @@ TEST(ReplayFigures, JsonReportsReadBackAndMergeToTheWhole) {
   }
   ReplayReportInfo merged_info;
   ReplayStats merged;
-  merge_replay_reports(infos, parts, {"a.json", "b.json"}, &merged_info, &merged);
+  ASSERT_TRUE(
+      merge_replay_reports(infos, parts, {"a.json", "b.json"}, &merged_info, &merged, &error));
   EXPECT_EQ(digest(merged), digest(whole));
   EXPECT_DOUBLE_EQ(merged.elapsed_s, 2.56 + 10.5);          // the later part's end
   EXPECT_EQ(merged.start_unix_us, parts[0].start_unix_us);  // the earlier start
@@ -387,22 +391,61 @@ TEST(ReplayFigures, JsonReportsReadBackAndMergeToTheWhole) {
   EXPECT_TRUE(merged_info.tls);
   EXPECT_FALSE(merged_info.tls_verified);
   EXPECT_EQ(merged_info.tls_name, "svc.test");
-  ASSERT_EQ(merged_info.thresholds.size(), 1u);
+  // The reports' threshold, and max-failed 0 as none of them set one.
+  ASSERT_EQ(merged_info.thresholds.size(), 2u);
+  EXPECT_TRUE(merged_info.thresholds[1].threshold.by_default);
   EXPECT_EQ(merged_info.thresholds[0].measured,
             static_cast<double>(histogram_percentile(whole.latency_ns, 99)) / 1e6);
+  // What cannot be added up is refused, each with its reason.
+  struct Refusal {
+    std::function<void(std::vector<ReplayReportInfo> *, std::vector<ReplayStats> *)> change;
+    std::string error;  // "": merged
+  };
+  const Refusal refusals[] = {
+      {[](auto *, auto *s) { (*s)[1].counts.sent = (*s)[1].counts.planned + 1; },
+       "b.json: sent 2001 above planned 2000"},
+      {[](auto *, auto *s) { (*s)[0].workers[1].counts.planned++; },
+       "a.json: the workers' counts do not add up to the requests'"},
+      {[](auto *, auto *s) { (*s)[1].status[200]--; },
+       "b.json: the statuses do not add up to the completed requests"},
+      {[](auto *i, auto *s) { (*i)[1] = (*i)[0], (*s)[1] = (*s)[0]; },
+       "b.json is the report of a.json again (the same run): each report is added up once"},
+      {[](auto *i, auto *) { (*i)[0].package_id = "aaaaaaaaaaaaaaaa", (*i)[1].package_id = "bb"; },
+       "a.json and b.json are reports of different packages (aaaaaaaaaaaa... and bb...); "
+       "--mixed-packages adds them up all the same, their page ids as one"},
+      {[](auto *i, auto *) { (*i)[0].package_id = "same", (*i)[1].package_id = "same"; }, ""},
+  };
+  for (const Refusal &r : refusals) {
+    std::vector<ReplayReportInfo> i = infos;
+    std::vector<ReplayStats> s = parts;
+    r.change(&i, &s);
+    EXPECT_EQ(replay_merge_refusal(i, s, {"a.json", "b.json"}, false), r.error);
+  }
+  std::vector<ReplayReportInfo> mixed = infos;
+  mixed[0].package_id = "a";
+  EXPECT_EQ(replay_merge_refusal(mixed, parts, {"a.json", "b.json"}, true), "");
+  // Sums that pass 64 bits are refused, not wrapped.
+  std::vector<ReplayStats> huge = parts;
+  huge[0].counts.planned = huge[1].counts.planned = UINT64_MAX / 2 + 1;
+  ReplayReportInfo huge_info;
+  ReplayStats huge_merged;
+  EXPECT_FALSE(
+      merge_replay_reports(infos, huge, {"a.json", "b.json"}, &huge_info, &huge_merged, &error));
+  EXPECT_EQ(error, "adding b.json: the planned of the reports add up beyond 2^64 - 1");
   // A report with no start on the system's clock (a run that sent nothing)
   // adds nothing and moves nothing.
   infos.push_back(info);
   parts.push_back(ReplayStats{});
   ReplayStats with_empty;
-  merge_replay_reports(infos, parts, {"a.json", "b.json", "c.json"}, &merged_info, &with_empty);
+  ASSERT_TRUE(merge_replay_reports(infos, parts, {"a.json", "b.json", "c.json"}, &merged_info,
+                                   &with_empty, &error));
   EXPECT_EQ(digest(with_empty), digest(merged));
   EXPECT_DOUBLE_EQ(with_empty.elapsed_s, 13.06);
   EXPECT_EQ(with_empty.start_unix_us, parts[0].start_unix_us);
   // One report merged alone is itself: not moved by a microsecond.
   ReplayReportInfo alone_info;
   ReplayStats alone;
-  merge_replay_reports({info}, {parts[0]}, {"a.json"}, &alone_info, &alone);
+  ASSERT_TRUE(merge_replay_reports({info}, {parts[0]}, {"a.json"}, &alone_info, &alone, &error));
   EXPECT_EQ(std::make_tuple(alone.elapsed_s, alone.planned_span_s, alone.send_span_s),
             std::make_tuple(parts[0].elapsed_s, parts[0].planned_span_s, parts[0].send_span_s));
 
@@ -411,8 +454,8 @@ TEST(ReplayFigures, JsonReportsReadBackAndMergeToTheWhole) {
     std::string from, to, error;
   };
   const Bad bad[] = {
-      {"\"report_format\": 1", "\"report_format\": 2",
-       "report_format 2, where this vt_replay reads 1"},
+      {"\"report_format\": 2", "\"report_format\": 1",
+       "report_format 1, where this vt_replay reads 2"},
       {"\"tool\": \"vt_replay\"", "\"tool\": \"other\"",
        "not a JSON report of vt_replay (vt_replay --json FILE)"},
       {"\"sent\": ", "\"sent\": -", "\"sent\" must be a count"},
@@ -764,17 +807,18 @@ TEST(ReplayFigures, ProgressLineFitsAndSaysWhatIsLeft) {
   done.in_flight = 0;
   const Case cases[] = {
       {p, 0,
-       "vt_replay: 0:01:23 of 0:03:00, 46.1% due, sent 460, done 455, in flight 5, failed 2, "
+       "vt_replay: 0:01:23 of 0:03:00 (46.5%), sent 460, done 455, in flight 5, failed 2, "
        "412/s, ETA 0:01:36, lag max 0.21 ms, capture 2026-11-18 11:06:40 UTC"},
-      {p, 80, "vt_replay: 0:01:23 of 0:03:00, 46.1% due, sent 460, done 455, in flight 5"},
-      {slow, 122,
-       "vt_replay: 0:01:23 of 0:03:00, 46.1% due, sent 460, done 455, in flight 5, failed 2, "
+      {p, 80, "vt_replay: 0:01:23 of 0:03:00 (46.5%), sent 460, done 455, in flight 5"},
+      {slow, 118,
+       "vt_replay: 0:01:23 of 0:03:00 (46.5%), sent 460, done 455, in flight 5, failed 2, "
        "0.5/s, ETA 0:01:36, lag max 0.21 ms"},
+      // One scale: the share is of the schedule's time, which the clock shows.
       {one, 0,
-       "vt_replay: 0:00:00 of 0:03:00, 100.0% due, sent 1, done 0, in flight 1, failed 0, 1.0/s, "
+       "vt_replay: 0:00:00 of 0:03:00 (0.0%), sent 1, done 0, in flight 1, failed 0, 1.0/s, "
        "all sent, awaiting answers, lag max 0.21 ms"},
       {done, 0,
-       "vt_replay: 0:01:23 of 0:03:00, 100.0% due, sent 460, done 455, in flight 0, failed 2, "
+       "vt_replay: 0:01:23 of 0:03:00 (46.5%), sent 460, done 455, in flight 0, failed 2, "
        "412/s, all sent, lag max 0.21 ms, capture 2026-11-18 11:06:40 UTC"},
   };
   for (const Case &c : cases) EXPECT_EQ(format_replay_progress(c.p, c.width), c.line);

@@ -83,7 +83,8 @@ struct Received {
   std::string request;  // head and body as read
 };
 
-// Answers each request by what its body asks for: "reset", "garbage",
+// Answers each request by what its body asks for: "reset", "drop" (close
+// without an answer), "garbage",
 // "cut short" (3 bytes of a 10-byte body, then close),
 // "silent", "chunked", "close" (answer, then close without saying so),
 // "trickle" (the answer's first bytes one at a time), "interim" (two
@@ -242,6 +243,7 @@ struct ScriptedServer {
       return false;
     }
     if (has("garbage")) return say("SOMETHING ELSE\r\n\r\n"), false;
+    if (has("drop")) return false;  // closed without an answer
     if (has("cut short")) return say("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc"), false;
     if (has("silent")) {
       while (wait_readable(fd, ssl)) {

@@ -3,8 +3,9 @@
 # certificate made here for localhost and 127.0.0.1:
 #   1. --cacert: every request of the package arrives once (access-log counts
 #      per method, path, Content-Length and request length), the answers of
-#      one path, 503 from nginx, are counted failed, the status is 0 without a
-#      threshold; every connection after a user's first resumes its session.
+#      one path, 503 from nginx, are counted failed and fail the run without a
+#      threshold (status 3); every connection after a user's first resumes its
+#      session.
 #   2. without --cacert the certificate is refused before anything is sent,
 #      with the verifier's reason and the name; with --sni of another name,
 #      the same for the name.
@@ -77,7 +78,7 @@ has() { grep -qF -- "$2" "$WORK/$1" || die "$1 lacks: $2"; }
 
 # 1. Verified against the test's certificate.
 replay verified --target "$TARGET" --cacert "$WORK/cert.pem"
-[ $status = 0 ] || die "with --cacert: status $status"
+[ $status = 3 ] || die "with --cacert and 503s: status $status"
 awk '{ print $1, $2, $3, $4 }' "$WORK/nginx/access.log" | sort | uniq -c >"$WORK/actual"
 diff "$WORK/expected" "$WORK/actual" >"$WORK/diff" ||
   die "nginx logged other requests than the package holds: $(head -20 "$WORK/diff")"
@@ -88,7 +89,7 @@ has verified.out "requests     planned $TOTAL, sent $TOTAL, completed $TOTAL, er
 has verified.out "status       200: $OK, 503: $BUSY"
 has verified.out "failed       $BUSY (status 503: $BUSY; errors 0), ok statuses 2xx,3xx, success ratio"
 has verified.out "($OK of $TOTAL)"
-has verified.out "verdict      passed (no threshold set)"
+has verified.out "verdict      FAILED: no thresholds set: $BUSY of $TOTAL failed, "
 # HTTP/1.0 requests: one connection each, the user's first one a full handshake.
 has verified.out "tls          handshakes $TOTAL, resumed $((TOTAL - USERS)), failed 0; certificate checked for 127.0.0.1"
 has verified.json "\"success\": {\"ended\": $TOTAL, \"ok\": $OK, \"failed\": $BUSY, \"ratio\": "
