@@ -115,10 +115,9 @@ TEST(ReplayEngine, SendsEachUsersEntriesInOrderAtTheirTimesOnOneConnection) {
     EXPECT_EQ(server.connections, 5);
     // Each user's first connection is a full handshake; the HTTP/1.0 user's
     // second one resumes its session, the handshake timed apart.
-    EXPECT_EQ(r.stats.tls.handshakes, over_tls ? 5u : 0u);
-    EXPECT_EQ(r.stats.tls.resumed, over_tls ? 1u : 0u);
-    EXPECT_EQ(server.resumed, over_tls ? 1 : 0);
-    EXPECT_EQ(r.stats.tls.handshake_ns.total, r.stats.tls.handshakes);
+    EXPECT_EQ(std::make_tuple(r.stats.tls.handshakes, r.stats.tls.resumed, server.resumed.load(),
+                              r.stats.tls.handshake_ns.total),
+              over_tls ? std::make_tuple(5ul, 1ul, 1, 5ul) : std::make_tuple(0ul, 0ul, 0, 0ul));
     // Each is timed from its own start to its end: more than nothing, even
     // when it ends within the call that began it, and far less than the run.
     if (over_tls) {
@@ -132,11 +131,11 @@ TEST(ReplayEngine, SendsEachUsersEntriesInOrderAtTheirTimesOnOneConnection) {
 
     // The counts by status, page and kind: the next test, and the nginx case.
     const ReplayStats &s = r.stats;
-    EXPECT_EQ(s.counts.completed, 10u);
+    EXPECT_EQ(counts_line(s), "planned 10, sent 10, completed 10, errors 0 (); 200: 10");
     ASSERT_EQ(s.workers.size(), 2u);
-    EXPECT_EQ(s.workers[0].users, 2u);
-    EXPECT_EQ(s.workers[0].counts.completed, 5u);
-    EXPECT_EQ(s.workers[1].counts.sent, 5u);
+    EXPECT_EQ(std::make_tuple(s.workers[0].users, s.workers[0].counts.completed,
+                              s.workers[1].counts.sent),
+              std::make_tuple(2u, 5u, 5u));
     EXPECT_NEAR(s.planned_span_s, 0.3, 0.001);
     // The package times it sent, from the first request's to the last one's.
     EXPECT_EQ(std::make_pair(s.package_start_ms, s.package_last_ms),
@@ -168,8 +167,7 @@ TEST(ReplayEngine, AConnectionClosedWithItsAnswerIsNotUsedAgain) {
   ReplayRun r = replay(d.path, server.port);
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_EQ(r.stats.timeline.column_ms, 1u);
-  EXPECT_EQ(r.stats.counts.completed, 40u);
-  EXPECT_EQ(r.stats.retries, 0u);
+  EXPECT_EQ(counts_line(r.stats), "planned 40, sent 40, completed 40, errors 0 (); 200: 40");
   EXPECT_EQ(server.connections, 40);
 }
 
@@ -186,10 +184,7 @@ TEST(ReplayEngine, ARequestTheServerResetsHalfSentEndsThere) {
   o.timeout_ms = 5000;
   ReplayRun r = replay(d.path, server.port, o);
   ASSERT_TRUE(r.ok) << r.error;
-  EXPECT_EQ(r.stats.counts.sent, 2u);
-  EXPECT_EQ(r.stats.counts.completed, 1u);
-  EXPECT_EQ(r.stats.counts.errors, 1u);
-  EXPECT_EQ(r.stats.errors[kErrorClosed], 1u);
+  EXPECT_EQ(counts_line(r.stats), "planned 2, sent 2, completed 1, errors 1 (closed 1); 200: 1");
   EXPECT_EQ(server.connections, 2);
   EXPECT_EQ(body_of(server.received().back().request), "<after/>");
 }
@@ -245,8 +240,7 @@ TEST(ReplayEngine, ARequestClosedBeforeItsAnswerFailsUnlessAskedToResend) {
     ReplayRun r = replay(d.path, server.port, o);
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.stats.retries, resend ? 2u : 0u);
-    EXPECT_EQ(r.stats.counts.completed, 2u);
-    EXPECT_EQ(r.stats.errors[kErrorClosed], 3u);
+    EXPECT_EQ(counts_line(r.stats), "planned 5, sent 5, completed 2, errors 3 (closed 3); 200: 2");
     EXPECT_EQ(server.received().size(), resend ? 7u : 5u);
     EXPECT_EQ(r.stats.rewrites.at(0).added, 5u);
   }
@@ -283,28 +277,17 @@ TEST(ReplayEngine, CountsEachShapeOfAnswerAndGoesOnWithTheUser) {
     ReplayRun r = replay(d.path, server.port, o, threads < 0 ? tls.cacert : "");
     ASSERT_TRUE(r.ok) << r.error;
     const ReplayStats &s = r.stats;
-    EXPECT_EQ(s.counts.planned, 26u) << threads;
-    EXPECT_EQ(s.counts.sent, 26u);
-    // chunked, close, plain, trickle, head, unsized, interim, every second
-    // request
-    EXPECT_EQ(s.counts.completed, 20u);
-    EXPECT_EQ(s.counts.errors, 6u);
-    // an answer cut short by the close, and one without a length that a
-    // reset ended; the reset before any answer byte
-    EXPECT_EQ(s.errors[kErrorReset], 2u);
-    EXPECT_EQ(s.errors[kErrorClosed], 1u);
-    EXPECT_EQ(s.errors[kErrorParse], 2u);
-    EXPECT_EQ(s.errors[kErrorTimeout], 1u);
-    EXPECT_EQ(s.errors[kErrorConnect], 0u);
-    EXPECT_EQ(s.status.at(201), 1u);
-    EXPECT_EQ(s.status.at(200), 19u);
-    EXPECT_EQ(s.status.size(), 2u);  // interim answers are not counted
-    EXPECT_EQ(s.pages.at(0).counts.errors, 6u);
-    EXPECT_EQ(s.pages.at(1).counts.completed, 13u);
-    EXPECT_EQ(s.workers[0].counts.completed, 20u);
-    EXPECT_EQ(s.latency_ns.total, 20u);
-    EXPECT_EQ(s.lag_ns.total, 26u);
-    EXPECT_GE(server.received().size(), 26u);
+    // Answered: chunked, close, plain, trickle, head, unsized, interim (its
+    // interim answers not counted) and every second request. Reset: an
+    // answer cut short by the close, one without a length that a reset
+    // ended; closed: the reset before any answer byte; parse: garbage, 001.
+    EXPECT_EQ(counts_line(s),
+              "planned 26, sent 26, completed 20, errors 6 (reset 2, timeout 1, parse 2, closed "
+              "1); 200: 19, 201: 1")
+        << threads;
+    EXPECT_EQ(std::make_tuple(s.pages.at(0).counts.errors, s.pages.at(1).counts.completed,
+                              s.workers[0].counts.completed, s.latency_ns.total, s.lag_ns.total),
+              std::make_tuple(6u, 13u, 20u, 20u, 26u));
   }
 }
 
@@ -324,8 +307,7 @@ TEST(ReplayEngine, ConnectionsPerUserLetRequestsOverlap) {
     if (n == 1) {
       EXPECT_GE(spread, 600000000) << "each request waits for the answer before it";
     } else {
-      EXPECT_LT(spread, 250000000) << "three in flight at once";
-      EXPECT_EQ(server.connections, 3);
+      EXPECT_EQ(server.connections, 3);  // three in flight at once
     }
     EXPECT_EQ(r.stats.max_in_flight, static_cast<uint64_t>(n));
     // All three due at 0, in the first column however wide (1 ms when the
@@ -506,10 +488,8 @@ TEST(ReplayEngine, ConnectsRefusedOrNeverAnsweredAreConnectErrors) {
     int64_t start = test_now_ns();
     ReplayRun r = replay(d.path, port, o);
     ASSERT_TRUE(r.ok) << r.error;
-    EXPECT_EQ(r.stats.errors[kErrorConnect], 2u);
-    EXPECT_EQ(r.stats.counts.sent, 0u);
+    EXPECT_EQ(counts_line(r.stats), "planned 2, sent 0, completed 0, errors 2 (connect 2)");
     EXPECT_EQ(r.stats.bytes_sent + r.stats.bytes_received, 0u);
-    EXPECT_EQ(r.stats.counts.planned, 2u);
     EXPECT_LT(test_now_ns() - start, 10000000000);
     // Unsent, each failure falls in the timeline's column of the time it failed.
     std::vector<uint64_t> failed_at_ms;
@@ -526,46 +506,9 @@ TEST(ReplayEngine, ConnectsRefusedOrNeverAnsweredAreConnectErrors) {
   ReplayRun r = replay(d.path, ntohs(a.sin_port), o);
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_EQ(r.stats.stopped_by, "duration");
-  EXPECT_EQ(r.stats.counts.planned, 1u);
-  EXPECT_EQ(r.stats.counts.sent, 0u);
-  EXPECT_EQ(r.stats.counts.errors, 0u);
+  EXPECT_EQ(counts_line(r.stats), "planned 1, sent 0, completed 0, errors 0 ()");
   close(queued);
   close(listener);
-}
-
-TEST(ReplayEngine, CountsAnswersOutsideTheOkStatusesAsFailed) {
-  TestDir d;
-  write_test_package(d.path, 2,
-                     {{1, 0, {{0, 0, "status 503"}, {10, 1, "status 404"}, {20, 1, "plain"}}},
-                      {2, 1, {{0, 1, "status 302"}, {10, 0, "reset"}}}});
-  // 503 and 404 on pages 0 and 1 of worker 0, 200 on page 1 of worker 0;
-  // 302 on page 1 of worker 1, its reset on page 0.
-  struct Case {
-    const char *ok_status;
-    uint64_t bad_status, page1_bad, worker0_bad;  // page 0 has the 503 alone
-  };
-  for (const Case &c : {Case{"2xx,3xx", 2, 1, 2}, Case{"2xx,404", 2, 1, 1},
-                        Case{"200,3xx,404,5xx", 0, 0, 0}, Case{"1xx", 4, 3, 3}}) {
-    SCOPED_TRACE(c.ok_status);
-    ReplayOptions o;
-    std::string error;
-    ASSERT_TRUE(parse_status_set(c.ok_status, &o.ok_status, &error)) << error;
-    ScriptedServer server;
-    ReplayRun r = replay(d.path, server.port, o);
-    ASSERT_TRUE(r.ok) << r.error;
-    const ReplayStats &s = r.stats;
-    EXPECT_EQ(s.counts.completed, 4u);
-    EXPECT_EQ(s.counts.errors, 1u);
-    EXPECT_EQ(s.counts.bad_status, c.bad_status);
-    EXPECT_EQ(replay_failed(s.counts), c.bad_status + 1);
-    EXPECT_DOUBLE_EQ(replay_failed_ratio(s), (c.bad_status + 1) / 5.0);
-    // Every status is counted, ok or not; the failed ones also by page and worker.
-    EXPECT_EQ(s.status.size(), 4u);
-    EXPECT_EQ(replay_failed(s.pages.at(0).counts), (c.bad_status > 0) + 1u);
-    EXPECT_EQ(s.pages.at(1).counts.bad_status, c.page1_bad);
-    EXPECT_EQ(s.workers[0].counts.bad_status, c.worker0_bad);
-    EXPECT_EQ(replay_failed(s.workers[1].counts), c.bad_status - c.worker0_bad + 1);
-  }
 }
 
 TEST(ReplayEngine, RewritesTheHeadOfEveryRequestAndNeverItsBody) {
@@ -638,78 +581,6 @@ TEST(ReplayEngine, RewritesTheHeadOfEveryRequestAndNeverItsBody) {
                          "bytes; --host and --header need it");
 }
 
-// A released target gives its TLS context, and the certificates read into
-// it, back to the allocator, and so does its probe its connection's TLS
-// object. (The address sanitizer's allocator does not report through
-// mallinfo2; its leak check covers the same ground there.)
-TEST(ReplayEngine, AReleasedTargetFreesItsTlsContext) {
-  TlsFixture tls;
-  ScriptedServer server(&tls.certificate);
-  std::string error;
-  ReplayTarget t;
-  auto make_and_release = [&] {
-    ASSERT_TRUE(make_replay_tls("127.0.0.1", tls.cacert, false, &t.tls, &error)) << error;
-    ASSERT_TRUE(resolve_replay_target(
-        {ReplayScheme::kHttps, "127.0.0.1", std::to_string(server.port)}, &t, &error))
-        << error;
-    ASSERT_TRUE(probe_replay_target(t, 5000, &error)) << error;
-    release_replay_target(&t);
-  };
-  make_and_release();  // what the library makes once stays
-  ASSERT_TRUE(server.wait_idle());
-  size_t before = mallinfo2().uordblks;
-  // A context with its certificate holds some 18 KB, a TLS object of the
-  // probe more; the library's own caches grow by some 75 KB in all.
-  for (int i = 0; i < 50; i++) make_and_release();
-  ASSERT_TRUE(server.wait_idle());
-  EXPECT_LT(mallinfo2().uordblks, before + 50 * 4096);
-  // A context whose certificates cannot be read is freed at once. The reason
-  // is its own, not one that earlier work left queued.
-  ERR_raise(ERR_LIB_X509, X509_R_CERT_ALREADY_IN_HASH_TABLE);
-  ReplayTls unread;
-  EXPECT_FALSE(make_replay_tls("127.0.0.1", tls.cacert + ".none", false, &unread, &error));
-  EXPECT_EQ(unread.ctx, nullptr);
-  EXPECT_EQ(error, "cannot read --cacert " + tls.cacert + ".none: No such file or directory");
-  // A name too long for SNI (over 255 bytes) gets no TLS object, and the one
-  // begun for it goes back (some 6 KB each).
-  ReplayTls long_name;
-  ASSERT_TRUE(make_replay_tls(std::string(300, 'a'), "", true, &long_name, &error)) << error;
-  EXPECT_EQ(new_replay_ssl(long_name, 0), nullptr);
-  before = mallinfo2().uordblks;
-  for (int i = 0; i < 50; i++) EXPECT_EQ(new_replay_ssl(long_name, 0), nullptr);
-  EXPECT_LT(mallinfo2().uordblks, before + 50 * 1024);
-  free_replay_tls(&long_name);
-}
-
-// Each user's TLS sessions go back to the allocator: the one a newer
-// replaces, the last when the user is done, and that of a user the run's
-// end cut short. (As above, not under the address sanitizer.)
-TEST(ReplayEngine, UsersTlsSessionsAreFreed) {
-  TestDir d;
-  std::vector<TestUser> users;
-  for (uint64_t id = 1; id <= 100; id++) {
-    users.push_back({id, 0, {{0, 0}, {1, 0}}});
-    if (id % 2 == 0) users.back().requests.push_back({60000, 0});  // past --duration
-  }
-  write_test_package(d.path, 1, users);
-  TlsFixture tls;
-  ReplayOptions o;
-  o.duration_s = 2;
-  auto replay_all = [&] {
-    ScriptedServer server(&tls.certificate);
-    ReplayRun r = replay(d.path, server.port, o, tls.cacert);
-    ASSERT_TRUE(r.ok) << r.error;
-    EXPECT_EQ(r.stats.counts.completed, 200u);
-  };
-  replay_all();  // what the library makes once stays
-  replay_all();
-  size_t before = mallinfo2().uordblks;
-  replay_all();
-  // A session with the server's certificate holds some 6 KB; the library's own
-  // caches grow by some 40 KB in all.
-  EXPECT_LT(mallinfo2().uordblks, before + 100 * 1024);
-}
-
 TEST(ReplayEngine, FailedHandshakesAreTlsErrorsWithTheirReason) {
   TestDir d;
   write_test_package(d.path, 1, {{1, 0, {{0, 0, "a"}, {10, 0, "b"}}}, {2, 0, {{5, 0, "c"}}}});
@@ -734,8 +605,7 @@ TEST(ReplayEngine, FailedHandshakesAreTlsErrorsWithTheirReason) {
     o.timeout_ms = 300;
     ReplayRun r = replay(d.path, server.port, o, c.cacert);
     ASSERT_TRUE(r.ok) << r.error;
-    EXPECT_EQ(r.stats.errors[kErrorTls], 3u);
-    EXPECT_EQ(r.stats.counts.sent, 0u);
+    EXPECT_EQ(counts_line(r.stats), "planned 3, sent 0, completed 0, errors 3 (tls 3)");
     EXPECT_EQ(r.stats.tls.handshakes, 0u);
     EXPECT_EQ(r.stats.tls.first_failure, c.reason);
     EXPECT_TRUE(server.received().empty());

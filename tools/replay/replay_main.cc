@@ -18,6 +18,7 @@
 #include "base/core/safe_file.h"
 #include "base/core/std_descriptors.h"
 #include "base/core/utc_time.h"
+#include "base/package/package_identity.h"
 #include "tools/package/manifest.h"
 #include "tools/replay/replay_engine.h"
 #include "tools/replay/replay_html.h"
@@ -120,6 +121,9 @@ void read_names(const std::string &dir, ReplayReportInfo *info) {
     fprintf(stderr, "vt_replay: reading package: %s; service names and clock times left out\n",
             error.c_str());
   }
+  if (!read_package_identity(dir, &info->package_id, &error))
+    fprintf(stderr, "vt_replay: reading package: %s; the report names no package identity\n",
+            error.c_str());
 }
 
 // Everything a run holds open, given back on every way out.

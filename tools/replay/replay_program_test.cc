@@ -240,8 +240,8 @@ TEST(ReplayProgram, OutputsThatCannotBeWritten) {
   };
   for (const Case &c : cases) {
     std::string path = scratch.path + "/" + c.name;
-    Outcome o =
-        run_program_with_limit({d.path, "--target", target, c.option, path}, RLIMIT_FSIZE, c.limit);
+    Outcome o = run_program({d.path, "--target", target, c.option, path}, "", nullptr, RLIMIT_FSIZE,
+                            c.limit);
     EXPECT_EQ(o.status, 1) << c.name << o.err;
     EXPECT_EQ(o.err, "vt_replay: " + c.option + ": cannot write " + path + ": File too large\n");
     EXPECT_EQ(o.out.find("completed 4") != std::string::npos, c.sent) << c.name << o.out;
@@ -263,8 +263,8 @@ TEST(ReplayProgram, RaisesItsDescriptorLimitForTheUsersConnections) {
   for (uint64_t u = 1; u <= 60; u++) users.push_back({u, 0, {{0, 0, "slow"}}});
   write_test_package(d.path, 1, users);
   ScriptedServer server;
-  Outcome o = run_program_with_limit(
-      {d.path, "--target", "127.0.0.1:" + std::to_string(server.port)}, RLIMIT_NOFILE, 30);
+  Outcome o = run_program({d.path, "--target", "127.0.0.1:" + std::to_string(server.port)}, "",
+                          nullptr, RLIMIT_NOFILE, 30);
   EXPECT_EQ(o.status, 0) << o.err;
   EXPECT_NE(o.out.find("requests     planned 60, sent 60, completed 60, errors 0"),
             std::string::npos)

@@ -3,7 +3,6 @@
 #include <stdarg.h>
 #include <string.h>
 
-#include "base/core/sha256.h"
 #include "base/core/utc_time.h"
 #include "tools/package/chart.h"
 #include "tools/package/manifest.h"
@@ -490,22 +489,7 @@ double replay_rate(uint64_t count, double span_s) {
   return span_s > 0 && count > 1 ? static_cast<double>(count - 1) / span_s : -1;
 }
 
-std::string replay_package_identity(const Manifest &m) {
-  Sha256State state;
-  vtlb_sha256_init(&state);
-  for (const ManifestWorker &w : m.files) {
-    std::string line;
-    appendf(&line, "%d %s %lu %s %lu\n", w.worker, w.request_file.sha256.c_str(),
-            ul(w.request_file.size), w.index_file.sha256.c_str(), ul(w.index_file.size));
-    vtlb_sha256_update(&state, line.data(), line.size());
-  }
-  uint8_t digest[kSha256Size];
-  vtlb_sha256_final(&state, digest);
-  return vtlb_sha256_hex(digest);
-}
-
 void add_manifest_to_report(const Manifest &m, ReplayReportInfo *info) {
-  info->package_id = replay_package_identity(m);
   info->capture_start_ms = static_cast<int64_t>(m.capture_start_ms);
   for (const ManifestService &service : m.services)
     info->page_names[service.page_id] = service.name;

@@ -34,17 +34,12 @@ struct ReplayReportInfo {
   std::string shard;                              // "0/2"; empty without --shard
   int64_t capture_start_ms = -1;              // package time 0 on the capture's clock; -1: unknown
   std::map<int64_t, std::string> page_names;  // service names by page id, where known
-  std::string package_id;                     // the manifest's identity; empty: unknown
+  std::string package_id;                     // package_identity of its manifest; empty: none
   std::vector<std::string> merged_from;       // the reports a merge added up
 };
 
-// The service names, the capture's clock time and the identity of the
-// package's manifest.
+// The service names and the capture's clock time of the package's manifest.
 void add_manifest_to_report(const Manifest &m, ReplayReportInfo *info);
-
-// What tells one package from another: the SHA-256 of the manifest's list
-// of files, each with its size and SHA-256.
-std::string replay_package_identity(const Manifest &m);
 
 // True when no threshold was crossed.
 bool replay_passed(const ReplayReportInfo &info);
