@@ -67,9 +67,15 @@ std::string body_of(const std::string &request) {
 
 TEST(ReplayEngine, SendsEachUsersEntriesInOrderAtTheirTimesOnOneConnection) {
   TestDir d;
+  std::string big(100000, 'z');
   std::vector<TestUser> users = {
-      {1, 0, {{0, 1, "<u1 n=0/>"}, {120, 2, "<u1 n=1/>"}, {130, 1, "<u1 n=2/>"}}},
-      {2, 1, {{40, 1, "<u2 n=0/>"}, {300, 1, "<u2 n=1/>"}}},
+      // (Its last entry is larger than the buffer an entry is sent from.)
+      {1, 0, {{0, 1, "<u1 n=0/>"}, {120, 2, "<u1 n=1/>"}, {130, 1, "<u1 n=2/>" + big}}},
+      // HTTP/1.0 asking to keep its connection (in any case) keeps it.
+      {2,
+       1,
+       {{40, 1, "<u2 n=0/>", "POST /k HTTP/1.0", "connection:  Keep-Alive\r\n"},
+        {300, 1, "<u2 n=1/>", "POST /k HTTP/1.0", "connection:  Keep-Alive\r\n"}}},
       {3,
        0,
        {{60, 3, "<u3 n=0/>", "POST /old HTTP/1.0"}, {200, 3, "<u3 n=1/>", "POST /old HTTP/1.0"}}},
@@ -107,8 +113,10 @@ TEST(ReplayEngine, SendsEachUsersEntriesInOrderAtTheirTimesOnOneConnection) {
     for (auto &[user, list] : per_user)
       for (size_t i = 0; i < list.size(); i++)
         EXPECT_NE(list[i]->request.find(" n=" + std::to_string(i)), std::string::npos) << user;
-    // HTTP/1.1 users keep their connection; the HTTP/1.0 one opens one per request.
+    // HTTP/1.1 users keep their connection; the HTTP/1.0 one opens one per
+    // request unless it asks for keep-alive.
     EXPECT_EQ(per_user['1'][0]->conn, per_user['1'][2]->conn);
+    EXPECT_EQ(per_user['2'][0]->conn, per_user['2'][1]->conn);
     EXPECT_EQ(per_user['4'][0]->conn, per_user['4'][2]->conn);
     EXPECT_NE(per_user['1'][0]->conn, per_user['2'][0]->conn);
     EXPECT_NE(per_user['3'][0]->conn, per_user['3'][1]->conn);
@@ -384,23 +392,23 @@ TEST(ReplayEngine, WaitsForAnswersInFlightAtAStopWithoutSpinning) {
   EXPECT_LT(cpu_us(after) - cpu_us(before), 250000);
 }
 
-// Each group of the index is read when the one before it goes out: an index
-// cut short meanwhile ends the run naming the file, whether the group read
-// is one to send or one only counted as due when the duration stops the run
-// (the first answer never comes, so the user still waits for it then).
+// The index is read again in blocks of up to 4 KB as its groups go out: an
+// index cut short meanwhile ends the run naming the file, whether the group
+// read is one to send or one only counted as due when the duration stops the
+// run (the first answer never comes, so the user still waits for it then).
 TEST(ReplayEngine, AnIndexCutShortDuringTheRunEndsIt) {
   for (bool stopped : {false, true}) {
     SCOPED_TRACE(stopped ? "stopped by the duration" : "sending");
     TestDir d;
-    write_test_package(
-        d.path, 1,
-        {{1, 0, {{0, 0, stopped ? "silent" : "a"}, {300, 0, "b"}, {600, 0, "c"}, {900, 0, "d"}}}});
+    TestUser u{1, 0, {{0, 0, stopped ? "silent" : "a"}}};
+    for (uint64_t k = 0; k < 400; k++) u.requests.push_back({300 + k / 2, 0});  // 6 KB of groups
+    write_test_package(d.path, 1, {u});
     ScriptedServer server;
     ReplayOptions o;
     if (stopped) o.duration_s = 0.5, o.timeout_ms = 700;
     ReplayRun r;
     std::thread run([&] { r = replay(d.path, server.port, o); });
-    // The first request is out, and the second group read with it.
+    // The first request is out, and the first block read with it.
     for (int i = 0; i < 5000 && server.received().empty(); i++) usleep(1000);
     std::ofstream(d.path + "/vt_index_0", std::ios::binary) << "#user_id\n";
     run.join();

