@@ -53,3 +53,9 @@ bool vtlb_read_command_line(int argc, char **argv, const char *short_options,
   while (optind < argc) operands->push_back(argv[optind++]);
   return true;
 }
+
+std::string vtlb_command_line_message(const CommandLineError &error) {
+  return error.fault == CommandLineFault::kUnknown      ? "unknown option " + error.option
+         : error.fault == CommandLineFault::kNeedsValue ? error.option + " needs a value"
+                                                        : error.option + " takes no value";
+}

@@ -35,4 +35,8 @@ bool vtlb_read_command_line(int argc, char **argv, const char *short_options,
                             const std::function<bool(int key, const char *value)> &on_option,
                             std::vector<std::string> *operands, CommandLineError *error);
 
+// The usual message of a fault other than kRefused: "unknown option --x",
+// "--x needs a value", "--x takes no value".
+std::string vtlb_command_line_message(const CommandLineError &error);
+
 #endif  // VT_BASE_CORE_COMMAND_LINE_H_

@@ -148,11 +148,7 @@ bool parse_loggen_options(int argc, char **argv, LoggenOptions *o, std::string *
       },
       &operands, &bad);
   if (!read && bad.fault == CommandLineFault::kRefused) return false;
-  if (!read)
-    return *error = bad.fault == CommandLineFault::kUnknown      ? "unknown option " + bad.option
-                    : bad.fault == CommandLineFault::kNeedsValue ? bad.option + " needs a value"
-                                                                 : bad.option + " takes no value",
-           false;
+  if (!read) return *error = vtlb_command_line_message(bad), false;
   if (!operands.empty()) return *error = "unexpected argument " + operands[0], false;
   if (*help || version) {
     if (request) *request = *help ? LoggenRequest::kHelp : LoggenRequest::kVersion;

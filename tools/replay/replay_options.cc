@@ -331,9 +331,7 @@ ReplayCommand parse_replay_options(int argc, char **argv, ReplayOptions *o, std:
       &operands, &bad);
   if (asked != ReplayCommand::kRun) return asked;
   if (!read) {
-    if (bad.fault == CommandLineFault::kUnknown) *error = "unknown option " + bad.option;
-    if (bad.fault == CommandLineFault::kNeedsValue) *error = bad.option + " needs a value";
-    if (bad.fault == CommandLineFault::kTakesNoValue) *error = bad.option + " takes no value";
+    if (bad.fault != CommandLineFault::kRefused) *error = vtlb_command_line_message(bad);
     return ReplayCommand::kUsageError;
   }
   if (operands.size() > 1)

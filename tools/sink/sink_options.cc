@@ -109,10 +109,7 @@ SinkCommand parse_sink_options(int argc, char **argv, SinkOptions *o, std::strin
       },
       &operands, &bad);
   if (asked != SinkCommand::kRun) return asked;
-  if (!read && bad.fault != CommandLineFault::kRefused)
-    *error = bad.fault == CommandLineFault::kUnknown      ? "unknown option " + bad.option
-             : bad.fault == CommandLineFault::kNeedsValue ? bad.option + " needs a value"
-                                                          : bad.option + " takes no value";
+  if (!read && bad.fault != CommandLineFault::kRefused) *error = vtlb_command_line_message(bad);
   if (read && !operands.empty()) *error = "unexpected argument " + operands[0];
   return read && operands.empty() ? SinkCommand::kRun : SinkCommand::kUsageError;
 }
