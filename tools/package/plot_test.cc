@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "base/core/golden_file_test_support.h"
-#include "tools/package/chart.h"
+#include "base/html/chart.h"
 #include "tools/package/profile_report.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/package/chart.h"
+#include "base/html/chart.h"
 #include "tools/package/profile.h"
 
 // Milliseconds as "h:mm:ss.mmm".

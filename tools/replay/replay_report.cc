@@ -4,7 +4,7 @@
 #include <string.h>
 
 #include "base/core/utc_time.h"
-#include "tools/package/chart.h"
+#include "base/html/chart.h"
 #include "tools/package/manifest.h"
 
 namespace {
