@@ -49,7 +49,7 @@ expect 2 '^$' '^vt_package_check: more than one replay directory' "$CHECK" "$T" 
 # A directory whose name begins with a dash, after --: read, not refused.
 mkdir -p "$T/-odd"
 expect 1 '0 workers.*1 problems' 'no vt_index_0' "$CHECK" -- "$T/-odd"
-expect 1 '0 workers' '^-odd: no vt_index_0' env -C "$T" "$CHECK" -- -odd
+expect 1 '0 workers' '^-odd holds no vt_index_0' env -C "$T" "$CHECK" -- -odd
 
 [ $failures -eq 0 ] && echo "cli: vt_loggen and vt_package_check follow the conventions"
 exit $((failures > 0))

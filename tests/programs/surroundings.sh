@@ -94,12 +94,12 @@ for cmd in check profile; do
 done
 refuse 1 "vt_index_0: $np" "$PKG" plot "$T/pipe_vt_index_0" -o "$T/a.html"
 refuse 1 "vt_req_0: $np" "$PKG" plot "$T/pipe_vt_req_0" -o "$T/b.html"
-refuse 0 'rejected records: 0' "$PKG" profile "$T/pipe_error.log.0"
+refuse 1 "error.log.0: $np; its records are not counted" "$PKG" profile "$T/pipe_error.log.0"
 refuse 1 "vt_index_0: $np" "$CHECK" "$T/pipe_vt_index_0"
 refuse 1 "vt_req_0: $np" "$CHECK" "$T/pipe_vt_req_0"
-refuse 1 "cannot open $T/pipe_vt_index_0/vt_index_0: $np" \
+refuse 1 "package: $T/pipe_vt_index_0/vt_index_0: $np" \
   "$REPLAY" "$T/pipe_vt_index_0" --target 127.0.0.1:1
-refuse 1 "cannot open $T/pipe_vt_req_0/vt_req_0: $np" \
+refuse 1 "package: $T/pipe_vt_req_0/vt_req_0: $np" \
   "$REPLAY" "$T/pipe_vt_req_0" --target 127.0.0.1:1
 refuse 1 "cannot create $T/tree/20261201/extracts/SOAP.log.1: $np" \
   "$LOGGEN" --out "$T/tree" --requests 10 --quiet

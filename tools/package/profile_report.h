@@ -30,7 +30,4 @@ std::string format_profile_text(const Profile &p, const std::string &title);
 // formatted, with their leading comma) go after them.
 std::string format_profile_json_members(const Profile &p);
 
-// A JSON string literal.
-std::string json_string(const std::string &text);
-
 #endif  // VT_PACKAGE_PROFILE_REPORT_H_

@@ -17,7 +17,6 @@
 #include "base/core/safe_file.h"
 #include "base/core/std_descriptors.h"
 #include "base/core/utc_time.h"
-#include "tools/package/manifest.h"
 #include "tools/replay/replay_engine.h"
 #include "tools/replay/replay_html.h"
 #include "tools/replay/replay_merge.h"
@@ -93,20 +92,6 @@ ReplayReportInfo replay_report_info(const ReplayOptions &o, const ReplayTarget &
   return info;
 }
 
-// The service names and the capture's clock time, from the manifest where
-// there is one that can be read.
-void read_names(const std::string &dir, ReplayReportInfo *info) {
-  Manifest m;
-  std::string error;
-  ManifestState state = read_manifest(dir, &m, &error);
-  if (state == ManifestState::kRead) {
-    add_manifest_to_report(m, info);
-  } else if (state == ManifestState::kUnreadable) {
-    fprintf(stderr, "vt_replay: reading package: %s; service names and clock times left out\n",
-            error.c_str());
-  }
-}
-
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -145,12 +130,15 @@ int main(int argc, char **argv) {
       return fail(out.option, out.path + " exists already; " + out.what + " into a new file",
                   kStatusBroken);
   ReplayPackage package;
-  if (!open_replay_package(o.dir, o.workers, &package, &error, o.shard))
+  if (!open_replay_package(o.dir, o.workers, &package, &error, o.shard, o.trust_foreign_files))
     return fail("reading package", error, kStatusBroken);
   // Shards and runs on several machines keep the package's own time 0.
   if (o.shard.count > 1 || o.start_at_unix_us > 0) package.base_ms = 0;
+  if (!replay_schedule_fits(package, o.speed, &error))
+    return fail("reading package", error, kStatusBroken);
   ReplayReportInfo names;
-  read_names(o.dir, &names);
+  if (package.files.manifest_state == ManifestState::kRead)
+    add_manifest_to_report(package.files.manifest, &names);
   // A server that closes its end first fails a write, not the whole run:
   // the probe's TLS goodbye is the first write that may meet one.
   signal(SIGPIPE, SIG_IGN);

@@ -145,8 +145,10 @@ ReplayCommand parse_replay_options(int argc, char **argv, ReplayOptions *o, std:
     std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") return ReplayCommand::kHelp;
     if (arg == "--version") return ReplayCommand::kVersion;
-    if (arg == "--quiet" || arg == "--insecure") {
-      (arg == "--quiet" ? o->quiet : o->insecure) = true;
+    if (arg == "--quiet" || arg == "--insecure" || arg == "--trust-foreign-files") {
+      (arg == "--quiet"      ? o->quiet
+       : arg == "--insecure" ? o->insecure
+                             : o->trust_foreign_files) = true;
       continue;
     }
     if (arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
@@ -288,7 +290,7 @@ void print_replay_usage(FILE *out) {
           "usage: vt_replay DIR --target TARGET [--workers LIST] [--speed FACTOR]\n"
           "                 [--duration SECONDS] [--connections-per-user N] [--timeout MS]\n"
           "                 [--threads N] [--json FILE] [--results FILE] [--html FILE]\n"
-          "                 [--shard I/N] [--start-at TIME] [--quiet]\n"
+          "                 [--shard I/N] [--start-at TIME] [--quiet] [--trust-foreign-files]\n"
           "                 [--sni NAME] [--cacert FILE | --insecure]\n"
           "                 [--host NAME] [--header 'Name: value'] ...\n"
           "                 [--ok-status LIST] [--max-failed RATIO]\n"
@@ -318,6 +320,8 @@ void print_replay_usage(FILE *out) {
           "  --start-at TIME            time 0 of the schedule at TIME: seconds since the\n"
           "                             epoch or ISO 8601 with zone (2026-12-07T10:00:00Z)\n"
           "  --quiet                    no progress line\n"
+          "  --trust-foreign-files      read package files of other owners than the\n"
+          "                             directory's and the caller (a shared directory)\n"
           "  --sni NAME                 https: the server name sent and checked in the\n"
           "                             certificate (default: the target's host)\n"
           "  --cacert FILE              https: trust the certificates in FILE only\n"
