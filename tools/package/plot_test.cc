@@ -56,13 +56,14 @@ TEST(Plot, PageAndProfileOfASmallPackageAreAsKept) {
   Profile p;
   profile_finish(&b, &p);
   p.rejected_by_code = {{102, 4}, {105, 1200}};
-  const std::string dir = VT_PACKAGE_TESTDATA;
-  expect_as_kept(render_plot_html(p, "/kept/package"), dir + "/plot_page.html");
-  // And an empty package's, after it.
+  // And an empty package's, after it: no number it cannot write.
   ProfileBuilder none;
-  profile_begin(&none, 1, 1000);
+  profile_begin(&none, 2, 1000);
   Profile empty;
   profile_finish(&none, &empty);
+  const std::string dir = VT_PACKAGE_TESTDATA;
+  expect_as_kept(render_plot_html(p, "/kept/package") + render_plot_html(empty, "/kept/<empty>"),
+                 dir + "/plot_page.html");
   expect_as_kept(
       format_profile_text(p, "/kept/package") + "\n" + format_profile_text(empty, "/kept/empty"),
       dir + "/profile.txt");
@@ -71,45 +72,27 @@ TEST(Plot, PageAndProfileOfASmallPackageAreAsKept) {
       dir + "/profile.json");
 }
 
+// One whole, closed series and one bar of each chart per worker, across the
+// plot in worker order; a legend up to 24 workers, a note past them; nothing
+// fetched. (A page's bytes: Plot.PageAndProfileOfASmallPackageAreAsKept.)
 TEST(Plot, OneSeriesPerWorkerAndNothingFetched) {
-  for (int workers : {1, 3, 30}) {
-    Profile p = synthetic_profile(workers, 20000, 1, 7);
-    if (workers == 3) p.rejected_by_code = {{101, 3}, {105, 1200}};
-    std::string html = render_plot_html(p, "/some/<dir>&\"x\"");
-    EXPECT_NE(html.find(workers == 3 ? "<th>rejected records</th><td>1,203 (101: 3, 105: 1,200)<"
-                                     : "<th>rejected records</th><td>0<"),
-              std::string::npos);
-    EXPECT_EQ(count_of(html, "<path class=\"series\""), static_cast<size_t>(workers));
+  for (int workers : {1, 30}) {
+    std::string html = render_plot_html(synthetic_profile(workers, 20000, 1, 7), "dir");
     EXPECT_EQ(count_of(html, "<path class=\"series\" data-worker=\"0\""), 1u);
-    // Every series is a whole, closed outline.
     EXPECT_EQ(count_of(html, "Z\"><title>worker "), static_cast<size_t>(workers));
-    // A legend names each worker; past 24 a note says how they stack.
-    EXPECT_EQ(count_of(html, "</i>worker "), workers <= 24 ? static_cast<size_t>(workers) : 0u);
-    EXPECT_EQ(count_of(html, "<p class=\"legend\">"), workers <= 24 ? 1u : 0u);
-    EXPECT_EQ(count_of(html, "</span></p>"), workers <= 24 ? 1u : 0u);
+    EXPECT_EQ(count_of(html, "</i>worker "), workers == 1 ? 1u : 0u);
     EXPECT_EQ(count_of(html, "30 workers, stacked from worker 0"), workers == 30 ? 1u : 0u);
-    for (const char *absent : {"<script", "src=", "href=", "url(", "<dir>"})
+    for (const char *absent : {"<script", "src=", "href=", "url("})
       EXPECT_EQ(html.find(absent), std::string::npos) << absent;
-    // The directory escaped; the figures those of the profile, in the same
-    // formats.
-    for (const std::string &present :
-         {std::string("<title>Replay package /some/&lt;dir&gt;&amp;&quot;x&quot;</title>"),
-          std::string(
-              "<h1>Replay package</h1><p class=\"sub\">/some/&lt;dir&gt;&amp;&quot;x&quot;</p>"),
-          ">" + format_count(p.requests) + "<", "peak " + format_rate(p.rps_peak),
-          ">" + format_count(p.max_active_users) + " at most<"})
-      EXPECT_NE(html.find(present), std::string::npos) << present;
-    // Two bar charts (requests, bytes), each of one bar per worker side by
-    // side across the plot, in worker order.
     std::vector<double> xs;
     const std::string bar = "<rect class=\"bar\"";
     for (size_t at = html.find(bar); at != std::string::npos; at = html.find(bar, at + 1))
       xs.push_back(std::stod(html.substr(html.find(" x=\"", at) + 4)));
     ASSERT_EQ(xs.size(), 2u * static_cast<size_t>(workers));
     for (size_t i = 0; i < xs.size(); i++) {
-      size_t w = i % static_cast<size_t>(workers);
-      EXPECT_GT(xs[i], kChartLeft + kChartPlotWidth * static_cast<double>(w) / workers) << i;
-      EXPECT_LT(xs[i], kChartLeft + kChartPlotWidth * static_cast<double>(w + 1) / workers) << i;
+      double w = static_cast<double>(i % static_cast<size_t>(workers));
+      EXPECT_GT(xs[i], kChartLeft + kChartPlotWidth * w / workers) << i;
+      EXPECT_LT(xs[i], kChartLeft + kChartPlotWidth * (w + 1) / workers) << i;
     }
   }
 }
@@ -188,17 +171,6 @@ TEST(Plot, BusiestBucketsOnlyWhenAColumnHoldsSeveral) {
     at = html.find('>', at) + 1;
     EXPECT_EQ(html.substr(at, html.find('<', at) - at), c.one_bucket_a_column ? "2" : "1");
   }
-}
-
-TEST(Plot, AnEmptyPackageDrawsNoNumberItCannotWrite) {
-  ProfileBuilder b;
-  profile_begin(&b, 2, 1000);
-  Profile p;
-  profile_finish(&b, &p);
-  std::string html = render_plot_html(p, "empty");
-  EXPECT_EQ(html.find("nan"), std::string::npos);
-  EXPECT_EQ(html.find("inf"), std::string::npos);
-  EXPECT_EQ(count_of(html, "<path class=\"series\""), 2u);
 }
 
 TEST(Plot, TenMillionRequestsOfManyWorkersStayUnderTwoMegabytes) {
