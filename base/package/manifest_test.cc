@@ -1,6 +1,10 @@
 #include "base/package/manifest.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
 
 #include "base/package/package_identity.h"
 
@@ -69,6 +73,24 @@ TEST(Manifest, ReadsBackAndNamesTheKeyAtFault) {
   }
   EXPECT_FALSE(parse_manifest("[]", &m, &error));
   EXPECT_EQ(error, "not a JSON object");
+}
+
+// A package's identity is its manifest's digest; none without a manifest; a
+// manifest that cannot be read is an error, not a package without identity.
+TEST(Manifest, IdentityOfAPackage) {
+  char tmpl[] = "/tmp/vt_identity_test.XXXXXX";
+  std::string dir = mkdtemp(tmpl), id = "x", error, text = format_manifest_text(two_workers());
+  EXPECT_TRUE(read_package_identity(dir, &id, &error));
+  EXPECT_EQ(id, "");
+  std::ofstream(dir + "/vt_manifest.json") << text;
+  EXPECT_TRUE(read_package_identity(dir, &id, &error));
+  EXPECT_EQ(id, package_identity(text));
+  EXPECT_EQ(package_identity("abc"),
+            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  std::ofstream(dir + "/vt_manifest.json") << "{";
+  EXPECT_FALSE(read_package_identity(dir, &id, &error));
+  EXPECT_EQ(error.rfind(dir + "/vt_manifest.json: line 1", 0), 0u) << error;
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -89,6 +89,10 @@ hostile 'a capture start beyond 64 bits' \
 hostile 'send times beyond the year 9999' \
   'vt_index_0: send time 88419877 ms after the capture'"'"'s start lies beyond the year 9999' \
   'sed -i "s/\"capture_start_ms\": [0-9]*/\"capture_start_ms\": 253402300799999/" "$M"'
+hostile 'a group outside its request file' 'vt_index_0 line 2 group 1: entry outside vt_req_0' \
+  'sed -i "2s/,0,0,0,330,/,0,0,0,999999,/" "$R/vt_index_0"'
+hostile 'a user whose time goes back' 'vt_index_0 line 2 group 2: time goes back' \
+  'sed -i "2s/,vt_req_0,0,/,vt_req_0,5000,/" "$R/vt_index_0"' 'check replay'
 rm -rf "$R" && cp -a "$WORK/saved" "$R"
 kill "$SINK_PID" && SINK_PID=
 for _ in $(seq 50); do grep -q stopped "$WORK/sink.out" && break; sleep 0.1; done

@@ -108,7 +108,7 @@ void check_lines(Checker &c, IndexReader *r, int req_fd, uint64_t req_size, Work
       last_time = g.time_ms;
       n->last_time_ms = std::max(n->last_time_ms, g.time_ms);
       if (g.size == 0 || g.size > req_size || g.offset > req_size - g.size) {
-        c.problems->push_back(index_reader_where(*r) + ": outside " + request_file_name(r->worker));
+        c.problems->push_back(index_reader_where(*r) + ": entry outside " + request_file_name(r->worker));
         continue;
       }
       std::string bad = check_entry(req_fd, g);

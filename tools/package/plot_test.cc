@@ -97,80 +97,32 @@ TEST(Plot, OneSeriesPerWorkerAndNothingFetched) {
   }
 }
 
-// The page mix lists the busiest pages first, busiest at the top, and the
-// rest as one row; equal pages keep their id order; long names keep their end.
-TEST(Plot, PageMixListsTheBusiestPagesFirst) {
+// Pages at their edges, as kept: a page mix that lists the busiest pages
+// first (equal ones in id order; here pages 7 and 8 have 5 requests as page
+// 4 has) and the rest as one row, a name of 40 characters whole and a longer
+// one by its end; a package short enough for one bucket a column draws the
+// buckets' rates alone, a longer one the columns' means and the busiest
+// bucket of each column, each rate axis ending at its busiest rate made round.
+TEST(Plot, PagesAtTheirEdgesAreAsKept) {
   ProfileBuilder b;
   profile_begin(&b, 1, 1000);
-  // Page k has k + 1 requests, but pages 7 and 8 have 5, as page 4 has.
-  for (int page = 0; page < 25; page++) {
-    int n = page == 7 || page == 8 ? 5 : page + 1;
-    for (int i = 0; i < n; i++) ASSERT_TRUE(profile_add_request(&b, 0, page, 1000 * i, 100, 50));
-  }
+  for (int page = 0; page < 25; page++)
+    for (int i = 0; i < (page == 7 || page == 8 ? 5 : page + 1); i++)
+      ASSERT_TRUE(profile_add_request(&b, 0, page, 1000 * i, 100, 50));
   Profile p;
   profile_finish(&b, &p);
-  std::string html = render_plot_html(p, "dir");
-  std::vector<std::string> labels;
-  const std::string open = "<text class=\"pl\" x=";
-  for (size_t at = html.find(open); at != std::string::npos; at = html.find(open, at + 1)) {
-    size_t from = html.find('>', at) + 1;
-    labels.push_back(html.substr(from, html.find('<', from) - from));
-  }
-  std::vector<std::string> want;
-  for (int page = 24; page >= 9; page--) want.push_back("page " + std::to_string(page));
-  for (const char *label : {"page 6", "page 5", "page 4", "page 7", "5 more pages"})
-    want.push_back(label);
-  EXPECT_EQ(labels, want);
-  // The rest: pages 8, 3, 2, 1 and 0, with 5 + 4 + 3 + 2 + 1 of the 318
-  // requests.
-  size_t last = html.rfind("<text class=\"pv\"");
-  ASSERT_NE(last, std::string::npos);
-  EXPECT_EQ(html.substr(html.find('>', last) + 1, 23), "15 (4.7%), 1,500 bytes<");
-  // With the manifest's names: a name of 40 characters is shown whole, a
-  // longer one by its end.
   p.has_clock_and_names = true;
   p.page_names.assign(25, "");
   p.page_names[24] = std::string(39, 'a') + "Z";
   p.page_names[23] = "B" + std::string(40, 'b');
-  html = render_plot_html(p, "dir");
-  size_t at = html.find(open);
-  ASSERT_NE(at, std::string::npos);
-  EXPECT_EQ(html.substr(html.find('>', at) + 1, 49), "page 24 " + p.page_names[24] + "<");
-  at = html.find(open, at + 1);
-  EXPECT_EQ(html.substr(html.find('>', at) + 1, 49), "page 23 ..." + std::string(37, 'b') + "<");
-}
-
-// A package short enough for one bucket a column draws the buckets' rates
-// alone; a longer one draws the columns' means and, beside them, the
-// busiest bucket of each column.
-TEST(Plot, BusiestBucketsOnlyWhenAColumnHoldsSeveral) {
-  struct Case {
-    uint64_t span_ms;
-    bool one_bucket_a_column;
-  };
-  for (const Case &c : {Case{60000, true}, Case{86400000, false}}) {
-    ProfileBuilder b;
+  std::string pages = render_plot_html(p, "page mix");
+  for (uint64_t span_ms : {60000, 86400000}) {
     profile_begin(&b, 1, 1000);
-    for (uint64_t t = 0; t <= c.span_ms; t += c.span_ms / 100)
-      profile_add_request(&b, 0, 0, t, 1, 1);
-    Profile p;
+    for (uint64_t t = 0; t <= span_ms; t += span_ms / 100) profile_add_request(&b, 0, 0, t, 1, 1);
     profile_finish(&b, &p);
-    ASSERT_EQ(p.column_ms == p.bucket_ms, c.one_bucket_a_column) << p.column_ms;
-    std::string html = render_plot_html(p, "span");
-    EXPECT_EQ(html.find("stacked by worker (buckets of 1 s)") != std::string::npos,
-              c.one_bucket_a_column)
-        << c.span_ms;
-    EXPECT_EQ(html.find("<h2>Busiest 1 s bucket of each column") != std::string::npos,
-              !c.one_bucket_a_column)
-        << c.span_ms;
-    // The rate axis ends at the busiest column's rate made round: two
-    // requests in a second, or less than one a second.
-    size_t at = html.find("aria-label=\"requests per second, stacked by worker\"");
-    ASSERT_NE(at, std::string::npos);
-    for (int tick = 0; tick < 5; tick++) at = html.find("class=\"yl\"", at + 1);
-    at = html.find('>', at) + 1;
-    EXPECT_EQ(html.substr(at, html.find('<', at) - at), c.one_bucket_a_column ? "2" : "1");
+    pages += render_plot_html(p, "span " + std::to_string(span_ms));
   }
+  expect_as_kept(pages, std::string(VT_PACKAGE_TESTDATA) + "/plot_edges.html");
 }
 
 TEST(Plot, TenMillionRequestsOfManyWorkersStayUnderTwoMegabytes) {
@@ -185,18 +137,17 @@ TEST(Plot, TenMillionRequestsOfManyWorkersStayUnderTwoMegabytes) {
 TEST(Plot, AxisHelpers) {
   // The steps a clock reader expects, each the first that gives at most
   // max_ticks ticks; past a week, weeks doubled.
-  const uint64_t steps[] = {
-      1,        2,        5,        10,        20,        50,         100,       200,
-      500,      1000,     2000,     5000,      10000,     15000,      30000,     60000,
-      120000,   300000,   600000,   900000,    1800000,   3600000,    7200000,   10800000,
-      21600000, 43200000, 86400000, 172800000, 604800000, 1209600000, 2419200000};
-  for (size_t i = 0; i < std::size(steps); i++) {
-    EXPECT_EQ(time_tick_step(steps[i] * 8, 8), steps[i]);
-    EXPECT_EQ(time_tick_step(steps[i] * 9 - 1, 8), steps[i]);
-    if (i + 1 < std::size(steps)) {
-      EXPECT_EQ(time_tick_step(steps[i] * 9, 8), steps[i + 1]);
-    }
-  }
+  for (auto [span, step] : {std::pair<uint64_t, uint64_t>{8, 1},
+                            {17, 2},
+                            {18, 5},
+                            {89999, 10000},
+                            {90000, 15000},
+                            {135000, 30000},
+                            {8100000, 1800000},
+                            {9 * 604800000ull, 1209600000},
+                            {9 * 2419200000ull - 1, 2419200000},
+                            {9 * 2419200000ull, 4838400000}})
+    EXPECT_EQ(time_tick_step(span, 8), step) << span;
   EXPECT_EQ(format_tick_time(3723000, 1000), "1:02:03");
   EXPECT_EQ(format_tick_time(1200, 200), "0:00:01.200");
   for (auto [value, ceiling] :
