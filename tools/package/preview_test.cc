@@ -1,11 +1,9 @@
 #include "tools/package/preview.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -78,20 +76,6 @@ TEST(PreviewCpuCount, ProcessorLinesOfAnyLength) {
     EXPECT_EQ(count_processor_lines(fp), c.count) << c.text.substr(0, 40);
     fclose(fp);
   }
-}
-
-TEST(Preview, ADryRunsReportStandsOnlyWhenTheRunFinished) {
-  struct Case {
-    int status;
-    bool report_begun, stands;
-  } cases[] = {
-      {W_EXITCODE(0, 0), true, true},        {W_EXITCODE(1, 0), true, true},
-      {W_EXITCODE(0, 0), false, false},      {W_EXITCODE(2, 0), true, false},
-      {W_EXITCODE(0, SIGKILL), true, false},
-  };
-  for (const Case &c : cases)
-    EXPECT_EQ(dry_run_finished(c.status, c.report_begun), c.stands)
-        << c.status << " " << c.report_begun;
 }
 
 struct LateProblems : ::testing::Test {
