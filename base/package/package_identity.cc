@@ -1,10 +1,7 @@
 #include "base/package/package_identity.h"
 
-#include <errno.h>
-#include <sys/stat.h>
-
-#include "base/core/input_file.h"
 #include "base/core/sha256.h"
+#include "base/package/package_files.h"
 
 std::string package_identity(const std::string &manifest_text) {
   Sha256State s;
@@ -16,14 +13,13 @@ std::string package_identity(const std::string &manifest_text) {
 }
 
 bool read_package_identity(const std::string &dir, std::string *identity, std::string *error) {
-  std::string path = dir + "/vt_manifest.json", text, why;
-  struct stat st;
   identity->clear();
-  if (lstat(path.c_str(), &st) != 0 && errno == ENOENT) return true;
-  if (!vtlb_read_regular_file(path, &text, &why)) {
-    *error = path + ": " + why;
-    return false;
-  }
-  *identity = package_identity(text);
+  PackageDir d;
+  Manifest m;
+  if (!open_package_dir(dir, false, &d, error)) return false;
+  ManifestState state = read_package_manifest(d, &m, error);
+  close_package_dir(&d);
+  if (state == ManifestState::kUnreadable) return *error = dir + "/" + *error, false;
+  *identity = m.identity;
   return true;
 }

@@ -12,7 +12,8 @@
 std::string package_identity(const std::string &manifest_text);
 
 // The identity of the package in dir: "" when it has no manifest. False
-// with *error naming the manifest and the reason when it cannot be read.
+// with *error naming the manifest and the reason when it cannot be read or
+// breaks the trust rules (package_files.h).
 bool read_package_identity(const std::string &dir, std::string *identity, std::string *error);
 
 #endif  // VT_BASE_PACKAGE_PACKAGE_IDENTITY_H_

@@ -7,7 +7,7 @@
 #include <set>
 
 #include "base/core/utc_time.h"
-#include "tools/package/chart.h"
+#include "base/html/chart.h"
 
 const char *const kReplayCharts[4] = {"requests per second, planned and achieved",
                                       "latency p50 and p99", "failures per second by status",

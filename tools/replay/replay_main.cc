@@ -18,8 +18,6 @@
 #include "base/core/safe_file.h"
 #include "base/core/std_descriptors.h"
 #include "base/core/utc_time.h"
-#include "base/package/package_identity.h"
-#include "tools/package/manifest.h"
 #include "tools/replay/replay_engine.h"
 #include "tools/replay/replay_html.h"
 #include "tools/replay/replay_merge.h"
@@ -107,23 +105,6 @@ ReplayReportInfo replay_report_info(const ReplayOptions &o, const ReplayTarget &
   if (o.shard.count > 1)
     info.shard = std::to_string(o.shard.index) + "/" + std::to_string(o.shard.count);
   return info;
-}
-
-// The service names, the capture's clock time and the package's identity,
-// from the manifest where there is one that can be read.
-void read_names(const std::string &dir, ReplayReportInfo *info) {
-  Manifest m;
-  std::string error;
-  ManifestState state = read_manifest(dir, &m, &error);
-  if (state == ManifestState::kRead) {
-    add_manifest_to_report(m, info);
-  } else if (state == ManifestState::kUnreadable) {
-    fprintf(stderr, "vt_replay: reading package: %s; service names and clock times left out\n",
-            error.c_str());
-  }
-  if (!read_package_identity(dir, &info->package_id, &error))
-    fprintf(stderr, "vt_replay: reading package: %s; the report names no package identity\n",
-            error.c_str());
 }
 
 // Everything a run holds open, given back on every way out.
@@ -215,14 +196,22 @@ int main(int argc, char **argv) {
       break;
   }
   RunFiles f;
-  if (!open_replay_package(o.dir, o.workers, &f.package, &error, o.shard)) {
+  if (!open_replay_package(o.dir, o.workers, &f.package, &error, o.shard,
+                           o.trust_foreign_files)) {
     close_replay_package(&f.package);
     return fail("reading package", error, kStatusBroken);
   }
   // Shards and runs on several machines keep the package's own time 0.
   if (o.shard.count > 1 || o.start_at_unix_us > 0) f.package.base_ms = 0;
+  if (!replay_schedule_fits(f.package, o.speed, &error)) {
+    close_replay_package(&f.package);
+    return fail("reading package", error, kStatusBroken);
+  }
   ReplayReportInfo names;
-  read_names(o.dir, &names);
+  if (f.package.files.manifest_state == ManifestState::kRead) {
+    add_manifest_to_report(f.package.files.manifest, &names);
+    names.package_id = f.package.files.manifest.identity;
+  }
   // A server that closes its end first fails a write, not the whole run:
   // the probe's TLS goodbye is the first write that may meet one.
   signal(SIGPIPE, SIG_IGN);

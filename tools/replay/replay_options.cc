@@ -164,6 +164,7 @@ enum OptionKey {
   kMaxLatency,
   kMaxLag,
   kRetryClosed,
+  kTrustForeign,
   kVersion,
 };
 
@@ -191,6 +192,7 @@ const option kOptions[] = {
     {"max-latency", required_argument, nullptr, kMaxLatency},
     {"max-lag", required_argument, nullptr, kMaxLag},
     {"retry-closed", no_argument, nullptr, kRetryClosed},
+    {"trust-foreign-files", no_argument, nullptr, kTrustForeign},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
     {nullptr, 0, nullptr, 0}};
@@ -306,6 +308,9 @@ bool take_option(int key, const std::string &value, ReplayOptions *o, bool *have
     case kRetryClosed:
       o->retry_closed = true;
       return true;
+    case kTrustForeign:
+      o->trust_foreign_files = true;
+      return true;
   }
   return refuse("unknown option");
 }
@@ -370,7 +375,7 @@ void print_replay_usage(FILE *out) {
           "                 [--duration SECONDS] [--connections-per-user N] [--timeout MS]\n"
           "                 [--threads N] [--json FILE] [--results FILE] [--html FILE]\n"
           "                 [--shard I/N] [--start-at TIME] [--quiet] [--retry-closed]\n"
-          "                 [--sni NAME] [--cacert FILE | --insecure]\n"
+          "                 [--trust-foreign-files] [--sni NAME] [--cacert FILE | --insecure]\n"
           "                 [--host NAME] [--header 'Name: value'] ...\n"
           "                 [--ok-status LIST] [--max-failed RATIO]\n"
           "                 [--max-latency pNN=TIME] ... [--max-lag pNN=TIME] ...\n"
@@ -402,6 +407,8 @@ void print_replay_usage(FILE *out) {
           "  --retry-closed             send a request whose kept connection closed before\n"
           "                             its answer once more on a new one (default: only\n"
           "                             when it had not gone out whole; else it failed)\n"
+          "  --trust-foreign-files      read package files of other owners than the\n"
+          "                             directory's and the caller (a shared directory)\n"
           "  --sni NAME                 https: the server name sent and checked in the\n"
           "                             certificate (default: the target's host)\n"
           "  --cacert FILE              https: trust the certificates in FILE only\n"

@@ -38,6 +38,8 @@ struct ReplayOptions {
   ReplayStatusSet ok_status = default_ok_status();  // --ok-status
   std::vector<ReplayThreshold> thresholds;          // in the order given
   std::string command_line;                         // the arguments as the report shows them
+  // --trust-foreign-files: package files of other owners are read too
+  bool trust_foreign_files = false;
 };
 
 enum class ReplayCommand { kRun, kHelp, kVersion, kUsageError };

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "base/core/utc_time.h"
-#include "tools/package/chart.h"
+#include "base/html/chart.h"
 
 std::string format_clock_duration(double seconds) {
   unsigned long s = seconds > 0 ? static_cast<unsigned long>(seconds) : 0;

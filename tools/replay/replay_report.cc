@@ -4,8 +4,9 @@
 #include <string.h>
 
 #include "base/core/utc_time.h"
-#include "tools/package/chart.h"
-#include "tools/package/manifest.h"
+#include "base/html/chart.h"
+#include "base/package/json_string.h"
+#include "base/package/manifest.h"
 
 namespace {
 
@@ -471,18 +472,7 @@ void json_timeline(std::string *out, const ReplayStats &s) {
 }  // namespace
 
 std::string replay_json_string(const std::string &s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      appendf(&out, "\\u%04x", c);
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
+  return json_string(s);
 }
 
 double replay_rate(uint64_t count, double span_s) {

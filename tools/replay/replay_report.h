@@ -65,7 +65,7 @@ void print_replay_report(FILE *out, const ReplayReportInfo &info, const ReplaySt
 std::string format_replay_report(const ReplayReportInfo &info, const ReplayStats &s);
 std::string replay_report_json(const ReplayReportInfo &info, const ReplayStats &s);
 
-// A JSON string literal.
+// A JSON string literal (base/package/json_string.h).
 std::string replay_json_string(const std::string &s);
 
 #endif  // VT_TOOLS_REPLAY_REPLAY_REPORT_H_

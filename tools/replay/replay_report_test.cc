@@ -14,7 +14,7 @@
 #include <tuple>
 
 #include "base/core/golden_file_test_support.h"
-#include "tools/package/chart.h"
+#include "base/html/chart.h"
 #include "tools/replay/replay_html.h"
 #include "tools/replay/replay_merge.h"
 #include "tools/replay/replay_progress.h"
