@@ -219,9 +219,11 @@ bool read_group(Engine *e, UserState *u) {
     u->block_pos = u->ref.index_pos;
     at = 0;
   }
-  size_t used = u->block.size() > at
-                    ? parse_replay_group(u->block.data() + at, u->block.size() - at, &u->next)
-                    : 0;
+  std::string fault;
+  size_t used =
+      u->block.size() > at
+          ? parse_index_group(u->block.data() + at, u->block.size() - at, &u->next, &fault)
+          : 0;
   if (used == 0 || used > wk.longest_group || u->next.offset > wk.req_size ||
       u->next.size > wk.req_size - u->next.offset) {
     *e->error =
