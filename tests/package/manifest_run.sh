@@ -1,6 +1,6 @@
 #!/bin/bash
 # The manifest of a real run on the bundled sample tree: it lists every file
-# with the size and SHA-256 that sha256sum finds; check agrees with it and
+# with the size and digest that xxh128sum finds; check agrees with it and
 # names the file when one byte changes, when a worker's files come from
 # another run, and when a worker is added; without the manifest the package
 # checks as before; profile and plot show the service names and the
@@ -36,12 +36,12 @@ make_package b "HOST_HEADER|other.example:80"
 R=$WORK/a/replay
 M=$R/vt_manifest.json
 
-# What the manifest lists is what sha256sum and stat find, and nothing is
+# What the manifest lists is what xxh128sum and stat find, and nothing is
 # listed but the request and index files.
 for f in vt_req_0 vt_req_1 vt_index_0 vt_index_1; do
-  sum=$(sha256sum "$R/$f" | cut -d' ' -f1)
+  sum=$(xxh128sum "$R/$f" | cut -d' ' -f1)
   size=$(stat -c %s "$R/$f")
-  grep -q "{\"name\": \"$f\", \"size\": $size, \"sha256\": \"$sum\"}" "$M" ||
+  grep -q "{\"name\": \"$f\", \"size\": $size, \"xxh3_128\": \"$sum\"}" "$M" ||
     fail "the manifest does not list $f with $size bytes and $sum"
 done
 [ "$(grep -o '"name": "vt_[a-z]*_[0-9]*"' "$M" | wc -l)" = 4 ] || fail "the manifest lists other files"
@@ -68,7 +68,7 @@ restore() { rm -rf "$R" && cp -a "$WORK/saved" "$R"; }
 # One byte of a request file, near the end of its last body: the entries
 # still tile the file, so only the manifest sees it.
 printf 'X' | dd of="$R/vt_req_1" bs=1 seek=$(($(stat -c %s "$R/vt_req_1") - 10)) conv=notrunc status=none
-expect_check 1 "^check: vt_req_1: SHA-256 differs from the manifest's (the file changed)\$" \
+expect_check 1 "^check: vt_req_1: digest differs from the manifest's (the file changed)\$" \
   "23 requests, 1 problems\$"
 restore
 

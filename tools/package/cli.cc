@@ -176,7 +176,7 @@ int run_check(int argc, char **argv) {
   std::vector<std::string> problems = check_replay_package(dir, &summary);
   for (const std::string &p : problems) printf("check: %s\n", p.c_str());
   if (summary.manifest == ManifestState::kRead && summary.manifest_problems == 0)
-    printf("check: %s: %d workers' request and index files match their sizes and SHA-256\n",
+    printf("check: %s: %d workers' request and index files match their sizes and digests\n",
            kManifestFile, summary.workers);
   printf("check: %s: %d workers, %lu users, %lu requests, %zu problems\n", dir.c_str(),
          summary.workers, static_cast<unsigned long>(summary.users),

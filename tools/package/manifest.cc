@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include "base/core/input_file.h"
-#include "base/core/sha256.h"
+#include "base/core/digest.h"
 #include "tools/package/json_reader.h"
 
 const char kManifestFile[] = "vt_manifest.json";
@@ -49,7 +49,7 @@ struct Fields {
 };
 
 bool is_digest(const std::string &s) {
-  return s.size() == 64 && s.find_first_not_of("0123456789abcdef") == std::string::npos;
+  return s.size() == 2 * kDigestSize && s.find_first_not_of("0123456789abcdef") == std::string::npos;
 }
 
 bool read_file_entry(const JsonValue &files_item, const char *key, const std::string &where,
@@ -60,10 +60,10 @@ bool read_file_entry(const JsonValue &files_item, const char *key, const std::st
     return false;
   }
   Fields in{*v, where + "." + key, error};
-  if (!in.text("name", &f->name) || !in.count("size", &f->size) || !in.text("sha256", &f->sha256))
+  if (!in.text("name", &f->name) || !in.count("size", &f->size) || !in.text(kDigestField, &f->digest))
     return false;
-  if (!is_digest(f->sha256))
-    return in.missing("sha256", "must be 64 lower-case hexadecimal digits");
+  if (!is_digest(f->digest))
+    return in.missing(kDigestField, "must be 32 lower-case hexadecimal digits");
   return true;
 }
 
@@ -152,14 +152,14 @@ std::vector<std::string> verify_manifest(const std::string &dir, const Manifest 
     for (const ManifestFile *f : {&w.request_file, &w.index_file}) {
       std::string hex, why;
       uint64_t size = 0;
-      if (!vtlb_sha256_file((dir + "/" + f->name).c_str(), &hex, &size, &why)) {
+      if (!vtlb_digest_file((dir + "/" + f->name).c_str(), &hex, &size, &why)) {
         problems.push_back(f->name + ": " + (errno == ENOENT ? "missing" : why) +
                            ", the manifest lists it");
       } else if (size != f->size) {
         problems.push_back(f->name + ": " + std::to_string(size) + " bytes where the manifest says " +
                            std::to_string(f->size));
-      } else if (hex != f->sha256) {
-        problems.push_back(f->name + ": SHA-256 differs from the manifest's (the file changed)");
+      } else if (hex != f->digest) {
+        problems.push_back(f->name + ": digest differs from the manifest's (the file changed)");
       }
     }
   }

@@ -16,7 +16,7 @@ extern const char kManifestFile[];  // "vt_manifest.json"
 struct ManifestFile {
   std::string name;
   uint64_t size = 0;
-  std::string sha256;  // 64 lower-case hexadecimal digits
+  std::string digest;  // kDigestField: 32 lower-case hexadecimal digits
 };
 
 struct ManifestWorker {
@@ -59,7 +59,7 @@ bool parse_manifest(const std::string &text, Manifest *m, std::string *error);
 ManifestState read_manifest(const std::string &dir, Manifest *m, std::string *error);
 
 // Checks the package in dir against its manifest: the worker count, that no
-// worker's files lie beyond it, and every listed file's size and SHA-256.
+// worker's files lie beyond it, and every listed file's size and digest.
 // One text per problem, each naming the file; empty when all agree.
 std::vector<std::string> verify_manifest(const std::string &dir, const Manifest &m);
 

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <string>
 
-#include "base/core/sha256.h"
+#include "base/core/digest.h"
 #include "tools/package/json_reader.h"
 #include "tools/package/package_check.h"
 
@@ -120,8 +120,8 @@ struct TestPackage {
   std::string file_json(const std::string &name) const {
     std::string hex, why;
     uint64_t size = 0;
-    EXPECT_TRUE(vtlb_sha256_file((dir + "/" + name).c_str(), &hex, &size, &why)) << why;
-    return "{\"name\": \"" + name + "\", \"size\": " + std::to_string(size) + ", \"sha256\": \"" +
+    EXPECT_TRUE(vtlb_digest_file((dir + "/" + name).c_str(), &hex, &size, &why)) << why;
+    return "{\"name\": \"" + name + "\", \"size\": " + std::to_string(size) + ", \"xxh3_128\": \"" +
            hex + "\"}";
   }
   void write(const std::string &name, const std::string &data) const {
@@ -151,7 +151,7 @@ TEST(Manifest, CheckNamesTheFileThatDiffers) {
       {"one byte of a request file",
        [](const TestPackage &p) { p.write("vt_req_1", entry("body of 2")); },
        ManifestState::kRead,
-       {"vt_req_1: SHA-256 differs from the manifest's (the file changed)"}},
+       {"vt_req_1: digest differs from the manifest's (the file changed)"}},
       {"a worker's files replaced by another package's",
        [](const TestPackage &p) {
          TestPackage other(2, "x");
@@ -162,7 +162,7 @@ TEST(Manifest, CheckNamesTheFileThatDiffers) {
        },
        ManifestState::kRead,
        {"vt_req_0: 60 bytes where the manifest says 58",
-        "vt_index_0: SHA-256 differs from the manifest's (the file changed)"}},
+        "vt_index_0: digest differs from the manifest's (the file changed)"}},
       {"a worker added",
        [](const TestPackage &p) {
          TestPackage other(3);
@@ -231,7 +231,7 @@ TEST(Manifest, ParseNamesTheKeyAtFault) {
       {"\"tool\": \"vtu_replay_gen\"", "\"tool\": 3", "\"tool\" must be a string"},
       {"\"size\": 58", "\"size\": \"58\"",
        "files[0].request_file: \"size\" must be a whole number"},
-      {"\"sha256\": \"", "\"sha256\": \"A", "files[0].request_file: \"sha256\" must be 64"},
+      {"\"xxh3_128\": \"", "\"xxh3_128\": \"A", "files[0].request_file: \"xxh3_128\" must be 32"},
       {"\"index_file\": {", "\"index_file\": 1, \"x\": {",
        "files[0]: \"index_file\" must be an object"},
       {"\"name\": \"IService_GetData\"", "\"nam\": \"x\"",

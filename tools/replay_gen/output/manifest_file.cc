@@ -9,6 +9,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "base/core/digest.h"
 #include "base/core/safe_file.h"
 #include "base/core/utc_time.h"
 #include "tools/replay_gen/fatal.h"
@@ -146,7 +147,7 @@ std::string input_object() {
 
 std::string file_object(const char *prefix, int w, uint64_t size, const uint8_t *digest) {
   return "{\"name\": \"" + std::string(prefix) + std::to_string(w) + "\", \"size\": " +
-         number(size) + ", \"sha256\": \"" + vtlb_sha256_hex(digest) + "\"}";
+         number(size) + ", \"" + kDigestField + "\": \"" + vtlb_digest_hex(digest) + "\"}";
 }
 
 }  // namespace
@@ -185,9 +186,9 @@ std::string format_manifest(uint64_t made_at_ms) {
            ", \"users\": " + number(static_cast<uint64_t>(run.workers.vvm_list[w].num_users)) +
            ", \"requests\": " + number(m.requests[w]) + ",\n     \"request_file\": " +
            file_object("vt_req_", w, static_cast<uint64_t>(run.workers.vvm_list[w].offset),
-                       m.request_sha256[w]) +
+                       m.request_digest[w]) +
            ",\n     \"index_file\": " +
-           file_object("vt_index_", w, m.index_size[w], m.index_sha256[w]) + "}";
+           file_object("vt_index_", w, m.index_size[w], m.index_digest[w]) + "}";
   }
   out += "\n  ],\n";
   out += "  \"services\": [";
