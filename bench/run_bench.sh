@@ -9,9 +9,11 @@
 #   tool   - vtu_replay_gen with the automatic thread count, -n 1 and -n 2.
 #
 # Environment:
-#   BENCH_BODY=small|mix|large  body sizes of the tree: 300 to 1,000 bytes,
-#                  300 to 6,000 (the default, about 2 KB per request, 2 GB for
-#                  a million requests) or 10 to 40 KB; one tree per mix.
+#   BENCH_BODY=small|mix|large|wide  body sizes of the tree: 300 to 1,000
+#                  bytes, 300 to 6,000 (the default, about 2 KB per request,
+#                  2 GB for a million requests), 10 to 40 KB, or vt_loggen's
+#                  own defaults (300 to 40,000 and one in a thousand up to 25
+#                  times that: about 10 KB per request); one tree per mix.
 #   BENCH_TMPFS=1  the replay directory and the floor's copy go to /dev/shm
 #                  (memory), the logs stay where they are: the tool's own
 #                  cost, without a disk. Either way the logs are read once,
@@ -44,10 +46,11 @@ cmake --build build/release -j 2 --target vtu_replay_gen vt_loggen vt_package_ch
 
 BODY=${BENCH_BODY:-mix}
 case $BODY in
-  small) BODY_ARGS=(--min-body 300 --max-body 1000) ;;
-  mix) BODY_ARGS=(--min-body 300 --max-body 6000) ;;
-  large) BODY_ARGS=(--min-body 10000 --max-body 40000) ;;
-  *) echo "bench: BENCH_BODY must be small, mix or large" >&2; exit 2 ;;
+  small) BODY_ARGS=(--min-body 300 --max-body 1000 --large-share 0.0005) ;;
+  mix) BODY_ARGS=(--min-body 300 --max-body 6000 --large-share 0.0005) ;;
+  large) BODY_ARGS=(--min-body 10000 --max-body 40000 --large-share 0.0005) ;;
+  wide) BODY_ARGS=() ;;
+  *) echo "bench: BENCH_BODY must be small, mix, large or wide" >&2; exit 2 ;;
 esac
 THREAD_SETTINGS=(${BENCH_THREADS:-auto 1 2})
 OUT_DIR=$BENCH_DIR
@@ -64,8 +67,8 @@ if [ ! -f "$SUMMARY" ] || ! grep -qx "requests=$REQUESTS" "$SUMMARY"; then
   mkdir -p "$BENCH_DIR"
   echo "bench: generating $REQUESTS requests ($BODY bodies) into $LOGS"
   "$LOGGEN" --out "$LOGS" --days 2 --files-per-day 8 --requests "$REQUESTS" \
-    --customers $((REQUESTS / 20 + 1)) --services 20 "${BODY_ARGS[@]}" \
-    --large-share 0.0005 --seed 1 --quiet >"$SUMMARY"
+    --customers $((REQUESTS / 20 + 1)) --services 20 ${BODY_ARGS[@]+"${BODY_ARGS[@]}"} \
+    --seed 1 --quiet >"$SUMMARY"
 fi
 INPUT_BYTES=$(du -sb "$LOGS" | cut -f1)
 EXPECTED=$(sed -n 's/^expected_accepted_without_period=//p' "$SUMMARY")
@@ -161,8 +164,16 @@ declare -A rows
 for round in $(seq "$RUNS"); do
   floors+=("$(run_floor)")
   [ "${BENCH_VERBOSE:-0}" = 1 ] && echo "round $round: floor ${floors[-1]} s" >&2
-  for threads in "${THREAD_SETTINGS[@]}"; do
+  # Every other round runs the settings in the opposite order: none always
+  # follows the same one.
+  order=("${THREAD_SETTINGS[@]}")
+  if [ $((round % 2)) = 0 ]; then
+    order=()
+    for ((i = ${#THREAD_SETTINGS[@]} - 1; i >= 0; i--)); do order+=("${THREAD_SETTINGS[i]}"); done
+  fi
+  for threads in "${order[@]}"; do
     rows[$threads]+="$(run_tool "$threads")"$'\n'
+    [ "${BENCH_VERBOSE:-0}" = 1 ] && echo "round $round: $threads $(printf '%s' "${rows[$threads]}" | tail -1)" >&2
     [ "$round" = "$RUNS" ] && verify_last_run
     # The next run, floor or tool, finds the memory the output took free
     # again, as this run found it.
@@ -184,3 +195,19 @@ for threads in "${THREAD_SETTINGS[@]}"; do
     "$(calc "$wall / $FLOOR")" "$(col 2)" "$(col 3)" "$(col 4)" "$(col 5)" "$(col 6)" \
     "$(calc "$peak_kb / 1024")" "$(calc "$peak_kb * 1024 / $REQUESTS")"
 done
+
+# With a base, each setting's wall time over the base's of the same round:
+# the paired figure, less swayed by the machine's slow spells than a ratio of
+# medians. Prints the median ratio, the lowest and highest, and the rounds.
+if [ -n "${BENCH_BASE:-}" ]; then
+  base_walls=$(printf '%s' "${rows[base]}" | awk '{ print $1 }')
+  echo
+  for threads in "${THREAD_SETTINGS[@]}"; do
+    [ "$threads" = base ] && continue
+    ratios=$(paste -d' ' <(printf '%s' "${rows[$threads]}" | awk '{ print $1 }') \
+      <(printf '%s\n' "$base_walls") | awk '{ printf "%.3f\n", $1 / $2 }')
+    printf '%s / base, paired by round: median %.3f, lowest %.3f, highest %.3f (%s)\n' "$threads" \
+      "$(printf '%s\n' "$ratios" | median)" "$(printf '%s\n' "$ratios" | sort -g | head -1)" \
+      "$(printf '%s\n' "$ratios" | sort -g | tail -1)" "$(printf '%s\n' "$ratios" | tr '\n' ' ' | sed 's/ $//')"
+  done
+fi
