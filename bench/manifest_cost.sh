@@ -5,6 +5,9 @@
 #
 #   bench/manifest_cost.sh [REQUESTS] [RUNS]     (defaults: 300000 requests, 9 runs)
 #
+# The tree of small bodies gets MANIFEST_SMALL_REQUESTS (default 1000000,
+# 0.6 GB of logs), so that its runs last long enough to time.
+#
 # Builds the base (MANIFEST_BASE, default cc45ff4, the commit before the
 # manifest) from git into build/base-<commit> once, then runs
 # bench/run_bench.sh with it as BENCH_BASE and the automatic thread count,
@@ -35,7 +38,9 @@ for body in ${MANIFEST_BODIES:-wide small}; do
     echo "== $body bodies, replay directory on $place"
     tmpfs=0
     [ "$place" = tmpfs ] && tmpfs=1
+    requests=$REQUESTS
+    [ "$body" = small ] && requests=${MANIFEST_SMALL_REQUESTS:-1000000}
     BENCH_BODY=$body BENCH_TMPFS=$tmpfs BENCH_THREADS=auto BENCH_BASE=$BASE_TOOL \
-      bench/run_bench.sh "$REQUESTS" "$RUNS"
+      bench/run_bench.sh "$requests" "$RUNS"
   done
 done

@@ -21,13 +21,14 @@
 #                  in the page cache.
 #   BENCH_THREADS  the settings to run (default "auto 1 2").
 #   BENCH_VVM      NUM_VVM of the runs (default 4).
-#   BENCH_VERBOSE=1  prints each round's floor as it is measured.
+#   BENCH_VERBOSE=1  prints each round's floor and runs as they are measured.
 #   BENCH_BASE     another vtu_replay_gen binary (an older build), run with
 #                  the automatic count in every round as the row "base".
-# It prints medians: wall time, requests per second, input MB/s, the ratio of
-# the tool's time to the floor's, the time of each step, and peak RSS with
-# bytes per request. Figures are only comparable within one run of this
-# script: the machines are shared and noisy.
+# It prints medians: wall time, processor time (user and system), requests
+# per second, input MB/s, the ratio of the tool's time to the floor's, the
+# time of each step, and peak RSS with bytes per request; with BENCH_BASE,
+# the ratios to the base paired by round. Figures are only comparable within
+# one run of this script: the machines are shared and noisy.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -105,7 +106,8 @@ run_floor() {
   calc "$end - $start"
 }
 
-# One tool run; prints "wall step1 step2 step3 step4 rest peak_kb".
+# One tool run; prints "wall step1 step2 step3 step4 rest peak_kb cpu" (cpu:
+# user and system processor seconds of the tool and the commands it ran).
 run_tool() {
   local threads=$1 dir=$OUT_DIR/run tool=$TOOL
   if [ "$threads" = base ]; then
@@ -127,7 +129,7 @@ EOF
   warm_logs
   local start=$EPOCHREALTIME
   VT_WDIR=$dir/wdir PATH=$ROOT/build/release/suite_bin:$PATH \
-    /usr/bin/time -f '%M' -o "$dir/rss" stdbuf -oL "$tool" "${args[@]}" 2>"$dir/stderr" |
+    /usr/bin/time -f '%M %U %S' -o "$dir/rss" stdbuf -oL "$tool" "${args[@]}" 2>"$dir/stderr" |
     while IFS= read -r line; do printf '%s %s\n' "$EPOCHREALTIME" "$line"; done >"$dir/stdout"
   sync "$dir/replay"/* 2>/dev/null || true
   local end=$EPOCHREALTIME
@@ -142,7 +144,7 @@ EOF
   s3=$(step_time "Starting Step3" "Completed Step3")
   s4=$(step_time "Starting Step4" "Completed Step4")
   rest=$(step_time "Completed Step4" "Processing done")
-  echo "$(calc "$end - $start") $s1 $s2 $s3 $s4 $rest $(cat "$dir/rss")"
+  echo "$(calc "$end - $start") $s1 $s2 $s3 $s4 $rest $(awk '{ printf "%d %.2f", $1, $2 + $3 }' "$dir/rss")"
 }
 
 verify_last_run() {
@@ -184,30 +186,37 @@ FLOOR=$(printf '%s\n' "${floors[@]}" | median)
 printf 'floor (copy of all input bytes once): %.2f s, %.0f MB/s\n' "$FLOOR" \
   "$(calc "$INPUT_BYTES / 1000000 / $FLOOR")"
 
-printf '\n%-8s %8s %10s %8s %7s %7s %7s %7s %7s %7s %9s %8s\n' threads wall req/s MB/s x_floor \
-  step1 step2 step3 step4 rest peak_MB B/req
+printf '\n%-8s %8s %6s %10s %8s %7s %7s %7s %7s %7s %7s %9s %8s\n' threads wall cpu req/s MB/s \
+  x_floor step1 step2 step3 step4 rest peak_MB B/req
 for threads in "${THREAD_SETTINGS[@]}"; do
   col() { printf '%s' "${rows[$threads]}" | awk -v c="$1" '{ print $c }' | median; }
   wall=$(col 1)
   peak_kb=$(col 7)
-  printf '%-8s %8.2f %10.0f %8.0f %7.2f %7.2f %7.2f %7.2f %7.2f %7.2f %9.1f %8.0f\n' "$threads" \
-    "$wall" "$(calc "$REQUESTS / $wall")" "$(calc "$INPUT_BYTES / 1000000 / $wall")" \
-    "$(calc "$wall / $FLOOR")" "$(col 2)" "$(col 3)" "$(col 4)" "$(col 5)" "$(col 6)" \
-    "$(calc "$peak_kb / 1024")" "$(calc "$peak_kb * 1024 / $REQUESTS")"
+  printf '%-8s %8.2f %6.2f %10.0f %8.0f %7.2f %7.2f %7.2f %7.2f %7.2f %7.2f %9.1f %8.0f\n' \
+    "$threads" "$wall" "$(col 8)" "$(calc "$REQUESTS / $wall")" \
+    "$(calc "$INPUT_BYTES / 1000000 / $wall")" "$(calc "$wall / $FLOOR")" "$(col 2)" "$(col 3)" \
+    "$(col 4)" "$(col 5)" "$(col 6)" "$(calc "$peak_kb / 1024")" \
+    "$(calc "$peak_kb * 1024 / $REQUESTS")"
 done
 
 # With a base, each setting's wall time over the base's of the same round:
 # the paired figure, less swayed by the machine's slow spells than a ratio of
-# medians. Prints the median ratio, the lowest and highest, and the rounds.
+# medians; and the same of the processor time, which the other work on a
+# shared machine sways least. Each: the median ratio, the lowest and highest,
+# and the rounds in order.
+paired() {  # paired SETTING COLUMN
+  local ratios
+  ratios=$(paste -d' ' <(printf '%s' "${rows[$1]}" | awk -v c="$2" '{ print $c }') \
+    <(printf '%s' "${rows[base]}" | awk -v c="$2" '{ print $c }') | awk '{ printf "%.3f\n", $1 / $2 }')
+  printf 'median %.3f, lowest %.3f, highest %.3f (%s)' "$(printf '%s\n' "$ratios" | median)" \
+    "$(printf '%s\n' "$ratios" | sort -g | head -1)" "$(printf '%s\n' "$ratios" | sort -g | tail -1)" \
+    "$(printf '%s\n' "$ratios" | tr '\n' ' ' | sed 's/ $//')"
+}
 if [ -n "${BENCH_BASE:-}" ]; then
-  base_walls=$(printf '%s' "${rows[base]}" | awk '{ print $1 }')
   echo
   for threads in "${THREAD_SETTINGS[@]}"; do
     [ "$threads" = base ] && continue
-    ratios=$(paste -d' ' <(printf '%s' "${rows[$threads]}" | awk '{ print $1 }') \
-      <(printf '%s\n' "$base_walls") | awk '{ printf "%.3f\n", $1 / $2 }')
-    printf '%s / base, paired by round: median %.3f, lowest %.3f, highest %.3f (%s)\n' "$threads" \
-      "$(printf '%s\n' "$ratios" | median)" "$(printf '%s\n' "$ratios" | sort -g | head -1)" \
-      "$(printf '%s\n' "$ratios" | sort -g | tail -1)" "$(printf '%s\n' "$ratios" | tr '\n' ' ' | sed 's/ $//')"
+    echo "$threads / base, paired by round: wall $(paired "$threads" 1)"
+    echo "$threads / base, paired by round: cpu  $(paired "$threads" 8)"
   done
 fi
