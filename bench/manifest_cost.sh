@@ -3,7 +3,7 @@
 # the manifest, run alternately on the same log trees, the replay directory
 # in memory and on the disk.
 #
-#   bench/manifest_cost.sh [REQUESTS] [RUNS]     (defaults: 300000 requests, 9 runs)
+#   bench/manifest_cost.sh [REQUESTS] [RUNS]     (defaults: 300000 requests, 10 runs)
 #
 # The tree of small bodies gets MANIFEST_SMALL_REQUESTS (default 1000000,
 # 0.6 GB of logs), so that its runs last long enough to time.
@@ -13,12 +13,12 @@
 # bench/run_bench.sh with it as BENCH_BASE and the automatic thread count,
 # for each body mix of MANIFEST_BODIES (default "wide small") and each place
 # of MANIFEST_PLACES (default "tmpfs disk"). Each prints its medians and the
-# paired ratio (this tree's wall time over the base's of the same round:
-# median, lowest, highest).
+# paired ratios, wall and processor time, this tree's over the base's (see
+# run_bench.sh: rounds in twos, one in each order; an even RUNS uses all).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 REQUESTS=${1:-300000}
-RUNS=${2:-9}
+RUNS=${2:-10}
 BASE_COMMIT=$(git rev-parse --short "${MANIFEST_BASE:-cc45ff4}^{commit}")
 BASE_DIR=build/base-$BASE_COMMIT
 BASE_TOOL=$PWD/$BASE_DIR/build/release/tools/replay_gen/vtu_replay_gen

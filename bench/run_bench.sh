@@ -202,21 +202,26 @@ done
 # With a base, each setting's wall time over the base's of the same round:
 # the paired figure, less swayed by the machine's slow spells than a ratio of
 # medians; and the same of the processor time, which the other work on a
-# shared machine sways least. Each: the median ratio, the lowest and highest,
-# and the rounds in order.
+# shared machine sways least. The run that comes first in a round can pay
+# for what the one before left (on a disk, the memory its pages held): so
+# rounds go in twos, one in each order, each two giving the geometric mean
+# of its two ratios. Prints the median of these, the lowest and highest, and
+# each two's figure in order.
 paired() {  # paired SETTING COLUMN
-  local ratios
-  ratios=$(paste -d' ' <(printf '%s' "${rows[$1]}" | awk -v c="$2" '{ print $c }') \
-    <(printf '%s' "${rows[base]}" | awk -v c="$2" '{ print $c }') | awk '{ printf "%.3f\n", $1 / $2 }')
-  printf 'median %.3f, lowest %.3f, highest %.3f (%s)' "$(printf '%s\n' "$ratios" | median)" \
-    "$(printf '%s\n' "$ratios" | sort -g | head -1)" "$(printf '%s\n' "$ratios" | sort -g | tail -1)" \
-    "$(printf '%s\n' "$ratios" | tr '\n' ' ' | sed 's/ $//')"
+  local twos
+  twos=$(paste -d' ' <(printf '%s' "${rows[$1]}" | awk -v c="$2" '{ print $c }') \
+    <(printf '%s' "${rows[base]}" | awk -v c="$2" '{ print $c }') |
+    awk 'NR % 2 { r = $1 / $2; next } { printf "%.3f\n", sqrt(r * $1 / $2) }')
+  [ -n "$twos" ] || { printf 'needs two rounds'; return; }
+  printf 'median %.3f, lowest %.3f, highest %.3f (%s)' "$(printf '%s\n' "$twos" | median)" \
+    "$(printf '%s\n' "$twos" | sort -g | head -1)" "$(printf '%s\n' "$twos" | sort -g | tail -1)" \
+    "$(printf '%s\n' "$twos" | tr '\n' ' ' | sed 's/ $//')"
 }
 if [ -n "${BENCH_BASE:-}" ]; then
   echo
   for threads in "${THREAD_SETTINGS[@]}"; do
     [ "$threads" = base ] && continue
-    echo "$threads / base, paired by round: wall $(paired "$threads" 1)"
-    echo "$threads / base, paired by round: cpu  $(paired "$threads" 8)"
+    echo "$threads / base, paired by two rounds: wall $(paired "$threads" 1)"
+    echo "$threads / base, paired by two rounds: cpu  $(paired "$threads" 8)"
   done
 fi
