@@ -25,7 +25,7 @@ install:
 uninstall:
 	@PREFIX="$(PREFIX)" DESTDIR="$(DESTDIR)" scripts/uninstall.sh
 
-# A Debian package of what `make install` installs, in build/deb/package/.
+# The two Debian packages, the programs and the suite stand-ins, in build/deb/package/.
 deb:
 	@scripts/deb.sh
 

@@ -1,8 +1,7 @@
 # Install rules. `cmake --install <build dir>` (what `make install` runs)
 # installs the six programs, their manual pages and their bash completion;
-# the stand-ins of the
-# suite commands come only with `--component suite`, since a real suite brings
-# its own. Each run also leaves the list of the files it installed, relative
+# the stand-ins of the suite commands and their manual page come only with
+# `--component suite`, since a real suite brings its own. Each run also leaves the list of the files it installed, relative
 # to the prefix, in share/vortan_replay_gen/installed_files[.suite]; that list
 # is what `make uninstall` removes, with or without the build directory.
 set(vt_man_pages ${PROJECT_SOURCE_DIR}/man/vtu_replay_gen.1 ${PROJECT_SOURCE_DIR}/man/vt_loggen.1
@@ -20,6 +19,11 @@ foreach(vt_program vtu_replay_gen vt_loggen vt_package_check vt_package vt_repla
 endforeach()
 install(TARGETS vtu_gen_cscript vtu_gen_script vti_get_page vtu_change_page_name
         RUNTIME DESTINATION bin COMPONENT suite EXCLUDE_FROM_ALL)
+# One page describes the four stand-ins, under each one's name.
+foreach(vt_program vtu_gen_cscript vtu_gen_script vti_get_page vtu_change_page_name)
+  install(FILES ${PROJECT_SOURCE_DIR}/man/suite_standins.1 DESTINATION share/man/man1
+          RENAME ${vt_program}.1 COMPONENT suite EXCLUDE_FROM_ALL)
+endforeach()
 
 # Writes the files installed so far in this run, relative to the prefix, to
 # share/vortan_replay_gen/<list name>. Runs last within its component.

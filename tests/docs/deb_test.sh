@@ -1,121 +1,126 @@
 #!/bin/bash
-# The Debian package: CPack packs this build's programs as `make deb` packs
-# its own; the package holds exactly the programs, their manual pages and
-# bash completion and its documentation; dpkg installs it into a fresh root
-# (an instdir and admindir of its own) and removes it again; the installed
-# programs make and check a package of the sample tree. When lintian is
-# installed, every error or warning it reports must be one the README lists
-# with its reason.
+# The two Debian packages, packed from this build as `make deb` packs its
+# own: their fields and files; dpkg installs both into a fresh root (without
+# root, dpkg-deb -x unpacks them), where the README's Quick start, with that
+# root's programs on PATH and HOME in a temporary directory, makes a package
+# and replays it against vt_sink on 127.0.0.1; dpkg removes them again.
+# lintian, where installed, may report only what the README lists.
 #
-#   deb_test.sh SOURCE_DIR BUILD_DIR SUITE_BIN
+#   deb_test.sh SOURCE_DIR BUILD_DIR
 set -u
 SRC=$(cd "$1" && pwd)
 BUILD_DIR=$(cd "$2" && pwd)
-SUITE_BIN=$3
 T=$(mktemp -d "${TMPDIR:-/tmp}/vt_deb.XXXXXX")
-trap 'rm -rf "$T"' EXIT
+SINK_PID=
+trap '[ -n "$SINK_PID" ] && kill "$SINK_PID" 2>/dev/null; rm -rf "$T"' EXIT
 failures=0
 fail() {
   echo "deb_test: $*"
   failures=$((failures + 1))
 }
-
-command -v dpkg-deb >/dev/null && command -v cpack >/dev/null || {
-  echo "deb_test: dpkg-deb or cpack is missing"
+stop() {
+  fail "$*"
+  [ -f "$T/out" ] && { echo "--- output of the quick start:"; tail -n 40 "$T/out"; }
   exit 1
 }
+
 (cd "$T" && cpack -G DEB --config "$BUILD_DIR/CPackConfig.cmake" -B "$T/pack") >"$T/cpack.log" 2>&1 ||
-  { cat "$T/cpack.log"; fail "cpack failed"; exit 1; }
-deb=$(ls "$T"/pack/*.deb 2>/dev/null)
-[ -f "$deb" ] || { cat "$T/cpack.log"; fail "cpack made no .deb"; exit 1; }
+  { cat "$T/cpack.log"; stop "cpack failed"; }
 version=$(sed -n 's/^project(vortan_replay_gen VERSION \([0-9.]*\).*/\1/p' "$SRC/CMakeLists.txt")
-[ "$(basename "$deb")" = "vortan-replay-gen_${version}_$(dpkg --print-architecture).deb" ] ||
-  fail "the package is named $(basename "$deb")"
+MAIN=vortan-replay-gen STANDINS=vortan-replay-gen-standins arch=$(dpkg --print-architecture)
+debs=("$T/pack/${MAIN}_${version}_$arch.deb" "$T/pack/${STANDINS}_${version}_$arch.deb")
+ls "${debs[@]}" >/dev/null || stop "cpack made not both packages, but: $(ls "$T/pack")"
 
-# The control fields.
-info=$(dpkg-deb --info "$deb")
-for field in "Package: vortan-replay-gen" "Version: $version" "Section: utils" "Priority: optional"; do
-  grep -qx " $field" <<<"$info" || fail "no '$field' in the control file"
-done
-grep -q '^ Depends: .*libc6' <<<"$info" || fail "the package does not depend on libc6"
-grep -q '^ Maintainer: .*<.*@.*>' <<<"$info" || fail "no maintainer address"
-
-# Exactly these files, with these modes.
-dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ { print $1, $6 }' | sort >"$T/contents"
-{
-  for p in vt_loggen vt_package vt_package_check vtu_replay_gen vt_replay vt_sink; do
-    echo "-rwxr-xr-x ./usr/bin/$p"
-    echo "-rw-r--r-- ./usr/share/bash-completion/completions/$p"
-    echo "-rw-r--r-- ./usr/share/man/man1/$p.1.gz"
+# The control fields, and exactly these files with these modes.
+while IFS='|' read -r deb field; do
+  dpkg-deb --field "$T/pack/$deb"_*.deb | grep -qx -- "$field" || fail "$deb: no '$field'"
+done <<EOF
+$MAIN|Package: $MAIN
+$MAIN|Version: $version
+$MAIN|Section: utils
+$MAIN|Suggests: $STANDINS
+$MAIN|Depends: .*libc6.*
+$MAIN|Maintainer: .*<.*@.*>
+$STANDINS|Package: $STANDINS
+$STANDINS|Enhances: $MAIN
+EOF
+files() {  # files PACKAGE PROGRAM...: the files wanted of a package, sorted
+  local pkg=$1 p
+  for p in "${@:2}"; do
+    printf -- '-rwxr-xr-x ./usr/bin/%s\n-rw-r--r-- ./usr/share/man/man1/%s.1.gz\n' "$p" "$p"
+    [ "$pkg" = $MAIN ] && echo "-rw-r--r-- ./usr/share/bash-completion/completions/$p"
   done
-  echo "-rw-r--r-- ./usr/share/doc/vortan-replay-gen/changelog.gz"
-  echo "-rw-r--r-- ./usr/share/doc/vortan-replay-gen/copyright"
-} | sort >"$T/wanted"
-diff "$T/wanted" "$T/contents" >"$T/diff" || fail "the package's files differ from those wanted: $(cat "$T/diff")"
+  printf -- "-rw-r--r-- ./usr/share/doc/$pkg/%s\n" changelog.gz copyright
+}
+files $MAIN vt_loggen vt_package vt_package_check vtu_replay_gen vt_replay vt_sink | sort >"$T/wanted.0"
+files $STANDINS vtu_gen_cscript vtu_gen_script vti_get_page vtu_change_page_name | sort >"$T/wanted.1"
+for i in 0 1; do
+  dpkg-deb --contents "${debs[i]}" | awk '$1 !~ /^d/ { print $1, $6 }' | sort |
+    diff "$T/wanted.$i" - >"$T/diff" || fail "${debs[i]##*/}'s files differ from those wanted: $(cat "$T/diff")"
+done
 
-# dpkg installs it into a root of its own (the libraries it depends on are
-# the host's) and removes it again at the end. Without root, dpkg cannot give
-# the files to root: the package is unpacked with dpkg-deb -x instead.
+# Both into a root of their own (the libraries they depend on are the
+# host's). Without root, dpkg cannot give the files to root.
 ROOT=$T/root
 mkdir -p "$ROOT" "$T/admin/info" "$T/admin/updates"
 : >"$T/admin/status"
 dpkg_here() {
   PATH=/usr/sbin:/usr/bin:/sbin:/bin dpkg --instdir="$ROOT" --admindir="$T/admin" \
-    --force-not-root --force-depends "$@"
+    --force-not-root --force-depends "$@" >>"$T/dpkg.log" 2>&1 || { cat "$T/dpkg.log"; fail "dpkg $*"; }
 }
-with_dpkg=0
 if [ "$(id -u)" = 0 ]; then
-  with_dpkg=1
-  dpkg_here -i "$deb" >"$T/dpkg.log" 2>&1 || { cat "$T/dpkg.log"; fail "dpkg -i failed"; }
-  dpkg_here -s vortan-replay-gen 2>/dev/null | grep -q '^Status: install ok installed' ||
-    fail "dpkg does not list the package as installed"
+  dpkg_here -i "${debs[@]}"
+  dpkg_here -s $MAIN $STANDINS
+  [ "$(grep -c '^Status: install ok installed' "$T/dpkg.log")" = 2 ] || fail "dpkg lists not both as installed"
 else
   echo "deb_test: not root: unpacking with dpkg-deb -x instead of installing with dpkg"
-  dpkg-deb -x "$deb" "$ROOT" || fail "dpkg-deb -x failed"
+  for deb in "${debs[@]}"; do dpkg-deb -x "$deb" "$ROOT" || fail "dpkg-deb -x $deb"; done
 fi
-
-# The installed programs on the sample tree (the suite stand-ins from this
-# build: the package leaves them out).
-RUN=$T/run
-mkdir -p "$RUN/wdir/scenarios/demo/replay"
-sed -e "s#@EXAMPLES@#$SRC/examples#g" -e "s#@DEMO@#$RUN#g" "$SRC/examples/replay.conf.in" \
-  >"$RUN/replay.conf"
-export PATH=$ROOT/usr/bin:$SUITE_BIN:/usr/bin:/bin
-[ "$(command -v vtu_replay_gen)" = "$ROOT/usr/bin/vtu_replay_gen" ] || fail "vtu_replay_gen is not the installed one"
-VT_WDIR=$RUN/wdir vtu_replay_gen -i "$RUN/replay.conf" -d 0 >"$T/run.log" 2>&1 ||
-  { cat "$T/run.log"; fail "the installed vtu_replay_gen failed"; }
-check=$(vt_package check "$RUN/replay" 2>&1)
-grep -qx "check: $RUN/replay: 2 workers, 14 users, 23 requests, 0 problems" <<<"$check" ||
-  fail "the installed vt_package check says: $check"
-grep -q "^check: vt_manifest.json: 2 workers' request and index files match" <<<"$check" ||
-  fail "the installed check did not verify the manifest: $check"
-[ "$(vt_package_check "$RUN/replay")" = "package_check: 2 workers, 14 users, 23 requests, 0 problems" ] ||
-  fail "the installed vt_package_check disagrees"
-vt_loggen --out "$T/logs" --requests 50 --quiet | grep -q '^requests=50$' || fail "the installed vt_loggen"
-for p in vtu_replay_gen vt_loggen vt_package vt_package_check; do
-  zcat "$ROOT/usr/share/man/man1/$p.1.gz" | LC_ALL=C.UTF-8 groff -man -Tutf8 -ww -z 2>&1 | grep -q . &&
-    fail "the installed manual page of $p does not render cleanly"
+for page in "$ROOT"/usr/share/man/man1/*.gz; do
+  zcat "$page" | LC_ALL=C.UTF-8 groff -man -Tutf8 -ww -z 2>&1 | grep -q . && fail "$page does not render cleanly"
 done
-bash -c "source '$ROOT/usr/share/bash-completion/completions/vt_package' && complete -p vt_package" \
-  >/dev/null 2>&1 || fail "the installed completion does not load"
 
-if [ $with_dpkg = 1 ]; then
-  dpkg_here -r vortan-replay-gen >>"$T/dpkg.log" 2>&1 || { cat "$T/dpkg.log"; fail "dpkg -r failed"; }
+# The Quick start: the indented code lines of its section. Its install lines
+# must name the two packages `make deb` makes; the test installed them. The
+# server's summary, printed when it is stopped, must count every request.
+awk '/^## / { inside = ($0 == "## Quick start") } inside && /^    / { print substr($0, 5) }' \
+  "$SRC/README.md" >"$T/quickstart"
+grep -qx 'make deb' "$T/quickstart" || stop "the quick start does not run make deb"
+named=$(sed -n 's#^sudo apt install \./build/deb/package/##p' "$T/quickstart")
+[ "$(cd "$T/pack" && eval "ls $named")" = "$(basename -a "${debs[@]}" | sort)" ] ||
+  stop "the quick start's apt install names $named, not the two packages"
+grep -vx -e 'make deb' -e 'sudo apt install .*' "$T/quickstart" >"$T/quickstart.sh"
+export HOME=$T/home PATH=$ROOT/usr/bin:/usr/bin:/bin
+mkdir -p "$HOME"
+[ "$(command -v vtu_gen_cscript)" = "$ROOT/usr/bin/vtu_gen_cscript" ] || stop "the stand-ins are not the installed ones"
+(cd "$SRC" && bash -e "$T/quickstart.sh") >"$T/out" 2>&1 || stop "the quick start ended with status $?"
+SINK_PID=$(cat "$HOME/vt-first/sink.pid" 2>/dev/null)
+expected=$(sed -n 's/^expected_accepted_without_period=//p' "$T/out")
+users=$(sed -n 's/^expected_users_without_period=//p' "$T/out")
+for line in "preview: the run would succeed" "check: replay: 2 workers, $users users, $expected requests, 0 problems" \
+  "check: vt_manifest.json: 2 workers' request and index files match.*" "Processing done at .*" \
+  "  command      vt_replay replay --target http://127.0.0.1:[0-9]* --speed 20000 --quiet" \
+  "  requests     planned $expected, sent $expected, completed $expected, errors 0" \
+  "vt_sink: 127.0.0.1:[0-9]* answered $expected requests (200: $expected).*"; do
+  grep -qx -- "$line" "$T/out" || fail "the quick start did not print: $line"
+done
+
+if [ "$(id -u)" = 0 ]; then
+  dpkg_here -r $MAIN $STANDINS
   left=$(find "$ROOT" ! -type d)
   [ -z "$left" ] || fail "dpkg -r left: $left"
 fi
 
-# lintian, where it is installed: only the findings the README lists.
 if command -v lintian >/dev/null; then
-  allowed=$(awk '/^### Debian package/ { on = 1; next } /^#/ { on = 0 } on' "$SRC/README.md" |
+  allowed=$(awk '/^### Debian packages/ { on = 1; next } /^#/ { on = 0 } on' "$SRC/README.md" |
     grep -oE '^\| `[a-z0-9-]+' | tr -d '|` ')
-  lintian "$deb" 2>/dev/null | grep -E '^(E|W): ' >"$T/lintian" || true
+  lintian "${debs[@]}" 2>/dev/null | grep -E '^(E|W): ' >"$T/lintian" || true
   while read -r level _ tag _; do
     grep -qx -- "$tag" <<<"$allowed" || fail "lintian: $level $tag is not among the README's findings"
   done <"$T/lintian"
 else
-  echo "deb_test: lintian is not installed; the package was not linted"
+  echo "deb_test: lintian is not installed; the packages were not linted"
 fi
 
-[ $failures -eq 0 ] && echo "deb_test: $(basename "$deb") installs, runs on the sample tree and removes cleanly"
+[ $failures -eq 0 ] && echo "deb_test: both packages install, run the quick start and remove cleanly"
 exit $((failures > 0))

@@ -25,10 +25,8 @@ for name in "${NAMES[@]}"; do
   page=$MAN_DIR/$name.1
   [ -f "$page" ] || { fail "$page is missing"; continue; }
 
-  warnings=$(LC_ALL=C.UTF-8 groff -man -Tutf8 -ww -z "$page" 2>&1)
-  status=$?
-  [ $status -eq 0 ] || fail "$name.1: groff exited with status $status"
-  [ -z "$warnings" ] || fail "$name.1: groff warns: $warnings"
+  warnings=$(LC_ALL=C.UTF-8 groff -man -Tutf8 -ww -z "$page" 2>&1) && [ -z "$warnings" ] ||
+    fail "$name.1: groff failed or warns: $warnings"
 
   for s in "${sections[@]}"; do
     grep -qx "\.SH $s" "$page" || fail "$name.1: no .SH $s"

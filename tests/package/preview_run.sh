@@ -228,7 +228,7 @@ for line in \
   "  line 5: NUM_VMM: did you mean NUM_VVM? (the tool ignores the line)" \
   "  Replay directory $WORK/out/replay already exists (the run replaces it only with -f)" \
   "  VT_WDIR is not set: the run would stop after writing the package, before the scenario and the script" \
-  "  suite command vtu_change_page_name is not on PATH" \
+  "  suite command vtu_change_page_name is not on PATH: install the suite's commands, or their stand-ins (the Debian package vortan-replay-gen-standins, which make deb builds)" \
   "preview: the run would fail (3 problems)"; do
   grep -qxF -- "$line" "$RES/preview.late.out" || fail "no line: $line"
 done

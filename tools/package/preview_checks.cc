@@ -10,6 +10,7 @@
 
 #include <algorithm>
 
+#include "base/core/suite_commands.h"
 #include "tools/package/nearest_word.h"
 #include "tools/package/preview.h"
 #include "tools/replay_gen/config/config_reader.h"
@@ -105,25 +106,6 @@ bool is_duration(const std::string &text) {
   return text.find_first_not_of("0123456789", at) == std::string::npos;
 }
 
-bool path_has_command(const char *command) {
-  const char *path = getenv("PATH");
-  std::string dirs = path ? path : "/bin:/usr/bin";
-  size_t at = 0;
-  for (;;) {
-    size_t end = dirs.find(':', at);
-    std::string dir = dirs.substr(at, end == std::string::npos ? std::string::npos : end - at);
-    if (dir.empty()) dir = ".";
-    std::string file = dir;
-    file += '/';
-    file += command;
-    struct stat st;
-    if (stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(file.c_str(), X_OK) == 0)
-      return true;
-    if (end == std::string::npos) return false;
-    at = end + 1;
-  }
-}
-
 bool is_directory(const std::string &path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -215,9 +197,7 @@ std::vector<std::string> late_run_problems(bool force) {
     if (!force && is_directory(script))
       out.push_back("script " + script + " already exists (the run replaces it only with -f)");
   }
-  const char *generator = strcmp(c.script_type, "C") == 0 ? "vtu_gen_cscript" : "vtu_gen_script";
-  for (const char *command : {generator, "vti_get_page", "vtu_change_page_name"})
-    if (!path_has_command(command))
-      out.push_back(std::string("suite command ") + command + " is not on PATH");
+  std::vector<std::string> missing = vtlb_missing_suite_commands(c.script_type);
+  if (!missing.empty()) out.push_back(vtlb_missing_suite_commands_text(missing));
   return out;
 }

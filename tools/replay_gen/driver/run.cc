@@ -108,6 +108,7 @@ int vtu_replay_gen_main(int argc, char **argv) {
   create_file_for_vtu_gen_script();
   read_config_file_new(file_name);
   validate_config_file_data();
+  require_suite_commands();
   note_manifest_sources(file_name);
   choose_memory_budget();
   init_vvm_data();

@@ -16,6 +16,7 @@
 #include "base/core/group_cmd.h"
 #include "base/core/shell_cmd.h"
 #include "base/core/shell_quote.h"
+#include "base/core/suite_commands.h"
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/interrupt.h"
 #include "tools/replay_gen/log.h"
@@ -65,6 +66,17 @@ void remove_existing_script(const std::string &path) {
     debug_log(2, kFname, "Existing Script '%s' deleted as -f option was used. \n", path.c_str());
 }
 
+// Reports, as fname, the suite commands of the run that are not on PATH
+// with where to get them; false when there is none.
+bool report_missing_suite_commands(const char *fname) {
+  std::vector<std::string> missing = vtlb_missing_suite_commands(run.config.script_type);
+  if (missing.empty()) return false;
+  std::string text = vtlb_missing_suite_commands_text(missing);
+  text[0] = 'S';  // the tool's messages begin with a capital
+  error_log(1, fname, "%s", text.c_str());
+  return true;
+}
+
 // Runs a suite command in a process group of its own within the configured
 // time limit (its output read into *output when given) and returns its wait
 // status, or -1 with errno set when the shell could not be run. A command
@@ -105,6 +117,7 @@ void run_generator() {
   }
   if (vtlb_shell_cmd_failed(rc)) {
     error_log(1, kFname, "system(cmd) failed :cmd that failed - %s", cmd.c_str());
+    report_missing_suite_commands(kFname);
     vt_exit(-1);
   }
 }
@@ -152,6 +165,7 @@ std::vector<std::string> current_page_names() {
   if (vtlb_shell_cmd_failed(rc)) {
     error_log(1, "rename_gen_file", "Listing the pages of script %s failed: %s",
               run.config.script_name, describe_status(rc).c_str());
+    report_missing_suite_commands("rename_gen_file");
     vt_exit(-1);
   }
   return names;
@@ -165,6 +179,7 @@ void change_page_names(const std::string &from, const std::string &to) {
   if (rc == -1 || vtlb_shell_cmd_failed(rc)) {
     error_log(1, "rename_gen_file", "Renaming the pages of script %s failed: %s",
               run.config.script_name, describe_status(rc).c_str());
+    report_missing_suite_commands("rename_gen_file");
     vt_exit(-1);
   }
 }
@@ -251,6 +266,10 @@ void rename_gen_file() {
   for (const std::string &t : targets) temporary.push_back(t + suffix);
   rename_in_calls(current, temporary);
   rename_in_calls(temporary, targets);
+}
+
+void require_suite_commands() {
+  if (report_missing_suite_commands("require_suite_commands")) vt_exit(-1);
 }
 
 void create_script() {

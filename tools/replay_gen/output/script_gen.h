@@ -8,6 +8,10 @@
 // only under -f. Ends the run on failure.
 void create_script();
 
+// Ends the run before any work when a suite command create_script calls for
+// the configured script_type is not on PATH, naming it and where to get it.
+void require_suite_commands();
+
 #include <stddef.h>
 
 #include <string>

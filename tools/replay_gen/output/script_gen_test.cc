@@ -283,6 +283,18 @@ TEST_F(ScriptGenTest, FailedCommandEndsRun) {
     fs::remove(root_ + "/fakes/rm");
     write_fakes();
   }
+  // A generator gone from PATH while the run went on: the failure says where
+  // to get it.
+  setenv("PATH", (root_ + "/fakes").c_str(), 1);
+  write_text(root_ + "/fakes/vtu_gen_cscript", "#!/bin/sh\n/bin/rm \"$0\"\nexit 127\n");
+  write_text(gen, "1 POST http://h/a A\n");
+  EXPECT_EQ(generate().err,
+            "create_script:system(cmd) failed :cmd that failed - vtu_gen_cscript -s "
+            "'proj/sub/my script' -f '" +
+                gen +
+                "' -r\ncreate_script:Suite command vtu_gen_cscript is not on PATH: install the "
+                "suite's commands, or their stand-ins (the Debian package "
+                "vortan-replay-gen-standins, which make deb builds)\n");
   unsetenv("VT_WDIR");
   EXPECT_EQ(generate().err, "create_script:Error in getting script name proj/sub/my script\n");
 }

@@ -8,7 +8,7 @@ SCRIPT_NAME|proj/sub/script
 SCENARIO_NAME|proj/sub/scen.conf
 NUM_VVM|2
 CONF
-"$TOOL" -f -i x.conf
+PATH=$SUITE_BIN:$PATH "$TOOL" -f -i x.conf
 status=$?
 [ -d replay ] && [ ! -e replay/old ] && echo "replay directory created anew, old content gone"
 exit $status

@@ -12,7 +12,7 @@ HOST_HEADER|127.0.0.1:8080
 HTTP_HEADER|Connection: keep-alive
 SERVICE_NAME|GetQuote|POST|http://127.0.0.1:8080/quote/svc|NA|NA|Content-Type: text/xml
 CONF
-"$TOOL" -i x.conf
+PATH=$SUITE_BIN:$PATH "$TOOL" -i x.conf
 status=$?
 [ -d replay ] && echo "replay directory exists"
 exit $status

@@ -23,6 +23,6 @@ fi
 mkdir -m 1777 pub
 chmod 000 logs/20261202/extracts
 write_conf b.conf "$WORK/pub/replay_b" "INPUT_DIR|$WORK/logs|20261201,20261202"
-$AS_USER "$TOOL" -i b.conf >/dev/null
+PATH=$SUITE_BIN:$PATH $AS_USER "$TOOL" -i b.conf >/dev/null
 echo "status $?"
 chmod 755 logs/20261202/extracts
