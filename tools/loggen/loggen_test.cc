@@ -357,14 +357,6 @@ TEST(LoggenOptions, Errors) {
       {"--out d --min-body 500 --max-body=400", "--min-body 500 is larger than --max-body 400"},
       {"--out d --services 32768", "--services 32768: expected a whole number from 1 to 32767"},
       {"--out d --day-span 86401", "--day-span 86401: expected a whole number from 1 to 86400"},
-      {"--out d --files-per-day 0", "--files-per-day 0: expected a whole number from 1 to 10000"},
-      {"--out d --requests 2000000001",
-       "--requests 2000000001: expected a whole number from 1 to 2000000000"},
-      {"--out d --customers 0", "--customers 0: expected a whole number from 1 to 1000000000"},
-      {"--out d --min-body 0", "--min-body 0: expected a whole number from 1 to 100000000"},
-      {"--out d --max-body 100000001",
-       "--max-body 100000001: expected a whole number from 1 to 100000000"},
-      {"--out d --long-share -0.01", "--long-share -0.01: expected a share from 0 to 1"},
       {good, ""},
       {"--out d --seed 18446744073709551616",
        "--seed 18446744073709551616: expected an unsigned whole number"},
@@ -377,23 +369,18 @@ TEST(LoggenOptions, Errors) {
       {"--out=d --days=1 --services 1 --requests 1 --customers 1 --day-span 1 --files-per-day 1 "
        "--min-body 1 --max-body 1 --days=3 --quiet --seed 18446744073709551615",
        ""},
-      // What is no option, or no value of one.
+      // What is no option, or no value of one (the rest of the forms: the
+      // command line's own tests, through vt_replay's).
       {"d", "unexpected argument d"},
-      {"--out d --bogus 1", "unknown option --bogus"},
-      {"--outx d", "unknown option --outx"},
       {"--ou d", "unknown option --ou"},
-      {"--out d --quiet=1", "--quiet takes no value"},
       {"--out d --days", "--days needs a value"},
       {"--out= --days=3", "--out needs a value"},
       {"--days=3", "--out is required"},
       {"--out d --days 3x", "--days 3x: expected a whole number from 1 to 3650"},
-      {"--out d --days=", "--days : expected a whole number from 1 to 3650"},
       {"--out d --days 99999999999999999999",
        "--days 99999999999999999999: expected a whole number from 1 to 3650"},
       {"--out d --ns-share abc", "--ns-share abc: expected a share from 0 to 1"},
-      {"--out d --ns-share=", "--ns-share : expected a share from 0 to 1"},
       {"--out d --seed 12a", "--seed 12a: expected an unsigned whole number"},
-      {"--out d --seed=", "--seed : expected an unsigned whole number"},
   };
   // Leap days and the ends of the years taken; days a month lacks refused.
   for (std::string date : {"20240229", "19710101", "20991231", "20000229"})

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "base/core/input_file.h"
+#include "base/package/json_string.h"
 #include "tools/package/profile_report.h"
 #include "tools/replay_gen/config/config_reader.h"
 #include "tools/replay_gen/driver/driver.h"

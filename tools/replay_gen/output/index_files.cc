@@ -6,56 +6,39 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <charconv>
 #include <string>
 #include <vector>
 
 #include "base/core/safe_file.h"
+#include "base/package/package_format.h"
 #include "tools/replay_gen/fatal.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/output/request_files.h"
 #include "tools/replay_gen/output/spilled_index.h"
 #include "tools/replay_gen/run_state.h"
 
-const char kIndexHeader[] =
-    "#user_id, request_file, timestamp, page_id, offset, size,timestamp, page_id, offset, size, "
-    "...\n";
-
 namespace {
 
 const char *const kFname = "write_vortan_index_file";
 
-// A decimal number, as printf's %d, %u or %lu would write it.
-template <typename T>
-void append_number(T value, std::string *line) {
-  char digits[24];
-  char *end = std::to_chars(digits, digits + sizeof(digits), value).ptr;
-  line->append(digits, static_cast<size_t>(end - digits));
-}
-
-// ",<time>,<page_id>,<offset>,<size>", then "|<type>:<ts offset>:<ts size>"
-// when the creation timestamp is wanted and the request has one.
+// The request's group; its creation timestamp when wanted and the request
+// has one.
 void append_group(const ReqNode &req, std::string *line) {
-  line->push_back(',');
-  append_number(req.time_stamp, line);
-  line->push_back(',');
-  append_number(req.page_id, line);
-  line->push_back(',');
-  append_number(static_cast<uint64_t>(req.offset), line);
-  line->push_back(',');
-  append_number(req.size, line);
+  IndexGroup g;
+  g.time_ms = req.time_stamp;
+  g.page_id = req.page_id;
+  g.offset = static_cast<uint64_t>(req.offset);
+  g.size = req.size;
   if (run.options.do_parameterization && req.creation_ts_offset != 0) {
-    line->push_back('|');
-    line->push_back(req.type);
-    line->push_back(':');
-    append_number(req.creation_ts_offset, line);
-    line->push_back(':');
-    append_number(static_cast<int>(req.creation_ts_size), line);
+    g.ts_type = req.type;
+    g.ts_offset = req.creation_ts_offset;
+    g.ts_size = static_cast<uint64_t>(req.creation_ts_size);
   }
+  append_index_group(g, line);
 }
 
 std::string index_path(size_t w) {
-  return std::string(run.config.replay_dir) + "/vt_index_" + std::to_string(w);
+  return std::string(run.config.replay_dir) + "/" + index_file_name(static_cast<int>(w));
 }
 
 // A write that failed, or a close: the index is incomplete, so the run ends.
@@ -98,7 +81,7 @@ std::vector<IndexFile> open_index_files(int workers) {
     }
     files.push_back(IndexFile{fp, {}, 0});
     vtlb_digest_init(&files.back().digest);
-    put_index_text(files, static_cast<size_t>(w), kIndexHeader, sizeof(kIndexHeader) - 1);
+    put_index_text(files, static_cast<size_t>(w), kIndexHeader, kIndexHeaderSize);
   }
   return files;
 }
@@ -115,18 +98,6 @@ void close_index_files(std::vector<IndexFile> &files) {
 void release_user(UserNode *user) {
   free(user->req_node);
   free(user);
-}
-
-// "<user_id>,vt_req_<w>", the id with 9 digits at least, zero-padded on the
-// left, in place of line's text.
-void start_user_line(uint64_t user_id, int vvm_id, std::string *line) {
-  char id[24];
-  char *end = std::to_chars(id, id + sizeof(id), user_id).ptr;
-  size_t id_len = static_cast<size_t>(end - id);
-  line->assign(id_len < 9 ? 9 - id_len : 0, '0');
-  line->append(id, id_len);
-  line->append(",vt_req_");
-  append_number(vvm_id, line);
 }
 
 void check_worker(uint64_t user_id, int vvm_id, size_t files) {
@@ -151,7 +122,7 @@ void write_spilled_index_lines(std::vector<IndexFile> &files) {
   ReqNode row;
   while (next_spilled_user(&users, &user)) {
     check_worker(user.user_id, user.vvm_id, files.size());
-    start_user_line(user.user_id, user.vvm_id, &line);
+    start_index_line(user.user_id, user.vvm_id, &line);
     while (next_spilled_row(&users, &row)) {
       append_group(row, &line);
       run.manifest.requests[user.vvm_id]++;
@@ -169,7 +140,7 @@ void write_spilled_index_lines(std::vector<IndexFile> &files) {
 }  // namespace
 
 void format_user_line(const UserNode &user, std::string *line) {
-  start_user_line(user.user_id, user.vvm_id, line);
+  start_index_line(user.user_id, user.vvm_id, line);
   for (uint32_t r = 0; r < user.num_req; r++) append_group(user.req_node[r], line);
   line->push_back('\n');
 }

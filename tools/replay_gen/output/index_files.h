@@ -9,10 +9,8 @@
 
 #include <string>
 
+#include "base/package/package_format.h"
 #include "tools/replay_gen/run_state.h"
-
-// The header line of every index file (95 bytes).
-extern const char kIndexHeader[];
 
 // Writes every worker's index file from the user list and consumes the list:
 // each user is released once its line is written, and head is empty after.

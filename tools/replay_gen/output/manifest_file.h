@@ -11,9 +11,6 @@
 
 #include <string>
 
-// The manifest's name in the replay directory.
-extern const char kManifestName[];
-
 // Notes what the run was made from, before Step 1 cuts the INPUT_DIR value
 // into its parts: the configuration file as given with -i, and INPUT_DIR.
 void note_manifest_sources(const char *config_file);
