@@ -1,5 +1,6 @@
 #include "base/package/manifest.h"
 
+#include "base/core/digest.h"
 #include "base/core/utc_time.h"
 #include "base/package/json_read.h"
 #include "base/package/json_string.h"
@@ -44,12 +45,13 @@ std::string input_object(const ManifestInput &in) {
 }
 
 std::string file_object(const std::string &name, const ManifestFile &f) {
-  return "{\"name\": \"" + name + "\", \"size\": " + number(f.size) + ", \"sha256\": \"" +
-         f.sha256 + "\"}";
+  return "{\"name\": \"" + name + "\", \"size\": " + number(f.size) + ", \"" + kDigestField +
+         "\": \"" + f.digest + "\"}";
 }
 
 bool is_digest(const std::string &s) {
-  return s.size() == 64 && s.find_first_not_of("0123456789abcdef") == std::string::npos;
+  return s.size() == 2 * kDigestSize &&
+         s.find_first_not_of("0123456789abcdef") == std::string::npos;
 }
 
 void read_file_entry(JsonFields &item, const char *key, ManifestFile *f) {
@@ -58,9 +60,9 @@ void read_file_entry(JsonFields &item, const char *key, ManifestFile *f) {
   JsonFields in{*v, item.where + "." + key, item.error};
   f->name = in.text("name");
   f->size = in.count("size");
-  f->sha256 = in.text("sha256");
-  if (in.ok() && !is_digest(f->sha256))
-    in.fail("\"sha256\" must be 64 lower-case hexadecimal digits");
+  f->digest = in.text(kDigestField);
+  if (in.ok() && !is_digest(f->digest))
+    in.fail("\"" + std::string(kDigestField) + "\" must be 32 lower-case hexadecimal digits");
 }
 
 // The listed files are one per worker, in order, with the worker's names;

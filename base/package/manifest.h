@@ -1,6 +1,6 @@
 // The package's manifest, vt_manifest.json, which vtu_replay_gen writes last
 // into the replay directory: what made the package, the capture's clock time
-// of send time 0, every request and index file with its size and SHA-256,
+// of send time 0, every request and index file with its size and digest,
 // users and requests per worker, the services by page id. Written by
 // format_manifest_text, read by parse_manifest. A package without a manifest
 // (made before manifests, or by a run that did not finish) is still a
@@ -16,7 +16,7 @@
 struct ManifestFile {
   std::string name;
   uint64_t size = 0;
-  std::string sha256;  // 64 lower-case hexadecimal digits
+  std::string digest;  // kDigestField: 32 lower-case hexadecimal digits
 };
 
 struct ManifestWorker {

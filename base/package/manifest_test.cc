@@ -18,7 +18,7 @@ Manifest two_workers() {
   m.capture_start_ms = 1795000000123;
   m.workers = 2;
   for (int w = 0; w < 2; w++)
-    m.files.push_back({w, 1, 3, {"", 58, std::string(64, 'a')}, {"", 130, std::string(64, 'b')}});
+    m.files.push_back({w, 1, 3, {"", 58, std::string(32, 'a')}, {"", 130, std::string(32, 'b')}});
   m.services.push_back({0, "IService_GetData", "POST", "http://h/a", 6});
   return m;
 }
@@ -51,7 +51,7 @@ TEST(Manifest, ReadsBackAndNamesTheKeyAtFault) {
       {"\"users\": 1, \"requests\": 3", "\"users\": 18446744073709551615, \"requests\": 3",
        "the workers' users or requests add up beyond 2^64-1"},
       {"\"size\": 58", "\"size\": \"58\"", "files[0].request_file: \"size\" must be a count"},
-      {"\"sha256\": \"a", "\"sha256\": \"A", "files[0].request_file: \"sha256\" must be 64"},
+      {"\"xxh3_128\": \"a", "\"xxh3_128\": \"A", "files[0].request_file: \"xxh3_128\" must be 32"},
       {"\"name\": \"vt_req_1\"", "\"name\": \"vt_req_2\"",
        "files[1] is not worker 1 with vt_req_1 and vt_index_1"},
       {"\"index_file\": {", "\"index_file\": 1, \"x\": {",
@@ -85,8 +85,7 @@ TEST(Manifest, IdentityOfAPackage) {
   std::ofstream(dir + "/vt_manifest.json") << text;
   EXPECT_TRUE(read_package_identity(dir, &id, &error));
   EXPECT_EQ(id, package_identity(text));
-  EXPECT_EQ(package_identity("abc"),
-            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(package_identity("abc"), "06b05ab6733a618578af5f94892f3950");
   std::ofstream(dir + "/vt_manifest.json") << "{";
   EXPECT_FALSE(read_package_identity(dir, &id, &error));
   EXPECT_EQ(error.rfind(dir + "/vt_manifest.json: line 1", 0), 0u) << error;

@@ -8,8 +8,8 @@
 
 #include <algorithm>
 
+#include "base/core/digest.h"
 #include "base/core/input_file.h"
-#include "base/core/sha256.h"
 #include "base/package/package_format.h"
 
 namespace {
@@ -109,20 +109,20 @@ int open_package_file(const PackageDir &d, const std::string &name, struct stat 
 }
 
 bool package_file_digest(int fd, std::string *hex, std::string *why) {
-  Sha256State s;
-  vtlb_sha256_init(&s);
+  DigestState s;
+  vtlb_digest_init(&s);
   char buf[1 << 16];
   for (off_t at = 0;;) {
     ssize_t got = pread(fd, buf, sizeof buf, at);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return fail(why, strerror(errno));
     if (got == 0) break;
-    vtlb_sha256_update(&s, buf, static_cast<size_t>(got));
+    vtlb_digest_update(&s, buf, static_cast<size_t>(got));
     at += got;
   }
-  uint8_t digest[kSha256Size];
-  vtlb_sha256_final(&s, digest);
-  *hex = vtlb_sha256_hex(digest);
+  uint8_t digest[kDigestSize];
+  vtlb_digest_final(&s, digest);
+  *hex = vtlb_digest_hex(digest);
   return true;
 }
 

@@ -45,7 +45,8 @@ std::string package_file_rule(const PackageDir &d, const struct stat &st);
 int open_package_file(const PackageDir &d, const std::string &name, struct stat *st,
                       std::string *why);
 
-// The SHA-256 of the file at fd from its start, as 64 hexadecimal digits.
+// The digest (digest.h) of the file at fd from its start, as 32 hexadecimal
+// digits.
 bool package_file_digest(int fd, std::string *hex, std::string *why);
 
 // Whether anything is at name (a dangling link too).

@@ -1,15 +1,15 @@
 #include "base/package/package_identity.h"
 
-#include "base/core/sha256.h"
+#include "base/core/digest.h"
 #include "base/package/package_files.h"
 
 std::string package_identity(const std::string &manifest_text) {
-  Sha256State s;
-  vtlb_sha256_init(&s);
-  vtlb_sha256_update(&s, manifest_text.data(), manifest_text.size());
-  uint8_t digest[kSha256Size];
-  vtlb_sha256_final(&s, digest);
-  return vtlb_sha256_hex(digest);
+  DigestState s;
+  vtlb_digest_init(&s);
+  vtlb_digest_update(&s, manifest_text.data(), manifest_text.size());
+  uint8_t digest[kDigestSize];
+  vtlb_digest_final(&s, digest);
+  return vtlb_digest_hex(digest);
 }
 
 bool read_package_identity(const std::string &dir, std::string *identity, std::string *error) {

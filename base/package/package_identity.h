@@ -1,5 +1,5 @@
-// A replay package's identity: the SHA-256 of its manifest's bytes, as 64
-// lower-case hexadecimal digits. The manifest holds when it was made and the
+// A replay package's identity: the digest (digest.h) of its manifest's
+// bytes, as 32 lower-case hexadecimal digits. The manifest holds when it was made and the
 // size and digest of every request and index file, so two packages (two runs
 // of one configuration too) have two identities, and reports of one package
 // can be told from reports of another. A package without a manifest has no

@@ -28,10 +28,10 @@ mkdir -p "$D/wdir/scenarios/demo/replay"
   { cat "$WORK/run.log"; exit 1; }
 R=$D/replay M=$R/vt_manifest.json
 cp -a "$R" "$WORK/saved"
-# What the manifest lists is what sha256sum and stat find.
+# What the manifest lists is what xxh128sum and stat find.
 for f in vt_req_0 vt_req_1 vt_index_0 vt_index_1; do
-  grep -qF "{\"name\": \"$f\", \"size\": $(stat -c %s "$R/$f"), \"sha256\": \"$(sha256sum <"$R/$f" | cut -d' ' -f1)\"}" "$M" ||
-    fail "the manifest does not list $f with its size and SHA-256"
+  grep -qF "{\"name\": \"$f\", \"size\": $(stat -c %s "$R/$f"), \"xxh3_128\": \"$(xxh128sum <"$R/$f" | cut -d' ' -f1)\"}" "$M" ||
+    fail "the manifest does not list $f with its size and digest"
 done
 
 "$SINK" --seconds 300 --port-file "$WORK/port" --pid-file "$WORK/sink.pid" --background >"$WORK/sink.out" || exit 1
@@ -81,7 +81,7 @@ hostile "a worker's count falsified" 'vt_index_0: 7 users where the manifest say
   'sed -i -e "s/\"users\": 14,/\"users\": 15,/" -e "s/\"worker\": 0, \"users\": 7,/\"worker\": 0, \"users\": 8,/" "$M"'
 hostile 'a file size falsified' 'vt_req_1: 3711 bytes where the manifest says 3712' \
   'sed -i "s/\"size\": 3711,/\"size\": 3712,/" "$M"'
-hostile 'one byte changed' "vt_req_1: SHA-256 differs from the manifest's" \
+hostile 'one byte changed' "vt_req_1: digest differs from the manifest's" \
   'printf X | dd of="$R/vt_req_1" bs=1 seek=3700 conv=notrunc status=none' check
 hostile 'a capture start beyond 64 bits' \
   'vt_manifest.json: "capture_start_ms" must be a whole number up to 253402300799999' \

@@ -61,7 +61,7 @@ constexpr const char *kCheckUsage =
     "an empty line, n bytes, a newline), and the entries must tile the request file.\n"
     "Names every file that is a link, no regular file, owned by another user than\n"
     "the directory's owner and the caller, or writable by others, and, with the\n"
-    "package's manifest, every count, size and SHA-256 that differs from it.\n"
+    "package's manifest, every count, size and digest that differs from it.\n"
     "Prints one line per problem and a count line. Exit status 0 when the package is\n"
     "sound, 1 when not, 2 on wrong use.\n"
     "\n"
@@ -240,7 +240,7 @@ int run_check(int argc, char **argv) {
   std::vector<std::string> problems = check_replay_package(dir, &summary, trust_foreign);
   for (const std::string &p : problems) printf("check: %s\n", p.c_str());
   if (summary.manifest == ManifestState::kRead && summary.manifest_problems == 0)
-    printf("check: %s: %d workers' request and index files match their sizes and SHA-256\n",
+    printf("check: %s: %d workers' request and index files match their sizes and digests\n",
            kManifestName, summary.workers);
   printf("check: %s: %d workers, %lu users, %lu requests, %zu problems\n", dir.c_str(),
          summary.workers, static_cast<unsigned long>(summary.users),

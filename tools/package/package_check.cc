@@ -132,13 +132,13 @@ void check_lines(Checker &c, IndexReader *r, int req_fd, uint64_t req_size, Work
                           ": entries do not tile the file from offset " + std::to_string(covered));
 }
 
-// A listed file's SHA-256 against the manifest's.
+// A listed file's digest against the manifest's.
 void check_digest(Checker &c, int fd, const std::string &name, const ManifestFile &listed) {
   std::string hex, why;
   if (!package_file_digest(fd, &hex, &why))
     c.problems->push_back(name + ": cannot read: " + why);
-  else if (hex != listed.sha256)
-    c.problems->push_back(name + ": SHA-256 differs from the manifest's (the file changed)");
+  else if (hex != listed.digest)
+    c.problems->push_back(name + ": digest differs from the manifest's (the file changed)");
 }
 
 void check_worker(Checker &c, int w) {

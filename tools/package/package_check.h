@@ -5,7 +5,7 @@
 // entries of a request file must tile it with no gap or overlap. It names
 // every file of the directory that breaks the trust rules
 // (base/package/package_files.h) or that others may write, and, when the
-// package has a manifest, every count, size and SHA-256 that differs from it.
+// package has a manifest, every count, size and digest that differs from it.
 #ifndef VT_PACKAGE_PACKAGE_CHECK_H_
 #define VT_PACKAGE_PACKAGE_CHECK_H_
 

@@ -99,7 +99,7 @@ for key, p in (("p50", 50), ("p90", 90), ("p99", 99), ("max", 100)):
     assert abs(got - exact) <= exact / 256 + 1e-6, (key, got, exact)
 assert abs(report["latency_ms"]["mean"] - sum(lat) / len(lat)) < 1e-5
 assert sum(l["bytes_out"] for l in lines) == report["bytes"]["sent"]
-assert len(report["package_id"]) == 64, report["package_id"]
+assert len(report["package_id"]) == 32, report["package_id"]
 PY
 
 stop_nginx

@@ -52,14 +52,14 @@ std::string index_path(size_t w) {
 // what it was given.
 struct IndexFile {
   FILE *fp;
-  Sha256State digest;
+  DigestState digest;
   uint64_t size;
 };
 
 void put_index_text(std::vector<IndexFile> &files, size_t w, const char *text, size_t len) {
   IndexFile &f = files[w];
   if (fwrite(text, len, 1, f.fp) != 1) write_failed(w);
-  vtlb_sha256_update(&f.digest, text, len);
+  vtlb_digest_update(&f.digest, text, len);
   f.size += len;
 }
 
@@ -80,7 +80,7 @@ std::vector<IndexFile> open_index_files(int workers) {
       vt_exit(-1);
     }
     files.push_back(IndexFile{fp, {}, 0});
-    vtlb_sha256_init(&files.back().digest);
+    vtlb_digest_init(&files.back().digest);
     put_index_text(files, static_cast<size_t>(w), kIndexHeader, kIndexHeaderSize);
   }
   return files;
@@ -90,7 +90,7 @@ std::vector<IndexFile> open_index_files(int workers) {
 void close_index_files(std::vector<IndexFile> &files) {
   for (size_t w = 0; w < files.size(); w++) {
     if (fclose(files[w].fp) != 0) write_failed(w);
-    vtlb_sha256_final(&files[w].digest, run.manifest.index_sha256[w]);
+    vtlb_digest_final(&files[w].digest, run.manifest.index_digest[w]);
     run.manifest.index_size[w] = files[w].size;
   }
 }

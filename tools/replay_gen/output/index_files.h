@@ -14,7 +14,7 @@
 
 // Writes every worker's index file from the user list and consumes the list:
 // each user is released once its line is written, and head is empty after.
-// Each file's SHA-256, size and request count go to run.manifest. An index
+// Each file's digest, size and request count go to run.manifest. An index
 // file that cannot be opened ends the run.
 void write_vortan_index_file();
 

@@ -9,6 +9,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "base/core/digest.h"
 #include "base/core/safe_file.h"
 #include "base/core/utc_time.h"
 #include "base/package/manifest.h"
@@ -73,8 +74,8 @@ std::string format_manifest(uint64_t made_at_ms) {
     f.users = static_cast<uint64_t>(run.workers.vvm_list[w].num_users);
     f.requests = notes.requests[w];
     f.request_file = {"", static_cast<uint64_t>(run.workers.vvm_list[w].offset),
-                      vtlb_sha256_hex(notes.request_sha256[w])};
-    f.index_file = {"", notes.index_size[w], vtlb_sha256_hex(notes.index_sha256[w])};
+                      vtlb_digest_hex(notes.request_digest[w])};
+    f.index_file = {"", notes.index_size[w], vtlb_digest_hex(notes.index_digest[w])};
     m.files.push_back(f);
   }
   for (int i = 0; i < run.services.total_services; i++) {

@@ -52,7 +52,7 @@ void write_worker(const WriterThread &t, int w) {
   // The buffer serves the thread's next worker.
   if (t.last) {
     finish_entries(&out);
-    vtlb_sha256_final(&out.digest, run.manifest.request_sha256[w]);
+    vtlb_digest_final(&out.digest, run.manifest.request_digest[w]);
   } else {
     flush_entries(&out);
   }
@@ -92,7 +92,7 @@ void writers_open(RequestWriters *w, int threads, const WriterSettings &settings
   for (int v = 0; v < run.workers.num_vvm; v++) {
     w->sinks.push_back(EntrySink{run.workers.vvm_list[v].vt_req_file_fd, v, nullptr,
                                  settings.kernel_copy_from, false, 0, 0, 0, {}, {}});
-    vtlb_sha256_init(&w->sinks.back().digest);
+    vtlb_digest_init(&w->sinks.back().digest);
   }
 }
 

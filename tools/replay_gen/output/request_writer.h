@@ -32,7 +32,7 @@ void writers_open(RequestWriters *w, int threads, const WriterSettings &settings
 // file when this returns but for the newline owed to its last entry. After
 // the last batch (last true) each worker's file also gets that newline and
 // is checked to have grown by exactly vvm_list[w].offset bytes, and its
-// SHA-256 goes to run.manifest.request_sha256[w]. A failure ends the run.
+// digest goes to run.manifest.request_digest[w]. A failure ends the run.
 void write_request_batch(RequestWriters *w, const SeqData *recs, const uint8_t *entry_worker,
                          uint64_t n, bool last);
 
