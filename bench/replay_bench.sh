@@ -23,8 +23,14 @@
 # rate held with and without them, over a package of OUT_SPAN seconds,
 # default 30), "merge" a whole run against two shards run at once from one
 # start and merged (counts, and the merged percentiles against the exact
-# ones of the shards' results files). The load average is printed at the
-# start and the end.
+# ones of the shards' results files), "loggen" vt_replay against wrk on a
+# package made by vt_loggen (varied SOAP entries of 1,200 to 2,400 bytes,
+# LOGGEN_REQUESTS requests, default 200000): vt_replay sends it whole at
+# --speed 1e9 (every request due at once, each user on its keep-alive
+# connection), wrk posts bodies of the package's mean size over as many
+# connections as the package has users, one thread each, RUNS rounds
+# alternated; answers per second, client CPU per answer. The load average is
+# printed at the start and the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -278,6 +284,44 @@ if part outputs; then
   done
   echo "highest rate held: $(calc "${held[0]}") req/s without, $(calc "${held[1]}") with --results" \
     "and --html: $(calc "${held[1]} / (${held[0]} + 1e-9)") x"
+fi
+
+# vt_replay against wrk on a package of vt_loggen's.
+if part loggen; then
+  L=$BENCH_DIR/loggen
+  rm -rf "$L"
+  mkdir -p "$L/wdir/scenarios/t/replay"
+  cmake --build build/release -j 2 --target vt_loggen vtu_replay_gen vtu_gen_script vtu_gen_cscript \
+    vtu_change_page_name vti_get_page >/dev/null
+  build/release/tools/loggen/vt_loggen --out "$L/logs" --days 1 --files-per-day 2 \
+    --requests "${LOGGEN_REQUESTS:-200000}" --customers 100 --services 10 --min-body 1200 \
+    --max-body 2400 --large-share 0 --bad-share 0 --long-share 1 --day-span 600 --seed 7 --quiet >/dev/null
+  printf 'INPUT_DIR|%s\nREPLAY_DIR|%s\nSCRIPT_NAME|t/replay/script\nSCENARIO_NAME|t/replay/t.conf\nNUM_VVM|1\nHOST_HEADER|127.0.0.1\nHTTP_HEADER|Connection: keep-alive\n' \
+    "$L/logs" "$L/pkg" >"$L/replay.conf"
+  VT_WDIR=$L/wdir PATH=$ROOT/build/release/suite_bin:$PATH build/release/tools/replay_gen/vtu_replay_gen \
+    -i "$L/replay.conf" -n 1 >"$L/gen.out" 2>&1 || { echo "replay_bench: vtu_replay_gen failed"; exit 1; }
+  users=$(grep -vc '^#' "$L"/pkg/vt_index_0)
+  requests=$(awk -F, 'NR > 1 { n += (NF - 2) / 4 } END { print n }' "$L"/pkg/vt_index_0)
+  body=$(perl -ne '$n++ if /^Content-Length: (\d+)/ and $s += $1; END { printf "%d", $s / $n }' "$L/pkg/vt_req_0")
+  sed "s/string.rep(\"x\", $BODY)/string.rep(\"x\", $body)/" "$BENCH_DIR/post.lua" >"$L/post.lua"
+  echo
+  echo "loggen: $requests requests of $users users, bodies of $body bytes on average; load average $(cut -d' ' -f1-3 /proc/loadavg)"
+  declare -A lg
+  for round in $(seq "$RUNS"); do
+    /usr/bin/time -f '%e %U %S' -o "$L/time" "$REPLAY" "$L/pkg" --target "127.0.0.1:$PORT" \
+      --speed 1e9 --timeout 5000 --quiet --max-failed 1 --json "$L/r$round.json" >/dev/null
+    read -r wall user sys <"$L/time"
+    done_n=$(sed -n 's/.*"requests": {[^}]*"completed": \([0-9]*\),.*/\1/p' "$L/r$round.json")
+    lg[r]+="$(calc "$done_n / $wall") $(calc "($user + $sys) / $done_n * 1e6")"$'\n'
+    /usr/bin/time -f '%e %U %S' -o "$L/time" wrk -t1 -c"$users" -d"${WRK_SECONDS}s" -s "$L/post.lua" \
+      "http://127.0.0.1:$PORT/svc/Area1.svc" >"$L/wrk.txt"
+    read -r wall user sys <"$L/time"
+    n=$(sed -n 's/^ *\([0-9]*\) requests in.*/\1/p' "$L/wrk.txt")
+    lg[w]+="$(sed -n 's/^Requests\/sec: *\([0-9.]*\).*/\1/p' "$L/wrk.txt") $(calc "($user + $sys) / $n * 1e6")"$'\n'
+  done
+  r=$(col "${lg[r]}" 1) w=$(col "${lg[w]}" 1)
+  echo "loggen: vt_replay $r answers/s ($(col "${lg[r]}" 2) us of CPU each), wrk -t1 -c$users $w/s" \
+    "($(col "${lg[w]}" 2) us each): $(calc "$r / $w") x (medians of $RUNS rounds)"
 fi
 
 # A whole run against two shards run at once from one start, merged.

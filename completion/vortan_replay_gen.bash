@@ -55,9 +55,9 @@ _vt_package() {
   esac
   local options
   case $command in
-    check) options='--help' ;;
-    profile) options='--json --bucket --help' ;;
-    plot) options='-o --force --bucket --results --help' ;;
+    check) options='--trust-foreign-files --help' ;;
+    profile) options='--json --bucket --trust-foreign-files --help' ;;
+    plot) options='-o --force --bucket --results --trust-foreign-files --help' ;;
     preview) options='-i -f -u --json --bucket --help' ;;
     *) return ;;
   esac
@@ -111,7 +111,7 @@ _vt_replay() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
     COMPREPLY=()
     if [[ $cur == -* ]]; then
-      COMPREPLY=($(compgen -W '--json --html --help' -- "$cur"))
+      COMPREPLY=($(compgen -W '--json --html --mixed-packages --help' -- "$cur"))
     else
       _vt_files  # the reports, or the file of --json and --html
     fi
@@ -123,7 +123,8 @@ _vt_replay() {
     _vt_files -d
     return
   fi
-  _vt_long_options '' '--json --results --html --cacert' '--quiet --insecure --help --version'
+  _vt_long_options '' '--json --results --html --cacert' \
+    '--quiet --insecure --retry-closed --trust-foreign-files --help --version'
 }
 
 _vt_sink() {

@@ -4,9 +4,12 @@
 # page test), the en_US locale that the tool's grouped numbers
 # ("%'lu" -> 1,234,567) need, the HTTP parser of vt_replay and vt_sink,
 # OpenSSL (vt_replay's TLS, and the openssl command that makes the tests'
-# certificates), nginx for its end-to-end tests, Chromium, in which the test
-# of `vt_package plot` opens the plot, strace, with which a test watches
-# which files the programs open on closed standard descriptors, and
+# certificates), the header-only JSON library with which the programs read
+# and write the manifest and reports, libxxhash (the digests of a package's
+# manifest) and the xxh128sum command a test checks them with, nginx for its
+# end-to-end tests, Chromium, in which the test of `vt_package plot` opens
+# the plot, strace, with which a test watches which files the programs open
+# on closed standard descriptors, and
 # dpkg-dev, whose dpkg-shlibdeps finds the Debian package's dependencies
 # (`make deb`). Python 3 runs the fault generator of `make mutate-random` and
 # its test.
@@ -29,6 +32,9 @@ command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev)
 dpkg -s libclang-rt-14-dev >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
 [ -f /usr/include/http_parser.h ] || need+=(libhttp-parser-dev)
 [ -f /usr/include/openssl/ssl.h ] || need+=(libssl-dev)
+[ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)
+[ -f /usr/include/xxhash.h ] || need+=(libxxhash-dev)
+command -v xxh128sum >/dev/null || need+=(xxhash)
 command -v openssl >/dev/null || need+=(openssl)
 [ -d /etc/ssl/certs ] || need+=(ca-certificates)
 [ -x /usr/sbin/nginx ] || need+=(nginx)

@@ -56,7 +56,7 @@ expect 'vt_loggen --out=lo' 'logs dir'
 expect 'vt_replay replay --insecure --ho' --host
 expect 'vt_replay me' merge
 expect 'vt_replay ' 'logs dir' merge replay
-expect 'vt_replay merge report.json --' --help --html --json
+expect 'vt_replay merge report.json --' --help --html --json --mixed-packages
 expect 'vt_sink --background --st' --status
 # Where a file is taken, after the option or joined to it with "="; where a
 # directory is, only directories; where a value is, nothing.

@@ -81,9 +81,9 @@ for f in vt_index_0 vt_req_0; do
   for cmd in check profile; do refuse 1 "$f: $np" "$PKG" $cmd "$T/pipe_$f"; done
   refuse 1 "$f: $np" "$PKG" plot "$T/pipe_$f" -o "$T/$f.html"
   refuse 1 "$f: $np" "$CHECK" "$T/pipe_$f"
-  refuse 1 "cannot open $T/pipe_$f/$f: $np" "$REPLAY" "$T/pipe_$f" --target 127.0.0.1:1
+  refuse 1 "package: $T/pipe_$f/$f: $np" "$REPLAY" "$T/pipe_$f" --target 127.0.0.1:1
 done
-refuse 0 'rejected records: 0' "$PKG" profile "$T/pipe_error.log.0"
+refuse 1 "error.log.0: $np; its records are not counted" "$PKG" profile "$T/pipe_error.log.0"
 refuse 1 "cannot create $T/tree/20261201/extracts/SOAP.log.1: $np" "$LOGGEN" --out "$T/tree" --requests 9
 refuse 1 "SOAP.log.1: a device, not a regular file" "$LOGGEN" --out "$T/tree_dev" --requests 9
 refuse 1 "cannot read input file '$T/fifo': $np" "$SUITE/vtu_gen_cscript" -s p/s/a -f "$T/fifo"

@@ -4,6 +4,10 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <vector>
+
+#include "base/core/command_line.h"
+
 namespace {
 
 enum class Kind { kInt, kShare, kText, kSeed, kDate, kFlag };
@@ -109,10 +113,14 @@ bool set_value(const OptionSpec &spec, const char *text, LoggenOptions *o, std::
   return false;
 }
 
-const OptionSpec *find_spec(const char *name, size_t len) {
+// getopt_long's table of kSpecs: each option's key is its place in kSpecs.
+std::vector<option> long_options() {
+  std::vector<option> out;
   for (const OptionSpec &s : kSpecs)
-    if (strlen(s.name) == len && strncmp(s.name, name, len) == 0) return &s;
-  return nullptr;
+    out.push_back({s.name, s.kind == Kind::kFlag ? no_argument : required_argument, nullptr,
+                   static_cast<int>(&s - kSpecs) + 1000});
+  out.push_back({nullptr, 0, nullptr, 0});
+  return out;
 }
 
 }  // namespace
@@ -122,30 +130,26 @@ bool parse_loggen_options(int argc, char **argv, LoggenOptions *o, std::string *
   *help = false;
   bool version = false;
   if (request) *request = LoggenRequest::kGenerate;
-  for (int k = 1; k < argc; k++) {
-    const char *arg = argv[k];
-    if (strncmp(arg, "--", 2) != 0)
-      return *error = std::string("unexpected argument ") + arg, false;
-    const char *name = arg + 2;
-    const char *eq = strchr(name, '=');
-    const OptionSpec *spec = find_spec(name, eq ? eq - name : strlen(name));
-    if (!spec) return *error = std::string("unknown option ") + arg, false;
-    if (spec->kind == Kind::kFlag) {
-      if (eq) return *error = std::string("--") + spec->name + " takes no value", false;
-      if (strcmp(spec->name, "help") == 0) *help = true;
-      if (strcmp(spec->name, "version") == 0) version = true;
-      if (strcmp(spec->name, "quiet") == 0) o->progress = false;
-      if (strcmp(spec->name, "url-per-service") == 0) o->url_per_service = true;
-      if (strcmp(spec->name, "services-in-turn") == 0) o->services_in_turn = true;
-      continue;
-    }
-    const char *value = eq ? eq + 1 : nullptr;
-    if (!value) {
-      if (k + 1 >= argc) return *error = std::string("--") + spec->name + " needs a value", false;
-      value = argv[++k];
-    }
-    if (!set_value(*spec, value, o, error)) return false;
-  }
+  std::vector<option> table = long_options();
+  std::vector<std::string> operands;
+  CommandLineError bad;
+  bool read = vtlb_read_command_line(
+      argc, argv, "", table.data(),
+      [&](int key, const char *value) {
+        const OptionSpec &spec = kSpecs[key - 1000];
+        if (spec.kind != Kind::kFlag) return set_value(spec, value, o, error);
+        std::string name = spec.name;
+        if (name == "help") *help = true;
+        if (name == "version") version = true;
+        if (name == "quiet") o->progress = false;
+        if (name == "url-per-service") o->url_per_service = true;
+        if (name == "services-in-turn") o->services_in_turn = true;
+        return true;
+      },
+      &operands, &bad);
+  if (!read && bad.fault == CommandLineFault::kRefused) return false;
+  if (!read) return *error = vtlb_command_line_message(bad), false;
+  if (!operands.empty()) return *error = "unexpected argument " + operands[0], false;
   if (*help || version) {
     if (request) *request = *help ? LoggenRequest::kHelp : LoggenRequest::kVersion;
     return true;

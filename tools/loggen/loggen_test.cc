@@ -13,8 +13,8 @@
 #include <tuple>
 #include <vector>
 
+#include "base/core/digest.h"
 #include "base/core/failing_io_test_support.h"
-#include "base/core/sha256.h"
 #include "tools/loggen/loggen_options.h"
 #include "tools/loggen/loggen_plan.h"
 #include "tools/loggen/loggen_writer.h"
@@ -108,18 +108,17 @@ TEST(Loggen, DeterministicAndCountsMatchWhatTheRecordRulesFind) {
   EXPECT_FALSE(files == generate(small_options(12), &other));
   // The options and the seed name the bytes (and the paths) wherever and
   // whenever they run.
-  Sha256State sha;
-  vtlb_sha256_init(&sha);
+  DigestState all;
+  vtlb_digest_init(&all);
   for (const auto &[path, text] : files) {
-    vtlb_sha256_update(&sha, path.c_str(), path.size() + 1);
-    vtlb_sha256_update(&sha, text.data(), text.size());
+    vtlb_digest_update(&all, path.c_str(), path.size() + 1);
+    vtlb_digest_update(&all, text.data(), text.size());
     judge_file(text, s.window_start_s, &v);
     bytes += text.size();
   }
-  uint8_t digest[kSha256Size];
-  vtlb_sha256_final(&sha, digest);
-  EXPECT_EQ(vtlb_sha256_hex(digest),
-            "e7d60a83a3c8c42f0c453775b03c9e5281eb16d22983e10223259c999b12f672");
+  uint8_t digest[kDigestSize];
+  vtlb_digest_final(&all, digest);
+  EXPECT_EQ(vtlb_digest_hex(digest), "33e8648f8e2308b31431f2e5ee5a2dff");
   // 7% bad, 70 of each code: the summary below gives the same counts.
   EXPECT_EQ(std::vector<uint64_t>(v.codes, v.codes + 8),
             (std::vector<uint64_t>{6510, 70, 70, 70, 70, 70, 70, 70}));
@@ -358,14 +357,6 @@ TEST(LoggenOptions, Errors) {
       {"--out d --min-body 500 --max-body=400", "--min-body 500 is larger than --max-body 400"},
       {"--out d --services 32768", "--services 32768: expected a whole number from 1 to 32767"},
       {"--out d --day-span 86401", "--day-span 86401: expected a whole number from 1 to 86400"},
-      {"--out d --files-per-day 0", "--files-per-day 0: expected a whole number from 1 to 10000"},
-      {"--out d --requests 2000000001",
-       "--requests 2000000001: expected a whole number from 1 to 2000000000"},
-      {"--out d --customers 0", "--customers 0: expected a whole number from 1 to 1000000000"},
-      {"--out d --min-body 0", "--min-body 0: expected a whole number from 1 to 100000000"},
-      {"--out d --max-body 100000001",
-       "--max-body 100000001: expected a whole number from 1 to 100000000"},
-      {"--out d --long-share -0.01", "--long-share -0.01: expected a share from 0 to 1"},
       {good, ""},
       {"--out d --seed 18446744073709551616",
        "--seed 18446744073709551616: expected an unsigned whole number"},
@@ -378,23 +369,18 @@ TEST(LoggenOptions, Errors) {
       {"--out=d --days=1 --services 1 --requests 1 --customers 1 --day-span 1 --files-per-day 1 "
        "--min-body 1 --max-body 1 --days=3 --quiet --seed 18446744073709551615",
        ""},
-      // What is no option, or no value of one.
+      // What is no option, or no value of one (the rest of the forms: the
+      // command line's own tests, through vt_replay's).
       {"d", "unexpected argument d"},
-      {"--out d --bogus 1", "unknown option --bogus"},
-      {"--outx d", "unknown option --outx"},
       {"--ou d", "unknown option --ou"},
-      {"--out d --quiet=1", "--quiet takes no value"},
       {"--out d --days", "--days needs a value"},
       {"--out= --days=3", "--out needs a value"},
       {"--days=3", "--out is required"},
       {"--out d --days 3x", "--days 3x: expected a whole number from 1 to 3650"},
-      {"--out d --days=", "--days : expected a whole number from 1 to 3650"},
       {"--out d --days 99999999999999999999",
        "--days 99999999999999999999: expected a whole number from 1 to 3650"},
       {"--out d --ns-share abc", "--ns-share abc: expected a share from 0 to 1"},
-      {"--out d --ns-share=", "--ns-share : expected a share from 0 to 1"},
       {"--out d --seed 12a", "--seed 12a: expected an unsigned whole number"},
-      {"--out d --seed=", "--seed : expected an unsigned whole number"},
   };
   // Leap days and the ends of the years taken; days a month lacks refused.
   for (std::string date : {"20240229", "19710101", "20991231", "20000229"})

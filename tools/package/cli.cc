@@ -7,13 +7,16 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <functional>
 #include <new>
 #include <string>
 #include <vector>
 
+#include "base/core/command_line.h"
 #include "base/core/nearest_word.h"
 #include "base/core/safe_file.h"
-#include "tools/package/manifest.h"
+#include "base/package/package_files.h"
+#include "base/package/package_format.h"
 #include "tools/package/package_check.h"
 #include "tools/package/plot.h"
 #include "tools/package/preview.h"
@@ -50,17 +53,23 @@ constexpr const char *kProgramUsage =
     "found, 2 wrong use.\n";
 
 constexpr const char *kCheckUsage =
-    "usage: vt_package check DIR\n"
+    "usage: vt_package check DIR [--trust-foreign-files]\n"
     "\n"
     "Reads the index files vt_index_0, 1, ... of the replay directory DIR on their own\n"
     "and checks every request group against the worker's request file: its offset and\n"
     "size must cover one whole entry (request line, head lines, \"Content-Length: n\",\n"
     "an empty line, n bytes, a newline), and the entries must tile the request file.\n"
+    "Names every file that is a link, no regular file, owned by another user than\n"
+    "the directory's owner and the caller, or writable by others, and, with the\n"
+    "package's manifest, every count, size and digest that differs from it.\n"
     "Prints one line per problem and a count line. Exit status 0 when the package is\n"
-    "sound, 1 when not, 2 on wrong use.\n";
+    "sound, 1 when not, 2 on wrong use.\n"
+    "\n"
+    "  --trust-foreign-files  accept files of other owners (a directory shared on\n"
+    "                         purpose)\n";
 
 constexpr const char *kProfileUsage =
-    "usage: vt_package profile DIR [--json] [--bucket SECONDS]\n"
+    "usage: vt_package profile DIR [--json] [--bucket SECONDS] [--trust-foreign-files]\n"
     "\n"
     "The figures of the replay package in DIR, from its index files (and one entry\n"
     "head per page of its request files) and its error logs: workers, users,\n"
@@ -70,8 +79,12 @@ constexpr const char *kProfileUsage =
     "\n"
     "  --json            one JSON object instead of the table\n"
     "  --bucket SECONDS  bucket length in whole seconds (default 1)\n"
+    "  --trust-foreign-files\n"
+    "                    read files of other owners too\n"
     "\n"
-    "Exit status 0, 1 when the package cannot be read, 2 on wrong use.\n";
+    "A file that breaks the readers' rules (a link, no regular file, another\n"
+    "owner's) is left out and named on standard error. Exit status 0, 1 when the\n"
+    "package cannot be read or something was left out, 2 on wrong use.\n";
 
 constexpr const char *kPlotUsage =
     "usage: vt_package plot DIR -o FILE.html [--force] [--bucket SECONDS]\n"
@@ -86,6 +99,8 @@ constexpr const char *kPlotUsage =
     "  --force           replace FILE.html if it exists (a link there is replaced,\n"
     "                    not followed)\n"
     "  --bucket SECONDS  bucket length in whole seconds (default 1)\n"
+    "  --trust-foreign-files\n"
+    "                    read files of other owners too\n"
     "  --results FILE    draw the page of a replay run instead: rates, latency,\n"
     "                    failures and lag over time, pages and workers, from the\n"
     "                    results file of vt_replay --results FILE (JSON lines or CSV;\n"
@@ -141,12 +156,56 @@ bool is_help(const char *arg) {
   return strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0;
 }
 
-// A manifest that is there but cannot be read leaves out the names and
-// clock times; the figures stand without them.
-void note_unread_manifest(const char *command, const Profile &p) {
-  if (!p.manifest_note.empty())
-    fprintf(stderr, "vt_package %s: %s; service names and clock times left out\n", command,
-            p.manifest_note.c_str());
+enum { kBucket = 1000, kJson, kForce, kResults, kTrustForeign };
+
+// The options every command knows.
+constexpr option kHelpOption = {"help", no_argument, nullptr, 'h'};
+constexpr option kTrustOption = {"trust-foreign-files", no_argument, nullptr, kTrustForeign};
+constexpr option kEnd = {nullptr, 0, nullptr, 0};
+
+// A refusal of a command's option: what is wrong, and the value when the
+// message shows it.
+struct Refusal {
+  const char *what = nullptr;
+  const char *arg = nullptr;
+};
+
+// Reads a command's arguments (argv[0] names the command) with its options;
+// take(key, value) keeps a value or says why not. Returns -1 to go on, else
+// the exit status: the usage printed for --help, or a usage error.
+int read_command(int argc, char **argv, const char *usage, const char *shorts, const option *table,
+                 const char *unknown,
+                 const std::function<Refusal(int key, const char *value)> &take,
+                 std::vector<std::string> *operands) {
+  bool help = false;
+  Refusal refused;
+  CommandLineError bad;
+  bool read = vtlb_read_command_line(
+      argc, argv, shorts, table,
+      [&](int key, const char *value) {
+        if (key == 'h') return !(help = true);
+        refused = take(key, value);
+        return refused.what == nullptr;
+      },
+      operands, &bad);
+  if (help) return print_help(usage);
+  if (read) return -1;
+  if (bad.fault == CommandLineFault::kRefused) return usage_error(usage, refused.what, refused.arg);
+  if (bad.fault == CommandLineFault::kNeedsValue) {
+    // The command's own message for the option without its value.
+    int key = bad.option.size() == 2 ? bad.option[1] : 0;
+    for (const option *o = table; o->name; o++)
+      if (bad.option == std::string("--") + o->name) key = o->val;
+    refused = take(key, nullptr);
+    if (refused.what) return usage_error(usage, refused.what, refused.arg);
+  }
+  return usage_error(usage, unknown, bad.option.c_str());
+}
+
+// What the reader left out, one line each; the figures stand without it.
+void note_left_out(const char *command, const Profile &p) {
+  for (const std::string &problem : p.problems)
+    fprintf(stderr, "vt_package %s: %s\n", command, problem.c_str());
 }
 
 // Writes text as path, replacing what is there: a new file beside it first,
@@ -164,20 +223,25 @@ bool replace_file(const std::string &path, const std::string &text, std::string 
 }
 
 int run_check(int argc, char **argv) {
-  std::string dir;
-  for (int i = 0; i < argc; i++) {
-    if (is_help(argv[i])) return print_help(kCheckUsage);
-    if (argv[i][0] == '-' && argv[i][1]) return usage_error(kCheckUsage, "unknown option", argv[i]);
-    if (!dir.empty()) return usage_error(kCheckUsage, "one directory only");
-    dir = argv[i];
-  }
-  if (dir.empty()) return usage_error(kCheckUsage, "check needs a replay directory");
+  static const option kOptions[] = {kTrustOption, kHelpOption, kEnd};
+  bool trust_foreign = false;
+  std::vector<std::string> operands;
+  int status = read_command(
+      argc, argv, kCheckUsage, "h", kOptions, "unknown option",
+      [&](int key, const char *) {
+        if (key == kTrustForeign) trust_foreign = true;
+        return Refusal{};
+      }, &operands);
+  if (status >= 0) return status;
+  if (operands.size() > 1) return usage_error(kCheckUsage, "one directory only");
+  if (operands.empty()) return usage_error(kCheckUsage, "check needs a replay directory");
+  const std::string &dir = operands[0];
   PackageSummary summary;
-  std::vector<std::string> problems = check_replay_package(dir, &summary);
+  std::vector<std::string> problems = check_replay_package(dir, &summary, trust_foreign);
   for (const std::string &p : problems) printf("check: %s\n", p.c_str());
   if (summary.manifest == ManifestState::kRead && summary.manifest_problems == 0)
-    printf("check: %s: %d workers' request and index files match their sizes and SHA-256\n",
-           kManifestFile, summary.workers);
+    printf("check: %s: %d workers' request and index files match their sizes and digests\n",
+           kManifestName, summary.workers);
   printf("check: %s: %d workers, %lu users, %lu requests, %zu problems\n", dir.c_str(),
          summary.workers, static_cast<unsigned long>(summary.users),
          static_cast<unsigned long>(summary.requests), problems.size());
@@ -190,37 +254,58 @@ struct PackageArgs {
   std::string out;
   bool json = false;
   bool force = false;
+  bool trust_foreign = false;
   uint64_t bucket_ms = 1000;
   std::vector<std::string> results;  // plot --results
 };
 
 int parse_package_args(int argc, char **argv, const char *usage, bool plot, PackageArgs *a) {
-  for (int i = 0; i < argc; i++) {
-    const char *arg = argv[i];
-    if (is_help(arg)) return print_help(usage);
-    if (strcmp(arg, "--bucket") == 0) {
-      if (i + 1 >= argc) return usage_error(usage, "--bucket needs a number of seconds");
-      if (!parse_bucket_seconds(argv[++i], &a->bucket_ms))
-        return usage_error(usage, "--bucket takes whole seconds from 1 to 31536000", argv[i]);
-    } else if (!plot && strcmp(arg, "--json") == 0) {
-      a->json = true;
-    } else if (plot && strcmp(arg, "--force") == 0) {
-      a->force = true;
-    } else if (plot && strcmp(arg, "--results") == 0) {
-      if (i + 1 >= argc || !argv[i + 1][0])
-        return usage_error(usage, "--results needs a file name");
-      a->results.push_back(argv[++i]);
-    } else if (plot && strcmp(arg, "-o") == 0) {
-      if (i + 1 >= argc || !argv[i + 1][0]) return usage_error(usage, "-o needs a file name");
-      a->out = argv[++i];
-    } else if (arg[0] == '-' && arg[1]) {
-      return usage_error(usage, "unknown option", arg);
-    } else if (!a->dir.empty()) {
-      return usage_error(usage, "one directory only");
-    } else {
-      a->dir = arg;
-    }
-  }
+  static const option kProfileOptions[] = {{"bucket", required_argument, nullptr, kBucket},
+                                           {"json", no_argument, nullptr, kJson},
+                                           kTrustOption,
+                                           kHelpOption,
+                                           kEnd};
+  static const option kPlotOptions[] = {{"bucket", required_argument, nullptr, kBucket},
+                                        {"force", no_argument, nullptr, kForce},
+                                        {"results", required_argument, nullptr, kResults},
+                                        kTrustOption,
+                                        kHelpOption,
+                                        kEnd};
+  std::vector<std::string> operands;
+  int status = read_command(
+      argc, argv, usage, plot ? "ho:" : "h", plot ? kPlotOptions : kProfileOptions,
+      "unknown option",
+      [a](int key, const char *value) {
+        switch (key) {
+          case kBucket:
+            if (!value) return Refusal{"--bucket needs a number of seconds"};
+            if (!parse_bucket_seconds(value, &a->bucket_ms))
+              return Refusal{"--bucket takes whole seconds from 1 to 31536000", value};
+            break;
+          case kJson:
+            a->json = true;
+            break;
+          case kTrustForeign:
+            a->trust_foreign = true;
+            break;
+          case kForce:
+            a->force = true;
+            break;
+          case kResults:
+            if (!value || !*value) return Refusal{"--results needs a file name"};
+            a->results.push_back(value);
+            break;
+          case 'o':
+            if (!value || !*value) return Refusal{"-o needs a file name"};
+            a->out = value;
+            break;
+        }
+        return Refusal{};
+      },
+      &operands);
+  if (status >= 0) return status;
+  if (operands.size() > 1) return usage_error(usage, "one directory only");
+  if (!operands.empty()) a->dir = operands[0];
   if (a->dir.empty() && a->results.empty())
     return usage_error(usage, "a replay directory is needed");
   if (plot && a->out.empty()) return usage_error(usage, "plot needs -o FILE.html");
@@ -233,16 +318,16 @@ int run_profile(int argc, char **argv) {
   if (status >= 0) return status;
   Profile p;
   std::string error;
-  if (!read_package_profile(a.dir, a.bucket_ms, &p, &error)) {
+  if (!read_package_profile(a.dir, a.bucket_ms, a.trust_foreign, &p, &error)) {
     fprintf(stderr, "vt_package profile: %s\n", error.c_str());
     return 1;
   }
-  note_unread_manifest("profile", p);
+  note_left_out("profile", p);
   if (a.json)
     printf("{%s}\n", format_profile_json_members(p).c_str());
   else
     fputs(format_profile_text(p, "profile: " + a.dir).c_str(), stdout);
-  return 0;
+  return p.problems.empty() ? 0 : 1;
 }
 
 // The page of a replay run from its results files; names from the manifest
@@ -258,9 +343,12 @@ bool results_page(const PackageArgs &a, std::string *html, std::string *summary,
     title += " " + path;
   }
   if (!a.dir.empty()) {
+    PackageDir d;
     Manifest m;
-    ManifestState state = read_manifest(a.dir, &m, error);
-    if (state == ManifestState::kUnreadable) return false;
+    if (!open_package_dir(a.dir, a.trust_foreign, &d, error)) return false;
+    ManifestState state = read_package_manifest(d, &m, error);
+    close_package_dir(&d);
+    if (state == ManifestState::kUnreadable) return (*error = a.dir + "/" + *error), false;
     if (state == ManifestState::kRead) add_manifest_to_report(m, &info);
     info.dir = a.dir;
     title += " (" + a.dir + ")";
@@ -285,11 +373,11 @@ int run_plot(int argc, char **argv) {
       return 1;
     }
   } else {
-    if (!read_package_profile(a.dir, a.bucket_ms, &p, &error)) {
+    if (!read_package_profile(a.dir, a.bucket_ms, a.trust_foreign, &p, &error)) {
       fprintf(stderr, "vt_package plot: %s\n", error.c_str());
       return 1;
     }
-    note_unread_manifest("plot", p);
+    note_left_out("plot", p);
     html = render_plot_html(p, a.dir);
     summary = format_count(p.requests) + " requests of " + std::to_string(p.workers) + " workers";
   }
@@ -299,39 +387,50 @@ int run_plot(int argc, char **argv) {
       fprintf(stderr, "vt_package plot: writing to standard output failed: %s\n", strerror(errno));
       return 1;
     }
-    return 0;
+    return p.problems.empty() ? 0 : 1;
   }
   if (!(a.force ? replace_file(a.out, html, &error) : vtlb_write_new_file(a.out, html, &error))) {
     fprintf(stderr, "vt_package plot: %s\n", error.c_str());
     return 1;
   }
   printf("plot: %s written (%s)\n", a.out.c_str(), summary.c_str());
-  return 0;
+  return p.problems.empty() ? 0 : 1;
 }
 
 int run_preview_command(int argc, char **argv) {
+  static const option kOptions[] = {{"json", no_argument, nullptr, kJson},
+                                    {"bucket", required_argument, nullptr, kBucket},
+                                    kHelpOption,
+                                    kEnd};
   PreviewOptions o;
-  for (int i = 0; i < argc; i++) {
-    const char *arg = argv[i];
-    if (is_help(arg)) return print_help(kPreviewUsage);
-    if (strcmp(arg, "-i") == 0) {
-      if (i + 1 >= argc || !argv[i + 1][0])
-        return usage_error(kPreviewUsage, "-i needs a configuration file");
-      o.config = argv[++i];
-    } else if (strcmp(arg, "-f") == 0) {
-      o.force = true;
-    } else if (strcmp(arg, "-u") == 0) {
-      o.url_mode = true;
-    } else if (strcmp(arg, "--json") == 0) {
-      o.json = true;
-    } else if (strcmp(arg, "--bucket") == 0) {
-      if (i + 1 >= argc || !parse_bucket_seconds(argv[i + 1], &o.bucket_ms))
-        return usage_error(kPreviewUsage, "--bucket takes whole seconds from 1 to 31536000");
-      i++;
-    } else {
-      return usage_error(kPreviewUsage, "unknown argument", arg);
-    }
-  }
+  std::vector<std::string> operands;
+  int status = read_command(
+      argc, argv, kPreviewUsage, "hi:fu", kOptions, "unknown argument",
+      [&o](int key, const char *value) {
+        switch (key) {
+          case 'i':
+            if (!value || !*value) return Refusal{"-i needs a configuration file"};
+            o.config = value;
+            break;
+          case 'f':
+            o.force = true;
+            break;
+          case 'u':
+            o.url_mode = true;
+            break;
+          case kJson:
+            o.json = true;
+            break;
+          case kBucket:
+            if (!value || !parse_bucket_seconds(value, &o.bucket_ms))
+              return Refusal{"--bucket takes whole seconds from 1 to 31536000"};
+            break;
+        }
+        return Refusal{};
+      },
+      &operands);
+  if (status >= 0) return status;
+  if (!operands.empty()) return usage_error(kPreviewUsage, "unknown argument", operands[0].c_str());
   if (o.config.empty()) return usage_error(kPreviewUsage, "preview needs -i CONFIG");
   return run_preview(o);
 }
@@ -354,8 +453,9 @@ int vt_package_main(int argc, char **argv) {
     printf("vt_package %s\n", VT_VERSION);
     return 0;
   }
-  int rest = argc - 2;
-  char **args = argv + 2;
+  // Each command reads its arguments after its own name.
+  int rest = argc - 1;
+  char **args = argv + 1;
   // A package or a limit that leaves too little memory ends the command
   // with a message, not an abort.
   try {

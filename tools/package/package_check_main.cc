@@ -18,11 +18,12 @@ namespace {
 
 void print_usage(FILE *out, const char *prog) {
   fprintf(out,
-          "Usage: %s [--] REPLAY_DIR\n"
+          "Usage: %s [--trust-foreign-files] [--] REPLAY_DIR\n"
           "Checks a replay package: every group of the index files vt_index_<w> must land on\n"
           "one whole entry of vt_req_<w> whose Content-Length matches its body, and the\n"
           "entries must tile each request file with no gap.\n"
           "Exit status: 0 sound, 1 problems found, 2 usage error.\n"
+          "  --trust-foreign-files  accept files of other owners\n"
           "  --help       this text\n"
           "  --version    the version\n",
           prog);
@@ -39,13 +40,14 @@ int usage_error(const char *prog, const char *what, const char *arg) {
 
 int main(int argc, char **argv) {
   if (!vtlb_open_std_descriptors()) {
-    fprintf(stderr, "vt_package_check: cannot open /dev/null for a closed standard descriptor: %s\n",
+    fprintf(stderr,
+            "vt_package_check: cannot open /dev/null for a closed standard descriptor: %s\n",
             strerror(errno));
     return 1;
   }
   const char *prog = argv[0];
   const char *dir = nullptr;
-  bool options_done = false;
+  bool options_done = false, trust_foreign = false;
   for (int k = 1; k < argc; k++) {
     const char *arg = argv[k];
     if (!options_done && strcmp(arg, "--") == 0) {
@@ -56,6 +58,8 @@ int main(int argc, char **argv) {
     } else if (!options_done && strcmp(arg, "--version") == 0) {
       printf("vt_package_check %s\n", VT_VERSION);
       return 0;
+    } else if (!options_done && strcmp(arg, "--trust-foreign-files") == 0) {
+      trust_foreign = true;
     } else if (!options_done && arg[0] == '-' && arg[1] != '\0') {
       return usage_error(prog, "unknown option ", arg);
     } else if (dir) {
@@ -69,7 +73,7 @@ int main(int argc, char **argv) {
   PackageSummary summary;
   std::vector<std::string> problems;
   try {
-    problems = check_replay_package(dir, &summary);
+    problems = check_replay_package(dir, &summary, trust_foreign);
   } catch (const std::bad_alloc &) {
     fprintf(stderr, "vt_package_check: out of memory\n");
     return 1;

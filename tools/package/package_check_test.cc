@@ -4,148 +4,95 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
-#include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
+#include "base/package/package_format.h"
+
 namespace {
 
-const char *kHeader =
-    "#user_id, request_file, timestamp, page_id, offset, size,timestamp, page_id, offset, size, "
-    "...\n";
-const std::string kEntryA = "POST /a HTTP/1.0\r\nHost: h\r\nContent-Length: 3\r\n\r\nabc\n";
-const std::string kEntryB = "POST /b HTTP/1.0\r\nHost: h\r\nContent-Length: 2\r\n\r\nxy\n";
-
-void write_file(const std::string &path, const std::string &text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-// One worker, one user with two requests; each case spoils one thing.
-TEST(PackageCheck, FindsWhatIsWrongWithAPackage) {
-  std::string a = std::to_string(kEntryA.size()), b = std::to_string(kEntryB.size());
-  const std::string one = "000000001,vt_req_0,0,1,0," + a, two = one + ",10,2," + a + "," + b;
-  struct Case {
-    std::string index_line;
-    std::string requests;
-    std::string problem;     // "" when sound
-    std::string extra = "";  // a file more in the package
-    std::string header = kHeader;
-  } cases[] = {
-      {two, kEntryA + kEntryB, ""},
-      {two, kEntryA + kEntryB.substr(0, kEntryB.size() - 1) + "\n\n",
-       "vt_req_0: entries do not tile"},
-      {"000000001,vt_req_0,10,1,0," + a + ",0,2," + a + "," + b, kEntryA + kEntryB,
-       "group 2: time goes back"},
-      {two, kEntryA + "POST /b HTTP/1.0\r\nHost: h\r\nContent-Length: 3\r\n\r\nxy\n",
-       "Content-Length 3 but body of 2"},
-      {one, kEntryA + kEntryB, "entries do not tile the file from offset " + a},
-      {"000000001,vt_req_1,0,1,0," + a, kEntryA, "names vt_req_1"},
-      // A number too large is shown whole up to 40 characters.
-      {"000000001,vt_req_0," + std::string(40, '9') + ",1,0," + a, kEntryA,
-       "group 1: number " + std::string(40, '9') + " is too large (above 18446744073709551615)"},
-      {one + "|t:0:" + std::string(41, '8'), kEntryA,
-       "group 1: number " + std::string(40, '8') + "... is too large"},
-      {one, kEntryA, "vt_req_1 has no index file", "vt_req_1"},
-      {"000000001,vt_req_0,0,1,0", kEntryA, "line 2: wrong field count"},
-      {one + ",0,1", kEntryA, "line 2: wrong field count"},
-      {"00000001,vt_req_0,0,1,0," + a, kEntryA, "line 2: bad user id 00000001"},
-      {"0000000x1,vt_req_0,0,1,0," + a, kEntryA, "line 2: bad user id 0000000x1"},
-      {one, kEntryA, "vt_index_0 line 1: bad header", "", "#user_id\n"},
-  };
-  for (const Case &c : cases) {
+struct TestDir {
+  std::string path;
+  TestDir() {
     char tmpl[] = "/tmp/vt_check_test.XXXXXX";
-    std::string dir = mkdtemp(tmpl);
-    write_file(dir + "/vt_index_0", c.header + c.index_line + "\n");
-    write_file(dir + "/vt_req_0", c.requests);
-    if (!c.extra.empty()) write_file(dir + "/" + c.extra, kEntryA);
-    PackageSummary summary;
-    std::vector<std::string> problems = check_replay_package(dir, &summary);
-    if (c.problem.empty()) {
-      EXPECT_TRUE(problems.empty()) << problems[0];
-      EXPECT_EQ(summary.users, 1u);
-      EXPECT_EQ(summary.requests, 2u);
-    } else {
-      ASSERT_FALSE(problems.empty()) << c.index_line;
-      bool found = false;
-      for (const std::string &p : problems) found = found || p.find(c.problem) != std::string::npos;
-      EXPECT_TRUE(found) << c.problem << " not in " << problems[0];
-    }
-    ASSERT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
+    path = mkdtemp(tmpl);
   }
-}
+  ~TestDir() { std::filesystem::remove_all(path); }
+  void write(const std::string &name, const std::string &text) const {
+    std::ofstream(path + "/" + name, std::ios::binary | std::ios::trunc) << text;
+  }
+};
 
-// One user with one entry: every problem found, in the order of the checks.
-TEST(PackageCheck, ChecksEachEntry) {
+// One worker, one user: every problem of its groups and entries found, in
+// the order of the checks; a group that cannot be read leaves its bytes out
+// of the tiling.
+TEST(PackageCheck, ChecksEachEntryAndTheTiling) {
   const std::string head = "POST /a HTTP/1.0\r\nHost: h\r\n";
-  const std::string e = head + "Content-Length: 3\r\n\r\nabc\n";
+  const std::string e = head + "Content-Length: 3\r\n\r\nabc\n", n = std::to_string(e.size());
   const std::string body_at = std::to_string(e.size() - 4), before = std::to_string(e.size() - 5);
   const std::string big = "99999999999999999999";
-  const std::string untiled = "vt_req_0: entries do not tile the file from offset 0";
+  const std::string untiled = "vt_req_0: entries do not tile the file from offset ";
   struct Case {
-    std::string entry, ts, problem;  // "" when sound
-    std::string page = "1";
+    std::string entries, groups, problems;  // groups: after "<user>,vt_req_0"
   } cases[] = {
-      {e, "", ""},
-      {e, "|t:" + body_at + ":3", ""},
-      {head + "Content-Length: 0\r\n\r\n\n", "", ""},
-      {e, "|t:" + before + ":3", "creation timestamp outside the body"},
-      {e, "|t:" + body_at + ":4", "creation timestamp outside the body"},
-      // A group that cannot be read leaves its bytes out of the tiling.
-      {e, "|t:" + big + ":1",
-       "number " + big + " is too large (above 18446744073709551615);" + untiled},
-      {e, "|t:1", "unreadable;" + untiled},
-      {e, "|t:" + body_at + ":x", "unreadable;" + untiled},  // a sound number before it
-      {e, "|tt:1:1", "unreadable;" + untiled},
-      {e, "", "", "-2"},
-      {e, "", "unreadable;" + untiled, "x"},
-      {e, "", "unreadable;" + untiled, "-"},
-      {e, "", "page id -9223372036854775808 is too large;" + untiled, "-9223372036854775808"},
-      {"GET /a\r\nContent-Length: 0\r\n\r\n\n", "", "bad request line: GET /a"},
-      {"POST a HTTP/1.0\r\nContent-Length: 0\r\n\r\n\n", "", "bad request line: POST a HTTP/1.0"},
-      {"POST /a HTTP1.0\r\nContent-Length: 0\r\n\r\n\n", "", "bad request line: POST /a HTTP1.0"},
-      {head + "\r\nabc\n", "", "no Content-Length line"},
-      {head + "Content-Length: 3x\r\n\r\nabc\n", "", "bad Content-Length"},
-      {head + "Content-Length: " + big + "\r\n\r\nabc\n", "",
-       "Content-Length: number " + big + " is too large (above 18446744073709551615)"},
-      {head + "Content-Length: 3\r\n\r\nabcd", "", "entry does not end with a newline"},
-      {head + "Content-Length: 0\r\n\r\n", "", "entry has no empty line after its head"},
-      {head + "Content-Length: 3\r\nabc\n", "", "entry has no empty line after its head"},
+      {e, ",0,1,0," + n + "|t:" + body_at + ":3", ""},
+      {head + "Content-Length: 0\r\n\r\n\n", ",0,-2,0,S", ""},
+      {e + e, ",0,1,0," + n, untiled + n},
+      {e + e, ",0,1,0," + n + ",0,1,0," + n, untiled + n},
+      {e, ",0,1,0," + n + "|t:" + before + ":3", "group 1: creation timestamp outside the body"},
+      {e, ",0,1,0," + n + "|t:" + body_at + ":4", "group 1: creation timestamp outside the body"},
+      {e, ",0,1,0," + n + "|t:1", "group 1: unreadable group;" + untiled + "0"},
+      {"GET /a\r\nContent-Length: 0\r\n\r\n\n", ",0,1,0,S", "group 1: bad request line: GET /a"},
+      {"POST a HTTP/1.0\r\nContent-Length: 0\r\n\r\n\n", ",0,1,0,S", "group 1: bad request line"},
+      {"POST /a HTTP1.0\r\nContent-Length: 0\r\n\r\n\n", ",0,1,0,S", "group 1: bad request line"},
+      {head + "\r\nabc\n", ",0,1,0,S", "group 1: no Content-Length line"},
+      {head + "Content-Length: 3x\r\n\r\nabc\n", ",0,1,0,S", "group 1: bad Content-Length"},
+      {head + "Content-Length: " + big + "\r\n\r\nabc\n", ",0,1,0,S",
+       "group 1: Content-Length " + big + " is too large (above 18446744073709551615)"},
+      {head + "Content-Length: 3\r\n\r\nabcd", ",0,1,0," + n,
+       "group 1: entry does not end with a newline"},
+      {head + "Content-Length: 0\r\n\r\n", ",0,1,0,S", "group 1: entry has no empty line"},
+      {head + "Content-Length: 3\r\nabc\n", ",0,1,0,S", "group 1: entry has no empty line"},
   };
   for (const Case &c : cases) {
-    char tmpl[] = "/tmp/vt_check_test.XXXXXX";
-    std::string dir = mkdtemp(tmpl);
-    write_file(dir + "/vt_index_0", kHeader + ("000000001,vt_req_0,0," + c.page + ",0," +
-                                               std::to_string(c.entry.size()) + c.ts + "\n"));
-    write_file(dir + "/vt_req_0", c.entry);
+    TestDir d;
+    d.write("vt_req_0", c.entries);
     PackageSummary summary;
-    std::string found;
-    for (const std::string &p : check_replay_package(dir, &summary)) found += p + ";";
-    EXPECT_EQ(found, c.problem.empty() ? "" : "vt_index_0 line 2 group 1: " + c.problem + ";")
-        << c.entry << c.ts;
-    ASSERT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
+    std::string found, groups = c.groups;
+    if (groups.back() == 'S')
+      groups.replace(groups.size() - 1, 1, std::to_string(c.entries.size()));
+    d.write("vt_index_0", kIndexHeader + ("000000001,vt_req_0" + groups + "\n"));
+    for (const std::string &p : check_replay_package(d.path, &summary)) found += p + ";";
+    if (c.problems.empty()) {
+      EXPECT_EQ(found, "") << c.groups;
+    } else {
+      std::string want =
+          c.problems.rfind("group", 0) == 0 ? "vt_index_0 line 2 " + c.problems : c.problems;
+      EXPECT_EQ(found.rfind(want, 0), 0u) << c.groups << ": " << found;
+    }
   }
 }
 
-// Files others may write are named in the order of their names, whatever
-// order the directory lists them in.
+// Files others may write are named in the order of their names.
 TEST(PackageCheck, NamesFilesOthersMayWriteInOrder) {
-  char tmpl[] = "/tmp/vt_check_test.XXXXXX";
-  std::string dir = mkdtemp(tmpl);
+  TestDir d;
   std::vector<std::string> want;
-  for (int w = 0; w < 6; w++) {
-    std::string n = std::to_string(w), req = "vt_req_" + n, index = "vt_index_" + n;
-    write_file(dir + "/" + index, kHeader + ("00000000" + std::to_string(w + 1) + "," + req +
-                                             ",0,1,0," + std::to_string(kEntryA.size()) + "\n"));
-    write_file(dir + "/" + req, kEntryA);
-    for (const std::string &name : {index, req}) {
-      ASSERT_EQ(chmod((dir + "/" + name).c_str(), 0646), 0);
+  const std::string e = "POST /a HTTP/1.0\r\nContent-Length: 0\r\n\r\n\n",
+                    n = std::to_string(e.size());
+  for (int w = 0; w < 3; w++) {
+    d.write(index_file_name(w), kIndexHeader + ("00000000" + std::to_string(w + 1) + "," +
+                                                request_file_name(w) + ",0,1,0," + n + "\n"));
+    d.write(request_file_name(w), e);
+    for (const std::string &name : {index_file_name(w), request_file_name(w)}) {
+      ASSERT_EQ(chmod((d.path + "/" + name).c_str(), 0646), 0);
       want.push_back(name + ": others may write it (mode 0646)");
     }
   }
   std::sort(want.begin(), want.end());
   PackageSummary summary;
-  EXPECT_EQ(check_replay_package(dir, &summary), want);
-  ASSERT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
+  EXPECT_EQ(check_replay_package(d.path, &summary), want);
+  EXPECT_EQ(summary.requests, 3u);
 }
 
 }  // namespace

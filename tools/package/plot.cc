@@ -6,7 +6,7 @@
 #include <numeric>
 #include <vector>
 
-#include "tools/package/chart.h"
+#include "base/html/chart.h"
 #include "tools/package/profile_report.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "tools/package/chart.h"
+#include "base/html/chart.h"
 #include "tools/package/profile.h"
 
 std::string render_plot_html(const Profile &p, const std::string &title);

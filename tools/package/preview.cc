@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "base/core/input_file.h"
+#include "base/package/json_string.h"
 #include "tools/package/profile_report.h"
 #include "tools/replay_gen/driver/driver.h"
 #include "tools/replay_gen/driver/generate.h"

@@ -1,6 +1,5 @@
 #include "tools/package/profile.h"
 
-#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -13,8 +12,8 @@
 #include <algorithm>
 
 #include "base/core/decimal.h"
-#include "base/core/input_file.h"
-#include "tools/package/manifest.h"
+#include "base/package/index_reader.h"
+#include "base/package/package_files.h"
 
 namespace {
 
@@ -49,7 +48,8 @@ void count_in(BucketCounts *c, uint64_t k) {
     return;
   }
   if (k >= c->dense.size())
-    c->dense.resize(std::min<size_t>(kDenseBuckets, std::max<size_t>(k + 1, c->dense.size() * 3 / 2)));
+    c->dense.resize(
+        std::min<size_t>(kDenseBuckets, std::max<size_t>(k + 1, c->dense.size() * 3 / 2)));
   c->dense[k]++;
 }
 
@@ -82,7 +82,8 @@ void sweep_active_users(ProfileBuilder *b, Profile *p, size_t columns) {
     std::sort(first.begin(), first.end());
     std::sort(last.begin(), last.end());
     auto from = [](const std::vector<uint64_t> &v) {
-      return [&v, i = size_t{0}](uint64_t *t) mutable { return i < v.size() && (*t = v[i++], true); };
+      return
+          [&v, i = size_t{0}](uint64_t *t) mutable { return i < v.size() && (*t = v[i++], true); };
     };
     firsts = from(first);
     lasts = from(last);
@@ -144,6 +145,11 @@ bool profile_add_request(ProfileBuilder *b, int worker, int page, uint64_t time_
   if (page < 0 || page >= kMaxPages) {
     b->error =
         "page id " + std::to_string(page) + " is outside 0.." + std::to_string(kMaxPages - 1);
+    return false;
+  }
+  // Every other sum of bytes is at most this one.
+  if (__builtin_add_overflow(b->bytes, entry_size, &b->bytes)) {
+    b->error = "the requests' bytes add up beyond 2^64-1";
     return false;
   }
   count_in(&b->bucket_counts, time_ms / b->bucket_ms);
@@ -241,11 +247,12 @@ bool body_size_of_entry(uint64_t entry_size, uint64_t fixed_head, uint64_t *body
 namespace {
 
 struct WorkerReader {
-  std::string dir;
+  const Package *package;
   int worker = 0;
   int req_fd = -1;
+  uint64_t req_size = 0;
   std::vector<int64_t> *page_head;  // bytes before "Content-Length: ", per page; -1 unknown
-  std::string where;                // for messages: "vt_index_<w> line <n>"
+  IndexReader index;
 };
 
 bool fail(std::string *error, const std::string &text) {
@@ -255,136 +262,106 @@ bool fail(std::string *error, const std::string &text) {
 
 // Learns the head of page from one of its entries: the bytes before its
 // "Content-Length: " line, which every entry of the page shares.
-bool learn_page_head(WorkerReader *r, int page, uint64_t offset, uint64_t size,
-                     std::string *error) {
-  if (r->req_fd < 0) {
-    std::string path = r->dir + "/vt_req_" + std::to_string(r->worker), why;
-    r->req_fd = vtlb_open_regular_file(path.c_str(), O_RDONLY, &why);
-    if (r->req_fd < 0) return fail(error, "cannot open " + path + ": " + why);
-  }
-  std::string head;
+bool learn_page_head(WorkerReader *r, int page, const IndexGroup &g, std::string *error) {
+  std::string head, where = index_reader_where(r->index);
   size_t end = std::string::npos;
-  for (uint64_t read = 0; end == std::string::npos && read < size;) {
-    size_t chunk = static_cast<size_t>(std::min<uint64_t>(65536, size - read));
+  for (uint64_t read = 0; end == std::string::npos && read < g.size;) {
+    size_t chunk = static_cast<size_t>(std::min<uint64_t>(65536, g.size - read));
     std::string more(chunk, '\0');
-    ssize_t got = pread(r->req_fd, more.data(), chunk, static_cast<off_t>(offset + read));
+    ssize_t got = pread(r->req_fd, more.data(), chunk, static_cast<off_t>(g.offset + read));
     if (got != static_cast<ssize_t>(chunk))
-      return fail(error,
-                  r->where + ": entry runs past the end of vt_req_" + std::to_string(r->worker));
+      return fail(error, where + ": cannot read its entry: " + strerror(got < 0 ? errno : EIO));
     head += more;
     read += chunk;
     end = head.find("\r\n\r\n");
   }
-  if (end == std::string::npos) return fail(error, r->where + ": entry has no empty line");
+  if (end == std::string::npos) return fail(error, where + ": entry has no empty line");
   size_t line = head.rfind("\r\n", end - 1);
   line = line == std::string::npos ? 0 : line + 2;
   if (head.compare(line, 16, "Content-Length: ") != 0)
-    return fail(error, r->where + ": entry head does not end with its Content-Length line");
+    return fail(error, where + ": entry head does not end with its Content-Length line");
   if (static_cast<size_t>(page) >= r->page_head->size()) r->page_head->resize(page + 1, -1);
   (*r->page_head)[static_cast<size_t>(page)] = static_cast<int64_t>(line);
   return true;
 }
 
-// A number of a group; false when there is none, or (with *too_big set)
-// when it does not fit 64 bits.
-bool read_number(const char **p, const char *end, uint64_t *v, bool *too_big) {
-  size_t digits = vtlb_read_u64(*p, static_cast<size_t>(end - *p), v, too_big);
-  if (digits == 0 || *too_big) return false;
-  *p += digits;
+// One request group of the worker.
+bool read_group(ProfileBuilder *b, WorkerReader *r, const IndexGroup &g, std::string *error) {
+  std::string where = index_reader_where(r->index);
+  if (g.page_id < 0 || g.page_id >= kMaxPages)
+    return fail(error, where + ": page id " + std::to_string(g.page_id) + " out of range");
+  if (g.size > r->req_size || g.offset > r->req_size - g.size)
+    return fail(error, where + ": entry outside " + request_file_name(r->worker));
+  int pg = static_cast<int>(g.page_id);
+  if (static_cast<size_t>(pg) >= r->page_head->size() || (*r->page_head)[pg] < 0) {
+    if (!learn_page_head(r, pg, g, error)) return false;
+  }
+  uint64_t body;
+  if (!body_size_of_entry(g.size, static_cast<uint64_t>((*r->page_head)[pg]) + kLengthLineFixed,
+                          &body))
+    return fail(error, where + ": an entry of " + std::to_string(g.size) +
+                           " bytes does not fit the head of page " + std::to_string(pg));
+  if (!profile_add_request(b, r->worker, pg, g.time_ms, g.size, body))
+    return fail(error, where + ": " + b->error);
   return true;
 }
 
-// One user line: "<user>,vt_req_<w>" and groups ",time,page,offset,size[|t:o:l]".
-bool read_user_line(ProfileBuilder *b, WorkerReader *r, const char *s, const char *end,
-                    std::string *error) {
-  const char *p = static_cast<const char *>(memchr(s, ',', static_cast<size_t>(end - s)));
-  if (!p) return fail(error, r->where + ": no request file name");
-  p = static_cast<const char *>(memchr(p + 1, ',', static_cast<size_t>(end - p - 1)));
-  if (!p) return fail(error, r->where + ": a user without requests");
-  uint64_t first = UINT64_MAX, last = 0;
-  while (p < end) {
-    uint64_t time, page, offset, size;
-    bool too_big = false;
-    p++;
-    if (!read_number(&p, end, &time, &too_big) || p >= end || *p++ != ',' ||
-        !read_number(&p, end, &page, &too_big) || p >= end || *p++ != ',' ||
-        !read_number(&p, end, &offset, &too_big) || p >= end || *p++ != ',' ||
-        !read_number(&p, end, &size, &too_big))
-      return fail(error, r->where + (too_big ? ": a number of a request group is too large (above "
-                                               "18446744073709551615)"
-                                             : ": unreadable request group"));
-    if (p < end && *p == '|') {
-      while (p < end && *p != ',') p++;
-    }
-    if (p < end && *p != ',') return fail(error, r->where + ": unreadable request group");
-    if (page >= static_cast<uint64_t>(kMaxPages))
-      return fail(error, r->where + ": page id " + std::to_string(page) + " out of range");
-    int pg = static_cast<int>(page);
-    if (static_cast<size_t>(pg) >= r->page_head->size() || (*r->page_head)[pg] < 0) {
-      if (!learn_page_head(r, pg, offset, size, error)) return false;
-    }
-    uint64_t body;
-    if (!body_size_of_entry(size, static_cast<uint64_t>((*r->page_head)[pg]) + kLengthLineFixed,
-                            &body))
-      return fail(error, r->where + ": an entry of " + std::to_string(size) +
-                             " bytes does not fit the head of page " + std::to_string(pg));
-    if (!profile_add_request(b, r->worker, pg, time, size, body))
-      return fail(error, r->where + ": " + b->error);
-    first = std::min(first, time);
-    last = std::max(last, time);
+bool read_worker(ProfileBuilder *b, WorkerReader *r, WorkerCounts *n, std::string *error) {
+  const PackageDir &dir = r->package->dir;
+  std::string index_name = index_file_name(r->worker), req_name = request_file_name(r->worker);
+  struct stat index_st, req_st;
+  std::string why;
+  int index_fd = open_package_file(dir, index_name, &index_st, &why);
+  if (index_fd < 0) return fail(error, dir.path + "/" + index_name + ": " + why);
+  r->req_fd = open_package_file(dir, req_name, &req_st, &why);
+  if (r->req_fd < 0) {
+    close(index_fd);
+    return fail(error, dir.path + "/" + req_name + ": " + why);
   }
-  profile_add_user(b, r->worker, first, last);
-  return true;
-}
-
-bool read_worker(ProfileBuilder *b, WorkerReader *r, std::string *error) {
-  std::string path = r->dir + "/vt_index_" + std::to_string(r->worker), why;
-  int fd = vtlb_open_regular_file(path.c_str(), O_RDONLY, &why);
-  FILE *fp = fd >= 0 ? fdopen(fd, "r") : nullptr;
-  if (!fp) {
-    if (fd >= 0) close(fd);
-    return fail(error, "cannot open " + path + ": " + (fd >= 0 ? strerror(errno) : why));
-  }
-  static char buffer[1 << 20];
-  setvbuf(fp, buffer, _IOFBF, sizeof buffer);
-  char *line = nullptr;
-  size_t cap = 0;
-  ssize_t len;
-  bool ok = true;
-  for (uint64_t n = 1; ok && (len = getline(&line, &cap, fp)) >= 0; n++) {
-    if (len > 0 && line[len - 1] == '\n') len--;
-    if (n == 1) {
-      if (len == 0 || line[0] != '#') ok = fail(error, path + ": no header line");
-      continue;
+  r->req_size = static_cast<uint64_t>(req_st.st_size);
+  n->request_file_size = r->req_size;
+  n->index_file_size = static_cast<uint64_t>(index_st.st_size);
+  start_index_reader(&r->index, index_fd, r->worker);
+  std::string fault;
+  bool ok = read_index_header(&r->index, &fault);
+  uint64_t user;
+  while (ok && next_index_user(&r->index, &user, &fault)) {
+    uint64_t first = UINT64_MAX, last = 0;
+    IndexGroup g;
+    while (ok && next_index_group(&r->index, &g, &fault)) {
+      ok = read_group(b, r, g, error);
+      first = std::min(first, g.time_ms);
+      last = std::max(last, g.time_ms);
+      n->requests++;
     }
-    r->where = "vt_index_" + std::to_string(r->worker) + " line " + std::to_string(n);
-    ok = read_user_line(b, r, line, line + len, error);
+    ok = ok && fault.empty();
+    if (ok) profile_add_user(b, r->worker, first, last);
+    n->users++;
+    n->last_time_ms = std::max(n->last_time_ms, last);
   }
-  // getline also stops when a line finds no memory: that is no end of file.
-  if (ok && !feof(fp)) ok = fail(error, "cannot read " + path + ": " + strerror(errno));
-  free(line);
-  fclose(fp);
-  if (r->req_fd >= 0) close(r->req_fd);
+  if (!fault.empty())
+    ok = fail(error, dir.path + "/" + index_reader_where(r->index) + ": " + fault);
+  close(index_fd);
+  close(r->req_fd);
   r->req_fd = -1;
   return ok;
 }
 
-}  // namespace
-
-void read_rejected_by_code(const std::string &dir, std::map<int, uint64_t> *by_code) {
-  DIR *d = opendir(dir.c_str());
-  if (!d) return;
-  while (struct dirent *e = readdir(d)) {
-    const char *name = e->d_name;
-    if (strncmp(name, "error.log.", 10) != 0 || !name[10] ||
-        strspn(name + 10, "0123456789") != strlen(name + 10))
-      continue;
-    // One that cannot be read, or is no regular file, is left out.
-    std::string why;
-    int fd = vtlb_open_regular_file((dir + "/" + name).c_str(), O_RDONLY, &why);
+// Counts the lines of the error logs by their code; a log that breaks a
+// rule is left out, and named.
+void read_rejected_by_code(const PackageDir &dir, Profile *p) {
+  std::vector<std::string> names;
+  std::string why;
+  if (!package_dir_names(dir, &names, &why))
+    p->problems.push_back(dir.path + ": " + why + "; the error logs are not counted");
+  for (const std::string &name : names) {
+    if (!is_error_log_name(name.c_str())) continue;
+    struct stat st;
+    int fd = open_package_file(dir, name, &st, &why);
     FILE *fp = fd >= 0 ? fdopen(fd, "r") : nullptr;
     if (!fp) {
       if (fd >= 0) close(fd);
+      p->problems.push_back(dir.path + "/" + name + ": " + why + "; its records are not counted");
       continue;
     }
     char *line = nullptr;
@@ -398,48 +375,66 @@ void read_rejected_by_code(const std::string &dir, std::map<int, uint64_t> *by_c
       bool too_big;
       size_t digits = vtlb_read_u64(bar + 1, strlen(bar + 1), &code, &too_big);
       if (digits && !too_big && code <= INT_MAX && bar[1 + digits] == '|')
-        (*by_code)[static_cast<int>(code)]++;
+        p->rejected_by_code[static_cast<int>(code)]++;
     }
     free(line);
     fclose(fp);
   }
-  closedir(d);
 }
 
-bool read_package_profile(const std::string &dir, uint64_t bucket_ms, Profile *p,
-                          std::string *error) {
-  struct stat st;
-  if (stat(dir.c_str(), &st) != 0) return fail(error, dir + ": " + strerror(errno));
-  if (!S_ISDIR(st.st_mode)) return fail(error, dir + ": " + strerror(ENOTDIR));
-  int workers = 0;
-  while (stat((dir + "/vt_index_" + std::to_string(workers)).c_str(), &st) == 0) workers++;
-  if (workers == 0) return fail(error, dir + " holds no vt_index_0");
+// The service names and the capture's clock, from a manifest that agrees
+// with the files.
+void use_manifest(const Package &package, const std::vector<std::string> &differ, Profile *p) {
+  if (package.manifest_state != ManifestState::kRead) return;
+  if (!differ.empty()) {
+    for (const std::string &d : differ)
+      p->problems.push_back(package.dir.path + "/" + d +
+                            "; service names and clock times left out");
+    return;
+  }
+  p->has_clock_and_names = true;
+  p->capture_start_ms = package.manifest.capture_start_ms;
+  for (const ManifestService &s : package.manifest.services) {
+    size_t page = static_cast<size_t>(s.page_id);
+    if (page >= p->page_names.size()) p->page_names.resize(page + 1);
+    p->page_names[page] = s.name;
+  }
+}
+
+}  // namespace
+
+bool read_package_profile(const std::string &dir, uint64_t bucket_ms, bool trust_foreign,
+                          Profile *p, std::string *error) {
+  Package package;
+  std::vector<std::string> found;
+  if (!open_package(dir, trust_foreign, &package, &found, error)) return false;
   ProfileBuilder b;
-  profile_begin(&b, workers, bucket_ms);
+  profile_begin(&b, package.workers, bucket_ms);
   std::vector<int64_t> page_head;
-  for (int w = 0; w < workers; w++) {
+  std::vector<std::string> differ;
+  for (int w = 0; w < package.workers; w++) {
     WorkerReader r;
-    r.dir = dir;
+    r.package = &package;
     r.worker = w;
     r.page_head = &page_head;
-    if (!read_worker(&b, &r, error)) return false;
+    WorkerCounts n;
+    if (!read_worker(&b, &r, &n, error)) {
+      close_package(&package);
+      return false;
+    }
+    std::vector<std::string> d = package_disagreements(package, w, n);
+    differ.insert(differ.end(), d.begin(), d.end());
   }
   p->rejected_by_code.clear();
-  read_rejected_by_code(dir, &p->rejected_by_code);
   profile_finish(&b, p);
-  Manifest m;
-  std::string why;
-  ManifestState state = read_manifest(dir, &m, &why);
-  if (state == ManifestState::kUnreadable) p->manifest_note = why;
-  if (state == ManifestState::kRead) {
-    p->has_clock_and_names = true;
-    p->capture_start_ms = m.capture_start_ms;
-    for (const ManifestService &s : m.services) {
-      size_t page = static_cast<size_t>(s.page_id);
-      if (page >= p->page_names.size()) p->page_names.resize(page + 1);
-      p->page_names[page] = s.name;
-    }
-  }
+  for (const std::string &f : found)
+    p->problems.push_back(dir + "/" + f +
+                          (f.rfind(kManifestName, 0) == 0
+                               ? "; service names and clock times left out"
+                               : "; left out"));
+  use_manifest(package, differ, p);
+  read_rejected_by_code(package.dir, p);
+  close_package(&package);
   return true;
 }
 

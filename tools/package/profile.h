@@ -69,7 +69,8 @@ struct Profile {
   bool has_clock_and_names = false;
   uint64_t capture_start_ms = 0;
   std::vector<std::string> page_names;  // by page id
-  std::string manifest_note;            // why a manifest that is there was not used
+  // What the reader left out, and why: "<path>: <rule>; <what is left out>".
+  std::vector<std::string> problems;
 };
 
 // Requests per bucket (or minute): a table for the first kDenseBuckets of
@@ -90,6 +91,7 @@ struct ProfileBuilder {
   int workers = 0;
   uint64_t bucket_ms = 1000;
   uint64_t requests = 0;
+  uint64_t bytes = 0;
   uint64_t body_bytes = 0;
   uint64_t min_ms = UINT64_MAX;
   uint64_t max_ms = 0;
@@ -128,18 +130,17 @@ void profile_finish(ProfileBuilder *b, Profile *p);
 // fixed_head + digits(n) + n. False when no n fits.
 bool body_size_of_entry(uint64_t entry_size, uint64_t fixed_head, uint64_t *body);
 
-// Reads the package in dir: the index files vt_index_0, 1, ... (and one
-// entry head per page from the request files), the error logs and, when
-// there is one, the manifest. False with *error set when the package cannot
-// be read; a manifest that cannot be read is left out, with the reason in
-// manifest_note.
-bool read_package_profile(const std::string &dir, uint64_t bucket_ms, Profile *p,
-                          std::string *error);
+// Reads the package in dir under the trust rules (base/package/package_files.h):
+// the index files vt_index_0, 1, ... (and one entry head per page from the
+// request files), the error logs and, when there is one, the manifest. False
+// with *error set when the package cannot be read, a worker's file breaks a
+// rule among them. What is left out (an error log or a worker's file beyond
+// the workers that breaks a rule, a manifest that cannot be read or that
+// disagrees with the files) is named in p->problems.
+bool read_package_profile(const std::string &dir, uint64_t bucket_ms, bool trust_foreign,
+                          Profile *p, std::string *error);
 
 // The page's service name from the manifest, or "" without one.
 std::string page_name(const Profile &p, int page);
-
-// Counts the lines of dir/error.log.* by their code.
-void read_rejected_by_code(const std::string &dir, std::map<int, uint64_t> *by_code);
 
 #endif  // VT_PACKAGE_PROFILE_H_

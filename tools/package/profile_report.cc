@@ -4,6 +4,7 @@
 #include <stdio.h>
 
 #include "base/core/utc_time.h"
+#include "base/package/json_string.h"
 
 namespace {
 
@@ -54,10 +55,10 @@ std::string format_profile_text(const Profile &p, const std::string &title) {
     add("captured", capture_clock(p, p.first_ms) + " to " + capture_clock(p, p.last_ms));
   std::string peak_at = format_duration(p.peak_bucket_start_ms);
   if (p.has_clock_and_names) peak_at += ", " + capture_clock(p, p.peak_bucket_start_ms);
-  add("requests per second",
-      "mean " + format_rate(p.rps_mean) + ", peak " + format_rate(p.rps_peak) + " (buckets of " +
-          format_rate(static_cast<double>(p.bucket_ms) / 1000.0) + " s; the peak at " + peak_at +
-          ")");
+  add("requests per second", "mean " + format_rate(p.rps_mean) + ", peak " +
+                                 format_rate(p.rps_peak) + " (buckets of " +
+                                 format_rate(static_cast<double>(p.bucket_ms) / 1000.0) +
+                                 " s; the peak at " + peak_at + ")");
   add("requests per minute",
       "mean " + format_rate(p.rpm_mean) + ", peak " + format_count(p.rpm_peak));
   add("users active at once", format_count(p.max_active_users) + " at most");
@@ -73,7 +74,7 @@ std::string format_profile_text(const Profile &p, const std::string &title) {
     out += line;
   }
   out += p.has_clock_and_names ? "\n    page   requests          bytes   share  service\n"
-                        : "\n    page   requests          bytes   share\n";
+                               : "\n    page   requests          bytes   share\n";
   for (const PageFigures &pg : p.per_page) {
     double share = p.requests ? 100.0 * static_cast<double>(pg.requests) / p.requests : 0;
     snprintf(line, sizeof line, "  %6d %10s %14s  %5.1f%%", pg.page,
@@ -94,23 +95,6 @@ std::string format_profile_text(const Profile &p, const std::string &title) {
 
 std::string capture_clock(const Profile &p, uint64_t send_ms) {
   return vtlb_utc_text(p.capture_start_ms + send_ms);
-}
-
-std::string json_string(const std::string &text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char buf[8];
-      snprintf(buf, sizeof buf, "\\u%04x", c);
-      out += buf;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
 }
 
 std::string format_profile_json_members(const Profile &p) {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/package/chart.h"
+#include "base/html/chart.h"
 #include "tools/package/profile.h"
 
 // Milliseconds as "h:mm:ss.mmm".
@@ -29,8 +29,5 @@ std::string format_profile_text(const Profile &p, const std::string &title);
 // The members of the JSON object, without braces; extra members (already
 // formatted, with their leading comma) go after them.
 std::string format_profile_json_members(const Profile &p);
-
-// A JSON string literal.
-std::string json_string(const std::string &text);
 
 #endif  // VT_PACKAGE_PROFILE_REPORT_H_

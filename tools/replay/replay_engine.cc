@@ -8,6 +8,7 @@
 #include <openssl/ssl.h>
 #include <signal.h>
 #include <string.h>
+#include <strings.h>
 #include <sys/epoll.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -29,6 +30,7 @@
 namespace {
 
 constexpr uint32_t kNone = UINT32_MAX;
+constexpr size_t kIndexBlocksBytes = 4 << 20;
 
 int64_t mono_ns() {
   timespec ts;
@@ -79,6 +81,8 @@ struct UserState {
   uint16_t in_flight = 0;
   uint32_t conns = kNone;
   SSL_SESSION *session = nullptr;  // the user's last TLS session, resumed on its next connection
+  std::vector<char> block;         // index bytes read ahead, from block_pos in the index file
+  uint64_t block_pos = 0;
 };
 
 struct Due {
@@ -131,6 +135,9 @@ struct Engine {
   std::vector<char> head_buffer;                  // an entry's head, read to be rewritten
   std::vector<char> write_buffer;                 // one TLS record's worth of a request
   std::vector<ReplayRewriteTally> retried_tally;  // a resent request is not counted again
+  size_t index_block = 4096;       // the bytes of index file each user reads at a time
+  std::vector<char> entry_buffer;  // the entry begin_send reads whole, when it fits
+  std::string_view preread;        // what of it the request being begun sends from memory
 };
 
 // A new TLS session of the connection's user replaces the user's last one.
@@ -195,10 +202,43 @@ void queue_user(Engine *e, uint32_t ui) {
   e->due.push({u.next_planned_ns, ui});
 }
 
+// Reads the user's next group from its block of the index file, reading
+// the next block when fewer bytes are left than its worker's longest group
+// and one more (where a group must end). Each group is checked as the
+// package reader checks one it reads again: one that no longer reads, is
+// longer than any the check met or lies outside the request file means the
+// index changed under the run.
+bool read_group(Engine *e, UserState *u) {
+  const ReplayWorker &wk = e->p->workers[u->ref.worker];
+  size_t need = wk.longest_group + 1, at = static_cast<size_t>(u->ref.index_pos - u->block_pos);
+  if (u->block.empty() || at > u->block.size() || u->block.size() - at < need) {
+    u->block.resize(std::max(need, e->index_block));
+    ssize_t got =
+        pread(wk.index_fd, u->block.data(), u->block.size(), static_cast<off_t>(u->ref.index_pos));
+    u->block.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    u->block_pos = u->ref.index_pos;
+    at = 0;
+  }
+  std::string fault;
+  size_t used =
+      u->block.size() > at
+          ? parse_index_group(u->block.data() + at, u->block.size() - at, &u->next, &fault)
+          : 0;
+  if (used == 0 || used > wk.longest_group || u->next.offset > wk.req_size ||
+      u->next.size > wk.req_size - u->next.offset) {
+    *e->error =
+        e->p->dir + "/vt_index_" + std::to_string(wk.number) + " changed while it was replayed";
+    return false;
+  }
+  u->ref.index_pos += used;
+  if (--u->ref.remaining == 0) std::vector<char>().swap(u->block);
+  return true;
+}
+
 bool load_next(Engine *e, UserState *u) {
   u->has_next = false;
   if (u->ref.remaining == 0) return true;
-  if (!next_replay_group(*e->p, &u->ref, &u->next, e->error)) return false;
+  if (!read_group(e, u)) return false;
   u->has_next = true;
   u->next_planned_ns =
       e->start_ns + static_cast<int64_t>(static_cast<double>(u->next.time_ms - e->p->base_ms) *
@@ -262,6 +302,7 @@ void fail_request(Engine *e, uint32_t ci, ReplayErrorKind kind) {
 
 bool open_socket(Engine *e, uint32_t ci);
 void try_send(Engine *e, uint32_t ci);
+void connected(Engine *e, uint32_t ci, int64_t now);
 
 void watch_deadline(Engine *e, uint32_t ci, int64_t now) {
   e->deadlines.push_back({now + e->timeout_ns, ci, ++e->conns[ci].watch});
@@ -297,13 +338,31 @@ bool prepare_stream(Engine *e, Conn *c, int req_fd, int worker_number) {
   return true;
 }
 
-// The request line says whether the connection is kept (HTTP/1.1) and
-// whether the answer has a body (not for HEAD).
+// Whether the head (as far as it is given, up to its empty line) holds
+// "Connection: keep-alive", in any case: an HTTP/1.0 request that keeps its
+// connection, when the server agrees.
+bool asks_keep_alive(std::string_view head) {
+  head = head.substr(0, head.find("\r\n\r\n"));
+  for (size_t at = head.find("\r\n"); at != std::string_view::npos;
+       at = head.find("\r\n", at + 2)) {
+    std::string_view line = head.substr(at + 2, head.find("\r\n", at + 2) - at - 2);
+    if (line.size() < 11 || strncasecmp(line.data(), "connection:", 11) != 0) continue;
+    std::string_view value = line.substr(11);
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+      value.remove_prefix(1);
+    if (value.size() >= 10 && strncasecmp(value.data(), "keep-alive", 10) == 0) return true;
+  }
+  return false;
+}
+
+// The request line says whether the connection is kept (HTTP/1.1, or 1.0
+// asking for it) and whether the answer has a body (not for HEAD).
 void note_request_line(Conn *c, std::string_view head) {
   std::string_view request_line = head.substr(0, head.find("\r\n"));
   c->head_request = request_line.substr(0, 5) == "HEAD ";
-  c->close_after =
-      request_line.size() >= 9 && request_line.substr(request_line.size() - 9) == " HTTP/1.0";
+  c->close_after = request_line.size() >= 9 &&
+                   request_line.substr(request_line.size() - 9) == " HTTP/1.0" &&
+                   !asks_keep_alive(head);
 }
 
 // The first byte of the request goes out now.
@@ -327,10 +386,14 @@ void begin_send(Engine *e, uint32_t ci, int64_t now) {
     } else if (c.ssl) {
       c.line_pending = true;
     } else {
-      char line[512];
-      ssize_t got = pread(wk.req_fd, line, std::min<uint64_t>(sizeof line, c.group.size - 1),
+      // Read whole when it fits the buffer: a small entry goes out faster
+      // from memory than through sendfile, and its line comes with it.
+      std::vector<char> &buf = e->entry_buffer;
+      if (buf.empty()) buf.resize(65536);
+      ssize_t got = pread(wk.req_fd, buf.data(), std::min<uint64_t>(buf.size(), c.stream_len),
                           static_cast<off_t>(c.group.offset));
-      note_request_line(&c, std::string_view(line, got > 0 ? static_cast<size_t>(got) : 0));
+      e->preread = std::string_view(buf.data(), got > 0 ? static_cast<size_t>(got) : 0);
+      note_request_line(&c, e->preread);
     }
     c.send_ns = now;
     c.sent = true;
@@ -345,6 +408,7 @@ void begin_send(Engine *e, uint32_t ci, int64_t now) {
   }
   watch_deadline(e, ci, now);
   try_send(e, ci);
+  e->preread = {};
 }
 
 // Copies len bytes of c's stream from stream_pos into buf; false when the
@@ -365,10 +429,13 @@ bool fill_from_stream(const Conn &c, int req_fd, char *buf, size_t len) {
   return true;
 }
 
+// How sending on went: on (done, or waiting for the socket), the peer went
+// away, or the request file ended early (it changed under the run).
+enum SendState { kSendOn, kSendPeerGone, kSendFileShort };
+
 // Sends on over TLS, a record at a time from the shared write buffer; a
 // write that must be repeated is repeated with the same bytes, read again.
-// False when the request failed.
-bool send_tls(Engine *e, Conn &c, int req_fd) {
+SendState send_tls(Engine *e, Conn &c, int req_fd) {
   std::vector<char> &buf = e->write_buffer;
   if (buf.empty()) buf.resize(16384);
   while (c.stream_pos < c.stream_len) {
@@ -376,7 +443,7 @@ bool send_tls(Engine *e, Conn &c, int req_fd) {
         c.tls_retry_len
             ? c.tls_retry_len
             : static_cast<size_t>(std::min<uint64_t>(buf.size(), c.stream_len - c.stream_pos));
-    if (!fill_from_stream(c, req_fd, buf.data(), len)) return false;
+    if (!fill_from_stream(c, req_fd, buf.data(), len)) return kSendFileShort;
     if (c.line_pending) {
       note_request_line(&c, std::string_view(buf.data(), len));
       c.line_pending = false;
@@ -390,22 +457,29 @@ bool send_tls(Engine *e, Conn &c, int req_fd) {
     int kind = SSL_get_error(c.ssl, n);
     if (kind == SSL_ERROR_WANT_WRITE || kind == SSL_ERROR_WANT_READ) {
       c.tls_retry_len = static_cast<uint32_t>(len);
-      return true;  // the next event continues
+      return kSendOn;  // the next event continues
     }
-    return false;  // the connection ends, and its errors with it
+    return kSendPeerGone;  // the connection ends, and its errors with it
   }
-  return true;
+  return kSendOn;
 }
 
-// Sends on over plain TCP: the rewritten head, then the file part straight
-// from the request file. False when the request failed.
-bool send_plain(Conn &c, int req_fd) {
+// Sends on over plain TCP: the rewritten head, then the file part: first
+// what `preread` holds of it (read with the request line), then straight
+// from the request file.
+SendState send_plain(Conn &c, int req_fd, std::string_view preread) {
   while (c.stream_pos < c.stream_len) {
     ssize_t n;
-    if (c.stream_pos < c.head.size()) {
+    bool from_file = c.stream_pos >= c.head.size();
+    uint64_t file_part = c.stream_pos - (from_file ? c.head.size() : c.stream_pos);
+    if (!from_file) {
       int more = c.stream_len > c.head.size() ? MSG_MORE : 0;
       n = send(c.fd, c.head.data() + c.stream_pos, c.head.size() - c.stream_pos,
                MSG_NOSIGNAL | more);
+    } else if (file_part < preread.size()) {
+      int more = c.stream_len - c.stream_pos > preread.size() - file_part ? MSG_MORE : 0;
+      n = send(c.fd, preread.data() + file_part, preread.size() - file_part, MSG_NOSIGNAL | more);
+      if (n < 0 && errno != EAGAIN && errno != EINTR) return kSendPeerGone;
     } else {
       off_t off = static_cast<off_t>(c.body_off + (c.stream_pos - c.head.size()));
       n = sendfile(c.fd, req_fd, &off, c.stream_len - c.stream_pos);
@@ -415,18 +489,27 @@ bool send_plain(Conn &c, int req_fd) {
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno == EAGAIN) return true;  // EPOLLOUT continues
-    // The peer went away, or the request file ended early (it changed).
-    return false;
+    if (n < 0 && errno == EAGAIN) return kSendOn;  // EPOLLOUT continues
+    // sendfile gives 0 at the end of the file; an error of its own reading
+    // (EIO) is the file's too.
+    if (from_file && (n == 0 || errno == EIO)) return kSendFileShort;
+    return kSendPeerGone;
   }
-  return true;
+  return kSendOn;
 }
+
+bool retry(Engine *e, uint32_t ci);
 
 void try_send(Engine *e, uint32_t ci) {
   Conn &c = e->conns[ci];
   int req_fd = e->p->workers[e->users[c.user].ref.worker].req_fd;
-  if (!(c.ssl ? send_tls(e, c, req_fd) : send_plain(c, req_fd))) {
+  SendState state = c.ssl ? send_tls(e, c, req_fd) : send_plain(c, req_fd, e->preread);
+  if (state == kSendFileShort) {
     fail_request(e, ci, kErrorReset);
+    return;
+  }
+  if (state == kSendPeerGone) {
+    if (!retry(e, ci)) fail_request(e, ci, c.got_bytes ? kErrorReset : kErrorClosed);
     return;
   }
   if (c.stream_pos == c.stream_len) c.state = kWaiting;
@@ -450,7 +533,8 @@ void continue_handshake(Engine *e, uint32_t ci, int64_t now) {
   int kind = SSL_get_error(c.ssl, r);
   if (kind == SSL_ERROR_WANT_READ || kind == SSL_ERROR_WANT_WRITE) return;
   if (e->stats->tls.first_failure.empty()) {
-    std::string why = replay_tls_failure(c.ssl, r);
+    std::string why = replay_tls_failure(c.ssl, r), advice = replay_tls_advice(c.ssl, why);
+    if (!advice.empty()) why += " (" + advice + ")";
     e->stats->tls.first_failure =
         replay_tls_verify_failed(c.ssl)
             ? "certificate refused for the name " + e->t->tls.name + ": " + why
@@ -555,11 +639,16 @@ bool open_socket(Engine *e, uint32_t ci) {
   return false;
 }
 
-// The kept connection closed under a request that got no answer: send it
-// once more on a new connection, as a browser would.
+// The kept connection closed under a request that got no answer: the
+// request goes out once more on a new connection when it had not gone out
+// whole (the server cannot have taken it), or, with --retry-closed, even
+// when it had. A request sent whole may have been taken: a POST sent twice
+// is not the same as once, and a resend would hide that the server dropped
+// it.
 bool retry(Engine *e, uint32_t ci) {
   Conn &c = e->conns[ci];
   if (!c.reused || c.retried || c.got_bytes || e->stopping) return false;
+  if (c.stream_pos == c.stream_len && !e->o->retry_closed) return false;
   end_tls(&c);
   close(c.fd);
   c.fd = -1;
@@ -646,7 +735,7 @@ void on_readable(Engine *e, uint32_t ci, int64_t now, bool closing) {
       }
     }
     if (retry(e, ci)) return;
-    fail_request(e, ci, kErrorReset);
+    fail_request(e, ci, c.got_bytes ? kErrorReset : kErrorClosed);
     return;
   }
 }
@@ -732,12 +821,12 @@ void begin_stop(Engine *e, const char *why) {
     e->due.pop();
   }
   // Connections still opening carry requests that were due but never sent,
-  // or, when they reopen a kept connection, sent once and not answered.
+  // or, when they reopen a kept connection, sent once and closed unanswered.
   for (uint32_t ci = 0; ci < e->conns.size(); ci++) {
     Conn &c = e->conns[ci];
     if (c.state != kConnecting && c.state != kHandshaking) continue;
     if (c.retried) {
-      fail_request(e, ci, kErrorReset);
+      fail_request(e, ci, kErrorClosed);
       continue;
     }
     uint32_t ui = c.user;
@@ -950,6 +1039,10 @@ bool run_replay(const ReplayOptions &o, ReplayPackage *p, const ReplayTarget &t,
       e.users.emplace_back();
       e.users.back().ref = p->users[i];
     }
+    // Reading the index a block at a time saves a read per request; the
+    // blocks of all users stay within kIndexBlocksBytes.
+    e.index_block =
+        std::clamp<size_t>(kIndexBlocksBytes / std::max<size_t>(1, e.users.size()), 256, 4096);
   }
   std::vector<char> ok(parts, 0);
   std::vector<std::thread> threads;

@@ -7,6 +7,7 @@
 
 #include <stdint.h>
 #include <stdio.h>
+
 #include <map>
 #include <string>
 #include <vector>
@@ -21,11 +22,11 @@ struct ReplayResultsFile;
 
 // What a replay runs with besides its options, package and target.
 struct ReplayRunContext {
-  int stop_fd = -1;               // the replay stops sending once it is readable (SIGINT)
-  FILE *progress_out = nullptr;   // a progress line at most once a second
-  size_t progress_width = 0;      // the terminal's columns (0: no limit)
+  int stop_fd = -1;                      // the replay stops sending once it is readable (SIGINT)
+  FILE *progress_out = nullptr;          // a progress line at most once a second
+  size_t progress_width = 0;             // the terminal's columns (0: no limit)
   ReplayResultsFile *results = nullptr;  // --results
-  int64_t start_ns = 0;           // CLOCK_MONOTONIC of time 0 of the schedule; 0: at once
+  int64_t start_ns = 0;                  // CLOCK_MONOTONIC of time 0 of the schedule; 0: at once
   int64_t start_unix_us = 0;      // the same moment on the system's clock (0: read at the start)
   int64_t capture_start_ms = -1;  // the capture's clock time of package time 0 (the manifest)
 };

@@ -67,9 +67,15 @@ std::string body_of(const std::string &request) {
 
 TEST(ReplayEngine, SendsEachUsersEntriesInOrderAtTheirTimesOnOneConnection) {
   TestDir d;
+  std::string big(100000, 'z');
   std::vector<TestUser> users = {
-      {1, 0, {{0, 1, "<u1 n=0/>"}, {120, 2, "<u1 n=1/>"}, {130, 1, "<u1 n=2/>"}}},
-      {2, 1, {{40, 1, "<u2 n=0/>"}, {300, 1, "<u2 n=1/>"}}},
+      // (Its last entry is larger than the buffer an entry is sent from.)
+      {1, 0, {{0, 1, "<u1 n=0/>"}, {120, 2, "<u1 n=1/>"}, {130, 1, "<u1 n=2/>" + big}}},
+      // HTTP/1.0 asking to keep its connection (in any case) keeps it.
+      {2,
+       1,
+       {{40, 1, "<u2 n=0/>", "POST /k HTTP/1.0", "connection:  Keep-Alive\r\n"},
+        {300, 1, "<u2 n=1/>", "POST /k HTTP/1.0", "connection:  Keep-Alive\r\n"}}},
       {3,
        0,
        {{60, 3, "<u3 n=0/>", "POST /old HTTP/1.0"}, {200, 3, "<u3 n=1/>", "POST /old HTTP/1.0"}}},
@@ -90,8 +96,9 @@ TEST(ReplayEngine, SendsEachUsersEntriesInOrderAtTheirTimesOnOneConnection) {
     ASSERT_TRUE(r.ok) << r.error;
     std::vector<Received> got = server.received();
     ASSERT_EQ(got.size(), 10u);
-    // Every request arrived whole, unchanged, not before its time, and soon
-    // after it (the bound leaves room for sanitizer builds on a busy machine).
+    // Every request arrived whole, unchanged and not before its time (how
+    // soon after it is the lag's, measured by the benchmark: a busy machine
+    // makes any bound here a matter of luck).
     std::map<std::string, const TestRequest *> by_body;
     for (const TestUser &u : users)
       for (const TestRequest &q : u.requests) by_body[q.body] = &q;
@@ -101,24 +108,24 @@ TEST(ReplayEngine, SendsEachUsersEntriesInOrderAtTheirTimesOnOneConnection) {
       EXPECT_EQ(g.request, test_entry_request(*q));
       int64_t planned = r.stats.start_ns + static_cast<int64_t>(q->time_ms) * 1000000;
       EXPECT_GE(g.at_ns, planned) << q->body;
-      EXPECT_LT(g.at_ns - planned, 100000000) << q->body;
       per_user[q->body[2]].push_back(&g);
     }
     for (auto &[user, list] : per_user)
       for (size_t i = 0; i < list.size(); i++)
         EXPECT_NE(list[i]->request.find(" n=" + std::to_string(i)), std::string::npos) << user;
-    // HTTP/1.1 users keep their connection; the HTTP/1.0 one opens one per request.
+    // HTTP/1.1 users keep their connection; the HTTP/1.0 one opens one per
+    // request unless it asks for keep-alive.
     EXPECT_EQ(per_user['1'][0]->conn, per_user['1'][2]->conn);
+    EXPECT_EQ(per_user['2'][0]->conn, per_user['2'][1]->conn);
     EXPECT_EQ(per_user['4'][0]->conn, per_user['4'][2]->conn);
     EXPECT_NE(per_user['1'][0]->conn, per_user['2'][0]->conn);
     EXPECT_NE(per_user['3'][0]->conn, per_user['3'][1]->conn);
     EXPECT_EQ(server.connections, 5);
     // Each user's first connection is a full handshake; the HTTP/1.0 user's
     // second one resumes its session, the handshake timed apart.
-    EXPECT_EQ(r.stats.tls.handshakes, over_tls ? 5u : 0u);
-    EXPECT_EQ(r.stats.tls.resumed, over_tls ? 1u : 0u);
-    EXPECT_EQ(server.resumed, over_tls ? 1 : 0);
-    EXPECT_EQ(r.stats.tls.handshake_ns.total, r.stats.tls.handshakes);
+    EXPECT_EQ(std::make_tuple(r.stats.tls.handshakes, r.stats.tls.resumed, server.resumed.load(),
+                              r.stats.tls.handshake_ns.total),
+              over_tls ? std::make_tuple(5ul, 1ul, 1, 5ul) : std::make_tuple(0ul, 0ul, 0, 0ul));
     // Each is timed from its own start to its end: more than nothing, even
     // when it ends within the call that began it, and far less than the run.
     if (over_tls) {
@@ -132,12 +139,11 @@ TEST(ReplayEngine, SendsEachUsersEntriesInOrderAtTheirTimesOnOneConnection) {
 
     // The counts by status, page and kind: the next test, and the nginx case.
     const ReplayStats &s = r.stats;
-    EXPECT_EQ(s.counts.completed, 10u);
+    EXPECT_EQ(counts_line(s), "planned 10, sent 10, completed 10, errors 0 (); 200: 10");
     ASSERT_EQ(s.workers.size(), 2u);
-    EXPECT_EQ(s.workers[0].users, 2u);
-    EXPECT_EQ(s.workers[0].counts.completed, 5u);
-    EXPECT_EQ(s.workers[1].counts.sent, 5u);
-    EXPECT_LT(s.lag_ns.max, 100000000u);
+    EXPECT_EQ(std::make_tuple(s.workers[0].users, s.workers[0].counts.completed,
+                              s.workers[1].counts.sent),
+              std::make_tuple(2u, 5u, 5u));
     EXPECT_NEAR(s.planned_span_s, 0.3, 0.001);
     // The package times it sent, from the first request's to the last one's.
     EXPECT_EQ(std::make_pair(s.package_start_ms, s.package_last_ms),
@@ -169,14 +175,13 @@ TEST(ReplayEngine, AConnectionClosedWithItsAnswerIsNotUsedAgain) {
   ReplayRun r = replay(d.path, server.port);
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_EQ(r.stats.timeline.column_ms, 1u);
-  EXPECT_EQ(r.stats.counts.completed, 40u);
-  EXPECT_EQ(r.stats.retries, 0u);
+  EXPECT_EQ(counts_line(r.stats), "planned 40, sent 40, completed 40, errors 0 (); 200: 40");
   EXPECT_EQ(server.connections, 40);
 }
 
 // A server that resets the connection while a long request is still going
-// out: the rest cannot be sent, the request ends there, and the user's next
-// one goes out on a new connection.
+// out: the rest cannot be sent, the request ends there, closed before its
+// answer, and the user's next one goes out on a new connection.
 TEST(ReplayEngine, ARequestTheServerResetsHalfSentEndsThere) {
   TestDir d;
   TestRequest big{0, 0, "reset" + std::string(16 << 20, 'x')};
@@ -187,10 +192,7 @@ TEST(ReplayEngine, ARequestTheServerResetsHalfSentEndsThere) {
   o.timeout_ms = 5000;
   ReplayRun r = replay(d.path, server.port, o);
   ASSERT_TRUE(r.ok) << r.error;
-  EXPECT_EQ(r.stats.counts.sent, 2u);
-  EXPECT_EQ(r.stats.counts.completed, 1u);
-  EXPECT_EQ(r.stats.counts.errors, 1u);
-  EXPECT_EQ(r.stats.errors[kErrorReset], 1u);
+  EXPECT_EQ(counts_line(r.stats), "planned 2, sent 2, completed 1, errors 1 (closed 1); 200: 1");
   EXPECT_EQ(server.connections, 2);
   EXPECT_EQ(body_of(server.received().back().request), "<after/>");
 }
@@ -224,31 +226,32 @@ TEST(ReplayEngine, TimelineColumnsFollowTheSchedulesLength) {
   EXPECT_GT(r.stats.send_span_s, 0);
 }
 
-// A kept connection reset before its answer is opened again and the request
-// sent once more; reset again, it fails. Each request gets its own second try.
-// A new connection reset (user 2's) gets none. A header rule counts each
-// request once, however often it is sent.
-TEST(ReplayEngine, ARequestOnAResetKeptConnectionIsSentAgainOnce) {
+// A kept connection that closes under a request sent whole, before any byte
+// of its answer, fails the request as "closed": the server may have taken
+// it. Only --retry-closed sends it once more on a new connection (counted as
+// a retry, its header rules counted once); closed again, it fails. A new
+// connection closed (user 2's) is never retried.
+TEST(ReplayEngine, ARequestClosedBeforeItsAnswerFailsUnlessAskedToResend) {
   TestDir d;
   write_test_package(d.path, 1,
-                     {{1, 0, {{0, 0, "a"}, {100, 0, "reset"}, {200, 0, "b"}, {300, 0, "reset"}}},
-                      {2, 0, {{0, 0, "reset"}}}});
-  ScriptedServer server;
-  ReplayOptions o;
+                     {{1, 0, {{0, 0, "a"}, {100, 0, "reset"}, {200, 0, "b"}, {300, 0, "drop"}}},
+                      {2, 0, {{0, 0, "drop"}}}});
   ReplayHeaderRule rule;
   std::string error;
   ASSERT_TRUE(parse_header_rule("X-New: 1", &rule, &error)) << error;
-  add_header_rule(&o.headers, rule);
-  ReplayRun r = replay(d.path, server.port, o);
-  ASSERT_TRUE(r.ok) << r.error;
-  EXPECT_EQ(r.stats.retries, 2u);
-  EXPECT_EQ(r.stats.counts.completed, 2u);
-  EXPECT_EQ(r.stats.counts.errors, 3u);
-  std::vector<Received> got = server.received();
-  ASSERT_EQ(got.size(), 7u);
-  for (const Received &g : got) EXPECT_NE(g.request.find("\r\nX-New: 1\r\n"), std::string::npos);
-  ASSERT_EQ(r.stats.rewrites.size(), 1u);
-  EXPECT_EQ(r.stats.rewrites[0].added, 5u);
+  for (bool resend : {false, true}) {
+    SCOPED_TRACE(resend ? "--retry-closed" : "by default");
+    ScriptedServer server;
+    ReplayOptions o;
+    o.retry_closed = resend;
+    add_header_rule(&o.headers, rule);
+    ReplayRun r = replay(d.path, server.port, o);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.stats.retries, resend ? 2u : 0u);
+    EXPECT_EQ(counts_line(r.stats), "planned 5, sent 5, completed 2, errors 3 (closed 3); 200: 2");
+    EXPECT_EQ(server.received().size(), resend ? 7u : 5u);
+    EXPECT_EQ(r.stats.rewrites.at(0).added, 5u);
+  }
 }
 
 TEST(ReplayEngine, CountsEachShapeOfAnswerAndGoesOnWithTheUser) {
@@ -270,9 +273,7 @@ TEST(ReplayEngine, CountsEachShapeOfAnswerAndGoesOnWithTheUser) {
                       user(13, "status 001"),  // no status: a parse error
                       user(14, "interim"),
                       // an answer to HEAD has no body, whatever its length says
-                      {9, 0, {{0, 0, "<head/>", "HEAD /h HTTP/1.1"}, {50, 1, "<after/>"}}},
-                      // the next request goes out on the kept connection as it closes
-                      {7, 0, {{0, 0, "close"}, {0, 1, "<right after/>"}}}});
+                      {9, 0, {{0, 0, "<head/>", "HEAD /h HTTP/1.1"}, {50, 1, "<after/>"}}}});
   // One thread, and three that share the users and add up their counts;
   // plain and TLS.
   TlsFixture tls;
@@ -284,27 +285,17 @@ TEST(ReplayEngine, CountsEachShapeOfAnswerAndGoesOnWithTheUser) {
     ReplayRun r = replay(d.path, server.port, o, threads < 0 ? tls.cacert : "");
     ASSERT_TRUE(r.ok) << r.error;
     const ReplayStats &s = r.stats;
-    EXPECT_EQ(s.counts.planned, 28u) << threads;
-    EXPECT_EQ(s.counts.sent, 28u);
-    // chunked, close, plain, trickle, head, unsized, interim, every second
-    // request
-    EXPECT_EQ(s.counts.completed, 22u);
-    EXPECT_EQ(s.counts.errors, 6u);
-    // reset, an answer cut short by the close, and one without a length
-    // that a reset ended
-    EXPECT_EQ(s.errors[kErrorReset], 3u);
-    EXPECT_EQ(s.errors[kErrorParse], 2u);
-    EXPECT_EQ(s.errors[kErrorTimeout], 1u);
-    EXPECT_EQ(s.errors[kErrorConnect], 0u);
-    EXPECT_EQ(s.status.at(201), 1u);
-    EXPECT_EQ(s.status.at(200), 21u);
-    EXPECT_EQ(s.status.size(), 2u);  // interim answers are not counted
-    EXPECT_EQ(s.pages.at(0).counts.errors, 6u);
-    EXPECT_EQ(s.pages.at(1).counts.completed, 14u);
-    EXPECT_EQ(s.workers[0].counts.completed, 22u);
-    EXPECT_EQ(s.latency_ns.total, 22u);
-    EXPECT_EQ(s.lag_ns.total, 28u);
-    EXPECT_GE(server.received().size(), 28u);
+    // Answered: chunked, close, plain, trickle, head, unsized, interim (its
+    // interim answers not counted) and every second request. Reset: an
+    // answer cut short by the close, one without a length that a reset
+    // ended; closed: the reset before any answer byte; parse: garbage, 001.
+    EXPECT_EQ(counts_line(s),
+              "planned 26, sent 26, completed 20, errors 6 (reset 2, timeout 1, parse 2, closed "
+              "1); 200: 19, 201: 1")
+        << threads;
+    EXPECT_EQ(std::make_tuple(s.pages.at(0).counts.errors, s.pages.at(1).counts.completed,
+                              s.workers[0].counts.completed, s.latency_ns.total, s.lag_ns.total),
+              std::make_tuple(6u, 13u, 20u, 20u, 26u));
   }
 }
 
@@ -324,8 +315,7 @@ TEST(ReplayEngine, ConnectionsPerUserLetRequestsOverlap) {
     if (n == 1) {
       EXPECT_GE(spread, 600000000) << "each request waits for the answer before it";
     } else {
-      EXPECT_LT(spread, 250000000) << "three in flight at once";
-      EXPECT_EQ(server.connections, 3);
+      EXPECT_EQ(server.connections, 3);  // three in flight at once
     }
     EXPECT_EQ(r.stats.max_in_flight, static_cast<uint64_t>(n));
     // All three due at 0, in the first column however wide (1 ms when the
@@ -402,23 +392,23 @@ TEST(ReplayEngine, WaitsForAnswersInFlightAtAStopWithoutSpinning) {
   EXPECT_LT(cpu_us(after) - cpu_us(before), 250000);
 }
 
-// Each group of the index is read when the one before it goes out: an index
-// cut short meanwhile ends the run naming the file, whether the group read
-// is one to send or one only counted as due when the duration stops the run
-// (the first answer never comes, so the user still waits for it then).
+// The index is read again in blocks of up to 4 KB as its groups go out: an
+// index cut short meanwhile ends the run naming the file, whether the group
+// read is one to send or one only counted as due when the duration stops the
+// run (the first answer never comes, so the user still waits for it then).
 TEST(ReplayEngine, AnIndexCutShortDuringTheRunEndsIt) {
   for (bool stopped : {false, true}) {
     SCOPED_TRACE(stopped ? "stopped by the duration" : "sending");
     TestDir d;
-    write_test_package(
-        d.path, 1,
-        {{1, 0, {{0, 0, stopped ? "silent" : "a"}, {300, 0, "b"}, {600, 0, "c"}, {900, 0, "d"}}}});
+    TestUser u{1, 0, {{0, 0, stopped ? "silent" : "a"}}};
+    for (uint64_t k = 0; k < 400; k++) u.requests.push_back({300 + k / 2, 0});  // 6 KB of groups
+    write_test_package(d.path, 1, {u});
     ScriptedServer server;
     ReplayOptions o;
     if (stopped) o.duration_s = 0.5, o.timeout_ms = 700;
     ReplayRun r;
     std::thread run([&] { r = replay(d.path, server.port, o); });
-    // The first request is out, and the second group read with it.
+    // The first request is out, and the first block read with it.
     for (int i = 0; i < 5000 && server.received().empty(); i++) usleep(1000);
     std::ofstream(d.path + "/vt_index_0", std::ios::binary) << "#user_id\n";
     run.join();
@@ -506,10 +496,8 @@ TEST(ReplayEngine, ConnectsRefusedOrNeverAnsweredAreConnectErrors) {
     int64_t start = test_now_ns();
     ReplayRun r = replay(d.path, port, o);
     ASSERT_TRUE(r.ok) << r.error;
-    EXPECT_EQ(r.stats.errors[kErrorConnect], 2u);
-    EXPECT_EQ(r.stats.counts.sent, 0u);
+    EXPECT_EQ(counts_line(r.stats), "planned 2, sent 0, completed 0, errors 2 (connect 2)");
     EXPECT_EQ(r.stats.bytes_sent + r.stats.bytes_received, 0u);
-    EXPECT_EQ(r.stats.counts.planned, 2u);
     EXPECT_LT(test_now_ns() - start, 10000000000);
     // Unsent, each failure falls in the timeline's column of the time it failed.
     std::vector<uint64_t> failed_at_ms;
@@ -526,46 +514,9 @@ TEST(ReplayEngine, ConnectsRefusedOrNeverAnsweredAreConnectErrors) {
   ReplayRun r = replay(d.path, ntohs(a.sin_port), o);
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_EQ(r.stats.stopped_by, "duration");
-  EXPECT_EQ(r.stats.counts.planned, 1u);
-  EXPECT_EQ(r.stats.counts.sent, 0u);
-  EXPECT_EQ(r.stats.counts.errors, 0u);
+  EXPECT_EQ(counts_line(r.stats), "planned 1, sent 0, completed 0, errors 0 ()");
   close(queued);
   close(listener);
-}
-
-TEST(ReplayEngine, CountsAnswersOutsideTheOkStatusesAsFailed) {
-  TestDir d;
-  write_test_package(d.path, 2,
-                     {{1, 0, {{0, 0, "status 503"}, {10, 1, "status 404"}, {20, 1, "plain"}}},
-                      {2, 1, {{0, 1, "status 302"}, {10, 0, "reset"}}}});
-  // 503 and 404 on pages 0 and 1 of worker 0, 200 on page 1 of worker 0;
-  // 302 on page 1 of worker 1, its reset on page 0.
-  struct Case {
-    const char *ok_status;
-    uint64_t bad_status, page1_bad, worker0_bad;  // page 0 has the 503 alone
-  };
-  for (const Case &c : {Case{"2xx,3xx", 2, 1, 2}, Case{"2xx,404", 2, 1, 1},
-                        Case{"200,3xx,404,5xx", 0, 0, 0}, Case{"1xx", 4, 3, 3}}) {
-    SCOPED_TRACE(c.ok_status);
-    ReplayOptions o;
-    std::string error;
-    ASSERT_TRUE(parse_status_set(c.ok_status, &o.ok_status, &error)) << error;
-    ScriptedServer server;
-    ReplayRun r = replay(d.path, server.port, o);
-    ASSERT_TRUE(r.ok) << r.error;
-    const ReplayStats &s = r.stats;
-    EXPECT_EQ(s.counts.completed, 4u);
-    EXPECT_EQ(s.counts.errors, 1u);
-    EXPECT_EQ(s.counts.bad_status, c.bad_status);
-    EXPECT_EQ(replay_failed(s.counts), c.bad_status + 1);
-    EXPECT_DOUBLE_EQ(replay_failed_ratio(s), (c.bad_status + 1) / 5.0);
-    // Every status is counted, ok or not; the failed ones also by page and worker.
-    EXPECT_EQ(s.status.size(), 4u);
-    EXPECT_EQ(replay_failed(s.pages.at(0).counts), (c.bad_status > 0) + 1u);
-    EXPECT_EQ(s.pages.at(1).counts.bad_status, c.page1_bad);
-    EXPECT_EQ(s.workers[0].counts.bad_status, c.worker0_bad);
-    EXPECT_EQ(replay_failed(s.workers[1].counts), c.bad_status - c.worker0_bad + 1);
-  }
 }
 
 TEST(ReplayEngine, RewritesTheHeadOfEveryRequestAndNeverItsBody) {
@@ -638,78 +589,6 @@ TEST(ReplayEngine, RewritesTheHeadOfEveryRequestAndNeverItsBody) {
                          "bytes; --host and --header need it");
 }
 
-// A released target gives its TLS context, and the certificates read into
-// it, back to the allocator, and so does its probe its connection's TLS
-// object. (The address sanitizer's allocator does not report through
-// mallinfo2; its leak check covers the same ground there.)
-TEST(ReplayEngine, AReleasedTargetFreesItsTlsContext) {
-  TlsFixture tls;
-  ScriptedServer server(&tls.certificate);
-  std::string error;
-  ReplayTarget t;
-  auto make_and_release = [&] {
-    ASSERT_TRUE(make_replay_tls("127.0.0.1", tls.cacert, false, &t.tls, &error)) << error;
-    ASSERT_TRUE(resolve_replay_target(
-        {ReplayScheme::kHttps, "127.0.0.1", std::to_string(server.port)}, &t, &error))
-        << error;
-    ASSERT_TRUE(probe_replay_target(t, 5000, &error)) << error;
-    release_replay_target(&t);
-  };
-  make_and_release();  // what the library makes once stays
-  ASSERT_TRUE(server.wait_idle());
-  size_t before = mallinfo2().uordblks;
-  // A context with its certificate holds some 18 KB, a TLS object of the
-  // probe more; the library's own caches grow by some 75 KB in all.
-  for (int i = 0; i < 50; i++) make_and_release();
-  ASSERT_TRUE(server.wait_idle());
-  EXPECT_LT(mallinfo2().uordblks, before + 50 * 4096);
-  // A context whose certificates cannot be read is freed at once. The reason
-  // is its own, not one that earlier work left queued.
-  ERR_raise(ERR_LIB_X509, X509_R_CERT_ALREADY_IN_HASH_TABLE);
-  ReplayTls unread;
-  EXPECT_FALSE(make_replay_tls("127.0.0.1", tls.cacert + ".none", false, &unread, &error));
-  EXPECT_EQ(unread.ctx, nullptr);
-  EXPECT_EQ(error, "cannot read --cacert " + tls.cacert + ".none: No such file or directory");
-  // A name too long for SNI (over 255 bytes) gets no TLS object, and the one
-  // begun for it goes back (some 6 KB each).
-  ReplayTls long_name;
-  ASSERT_TRUE(make_replay_tls(std::string(300, 'a'), "", true, &long_name, &error)) << error;
-  EXPECT_EQ(new_replay_ssl(long_name, 0), nullptr);
-  before = mallinfo2().uordblks;
-  for (int i = 0; i < 50; i++) EXPECT_EQ(new_replay_ssl(long_name, 0), nullptr);
-  EXPECT_LT(mallinfo2().uordblks, before + 50 * 1024);
-  free_replay_tls(&long_name);
-}
-
-// Each user's TLS sessions go back to the allocator: the one a newer
-// replaces, the last when the user is done, and that of a user the run's
-// end cut short. (As above, not under the address sanitizer.)
-TEST(ReplayEngine, UsersTlsSessionsAreFreed) {
-  TestDir d;
-  std::vector<TestUser> users;
-  for (uint64_t id = 1; id <= 100; id++) {
-    users.push_back({id, 0, {{0, 0}, {1, 0}}});
-    if (id % 2 == 0) users.back().requests.push_back({60000, 0});  // past --duration
-  }
-  write_test_package(d.path, 1, users);
-  TlsFixture tls;
-  ReplayOptions o;
-  o.duration_s = 2;
-  auto replay_all = [&] {
-    ScriptedServer server(&tls.certificate);
-    ReplayRun r = replay(d.path, server.port, o, tls.cacert);
-    ASSERT_TRUE(r.ok) << r.error;
-    EXPECT_EQ(r.stats.counts.completed, 200u);
-  };
-  replay_all();  // what the library makes once stays
-  replay_all();
-  size_t before = mallinfo2().uordblks;
-  replay_all();
-  // A session with the server's certificate holds some 6 KB; the library's own
-  // caches grow by some 40 KB in all.
-  EXPECT_LT(mallinfo2().uordblks, before + 100 * 1024);
-}
-
 TEST(ReplayEngine, FailedHandshakesAreTlsErrorsWithTheirReason) {
   TestDir d;
   write_test_package(d.path, 1, {{1, 0, {{0, 0, "a"}, {10, 0, "b"}}}, {2, 0, {{5, 0, "c"}}}});
@@ -723,17 +602,18 @@ TEST(ReplayEngine, FailedHandshakesAreTlsErrorsWithTheirReason) {
     const char *reason;
   };
   // A certificate the client does not trust; a server that speaks no TLS.
-  for (const Case &c : {Case{"untrusted", true, other.path + "/cert.pem",
-                             "certificate refused for the name 127.0.0.1: self-signed certificate"},
-                        Case{"plain server", false, tls.cacert, "no handshake within --timeout"}}) {
+  for (const Case &c :
+       {Case{"untrusted", true, other.path + "/cert.pem",
+             "certificate refused for the name 127.0.0.1: self-signed certificate "
+             "(--cacert FILE trusts another authority; --insecure skips the check)"},
+        Case{"plain server", false, tls.cacert, "no handshake within --timeout"}}) {
     SCOPED_TRACE(c.what);
     ScriptedServer server(c.tls_server ? &tls.certificate : nullptr);
     ReplayOptions o;
     o.timeout_ms = 300;
     ReplayRun r = replay(d.path, server.port, o, c.cacert);
     ASSERT_TRUE(r.ok) << r.error;
-    EXPECT_EQ(r.stats.errors[kErrorTls], 3u);
-    EXPECT_EQ(r.stats.counts.sent, 0u);
+    EXPECT_EQ(counts_line(r.stats), "planned 3, sent 0, completed 0, errors 3 (tls 3)");
     EXPECT_EQ(r.stats.tls.handshakes, 0u);
     EXPECT_EQ(r.stats.tls.first_failure, c.reason);
     EXPECT_TRUE(server.received().empty());

@@ -7,7 +7,7 @@
 #include <set>
 
 #include "base/core/utc_time.h"
-#include "tools/package/chart.h"
+#include "base/html/chart.h"
 
 const char *const kReplayCharts[4] = {"requests per second, planned and achieved",
                                       "latency p50 and p99", "failures per second by status",
@@ -246,13 +246,7 @@ std::string figures_table(const ReplayReportInfo &info, const ReplayStats &s) {
        {"lag ms", "mean " + chart_fmt("%.3f", histogram_mean(g) / 1e6) + ", p50 " +
                       ms_text(histogram_percentile(g, 50)) + ", p99 " +
                       ms_text(histogram_percentile(g, 99)) + ", max " + ms_text(g.max)}});
-  int crossed = 0;
-  for (const ReplayThresholdResult &r : info.thresholds) crossed += r.crossed;
-  items.push_back(
-      {"verdict", info.thresholds.empty() ? "passed (no threshold set)"
-                  : crossed ? chart_fmt("FAILED: %d of %zu thresholds crossed", crossed,
-                                        info.thresholds.size())
-                            : chart_fmt("passed: %zu thresholds held", info.thresholds.size())});
+  items.push_back({"verdict", replay_verdict(info, s)});
   std::string out = "<table class=\"figures\">";
   for (const auto &[label, value] : items)
     out += "<tr><th>" + html_escape(label) + "</th><td>" + html_escape(value) + "</td></tr>";

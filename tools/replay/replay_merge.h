@@ -13,15 +13,24 @@
 #include "tools/replay/replay_report.h"
 
 // Adds up reports read with read_replay_report, in the order given, into
-// *info and *s; `paths` name them in the merged report.
-void merge_replay_reports(const std::vector<ReplayReportInfo> &infos,
+// *info and *s; `paths` name them in the merged report. False with *error
+// when a count would pass 2^64 - 1.
+bool merge_replay_reports(const std::vector<ReplayReportInfo> &infos,
                           const std::vector<ReplayStats> &stats,
                           const std::vector<std::string> &paths, ReplayReportInfo *info,
-                          ReplayStats *s);
+                          ReplayStats *s, std::string *error);
 
-// The command; argv holds what follows "merge". Returns the exit status:
-// 0 passed, 1 a report unreadable or an output not written, 2 wrong use,
-// 3 a threshold crossed by the whole.
+// Why the reports cannot be added up, "" when they can: figures that do not
+// hold together, the same report twice (the same file, or the same run:
+// its start, length, command, shard and counts), reports of different
+// packages (by the identity of their manifests) unless mixed_packages.
+std::string replay_merge_refusal(const std::vector<ReplayReportInfo> &infos,
+                                 const std::vector<ReplayStats> &stats,
+                                 const std::vector<std::string> &paths, bool mixed_packages);
+
+// The command; argv[0] is "merge". Returns the exit status: 0 passed, 1 a
+// report unreadable or refused or an output not written, 2 wrong use, 3 a
+// threshold crossed by the whole (given none: a request failed).
 int replay_merge_main(int argc, char **argv);
 
 void print_replay_merge_usage(FILE *out);

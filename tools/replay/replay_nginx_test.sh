@@ -6,10 +6,8 @@
 # request's length, which shows that the bytes of each entry were sent
 # whole), and the report must count them alike, naming the services of the
 # package's manifest. The results file holds one line per request, whose
-# latencies give the report's percentiles. Then the package is replayed
-# again as two shards at once from one start and their reports merged: the
-# counts per page, status and worker are the whole run's, and nginx logged
-# the package once more.
+# latencies give the report's percentiles. (Shards and their merge:
+# ReplayProgram.ShardsMergeToTheWholeRun.)
 #
 #   replay_nginx_test.sh VT_REPLAY VTU_REPLAY_GEN VT_LOGGEN SUITE_BIN
 #
@@ -70,7 +68,7 @@ for key in planned sent completed; do
   [ "$(json "$key")" = "$TOTAL" ] || die "report: $key $(json "$key"), package $TOTAL"
 done
 grep -q "\"status\": {\"200\": $TOTAL}" "$WORK/report.json" || die "report: status counts differ"
-grep -q '"errors": {"connect": 0, "tls": 0, "reset": 0, "timeout": 0, "parse": 0}' "$WORK/report.json" ||
+grep -q '"errors": {"connect": 0, "tls": 0, "reset": 0, "timeout": 0, "parse": 0, "closed": 0}' "$WORK/report.json" ||
   die "report: errors"
 grep -q "requests     planned $TOTAL, sent $TOTAL, completed $TOTAL, errors 0" "$WORK/replay.out" ||
   die "text report differs"
@@ -101,46 +99,8 @@ for key, p in (("p50", 50), ("p90", 90), ("p99", 99), ("max", 100)):
     assert abs(got - exact) <= exact / 256 + 1e-6, (key, got, exact)
 assert abs(report["latency_ms"]["mean"] - sum(lat) / len(lat)) < 1e-5
 assert sum(l["bytes_out"] for l in lines) == report["bytes"]["sent"]
+assert len(report["package_id"]) == 32, report["package_id"]
 PY
 
-# Two shards at once from one start 2 s ahead, their reports merged.
-LOGGED=$(wc -l <"$WORK/nginx/access.log")
-START=$(($(date +%s) + 2))
-for i in 0 1; do
-  results=$WORK/shard$i.jsonl
-  [ $i = 1 ] && results=$WORK/shard$i.csv
-  timeout 60 "$REPLAY" "$WORK/pkg" --target "127.0.0.1:$PORT" --speed "$SPEED" --timeout 3000 \
-    --shard $i/2 --start-at "$START" --json "$WORK/shard$i.json" --results "$results" --quiet \
-    >"$WORK/shard$i.out" 2>&1 &
-  eval "SHARD$i=\$!"
-done
-wait "$SHARD0" || die "shard 0 failed: $(cat "$WORK/shard0.out")"
-wait "$SHARD1" || die "shard 1 failed: $(cat "$WORK/shard1.out")"
-"$REPLAY" merge "$WORK/shard0.json" "$WORK/shard1.json" --json "$WORK/merged.json" \
-  --html "$WORK/merged.html" >"$WORK/merged.out" 2>&1 || die "merge failed: $(cat "$WORK/merged.out")"
-sleep 0.2
 stop_nginx
-logged_alike $((LOGGED + 1))
-python3 - "$WORK/report.json" "$WORK/merged.json" "$WORK/shard0.jsonl" "$WORK/shard1.csv" <<'PY' ||
-import csv, json, sys
-whole, merged = (json.load(open(p)) for p in sys.argv[1:3])
-counts = lambda r: {k: r[k] for k in ("sent", "completed", "errors", "failed")}
-assert merged["requests"] == whole["requests"], (merged["requests"], whole["requests"])
-assert merged["status"] == whole["status"]
-assert {p: counts(v) for p, v in merged["pages"].items()} == \
-       {p: counts(v) for p, v in whole["pages"].items()}
-assert {p: v["name"] for p, v in merged["pages"].items()} == \
-       {p: v["name"] for p, v in whole["pages"].items()}
-assert [dict(counts(w), worker=w["worker"], users=w["users"], planned=w["planned"])
-        for w in merged["workers"]] == \
-       [dict(counts(w), worker=w["worker"], users=w["users"], planned=w["planned"])
-        for w in whole["workers"]]
-# The merged histogram is the shards' results' within its stated error.
-lat = sorted([json.loads(l)["latency_ms"] for l in open(sys.argv[3])] +
-             [float(r["latency_ms"]) for r in csv.DictReader(open(sys.argv[4]))])
-assert len(lat) == whole["requests"]["sent"]
-exact = lat[len(lat) // 2 + len(lat) % 2 - 1]
-assert abs(merged["latency_ms"]["p50"] - exact) <= exact / 256 + 1e-6, (merged["latency_ms"], exact)
-PY
-  die "the merged shards differ from the whole run"
-echo "$NAME: $TOTAL requests replayed whole and in two shards, logged alike, merged to the same counts"
+echo "$NAME: $TOTAL requests replayed whole, logged alike, counted alike"

@@ -8,6 +8,8 @@
 
 #include <algorithm>
 
+#include "base/core/command_line.h"
+
 namespace {
 
 bool read_long(const char *text, long min, long max, long *value) {
@@ -136,128 +138,212 @@ bool parse_start_time(const std::string &text, int64_t *unix_us, std::string *er
   return true;
 }
 
+namespace {
+
+enum OptionKey {
+  kTarget = 1000,
+  kWorkers,
+  kSpeed,
+  kDuration,
+  kConnectionsPerUser,
+  kTimeout,
+  kThreads,
+  kJson,
+  kResults,
+  kHtml,
+  kShard,
+  kStartAt,
+  kQuiet,
+  kSni,
+  kCacert,
+  kInsecure,
+  kHost,
+  kHeader,
+  kOkStatus,
+  kMaxFailed,
+  kMaxLatency,
+  kMaxLag,
+  kRetryClosed,
+  kTrustForeign,
+  kVersion,
+};
+
+const option kOptions[] = {
+    {"target", required_argument, nullptr, kTarget},
+    {"workers", required_argument, nullptr, kWorkers},
+    {"speed", required_argument, nullptr, kSpeed},
+    {"duration", required_argument, nullptr, kDuration},
+    {"connections-per-user", required_argument, nullptr, kConnectionsPerUser},
+    {"timeout", required_argument, nullptr, kTimeout},
+    {"threads", required_argument, nullptr, kThreads},
+    {"json", required_argument, nullptr, kJson},
+    {"results", required_argument, nullptr, kResults},
+    {"html", required_argument, nullptr, kHtml},
+    {"shard", required_argument, nullptr, kShard},
+    {"start-at", required_argument, nullptr, kStartAt},
+    {"quiet", no_argument, nullptr, kQuiet},
+    {"sni", required_argument, nullptr, kSni},
+    {"cacert", required_argument, nullptr, kCacert},
+    {"insecure", no_argument, nullptr, kInsecure},
+    {"host", required_argument, nullptr, kHost},
+    {"header", required_argument, nullptr, kHeader},
+    {"ok-status", required_argument, nullptr, kOkStatus},
+    {"max-failed", required_argument, nullptr, kMaxFailed},
+    {"max-latency", required_argument, nullptr, kMaxLatency},
+    {"max-lag", required_argument, nullptr, kMaxLag},
+    {"retry-closed", no_argument, nullptr, kRetryClosed},
+    {"trust-foreign-files", no_argument, nullptr, kTrustForeign},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, kVersion},
+    {nullptr, 0, nullptr, 0}};
+
+// One option's value into o; false with *error naming the option and the
+// value (shown escaped where it holds control characters).
+bool take_option(int key, const std::string &value, ReplayOptions *o, bool *have_target,
+                 std::string *error) {
+  const char *v = value.c_str();
+  long n;
+  double d;
+  std::string why;
+  ReplayHeaderRule rule;
+  ReplayThreshold threshold;
+  auto refuse = [error](const std::string &text) {
+    *error = text;
+    return false;
+  };
+  switch (key) {
+    case kTarget:
+      if (!parse_replay_target(value, &o->target, &why))
+        return refuse("--target " + value + ": " + why);
+      *have_target = true;
+      o->target_text = value;
+      return true;
+    case kSni:
+    case kCacert:
+      if (value.empty())
+        return refuse(std::string(key == kSni ? "--sni" : "--cacert") + " needs a value");
+      (key == kSni ? o->sni : o->cacert) = value;
+      return true;
+    case kHost:
+      if (!host_header_rule(value, &rule, &why))
+        return refuse("--host " + replay_escaped(value) + ": " + why);
+      add_header_rule(&o->headers, rule);
+      return true;
+    case kHeader:
+      if (!parse_header_rule(value, &rule, &why))
+        return refuse("--header " + replay_escaped(value) + ": " + why);
+      add_header_rule(&o->headers, rule);
+      return true;
+    case kOkStatus:
+      if (!parse_status_set(value, &o->ok_status, &why))
+        return refuse("--ok-status " + value + ": " + why);
+      return true;
+    case kMaxFailed:
+      if (!parse_failed_threshold(value, &threshold, &why))
+        return refuse("--max-failed " + value + ": " + why);
+      o->thresholds.push_back(threshold);
+      return true;
+    case kMaxLatency:
+    case kMaxLag: {
+      bool lag = key == kMaxLag;
+      if (!parse_percentile_threshold(value, lag ? ThresholdKind::kLag : ThresholdKind::kLatency,
+                                      &threshold, &why))
+        return refuse(std::string(lag ? "--max-lag " : "--max-latency ") + value + ": " + why);
+      o->thresholds.push_back(threshold);
+      return true;
+    }
+    case kWorkers:
+      if (!parse_worker_list(v, &o->workers))
+        return refuse("--workers " + value +
+                      ": expected worker numbers from 0 to 255 such as 0,2,4-7");
+      return true;
+    case kSpeed:
+      if (!read_double(v, &d) || d <= 0 || d > 1e9)
+        return refuse("--speed " + value + ": expected a factor above 0 and at most 1e9");
+      o->speed = d;
+      return true;
+    case kDuration:
+      if (!read_double(v, &d) || d <= 0 || d > 1e7)
+        return refuse("--duration " + value + ": expected seconds above 0");
+      o->duration_s = d;
+      return true;
+    case kConnectionsPerUser:
+      if (!read_long(v, 1, 64, &n))
+        return refuse("--connections-per-user " + value + ": expected a whole number from 1 to 64");
+      o->connections_per_user = static_cast<int>(n);
+      return true;
+    case kTimeout:
+      if (!read_long(v, 1, 3600000, &n))
+        return refuse("--timeout " + value + ": expected milliseconds from 1 to 3600000");
+      o->timeout_ms = static_cast<int>(n);
+      return true;
+    case kThreads:
+      if (!read_long(v, 1, 64, &n))
+        return refuse("--threads " + value + ": expected a whole number from 1 to 64");
+      o->threads = static_cast<int>(n);
+      return true;
+    case kJson:
+    case kResults:
+    case kHtml: {
+      const char *name = key == kJson ? "--json" : key == kResults ? "--results" : "--html";
+      if (value.empty()) return refuse(std::string(name) + " needs a file name");
+      (key == kJson ? o->json_path : key == kResults ? o->results_path : o->html_path) = value;
+      return true;
+    }
+    case kShard:
+      if (!parse_shard(value, &o->shard))
+        return refuse("--shard " + value +
+                      ": expected I/N, the shard I (from 0) of N, such as 0/4");
+      return true;
+    case kStartAt:
+      if (!parse_start_time(value, &o->start_at_unix_us, &why))
+        return refuse("--start-at " + value + ": " + why);
+      return true;
+    case kQuiet:
+      o->quiet = true;
+      return true;
+    case kInsecure:
+      o->insecure = true;
+      return true;
+    case kRetryClosed:
+      o->retry_closed = true;
+      return true;
+    case kTrustForeign:
+      o->trust_foreign_files = true;
+      return true;
+  }
+  return refuse("unknown option");
+}
+
+}  // namespace
+
 ReplayCommand parse_replay_options(int argc, char **argv, ReplayOptions *o, std::string *error) {
   bool have_target = false;
-  std::string target_text;
   o->command_line = "vt_replay";
   for (int i = 1; i < argc; i++) o->command_line.append(" ").append(shell_word(argv[i]));
-  for (int i = 1; i < argc; i++) {
-    std::string arg = argv[i];
-    if (arg == "--help" || arg == "-h") return ReplayCommand::kHelp;
-    if (arg == "--version") return ReplayCommand::kVersion;
-    if (arg == "--quiet" || arg == "--insecure") {
-      (arg == "--quiet" ? o->quiet : o->insecure) = true;
-      continue;
-    }
-    if (arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
-      if (arg.size() > 1 && arg[0] == '-')
-        return *error = "unknown option " + arg, ReplayCommand::kUsageError;
-      if (!o->dir.empty())
-        return *error = "more than one package directory (" + o->dir + ", " + arg + ")",
-               ReplayCommand::kUsageError;
-      o->dir = arg;
-      continue;
-    }
-    std::string name = arg, value;
-    size_t eq = arg.find('=');
-    if (eq != std::string::npos) {
-      name = arg.substr(0, eq);
-      value = arg.substr(eq + 1);
-    } else {
-      static const char *const kTakesValue[] = {
-          "--target",  "--workers", "--speed",     "--duration",   "--connections-per-user",
-          "--timeout", "--json",    "--threads",   "--sni",        "--cacert",
-          "--host",    "--header",  "--ok-status", "--max-failed", "--max-latency",
-          "--max-lag", "--results", "--html",      "--shard",      "--start-at"};
-      bool known = false;
-      for (const char *k : kTakesValue) known = known || name == k;
-      if (!known) return *error = "unknown option " + arg, ReplayCommand::kUsageError;
-      if (i + 1 >= argc) return *error = name + " needs a value", ReplayCommand::kUsageError;
-      value = argv[++i];
-    }
-    const char *v = value.c_str();
-    long n;
-    double d;
-    std::string why;
-    ReplayHeaderRule rule;
-    ReplayThreshold threshold;
-    if (name == "--target") {
-      if (!parse_replay_target(value, &o->target, &why))
-        return *error = "--target " + value + ": " + why, ReplayCommand::kUsageError;
-      have_target = true;
-      target_text = value;
-    } else if (name == "--sni" || name == "--cacert") {
-      if (value.empty()) return *error = name + " needs a value", ReplayCommand::kUsageError;
-      (name == "--sni" ? o->sni : o->cacert) = value;
-    } else if (name == "--host") {
-      if (!host_header_rule(value, &rule, &why))
-        return *error = "--host " + value + ": " + why, ReplayCommand::kUsageError;
-      add_header_rule(&o->headers, rule);
-    } else if (name == "--header") {
-      if (!parse_header_rule(value, &rule, &why))
-        return *error = "--header " + value + ": " + why, ReplayCommand::kUsageError;
-      add_header_rule(&o->headers, rule);
-    } else if (name == "--ok-status") {
-      if (!parse_status_set(value, &o->ok_status, &why))
-        return *error = "--ok-status " + value + ": " + why, ReplayCommand::kUsageError;
-    } else if (name == "--max-failed") {
-      if (!parse_failed_threshold(value, &threshold, &why))
-        return *error = "--max-failed " + value + ": " + why, ReplayCommand::kUsageError;
-      o->thresholds.push_back(threshold);
-    } else if (name == "--max-latency" || name == "--max-lag") {
-      ThresholdKind kind = name == "--max-lag" ? ThresholdKind::kLag : ThresholdKind::kLatency;
-      if (!parse_percentile_threshold(value, kind, &threshold, &why))
-        return *error = name + " " + value + ": " + why, ReplayCommand::kUsageError;
-      o->thresholds.push_back(threshold);
-    } else if (name == "--workers") {
-      if (!parse_worker_list(v, &o->workers))
-        return *error =
-                   "--workers " + value + ": expected worker numbers from 0 to 255 such as 0,2,4-7",
-               ReplayCommand::kUsageError;
-    } else if (name == "--speed") {
-      if (!read_double(v, &d) || d <= 0 || d > 1e9)
-        return *error = "--speed " + value + ": expected a factor above 0 and at most 1e9",
-               ReplayCommand::kUsageError;
-      o->speed = d;
-    } else if (name == "--duration") {
-      if (!read_double(v, &d) || d <= 0 || d > 1e7)
-        return *error = "--duration " + value + ": expected seconds above 0",
-               ReplayCommand::kUsageError;
-      o->duration_s = d;
-    } else if (name == "--connections-per-user") {
-      if (!read_long(v, 1, 64, &n))
-        return *error =
-                   "--connections-per-user " + value + ": expected a whole number from 1 to 64",
-               ReplayCommand::kUsageError;
-      o->connections_per_user = static_cast<int>(n);
-    } else if (name == "--timeout") {
-      if (!read_long(v, 1, 3600000, &n))
-        return *error = "--timeout " + value + ": expected milliseconds from 1 to 3600000",
-               ReplayCommand::kUsageError;
-      o->timeout_ms = static_cast<int>(n);
-    } else if (name == "--threads") {
-      if (!read_long(v, 1, 64, &n))
-        return *error = "--threads " + value + ": expected a whole number from 1 to 64",
-               ReplayCommand::kUsageError;
-      o->threads = static_cast<int>(n);
-    } else if (name == "--json" || name == "--results" || name == "--html") {
-      if (value.empty()) return *error = name + " needs a file name", ReplayCommand::kUsageError;
-      (name == "--json"      ? o->json_path
-       : name == "--results" ? o->results_path
-                             : o->html_path) = value;
-    } else if (name == "--shard") {
-      if (!parse_shard(value, &o->shard))
-        return *error =
-                   "--shard " + value + ": expected I/N, the shard I (from 0) of N, such as 0/4",
-               ReplayCommand::kUsageError;
-    } else if (name == "--start-at") {
-      if (!parse_start_time(value, &o->start_at_unix_us, &why))
-        return *error = "--start-at " + value + ": " + why, ReplayCommand::kUsageError;
-    } else {
-      return *error = "unknown option " + name, ReplayCommand::kUsageError;
-    }
+  ReplayCommand asked = ReplayCommand::kRun;
+  std::vector<std::string> operands;
+  CommandLineError bad;
+  bool read = vtlb_read_command_line(
+      argc, argv, "h", kOptions,
+      [&](int key, const char *value) {
+        if (key == 'h' || key == kVersion) {
+          asked = key == 'h' ? ReplayCommand::kHelp : ReplayCommand::kVersion;
+          return false;
+        }
+        return take_option(key, value ? value : "", o, &have_target, error);
+      },
+      &operands, &bad);
+  if (asked != ReplayCommand::kRun) return asked;
+  if (!read) {
+    if (bad.fault != CommandLineFault::kRefused) *error = vtlb_command_line_message(bad);
+    return ReplayCommand::kUsageError;
   }
-  if (o->dir.empty()) return *error = "no package directory given", ReplayCommand::kUsageError;
+  if (operands.size() > 1)
+    return *error = "more than one package directory (" + operands[0] + ", " + operands[1] + ")",
+           ReplayCommand::kUsageError;
+  if (operands.empty()) return *error = "no package directory given", ReplayCommand::kUsageError;
+  o->dir = operands[0];
   if (!have_target) return *error = "no --target given", ReplayCommand::kUsageError;
   bool https = o->target.scheme == ReplayScheme::kHttps;
   const char *tls_only = !o->sni.empty()      ? "--sni"
@@ -265,7 +351,7 @@ ReplayCommand parse_replay_options(int argc, char **argv, ReplayOptions *o, std:
                          : o->insecure        ? "--insecure"
                                               : nullptr;
   if (tls_only && !https)
-    return *error = std::string(tls_only) + " applies to an https:// target, not " + target_text,
+    return *error = std::string(tls_only) + " applies to an https:// target, not " + o->target_text,
            ReplayCommand::kUsageError;
   const std::string *outputs[] = {&o->json_path, &o->results_path, &o->html_path};
   for (int i = 0; i < 3; i++)
@@ -288,11 +374,11 @@ void print_replay_usage(FILE *out) {
           "usage: vt_replay DIR --target TARGET [--workers LIST] [--speed FACTOR]\n"
           "                 [--duration SECONDS] [--connections-per-user N] [--timeout MS]\n"
           "                 [--threads N] [--json FILE] [--results FILE] [--html FILE]\n"
-          "                 [--shard I/N] [--start-at TIME] [--quiet]\n"
-          "                 [--sni NAME] [--cacert FILE | --insecure]\n"
+          "                 [--shard I/N] [--start-at TIME] [--quiet] [--retry-closed]\n"
+          "                 [--trust-foreign-files] [--sni NAME] [--cacert FILE | --insecure]\n"
           "                 [--host NAME] [--header 'Name: value'] ...\n"
           "                 [--ok-status LIST] [--max-failed RATIO]\n"
-          "                 [--max-latency pNN=MS] ... [--max-lag pNN=MS] ...\n"
+          "                 [--max-latency pNN=TIME] ... [--max-lag pNN=TIME] ...\n"
           "\n"
           "Sends the requests of the replay package in DIR (vt_index_<w>, vt_req_<w>) to\n"
           "TARGET, each user on its own keep-alive connection at its recorded times,\n"
@@ -318,6 +404,11 @@ void print_replay_usage(FILE *out) {
           "  --start-at TIME            time 0 of the schedule at TIME: seconds since the\n"
           "                             epoch or ISO 8601 with zone (2026-12-07T10:00:00Z)\n"
           "  --quiet                    no progress line\n"
+          "  --retry-closed             send a request whose kept connection closed before\n"
+          "                             its answer once more on a new one (default: only\n"
+          "                             when it had not gone out whole; else it failed)\n"
+          "  --trust-foreign-files      read package files of other owners than the\n"
+          "                             directory's and the caller (a shared directory)\n"
           "  --sni NAME                 https: the server name sent and checked in the\n"
           "                             certificate (default: the target's host)\n"
           "  --cacert FILE              https: trust the certificates in FILE only\n"
@@ -329,10 +420,12 @@ void print_replay_usage(FILE *out) {
           "                             Content-Length are never touched)\n"
           "  --ok-status LIST           statuses that count as success: codes and classes\n"
           "                             (default 2xx,3xx); others count as failed\n"
-          "  --max-failed RATIO         fail the run above this failed ratio (0.01 or 1%%)\n"
-          "  --max-latency pNN=MS       fail the run when the latency percentile is above\n"
-          "                             MS milliseconds, e.g. p99=200 (repeatable)\n"
-          "  --max-lag pNN=MS           the same for the lag behind the schedule (repeatable)\n"
+          "  --max-failed RATIO         fail the run above this failed ratio (0.01 or 1%%);\n"
+          "                             without it, any failed request fails the run\n"
+          "  --max-latency pNN=TIME     fail the run when the latency percentile is above\n"
+          "                             TIME (ms, or with its unit: 200, 200ms, 0.2s), or\n"
+          "                             nothing answered, e.g. p99=200 (repeatable)\n"
+          "  --max-lag pNN=TIME         the same for the lag behind the schedule (repeatable)\n"
           "  --help, --version\n"
           "\n"
           "Without --host and --header every request is sent as the package holds it.\n"
@@ -340,6 +433,7 @@ void print_replay_usage(FILE *out) {
           "vt_replay merge REPORT.json ... [--json FILE] [--html FILE] adds up the\n"
           "--json reports of shards (vt_replay merge --help).\n"
           "Exit status: 0 passed, 1 a broken package, an unreachable target, a refused\n"
-          "certificate or a failed report write, 2 a usage error, 3 a threshold crossed,\n"
-          "130 interrupted (after the report so far).\n");
+          "certificate or an output that cannot be made (before anything is sent) or\n"
+          "written, 2 a usage error, 3 a threshold crossed or, without --max-failed, a\n"
+          "request failed, 130 SIGINT and 143 SIGTERM (after the report so far).\n");
 }

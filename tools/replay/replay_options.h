@@ -15,6 +15,7 @@
 struct ReplayOptions {
   std::string dir;               // the replay package
   ReplayTargetName target;       // --target
+  std::string target_text;       // --target as given
   std::vector<int> workers;      // --workers; empty: every worker of the package
   double speed = 1.0;            // --speed: planned times are divided by it
   double duration_s = 0;         // --duration: 0 for no limit
@@ -27,6 +28,7 @@ struct ReplayOptions {
   ReplayShard shard;             // --shard I/N
   int64_t start_at_unix_us = 0;  // --start-at: time 0 of the schedule on the system's clock
   bool quiet = false;            // --quiet: no progress line
+  bool retry_closed = false;     // --retry-closed: a request closed unanswered is sent again
   // https:// targets
   std::string sni;     // --sni: the name sent and checked; empty: the target's host
   std::string cacert;  // --cacert: trust only the certificates of this file
@@ -34,8 +36,10 @@ struct ReplayOptions {
   // Rewrites (--host, --header), one rule per header name; none: bytes as they are.
   std::vector<ReplayHeaderRule> headers;
   ReplayStatusSet ok_status = default_ok_status();  // --ok-status
-  std::vector<ReplayThreshold> thresholds;   // in the order given
-  std::string command_line;                  // the arguments as the report shows them
+  std::vector<ReplayThreshold> thresholds;          // in the order given
+  std::string command_line;                         // the arguments as the report shows them
+  // --trust-foreign-files: package files of other owners are read too
+  bool trust_foreign_files = false;
 };
 
 enum class ReplayCommand { kRun, kHelp, kVersion, kUsageError };

@@ -2,6 +2,8 @@
 
 #include <errno.h>
 #include <gtest/gtest.h>
+#include <stdio.h>
+#include <string.h>
 
 #include <tuple>
 #include <vector>
@@ -14,96 +16,71 @@ ReplayCommand parse(std::vector<const char *> args, ReplayOptions *o, std::strin
                               error);
 }
 
-TEST(ReplayOptions, ReadsEveryOption) {
-  ReplayOptions o;
-  std::string error;
-  ASSERT_EQ(parse({"pkg", "--target", "127.0.0.1:8080", "--workers=3,0-1,7,1", "--speed", "2.5",
-                   "--duration", "30", "--connections-per-user", "4", "--timeout=250", "--json",
-                   "r.json", "--quiet"},
-                  &o, &error),
-            ReplayCommand::kRun)
-      << error;
-  EXPECT_EQ(o.dir, "pkg");
-  EXPECT_EQ(o.target.scheme, ReplayScheme::kPlain);
-  EXPECT_EQ(o.target.host + ":" + o.target.port, "127.0.0.1:8080");
-  EXPECT_EQ(o.workers, (std::vector<int>{0, 1, 3, 7}));  // in order, each once
-  EXPECT_EQ(o.speed, 2.5);
-  EXPECT_EQ(o.duration_s, 30);
-  EXPECT_EQ(o.connections_per_user, 4);
-  EXPECT_EQ(o.timeout_ms, 250);
-  EXPECT_EQ(o.json_path, "r.json");
-  EXPECT_TRUE(o.quiet);
-  EXPECT_TRUE(o.headers.empty());
-  EXPECT_TRUE(o.thresholds.empty());
-  EXPECT_TRUE(status_is_ok(o.ok_status, 200) && status_is_ok(o.ok_status, 399));
-  EXPECT_FALSE(status_is_ok(o.ok_status, 199) || status_is_ok(o.ok_status, 400));
-  EXPECT_EQ(o.command_line,
-            "vt_replay pkg --target 127.0.0.1:8080 --workers=3,0-1,7,1 --speed 2.5 --duration 30 "
-            "--connections-per-user 4 --timeout=250 --json r.json --quiet");
-  // The upper bounds are taken; a later --workers replaces an earlier one.
-  ReplayOptions top;
-  ASSERT_EQ(parse({"pkg", "--target", "h:1", "--speed", "1e9", "--duration", "1e7",
-                   "--connections-per-user", "64", "--timeout", "3600000", "--threads", "64",
-                   "--workers", "5", "--workers", "2-3"},
-                  &top, &error),
-            ReplayCommand::kRun)
-      << error;
-  EXPECT_EQ(top.workers, (std::vector<int>{2, 3}));
-  EXPECT_EQ(std::make_tuple(top.speed, top.duration_s, top.connections_per_user, top.timeout_ms,
-                            top.threads),
-            std::make_tuple(1e9, 1e7, 64, 3600000, 64));
+// What a parse gave, in one line.
+std::string summary(const ReplayOptions &o) {
+  char text[512];
+  snprintf(text, sizeof text,
+           "%s %s w=%zu/%d s=%g d=%g c=%d t=%d th=%d %s|%s|%s %d/%d at=%ld q%d r%d %s|%s|%d",
+           o.dir.c_str(), replay_target_text(o.target).c_str(), o.workers.size(),
+           o.workers.empty() ? -1 : o.workers.back(), o.speed, o.duration_s, o.connections_per_user,
+           o.timeout_ms, o.threads, o.json_path.c_str(), o.results_path.c_str(),
+           o.html_path.c_str(), o.shard.index, o.shard.count, static_cast<long>(o.start_at_unix_us),
+           o.quiet, o.retry_closed, replay_tls_name(o).c_str(), o.cacert.c_str(), o.insecure);
+  std::string out = text;
+  for (const ReplayHeaderRule &r : o.headers)
+    out += " H" + r.name + (r.remove ? "-" : "=" + r.value);
+  for (const ReplayThreshold &t : o.thresholds)
+    out += " T" + t.text + "@" + std::to_string(t.percentile) + "<" + std::to_string(t.limit);
+  return out + " ok" + o.ok_status.text;
+}
 
-  ReplayOptions t;
-  ASSERT_EQ(parse({"pkg",         "--target",      "https://h.example",
-                   "--sni",       "sni.example",   "--cacert",
-                   "ca.pem",      "--host",        "staging:8080",
-                   "--header",    "X-A: 1",        "--header",
-                   "x-a:  2 ",    "--header",      "Cookie:",
-                   "--ok-status", "200,3xx",       "--max-failed",
-                   "1%",          "--max-latency", "p99.9=250",
-                   "--max-lag",   "max=5",         "--shard=1/3",
-                   "--start-at",  "1795000000",    "--results",
-                   "r.csv",       "--html",        "r.html"},
-                  &t, &error),
-            ReplayCommand::kRun)
-      << error;
-  EXPECT_EQ(replay_target_text(t.target), "https://h.example:443");
-  EXPECT_EQ(replay_tls_name(t), "sni.example");
-  EXPECT_EQ(t.cacert, "ca.pem");
-  EXPECT_EQ(t.results_path, "r.csv");
-  EXPECT_EQ(t.html_path, "r.html");
-  EXPECT_EQ(t.shard.index * 1000 + t.shard.count, 1003);
-  EXPECT_EQ(t.start_at_unix_us, 1795000000000000);
-  // One rule per header name, the later value in the earlier place.
-  ASSERT_EQ(t.headers.size(), 3u);
-  EXPECT_EQ(t.headers[0].name + "=" + t.headers[0].value, "Host=staging:8080");
-  EXPECT_EQ(t.headers[1].name + "=" + t.headers[1].value, "x-a=2");
-  EXPECT_TRUE(t.headers[2].remove);
-  EXPECT_TRUE(status_is_ok(t.ok_status, 200) && status_is_ok(t.ok_status, 304));
-  EXPECT_FALSE(status_is_ok(t.ok_status, 201));
-  ASSERT_EQ(t.thresholds.size(), 3u);
-  EXPECT_DOUBLE_EQ(t.thresholds[0].limit, 0.01);
-  EXPECT_EQ(t.thresholds[1].kind, ThresholdKind::kLatency);
-  EXPECT_DOUBLE_EQ(t.thresholds[1].percentile, 99.9);
-  EXPECT_EQ(t.thresholds[2].text, "max-lag max=5");
-  EXPECT_DOUBLE_EQ(t.thresholds[2].percentile, 100);
-  EXPECT_EQ(replay_tls_name(ReplayOptions{}), "");
+TEST(ReplayOptions, ReadsEveryOption) {
+  struct Case {
+    std::vector<const char *> args;
+    const char *read;
+  };
+  const Case cases[] = {
+      {{"pkg", "--target", "127.0.0.1:8080", "--workers=3,0-1,7,1", "--speed", "2.5", "--duration",
+        "30", "--connections-per-user", "4", "--timeout=250", "--json", "r.json", "--quiet"},
+       "pkg 127.0.0.1:8080 w=4/7 s=2.5 d=30 c=4 t=250 th=1 r.json|| 0/1 at=0 q1 r0 127.0.0.1||0 "
+       "ok2xx,3xx"},
+      // The upper bounds are taken; a later --workers replaces an earlier one.
+      {{"pkg", "--target", "h:1", "--speed", "1e9", "--duration", "1e7", "--connections-per-user",
+        "64", "--timeout", "3600000", "--threads", "64", "--workers", "5", "--workers", "2-3",
+        "--retry-closed"},
+       "pkg h:1 w=2/3 s=1e+09 d=1e+07 c=64 t=3600000 th=64 || 0/1 at=0 q0 r1 h||0 ok2xx,3xx"},
+      // One rule per header name, the later value in the earlier place.
+      {{"pkg",         "--target",      "https://h.example",
+        "--sni",       "sni.example",   "--cacert",
+        "ca.pem",      "--host",        "staging:8080",
+        "--header",    "X-A: 1",        "--header",
+        "x-a:  2 ",    "--header",      "Cookie:",
+        "--ok-status", "200,3xx",       "--max-failed",
+        "1%",          "--max-latency", "p99.9=250",
+        "--max-lag",   "max=5",         "--shard=1/3",
+        "--start-at",  "1795000000",    "--results",
+        "r.csv",       "--html",        "r.html"},
+       "pkg https://h.example:443 w=0/-1 s=1 d=0 c=1 t=10000 th=1 |r.csv|r.html 1/3 "
+       "at=1795000000000000 q0 r0 sni.example|ca.pem|0 HHost=staging:8080 Hx-a=2 HCookie- "
+       "Tmax-failed 1%@0.000000<0.010000 Tmax-latency p99.9=250@99.900000<250.000000 "
+       "Tmax-lag max=5@100.000000<5.000000 ok200,3xx"},
+  };
+  for (const Case &c : cases) {
+    ReplayOptions o;
+    std::string error;
+    errno = ERANGE;  // left over from an earlier call, it refuses no number
+    ASSERT_EQ(parse(c.args, &o, &error), ReplayCommand::kRun) << error;
+    EXPECT_EQ(summary(o), c.read);
+  }
   // The command line as the report shows it: a word that needs quotes gets
   // them, a quote inside it too.
-  ReplayOptions quoted;
+  ReplayOptions quoted, fresh;
+  std::string error;
   ASSERT_EQ(parse({"pkg", "--target", "h:1", "--header", "X-A: 1", "--html", "it's.html"}, &quoted,
                   &error),
-            ReplayCommand::kRun)
-      << error;
+            ReplayCommand::kRun);
   EXPECT_EQ(quoted.command_line,
             "vt_replay pkg --target h:1 --header 'X-A: 1' --html 'it'\\''s.html'");
-  // An error number left over from an earlier call refuses no number.
-  ReplayOptions fast;
-  errno = ERANGE;
-  ASSERT_EQ(parse({"pkg", "--speed", "2", "--target", "h:1"}, &fast, &error), ReplayCommand::kRun)
-      << error;
-  EXPECT_EQ(fast.speed, 2);
-  ReplayOptions fresh;
   EXPECT_EQ(parse({"pkg", "--help"}, &fresh, &error), ReplayCommand::kHelp);
   EXPECT_EQ(parse({"--version"}, &fresh, &error), ReplayCommand::kVersion);
 }
@@ -146,72 +123,56 @@ TEST(ReplayOptions, ReadsTargetsAndSaysWhatIsWrongWithThem) {
   }
 }
 
+// Each refusal names the option (and its value, control characters
+// escaped); the bounds themselves are taken (ReadsEveryOption).
 TEST(ReplayOptions, RefusesBadValuesNamingTheOption) {
-  const std::vector<std::vector<const char *>> cases = {
-      {"--target", "h:1"},
-      {"pkg", "--target", "hostonly"},
-      {"pkg", "--target", "https://h/x"},
-      {"pkg", "--target", "h:1", "--speed", "0"},
-      {"pkg", "--target", "h:1", "--speed", "fast"},
-      {"pkg", "--target", "h:1", "--workers", "2-1"},
-      {"pkg", "--target", "h:1", "--workers", "256"},
-      {"pkg", "--target", "h:1", "--workers", "1,,2"},
-      {"pkg", "--target", "h:1", "--connections-per-user", "0"},
-      {"pkg", "--target", "h:1", "--timeout", "-5"},
-      {"pkg", "--target", "h:1", "--duration", "0"},
-      {"pkg", "--target", "h:1", "--threads", "0"},
-      // One past each upper bound (the bounds themselves: ReadsEveryOption).
-      {"pkg", "--target", "h:1", "--speed", "1.000001e9"},
-      {"pkg", "--target", "h:1", "--duration", "10000000.5"},
-      {"pkg", "--target", "h:1", "--connections-per-user", "65"},
-      {"pkg", "--target", "h:1", "--timeout", "3600001"},
-      {"pkg", "--target", "h:1", "--threads", "65"},
-      {"pkg", "--target", "h:1", "--timeout"},
-      {"pkg", "--target", "h:1", "--bogus"},
-      {"pkg", "other", "--target", "h:1"},
-      {"pkg", "--target", "http://h", "--cacert", "ca.pem"},
-      {"pkg", "--target", "h:1", "--insecure"},
-      {"pkg", "--target", "h:1", "--sni", "x"},
-      {"pkg", "--target", "https://h", "--insecure", "--cacert", "ca.pem"},
-      {"pkg", "--target", "https://h", "--sni", ""},
-      {"pkg", "--target", "h:1", "--header", "NoColon"},
-      {"pkg", "--target", "h:1", "--header", "content-length: 5"},
-      {"pkg", "--target", "h:1", "--host", "a b"},
-      {"pkg", "--target", "h:1", "--ok-status", "2xx,"},
-      {"pkg", "--target", "h:1", "--max-failed", "1.5"},
-      {"pkg", "--target", "h:1", "--max-latency", "99=5"},
-      {"pkg", "--target", "h:1", "--shard", "2/2"},
-      {"pkg", "--target", "h:1", "--shard", "0/0"},
-      {"pkg", "--target", "h:1", "--shard", "1"},
-      {"pkg", "--target", "h:1", "--shard", "0/257"},
-      {"pkg", "--target", "h:1", "--start-at", "2026-12-07T10:00:00"},
-      {"pkg", "--target", "h:1", "--start-at", "tomorrow"},
-      {"pkg", "--target", "h:1", "--results", ""},
-      {"pkg", "--target", "h:1", "--json", "a", "--html", "a"},
-      {"pkg", "--target", "h:1", "--results", "a.csv", "--json", "a.csv"},
+  struct Case {
+    std::vector<const char *> args;
+    const char *error;  // the message's start
   };
-  for (const auto &c : cases) {
+  const Case cases[] = {
+      {{"--target", "h:1"}, "no package directory given"},
+      {{"pkg", "other", "--target", "h:1"}, "more than one package directory (pkg, other)"},
+      {{"pkg"}, "no --target given"},
+      {{"pkg", "--target", "hostonly"}, "--target hostonly: expected HOST:PORT"},
+      {{"pkg", "--target", "h:1", "--speed", "0"}, "--speed 0: expected a factor above 0"},
+      {{"pkg", "--target", "h:1", "--speed", "1.000001e9"}, "--speed 1.000001e9: expected"},
+      {{"pkg", "--target", "h:1", "--workers", "1,,2"}, "--workers 1,,2: expected worker numbers"},
+      {{"pkg", "--target", "h:1", "--workers", "256"}, "--workers 256: expected"},
+      {{"pkg", "--target", "h:1", "--connections-per-user", "65"}, "--connections-per-user 65: "},
+      {{"pkg", "--target", "h:1", "--timeout", "3600001"}, "--timeout 3600001: expected"},
+      {{"pkg", "--target", "h:1", "--timeout", "-5"}, "--timeout -5: expected"},
+      {{"pkg", "--target", "h:1", "--duration", "10000000.5"}, "--duration 10000000.5: expected"},
+      {{"pkg", "--target", "h:1", "--threads", "0"}, "--threads 0: expected"},
+      {{"pkg", "--target", "h:1", "--timeout"}, "--timeout needs a value"},
+      {{"pkg", "--target", "h:1", "--bogus"}, "unknown option --bogus"},
+      {{"pkg", "--target", "h:1", "-x"}, "unknown option -x"},
+      // A long option goes by its whole name, never a prefix of it.
+      {{"pkg", "--target", "h:1", "--time", "5"}, "unknown option --time"},
+      {{"pkg", "--target", "h:1", "--quiet=1"}, "--quiet takes no value"},
+      {{"pkg", "--target", "http://h", "--cacert", "ca.pem"},
+       "--cacert applies to an https:// target, not http://h"},
+      {{"pkg", "--target", "h:1", "--insecure"}, "--insecure applies to an https:// target"},
+      {{"pkg", "--target", "https://h", "--insecure", "--cacert", "ca.pem"},
+       "--insecure skips the check that --cacert is for"},
+      {{"pkg", "--target", "https://h", "--sni", ""}, "--sni needs a value"},
+      {{"pkg", "--target", "h:1", "--header", "X: a\r\nGET /x"},
+       "--header X: a\\r\\nGET /x: a header value holds no line break"},
+      {{"pkg", "--target", "h:1", "--host", "a\x01"}, "--host a\\x01: a host name holds no blank"},
+      {{"pkg", "--target", "h:1", "--ok-status", "2xx,"}, "--ok-status 2xx,: '': expected"},
+      {{"pkg", "--target", "h:1", "--max-failed", "1.5"}, "--max-failed 1.5: expected a ratio"},
+      {{"pkg", "--target", "h:1", "--max-lag", "p0=5"}, "--max-lag p0=5: expected pNN=TIME"},
+      {{"pkg", "--target", "h:1", "--shard", "2/2"}, "--shard 2/2: expected I/N"},
+      {{"pkg", "--target", "h:1", "--start-at", "tomorrow"}, "--start-at tomorrow: expected"},
+      {{"pkg", "--target", "h:1", "--results", ""}, "--results needs a file name"},
+      {{"pkg", "--target", "h:1", "--results", "a.csv", "--json", "a.csv"},
+       "--json, --results and --html name the same file a.csv"},
+  };
+  for (const Case &c : cases) {
     ReplayOptions o;
     std::string error;
-    EXPECT_EQ(parse(c, &o, &error), ReplayCommand::kUsageError) << c.back();
-    EXPECT_FALSE(error.empty());
-  }
-  // The option and its value lead the message.
-  ReplayOptions o;
-  std::string error;
-  parse({"pkg", "--target", "http://h", "--cacert", "ca.pem"}, &o, &error);
-  EXPECT_EQ(error, "--cacert applies to an https:// target, not http://h");
-  ReplayOptions fresh;
-  parse({"pkg", "--target", "h:1", "--max-lag", "p0=5"}, &fresh, &error);
-  EXPECT_EQ(error.rfind("--max-lag p0=5: expected pNN=MS", 0), 0u) << error;
-  // Last on the line, an option that takes a value lacks it; one unknown,
-  // long or short, is unknown.
-  for (auto [last, message] : {std::pair{"--timeout", "--timeout needs a value"},
-                               {"--bogus", "unknown option --bogus"},
-                               {"-x", "unknown option -x"}}) {
-    ReplayOptions at_end;
-    EXPECT_EQ(parse({"pkg", "--target", "h:1", last}, &at_end, &error), ReplayCommand::kUsageError);
-    EXPECT_EQ(error, message);
+    EXPECT_EQ(parse(c.args, &o, &error), ReplayCommand::kUsageError) << c.error;
+    EXPECT_EQ(error.substr(0, strlen(c.error)), c.error);
   }
 }
 

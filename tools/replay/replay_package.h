@@ -1,7 +1,9 @@
 // Reading a replay package for vt_replay: the index files are checked once at
 // the start and each user keeps only its place in its index file; a request's
 // group is read again when the user comes to it, and its entry is sent from
-// the request file. Memory grows with the users, not with the requests.
+// the request file. Memory grows with the users, not with the requests. The
+// package is read under the trust rules of base/package/package_files.h: a
+// file that breaks one refuses the whole package before anything is sent.
 #ifndef VT_TOOLS_REPLAY_REPLAY_PACKAGE_H_
 #define VT_TOOLS_REPLAY_REPLAY_PACKAGE_H_
 
@@ -10,13 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "base/package/package_files.h"
+#include "base/package/package_format.h"
+
 // One request of an index line: when, which page, and where its entry lies.
-struct ReplayGroup {
-  uint64_t time_ms = 0;
-  int64_t page_id = 0;
-  uint64_t offset = 0;
-  uint64_t size = 0;  // the entry's final newline included
-};
+using ReplayGroup = IndexGroup;
 
 struct ReplayWorker {
   int number = 0;
@@ -36,6 +36,7 @@ struct ReplayUser {
 
 struct ReplayPackage {
   std::string dir;
+  Package files;  // the directory and the manifest, when there is one
   int workers_in_package = 0;
   std::vector<ReplayWorker> workers;  // the selected workers, in number order
   std::vector<ReplayUser> users;      // per worker in index order
@@ -53,18 +54,16 @@ struct ReplayShard {
 // Opens dir and checks the index files of the selected workers (all when
 // `selected` is empty; of them, the shard's): header line, user lines, every
 // group readable, in time order per user and inside the worker's request
-// file.
+// file; with a manifest, the workers' counts and sizes against it.
 bool open_replay_package(const std::string &dir, const std::vector<int> &selected, ReplayPackage *p,
-                         std::string *error, ReplayShard shard = {});
+                         std::string *error, ReplayShard shard = {}, bool trust_foreign = false);
 void close_replay_package(ReplayPackage *p);
+
+// False with *error when the schedule of the package at speed does not fit
+// the clock's nanoseconds.
+bool replay_schedule_fits(const ReplayPackage &p, double speed, std::string *error);
 
 // Reads the user's next group and moves past it.
 bool next_replay_group(const ReplayPackage &p, ReplayUser *u, ReplayGroup *g, std::string *error);
-
-// Reads ",time,page,offset,size" (optionally followed by "|c:n:n") from
-// text[0..len); returns the bytes read, 0 when it isn't a group (with
-// *too_big set when a number of it is above 2^64-1). The group must end at
-// len or before ',' or '\n'.
-size_t parse_replay_group(const char *text, size_t len, ReplayGroup *g, bool *too_big = nullptr);
 
 #endif  // VT_TOOLS_REPLAY_REPLAY_PACKAGE_H_

@@ -2,10 +2,11 @@
 
 #include <stdio.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "base/core/utc_time.h"
-#include "tools/package/chart.h"
+#include "base/html/chart.h"
 
 std::string format_clock_duration(double seconds) {
   unsigned long s = seconds > 0 ? static_cast<unsigned long>(seconds) : 0;
@@ -17,11 +18,12 @@ std::string format_clock_duration(double seconds) {
 std::string format_replay_progress(const ReplayProgress &p, size_t width) {
   char buf[96];
   std::vector<std::string> fields;
+  // The time gone and its share, both of the same schedule (to its last
+  // request, or to --duration when that ends it first).
+  double share = p.planned_s > 0 ? std::min(1.0, p.elapsed_s / p.planned_s) : 1.0;
+  snprintf(buf, sizeof buf, " (%.1f%%)", 100 * share);
   fields.push_back(format_clock_duration(p.elapsed_s) + " of " +
-                   format_clock_duration(p.planned_s));
-  snprintf(buf, sizeof buf, "%.1f%% due",
-           p.total ? 100.0 * static_cast<double>(p.due) / static_cast<double>(p.total) : 100.0);
-  fields.push_back(buf);
+                   format_clock_duration(p.planned_s) + buf);
   fields.push_back("sent " + format_count(p.sent));
   fields.push_back("done " + format_count(p.done));
   fields.push_back("in flight " + format_count(p.in_flight));

@@ -4,8 +4,9 @@
 #include <string.h>
 
 #include "base/core/utc_time.h"
-#include "tools/package/chart.h"
-#include "tools/package/manifest.h"
+#include "base/html/chart.h"
+#include "base/package/json_string.h"
+#include "base/package/manifest.h"
 
 namespace {
 
@@ -182,26 +183,21 @@ void text_rewrites(std::string *out, const ReplayReportInfo &info, const ReplayS
   }
 }
 
-void text_thresholds(std::string *out, const ReplayReportInfo &info) {
-  int crossed = 0;
+void text_thresholds(std::string *out, const ReplayReportInfo &info, const ReplayStats &s) {
+  bool given = replay_thresholds_given(info);
   for (const ReplayThresholdResult &r : info.thresholds) {
     const ReplayThreshold &t = r.threshold;
-    if (t.kind == ThresholdKind::kFailed)
-      appendf(out, "  threshold    %s: measured %.4f, %s\n", t.text.c_str(), r.measured,
-              r.crossed ? "CROSSED" : "held");
+    if (!given) break;
+    appendf(out, "  threshold    %s%s: ", t.text.c_str(),
+            t.by_default ? " (the default without --max-failed)" : "");
+    if (!r.sampled)
+      appendf(out, "%s, CROSSED\n", replay_threshold_unmeasured(t.kind));
+    else if (t.kind == ThresholdKind::kFailed)
+      appendf(out, "measured %.4f, %s\n", r.measured, r.crossed ? "CROSSED" : "held");
     else
-      appendf(out, "  threshold    %s: measured %.3f ms, %s\n", t.text.c_str(), r.measured,
-              r.crossed ? "CROSSED" : "held");
-    crossed += r.crossed;
+      appendf(out, "measured %.3f ms, %s\n", r.measured, r.crossed ? "CROSSED" : "held");
   }
-  size_t n = info.thresholds.size();
-  if (n == 0)
-    appendf(out, "  verdict      passed (no threshold set)\n");
-  else if (crossed == 0)
-    appendf(out, "  verdict      passed: %zu threshold%s held\n", n, n == 1 ? "" : "s");
-  else
-    appendf(out, "  verdict      FAILED: %d of %zu threshold%s crossed\n", crossed, n,
-            n == 1 ? "" : "s");
+  appendf(out, "  verdict      %s\n", replay_verdict(info, s).c_str());
 }
 
 void latency_columns(std::string *out, const LogHistogram &h) {
@@ -368,7 +364,7 @@ void json_rewrites(std::string *out, const ReplayReportInfo &info, const ReplayS
   out->append(info.rewrites.empty() ? "],\n" : "\n  ],\n");
 }
 
-void json_thresholds(std::string *out, const ReplayReportInfo &info) {
+void json_thresholds(std::string *out, const ReplayReportInfo &info, const ReplayStats &s) {
   out->append("  \"thresholds\": [");
   for (size_t i = 0; i < info.thresholds.size(); i++) {
     const ReplayThresholdResult &r = info.thresholds[i];
@@ -376,11 +372,17 @@ void json_thresholds(std::string *out, const ReplayReportInfo &info) {
     appendf(out, "%s\n    {\"threshold\": %s, \"kind\": \"%s\", ", i ? "," : "",
             replay_json_string(t.text).c_str(), threshold_kind(t.kind));
     if (t.kind != ThresholdKind::kFailed) appendf(out, "\"percentile\": %.15g, ", t.percentile);
-    appendf(out, "\"limit\": %.15g, \"measured\": %.6f, \"crossed\": %s}", t.limit, r.measured,
-            r.crossed ? "true" : "false");
+    appendf(out, "\"limit\": %.15g, \"default\": %s, \"measured\": ", t.limit,
+            t.by_default ? "true" : "false");
+    if (r.sampled)
+      appendf(out, "%.6f", r.measured);
+    else
+      out->append("null");
+    appendf(out, ", \"crossed\": %s}", r.crossed ? "true" : "false");
   }
-  appendf(out, "%s  \"passed\": %s,\n", info.thresholds.empty() ? "],\n" : "\n  ],\n",
-          replay_passed(info) ? "true" : "false");
+  appendf(out, "%s  \"passed\": %s,\n  \"verdict\": %s,\n",
+          info.thresholds.empty() ? "],\n" : "\n  ],\n", replay_passed(info) ? "true" : "false",
+          replay_json_string(replay_verdict(info, s)).c_str());
 }
 
 void json_pages(std::string *out, const ReplayReportInfo &info, const ReplayStats &s) {
@@ -470,18 +472,7 @@ void json_timeline(std::string *out, const ReplayStats &s) {
 }  // namespace
 
 std::string replay_json_string(const std::string &s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      appendf(&out, "\\u%04x", c);
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
+  return json_string(s);
 }
 
 double replay_rate(uint64_t count, double span_s) {
@@ -498,6 +489,30 @@ bool replay_passed(const ReplayReportInfo &info) {
   for (const ReplayThresholdResult &r : info.thresholds)
     if (r.crossed) return false;
   return true;
+}
+
+bool replay_thresholds_given(const ReplayReportInfo &info) {
+  for (const ReplayThresholdResult &r : info.thresholds)
+    if (!r.threshold.by_default) return true;
+  return false;
+}
+
+std::string replay_verdict(const ReplayReportInfo &info, const ReplayStats &s) {
+  bool passed = replay_passed(info);
+  if (!replay_thresholds_given(info)) {
+    uint64_t n = ended(s.counts), failed = replay_failed(s.counts);
+    std::string share = n == 0 ? std::string("no request ended")
+                               : format_count(failed) + " of " + format_count(n) + " failed, " +
+                                     chart_fmt("%.1f %%", 100.0 * static_cast<double>(failed) /
+                                                              static_cast<double>(n));
+    return passed ? "no thresholds set: " + share
+                  : "FAILED: no thresholds set: " + share +
+                        "; without --max-failed a failed request fails the run";
+  }
+  size_t total = info.thresholds.size(), crossed = 0;
+  for (const ReplayThresholdResult &r : info.thresholds) crossed += r.crossed;
+  if (crossed == 0) return chart_fmt("passed: %zu threshold%s held", total, total == 1 ? "" : "s");
+  return chart_fmt("FAILED: %zu of %zu threshold%s crossed", crossed, total, total == 1 ? "" : "s");
 }
 
 std::string replay_page_name(const ReplayReportInfo &info, int64_t page) {
@@ -520,7 +535,7 @@ std::string format_replay_report(const ReplayReportInfo &info, const ReplayStats
   text_timing(&text, s);
   text_tls(&text, info, s);
   text_rewrites(&text, info, s);
-  text_thresholds(&text, info);
+  text_thresholds(&text, info, s);
   text_tables(&text, info, s);
   return text;
 }
@@ -532,9 +547,11 @@ void print_replay_report(FILE *out, const ReplayReportInfo &info, const ReplaySt
 std::string replay_report_json(const ReplayReportInfo &info, const ReplayStats &s) {
   std::string out = "{\n";
   appendf(&out, "  \"report_format\": %d,\n  \"tool\": \"vt_replay\",\n", kReplayReportFormat);
-  appendf(&out, "  \"package\": %s,\n  \"target\": %s,\n  \"command\": %s,\n",
-          replay_json_string(info.dir).c_str(), replay_json_string(info.target).c_str(),
-          replay_json_string(info.command).c_str());
+  appendf(&out,
+          "  \"package\": %s,\n  \"package_id\": %s,\n  \"target\": %s,\n  \"command\": %s,\n",
+          replay_json_string(info.dir).c_str(),
+          info.package_id.empty() ? "null" : replay_json_string(info.package_id).c_str(),
+          replay_json_string(info.target).c_str(), replay_json_string(info.command).c_str());
   appendf(&out, "  \"speed\": %.15g,\n  \"stopped_by\": %s,\n  \"elapsed_s\": %.6f,\n", info.speed,
           replay_json_string(s.stopped_by).c_str(), s.elapsed_s);
   appendf(&out, "  \"planned_span_s\": %.9f,\n  \"send_span_s\": %.9f,\n", s.planned_span_s,
@@ -572,7 +589,7 @@ std::string replay_report_json(const ReplayReportInfo &info, const ReplayStats &
   appendf(&out, "  \"percentile_relative_error\": %.6f,\n", kHistogramRelativeError);
   json_tls(&out, info, s);
   json_rewrites(&out, info, s);
-  json_thresholds(&out, info);
+  json_thresholds(&out, info, s);
   appendf(&out, "  \"max_in_flight\": %lu,\n  \"bytes_per_in_flight\": %lu,\n  \"retries\": %lu,\n",
           ul(s.max_in_flight), ul(s.bytes_per_in_flight), ul(s.retries));
   json_workers(&out, s);

@@ -19,7 +19,7 @@
 struct Manifest;
 
 // The version of the JSON report's layout, "report_format".
-constexpr int kReplayReportFormat = 1;
+constexpr int kReplayReportFormat = 2;
 
 struct ReplayReportInfo {
   std::string dir, target, command;
@@ -34,6 +34,7 @@ struct ReplayReportInfo {
   std::string shard;                              // "0/2"; empty without --shard
   int64_t capture_start_ms = -1;              // package time 0 on the capture's clock; -1: unknown
   std::map<int64_t, std::string> page_names;  // service names by page id, where known
+  std::string package_id;                     // package_identity of its manifest; empty: none
   std::vector<std::string> merged_from;       // the reports a merge added up
 };
 
@@ -42,6 +43,14 @@ void add_manifest_to_report(const Manifest &m, ReplayReportInfo *info);
 
 // True when no threshold was crossed.
 bool replay_passed(const ReplayReportInfo &info);
+// True when the run was given a threshold (not only max-failed 0 by default).
+bool replay_thresholds_given(const ReplayReportInfo &info);
+// The verdict line of the text, the page and the JSON report: "passed: 2
+// thresholds held", "FAILED: 1 of 2 thresholds crossed", or, given no
+// threshold, the failed share ("no thresholds set: 0 of 40 failed, 0.0 %",
+// "FAILED: no thresholds set: 3 of 40 failed, 7.5 %; without --max-failed a
+// failed request fails the run").
+std::string replay_verdict(const ReplayReportInfo &info, const ReplayStats &s);
 
 // The page's service name, or "" when unknown.
 std::string replay_page_name(const ReplayReportInfo &info, int64_t page);
@@ -56,7 +65,7 @@ void print_replay_report(FILE *out, const ReplayReportInfo &info, const ReplaySt
 std::string format_replay_report(const ReplayReportInfo &info, const ReplayStats &s);
 std::string replay_report_json(const ReplayReportInfo &info, const ReplayStats &s);
 
-// A JSON string literal.
+// A JSON string literal (base/package/json_string.h).
 std::string replay_json_string(const std::string &s);
 
 #endif  // VT_TOOLS_REPLAY_REPLAY_REPORT_H_

@@ -1,84 +1,32 @@
 #include "tools/replay/replay_report_read.h"
 
-#include <errno.h>
 #include <stdlib.h>
 
 #include "base/core/input_file.h"
-#include "tools/package/json_reader.h"
+#include "base/package/json_read.h"
 
 namespace {
 
-// Reads members of a report, keeping the first fault.
-struct Fields {
-  std::string error;
-
-  bool fail(const std::string &what) {
-    if (error.empty()) error = what;
-    return false;
-  }
-  const JsonValue *need(const JsonValue &obj, const char *key, JsonValue::Kind kind,
-                        const char *what) {
-    const JsonValue *v = json_member(obj, key);
-    if (!v || v->kind != kind) {
-      fail(std::string("\"") + key + "\" must be " + what);
-      return nullptr;
-    }
-    return v;
-  }
-  uint64_t u64(const JsonValue &obj, const char *key) {
-    uint64_t n = 0;
-    if (!json_u64(json_member(obj, key), &n)) fail(std::string("\"") + key + "\" must be a count");
-    return n;
-  }
-  int64_t i64(const JsonValue &obj, const char *key) {
-    const JsonValue *v = json_member(obj, key);
-    if (v && v->kind == JsonValue::kNull) return -1;
-    if (!v || v->kind != JsonValue::kNumber) {
-      fail(std::string("\"") + key + "\" must be a whole number");
-      return 0;
-    }
-    char *end;
-    errno = 0;
-    long long n = strtoll(v->text.c_str(), &end, 10);
-    if (*end || errno) fail(std::string("\"") + key + "\" must be a whole number");
-    return n;
-  }
-  double real(const JsonValue &obj, const char *key) {
-    const JsonValue *v = json_member(obj, key);
-    if (!v || v->kind != JsonValue::kNumber) {
-      fail(std::string("\"") + key + "\" must be a number");
-      return 0;
-    }
-    return strtod(v->text.c_str(), nullptr);
-  }
-  std::string text(const JsonValue &obj, const char *key) {
-    std::string t;
-    if (!json_text(json_member(obj, key), &t))
-      fail(std::string("\"") + key + "\" must be a string");
-    return t;
-  }
-};
-
-// A fault is left in f.error.
-void read_counts(Fields &f, const JsonValue &obj, ReplayCounts *c, bool with_planned) {
-  if (with_planned) c->planned = f.u64(obj, "planned");
-  c->sent = f.u64(obj, "sent");
-  c->completed = f.u64(obj, "completed");
-  c->errors = f.u64(obj, "errors");
-  uint64_t failed = f.u64(obj, "failed");
+// A fault of the report is kept in *f.error, the first one only.
+void read_counts(JsonFields &f, ReplayCounts *c, bool with_planned) {
+  if (with_planned) c->planned = f.count("planned");
+  c->sent = f.count("sent");
+  c->completed = f.count("completed");
+  c->errors = f.count("errors");
+  uint64_t failed = f.count("failed");
   if (failed < c->errors) f.fail("\"failed\" is below \"errors\"");
   c->bad_status = failed < c->errors ? 0 : failed - c->errors;
 }
 
 // A [[bucket, count], ...] list, fed to add(bucket, count).
 template <typename Add>
-bool read_buckets(Fields &f, const JsonValue *list, uint64_t *total, Add add) {
-  if (!list || list->kind != JsonValue::kArray) return f.fail("buckets must be a list");
+bool read_buckets(JsonFields &f, const Json *list, uint64_t *total, Add add) {
+  if (!list || !list->is_array()) return f.fail("buckets must be a list");
   *total = 0;
-  for (const JsonValue &pair : list->items) {
+  for (const Json &pair : *list) {
     uint64_t b, n;
-    if (pair.kind != JsonValue::kArray || pair.items.size() != 2 || !json_u64(&pair.items[0], &b) ||
-        !json_u64(&pair.items[1], &n) || b > INT32_MAX || !add(static_cast<int>(b), n))
+    if (!pair.is_array() || pair.size() != 2 || !json_count(pair[0], &b) ||
+        !json_count(pair[1], &n) || b > INT32_MAX || !add(static_cast<int>(b), n))
       return f.fail("a bucket must be [index, count] with an index in range");
     if (n > UINT64_MAX - *total) return f.fail("the counts of the buckets add up beyond 64 bits");
     *total += n;
@@ -86,42 +34,49 @@ bool read_buckets(Fields &f, const JsonValue *list, uint64_t *total, Add add) {
   return true;
 }
 
-bool read_histogram(Fields &f, const JsonValue *obj, LogHistogram *h, const std::string &what) {
-  if (!obj || obj->kind != JsonValue::kObject) return f.fail(what + " must be a histogram");
-  h->total = f.u64(*obj, "total");
-  h->min = f.u64(*obj, "min");
-  h->max = f.u64(*obj, "max");
-  h->sum = f.u64(*obj, "sum");
-  uint64_t total;
-  if (!read_buckets(f, json_member(*obj, "buckets"), &total,
+bool read_histogram(JsonFields &f, const Json *obj, LogHistogram *h, const std::string &what) {
+  if (!obj || !obj->is_object()) return f.fail(what + " must be a histogram");
+  JsonFields in{*obj, "", f.error};
+  h->total = in.count("total");
+  h->min = in.count("min");
+  h->max = in.count("max");
+  h->sum = in.count("sum");
+  uint64_t total = 0;
+  if (!read_buckets(in, in.member("buckets"), &total,
                     [h](int b, uint64_t n) { return histogram_add_to_bucket(h, b, n); }))
     return false;
   if (total != h->total) return f.fail(what + ": its buckets do not add up to its total");
-  return f.error.empty();
+  return f.ok();
 }
 
-bool read_timeline(Fields &f, const JsonValue &obj, ReplayTimeline *t) {
-  t->column_ms = f.u64(obj, "column_ms");
+const Json *member(const Json &obj, const std::string &key) {
+  auto it = obj.find(key);
+  return it == obj.end() ? nullptr : &*it;
+}
+
+bool read_timeline(JsonFields &f, ReplayTimeline *t) {
+  t->column_ms = f.count("column_ms");
   if (t->column_ms == 0 || (t->column_ms & (t->column_ms - 1)))
     return f.fail("\"column_ms\" must be a power of two");
-  const JsonValue *columns = f.need(obj, "columns", JsonValue::kArray, "a list");
+  const Json *columns = f.list("columns");
   if (!columns) return false;
-  for (const JsonValue &c : columns->items) {
-    if (c.kind != JsonValue::kObject) return f.fail("a column must be an object");
-    uint64_t index = f.u64(c, "column");
+  for (const Json &c : *columns) {
+    if (!c.is_object()) return f.fail("a column must be an object");
+    JsonFields in{c, "", f.error};
+    uint64_t index = in.count("column");
     if (index >= kTimelineColumns) return f.fail("a column lies beyond the timeline");
     if (t->columns.size() <= index) t->columns.resize(index + 1);
     ReplayColumn &col = t->columns[index];
-    col.planned = f.u64(c, "planned");
-    col.sent = f.u64(c, "sent");
-    col.completed = f.u64(c, "completed");
-    col.failed = f.u64(c, "failed");
-    col.lag_max_ns = f.u64(c, "lag_max_ns");
-    const JsonValue *failures = f.need(c, "failures", JsonValue::kObject, "an object");
+    col.planned = in.count("planned");
+    col.sent = in.count("sent");
+    col.completed = in.count("completed");
+    col.failed = in.count("failed");
+    col.lag_max_ns = in.count("lag_max_ns");
+    const Json *failures = in.object_of("failures");
     if (!failures) return false;
-    for (const auto &[key, value] : failures->members) {
+    for (const auto &[key, value] : failures->items()) {
       uint64_t n;
-      if (!json_u64(&value, &n)) return f.fail("a failure count must be a count");
+      if (!json_count(value, &n)) return f.fail("a failure count must be a count");
       int k = atoi(key.c_str());
       for (int e = 0; e < kErrorKinds; e++)
         if (key == kReplayErrorNames[e]) k = replay_error_key(e);
@@ -129,132 +84,150 @@ bool read_timeline(Fields &f, const JsonValue &obj, ReplayTimeline *t) {
         return f.fail("a failure is a status or an error kind, not " + key);
       col.failures[k] += n;
     }
-    uint64_t total;
+    uint64_t total = 0;
     for (auto [key, h] :
          {std::pair{"latency_ns", &col.latency_ns}, std::pair{"lag_ns", &col.lag_ns}})
-      if (!read_buckets(f, json_member(c, key), &total,
+      if (!read_buckets(in, in.member(key), &total,
                         [h](int b, uint64_t n) { return coarse_add_to_bucket(h, b, n); }))
         return false;
   }
-  return f.error.empty();
+  return f.ok();
 }
 
-bool read_threshold(Fields &f, const JsonValue &obj, ReplayThreshold *t) {
-  t->text = f.text(obj, "threshold");
-  std::string kind = f.text(obj, "kind");
+bool read_threshold(JsonFields &f, ReplayThreshold *t) {
+  t->text = f.text("threshold");
+  std::string kind = f.text("kind");
   t->kind = kind == "failed"    ? ThresholdKind::kFailed
             : kind == "latency" ? ThresholdKind::kLatency
                                 : ThresholdKind::kLag;
   if (kind != "failed" && kind != "latency" && kind != "lag")
     return f.fail("a threshold's kind is failed, latency or lag");
-  if (t->kind != ThresholdKind::kFailed) t->percentile = f.real(obj, "percentile");
-  t->limit = f.real(obj, "limit");
-  return f.error.empty();
+  if (t->kind != ThresholdKind::kFailed) t->percentile = f.real("percentile");
+  t->limit = f.real("limit");
+  if (const Json *d = f.member("default"); d && d->is_boolean()) t->by_default = d->get<bool>();
+  return f.ok();
 }
 
-bool read_report(Fields &f, const JsonValue &root, ReplayReportInfo *info, ReplayStats *s) {
-  uint64_t format = 0;
-  if (!json_u64(json_member(root, "report_format"), &format) ||
-      json_member(root, "tool") == nullptr || f.text(root, "tool") != "vt_replay")
+bool read_report(JsonFields &f, ReplayReportInfo *info, ReplayStats *s) {
+  const Json *format = f.member("report_format"), *tool = f.member("tool");
+  uint64_t version = 0;
+  if (!format || !json_count(*format, &version) || !tool || *tool != "vt_replay")
     return f.fail("not a JSON report of vt_replay (vt_replay --json FILE)");
-  if (format != kReplayReportFormat)
-    return f.fail("report_format " + std::to_string(format) + ", where this vt_replay reads " +
+  if (version != kReplayReportFormat)
+    return f.fail("report_format " + std::to_string(version) + ", where this vt_replay reads " +
                   std::to_string(kReplayReportFormat));
-  info->dir = f.text(root, "package");
-  info->target = f.text(root, "target");
-  info->command = f.text(root, "command");
-  info->speed = f.real(root, "speed");
-  s->stopped_by = f.text(root, "stopped_by");
-  s->elapsed_s = f.real(root, "elapsed_s");
-  s->planned_span_s = f.real(root, "planned_span_s");
-  s->send_span_s = f.real(root, "send_span_s");
-  std::string shard;
-  if (json_text(json_member(root, "shard"), &shard)) info->shard = shard;
-  s->start_unix_us = f.i64(root, "start_unix_us");
-  info->capture_start_ms = f.i64(root, "capture_start_ms");
-  if (const JsonValue *p = f.need(root, "package_ms", JsonValue::kObject, "an object")) {
-    s->package_start_ms = f.i64(*p, "start");
-    s->package_last_ms = f.i64(*p, "last");
+  info->dir = f.text("package");
+  if (const Json *id = f.member("package_id"); id && id->is_string())
+    info->package_id = id->get<std::string>();
+  info->target = f.text("target");
+  info->command = f.text("command");
+  info->speed = f.real("speed");
+  s->stopped_by = f.text("stopped_by");
+  s->elapsed_s = f.real("elapsed_s");
+  s->planned_span_s = f.real("planned_span_s");
+  s->send_span_s = f.real("send_span_s");
+  if (const Json *shard = f.member("shard"); shard && shard->is_string())
+    info->shard = shard->get<std::string>();
+  s->start_unix_us = f.whole("start_unix_us");
+  info->capture_start_ms = f.whole("capture_start_ms");
+  if (const Json *p = f.object_of("package_ms")) {
+    JsonFields in{*p, "", f.error};
+    s->package_start_ms = in.whole("start");
+    s->package_last_ms = in.whole("last");
   }
-  if (const JsonValue *r = f.need(root, "requests", JsonValue::kObject, "an object"))
-    read_counts(f, *r, &s->counts, true);
-  if (const JsonValue *e = f.need(root, "errors", JsonValue::kObject, "an object"))
-    for (int k = 0; k < kErrorKinds; k++) s->errors[k] = f.u64(*e, kReplayErrorNames[k]);
-  if (const JsonValue *st = f.need(root, "status", JsonValue::kObject, "an object"))
-    for (const auto &[code, n] : st->members) {
+  if (const Json *r = f.object_of("requests")) {
+    JsonFields in{*r, "", f.error};
+    read_counts(in, &s->counts, true);
+  }
+  if (const Json *e = f.object_of("errors")) {
+    JsonFields in{*e, "", f.error};
+    for (int k = 0; k < kErrorKinds; k++) s->errors[k] = in.count(kReplayErrorNames[k]);
+  }
+  if (const Json *st = f.object_of("status"))
+    for (const auto &[code, n] : st->items()) {
       uint64_t count;
       int c = atoi(code.c_str());
-      if (c < 100 || c > 999 || !json_u64(&n, &count)) return f.fail("\"status\" holds " + code);
+      if (c < 100 || c > 999 || !json_count(n, &count)) return f.fail("\"status\" holds " + code);
       s->status[c] = count;
     }
-  std::string why, ok = f.text(root, "ok_status");
-  if (f.error.empty() && !parse_status_set(ok, &info->ok_status, &why))
+  std::string why, ok = f.text("ok_status");
+  if (f.ok() && !parse_status_set(ok, &info->ok_status, &why))
     return f.fail("\"ok_status\": " + why);
-  const JsonValue *hists = f.need(root, "histograms", JsonValue::kObject, "an object");
+  const Json *hists = f.object_of("histograms");
   if (!hists) return false;
-  read_histogram(f, json_member(*hists, "latency_ns"), &s->latency_ns, "latency_ns");
-  read_histogram(f, json_member(*hists, "lag_ns"), &s->lag_ns, "lag_ns");
-  read_histogram(f, json_member(*hists, "handshake_ns"), &s->tls.handshake_ns, "handshake_ns");
-  const JsonValue *page_hists = f.need(*hists, "pages", JsonValue::kObject, "an object");
-  const JsonValue *worker_hists = f.need(*hists, "workers", JsonValue::kObject, "an object");
-  const JsonValue *pages = f.need(root, "pages", JsonValue::kObject, "an object");
+  JsonFields h{*hists, "", f.error};
+  read_histogram(f, h.member("latency_ns"), &s->latency_ns, "latency_ns");
+  read_histogram(f, h.member("lag_ns"), &s->lag_ns, "lag_ns");
+  read_histogram(f, h.member("handshake_ns"), &s->tls.handshake_ns, "handshake_ns");
+  const Json *page_hists = h.object_of("pages");
+  const Json *worker_hists = h.object_of("workers");
+  const Json *pages = f.object_of("pages");
   if (!page_hists || !worker_hists || !pages) return false;
-  for (const auto &[key, page] : pages->members) {
+  for (const auto &[key, page] : pages->items()) {
     char *end;
     long long id = strtoll(key.c_str(), &end, 10);
-    if (*end || key.empty() || page.kind != JsonValue::kObject)
-      return f.fail("\"pages\" holds " + key);
+    if (*end || key.empty() || !page.is_object()) return f.fail("\"pages\" holds " + key);
     ReplayPageStats &ps = s->pages[id];
-    read_counts(f, page, &ps.counts, false);
-    read_histogram(f, json_member(*page_hists, key.c_str()), &ps.latency_ns, "page " + key);
-    std::string name;
-    if (json_text(json_member(page, "name"), &name)) info->page_names[id] = name;
+    JsonFields in{page, "", f.error};
+    read_counts(in, &ps.counts, false);
+    read_histogram(f, member(*page_hists, key), &ps.latency_ns, "page " + key);
+    if (const Json *name = in.member("name"); name && name->is_string())
+      info->page_names[id] = name->get<std::string>();
   }
-  if (const JsonValue *workers = f.need(root, "workers", JsonValue::kArray, "a list"))
-    for (const JsonValue &w : workers->items) {
+  if (const Json *workers = f.list("workers"))
+    for (const Json &w : *workers) {
+      JsonFields in{w, "", f.error};
       ReplayWorkerStats ws;
-      ws.number = static_cast<int>(f.u64(w, "worker"));
-      ws.users = f.u64(w, "users");
-      read_counts(f, w, &ws.counts, true);
+      ws.number = static_cast<int>(in.count_up_to("worker", INT32_MAX));
+      ws.users = in.count("users");
+      read_counts(in, &ws.counts, true);
       std::string key = std::to_string(ws.number);
-      read_histogram(f, json_member(*worker_hists, key.c_str()), &ws.latency_ns, "worker " + key);
+      read_histogram(f, member(*worker_hists, key), &ws.latency_ns, "worker " + key);
       if (!s->workers.empty() && s->workers.back().number >= ws.number)
         return f.fail("\"workers\" must be in number order");
       s->workers.push_back(ws);
     }
-  if (const JsonValue *b = f.need(root, "bytes", JsonValue::kObject, "an object")) {
-    s->bytes_sent = f.u64(*b, "sent");
-    s->bytes_received = f.u64(*b, "received");
+  if (const Json *b = f.object_of("bytes")) {
+    JsonFields in{*b, "", f.error};
+    s->bytes_sent = in.count("sent");
+    s->bytes_received = in.count("received");
   }
-  s->max_in_flight = f.u64(root, "max_in_flight");
-  s->bytes_per_in_flight = f.u64(root, "bytes_per_in_flight");
-  s->retries = f.u64(root, "retries");
-  const JsonValue *tls = json_member(root, "tls");
-  if (tls && tls->kind == JsonValue::kObject) {
+  s->max_in_flight = f.count("max_in_flight");
+  s->bytes_per_in_flight = f.count("bytes_per_in_flight");
+  s->retries = f.count("retries");
+  if (const Json *tls = f.member("tls"); tls && tls->is_object()) {
+    JsonFields in{*tls, "", f.error};
     info->tls = true;
-    const JsonValue *verified = json_member(*tls, "verified");
-    info->tls_verified = verified && verified->kind == JsonValue::kBool && verified->boolean;
-    info->tls_name = f.text(*tls, "name");
-    s->tls.handshakes = f.u64(*tls, "handshakes");
-    s->tls.resumed = f.u64(*tls, "resumed");
-    json_text(json_member(*tls, "first_failure"), &s->tls.first_failure);
+    const Json *verified = in.member("verified");
+    info->tls_verified = verified && verified->is_boolean() && verified->get<bool>();
+    info->tls_name = in.text("name");
+    s->tls.handshakes = in.count("handshakes");
+    s->tls.resumed = in.count("resumed");
+    if (const Json *first = in.member("first_failure"); first && first->is_string())
+      s->tls.first_failure = first->get<std::string>();
   }
-  if (const JsonValue *rewrites = f.need(root, "rewrites", JsonValue::kArray, "a list"))
-    for (const JsonValue &r : rewrites->items) {
+  if (const Json *rewrites = f.list("rewrites"))
+    for (const Json &r : *rewrites) {
+      JsonFields in{r, "", f.error};
       ReplayHeaderRule rule;
-      rule.name = f.text(r, "header");
-      rule.remove = !json_text(json_member(r, "value"), &rule.value);
+      rule.name = in.text("header");
+      const Json *value = in.member("value");
+      rule.remove = !value || !value->is_string();
+      if (!rule.remove) rule.value = value->get<std::string>();
       info->rewrites.push_back(rule);
-      s->rewrites.push_back({f.u64(r, "replaced"), f.u64(r, "added"), f.u64(r, "removed")});
+      s->rewrites.push_back({in.count("replaced"), in.count("added"), in.count("removed")});
     }
-  if (const JsonValue *thresholds = f.need(root, "thresholds", JsonValue::kArray, "a list"))
-    for (const JsonValue &t : thresholds->items) {
+  if (const Json *thresholds = f.list("thresholds"))
+    for (const Json &t : *thresholds) {
+      JsonFields in{t, "", f.error};
       ReplayThreshold threshold;
-      if (read_threshold(f, t, &threshold)) info->threshold_list.push_back(threshold);
+      if (read_threshold(in, &threshold)) info->threshold_list.push_back(threshold);
     }
-  if (const JsonValue *t = f.need(root, "timeline", JsonValue::kObject, "an object"))
-    read_timeline(f, *t, &s->timeline);
-  return f.error.empty();
+  if (const Json *t = f.object_of("timeline")) {
+    JsonFields in{*t, "", f.error};
+    read_timeline(in, &s->timeline);
+  }
+  return f.ok();
 }
 
 }  // namespace
@@ -266,17 +239,18 @@ bool read_replay_report(const std::string &path, ReplayReportInfo *info, ReplayS
     *error = "cannot read " + path + ": " + why;
     return false;
   }
-  JsonValue root;
-  if (!json_parse(text, &root, &why)) {
+  Json root;
+  if (!parse_json(text, &root, &why)) {
     *error = path + ": " + why;
     return false;
   }
   *info = ReplayReportInfo{};
   *s = ReplayStats{};
   s->timeline.columns.clear();
-  Fields f;
-  if (root.kind != JsonValue::kObject || !read_report(f, root, info, s)) {
-    *error = path + ": " + (f.error.empty() ? "not a JSON report of vt_replay" : f.error);
+  std::string fault;
+  JsonFields f{root, "", &fault};
+  if (!root.is_object() || !read_report(f, info, s)) {
+    *error = path + ": " + (fault.empty() ? "not a JSON report of vt_replay" : fault);
     return false;
   }
   return true;

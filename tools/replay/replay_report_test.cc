@@ -8,12 +8,13 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <sstream>
 #include <tuple>
 
 #include "base/core/golden_file_test_support.h"
-#include "tools/package/chart.h"
+#include "base/html/chart.h"
 #include "tools/replay/replay_html.h"
 #include "tools/replay/replay_merge.h"
 #include "tools/replay/replay_progress.h"
@@ -41,7 +42,7 @@ std::vector<ReplayOutcome> outcomes(size_t n, uint64_t seed) {
     if (i % 50 == 9) {
       o.status = 0;
       o.error_kind = static_cast<int>(i / 50 % kErrorKinds);
-      if (o.error_kind == kErrorConnect) o.sent_ns = -1;
+      if (o.error_kind == kErrorConnect) o.sent_ns = -1, o.ended_ns = o.planned_ns;
     }
     o.bytes_out = 100 + i % 900;
     o.bytes_in = o.status ? 90 : 0;
@@ -119,30 +120,21 @@ std::string read_text(const std::string &path) {
 TEST(ReplayFigures, ResultsFilesReadBackToTheSameFigures) {
   std::vector<ReplayOutcome> list = outcomes(3000, 1);
   ReplayStats direct = tally(list);
-  // The columns add up to the counts.
-  ReplayCounts columns;
+  // The parts and the columns add up to the counts: 60 errors (1 in 50) and
+  // 420 answers 503 (1 in 7 of the others).
+  std::string why;
+  EXPECT_TRUE(check_replay_figures(direct, &why)) << why;
+  EXPECT_EQ(direct.counts.errors + direct.counts.bad_status, 60u + 420u);
   uint64_t failures = 0, latencies = 0, lags = 0, lag_max = 0;
   for (const ReplayColumn &c : direct.timeline.columns) {
     lag_max = std::max(lag_max, c.lag_max_ns);
-    columns.planned += c.planned;
-    columns.sent += c.sent;
-    columns.completed += c.completed;
-    columns.errors += c.failed;
     for (const auto &[key, n] : c.failures) failures += n;
     latencies += c.latency_ns.total;
     lags += c.lag_ns.total;
   }
-  EXPECT_EQ(columns.planned, 3000u);
-  EXPECT_EQ(columns.sent, direct.counts.sent);
-  EXPECT_EQ(columns.completed, direct.counts.completed);
-  EXPECT_EQ(columns.errors, replay_failed(direct.counts));
-  // 60 errors (1 in 50) and 420 answers 503 (1 in 7 of the others).
-  EXPECT_EQ(direct.counts.errors, 60u);
-  EXPECT_EQ(direct.counts.bad_status, 420u);
-  EXPECT_EQ(failures, 480u);
-  EXPECT_EQ(latencies, direct.latency_ns.total);
-  EXPECT_EQ(lags, direct.lag_ns.total);
-  EXPECT_EQ(lag_max, direct.lag_ns.max);
+  EXPECT_EQ(
+      std::make_tuple(failures, latencies, lags, lag_max),
+      std::make_tuple(480ul, direct.latency_ns.total, direct.lag_ns.total, direct.lag_ns.max));
   for (const char *name : {"r.jsonl", "r.CSV"}) {
     TestDir d;
     std::string path = d.path + "/" + name;
@@ -158,6 +150,8 @@ TEST(ReplayFigures, ResultsFilesReadBackToTheSameFigures) {
     EXPECT_FALSE(open_results_file(path, &again, &error));
     EXPECT_EQ(error, path + " exists already; the results go into a new file");
     std::string text = read_text(path);
+    // CSV for a name ending in .csv in any case: its header line first.
+    EXPECT_EQ(text.rfind(kResultsCsvHeader, 0) == 0, name[2] == 'C') << name;
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'),
               static_cast<long>(list.size()) + (f.format == ReplayResultsFormat::kCsv));
     ReplayStats back;
@@ -214,7 +208,6 @@ TEST(ReplayFigures, ResultsFilesReadBackToTheSameFigures) {
   TestDir one;
   std::ofstream(one.path + "/r") << line.substr(0, line.find('\n') + 1);
   ReplayStats alone;
-  std::string why;
   ASSERT_TRUE(read_results_file(one.path + "/r", &alone, &why)) << why;
   EXPECT_EQ(alone.elapsed_s, 0.03);
   // Once a write failed the file takes no more lines, even those that could
@@ -264,17 +257,12 @@ TEST(ReplayFigures, ResultsFilesThatAreNotSayWhere) {
       {"{\"planned_ms\":1.0,", " line 1: not a JSON line of a results file"},
       // the first line at fault is named, not a later one
       {CSV_HEAD "1,1,0,2,99,,false,0,0,1,0,1\nx\n", " line 2: status is no status code"},
-      {CSV_HEAD "1,1,0,2,1000,,false,0,0,1,0,1\n", " line 2: status is no status code"},
-      {"{\"planned_ms\" 1.0}", " line 1: not a JSON line of a results file"},
       // nanoseconds are the finest a time in ms may tell
       {CSV_HEAD "1,1.0000000001,0,2,200,,true,0,0,1,0,1\n", " line 2: sent_ms is no time in ms"},
       // and every digit of them is a digit, those past the microseconds too
       {CSV_HEAD "1,1.000000x,0,2,200,,true,0,0,1,0,1\n", " line 2: sent_ms is no time in ms"},
-      {CSV_HEAD "1,1,0,2,200,,yes,0,0,1,0,1\n", " line 2: ok is neither true nor false"},
       {CSV_HEAD "1,1,0,2,200,,true,0,0,1,-1,1\n",
        " line 2: bytes_out, bytes_in, page, worker or user is no number"},
-      {CSV_HEAD "1,1,0,2,200,,true,0,0,1,0,1,1\n", " line 2: not a CSV line of a results file"},
-      {"{\"planned_ms\":1.5 x}", " line 1: not a JSON line of a results file"},
   };
   for (const Case &c : cases) {
     TestDir d;
@@ -370,7 +358,8 @@ TEST(ReplayFigures, JsonReportsReadBackAndMergeToTheWhole) {
   }
   ReplayReportInfo merged_info;
   ReplayStats merged;
-  merge_replay_reports(infos, parts, {"a.json", "b.json"}, &merged_info, &merged);
+  ASSERT_TRUE(
+      merge_replay_reports(infos, parts, {"a.json", "b.json"}, &merged_info, &merged, &error));
   EXPECT_EQ(digest(merged), digest(whole));
   EXPECT_DOUBLE_EQ(merged.elapsed_s, 2.56 + 10.5);          // the later part's end
   EXPECT_EQ(merged.start_unix_us, parts[0].start_unix_us);  // the earlier start
@@ -387,22 +376,61 @@ TEST(ReplayFigures, JsonReportsReadBackAndMergeToTheWhole) {
   EXPECT_TRUE(merged_info.tls);
   EXPECT_FALSE(merged_info.tls_verified);
   EXPECT_EQ(merged_info.tls_name, "svc.test");
-  ASSERT_EQ(merged_info.thresholds.size(), 1u);
+  // The reports' threshold, and max-failed 0 as none of them set one.
+  ASSERT_EQ(merged_info.thresholds.size(), 2u);
+  EXPECT_TRUE(merged_info.thresholds[1].threshold.by_default);
   EXPECT_EQ(merged_info.thresholds[0].measured,
             static_cast<double>(histogram_percentile(whole.latency_ns, 99)) / 1e6);
+  // What cannot be added up is refused, each with its reason.
+  struct Refusal {
+    std::function<void(std::vector<ReplayReportInfo> *, std::vector<ReplayStats> *)> change;
+    std::string error;  // "": merged
+  };
+  const Refusal refusals[] = {
+      {[](auto *, auto *s) { (*s)[1].counts.sent = (*s)[1].counts.planned + 1; },
+       "b.json: sent 2001 above planned 2000"},
+      {[](auto *, auto *s) { (*s)[0].workers[1].counts.planned++; },
+       "a.json: the workers' counts do not add up to the requests'"},
+      {[](auto *, auto *s) { (*s)[1].status[200]--; },
+       "b.json: the statuses do not add up to the completed requests"},
+      {[](auto *i, auto *s) { (*i)[1] = (*i)[0], (*s)[1] = (*s)[0]; },
+       "b.json is the report of a.json again (the same run): each report is added up once"},
+      {[](auto *i, auto *) { (*i)[0].package_id = "aaaaaaaaaaaaaaaa", (*i)[1].package_id = "bb"; },
+       "a.json and b.json are reports of different packages (aaaaaaaaaaaa... and bb...); "
+       "--mixed-packages adds them up all the same, their page ids as one"},
+      {[](auto *i, auto *) { (*i)[0].package_id = "same", (*i)[1].package_id = "same"; }, ""},
+  };
+  for (const Refusal &r : refusals) {
+    std::vector<ReplayReportInfo> i = infos;
+    std::vector<ReplayStats> s = parts;
+    r.change(&i, &s);
+    EXPECT_EQ(replay_merge_refusal(i, s, {"a.json", "b.json"}, false), r.error);
+  }
+  std::vector<ReplayReportInfo> mixed = infos;
+  mixed[0].package_id = "a";
+  EXPECT_EQ(replay_merge_refusal(mixed, parts, {"a.json", "b.json"}, true), "");
+  // Sums that pass 64 bits are refused, not wrapped.
+  std::vector<ReplayStats> huge = parts;
+  huge[0].counts.planned = huge[1].counts.planned = UINT64_MAX / 2 + 1;
+  ReplayReportInfo huge_info;
+  ReplayStats huge_merged;
+  EXPECT_FALSE(
+      merge_replay_reports(infos, huge, {"a.json", "b.json"}, &huge_info, &huge_merged, &error));
+  EXPECT_EQ(error, "adding b.json: the planned of the reports add up beyond 2^64 - 1");
   // A report with no start on the system's clock (a run that sent nothing)
   // adds nothing and moves nothing.
   infos.push_back(info);
   parts.push_back(ReplayStats{});
   ReplayStats with_empty;
-  merge_replay_reports(infos, parts, {"a.json", "b.json", "c.json"}, &merged_info, &with_empty);
+  ASSERT_TRUE(merge_replay_reports(infos, parts, {"a.json", "b.json", "c.json"}, &merged_info,
+                                   &with_empty, &error));
   EXPECT_EQ(digest(with_empty), digest(merged));
   EXPECT_DOUBLE_EQ(with_empty.elapsed_s, 13.06);
   EXPECT_EQ(with_empty.start_unix_us, parts[0].start_unix_us);
   // One report merged alone is itself: not moved by a microsecond.
   ReplayReportInfo alone_info;
   ReplayStats alone;
-  merge_replay_reports({info}, {parts[0]}, {"a.json"}, &alone_info, &alone);
+  ASSERT_TRUE(merge_replay_reports({info}, {parts[0]}, {"a.json"}, &alone_info, &alone, &error));
   EXPECT_EQ(std::make_tuple(alone.elapsed_s, alone.planned_span_s, alone.send_span_s),
             std::make_tuple(parts[0].elapsed_s, parts[0].planned_span_s, parts[0].send_span_s));
 
@@ -411,43 +439,28 @@ TEST(ReplayFigures, JsonReportsReadBackAndMergeToTheWhole) {
     std::string from, to, error;
   };
   const Bad bad[] = {
-      {"\"report_format\": 1", "\"report_format\": 2",
-       "report_format 2, where this vt_replay reads 1"},
+      {"\"report_format\": 2", "\"report_format\": 1",
+       "report_format 1, where this vt_replay reads 2"},
       {"\"tool\": \"vt_replay\"", "\"tool\": \"other\"",
        "not a JSON report of vt_replay (vt_replay --json FILE)"},
-      {"\"sent\": ", "\"sent\": -", "\"sent\" must be a count"},
       {"\"buckets\": [[", "\"buckets\": [[99999999, 1], [", "a bucket must be [index, count]"},
-      {"\"latency_ns\": {\"total\": ", "\"latency_ns\": {\"total\": 1",
-       "latency_ns: its buckets do not add up"},
       {"\"column_ms\": ", "\"column_ms\": 3", "\"column_ms\" must be a power of two"},
       {"\"errors\": 80, \"failed\": 639", "\"errors\": 80, \"failed\": 79",
        "\"failed\" is below \"errors\""},
-      {"\"status\": {\"200\"", "\"status\": {\"99\"", "\"status\" holds 99"},
       {"\"ok_status\": \"2xx,3xx\"", "\"ok_status\": \"2xx,9zz\"", "\"ok_status\": "},
-      {"\"-1\": {\"name\"", "\"x1\": {\"name\"", "\"pages\" holds x1"},
       {"{\"worker\": 2,", "{\"worker\": 0,", "\"workers\" must be in number order"},
-      {"\"speed\": 1,", "\"speed\": \"1\",", "\"speed\" must be a number"},
       {"\"start_unix_us\": 1795000000000000", "\"start_unix_us\": 1.5",
        "\"start_unix_us\" must be a whole number"},
-      {"\"package\": \"pkg\"", "\"package\": 7", "\"package\" must be a string"},
-      {"\"package_ms\": {\"start\": -1, \"last\": -1}", "\"package_ms\": []",
-       "\"package_ms\" must be an object"},
-      {"\"histograms\": {", "\"histograms\": [], \"x\": {", "\"histograms\" must be an object"},
       {"\"handshake_ns\": {", "\"handshake_ns\": 0, \"x\": {", "handshake_ns must be a histogram"},
-      {"\"buckets\": []", "\"buckets\": {}", "buckets must be a list"},
       {"\"buckets\": [[", "\"buckets\": [[0, 18446744073709551615], [0, 1], [",
        "the counts of the buckets add up beyond 64 bits"},
       {"\"kind\": \"latency\"", "\"kind\": \"speed\"",
        "a threshold's kind is failed, latency or lag"},
-      {"\"rewrites\": [", "\"rewrites\": {}, \"r\": [", "\"rewrites\" must be a list"},
       {"\"tls\": null", "\"tls\": {\"name\": 5}", "\"name\" must be a string"},
-      {"\"columns\": [", "\"columns\": 0, \"c\": [", "\"columns\" must be a list"},
       {"\"columns\": [", "\"columns\": [1, ", "a column must be an object"},
       {"{\"column\": 0,", "{\"column\": 512,", "a column lies beyond the timeline"},
       {"\"failures\": {\"connect\": 1", "\"failures\": {\"nope\": 1",
        "a failure is a status or an error kind, not nope"},
-      {"\"failures\": {\"connect\": 1", "\"failures\": {\"connect\": -1",
-       "a failure count must be a count"},
   };
   for (const Bad &b : bad) {
     std::string text = json;
@@ -462,101 +475,6 @@ TEST(ReplayFigures, JsonReportsReadBackAndMergeToTheWhole) {
   }
 }
 
-// The start, and each figure of the latency and lag lines, in the text
-// report, on the page and in the JSON report, are the ones their labels name; the page's latency
-// and lag charts scale to the highest line they draw, and their lines break
-// where a column has no answer (here from 4 s to 6 s); the success ratio
-// counts errors among the requests that ended.
-TEST(ReplayFigures, ReportsShowTheFiguresTheyName) {
-  std::vector<ReplayOutcome> list;
-  for (const ReplayOutcome &o : outcomes(5000, 11))
-    if (o.planned_ns < 4000000000 || o.planned_ns >= 6000000000) list.push_back(o);
-  ReplayStats s = tally(list);
-  s.start_unix_us += 123456;
-  std::string text = format_replay_report(ReplayReportInfo{}, s);
-  std::string html = render_replay_html(ReplayReportInfo{}, s, "t");
-  EXPECT_NE(text.find("\n  started      2026-11-18 11:06:40.123 UTC\n"), std::string::npos);
-  EXPECT_NE(html.find("<tr><th>started</th><td>2026-11-18 11:06:40.123 UTC</td></tr>"),
-            std::string::npos);
-  std::string json = replay_report_json(ReplayReportInfo{}, s);
-  std::string worker2 = json.substr(json.find("{\"worker\": 2,"));  // a worker's short line
-  struct Line {
-    const std::string &in;
-    std::string start, end;
-    const LogHistogram *h;
-    int items;
-    const char *format = "%.3f";
-  };
-  for (const Line &want :
-       {Line{text, "\n  latency ms   ", "\n", &s.latency_ns, 8},
-        Line{text, "\n  lag ms       ", "\n", &s.lag_ns, 5},
-        Line{html, "<th>latency ms</th><td>", "<", &s.latency_ns, 6},
-        Line{html, "<th>lag ms</th><td>", "<", &s.lag_ns, 4},
-        Line{json, "\n  \"latency_ms\": {", "}", &s.latency_ns, 8, "%.6f"},
-        Line{json, "\n  \"lag_ms\": {", "}", &s.lag_ns, 5, "%.6f"},
-        Line{worker2, "\"latency_ms\": {", "}", &s.workers[1].latency_ns, 4, "%.6f"}}) {
-    size_t at = want.in.find(want.start);
-    ASSERT_NE(at, std::string::npos) << want.start;
-    std::string line = want.in.substr(at + want.start.size());
-    line = line.substr(0, line.find(want.end));
-    int items = 0;
-    for (std::string item; !line.empty(); items++) {
-      size_t comma = line.find(", ");
-      item = line.substr(0, comma);
-      line = comma == std::string::npos ? "" : line.substr(comma + 2);
-      std::string name = item.substr(0, item.find(' ')), shown = item.substr(item.find(' ') + 1);
-      if (name[0] == '"') {  // "p99_9": in JSON
-        name = name.substr(1, name.size() - 3);
-        std::replace(name.begin(), name.end(), '_', '.');
-      }
-      double figure =
-          name == "min"    ? static_cast<double>(want.h->min)
-          : name == "mean" ? histogram_mean(*want.h)
-          : name == "max"
-              ? static_cast<double>(want.h->max)
-              : static_cast<double>(histogram_percentile(*want.h, std::stod(name.substr(1))));
-      char buf[64];
-      snprintf(buf, sizeof buf, want.format, figure / 1e6);
-      EXPECT_EQ(shown, buf) << want.start << name;
-    }
-    EXPECT_EQ(items, want.items) << want.start;
-  }
-  double latency_top = 0, lag_top = 0;
-  for (const ReplayColumn &c : s.timeline.columns) {
-    if (c.latency_ns.total)
-      latency_top = std::max(latency_top, coarse_percentile(c.latency_ns, 99) / 1e6);
-    if (c.lag_ns.total)
-      lag_top = std::max({lag_top, coarse_percentile(c.lag_ns, 99) / 1e6, c.lag_max_ns / 1e6});
-  }
-  ASSERT_GT(latency_top, 2.0);  // above the scale of an empty chart
-  ASSERT_GT(lag_top, 2.0);
-  for (auto [chart, top] :
-       {std::pair{kReplayCharts[1], latency_top}, {kReplayCharts[3], lag_top}}) {
-    size_t at = html.find(std::string("aria-label=\"") + chart + "\"");
-    ASSERT_NE(at, std::string::npos) << chart;
-    for (int tick = 0; tick < 5; tick++) at = html.find("class=\"yl\"", at + 1);
-    at = html.find('>', at) + 1;
-    EXPECT_EQ(html.substr(at, html.find('<', at) - at), short_number(nice_ceiling(top))) << chart;
-  }
-  // The line after the gap starts anew, and no segment spans the gap.
-  size_t at = html.find("<title>p50</title>");
-  ASSERT_NE(at, std::string::npos);
-  size_t d = html.rfind(" d=\"", at) + 4;
-  std::string path = html.substr(d, html.find('"', d) - d);
-  EXPECT_EQ(std::count(path.begin(), path.end(), 'M'), 2) << path;
-  // As many errors as answers: half of the ended requests succeeded, on the
-  // page as in the text.
-  ReplayOutcome answered = outcomes(1, 3)[0], lost = answered;
-  answered.status = 200, answered.ok = true;
-  lost.status = 0, lost.ok = false, lost.error_kind = kErrorTimeout;
-  ReplayStats half = tally({answered, lost});
-  EXPECT_NE(
-      format_replay_report(ReplayReportInfo{}, half).find(", success ratio 0.5000 (1 of 2)\n"),
-      std::string::npos);
-  EXPECT_NE(render_replay_html(ReplayReportInfo{}, half, "t").find(", success ratio 0.5000<"),
-            std::string::npos);
-}
-
 // A time on the capture's clock needs the capture's start and a package
 // time, both known (-1: unknown).
 TEST(ReplayFigures, CaptureClockOnlyWhenBothTimesAreKnown) {
@@ -565,8 +483,6 @@ TEST(ReplayFigures, CaptureClockOnlyWhenBothTimesAreKnown) {
   EXPECT_EQ(replay_capture_clock(info, 123), "2026-11-18 11:06:40.123 UTC");
   EXPECT_EQ(replay_capture_clock(info, 0), "2026-11-18 11:06:40.000 UTC");
   EXPECT_EQ(replay_capture_clock(info, -1), "");
-  info.capture_start_ms = -1;
-  EXPECT_EQ(replay_capture_clock(info, 123), "");
   info.capture_start_ms = 0;
   EXPECT_EQ(replay_capture_clock(info, 0), "1970-01-01 00:00:00.000 UTC");
 
@@ -596,8 +512,14 @@ TEST(ReplayFigures, CaptureClockOnlyWhenBothTimesAreKnown) {
 
 // The text report and the page of a run, and the reports and page of a run
 // in which no request ended, byte for byte: what they show and how they are laid out.
+// (The page's latency and lag charts scale to the highest line they draw,
+// and their lines break where a column has no answer: here from 4 s to 6 s.)
 TEST(ReplayFigures, ReportAndPageAreAsKept) {
-  ReplayStats s = tally(outcomes(20000, 7));  // over 100 answers a column
+  std::vector<ReplayOutcome> list;
+  for (const ReplayOutcome &o : outcomes(20000, 7))  // over 100 answers a column
+    if (o.planned_ns < 4000000000 || o.planned_ns >= 6000000000) list.push_back(o);
+  ReplayStats s = tally(list);
+  s.start_unix_us += 123456;
   ReplayReportInfo info;
   info.dir = "/kept/package";
   info.target = "127.0.0.1:8080";
@@ -764,17 +686,18 @@ TEST(ReplayFigures, ProgressLineFitsAndSaysWhatIsLeft) {
   done.in_flight = 0;
   const Case cases[] = {
       {p, 0,
-       "vt_replay: 0:01:23 of 0:03:00, 46.1% due, sent 460, done 455, in flight 5, failed 2, "
+       "vt_replay: 0:01:23 of 0:03:00 (46.5%), sent 460, done 455, in flight 5, failed 2, "
        "412/s, ETA 0:01:36, lag max 0.21 ms, capture 2026-11-18 11:06:40 UTC"},
-      {p, 80, "vt_replay: 0:01:23 of 0:03:00, 46.1% due, sent 460, done 455, in flight 5"},
-      {slow, 122,
-       "vt_replay: 0:01:23 of 0:03:00, 46.1% due, sent 460, done 455, in flight 5, failed 2, "
+      {p, 80, "vt_replay: 0:01:23 of 0:03:00 (46.5%), sent 460, done 455, in flight 5"},
+      {slow, 118,
+       "vt_replay: 0:01:23 of 0:03:00 (46.5%), sent 460, done 455, in flight 5, failed 2, "
        "0.5/s, ETA 0:01:36, lag max 0.21 ms"},
+      // One scale: the share is of the schedule's time, which the clock shows.
       {one, 0,
-       "vt_replay: 0:00:00 of 0:03:00, 100.0% due, sent 1, done 0, in flight 1, failed 0, 1.0/s, "
+       "vt_replay: 0:00:00 of 0:03:00 (0.0%), sent 1, done 0, in flight 1, failed 0, 1.0/s, "
        "all sent, awaiting answers, lag max 0.21 ms"},
       {done, 0,
-       "vt_replay: 0:01:23 of 0:03:00, 100.0% due, sent 460, done 455, in flight 0, failed 2, "
+       "vt_replay: 0:01:23 of 0:03:00 (46.5%), sent 460, done 455, in flight 0, failed 2, "
        "412/s, all sent, lag max 0.21 ms, capture 2026-11-18 11:06:40 UTC"},
   };
   for (const Case &c : cases) EXPECT_EQ(format_replay_progress(c.p, c.width), c.line);

@@ -119,14 +119,19 @@ void append_result_line(std::string *out, ReplayResultsFormat format, const Repl
 }
 
 bool open_results_file(const std::string &path, ReplayResultsFile *f, std::string *error) {
-  f->path = path;
-  f->format = replay_results_format(path);
-  f->fd = vtlb_create_new_file(path.c_str(), O_WRONLY, 0644);
-  if (f->fd < 0) {
+  int fd = vtlb_create_new_file(path.c_str(), O_WRONLY, 0644);
+  if (fd < 0) {
     *error = errno == EEXIST ? path + " exists already; the results go into a new file"
                              : "cannot create " + path + ": " + strerror(errno);
     return false;
   }
+  return begin_results_file(path, fd, f, error);
+}
+
+bool begin_results_file(const std::string &path, int fd, ReplayResultsFile *f, std::string *error) {
+  f->path = path;
+  f->format = replay_results_format(path);
+  f->fd = fd;
   if (f->format == ReplayResultsFormat::kCsv &&
       !vtlb_write_all(f->fd, kResultsCsvHeader, sizeof kResultsCsvHeader - 1)) {
     *error = "cannot write " + path + ": " + strerror(errno);

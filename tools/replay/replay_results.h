@@ -38,6 +38,8 @@ constexpr size_t kResultsBufferBytes = 256 * 1024;
 // Makes the file (new: anything already at path is refused) and writes the
 // CSV header.
 bool open_results_file(const std::string &path, ReplayResultsFile *f, std::string *error);
+// The same on fd, a file made new at path; the file owns fd from here on.
+bool begin_results_file(const std::string &path, int fd, ReplayResultsFile *f, std::string *error);
 // Writes the buffer (whole lines) and empties it.
 void flush_results(ReplayResultsFile *f, std::string *buffer);
 // Closes the file; false with *error for a write or the close that failed.

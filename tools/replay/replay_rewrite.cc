@@ -1,5 +1,6 @@
 #include "tools/replay/replay_rewrite.h"
 
+#include <stdio.h>
 #include <string.h>
 #include <strings.h>
 
@@ -31,27 +32,50 @@ bool fail(std::string *error, const std::string &text) {
 bool parse_header_rule(const std::string &text, ReplayHeaderRule *rule, std::string *error) {
   size_t colon = text.find(':');
   if (colon == std::string::npos)
-    return fail(error, "expected 'Name: value' to add or replace a header, or 'Name:' to remove it");
+    return fail(error,
+                "expected 'Name: value' to add or replace a header, or 'Name:' to remove it");
   std::string name = text.substr(0, colon);
   if (name.empty()) return fail(error, "no header name before the colon");
   for (unsigned char c : name)
     if (!is_token_char(c))
-      return fail(error, "'" + name + "' is not a header name (letters, digits and !#$%&'*+-.^_`|~)");
+      return fail(error,
+                  "'" + name + "' is not a header name (letters, digits and !#$%&'*+-.^_`|~)");
   if (same_name(name, "Content-Length") || same_name(name, "Transfer-Encoding"))
     return fail(error, name + " frames the body, which is sent as the package holds it");
   std::string value = trim(text.substr(colon + 1));
-  for (unsigned char c : value)
-    if (c == '\r' || c == '\n' || c == '\0') return fail(error, "a header value holds no line break");
+  for (unsigned char c : value) {
+    if (c == '\r' || c == '\n') return fail(error, "a header value holds no line break");
+    if ((c < ' ' && c != '\t') || c == 0x7f)
+      return fail(error, "a header value holds no control character but tab (here " +
+                             replay_escaped(std::string(1, static_cast<char>(c))) + ")");
+  }
   rule->name = name;
   rule->value = value;
   rule->remove = value.empty();
   return true;
 }
 
+std::string replay_escaped(const std::string &text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (c == '\r' || c == '\n' || c == '\t' || c == '\\') {
+      out += c == '\r' ? "\\r" : c == '\n' ? "\\n" : c == '\t' ? "\\t" : "\\\\";
+    } else if (c < ' ' || c == 0x7f) {
+      char hex[8];
+      snprintf(hex, sizeof hex, "\\x%02x", c);
+      out += hex;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
 bool host_header_rule(const std::string &host, ReplayHeaderRule *rule, std::string *error) {
   if (host.empty()) return fail(error, "expected a host name");
   for (unsigned char c : host)
-    if (c <= ' ' || c == 0x7f) return fail(error, "a host name holds no blank or control character");
+    if (c <= ' ' || c == 0x7f)
+      return fail(error, "a host name holds no blank or control character");
   rule->name = "Host";
   rule->value = host;
   rule->remove = false;

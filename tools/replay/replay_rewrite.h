@@ -23,9 +23,14 @@ struct ReplayRewriteTally {
 
 // Reads "Name: value" (add or replace) or "Name:" (remove). False with
 // *error for text without a colon, a name that is no header name, a value
-// with a line break, and for Content-Length and Transfer-Encoding, which
-// frame the body.
+// with a line break or another control character than tab (HTTP allows
+// visible characters, blanks and tabs), and for Content-Length and
+// Transfer-Encoding, which frame the body.
 bool parse_header_rule(const std::string &text, ReplayHeaderRule *rule, std::string *error);
+
+// text for a message, its control characters and backslashes written as
+// \r, \n, \t, \xNN and \\: a value that holds a line break shows on one line.
+std::string replay_escaped(const std::string &text);
 
 // The rule of --host NAME: Host replaced (or added) with NAME.
 bool host_header_rule(const std::string &host, ReplayHeaderRule *rule, std::string *error);

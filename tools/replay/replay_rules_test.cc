@@ -1,6 +1,8 @@
 // Header rewrites, --ok-status lists and thresholds, at their edges.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "tools/replay/replay_engine.h"
 #include "tools/replay/replay_rewrite.h"
 #include "tools/replay/replay_thresholds.h"
@@ -82,6 +84,12 @@ TEST(ReplayRewrite, FindsTheHeadAndRefusesBadRules) {
       {"transfer-encoding:",
        "transfer-encoding frames the body, which is sent as the package holds it"},
       {"X: a\nb", "a header value holds no line break"},
+      // HTTP allows visible characters, blanks and tabs: no other control byte.
+      {"X: a\x01"
+       "b",
+       "a header value holds no control character but tab (here \\x01)"},
+      {"X: a\x1b[0m", "a header value holds no control character but tab (here \\x1b)"},
+      {"X: a\x7f", "a header value holds no control character but tab (here \\x7f)"},
   };
   for (const Case &c : cases) {
     ReplayHeaderRule r;
@@ -93,6 +101,8 @@ TEST(ReplayRewrite, FindsTheHeadAndRefusesBadRules) {
   std::string error;
   ASSERT_TRUE(parse_header_rule("X-Empty:   \t", &r, &error));
   EXPECT_TRUE(r.remove);
+  ASSERT_TRUE(parse_header_rule("X: a\tb \xc3\xa9", &r, &error)) << error;
+  EXPECT_EQ(replay_escaped("a\r\nb\t\\\x01"), "a\\r\\nb\\t\\\\\\x01");
   EXPECT_FALSE(host_header_rule("", &r, &error));
   EXPECT_FALSE(host_header_rule("a\tb", &r, &error));
 }
@@ -132,25 +142,37 @@ TEST(ReplayThresholds, ReadsLimitsAndRefusesTheirEdges) {
   }
   for (const char *bad : {"", "-0.1", "1.01", "101%", "%", "x", "0.5 ", "nan", "inf"})
     EXPECT_FALSE(parse_failed_threshold(bad, &t, &error)) << bad;
-  for (auto [text, p] : {std::pair{"p50=1", 50.0},
-                         {"p99.99=0", 99.99},
-                         {"p100=3", 100.0},
-                         {"max=2.5", 100.0},
-                         {"p0.1=7", 0.1}}) {
+  // Milliseconds bare or with their unit.
+  for (auto [text, p, ms] : {std::tuple{"p50=1", 50.0, 1.0},
+                             {"p99.99=0", 99.99, 0.0},
+                             {"p100=3ms", 100.0, 3.0},
+                             {"max=2.5s", 100.0, 2500.0},
+                             {"p0.1=700us", 0.1, 0.7}}) {
     ASSERT_TRUE(parse_percentile_threshold(text, ThresholdKind::kLag, &t, &error)) << text;
     EXPECT_DOUBLE_EQ(t.percentile, p) << text;
+    EXPECT_DOUBLE_EQ(t.limit, ms) << text;
   }
-  for (const char *bad :
-       {"p0=1", "p100.5=1", "p=1", "99=1", "p50", "p50=", "p50=-1", "P50=1", "p50=1ms", "min=1"})
+  for (const char *bad : {"p0=1", "p100.5=1", "p=1", "99=1", "p50", "p50=", "p50=-1", "P50=1",
+                          "p50=1m", "p50=ms", "p50=1 s", "min=1"})
     EXPECT_FALSE(parse_percentile_threshold(bad, ThresholdKind::kLatency, &t, &error)) << bad;
 }
 
-// Figures made by hand: a threshold is crossed only above its limit.
-TEST(ReplayThresholds, CrossedOnlyAboveTheLimit) {
+// Figures made by hand: a threshold is crossed above its limit, and when
+// there is nothing to measure (no verdict without evidence).
+TEST(ReplayThresholds, CrossedAboveTheLimitOrWithoutASample) {
   ReplayStats s;
-  std::vector<ReplayThresholdResult> none = check_replay_thresholds(
-      {{ThresholdKind::kFailed, 0, 0, "f"}, {ThresholdKind::kLatency, 99, 0, "l"}}, s);
-  EXPECT_FALSE(none[0].crossed || none[1].crossed);  // nothing ended, no sample
+  std::vector<ReplayThresholdResult> none =
+      check_replay_thresholds({{ThresholdKind::kFailed, 0, 1, "f"},
+                               {ThresholdKind::kLatency, 99, 1e9, "l"},
+                               {ThresholdKind::kLag, 99, 1e9, "g"}},
+                              s);
+  for (const ReplayThresholdResult &r : none)
+    EXPECT_TRUE(r.crossed && !r.sampled) << r.threshold.text;
+  // The default max-failed 0 joins only a list without a --max-failed.
+  EXPECT_EQ(replay_thresholds_with_default({}).size(), 1u);
+  EXPECT_TRUE(replay_thresholds_with_default({}).at(0).by_default);
+  EXPECT_EQ(replay_thresholds_with_default({{ThresholdKind::kLag, 99, 1, "g"}}).size(), 2u);
+  EXPECT_EQ(replay_thresholds_with_default({{ThresholdKind::kFailed, 0, 1, "f"}}).size(), 1u);
   s.counts.completed = 6;
   s.counts.bad_status = 1;
   s.counts.errors = 2;  // 3 failed of 8 ended

@@ -96,12 +96,12 @@ bool tls_handshake(const ReplayTarget &t, SSL *ssl, int fd, int64_t deadline_ms,
       if (wait_for(fd, kind == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, deadline_ms, &err)) continue;
       return fail(error, "TLS handshake with " + t.text + ": " + strerror(err));
     }
+    std::string reason = replay_tls_failure(ssl, r), advice = replay_tls_advice(ssl, reason);
+    if (!advice.empty()) advice = " (" + advice + ")";
     if (replay_tls_verify_failed(ssl))
       return fail(error, "certificate of " + t.text + " refused for the name " + t.tls.name + ": " +
-                             replay_tls_failure(ssl, r) +
-                             " (--cacert FILE trusts another authority; --insecure skips the "
-                             "check)");
-    return fail(error, "TLS handshake with " + t.text + " failed: " + replay_tls_failure(ssl, r));
+                             reason + advice);
+    return fail(error, "TLS handshake with " + t.text + " failed: " + reason + advice);
   }
 }
 

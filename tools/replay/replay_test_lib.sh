@@ -33,11 +33,12 @@ skip_without_nginx() {
   fi
 }
 
-# make_package TOOL LOGGEN SUITE_BIN REQUESTS: a package of three workers in
-# $WORK/pkg from a generated log tree; bodies of 100 to 3000 bytes, HTTP/1.0
-# request lines (a new connection per request).
+# make_package TOOL LOGGEN SUITE_BIN REQUESTS [HEADER]: a package of three
+# workers in $WORK/pkg from a generated log tree; bodies of 100 to 3000
+# bytes, HTTP/1.0 request lines with HEADER (default "Connection:
+# keep-alive": kept connections; another one, a new connection per request).
 make_package() {
-  local tool=$1 loggen=$2 suite_bin=$3 requests=$4
+  local tool=$1 loggen=$2 suite_bin=$3 requests=$4 header=${5:-Connection: keep-alive}
   "$loggen" --out "$WORK/logs" --days 1 --files-per-day 2 --requests "$requests" --customers 30 \
     --services 4 --min-body 100 --max-body 3000 --large-share 0 --bad-share 0 --seed 7 \
     --quiet >/dev/null || die "vt_loggen failed"
@@ -49,7 +50,7 @@ SCRIPT_NAME|t/replay/script
 SCENARIO_NAME|t/replay/t.conf
 NUM_VVM|3
 HOST_HEADER|127.0.0.1
-HTTP_HEADER|Connection: keep-alive
+HTTP_HEADER|$header
 CONF
   VT_WDIR=$WORK/wdir PATH=$suite_bin:$PATH "$tool" -i "$WORK/replay.conf" -n 1 >"$WORK/gen.out" 2>&1 ||
     die "vtu_replay_gen failed: $(tail -3 "$WORK/gen.out")"

@@ -17,6 +17,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -83,7 +84,8 @@ struct Received {
   std::string request;  // head and body as read
 };
 
-// Answers each request by what its body asks for: "reset", "garbage",
+// Answers each request by what its body asks for: "reset", "drop" (close
+// without an answer), "garbage",
 // "cut short" (3 bytes of a 10-byte body, then close),
 // "silent", "chunked", "close" (answer, then close without saying so),
 // "trickle" (the answer's first bytes one at a time), "interim" (two
@@ -242,6 +244,7 @@ struct ScriptedServer {
       return false;
     }
     if (has("garbage")) return say("SOMETHING ELSE\r\n\r\n"), false;
+    if (has("drop")) return false;  // closed without an answer
     if (has("cut short")) return say("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc"), false;
     if (has("silent")) {
       while (wait_readable(fd, ssl)) {
@@ -282,7 +285,8 @@ struct ScriptedServer {
   }
 };
 
-// The vt_replay program run with args, its outputs in files of `dir`.
+// The vt_replay program run with args: its status (-1 for an end by a
+// signal), standard output and error.
 struct Outcome {
   int status;
   std::string out, err;
@@ -302,88 +306,66 @@ struct ProgramArgv {
   ProgramArgv &operator=(const ProgramArgv &) = delete;
 };
 
-// `during` runs while the program does (it may signal it).
-inline Outcome run_program(const std::vector<std::string> &args, const std::string &dir,
-                           const std::function<void(pid_t)> &during = nullptr) {
-  ProgramArgv command(args);
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 1, (dir + "/out").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  posix_spawn_file_actions_addopen(&fa, 2, (dir + "/err").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  pid_t pid;
-  Outcome o{-1, "", ""};
-  if (posix_spawn(&pid, command.program.c_str(), &fa, nullptr, command.argv.data(), environ) != 0)
-    return o;
-  posix_spawn_file_actions_destroy(&fa);
-  if (during) during(pid);
-  int status;
-  waitpid(pid, &status, 0);
-  o.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::stringstream out, err;
-  out << std::ifstream(dir + "/out").rdbuf();
-  err << std::ifstream(dir + "/err").rdbuf();
-  o.out = out.str();
-  o.err = err.str();
-  return o;
-}
-
-// The program under the soft limit `soft` of `resource`, its hard limit
-// kept: with RLIMIT_FSIZE no file it writes may grow past that many bytes
-// (SIGXFSZ ignored: a write there fails with EFBIG, as on a full disk). Its
-// standard output and error come back through pipes, which the limit does
-// not cover.
-inline Outcome run_program_with_limit(const std::vector<std::string> &args, int resource,
-                                      rlim_t soft) {
+// Runs the program; `during` runs meanwhile (it may signal it). With a
+// `resource`, under the soft limit `soft` (its hard limit kept): with
+// RLIMIT_FSIZE no file it writes may grow past that many bytes (SIGXFSZ
+// ignored: a write there fails with EFBIG, as on a full disk). Its standard
+// output and error come back through pipes, which no limit covers; a
+// program silent for 20 s is killed and the case fails.
+inline Outcome run_program(const std::vector<std::string> &args, const std::string & = "",
+                           const std::function<void(pid_t)> &during = nullptr, int resource = -1,
+                           rlim_t soft = 0) {
   Outcome o{-1, "", ""};
   int out_pipe[2], err_pipe[2];
-  if (pipe(out_pipe) != 0) return o;
-  if (pipe(err_pipe) != 0) return o;
+  if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) return o;
   ProgramArgv command(args);
   pid_t pid = fork();
   if (pid == 0) {
-    struct rlimit limit;
-    getrlimit(resource, &limit);
-    limit.rlim_cur = soft;
-    setrlimit(resource, &limit);
-    signal(SIGXFSZ, SIG_IGN);
-    // A build with coverage counters writes them at exit: under the limit
-    // they would be cut short and spoil every later run's, so they go
-    // nowhere (and their complaint is dropped below).
-    setenv("GCOV_PREFIX", "/dev/null", 1);
+    if (resource >= 0) {
+      struct rlimit limit;
+      getrlimit(resource, &limit);
+      limit.rlim_cur = soft;
+      setrlimit(resource, &limit);
+      signal(SIGXFSZ, SIG_IGN);
+      // Coverage counters written at exit under the limit would be cut
+      // short and spoil every later run's: they go nowhere.
+      setenv("GCOV_PREFIX", "/dev/null", 1);
+    }
     dup2(out_pipe[1], 1);
     dup2(err_pipe[1], 2);
-    close(out_pipe[0]), close(out_pipe[1]), close(err_pipe[0]), close(err_pipe[1]);
     execv(command.program.c_str(), command.argv.data());
     _exit(127);
   }
   close(out_pipe[1]);
   close(err_pipe[1]);
-  struct pollfd pfd[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
-  std::string *into[2] = {&o.out, &o.err};
-  for (int open_pipes = 2; pid > 0 && open_pipes > 0;) {
-    if (poll(pfd, 2, 20000) <= 0) {
-      kill(pid, SIGKILL);  // 20 s of silence: the program is stuck, and the case fails
-      break;
-    }
-    for (int i = 0; i < 2; i++) {
-      if (pfd[i].fd < 0 || !pfd[i].revents) continue;
-      char buf[4096];
-      ssize_t n = read(pfd[i].fd, buf, sizeof buf);
-      if (n > 0) {
-        into[i]->append(buf, static_cast<size_t>(n));
-      } else {
-        pfd[i].fd = -1;
-        open_pipes--;
+  std::thread reader([&] {
+    struct pollfd pfd[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+    std::string *into[2] = {&o.out, &o.err};
+    for (int open_pipes = 2; pid > 0 && open_pipes > 0;) {
+      if (poll(pfd, 2, 20000) <= 0) {
+        kill(pid, SIGKILL);
+        break;
+      }
+      for (int i = 0; i < 2; i++) {
+        if (pfd[i].fd < 0 || !pfd[i].revents) continue;
+        char buf[4096];
+        ssize_t n = read(pfd[i].fd, buf, sizeof buf);
+        if (n > 0) {
+          into[i]->append(buf, static_cast<size_t>(n));
+        } else {
+          pfd[i].fd = -1;
+          open_pipes--;
+        }
       }
     }
-  }
-  close(out_pipe[0]);
-  close(err_pipe[0]);
+  });
+  if (pid > 0 && during) during(pid);
   int status;
   if (pid > 0 && waitpid(pid, &status, 0) == pid)
     o.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  reader.join();
+  close(out_pipe[0]);
+  close(err_pipe[0]);
   std::string err;
   for (size_t at = 0; at < o.err.size();) {
     size_t end = o.err.find('\n', at);

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/replay/replay_stats.h"
+
 struct TestRequest {
   uint64_t time_ms = 0;
   int page = 0;
@@ -64,6 +66,24 @@ inline void write_test_package(const std::string &dir, int workers,
       index << "\n";
     }
   }
+}
+
+// The counts of a run in one line, for one comparison: "planned 4, sent 4,
+// completed 3, errors 1 (reset 1); 200: 3" (error kinds and statuses that
+// occurred, in order).
+inline std::string counts_line(const ReplayStats &s) {
+  const ReplayCounts &c = s.counts;
+  std::string out = "planned " + std::to_string(c.planned) + ", sent " + std::to_string(c.sent) +
+                    ", completed " + std::to_string(c.completed) + ", errors " +
+                    std::to_string(c.errors) + " (";
+  for (int k = 0; k < kErrorKinds; k++)
+    if (s.errors[k])
+      out += std::string(out.back() == '(' ? "" : ", ") + kReplayErrorNames[k] + " " +
+             std::to_string(s.errors[k]);
+  out += ")";
+  for (const auto &[code, n] : s.status)
+    out += (out.back() == ')' ? "; " : ", ") + std::to_string(code) + ": " + std::to_string(n);
+  return out;
 }
 
 #endif  // VT_TOOLS_REPLAY_REPLAY_TEST_SUPPORT_H_

@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <math.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include "tools/replay/replay_stats.h"
 
@@ -42,7 +43,10 @@ bool parse_status_set(const std::string &text, ReplayStatusSet *set, std::string
     } else if (is_code) {
       set->ok[static_cast<size_t>(atoi(item.c_str()))] = true;
     } else {
-      return fail(error, "'" + item + "': expected status codes (100 to 599) and classes (1xx to 5xx) such as 2xx,3xx,404");
+      return fail(
+          error,
+          "'" + item +
+              "': expected status codes (100 to 599) and classes (1xx to 5xx) such as 2xx,3xx,404");
     }
     if (comma == std::string::npos) break;
     at = comma + 1;
@@ -60,13 +64,28 @@ ReplayStatusSet default_ok_status() {
 bool parse_failed_threshold(const std::string &text, ReplayThreshold *t, std::string *error) {
   double v;
   bool percent = !text.empty() && text.back() == '%';
-  if (!read_number(percent ? text.substr(0, text.size() - 1) : text, &v) ||
-      v > (percent ? 100 : 1))
+  if (!read_number(percent ? text.substr(0, text.size() - 1) : text, &v) || v > (percent ? 100 : 1))
     return fail(error, "expected a ratio from 0 to 1 (0.01) or a percentage (1%)");
   *t = ReplayThreshold{};
   t->kind = ThresholdKind::kFailed;
   t->limit = percent ? v / 100 : v;
   t->text = "max-failed " + text;
+  return true;
+}
+
+// A time limit in milliseconds: bare, or with its unit ms, s or us.
+bool read_time_limit(std::string text, double *ms) {
+  double scale = 1;
+  for (auto [unit, factor] : {std::pair{"ms", 1.0}, {"us", 1e-3}, {"s", 1e3}}) {
+    size_t n = strlen(unit);
+    if (text.size() > n && text.compare(text.size() - n, n, unit) == 0) {
+      text.resize(text.size() - n);
+      scale = factor;
+      break;
+    }
+  }
+  if (!read_number(text, ms)) return false;
+  *ms *= scale;
   return true;
 }
 
@@ -78,15 +97,33 @@ bool parse_percentile_threshold(const std::string &text, ThresholdKind kind, Rep
   bool p_ok = which == "max" ? (p = 100, true)
                              : which.size() > 1 && which[0] == 'p' &&
                                    read_number(which.substr(1), &p) && p > 0 && p <= 100;
-  if (eq == std::string::npos || !p_ok || !read_number(text.substr(eq + 1), &ms))
-    return fail(error, "expected pNN=MS: a percentile above 0 and at most 100 (p50, p99.9, max) "
-                       "and milliseconds, such as p99=200");
+  if (eq == std::string::npos || !p_ok || !read_time_limit(text.substr(eq + 1), &ms))
+    return fail(error,
+                "expected pNN=TIME: a percentile above 0 and at most 100 (p50, p99.9, max) "
+                "and a time in ms (bare, or with ms, s or us), such as p99=200 or "
+                "p99=0.2s");
   *t = ReplayThreshold{};
   t->kind = kind;
   t->percentile = p;
   t->limit = ms;
   t->text = std::string(kind == ThresholdKind::kLatency ? "max-latency " : "max-lag ") + text;
   return true;
+}
+
+std::vector<ReplayThreshold> replay_thresholds_with_default(std::vector<ReplayThreshold> given) {
+  for (const ReplayThreshold &t : given)
+    if (t.kind == ThresholdKind::kFailed) return given;
+  ReplayThreshold strict;
+  strict.text = "max-failed 0";
+  strict.by_default = true;
+  given.push_back(strict);
+  return given;
+}
+
+const char *replay_threshold_unmeasured(ThresholdKind kind) {
+  return kind == ThresholdKind::kFailed    ? "no request ended"
+         : kind == ThresholdKind::kLatency ? "no answer to measure"
+                                           : "nothing sent to measure";
 }
 
 double replay_failed_ratio(const ReplayStats &s) {
@@ -101,12 +138,14 @@ std::vector<ReplayThresholdResult> check_replay_thresholds(
     ReplayThresholdResult r;
     r.threshold = t;
     if (t.kind == ThresholdKind::kFailed) {
+      r.sampled = s.counts.completed + s.counts.errors > 0;
       r.measured = replay_failed_ratio(s);
     } else {
       const LogHistogram &h = t.kind == ThresholdKind::kLatency ? s.latency_ns : s.lag_ns;
+      r.sampled = h.total > 0;
       r.measured = static_cast<double>(histogram_percentile(h, t.percentile)) / 1e6;
     }
-    r.crossed = r.measured > t.limit;
+    r.crossed = !r.sampled || r.measured > t.limit;
     results.push_back(r);
   }
   return results;

@@ -31,30 +31,42 @@ enum class ThresholdKind { kFailed, kLatency, kLag };
 
 struct ReplayThreshold {
   ThresholdKind kind = ThresholdKind::kFailed;
-  double percentile = 0;  // latency and lag: 0 < p <= 100
-  double limit = 0;       // failed: a ratio from 0 to 1; latency and lag: milliseconds
-  std::string text;       // "max-failed 0.01", "max-latency p99=200"
+  double percentile = 0;    // latency and lag: 0 < p <= 100
+  double limit = 0;         // failed: a ratio from 0 to 1; latency and lag: milliseconds
+  std::string text;         // "max-failed 0.01", "max-latency p99=200"
+  bool by_default = false;  // the max-failed 0 of a run given no --max-failed
 };
 
 // --max-failed RATIO: 0 to 1, or a percentage ("2.5%").
 bool parse_failed_threshold(const std::string &text, ReplayThreshold *t, std::string *error);
 
-// --max-latency and --max-lag pNN=MS: p50, p99.9, p100 (or max) and
-// milliseconds from 0.
+// --max-latency and --max-lag pNN=LIMIT: p50, p99.9, p100 (or max) and a
+// time from 0 in milliseconds, bare or with its unit ("200", "200ms",
+// "0.2s", "150us").
 bool parse_percentile_threshold(const std::string &text, ThresholdKind kind, ReplayThreshold *t,
                                 std::string *error);
+
+// The thresholds a run checks: those given, and max-failed 0 (by_default)
+// when none of them is a --max-failed: without it a failed request fails
+// the run.
+std::vector<ReplayThreshold> replay_thresholds_with_default(std::vector<ReplayThreshold> given);
 
 struct ReplayThresholdResult {
   ReplayThreshold threshold;
   double measured = 0;  // the ratio, or milliseconds
+  bool sampled = true;  // false: nothing to measure (no request ended, no answer, nothing sent)
   bool crossed = false;
 };
 
 // Every threshold against the figures of the replay: crossed when the
-// measured value is above the limit. With no request ended the failed ratio
-// is 0; with no sample a percentile is 0.
+// measured value is above the limit, and when there is nothing to measure:
+// no verdict without evidence.
 std::vector<ReplayThresholdResult> check_replay_thresholds(
     const std::vector<ReplayThreshold> &thresholds, const ReplayStats &s);
+
+// What a threshold without a sample lacked: "no request ended", "no answer
+// to measure", "nothing sent to measure".
+const char *replay_threshold_unmeasured(ThresholdKind kind);
 
 // failed / (completed + errors); 0 when no request ended.
 double replay_failed_ratio(const ReplayStats &s);

@@ -3,8 +3,11 @@
 #include <arpa/inet.h>
 #include <errno.h>
 #include <openssl/err.h>
+#include <openssl/pem.h>
 #include <openssl/x509v3.h>
 #include <string.h>
+
+#include "base/core/input_file.h"
 
 namespace {
 
@@ -23,6 +26,32 @@ std::string queued_reason(const char *fallback) {
   }
   ERR_clear_error();
   return reason;
+}
+
+// The certificates (and revocation lists) of a PEM file into the context's
+// store. The file is read as every input is: a regular file only, so that a
+// named pipe is refused rather than waited on.
+bool load_certificates(SSL_CTX *ctx, const std::string &path, std::string *why) {
+  std::string text;
+  if (!vtlb_read_regular_file(path, &text, why)) return false;
+  BIO *in = BIO_new_mem_buf(text.data(), static_cast<int>(text.size()));
+  STACK_OF(X509_INFO) *items = in ? PEM_X509_INFO_read_bio(in, nullptr, nullptr, nullptr) : nullptr;
+  BIO_free(in);
+  X509_STORE *store = SSL_CTX_get_cert_store(ctx);
+  int added = 0;
+  for (int i = 0; items && i < sk_X509_INFO_num(items); i++) {
+    X509_INFO *item = sk_X509_INFO_value(items, i);
+    if (item->x509 && X509_STORE_add_cert(store, item->x509) == 1) added++;
+    if (item->crl && X509_STORE_add_crl(store, item->crl) == 1) added++;
+  }
+  sk_X509_INFO_pop_free(items, X509_INFO_free);
+  if (added > 0) {
+    ERR_clear_error();
+    return true;
+  }
+  ERR_clear_error();
+  *why = "no certificate or crl found";
+  return false;
 }
 
 }  // namespace
@@ -54,10 +83,8 @@ bool make_replay_tls(const std::string &name, const std::string &cacert, bool in
   }
   SSL_CTX_set_verify(tls->ctx, SSL_VERIFY_PEER, nullptr);
   if (!cacert.empty()) {
-    if (SSL_CTX_load_verify_locations(tls->ctx, cacert.c_str(), nullptr) != 1) {
-      int err = errno;
-      std::string reason = queued_reason("no certificate in it");
-      if (err != 0 && reason.find("system lib") != std::string::npos) reason = strerror(err);
+    std::string reason;
+    if (!load_certificates(tls->ctx, cacert, &reason)) {
       *error = "cannot read --cacert " + cacert + ": " + reason;
       free_replay_tls(tls);
       return false;
@@ -110,6 +137,18 @@ std::string replay_tls_failure(SSL *ssl, int ret) {
     return errno != 0 && ret < 0 ? strerror(errno) : "the server closed the connection";
   }
   return queued_reason("handshake failed");
+}
+
+std::string replay_tls_advice(SSL *ssl, const std::string &reason) {
+  if (!replay_tls_verify_failed(ssl)) {
+    bool no_tls = reason.find("wrong version number") != std::string::npos ||
+                  reason.find("packet length too long") != std::string::npos;
+    return no_tls ? "the server does not speak TLS: an http:// target?" : "";
+  }
+  long result = SSL_get_verify_result(ssl);
+  if (result != X509_V_ERR_HOSTNAME_MISMATCH && result != X509_V_ERR_IP_ADDRESS_MISMATCH)
+    return "--cacert FILE trusts another authority; --insecure skips the check";
+  return "--sni NAME checks the certificate for NAME";
 }
 
 void clear_replay_tls_errors() {

@@ -30,6 +30,12 @@ SSL *new_replay_ssl(const ReplayTls &tls, int fd);
 // otherwise. Clears the thread's error queue.
 std::string replay_tls_failure(SSL *ssl, int ret);
 
+// The likely cause of a failed handshake, for its message, "" when there is
+// none to tell: a certificate for another name (--sni NAME), one of another
+// authority (--cacert, --insecure), a server that
+// does not speak TLS.
+std::string replay_tls_advice(SSL *ssl, const std::string &reason);
+
 // True when the verifier refused the peer's certificate.
 bool replay_tls_verify_failed(SSL *ssl);
 

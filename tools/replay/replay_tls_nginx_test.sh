@@ -3,15 +3,13 @@
 # certificate made here for localhost and 127.0.0.1:
 #   1. --cacert: every request of the package arrives once (access-log counts
 #      per method, path, Content-Length and request length), the answers of
-#      one path, 503 from nginx, are counted failed, the status is 0 without a
-#      threshold; every connection after a user's first resumes its session.
-#   2. without --cacert the certificate is refused before anything is sent,
-#      with the verifier's reason and the name; with --sni of another name,
-#      the same for the name.
-#   3. rewrites: nginx logs the replaced Host, the added header, the replaced
-#      Content-Type and the removed Connection header; SNI is the --sni name;
+#      one path, 503 from nginx, are counted failed and fail the run without a
+#      threshold (status 3); every connection after a user's first resumes its
+#      session.
+#   2. rewrites: nginx logs the replaced Host, the added header, the replaced
+#      Content-Type and the removed X-Test header; SNI is the --sni name;
 #      --max-failed crossed gives status 3 and names it in the report.
-#   4. --insecure: passes without the certificate, says so in the report.
+# (Certificates refused, --insecure: ReplayEngine and ReplayProgram cases.)
 #
 #   replay_tls_nginx_test.sh VT_REPLAY VTU_REPLAY_GEN VT_LOGGEN SUITE_BIN
 #
@@ -24,7 +22,7 @@ skip_without_nginx
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/vt_replay_tls.XXXXXX")
 trap cleanup EXIT
 
-make_package "$TOOL" "$LOGGEN" "$SUITE_BIN" 200
+make_package "$TOOL" "$LOGGEN" "$SUITE_BIN" 200 "X-Test: 1"  # no keep-alive
 package_listing >"$WORK/expected" || die "cannot read the package"
 TOTAL=$(awk '{ n += $1 } END { print n }' "$WORK/expected")
 BUSY=$(awk '$3 == "/svc/Orders.svc" { n += $1 } END { print n + 0 }' "$WORK/expected")
@@ -77,7 +75,7 @@ has() { grep -qF -- "$2" "$WORK/$1" || die "$1 lacks: $2"; }
 
 # 1. Verified against the test's certificate.
 replay verified --target "$TARGET" --cacert "$WORK/cert.pem"
-[ $status = 0 ] || die "with --cacert: status $status"
+[ $status = 3 ] || die "with --cacert and 503s: status $status"
 awk '{ print $1, $2, $3, $4 }' "$WORK/nginx/access.log" | sort | uniq -c >"$WORK/actual"
 diff "$WORK/expected" "$WORK/actual" >"$WORK/diff" ||
   die "nginx logged other requests than the package holds: $(head -20 "$WORK/diff")"
@@ -88,7 +86,7 @@ has verified.out "requests     planned $TOTAL, sent $TOTAL, completed $TOTAL, er
 has verified.out "status       200: $OK, 503: $BUSY"
 has verified.out "failed       $BUSY (status 503: $BUSY; errors 0), ok statuses 2xx,3xx, success ratio"
 has verified.out "($OK of $TOTAL)"
-has verified.out "verdict      passed (no threshold set)"
+has verified.out "verdict      FAILED: no thresholds set: $BUSY of $TOTAL failed, "
 # HTTP/1.0 requests: one connection each, the user's first one a full handshake.
 has verified.out "tls          handshakes $TOTAL, resumed $((TOTAL - USERS)), failed 0; certificate checked for 127.0.0.1"
 has verified.json "\"success\": {\"ended\": $TOTAL, \"ok\": $OK, \"failed\": $BUSY, \"ratio\": "
@@ -97,18 +95,9 @@ resumed=$(awk '$6 == "r"' "$WORK/nginx/access.log" | wc -l)
 [ "$resumed" = $((TOTAL - USERS)) ] || die "nginx saw $resumed resumed sessions, not $((TOTAL - USERS))"
 grep -q 'sni=- host=127.0.0.1 ' "$WORK/nginx/access.log" || die "an address went out as SNI"
 
-# 2. Refused certificates: nothing is sent.
-replay unverified --target "$TARGET"
-[ $status = 1 ] || die "without --cacert: status $status"
-has unverified.err "vt_replay: target: certificate of $TARGET refused for the name 127.0.0.1: self-signed certificate"
-[ ! -s "$WORK/unverified.out" ] && [ ! -s "$WORK/nginx/access.log" ] || die "sent although refused"
-replay othername --target "$TARGET" --cacert "$WORK/cert.pem" --sni other.example
-[ $status = 1 ] || die "with another name: status $status"
-has othername.err "refused for the name other.example: hostname mismatch"
-
-# 3. Rewrites, checked for the --sni name; a crossed threshold.
+# 2. Rewrites, checked for the --sni name; a crossed threshold.
 replay rewrites --target "$TARGET" --cacert "$WORK/cert.pem" --sni localhost \
-  --host staging.example --header 'X-Run: 7' --header 'connection:' \
+  --host staging.example --header 'X-Run: 7' --header 'x-test:' \
   --header 'Content-Type: text/plain; charset=utf-8' --max-failed 0.01 --max-latency p99=60000
 [ $status = 3 ] || die "with rewrites and --max-failed 0.01: status $status"
 lines=$(grep -c " sni=localhost host=staging.example run=7 conn=- type=text/plain; charset=utf-8$" \
@@ -123,18 +112,10 @@ awk '{ c[$1 " " $2 " " $3]++ } END { for (k in c) print c[k], k }' "$WORK/nginx/
 diff "$WORK/expected3" "$WORK/actual3" >/dev/null || die "rewritten requests differ in path or body length"
 has rewrites.out "rewrites     Host: staging.example: replaced in $TOTAL requests, added to 0"
 has rewrites.out "X-Run: 7: replaced in 0 requests, added to $TOTAL"
-has rewrites.out "connection: removed from $TOTAL requests"
+has rewrites.out "x-test: removed from $TOTAL requests"
 has rewrites.out "threshold    max-failed 0.01: measured $(awk -v b="$BUSY" -v t="$TOTAL" 'BEGIN { printf "%.4f", b / t }'), CROSSED"
 has rewrites.out "threshold    max-latency p99=60000: measured "
 has rewrites.out "verdict      FAILED: 1 of 2 thresholds crossed"
 has rewrites.json '"passed": false'
 
-# 4. Not checked, and said so; 503 counted ok.
-replay insecure --target "$TARGET" --insecure --ok-status 2xx,503 --max-failed 0
-[ $status = 0 ] || die "with --insecure: status $status"
-has insecure.out "certificate NOT checked (--insecure)"
-has insecure.out "failed       0 (errors 0), ok statuses 2xx,503, success ratio 1.0000 ($TOTAL of $TOTAL)"
-has insecure.out "threshold    max-failed 0: measured 0.0000, held"
-has insecure.json '"verified": false'
-
-echo "$NAME: $TOTAL requests over TLS, $BUSY answered 503; verified, refused, rewritten and unchecked as expected"
+echo "$NAME: $TOTAL requests over TLS, $BUSY answered 503; verified and rewritten as expected"

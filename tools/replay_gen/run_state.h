@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "base/core/sha256.h"
+#include "base/core/digest.h"
 #include "tools/replay_gen/failure.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/records.h"
@@ -181,8 +181,8 @@ struct ScriptInput {
 struct ManifestNotes {
   std::string config_file;  // the -i argument
   std::string input_dir;    // the INPUT_DIR value, before Step 1 cuts it up
-  uint8_t request_sha256[kMaxVvm][kSha256Size] = {};  // each by its writer thread
-  uint8_t index_sha256[kMaxVvm][kSha256Size] = {};
+  uint8_t request_digest[kMaxVvm][kDigestSize] = {};  // each by its writer thread
+  uint8_t index_digest[kMaxVvm][kDigestSize] = {};
   uint64_t index_size[kMaxVvm] = {};
   uint64_t requests[kMaxVvm] = {};  // request groups of each index file
 };

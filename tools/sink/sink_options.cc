@@ -4,6 +4,8 @@
 #include <math.h>
 #include <stdlib.h>
 
+#include "base/core/command_line.h"
+
 namespace {
 
 bool read_long(const std::string &text, long min, long max, long *value) {
@@ -33,57 +35,83 @@ bool read_statuses(const std::string &text, std::vector<int> *statuses) {
   }
 }
 
-SinkCommand usage_error(std::string *error, const std::string &text) {
-  *error = text;
-  return SinkCommand::kUsageError;
+enum { kPort = 1000, kStatus, kSeconds, kPortFile, kPidFile, kBackground, kQuiet, kVersion };
+
+const option kOptions[] = {{"port", required_argument, nullptr, kPort},
+                           {"status", required_argument, nullptr, kStatus},
+                           {"seconds", required_argument, nullptr, kSeconds},
+                           {"port-file", required_argument, nullptr, kPortFile},
+                           {"pid-file", required_argument, nullptr, kPidFile},
+                           {"background", no_argument, nullptr, kBackground},
+                           {"quiet", no_argument, nullptr, kQuiet},
+                           {"help", no_argument, nullptr, 'h'},
+                           {"version", no_argument, nullptr, kVersion},
+                           {nullptr, 0, nullptr, 0}};
+
+// One option's value into o; false with *error naming it.
+bool take_option(int key, const std::string &value, SinkOptions *o, std::string *error) {
+  long n;
+  switch (key) {
+    case kPort:
+      if (!read_long(value, 0, 65535, &n))
+        return *error = "--port " + value + ": expected a port from 0 (any free one) to 65535",
+               false;
+      o->port = static_cast<int>(n);
+      return true;
+    case kStatus:
+      if (!read_statuses(value, &o->statuses))
+        return *error =
+                   "--status " + value + ": expected status codes from 200 to 599 such as 200,503",
+               false;
+      return true;
+    case kSeconds: {
+      char *end;
+      errno = 0;
+      double s = strtod(value.c_str(), &end);
+      if (value.empty() || *end || errno || !isfinite(s) || s <= 0 || s > 86400)
+        return *error = "--seconds " + value + ": expected seconds above 0 and at most 86400",
+               false;
+      o->seconds = s;
+      return true;
+    }
+    case kPortFile:
+    case kPidFile:
+      if (value.empty())
+        return *error = std::string(key == kPortFile ? "--port-file" : "--pid-file") +
+                        " needs a file name",
+               false;
+      (key == kPortFile ? o->port_file : o->pid_file) = value;
+      return true;
+    case kBackground:
+      o->background = true;
+      return true;
+    case kQuiet:
+      o->quiet = true;
+      return true;
+  }
+  return false;
 }
 
 }  // namespace
 
 SinkCommand parse_sink_options(int argc, char **argv, SinkOptions *o, std::string *error) {
-  for (int i = 1; i < argc; i++) {
-    std::string arg = argv[i];
-    if (arg == "--help" || arg == "-h") return SinkCommand::kHelp;
-    if (arg == "--version") return SinkCommand::kVersion;
-    if (arg == "--background" || arg == "--quiet") {
-      (arg == "--quiet" ? o->quiet : o->background) = true;
-      continue;
-    }
-    std::string name = arg, value;
-    size_t eq = arg.find('=');
-    if (arg.compare(0, 2, "--") == 0 && eq != std::string::npos) {
-      name = arg.substr(0, eq);
-      value = arg.substr(eq + 1);
-    } else if (arg == "--port" || arg == "--status" || arg == "--seconds" ||
-               arg == "--port-file" || arg == "--pid-file") {
-      if (i + 1 >= argc) return usage_error(error, arg + " needs a value");
-      value = argv[++i];
-    } else {
-      return usage_error(error, (arg.compare(0, 1, "-") == 0 ? "unknown option " : "unexpected argument ") + arg);
-    }
-    long n;
-    if (name == "--port") {
-      if (!read_long(value, 0, 65535, &n))
-        return usage_error(error, "--port " + value + ": expected a port from 0 (any free one) to 65535");
-      o->port = static_cast<int>(n);
-    } else if (name == "--status") {
-      if (!read_statuses(value, &o->statuses))
-        return usage_error(error, "--status " + value + ": expected status codes from 200 to 599 such as 200,503");
-    } else if (name == "--seconds") {
-      char *end;
-      errno = 0;
-      double s = strtod(value.c_str(), &end);
-      if (value.empty() || *end || errno || !isfinite(s) || s <= 0 || s > 86400)
-        return usage_error(error, "--seconds " + value + ": expected seconds above 0 and at most 86400");
-      o->seconds = s;
-    } else if (name == "--port-file" || name == "--pid-file") {
-      if (value.empty()) return usage_error(error, name + " needs a file name");
-      (name == "--port-file" ? o->port_file : o->pid_file) = value;
-    } else {
-      return usage_error(error, "unknown option " + name);
-    }
-  }
-  return SinkCommand::kRun;
+  SinkCommand asked = SinkCommand::kRun;
+  std::vector<std::string> operands;
+  CommandLineError bad;
+  bool read = vtlb_read_command_line(
+      argc, argv, "h", kOptions,
+      [&](int key, const char *value) {
+        if (key == 'h' || key == kVersion) {
+          asked = key == 'h' ? SinkCommand::kHelp : SinkCommand::kVersion;
+          return false;
+        }
+        return take_option(key, value ? value : "", o, error);
+      },
+      &operands, &bad);
+  if (asked != SinkCommand::kRun) return asked;
+  if (!read && bad.fault != CommandLineFault::kRefused) *error = vtlb_command_line_message(bad);
+  if (read && !operands.empty()) *error = "unexpected argument " + operands[0];
+  return read && operands.empty() ? SinkCommand::kRun : SinkCommand::kUsageError;
 }
 
 void print_sink_usage(FILE *out) {

@@ -6,56 +6,39 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <charconv>
 #include <string>
 #include <vector>
 
 #include "base/core/safe_file.h"
+#include "base/package/package_format.h"
 #include "tools/replay_gen/log.h"
 #include "tools/replay_gen/output/request_files.h"
 #include "tools/replay_gen/output/spilled_index.h"
 #include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/trace_names.h"
 
-const char kIndexHeader[] =
-    "#user_id, request_file, timestamp, page_id, offset, size,timestamp, page_id, offset, size, "
-    "...\n";
-
 namespace {
 
 const char *const kFname = "write_vortan_index_file";
 
-// A decimal number, as printf's %d, %u or %lu would write it.
-template <typename T>
-void append_number(T value, std::string *line) {
-  char digits[24];
-  char *end = std::to_chars(digits, digits + sizeof(digits), value).ptr;
-  line->append(digits, static_cast<size_t>(end - digits));
-}
-
-// ",<time>,<page_id>,<offset>,<size>", then "|<type>:<ts offset>:<ts size>"
-// when the creation timestamp is wanted and the request has one.
+// The request's group; its creation timestamp when wanted and the request
+// has one.
 void append_group(const RunState &run, const ReqNode &req, std::string *line) {
-  line->push_back(',');
-  append_number(req.time_stamp, line);
-  line->push_back(',');
-  append_number(req.page_id, line);
-  line->push_back(',');
-  append_number(static_cast<uint64_t>(req.offset), line);
-  line->push_back(',');
-  append_number(req.size, line);
+  IndexGroup g;
+  g.time_ms = req.time_stamp;
+  g.page_id = req.page_id;
+  g.offset = static_cast<uint64_t>(req.offset);
+  g.size = req.size;
   if (run.options.do_parameterization && req.creation_ts_offset != 0) {
-    line->push_back('|');
-    line->push_back(req.type);
-    line->push_back(':');
-    append_number(req.creation_ts_offset, line);
-    line->push_back(':');
-    append_number(static_cast<int>(req.creation_ts_size), line);
+    g.ts_type = req.type;
+    g.ts_offset = req.creation_ts_offset;
+    g.ts_size = static_cast<uint64_t>(req.creation_ts_size);
   }
+  append_index_group(g, line);
 }
 
 std::string index_path(const RunState &run, size_t w) {
-  return std::string(run.config.replay_dir) + "/vt_index_" + std::to_string(w);
+  return std::string(run.config.replay_dir) + "/" + index_file_name(static_cast<int>(w));
 }
 
 // A write that failed, or a close: the index is incomplete, so the run fails.
@@ -68,7 +51,7 @@ bool write_failed(const RunState &run, size_t w, Failure *err) {
 // what it was given.
 struct IndexFile {
   FILE *fp;
-  Sha256State digest;
+  DigestState digest;
   uint64_t size;
 };
 
@@ -85,7 +68,7 @@ struct IndexFiles {
 bool put_index_text(IndexFiles &out, size_t w, const char *text, size_t len, Failure *err) {
   IndexFile &f = out.files[w];
   if (fwrite(text, len, 1, f.fp) != 1) return write_failed(*out.run, w, err);
-  vtlb_sha256_update(&f.digest, text, len);
+  vtlb_digest_update(&f.digest, text, len);
   f.size += len;
   return true;
 }
@@ -110,8 +93,8 @@ bool open_index_files(const RunState &run, int workers, IndexFiles *out, Failure
                   strerror(error));
     }
     out->files.push_back(IndexFile{fp, {}, 0});
-    vtlb_sha256_init(&out->files.back().digest);
-    if (!put_index_text(*out, static_cast<size_t>(w), kIndexHeader, sizeof(kIndexHeader) - 1, err))
+    vtlb_digest_init(&out->files.back().digest);
+    if (!put_index_text(*out, static_cast<size_t>(w), kIndexHeader, kIndexHeaderSize, err))
       return false;
   }
   return true;
@@ -125,7 +108,7 @@ bool close_index_files(RunState &run, IndexFiles *out, Failure *err) {
     int closed = fclose(f.fp);
     f.fp = nullptr;
     if (closed != 0 && ok) ok = write_failed(run, w, err);
-    vtlb_sha256_final(&f.digest, run.manifest.index_sha256[w]);
+    vtlb_digest_final(&f.digest, run.manifest.index_digest[w]);
     run.manifest.index_size[w] = f.size;
   }
   return ok;
@@ -134,18 +117,6 @@ bool close_index_files(RunState &run, IndexFiles *out, Failure *err) {
 void release_user(UserNode *user) {
   free(user->req_node);
   free(user);
-}
-
-// "<user_id>,vt_req_<w>", the id with 9 digits at least, zero-padded on the
-// left, in place of line's text.
-void start_user_line(uint64_t user_id, int vvm_id, std::string *line) {
-  char id[24];
-  char *end = std::to_chars(id, id + sizeof(id), user_id).ptr;
-  size_t id_len = static_cast<size_t>(end - id);
-  line->assign(id_len < 9 ? 9 - id_len : 0, '0');
-  line->append(id, id_len);
-  line->append(",vt_req_");
-  append_number(vvm_id, line);
 }
 
 bool check_worker(uint64_t user_id, int vvm_id, size_t files, Failure *err) {
@@ -192,7 +163,7 @@ bool write_spilled_index_lines(RunState &run, IndexFiles &out, Failure *err) {
       [&](const UserEntry &user) {
         if (!end_line() || !check_worker(user.user_id, user.vvm_id, out.files.size(), err))
           return false;
-        start_user_line(user.user_id, user.vvm_id, &line);
+        start_index_line(user.user_id, user.vvm_id, &line);
         last_vvm = user.vvm_id;
         return true;
       },
@@ -246,7 +217,7 @@ bool plan_index_lines(RunState &run, Failure *err) {
 }  // namespace
 
 void format_user_line(const RunState &run, const UserNode &user, std::string *line) {
-  start_user_line(user.user_id, user.vvm_id, line);
+  start_index_line(user.user_id, user.vvm_id, line);
   for (uint32_t r = 0; r < user.num_req; r++) append_group(run, user.req_node[r], line);
   line->push_back('\n');
 }

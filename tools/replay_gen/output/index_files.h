@@ -9,14 +9,12 @@
 
 #include <string>
 
+#include "base/package/package_format.h"
 #include "tools/replay_gen/run_state.h"
-
-// The header line of every index file (95 bytes).
-extern const char kIndexHeader[];
 
 // Writes every worker's index file from the user list and consumes the list:
 // each user is released once its line is written, and head is empty after.
-// Each file's SHA-256, size and request count go to run.manifest. An index
+// Each file's digest, size and request count go to run.manifest. An index
 // file that cannot be made or written fails the run. A dry run writes
 // nothing: it hands the users to run.options.planned_users.
 bool write_vortan_index_file(RunState &run, Failure *err);

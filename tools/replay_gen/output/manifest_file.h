@@ -2,7 +2,7 @@
 // last file a run writes there, once everything else is complete. It tells
 // what made the package (tool, version, time, configuration, input, replay
 // period), the capture's clock time of send time 0, every request and index
-// file with its size and SHA-256, users and requests per worker, and the
+// file with its size and digest, users and requests per worker, and the
 // services by page id. The engine does not read it; vt_package does.
 #ifndef VT_REPLAY_GEN_OUTPUT_MANIFEST_FILE_H_
 #define VT_REPLAY_GEN_OUTPUT_MANIFEST_FILE_H_
@@ -13,9 +13,6 @@
 
 #include "tools/replay_gen/failure.h"
 #include "tools/replay_gen/run_state.h"
-
-// The manifest's name in the replay directory.
-extern const char kManifestName[];
 
 // Notes what the run was made from, before Step 1 cuts the INPUT_DIR value
 // into its parts: the configuration file as given with -i, and INPUT_DIR.

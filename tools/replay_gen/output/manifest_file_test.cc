@@ -6,7 +6,8 @@
 
 #include "base/core/failing_io_test_support.h"
 #include "base/core/utc_time.h"
-#include "tools/package/manifest.h"
+#include "base/package/manifest.h"
+#include "tools/package/package_check.h"
 #include "tools/replay_gen/output/package_test_fixture.h"
 #include "tools/replay_gen/run_state.h"
 
@@ -37,7 +38,7 @@ TEST_F(ManifestFile, ReadsBackAndMatchesTheFiles) {
 
   Manifest m;
   std::string error;
-  ASSERT_EQ(read_manifest(dir, &m, &error), ManifestState::kRead) << error;
+  ASSERT_TRUE(parse_manifest(file(kManifestName), &m, &error)) << error;
   EXPECT_EQ(m.format, 1);
   EXPECT_EQ(m.tool, "vtu_replay_gen");
   EXPECT_EQ(m.config, "no/such/replay.conf");  // as given when it does not resolve
@@ -56,7 +57,9 @@ TEST_F(ManifestFile, ReadsBackAndMatchesTheFiles) {
     EXPECT_EQ(m.files[w].request_file.size, file("vt_req_" + std::to_string(w)).size());
     EXPECT_EQ(m.files[w].index_file.size, file("vt_index_" + std::to_string(w)).size());
   }
-  EXPECT_EQ(verify_manifest(dir, m), std::vector<std::string>{});
+  PackageSummary summary;
+  EXPECT_EQ(check_replay_package(dir, &summary), std::vector<std::string>{});
+  EXPECT_EQ(summary.manifest, ManifestState::kRead);
   ASSERT_EQ(m.services.size(), 2u);
   EXPECT_EQ(m.services[1].name, "Svc1");
   EXPECT_EQ(m.services[1].method, "POST");

@@ -47,7 +47,7 @@ bool flush(EntrySink *out) {
   const char *at = stage->buf;
   size_t left = stage->used;
   stage->used = 0;
-  vtlb_sha256_update(&out->digest, at, left);
+  vtlb_digest_update(&out->digest, at, left);
   while (left) {
     ssize_t done = write(out->fd, at, left);
     if (done < 0 && errno == EINTR) continue;
@@ -149,7 +149,7 @@ void hash_body(EntrySink *out, int in_fd, off_t body_offset, uint64_t size) {
     ssize_t got = pread(in_fd, stage->buf, chunk, in_off);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) return;
-    vtlb_sha256_update(&out->digest, stage->buf, static_cast<size_t>(got));
+    vtlb_digest_update(&out->digest, stage->buf, static_cast<size_t>(got));
     in_off += got;
     done += static_cast<uint64_t>(got);
   }
@@ -235,7 +235,7 @@ bool finish_entries(EntrySink *out, Failure *err) {
     if (write(out->fd, "\n", 1) != 1)
       return fail(err, kFname, "Unable to write request in index_%d: %s", out->vvm_id,
                   strerror(errno));
-    vtlb_sha256_update(&out->digest, "\n", 1);
+    vtlb_digest_update(&out->digest, "\n", 1);
     out->newline_pending = false;
     out->written++;
   }

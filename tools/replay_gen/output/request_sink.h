@@ -14,7 +14,7 @@
 // after the buffer: for large bodies one kernel copy costs less than reading
 // them into the buffer and writing them out again. Either way the disk is
 // asked to start writing every few megabytes of the file as soon as they are
-// in it. Every byte bound for the file also goes through the file's SHA-256
+// in it. Every byte bound for the file also goes through the file's digest
 // on its way, so the digest costs no second reading of the file.
 #ifndef VT_REPLAY_GEN_OUTPUT_REQUEST_SINK_H_
 #define VT_REPLAY_GEN_OUTPUT_REQUEST_SINK_H_
@@ -24,7 +24,7 @@
 
 #include <string>
 
-#include "base/core/sha256.h"
+#include "base/core/digest.h"
 #include "tools/replay_gen/failure.h"
 #include "tools/replay_gen/records.h"
 #include "tools/replay_gen/run_state.h"
@@ -63,7 +63,7 @@ struct EntrySink {
   uint64_t writeback_from;    // the disk has been asked for the bytes before
   uint64_t kernel_copies;     // bodies copied by the kernel so far
   std::string head;           // the head being written, reused from entry to entry
-  Sha256State digest;         // of the bytes handed on for the file so far
+  DigestState digest;         // of the bytes handed on for the file so far
 };
 
 // Appends rec's entry to the file, its final newline left pending. On a

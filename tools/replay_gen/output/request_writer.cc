@@ -52,7 +52,7 @@ bool write_worker(WriterThread &t, int w) {
   // The buffer serves the thread's next worker.
   if (!t.last) return flush_entries(&out, &t.failure);
   if (!finish_entries(&out, &t.failure)) return false;
-  vtlb_sha256_final(&out.digest, run.manifest.request_sha256[w]);
+  vtlb_digest_final(&out.digest, run.manifest.request_digest[w]);
   return true;
 }
 
@@ -107,7 +107,7 @@ bool writers_open(RunState &run, RequestWriters *w, int threads, const WriterSet
                                  0,
                                  {},
                                  {}});
-    vtlb_sha256_init(&w->sinks.back().digest);
+    vtlb_digest_init(&w->sinks.back().digest);
   }
   return true;
 }

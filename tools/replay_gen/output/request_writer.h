@@ -36,7 +36,7 @@ bool writers_open(RunState &run, RequestWriters *w, int threads, const WriterSet
 // file when this returns but for the newline owed to its last entry. After
 // the last batch (last true) each worker's file also gets that newline and
 // is checked to have grown by exactly vvm_list[w].offset bytes, and its
-// SHA-256 goes to run.manifest.request_sha256[w]. A thread that fails stops
+// digest goes to run.manifest.request_digest[w]. A thread that fails stops
 // the others; its failure (the lowest thread's) is the batch's.
 bool write_request_batch(RequestWriters *w, const SeqData *recs, const uint8_t *entry_worker,
                          uint64_t n, bool last, Failure *err);

@@ -41,7 +41,7 @@ class RequestWriter : public PackageTest {
   std::string digest_of(const std::string &name) {
     std::string hex, why;
     uint64_t size = 0;
-    EXPECT_TRUE(vtlb_sha256_file((dir + "/" + name).c_str(), &hex, &size, &why)) << why;
+    EXPECT_TRUE(vtlb_digest_file((dir + "/" + name).c_str(), &hex, &size, &why)) << why;
     return hex;
   }
   std::vector<std::string> files() {
@@ -78,7 +78,7 @@ TEST_F(RequestWriter, SameBytesWithAnyThreadsBuffersAndCopies) {
         EXPECT_EQ(rewritten(threads, {buffer, kernel_from}), first)
             << threads << " threads, buffer " << buffer << ", kernel copies from " << kernel_from;
         for (int w = 0; w < run.workers.num_vvm; w++)
-          EXPECT_EQ(vtlb_sha256_hex(run.manifest.request_sha256[w]),
+          EXPECT_EQ(vtlb_digest_hex(run.manifest.request_digest[w]),
                     digest_of("vt_req_" + std::to_string(w)))
               << w;
       }
@@ -220,6 +220,7 @@ TEST_F(RequestWriter, KernelCopiesFromTheThresholdOn) {
     out.fd = run.workers.vvm_list[0].vt_req_file_fd;
     out.stage = &stage;
     out.kernel_copy_from = c.kernel_copy_from;
+    vtlb_digest_init(&out.digest);
     for (uint64_t i = 0; i < recs.size(); i++)
       ASSERT_TRUE(write_entry(&out, run.records.seq_data_arr[i], &err));
     run.workers.vvm_list[0].offset = static_cast<off_t>(expected.size());

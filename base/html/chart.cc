@@ -1,4 +1,4 @@
-#include "tools/package/chart.h"
+#include "base/html/chart.h"
 
 #include <math.h>
 #include <stdarg.h>

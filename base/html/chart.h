@@ -2,8 +2,8 @@
 // replay run): number formats shared with the text reports, inline SVG axes
 // and outlines, and the page's style. No script, font or image: a page opens
 // from the disk and fetches nothing.
-#ifndef VT_PACKAGE_CHART_H_
-#define VT_PACKAGE_CHART_H_
+#ifndef VT_BASE_HTML_CHART_H_
+#define VT_BASE_HTML_CHART_H_
 
 #include <stdint.h>
 
@@ -72,4 +72,4 @@ extern const char kChartStyle[];
 // escaped.
 std::string chart_page_start(const char *kind, const std::string &title);
 
-#endif  // VT_PACKAGE_CHART_H_
+#endif  // VT_BASE_HTML_CHART_H_
