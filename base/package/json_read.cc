@@ -31,6 +31,16 @@ bool json_count(const Json &v, uint64_t *out) {
   return true;
 }
 
+// "\"key\" must WHAT", built by appending (the optimiser warns, wrongly, on
+// a chain of + that starts with a short literal).
+static std::string key_must(const char *key, const std::string &what) {
+  std::string text = "\"";
+  text += key;
+  text += "\" must ";
+  text += what;
+  return text;
+}
+
 bool JsonFields::fail(const std::string &what) {
   if (error->empty()) *error = (where.empty() ? "" : where + ": ") + what;
   return false;
@@ -45,14 +55,14 @@ const Json *JsonFields::member(const char *key) const {
 std::string JsonFields::text(const char *key) {
   const Json *v = member(key);
   if (v && v->is_string()) return v->get<std::string>();
-  fail("\"" + std::string(key) + "\" must be a string");
+  fail(key_must(key, "be a string"));
   return "";
 }
 
 uint64_t JsonFields::count(const char *key) {
   uint64_t n = 0;
   const Json *v = member(key);
-  if (!v || !json_count(*v, &n)) fail("\"" + std::string(key) + "\" must be a count");
+  if (!v || !json_count(*v, &n)) fail(key_must(key, "be a count"));
   return n;
 }
 
@@ -60,7 +70,7 @@ uint64_t JsonFields::count_up_to(const char *key, uint64_t limit) {
   uint64_t n = 0;
   const Json *v = member(key);
   if (!v || !json_count(*v, &n) || n > limit) {
-    fail("\"" + std::string(key) + "\" must be a whole number up to " + std::to_string(limit));
+    fail(key_must(key, "be a whole number up to " + std::to_string(limit)));
     return 0;
   }
   return n;
@@ -71,27 +81,27 @@ int64_t JsonFields::whole(const char *key) {
   if (v && v->is_null()) return -1;
   if (v && v->is_number_integer() && (!v->is_number_unsigned() || v->get<uint64_t>() <= INT64_MAX))
     return v->get<int64_t>();
-  fail("\"" + std::string(key) + "\" must be a whole number");
+  fail(key_must(key, "be a whole number"));
   return 0;
 }
 
 double JsonFields::real(const char *key) {
   const Json *v = member(key);
   if (v && v->is_number()) return v->get<double>();
-  fail("\"" + std::string(key) + "\" must be a number");
+  fail(key_must(key, "be a number"));
   return 0;
 }
 
 const Json *JsonFields::list(const char *key) {
   const Json *v = member(key);
   if (v && v->is_array()) return v;
-  fail("\"" + std::string(key) + "\" must be a list");
+  fail(key_must(key, "be a list"));
   return nullptr;
 }
 
 const Json *JsonFields::object_of(const char *key) {
   const Json *v = member(key);
   if (v && v->is_object()) return v;
-  fail("\"" + std::string(key) + "\" must be an object");
+  fail(key_must(key, "be an object"));
   return nullptr;
 }
