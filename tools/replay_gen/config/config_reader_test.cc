@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <memory>
+#include <sstream>
 #include <string>
 
 #include "tools/replay_gen/run_state.h"
@@ -50,15 +51,18 @@ class Config : public testing::Test {
     if (name == "host") return std::string(c.host_name) + "," + c.host_hdr;
     if (name == "script_name") return c.script_name;
     if (name == "scenario_name") return c.scenario_name;
-    if (name == "period") return s(c.start_time_stamp) + s(c.end_time_stamp);
+    if (name == "period") return s(c.start_time_stamp) + "-" + s(c.end_time_stamp);
     if (name == "memory_limit") return s(c.memory_limit);
     return "no field " + name;
   }
 };
 
-// A line applied to a fresh run: the field it sets, the value it leaves
-// there and the warning it gives, if any (line 0: no file was read).
+// Lines applied to a fresh run: the field they set, the value they leave
+// there and the warning they give, if any (line 0: no file was read).
+// Periods are local times.
 TEST_F(Config, KeywordLines) {
+  setenv("TZ", "EST5EDT,M3.2.0,M11.1.0", 1);
+  tzset();
   const struct {
     std::string line, field, value, warning = "";
   } cases[] = {
@@ -81,21 +85,37 @@ TEST_F(Config, KeywordLines) {
       {"HOST_HEADER|example:8080|x", "host", "example:8080|x,Host: example:8080|x"},
       {"SCRIPT_NAME|proj//sub/script/", "script_name", "proj//sub/script/"},
       {"SCENARIO_NAME|p/s/x.conf.old", "scenario_name", "p/s/x.conf.old"},
-      {"REPLAY_PERIOD|NA|NA", "period", "00"},
+      {"REPLAY_PERIOD|NA|NA", "period", "0-0"},
+      // Winter (UTC-5); text after the six numbers is ignored.
+      {"REPLAY_PERIOD|01/31/2020 10:00:00|01/31/2020 11:00:00 x", "period",
+       "1580482800-1580486400"},
+      // Month 31 is carried forward to July 2022 (summer, UTC-4).
+      {"REPLAY_PERIOD|31/01/2020 10:00:00|NA", "period", "1656684000-0"},
+      // NA keeps what an earlier line set.
+      {"REPLAY_PERIOD|01/31/2020 10:00:00|NA\nREPLAY_PERIOD|NA|01/31/2020 11:00:00", "period",
+       "1580482800-1580486400"},
+      // The lowest month that fits, taken back from the highest year.
+      {"REPLAY_PERIOD|NA|-2147483647/1/2147483647 0:0:0", "period", "0-62120639668510800"},
       {"MEMORY_LIMIT|512M", "memory_limit", "536870912"},
       {"MEMORY_LIMIT|4k", "memory_limit", "4096"},
       {"MEMORY_LIMIT|1048576T", "memory_limit", "1152921504606846976"},
   };
   for (const auto &c : cases) {
     run_ = std::make_unique<RunState>();
-    std::string line = c.line;
-    Outcome out = run_to_end([&](Failure *e) { return apply_config_line(run(), line.data(), e); });
+    std::istringstream lines(c.line);
+    Outcome out = run_to_end([&](Failure *e) {
+      for (std::string line; std::getline(lines, line);)
+        if (!apply_config_line(run(), line.data(), e)) return false;
+      return true;
+    });
     std::string warning = c.warning.empty() ? ""
                                             : "read_config_file_new:Line 0 of the configuration" +
                                                   c.warning + "; the line is ignored.\n";
     EXPECT_EQ(s(out.status) + out.err + "," + field(c.field), "0" + warning + "," + c.value)
         << c.line;
   }
+  unsetenv("TZ");
+  tzset();
 }
 
 // A line longer than the buffer is read in pieces, a last line without its
@@ -235,34 +255,6 @@ TEST_F(Config, ValidatedWhole) {
             "file, Exiting...\n");
   strcpy(run().config.script_name, "p/s/x");
   EXPECT_EQ(run_to_end(validate).status, 0);
-}
-
-TEST_F(Config, ReplayPeriodAsLocalTime) {
-  setenv("TZ", "EST5EDT,M3.2.0,M11.1.0", 1);
-  tzset();
-  struct Case {
-    const char *lines;
-    uint64_t start, end;
-  } cases[] = {
-      // Winter (UTC-5); text after the six numbers is ignored.
-      {"REPLAY_PERIOD|01/31/2020 10:00:00|01/31/2020 11:00:00 x", 1580482800, 1580486400},
-      // Month 31 is carried forward to July 2022 (summer, UTC-4).
-      {"REPLAY_PERIOD|31/01/2020 10:00:00|NA", 1656684000, 0},
-      // NA keeps what an earlier line set.
-      {"REPLAY_PERIOD|01/31/2020 10:00:00|NA\nREPLAY_PERIOD|NA|01/31/2020 11:00:00", 1580482800,
-       1580486400},
-      // The lowest month that fits, taken back from the highest year.
-      {"REPLAY_PERIOD|NA|-2147483647/1/2147483647 0:0:0", 0, 62120639668510800},
-  };
-  for (const Case &c : cases) {
-    Outcome out = read(std::string(c.lines) + "\n");
-    EXPECT_EQ(s(out.status) + out.err + s(run().config.start_time_stamp) + "-" +
-                  s(run().config.end_time_stamp),
-              "0" + s(c.start) + "-" + s(c.end))
-        << c.lines;
-  }
-  unsetenv("TZ");
-  tzset();
 }
 
 }  // namespace
