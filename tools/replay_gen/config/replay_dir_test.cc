@@ -18,16 +18,11 @@
 #include "base/core/failing_fork_test_support.h"
 #include "tools/replay_gen/config/config_reader.h"
 #include "tools/replay_gen/config/replay_lock.h"
-#include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/test_support.h"
-
-namespace {
 
 // Armed with a path, the next mkdir of it that finds it there removes it, as
 // another process could in that moment, and still reports it was there.
-std::string vanish_after_mkdir;
-
-}  // namespace
+static std::string vanish_after_mkdir;
 
 extern "C" int mkdir(const char *path, mode_t mode) noexcept {
   using MkdirFn = int (*)(const char *, mode_t);
@@ -43,15 +38,34 @@ extern "C" int mkdir(const char *path, mode_t mode) noexcept {
 
 namespace {
 
+namespace fs = std::filesystem;
 using Names = std::set<std::string>;
+const fs::perms kOpen = fs::perms::all | fs::perms::sticky_bit;
 
-Names entries(const std::string &dir) {
+// Every path under the working directory, links marked "@".
+Names tree() {
   Names names;
-  for (const auto &e : std::filesystem::directory_iterator(dir)) names.insert(e.path().filename());
+  for (const auto &e : fs::recursive_directory_iterator("."))
+    names.insert(e.path().string().substr(2) + (e.is_symlink() ? "@" : ""));
   return names;
 }
-void touch(const std::string &path) {
-  fclose(fopen(path.c_str(), "w"));
+
+// The replay directory dir set on a fresh run (-f when force), then completed;
+// with no descriptor to spare when no_fd.
+Outcome replay_dir(const char *dir, int force, bool then_complete = false, bool no_fd = false) {
+  RunState run;
+  run.options.run_forcefully = force;
+  return run_to_end([&](Failure *e) {
+    struct rlimit old;
+    getrlimit(RLIMIT_NOFILE, &old);
+    int next = dup(0);  // the lowest free descriptor: the limit
+    close(next);
+    struct rlimit none = {static_cast<rlim_t>(next), old.rlim_max};
+    if (no_fd) setrlimit(RLIMIT_NOFILE, &none);
+    bool ok = set_replay_dir(run, dir, e) && (!then_complete || complete_replay_dir(run, e));
+    setrlimit(RLIMIT_NOFILE, &old);
+    return ok;
+  });
 }
 
 // Each test runs in a fresh working directory, so that a command the shell
@@ -60,112 +74,33 @@ class ReplayDir : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_NE(mkdtemp(base_), nullptr);
-    old_cwd_ = std::filesystem::current_path();
-    std::filesystem::current_path(base_);
+    old_cwd_ = fs::current_path();
+    fs::current_path(base_);
   }
   void TearDown() override {
-    std::filesystem::current_path(old_cwd_);
-    std::filesystem::remove_all(base_);
-  }
-  Outcome set(const char *dir) {
-    return run_to_end([&](Failure *e) { return set_replay_dir(run, dir, e); });
-  }
-  Outcome complete() {
-    return run_to_end([&](Failure *e) { return complete_replay_dir(run, e); });
+    fs::current_path(old_cwd_);
+    fs::remove_all(base_);
   }
   char base_[40] = "/tmp/vt_replay_dir_test_XXXXXX";
-  std::filesystem::path old_cwd_;
-  RunState run;
+  fs::path old_cwd_;
 };
 
-TEST_F(ReplayDir, CreatedOrRefusedOrRecreated) {
-  ASSERT_EQ(set("a/replay").status, 0);
+// Made writable by all and sticky: nobody deletes or replaces another's
+// files. Under -f an existing one goes once the whole configuration is known
+// and is made anew; a run that ended holds no lock on it.
+TEST_F(ReplayDir, MadeOrMadeAnewUnderForce) {
+  ASSERT_EQ(replay_dir("a/replay", 0).status, 0);
+  EXPECT_EQ(fs::status("a/replay").permissions(), kOpen);
+  write_text("a/replay/old", "");
+  RunState run;
+  run.options.run_forcefully = 1;
+  Failure e;
+  ASSERT_TRUE(set_replay_dir(run, "a/replay", &e));
   EXPECT_STREQ(run.config.replay_dir, "a/replay");
-  // Writable by all, sticky: nobody deletes or replaces another's files.
-  EXPECT_EQ(std::filesystem::status("a/replay").permissions(),
-            std::filesystem::perms::all | std::filesystem::perms::sticky_bit);
-  touch("a/replay/old");
-  // Refused without -f: the end-to-end case config_replay_dir_exists.
-  run.options.run_forcefully = 1;
-  EXPECT_EQ(set("a/replay").status, 0);
-  // Under -f the old directory goes once the whole configuration is known.
-  EXPECT_EQ(entries("a/replay"), Names{"old"});
-  EXPECT_EQ(complete().status, 0);
-  EXPECT_EQ(entries("a"), Names{"replay"});
-  EXPECT_EQ(entries("a/replay"), Names{});
-  // A removal that cannot be started, or that fails (an rm that says no),
-  // ends the run and removes nothing.
-  touch("a/replay/old");
-  release_replay_dir(run);
-  ASSERT_EQ(set("a/replay").status, 0);
-  vt_fail_fork_after(0);
-  Outcome out = complete();
-  EXPECT_EQ(std::to_string(out.status) + out.err,
-            "-1delete_dir:Error in deleting dir 'a/replay': Resource temporarily unavailable\n");
-  EXPECT_EQ(entries("a/replay"), Names{"old"});
-  ASSERT_EQ(mkdir("bin", 0700), 0);
-  FILE *rm = fopen("bin/rm", "w");
-  fputs("#!/bin/sh\nexit 1\n", rm);
-  fclose(rm);
-  ASSERT_EQ(chmod("bin/rm", 0700), 0);
-  std::string old_path = getenv("PATH");
-  setenv("PATH", (std::filesystem::current_path().string() + "/bin:" + old_path).c_str(), 1);
-  release_replay_dir(run);
-  ASSERT_EQ(set("a/replay").status, 0);
-  out = complete();
-  setenv("PATH", old_path.c_str(), 1);
-  EXPECT_EQ(std::to_string(out.status) + out.err,
-            "-1delete_dir:system(delete_cmd) failed : Error in deleting dir 'a/replay'\n");
-  EXPECT_EQ(entries("a/replay"), Names{"old"});
-  release_replay_dir(run);
-  touch("plain");
-  out = set("plain");
-  EXPECT_EQ(out.status, -1);
-  EXPECT_NE(out.err.find("create_dir:system(create_cmd) failed : Error in creating Replay dir "
-                         "'plain'\n\n"),
-            std::string::npos)
-      << out.err;
-  // A directory that cannot be made for another cause than a missing parent
-  // is named with that cause, even where a parent failed too.
-  out = set("plain/x/sub");
-  EXPECT_EQ(std::to_string(out.status) + out.err,
-            "-1create_dir:Error in creating Replay dir 'plain/x/sub': Not a directory\n\n");
-  // Without -f a link to no directory is refused the same way, and stays.
-  run.options.run_forcefully = 0;
-  ASSERT_EQ(symlink("nowhere", "dangling"), 0);
-  out = set("dangling");
-  EXPECT_EQ(out.status, -1);
-  EXPECT_NE(out.err.find("Error in creating Replay dir 'dangling'"), std::string::npos) << out.err;
-  EXPECT_TRUE(std::filesystem::is_symlink("dangling"));
-  // and a link to a directory is a directory that exists, and stays.
-  ASSERT_EQ(symlink("a/replay", "to_dir"), 0);
-  out = set("to_dir");
-  EXPECT_EQ(std::to_string(out.status) + out.err,
-            "-1set_replay_dir:Replay directory to_dir already exists.\n\n");
-  EXPECT_TRUE(std::filesystem::is_symlink("to_dir"));
-  EXPECT_EQ(entries("a/replay"), Names{"old"});
-  // With -f a link that cannot be removed (its directory is read-only to
-  // the user; root takes another user's rights for it) ends the run, and
-  // stays.
-  release_replay_dir(run);
-  run.options.run_forcefully = 1;
-  ASSERT_EQ(mkdir("ro", 0755), 0);
-  ASSERT_EQ(symlink("nowhere", "ro/link"), 0);
-  ASSERT_EQ(chmod(".", 0755), 0);
-  ASSERT_EQ(chmod("ro", 0555), 0);
-  ASSERT_EQ(set("ro/link").status, 0);
-  bool as_other = geteuid() == 0;
-  if (as_other) {
-    ASSERT_EQ(seteuid(65534), 0);
-  }
-  out = complete();
-  if (as_other) {
-    ASSERT_EQ(seteuid(0), 0);
-  }
-  EXPECT_EQ(std::to_string(out.status) + out.err,
-            "-1delete_dir:Error in deleting dir 'ro/link': Permission denied\n");
-  EXPECT_TRUE(std::filesystem::is_symlink("ro/link"));
-  chmod("ro", 0755);
+  EXPECT_EQ(tree(), (Names{"a", "a/replay", "a/replay/old"}));
+  ASSERT_TRUE(complete_replay_dir(run, &e));
+  EXPECT_EQ(tree(), (Names{"a", "a/replay"}));
+  EXPECT_EQ(fs::status("a/replay").permissions(), kOpen);
 }
 
 // A directory removed by another process between this run's finding it and
@@ -173,86 +108,109 @@ TEST_F(ReplayDir, CreatedOrRefusedOrRecreated) {
 TEST_F(ReplayDir, DirectoryRemovedMeanwhileIsMadeAnew) {
   ASSERT_EQ(mkdir("gone", 0755), 0);
   vanish_after_mkdir = "gone";
-  ASSERT_EQ(set("gone").status, 0);
+  ASSERT_EQ(replay_dir("gone", 0).status, 0);
   EXPECT_EQ(vanish_after_mkdir, "");
-  EXPECT_EQ(std::filesystem::status("gone").permissions(),
-            std::filesystem::perms::all | std::filesystem::perms::sticky_bit);
+  EXPECT_EQ(fs::status("gone").permissions(), kOpen);
 }
 
-// A directory that cannot be opened, here for want of a descriptor, is named
-// with that cause: neither taken for one replaced under the run nor, with
-// -f, for one that exists.
-TEST_F(ReplayDir, DirectoryThatCannotBeOpenedIsNamedWithTheCause) {
-  ASSERT_EQ(mkdir("old", 0777), 0);
-  struct Case {
+// What is refused touches nothing: a path under a file (named with that
+// cause, though a parent failed too), a link to no directory, a link to a
+// directory or one that exists without -f, one another run holds (naming
+// its process) with or without -f. One that cannot be opened, for want of a
+// descriptor, is named with that cause: neither taken for one replaced under
+// the run nor, with -f, for one that exists.
+TEST_F(ReplayDir, RefusedDirectoriesAreLeftAlone) {
+  write_text("./plain", "");
+  write_text("old/vt_req_0", "");
+  ASSERT_EQ(symlink("nowhere", "dangling") | symlink("old", "to_dir") | mkdir("locked", 0777), 0);
+  int other = open("locked", O_RDONLY | O_DIRECTORY);  // another run's lock
+  ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+  const std::string busy =
+      "-1set_replay_dir:Replay directory locked/ is in use by another run "
+      "(process " +
+      std::to_string(getpid()) + "); left alone.\n";
+  const std::string exists = "-1set_replay_dir:Replay directory old already exists.\n\n";
+  const std::string no_fd = " cannot be opened: Too many open files\n";
+  const struct {
     const char *dir;
     int force;
-    const char *outcome;
+    bool no_descriptor;
+    std::string says;
   } cases[] = {
-      {"old", 0, "-1set_replay_dir:Replay directory old already exists.\n\n"},
-      {"old", 1, "-1set_replay_dir:Replay directory old cannot be opened: Too many open files\n"},
-      {"new", 0, "-1create_dir:Replay directory new cannot be opened: Too many open files\n"},
+      {"plain", 1, false, ":system(create_cmd) failed : Error in creating Replay dir 'plain'\n\n"},
+      {"plain/x/sub", 1, false, ":Error in creating Replay dir 'plain/x/sub': Not a directory\n\n"},
+      {"dangling", 0, false, "Error in creating Replay dir 'dangling'"},
+      {"to_dir", 0, false, "-1set_replay_dir:Replay directory to_dir already exists.\n\n"},
+      {"old", 0, false, exists},
+      {"locked/", 0, false, busy},
+      {"locked/", 1, false, busy},
+      {"old", 0, true, exists},
+      {"old", 1, true, "-1set_replay_dir:Replay directory old" + no_fd},
+      {"new", 0, true, "-1create_dir:Replay directory new" + no_fd},
   };
-  for (const Case &c : cases) {
-    RunState fresh;
-    fresh.options.run_forcefully = c.force;
-    Outcome out = run_to_end([&](Failure *e) {
-      struct rlimit old;
-      getrlimit(RLIMIT_NOFILE, &old);
-      int next = dup(0);  // the lowest free descriptor: the limit
-      close(next);
-      struct rlimit none = {static_cast<rlim_t>(next), old.rlim_max};
-      setrlimit(RLIMIT_NOFILE, &none);
-      bool ok = set_replay_dir(fresh, c.dir, e);
-      setrlimit(RLIMIT_NOFILE, &old);
-      return ok;
-    });
-    EXPECT_EQ(std::to_string(out.status) + out.err, c.outcome) << c.dir << c.force;
+  const Names before = tree();
+  for (const auto &c : cases) {
+    Outcome out = replay_dir(c.dir, c.force, false, c.no_descriptor);
+    EXPECT_NE(out.text().find(c.says), std::string::npos) << c.dir << c.force << out.text();
+    EXPECT_EQ(out.status, -1);
+    rmdir("new");  // made, then not opened
+    EXPECT_EQ(tree(), before) << c.dir << c.force;
   }
+  close(other);
+}
+
+// Under -f a removal that cannot be started, that fails (an rm that says
+// no) or that is not allowed (a link in a directory read-only to the user;
+// root takes another user's rights for it) ends the run and removes nothing.
+TEST_F(ReplayDir, FailedRemovalRemovesNothing) {
+  write_text("a/replay/old", "");
+  write_text("bin/rm", "#!/bin/sh\nexit 1\n");
+  ASSERT_EQ(chmod("bin/rm", 0700) | mkdir("ro", 0755) | symlink("nowhere", "ro/link"), 0);
+  ASSERT_EQ(chmod(".", 0755) | chmod("ro", 0555), 0);
+  const std::string path = getenv("PATH"),
+                    failing_rm = fs::current_path().string() + "/bin:" + path;
+  const struct {
+    const char *dir;
+    int forks;  // that go through before one fails, or -1
+    const std::string &path;
+    bool as_other;
+    std::string err;
+  } cases[] = {
+      {"a/replay", 0, path, false,
+       "-1delete_dir:Error in deleting dir 'a/replay': Resource temporarily unavailable\n"},
+      {"a/replay", -1, failing_rm, false,
+       "-1delete_dir:system(delete_cmd) failed : Error in deleting dir 'a/replay'\n"},
+      {"ro/link", -1, path, geteuid() == 0,
+       "-1delete_dir:Error in deleting dir 'ro/link': Permission denied\n"},
+  };
+  const Names before = tree();
+  for (const auto &c : cases) {
+    RunState run;
+    run.options.run_forcefully = 1;
+    Failure e;
+    ASSERT_TRUE(set_replay_dir(run, c.dir, &e)) << c.dir;
+    setenv("PATH", c.path.c_str(), 1);
+    vt_fail_fork_after(c.forks);
+    ASSERT_EQ(c.as_other ? seteuid(65534) : 0, 0);
+    Outcome out = run_to_end([&](Failure *e) { return complete_replay_dir(run, e); });
+    ASSERT_EQ(c.as_other ? seteuid(0) : 0, 0);
+    setenv("PATH", path.c_str(), 1);
+    EXPECT_EQ(out.text(), c.err);
+    EXPECT_EQ(tree(), before) << c.dir;
+  }
+  chmod("ro", 0755);
 }
 
 TEST_F(ReplayDir, ShellCharactersReachNoShell) {
-  run.options.run_forcefully = 1;
   for (std::string name :
        {"r a;touch x1;$(touch x2)`touch x3`'q\"|touch x4&&touch x5", "-rf", "*"}) {
     // Neighbours that a split or expanded path would remove.
     for (const char *dir : {"r", "a", name.c_str()}) mkdir(dir, 0755);
-    touch(name + "/old");
-    Outcome out = run_to_end([&](Failure *e) {
-      return set_replay_dir(run, name.c_str(), e) && complete_replay_dir(run, e);
-    });
-    EXPECT_EQ(out.status, 0) << name << out.err;
-    EXPECT_EQ(entries("."), (Names{"r", "a", name})) << name;
-    EXPECT_EQ(entries(name), Names{}) << name;
+    write_text(name + "/old", "");
+    EXPECT_EQ(replay_dir(name.c_str(), 1, true).text(), "0") << name;
+    EXPECT_EQ(tree(), (Names{"r", "a", name})) << name;
     for (const char *dir : {"r", "a", name.c_str()}) EXPECT_EQ(rmdir(dir), 0) << dir;
   }
-}
-
-// A directory another run holds is refused, with or without -f, naming
-// that run's process, and nothing in it is touched.
-TEST_F(ReplayDir, LockedDirectoryIsLeftAlone) {
-  {
-    RunState first;  // a run that ended holds no lock
-    Failure e;
-    ASSERT_TRUE(set_replay_dir(first, "replay", &e));
-  }
-  touch("replay/vt_req_0");
-  int other = open("replay", O_RDONLY | O_DIRECTORY);  // another run's lock
-  ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
-  const std::string want =
-      "-1set_replay_dir:Replay directory replay/ is in use by another run "
-      "(process " +
-      std::to_string(getpid()) + "); left alone.\n";
-  for (int force : {0, 1}) {
-    run.options.run_forcefully = force;
-    Outcome out = set("replay/");
-    EXPECT_EQ(std::to_string(out.status) + out.err, want) << force;
-    EXPECT_EQ(entries("replay"), Names{"vt_req_0"});
-  }
-  close(other);
-  EXPECT_EQ(set("replay").status, 0);
-  EXPECT_EQ(complete().status, 0);
-  EXPECT_EQ(entries("replay"), Names{});
 }
 
 TEST_F(ReplayDir, CoveringPaths) {

@@ -14,6 +14,7 @@
 #include "tools/replay_gen/helpers.h"
 #include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/services/runtime_services.h"
+#include "tools/replay_gen/services/service_map.h"
 #include "tools/replay_gen/test_files.h"
 
 namespace loader_test {
@@ -28,21 +29,14 @@ struct TestRun : RunState {
   ~TestRun() { remove_dir(config.replay_dir); }
 };
 
+// A service as its SERVICE_NAME line configures it, with its indexing tag.
 inline int add_configured_service(RunState &run, const char *name, const char *url,
                                   const char *tag) {
-  uint16_t row = 0;
+  std::string n = name, u = url, t = tag, kw = "SERVICE_NAME", method = "POST";
+  char *field[] = {kw.data(), n.data(), method.data(), u.data(), t.data()};
   Failure err;
-  if (!create_table_entry(&row, &run.services.total_services, &run.services.max_services,
-                          reinterpret_cast<char **>(&run.services.service_map_ptr),
-                          sizeof(ServiceMap), "Service name", &err))
-    abort();
-  ServiceMap &e = run.services.service_map_ptr[row] = {};
-  e.service_name = strdup(name);
-  e.url = strdup(url);
-  e.url_len = static_cast<int32_t>(strlen(url));
-  snprintf(e.indexing_tag, sizeof e.indexing_tag, "%s", tag);
-  run.services.num_service_file++;
-  return row;
+  if (!set_service(run, 5, field, &err)) abort();
+  return run.services.total_services - 1;
 }
 
 inline void add_input_file(RunState &run, const std::string &path) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <stddef.h>
 
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -34,12 +35,13 @@ uint64_t next(uint64_t *state) {
   return *state >> 33;
 }
 
+Pair row(const RunState &run, int i) {
+  return {run.services.service_map_ptr[i].service_name, run.services.service_map_ptr[i].url};
+}
 // The lowest row holding the pair, found the slow way.
 int scan(const RunState &run, const Pair &key) {
   for (int i = 0; i < run.services.total_services; i++)
-    if (key.first == run.services.service_map_ptr[i].service_name &&
-        key.second == run.services.service_map_ptr[i].url)
-      return i;
+    if (row(run, i) == key) return i;
   return -1;
 }
 
@@ -62,6 +64,8 @@ TEST(ServiceIndexTest, LargeTableAgreesWithScan) {
         << key.first << "|" << key.second;
   }
 
+  // A pair of the table is found there, any other in the thread's own
+  // list, which holds each pair once.
   TestThreads threads(run, 2, run.services.total_services);
   std::vector<SeqData> records[2];
   std::vector<Pair> keys[2];
@@ -73,41 +77,31 @@ TEST(ServiceIndexTest, LargeTableAgreesWithScan) {
       ASSERT_TRUE(get_and_save_runtime_service_data(
           run, &threads[t], key.first.c_str(), key.second.c_str(), "", &r.service_id, &type, &err));
       r.runtime_service = type == RUNTIME_SERVICE_ENTRY;
-      const char *name = r.runtime_service
-                             ? threads[t].run_time_services[r.service_id].service_name
-                             : run.services.service_map_ptr[r.service_id].service_name;
-      ASSERT_EQ(name, key.first);
-      if (!r.runtime_service) {
-        ASSERT_EQ(r.service_id, scan(run, key));
-      } else {
-        ASSERT_EQ(scan(run, key), -1);
-        // The thread's list holds the pair once, at its first meeting.
-        for (int32_t j = 0; j < r.service_id; j++) {
-          const RunTimeServiceInfo &e = threads[t].run_time_services[j];
-          ASSERT_FALSE(key.first == e.service_name && key.second == e.url) << j;
-        }
-      }
+      const RunTimeServiceInfo *own =
+          r.runtime_service ? &threads[t].run_time_services[r.service_id] : nullptr;
+      ASSERT_EQ(own ? Pair(own->service_name, own->url) : key, key);
+      ASSERT_EQ(r.runtime_service ? -1 : r.service_id, scan(run, key));
       records[t].push_back(r);
       keys[t].push_back(key);
     }
+    std::set<Pair> own;
+    for (int32_t j = 0; j < threads[t].total_runtime_service; j++)
+      own.insert(
+          {threads[t].run_time_services[j].service_name, threads[t].run_time_services[j].url});
+    ASSERT_EQ(own.size(), static_cast<size_t>(threads[t].total_runtime_service));
   }
   int16_t predefined = static_cast<int16_t>(run.services.num_service_file);
   for (int t = 0; t < 2; t++)
     ASSERT_TRUE(update_service_map_ptr(run, &threads[t], predefined, &err));
-  // Each pair once; the merged services in first-meeting order after the
-  // configured ones.
-  std::vector<Pair> table;
-  for (int i = 0; i < run.services.total_services; i++)
-    table.push_back(
-        {run.services.service_map_ptr[i].service_name, run.services.service_map_ptr[i].url});
-  for (int i = predefined; i < run.services.total_services; i++) ASSERT_EQ(scan(run, table[i]), i);
+  // Each pair once in the table.
+  for (int i = predefined; i < run.services.total_services; i++)
+    ASSERT_EQ(scan(run, row(run, i)), i);
   for (int t = 0; t < 2; t++) {
     ASSERT_TRUE(
         remap_runtime_service_ids(run, &threads[t], records[t].data(), records[t].size(), &err));
     for (size_t q = 0; q < records[t].size(); q++)
       ASSERT_EQ(records[t][q].service_id, scan(run, keys[t][q])) << t << " " << q;
   }
-  // (The renaming of names held twice: ServiceMapTest.LookupRenamingAndReport.)
 }
 
 // An index built over one table is not current for another table of as many
