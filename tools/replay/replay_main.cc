@@ -98,6 +98,7 @@ ReplayReportInfo replay_report_info(const ReplayOptions &o, const ReplayTarget &
   info.tls_verified = info.tls && t.tls.verify;
   info.tls_name = t.tls.name;
   info.rewrites = o.headers;
+  info.path_rules = o.paths;
   info.capture_start_ms = names.capture_start_ms;
   info.page_names = names.page_names;
   info.package_id = names.package_id;

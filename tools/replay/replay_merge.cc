@@ -42,6 +42,7 @@ bool merge_replay_reports(const std::vector<ReplayReportInfo> &infos,
   info->ok_status = first.ok_status;
   info->tls_verified = true;
   info->rewrites = first.rewrites;
+  info->path_rules = first.path_rules;
   info->merged_from = paths;
   info->package_id = common(infos, &ReplayReportInfo::package_id);
   int64_t start = 0;

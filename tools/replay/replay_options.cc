@@ -159,6 +159,7 @@ enum OptionKey {
   kInsecure,
   kHost,
   kHeader,
+  kRewritePath,
   kOkStatus,
   kMaxFailed,
   kMaxLatency,
@@ -187,6 +188,7 @@ const option kOptions[] = {
     {"insecure", no_argument, nullptr, kInsecure},
     {"host", required_argument, nullptr, kHost},
     {"header", required_argument, nullptr, kHeader},
+    {"rewrite-path", required_argument, nullptr, kRewritePath},
     {"ok-status", required_argument, nullptr, kOkStatus},
     {"max-failed", required_argument, nullptr, kMaxFailed},
     {"max-latency", required_argument, nullptr, kMaxLatency},
@@ -206,6 +208,7 @@ bool take_option(int key, const std::string &value, ReplayOptions *o, bool *have
   double d;
   std::string why;
   ReplayHeaderRule rule;
+  ReplayPathRule path_rule;
   ReplayThreshold threshold;
   auto refuse = [error](const std::string &text) {
     *error = text;
@@ -233,6 +236,11 @@ bool take_option(int key, const std::string &value, ReplayOptions *o, bool *have
       if (!parse_header_rule(value, &rule, &why))
         return refuse("--header " + replay_escaped(value) + ": " + why);
       add_header_rule(&o->headers, rule);
+      return true;
+    case kRewritePath:
+      if (!parse_path_rule(value, &path_rule, &why))
+        return refuse("--rewrite-path " + replay_escaped(value) + ": " + why);
+      o->paths.push_back(path_rule);
       return true;
     case kOkStatus:
       if (!parse_status_set(value, &o->ok_status, &why))
@@ -377,6 +385,7 @@ void print_replay_usage(FILE *out) {
           "                 [--shard I/N] [--start-at TIME] [--quiet] [--retry-closed]\n"
           "                 [--trust-foreign-files] [--sni NAME] [--cacert FILE | --insecure]\n"
           "                 [--host NAME] [--header 'Name: value'] ...\n"
+          "                 [--rewrite-path FROM=TO] ...\n"
           "                 [--ok-status LIST] [--max-failed RATIO]\n"
           "                 [--max-latency pNN=TIME] ... [--max-lag pNN=TIME] ...\n"
           "\n"
@@ -418,6 +427,9 @@ void print_replay_usage(FILE *out) {
           "  --header 'Name: value'     add the header, or replace the header of that name;\n"
           "                             'Name:' removes it (repeatable; bodies and\n"
           "                             Content-Length are never touched)\n"
+          "  --rewrite-path FROM=TO     a request target's path that begins with FROM\n"
+          "                             begins with TO instead (byte prefix; repeatable,\n"
+          "                             the first matching rule wins)\n"
           "  --ok-status LIST           statuses that count as success: codes and classes\n"
           "                             (default 2xx,3xx); others count as failed\n"
           "  --max-failed RATIO         fail the run above this failed ratio (0.01 or 1%%);\n"
@@ -428,7 +440,7 @@ void print_replay_usage(FILE *out) {
           "  --max-lag pNN=TIME         the same for the lag behind the schedule (repeatable)\n"
           "  --help, --version\n"
           "\n"
-          "Without --host and --header every request is sent as the package holds it.\n"
+          "Without --host, --header and --rewrite-path every request is sent as the package holds it.\n"
           "\n"
           "vt_replay merge REPORT.json ... [--json FILE] [--html FILE] adds up the\n"
           "--json reports of shards (vt_replay merge --help).\n"

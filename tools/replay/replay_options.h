@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tools/replay/replay_package.h"
+#include "tools/replay/replay_path_rule.h"
 #include "tools/replay/replay_rewrite.h"
 #include "tools/replay/replay_target.h"
 #include "tools/replay/replay_thresholds.h"
@@ -35,6 +36,7 @@ struct ReplayOptions {
   bool insecure = false;
   // Rewrites (--host, --header), one rule per header name; none: bytes as they are.
   std::vector<ReplayHeaderRule> headers;
+  std::vector<ReplayPathRule> paths;  // --rewrite-path, in the order given: the first that matches
   ReplayStatusSet ok_status = default_ok_status();  // --ok-status
   std::vector<ReplayThreshold> thresholds;          // in the order given
   std::string command_line;                         // the arguments as the report shows them

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/replay/replay_path_rule.h"
 #include "tools/replay/replay_rewrite.h"
 #include "tools/replay/replay_stats.h"
 #include "tools/replay/replay_thresholds.h"
@@ -29,6 +30,7 @@ struct ReplayReportInfo {
   bool tls_verified = false;
   std::string tls_name;  // the name the certificate was checked for
   std::vector<ReplayHeaderRule> rewrites;
+  std::vector<ReplayPathRule> path_rules;         // --rewrite-path
   std::vector<ReplayThreshold> threshold_list;    // as read back from a JSON report, for a merge
   std::vector<ReplayThresholdResult> thresholds;  // checked against the figures
   std::string shard;                              // "0/2"; empty without --shard

@@ -87,6 +87,7 @@ struct ReplayStats {
   uint64_t retries = 0;  // requests sent again on a new connection after a kept one closed
   ReplayTlsStats tls;
   std::vector<ReplayRewriteTally> rewrites;   // per rule of ReplayOptions::headers
+  std::vector<uint64_t> path_rewrites;        // requests per rule of ReplayOptions::paths
   std::string stopped_by = "end of package";  // or "interrupt", "SIGTERM", "duration"
   // The package times (ms, as in its index files) of the schedule's time 0
   // and of the last request planned; -1 when unknown.
