@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/ioctl.h>
 #include <sys/signalfd.h>
@@ -196,6 +197,8 @@ int main(int argc, char **argv) {
     case ReplayCommand::kRun:
       break;
   }
+  if (o.shard_auto && !resolve_auto_shard(getenv("JOB_COMPLETION_INDEX"), &o.shard, &error))
+    return fail("--shard", error, kStatusUsage);
   RunFiles f;
   if (!open_replay_package(o.dir, o.workers, &f.package, &error, o.shard,
                            o.trust_foreign_files)) {

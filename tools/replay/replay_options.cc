@@ -82,6 +82,26 @@ bool parse_shard(const std::string &text, ReplayShard *shard) {
   return true;
 }
 
+bool resolve_auto_shard(const char *index_text, ReplayShard *shard, std::string *error) {
+  std::string n = std::to_string(shard->count);
+  if (!index_text || !*index_text)
+    return *error = std::string("JOB_COMPLETION_INDEX is ") + (index_text ? "empty" : "not set") +
+                    ": --shard auto/" + n + " takes the shard's index (0 to " +
+                    std::to_string(shard->count - 1) + ") from it",
+           false;
+  std::string text = index_text;
+  std::string shown = "JOB_COMPLETION_INDEX='" + replay_escaped(text) + "'";
+  if (strspn(index_text, "0123456789") != text.size())
+    return *error = shown + " is not a decimal index (--shard auto/" + n + ")", false;
+  long index;
+  if (!read_long(index_text, 0, shard->count - 1, &index))
+    return *error = shown + " is out of range: --shard auto/" + n + " takes 0 to " +
+                    std::to_string(shard->count - 1),
+           false;
+  shard->index = static_cast<int>(index);
+  return true;
+}
+
 // 3000-01-01T00:00:00Z, the latest start time taken.
 constexpr int64_t kLastStartS = 32503680000;
 
@@ -299,9 +319,11 @@ bool take_option(int key, const std::string &value, ReplayOptions *o, bool *have
       return true;
     }
     case kShard:
-      if (!parse_shard(value, &o->shard))
+      o->shard_auto = value.compare(0, 5, "auto/") == 0;
+      if (o->shard_auto ? !read_long(v + 5, 1, 256, &n) : !parse_shard(value, &o->shard))
         return refuse("--shard " + value +
-                      ": expected I/N, the shard I (from 0) of N, such as 0/4");
+                      ": expected I/N, the shard I (from 0) of N, such as 0/4, or auto/N");
+      if (o->shard_auto) o->shard = {0, static_cast<int>(n)};
       return true;
     case kStartAt:
       if (!parse_start_time(value, &o->start_at_unix_us, &why))
@@ -410,6 +432,8 @@ void print_replay_usage(FILE *out) {
           "                             lag over time, the pages (new file)\n"
           "  --shard I/N                only every N-th of the selected workers from the\n"
           "                             I-th (I from 0), for runs on several machines\n"
+          "  --shard auto/N             the same with I from JOB_COMPLETION_INDEX (an\n"
+          "                             indexed Job)\n"
           "  --start-at TIME            time 0 of the schedule at TIME: seconds since the\n"
           "                             epoch or ISO 8601 with zone (2026-12-07T10:00:00Z)\n"
           "  --quiet                    no progress line\n"
