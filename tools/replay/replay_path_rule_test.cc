@@ -39,9 +39,8 @@ TEST(ReplayPathRule, TheServerGetsTheFirstMatchingRuleAndEveryOtherByteAsKept) {
     ReplayTarget t;
     std::string error;
     ASSERT_TRUE(open_replay_package(dir.path, {}, &p, &error)) << error;
-    ASSERT_TRUE(resolve_replay_target({ReplayScheme::kHttp, "127.0.0.1",
-                                       std::to_string(server.port)},
-                                      &t, &error))
+    ASSERT_TRUE(resolve_replay_target(
+        {ReplayScheme::kHttp, "127.0.0.1", std::to_string(server.port)}, &t, &error))
         << error;
     ReplayStats stats;
     EXPECT_TRUE(run_replay(o, &p, t, ReplayRunContext{}, &stats, &error)) << error;
