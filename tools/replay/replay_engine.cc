@@ -23,8 +23,8 @@
 #include <queue>
 #include <thread>
 
+#include "base/figures/replay_results.h"
 #include "tools/replay/replay_progress.h"
-#include "tools/replay/replay_results.h"
 #include "tools/replay/replay_tls.h"
 
 namespace {

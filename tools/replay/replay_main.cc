@@ -19,14 +19,14 @@
 #include "base/core/safe_file.h"
 #include "base/core/std_descriptors.h"
 #include "base/core/utc_time.h"
+#include "base/figures/replay_html.h"
+#include "base/figures/replay_report.h"
+#include "base/figures/replay_results.h"
 #include "tools/replay/replay_engine.h"
-#include "tools/replay/replay_html.h"
 #include "tools/replay/replay_merge.h"
 #include "tools/replay/replay_options.h"
 #include "tools/replay/replay_outputs.h"
 #include "tools/replay/replay_package.h"
-#include "tools/replay/replay_report.h"
-#include "tools/replay/replay_results.h"
 #include "tools/replay/replay_target.h"
 
 #ifndef VT_VERSION

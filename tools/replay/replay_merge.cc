@@ -7,7 +7,7 @@
 #include <set>
 
 #include "base/core/command_line.h"
-#include "tools/replay/replay_html.h"
+#include "base/figures/replay_html.h"
 #include "tools/replay/replay_outputs.h"
 #include "tools/replay/replay_report_read.h"
 

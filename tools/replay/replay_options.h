@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "base/figures/replay_thresholds.h"
 #include "tools/replay/replay_package.h"
 #include "tools/replay/replay_path_rule.h"
 #include "tools/replay/replay_rewrite.h"
 #include "tools/replay/replay_target.h"
-#include "tools/replay/replay_thresholds.h"
 
 struct ReplayOptions {
   std::string dir;               // the replay package

@@ -9,9 +9,7 @@
 #include <string>
 #include <vector>
 
-struct ReplayPathRule {
-  std::string from, to;  // both begin with '/'
-};
+#include "base/figures/rewrite_rules.h"
 
 // Reads "FROM=TO" (split at the first '='). False with *error for an empty
 // FROM, a FROM or TO that does not begin with '/', and a blank or control

@@ -1,4 +1,4 @@
-#include "tools/replay/replay_stats.h"
+#include "base/figures/replay_stats.h"
 
 #include <stdint.h>
 

@@ -1,4 +1,4 @@
-#include "tools/replay/replay_report.h"
+#include "base/figures/replay_report.h"
 
 #include <stdarg.h>
 #include <string.h>

@@ -4,8 +4,8 @@
 // added up at the end; `vt_replay merge` adds up those of several reports,
 // and `vt_package plot --results` makes them from a results file. Every
 // request that ends goes through tally_outcome, whoever counts it.
-#ifndef VT_TOOLS_REPLAY_REPLAY_STATS_H_
-#define VT_TOOLS_REPLAY_REPLAY_STATS_H_
+#ifndef VT_BASE_FIGURES_REPLAY_STATS_H_
+#define VT_BASE_FIGURES_REPLAY_STATS_H_
 
 #include <stdint.h>
 
@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "tools/replay/replay_histogram.h"
-#include "tools/replay/replay_rewrite.h"
-#include "tools/replay/replay_thresholds.h"
-#include "tools/replay/replay_timeline.h"
+#include "base/figures/replay_histogram.h"
+#include "base/figures/replay_thresholds.h"
+#include "base/figures/replay_timeline.h"
+#include "base/figures/rewrite_rules.h"
 
 // How a request ended without a whole answer: the connection could not be
 // opened, the handshake failed, the connection ended in the middle of the
@@ -131,4 +131,4 @@ bool replay_stats_fit(const ReplayStats &into, const ReplayStats &from, std::str
 // merge, workers of the same number add up, others join in number order.
 void merge_replay_stats(ReplayStats *into, const ReplayStats &from, uint64_t shift_ms = 0);
 
-#endif  // VT_TOOLS_REPLAY_REPLAY_STATS_H_
+#endif  // VT_BASE_FIGURES_REPLAY_STATS_H_
