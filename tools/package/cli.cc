@@ -15,6 +15,8 @@
 #include "base/core/command_line.h"
 #include "base/core/nearest_word.h"
 #include "base/core/safe_file.h"
+#include "base/figures/replay_html.h"
+#include "base/figures/replay_results.h"
 #include "base/package/package_files.h"
 #include "base/package/package_format.h"
 #include "tools/package/package_check.h"
@@ -22,8 +24,6 @@
 #include "tools/package/preview.h"
 #include "tools/package/profile.h"
 #include "tools/package/profile_report.h"
-#include "tools/replay/replay_html.h"
-#include "tools/replay/replay_results.h"
 
 #ifndef VT_VERSION
 #define VT_VERSION "unknown"

@@ -23,8 +23,8 @@
 #include <queue>
 #include <thread>
 
+#include "base/figures/replay_results.h"
 #include "tools/replay/replay_progress.h"
-#include "tools/replay/replay_results.h"
 #include "tools/replay/replay_tls.h"
 
 namespace {
@@ -135,6 +135,7 @@ struct Engine {
   std::vector<char> head_buffer;                  // an entry's head, read to be rewritten
   std::vector<char> write_buffer;                 // one TLS record's worth of a request
   std::vector<ReplayRewriteTally> retried_tally;  // a resent request is not counted again
+  std::vector<uint64_t> retried_path_tally;
   size_t index_block = 4096;       // the bytes of index file each user reads at a time
   std::vector<char> entry_buffer;  // the entry begin_send reads whole, when it fits
   std::string_view preread;        // what of it the request being begun sends from memory
@@ -314,7 +315,7 @@ bool prepare_stream(Engine *e, Conn *c, int req_fd, int worker_number) {
   uint64_t entry_len = c->group.size - 1;  // the final newline ends the entry, not the request
   c->stream_pos = 0;
   c->tls_retry_len = 0;
-  if (e->o->headers.empty()) {
+  if (e->o->headers.empty() && e->o->paths.empty()) {
     c->body_off = c->group.offset;
     c->stream_len = entry_len;
     return true;
@@ -325,14 +326,17 @@ bool prepare_stream(Engine *e, Conn *c, int req_fd, int worker_number) {
                       static_cast<off_t>(c->group.offset));
   size_t head_len = got > 0 ? request_head_length(buf.data(), static_cast<size_t>(got)) : 0;
   if (head_len == 0) {
-    *e->error = "vt_req_" + std::to_string(worker_number) + " offset " +
-                std::to_string(c->group.offset) +
-                ": the entry's head does not end (empty line) within its first " +
-                std::to_string(buf.size()) + " bytes; --host and --header need it";
+    *e->error =
+        "vt_req_" + std::to_string(worker_number) + " offset " + std::to_string(c->group.offset) +
+        ": the entry's head does not end (empty line) within its first " +
+        std::to_string(buf.size()) + " bytes; " +
+        (e->o->headers.empty() ? "--rewrite-path needs" : "--host and --header need") + " it";
     return false;
   }
   ReplayRewriteTally *tally = c->retried ? e->retried_tally.data() : e->stats->rewrites.data();
   rewrite_request_head(std::string_view(buf.data(), head_len), e->o->headers, &c->head, tally);
+  rewrite_request_path(&c->head, e->o->paths,
+                       c->retried ? e->retried_path_tally.data() : e->stats->path_rewrites.data());
   c->body_off = c->group.offset + head_len;
   c->stream_len = c->head.size() + entry_len - head_len;
   return true;
@@ -1027,6 +1031,8 @@ bool run_replay(const ReplayOptions &o, ReplayPackage *p, const ReplayTarget &t,
     e.stats->timeline = stats->timeline;
     e.stats->rewrites.resize(o.headers.size());
     e.retried_tally.resize(o.headers.size());
+    e.stats->path_rewrites.resize(o.paths.size());
+    e.retried_path_tally.resize(o.paths.size());
     e.error = &errors[k];
     e.stop_fd = ctx.stop_fd;
     e.progress_out = k == 0 ? ctx.progress_out : nullptr;

@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "base/figures/replay_stats.h"
 #include "tools/replay/replay_options.h"
 #include "tools/replay/replay_package.h"
 #include "tools/replay/replay_rewrite.h"
-#include "tools/replay/replay_stats.h"
 #include "tools/replay/replay_target.h"
 
 struct ReplayResultsFile;

@@ -22,7 +22,7 @@
 
 #include "base/core/failing_io_test_support.h"
 #include "base/core/open_descriptors_test_support.h"
-#include "tools/replay/replay_results.h"
+#include "base/figures/replay_results.h"
 #include "tools/replay/replay_test_server.h"
 #include "tools/replay/replay_test_support.h"
 

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/ioctl.h>
 #include <sys/signalfd.h>
@@ -18,14 +19,14 @@
 #include "base/core/safe_file.h"
 #include "base/core/std_descriptors.h"
 #include "base/core/utc_time.h"
+#include "base/figures/replay_html.h"
+#include "base/figures/replay_report.h"
+#include "base/figures/replay_results.h"
 #include "tools/replay/replay_engine.h"
-#include "tools/replay/replay_html.h"
 #include "tools/replay/replay_merge.h"
 #include "tools/replay/replay_options.h"
 #include "tools/replay/replay_outputs.h"
 #include "tools/replay/replay_package.h"
-#include "tools/replay/replay_report.h"
-#include "tools/replay/replay_results.h"
 #include "tools/replay/replay_target.h"
 
 #ifndef VT_VERSION
@@ -98,6 +99,7 @@ ReplayReportInfo replay_report_info(const ReplayOptions &o, const ReplayTarget &
   info.tls_verified = info.tls && t.tls.verify;
   info.tls_name = t.tls.name;
   info.rewrites = o.headers;
+  info.path_rules = o.paths;
   info.capture_start_ms = names.capture_start_ms;
   info.page_names = names.page_names;
   info.package_id = names.package_id;
@@ -195,6 +197,8 @@ int main(int argc, char **argv) {
     case ReplayCommand::kRun:
       break;
   }
+  if (o.shard_auto && !resolve_auto_shard(getenv("JOB_COMPLETION_INDEX"), &o.shard, &error))
+    return fail("--shard", error, kStatusUsage);
   RunFiles f;
   if (!open_replay_package(o.dir, o.workers, &f.package, &error, o.shard,
                            o.trust_foreign_files)) {

@@ -7,7 +7,7 @@
 #include <set>
 
 #include "base/core/command_line.h"
-#include "tools/replay/replay_html.h"
+#include "base/figures/replay_html.h"
 #include "tools/replay/replay_outputs.h"
 #include "tools/replay/replay_report_read.h"
 
@@ -42,6 +42,7 @@ bool merge_replay_reports(const std::vector<ReplayReportInfo> &infos,
   info->ok_status = first.ok_status;
   info->tls_verified = true;
   info->rewrites = first.rewrites;
+  info->path_rules = first.path_rules;
   info->merged_from = paths;
   info->package_id = common(infos, &ReplayReportInfo::package_id);
   int64_t start = 0;

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/replay/replay_report.h"
+#include "base/figures/replay_report.h"
 
 // Adds up reports read with read_replay_report, in the order given, into
 // *info and *s; `paths` name them in the merged report. False with *error

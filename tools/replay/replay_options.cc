@@ -82,6 +82,26 @@ bool parse_shard(const std::string &text, ReplayShard *shard) {
   return true;
 }
 
+bool resolve_auto_shard(const char *index_text, ReplayShard *shard, std::string *error) {
+  std::string n = std::to_string(shard->count);
+  if (!index_text || !*index_text)
+    return *error = std::string("JOB_COMPLETION_INDEX is ") + (index_text ? "empty" : "not set") +
+                    ": --shard auto/" + n + " takes the shard's index (0 to " +
+                    std::to_string(shard->count - 1) + ") from it",
+           false;
+  std::string text = index_text;
+  std::string shown = "JOB_COMPLETION_INDEX='" + replay_escaped(text) + "'";
+  if (strspn(index_text, "0123456789") != text.size())
+    return *error = shown + " is not a decimal index (--shard auto/" + n + ")", false;
+  long index;
+  if (!read_long(index_text, 0, shard->count - 1, &index))
+    return *error = shown + " is out of range: --shard auto/" + n + " takes 0 to " +
+                    std::to_string(shard->count - 1),
+           false;
+  shard->index = static_cast<int>(index);
+  return true;
+}
+
 // 3000-01-01T00:00:00Z, the latest start time taken.
 constexpr int64_t kLastStartS = 32503680000;
 
@@ -159,6 +179,7 @@ enum OptionKey {
   kInsecure,
   kHost,
   kHeader,
+  kRewritePath,
   kOkStatus,
   kMaxFailed,
   kMaxLatency,
@@ -187,6 +208,7 @@ const option kOptions[] = {
     {"insecure", no_argument, nullptr, kInsecure},
     {"host", required_argument, nullptr, kHost},
     {"header", required_argument, nullptr, kHeader},
+    {"rewrite-path", required_argument, nullptr, kRewritePath},
     {"ok-status", required_argument, nullptr, kOkStatus},
     {"max-failed", required_argument, nullptr, kMaxFailed},
     {"max-latency", required_argument, nullptr, kMaxLatency},
@@ -206,6 +228,7 @@ bool take_option(int key, const std::string &value, ReplayOptions *o, bool *have
   double d;
   std::string why;
   ReplayHeaderRule rule;
+  ReplayPathRule path_rule;
   ReplayThreshold threshold;
   auto refuse = [error](const std::string &text) {
     *error = text;
@@ -233,6 +256,11 @@ bool take_option(int key, const std::string &value, ReplayOptions *o, bool *have
       if (!parse_header_rule(value, &rule, &why))
         return refuse("--header " + replay_escaped(value) + ": " + why);
       add_header_rule(&o->headers, rule);
+      return true;
+    case kRewritePath:
+      if (!parse_path_rule(value, &path_rule, &why))
+        return refuse("--rewrite-path " + replay_escaped(value) + ": " + why);
+      o->paths.push_back(path_rule);
       return true;
     case kOkStatus:
       if (!parse_status_set(value, &o->ok_status, &why))
@@ -291,9 +319,11 @@ bool take_option(int key, const std::string &value, ReplayOptions *o, bool *have
       return true;
     }
     case kShard:
-      if (!parse_shard(value, &o->shard))
+      o->shard_auto = value.compare(0, 5, "auto/") == 0;
+      if (o->shard_auto ? !read_long(v + 5, 1, 256, &n) : !parse_shard(value, &o->shard))
         return refuse("--shard " + value +
-                      ": expected I/N, the shard I (from 0) of N, such as 0/4");
+                      ": expected I/N, the shard I (from 0) of N, such as 0/4, or auto/N");
+      if (o->shard_auto) o->shard = {0, static_cast<int>(n)};
       return true;
     case kStartAt:
       if (!parse_start_time(value, &o->start_at_unix_us, &why))
@@ -377,6 +407,7 @@ void print_replay_usage(FILE *out) {
           "                 [--shard I/N] [--start-at TIME] [--quiet] [--retry-closed]\n"
           "                 [--trust-foreign-files] [--sni NAME] [--cacert FILE | --insecure]\n"
           "                 [--host NAME] [--header 'Name: value'] ...\n"
+          "                 [--rewrite-path FROM=TO] ...\n"
           "                 [--ok-status LIST] [--max-failed RATIO]\n"
           "                 [--max-latency pNN=TIME] ... [--max-lag pNN=TIME] ...\n"
           "\n"
@@ -401,6 +432,8 @@ void print_replay_usage(FILE *out) {
           "                             lag over time, the pages (new file)\n"
           "  --shard I/N                only every N-th of the selected workers from the\n"
           "                             I-th (I from 0), for runs on several machines\n"
+          "  --shard auto/N             the same with I from JOB_COMPLETION_INDEX (an\n"
+          "                             indexed Job)\n"
           "  --start-at TIME            time 0 of the schedule at TIME: seconds since the\n"
           "                             epoch or ISO 8601 with zone (2026-12-07T10:00:00Z)\n"
           "  --quiet                    no progress line\n"
@@ -418,6 +451,9 @@ void print_replay_usage(FILE *out) {
           "  --header 'Name: value'     add the header, or replace the header of that name;\n"
           "                             'Name:' removes it (repeatable; bodies and\n"
           "                             Content-Length are never touched)\n"
+          "  --rewrite-path FROM=TO     a request target's path that begins with FROM\n"
+          "                             begins with TO instead (byte prefix; repeatable,\n"
+          "                             the first matching rule wins)\n"
           "  --ok-status LIST           statuses that count as success: codes and classes\n"
           "                             (default 2xx,3xx); others count as failed\n"
           "  --max-failed RATIO         fail the run above this failed ratio (0.01 or 1%%);\n"
@@ -428,7 +464,7 @@ void print_replay_usage(FILE *out) {
           "  --max-lag pNN=TIME         the same for the lag behind the schedule (repeatable)\n"
           "  --help, --version\n"
           "\n"
-          "Without --host and --header every request is sent as the package holds it.\n"
+          "Without --host, --header and --rewrite-path every request is sent as the package holds it.\n"
           "\n"
           "vt_replay merge REPORT.json ... [--json FILE] [--html FILE] adds up the\n"
           "--json reports of shards (vt_replay merge --help).\n"

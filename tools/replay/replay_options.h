@@ -7,10 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "base/figures/replay_thresholds.h"
 #include "tools/replay/replay_package.h"
+#include "tools/replay/replay_path_rule.h"
 #include "tools/replay/replay_rewrite.h"
 #include "tools/replay/replay_target.h"
-#include "tools/replay/replay_thresholds.h"
 
 struct ReplayOptions {
   std::string dir;               // the replay package
@@ -26,6 +27,7 @@ struct ReplayOptions {
   std::string results_path;      // --results: one line per request into a new file
   std::string html_path;         // --html: the page of the run into a new file
   ReplayShard shard;             // --shard I/N
+  bool shard_auto = false;       // --shard auto/N: I from JOB_COMPLETION_INDEX (resolve_auto_shard)
   int64_t start_at_unix_us = 0;  // --start-at: time 0 of the schedule on the system's clock
   bool quiet = false;            // --quiet: no progress line
   bool retry_closed = false;     // --retry-closed: a request closed unanswered is sent again
@@ -35,6 +37,7 @@ struct ReplayOptions {
   bool insecure = false;
   // Rewrites (--host, --header), one rule per header name; none: bytes as they are.
   std::vector<ReplayHeaderRule> headers;
+  std::vector<ReplayPathRule> paths;  // --rewrite-path, in the order given: the first that matches
   ReplayStatusSet ok_status = default_ok_status();  // --ok-status
   std::vector<ReplayThreshold> thresholds;          // in the order given
   std::string command_line;                         // the arguments as the report shows them
@@ -52,6 +55,11 @@ bool parse_worker_list(const char *text, std::vector<int> *workers);
 
 // Reads "I/N" (0 <= I < N <= 256).
 bool parse_shard(const std::string &text, ReplayShard *shard);
+
+// --shard auto/N: the shard's index from `index_text`, the value of
+// JOB_COMPLETION_INDEX (null when it is not set), a decimal below
+// shard->count. False with *error naming the variable, its value and N.
+bool resolve_auto_shard(const char *index_text, ReplayShard *shard, std::string *error);
 
 // Reads a moment: seconds since the epoch ("1795000000", "1795000000.25")
 // or ISO 8601 with its zone ("2026-12-07T10:00:00Z", "...T11:00:00.5+01:00").

@@ -217,6 +217,13 @@ bool read_report(JsonFields &f, ReplayReportInfo *info, ReplayStats *s) {
       info->rewrites.push_back(rule);
       s->rewrites.push_back({in.count("replaced"), in.count("added"), in.count("removed")});
     }
+  // (absent from the reports of runs before --rewrite-path)
+  if (const Json *paths = f.member("path_rewrites"); paths && paths->is_array())
+    for (const Json &r : *paths) {
+      JsonFields in{r, "", f.error};
+      info->path_rules.push_back({in.text("from"), in.text("to")});
+      s->path_rewrites.push_back(in.count("rewritten"));
+    }
   if (const Json *thresholds = f.list("thresholds"))
     for (const Json &t : *thresholds) {
       JsonFields in{t, "", f.error};

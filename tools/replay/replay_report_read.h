@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "tools/replay/replay_report.h"
+#include "base/figures/replay_report.h"
 
 // False with *error naming the file and the key at fault.
 bool read_replay_report(const std::string &path, ReplayReportInfo *info, ReplayStats *s,

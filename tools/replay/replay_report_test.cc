@@ -14,12 +14,12 @@
 #include <tuple>
 
 #include "base/core/golden_file_test_support.h"
+#include "base/figures/replay_html.h"
+#include "base/figures/replay_results.h"
 #include "base/html/chart.h"
-#include "tools/replay/replay_html.h"
 #include "tools/replay/replay_merge.h"
 #include "tools/replay/replay_progress.h"
 #include "tools/replay/replay_report_read.h"
-#include "tools/replay/replay_results.h"
 #include "tools/replay/replay_test_support.h"
 
 namespace {

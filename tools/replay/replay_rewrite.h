@@ -10,16 +10,7 @@
 #include <string_view>
 #include <vector>
 
-struct ReplayHeaderRule {
-  std::string name;  // as given
-  std::string value;
-  bool remove = false;  // --header 'Name:'
-};
-
-// Requests in which a rule replaced, added or removed its header.
-struct ReplayRewriteTally {
-  uint64_t replaced = 0, added = 0, removed = 0;
-};
+#include "base/figures/rewrite_rules.h"
 
 // Reads "Name: value" (add or replace) or "Name:" (remove). False with
 // *error for text without a colon, a name that is no header name, a value

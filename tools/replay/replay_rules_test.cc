@@ -3,9 +3,9 @@
 
 #include <tuple>
 
+#include "base/figures/replay_thresholds.h"
 #include "tools/replay/replay_engine.h"
 #include "tools/replay/replay_rewrite.h"
-#include "tools/replay/replay_thresholds.h"
 
 namespace {
 

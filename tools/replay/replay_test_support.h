@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/replay/replay_stats.h"
+#include "base/figures/replay_stats.h"
 
 struct TestRequest {
   uint64_t time_ms = 0;

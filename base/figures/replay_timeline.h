@@ -5,8 +5,8 @@
 // cut its planned span into at most 256; a column beyond 512 makes them all
 // twice as wide. Memory: up to about 16 KB per column (its two coarse
 // histograms at their widest), at most 512 columns.
-#ifndef VT_TOOLS_REPLAY_REPLAY_TIMELINE_H_
-#define VT_TOOLS_REPLAY_REPLAY_TIMELINE_H_
+#ifndef VT_BASE_FIGURES_REPLAY_TIMELINE_H_
+#define VT_BASE_FIGURES_REPLAY_TIMELINE_H_
 
 #include <stddef.h>
 #include <stdint.h>
@@ -64,4 +64,4 @@ void timeline_widen(ReplayTimeline *t, uint64_t column_ms);
 // Adds `from`, whose start lies shift_ms (at least 0) after this one's.
 void timeline_merge(ReplayTimeline *into, const ReplayTimeline &from, uint64_t shift_ms);
 
-#endif  // VT_TOOLS_REPLAY_REPLAY_TIMELINE_H_
+#endif  // VT_BASE_FIGURES_REPLAY_TIMELINE_H_

@@ -1,4 +1,4 @@
-#include "tools/replay/replay_histogram.h"
+#include "base/figures/replay_histogram.h"
 
 #include <math.h>
 

@@ -1,4 +1,4 @@
-#include "tools/replay/replay_stats.h"
+#include "base/figures/replay_stats.h"
 
 #include <stdint.h>
 
@@ -205,6 +205,10 @@ void merge_replay_stats(ReplayStats *into, const ReplayStats &from, uint64_t shi
     into->rewrites[r].added += from.rewrites[r].added;
     into->rewrites[r].removed += from.rewrites[r].removed;
   }
+  if (into->path_rewrites.size() < from.path_rewrites.size())
+    into->path_rewrites.resize(from.path_rewrites.size());
+  for (size_t r = 0; r < from.path_rewrites.size(); r++)
+    into->path_rewrites[r] += from.path_rewrites[r];
   if (from.stopped_by != "end of package") into->stopped_by = from.stopped_by;
   if (from.package_start_ms >= 0 &&
       (into->package_start_ms < 0 || from.package_start_ms < into->package_start_ms))

@@ -1,8 +1,8 @@
 // What makes a replay fail: answers whose status is outside --ok-status
 // count as failed, and thresholds (--max-failed, --max-latency, --max-lag)
 // turn into exit status 3 when crossed.
-#ifndef VT_TOOLS_REPLAY_REPLAY_THRESHOLDS_H_
-#define VT_TOOLS_REPLAY_REPLAY_THRESHOLDS_H_
+#ifndef VT_BASE_FIGURES_REPLAY_THRESHOLDS_H_
+#define VT_BASE_FIGURES_REPLAY_THRESHOLDS_H_
 
 #include <bitset>
 #include <string>
@@ -71,4 +71,4 @@ const char *replay_threshold_unmeasured(ThresholdKind kind);
 // failed / (completed + errors); 0 when no request ended.
 double replay_failed_ratio(const ReplayStats &s);
 
-#endif  // VT_TOOLS_REPLAY_REPLAY_THRESHOLDS_H_
+#endif  // VT_BASE_FIGURES_REPLAY_THRESHOLDS_H_

@@ -4,13 +4,13 @@
 // decimals (to the nanosecond), so that figures made again from the file
 // are those of the report. Each sending thread fills its own buffer and
 // writes whole lines at a time; the file is made new, like every output.
-#ifndef VT_TOOLS_REPLAY_REPLAY_RESULTS_H_
-#define VT_TOOLS_REPLAY_REPLAY_RESULTS_H_
+#ifndef VT_BASE_FIGURES_REPLAY_RESULTS_H_
+#define VT_BASE_FIGURES_REPLAY_RESULTS_H_
 
 #include <mutex>
 #include <string>
 
-#include "tools/replay/replay_stats.h"
+#include "base/figures/replay_stats.h"
 
 enum class ReplayResultsFormat { kJsonLines, kCsv };
 
@@ -50,4 +50,4 @@ bool close_results_file(ReplayResultsFile *f, std::string *error);
 // show in number order with the users met.
 bool read_results_file(const std::string &path, ReplayStats *s, std::string *error);
 
-#endif  // VT_TOOLS_REPLAY_REPLAY_RESULTS_H_
+#endif  // VT_BASE_FIGURES_REPLAY_RESULTS_H_

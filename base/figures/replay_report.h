@@ -3,8 +3,8 @@
 // run was asked to do (ReplayReportInfo). The JSON report also carries every
 // histogram's buckets and the timeline, so that `vt_replay merge` can add
 // reports up exactly and draw the page of the whole.
-#ifndef VT_TOOLS_REPLAY_REPLAY_REPORT_H_
-#define VT_TOOLS_REPLAY_REPLAY_REPORT_H_
+#ifndef VT_BASE_FIGURES_REPLAY_REPORT_H_
+#define VT_BASE_FIGURES_REPLAY_REPORT_H_
 
 #include <stdio.h>
 
@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "tools/replay/replay_rewrite.h"
-#include "tools/replay/replay_stats.h"
-#include "tools/replay/replay_thresholds.h"
+#include "base/figures/replay_stats.h"
+#include "base/figures/replay_thresholds.h"
+#include "base/figures/rewrite_rules.h"
 
 struct Manifest;
 
@@ -29,6 +29,7 @@ struct ReplayReportInfo {
   bool tls_verified = false;
   std::string tls_name;  // the name the certificate was checked for
   std::vector<ReplayHeaderRule> rewrites;
+  std::vector<ReplayPathRule> path_rules;         // --rewrite-path
   std::vector<ReplayThreshold> threshold_list;    // as read back from a JSON report, for a merge
   std::vector<ReplayThresholdResult> thresholds;  // checked against the figures
   std::string shard;                              // "0/2"; empty without --shard
@@ -68,4 +69,4 @@ std::string replay_report_json(const ReplayReportInfo &info, const ReplayStats &
 // A JSON string literal (base/package/json_string.h).
 std::string replay_json_string(const std::string &s);
 
-#endif  // VT_TOOLS_REPLAY_REPLAY_REPORT_H_
+#endif  // VT_BASE_FIGURES_REPLAY_REPORT_H_

@@ -1,4 +1,4 @@
-#include "tools/replay/replay_html.h"
+#include "base/figures/replay_html.h"
 
 #include <math.h>
 

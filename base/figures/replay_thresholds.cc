@@ -1,11 +1,11 @@
-#include "tools/replay/replay_thresholds.h"
+#include "base/figures/replay_thresholds.h"
 
 #include <errno.h>
 #include <math.h>
 #include <stdlib.h>
 #include <string.h>
 
-#include "tools/replay/replay_stats.h"
+#include "base/figures/replay_stats.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tools/replay/replay_timeline.h"
+#include "base/figures/replay_timeline.h"
 
 #include <math.h>
 

@@ -6,8 +6,8 @@
 // buckets (1 KB), one per power of two, made when a value first falls in it:
 // at most 59 KB, whatever the number of samples, and a few KB for values
 // that span a few powers of two (a page's latencies).
-#ifndef VT_TOOLS_REPLAY_REPLAY_HISTOGRAM_H_
-#define VT_TOOLS_REPLAY_REPLAY_HISTOGRAM_H_
+#ifndef VT_BASE_FIGURES_REPLAY_HISTOGRAM_H_
+#define VT_BASE_FIGURES_REPLAY_HISTOGRAM_H_
 
 #include <stddef.h>
 #include <stdint.h>
@@ -52,4 +52,4 @@ void histogram_each(const LogHistogram &h, Fn fn) {
 // range.
 bool histogram_add_to_bucket(LogHistogram *h, int bucket, uint64_t count);
 
-#endif  // VT_TOOLS_REPLAY_REPLAY_HISTOGRAM_H_
+#endif  // VT_BASE_FIGURES_REPLAY_HISTOGRAM_H_

@@ -1,4 +1,4 @@
-#include "tools/replay/replay_report.h"
+#include "base/figures/replay_report.h"
 
 #include <stdarg.h>
 #include <string.h>
@@ -167,7 +167,7 @@ void text_tls(std::string *out, const ReplayReportInfo &info, const ReplayStats 
 }
 
 void text_rewrites(std::string *out, const ReplayReportInfo &info, const ReplayStats &s) {
-  if (info.rewrites.empty()) {
+  if (info.rewrites.empty() && info.path_rules.empty()) {
     appendf(out, "  rewrites     none: every request sent as the package holds it\n");
     return;
   }
@@ -180,6 +180,12 @@ void text_rewrites(std::string *out, const ReplayReportInfo &info, const ReplayS
     else
       appendf(out, "%s: %s: replaced in %lu requests, added to %lu\n", rule.name.c_str(),
               rule.value.c_str(), ul(t.replaced), ul(t.added));
+  }
+  for (size_t r = 0; r < info.path_rules.size(); r++) {
+    const ReplayPathRule &rule = info.path_rules[r];
+    out->append(r == 0 && info.rewrites.empty() ? "  rewrites     " : "               ");
+    appendf(out, "path %s -> %s: rewritten in %lu requests\n", rule.from.c_str(), rule.to.c_str(),
+            ul(r < s.path_rewrites.size() ? s.path_rewrites[r] : 0));
   }
 }
 
@@ -362,6 +368,14 @@ void json_rewrites(std::string *out, const ReplayReportInfo &info, const ReplayS
             ul(t.added), ul(t.removed));
   }
   out->append(info.rewrites.empty() ? "],\n" : "\n  ],\n");
+  if (info.path_rules.empty()) return;  // the key comes with --rewrite-path
+  out->append("  \"path_rewrites\": [");
+  for (size_t r = 0; r < info.path_rules.size(); r++)
+    appendf(out, "%s\n    {\"from\": %s, \"to\": %s, \"rewritten\": %lu}", r ? "," : "",
+            replay_json_string(info.path_rules[r].from).c_str(),
+            replay_json_string(info.path_rules[r].to).c_str(),
+            ul(r < s.path_rewrites.size() ? s.path_rewrites[r] : 0));
+  out->append("\n  ],\n");
 }
 
 void json_thresholds(std::string *out, const ReplayReportInfo &info, const ReplayStats &s) {

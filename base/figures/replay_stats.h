@@ -4,8 +4,8 @@
 // added up at the end; `vt_replay merge` adds up those of several reports,
 // and `vt_package plot --results` makes them from a results file. Every
 // request that ends goes through tally_outcome, whoever counts it.
-#ifndef VT_TOOLS_REPLAY_REPLAY_STATS_H_
-#define VT_TOOLS_REPLAY_REPLAY_STATS_H_
+#ifndef VT_BASE_FIGURES_REPLAY_STATS_H_
+#define VT_BASE_FIGURES_REPLAY_STATS_H_
 
 #include <stdint.h>
 
@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "tools/replay/replay_histogram.h"
-#include "tools/replay/replay_rewrite.h"
-#include "tools/replay/replay_thresholds.h"
-#include "tools/replay/replay_timeline.h"
+#include "base/figures/replay_histogram.h"
+#include "base/figures/replay_thresholds.h"
+#include "base/figures/replay_timeline.h"
+#include "base/figures/rewrite_rules.h"
 
 // How a request ended without a whole answer: the connection could not be
 // opened, the handshake failed, the connection ended in the middle of the
@@ -87,6 +87,7 @@ struct ReplayStats {
   uint64_t retries = 0;  // requests sent again on a new connection after a kept one closed
   ReplayTlsStats tls;
   std::vector<ReplayRewriteTally> rewrites;   // per rule of ReplayOptions::headers
+  std::vector<uint64_t> path_rewrites;        // requests per rule of ReplayOptions::paths
   std::string stopped_by = "end of package";  // or "interrupt", "SIGTERM", "duration"
   // The package times (ms, as in its index files) of the schedule's time 0
   // and of the last request planned; -1 when unknown.
@@ -130,4 +131,4 @@ bool replay_stats_fit(const ReplayStats &into, const ReplayStats &from, std::str
 // merge, workers of the same number add up, others join in number order.
 void merge_replay_stats(ReplayStats *into, const ReplayStats &from, uint64_t shift_ms = 0);
 
-#endif  // VT_TOOLS_REPLAY_REPLAY_STATS_H_
+#endif  // VT_BASE_FIGURES_REPLAY_STATS_H_

@@ -3,12 +3,12 @@
 // report's figures, planned against achieved rate, latency p50 and p99,
 // failures by status or error kind and the schedule's lag over time, and the
 // tables of pages and workers.
-#ifndef VT_TOOLS_REPLAY_REPLAY_HTML_H_
-#define VT_TOOLS_REPLAY_REPLAY_HTML_H_
+#ifndef VT_BASE_FIGURES_REPLAY_HTML_H_
+#define VT_BASE_FIGURES_REPLAY_HTML_H_
 
 #include <string>
 
-#include "tools/replay/replay_report.h"
+#include "base/figures/replay_report.h"
 
 // The charts of the page, by the aria-label of each: a test of the page
 // looks for every one of them.
@@ -17,4 +17,4 @@ extern const char *const kReplayCharts[4];
 std::string render_replay_html(const ReplayReportInfo &info, const ReplayStats &s,
                                const std::string &title);
 
-#endif  // VT_TOOLS_REPLAY_REPLAY_HTML_H_
+#endif  // VT_BASE_FIGURES_REPLAY_HTML_H_

@@ -1,4 +1,4 @@
-#include "tools/replay/replay_results.h"
+#include "base/figures/replay_results.h"
 
 #include <errno.h>
 #include <fcntl.h>

@@ -1,0 +1,150 @@
+#!/bin/bash
+# The shards of an indexed Job as the orchestrator starts them: N processes
+# of one command line (--shard auto/N), only JOB_COMPLETION_INDEX differing,
+# against vt_sink on 127.0.0.1; `vt_replay merge` of their reports counts
+# what one whole run counts, path rewrites included. Then the refusals of
+# --rewrite-path and --shard auto/N, and the example Job's shard count.
+#
+#   replay_shard_job_test.sh VT_REPLAY VT_SINK EXAMPLES_KUBERNETES_DIR
+set -u
+REPLAY=$1 SINK=$2 KUBE=$3
+T=$(mktemp -d "${TMPDIR:-/tmp}/vt_shard_job.XXXXXX")
+PIDS=()
+cleanup() {
+  for p in "${PIDS[@]}"; do kill "$p" 2>/dev/null; done
+  rm -rf "$T"
+}
+trap cleanup EXIT
+failures=0
+fail() {
+  echo "replay_shard_job_test: $*"
+  failures=$((failures + 1))
+}
+
+# 5 workers of 2 users, 4 requests each; every third request under /old/.
+mkdir "$T/pkg"
+perl -e '
+  my $dir = shift;
+  my $n = 0;
+  for my $w (0 .. 4) {
+    open(my $idx, ">", "$dir/vt_index_$w") or die;
+    open(my $req, ">", "$dir/vt_req_$w") or die;
+    print $idx "#user_id, request_file, timestamp, page_id, offset, size,timestamp, page_id, offset, size, ...\n";
+    my $off = 0;
+    for my $u (1, 2) {
+      my $line = sprintf("%09d,vt_req_$w", $w * 10 + $u);
+      for my $i (0 .. 3) {
+        my $path = $n++ % 3 == 0 ? "/old/svc$i" : "/keep/svc$i";
+        my $entry = "POST $path HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 3\r\n\r\nabc\n";
+        $line .= "," . ($i * 20 + $u) . ",$i,$off," . length($entry);
+        print $req $entry;
+        $off += length $entry;
+      }
+      print $idx "$line\n";
+    }
+  }' "$T/pkg"
+OLD=$(grep -c '^POST /old/' "$T"/pkg/vt_req_*| awk -F: '{ n += $2 } END { print n }')
+
+"$SINK" --background --port-file "$T/port" --pid-file "$T/pid" --seconds 60 >/dev/null ||
+  { echo "replay_shard_job_test: vt_sink did not start"; exit 1; }
+PIDS+=("$(cat "$T/pid")")
+TARGET=http://127.0.0.1:$(cat "$T/port")
+RULES=(--rewrite-path /old/=/new/ --rewrite-path /keep/x=/never/)
+
+timeout 30 "$REPLAY" "$T/pkg" --target "$TARGET" --quiet "${RULES[@]}" --json "$T/whole.json" \
+  >"$T/whole.out" 2>&1 || fail "the whole run: status $?: $(cat "$T/whole.out")"
+
+# One command line for every pod, as the Job's manifest gives it.
+N=3
+START=$(($(date +%s) + 2))
+CMD="exec timeout 30 \"$REPLAY\" \"$T/pkg\" --target $TARGET --quiet --shard auto/$N --start-at $START"
+CMD+=" ${RULES[*]} --json \"$T/shard-\$JOB_COMPLETION_INDEX.json\" >\"$T/shard-\$JOB_COMPLETION_INDEX.out\" 2>&1"
+SHARDS=()
+for i in $(seq 0 $((N - 1))); do
+  JOB_COMPLETION_INDEX=$i sh -c "$CMD" &
+  SHARDS+=($!)
+done
+for i in "${!SHARDS[@]}"; do
+  wait "${SHARDS[$i]}" || fail "shard $i: status $?: $(cat "$T/shard-$i.out")"
+done
+timeout 30 "$REPLAY" merge "$T"/shard-*.json --json "$T/merged.json" >"$T/merged.out" 2>&1 ||
+  fail "merge: status $?: $(cat "$T/merged.out")"
+
+# The counts of a report, latencies and times aside, one per line.
+counts() {
+  perl -MJSON::PP -e '
+    local $/;
+    my $r = JSON::PP->new->decode(<STDIN>);
+    my $c = JSON::PP->new->canonical;
+    for my $k (qw(requests errors status failed_by_status success bytes rewrites path_rewrites)) {
+      print "$k ", $c->encode($r->{$k}), "\n";
+    }
+    for my $p (sort keys %{$r->{pages}}) {
+      my %q = %{$r->{pages}{$p}};
+      print "page $p ", join(",", map { "$_=$q{$_}" } grep { !ref $q{$_} } sort keys %q), "\n";
+    }
+    for my $w (@{$r->{workers}}) {
+      print "worker ", join(",", map { "$_=$w->{$_}" } grep { !ref $w->{$_} } sort keys %$w), "\n";
+    }' <"$1"
+}
+counts "$T/whole.json" >"$T/whole.counts"
+counts "$T/merged.json" >"$T/merged.counts"
+grep -q '"planned":40' "$T/whole.counts" || fail "the whole run planned no 40 requests: $(cat "$T/whole.counts")"
+grep -q "^worker completed=8,.*,worker=4$" "$T/merged.counts" || fail "no worker 4 merged: $(cat "$T/merged.counts")"
+diff "$T/whole.counts" "$T/merged.counts" >"$T/diff" ||
+  fail "the merged shards count otherwise than the whole run: $(cat "$T/diff")"
+for out in whole merged; do
+  grep -qx "  rewrites     path /old/ -> /new/: rewritten in $OLD requests" "$T/$out.out" &&
+    grep -qx "               path /keep/x -> /never/: rewritten in 0 requests" "$T/$out.out" ||
+    fail "$out: the path rules as counted: $(grep -A1 rewrites "$T/$out.out")"
+done
+for i in $(seq 0 $((N - 1))); do
+  grep -q "\"shard\": \"$i/$N\"" "$T/shard-$i.json" || fail "shard-$i.json is not the report of shard $i/$N"
+done
+
+# Refusals: status 2, one line naming the value. Each row: the
+# JOB_COMPLETION_INDEX to set ("-" for none), the option, its value, and the
+# message.
+while IFS='|' read -r index option value message; do
+  [ -z "$option" ] && continue
+  value=$(printf '%b' "$value")
+  if [ "$index" = - ]; then
+    env -u JOB_COMPLETION_INDEX "$REPLAY" "$T/pkg" --target "$TARGET" "$option" "$value" >/dev/null 2>"$T/err"
+  else
+    JOB_COMPLETION_INDEX=$index "$REPLAY" "$T/pkg" --target "$TARGET" "$option" "$value" >/dev/null 2>"$T/err"
+  fi
+  status=$?
+  [ $status = 2 ] && [ "$(head -1 "$T/err")" = "vt_replay: $message" ] ||
+    fail "$option '$value' (JOB_COMPLETION_INDEX $index): status $status: $(head -1 "$T/err"), not: $message"
+done <<'TABLE'
+-|--rewrite-path|=/new/|--rewrite-path =/new/: FROM is empty: give the prefix to replace
+-|--rewrite-path|/old/|--rewrite-path /old/: expected FROM=TO, such as /old/=/new/
+-|--rewrite-path|old/=/new/|--rewrite-path old/=/new/: FROM must begin with '/'
+-|--rewrite-path|/old/=new/|--rewrite-path /old/=new/: TO must begin with '/'
+-|--rewrite-path|/old/=|--rewrite-path /old/=: TO must begin with '/'
+-|--rewrite-path|/o\tld/=/new/|--rewrite-path /o\tld/=/new/: FROM holds a blank or control byte (\t)
+-|--rewrite-path|/old/=/n ew/|--rewrite-path /old/=/n ew/: TO holds a blank or control byte ( )
+-|--rewrite-path|/old/=/new\x7f|--rewrite-path /old/=/new\x7f: TO holds a blank or control byte (\x7f)
+-|--shard|auto/4|--shard: JOB_COMPLETION_INDEX is not set: --shard auto/4 takes the shard's index (0 to 3) from it
+|--shard|auto/4|--shard: JOB_COMPLETION_INDEX is empty: --shard auto/4 takes the shard's index (0 to 3) from it
+x|--shard|auto/4|--shard: JOB_COMPLETION_INDEX='x' is not a decimal index (--shard auto/4)
+-1|--shard|auto/4|--shard: JOB_COMPLETION_INDEX='-1' is not a decimal index (--shard auto/4)
+1 |--shard|auto/4|--shard: JOB_COMPLETION_INDEX='1 ' is not a decimal index (--shard auto/4)
+4|--shard|auto/4|--shard: JOB_COMPLETION_INDEX='4' is out of range: --shard auto/4 takes 0 to 3
+18446744073709551617|--shard|auto/4|--shard: JOB_COMPLETION_INDEX='18446744073709551617' is out of range: --shard auto/4 takes 0 to 3
+1|--shard|auto/0|--shard auto/0: expected I/N, the shard I (from 0) of N, such as 0/4, or auto/N
+1|--shard|auto/257|--shard auto/257: expected I/N, the shard I (from 0) of N, such as 0/4, or auto/N
+TABLE
+# The last index of N is taken: the run goes on to the package, whose 5
+# workers leave shard 5 of 6 none.
+JOB_COMPLETION_INDEX=5 "$REPLAY" "$T/pkg" --target "$TARGET" --shard auto/6 >/dev/null 2>"$T/err"
+[ $? = 1 ] && grep -q -- '--shard 5/6: no worker' "$T/err" || fail "JOB_COMPLETION_INDEX=5 of 6: $(cat "$T/err")"
+
+# The example Job runs as many pods as its command line has shards.
+counts=$(sed -n 's/^ *\(completions\|parallelism\): *\([0-9]*\)$/\2/p; s/.*--shard auto\/\([0-9]*\).*/\1/p' \
+  "$KUBE/job.yaml" | sort -u)
+[ "$(wc -w <<<"$counts")" = 1 ] || fail "job.yaml: completions, parallelism and --shard auto/N differ: $counts"
+grep -q 'completionMode: Indexed' "$KUBE/job.yaml" || fail "job.yaml is no indexed Job"
+
+[ $failures -eq 0 ] && echo "replay_shard_job_test: $N shards merged count as the whole run"
+exit $((failures > 0))
