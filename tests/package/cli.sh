@@ -7,36 +7,31 @@
 #
 #   cli.sh VT_PACKAGE VT_PACKAGE_CHECK
 set -u
-P=$1
-CHECK=$2
+P=$1 CHECK=$2
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/vt_package_cli.XXXXXX")
 trap 'rm -rf "$WORK"' EXIT
 failed=0
-
+fail() { echo "FAIL: $*"; failed=1; }
+# matches PATTERN FILE: FILE holds a line PATTERN matches, or is empty for "".
+matches() { if [ -z "$1" ]; then [ ! -s "$2" ]; else grep -q -- "$1" "$2"; fi; }
 # expect STATUS STDOUT_PATTERN STDERR_PATTERN ARGS...: "" means empty output.
 # The program is ${PROG[@]}, vt_package unless changed; it gets 20 s.
 PROG=("$P")
 expect() {
-  local status=$1 out_pattern=$2 err_pattern=$3
+  local status=$1 out_pattern=$2 err_pattern=$3 got
   shift 3
   timeout 20 "${PROG[@]}" "$@" >"$WORK/out" 2>"$WORK/err"
-  local got=$?
-  local ok=1
-  [ "$got" = "$status" ] || ok=0
-  if [ -z "$out_pattern" ]; then [ ! -s "$WORK/out" ] || ok=0; else grep -q -- "$out_pattern" "$WORK/out" || ok=0; fi
-  if [ -z "$err_pattern" ]; then [ ! -s "$WORK/err" ] || ok=0; else grep -q -- "$err_pattern" "$WORK/err" || ok=0; fi
-  if [ $ok = 0 ]; then
-    echo "FAIL: ${PROG[*]##*/} $* -> status $got (wanted $status)"
-    echo "  stdout: $(head -c 300 "$WORK/out")"
-    echo "  stderr: $(head -c 300 "$WORK/err")"
-    failed=1
-  fi
+  got=$?
+  [ "$got" = "$status" ] && matches "$out_pattern" "$WORK/out" && matches "$err_pattern" "$WORK/err" ||
+    fail "${PROG[*]##*/} $* -> status $got (wanted $status)
+  stdout: $(head -c 300 "$WORK/out")
+  stderr: $(head -c 300 "$WORK/err")"
 }
 
-expect 0 '^usage: vt_package <command>' '' --help
+# (--help, --version and an unknown option of the programs themselves:
+# tests/programs/cli_conventions.sh.)
 expect 0 '^usage: vt_package check DIR' '' check --help
 expect 0 '^usage: vt_package profile DIR' '' profile somewhere --json --help
-expect 0 '^vt_package [0-9]' '' --version
 expect 2 '' '^usage: vt_package <command>'
 expect 2 '' 'unknown command: frob$' frob
 expect 2 '' 'unknown command: chek (did you mean check?)' chek
@@ -50,13 +45,12 @@ expect 2 '' 'preview needs -i CONFIG' preview
 expect 2 '' '-i needs a configuration file' preview -i
 expect 2 '' 'unknown argument: x' preview -i c x
 expect 2 '' '^vt_package preview: --bucket takes whole seconds from 1 to 31536000$' preview -i c --bucket 0
-PROG=("$P")
 expect 1 '' 'vt_package profile: /nonexistent: No such file or directory' profile /nonexistent
 expect 1 '' 'vt_package plot: /nonexistent: No such file or directory' plot /nonexistent -o "$WORK/p.html"
 expect 1 '' "vt_package profile: $WORK holds no vt_index_0" profile "$WORK"
 expect 1 '' 'vt_package profile: /etc/passwd: Not a directory' profile /etc/passwd
 expect 1 'check: /nonexistent: No such file or directory' '' check /nonexistent
-[ ! -e "$WORK/p.html" ] || { echo "FAIL: plot left a file behind"; failed=1; }
+[ ! -e "$WORK/p.html" ] || fail "plot left a file behind"
 
 # An existing file is never overwritten, nor a symbolic link followed.
 mkdir "$WORK/pkg"
@@ -65,26 +59,26 @@ printf '%s\n' "$HEADER" >"$WORK/pkg/vt_index_0"
 : >"$WORK/pkg/vt_req_0"
 echo keep >"$WORK/existing.html"
 expect 1 '' 'cannot create .*existing.html: File exists' plot "$WORK/pkg" -o "$WORK/existing.html"
-[ "$(cat "$WORK/existing.html")" = keep ] || { echo "FAIL: plot overwrote a file"; failed=1; }
+[ "$(cat "$WORK/existing.html")" = keep ] || fail "plot overwrote a file"
 ln -s "$WORK/target.html" "$WORK/link.html"
 expect 1 '' 'cannot create .*link.html' plot "$WORK/pkg" -o "$WORK/link.html"
-[ ! -e "$WORK/target.html" ] || { echo "FAIL: plot followed a link"; failed=1; }
+[ ! -e "$WORK/target.html" ] || fail "plot followed a link"
 expect 0 '^plot: .*empty.html written (0 requests of 1 workers)' '' plot "$WORK/pkg" -o "$WORK/empty.html"
 
 # --force replaces a file (and a link, without following it); -o - writes the
 # page to standard output and nothing else there.
 expect 0 '^plot: .*existing.html written' '' plot "$WORK/pkg" -o "$WORK/existing.html" --force
-grep -q '^<!DOCTYPE html>' "$WORK/existing.html" || { echo "FAIL: --force did not replace"; failed=1; }
+grep -q '^<!DOCTYPE html>' "$WORK/existing.html" || fail "--force did not replace"
 expect 0 '^plot: .*link.html written' '' plot "$WORK/pkg" --force -o "$WORK/link.html"
 [ -f "$WORK/link.html" ] && [ ! -L "$WORK/link.html" ] && [ ! -e "$WORK/target.html" ] ||
-  { echo "FAIL: --force followed a link or left it"; failed=1; }
+  fail "--force followed a link or left it"
 # A directory in the way is left as it is, and the new file beside it removed.
 mkdir "$WORK/dir.html"
 expect 1 '' 'cannot replace .*dir.html: Is a directory$' plot "$WORK/pkg" --force -o "$WORK/dir.html"
-[ -d "$WORK/dir.html" ] || { echo "FAIL: --force replaced a directory"; failed=1; }
+[ -d "$WORK/dir.html" ] || fail "--force replaced a directory"
 expect 0 '^<!DOCTYPE html>' '' plot "$WORK/pkg" -o -
-tail -c 8 "$WORK/out" | grep -q '</html>' || { echo "FAIL: -o - wrote more than the page"; failed=1; }
-ls "$WORK" | grep -q '\.new-' && { echo "FAIL: --force left its new file behind"; failed=1; }
+tail -c 8 "$WORK/out" | grep -q '</html>' || fail "-o - wrote more than the page"
+ls "$WORK" | grep -q '\.new-' && fail "--force left its new file behind"
 
 # The page of a run from results files alone, counted in its summary line.
 printf '%s\n' planned_ms,sent_ms,lag_ms,latency_ms,status,error,ok,bytes_out,bytes_in,page,worker,user \
@@ -97,16 +91,16 @@ expect 0 '^plot: .*run2.html written (4 requests of 1 workers, from 2 results fi
 echo 'not json' >"$WORK/bad.jsonl"
 expect 1 '' 'bad.jsonl: not a results file (no column planned_ms in its first line)$' \
   plot --results "$WORK/run.csv" --results "$WORK/bad.jsonl" -o "$WORK/run4.html"
-[ -e "$WORK/run4.html" ] && { echo "FAIL: a plot of a bad results file wrote its page"; failed=1; }
+[ -e "$WORK/run4.html" ] && fail "a plot of a bad results file wrote its page"
 # With the package too: its directory is in the title.
 expect 0 '^plot: .*run3.html written (2 requests of 1 workers, from 1 results file)$' '' \
   plot "$WORK/pkg" --results "$WORK/run.csv" -o "$WORK/run3.html"
 for page in "run1.html|results: $WORK/run.csv" "run3.html|results: $WORK/run.csv ($WORK/pkg)"; do
   grep -qF "<title>Replay run ${page#*|}</title>" "$WORK/${page%%|*}" ||
-    { echo "FAIL: ${page%%|*}: $(grep -o '<title>[^<]*' "$WORK/${page%%|*}" | head -1)"; failed=1; }
+    fail "${page%%|*}: $(grep -o '<title>[^<]*' "$WORK/${page%%|*}" | head -1)"
   # Results files do not say when the run started.
   grep -qF '<th>started</th><td>-</td>' "$WORK/${page%%|*}" ||
-    { echo "FAIL: ${page%%|*}: $(grep -o '<th>started</th><td>[^<]*' "$WORK/${page%%|*}")"; failed=1; }
+    fail "${page%%|*}: $(grep -o '<th>started</th><td>[^<]*' "$WORK/${page%%|*}")"
 done
 
 # mkpkg DIR TIME: one worker, one user, one request at TIME.
@@ -123,12 +117,12 @@ PROG=("$CHECK")
 mkpkg "$WORK/many" 0
 for u in $(seq 2 25); do printf '%09d,vt_req_0,0,0,9999,10\n' "$u"; done >>"$WORK/many/vt_index_0"
 expect 1 ' 24 problems$' 'outside vt_req_0' "$WORK/many"
-[ "$(wc -l <"$WORK/err")" = 20 ] || { echo "FAIL: $(wc -l <"$WORK/err") problems shown, not 20"; failed=1; }
+[ "$(wc -l <"$WORK/err")" = 20 ] || fail "$(wc -l <"$WORK/err") problems shown, not 20"
 PROG=("$P")
 # A sound package whose summary cannot be written is no success.
 "$CHECK" "$WORK/zeros" >/dev/full 2>"$WORK/err"
 [ $? = 1 ] && grep -q '^vt_package_check: writing the summary failed$' "$WORK/err" ||
-  { echo "FAIL: vt_package_check to a full disk: $(cat "$WORK/err")"; failed=1; }
+  fail "vt_package_check to a full disk: $(cat "$WORK/err")"
 
 # Memory follows the users, not the latest send time nor the index's size: a
 # request at 67,108,863,000 ms fits in 100 MB (it took 274 MB), and so does a

@@ -15,10 +15,7 @@ WORK=$(mktemp -d "${TMPDIR:-/tmp}/vt_hostile.XXXXXX")
 SINK_PID=
 trap '[ -n "$SINK_PID" ] && kill "$SINK_PID" 2>/dev/null; rm -rf "$WORK"' EXIT
 failed=0
-fail() {
-  echo "FAIL: $*"
-  failed=1
-}
+fail() { echo "FAIL: $*"; failed=1; }
 
 D=$WORK/$'caf\xe9\\ "q"'
 mkdir -p "$D/wdir/scenarios/demo/replay"

@@ -10,13 +10,7 @@
 #
 #   plot_browser.sh VT_PACKAGE TOOL LOGGEN SUITE_BIN OUT_DIR VT_REPLAY VT_SINK
 set -u
-P=$1
-TOOL=$2
-LOGGEN=$3
-SUITE_BIN=$4
-OUT_DIR=$5
-REPLAY=$6
-SINK=$7
+P=$1 TOOL=$2 LOGGEN=$3 SUITE_BIN=$4 OUT_DIR=$5 REPLAY=$6 SINK=$7
 BROWSER=$(command -v chromium || command -v chromium-browser)
 if [ -z "$BROWSER" ]; then
   echo "skipped: chromium is not installed (scripts/setup.sh installs it)"
@@ -26,10 +20,7 @@ WORK=$(mktemp -d "${TMPDIR:-/tmp}/vt_plot_browser.XXXXXX")
 SINK_PID=
 trap '[ -n "$SINK_PID" ] && kill "$SINK_PID" 2>/dev/null; rm -rf "$WORK"' EXIT
 failed=0
-fail() {
-  echo "FAIL: $*"
-  failed=1
-}
+fail() { echo "FAIL: $*"; failed=1; }
 
 WORKERS=5
 "$LOGGEN" --out "$WORK/logs" --days 1 --files-per-day 2 --requests 20000 --customers 2000 \

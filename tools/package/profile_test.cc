@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -29,10 +30,14 @@ struct User {
   std::vector<Request> requests;
 };
 
-std::string make_dir() {
-  char tmpl[] = "/tmp/vt_profile_test.XXXXXX";
-  return mkdtemp(tmpl);
-}
+// A fresh directory under /tmp, removed with its files at the end of scope.
+struct TempDir {
+  std::string path = [] {
+    char tmpl[] = "/tmp/vt_profile_test.XXXXXX";
+    return std::string(mkdtemp(tmpl));
+  }();
+  ~TempDir() { std::filesystem::remove_all(path); }
+};
 
 void write_file(const std::string &path, const std::string &text) {
   std::ofstream(path, std::ios::binary) << text;
@@ -75,25 +80,20 @@ std::vector<User> hand_users() {
   };
 }
 
-struct HandPackage : ::testing::Test {
-  std::string dir = make_dir();
-  void SetUp() override {
-    write_package(dir, 2, hand_users());
-    write_file(dir + "/error.log.0",
-               "#|Error-Code|Error-Message|Request-File|Line-Number\n"
-               "1|101|Invalid format of RequestTimeEx|/l/SOAP.log.1|3\n"
-               "2|105|RequestTimeEx is missing|/l/SOAP.log.1|9\n"
-               "3|101|Invalid format of RequestTimeEx|/l/SOAP.log.2|4\n");
-    write_file(dir + "/error.log.1",
-               "#|Error-Code|Error-Message|Request-File|Line-Number\n"
-               "1|101|Invalid format of RequestTimeEx|/l/SOAP.log.3|3\n");
-    write_file(dir + "/error.log.old", "1|104|not one of the logs|x|1\n");
-  }
-  void TearDown() override { ASSERT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0); }
-};
-
 // Every figure, as the text report gives it.
-TEST_F(HandPackage, FiguresMatchTheHandComputedOnes) {
+TEST(HandPackage, FiguresMatchTheHandComputedOnes) {
+  TempDir d;
+  const std::string &dir = d.path;
+  write_package(dir, 2, hand_users());
+  write_file(dir + "/error.log.0",
+             "#|Error-Code|Error-Message|Request-File|Line-Number\n"
+             "1|101|Invalid format of RequestTimeEx|/l/SOAP.log.1|3\n"
+             "2|105|RequestTimeEx is missing|/l/SOAP.log.1|9\n"
+             "3|101|Invalid format of RequestTimeEx|/l/SOAP.log.2|4\n");
+  write_file(dir + "/error.log.1",
+             "#|Error-Code|Error-Message|Request-File|Line-Number\n"
+             "1|101|Invalid format of RequestTimeEx|/l/SOAP.log.3|3\n");
+  write_file(dir + "/error.log.old", "1|104|not one of the logs|x|1\n");
   Profile p;
   std::string error;
   ASSERT_TRUE(read_package_profile(dir, 1000, false, &p, &error)) << error;
@@ -128,7 +128,8 @@ TEST(PackageProfile, ReadsPastTimestampsAndRefusesWhatItCannotRead) {
       {"000000001,vt_req_0,0,0,0,54,0,0,54,10",
        "vt_index_0 line 2 group 2: an entry of 10 bytes does not fit the head of page 0"},
   };
-  std::string dir = make_dir();
+  TempDir d;
+  const std::string &dir = d.path;
   write_package(dir, 1, {{0, 1, {{0, 0, "body"}, {10, 1, "body two"}}}});
   Profile plain;
   std::string error;
@@ -144,7 +145,6 @@ TEST(PackageProfile, ReadsPastTimestampsAndRefusesWhatItCannotRead) {
       EXPECT_EQ(format_profile_json_members(p), format_profile_json_members(plain)) << error;
     }
   }
-  ASSERT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
 }
 
 TEST(PackageProfile, BodySizeFromEntrySize) {
@@ -257,23 +257,21 @@ TEST(PackageProfile, FiguresAtTheirEdgesAreAsKept) {
 }
 
 TEST(ProfileOptions, BucketSeconds) {
-  struct Case {
-    const char *text;
-    uint64_t ms;  // 0: refused
-  } cases[] = {{"1", 1000},
-               {"31536000", 31536000000},
-               {"000000007", 7000},
-               {"0", 0},
-               {"31536001", 0},
-               {"0000000007", 0},
-               {"", 0},
-               {"1.5", 0},
-               {"-1", 0},
-               {" 1", 0}};
-  for (const Case &c : cases) {
+  // Each text with its milliseconds, 0 where it is refused.
+  const std::pair<const char *, uint64_t> cases[] = {{"1", 1000},
+                                                     {"31536000", 31536000000},
+                                                     {"000000007", 7000},
+                                                     {"0", 0},
+                                                     {"31536001", 0},
+                                                     {"0000000007", 0},
+                                                     {"", 0},
+                                                     {"1.5", 0},
+                                                     {"-1", 0},
+                                                     {" 1", 0}};
+  for (auto [text, want] : cases) {
     uint64_t ms = 0;
-    EXPECT_EQ(parse_bucket_seconds(c.text, &ms), c.ms != 0) << c.text;
-    EXPECT_EQ(ms, c.ms) << c.text;
+    EXPECT_EQ(parse_bucket_seconds(text, &ms), want != 0) << text;
+    EXPECT_EQ(ms, want) << text;
   }
 }
 

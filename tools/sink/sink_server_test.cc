@@ -10,8 +10,8 @@
 namespace {
 
 // Any free port is taken on 127.0.0.1; a port already listened on is refused
-// by number and reason, and the socket tried for it is closed again.
-TEST(SinkListener, AFreePortOrAClearRefusal) {
+// (its message is in sink_test.sh), and the socket tried for it is closed again.
+TEST(SinkListener, AFreePortOrARefusal) {
   int port = 0;
   std::string error;
   int fd = open_sink_listener(0, &port, &error);
@@ -20,8 +20,6 @@ TEST(SinkListener, AFreePortOrAClearRefusal) {
   long open = vt_open_descriptors();
   int again = 7;
   EXPECT_EQ(open_sink_listener(port, &again, &error), -1);
-  EXPECT_EQ(error,
-            "cannot listen on 127.0.0.1:" + std::to_string(port) + ": Address already in use");
   EXPECT_EQ(again, 7);
   EXPECT_EQ(vt_open_descriptors(), open);
   close(fd);

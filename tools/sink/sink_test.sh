@@ -1,39 +1,33 @@
 #!/bin/bash
-# vt_sink on 127.0.0.1: in the background with its port and pid files, raw
-# requests (kept connections, pipelining, HTTP/1.0, HEAD, garbage), statuses
-# in turn counted alike by vt_replay and the sink, its own time limit, and
-# its usage errors.
-#
+# vt_sink on 127.0.0.1: in the background, raw requests, statuses in turn
+# counted alike by vt_replay and the sink, its limits and its usage errors.
 #   sink_test.sh VT_SINK VT_REPLAY
 set -u
 SINK=$1 REPLAY=$2
 T=$(mktemp -d "${TMPDIR:-/tmp}/vt_sink.XXXXXX")
 PIDS=()
-cleanup() {
-  for p in "${PIDS[@]}"; do kill "$p" 2>/dev/null; done
-  rm -rf "$T"
-}
-trap cleanup EXIT
+trap 'for p in "${PIDS[@]}"; do kill "$p" 2>/dev/null; done; rm -rf "$T"' EXIT
 trap '' PIPE  # a sink that closes early fails a check, not the script
 failures=0
-fail() {
-  echo "sink_test: $*"
-  failures=$((failures + 1))
-}
+fail() { echo "sink_test: $*"; failures=$((failures + 1)); }
 # Waits up to 5 s for process $1 to end.
 wait_gone() {
   for _ in $(seq 100); do kill -0 "$1" 2>/dev/null || return 0; sleep 0.05; done
   fail "process $1 did not end"
 }
+# Sends its input on a connection of its own to $PORT and prints the answers
+# until the sink closes it, within 5 s.
+converse() { timeout 5 bash -c "exec 3<>/dev/tcp/127.0.0.1/$PORT; cat >&3; cat <&3"; }
+# Runs the sink for $2 s under `ulimit $1 -n 5`, with no descriptor of this
+# script's above 2.
+few_descriptors() (
+  for fd in $(ls /proc/$BASHPID/fd); do [ "$fd" -gt 2 ] && eval "exec $fd>&-"; done
+  ulimit "$1" -n 5 && exec "$SINK" --seconds "$2"
+)
 
-# Usage.
-for opt in --version --help; do
-  "$SINK" "$opt" >"$T/out" 2>"$T/err" || fail "$opt exits $?"
-  [ -s "$T/err" ] && fail "$opt writes on standard error: $(cat "$T/err")"
-done
-"$SINK" --version | grep -qx 'vt_sink [0-9]*\.[0-9]*\.[0-9]*' || fail "--version"
-"$SINK" --help | grep -q '^usage: vt_sink' || fail "--help"
-for bad in "--status=" "--status 100" "--status 199" "--status 600" "--status 200,x" "--port 70000" "--seconds 0" "--bogus" "extra"; do
+# Usage errors, each bound of an option (--help and --version are in
+# tests/programs/cli_conventions.sh).
+for bad in "--status=" "--status 100" "--status 199" "--status 600" "--status 200,x" "--port 70000" "--seconds 0" "extra"; do
   # shellcheck disable=SC2086
   "$SINK" $bad >/dev/null 2>"$T/err"
   [ $? = 2 ] && grep -q '^vt_sink: ' "$T/err" || fail "'$bad' is no usage error: $(cat "$T/err")"
@@ -48,7 +42,6 @@ done
 PORT=$(cat "$T/port") PID=$(cat "$T/pid")
 PIDS+=("$PID")
 FDS=$(ls "/proc/$PID/fd" | wc -l)
-kill -0 "$PID" 2>/dev/null || fail "the background sink is not running"
 [ "$(readlink "/proc/$PID/fd/0")" = /dev/null ] ||
   fail "the background sink reads $(readlink "/proc/$PID/fd/0"), not /dev/null"
 for fd in "/proc/$PID/fd"/*; do
@@ -66,117 +59,81 @@ BLOCKED=$(sed -n 's/^SigBlk:[[:space:]]*//p' "/proc/$PID/status")
 
 # One connection: two pipelined requests (a POST with a body, a HEAD), then
 # one asking to close. Statuses go in turn: 200, 503, 200.
-exec 3<>"/dev/tcp/127.0.0.1/$PORT"
-printf 'POST /a HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\n\r\nhelloHEAD /b HTTP/1.1\r\nHost: x\r\n\r\n' >&3
-printf 'GET /c HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n' >&3
-timeout 5 cat <&3 >"$T/answers"
-exec 3>&-
-grep -c '^HTTP/1.1 ' "$T/answers" | grep -qx 3 || fail "three answers expected: $(cat "$T/answers")"
+{ printf 'POST /a HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\n\r\nhelloHEAD /b HTTP/1.1\r\nHost: x\r\n\r\n'
+  printf 'GET /c HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n'; } | converse >"$T/answers"
 grep '^HTTP/1.1 ' "$T/answers" | tr -d '\r' | paste -sd'|' |
   grep -qx 'HTTP/1.1 200 OK|HTTP/1.1 503 Service Unavailable|HTTP/1.1 200 OK' ||
-  fail "statuses not in turn: $(cat "$T/answers")"
+  fail "three answers with statuses in turn expected: $(cat "$T/answers")"
 closing=$(awk '/^HTTP\/1.1 /{n++} /^Connection: close/{print n}' "$T/answers" | paste -sd,)
 [ "$closing" = 3 ] || fail "the last answer alone should say it closes, not answers '$closing'"
 # A kept connection takes a request after its answer has gone.
-exec 3<>"/dev/tcp/127.0.0.1/$PORT"
-printf 'GET /d HTTP/1.1\r\nHost: x\r\n\r\n' >&3
-sleep 0.3
-printf 'GET /e HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n' >&3
-timeout 5 cat <&3 >"$T/kept"
-exec 3>&-
+{ printf 'GET /d HTTP/1.1\r\nHost: x\r\n\r\n'; sleep 0.3; printf 'GET /e HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n'; } |
+  converse >"$T/kept"
 grep -c '^HTTP/1.1 ' "$T/kept" | grep -qx 2 || fail "a kept connection: $(cat "$T/kept")"
 # HTTP/1.0 closes unless asked; garbage gets 400 and a close.
-printf 'GET / HTTP/1.0\r\n\r\n' | timeout 5 bash -c "exec 3<>/dev/tcp/127.0.0.1/$PORT; cat >&3; cat <&3" \
-  >"$T/old" || fail "an HTTP/1.0 connection was not closed after its answer"
-grep -q '^HTTP/1.1 503 ' "$T/old" || fail "HTTP/1.0: $(cat "$T/old")"
-printf 'NOT HTTP\r\n\r\n' | timeout 5 bash -c "exec 3<>/dev/tcp/127.0.0.1/$PORT; cat >&3; cat <&3" \
-  >"$T/garbage"
-grep -q '^HTTP/1.1 400 ' "$T/garbage" || fail "garbage: $(cat "$T/garbage")"
+printf 'GET / HTTP/1.0\r\n\r\n' | converse >"$T/old" && grep -q '^HTTP/1.1 503 ' "$T/old" ||
+  fail "HTTP/1.0, closed after its answer: $(cat "$T/old")"
+printf 'NOT HTTP\r\n\r\n' | converse >"$T/garbage" && grep -q '^HTTP/1.1 400 ' "$T/garbage" ||
+  fail "garbage, closed after its answer: $(cat "$T/garbage")"
 
 # vt_replay against it: 10 requests of 2 users, statuses going on in turn.
 mkdir -p "$T/pkg"
-perl -e '
-  my $dir = shift;
-  open(my $idx, ">", "$dir/vt_index_0") or die;
-  open(my $req, ">", "$dir/vt_req_0") or die;
-  print $idx "#user_id, request_file, timestamp, page_id, offset, size,timestamp, page_id, offset, size, ...\n";
-  my $off = 0;
-  for my $u (1, 2) {
-    my $line = sprintf("%09d,vt_req_0", $u);
-    for my $i (0 .. 4) {
-      my $entry = "POST /svc HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 3\r\n\r\nabc\n";
-      $line .= "," . ($i * 10) . ",0,$off," . length($entry);
-      print $req $entry;
-      $off += length $entry;
-    }
-    print $idx "$line\n";
-  }' "$T/pkg"
+entry=$'POST /svc HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 3\r\n\r\nabc\n'
+for _ in $(seq 10); do printf '%s' "$entry"; done >"$T/pkg/vt_req_0"
+{
+  echo '#user_id, request_file, timestamp, page_id, offset, size,timestamp, page_id, offset, size, ...'
+  for u in 0 1; do
+    printf '%09d,vt_req_0' $((u + 1))
+    for i in 0 1 2 3 4; do printf ',%d,0,%d,%d' $((i * 10)) $(((u * 5 + i) * ${#entry})) ${#entry}; done
+    echo
+  done
+} >"$T/pkg/vt_index_0"
 "$REPLAY" "$T/pkg" --target "http://127.0.0.1:$PORT" --quiet --max-failed 0.4 >"$T/replay.out" 2>&1
-status=$?
-[ $status = 3 ] || fail "vt_replay against the sink: status $status, not 3: $(cat "$T/replay.out")"
+[ $? = 3 ] || fail "vt_replay against the sink: not status 3: $(cat "$T/replay.out")"
 grep -q 'status       200: 5, 503: 5' "$T/replay.out" || fail "replay report: $(grep status "$T/replay.out")"
 # Every connection closed by its client is closed by the sink too.
 for _ in $(seq 40); do [ "$(ls "/proc/$PID/fd" | wc -l)" = "$FDS" ] && break; sleep 0.05; done
 [ "$(ls "/proc/$PID/fd" | wc -l)" = "$FDS" ] || fail "descriptors left open: $(ls -l "/proc/$PID/fd")"
 # A port that is taken is refused, naming it.
 timeout 10 "$SINK" --port "$PORT" --seconds 1 >/dev/null 2>"$T/taken"
-status=$?
-[ $status = 1 ] && grep -q "cannot listen on 127.0.0.1:$PORT: Address already in use$" "$T/taken" ||
-  fail "a taken port: status $status: $(cat "$T/taken")"
+[ $? = 1 ] && grep -qx "vt_sink: listening: cannot listen on 127.0.0.1:$PORT: Address already in use" "$T/taken" ||
+  fail "a taken port: $(cat "$T/taken")"
 kill "$PID"
 wait_gone "$PID"
-grep -q "^vt_sink: 127.0.0.1:$PORT answered 16 requests (200: 8, 503: 8) on [0-9]* connections, [0-9]* bytes received, 1 refused; stopped by signal" \
-  "$T/sink.out" || fail "summary: $(cat "$T/sink.out")"
 # Four connections above, and at least one of each of vt_replay's two users.
-conns=$(sed -n 's/.* on \([0-9]*\) connections.*/\1/p' "$T/sink.out")
-[ "${conns:-0}" -ge 6 ] || fail "connections counted: $(cat "$T/sink.out")"
+summary="answered 16 requests (200: 8, 503: 8) on \([0-9]*\) connections, [0-9]* bytes received, 1 refused"
+conns=$(sed -n "s/^vt_sink: 127.0.0.1:$PORT $summary; stopped by signal.*/\1/p" "$T/sink.out")
+[ "${conns:-0}" -ge 6 ] || fail "summary, at least 6 connections: $(cat "$T/sink.out")"
 
-# The same port again at once, though connections the sink closed first
-# linger on it.
-timeout 10 "$SINK" --port "$PORT" --seconds 0.3 >"$T/again.out" 2>&1 ||
-  fail "port $PORT again: $(cat "$T/again.out")"
-grep -q "^vt_sink: 127.0.0.1:$PORT answered 0 requests" "$T/again.out" ||
-  fail "port $PORT again: $(cat "$T/again.out")"
-
-# Every status with its reason phrase, in the order given; a code without
-# one of its own says "Status".
-codes="200 201 204 301 302 304 400 403 404 429 500 502 503 504 299"
-"$SINK" --background --port-file "$T/port3" --pid-file "$T/pid3" --status "$(echo $codes | tr ' ' ,)" \
-  >/dev/null || fail "--background with every status failed"
-PID3=$(cat "$T/pid3")
-PIDS+=("$PID3")
-exec 3<>"/dev/tcp/127.0.0.1/$(cat "$T/port3")"
+# Every status with its reason phrase, in the order given (a code without
+# one of its own says "Status"), from a sink on the same port again at once,
+# though connections the sink closed first linger on it.
+want=$(printf 'HTTP/1.1 %s\n' '200 OK' '201 Created' '204 No Content' '301 Moved Permanently' \
+  '302 Found' '304 Not Modified' '400 Bad Request' '403 Forbidden' '404 Not Found' \
+  '429 Too Many Requests' '500 Internal Server Error' '502 Bad Gateway' \
+  '503 Service Unavailable' '504 Gateway Timeout' '299 Status')
+codes=$(cut -d' ' -f2 <<<"$want")
+"$SINK" --background --port "$PORT" --pid-file "$T/pid2" --status "$(paste -sd, <<<"$codes")" \
+  >"$T/again.out" 2>&1 || fail "port $PORT again: $(cat "$T/again.out")"
+PIDS+=("$(cat "$T/pid2")")
 for c in $codes; do
   [ "$c" = 299 ] && close='Connection: close\r\n' || close=
-  printf "GET /$c HTTP/1.1\r\nHost: x\r\n$close\r\n" >&3
-done
-timeout 5 cat <&3 >"$T/reasons"
-exec 3>&-
-kill "$PID3"
-wait_gone "$PID3"
-want=$(printf '%s\n' 'HTTP/1.1 200 OK' 'HTTP/1.1 201 Created' 'HTTP/1.1 204 No Content' \
-  'HTTP/1.1 301 Moved Permanently' 'HTTP/1.1 302 Found' 'HTTP/1.1 304 Not Modified' \
-  'HTTP/1.1 400 Bad Request' 'HTTP/1.1 403 Forbidden' 'HTTP/1.1 404 Not Found' \
-  'HTTP/1.1 429 Too Many Requests' 'HTTP/1.1 500 Internal Server Error' 'HTTP/1.1 502 Bad Gateway' \
-  'HTTP/1.1 503 Service Unavailable' 'HTTP/1.1 504 Gateway Timeout' 'HTTP/1.1 299 Status')
+  printf "GET /$c HTTP/1.1\r\nHost: x\r\n$close\r\n"
+done | converse >"$T/reasons"
+kill "${PIDS[1]}"
+wait_gone "${PIDS[1]}"
 [ "$(grep '^HTTP/1.1 ' "$T/reasons" | tr -d '\r')" = "$want" ] ||
   fail "reason phrases: $(grep '^HTTP' "$T/reasons")"
+grep -q "^vt_sink: 127.0.0.1:$PORT answered 15 requests" "$T/again.out" || fail "again: $(cat "$T/again.out")"
 
 # Too few descriptors to serve: the summary says an error stopped it, and
-# standard error says which. (The descriptors this script was given above 2
-# are closed first.)
-(
-  for fd in $(ls /proc/$BASHPID/fd); do [ "$fd" -gt 2 ] && eval "exec $fd>&-"; done
-  ulimit -n 5 && exec "$SINK" --seconds 5
-) >"$T/nofd.out" 2>"$T/nofd.err"
+# standard error says which. A soft limit that low, below the hard one, is
+# raised.
+few_descriptors -SH 5 >"$T/nofd.out" 2>"$T/nofd.err"
 [ $? = 1 ] && grep -q 'answered 0 requests (none) on 0 connections.*stopped by an error after' "$T/nofd.out" &&
   grep -qx 'vt_sink: serving: epoll: Too many open files' "$T/nofd.err" ||
   fail "too few descriptors: $(cat "$T/nofd.out" "$T/nofd.err")"
-# A soft limit that low, below the hard one, is raised.
-(
-  for fd in $(ls /proc/$BASHPID/fd); do [ "$fd" -gt 2 ] && eval "exec $fd>&-"; done
-  ulimit -S -n 5 && exec "$SINK" --seconds 0.3
-) >"$T/soft.out" 2>&1
+few_descriptors -S 0.3 >"$T/soft.out" 2>&1
 [ $? = 0 ] && grep -q 'stopped by --seconds' "$T/soft.out" || fail "a low soft limit: $(cat "$T/soft.out")"
 
 # Its own time limit; a port file that exists already.
