@@ -21,6 +21,7 @@
 #include "tools/replay/replay_engine.h"
 #include "tools/replay/replay_html.h"
 #include "tools/replay/replay_merge.h"
+#include "tools/replay/replay_modes.h"
 #include "tools/replay/replay_options.h"
 #include "tools/replay/replay_outputs.h"
 #include "tools/replay/replay_package.h"
@@ -93,6 +94,7 @@ ReplayReportInfo replay_report_info(const ReplayOptions &o, const ReplayTarget &
   info.target = t.text;
   info.command = o.command_line;
   info.speed = o.speed;
+  info.mode = replay_mode_text(o.mode, o.speed);
   info.ok_status = o.ok_status;
   info.tls = t.tls.ctx != nullptr;
   info.tls_verified = info.tls && t.tls.verify;
@@ -196,14 +198,15 @@ int main(int argc, char **argv) {
       break;
   }
   RunFiles f;
-  if (!open_replay_package(o.dir, o.workers, &f.package, &error, o.shard,
-                           o.trust_foreign_files)) {
+  if (!open_replay_package(o.dir, o.workers, &f.package, &error, o.shard, o.trust_foreign_files)) {
     close_replay_package(&f.package);
     return fail("reading package", error, kStatusBroken);
   }
   // Shards and runs on several machines keep the package's own time 0.
   if (o.shard.count > 1 || o.start_at_unix_us > 0) f.package.base_ms = 0;
-  if (!replay_schedule_fits(f.package, o.speed, &error)) {
+  ReplayPlan plan;
+  if (!replay_schedule_fits(f.package, o.speed, &error) ||
+      !make_replay_plan(o.mode, o.speed, o.duration_s, f.package, &plan, &error)) {
     close_replay_package(&f.package);
     return fail("reading package", error, kStatusBroken);
   }
