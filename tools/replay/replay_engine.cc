@@ -73,6 +73,12 @@ struct Conn {
   http_parser parser;
 };
 
+// --rate: a request given its slot, not yet sent.
+struct SlottedRequest {
+  ReplayGroup group;
+  int64_t planned_ns = 0;
+};
+
 // One user of the run: a package user in one pass and copy.
 struct UserState {
   ReplayUser ref;
@@ -84,9 +90,9 @@ struct UserState {
   int64_t next_planned_ns = 0;
   bool has_next = false;
   bool queued = false;
-  bool slotted = false;  // --rate: next_planned_ns is the slot it was given
   uint16_t in_flight = 0;
   uint32_t conns = kNone;
+  std::vector<SlottedRequest> slotted;  // --rate: in slot order; `next` is the one after
   SSL_SESSION *session = nullptr;  // the user's last TLS session, resumed on its next connection
   std::vector<char> block;         // index bytes read ahead, from block_pos in the index file
   uint64_t block_pos = 0;
@@ -96,6 +102,19 @@ struct Due {
   int64_t at;
   uint32_t user;
   bool operator>(const Due &o) const { return at > o.at || (at == o.at && user > o.user); }
+};
+
+// --rate: a user's next request by its place in the schedule; at the same
+// place, the earlier pass first, then the package's order of users and copies.
+struct Placed {
+  int64_t key;
+  uint64_t pass;
+  uint32_t source, copy, user;
+  bool operator>(const Placed &o) const {
+    if (key != o.key) return key > o.key;
+    if (pass != o.pass) return pass > o.pass;
+    return source != o.source ? source > o.source : copy > o.copy;
+  }
 };
 
 struct Deadline {
@@ -129,7 +148,7 @@ struct Engine {
   std::priority_queue<Due, std::vector<Due>, std::greater<Due>> due;
   // --rate: the users whose next request has no slot yet, by its place in
   // the schedule; this thread's slots are part, part + parts, ...
-  std::priority_queue<Due, std::vector<Due>, std::greater<Due>> order;
+  std::priority_queue<Placed, std::vector<Placed>, std::greater<Placed>> order;
   uint64_t part = 0, parts = 1, slots = 0, slot_pass = 0;
   uint64_t passes_planned = 0;     // the passes of which a request was planned
   std::deque<Deadline> deadlines;  // every deadline is now + timeout: in time order
@@ -215,11 +234,12 @@ bool rate_mode(const Engine *e) {
 
 void queue_user(Engine *e, uint32_t ui) {
   UserState &u = e->users[ui];
-  if (u.queued || !u.has_next || u.in_flight >= e->o->connections_per_user || e->stopping ||
-      (rate_mode(e) && !u.slotted))
+  bool rate = rate_mode(e);
+  if (u.queued || (rate ? u.slotted.empty() : !u.has_next) ||
+      u.in_flight >= e->o->connections_per_user || e->stopping)
     return;
   u.queued = true;
-  e->due.push({u.next_planned_ns, ui});
+  e->due.push({rate ? u.slotted.front().planned_ns : u.next_planned_ns, ui});
 }
 
 // Reads the user's next group from its block of the index file, reading
@@ -284,7 +304,7 @@ bool begin_next_pass(Engine *e, uint32_t ui) {
 
 bool load_next(Engine *e, uint32_t ui) {
   UserState *u = &e->users[ui];
-  u->has_next = u->slotted = false;
+  u->has_next = false;
   if (u->ref.remaining == 0) return begin_next_pass(e, ui);
   if (!read_group(e, u)) return false;
   u->has_next = true;
@@ -292,7 +312,7 @@ bool load_next(Engine *e, uint32_t ui) {
   u->next_key_ns = replay_schedule_ns(*e->plan, u->pass, u->copy, u->next.time_ms - e->p->base_ms,
                                       source.last_ms - source.first_ms);
   if (rate_mode(e))
-    e->order.push({u->next_key_ns, ui});
+    e->order.push({u->next_key_ns, u->pass, u->source, u->copy, ui});
   else
     u->next_planned_ns = e->start_ns + replay_send_ns(*e->plan, u->next_key_ns);
   return true;
@@ -306,20 +326,17 @@ int64_t next_slot_at(const Engine *e) {
 }
 
 // --rate: the next request in the schedule's order takes the next slot;
-// its user sends it then, or, still busy, as soon as it can.
-uint32_t take_slot(Engine *e) {
-  uint32_t ui = e->order.top().user;
-  UserState &u = e->users[ui];
-  u.next_planned_ns = next_slot_at(e);
-  u.slotted = true;
+// its user sends it then, or, still waiting for an answer, as soon as it
+// can. The user's next request takes its place in the order at once: the
+// slots follow the schedule whatever the answers do.
+bool take_slot(Engine *e, uint32_t *ui) {
+  *ui = e->order.top().user;
+  UserState &u = e->users[*ui];
+  u.slotted.push_back({u.next, next_slot_at(e)});
   e->slot_pass = std::max(e->slot_pass, u.pass);
   e->slots++;
   e->order.pop();
-  return ui;
-}
-
-void assign_slots(Engine *e, int64_t now) {
-  while (next_slot_at(e) <= now) queue_user(e, take_slot(e));
+  return load_next(e, *ui);
 }
 
 // A request of the user is planned at planned_ns (sent or not).
@@ -366,7 +383,7 @@ void request_ended(Engine *e, uint32_t ui) {
   u.in_flight--;
   e->in_flight--;
   e->shared->in_flight.fetch_sub(1, std::memory_order_relaxed);
-  if (u.has_next) {
+  if (u.has_next || !u.slotted.empty()) {
     queue_user(e, ui);
     return;
   }
@@ -670,8 +687,10 @@ void dispatch(Engine *e, uint32_t ui, int64_t now) {
     u.conns = ci;
   }
   Conn &c = e->conns[ci];
-  c.group = u.next;
-  c.planned_ns = u.next_planned_ns;
+  bool rate = rate_mode(e);
+  c.group = rate ? u.slotted.front().group : u.next;
+  c.planned_ns = rate ? u.slotted.front().planned_ns : u.next_planned_ns;
+  if (rate) u.slotted.erase(u.slotted.begin());
   c.retried = false;
   c.sent = false;
   c.bytes_in = 0;
@@ -682,7 +701,7 @@ void dispatch(Engine *e, uint32_t ui, int64_t now) {
   e->in_flight++;
   e->shared->in_flight.fetch_add(1, std::memory_order_relaxed);
   e->stats->max_in_flight = std::max(e->stats->max_in_flight, e->in_flight);
-  if (!load_next(e, ui)) {
+  if (!rate && !load_next(e, ui)) {
     e->failed = true;
     return;
   }
@@ -939,30 +958,40 @@ bool count_unsent_due(Engine *e, int64_t stop_ns) {
   bool rate = rate_mode(e);
   for (uint32_t ui = 0; ui < e->users.size(); ui++) {
     UserState &u = e->users[ui];
-    while (u.has_next && (!rate || u.slotted) && u.next_planned_ns <= stop_ns) {
+    for (const SlottedRequest &r : u.slotted)
+      if (r.planned_ns <= stop_ns) note_planned(e, u, r.planned_ns, r.group.time_ms);
+    while (!rate && u.has_next && u.next_planned_ns <= stop_ns) {
       note_planned(e, u, u.next_planned_ns, u.next.time_ms);
       if (!load_next(e, ui)) return false;
     }
   }
+  uint32_t ui;
   while (rate && next_slot_at(e) <= stop_ns) {
-    uint32_t ui = take_slot(e);
-    const UserState &u = e->users[ui];
-    note_planned(e, u, u.next_planned_ns, u.next.time_ms);
-    if (!load_next(e, ui)) return false;
+    if (!take_slot(e, &ui)) return false;
+    const SlottedRequest &r = e->users[ui].slotted.back();
+    note_planned(e, e->users[ui], r.planned_ns, r.group.time_ms);
   }
   return true;
 }
 
 // Sends every request that is due; returns the time after.
+// Under --rate the requests due go first: each was planned before the next
+// slot.
 int64_t dispatch_due(Engine *e, int64_t now) {
   bool rate = rate_mode(e);
-  if (rate && !e->stopping) assign_slots(e, now);
-  while (!e->stopping && !e->due.empty() && e->due.top().at <= now && !e->failed) {
-    uint32_t ui = e->due.top().user;
-    e->due.pop();
-    dispatch(e, ui, now);
-    now = mono_ns();
-    if (rate && !e->stopping) assign_slots(e, now);
+  while (!e->stopping && !e->failed) {
+    if (!e->due.empty() && e->due.top().at <= now) {
+      uint32_t ui = e->due.top().user;
+      e->due.pop();
+      dispatch(e, ui, now);
+      now = mono_ns();
+    } else if (rate && next_slot_at(e) <= now) {
+      uint32_t ui;
+      e->failed = !take_slot(e, &ui);
+      queue_user(e, ui);
+    } else {
+      break;
+    }
   }
   return now;
 }
