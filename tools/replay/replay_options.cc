@@ -211,7 +211,6 @@ bool take_option(int key, const std::string &value, ReplayOptions *o, bool *have
                  std::string *error) {
   const char *v = value.c_str();
   long n;
-  double d;
   std::string why;
   ReplayHeaderRule rule;
   ReplayThreshold threshold;
@@ -285,9 +284,8 @@ bool take_option(int key, const std::string &value, ReplayOptions *o, bool *have
       if (!parse_rate(value, &o->mode.rate, &why)) return refuse("--rate " + value + ": " + why);
       return true;
     case kDuration:
-      if (!read_double(v, &d) || d <= 0 || d > 1e7)
-        return refuse("--duration " + value + ": expected seconds above 0");
-      o->duration_s = d;
+      if (!parse_seconds(value, false, &o->duration_s, &why))
+        return refuse("--duration " + value + ": " + why);
       return true;
     case kConnectionsPerUser:
       if (!read_long(v, 1, 64, &n))
@@ -421,7 +419,8 @@ void print_replay_usage(FILE *out) {
           "                             the user's session (K at most 1000)\n"
           "  --rate R/s                 the requests in their package order at R per second,\n"
           "                             the recorded pace aside (not with --speed)\n"
-          "  --duration SECONDS         stop sending after this long (default: no limit)\n"
+          "  --duration SECONDS         stop sending after this long, also 90s, 10m, 2h\n"
+          "                             (default: no limit)\n"
           "  --connections-per-user N   requests a user may have in flight (default 1)\n"
           "  --timeout MS               per connect, handshake and request, and the wait\n"
           "                             for answers at a stop (default 10000)\n"
