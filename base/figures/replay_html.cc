@@ -215,6 +215,7 @@ std::string figures_table(const ReplayReportInfo &info, const ReplayStats &s) {
                       : "-"},
       {"stopped by", s.stopped_by + chart_fmt(" after %.3f s", s.elapsed_s)},
   };
+  if (!info.mode.empty()) items.push_back({"mode", info.mode});
   if (info.capture_start_ms >= 0 && s.package_start_ms >= 0)
     items.push_back({"captured", replay_capture_clock(info, s.package_start_ms) + " to " +
                                      replay_capture_clock(info, s.package_last_ms)});

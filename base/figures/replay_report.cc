@@ -544,6 +544,7 @@ std::string format_replay_report(const ReplayReportInfo &info, const ReplayStats
   appendf(&text, "vt_replay: report: %s against %s, speed %g, stopped by %s after %.3f s\n",
           info.dir.c_str(), info.target.c_str(), info.speed, s.stopped_by.c_str(), s.elapsed_s);
   text += "  command      " + info.command + "\n";
+  if (!info.mode.empty()) text += "  mode         " + info.mode + "\n";
   text_start(&text, info, s);
   text_counts(&text, info, s);
   text_timing(&text, s);
@@ -566,7 +567,9 @@ std::string replay_report_json(const ReplayReportInfo &info, const ReplayStats &
           replay_json_string(info.dir).c_str(),
           info.package_id.empty() ? "null" : replay_json_string(info.package_id).c_str(),
           replay_json_string(info.target).c_str(), replay_json_string(info.command).c_str());
-  appendf(&out, "  \"speed\": %.15g,\n  \"stopped_by\": %s,\n  \"elapsed_s\": %.6f,\n", info.speed,
+  appendf(&out, "  \"speed\": %.15g,\n  \"mode\": %s,\n", info.speed,
+          info.mode.empty() ? "null" : replay_json_string(info.mode).c_str());
+  appendf(&out, "  \"stopped_by\": %s,\n  \"elapsed_s\": %.6f,\n",
           replay_json_string(s.stopped_by).c_str(), s.elapsed_s);
   appendf(&out, "  \"planned_span_s\": %.9f,\n  \"send_span_s\": %.9f,\n", s.planned_span_s,
           s.send_span_s);

@@ -24,6 +24,7 @@ constexpr int kReplayReportFormat = 2;
 struct ReplayReportInfo {
   std::string dir, target, command;
   double speed = 1;
+  std::string mode;  // replay_mode_text: "loop x3, users x4"; empty: each request once, in pace
   ReplayStatusSet ok_status;
   bool tls = false;  // an https:// target
   bool tls_verified = false;

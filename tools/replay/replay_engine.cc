@@ -24,6 +24,7 @@
 #include <thread>
 
 #include "base/figures/replay_results.h"
+#include "tools/replay/replay_modes.h"
 #include "tools/replay/replay_progress.h"
 #include "tools/replay/replay_tls.h"
 
@@ -72,14 +73,26 @@ struct Conn {
   http_parser parser;
 };
 
+// --rate: a request given its slot, not yet sent.
+struct SlottedRequest {
+  ReplayGroup group;
+  int64_t planned_ns = 0;
+};
+
+// One user of the run: a package user in one pass and copy.
 struct UserState {
   ReplayUser ref;
+  uint32_t source = 0;  // the package user: position in ReplayPackage::users
+  uint32_t copy = 0;
+  uint64_t pass = 0;
   ReplayGroup next;
+  int64_t next_key_ns = 0;  // its place in the run's schedule (replay_modes.h)
   int64_t next_planned_ns = 0;
   bool has_next = false;
   bool queued = false;
   uint16_t in_flight = 0;
   uint32_t conns = kNone;
+  std::vector<SlottedRequest> slotted;  // --rate: in slot order; `next` is the one after
   SSL_SESSION *session = nullptr;  // the user's last TLS session, resumed on its next connection
   std::vector<char> block;         // index bytes read ahead, from block_pos in the index file
   uint64_t block_pos = 0;
@@ -89,6 +102,19 @@ struct Due {
   int64_t at;
   uint32_t user;
   bool operator>(const Due &o) const { return at > o.at || (at == o.at && user > o.user); }
+};
+
+// --rate: a user's next request by its place in the schedule; at the same
+// place, the earlier pass first, then the package's order of users and copies.
+struct Placed {
+  int64_t key;
+  uint64_t pass;
+  uint32_t source, copy, user;
+  bool operator>(const Placed &o) const {
+    if (key != o.key) return key > o.key;
+    if (pass != o.pass) return pass > o.pass;
+    return source != o.source ? source > o.source : copy > o.copy;
+  }
 };
 
 struct Deadline {
@@ -106,6 +132,7 @@ struct SharedCounts {
 struct Engine {
   SharedCounts *shared = nullptr;
   const ReplayOptions *o;
+  const ReplayPlan *plan;
   const ReplayRunContext *ctx;
   ReplayPackage *p;
   const ReplayTarget *t;
@@ -114,10 +141,16 @@ struct Engine {
   int epoll_fd = -1, timer_fd = -1, stop_fd = -1;
   FILE *progress_out = nullptr;
   int64_t start_ns = 0, timeout_ns = 0, duration_end_ns = 0;
-  std::vector<UserState> users;
+  std::deque<UserState> users;       // references stay put as users of later passes join
+  std::vector<uint32_t> free_users;  // users that are done, for those of later passes
   std::vector<Conn> conns;
   std::vector<uint32_t> free_conns;
   std::priority_queue<Due, std::vector<Due>, std::greater<Due>> due;
+  // --rate: the users whose next request has no slot yet, by its place in
+  // the schedule; this thread's slots are part, part + parts, ...
+  std::priority_queue<Placed, std::vector<Placed>, std::greater<Placed>> order;
+  uint64_t part = 0, parts = 1, slots = 0, slot_pass = 0;
+  uint64_t passes_planned = 0;     // the passes of which a request was planned
   std::deque<Deadline> deadlines;  // every deadline is now + timeout: in time order
   uint64_t active_users = 0, in_flight = 0;
   bool stopping = false, failed = false;
@@ -186,7 +219,7 @@ void end_request(Engine *e, const Conn &c, int status, ReplayErrorKind kind, int
   o.bytes_in = c.bytes_in;
   o.page = c.group.page_id;
   o.worker = u.ref.worker;
-  o.user = u.ref.user_id;
+  o.user = replay_run_user_id(*e->plan, u.ref.user_id, u.pass, u.copy);
   tally_outcome(e->stats, o);
   if (status == 0 || !o.ok) e->shared->failed.fetch_add(1, std::memory_order_relaxed);
   if (status > 0) e->shared->completed.fetch_add(1, std::memory_order_relaxed);
@@ -196,11 +229,18 @@ void end_request(Engine *e, const Conn &c, int status, ReplayErrorKind kind, int
   }
 }
 
+bool rate_mode(const Engine *e) {
+  return e->plan->mode.rate > 0;
+}
+
 void queue_user(Engine *e, uint32_t ui) {
   UserState &u = e->users[ui];
-  if (u.queued || !u.has_next || u.in_flight >= e->o->connections_per_user || e->stopping) return;
+  bool rate = rate_mode(e);
+  if (u.queued || (rate ? u.slotted.empty() : !u.has_next) ||
+      u.in_flight >= e->o->connections_per_user || e->stopping)
+    return;
   u.queued = true;
-  e->due.push({u.next_planned_ns, ui});
+  e->due.push({rate ? u.slotted.front().planned_ns : u.next_planned_ns, ui});
 }
 
 // Reads the user's next group from its block of the index file, reading
@@ -221,10 +261,9 @@ bool read_group(Engine *e, UserState *u) {
     at = 0;
   }
   std::string fault;
-  size_t used =
-      u->block.size() > at
-          ? parse_index_group(u->block.data() + at, u->block.size() - at, &u->next, &fault)
-          : 0;
+  size_t used = u->block.size() > at ? parse_index_group(u->block.data() + at, u->block.size() - at,
+                                                         &u->next, &fault)
+                                     : 0;
   if (used == 0 || used > wk.longest_group || u->next.offset > wk.req_size ||
       u->next.size > wk.req_size - u->next.offset) {
     *e->error =
@@ -236,15 +275,77 @@ bool read_group(Engine *e, UserState *u) {
   return true;
 }
 
-bool load_next(Engine *e, UserState *u) {
+bool load_next(Engine *e, uint32_t ui);
+
+// The user of the next pass, once every request of ui's pass went out (or
+// was counted at a stop): a new user, on new connections.
+bool begin_next_pass(Engine *e, uint32_t ui) {
+  const UserState &done = e->users[ui];
+  uint64_t loops = e->plan->mode.loops;
+  if ((loops != 0 && done.pass + 1 >= loops) || e->p->users[done.source].remaining == 0)
+    return true;
+  uint32_t ni = static_cast<uint32_t>(e->users.size());
+  if (!e->free_users.empty()) {
+    ni = e->free_users.back();
+    e->free_users.pop_back();
+  } else {
+    e->users.emplace_back();
+  }
+  UserState &u = e->users[ni];
+  u = UserState{};
+  u.source = done.source;
+  u.copy = done.copy;
+  u.pass = done.pass + 1;
+  u.ref = e->p->users[u.source];
+  e->active_users++;
+  if (!load_next(e, ni)) return false;
+  queue_user(e, ni);
+  return true;
+}
+
+bool load_next(Engine *e, uint32_t ui) {
+  UserState *u = &e->users[ui];
   u->has_next = false;
-  if (u->ref.remaining == 0) return true;
+  if (u->ref.remaining == 0) return begin_next_pass(e, ui);
   if (!read_group(e, u)) return false;
   u->has_next = true;
-  u->next_planned_ns =
-      e->start_ns + static_cast<int64_t>(static_cast<double>(u->next.time_ms - e->p->base_ms) *
-                                         1e6 / e->o->speed);
+  const ReplayUser &source = e->p->users[u->source];
+  u->next_key_ns = replay_schedule_ns(*e->plan, u->pass, u->copy, u->next.time_ms - e->p->base_ms,
+                                      source.last_ms - source.first_ms);
+  if (rate_mode(e))
+    e->order.push({u->next_key_ns, u->pass, u->source, u->copy, ui});
+  else
+    u->next_planned_ns = e->start_ns + replay_send_ns(*e->plan, u->next_key_ns);
   return true;
+}
+
+// --rate: when the next slot of this thread is due (INT64_MAX: none is left).
+int64_t next_slot_at(const Engine *e) {
+  if (e->order.empty()) return INT64_MAX;
+  uint64_t pass = std::max(e->slot_pass, e->users[e->order.top().user].pass);
+  return e->start_ns + replay_slot_ns(*e->plan, e->slots * e->parts + e->part, pass);
+}
+
+// --rate: the next request in the schedule's order takes the next slot;
+// its user sends it then, or, still waiting for an answer, as soon as it
+// can. The user's next request takes its place in the order at once: the
+// slots follow the schedule whatever the answers do.
+bool take_slot(Engine *e, uint32_t *ui) {
+  *ui = e->order.top().user;
+  UserState &u = e->users[*ui];
+  u.slotted.push_back({u.next, next_slot_at(e)});
+  e->slot_pass = std::max(e->slot_pass, u.pass);
+  e->slots++;
+  e->order.pop();
+  return load_next(e, *ui);
+}
+
+// A request of the user is planned at planned_ns (sent or not).
+void note_planned(Engine *e, const UserState &u, int64_t planned_ns, uint64_t time_ms) {
+  tally_planned(e->stats, u.ref.worker, planned_ns - e->start_ns);
+  e->last_planned_ns = std::max(e->last_planned_ns, planned_ns);
+  e->last_planned_ms = std::max(e->last_planned_ms, time_ms);
+  e->passes_planned = std::max(e->passes_planned, u.pass + 1);
 }
 
 // Ends the TLS state of c; a connection whose exchange is over says goodbye
@@ -283,7 +384,7 @@ void request_ended(Engine *e, uint32_t ui) {
   u.in_flight--;
   e->in_flight--;
   e->shared->in_flight.fetch_sub(1, std::memory_order_relaxed);
-  if (u.has_next) {
+  if (u.has_next || !u.slotted.empty()) {
     queue_user(e, ui);
     return;
   }
@@ -292,6 +393,7 @@ void request_ended(Engine *e, uint32_t ui) {
   if (u.session) SSL_SESSION_free(u.session);
   u.session = nullptr;
   e->active_users--;
+  e->free_users.push_back(ui);
 }
 
 void fail_request(Engine *e, uint32_t ci, ReplayErrorKind kind) {
@@ -589,21 +691,21 @@ void dispatch(Engine *e, uint32_t ui, int64_t now) {
     u.conns = ci;
   }
   Conn &c = e->conns[ci];
-  c.group = u.next;
-  c.planned_ns = u.next_planned_ns;
+  bool rate = rate_mode(e);
+  c.group = rate ? u.slotted.front().group : u.next;
+  c.planned_ns = rate ? u.slotted.front().planned_ns : u.next_planned_ns;
+  if (rate) u.slotted.erase(u.slotted.begin());
   c.retried = false;
   c.sent = false;
   c.bytes_in = 0;
   if (!fresh) c.reused = true;
-  tally_planned(e->stats, u.ref.worker, c.planned_ns - e->start_ns);
+  note_planned(e, u, c.planned_ns, c.group.time_ms);
   e->shared->due.fetch_add(1, std::memory_order_relaxed);
-  e->last_planned_ns = std::max(e->last_planned_ns, c.planned_ns);
-  e->last_planned_ms = std::max(e->last_planned_ms, c.group.time_ms);
   u.in_flight++;
   e->in_flight++;
   e->shared->in_flight.fetch_add(1, std::memory_order_relaxed);
   e->stats->max_in_flight = std::max(e->stats->max_in_flight, e->in_flight);
-  if (!load_next(e, &u)) {
+  if (!rate && !load_next(e, ui)) {
     e->failed = true;
     return;
   }
@@ -794,13 +896,16 @@ void show_progress(Engine *e, int64_t now) {
   if (e->next_progress_ns > 0) {
     ReplayProgress pr;
     pr.elapsed_s = static_cast<double>(now - e->start_ns) / 1e9;
-    pr.planned_s = static_cast<double>(e->p->last_time_ms - e->p->base_ms) / 1e3 / e->o->speed;
-    if (e->o->duration_s > 0 && e->o->duration_s < pr.planned_s) pr.planned_s = e->o->duration_s;
+    const ReplayMode &m = e->plan->mode;
+    pr.planned_s = e->plan->span_s;
     pr.due = e->shared->due.load();
-    pr.total = e->p->requests;
-    if (e->ctx->capture_start_ms >= 0)
-      pr.capture_ms = e->ctx->capture_start_ms + static_cast<int64_t>(e->p->base_ms) +
-                      static_cast<int64_t>(std::max(0.0, pr.elapsed_s) * 1e3 * e->o->speed);
+    pr.total = e->plan->requests * e->plan->passes;
+    if (m.ramp) pr.speed = replay_speed_at(*e->plan, pr.elapsed_s);
+    // The capture's clock of a run that plays each request once, in its pace.
+    if (e->ctx->capture_start_ms >= 0 && m.loops == 1 && m.copies == 1 && m.rate <= 0)
+      pr.capture_ms =
+          e->ctx->capture_start_ms + static_cast<int64_t>(e->p->base_ms) +
+          static_cast<int64_t>(replay_schedule_at(*e->plan, std::max(0.0, pr.elapsed_s)) * 1e3);
     pr.sent = sent;
     pr.done = e->shared->completed.load();
     int64_t in_flight = e->shared->in_flight.load();
@@ -851,25 +956,46 @@ bool arm_timer(Engine *e, int64_t at) {
 
 // Requests planned before the stop that were not sent: read on from each
 // user's place in its index file.
+// (Users of later passes join the list as it is read.) Under --rate, the
+// slots up to the stop go on being given in the schedule's order.
 bool count_unsent_due(Engine *e, int64_t stop_ns) {
-  for (UserState &u : e->users) {
-    while (u.has_next && u.next_planned_ns <= stop_ns) {
-      tally_planned(e->stats, u.ref.worker, u.next_planned_ns - e->start_ns);
-      e->last_planned_ns = std::max(e->last_planned_ns, u.next_planned_ns);
-      e->last_planned_ms = std::max(e->last_planned_ms, u.next.time_ms);
-      if (!load_next(e, &u)) return false;
+  bool rate = rate_mode(e);
+  for (uint32_t ui = 0; ui < e->users.size(); ui++) {
+    UserState &u = e->users[ui];
+    for (const SlottedRequest &r : u.slotted)
+      if (r.planned_ns <= stop_ns) note_planned(e, u, r.planned_ns, r.group.time_ms);
+    while (!rate && u.has_next && u.next_planned_ns <= stop_ns) {
+      note_planned(e, u, u.next_planned_ns, u.next.time_ms);
+      if (!load_next(e, ui)) return false;
     }
+  }
+  uint32_t ui;
+  while (rate && next_slot_at(e) <= stop_ns) {
+    if (!take_slot(e, &ui)) return false;
+    const SlottedRequest &r = e->users[ui].slotted.back();
+    note_planned(e, e->users[ui], r.planned_ns, r.group.time_ms);
   }
   return true;
 }
 
 // Sends every request that is due; returns the time after.
+// Under --rate the requests due go first: each was planned before the next
+// slot.
 int64_t dispatch_due(Engine *e, int64_t now) {
-  while (!e->stopping && !e->due.empty() && e->due.top().at <= now && !e->failed) {
-    uint32_t ui = e->due.top().user;
-    e->due.pop();
-    dispatch(e, ui, now);
-    now = mono_ns();
+  bool rate = rate_mode(e);
+  while (!e->stopping && !e->failed) {
+    if (!e->due.empty() && e->due.top().at <= now) {
+      uint32_t ui = e->due.top().user;
+      e->due.pop();
+      dispatch(e, ui, now);
+      now = mono_ns();
+    } else if (rate && next_slot_at(e) <= now) {
+      uint32_t ui;
+      e->failed = !take_slot(e, &ui);
+      queue_user(e, ui);
+    } else {
+      break;
+    }
   }
   return now;
 }
@@ -878,11 +1004,12 @@ bool run_loop(Engine *e) {
   epoll_event events[64];
   if (e->o->duration_s > 0)
     e->duration_end_ns = e->start_ns + static_cast<int64_t>(e->o->duration_s * 1e9);
-  for (uint32_t ui = 0; ui < e->users.size(); ui++) {
-    if (!load_next(e, &e->users[ui])) return false;
+  uint32_t first_pass = static_cast<uint32_t>(e->users.size());
+  e->active_users = first_pass;
+  for (uint32_t ui = 0; ui < first_pass; ui++) {
+    if (!load_next(e, ui)) return false;
     queue_user(e, ui);
   }
-  e->active_users = e->users.size();
   int64_t stop_ns = 0;
   while (true) {
     int64_t now = mono_ns();
@@ -899,6 +1026,7 @@ bool run_loop(Engine *e) {
     if (e->active_users == 0 || (e->stopping && e->in_flight == 0)) break;
     int64_t wake = INT64_MAX;
     if (!e->due.empty()) wake = e->due.top().at;
+    if (!e->stopping && rate_mode(e)) wake = std::min(wake, next_slot_at(e));
     if (!e->deadlines.empty()) wake = std::min(wake, e->deadlines.front().at);
     if (e->progress_out) wake = std::min(wake, e->next_progress_ns);
     if (e->duration_end_ns > 0 && !e->stopping) wake = std::min(wake, e->duration_end_ns);
@@ -982,8 +1110,12 @@ bool run_replay(const ReplayOptions &o, ReplayPackage *p, const ReplayTarget &t,
                 const ReplayRunContext &ctx, ReplayStats *stats, std::string *error) {
   *stats = ReplayStats{};
   stats->bytes_per_in_flight = replay_bytes_per_connection();
+  ReplayPlan plan;
+  if (!make_replay_plan(o.mode, o.speed, o.duration_s, *p, &plan, error)) return false;
   uint64_t span_ms =
-      static_cast<uint64_t>(static_cast<double>(p->last_time_ms - p->base_ms) / o.speed);
+      replay_mode_given(o.mode)
+          ? static_cast<uint64_t>(plan.span_s * 1000)
+          : static_cast<uint64_t>(static_cast<double>(p->last_time_ms - p->base_ms) / o.speed);
   if (o.duration_s > 0) span_ms = std::min(span_ms, static_cast<uint64_t>(o.duration_s * 1000));
   timeline_begin(&stats->timeline, span_ms);
   for (const ReplayWorker &w : p->workers) {
@@ -1004,8 +1136,10 @@ bool run_replay(const ReplayOptions &o, ReplayPackage *p, const ReplayTarget &t,
   signal(SIGPIPE, SIG_IGN);
   if (t.tls.ctx) SSL_CTX_sess_set_new_cb(t.tls.ctx, keep_session);
 
-  // The users are dealt to the threads in turn; all share one start.
-  size_t parts = std::max<size_t>(1, std::min<size_t>(o.threads, p->users.size()));
+  // The users (each copy one) are dealt to the threads in turn; all share
+  // one start.
+  size_t copies = o.mode.copies, run_users = p->users.size() * copies;
+  size_t parts = std::max<size_t>(1, std::min<size_t>(o.threads, run_users));
   SharedCounts shared;
   std::vector<Engine> engines(parts);
   std::vector<ReplayStats> part_stats(parts);
@@ -1023,6 +1157,9 @@ bool run_replay(const ReplayOptions &o, ReplayPackage *p, const ReplayTarget &t,
     Engine &e = engines[k];
     e.shared = &shared;
     e.o = &o;
+    e.plan = &plan;
+    e.part = k;
+    e.parts = parts;
     e.ctx = &ctx;
     e.p = p;
     e.t = &t;
@@ -1041,9 +1178,11 @@ bool run_replay(const ReplayOptions &o, ReplayPackage *p, const ReplayTarget &t,
     http_parser_settings_init(&e.settings);
     e.settings.on_headers_complete = on_headers_complete;
     e.settings.on_message_complete = on_message_complete;
-    for (size_t i = k; i < p->users.size(); i += parts) {
-      e.users.emplace_back();
-      e.users.back().ref = p->users[i];
+    for (size_t i = k; i < run_users; i += parts) {
+      UserState &u = e.users.emplace_back();
+      u.source = static_cast<uint32_t>(i / copies);
+      u.copy = static_cast<uint32_t>(i % copies);
+      u.ref = p->users[u.source];
     }
     // Reading the index a block at a time saves a read per request; the
     // blocks of all users stay within kIndexBlocksBytes.
@@ -1061,6 +1200,7 @@ bool run_replay(const ReplayOptions &o, ReplayPackage *p, const ReplayTarget &t,
 
   bool all_ok = true;
   int64_t last_send = -1, last_planned = 0;
+  uint64_t passes = 1;
   uint64_t last_planned_ms = p->first_time_ms;
   for (size_t k = 0; k < parts; k++) {
     merge_replay_stats(stats, part_stats[k]);
@@ -1072,7 +1212,11 @@ bool run_replay(const ReplayOptions &o, ReplayPackage *p, const ReplayTarget &t,
     last_send = std::max(last_send, e.last_send_ns);
     last_planned = std::max(last_planned, e.last_planned_ns);
     last_planned_ms = std::max(last_planned_ms, e.last_planned_ms);
+    passes = std::max(passes, e.passes_planned);
   }
+  // Every user of a pass begun counts, as every user of the package does
+  // in a run of it once.
+  for (ReplayWorkerStats &w : stats->workers) w.users *= copies * passes;
   stats->package_start_ms = static_cast<int64_t>(p->base_ms);
   stats->package_last_ms = static_cast<int64_t>(last_planned_ms);
   stats->elapsed_s = static_cast<double>(end - start) / 1e9;

@@ -24,6 +24,7 @@
 #include "base/figures/replay_results.h"
 #include "tools/replay/replay_engine.h"
 #include "tools/replay/replay_merge.h"
+#include "tools/replay/replay_modes.h"
 #include "tools/replay/replay_options.h"
 #include "tools/replay/replay_outputs.h"
 #include "tools/replay/replay_package.h"
@@ -94,6 +95,7 @@ ReplayReportInfo replay_report_info(const ReplayOptions &o, const ReplayTarget &
   info.target = t.text;
   info.command = o.command_line;
   info.speed = o.speed;
+  info.mode = replay_mode_text(o.mode, o.speed);
   info.ok_status = o.ok_status;
   info.tls = t.tls.ctx != nullptr;
   info.tls_verified = info.tls && t.tls.verify;
@@ -200,14 +202,15 @@ int main(int argc, char **argv) {
   if (o.shard_auto && !resolve_auto_shard(getenv("JOB_COMPLETION_INDEX"), &o.shard, &error))
     return fail("--shard", error, kStatusUsage);
   RunFiles f;
-  if (!open_replay_package(o.dir, o.workers, &f.package, &error, o.shard,
-                           o.trust_foreign_files)) {
+  if (!open_replay_package(o.dir, o.workers, &f.package, &error, o.shard, o.trust_foreign_files)) {
     close_replay_package(&f.package);
     return fail("reading package", error, kStatusBroken);
   }
   // Shards and runs on several machines keep the package's own time 0.
   if (o.shard.count > 1 || o.start_at_unix_us > 0) f.package.base_ms = 0;
-  if (!replay_schedule_fits(f.package, o.speed, &error)) {
+  ReplayPlan plan;
+  if (!replay_schedule_fits(f.package, o.speed, &error) ||
+      !make_replay_plan(o.mode, o.speed, o.duration_s, f.package, &plan, &error)) {
     close_replay_package(&f.package);
     return fail("reading package", error, kStatusBroken);
   }

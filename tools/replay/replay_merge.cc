@@ -39,6 +39,7 @@ bool merge_replay_reports(const std::vector<ReplayReportInfo> &infos,
   info->command = "vt_replay merge";
   for (const std::string &p : paths) info->command += " " + p;
   info->speed = first.speed;
+  info->mode = first.mode;
   info->ok_status = first.ok_status;
   info->tls_verified = true;
   info->rewrites = first.rewrites;
@@ -112,6 +113,11 @@ std::string replay_merge_refusal(const std::vector<ReplayReportInfo> &infos,
         return paths[r] + (same_file ? " is " : " is the report of ") + paths[q] +
                (same_file ? " given again" : " again (the same run)") +
                ": each report is added up once";
+      // Runs in other modes planned other schedules: their times do not add up.
+      if (infos[q].mode != infos[r].mode)
+        return paths[q] + " (" + (infos[q].mode.empty() ? "no mode" : infos[q].mode) + ") and " +
+               paths[r] + " (" + (infos[r].mode.empty() ? "no mode" : infos[r].mode) +
+               ") are reports of runs in different modes: their schedules do not add up";
       const std::string &ida = infos[q].package_id, &idb = infos[r].package_id;
       if (!mixed_packages && !ida.empty() && !idb.empty() && ida != idb)
         return paths[q] + " and " + paths[r] + " are reports of different packages (" +

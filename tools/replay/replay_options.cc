@@ -186,6 +186,10 @@ enum OptionKey {
   kMaxLag,
   kRetryClosed,
   kTrustForeign,
+  kLoop,
+  kLoopGap,
+  kUsers,
+  kRate,
   kVersion,
 };
 
@@ -215,6 +219,10 @@ const option kOptions[] = {
     {"max-lag", required_argument, nullptr, kMaxLag},
     {"retry-closed", no_argument, nullptr, kRetryClosed},
     {"trust-foreign-files", no_argument, nullptr, kTrustForeign},
+    {"loop", required_argument, nullptr, kLoop},
+    {"loop-gap", required_argument, nullptr, kLoopGap},
+    {"users", required_argument, nullptr, kUsers},
+    {"rate", required_argument, nullptr, kRate},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
     {nullptr, 0, nullptr, 0}};
@@ -225,7 +233,6 @@ bool take_option(int key, const std::string &value, ReplayOptions *o, bool *have
                  std::string *error) {
   const char *v = value.c_str();
   long n;
-  double d;
   std::string why;
   ReplayHeaderRule rule;
   ReplayPathRule path_rule;
@@ -286,14 +293,27 @@ bool take_option(int key, const std::string &value, ReplayOptions *o, bool *have
                       ": expected worker numbers from 0 to 255 such as 0,2,4-7");
       return true;
     case kSpeed:
-      if (!read_double(v, &d) || d <= 0 || d > 1e9)
-        return refuse("--speed " + value + ": expected a factor above 0 and at most 1e9");
-      o->speed = d;
+      if (!parse_speed(value, &o->speed, &o->mode, &why))
+        return refuse("--speed " + value + ": " + why);
+      return true;
+    case kLoop:
+      if (!parse_loop_count(value, &o->mode.loops, &why))
+        return refuse("--loop " + value + ": " + why);
+      return true;
+    case kLoopGap:
+      if (!parse_seconds(value, true, &o->mode.loop_gap_s, &why))
+        return refuse("--loop-gap " + value + ": " + why);
+      return true;
+    case kUsers:
+      if (!parse_user_copies(value, &o->mode.copies, &why))
+        return refuse("--users " + value + ": " + why);
+      return true;
+    case kRate:
+      if (!parse_rate(value, &o->mode.rate, &why)) return refuse("--rate " + value + ": " + why);
       return true;
     case kDuration:
-      if (!read_double(v, &d) || d <= 0 || d > 1e7)
-        return refuse("--duration " + value + ": expected seconds above 0");
-      o->duration_s = d;
+      if (!parse_seconds(value, false, &o->duration_s, &why))
+        return refuse("--duration " + value + ": " + why);
       return true;
     case kConnectionsPerUser:
       if (!read_long(v, 1, 64, &n))
@@ -392,7 +412,8 @@ ReplayCommand parse_replay_options(int argc, char **argv, ReplayOptions *o, std:
   if (o->insecure && !o->cacert.empty())
     return *error = "--insecure skips the check that --cacert is for: give one of them",
            ReplayCommand::kUsageError;
-  return ReplayCommand::kRun;
+  *error = replay_mode_conflict(o->mode, o->duration_s, o->shard.count);
+  return error->empty() ? ReplayCommand::kRun : ReplayCommand::kUsageError;
 }
 
 std::string replay_tls_name(const ReplayOptions &o) {
@@ -401,7 +422,8 @@ std::string replay_tls_name(const ReplayOptions &o) {
 
 void print_replay_usage(FILE *out) {
   fprintf(out,
-          "usage: vt_replay DIR --target TARGET [--workers LIST] [--speed FACTOR]\n"
+          "usage: vt_replay DIR --target TARGET [--workers LIST] [--speed FACTOR|A:B@T]\n"
+          "                 [--loop N|inf] [--loop-gap SECONDS] [--users xK] [--rate R/s]\n"
           "                 [--duration SECONDS] [--connections-per-user N] [--timeout MS]\n"
           "                 [--threads N] [--json FILE] [--results FILE] [--html FILE]\n"
           "                 [--shard I/N] [--start-at TIME] [--quiet] [--retry-closed]\n"
@@ -419,7 +441,17 @@ void print_replay_usage(FILE *out) {
           "                             https://HOST[:PORT] (TLS); no path\n"
           "  --workers LIST             only these workers, e.g. 0,2,4-7 (default: all)\n"
           "  --speed FACTOR             send at start + time / FACTOR (default 1)\n"
-          "  --duration SECONDS         stop sending after this long (default: no limit)\n"
+          "  --speed A:B@T              from speed A to B linearly over T (s, m or h),\n"
+          "                             then held at B, e.g. 1:10@10m\n"
+          "  --loop N|inf               play the package N times (inf: until --duration),\n"
+          "                             each pass with new users on new connections\n"
+          "  --loop-gap SECONDS         the pause between passes (default 0)\n"
+          "  --users xK                 play each user as K users, copy j shifted by j/K of\n"
+          "                             the user's session (K at most 1000)\n"
+          "  --rate R/s                 the requests in their package order at R per second,\n"
+          "                             the recorded pace aside (not with --speed)\n"
+          "  --duration SECONDS         stop sending after this long, also 90s, 10m, 2h\n"
+          "                             (default: no limit)\n"
           "  --connections-per-user N   requests a user may have in flight (default 1)\n"
           "  --timeout MS               per connect, handshake and request, and the wait\n"
           "                             for answers at a stop (default 10000)\n"

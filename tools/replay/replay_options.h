@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/figures/replay_thresholds.h"
+#include "tools/replay/replay_modes.h"
 #include "tools/replay/replay_package.h"
 #include "tools/replay/replay_path_rule.h"
 #include "tools/replay/replay_rewrite.h"
@@ -18,7 +19,8 @@ struct ReplayOptions {
   ReplayTargetName target;       // --target
   std::string target_text;       // --target as given
   std::vector<int> workers;      // --workers; empty: every worker of the package
-  double speed = 1.0;            // --speed: planned times are divided by it
+  double speed = 1.0;            // --speed: planned times are divided by it (a ramp's first)
+  ReplayMode mode;               // --loop, --loop-gap, --users, --rate, --speed A:B@T
   double duration_s = 0;         // --duration: 0 for no limit
   int connections_per_user = 1;  // --connections-per-user: requests in flight per user
   int timeout_ms = 10000;        // --timeout: per request, and the wait at a stop

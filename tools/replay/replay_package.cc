@@ -26,6 +26,7 @@ bool scan_lines(ReplayPackage *p, uint32_t wk_pos, IndexReader *r, std::string *
   while (next_index_user(r, &u.user_id, &fault)) {
     u.worker = wk_pos;
     u.remaining = 0;
+    u.first_ms = u.last_ms = 0;
     u.index_pos = r->buf_offset + r->pos;
     uint64_t last_time = 0;
     ReplayGroup g;
@@ -39,6 +40,8 @@ bool scan_lines(ReplayPackage *p, uint32_t wk_pos, IndexReader *r, std::string *
       if (p->requests == 0 || g.time_ms < p->first_time_ms) p->first_time_ms = g.time_ms;
       if (p->requests == 0 || g.time_ms > p->last_time_ms) p->last_time_ms = g.time_ms;
       last_time = g.time_ms;
+      if (u.remaining == 0) u.first_ms = g.time_ms;
+      u.last_ms = g.time_ms;
       u.remaining++;
       p->requests++;
     }

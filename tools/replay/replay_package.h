@@ -32,6 +32,7 @@ struct ReplayUser {
   uint32_t worker = 0;     // position in ReplayPackage::workers
   uint32_t remaining = 0;  // groups not read yet
   uint64_t index_pos = 0;  // offset of the next group (its leading comma) in the index file
+  uint64_t first_ms = 0, last_ms = 0;  // the package times of its first and last request
 };
 
 struct ReplayPackage {

@@ -35,6 +35,10 @@ std::string format_replay_progress(const ReplayProgress &p, size_t width) {
     fields.push_back(p.in_flight ? "all sent, awaiting answers" : "all sent");
   else
     fields.push_back("ETA " + format_clock_duration(p.planned_s - p.elapsed_s));
+  if (p.speed > 0) {
+    snprintf(buf, sizeof buf, p.speed < 100 ? "speed %.2fx" : "speed %.0fx", p.speed);
+    fields.push_back(buf);
+  }
   snprintf(buf, sizeof buf, "lag max %.2f ms", p.lag_max_ms);
   fields.push_back(buf);
   if (p.capture_ms >= 0) {

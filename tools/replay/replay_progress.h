@@ -18,6 +18,7 @@ struct ReplayProgress {
   uint64_t sent = 0, done = 0, in_flight = 0, failed = 0;
   double rate = 0;        // requests sent per second over the last window
   double lag_max_ms = 0;  // the largest lag of the last window
+  double speed = 0;       // the speed now, under a ramp (0: not shown)
 };
 
 // "vt_replay: 0:01:23 of 0:03:00 (46.1%), sent ..., ETA 0:01:37, lag max

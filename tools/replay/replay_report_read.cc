@@ -122,6 +122,8 @@ bool read_report(JsonFields &f, ReplayReportInfo *info, ReplayStats *s) {
   info->target = f.text("target");
   info->command = f.text("command");
   info->speed = f.real("speed");
+  if (const Json *mode = f.member("mode"); mode && mode->is_string())
+    info->mode = mode->get<std::string>();
   s->stopped_by = f.text("stopped_by");
   s->elapsed_s = f.real("elapsed_s");
   s->planned_span_s = f.real("planned_span_s");
