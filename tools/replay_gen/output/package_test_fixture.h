@@ -104,15 +104,19 @@ class PackageTest : public testing::Test {
     run.counters.g_valid_msgcount = run.counters.g_msgcount = recs.size();
   }
 
-  // Step 3, the time sort and Step 4; returns what they printed.
-  std::string run_steps() {
+  // Step 3, the time sort and Step 4, their console swallowed.
+  bool all_steps(Failure *e) {
+    uint64_t n = run.counters.g_valid_msgcount;
     testing::internal::CaptureStdout();
-    EXPECT_TRUE(init_vvm_data(run, &err));
-    EXPECT_TRUE(sort_seq_array(run, run.counters.g_valid_msgcount, &err));
-    sort_seq_data_by_time(run, run.counters.g_valid_msgcount);
-    EXPECT_TRUE(process_sequence_data_new(run, &err));
-    return testing::internal::GetCapturedStdout();
+    bool ok = init_vvm_data(run, e) && sort_seq_array(run, n, e) &&
+              (sort_seq_data_by_time(run, n), process_sequence_data_new(run, e));
+    testing::internal::GetCapturedStdout();
+    return ok;
   }
+  Outcome steps() {
+    return run_to_end([&](Failure *e) { return all_steps(e); });
+  }
+  void run_steps() { EXPECT_EQ(steps().text(), "0"); }
 
   std::string file(const std::string &name) { return read_text(dir + "/" + name); }
 };

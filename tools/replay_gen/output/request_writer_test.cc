@@ -44,6 +44,13 @@ class RequestWriter : public PackageTest {
     EXPECT_TRUE(vtlb_digest_file((dir + "/" + name).c_str(), &hex, &size, &why)) << why;
     return hex;
   }
+  // The sink of worker w writing to fd through stage.
+  EntrySink sink(int fd, int w, RequestStage *stage) {
+    EntrySink out{};
+    out.run = &run, out.fd = fd, out.vvm_id = w, out.stage = stage;
+    vtlb_digest_init(&out.digest);
+    return out;
+  }
   std::vector<std::string> files() {
     std::vector<std::string> out;
     for (int w = 0; w < run.workers.num_vvm; w++)
@@ -177,16 +184,11 @@ TEST_F(RequestWriter, AFileThatCannotBeFinishedFailsTheRun) {
   for (const Case &c : cases) {
     RequestStage stage;
     stage_open(&stage, 64, &err);
-    EntrySink out{};
-    out.run = &run;
-    out.fd = c.fd;
-    out.vvm_id = 3;
-    out.stage = &stage;
+    EntrySink out = sink(c.fd, 3, &stage);
     out.newline_pending = c.newline_pending;
     out.written = c.written;
-    Outcome o = run_to_end([&](Failure *e) { return finish_entries(&out, e); });
+    EXPECT_EQ(run_to_end([&](Failure *e) { return finish_entries(&out, e); }).text(), c.outcome);
     stage_close(&stage);
-    EXPECT_EQ(std::to_string(o.status) + o.err, c.outcome);
   }
   close(full);
   for (int w = 0; w < 4; w++) close(run.workers.vvm_list[w].vt_req_file_fd);
@@ -206,27 +208,20 @@ TEST_F(RequestWriter, KernelCopiesFromTheThresholdOn) {
     expected += entry(0, bodies[i]);
   }
   load(recs);
-  struct Case {
-    uint64_t kernel_copy_from;
-    uint64_t kernel_copies;
-  };
-  for (Case c : {Case{9, 3}, Case{10, 2}, Case{11, 1}, Case{121, 0}}) {
-    SCOPED_TRACE(c.kernel_copy_from);
+  using Case = std::pair<uint64_t, uint64_t>;  // copied from, bodies copied
+  for (auto [from, copies] : {Case{9, 3}, Case{10, 2}, Case{11, 1}, Case{121, 0}}) {
+    SCOPED_TRACE(from);
     ASSERT_TRUE(init_vvm_data(run, &err));
     RequestStage stage;
     stage_open(&stage, 50, &err);
-    EntrySink out{};
-    out.run = &run;
-    out.fd = run.workers.vvm_list[0].vt_req_file_fd;
-    out.stage = &stage;
-    out.kernel_copy_from = c.kernel_copy_from;
-    vtlb_digest_init(&out.digest);
+    EntrySink out = sink(run.workers.vvm_list[0].vt_req_file_fd, 0, &stage);
+    out.kernel_copy_from = from;
     for (uint64_t i = 0; i < recs.size(); i++)
       ASSERT_TRUE(write_entry(&out, run.records.seq_data_arr[i], &err));
     run.workers.vvm_list[0].offset = static_cast<off_t>(expected.size());
     ASSERT_TRUE(finish_entries(&out, &err));
     stage_close(&stage);
-    EXPECT_EQ(out.kernel_copies, c.kernel_copies);
+    EXPECT_EQ(out.kernel_copies, copies);
     EXPECT_EQ(file("vt_req_0"), expected);
     close(run.workers.vvm_list[0].vt_req_file_fd);
     unlink((dir + "/vt_req_0").c_str());  // request files are made new
