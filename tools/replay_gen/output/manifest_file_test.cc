@@ -4,8 +4,6 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <tuple>
-
 #include "base/core/failing_io_test_support.h"
 #include "base/core/utc_time.h"
 #include "base/package/manifest.h"
@@ -18,14 +16,14 @@ namespace {
 using ManifestFile = PackageTest;
 
 // A package of three workers (one idle) read back by vt_package's reader:
-// its counts and sizes agree with the files (check_replay_package), the
-// figures of the run are there as the run knows them, and the manifest is
-// made new and written whole like every file of the package.
+// its counts and sizes agree with the files (check_replay_package), and what
+// the end-to-end packages do not show is there (a configuration that does
+// not resolve, the capture's start out of order, the time it was made, a
+// replay period); the manifest is made new and written whole like every
+// file of the package. (The rest of its text: the end-to-end packages.)
 TEST_F(ManifestFile, ReadsBackAndMatchesTheFiles) {
   set_services(2);
-  run.services.service_map_ptr[1].num_requests = 2;
   run.workers.num_vvm = 3;
-  snprintf(run.config.input_dir, kTextBufSize, "INPUT_DIR|/logs|20261201,20261202|SOAP.log.1");
   run.config.start_time_stamp = 1796400000;
   load({{7, kT + 5000, 1, "late"}, {8, kT + 300, 0, "body-8"}, {7, kT + 250, 1, "early"}});
   run_steps();
@@ -49,19 +47,10 @@ TEST_F(ManifestFile, ReadsBackAndMatchesTheFiles) {
   EXPECT_TRUE(m.made_at == vtlb_utc_iso(static_cast<uint64_t>(before.tv_sec) * 1000, false) ||
               m.made_at == vtlb_utc_iso(static_cast<uint64_t>(after.tv_sec) * 1000, false))
       << m.made_at;
-  ASSERT_EQ(m.services.size(), 2u);
-  EXPECT_EQ(std::make_tuple(m.services[1].name, m.services[1].method, m.services[1].url,
-                            m.services[1].requests),
-            std::make_tuple("Svc1", "POST", "http://127.0.0.1/svc1", 2u));
-  std::string text = file(kManifestName);
-  for (const char *part :
-       {"\"input_dir\": \"/logs|20261201,20261202|SOAP.log.1\", \"base\": \"/logs\", \"days\": "
-        "\"20261201,20261202\", \"files\": \"SOAP.log.1\"",
-        "\"input_files\": 0, \"records\": 3, \"accepted\": 3, \"rejected\": 0",
-        "\"replay_period\": {\"start\": \"2026-12-04T16:00:00Z\", \"start_s\": 1796400000, "
-        "\"end\": null, \"end_s\": null}",
-        "\"users\": 2,\n  \"requests\": 3,\n"})
-    EXPECT_NE(text.find(part), std::string::npos) << part << "\nin\n" << text;
+  EXPECT_NE(file(kManifestName)
+                .find("\"replay_period\": {\"start\": \"2026-12-04T16:00:00Z\", \"start_s\": "
+                      "1796400000, \"end\": null, \"end_s\": null}"),
+            std::string::npos);
 
   const std::string fails = "-1write_package_manifest:Error in writing manifest " + dir;
   auto write_again = [&] {
@@ -74,7 +63,7 @@ TEST_F(ManifestFile, ReadsBackAndMatchesTheFiles) {
   vt_fail_close_of("", 0, 0);
 }
 
-// The INPUT_DIR value's parts: none, an empty day part, an empty file part.
+// The INPUT_DIR value's parts: none, an empty day part, an empty file part, all.
 TEST_F(ManifestFile, InputSelectionParts) {
   struct Case {
     const char *value;
@@ -85,6 +74,8 @@ TEST_F(ManifestFile, InputSelectionParts) {
       {"INPUT_DIR|/logs||SOAP.log1-SOAP.log3",
        "\"base\": \"/logs\", \"days\": null, \"files\": \"SOAP.log1-SOAP.log3\""},
       {"INPUT_DIR|/logs|20261201|", "\"base\": \"/logs\", \"days\": \"20261201\", \"files\": null"},
+      {"INPUT_DIR|/logs|20261201,20261202|SOAP.log.1",
+       "\"base\": \"/logs\", \"days\": \"20261201,20261202\", \"files\": \"SOAP.log.1\""},
   };
   for (const Case &c : cases) {
     snprintf(run.config.input_dir, kTextBufSize, "%s", c.value);

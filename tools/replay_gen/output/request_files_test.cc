@@ -12,47 +12,9 @@ namespace {
 
 using RequestFiles = PackageTest;
 
-// Sessions cut at the window, uid 0 singletons and two workers, through
-// Step 3, the time sort, Step 4 and the index writer, with the same files
-// under both orderings; an independent reader then finds every entry where
-// the index says. Entry sizes: head 38, length line 21, body, newline.
-TEST_F(RequestFiles, WholePackage) {
-  for (int one_sort : {0, 1}) {
-    SCOPED_TRACE(one_sort ? "-N ordering" : "default ordering");
-    set_services(2);
-    load({{7, kT + 40 * kMin, 0, "CCC"},
-          {8, kT + 5000, 1, "hello"},
-          {7, kT, 0, "AAAAA"},
-          {8, kT + 31 * kMin, 0, "x"},
-          {0, kT + 1000, 0, "Z"},
-          {7, kT + 20 * kMin, 1, "BB"},
-          {0, kT + 1000, 0, "Z"}});
-    run.options.one_sort_algo = one_sort;
-    run_steps();
-    EXPECT_EQ(file("vt_req_0"), entry(0, "AAAAA") + entry(0, "Z") + entry(1, "BB") + entry(0, "x"));
-    EXPECT_EQ(file("vt_req_1"), entry(0, "Z") + entry(1, "hello") + entry(0, "CCC"));
-    EXPECT_EQ(run.workers.vvm_list[0].offset, 65 + 61 + 62 + 61);
-    EXPECT_EQ(run.workers.vvm_list[1].offset, 61 + 65 + 63);
-    EXPECT_EQ(run.workers.vvm_list[0].num_users + run.workers.vvm_list[1].num_users, 6);
-    EXPECT_EQ(run.counters.total_requests, 7);
-    EXPECT_EQ(run.counters.max_req_per_user, 2);
-    EXPECT_TRUE(write_vortan_index_file(run, &err));
-    EXPECT_EQ(run.users.head, nullptr);
-    EXPECT_EQ(file("vt_index_0"), kHeader +
-                                      "000000007,vt_req_0,0,0,0,65,1200000,1,126,62\n"
-                                      "000000000,vt_req_0,1000,0,65,61\n"
-                                      "000000008,vt_req_0,1860000,0,188,61\n");
-    EXPECT_EQ(file("vt_index_1"), kHeader +
-                                      "000000000,vt_req_1,1000,0,0,61\n"
-                                      "000000008,vt_req_1,5000,1,61,65\n"
-                                      "000000007,vt_req_1,2400000,0,126,63\n");
-    PackageSummary summary;
-    EXPECT_EQ(check_replay_package(dir, &summary), std::vector<std::string>{});
-    EXPECT_EQ(std::make_tuple(summary.workers, summary.users, summary.requests),
-              std::make_tuple(2, uint64_t{6}, uint64_t{7}));
-    reset();
-  }
-}
+// (A whole package through Step 3, the time sort, Step 4 and the index
+// writer, under both orderings: the end-to-end cases run_sample_tree and
+// run_sessions_param_one_sort, byte for byte.)
 
 // 70000 requests of one user stay with that user, in one index line.
 TEST_F(RequestFiles, UserWithMoreThan65535Requests) {
