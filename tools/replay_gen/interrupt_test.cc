@@ -19,10 +19,6 @@ TEST(Interrupt, LineBeforeAnyReplayDirectoryAndCutToRoom) {
   EXPECT_EQ(format_interrupt_line(15, nullptr, line, sizeof line),
             strlen("on_interrupt:Run stopped by signal 15; no replay directory was made.\n"));
   EXPECT_STREQ(line, "on_interrupt:Run stopped by signal 15; no replay directory was made.\n");
-  format_interrupt_line(2, "vti_get_page 'p/s/x'", line, sizeof line);
-  EXPECT_STREQ(line,
-               "on_interrupt:Run stopped by signal 2 while the command vti_get_page 'p/s/x' "
-               "ran (its process group was ended); no replay directory was made.\n");
   char small[10] = "untouched";
   EXPECT_EQ(format_interrupt_line(2, nullptr, small, 0), 0u);
   EXPECT_STREQ(small, "untouched");

@@ -27,6 +27,8 @@ std::pair<std::string, std::string> capture(int debug, int info, int error, Fn f
   return {out, err};
 }
 
+// Which stream each call writes, as formatted. (Each gate at every level:
+// the end-to-end cases d0_silences and trace_d1_url to trace_d4_soap.)
 TEST(Log, GatesStreamsAndFormats) {
   using Gates = const LogGates &;
   struct Case {
@@ -36,13 +38,10 @@ TEST(Log, GatesStreamsAndFormats) {
     bool quiet = false;
   } cases[] = {
       {1, [](Gates g) { info_log(g, 1, "  ", "hello %d", 7); }, "  hello 7\n", ""},
-      {1, [](Gates g) { info_log(g, 2, "", "x"); }, "", ""},
       {1, [](Gates g) { info_log(g, 1, "", "x\n"); }, "x\n\n", ""},
       {1, [](Gates g) { error_log(g, 1, "main", "bad"); }, "", "main:bad\n"},
-      {1, [](Gates g) { error_log(g, 2, "main", "bad"); }, "", ""},
       {4, [](Gates g) { debug_log(g, 4, "f", "Method Called"); }, "f:Method Called\n", ""},
       {2, [](Gates g) { debug_log(g, 3, "f", "x"); }, "", ""},
-      {0, [](Gates g) { error_log(g, 1, "main", "bad"); }, "", ""},
       {0, [](Gates g) { info_log(g, 0, "", "x"); }, "", ""},
       {0, [](Gates g) { console_printf(g, "report %d\n", 1); }, "report 1\n", ""},
       // A dry run's console is quiet, whatever the gates.

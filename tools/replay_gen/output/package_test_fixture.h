@@ -26,7 +26,6 @@ struct TestRecord {
 };
 
 constexpr uint64_t kT = 1796400309000;  // an absolute time in ms
-constexpr uint64_t kMin = 60000;
 const std::string kHeader = kIndexHeader;
 
 class PackageTest : public testing::Test {
@@ -73,11 +72,6 @@ class PackageTest : public testing::Test {
     EXPECT_TRUE(append_all_headers(run, &err));
     fclose(run.script_input.vtu_gen_script_fp);
     run.script_input.vtu_gen_script_fp = nullptr;
-  }
-
-  void set_top_line(const std::string &text) {
-    run.config.req_top_line = strdup(text.c_str()),
-    run.config.req_top_line_len = static_cast<int32_t>(text.size());
   }
 
   // Writes the bodies into an input file, each behind some other bytes, and
