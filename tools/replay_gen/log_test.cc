@@ -1,12 +1,10 @@
 #include "tools/replay_gen/log.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <string>
-#include <tuple>
 
 #include "tools/replay_gen/failure.h"
 #include "tools/replay_gen/test_support.h"

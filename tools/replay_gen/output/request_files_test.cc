@@ -1,11 +1,8 @@
-#include <fcntl.h>
-
 #include <functional>
 #include <tuple>
 
 #include "tools/package/package_check.h"
 #include "tools/replay_gen/output/package_test_fixture.h"
-#include "tools/replay_gen/output/request_writer.h"
 #include "tools/replay_gen/run_state.h"
 
 namespace {

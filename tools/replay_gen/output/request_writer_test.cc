@@ -6,7 +6,6 @@
 #include "base/core/failing_alloc_test_support.h"
 #include "base/core/failing_io_test_support.h"
 #include "base/core/failing_thread_test_support.h"
-#include "tools/package/package_check.h"
 #include "tools/replay_gen/output/package_test_fixture.h"
 #include "tools/replay_gen/output/request_files.h"
 #include "tools/replay_gen/output/request_sink.h"

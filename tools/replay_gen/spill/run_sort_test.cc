@@ -3,7 +3,6 @@
 #include <dirent.h>
 #include <errno.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
