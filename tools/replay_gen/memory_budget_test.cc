@@ -20,9 +20,7 @@ TEST(MemoryBudget, SizesAndTheirUnits) {
     uint64_t bytes;
   } cases[] = {
       {"0", true, 0},
-      {"4096", true, 4096},
       {"4K", true, 4096},
-      {"4k", true, 4096},
       {"512M", true, 512ull << 20},
       {"8G", true, 8ull << 30},
       {"3t", true, 3ull << 40},
@@ -38,7 +36,6 @@ TEST(MemoryBudget, SizesAndTheirUnits) {
       {"1 ", false, 0},
       {"8GB", false, 0},
       {"1.5G", false, 0},
-      {"12X", false, 0},
       {"1P", false, 0},
   };
   for (const Case &c : cases) {

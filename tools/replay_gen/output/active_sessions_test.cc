@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <map>
+#include <tuple>
 
 namespace {
 
@@ -39,12 +40,10 @@ TEST(ActiveSessions, KeepsWhatItMustAndDropsByTime) {
     ActiveSession *found = find_session(&t, probe);
     auto it = kept.find(probe);
     ASSERT_EQ(found != nullptr, it != kept.end()) << step << " key " << probe;
-    if (found) {
-      EXPECT_EQ(found->start, it->second.start);
-      EXPECT_EQ(found->user_no, it->second.user_no);
-      EXPECT_EQ(found->num_req, it->second.num_req);
-      EXPECT_EQ(found->vvm_id, it->second.vvm_id);
-    }
+    if (!found) continue;
+    const ActiveSession &s = *found, &want = it->second;
+    EXPECT_EQ(std::tie(s.start, s.user_no, s.num_req, s.vvm_id),
+              std::tie(want.start, want.user_no, want.num_req, want.vvm_id));
   }
   EXPECT_GT(most, 30u);  // the table was well filled at times
   for (const auto &[key, s] : kept) ASSERT_TRUE(find_session(&t, key)) << key;

@@ -16,16 +16,14 @@ namespace {
 using ManifestFile = PackageTest;
 
 // A package of three workers (one idle) read back by vt_package's reader:
-// every figure as the run knows it, and the files as they lie on the disk.
+// its counts and sizes agree with the files (check_replay_package), and what
+// the end-to-end packages do not show is there (a configuration that does
+// not resolve, the capture's start out of order, the time it was made, a
+// replay period); the manifest is made new and written whole like every
+// file of the package. (The rest of its text: the end-to-end packages.)
 TEST_F(ManifestFile, ReadsBackAndMatchesTheFiles) {
   set_services(2);
-  free(run.services.service_map_ptr[1].url);
-  run.services.service_map_ptr[1].url = strdup(
-      "http://h/caf\xc3\xa9/\xe2\x82\xac\xf0\x9f\x98\x80\xed\xa0\x80/"
-      "\x01\xff\xc2\xa0\xc1\xbf\"q\"");
-  run.services.service_map_ptr[1].num_requests = 2;
   run.workers.num_vvm = 3;
-  snprintf(run.config.input_dir, kTextBufSize, "INPUT_DIR|/logs|20261201,20261202|SOAP.log.1");
   run.config.start_time_stamp = 1796400000;
   load({{7, kT + 5000, 1, "late"}, {8, kT + 300, 0, "body-8"}, {7, kT + 250, 1, "early"}});
   run_steps();
@@ -35,12 +33,13 @@ TEST_F(ManifestFile, ReadsBackAndMatchesTheFiles) {
   clock_gettime(CLOCK_REALTIME, &before);
   ASSERT_TRUE(write_package_manifest(run, &err));
   clock_gettime(CLOCK_REALTIME, &after);
+  PackageSummary summary;
+  EXPECT_EQ(check_replay_package(dir, &summary), std::vector<std::string>{});
+  EXPECT_EQ(summary.manifest, ManifestState::kRead);
 
   Manifest m;
   std::string error;
   ASSERT_TRUE(parse_manifest(file(kManifestName), &m, &error)) << error;
-  EXPECT_EQ(m.format, 1);
-  EXPECT_EQ(m.tool, "vtu_replay_gen");
   EXPECT_EQ(m.config, "no/such/replay.conf");  // as given when it does not resolve
   EXPECT_EQ(m.capture_start_ms, kT + 250);     // the earliest request, whatever the order
   EXPECT_EQ(m.capture_start, "2026-12-04T16:05:09.250Z");
@@ -48,55 +47,23 @@ TEST_F(ManifestFile, ReadsBackAndMatchesTheFiles) {
   EXPECT_TRUE(m.made_at == vtlb_utc_iso(static_cast<uint64_t>(before.tv_sec) * 1000, false) ||
               m.made_at == vtlb_utc_iso(static_cast<uint64_t>(after.tv_sec) * 1000, false))
       << m.made_at;
-  ASSERT_EQ(m.workers, 3);
-  ASSERT_EQ(m.files.size(), 3u);
-  uint64_t users[] = {1, 1, 0}, requests[] = {2, 1, 0};
-  for (int w = 0; w < 3; w++) {
-    EXPECT_EQ(m.files[w].users, users[w]) << w;
-    EXPECT_EQ(m.files[w].requests, requests[w]) << w;
-    EXPECT_EQ(m.files[w].request_file.size, file("vt_req_" + std::to_string(w)).size());
-    EXPECT_EQ(m.files[w].index_file.size, file("vt_index_" + std::to_string(w)).size());
-  }
-  PackageSummary summary;
-  EXPECT_EQ(check_replay_package(dir, &summary), std::vector<std::string>{});
-  EXPECT_EQ(summary.manifest, ManifestState::kRead);
-  ASSERT_EQ(m.services.size(), 2u);
-  EXPECT_EQ(m.services[1].name, "Svc1");
-  EXPECT_EQ(m.services[1].method, "POST");
-  // UTF-8 of two (from lead byte 0xc2), three and four bytes stays as it
-  // is; other bytes (a surrogate's and an overlong 0xc1 pair among them)
-  // read back as the code point of their value.
-  EXPECT_EQ(m.services[1].url,
-            "http://h/caf\xc3\xa9/\xe2\x82\xac\xf0\x9f\x98\x80\xc3\xad\xc2\xa0\xc2\x80/"
-            "\x01\xc3\xbf\xc2\xa0\xc3\x81\xc2\xbf\"q\"");
-  EXPECT_EQ(m.services[1].requests, 2u);
+  EXPECT_NE(file(kManifestName)
+                .find("\"replay_period\": {\"start\": \"2026-12-04T16:00:00Z\", \"start_s\": "
+                      "1796400000, \"end\": null, \"end_s\": null}"),
+            std::string::npos);
 
-  std::string text = file(kManifestName);
-  for (const char *part :
-       {"\"input_dir\": \"/logs|20261201,20261202|SOAP.log.1\", \"base\": \"/logs\", \"days\": "
-        "\"20261201,20261202\", \"files\": \"SOAP.log.1\"",
-        "\"input_files\": 0, \"records\": 3, \"accepted\": 3, \"rejected\": 0",
-        "\"replay_period\": {\"start\": \"2026-12-04T16:00:00Z\", \"start_s\": 1796400000, "
-        "\"end\": null, \"end_s\": null}",
-        "\"users\": 2,\n  \"requests\": 3,\n"})
-    EXPECT_NE(text.find(part), std::string::npos) << part << "\nin\n" << text;
-
-  // The manifest is made new like every file of the package.
-  Outcome o = run_to_end([&](Failure *e) { return write_package_manifest(run, e); });
-  EXPECT_EQ(o.status, -1);
-  EXPECT_EQ(o.err, "write_package_manifest:Error in writing manifest " + dir +
-                       "/vt_manifest.json: File exists\n");
-  // A close that reports a late write error ends the run too.
+  const std::string fails = "-1write_package_manifest:Error in writing manifest " + dir;
+  auto write_again = [&] {
+    return run_to_end([&](Failure *e) { return write_package_manifest(run, e); }).text();
+  };
+  EXPECT_EQ(write_again(), fails + "/vt_manifest.json: File exists\n");
   unlink((dir + "/vt_manifest.json").c_str());
-  vt_fail_close_of("/vt_manifest.json", EIO, 1);
-  o = run_to_end([&](Failure *e) { return write_package_manifest(run, e); });
+  vt_fail_close_of("/vt_manifest.json", EIO, 1);  // a late write error
+  EXPECT_EQ(write_again(), fails + "/vt_manifest.json: Input/output error\n");
   vt_fail_close_of("", 0, 0);
-  EXPECT_EQ(o.status, -1);
-  EXPECT_EQ(o.err, "write_package_manifest:Error in writing manifest " + dir +
-                       "/vt_manifest.json: Input/output error\n");
 }
 
-// The INPUT_DIR value's parts: none, an empty day part, an empty file part.
+// The INPUT_DIR value's parts: none, an empty day part, an empty file part, all.
 TEST_F(ManifestFile, InputSelectionParts) {
   struct Case {
     const char *value;
@@ -107,6 +74,8 @@ TEST_F(ManifestFile, InputSelectionParts) {
       {"INPUT_DIR|/logs||SOAP.log1-SOAP.log3",
        "\"base\": \"/logs\", \"days\": null, \"files\": \"SOAP.log1-SOAP.log3\""},
       {"INPUT_DIR|/logs|20261201|", "\"base\": \"/logs\", \"days\": \"20261201\", \"files\": null"},
+      {"INPUT_DIR|/logs|20261201,20261202|SOAP.log.1",
+       "\"base\": \"/logs\", \"days\": \"20261201,20261202\", \"files\": \"SOAP.log.1\""},
   };
   for (const Case &c : cases) {
     snprintf(run.config.input_dir, kTextBufSize, "%s", c.value);

@@ -26,7 +26,6 @@ struct TestRecord {
 };
 
 constexpr uint64_t kT = 1796400309000;  // an absolute time in ms
-constexpr uint64_t kMin = 60000;
 const std::string kHeader = kIndexHeader;
 
 class PackageTest : public testing::Test {
@@ -75,11 +74,6 @@ class PackageTest : public testing::Test {
     run.script_input.vtu_gen_script_fp = nullptr;
   }
 
-  void set_top_line(const std::string &text) {
-    run.config.req_top_line = strdup(text.c_str()),
-    run.config.req_top_line_len = static_cast<int32_t>(text.size());
-  }
-
   // Writes the bodies into an input file, each behind some other bytes, and
   // makes seq_data_arr of the records in the given (merge) order.
   void load(const std::vector<TestRecord> &recs) {
@@ -104,15 +98,19 @@ class PackageTest : public testing::Test {
     run.counters.g_valid_msgcount = run.counters.g_msgcount = recs.size();
   }
 
-  // Step 3, the time sort and Step 4; returns what they printed.
-  std::string run_steps() {
+  // Step 3, the time sort and Step 4, their console swallowed.
+  bool all_steps(Failure *e) {
+    uint64_t n = run.counters.g_valid_msgcount;
     testing::internal::CaptureStdout();
-    EXPECT_TRUE(init_vvm_data(run, &err));
-    EXPECT_TRUE(sort_seq_array(run, run.counters.g_valid_msgcount, &err));
-    sort_seq_data_by_time(run, run.counters.g_valid_msgcount);
-    EXPECT_TRUE(process_sequence_data_new(run, &err));
-    return testing::internal::GetCapturedStdout();
+    bool ok = init_vvm_data(run, e) && sort_seq_array(run, n, e) &&
+              (sort_seq_data_by_time(run, n), process_sequence_data_new(run, e));
+    testing::internal::GetCapturedStdout();
+    return ok;
   }
+  Outcome steps() {
+    return run_to_end([&](Failure *e) { return all_steps(e); });
+  }
+  void run_steps() { EXPECT_EQ(steps().text(), "0"); }
 
   std::string file(const std::string &name) { return read_text(dir + "/" + name); }
 };

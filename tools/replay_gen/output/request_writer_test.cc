@@ -6,7 +6,6 @@
 #include "base/core/failing_alloc_test_support.h"
 #include "base/core/failing_io_test_support.h"
 #include "base/core/failing_thread_test_support.h"
-#include "tools/package/package_check.h"
 #include "tools/replay_gen/output/package_test_fixture.h"
 #include "tools/replay_gen/output/request_files.h"
 #include "tools/replay_gen/output/request_sink.h"
@@ -44,6 +43,13 @@ class RequestWriter : public PackageTest {
     EXPECT_TRUE(vtlb_digest_file((dir + "/" + name).c_str(), &hex, &size, &why)) << why;
     return hex;
   }
+  // The sink of worker w writing to fd through stage.
+  EntrySink sink(int fd, int w, RequestStage *stage) {
+    EntrySink out{};
+    out.run = &run, out.fd = fd, out.vvm_id = w, out.stage = stage;
+    vtlb_digest_init(&out.digest);
+    return out;
+  }
   std::vector<std::string> files() {
     std::vector<std::string> out;
     for (int w = 0; w < run.workers.num_vvm; w++)
@@ -57,7 +63,8 @@ class RequestWriter : public PackageTest {
 // short: the same files with any threads, each digest that of its file.
 TEST_F(RequestWriter, SameBytesWithAnyThreadsBuffersAndCopies) {
   set_services(2);
-  set_top_line(std::string(300 * 1024, 't') + "\n");
+  run.config.req_top_line = strdup((std::string(300 * 1024, 't') + "\n").c_str());
+  run.config.req_top_line_len = 300 * 1024 + 1;
   run.workers.num_vvm = 3;
   std::vector<TestRecord> recs;
   for (int i = 0; i < 40; i++) {
@@ -103,9 +110,8 @@ TEST_F(RequestWriter, FailureKeepsWholeEntriesBeforeIt) {
     run_steps();
     std::vector<std::string> whole = files();
     run.records.seq_data_arr[1].req_file_fp = nullptr;  // time order: the user's second entry
-    Outcome o = rewrite_to_end(2, {1 << 20, kernel_from});
-    EXPECT_EQ(o.status, -1);
-    EXPECT_EQ(o.err, "add_request_new:error in fileno(). seq_file_fp (nil) Bad file descriptor\n");
+    EXPECT_EQ(rewrite_to_end(2, {1 << 20, kernel_from}).text(),
+              "-1add_request_new:error in fileno(). seq_file_fp (nil) Bad file descriptor\n");
     EXPECT_EQ(file("vt_req_0"), entry(0, "first"));
     std::string other = file("vt_req_1");
     EXPECT_TRUE(other.empty() || other == whole[1]) << other;
@@ -177,16 +183,11 @@ TEST_F(RequestWriter, AFileThatCannotBeFinishedFailsTheRun) {
   for (const Case &c : cases) {
     RequestStage stage;
     stage_open(&stage, 64, &err);
-    EntrySink out{};
-    out.run = &run;
-    out.fd = c.fd;
-    out.vvm_id = 3;
-    out.stage = &stage;
+    EntrySink out = sink(c.fd, 3, &stage);
     out.newline_pending = c.newline_pending;
     out.written = c.written;
-    Outcome o = run_to_end([&](Failure *e) { return finish_entries(&out, e); });
+    EXPECT_EQ(run_to_end([&](Failure *e) { return finish_entries(&out, e); }).text(), c.outcome);
     stage_close(&stage);
-    EXPECT_EQ(std::to_string(o.status) + o.err, c.outcome);
   }
   close(full);
   for (int w = 0; w < 4; w++) close(run.workers.vvm_list[w].vt_req_file_fd);
@@ -206,27 +207,20 @@ TEST_F(RequestWriter, KernelCopiesFromTheThresholdOn) {
     expected += entry(0, bodies[i]);
   }
   load(recs);
-  struct Case {
-    uint64_t kernel_copy_from;
-    uint64_t kernel_copies;
-  };
-  for (Case c : {Case{9, 3}, Case{10, 2}, Case{11, 1}, Case{121, 0}}) {
-    SCOPED_TRACE(c.kernel_copy_from);
+  using Case = std::pair<uint64_t, uint64_t>;  // copied from, bodies copied
+  for (auto [from, copies] : {Case{9, 3}, Case{10, 2}, Case{11, 1}, Case{121, 0}}) {
+    SCOPED_TRACE(from);
     ASSERT_TRUE(init_vvm_data(run, &err));
     RequestStage stage;
     stage_open(&stage, 50, &err);
-    EntrySink out{};
-    out.run = &run;
-    out.fd = run.workers.vvm_list[0].vt_req_file_fd;
-    out.stage = &stage;
-    out.kernel_copy_from = c.kernel_copy_from;
-    vtlb_digest_init(&out.digest);
+    EntrySink out = sink(run.workers.vvm_list[0].vt_req_file_fd, 0, &stage);
+    out.kernel_copy_from = from;
     for (uint64_t i = 0; i < recs.size(); i++)
       ASSERT_TRUE(write_entry(&out, run.records.seq_data_arr[i], &err));
     run.workers.vvm_list[0].offset = static_cast<off_t>(expected.size());
     ASSERT_TRUE(finish_entries(&out, &err));
     stage_close(&stage);
-    EXPECT_EQ(out.kernel_copies, c.kernel_copies);
+    EXPECT_EQ(out.kernel_copies, copies);
     EXPECT_EQ(file("vt_req_0"), expected);
     close(run.workers.vvm_list[0].vt_req_file_fd);
     unlink((dir + "/vt_req_0").c_str());  // request files are made new

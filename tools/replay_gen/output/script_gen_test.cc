@@ -87,11 +87,12 @@ class ScriptGenTest : public testing::Test {
 };
 
 // An existing script stops the run unless forced; the type picks the
-// generator, and the generator's input file is removed.
+// generator, and the generator's input is closed before it runs. (The old
+// script and the input removed: trace_d2_soap, every end-to-end case.)
 TEST_F(ScriptGenTest, ScriptTypeSelectsGeneratorAndForceReplaces) {
   write_text(script_path() + "/old_page", "x");
-  Outcome o = generate();
-  EXPECT_EQ(o.err, "create_script:Script '" + script_path() + "' already exist, Exiting ... !\n\n");
+  EXPECT_EQ(generate().err,
+            "create_script:Script '" + script_path() + "' already exist, Exiting ... !\n\n");
   EXPECT_TRUE(fs::exists(script_path() + "/old_page"));
   EXPECT_FALSE(fs::exists(root_ + "/calls"));
   run.options.run_forcefully = 1;
@@ -100,12 +101,7 @@ TEST_F(ScriptGenTest, ScriptTypeSelectsGeneratorAndForceReplaces) {
     run.script_input.vtu_gen_script_fp = fopen(gen_.c_str(), "a");  // closed by the run
     ASSERT_EQ(generate().err, "");
     EXPECT_EQ(run.script_input.vtu_gen_script_fp, nullptr);
-    EXPECT_FALSE(fs::exists(script_path()));
     EXPECT_EQ(calls(), gen_calls(*type == 'C' ? "vtu_gen_cscript" : "vtu_gen_script")) << type;
-    EXPECT_FALSE(fs::exists(gen_));
-    EXPECT_EQ(out_, "Generating scripts files in '" + script_path() +
-                        "' directory \nScripts files in '" + script_path() +
-                        "' directory generated successfully \n");
   }
 }
 
@@ -155,17 +151,14 @@ TEST_F(ScriptGenTest, TemporaryNamesClashWithNothing) {
     EXPECT_EQ(pick_temporary_suffix(c.current, c.targets), c.suffix) << c.targets[0];
 }
 
-// Lists too long for one command line go in several calls, pair by pair in
-// order, each but the last near the limit; a short list is one call, up to
-// the last byte the limit allows.
+// Lists too long for one command line go in several calls, each but the
+// last near the limit (safety_rename_many: every pair, in order); a short
+// list is one call, up to the last byte the limit allows.
 TEST_F(ScriptGenTest, LongListsSplitIntoCalls) {
   Names from, to;
-  std::string want_from, want_to, all_from, all_to;
   for (int i = 0; i < 10003; i++) {
     from.push_back("page_" + std::to_string(i + 1));
     to.push_back("Service_" + std::to_string(i) + "XXX");
-    want_from += (i ? "," : "") + from.back();
-    want_to += (i ? "," : "") + to.back();
   }
   auto command = [&](const std::string &f, const std::string &t) {
     return "vtu_change_page_name -s " + vtlb_shell_quote(run.config.script_name) + " -p " +
@@ -174,13 +167,10 @@ TEST_F(ScriptGenTest, LongListsSplitIntoCalls) {
   std::vector<RenameCall> calls = split_rename_lists(run, from, to, kMaxRenameCommand);
   EXPECT_GT(calls.size(), 2u);
   for (const RenameCall &c : calls) {
-    EXPECT_LE(command(c.from, c.to).size(), kMaxRenameCommand);
-    EXPECT_TRUE(&c == &calls.back() || command(c.from, c.to).size() > kMaxRenameCommand - 100);
-    all_from += (all_from.empty() ? "" : ",") + c.from;
-    all_to += (all_to.empty() ? "" : ",") + c.to;
+    size_t size = command(c.from, c.to).size();
+    EXPECT_LE(size, kMaxRenameCommand);
+    EXPECT_TRUE(&c == &calls.back() || size > kMaxRenameCommand - 100) << size;
   }
-  EXPECT_EQ(all_from, want_from);
-  EXPECT_EQ(all_to, want_to);
   for (std::string f : {"a", "a'b"}) {
     size_t exact = command(f + ",b", "c,d").size();
     EXPECT_EQ(split_rename_lists(run, {f, "b"}, {"c", "d"}, exact).size(), 1u) << f;
@@ -189,18 +179,17 @@ TEST_F(ScriptGenTest, LongListsSplitIntoCalls) {
 }
 
 // A generator, page listing, renaming or removal that fails (by its status,
-// a signal, the time limit) or cannot be started ends the run; a failed
-// generator leaves its input and nothing is listed.
+// a signal, the time limit: the generator's in safety_suite_command_stops)
+// or cannot be started ends the run; a failed generator leaves its input and
+// nothing is listed.
 TEST_F(ScriptGenTest, FailedCommandFailsTheRun) {
-  const std::string generating = "Generating scripts files in '" + script_path() + "' directory \n";
   run.config.suite_command_time_limit = 1;
   write_text(root_ + "/pages", "p1\n");
   set_services({"A"});
   // Forks that go through before the one that fails (-1: none fails), an old
-  // script there (and -f), the fake that fails, the error ({GEN}: the
-  // generator's input, {SCRIPT}: the script, {WHY}: the fork's reason; one
-  // ending with ":" is compared up to there), and what was printed: nothing
-  // (0), "Generating" (1), and "ERROR: popen failed" after it (2).
+  // script there (and -f), the fake that fails, the error (one ending with ":"
+  // is compared up to there), and what was printed: nothing (0),
+  // "Generating" (1), and "ERROR: popen failed" after it (2).
   const struct {
     int forks;
     bool old_script;
@@ -208,53 +197,38 @@ TEST_F(ScriptGenTest, FailedCommandFailsTheRun) {
     std::string err;
     int out;
   } cases[] = {
-      {-1, false, "vtu_gen_cscript", "exit 1\n",
-       "create_script:system(cmd) failed :cmd that failed - vtu_gen_cscript -s 'proj/sub/my "
-       "script' -f '{GEN}' -r\n",
-       1},
-      {-1, false, "vtu_change_page_name", "exit 3\n",
-       "rename_gen_file:Renaming the pages of script proj/sub/my script failed: exit status 3\n",
-       1},
-      {-1, false, "vti_get_page", "exit 1\n",
-       "rename_gen_file:Listing the pages of script proj/sub/my script failed: exit status 1\n", 1},
-      {-1, false, "rm", "exit 1\n",
-       "create_script:system(cmd_buf) failed:vtu_gen_script file '{GEN}' deletion error:", 1},
-      {-1, true, "rm", "exit 1\n",
-       "create_script:system(rm -rf '{SCRIPT}') failed: Error in  deleting existing script "
-       "'{SCRIPT}'\n\n",
-       0},
+      {-1, false, "vtu_gen_cscript", "exit 1\n", "{CS}system(cmd) failed :{CMD}\n", 1},
+      {-1, false, "vtu_change_page_name", "exit 3\n", "{RN}Renaming {OF}exit status 3\n", 1},
+      {-1, false, "vti_get_page", "exit 1\n", "{RN}Listing {OF}exit status 1\n", 1},
+      {-1, false, "rm", "exit 1\n", "{CS}system(cmd_buf) failed:{DEL}:", 1},
+      {-1, true, "rm", "exit 1\n", "{CS}system(rm -rf '{SCRIPT}') failed: {OLD}'{SCRIPT}'\n\n", 0},
       {-1, false, "vtu_change_page_name", "kill -TERM $PPID\n",
-       "rename_gen_file:Renaming the pages of script proj/sub/my script failed: ended by signal "
-       "15\n",
-       1},
+       "{RN}Renaming {OF}ended by signal 15\n", 1},
       {-1, false, "vti_get_page", "cat \"$FAKE_PAGES\"; exec sleep 30\n",
-       "rename_gen_file:Suite command vti_get_page 'proj/sub/my script' did not end within the "
-       "time limit of 1 s (SUITE_COMMAND_TIME_LIMIT); its process group was ended.\n",
-       1},
-      {-1, false, "vtu_change_page_name", "exec sleep 30\n",
-       "rename_gen_file:Suite command vtu_change_page_name -s 'proj/sub/my script' -p 'p1' -n "
-       "'AXXX' did not end within the time limit of 1 s (SUITE_COMMAND_TIME_LIMIT); its process "
-       "group was ended.\n",
-       1},
-      {0, true, nullptr, nullptr,
-       "create_script:Fork/exec failed: Error in  deleting existing script '{SCRIPT}':{WHY}\n", 0},
-      {0, false, nullptr, nullptr,
-       "create_script:Fork/exec failed ({WHY}): cmd that failed - vtu_gen_cscript -s 'proj/sub/my "
-       "script' -f '{GEN}' -r\n",
-       1},
-      {1, false, nullptr, nullptr,
-       "create_script:Fork/exec failed:vtu_gen_script file '{GEN}' deletion error: {WHY}\n", 1},
+       "{RN}Suite command vti_get_page 'proj/sub/my script'{LIMIT}", 1},
+      {0, true, nullptr, nullptr, "{CS}Fork/exec failed: {OLD}'{SCRIPT}':{WHY}\n", 0},
+      {0, false, nullptr, nullptr, "{CS}Fork/exec failed ({WHY}): {CMD}\n", 1},
+      {1, false, nullptr, nullptr, "{CS}Fork/exec failed:{DEL}: {WHY}\n", 1},
       {2, false, nullptr, nullptr, "", 2},
-      {3, false, nullptr, nullptr,
-       "rename_gen_file:Renaming the pages of script proj/sub/my script failed: the shell could "
-       "not be run: {WHY}\n",
-       1},
+      {3, false, nullptr, nullptr, "{RN}Renaming {OF}the shell could not be run: {WHY}\n", 1},
   };
+  const std::pair<std::string, std::string> parts[] = {
+      {"{CS}", "create_script:"},
+      {"{CMD}", "cmd that failed - vtu_gen_cscript -s 'proj/sub/my script' -f '{GEN}' -r"},
+      {"{DEL}", "vtu_gen_script file '{GEN}' deletion error"},
+      {"{OLD}", "Error in  deleting existing script "},
+      {"{RN}", "rename_gen_file:"},
+      {"{OF}", "the pages of script proj/sub/my script failed: "},
+      {"{LIMIT}",
+       " did not end within the time limit of 1 s (SUITE_COMMAND_TIME_LIMIT); its process group "
+       "was ended.\n"},
+      {"{GEN}", gen_},
+      {"{SCRIPT}", script_path()},
+      {"{WHY}", "Resource temporarily unavailable"}};
+  const std::string generating = "Generating scripts files in '" + script_path() + "' directory \n";
   for (const auto &c : cases) {
     std::string err = c.err;
-    for (auto [from, to] : {std::pair<std::string, std::string>{"{GEN}", gen_},
-                            {"{SCRIPT}", script_path()},
-                            {"{WHY}", "Resource temporarily unavailable"}})
+    for (const auto &[from, to] : parts)
       for (size_t at; (at = err.find(from)) != std::string::npos;) err.replace(at, from.size(), to);
     run.options.run_forcefully = c.old_script;
     if (c.old_script) write_text(script_path() + "/old_page", "x");
@@ -274,16 +248,12 @@ TEST_F(ScriptGenTest, FailedCommandFailsTheRun) {
     fs::remove(root_ + "/fakes/rm");
     write_fakes();
   }
-  // A generator gone from PATH meanwhile: the failure says where to get it.
+  // A generator gone from PATH meanwhile: the failure says where to get it
+  // (its whole text: config_suite_missing).
   setenv("PATH", (root_ + "/fakes").c_str(), 1);
   write_text(root_ + "/fakes/vtu_gen_cscript", "#!/bin/sh\n/bin/rm \"$0\"\nexit 127\n");
-  EXPECT_EQ(generate().err,
-            "create_script:system(cmd) failed :cmd that failed - vtu_gen_cscript -s "
-            "'proj/sub/my script' -f '" +
-                gen_ +
-                "' -r\ncreate_script:Suite command vtu_gen_cscript is not on PATH: install the "
-                "suite's commands, or their stand-ins (the Debian package "
-                "vortan-replay-gen-standins, which make deb builds)\n");
+  EXPECT_NE(generate().err.find("\ncreate_script:Suite command vtu_gen_cscript is not on PATH"),
+            std::string::npos);
   unsetenv("VT_WDIR");
   EXPECT_EQ(generate().err, "create_script:Error in getting script name proj/sub/my script\n");
 }
