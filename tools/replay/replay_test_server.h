@@ -26,9 +26,12 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <fstream>
 #include <functional>
 #include <mutex>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -85,15 +88,13 @@ struct Received {
 };
 
 // Answers each request by what its body asks for: "reset", "drop" (close
-// without an answer), "garbage",
-// "cut short" (3 bytes of a 10-byte body, then close),
-// "silent", "chunked", "close" (answer, then close without saying so),
-// "trickle" (the answer's first bytes one at a time), "interim" (two
-// interim answers, 100 and 103, before "200 OK"),
-// "slow" (answer after 300 ms), "status NNN" (that status), "unsized" (a
-// body without a length, to the close; "unsized, then reset" resets instead
-// of closing); anything else
-// gets "200 OK". With a certificate it speaks TLS (and resumes sessions).
+// without an answer), "garbage", "cut short" (3 bytes of a 10-byte body,
+// then close), "silent", "chunked", "close" (answer, then close without
+// saying so), "trickle" (the answer's first bytes one at a time),
+// "interim" (100 and 103 before "200 OK"), "slow" (answer after 300 ms),
+// "status NNN", "unsized" (a body to the close; "unsized, then reset" resets
+// instead); anything else gets "200 OK". With a certificate it speaks TLS
+// (and resumes sessions). Every change of what it counts wakes wait_until.
 struct ScriptedServer {
   int listen_fd = -1;
   int port = 0;
@@ -107,6 +108,7 @@ struct ScriptedServer {
   // that are no TLS when bit i is set.
   std::atomic<unsigned> garbled_handshakes{0};
   std::mutex m;
+  std::condition_variable changed;
   std::vector<Received> got;
   std::vector<std::thread> threads;
 
@@ -139,11 +141,20 @@ struct ScriptedServer {
     if (tls) SSL_CTX_free(tls);
   }
 
-  // Waits (5 s at most) until every connection's thread has freed what it
-  // held: the server shares the allocator with the code a test measures.
+  // Waits until `done()` holds, woken by each change (20 s at most, for a
+  // test that would otherwise hang); false if it never held.
+  template <class Done>
+  bool wait_until(Done done, int max_ms = 20000) {
+    std::unique_lock<std::mutex> lock(m);
+    return changed.wait_for(lock, std::chrono::milliseconds(max_ms), done);
+  }
+  void notify() {
+    std::lock_guard<std::mutex> lock(m);
+    changed.notify_all();
+  }
+  // Until every connection's thread has freed what it held.
   bool wait_idle() {
-    for (int i = 0; i < 500 && serving > 0; i++) usleep(10000);
-    return serving == 0;
+    return wait_until([this] { return serving == 0; }, 5000);
   }
 
   bool wait_readable(int fd, SSL *ssl = nullptr) {
@@ -165,6 +176,7 @@ struct ScriptedServer {
       mine.emplace_back([this, fd, id] {
         serve(fd, id);
         serving--;
+        notify();
       });
     }
     for (std::thread &t : mine) t.join();
@@ -204,6 +216,7 @@ struct ScriptedServer {
         {
           std::lock_guard<std::mutex> lock(m);
           got.push_back({id, test_now_ns(), request});
+          changed.notify_all();
         }
         if (!answer(fd, ssl, request)) break;
         continue;
@@ -228,28 +241,24 @@ struct ScriptedServer {
                   : static_cast<int>(write(fd, text.data(), text.size()));
       return n == static_cast<int>(text.size());
     };
-    const std::string ok = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
-    if (has("unsized")) {  // a body that runs to the close, or, told so, to a reset
-      say("HTTP/1.1 200 OK\r\n\r\nsome body");
-      if (has("then reset")) {
-        usleep(100000);
-        linger l{1, 0};
-        setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-      }
-      return false;
-    }
-    if (has("reset")) {
+    auto reset = [&] {
       linger l{1, 0};
       setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
       return false;
+    };
+    const std::string ok = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+    if (has("unsized")) {  // a body that runs to the close, or, told so, to a reset
+      say("HTTP/1.1 200 OK\r\n\r\nsome body");
+      if (has("then reset")) usleep(100000), reset();
+      return false;
     }
+    if (has("reset")) return reset();
     if (has("garbage")) return say("SOMETHING ELSE\r\n\r\n"), false;
     if (has("drop")) return false;  // closed without an answer
     if (has("cut short")) return say("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc"), false;
     if (has("silent")) {
-      while (wait_readable(fd, ssl)) {
-        char c;
-        if ((ssl ? SSL_read(ssl, &c, 1) : read(fd, &c, 1)) <= 0) break;
+      char c;
+      while (wait_readable(fd, ssl) && (ssl ? SSL_read(ssl, &c, 1) : read(fd, &c, 1)) > 0) {
       }
       return false;
     }
@@ -262,17 +271,14 @@ struct ScriptedServer {
     if (status_at != std::string::npos)
       return say("HTTP/1.1 " + request.substr(status_at + 7, 3) +
                  " Said\r\nContent-Length: 0\r\n\r\n");
-    if (request.rfind("HEAD ", 0) == 0)  // the head of ok alone
-      return say(ok.substr(0, ok.size() - 2));
+    if (request.rfind("HEAD ", 0) == 0) return say(ok.substr(0, ok.size() - 2));  // ok's head
     if (has("close")) return say(ok), false;
     if (has("interim"))
       return say("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 103 Early Hints\r\nLink: </a>\r\n\r\n" +
                  ok);
     if (has("trickle")) {  // five bytes one at a time, each its own TLS record; then the rest
-      for (size_t i = 0; i < 5; i++) {
+      for (size_t i = 0; i < 5; i++, usleep(1000))
         if (!say(ok.substr(i, 1))) return false;
-        usleep(1000);
-      }
       return say(ok.substr(5));
     }
     if (has("slow")) usleep(300000);
@@ -366,16 +372,9 @@ inline Outcome run_program(const std::vector<std::string> &args, const std::stri
   reader.join();
   close(out_pipe[0]);
   close(err_pipe[0]);
-  std::string err;
-  for (size_t at = 0; at < o.err.size();) {
-    size_t end = o.err.find('\n', at);
-    end = end == std::string::npos ? o.err.size() : end + 1;
-    std::string line = o.err.substr(at, end - at);
-    if (line.rfind("profiling:", 0) != 0 && line.rfind("libgcov profiling error:", 0) != 0)
-      err += line;
-    at = end;
-  }
-  o.err = err;
+  // What a coverage build's counters say on their own is no output of the program.
+  o.err = std::regex_replace(
+      o.err, std::regex("^(libgcov )?profiling( error)?:.*\n?", std::regex::multiline), "");
   return o;
 }
 
@@ -404,18 +403,12 @@ inline Outcome run_program_on_terminal(const std::vector<std::string> &args, con
   posix_spawn_file_actions_destroy(&fa);
   close(slave);
   if (spawned == 0) {
-    // Read until the last writer has gone (EIO), at most 20 s of silence.
+    // Read until the last writer has gone (EIO), or 20 s of silence.
     char buf[4096];
-    for (int waited = 0; waited < 200;) {
-      struct pollfd pfd = {master, POLLIN, 0};
-      if (poll(&pfd, 1, 100) == 0) {
-        waited++;
-        continue;
-      }
-      ssize_t n = read(master, buf, sizeof buf);
-      if (n <= 0) break;
+    ssize_t n;
+    for (pollfd pfd = {master, POLLIN, 0};
+         poll(&pfd, 1, 20000) > 0 && (n = read(master, buf, sizeof buf)) > 0;)
       o.err.append(buf, static_cast<size_t>(n));
-    }
     int status;
     waitpid(pid, &status, 0);
     o.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
