@@ -1,6 +1,5 @@
-# Shell helpers of the end-to-end tests of vt_replay against nginx, sourced
-# by replay_nginx_test.sh and replay_tls_nginx_test.sh. Each test sets WORK
-# (its temporary directory) and NAME (its name in messages) first.
+# Shell helpers of the end-to-end tests of vt_replay against nginx. A test
+# sets WORK (its temporary directory) and NAME (its name in messages) first.
 
 NGINX=$(command -v nginx || echo /usr/sbin/nginx)
 NGINX_PID=
