@@ -25,6 +25,9 @@
 #include "tools/replay/replay_test_server.h"
 #include "tools/replay/replay_test_support.h"
 
+// Options are given as designated initializers, the rest at their defaults.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
 namespace {
 
 struct ReplayRun {
@@ -82,30 +85,27 @@ std::string body_of(const std::string &request) {
 
 TEST(ReplayEngine, SendsEachUsersEntriesInOrderAtTheirTimesOnOneConnection) {
   TestDir d;
-  const std::string keep = "connection:  Keep-Alive\r\n";
+  // User u's n-th entry, at time t, with its request line and headers.
+  auto entry = [](int u, int n, uint64_t t, const char *line = "POST /svc/p HTTP/1.1",
+                  const char *headers = "") {
+    return TestRequest{t, n, "<u" + std::to_string(u) + " n=" + std::to_string(n) + "/>", line,
+                       headers};
+  };
+  const char *keep = "connection:  Keep-Alive\r\n", *k10 = "POST /k HTTP/1.0",
+             *old = "POST /o HTTP/1.0";
   std::vector<TestUser> users = {
-      // (Its last entry is larger than the buffer an entry is sent from.)
-      {1,
-       0,
-       {{0, 1, "<u1 n=0/>"},
-        {120, 2, "<u1 n=1/>"},
-        {130, 1, "<u1 n=2/>" + std::string(100000, 'z')}}},
+      {1, 0, {entry(1, 0, 0), entry(1, 1, 120), entry(1, 2, 130)}},
       // HTTP/1.0 asking to keep its connection (in any case) keeps it.
-      {2,
-       1,
-       {{40, 1, "<u2 n=0/>", "POST /k HTTP/1.0", keep},
-        {300, 1, "<u2 n=1/>", "POST /k HTTP/1.0", keep}}},
-      {3,
-       0,
-       {{60, 3, "<u3 n=0/>", "POST /old HTTP/1.0"}, {200, 3, "<u3 n=1/>", "POST /old HTTP/1.0"}}},
+      {2, 1, {entry(2, 0, 40, k10, keep), entry(2, 1, 300, k10, keep)}},
+      {3, 0, {entry(3, 0, 60, old), entry(3, 1, 200, old)}},
       // Request lines shorter than " HTTP/1.0" go out as they are, on a kept
       // connection (its handshake apart from the others' in time).
       {4,
        1,
-       {{150, 1, "<u4 n=0/>", "POST /ab"},
-        {160, 1, "<u4 n=1/>", "HTTP/1.0"},
-        {170, 1, "<u4 n=2/>", "GET /ab"}}},
+       {entry(4, 0, 150, "POST /a"), entry(4, 1, 160, "HTTP/1.0"), entry(4, 2, 170, "GET /a")}},
   };
+  // (An entry larger than the buffer an entry is sent from.)
+  users[0].requests[2].body += std::string(100000, 'z');
   write_test_package(d.path, 2, users);
   std::map<std::string, const TestRequest *> by_body;
   uint64_t entries = 0;
@@ -167,87 +167,132 @@ TEST(ReplayEngine, SendsEachUsersEntriesInOrderAtTheirTimesOnOneConnection) {
   }
 }
 
-// A server that closes the connection right after its answer, without
-// saying so: the user's next request, 200 ms later, goes out on a new
-// connection, never on the closed one. The package starts a minute into the
-// capture: the run spans its 200 ms, in columns of 1 ms.
-TEST(ReplayEngine, AConnectionClosedWithItsAnswerIsNotUsedAgain) {
-  std::vector<TestUser> users;
-  for (uint64_t id = 1; id <= 20; id++)
-    users.push_back({id, 0, {{60000, 0, "close"}, {60200, 0, "b"}}});
-  ScriptedServer server;
-  ReplayRun r = replay_users(users, server.port);
-  ASSERT_TRUE(r.ok) << r.error;
-  EXPECT_EQ(r.stats.timeline.column_ms, 1u);
-  EXPECT_EQ(counts_line(r.stats), "planned 40, sent 40, completed 40, errors 0 (); 200: 40");
-  EXPECT_EQ(server.connections, 40);
+// How a run against each kind of server ended beyond its counts: the
+// connections the server took, the requests it read, retries, rewrites,
+// the timeline's column (where the schedule alone sets it), handshakes and
+// the first TLS failure.
+std::string outcome(const ReplayRun &r, ScriptedServer &server, bool columns) {
+  const ReplayStats &s = r.stats;
+  uint64_t rewrites = 0;
+  for (const ReplayRewriteTally &t : s.rewrites) rewrites += t.replaced + t.added + t.removed;
+  // (A connection that sent nothing the server read may still wait in its queue.)
+  size_t read = server.received().size();
+  char more[160];
+  snprintf(more, sizeof more, "%s%zu read, %lu retried, %lu rewritten, %s%lu handshakes",
+           read ? (std::to_string(server.connections) + " connections, ").c_str() : "", read,
+           s.retries, rewrites,
+           columns ? (std::to_string(s.timeline.column_ms) + " ms columns, ").c_str() : "",
+           s.tls.handshakes);
+  return (r.ok ? "" : r.error + "; ") + more +
+         (s.tls.first_failure.empty() ? "" : "; " + s.tls.first_failure);
 }
 
-// A server that resets the connection while a long request is still going
-// out: the request ends there, closed before its answer, and the user's
-// next one goes out on a new connection.
-TEST(ReplayEngine, ARequestTheServerResetsHalfSentEndsThere) {
+// How the client speaks to the server: plain, TLS trusting the server's
+// certificate, or another one, or not checking it; TLS to a plain server.
+enum Speech { kPlain, kTls, kStranger, kUnchecked, kTlsToPlain };
+
+TEST(ReplayEngine, EachRunEndsAsItsServerMadeIt) {
   TestRequest big{0, 0, "reset" + std::string(16 << 20, 'x')};
   big.headers = "Content-Length: 5\r\n";  // the server reads this far, then resets
-  ScriptedServer server;
-  ReplayRun r =
-      replay_users({{1, 0, {big, {100, 0, "<after/>"}}}}, server.port, with_timeout(5000));
-  ASSERT_TRUE(r.ok) << r.error;
-  EXPECT_EQ(counts_line(r.stats), "planned 2, sent 2, completed 1, errors 1 (closed 1); 200: 1");
-  EXPECT_EQ(server.connections, 2);
-  EXPECT_EQ(body_of(server.received().back().request), "<after/>");
-}
-
-// The timeline's columns follow from the schedule's length: 600 ms in
-// columns of 4 ms (fewer than 256 of them), half of it at speed 2 in
-// columns of 2 ms, and a --duration of 0.3 s cuts it the same way. A
-// schedule all due at once has no length: columns of 1 ms, no planned span.
-TEST(ReplayEngine, TimelineColumnsFollowTheSchedulesLength) {
-  TestDir d;
-  write_test_package(d.path, 1, {{1, 0, {{0, 0, "a"}, {600, 0, "b"}}}});
-  ScriptedServer server;
-  for (auto [speed, duration_s, column_ms] :
-       {std::tuple{1.0, 0.0, 4u}, {2.0, 0.0, 2u}, {1.0, 0.3, 2u}}) {
-    ReplayOptions o;
-    o.speed = speed;
-    o.duration_s = duration_s;
-    ReplayRun r = replay(d.path, server.port, o);
-    ASSERT_TRUE(r.ok) << r.error;
-    EXPECT_EQ(r.stats.timeline.column_ms, column_ms) << speed << " " << duration_s;
-  }
-  ReplayRun r = replay_users({{1, 0, {{0, 0, "a"}}}, {2, 0, {{0, 0, "b"}}}}, server.port);
-  ASSERT_TRUE(r.ok) << r.error;
-  EXPECT_EQ(r.stats.timeline.column_ms, 1u);
-  EXPECT_EQ(r.stats.planned_span_s, 0);
-  EXPECT_GT(r.stats.send_span_s, 0);
-}
-
-// A kept connection that closes under a request sent whole, before any byte
-// of its answer, fails the request as "closed": the server may have taken
-// it. Only --retry-closed sends it once more on a new connection (counted as
-// a retry, its header rules counted once); closed again, it fails. A new
-// connection closed (user 2's) is never retried.
-TEST(ReplayEngine, ARequestClosedBeforeItsAnswerFailsUnlessAskedToResend) {
-  TestDir d;
-  write_test_package(d.path, 1,
-                     {{1, 0, {{0, 0, "a"}, {100, 0, "reset"}, {200, 0, "b"}, {300, 0, "drop"}}},
-                      {2, 0, {{0, 0, "drop"}}}});
-  ReplayHeaderRule rule;
+  std::vector<TestUser> closing;
+  for (uint64_t id = 1; id <= 20; id++)
+    closing.push_back({id, 0, {{60000, 0, "close"}, {60200, 0, "b"}}});
+  const std::vector<TestUser> resets = {
+      {1, 0, {{0, 0, "a"}, {100, 0, "reset"}, {200, 0, "b"}, {300, 0, "drop"}}},
+      {2, 0, {{0, 0, "drop"}}}};
+  const std::vector<TestUser> spanned = {{1, 0, {{0, 0, "a"}, {600, 0, "b"}}}};
+  const std::vector<TestUser> shakes = {{1, 0, {{0, 0, "a"}, {10, 0, "b"}}}, {2, 0, {{5, 0, "c"}}}};
+  const std::vector<TestUser> half = {{1, 0, {big, {100, 0, "<after/>"}}}};
+  const std::vector<TestUser> trickling = {{1, 0, {{50, 0, "a"}, {100, 0, "b"}}},
+                                           {2, 0, {{0, 0, "c"}, {300, 0, "trickle"}}}};
+  ReplayOptions none, slow = with_timeout(5000), quick = with_timeout(300), rule, resend, fast, cut;
   std::string error;
-  ASSERT_TRUE(parse_header_rule("X-New: 1", &rule, &error)) << error;
-  for (bool resend : {false, true}) {
-    SCOPED_TRACE(resend ? "--retry-closed" : "by default");
-    ScriptedServer server;
+  rule.headers.resize(1);
+  ASSERT_TRUE(parse_header_rule("X-New: 1", &rule.headers[0], &error)) << error;
+  resend = rule, resend.retry_closed = true;
+  fast.speed = 2, cut.duration_s = 0.3;
+  const std::string refused =
+      "certificate refused for the name 127.0.0.1: self-signed certificate (--cacert FILE "
+      "trusts another authority; --insecure skips the check)";
+  struct Case {
+    const char *what;
+    std::vector<TestUser> users;
     ReplayOptions o;
-    o.retry_closed = resend;
-    add_header_rule(&o.headers, rule);
-    ReplayRun r = replay(d.path, server.port, o);
-    ASSERT_TRUE(r.ok) << r.error;
-    EXPECT_EQ(counts_line(r.stats), "planned 5, sent 5, completed 2, errors 3 (closed 3); 200: 2");
-    EXPECT_EQ(
-        std::make_tuple(r.stats.retries, server.received().size(), r.stats.rewrites.at(0).added),
-        std::make_tuple(resend ? 2ul : 0ul, resend ? 7ul : 5ul, 5ul));
+    Speech speech;
+    std::string counts, more;
+    unsigned garbled = 0;  // the server's connections that answer the hello with no TLS
+    bool columns = false;
+  };
+  const Case cases[] = {
+      // A connection the server closes with its answer, without saying so,
+      // is not used again: the user's next request, 200 ms later, goes out
+      // on a new connection. The package starts a minute into the capture:
+      // the run spans its 200 ms, in columns of 1 ms.
+      {"closed with the answer", closing, none, kPlain,
+       "planned 40, sent 40, completed 40, errors 0 (); 200: 40",
+       "40 connections, 40 read, 0 retried, 0 rewritten, 1 ms columns, 0 handshakes", 0, true},
+      // Reset while a long request is still going out: it ends there,
+      // closed before its answer, and the next one goes on a new connection.
+      {"reset half sent", half, slow, kPlain,
+       "planned 2, sent 2, completed 1, errors 1 (closed 1); 200: 1",
+       "2 connections, 2 read, 0 retried, 0 rewritten, 0 handshakes"},
+      // A kept connection that closes under a request sent whole, before any
+      // byte of its answer, fails it as "closed": the server may have taken
+      // it. Only --retry-closed sends it once more on a new connection (its
+      // header rules counted once); closed again, it fails. A new connection
+      // closed (user 2's) is never retried.
+      {"closed unanswered", resets, rule, kPlain,
+       "planned 5, sent 5, completed 2, errors 3 (closed 3); 200: 2",
+       "3 connections, 5 read, 0 retried, 5 rewritten, 0 handshakes"},
+      {"closed unanswered, resent", resets, resend, kPlain,
+       "planned 5, sent 5, completed 2, errors 3 (closed 3); 200: 2",
+       "5 connections, 7 read, 2 retried, 5 rewritten, 0 handshakes"},
+      // The timeline's columns follow from the schedule's length: 600 ms in
+      // columns of 4 ms (fewer than 256 of them), at speed 2 in columns of
+      // 2 ms, and a --duration of 0.3 s cuts it the same way.
+      {"600 ms", spanned, none, kPlain, "planned 2, sent 2, completed 2, errors 0 (); 200: 2",
+       "1 connections, 2 read, 0 retried, 0 rewritten, 4 ms columns, 0 handshakes", 0, true},
+      {"at speed 2", spanned, fast, kPlain, "planned 2, sent 2, completed 2, errors 0 (); 200: 2",
+       "1 connections, 2 read, 0 retried, 0 rewritten, 2 ms columns, 0 handshakes", 0, true},
+      {"for 0.3 s", spanned, cut, kPlain, "planned 1, sent 1, completed 1, errors 0 (); 200: 1",
+       "1 connections, 1 read, 0 retried, 0 rewritten, 2 ms columns, 0 handshakes", 0, true},
+      // A certificate the client does not trust; a server that speaks no TLS.
+      {"untrusted", shakes, quick, kStranger, "planned 3, sent 0, completed 0, errors 3 (tls 3)",
+       "0 read, 0 retried, 0 rewritten, 0 handshakes; " + refused},
+      {"no TLS", shakes, quick, kTlsToPlain, "planned 3, sent 0, completed 0, errors 3 (tls 3)",
+       "0 read, 0 retried, 0 rewritten, 0 handshakes; no handshake within --timeout"},
+      {"not checked", shakes, none, kUnchecked,
+       "planned 3, sent 3, completed 3, errors 0 (); 200: 3",
+       "2 connections, 3 read, 0 retried, 0 rewritten, 2 handshakes"},
+      // A failed handshake leaves nothing behind for the thread's next TLS
+      // call: here the read of an answer that comes a byte at a time, on a
+      // connection made before (the first failure's reason is read, the
+      // second's is not).
+      {"garbled", trickling, none, kTls, "planned 4, sent 2, completed 2, errors 2 (tls 2); 200: 2",
+       "3 connections, 2 read, 0 retried, 0 rewritten, 1 handshakes; wrong version number", 0b110},
+  };
+  TlsFixture tls, other;
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    bool plain_server = c.speech == kPlain || c.speech == kTlsToPlain;
+    ScriptedServer server(plain_server ? nullptr : &tls.certificate);
+    server.garbled_handshakes = c.garbled;
+    TestDir d;
+    write_test_package(d.path, 1, c.users);
+    std::string cacert = c.speech == kPlain                            ? ""
+                         : c.speech == kTls || c.speech == kTlsToPlain ? tls.cacert
+                                                                       : other.cacert;
+    ReplayRun r = replay(d.path, server.port, c.o, cacert, c.speech != kUnchecked);
+    EXPECT_EQ(counts_line(r.stats), c.counts);
+    std::string more = outcome(r, server, c.columns);
+    EXPECT_EQ(c.garbled ? more.substr(0, c.more.size()) : more, c.more);
   }
+  // A schedule all due at once has no length: columns of 1 ms, no planned span.
+  ScriptedServer server;
+  ReplayRun r = replay_users({{1, 0, {{0, 0, "a"}}}, {2, 0, {{0, 0, "b"}}}}, server.port);
+  EXPECT_EQ(
+      std::make_tuple(r.stats.timeline.column_ms, r.stats.planned_span_s, r.stats.send_span_s > 0),
+      std::make_tuple(1ul, 0.0, true));
 }
 
 TEST(ReplayEngine, CountsEachShapeOfAnswerAndGoesOnWithTheUser) {
@@ -290,9 +335,7 @@ TEST(ReplayEngine, ConnectionsPerUserLetRequestsOverlap) {
   write_test_package(d.path, 1, {{1, 0, {{0, 0, "slow 1"}, {0, 0, "slow 2"}, {0, 0, "slow 3"}}}});
   for (int n : {1, 3}) {
     ScriptedServer server;
-    ReplayOptions o;
-    o.connections_per_user = n;
-    ReplayRun r = replay(d.path, server.port, o);
+    ReplayRun r = replay(d.path, server.port, {.connections_per_user = n});
     ASSERT_TRUE(r.ok) << r.error;
     std::vector<Received> got = server.received();
     ASSERT_EQ(got.size(), 3u);
@@ -307,9 +350,8 @@ TEST(ReplayEngine, ConnectionsPerUserLetRequestsOverlap) {
   // Room to overlap sends nothing early: with each answer back before the
   // next request is due, every request still leaves at its own time, once.
   ScriptedServer server;
-  ReplayOptions o;
-  o.connections_per_user = 2;
-  ReplayRun r = replay_users({{1, 0, {{0, 0, "a"}, {200, 0, "b"}, {400, 0, "c"}}}}, server.port, o);
+  ReplayRun r = replay_users({{1, 0, {{0, 0, "a"}, {200, 0, "b"}, {400, 0, "c"}}}}, server.port,
+                             {.connections_per_user = 2});
   ASSERT_TRUE(r.ok) << r.error;
   std::vector<Received> got = server.received();
   ASSERT_EQ(got.size(), 3u);
@@ -319,49 +361,38 @@ TEST(ReplayEngine, ConnectionsPerUserLetRequestsOverlap) {
   EXPECT_TRUE(r.stats.send_span_s >= 0.39 && r.stats.send_span_s < 1.0) << r.stats.send_span_s;
 }
 
-// (A stop on SIGINT: ReplayProgram.SigintAndSigtermEndTheRunWithEveryReport.)
-TEST(ReplayEngine, StopsSendingAtTheDuration) {
+// At the --duration the sending stops (at speed 2, c is due at 1 s and e at
+// 1.5 s, after the end) and the answers in flight are awaited: the silent
+// one until its timeout, sleeping rather than spinning on what falls due
+// meanwhile (part of the run is in this thread; its processor time is a
+// fraction of the wait). Given no start, the run starts now, and says when;
+// the users' kept connections are closed at the end. (A stop on SIGINT:
+// ReplayProgram.SigintAndSigtermEndTheRunWithEveryReport.)
+TEST(ReplayEngine, StopsSendingAtTheDurationAndWaitsWithoutSpinning) {
   ScriptedServer server;
   long descriptors = vt_open_descriptors();
-  ReplayOptions o;
-  o.duration_s = 0.5;
-  o.speed = 2;  // c (2000 ms) is due at 1 s, after the end
   timespec before, after;
+  rusage cpu_before, cpu_after;
   clock_gettime(CLOCK_REALTIME, &before);
+  getrusage(RUSAGE_THREAD, &cpu_before);
   ReplayRun r = replay_users({{1, 0, {{0, 0, "a"}, {100, 0, "b"}, {2000, 0, "c"}}},
-                              {2, 0, {{50, 0, "d"}, {3000, 0, "e"}}}},
-                             server.port, o);
+                              {2, 0, {{50, 0, "d"}, {3000, 0, "e"}}},
+                              {3, 0, {{0, 0, "silent"}}}},
+                             server.port, {.speed = 2, .duration_s = 0.5, .timeout_ms = 1500});
+  getrusage(RUSAGE_THREAD, &cpu_after);
   clock_gettime(CLOCK_REALTIME, &after);
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_EQ(r.stats.stopped_by, "duration");
-  EXPECT_EQ(counts_line(r.stats), "planned 3, sent 3, completed 3, errors 0 (); 200: 3");
-  // Given no start, the run starts now, and says when (in microseconds).
-  EXPECT_GE(r.stats.start_unix_us, before.tv_sec * 1000000 + before.tv_nsec / 1000 - 1);
-  EXPECT_LE(r.stats.start_unix_us, after.tv_sec * 1000000 + after.tv_nsec / 1000 - 500000 + 1);
-  // The users' kept connections are closed at the end.
-  ASSERT_TRUE(server.wait_idle());
-  EXPECT_EQ(vt_open_descriptors(), descriptors);
-}
-
-// At a stop, requests due but not sent leave the queue: the wait for an
-// answer in flight sleeps until its timeout rather than spinning. (Part of
-// the run is in this thread; its processor time is a fraction of the wait.)
-TEST(ReplayEngine, WaitsForAnswersInFlightAtAStopWithoutSpinning) {
-  ScriptedServer server;
-  ReplayOptions o = with_timeout(1500);
-  o.duration_s = 0.5;  // b is due as the run stops
-  rusage before, after;
-  getrusage(RUSAGE_THREAD, &before);
-  ReplayRun r = replay_users({{1, 0, {{0, 0, "silent"}}}, {2, 0, {{0, 0, "a"}, {500, 0, "b"}}}},
-                             server.port, o);
-  getrusage(RUSAGE_THREAD, &after);
-  ASSERT_TRUE(r.ok) << r.error;
-  EXPECT_EQ(r.stats.errors[kErrorTimeout], 1u);
+  EXPECT_EQ(counts_line(r.stats), "planned 4, sent 4, completed 3, errors 1 (timeout 1); 200: 3");
   auto cpu_us = [](const rusage &u) {
     return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000000 + u.ru_utime.tv_usec +
            u.ru_stime.tv_usec;
   };
-  EXPECT_LT(cpu_us(after) - cpu_us(before), 250000);
+  EXPECT_LT(cpu_us(cpu_after) - cpu_us(cpu_before), 250000);
+  EXPECT_GE(r.stats.start_unix_us, before.tv_sec * 1000000 + before.tv_nsec / 1000 - 1);
+  EXPECT_LE(r.stats.start_unix_us, after.tv_sec * 1000000 + after.tv_nsec / 1000 - 1500000 + 1);
+  ASSERT_TRUE(server.wait_idle());
+  EXPECT_EQ(vt_open_descriptors(), descriptors);
 }
 
 // The index is read again in blocks of up to 4 KB as its groups go out: an
@@ -376,8 +407,8 @@ TEST(ReplayEngine, AnIndexCutShortDuringTheRunEndsIt) {
     for (uint64_t k = 0; k < 400; k++) u.requests.push_back({300 + k / 2, 0});  // 6 KB of groups
     write_test_package(d.path, 1, {u});
     ScriptedServer server;
-    ReplayOptions o;
-    if (stopped) o.duration_s = 0.5, o.timeout_ms = 700;
+    ReplayOptions o =
+        stopped ? ReplayOptions{.duration_s = 0.5, .timeout_ms = 700} : ReplayOptions{};
     ReplayRun r;
     std::thread run([&] { r = replay(d.path, server.port, o); });
     // The first request is out, and the first block read with it.
@@ -543,95 +574,36 @@ TEST(ReplayEngine, RewritesTheHeadOfEveryRequestAndNeverItsBody) {
                          "bytes; --host and --header need it");
 }
 
-TEST(ReplayEngine, FailedHandshakesAreTlsErrorsWithTheirReason) {
-  TestDir d, other;
-  write_test_package(d.path, 1, {{1, 0, {{0, 0, "a"}, {10, 0, "b"}}}, {2, 0, {{5, 0, "c"}}}});
-  TlsFixture tls;
-  TestCertificate stranger(other.path + "/cert.pem");
-  // A certificate the client does not trust; a server that speaks no TLS.
-  for (auto [tls_server, cacert, reason] :
-       {std::tuple{true, other.path + "/cert.pem",
-                   "certificate refused for the name 127.0.0.1: self-signed certificate "
-                   "(--cacert FILE trusts another authority; --insecure skips the check)"},
-        {false, tls.cacert, "no handshake within --timeout"}}) {
-    SCOPED_TRACE(reason);
-    ScriptedServer server(tls_server ? &tls.certificate : nullptr);
-    ReplayRun r = replay(d.path, server.port, with_timeout(300), cacert);
-    ASSERT_TRUE(r.ok) << r.error;
-    EXPECT_EQ(counts_line(r.stats), "planned 3, sent 0, completed 0, errors 3 (tls 3)");
-    EXPECT_EQ(std::make_tuple(r.stats.tls.handshakes, r.stats.tls.first_failure,
-                              server.received().size()),
-              std::make_tuple(0ul, std::string(reason), 0ul));
-  }
-  // A failed handshake leaves nothing behind for the thread's next TLS call:
-  // here the read of an answer that comes a byte at a time, on a connection
-  // made before (the first failure's reason is read, the second's is not).
-  {
-    ScriptedServer server(&tls.certificate);
-    server.garbled_handshakes = 0b110;
-    ReplayRun r = replay_users(
-        {{1, 0, {{50, 0, "a"}, {100, 0, "b"}}}, {2, 0, {{0, 0, "c"}, {300, 0, "trickle"}}}},
-        server.port, {}, tls.cacert);
-    ASSERT_TRUE(r.ok) << r.error;
-    EXPECT_EQ(std::make_tuple(r.stats.errors[kErrorTls], r.stats.counts.completed, r.stats.retries),
-              std::make_tuple(2ul, 2ul, 0ul));
-    EXPECT_EQ(r.stats.tls.first_failure.find("wrong version number"), 0u)
-        << r.stats.tls.first_failure;
-  }
-  // Not checked: the same server is fine.
-  ScriptedServer server(&tls.certificate);
-  ReplayRun r = replay(d.path, server.port, {}, other.path + "/cert.pem", false);
-  ASSERT_TRUE(r.ok) << r.error;
-  EXPECT_EQ(r.stats.counts.completed, 3u);
-}
-
 // A request file cut short after the package was opened (it changed under
-// the run): the request it no longer holds whole fails at once, as a reset,
-// plain or TLS; the one before it goes out.
-TEST(ReplayEngine, ARequestFileCutShortFailsTheRequestItLost) {
-  TestDir d;
-  write_test_package(d.path, 1, {{1, 0, {{0, 0, "<a/>"}, {50, 0, "<b/>"}}}});
-  const std::string req = d.path + "/vt_req_0";
-  const off_t whole = static_cast<off_t>(std::filesystem::file_size(req));
-  TlsFixture tls;
-  for (bool over_tls : {false, true}) {
-    SCOPED_TRACE(over_tls ? "TLS" : "plain");
-    ASSERT_EQ(truncate(req.c_str(), whole), 0);
-    ScriptedServer server(over_tls ? &tls.certificate : nullptr);
-    int64_t start = 0;
-    ReplayRun r =
-        replay(d.path, server.port, with_timeout(5000), over_tls ? tls.cacert : "", true, {}, [&] {
-          EXPECT_EQ(truncate(req.c_str(), whole - 2), 0);  // "<b/>" loses its end
-          start = test_now_ns();
-        });
-    EXPECT_TRUE(r.ok) << r.error;
-    EXPECT_LT(test_now_ns() - start, 2000000000);  // well within the time limit
-    EXPECT_EQ(std::make_pair(r.stats.counts.completed, r.stats.errors[kErrorReset]),
-              std::make_pair(1ul, 1ul));
-    std::vector<Received> got = server.received();
-    ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(body_of(got[0].request), "<a/>");
-  }
-}
-
-// Over TLS the request is read from its file into records: a read cut short
-// by a signal is made again, and one that fails ends that request alone, as
-// a connection error, before any of it goes out.
-TEST(ReplayEngine, ARequestFileThatCannotBeReadFailsThatRequestAlone) {
+// the run), or whose read fails (over TLS the request is read from it into
+// records; a read cut short by a signal is made again): the request it lost
+// fails alone, at once, as a reset, before any of it goes out.
+TEST(ReplayEngine, ARequestFileCutShortOrUnreadableFailsTheRequestItLost) {
   TestDir d;
   write_test_package(d.path, 1,
                      {{1, 0, {{0, 0, "<a/>"}, {50, 0, "<b/>"}}}, {2, 0, {{20, 0, "<c/>"}}}});
+  const std::string req = d.path + "/vt_req_0";
+  const off_t whole = static_cast<off_t>(std::filesystem::file_size(req));
   TlsFixture tls;
-  for (auto [error, completed, reset] : {std::tuple{EINTR, 3ul, 0ul}, {EIO, 2ul, 1ul}}) {
-    SCOPED_TRACE(strerror(error));
-    ScriptedServer server(&tls.certificate);
-    vt_fail_pread_of("/vt_req_0", error, 1);
-    ReplayRun r = replay(d.path, server.port, {}, tls.cacert);
+  // fail: the error of the first read; 0: the file loses the end of <c/>.
+  for (auto [over_tls, fail, completed] :
+       {std::tuple{false, 0, 2ul}, {true, 0, 2ul}, {true, EINTR, 3ul}, {true, EIO, 2ul}}) {
+    SCOPED_TRACE(std::string(over_tls ? "TLS " : "plain ") + (fail ? strerror(fail) : "cut"));
+    ScriptedServer server(over_tls ? &tls.certificate : nullptr);
+    vt_fail_pread_of("/vt_req_0", fail, fail ? 1 : 0);
+    int64_t start = 0;
+    ReplayRun r = replay(d.path, server.port, with_timeout(5000), over_tls ? tls.cacert : "", true,
+                         {}, [&, fail = fail] {
+                           EXPECT_EQ(fail ? 0 : truncate(req.c_str(), whole - 2), 0);
+                           start = test_now_ns();
+                         });
     int failed = vt_failed_preads();
     vt_fail_pread_of("", 0, 0);
-    ASSERT_TRUE(r.ok) << r.error;
+    ASSERT_EQ(truncate(req.c_str(), whole), 0);
+    EXPECT_LT(test_now_ns() - start, 2000000000);  // well within the time limit
+    EXPECT_TRUE(r.ok) << r.error;
     EXPECT_EQ(std::make_tuple(failed, r.stats.counts.completed, r.stats.errors[kErrorReset]),
-              std::make_tuple(1, completed, reset));
+              std::make_tuple(fail ? 1 : 0, completed, 3 - completed));
     std::vector<Received> got = server.received();
     ASSERT_EQ(got.size(), completed);
     for (const Received &g : got) EXPECT_EQ(body_of(g.request).size(), 4u) << g.request;
