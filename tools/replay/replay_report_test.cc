@@ -74,41 +74,14 @@ ReplayStats tally(const std::vector<ReplayOutcome> &list, size_t from = 0, size_
   return s;
 }
 
-// The figures that must survive every way the stats travel.
-std::string digest(const ReplayStats &s) {
-  std::ostringstream out;
-  auto counts = [&](const ReplayCounts &c) {
-    out << c.planned << "/" << c.sent << "/" << c.completed << "/" << c.errors << "/"
-        << c.bad_status << " ";
-  };
-  auto hist = [&](const LogHistogram &h) {
-    out << h.total << ":" << h.min << ":" << h.max << ":" << h.sum;
-    for (double p : {1.0, 50.0, 95.0, 99.0, 99.9}) out << ":" << histogram_percentile(h, p);
-    out << " ";
-  };
-  counts(s.counts);
-  for (int k = 0; k < kErrorKinds; k++) out << s.errors[k] << ",";
-  for (const auto &[code, n] : s.status) out << code << "=" << n << ",";
-  for (const auto &[page, p] : s.pages) {
-    out << "page" << page << " ";
-    counts(p.counts);
-    hist(p.latency_ns);
-  }
-  for (const ReplayWorkerStats &w : s.workers) {
-    out << "worker" << w.number << " ";
-    counts(w.counts);
-    hist(w.latency_ns);
-  }
-  hist(s.latency_ns);
-  hist(s.lag_ns);
-  out << s.max_in_flight << "/" << s.bytes_per_in_flight << "/" << s.retries << " ";
-  out << s.bytes_sent << " " << s.bytes_received << " columns " << s.timeline.column_ms << ":";
-  for (const ReplayColumn &c : s.timeline.columns) {
-    out << c.planned << "," << c.sent << "," << c.completed << "," << c.failed << ","
-        << c.failures.size() << "," << coarse_percentile(c.latency_ns, 99) << "," << c.lag_max_ns
-        << ";";
-  }
-  return out.str();
+// The figures that must survive every way the stats travel: all the JSON
+// report holds but the run's own times, users, stop and rewrites.
+std::string digest(ReplayStats s) {
+  s.start_unix_us = 0, s.elapsed_s = s.planned_span_s = s.send_span_s = 0;
+  s.package_start_ms = s.package_last_ms = -1;
+  s.stopped_by = "", s.rewrites.clear();
+  for (ReplayWorkerStats &w : s.workers) w.users = 0;
+  return replay_report_json(ReplayReportInfo{}, s);
 }
 
 std::string read_text(const std::string &path) {
