@@ -15,7 +15,6 @@
 #include <openssl/x509v3.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
@@ -28,16 +27,12 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <fstream>
 #include <functional>
 #include <mutex>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
-
-extern char **environ;
 
 inline int64_t test_now_ns() {
   timespec ts;
@@ -316,14 +311,25 @@ struct ProgramArgv {
 // `resource`, under the soft limit `soft` (its hard limit kept): with
 // RLIMIT_FSIZE no file it writes may grow past that many bytes (SIGXFSZ
 // ignored: a write there fails with EFBIG, as on a full disk). Its standard
-// output and error come back through pipes, which no limit covers; a
-// program silent for 20 s is killed and the case fails.
+// output comes back through a pipe, which no limit covers, and so does its
+// standard error, or, given `columns`, what it drew on a terminal of that
+// width (a pseudo-terminal); a program silent for 20 s is killed.
 inline Outcome run_program(const std::vector<std::string> &args, const std::string & = "",
                            const std::function<void(pid_t)> &during = nullptr, int resource = -1,
-                           rlim_t soft = 0) {
+                           rlim_t soft = 0, unsigned short columns = 0) {
   Outcome o{-1, "", ""};
   int out_pipe[2], err_pipe[2];
-  if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) return o;
+  if (pipe2(out_pipe, O_CLOEXEC) != 0) return o;
+  if (columns) {
+    err_pipe[0] = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (err_pipe[0] < 0 || grantpt(err_pipe[0]) != 0 || unlockpt(err_pipe[0]) != 0) return o;
+    err_pipe[1] = open(ptsname(err_pipe[0]), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    struct winsize ws = {};
+    ws.ws_row = 24, ws.ws_col = columns;
+    ioctl(err_pipe[1], TIOCSWINSZ, &ws);
+  } else if (pipe2(err_pipe, O_CLOEXEC) != 0) {
+    return o;
+  }
   ProgramArgv command(args);
   pid_t pid = fork();
   if (pid == 0) {
@@ -345,6 +351,7 @@ inline Outcome run_program(const std::vector<std::string> &args, const std::stri
   close(out_pipe[1]);
   close(err_pipe[1]);
   std::thread reader([&] {
+    // Until both ends are gone (a terminal's when its last writer has: EIO).
     struct pollfd pfd[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
     std::string *into[2] = {&o.out, &o.err};
     for (int open_pipes = 2; pid > 0 && open_pipes > 0;) {
@@ -378,46 +385,10 @@ inline Outcome run_program(const std::vector<std::string> &args, const std::stri
   return o;
 }
 
-// The program with its standard error on a terminal of `columns` columns
-// (a pseudo-terminal): what it drew there, and its status. Standard output
-// goes to dir/out.
+// The program with its standard error on a terminal of `columns` columns.
 inline Outcome run_program_on_terminal(const std::vector<std::string> &args, const std::string &dir,
                                        unsigned short columns) {
-  Outcome o{-1, "", ""};
-  int master = posix_openpt(O_RDWR | O_NOCTTY);
-  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return o;
-  std::string slave_name = ptsname(master);
-  int slave = open(slave_name.c_str(), O_RDWR | O_NOCTTY);
-  struct winsize ws = {};
-  ws.ws_row = 24, ws.ws_col = columns;
-  ioctl(slave, TIOCSWINSZ, &ws);
-  ProgramArgv command(args);
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 1, (dir + "/out").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  posix_spawn_file_actions_adddup2(&fa, slave, 2);
-  pid_t pid;
-  int spawned =
-      posix_spawn(&pid, command.program.c_str(), &fa, nullptr, command.argv.data(), environ);
-  posix_spawn_file_actions_destroy(&fa);
-  close(slave);
-  if (spawned == 0) {
-    // Read until the last writer has gone (EIO), or 20 s of silence.
-    char buf[4096];
-    ssize_t n;
-    for (pollfd pfd = {master, POLLIN, 0};
-         poll(&pfd, 1, 20000) > 0 && (n = read(master, buf, sizeof buf)) > 0;)
-      o.err.append(buf, static_cast<size_t>(n));
-    int status;
-    waitpid(pid, &status, 0);
-    o.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::stringstream out;
-    out << std::ifstream(dir + "/out").rdbuf();
-    o.out = out.str();
-  }
-  close(master);
-  return o;
+  return run_program(args, dir, nullptr, -1, 0, columns);
 }
 
 #endif  // VT_TOOLS_REPLAY_REPLAY_TEST_SERVER_H_
