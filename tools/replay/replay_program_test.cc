@@ -131,11 +131,6 @@ TEST(ReplayProgram, VerdictsTellWhatHappened) {
         "threshold    max-failed 0.5: measured 0.5000, held",
         "verdict      passed: 1 threshold held"},
        0},
-      {"mixed, allowed",
-       {"a", "status 503", "b", "c"},
-       {"--max-failed", "25%"},
-       {"threshold    max-failed 25%: measured 0.2500, held"},
-       0},
       {"mixed, not allowed",
        {"a", "status 503", "b", "c"},
        {"--max-latency", "p50=60s"},
@@ -143,11 +138,6 @@ TEST(ReplayProgram, VerdictsTellWhatHappened) {
         "verdict      FAILED: 1 of 2 thresholds crossed"},
        3},
       {"all well", {"a", "b"}, {}, {"verdict      no thresholds set: 0 of 2 failed, 0.0 %"}, 0},
-      {"all well, with a threshold",
-       {"a", "b"},
-       {"--max-lag", "p99=60000"},
-       {"verdict      passed: 2 thresholds held"},
-       0},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
@@ -179,14 +169,13 @@ TEST(ReplayProgram, ProgressOnATerminal) {
       d.path, "--target", target, "--timeout", "2000", "--connections-per-user", "2"};
   Outcome wide = run_program_on_terminal(args, scratch.path, 200);
   EXPECT_EQ(wide.status, 3) << wide.err;  // the 500 failed it
+  EXPECT_NE(wide.out.find("completed 3"), std::string::npos) << wide.out;
   // The share is of the time (2.5 s), as the clock shows it.
   size_t line = wide.err.find("\rvt_replay: 0:00:01 of 0:00:02 (4");
   ASSERT_NE(line, std::string::npos) << wide.err;
   EXPECT_EQ(wide.err.find("%), sent 2, done 1, in flight 1, failed 1, ", line), line + 36)
       << wide.err;
-  EXPECT_NE(wide.out.find("completed 3"), std::string::npos) << wide.out;
   // The last progress line is ended (the terminal shows its newline as \r\n).
-  ASSERT_NE(wide.err.rfind("\033[K"), std::string::npos);
   EXPECT_EQ(wide.err.substr(wide.err.rfind("\033[K")), "\033[K\r\n") << wide.err;
   // The lag of the sends so far: milliseconds of a run of seconds.
   size_t lag = wide.err.find(", lag max ");
@@ -384,7 +373,7 @@ std::vector<std::string> planned_times(const std::vector<std::string> &paths) {
   return out;
 }
 
-// The package run whole, with a results file and its page, and again as two
+// The package run whole, with a results file, and again as two
 // shards at once from one start, merged: the same counts per page, status
 // and worker, and every request planned at the same time of the schedule.
 TEST(ReplayProgram, ShardsMergeToTheWholeRun) {
@@ -402,21 +391,10 @@ TEST(ReplayProgram, ShardsMergeToTheWholeRun) {
   write_test_package(d.path, 3, users);
   ScriptedServer server;
   std::string target = "127.0.0.1:" + std::to_string(server.port);
-  Outcome o = run_program(
-      {d.path, "--target", target, "--quiet", "--json", whole.path + "/r.json", "--results",
-       whole.path + "/r.jsonl", "--html", whole.path + "/r.html", "--max-failed", "0.5"},
-      whole.path);
+  Outcome o = run_program({d.path, "--target", target, "--quiet", "--results",
+                           whole.path + "/r.jsonl", "--max-failed", "0.5"},
+                          whole.path);
   ASSERT_EQ(o.status, 0) << o.err;
-  // One results line per request, the statuses the report's.
-  std::string lines = read_file(whole.path + "/r.jsonl");
-  EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 48);
-  size_t failed = 0;
-  for (size_t at = lines.find("\"status\":503"); at != std::string::npos;
-       at = lines.find("\"status\":503", at + 1))
-    failed++;
-  EXPECT_NE(o.out.find("status       200: " + std::to_string(48 - failed) +
-                       ", 503: " + std::to_string(failed)),
-            std::string::npos);
   // The package names no page and no capture clock: no column of names, nor
   // blanks for one, and no capture times.
   EXPECT_EQ(o.out.find("  service"), std::string::npos);
@@ -445,12 +423,10 @@ TEST(ReplayProgram, ShardsMergeToTheWholeRun) {
   EXPECT_NE(first.out.find("; shard 0/2\n"), std::string::npos) << first.out;
   EXPECT_NE(second.out.find("  1      "), std::string::npos) << second.out;
   // Both reports start at the time given, to the microsecond.
-  for (const TestDir *part : {&part0, &part1}) {
-    std::stringstream json;
-    json << std::ifstream(part->path + "/r.json").rdbuf();
-    EXPECT_NE(json.str().find("\"start_unix_us\": " + std::to_string(start_ms * 1000) + ",\n"),
+  for (const TestDir *part : {&part0, &part1})
+    EXPECT_NE(read_file(part->path + "/r.json")
+                  .find("\"start_unix_us\": " + std::to_string(start_ms * 1000) + ",\n"),
               std::string::npos);
-  }
   Outcome merged = run_program(
       {"merge", part0.path + "/r.json", part1.path + "/r.json", "--json", part0.path + "/m.json"},
       part1.path);
@@ -480,7 +456,6 @@ TEST(ReplayProgram, ShardsMergeToTheWholeRun) {
   Outcome crossed =
       run_program({"merge", part0.path + "/r.json", part1.path + "/strict.json"}, part1.path);
   EXPECT_EQ(crossed.status, 3) << crossed.err;
-  EXPECT_NE(crossed.out.find("threshold    max-failed 0.5: measured "), std::string::npos);
   EXPECT_NE(crossed.out.find("verdict      FAILED: 1 of 2 thresholds crossed"), std::string::npos)
       << crossed.out;
   // The parts were of one package and one target: the merged report names them.
@@ -493,9 +468,7 @@ TEST(ReplayProgram, ShardsMergeToTheWholeRun) {
   // Each shard keeps the package's time 0, as the whole run does.
   EXPECT_EQ(planned_times({part0.path + "/r.csv", part1.path + "/r.csv"}),
             planned_times({whole.path + "/r.jsonl"}));
-  std::stringstream m;
-  m << std::ifstream(part0.path + "/m.json").rdbuf();
-  EXPECT_NE(m.str().find("\"merged_from\": ["), std::string::npos);
+  EXPECT_NE(read_file(part0.path + "/m.json").find("\"merged_from\": ["), std::string::npos);
 }
 
 }  // namespace
