@@ -105,6 +105,7 @@ struct ScriptedServer {
   std::mutex m;
   std::condition_variable changed;
   std::vector<Received> got;
+  std::vector<std::string> names;  // the name each TLS client sent (SNI), "" for none
   std::vector<std::thread> threads;
 
   explicit ScriptedServer(const TestCertificate *certificate = nullptr) {
@@ -195,6 +196,9 @@ struct ScriptedServer {
         return;
       }
       if (SSL_session_reused(ssl)) resumed++;
+      const char *name = SSL_get_servername(ssl, TLSEXT_NAMETYPE_host_name);
+      std::lock_guard<std::mutex> lock(m);
+      names.push_back(name ? name : "");
     }
     std::string in;
     char buf[65536];
