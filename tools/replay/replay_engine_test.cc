@@ -37,7 +37,8 @@ struct ReplayRun {
 };
 
 // Over TLS when `cacert` names the certificate to trust (`verify` false: not
-// checked); `opened` runs between the package's opening and the run.
+// checked, for the name svc.test); `opened` runs between the package's
+// opening and the run.
 ReplayRun replay(const std::string &dir, int port, ReplayOptions o = {},
                  const std::string &cacert = "", bool verify = true,
                  const ReplayRunContext &ctx = {}, const std::function<void()> &opened = nullptr) {
@@ -47,8 +48,8 @@ ReplayRun replay(const std::string &dir, int port, ReplayOptions o = {},
   ReplayTargetName name{cacert.empty() ? ReplayScheme::kHttp : ReplayScheme::kHttps, "127.0.0.1",
                         std::to_string(port)};
   if (open_replay_package(dir, o.workers, &p, &r.error) &&
-      (cacert.empty() ||
-       make_replay_tls("127.0.0.1", verify ? cacert : "", !verify, &t.tls, &r.error)) &&
+      (cacert.empty() || make_replay_tls(verify ? "127.0.0.1" : "svc.test", verify ? cacert : "",
+                                         !verify, &t.tls, &r.error)) &&
       resolve_replay_target(name, &t, &r.error)) {
     if (opened) opened();
     r.ok = run_replay(o, &p, t, ctx, &r.stats, &r.error);
@@ -169,8 +170,8 @@ TEST(ReplayEngine, SendsEachUsersEntriesInOrderAtTheirTimesOnOneConnection) {
 
 // How a run against each kind of server ended beyond its counts: the
 // connections the server took, the requests it read, retries, rewrites,
-// the timeline's column (where the schedule alone sets it), handshakes and
-// the first TLS failure.
+// the timeline's column (where the schedule alone sets it), handshakes, the
+// names sent and the first TLS failure.
 std::string outcome(const ReplayRun &r, ScriptedServer &server, bool columns) {
   const ReplayStats &s = r.stats;
   uint64_t rewrites = 0;
@@ -183,7 +184,9 @@ std::string outcome(const ReplayRun &r, ScriptedServer &server, bool columns) {
            s.retries, rewrites,
            columns ? (std::to_string(s.timeline.column_ms) + " ms columns, ").c_str() : "",
            s.tls.handshakes);
-  return (r.ok ? "" : r.error + "; ") + more +
+  std::string names;  // SNI, sent for a name, never for an address
+  for (const std::string &name : server.names) names += name.empty() ? "" : ", sni " + name;
+  return (r.ok ? "" : r.error + "; ") + more + names +
          (s.tls.first_failure.empty() ? "" : "; " + s.tls.first_failure);
 }
 
@@ -263,7 +266,7 @@ TEST(ReplayEngine, EachRunEndsAsItsServerMadeIt) {
        "0 read, 0 retried, 0 rewritten, 0 handshakes; no handshake within --timeout"},
       {"not checked", shakes, none, kUnchecked,
        "planned 3, sent 3, completed 3, errors 0 (); 200: 3",
-       "2 connections, 3 read, 0 retried, 0 rewritten, 2 handshakes"},
+       "2 connections, 3 read, 0 retried, 0 rewritten, 2 handshakes, sni svc.test, sni svc.test"},
       // A failed handshake leaves nothing behind for the thread's next TLS
       // call: here the read of an answer that comes a byte at a time, on a
       // connection made before (the first failure's reason is read, the
