@@ -459,11 +459,12 @@ TEST(ReplayFigures, ReportAndPageAreAsKept) {
   s.start_unix_us += 123456;
   s.package_start_ms = 0, s.package_last_ms = 24975;
   s.max_in_flight = 17, s.bytes_per_in_flight = 4200, s.retries = 3;
-  s.rewrites = {{15000, 946, 0}};
+  s.rewrites = {{15000, 946, 0}, {0, 0, 120}};
   s.tls.handshakes = 4, s.tls.resumed = 1;
   s.tls.first_failure = "certificate has expired";
   for (uint64_t ns : {1000000, 1000000, 9000000, 9000000}) histogram_add(&s.tls.handshake_ns, ns);
   ReplayReportInfo info = report_info(s, "p99=20"), full = info;
+  full.rewrites.push_back({"X-Old", "", true});
   full.speed = 2.5;
   full.tls = true, full.tls_name = "svc.test";
   full.merged_from = {"a.json", "b.json"};
