@@ -120,8 +120,7 @@ TEST(ReplayEngine, SendsEachUsersEntriesInOrderAtTheirTimesOnOneConnection) {
     ReplayRun r = replay(d.path, server.port, {}, over_tls ? tls.cacert : "");
     ASSERT_TRUE(r.ok) << r.error;
     const ReplayStats &s = r.stats;
-    // Each connection, its exchange over, is ended by the client: the server
-    // sees the last of them a little after the run.
+    // The client ends each connection, its exchange over.
     ASSERT_TRUE(server.wait_until([&] { return server.serving == 0; }));
     std::vector<Received> got = server.received();
     ASSERT_EQ(got.size(), 10u);
@@ -152,9 +151,8 @@ TEST(ReplayEngine, SendsEachUsersEntriesInOrderAtTheirTimesOnOneConnection) {
                         s.tls.handshake_ns.total, server.goodbyes.load()),
         over_tls ? std::make_tuple(5ul, 1ul, 1, 5ul, 5) : std::make_tuple(0ul, 0ul, 0, 0ul, 0));
     EXPECT_TRUE(!over_tls || (s.tls.handshake_ns.min > 0 && s.tls.handshake_ns.max < 5000000000u));
-    // The counts by status, worker and kind; the package times it sent, from
-    // the first request's to the last one's; HTTP bytes both ways, TLS
-    // records aside: the entries, and 10 answers "ok".
+    // The counts; the package times sent, first and last; HTTP bytes both
+    // ways (TLS records aside): the entries, and 10 answers "ok".
     EXPECT_EQ(counts_line(s), "planned 10, sent 10, completed 10, errors 0 (); 200: 10");
     ASSERT_EQ(s.workers.size(), 2u);
     EXPECT_EQ(
@@ -239,11 +237,10 @@ TEST(ReplayEngine, EachRunEndsAsItsServerMadeIt) {
       {"reset half sent", half, slow, kPlain,
        "planned 2, sent 2, completed 1, errors 1 (closed 1); 200: 1",
        "2 connections, 2 read, 0 retried, 0 rewritten, 0 handshakes"},
-      // A kept connection that closes under a request sent whole, before any
-      // byte of its answer, fails it as "closed": the server may have taken
-      // it. Only --retry-closed sends it once more on a new connection (its
-      // header rules counted once); closed again, it fails. A new connection
-      // closed (user 2's) is never retried.
+      // A kept connection closed under a request sent whole, before any byte
+      // of its answer, fails it as "closed" (the server may have taken it);
+      // --retry-closed sends it once more on a new connection (its header
+      // rules counted once). A new connection closed (user 2's) is never retried.
       {"closed unanswered", resets, rule, kPlain,
        "planned 5, sent 5, completed 2, errors 3 (closed 3); 200: 2",
        "3 connections, 5 read, 0 retried, 5 rewritten, 0 handshakes"},
@@ -364,13 +361,10 @@ TEST(ReplayEngine, ConnectionsPerUserLetRequestsOverlap) {
   EXPECT_TRUE(r.stats.send_span_s >= 0.39 && r.stats.send_span_s < 1.0) << r.stats.send_span_s;
 }
 
-// At the --duration the sending stops (at speed 2, c is due at 1 s and e at
-// 1.5 s, after the end) and the answers in flight are awaited: the silent
-// one until its timeout, sleeping rather than spinning on what falls due
-// meanwhile (part of the run is in this thread; its processor time is a
-// fraction of the wait). Given no start, the run starts now, and says when;
-// the users' kept connections are closed at the end. (A stop on SIGINT:
-// ReplayProgram.SigintAndSigtermEndTheRunWithEveryReport.)
+// At the --duration the sending stops (at speed 2, c and e are due after
+// it) and the silent answer is awaited until its timeout, asleep, not
+// spinning on what falls due meanwhile (the run is in this thread). Given
+// no start, the run starts now and says when; its connections are closed.
 TEST(ReplayEngine, StopsSendingAtTheDurationAndWaitsWithoutSpinning) {
   ScriptedServer server;
   long descriptors = vt_open_descriptors();
@@ -398,10 +392,9 @@ TEST(ReplayEngine, StopsSendingAtTheDurationAndWaitsWithoutSpinning) {
   EXPECT_EQ(vt_open_descriptors(), descriptors);
 }
 
-// The index is read again in blocks of up to 4 KB as its groups go out: an
-// index cut short meanwhile ends the run naming the file, whether the group
-// read is one to send or one only counted as due when the duration stops the
-// run (the first answer never comes, so the user still waits for it then).
+// The index is read again in blocks of up to 4 KB as its groups go out: one
+// cut short meanwhile ends the run naming it, whether the group read is to
+// be sent or only counted as due at the --duration's stop.
 TEST(ReplayEngine, AnIndexCutShortDuringTheRunEndsIt) {
   for (bool stopped : {false, true}) {
     SCOPED_TRACE(stopped ? "stopped by the duration" : "sending");
@@ -423,10 +416,9 @@ TEST(ReplayEngine, AnIndexCutShortDuringTheRunEndsIt) {
   }
 }
 
-// Each sending thread writes its results a buffer of 256 KB at a time,
-// while the run goes on: some 1,800 lines are on the disk long before the
-// last request is due (an interrupt then ends the run), and the rest at
-// the end.
+// Each sending thread writes its results 256 KB at a time as the run goes
+// on: some 1,800 lines are on the disk long before the last request is due
+// (an interrupt then ends the run), and the rest at the end.
 TEST(ReplayEngine, ResultsReachTheFileAsTheRunGoes) {
   TestDir d;
   std::vector<TestUser> users;
