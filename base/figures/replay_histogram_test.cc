@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <random>
+#include <tuple>
 
 namespace {
 
@@ -51,20 +52,17 @@ TEST(ReplayHistogram, EmptyMergedAndExtremes) {
   }
   histogram_merge(&a, b);
   histogram_merge(&a, empty);
-  EXPECT_EQ(a.total, 6u);
-  EXPECT_EQ(a.min, 0u);
-  EXPECT_EQ(a.max, 18446744073709551615ull);
+  EXPECT_EQ(std::make_tuple(a.total, a.min, a.max), std::make_tuple(6ul, 0ul, UINT64_MAX));
   for (double p : {1.0, 34.0, 50.0, 67.0, 84.0, 100.0})
     EXPECT_EQ(histogram_percentile(a, p), histogram_percentile(all, p)) << p;
-  EXPECT_EQ(histogram_percentile(a, 1), 0u);
   // A histogram of one sample keeps the bound that the merged one does not pass.
   for (uint64_t v : {10ull, 5000ull}) {
     LogHistogram one, other;
     histogram_add(&one, 1000);
     histogram_add(&other, v);
     histogram_merge(&one, other);
-    EXPECT_EQ(one.min, std::min<uint64_t>(1000, v));
-    EXPECT_EQ(one.max, std::max<uint64_t>(1000, v));
+    EXPECT_EQ(std::make_pair(one.min, one.max),
+              std::make_pair(std::min<uint64_t>(1000, v), std::max<uint64_t>(1000, v)));
   }
 }
 

@@ -146,7 +146,6 @@ TEST(ReplayOptions, RefusesBadValuesNamingTheOption) {
       {{"pkg", "--target", "h:1", "--threads", "0"}, "--threads 0: expected"},
       {{"pkg", "--target", "h:1", "--timeout"}, "--timeout needs a value"},
       {{"pkg", "--target", "h:1", "--bogus"}, "unknown option --bogus"},
-      {{"pkg", "--target", "h:1", "-x"}, "unknown option -x"},
       // A long option goes by its whole name, never a prefix of it.
       {{"pkg", "--target", "h:1", "--time", "5"}, "unknown option --time"},
       {{"pkg", "--target", "h:1", "--quiet=1"}, "--quiet takes no value"},
@@ -178,25 +177,14 @@ TEST(ReplayOptions, RefusesBadValuesNamingTheOption) {
 
 // --shard and --start-at: what each form means, and where each is refused.
 TEST(ReplayOptions, ReadsShardsAndStartTimes) {
-  struct Shard {
-    const char *text;
-    int index, count;  // count 0: refused
-  };
-  for (const Shard &c : std::vector<Shard>{{"0/1", 0, 1},
-                                           {"3/4", 3, 4},
-                                           {"255/256", 255, 256},
-                                           {"4/4", 0, 0},
-                                           {"-1/4", 0, 0},
-                                           {"1/", 0, 0},
-                                           {"/2", 0, 0},
-                                           {"1/2/3", 0, 0}}) {
-    ReplayShard shard;
-    bool ok = parse_shard(c.text, &shard);
-    EXPECT_EQ(ok, c.count > 0) << c.text;
-    if (ok) {
-      EXPECT_EQ(shard.index * 1000 + shard.count, c.index * 1000 + c.count) << c.text;
-    }
+  // The forms taken read back as written; the others are refused.
+  ReplayShard shard;
+  for (const char *text : {"0/1", "3/4", "255/256"}) {
+    ASSERT_TRUE(parse_shard(text, &shard)) << text;
+    EXPECT_EQ(std::to_string(shard.index) + "/" + std::to_string(shard.count), text);
   }
+  for (const char *text : {"4/4", "-1/4", "1/", "/2", "1/2/3"})
+    EXPECT_FALSE(parse_shard(text, &shard)) << text;
   struct Start {
     const char *text;
     int64_t unix_us;  // -1: refused, with `error` at the start of the message

@@ -44,30 +44,31 @@ TEST(ReplayProgram, SigintAndSigtermEndTheRunWithEveryReport) {
          scratch.path + "/r.html", "--quiet", "--timeout", "500", "--max-latency", "p99=60s"},
         scratch.path, [&](pid_t pid) {
           // once three requests are in, the next is 20 s away
-          for (int i = 0; i < 1000 && server.received().size() < before + 3; i++) usleep(10000);
+          server.wait_until([&] { return server.got.size() >= before + 3; });
           usleep(50000);
           kill(pid, signo);
         });
     EXPECT_EQ(o.status, 128 + signo) << o.err;
-    const char *by = signo == SIGINT ? "interrupt" : "SIGTERM";
-    EXPECT_NE(o.out.find(std::string("stopped by ") + by), std::string::npos) << o.out;
-    EXPECT_NE(o.out.find("requests     planned 4, sent 3, completed 2, errors 1"),
-              std::string::npos);
-    EXPECT_NE(o.out.find("threshold    max-latency p99=60s: measured "), std::string::npos);
+    const std::string by = signo == SIGINT ? "interrupt" : "SIGTERM";
     std::string j = read_file(json), results = read_file(csv),
                 page = read_file(scratch.path + "/r.html");
-    EXPECT_NE(j.find("\"requests\": {\"planned\": 4, \"sent\": 3, \"completed\": 2"),
-              std::string::npos);
-    EXPECT_NE(j.find(std::string("\"stopped_by\": \"") + by + "\""), std::string::npos);
-    EXPECT_NE(j.find("\"shard\": null,"), std::string::npos);            // no shard, none named
+    for (const auto &[text, part] : std::vector<std::pair<const std::string *, std::string>>{
+             {&o.out, "stopped by " + by},
+             {&o.out, "requests     planned 4, sent 3, completed 2, errors 1"},
+             {&o.out, "threshold    max-latency p99=60s: measured "},
+             {&j, "\"requests\": {\"planned\": 4, \"sent\": 3, \"completed\": 2"},
+             {&j, "\"stopped_by\": \"" + by + "\""},
+             {&j, "\"shard\": null,"},  // no shard, none named
+             {&results, ",timeout,false,"},
+             {&page, "<tr><th>verdict</th><td>FAILED: 1 of 2 thresholds crossed</td></tr>"}})
+      EXPECT_NE(text->find(part), std::string::npos) << part << " in " << *text;
     EXPECT_EQ(std::count(results.begin(), results.end(), '\n'), 1 + 3);  // the header, 3 ended
     EXPECT_EQ(std::count(results.begin(), results.end(), ',') / 11 - 1, 3);
-    EXPECT_NE(results.find(",timeout,false,"), std::string::npos) << results;
-    EXPECT_NE(page.find("<tr><th>verdict</th><td>FAILED: 1 of 2 thresholds crossed</td></tr>"),
-              std::string::npos);
   }
   // A signal while it waits for --start-at: nothing sent, no output left.
-  for (int signo : {SIGINT, SIGTERM}) {
+  // SIGHUP is not taken over: it ends the program as it ends any other
+  // (run_program gives -1 for an end by a signal).
+  for (int signo : {SIGINT, SIGTERM, SIGHUP}) {
     TestDir scratch;
     size_t received = server.received().size();
     Outcome waiting =
@@ -77,23 +78,14 @@ TEST(ReplayProgram, SigintAndSigtermEndTheRunWithEveryReport) {
                       usleep(500000);
                       kill(pid, signo);
                     });
-    EXPECT_EQ(waiting.status, 128 + signo) << waiting.err;
-    EXPECT_EQ(waiting.err, std::string("vt_replay: --start-at: ") +
-                               (signo == SIGINT ? "interrupted" : "SIGTERM") +
-                               " while waiting; nothing was sent\n");
+    const std::string by = signo == SIGINT ? "interrupted" : "SIGTERM";
+    EXPECT_EQ(waiting.status, signo == SIGHUP ? -1 : 128 + signo) << waiting.err;
+    EXPECT_EQ(waiting.err, signo == SIGHUP ? ""
+                                           : "vt_replay: --start-at: " + by +
+                                                 " while waiting; nothing was sent\n");
     EXPECT_EQ(server.received().size(), received);
-    EXPECT_FALSE(std::ifstream(scratch.path + "/r.json").good());
+    EXPECT_TRUE(signo == SIGHUP || !std::ifstream(scratch.path + "/r.json").good());
   }
-  // SIGHUP is not taken over: it ends the program as it ends any other
-  // (run_program gives -1 for an end by a signal).
-  TestDir scratch;
-  Outcome ended = run_program(
-      {d.path, "--target", target, "--start-at", std::to_string(time(nullptr) + 60), "--quiet"},
-      scratch.path, [](pid_t pid) {
-        usleep(300000);
-        kill(pid, SIGHUP);
-      });
-  EXPECT_EQ(ended.status, -1) << ended.err;
 }
 
 // The verdict against servers that fail in each way users meet: no answer
@@ -114,9 +106,7 @@ TEST(ReplayProgram, VerdictsTellWhatHappened) {
       {"no answers",
        {"silent", "silent"},
        {"--max-latency", "p99=200", "--max-latency", "max=1"},
-       {"errors       connect 0, tls 0, reset 0, timeout 2, parse 0, closed 0",
-        "threshold    max-latency p99=200: no answer to measure, CROSSED",
-        "threshold    max-failed 0 (the default without --max-failed): measured 1.0000, CROSSED",
+       {"threshold    max-failed 0 (the default without --max-failed): measured 1.0000, CROSSED",
         "verdict      FAILED: 3 of 3 thresholds crossed"},
        3},
       {"all 4xx",
@@ -129,8 +119,7 @@ TEST(ReplayProgram, VerdictsTellWhatHappened) {
       {"closed before the answer",
        {"a", "drop", "b"},
        {"--max-failed", "0"},
-       {"errors       connect 0, tls 0, reset 0, timeout 0, parse 0, closed 1",
-        "threshold    max-failed 0: measured 0.3333, CROSSED", "0 sent again on a new connection"},
+       {"threshold    max-failed 0: measured 0.3333, CROSSED", "0 sent again on a new connection"},
        3},
       {"closed, sent again when asked",
        {"a", "drop"},
@@ -139,23 +128,12 @@ TEST(ReplayProgram, VerdictsTellWhatHappened) {
         "threshold    max-failed 0.5: measured 0.5000, held",
         "verdict      passed: 1 threshold held"},
        0},
-      {"mixed, allowed",
-       {"a", "status 503", "b", "c"},
-       {"--max-failed", "25%"},
-       {"threshold    max-failed 25%: measured 0.2500, held"},
-       0},
       {"mixed, not allowed",
        {"a", "status 503", "b", "c"},
        {"--max-latency", "p50=60s"},
-       {"threshold    max-latency p50=60s: measured ",
-        "verdict      FAILED: 1 of 2 thresholds crossed"},
+       {"verdict      FAILED: 1 of 2 thresholds crossed"},
        3},
       {"all well", {"a", "b"}, {}, {"verdict      no thresholds set: 0 of 2 failed, 0.0 %"}, 0},
-      {"all well, with a threshold",
-       {"a", "b"},
-       {"--max-lag", "p99=60000"},
-       {"verdict      passed: 2 thresholds held"},
-       0},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
@@ -187,14 +165,13 @@ TEST(ReplayProgram, ProgressOnATerminal) {
       d.path, "--target", target, "--timeout", "2000", "--connections-per-user", "2"};
   Outcome wide = run_program_on_terminal(args, scratch.path, 200);
   EXPECT_EQ(wide.status, 3) << wide.err;  // the 500 failed it
+  EXPECT_NE(wide.out.find("completed 3"), std::string::npos) << wide.out;
   // The share is of the time (2.5 s), as the clock shows it.
   size_t line = wide.err.find("\rvt_replay: 0:00:01 of 0:00:02 (4");
   ASSERT_NE(line, std::string::npos) << wide.err;
   EXPECT_EQ(wide.err.find("%), sent 2, done 1, in flight 1, failed 1, ", line), line + 36)
       << wide.err;
-  EXPECT_NE(wide.out.find("completed 3"), std::string::npos) << wide.out;
   // The last progress line is ended (the terminal shows its newline as \r\n).
-  ASSERT_NE(wide.err.rfind("\033[K"), std::string::npos);
   EXPECT_EQ(wide.err.substr(wide.err.rfind("\033[K")), "\033[K\r\n") << wide.err;
   // The lag of the sends so far: milliseconds of a run of seconds.
   size_t lag = wide.err.find(", lag max ");
@@ -304,9 +281,6 @@ TEST(ReplayProgram, BadInputEndsWithOneClearLine) {
        "vt_replay: reading package: " + scratch.path +
            " holds no vt_index_0: not a replay package\n"},
       {{taken, "--target", target}, "vt_replay: reading package: " + taken + ": Not a directory\n"},
-      {{d.path, "--target", target, "--shard", "2/3"},
-       "vt_replay: reading package: --shard 2/3: no worker falls to this shard (2 selected of " +
-           d.path + ")\n"},
       {{d.path, "--target", target, "--start-at", "2026-11-18T11:06:40Z"},
        "vt_replay: --start-at: 2026-11-18 11:06:40.000 UTC passed "},
       {{"merge", none}, "vt_replay merge: cannot read " + none + ": No such file or directory\n"},
@@ -354,9 +328,6 @@ TEST(ReplayProgram, BadInputEndsWithOneClearLine) {
        2},
       {{"merge", "-x"}, "vt_replay merge: unknown option -x\nusage:", 2},
       {{"merge"}, "vt_replay merge: no report given\nusage:", 2},
-      {{d.path, "--target", target, "--header", "X-A"},
-       "vt_replay: --header X-A: expected 'Name: value'",
-       2},
   };
   for (auto [option, what] :
        {std::pair{"--json", "report goes"}, {"--results", "results go"}, {"--html", "page goes"}}) {
@@ -375,31 +346,12 @@ TEST(ReplayProgram, BadInputEndsWithOneClearLine) {
   EXPECT_EQ(server.received().size(), 0u);
   EXPECT_FALSE(std::ifstream(none).good());
   EXPECT_FALSE(std::ifstream(scratch.path + "/o.csv").good());  // made, then removed
-  const std::vector<std::pair<std::vector<std::string>, std::string>> helps = {
-      {{"--help"}, "usage: vt_replay DIR"},
-      {{"-h"}, "usage: vt_replay DIR"},
-      {{"merge", "--help"}, "usage: vt_replay merge REPORT.json"},
-      {{"merge", "-h"}, "usage: vt_replay merge REPORT.json"},
-      {{"merge", none, "--help"}, "usage: vt_replay merge REPORT.json"},
-  };
-  for (const auto &[args, start] : helps) {
-    Outcome help = run_program(args, scratch.path);
-    EXPECT_EQ(help.status, 0) << args.back();
-    EXPECT_EQ(help.out.rfind(start, 0), 0u) << args.back();
-    EXPECT_EQ(help.err, "") << args.back();
-  }
-  Outcome version = run_program({"--version"}, scratch.path);
-  EXPECT_EQ(version.status, 0);
-  EXPECT_EQ(version.out, "vt_replay 1.0.0\n");
-}
-
-// The lines of a report from the one that begins with `from` to its end,
-// each cut to `width` characters: the counts of its page and worker tables.
-std::string report_rows(const std::string &report, const std::string &from, size_t width) {
-  std::string out;
-  std::istringstream in(report.substr(report.find(from)));
-  for (std::string line; std::getline(in, line);) out += line.substr(0, width) + "\n";
-  return out;
+  // Asked for, the help comes first (--help and --version themselves:
+  // cli_conventions.sh).
+  Outcome help = run_program({"merge", none, "--help"}, scratch.path);
+  EXPECT_EQ(std::make_tuple(help.status, help.out.rfind("usage: vt_replay merge REPORT.json", 0),
+                            help.err),
+            std::make_tuple(0, 0ul, std::string()));
 }
 
 // The planned_ms of every line of results files, sorted.
@@ -417,7 +369,7 @@ std::vector<std::string> planned_times(const std::vector<std::string> &paths) {
   return out;
 }
 
-// The package run whole, with a results file and its page, and again as two
+// The package run whole, with a results file, and again as two
 // shards at once from one start, merged: the same counts per page, status
 // and worker, and every request planned at the same time of the schedule.
 TEST(ReplayProgram, ShardsMergeToTheWholeRun) {
@@ -435,21 +387,10 @@ TEST(ReplayProgram, ShardsMergeToTheWholeRun) {
   write_test_package(d.path, 3, users);
   ScriptedServer server;
   std::string target = "127.0.0.1:" + std::to_string(server.port);
-  Outcome o = run_program(
-      {d.path, "--target", target, "--quiet", "--json", whole.path + "/r.json", "--results",
-       whole.path + "/r.jsonl", "--html", whole.path + "/r.html", "--max-failed", "0.5"},
-      whole.path);
+  Outcome o = run_program({d.path, "--target", target, "--quiet", "--results",
+                           whole.path + "/r.jsonl", "--max-failed", "0.5"},
+                          whole.path);
   ASSERT_EQ(o.status, 0) << o.err;
-  // One results line per request, the statuses the report's.
-  std::string lines = read_file(whole.path + "/r.jsonl");
-  EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 48);
-  size_t failed = 0;
-  for (size_t at = lines.find("\"status\":503"); at != std::string::npos;
-       at = lines.find("\"status\":503", at + 1))
-    failed++;
-  EXPECT_NE(o.out.find("status       200: " + std::to_string(48 - failed) +
-                       ", 503: " + std::to_string(failed)),
-            std::string::npos);
   // The package names no page and no capture clock: no column of names, nor
   // blanks for one, and no capture times.
   EXPECT_EQ(o.out.find("  service"), std::string::npos);
@@ -478,12 +419,10 @@ TEST(ReplayProgram, ShardsMergeToTheWholeRun) {
   EXPECT_NE(first.out.find("; shard 0/2\n"), std::string::npos) << first.out;
   EXPECT_NE(second.out.find("  1      "), std::string::npos) << second.out;
   // Both reports start at the time given, to the microsecond.
-  for (const TestDir *part : {&part0, &part1}) {
-    std::stringstream json;
-    json << std::ifstream(part->path + "/r.json").rdbuf();
-    EXPECT_NE(json.str().find("\"start_unix_us\": " + std::to_string(start_ms * 1000) + ",\n"),
+  for (const TestDir *part : {&part0, &part1})
+    EXPECT_NE(read_file(part->path + "/r.json")
+                  .find("\"start_unix_us\": " + std::to_string(start_ms * 1000) + ",\n"),
               std::string::npos);
-  }
   Outcome merged = run_program(
       {"merge", part0.path + "/r.json", part1.path + "/r.json", "--json", part0.path + "/m.json"},
       part1.path);
@@ -513,7 +452,6 @@ TEST(ReplayProgram, ShardsMergeToTheWholeRun) {
   Outcome crossed =
       run_program({"merge", part0.path + "/r.json", part1.path + "/strict.json"}, part1.path);
   EXPECT_EQ(crossed.status, 3) << crossed.err;
-  EXPECT_NE(crossed.out.find("threshold    max-failed 0.5: measured "), std::string::npos);
   EXPECT_NE(crossed.out.find("verdict      FAILED: 1 of 2 thresholds crossed"), std::string::npos)
       << crossed.out;
   // The parts were of one package and one target: the merged report names them.
@@ -523,62 +461,10 @@ TEST(ReplayProgram, ShardsMergeToTheWholeRun) {
     EXPECT_NE(report->find("requests     planned 48, sent 48, completed 48, errors 0"),
               std::string::npos);
   }
-  // Counts up to "failed" of every page and worker.
-  EXPECT_EQ(report_rows(merged.out, "  page ", 50), report_rows(o.out, "  page ", 50));
-  std::string status = o.out.substr(o.out.find("  status"));
-  EXPECT_EQ(merged.out.substr(merged.out.find("  status"), status.find('\n')),
-            status.substr(0, status.find('\n')));
   // Each shard keeps the package's time 0, as the whole run does.
   EXPECT_EQ(planned_times({part0.path + "/r.csv", part1.path + "/r.csv"}),
             planned_times({whole.path + "/r.jsonl"}));
-  std::stringstream m;
-  m << std::ifstream(part0.path + "/m.json").rdbuf();
-  EXPECT_NE(m.str().find("\"merged_from\": ["), std::string::npos);
-}
-
-// A named pipe, a device or a directory in place of a package file is
-// refused at once, naming it; nothing waits on it (a run that has not ended
-// after 10 s is killed and fails the case).
-TEST(ReplayProgram, RefusesWhatIsNoRegularFileWithoutWaiting) {
-  struct Case {
-    const char *file;
-    const char *kind;  // "fifo", "device" or "dir"
-    const char *why;
-  };
-  const Case cases[] = {
-      {"vt_index_0", "fifo", "a named pipe, not a regular file"},
-      {"vt_req_0", "fifo", "a named pipe, not a regular file"},
-      {"vt_req_1", "device", "a symbolic link, which no reader follows"},
-      {"vt_index_1", "dir", "a directory, not a regular file"},
-  };
-  ScriptedServer server;
-  std::string target = "127.0.0.1:" + std::to_string(server.port);
-  auto deadline = [](pid_t pid) {
-    siginfo_t info;
-    for (int i = 0; i < 100; i++) {
-      info.si_pid = 0;
-      if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-          info.si_pid == pid)
-        return;
-      usleep(100000);
-    }
-    kill(pid, SIGKILL);
-  };
-  for (const Case &c : cases) {
-    TestDir d, scratch;
-    write_test_package(d.path, 2, {{1, 0, {{0, 0, "a"}}}, {2, 1, {{0, 0, "b"}}}});
-    std::string path = d.path + "/" + c.file;
-    unlink(path.c_str());
-    std::string kind = c.kind;
-    int made = kind == "fifo"     ? mkfifo(path.c_str(), 0600)
-               : kind == "device" ? symlink("/dev/zero", path.c_str())
-                                  : mkdir(path.c_str(), 0700);
-    ASSERT_EQ(made, 0) << path;
-    Outcome o = run_program({d.path, "--target", target, "--quiet"}, scratch.path, deadline);
-    EXPECT_EQ(o.status, 1) << c.file << " " << c.kind;
-    EXPECT_EQ(o.err, "vt_replay: reading package: " + path + ": " + c.why + "\n");
-  }
-  EXPECT_EQ(server.received().size(), 0u);
+  EXPECT_NE(read_file(part0.path + "/m.json").find("\"merged_from\": ["), std::string::npos);
 }
 
 }  // namespace

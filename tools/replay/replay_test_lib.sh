@@ -1,15 +1,11 @@
-# Shell helpers of the end-to-end tests of vt_replay against nginx, sourced
-# by replay_nginx_test.sh and replay_tls_nginx_test.sh. Each test sets WORK
-# (its temporary directory) and NAME (its name in messages) first.
+# Shell helpers of the end-to-end tests of vt_replay against nginx. A test
+# sets WORK (its temporary directory) and NAME (its name in messages) first.
 
 NGINX=$(command -v nginx || echo /usr/sbin/nginx)
 NGINX_PID=
 
 stop_nginx() {
-  if [ -n "$NGINX_PID" ]; then
-    kill "$NGINX_PID" 2>/dev/null
-    wait "$NGINX_PID" 2>/dev/null
-  fi
+  [ -n "$NGINX_PID" ] && { kill "$NGINX_PID"; wait "$NGINX_PID"; } 2>/dev/null
   NGINX_PID=
 }
 
@@ -27,16 +23,15 @@ die() {
 }
 
 skip_without_nginx() {
-  if [ ! -x "$NGINX" ]; then
-    echo "$NAME: SKIP: nginx is not installed (scripts/setup.sh installs it)"
-    exit 77
-  fi
+  [ -x "$NGINX" ] && return
+  echo "$NAME: SKIP: nginx is not installed (scripts/setup.sh installs it)"
+  exit 77
 }
 
 # make_package TOOL LOGGEN SUITE_BIN REQUESTS [HEADER]: a package of three
 # workers in $WORK/pkg from a generated log tree; bodies of 100 to 3000
 # bytes, HTTP/1.0 request lines with HEADER (default "Connection:
-# keep-alive": kept connections; another one, a new connection per request).
+# keep-alive").
 make_package() {
   local tool=$1 loggen=$2 suite_bin=$3 requests=$4 header=${5:-Connection: keep-alive}
   "$loggen" --out "$WORK/logs" --days 1 --files-per-day 2 --requests "$requests" --customers 30 \

@@ -15,7 +15,6 @@
 #include <openssl/x509v3.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
@@ -26,15 +25,14 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <fstream>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
-#include <sstream>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
-
-extern char **environ;
 
 inline int64_t test_now_ns() {
   timespec ts;
@@ -85,15 +83,13 @@ struct Received {
 };
 
 // Answers each request by what its body asks for: "reset", "drop" (close
-// without an answer), "garbage",
-// "cut short" (3 bytes of a 10-byte body, then close),
-// "silent", "chunked", "close" (answer, then close without saying so),
-// "trickle" (the answer's first bytes one at a time), "interim" (two
-// interim answers, 100 and 103, before "200 OK"),
-// "slow" (answer after 300 ms), "status NNN" (that status), "unsized" (a
-// body without a length, to the close; "unsized, then reset" resets instead
-// of closing); anything else
-// gets "200 OK". With a certificate it speaks TLS (and resumes sessions).
+// without an answer), "garbage", "cut short" (3 bytes of a 10-byte body,
+// then close), "silent", "chunked", "close" (answer, then close without
+// saying so), "trickle" (the answer's first bytes one at a time),
+// "interim" (100 and 103 before "200 OK"), "slow" (answer after 300 ms),
+// "status NNN", "unsized" (a body to the close; "unsized, then reset" resets
+// instead); anything else gets "200 OK". With a certificate it speaks TLS
+// (and resumes sessions). Every change of what it counts wakes wait_until.
 struct ScriptedServer {
   int listen_fd = -1;
   int port = 0;
@@ -107,7 +103,9 @@ struct ScriptedServer {
   // that are no TLS when bit i is set.
   std::atomic<unsigned> garbled_handshakes{0};
   std::mutex m;
+  std::condition_variable changed;
   std::vector<Received> got;
+  std::vector<std::string> names;  // the name each TLS client sent (SNI), "" for none
   std::vector<std::thread> threads;
 
   explicit ScriptedServer(const TestCertificate *certificate = nullptr) {
@@ -139,11 +137,20 @@ struct ScriptedServer {
     if (tls) SSL_CTX_free(tls);
   }
 
-  // Waits (5 s at most) until every connection's thread has freed what it
-  // held: the server shares the allocator with the code a test measures.
+  // Waits until `done()` holds, woken by each change (20 s at most, for a
+  // test that would otherwise hang); false if it never held.
+  template <class Done>
+  bool wait_until(Done done, int max_ms = 20000) {
+    std::unique_lock<std::mutex> lock(m);
+    return changed.wait_for(lock, std::chrono::milliseconds(max_ms), done);
+  }
+  void notify() {
+    std::lock_guard<std::mutex> lock(m);
+    changed.notify_all();
+  }
+  // Until every connection's thread has freed what it held.
   bool wait_idle() {
-    for (int i = 0; i < 500 && serving > 0; i++) usleep(10000);
-    return serving == 0;
+    return wait_until([this] { return serving == 0; }, 5000);
   }
 
   bool wait_readable(int fd, SSL *ssl = nullptr) {
@@ -165,6 +172,7 @@ struct ScriptedServer {
       mine.emplace_back([this, fd, id] {
         serve(fd, id);
         serving--;
+        notify();
       });
     }
     for (std::thread &t : mine) t.join();
@@ -188,6 +196,9 @@ struct ScriptedServer {
         return;
       }
       if (SSL_session_reused(ssl)) resumed++;
+      const char *name = SSL_get_servername(ssl, TLSEXT_NAMETYPE_host_name);
+      std::lock_guard<std::mutex> lock(m);
+      names.push_back(name ? name : "");
     }
     std::string in;
     char buf[65536];
@@ -204,6 +215,7 @@ struct ScriptedServer {
         {
           std::lock_guard<std::mutex> lock(m);
           got.push_back({id, test_now_ns(), request});
+          changed.notify_all();
         }
         if (!answer(fd, ssl, request)) break;
         continue;
@@ -228,28 +240,24 @@ struct ScriptedServer {
                   : static_cast<int>(write(fd, text.data(), text.size()));
       return n == static_cast<int>(text.size());
     };
-    const std::string ok = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
-    if (has("unsized")) {  // a body that runs to the close, or, told so, to a reset
-      say("HTTP/1.1 200 OK\r\n\r\nsome body");
-      if (has("then reset")) {
-        usleep(100000);
-        linger l{1, 0};
-        setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-      }
-      return false;
-    }
-    if (has("reset")) {
+    auto reset = [&] {
       linger l{1, 0};
       setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
       return false;
+    };
+    const std::string ok = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+    if (has("unsized")) {  // a body that runs to the close, or, told so, to a reset
+      say("HTTP/1.1 200 OK\r\n\r\nsome body");
+      if (has("then reset")) usleep(100000), reset();
+      return false;
     }
+    if (has("reset")) return reset();
     if (has("garbage")) return say("SOMETHING ELSE\r\n\r\n"), false;
     if (has("drop")) return false;  // closed without an answer
     if (has("cut short")) return say("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc"), false;
     if (has("silent")) {
-      while (wait_readable(fd, ssl)) {
-        char c;
-        if ((ssl ? SSL_read(ssl, &c, 1) : read(fd, &c, 1)) <= 0) break;
+      char c;
+      while (wait_readable(fd, ssl) && (ssl ? SSL_read(ssl, &c, 1) : read(fd, &c, 1)) > 0) {
       }
       return false;
     }
@@ -262,17 +270,14 @@ struct ScriptedServer {
     if (status_at != std::string::npos)
       return say("HTTP/1.1 " + request.substr(status_at + 7, 3) +
                  " Said\r\nContent-Length: 0\r\n\r\n");
-    if (request.rfind("HEAD ", 0) == 0)  // the head of ok alone
-      return say(ok.substr(0, ok.size() - 2));
+    if (request.rfind("HEAD ", 0) == 0) return say(ok.substr(0, ok.size() - 2));  // ok's head
     if (has("close")) return say(ok), false;
     if (has("interim"))
       return say("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 103 Early Hints\r\nLink: </a>\r\n\r\n" +
                  ok);
     if (has("trickle")) {  // five bytes one at a time, each its own TLS record; then the rest
-      for (size_t i = 0; i < 5; i++) {
+      for (size_t i = 0; i < 5; i++, usleep(1000))
         if (!say(ok.substr(i, 1))) return false;
-        usleep(1000);
-      }
       return say(ok.substr(5));
     }
     if (has("slow")) usleep(300000);
@@ -310,14 +315,25 @@ struct ProgramArgv {
 // `resource`, under the soft limit `soft` (its hard limit kept): with
 // RLIMIT_FSIZE no file it writes may grow past that many bytes (SIGXFSZ
 // ignored: a write there fails with EFBIG, as on a full disk). Its standard
-// output and error come back through pipes, which no limit covers; a
-// program silent for 20 s is killed and the case fails.
+// output comes back through a pipe, which no limit covers, and so does its
+// standard error, or, given `columns`, what it drew on a terminal of that
+// width (a pseudo-terminal); a program silent for 20 s is killed.
 inline Outcome run_program(const std::vector<std::string> &args, const std::string & = "",
                            const std::function<void(pid_t)> &during = nullptr, int resource = -1,
-                           rlim_t soft = 0) {
+                           rlim_t soft = 0, unsigned short columns = 0) {
   Outcome o{-1, "", ""};
   int out_pipe[2], err_pipe[2];
-  if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) return o;
+  if (pipe2(out_pipe, O_CLOEXEC) != 0) return o;
+  if (columns) {
+    err_pipe[0] = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (err_pipe[0] < 0 || grantpt(err_pipe[0]) != 0 || unlockpt(err_pipe[0]) != 0) return o;
+    err_pipe[1] = open(ptsname(err_pipe[0]), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    struct winsize ws = {};
+    ws.ws_row = 24, ws.ws_col = columns;
+    ioctl(err_pipe[1], TIOCSWINSZ, &ws);
+  } else if (pipe2(err_pipe, O_CLOEXEC) != 0) {
+    return o;
+  }
   ProgramArgv command(args);
   pid_t pid = fork();
   if (pid == 0) {
@@ -339,6 +355,7 @@ inline Outcome run_program(const std::vector<std::string> &args, const std::stri
   close(out_pipe[1]);
   close(err_pipe[1]);
   std::thread reader([&] {
+    // Until both ends are gone (a terminal's when its last writer has: EIO).
     struct pollfd pfd[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
     std::string *into[2] = {&o.out, &o.err};
     for (int open_pipes = 2; pid > 0 && open_pipes > 0;) {
@@ -366,65 +383,16 @@ inline Outcome run_program(const std::vector<std::string> &args, const std::stri
   reader.join();
   close(out_pipe[0]);
   close(err_pipe[0]);
-  std::string err;
-  for (size_t at = 0; at < o.err.size();) {
-    size_t end = o.err.find('\n', at);
-    end = end == std::string::npos ? o.err.size() : end + 1;
-    std::string line = o.err.substr(at, end - at);
-    if (line.rfind("profiling:", 0) != 0 && line.rfind("libgcov profiling error:", 0) != 0)
-      err += line;
-    at = end;
-  }
-  o.err = err;
+  // What a coverage build's counters say on their own is no output of the program.
+  o.err = std::regex_replace(
+      o.err, std::regex("^(libgcov )?profiling( error)?:.*\n?", std::regex::multiline), "");
   return o;
 }
 
-// The program with its standard error on a terminal of `columns` columns
-// (a pseudo-terminal): what it drew there, and its status. Standard output
-// goes to dir/out.
+// The program with its standard error on a terminal of `columns` columns.
 inline Outcome run_program_on_terminal(const std::vector<std::string> &args, const std::string &dir,
                                        unsigned short columns) {
-  Outcome o{-1, "", ""};
-  int master = posix_openpt(O_RDWR | O_NOCTTY);
-  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return o;
-  std::string slave_name = ptsname(master);
-  int slave = open(slave_name.c_str(), O_RDWR | O_NOCTTY);
-  struct winsize ws = {};
-  ws.ws_row = 24, ws.ws_col = columns;
-  ioctl(slave, TIOCSWINSZ, &ws);
-  ProgramArgv command(args);
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 1, (dir + "/out").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  posix_spawn_file_actions_adddup2(&fa, slave, 2);
-  pid_t pid;
-  int spawned =
-      posix_spawn(&pid, command.program.c_str(), &fa, nullptr, command.argv.data(), environ);
-  posix_spawn_file_actions_destroy(&fa);
-  close(slave);
-  if (spawned == 0) {
-    // Read until the last writer has gone (EIO), at most 20 s of silence.
-    char buf[4096];
-    for (int waited = 0; waited < 200;) {
-      struct pollfd pfd = {master, POLLIN, 0};
-      if (poll(&pfd, 1, 100) == 0) {
-        waited++;
-        continue;
-      }
-      ssize_t n = read(master, buf, sizeof buf);
-      if (n <= 0) break;
-      o.err.append(buf, static_cast<size_t>(n));
-    }
-    int status;
-    waitpid(pid, &status, 0);
-    o.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::stringstream out;
-    out << std::ifstream(dir + "/out").rdbuf();
-    o.out = out.str();
-  }
-  close(master);
-  return o;
+  return run_program(args, dir, nullptr, -1, 0, columns);
 }
 
 #endif  // VT_TOOLS_REPLAY_REPLAY_TEST_SERVER_H_
