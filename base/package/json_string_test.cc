@@ -14,8 +14,12 @@ namespace {
 // surrogate or beyond U+10FFFF is escaped byte by byte.
 TEST(JsonString, EveryByteReadsBack) {
   for (int b = 0; b < 256; b++) {
-    std::string raw(1, static_cast<char>(b)), want = raw;
-    if (b >= 0x80) want = {static_cast<char>(0xC0 | b >> 6), static_cast<char>(0x80 | (b & 0x3F))};
+    const std::string raw(1, static_cast<char>(b));
+    std::string want = raw;
+    if (b >= 0x80) {
+      want.assign(1, static_cast<char>(0xC0 | b >> 6));
+      want.push_back(static_cast<char>(0x80 | (b & 0x3F)));
+    }
     Json v;
     std::string error;
     ASSERT_TRUE(parse_json(json_string("a" + raw + "\\" + raw), &v, &error)) << b << ": " << error;
