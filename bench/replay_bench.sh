@@ -18,6 +18,7 @@
 # Figures are only comparable within one run: the machine is shared.
 #
 # PARTS (default "base search") chooses what runs: "base" the rounds above,
+# "lag" RUNS runs at LAG_SPEED (default 10, 50,000/s) and their medians,
 # "search" the highest rate held, "outputs" the cost of --results and --html
 # together (CPU at 20,000/s, in RUNS interleaved rounds, and the highest
 # rate held with and without them, over a package of OUT_SPAN seconds,
@@ -216,6 +217,16 @@ part base && for k in w1 w2; do
   printf '%-22s %9s %9.0f %8s %8s %8s %6s %5.0f%% %7s %5.0f%%\n' "wrk -t${k#w} -c$USERS" - \
     "$(col "${rows[$k]}" 1)" - - - - "$(col "${rows[$k]}" 2)" - "$(col "${rows[$k]}" 3)"
 done
+
+# The schedule's lag at one rate, LAG_SPEED times the package's (default 10:
+# 50,000 requests/s), one thread, RUNS runs alternated with nothing else:
+# each run's row and the medians.
+part lag && for round in $(seq "$RUNS"); do
+  r=$(run_replay "${LAG_SPEED:-10}")
+  rows[lag]+="$r"$'\n'
+  row "vt_replay lag run $round" $r
+done
+part lag && row "vt_replay lag median" $(for c in 1 2 3 4 5 6 7 8 9; do col "${rows[lag]}" $c; done)
 
 # The highest rate held: rising speeds until one falls short, with one
 # sending thread and with two.
