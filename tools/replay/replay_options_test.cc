@@ -8,9 +8,15 @@
 #include <tuple>
 #include <vector>
 
+#include "tools/replay/replay_modes.h"
+
 namespace {
 
+// args after "vt_replay"; those that begin with an option other than --target
+// after "vt_replay pkg --target 127.0.0.1:1".
 ReplayCommand parse(std::vector<const char *> args, ReplayOptions *o, std::string *error) {
+  if (args[0][0] == '-' && std::string(args[0]) != "--target")
+    args.insert(args.begin(), {"pkg", "--target", "127.0.0.1:1"});
   args.insert(args.begin(), "vt_replay");
   return parse_replay_options(static_cast<int>(args.size()), const_cast<char **>(args.data()), o,
                               error);
@@ -45,9 +51,8 @@ TEST(ReplayOptions, ReadsEveryOption) {
        "pkg 127.0.0.1:8080 w=4/7 s=2.5 d=30 c=4 t=250 th=1 r.json|| 0/1 at=0 q1 r0 127.0.0.1||0 "
        "ok2xx,3xx"},
       // The upper bounds are taken; a later --workers replaces an earlier one.
-      {{"pkg", "--target", "h:1", "--speed", "1e9", "--duration", "1e7", "--connections-per-user",
-        "64", "--timeout", "3600000", "--threads", "64", "--workers", "5", "--workers", "2-3",
-        "--retry-closed"},
+      {{"--speed", "1e9", "--duration", "1e7", "--connections-per-user", "64", "--timeout",
+        "3600000", "--threads", "64", "--workers", "5", "--workers", "2-3", "--retry-closed"},
        "pkg h:1 w=2/3 s=1e+09 d=1e+07 c=64 t=3600000 th=64 || 0/1 at=0 q0 r1 h||0 ok2xx,3xx"},
       // One rule per header name, the later value in the earlier place.
       {{"pkg",         "--target",      "https://h.example",
@@ -135,37 +140,56 @@ TEST(ReplayOptions, RefusesBadValuesNamingTheOption) {
       {{"pkg", "other", "--target", "h:1"}, "more than one package directory (pkg, other)"},
       {{"pkg"}, "no --target given"},
       {{"pkg", "--target", "hostonly"}, "--target hostonly: expected HOST:PORT"},
-      {{"pkg", "--target", "h:1", "--speed", "0"}, "--speed 0: expected a factor above 0"},
-      {{"pkg", "--target", "h:1", "--speed", "1.000001e9"}, "--speed 1.000001e9: expected"},
-      {{"pkg", "--target", "h:1", "--workers", "1,,2"}, "--workers 1,,2: expected worker numbers"},
-      {{"pkg", "--target", "h:1", "--workers", "256"}, "--workers 256: expected"},
-      {{"pkg", "--target", "h:1", "--connections-per-user", "65"}, "--connections-per-user 65: "},
-      {{"pkg", "--target", "h:1", "--timeout", "3600001"}, "--timeout 3600001: expected"},
-      {{"pkg", "--target", "h:1", "--timeout", "-5"}, "--timeout -5: expected"},
-      {{"pkg", "--target", "h:1", "--duration", "10000000.5"}, "--duration 10000000.5: expected"},
-      {{"pkg", "--target", "h:1", "--threads", "0"}, "--threads 0: expected"},
-      {{"pkg", "--target", "h:1", "--timeout"}, "--timeout needs a value"},
-      {{"pkg", "--target", "h:1", "--bogus"}, "unknown option --bogus"},
+      {{"--speed", "0"}, "--speed 0: expected a factor above 0"},
+      {{"--speed", "1.000001e9"}, "--speed 1.000001e9: expected"},
+      {{"--workers", "1,,2"}, "--workers 1,,2: expected worker numbers"},
+      {{"--workers", "256"}, "--workers 256: expected"},
+      {{"--connections-per-user", "65"}, "--connections-per-user 65: "},
+      {{"--timeout", "3600001"}, "--timeout 3600001: expected"},
+      {{"--timeout", "-5"}, "--timeout -5: expected"},
+      {{"--duration", "10000000.5"}, "--duration 10000000.5: expected"},
+      {{"--threads", "0"}, "--threads 0: expected"},
+      {{"--timeout"}, "--timeout needs a value"},
+      {{"--bogus"}, "unknown option --bogus"},
       // A long option goes by its whole name, never a prefix of it.
-      {{"pkg", "--target", "h:1", "--time", "5"}, "unknown option --time"},
-      {{"pkg", "--target", "h:1", "--quiet=1"}, "--quiet takes no value"},
+      {{"--time", "5"}, "unknown option --time"},
+      {{"--quiet=1"}, "--quiet takes no value"},
       {{"pkg", "--target", "http://h", "--cacert", "ca.pem"},
        "--cacert applies to an https:// target, not http://h"},
-      {{"pkg", "--target", "h:1", "--insecure"}, "--insecure applies to an https:// target"},
+      {{"--insecure"}, "--insecure applies to an https:// target"},
       {{"pkg", "--target", "https://h", "--insecure", "--cacert", "ca.pem"},
        "--insecure skips the check that --cacert is for"},
       {{"pkg", "--target", "https://h", "--sni", ""}, "--sni needs a value"},
-      {{"pkg", "--target", "h:1", "--header", "X: a\r\nGET /x"},
+      {{"--header", "X: a\r\nGET /x"},
        "--header X: a\\r\\nGET /x: a header value holds no line break"},
-      {{"pkg", "--target", "h:1", "--host", "a\x01"}, "--host a\\x01: a host name holds no blank"},
-      {{"pkg", "--target", "h:1", "--ok-status", "2xx,"}, "--ok-status 2xx,: '': expected"},
-      {{"pkg", "--target", "h:1", "--max-failed", "1.5"}, "--max-failed 1.5: expected a ratio"},
-      {{"pkg", "--target", "h:1", "--max-lag", "p0=5"}, "--max-lag p0=5: expected pNN=TIME"},
-      {{"pkg", "--target", "h:1", "--shard", "2/2"}, "--shard 2/2: expected I/N"},
-      {{"pkg", "--target", "h:1", "--start-at", "tomorrow"}, "--start-at tomorrow: expected"},
-      {{"pkg", "--target", "h:1", "--results", ""}, "--results needs a file name"},
-      {{"pkg", "--target", "h:1", "--results", "a.csv", "--json", "a.csv"},
+      {{"--host", "a\x01"}, "--host a\\x01: a host name holds no blank"},
+      {{"--ok-status", "2xx,"}, "--ok-status 2xx,: '': expected"},
+      {{"--max-failed", "1.5"}, "--max-failed 1.5: expected a ratio"},
+      {{"--max-lag", "p0=5"}, "--max-lag p0=5: expected pNN=TIME"},
+      {{"--shard", "2/2"}, "--shard 2/2: expected I/N"},
+      {{"--start-at", "tomorrow"}, "--start-at tomorrow: expected"},
+      {{"--results", ""}, "--results needs a file name"},
+      {{"--results", "a.csv", "--json", "a.csv"},
        "--json, --results and --html name the same file a.csv"},
+      {{"--loop", "0"}, "--loop 0: expected passes from 1 to 1000000, or inf"},
+      {{"--loop", "1000001"}, "--loop 1000001: expected passes"},
+      {{"--loop", "-1"}, "--loop -1: expected passes"},
+      {{"--loop", "inf"}, "--loop inf needs --duration"},
+      {{"--loop-gap", "2"}, "--loop-gap without --loop"},
+      {{"--loop", "2", "--loop-gap", "1e8"}, "--loop-gap 1e8: expected seconds from 0 to 1e7"},
+      {{"--loop", "2", "--shard", "0/2"}, "--loop and --shard: "},
+      {{"--users", "4"}, "--users 4: expected xK"},
+      {{"--users", "x0"}, "--users x0: expected xK"},
+      {{"--users", "x1001"}, "--users x1001: 1001 copies of each user are more than the 1000"},
+      {{"--rate", "0/s"}, "--rate 0/s: expected requests per second above 0 and at most 1000000"},
+      {{"--rate", "1000001"}, "--rate 1000001: expected"},
+      {{"--rate", "5/m"}, "--rate 5/m: expected"},
+      {{"--rate", "5/s", "--speed", "2"}, "--rate and --speed: "},
+      {{"--speed", "1:10@1m", "--rate", "5"}, "--rate and --speed: "},
+      {{"--speed", "1:10"}, "--speed 1:10: a ramp is A:B@T"},
+      {{"--speed", "0:10@1m"}, "--speed 0:10@1m: a ramp is A:B@T"},
+      {{"--speed", "1:10@0"}, "--speed 1:10@0: T: expected seconds above 0"},
+      {{"--speed", "1:10@5d"}, "--speed 1:10@5d: T: expected seconds"},
   };
   for (const Case &c : cases) {
     ReplayOptions o;
@@ -231,6 +255,108 @@ TEST(ReplayOptions, ReadsShardsAndStartTimes) {
       EXPECT_EQ(error.rfind(c.error, 0), 0u) << c.text << ": " << error;
     }
   }
+}
+
+// Users of ids 7 and 9 whose requests span 0 to 800 ms and 100 to 1000 ms.
+ReplayPackage package(uint64_t top_id = 9) {
+  ReplayPackage p;
+  p.dir = "pkg";
+  p.users.resize(2);
+  p.users[0].user_id = 7;
+  p.users[0].last_ms = 800;
+  p.users[1].user_id = top_id;
+  p.users[1].first_ms = 100;
+  p.users[1].last_ms = 1000;
+  p.requests = 10;
+  p.last_time_ms = 1000;
+  return p;
+}
+
+ReplayPlan plan_of(std::vector<const char *> args, const ReplayPackage &p = package()) {
+  ReplayOptions o;
+  std::string error;
+  EXPECT_EQ(parse(args, &o, &error), ReplayCommand::kRun) << error;
+  ReplayPlan plan;
+  EXPECT_TRUE(make_replay_plan(o.mode, o.speed, o.duration_s, p, &plan, &error)) << error;
+  return plan;
+}
+
+TEST(ReplayModes, RampSpeedsAndSendTimes) {
+  struct Case {
+    std::vector<const char *> args;
+    double elapsed_s, speed;    // the speed at elapsed_s
+    double schedule_s, send_s;  // a schedule position and its send time
+  } cases[] = {
+      {{"--speed", "1:10@10m"}, 0, 1, 0, 0},
+      {{"--speed", "1:10@10m"}, 300, 5.5, 975, 300},   // 300 s + 9/1200 * 300^2
+      {{"--speed", "1:10@10m"}, 600, 10, 3300, 600},   // the ramp's end: (1 + 10) / 2 * 600
+      {{"--speed", "1:10@10m"}, 900, 10, 4300, 700},   // held at 10x after it
+      {{"--speed", "10:1@100s"}, 50, 5.5, 387.5, 50},  // slowing down
+      {{"--speed", "2:2@0.5h"}, 10, 2, 30, 15},        // a ramp that stays
+      {{"--speed", "2"}, 10, 2, 30, 15},
+  };
+  for (const Case &c : cases) {
+    ReplayPlan plan = plan_of(c.args);
+    std::string name = std::string(c.args[1]) + " at " + std::to_string(c.elapsed_s);
+    EXPECT_DOUBLE_EQ(replay_speed_at(plan, c.elapsed_s), c.speed) << name;
+    EXPECT_NEAR(replay_send_ns(plan, static_cast<int64_t>(c.schedule_s * 1e9)) / 1e9, c.send_s,
+                1e-6)
+        << name;
+    EXPECT_NEAR(replay_schedule_at(plan, c.send_s), c.schedule_s, 1e-6) << name;
+  }
+}
+
+TEST(ReplayModes, PassesCopiesSlotsAndUserIds) {
+  ReplayPlan plan = plan_of({"--loop", "3", "--loop-gap", "0.5s", "--users", "x4"});
+  EXPECT_EQ(plan.pass_ns, 1500000000);  // the last request at 1000 ms, and the gap
+  EXPECT_EQ(plan.requests, 40u);
+  // Pass 2, copy 1 of 4 of a user of 800 ms: a quarter of its session later.
+  EXPECT_EQ(replay_schedule_ns(plan, 2, 1, 100, 800), 3000000000 + 100000000 + 200000000);
+  EXPECT_EQ(replay_run_user_id(plan, 7, 0, 0), 7u);
+  EXPECT_EQ(replay_run_user_id(plan, 7, 2, 1), 7u + 9 * 1000000000ull);
+  // The last copy of the last pass: 2 * 1.5 s + 1 s + 3/4 of 900 ms.
+  EXPECT_DOUBLE_EQ(plan.span_s, 4.675);
+  // Ids of ten digits take a stride of ten digits more.
+  EXPECT_EQ(plan_of({"--users", "x2"}, package(12345678901)).id_stride, 100000000000u);
+
+  plan = plan_of({"--rate", "200/s", "--loop", "3", "--loop-gap", "1"});
+  EXPECT_EQ(replay_slot_ns(plan, 500, 0), 2500000000);
+  EXPECT_EQ(replay_slot_ns(plan, 500, 2), 4500000000);
+  EXPECT_DOUBLE_EQ(plan.span_s, 29 / 200.0 + 2);
+  // Until --duration: the passes begun by then.
+  EXPECT_EQ(plan_of({"--loop", "inf", "--duration", "10", "--speed", "2"}).passes, 21u);
+  EXPECT_EQ(plan_of({"--loop", "inf", "--duration", "10", "--rate", "5"}).passes, 6u);
+}
+
+TEST(ReplayModes, PlansThatDoNotFit) {
+  ReplayPackage many = package(), instant = package(), long_ago = package(),
+                big_ids = package(1000000000000);
+  many.users.resize(kMaxUserCopies / 1000 + 1);
+  instant.last_time_ms = big_ids.last_time_ms = 0;
+  long_ago.last_time_ms = 4000000000000;  // some 127 years
+  struct Case {
+    std::vector<const char *> args;
+    const ReplayPackage *p;
+    const char *error;  // a part of it
+  } cases[] = {
+      {{"--users", "x1000"}, &many, "times 1000 are more than the 16777216 users"},
+      {{"--loop", "inf", "--duration", "5"}, &instant, "passes would take no time"},
+      {{"--loop", "2"}, &long_ago, "under loop x2 would outlast 146 years"},
+      {{"--speed", "1:0.5@1s"}, &long_ago, "under speed 1x to 0.5x over 1 s would outlast"},
+      {{"--loop", "1000000", "--users", "x1000"}, &big_ids, "the run's user ids would pass 2^64"},
+  };
+  for (const Case &c : cases) {
+    ReplayOptions o;
+    std::string error;
+    ASSERT_EQ(parse(c.args, &o, &error), ReplayCommand::kRun) << error;
+    ReplayPlan plan;
+    EXPECT_FALSE(make_replay_plan(o.mode, o.speed, o.duration_s, *c.p, &plan, &error)) << c.error;
+    EXPECT_NE(error.find(c.error), std::string::npos) << error;
+  }
+  // The same packages in plainer modes fit.
+  ReplayPlan plan;
+  std::string error;
+  EXPECT_TRUE(make_replay_plan(ReplayMode{}, 1, 0, long_ago, &plan, &error)) << error;
 }
 
 }  // namespace

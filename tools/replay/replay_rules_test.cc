@@ -6,19 +6,9 @@
 #include "base/figures/replay_thresholds.h"
 #include "tools/replay/replay_engine.h"
 #include "tools/replay/replay_rewrite.h"
+#include "tools/replay/replay_test_support.h"
 
 namespace {
-
-std::vector<ReplayHeaderRule> rules_of(const std::vector<std::string> &texts) {
-  std::vector<ReplayHeaderRule> rules;
-  for (const std::string &t : texts) {
-    ReplayHeaderRule r;
-    std::string error;
-    EXPECT_TRUE(parse_header_rule(t, &r, &error)) << t << ": " << error;
-    add_header_rule(&rules, r);
-  }
-  return rules;
-}
 
 // Each case's head after the request line, rewritten, and what each rule
 // did ("replaced/added/removed"), counted once per request.
