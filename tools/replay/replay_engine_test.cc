@@ -58,10 +58,10 @@ ReplayRun replay(const std::string &dir, int port, ReplayOptions o = {},
 
 // The users written as a package of one worker, replayed.
 ReplayRun replay_users(const std::vector<TestUser> &users, int port, ReplayOptions o = {},
-                       const std::string &cacert = "") {
+                       const std::string &cacert = "", bool verify = true) {
   TestDir d;
   write_test_package(d.path, 1, users);
-  return replay(d.path, port, o, cacert);
+  return replay(d.path, port, o, cacert, verify);
 }
 
 struct TlsFixture {
@@ -76,21 +76,19 @@ std::string body_of(const std::string &request) {
 
 TEST(ReplayEngine, SendsEachUsersEntriesInOrderAtTheirTimesOnOneConnection) {
   TestDir d;
-  auto entry = [](int u, int n, uint64_t t, const char *line = "POST /svc/p HTTP/1.1",
-                  const char *headers = "") {
+  auto e = [](int u, int n, uint64_t t, const char *line = "POST /svc/p HTTP/1.1",
+              const char *headers = "") {
     return TestRequest{t, n, "<u" + std::to_string(u) + " n=" + std::to_string(n) + "/>", line,
                        headers};
   };
   const char *keep = "connection:  Keep-Alive\r\n", *k10 = "POST /k HTTP/1.0",
              *old = "POST /o HTTP/1.0";
   std::vector<TestUser> users = {
-      {1, 0, {entry(1, 0, 0), entry(1, 1, 120), entry(1, 2, 130)}},
-      {2, 1, {entry(2, 0, 40, k10, keep), entry(2, 1, 300, k10, keep)}},
-      {3, 0, {entry(3, 0, 60, old), entry(3, 1, 200, old)}},
+      {1, 0, {e(1, 0, 0), e(1, 1, 120), e(1, 2, 130)}},
+      {2, 1, {e(2, 0, 40, k10, keep), e(2, 1, 300, k10, keep)}},
+      {3, 0, {e(3, 0, 60, old), e(3, 1, 200, old)}},
       // Lines shorter than " HTTP/1.0" go out as they are, on a kept connection.
-      {4,
-       1,
-       {entry(4, 0, 150, "POST /a"), entry(4, 1, 160, "HTTP/1.0"), entry(4, 2, 170, "GET /a")}},
+      {4, 1, {e(4, 0, 150, "POST /a"), e(4, 1, 160, "HTTP/1.0"), e(4, 2, 170, "GET /a")}},
   };
   users[0].requests[2].body += std::string(100000, 'z');
   write_test_package(d.path, 2, users);
@@ -238,12 +236,10 @@ TEST(ReplayEngine, EachRunEndsAsItsServerMadeIt) {
     bool plain_server = c.speech == kPlain || c.speech == kTlsToPlain;
     ScriptedServer server(plain_server ? nullptr : &tls.certificate);
     server.garbled_handshakes = c.garbled;
-    TestDir d;
-    write_test_package(d.path, 1, c.users);
     std::string cacert = c.speech == kPlain                            ? ""
                          : c.speech == kTls || c.speech == kTlsToPlain ? tls.cacert
                                                                        : other.cacert;
-    ReplayRun r = replay(d.path, server.port, c.o, cacert, c.speech != kUnchecked);
+    ReplayRun r = replay_users(c.users, server.port, c.o, cacert, c.speech != kUnchecked);
     EXPECT_EQ(counts_line(r.stats), c.counts);
     std::string more = outcome(r, server, c.columns);
     EXPECT_EQ(c.garbled ? more.substr(0, c.more.size()) : more, c.more);
@@ -259,13 +255,11 @@ TEST(ReplayEngine, CountsEachShapeOfAnswerAndGoesOnWithTheUser) {
         "unsized", "unsized, then reset", "status 001" /* no status: a parse error */, "interim"})
     users.push_back({id++, 0, {{0, 0, first}, {50, 1, "<after/>"}}});
   users.push_back({id, 0, {{0, 0, "<head/>", "HEAD /h HTTP/1.1"}, {50, 1, "<after/>"}}});
-  TestDir d;
-  write_test_package(d.path, 1, users);
   TlsFixture tls;
   for (int threads : {1, 3, -3}) {
     ScriptedServer server(threads < 0 ? &tls.certificate : nullptr);
-    ReplayRun r = replay(d.path, server.port, {.timeout_ms = 300, .threads = abs(threads)},
-                         threads < 0 ? tls.cacert : "");
+    ReplayRun r = replay_users(users, server.port, {.timeout_ms = 300, .threads = abs(threads)},
+                               threads < 0 ? tls.cacert : "");
     ASSERT_TRUE(r.ok) << r.error;
     const ReplayStats &s = r.stats;
     // Reset: cut short, unsized then reset; closed: reset; parse: garbage, 001.
@@ -280,11 +274,10 @@ TEST(ReplayEngine, CountsEachShapeOfAnswerAndGoesOnWithTheUser) {
 }
 
 TEST(ReplayEngine, ConnectionsPerUserLetRequestsOverlap) {
-  TestDir d;
-  write_test_package(d.path, 1, {{1, 0, {{0, 0, "slow 1"}, {0, 0, "slow 2"}, {0, 0, "slow 3"}}}});
   for (int n : {1, 3}) {
     ScriptedServer server;
-    ReplayRun r = replay(d.path, server.port, {.connections_per_user = n});
+    ReplayRun r = replay_users({{1, 0, {{0, 0, "slow 1"}, {0, 0, "slow 2"}, {0, 0, "slow 3"}}}},
+                               server.port, {.connections_per_user = n});
     ASSERT_TRUE(r.ok) << r.error;
     std::vector<Received> got = server.received();
     ASSERT_EQ(got.size(), 3u);

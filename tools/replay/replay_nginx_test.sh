@@ -22,7 +22,7 @@ stop_nginx() {
 trap 'stop_nginx; [ "${KEEP_WORK:-0}" = 1 ] && echo "$NAME: kept $WORK" || rm -rf "$WORK"' EXIT
 die() {
   echo "$NAME: $*"
-  for f in "$WORK"/nginx/error.log "$WORK"/replay.out "$WORK"/replay.err; do
+  for f in "$WORK"/nginx/error.log "$WORK"/*.out "$WORK"/*.err; do
     [ -s "$f" ] && { echo "--- $f"; tail -20 "$f"; }
   done
   exit 1
@@ -130,8 +130,6 @@ replay() {
   timeout 60 "$REPLAY" "$WORK/pkg" --speed "$SPEED" --timeout 3000 --quiet \
     --json "$WORK/$name.json" "$@" >"$WORK/$name.out" 2>"$WORK/$name.err"
   status=$?
-  cp "$WORK/$name.out" "$WORK/replay.out"
-  cp "$WORK/$name.err" "$WORK/replay.err"
   sleep 0.2  # nginx writes the log line after the response
   [ $status = 3 ] || die "$name, with 503s: status $status"
   awk '{ print $1, $2, $3, $4 }' "$LOG" | sort | uniq -c >"$WORK/actual"

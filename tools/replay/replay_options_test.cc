@@ -236,7 +236,6 @@ TEST(ReplayOptions, ReadsShardsAndStartTimes) {
       {"3000-01-01T00:00:00Z", 32503680000000000, ""},
       {"1970-01-01T00:00:00.999Z", -1, "not a time between 1970-01-01T00:00:01Z and 3000"},
       {"1970-01-01T01:00:00+01:00", -1, "not a time between"},
-      {"1969-12-31T23:59:59Z", -1, "not a time between"},
       {"3000-01-01T00:00:00.000001Z", -1, "not a time between"},
       {"32503680000", 32503680000000000, ""},
       {"32503680000.5", -1, "expected seconds"},
@@ -261,12 +260,7 @@ TEST(ReplayOptions, ReadsShardsAndStartTimes) {
 ReplayPackage package(uint64_t top_id = 9) {
   ReplayPackage p;
   p.dir = "pkg";
-  p.users.resize(2);
-  p.users[0].user_id = 7;
-  p.users[0].last_ms = 800;
-  p.users[1].user_id = top_id;
-  p.users[1].first_ms = 100;
-  p.users[1].last_ms = 1000;
+  p.users = {{.user_id = 7, .last_ms = 800}, {.user_id = top_id, .first_ms = 100, .last_ms = 1000}};
   p.requests = 10;
   p.last_time_ms = 1000;
   return p;

@@ -25,14 +25,13 @@ TEST(ReplayProgram, SigintAndSigtermEndTheRunWithEveryReport) {
                      {{1, 0, {{0, 0, "a"}, {100, 0, "b"}, {20000, 0, "c"}}},
                       {2, 0, {{0, 0, "silent"}, {100, 0, "d"}}}});
   ScriptedServer server;
-  std::string target = "127.0.0.1:" + std::to_string(server.port);
   for (int signo : {SIGINT, SIGTERM}) {
     SCOPED_TRACE(signo);
     TestDir scratch;
     size_t before = server.received().size();
     std::string json = scratch.path + "/r.json", csv = scratch.path + "/r.csv";
     Outcome o = run_program(
-        {d.path, "--target", target, "--json", json, "--results", csv, "--html",
+        {d.path, "--target", server.target, "--json", json, "--results", csv, "--html",
          scratch.path + "/r.html", "--quiet", "--timeout", "500", "--max-latency", "p99=60s"},
         [&](pid_t pid) {  // once three requests are in, the next is 20 s away
           server.wait_until([&] { return server.got.size() >= before + 3; });
@@ -54,19 +53,18 @@ TEST(ReplayProgram, SigintAndSigtermEndTheRunWithEveryReport) {
              {&page, "<tr><th>verdict</th><td>FAILED: 1 of 2 thresholds crossed</td></tr>"}})
       EXPECT_NE(text->find(part), std::string::npos) << part << " in " << *text;
     EXPECT_EQ(std::count(results.begin(), results.end(), '\n'), 1 + 3);  // the header, 3 ended
-    EXPECT_EQ(std::count(results.begin(), results.end(), ',') / 11 - 1, 3);
   }
   // A signal while it waits for --start-at: nothing sent, no output left; SIGHUP not taken over.
   for (int signo : {SIGINT, SIGTERM, SIGHUP}) {
     TestDir scratch;
     size_t received = server.received().size();
-    Outcome waiting =
-        run_program({d.path, "--target", target, "--start-at", std::to_string(time(nullptr) + 60),
-                     "--quiet", "--json", scratch.path + "/r.json"},
-                    [signo](pid_t pid) {
-                      usleep(500000);
-                      kill(pid, signo);
-                    });
+    Outcome waiting = run_program(
+        {d.path, "--target", server.target, "--start-at", std::to_string(time(nullptr) + 60),
+         "--quiet", "--json", scratch.path + "/r.json"},
+        [signo](pid_t pid) {
+          usleep(500000);
+          kill(pid, signo);
+        });
     const std::string by = signo == SIGINT ? "interrupted" : "SIGTERM";
     EXPECT_EQ(waiting.status, signo == SIGHUP ? -1 : 128 + signo) << waiting.err;
     EXPECT_EQ(waiting.err, signo == SIGHUP ? ""
@@ -80,7 +78,6 @@ TEST(ReplayProgram, SigintAndSigtermEndTheRunWithEveryReport) {
 // The verdict against servers failing each way; without thresholds a failure fails the run.
 TEST(ReplayProgram, VerdictsTellWhatHappened) {
   ScriptedServer server;
-  std::string target = "127.0.0.1:" + std::to_string(server.port);
   struct Case {
     const char *what;
     std::vector<std::string> bodies;  // one user each, in turn on its connection
@@ -117,7 +114,8 @@ TEST(ReplayProgram, VerdictsTellWhatHappened) {
     TestUser u{1, 0, {}};
     for (size_t i = 0; i < c.bodies.size(); i++) u.requests.push_back({i * 10, 0, c.bodies[i]});
     write_test_package(d.path, 1, {u});
-    std::vector<std::string> args = {d.path, "--target", target, "--quiet", "--timeout", "300"};
+    std::vector<std::string> args = {d.path,    "--target",  server.target,
+                                     "--quiet", "--timeout", "300"};
     args.insert(args.end(), c.options.begin(), c.options.end());
     Outcome o = run_program(args);
     EXPECT_EQ(o.status, c.status) << o.out << o.err;
@@ -134,9 +132,8 @@ TEST(ReplayProgram, ProgressOnATerminal) {
       d.path, 1,
       {{1, 0, {{0, 0, "status 500"}, {500, 0, "silent"}, {1900, 0, "b"}, {2500, 0, "c"}}}});
   ScriptedServer server;
-  std::string target = "127.0.0.1:" + std::to_string(server.port);
   std::vector<std::string> args = {
-      d.path, "--target", target, "--timeout", "2000", "--connections-per-user", "2"};
+      d.path, "--target", server.target, "--timeout", "2000", "--connections-per-user", "2"};
   Outcome wide = run_program(args, nullptr, -1, 0, 200);
   EXPECT_EQ(wide.status, 3) << wide.err;  // the 500 failed it
   EXPECT_NE(wide.out.find("completed 3"), std::string::npos) << wide.out;
@@ -160,8 +157,8 @@ TEST(ReplayProgram, ProgressOnATerminal) {
   TestDir one;
   write_test_package(one.path, 1, {{1, 0, {{0, 0, "a"}}}});
   int64_t at = time(nullptr) + 3;
-  Outcome waited = run_program({one.path, "--target", target, "--start-at", std::to_string(at)},
-                               nullptr, -1, 0, 200);
+  Outcome waited = run_program(
+      {one.path, "--target", server.target, "--start-at", std::to_string(at)}, nullptr, -1, 0, 200);
   EXPECT_EQ(waited.status, 0) << waited.err;
   EXPECT_NE(waited.err.find(" s for --start-at " + vtlb_utc_text(static_cast<uint64_t>(at) * 1000)),
             std::string::npos)
@@ -174,7 +171,6 @@ TEST(ReplayProgram, OutputsThatCannotBeWritten) {
   TestDir d, scratch;
   write_test_package(d.path, 1, {{1, 0, {{0, 0, "a"}, {1, 0, "b"}, {2, 0, "c"}, {3, 0, "d"}}}});
   ScriptedServer server;
-  std::string target = "127.0.0.1:" + std::to_string(server.port);
   struct Case {
     std::string option, name;
     rlim_t limit;
@@ -188,8 +184,8 @@ TEST(ReplayProgram, OutputsThatCannotBeWritten) {
   };
   for (const Case &c : cases) {
     std::string path = scratch.path + "/" + c.name;
-    Outcome o =
-        run_program({d.path, "--target", target, c.option, path}, nullptr, RLIMIT_FSIZE, c.limit);
+    Outcome o = run_program({d.path, "--target", server.target, c.option, path}, nullptr,
+                            RLIMIT_FSIZE, c.limit);
     EXPECT_EQ(o.status, 1) << c.name << o.err;
     EXPECT_EQ(o.err, "vt_replay: " + c.option + ": cannot write " + path + ": File too large\n");
     EXPECT_EQ(o.out.find("completed 4") != std::string::npos, c.sent) << c.name << o.out;
@@ -210,8 +206,7 @@ TEST(ReplayProgram, RaisesItsDescriptorLimitForTheUsersConnections) {
   for (uint64_t u = 1; u <= 60; u++) users.push_back({u, 0, {{0, 0, "slow"}}});
   write_test_package(d.path, 1, users);
   ScriptedServer server;
-  Outcome o = run_program({d.path, "--target", "127.0.0.1:" + std::to_string(server.port)}, nullptr,
-                          RLIMIT_NOFILE, 30);
+  Outcome o = run_program({d.path, "--target", server.target}, nullptr, RLIMIT_NOFILE, 30);
   EXPECT_EQ(o.status, 0) << o.err;
   EXPECT_NE(o.out.find("requests     planned 60, sent 60, completed 60, errors 0"),
             std::string::npos)
@@ -221,13 +216,8 @@ TEST(ReplayProgram, RaisesItsDescriptorLimitForTheUsersConnections) {
 TEST(ReplayProgram, BadInputEndsWithOneClearLine) {
   TestDir d, scratch;
   write_test_package(d.path, 2, {{1, 0, {{0, 0, "a"}}}, {2, 1, {{0, 0, "b"}}}});
-  int closed_port;
-  {
-    ScriptedServer gone;
-    closed_port = gone.port;
-  }
+  int closed_port = ScriptedServer().port;
   ScriptedServer server;
-  std::string target = "127.0.0.1:" + std::to_string(server.port);
   TestCertificate certificate(scratch.path + "/tls.pem");
   ScriptedServer garbled(&certificate);
   garbled.garbled_handshakes = 1;
@@ -239,66 +229,61 @@ TEST(ReplayProgram, BadInputEndsWithOneClearLine) {
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   struct Case {
     std::vector<std::string> args;
-    std::string err;
+    std::string err;  // after "vt_replay"
     int status = 1;
   };
-  std::vector<Case> cases = {
+  const Case cases[] = {
       {{d.path, "--target", "127.0.0.1:" + std::to_string(closed_port)},
-       "vt_replay: target: cannot connect to 127.0.0.1:" + std::to_string(closed_port) +
+       ": target: cannot connect to 127.0.0.1:" + std::to_string(closed_port) +
            ": Connection refused\n"},
-      {{scratch.path, "--target", target},
-       "vt_replay: reading package: " + scratch.path +
-           " holds no vt_index_0: not a replay package\n"},
-      {{d.path, "--target", target, "--start-at", "2026-11-18T11:06:40Z"},
-       "vt_replay: --start-at: 2026-11-18 11:06:40.000 UTC passed "},
-      {{"merge", none}, "vt_replay merge: cannot read " + none + ": No such file or directory\n"},
+      {{scratch.path, "--target", server.target},
+       ": reading package: " + scratch.path + " holds no vt_index_0: not a replay package\n"},
+      {{d.path, "--target", server.target, "--start-at", "2026-11-18T11:06:40Z"},
+       ": --start-at: 2026-11-18 11:06:40.000 UTC passed "},
+      {{"merge", none}, " merge: cannot read " + none + ": No such file or directory\n"},
       {{"merge", taken},
-       "vt_replay merge: " + taken +
+       " merge: " + taken +
            ": line 1 column 1: syntax error while parsing value - invalid literal\n"},
-      {{"merge", none, "--mixed-packages=1"},
-       "vt_replay merge: --mixed-packages takes no value\nusage:",
-       2},
-      {{d.path, "--target", "https://" + target, "--cacert", scratch.path + "/none.pem"},
-       "vt_replay: target: cannot read --cacert " + scratch.path +
-           "/none.pem: No such file or directory\n"},
-      {{d.path, "--target", "https://" + target, "--cacert", taken},
-       "vt_replay: target: cannot read --cacert " + taken + ": no certificate or crl found\n"},
-      {{d.path, "--target", "https://" + target, "--cacert", fifo},
-       "vt_replay: target: cannot read --cacert " + fifo + ": a named pipe, not a regular file\n"},
+      {{"merge", none, "--mixed-packages=1"}, " merge: --mixed-packages takes no value\nusage:", 2},
+      {{d.path, "--target", "https://" + server.target, "--cacert", scratch.path + "/none.pem"},
+       ": target: cannot read --cacert " + scratch.path + "/none.pem: No such file or directory\n"},
+      {{d.path, "--target", "https://" + server.target, "--cacert", taken},
+       ": target: cannot read --cacert " + taken + ": no certificate or crl found\n"},
+      {{d.path, "--target", "https://" + server.target, "--cacert", fifo},
+       ": target: cannot read --cacert " + fifo + ": a named pipe, not a regular file\n"},
       // Outputs are made before anything is sent, told apart by the file.
-      {{d.path, "--target", target, "--json", scratch.path + "/no/r.json"},
-       "vt_replay: --json: cannot create " + scratch.path +
-           "/no/r.json: No such file or directory\n"},
-      {{d.path, "--target", target, "--json", scratch.path + "/o.csv", "--results",
+      {{d.path, "--target", server.target, "--json", scratch.path + "/no/r.json"},
+       ": --json: cannot create " + scratch.path + "/no/r.json: No such file or directory\n"},
+      {{d.path, "--target", server.target, "--json", scratch.path + "/o.csv", "--results",
         scratch.path + "/./o.csv"},
-       "vt_replay: --results: " + scratch.path + "/./o.csv is the file of --json " + scratch.path +
+       ": --results: " + scratch.path + "/./o.csv is the file of --json " + scratch.path +
            "/o.csv: each output goes into a file of its own\n"},
-      {{d.path, "--target", "https://" + target, "--insecure", "--timeout", "200"},
-       "vt_replay: target: TLS handshake with https://" + target + ": Connection timed out\n"},
+      {{d.path, "--target", "https://" + server.target, "--insecure", "--timeout", "200"},
+       ": target: TLS handshake with https://" + server.target + ": Connection timed out\n"},
       {{d.path, "--target", garbled_target, "--insecure"},
-       "vt_replay: target: TLS handshake with " + garbled_target +
+       ": target: TLS handshake with " + garbled_target +
            " failed: wrong version number (the server does not speak TLS: an http:// target?)\n"},
       {{d.path, "--target", "https://127.0.0.1:" + std::to_string(tls_server.port), "--cacert",
         scratch.path + "/tls.pem", "--sni", "other.example"},
-       "vt_replay: target: certificate of https://127.0.0.1:" + std::to_string(tls_server.port) +
+       ": target: certificate of https://127.0.0.1:" + std::to_string(tls_server.port) +
            " refused for the name other.example: hostname mismatch (--sni NAME checks the "
            "certificate for NAME)\n"},
-      {{d.path}, "vt_replay: no --target given\nusage: vt_replay DIR", 2},
-      {{"merge", none, "--html"}, "vt_replay merge: --html needs a file name\nusage:", 2},
+      {{d.path}, ": no --target given\nusage: vt_replay DIR", 2},
+      {{"merge", none, "--html"}, " merge: --html needs a file name\nusage:", 2},
       {{"merge", none, "--json", "m", "--html=m"},
-       "vt_replay merge: --json and --html name the same file m\nusage:",
+       " merge: --json and --html name the same file m\nusage:",
        2},
-      {{"merge", "-x"}, "vt_replay merge: unknown option -x\nusage:", 2},
-      {{"merge"}, "vt_replay merge: no report given\nusage:", 2},
+      {{"merge", "-x"}, " merge: unknown option -x\nusage:", 2},
+      {{"merge"}, " merge: no report given\nusage:", 2},
+      {{d.path, "--target", server.target, "--results", taken},
+       ": --results: " + taken + " exists already; the results go into a new file\n"},
   };
-  cases.push_back(
-      {{d.path, "--target", target, "--results", taken},
-       "vt_replay: --results: " + taken + " exists already; the results go into a new file\n"});
   for (const Case &c : cases) {
     Outcome o = run_program(c.args);
-    EXPECT_EQ(o.status, c.status) << c.err;
+    std::string err = "vt_replay" + c.err;
+    EXPECT_EQ(o.status, c.status) << err;
     // Compared up to a measured figure or the usage.
-    EXPECT_EQ(c.err.back() == '\n' ? o.err : o.err.substr(0, c.err.size()), c.err);
+    EXPECT_EQ(err.back() == '\n' ? o.err : o.err.substr(0, err.size()), err);
     EXPECT_EQ(o.out, "");
   }
   EXPECT_EQ(server.received().size(), 0u);
@@ -348,10 +333,8 @@ TEST(ReplayProgram, LoopsAndCopiesAreNewUsersAtTheirTimes) {
     ScriptedServer server;
     std::string results = d.path + "/r" + std::to_string(reports.size()) + ".csv";
     reports.push_back(d.path + "/r" + std::to_string(reports.size()) + ".json");
-    std::vector<std::string> args = {
-        d.path,    "--target",    "127.0.0.1:" + std::to_string(server.port),
-        "--quiet", "--results",   results,
-        "--json",  reports.back()};
+    std::vector<std::string> args = {d.path,      "--target", server.target, "--quiet",
+                                     "--results", results,    "--json",      reports.back()};
     args.insert(args.end(), c.args.begin(), c.args.end());
     Outcome o = run_program(args);
     std::string n = std::to_string(5 * c.times);
@@ -401,8 +384,8 @@ TEST(ReplayProgram, RateHoldsWithinOnePercentOverTenSecondsInPackageOrder) {
   write_test_package(d.path, 1, users);
   ScriptedServer server;
   std::string results = d.path + "/r.csv";
-  Outcome o = run_program({d.path, "--target", "127.0.0.1:" + std::to_string(server.port),
-                           "--quiet", "--rate", "200/s", "--loop", "20", "--results", results});
+  Outcome o = run_program({d.path, "--target", server.target, "--quiet", "--rate", "200/s",
+                           "--loop", "20", "--results", results});
   EXPECT_EQ(o.status, 0) << o.err;
   EXPECT_NE(o.out.find("  mode         loop x20, rate 200/s\n"), std::string::npos) << o.out;
   std::vector<Received> got = server.received();

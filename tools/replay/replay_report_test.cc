@@ -53,20 +53,13 @@ std::vector<ReplayOutcome> outcomes(size_t n, uint64_t seed) {
 ReplayStats tally(const std::vector<ReplayOutcome> &list, size_t from = 0, size_t to = SIZE_MAX) {
   ReplayStats s;
   timeline_begin(&s.timeline, 10000);
-  for (int number : {0, 2, 5}) {
-    ReplayWorkerStats w;
-    w.number = number;
-    w.users = 10;
-    s.workers.push_back(w);
-  }
+  for (int number : {0, 2, 5}) s.workers.push_back({.number = number, .users = 10});
   for (size_t i = from; i < std::min(to, list.size()); i++) {
     tally_planned(&s, list[i].worker, list[i].planned_ns);
     tally_outcome(&s, list[i]);
   }
-  s.start_unix_us = 1795000000000000;
-  s.elapsed_s = 10.5;
-  s.planned_span_s = 9.99;
-  s.send_span_s = 10.0;
+  s.start_unix_us = 1795000000000000, s.elapsed_s = 10.5;
+  s.planned_span_s = 9.99, s.send_span_s = 10.0;
   return s;
 }
 
@@ -96,7 +89,7 @@ TEST(ReplayFigures, ResultsFilesReadBackToTheSameFigures) {
                             lags, lag_max),
             std::make_tuple(480ul, 480ul, direct.latency_ns.total, direct.lag_ns.total,
                             direct.lag_ns.max));
-  int64_t last_planned = 0, last_sent = 0, last_end = 0;
+  int64_t last_planned = 0, last_sent = 0, last_end = 0;  // the spans' and the run's ends
   for (const ReplayOutcome &o : list) {
     last_planned = std::max(last_planned, o.planned_ns);
     last_sent = std::max(last_sent, o.sent_ns);
