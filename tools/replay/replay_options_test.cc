@@ -22,7 +22,6 @@ ReplayCommand parse(std::vector<const char *> args, ReplayOptions *o, std::strin
                               error);
 }
 
-// What a parse gave, in one line.
 std::string summary(const ReplayOptions &o) {
   char text[512];
   snprintf(text, sizeof text,
@@ -53,7 +52,8 @@ TEST(ReplayOptions, ReadsEveryOption) {
       // The upper bounds are taken; a later --workers replaces an earlier one.
       {{"--speed", "1e9", "--duration", "1e7", "--connections-per-user", "64", "--timeout",
         "3600000", "--threads", "64", "--workers", "5", "--workers", "2-3", "--retry-closed"},
-       "pkg h:1 w=2/3 s=1e+09 d=1e+07 c=64 t=3600000 th=64 || 0/1 at=0 q0 r1 h||0 ok2xx,3xx"},
+       "pkg 127.0.0.1:1 w=2/3 s=1e+09 d=1e+07 c=64 t=3600000 th=64 || 0/1 at=0 q0 r1 127.0.0.1||0 "
+       "ok2xx,3xx"},
       // One rule per header name, the later value in the earlier place.
       {{"pkg",         "--target",      "https://h.example",
         "--sni",       "sni.example",   "--cacert",
@@ -77,8 +77,7 @@ TEST(ReplayOptions, ReadsEveryOption) {
     ASSERT_EQ(parse(c.args, &o, &error), ReplayCommand::kRun) << error;
     EXPECT_EQ(summary(o), c.read);
   }
-  // The command line as the report shows it: a word that needs quotes gets
-  // them, a quote inside it too.
+  // The command line as the report shows it, quoted where it needs it.
   ReplayOptions quoted, fresh;
   std::string error;
   ASSERT_EQ(parse({"pkg", "--target", "h:1", "--header", "X-A: 1", "--html", "it's.html"}, &quoted,
@@ -128,8 +127,7 @@ TEST(ReplayOptions, ReadsTargetsAndSaysWhatIsWrongWithThem) {
   }
 }
 
-// Each refusal names the option (and its value, control characters
-// escaped); the bounds themselves are taken (ReadsEveryOption).
+// Each refusal names the option and its value, control characters escaped.
 TEST(ReplayOptions, RefusesBadValuesNamingTheOption) {
   struct Case {
     std::vector<const char *> args;
@@ -201,7 +199,6 @@ TEST(ReplayOptions, RefusesBadValuesNamingTheOption) {
 
 // --shard and --start-at: what each form means, and where each is refused.
 TEST(ReplayOptions, ReadsShardsAndStartTimes) {
-  // The forms taken read back as written; the others are refused.
   ReplayShard shard;
   for (const char *text : {"0/1", "3/4", "255/256"}) {
     ASSERT_TRUE(parse_shard(text, &shard)) << text;

@@ -74,8 +74,7 @@ TEST(ReplayPackage, ReadsUsersAndWalksTheirGroupsInOrder) {
   close_replay_package(&p);
 }
 
-// Opened and closed, or refused, a package gives back every descriptor and
-// byte, and closes none it did not open (`unopened`: its request file).
+// Opened and closed, or refused, a package gives back every descriptor and byte it took.
 TEST(ReplayPackage, OpenedClosedOrRefusedItLeavesNothingBehind) {
   TestDir good, broken, unopened;
   for (const std::string &dir : {good.path, broken.path, unopened.path})

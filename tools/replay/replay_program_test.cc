@@ -16,8 +16,7 @@
 
 namespace {
 
-// SIGINT or SIGTERM mid-run: the answers in flight awaited, every report
-// written and agreeing, the thresholds checked; 130 or 143.
+// SIGINT or SIGTERM mid-run: the answers in flight awaited, every report written; 130 or 143.
 TEST(ReplayProgram, SigintAndSigtermEndTheRunWithEveryReport) {
   TestDir d;
   // d waits behind the silent answer: at the signal planned, not sent.
@@ -124,8 +123,7 @@ TEST(ReplayProgram, VerdictsTellWhatHappened) {
   }
 }
 
-// On a terminal, a progress line about once a second, cut to its width
-// (the first answer fails; the second never comes).
+// On a terminal, a progress line about once a second, cut to its width.
 TEST(ReplayProgram, ProgressOnATerminal) {
   TestDir d;
   write_test_package(
@@ -165,8 +163,7 @@ TEST(ReplayProgram, ProgressOnATerminal) {
       << waited.err;
 }
 
-// An output that cannot be written whole (a full disk) ends the run with
-// status 1, after the report; a page or report cut short is not left behind.
+// An output that cannot be written whole (a full disk): status 1, nothing cut short left behind.
 TEST(ReplayProgram, OutputsThatCannotBeWritten) {
   TestDir d, scratch;
   write_test_package(d.path, 1, {{1, 0, {{0, 0, "a"}, {1, 0, "b"}, {2, 0, "c"}, {3, 0, "d"}}}});

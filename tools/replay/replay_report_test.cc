@@ -146,8 +146,7 @@ TEST(ReplayFigures, ResultsFilesReadBackToTheSameFigures) {
   ReplayStats alone;
   ASSERT_TRUE(read_results_file(d.path + "/one", &alone, &why)) << why;
   EXPECT_EQ(alone.elapsed_s, 0.03);
-  // Once a write failed the file takes no more lines (a hole would read back as
-  // whole); a close that fails is a failed write too.
+  // Once a write failed the file takes no more lines; a close that fails is a failed write.
   std::string path = d.path + "/r.jsonl", error;
   ReplayResultsFile f, shut;
   ASSERT_TRUE(open_results_file(path, &f, &error)) << error;
@@ -395,8 +394,7 @@ TEST(ReplayFigures, CaptureClockOnlyWhenBothTimesAreKnown) {
   }
 }
 
-// The report and page of a run with every part (no answers from 4 s to 6 s),
-// and of a run in which nothing ended, byte for byte.
+// The report and page of a run with every part, and of a run in which nothing ended.
 TEST(ReplayFigures, ReportAndPageAreAsKept) {
   std::vector<ReplayOutcome> list;
   for (const ReplayOutcome &o : outcomes(20000, 7))  // over 100 answers a column

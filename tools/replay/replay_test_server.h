@@ -1,5 +1,4 @@
-// A scripted server on 127.0.0.1, plain or TLS, that records what arrives;
-// and a way to run the vt_replay program itself.
+// A scripted server on 127.0.0.1, plain or TLS, recording what arrives; vt_replay run.
 #ifndef VT_TOOLS_REPLAY_REPLAY_TEST_SERVER_H_
 #define VT_TOOLS_REPLAY_REPLAY_TEST_SERVER_H_
 
@@ -91,8 +90,7 @@ struct Received {
   std::string request;  // head and body as read
 };
 
-// Answers each request as its body asks (see answer()), else "200 OK"; with
-// a certificate over TLS. Every change of what it counts wakes wait_until.
+// Answers each request as its body asks (answer()); each change it counts wakes wait_until.
 struct ScriptedServer {
   int listen_fd = -1;
   int port = 0;
