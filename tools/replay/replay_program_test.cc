@@ -46,28 +46,34 @@ TEST(ReplayProgram, SigintAndSigtermEndTheRunWithEveryReport) {
              {&o.out, "threshold    max-latency p99=60s: measured "},
              {&j, "\"requests\": {\"planned\": 4, \"sent\": 3, \"completed\": 2"},
              {&j, "\"stopped_by\": \"" + by + "\""},
-             {&j, "\"shard\": null,"},  // no shard, none named
              {&results, ",timeout,false,"},
              {&page, "<tr><th>verdict</th><td>FAILED: 1 of 2 thresholds crossed</td></tr>"}})
       EXPECT_NE(text->find(part), std::string::npos) << part << " in " << *text;
     EXPECT_EQ(std::count(results.begin(), results.end(), '\n'), 1 + 3);  // the header, 3 ended
   }
-  // A signal while it waits for --start-at: nothing sent, no output left; SIGHUP not taken over.
+  // A signal while it waits for --start-at (on a terminal, saying so): nothing sent, no
+  // output left; SIGHUP not taken over.
   for (int signo : {SIGINT, SIGTERM, SIGHUP}) {
     TestDir scratch;
     size_t received = server.received().size();
+    uint64_t at = static_cast<uint64_t>(time(nullptr)) + 60;
     Outcome waiting = run_program(
-        {d.path, "--target", server.target, "--start-at", std::to_string(time(nullptr) + 60),
-         "--quiet", "--json", scratch.path + "/r.json"},
+        {d.path, "--target", server.target, "--start-at", std::to_string(at), "--json",
+         scratch.path + "/r.json"},
         [signo](pid_t pid) {
           usleep(500000);
           kill(pid, signo);
-        });
+        },
+        -1, 0, 200);
     const std::string by = signo == SIGINT ? "interrupted" : "SIGTERM";
     EXPECT_EQ(waiting.status, signo == SIGHUP ? -1 : 128 + signo) << waiting.err;
-    EXPECT_EQ(waiting.err, signo == SIGHUP ? ""
-                                           : "vt_replay: --start-at: " + by +
-                                                 " while waiting; nothing was sent\n");
+    EXPECT_NE(waiting.err.find(" s for --start-at " + vtlb_utc_text(at * 1000ull) + "\r\n"),
+              std::string::npos)
+        << waiting.err;
+    EXPECT_EQ(waiting.err.substr(waiting.err.find('\n') + 1),
+              signo == SIGHUP
+                  ? ""
+                  : "vt_replay: --start-at: " + by + " while waiting; nothing was sent\r\n");
     EXPECT_EQ(server.received().size(), received);
     EXPECT_TRUE(signo == SIGHUP || !std::ifstream(scratch.path + "/r.json").good());
   }
@@ -149,16 +155,6 @@ TEST(ReplayProgram, ProgressOnATerminal) {
   args.push_back("--quiet");
   Outcome quiet = run_program(args, nullptr, -1, 0, 200);
   EXPECT_EQ(quiet.err.find("vt_replay: 0:00:0"), std::string::npos) << quiet.err;
-  // A wait of more than a second for --start-at says so, naming the time.
-  TestDir one;
-  write_test_package(one.path, 1, {{1, 0, {{0, 0, "a"}}}});
-  int64_t at = time(nullptr) + 3;
-  Outcome waited = run_program(
-      {one.path, "--target", server.target, "--start-at", std::to_string(at)}, nullptr, -1, 0, 200);
-  EXPECT_EQ(waited.status, 0) << waited.err;
-  EXPECT_NE(waited.err.find(" s for --start-at " + vtlb_utc_text(static_cast<uint64_t>(at) * 1000)),
-            std::string::npos)
-      << waited.err;
 }
 
 // An output that cannot be written whole (a full disk): status 1, nothing cut short left behind.
@@ -175,7 +171,6 @@ TEST(ReplayProgram, OutputsThatCannotBeWritten) {
       {"--results", "r.jsonl", 300, true},  // four lines do not fit
       {"--results", "r.csv", 50, false},    // nor does the header: nothing is sent
       {"--json", "r.json", 300, true},
-      {"--html", "r.html", 300, true},
   };
   for (const Case &c : cases) {
     std::string path = scratch.path + "/" + c.name;
@@ -188,7 +183,7 @@ TEST(ReplayProgram, OutputsThatCannotBeWritten) {
       EXPECT_FALSE(std::ifstream(path).good()) << c.name;
     }
   }
-  EXPECT_EQ(server.received().size(), 12u);
+  EXPECT_EQ(server.received().size(), 8u);
 }
 
 // A soft limit on descriptors below what the users' connections need is raised.

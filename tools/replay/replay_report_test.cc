@@ -286,9 +286,6 @@ TEST(ReplayFigures, JsonReportsReadBackAndMergeToTheWhole) {
                       merged_info.tls, merged_info.tls_verified, merged_info.tls_name),
       std::make_tuple(std::string("vt_replay merge a.json b.json"), names,
                       std::string("Odd \"name\" <&>"), true, false, std::string("svc.test")));
-  EXPECT_NE(format_replay_report(merged_info, merged)
-                .find("  rewrites     Host: svc.test: replaced in 0 requests"),
-            std::string::npos);
   ASSERT_EQ(merged_info.thresholds.size(), 2u);
   EXPECT_TRUE(merged_info.thresholds[1].threshold.by_default);
   EXPECT_EQ(merged_info.thresholds[0].measured,

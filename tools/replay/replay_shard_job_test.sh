@@ -20,7 +20,8 @@ fail() {
   failures=$((failures + 1))
 }
 
-# 5 workers of 2 users, 4 requests each, each worker's first 3 ms later; every third under /old/.
+# 5 workers of 2 users, 4 requests each, the first at 0, each worker 3 ms after the one before;
+# every third under /old/.
 mkdir "$T/pkg"
 perl -e '
   my $dir = shift;
@@ -35,7 +36,7 @@ perl -e '
       for my $i (0 .. 3) {
         my $path = $n++ % 3 == 0 ? "/old/svc$i" : "/keep/svc$i";
         my $entry = "POST $path HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 3\r\n\r\nabc\n";
-        $line .= "," . ($i * 20 + $u + $w * 3) . ",$i,$off," . length($entry);
+        $line .= "," . ($i * 20 + $u - 1 + $w * 3) . ",$i,$off," . length($entry);
         print $req $entry;
         $off += length $entry;
       }
@@ -76,11 +77,9 @@ timeout 30 "$REPLAY" merge "$T"/shard-*.json --json "$T/merged.json" >"$T/merged
 counts() {
   perl -MJSON::PP -e '
     local $/;
-    my $r = JSON::PP->new->decode(<STDIN>);
-    my $c = JSON::PP->new->canonical;
-    for my $k (qw(requests errors status failed_by_status success bytes rewrites path_rewrites)) {
-      print "$k ", $c->encode($r->{$k}), "\n";
-    }
+    my ($r, $c) = (JSON::PP->new->decode(<STDIN>), JSON::PP->new->canonical);
+    print "$_ ", $c->encode($r->{$_}), "\n"
+      for qw(requests errors status failed_by_status success bytes rewrites path_rewrites);
     for my $p (sort keys %{$r->{pages}}) {
       my %q = %{$r->{pages}{$p}};
       print "page $p ", join(",", map { "$_=$q{$_}" } grep { !ref $q{$_} } sort keys %q), "\n";
