@@ -82,18 +82,12 @@ for try in 1 2 3 4 5 6 7 8; do
   candidate=$((10000 + (RANDOM * 7 + $$ + try * 1013) % 22000))
   cat >"$WORK/nginx/nginx.conf" <<CONF
 $USER_LINE
-daemon off;
-worker_processes 1;
-pid $WORK/nginx/nginx.pid;
-error_log $WORK/nginx/error.log;
+daemon off; worker_processes 1; pid $WORK/nginx/nginx.pid; error_log $WORK/nginx/error.log;
 events { worker_connections 4096; }
 http {
-  client_body_temp_path $WORK/nginx/body;
-  proxy_temp_path $WORK/nginx/proxy;
-  fastcgi_temp_path $WORK/nginx/fastcgi;
-  uwsgi_temp_path $WORK/nginx/uwsgi;
-  scgi_temp_path $WORK/nginx/scgi;
-  client_max_body_size 10m;
+  client_body_temp_path $WORK/nginx/body; proxy_temp_path $WORK/nginx/proxy;
+  fastcgi_temp_path $WORK/nginx/fastcgi; uwsgi_temp_path $WORK/nginx/uwsgi;
+  scgi_temp_path $WORK/nginx/scgi; client_max_body_size 10m;
   log_format seen '\$request_method \$request_uri \$content_length \$request_length \$status '
                   '\$ssl_session_reused';
   server {
