@@ -53,7 +53,10 @@ std::vector<ReplayOutcome> outcomes(size_t n, uint64_t seed) {
 ReplayStats tally(const std::vector<ReplayOutcome> &list, size_t from = 0, size_t to = SIZE_MAX) {
   ReplayStats s;
   timeline_begin(&s.timeline, 10000);
-  for (int number : {0, 2, 5}) s.workers.push_back({.number = number, .users = 10});
+  for (int number : {0, 2, 5}) {
+    s.workers.emplace_back();
+    s.workers.back().number = number, s.workers.back().users = 10;
+  }
   for (size_t i = from; i < std::min(to, list.size()); i++) {
     tally_planned(&s, list[i].worker, list[i].planned_ns);
     tally_outcome(&s, list[i]);
