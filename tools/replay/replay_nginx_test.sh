@@ -1,12 +1,9 @@
 #!/bin/bash
-# End to end against a real server: a package from vtu_replay_gen (HTTP/1.0,
-# a connection per request) of a vt_loggen tree, sent to nginx on 127.0.0.1,
-# plain and over TLS (a certificate made here), which answers 503 for
-# /svc/Orders.svc. Its access log must hold exactly the package's requests
-# (method, path, Content-Length and length: each entry sent whole), and the
-# report count them alike, with the manifest's service names; sessions
-# resume after a user's first connection. (Rewrites and SNI: the
-# ReplayEngine cases, which see every byte.)
+# End to end against nginx on 127.0.0.1, plain and over TLS: a package from
+# vtu_replay_gen (HTTP/1.0, a connection per request) of a vt_loggen tree; its
+# access log must hold exactly the package's requests (each entry sent whole),
+# 503 for /svc/Orders.svc, and the report count them alike, with the
+# manifest's service names; sessions resume after a user's first connection.
 #
 #   replay_nginx_test.sh VT_REPLAY VTU_REPLAY_GEN VT_LOGGEN SUITE_BIN
 #
@@ -14,45 +11,112 @@
 set -u
 REPLAY=$1 TOOL=$2 LOGGEN=$3 SUITE_BIN=$4
 NAME=replay_nginx_test
-. "$(dirname "$0")/replay_test_lib.sh"
-skip_without_nginx
+NGINX=$(command -v nginx || echo /usr/sbin/nginx)
+[ -x "$NGINX" ] || { echo "$NAME: SKIP: nginx is not installed (scripts/setup.sh installs it)"; exit 77; }
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/vt_replay_nginx.XXXXXX")
-trap cleanup EXIT
+NGINX_PID=
+stop_nginx() {
+  [ -n "$NGINX_PID" ] && { kill "$NGINX_PID"; wait "$NGINX_PID"; } 2>/dev/null
+  NGINX_PID=
+}
+trap 'stop_nginx; [ "${KEEP_WORK:-0}" = 1 ] && echo "$NAME: kept $WORK" || rm -rf "$WORK"' EXIT
+die() {
+  echo "$NAME: $*"
+  for f in "$WORK"/nginx/error.log "$WORK"/*.out "$WORK"/*.err; do
+    [ -s "$f" ] && { echo "--- $f"; tail -20 "$f"; }
+  done
+  exit 1
+}
 
-make_package "$TOOL" "$LOGGEN" "$SUITE_BIN" 200 "X-Test: 1"  # no keep-alive
-package_listing >"$WORK/expected" || die "cannot read the package"
+# A package of three workers from a generated log tree, without keep-alive.
+"$LOGGEN" --out "$WORK/logs" --days 1 --files-per-day 2 --requests 200 --customers 30 \
+  --services 4 --min-body 100 --max-body 3000 --large-share 0 --bad-share 0 --seed 7 \
+  --quiet >/dev/null || die "vt_loggen failed"
+mkdir -p "$WORK/wdir/scenarios/t/replay" "$WORK/nginx"
+printf '%s\n' "INPUT_DIR|$WORK/logs" "REPLAY_DIR|$WORK/pkg" "SCRIPT_NAME|t/replay/script" \
+  "SCENARIO_NAME|t/replay/t.conf" "NUM_VVM|3" "HOST_HEADER|127.0.0.1" "HTTP_HEADER|X-Test: 1" \
+  >"$WORK/replay.conf"
+VT_WDIR=$WORK/wdir PATH=$SUITE_BIN:$PATH "$TOOL" -i "$WORK/replay.conf" -n 1 >"$WORK/gen.out" 2>&1 ||
+  die "vtu_replay_gen failed: $(tail -3 "$WORK/gen.out")"
+# What the package holds, read from its files independently of vt_replay:
+# "<method> <path> <Content-Length> <request bytes>" per request, counted.
+perl -e '
+  my $dir = shift;
+  for (my $w = 0; -e "$dir/vt_index_$w"; $w++) {
+    open(my $idx, "<", "$dir/vt_index_$w") or die;
+    open(my $req, "<:raw", "$dir/vt_req_$w") or die;
+    <$idx>;
+    while (my $line = <$idx>) {
+      chomp $line;
+      my @f = split /,/, $line;
+      for (my $i = 2; $i + 3 < @f; $i += 4) {
+        my ($off, $size) = ($f[$i + 2], $f[$i + 3]);
+        $size =~ s/\|.*//;
+        seek($req, $off, 0);
+        read($req, my $entry, $size) == $size or die "short entry";
+        my ($method, $path) = $entry =~ /^(\S+) (\S+) HTTP\/1\.[01]\r\n/ or die "request line";
+        my ($length) = $entry =~ /\r\nContent-Length: (\d+)\r\n/ or die "length";
+        print "$method $path $length ", $size - 1, "\n";
+      }
+    }
+  }' "$WORK/pkg" | sort | uniq -c >"$WORK/expected" || die "cannot read the package"
 TOTAL=$(awk '{ n += $1 } END { print n }' "$WORK/expected")
 BUSY=$(awk '$3 == "/svc/Orders.svc" { n += $1 } END { print n + 0 }' "$WORK/expected")
 OK=$((TOTAL - BUSY))
 USERS=$(cat "$WORK"/pkg/vt_index_* | grep -vc '^#')
 [ "$TOTAL" -gt 100 ] && [ "$BUSY" -gt 0 ] || die "the package holds $TOTAL requests, $BUSY to Orders"
+# The --speed that plays the whole package in about two seconds.
+SPEED=$(awk -F, 'NR > 1 { for (i = 3; i <= NF; i += 4) if ($i + 0 > m) m = $i + 0 }
+  END { s = m / 2000; if (s < 1) s = 1; printf "%.3f", s }' "$WORK"/pkg/vt_index_*)
 openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 \
   -subj /CN=localhost -addext "subjectAltName=DNS:localhost,IP:127.0.0.1" \
   -keyout "$WORK/key.pem" -out "$WORK/cert.pem" >/dev/null 2>&1 || die "openssl cannot make a certificate"
 
-# What arrived is logged; each request is proxied to /back/ of the same
-# server, so that the body is read whole ($request_length counts it).
-cat >"$WORK/servers" <<'CONF'
-  log_format seen '$request_method $request_uri $content_length $request_length $status '
-                  '$ssl_session_reused';
+# nginx on two free ports below the ephemeral range (a taken one shows as a
+# bind failure: the next candidates are tried). What arrived is logged; each
+# request is proxied to /back/ of the same server, so that the body is read
+# whole ($request_length counts it).
+[ "$(id -u)" = 0 ] && USER_LINE="user root;" || USER_LINE=
+PORT=
+for try in 1 2 3 4 5 6 7 8; do
+  candidate=$((10000 + (RANDOM * 7 + $$ + try * 1013) % 22000))
+  cat >"$WORK/nginx/nginx.conf" <<CONF
+$USER_LINE
+daemon off; worker_processes 1; pid $WORK/nginx/nginx.pid; error_log $WORK/nginx/error.log;
+events { worker_connections 4096; }
+http {
+  client_body_temp_path $WORK/nginx/body; proxy_temp_path $WORK/nginx/proxy;
+  fastcgi_temp_path $WORK/nginx/fastcgi; uwsgi_temp_path $WORK/nginx/uwsgi;
+  scgi_temp_path $WORK/nginx/scgi; client_max_body_size 10m;
+  log_format seen '\$request_method \$request_uri \$content_length \$request_length \$status '
+                  '\$ssl_session_reused';
   server {
-    listen 127.0.0.1:@PORT@;
-    listen 127.0.0.1:@PORT2@ ssl;
-    ssl_certificate @WORK@/cert.pem;
-    ssl_certificate_key @WORK@/key.pem;
-    access_log @WORK@/nginx/access.log seen;
-    location / { proxy_pass http://127.0.0.1:@PORT@/back/; }
+    listen 127.0.0.1:$candidate;
+    listen 127.0.0.1:$((candidate + 1)) ssl;
+    ssl_certificate $WORK/cert.pem;
+    ssl_certificate_key $WORK/key.pem;
+    access_log $WORK/nginx/access.log seen;
+    location / { proxy_pass http://127.0.0.1:$candidate/back/; }
     location /back/ { access_log off; return 200 "ok\n"; }
     location = /back/svc/Orders.svc { access_log off; return 503 "busy\n"; }
   }
+}
 CONF
-start_nginx "$WORK/servers"
-SPEED=$(two_second_speed)
-TARGET=https://127.0.0.1:$PORT2
+  "$NGINX" -p "$WORK/nginx" -c "$WORK/nginx/nginx.conf" -e "$WORK/nginx/error.log" &
+  NGINX_PID=$!
+  for _ in $(seq 50); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$candidate") 2>/dev/null && { PORT=$candidate; break 2; }
+    kill -0 "$NGINX_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  stop_nginx
+done
+[ -n "$PORT" ] || die "nginx did not start on any of the ports tried"
 LOG=$WORK/nginx/access.log
 
-# replay NAME ARGS...: runs vt_replay on the package; its status in $status,
-# its outputs in $WORK/NAME.out, .err and .json.
+# replay NAME ARGS...: vt_replay on the package; its status in $status, its
+# outputs in $WORK/NAME.out, .err and .json; then nginx's log must hold the
+# package, answered 503 for Orders alone.
 replay() {
   local name=$1
   shift
@@ -60,25 +124,18 @@ replay() {
   timeout 60 "$REPLAY" "$WORK/pkg" --speed "$SPEED" --timeout 3000 --quiet \
     --json "$WORK/$name.json" "$@" >"$WORK/$name.out" 2>"$WORK/$name.err"
   status=$?
-  cp "$WORK/$name.out" "$WORK/replay.out"
-  cp "$WORK/$name.err" "$WORK/replay.err"
   sleep 0.2  # nginx writes the log line after the response
-}
-has() { grep -qF -- "$2" "$WORK/$1" || die "$1 lacks: $2"; }
-# nginx's log holds the package, answered 503 for Orders alone.
-logged_alike() {
+  [ $status = 3 ] || die "$name, with 503s: status $status"
   awk '{ print $1, $2, $3, $4 }' "$LOG" | sort | uniq -c >"$WORK/actual"
   diff "$WORK/expected" "$WORK/actual" >"$WORK/diff" ||
     die "nginx logged other requests than the package holds: $(head -20 "$WORK/diff")"
   awk -v busy="$BUSY" '($5 == 503) != ($2 == "/svc/Orders.svc") { bad = 1 } $5 == 503 { n++ }
     END { exit bad || n != busy }' "$LOG" || die "nginx answered other statuses"
+  has "$name.out" "requests     planned $TOTAL, sent $TOTAL, completed $TOTAL, errors 0"
 }
+has() { grep -qF -- "$2" "$WORK/$1" || die "$1 lacks: $2"; }
 
-# 1. Plain.
 replay plain --target "127.0.0.1:$PORT" --results "$WORK/results.jsonl" --html "$WORK/run.html"
-[ $status = 3 ] || die "plain, with 503s: status $status"
-logged_alike
-has plain.out "requests     planned $TOTAL, sent $TOTAL, completed $TOTAL, errors 0"
 has plain.out "status       200: $OK, 503: $BUSY"
 has plain.out "rewrites     none: every request sent as the package holds it"
 has plain.out "  captured     2026-12-01 "
@@ -96,12 +153,9 @@ for page, name in names.items():
 assert len(open(sys.argv[4]).readlines()) == int(sys.argv[5]) == report["requests"]["completed"]
 PY
 
-# 2. Verified against the test's certificate; HTTP/1.0 requests: one
-# connection each, the user's first one a full handshake.
-replay verified --target "$TARGET" --cacert "$WORK/cert.pem"
-[ $status = 3 ] || die "with --cacert and 503s: status $status"
-logged_alike
-has verified.out "requests     planned $TOTAL, sent $TOTAL, completed $TOTAL, errors 0"
+# Verified against the test's certificate; one connection per request, the
+# user's first one a full handshake.
+replay verified --target "https://127.0.0.1:$((PORT + 1))" --cacert "$WORK/cert.pem"
 has verified.out "tls          handshakes $TOTAL, resumed $((TOTAL - USERS)), failed 0; certificate checked for 127.0.0.1"
 resumed=$(awk '$6 == "r"' "$LOG" | wc -l)
 [ "$resumed" = $((TOTAL - USERS)) ] || die "nginx saw $resumed resumed sessions, not $((TOTAL - USERS))"

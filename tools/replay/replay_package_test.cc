@@ -26,8 +26,7 @@ std::vector<int> numbers(const ReplayPackage &p) {
   return got;
 }
 
-// Users in index order, each walking its groups; --workers and --shard take
-// their workers (every N-th of the selected ones from the I-th).
+// Users in index order walk their groups; a shard takes every N-th selected worker from the I-th.
 TEST(ReplayPackage, ReadsUsersAndWalksTheirGroupsInOrder) {
   TestDir d, five;
   write_test_package(d.path, 2, two_workers());
@@ -75,11 +74,7 @@ TEST(ReplayPackage, ReadsUsersAndWalksTheirGroupsInOrder) {
   close_replay_package(&p);
 }
 
-// Opening a package and closing it, or failing to open it, gives back every
-// descriptor and byte it took, and closes no descriptor it did not open (the
-// last package's second worker has a directory for its index file, so its
-// request file never opened). The byte count is the allocator's; under the
-// address sanitizer its leak check does this part.
+// Opened and closed, or refused, a package gives back every descriptor and byte it took.
 TEST(ReplayPackage, OpenedClosedOrRefusedItLeavesNothingBehind) {
   TestDir good, broken, unopened;
   for (const std::string &dir : {good.path, broken.path, unopened.path})
@@ -106,9 +101,7 @@ TEST(ReplayPackage, OpenedClosedOrRefusedItLeavesNothingBehind) {
   EXPECT_LT(after.uordblks + after.hblkhd, before.uordblks + before.hblkhd + 8192);
 }
 
-// A group is read again to be sent as it was checked, leading zeros and
-// all; an index changed since is refused: a group longer than any the file
-// held, one that starts or ends outside the request file, a file cut short.
+// A group is read again as checked, leading zeros and all; an index changed since is refused.
 TEST(ReplayPackage, GroupsAreSentAsCheckedOrRefused) {
   const std::string zeros(200, '0'), user = "000000007,vt_req_0";
   const std::string entry = test_entry_request({0, 0, "<a/>"}) + "\n",
@@ -138,9 +131,7 @@ TEST(ReplayPackage, GroupsAreSentAsCheckedOrRefused) {
   }
 }
 
-// Each broken package is refused with a message that says what and where
-// (the faults of the index lines themselves: IndexFormat.FaultsAreNamed; the
-// trust rules, groups outside their file or out of order: hostile.sh).
+// A broken package is refused saying what and where (the index lines' faults: IndexFormat).
 TEST(ReplayPackage, RefusesBrokenPackagesSayingWhy) {
   const std::string user = kIndexHeader + std::string("000000001,vt_req_0,");
   struct Case {
@@ -169,15 +160,13 @@ TEST(ReplayPackage, RefusesBrokenPackagesSayingWhy) {
   }
 }
 
-// With descriptors short, the directory and a worker's files are refused in
-// the order they are opened, each by its name.
+// With descriptors short, the files are refused in the order opened, each by its name.
 TEST(ReplayPackage, DescriptorsShortNameTheFileRefused) {
   TestDir d;
   write_test_package(d.path, 1, {{7, 0, {{0, 2, "<a/>"}}}});
   const char *file[] = {"", ": cannot list", "/vt_req_0"};
   for (int allowed = 0; allowed < 3; allowed++) {
-    // The three lowest free descriptors; a limit at the k-th leaves k of them.
-    int free_fd[3];
+    int free_fd[3];  // the three lowest free descriptors; a limit at the k-th leaves k
     for (int &fd : free_fd) fd = open("/dev/null", O_RDONLY);
     for (int fd : free_fd) close(fd);
     rlimit old_limit, lowered;

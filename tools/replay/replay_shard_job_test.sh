@@ -1,8 +1,7 @@
 #!/bin/bash
-# The shards of an indexed Job as the orchestrator starts them: N processes
-# of one command line (--shard auto/N), only JOB_COMPLETION_INDEX differing,
-# against vt_sink on 127.0.0.1; `vt_replay merge` of their reports counts
-# what one whole run counts, path rewrites included. Then the refusals of
+# The shards of an indexed Job: N processes of one command line (--shard
+# auto/N, one --start-at) against vt_sink on 127.0.0.1; merged, they count and
+# plan what one whole run does. Then the merge's refusals, those of
 # --rewrite-path and --shard auto/N, and the example Job's shard count.
 #
 #   replay_shard_job_test.sh VT_REPLAY VT_SINK EXAMPLES_KUBERNETES_DIR
@@ -21,7 +20,8 @@ fail() {
   failures=$((failures + 1))
 }
 
-# 5 workers of 2 users, 4 requests each; every third request under /old/.
+# 5 workers of 2 users, 4 requests each, the first at 0, each worker 3 ms after the one before;
+# every third under /old/.
 mkdir "$T/pkg"
 perl -e '
   my $dir = shift;
@@ -36,7 +36,7 @@ perl -e '
       for my $i (0 .. 3) {
         my $path = $n++ % 3 == 0 ? "/old/svc$i" : "/keep/svc$i";
         my $entry = "POST $path HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 3\r\n\r\nabc\n";
-        $line .= "," . ($i * 20 + $u) . ",$i,$off," . length($entry);
+        $line .= "," . ($i * 20 + $u - 1 + $w * 3) . ",$i,$off," . length($entry);
         print $req $entry;
         $off += length $entry;
       }
@@ -52,13 +52,16 @@ TARGET=http://127.0.0.1:$(cat "$T/port")
 RULES=(--rewrite-path /old/=/new/ --rewrite-path /keep/x=/never/)
 
 timeout 30 "$REPLAY" "$T/pkg" --target "$TARGET" --quiet "${RULES[@]}" --json "$T/whole.json" \
-  >"$T/whole.out" 2>&1 || fail "the whole run: status $?: $(cat "$T/whole.out")"
+  --results "$T/whole.csv" >"$T/whole.out" 2>&1 || fail "the whole run: status $?: $(cat "$T/whole.out")"
+# No page names, no capture clock: neither column, nor blanks for one.
+! grep -qE '  (service|captured)| $' "$T/whole.out" || fail "columns of nothing: $(cat "$T/whole.out")"
 
 # One command line for every pod, as the Job's manifest gives it.
 N=3
-START=$(($(date +%s) + 2))
+START=$(($(date +%s) + 2)).250
 CMD="exec timeout 30 \"$REPLAY\" \"$T/pkg\" --target $TARGET --quiet --shard auto/$N --start-at $START"
-CMD+=" ${RULES[*]} --json \"$T/shard-\$JOB_COMPLETION_INDEX.json\" >\"$T/shard-\$JOB_COMPLETION_INDEX.out\" 2>&1"
+CMD+=" ${RULES[*]} --max-latency p50=60s --json \"$T/shard-\$JOB_COMPLETION_INDEX.json\""
+CMD+=" --results \"$T/shard-\$JOB_COMPLETION_INDEX.csv\" >\"$T/shard-\$JOB_COMPLETION_INDEX.out\" 2>&1"
 SHARDS=()
 for i in $(seq 0 $((N - 1))); do
   JOB_COMPLETION_INDEX=$i sh -c "$CMD" &
@@ -74,11 +77,9 @@ timeout 30 "$REPLAY" merge "$T"/shard-*.json --json "$T/merged.json" >"$T/merged
 counts() {
   perl -MJSON::PP -e '
     local $/;
-    my $r = JSON::PP->new->decode(<STDIN>);
-    my $c = JSON::PP->new->canonical;
-    for my $k (qw(requests errors status failed_by_status success bytes rewrites path_rewrites)) {
-      print "$k ", $c->encode($r->{$k}), "\n";
-    }
+    my ($r, $c) = (JSON::PP->new->decode(<STDIN>), JSON::PP->new->canonical);
+    print "$_ ", $c->encode($r->{$_}), "\n"
+      for qw(requests errors status failed_by_status success bytes rewrites path_rewrites);
     for my $p (sort keys %{$r->{pages}}) {
       my %q = %{$r->{pages}{$p}};
       print "page $p ", join(",", map { "$_=$q{$_}" } grep { !ref $q{$_} } sort keys %q), "\n";
@@ -99,12 +100,31 @@ for out in whole merged; do
     fail "$out: the path rules as counted: $(grep -A1 rewrites "$T/$out.out")"
 done
 for i in $(seq 0 $((N - 1))); do
-  grep -q "\"shard\": \"$i/$N\"" "$T/shard-$i.json" || fail "shard-$i.json is not the report of shard $i/$N"
+  grep -q "\"shard\": \"$i/$N\"" "$T/shard-$i.json" && grep -q "; shard $i/$N\$" "$T/shard-$i.out" &&
+    grep -q "\"start_unix_us\": ${START/./}000," "$T/shard-$i.json" || fail "shard-$i is not of shard $i/$N from $START"
 done
+# Every request planned at the whole run's time of the schedule.
+planned() { tail -qn +2 "$@" | cut -d, -f1 | sort; }
+[ "$(planned "$T"/shard-*.csv)" = "$(planned "$T/whole.csv")" ] || fail "the shards plan otherwise than the whole run"
+head -1 "$T/merged.out" | grep -qF "vt_replay: report: $T/pkg against $TARGET, " &&
+  grep -q '"merged_from": \[' "$T/merged.json" || fail "the merged report names not its parts: $(head -1 "$T/merged.out")"
 
-# Refusals: status 2, one line naming the value. Each row: the
-# JOB_COMPLETION_INDEX to set ("-" for none), the option, its value, and the
-# message.
+# The merge fails on an output it cannot write and a report given twice;
+# a threshold crossed by the whole gives 3.
+for option in --json --html; do
+  "$REPLAY" merge "$T/shard-0.json" $option "$T/no/m" >/dev/null 2>"$T/err"
+  [ $? = 1 ] && [ "$(cat "$T/err")" = "vt_replay merge: $option: cannot create $T/no/m: No such file or directory" ] ||
+    fail "merge $option into no directory: $(cat "$T/err")"
+done
+"$REPLAY" merge "$T/shard-0.json" "$T/shard-1.json" "$T/./shard-0.json" >/dev/null 2>"$T/err"
+[ $? = 1 ] && [ "$(cat "$T/err")" = "vt_replay merge: $T/./shard-0.json is $T/shard-0.json given again: each report is added up once" ] ||
+  fail "a report given twice: $(cat "$T/err")"
+sed 's/"max-latency p50=60s", "kind": "latency", "percentile": 50, "limit": 60000,/"max-latency p50=1us", "kind": "latency", "percentile": 50, "limit": 0.001,/' \
+  "$T/shard-1.json" >"$T/strict.json"
+"$REPLAY" merge "$T/shard-0.json" "$T/strict.json" >"$T/strict.out" 2>&1
+[ $? = 3 ] && grep -q "verdict      FAILED: 1 of 3 thresholds crossed" "$T/strict.out" || fail "a threshold crossed: $(cat "$T/strict.out")"
+
+# Refusals: status 2, one line. Each row: JOB_COMPLETION_INDEX ("-": unset), option, value, message.
 while IFS='|' read -r index option value message; do
   [ -z "$option" ] && continue
   value=$(printf '%b' "$value")
@@ -135,8 +155,7 @@ x|--shard|auto/4|--shard: JOB_COMPLETION_INDEX='x' is not a decimal index (--sha
 1|--shard|auto/0|--shard auto/0: expected I/N, the shard I (from 0) of N, such as 0/4, or auto/N
 1|--shard|auto/257|--shard auto/257: expected I/N, the shard I (from 0) of N, such as 0/4, or auto/N
 TABLE
-# The last index of N is taken: the run goes on to the package, whose 5
-# workers leave shard 5 of 6 none.
+# The last index of N is taken: 5 workers leave shard 5 of 6 none.
 JOB_COMPLETION_INDEX=5 "$REPLAY" "$T/pkg" --target "$TARGET" --shard auto/6 >/dev/null 2>"$T/err"
 [ $? = 1 ] && grep -q -- '--shard 5/6: no worker' "$T/err" || fail "JOB_COMPLETION_INDEX=5 of 6: $(cat "$T/err")"
 

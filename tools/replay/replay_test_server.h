@@ -1,8 +1,4 @@
-// A scripted server of the tests' own on 127.0.0.1, plain or TLS, for what
-// nginx cannot be made to do (slow answers, resets, chunked answers, closing
-// after each answer, garbage, chosen statuses) and what only the receiving
-// side can observe (bytes, order per user, connections and arrival times);
-// and a way to run the vt_replay program itself.
+// A scripted server on 127.0.0.1, plain or TLS, recording what arrives; vt_replay run.
 #ifndef VT_TOOLS_REPLAY_REPLAY_TEST_SERVER_H_
 #define VT_TOOLS_REPLAY_REPLAY_TEST_SERVER_H_
 
@@ -24,24 +20,36 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
-#include <string_view>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
-inline int64_t test_now_ns() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+// A socket listening on 127.0.0.1, on a free port (into *port).
+inline int test_listener(int backlog, int *port) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  if (bind(fd, reinterpret_cast<sockaddr *>(&a), len) != 0 || listen(fd, backlog) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) != 0)
+    abort();
+  *port = ntohs(a.sin_port);
+  return fd;
 }
 
-// A self-signed certificate for localhost and 127.0.0.1, made in memory; its
-// PEM goes to `cert_path` for --cacert.
+inline int64_t test_now_ns() {  // CLOCK_MONOTONIC, as the engine's times
+  return std::chrono::steady_clock::now().time_since_epoch().count();
+}
+
+// A self-signed certificate for localhost and 127.0.0.1; its PEM into `cert_path`.
 struct TestCertificate {
   EVP_PKEY *key = nullptr;
   X509 *cert = nullptr;
@@ -82,26 +90,18 @@ struct Received {
   std::string request;  // head and body as read
 };
 
-// Answers each request by what its body asks for: "reset", "drop" (close
-// without an answer), "garbage", "cut short" (3 bytes of a 10-byte body,
-// then close), "silent", "chunked", "close" (answer, then close without
-// saying so), "trickle" (the answer's first bytes one at a time),
-// "interim" (100 and 103 before "200 OK"), "slow" (answer after 300 ms),
-// "status NNN", "unsized" (a body to the close; "unsized, then reset" resets
-// instead); anything else gets "200 OK". With a certificate it speaks TLS
-// (and resumes sessions). Every change of what it counts wakes wait_until.
+// Answers each request as its body asks (answer()); each change it counts wakes wait_until.
 struct ScriptedServer {
   int listen_fd = -1;
   int port = 0;
+  std::string target;  // 127.0.0.1:port
   SSL_CTX *tls = nullptr;
   std::atomic<bool> stop{false};
   std::atomic<int> connections{0};
   std::atomic<int> resumed{0};
   std::atomic<int> goodbyes{0};  // TLS connections the client ended with close_notify
   std::atomic<int> serving{0};   // connections whose thread has not yet let go of them
-  // TLS: connection i (in the order they came) answers the hello with bytes
-  // that are no TLS when bit i is set.
-  std::atomic<unsigned> garbled_handshakes{0};
+  std::atomic<unsigned> garbled_handshakes{0};  // bit i: connection i answers the hello with no TLS
   std::mutex m;
   std::condition_variable changed;
   std::vector<Received> got;
@@ -109,25 +109,15 @@ struct ScriptedServer {
   std::vector<std::thread> threads;
 
   explicit ScriptedServer(const TestCertificate *certificate = nullptr) {
-    // A client that closes first fails a write here (a TLS 1.3 session
-    // ticket, say), as vt_replay's own writes do.
-    signal(SIGPIPE, SIG_IGN);
+    signal(SIGPIPE, SIG_IGN);  // a write to a client that closed first fails
     if (certificate) {
       tls = SSL_CTX_new(TLS_server_method());
       if (SSL_CTX_use_certificate(tls, certificate->cert) != 1 ||
           SSL_CTX_use_PrivateKey(tls, certificate->key) != 1)
         abort();
     }
-    listen_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (bind(listen_fd, reinterpret_cast<sockaddr *>(&a), len) != 0 ||
-        listen(listen_fd, 128) != 0 ||
-        getsockname(listen_fd, reinterpret_cast<sockaddr *>(&a), &len) != 0)
-      abort();
-    port = ntohs(a.sin_port);
+    listen_fd = test_listener(128, &port);
+    target = "127.0.0.1:" + std::to_string(port);
     threads.emplace_back([this] { accept_loop(); });
   }
   ~ScriptedServer() {
@@ -137,20 +127,11 @@ struct ScriptedServer {
     if (tls) SSL_CTX_free(tls);
   }
 
-  // Waits until `done()` holds, woken by each change (20 s at most, for a
-  // test that would otherwise hang); false if it never held.
+  // Waits until `done()` holds, woken by each change; false if it never held.
   template <class Done>
   bool wait_until(Done done, int max_ms = 20000) {
     std::unique_lock<std::mutex> lock(m);
     return changed.wait_for(lock, std::chrono::milliseconds(max_ms), done);
-  }
-  void notify() {
-    std::lock_guard<std::mutex> lock(m);
-    changed.notify_all();
-  }
-  // Until every connection's thread has freed what it held.
-  bool wait_idle() {
-    return wait_until([this] { return serving == 0; }, 5000);
   }
 
   bool wait_readable(int fd, SSL *ssl = nullptr) {
@@ -171,8 +152,9 @@ struct ScriptedServer {
       serving++;
       mine.emplace_back([this, fd, id] {
         serve(fd, id);
+        std::lock_guard<std::mutex> lock(m);
         serving--;
-        notify();
+        changed.notify_all();
       });
     }
     for (std::thread &t : mine) t.join();
@@ -180,21 +162,20 @@ struct ScriptedServer {
 
   void serve(int fd, int id) {
     SSL *ssl = nullptr;
+    auto end = [&] {
+      if (ssl) SSL_free(ssl);
+      ERR_clear_error();
+      close(fd);
+    };
     if (tls && id < 32 && (garbled_handshakes >> id & 1)) {
       if (wait_readable(fd) && write(fd, "HTTP/1.1 400 No\r\n\r\n", 19) != 19) {
       }
-      close(fd);
-      return;
+      return end();
     }
     if (tls) {
       ssl = SSL_new(tls);
       SSL_set_fd(ssl, fd);
-      if (!wait_readable(fd) || SSL_accept(ssl) != 1) {
-        SSL_free(ssl);
-        ERR_clear_error();
-        close(fd);
-        return;
-      }
+      if (!wait_readable(fd) || SSL_accept(ssl) != 1) return end();
       if (SSL_session_reused(ssl)) resumed++;
       const char *name = SSL_get_servername(ssl, TLSEXT_NAMETYPE_host_name);
       std::lock_guard<std::mutex> lock(m);
@@ -227,12 +208,12 @@ struct ScriptedServer {
       if (n <= 0) break;
       in.append(buf, static_cast<size_t>(n));
     }
-    if (ssl) SSL_free(ssl);
-    ERR_clear_error();
-    close(fd);
+    end();
   }
 
-  // False when the connection is to end here.
+  // "reset", "drop" (no answer), "garbage", "cut short" (3 of 10 bytes), "silent",
+  // "chunked", "close" (unannounced), "trickle", "interim" (100, 103), "slow" (300 ms),
+  // "status NNN", "unsized" (to the close, or a reset); false: the connection ends.
   bool answer(int fd, SSL *ssl, const std::string &request) {
     auto has = [&](const char *word) { return request.find(word) != std::string::npos; };
     auto say = [&](const std::string &text) {
@@ -290,38 +271,23 @@ struct ScriptedServer {
   }
 };
 
-// The vt_replay program run with args: its status (-1 for an end by a
-// signal), standard output and error.
 struct Outcome {
-  int status;
+  int status;  // -1 for an end by a signal
   std::string out, err;
 };
 
-// The vt_replay program's argument vector for args.
-struct ProgramArgv {
-  std::string program = VT_REPLAY_BINARY;
-  std::vector<std::string> args;
-  std::vector<char *> argv;
-  explicit ProgramArgv(const std::vector<std::string> &a) : args(a) {
-    argv.push_back(program.data());
-    for (std::string &arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-  }
-  ProgramArgv(const ProgramArgv &) = delete;
-  ProgramArgv &operator=(const ProgramArgv &) = delete;
-};
-
-// Runs the program; `during` runs meanwhile (it may signal it). With a
-// `resource`, under the soft limit `soft` (its hard limit kept): with
-// RLIMIT_FSIZE no file it writes may grow past that many bytes (SIGXFSZ
-// ignored: a write there fails with EFBIG, as on a full disk). Its standard
-// output comes back through a pipe, which no limit covers, and so does its
-// standard error, or, given `columns`, what it drew on a terminal of that
-// width (a pseudo-terminal); a program silent for 20 s is killed.
-inline Outcome run_program(const std::vector<std::string> &args, const std::string & = "",
+// Runs vt_replay with args; `during` runs meanwhile (it may signal it). With a
+// `resource`, under the soft limit `soft` (RLIMIT_FSIZE: a write past it fails
+// with EFBIG, as on a full disk); given `columns`, its standard error on a
+// pseudo-terminal of that width. A program silent for 20 s is killed.
+inline Outcome run_program(std::vector<std::string> args,
                            const std::function<void(pid_t)> &during = nullptr, int resource = -1,
                            rlim_t soft = 0, unsigned short columns = 0) {
   Outcome o{-1, "", ""};
+  std::string program = VT_REPLAY_BINARY;
+  std::vector<char *> argv{program.data()};
+  for (std::string &arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
   int out_pipe[2], err_pipe[2];
   if (pipe2(out_pipe, O_CLOEXEC) != 0) return o;
   if (columns) {
@@ -334,7 +300,6 @@ inline Outcome run_program(const std::vector<std::string> &args, const std::stri
   } else if (pipe2(err_pipe, O_CLOEXEC) != 0) {
     return o;
   }
-  ProgramArgv command(args);
   pid_t pid = fork();
   if (pid == 0) {
     if (resource >= 0) {
@@ -343,19 +308,16 @@ inline Outcome run_program(const std::vector<std::string> &args, const std::stri
       limit.rlim_cur = soft;
       setrlimit(resource, &limit);
       signal(SIGXFSZ, SIG_IGN);
-      // Coverage counters written at exit under the limit would be cut
-      // short and spoil every later run's: they go nowhere.
-      setenv("GCOV_PREFIX", "/dev/null", 1);
+      setenv("GCOV_PREFIX", "/dev/null", 1);  // coverage counters cut short would spoil later runs
     }
     dup2(out_pipe[1], 1);
     dup2(err_pipe[1], 2);
-    execv(command.program.c_str(), command.argv.data());
+    execv(program.c_str(), argv.data());
     _exit(127);
   }
   close(out_pipe[1]);
   close(err_pipe[1]);
-  std::thread reader([&] {
-    // Until both ends are gone (a terminal's when its last writer has: EIO).
+  std::thread reader([&] {  // until both ends are gone (a terminal's with EIO)
     struct pollfd pfd[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
     std::string *into[2] = {&o.out, &o.err};
     for (int open_pipes = 2; pid > 0 && open_pipes > 0;) {
@@ -383,24 +345,14 @@ inline Outcome run_program(const std::vector<std::string> &args, const std::stri
   reader.join();
   close(out_pipe[0]);
   close(err_pipe[0]);
-  // What a coverage build's counters say on their own is no output of the program.
-  std::string kept;
-  for (size_t at = 0; at < o.err.size();) {
-    size_t nl = o.err.find('\n', at);
-    size_t end = nl == std::string::npos ? o.err.size() : nl + 1;
+  std::string kept;  // a coverage build's counters' own lines are no output of the program
+  for (size_t at = 0, end; at < o.err.size(); at = end) {
+    end = std::min(o.err.find('\n', at), o.err.size() - 1) + 1;
     std::string_view line(o.err.data() + at, end - at);
-    if (!line.starts_with("profiling:") && !line.starts_with("profiling error:") &&
-        !line.starts_with("libgcov profiling")) kept.append(line);
-    at = end;
+    if (!line.starts_with("profiling") && !line.starts_with("libgcov profiling")) kept.append(line);
   }
   o.err = kept;
   return o;
-}
-
-// The program with its standard error on a terminal of `columns` columns.
-inline Outcome run_program_on_terminal(const std::vector<std::string> &args, const std::string &dir,
-                                       unsigned short columns) {
-  return run_program(args, dir, nullptr, -1, 0, columns);
 }
 
 #endif  // VT_TOOLS_REPLAY_REPLAY_TEST_SERVER_H_

@@ -7,10 +7,12 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "base/figures/replay_stats.h"
+#include "tools/replay/replay_rewrite.h"
 
 struct TestRequest {
   uint64_t time_ms = 0;
@@ -31,6 +33,24 @@ inline std::string test_entry_request(const TestRequest &r) {
          "Content-Length: " + std::to_string(r.body.size()) + "\r\n\r\n" + r.body;
 }
 
+inline std::string read_text(const std::string &path) {
+  std::stringstream text;
+  text << std::ifstream(path).rdbuf();
+  return text.str();
+}
+
+// Header rules from their texts (--header), each added as the option adds it.
+inline std::vector<ReplayHeaderRule> rules_of(const std::vector<std::string> &texts) {
+  std::vector<ReplayHeaderRule> rules;
+  for (const std::string &t : texts) {
+    ReplayHeaderRule r;
+    std::string error;
+    if (!parse_header_rule(t, &r, &error)) abort();
+    add_header_rule(&rules, r);
+  }
+  return rules;
+}
+
 // A fresh directory under TMPDIR, removed by the destructor.
 struct TestDir {
   std::string path;
@@ -42,8 +62,7 @@ struct TestDir {
   ~TestDir() { std::filesystem::remove_all(path); }
 };
 
-// Writes vt_index_<w> and vt_req_<w> for w = 0 .. workers-1: each user's
-// entries one after the other, the users in the order given.
+// Writes vt_index_<w> and vt_req_<w> for w = 0 .. workers-1, users in the order given.
 inline void write_test_package(const std::string &dir, int workers,
                                const std::vector<TestUser> &users) {
   for (int w = 0; w < workers; w++) {
@@ -68,9 +87,7 @@ inline void write_test_package(const std::string &dir, int workers,
   }
 }
 
-// The counts of a run in one line, for one comparison: "planned 4, sent 4,
-// completed 3, errors 1 (reset 1); 200: 3" (error kinds and statuses that
-// occurred, in order).
+// The counts in one line: "planned 4, sent 4, completed 3, errors 1 (reset 1); 200: 3".
 inline std::string counts_line(const ReplayStats &s) {
   const ReplayCounts &c = s.counts;
   std::string out = "planned " + std::to_string(c.planned) + ", sent " + std::to_string(c.sent) +
