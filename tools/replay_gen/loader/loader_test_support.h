@@ -1,5 +1,4 @@
-// Run state for the loader tests: a temp replay directory, configured
-// services, input files and loader threads' states set directly.
+// Run state for the loader tests: temp replay directory, services, input files, thread states.
 #ifndef VT_REPLAY_GEN_LOADER_LOADER_TEST_SUPPORT_H_
 #define VT_REPLAY_GEN_LOADER_LOADER_TEST_SUPPORT_H_
 
@@ -48,8 +47,7 @@ inline void add_input_file(RunState &run, const std::string &path) {
   f.max_seq_files = ++f.num_seq_files;
 }
 
-// Loader threads' states of a run, on the heap (each holds a 10 MiB line
-// buffer), each with its failures and the flag that stops them.
+// Loader threads' states of a run (on the heap: 10 MiB line buffers), with failures and stop flag.
 struct TestThreads {
   TestThreads(RunState &run, int n, int services)
       : count(n),

@@ -1,17 +1,21 @@
 #include "tools/replay_gen/services/runtime_services.h"
 
 #include <gtest/gtest.h>
+#include <stddef.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tools/replay_gen/loader/loader_test_support.h"
 #include "tools/replay_gen/run_state.h"
+#include "tools/replay_gen/service_index.h"
 #include "tools/replay_gen/test_support.h"
 
 namespace {
 
 using namespace loader_test;
+using Pair = std::pair<std::string, std::string>;
 
 // Classifies and counts one record of thread t the way the parser does.
 SeqData classify(const RunState &run, ThreadArgs &t, const char *name, const char *url,
@@ -30,10 +34,8 @@ SeqData classify(const RunState &run, ThreadArgs &t, const char *name, const cha
   return r;
 }
 
-// A record met by a loader thread in a file; the table, beside the
-// configured GetQuote, takes the services in file order, whatever the thread
-// order, each with the SOAP action of its first record in file order ("name
-// action requests"), and the records then point at it.
+// Beside the configured GetQuote the table takes services in file order, whatever the threads',
+// each with its first record's SOAP action ("name action requests"); the records then point there.
 TEST(RuntimeServices, MergedInFileOrder) {
   const struct Met {
     int thread, file;
@@ -90,6 +92,106 @@ TEST(RuntimeServices, AThreadAddressesAtMost32767Services) {
   EXPECT_NE(o.err.find("at most 32767 services"), std::string::npos) << o.err;
   t.run_time_services = nullptr;
   t.total_runtime_service = t.max_runtime_service = 0;
+}
+
+// Keys that differ from each other by little: equal names with other URLs,
+// equal URLs with other names, prefixes, a trailing blank, letter case.
+Pair near_key(uint64_t r) {
+  static const char *names[] = {"Get", "Get ", "Ge", "GetX", "get", "Get_1"};
+  static const char *urls[] = {"http://h/a", "http://h/a/", "http://h/A", "https://h/a",
+                               "http://h/a?x"};
+  std::string name = names[r % 6], url = urls[r / 6 % 5];
+  if (r / 30 % 3) name += std::to_string(r / 90 % 40);
+  if (r / 30 % 4 == 1) url += std::to_string(r / 120 % 30);
+  return {name, url};
+}
+
+uint64_t next(uint64_t *state) {
+  *state = *state * 6364136223846793005ull + 1442695040888963407ull;
+  return *state >> 33;
+}
+
+Pair row(const RunState &run, int i) {
+  return {run.services.service_map_ptr[i].service_name, run.services.service_map_ptr[i].url};
+}
+// The lowest row holding the pair, found the slow way.
+int scan(const RunState &run, const Pair &key) {
+  for (int i = 0; i < run.services.total_services; i++)
+    if (row(run, i) == key) return i;
+  return -1;
+}
+
+// Near-equal and repeated keys from the configuration and two loader threads: every lookup, the
+// merge and the remapped ids agree with a scan of the table.
+TEST(ServiceIndexTest, LargeTableAgreesWithScan) {
+  TestRun run;
+  Failure err;
+  uint64_t rng = 7;
+  for (int i = 0; i < 1500; i++) {
+    Pair key = near_key(next(&rng) % 8000);
+    add_configured_service(run, key.first.c_str(), key.second.c_str(), "XACustId");
+  }
+  for (int i = 0; i < 8000; i++) {
+    Pair key = near_key(next(&rng) % 8000);
+    ASSERT_EQ(get_service_idx(run, key.first.c_str(), key.second.c_str()), scan(run, key))
+        << key.first << "|" << key.second;
+  }
+
+  // A pair of the table is found there, any other in the thread's own list.
+  TestThreads threads(run, 2, run.services.total_services);
+  std::vector<SeqData> records[2];
+  std::vector<Pair> keys[2];
+  for (int t = 0; t < 2; t++) {
+    for (int i = 0; i < 5000; i++) {
+      Pair key = near_key(next(&rng) % 16000);
+      SeqData r = classify(run, threads[t], key.first.c_str(), key.second.c_str(), "", &err);
+      const RunTimeServiceInfo *own =
+          r.runtime_service ? &threads[t].run_time_services[r.service_id] : nullptr;
+      ASSERT_EQ(own ? Pair(own->service_name, own->url) : key, key);
+      ASSERT_EQ(r.runtime_service ? -1 : r.service_id, scan(run, key));
+      records[t].push_back(r);
+      keys[t].push_back(key);
+    }
+  }
+  int16_t predefined = static_cast<int16_t>(run.services.num_service_file);
+  for (int t = 0; t < 2; t++)
+    ASSERT_TRUE(update_service_map_ptr(run, &threads[t], predefined, &err));
+  // Each pair once in the table.
+  for (int i = predefined; i < run.services.total_services; i++)
+    ASSERT_EQ(scan(run, row(run, i)), i);
+  for (int t = 0; t < 2; t++) {
+    ASSERT_TRUE(
+        remap_runtime_service_ids(run, &threads[t], records[t].data(), records[t].size(), &err));
+    for (size_t q = 0; q < records[t].size(); q++)
+      ASSERT_EQ(records[t][q].service_id, scan(run, keys[t][q])) << t << " " << q;
+  }
+}
+
+// An index is not current for another table of as many rows, however few, and syncing to it
+// builds it anew; a table that only grew keeps it.
+TEST(ServiceIndex, KnowsATableReplacedUnderIt) {
+  struct Row {
+    const char *name, *url;
+  };
+  for (int32_t rows : {1, 3}) {
+    Row old_rows[] = {{"A", "http://a"}, {"B", "http://b"}, {"C", "http://c"}, {"D", "http://d"}};
+    Row new_rows[] = {{"X", "http://x"}, {"Y", "http://y"}, {"Z", "http://z"}};
+    auto view = [](const Row *first, int32_t n) {
+      return ServiceTableView{first, sizeof(Row), offsetof(Row, name), offsetof(Row, url), n};
+    };
+    ServiceIndex index{};
+    Failure err;
+    service_index_sync(&index, view(old_rows, rows), &err);
+    EXPECT_TRUE(service_index_current(&index, view(old_rows, rows))) << rows;
+    EXPECT_FALSE(service_index_current(&index, view(new_rows, rows))) << rows;
+    service_index_sync(&index, view(old_rows, rows + 1), &err);
+    EXPECT_EQ(service_index_find(&index, old_rows[rows].name, old_rows[rows].url), rows) << rows;
+    service_index_sync(&index, view(new_rows, rows), &err);
+    EXPECT_TRUE(service_index_current(&index, view(new_rows, rows))) << rows;
+    EXPECT_EQ(service_index_find(&index, "X", "http://x"), 0) << rows;
+    EXPECT_EQ(service_index_find(&index, "A", "http://a"), -1) << rows;
+    service_index_free(&index);
+  }
 }
 
 }  // namespace
