@@ -1,17 +1,12 @@
 #include "tools/replay_gen/helpers.h"
 
 #include <fcntl.h>
-#include <gtest/gtest.h>
-#include <stdlib.h>
 #include <string.h>
 
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "base/core/failing_alloc_test_support.h"
 #include "tools/replay_gen/date_time.h"
-#include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/spill/spill_file.h"
 #include "tools/replay_gen/test_support.h"
 
@@ -29,8 +24,7 @@ TEST(Duration, Forms) {
   for (const Case &c : cases) EXPECT_EQ(get_time_from_format_local(c.text), c.ms) << c.text;
 }
 
-// The step lines' date: month first, and the year's last two digits from
-// 2000 on.
+// The step lines' date: month first, the year in two digits.
 TEST(DateTime, MonthDayYearAndTime) {
   const char *tz = getenv("TZ");
   std::string old_tz = tz ? tz : "";
@@ -118,9 +112,7 @@ TEST(TableEntry, GrowsByFourUpToTheCountBound) {
   free(text);
 }
 
-// A copy the system cannot make fails, naming what it was for, its whole
-// size and its row. The address sanitizer refuses
-// such a size itself.
+// A copy the system cannot make fails, naming what it was for, its size and its row.
 TEST(TableEntry, ACopyThatCannotBeMadeFails) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "the address sanitizer refuses the size before the allocator";

@@ -1,5 +1,4 @@
-// Output-stage fixture: a temporary replay directory, services with composed
-// heads, and records whose bodies lie in an input file written by the test.
+// Output-stage fixture: a replay directory, services, records with bodies in an input file.
 #ifndef VT_REPLAY_GEN_OUTPUT_PACKAGE_TEST_FIXTURE_H_
 #define VT_REPLAY_GEN_OUTPUT_PACKAGE_TEST_FIXTURE_H_
 
@@ -74,8 +73,7 @@ class PackageTest : public testing::Test {
     run.script_input.vtu_gen_script_fp = nullptr;
   }
 
-  // Writes the bodies into an input file, each behind some other bytes, and
-  // makes seq_data_arr of the records in the given (merge) order.
+  // The bodies in an input file, each behind other bytes; seq_data_arr in the given order.
   void load(const std::vector<TestRecord> &recs) {
     std::string text;
     free(run.records.seq_data_arr);
@@ -98,7 +96,7 @@ class PackageTest : public testing::Test {
     run.counters.g_valid_msgcount = run.counters.g_msgcount = recs.size();
   }
 
-  // Step 3, the time sort and Step 4, their console swallowed.
+  // Step 3, the time sort and Step 4, quiet.
   bool all_steps(Failure *e) {
     uint64_t n = run.counters.g_valid_msgcount;
     testing::internal::CaptureStdout();
@@ -115,8 +113,7 @@ class PackageTest : public testing::Test {
   std::string file(const std::string &name) { return read_text(dir + "/" + name); }
 };
 
-// The head of service i as set_services composes it (38 bytes), and a whole
-// entry with a body.
+// The head of service i as set_services composes it (38 bytes), and a whole entry.
 inline std::string svc_head(int i) {
   return "POST /svc" + std::to_string(i) + " HTTP/1.0\r\nHost: 127.0.0.1\r\n";
 }

@@ -1,12 +1,15 @@
-#include "tools/replay_gen/output/script_gen.h"
-
+// The files the suite reads: the script (its generator, input and pages) and the scenario.
+#include <errno.h>
 #include <string.h>
-
-#include <vector>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "base/core/failing_fork_test_support.h"
+#include "base/core/failing_io_test_support.h"
 #include "base/core/shell_quote.h"
-#include "tools/replay_gen/run_state.h"
+#include "tools/replay_gen/output/gen_input_file.h"
+#include "tools/replay_gen/output/scenario.h"
+#include "tools/replay_gen/output/script_gen.h"
 #include "tools/replay_gen/test_support.h"
 
 namespace {
@@ -19,13 +22,13 @@ const char kLogCall[] =
     "#!/bin/sh\n{ printf '%s' \"$(basename \"$0\")\"; "
     "for a; do printf ' [%s]' \"$a\"; done; echo; } >>\"$FAKE_LOG\"\n";
 
-// Fakes of the suite's commands first on PATH; the page listing prints
-// FAKE_PAGES. The script is proj/sub/my script of type C.
-class ScriptGenTest : public testing::Test {
+// Fakes of the suite's commands first on PATH (the page listing prints FAKE_PAGES).
+class SuiteFilesTest : public testing::Test {
  protected:
   void SetUp() override {
     root_ = make_temp_dir();
     fs::create_directories(root_ + "/wdir/scripts");
+    fs::create_directories(root_ + "/wdir/scenarios/proj/sub");
     setenv("VT_WDIR", (root_ + "/wdir").c_str(), 1);
     setenv("FAKE_LOG", (root_ + "/calls").c_str(), 1);
     setenv("FAKE_PAGES", (root_ + "/pages").c_str(), 1);
@@ -37,9 +40,12 @@ class ScriptGenTest : public testing::Test {
     snprintf(run.script_input.vtu_gen_script_file_name,
              sizeof run.script_input.vtu_gen_script_file_name, "%s/gen input", root_.c_str());
     gen_ = run.script_input.vtu_gen_script_file_name;
+    snprintf(run.config.scenario_name, sizeof run.config.scenario_name, "proj/sub/it's here.conf");
+    run.workers.num_vvm = 4;
   }
   void TearDown() override {
     setenv("PATH", old_path_.c_str(), 1);
+    unsetenv("VT_WDIR");
     remove_dir(root_);
   }
   void write_fake(const std::string &name, const std::string &body) {
@@ -62,6 +68,7 @@ class ScriptGenTest : public testing::Test {
       run.services.service_map_ptr[i].service_name = strdup(names[i].c_str());
   }
   std::string script_path() const { return root_ + "/wdir/scripts/" + run.config.script_name; }
+  std::string scenario() const { return root_ + "/wdir/scenarios/" + run.config.scenario_name; }
   std::string calls() const { return read_text(root_ + "/calls"); }
   // The generator's call and the page listing's.
   std::string gen_calls(const char *generator) const {
@@ -72,12 +79,12 @@ class ScriptGenTest : public testing::Test {
     return "vtu_change_page_name [-s] [" + std::string(run.config.script_name) + "] [-p] [" + from +
            "] [-n] [" + to + "]\n";
   }
-  // create_script on a fresh generator input; its standard output in out_.
-  Outcome generate() {
+  // create_script on a fresh generator input, or create_scenario; standard output in out_.
+  Outcome generate(bool (*make)(RunState &, Failure *) = create_script) {
     fs::remove(root_ + "/calls");
     write_text(gen_, "1 POST http://h/a A\n");
     testing::internal::CaptureStdout();
-    Outcome o = run_to_end([&](Failure *e) { return create_script(run, e); });
+    Outcome o = run_to_end([&](Failure *e) { return make(run, e); });
     out_ = testing::internal::GetCapturedStdout();
     return o;
   }
@@ -86,28 +93,20 @@ class ScriptGenTest : public testing::Test {
   RunState run;
 };
 
-// An existing script stops the run unless forced; the type picks the
-// generator, and the generator's input is closed before it runs. (The old
-// script and the input removed: trace_d2_soap, every end-to-end case.)
-TEST_F(ScriptGenTest, ScriptTypeSelectsGeneratorAndForceReplaces) {
+// An existing script stops the run, and is replaced only with -f.
+TEST_F(SuiteFilesTest, AnExistingScriptIsReplacedOnlyWithForce) {
   write_text(script_path() + "/old_page", "x");
   EXPECT_EQ(generate().err,
             "create_script:Script '" + script_path() + "' already exist, Exiting ... !\n\n");
   EXPECT_TRUE(fs::exists(script_path() + "/old_page"));
   EXPECT_FALSE(fs::exists(root_ + "/calls"));
   run.options.run_forcefully = 1;
-  for (const char *type : {"C", "Legacy"}) {
-    snprintf(run.config.script_type, sizeof run.config.script_type, "%s", type);
-    run.script_input.vtu_gen_script_fp = fopen(gen_.c_str(), "a");  // closed by the run
-    ASSERT_EQ(generate().err, "");
-    EXPECT_EQ(run.script_input.vtu_gen_script_fp, nullptr);
-    EXPECT_EQ(calls(), gen_calls(*type == 'C' ? "vtu_gen_cscript" : "vtu_gen_script")) << type;
-  }
+  ASSERT_EQ(generate().err, "");
+  EXPECT_FALSE(fs::exists(script_path() + "/old_page"));
 }
 
-// Pages are renamed through temporary names, only when there are as many
-// pages as services (a last line without its end counts).
-TEST_F(ScriptGenTest, RenameGoesThroughTemporaryNames) {
+// Pages are renamed through temporary names, only with as many pages as services.
+TEST_F(SuiteFilesTest, RenameGoesThroughTemporaryNames) {
   const struct {
     const char *pages;
     Names services;
@@ -130,9 +129,8 @@ TEST_F(ScriptGenTest, RenameGoesThroughTemporaryNames) {
   }
 }
 
-// Temporary names clash with no current or new name; "XXX" stays where
-// nothing clashes, and targets that repeat share theirs.
-TEST_F(ScriptGenTest, TemporaryNamesClashWithNothing) {
+// Temporary names clash with no current or new name; repeated targets share theirs.
+TEST_F(SuiteFilesTest, TemporaryNamesClashWithNothing) {
   const struct {
     Names current, targets;
     const char *suffix;
@@ -151,10 +149,8 @@ TEST_F(ScriptGenTest, TemporaryNamesClashWithNothing) {
     EXPECT_EQ(pick_temporary_suffix(c.current, c.targets), c.suffix) << c.targets[0];
 }
 
-// Lists too long for one command line go in several calls, each but the
-// last near the limit (safety_rename_many: every pair, in order); a short
-// list is one call, up to the last byte the limit allows.
-TEST_F(ScriptGenTest, LongListsSplitIntoCalls) {
+// Long lists go in calls near the limit; a short one is one call, up to its last byte.
+TEST_F(SuiteFilesTest, LongListsSplitIntoCalls) {
   Names from, to;
   for (int i = 0; i < 10003; i++) {
     from.push_back("page_" + std::to_string(i + 1));
@@ -178,24 +174,17 @@ TEST_F(ScriptGenTest, LongListsSplitIntoCalls) {
   }
 }
 
-// A generator, page listing, renaming or removal that fails (by its status,
-// a signal, the time limit: the generator's in safety_suite_command_stops)
-// or cannot be started ends the run; a failed generator leaves its input and
-// nothing is listed.
-TEST_F(ScriptGenTest, FailedCommandFailsTheRun) {
+// A suite command or removal that fails or cannot be started ends the run.
+TEST_F(SuiteFilesTest, FailedCommandFailsTheRun) {
   run.config.suite_command_time_limit = 1;
   write_text(root_ + "/pages", "p1\n");
   set_services({"A"});
-  // Forks that go through before the one that fails (-1: none fails), an old
-  // script there (and -f), the fake that fails, the error (one ending with ":"
-  // is compared up to there), and what was printed: nothing (0),
-  // "Generating" (1), and "ERROR: popen failed" after it (2).
   const struct {
-    int forks;
-    bool old_script;
+    int forks;        // that go through before one fails; -1: none fails
+    bool old_script;  // there, and -f
     const char *fake, *body;
-    std::string err;
-    int out;
+    std::string err;  // one ending with ":" is compared up to there
+    int out;          // printed: nothing, "Generating", and "ERROR: popen failed" after it
   } cases[] = {
       {-1, false, "vtu_gen_cscript", "exit 1\n", "{CS}system(cmd) failed :{CMD}\n", 1},
       {-1, false, "vtu_change_page_name", "exit 3\n", "{RN}Renaming {OF}exit status 3\n", 1},
@@ -248,14 +237,97 @@ TEST_F(ScriptGenTest, FailedCommandFailsTheRun) {
     fs::remove(root_ + "/fakes/rm");
     write_fakes();
   }
-  // A generator gone from PATH meanwhile: the failure says where to get it
-  // (its whole text: config_suite_missing).
+  // A generator gone from PATH meanwhile: the failure says where to get it.
   setenv("PATH", (root_ + "/fakes").c_str(), 1);
   write_text(root_ + "/fakes/vtu_gen_cscript", "#!/bin/sh\n/bin/rm \"$0\"\nexit 127\n");
   EXPECT_NE(generate().err.find("\ncreate_script:Suite command vtu_gen_cscript is not on PATH"),
             std::string::npos);
   unsetenv("VT_WDIR");
   EXPECT_EQ(generate().err, "create_script:Error in getting script name proj/sub/my script\n");
+}
+
+// The generator's input of this process id, made new or over a file an earlier process left,
+// empty and as writable as the mask allows; a dry run names it but makes none.
+TEST(GenInputFile, MadeNewOrReplacingWhatAnEarlierProcessLeftButNotInADryRun) {
+  std::string path = "/tmp/filename_" + std::to_string(getpid());
+  mode_t mask = umask(002);
+  const std::pair<bool, bool> cases[] = {{false, false}, {false, true}, {true, false}};
+  for (auto [dry, left] : cases) {
+    RunState run;
+    run.options.dry_run = dry;
+    if (left) write_text(path, "left by an earlier run\n");
+    ASSERT_EQ(run_to_end([&](Failure *e) { return create_file_for_vtu_gen_script(run, e); }).status,
+              0);
+    EXPECT_EQ(run.script_input.vtu_gen_script_file_name, path);
+    ASSERT_EQ(run.script_input.vtu_gen_script_fp != nullptr, !dry) << left;
+    if (!dry) fclose(run.script_input.vtu_gen_script_fp);
+    struct stat st;
+    ASSERT_EQ(lstat(path.c_str(), &st) == 0, !dry) << left;
+    if (!dry)
+      EXPECT_EQ(std::make_pair(st.st_size, st.st_mode & 07777), std::make_pair(off_t{0}, 0664u));
+    unlink(path.c_str());
+  }
+  umask(mask);
+}
+
+// The keywords in place, mode as the mask allows; an existing scenario is replaced only with
+// -f, by a removal that must succeed.
+TEST_F(SuiteFilesTest, ScenarioWithKeywordsReplacedOnlyWithForce) {
+  std::string keywords = "G_KA_PCT ALL 100\nG_SSL ALL 0\n";
+  auto set_keywords = [&](const std::string &k) {
+    free(run.config.scenario_keyword);
+    run.config.scenario_keyword = k.empty() ? nullptr : strdup(k.c_str());
+    run.config.scenario_keyword_len = static_cast<int32_t>(k.size());
+  };
+  set_keywords(keywords);
+  mode_t mask = umask(002);
+  ASSERT_EQ(generate(create_scenario).status, 0);
+  umask(mask);
+  const std::string first = read_text(scenario());
+  EXPECT_NE(first.find("\n#PAGE_AS_TRANSACTION 1\n" + keywords + "\nNUM_VVM 4 MACHINE\n"),
+            std::string::npos)
+      << first;
+  EXPECT_EQ(fs::status(scenario()).permissions(), fs::perms(0664));
+  set_keywords("");
+  EXPECT_EQ(generate(create_scenario).err,
+            "create_scenario:Error: Scenario '" + scenario() + "' already exist! Exiting ...\n");
+  EXPECT_EQ(read_text(scenario()), first);
+  run.options.run_forcefully = 1;
+  ASSERT_EQ(generate(create_scenario).status, 0);
+  const std::string second = read_text(scenario());
+  EXPECT_EQ(second.find(keywords), std::string::npos);
+  write_fake("rm", "exit 1\n");
+  set_keywords(keywords);
+  const std::string deleting = "Error in deleting existing scenario file '" + scenario() + "'";
+  for (bool fork_fails : {false, true}) {
+    vt_fail_fork_after(fork_fails ? 0 : -1);
+    EXPECT_EQ(generate(create_scenario).text(),
+              fork_fails ? "-1create_scenario:Fork/exec failed:" + deleting +
+                               ":Resource temporarily unavailable\n"
+                         : "-1create_scenario:system(cmd) failed:" + deleting + "\n");
+    EXPECT_EQ(out_, "");
+    EXPECT_EQ(read_text(scenario()), second);
+  }
+  vt_fail_fork_after(-1);
+}
+
+// A scenario not written whole, a missing VT_WDIR or scenario directory end the run.
+TEST_F(SuiteFilesTest, ScenarioThatCannotBeMadeOrWrittenFailsTheRun) {
+  const std::string writing = "-1create_scenario:Error in writing scenario '" + scenario() + "': ";
+  vt_fail_close_of(scenario().c_str(), EIO, 1);  // a late write error
+  EXPECT_EQ(generate(create_scenario).text(), writing + "Input/output error\n");
+  vt_fail_close_of("", 0, 0);
+  unlink(scenario().c_str());
+  EXPECT_EQ(
+      run_with_file_size_limit(200, [&](Failure *e) { return create_scenario(run, e); }).text(),
+      writing + "File too large\n");
+  unsetenv("VT_WDIR");
+  EXPECT_EQ(generate(create_scenario).text(), "-1create_scenario:Error in getting the VT_WDIR\n");
+  setenv("VT_WDIR", (root_ + "/wdir").c_str(), 1);
+  snprintf(run.config.scenario_name, sizeof run.config.scenario_name, "proj/missing/a.conf");
+  EXPECT_EQ(generate(create_scenario).text(), "-1create_scenario:Fopen():can not open scenario '" +
+                                                  scenario() +
+                                                  "' file:No such file or directory !\n");
 }
 
 }  // namespace
