@@ -13,15 +13,12 @@
 namespace {
 
 TEST(Duration, Forms) {
-  struct Case {
-    const char *text;
-    int32_t ms;
-  } cases[] = {
+  const std::pair<const char *, int32_t> cases[] = {
       {"90", 90000}, {"1:30", 90000},      {"1:00:00", 3600000}, {"0:0:1.250", 1250},
       {"1.5", 1000}, {"", 60000},          {"abc", 60000},       {"10:00", 600000},
       {"0", 0},      {"1:2:3.5", 3723005},
   };
-  for (const Case &c : cases) EXPECT_EQ(get_time_from_format_local(c.text), c.ms) << c.text;
+  for (auto [text, ms] : cases) EXPECT_EQ(get_time_from_format_local(text), ms) << text;
 }
 
 // The step lines' date: month first, the year in two digits.
@@ -36,10 +33,7 @@ TEST(DateTime, MonthDayYearAndTime) {
   char text[100];
   for (const auto &[seconds, want] : cases)
     EXPECT_STREQ(format_date_time(seconds, text), want) << seconds;
-  if (tz)
-    setenv("TZ", old_tz.c_str(), 1);
-  else
-    unsetenv("TZ");
+  tz ? setenv("TZ", old_tz.c_str(), 1) : unsetenv("TZ");
   tzset();
 }
 

@@ -84,19 +84,16 @@ TEST(Log, OpenFileReadsRegularFilesOnly) {
   close(saved_stdin);
   EXPECT_STREQ(line, "line\n");
   const std::string unable = "open_file:Unable to open file " + dir;
-  const struct {
-    const char *name, *mode;
-    std::string err;
-  } refused[] = {
+  const std::tuple<const char *, const char *, std::string> refused[] = {
       {"/sub", "r", unable + "/sub: a directory, not a regular file\n"},
       {"/none", "r", unable + "/none\n"},
       {"/none/x", "w", unable + "/none/x\n"},  // other modes open as the C library does
   };
-  for (const auto &c : refused) {
+  for (const auto &[name, mode, want] : refused) {
     Outcome o = run_to_end([&](Failure *e) {
-      return open_file(LogGates{}, (dir + c.name).c_str(), c.mode, e) != nullptr;
+      return open_file(LogGates{}, (dir + name).c_str(), mode, e) != nullptr;
     });
-    EXPECT_EQ(o.err, c.err) << c.name;
+    EXPECT_EQ(o.err, want) << name;
   }
   remove_dir(dir);
 }

@@ -64,11 +64,8 @@ TEST(MemoryBudget, ConfiguredOrHalfOfWhatIsAvailable) {
 TEST(MemoryBudget, RoomLeftByTheControlGroups) {
   const std::string dir = make_temp_dir();
   const std::string self = dir + "/self", root = dir + "/root";
-  struct Case {
-    std::string self;
-    std::map<std::string, std::string> files;  // under root
-    uint64_t room;
-  } cases[] = {
+  // The process's own groups, the files under root, and the room they leave.
+  const std::tuple<std::string, std::map<std::string, std::string>, uint64_t> cases[] = {
       {"1:name=x:/elsewhere\n0::/a/b/c\n",
        {{"a/memory.max", "1000\n"},
         {"a/memory.current", "300\n"},
@@ -92,12 +89,12 @@ TEST(MemoryBudget, RoomLeftByTheControlGroups) {
       {"1:x:/" + std::string(4090, 'x') + "0::/a\n0::/a/b/c", {{"a/b/c/memory.max", "77"}}, 77},
   };
   long descriptors = vt_open_descriptors();
-  for (const Case &c : cases) {
+  for (const auto &[groups, files, room] : cases) {
     std::filesystem::remove_all(root);
     std::filesystem::create_directories(root + "/a/b/c");
-    write_text(self, c.self);
-    for (const auto &[name, text] : c.files) write_text(root + "/" + name, text);
-    EXPECT_EQ(cgroup_room(self.c_str(), root), c.room) << c.self;
+    write_text(self, groups);
+    for (const auto &[name, text] : files) write_text(root + "/" + name, text);
+    EXPECT_EQ(cgroup_room(self.c_str(), root), room) << groups;
   }
   EXPECT_EQ(cgroup_room((dir + "/none").c_str(), root), UINT64_MAX);
   EXPECT_EQ(vt_open_descriptors(), descriptors);

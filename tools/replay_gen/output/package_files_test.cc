@@ -34,12 +34,11 @@ TEST_F(PackageFiles, WorkerCountBounds) {
   for (int workers : {0, 1, 256, 257, -1}) {
     run.workers.num_vvm = workers;
     int n;
-    Outcome o = run_to_end([&](Failure *e) { return checked_num_vvm(run, "f", &n, e); });
-    bool taken = workers >= 1 && workers <= 256;
-    EXPECT_EQ(o.status, taken ? 0 : -1) << workers;
-    EXPECT_EQ(o.err, taken ? ""
-                           : "f:Invalid number of workers " + std::to_string(workers) +
-                                 ": it must be between 1 and 256\n");
+    EXPECT_EQ(run_to_end([&](Failure *e) { return checked_num_vvm(run, "f", &n, e); }).text(),
+              workers >= 1 && workers <= 256
+                  ? "0"
+                  : "-1f:Invalid number of workers " + std::to_string(workers) +
+                        ": it must be between 1 and 256\n");
   }
 }
 
@@ -51,36 +50,31 @@ TEST_F(PackageFiles, FailuresEndTheRunNamingWhatAndWhy) {
   const std::string full =
       "-1add_request_new:write to output file vt_req_0 failed: File too large\n";
   auto body_size = [this](uint64_t size) {  // 5 bytes ("body\n") are left in the file
-    return [this, size] {
-      run.records.seq_data_arr[0].req_size = size;
-      return steps();
-    };
+    run.records.seq_data_arr[0].req_size = size;
+    return steps();
   };
-  auto full_disk = [this](size_t size) {  // bodies from 64 KiB on are copied by the kernel
-    return [this, size] {
-      load({{3, kT, 0, std::string(size, 'b')}});
-      return run_with_file_size_limit(1000, [&](Failure *e) { return all_steps(e); });
-    };
+  auto full_disk = [this](uint64_t size) {  // bodies from 64 KiB on are copied by the kernel
+    load({{3, kT, 0, std::string(size, 'b')}});
+    return run_with_file_size_limit(1000, [&](Failure *e) { return all_steps(e); });
   };
-  auto no_user = [this](bool spilling) {
-    return [this, spilling] {
-      run.spill.spilling = spilling;
-      return run_to_end([&](Failure *e) { return write_vortan_index_file(run, e); });
-    };
+  auto no_user = [this](uint64_t spilling) {
+    run.spill.spilling = spilling;
+    return run_to_end([&](Failure *e) { return write_vortan_index_file(run, e); });
   };
   const std::string no_user_found = "-1write_vortan_index_file:No user found in the list\n\n";
   const struct {
-    std::function<Outcome()> fail;
+    std::function<Outcome(uint64_t)> fail;
+    uint64_t n;  // given to fail
     std::string outcome;
     const char *name;  // of a file, and what it keeps
     std::string kept;
   } cases[] = {
-      {[this] {
+      {[this](uint64_t) {
          write_text(dir + "/vt_req_0", "theirs");
          return run_to_end([&](Failure *e) { return init_vvm_data(run, e); });
        },
-       "-1open: File exists\n", "vt_req_0", "theirs"},
-      {[this] {
+       0, "-1open: File exists\n", "vt_req_0", "theirs"},
+      {[this](uint64_t) {
          EXPECT_TRUE(init_vvm_data(run, &err));
          int &fd = run.workers.vvm_list[0].vt_req_file_fd;
          EXPECT_EQ(close(fd), 0);
@@ -89,9 +83,9 @@ TEST_F(PackageFiles, FailuresEndTheRunNamingWhatAndWhy) {
          EXPECT_EQ(fd, -1);
          return o;
        },
-       "-1close_vvm_files:Error in writing request file <DIR>/vt_req_0: Bad file descriptor\n",
+       0, "-1close_vvm_files:Error in writing request file <DIR>/vt_req_0: Bad file descriptor\n",
        nullptr, ""},
-      {[this] {
+      {[this](uint64_t) {
          load({{3, kT, 0, "a"}, {4, kT + 1, 0, "b"}});
          testing::internal::CaptureStdout();
          EXPECT_TRUE(init_vvm_data(run, &err) && sort_seq_array(run, 2, &err));
@@ -100,29 +94,31 @@ TEST_F(PackageFiles, FailuresEndTheRunNamingWhatAndWhy) {
          run.records.seq_data_arr[1].parent_seq = 2;
          return run_to_end([&](Failure *e) { return plan_request_entries(run, nullptr, e); });
        },
-       "-1process_sequence_data_new:Session key 2 of request 1 is not below 2\n", nullptr, ""},
-      {body_size(10), sendfile + "does ret 5 request_size 10 offset(in) 26 offset(out) 31\n",
+       0, "-1process_sequence_data_new:Session key 2 of request 1 is not below 2\n", nullptr, ""},
+      {body_size, 10, sendfile + "does ret 5 request_size 10 offset(in) 26 offset(out) 31\n",
        "vt_req_0", svc_head(0) + "Content-Length: 10\r\n\r\nbody\n"},
-      {body_size(3000000000),
+      {body_size, 3000000000,
        sendfile + "does ret 5 request_size 3000000000 offset(in) 26 offset(out) 31\n", "vt_req_0",
        svc_head(0) + "Content-Length: 3000000000\r\n\r\nbody\n"},
-      {no_user(false), no_user_found, "vt_index_1", kHeader},
-      {no_user(true), no_user_found, "vt_index_1", kHeader},
-      {[this] {  // head 38 + "Content-Length: 5\r\n\r\n" (21): the place is the offset + 59
-         run.options.do_parameterization = 1;
+      {no_user, 0, no_user_found, "vt_index_1", kHeader},
+      {no_user, 1, no_user_found, "vt_index_1", kHeader},
+      {[this](uint64_t) {
+         run.options.do_parameterization = 1;  // the place is the offset + 38 + 21 (its head)
          load({{5, kT, 0, "12345", UINT32_MAX - 58, 13}});
          return steps();
        },
+       0,
        "-1add_request_new:Creation timestamp offset 4294967296 in the entry is above 4294967295\n",
        nullptr, ""},
-      {full_disk(5000), full, nullptr, ""},
-      {full_disk(100000), full, nullptr, ""},
-      {[this] {
+      {full_disk, 5000, full, nullptr, ""},
+      {full_disk, 100000, full, nullptr, ""},
+      {[this](uint64_t) {
          load({{5, kT, 0, "12345"}, {6, kT + 1, 0, "x"}});
          run_steps();
          return run_with_file_size_limit(
              120, [&](Failure *e) { return write_vortan_index_file(run, e); });
        },
+       0,
        "-1write_vortan_index_file:Error in writing in file <DIR>/vt_index_0. Error File too "
        "large\n",
        nullptr, ""},
@@ -130,7 +126,7 @@ TEST_F(PackageFiles, FailuresEndTheRunNamingWhatAndWhy) {
   for (const auto &c : cases) {
     set_services(1);
     load({{3, kT, 0, "body"}});
-    std::string got = c.fail().text();
+    std::string got = c.fail(c.n).text();
     if (size_t at = got.find(dir); at != std::string::npos) got.replace(at, dir.size(), "<DIR>");
     EXPECT_EQ(got, c.outcome);
     if (c.name) EXPECT_EQ(file(c.name), c.kept) << c.outcome;

@@ -41,9 +41,8 @@ class PackageTest : public testing::Test {
   }
 
   void TearDown() override {
-    for (int w = 0; w < kMaxVvm; w++) {
+    for (int w = 0; w < kMaxVvm; w++)
       if (run.workers.vvm_list[w].vt_req_file_fd > 2) close(run.workers.vvm_list[w].vt_req_file_fd);
-    }
     if (input) fclose(input);
     input = nullptr;
     std::filesystem::remove_all(dir);

@@ -23,18 +23,8 @@ class RequestWriter : public PackageTest {
     }
     return write_request_files(run, workers.data(), workers.size(), threads, settings, e);
   }
-  std::vector<std::string> rewritten(int threads, WriterSettings settings) {
-    EXPECT_TRUE(rewrite(threads, settings, &err));
-    return files();
-  }
   Outcome rewrite_to_end(int threads, WriterSettings settings) {
     return run_to_end([&](Failure *e) { return rewrite(threads, settings, e); });
-  }
-  std::string digest_of(const std::string &name) {
-    std::string hex, why;
-    uint64_t size = 0;
-    EXPECT_TRUE(vtlb_digest_file((dir + "/" + name).c_str(), &hex, &size, &why)) << why;
-    return hex;
   }
   EntrySink sink(int fd, int w, RequestStage *stage) {
     EntrySink out{};
@@ -73,49 +63,33 @@ TEST_F(RequestWriter, SameBytesWithAnyThreadsBuffersAndCopies) {
     for (size_t buffer : {size_t{997}, size_t{1 << 20}})
       for (uint64_t kernel_from :
            {uint64_t{0}, uint64_t{100}, uint64_t{700 * 1024}, ~uint64_t{0}}) {
-        EXPECT_EQ(rewritten(threads, {buffer, kernel_from}), first)
-            << threads << " threads, buffer " << buffer << ", kernel copies from " << kernel_from;
-        for (int w = 0; w < run.workers.num_vvm; w++)
-          EXPECT_EQ(vtlb_digest_hex(run.manifest.request_digest[w]),
-                    digest_of("vt_req_" + std::to_string(w)))
-              << w;
+        EXPECT_TRUE(rewrite(threads, {buffer, kernel_from}, &err));
+        EXPECT_EQ(files(), first) << threads << " threads, buffer " << buffer
+                                  << ", kernel copies from " << kernel_from;
+        for (int w = 0; w < run.workers.num_vvm; w++) {
+          std::string hex, why, name = dir + "/vt_req_" + std::to_string(w);
+          uint64_t size = 0;
+          EXPECT_TRUE(vtlb_digest_file(name.c_str(), &hex, &size, &why)) << why;
+          EXPECT_EQ(vtlb_digest_hex(run.manifest.request_digest[w]), hex) << w;
+        }
       }
   EXPECT_GT(vt_failed_preads(), 0);
   vt_fail_pread_of("", 0, 0);
 }
 
-// A failing entry ends the run; its file keeps the whole entries before it, the others
-// stop between entries.
-TEST_F(RequestWriter, FailureKeepsWholeEntriesBeforeIt) {
-  for (uint64_t kernel_from : {uint64_t{0}, ~uint64_t{0}}) {
-    SCOPED_TRACE(kernel_from ? "read into the buffer" : "copied by the kernel");
-    set_services(1);
-    load({{4, kT, 0, "first"}, {4, kT + 1, 0, "second"}, {5, kT + 2, 0, "other"}});
-    run_steps();
-    std::vector<std::string> whole = files();
-    run.records.seq_data_arr[1].req_file_fp = nullptr;  // time order: the user's second entry
-    EXPECT_EQ(rewrite_to_end(2, {1 << 20, kernel_from}).text(),
-              "-1add_request_new:error in fileno(). seq_file_fp (nil) Bad file descriptor\n");
-    EXPECT_EQ(file("vt_req_0"), entry(0, "first"));
-    std::string other = file("vt_req_1");
-    EXPECT_TRUE(other.empty() || other == whole[1]) << other;
-    reset();
-  }
-}
-
 TEST(RequestWriterThreads, OneAProcessorUpToTheWorkers) {
-  const struct {
-    int cpus, workers, threads;
-  } cases[] = {{0, 4, 1}, {1, 4, 1}, {2, 4, 2}, {8, 3, 3}, {4, 4, 4}};
-  for (const auto &c : cases)
-    EXPECT_EQ(request_writer_threads(c.cpus, c.workers), c.threads) << c.cpus << " " << c.workers;
+  const std::tuple<int, int, int> cases[] = {{0, 4, 1}, {1, 4, 1}, {2, 4, 2}, {8, 3, 3}, {4, 4, 4}};
+  for (auto [cpus, workers, threads] : cases)
+    EXPECT_EQ(request_writer_threads(cpus, workers), threads) << cpus << " " << workers;
 }
 
-// A thread that cannot be started or joined, a buffer or a user's node not had: the run ends.
-TEST_F(RequestWriter, WhatCannotBeHadFailsTheRun) {
+// A failing entry ends the run, its file keeping the whole entries before it, the other threads
+// stopping between entries; so do a thread not started or joined, a buffer or a node not had.
+TEST_F(RequestWriter, FailuresEndTheRun) {
   set_services(1);
-  load({{4, kT, 0, "first"}, {5, kT + 1, 0, "other"}});
+  load({{4, kT, 0, "first"}, {4, kT + 1, 0, "second"}, {5, kT + 2, 0, "other"}});
   run_steps();
+  std::vector<std::string> whole = files();
   vt_fail_thread_create_after(1);
   EXPECT_EQ(rewrite_to_end(2, {1 << 20, 0}).text(),
             "-1process_sequence_data_new:Failed to create Request Writer Thread[1]\n");
@@ -124,6 +98,14 @@ TEST_F(RequestWriter, WhatCannotBeHadFailsTheRun) {
   EXPECT_EQ(rewrite_to_end(2, {1 << 20, 0}).text(),
             "-1process_sequence_data_new:Request Writer Thread[1] Failed\n");
   vt_fail_thread_join_after(-1);
+  run.records.seq_data_arr[1].req_file_fp = nullptr;  // time order: the user's second entry
+  for (uint64_t kernel_from : {uint64_t{0}, ~uint64_t{0}}) {
+    EXPECT_EQ(rewrite_to_end(2, {1 << 20, kernel_from}).text(),
+              "-1add_request_new:error in fileno(). seq_file_fp (nil) Bad file descriptor\n");
+    EXPECT_EQ(file("vt_req_0"), entry(0, "first")) << kernel_from;
+    std::string other = file("vt_req_1");
+    EXPECT_TRUE(other.empty() || other == whole[1]) << other;
+  }
   if (!vt_alloc_failures_supported()) GTEST_SKIP() << "the sanitizers keep their own allocator";
   vt_fail_alloc_of(12347);
   EXPECT_EQ(rewrite_to_end(2, {12347, 0}).text(),
@@ -145,29 +127,21 @@ TEST_F(RequestWriter, AFileThatCannotBeFinishedFailsTheRun) {
   run.workers.vvm_list[3].offset = 12;
   int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
   ASSERT_GE(full, 0);
-  struct Case {
-    int fd;
-    bool newline_pending;
-    uint64_t written;
-    const char *outcome;
-  } cases[] = {
-      {full, true, 11,
-       "-1add_request_new:Unable to write request in index_3: No space left on device\n"},
-      {run.workers.vvm_list[3].vt_req_file_fd, false, 10,
-       "-1process_sequence_data_new:vt_req_3 holds 10 bytes of entries where its index expects "
-       "12\n"},
-  };
-  for (const Case &c : cases) {
+  auto finish = [&](int fd, bool newline_pending, uint64_t written) {
     RequestStage stage;
     stage_open(&stage, 64, &err);
-    EntrySink out = sink(c.fd, 3, &stage);
-    out.newline_pending = c.newline_pending;
-    out.written = c.written;
-    EXPECT_EQ(run_to_end([&](Failure *e) { return finish_entries(&out, e); }).text(), c.outcome);
+    EntrySink out = sink(fd, 3, &stage);
+    out.newline_pending = newline_pending, out.written = written;
+    std::string outcome = run_to_end([&](Failure *e) { return finish_entries(&out, e); }).text();
     stage_close(&stage);
-  }
+    return outcome;
+  };
+  EXPECT_EQ(finish(full, true, 11),
+            "-1add_request_new:Unable to write request in index_3: No space left on device\n");
+  EXPECT_EQ(finish(run.workers.vvm_list[3].vt_req_file_fd, false, 10),
+            "-1process_sequence_data_new:vt_req_3 holds 10 bytes of entries where its index "
+            "expects 12\n");
   close(full);
-  for (int w = 0; w < 4; w++) close(run.workers.vvm_list[w].vt_req_file_fd);
 }
 
 // Through a 50-byte buffer, bodies of kernel_copy_from bytes on are copied by the kernel.
