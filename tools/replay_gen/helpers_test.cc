@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <string.h>
 
+#include <memory>
 #include <tuple>
 
 #include "base/core/failing_alloc_test_support.h"
@@ -123,15 +124,13 @@ TEST(TableEntry, ACopyThatCannotBeMadeFails) {
 // A run's end closes the spill files of its sorts and of its users.
 TEST(RunStateValue, ItsEndClosesItsSpillFiles) {
   for (int slot = 0; slot < 4; slot++) {
-    int fd;
-    {
-      RunState run;
-      SpillFile **files[] = {&run.spill.by_uid.out, &run.spill.by_time.out, &run.spill.rows.out,
-                             &run.spill.users};
-      *files[slot] = new SpillFile;
-      fd = (*files[slot])->fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
-      ASSERT_GE(fd, 0);
-    }
+    auto run = std::make_unique<RunState>();
+    SpillFile **files[] = {&run->spill.by_uid.out, &run->spill.by_time.out, &run->spill.rows.out,
+                           &run->spill.users};
+    *files[slot] = new SpillFile;
+    int fd = (*files[slot])->fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    run.reset();
     bool open_still = fcntl(fd, F_GETFD) != -1;
     EXPECT_FALSE(open_still) << slot;
     if (open_still) close(fd);

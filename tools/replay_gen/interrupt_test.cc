@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdio.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -74,10 +73,7 @@ TEST(Interrupt, RemovesTheScriptInputOnlyWhileItIsNamed) {
       fclose(fopen(path.c_str(), "w"));
       set_interrupt_gen_input(path.c_str());
       if (then == kCleared) set_interrupt_gen_input(nullptr);
-      if (then == kRemoved) {
-        remove_interrupt_gen_input();
-        fclose(fopen(path.c_str(), "w"));
-      }
+      if (then == kRemoved) remove_interrupt_gen_input(), fclose(fopen(path.c_str(), "w"));
       raise(SIGINT);
       raise(SIGTERM);
       _exit(0);
@@ -86,8 +82,7 @@ TEST(Interrupt, RemovesTheScriptInputOnlyWhileItIsNamed) {
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     int signo = then == kIgnoredAtStart ? SIGTERM : SIGINT;
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + signo) << then;
-    struct stat st;
-    EXPECT_EQ(stat(path.c_str(), &st) == 0, then == kCleared || then == kRemoved) << then;
+    EXPECT_EQ(std::filesystem::exists(path), then == kCleared || then == kRemoved) << then;
     remove_dir(dir);
   }
 }

@@ -16,8 +16,7 @@ std::pair<std::string, std::string> capture(int debug, int info, int error, Fn f
   fn(gates);
   fflush(stdout), fflush(stderr);
   std::string out = testing::internal::GetCapturedStdout();
-  std::string err = testing::internal::GetCapturedStderr();
-  return {out, err};
+  return {out, testing::internal::GetCapturedStderr()};
 }
 
 // Which stream each call writes, as formatted, long lines cut at kLogLineMax characters.

@@ -173,7 +173,6 @@ TEST_F(GenerateTest, ADryRunNotesWhatWouldFailTheRun) {
 // Suite commands on PATH, where an empty entry is the current directory, executable only.
 TEST_F(GenerateTest, ADryRunNotesSuiteCommandsMissingFromPath) {
   const std::string bin = dir + "/bin";
-  fs::create_directories(bin);
   for (const char *c : {"vtu_gen_cscript", "vti_get_page", "vtu_change_page_name"}) {
     write_text(bin + "/" + c, "");
     chmod((bin + "/" + c).c_str(), 0755);

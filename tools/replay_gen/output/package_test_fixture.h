@@ -47,7 +47,6 @@ class PackageTest : public testing::Test {
     input = nullptr;
     std::filesystem::remove_all(dir);
   }
-  // A fresh run in a fresh directory.
   void reset() {
     TearDown();
     fresh_run(run);

@@ -93,8 +93,9 @@ class SuiteFilesTest : public testing::Test {
   RunState run;
 };
 
-// Pages are renamed through temporary names, only with as many pages as services.
-TEST_F(SuiteFilesTest, RenameGoesThroughTemporaryNames) {
+// Pages are renamed, only with as many pages as services, through temporary names that clash
+// with no current or new name (repeated targets share theirs).
+TEST_F(SuiteFilesTest, RenameGoesThroughTemporaryNamesThatClashWithNothing) {
   const std::tuple<const char *, Names, std::string> cases[] = {
       {"p1\np2\np3\n", {"A", "B", "C"}, "AXXX,BXXX,CXXX"},
       {"p1\np2\np3", {"A", "B", "C"}, "AXXX,BXXX,CXXX"},
@@ -111,12 +112,7 @@ TEST_F(SuiteFilesTest, RenameGoesThroughTemporaryNames) {
       expected += rename_call("p1,p2,p3", temp_names) + rename_call(temp_names, "A,B,C");
     EXPECT_EQ(calls(), expected) << pages;
   }
-}
-
-// Temporary names clash with no current or new name; repeated targets share theirs.
-TEST_F(SuiteFilesTest, TemporaryNamesClashWithNothing) {
-  const std::tuple<Names, Names, const char *> cases[] = {
-      // current, targets, suffix
+  const std::tuple<Names, Names, const char *> suffixes[] = {
       {{"p1", "p2"}, {"A", "B"}, "XXX"},
       {{"p1", "OpXXX1"}, {"Op", "OpXXX"}, "XXX2"},
       {{"page_1", "page_2"}, {"AXXX", "A"}, "XXX1"},
@@ -125,7 +121,7 @@ TEST_F(SuiteFilesTest, TemporaryNamesClashWithNothing) {
       {{"AXXX01", "AXXX2", "AXXX-3"}, {"A", "B", "AXXX"}, "XXX1"},
       {{"GetQuote_1XXX", "p2"}, {"GetQuote_1", "GetQuote_1"}, "XXX1"},
   };
-  for (const auto &[current, targets, suffix] : cases)
+  for (const auto &[current, targets, suffix] : suffixes)
     EXPECT_EQ(pick_temporary_suffix(current, targets), suffix) << targets[0];
 }
 

@@ -68,7 +68,6 @@ TEST_F(RunSortTest, AnyRunsMergeIntoTheOneOrder) {
       MergeShape shape{fan_in, 3};
       ASSERT_TRUE(reduce_runs(run, &s, shape, RecLess{}, &err));
       EXPECT_LE(s.runs.size(), fan_in);
-      // Each pass divides the runs by the fan-in, rounding up.
       int passes = 0;
       for (size_t r = runs; r > fan_in; r = (r + fan_in - 1) / fan_in) passes++;
       EXPECT_EQ(s.passes, passes) << fan_in << " " << run_size;
