@@ -5,12 +5,8 @@
 #include <string.h>
 #include <unistd.h>
 
-#include <string>
-#include <vector>
-
 #include "tools/replay_gen/output/index_files.h"
 #include "tools/replay_gen/output/request_files.h"
-#include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/sequencing/sequence_order.h"
 #include "tools/replay_gen/services/request_head.h"
 #include "tools/replay_gen/test_support.h"

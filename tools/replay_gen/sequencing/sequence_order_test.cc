@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <string>
 #include <tuple>
 #include <vector>
 
