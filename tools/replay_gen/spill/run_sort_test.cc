@@ -128,8 +128,9 @@ TEST_F(RunSortTest, MergeShapeStaysWithinItsShare) {
     MergeShape shape = merge_shape(c.share, c.rec_size);
     EXPECT_EQ(shape.fan_in, c.fan_in) << c.share;
     EXPECT_EQ(shape.block_records, c.block_records) << c.share;
-    if (c.share >= 3 * kMinBlockBytes && c.rec_size <= kMinBlockBytes)
+    if (c.share >= 3 * kMinBlockBytes && c.rec_size <= kMinBlockBytes) {
       EXPECT_LE((shape.fan_in + 1) * shape.block_records * c.rec_size, c.share) << c.share;
+    }
   }
 }
 
