@@ -1,36 +1,28 @@
 #include "tools/replay_gen/helpers.h"
 
 #include <fcntl.h>
-#include <gtest/gtest.h>
-#include <stdlib.h>
 #include <string.h>
 
-#include <string>
+#include <memory>
 #include <tuple>
-#include <vector>
 
 #include "base/core/failing_alloc_test_support.h"
 #include "tools/replay_gen/date_time.h"
-#include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/spill/spill_file.h"
 #include "tools/replay_gen/test_support.h"
 
 namespace {
 
 TEST(Duration, Forms) {
-  struct Case {
-    const char *text;
-    int32_t ms;
-  } cases[] = {
+  const std::pair<const char *, int32_t> cases[] = {
       {"90", 90000}, {"1:30", 90000},      {"1:00:00", 3600000}, {"0:0:1.250", 1250},
       {"1.5", 1000}, {"", 60000},          {"abc", 60000},       {"10:00", 600000},
       {"0", 0},      {"1:2:3.5", 3723005},
   };
-  for (const Case &c : cases) EXPECT_EQ(get_time_from_format_local(c.text), c.ms) << c.text;
+  for (auto [text, ms] : cases) EXPECT_EQ(get_time_from_format_local(text), ms) << text;
 }
 
-// The step lines' date: month first, and the year's last two digits from
-// 2000 on.
+// The step lines' date: month first, the year in two digits.
 TEST(DateTime, MonthDayYearAndTime) {
   const char *tz = getenv("TZ");
   std::string old_tz = tz ? tz : "";
@@ -42,10 +34,7 @@ TEST(DateTime, MonthDayYearAndTime) {
   char text[100];
   for (const auto &[seconds, want] : cases)
     EXPECT_STREQ(format_date_time(seconds, text), want) << seconds;
-  if (tz)
-    setenv("TZ", old_tz.c_str(), 1);
-  else
-    unsetenv("TZ");
+  tz ? setenv("TZ", old_tz.c_str(), 1) : unsetenv("TZ");
   tzset();
 }
 
@@ -118,9 +107,7 @@ TEST(TableEntry, GrowsByFourUpToTheCountBound) {
   free(text);
 }
 
-// A copy the system cannot make fails, naming what it was for, its whole
-// size and its row. The address sanitizer refuses
-// such a size itself.
+// A copy the system cannot make fails, naming what it was for, its size and its row.
 TEST(TableEntry, ACopyThatCannotBeMadeFails) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "the address sanitizer refuses the size before the allocator";
@@ -137,15 +124,13 @@ TEST(TableEntry, ACopyThatCannotBeMadeFails) {
 // A run's end closes the spill files of its sorts and of its users.
 TEST(RunStateValue, ItsEndClosesItsSpillFiles) {
   for (int slot = 0; slot < 4; slot++) {
-    int fd;
-    {
-      RunState run;
-      SpillFile **files[] = {&run.spill.by_uid.out, &run.spill.by_time.out, &run.spill.rows.out,
-                             &run.spill.users};
-      *files[slot] = new SpillFile;
-      fd = (*files[slot])->fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
-      ASSERT_GE(fd, 0);
-    }
+    auto run = std::make_unique<RunState>();
+    SpillFile **files[] = {&run->spill.by_uid.out, &run->spill.by_time.out, &run->spill.rows.out,
+                           &run->spill.users};
+    *files[slot] = new SpillFile;
+    int fd = (*files[slot])->fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    run.reset();
     bool open_still = fcntl(fd, F_GETFD) != -1;
     EXPECT_FALSE(open_still) << slot;
     if (open_still) close(fd);

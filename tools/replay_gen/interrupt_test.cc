@@ -3,51 +3,45 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdio.h>
-#include <string.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <string>
 
 #include "tools/replay_gen/records.h"
 #include "tools/replay_gen/test_files.h"
 
 namespace {
 
-TEST(Interrupt, LineBeforeAnyReplayDirectoryAndCutToRoom) {
-  char line[256];
-  EXPECT_EQ(format_interrupt_line(15, nullptr, line, sizeof line),
-            strlen("on_interrupt:Run stopped by signal 15; no replay directory was made.\n"));
-  EXPECT_STREQ(line, "on_interrupt:Run stopped by signal 15; no replay directory was made.\n");
-  char small[10] = "untouched";
-  EXPECT_EQ(format_interrupt_line(2, nullptr, small, 0), 0u);
-  EXPECT_STREQ(small, "untouched");
-  EXPECT_EQ(format_interrupt_line(2, nullptr, small, sizeof small), 9u);
-  EXPECT_STREQ(small, "on_interr");
-  format_interrupt_line(2147483647, nullptr, line, sizeof line);
-  EXPECT_STREQ(line,
-               "on_interrupt:Run stopped by signal 2147483647; no replay directory was made.\n");
-  format_interrupt_line(-3, nullptr, line, sizeof line);
-  EXPECT_STREQ(line, "on_interrupt:Run stopped by signal 0; no replay directory was made.\n");
-  // The directory named last is the one the line names.
-  for (const char *dir : {"/r/one", "/r/two", "/r/three"}) {
-    set_interrupt_replay_dir(dir);
-    format_interrupt_line(9, nullptr, line, sizeof line);
-    EXPECT_EQ(std::string(line), "on_interrupt:Run stopped by signal 9; replay directory " +
-                                     std::string(dir) + " is incomplete.\n");
+// The line for any signal, cut to its room, names the replay directory named last, whole.
+TEST(Interrupt, LineNamesTheLastReplayDirectoryCutToRoom) {
+  const std::string lead = "on_interrupt:Run stopped by signal ", in = " is incomplete.\n",
+                    none = "; no replay directory was made.\n";
+  const std::string longest = "/" + std::string(kTextBufSize - 2, 'd');
+  const struct {
+    int signo;
+    const char *dir;
+    size_t room;
+    std::string line;
+  } cases[] = {
+      {15, nullptr, 256, lead + "15" + none},
+      {2, nullptr, 10, "on_interr"},
+      {2147483647, nullptr, 256, lead + "2147483647" + none},
+      {-3, nullptr, 256, lead + "0" + none},
+      {9, "/r/one", 256, lead + "9; replay directory /r/one" + in},
+      {9, "/r/two", 256, lead + "9; replay directory /r/two" + in},
+      {15, longest.c_str(), 2 * kTextBufSize, lead + "15; replay directory " + longest + in},
+  };
+  for (const auto &c : cases) {
+    if (c.dir) set_interrupt_replay_dir(c.dir);
+    std::string line(c.room, 'x');
+    EXPECT_EQ(format_interrupt_line(c.signo, nullptr, line.data(), c.room), c.line.size());
+    EXPECT_EQ(line.c_str(), c.line) << c.signo;
   }
-  // The longest replay directory a configuration can name is named whole.
-  std::string longest = "/" + std::string(kTextBufSize - 2, 'd');
-  set_interrupt_replay_dir(longest.c_str());
-  std::string room(2 * kTextBufSize, '\0');
-  format_interrupt_line(15, nullptr, room.data(), room.size());
-  EXPECT_EQ(std::string(room.c_str()), "on_interrupt:Run stopped by signal 15; replay directory " +
-                                           longest + " is incomplete.\n");
+  char untouched[] = "untouched";
+  EXPECT_EQ(format_interrupt_line(2, nullptr, untouched, 0), 0u);
+  EXPECT_STREQ(untouched, "untouched");
 }
 
-// What an interrupt or a failed run leaves of a spill: the file and the
-// directory named last are removed; once they are cleared, nothing is.
+// An interrupt removes the spill file and directory named last; once cleared, nothing.
 TEST(Interrupt, RemovesTheSpillFileAndDirectoryNamedLast) {
   for (int round = 0; round < 3; round++) {  // in the first slot, the second, cleared
     std::string dir = make_temp_dir(), file = write_text(dir + "/run.0", "");
@@ -64,11 +58,8 @@ TEST(Interrupt, RemovesTheSpillFileAndDirectoryNamedLast) {
   }
 }
 
-// An interrupt removes the script's input file while it is being made, and
-// leaves a file at that path once the run has let it go (cleared, or
-// removed at the run's end and made anew by someone else). A run started
-// with SIGINT ignored (a background job of a script) keeps it ignored, and
-// still stops on SIGTERM.
+// An interrupt removes the script's input only while it is named; SIGINT ignored at the start
+// stays ignored, and SIGTERM still stops the run.
 TEST(Interrupt, RemovesTheScriptInputOnlyWhileItIsNamed) {
   enum Then { kKept, kCleared, kRemoved, kIgnoredAtStart };
   for (Then then : {kKept, kCleared, kRemoved, kIgnoredAtStart}) {
@@ -82,10 +73,7 @@ TEST(Interrupt, RemovesTheScriptInputOnlyWhileItIsNamed) {
       fclose(fopen(path.c_str(), "w"));
       set_interrupt_gen_input(path.c_str());
       if (then == kCleared) set_interrupt_gen_input(nullptr);
-      if (then == kRemoved) {
-        remove_interrupt_gen_input();
-        fclose(fopen(path.c_str(), "w"));
-      }
+      if (then == kRemoved) remove_interrupt_gen_input(), fclose(fopen(path.c_str(), "w"));
       raise(SIGINT);
       raise(SIGTERM);
       _exit(0);
@@ -94,8 +82,7 @@ TEST(Interrupt, RemovesTheScriptInputOnlyWhileItIsNamed) {
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     int signo = then == kIgnoredAtStart ? SIGTERM : SIGINT;
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + signo) << then;
-    struct stat st;
-    EXPECT_EQ(stat(path.c_str(), &st) == 0, then == kCleared || then == kRemoved) << then;
+    EXPECT_EQ(std::filesystem::exists(path), then == kCleared || then == kRemoved) << then;
     remove_dir(dir);
   }
 }

@@ -1,66 +1,49 @@
 #include "tools/replay_gen/memory_budget.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <filesystem>
-#include <fstream>
 #include <map>
-#include <string>
 
 #include "base/core/open_descriptors_test_support.h"
 #include "tools/replay_gen/run_state.h"
+#include "tools/replay_gen/test_files.h"
 
 namespace {
 
+// Sizes in bytes or K, M, G, T, up to 64 bits; anything else leaves the value alone.
 TEST(MemoryBudget, SizesAndTheirUnits) {
-  struct Case {
-    const char *text;
-    bool ok;
-    uint64_t bytes;
-  } cases[] = {
-      {"0", true, 0},
-      {"4K", true, 4096},
-      {"512M", true, 512ull << 20},
-      {"8G", true, 8ull << 30},
-      {"3t", true, 3ull << 40},
-      {"18446744073709551615", true, UINT64_MAX},
-      {"18446744073709551616", false, 0},  // one past 64 bits
-      {"16777216T", false, 0},             // 2^64 bytes
-      {"16777215T", true, 16777215ull << 40},
-      {"", false, 0},
-      {"K", false, 0},
-      {"-1", false, 0},
-      {"+1", false, 0},
-      {" 1", false, 0},
-      {"1 ", false, 0},
-      {"8GB", false, 0},
-      {"1.5G", false, 0},
-      {"1P", false, 0},
-  };
-  for (const Case &c : cases) {
+  const std::pair<const char *, uint64_t> taken[] = {{"0", 0},
+                                                     {"4K", 4096},
+                                                     {"512M", 512ull << 20},
+                                                     {"8G", 8ull << 30},
+                                                     {"3t", 3ull << 40},
+                                                     {"16777215T", 16777215ull << 40},
+                                                     {"18446744073709551615", UINT64_MAX}};
+  for (const auto &[text, want] : taken) {
     uint64_t bytes = 7;
-    EXPECT_EQ(parse_memory_size(c.text, &bytes), c.ok) << c.text;
-    EXPECT_EQ(bytes, c.ok ? c.bytes : 7) << c.text;
+    EXPECT_TRUE(parse_memory_size(text, &bytes)) << text;
+    EXPECT_EQ(bytes, want) << text;
+  }
+  for (const char *text : {"18446744073709551616", "16777216T", "", "K", "-1", "+1", " 1", "1 ",
+                           "8GB", "1.5G", "1P"}) {
+    uint64_t bytes = 7;
+    EXPECT_FALSE(parse_memory_size(text, &bytes)) << text;
+    EXPECT_EQ(bytes, 7u) << text;
   }
 }
 
 TEST(MemoryBudget, SizesAsText) {
   char buf[32];
-  struct Case {
-    uint64_t bytes;
-    const char *text;
-  } cases[] = {{0, "0 bytes"},          {1023, "1023 bytes"},    {1024, "1.0 KiB"},
-               {1536, "1.5 KiB"},       {45u << 20, "45.0 MiB"}, {3ull << 30, "3.0 GiB"},
-               {UINT64_MAX, "16.0 EiB"}};
-  for (const Case &c : cases) {
-    format_size(c.bytes, buf, sizeof buf);
-    EXPECT_STREQ(buf, c.text) << c.bytes;
+  const std::pair<uint64_t, const char *> cases[] = {
+      {0, "0 bytes"},          {1023, "1023 bytes"},    {1024, "1.0 KiB"},       {1536, "1.5 KiB"},
+      {45u << 20, "45.0 MiB"}, {3ull << 30, "3.0 GiB"}, {UINT64_MAX, "16.0 EiB"}};
+  for (const auto &[bytes, text] : cases) {
+    format_size(bytes, buf, sizeof buf);
+    EXPECT_STREQ(buf, text) << bytes;
   }
 }
 
-// MEMORY_LIMIT wins; without it, half of what the system has, and the
-// requests that fit follow from the budget.
+// MEMORY_LIMIT wins; without it, half of what the system has.
 TEST(MemoryBudget, ConfiguredOrHalfOfWhatIsAvailable) {
   RunState run;
   EXPECT_EQ(run.spill.budget, UINT64_MAX);  // none before it is chosen: nothing spills
@@ -77,18 +60,12 @@ TEST(MemoryBudget, ConfiguredOrHalfOfWhatIsAvailable) {
   EXPECT_LT(run.spill.budget, avail);
 }
 
-// The tightest group from the process's own up to the root counts; "max" or
-// no file sets no limit, a group over its limit leaves nothing, and a group
-// without memory.current counts as empty.
+// The tightest group up to the root counts; "max" or no file sets no limit.
 TEST(MemoryBudget, RoomLeftByTheControlGroups) {
-  char tmpl[] = "/tmp/vt_cgroup_test.XXXXXX";
-  const std::string dir = mkdtemp(tmpl);
+  const std::string dir = make_temp_dir();
   const std::string self = dir + "/self", root = dir + "/root";
-  struct Case {
-    std::string self;
-    std::map<std::string, std::string> files;  // under root
-    uint64_t room;
-  } cases[] = {
+  // The process's own groups, the files under root, and the room they leave.
+  const std::tuple<std::string, std::map<std::string, std::string>, uint64_t> cases[] = {
       {"1:name=x:/elsewhere\n0::/a/b/c\n",
        {{"a/memory.max", "1000\n"},
         {"a/memory.current", "300\n"},
@@ -108,21 +85,20 @@ TEST(MemoryBudget, RoomLeftByTheControlGroups) {
       {"1:memory:/a\n", {{"memory.max", "600"}, {"a/memory.max", "10"}}, 600},
       {"\n0::/a\n", {{"a/memory.max", "50"}}, 50},  // an empty line ends nothing
       {"0::/a\n", {{"a/memory.max", ""}, {"a/memory.current", "1"}}, UINT64_MAX},
-      // A line of any length is one line: what follows its 4095th byte does
-      // not begin another.
+      // A line of any length is one line.
       {"1:x:/" + std::string(4090, 'x') + "0::/a\n0::/a/b/c", {{"a/b/c/memory.max", "77"}}, 77},
   };
   long descriptors = vt_open_descriptors();
-  for (const Case &c : cases) {
+  for (const auto &[groups, files, room] : cases) {
     std::filesystem::remove_all(root);
     std::filesystem::create_directories(root + "/a/b/c");
-    std::ofstream(self) << c.self;
-    for (const auto &[name, text] : c.files) std::ofstream(root + "/" + name) << text;
-    EXPECT_EQ(cgroup_room(self.c_str(), root), c.room) << c.self;
+    write_text(self, groups);
+    for (const auto &[name, text] : files) write_text(root + "/" + name, text);
+    EXPECT_EQ(cgroup_room(self.c_str(), root), room) << groups;
   }
   EXPECT_EQ(cgroup_room((dir + "/none").c_str(), root), UINT64_MAX);
   EXPECT_EQ(vt_open_descriptors(), descriptors);
-  std::filesystem::remove_all(dir);
+  remove_dir(dir);
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-// Test support shared by the unit tests: runs code that may fail, as the
-// driver would report it.
+// Test support shared by the unit tests: runs code that may fail, as the driver reports it.
 #ifndef VT_REPLAY_GEN_TEST_SUPPORT_H_
 #define VT_REPLAY_GEN_TEST_SUPPORT_H_
 
@@ -14,8 +13,7 @@
 #include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/test_files.h"
 
-// How a call ended: its exit status (0 when it succeeded) and what it wrote
-// on standard error, its failure's lines as the driver writes them last.
+// How a call ended: its exit status (0 when it succeeded) and what it wrote on standard error.
 struct Outcome {
   int status;
   std::string err;
@@ -40,8 +38,7 @@ inline void fresh_run(RunState &run) {
   new (&run) RunState();
 }
 
-// run_to_end with files limited to limit bytes, the way a full disk limits
-// them: writes past it fail with EFBIG instead of raising SIGXFSZ.
+// run_to_end with files limited to limit bytes, as a full disk: writes fail with EFBIG.
 template <typename Fn>
 Outcome run_with_file_size_limit(rlim_t limit, Fn fn) {
   struct rlimit old_limit;

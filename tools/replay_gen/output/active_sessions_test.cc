@@ -8,10 +8,7 @@
 
 namespace {
 
-// Sessions added in time order and dropped by time, against a map: every
-// kept session is found with its fields, no dropped one is, through many
-// growths of the table and removals that move entries back along their
-// probe runs; the queue of arrivals stays within twice what is kept.
+// Against a map, through growths and removals: kept sessions are found, dropped ones not.
 TEST(ActiveSessions, KeepsWhatItMustAndDropsByTime) {
   ActiveSessions t;
   std::map<uint64_t, ActiveSession> kept;
@@ -52,8 +49,7 @@ TEST(ActiveSessions, KeepsWhatItMustAndDropsByTime) {
   EXPECT_FALSE(find_session(&t, kept.empty() ? 0 : kept.begin()->first));
 }
 
-// A window of 0 keeps nothing past its own time; an empty table finds
-// nothing.
+// A window of 0 keeps nothing past its own time; an empty table finds nothing.
 TEST(ActiveSessions, EmptyAndZeroWindow) {
   ActiveSessions t;
   EXPECT_FALSE(find_session(&t, 3));

@@ -1,17 +1,12 @@
-// Output-stage fixture: a temporary replay directory, services with composed
-// heads, and records whose bodies lie in an input file written by the test.
+// Output-stage fixture: a replay directory, services, records with bodies in an input file.
 #ifndef VT_REPLAY_GEN_OUTPUT_PACKAGE_TEST_FIXTURE_H_
 #define VT_REPLAY_GEN_OUTPUT_PACKAGE_TEST_FIXTURE_H_
 
 #include <string.h>
 #include <unistd.h>
 
-#include <string>
-#include <vector>
-
 #include "tools/replay_gen/output/index_files.h"
 #include "tools/replay_gen/output/request_files.h"
-#include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/sequencing/sequence_order.h"
 #include "tools/replay_gen/services/request_head.h"
 #include "tools/replay_gen/test_support.h"
@@ -42,14 +37,12 @@ class PackageTest : public testing::Test {
   }
 
   void TearDown() override {
-    for (int w = 0; w < kMaxVvm; w++) {
+    for (int w = 0; w < kMaxVvm; w++)
       if (run.workers.vvm_list[w].vt_req_file_fd > 2) close(run.workers.vvm_list[w].vt_req_file_fd);
-    }
     if (input) fclose(input);
     input = nullptr;
     std::filesystem::remove_all(dir);
   }
-  // A fresh run in a fresh directory.
   void reset() {
     TearDown();
     fresh_run(run);
@@ -74,8 +67,7 @@ class PackageTest : public testing::Test {
     run.script_input.vtu_gen_script_fp = nullptr;
   }
 
-  // Writes the bodies into an input file, each behind some other bytes, and
-  // makes seq_data_arr of the records in the given (merge) order.
+  // The bodies in an input file, each behind other bytes; seq_data_arr in the given order.
   void load(const std::vector<TestRecord> &recs) {
     std::string text;
     free(run.records.seq_data_arr);
@@ -98,7 +90,7 @@ class PackageTest : public testing::Test {
     run.counters.g_valid_msgcount = run.counters.g_msgcount = recs.size();
   }
 
-  // Step 3, the time sort and Step 4, their console swallowed.
+  // Step 3, the time sort and Step 4, quiet.
   bool all_steps(Failure *e) {
     uint64_t n = run.counters.g_valid_msgcount;
     testing::internal::CaptureStdout();
@@ -115,8 +107,7 @@ class PackageTest : public testing::Test {
   std::string file(const std::string &name) { return read_text(dir + "/" + name); }
 };
 
-// The head of service i as set_services composes it (38 bytes), and a whole
-// entry with a body.
+// The head of service i as set_services composes it (38 bytes), and a whole entry.
 inline std::string svc_head(int i) {
   return "POST /svc" + std::to_string(i) + " HTTP/1.0\r\nHost: 127.0.0.1\r\n";
 }

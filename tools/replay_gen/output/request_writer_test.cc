@@ -1,23 +1,17 @@
 #include "tools/replay_gen/output/request_writer.h"
 
 #include <fcntl.h>
-#include <malloc.h>
 
 #include "base/core/failing_alloc_test_support.h"
 #include "base/core/failing_io_test_support.h"
 #include "base/core/failing_thread_test_support.h"
 #include "tools/replay_gen/output/package_test_fixture.h"
-#include "tools/replay_gen/output/request_files.h"
-#include "tools/replay_gen/output/request_sink.h"
-#include "tools/replay_gen/run_state.h"
 
 namespace {
 
 class RequestWriter : public PackageTest {
  protected:
-  // Empties the request files and writes them again from the plan of the
-  // last run_steps (each entry's worker through its session's user slot);
-  // false when that failed.
+  // Writes the request files again from the plan of the last run_steps.
   bool rewrite(int threads, WriterSettings settings, Failure *e) {
     std::vector<uint8_t> workers;
     for (uint64_t i = 0; i < run.counters.g_valid_msgcount; i++)
@@ -29,21 +23,9 @@ class RequestWriter : public PackageTest {
     }
     return write_request_files(run, workers.data(), workers.size(), threads, settings, e);
   }
-  std::vector<std::string> rewritten(int threads, WriterSettings settings) {
-    EXPECT_TRUE(rewrite(threads, settings, &err));
-    return files();
-  }
   Outcome rewrite_to_end(int threads, WriterSettings settings) {
     return run_to_end([&](Failure *e) { return rewrite(threads, settings, e); });
   }
-  // A package file's digest as the package's reader computes it.
-  std::string digest_of(const std::string &name) {
-    std::string hex, why;
-    uint64_t size = 0;
-    EXPECT_TRUE(vtlb_digest_file((dir + "/" + name).c_str(), &hex, &size, &why)) << why;
-    return hex;
-  }
-  // The sink of worker w writing to fd through stage.
   EntrySink sink(int fd, int w, RequestStage *stage) {
     EntrySink out{};
     out.run = &run, out.fd = fd, out.vvm_id = w, out.stage = stage;
@@ -58,9 +40,8 @@ class RequestWriter : public PackageTest {
   }
 };
 
-// Heads and bodies larger than a thread's buffer, buffers that fill inside a
-// head or body, bodies read, copied by the kernel or some of each, every read
-// short: the same files with any threads, each digest that of its file.
+// Any threads, buffers (filling inside heads and bodies), copies and short reads: the same
+// files, each digest that of its file.
 TEST_F(RequestWriter, SameBytesWithAnyThreadsBuffersAndCopies) {
   set_services(2);
   run.config.req_top_line = strdup((std::string(300 * 1024, 't') + "\n").c_str());
@@ -82,60 +63,33 @@ TEST_F(RequestWriter, SameBytesWithAnyThreadsBuffersAndCopies) {
     for (size_t buffer : {size_t{997}, size_t{1 << 20}})
       for (uint64_t kernel_from :
            {uint64_t{0}, uint64_t{100}, uint64_t{700 * 1024}, ~uint64_t{0}}) {
-        EXPECT_EQ(rewritten(threads, {buffer, kernel_from}), first)
-            << threads << " threads, buffer " << buffer << ", kernel copies from " << kernel_from;
-        for (int w = 0; w < run.workers.num_vvm; w++)
-          EXPECT_EQ(vtlb_digest_hex(run.manifest.request_digest[w]),
-                    digest_of("vt_req_" + std::to_string(w)))
-              << w;
+        EXPECT_TRUE(rewrite(threads, {buffer, kernel_from}, &err));
+        EXPECT_EQ(files(), first) << threads << " threads, buffer " << buffer
+                                  << ", kernel copies from " << kernel_from;
+        for (int w = 0; w < run.workers.num_vvm; w++) {
+          std::string hex, why, name = dir + "/vt_req_" + std::to_string(w);
+          uint64_t size = 0;
+          EXPECT_TRUE(vtlb_digest_file(name.c_str(), &hex, &size, &why)) << why;
+          EXPECT_EQ(vtlb_digest_hex(run.manifest.request_digest[w]), hex) << w;
+        }
       }
   EXPECT_GT(vt_failed_preads(), 0);
   vt_fail_pread_of("", 0, 0);
-  // The threads' buffers go back (under the address sanitizer, its leak
-  // check sees it).
-  struct mallinfo2 before = mallinfo2();
-  for (int round = 0; round < 4; round++) rewritten(2, {1 << 20, ~uint64_t{0}});
-  struct mallinfo2 after = mallinfo2();
-  EXPECT_LT(after.uordblks + after.hblkhd, before.uordblks + before.hblkhd + (1 << 20));
 }
 
-// A failing entry ends the run with its message and status; the worker's
-// file keeps every whole entry before it, the last newline included. The
-// other threads stop too, between entries.
-TEST_F(RequestWriter, FailureKeepsWholeEntriesBeforeIt) {
-  for (uint64_t kernel_from : {uint64_t{0}, ~uint64_t{0}}) {
-    SCOPED_TRACE(kernel_from ? "read into the buffer" : "copied by the kernel");
-    set_services(1);
-    load({{4, kT, 0, "first"}, {4, kT + 1, 0, "second"}, {5, kT + 2, 0, "other"}});
-    run_steps();
-    std::vector<std::string> whole = files();
-    run.records.seq_data_arr[1].req_file_fp = nullptr;  // time order: the user's second entry
-    EXPECT_EQ(rewrite_to_end(2, {1 << 20, kernel_from}).text(),
-              "-1add_request_new:error in fileno(). seq_file_fp (nil) Bad file descriptor\n");
-    EXPECT_EQ(file("vt_req_0"), entry(0, "first"));
-    std::string other = file("vt_req_1");
-    EXPECT_TRUE(other.empty() || other == whole[1]) << other;
-    reset();
-  }
-}
-
-// One writer thread a processor, no more than there are workers, and one
-// when the processors are not known (counted as 0).
 TEST(RequestWriterThreads, OneAProcessorUpToTheWorkers) {
-  const struct {
-    int cpus, workers, threads;
-  } cases[] = {{0, 4, 1}, {1, 4, 1}, {2, 4, 2}, {8, 3, 3}, {4, 4, 4}};
-  for (const auto &c : cases)
-    EXPECT_EQ(request_writer_threads(c.cpus, c.workers), c.threads) << c.cpus << " " << c.workers;
+  const std::tuple<int, int, int> cases[] = {{0, 4, 1}, {1, 4, 1}, {2, 4, 2}, {8, 3, 3}, {4, 4, 4}};
+  for (auto [cpus, workers, threads] : cases)
+    EXPECT_EQ(request_writer_threads(cpus, workers), threads) << cpus << " " << workers;
 }
 
-// A writer thread that cannot be started (once those before it ended) or
-// joined (the last), a writer's buffer or a user's node that cannot be had,
-// end the run, naming it.
-TEST_F(RequestWriter, WhatCannotBeHadFailsTheRun) {
+// A failing entry ends the run, its file keeping the whole entries before it, the other threads
+// stopping between entries; so do a thread not started or joined, a buffer or a node not had.
+TEST_F(RequestWriter, FailuresEndTheRun) {
   set_services(1);
-  load({{4, kT, 0, "first"}, {5, kT + 1, 0, "other"}});
+  load({{4, kT, 0, "first"}, {4, kT + 1, 0, "second"}, {5, kT + 2, 0, "other"}});
   run_steps();
+  std::vector<std::string> whole = files();
   vt_fail_thread_create_after(1);
   EXPECT_EQ(rewrite_to_end(2, {1 << 20, 0}).text(),
             "-1process_sequence_data_new:Failed to create Request Writer Thread[1]\n");
@@ -144,6 +98,14 @@ TEST_F(RequestWriter, WhatCannotBeHadFailsTheRun) {
   EXPECT_EQ(rewrite_to_end(2, {1 << 20, 0}).text(),
             "-1process_sequence_data_new:Request Writer Thread[1] Failed\n");
   vt_fail_thread_join_after(-1);
+  run.records.seq_data_arr[1].req_file_fp = nullptr;  // time order: the user's second entry
+  for (uint64_t kernel_from : {uint64_t{0}, ~uint64_t{0}}) {
+    EXPECT_EQ(rewrite_to_end(2, {1 << 20, kernel_from}).text(),
+              "-1add_request_new:error in fileno(). seq_file_fp (nil) Bad file descriptor\n");
+    EXPECT_EQ(file("vt_req_0"), entry(0, "first")) << kernel_from;
+    std::string other = file("vt_req_1");
+    EXPECT_TRUE(other.empty() || other == whole[1]) << other;
+  }
   if (!vt_alloc_failures_supported()) GTEST_SKIP() << "the sanitizers keep their own allocator";
   vt_fail_alloc_of(12347);
   EXPECT_EQ(rewrite_to_end(2, {12347, 0}).text(),
@@ -158,44 +120,31 @@ TEST_F(RequestWriter, WhatCannotBeHadFailsTheRun) {
                           std::to_string(sizeof(UserNode)) + ") for index -1\n");
 }
 
-// The end of a request file ends the run with status -1 when the newline
-// owed to its last entry cannot be written (naming the file and why), and
-// when its entries do not add up to what its index lines expect (the input
-// changed under the run), naming both sizes.
+// A last newline that cannot be written, or entries short of what the index expects, fail.
 TEST_F(RequestWriter, AFileThatCannotBeFinishedFailsTheRun) {
   run.workers.num_vvm = 4;
   ASSERT_TRUE(init_vvm_data(run, &err));
   run.workers.vvm_list[3].offset = 12;
   int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
   ASSERT_GE(full, 0);
-  struct Case {
-    int fd;
-    bool newline_pending;
-    uint64_t written;
-    const char *outcome;
-  } cases[] = {
-      {full, true, 11,
-       "-1add_request_new:Unable to write request in index_3: No space left on device\n"},
-      {run.workers.vvm_list[3].vt_req_file_fd, false, 10,
-       "-1process_sequence_data_new:vt_req_3 holds 10 bytes of entries where its index expects "
-       "12\n"},
-  };
-  for (const Case &c : cases) {
+  auto finish = [&](int fd, bool newline_pending, uint64_t written) {
     RequestStage stage;
     stage_open(&stage, 64, &err);
-    EntrySink out = sink(c.fd, 3, &stage);
-    out.newline_pending = c.newline_pending;
-    out.written = c.written;
-    EXPECT_EQ(run_to_end([&](Failure *e) { return finish_entries(&out, e); }).text(), c.outcome);
+    EntrySink out = sink(fd, 3, &stage);
+    out.newline_pending = newline_pending, out.written = written;
+    std::string outcome = run_to_end([&](Failure *e) { return finish_entries(&out, e); }).text();
     stage_close(&stage);
-  }
+    return outcome;
+  };
+  EXPECT_EQ(finish(full, true, 11),
+            "-1add_request_new:Unable to write request in index_3: No space left on device\n");
+  EXPECT_EQ(finish(run.workers.vvm_list[3].vt_req_file_fd, false, 10),
+            "-1process_sequence_data_new:vt_req_3 holds 10 bytes of entries where its index "
+            "expects 12\n");
   close(full);
-  for (int w = 0; w < 4; w++) close(run.workers.vvm_list[w].vt_req_file_fd);
 }
 
-// One file through a 50-byte buffer, entries straddling its end and one
-// body larger than it: bodies of kernel_copy_from bytes or more are copied
-// by the kernel, the others read into the buffer, and the file is the same.
+// Through a 50-byte buffer, bodies of kernel_copy_from bytes on are copied by the kernel.
 TEST_F(RequestWriter, KernelCopiesFromTheThresholdOn) {
   set_services(1);
   run.workers.num_vvm = 1;
