@@ -14,8 +14,8 @@ int file_of(const std::string &text) {
   return fd;
 }
 
-// What the writer writes the reader reads, at the offsets it gives: a line
-// longer than the reader's buffer, negative pages, creation timestamps.
+// The reader reads what the writer writes, at the offsets it gives: a line longer
+// than its buffer, negative pages, creation timestamps.
 TEST(IndexFormat, TheReaderReadsWhatTheWriterWrites) {
   std::vector<IndexGroup> groups;
   for (uint64_t i = 0; i < 70000; i++)
@@ -43,8 +43,7 @@ TEST(IndexFormat, TheReaderReadsWhatTheWriterWrites) {
     ASSERT_EQ(std::tie(g.time_ms, g.page_id, g.offset, g.size, g.ts_type, g.ts_offset, g.ts_size),
               std::tie(want.time_ms, want.page_id, want.offset, want.size, want.ts_type,
                        want.ts_offset, want.ts_size));
-    // Where the group lies, so that it can be read again to be sent.
-    IndexGroup again;
+    IndexGroup again;  // where it lies, to be read again to be sent
     ASSERT_EQ(parse_index_group(text.data() + r.group_at, r.group_bytes + 1, &again, &fault),
               r.group_bytes);
     ASSERT_EQ(again.offset, want.offset);

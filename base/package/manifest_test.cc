@@ -23,8 +23,8 @@ Manifest two_workers() {
   return m;
 }
 
-// What the writer writes reads back; every key is required with its type,
-// and the message names the first that is not right, with where it lies.
+// What the writer writes reads back; each key is required with its type, the
+// first wrong one named with where it lies (the sums and the capture start: hostile.sh).
 TEST(Manifest, ReadsBackAndNamesTheKeyAtFault) {
   const std::string text = format_manifest_text(two_workers());
   Manifest m;
@@ -43,10 +43,7 @@ TEST(Manifest, ReadsBackAndNamesTheKeyAtFault) {
       {"\"format\": 1", "\"format\": 2", "format 2 is not known here (format 1 is)"},
       {"\"workers\": 2", "\"workers\": 257", "\"workers\" must be a whole number up to 256"},
       {"\"workers\": 2", "\"workers\": 3", "lists 3 workers but 2 workers' files"},
-      {"\"capture_start_ms\": 1795000000123", "\"capture_start_ms\": 18446744073709551615",
-       "\"capture_start_ms\" must be a whole number up to 253402300799999"},
       {"\"tool\": \"vtu_replay_gen\"", "\"tool\": 3", "\"tool\" must be a string"},
-      {"\"users\": 2", "\"users\": 999999", "\"users\" 999999 is not the workers' sum, 2"},
       {"\"requests\": 6", "\"requests\": 888888", "\"requests\" 888888 is not the workers' sum"},
       {"\"users\": 1, \"requests\": 3", "\"users\": 18446744073709551615, \"requests\": 3",
        "the workers' users or requests add up beyond 2^64-1"},
@@ -75,8 +72,8 @@ TEST(Manifest, ReadsBackAndNamesTheKeyAtFault) {
   EXPECT_EQ(error, "not a JSON object");
 }
 
-// A package's identity is its manifest's digest; none without a manifest; a
-// manifest that cannot be read is an error, not a package without identity.
+// A package's identity is its manifest's digest, none without one; an unreadable
+// manifest is an error.
 TEST(Manifest, IdentityOfAPackage) {
   char tmpl[] = "/tmp/vt_identity_test.XXXXXX";
   std::string dir = mkdtemp(tmpl), id = "x", error, text = format_manifest_text(two_workers());
