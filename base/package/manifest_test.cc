@@ -12,19 +12,15 @@ namespace {
 
 Manifest two_workers() {
   Manifest m;
-  m.tool_version = "1.0.0";
-  m.made_at = "2026-12-07T02:10:40Z";
-  m.config = "/c.conf";
-  m.capture_start_ms = 1795000000123;
-  m.workers = 2;
+  m.tool_version = "1.0.0", m.made_at = "2026-12-07T02:10:40Z", m.config = "/c.conf";
+  m.capture_start_ms = 1795000000123, m.workers = 2;
   for (int w = 0; w < 2; w++)
     m.files.push_back({w, 1, 3, {"", 58, std::string(32, 'a')}, {"", 130, std::string(32, 'b')}});
   m.services.push_back({0, "IService_GetData", "POST", "http://h/a", 6});
   return m;
 }
 
-// What the writer writes reads back; each key is required with its type, the
-// first wrong one named with where it lies (the sums and the capture start: hostile.sh).
+// Read back; each key required with its type, the first wrong one named (more: hostile.sh).
 TEST(Manifest, ReadsBackAndNamesTheKeyAtFault) {
   const std::string text = format_manifest_text(two_workers());
   Manifest m;
@@ -72,8 +68,7 @@ TEST(Manifest, ReadsBackAndNamesTheKeyAtFault) {
   EXPECT_EQ(error, "not a JSON object");
 }
 
-// A package's identity is its manifest's digest, none without one; an unreadable
-// manifest is an error.
+// A package's identity: its manifest's digest, none without; an unreadable one an error.
 TEST(Manifest, IdentityOfAPackage) {
   char tmpl[] = "/tmp/vt_identity_test.XXXXXX";
   std::string dir = mkdtemp(tmpl), id = "x", error, text = format_manifest_text(two_workers());

@@ -1,14 +1,12 @@
 #!/bin/bash
-# vt_package's command line: help (status 0), wrong use (2), an unreadable package
-# (1); plot's page never over a file or through a link unless --force; and what
-# vt_package_check shows of many problems, a full disk, a package too big.
+# vt_package's command line: help (0), wrong use (2), unreadable packages (1); plot's page
+# and --force; vt_package_check's many problems, a full disk, a package too big.
 #
 #   cli.sh VT_PACKAGE VT_PACKAGE_CHECK
-. "${0%/*}/lib.sh"
+. "${0%/*}/../lib.sh"
 P=$1 CHECK=$2
 matches() { if [ -z "$1" ]; then [ ! -s "$2" ]; else grep -q -- "$1" "$2"; fi; }
-# expect STATUS STDOUT_PATTERN STDERR_PATTERN ARGS...: ${PROG[@]} (vt_package
-# unless changed) for 20 s; "" means empty output.
+# expect STATUS STDOUT_PATTERN STDERR_PATTERN ARGS...: ${PROG[@]} for 20 s; "": empty.
 PROG=("$P")
 expect() {
   local status=$1 out_pattern=$2 err_pattern=$3 got
@@ -59,7 +57,7 @@ grep -q '^<!DOCTYPE html>' "$WORK/existing.html" || fail "--force did not replac
 expect 0 '^plot: .*link.html written' '' plot "$WORK/pkg" --force -o "$WORK/link.html"
 [ -f "$WORK/link.html" ] && [ ! -L "$WORK/link.html" ] && [ ! -e "$WORK/target.html" ] ||
   fail "--force followed a link or left it"
-# A directory in the way is left as it is, and the new file beside it removed.
+# A directory in the way is left, the new file beside it removed.
 mkdir "$WORK/dir.html"
 expect 1 '' 'cannot replace .*dir.html: Is a directory$' plot "$WORK/pkg" --force -o "$WORK/dir.html"
 [ -d "$WORK/dir.html" ] || fail "--force replaced a directory"
@@ -67,22 +65,20 @@ expect 0 '^<!DOCTYPE html>' '' plot "$WORK/pkg" -o -
 tail -c 8 "$WORK/out" | grep -q '</html>' || fail "-o - wrote more than the page"
 ls "$WORK" | grep -q '\.new-' && fail "--force left its new file behind"
 
-# The page of a run from results files alone, counted in its summary line.
+# A run's page from results files, counted; a file of no results, no page; a package, titled.
 printf '%s\n' planned_ms,sent_ms,lag_ms,latency_ms,status,error,ok,bytes_out,bytes_in,page,worker,user \
   0,0,0,1.5,200,,true,100,50,1,0,7 10,10,0,2.0,503,,false,100,50,1,0,7 >"$WORK/run.csv"
 expect 0 '^plot: .*run1.html written (2 requests of 1 workers, from 1 results file)$' '' \
   plot --results "$WORK/run.csv" -o "$WORK/run1.html"
 expect 0 '^plot: .*run2.html written (4 requests of 1 workers, from 2 results files)$' '' \
   plot --results "$WORK/run.csv" --results "$WORK/run.csv" -o "$WORK/run2.html"
-# One that is no results file ends the plot with no page.
 echo 'not json' >"$WORK/bad.jsonl"
 expect 1 '' 'bad.jsonl: not a results file (no column planned_ms in its first line)$' \
   plot --results "$WORK/run.csv" --results "$WORK/bad.jsonl" -o "$WORK/run4.html"
 [ -e "$WORK/run4.html" ] && fail "a plot of a bad results file wrote its page"
-# With the package too: its directory is in the title.
 expect 0 '^plot: .*run3.html written (2 requests of 1 workers, from 1 results file)$' '' \
   plot "$WORK/pkg" --results "$WORK/run.csv" -o "$WORK/run3.html"
-# Its title; results files do not say when the run started.
+# (Results files do not say when the run started.)
 for page in "run1.html|results: $WORK/run.csv" "run3.html|results: $WORK/run.csv ($WORK/pkg)"; do
   grep -qF "<title>Replay run ${page#*|}</title>" "$WORK/${page%%|*}" &&
     grep -qF '<th>started</th><td>-</td>' "$WORK/${page%%|*}" ||
@@ -96,7 +92,6 @@ mkpkg() {
   printf '%s' "$entry" >"$1/vt_req_0"
   printf '%s\n%s\n' "$HEADER" "000000001,vt_req_0,$2,0,0,${#entry}" >"$1/vt_index_0"
 }
-mkpkg "$WORK/zeros" 0
 mkpkg "$WORK/far" 67108863000
 PROG=("$CHECK")
 # Up to 20 problems are shown; the summary counts them all.
@@ -106,13 +101,12 @@ expect 1 ' 24 problems$' 'outside vt_req_0' "$WORK/many"
 [ "$(wc -l <"$WORK/err")" = 20 ] || fail "$(wc -l <"$WORK/err") problems shown, not 20"
 PROG=("$P")
 # A sound package whose summary cannot be written is no success.
-"$CHECK" "$WORK/zeros" >/dev/full 2>"$WORK/err"
+"$CHECK" "$WORK/far" >/dev/full 2>"$WORK/err"
 [ $? = 1 ] && grep -q '^vt_package_check: writing the summary failed$' "$WORK/err" ||
   fail "vt_package_check to a full disk: $(cat "$WORK/err")"
 
-# Memory follows the users, not the latest send time: a request at 67,108,863,000
-# ms and 3,000,000 users fit in 100 MB; a check that does not fit (it keeps every
-# request's place) ends with status 1. Skipped where the limit stops the start.
+# In 100 MB (skipped where it stops the start): a far send time, 3,000,000 users; a check
+# that does not fit (it keeps every request's place) ends with status 1.
 mkpkg "$WORK/huge" 0
 awk 'BEGIN { for (i = 2; i <= 3000000; i++) printf "%09d,vt_req_0,0,0,0,54\n", i }' >>"$WORK/huge/vt_index_0"
 limit=(bash -c 'ulimit -v 100000 && exec "$0" "$@"')

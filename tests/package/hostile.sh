@@ -6,7 +6,7 @@
 # for such names from vt_replay, merge and preview.
 #
 #   hostile.sh VT_PACKAGE VTU_REPLAY_GEN SUITE_BIN EXAMPLES VT_REPLAY VT_SINK
-. "${0%/*}/lib.sh"
+. "${0%/*}/../lib.sh"
 export LC_ALL=C
 P=$1 TOOL=$2 SUITE_BIN=$3 EXAMPLES=$4 REPLAY=$5 SINK=$6
 
@@ -35,8 +35,7 @@ run() {
   timeout 20 "$@" </dev/null >"$WORK/$name.out" 2>"$WORK/$name.err"
   echo $? >"$WORK/$name.status"
 }
-# hostile PROBLEM SETUP [READERS]: after SETUP (shell text) on a fresh copy, each
-# reader (check, profile, plot and replay unless told) names PROBLEM.
+# hostile PROBLEM SETUP [READERS]: after SETUP on a fresh copy each reader names PROBLEM.
 hostile() {
   local problem=$1 readers=${3:-check profile plot replay}
   rm -rf "$R" && cp -a "$WORK/saved" "$R" && eval "$2"
@@ -86,8 +85,7 @@ grep -q ' 0 problems$' "$WORK/check.out" && [ "$(cat "$WORK/profile.status")" = 
   grep -q 'rejected records: 1$' "$WORK/profile.out" || fail "--trust-foreign-files: $(cat "$WORK/check.out" "$WORK/profile.err")"
 chown 0 "$R/vt_req_1" "$R/error.log.0"
 
-# A sound package: its names and clock times in profile and plot; without a
-# manifest, the package checks as before it had one.
+# A sound package: names and clock times in profile and plot; without a manifest, as before.
 run profile "$P" profile "$R"
 grep -q '^  captured  *2026-11-18 11:06:40.123 UTC to 2026-11-19 11:40:30.000 UTC$' "$WORK/profile.out" &&
   grep -q '^       0         13          4,286   56.5%  IService_GetData$' "$WORK/profile.out" ||

@@ -5,7 +5,7 @@
 # drawn. Skipped (77) without Chromium (scripts/setup.sh installs it).
 #
 #   plot_browser.sh VT_PACKAGE TOOL LOGGEN SUITE_BIN OUT_DIR VT_REPLAY VT_SINK
-. "${0%/*}/lib.sh"
+. "${0%/*}/../lib.sh"
 P=$1 TOOL=$2 LOGGEN=$3 SUITE_BIN=$4 OUT_DIR=$5 REPLAY=$6 SINK=$7
 BROWSER=$(command -v chromium || command -v chromium-browser)
 [ -n "$BROWSER" ] || { echo "skipped: chromium is not installed (scripts/setup.sh installs it)"; exit 77; }
@@ -32,8 +32,7 @@ browse() {  # browse PAGE ARGS...: Chromium on the page, its log on stderr
     --disable-component-update --disable-sync --no-first-run --user-data-dir="$(mktemp -d "$WORK/profile.XXXXXX")" \
     --enable-logging=stderr --v=0 "$@" "file://$WORK/$page"
 }
-# render PAGE: its DOM into $WORK/dom.html; any console message (a script error,
-# an SVG attribute not read) fails.
+# render PAGE: its DOM into $WORK/dom.html; any console message fails.
 render() {
   browse "$1" --dump-dom >"$WORK/dom.html" 2>"$WORK/browser.log" ||
     fail "$1: chromium failed: $(tail -3 "$WORK/browser.log")"

@@ -4,7 +4,7 @@
 # and the generator's counts; then the problems of runs that would fail.
 #
 #   preview_run.sh VT_PACKAGE TOOL LOGGEN SUITE_BIN
-WORK_IN=$PWD . "${0%/*}/lib.sh"                # outside /tmp, which is watched alone
+WORK_IN=$PWD . "${0%/*}/../lib.sh"                # outside /tmp, which is watched alone
 P=$1 TOOL=$2 LOGGEN=$3 SUITE_BIN=$4
 RES=$(mktemp -d "$PWD/preview_results.XXXXXX")  # outputs and listings, not watched
 
@@ -23,9 +23,8 @@ $(expected replay_period)
 CONF
 export VT_WDIR=$WORK/wdir PATH=$SUITE_BIN:$PATH
 
-# previewed NAME ARGS...: preview's output in $RES/preview.NAME.{out,err,status};
-# fails when the listing of /tmp or $WORK changes. Where it can, on an empty
-# private /tmp with only the entries the test needs bound again.
+# previewed NAME ARGS...: $RES/preview.NAME.{out,err,status}; fails where /tmp or $WORK
+# changes (/tmp private and empty where it can be, but for the entries needed).
 TMP_TOPS=$(for p in "$P" "$SUITE_BIN" "$WORK" "$RES"; do
   case "$p/" in /tmp/?*) p=${p#/tmp/} && echo "${p%%/*}" ;; esac
 done | sort -u)
@@ -58,32 +57,26 @@ previewed() {
     fail "preview ($name) left files behind: $(diff "$RES/listing.before" "$RES/listing.after" | head -5)"
 }
 status_of() { cat "$RES/preview.$1.status"; }
-# refused NAME LINES ARGS...: preview exits 1, its output holding each of LINES.
-refused() {
-  local name=$1 lines=$2 line
-  shift 2
+# ends STATUS NAME LINES ARGS...: previewed, with STATUS and an output holding each of LINES.
+ends() {
+  local status=$1 name=$2 lines=$3 line
+  shift 3
   previewed "$name" "$@"
-  [ "$(status_of "$name")" = 1 ] || fail "$name: preview exited $(status_of "$name"), not 1"
+  [ "$(status_of "$name")" = "$status" ] || fail "$name: preview exited $(status_of "$name"), not $status"
   while IFS= read -r line; do
-    grep -qF -- "$line" "$RES/preview.$name.out" || fail "$name: no '$line': $(cat "$RES/preview.$name.out")"
+    [ -z "$line" ] || grep -qF -- "$line" "$RES/preview.$name.out" || fail "$name: no '$line': $(cat "$RES/preview.$name.out")"
   done <<<"$lines"
 }
 
 # 1. A run that would succeed (the JSON report in buckets of 7 s).
-previewed json -i "$WORK/replay.conf" --json --bucket 7
-previewed text -i "$WORK/replay.conf"
-for n in json text; do [ "$(status_of $n)" = 0 ] || fail "preview ($n) exited $(status_of $n)"; done
-grep -q '^preview: the run would succeed$' "$RES/preview.text.out" || fail "no success line"
-files=$(find "$WORK/logs" -type f | wc -l)
-bytes=$(find "$WORK/logs" -type f -printf '%s\n' | awk '{ s += $1 } END { print s }')
-grep -qxF "  input files: $files, $(grouped "$bytes") bytes" "$RES/preview.text.out" ||
-  fail "no line of $files input files and $bytes bytes: $(grep 'input files' "$RES/preview.text.out")"
+read -r files bytes < <(find "$WORK/logs" -type f -printf '%s\n' | awk '{ n++; s += $1 } END { print n, s }')
+ends 0 json '' -i "$WORK/replay.conf" --json --bucket 7
+ends 0 text "preview: the run would succeed
+  input files: $files, $(grouped "$bytes") bytes" -i "$WORK/replay.conf"
 
-# 1b. Under a budget of 8K the dry run spills sorted runs in a directory of its
-# own among the temporary files, which it removes; its report is the same.
+# 1b. Under 8K the dry run spills in a temporary directory it removes; the same report.
 { cat "$WORK/replay.conf"; echo "MEMORY_LIMIT|8K"; } >"$WORK/small.conf"
-previewed small -i "$WORK/small.conf" --json --bucket 7
-[ "$(status_of small)" = 0 ] || fail "preview under 8K exited $(status_of small)"
+ends 0 small '' -i "$WORK/small.conf" --json --bucket 7
 cmp -s "$RES/preview.small.out" "$RES/preview.json.out" ||
   fail "preview under 8K differs: $(diff <(tr , '\n' <"$RES/preview.small.out") <(tr , '\n' <"$RES/preview.json.out") | head -6)"
 
@@ -97,8 +90,7 @@ for budget in "" "MEMORY_LIMIT|8K"; do
     fail "one customer${budget:+ under 8K}: $(grep -o '"users":[0-9]*\|"max_active_users":[0-9]*' "$RES/one.out")"
 done
 
-# 1c. The dry run killed by SIGXFSZ (its spill files under a 32 KB limit):
-# preview names the signal. (GCOV_PREFIX: a coverage build's counters elsewhere.)
+# 1c. The dry run killed by SIGXFSZ (spilling under 32 KB) named (GCOV_PREFIX: coverage).
 (ulimit -f 32 && GCOV_PREFIX=/dev/null "$P" preview -i "$WORK/small.conf" >"$RES/preview.killed.out" 2>&1)
 [ $? = 1 ] && grep -qxF "  the dry run ended by signal 25" "$RES/preview.killed.out" ||
   fail "a dry run killed by a signal, with status 1 and its name: $(cat "$RES/preview.killed.out")"
@@ -125,9 +117,8 @@ for _ in $(seq 100); do [ -e "${spilled:-/nonexistent}" ] || break; sleep 0.05; 
   fail "preview without descriptors for its pipes: $(cat "$RES/preview.nofd.out")"
 
 "$TOOL" -i "$WORK/replay.conf" >"$RES/run.out" 2>&1 || fail "the real run failed: $(tail -3 "$RES/run.out")"
-# Beside a package (which another run may replace with -f) the dry run spills
-# in TMPDIR alone; it runs nothing and writes nothing else but /dev/null (and
-# a coverage build's *.gcda).
+# Beside a package (another run may replace it) it spills in TMPDIR alone, runs nothing and
+# writes nothing else but /dev/null (and a coverage build's *.gcda).
 if command -v strace >/dev/null; then
   TMPDIR=$WORK/tmp strace -f -e trace=execve,execveat,openat,mkdir -o "$RES/strace" \
     "$P" preview -i "$WORK/small.conf" -f >/dev/null
@@ -151,8 +142,7 @@ sed 1d "$RES/profile.txt" >"$RES/profile.table"
 cmp -s "$RES/preview.table" "$RES/profile.table" ||
   fail "preview's table differs from profile's: $(diff "$RES/preview.table" "$RES/profile.table" | head -6)"
 
-# Both against the generator's counts and the run's own summary (the codes of
-# the records preview met equal the error logs': the cmp above).
+# Both against the generator's counts and the run's summary (preview's codes: the cmp).
 key() { grep -o "\"$1\":[0-9]*" "$2" | head -1 | cut -d: -f2; }
 [ "$(key records "$RES/preview.json.out")" = "$(expected requests)" ] || fail "records met"
 [ "$(key accepted "$RES/preview.json.out")" = "$(expected expected_accepted)" ] || fail "accepted"
@@ -170,34 +160,31 @@ users_line=$(grep -o 'Total users = [0-9,]*, total requests = [0-9,]*' "$RES/run
 
 # 3. Stopped at once by the tool's reader; the misspelt keyword before stays a warning.
 { sed -e '/^SCRIPT_NAME|/d' -e 's/^NUM_VVM|3$/NUM_VMM|3/' "$WORK/replay.conf"; echo 'SCRIPT_TYPE|Cpp'; } >"$WORK/bad.conf"
-refused bad '"problems":["the run would stop: read_config_file_new:Error: Invalid script type Cpp. It should be Legacy or C"]' \
+ends 1 bad '"problems":["the run would stop: read_config_file_new:Error: Invalid script type Cpp. It should be Legacy or C"]' \
   -i "$WORK/bad.conf" -f --json
 
-# 4. A period that ends before it starts: every record rejected (with -f the
-# replay directory is no problem).
+# 4. A period ending before it starts: every record rejected; with -f no replay dir problem.
 empty_period='s#^REPLAY_PERIOD|.*$#REPLAY_PERIOD|12/03/2026 00:00:00|12/01/2026 00:00:00#'
 sed "$empty_period" "$WORK/replay.conf" >"$WORK/period.conf"
-refused period "  the run would stop: main:No Valid request found to process, Exiting.
+ends 1 period "  the run would stop: main:No Valid request found to process, Exiting.
   records met $(grouped "$(expected requests)"), accepted 0, rejected $(grouped "$(expected requests)")" -i "$WORK/period.conf" -f
 grep -qF "already exists" "$RES/preview.period.out" && fail "-f: the replay directory is still a problem"
 
-# 5. A day whose extracts cannot be listed (a link loop) stops Step 1: after the
-# warning and the problems found before it.
+# 5. A day's extracts unlistable (a link loop) stops Step 1, after the problems found before.
 day=$(ls "$WORK/logs" | head -1)
 mv "$WORK/logs/$day/extracts" "$WORK/logs/$day/kept" && ln -s extracts "$WORK/logs/$day/extracts"
 sed -e 's/^NUM_VVM|3$/NUM_VMM|3/' -e "$empty_period" "$WORK/replay.conf" >"$WORK/loop.conf"
-refused loop "  Line 5 of the configuration: 'NUM_VMM' is no keyword (did you mean NUM_VVM?); the line is ignored.
+ends 1 loop "  Line 5 of the configuration: 'NUM_VMM' is no keyword (did you mean NUM_VVM?); the line is ignored.
   REPLAY_PERIOD starts after it ends: no time falls in it, so every record that gets so far is rejected with code 102
   Replay directory $WORK/out/replay already exists (the run replaces it only with -f)
   the run would stop: gen_input_file_list:Unable to list input directory $WORK/logs/$day/extracts: Too many levels of symbolic links" \
   -i "$WORK/loop.conf"
 rm "$WORK/logs/$day/extracts" && mv "$WORK/logs/$day/kept" "$WORK/logs/$day/extracts"
 
-# 6. An input file that cannot be read (a link to nothing): nothing loaded, each
-# file with its size (or -1) and no record.
+# 6. An unreadable input file (a link to nothing): nothing loaded, sizes (or -1), no record.
 first=$(ls "$WORK/logs/$day/extracts" | head -1)
 mv "$WORK/logs/$day/extracts/$first" "$WORK/logs/$day/kept_file" && ln -s nowhere "$WORK/logs/$day/extracts/$first"
-refused gone "{\"path\":\"$WORK/logs/$day/extracts/$first\",\"bytes\":-1,\"records\":0}" -i "$WORK/replay.conf" -f --json
+ends 1 gone "{\"path\":\"$WORK/logs/$day/extracts/$first\",\"bytes\":-1,\"records\":0}" -i "$WORK/replay.conf" -f --json
 [ "$(grep -o '"records":[0-9]*' "$RES/preview.gone.out" | sort -u | tr '\n' ' ')" = '"records":0 ' ] ||
   fail "records counted without loading: $(cat "$RES/preview.gone.out")"
 

@@ -33,8 +33,7 @@ LoggenOptions small_options(uint64_t seed) {
   return o;
 }
 
-// The tree of o, made under /tmp: paths and contents in path order; a failure
-// expected where error is given.
+// The tree of o made under /tmp, in path order; a failure expected where error is given.
 Files generate(LoggenOptions o, LoggenSummary *s, std::string *error = nullptr) {
   char tmpl[] = "/tmp/loggen_test.XXXXXX";
   o.out = mkdtemp(tmpl);
@@ -63,8 +62,7 @@ void each_line(const Files &files, const std::string &prefix, F f) {
   }
 }
 
-// Options and seed name the bytes of the tree and of the summary (its local-time
-// period left out); a run that looks at the time once shows no progress.
+// Options and seed name the bytes of tree and summary; one look at the time, no progress.
 TEST(Loggen, DeterministicAndSummarised) {
   LoggenSummary s, other;
   LoggenOptions o = small_options(11);
@@ -120,8 +118,7 @@ std::pair<int64_t, int64_t> time_range(const LoggenOptions &o, LoggenSummary *s)
   return {lo, hi};
 }
 
-// --day-span packs the visits' starts into each day's first seconds (a visit
-// lasts at most 38 think times of 60 s); users without a period count code 102.
+// --day-span packs visits into each day's first seconds; users without a period count 102s.
 TEST(Loggen, DaySpanAndUsersWithoutPeriod) {
   LoggenOptions o = small_options(5);
   o.days = 1, o.long_share = 0;
@@ -138,8 +135,7 @@ TEST(Loggen, DaySpanAndUsersWithoutPeriod) {
   EXPECT_EQ(s.users_without_period, s.users);
 }
 
-// A file not written whole (a size limit for a full disk) or failing its close
-// ends the run with its name and the reason.
+// A file not written whole (a size limit) or failing its close ends the run, named.
 TEST(Loggen, AFailedWriteOrCloseNamesTheFile) {
   struct rlimit old_limit;
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
@@ -168,8 +164,7 @@ TEST(Loggen, MidnightsOfTheCalendar) {
   for (auto [ymd, seconds] : dates) EXPECT_EQ(utc_midnight(ymd), seconds) << ymd;
 }
 
-// A visit's requests come 1-60 s apart, or 2-5 min for visits that outlast a
-// session; the gaps reach both ends of each range within 0.5 s.
+// Requests 1-60 s apart, or 2-5 min in visits outlasting a session; both ends reached.
 TEST(Loggen, ThinkTimesSpanTheirRanges) {
   LoggenOptions o = small_options(9);
   o.days = 1, o.long_share = 0.3;
@@ -211,8 +206,7 @@ TEST(Loggen, SessionsEndAtTheirLength) {
     EXPECT_EQ(count_sessions(&requests), sessions) << requests.size();
 }
 
-// A line a second after the first look and after each line, a last one only
-// after one. Looks in ms, "!" the last, "*" where a line is due.
+// A line a second after the first look and each line; a last only after one ("!" last, "*" due).
 TEST(Loggen, ProgressIsDueOnceASecond) {
   for (const char *run : {"500 1499 1500* 2000 2499 2500* 2600!*", "0 999 999!"}) {
     LoggenProgressClock c;

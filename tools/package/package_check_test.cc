@@ -10,8 +10,7 @@
 
 namespace {
 
-// One worker, one user: each problem of its groups and entries, in the order of
-// the checks; an unreadable group's bytes are left out of the tiling.
+// Each problem of a user's groups and entries, in check order; unreadable groups untiled.
 TEST(PackageCheck, ChecksEachEntryAndTheTiling) {
   const std::string head = "POST /a HTTP/1.0\r\nHost: h\r\n";
   const std::string e = head + "Content-Length: 3\r\n\r\nabc\n", n = std::to_string(e.size());

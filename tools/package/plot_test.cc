@@ -18,25 +18,7 @@ size_t count_of(const std::string &text, const std::string &part) {
   return n;
 }
 
-// `requests` requests spread evenly over `days` days, `workers` and `pages`.
-Profile synthetic_profile(int workers, uint64_t requests, uint64_t days, int pages) {
-  ProfileBuilder b;
-  profile_begin(&b, workers, 1000);
-  uint64_t span = days * 86400000ull;
-  for (uint64_t i = 0; i < requests; i++) {
-    uint64_t t = i * span / requests;
-    int w = static_cast<int>(i % static_cast<uint64_t>(workers));
-    profile_add_request(&b, w, static_cast<int>(i % static_cast<uint64_t>(pages)), t, 500 + i % 700,
-                        400 + i % 700);
-    if (i % 10 == 0) profile_add_user(&b, w, t, t + 600000);
-  }
-  Profile p;
-  profile_finish(&b, &p);
-  return p;
-}
-
-// The page and profile of a small package and an empty one, as kept: two hours
-// uneven over workers and pages, a burst in one second, users that overlap.
+// As kept: two hours uneven over workers and pages, a burst, overlapping users; an empty one.
 TEST(Plot, PageAndProfileOfASmallPackageAreAsKept) {
   std::vector<uint64_t> times;
   for (uint64_t i = 0; i < 3000; i++) times.push_back(i * i % 7200000);
@@ -68,33 +50,7 @@ TEST(Plot, PageAndProfileOfASmallPackageAreAsKept) {
       dir + "/profile.json");
 }
 
-// One closed series and one bar of each chart per worker, in worker order; a
-// legend up to 24 workers, a note past them; nothing fetched.
-TEST(Plot, OneSeriesPerWorkerAndNothingFetched) {
-  for (int workers : {1, 30}) {
-    std::string html = render_plot_html(synthetic_profile(workers, 20000, 1, 7), "dir");
-    EXPECT_EQ(count_of(html, "<path class=\"series\" data-worker=\"0\""), 1u);
-    EXPECT_EQ(count_of(html, "Z\"><title>worker "), static_cast<size_t>(workers));
-    EXPECT_EQ(count_of(html, "</i>worker "), workers == 1 ? 1u : 0u);
-    EXPECT_EQ(count_of(html, "30 workers, stacked from worker 0"), workers == 30 ? 1u : 0u);
-    for (const char *absent : {"<script", "src=", "href=", "url("})
-      EXPECT_EQ(html.find(absent), std::string::npos) << absent;
-    std::vector<double> xs;
-    const std::string bar = "<rect class=\"bar\"";
-    for (size_t at = html.find(bar); at != std::string::npos; at = html.find(bar, at + 1))
-      xs.push_back(std::stod(html.substr(html.find(" x=\"", at) + 4)));
-    ASSERT_EQ(xs.size(), 2u * static_cast<size_t>(workers));
-    for (size_t i = 0; i < xs.size(); i++) {
-      double w = static_cast<double>(i % static_cast<size_t>(workers));
-      EXPECT_GT(xs[i], kChartLeft + kChartPlotWidth * w / workers) << i;
-      EXPECT_LT(xs[i], kChartLeft + kChartPlotWidth * (w + 1) / workers) << i;
-    }
-  }
-}
-
-// Pages at their edges, as kept: the busiest pages first (7 and 8 tie with 4:
-// id order), the rest one row, names of 40 characters whole, longer cut; a
-// short package's buckets drawn alone, a long one's column means and peaks.
+// As kept: busiest pages first (ties in id order), names cut past 40; short and long spans.
 TEST(Plot, PagesAtTheirEdgesAreAsKept) {
   ProfileBuilder b;
   profile_begin(&b, 1, 1000);
@@ -117,12 +73,37 @@ TEST(Plot, PagesAtTheirEdgesAreAsKept) {
   expect_as_kept(pages, std::string(VT_PACKAGE_TESTDATA) + "/plot_edges.html");
 }
 
+// Under 2 MB; a closed series and bars per worker in order; a note past 24; nothing fetched.
 TEST(Plot, TenMillionRequestsOfManyWorkersStayUnderTwoMegabytes) {
-  Profile p = synthetic_profile(256, 10000000, 10, 400);
+  const size_t workers = 256;
+  ProfileBuilder b;
+  profile_begin(&b, 256, 1000);
+  for (uint64_t i = 0, n = 10000000; i < n; i++) {  // over 10 days and 400 pages
+    uint64_t t = i * 864000000 / n;
+    int w = static_cast<int>(i % workers);
+    profile_add_request(&b, w, static_cast<int>(i % 400), t, 500 + i % 700, 400 + i % 700);
+    if (i % 10 == 0) profile_add_user(&b, w, t, t + 600000);
+  }
+  Profile p;
+  profile_finish(&b, &p);
   std::string html = render_plot_html(p, "big");
   EXPECT_LT(html.size(), 2u * 1000 * 1000);
-  EXPECT_EQ(count_of(html, "<path class=\"series\""), 256u);
+  EXPECT_EQ(count_of(html, "<path class=\"series\" data-worker=\"0\""), 1u);
+  EXPECT_EQ(count_of(html, "Z\"><title>worker "), workers);
+  EXPECT_EQ(count_of(html, "256 workers, stacked from worker 0"), 1u);
   EXPECT_NE(html.find("380 more pages"), std::string::npos);
+  for (const char *absent : {"</i>worker ", "<script", "src=", "href=", "url("})
+    EXPECT_EQ(html.find(absent), std::string::npos) << absent;
+  std::vector<double> xs;
+  const std::string bar = "<rect class=\"bar\"";
+  for (size_t at = html.find(bar); at != std::string::npos; at = html.find(bar, at + 1))
+    xs.push_back(std::stod(html.substr(html.find(" x=\"", at) + 4)));
+  ASSERT_EQ(xs.size(), 2 * workers);
+  for (size_t i = 0; i < xs.size(); i++) {
+    double w = static_cast<double>(i % workers), n = static_cast<double>(workers);
+    EXPECT_GT(xs[i], kChartLeft + kChartPlotWidth * w / n) << i;
+    EXPECT_LT(xs[i], kChartLeft + kChartPlotWidth * (w + 1) / n) << i;
+  }
 }
 
 TEST(Plot, AxisHelpers) {

@@ -48,9 +48,7 @@ void write_package(const TempDir &dir, int workers, const std::vector<User> &use
   }
 }
 
-// Four users on two workers, figures worked out by hand (user 3 starts as user 2
-// ends: both active at 1200); error.log.old is no log of the run. Read twice
-// into one profile: nothing counted twice.
+// Figures worked out by hand (error.log.old no log of the run); read twice, none counted twice.
 TEST(HandPackage, FiguresMatchTheHandComputedOnes) {
   TempDir d;
   write_package(
@@ -75,8 +73,7 @@ TEST(HandPackage, FiguresMatchTheHandComputedOnes) {
   expect_as_kept(text, std::string(VT_PACKAGE_TESTDATA) + "/hand_profile.txt");
 }
 
-// Worker 0's user line replaced: creation timestamps ("|T:offset:size") read
-// past; what profile cannot count refused, with where (line faults: IndexFormat).
+// Creation timestamps read past; what profile cannot count refused (line faults: IndexFormat).
 TEST(PackageProfile, ReadsPastTimestampsAndRefusesWhatItCannotRead) {
   struct Case {
     const char *index_line;
@@ -106,8 +103,7 @@ TEST(PackageProfile, ReadsPastTimestampsAndRefusesWhatItCannotRead) {
   }
 }
 
-// A body's size from its entry's, with 104 fixed bytes: 115 fits no body (9
-// bytes need 1 digit, 10 need 2); below the head nothing fits, nothing wraps.
+// A body's size from its entry's with 104 fixed bytes: 115 fits none; nothing wraps.
 TEST(PackageProfile, BodySizeFromEntrySize) {
   struct Case {
     uint64_t entry;
@@ -145,11 +141,8 @@ std::string figures(ProfileBuilder *b, Profile *p) {
   return out + "\n";
 }
 
-// The figures at their edges, as kept: nearest ranks over bodies (empty, both
-// sides of the small-size table); users active in every column they span;
-// buckets past the table kept one by one (the earliest of equal ones the peak),
-// memory not following a far send time; no request, no peak; three days
-// charted in wide columns keeping every request, peak and active user.
+// As kept: body ranks; users in every column spanned; buckets past the table (the earliest
+// of equal ones the peak, memory not following far times); none; three days in wide columns.
 TEST(PackageProfile, FiguresAtTheirEdgesAreAsKept) {
   const uint64_t edge = kDenseBuckets * 1000;  // the first bucket past the table
   using Request = std::array<uint64_t, 3>;     // time, entry size, body size
@@ -179,19 +172,34 @@ TEST(PackageProfile, FiguresAtTheirEdgesAreAsKept) {
       {1, {{3000, 1, 1}, {7000, 1, 1}}, {}},
       {2, {}, {}},
   };
+  // Each also with the users' times handed over in sorted runs (a dry run that
+  // spills): none kept by the builder, the same figures.
+  auto sorted_source = [](std::vector<uint64_t> v) {
+    std::sort(v.begin(), v.end());
+    return [v, i = size_t{0}](uint64_t *t) mutable { return i < v.size() && (*t = v[i++], true); };
+  };
   std::string out;
   Profile p;
   for (const Case &c : cases) {
-    ProfileBuilder b;
-    profile_begin(&b, c.workers, 1000);
-    for (const Request &r : c.requests)
-      ASSERT_TRUE(profile_add_request(&b, 0, 0, r[0], r[1], r[2]));
-    for (const UserTimes &u : c.users) profile_add_user(&b, 0, u[0], u[1]);
-    if (c.requests.size() == 8) {
-      EXPECT_EQ(std::make_pair(b.bucket_counts.dense.size(), b.bucket_counts.sparse.size()),
-                std::make_pair(size_t{6}, size_t{3}));
+    std::string figures_of[2];
+    for (bool sorted : {false, true}) {
+      ProfileBuilder b;
+      profile_begin(&b, c.workers, 1000);
+      std::vector<uint64_t> firsts, lasts;
+      for (const UserTimes &u : c.users) firsts.push_back(u[0]), lasts.push_back(u[1]);
+      b.user_times_elsewhere = sorted;
+      if (sorted) b.sorted_firsts = sorted_source(firsts), b.sorted_lasts = sorted_source(lasts);
+      for (const Request &r : c.requests)
+        ASSERT_TRUE(profile_add_request(&b, 0, 0, r[0], r[1], r[2]));
+      for (const UserTimes &u : c.users) profile_add_user(&b, 0, u[0], u[1]);
+      if (c.requests.size() == 8)
+        EXPECT_EQ(std::make_pair(b.bucket_counts.dense.size(), b.bucket_counts.sparse.size()),
+                  std::make_pair(size_t{6}, size_t{3}));
+      EXPECT_TRUE(!sorted || b.user_first.capacity() == 0);
+      figures_of[sorted] = figures(&b, &p);
     }
-    out += figures(&b, &p);
+    EXPECT_EQ(figures_of[1], figures_of[0]);
+    out += figures_of[0];
   }
   ProfileBuilder b;
   profile_begin(&b, 3, 1000);
@@ -228,36 +236,6 @@ TEST(ProfileReport, NumberFormats) {
       {format_rate(0.000260123), "0.0002601"}, {format_duration(88429877), "24:33:49.877"}};
   // clang-format on
   for (const auto &[got, want] : cases) EXPECT_EQ(got, want);
-}
-
-// Users' times handed over in sorted runs (a dry run that spills): none
-// kept by the builder, the figures those of the same users kept.
-TEST(PackageProfile, UserTimesFromSortedSourcesAreNotKept) {
-  std::vector<uint64_t> firsts = {1000, 2000, 2000, 4000, 9000},
-                        lasts = {5000, 2000, 9000, 4500, 12000};
-  std::string kept[2];
-  for (int from_sources : {0, 1}) {
-    ProfileBuilder b;
-    profile_begin(&b, 2, 1000);
-    b.user_times_elsewhere = from_sources;
-    auto source = [](std::vector<uint64_t> v) {
-      std::sort(v.begin(), v.end());
-      return
-          [v, i = size_t{0}](uint64_t *t) mutable { return i < v.size() && (*t = v[i++], true); };
-    };
-    b.sorted_firsts = source(firsts);
-    b.sorted_lasts = source(lasts);
-    for (size_t i = 0; i < firsts.size(); i++) {
-      ASSERT_TRUE(profile_add_request(&b, 0, 0, firsts[i], 300, 200));
-      ASSERT_TRUE(profile_add_request(&b, 1, 1, lasts[i], 300, 200));
-      profile_add_user(&b, static_cast<int>(i % 2), firsts[i], lasts[i]);
-    }
-    EXPECT_EQ(b.user_first.capacity() == 0, from_sources == 1);
-    Profile p;
-    kept[from_sources] = figures(&b, &p);
-    EXPECT_EQ(p.max_active_users, 3u);  // at 4000: the first, third and fourth
-  }
-  EXPECT_EQ(kept[1], kept[0]);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-# Sourced by the scripts here: a work directory under $WORK_IN (else $TMPDIR or
-# /tmp), removed at exit with $RES and the sink $SINK_PID stopped; fail; verdict.
+# Sourced by the end-to-end scripts: $WORK (under $WORK_IN, $TMPDIR or /tmp) and $RES removed,
+# $SINK_PID stopped at exit; fail; verdict.
 set -u
 WORK=$(mktemp -d "${WORK_IN:-${TMPDIR:-/tmp}}/vt_${0##*/}.XXXXXX") || exit 1
 SINK_PID= RES= failed=0
