@@ -14,8 +14,7 @@ int file_of(const std::string &text) {
   return fd;
 }
 
-// What the writer writes the reader reads, at the offsets it gives: a line
-// longer than the reader's buffer, negative pages, creation timestamps.
+// The reader reads what the writer writes, where it says: long lines, pages < 0, timestamps.
 TEST(IndexFormat, TheReaderReadsWhatTheWriterWrites) {
   std::vector<IndexGroup> groups;
   for (uint64_t i = 0; i < 70000; i++)
@@ -43,8 +42,7 @@ TEST(IndexFormat, TheReaderReadsWhatTheWriterWrites) {
     ASSERT_EQ(std::tie(g.time_ms, g.page_id, g.offset, g.size, g.ts_type, g.ts_offset, g.ts_size),
               std::tie(want.time_ms, want.page_id, want.offset, want.size, want.ts_type,
                        want.ts_offset, want.ts_size));
-    // Where the group lies, so that it can be read again to be sent.
-    IndexGroup again;
+    IndexGroup again;  // where it lies, to be read again to be sent
     ASSERT_EQ(parse_index_group(text.data() + r.group_at, r.group_bytes + 1, &again, &fault),
               r.group_bytes);
     ASSERT_EQ(again.offset, want.offset);
@@ -92,18 +90,17 @@ TEST(IndexFormat, FaultsAreNamed) {
   struct Line {
     std::string lines, fault;
   } lines[] = {
-      {"", "vt_index_0 line 1: empty, not even its header line"},
-      {"#user_id\n", "vt_index_0 line 1: not the header line of an index file"},
-      {"@" + user + ",0,0,0,1\n00000001,vt_req_0,0,0,0,1\n",
-       "vt_index_0 line 3: no user id of 9 digits or more"},
+      {"", "1: empty, not even its header line"},
+      {"#user_id\n", "1: not the header line of an index file"},
+      {"@" + user + ",0,0,0,1\n00000001,vt_req_0,0,0,0,1\n", "3: no user id of 9 digits or more"},
       {"@" + big + ",vt_req_0,0,0,0,1\n",
-       "vt_index_0 line 2: the user id is too large (above 18446744073709551615)"},
-      {"@000000001,vt_req_01,0,0,0,1\n", "vt_index_0 line 2: the user is not on vt_req_0"},
-      {"@" + user + "\n", "vt_index_0 line 2: a user without requests"},
-      {"@" + user + ",0,0,0,1", "vt_index_0 line 2 group 1: the file ends in the middle of a line"},
-      {"@" + user + ",0,0,0,1,2\n", "vt_index_0 line 2 group 2: unreadable group"},
+       "2: the user id is too large (above 18446744073709551615)"},
+      {"@000000001,vt_req_01,0,0,0,1\n", "2: the user is not on vt_req_0"},
+      {"@" + user + "\n", "2: a user without requests"},
+      {"@" + user + ",0,0,0,1", "2 group 1: the file ends in the middle of a line"},
+      {"@" + user + ",0,0,0,1,2\n", "2 group 2: unreadable group"},
       {"@" + user + ",0," + std::string(5000, '0') + ",0,1\n",
-       "vt_index_0 line 2 group 1: a group longer than 4096 bytes"},
+       "2 group 1: a group longer than 4096 bytes"},
   };
   for (const Line &c : lines) {
     std::string text = c.lines;
@@ -120,7 +117,7 @@ TEST(IndexFormat, FaultsAreNamed) {
       }
       ok = fault.empty();
     }
-    EXPECT_EQ(index_reader_where(r) + ": " + fault, c.fault);
+    EXPECT_EQ(index_reader_where(r) + ": " + fault, "vt_index_0 line " + c.fault);
     close(fd);
   }
 }

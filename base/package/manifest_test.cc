@@ -12,19 +12,15 @@ namespace {
 
 Manifest two_workers() {
   Manifest m;
-  m.tool_version = "1.0.0";
-  m.made_at = "2026-12-07T02:10:40Z";
-  m.config = "/c.conf";
-  m.capture_start_ms = 1795000000123;
-  m.workers = 2;
+  m.tool_version = "1.0.0", m.made_at = "2026-12-07T02:10:40Z", m.config = "/c.conf";
+  m.capture_start_ms = 1795000000123, m.workers = 2;
   for (int w = 0; w < 2; w++)
     m.files.push_back({w, 1, 3, {"", 58, std::string(32, 'a')}, {"", 130, std::string(32, 'b')}});
   m.services.push_back({0, "IService_GetData", "POST", "http://h/a", 6});
   return m;
 }
 
-// What the writer writes reads back; every key is required with its type,
-// and the message names the first that is not right, with where it lies.
+// Read back; each key required with its type, the first wrong one named (more: hostile.sh).
 TEST(Manifest, ReadsBackAndNamesTheKeyAtFault) {
   const std::string text = format_manifest_text(two_workers());
   Manifest m;
@@ -43,10 +39,7 @@ TEST(Manifest, ReadsBackAndNamesTheKeyAtFault) {
       {"\"format\": 1", "\"format\": 2", "format 2 is not known here (format 1 is)"},
       {"\"workers\": 2", "\"workers\": 257", "\"workers\" must be a whole number up to 256"},
       {"\"workers\": 2", "\"workers\": 3", "lists 3 workers but 2 workers' files"},
-      {"\"capture_start_ms\": 1795000000123", "\"capture_start_ms\": 18446744073709551615",
-       "\"capture_start_ms\" must be a whole number up to 253402300799999"},
       {"\"tool\": \"vtu_replay_gen\"", "\"tool\": 3", "\"tool\" must be a string"},
-      {"\"users\": 2", "\"users\": 999999", "\"users\" 999999 is not the workers' sum, 2"},
       {"\"requests\": 6", "\"requests\": 888888", "\"requests\" 888888 is not the workers' sum"},
       {"\"users\": 1, \"requests\": 3", "\"users\": 18446744073709551615, \"requests\": 3",
        "the workers' users or requests add up beyond 2^64-1"},
@@ -75,8 +68,7 @@ TEST(Manifest, ReadsBackAndNamesTheKeyAtFault) {
   EXPECT_EQ(error, "not a JSON object");
 }
 
-// A package's identity is its manifest's digest; none without a manifest; a
-// manifest that cannot be read is an error, not a package without identity.
+// A package's identity: its manifest's digest, none without; an unreadable one an error.
 TEST(Manifest, IdentityOfAPackage) {
   char tmpl[] = "/tmp/vt_identity_test.XXXXXX";
   std::string dir = mkdtemp(tmpl), id = "x", error, text = format_manifest_text(two_workers());

@@ -1,26 +1,14 @@
 #!/bin/bash
-# vt_package plot in a real browser: headless Chromium opens the page from the
-# disk; it must render with no console message, hold one series per worker in
-# its chart of requests per second, and it is photographed (OUT_DIR/plot.png,
-# 1000 pixels wide) for a person to look at. Then the package is replayed
-# against vt_sink with --html and --results, and the page of the run
-# (OUT_DIR/run.png) and the one vt_package plot --results draws from the
-# results file must render alike, with every chart drawn. Skipped (status
-# 77) where Chromium is missing; scripts/setup.sh installs it.
+# vt_package plot in headless Chromium: no console message, one series per worker,
+# a screenshot (OUT_DIR/plot.png) for a person. Then the page of a replay against
+# vt_sink (OUT_DIR/run.png) and plot --results of its results file, every chart
+# drawn. Skipped (77) without Chromium (scripts/setup.sh installs it).
 #
 #   plot_browser.sh VT_PACKAGE TOOL LOGGEN SUITE_BIN OUT_DIR VT_REPLAY VT_SINK
-set -u
+. "${0%/*}/../lib.sh"
 P=$1 TOOL=$2 LOGGEN=$3 SUITE_BIN=$4 OUT_DIR=$5 REPLAY=$6 SINK=$7
 BROWSER=$(command -v chromium || command -v chromium-browser)
-if [ -z "$BROWSER" ]; then
-  echo "skipped: chromium is not installed (scripts/setup.sh installs it)"
-  exit 77
-fi
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/vt_plot_browser.XXXXXX")
-SINK_PID=
-trap '[ -n "$SINK_PID" ] && kill "$SINK_PID" 2>/dev/null; rm -rf "$WORK"' EXIT
-failed=0
-fail() { echo "FAIL: $*"; failed=1; }
+[ -n "$BROWSER" ] || { echo "skipped: chromium is not installed (scripts/setup.sh installs it)"; exit 77; }
 
 WORKERS=5
 "$LOGGEN" --out "$WORK/logs" --days 1 --files-per-day 2 --requests 20000 --customers 2000 \
@@ -44,15 +32,11 @@ browse() {  # browse PAGE ARGS...: Chromium on the page, its log on stderr
     --disable-component-update --disable-sync --no-first-run --user-data-dir="$(mktemp -d "$WORK/profile.XXXXXX")" \
     --enable-logging=stderr --v=0 "$@" "file://$WORK/$page"
 }
-# render PAGE: the page's DOM as Chromium made it into $WORK/dom.html; every
-# console message (a script error, an SVG attribute it could not read) is
-# logged as ...:CONSOLE... and fails the case.
+# render PAGE: its DOM into $WORK/dom.html; any console message fails.
 render() {
   browse "$1" --dump-dom >"$WORK/dom.html" 2>"$WORK/browser.log" ||
     fail "$1: chromium failed: $(tail -3 "$WORK/browser.log")"
-  if grep -q ':CONSOLE' "$WORK/browser.log"; then
-    fail "$1: console messages: $(grep ':CONSOLE' "$WORK/browser.log" | head -3)"
-  fi
+  ! grep -q ':CONSOLE' "$WORK/browser.log" || fail "$1: console messages: $(grep ':CONSOLE' "$WORK/browser.log" | head -3)"
 }
 render plot.html
 series=$(grep -o '<path class="series" data-worker="[0-9]*"[^>]*d="M[^"]*Z"' "$WORK/dom.html" | wc -l)
@@ -69,8 +53,7 @@ shoot() {  # shoot PAGE PNG HEIGHT
 }
 shoot plot.html plot.png 2600
 
-# The page of a run of the package against vt_sink (one answer in four a
-# 503), its first 3 s, and the same page from its results file.
+# The first 3 s of a run against vt_sink (one answer in four a 503), and its results file's page.
 "$SINK" --status 200,200,200,503 --seconds 60 --port-file "$WORK/port" --pid-file "$WORK/sink.pid" \
   --background --quiet || exit 1
 SINK_PID=$(cat "$WORK/sink.pid")
@@ -78,7 +61,7 @@ timeout 60 "$REPLAY" "$WORK/replay" --target "127.0.0.1:$(cat "$WORK/port")" --s
   --max-failed 30% --html "$WORK/run.html" --results "$WORK/run.csv" >"$WORK/replay.out" 2>&1 ||
   { echo "the replay failed: $(tail -3 "$WORK/replay.out")"; exit 1; }
 "$P" plot "$WORK/replay" --results "$WORK/run.csv" -o "$WORK/results.html" >/dev/null || exit 1
-# The charts themselves are held by ReplayFigures.ReportAndPageAreAsKept.
+# (The charts' bytes: ReplayFigures.ReportAndPageAreAsKept.)
 for page in run.html results.html; do
   render $page
   for label in 'requests per second, planned and achieved' 'latency p50 and p99' \
@@ -89,5 +72,4 @@ for page in run.html results.html; do
 done
 shoot run.html run.png 2400
 
-[ $failed = 0 ] && echo "plot_browser: the pages render, $WORKERS series; screenshots $OUT_DIR/plot.png, $OUT_DIR/run.png"
-exit $failed
+verdict "the pages render, $WORKERS series; screenshots $OUT_DIR/plot.png, $OUT_DIR/run.png"

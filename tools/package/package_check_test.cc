@@ -1,32 +1,16 @@
 #include "tools/package/package_check.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 
-#include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "base/package/package_format.h"
+#include "tools/package/package_test_support.h"
 
 namespace {
 
-struct TestDir {
-  std::string path;
-  TestDir() {
-    char tmpl[] = "/tmp/vt_check_test.XXXXXX";
-    path = mkdtemp(tmpl);
-  }
-  ~TestDir() { std::filesystem::remove_all(path); }
-  void write(const std::string &name, const std::string &text) const {
-    std::ofstream(path + "/" + name, std::ios::binary | std::ios::trunc) << text;
-  }
-};
-
-// One worker, one user: every problem of its groups and entries found, in
-// the order of the checks; a group that cannot be read leaves its bytes out
-// of the tiling.
+// Each problem of a user's groups and entries, in check order; unreadable groups untiled.
 TEST(PackageCheck, ChecksEachEntryAndTheTiling) {
   const std::string head = "POST /a HTTP/1.0\r\nHost: h\r\n";
   const std::string e = head + "Content-Length: 3\r\n\r\nabc\n", n = std::to_string(e.size());
@@ -56,7 +40,7 @@ TEST(PackageCheck, ChecksEachEntryAndTheTiling) {
       {head + "Content-Length: 3\r\nabc\n", ",0,1,0,S", "group 1: entry has no empty line"},
   };
   for (const Case &c : cases) {
-    TestDir d;
+    TempDir d;
     d.write("vt_req_0", c.entries);
     PackageSummary summary;
     std::string found, groups = c.groups;
@@ -74,7 +58,7 @@ TEST(PackageCheck, ChecksEachEntryAndTheTiling) {
 
 // Files others may write are named in the order of their names.
 TEST(PackageCheck, NamesFilesOthersMayWriteInOrder) {
-  TestDir d;
+  TempDir d;
   std::vector<std::string> want;
   const std::string e = "POST /a HTTP/1.0\r\nContent-Length: 0\r\n\r\n\n",
                     n = std::to_string(e.size());

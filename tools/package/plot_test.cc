@@ -18,29 +18,8 @@ size_t count_of(const std::string &text, const std::string &part) {
   return n;
 }
 
-// A package of `workers` workers, `requests` requests spread evenly over
-// `days` days and `pages` pages.
-Profile synthetic_profile(int workers, uint64_t requests, uint64_t days, int pages) {
-  ProfileBuilder b;
-  profile_begin(&b, workers, 1000);
-  uint64_t span = days * 86400000ull;
-  for (uint64_t i = 0; i < requests; i++) {
-    uint64_t t = i * span / requests;
-    int w = static_cast<int>(i % static_cast<uint64_t>(workers));
-    profile_add_request(&b, w, static_cast<int>(i % static_cast<uint64_t>(pages)), t, 500 + i % 700,
-                        400 + i % 700);
-    if (i % 10 == 0) profile_add_user(&b, w, t, t + 600000);
-  }
-  Profile p;
-  profile_finish(&b, &p);
-  return p;
-}
-
-// The page and the profile of a small package (and the profile of an empty
-// one), byte for byte: what they show and how they are laid out.
+// As kept: two hours uneven over workers and pages, a burst, overlapping users; an empty one.
 TEST(Plot, PageAndProfileOfASmallPackageAreAsKept) {
-  // Two hours of requests (in send order), uneven over workers and pages, a
-  // burst in one second and users that overlap.
   std::vector<uint64_t> times;
   for (uint64_t i = 0; i < 3000; i++) times.push_back(i * i % 7200000);
   for (uint64_t i = 0; i < 40; i++) times.push_back(3600000 + i);
@@ -56,7 +35,6 @@ TEST(Plot, PageAndProfileOfASmallPackageAreAsKept) {
   Profile p;
   profile_finish(&b, &p);
   p.rejected_by_code = {{102, 4}, {105, 1200}};
-  // And an empty package's, after it: no number it cannot write.
   ProfileBuilder none;
   profile_begin(&none, 2, 1000);
   Profile empty;
@@ -72,37 +50,7 @@ TEST(Plot, PageAndProfileOfASmallPackageAreAsKept) {
       dir + "/profile.json");
 }
 
-// One whole, closed series and one bar of each chart per worker, across the
-// plot in worker order; a legend up to 24 workers, a note past them; nothing
-// fetched. (A page's bytes: Plot.PageAndProfileOfASmallPackageAreAsKept.)
-TEST(Plot, OneSeriesPerWorkerAndNothingFetched) {
-  for (int workers : {1, 30}) {
-    std::string html = render_plot_html(synthetic_profile(workers, 20000, 1, 7), "dir");
-    EXPECT_EQ(count_of(html, "<path class=\"series\" data-worker=\"0\""), 1u);
-    EXPECT_EQ(count_of(html, "Z\"><title>worker "), static_cast<size_t>(workers));
-    EXPECT_EQ(count_of(html, "</i>worker "), workers == 1 ? 1u : 0u);
-    EXPECT_EQ(count_of(html, "30 workers, stacked from worker 0"), workers == 30 ? 1u : 0u);
-    for (const char *absent : {"<script", "src=", "href=", "url("})
-      EXPECT_EQ(html.find(absent), std::string::npos) << absent;
-    std::vector<double> xs;
-    const std::string bar = "<rect class=\"bar\"";
-    for (size_t at = html.find(bar); at != std::string::npos; at = html.find(bar, at + 1))
-      xs.push_back(std::stod(html.substr(html.find(" x=\"", at) + 4)));
-    ASSERT_EQ(xs.size(), 2u * static_cast<size_t>(workers));
-    for (size_t i = 0; i < xs.size(); i++) {
-      double w = static_cast<double>(i % static_cast<size_t>(workers));
-      EXPECT_GT(xs[i], kChartLeft + kChartPlotWidth * w / workers) << i;
-      EXPECT_LT(xs[i], kChartLeft + kChartPlotWidth * (w + 1) / workers) << i;
-    }
-  }
-}
-
-// Pages at their edges, as kept: a page mix that lists the busiest pages
-// first (equal ones in id order; here pages 7 and 8 have 5 requests as page
-// 4 has) and the rest as one row, a name of 40 characters whole and a longer
-// one by its end; a package short enough for one bucket a column draws the
-// buckets' rates alone, a longer one the columns' means and the busiest
-// bucket of each column, each rate axis ending at its busiest rate made round.
+// As kept: busiest pages first (ties in id order), names cut past 40; short and long spans.
 TEST(Plot, PagesAtTheirEdgesAreAsKept) {
   ProfileBuilder b;
   profile_begin(&b, 1, 1000);
@@ -125,35 +73,52 @@ TEST(Plot, PagesAtTheirEdgesAreAsKept) {
   expect_as_kept(pages, std::string(VT_PACKAGE_TESTDATA) + "/plot_edges.html");
 }
 
+// Under 2 MB; a closed series and bars per worker in order; a note past 24; nothing fetched.
 TEST(Plot, TenMillionRequestsOfManyWorkersStayUnderTwoMegabytes) {
-  Profile p = synthetic_profile(256, 10000000, 10, 400);
+  const size_t workers = 256;
+  ProfileBuilder b;
+  profile_begin(&b, 256, 1000);
+  for (uint64_t i = 0, n = 10000000; i < n; i++) {  // over 10 days and 400 pages
+    uint64_t t = i * 864000000 / n;
+    int w = static_cast<int>(i % workers);
+    profile_add_request(&b, w, static_cast<int>(i % 400), t, 500 + i % 700, 400 + i % 700);
+    if (i % 10 == 0) profile_add_user(&b, w, t, t + 600000);
+  }
+  Profile p;
+  profile_finish(&b, &p);
   std::string html = render_plot_html(p, "big");
-  printf("plot of 10,000,000 requests of 256 workers over 10 days: %zu bytes\n", html.size());
   EXPECT_LT(html.size(), 2u * 1000 * 1000);
-  EXPECT_EQ(count_of(html, "<path class=\"series\""), 256u);
+  EXPECT_EQ(count_of(html, "<path class=\"series\" data-worker=\"0\""), 1u);
+  EXPECT_EQ(count_of(html, "Z\"><title>worker "), workers);
+  EXPECT_EQ(count_of(html, "256 workers, stacked from worker 0"), 1u);
   EXPECT_NE(html.find("380 more pages"), std::string::npos);
+  for (const char *absent : {"</i>worker ", "<script", "src=", "href=", "url("})
+    EXPECT_EQ(html.find(absent), std::string::npos) << absent;
+  std::vector<double> xs;
+  const std::string bar = "<rect class=\"bar\"";
+  for (size_t at = html.find(bar); at != std::string::npos; at = html.find(bar, at + 1))
+    xs.push_back(std::stod(html.substr(html.find(" x=\"", at) + 4)));
+  ASSERT_EQ(xs.size(), 2 * workers);
+  for (size_t i = 0; i < xs.size(); i++) {
+    double w = static_cast<double>(i % workers), n = static_cast<double>(workers);
+    EXPECT_GT(xs[i], kChartLeft + kChartPlotWidth * w / n) << i;
+    EXPECT_LT(xs[i], kChartLeft + kChartPlotWidth * (w + 1) / n) << i;
+  }
 }
 
 TEST(Plot, AxisHelpers) {
-  // The steps a clock reader expects, each the first that gives at most
-  // max_ticks ticks; past a week, weeks doubled.
-  for (auto [span, step] : {std::pair<uint64_t, uint64_t>{8, 1},
-                            {17, 2},
-                            {18, 5},
-                            {89999, 10000},
-                            {90000, 15000},
-                            {135000, 30000},
-                            {8100000, 1800000},
-                            {9 * 604800000ull, 1209600000},
-                            {9 * 2419200000ull - 1, 2419200000},
-                            {9 * 2419200000ull, 4838400000}})
-    EXPECT_EQ(time_tick_step(span, 8), step) << span;
+  // The first clock step giving at most 8 ticks; past a week, weeks doubled.
+  // clang-format off
+  const std::pair<uint64_t, uint64_t> steps[] = {{8, 1}, {17, 2}, {18, 5}, {89999, 10000},
+      {90000, 15000}, {135000, 30000}, {8100000, 1800000}, {9 * 604800000ull, 1209600000},
+      {9 * 2419200000ull - 1, 2419200000}, {9 * 2419200000ull, 4838400000}};
+  // clang-format on
+  for (auto [span, step] : steps) EXPECT_EQ(time_tick_step(span, 8), step) << span;
   EXPECT_EQ(format_tick_time(3723000, 1000), "1:02:03");
   EXPECT_EQ(format_tick_time(1200, 200), "0:00:01.200");
   for (auto [value, ceiling] :
        {std::pair{0.0, 1.0}, {3.0, 5.0}, {5.0, 5.0}, {5.1, 10.0}, {0.86, 1.0}, {1234.0, 2000.0}})
     EXPECT_EQ(nice_ceiling(value), ceiling) << value;
-  // A step outline moves up or down only where the level changes.
   auto x_of = [](size_t c) { return 10.0 * static_cast<double>(c); };
   EXPECT_EQ(chart_step_path({5, 5, 7, 7, 10}, 10, x_of, true),
             "M0.0 10.0V5.0H10.0H20.0V7.0H30.0H40.0V10.0H50.0V10.0Z");

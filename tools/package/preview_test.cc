@@ -1,12 +1,9 @@
 #include "tools/package/preview.h"
 
 #include <gtest/gtest.h>
+#include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -17,41 +14,37 @@ namespace {
 
 TEST(PreviewWarnings, OnWhatTheToolSilentlyAccepts) {
   struct Case {
-    const char *line;
+    std::vector<std::string> lines;
     const char *warning;  // "" for none
   } cases[] = {
-      {"REPLAY_PERIOD|31/01/2020 10:20:30|NA",
+      {{"REPLAY_PERIOD|31/01/2020 10:20:30|NA"},
        "line 1: REPLAY_PERIOD start 31/01/2020 10:20:30 looks like day/month; the month comes "
        "first, so it is read as 07/01/2022 10:20:30"},
-      {"REPLAY_PERIOD|01/02/2020 10:00:00|13/02/2020 10:00:00", "line 1: REPLAY_PERIOD end"},
-      {"NEW_USER_TIME|10min",
+      {{"REPLAY_PERIOD|01/02/2020 10:00:00|13/02/2020 10:00:00"}, "line 1: REPLAY_PERIOD end"},
+      {{"NEW_USER_TIME|10min"},
        "line 1: NEW_USER_TIME 10min is not a duration (s, m:s, h:m:s or h:m:s.ms); the tool "
        "reads it as 10000 ms"},
-      {"NEW_USER_TIME|10:00.5", "reads it as 600000 ms"},
-      {"NEW_USER_TIME|1:2:3:4", "reads it as 3723000 ms"},
-      {"NEW_USER_TIME|:30", "reads it as 60000 ms"},
-      {"NEW_USER_TIME|1:00:00.500", ""},
-      {"REPLAY_PERIOD|12/01/2026 00:00:00|12/03/2026 01:27:28", ""},
-      {"# NUM_VMM|4", ""},
-      {"|||", ""},
-      {"INPUT_DIR|/logs|20201201", ""},
+      {{"NEW_USER_TIME|10:00.5"}, "reads it as 600000 ms"},
+      {{"NEW_USER_TIME|1:2:3:4"}, "reads it as 3723000 ms"},
+      {{"NEW_USER_TIME|:30"}, "reads it as 60000 ms"},
+      {{"NEW_USER_TIME|1:00:00.500"}, ""},
+      {{"REPLAY_PERIOD|12/01/2026 00:00:00|12/03/2026 01:27:28"}, ""},
+      {{"# NUM_VMM|4"}, ""},
+      {{"|||"}, ""},
+      {{"INPUT_DIR|/logs|20201201"}, ""},
+      {{"# c", "", "NEW_USER_TIME|x"}, "line 3: NEW_USER_TIME x"},  // comments and blanks count
   };
   setenv("TZ", "UTC", 1);
   for (const Case &c : cases) {
-    std::vector<std::string> w = config_text_warnings({c.line});
-    ASSERT_EQ(w.size(), c.warning[0] ? 1u : 0u) << c.line;
+    std::vector<std::string> w = config_text_warnings(c.lines);
+    ASSERT_EQ(w.size(), c.warning[0] ? 1u : 0u) << c.lines.back();
     if (c.warning[0]) {
       EXPECT_NE(w[0].find(c.warning), std::string::npos) << w[0];
     }
   }
-  // Lines are numbered from 1, comments and empty lines included.
-  std::vector<std::string> w = config_text_warnings({"# c", "", "NEW_USER_TIME|x"});
-  ASSERT_EQ(w.size(), 1u);
-  EXPECT_EQ(w[0].rfind("line 3: ", 0), 0u);
 }
 
-// As the tool's pipeline counts: lines that begin with "processor", each
-// once however long.
+// As the tool's pipeline counts: lines beginning "processor", once however long.
 TEST(PreviewCpuCount, ProcessorLinesOfAnyLength) {
   const std::string piece(4095, 'x');
   struct Case {
@@ -74,17 +67,13 @@ TEST(PreviewCpuCount, ProcessorLinesOfAnyLength) {
   }
 }
 
-// The report of a run that would succeed and of one that would fail, as
-// text and as JSON, byte for byte.
+// Reports of runs that would succeed and fail, as text and JSON, as kept.
 TEST(PreviewReport, ReportsAreAsKept) {
   PreviewReport ok;
   ok.config = "/kept/replay.conf";
   ok.input_files = {{"/kept/logs/20261201/extracts/SOAP.log.1", 123456, 700},
                     {"/kept/logs/20261201/extracts/SOAP.log.2", 0, 0}};
-  ok.loaded = true;
-  ok.records = 700;
-  ok.accepted = 650;
-  ok.package = true;
+  ok.loaded = ok.package = true, ok.records = 700, ok.accepted = 650;
   ok.replay_dir = "/kept/out/replay";
   ProfileBuilder b;
   profile_begin(&b, 2, 1000);
@@ -101,12 +90,10 @@ TEST(PreviewReport, ReportsAreAsKept) {
   failing.input_files = {{"/kept/unreadable", -1, 0}};
   failing.problems = {"input file /kept/unreadable cannot be read: the run would stop in Step 2",
                       "suite command vtu_change_page_name is not on PATH"};
-  // One that read its records but would make no package counts its rejected
-  // records, by code; one that found no input file shows no list of them.
+  // Records read but no package: its rejected ones by code, and no list of files.
   PreviewReport loaded = failing;
   loaded.input_files.clear();
-  loaded.loaded = true;
-  loaded.records = 9, loaded.accepted = 4;
+  loaded.loaded = true, loaded.records = 9, loaded.accepted = 4;
   loaded.profile.rejected_by_code = {{101, 3}, {104, 2}};
   const std::string dir = VT_PACKAGE_TESTDATA;
   expect_as_kept(format_preview_text(ok) + "\n" + format_preview_text(failing) + "\n" +

@@ -1,19 +1,16 @@
 #include "tools/package/profile.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "base/core/golden_file_test_support.h"
 #include "base/package/package_format.h"
 #include "tools/package/cli.h"
+#include "tools/package/package_test_support.h"
 #include "tools/package/profile_report.h"
 
 namespace {
@@ -23,30 +20,14 @@ struct Request {
   int page;
   std::string body;
 };
-
 struct User {
   int worker;
   uint64_t id;
   std::vector<Request> requests;
 };
 
-// A fresh directory under /tmp, removed with its files at the end of scope.
-struct TempDir {
-  std::string path = [] {
-    char tmpl[] = "/tmp/vt_profile_test.XXXXXX";
-    return std::string(mkdtemp(tmpl));
-  }();
-  ~TempDir() { std::filesystem::remove_all(path); }
-};
-
-void write_file(const std::string &path, const std::string &text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-// Writes a package of `workers` workers holding the users, in their order.
-// Page 1 carries one head line more than the others, as a service found in
-// the logs carries its SOAPAction line.
-void write_package(const std::string &dir, int workers, const std::vector<User> &users) {
+// A package of the users, in their order; page 1 has a SOAPAction head line more.
+void write_package(const TempDir &dir, int workers, const std::vector<User> &users) {
   std::vector<std::string> req(workers), index(workers, kIndexHeader);
   for (const User &u : users) {
     std::string line;
@@ -62,60 +43,37 @@ void write_package(const std::string &dir, int workers, const std::vector<User> 
     index[u.worker] += line + "\n";
   }
   for (int w = 0; w < workers; w++) {
-    write_file(dir + "/" + request_file_name(w), req[w]);
-    write_file(dir + "/" + index_file_name(w), index[w]);
+    dir.write(request_file_name(w), req[w]);
+    dir.write(index_file_name(w), index[w]);
   }
 }
 
-// Four users on two workers; the figures below are worked out by hand.
-std::vector<User> hand_users() {
-  return {
-      {0,
-       1,
-       {{0, 0, std::string(10, 'a')}, {500, 0, std::string(100, 'b')}, {2500, 1, "123456789"}}},
-      {1, 2, {{1000, 1, std::string(1000, 'c')}, {1200, 0, "12345"}}},
-      // Starts when user 2 ends: both count as active at 1200.
-      {0, 3, {{1200, 1, std::string(20, 'd')}, {3000, 0, "1234567"}}},
-      {1, 4, {{61000, 2, std::string(50, 'e')}}},
-  };
-}
-
-// Every figure, as the text report gives it.
+// Figures worked out by hand (error.log.old no log of the run); read twice, none counted twice.
 TEST(HandPackage, FiguresMatchTheHandComputedOnes) {
   TempDir d;
-  const std::string &dir = d.path;
-  write_package(dir, 2, hand_users());
-  write_file(dir + "/error.log.0",
-             "#|Error-Code|Error-Message|Request-File|Line-Number\n"
-             "1|101|Invalid format of RequestTimeEx|/l/SOAP.log.1|3\n"
-             "2|105|RequestTimeEx is missing|/l/SOAP.log.1|9\n"
-             "3|101|Invalid format of RequestTimeEx|/l/SOAP.log.2|4\n");
-  write_file(dir + "/error.log.1",
-             "#|Error-Code|Error-Message|Request-File|Line-Number\n"
-             "1|101|Invalid format of RequestTimeEx|/l/SOAP.log.3|3\n");
-  write_file(dir + "/error.log.old", "1|104|not one of the logs|x|1\n");
+  write_package(
+      d, 2,
+      {{0, 1, {{0, 0, "aaaaaaaaaa"}, {500, 0, std::string(100, 'b')}, {2500, 1, "123456789"}}},
+       {1, 2, {{1000, 1, std::string(1000, 'c')}, {1200, 0, "12345"}}},
+       {0, 3, {{1200, 1, std::string(20, 'd')}, {3000, 0, "1234567"}}},
+       {1, 4, {{61000, 2, std::string(50, 'e')}}}});
+  const std::string head = "#|Error-Code|Error-Message|Request-File|Line-Number\n";
+  d.write("error.log.0",
+          head + "1|101|x|/l/SOAP.log.1|3\n2|105|y|/l/SOAP.log.1|9\n3|101|x|/l/SOAP.log.2|4\n");
+  d.write("error.log.1", head + "1|101|x|/l/SOAP.log.3|3\n");
+  d.write("error.log.old", "1|104|not one of the logs|x|1\n");
   Profile p;
   std::string error;
-  ASSERT_TRUE(read_package_profile(dir, 1000, false, &p, &error)) << error;
-  // Read again into the same profile: nothing is counted twice.
+  ASSERT_TRUE(read_package_profile(d.path, 1000, false, &p, &error)) << error;
   Profile again = p;
-  ASSERT_TRUE(read_package_profile(dir, 1000, false, &again, &error)) << error;
+  ASSERT_TRUE(read_package_profile(d.path, 1000, false, &again, &error)) << error;
   const std::string text = format_profile_text(p, "profile: x");
   EXPECT_EQ(format_profile_text(again, "profile: x"), text);
   EXPECT_DOUBLE_EQ(p.rps_mean, 8.0 / 62.0);
-  EXPECT_DOUBLE_EQ(p.rpm_mean, 4.0);
-  // Entries: 49 bytes of head and newline, the length's digits, the body;
-  // page 1 entries 17 bytes more. Buckets: [0,1) 2, [1,2) 3, [2,3) 1, [3,4)
-  // 1, [61,62) 1 of 62 buckets. Bodies 5 7 9 10 20 50 100 1000: the median
-  // and the 95th percentile are ranks 4 and 8. Error logs: 101 three times,
-  // 105 once (error.log.old is no log of the run).
   expect_as_kept(text, std::string(VT_PACKAGE_TESTDATA) + "/hand_profile.txt");
 }
 
-// The user line of worker 0 replaced: what profile cannot count is refused,
-// with where it is (faults of the lines themselves: IndexFormat). Groups of a package made with -p
-// carry where their creation timestamp is ("|T:offset:size"): read past, the figures are those of
-// the plain groups.
+// Creation timestamps read past; what profile cannot count refused (line faults: IndexFormat).
 TEST(PackageProfile, ReadsPastTimestampsAndRefusesWhatItCannotRead) {
   struct Case {
     const char *index_line;
@@ -123,22 +81,20 @@ TEST(PackageProfile, ReadsPastTimestampsAndRefusesWhatItCannotRead) {
   } cases[] = {
       // Entries of 54 and 75 bytes: "body" on page 0, "body two" on page 1.
       {"000000001,vt_req_0,0,0,0,54|C:60:24,10,1,54,75|N:70:3", ""},
-      {"000000001,vt_req_0,0,0,0,9999", "vt_index_0 line 2 group 1: entry outside vt_req_0"},
       {"000000001,vt_req_0,0,70000,0,10", "vt_index_0 line 2 group 1: page id 70000 out of range"},
       {"000000001,vt_req_0,0,0,0,54,0,0,54,10",
        "vt_index_0 line 2 group 2: an entry of 10 bytes does not fit the head of page 0"},
   };
   TempDir d;
-  const std::string &dir = d.path;
-  write_package(dir, 1, {{0, 1, {{0, 0, "body"}, {10, 1, "body two"}}}});
+  write_package(d, 1, {{0, 1, {{0, 0, "body"}, {10, 1, "body two"}}}});
   Profile plain;
   std::string error;
-  ASSERT_TRUE(read_package_profile(dir, 1000, false, &plain, &error)) << error;
+  ASSERT_TRUE(read_package_profile(d.path, 1000, false, &plain, &error)) << error;
   for (const Case &c : cases) {
-    write_file(dir + "/vt_index_0", kIndexHeader + std::string(c.index_line) + "\n");
+    d.write("vt_index_0", kIndexHeader + std::string(c.index_line) + "\n");
     Profile p;
     error.clear();
-    EXPECT_EQ(read_package_profile(dir, 1000, false, &p, &error), !c.message[0]) << c.index_line;
+    EXPECT_EQ(read_package_profile(d.path, 1000, false, &p, &error), !c.message[0]) << c.index_line;
     if (c.message[0]) {
       EXPECT_NE(error.find(c.message), std::string::npos) << error;
     } else {
@@ -147,16 +103,13 @@ TEST(PackageProfile, ReadsPastTimestampsAndRefusesWhatItCannotRead) {
   }
 }
 
+// A body's size from its entry's with 104 fixed bytes: 115 fits none; nothing wraps.
 TEST(PackageProfile, BodySizeFromEntrySize) {
-  // A body's size from its entry's size, with 104 fixed bytes (the entry
-  // but for the length's digits and the body).
   struct Case {
     uint64_t entry;
     bool fits;
     uint64_t body;
   } cases[] = {
-      // 115: 9 bytes need 1 digit, 10 bytes 2, and nothing gives 11; 0 is
-      // shorter than the head, and no body size wraps.
       {105, true, 0},     {113, true, 8},       {114, true, 9},  {115, false, 0}, {116, true, 10},
       {1108, true, 1000}, {11166, true, 11057}, {104, false, 0}, {103, false, 0}, {0, false, 0},
   };
@@ -188,61 +141,66 @@ std::string figures(ProfileBuilder *b, Profile *p) {
   return out + "\n";
 }
 
-// The figures at their edges, as kept: nearest ranks over bodies (empty ones,
-// both sides of the table of small sizes); a long replay charted in wider
-// columns that keep every request, the busiest bucket and the most active
-// users; users active in every column they span, one that ends as another
-// starts counted with it, one of a single request at 0 ms gone by 1 ms;
-// buckets past the table kept one by one as a table of every bucket would
-// count them (the earliest of equal buckets the peak), with memory that
-// does not follow a send time far out; no request, no peak.
+// As kept: body ranks; users in every column spanned; buckets past the table (the earliest
+// of equal ones the peak, memory not following far times); none; three days in wide columns.
 TEST(PackageProfile, FiguresAtTheirEdgesAreAsKept) {
   const uint64_t edge = kDenseBuckets * 1000;  // the first bucket past the table
-  using Request = std::array<uint64_t, 4>;     // worker, time, entry size, body size
-  using UserTimes = std::array<uint64_t, 3>;   // worker, first, last
+  using Request = std::array<uint64_t, 3>;     // time, entry size, body size
+  using UserTimes = std::array<uint64_t, 2>;   // first, last
   struct Case {
     int workers;
     std::vector<Request> requests;
     std::vector<UserTimes> users;
   } cases[] = {
-      {1, {{0, 0, 50, 0}, {0, 0, 50, 0}, {0, 0, 50, 0}, {0, 0, 70050, 70000}}, {}},
-      {1, {{0, 0, 65586, 65536}, {0, 0, 65585, 65535}, {0, 0, 65585, 65535}}, {}},
+      {1, {{0, 50, 0}, {0, 50, 0}, {0, 50, 0}, {0, 70050, 70000}}, {}},
+      {1, {{0, 65586, 65536}, {0, 65585, 65535}, {0, 65585, 65535}}, {}},
+      {1, {{0, 57, 7}, {0, 51, 1}, {0, 53, 3}, {0, 55, 5}, {0, 59, 9}, {0, 52, 2}}, {}},
       {1,
-       {{0, 0, 57, 7}, {0, 0, 51, 1}, {0, 0, 53, 3}, {0, 0, 55, 5}, {0, 0, 59, 9}, {0, 0, 52, 2}},
-       {}},
+       {{500, 1, 1}, {10500, 1, 1}, {3100, 1, 1}, {5900, 1, 1}, {8000, 1, 1}},
+       {{500, 10500}, {3100, 5900}, {8000, 8000}, {5900, 6100}, {0, 0}, {1, 1}}},
       {1,
-       {{0, 500, 1, 1}, {0, 10500, 1, 1}, {0, 3100, 1, 1}, {0, 5900, 1, 1}, {0, 8000, 1, 1}},
-       {{0, 500, 10500}, {0, 3100, 5900}, {0, 8000, 8000}, {0, 5900, 6100}, {0, 0, 0}, {0, 1, 1}}},
-      {1,
-       {{0, 5000, 300, 200},
-        {0, 5400, 300, 200},
-        {0, edge + 10, 300, 200},
-        {0, edge + 999, 300, 200},
-        {0, edge + 7000, 300, 200},
-        {0, edge + 7001, 300, 200},
-        {0, edge + 7002, 300, 200},
-        {0, uint64_t{1} << 50, 300, 200}},
-       {{0, 5000, uint64_t{1} << 50}}},
-      {1, {{0, 2000, 1, 1}, {0, 2001, 1, 1}, {0, edge + 1, 1, 1}, {0, edge + 2, 1, 1}}, {}},
-      {1, {{0, 3000, 1, 1}, {0, 7000, 1, 1}}, {}},
+       {{5000, 300, 200},
+        {5400, 300, 200},
+        {edge + 10, 300, 200},
+        {edge + 999, 300, 200},
+        {edge + 7000, 300, 200},
+        {edge + 7001, 300, 200},
+        {edge + 7002, 300, 200},
+        {uint64_t{1} << 50, 300, 200}},
+       {{5000, uint64_t{1} << 50}}},
+      {1, {{2000, 1, 1}, {2001, 1, 1}, {edge + 1, 1, 1}, {edge + 2, 1, 1}}, {}},
+      {1, {{3000, 1, 1}, {7000, 1, 1}}, {}},
       {2, {}, {}},
+  };
+  // Each also with the users' times handed over in sorted runs (a dry run that
+  // spills): none kept by the builder, the same figures.
+  auto sorted_source = [](std::vector<uint64_t> v) {
+    std::sort(v.begin(), v.end());
+    return [v, i = size_t{0}](uint64_t *t) mutable { return i < v.size() && (*t = v[i++], true); };
   };
   std::string out;
   Profile p;
   for (const Case &c : cases) {
-    ProfileBuilder b;
-    profile_begin(&b, c.workers, 1000);
-    for (const Request &r : c.requests)
-      ASSERT_TRUE(profile_add_request(&b, static_cast<int>(r[0]), 0, r[1], r[2], r[3]));
-    for (const UserTimes &u : c.users) profile_add_user(&b, static_cast<int>(u[0]), u[1], u[2]);
-    if (c.requests.size() == 8) {
-      EXPECT_EQ(std::make_pair(b.bucket_counts.dense.size(), b.bucket_counts.sparse.size()),
-                std::make_pair(size_t{6}, size_t{3}));
+    std::string figures_of[2];
+    for (bool sorted : {false, true}) {
+      ProfileBuilder b;
+      profile_begin(&b, c.workers, 1000);
+      std::vector<uint64_t> firsts, lasts;
+      for (const UserTimes &u : c.users) firsts.push_back(u[0]), lasts.push_back(u[1]);
+      b.user_times_elsewhere = sorted;
+      if (sorted) b.sorted_firsts = sorted_source(firsts), b.sorted_lasts = sorted_source(lasts);
+      for (const Request &r : c.requests)
+        ASSERT_TRUE(profile_add_request(&b, 0, 0, r[0], r[1], r[2]));
+      for (const UserTimes &u : c.users) profile_add_user(&b, 0, u[0], u[1]);
+      if (c.requests.size() == 8)
+        EXPECT_EQ(std::make_pair(b.bucket_counts.dense.size(), b.bucket_counts.sparse.size()),
+                  std::make_pair(size_t{6}, size_t{3}));
+      EXPECT_TRUE(!sorted || b.user_first.capacity() == 0);
+      figures_of[sorted] = figures(&b, &p);
     }
-    out += figures(&b, &p);
+    EXPECT_EQ(figures_of[1], figures_of[0]);
+    out += figures_of[0];
   }
-  // Three days of requests on three workers with a burst of five in one
-  // second, charted in wide columns.
   ProfileBuilder b;
   profile_begin(&b, 3, 1000);
   for (uint64_t t = 0; t < 3 * 86400000ull; t += 7919) {
@@ -256,18 +214,12 @@ TEST(PackageProfile, FiguresAtTheirEdgesAreAsKept) {
   expect_as_kept(out, std::string(VT_PACKAGE_TESTDATA) + "/profile_edges.txt");
 }
 
-TEST(ProfileOptions, BucketSeconds) {
-  // Each text with its milliseconds, 0 where it is refused.
-  const std::pair<const char *, uint64_t> cases[] = {{"1", 1000},
-                                                     {"31536000", 31536000000},
-                                                     {"000000007", 7000},
-                                                     {"0", 0},
-                                                     {"31536001", 0},
-                                                     {"0000000007", 0},
-                                                     {"", 0},
-                                                     {"1.5", 0},
-                                                     {"-1", 0},
-                                                     {" 1", 0}};
+TEST(ProfileOptions, BucketSeconds) {  // each text with its milliseconds, 0 where refused
+  // clang-format off
+  const std::pair<const char *, uint64_t> cases[] = {{"1", 1000}, {"31536000", 31536000000},
+      {"000000007", 7000}, {"0", 0}, {"31536001", 0}, {"0000000007", 0}, {"", 0}, {"1.5", 0},
+      {"-1", 0}, {" 1", 0}};
+  // clang-format on
   for (auto [text, want] : cases) {
     uint64_t ms = 0;
     EXPECT_EQ(parse_bucket_seconds(text, &ms), want != 0) << text;
@@ -275,50 +227,15 @@ TEST(ProfileOptions, BucketSeconds) {
   }
 }
 
+// (Imbalance, durations and counts in a report: the kept pages.)
 TEST(ProfileReport, NumberFormats) {
-  EXPECT_EQ(format_count(0), "0");
-  EXPECT_EQ(format_count(999), "999");
-  EXPECT_EQ(format_count(1000), "1,000");
-  EXPECT_EQ(format_count(1234567), "1,234,567");
-  EXPECT_EQ(format_rate(3), "3");
-  EXPECT_EQ(format_rate(2.5), "2.5");
-  EXPECT_EQ(format_rate(1234.56789), "1234.568");
-  EXPECT_EQ(format_rate(0.000260123), "0.0002601");
-  EXPECT_EQ(format_rate(-0.0), "0");
-  EXPECT_EQ(format_duration(88429877), "24:33:49.877");
-  EXPECT_EQ(format_imbalance(5, 8, 2), "+25.0%");
-  EXPECT_EQ(format_imbalance(4, 8, 2), "0.0%");
-}
-
-// A dry run that spills hands the users' times over in sorted runs of its
-// own: the builder then keeps none of them, and the figures are those of
-// the same users kept in memory.
-TEST(PackageProfile, UserTimesFromSortedSourcesAreNotKept) {
-  std::vector<uint64_t> firsts = {1000, 2000, 2000, 4000, 9000},
-                        lasts = {5000, 2000, 9000, 4500, 12000};
-  std::string kept[2];
-  for (int from_sources : {0, 1}) {
-    ProfileBuilder b;
-    profile_begin(&b, 2, 1000);
-    b.user_times_elsewhere = from_sources;
-    auto source = [](std::vector<uint64_t> v) {
-      std::sort(v.begin(), v.end());
-      return
-          [v, i = size_t{0}](uint64_t *t) mutable { return i < v.size() && (*t = v[i++], true); };
-    };
-    b.sorted_firsts = source(firsts);
-    b.sorted_lasts = source(lasts);
-    for (size_t i = 0; i < firsts.size(); i++) {
-      ASSERT_TRUE(profile_add_request(&b, 0, 0, firsts[i], 300, 200));
-      ASSERT_TRUE(profile_add_request(&b, 1, 1, lasts[i], 300, 200));
-      profile_add_user(&b, static_cast<int>(i % 2), firsts[i], lasts[i]);
-    }
-    EXPECT_EQ(b.user_first.capacity() == 0, from_sources == 1);
-    Profile p;
-    kept[from_sources] = figures(&b, &p);
-    EXPECT_EQ(p.max_active_users, 3u);  // at 4000: the first, third and fourth
-  }
-  EXPECT_EQ(kept[1], kept[0]);
+  // clang-format off
+  const std::pair<std::string, const char *> cases[] = {{format_count(0), "0"},
+      {format_count(999), "999"}, {format_count(1234567), "1,234,567"}, {format_rate(2.5), "2.5"},
+      {format_rate(1234.56789), "1234.568"}, {format_rate(-0.0), "0"},
+      {format_rate(0.000260123), "0.0002601"}, {format_duration(88429877), "24:33:49.877"}};
+  // clang-format on
+  for (const auto &[got, want] : cases) EXPECT_EQ(got, want);
 }
 
 }  // namespace
