@@ -18,8 +18,7 @@ struct FreeDeleter {
 };
 using Buffer = std::unique_ptr<char, FreeDeleter>;
 
-// A heap copy of exactly len bytes and a NUL, so that reading past the text
-// shows under AddressSanitizer.
+// A heap copy of exactly the text and a NUL: reading past it shows under AddressSanitizer.
 Buffer copy_of(const std::string &text) {
   Buffer copy(static_cast<char *>(malloc(text.size() + 1)));
   memcpy(copy.get(), text.data(), text.size());
@@ -27,8 +26,7 @@ Buffer copy_of(const std::string &text) {
   return copy;
 }
 
-// extract_uid either leaves the line alone (-1, -2) or cuts it at the "<"
-// of a "</" that follows the element name and a ">".
+// extract_uid leaves the line alone (-1, -2) or cuts it at a "</" after the element name.
 std::string check_uid(const std::string &line, const std::string &tag) {
   Buffer buf = copy_of(line);
   const char *tag_arg = tag.empty() ? nullptr : tag.c_str();
@@ -68,8 +66,7 @@ std::string check_element_value(const std::string &line, const char *name, int32
   return "";
 }
 
-// extract_creation_timestamp records the value's place from the body start,
-// or leaves the record alone.
+// extract_creation_timestamp records the value's place from the body start, or nothing.
 std::string check_creation_timestamp(const std::string &line, uint64_t before) {
   int32_t offset = 0, length = 0;
   bool found = false;
@@ -97,8 +94,7 @@ std::string check_creation_timestamp(const std::string &line, uint64_t before) {
   return memcmp(&records[0], &kClear, sizeof kClear) ? "another record changed" : "";
 }
 
-// get_service_name_from_url restores the URL and stays inside the name's
-// buffer; the name holds no "/".
+// get_service_name_from_url restores the URL and writes a name without "/" inside its buffer.
 std::string check_service_name(const std::string &line, size_t name_size) {
   std::string url = line.c_str();
   Buffer buf = copy_of(url);

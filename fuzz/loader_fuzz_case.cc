@@ -1,6 +1,5 @@
-// The parallel loader over one input cut into several files: whichever
-// thread claims which file, several threads must give the records and the
-// services of one thread, in the same order.
+// The parallel loader over one input cut into files: several threads give one thread's records
+// and services, in the same order (parser_fuzz_case.h).
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -27,8 +26,7 @@ struct Split {
   std::vector<std::string> paths;
 };
 
-// What a load leaves: every record's fields but its stream, the service
-// table in order, the counters and the per-file counts.
+// What a load leaves: the records' fields but their streams, the services, the counts.
 struct Loaded {
   std::vector<std::tuple<uint64_t, int64_t, uint64_t, uint64_t, off_t, uint64_t, uint32_t, uint32_t,
                          int16_t, int16_t, char, char>>
@@ -38,20 +36,16 @@ struct Loaded {
   std::vector<std::pair<int32_t, uint64_t>> per_file;
 };
 
-// A record that every mode accepts, under a service of the file's own: every
-// file has an accepted record (so its stream can be closed afterwards), and
-// every file brings a service that the files before it lack.
+// A record every mode accepts, of a service the files before lack (so every stream is closed).
 std::string lead_record(size_t file) {
   std::string n = std::to_string(file);
   return "RequestTimeEx=1795000001.5\nHTTP_SOAPACTION=\"urn:Lead/IFile" + n + "/Op\"\nURL=/lead/" +
          n + ".svc\nxml1=000000001<XACustId>" + n + "</XACustId>&xmlEnd=00\n" + kEndLine + "\n";
 }
 
-// Files of one case at most: the last takes the rest of the input.
-constexpr size_t kMaxFiles = 16;
+constexpr size_t kMaxFiles = 16;  // the last takes the rest of the input
 
-// Cuts the input after every per_file-th end line; each piece, after its
-// lead record, becomes one file.
+// Cuts the input after every per_file-th end line into files, each after its lead record.
 Split write_files(uint8_t mode, const uint8_t *data, size_t size, int per_file) {
   char dir[] = "/tmp/vt_loader_fuzz_XXXXXX";
   if (!mkdtemp(dir)) abort();
@@ -113,8 +107,7 @@ std::string load(const Split &split, int16_t threads, Loaded *out) {
                             s.type, s.runtime_service});
     streams.insert(s.req_file_fp);
   }
-  // The loader leaves the input streams open for the request files; the
-  // run closes them.
+  // The loader leaves the input streams open for the request files.
   if (streams.size() != split.paths.size())
     return fuzz_failure("%d threads: %zu files with accepted records of %zu", threads,
                         streams.size(), split.paths.size());

@@ -1,8 +1,6 @@
 #!/bin/bash
-# Rebuilds the seed corpora under fuzz/corpus from the sample logs, the
-# sample configuration, the configurations of the end-to-end cases and a few
-# hand-made records that reach every rejection code. Run from anywhere;
-# rewrites fuzz/corpus/<target>/ (files are named after their content).
+# Rewrites the seed corpora fuzz/corpus/<target>/ from the sample logs and configuration, the
+# end-to-end cases' configurations and hand-made records that reach every rejection code.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=$root/fuzz/corpus
@@ -14,8 +12,6 @@ mkdir -p "$out"/{record_parser_fuzz,field_scanners_fuzz,config_reader_fuzz,paral
 seed() { cat >"$out/$1/$2"; }
 
 # Parser seeds: two mode bytes (parser_fuzz_case.h), then the file.
-# Mode bits: 1 service names, 2 -p, 4 IGNORE_HEADER, 8/16 REPLAY_PERIOD
-# start/end, 32 configured services, 64 info level 2, 128 debug level 4.
 parser() {  # parser NAME MODE EXTRA: the file on standard input
   { printf "\\x$2\\x$3"; cat; } | seed record_parser_fuzz "$1"
 }
@@ -69,9 +65,7 @@ rec $T "$A" "$U" "$B" | parser levels_on c3 01
 printf 'header line only' | parser header_only 05 00
 printf '' | parser empty 01 00
 
-# Loader seeds: the parser's mode byte (1 service names, 2 -p, 32 configured
-# services), then the thread count less 2 plus 8 times (records per file less
-# 1), then the records that are cut into files.
+# Loader seeds: the mode byte, threads - 2 + 8 * (records per file - 1), the records.
 loader() {  # loader NAME MODE EXTRA: the records on standard input
   { printf "\\x$2\\x$3"; cat; } | seed parallel_loader_fuzz "$1"
 }
@@ -83,14 +77,11 @@ all_logs | loader sample_param_services_three_records 23 11
 for f in "$out"/record_parser_fuzz/*; do
   name=$(basename "$f")
   case $name in empty | header_only) continue ;; esac
-  # The parser seed's records, cut after every record, with five threads
-  # and the parser seed's service modes.
+  # The parser seed's records and service modes, a record per file, five threads.
   mode=$(od -An -tx1 -N1 "$f" | tr -d ' ')
   tail -c +3 "$f" | loader "parser_$name" "$(printf '%02x' $((0x$mode & 0x23)))" 03
 done
 
-# Field scanner seeds: name buffer size, body bytes before, element name,
-# line break, text.
 field() {  # field NAME SIZE BEFORE ELEMENT TEXT
   printf "\\x$2\\x$3%s\n%s" "$4" "$5" | seed field_scanners_fuzz "$1"
 }
@@ -108,13 +99,11 @@ field url_no_path ff 00 x 'http://host/'
 field url_bare 00 00 x '/a/b/'
 field body_line ff 00 XACustId "$(sed -n 4p "$logs/20261201/extracts/SOAP.log.1")"
 
-# Configuration seeds: the sample, the end-to-end configurations, and lines
-# for every keyword, valid and refused.
+# Configuration seeds: the sample, the end-to-end cases' here-documents, every keyword.
 sed -e "s|@EXAMPLES@|/tmp/ex|; s|@DEMO@|/tmp/demo|" "$root/examples/replay.conf.in" |
   seed config_reader_fuzz sample
 for run in "$root"/tests/e2e/cases/*/run.sh; do
   name=$(basename "$(dirname "$run")")
-  # The here-document of the case, with its work directory filled in.
   awk '/<<CONF/ {on = 1; next} /^CONF$/ {on = 0} on' "$run" | sed "s|\$WORK|/tmp/w|g" >"$out/tmp"
   if [ -s "$out/tmp" ]; then mv "$out/tmp" "$out/config_reader_fuzz/e2e_$name"; fi
 done

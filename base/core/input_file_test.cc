@@ -25,9 +25,8 @@ struct TempDir {
   ~TempDir() { (void)!system(("rm -rf '" + path + "'").c_str()); }
 };
 
-// Every kind of file at a path, opened for reading and for replacing: only a
-// regular file (also through a link) is opened, and nothing waits on a pipe
-// without a writer or reads a device.
+// Only a regular file (also through a link) is opened, for reading or replacing; nothing waits
+// on a pipe without a writer or reads a device.
 TEST(OpenRegularFile, OpensOnlyRegularFilesAndNeverWaits) {
   TempDir dir;
   std::string file = dir.path + "/file", fifo = dir.path + "/fifo", link = dir.path + "/link";
@@ -79,11 +78,8 @@ TEST(OpenRegularFile, OpensOnlyRegularFilesAndNeverWaits) {
   EXPECT_EQ(why, "a named pipe, not a regular file");
 }
 
-// A path that turns from a regular file into a named pipe and back while it
-// is opened: whatever is caught between the look and the open, the caller
-// gets a regular file or a refusal, never a pipe (nor a descriptor it did
-// not open), and no descriptor stays open. The swaps race the opens; most
-// rounds meet one state or the other, some fall between.
+// A path swapped between a file and a named pipe while it is opened gives a regular file or a
+// refusal, never a pipe nor a descriptor it did not open, and leaves none open.
 TEST(OpenRegularFile, AFileSwappedWhileOpenedIsLookedAtAgain) {
   TempDir dir;
   std::string path = dir.path + "/swapped", file = dir.path + "/file", fifo = dir.path + "/fifo";

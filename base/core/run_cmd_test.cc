@@ -22,8 +22,7 @@ void (*sigchld_handler())(int) {
   return now.sa_handler;
 }
 
-// With SIGCHLD ignored by the caller, the run still gets its line, and the
-// caller's handling is back after it.
+// With SIGCHLD ignored by the caller the run still gets its line; the handling is back after.
 TEST(RunCmd, KeepsLastLineCutAtLineEnd) {
   struct Case {
     const char *cmd;
@@ -33,9 +32,7 @@ TEST(RunCmd, KeepsLastLineCutAtLineEnd) {
       {"printf 'a\\nb\\nlast\\n'", 256, "last"},
       {"printf 'no line end'", 256, "no line end"},
       {"printf '123\\n'", 256, "123"},
-      // Pieces shorter than the line: the last piece is the bare line end.
-      {"printf '123\\n'", 4, ""},
-      // A silent command leaves the output alone.
+      {"printf '123\\n'", 4, ""},  // pieces shorter than the line: the last is the line end
       {"true", 256, "untouched"},
   };
   signal(SIGCHLD, SIG_IGN);
@@ -48,9 +45,7 @@ TEST(RunCmd, KeepsLastLineCutAtLineEnd) {
   signal(SIGCHLD, SIG_DFL);
 }
 
-// A command that cannot be started (here: no descriptor is left for its
-// pipe), or no room for even an empty line, is a failure, and the output
-// is left alone.
+// No descriptor for the pipe, or no room for an empty line: a failure, the output left alone.
 TEST(RunCmd, FailsWhenTheCommandCannotRun) {
   char out[16] = "untouched";
   for (int length : {0, 1}) EXPECT_EQ(vtlb_run_cmd_and_get_last_line("echo x", length, out), -1);
@@ -87,8 +82,7 @@ TEST(ShellQuote, PassesEveryCharacterLiterally) {
   }
 }
 
-// What the caller printed before a command comes before the command's own
-// lines in a shared output file: buffered output is flushed first.
+// The caller's buffered lines come before the command's in a shared output file.
 TEST(ShellCmd, CallersLinesComeFirst) {
   char path[] = "/tmp/vt_shell_cmd_XXXXXX";
   int fd = mkstemp(path);
@@ -111,8 +105,7 @@ TEST(ShellCmd, CallersLinesComeFirst) {
   unlink(path);
 }
 
-// The processors /proc/cpuinfo lists, read through the shell's wc; what wc
-// prints is taken as the count, and no count at all is a failure.
+// The processors of /proc/cpuinfo, counted by wc: what it prints is the count, nothing a failure.
 TEST(CpuCount, CountsProcessorLines) {
   std::ifstream info("/proc/cpuinfo");
   int processors = 0;

@@ -80,8 +80,7 @@ TEST(WriteAll, ReportsTheSystemError) {
   EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
-// A whole new file, or none: a file that is there is left alone, and one cut
-// short (here by the file size limit) is removed.
+// A whole new file or none: one there is left alone, one cut short (file size limit) removed.
 TEST(WriteNewFile, WholeOrNothing) {
   TempDir dir;
   std::string path = dir.path + "/out", error;

@@ -11,14 +11,11 @@
 
 namespace {
 
-// In a child: closes the descriptors of `closed`, calls the helper and
-// returns a bit per fault: 1 the helper failed, 2 a descriptor of 0..2 is not
-// open on /dev/null (or an open one was changed), 4 the next file opened does
-// not get descriptor 3.
+// In a child with only 0..2 open, closes `closed` and calls the helper; faults: 1 it failed, 2 a
+// closed one is not /dev/null (or an open one changed), 4 the next open does not get 3.
 int child_faults(const std::vector<int> &closed) {
   pid_t pid = fork();
   if (pid == 0) {
-    // Only 0..2 are left open, as in a program that just started.
     for (int fd = 3; fd < 1024; fd++) close(fd);
     struct stat null_st, before[3];
     stat("/dev/null", &null_st);

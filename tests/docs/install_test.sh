@@ -1,10 +1,6 @@
 #!/bin/bash
-# `make install DESTDIR=...` into a staging directory, without and then with
-# the suite stand-ins, installs each file with its mode; `make uninstall`
-# removes every installed file. (The installed programs are those of the
-# Debian packages, which deb_test.sh runs.)
-#
-#   install_test.sh SOURCE_DIR BUILD_DIR
+# install_test.sh SOURCE_DIR BUILD_DIR: `make install DESTDIR=...`, without and with the stand-ins,
+# installs each file with its mode; `make uninstall` removes them all.
 set -u
 SRC=$(cd "$1" && pwd)
 BUILD_DIR=$(cd "$2" && pwd)
@@ -15,10 +11,7 @@ STAGE=$T/stage
 PREFIX=/opt/vortan
 ROOT=$STAGE$PREFIX
 failures=0
-fail() {
-  echo "install_test: $*"
-  failures=$((failures + 1))
-}
+fail() { echo "install_test: $*"; failures=$((failures + 1)); }
 mode_is() {  # mode_is MODE FILE
   [ -f "$2" ] || { fail "${2#"$STAGE"} is not installed"; return; }
   local m

@@ -1,10 +1,6 @@
 #!/bin/bash
-# The companion programs follow the usual conventions: --help and --version
-# on standard output with status 0, a usage error on standard error naming
-# the program with status 2; vt_loggen writes no tree on either.
-# vtu_replay_gen answers --help and --version the same way, before its run.
-#
-#   cli_conventions.sh VTU_REPLAY_GEN VT_LOGGEN VT_PACKAGE_CHECK VT_PACKAGE VT_REPLAY VT_SINK
+# cli_conventions.sh VTU_REPLAY_GEN VT_LOGGEN VT_PACKAGE_CHECK VT_PACKAGE VT_REPLAY VT_SINK: --help
+# and --version on stdout (0), a usage error on stderr naming the program (2); no tree from vt_loggen.
 set -u
 TOOL=$1
 shift
@@ -12,8 +8,7 @@ T=$(mktemp -d "${TMPDIR:-/tmp}/vt_cli.XXXXXX")
 trap 'rm -rf "$T"' EXIT
 failures=0
 
-# expect STATUS STDOUT_PATTERN STDERR_PATTERN COMMAND...: each pattern (grep
-# -E) must match its whole stream somewhere, '^$' only an empty one.
+# expect STATUS STDOUT_RE STDERR_RE COMMAND...: each stream matches its pattern ('^$': empty).
 expect() {
   local want=$1 out_re=$2 err_re=$3 s re
   shift 3

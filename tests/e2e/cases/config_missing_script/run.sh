@@ -1,6 +1,5 @@
-# A configuration without SCRIPT_NAME is refused after reading; the replay
-# directory has been created by then. Under -f an existing replay directory
-# goes only for a configuration that is valid: here it stays as it was.
+# No SCRIPT_NAME is refused after reading (the replay directory exists by then); -f keeps
+# an old replay directory for an invalid configuration.
 cat >x.conf <<CONF
 REPLAY_DIR|$WORK/replay
 SCENARIO_NAME|proj/sub/scen.conf

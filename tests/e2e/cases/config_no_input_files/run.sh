@@ -1,5 +1,4 @@
-# A valid configuration and a log tree without log files: the replay directory
-# is created, and the run ends after Step 1 with status 255.
+# A log tree without log files: the replay directory is made and the run ends after Step 1 (255).
 mkdir -p logs/20240101/extracts
 cat >x.conf <<CONF
 # replay package of an empty capture day

@@ -1,9 +1,5 @@
-# One run per replay directory. While run A holds its replay directory
-# (during Step 2, when it reads the CPU count again), run B with the same
-# configuration is started and waited for, without and with -f: both are
-# refused with one line naming the directory and A's process, and A's
-# package checks clean. Then two -f runs started at once: whatever their
-# order, the package left behind checks clean.
+# While run A holds its replay directory, run B (with and without -f) is refused naming A;
+# two -f runs at once leave a sound package.
 . "$CASE/../../lib/safety.sh"
 setup_sample
 write_conf x.conf "$WORK/replay"
@@ -43,7 +39,6 @@ for s in $s1 $s2; do
   case $s in 0 | 255) ;; *) echo "unexpected status $s" ;; esac
 done
 [ $s1 = 0 ] || [ $s2 = 0 ] && echo "at least one run completed"
-# A refused run names the other run; it never removed what that one made.
-# ("already exists" ends with an empty line of its own.)
+# A refused run names the other and removed nothing of it ("already exists" ends with an empty line).
 cat c1.err c2.err | grep -v "is in use by another run" | grep -v "already exist" | grep -v "^$" || true
 check_package "$WORK/replay"

@@ -1,7 +1,5 @@
-# Under -f a replay directory that is, holds or lies inside the input base or
-# VT_WDIR, or holds the configuration file, is refused before anything is
-# deleted or made, and one given as a symbolic link ("link/") is
-# replaced as a link: the directory it points to is not emptied.
+# -f refuses a replay directory that is, holds or lies in the input base or VT_WDIR, or holds
+# the configuration; a link given as "link/" is replaced, its target not emptied.
 . "$CASE/../../lib/safety.sh"
 mkdir top
 cp -r "$EXAMPLES/logs" top/logs

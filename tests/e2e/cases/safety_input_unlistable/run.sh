@@ -1,7 +1,4 @@
-# A capture day whose extracts directory is there but cannot be listed stops
-# the run, naming the directory and the system's reason, instead of leaving
-# its requests out: a symbolic link loop, and a directory the user may not
-# read (named in a date list; run as an unprivileged user when root).
+# An extracts directory that cannot be listed (a link loop, no permission) stops the run naming it.
 . "$CASE/../../lib/safety.sh"
 setup_sample
 echo "== a link loop"

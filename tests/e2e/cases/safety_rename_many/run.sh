@@ -1,6 +1,4 @@
-# SCRIPT_TYPE Legacy with 10,003 services: the name lists exceed what one
-# command argument may hold, so the renaming goes in several calls, and every
-# page carries its service's name.
+# 10,003 Legacy services: the renaming goes in several calls and every page keeps its name.
 . "$CASE/../../lib/safety.sh"
 setup_sample
 services=()

@@ -1,8 +1,5 @@
-# A REPLAY_DIR whose missing parents cannot be made is refused with the
-# reason the first of them failed (a read-only file system, no permission),
-# not with the "No such file or directory" that follows from it. Mounting a
-# read-only file system and running as another user need root, so the case
-# is skipped elsewhere.
+# Parents of REPLAY_DIR that cannot be made are refused with the first failure's reason
+# (read-only, no permission; needs root, else skipped).
 . "$CASE/../../lib/safety.sh"
 setup_sample
 mkdir ro
