@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 #include <tuple>
@@ -125,25 +126,21 @@ std::string load(const Split &split, int16_t threads, Loaded *out) {
   return "";
 }
 
+// Where the load of several threads first parts from that of one, if it does.
+template <typename List>
+std::string first_difference(const char *what, const List &one, const List &many, int threads) {
+  if (many == one) return "";
+  size_t at = std::mismatch(one.begin(), one.end(), many.begin(), many.end()).first - one.begin();
+  return fuzz_failure("%d threads: %s differ at %zu (%zu of them, one thread %zu)", threads, what,
+                      at, many.size(), one.size());
+}
+
 std::string compare(const Loaded &one, const Loaded &many, int threads) {
-  if (many.services.size() != one.services.size())
-    return fuzz_failure("%d threads: %zu services, one thread %zu", threads, many.services.size(),
-                        one.services.size());
-  for (size_t i = 0; i < one.services.size(); i++)
-    if (many.services[i] != one.services[i])
-      return fuzz_failure("%d threads: service %zu is %.60s, one thread's %.60s", threads, i,
-                          std::get<0>(many.services[i]).c_str(),
-                          std::get<0>(one.services[i]).c_str());
-  if (many.records.size() != one.records.size())
-    return fuzz_failure("%d threads: %zu records, one thread %zu", threads, many.records.size(),
-                        one.records.size());
-  for (size_t i = 0; i < one.records.size(); i++)
-    if (many.records[i] != one.records[i])
-      return fuzz_failure("%d threads: record %zu differs (file %u, one thread's file %u)", threads,
-                          i, std::get<6>(many.records[i]), std::get<6>(one.records[i]));
-  if (many.counters != one.counters) return fuzz_failure("%d threads: other counters", threads);
-  if (many.per_file != one.per_file) return fuzz_failure("%d threads: other file counts", threads);
-  return "";
+  std::string why = first_difference("services", one.services, many.services, threads);
+  if (why.empty()) why = first_difference("records", one.records, many.records, threads);
+  if (why.empty()) why = first_difference("counters", one.counters, many.counters, threads);
+  if (why.empty()) why = first_difference("file counts", one.per_file, many.per_file, threads);
+  return why;
 }
 
 }  // namespace

@@ -8,13 +8,11 @@ logs=$root/examples/logs
 rm -rf "$out"
 mkdir -p "$out"/{record_parser_fuzz,field_scanners_fuzz,config_reader_fuzz,parallel_loader_fuzz}
 
-# seed TARGET NAME: standard input becomes the seed file.
-seed() { cat >"$out/$1/$2"; }
+# seed TARGET NAME [MODE EXTRA]: the two mode bytes, if given, and standard input become the seed.
+seed() { { [ $# -lt 4 ] || printf "\\x$3\\x$4"; cat; } >"$out/$1/$2"; }
 
-# Parser seeds: two mode bytes (parser_fuzz_case.h), then the file.
-parser() {  # parser NAME MODE EXTRA: the file on standard input
-  { printf "\\x$2\\x$3"; cat; } | seed record_parser_fuzz "$1"
-}
+# Parser seeds (parser NAME MODE EXTRA): two mode bytes (parser_fuzz_case.h), then the file.
+parser() { seed record_parser_fuzz "$@"; }
 parser sample_names 01 00 <"$logs/20261201/extracts/SOAP.log.1"
 parser sample_url_mode_services 20 00 <"$logs/20261201/extracts/SOAP.log.2"
 parser sample_param_services 23 00 <"$logs/20261202/extracts/SOAP.log.1"
@@ -66,9 +64,7 @@ printf 'header line only' | parser header_only 05 00
 printf '' | parser empty 01 00
 
 # Loader seeds: the mode byte, threads - 2 + 8 * (records per file - 1), the records.
-loader() {  # loader NAME MODE EXTRA: the records on standard input
-  { printf "\\x$2\\x$3"; cat; } | seed parallel_loader_fuzz "$1"
-}
+loader() { seed parallel_loader_fuzz "$@"; }
 all_logs() { cat "$logs"/*/extracts/SOAP.log.*; }
 all_logs | loader sample_two_threads_one_record_each 01 00
 all_logs | loader sample_nine_threads_two_records_each 01 0f

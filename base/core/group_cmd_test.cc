@@ -18,14 +18,14 @@
 #include "base/core/failing_fork_test_support.h"
 #include "base/core/open_descriptors_test_support.h"
 #include "base/core/shell_cmd.h"
+#include "base/core/temp_dir_test_support.h"
 
 namespace {
 
 // Output, exit status, input from /dev/null and a group of its own.
 TEST(GroupCmd, RunsInItsOwnGroup) {
   struct Case {
-    std::string cmd;
-    std::string out;
+    std::string cmd, out;
     int exit_status;
   } cases[] = {
       {"echo hi; exit 3", "hi\n", 3},
@@ -134,13 +134,11 @@ TEST(GroupCmd, AShellReapedBySomeoneElseEndsTheWait) {
   std::atomic<bool> stop{false};
   std::atomic<int> stolen{0};
   std::thread reaper([&] {
-    while (!stop) {
-      int status;
+    for (int status; !stop;)
       if (waitpid(-1, &status, 0) > 0)
         stolen++;
       else
         usleep(200);
-    }
   });
   for (int i = 0; i < 5; i++) {
     GroupCmdResult r = vtlb_run_group_cmd("sleep 0.05; exit 3", 3);
@@ -162,9 +160,8 @@ TEST(GroupCmd, AShellReapedBySomeoneElseEndsTheWait) {
 // At the limit the whole group goes (a shell ignoring SIGTERM, a grandchild holding the output);
 // a process that left the group is neither ended nor waited for, though it holds the output.
 TEST(GroupCmd, LimitEndsTheWholeGroup) {
-  char dir[] = "/tmp/vt_group_cmd_XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  const std::string pids = std::string(dir) + "/pids";
+  VtTempDir dir;
+  const std::string pids = dir.path + "/pids";
   struct Case {
     std::string cmd;
     bool with_output, left_group;
@@ -194,8 +191,6 @@ TEST(GroupCmd, LimitEndsTheWholeGroup) {
   std::string out;
   EXPECT_EQ(vtlb_run_group_cmd("echo fast", 1, &out).timed_out, false);
   EXPECT_EQ(out, "fast\n");
-  unlink(pids.c_str());
-  rmdir(dir);
 }
 
 }  // namespace

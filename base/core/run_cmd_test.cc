@@ -14,6 +14,7 @@
 #include "base/core/cpu_count.h"
 #include "base/core/shell_cmd.h"
 #include "base/core/shell_quote.h"
+#include "base/core/temp_dir_test_support.h"
 
 // The caller's handling of SIGCHLD, which a run sets aside while it waits.
 void (*sigchld_handler())(int) {
@@ -84,14 +85,12 @@ TEST(ShellQuote, PassesEveryCharacterLiterally) {
 
 // The caller's buffered lines come before the command's in a shared output file.
 TEST(ShellCmd, CallersLinesComeFirst) {
-  char path[] = "/tmp/vt_shell_cmd_XXXXXX";
-  int fd = mkstemp(path);
-  ASSERT_GE(fd, 0);
-  close(fd);
+  VtTempDir dir;
+  const std::string path = dir.path + "/out";
   pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    if (!freopen(path, "w", stdout)) _exit(2);
+    if (!freopen(path.c_str(), "w", stdout)) _exit(2);
     printf("caller\n");
     int rc = vtlb_run_shell_cmd("echo command");
     fflush(stdout);
@@ -102,7 +101,6 @@ TEST(ShellCmd, CallersLinesComeFirst) {
   EXPECT_EQ(WEXITSTATUS(status), 0);
   std::ifstream in(path);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "caller\ncommand\n");
-  unlink(path);
 }
 
 // The processors of /proc/cpuinfo, counted by wc: what it prints is the count, nothing a failure.
@@ -111,16 +109,13 @@ TEST(CpuCount, CountsProcessorLines) {
   int processors = 0;
   for (std::string line; std::getline(info, line);) processors += line.rfind("processor", 0) == 0;
   EXPECT_EQ(vtlb_get_num_cpu(), processors);
-  char dir[] = "/tmp/vt_cpu_count_XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  std::string wc = std::string(dir) + "/wc", old_path = getenv("PATH");
-  setenv("PATH", (std::string(dir) + ":" + old_path).c_str(), 1);
+  VtTempDir dir;
+  std::string wc = dir.path + "/wc", old_path = getenv("PATH");
+  setenv("PATH", (dir.path + ":" + old_path).c_str(), 1);
   for (auto [script, count] : {std::pair{"echo 1234", 1234}, {"true", -1}}) {
     std::ofstream(wc) << "#!/bin/sh\ncat >/dev/null\n" << script << "\n";
     chmod(wc.c_str(), 0755);
     EXPECT_EQ(vtlb_get_num_cpu(), count) << script;
   }
   setenv("PATH", old_path.c_str(), 1);
-  unlink(wc.c_str());
-  rmdir(dir);
 }

@@ -3,8 +3,7 @@
 # Every program's options, vt_package's commands and theirs, and file names where one is taken.
 set -u
 COMPLETION=$(realpath "$1")
-T=$(mktemp -d "${TMPDIR:-/tmp}/vt_completion.XXXXXX")
-trap 'rm -rf "$T"' EXIT
+. "$(dirname "$0")/docs_lib.sh" completion_test
 mkdir -p "$T/bin" "$T/work/logs dir/sub" "$T/work/replay"
 for p in "${@:2}"; do ln -s "$(realpath "$p")" "$T/bin/"; done
 touch "$T/work/replay.conf" "$T/work/report.json" "$T/work/plot.html"
@@ -12,7 +11,6 @@ export PATH=$T/bin:$PATH
 cd "$T/work" || exit 1
 # shellcheck source=/dev/null
 source "$COMPLETION"
-failures=0
 
 # completions LINE: what completing LINE's last word (empty after a blank) offers, sorted.
 completions() {
@@ -30,15 +28,11 @@ completions() {
 
 # expect LINE WORDS...: completing LINE offers exactly WORDS.
 expect() {
-  local line=$1
+  local line=$1 got want
   shift
-  local got want
   got=$(completions "$line" | paste -sd' ' -)
   want=$(printf '%s\n' "$@" | sort | paste -sd' ' -)
-  if [ "$got" != "$want" ]; then
-    echo "completion_test: '$line' offers '$got', not '$want'"
-    failures=$((failures + 1))
-  fi
+  [ "$got" = "$want" ] || fail "'$line' offers '$got', not '$want'"
 }
 
 expect 'vtu_replay_gen -' -N -c -d -f -i -n -p -u
@@ -72,12 +66,8 @@ done
 for p in vt_package_check vt_loggen vt_replay vt_sink "vt_package check" "vt_package profile" \
   "vt_package plot" "vt_package preview"; do
   for o in $($p --help | grep -oE -- '(^|[ [])--?[a-z][a-z-]*' | tr -d ' [' | sort -u); do
-    completions "$p x -" | grep -qx -- "$o" || {
-      echo "completion_test: $p does not offer $o"
-      failures=$((failures + 1))
-    }
+    completions "$p x -" | grep -qx -- "$o" || fail "$p does not offer $o"
   done
 done
 
-[ $failures -eq 0 ] && echo "completion_test: every program completes its options, commands and file names"
-exit $((failures > 0))
+finish "every program completes its options, commands and file names"

@@ -4,14 +4,11 @@
 set -u
 SRC=$(cd "$1" && pwd)
 BUILD_DIR=$(cd "$2" && pwd)
-T=$(mktemp -d "${TMPDIR:-/tmp}/vt_install.XXXXXX")
-trap 'rm -rf "$T"' EXIT
+. "$(dirname "$0")/docs_lib.sh" install_test
 unset MAKEFLAGS MAKELEVEL MFLAGS
 STAGE=$T/stage
 PREFIX=/opt/vortan
 ROOT=$STAGE$PREFIX
-failures=0
-fail() { echo "install_test: $*"; failures=$((failures + 1)); }
 mode_is() {  # mode_is MODE FILE
   [ -f "$2" ] || { fail "${2#"$STAGE"} is not installed"; return; }
   local m
@@ -42,5 +39,4 @@ run_make uninstall
 left=$(find "$STAGE" ! -type d)
 [ -z "$left" ] && [ ! -d "$ROOT/share/vortan_replay_gen" ] || fail "make uninstall left: $left"
 
-[ $failures -eq 0 ] && echo "install_test: install and uninstall as expected"
-exit $((failures > 0))
+finish "install and uninstall as expected"

@@ -3,16 +3,11 @@
 # Every page renders without a warning, has the usual sections, every option, the others in SEE ALSO.
 set -u
 MAN_DIR=$1
-declare -A PROGRAM=([vtu_replay_gen]=$2 [vt_loggen]=$3 [vt_package_check]=$4 [vt_package]=$5
-  [vt_replay]=$6 [vt_sink]=$7)
+declare -A PROGRAM=()
+for p in "${@:2}"; do PROGRAM[$(basename "$p")]=$p; done
 NAMES=(vtu_replay_gen vt_loggen vt_package_check vt_package vt_replay vt_sink)
-failures=0
-fail() { echo "man_pages_test: $*"; failures=$((failures + 1)); }
-
-command -v groff >/dev/null || {
-  echo "man_pages_test: groff is missing; scripts/setup.sh installs it"
-  exit 1
-}
+. "$(dirname "$0")/docs_lib.sh" man_pages_test
+command -v groff >/dev/null || { fail "groff is missing; scripts/setup.sh installs it"; exit 1; }
 
 sections=(NAME SYNOPSIS DESCRIPTION OPTIONS FILES ENVIRONMENT '"EXIT STATUS"' EXAMPLES '"SEE ALSO"')
 for name in "${NAMES[@]}"; do
@@ -49,5 +44,4 @@ for name in "${NAMES[@]}"; do
   done
 done
 
-[ $failures -eq 0 ] && echo "man_pages_test: ${#NAMES[@]} pages render cleanly, describe every option and name each other"
-exit $((failures > 0))
+finish "${#NAMES[@]} pages render cleanly, describe every option and name each other"

@@ -6,10 +6,8 @@ README=$1
 TOOL=$2
 SUITE_BIN=$3
 LOGGEN=$4
-T=$(mktemp -d "${TMPDIR:-/tmp}/vt_run_failures.XXXXXX")
+. "$(dirname "$0")/docs_lib.sh" run_failures_test
 trap 'rm -rf "$T"; [ -n "${holder:-}" ] && kill "$holder" 2>/dev/null' EXIT
-failures=0
-fail() { echo "run_failures_test: $*"; failures=$((failures + 1)); }
 
 "$LOGGEN" --out "$T/logs" --requests 40 --quiet >/dev/null || { fail "vt_loggen failed"; exit 1; }
 mkdir -p "$T/empty/20261201/extracts"
@@ -22,11 +20,12 @@ conf() {
   printf '%s\n' "INPUT_DIR|$T/logs" "REPLAY_DIR|$dir/replay" "SCRIPT_NAME|first/try/script" \
     "SCENARIO_NAME|first/try/first.conf" "NUM_VVM|2" "$@" >"$dir/replay.conf"
 }
-# run NAME [ENV...] -- [ARGS...]: the tool in $T/NAME with the stand-ins, both streams to $T/all.
+# run NAME [ENV...] -- [ARGS...]: the tool in $T/NAME (conf NAME first if it has none) with the
+# stand-ins, both streams to $T/all.
 run() {
-  local name=$1
+  local name=$1 env=()
   shift
-  local env=()
+  [ -d "$T/$name" ] || conf "$name"
   while [ $# -gt 0 ] && [ "$1" != -- ]; do env+=("$1"); shift; done
   shift
   (cd "$T/$name" && PATH=$SUITE_BIN:$PATH env "${env[@]}" "$TOOL" "$@") >>"$T/all" 2>&1
@@ -41,13 +40,9 @@ run rerun VT_WDIR="$T/rerun/wdir" -- -i replay.conf
 rm -rf "$T/rerun/replay" "$T/rerun/wdir/scenarios/first/try/first.conf"
 run rerun VT_WDIR="$T/rerun/wdir" -- -i replay.conf
 
-conf no_wdir
 run no_wdir -u VT_WDIR -- -i replay.conf
-conf no_scenario_dir
 run no_scenario_dir VT_WDIR="$T/no_scenario_dir/wdir" -- -i replay.conf
-conf no_suite
 run no_suite PATH=/usr/bin:/bin -- -i replay.conf
-mkdir -p "$T/no_config"
 run no_config -- -i nosuch.conf
 run no_config --
 conf no_script && sed -i '/^SCRIPT_NAME/d' "$T/no_script/replay.conf"
@@ -82,5 +77,4 @@ for m in "${messages[@]}"; do
   grep -qE "^$re" "$T/all" || fail "the tool never printed: $m"
 done
 
-[ $failures -eq 0 ] && echo "run_failures_test: the tool prints all ${#messages[@]} messages of the README's table"
-exit $((failures > 0))
+finish "the tool prints all ${#messages[@]} messages of the README's table"

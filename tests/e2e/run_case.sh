@@ -33,15 +33,12 @@ find_left_inputs() {
   local f pid found=()
   for f in $(find /tmp -maxdepth 1 -name 'filename_*' -newer "$WORK/started" 2>/dev/null); do
     pid=${f#/tmp/filename_}
-    case $pid in '' | *[!0-9]*) continue ;; esac
-    kill -0 "$pid" 2>/dev/null || found+=("$f")
+    [[ -z $pid || $pid == *[!0-9]* ]] || kill -0 "$pid" 2>/dev/null || found+=("$f")
   done
   [ ${#found[@]} -gt 0 ] || return 0
   sleep 1
   for f in "${found[@]}"; do
-    [ -e "$f" ] || [ -L "$f" ] || continue
-    rm -f "$f"
-    echo "/tmp/filename_<PID>"
+    if [ -e "$f" ] || [ -L "$f" ]; then rm -f "$f" && echo "/tmp/filename_<PID>"; fi
   done
 }
 

@@ -29,23 +29,18 @@ mkpkg() {
 }
 mkpkg "$T/pkg"
 for f in vt_index_0 vt_req_0 error.log.0; do
-  mkpkg "$T/pipe_$f"
-  rm -f "$T/pipe_$f/$f"
-  mkfifo "$T/pipe_$f/$f"
+  mkpkg "$T/pipe_$f" && rm -f "$T/pipe_$f/$f" && mkfifo "$T/pipe_$f/$f"
 done
 mkfifo "$T/fifo"
 mkdir "$T/dir"
-printf '%s\n' "INPUT_DIR|$EXAMPLES/logs" "REPLAY_DIR|$T/replay" "SCRIPT_NAME|p/s/script" \
-  "SCENARIO_NAME|p/s/scen.conf" "NUM_VVM|2" >"$T/gen.conf"
 # Runs that would succeed, were they not refused or traced.
-for name in preview nodn mem; do
-  sed -e "s#$T/replay#$T/replay_$name#" -e "s#/script\$#/$name#" -e "s#/scen.conf\$#/$name.conf#" \
-    "$T/gen.conf" >"$T/$name.conf"
+for name in gen preview nodn mem; do
+  printf '%s\n' "INPUT_DIR|$EXAMPLES/logs" "REPLAY_DIR|$T/replay_$name" "SCRIPT_NAME|p/s/$name" \
+    "SCENARIO_NAME|p/s/$name.conf" "NUM_VVM|2" >"$T/$name.conf"
 done
 printf '1 POST /svc page\n' >"$T/gen_input"
-mkdir -p "$T/tree/20261201/extracts"
+mkdir -p "$T/tree/20261201/extracts" "$T/tree_dev/20261201/extracts"
 mkfifo "$T/tree/20261201/extracts/SOAP.log.1"
-mkdir -p "$T/tree_dev/20261201/extracts"
 ln -s /dev/null "$T/tree_dev/20261201/extracts/SOAP.log.1"
 mkdir -p "$VT_WDIR/scripts/p/s/piped"
 echo C >"$VT_WDIR/scripts/p/s/piped/script.type"
@@ -97,11 +92,11 @@ closed() {
 }
 if strace -qq -o /dev/null true 2>/dev/null; then
   closed "$GEN" -i "$T/gen.conf"
-  [ -s "$T/replay/vt_req_0" ] || { echo "FAIL: the traced run made no package"; failed=1; }
-  for c in check profile; do closed "$PKG" $c "$T/replay"; done
-  closed "$PKG" plot "$T/replay" -o "$T/plot.html"
+  [ -s "$T/replay_gen/vt_req_0" ] || { echo "FAIL: the traced run made no package"; failed=1; }
+  for c in check profile; do closed "$PKG" $c "$T/replay_gen"; done
+  closed "$PKG" plot "$T/replay_gen" -o "$T/plot.html"
   closed "$PKG" preview -i "$T/preview.conf"
-  closed "$CHECK" "$T/replay"
+  closed "$CHECK" "$T/replay_gen"
   closed "$REPLAY" "$T/pkg" --target 127.0.0.1:1
   closed "$LOGGEN" --out "$T/tree_ok" --requests 10
   closed "$SINK" --seconds 0.2 --port-file "$T/sink.port"

@@ -30,10 +30,6 @@ run_tool() {
 
 # check_package DIR: the independent checker's verdict.
 check_package() {
-  if "$PACKAGE_CHECK" "$1" >check.out 2>&1; then
-    echo "package checks clean"
-  else
-    echo "package check failed:"
-    cat check.out
-  fi
+  "$PACKAGE_CHECK" "$1" >check.out 2>&1 && echo "package checks clean" && return
+  echo "package check failed:" && cat check.out
 }

@@ -6,11 +6,10 @@ SCENARIO_NAME|proj/sub/scen.conf
 NUM_VVM|2
 CONF
 "$TOOL" -i x.conf
-status=$?
+echo "status $?"
 [ -d replay ] && echo "replay directory exists"
 mkdir -p old/package
 sed "s#$WORK/replay#$WORK/old#" x.conf >f.conf
 "$TOOL" -f -i f.conf
 echo "-f: status $?"
 [ -d old/package ] && echo "-f: the old replay directory is kept"
-exit $status

@@ -5,10 +5,7 @@ mkdir top
 cp -r "$EXAMPLES/logs" top/logs
 mkdir -p top/wdir/scenarios/p/s top/wdir/scripts
 export VT_WDIR=$WORK/top/wdir
-conf() {
-  local file=$1 replay=$2
-  write_conf "$file" "$replay" "INPUT_DIR|$WORK/top/logs"
-}
+conf() { write_conf "$1" "$2" "INPUT_DIR|$WORK/top/logs"; }
 echo "== holds the input directory"
 conf a.conf "$WORK/top"
 run_tool -f -i a.conf
