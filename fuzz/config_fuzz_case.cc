@@ -1,4 +1,4 @@
-#include "fuzz/config_fuzz_case.h"
+#include "fuzz/fuzz_cases.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -15,6 +15,7 @@
 namespace {
 
 constexpr char kReplayDirKeyword[] = "REPLAY_DIR";
+constexpr const char *kFuzzReplayDir = "/tmp/vt_config_fuzz_replay";  // as if made
 
 // Whether the reader hands this line (len bytes, no line end) to set_replay_dir (the shell).
 bool runs_replay_dir_shell(const char *text, size_t len) {

@@ -1,4 +1,4 @@
-// The field scanners over arbitrary text (declared in parser_fuzz_case.h).
+// The field scanners over arbitrary text (declared in fuzz_cases.h).
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -7,20 +7,17 @@
 #include <memory>
 #include <string>
 
-#include "fuzz/parser_fuzz_case.h"
+#include "fuzz/fuzz_cases.h"
 #include "tools/replay_gen/loader/field_extract.h"
 #include "tools/replay_gen/records.h"
 
 namespace {
 
-struct FreeDeleter {
-  void operator()(void *p) const { free(p); }
-};
-using Buffer = std::unique_ptr<char, FreeDeleter>;
+using Buffer = std::unique_ptr<char, decltype(&free)>;
 
 // A heap copy of exactly the text and a NUL: reading past it shows under AddressSanitizer.
 Buffer copy_of(const std::string &text) {
-  Buffer copy(static_cast<char *>(malloc(text.size() + 1)));
+  Buffer copy(static_cast<char *>(malloc(text.size() + 1)), free);
   memcpy(copy.get(), text.data(), text.size());
   copy.get()[text.size()] = '\0';
   return copy;
@@ -98,7 +95,7 @@ std::string check_creation_timestamp(const std::string &line, uint64_t before) {
 std::string check_service_name(const std::string &line, size_t name_size) {
   std::string url = line.c_str();
   Buffer buf = copy_of(url);
-  Buffer name(static_cast<char *>(malloc(name_size ? name_size : 1)));
+  Buffer name(static_cast<char *>(malloc(name_size ? name_size : 1)), free);
   name.get()[0] = 'x';
   get_service_name_from_url(LogGates{}, buf.get(), name.get(), name_size);
   if (url != buf.get()) return "the URL was not restored";

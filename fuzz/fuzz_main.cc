@@ -7,8 +7,7 @@
 
 #include <string>
 
-#include "fuzz/config_fuzz_case.h"
-#include "fuzz/parser_fuzz_case.h"
+#include "fuzz/fuzz_cases.h"
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   if (!freopen("/dev/null", "w", stdout)) return 0;

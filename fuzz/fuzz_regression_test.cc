@@ -4,8 +4,7 @@
 #include <filesystem>
 #include <string>
 
-#include "fuzz/config_fuzz_case.h"
-#include "fuzz/parser_fuzz_case.h"
+#include "fuzz/fuzz_cases.h"
 #include "tools/replay_gen/test_files.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // The parallel loader over one input cut into files: several threads give one thread's records
-// and services, in the same order (parser_fuzz_case.h).
+// and services, in the same order (fuzz_cases.h).
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -10,7 +10,7 @@
 #include <tuple>
 #include <vector>
 
-#include "fuzz/parser_fuzz_case.h"
+#include "fuzz/fuzz_cases.h"
 #include "tools/replay_gen/loader/loader_test_support.h"
 #include "tools/replay_gen/loader/parallel_loader.h"
 #include "tools/replay_gen/run_state.h"

@@ -11,7 +11,7 @@ mkdir -p "$out"/{record_parser_fuzz,field_scanners_fuzz,config_reader_fuzz,paral
 # seed TARGET NAME [MODE EXTRA]: the two mode bytes, if given, and standard input become the seed.
 seed() { { [ $# -lt 4 ] || printf "\\x$3\\x$4"; cat; } >"$out/$1/$2"; }
 
-# Parser seeds (parser NAME MODE EXTRA): two mode bytes (parser_fuzz_case.h), then the file.
+# Parser seeds (parser NAME MODE EXTRA): two mode bytes (fuzz_cases.h), then the file.
 parser() { seed record_parser_fuzz "$@"; }
 parser sample_names 01 00 <"$logs/20261201/extracts/SOAP.log.1"
 parser sample_url_mode_services 20 00 <"$logs/20261201/extracts/SOAP.log.2"
@@ -78,9 +78,8 @@ for f in "$out"/record_parser_fuzz/*; do
   tail -c +3 "$f" | loader "parser_$name" "$(printf '%02x' $((0x$mode & 0x23)))" 03
 done
 
-field() {  # field NAME SIZE BEFORE ELEMENT TEXT
-  printf "\\x$2\\x$3%s\n%s" "$4" "$5" | seed field_scanners_fuzz "$1"
-}
+# field NAME SIZE BEFORE ELEMENT TEXT
+field() { printf "\\x$2\\x$3%s\n%s" "$4" "$5" | seed field_scanners_fuzz "$1"; }
 field uid ff 00 XACustId '<XACustId>12345</XACustId> tail'
 field uid_prefixed 10 01 XACustId '<ns:XACustId> -42</ns:XACustId>'
 field uid_empty ff 00 '' '<a><XACustId></XACustId></a>'

@@ -1,4 +1,4 @@
-#include "fuzz/parser_fuzz_case.h"
+#include "fuzz/fuzz_cases.h"
 
 #include <ctype.h>
 #include <stdarg.h>
@@ -256,21 +256,11 @@ std::string check_records(const RunState &run, const FileView &v, const ThreadAr
 bool names_its_line(const FileView &v, int code, uint64_t line_no) {
   size_t at = v.starts[line_no - 1];
   bool action = v.at(at, "HTTP_SOAPACTION=") || v.at(at, "HTTP_WFSOAPACTION=");
-  switch (code) {
-    case 101:
-    case 102:
-      return v.at(at, "RequestTimeEx=");
-    case 103:
-    case 108:
-      return action;
-    case 104:
-    case 109:
-      return v.at(at, "URL=");
-    case 112:
-      return action || v.at(at, "URL=");
-    default:
-      return v.is_end_line(at) || (v.at(at, "xml1=") && v.at(at + kBodyLeadIn, "*******"));
-  }
+  if (code == 101 || code == 102) return v.at(at, "RequestTimeEx=");
+  if (code == 103 || code == 108) return action;
+  if (code == 104 || code == 109) return v.at(at, "URL=");
+  if (code == 112) return action || v.at(at, "URL=");
+  return v.is_end_line(at) || (v.at(at, "xml1=") && v.at(at + kBodyLeadIn, "*******"));
 }
 
 // One line per ignored record, numbered from 1, with a known code, the file and its line, in order.

@@ -3,7 +3,7 @@
 # Every program's options, vt_package's commands and theirs, and file names where one is taken.
 set -u
 COMPLETION=$(realpath "$1")
-. "$(dirname "$0")/docs_lib.sh" completion_test
+. "$(dirname "$0")/../test_lib.sh" completion_test
 mkdir -p "$T/bin" "$T/work/logs dir/sub" "$T/work/replay"
 for p in "${@:2}"; do ln -s "$(realpath "$p")" "$T/bin/"; done
 touch "$T/work/replay.conf" "$T/work/report.json" "$T/work/plot.html"

@@ -5,7 +5,7 @@
 set -u
 SRC=$(cd "$1" && pwd)
 BUILD_DIR=$(cd "$2" && pwd)
-. "$(dirname "$0")/docs_lib.sh" deb_test
+. "$(dirname "$0")/../test_lib.sh" deb_test
 SINK_PID=
 trap '[ -n "$SINK_PID" ] && kill "$SINK_PID" 2>/dev/null; rm -rf "$T"' EXIT
 stop() {

@@ -4,7 +4,7 @@
 set -u
 SRC=$(cd "$1" && pwd)
 BUILD_DIR=$(cd "$2" && pwd)
-. "$(dirname "$0")/docs_lib.sh" install_test
+. "$(dirname "$0")/../test_lib.sh" install_test
 unset MAKEFLAGS MAKELEVEL MFLAGS
 STAGE=$T/stage
 PREFIX=/opt/vortan

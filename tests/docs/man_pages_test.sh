@@ -6,7 +6,7 @@ MAN_DIR=$1
 declare -A PROGRAM=()
 for p in "${@:2}"; do PROGRAM[$(basename "$p")]=$p; done
 NAMES=(vtu_replay_gen vt_loggen vt_package_check vt_package vt_replay vt_sink)
-. "$(dirname "$0")/docs_lib.sh" man_pages_test
+. "$(dirname "$0")/../test_lib.sh" man_pages_test
 command -v groff >/dev/null || { fail "groff is missing; scripts/setup.sh installs it"; exit 1; }
 
 sections=(NAME SYNOPSIS DESCRIPTION OPTIONS FILES ENVIRONMENT '"EXIT STATUS"' EXAMPLES '"SEE ALSO"')

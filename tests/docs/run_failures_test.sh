@@ -6,7 +6,7 @@ README=$1
 TOOL=$2
 SUITE_BIN=$3
 LOGGEN=$4
-. "$(dirname "$0")/docs_lib.sh" run_failures_test
+. "$(dirname "$0")/../test_lib.sh" run_failures_test
 trap 'rm -rf "$T"; [ -n "${holder:-}" ] && kill "$holder" 2>/dev/null' EXIT
 
 "$LOGGEN" --out "$T/logs" --requests 40 --quiet >/dev/null || { fail "vt_loggen failed"; exit 1; }

@@ -48,10 +48,7 @@ touch "$WORK/started"
 echo $? >"$WORK/actual/status"
 left=$(find_left_inputs)
 [ -z "$left" ] || echo "$left" >"$WORK/actual/left_behind"
-if [ -s "$WORK/skip" ]; then
-  echo "e2e case $(basename "$CASE") skipped: $(cat "$WORK/skip")"
-  exit 77
-fi
+[ -s "$WORK/skip" ] && { echo "e2e case $(basename "$CASE") skipped: $(cat "$WORK/skip")"; exit 77; }
 # (A coverage build run as another user says it cannot write its counters.)
 for out in stdout stderr; do
   grep -v '^profiling:.*\.gcda:Cannot open$' "$WORK/raw_$out" | normalise >"$WORK/actual/$out"
@@ -71,8 +68,6 @@ if [ "${UPDATE_EXPECTED:-0}" = 1 ]; then
 fi
 cp -r "$CASE/expected" "$WORK/expected"
 mkdir -p "$WORK/expected/files"  # git keeps no empty directory
-if diff -r "$WORK/expected" "$WORK/actual"; then
-  exit 0
-fi
+diff -r "$WORK/expected" "$WORK/actual" && exit 0
 echo "e2e case $(basename "$CASE") differs from its expectations (UPDATE_EXPECTED=1 rewrites them)"
 exit 1

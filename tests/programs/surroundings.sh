@@ -5,7 +5,7 @@
 set -u
 GEN=$1 PKG=$2 CHECK=$3 REPLAY=$4 LOGGEN=$5 SUITE=$6 SINK=$7
 EXAMPLES=$(cd "$(dirname "$0")/../../examples" && pwd)
-T=$(mktemp -d "${TMPDIR:-/tmp}/vt_surroundings.XXXXXX")
+. "$(dirname "$0")/../test_lib.sh" surroundings
 # A generator run killed outright leaves its /tmp/filename_<pid>: this test's go with it.
 cleanup() {
   for f in $(find /tmp -maxdepth 1 -type f -empty -name 'filename_[0-9]*' -newer "$T/started" 2>/dev/null); do
@@ -15,7 +15,6 @@ cleanup() {
 }
 trap cleanup EXIT
 touch "$T/started"
-failed=0
 export VT_WDIR=$T/wdir PATH=$SUITE:$PATH
 mkdir -p "$VT_WDIR/scenarios/p/s" "$VT_WDIR/scripts"
 
@@ -49,9 +48,8 @@ mkfifo "$VT_WDIR/scripts/p/s/piped/script.pages"
 # outcome STATUS PATTERN GOT WHAT: WHAT ended with STATUS, $T/out holds PATTERN; else says why.
 outcome() {
   [ "$3" = "$1" ] && grep -qE -- "$2" "$T/out" && return
-  echo "FAIL: $(basename "${4%% *}") ${4#* } -> status $3 (wanted $1$([ "$3" = 124 ] && echo '; it hung'))"
+  fail "$(basename "${4%% *}") ${4#* } -> status $3 (wanted $1$([ "$3" = 124 ] && echo '; it hung'))"
   echo "  wanted /$2/ in: $(head -c 400 "$T/out")"
-  failed=1
 }
 # refuse STATUS PATTERN COMMAND...: the command ends within 10 s, as outcome.
 refuse() {
@@ -85,14 +83,13 @@ closed() {
   bad=$(grep -E '= [012]$' "$T/trace" |
     grep -vE '"(/dev/null|[^"]*\.so[.0-9]*|/etc/ld\.so\.[a-z]+|/proc/[^"]*|/sys/[^"]*)"')
   if ! grep -q '"/dev/null".* = [012]$' "$T/trace" || [ -n "$bad" ]; then
-    echo "FAIL: ${*##*/} with descriptors 0-2 closed opened a file on one of them:"
+    fail "${*##*/} with descriptors 0-2 closed opened a file on one of them:"
     echo "${bad:-  (/dev/null never opened on them)}" | head -5
-    failed=1
   fi
 }
 if strace -qq -o /dev/null true 2>/dev/null; then
   closed "$GEN" -i "$T/gen.conf"
-  [ -s "$T/replay_gen/vt_req_0" ] || { echo "FAIL: the traced run made no package"; failed=1; }
+  [ -s "$T/replay_gen/vt_req_0" ] || fail "the traced run made no package"
   for c in check profile; do closed "$PKG" $c "$T/replay_gen"; done
   closed "$PKG" plot "$T/replay_gen" -o "$T/plot.html"
   closed "$PKG" preview -i "$T/preview.conf"
@@ -129,7 +126,7 @@ if unshare -rm bash -c "$no_null" "$T" 2>/dev/null; then
   done
   in_ns 1 "^vti_get_page: $ro\$" "$no_null" "$SUITE/vti_get_page" p/s/c
   in_ns 1 "^vtu_change_page_name: $ro\$" "$no_null" "$SUITE/vtu_change_page_name" -s p/s/c -p a -n b
-  [ -e "$T/tree_none" ] && { echo "FAIL: vt_loggen wrote without /dev/null"; failed=1; }
+  [ -e "$T/tree_none" ] && fail "vt_loggen wrote without /dev/null"
   # /tmp read-only: no generator input file (rbind: a user's namespace keeps the mounts below).
   in_ns 255 "^create_file_for_vtu_gen_script:Error in creating file '/tmp/filename_[0-9]+' for the generation of script: Read-only file system\$" \
     'mount --rbind /tmp /tmp && mount -o remount,bind,ro /tmp' "$GEN" -i "$T/nodn.conf"
@@ -141,5 +138,4 @@ else
   echo "surroundings: no mount namespace here; the cases without /dev/null are skipped"
 fi
 
-[ $failed = 0 ] && echo "surroundings: every program refuses pipes and devices and keeps 0-2 apart"
-exit $failed
+finish "every program refuses pipes and devices and keeps 0-2 apart"

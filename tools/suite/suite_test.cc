@@ -116,11 +116,9 @@ TEST(ScriptStore, WrittenReadOrRefused) {
   EXPECT_FALSE(write_script(script, written, &err));
   EXPECT_EQ(err, "cannot write '" + script + "/script.pages': Is a directory");
   fs::remove_all(script + "/script.pages");
-  // A write cut short by the file size limit.
   SuiteScript big{"C", std::vector<SuitePage>(20, {"page", "GET", "/x"})};
   EXPECT_FALSE(vt_with_file_size_limit(100, [&] { return write_script(script, big, &err); }));
   EXPECT_EQ(err, "cannot write '" + script + "/script.pages': File too large");
-  // A close that reports a late write error.
   vt_fail_close_of("/script.pages.tmp", EIO, 1);
   bool ok = write_script(script, written, &err);
   EXPECT_EQ(vt_failed_closes(), 1);

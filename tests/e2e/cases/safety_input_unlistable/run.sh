@@ -10,12 +10,11 @@ rm logs/20261202/extracts
 mv logs/20261202/kept logs/20261202/extracts
 
 echo "== no permission to read it"
+AS_USER=""
 if [ "$(id -u)" = 0 ]; then
   command -v setpriv >/dev/null || { echo "setpriv is needed to run as another user" >skip; exit 0; }
   AS_USER="setpriv --reuid=65534 --regid=65534 --clear-groups"
   chmod 755 "$WORK"
-else
-  AS_USER=""
 fi
 mkdir -m 1777 pub
 chmod 000 logs/20261202/extracts

@@ -1,7 +1,7 @@
-// The parser, loader and field scanner fuzz cases: what must hold whatever the input. Shared by
-// the fuzz targets and the regression test of the inputs the fuzzers found.
-#ifndef VT_REPLAY_GEN_LOADER_PARSER_FUZZ_CASE_H_
-#define VT_REPLAY_GEN_LOADER_PARSER_FUZZ_CASE_H_
+// The fuzz cases: what must hold whatever the input. Shared by the fuzz targets and the
+// regression test of the inputs the fuzzers found.
+#ifndef VT_FUZZ_FUZZ_CASES_H_
+#define VT_FUZZ_FUZZ_CASES_H_
 
 #include <stdarg.h>
 #include <stddef.h>
@@ -57,4 +57,9 @@ std::string run_loader_fuzz_case(const uint8_t *data, size_t size);
 // bytes before, an element name up to the first line break, the text. Results stay in the text.
 std::string run_field_fuzz_case(const uint8_t *data, size_t size);
 
-#endif  // VT_REPLAY_GEN_LOADER_PARSER_FUZZ_CASE_H_
+// data as a configuration, read and validated ("#debug" first: debug level 4). REPLAY_DIR lines
+// that would run the shell are taken out, replay_dir preset instead (a shell a case is a hundred
+// times slower). A refusal ends with -1; an accepted one leaves every value in its range.
+std::string run_config_fuzz_case(const uint8_t *data, size_t size);
+
+#endif  // VT_FUZZ_FUZZ_CASES_H_

@@ -1,4 +1,4 @@
-# Sourced by the docs tests with their name: a fresh $T removed at exit, fail MESSAGE, finish SUMMARY.
+# Sourced by the docs and programs tests with their name: a fresh $T removed at exit, fail, finish.
 NAME=$1
 T=$(mktemp -d "${TMPDIR:-/tmp}/vt_$NAME.XXXXXX")
 trap 'rm -rf "$T"' EXIT
