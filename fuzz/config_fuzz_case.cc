@@ -1,4 +1,4 @@
-#include "fuzz/config_fuzz_case.h"
+#include "fuzz/fuzz_cases.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -15,9 +15,9 @@
 namespace {
 
 constexpr char kReplayDirKeyword[] = "REPLAY_DIR";
+constexpr const char *kFuzzReplayDir = "/tmp/vt_config_fuzz_replay";  // as if made
 
-// True when the reader would hand this line (without its line end, len
-// bytes) to set_replay_dir, which runs the shell.
+// Whether the reader hands this line (len bytes, no line end) to set_replay_dir (the shell).
 bool runs_replay_dir_shell(const char *text, size_t len) {
   if (!memmem(text, len, kReplayDirKeyword, strlen(kReplayDirKeyword))) return false;
   std::string line(text, strnlen(text, len));  // the reader stops at a NUL byte

@@ -1,4 +1,4 @@
-// The field scanners over arbitrary text (declared in parser_fuzz_case.h).
+// The field scanners over arbitrary text (declared in fuzz_cases.h).
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -7,28 +7,23 @@
 #include <memory>
 #include <string>
 
-#include "fuzz/parser_fuzz_case.h"
+#include "fuzz/fuzz_cases.h"
 #include "tools/replay_gen/loader/field_extract.h"
 #include "tools/replay_gen/records.h"
 
 namespace {
 
-struct FreeDeleter {
-  void operator()(void *p) const { free(p); }
-};
-using Buffer = std::unique_ptr<char, FreeDeleter>;
+using Buffer = std::unique_ptr<char, decltype(&free)>;
 
-// A heap copy of exactly len bytes and a NUL, so that reading past the text
-// shows under AddressSanitizer.
+// A heap copy of exactly the text and a NUL: reading past it shows under AddressSanitizer.
 Buffer copy_of(const std::string &text) {
-  Buffer copy(static_cast<char *>(malloc(text.size() + 1)));
+  Buffer copy(static_cast<char *>(malloc(text.size() + 1)), free);
   memcpy(copy.get(), text.data(), text.size());
   copy.get()[text.size()] = '\0';
   return copy;
 }
 
-// extract_uid either leaves the line alone (-1, -2) or cuts it at the "<"
-// of a "</" that follows the element name and a ">".
+// extract_uid leaves the line alone (-1, -2) or cuts it at a "</" after the element name.
 std::string check_uid(const std::string &line, const std::string &tag) {
   Buffer buf = copy_of(line);
   const char *tag_arg = tag.empty() ? nullptr : tag.c_str();
@@ -68,8 +63,7 @@ std::string check_element_value(const std::string &line, const char *name, int32
   return "";
 }
 
-// extract_creation_timestamp records the value's place from the body start,
-// or leaves the record alone.
+// extract_creation_timestamp records the value's place from the body start, or nothing.
 std::string check_creation_timestamp(const std::string &line, uint64_t before) {
   int32_t offset = 0, length = 0;
   bool found = false;
@@ -97,12 +91,11 @@ std::string check_creation_timestamp(const std::string &line, uint64_t before) {
   return memcmp(&records[0], &kClear, sizeof kClear) ? "another record changed" : "";
 }
 
-// get_service_name_from_url restores the URL and stays inside the name's
-// buffer; the name holds no "/".
+// get_service_name_from_url restores the URL and writes a name without "/" inside its buffer.
 std::string check_service_name(const std::string &line, size_t name_size) {
   std::string url = line.c_str();
   Buffer buf = copy_of(url);
-  Buffer name(static_cast<char *>(malloc(name_size ? name_size : 1)));
+  Buffer name(static_cast<char *>(malloc(name_size ? name_size : 1)), free);
   name.get()[0] = 'x';
   get_service_name_from_url(LogGates{}, buf.get(), name.get(), name_size);
   if (url != buf.get()) return "the URL was not restored";

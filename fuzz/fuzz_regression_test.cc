@@ -1,13 +1,10 @@
-// The fuzz targets' inputs replayed with their own checks: the seed corpora
-// and, as finding_*, the inputs that once broke a property (some longer
-// than the targets take), kept with the fix they led to.
+// The seed corpora and past findings (finding_*) through the fuzz cases' checks.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 
-#include "fuzz/config_fuzz_case.h"
-#include "fuzz/parser_fuzz_case.h"
+#include "fuzz/fuzz_cases.h"
 #include "tools/replay_gen/test_files.h"
 
 namespace {

@@ -1,16 +1,16 @@
-// The parallel loader over one input cut into several files: whichever
-// thread claims which file, several threads must give the records and the
-// services of one thread, in the same order.
+// The parallel loader over one input cut into files: several threads give one thread's records
+// and services, in the same order (fuzz_cases.h).
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 #include <tuple>
 #include <vector>
 
-#include "fuzz/parser_fuzz_case.h"
+#include "fuzz/fuzz_cases.h"
 #include "tools/replay_gen/loader/loader_test_support.h"
 #include "tools/replay_gen/loader/parallel_loader.h"
 #include "tools/replay_gen/run_state.h"
@@ -27,8 +27,7 @@ struct Split {
   std::vector<std::string> paths;
 };
 
-// What a load leaves: every record's fields but its stream, the service
-// table in order, the counters and the per-file counts.
+// What a load leaves: the records' fields but their streams, the services, the counts.
 struct Loaded {
   std::vector<std::tuple<uint64_t, int64_t, uint64_t, uint64_t, off_t, uint64_t, uint32_t, uint32_t,
                          int16_t, int16_t, char, char>>
@@ -38,20 +37,16 @@ struct Loaded {
   std::vector<std::pair<int32_t, uint64_t>> per_file;
 };
 
-// A record that every mode accepts, under a service of the file's own: every
-// file has an accepted record (so its stream can be closed afterwards), and
-// every file brings a service that the files before it lack.
+// A record every mode accepts, of a service the files before lack (so every stream is closed).
 std::string lead_record(size_t file) {
   std::string n = std::to_string(file);
   return "RequestTimeEx=1795000001.5\nHTTP_SOAPACTION=\"urn:Lead/IFile" + n + "/Op\"\nURL=/lead/" +
          n + ".svc\nxml1=000000001<XACustId>" + n + "</XACustId>&xmlEnd=00\n" + kEndLine + "\n";
 }
 
-// Files of one case at most: the last takes the rest of the input.
-constexpr size_t kMaxFiles = 16;
+constexpr size_t kMaxFiles = 16;  // the last takes the rest of the input
 
-// Cuts the input after every per_file-th end line; each piece, after its
-// lead record, becomes one file.
+// Cuts the input after every per_file-th end line into files, each after its lead record.
 Split write_files(uint8_t mode, const uint8_t *data, size_t size, int per_file) {
   char dir[] = "/tmp/vt_loader_fuzz_XXXXXX";
   if (!mkdtemp(dir)) abort();
@@ -113,8 +108,7 @@ std::string load(const Split &split, int16_t threads, Loaded *out) {
                             s.type, s.runtime_service});
     streams.insert(s.req_file_fp);
   }
-  // The loader leaves the input streams open for the request files; the
-  // run closes them.
+  // The loader leaves the input streams open for the request files.
   if (streams.size() != split.paths.size())
     return fuzz_failure("%d threads: %zu files with accepted records of %zu", threads,
                         streams.size(), split.paths.size());
@@ -132,25 +126,21 @@ std::string load(const Split &split, int16_t threads, Loaded *out) {
   return "";
 }
 
+// Where the load of several threads first parts from that of one, if it does.
+template <typename List>
+std::string first_difference(const char *what, const List &one, const List &many, int threads) {
+  if (many == one) return "";
+  size_t at = std::mismatch(one.begin(), one.end(), many.begin(), many.end()).first - one.begin();
+  return fuzz_failure("%d threads: %s differ at %zu (%zu of them, one thread %zu)", threads, what,
+                      at, many.size(), one.size());
+}
+
 std::string compare(const Loaded &one, const Loaded &many, int threads) {
-  if (many.services.size() != one.services.size())
-    return fuzz_failure("%d threads: %zu services, one thread %zu", threads, many.services.size(),
-                        one.services.size());
-  for (size_t i = 0; i < one.services.size(); i++)
-    if (many.services[i] != one.services[i])
-      return fuzz_failure("%d threads: service %zu is %.60s, one thread's %.60s", threads, i,
-                          std::get<0>(many.services[i]).c_str(),
-                          std::get<0>(one.services[i]).c_str());
-  if (many.records.size() != one.records.size())
-    return fuzz_failure("%d threads: %zu records, one thread %zu", threads, many.records.size(),
-                        one.records.size());
-  for (size_t i = 0; i < one.records.size(); i++)
-    if (many.records[i] != one.records[i])
-      return fuzz_failure("%d threads: record %zu differs (file %u, one thread's file %u)", threads,
-                          i, std::get<6>(many.records[i]), std::get<6>(one.records[i]));
-  if (many.counters != one.counters) return fuzz_failure("%d threads: other counters", threads);
-  if (many.per_file != one.per_file) return fuzz_failure("%d threads: other file counts", threads);
-  return "";
+  std::string why = first_difference("services", one.services, many.services, threads);
+  if (why.empty()) why = first_difference("records", one.records, many.records, threads);
+  if (why.empty()) why = first_difference("counters", one.counters, many.counters, threads);
+  if (why.empty()) why = first_difference("file counts", one.per_file, many.per_file, threads);
+  return why;
 }
 
 }  // namespace

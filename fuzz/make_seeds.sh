@@ -1,8 +1,6 @@
 #!/bin/bash
-# Rebuilds the seed corpora under fuzz/corpus from the sample logs, the
-# sample configuration, the configurations of the end-to-end cases and a few
-# hand-made records that reach every rejection code. Run from anywhere;
-# rewrites fuzz/corpus/<target>/ (files are named after their content).
+# Rewrites the seed corpora fuzz/corpus/<target>/ from the sample logs and configuration, the
+# end-to-end cases' configurations and hand-made records that reach every rejection code.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=$root/fuzz/corpus
@@ -10,15 +8,11 @@ logs=$root/examples/logs
 rm -rf "$out"
 mkdir -p "$out"/{record_parser_fuzz,field_scanners_fuzz,config_reader_fuzz,parallel_loader_fuzz}
 
-# seed TARGET NAME: standard input becomes the seed file.
-seed() { cat >"$out/$1/$2"; }
+# seed TARGET NAME [MODE EXTRA]: the two mode bytes, if given, and standard input become the seed.
+seed() { { [ $# -lt 4 ] || printf "\\x$3\\x$4"; cat; } >"$out/$1/$2"; }
 
-# Parser seeds: two mode bytes (parser_fuzz_case.h), then the file.
-# Mode bits: 1 service names, 2 -p, 4 IGNORE_HEADER, 8/16 REPLAY_PERIOD
-# start/end, 32 configured services, 64 info level 2, 128 debug level 4.
-parser() {  # parser NAME MODE EXTRA: the file on standard input
-  { printf "\\x$2\\x$3"; cat; } | seed record_parser_fuzz "$1"
-}
+# Parser seeds (parser NAME MODE EXTRA): two mode bytes (fuzz_cases.h), then the file.
+parser() { seed record_parser_fuzz "$@"; }
 parser sample_names 01 00 <"$logs/20261201/extracts/SOAP.log.1"
 parser sample_url_mode_services 20 00 <"$logs/20261201/extracts/SOAP.log.2"
 parser sample_param_services 23 00 <"$logs/20261202/extracts/SOAP.log.1"
@@ -69,12 +63,8 @@ rec $T "$A" "$U" "$B" | parser levels_on c3 01
 printf 'header line only' | parser header_only 05 00
 printf '' | parser empty 01 00
 
-# Loader seeds: the parser's mode byte (1 service names, 2 -p, 32 configured
-# services), then the thread count less 2 plus 8 times (records per file less
-# 1), then the records that are cut into files.
-loader() {  # loader NAME MODE EXTRA: the records on standard input
-  { printf "\\x$2\\x$3"; cat; } | seed parallel_loader_fuzz "$1"
-}
+# Loader seeds: the mode byte, threads - 2 + 8 * (records per file - 1), the records.
+loader() { seed parallel_loader_fuzz "$@"; }
 all_logs() { cat "$logs"/*/extracts/SOAP.log.*; }
 all_logs | loader sample_two_threads_one_record_each 01 00
 all_logs | loader sample_nine_threads_two_records_each 01 0f
@@ -83,17 +73,13 @@ all_logs | loader sample_param_services_three_records 23 11
 for f in "$out"/record_parser_fuzz/*; do
   name=$(basename "$f")
   case $name in empty | header_only) continue ;; esac
-  # The parser seed's records, cut after every record, with five threads
-  # and the parser seed's service modes.
+  # The parser seed's records and service modes, a record per file, five threads.
   mode=$(od -An -tx1 -N1 "$f" | tr -d ' ')
   tail -c +3 "$f" | loader "parser_$name" "$(printf '%02x' $((0x$mode & 0x23)))" 03
 done
 
-# Field scanner seeds: name buffer size, body bytes before, element name,
-# line break, text.
-field() {  # field NAME SIZE BEFORE ELEMENT TEXT
-  printf "\\x$2\\x$3%s\n%s" "$4" "$5" | seed field_scanners_fuzz "$1"
-}
+# field NAME SIZE BEFORE ELEMENT TEXT
+field() { printf "\\x$2\\x$3%s\n%s" "$4" "$5" | seed field_scanners_fuzz "$1"; }
 field uid ff 00 XACustId '<XACustId>12345</XACustId> tail'
 field uid_prefixed 10 01 XACustId '<ns:XACustId> -42</ns:XACustId>'
 field uid_empty ff 00 '' '<a><XACustId></XACustId></a>'
@@ -108,13 +94,11 @@ field url_no_path ff 00 x 'http://host/'
 field url_bare 00 00 x '/a/b/'
 field body_line ff 00 XACustId "$(sed -n 4p "$logs/20261201/extracts/SOAP.log.1")"
 
-# Configuration seeds: the sample, the end-to-end configurations, and lines
-# for every keyword, valid and refused.
+# Configuration seeds: the sample, the end-to-end cases' here-documents, every keyword.
 sed -e "s|@EXAMPLES@|/tmp/ex|; s|@DEMO@|/tmp/demo|" "$root/examples/replay.conf.in" |
   seed config_reader_fuzz sample
 for run in "$root"/tests/e2e/cases/*/run.sh; do
   name=$(basename "$(dirname "$run")")
-  # The here-document of the case, with its work directory filled in.
   awk '/<<CONF/ {on = 1; next} /^CONF$/ {on = 0} on' "$run" | sed "s|\$WORK|/tmp/w|g" >"$out/tmp"
   if [ -s "$out/tmp" ]; then mv "$out/tmp" "$out/config_reader_fuzz/e2e_$name"; fi
 done

@@ -1,4 +1,4 @@
-#include "fuzz/parser_fuzz_case.h"
+#include "fuzz/fuzz_cases.h"
 
 #include <ctype.h>
 #include <stdarg.h>
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tools/replay_gen/failure.h"
+#include "tools/replay_gen/loader/loader_test_support.h"
 #include "tools/replay_gen/loader/record_errors.h"
 #include "tools/replay_gen/loader/record_parser.h"
 #include "tools/replay_gen/loader/record_state.h"
@@ -23,44 +24,14 @@ namespace {
 constexpr const char *kFileName = "fuzz.log";
 constexpr int32_t kFileIndex = 7;
 
-// Configured services that the sample records name, in both service modes,
-// each with another customer id element.
-// A fresh table each case, owned by the run state.
-ServiceMap *configured_services(uint16_t *count) {
-  struct Entry {
-    const char *name, *url, *tag;
-  };
-  static const Entry kEntries[] = {
-      {"IService_GetData", "http://127.0.0.1/svc/Service.svc", "CustNo"},
-      {"svc_Service.svc", "http://127.0.0.1/svc/Service.svc", "XACustId"},
-      {"IOrders_PutOrder", "http://127.0.0.1/svc/Orders.svc", "Id"},
-  };
-  constexpr uint16_t kCount = sizeof kEntries / sizeof kEntries[0];
-  auto *table = static_cast<ServiceMap *>(calloc(kCount, sizeof(ServiceMap)));
-  for (uint16_t i = 0; i < kCount; i++) {
-    table[i].service_name = strdup(kEntries[i].name);
-    table[i].url = strdup(kEntries[i].url);
-    table[i].url_len = static_cast<int32_t>(strlen(kEntries[i].url));
-    snprintf(table[i].indexing_tag, sizeof table[i].indexing_tag, "%s", kEntries[i].tag);
-  }
-  *count = kCount;
-  return table;
-}
-
 void set_host_name(RunState &run, int choice) {
-  switch (choice) {
-    case 0:
-      snprintf(run.config.host_name, sizeof run.config.host_name, "127.0.0.1");
-      break;
-    case 1:
-      snprintf(run.config.host_name, sizeof run.config.host_name, "h");
-      break;
-    case 2:  // every URL is too long for this host
-      memset(run.config.host_name, 'h', sizeof run.config.host_name - 1);
-      run.config.host_name[sizeof run.config.host_name - 1] = '\0';
-      break;
-    default:
-      run.config.host_name[0] = '\0';
+  static const char *const kHosts[] = {"127.0.0.1", "h", nullptr, ""};
+  size_t room = sizeof run.config.host_name;
+  if (kHosts[choice]) {
+    snprintf(run.config.host_name, room, "%s", kHosts[choice]);
+  } else {  // every URL is too long for this host
+    memset(run.config.host_name, 'h', room - 1);
+    run.config.host_name[room - 1] = '\0';
   }
 }
 
@@ -71,12 +42,13 @@ void apply_modes(RunState &run, uint8_t mode, uint8_t extra) {
   uint64_t shift = extra >> kBoundShift;
   run.config.start_time_stamp = (mode & kModeStartBound) ? kStartBound + shift : 0;
   run.config.end_time_stamp = (mode & kModeEndBound) ? kEndBound + shift : 0;
-  if (mode & kModeServices) {
-    run.services.service_map_ptr = configured_services(&run.services.total_services);
-    run.services.max_services = run.services.total_services;
-  } else {
-    run.services.service_map_ptr = nullptr;
-    run.services.total_services = run.services.max_services = 0;
+  if (mode & kModeServices) {  // services the sample records name, in both modes, other id tags
+    loader_test::add_configured_service(run, "IService_GetData", "http://127.0.0.1/svc/Service.svc",
+                                        "CustNo");
+    loader_test::add_configured_service(run, "svc_Service.svc", "http://127.0.0.1/svc/Service.svc",
+                                        "XACustId");
+    loader_test::add_configured_service(run, "IOrders_PutOrder", "http://127.0.0.1/svc/Orders.svc",
+                                        "Id");
   }
   run.services.num_service_file = run.services.total_services;
   run.log.info_level = (mode & kModeInfoLevel) ? 2 : 0;
@@ -86,10 +58,8 @@ void apply_modes(RunState &run, uint8_t mode, uint8_t extra) {
   set_host_name(run, (extra >> kHostShift) & 3);
 }
 
-// Records the parser's array holds before it has to grow. A capacity of 1
-// makes it grow on the first accepted record, and grow again every 10000;
-// other cases reuse one array that holds every record of an input up to
-// 16 KiB, so that they do not pay for a megabyte of fresh pages each.
+// A capacity of 1 makes the array grow on the first record (and every 10000); other cases reuse
+// one array of 1024 records (all of an input up to 16 KiB) instead of fresh pages each.
 constexpr uint64_t kReusedCapacity = 1024;
 SeqData *reused_records = nullptr;
 
@@ -172,10 +142,8 @@ FileView view_file(const uint8_t *file, size_t n, bool header) {
   return v;
 }
 
-// Body range of an accepted record: it begins a line (or 14 bytes into an
-// "xml1=" line), its 11-byte trailer ends right before an end line, and no
-// end line lies inside it. prev_end: where the previous record's end line
-// begins.
+// An accepted body begins a line (or 14 bytes into an "xml1=" line), its trailer ends right before
+// an end line, none lies inside it. prev_end: where the previous record's end line begins.
 std::string check_body(const FileView &v, const SeqData &s, uint64_t i, size_t *prev_end) {
   if (s.req_offset < 0) return fuzz_failure("record %lu: req_offset %ld", i, long(s.req_offset));
   if (s.req_offset == 0) {
@@ -228,9 +196,8 @@ bool begins(const char *text, const char *prefix) {
   return strncmp(text, prefix, strlen(prefix)) == 0;
 }
 
-// The services the thread met: the URL is made of the host name and a path;
-// with service names, each name is made of letters, digits and "_" and comes
-// with its SOAP action header line; in URL mode no header line is composed.
+// The services met: URLs of the host name and a path; names of letters, digits and "_" with their
+// SOAP action line, and in URL mode no such line.
 std::string check_services(const RunState &run, const ThreadArgs *t) {
   std::string url_start = std::string("http://") + run.config.host_name;
   for (int32_t i = 0; i < t->total_runtime_service; i++) {
@@ -284,30 +251,19 @@ std::string check_records(const RunState &run, const FileView &v, const ThreadAr
   return "";
 }
 
-// The line an error names: the header line that failed its check, or the
-// end line of the record (which may follow the lead-in of an "xml1=" line).
+// The line an error names: the header line that failed, or the record's end line (maybe after
+// an "xml1=" lead-in).
 bool names_its_line(const FileView &v, int code, uint64_t line_no) {
   size_t at = v.starts[line_no - 1];
   bool action = v.at(at, "HTTP_SOAPACTION=") || v.at(at, "HTTP_WFSOAPACTION=");
-  switch (code) {
-    case 101:
-    case 102:
-      return v.at(at, "RequestTimeEx=");
-    case 103:
-    case 108:
-      return action;
-    case 104:
-    case 109:
-      return v.at(at, "URL=");
-    case 112:
-      return action || v.at(at, "URL=");
-    default:
-      return v.is_end_line(at) || (v.at(at, "xml1=") && v.at(at + kBodyLeadIn, "*******"));
-  }
+  if (code == 101 || code == 102) return v.at(at, "RequestTimeEx=");
+  if (code == 103 || code == 108) return action;
+  if (code == 104 || code == 109) return v.at(at, "URL=");
+  if (code == 112) return action || v.at(at, "URL=");
+  return v.is_end_line(at) || (v.at(at, "xml1=") && v.at(at + kBodyLeadIn, "*******"));
 }
 
-// One line per ignored record, numbered 1, 2, 3 ..., each naming a known
-// code, the file and the line that raised it, in file order.
+// One line per ignored record, numbered from 1, with a known code, the file and its line, in order.
 std::string check_error_log(const char *text, size_t len, const ThreadArgs *t, const FileView &v) {
   uint64_t n = 0, last_line = 0;
   for (const char *line = text; line < text + len;) {
@@ -346,25 +302,14 @@ std::string check_counts(const ThreadArgs *t, uint64_t accepted) {
   return "";
 }
 
-struct Outcome {
-  bool fatal = false;
-  int status = 0;
-};
-
-Outcome parse(ThreadArgs *t, FILE *in, uint64_t *seq_no) {
-  Outcome out;
-  out.fatal = !load_sequence_file_new(t, kFileName, in, seq_no, kFileIndex);
-  out.status = t->failure->status;
-  return out;
-}
-
-std::string check_outcome(const RunState &run, const Outcome &out, const FileView &v, ThreadArgs *t,
+std::string check_outcome(const RunState &run, bool fatal, const FileView &v, ThreadArgs *t,
                           FILE *in, uint64_t seq_no, const char *err_text, size_t err_len) {
   bool header_missing = run.config.ignore_header && v.size == 0;
-  if (header_missing != out.fatal)
+  int status = t->failure->status;
+  if (header_missing != fatal)
     return header_missing ? "no fatal exit for an empty file under IGNORE_HEADER"
-                          : fuzz_failure("the parser ended the run with status %d", out.status);
-  if (out.fatal) return out.status == -1 ? "" : fuzz_failure("fatal status %d", out.status);
+                          : fuzz_failure("the parser ended the run with status %d", status);
+  if (fatal) return status == -1 ? "" : fuzz_failure("fatal status %d", status);
   std::string why = check_counts(t, seq_no);
   if (why.empty()) why = check_error_log(err_text, err_len, t, v);
   if (why.empty()) why = check_records(run, v, t, in, seq_no);
@@ -394,10 +339,10 @@ std::string run_parser_fuzz_case(const uint8_t *data, size_t size) {
     why = "harness: out of memory";
   } else {
     uint64_t seq_no = 0;
-    Outcome out = parse(t, in, &seq_no);
+    bool fatal = !load_sequence_file_new(t, kFileName, in, &seq_no, kFileIndex);
     fflush(t->error_file_fp);
     FileView view = view_file(file, file_size, run.config.ignore_header);
-    why = check_outcome(run, out, view, t, in, seq_no, err_text, err_len);
+    why = check_outcome(run, fatal, view, t, in, seq_no, err_text, err_len);
   }
   release_thread(t, grow);
   free(err_text);

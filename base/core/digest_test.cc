@@ -11,10 +11,8 @@
 
 namespace {
 
-// More than a mebibyte that varies from byte to byte, of a length no read
-// size divides, read from a file in pieces and from a pipe in short reads,
-// has the digest of its bytes fed at once. (That the digits are those
-// xxh128sum prints, tests/package/manifest_run.sh checks.)
+// Over a mebibyte of a length no read size divides, from a file and from a pipe in short
+// reads, has the digest of its bytes fed at once.
 TEST(Digest, FileAndShortReads) {
   std::mt19937_64 rng(7);
   std::string data, hex, why;
@@ -48,8 +46,7 @@ TEST(Digest, FileAndShortReads) {
   EXPECT_EQ(size, data.size());
   EXPECT_EQ(hex, vtlb_digest_hex(d));
 
-  // A file that is not there, a named pipe (refused, not waited on) and a
-  // regular file whose read fails (this process's memory from address 0).
+  // Missing, a named pipe (refused, not waited on), a read that fails (memory from address 0).
   EXPECT_FALSE(vtlb_digest_file(path, &hex, &size, &why));
   EXPECT_EQ(errno, ENOENT);
   ASSERT_EQ(mkfifo(path, 0600), 0);

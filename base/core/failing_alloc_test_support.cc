@@ -5,32 +5,17 @@
 #include <atomic>
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define VT_KEEP_ALLOCATOR 1
+#define VT_KEEP_ALLOCATOR 1  // the sanitizers keep their own allocator
+#else
+#define VT_KEEP_ALLOCATOR 0
 #endif
 
 namespace {
 
 std::atomic<size_t> failing_size{0};
 
-}  // namespace
-
-void vt_fail_alloc_of(size_t bytes) {
-  failing_size = bytes;
-}
-
-bool vt_alloc_failures_supported() {
-#ifdef VT_KEEP_ALLOCATOR
-  return false;
-#else
-  return true;
-#endif
-}
-
-#ifndef VT_KEEP_ALLOCATOR
-namespace {
-
 // True once for an allocation of the armed size.
-bool should_fail(size_t bytes) {
+[[maybe_unused]] bool should_fail(size_t bytes) {
   size_t armed = failing_size.load(std::memory_order_relaxed);
   if (armed == 0 || bytes != armed) return false;
   if (!failing_size.compare_exchange_strong(armed, 0)) return false;
@@ -40,6 +25,15 @@ bool should_fail(size_t bytes) {
 
 }  // namespace
 
+void vt_fail_alloc_of(size_t bytes) {
+  failing_size = bytes;
+}
+
+bool vt_alloc_failures_supported() {
+  return !VT_KEEP_ALLOCATOR;
+}
+
+#if !VT_KEEP_ALLOCATOR
 // The program's own definitions come before the C library's, whose own
 // entry points do the real work.
 extern "C" {

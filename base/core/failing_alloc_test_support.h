@@ -1,15 +1,11 @@
-// Test support: makes one malloc(), calloc() or realloc() of the test's own
-// process fail, as it does when the system has no memory to give, so that
-// the paths taken when memory cannot be had are reached. Linked into test
-// programs only: it replaces those three for the whole program. The
-// sanitizers keep their own allocator; under them nothing is replaced.
+// Test support: one malloc(), calloc() or realloc() that fails, as without memory to give.
+// Linked into test programs only: it replaces the three (not under the sanitizers).
 #ifndef VT_BASE_CORE_FAILING_ALLOC_TEST_SUPPORT_H_
 #define VT_BASE_CORE_FAILING_ALLOC_TEST_SUPPORT_H_
 
 #include <stddef.h>
 
-// The next allocation of exactly `bytes` bytes (calloc's count times size)
-// fails with ENOMEM; the ones after it go through again. 0 makes none fail.
+// The next allocation of exactly `bytes` bytes fails with ENOMEM (0: none).
 void vt_fail_alloc_of(size_t bytes);
 
 // Whether vt_fail_alloc_of can make an allocation fail in this build.

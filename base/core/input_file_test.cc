@@ -3,37 +3,26 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <fstream>
 #include <string>
 #include <thread>
 
 #include "base/core/decimal.h"
 #include "base/core/open_descriptors_test_support.h"
+#include "base/core/temp_dir_test_support.h"
 
 namespace {
 
-struct TempDir {
-  std::string path;
-  TempDir() {
-    char templ[] = "/tmp/vtlb_input_file.XXXXXX";
-    path = mkdtemp(templ);
-  }
-  ~TempDir() { (void)!system(("rm -rf '" + path + "'").c_str()); }
-};
-
-// Every kind of file at a path, opened for reading and for replacing: only a
-// regular file (also through a link) is opened, and nothing waits on a pipe
-// without a writer or reads a device.
+// Only a regular file (also through a link) is opened, for reading or replacing; nothing waits
+// on a pipe without a writer or reads a device.
 TEST(OpenRegularFile, OpensOnlyRegularFilesAndNeverWaits) {
-  TempDir dir;
+  VtTempDir dir;
   std::string file = dir.path + "/file", fifo = dir.path + "/fifo", link = dir.path + "/link";
-  int fd = open(file.c_str(), O_WRONLY | O_CREAT, 0600);
-  ASSERT_EQ(write(fd, "abc", 3), 3);
-  close(fd);
+  std::ofstream(file) << "abc";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   ASSERT_EQ(symlink(file.c_str(), link.c_str()), 0);
   struct Case {
@@ -54,7 +43,7 @@ TEST(OpenRegularFile, OpensOnlyRegularFilesAndNeverWaits) {
   for (const Case &c : cases) {
     std::string why;
     errno = 0;
-    fd = vtlb_open_regular_file(c.path.c_str(), c.flags, &why);
+    int fd = vtlb_open_regular_file(c.path.c_str(), c.flags, &why);
     if (!c.why) {
       EXPECT_GE(fd, 0) << c.path << ": " << why;
       EXPECT_EQ(fcntl(fd, F_GETFL) & O_NONBLOCK, 0) << c.path;
@@ -79,17 +68,12 @@ TEST(OpenRegularFile, OpensOnlyRegularFilesAndNeverWaits) {
   EXPECT_EQ(why, "a named pipe, not a regular file");
 }
 
-// A path that turns from a regular file into a named pipe and back while it
-// is opened: whatever is caught between the look and the open, the caller
-// gets a regular file or a refusal, never a pipe (nor a descriptor it did
-// not open), and no descriptor stays open. The swaps race the opens; most
-// rounds meet one state or the other, some fall between.
+// A path swapped between a file and a named pipe while it is opened gives a regular file or a
+// refusal, never a pipe nor a descriptor it did not open, and leaves none open.
 TEST(OpenRegularFile, AFileSwappedWhileOpenedIsLookedAtAgain) {
-  TempDir dir;
+  VtTempDir dir;
   std::string path = dir.path + "/swapped", file = dir.path + "/file", fifo = dir.path + "/fifo";
-  int fd = open(file.c_str(), O_WRONLY | O_CREAT, 0600);
-  ASSERT_GE(fd, 0);
-  close(fd);
+  std::ofstream(file) << "";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const long descriptors = vt_open_descriptors();
   std::atomic<bool> stop{false};
@@ -102,7 +86,7 @@ TEST(OpenRegularFile, AFileSwappedWhileOpenedIsLookedAtAgain) {
   int opened = 0, refused = 0, wrong = 0;
   for (int i = 0; i < 200000 && (i < 20000 || opened == 0 || refused == 0); i++) {
     std::string why;
-    fd = vtlb_open_regular_file(path.c_str(), O_RDONLY, &why);
+    int fd = vtlb_open_regular_file(path.c_str(), O_RDONLY, &why);
     if (fd < 0) {
       refused++;
       continue;

@@ -14,6 +14,7 @@
 #include "base/core/cpu_count.h"
 #include "base/core/shell_cmd.h"
 #include "base/core/shell_quote.h"
+#include "base/core/temp_dir_test_support.h"
 
 // The caller's handling of SIGCHLD, which a run sets aside while it waits.
 void (*sigchld_handler())(int) {
@@ -22,8 +23,7 @@ void (*sigchld_handler())(int) {
   return now.sa_handler;
 }
 
-// With SIGCHLD ignored by the caller, the run still gets its line, and the
-// caller's handling is back after it.
+// With SIGCHLD ignored by the caller the run still gets its line; the handling is back after.
 TEST(RunCmd, KeepsLastLineCutAtLineEnd) {
   struct Case {
     const char *cmd;
@@ -33,9 +33,7 @@ TEST(RunCmd, KeepsLastLineCutAtLineEnd) {
       {"printf 'a\\nb\\nlast\\n'", 256, "last"},
       {"printf 'no line end'", 256, "no line end"},
       {"printf '123\\n'", 256, "123"},
-      // Pieces shorter than the line: the last piece is the bare line end.
-      {"printf '123\\n'", 4, ""},
-      // A silent command leaves the output alone.
+      {"printf '123\\n'", 4, ""},  // pieces shorter than the line: the last is the line end
       {"true", 256, "untouched"},
   };
   signal(SIGCHLD, SIG_IGN);
@@ -48,9 +46,7 @@ TEST(RunCmd, KeepsLastLineCutAtLineEnd) {
   signal(SIGCHLD, SIG_DFL);
 }
 
-// A command that cannot be started (here: no descriptor is left for its
-// pipe), or no room for even an empty line, is a failure, and the output
-// is left alone.
+// No descriptor for the pipe, or no room for an empty line: a failure, the output left alone.
 TEST(RunCmd, FailsWhenTheCommandCannotRun) {
   char out[16] = "untouched";
   for (int length : {0, 1}) EXPECT_EQ(vtlb_run_cmd_and_get_last_line("echo x", length, out), -1);
@@ -87,17 +83,14 @@ TEST(ShellQuote, PassesEveryCharacterLiterally) {
   }
 }
 
-// What the caller printed before a command comes before the command's own
-// lines in a shared output file: buffered output is flushed first.
+// The caller's buffered lines come before the command's in a shared output file.
 TEST(ShellCmd, CallersLinesComeFirst) {
-  char path[] = "/tmp/vt_shell_cmd_XXXXXX";
-  int fd = mkstemp(path);
-  ASSERT_GE(fd, 0);
-  close(fd);
+  VtTempDir dir;
+  const std::string path = dir.path + "/out";
   pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    if (!freopen(path, "w", stdout)) _exit(2);
+    if (!freopen(path.c_str(), "w", stdout)) _exit(2);
     printf("caller\n");
     int rc = vtlb_run_shell_cmd("echo command");
     fflush(stdout);
@@ -108,26 +101,21 @@ TEST(ShellCmd, CallersLinesComeFirst) {
   EXPECT_EQ(WEXITSTATUS(status), 0);
   std::ifstream in(path);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "caller\ncommand\n");
-  unlink(path);
 }
 
-// The processors /proc/cpuinfo lists, read through the shell's wc; what wc
-// prints is taken as the count, and no count at all is a failure.
+// The processors of /proc/cpuinfo, counted by wc: what it prints is the count, nothing a failure.
 TEST(CpuCount, CountsProcessorLines) {
   std::ifstream info("/proc/cpuinfo");
   int processors = 0;
   for (std::string line; std::getline(info, line);) processors += line.rfind("processor", 0) == 0;
   EXPECT_EQ(vtlb_get_num_cpu(), processors);
-  char dir[] = "/tmp/vt_cpu_count_XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  std::string wc = std::string(dir) + "/wc", old_path = getenv("PATH");
-  setenv("PATH", (std::string(dir) + ":" + old_path).c_str(), 1);
+  VtTempDir dir;
+  std::string wc = dir.path + "/wc", old_path = getenv("PATH");
+  setenv("PATH", (dir.path + ":" + old_path).c_str(), 1);
   for (auto [script, count] : {std::pair{"echo 1234", 1234}, {"true", -1}}) {
     std::ofstream(wc) << "#!/bin/sh\ncat >/dev/null\n" << script << "\n";
     chmod(wc.c_str(), 0755);
     EXPECT_EQ(vtlb_get_num_cpu(), count) << script;
   }
   setenv("PATH", old_path.c_str(), 1);
-  unlink(wc.c_str());
-  rmdir(dir);
 }

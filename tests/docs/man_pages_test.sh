@@ -1,24 +1,13 @@
 #!/bin/bash
-# Every manual page renders without a groff warning, has the usual sections,
-# names every option its program knows, and names every other page in its
-# SEE ALSO.
-#
-#   man_pages_test.sh MAN_DIR VTU_REPLAY_GEN VT_LOGGEN VT_PACKAGE_CHECK VT_PACKAGE VT_REPLAY VT_SINK
+# man_pages_test.sh MAN_DIR VTU_REPLAY_GEN VT_LOGGEN VT_PACKAGE_CHECK VT_PACKAGE VT_REPLAY VT_SINK
+# Every page renders without a warning, has the usual sections, every option, the others in SEE ALSO.
 set -u
 MAN_DIR=$1
-declare -A PROGRAM=([vtu_replay_gen]=$2 [vt_loggen]=$3 [vt_package_check]=$4 [vt_package]=$5
-  [vt_replay]=$6 [vt_sink]=$7)
+declare -A PROGRAM=()
+for p in "${@:2}"; do PROGRAM[$(basename "$p")]=$p; done
 NAMES=(vtu_replay_gen vt_loggen vt_package_check vt_package vt_replay vt_sink)
-failures=0
-fail() {
-  echo "man_pages_test: $*"
-  failures=$((failures + 1))
-}
-
-command -v groff >/dev/null || {
-  echo "man_pages_test: groff is missing; scripts/setup.sh installs it"
-  exit 1
-}
+. "$(dirname "$0")/../test_lib.sh" man_pages_test
+command -v groff >/dev/null || { fail "groff is missing; scripts/setup.sh installs it"; exit 1; }
 
 sections=(NAME SYNOPSIS DESCRIPTION OPTIONS FILES ENVIRONMENT '"EXIT STATUS"' EXAMPLES '"SEE ALSO"')
 for name in "${NAMES[@]}"; do
@@ -32,13 +21,11 @@ for name in "${NAMES[@]}"; do
     grep -qx "\.SH $s" "$page" || fail "$name.1: no .SH $s"
   done
 
-  # The options the program itself knows: vtu_replay_gen's fixed set, and for
-  # the others every --option of their --help text.
+  # vtu_replay_gen's fixed set; the others' (and vt_package's commands') --help options.
   if [ "$name" = vtu_replay_gen ]; then
     options=(-i -f -d -c -p -u -N -n --help --version)
   else
     help=$("${PROGRAM[$name]}" --help) || fail "$name --help exited with status $?"
-    # vt_package's commands have their own help texts and options.
     if [ "$name" = vt_package ]; then
       for c in check profile plot preview; do help+=$'\n'$("${PROGRAM[$name]}" $c --help); done
     fi
@@ -57,5 +44,4 @@ for name in "${NAMES[@]}"; do
   done
 done
 
-[ $failures -eq 0 ] && echo "man_pages_test: ${#NAMES[@]} pages render cleanly, describe every option and name each other"
-exit $((failures > 0))
+finish "${#NAMES[@]} pages render cleanly, describe every option and name each other"

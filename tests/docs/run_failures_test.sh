@@ -1,28 +1,18 @@
 #!/bin/bash
-# The README's "When a run fails" table against the tool: each failure of the
-# table is made to happen, and every message of the table must be a line the
-# tool really printed (`<...>` in a message stands for any text), so that the
-# table cannot drift from the tool.
-#
-#   run_failures_test.sh README TOOL SUITE_BIN LOGGEN
+# run_failures_test.sh README TOOL SUITE_BIN LOGGEN: each failure of the README's "When a run
+# fails" table is made to happen; each message there (`<...>`: any text) must be a line printed.
 set -u
 README=$1
 TOOL=$2
 SUITE_BIN=$3
 LOGGEN=$4
-T=$(mktemp -d "${TMPDIR:-/tmp}/vt_run_failures.XXXXXX")
+. "$(dirname "$0")/../test_lib.sh" run_failures_test
 trap 'rm -rf "$T"; [ -n "${holder:-}" ] && kill "$holder" 2>/dev/null' EXIT
-failures=0
-fail() {
-  echo "run_failures_test: $*"
-  failures=$((failures + 1))
-}
 
 "$LOGGEN" --out "$T/logs" --requests 40 --quiet >/dev/null || { fail "vt_loggen failed"; exit 1; }
 mkdir -p "$T/empty/20261201/extracts"
 
-# conf NAME [LINES...]: a configuration in $T/NAME/replay.conf with its own
-# replay directory and suite working directory, then the given lines.
+# conf NAME [LINES...]: $T/NAME/replay.conf with its own replay directory, then LINES.
 conf() {
   local dir=$T/$1
   shift
@@ -30,13 +20,12 @@ conf() {
   printf '%s\n' "INPUT_DIR|$T/logs" "REPLAY_DIR|$dir/replay" "SCRIPT_NAME|first/try/script" \
     "SCENARIO_NAME|first/try/first.conf" "NUM_VVM|2" "$@" >"$dir/replay.conf"
 }
-# run NAME [ENV...] -- [ARGS...]: the tool in $T/NAME with the suite's
-# stand-ins on PATH and the environment given, its output (both streams)
-# added to $T/all.
+# run NAME [ENV...] -- [ARGS...]: the tool in $T/NAME (conf NAME first if it has none) with the
+# stand-ins, both streams to $T/all.
 run() {
-  local name=$1
+  local name=$1 env=()
   shift
-  local env=()
+  [ -d "$T/$name" ] || conf "$name"
   while [ $# -gt 0 ] && [ "$1" != -- ]; do env+=("$1"); shift; done
   shift
   (cd "$T/$name" && PATH=$SUITE_BIN:$PATH env "${env[@]}" "$TOOL" "$@") >>"$T/all" 2>&1
@@ -45,20 +34,15 @@ run() {
 conf rerun && mkdir -p "$T/rerun/wdir/scenarios/first/try"
 run rerun VT_WDIR="$T/rerun/wdir" -- -i replay.conf
 run rerun VT_WDIR="$T/rerun/wdir" -- -i replay.conf
-# The scenario stays when only the replay directory is removed, and the
-# script when the scenario is removed too.
+# Only the replay directory removed (the scenario stays), then the scenario too (the script stays).
 rm -rf "$T/rerun/replay"
 run rerun VT_WDIR="$T/rerun/wdir" -- -i replay.conf
 rm -rf "$T/rerun/replay" "$T/rerun/wdir/scenarios/first/try/first.conf"
 run rerun VT_WDIR="$T/rerun/wdir" -- -i replay.conf
 
-conf no_wdir
 run no_wdir -u VT_WDIR -- -i replay.conf
-conf no_scenario_dir
 run no_scenario_dir VT_WDIR="$T/no_scenario_dir/wdir" -- -i replay.conf
-conf no_suite
 run no_suite PATH=/usr/bin:/bin -- -i replay.conf
-mkdir -p "$T/no_config"
 run no_config -- -i nosuch.conf
 run no_config --
 conf no_script && sed -i '/^SCRIPT_NAME/d' "$T/no_script/replay.conf"
@@ -72,8 +56,7 @@ run no_valid -- -i replay.conf
 conf d0 && sed -i "s#^INPUT_DIR|.*#INPUT_DIR|$T/empty#" "$T/d0/replay.conf"
 run d0 -- -i replay.conf -d 0
 
-# Another run's lock on the replay directory, held by flock(1) in a process
-# that then becomes the sleep, so that ending it frees the lock.
+# Another run's lock on the replay directory: flock(1), then the sleep whose end frees it.
 conf locked && mkdir "$T/locked/replay"
 (exec 9<"$T/locked/replay" && flock 9 && exec sleep 30) >/dev/null 2>&1 &
 holder=$!
@@ -94,5 +77,4 @@ for m in "${messages[@]}"; do
   grep -qE "^$re" "$T/all" || fail "the tool never printed: $m"
 done
 
-[ $failures -eq 0 ] && echo "run_failures_test: the tool prints all ${#messages[@]} messages of the README's table"
-exit $((failures > 0))
+finish "the tool prints all ${#messages[@]} messages of the README's table"

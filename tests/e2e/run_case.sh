@@ -1,14 +1,7 @@
 #!/bin/bash
-# Runs one end-to-end case and compares it with its expectations.
-#
-#   run_case.sh CASE_DIR TOOL SUITE_BIN PACKAGE_CHECK LOGGEN
-#
-# CASE_DIR/run.sh runs with bash in a fresh $WORK, with TOOL, CASE,
-# SUITE_BIN, PACKAGE_CHECK, LOGGEN and EXAMPLES in its environment. Its
-# stdout, stderr, status and every file it leaves under $WORK/out are
-# compared with CASE_DIR/expected/{stdout,stderr,status,files/} after
-# normalisation. UPDATE_EXPECTED=1 rewrites the expectations instead. A case
-# that cannot run here writes its reason to $WORK/skip (status 77).
+# run_case.sh CASE_DIR TOOL SUITE_BIN PACKAGE_CHECK LOGGEN: CASE_DIR/run.sh in a fresh $WORK; its
+# stdout, stderr, status and files under $WORK/out, normalised, against CASE_DIR/expected
+# (UPDATE_EXPECTED=1 rewrites it). A case that cannot run here writes $WORK/skip (status 77).
 set -u
 CASE=$(cd "$1" && pwd) || { echo "run_case.sh: no case directory $1" >&2; exit 2; }
 TOOL=$2
@@ -20,9 +13,8 @@ trap 'rm -rf "$WORK"' EXIT
 EXAMPLES=$(cd "$(dirname "$0")/../../examples" && pwd)
 export EXAMPLES CASE TOOL SUITE_BIN PACKAGE_CHECK LOGGEN WORK
 
-# Work paths, dates, times under ten minutes (a wrong clock sum shows), the
-# generator input's pid, the budget taken from the machine, the manifest's
-# time of making; a loader thread's start report (its place is not fixed).
+# Paths, dates, times under ten minutes, the generator input's pid, the machine's budget, the
+# manifest's date; a loader thread's start report (its place is not fixed).
 normalise() {
   LC_ALL=C sed -E \
     -e "s#${WORK}#<WORK>#g" \
@@ -35,23 +27,18 @@ normalise() {
     LC_ALL=C sed -E '/^  Processing Thread\[[0-9]+\] Started$/{N;d}'
 }
 
-# Every run removes its /tmp/filename_<pid>, however it ends: one made during
-# this case whose process has ended and still there a second later goes to
-# actual/left_behind (which no expectation holds). One whose process runs,
-# or that goes within the second, is another case's.
+# A /tmp/filename_<pid> made during the case, its process ended and still there a second later,
+# goes to actual/left_behind (no expectation holds it); others are another case's.
 find_left_inputs() {
   local f pid found=()
   for f in $(find /tmp -maxdepth 1 -name 'filename_*' -newer "$WORK/started" 2>/dev/null); do
     pid=${f#/tmp/filename_}
-    case $pid in '' | *[!0-9]*) continue ;; esac
-    kill -0 "$pid" 2>/dev/null || found+=("$f")
+    [[ -z $pid || $pid == *[!0-9]* ]] || kill -0 "$pid" 2>/dev/null || found+=("$f")
   done
   [ ${#found[@]} -gt 0 ] || return 0
   sleep 1
   for f in "${found[@]}"; do
-    [ -e "$f" ] || [ -L "$f" ] || continue
-    rm -f "$f"
-    echo "/tmp/filename_<PID>"
+    if [ -e "$f" ] || [ -L "$f" ]; then rm -f "$f" && echo "/tmp/filename_<PID>"; fi
   done
 }
 
@@ -61,10 +48,7 @@ touch "$WORK/started"
 echo $? >"$WORK/actual/status"
 left=$(find_left_inputs)
 [ -z "$left" ] || echo "$left" >"$WORK/actual/left_behind"
-if [ -s "$WORK/skip" ]; then
-  echo "e2e case $(basename "$CASE") skipped: $(cat "$WORK/skip")"
-  exit 77
-fi
+[ -s "$WORK/skip" ] && { echo "e2e case $(basename "$CASE") skipped: $(cat "$WORK/skip")"; exit 77; }
 # (A coverage build run as another user says it cannot write its counters.)
 for out in stdout stderr; do
   grep -v '^profiling:.*\.gcda:Cannot open$' "$WORK/raw_$out" | normalise >"$WORK/actual/$out"
@@ -84,8 +68,6 @@ if [ "${UPDATE_EXPECTED:-0}" = 1 ]; then
 fi
 cp -r "$CASE/expected" "$WORK/expected"
 mkdir -p "$WORK/expected/files"  # git keeps no empty directory
-if diff -r "$WORK/expected" "$WORK/actual"; then
-  exit 0
-fi
+diff -r "$WORK/expected" "$WORK/actual" && exit 0
 echo "e2e case $(basename "$CASE") differs from its expectations (UPDATE_EXPECTED=1 rewrites them)"
 exit 1

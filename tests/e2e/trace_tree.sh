@@ -1,6 +1,5 @@
-# Sourced by the trace cases: a one-file tree of four records (two services,
-# the third record rejected on its second time line after its URL line) and a
-# configuration with one worker, in the current directory.
+# Sourced by the trace cases: four records of two services (the third rejected on its second
+# time line), a configuration of one worker, the keywords that are traced as they are read.
 n=0
 record() {  # record TIME ACTION URL UID
   echo "RequestTimeEx=$1"
@@ -18,12 +17,9 @@ mkdir -p logs/20261201/extracts out/wdir/scenarios/p/q
   record 1795000003.0 "" Orders.svc 1003
   record 1795000004.000000 IService/GetData Service.svc 1001
 } >logs/20261201/extracts/SOAP.log.1
-# With TRACE_DAYS, INPUT_DIR lists the days to read.
 printf 'INPUT_DIR|%s\nREPLAY_DIR|%s\nSCRIPT_NAME|p/q/script\nSCENARIO_NAME|p/q/s.conf\nNUM_VVM|1\n' \
-  "$WORK/logs${TRACE_DAYS:+|$TRACE_DAYS}" "$WORK/out/replay" >replay.conf
-# With TRACE_KEYWORDS=1: a configured service and the keywords whose values
-# accumulate or are traced as they are read.
-[ "${TRACE_KEYWORDS:-0}" = 1 ] && cat >>replay.conf <<'CONF'
+  "$WORK/logs" "$WORK/out/replay" >replay.conf
+cat >>replay.conf <<'CONF'
 SERVICE_NAME|IService_GetData|POST|http://h/svc/Service.svc|NA|pre_|X-Svc: 1
 HTTP_HEADER|X-All: 2
 REQ_TOP_LINE|top
@@ -35,7 +31,7 @@ REPLAY_PERIOD|NA|NA
 MSG_COUNT_PER_FILE|20000
 CONF
 
-# trace_run OPTIONS...: the run with pointers and descriptor numbers masked.
+# trace_run OPTIONS...: the run, pointers and descriptor numbers masked.
 trace_run() {
   VT_WDIR=$WORK/out/wdir PATH=$SUITE_BIN:$PATH "$TOOL" -i replay.conf -n 1 -c 1 "$@" |
     sed -E -e 's/0x[0-9a-f]+/<PTR>/g' -e 's/(fdin|fdout) (= )?[0-9]+/\1 \2<FD>/g'

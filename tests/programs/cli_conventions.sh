@@ -1,29 +1,22 @@
 #!/bin/bash
-# The companion programs follow the usual conventions: --help and --version
-# on standard output with status 0, a usage error on standard error naming
-# the program with status 2; vt_loggen writes no tree on either.
-# vtu_replay_gen answers --help and --version the same way, before its run.
-#
-#   cli_conventions.sh VTU_REPLAY_GEN VT_LOGGEN VT_PACKAGE_CHECK VT_PACKAGE VT_REPLAY VT_SINK
+# cli_conventions.sh VTU_REPLAY_GEN VT_LOGGEN VT_PACKAGE_CHECK VT_PACKAGE VT_REPLAY VT_SINK: --help
+# and --version on stdout (0), a usage error on stderr naming the program (2); no tree from vt_loggen.
 set -u
 TOOL=$1
 shift
-T=$(mktemp -d "${TMPDIR:-/tmp}/vt_cli.XXXXXX")
-trap 'rm -rf "$T"' EXIT
-failures=0
+. "$(dirname "$0")/../test_lib.sh" cli
 
-# expect STATUS STDOUT_PATTERN STDERR_PATTERN COMMAND...: each pattern (grep
-# -E) must match its whole stream somewhere, '^$' only an empty one.
+# expect STATUS STDOUT_RE STDERR_RE COMMAND...: each stream matches its pattern ('^$': empty).
 expect() {
   local want=$1 out_re=$2 err_re=$3 s re
   shift 3
   "$@" >"$T/out" 2>"$T/err"
   local got=$?
-  [ $got -eq "$want" ] || { echo "cli: '${*##*/}' exited $got, not $want"; failures=$((failures + 1)); }
+  [ $got -eq "$want" ] || fail "'${*##*/}' exited $got, not $want"
   for s in out err; do
     [ $s = out ] && re=$out_re || re=$err_re
     if [ "$re" = '^$' ]; then [ ! -s "$T/$s" ]; else grep -qE -- "$re" "$T/$s"; fi ||
-      { echo "cli: '${*##*/}' std$s lacks /$re/: $(head -c 200 "$T/$s")"; failures=$((failures + 1)); }
+      fail "'${*##*/}' std$s lacks /$re/: $(head -c 200 "$T/$s")"
   done
 }
 
@@ -36,11 +29,10 @@ done
 expect 0 '^Usage: ' '^$' "$1" --out "$T/never" --help
 expect 2 '^$' '^vt_loggen: --out is required' "$1"
 expect 2 '^$' '^vt_loggen: unexpected argument extra' "$1" --out "$T/x" extra
-[ ! -e "$T/never" ] && [ ! -e "$T/x" ] || { echo "cli: vt_loggen wrote a tree on a usage error or --help"; failures=$((failures + 1)); }
+[ ! -e "$T/never" ] && [ ! -e "$T/x" ] || fail "vt_loggen wrote a tree on a usage error or --help"
 
 expect 0 '^Usage: .* -i <ConfigFile> ' '^$' "$TOOL" -d 2 --help
 expect 0 '^vtu_replay_gen [0-9]+\.[0-9]+\.[0-9]+$' '^$' "$TOOL" --version
 expect 255 'Starting replay' '^open_file:Unable to open file --help$' "$TOOL" -i --help
 
-[ $failures -eq 0 ] && echo "cli: vtu_replay_gen and the companion programs follow the conventions"
-exit $((failures > 0))
+finish "vtu_replay_gen and the companion programs follow the conventions"

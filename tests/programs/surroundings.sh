@@ -1,19 +1,12 @@
 #!/bin/bash
-# Every program of the project in hostile surroundings: given a named pipe,
-# a device or a directory where it reads (or replaces) a file, it refuses it
-# at once, naming it; started with descriptors 0 to 2 closed, it opens no
-# file but /dev/null on them (traced with strace, where it can trace; the
-# loader's and the sanitizer's files aside); with /dev/null unopenable for a
-# closed descriptor 0, it refuses at once, saying why (where a mount
-# namespace can be made).
-#
-#   surroundings.sh VTU_REPLAY_GEN VT_PACKAGE VT_PACKAGE_CHECK VT_REPLAY VT_LOGGEN SUITE_BIN VT_SINK
+# surroundings.sh VTU_REPLAY_GEN VT_PACKAGE VT_PACKAGE_CHECK VT_REPLAY VT_LOGGEN SUITE_BIN VT_SINK
+# Every program refuses a named pipe, device or directory for a file at once; with 0-2 closed it
+# opens only /dev/null on them (strace); with /dev/null unopenable it says why (mount namespace).
 set -u
 GEN=$1 PKG=$2 CHECK=$3 REPLAY=$4 LOGGEN=$5 SUITE=$6 SINK=$7
 EXAMPLES=$(cd "$(dirname "$0")/../../examples" && pwd)
-T=$(mktemp -d "${TMPDIR:-/tmp}/vt_surroundings.XXXXXX")
-# A generator run killed outright leaves its /tmp/filename_<pid> behind;
-# those of this test's runs go with its directory.
+. "$(dirname "$0")/../test_lib.sh" surroundings
+# A generator run killed outright leaves its /tmp/filename_<pid>: this test's go with it.
 cleanup() {
   for f in $(find /tmp -maxdepth 1 -type f -empty -name 'filename_[0-9]*' -newer "$T/started" 2>/dev/null); do
     [[ ${f#/tmp/filename_} == *[!0-9]* ]] || kill -0 "${f#/tmp/filename_}" 2>/dev/null || rm -f "$f"
@@ -22,12 +15,10 @@ cleanup() {
 }
 trap cleanup EXIT
 touch "$T/started"
-failed=0
 export VT_WDIR=$T/wdir PATH=$SUITE:$PATH
 mkdir -p "$VT_WDIR/scenarios/p/s" "$VT_WDIR/scripts"
 
-# A sound package of one worker with one request, and copies with a named
-# pipe in place of a file.
+# A sound package of one request, and copies with a named pipe in place of a file.
 HEADER='#user_id, request_file, timestamp, page_id, offset, size,timestamp, page_id, offset, size, ...'
 entry=$'POST /svc HTTP/1.1\r\nHost: h\r\nContent-Length: 3\r\n\r\nabc\n'
 mkpkg() {
@@ -37,35 +28,28 @@ mkpkg() {
 }
 mkpkg "$T/pkg"
 for f in vt_index_0 vt_req_0 error.log.0; do
-  mkpkg "$T/pipe_$f"
-  rm -f "$T/pipe_$f/$f"
-  mkfifo "$T/pipe_$f/$f"
+  mkpkg "$T/pipe_$f" && rm -f "$T/pipe_$f/$f" && mkfifo "$T/pipe_$f/$f"
 done
 mkfifo "$T/fifo"
 mkdir "$T/dir"
-printf '%s\n' "INPUT_DIR|$EXAMPLES/logs" "REPLAY_DIR|$T/replay" "SCRIPT_NAME|p/s/script" \
-  "SCENARIO_NAME|p/s/scen.conf" "NUM_VVM|2" >"$T/gen.conf"
 # Runs that would succeed, were they not refused or traced.
-for name in preview nodn mem; do
-  sed -e "s#$T/replay#$T/replay_$name#" -e "s#/script\$#/$name#" -e "s#/scen.conf\$#/$name.conf#" \
-    "$T/gen.conf" >"$T/$name.conf"
+for name in gen preview nodn mem; do
+  printf '%s\n' "INPUT_DIR|$EXAMPLES/logs" "REPLAY_DIR|$T/replay_$name" "SCRIPT_NAME|p/s/$name" \
+    "SCENARIO_NAME|p/s/$name.conf" "NUM_VVM|2" >"$T/$name.conf"
 done
 printf '1 POST /svc page\n' >"$T/gen_input"
-mkdir -p "$T/tree/20261201/extracts"
+mkdir -p "$T/tree/20261201/extracts" "$T/tree_dev/20261201/extracts"
 mkfifo "$T/tree/20261201/extracts/SOAP.log.1"
-mkdir -p "$T/tree_dev/20261201/extracts"
 ln -s /dev/null "$T/tree_dev/20261201/extracts/SOAP.log.1"
 mkdir -p "$VT_WDIR/scripts/p/s/piped"
 echo C >"$VT_WDIR/scripts/p/s/piped/script.type"
 mkfifo "$VT_WDIR/scripts/p/s/piped/script.pages"
 
-# outcome STATUS PATTERN GOT WHAT: the command WHAT ended with STATUS and its
-# output in $T/out holds PATTERN (grep -E); says why not.
+# outcome STATUS PATTERN GOT WHAT: WHAT ended with STATUS, $T/out holds PATTERN; else says why.
 outcome() {
   [ "$3" = "$1" ] && grep -qE -- "$2" "$T/out" && return
-  echo "FAIL: $(basename "${4%% *}") ${4#* } -> status $3 (wanted $1$([ "$3" = 124 ] && echo '; it hung'))"
+  fail "$(basename "${4%% *}") ${4#* } -> status $3 (wanted $1$([ "$3" = 124 ] && echo '; it hung'))"
   echo "  wanted /$2/ in: $(head -c 400 "$T/out")"
-  failed=1
 }
 # refuse STATUS PATTERN COMMAND...: the command ends within 10 s, as outcome.
 refuse() {
@@ -99,18 +83,17 @@ closed() {
   bad=$(grep -E '= [012]$' "$T/trace" |
     grep -vE '"(/dev/null|[^"]*\.so[.0-9]*|/etc/ld\.so\.[a-z]+|/proc/[^"]*|/sys/[^"]*)"')
   if ! grep -q '"/dev/null".* = [012]$' "$T/trace" || [ -n "$bad" ]; then
-    echo "FAIL: ${*##*/} with descriptors 0-2 closed opened a file on one of them:"
+    fail "${*##*/} with descriptors 0-2 closed opened a file on one of them:"
     echo "${bad:-  (/dev/null never opened on them)}" | head -5
-    failed=1
   fi
 }
 if strace -qq -o /dev/null true 2>/dev/null; then
   closed "$GEN" -i "$T/gen.conf"
-  [ -s "$T/replay/vt_req_0" ] || { echo "FAIL: the traced run made no package"; failed=1; }
-  for c in check profile; do closed "$PKG" $c "$T/replay"; done
-  closed "$PKG" plot "$T/replay" -o "$T/plot.html"
+  [ -s "$T/replay_gen/vt_req_0" ] || fail "the traced run made no package"
+  for c in check profile; do closed "$PKG" $c "$T/replay_gen"; done
+  closed "$PKG" plot "$T/replay_gen" -o "$T/plot.html"
   closed "$PKG" preview -i "$T/preview.conf"
-  closed "$CHECK" "$T/replay"
+  closed "$CHECK" "$T/replay_gen"
   closed "$REPLAY" "$T/pkg" --target 127.0.0.1:1
   closed "$LOGGEN" --out "$T/tree_ok" --requests 10
   closed "$SINK" --seconds 0.2 --port-file "$T/sink.port"
@@ -122,10 +105,7 @@ else
   echo "surroundings: strace cannot trace here; the cases with closed descriptors are skipped"
 fi
 
-# in_ns STATUS PATTERN SETUP COMMAND...: the command, in a mount namespace of
-# its own after the mounts of SETUP (run by bash, $0 the test's directory),
-# ends within 20 s, as outcome. no_null binds a read-only file over /dev/null
-# and closes descriptor 0.
+# in_ns STATUS PATTERN SETUP COMMAND...: as refuse (20 s), in a mount namespace after SETUP ($0: $T).
 in_ns() {
   timeout 20 unshare -rm bash -c "$3"' && exec "$@"' "$T" "${@:4}" >"$T/out" 2>&1
   outcome "$1" "$2" $? "${*:4}"
@@ -146,15 +126,11 @@ if unshare -rm bash -c "$no_null" "$T" 2>/dev/null; then
   done
   in_ns 1 "^vti_get_page: $ro\$" "$no_null" "$SUITE/vti_get_page" p/s/c
   in_ns 1 "^vtu_change_page_name: $ro\$" "$no_null" "$SUITE/vtu_change_page_name" -s p/s/c -p a -n b
-  [ -e "$T/tree_none" ] && { echo "FAIL: vt_loggen wrote without /dev/null"; failed=1; }
-  # With /tmp read-only the generator cannot make the script generator's
-  # input file there, and says why. (The bind takes the mounts below /tmp
-  # along: a namespace of a user's own may not leave them out, and another
-  # test may have one there.)
+  [ -e "$T/tree_none" ] && fail "vt_loggen wrote without /dev/null"
+  # /tmp read-only: no generator input file (rbind: a user's namespace keeps the mounts below).
   in_ns 255 "^create_file_for_vtu_gen_script:Error in creating file '/tmp/filename_[0-9]+' for the generation of script: Read-only file system\$" \
     'mount --rbind /tmp /tmp && mount -o remount,bind,ro /tmp' "$GEN" -i "$T/nodn.conf"
-  # With nothing to read in /proc/meminfo and the process's control groups,
-  # the memory available is unknown: the budget is 1 GiB, and -d 1 says why.
+  # Empty /proc/meminfo and control groups: the budget is 1 GiB, and -d 1 says why.
   in_ns 0 '^memory_budget:Memory budget 1\.0 GiB \(the memory available is unknown\)$' \
     'mount --bind "$0/empty" /proc/meminfo && mount --bind "$0/empty" /proc/self/cgroup' \
     "$GEN" -d 1 -i "$T/mem.conf"
@@ -162,5 +138,4 @@ else
   echo "surroundings: no mount namespace here; the cases without /dev/null are skipped"
 fi
 
-[ $failed = 0 ] && echo "surroundings: every program refuses pipes and devices and keeps 0-2 apart"
-exit $failed
+finish "every program refuses pipes and devices and keeps 0-2 apart"

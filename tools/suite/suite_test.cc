@@ -1,8 +1,5 @@
 #include <errno.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <stdlib.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +9,7 @@
 #include <vector>
 
 #include "base/core/failing_io_test_support.h"
+#include "base/core/temp_dir_test_support.h"
 #include "tools/suite/gen_input.h"
 #include "tools/suite/page_rename.h"
 #include "tools/suite/script_store.h"
@@ -26,8 +24,7 @@ Names names_of(const std::vector<SuitePage> &pages) {
   return names;
 }
 
-// Refusals of unknown pages, taken names and lists of other lengths: the
-// end-to-end case script_suite_commands.
+// Unknown pages, taken names and lists of other lengths: e2e case script_suite_commands.
 TEST(PageRename, PairwiseRefusingTakenNames) {
   struct Case {
     Names from, to, result;  // result empty: refused, pages unchanged
@@ -65,12 +62,11 @@ TEST(ScriptStore, Names) {
     EXPECT_FALSE(valid_script_name(bad)) << bad;
 }
 
-// A script written is read back as it was; what is missing, damaged or in
-// the way is named.
+// A script written is read back as it was; what is missing, damaged or in the way is named.
 TEST(ScriptStore, WrittenReadOrRefused) {
   namespace fs = std::filesystem;
-  char tmpl[] = "/tmp/vt_suite_test.XXXXXX";
-  const std::string dir = mkdtemp(tmpl), script = dir + "/p/s/n";
+  VtTempDir tmp;
+  const std::string dir = tmp.path, script = dir + "/p/s/n";
   auto put = [&](const std::string &name, const std::string &text) {
     std::ofstream(script + "/" + name, std::ios::binary) << text;
   };
@@ -79,24 +75,19 @@ TEST(ScriptStore, WrittenReadOrRefused) {
   mode_t mask = umask(022);
   ASSERT_TRUE(write_script(script, written, &err)) << err;
   umask(mask);
-  // Files of the usual mode, readable by all.
   for (const char *name : {"script.type", "script.pages"})
-    EXPECT_EQ(fs::status(script + "/" + name).permissions(),
-              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                  fs::perms::others_read)
-        << name;
+    EXPECT_EQ(fs::status(script + "/" + name).permissions(), fs::perms(0644)) << name;
   ASSERT_TRUE(read_script(script, &read, &err)) << err;
   EXPECT_EQ(read.type, "C");
   EXPECT_EQ(names_of(read.pages), Names({"a", "b b"}));
   EXPECT_EQ(read.pages[1].method + read.pages[1].url, "POST");
+  const std::string damaged = "damaged page list '" + script + "/script.pages' at line ";
   struct Case {
     std::string file, text, err;  // written into the script before it is read
   } cases[] = {
-      {"script.pages", "a\tGET\n", "damaged page list '" + script + "/script.pages' at line 1"},
-      {"script.pages", "a\tGET\t/x\n\tGET\t/y\n",
-       "damaged page list '" + script + "/script.pages' at line 2"},
-      {"script.pages", "a\tGET\t/x\tz\n",
-       "damaged page list '" + script + "/script.pages' at line 1"},
+      {"script.pages", "a\tGET\n", damaged + "1"},
+      {"script.pages", "a\tGET\t/x\n\tGET\t/y\n", damaged + "2"},
+      {"script.pages", "a\tGET\t/x\tz\n", damaged + "1"},
       {"script.type", "", "no script in '" + script + "'"},
   };
   for (const Case &c : cases) {
@@ -125,21 +116,11 @@ TEST(ScriptStore, WrittenReadOrRefused) {
   EXPECT_FALSE(write_script(script, written, &err));
   EXPECT_EQ(err, "cannot write '" + script + "/script.pages': Is a directory");
   fs::remove_all(script + "/script.pages");
-  // A write cut short by the file size limit.
-  struct rlimit old_limit, small = {100, 100};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
-  small.rlim_max = old_limit.rlim_max;
-  auto old_handler = signal(SIGXFSZ, SIG_IGN);
   SuiteScript big{"C", std::vector<SuitePage>(20, {"page", "GET", "/x"})};
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  bool ok = write_script(script, big, &err);
-  setrlimit(RLIMIT_FSIZE, &old_limit);
-  signal(SIGXFSZ, old_handler);
-  EXPECT_FALSE(ok);
+  EXPECT_FALSE(vt_with_file_size_limit(100, [&] { return write_script(script, big, &err); }));
   EXPECT_EQ(err, "cannot write '" + script + "/script.pages': File too large");
-  // A close that reports a late write error.
   vt_fail_close_of("/script.pages.tmp", EIO, 1);
-  ok = write_script(script, written, &err);
+  bool ok = write_script(script, written, &err);
   EXPECT_EQ(vt_failed_closes(), 1);
   vt_fail_close_of("", 0, 0);
   EXPECT_FALSE(ok);
@@ -147,7 +128,6 @@ TEST(ScriptStore, WrittenReadOrRefused) {
   put("../file", "");
   EXPECT_FALSE(write_script(dir + "/p/s/file/n", written, &err));
   EXPECT_EQ(err.substr(0, err.find(": ")), "cannot create '" + dir + "/p/s/file/n'");
-  fs::remove_all(dir);
 }
 
 }  // namespace

@@ -1,15 +1,10 @@
-# Helpers of the cases that check what a run may touch: a copy of the sample
-# log tree, a configuration for it, a run with its output kept aside, and the
-# package checker.
-
-# The sample tree in $WORK/logs and an empty suite working directory.
+# Helpers of the safety cases. setup_sample: the sample tree in $WORK/logs, an empty $WORK/wdir.
 setup_sample() {
   cp -r "$EXAMPLES/logs" "$WORK/logs"
   mkdir -p "$WORK/wdir/scenarios/p/s" "$WORK/wdir/scripts"
 }
 
-# write_conf FILE REPLAY_DIR [LINE...]: a configuration for the sample tree
-# with two workers; further lines are appended (a later line wins).
+# write_conf FILE REPLAY_DIR [LINE...]: two workers on the sample tree, LINEs appended (later wins).
 write_conf() {
   local file=$1 replay=$2
   shift 2
@@ -23,9 +18,7 @@ write_conf() {
   } >"$file"
 }
 
-# run_tool ARG...: runs the tool with the suite stand-ins, its standard
-# output kept in run.out and its process id in tool.pid; prints the exit
-# status and the standard error.
+# run_tool ARG...: the tool with the stand-ins, stdout in run.out; prints its status and stderr.
 run_tool() {
   VT_WDIR=${VT_WDIR:-$WORK/wdir} PATH=${FAKE_BIN:+$FAKE_BIN:}$SUITE_BIN:$PATH \
     bash -c 'echo $$ >tool.pid; exec "$TOOL" "$@"' tool "$@" >run.out 2>run.err
@@ -37,10 +30,6 @@ run_tool() {
 
 # check_package DIR: the independent checker's verdict.
 check_package() {
-  if "$PACKAGE_CHECK" "$1" >check.out 2>&1; then
-    echo "package checks clean"
-  else
-    echo "package check failed:"
-    cat check.out
-  fi
+  "$PACKAGE_CHECK" "$1" >check.out 2>&1 && echo "package checks clean" && return
+  echo "package check failed:" && cat check.out
 }

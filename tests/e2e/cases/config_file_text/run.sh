@@ -1,9 +1,5 @@
-# A configuration saved with CR LF line ends, or starting with a byte-order
-# mark, is refused before any of its lines acts: no "replay\r" directory is
-# made, and the one line says how to convert the file. Control characters in
-# a value are shown escaped. A line of no keyword is ignored with a warning
-# naming its number and the nearest keyword, or, when it has no "|", the
-# separator.
+# CR LF or a byte-order mark refuses the file before any line acts; control bytes show escaped;
+# an unknown keyword or a line without "|" is a warning naming the nearest one.
 . "$CASE/../../lib/safety.sh"
 setup_sample
 write_conf plain.conf "$WORK/replay"

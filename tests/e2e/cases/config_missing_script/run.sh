@@ -1,17 +1,15 @@
-# A configuration without SCRIPT_NAME is refused after reading; the replay
-# directory has been created by then. Under -f an existing replay directory
-# goes only for a configuration that is valid: here it stays as it was.
+# No SCRIPT_NAME is refused after reading (the replay directory exists by then); -f keeps
+# an old replay directory for an invalid configuration.
 cat >x.conf <<CONF
 REPLAY_DIR|$WORK/replay
 SCENARIO_NAME|proj/sub/scen.conf
 NUM_VVM|2
 CONF
 "$TOOL" -i x.conf
-status=$?
+echo "status $?"
 [ -d replay ] && echo "replay directory exists"
 mkdir -p old/package
 sed "s#$WORK/replay#$WORK/old#" x.conf >f.conf
 "$TOOL" -f -i f.conf
 echo "-f: status $?"
 [ -d old/package ] && echo "-f: the old replay directory is kept"
-exit $status

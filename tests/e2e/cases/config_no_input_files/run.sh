@@ -1,5 +1,4 @@
-# A valid configuration and a log tree without log files: the replay directory
-# is created, and the run ends after Step 1 with status 255.
+# A log tree without log files: the replay directory is made and the run ends after Step 1 (255).
 mkdir -p logs/20240101/extracts
 cat >x.conf <<CONF
 # replay package of an empty capture day
@@ -13,6 +12,5 @@ HTTP_HEADER|Connection: keep-alive
 SERVICE_NAME|GetQuote|POST|http://127.0.0.1:8080/quote/svc|NA|NA|Content-Type: text/xml
 CONF
 PATH=$SUITE_BIN:$PATH "$TOOL" -i x.conf
-status=$?
+echo "status $?"
 [ -d replay ] && echo "replay directory exists"
-exit $status

@@ -7,6 +7,5 @@ SCRIPT_NAME|proj/sub/script
 SCENARIO_NAME|proj/sub/scen.conf
 CONF
 "$TOOL" -i x.conf
-status=$?
+echo "status $?"
 ls replay
-exit $status

@@ -1,5 +1,4 @@
-# Suite commands missing from PATH stop the run right after its
-# configuration, naming them and where to get them, before any log is read.
+# Suite commands missing from PATH stop the run after the configuration, naming them.
 . "$CASE/../../lib/safety.sh"
 setup_sample
 write_conf x.conf "$WORK/replay" "SCRIPT_TYPE|Legacy"

@@ -1,9 +1,5 @@
-# Started with standard input and output closed (as some service managers
-# and cron wrappers start programs), the run must not take descriptor 1 for
-# a request file and write its console lines into it; nor, with standard
-# error closed, its rejected-record lines. A tree of 3,000 requests and -d 2
-# make enough lines to be written while the request files are open. Both
-# runs end 0 with a package the checker finds sound.
+# Started with 0 and 1 (then 0 and 2) closed, the run writes no console line into a request
+# file: both end 0 with a sound package.
 . "$CASE/../../lib/safety.sh"
 "$LOGGEN" --out "$WORK/logs" --requests 3000 --max-body 2000 --quiet >/dev/null
 mkdir -p "$WORK/wdir/scenarios/p/s" "$WORK/wdir/scripts"

@@ -1,40 +1,23 @@
-# Under -f a replay directory that is, holds or lies inside the input base or
-# VT_WDIR, or holds the configuration file, is refused before anything is
-# deleted or made, and one given as a symbolic link ("link/") is
-# replaced as a link: the directory it points to is not emptied.
+# -f refuses a replay directory that is, holds or lies in the input base or VT_WDIR, or holds
+# the configuration; a link given as "link/" is replaced, its target not emptied.
 . "$CASE/../../lib/safety.sh"
 mkdir top
 cp -r "$EXAMPLES/logs" top/logs
 mkdir -p top/wdir/scenarios/p/s top/wdir/scripts
 export VT_WDIR=$WORK/top/wdir
-conf() {
-  local file=$1 replay=$2
-  write_conf "$file" "$replay" "INPUT_DIR|$WORK/top/logs"
-}
-echo "== holds the input directory"
-conf a.conf "$WORK/top"
-run_tool -f -i a.conf
-echo "== is VT_WDIR"
-conf b.conf "$WORK/top/wdir/"
-run_tool -f -i b.conf
-echo "== holds VT_WDIR, given as a path with a symbolic link"
+conf() { write_conf "$1" "$2" "INPUT_DIR|$WORK/top/logs"; }
+# guard LABEL REPLAY_DIR [CONF]: a run with -f into REPLAY_DIR, its configuration in CONF.
+guard() { echo "== $1"; conf "${3:-x.conf}" "$2"; run_tool -f -i "${3:-x.conf}"; }
+guard "holds the input directory" "$WORK/top"
+guard "is VT_WDIR" "$WORK/top/wdir/"
 ln -s top toplink
-conf c.conf "$WORK/toplink/wdir/.."
-run_tool -f -i c.conf
+guard "holds VT_WDIR, given as a path with a symbolic link" "$WORK/toplink/wdir/.."
 for replay in "$WORK/top/logs/20261201" "$WORK/toplink/logs/20261201/extracts/" \
-  "$WORK/top/wdir/scenarios" "$WORK/top/wdir/scenarios/p"; do
-  echo "== inside: ${replay#$WORK/}"
-  conf e.conf "$replay"
-  run_tool -f -i e.conf
-done
-echo "== holds the configuration file"
+  "$WORK/top/wdir/scenarios" "$WORK/top/wdir/scenarios/p"; do guard "inside: ${replay#$WORK/}" "$replay"; done
 mkdir confdir
-conf confdir/f.conf "$WORK/confdir"
-run_tool -f -i confdir/f.conf
-echo "== a symbolic link inside the input directory"
+guard "holds the configuration file" "$WORK/confdir" confdir/f.conf
 ln -s "$WORK/top/wdir" top/logs/wlink
-conf g.conf "$WORK/top/logs/wlink"
-run_tool -f -i g.conf
+guard "a symbolic link inside the input directory" "$WORK/top/logs/wlink"
 ls top top/logs top/logs/20261201/extracts top/wdir top/wdir/scenarios/p confdir
 
 echo "== a symbolic link to a directory"

@@ -1,14 +1,11 @@
-# Something planted under the script generator's input file name,
-# /tmp/filename_<pid>, before the run: a symbolic link is not written
-# through, a named pipe does not block the run; both are refused.
+# A link or a named pipe planted at /tmp/filename_<pid> is refused, not written through or waited on.
 . "$CASE/../../lib/safety.sh"
 setup_sample
 write_conf x.conf "$WORK/replay"
 echo keep >target
 
-# The shell plants the file under its own process id, then becomes the tool.
-# The planted file is dated long ago: a case running beside this one looks
-# for generator input files made during its run, and this one is not its.
+# Planted under the shell's pid, which becomes the tool's; dated long ago, so that no case
+# running beside this one takes it for its own.
 plant_and_run() {
   VT_WDIR=$WORK/wdir PATH=$SUITE_BIN:$PATH timeout 60 bash -c '
     echo $$ >pid

@@ -1,7 +1,5 @@
-# An input file that is not a regular file (a named pipe would block the
-# run, a directory reads as nothing) is refused in Step 1, naming its path,
-# before any loading; one that cannot be opened (a link to itself) stops the
-# run with the system's reason.
+# An input file that is a named pipe or a directory is refused in Step 1, a link loop with the
+# system's reason; a pipe swapped in after Step 1 is refused in Step 2.
 . "$CASE/../../lib/safety.sh"
 setup_sample
 write_conf x.conf "$WORK/replay"
@@ -18,10 +16,7 @@ write_conf z.conf "$WORK/replay_z"
 run_tool -i z.conf -n 1
 rm logs/20261202/extracts/SOAP.log.5
 
-# A named pipe put in place of an input file after Step 1 listed it: Step 2
-# refuses it without waiting on it. The processor count is read through "wc
-# -l" before the configuration and again when Step 2 starts, when the replay
-# directory exists.
+# A pipe swapped in once the replay directory exists (the second "wc -l", as Step 2 starts).
 mkdir fake
 cat >fake/wc <<FAKE
 #!/bin/bash

@@ -1,7 +1,4 @@
-# A capture day whose extracts directory is there but cannot be listed stops
-# the run, naming the directory and the system's reason, instead of leaving
-# its requests out: a symbolic link loop, and a directory the user may not
-# read (named in a date list; run as an unprivileged user when root).
+# An extracts directory that cannot be listed (a link loop, no permission) stops the run naming it.
 . "$CASE/../../lib/safety.sh"
 setup_sample
 echo "== a link loop"
@@ -13,12 +10,11 @@ rm logs/20261202/extracts
 mv logs/20261202/kept logs/20261202/extracts
 
 echo "== no permission to read it"
+AS_USER=""
 if [ "$(id -u)" = 0 ]; then
   command -v setpriv >/dev/null || { echo "setpriv is needed to run as another user" >skip; exit 0; }
   AS_USER="setpriv --reuid=65534 --regid=65534 --clear-groups"
   chmod 755 "$WORK"
-else
-  AS_USER=""
 fi
 mkdir -m 1777 pub
 chmod 000 logs/20261202/extracts

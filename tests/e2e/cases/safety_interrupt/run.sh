@@ -1,11 +1,9 @@
-# SIGINT during Step 2 and SIGTERM while the script generator runs: the tool
-# removes its generator input file, says which replay directory it leaves
-# incomplete, and ends with status 128 + the signal number.
+# SIGINT in Step 2 and SIGTERM in the script generator: the generator input file goes, the
+# incomplete replay directory is named, the status is 128 + the signal.
 . "$CASE/../../lib/safety.sh"
 setup_sample
 mkdir fake
-# Step 2 reads the CPU count through "wc -l" once the replay directory
-# exists; the tool is the parent of the shell that runs it.
+# Step 2's "wc -l" (the replay directory exists) interrupts the tool, its parent's parent.
 cat >fake/wc <<FAKE
 #!/bin/bash
 cat >/dev/null
@@ -16,7 +14,6 @@ if [ -d "$WORK/replay_int" ] && [ ! -e "$WORK/pid_int" ]; then
 fi
 echo 2
 FAKE
-# The generator gets the input file's name, which holds the tool's id.
 cat >fake/vtu_gen_cscript <<'FAKE'
 #!/bin/bash
 file=$4

@@ -1,6 +1,4 @@
-# SCRIPT_NAME and SCENARIO_NAME parts "." and ".." would lead out of
-# $VT_WDIR/scripts and $VT_WDIR/scenarios: they are refused when the line is
-# read, and nothing outside is deleted or written, also with -f.
+# "." and ".." in SCRIPT_NAME and SCENARIO_NAME are refused: nothing outside is touched, also with -f.
 . "$CASE/../../lib/safety.sh"
 setup_sample
 mkdir -p victim outdir.conf

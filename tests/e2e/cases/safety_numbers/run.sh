@@ -1,6 +1,4 @@
-# Numbers are read whole: NEW_USER_TIME beyond 2147483647 ms, -n above 1024,
-# counts with trailing text and a MSG_COUNT_PER_FILE beyond what can be
-# allocated are refused, quoting what was written; nothing wraps around.
+# Numbers are read whole: too large or trailing text is refused, quoting it; nothing wraps around.
 . "$CASE/../../lib/safety.sh"
 setup_sample
 n=0

@@ -1,10 +1,5 @@
-# The descriptors kept for the tool's own files follow the run's needs
-# (workers, threads), not a fixed 1024: a hard open-file limit of 1024, or
-# of 40 with three input files, leaves room for a whole run. A limit too low
-# for any run is named as the cause before anything else fails on it.
-# What the runner leaves open (a job server's pipes, say) would take the
-# lowest descriptors, which the loader and the tool need under these limits:
-# everything above 2 is closed first (but bash's own 255, close-on-exec).
+# The descriptors kept follow the run's needs: limits of 1024 and 40 run whole, one too low
+# for any run is named. Inherited descriptors above 2 (bar bash's 255) are closed first.
 for fd in /proc/$$/fd/*; do
   fd=${fd##*/}
   [ "$fd" -gt 2 ] && [ "$fd" != 255 ] && eval "exec $fd>&-"

@@ -1,7 +1,4 @@
-# The replay directory is writable by every engine user but sticky (01777),
-# so that nobody deletes or replaces another's files; and the files of the
-# package are never writable by others, even under umask 000, so that the
-# checker, which reports such files, finds the package sound.
+# The replay directory is 01777 and no package file is writable by others, even under umask 000.
 . "$CASE/../../lib/safety.sh"
 setup_sample
 write_conf x.conf "$WORK/replay"

@@ -1,12 +1,9 @@
-# The replay directory is world-writable: a symbolic link named vt_index_0
-# that another user plants there while the run loads its input is refused,
-# and the file it points to is left as it was.
+# A vt_index_0 link planted in the replay directory during the load is refused, its target kept.
 . "$CASE/../../lib/safety.sh"
 setup_sample
 write_conf x.conf "$WORK/replay"
 echo keep >target
-# The CPU count is read through "wc -l" before the configuration and again
-# when Step 2 starts: the second time the replay directory exists.
+# The second "wc -l" (as Step 2 starts) finds the replay directory.
 mkdir fake
 cat >fake/wc <<FAKE
 #!/bin/bash

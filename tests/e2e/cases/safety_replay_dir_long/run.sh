@@ -1,5 +1,4 @@
-# A replay directory too long for the error log paths is refused when its
-# line is read, before the directory or any request file exists.
+# A replay directory too long for the error log paths is refused before anything is made.
 . "$CASE/../../lib/safety.sh"
 setup_sample
 part=$(printf 'd%.0s' $(seq 1 123))

@@ -1,7 +1,5 @@
-# While the suite's commands run, the run holds the lock on its replay
-# directory, and no descriptor of a file or directory that is gone: not the
-# lock on the replay directory -f removed. Each stand-in looks at the
-# descriptors of the run that started it, then does its work.
+# While the suite's commands run, the run holds its replay directory's lock and no descriptor
+# of a removed file (the stand-ins look at the run's descriptors).
 . "$CASE/../../lib/safety.sh"
 setup_sample
 mkdir -p replay wrap

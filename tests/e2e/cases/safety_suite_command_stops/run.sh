@@ -1,12 +1,8 @@
-# A script generator that never ends, and leaves a child behind that would
-# write under $VT_WDIR/scripts two seconds later: at SUITE_COMMAND_TIME_LIMIT,
-# on SIGTERM and on SIGINT the tool ends the command's whole process group
-# and waits for it, then stops naming the command (255, 143, 130). Nothing of
-# the command is left running and nothing is written after the tool ended.
+# At SUITE_COMMAND_TIME_LIMIT, SIGTERM and SIGINT the command's whole group is ended and
+# waited for (255, 143, 130): nothing of it runs or writes afterwards.
 . "$CASE/../../lib/safety.sh"
 setup_sample
 mkdir fake
-# The input file's name holds the tool's process id.
 cat >fake/vtu_gen_cscript <<'FAKE'
 #!/bin/bash
 tool=${4#/tmp/filename_}

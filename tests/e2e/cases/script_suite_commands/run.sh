@@ -1,5 +1,4 @@
-# The suite command stand-ins on their own: generation by both generators,
-# page listing, pairwise renaming, and their refusals of bad input.
+# The suite command stand-ins on their own: generation, page listing, renaming, refusals.
 export VT_WDIR=$WORK/out
 mkdir -p out
 printf '1 POST http://h/a GetQuote\n1 GET http://h/b?x=1 Orders\n' >in_c

@@ -1,26 +1,14 @@
-# A disk that fills while the run writes its spill files: the run ends with
-# status 255 and one error naming the spill file and the system's reason,
-# and leaves no spill directory. The replay directory is on a tmpfs of 256
-# KiB, which the error logs fit but not the sorted runs of 6,000 requests
-# under a budget of 8K; mounting needs root, so the case is skipped
-# elsewhere.
+# A disk that fills with spill files: 255, one error naming the spill file, no spill directory
+# left (a 256 KiB tmpfs: needs root, else skipped).
+. "$CASE/../../lib/safety.sh"
 mkdir mnt
-if [ "$(id -u)" != 0 ] || ! mount -t tmpfs -o size=256k tmpfs mnt 2>/dev/null; then
-  echo "needs root to mount a tmpfs" >"$WORK/skip"
-  exit 0
-fi
+[ "$(id -u)" = 0 ] && mount -t tmpfs -o size=256k tmpfs mnt 2>/dev/null ||
+  { echo "needs root to mount a tmpfs" >"$WORK/skip"; exit 0; }
 trap 'umount "$WORK/mnt" 2>/dev/null' EXIT
 "$LOGGEN" --out "$WORK/logs" --days 1 --files-per-day 2 --requests 6000 --services 5 \
   --min-body 100 --max-body 300 --large-share 0 --seed 9 --quiet >/dev/null || exit 1
 mkdir -p wdir/scenarios/p/s
-cat >x.conf <<CONF
-INPUT_DIR|$WORK/logs
-REPLAY_DIR|$WORK/mnt/replay
-SCRIPT_NAME|p/s/script
-SCENARIO_NAME|p/s/full.conf
-NUM_VVM|2
-MEMORY_LIMIT|8K
-CONF
+write_conf x.conf "$WORK/mnt/replay" "SCENARIO_NAME|p/s/full.conf" "MEMORY_LIMIT|8K"
 VT_WDIR=$WORK/wdir PATH=$SUITE_BIN:$PATH "$TOOL" -i x.conf -n 1 >out 2>err
 echo "status $?"
 sed -E -e "s#$WORK#<WORK>#g" -e 's#vt_spill\.[A-Za-z0-9]{6}#vt_spill.XXXXXX#' err

@@ -1,9 +1,5 @@
-# A run that spills leaves no spill file behind, however it ends: SIGINT in
-# Step 2, Step 3, Step 4 and the index files, or a listed input file that is
-# missing. 120,000 small requests under 4K keep each stage busy: at the
-# console line that shows a stage has begun the run is stopped (SIGSTOP),
-# its spill directory looked for, then interrupted; what it wrote before it
-# stopped must not show the next stage yet.
+# A spilling run interrupted in Step 2, 3, 4 or the index files (stopped at a stage's first
+# line), or missing an input file, leaves no spill file.
 "$LOGGEN" --out "$WORK/logs" --days 1 --files-per-day 4 --requests 120000 --services 30 \
   --min-body 100 --max-body 300 --large-share 0 --seed 5 --quiet >/dev/null || exit 1
 day=$(ls "$WORK/logs")
@@ -13,21 +9,18 @@ conf() {
     "SCENARIO_NAME|p/s/int.conf" "NUM_VVM|3" "MEMORY_LIMIT|4K" >x.conf
 }
 spill_dirs() { ls -d replay/vt_spill.* 2>/dev/null | wc -l; }
-# The run's error lines, without the address sanitizer's warning of a stack
-# it cannot see when the interrupt ends the run.
+# The error lines, without the address sanitizer's warning of a stack the interrupt hides.
 errors() {
   sed -e '/ASan is ignoring requested __asan_handle_no_return/,/sanitizers\/issues\/189/d' \
     -e "s#$WORK#<WORK>#g" err
 }
 
-# stop_at STAGE TRIGGER NEXT: the run stopped at the first console line
-# holding TRIGGER and interrupted; NEXT begins the stage after.
+# stop_at STAGE TRIGGER NEXT: stopped at the first line holding TRIGGER, then interrupted.
 stop_at() {
   local stage=$1 trigger=$2 next=$3 pid line seen=""
   rm -rf replay console.fifo wdir/scenarios/p/s/int.conf
   mkfifo console.fifo
-  # Job control: a background job in a script would start with SIGINT
-  # ignored. stdbuf's library comes before a sanitizer's: allowed here.
+  # Job control, else SIGINT starts ignored; stdbuf's library precedes a sanitizer's.
   set -m
   ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0 \
     VT_WDIR=$WORK/wdir PATH=$SUITE_BIN:$PATH stdbuf -oL "$TOOL" -i x.conf -n 1 -c 5000 \
@@ -57,8 +50,7 @@ stop_at "Step 2" "Spill: the requests exceed" "Completed Step2"
 stop_at "Step 3" "Starting Step3" "Completed Step3"
 stop_at "Step 4" "Created 5,000 out of" "Completed Step4"
 stop_at "index files" "# Service Name" "Scenario file creation"
-# A listed input file that is missing ends Step 2 after the first file
-# went to spill files.
+# A missing listed file ends Step 2 after the first file went to spill files.
 conf "$WORK/logs|$day|SOAP.log.1,SOAP.log.9"
 rm -rf replay
 VT_WDIR=$WORK/wdir PATH=$SUITE_BIN:$PATH "$TOOL" -i x.conf -n 1 >out 2>err

@@ -1,9 +1,5 @@
-# One customer's 60,000 requests, a millisecond apart (its id is 1, the
-# lowest a customer has): one user whose index line is longer than a
-# megabyte. A run that spills writes such a line in pieces; it must be the
-# line of the run without a budget, whole and once.
-# After it come 5,000 customers of one request each: more users than a
-# spilled run reads back in one piece.
+# One user's index line over a megabyte, then 5,000 one-request users: a spilled run writes
+# the lines of the run without a budget.
 mkdir -p logs/20261201/extracts
 awk 'BEGIN {
   for (i = 1; i <= 60000; i++) {
@@ -16,19 +12,12 @@ awk 'BEGIN {
     printf "URL=/svc/Service.svc\nxml1=%09d<Op><XACustId>%d</XACustId></Op>&xmlEnd=00\n*******\n\n", 60000 + i, 2000 + i
   }
 }' >logs/20261201/extracts/SOAP.log.1
+. "$CASE/../../lib/safety.sh"
 
-# run LABEL [LINE]: a run of the tree into LABEL/replay, LINE added to its
-# configuration.
+# run LABEL [LINE]: a run into LABEL/replay, LINE added to its configuration.
 run() {
   mkdir -p "$1/wdir/scenarios/p/s"
-  {
-    echo "INPUT_DIR|$WORK/logs"
-    echo "REPLAY_DIR|$WORK/$1/replay"
-    echo "SCRIPT_NAME|p/s/script"
-    echo "SCENARIO_NAME|p/s/long.conf"
-    echo "NUM_VVM|2"
-    [ $# -gt 1 ] && echo "$2"
-  } >"$1/replay.conf"
+  write_conf "$1/replay.conf" "$WORK/$1/replay" "SCENARIO_NAME|p/s/long.conf" "${@:2}"
   VT_WDIR=$WORK/$1/wdir PATH=$SUITE_BIN:$PATH "$TOOL" -i "$1/replay.conf" >"$1/stdout" 2>&1
   echo "$1: status $?"
 }

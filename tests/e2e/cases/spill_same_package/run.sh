@@ -1,8 +1,5 @@
-# Under any memory budget the run makes the package, error logs, scenario,
-# script and console (but for its spill lines) of the run without one: on a
-# generated tree (8K: several merge passes, 256K: one), on copies of it where
-# times tie (70 a second, or all one), with -N, -u, -p 1, -d 2, -n 3 (error
-# logs and console compared thread-blind), and the service ids of -d 4.
+# Under any memory budget the run makes the package, logs, scenario, script and console of
+# the run without one: several trees and options (thread-blind where threads differ).
 "$LOGGEN" --out "$WORK/logs" --days 1 --files-per-day 5 --requests 6000 --services 30 \
   --min-body 100 --max-body 600 --large-share 0 --creation-ts-share 0.3 --seed 3 \
   --quiet >/dev/null || exit 1
@@ -12,8 +9,7 @@ find "$WORK/ties" -type f -exec sed -i -E \
 cp -r "$WORK/logs" "$WORK/one_time"
 find "$WORK/one_time" -type f -exec sed -i -E 's/^RequestTimeEx=.*/RequestTimeEx=1796084000.0/' {} +
 
-# run LABEL LIMIT ARG...: one run of $WORK/$TREE at fixed paths, kept in
-# runs/LABEL; LIMIT "none" sets no MEMORY_LIMIT.
+# run LABEL LIMIT|none ARG...: one run of $WORK/$TREE at fixed paths, kept in runs/LABEL.
 TREE=logs
 run() {
   local label=$1 limit=$2
@@ -67,12 +63,9 @@ budgets() {
 }
 
 for opts in "-n 1" "-n 1 -N" "-n 1 -u" "-n 1 -p 1"; do budgets "${opts// /}" "8K 256K" $opts; done
-# With 512K the spill files come once some input files are open: the input
-# files keep the descriptors (shown at -d 2) of a run without a budget.
+# 512K spills with input files open: they keep the descriptors (-d 2) of the run without one.
 for opts in "-n 1 -d 2" "-n 1 -N -d 2"; do budgets "${opts// /}" "8K 512K" $opts; done
-# -d 4 lists each record's service id, which a spilled run reads back in
-# pieces (1M: runs longer than a piece); three loader threads number their
-# services apart, yet come to the run's ids.
+# -d 4 service ids, read back in pieces (1M: runs longer than a piece), and with three threads.
 run -n1-d4 none -n 1 -d 4
 for label in -n1-d4.8K -n1-d4.1M -n3-d4.8K; do
   limit=${label#*.} && n=${label:2:1}
@@ -93,9 +86,7 @@ TREE=ties
 for opts in "-n 1" "-n 1 -N"; do budgets "ties${opts// /}" "8K 256K" $opts; done
 TREE=one_time budgets one_time "8K 256K" -n 1
 TREE=ties THREADS_APART=1 budgets ties-n3 8K -n 3
-# Fewer requests than a loader thread's step (64), more than 4K holds: the
-# run decides to spill once all are read. Twice the same file: the first
-# copy of a request opens the session (the -d 2 trace names its key).
+# Fewer requests than a loader's step (64) spill once all are read; twice one file (-d 2 keys).
 "$LOGGEN" --out "$WORK/few" --days 1 --files-per-day 1 --requests 50 --services 3 --seed 4 \
   --quiet >/dev/null || exit 1
 TREE=few budgets few 4K -n 1
@@ -103,7 +94,6 @@ cp -r "$WORK/few" "$WORK/twice"
 one=$(find "$WORK/twice" -type f)
 cp "$one" "${one%.*}.2"
 TREE=twice budgets twice 4K -n 1 -d 2
-# With 256K the open sessions stay within their quarter of the budget.
 grep 'sessions are open at once' runs/-n1.256K/spill_lines ||
   echo "-n1.256K: the open sessions kept within their share"
 sed -E 's#vt_spill\.[A-Za-z0-9]{6}#vt_spill.XXXXXX#g; s#[0-9.]+ (KiB|MiB) written#<SIZE> written#' \

@@ -1,13 +1,8 @@
-# The same package whatever the loader thread count: a tree of files of many
-# sizes over 400 mostly rare services (later files bring services earlier
-# ones lack) read with -n 1, then three times each with -n 2, 3 and 7, with
-# counts from the processors, and with another worker count. Every file of
-# the package, the generator's input and the service report equal those of
-# -n 1; the error logs as all their lines, without their numbers.
+# The same package, generator input, service report and error lines with -n 1, 2, 3, 7, the
+# processors' count and another worker count, over 400 mostly rare services.
 "$LOGGEN" --out "$WORK/logs" --days 2 --files-per-day 9 --requests 6000 --services 400 \
   --min-body 200 --max-body 2000 --large-share 0 --seed 7 --quiet >/dev/null || exit 1
-# Generators that keep a copy of their input, and a wc that prints the
-# processor count of cpus/count.
+# Generators that keep their input, and a wc that prints cpus/count.
 mkdir -p wrap cpus
 for generator in vtu_gen_cscript vtu_gen_script; do
   printf '#!/bin/bash\ncp "$4" "%s/run/generator_input"\nexec "%s/%s" "$@"\n' \
@@ -51,7 +46,6 @@ for cpus in 10 5 3; do
   echo "$cpus" >cpus/count
   run "auto$cpus" 3 auto && same one "auto$cpus"
 done
-# A processor count that cannot be read ends the run, saying so.
 : >cpus/count
 mkdir -p none/wdir/scenarios/p/s
 printf 'INPUT_DIR|%s\nREPLAY_DIR|%s\nSCRIPT_NAME|p/s/script\nSCENARIO_NAME|p/s/t.conf\n' \

@@ -1,8 +1,4 @@
-# The whole -d 2 trace of the small tree in SOAP mode, with the keywords that
-# are traced: lines of levels 3 and 4 stay hidden, those of level 2 show.
-# Under -f an old scenario and an old script are removed first, and the
-# removals are traced too.
-TRACE_KEYWORDS=1
+# The -d 2 trace in SOAP mode, with -f removing an old scenario and script.
 . "$CASE/../../trace_tree.sh"
 mkdir -p out/wdir/scripts/p/q/script
 echo old >out/wdir/scenarios/p/q/s.conf

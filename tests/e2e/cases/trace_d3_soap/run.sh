@@ -1,5 +1,3 @@
-# The whole -d 3 trace of the small tree in SOAP mode, with the keywords that
-# are traced: lines of level 4 stay hidden, those of level 3 show.
-TRACE_KEYWORDS=1
+# The -d 3 trace in SOAP mode.
 . "$CASE/../../trace_tree.sh"
 trace_run -d 3

@@ -1,5 +1,3 @@
-# The whole -d 4 trace of the small tree in SOAP mode, with the keywords that
-# are traced: the lines of the action's service name among them.
-TRACE_KEYWORDS=1
+# The -d 4 trace in SOAP mode: the action's service name lines among them.
 . "$CASE/../../trace_tree.sh"
 trace_run -d 4

@@ -1,7 +1,4 @@
-# Under -u a service is named after its URL's path. A comma there would cut
-# the name in two in the script's renaming lists, and a control byte is no
-# page name: both become "_". The path each record prints, and the service
-# report, show control bytes escaped; the run completes.
+# Under -u a comma or a control byte in a URL's path becomes "_" in the name; paths show escaped.
 . "$CASE/../../lib/safety.sh"
 mkdir -p logs/20261201/extracts wdir/scenarios/p/s
 for url in /c/x,y '/c/p\033[2Jq' /c/x,y /c/x_y; do
