@@ -192,9 +192,10 @@ TEST(PackageProfile, FiguresAtTheirEdgesAreAsKept) {
       for (const Request &r : c.requests)
         ASSERT_TRUE(profile_add_request(&b, 0, 0, r[0], r[1], r[2]));
       for (const UserTimes &u : c.users) profile_add_user(&b, 0, u[0], u[1]);
-      if (c.requests.size() == 8)
+      if (c.requests.size() == 8) {
         EXPECT_EQ(std::make_pair(b.bucket_counts.dense.size(), b.bucket_counts.sparse.size()),
                   std::make_pair(size_t{6}, size_t{3}));
+      }
       EXPECT_TRUE(!sorted || b.user_first.capacity() == 0);
       figures_of[sorted] = figures(&b, &p);
     }

@@ -163,7 +163,11 @@ TEST_F(LoaderTest, AnyThreadCountGivesTheOneThreadResult) {
   ASSERT_EQ(load_to_end(1).status, 0);
   const Result one = result();
   ASSERT_GT(one.services.size(), 8u);
+  auto remove_error_logs = [&] {
+    for (int t = 0; t < 8; t++) unlink((dir_ + "/error.log." + std::to_string(t)).c_str());
+  };
   for (int16_t threads : {3, 2, 8}) {
+    remove_error_logs();
     ASSERT_EQ(load_to_end(threads).status, 0);
     Result r = result();
     EXPECT_EQ(std::tie(r.services, r.records, r.counters, r.per_file),
@@ -188,7 +192,7 @@ TEST_F(LoaderTest, AnyThreadCountGivesTheOneThreadResult) {
   std::string untimed;
   for (int i = 0; i < 100; i++) untimed += "xml1=000000001<B/>&xmlEnd=00\n*******\n";
   files_ = {write_text(dir_ + "/untimed.log", untimed)};
-  for (int t = 0; t < 8; t++) unlink((dir_ + "/error.log." + std::to_string(t)).c_str());
+  remove_error_logs();
   const std::string err = load_to_end(1, nullptr, 2000).text();
   const std::string want = "-1load_input_data_files_t:Error in writing error log file " + dir_;
   EXPECT_EQ(err.rfind(want + "/error.log.0: File too large", 0), 0u) << err;

@@ -29,8 +29,8 @@ check_package "$WORK/replay"
 echo "== two runs with -f at once"
 pids=()
 for c in 1 2; do VT_WDIR=$WORK/wdir PATH=$SUITE_BIN:$PATH "$TOOL" -f -i x.conf >c$c.out 2>c$c.err & pids+=($!); done
-statuses=$(for pid in "${pids[@]}"; do wait "$pid"; echo $?; done | sort | paste -sd' ')
-case $statuses in "0 0" | "0 255") echo "at least one run completed" ;; *) echo "statuses $statuses" ;; esac
+statuses=; for pid in "${pids[@]}"; do wait "$pid"; statuses+="$? "; done
+case $statuses in "0 0 " | "0 255 " | "255 0 ") echo "at least one run completed" ;; *) echo "statuses $statuses" ;; esac
 # A refused run names the other and removed nothing of it ("already exists" ends with an empty line).
 cat c1.err c2.err | grep -v "is in use by another run" | grep -v "already exist" | grep -v "^$" || true
 check_package "$WORK/replay"
