@@ -155,10 +155,12 @@ TEST_F(Config, FileLinesAndAccumulatedTexts) {
 TEST_F(Config, RefusedFiles) {
   const std::string crlf = "-1read_config_file_new:Configuration file FILE has Windows line ends";
   for (auto [text, line] : {std::pair{"SCRIPT_TYPE|Legacy\n# note\r\n", "2"},
-                            {"SCRIPT_TYPE|Legacy\n\nNUM_VVM|2\r", "3"}})
-    EXPECT_EQ(read(text).text() + run().config.script_type,
+                            {"SCRIPT_TYPE|Legacy\n\nNUM_VVM|2\r", "3"}}) {
+    const std::string err = read(text).text();  // before the fresh run is read
+    EXPECT_EQ(err + run().config.script_type,
               crlf + " (CR LF, first at line " + line +
                   "); convert it first, e.g. with: sed -i 's/\\r$//' 'FILE'\nC");
+  }
   auto read_path = [&](const char *path) {
     return run_to_end([&](Failure *e) { return read_config_file_new(run(), path, e); }).text();
   };
