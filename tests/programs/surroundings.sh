@@ -1,7 +1,6 @@
 #!/bin/bash
-# surroundings.sh VTU_REPLAY_GEN VT_PACKAGE VT_PACKAGE_CHECK VT_REPLAY VT_LOGGEN SUITE_BIN VT_SINK
-# Every program refuses a named pipe, device or directory for a file at once; with 0-2 closed it
-# opens only /dev/null on them (strace); with /dev/null unopenable it says why (mount namespace).
+# surroundings.sh VTU_REPLAY_GEN VT_PACKAGE VT_PACKAGE_CHECK VT_REPLAY VT_LOGGEN SUITE_BIN VT_SINK: pipes,
+# devices, directories refused at once; 0-2 closed: only /dev/null opened; no /dev/null: said why.
 set -u
 GEN=$1 PKG=$2 CHECK=$3 REPLAY=$4 LOGGEN=$5 SUITE=$6 SINK=$7
 EXAMPLES=$(cd "$(dirname "$0")/../../examples" && pwd)

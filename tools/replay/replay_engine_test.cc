@@ -510,8 +510,7 @@ TEST(ReplayEngine, RewritesPathsByTheFirstMatchingRule) {
   }
 }
 
-// A request file cut short under the run, or whose read fails (EINTR: read
-// again): the request lost fails alone, at once, as a reset, none of it sent.
+// A request file cut short or unreadable (EINTR: read again): that request alone fails, unsent.
 TEST(ReplayEngine, ARequestFileCutShortOrUnreadableFailsTheRequestItLost) {
   TestDir d;
   write_test_package(d.path, 1,

@@ -1,13 +1,6 @@
 #!/bin/bash
-# End to end against nginx on 127.0.0.1, plain and over TLS: a package from
-# vtu_replay_gen (HTTP/1.0, a connection per request) of a vt_loggen tree; its
-# access log must hold exactly the package's requests (each entry sent whole),
-# 503 for /svc/Orders.svc, and the report count them alike, with the
-# manifest's service names; sessions resume after a user's first connection.
-#
-#   replay_nginx_test.sh VT_REPLAY VTU_REPLAY_GEN VT_LOGGEN SUITE_BIN
-#
-# Exit status 77 (a skip for CTest) when nginx is not installed.
+# replay_nginx_test.sh VT_REPLAY VTU_REPLAY_GEN VT_LOGGEN SUITE_BIN: a generated package against nginx
+# on 127.0.0.1, plain and TLS, logged and counted alike; 77 (skip) without nginx.
 set -u
 REPLAY=$1 TOOL=$2 LOGGEN=$3 SUITE_BIN=$4
 NAME=replay_nginx_test
@@ -38,8 +31,7 @@ printf '%s\n' "INPUT_DIR|$WORK/logs" "REPLAY_DIR|$WORK/pkg" "SCRIPT_NAME|t/repla
   >"$WORK/replay.conf"
 VT_WDIR=$WORK/wdir PATH=$SUITE_BIN:$PATH "$TOOL" -i "$WORK/replay.conf" -n 1 >"$WORK/gen.out" 2>&1 ||
   die "vtu_replay_gen failed: $(tail -3 "$WORK/gen.out")"
-# What the package holds, read from its files independently of vt_replay:
-# "<method> <path> <Content-Length> <request bytes>" per request, counted.
+# "<method> <path> <Content-Length> <request bytes>" per request, read without vt_replay, counted.
 perl -e '
   my $dir = shift;
   for (my $w = 0; -e "$dir/vt_index_$w"; $w++) {
@@ -72,10 +64,7 @@ openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 
   -subj /CN=localhost -addext "subjectAltName=DNS:localhost,IP:127.0.0.1" \
   -keyout "$WORK/key.pem" -out "$WORK/cert.pem" >/dev/null 2>&1 || die "openssl cannot make a certificate"
 
-# nginx on two free ports below the ephemeral range (a taken one shows as a
-# bind failure: the next candidates are tried). What arrived is logged; each
-# request is proxied to /back/ of the same server, so that the body is read
-# whole ($request_length counts it).
+# nginx on two free ports (a taken one: the next tried), logging each request proxied to /back/.
 [ "$(id -u)" = 0 ] && USER_LINE="user root;" || USER_LINE=
 PORT=
 for try in 1 2 3 4 5 6 7 8; do
@@ -114,9 +103,7 @@ done
 [ -n "$PORT" ] || die "nginx did not start on any of the ports tried"
 LOG=$WORK/nginx/access.log
 
-# replay NAME ARGS...: vt_replay on the package; its status in $status, its
-# outputs in $WORK/NAME.out, .err and .json; then nginx's log must hold the
-# package, answered 503 for Orders alone.
+# replay NAME ARGS...: vt_replay into $WORK/NAME.*; nginx's log holds the package, 503 for Orders alone.
 replay() {
   local name=$1
   shift
@@ -140,8 +127,7 @@ has plain.out "status       200: $OK, 503: $BUSY"
 has plain.out "rewrites     none: every request sent as the package holds it"
 has plain.out "  captured     2026-12-01 "
 has plain.json "\"failed_by_status\": {\"503\": $BUSY}"
-# The pages carry the service names of the package's manifest, in the text
-# and the JSON; one results line per request.
+# The manifest's service names in the text and the JSON; one results line per request.
 python3 - "$WORK/plain.json" "$WORK/pkg/vt_manifest.json" "$WORK/plain.out" "$WORK/results.jsonl" \
   "$TOTAL" <<'PY' || die "the report lacks the manifest's names, or results"
 import json, re, sys
@@ -153,8 +139,7 @@ for page, name in names.items():
 assert len(open(sys.argv[4]).readlines()) == int(sys.argv[5]) == report["requests"]["completed"]
 PY
 
-# Verified against the test's certificate; one connection per request, the
-# user's first one a full handshake.
+# Verified TLS, a connection per request: each user's first a full handshake.
 replay verified --target "https://127.0.0.1:$((PORT + 1))" --cacert "$WORK/cert.pem"
 has verified.out "tls          handshakes $TOTAL, resumed $((TOTAL - USERS)), failed 0; certificate checked for 127.0.0.1"
 resumed=$(awk '$6 == "r"' "$LOG" | wc -l)

@@ -17,8 +17,7 @@
 
 namespace {
 
-// args after "vt_replay"; those that begin with an option other than --target
-// after "vt_replay pkg --target 127.0.0.1:1".
+// args after "vt_replay", or after "vt_replay pkg --target 127.0.0.1:1" if led by another option.
 ReplayCommand parse(std::vector<const char *> args, ReplayOptions *o, std::string *error) {
   if (args[0][0] == '-' && std::string(args[0]) != "--target")
     args.insert(args.begin(), {"pkg", "--target", "127.0.0.1:1"});

@@ -51,8 +51,7 @@ TEST(ReplayProgram, SigintAndSigtermEndTheRunWithEveryReport) {
       EXPECT_NE(text->find(part), std::string::npos) << part << " in " << *text;
     EXPECT_EQ(std::count(results.begin(), results.end(), '\n'), 1 + 3);  // the header, 3 ended
   }
-  // A signal while it waits for --start-at (on a terminal, saying so): nothing sent, no
-  // output left; SIGHUP not taken over.
+  // A signal while it waits for --start-at (on a terminal): nothing sent or left; SIGHUP not taken.
   for (int signo : {SIGINT, SIGTERM, SIGHUP}) {
     TestDir scratch;
     size_t received = server.received().size();

@@ -1,10 +1,6 @@
 #!/bin/bash
-# The shards of an indexed Job: N processes of one command line (--shard
-# auto/N, one --start-at) against vt_sink on 127.0.0.1; merged, they count and
-# plan what one whole run does. Then the merge's refusals, those of
-# --rewrite-path and --shard auto/N, and the example Job's shard count.
-#
-#   replay_shard_job_test.sh VT_REPLAY VT_SINK EXAMPLES_KUBERNETES_DIR
+# replay_shard_job_test.sh VT_REPLAY VT_SINK EXAMPLES_KUBERNETES_DIR: N shards of one command line
+# against vt_sink merge to the whole run; the merge's, --rewrite-path's and --shard auto's refusals.
 set -u
 REPLAY=$1 SINK=$2 KUBE=$3
 T=$(mktemp -d "${TMPDIR:-/tmp}/vt_shard_job.XXXXXX")
@@ -20,8 +16,7 @@ fail() {
   failures=$((failures + 1))
 }
 
-# 5 workers of 2 users, 4 requests each, the first at 0, each worker 3 ms after the one before;
-# every third under /old/.
+# 5 workers of 2 users of 4 requests, each worker 3 ms after the last; every third under /old/.
 mkdir "$T/pkg"
 perl -e '
   my $dir = shift;
@@ -109,8 +104,7 @@ planned() { tail -qn +2 "$@" | cut -d, -f1 | sort; }
 head -1 "$T/merged.out" | grep -qF "vt_replay: report: $T/pkg against $TARGET, " &&
   grep -q '"merged_from": \[' "$T/merged.json" || fail "the merged report names not its parts: $(head -1 "$T/merged.out")"
 
-# The merge fails on an output it cannot write and a report given twice;
-# a threshold crossed by the whole gives 3.
+# The merge fails on an output it cannot make and a report given twice; a threshold crossed: 3.
 for option in --json --html; do
   "$REPLAY" merge "$T/shard-0.json" $option "$T/no/m" >/dev/null 2>"$T/err"
   [ $? = 1 ] && [ "$(cat "$T/err")" = "vt_replay merge: $option: cannot create $T/no/m: No such file or directory" ] ||

@@ -276,10 +276,8 @@ struct Outcome {
   std::string out, err;
 };
 
-// Runs vt_replay with args; `during` runs meanwhile (it may signal it). With a
-// `resource`, under the soft limit `soft` (RLIMIT_FSIZE: a write past it fails
-// with EFBIG, as on a full disk); given `columns`, its standard error on a
-// pseudo-terminal of that width. A program silent for 20 s is killed.
+// vt_replay args, `during` meanwhile; under soft limit `soft` of `resource` (RLIMIT_FSIZE: EFBIG, a
+// full disk); stderr on a terminal `columns` wide when given. Silent for 20 s: killed.
 inline Outcome run_program(std::vector<std::string> args,
                            const std::function<void(pid_t)> &during = nullptr, int resource = -1,
                            rlim_t soft = 0, unsigned short columns = 0) {

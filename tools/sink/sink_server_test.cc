@@ -9,8 +9,7 @@
 
 namespace {
 
-// Any free port is taken on 127.0.0.1; a port already listened on is refused
-// (its message is in sink_test.sh), and the socket tried for it is closed again.
+// A free port taken on 127.0.0.1; one listened on refused (sink_test.sh), its socket closed.
 TEST(SinkListener, AFreePortOrARefusal) {
   int port = 0;
   std::string error;

@@ -1,7 +1,5 @@
 #!/bin/bash
-# vt_sink on 127.0.0.1: in the background, raw requests, statuses in turn
-# counted alike by vt_replay and the sink, its limits and its usage errors.
-#   sink_test.sh VT_SINK VT_REPLAY
+# sink_test.sh VT_SINK VT_REPLAY: vt_sink on 127.0.0.1 in the background, raw and replayed, its limits.
 . "${0%/*}/../../tests/lib.sh"
 SINK=$1 REPLAY=$2 T=$WORK
 trap '' PIPE  # a sink that closes early fails a check, not the script
