@@ -90,7 +90,6 @@ TEST(ReplayOptions, ReadsEveryOption) {
   EXPECT_EQ(quoted.command_line,
             "vt_replay pkg --target h:1 --header 'X-A: 1' --html 'it'\\''s.html'");
   EXPECT_EQ(parse({"pkg", "--help"}, &fresh, &error), ReplayCommand::kHelp);
-  EXPECT_EQ(parse({"--version"}, &fresh, &error), ReplayCommand::kVersion);
 }
 
 // Every form of --target, and what each error says.
@@ -147,7 +146,6 @@ TEST(ReplayOptions, RefusesBadValuesNamingTheOption) {
       {{"--workers", "256"}, "--workers 256: expected"},
       {{"--connections-per-user", "65"}, "--connections-per-user 65: "},
       {{"--timeout", "3600001"}, "--timeout 3600001: expected"},
-      {{"--timeout", "-5"}, "--timeout -5: expected"},
       {{"--duration", "10000000.5"}, "--duration 10000000.5: expected"},
       {{"--threads", "0"}, "--threads 0: expected"},
       {{"--timeout"}, "--timeout needs a value"},
@@ -167,14 +165,13 @@ TEST(ReplayOptions, RefusesBadValuesNamingTheOption) {
       {{"--ok-status", "2xx,"}, "--ok-status 2xx,: '': expected"},
       {{"--max-failed", "1.5"}, "--max-failed 1.5: expected a ratio"},
       {{"--max-lag", "p0=5"}, "--max-lag p0=5: expected pNN=TIME"},
-      {{"--shard", "2/2"}, "--shard 2/2: expected I/N"},
+      {{"--shard", "auto/257"}, "--shard auto/257: expected I/N"},
       {{"--start-at", "tomorrow"}, "--start-at tomorrow: expected"},
       {{"--results", ""}, "--results needs a file name"},
       {{"--results", "a.csv", "--json", "a.csv"},
        "--json, --results and --html name the same file a.csv"},
       {{"--loop", "0"}, "--loop 0: expected passes from 1 to 1000000, or inf"},
       {{"--loop", "1000001"}, "--loop 1000001: expected passes"},
-      {{"--loop", "-1"}, "--loop -1: expected passes"},
       {{"--loop", "inf"}, "--loop inf needs --duration"},
       {{"--loop-gap", "2"}, "--loop-gap without --loop"},
       {{"--loop", "2", "--loop-gap", "1e8"}, "--loop-gap 1e8: expected seconds from 0 to 1e7"},
@@ -266,12 +263,16 @@ ReplayPackage package(uint64_t top_id = 9) {
   return p;
 }
 
-ReplayPlan plan_of(std::vector<const char *> args, const ReplayPackage &p = package()) {
+// The plan of args for p; given `refused`, refused, and why into it.
+ReplayPlan plan_of(std::vector<const char *> args, const ReplayPackage &p = package(),
+                   std::string *refused = nullptr) {
   ReplayOptions o;
   std::string error;
   EXPECT_EQ(parse(args, &o, &error), ReplayCommand::kRun) << error;
   ReplayPlan plan;
-  EXPECT_TRUE(make_replay_plan(o.mode, o.speed, o.duration_s, p, &plan, &error)) << error;
+  EXPECT_NE(make_replay_plan(o.mode, o.speed, o.duration_s, p, &plan, &error), refused != nullptr)
+      << error;
+  if (refused) *refused = error;
   return plan;
 }
 
@@ -340,17 +341,11 @@ TEST(ReplayModes, PlansThatDoNotFit) {
       {{"--loop", "1000000", "--users", "x1000"}, &big_ids, "the run's user ids would pass 2^64"},
   };
   for (const Case &c : cases) {
-    ReplayOptions o;
     std::string error;
-    ASSERT_EQ(parse(c.args, &o, &error), ReplayCommand::kRun) << error;
-    ReplayPlan plan;
-    EXPECT_FALSE(make_replay_plan(o.mode, o.speed, o.duration_s, *c.p, &plan, &error)) << c.error;
-    EXPECT_NE(error.find(c.error), std::string::npos) << error;
+    plan_of(c.args, *c.p, &error);
+    EXPECT_NE(error.find(c.error), std::string::npos) << c.error << ": " << error;
   }
-  // The same packages in plainer modes fit.
-  ReplayPlan plan;
-  std::string error;
-  EXPECT_TRUE(make_replay_plan(ReplayMode{}, 1, 0, long_ago, &plan, &error)) << error;
+  plan_of({"--quiet"}, long_ago);  // in a plainer mode it fits
 }
 
 // Each head after the request line, rewritten, and each rule's "replaced/added/removed".

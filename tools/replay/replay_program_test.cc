@@ -102,13 +102,6 @@ TEST(ReplayProgram, VerdictsTellWhatHappened) {
         "verdict      FAILED: no thresholds set: 2 of 2 failed, 100.0 %; without --max-failed a "
         "failed request fails the run"},
        3},
-      {"closed, sent again when asked",
-       {"a", "drop"},
-       {"--retry-closed", "--max-failed", "0.5"},
-       {"closed 1", "1 sent again on a new connection",
-        "threshold    max-failed 0.5: measured 0.5000, held",
-        "verdict      passed: 1 threshold held"},
-       0},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
@@ -257,7 +250,6 @@ TEST(ReplayProgram, BadInputEndsWithOneClearLine) {
        ": target: certificate of https://127.0.0.1:" + std::to_string(tls_server.port) +
            " refused for the name other.example: hostname mismatch (--sni NAME checks the "
            "certificate for NAME)\n"},
-      {{d.path}, ": no --target given\nusage: vt_replay DIR", 2},
       {{"merge", none, "--html"}, " merge: --html needs a file name\nusage:", 2},
       {{"merge", none, "--json", "m", "--html=m"},
        " merge: --json and --html name the same file m\nusage:",

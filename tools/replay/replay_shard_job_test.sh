@@ -18,27 +18,22 @@ fail() {
 
 # 5 workers of 2 users of 4 requests, each worker 3 ms after the last; every third under /old/.
 mkdir "$T/pkg"
-perl -e '
-  my $dir = shift;
-  my $n = 0;
-  for my $w (0 .. 4) {
-    open(my $idx, ">", "$dir/vt_index_$w") or die;
-    open(my $req, ">", "$dir/vt_req_$w") or die;
-    print $idx "#user_id, request_file, timestamp, page_id, offset, size,timestamp, page_id, offset, size, ...\n";
-    my $off = 0;
-    for my $u (1, 2) {
-      my $line = sprintf("%09d,vt_req_$w", $w * 10 + $u);
-      for my $i (0 .. 3) {
-        my $path = $n++ % 3 == 0 ? "/old/svc$i" : "/keep/svc$i";
-        my $entry = "POST $path HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 3\r\n\r\nabc\n";
-        $line .= "," . ($i * 20 + $u - 1 + $w * 3) . ",$i,$off," . length($entry);
-        print $req $entry;
-        $off += length $entry;
-      }
-      print $idx "$line\n";
-    }
-  }' "$T/pkg"
-OLD=$(grep -c '^POST /old/' "$T"/pkg/vt_req_*| awk -F: '{ n += $2 } END { print n }')
+n=0 OLD=0
+for w in 0 1 2 3 4; do
+  off=0
+  echo '#user_id, request_file, timestamp, page_id, offset, size,timestamp, page_id, offset, size, ...' >"$T/pkg/vt_index_$w"
+  for u in 1 2; do
+    line=$(printf '%09d,vt_req_%d' $((w * 10 + u)) $w)
+    for i in 0 1 2 3; do
+      [ $((n++ % 3)) = 0 ] && dir=old && OLD=$((OLD + 1)) || dir=keep
+      entry=$'POST /'"$dir/svc$i"$' HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 3\r\n\r\nabc\n'
+      printf '%s' "$entry" >>"$T/pkg/vt_req_$w"
+      line+=",$((i * 20 + u - 1 + w * 3)),$i,$off,${#entry}"
+      off=$((off + ${#entry}))
+    done
+    echo "$line" >>"$T/pkg/vt_index_$w"
+  done
+done
 
 "$SINK" --background --port-file "$T/port" --pid-file "$T/pid" --seconds 60 >/dev/null ||
   { echo "replay_shard_job_test: vt_sink did not start"; exit 1; }
@@ -135,23 +130,15 @@ done <<'TABLE'
 -|--rewrite-path|/old/|--rewrite-path /old/: expected FROM=TO, such as /old/=/new/
 -|--rewrite-path|old/=/new/|--rewrite-path old/=/new/: FROM must begin with '/'
 -|--rewrite-path|/old/=new/|--rewrite-path /old/=new/: TO must begin with '/'
--|--rewrite-path|/old/=|--rewrite-path /old/=: TO must begin with '/'
 -|--rewrite-path|/o\tld/=/new/|--rewrite-path /o\tld/=/new/: FROM holds a blank or control byte (\t)
 -|--rewrite-path|/old/=/n ew/|--rewrite-path /old/=/n ew/: TO holds a blank or control byte ( )
 -|--rewrite-path|/old/=/new\x7f|--rewrite-path /old/=/new\x7f: TO holds a blank or control byte (\x7f)
 -|--shard|auto/4|--shard: JOB_COMPLETION_INDEX is not set: --shard auto/4 takes the shard's index (0 to 3) from it
 |--shard|auto/4|--shard: JOB_COMPLETION_INDEX is empty: --shard auto/4 takes the shard's index (0 to 3) from it
-x|--shard|auto/4|--shard: JOB_COMPLETION_INDEX='x' is not a decimal index (--shard auto/4)
 -1|--shard|auto/4|--shard: JOB_COMPLETION_INDEX='-1' is not a decimal index (--shard auto/4)
-1 |--shard|auto/4|--shard: JOB_COMPLETION_INDEX='1 ' is not a decimal index (--shard auto/4)
 4|--shard|auto/4|--shard: JOB_COMPLETION_INDEX='4' is out of range: --shard auto/4 takes 0 to 3
-18446744073709551617|--shard|auto/4|--shard: JOB_COMPLETION_INDEX='18446744073709551617' is out of range: --shard auto/4 takes 0 to 3
 1|--shard|auto/0|--shard auto/0: expected I/N, the shard I (from 0) of N, such as 0/4, or auto/N
-1|--shard|auto/257|--shard auto/257: expected I/N, the shard I (from 0) of N, such as 0/4, or auto/N
 TABLE
-# The last index of N is taken: 5 workers leave shard 5 of 6 none.
-JOB_COMPLETION_INDEX=5 "$REPLAY" "$T/pkg" --target "$TARGET" --shard auto/6 >/dev/null 2>"$T/err"
-[ $? = 1 ] && grep -q -- '--shard 5/6: no worker' "$T/err" || fail "JOB_COMPLETION_INDEX=5 of 6: $(cat "$T/err")"
 
 # The example Job runs as many pods as its command line has shards.
 counts=$(sed -n 's/^ *\(completions\|parallelism\): *\([0-9]*\)$/\2/p; s/.*--shard auto\/\([0-9]*\).*/\1/p' \
