@@ -146,6 +146,7 @@ TEST(ReplayOptions, RefusesBadValuesNamingTheOption) {
       {{"--workers", "256"}, "--workers 256: expected"},
       {{"--connections-per-user", "65"}, "--connections-per-user 65: "},
       {{"--timeout", "3600001"}, "--timeout 3600001: expected"},
+      {{"--timeout", "0"}, "--timeout 0: expected"},
       {{"--duration", "10000000.5"}, "--duration 10000000.5: expected"},
       {{"--threads", "0"}, "--threads 0: expected"},
       {{"--timeout"}, "--timeout needs a value"},

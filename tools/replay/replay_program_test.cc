@@ -250,6 +250,7 @@ TEST(ReplayProgram, BadInputEndsWithOneClearLine) {
        ": target: certificate of https://127.0.0.1:" + std::to_string(tls_server.port) +
            " refused for the name other.example: hostname mismatch (--sni NAME checks the "
            "certificate for NAME)\n"},
+      {{d.path}, ": no --target given\nusage: vt_replay DIR", 2},
       {{"merge", none, "--html"}, " merge: --html needs a file name\nusage:", 2},
       {{"merge", none, "--json", "m", "--html=m"},
        " merge: --json and --html name the same file m\nusage:",
