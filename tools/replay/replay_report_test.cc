@@ -1,14 +1,11 @@
 // The figures of a replay: tallied, written and read back, merged; the timeline; the progress line.
 #include <gtest/gtest.h>
-#include <math.h>
-#include <stdio.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
 #include <functional>
 #include <random>
-#include <sstream>
 #include <tuple>
 
 #include "base/core/golden_file_test_support.h"

@@ -65,18 +65,13 @@ timeout 30 "$REPLAY" merge "$T"/shard-*.json --json "$T/merged.json" >"$T/merged
 
 # The counts of a report, latencies and times aside, one per line.
 counts() {
-  perl -MJSON::PP -e '
-    local $/;
-    my ($r, $c) = (JSON::PP->new->decode(<STDIN>), JSON::PP->new->canonical);
-    print "$_ ", $c->encode($r->{$_}), "\n"
-      for qw(requests errors status failed_by_status success bytes rewrites path_rewrites);
-    for my $p (sort keys %{$r->{pages}}) {
-      my %q = %{$r->{pages}{$p}};
-      print "page $p ", join(",", map { "$_=$q{$_}" } grep { !ref $q{$_} } sort keys %q), "\n";
-    }
-    for my $w (@{$r->{workers}}) {
-      print "worker ", join(",", map { "$_=$w->{$_}" } grep { !ref $w->{$_} } sort keys %$w), "\n";
-    }' <"$1"
+  python3 -c 'import json, sys
+r = json.load(sys.stdin)
+flat = lambda d: ",".join("%s=%s" % kv for kv in sorted(d.items()) if not isinstance(kv[1], (dict, list)))
+for k in "requests errors status failed_by_status success bytes rewrites path_rewrites".split():
+    print(k, json.dumps(r[k], sort_keys=True, separators=(",", ":")))
+for p in sorted(r["pages"]): print("page", p, flat(r["pages"][p]))
+for w in r["workers"]: print("worker", flat(w))' <"$1"
 }
 counts "$T/whole.json" >"$T/whole.counts"
 counts "$T/merged.json" >"$T/merged.counts"
