@@ -1,6 +1,5 @@
 #!/bin/bash
-# cli_conventions.sh VTU_REPLAY_GEN VT_LOGGEN VT_PACKAGE_CHECK VT_PACKAGE VT_REPLAY VT_SINK: --help
-# and --version on stdout (0), a usage error on stderr naming the program (2); no tree from vt_loggen.
+# cli_conventions.sh VTU_REPLAY_GEN VT_LOGGEN VT_PACKAGE_CHECK VT_PACKAGE VT_REPLAY VT_SINK: -h, -v, usage.
 set -u
 TOOL=$1
 shift

@@ -1,6 +1,5 @@
 #!/bin/bash
-# surroundings.sh VTU_REPLAY_GEN VT_PACKAGE VT_PACKAGE_CHECK VT_REPLAY VT_LOGGEN SUITE_BIN VT_SINK: pipes,
-# devices, directories refused at once; 0-2 closed: only /dev/null opened; no /dev/null: said why.
+# surroundings.sh GEN PACKAGE CHECK REPLAY LOGGEN SUITE_BIN SINK: pipes refused, 0-2 closed, no /dev/null.
 set -u
 GEN=$1 PKG=$2 CHECK=$3 REPLAY=$4 LOGGEN=$5 SUITE=$6 SINK=$7
 EXAMPLES=$(cd "$(dirname "$0")/../../examples" && pwd)

@@ -55,6 +55,12 @@ ReplayRun replay(const std::string &dir, int port, ReplayOptions o = {},
   return r;
 }
 
+// The stats of a run expected to succeed.
+ReplayStats ok(const ReplayRun &r) {
+  EXPECT_TRUE(r.ok) << r.error;
+  return r.stats;
+}
+
 ReplayRun replay_users(const std::vector<TestUser> &users, int port, ReplayOptions o = {},
                        const std::string &cacert = "", bool verify = true) {
   TestDir d;
@@ -99,9 +105,7 @@ TEST(ReplayEngine, SendsEachUsersEntriesInOrderAtTheirTimesOnOneConnection) {
   for (bool over_tls : {false, true}) {
     SCOPED_TRACE(over_tls ? "TLS" : "plain");
     ScriptedServer server(over_tls ? &tls.certificate : nullptr);
-    ReplayRun r = replay(d.path, server.port, {}, over_tls ? tls.cacert : "");
-    ASSERT_TRUE(r.ok) << r.error;
-    const ReplayStats &s = r.stats;
+    ReplayStats s = ok(replay(d.path, server.port, {}, over_tls ? tls.cacert : ""));
     ASSERT_TRUE(server.wait_until([&] { return server.serving == 0; }));  // the client closed all
     std::vector<Received> got = server.received();
     ASSERT_EQ(got.size(), 10u);
@@ -254,10 +258,9 @@ TEST(ReplayEngine, CountsEachShapeOfAnswerAndGoesOnWithTheUser) {
   TlsFixture tls;
   for (int threads : {1, 3, -3}) {
     ScriptedServer server(threads < 0 ? &tls.certificate : nullptr);
-    ReplayRun r = replay_users(users, server.port, {.timeout_ms = 300, .threads = abs(threads)},
-                               threads < 0 ? tls.cacert : "");
-    ASSERT_TRUE(r.ok) << r.error;
-    const ReplayStats &s = r.stats;
+    ReplayStats s =
+        ok(replay_users(users, server.port, {.timeout_ms = 300, .threads = abs(threads)},
+                        threads < 0 ? tls.cacert : ""));
     // Reset: cut short, unsized then reset; closed: reset; parse: garbage, 001.
     EXPECT_EQ(counts_line(s),
               "planned 26, sent 26, completed 20, errors 6 (reset 2, timeout 1, parse 2, closed "
@@ -272,26 +275,25 @@ TEST(ReplayEngine, CountsEachShapeOfAnswerAndGoesOnWithTheUser) {
 TEST(ReplayEngine, ConnectionsPerUserLetRequestsOverlap) {
   for (int n : {1, 3}) {
     ScriptedServer server;
-    ReplayRun r = replay_users({{1, 0, {{0, 0, "slow 1"}, {0, 0, "slow 2"}, {0, 0, "slow 3"}}}},
-                               server.port, {.connections_per_user = n});
-    ASSERT_TRUE(r.ok) << r.error;
+    ReplayStats s =
+        ok(replay_users({{1, 0, {{0, 0, "slow 1"}, {0, 0, "slow 2"}, {0, 0, "slow 3"}}}},
+                        server.port, {.connections_per_user = n}));
     std::vector<Received> got = server.received();
     ASSERT_EQ(got.size(), 3u);
     EXPECT_GE(got[2].at_ns - got[0].at_ns, n == 1 ? 600000000 : 0);
-    EXPECT_EQ(std::make_tuple(r.stats.counts.completed, server.connections.load(),
-                              r.stats.max_in_flight, r.stats.timeline.columns.at(0).planned),
+    EXPECT_EQ(std::make_tuple(s.counts.completed, server.connections.load(), s.max_in_flight,
+                              s.timeline.columns.at(0).planned),
               std::make_tuple(3ul, n, static_cast<uint64_t>(n), 3ul));
   }
   // Room to overlap sends nothing early.
   ScriptedServer server;
-  ReplayRun r = replay_users({{1, 0, {{0, 0, "a"}, {200, 0, "b"}, {400, 0, "c"}}}}, server.port,
-                             {.connections_per_user = 2});
-  ASSERT_TRUE(r.ok) << r.error;
+  ReplayStats s = ok(replay_users({{1, 0, {{0, 0, "a"}, {200, 0, "b"}, {400, 0, "c"}}}},
+                                  server.port, {.connections_per_user = 2}));
   std::vector<Received> got = server.received();
   ASSERT_EQ(got.size(), 3u);
   for (int64_t i : {1, 2}) EXPECT_GE(got[i].at_ns - got[0].at_ns, i * 190000000) << i;
-  EXPECT_NEAR(r.stats.planned_span_s, 0.4, 0.01);
-  EXPECT_TRUE(r.stats.send_span_s >= 0.39 && r.stats.send_span_s < 1.0) << r.stats.send_span_s;
+  EXPECT_NEAR(s.planned_span_s, 0.4, 0.01);
+  EXPECT_TRUE(s.send_span_s >= 0.39 && s.send_span_s < 1.0) << s.send_span_s;
 }
 
 // At the --duration the silent answer is awaited asleep; the run starts now; nothing is left open.
@@ -302,22 +304,22 @@ TEST(ReplayEngine, StopsSendingAtTheDurationAndWaitsWithoutSpinning) {
   rusage cpu_before, cpu_after;
   clock_gettime(CLOCK_REALTIME, &before);
   getrusage(RUSAGE_THREAD, &cpu_before);
-  ReplayRun r = replay_users({{1, 0, {{0, 0, "a"}, {100, 0, "b"}, {2000, 0, "c"}}},
-                              {2, 0, {{50, 0, "d"}, {3000, 0, "e"}}},
-                              {3, 0, {{0, 0, "silent"}}}},
-                             server.port, {.speed = 2, .duration_s = 0.5, .timeout_ms = 1500});
+  ReplayStats s =
+      ok(replay_users({{1, 0, {{0, 0, "a"}, {100, 0, "b"}, {2000, 0, "c"}}},
+                       {2, 0, {{50, 0, "d"}, {3000, 0, "e"}}},
+                       {3, 0, {{0, 0, "silent"}}}},
+                      server.port, {.speed = 2, .duration_s = 0.5, .timeout_ms = 1500}));
   getrusage(RUSAGE_THREAD, &cpu_after);
   clock_gettime(CLOCK_REALTIME, &after);
-  ASSERT_TRUE(r.ok) << r.error;
-  EXPECT_EQ(r.stats.stopped_by, "duration");
-  EXPECT_EQ(counts_line(r.stats), "planned 4, sent 4, completed 3, errors 1 (timeout 1); 200: 3");
+  EXPECT_EQ(s.stopped_by, "duration");
+  EXPECT_EQ(counts_line(s), "planned 4, sent 4, completed 3, errors 1 (timeout 1); 200: 3");
   auto cpu_us = [](const rusage &u) {
     return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000000 + u.ru_utime.tv_usec +
            u.ru_stime.tv_usec;
   };
   EXPECT_LT(cpu_us(cpu_after) - cpu_us(cpu_before), 250000);
-  EXPECT_GE(r.stats.start_unix_us, before.tv_sec * 1000000 + before.tv_nsec / 1000 - 1);
-  EXPECT_LE(r.stats.start_unix_us, after.tv_sec * 1000000 + after.tv_nsec / 1000 - 1500000 + 1);
+  EXPECT_GE(s.start_unix_us, before.tv_sec * 1000000 + before.tv_nsec / 1000 - 1);
+  EXPECT_LE(s.start_unix_us, after.tv_sec * 1000000 + after.tv_nsec / 1000 - 1500000 + 1);
   ASSERT_TRUE(server.wait_until([&] { return server.serving == 0; }));
   EXPECT_EQ(vt_open_descriptors(), descriptors);
 }
@@ -392,13 +394,12 @@ TEST(ReplayEngine, ConnectsRefusedOrNeverAnsweredAreConnectErrors) {
   for (auto [port, wait_ms] : {std::pair{refused, 0u}, {full, 300u}}) {
     SCOPED_TRACE(wait_ms);
     int64_t start = test_now_ns();
-    ReplayRun r = replay(d.path, port, o);
-    ASSERT_TRUE(r.ok) << r.error;
-    EXPECT_EQ(counts_line(r.stats), "planned 2, sent 0, completed 0, errors 2 (connect 2)");
-    EXPECT_EQ(r.stats.bytes_sent + r.stats.bytes_received, 0u);
+    ReplayStats s = ok(replay(d.path, port, o));
+    EXPECT_EQ(counts_line(s), "planned 2, sent 0, completed 0, errors 2 (connect 2)");
+    EXPECT_EQ(s.bytes_sent + s.bytes_received, 0u);
     EXPECT_LT(test_now_ns() - start, 10000000000);
     std::vector<uint64_t> failed_at_ms;
-    const ReplayTimeline &t = r.stats.timeline;
+    const ReplayTimeline &t = s.timeline;
     for (size_t c = 0; c < t.columns.size(); c++)
       for (uint64_t k = 0; k < t.columns[c].failed; k++) failed_at_ms.push_back(c * t.column_ms);
     ASSERT_EQ(failed_at_ms.size(), 2u);
@@ -407,10 +408,9 @@ TEST(ReplayEngine, ConnectsRefusedOrNeverAnsweredAreConnectErrors) {
   }
   // Stopped while its connection opens: planned, no error.
   o.duration_s = 0.15;
-  ReplayRun r = replay(d.path, full, o);
-  ASSERT_TRUE(r.ok) << r.error;
-  EXPECT_EQ(r.stats.stopped_by, "duration");
-  EXPECT_EQ(counts_line(r.stats), "planned 1, sent 0, completed 0, errors 0 ()");
+  ReplayStats s = ok(replay(d.path, full, o));
+  EXPECT_EQ(s.stopped_by, "duration");
+  EXPECT_EQ(counts_line(s), "planned 1, sent 0, completed 0, errors 0 ()");
   close(queued);
   close(listener);
 }
@@ -443,14 +443,13 @@ TEST(ReplayEngine, RewritesTheHeadOfEveryRequestAndNeverItsBody) {
   for (bool over_tls : {false, true}) {
     SCOPED_TRACE(over_tls ? "TLS" : "plain");
     ScriptedServer server(over_tls ? &tls.certificate : nullptr);
-    ReplayRun r = replay(d.path, server.port, o, over_tls ? tls.cacert : "");
-    ASSERT_TRUE(r.ok) << r.error;
+    ReplayStats s = ok(replay(d.path, server.port, o, over_tls ? tls.cacert : ""));
     std::vector<Received> got = server.received();
     ASSERT_EQ(got.size(), 3u);
     for (size_t i = 0; i < 3; i++)
       EXPECT_TRUE(got[i].request == want[i]) << got[i].request.substr(0, 200);
     std::string tallies;
-    for (const ReplayRewriteTally &t : r.stats.rewrites)
+    for (const ReplayRewriteTally &t : s.rewrites)
       tallies += std::to_string(t.removed) + "/" + std::to_string(t.added) + "/" +
                  std::to_string(t.replaced) + " ";
     EXPECT_EQ(tallies, "1/0/0 0/3/0 0/2/1 0/0/3 ");
@@ -495,8 +494,7 @@ TEST(ReplayEngine, RewritesPathsByTheFirstMatchingRule) {
     ReplayOptions o{.paths = {{"/old/deep/", "/d/"}, {"/old/", "/new/"}, {"/old/b", "/never/"}}};
     if (with_header) o.headers = {{"X-Run", "7"}};
     ScriptedServer server;
-    ReplayRun r = replay(dir.path, server.port, o);
-    ASSERT_TRUE(r.ok) << r.error;
+    ReplayStats s = ok(replay(dir.path, server.port, o));
     std::vector<Received> got = server.received();
     ASSERT_EQ(got.size(), std::size(cases));
     for (size_t i = 0; i < std::size(cases); i++) {
@@ -506,7 +504,7 @@ TEST(ReplayEngine, RewritesPathsByTheFirstMatchingRule) {
       if (with_header) want.insert(want.find("\r\n\r\n") + 2, "X-Run: 7\r\n");
       EXPECT_EQ(got[i].request, want) << cases[i].first;
     }
-    EXPECT_EQ(r.stats.path_rewrites, (std::vector<uint64_t>{1, 3, 0}));
+    EXPECT_EQ(s.path_rewrites, (std::vector<uint64_t>{1, 3, 0}));
   }
 }
 

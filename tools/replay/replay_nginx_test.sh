@@ -1,6 +1,5 @@
 #!/bin/bash
-# replay_nginx_test.sh VT_REPLAY VTU_REPLAY_GEN VT_LOGGEN SUITE_BIN: a generated package against nginx
-# on 127.0.0.1, plain and TLS, logged and counted alike; 77 (skip) without nginx.
+# replay_nginx_test.sh VT_REPLAY VTU_REPLAY_GEN VT_LOGGEN SUITE_BIN: a package against nginx (77: none).
 set -u
 REPLAY=$1 TOOL=$2 LOGGEN=$3 SUITE_BIN=$4
 NAME=replay_nginx_test

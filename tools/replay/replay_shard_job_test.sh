@@ -1,6 +1,5 @@
 #!/bin/bash
-# replay_shard_job_test.sh VT_REPLAY VT_SINK EXAMPLES_KUBERNETES_DIR: N shards of one command line
-# against vt_sink merge to the whole run; the merge's, --rewrite-path's and --shard auto's refusals.
+# replay_shard_job_test.sh VT_REPLAY VT_SINK EXAMPLES_KUBERNETES_DIR: shards merged as one run; refusals.
 set -u
 REPLAY=$1 SINK=$2 KUBE=$3
 T=$(mktemp -d "${TMPDIR:-/tmp}/vt_shard_job.XXXXXX")

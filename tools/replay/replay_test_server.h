@@ -211,9 +211,8 @@ struct ScriptedServer {
     end();
   }
 
-  // "reset", "drop" (no answer), "garbage", "cut short" (3 of 10 bytes), "silent",
-  // "chunked", "close" (unannounced), "trickle", "interim" (100, 103), "slow" (300 ms),
-  // "status NNN", "unsized" (to the close, or a reset); false: the connection ends.
+  // "reset", "drop", "garbage", "cut short", "silent", "chunked", "close", "trickle", "interim",
+  // "slow" (300 ms), "status NNN", "unsized" (to the close, or a reset); false: the connection ends.
   bool answer(int fd, SSL *ssl, const std::string &request) {
     auto has = [&](const char *word) { return request.find(word) != std::string::npos; };
     auto say = [&](const std::string &text) {
