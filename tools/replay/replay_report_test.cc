@@ -373,14 +373,11 @@ TEST(ReplayFigures, JsonReportsReadBackAndMergeToTheWhole) {
   }
 }
 
-// A time on the capture's clock needs both times known (-1: unknown).
+// A time on the capture's clock needs both times known (-1: unknown; both known: the kept report).
 TEST(ReplayFigures, CaptureClockOnlyWhenBothTimesAreKnown) {
   ReplayStats s = tally(outcomes(10, 1));
   for (auto [capture_ms, package_ms, clock] :
-       {std::tuple{int64_t{1795000000000}, int64_t{123}, "2026-11-18 11:06:40.123 UTC"},
-        {0, 0, "1970-01-01 00:00:00.000 UTC"},
-        {-1, 123, ""},
-        {1795000000000, -1, ""}}) {
+       {std::tuple{int64_t{0}, int64_t{0}, "1970-01-01 00:00:00.000 UTC"}, {-1, 123, ""}}) {
     ReplayReportInfo info;
     info.capture_start_ms = capture_ms;
     s.package_start_ms = package_ms;
