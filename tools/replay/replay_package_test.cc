@@ -53,12 +53,8 @@ TEST(ReplayPackage, ReadsUsersAndWalksTheirGroupsInOrder) {
     ReplayShard shard;
     std::vector<int> workers;  // empty: refused
   } cases[] = {
-      {{}, {0, 1}, {0, 1, 2, 3, 4}},
-      {{}, {1, 2}, {1, 3}},
-      {{1, 2, 4}, {0, 2}, {1, 4}},
-      {{1, 2, 4}, {1, 2}, {2}},
-      {{1, 2, 4}, {2, 3}, {4}},
-      {{3}, {1, 2}, {}},
+      {{}, {0, 1}, {0, 1, 2, 3, 4}}, {{}, {1, 2}, {1, 3}},     {{1, 2, 4}, {0, 2}, {1, 4}},
+      {{1, 2, 4}, {1, 2}, {2}},      {{1, 2, 4}, {2, 3}, {4}}, {{3}, {1, 2}, {}},
   };
   for (const Case &c : cases) {
     std::string shard = std::to_string(c.shard.index) + "/" + std::to_string(c.shard.count);

@@ -41,7 +41,6 @@ TEST(ReplayProgram, SigintAndSigtermEndTheRunWithEveryReport) {
     std::string j = read_text(json), results = read_text(csv),
                 page = read_text(scratch.path + "/r.html");
     for (const auto &[text, part] : std::vector<std::pair<const std::string *, std::string>>{
-             {&o.out, "stopped by " + by},
              {&o.out, "requests     planned 4, sent 3, completed 2, errors 1"},
              {&o.out, "threshold    max-latency p99=60s: measured "},
              {&j, "\"stopped_by\": \"" + by + "\""},

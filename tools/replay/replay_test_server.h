@@ -168,8 +168,7 @@ struct ScriptedServer {
       close(fd);
     };
     if (tls && id < 32 && (garbled_handshakes >> id & 1)) {
-      if (wait_readable(fd) && write(fd, "HTTP/1.1 400 No\r\n\r\n", 19) != 19) {
-      }
+      if (wait_readable(fd)) (void)!write(fd, "HTTP/1.1 400 No\r\n\r\n", 19);  // no TLS
       return end();
     }
     if (tls) {
@@ -212,7 +211,7 @@ struct ScriptedServer {
   }
 
   // "reset", "drop", "garbage", "cut short", "silent", "chunked", "close", "trickle", "interim",
-  // "slow" (300 ms), "status NNN", "unsized" (to the close, or a reset); false: the connection ends.
+  // "slow" (300 ms), "status NNN", "unsized" (to the close or a reset); false: the connection ends
   bool answer(int fd, SSL *ssl, const std::string &request) {
     auto has = [&](const char *word) { return request.find(word) != std::string::npos; };
     auto say = [&](const std::string &text) {
