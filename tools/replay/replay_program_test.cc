@@ -199,10 +199,9 @@ TEST(ReplayProgram, BadInputEndsWithOneClearLine) {
   int closed_port = ScriptedServer().port;
   ScriptedServer server;
   TestCertificate certificate(scratch.path + "/tls.pem");
-  ScriptedServer garbled(&certificate);
-  garbled.garbled_handshakes = 1;
-  std::string garbled_target = "https://127.0.0.1:" + std::to_string(garbled.port);
   ScriptedServer tls_server(&certificate);
+  tls_server.garbled_handshakes = 1;  // the first connection, then TLS
+  const std::string tls_target = "https://127.0.0.1:" + std::to_string(tls_server.port);
   const std::string taken = scratch.path + "/taken", none = scratch.path + "/none.json";
   const std::string fifo = scratch.path + "/fifo";
   std::ofstream(taken) << "x";
@@ -240,12 +239,12 @@ TEST(ReplayProgram, BadInputEndsWithOneClearLine) {
            "/o.csv: each output goes into a file of its own\n"},
       {{d.path, "--target", "https://" + server.target, "--insecure", "--timeout", "200"},
        ": target: TLS handshake with https://" + server.target + ": Connection timed out\n"},
-      {{d.path, "--target", garbled_target, "--insecure"},
-       ": target: TLS handshake with " + garbled_target +
+      {{d.path, "--target", tls_target, "--insecure"},
+       ": target: TLS handshake with " + tls_target +
            " failed: wrong version number (the server does not speak TLS: an http:// target?)\n"},
-      {{d.path, "--target", "https://127.0.0.1:" + std::to_string(tls_server.port), "--cacert",
-        scratch.path + "/tls.pem", "--sni", "other.example"},
-       ": target: certificate of https://127.0.0.1:" + std::to_string(tls_server.port) +
+      {{d.path, "--target", tls_target, "--cacert", scratch.path + "/tls.pem", "--sni",
+        "other.example"},
+       ": target: certificate of " + tls_target +
            " refused for the name other.example: hostname mismatch (--sni NAME checks the "
            "certificate for NAME)\n"},
       {{d.path}, ": no --target given\nusage: vt_replay DIR", 2},
