@@ -13,7 +13,6 @@ try() {
 try "" "NEW_USER_TIME|4294968"
 try "" "NEW_USER_TIME|1193:02:47.297"
 try "-n 65537"
-try "-n 32767"
 try "" "NUM_VVM|2x"
 try "" "NUM_PROCESSES|3 workers"
 try "" "MSG_COUNT_PER_FILE|20000x"
