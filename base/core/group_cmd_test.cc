@@ -85,8 +85,7 @@ TEST(GroupCmd, NamesTheRunningCommandCutToItsRoom) {
   EXPECT_EQ(vtlb_running_group(), 0);
 }
 
-// A command that cannot start (no descriptor or process to spare) says why and leaves no
-// descriptor, blocked signal or SIGCHLD handler behind.
+// A command that cannot start says why, leaving no descriptor, blocked signal or handler behind.
 TEST(GroupCmd, NoDescriptorOrProcessNoCommand) {
   struct sigaction before;
   sigaction(SIGCHLD, nullptr, &before);
@@ -127,8 +126,7 @@ TEST(GroupCmd, NoDescriptorOrProcessNoCommand) {
   EXPECT_EQ(out, "keptagain\n");
 }
 
-// A reaper thread of the caller's may take the shell's status first: the command then ends at
-// once with ECHILD, not waiting for a wake that never comes nor out of time.
+// A reaper thread of the caller's taking the shell's status first: ECHILD at once, no hang.
 TEST(GroupCmd, AShellReapedBySomeoneElseEndsTheWait) {
   std::atomic<bool> stop{false};
   std::atomic<int> stolen{0};
@@ -156,8 +154,7 @@ TEST(GroupCmd, AShellReapedBySomeoneElseEndsTheWait) {
   EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 3) << r.status;
 }
 
-// At the limit the whole group goes (a shell ignoring SIGTERM, a grandchild holding the output);
-// a process that left the group is neither ended nor waited for, though it holds the output.
+// At the limit the whole group goes; a process that left it is neither ended nor waited for.
 TEST(GroupCmd, LimitEndsTheWholeGroup) {
   VtTempDir dir;
   const std::string pids = dir.path + "/pids";

@@ -1,7 +1,6 @@
 #!/bin/bash
-# run_case.sh CASE_DIR TOOL SUITE_BIN PACKAGE_CHECK LOGGEN: CASE_DIR/run.sh in a fresh $WORK; its
-# stdout, stderr, status and files under $WORK/out, normalised, against CASE_DIR/expected
-# (UPDATE_EXPECTED=1 rewrites it). A case that cannot run here writes $WORK/skip (status 77).
+# run_case.sh CASE_DIR TOOL SUITE_BIN PACKAGE_CHECK LOGGEN: CASE_DIR/run.sh in a fresh $WORK, its
+# output and $WORK/out normalised against CASE_DIR/expected (UPDATE_EXPECTED=1 rewrites); 77 skips.
 set -u
 CASE=$(cd "$1" && pwd) || { echo "run_case.sh: no case directory $1" >&2; exit 2; }
 TOOL=$2

@@ -1,8 +1,6 @@
 #!/bin/bash
-# vt_package's command line: help (0), wrong use (2), unreadable packages (1); plot's page
+# cli.sh VT_PACKAGE VT_PACKAGE_CHECK: help (0), wrong use (2), unreadable packages (1); plot's page
 # and --force; vt_package_check's many problems, a full disk, a package too big.
-#
-#   cli.sh VT_PACKAGE VT_PACKAGE_CHECK
 . "${0%/*}/../lib.sh"
 P=$1 CHECK=$2
 matches() { if [ -z "$1" ]; then [ ! -s "$2" ]; else grep -q -- "$1" "$2"; fi; }

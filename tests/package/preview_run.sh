@@ -1,9 +1,6 @@
 #!/bin/bash
-# vt_package preview against a real run on a generated tree: the dry run leaves
-# no file behind, its figures equal profile's of the package the run then makes
-# and the generator's counts; then the problems of runs that would fail.
-#
-#   preview_run.sh VT_PACKAGE TOOL LOGGEN SUITE_BIN
+# preview_run.sh VT_PACKAGE TOOL LOGGEN SUITE_BIN: preview beside a real run. The dry run leaves no
+# file, its figures are profile's of the run's package and the generator's; then failing runs.
 WORK_IN=$PWD . "${0%/*}/../lib.sh"                # outside /tmp, which is watched alone
 P=$1 TOOL=$2 LOGGEN=$3 SUITE_BIN=$4
 RES=$(mktemp -d "$PWD/preview_results.XXXXXX")  # outputs and listings, not watched

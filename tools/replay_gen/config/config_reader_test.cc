@@ -149,8 +149,7 @@ TEST_F(Config, FileLinesAndAccumulatedTexts) {
   }
 }
 
-// CR LF in a comment or at the end refuses a file before its lines act (first line, byte-order
-// mark: end-to-end config_file_text), as does one that cannot be opened or read.
+// CR LF refuses a file before its lines act (more: e2e config_file_text); so does one unreadable.
 TEST_F(Config, RefusedFiles) {
   const std::string crlf = "-1read_config_file_new:Configuration file FILE has Windows line ends";
   for (auto [text, line] : {std::pair{"SCRIPT_TYPE|Legacy\n# note\r\n", "2"},
@@ -279,8 +278,7 @@ class ReplayDir : public testing::Test {
   fs::path old_cwd_;
 };
 
-// Made writable by all and sticky; under -f an existing one goes only once the configuration is
-// known and is made anew (sticky too); a run that ended holds no lock on it.
+// Made writable by all and sticky; under -f an existing one goes once the configuration is read.
 TEST_F(ReplayDir, MadeOrMadeAnewUnderForce) {
   ASSERT_EQ(replay_dir("a/replay", 0).status, 0);
   EXPECT_EQ(fs::status("a/replay").permissions(), kOpen);
@@ -344,8 +342,7 @@ TEST_F(ReplayDir, RefusedDirectoriesAreLeftAlone) {
   close(other);
 }
 
-// Under -f a removal not started, failed (an rm that says no) or not allowed (a link in a
-// directory read-only to the user; root as another user) ends the run and removes nothing.
+// Under -f a removal not started, failed or not allowed ends the run and removes nothing.
 TEST_F(ReplayDir, FailedRemovalRemovesNothing) {
   write_text("a/replay/old", "");
   write_text("bin/rm", "#!/bin/sh\nexit 1\n");

@@ -140,8 +140,7 @@ TEST_F(LoaderTest, WhatFailsTheRun) {
   vt_fail_alloc_of(0);
 }
 
-// At -d 4 a spilling run lists the service ids (as one that does not: end-to-end
-// spill_same_package) through a file of its own that it closes again.
+// At -d 4 a spilling run lists the service ids through a file of its own that it closes again.
 TEST_F(LoaderTest, ASpillingRunClosesItsServiceIdFile) {
   ASSERT_EQ(load_to_end(0, [](RunState &run) { run.spill.budget = 4096, run.log.debug_level = 4; })
                 .status,

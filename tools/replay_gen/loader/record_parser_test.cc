@@ -146,8 +146,7 @@ TEST(ElementValue, OffsetsAndLengths) {
   }
 }
 
-// A creation timestamp is kept where its place in the body fits 32 bits and its length 15 bits; a
-// line without one changes nothing.
+// A creation timestamp is kept where its place fits 32 bits and its length 15; none: no change.
 TEST(CreationTimestamp, KeptWhereItsPlaceAndLengthFit) {
   const std::string tag = "<creationTimestamp>", end = "</creationTimestamp>\n";
   const uint64_t at_most = UINT32_MAX;

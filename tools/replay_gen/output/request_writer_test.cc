@@ -40,8 +40,7 @@ class RequestWriter : public PackageTest {
   }
 };
 
-// Any threads, buffers (filling inside heads and bodies), copies and short reads: the same
-// files, each digest that of its file.
+// Any threads, buffers, copies and short reads: the same files, each digest that of its file.
 TEST_F(RequestWriter, SameBytesWithAnyThreadsBuffersAndCopies) {
   set_services(2);
   run.config.req_top_line = strdup((std::string(300 * 1024, 't') + "\n").c_str());

@@ -94,8 +94,7 @@ TEST(RuntimeServices, AThreadAddressesAtMost32767Services) {
   t.total_runtime_service = t.max_runtime_service = 0;
 }
 
-// Keys that differ from each other by little: equal names with other URLs,
-// equal URLs with other names, prefixes, a trailing blank, letter case.
+// Keys that differ by little: other URLs or names, prefixes, a trailing blank, letter case.
 Pair near_key(uint64_t r) {
   static const char *names[] = {"Get", "Get ", "Ge", "GetX", "get", "Get_1"};
   static const char *urls[] = {"http://h/a", "http://h/a/", "http://h/A", "https://h/a",
@@ -167,8 +166,7 @@ TEST(ServiceIndexTest, LargeTableAgreesWithScan) {
   }
 }
 
-// An index is not current for another table of as many rows, however few, and syncing to it
-// builds it anew; a table that only grew keeps it.
+// An index is not current for another table of as many rows (synced: built anew); one grown is.
 TEST(ServiceIndex, KnowsATableReplacedUnderIt) {
   struct Row {
     const char *name, *url;

@@ -136,8 +136,7 @@ struct HeadRun {
   RunState run;
 };
 
-// A head: method (POST when none), path, host, common and own headers, SOAP action; a generator
-// line each.
+// A head: method (POST when none), path, host, common and own headers, SOAP action; a gen line.
 TEST(RequestHead, ComposedHeads) {
   const std::string long_header = "X-Long: " + std::string(3000, 'v') + "\r\n";
   const struct {
@@ -174,8 +173,7 @@ TEST(RequestHead, ComposedHeads) {
   EXPECT_EQ(h.lines(), gen_lines);
 }
 
-// A bad URL ends the run at its service, whose generator line is written
-// before its URL is checked; so does a generator line not written.
+// A bad URL ends the run at its service (its generator line written first), as does a lost line.
 TEST(RequestHead, BadUrlsAndUnwrittenLinesFailTheRun) {
   const struct {
     const char *url, *message;
