@@ -20,8 +20,7 @@ $(expected replay_period)
 CONF
 export VT_WDIR=$WORK/wdir PATH=$SUITE_BIN:$PATH
 
-# previewed NAME ARGS...: $RES/preview.NAME.{out,err,status}; fails where /tmp or $WORK
-# changes (/tmp private and empty where it can be, but for the entries needed).
+# previewed NAME ARGS...: $RES/preview.NAME.{out,err,status}; fails where /tmp or $WORK changes.
 TMP_TOPS=$(for p in "$P" "$SUITE_BIN" "$WORK" "$RES"; do
   case "$p/" in /tmp/?*) p=${p#/tmp/} && echo "${p%%/*}" ;; esac
 done | sort -u)
@@ -114,8 +113,7 @@ for _ in $(seq 100); do [ -e "${spilled:-/nonexistent}" ] || break; sleep 0.05; 
   fail "preview without descriptors for its pipes: $(cat "$RES/preview.nofd.out")"
 
 "$TOOL" -i "$WORK/replay.conf" >"$RES/run.out" 2>&1 || fail "the real run failed: $(tail -3 "$RES/run.out")"
-# Beside a package (another run may replace it) it spills in TMPDIR alone, runs nothing and
-# writes nothing else but /dev/null (and a coverage build's *.gcda).
+# Beside a package it spills in TMPDIR alone, runs nothing, writes nothing else but /dev/null.
 if command -v strace >/dev/null; then
   TMPDIR=$WORK/tmp strace -f -e trace=execve,execveat,openat,mkdir -o "$RES/strace" \
     "$P" preview -i "$WORK/small.conf" -f >/dev/null

@@ -302,9 +302,8 @@ TEST_F(ReplayDir, DirectoryRemovedMeanwhileIsMadeAnew) {
   EXPECT_EQ(fs::status("gone").permissions(), kOpen);
 }
 
-// Refused, touching nothing: a path under a file (with that cause), a link to none or to a
-// directory, one another run holds (existing without -f: end-to-end); for want of a descriptor,
-// one not opened is named with that cause: not taken for one replaced or, with -f, existing.
+// Refused, touching nothing: a path under a file, a link to none or to a directory, one another run
+// holds; one not opened for want of a descriptor is named with that cause, not as existing.
 TEST_F(ReplayDir, RefusedDirectoriesAreLeftAlone) {
   write_text("./plain", "");
   write_text("old/vt_req_0", "");

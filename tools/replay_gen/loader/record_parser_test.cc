@@ -61,8 +61,7 @@ Lines read_all(const std::string &text, int mode, size_t limit, uint64_t *skippe
   return lines;
 }
 
-// Lines empty, with NUL bytes, (nearly) with the end prefix, across chunks, over the limit, last
-// without a newline: pieces never over the limit, together the text.
+// Lines of every kind, across chunks, over the limit: pieces never over it, together the text.
 TEST(LineReader, InPlaceAndPassedOverLinesAreTheCopiedLines) {
   const std::string kinds[] = {"",         std::string("a\0b", 3), "*******",           "******",
                                " *******", "*******tail",          std::string(90, 'y')};

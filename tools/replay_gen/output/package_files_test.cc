@@ -42,9 +42,7 @@ TEST_F(PackageFiles, WorkerCountBounds) {
   }
 }
 
-// Failures end the run naming what and why: a request file someone else put there, a close
-// that fails, a session key past the last request, a body past the input's end, no user, a
-// creation timestamp's place past 32 bits, a full disk.
+// Failures end the run naming what and why, each file keeping what it held.
 TEST_F(PackageFiles, FailuresEndTheRunNamingWhatAndWhy) {
   const std::string sendfile = "1add_request_new:sendfile error:input file ends before the body ";
   const std::string full =

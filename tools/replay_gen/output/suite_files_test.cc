@@ -93,8 +93,7 @@ class SuiteFilesTest : public testing::Test {
   RunState run;
 };
 
-// Pages are renamed, only with as many pages as services, through temporary names that clash
-// with no current or new name (repeated targets share theirs).
+// Pages are renamed (as many as services only) through temporary names that clash with none.
 TEST_F(SuiteFilesTest, RenameGoesThroughTemporaryNamesThatClashWithNothing) {
   const std::tuple<const char *, Names, std::string> cases[] = {
       {"p1\np2\np3\n", {"A", "B", "C"}, "AXXX,BXXX,CXXX"},

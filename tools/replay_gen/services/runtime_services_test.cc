@@ -34,8 +34,7 @@ SeqData classify(const RunState &run, ThreadArgs &t, const char *name, const cha
   return r;
 }
 
-// Beside the configured GetQuote the table takes services in file order, whatever the threads',
-// each with its first record's SOAP action ("name action requests"); the records then point there.
+// Beside GetQuote, services join in file order with their first SOAP action; records point there.
 TEST(RuntimeServices, MergedInFileOrder) {
   const struct Met {
     int thread, file;
@@ -120,8 +119,7 @@ int scan(const RunState &run, const Pair &key) {
   return -1;
 }
 
-// Near-equal and repeated keys from the configuration and two loader threads: every lookup, the
-// merge and the remapped ids agree with a scan of the table.
+// Near-equal keys of the configuration and two threads: lookups, merge and remap agree with a scan.
 TEST(ServiceIndexTest, LargeTableAgreesWithScan) {
   TestRun run;
   Failure err;

@@ -75,8 +75,7 @@ TEST_F(ServiceMapTest, ConfiguredOrRefusedEntries) {
   EXPECT_EQ(headers.find("h100"), std::string::npos);
 }
 
-// Names held more than once become NAME_1, NAME_2, ... in row order, also among more rows (16)
-// than a sort keeps in insertion order; new names are not checked against others (A_1 twice).
+// Names held more than once become NAME_1, NAME_2, ... in row order, among many rows as among few.
 TEST_F(ServiceMapTest, Renaming) {
   std::vector<std::string> many(20), renamed(20);
   for (int i = 0; i < 20; i++) many[i] = renamed[i] = i % 9 ? "S" + std::to_string(100 - i) : "A";
