@@ -113,7 +113,6 @@ TEST(ReadU64, ReadsWholeNumbersAndTellsOverflow) {
       {"0", 1, 0, false},
       {"18446744073709551615,", 20, UINT64_MAX, false},
       {"18446744073709551616", 20, UINT64_MAX, true},
-      {"99999999999999999999", 20, UINT64_MAX, true},
       {std::string(200, '0') + "42", 202, 42, false},
       {"123456789012345678901234567890", 30, UINT64_MAX, true},
       {"", 0, 0, false},
