@@ -11,8 +11,7 @@
 
 namespace {
 
-// Over a mebibyte of a length no read size divides, from a file and from a pipe in short
-// reads, has the digest of its bytes fed at once.
+// Over a mebibyte in odd lengths, from a file and a pipe in short reads: the one-shot digest.
 TEST(Digest, FileAndShortReads) {
   std::mt19937_64 rng(7);
   std::string data, hex, why;

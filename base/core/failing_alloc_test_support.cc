@@ -34,8 +34,7 @@ bool vt_alloc_failures_supported() {
 }
 
 #if !VT_KEEP_ALLOCATOR
-// The program's own definitions come before the C library's, whose own
-// entry points do the real work.
+// Ours come before the C library's, whose own entry points do the real work.
 extern "C" {
 void *__libc_malloc(size_t);
 void *__libc_calloc(size_t, size_t);

@@ -21,8 +21,7 @@ void vt_slow_fork_parent(int ms) {
   parent_wait_ms = ms < 0 ? 0 : ms;
 }
 
-// The program's own definition comes before the C library's; the next one in
-// the search order does the real work.
+// Ours comes before the C library's; the next one in the search order does the real work.
 extern "C" pid_t fork() noexcept {
   int left = forks_before_failure.load();
   if (left == 0) {

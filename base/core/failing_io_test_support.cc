@@ -74,8 +74,7 @@ int vt_failed_closes() {
   return closes.failed.load();
 }
 
-// The program's own definitions come before the C library's; the next one in
-// the search order does the real work.
+// Ours come before the C library's; the next one in the search order does the real work.
 extern "C" ssize_t pread(int fd, void *buf, size_t count, off_t offset) {
   using PreadFn = ssize_t (*)(int, void *, size_t, off_t);
   static PreadFn real = reinterpret_cast<PreadFn>(dlsym(RTLD_NEXT, "pread"));

@@ -32,8 +32,7 @@ void vt_fail_thread_join_after(int succeeding) {
   joins_before_failure = succeeding < 0 ? -1 : succeeding;
 }
 
-// The program's own definition comes before the C library's; the next one in
-// the search order does the real work.
+// Ours comes before the C library's; the next one in the search order does the real work.
 extern "C" int pthread_create(pthread_t *thread, const pthread_attr_t *attr, void *(*start)(void *),
                               void *arg) noexcept {
   if (count_down(&starts_before_failure)) return EAGAIN;

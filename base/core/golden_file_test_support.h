@@ -1,7 +1,5 @@
-// Test support: compares an output with the copy kept beside the tests, and
-// names the first byte where they part. VT_UPDATE_GOLDEN=1 in the
-// environment writes the output as the new kept copy, for a change meant to
-// show differently (the new copy is then read in review).
+// Test support: compares an output with the copy kept beside the tests, naming the first byte where
+// they part; VT_UPDATE_GOLDEN=1 writes the output as the new kept copy (then read in review).
 #ifndef VT_BASE_CORE_GOLDEN_FILE_TEST_SUPPORT_H_
 #define VT_BASE_CORE_GOLDEN_FILE_TEST_SUPPORT_H_
 

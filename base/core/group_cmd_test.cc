@@ -31,10 +31,8 @@ TEST(GroupCmd, RunsInItsOwnGroup) {
       {"echo hi; exit 3", "hi\n", 3},
       {"read x && echo got $x; echo end", "end\n", 0},
       {"printf a; sleep 0.05; printf b; sleep 0.05; echo c", "abc\n", 0},
-      // The shell leads a group of its own, not the caller's.
+      // The shell leads a group of its own (so not the caller's).
       {"[ \"$(cut -d' ' -f5 /proc/$$/stat)\" = $$ ] && echo leader", "leader\n", 0},
-      {"[ \"$(cut -d' ' -f5 /proc/$$/stat)\" != " + std::to_string(getpgrp()) + " ] && echo own",
-       "own\n", 0},
   };
   for (const Case &c : cases) {
     std::string out;
@@ -72,7 +70,6 @@ TEST(GroupCmd, NamesTheRunningCommandCutToItsRoom) {
       {head.size(), head},
       {399, head + std::string(388, 'x')},
       {400, head + std::string(385, 'x') + "..."},
-      {4000, head + std::string(385, 'x') + "..."},
   };
   for (const Case &c : cases) {
     std::string cmd = head + std::string(c.size - head.size(), 'x');
@@ -85,8 +82,7 @@ TEST(GroupCmd, NamesTheRunningCommandCutToItsRoom) {
   EXPECT_EQ(vtlb_running_group(), 0);
 }
 
-// A command that cannot start (no descriptor or process to spare) says why and leaves no
-// descriptor, blocked signal or SIGCHLD handler behind.
+// A command that cannot start says why, leaving no descriptor, blocked signal or handler behind.
 TEST(GroupCmd, NoDescriptorOrProcessNoCommand) {
   struct sigaction before;
   sigaction(SIGCHLD, nullptr, &before);
@@ -127,8 +123,7 @@ TEST(GroupCmd, NoDescriptorOrProcessNoCommand) {
   EXPECT_EQ(out, "keptagain\n");
 }
 
-// A reaper thread of the caller's may take the shell's status first: the command then ends at
-// once with ECHILD, not waiting for a wake that never comes nor out of time.
+// A reaper thread of the caller's taking the shell's status first: ECHILD at once, no hang.
 TEST(GroupCmd, AShellReapedBySomeoneElseEndsTheWait) {
   std::atomic<bool> stop{false};
   std::atomic<int> stolen{0};
@@ -156,8 +151,7 @@ TEST(GroupCmd, AShellReapedBySomeoneElseEndsTheWait) {
   EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 3) << r.status;
 }
 
-// At the limit the whole group goes (a shell ignoring SIGTERM, a grandchild holding the output);
-// a process that left the group is neither ended nor waited for, though it holds the output.
+// At the limit the whole group goes; a process that left it is neither ended nor waited for.
 TEST(GroupCmd, LimitEndsTheWholeGroup) {
   VtTempDir dir;
   const std::string pids = dir.path + "/pids";

@@ -17,8 +17,7 @@
 
 namespace {
 
-// Only a regular file (also through a link) is opened, for reading or replacing; nothing waits
-// on a pipe without a writer or reads a device.
+// Only a regular file (also through a link) is opened; no wait on a pipe, no read of a device.
 TEST(OpenRegularFile, OpensOnlyRegularFilesAndNeverWaits) {
   VtTempDir dir;
   std::string file = dir.path + "/file", fifo = dir.path + "/fifo", link = dir.path + "/link";
@@ -68,8 +67,7 @@ TEST(OpenRegularFile, OpensOnlyRegularFilesAndNeverWaits) {
   EXPECT_EQ(why, "a named pipe, not a regular file");
 }
 
-// A path swapped between a file and a named pipe while it is opened gives a regular file or a
-// refusal, never a pipe nor a descriptor it did not open, and leaves none open.
+// A path swapped with a pipe while opened: a regular file or a refusal, never a pipe or a leak.
 TEST(OpenRegularFile, AFileSwappedWhileOpenedIsLookedAtAgain) {
   VtTempDir dir;
   std::string path = dir.path + "/swapped", file = dir.path + "/file", fifo = dir.path + "/fifo";
@@ -115,7 +113,6 @@ TEST(ReadU64, ReadsWholeNumbersAndTellsOverflow) {
       {"0", 1, 0, false},
       {"18446744073709551615,", 20, UINT64_MAX, false},
       {"18446744073709551616", 20, UINT64_MAX, true},
-      {"99999999999999999999", 20, UINT64_MAX, true},
       {std::string(200, '0') + "42", 202, 42, false},
       {"123456789012345678901234567890", 30, UINT64_MAX, true},
       {"", 0, 0, false},

@@ -1,5 +1,4 @@
-// Test support: the descriptors the test's process has open, to show that
-// code under test closes what it opens.
+// Test support: the descriptors the process has open, to show code under test closes what it opens.
 #ifndef VT_BASE_CORE_OPEN_DESCRIPTORS_TEST_SUPPORT_H_
 #define VT_BASE_CORE_OPEN_DESCRIPTORS_TEST_SUPPORT_H_
 

@@ -6,8 +6,7 @@
 
 namespace {
 
-// UTC whatever the local zone; the epoch, a leap day, and the last millisecond
-// of a year.
+// UTC whatever the local zone; the epoch, a leap day, and the last millisecond of a year.
 TEST(UtcTime, IsoAndReadableText) {
   setenv("TZ", "America/New_York", 1);
   tzset();

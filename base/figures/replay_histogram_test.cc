@@ -15,8 +15,7 @@ uint64_t exact_percentile(std::vector<uint64_t> v, double percent) {
   return v[std::max<size_t>(rank, 1) - 1];
 }
 
-// Samples spread over nine orders of magnitude, as latencies in nanoseconds
-// are, and a set of small exact values.
+// Samples over nine orders of magnitude, as latencies in nanoseconds are, and small exact ones.
 TEST(ReplayHistogram, PercentilesWithinTheStatedErrorOfSortedSamples) {
   std::mt19937_64 rng(5);
   std::lognormal_distribution<double> spread(12, 3);

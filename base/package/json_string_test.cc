@@ -8,10 +8,8 @@
 
 namespace {
 
-// Every byte value, alone and between others, reads back through the JSON
-// parser: ASCII as itself, every other byte as the code point of its value.
-// Well-formed UTF-8 passes as it is; a sequence cut short, overlong, of a
-// surrogate or beyond U+10FFFF is escaped byte by byte.
+// Every byte, alone and between others, reads back through the parser: ASCII as itself, any other
+// as the code point of its value; well-formed UTF-8 as it is, a bad sequence byte by byte.
 TEST(JsonString, EveryByteReadsBack) {
   for (int b = 0; b < 256; b++) {
     const std::string raw(1, static_cast<char>(b));

@@ -1,7 +1,6 @@
 #!/bin/bash
-# run_case.sh CASE_DIR TOOL SUITE_BIN PACKAGE_CHECK LOGGEN: CASE_DIR/run.sh in a fresh $WORK; its
-# stdout, stderr, status and files under $WORK/out, normalised, against CASE_DIR/expected
-# (UPDATE_EXPECTED=1 rewrites it). A case that cannot run here writes $WORK/skip (status 77).
+# run_case.sh CASE_DIR TOOL SUITE_BIN PACKAGE_CHECK LOGGEN: CASE_DIR/run.sh in a fresh $WORK, its
+# output and $WORK/out normalised against CASE_DIR/expected (UPDATE_EXPECTED=1 rewrites); 77 skips.
 set -u
 CASE=$(cd "$1" && pwd) || { echo "run_case.sh: no case directory $1" >&2; exit 2; }
 TOOL=$2
@@ -13,8 +12,7 @@ trap 'rm -rf "$WORK"' EXIT
 EXAMPLES=$(cd "$(dirname "$0")/../../examples" && pwd)
 export EXAMPLES CASE TOOL SUITE_BIN PACKAGE_CHECK LOGGEN WORK
 
-# Paths, dates, times under ten minutes, the generator input's pid, the machine's budget, the
-# manifest's date; a loader thread's start report (its place is not fixed).
+# Paths, dates, short times, pids, the budget, the manifest's date; loader start lines (unordered).
 normalise() {
   LC_ALL=C sed -E \
     -e "s#${WORK}#<WORK>#g" \
@@ -27,8 +25,7 @@ normalise() {
     LC_ALL=C sed -E '/^  Processing Thread\[[0-9]+\] Started$/{N;d}'
 }
 
-# A /tmp/filename_<pid> made during the case, its process ended and still there a second later,
-# goes to actual/left_behind (no expectation holds it); others are another case's.
+# A /tmp/filename_<pid> of the case left a second after its process ended: actual/left_behind.
 find_left_inputs() {
   local f pid found=()
   for f in $(find /tmp -maxdepth 1 -name 'filename_*' -newer "$WORK/started" 2>/dev/null); do

@@ -1,5 +1,4 @@
-# Sourced by the trace cases: four records of two services (the third rejected on its second
-# time line), a configuration of one worker, the keywords that are traced as they are read.
+# For the trace cases: four records of two services (one rejected), one worker, traced keywords.
 n=0
 record() {  # record TIME ACTION URL UID
   echo "RequestTimeEx=$1"

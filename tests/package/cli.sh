@@ -1,8 +1,6 @@
 #!/bin/bash
-# vt_package's command line: help (0), wrong use (2), unreadable packages (1); plot's page
+# cli.sh VT_PACKAGE VT_PACKAGE_CHECK: help (0), wrong use (2), unreadable packages (1); plot's page
 # and --force; vt_package_check's many problems, a full disk, a package too big.
-#
-#   cli.sh VT_PACKAGE VT_PACKAGE_CHECK
 . "${0%/*}/../lib.sh"
 P=$1 CHECK=$2
 matches() { if [ -z "$1" ]; then [ ! -s "$2" ]; else grep -q -- "$1" "$2"; fi; }
@@ -105,8 +103,7 @@ PROG=("$P")
 [ $? = 1 ] && grep -q '^vt_package_check: writing the summary failed$' "$WORK/err" ||
   fail "vt_package_check to a full disk: $(cat "$WORK/err")"
 
-# In 100 MB (skipped where it stops the start): a far send time, 3,000,000 users; a check
-# that does not fit (it keeps every request's place) ends with status 1.
+# In 100 MB (where programs start so): a far send time, 3,000,000 users; a check that cannot fit.
 mkpkg "$WORK/huge" 0
 awk 'BEGIN { for (i = 2; i <= 3000000; i++) printf "%09d,vt_req_0,0,0,0,54\n", i }' >>"$WORK/huge/vt_index_0"
 limit=(bash -c 'ulimit -v 100000 && exec "$0" "$@"')

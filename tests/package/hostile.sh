@@ -1,11 +1,7 @@
 #!/bin/bash
-# One table of hostile situations in a real package (the sample tree, in a
-# directory named with no UTF-8, a backslash and a quote) against every reader:
-# check, profile and plot name the problem (status 1), vt_replay refuses in one
-# line and sends nothing. Then a sound package's names, and valid JSON and HTML
-# for such names from vt_replay, merge and preview.
-#
-#   hostile.sh VT_PACKAGE VTU_REPLAY_GEN SUITE_BIN EXAMPLES VT_REPLAY VT_SINK
+# hostile.sh VT_PACKAGE VTU_REPLAY_GEN SUITE_BIN EXAMPLES VT_REPLAY VT_SINK: hostile situations in
+# a package (in a directory named with no UTF-8, a backslash, a quote): check, profile and plot name
+# the problem (1), vt_replay refuses in one line, sending nothing; then such names in JSON and HTML.
 . "${0%/*}/../lib.sh"
 export LC_ALL=C
 P=$1 TOOL=$2 SUITE_BIN=$3 EXAMPLES=$4 REPLAY=$5 SINK=$6

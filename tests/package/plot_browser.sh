@@ -1,10 +1,7 @@
 #!/bin/bash
-# vt_package plot in headless Chromium: no console message, one series per worker,
-# a screenshot (OUT_DIR/plot.png) for a person. Then the page of a replay against
-# vt_sink (OUT_DIR/run.png) and plot --results of its results file, every chart
-# drawn. Skipped (77) without Chromium (scripts/setup.sh installs it).
-#
-#   plot_browser.sh VT_PACKAGE TOOL LOGGEN SUITE_BIN OUT_DIR VT_REPLAY VT_SINK
+# plot_browser.sh VT_PACKAGE TOOL LOGGEN SUITE_BIN OUT_DIR VT_REPLAY VT_SINK: plot in headless
+# Chromium (no console message, a series per worker, OUT_DIR/plot.png), then a replay's page against
+# vt_sink (OUT_DIR/run.png), every chart drawn. Skipped (77) without Chromium (scripts/setup.sh).
 . "${0%/*}/../lib.sh"
 P=$1 TOOL=$2 LOGGEN=$3 SUITE_BIN=$4 OUT_DIR=$5 REPLAY=$6 SINK=$7
 BROWSER=$(command -v chromium || command -v chromium-browser)

@@ -1,19 +1,13 @@
-// Test support: a fresh directory under /tmp, removed with its files at the end of scope.
+// Test support: a fresh directory under /tmp that files are written into, removed at the end.
 #ifndef VT_PACKAGE_PACKAGE_TEST_SUPPORT_H_
 #define VT_PACKAGE_PACKAGE_TEST_SUPPORT_H_
 
-#include <stdlib.h>
-
-#include <filesystem>
 #include <fstream>
 #include <string>
 
-struct TempDir {
-  std::string path = [] {
-    char tmpl[] = "/tmp/vt_package_test.XXXXXX";
-    return std::string(mkdtemp(tmpl));
-  }();
-  ~TempDir() { std::filesystem::remove_all(path); }
+#include "base/core/temp_dir_test_support.h"
+
+struct TempDir : VtTempDir {
   void write(const std::string &name, const std::string &text) const {
     std::ofstream(path + "/" + name, std::ios::binary | std::ios::trunc) << text;
   }

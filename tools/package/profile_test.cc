@@ -141,8 +141,7 @@ std::string figures(ProfileBuilder *b, Profile *p) {
   return out + "\n";
 }
 
-// As kept: body ranks; users in every column spanned; buckets past the table (the earliest
-// of equal ones the peak, memory not following far times); none; three days in wide columns.
+// As kept: body ranks, users over columns, buckets past the table, none, three days in columns.
 TEST(PackageProfile, FiguresAtTheirEdgesAreAsKept) {
   const uint64_t edge = kDenseBuckets * 1000;  // the first bucket past the table
   using Request = std::array<uint64_t, 3>;     // time, entry size, body size

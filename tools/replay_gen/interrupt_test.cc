@@ -58,8 +58,7 @@ TEST(Interrupt, RemovesTheSpillFileAndDirectoryNamedLast) {
   }
 }
 
-// An interrupt removes the script's input only while it is named; SIGINT ignored at the start
-// stays ignored, and SIGTERM still stops the run.
+// The script's input goes only while named; SIGINT ignored at the start stays so, SIGTERM stops.
 TEST(Interrupt, RemovesTheScriptInputOnlyWhileItIsNamed) {
   enum Then { kKept, kCleared, kRemoved, kIgnoredAtStart };
   for (Then then : {kKept, kCleared, kRemoved, kIgnoredAtStart}) {

@@ -3,12 +3,11 @@
 #define VT_REPLAY_GEN_TEST_SUPPORT_H_
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 
 #include <new>
 #include <string>
 
+#include "base/core/temp_dir_test_support.h"
 #include "tools/replay_gen/failure.h"
 #include "tools/replay_gen/run_state.h"
 #include "tools/replay_gen/test_files.h"
@@ -41,15 +40,7 @@ inline void fresh_run(RunState &run) {
 // run_to_end with files limited to limit bytes, as a full disk: writes fail with EFBIG.
 template <typename Fn>
 Outcome run_with_file_size_limit(rlim_t limit, Fn fn) {
-  struct rlimit old_limit;
-  EXPECT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
-  struct rlimit small = {limit, old_limit.rlim_max};
-  auto old_handler = signal(SIGXFSZ, SIG_IGN);
-  EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  Outcome o = run_to_end(fn);
-  setrlimit(RLIMIT_FSIZE, &old_limit);
-  signal(SIGXFSZ, old_handler);
-  return o;
+  return vt_with_file_size_limit(limit, [&] { return run_to_end(fn); });
 }
 
 #endif  // VT_REPLAY_GEN_TEST_SUPPORT_H_

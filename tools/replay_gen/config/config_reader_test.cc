@@ -110,7 +110,6 @@ TEST_F(Config, KeywordLines) {
        "period=1580482800-1580486400"},
       // The lowest month that fits, taken back from the highest year.
       {"REPLAY_PERIOD|NA|-2147483647/1/2147483647 0:0:0", "period=0-62120639668510800"},
-      {"MEMORY_LIMIT|512M", "memory_limit=536870912"},
       {"MEMORY_LIMIT|4k", "memory_limit=4096"},
       {"MEMORY_LIMIT|1048576T", "memory_limit=1152921504606846976"},
   };
@@ -150,8 +149,7 @@ TEST_F(Config, FileLinesAndAccumulatedTexts) {
   }
 }
 
-// CR LF in a comment or at the end refuses a file before its lines act (first line, byte-order
-// mark: end-to-end config_file_text), as does one that cannot be opened or read.
+// CR LF refuses a file before its lines act (more: e2e config_file_text); so does one unreadable.
 TEST_F(Config, RefusedFiles) {
   const std::string crlf = "-1read_config_file_new:Configuration file FILE has Windows line ends";
   for (auto [text, line] : {std::pair{"SCRIPT_TYPE|Legacy\n# note\r\n", "2"},
@@ -180,11 +178,11 @@ TEST_F(Config, RefusedLines) {
       {"SCRIPT_NAME|",
        "\nread_config_file_new:SCRIPT_NAME at line 2 of the configuration has no value.\n"},
       {"NUM_PROCESSES|", "NUM_PROCESSES at line 2 of the configuration has no value."},
-      {"MEMORY_LIMIT|", "MEMORY_LIMIT at line 2 of the configuration has no value."},
       {"MSG_COUNT_PER_FILE|abc", "Invalid value for MSG_COUNT_PER_FILE, It should be greater"},
       {"MSG_COUNT_PER_FILE|-5", "is -5; it must be greater than 0."},
       {"MSG_COUNT_PER_FILE|115292150460684698", "is 115292150460684698; at most 1152921504606846"},
       {"NUM_VVM|0", "is 0; it must be between 1 and 256."},
+      {"NUM_VVM|257", "NUM_VVM at line 2 of the configuration is 257; it must be between"},
       {"SCRIPT_TYPE|\x1b[2J\t\x7f",
        "Invalid script type \\x1b[2J\\t\\x7f. It should be Legacy or C"},
       {"SCRIPT_TYPE|c", "Invalid script type c."},
@@ -195,7 +193,6 @@ TEST_F(Config, RefusedLines) {
       {"SUITE_COMMAND_TIME_LIMIT|0", "is '0'; it must be a whole number of seconds between 1 and"},
       {"SUITE_COMMAND_TIME_LIMIT|604801", "is '604801'; it must be"},
       {"SUITE_COMMAND_TIME_LIMIT|10m", "is '10m'; it must be"},
-      {"SUITE_COMMAND_TIME_LIMIT|99999999999999999999", "is '99999999999999999999'; it must be"},
       {"HTTP_VERSION|1234567890", "is 10 characters long; at most 9 are allowed."},
       {"SCRIPT_NAME|a/b/" + std::string(9996, 'c'), "is 10000 characters long; at most 9999 are"},
       {"HOST_HEADER|" + std::string(9994, 'h'), "is 9994 characters long; at most 9993 are"},
@@ -212,7 +209,6 @@ TEST_F(Config, RefusedLines) {
       {"MEMORY_LIMIT|8GB", "is '8GB'; it must be a size from 4K to 1048576T"},
       {"MEMORY_LIMIT|4095", "is '4095'; it must be a size"},
       {"MEMORY_LIMIT|1048577T", "is '1048577T'; it must be a size"},
-      {"MEMORY_LIMIT|1.5G", "is '1.5G'; it must be a size"},
   };
   for (const auto &c : cases) {
     Outcome out = read("# first line\n" + c.line + "\nSCRIPT_NAME|p/s/x\n");
@@ -282,8 +278,7 @@ class ReplayDir : public testing::Test {
   fs::path old_cwd_;
 };
 
-// Made writable by all and sticky; under -f an existing one goes only once the configuration is
-// known and is made anew (sticky too); a run that ended holds no lock on it.
+// Made writable by all and sticky; under -f an existing one goes once the configuration is read.
 TEST_F(ReplayDir, MadeOrMadeAnewUnderForce) {
   ASSERT_EQ(replay_dir("a/replay", 0).status, 0);
   EXPECT_EQ(fs::status("a/replay").permissions(), kOpen);
@@ -307,9 +302,8 @@ TEST_F(ReplayDir, DirectoryRemovedMeanwhileIsMadeAnew) {
   EXPECT_EQ(fs::status("gone").permissions(), kOpen);
 }
 
-// Refused, touching nothing: a path under a file (with that cause), a link to none or to a
-// directory, one another run holds (existing without -f: end-to-end); for want of a descriptor,
-// one not opened is named with that cause: not taken for one replaced or, with -f, existing.
+// Refused, touching nothing: a path under a file, a link to none or to a directory, one another run
+// holds; one not opened for want of a descriptor is named with that cause, not as existing.
 TEST_F(ReplayDir, RefusedDirectoriesAreLeftAlone) {
   write_text("./plain", "");
   write_text("old/vt_req_0", "");
@@ -347,8 +341,7 @@ TEST_F(ReplayDir, RefusedDirectoriesAreLeftAlone) {
   close(other);
 }
 
-// Under -f a removal not started, failed (an rm that says no) or not allowed (a link in a
-// directory read-only to the user; root as another user) ends the run and removes nothing.
+// Under -f a removal not started, failed or not allowed ends the run and removes nothing.
 TEST_F(ReplayDir, FailedRemovalRemovesNothing) {
   write_text("a/replay/old", "");
   write_text("bin/rm", "#!/bin/sh\nexit 1\n");

@@ -82,8 +82,7 @@ class InputFiles : public testing::Test {
 
 std::string InputFiles::base_;
 
-// Each form of INPUT_DIR, the files it finds or why it is refused; every directory is closed again.
-// A hundred names are taken, not 101.
+// Each form of INPUT_DIR, its files or refusal (100 names, not 101); every directory closed again.
 TEST_F(InputFiles, FormsOfInputDir) {
   const std::string all =
       "1130:.1 1201:.1 1201:.10 1201:.2 1201:_7 1202:.3 1203:.1 1203:.2 1204:.1 1206:1 1206:12 "
@@ -147,8 +146,7 @@ TEST_F(InputFiles, FormsOfInputDir) {
   EXPECT_EQ(listed.substr(listed.rfind(' ') + 1), "1201:.100");
 }
 
-// An extracts directory there but unlistable ends the run, naming it and the system's reason, in
-// every form that lists it. (Without read permission: end-to-end safety_input_unlistable.)
+// An unlistable extracts directory ends the run with the system's reason, in each form listing it.
 TEST_F(InputFiles, UnlistableExtractsFailTheRun) {
   const std::string tree = make_temp_dir();
   write_text(tree + "/20201201/extracts/SOAP.log.1", "");

@@ -20,11 +20,7 @@ namespace loader_test {
 
 // A run whose replay directory is a fresh temp directory, removed with it.
 struct TestRun : RunState {
-  TestRun() {
-    char dir[] = "/tmp/vt_loader_test_XXXXXX";
-    if (!mkdtemp(dir)) abort();
-    snprintf(config.replay_dir, sizeof config.replay_dir, "%s", dir);
-  }
+  TestRun() { snprintf(config.replay_dir, kTextBufSize, "%s", make_temp_dir().c_str()); }
   ~TestRun() { remove_dir(config.replay_dir); }
 };
 

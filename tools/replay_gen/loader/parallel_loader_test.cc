@@ -115,8 +115,7 @@ class LoaderTest : public testing::Test {
   std::unique_ptr<RunState> run_ = std::make_unique<RunState>();
 };
 
-// Fails the run: a thread not started or joined, the records of all threads or a thread's first
-// array (MSG_COUNT_PER_FILE) not had. (Error log paths: set_replay_dir checks them for any -n.)
+// Fails the run: a thread not started or joined, the records or a thread's first array not had.
 TEST_F(LoaderTest, WhatFailsTheRun) {
   vt_fail_thread_create_after(0);
   EXPECT_EQ(load_to_end(3).text(),
@@ -140,8 +139,7 @@ TEST_F(LoaderTest, WhatFailsTheRun) {
   vt_fail_alloc_of(0);
 }
 
-// At -d 4 a spilling run lists the service ids (as one that does not: end-to-end
-// spill_same_package) through a file of its own that it closes again.
+// At -d 4 a spilling run lists the service ids through a file of its own that it closes again.
 TEST_F(LoaderTest, ASpillingRunClosesItsServiceIdFile) {
   ASSERT_EQ(load_to_end(0, [](RunState &run) { run.spill.budget = 4096, run.log.debug_level = 4; })
                 .status,
@@ -156,9 +154,8 @@ TEST_F(LoaderTest, ASpillingRunClosesItsServiceIdFile) {
   spill_dir_abandon(run());
 }
 
-// Whichever threads claim which files, records and services are in one thread's order. With more
-// threads than files each error log has its header and its rejected records; one that cannot be
-// written whole (the file size limit, a full disk alike) fails the run from its thread.
+// Any threads: records and services in one thread's order; each error log with its header and
+// rejected records; one that cannot be written whole fails the run from its thread.
 TEST_F(LoaderTest, AnyThreadCountGivesTheOneThreadResult) {
   ASSERT_EQ(load_to_end(1).status, 0);
   const Result one = result();

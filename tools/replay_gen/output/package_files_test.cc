@@ -42,9 +42,7 @@ TEST_F(PackageFiles, WorkerCountBounds) {
   }
 }
 
-// Failures end the run naming what and why: a request file someone else put there, a close
-// that fails, a session key past the last request, a body past the input's end, no user, a
-// creation timestamp's place past 32 bits, a full disk.
+// Failures end the run naming what and why, each file keeping what it held.
 TEST_F(PackageFiles, FailuresEndTheRunNamingWhatAndWhy) {
   const std::string sendfile = "1add_request_new:sendfile error:input file ends before the body ";
   const std::string full =
@@ -134,33 +132,23 @@ TEST_F(PackageFiles, FailuresEndTheRunNamingWhatAndWhy) {
   }
 }
 
-// Creation timestamps with -p only; a worker with no user keeps the header line.
+// Creation timestamps with -p only, their place up to all of 32 bits; an idle worker's header.
 TEST_F(PackageFiles, TimestampGroupsWithPAndIdleWorker) {
   for (int p : {1, 0}) {
     set_services(1);
     run.workers.num_vvm = 3;
     run.options.do_parameterization = p;
     std::string body = std::string(40, 'b') + "2026-12-04T16" + "tail";
-    load({{5, kT, 0, "12345"}, {5, kT + 1, 0, body, 40, 13}, {6, kT + 2, 0, "x"}});
+    load({{5, kT, 0, "12345"}, {5, kT + 1, 0, body, UINT32_MAX - 60, 13}, {6, kT + 2, 0, "x"}});
     run_steps();
     ASSERT_TRUE(write_vortan_index_file(run, &err));
-    // Head 38 + "Content-Length: 57\r\n\r\n" (22): the value is 60 + 40 into the entry.
-    EXPECT_EQ(file("vt_index_0"),
-              kHeader + "000000005,vt_req_0,0,0,0,65,1,0,65,118" + (p ? "|1:100:13\n" : "\n"));
+    // Head 38 + "Content-Length: 57\r\n\r\n" (22): the place is 60 past the offset in the body.
+    EXPECT_EQ(file("vt_index_0"), kHeader + "000000005,vt_req_0,0,0,0,65,1,0,65,118" +
+                                      (p ? "|1:4294967295:13\n" : "\n"));
     EXPECT_EQ(file("vt_index_1"), kHeader + "000000006,vt_req_1,2,0,0,61\n");
     EXPECT_EQ(file("vt_index_2"), kHeader);
     reset();
   }
-}
-
-// A creation timestamp's place in its entry may take all of the index's 32 bits.
-TEST_F(PackageFiles, CreationTimestampPlaceUpTo32Bits) {
-  set_services(1);
-  run.options.do_parameterization = 1;
-  load({{5, kT, 0, "12345", UINT32_MAX - 59, 13}});
-  run_steps();
-  ASSERT_TRUE(write_vortan_index_file(run, &err));
-  EXPECT_EQ(file("vt_index_0"), kHeader + "000000005,vt_req_0,0,0,0,65|1:4294967295:13\n");
 }
 
 // Read back, the manifest agrees with the files; it is made new and written whole.

@@ -40,8 +40,7 @@ class RequestWriter : public PackageTest {
   }
 };
 
-// Any threads, buffers (filling inside heads and bodies), copies and short reads: the same
-// files, each digest that of its file.
+// Any threads, buffers, copies and short reads: the same files, each digest that of its file.
 TEST_F(RequestWriter, SameBytesWithAnyThreadsBuffersAndCopies) {
   set_services(2);
   run.config.req_top_line = strdup((std::string(300 * 1024, 't') + "\n").c_str());
@@ -83,8 +82,7 @@ TEST(RequestWriterThreads, OneAProcessorUpToTheWorkers) {
     EXPECT_EQ(request_writer_threads(cpus, workers), threads) << cpus << " " << workers;
 }
 
-// A failing entry ends the run, its file keeping the whole entries before it, the other threads
-// stopping between entries; so do a thread not started or joined, a buffer or a node not had.
+// A failing entry, thread, buffer or node ends the run, the files holding whole entries only.
 TEST_F(RequestWriter, FailuresEndTheRun) {
   set_services(1);
   load({{4, kT, 0, "first"}, {4, kT + 1, 0, "second"}, {5, kT + 2, 0, "other"}});

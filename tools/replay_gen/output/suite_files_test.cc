@@ -93,8 +93,7 @@ class SuiteFilesTest : public testing::Test {
   RunState run;
 };
 
-// Pages are renamed, only with as many pages as services, through temporary names that clash
-// with no current or new name (repeated targets share theirs).
+// Pages are renamed (as many as services only) through temporary names that clash with none.
 TEST_F(SuiteFilesTest, RenameGoesThroughTemporaryNamesThatClashWithNothing) {
   const std::tuple<const char *, Names, std::string> cases[] = {
       {"p1\np2\np3\n", {"A", "B", "C"}, "AXXX,BXXX,CXXX"},
@@ -221,8 +220,7 @@ TEST_F(SuiteFilesTest, FailedCommandFailsTheRun) {
   EXPECT_EQ(generate().err, "create_script:Error in getting script name proj/sub/my script\n");
 }
 
-// The generator's input of this process id, made new or over a file an earlier process left,
-// empty and as writable as the mask allows.
+// The generator's input of this pid, made new or over an earlier one's, empty, mode per the mask.
 TEST(GenInputFile, MadeNewOrReplacingWhatAnEarlierProcessLeft) {
   std::string path = "/tmp/filename_" + std::to_string(getpid());
   mode_t mask = umask(002);
@@ -242,8 +240,7 @@ TEST(GenInputFile, MadeNewOrReplacingWhatAnEarlierProcessLeft) {
   umask(mask);
 }
 
-// The keywords in place, mode as the mask allows; an existing scenario is replaced only with
-// -f, by a removal that must succeed.
+// The keywords in place, mode per the mask; an existing scenario replaced only with -f, removed.
 TEST_F(SuiteFilesTest, ScenarioWithKeywordsReplacedOnlyWithForce) {
   std::string keywords = "G_KA_PCT ALL 100\nG_SSL ALL 0\n";
   auto set_keywords = [&](const std::string &k) {

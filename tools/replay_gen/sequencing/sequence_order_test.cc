@@ -83,8 +83,7 @@ TEST(Ordering, SessionsInBothOrderings) {
   }
 }
 
-// Equal times keep the order of the logs, many of them too; relative times count from the
-// minimum, found by a scan whatever the order.
+// Equal times keep the logs' order; relative times count from the minimum, whatever the order.
 TEST(Ordering, TimeOrderAndRelativeTimes) {
   RunState run;
   std::vector<Rec> many;

@@ -34,8 +34,7 @@ SeqData classify(const RunState &run, ThreadArgs &t, const char *name, const cha
   return r;
 }
 
-// Beside the configured GetQuote the table takes services in file order, whatever the threads',
-// each with its first record's SOAP action ("name action requests"); the records then point there.
+// Beside GetQuote, services join in file order with their first SOAP action; records point there.
 TEST(RuntimeServices, MergedInFileOrder) {
   const struct Met {
     int thread, file;
@@ -94,8 +93,7 @@ TEST(RuntimeServices, AThreadAddressesAtMost32767Services) {
   t.total_runtime_service = t.max_runtime_service = 0;
 }
 
-// Keys that differ from each other by little: equal names with other URLs,
-// equal URLs with other names, prefixes, a trailing blank, letter case.
+// Keys that differ by little: other URLs or names, prefixes, a trailing blank, letter case.
 Pair near_key(uint64_t r) {
   static const char *names[] = {"Get", "Get ", "Ge", "GetX", "get", "Get_1"};
   static const char *urls[] = {"http://h/a", "http://h/a/", "http://h/A", "https://h/a",
@@ -121,8 +119,7 @@ int scan(const RunState &run, const Pair &key) {
   return -1;
 }
 
-// Near-equal and repeated keys from the configuration and two loader threads: every lookup, the
-// merge and the remapped ids agree with a scan of the table.
+// Near-equal keys of the configuration and two threads: lookups, merge and remap agree with a scan.
 TEST(ServiceIndexTest, LargeTableAgreesWithScan) {
   TestRun run;
   Failure err;
@@ -167,8 +164,7 @@ TEST(ServiceIndexTest, LargeTableAgreesWithScan) {
   }
 }
 
-// An index is not current for another table of as many rows, however few, and syncing to it
-// builds it anew; a table that only grew keeps it.
+// An index is not current for another table of as many rows (synced: built anew); one grown is.
 TEST(ServiceIndex, KnowsATableReplacedUnderIt) {
   struct Row {
     const char *name, *url;

@@ -75,8 +75,7 @@ TEST_F(ServiceMapTest, ConfiguredOrRefusedEntries) {
   EXPECT_EQ(headers.find("h100"), std::string::npos);
 }
 
-// Names held more than once become NAME_1, NAME_2, ... in row order, also among more rows (16)
-// than a sort keeps in insertion order; new names are not checked against others (A_1 twice).
+// Names held more than once become NAME_1, NAME_2, ... in row order, among many rows as among few.
 TEST_F(ServiceMapTest, Renaming) {
   std::vector<std::string> many(20), renamed(20);
   for (int i = 0; i < 20; i++) many[i] = renamed[i] = i % 9 ? "S" + std::to_string(100 - i) : "A";
@@ -136,8 +135,7 @@ struct HeadRun {
   RunState run;
 };
 
-// A head: method (POST when none), path, host, common and own headers, SOAP action; a generator
-// line each.
+// A head: method (POST when none), path, host, common and own headers, SOAP action; a gen line.
 TEST(RequestHead, ComposedHeads) {
   const std::string long_header = "X-Long: " + std::string(3000, 'v') + "\r\n";
   const struct {
@@ -174,8 +172,7 @@ TEST(RequestHead, ComposedHeads) {
   EXPECT_EQ(h.lines(), gen_lines);
 }
 
-// A bad URL ends the run at its service, whose generator line is written
-// before its URL is checked; so does a generator line not written.
+// A bad URL ends the run at its service (its generator line written first), as does a lost line.
 TEST(RequestHead, BadUrlsAndUnwrittenLinesFailTheRun) {
   const struct {
     const char *url, *message;

@@ -1,5 +1,4 @@
-# CR LF or a byte-order mark refuses the file before any line acts; control bytes show escaped;
-# an unknown keyword or a line without "|" is a warning naming the nearest one.
+# CR LF or a BOM refuses the file; control bytes show escaped; unknown keywords warn, naming one.
 . "$CASE/../../lib/safety.sh"
 setup_sample
 write_conf plain.conf "$WORK/replay"

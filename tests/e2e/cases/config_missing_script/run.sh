@@ -1,5 +1,4 @@
-# No SCRIPT_NAME is refused after reading (the replay directory exists by then); -f keeps
-# an old replay directory for an invalid configuration.
+# No SCRIPT_NAME is refused after reading; -f keeps an old replay directory for a bad configuration.
 cat >x.conf <<CONF
 REPLAY_DIR|$WORK/replay
 SCENARIO_NAME|proj/sub/scen.conf

@@ -1,5 +1,4 @@
-# -c 0 is the default interval of 100,000 (no mark for 12,000 requests); -c 5000 marks 5,000
-# and 10,000 in the loader and in Step 4.
+# -c 0: the default 100,000 (no mark for 12,000); -c 5000 marks 5,000 and 10,000 in Steps 2 and 4.
 "$LOGGEN" --out "$WORK/logs" --days 1 --files-per-day 1 --requests 12000 --customers 50 \
   --services 3 --min-body 200 --max-body 300 --large-share 0 --bad-share 0 --seed 3 \
   --quiet >/dev/null || exit 1

@@ -1,5 +1,4 @@
-# Started with 0 and 1 (then 0 and 2) closed, the run writes no console line into a request
-# file: both end 0 with a sound package.
+# Started with 0 and 1 (then 0 and 2) closed: no console line in a request file, a sound package.
 . "$CASE/../../lib/safety.sh"
 "$LOGGEN" --out "$WORK/logs" --requests 3000 --max-body 2000 --quiet >/dev/null
 mkdir -p "$WORK/wdir/scenarios/p/s" "$WORK/wdir/scripts"

@@ -1,5 +1,4 @@
-# While run A holds its replay directory, run B (with and without -f) is refused naming A;
-# two -f runs at once leave a sound package.
+# Run B (with and without -f) is refused naming run A that holds the directory; two -f runs: sound.
 . "$CASE/../../lib/safety.sh"
 setup_sample
 write_conf x.conf "$WORK/replay"

@@ -1,5 +1,4 @@
-# A disk that fills while the index files are written: 255 and one error naming the file
-# (a small tmpfs: needs root, else skipped).
+# A disk filling while the index files are written: 255, one error naming the file (root: a tmpfs).
 . "$CASE/../../lib/safety.sh"
 setup_sample
 mkdir mnt

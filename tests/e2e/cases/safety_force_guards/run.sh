@@ -1,5 +1,4 @@
-# -f refuses a replay directory that is, holds or lies in the input base or VT_WDIR, or holds
-# the configuration; a link given as "link/" is replaced, its target not emptied.
+# -f refuses a replay directory in or over the input, VT_WDIR or the config; "link/" is replaced.
 . "$CASE/../../lib/safety.sh"
 mkdir top
 cp -r "$EXAMPLES/logs" top/logs

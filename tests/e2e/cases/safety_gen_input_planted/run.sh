@@ -4,8 +4,7 @@ setup_sample
 write_conf x.conf "$WORK/replay"
 echo keep >target
 
-# Planted under the shell's pid, which becomes the tool's; dated long ago, so that no case
-# running beside this one takes it for its own.
+# Planted under the shell's pid (the tool's), dated long ago: no case beside takes it for its own.
 plant_and_run() {
   VT_WDIR=$WORK/wdir PATH=$SUITE_BIN:$PATH timeout 60 bash -c '
     echo $$ >pid

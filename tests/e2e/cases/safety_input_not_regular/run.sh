@@ -1,5 +1,4 @@
-# An input file that is a named pipe or a directory is refused in Step 1, a link loop with the
-# system's reason; a pipe swapped in after Step 1 is refused in Step 2.
+# A pipe or directory as input: refused in Step 1, a link loop with its reason, a late pipe in 2.
 . "$CASE/../../lib/safety.sh"
 setup_sample
 write_conf x.conf "$WORK/replay"

@@ -1,5 +1,4 @@
-# SIGINT in Step 2 and SIGTERM in the script generator: the generator input file goes, the
-# incomplete replay directory is named, the status is 128 + the signal.
+# SIGINT in Step 2, SIGTERM in the generator: its input goes, the directory is named, 128 + signal.
 . "$CASE/../../lib/safety.sh"
 setup_sample
 mkdir fake

@@ -1,5 +1,4 @@
-# The descriptors kept follow the run's needs: limits of 1024 and 40 run whole, one too low
-# for any run is named. Inherited descriptors above 2 (bar bash's 255) are closed first.
+# Descriptor limits of 1024 and 40 run whole, one too low is named; inherited ones above 2 closed.
 for fd in /proc/$$/fd/*; do
   fd=${fd##*/}
   [ "$fd" -gt 2 ] && [ "$fd" != 255 ] && eval "exec $fd>&-"

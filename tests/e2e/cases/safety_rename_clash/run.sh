@@ -1,5 +1,4 @@
-# Services OpXXX and Op: the renaming's temporary names do not clash; two pages that end with
-# one name stop the run naming the refusal, the package whole.
+# OpXXX and Op rename without a clash; two pages of one name stop the run, the package whole.
 . "$CASE/../../lib/safety.sh"
 setup_sample
 write_conf x.conf "$WORK/replay" \

@@ -1,5 +1,4 @@
-# Parents of REPLAY_DIR that cannot be made are refused with the first failure's reason
-# (read-only, no permission; needs root, else skipped).
+# Parents of REPLAY_DIR that cannot be made are refused with the first failure's reason (root only).
 . "$CASE/../../lib/safety.sh"
 setup_sample
 mkdir ro

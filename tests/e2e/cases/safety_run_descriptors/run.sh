@@ -1,5 +1,4 @@
-# While the suite's commands run, the run holds its replay directory's lock and no descriptor
-# of a removed file (the stand-ins look at the run's descriptors).
+# While suite commands run, the run holds its directory's lock and no descriptor of a removed file.
 . "$CASE/../../lib/safety.sh"
 setup_sample
 mkdir -p replay wrap

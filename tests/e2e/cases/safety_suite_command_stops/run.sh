@@ -1,5 +1,4 @@
-# At SUITE_COMMAND_TIME_LIMIT, SIGTERM and SIGINT the command's whole group is ended and
-# waited for (255, 143, 130): nothing of it runs or writes afterwards.
+# At the time limit, SIGTERM and SIGINT (255, 143, 130) the command's whole group ends, waited for.
 . "$CASE/../../lib/safety.sh"
 setup_sample
 mkdir fake

@@ -35,7 +35,6 @@ run vtu_change_page_name -s p/s/c -p GetQuote,Orders -n Orders,GetQuote
 run vtu_change_page_name -s p/s/c -p GetQuote -n A,B
 run vtu_change_page_name -s p/s/c -p Nope -n A
 run vtu_change_page_name -s p/s/c -p GetQuote
-run vtu_change_page_name -s p/s/none -p a -n b
 run vtu_change_page_name -s p/s/c -p GetQuote,Orders -n GetQuoteXXX,OrdersXXX
 run vtu_change_page_name -s p/s/c -p GetQuoteXXX,OrdersXXX -n Orders,GetQuote
 run vti_get_page p/s/c

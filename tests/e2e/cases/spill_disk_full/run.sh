@@ -1,5 +1,4 @@
-# A disk that fills with spill files: 255, one error naming the spill file, no spill directory
-# left (a 256 KiB tmpfs: needs root, else skipped).
+# A disk filling with spill files: 255, one error naming the file, no spill directory (root: tmpfs).
 . "$CASE/../../lib/safety.sh"
 mkdir mnt
 [ "$(id -u)" = 0 ] && mount -t tmpfs -o size=256k tmpfs mnt 2>/dev/null ||

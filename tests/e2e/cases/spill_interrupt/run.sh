@@ -1,5 +1,4 @@
-# A spilling run interrupted in Step 2, 3, 4 or the index files (stopped at a stage's first
-# line), or missing an input file, leaves no spill file.
+# A spilling run stopped in Step 2, 3, 4 or the index files, or missing a file: no spill file left.
 "$LOGGEN" --out "$WORK/logs" --days 1 --files-per-day 4 --requests 120000 --services 30 \
   --min-body 100 --max-body 300 --large-share 0 --seed 5 --quiet >/dev/null || exit 1
 day=$(ls "$WORK/logs")

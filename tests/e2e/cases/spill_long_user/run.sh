@@ -1,5 +1,4 @@
-# One user's index line over a megabyte, then 5,000 one-request users: a spilled run writes
-# the lines of the run without a budget.
+# A user's index line over a megabyte, then 5,000 one-request users: spilled, the unspilled lines.
 mkdir -p logs/20261201/extracts
 awk 'BEGIN {
   for (i = 1; i <= 60000; i++) {

@@ -1,5 +1,4 @@
-# Under any memory budget the run makes the package, logs, scenario, script and console of
-# the run without one: several trees and options (thread-blind where threads differ).
+# Under any budget the run makes what it makes without one, over several trees and options.
 "$LOGGEN" --out "$WORK/logs" --days 1 --files-per-day 5 --requests 6000 --services 30 \
   --min-body 100 --max-body 600 --large-share 0 --creation-ts-share 0.3 --seed 3 \
   --quiet >/dev/null || exit 1

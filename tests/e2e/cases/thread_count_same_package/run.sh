@@ -1,5 +1,4 @@
-# The same package, generator input, service report and error lines with -n 1, 2, 3, 7, the
-# processors' count and another worker count, over 400 mostly rare services.
+# The same package, generator input, report and errors with any -n and worker count, 400 services.
 "$LOGGEN" --out "$WORK/logs" --days 2 --files-per-day 9 --requests 6000 --services 400 \
   --min-body 200 --max-body 2000 --large-share 0 --seed 7 --quiet >/dev/null || exit 1
 # Generators that keep their input, and a wc that prints cpus/count.
