@@ -69,7 +69,7 @@ for _ in $(seq 10); do printf '%s' "$entry"; done >"$T/pkg/vt_req_0"
 [ $? = 3 ] || fail "vt_replay against the sink: not status 3: $(cat "$T/replay.out")"
 grep -q 'status       200: 5, 503: 5' "$T/replay.out" || fail "replay report: $(grep status "$T/replay.out")"
 # Every connection closed by its client is closed by the sink too.
-for _ in $(seq 40); do [ "$(ls "/proc/$PID/fd" | wc -l)" = "$FDS" ] && break; sleep 0.05; done
+for _ in $(seq 200); do [ "$(ls "/proc/$PID/fd" | wc -l)" = "$FDS" ] && break; sleep 0.05; done
 [ "$(ls "/proc/$PID/fd" | wc -l)" = "$FDS" ] || fail "descriptors left open: $(ls -l "/proc/$PID/fd")"
 # A port that is taken is refused, naming it.
 timeout 10 "$SINK" --port "$PORT" --seconds 1 >/dev/null 2>"$T/taken"
