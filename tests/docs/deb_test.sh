@@ -76,6 +76,7 @@ mkdir -p "$HOME"
 [ "$(command -v vtu_gen_cscript)" = "$ROOT/usr/bin/vtu_gen_cscript" ] || stop "the stand-ins are not the installed ones"
 (cd "$SRC" && bash -e "$T/quickstart.sh") >"$T/out" 2>&1 || stop "the quick start ended with status $?"
 SINK_PID=$(cat "$HOME/vt-first/sink.pid" 2>/dev/null)
+for _ in $(seq 100); do kill -0 "$SINK_PID" 2>/dev/null || break; sleep 0.1; done  # its last line
 expected=$(sed -n 's/^expected_accepted_without_period=//p' "$T/out")
 users=$(sed -n 's/^expected_users_without_period=//p' "$T/out")
 for line in "preview: the run would succeed" "check: replay: 2 workers, $users users, $expected requests, 0 problems" \
