@@ -296,6 +296,8 @@ TEST(ReplayFigures, JsonReportsReadBackAndMergeToTheWhole) {
        "b.json: sent 2001 above planned 2000"},
       {[](auto &, auto &s) { s[0].workers[1].counts.planned++; },
        "a.json: the workers' counts do not add up to the requests'"},
+      {[](auto &, auto &s) { s[0].pages.begin()->second.counts.sent++; },
+       "a.json: the pages' counts do not add up to the requests'"},
       {[](auto &, auto &s) { s[1].status[200]--; },
        "b.json: the statuses do not add up to the completed requests"},
       {[](auto &i, auto &s) { i[1] = i[0], s[1] = s[0]; },
