@@ -18,7 +18,7 @@
 #include <sstream>
 #include <string>
 
-#include "base/core/failing_fork_test_support.h"
+#include "base/core/failing_spawn_test_support.h"
 #include "tools/replay_gen/config/replay_dir.h"
 #include "tools/replay_gen/config/replay_lock.h"
 #include "tools/replay_gen/run_state.h"
@@ -351,7 +351,7 @@ TEST_F(ReplayDir, FailedRemovalRemovesNothing) {
                     failing_rm = fs::current_path().string() + "/bin:" + path;
   const struct {
     const char *dir;
-    int forks;  // that go through before one fails, or -1
+    int spawns; // that go through before one fails, or -1
     const std::string &path;
     bool as_other;
     std::string err;
@@ -370,7 +370,7 @@ TEST_F(ReplayDir, FailedRemovalRemovesNothing) {
     Failure e;
     ASSERT_TRUE(set_replay_dir(run, c.dir, &e)) << c.dir;
     setenv("PATH", c.path.c_str(), 1);
-    vt_fail_fork_after(c.forks);
+    vt_fail_spawn_after(c.spawns);
     ASSERT_EQ(c.as_other ? seteuid(65534) : 0, 0);
     Outcome out = run_to_end([&](Failure *e) { return complete_replay_dir(run, e); });
     ASSERT_EQ(c.as_other ? seteuid(0) : 0, 0);

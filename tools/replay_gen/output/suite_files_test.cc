@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "base/core/failing_fork_test_support.h"
+#include "base/core/failing_spawn_test_support.h"
 #include "base/core/failing_io_test_support.h"
 #include "base/core/shell_quote.h"
 #include "tools/replay_gen/output/gen_input_file.h"
@@ -155,7 +155,7 @@ TEST_F(SuiteFilesTest, FailedCommandFailsTheRun) {
   write_text(root_ + "/pages", "p1\n");
   set_services({"A"});
   const struct {
-    int forks;       // that go through before one fails; -1: none fails
+    int spawns;      // that go through before one fails; -1: none fails
     int old_script;  // 1: there, 2: there, and -f
     const char *fake, *body;
     std::string err;  // one ending with "*" is compared up to there
@@ -195,9 +195,9 @@ TEST_F(SuiteFilesTest, FailedCommandFailsTheRun) {
     run.options.run_forcefully = c.old_script == 2;
     if (c.old_script) write_text(script_path() + "/old_page", "x");
     if (c.fake) write_fake(c.fake, c.body);
-    vt_fail_fork_after(c.forks);
+    vt_fail_spawn_after(c.spawns);
     Outcome o = generate();
-    vt_fail_fork_after(-1);
+    vt_fail_spawn_after(-1);
     EXPECT_EQ(o.status, -1) << err;
     if (err.ends_with('*')) err.pop_back(), o.err.resize(std::min(o.err.size(), err.size()));
     EXPECT_EQ(o.err, err);
@@ -268,16 +268,16 @@ TEST_F(SuiteFilesTest, ScenarioWithKeywordsReplacedOnlyWithForce) {
   write_fake("rm", "exit 1\n");
   set_keywords(keywords);
   const std::string deleting = "Error in deleting existing scenario file '" + scenario() + "'";
-  for (bool fork_fails : {false, true}) {
-    vt_fail_fork_after(fork_fails ? 0 : -1);
+  for (bool spawn_fails : {false, true}) {
+    vt_fail_spawn_after(spawn_fails ? 0 : -1);
     EXPECT_EQ(generate(create_scenario).text(),
-              fork_fails ? "-1create_scenario:Fork/exec failed:" + deleting +
+              spawn_fails ? "-1create_scenario:Fork/exec failed:" + deleting +
                                ":Resource temporarily unavailable\n"
                          : "-1create_scenario:system(cmd) failed:" + deleting + "\n");
     EXPECT_EQ(out_, "");
     EXPECT_EQ(read_text(scenario()), second);
   }
-  vt_fail_fork_after(-1);
+  vt_fail_spawn_after(-1);
 }
 
 // A scenario not written whole, a missing VT_WDIR or scenario directory end the run.
