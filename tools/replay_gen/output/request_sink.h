@@ -39,8 +39,10 @@ struct WriterSettings {
 // The measured best (README, Performance).
 WriterSettings default_writer_settings();
 
-// A writer thread's output buffer, used for one request file at a time.
-struct RequestStage {
+// A writer thread's output buffer, used for one request file at a time. The
+// threads' stages lie side by side: each has a cache line of its own, so
+// that one thread's counting does not evict the other's.
+struct alignas(64) RequestStage {
   char *buf;
   size_t used;  // bytes waiting for the file
   size_t cap;
