@@ -17,10 +17,8 @@ void vt_fail_spawn_after(int succeeding) {
 }
 
 // Ours comes before the C library's; the next one in the search order does the real work.
-extern "C" int posix_spawn(pid_t *pid, const char *path,
-                           const posix_spawn_file_actions_t *actions,
-                           const posix_spawnattr_t *attr, char *const argv[],
-                           char *const envp[]) {
+extern "C" int posix_spawn(pid_t *pid, const char *path, const posix_spawn_file_actions_t *actions,
+                           const posix_spawnattr_t *attr, char *const argv[], char *const envp[]) {
   int left = spawns_before_failure.load();
   if (left == 0) {
     spawns_before_failure = -1;

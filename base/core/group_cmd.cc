@@ -111,8 +111,8 @@ int spawn_shell(const char *cmd, int devnull, int out_fd, const sigset_t *mask, 
   sigset_t dfl;
   sigemptyset(&dfl);
   sigaddset(&dfl, SIGCHLD);
-  err = posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
-                                            POSIX_SPAWN_SETSIGDEF);
+  err = posix_spawnattr_setflags(
+      &attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   if (!err) err = posix_spawnattr_setpgroup(&attr, 0);
   if (!err) err = posix_spawnattr_setsigmask(&attr, mask);
   if (!err) err = posix_spawnattr_setsigdefault(&attr, &dfl);

@@ -351,7 +351,7 @@ TEST_F(ReplayDir, FailedRemovalRemovesNothing) {
                     failing_rm = fs::current_path().string() + "/bin:" + path;
   const struct {
     const char *dir;
-    int spawns; // that go through before one fails, or -1
+    int spawns;  // that go through before one fails, or -1
     const std::string &path;
     bool as_other;
     std::string err;

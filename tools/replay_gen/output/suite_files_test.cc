@@ -4,8 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "base/core/failing_spawn_test_support.h"
 #include "base/core/failing_io_test_support.h"
+#include "base/core/failing_spawn_test_support.h"
 #include "base/core/shell_quote.h"
 #include "tools/replay_gen/output/gen_input_file.h"
 #include "tools/replay_gen/output/scenario.h"
@@ -272,8 +272,8 @@ TEST_F(SuiteFilesTest, ScenarioWithKeywordsReplacedOnlyWithForce) {
     vt_fail_spawn_after(spawn_fails ? 0 : -1);
     EXPECT_EQ(generate(create_scenario).text(),
               spawn_fails ? "-1create_scenario:Fork/exec failed:" + deleting +
-                               ":Resource temporarily unavailable\n"
-                         : "-1create_scenario:system(cmd) failed:" + deleting + "\n");
+                                ":Resource temporarily unavailable\n"
+                          : "-1create_scenario:system(cmd) failed:" + deleting + "\n");
     EXPECT_EQ(out_, "");
     EXPECT_EQ(read_text(scenario()), second);
   }
