@@ -2,7 +2,6 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <limits.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -121,7 +120,7 @@ int spawn_shell(const char *cmd, int devnull, int out_fd, const sigset_t *mask, 
   if (!err && out_fd >= 0) err = posix_spawn_file_actions_adddup2(&actions, out_fd, STDOUT_FILENO);
   char sh[] = "sh", dash_c[] = "-c";
   char *argv[] = {sh, dash_c, const_cast<char *>(cmd), nullptr};
-  if (!err) err = posix_spawn(pid, "/bin/sh", &actions, &attr, argv, environ);
+  if (!err) err = posix_spawn(pid, "/bin/bash", &actions, &attr, argv, environ);
   posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&actions);
   return err;
@@ -198,6 +197,8 @@ GroupCmdResult vtlb_run_group_cmd(const std::string &cmd, int64_t limit_seconds,
   } else {
     int64_t deadline = limit_seconds > 0 ? now_ms() + limit_seconds * 1000 : INT64_MAX;
     Waited w{pid};
+    sigset_t waiting = old;
+    sigdelset(&waiting, SIGCHLD);
     bool out_open = output != nullptr;
     for (;;) {
       reap(&w);
@@ -210,8 +211,9 @@ GroupCmdResult vtlb_run_group_cmd(const std::string &cmd, int64_t limit_seconds,
         break;
       }
       struct pollfd fds[2] = {{wake[0], POLLIN, 0}, {out_open ? out[0] : -1, POLLIN, 0}};
-      int timeout = limit_seconds > 0 ? static_cast<int>(left < INT_MAX ? left : INT_MAX) : -1;
-      if (poll(fds, 2, timeout) < 0) continue;  // interrupted: look again
+      struct timespec step = {static_cast<time_t>(left / 1000), (left % 1000) * 1000000};
+      // SIGCHLD is let through while waiting even when the caller holds it back.
+      if (ppoll(fds, 2, limit_seconds > 0 ? &step : nullptr, &waiting) < 0) continue;
       char buf[4096];
       if (fds[0].revents)
         while (read(wake[0], buf, sizeof buf) > 0) {
