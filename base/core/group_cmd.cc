@@ -120,7 +120,7 @@ int spawn_shell(const char *cmd, int devnull, int out_fd, const sigset_t *mask, 
   if (!err && out_fd >= 0) err = posix_spawn_file_actions_adddup2(&actions, out_fd, STDOUT_FILENO);
   char sh[] = "sh", dash_c[] = "-c";
   char *argv[] = {sh, dash_c, const_cast<char *>(cmd), nullptr};
-  if (!err) err = posix_spawn(pid, "/bin/bash", &actions, &attr, argv, environ);
+  if (!err) err = posix_spawn(pid, "/bin/sh", &actions, &attr, argv, environ);
   posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&actions);
   return err;
